@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up, builds and starts the program under Wine on $DISPLAY; without a
+# display it starts a virtual one and says so.
+set -euo pipefail
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+bash "$top/scripts/setup.sh"
+bash "$top/scripts/build.sh"
+source "$top/scripts/wine-env.sh"
+if [ -z "${DISPLAY:-}" ]; then
+  velmo_start_xvfb
+  echo "No display: running on the virtual display $DISPLAY (screenshot: DISPLAY=$DISPLAY import -window root shot.png)"
+  trap '[ -n "${VELMO_XVFB_PID:-}" ] && kill "$VELMO_XVFB_PID" 2>/dev/null || true' EXIT
+fi
+velmo_wine_prefix
+velmo_wine "$VELMO_BUILD_DIR/app/Velmo.exe" "$@"

@@ -1,0 +1,50 @@
+# Sourced by the scripts that run Windows programs: one Wine prefix per build
+# tree, quiet Wine, no Mono or Gecko installers.
+: "${VELMO_BUILD_DIR:=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}"
+export VELMO_BUILD_DIR
+export WINEPREFIX="${WINEPREFIX:-$VELMO_BUILD_DIR/wineprefix}"
+export WINEARCH=win64
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
+
+# The Wine launcher for 64-bit programs.
+velmo_wine() {
+  if command -v wine64 >/dev/null 2>&1; then wine64 "$@"; else wine "$@"; fi
+}
+
+# Creates the prefix once; later calls return at once.
+velmo_wine_prefix() {
+  if [ ! -f "$WINEPREFIX/.velmo-ready" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    # No crash dialog: a crashing program must end, never wait for a click.
+    velmo_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    velmo_wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f >/dev/null 2>&1
+    velmo_wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.velmo-ready"
+  fi
+}
+
+# Starts Wine's background services (services.exe, winedevice ...) detached
+# from the caller's output; they then live as long as the wineserver.
+velmo_wine_services() {
+  velmo_wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+# Starts a virtual X display unless one is given; sets DISPLAY and
+# VELMO_XVFB_PID (empty when an existing display is used).
+velmo_start_xvfb() {
+  VELMO_XVFB_PID=""
+  local n=90
+  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -ac >/dev/null 2>&1 &
+  VELMO_XVFB_PID=$!
+  export DISPLAY=":$n"
+  for _ in $(seq 1 50); do
+    [ -e "/tmp/.X11-unix/X$n" ] && return 0
+    sleep 0.1
+  done
+  echo "Xvfb did not start on :$n" >&2
+  return 1
+}

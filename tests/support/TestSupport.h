@@ -1,0 +1,27 @@
+// Small helpers shared by the test executables.
+#pragma once
+
+#include <string>
+
+namespace testsupport {
+
+// The folder of the checked-in fixtures for one area, e.g. Fixture(L"gif").
+std::wstring FixtureDir(const std::wstring& area);
+
+// A fresh, empty folder under the system's temporary folder, removed with
+// everything in it when the object goes out of scope.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::wstring& Path() const { return path_; }
+    // Path() joined with a file name.
+    std::wstring File(const std::wstring& name) const;
+
+private:
+    std::wstring path_;
+};
+
+}  // namespace testsupport
