@@ -26,10 +26,14 @@ private:
     mutable std::string narrow_;
 };
 
+// Declares an exception class that takes its base's constructors; Base may
+// be a qualified name.
 #define CLASSLIB_EXCEPTION(Name, Base)      \
     class Name : public Base {              \
+        using BaseType = Base;              \
+                                            \
     public:                                 \
-        using Base::Base;                   \
+        using BaseType::BaseType;           \
     }
 
 // Silent exception: ends an operation without any message to the user.

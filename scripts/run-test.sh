@@ -9,7 +9,7 @@ name=$1; shift
 bash "$top/scripts/build.sh" --target "$name" >/dev/null || bash "$top/scripts/build.sh" --target "$name"
 source "$top/scripts/wine-env.sh"
 velmo_start_xvfb
-trap '[ -n "${VELMO_XVFB_PID:-}" ] && kill "$VELMO_XVFB_PID" 2>/dev/null || true' EXIT
+trap 'wineserver -k >/dev/null 2>&1; [ -n "${VELMO_XVFB_PID:-}" ] && kill "$VELMO_XVFB_PID" 2>/dev/null || true' EXIT
 velmo_wine_prefix
 exe=$(find "$VELMO_BUILD_DIR/tests" -name "$name.exe" | head -n 1)
 "$top/scripts/wine-exec.sh" "$exe" "$@"

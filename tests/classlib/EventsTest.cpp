@@ -42,7 +42,8 @@ TEST(Events, ComparesByMethodAndObject)
 TEST(Events, ReferenceArgumentsAndFreeFunctions)
 {
     struct Doubler {
-        void Run(int& v) { v *= 2; }
+        int factor = 2;
+        void Run(int& v) { v *= factor; }
     } d;
     TEvent<void(int&)> e(&d, &Doubler::Run);
     int v = 4;
