@@ -31,6 +31,7 @@ int64_t TStream::CopyFrom(TStream* Source, int64_t Count)
         Source->SetPosition(0);
         Count = Source->GetSize();
     }
+    if (Count < 0) return 0;  // nothing to copy (and no buffer of a negative size)
     const int64_t kChunk = 0xF000;
     std::vector<unsigned char> buf(static_cast<size_t>(std::min(Count, kChunk)));
     int64_t left = Count;
