@@ -1,4 +1,5 @@
 #include "classlib/Bitmap.h"
+#include "classlib/WinHandles.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,43 +12,6 @@ namespace {
 
 [[noreturn]] void InvalidBitmap() { throw EInvalidGraphic(L"Bitmap image is not valid"); }
 [[noreturn]] void OutOfResources() { throw EOutOfMemory(L"Out of system resources"); }
-
-// The screen DC for the duration of a scope.
-class ScreenDC {
-public:
-    ScreenDC() : dc_(::GetDC(nullptr)) {}
-    ~ScreenDC()
-    {
-        if (dc_) ::ReleaseDC(nullptr, dc_);
-    }
-    ScreenDC(const ScreenDC&) = delete;
-    ScreenDC& operator=(const ScreenDC&) = delete;
-    HDC Get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
-
-// A memory DC with one bitmap selected for the duration of a scope.
-class MemoryDC {
-public:
-    explicit MemoryDC(HBITMAP bitmap) : dc_(::CreateCompatibleDC(nullptr))
-    {
-        if (dc_ && bitmap) old_ = ::SelectObject(dc_, bitmap);
-    }
-    ~MemoryDC()
-    {
-        if (old_) ::SelectObject(dc_, old_);
-        if (dc_) ::DeleteDC(dc_);
-    }
-    MemoryDC(const MemoryDC&) = delete;
-    MemoryDC& operator=(const MemoryDC&) = delete;
-    HDC Get() const { return dc_; }
-
-private:
-    HDC dc_;
-    HGDIOBJ old_ = nullptr;
-};
 
 int FormatBits(TPixelFormat f)
 {
@@ -65,7 +29,7 @@ int FormatBits(TPixelFormat f)
 
 TPixelFormat ScreenFormat()
 {
-    ScreenDC dc;
+    TScreenDC dc;
     int bits = dc.Get() ? ::GetDeviceCaps(dc.Get(), BITSPIXEL) * ::GetDeviceCaps(dc.Get(), PLANES) : 32;
     if (bits >= 32) return pf32bit;
     if (bits >= 24) return pf24bit;
@@ -230,7 +194,7 @@ void FillInfo(BitmapInfo& bi, int w, int h, int bits, bool bitfields, const DWOR
 
 HBITMAP CreateSection(const BitmapInfo& bi, void** bits)
 {
-    ScreenDC dc;
+    TScreenDC dc;
     HBITMAP h = ::CreateDIBSection(dc.Get(), reinterpret_cast<const BITMAPINFO*>(&bi), DIB_RGB_COLORS, bits,
                                    nullptr, 0);
     if (!h || !*bits) {
@@ -530,7 +494,7 @@ std::vector<RGBQUAD> TBitmap::ColorTable()
     if (canvas_ && canvas_->Context()) {
         n = ::GetDIBColorTable(canvas_->Context(), 0, static_cast<UINT>(t.size()), t.data());
     } else {
-        MemoryDC dc(handle_);
+        TMemoryDC dc(handle_);
         n = ::GetDIBColorTable(dc.Get(), 0, static_cast<UINT>(t.size()), t.data());
     }
     t.resize(n);
@@ -545,7 +509,7 @@ void TBitmap::SetColorTable(const std::vector<RGBQUAD>& Table)
     if (canvas_ && canvas_->Context()) {
         ::SetDIBColorTable(canvas_->Context(), 0, n, Table.data());
     } else {
-        MemoryDC dc(handle_);
+        TMemoryDC dc(handle_);
         ::SetDIBColorTable(dc.Get(), 0, n, Table.data());
     }
     if (mask_) {
@@ -625,7 +589,7 @@ void TBitmap::ReadPixels32(std::vector<uint32_t>& Pixels)
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
     {
-        ScreenDC dc;
+        TScreenDC dc;
         ::GetDIBits(dc.Get(), handle_, 0, static_cast<UINT>(height_), Pixels.data(), &bi, DIB_RGB_COLORS);
     }
     if (canvas_) canvas_->SelectBitmap(handle_);
@@ -636,7 +600,7 @@ HBITMAP TBitmap::MakeHandle(int W, int H, TPixelFormat Format, TBitmapHandleType
                             const std::vector<RGBQUAD>& Table, const uint32_t* Pixels)
 {
     if (Type == bmDDB) {
-        ScreenDC sdc;
+        TScreenDC sdc;
         HBITMAP h = Format == pf1bit ? ::CreateBitmap(W, H, 1, 1, nullptr) : ::CreateCompatibleBitmap(sdc.Get(), W, H);
         if (!h) OutOfResources();
         if (Pixels) {
@@ -657,7 +621,7 @@ HBITMAP TBitmap::MakeHandle(int W, int H, TPixelFormat Format, TBitmapHandleType
                             DIB_RGB_COLORS);
             }
         } else {
-            MemoryDC dc(h);
+            TMemoryDC dc(h);
             ::PatBlt(dc.Get(), 0, 0, W, H, WHITENESS);
         }
         return h;
@@ -817,16 +781,16 @@ void TBitmap::SetSize(int AWidth, int AHeight)
         }
         NewImage(h);
     } else {
-        ScreenDC sdc;
+        TScreenDC sdc;
         HBITMAP h = bitCount_ == 1 ? ::CreateBitmap(AWidth, AHeight, 1, 1, nullptr)
                                    : ::CreateCompatibleBitmap(sdc.Get(), AWidth, AHeight);
         if (!h) OutOfResources();
         {
-            MemoryDC dst(h);
+            TMemoryDC dst(h);
             ::PatBlt(dst.Get(), 0, 0, AWidth, AHeight, WHITENESS);
             if (canvas_) canvas_->SelectBitmap(nullptr);
             {
-                MemoryDC src(handle_);
+                TMemoryDC src(handle_);
                 ::BitBlt(dst.Get(), 0, 0, std::min(oldW, AWidth), std::min(oldH, AHeight), src.Get(), 0, 0, SRCCOPY);
             }
         }
@@ -865,7 +829,7 @@ void TBitmap::SetHandle(HBITMAP Value)
         if (canvas_ && canvas_->Context()) {
             probe(canvas_->Context());
         } else {
-            MemoryDC dc(handle_);
+            TMemoryDC dc(handle_);
             probe(dc.Get());
         }
     }
@@ -1059,11 +1023,11 @@ void TBitmap::Assign(const TPersistent* Source)
                 std::memcpy(nb + static_cast<int64_t>(src->stride_) * (src->height_ - 1 - y), src->RowAddress(y),
                             static_cast<size_t>(src->stride_));
         } else {
-            ScreenDC sdc;
+            TScreenDC sdc;
             h = src->bitCount_ == 1 ? ::CreateBitmap(src->width_, src->height_, 1, 1, nullptr)
                                     : ::CreateCompatibleBitmap(sdc.Get(), src->width_, src->height_);
             if (!h) OutOfResources();
-            MemoryDC dst(h);
+            TMemoryDC dst(h);
             ::BitBlt(dst.Get(), 0, 0, src->width_, src->height_, src->GetCanvas()->GetHandle(), 0, 0, SRCCOPY);
         }
     }
@@ -1215,7 +1179,7 @@ void TBitmap::ReadDIB(TStream* Stream, int64_t Size, bool HasFileHeader)
             BitmapInfo ri = bi;
             ri.header.biCompression = compression;
             ri.header.biSizeImage = static_cast<DWORD>(dataBytes);
-            ScreenDC sdc;
+            TScreenDC sdc;
             if (!::SetDIBits(sdc.Get(), hbm, 0, static_cast<UINT>(h), data.data(), reinterpret_cast<BITMAPINFO*>(&ri),
                              DIB_RGB_COLORS))
                 InvalidBitmap();
@@ -1320,7 +1284,7 @@ void TBitmap::LoadFromClipboardFormat(UINT Format, HANDLE Data, HPALETTE Palette
                                                                                                       : pf15bit)
                               : pf32bit;
         if (bits <= 8) {
-            MemoryDC dc(src);
+            TMemoryDC dc(src);
             table.resize(size_t(1) << bits);
             table.resize(::GetDIBColorTable(dc.Get(), 0, static_cast<UINT>(table.size()), table.data()));
         }
@@ -1350,7 +1314,7 @@ void TBitmap::LoadFromClipboardFormat(UINT Format, HANDLE Data, HPALETTE Palette
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
     {
-        ScreenDC sdc;
+        TScreenDC sdc;
         if (!::GetDIBits(sdc.Get(), src, 0, static_cast<UINT>(h), pixels.data(), &bi, DIB_RGB_COLORS))
             throw EInvalidGraphic(L"Unsupported clipboard format");
     }
@@ -1370,13 +1334,13 @@ void TBitmap::SaveToClipboardFormat(UINT& Format, HANDLE& Data, HPALETTE& Palett
     Data = nullptr;
     Palette = nullptr;
     if (GetEmpty() || !handle_) return;
-    ScreenDC sdc;
+    TScreenDC sdc;
     bool mono = bitCount_ == 1 && GetMonochrome();
     HBITMAP h = mono ? ::CreateBitmap(width_, height_, 1, 1, nullptr)
                      : ::CreateCompatibleBitmap(sdc.Get(), width_, height_);
     if (!h) OutOfResources();
     {
-        MemoryDC dst(h);
+        TMemoryDC dst(h);
         ::BitBlt(dst.Get(), 0, 0, width_, height_, GetCanvas()->GetHandle(), 0, 0, SRCCOPY);
     }
     Data = h;

@@ -9,22 +9,6 @@ namespace classlib {
 
 namespace {
 
-// Restores the previously selected object of a DC when it goes out of scope.
-class SelectScope {
-public:
-    SelectScope(HDC dc, HGDIOBJ obj) : dc_(dc), old_(obj ? ::SelectObject(dc, obj) : nullptr) {}
-    ~SelectScope()
-    {
-        if (old_) ::SelectObject(dc_, old_);
-    }
-    SelectScope(const SelectScope&) = delete;
-    SelectScope& operator=(const SelectScope&) = delete;
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
-};
-
 int ScreenPixelsPerInch()
 {
     HDC dc = ::GetDC(nullptr);
@@ -356,6 +340,7 @@ void TBrush::Assign(const TPersistent* Source)
 
 // The pattern brush needs the bitmap's handle.
 #include "classlib/Bitmap.h"
+#include "classlib/WinHandles.h"
 
 namespace classlib {
 

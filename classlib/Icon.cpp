@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "classlib/Streams.h"
+#include "classlib/WinHandles.h"
 
 namespace classlib {
 
@@ -145,22 +146,6 @@ bool IconSize(HICON icon, int& w, int& h)
     return ok;
 }
 
-// Screen DC for the duration of a scope.
-class ScreenDC {
-public:
-    ScreenDC() : dc_(::GetDC(nullptr)) {}
-    ~ScreenDC()
-    {
-        if (dc_) ::ReleaseDC(nullptr, dc_);
-    }
-    ScreenDC(const ScreenDC&) = delete;
-    ScreenDC& operator=(const ScreenDC&) = delete;
-    HDC Get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
-
 }  // namespace
 
 const TGraphicClass TIcon::Class{L"TIcon", []() -> TGraphic* { return new TIcon; }};
@@ -271,7 +256,7 @@ std::vector<uint8_t> TIcon::MakeIcoFromHandle() const
     const int w = width_, h = height_;
     ICONINFO ii{};
     if (!::GetIconInfo(handle_, &ii)) InvalidIcon();
-    ScreenDC screen;
+    TScreenDC screen;
     const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
     std::vector<uint32_t> colour(pixels, 0);
     const size_t andStride = (static_cast<size_t>(w) + 31) / 32 * 4;

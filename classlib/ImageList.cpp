@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "classlib/Icon.h"
+#include "classlib/WinHandles.h"
 
 namespace classlib {
 
@@ -21,48 +22,6 @@ TColor FromListColor(COLORREF c)
     if (c == CLR_DEFAULT) return clDefault;
     return static_cast<TColor>(c);
 }
-
-// A memory DC with one bitmap selected for the scope.
-class MemoryDC {
-public:
-    explicit MemoryDC(HBITMAP bitmap) : dc_(::CreateCompatibleDC(nullptr))
-    {
-        if (dc_) old_ = ::SelectObject(dc_, bitmap);
-    }
-    ~MemoryDC()
-    {
-        if (!dc_) return;
-        ::SelectObject(dc_, old_);
-        ::DeleteDC(dc_);
-    }
-    MemoryDC(const MemoryDC&) = delete;
-    MemoryDC& operator=(const MemoryDC&) = delete;
-    HDC Get() const { return dc_; }
-
-private:
-    HDC dc_;
-    HGDIOBJ old_ = nullptr;
-};
-
-// A GDI object deleted at the end of the scope.
-class GdiObject {
-public:
-    explicit GdiObject(HGDIOBJ h) : h_(h) {}
-    ~GdiObject()
-    {
-        if (h_) ::DeleteObject(h_);
-    }
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
-    template <class T>
-    T Get() const
-    {
-        return static_cast<T>(h_);
-    }
-
-private:
-    HGDIOBJ h_;
-};
 
 // A top-down DIB section of w x h at bitCount bits; Bits receives its pixels.
 HBITMAP MakeDIB(int w, int h, int bitCount, void** Bits)
@@ -220,7 +179,7 @@ HBITMAP TCustomImageList::CopyImage(TBitmap* Image) const
     HBITMAP copy = MakeDIB(w, h, Image->GetPixelFormat() == pf32bit ? 32 : 24, nullptr);
     if (!copy) throw EOutOfMemory(L"Out of system resources");
     {
-        MemoryDC dc(copy);
+        TMemoryDC dc(copy);
         ::BitBlt(dc.Get(), 0, 0, w, h, Image->GetCanvas()->GetHandle(), 0, 0, SRCCOPY);
     }
     ::GdiFlush();
@@ -233,7 +192,7 @@ HBITMAP TCustomImageList::CopyMask(TBitmap* Mask) const
     int w = Mask->GetWidth(), h = Mask->GetHeight();
     HBITMAP copy = ::CreateBitmap(w, h, 1, 1, nullptr);
     if (!copy) throw EOutOfMemory(L"Out of system resources");
-    MemoryDC dc(copy);
+    TMemoryDC dc(copy);
     HDC src = Mask->GetCanvas()->GetHandle();
     // Colour to monochrome: white (the source's background colour) gives 1,
     // the transparent bits of the list's mask.
@@ -247,9 +206,9 @@ int TCustomImageList::Add(TBitmap* Image, TBitmap* Mask)
 {
     if (!Image || Image->GetEmpty()) return -1;
     HIMAGELIST h = GetHandle();
-    GdiObject image(CopyImage(Image));
-    GdiObject mask(CopyMask(Mask));
-    int index = ::ImageList_Add(h, image.Get<HBITMAP>(), mask.Get<HBITMAP>());
+    TGdiObject<HGDIOBJ> image(CopyImage(Image));
+    TGdiObject<HGDIOBJ> mask(CopyMask(Mask));
+    int index = ::ImageList_Add(h, static_cast<HBITMAP>(image.Get()), static_cast<HBITMAP>(mask.Get()));
     if (index < 0) throw EInvalidOperation(L"Failed to add image");
     Change();
     return index;
@@ -259,8 +218,8 @@ int TCustomImageList::AddMasked(TBitmap* Image, TColor MaskColor)
 {
     if (!Image || Image->GetEmpty()) return -1;
     HIMAGELIST h = GetHandle();
-    GdiObject image(CopyImage(Image));
-    int index = ::ImageList_AddMasked(h, image.Get<HBITMAP>(), static_cast<COLORREF>(ColorToRGB(MaskColor)));
+    TGdiObject<HGDIOBJ> image(CopyImage(Image));
+    int index = ::ImageList_AddMasked(h, static_cast<HBITMAP>(image.Get()), static_cast<COLORREF>(ColorToRGB(MaskColor)));
     if (index < 0) throw EInvalidOperation(L"Failed to add image");
     Change();
     return index;
@@ -319,9 +278,9 @@ void TCustomImageList::Insert(int Index, TBitmap* Image, TBitmap* Mask)
 void TCustomImageList::Replace(int Index, TBitmap* Image, TBitmap* Mask)
 {
     CheckIndex(Index, GetCount());
-    GdiObject image(CopyImage(Image));
-    GdiObject mask(CopyMask(Mask));
-    if (!::ImageList_Replace(handle_, Index, image.Get<HBITMAP>(), mask.Get<HBITMAP>()))
+    TGdiObject<HGDIOBJ> image(CopyImage(Image));
+    TGdiObject<HGDIOBJ> mask(CopyMask(Mask));
+    if (!::ImageList_Replace(handle_, Index, static_cast<HBITMAP>(image.Get()), static_cast<HBITMAP>(mask.Get())))
         throw EInvalidOperation(L"Failed to replace image");
     Change();
 }
@@ -331,12 +290,12 @@ void TCustomImageList::ReplaceMasked(int Index, TBitmap* NewImage, TColor MaskCo
     CheckIndex(Index, GetCount());
     if (!NewImage || NewImage->GetEmpty()) throw EInvalidOperation(L"Failed to replace image");
     int w = NewImage->GetWidth(), h = NewImage->GetHeight();
-    GdiObject image(CopyImage(NewImage));
-    GdiObject mask(::CreateBitmap(w, h, 1, 1, nullptr));
-    if (!mask.Get<HBITMAP>()) throw EOutOfMemory(L"Out of system resources");
+    TGdiObject<HGDIOBJ> image(CopyImage(NewImage));
+    TGdiObject<HGDIOBJ> mask(::CreateBitmap(w, h, 1, 1, nullptr));
+    if (!static_cast<HBITMAP>(mask.Get())) throw EOutOfMemory(L"Out of system resources");
     if (masked_) {
-        MemoryDC imageDC(image.Get<HBITMAP>());
-        MemoryDC maskDC(mask.Get<HBITMAP>());
+        TMemoryDC imageDC(static_cast<HBITMAP>(image.Get()));
+        TMemoryDC maskDC(static_cast<HBITMAP>(mask.Get()));
         // The mask: 1 where the image has MaskColor. Those pixels then turn
         // black in the image, as the list's transparent drawing expects.
         ::SetBkColor(imageDC.Get(), static_cast<COLORREF>(ColorToRGB(MaskColor)));
@@ -345,7 +304,7 @@ void TCustomImageList::ReplaceMasked(int Index, TBitmap* NewImage, TColor MaskCo
         ::SetTextColor(imageDC.Get(), RGB(0, 0, 0));
         ::BitBlt(imageDC.Get(), 0, 0, w, h, maskDC.Get(), 0, 0, 0x00220326);  // D and not S
     }
-    if (!::ImageList_Replace(handle_, Index, image.Get<HBITMAP>(), masked_ ? mask.Get<HBITMAP>() : nullptr))
+    if (!::ImageList_Replace(handle_, Index, static_cast<HBITMAP>(image.Get()), masked_ ? static_cast<HBITMAP>(mask.Get()) : nullptr))
         throw EInvalidOperation(L"Failed to replace image");
     Change();
 }
@@ -401,9 +360,9 @@ bool TCustomImageList::GetBitmap(int Index, TBitmap* Image)
     canvas->Changing();
     HDC dc = canvas->GetHandle();
     if (bkColor_ != clNone) {
-        GdiObject brush(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(bkColor_))));
+        TGdiObject<HGDIOBJ> brush(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(bkColor_))));
         RECT r{0, 0, width_, height_};
-        ::FillRect(dc, &r, brush.Get<HBRUSH>());
+        ::FillRect(dc, &r, static_cast<HBRUSH>(brush.Get()));
     }
     ::ImageList_DrawEx(handle_, Index, dc, 0, 0, 0, 0, CLR_NONE, CLR_NONE, ILD_NORMAL);
     canvas->Changed();
@@ -460,10 +419,10 @@ void TCustomImageList::DrawDisabled(int Index, TCanvas* Canvas, int X, int Y)
     // The image drawn transparently on white; its dark opaque pixels become
     // the 0 bits of a monochrome shape (1 bits are left alone when drawing).
     void* pixels = nullptr;
-    GdiObject colour(MakeDIB(w, h, 32, &pixels));
-    if (!colour.Get<HBITMAP>() || !pixels) throw EOutOfMemory(L"Out of system resources");
+    TGdiObject<HGDIOBJ> colour(MakeDIB(w, h, 32, &pixels));
+    if (!static_cast<HBITMAP>(colour.Get()) || !pixels) throw EOutOfMemory(L"Out of system resources");
     {
-        MemoryDC dc(colour.Get<HBITMAP>());
+        TMemoryDC dc(static_cast<HBITMAP>(colour.Get()));
         ::PatBlt(dc.Get(), 0, 0, w, h, WHITENESS);
         ::ImageList_DrawEx(handle_, Index, dc.Get(), 0, 0, 0, 0, CLR_NONE, CLR_NONE, ILD_TRANSPARENT);
     }
@@ -477,9 +436,9 @@ void TCustomImageList::DrawDisabled(int Index, TCanvas* Canvas, int X, int Y)
             uint32_t lum = (((c >> 16) & 0xFF) * 77 + ((c >> 8) & 0xFF) * 150 + (c & 0xFF) * 29) >> 8;
             if (lum < 0xC0) bits[static_cast<size_t>(y) * stride + static_cast<size_t>(x / 8)] &= ~(0x80u >> (x % 8));
         }
-    GdiObject shape(::CreateBitmap(w, h, 1, 1, bits.data()));
-    if (!shape.Get<HBITMAP>()) throw EOutOfMemory(L"Out of system resources");
-    MemoryDC shapeDC(shape.Get<HBITMAP>());
+    TGdiObject<HGDIOBJ> shape(::CreateBitmap(w, h, 1, 1, bits.data()));
+    if (!static_cast<HBITMAP>(shape.Get())) throw EOutOfMemory(L"Out of system resources");
+    TMemoryDC shapeDC(static_cast<HBITMAP>(shape.Get()));
 
     Canvas->Changing();
     HDC dc = Canvas->GetHandle();
@@ -489,11 +448,11 @@ void TCustomImageList::DrawDisabled(int Index, TCanvas* Canvas, int X, int Y)
     // elsewhere.
     COLORREF oldText = ::SetTextColor(dc, RGB(255, 255, 255));
     COLORREF oldBk = ::SetBkColor(dc, RGB(0, 0, 0));
-    GdiObject light(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(clBtnHighlight))));
-    GdiObject dark(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(clBtnShadow))));
-    HGDIOBJ oldBrush = ::SelectObject(dc, light.Get<HBRUSH>());
+    TGdiObject<HGDIOBJ> light(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(clBtnHighlight))));
+    TGdiObject<HGDIOBJ> dark(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(clBtnShadow))));
+    HGDIOBJ oldBrush = ::SelectObject(dc, static_cast<HBRUSH>(light.Get()));
     ::BitBlt(dc, X + 1, Y + 1, w, h, shapeDC.Get(), 0, 0, 0x00E20746);
-    ::SelectObject(dc, dark.Get<HBRUSH>());
+    ::SelectObject(dc, static_cast<HBRUSH>(dark.Get()));
     ::BitBlt(dc, X, Y, w, h, shapeDC.Get(), 0, 0, 0x00E20746);
     ::SelectObject(dc, oldBrush);
     ::SetTextColor(dc, oldText);

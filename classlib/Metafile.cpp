@@ -1,4 +1,5 @@
 #include "classlib/Metafile.h"
+#include "classlib/WinHandles.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -33,25 +34,10 @@ constexpr size_t kMetaHeaderSize = 18;
 constexpr size_t kEnhHeaderMin = 88;
 constexpr int kHiMetricPerInch = 2540;
 
-class ScreenDC {
-public:
-    ScreenDC() : dc_(::GetDC(nullptr)) {}
-    ~ScreenDC()
-    {
-        if (dc_) ::ReleaseDC(nullptr, dc_);
-    }
-    ScreenDC(const ScreenDC&) = delete;
-    ScreenDC& operator=(const ScreenDC&) = delete;
-    HDC Get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
-
 // The screen's logical pixels per inch.
 void ScreenPixelsPerInch(int& x, int& y)
 {
-    ScreenDC dc;
+    TScreenDC dc;
     x = dc.Get() ? ::GetDeviceCaps(dc.Get(), LOGPIXELSX) : 96;
     y = dc.Get() ? ::GetDeviceCaps(dc.Get(), LOGPIXELSY) : 96;
     if (x <= 0) x = 96;
@@ -235,7 +221,7 @@ void TMetafile::ReadWMF(TStream* Stream, int64_t Available)
     int mmW = ::MulDiv(boxW, kHiMetricPerInch, inch);
     int mmH = ::MulDiv(boxH, kHiMetricPerInch, inch);
     METAFILEPICT pict{MM_ANISOTROPIC, mmW, mmH, nullptr};
-    ScreenDC dc;
+    TScreenDC dc;
     HENHMETAFILE h = ::SetWinMetaFileBits(static_cast<UINT>(bits.size()), bits.data(), dc.Get(), &pict);
     if (!h) InvalidMetafile();
     Reset(h, mmW, mmH, ::MulDiv(boxW, ppiX, inch), ::MulDiv(boxH, ppiY, inch), inch, false);
@@ -291,7 +277,7 @@ void TMetafile::SaveToStream(TStream* Stream)
         Stream->WriteBuffer(bits.data(), n);
         return;
     }
-    ScreenDC dc;
+    TScreenDC dc;
     UINT n = ::GetWinMetaFileBits(handle_, 0, nullptr, MM_ANISOTROPIC, dc.Get());
     if (n == 0) throw EInvalidGraphic(L"Metafile is not valid");
     std::vector<uint8_t> bits(n);
