@@ -1,0 +1,1 @@
+set(VELMO_LIB_DEPS classlib winmm)
