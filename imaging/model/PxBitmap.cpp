@@ -1171,6 +1171,68 @@ bool PxCompareBitmaps(TPxBitmap* a, TPxBitmap* b)
 }
 
 // ---------------------------------------------------------------------------
+// Attached storage
+
+void TPxBitmap::AttachVclBitmap(classlib::TBitmap* Bitmap, bool FreeFirst)
+{
+    // Without FreeFirst the alpha channel stays; the previous storage is
+    // released either way, so nothing is lost track of.
+    FreeImage(FreeFirst);
+    if (!Bitmap)
+        return;
+    switch (Bitmap->GetPixelFormat()) {
+    case classlib::pf1bit:
+    case classlib::pf8bit:
+    case classlib::pf24bit:
+    case classlib::pf32bit:
+        break;
+    default:
+        // Rows of other layouts cannot be read as any pixel format.
+        return;
+    }
+    vclBitmap_ = Bitmap;
+    vclAttached_ = true;
+    location_ = pxTBitmap;
+    rowOrder_ = 0;
+    format_ = pxNoPixels;  // the sync below takes everything from the bitmap
+    SyncFromVclBitmap();
+    reallocate_ = false;
+}
+
+void TPxBitmap::AttachMemory(void* Buffer, int Width, int Height, TPxPixelFormat Format, bool FreeFirst,
+                             uint8_t RowOrder)
+{
+    FreeImage(FreeFirst);
+    if (!Buffer || Width <= 0 || Height <= 0 || Format == pxNoPixels || Format >= PxPixelFormatCount)
+        return;
+    width_ = Width;
+    height_ = Height;
+    format_ = Format;
+    bitCount_ = PxPixelFormatBits[format_];
+    channelCount_ = PxPixelFormatChannels[format_];
+    rowLen_ = static_cast<int>(PxBitmapRowLen(width_, bitCount_, rowAlignment_));
+    location_ = pxMemory;
+    memAttached_ = true;
+    memStart_ = static_cast<uint8_t*>(Buffer);
+    memBlock_ = Buffer;
+    rowOrder_ = RowOrder == 1 ? 1 : 0;
+    if (format_ == px8p) {
+        palette_.assign(256, TPxRGB{0, 0, 0});
+        paletteLen_ = 256;
+    }
+    if (alpha_ && (alpha_->GetWidth() != width_ || alpha_->GetHeight() != height_))
+        alpha_->Allocate(width_, height_, px8g);
+    reallocate_ = false;
+}
+
+void TPxBitmap::SetPaletteLen(int Count)
+{
+    Count = std::clamp(Count, 0, 256);
+    palette_.resize(static_cast<size_t>(Count), TPxRGB{0, 0, 0});
+    paletteLen_ = Count;
+}
+
+// ---------------------------------------------------------------------------
 // System bitmap
 
 void TPxBitmap::BuildRowTable()

@@ -212,6 +212,27 @@ public:
     // (emptied first) and leaves this image empty.
     void MoveStorageTo(TPxBitmap* Target);
 
+    // ---- attaching outside storage
+    // Wraps Bitmap without copying: location pxTBitmap, the image takes size
+    // and format from it (pf1bit px1g, pf8bit px8g or px8p by its palette,
+    // pf24bit px24RGB, pf32bit px32RGB) and never frees it; Bitmap must
+    // outlive the image's use of it. The previous storage is freed (the alpha
+    // channel too when FreeFirst is set). A null Bitmap, or one of another
+    // pixel format, leaves the image empty.
+    void AttachVclBitmap(classlib::TBitmap* Bitmap, bool FreeFirst);
+    // Wraps a caller's pixel buffer without copying: location pxMemory, rows
+    // of GetRowLen() bytes at the image's row alignment; RowOrder 1 means the
+    // buffer's first row is the top row, 0 that it holds the rows bottom-up.
+    // The buffer is never freed by the image and must outlive its use. A px8p
+    // image gets a palette of 256 entries. The previous storage is freed
+    // (the alpha channel too when FreeFirst is set); a null Buffer leaves the
+    // image empty.
+    void AttachMemory(void* Buffer, int Width, int Height, TPxPixelFormat Format, bool FreeFirst,
+                      uint8_t RowOrder);
+    // Sets the number of palette entries in use (0 to 256); new entries are
+    // black.
+    void SetPaletteLen(int Count);
+
     // ---- system bitmap
     // Moves the image into pxTBitmap storage and returns the system bitmap
     // (owned by the image unless attached); nullptr for an empty image.
