@@ -56,10 +56,16 @@ struct THeapBlock {
 
 TPxTemporaryFileStream::TPxTemporaryFileStream(const std::wstring& FileName)
 {
-    HANDLE h = CreateFileW(FileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    // CREATE_NEW: a name that another process took since it was chosen must
+    // fail rather than truncate that process's file.
+    HANDLE h = CreateFileW(FileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        throw classlib::EInOutError(L"Unable to create " + FileName);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        classlib::EInOutError failure(L"Unable to create " + FileName);
+        SetLastError(error);  // callers tell a taken name from other failures
+        throw failure;
+    }
     FHandle = h;
 }
 
@@ -87,10 +93,24 @@ bool TPxFileBuffer::AllocateFile(const std::wstring& Prefix, bool UseFile, int64
     bool result = false;
     try {
         fileName_ = PxGetTempFileNameIn(Prefix, TempFolder());
-        if (UseFile)
-            stream_ = std::make_unique<TPxTemporaryFileStream>(fileName_);
-        else
+        if (UseFile) {
+            // Names are free when chosen, but several processes draw them
+            // from the same sequence: take the next name when one was taken.
+            for (int attempt = 0;; ++attempt) {
+                try {
+                    stream_ = std::make_unique<TPxTemporaryFileStream>(fileName_);
+                    break;
+                } catch (const classlib::EInOutError&) {
+                    const DWORD error = GetLastError();
+                    if (attempt >= 100 || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS &&
+                                           error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
+                        throw;
+                    fileName_ = PxGetTempFileNameIn(Prefix, TempFolder());
+                }
+            }
+        } else {
             stream_ = std::make_unique<classlib::TMemoryStream>();
+        }
         stream_->SetSize(Size);
         result = true;
     } catch (...) {

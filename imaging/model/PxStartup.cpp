@@ -5,6 +5,8 @@
 
 #include "classlib/SyncObjs.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxConvert.h"
+#include "imaging/model/PxCopy.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/model/PxWords.h"
@@ -76,6 +78,9 @@ void PxUtilsInit()
     PxAllowSegments = true;
     PxColorLibraryHandle = nullptr;
     PxInitCosineTable();
+    // The buffer's conversion and copy services live in their own units.
+    PxInstallPixelFormatConversion();
+    PxCopyInstallServices();
 }
 
 void PxFreeColorLibrary()

@@ -7,6 +7,9 @@
 
 #include "classlib/Bitmap.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxCopy.h"
+#include "imaging/model/PxRawDump.h"
+#include "classlib/Streams.h"
 
 using namespace imaging;
 
@@ -111,6 +114,26 @@ TEST(PxAttach, PaletteLengthIsSettable)
     EXPECT_EQ(img.GetPaletteEntry(4), (TPxRGB{0, 0, 0}));
     img.SetPaletteLen(300);
     EXPECT_EQ(img.GetPaletteLen(), 256);
+}
+
+TEST(PxAttach, CopiesAndDumpsKeepShortPalettes)
+{
+    classlib::TBitmap bmp;
+    bmp.SetPixelFormat(classlib::pf4bit);
+    bmp.SetSize(3, 2);
+    TPxBitmap img;
+    img.SetLocation(pxMemory);
+    ASSERT_TRUE(CopyFromVclBitmap(img, &bmp));
+    EXPECT_EQ(img.GetPixelFormat(), px8p);
+    EXPECT_EQ(img.GetPaletteLen(), 16);
+
+    classlib::TMemoryStream dump;
+    ASSERT_TRUE(SaveRawToStream(img, nullptr, 0, &dump));
+    dump.SetPosition(0);
+    TPxBitmap back;
+    ASSERT_TRUE(LoadRawFromStream(back, nullptr, 0, &dump));
+    EXPECT_EQ(back.GetPaletteLen(), 16);
+    EXPECT_TRUE(PxCompareBitmaps(&img, &back));
 }
 
 }  // namespace
