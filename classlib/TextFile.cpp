@@ -30,7 +30,7 @@ void TTextFile::Fail(const wchar_t* What, unsigned long Code) const
     throw EInOutError(std::wstring(What) + L" \"" + FFileName + L"\". " + SysErrorMessage(Code));
 }
 
-void TTextFile::Open(const std::wstring& FileName, TTextEncoding Encoding, TMode Mode,
+void TTextFile::Open(const std::wstring& FileName, TTextFileEncoding Encoding, TMode Mode,
                      unsigned long Disposition)
 {
     Close();
@@ -54,17 +54,17 @@ void TTextFile::Open(const std::wstring& FileName, TTextEncoding Encoding, TMode
     FReadPos = 0;
 }
 
-void TTextFile::Rewrite(const std::wstring& FileName, TTextEncoding Encoding)
+void TTextFile::Rewrite(const std::wstring& FileName, TTextFileEncoding Encoding)
 {
     Open(FileName, Encoding, tmWrite, CREATE_ALWAYS);
 }
 
-void TTextFile::Append(const std::wstring& FileName, TTextEncoding Encoding)
+void TTextFile::Append(const std::wstring& FileName, TTextFileEncoding Encoding)
 {
     Open(FileName, Encoding, tmWrite, OPEN_ALWAYS);
 }
 
-void TTextFile::Reset(const std::wstring& FileName, TTextEncoding Encoding)
+void TTextFile::Reset(const std::wstring& FileName, TTextFileEncoding Encoding)
 {
     Open(FileName, Encoding, tmRead, OPEN_EXISTING);
     if (Encoding == teUtf8) {

@@ -17,7 +17,7 @@
 
 namespace classlib {
 
-enum TTextEncoding { teAnsi, teUtf8 };
+enum TTextFileEncoding { teAnsi, teUtf8 };
 
 class TTextFile {
 public:
@@ -29,11 +29,11 @@ public:
     TTextFile& operator=(const TTextFile&) = delete;
 
     // Creates the file, or empties an existing one, for writing.
-    void Rewrite(const std::wstring& FileName, TTextEncoding Encoding = teAnsi);
+    void Rewrite(const std::wstring& FileName, TTextFileEncoding Encoding = teAnsi);
     // Opens the file for writing at its end; creates it when missing.
-    void Append(const std::wstring& FileName, TTextEncoding Encoding = teAnsi);
+    void Append(const std::wstring& FileName, TTextFileEncoding Encoding = teAnsi);
     // Opens an existing file for reading from its start.
-    void Reset(const std::wstring& FileName, TTextEncoding Encoding = teAnsi);
+    void Reset(const std::wstring& FileName, TTextFileEncoding Encoding = teAnsi);
     // Writes any buffered text and closes the file. Nothing when not open.
     void Close();
 
@@ -55,7 +55,7 @@ public:
 private:
     enum TMode { tmClosed, tmWrite, tmRead };
 
-    void Open(const std::wstring& FileName, TTextEncoding Encoding, TMode Mode, unsigned long Disposition);
+    void Open(const std::wstring& FileName, TTextFileEncoding Encoding, TMode Mode, unsigned long Disposition);
     [[noreturn]] void Fail(const wchar_t* What, unsigned long Code) const;
     bool FillBuffer();
     std::wstring Decode(const std::string& Bytes) const;
@@ -63,7 +63,7 @@ private:
 
     void* FHandle = nullptr;  // a Win32 file HANDLE while open
     std::wstring FFileName;
-    TTextEncoding FEncoding = teAnsi;
+    TTextFileEncoding FEncoding = teAnsi;
     TMode FMode = tmClosed;
     std::string FBuffer;  // pending output, or input not yet consumed
     size_t FReadPos = 0;  // next unread byte of FBuffer while reading

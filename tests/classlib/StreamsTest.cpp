@@ -340,7 +340,7 @@ TEST(TextFile, WritesCrLfLinesAndReadsThemBackInEachEncoding)
 {
     testsupport::TempDir dir;
     struct Case {
-        TTextEncoding encoding;
+        TTextFileEncoding encoding;
         std::wstring line;
         std::string bytes;  // the line as stored
     };
