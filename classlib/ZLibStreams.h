@@ -15,7 +15,7 @@ struct z_stream_s;
 namespace classlib {
 
 // Compression levels: the named ones, or any number 0 (stored) to 9 (best).
-enum TCompressionLevel : int { clNone = 0, clFastest = 1, clDefault = -1, clMax = 9 };
+enum TCompressionLevel : int { zcNone = 0, zcFastest = 1, zcDefault = -1, zcMax = 9 };
 
 // Common part: the other stream (borrowed, must outlive this one), the zlib
 // state and a 64 KiB buffer.
@@ -92,8 +92,8 @@ private:
 };
 
 // Compresses Size bytes at Data into a complete zlib stream.
-std::vector<unsigned char> ZCompress(const void* Data, size_t Size, int Level = clDefault);
-std::vector<unsigned char> ZCompress(const std::vector<unsigned char>& Data, int Level = clDefault);
+std::vector<unsigned char> ZCompress(const void* Data, size_t Size, int Level = zcDefault);
+std::vector<unsigned char> ZCompress(const std::vector<unsigned char>& Data, int Level = zcDefault);
 // Decompresses one complete zlib stream; bytes after its end are ignored.
 std::vector<unsigned char> ZDecompress(const void* Data, size_t Size);
 std::vector<unsigned char> ZDecompress(const std::vector<unsigned char>& Data);

@@ -170,8 +170,11 @@ void PxStreamWriteLine(classlib::TStream* stream, const std::string& text)
 
 std::wstring PxGetTempFileNameIn(const std::wstring& prefix, const std::wstring& folder)
 {
+    // The random sequence is the same in every process: a per-process salt
+    // keeps two running programs from drawing the same names.
+    static const uint32_t salt = static_cast<uint32_t>(::GetCurrentProcessId()) * 2654435761u;
     for (;;) {
-        const int n = classlib::Random(2147483647);
+        const int n = static_cast<int>((static_cast<uint32_t>(classlib::Random(2147483647)) ^ salt) & 0x7FFFFFFFu);
         std::wstring name = folder + prefix + L"-" + classlib::IntToHex(n, 8) + L".tmp";
         if (!PxFileExists(name))
             return name;

@@ -45,7 +45,7 @@ TEST(ZLibStreams, RoundTripAtEachLevel)
 {
     const Bytes data = Sample(300000, 100000);
     size_t storedSize = 0, maxSize = 0;
-    for (int level : {int(clNone), int(clFastest), int(clDefault), int(clMax), 5}) {
+    for (int level : {int(zcNone), int(zcFastest), int(zcDefault), int(zcMax), 5}) {
         SCOPED_TRACE(level);
         Bytes packed = Compress(data, level);
         ASSERT_GE(packed.size(), 2u);
@@ -59,8 +59,8 @@ TEST(ZLibStreams, RoundTripAtEachLevel)
         z.ReadBuffer(back.data(), static_cast<int64_t>(back.size()));
         EXPECT_EQ(back, data);
         EXPECT_EQ(z.Read(back.data(), 1), 0);
-        if (level == clNone) storedSize = packed.size();
-        if (level == clMax) maxSize = packed.size();
+        if (level == zcNone) storedSize = packed.size();
+        if (level == zcMax) maxSize = packed.size();
     }
     EXPECT_GT(storedSize, data.size());  // stored blocks
     EXPECT_LT(maxSize, data.size() / 2);
@@ -82,11 +82,11 @@ TEST(ZLibStreams, DecompressorStopsExactlyAtTheEndOfTheCompressedData)
     std::vector<Case> cases;
     for (size_t noisy : {size_t(0), size_t(150000)}) {
         Bytes data = Sample(160000, noisy);
-        cases.push_back({data, Compress(data, clDefault)});
+        cases.push_back({data, Compress(data, zcDefault)});
     }
     for (size_t n = 65400; n < 65600 && cases.size() < 3; ++n) {
         Bytes data = Sample(n, n);
-        Bytes packed = Compress(data, clNone);
+        Bytes packed = Compress(data, zcNone);
         if (packed.size() > 65536 && packed.size() < 65536 + 4) cases.push_back({data, packed});
     }
     ASSERT_EQ(cases.size(), 3u);
@@ -129,7 +129,7 @@ TEST(ZLibStreams, DecompressorStopsExactlyAtTheEndOfTheCompressedData)
 TEST(ZLibStreams, DamagedOrTruncatedDataRaises)
 {
     const Bytes data = Sample(100000, 50000);
-    const Bytes packed = Compress(data, clDefault);
+    const Bytes packed = Compress(data, zcDefault);
     struct Case {
         const char* name;
         Bytes input;
@@ -160,7 +160,7 @@ TEST(ZLibStreams, DamagedOrTruncatedDataRaises)
 TEST(ZLibStreams, DecompressionSeeksByRereading)
 {
     const Bytes data = Sample(100000, 20000);
-    const Bytes packed = Compress(data, clFastest);
+    const Bytes packed = Compress(data, zcFastest);
     TStringStream src("xx" + std::string(packed.begin(), packed.end()));
     src.SetPosition(2);
     TDecompressionStream z(&src);

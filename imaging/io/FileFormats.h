@@ -1,0 +1,264 @@
+// The toolkit's registry of image file formats and the recognition of a
+// format from a stream's content or a file's content and extension.
+//
+// The registry is one ordered list of TPxFileFormatInfo rows, built by the
+// I/O unit's start-up (PxBuildFormatRegistry) and freed by its shut-down
+// (PxFreeFormatRegistry); it owns its rows. Nothing guards it: it is built
+// before other code runs and changed afterwards only by the application's
+// own registration calls on the main thread. Lookups never raise; they
+// return nullptr, 0 or empty text.
+//
+// Built-in rows. Every built-in row exists from the start. Its Reader and
+// Writer are the toolkit's own routines for that file type, which the
+// format's unit installs with PxSetBuiltInFormatReader/Writer (usually from
+// its static initialisation through TPxBuiltInFormatRegistration); until a
+// format's unit is linked in they stay empty, so the row reports "cannot
+// read"/"cannot write" and the dispatch fails cleanly. A routine is only put
+// into a row whose format the toolkit reads (or writes) at all: the CUR row
+// never gets a writer, the PostScript and PDF rows never get readers. The
+// GIF row follows the GIF LZW hooks as well (PxSyncGIFFormatRow). Built-in
+// rows have no Tester: built-in formats are recognised by
+// PxDetectStreamFormat itself.
+//
+// Registered rows (IsBuiltIn false) carry the application's routines, which
+// the dispatch and the detection call.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "classlib/Persistent.h"
+#include "classlib/Stream.h"
+
+namespace imaging {
+
+class TPxBitmap;
+class TIOParamsVals;
+struct TPxIOProgressInfo;
+
+// The file-type number of a format; 0 means none or unknown.
+using TPxFileFormatId = int32_t;
+
+constexpr TPxFileFormatId ffUnknown = 0;
+constexpr TPxFileFormatId ffTIFF = 1;
+constexpr TPxFileFormatId ffGIF = 2;
+constexpr TPxFileFormatId ffJPEG = 3;
+constexpr TPxFileFormatId ffPCX = 4;
+constexpr TPxFileFormatId ffBMP = 5;
+constexpr TPxFileFormatId ffICO = 6;
+constexpr TPxFileFormatId ffCUR = 7;
+constexpr TPxFileFormatId ffPNG = 8;
+constexpr TPxFileFormatId ffWMF = 9;
+constexpr TPxFileFormatId ffEMF = 10;
+constexpr TPxFileFormatId ffTGA = 11;
+constexpr TPxFileFormatId ffPXM = 12;
+constexpr TPxFileFormatId ffJP2 = 13;
+constexpr TPxFileFormatId ffJ2K = 14;
+constexpr TPxFileFormatId ffAVI = 15;  // no registry row
+constexpr TPxFileFormatId ffWBMP = 16;
+constexpr TPxFileFormatId ffPS = 17;
+constexpr TPxFileFormatId ffPDF = 18;
+constexpr TPxFileFormatId ffDCX = 19;
+constexpr TPxFileFormatId ffRAW = 20;      // camera raw
+constexpr TPxFileFormatId ffRawData = 21;  // raw pixel data; its row lists no extension
+constexpr TPxFileFormatId ffPSD = 24;
+constexpr TPxFileFormatId ffPXV = 25;  // vector objects
+constexpr TPxFileFormatId ffLYR = 26;  // layers
+constexpr TPxFileFormatId ffALL = 27;  // layers and objects
+constexpr TPxFileFormatId ffDICOM = 28;
+constexpr TPxFileFormatId ffHDP = 29;  // HD Photo
+
+// Reader of a row: decodes one image from Stream's position into Bitmap and
+// fills Params; with Preview set it reads only the parameters. Reports
+// failure by setting the aborting flag of Progress (it may raise on stream
+// errors; the dispatch handles both).
+using TPxFormatReader = std::function<void(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params,
+                                           bool Preview, TPxIOProgressInfo& Progress)>;
+// Writer of a row: writes Bitmap at Stream's position with the options of
+// Params; failure sets the aborting flag of Progress.
+using TPxFormatWriter =
+    std::function<void(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, TPxIOProgressInfo& Progress)>;
+// Content test of a registered row: true when the data at Stream's position
+// is of the row's format. The detection restores the position afterwards.
+using TPxFormatTester = std::function<bool(classlib::TStream* Stream, TPxFileFormatId FileType)>;
+
+// One row of the registry.
+class TPxFileFormatInfo : public classlib::TObject {
+public:
+    std::wstring ClassName() const override { return L"TPxFileFormatInfo"; }
+
+    TPxFileFormatId TypeNumber = 0;
+    std::wstring DisplayName;
+    // Extensions without dots separated by ";" (read up to the first empty
+    // token).
+    std::wstring ExtensionList;
+    // True for the toolkit's rows, false for rows an application registers.
+    bool IsBuiltIn = false;
+    // The bit of the format's page in the parameter-preview dialog, 0 when
+    // it has none.
+    uint16_t PreviewPage = 0;
+    TPxFormatReader Reader;  // empty: the format cannot be read
+    TPxFormatWriter Writer;  // empty: the format cannot be written
+    TPxFormatTester Tester;  // empty: no content test of its own
+};
+
+// ---- the registry
+
+// Creates the list and appends the built-in rows in their fixed order (the
+// HD Photo row only when the HD Photo unit has declared the platform codec
+// available, see PxSetHDPhotoAvailableTest). A registry that exists is
+// freed first.
+void PxBuildFormatRegistry();
+// Frees every row and the list. Lookups afterwards find nothing.
+void PxFreeFormatRegistry();
+// True between PxBuildFormatRegistry and PxFreeFormatRegistry.
+bool PxFormatRegistryExists();
+
+// Appends Row to the end of the list; the registry owns it from then on
+// (also when there is no registry: then the row is deleted at once and
+// false returned).
+bool PxRegisterFileFormat(TPxFileFormatInfo* Row);
+// Removes the first row with that number and frees it; nothing when none.
+void PxUnregisterFileFormat(TPxFileFormatId FileType);
+
+// Number of rows, and row i in list order (nullptr outside 0..count-1).
+int PxFormatCount();
+TPxFileFormatInfo* PxFormatInfoByIndex(int Index);
+
+// The first row with that number, or nullptr.
+TPxFileFormatInfo* PxFormatInfoById(TPxFileFormatId FileType);
+// The first row, in list order, one of whose extensions equals Extension
+// (compared case-insensitively; one leading "." is dropped); nullptr when
+// none.
+TPxFileFormatInfo* PxFormatInfoByExtension(const std::wstring& Extension);
+// Number of extensions of the row of that number (0 without a row).
+int PxFormatExtensionCount(TPxFileFormatId FileType);
+// Extension i (from 0) of the row of that number, as written in the row;
+// empty past the end or without a row.
+std::wstring PxFormatExtension(TPxFileFormatId FileType, int Index);
+// Splits the first ";"-separated token off List: returns the token and
+// leaves the rest (after the ";") in List; an empty List gives an empty
+// token.
+std::wstring PxNextExtensionToken(std::wstring& List);
+
+// True when the extension of FileName has a row whose reader is set.
+bool PxIsReadableFile(const std::wstring& FileName);
+
+// ---- routines of the built-in rows
+
+// Installs the toolkit's own reader or writer of a built-in file type. The
+// routine is remembered across registry rebuilds and put into the live row
+// at once when the registry exists, provided the toolkit reads (or writes)
+// that format at all. An empty routine removes it.
+void PxSetBuiltInFormatReader(TPxFileFormatId FileType, TPxFormatReader Reader);
+void PxSetBuiltInFormatWriter(TPxFileFormatId FileType, TPxFormatWriter Writer);
+
+// Installs a format unit's routines from its static initialisation.
+struct TPxBuiltInFormatRegistration {
+    TPxBuiltInFormatRegistration(TPxFileFormatId FileType, TPxFormatReader Reader, TPxFormatWriter Writer);
+};
+
+// Gives the GIF row the installed GIF reader only while the I/O unit's GIF
+// LZW decoder hook is set, and the GIF writer only while the encoder hook is
+// set; empty otherwise. Called by the build and whenever the hooks change.
+void PxSyncGIFFormatRow();
+
+// The HD Photo row is built only when this test (installed by the HD Photo
+// unit) says the platform codec is available; without a test it is left out.
+using TPxAvailableTest = bool (*)();
+void PxSetHDPhotoAvailableTest(TPxAvailableTest Test);
+
+// ---- detection
+
+// A content test: true when the data at the stream's position is of the
+// test's format. A test may move the position (the detection restores it)
+// and may raise (the detection then ends with 0).
+using TPxContentTest = bool (*)(classlib::TStream& Stream);
+
+// The content tests of step 8 of the detection, in the order they run, and
+// the two later steps (the JPEG start search and the camera-raw test). The
+// decoder-free tests below are installed from the start; the camera-raw test
+// and the three stream tests of the views are installed by their units
+// (PxSetContentTest); an empty step is passed over.
+enum TPxDetectStep : int {
+    pdsHDPhoto = 0,   // 29
+    pdsTIFF,          // 1: a TIFF header that is not camera raw
+    pdsPNG,           // 8, tried only when the stream holds more than 8 bytes
+    pdsDICOM,         // 28
+    pdsICO,           // 6
+    pdsCUR,           // 7
+    pdsTGA,           // 11
+    pdsPXM,           // 12
+    pdsJP2,           // 13
+    pdsJ2K,           // 14
+    pdsAVI,           // 15
+    pdsDCX,           // 19
+    pdsWMF,           // 9
+    pdsEMF,           // 10
+    pdsPSD,           // 24
+    pdsVect,          // 25, vector-object stream
+    pdsLayers,        // 26, layers stream
+    pdsVectAll,       // 27, layers and objects
+    pdsJPEGSearch,    // 3, the JPEG start marker within the first 150 bytes
+    pdsCameraRaw,     // 20, tried last, after the registered rows
+    pdsCount
+};
+
+// The file type a step gives when its test is true.
+TPxFileFormatId PxDetectStepFormat(TPxDetectStep Step);
+// Replaces the test of a step (nullptr empties it); returns the old one.
+TPxContentTest PxSetContentTest(TPxDetectStep Step, TPxContentTest Test);
+TPxContentTest PxGetContentTest(TPxDetectStep Step);
+
+// The file type of the data at Stream's position, 0 when unknown. The
+// position is left where it was, whatever happens; exceptions of the tests
+// end the detection with 0.
+TPxFileFormatId PxDetectStreamFormat(classlib::TStream& Stream);
+// The file type of a file by its content reconciled with its extension; with
+// Check set, content and extension must agree (else 0). Never raises.
+TPxFileFormatId PxDetectFileFormat(const std::wstring& FileName, bool Check);
+
+// ---- decoder-free content tests (each restores the position; none raises
+// on short data, they answer false)
+
+// "RIFF" at the position and "AVI " 8 bytes further.
+bool PxIsAVI(classlib::TStream& Stream);
+// Byte 0 is 10 (manufacturer), the encoding byte 0 or 1, bits per pixel
+// 1, 2, 4 or 8, and 1 to 4 colour planes in a combination that exists; the
+// 128-byte header must be present.
+bool PxIsPCX(classlib::TStream& Stream);
+// TIFF header tests: a TIFF whose first directory holds width and height; a
+// TIFF holding camera raw data (DNG, colour-filter or linear raw data, or a
+// TIFF/EP thumbnail directory); an HD Photo file.
+bool PxIsTIFF(classlib::TStream& Stream);
+bool PxIsCameraRawTIFF(classlib::TStream& Stream);
+bool PxIsHDPhoto(classlib::TStream& Stream);
+// The first 4 bytes of the PNG signature (89 50 4E 47).
+bool PxIsPNG(classlib::TStream& Stream);
+// "DICM" 128 bytes after the position.
+bool PxIsDICOM(classlib::TStream& Stream);
+// Icon (type 1) and cursor (type 2) directories.
+bool PxIsICO(classlib::TStream& Stream);
+bool PxIsCUR(classlib::TStream& Stream);
+// Targa header: image type 1, 2, 3, 9, 10 or 11, depth 1, 4, 8, 16, 24 or
+// 32, colour map type 0 or 1, width and height above 0.
+bool PxIsTGA(classlib::TStream& Stream);
+// Portable bitmap/greymap/pixmap "P1" to "P6" with positive width and height.
+bool PxIsPXM(classlib::TStream& Stream);
+// JPEG 2000 file signature box; JPEG 2000 code stream (SOC then SIZ).
+bool PxIsJP2(classlib::TStream& Stream);
+bool PxIsJ2K(classlib::TStream& Stream);
+// Multi-page PCX: the magic and a page table inside the stream.
+bool PxIsDCX(classlib::TStream& Stream);
+// Windows metafile (plain or placeable) and enhanced metafile headers.
+bool PxIsWMF(classlib::TStream& Stream);
+bool PxIsEMF(classlib::TStream& Stream);
+// Photoshop header: "8BPS", version 1, 1..24 channels, depth 1..16, mode 0..9.
+bool PxIsPSD(classlib::TStream& Stream);
+// With Search: the absolute position of the first FF D8 FF that starts
+// within 150 bytes of the position, else -1; without: 0 when the data at
+// the position start with FF D8 FF, else -1.
+int64_t PxFindJPEGStart(classlib::TStream& Stream, bool Search);
+
+}  // namespace imaging

@@ -1,0 +1,62 @@
+// The progress record that an I/O object hands by reference to every reader
+// and writer call.
+//
+// The I/O object fills Handler, Sender and Aborting; the counters and
+// factors belong to the reader or writer, which typically sets a factor to
+// 100 / total units, reports Trunc(done * factor) through Handler when it is
+// assigned, and stops early when *Aborting is set. A reader or writer reports
+// failure by setting *Aborting and returning.
+//
+// Mask, DataSize and Count carry the few per-format extras between the I/O
+// object and a routine: a reader that delivers transparency as a mask puts a
+// new TPxMask into Mask (the I/O object takes it, turns it into the alpha
+// channel and frees it); a writer of a format with a transparency mask finds
+// the mask of the image there (owned by the I/O object, valid for the call);
+// DataSize is the number of bytes of the format's data from the stream's
+// position when the caller knows it (-1 otherwise); Count is a reader's page
+// or frame count.
+//
+// Threads: a record lives for one call on one thread; Aborting may be set by
+// the owner's thread while a worker polls it (a plain flag: the value only
+// ever goes from false to true during a call).
+#pragma once
+
+#include <cstdint>
+
+#include "imaging/model/PxDefs.h"
+
+namespace classlib {
+class TObject;
+}
+
+namespace imaging {
+
+class TPxMask;
+
+struct TPxIOProgressInfo {
+    TPxProgressEvent Handler;                // empty for parameters-only reads
+    classlib::TObject* Sender = nullptr;     // reported as sender
+    int32_t Val1 = 0;                        // work counters of the routine
+    int32_t Val2 = 0;
+    double Per1 = 0;                         // percent-per-unit factors
+    double Per2 = 0;
+    bool* Aborting = nullptr;                // the owner's aborting flag
+    TPxMask* Mask = nullptr;                 // see above
+    int64_t DataSize = -1;                   // see above
+    int32_t Count = 0;                       // see above
+
+    // Reports Per through Handler when one is assigned.
+    void Progress(int Per) const
+    {
+        if (Handler)
+            Handler(Sender, Per);
+    }
+    bool Aborted() const { return Aborting && *Aborting; }
+    void Abort() const
+    {
+        if (Aborting)
+            *Aborting = true;
+    }
+};
+
+}  // namespace imaging

@@ -1,0 +1,761 @@
+#include "imaging/io/ImgIO.h"
+
+#include <exception>
+
+#include "classlib/Bitmap.h"
+#include "classlib/Graphics.h"
+#include "classlib/Streams.h"
+#include "classlib/Threads.h"
+#include "imaging/io/FileFormats.h"
+#include "imaging/io/IOParams.h"
+#include "imaging/io/ImgIOAsync.h"
+#include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxConvert.h"
+#include "imaging/model/PxCopy.h"
+#include "imaging/io/ImgIOStreams.h"
+#include "imaging/model/PxMask.h"
+#include "imaging/model/PxWideFiles.h"
+
+namespace imaging {
+
+TPxDownloadURLProc PxDownloadURLToStreamHook = nullptr;
+
+// ---- construction and attachment
+
+TImgIO::TImgIO(classlib::TComponent* Owner)
+    : classlib::TComponent(Owner), workers_(std::make_shared<TPxIOWorkers>())
+{
+    PxInstallPixelFormatConversion();
+    currentBitmap_ = new TPxBitmap();
+    ownsBitmap_ = true;
+    previewFont_ = std::make_unique<classlib::TFont>();
+    ProgressHandler = TPxProgressEvent(this, &TImgIO::DoProgress);
+    FileParams = new TIOParamsVals(this);
+    TwainParams = new TPxTWainParams(this);
+}
+
+std::unique_ptr<TImgIO> TImgIO::CreateForBitmap(TPxBitmap* Bitmap)
+{
+    auto io = std::make_unique<TImgIO>(nullptr);
+    io->SetAttachedPxBitmap(Bitmap);
+    return io;
+}
+
+TImgIO::~TImgIO()
+{
+    WaitThreads(false);
+    classlib::TThread::RemoveQueuedEvents(nullptr, classlib::TThreadMethod(this, &TImgIO::QueuedImageChange));
+    DetachView();
+    delete TwainParams;
+    TwainParams = nullptr;
+    delete FileParams;
+    FileParams = nullptr;
+    FreeOwnBitmap();
+}
+
+void TImgIO::FreeOwnBitmap()
+{
+    if (ownsBitmap_)
+        delete currentBitmap_;
+    currentBitmap_ = nullptr;
+    viewBitmap_ = false;
+}
+
+void TImgIO::UseOwnBitmap()
+{
+    FreeOwnBitmap();
+    currentBitmap_ = new TPxBitmap();
+    ownsBitmap_ = true;
+}
+
+void TImgIO::DetachView()
+{
+    if (!attachedImg_)
+        return;
+    attachedImg_->RemoveBitmapChangeEvent(viewChangeHandle_);
+    if (attachedComponent_)
+        RemoveFreeNotification(attachedComponent_);
+    ForgetView();
+}
+
+void TImgIO::ForgetView()
+{
+    attachedImg_ = nullptr;
+    attachedComponent_ = nullptr;
+    viewChangeHandle_ = -1;
+    // Whatever was borrowed from the view goes with it.
+    if (viewBitmap_ || (attachedVclBitmap_ && viewVcl_)) {
+        attachedVclBitmap_ = nullptr;
+        viewVcl_ = false;
+        UseOwnBitmap();
+    }
+}
+
+void TImgIO::TakeViewImage(TPxIOView* View)
+{
+    TPxBitmap* px = View->GetPxBitmap();
+    if (px) {
+        FreeOwnBitmap();
+        currentBitmap_ = px;
+        ownsBitmap_ = false;
+        viewBitmap_ = true;
+        attachedVclBitmap_ = nullptr;
+        viewVcl_ = false;
+    } else {
+        classlib::TBitmap* vcl = View->GetBitmap();
+        if (!ownsBitmap_ || !currentBitmap_)
+            UseOwnBitmap();
+        attachedVclBitmap_ = vcl;
+        viewVcl_ = vcl != nullptr;
+        ReadVclBitmap();
+    }
+}
+
+void TImgIO::SetAttachedImg(TPxIOView* View)
+{
+    DetachView();
+    if (!View) {
+        attachedVclBitmap_ = nullptr;
+        viewVcl_ = false;
+        UseOwnBitmap();
+        return;
+    }
+    TakeViewImage(View);
+    attachedImg_ = View;
+    attachedComponent_ = View->GetViewComponent();
+    if (attachedComponent_)
+        FreeNotification(attachedComponent_);
+    viewChangeHandle_ = View->RegisterBitmapChangeEvent(TPxViewBitmapChangeEvent(this, &TImgIO::OnViewBitmapChange), this);
+}
+
+void TImgIO::SetAttachedTBitmap(classlib::TBitmap* Bitmap)
+{
+    if (!Bitmap) {
+        if (attachedImg_)
+            return;
+        attachedVclBitmap_ = nullptr;
+        return;
+    }
+    DetachView();
+    // The mirror is always an own image: a borrowed one is never overwritten.
+    if (!ownsBitmap_ || !currentBitmap_)
+        UseOwnBitmap();
+    attachedVclBitmap_ = Bitmap;
+    viewVcl_ = false;
+    ReadVclBitmap();
+}
+
+void TImgIO::SetAttachedPxBitmap(TPxBitmap* Bitmap)
+{
+    if (!Bitmap && attachedImg_)
+        return;
+    if (Bitmap)
+        DetachView();
+    ReplaceBitmap(Bitmap);
+}
+
+void TImgIO::ReplaceBitmap(TPxBitmap* Bitmap)
+{
+    attachedVclBitmap_ = nullptr;
+    viewVcl_ = false;
+    FreeOwnBitmap();
+    ownsBitmap_ = false;
+    currentBitmap_ = Bitmap;
+}
+
+void TImgIO::OnViewBitmapChange(classlib::TObject*, bool Destroying)
+{
+    if (!attachedImg_)
+        return;
+    if (Destroying) {
+        // The view is going: it frees its registrations itself.
+        ForgetView();
+        return;
+    }
+    TakeViewImage(attachedImg_);
+    FileParams->SetDpiX(attachedImg_->GetDpiX());
+    FileParams->SetDpiY(attachedImg_->GetDpiY());
+}
+
+void TImgIO::Notification(classlib::TComponent* Component, classlib::TOperation Operation)
+{
+    classlib::TComponent::Notification(Component, Operation);
+    if (Operation == classlib::opRemove && Component && Component == attachedComponent_)
+        ForgetView();
+}
+
+classlib::TColor TImgIO::GetBackground() const { return attachedImg_ ? attachedImg_->GetBackground() : background_; }
+
+void TImgIO::SetBackground(classlib::TColor Value)
+{
+    if (!attachedImg_)
+        background_ = Value;
+}
+
+void TImgIO::SetBilevelConversion(uint8_t Value)
+{
+    if (currentBitmap_)
+        currentBitmap_->BiLevelMethod = Value;
+    BilevelMethod = Value;
+}
+
+bool TImgIO::GetNativePixelFormat() const { return FileParams ? FileParams->NativePixelFormat : false; }
+
+void TImgIO::SetNativePixelFormat(bool Value)
+{
+    if (FileParams)
+        FileParams->NativePixelFormat = Value;
+}
+
+void TImgIO::SetPreviewFont(const classlib::TFont* Font)
+{
+    if (Font)
+        previewFont_->Assign(Font);
+}
+
+// ---- the TBitmap mirror
+
+void TImgIO::ReadVclBitmap()
+{
+    if (!attachedVclBitmap_ || !currentBitmap_ || loading_ > 0)
+        return;
+    if (attachedVclBitmap_->GetEmpty())
+        currentBitmap_->FreeImage(true);
+    else
+        CopyFromVclBitmap(*currentBitmap_, attachedVclBitmap_);
+}
+
+void TImgIO::StoreIntoVclBitmap()
+{
+    if (!attachedVclBitmap_ || !currentBitmap_)
+        return;
+    if (currentBitmap_->IsEmpty()) {
+        attachedVclBitmap_->Assign(nullptr);
+        return;
+    }
+    // A copy goes into the TBitmap; the own image keeps its storage.
+    TPxBitmap copy;
+    copy.Assign(currentBitmap_);
+    copy.RemoveAlphaChannel(false, classlib::clWhite);
+    attachedVclBitmap_->Assign(copy.GetVclBitmap());
+}
+
+bool TImgIO::PrepareBitmap(uint32_t Allowed)
+{
+    if (!currentBitmap_)
+        return false;
+    if (attachedVclBitmap_)
+        ReadVclBitmap();
+    if (Allowed == 0)
+        return true;
+    return (Allowed >> currentBitmap_->GetPixelFormat()) & 1u;
+}
+
+classlib::TBitmap* TImgIO::GetTBitmap()
+{
+    if (attachedVclBitmap_)
+        return attachedVclBitmap_;
+    if (currentBitmap_ && currentBitmap_->GetLocation() == pxTBitmap)
+        return currentBitmap_->GetVclBitmap();
+    return nullptr;
+}
+
+// ---- notifications
+
+bool TImgIO::ViewTakesMessages() const
+{
+    return attachedImg_ && attachedImg_->HasParentWindow() && InWorkerThread();
+}
+
+void TImgIO::EnsureViewHandle()
+{
+    if (attachedImg_)
+        attachedImg_->GetWindowHandle();
+}
+
+bool TImgIO::PostToView(UINT Msg, WPARAM WParam)
+{
+    TPxIOView* view = attachedImg_;
+    if (!view || !view->HasParentWindow())
+        return false;
+    // Only the main thread creates windows: the worker waits for it here
+    // (WaitThreads serves this call when the main thread is waiting for us).
+    if (!view->HandleAllocated())
+        classlib::TThread::Synchronize(nullptr, classlib::TThreadMethod(this, &TImgIO::EnsureViewHandle));
+    if (!view->HandleAllocated())
+        return false;
+    PostMessageW(view->GetWindowHandle(), Msg, WParam, 0);
+    return true;
+}
+
+void TImgIO::DoProgress(classlib::TObject* Sender, int Per)
+{
+    if (!OnProgress)
+        return;
+    if (ViewTakesMessages())
+        PostToView(PxMsgProgress, static_cast<WPARAM>(Per));
+    else
+        OnProgress(Sender, Per);
+}
+
+void TImgIO::DoFinishWork()
+{
+    ProgressHandler(this, 100);
+    if (!OnFinishWork)
+        return;
+    if (ViewTakesMessages())
+        PostToView(PxMsgFinishWork, 0);
+    else
+        OnFinishWork(this);
+}
+
+void TImgIO::QueuedImageChange()
+{
+    if (attachedImg_)
+        attachedImg_->DoImageChange();
+}
+
+void TImgIO::NotifyImageChanged()
+{
+    if (attachedVclBitmap_) {
+        if (currentBitmap_)
+            currentBitmap_->RemoveAlphaChannel(false, classlib::clWhite);
+        StoreIntoVclBitmap();
+        if (!attachedImg_)
+            attachedVclBitmap_->SetModified(true);
+    }
+    if (!attachedImg_)
+        return;
+    if (InWorkerThread()) {
+        // The view acts on its own thread: through the posted message, or,
+        // without a window to post to, through a queued call.
+        if (!PostToView(PxMsgImageChanged, 0))
+            classlib::TThread::Queue(nullptr, classlib::TThreadMethod(this, &TImgIO::QueuedImageChange));
+        return;
+    }
+    attachedImg_->Update();
+    attachedImg_->DoImageChange();
+}
+
+TPxIOProgressInfo TImgIO::MakeProgress(bool WithHandler)
+{
+    TPxIOProgressInfo info;
+    if (WithHandler) {
+        info.Handler = ProgressHandler;
+        info.Sender = this;
+    }
+    info.Aborting = &AbortFlag;
+    return info;
+}
+
+// ---- load dispatch
+
+bool TImgIO::TryDefer(std::function<void()> Call, std::unique_ptr<classlib::TStream> OwnedStream)
+{
+    if (!ShouldDefer())
+        return false;
+    Defer(std::move(Call), std::move(OwnedStream));
+    return true;
+}
+
+void TImgIO::FailLoad()
+{
+    AbortFlag = true;
+    DoFinishWork();
+}
+
+bool TImgIO::LoadBuiltInFile(const std::wstring& FileName, int32_t FileType, bool GivenType)
+{
+    switch (FileType) {
+    case ffTIFF: LoadTIFFFromFile(FileName); return true;
+    case ffGIF: LoadGIFFromFile(FileName); return true;
+    case ffJPEG: LoadJPEGFromFile(FileName); return true;
+    case ffPCX: LoadPCXFromFile(FileName); return true;
+    case ffBMP: LoadBMPFromFile(FileName); return true;
+    case ffICO: LoadICOFromFile(FileName); return true;
+    case ffCUR: LoadCURFromFile(FileName); return true;
+    case ffPNG: LoadPNGFromFile(FileName); return true;
+    case ffWMF:
+    case ffEMF: ImportMetafileFromFile(FileName, -1, -1, true); return true;
+    case ffTGA: LoadTGAFromFile(FileName); return true;
+    case ffPXM: LoadPXMFromFile(FileName); return true;
+    case ffJP2: LoadJP2FromFile(FileName); return true;
+    case ffJ2K: LoadJ2KFromFile(FileName); return true;
+    case ffWBMP: LoadWBMPFromFile(FileName); return true;
+    case ffDCX: LoadDCXFromFile(FileName); return true;
+    case ffRAW: LoadRAWFromFile(FileName); return true;
+    case ffRawData:
+        if (!GivenType)
+            return false;
+        LoadRawPixelsFromFile(FileName);
+        return true;
+    case ffPSD: LoadPSDFromFile(FileName); return true;
+    case ffPXV:
+    case ffLYR:
+    case ffALL: LoadViewDataFromFile(FileName, FileType); return true;
+    case ffDICOM: LoadDICOMFromFile(FileName); return true;
+    case ffHDP: LoadHDPFromFile(FileName); return true;
+    default: return false;
+    }
+}
+
+bool TImgIO::LoadBuiltInStream(classlib::TStream* Stream, int32_t FileType, bool GivenType)
+{
+    switch (FileType) {
+    case ffTIFF: LoadTIFFFromStream(Stream); return true;
+    case ffGIF: LoadGIFFromStream(Stream); return true;
+    case ffJPEG: LoadJPEGFromStream(Stream); return true;
+    case ffPCX: LoadPCXFromStream(Stream); return true;
+    case ffBMP: LoadBMPFromStream(Stream); return true;
+    case ffICO: LoadICOFromStream(Stream); return true;
+    case ffCUR: LoadCURFromStream(Stream); return true;
+    case ffPNG: LoadPNGFromStream(Stream); return true;
+    case ffTGA: LoadTGAFromStream(Stream); return true;
+    case ffPXM: LoadPXMFromStream(Stream); return true;
+    case ffJP2: LoadJP2FromStream(Stream); return true;
+    case ffJ2K: LoadJ2KFromStream(Stream); return true;
+    case ffWBMP:
+        if (!GivenType)
+            return false;
+        LoadWBMPFromStream(Stream);
+        return true;
+    case ffDCX: LoadDCXFromStream(Stream); return true;
+    case ffRAW: LoadRAWFromStream(Stream); return true;
+    case ffRawData:
+        if (!GivenType)
+            return false;
+        LoadRawPixelsFromStream(Stream);
+        return true;
+    case ffPSD: LoadPSDFromStream(Stream); return true;
+    case ffPXV:
+    case ffLYR:
+    case ffALL: LoadViewDataFromStream(Stream, FileType); return true;
+    case ffDICOM: LoadDICOMFromStream(Stream); return true;
+    case ffHDP: LoadHDPFromStream(Stream); return true;
+    default: return false;
+    }
+}
+
+void TImgIO::LoadRegisteredFile(const std::wstring& FileName, TPxFileFormatInfo* Row)
+{
+    FileParams->FileName.clear();
+    FileParams->FileFormat = 0;
+    FileParams->ClearInfo();
+    if (!Row->Reader) {
+        FailLoad();
+        return;
+    }
+    AbortFlag = true;
+    if (!PrepareBitmap(0)) {
+        DoFinishWork();
+        return;
+    }
+    TPxWideFileStream stream(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
+    RunLoad(&stream, Row->TypeNumber, lfRegistered, -1);
+    if (!AbortFlag)
+        FileParams->FileName = FileName;
+}
+
+void TImgIO::LoadFromFile(const std::wstring& FileName)
+{
+    if (!currentBitmap_)
+        return;
+    if (FileName.empty()) {
+        FailLoad();
+        return;
+    }
+    if (PxIsURL(FileName)) {
+        LoadFromURL(FileName);
+        return;
+    }
+    std::wstring ext = PxExtractFileExt(FileName, true);
+    if (ext == L".avi") {
+        // AVI frames are read by a unit of their own; without it the load
+        // fails.
+        FileParams->ClearInfo();
+        FailLoad();
+        return;
+    }
+    TPxFileFormatInfo* row = PxFormatInfoByExtension(ext);
+    if (!row) {
+        FailLoad();
+        return;
+    }
+    if (row->IsBuiltIn && LoadBuiltInFile(FileName, row->TypeNumber, false))
+        return;
+    if (row->Reader && TryDefer([this, FileName] { LoadFromFile(FileName); }))
+        return;
+    LoadRegisteredFile(FileName, row);
+}
+
+void TImgIO::LoadFromFileAuto(const std::wstring& FileName)
+{
+    int32_t type = PxDetectFileFormat(FileName, false);
+    if (type == 0)
+        LoadFromFile(FileName);
+    else
+        LoadFromFileFormat(FileName, type);
+}
+
+void TImgIO::LoadFromFileFormat(const std::wstring& FileName, int32_t FileType)
+{
+    TPxFileFormatInfo* row = PxFormatInfoById(FileType);
+    if (!row)
+        return;
+    if (row->IsBuiltIn) {
+        if (!LoadBuiltInFile(FileName, FileType, true))
+            LoadFromFile(FileName);
+        return;
+    }
+    if (row->Reader && TryDefer([this, FileName, FileType] { LoadFromFileFormat(FileName, FileType); }))
+        return;
+    if (!currentBitmap_) {
+        FailLoad();
+        return;
+    }
+    LoadRegisteredFile(FileName, row);
+}
+
+void TImgIO::LoadRegisteredStream(classlib::TStream* Stream, TPxFileFormatInfo* Row)
+{
+    FileParams->ClearInfo();
+    FileParams->FileName.clear();
+    FileParams->FileFormat = 0;
+    if (!Row->Reader) {
+        FailLoad();
+        return;
+    }
+    RunLoad(Stream, Row->TypeNumber, lfRegistered, -1);
+}
+
+void TImgIO::LoadFromStream(classlib::TStream* Stream)
+{
+    if (!Stream)
+        return;
+    int64_t pos = Stream->GetPosition();
+    int32_t type = PxDetectStreamFormat(*Stream);
+    TPxFileFormatInfo* row = PxFormatInfoById(type);
+    if (!row)
+        return;
+    Stream->SetPosition(pos);
+    if (row->IsBuiltIn) {
+        LoadBuiltInStream(Stream, type, false);
+        return;
+    }
+    if (TryDefer([this, Stream] { LoadFromStream(Stream); }))
+        return;
+    LoadRegisteredStream(Stream, row);
+}
+
+void TImgIO::LoadFromStreamFormat(classlib::TStream* Stream, int32_t FileType)
+{
+    if (FileType == 0) {
+        LoadFromStream(Stream);
+        return;
+    }
+    if (!Stream)
+        return;
+    TPxFileFormatInfo* row = PxFormatInfoById(FileType);
+    if (!row)
+        return;
+    if (row->IsBuiltIn) {
+        LoadBuiltInStream(Stream, FileType, true);
+        return;
+    }
+    if (TryDefer([this, Stream, FileType] { LoadFromStreamFormat(Stream, FileType); }))
+        return;
+    LoadRegisteredStream(Stream, row);
+}
+
+void TImgIO::LoadFromBuffer(const void* Buffer, int64_t Count, int32_t FileType)
+{
+    if (ShouldDefer()) {
+        // The worker reads after this call has returned: it owns a copy.
+        auto copy = std::make_unique<classlib::TMemoryStream>();
+        if (Count > 0)
+            copy->WriteBuffer(Buffer, Count);
+        copy->SetPosition(0);
+        classlib::TStream* stream = copy.get();
+        Defer([this, stream, FileType] { LoadFromStreamFormat(stream, FileType); }, std::move(copy));
+        return;
+    }
+    std::unique_ptr<classlib::TStream> stream = PxIOMemoryView(Buffer, Count > 0 ? Count : 0);
+    LoadFromStreamFormat(stream.get(), FileType);
+}
+
+void TImgIO::LoadFromURL(const std::wstring& URL)
+{
+    if (TryDefer([this, URL] { LoadFromURL(URL); }))
+        return;
+    classlib::TMemoryStream stream;
+    bool ok = PxDownloadURLToStreamHook &&
+              PxDownloadURLToStreamHook(URL, &stream, ProxyAddress, ProxyUser, ProxyPassword, ProgressHandler, this,
+                                        &AbortFlag);
+    if (!ok) {
+        FailLoad();
+        return;
+    }
+    stream.SetPosition(0);
+    LoadFromStream(&stream);
+}
+
+// ---- save dispatch
+
+bool TImgIO::SaveBuiltInFile(const std::wstring& FileName, const std::wstring& Ext)
+{
+    auto in = [&](std::initializer_list<const wchar_t*> list) {
+        for (const wchar_t* e : list)
+            if (Ext == e)
+                return true;
+        return false;
+    };
+    if (in({L".jpg", L".jpeg", L".jpe", L".jif"})) SaveJPEGToFile(FileName);
+    else if (in({L".jp2"})) SaveJP2ToFile(FileName);
+    else if (in({L".j2k", L".jpc", L".j2c"})) SaveJ2KToFile(FileName);
+    else if (in({L".pcx"})) SavePCXToFile(FileName);
+    else if (in({L".dcx"})) SaveDCXToFile(FileName);
+    else if (in({L".gif"})) SaveGIFToFile(FileName);
+    else if (in({L".tif", L".tiff", L".fax", L".g3f", L".g3n"})) SaveTIFFToFile(FileName);
+    else if (in({L".png"})) SavePNGToFile(FileName);
+    else if (in({L".bmp", L".dib", L".rle"})) SaveBMPToFile(FileName);
+    else if (in({L".tga", L".targa", L".vda", L".icb", L".vst", L".win"})) SaveTGAToFile(FileName);
+    else if (in({L".pxm", L".pbm", L".pgm", L".ppm"})) SavePXMToFile(FileName);
+    else if (in({L".ico"})) SaveICOToFile(FileName);
+    else if (in({L".wbmp"})) SaveWBMPToFile(FileName);
+    else if (in({L".ps", L".eps"})) SavePSToFile(FileName);
+    else if (in({L".pdf"})) SavePDFToFile(FileName);
+    else if (in({L".psd"})) SavePSDToFile(FileName);
+    else if (in({L".hdp", L".wdp"})) SaveHDPToFile(FileName);
+    else return false;
+    return true;
+}
+
+void TImgIO::SaveToFile(const std::wstring& FileName)
+{
+    if (FileName.empty())
+        return;
+    std::wstring ext = PxExtractFileExt(FileName, true);
+    if (SaveBuiltInFile(FileName, ext))
+        return;
+    TPxFileFormatInfo* row = PxFormatInfoByExtension(ext);
+    if (!row) {
+        AbortFlag = true;
+        return;
+    }
+    SaveFileWith(FileName, row->TypeNumber, scTo24, [this, FileName] { SaveToFile(FileName); });
+}
+
+void TImgIO::SaveToStream(classlib::TStream* Stream, int32_t FileType)
+{
+    switch (FileType) {
+    case ffTIFF: SaveTIFFToStream(Stream); return;
+    case ffGIF: SaveGIFToStream(Stream); return;
+    case ffJPEG: SaveJPEGToStream(Stream); return;
+    case ffPCX: SavePCXToStream(Stream); return;
+    case ffBMP: SaveBMPToStream(Stream); return;
+    case ffICO: SaveICOToStream(Stream); return;
+    case ffPNG: SavePNGToStream(Stream); return;
+    case ffTGA: SaveTGAToStream(Stream); return;
+    case ffPXM: SavePXMToStream(Stream); return;
+    case ffJP2: SaveJP2ToStream(Stream); return;
+    case ffJ2K: SaveJ2KToStream(Stream); return;
+    case ffWBMP: SaveWBMPToStream(Stream); return;
+    case ffPS: SavePSToStream(Stream); return;
+    case ffPDF: SavePDFToStream(Stream); return;
+    case ffDCX: SaveDCXToStream(Stream); return;
+    case ffPSD: SavePSDToStream(Stream); return;
+    case ffHDP: SaveHDPToStream(Stream); return;
+    default: break;
+    }
+    SaveStreamWith(Stream, FileType, scTo24, nullptr, [this, Stream, FileType] { SaveToStream(Stream, FileType); });
+}
+
+// ---- parameters-only reads
+
+namespace {
+// The data size that the PCX and BMP readers are told.
+bool WantsDataSize(int32_t FileType) { return FileType == ffPCX || FileType == ffBMP || FileType == ffDCX; }
+}  // namespace
+
+void TImgIO::ReadParamsFromFile(const std::wstring& FileName)
+{
+    try {
+        ReadParamsFromFileFormat(FileName, PxDetectFileFormat(FileName, true));
+    } catch (...) {
+        FileParams->FileFormat = 0;
+    }
+}
+
+void TImgIO::ReadParamsWith(classlib::TStream* Source, int32_t FileType, bool Buffered)
+{
+    TPxIOProgressInfo info = MakeProgress(false);
+    TPxFileFormatInfo* row = PxFormatInfoById(FileType);
+    if (!row || !row->Reader) {
+        AbortFlag = true;
+        return;
+    }
+    std::unique_ptr<classlib::TStream> buffered;
+    classlib::TStream* stream = Source;
+    if (Buffered) {
+        buffered = PxIOBufferedReader(Source, false, 8192);
+        stream = buffered.get();
+    }
+    if (WantsDataSize(FileType))
+        info.DataSize = stream->GetSize() - stream->GetPosition();
+    row->Reader(stream, currentBitmap_, *FileParams, true, info);
+    if (info.Mask)
+        delete info.Mask;
+}
+
+void TImgIO::ReadParamsFromFileFormat(const std::wstring& FileName, int32_t FileType)
+{
+    FileParams->FileFormat = FileType;
+    FileParams->ClearInfo();
+    AbortFlag = true;
+    try {
+        TPxWideFileStream file(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
+        AbortFlag = false;
+        // 4096 and 4097 reach the camera-raw reader on the file itself.
+        if (FileType == 4096 || FileType == 4097)
+            ReadParamsWith(&file, ffRAW, false);
+        else
+            ReadParamsWith(&file, FileType, true);
+    } catch (...) {
+        AbortFlag = true;
+        FileParams->FileFormat = 0;
+    }
+    if (AbortFlag)
+        FileParams->FileFormat = 0;
+    FileParams->FileName = FileName;
+    DoFinishWork();
+}
+
+void TImgIO::ReadParamsFromStream(classlib::TStream* Stream)
+{
+    try {
+        ReadParamsFromStreamFormat(Stream, Stream ? PxDetectStreamFormat(*Stream) : 0);
+    } catch (...) {
+        FileParams->FileFormat = 0;
+    }
+}
+
+void TImgIO::ReadParamsFromStreamFormat(classlib::TStream* Stream, int32_t FileType)
+{
+    FileParams->FileFormat = FileType;
+    FileParams->ClearInfo();
+    AbortFlag = false;
+    try {
+        if (!Stream)
+            AbortFlag = true;
+        else
+            ReadParamsWith(Stream, FileType, true);
+    } catch (...) {
+        AbortFlag = true;
+        FileParams->FileFormat = 0;
+    }
+    if (AbortFlag)
+        FileParams->FileFormat = 0;
+    DoFinishWork();
+}
+
+}  // namespace imaging

@@ -1,0 +1,395 @@
+// TImgIO: the component through which the toolkit and the application read
+// and write image files.
+//
+// The object holds one current image (CurrentBitmap) and one set of file
+// parameters (FileParams) that every load fills and every save reads. The
+// image is one of (the attachment state):
+//   own bitmap       - created by the object (after construction, or after
+//                      detaching from a view); freed by it;
+//   view bitmap      - the current image of an attached view, borrowed;
+//   TBitmap wrapper  - an own image that mirrors a class-library TBitmap of
+//                      a view that offers only one, or of SetAttachedTBitmap;
+//                      the TBitmap is borrowed and re-read before every load
+//                      and save, and receives the result of every load;
+//   caller's bitmap  - a TPxBitmap given to SetAttachedPxBitmap/
+//                      ReplaceBitmap, borrowed;
+//   none             - after ReplaceBitmap(nullptr): LoadFromFile does
+//                      nothing, other loads and saves fail.
+// Attaching one holder detaches the others. A borrowed holder must outlive
+// its attachment; a view is forgotten automatically when it is destroyed.
+//
+// Failure: loads and saves do not raise for a missing format, an unreadable
+// image or a refused image: they set AbortFlag and (for loads, and saves that
+// reached their writer) send the finish notification. One rule for every
+// load: a failed load sets AbortFlag, runs no resolution step, sends the
+// finish notification and leaves the image empty or as the reader left it.
+// A save never creates a file when no writer is installed, and removes the
+// file it created when the writer failed. A file that cannot be opened or
+// created raises from the file stream, and an exception of a writer passes
+// to the caller after the clean-up (an exception of a reader counts as a
+// failed read and goes no further).
+// AbortFlag is reset when a load or save starts its work and stays set after
+// a failure until the next one starts.
+//
+// Threads: the object is used from one thread (normally the main thread).
+// In asynchronous mode (AsyncMode set and the image not owned) every load and
+// save runs on a worker thread of its own (ImgIOAsync.h); the workers of one
+// object run one at a time, in the order the calls were made. From a worker,
+// progress, finish and image-changed reports reach an attached view with a
+// parent window only as posted messages (ImgIOView.h); without such a view
+// the handlers run on the worker.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "classlib/Component.h"
+#include "classlib/Events.h"
+#include "classlib/Graphics.h"
+#include "classlib/Stream.h"
+#include "imaging/io/IOProgress.h"
+#include "imaging/io/ImgIOView.h"
+#include "imaging/model/PxDefs.h"
+#include "imaging/model/PxTypes.h"
+
+namespace classlib {
+class TBitmap;
+class TFont;
+}  // namespace classlib
+
+namespace imaging {
+
+class TPxBitmap;
+class TPxMask;
+class TIOParamsVals;
+class TPxTWainParams;
+class TPxIOWorkers;
+class TPxFileFormatInfo;
+
+// Options of the parameter-preview dialog (bit flags).
+enum TPxIOPreviewsParam : uint8_t { ioppDefaultLockPreview = 1, ioppApplyButton = 2 };
+using TPxIOPreviewsParams = uint8_t;
+
+enum TPxDialogsMeasureUnit : uint8_t { pxduInches, pxduCm, pxduSelectableDefInches, pxduSelectableDefCm };
+
+using TPxDoPreviewsEvent = classlib::TEvent<void(classlib::TObject* Sender, bool& Handled)>;
+using TPxAcquireBitmapEvent = classlib::TEvent<void(classlib::TObject* Sender, TPxBitmap* ABitmap, bool& Handled)>;
+
+// Downloads a URL into Stream (web download unit). Returns false on failure.
+// Empty until that unit installs it; LoadFromURL then fails as a failed
+// download does.
+using TPxDownloadURLProc = bool (*)(const std::wstring& URL, classlib::TStream* Stream, const std::wstring& ProxyAddress,
+                                    const std::wstring& ProxyUser, const std::wstring& ProxyPassword,
+                                    const TPxProgressEvent& Progress, classlib::TObject* Sender, bool* Aborting);
+extern TPxDownloadURLProc PxDownloadURLToStreamHook;
+
+class TImgIO : public classlib::TComponent {
+public:
+    explicit TImgIO(classlib::TComponent* Owner);
+    // An unowned object working on Bitmap (SetAttachedPxBitmap).
+    static std::unique_ptr<TImgIO> CreateForBitmap(TPxBitmap* Bitmap);
+    // Waits for every running worker, then frees what it owns.
+    ~TImgIO() override;
+    std::wstring ClassName() const override { return L"TImgIO"; }
+
+    // ---- fields read and written by callers
+    // Parameters of the current image (owned; never nullptr).
+    TIOParamsVals* FileParams = nullptr;
+    // Scanner settings (owned; nothing in the object reads them).
+    TPxTWainParams* TwainParams = nullptr;
+    // Set when a load or save failed or was stopped; readers and writers poll
+    // it through their progress record. A plain flag: WaitThreads(true) may
+    // set it from the owner's thread while a worker polls it (it only ever
+    // goes from false to true during a call).
+    bool AbortFlag = false;
+    // Loads and saves run on worker threads (see the header comment).
+    bool AsyncMode = false;
+    // After a load, an image whose horizontal and vertical resolutions differ
+    // is resampled so that they agree (ImgIODpi.h); FilteredAdjustDPI uses
+    // rfFastLinear instead of the nearest neighbour.
+    bool AutoAdjustDPI = true;
+    bool FilteredAdjustDPI = false;
+    // Stream saves of TIFF, PCX and JPEG write a 12-byte block header; stream
+    // loads of TIFF and PCX expect one.
+    bool StreamHeaders = false;
+    TMsgLanguage MsgLanguage = msSystem;
+    TPxIOPreviewsParams PreviewsParams = 0;
+    bool SimplifiedParamsDialogs = false;
+    TPxDialogsMeasureUnit DialogsMeasureUnit = pxduInches;
+    uint8_t BilevelMethod = 1;
+    int32_t AcquireState = 0;
+    std::wstring ProxyAddress, ProxyUser, ProxyPassword;
+
+    // Bound at creation to DoProgress; put into every progress record.
+    TPxProgressEvent ProgressHandler;
+    TPxProgressEvent OnProgress;
+    classlib::TNotifyEvent OnFinishWork;
+    TPxAcquireBitmapEvent OnAcquireBitmap;
+    TPxDoPreviewsEvent OnDoPreviews;
+
+    // ---- attachment
+    TPxBitmap* GetCurrentBitmap() const { return currentBitmap_; }
+    bool GetOwnsBitmap() const { return ownsBitmap_; }
+    TPxIOView* GetAttachedImg() const { return attachedImg_; }
+    classlib::TBitmap* GetAttachedVclBitmap() const { return attachedVclBitmap_; }
+    intptr_t GetViewChangeHandle() const { return viewChangeHandle_; }
+
+    // nullptr: back to an own empty image. A view: works on its image.
+    void SetAttachedImg(TPxIOView* View);
+    // With nullptr while a view is attached nothing happens; otherwise the
+    // object mirrors Bitmap (nullptr: keeps its own image) and a non-nil
+    // bitmap detaches the view.
+    void SetAttachedTBitmap(classlib::TBitmap* Bitmap);
+    // With nullptr while a view is attached nothing happens; otherwise
+    // ReplaceBitmap, and a non-nil bitmap detaches the view.
+    void SetAttachedPxBitmap(TPxBitmap* Bitmap);
+    // Works on Bitmap (borrowed; nullptr leaves the object without image).
+    void ReplaceBitmap(TPxBitmap* Bitmap);
+
+    // The attached view's background when a view is attached, else the own
+    // colour; the setter changes nothing while a view is attached.
+    classlib::TColor GetBackground() const;
+    void SetBackground(classlib::TColor Value);
+    void SetBilevelConversion(uint8_t Value);
+    bool GetNativePixelFormat() const;
+    void SetNativePixelFormat(bool Value);
+    classlib::TFont* GetPreviewFont() const { return previewFont_.get(); }
+    void SetPreviewFont(const classlib::TFont* Font);
+
+    // False without an image. Re-reads an attached TBitmap first. An empty
+    // set (0) gives true; otherwise true only when the image's pixel format is
+    // in Allowed (bit 1 << format).
+    bool PrepareBitmap(uint32_t Allowed);
+
+    // The class-library bitmap that holds the current image: the image's own
+    // system bitmap when it is stored as one, else the attached TBitmap (may
+    // be nullptr).
+    virtual classlib::TBitmap* GetTBitmap();
+
+    // ---- notifications (see ImgIOView.h for the worker protocol)
+    virtual void DoProgress(classlib::TObject* Sender, int Per);
+    // Reports 100 percent, then OnFinishWork.
+    virtual void DoFinishWork();
+    // After an image was loaded or changed: an attached TBitmap receives the
+    // image (without alpha); a view is updated (on its thread) or sent
+    // PxMsgImageChanged (from a worker).
+    void NotifyImageChanged();
+    virtual void ClearAcquireFlag() { AcquireState = 0; }
+
+    // ---- resolution steps (ImgIODpi.cpp)
+    // A resolution below 2 becomes PxDefaultDpiX / PxDefaultDpiY.
+    void ApplyDefaultDpi();
+    // Resamples an image whose horizontal and vertical resolutions differ so
+    // that they agree (rule in ImgIODpi.h); the target size comes from the
+    // image itself.
+    void AdjustDPI();
+    // The attached image view takes the parameters' resolution.
+    virtual void UpdateViewDpi();
+
+    // ---- load and save dispatch (ImgIO.cpp)
+    virtual void LoadFromFile(const std::wstring& FileName);
+    virtual void LoadFromFileAuto(const std::wstring& FileName);
+    virtual void LoadFromFileFormat(const std::wstring& FileName, int32_t FileType);
+    virtual void LoadFromStream(classlib::TStream* Stream);
+    virtual void LoadFromStreamFormat(classlib::TStream* Stream, int32_t FileType);
+    // Reads from a copy of the Count bytes at Buffer (an asynchronous load may
+    // read after the call returns).
+    virtual void LoadFromBuffer(const void* Buffer, int64_t Count, int32_t FileType);
+    void LoadFromURL(const std::wstring& URL);
+    virtual void SaveToFile(const std::wstring& FileName);
+    virtual void SaveToStream(classlib::TStream* Stream, int32_t FileType);
+    virtual void ReadParamsFromFile(const std::wstring& FileName);
+    virtual void ReadParamsFromFileFormat(const std::wstring& FileName, int32_t FileType);
+    virtual void ReadParamsFromStream(classlib::TStream* Stream);
+    virtual void ReadParamsFromStreamFormat(classlib::TStream* Stream, int32_t FileType);
+
+    // ---- per-format methods (ImgIOFormats.cpp). Each calls the reader or
+    // writer of its built-in registry row; a format whose routine is not
+    // installed fails cleanly (AbortFlag set, finish notification, no file
+    // created). Methods returning a count return -1 when the call was handed
+    // to a worker.
+    int LoadTIFFFromFile(const std::wstring& FileName);
+    int LoadTIFFFromStream(classlib::TStream* Stream);
+    int LoadGIFFromFile(const std::wstring& FileName);
+    int LoadGIFFromStream(classlib::TStream* Stream);
+    void LoadJPEGFromFile(const std::wstring& FileName);
+    void LoadJPEGFromStream(classlib::TStream* Stream);
+    void LoadPCXFromFile(const std::wstring& FileName);
+    void LoadPCXFromStream(classlib::TStream* Stream);
+    void LoadBMPFromFile(const std::wstring& FileName);
+    void LoadBMPFromStream(classlib::TStream* Stream);
+    void LoadICOFromFile(const std::wstring& FileName);
+    void LoadICOFromStream(classlib::TStream* Stream);
+    void LoadCURFromFile(const std::wstring& FileName);
+    void LoadCURFromStream(classlib::TStream* Stream);
+    void LoadPNGFromFile(const std::wstring& FileName);
+    void LoadPNGFromStream(classlib::TStream* Stream);
+    void LoadTGAFromFile(const std::wstring& FileName);
+    void LoadTGAFromStream(classlib::TStream* Stream);
+    void LoadPXMFromFile(const std::wstring& FileName);
+    void LoadPXMFromStream(classlib::TStream* Stream);
+    void LoadJP2FromFile(const std::wstring& FileName);
+    void LoadJP2FromStream(classlib::TStream* Stream);
+    void LoadJ2KFromFile(const std::wstring& FileName);
+    void LoadJ2KFromStream(classlib::TStream* Stream);
+    void LoadWBMPFromFile(const std::wstring& FileName);
+    void LoadWBMPFromStream(classlib::TStream* Stream);
+    void LoadDCXFromFile(const std::wstring& FileName);
+    void LoadDCXFromStream(classlib::TStream* Stream);
+    void LoadRAWFromFile(const std::wstring& FileName);
+    void LoadRAWFromStream(classlib::TStream* Stream);
+    void LoadRawPixelsFromFile(const std::wstring& FileName);
+    void LoadRawPixelsFromStream(classlib::TStream* Stream);
+    void LoadPSDFromFile(const std::wstring& FileName);
+    void LoadPSDFromStream(classlib::TStream* Stream);
+    void LoadDICOMFromFile(const std::wstring& FileName);
+    void LoadDICOMFromStream(classlib::TStream* Stream);
+    void LoadHDPFromFile(const std::wstring& FileName);
+    void LoadHDPFromStream(classlib::TStream* Stream);
+    // WMF/EMF import (Width/Height -1: from the picture).
+    void ImportMetafileFromFile(const std::wstring& FileName, int Width, int Height, bool WithAlpha);
+    // Layer and vector-object files go to the attached view (views unit).
+    void LoadViewDataFromFile(const std::wstring& FileName, int32_t FileType);
+    void LoadViewDataFromStream(classlib::TStream* Stream, int32_t FileType);
+
+    void SaveTIFFToFile(const std::wstring& FileName);
+    void SaveTIFFToStream(classlib::TStream* Stream);
+    void SaveGIFToFile(const std::wstring& FileName);
+    void SaveGIFToStream(classlib::TStream* Stream);
+    void SaveJPEGToFile(const std::wstring& FileName);
+    void SaveJPEGToStream(classlib::TStream* Stream);
+    void SavePCXToFile(const std::wstring& FileName);
+    void SavePCXToStream(classlib::TStream* Stream);
+    void SaveBMPToFile(const std::wstring& FileName);
+    void SaveBMPToStream(classlib::TStream* Stream);
+    void SaveICOToFile(const std::wstring& FileName);
+    void SaveICOToStream(classlib::TStream* Stream);
+    void SavePNGToFile(const std::wstring& FileName);
+    void SavePNGToStream(classlib::TStream* Stream);
+    void SaveTGAToFile(const std::wstring& FileName);
+    void SaveTGAToStream(classlib::TStream* Stream);
+    void SavePXMToFile(const std::wstring& FileName);
+    void SavePXMToStream(classlib::TStream* Stream);
+    void SaveJP2ToFile(const std::wstring& FileName);
+    void SaveJP2ToStream(classlib::TStream* Stream);
+    void SaveJ2KToFile(const std::wstring& FileName);
+    void SaveJ2KToStream(classlib::TStream* Stream);
+    void SaveWBMPToFile(const std::wstring& FileName);
+    void SaveWBMPToStream(classlib::TStream* Stream);
+    void SavePSToFile(const std::wstring& FileName);
+    void SavePSToStream(classlib::TStream* Stream);
+    void SavePDFToFile(const std::wstring& FileName);
+    void SavePDFToStream(classlib::TStream* Stream);
+    void SaveDCXToFile(const std::wstring& FileName);
+    void SaveDCXToStream(classlib::TStream* Stream);
+    void SavePSDToFile(const std::wstring& FileName);
+    void SavePSDToStream(classlib::TStream* Stream);
+    void SaveHDPToFile(const std::wstring& FileName);
+    void SaveHDPToStream(classlib::TStream* Stream);
+
+    // ---- asynchronous machinery (ImgIOAsync.cpp)
+    // True on one of this object's worker threads.
+    bool InWorkerThread() const;
+    // Resumes suspended workers.
+    void ResumeThreads();
+    // Waits until no worker of this object runs (with SetAbort, asks the
+    // running one to stop). On the main thread it serves synchronised calls
+    // and sent messages while waiting.
+    void WaitThreads(bool SetAbort);
+    // Number of workers not yet finished.
+    int WorkerCount() const;
+    // The asynchronous test of every deferring operation.
+    bool ShouldDefer() const;
+
+protected:
+    void Notification(classlib::TComponent* Component, classlib::TOperation Operation) override;
+
+private:
+    friend class TPxIOThread;
+
+    // Options of the shared load frame.
+    enum : unsigned { lfNoDefaultDpi = 1, lfNoAdjust = 2, lfNoViewDpi = 4, lfRegistered = lfNoDefaultDpi };
+    // Conversions before a writer: none; to px24RGB unless px24RGB or px1g;
+    // the same but also keeping pxRGB48 (PXM files).
+    enum TSaveConv { scNone, scTo24, scPXMFile };
+    // Save options: hand the writer a mask of the alpha channel; write the
+    // block header only when the writer succeeded; empty the stream first.
+    enum : unsigned { sfMask = 1, sfHeaderIfOk = 2, sfTruncate = 4 };
+
+    void OnViewBitmapChange(classlib::TObject* Sender, bool Destroying);
+    void DetachView();
+    void ForgetView();
+    void TakeViewImage(TPxIOView* View);
+    void FreeOwnBitmap();
+    void UseOwnBitmap();
+    void ReadVclBitmap();
+    void StoreIntoVclBitmap();
+    bool ViewTakesMessages() const;
+    bool PostToView(UINT Msg, WPARAM WParam);
+    void EnsureViewHandle();
+    void QueuedImageChange();
+
+    TPxIOProgressInfo MakeProgress(bool WithHandler);
+    bool TryDefer(std::function<void()> Call, std::unique_ptr<classlib::TStream> OwnedStream = nullptr);
+    void Defer(std::function<void()> Call, std::unique_ptr<classlib::TStream> OwnedStream = nullptr);
+    void FailLoad();
+    bool HasReader(int32_t FileType) const;
+
+    bool LoadBuiltInFile(const std::wstring& FileName, int32_t FileType, bool GivenType);
+    bool LoadBuiltInStream(classlib::TStream* Stream, int32_t FileType, bool GivenType);
+    void LoadRegisteredFile(const std::wstring& FileName, TPxFileFormatInfo* Row);
+    void LoadRegisteredStream(classlib::TStream* Stream, TPxFileFormatInfo* Row);
+    // The shared load frame: reader of the row of FileType on Stream, then
+    // the resolution steps (only after a successful read) and the
+    // notifications. Returns the reader's count.
+    int RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags, int64_t DataSize);
+    int LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigned Flags);
+    int LoadTIFFCore(classlib::TStream* Stream);
+    void LoadJPEGCore(classlib::TStream* Stream);
+    void LoadPCXCore(classlib::TStream* Stream);
+    void LoadRAWCore(classlib::TStream* Stream);
+
+    bool SaveBuiltInFile(const std::wstring& FileName, const std::wstring& Ext);
+    TPxBitmap* SaveSource(TSaveConv Conv, std::unique_ptr<TPxBitmap>& Copy);
+    void CallWriter(TPxFileFormatInfo& Row, classlib::TStream* Stream, TPxBitmap* Source, unsigned Flags);
+    void SaveFileWith(const std::wstring& FileName, int32_t FileType, TSaveConv Conv, std::function<void()> Again,
+                      unsigned Flags = 0);
+    void SaveStreamWith(classlib::TStream* Stream, int32_t FileType, TSaveConv Conv, const char* HeaderTag,
+                        std::function<void()> Again, unsigned Flags = 0);
+    void ReadParamsWith(classlib::TStream* Source, int32_t FileType, bool Buffered);
+
+    TPxBitmap* currentBitmap_ = nullptr;
+    bool ownsBitmap_ = true;
+    classlib::TBitmap* attachedVclBitmap_ = nullptr;
+    TPxIOView* attachedImg_ = nullptr;
+    classlib::TComponent* attachedComponent_ = nullptr;
+    intptr_t viewChangeHandle_ = -1;
+    bool viewBitmap_ = false;  // currentBitmap_ is the view's image
+    bool viewVcl_ = false;     // attachedVclBitmap_ is the view's bitmap
+    // Above 0 while a load works on the image: the TBitmap mirror is not
+    // re-read then (it receives the result at the end).
+    int loading_ = 0;
+    classlib::TColor background_ = 0;
+    std::unique_ptr<classlib::TFont> previewFont_;
+    std::shared_ptr<TPxIOWorkers> workers_;
+};
+
+// The 12-byte block header of stream saves: a tag of 4 ASCII characters and
+// a zero byte, 3 undefined bytes, and the length of the data that follows
+// as a little-endian signed 32-bit number.
+// Writes the header at HeaderPos for the data from HeaderPos + 12 to the
+// current position, and returns to that position.
+void PxWriteStreamBlockHeader(classlib::TStream* Stream, int64_t HeaderPos, const char* Tag);
+// Reads 12 bytes at the position; false (position restored) when fewer are
+// there. Tag is the text of the tag field up to its first zero byte.
+bool PxReadStreamBlockHeader(classlib::TStream* Stream, std::string& Tag, int32_t& Length);
+
+// The file type of the registry row of an extension (lower-cased, with or
+// without dot), 0 when there is none.
+int32_t PxFileTypeFromExtension(const std::wstring& Ext);
+
+}  // namespace imaging

@@ -1,0 +1,659 @@
+// The per-format load and save methods of TImgIO and the frame they share.
+// Every method reaches its format's reader or writer through the format's
+// built-in registry row (FileFormats.h), which the format's unit fills in;
+// a routine that is not installed fails cleanly before anything is opened
+// or created.
+#include <cstring>
+#include <exception>
+
+#include "classlib/Graphics.h"
+#include "classlib/Streams.h"
+#include "imaging/io/FileFormats.h"
+#include "imaging/io/IOParams.h"
+#include "imaging/io/IOStartup.h"
+#include "imaging/io/ImgIO.h"
+#include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxConvert.h"
+#include "imaging/model/PxCopy.h"
+#include "imaging/model/PxMask.h"
+#include "imaging/io/ImgIOStreams.h"
+#include "imaging/model/PxWideFiles.h"
+
+namespace imaging {
+
+namespace {
+
+constexpr uint32_t kReadDenyWrite = classlib::fmOpenRead | classlib::fmShareDenyWrite;
+
+// Sends the finish notification when the save leaves, also by an exception
+// (an exception of the handler is then dropped, the first one goes on).
+class TFinishGuard {
+public:
+    explicit TFinishGuard(TImgIO* IO) : io_(IO), exceptions_(std::uncaught_exceptions()) {}
+    ~TFinishGuard() noexcept(false)
+    {
+        if (std::uncaught_exceptions() > exceptions_) {
+            try {
+                io_->DoFinishWork();
+            } catch (...) {
+            }
+        } else {
+            io_->DoFinishWork();
+        }
+    }
+    TFinishGuard(const TFinishGuard&) = delete;
+    TFinishGuard& operator=(const TFinishGuard&) = delete;
+
+private:
+    TImgIO* io_;
+    int exceptions_;
+};
+
+TPxRGB ColorToRGB(classlib::TColor c)
+{
+    return TPxRGB{static_cast<uint8_t>((c >> 16) & 0xFF), static_cast<uint8_t>((c >> 8) & 0xFF),
+                  static_cast<uint8_t>(c & 0xFF)};
+}
+
+classlib::TColor RGBToColor(const TPxRGB& c)
+{
+    return static_cast<classlib::TColor>(c.r | (c.g << 8) | (c.b << 16));
+}
+
+}  // namespace
+
+// ---- stream block header
+
+void PxWriteStreamBlockHeader(classlib::TStream* Stream, int64_t HeaderPos, const char* Tag)
+{
+    int64_t end = Stream->GetPosition();
+    uint8_t header[12] = {};
+    std::memcpy(header, Tag, std::min<size_t>(std::strlen(Tag), 4));
+    uint32_t length = static_cast<uint32_t>(static_cast<int32_t>(end - HeaderPos - 12));
+    for (int i = 0; i < 4; ++i)
+        header[8 + i] = static_cast<uint8_t>(length >> (8 * i));
+    Stream->SetPosition(HeaderPos);
+    Stream->WriteBuffer(header, 12);
+    Stream->SetPosition(end);
+}
+
+bool PxReadStreamBlockHeader(classlib::TStream* Stream, std::string& Tag, int32_t& Length)
+{
+    int64_t pos = Stream->GetPosition();
+    uint8_t header[12];
+    if (Stream->Read(header, 12) != 12) {
+        Stream->SetPosition(pos);
+        return false;
+    }
+    Tag.clear();
+    for (int i = 0; i < 5 && header[i] != 0; ++i)
+        Tag.push_back(static_cast<char>(header[i]));
+    uint32_t length = 0;
+    for (int i = 0; i < 4; ++i)
+        length |= static_cast<uint32_t>(header[8 + i]) << (8 * i);
+    Length = static_cast<int32_t>(length);
+    return true;
+}
+
+int32_t PxFileTypeFromExtension(const std::wstring& Ext)
+{
+    TPxFileFormatInfo* row = PxFormatInfoByExtension(Ext);
+    return row ? row->TypeNumber : 0;
+}
+
+// ---- the load frame
+
+bool TImgIO::HasReader(int32_t FileType) const
+{
+    TPxFileFormatInfo* row = PxFormatInfoById(FileType);
+    return row && row->Reader;
+}
+
+int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags, int64_t DataSize)
+{
+    AbortFlag = false;
+    TPxIOProgressInfo info = MakeProgress(true);
+    info.DataSize = DataSize;
+    if (!PrepareBitmap(0)) {
+        FailLoad();
+        return 0;
+    }
+    struct TLoading {
+        int& n;
+        explicit TLoading(int& c) : n(c) { ++n; }
+        ~TLoading() { --n; }
+    } loading(loading_);
+    FileParams->ClearInfo();
+    if (!(Flags & lfRegistered))
+        currentBitmap_->RemoveAlphaChannel(false, classlib::clWhite);
+    TPxFileFormatInfo* row = PxFormatInfoById(FileType);
+    if (!row || !row->Reader) {
+        AbortFlag = true;
+    } else {
+        // A reader reports failure through the flag; an exception counts
+        // the same and goes no further.
+        try {
+            row->Reader(Stream, currentBitmap_, *FileParams, false, info);
+        } catch (...) {
+            AbortFlag = true;
+        }
+    }
+    std::unique_ptr<TPxMask> mask(info.Mask);
+    if (!AbortFlag) {
+        if (!(Flags & lfNoDefaultDpi))
+            ApplyDefaultDpi();
+        if (mask)
+            CopyFromMask(*currentBitmap_->GetAlphaChannel(), mask.get());
+        if (AutoAdjustDPI && !(Flags & lfNoAdjust))
+            AdjustDPI();
+        FileParams->FileName.clear();
+        FileParams->FileFormat = FileType;
+        if (!(Flags & lfNoViewDpi))
+            UpdateViewDpi();
+    }
+    mask.reset();
+    --loading_;
+    NotifyImageChanged();
+    ++loading_;
+    DoFinishWork();
+    return info.Count;
+}
+
+int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigned Flags)
+{
+    AbortFlag = true;
+    TPxWideFileStream stream(FileName, kReadDenyWrite);
+    int count = RunLoad(&stream, FileType, Flags, -1);
+    if (!AbortFlag)
+        FileParams->FileName = FileName;
+    return count;
+}
+
+// A file load: fails cleanly without a reader, defers in asynchronous mode,
+// else opens the file and runs the frame.
+#define PX_FILE_LOAD(Method, Type, Flags)                         \
+    void TImgIO::Method(const std::wstring& FileName)             \
+    {                                                             \
+        if (!HasReader(Type)) {                                   \
+            FailLoad();                                           \
+            return;                                               \
+        }                                                         \
+        if (TryDefer([this, FileName] { Method(FileName); }))     \
+            return;                                               \
+        LoadFileWith(FileName, Type, Flags);                      \
+    }
+
+#define PX_STREAM_LOAD(Method, Type, Flags)                       \
+    void TImgIO::Method(classlib::TStream* Stream)                \
+    {                                                             \
+        if (!HasReader(Type)) {                                   \
+            FailLoad();                                           \
+            return;                                               \
+        }                                                         \
+        if (TryDefer([this, Stream] { Method(Stream); }))         \
+            return;                                               \
+        RunLoad(Stream, Type, Flags, -1);                         \
+    }
+
+PX_FILE_LOAD(LoadBMPFromFile, ffBMP, 0)
+PX_FILE_LOAD(LoadICOFromFile, ffICO, 0)
+PX_STREAM_LOAD(LoadICOFromStream, ffICO, lfNoViewDpi)
+PX_FILE_LOAD(LoadCURFromFile, ffCUR, 0)
+PX_STREAM_LOAD(LoadCURFromStream, ffCUR, lfNoViewDpi)
+PX_FILE_LOAD(LoadTGAFromFile, ffTGA, 0)
+PX_STREAM_LOAD(LoadTGAFromStream, ffTGA, lfNoViewDpi)
+PX_FILE_LOAD(LoadPXMFromFile, ffPXM, lfNoViewDpi)
+PX_STREAM_LOAD(LoadPXMFromStream, ffPXM, lfNoViewDpi)
+PX_FILE_LOAD(LoadJP2FromFile, ffJP2, 0)
+PX_STREAM_LOAD(LoadJP2FromStream, ffJP2, 0)
+PX_FILE_LOAD(LoadJ2KFromFile, ffJ2K, 0)
+PX_STREAM_LOAD(LoadJ2KFromStream, ffJ2K, 0)
+PX_FILE_LOAD(LoadWBMPFromFile, ffWBMP, lfNoAdjust | lfNoViewDpi)
+PX_STREAM_LOAD(LoadWBMPFromStream, ffWBMP, lfNoAdjust | lfNoViewDpi)
+PX_FILE_LOAD(LoadDCXFromFile, ffDCX, 0)
+PX_STREAM_LOAD(LoadDCXFromStream, ffDCX, 0)
+PX_FILE_LOAD(LoadRawPixelsFromFile, ffRawData, lfNoDefaultDpi | lfNoAdjust | lfNoViewDpi)
+PX_STREAM_LOAD(LoadRawPixelsFromStream, ffRawData, lfNoDefaultDpi | lfNoAdjust | lfNoViewDpi)
+PX_FILE_LOAD(LoadPSDFromFile, ffPSD, 0)
+PX_STREAM_LOAD(LoadPSDFromStream, ffPSD, 0)
+PX_FILE_LOAD(LoadDICOMFromFile, ffDICOM, lfNoDefaultDpi | lfNoAdjust | lfNoViewDpi)
+PX_STREAM_LOAD(LoadDICOMFromStream, ffDICOM, lfNoDefaultDpi | lfNoAdjust | lfNoViewDpi)
+PX_FILE_LOAD(LoadHDPFromFile, ffHDP, 0)
+PX_STREAM_LOAD(LoadHDPFromStream, ffHDP, 0)
+
+void TImgIO::LoadBMPFromStream(classlib::TStream* Stream)
+{
+    if (!HasReader(ffBMP)) {
+        FailLoad();
+        return;
+    }
+    if (TryDefer([this, Stream] { LoadBMPFromStream(Stream); }))
+        return;
+    RunLoad(Stream, ffBMP, 0, Stream->GetSize() - Stream->GetPosition());
+}
+
+// ---- formats with their own steps
+
+int TImgIO::LoadGIFFromFile(const std::wstring& FileName)
+{
+    if (!HasReader(ffGIF)) {
+        FailLoad();
+        return 0;
+    }
+    if (TryDefer([this, FileName] { LoadGIFFromFile(FileName); }))
+        return -1;
+    return LoadFileWith(FileName, ffGIF, 0);
+}
+
+int TImgIO::LoadGIFFromStream(classlib::TStream* Stream)
+{
+    if (!HasReader(ffGIF)) {
+        FailLoad();
+        return 0;
+    }
+    if (TryDefer([this, Stream] { LoadGIFFromStream(Stream); }))
+        return -1;
+    return RunLoad(Stream, ffGIF, 0, -1);
+}
+
+int TImgIO::LoadTIFFCore(classlib::TStream* Stream)
+{
+    int64_t dataEnd = -1;
+    int64_t dataSize = -1;
+    bool relative = PxBufferedReadFromPosition;
+    if (StreamHeaders) {
+        std::string tag;
+        int32_t length = 0;
+        if (!PxReadStreamBlockHeader(Stream, tag, length) || tag != "TIFF" || length < 0) {
+            FailLoad();
+            return 0;
+        }
+        dataSize = length;
+        dataEnd = Stream->GetPosition() + length;
+        relative = true;  // offsets count from the start of the block's data
+    }
+    int count;
+    {
+        std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(Stream, relative, 8192);
+        count = RunLoad(buffered.get(), ffTIFF, 0, dataSize);
+    }
+    if (dataEnd >= 0)
+        Stream->SetPosition(dataEnd);
+    return count;
+}
+
+int TImgIO::LoadTIFFFromFile(const std::wstring& FileName)
+{
+    if (!HasReader(ffTIFF)) {
+        FailLoad();
+        return 0;
+    }
+    if (TryDefer([this, FileName] { LoadTIFFFromFile(FileName); }))
+        return -1;
+    AbortFlag = true;
+    TPxWideFileStream file(FileName, kReadDenyWrite);
+    std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(&file, PxBufferedReadFromPosition, 8192);
+    int count = RunLoad(buffered.get(), ffTIFF, 0, -1);
+    if (!AbortFlag)
+        FileParams->FileName = FileName;
+    return count;
+}
+
+int TImgIO::LoadTIFFFromStream(classlib::TStream* Stream)
+{
+    if (!HasReader(ffTIFF)) {
+        FailLoad();
+        return 0;
+    }
+    if (TryDefer([this, Stream] { LoadTIFFFromStream(Stream); }))
+        return -1;
+    return LoadTIFFCore(Stream);
+}
+
+void TImgIO::LoadJPEGFromFile(const std::wstring& FileName)
+{
+    if (!HasReader(ffJPEG)) {
+        FailLoad();
+        return;
+    }
+    if (TryDefer([this, FileName] { LoadJPEGFromFile(FileName); }))
+        return;
+    AbortFlag = true;
+    TPxWideFileStream file(FileName, kReadDenyWrite);
+    std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(&file, true, 8192);
+    RunLoad(buffered.get(), ffJPEG, 0, -1);
+    if (!AbortFlag)
+        FileParams->FileName = FileName;
+}
+
+void TImgIO::LoadJPEGCore(classlib::TStream* Stream)
+{
+    // A "JFIF" block header is recognised whatever StreamHeaders says.
+    int64_t start = Stream->GetPosition();
+    int64_t dataEnd = -1;
+    std::string tag;
+    int32_t length = 0;
+    if (PxReadStreamBlockHeader(Stream, tag, length) && tag == "JFIF" && length >= 0)
+        dataEnd = Stream->GetPosition() + length;
+    else
+        Stream->SetPosition(start);
+    RunLoad(Stream, ffJPEG, 0, dataEnd >= 0 ? length : -1);
+    if (dataEnd >= 0)
+        Stream->SetPosition(dataEnd);
+}
+
+void TImgIO::LoadJPEGFromStream(classlib::TStream* Stream)
+{
+    if (!HasReader(ffJPEG)) {
+        FailLoad();
+        return;
+    }
+    if (TryDefer([this, Stream] { LoadJPEGFromStream(Stream); }))
+        return;
+    LoadJPEGCore(Stream);
+}
+
+void TImgIO::LoadPCXCore(classlib::TStream* Stream)
+{
+    int64_t dataEnd = -1;
+    int64_t size = Stream->GetSize();
+    if (StreamHeaders) {
+        int64_t start = Stream->GetPosition();
+        std::string tag;
+        int32_t length = 0;
+        if (!PxReadStreamBlockHeader(Stream, tag, length) || tag.compare(0, 3, "PCX") != 0) {
+            FailLoad();
+            return;
+        }
+        if (tag == "PCX2") {
+            if (length < 0) {
+                FailLoad();
+                return;
+            }
+            size = length;
+            dataEnd = Stream->GetPosition() + length;
+        } else {
+            // The older form: a 4-byte header.
+            Stream->SetPosition(start + 4);
+        }
+    }
+    RunLoad(Stream, ffPCX, 0, size);
+    if (dataEnd >= 0)
+        Stream->SetPosition(dataEnd);
+}
+
+void TImgIO::LoadPCXFromFile(const std::wstring& FileName)
+{
+    if (!HasReader(ffPCX)) {
+        FailLoad();
+        return;
+    }
+    if (TryDefer([this, FileName] { LoadPCXFromFile(FileName); }))
+        return;
+    AbortFlag = true;
+    TPxWideFileStream file(FileName, kReadDenyWrite);
+    RunLoad(&file, ffPCX, 0, file.GetSize());
+    if (!AbortFlag)
+        FileParams->FileName = FileName;
+}
+
+void TImgIO::LoadPCXFromStream(classlib::TStream* Stream)
+{
+    if (!HasReader(ffPCX)) {
+        FailLoad();
+        return;
+    }
+    if (TryDefer([this, Stream] { LoadPCXFromStream(Stream); }))
+        return;
+    LoadPCXCore(Stream);
+}
+
+void TImgIO::LoadPNGFromFile(const std::wstring& FileName)
+{
+    if (!HasReader(ffPNG)) {
+        FailLoad();
+        return;
+    }
+    if (TryDefer([this, FileName] { LoadPNGFromFile(FileName); }))
+        return;
+    FileParams->PNGBackground = ColorToRGB(GetBackground());
+    LoadFileWith(FileName, ffPNG, 0);
+    if (!AbortFlag)
+        SetBackground(RGBToColor(FileParams->PNGBackground));
+}
+
+void TImgIO::LoadPNGFromStream(classlib::TStream* Stream)
+{
+    if (!HasReader(ffPNG)) {
+        FailLoad();
+        return;
+    }
+    if (TryDefer([this, Stream] { LoadPNGFromStream(Stream); }))
+        return;
+    RunLoad(Stream, ffPNG, 0, -1);
+    if (!AbortFlag)
+        SetBackground(RGBToColor(FileParams->PNGBackground));
+}
+
+void TImgIO::LoadRAWCore(classlib::TStream* Stream)
+{
+    // An application may have taken the "RAW" extension for a format of its
+    // own: that format reads the data then.
+    int32_t type = PxFileTypeFromExtension(L"RAW");
+    if (type != ffRAW && type != 0) {
+        LoadFromStreamFormat(Stream, type);
+        return;
+    }
+    RunLoad(Stream, ffRAW, 0, -1);
+}
+
+void TImgIO::LoadRAWFromFile(const std::wstring& FileName)
+{
+    if (!HasReader(ffRAW)) {
+        FailLoad();
+        return;
+    }
+    if (TryDefer([this, FileName] { LoadRAWFromFile(FileName); }))
+        return;
+    AbortFlag = true;
+    TPxWideFileStream file(FileName, kReadDenyWrite);
+    LoadRAWCore(&file);
+    if (!AbortFlag)
+        FileParams->FileName = FileName;
+}
+
+void TImgIO::LoadRAWFromStream(classlib::TStream* Stream)
+{
+    if (!HasReader(ffRAW)) {
+        FailLoad();
+        return;
+    }
+    if (TryDefer([this, Stream] { LoadRAWFromStream(Stream); }))
+        return;
+    LoadRAWCore(Stream);
+}
+
+void TImgIO::ImportMetafileFromFile(const std::wstring& FileName, int Width, int Height, bool WithAlpha)
+{
+    // The rasterising options belong to the metafile unit, which reads the
+    // file through the WMF/EMF rows.
+    int32_t type = PxExtractFileExt(FileName, true) == L".emf" ? ffEMF : ffWMF;
+    if (!HasReader(type)) {
+        FailLoad();
+        return;
+    }
+    if (TryDefer([this, FileName, Width, Height, WithAlpha] { ImportMetafileFromFile(FileName, Width, Height, WithAlpha); }))
+        return;
+    LoadFileWith(FileName, type, 0);
+}
+
+void TImgIO::LoadViewDataFromFile(const std::wstring&, int32_t FileType)
+{
+    // Layer and vector-object files are read by the views; without a view
+    // that reads them the load fails.
+    FileParams->FileFormat = FileType;
+    FailLoad();
+}
+
+void TImgIO::LoadViewDataFromStream(classlib::TStream*, int32_t FileType)
+{
+    // Without a view that reads the data nothing is loaded.
+    FileParams->FileFormat = FileType;
+}
+
+// ---- saves
+
+TPxBitmap* TImgIO::SaveSource(TSaveConv Conv, std::unique_ptr<TPxBitmap>& Copy)
+{
+    TPxPixelFormat f = currentBitmap_->GetPixelFormat();
+    bool convert = false;
+    if (Conv == scTo24)
+        convert = f != px24RGB && f != px1g;
+    else if (Conv == scPXMFile)
+        convert = f != px24RGB && f != px1g && f != pxRGB48;
+    if (!convert || currentBitmap_->IsEmpty())
+        return currentBitmap_;
+    // The writer gets a converted copy: the image itself keeps its depth.
+    Copy = std::make_unique<TPxBitmap>();
+    Copy->Assign(currentBitmap_);
+    Copy->SetPixelFormat(px24RGB);
+    return Copy.get();
+}
+
+void TImgIO::CallWriter(TPxFileFormatInfo& Row, classlib::TStream* Stream, TPxBitmap* Source, unsigned Flags)
+{
+    TPxIOProgressInfo info = MakeProgress(true);
+    std::unique_ptr<TPxMask> mask;
+    if ((Flags & sfMask) && Source->HasAlphaChannel()) {
+        mask = std::make_unique<TPxMask>();
+        PxBitmapToMask(Source->GetAlphaChannel(), mask.get());
+        info.Mask = mask.get();
+    }
+    Row.Writer(Stream, Source, *FileParams, info);
+}
+
+void TImgIO::SaveFileWith(const std::wstring& FileName, int32_t FileType, TSaveConv Conv, std::function<void()> Again,
+                          unsigned Flags)
+{
+    TPxFileFormatInfo* row = PxFormatInfoById(FileType);
+    if (!row || !row->Writer) {
+        // Nothing to write with: no file is created.
+        AbortFlag = true;
+        return;
+    }
+    if (TryDefer(std::move(Again)))
+        return;
+    TFinishGuard finish(this);
+    AbortFlag = true;
+    if (!PrepareBitmap(0))
+        return;
+    std::unique_ptr<TPxBitmap> copy;
+    TPxBitmap* source = SaveSource(Conv, copy);
+    std::exception_ptr error;
+    {
+        TPxWideFileStream file(FileName, pxFmCreate);
+        AbortFlag = false;
+        try {
+            CallWriter(*row, &file, source, Flags);
+        } catch (...) {
+            AbortFlag = true;
+            error = std::current_exception();
+        }
+    }
+    if (AbortFlag) {
+        // A failed save leaves no partial file behind.
+        DeleteFileW(FileName.c_str());
+    } else {
+        FileParams->FileName = FileName;
+        FileParams->FileFormat = FileType;
+    }
+    if (error)
+        std::rethrow_exception(error);
+}
+
+void TImgIO::SaveStreamWith(classlib::TStream* Stream, int32_t FileType, TSaveConv Conv, const char* HeaderTag,
+                            std::function<void()> Again, unsigned Flags)
+{
+    TPxFileFormatInfo* row = PxFormatInfoById(FileType);
+    if (!row || !row->Writer || !Stream) {
+        AbortFlag = true;
+        return;
+    }
+    if (TryDefer(std::move(Again)))
+        return;
+    TFinishGuard finish(this);
+    AbortFlag = false;
+    if (!PrepareBitmap(0)) {
+        AbortFlag = true;
+        return;
+    }
+    std::unique_ptr<TPxBitmap> copy;
+    TPxBitmap* source = SaveSource(Conv, copy);
+    if (Flags & sfTruncate) {
+        Stream->SetSize(0);
+        Stream->SetPosition(0);
+    }
+    int64_t headerPos = -1;
+    if (HeaderTag && StreamHeaders) {
+        headerPos = Stream->GetPosition();
+        const uint8_t placeholder[12] = {};
+        Stream->WriteBuffer(placeholder, 12);
+    }
+    try {
+        CallWriter(*row, Stream, source, Flags);
+    } catch (...) {
+        AbortFlag = true;
+        throw;
+    }
+    if (headerPos >= 0 && !((Flags & sfHeaderIfOk) && AbortFlag))
+        PxWriteStreamBlockHeader(Stream, headerPos, HeaderTag);
+}
+
+#define PX_FILE_SAVE(Method, Type, Conv, Flags) \
+    void TImgIO::Method(const std::wstring& FileName) \
+    {                                                 \
+        SaveFileWith(FileName, Type, Conv, [this, FileName] { Method(FileName); }, Flags); \
+    }
+
+#define PX_STREAM_SAVE(Method, Type, Conv, Tag, Flags) \
+    void TImgIO::Method(classlib::TStream* Stream)     \
+    {                                                  \
+        SaveStreamWith(Stream, Type, Conv, Tag, [this, Stream] { Method(Stream); }, Flags); \
+    }
+
+PX_FILE_SAVE(SaveTIFFToFile, ffTIFF, scNone, 0)
+PX_STREAM_SAVE(SaveTIFFToStream, ffTIFF, scNone, "TIFF", 0)
+PX_FILE_SAVE(SaveGIFToFile, ffGIF, scNone, 0)
+PX_STREAM_SAVE(SaveGIFToStream, ffGIF, scNone, nullptr, 0)
+PX_FILE_SAVE(SaveJPEGToFile, ffJPEG, scTo24, 0)
+PX_STREAM_SAVE(SaveJPEGToStream, ffJPEG, scTo24, "JFIF", 0)
+PX_FILE_SAVE(SavePCXToFile, ffPCX, scTo24, 0)
+PX_STREAM_SAVE(SavePCXToStream, ffPCX, scTo24, "PCX2", sfHeaderIfOk)
+PX_FILE_SAVE(SaveBMPToFile, ffBMP, scNone, 0)
+PX_STREAM_SAVE(SaveBMPToStream, ffBMP, scNone, nullptr, 0)
+PX_FILE_SAVE(SaveICOToFile, ffICO, scTo24, 0)
+PX_STREAM_SAVE(SaveICOToStream, ffICO, scTo24, nullptr, 0)
+PX_FILE_SAVE(SavePNGToFile, ffPNG, scNone, sfMask)
+PX_STREAM_SAVE(SavePNGToStream, ffPNG, scNone, nullptr, sfMask)
+PX_FILE_SAVE(SaveTGAToFile, ffTGA, scTo24, sfMask)
+PX_STREAM_SAVE(SaveTGAToStream, ffTGA, scTo24, nullptr, sfMask)
+PX_FILE_SAVE(SavePXMToFile, ffPXM, scPXMFile, 0)
+PX_STREAM_SAVE(SavePXMToStream, ffPXM, scTo24, nullptr, 0)
+PX_FILE_SAVE(SaveJP2ToFile, ffJP2, scTo24, 0)
+PX_STREAM_SAVE(SaveJP2ToStream, ffJP2, scTo24, nullptr, 0)
+PX_FILE_SAVE(SaveJ2KToFile, ffJ2K, scTo24, 0)
+PX_STREAM_SAVE(SaveJ2KToStream, ffJ2K, scTo24, nullptr, 0)
+PX_FILE_SAVE(SaveWBMPToFile, ffWBMP, scTo24, 0)
+PX_STREAM_SAVE(SaveWBMPToStream, ffWBMP, scTo24, nullptr, 0)
+PX_FILE_SAVE(SavePSToFile, ffPS, scTo24, 0)
+PX_STREAM_SAVE(SavePSToStream, ffPS, scTo24, nullptr, 0)
+PX_FILE_SAVE(SavePDFToFile, ffPDF, scTo24, 0)
+PX_STREAM_SAVE(SavePDFToStream, ffPDF, scTo24, nullptr, 0)
+PX_FILE_SAVE(SaveDCXToFile, ffDCX, scNone, 0)
+PX_STREAM_SAVE(SaveDCXToStream, ffDCX, scNone, nullptr, sfTruncate)
+PX_FILE_SAVE(SavePSDToFile, ffPSD, scNone, 0)
+PX_STREAM_SAVE(SavePSDToStream, ffPSD, scNone, nullptr, 0)
+PX_FILE_SAVE(SaveHDPToFile, ffHDP, scNone, 0)
+PX_STREAM_SAVE(SaveHDPToStream, ffHDP, scNone, nullptr, 0)
+
+}  // namespace imaging
