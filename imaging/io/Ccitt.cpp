@@ -702,4 +702,9 @@ void PxEncodeG4Row(const uint8_t* Row, int32_t Width, classlib::TStream* Stream,
     sink.Flush(Stream, Aborting, false, PendingBits, PendingByte);
 }
 
+void PxInstallCCITT()
+{
+    PxRegisterStartup(psCCITT, PxInitializeCCITT, PxFinalizeCCITT);
+}
+
 }  // namespace imaging

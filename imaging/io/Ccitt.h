@@ -43,6 +43,9 @@ namespace imaging {
 void PxInitializeCCITT();
 // Frees both decode trees.
 void PxFinalizeCCITT();
+// Registers the start-up and shut-down above in the toolkit start-up
+// (also done by static initialisation when this unit is linked).
+void PxInstallCCITT();
 // Builds the white and the black decode tree from the code table.
 void PxCCITTBuildTrees();
 

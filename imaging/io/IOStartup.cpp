@@ -1,5 +1,7 @@
 #include "imaging/io/IOStartup.h"
 
+#include "imaging/io/FormatTable.h"
+
 #include "classlib/SyncObjs.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
@@ -7,6 +9,13 @@
 #include "imaging/proc/PxQuantizer.h"
 
 namespace imaging {
+
+namespace {
+// Every format unit installs itself when its static initialisation runs;
+// this reference links the format table, and through it every format unit,
+// into any program that uses the I/O unit.
+[[gnu::used]] void (*const kFormatTable)() = &PxInstallBuiltInFormats;
+}  // namespace
 
 TPxGIFLZWDecompressProc PxGlobalGIFLZWDecompress = nullptr;
 TPxGIFLZWCompressProc PxGlobalGIFLZWCompress = nullptr;

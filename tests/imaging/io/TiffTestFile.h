@@ -96,10 +96,24 @@ struct TFile {
         if (U16(2) != 42)
             return "bad magic";
         uint64_t offset = U32(4);
-        static const int kTypeSize[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
         while (offset != 0) {
             if (Directories.size() > 100)
                 return "directory chain too long";
+            TDirectory dir;
+            const std::string error = ParseDirectory(offset, dir);
+            if (!error.empty())
+                return error;
+            offset = U32(offset + 2 + 12 * dir.Entries.size());
+            Directories.push_back(std::move(dir));
+        }
+        return std::string();
+    }
+
+    // One directory at offset (a sub-directory such as the EXIF one).
+    std::string ParseDirectory(uint64_t offset, TDirectory& dir) const
+    {
+        static const int kTypeSize[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+        {
             if (offset & 1)
                 return "odd directory offset";
             if (offset + 2 > Bytes.size())
@@ -107,7 +121,7 @@ struct TFile {
             const uint32_t n = U16(offset);
             if (offset + 2 + 12ull * n + 4 > Bytes.size())
                 return "directory entries outside the file";
-            TDirectory dir;
+            dir.Entries.clear();
             dir.Offset = static_cast<uint32_t>(offset);
             uint32_t lastTag = 0;
             for (uint32_t i = 0; i < n; ++i) {
@@ -147,8 +161,6 @@ struct TFile {
                 }
                 dir.Entries[e.Tag] = e;
             }
-            offset = U32(offset + 2 + 12 * n);
-            Directories.push_back(std::move(dir));
         }
         return std::string();
     }

@@ -1,0 +1,46 @@
+#include "imaging/io/FormatTable.h"
+
+#include "imaging/io/Ccitt.h"
+#include "imaging/io/JpegExifSave.h"
+#include "imaging/io/JpegMetadata.h"
+#include "imaging/io/JpegReader.h"
+#include "imaging/io/PngReader.h"
+#include "imaging/io/PxAnnotations.h"
+#include "imaging/io/PxCmyk.h"
+#include "imaging/io/TiffLzw.h"
+#include "imaging/io/TiffReader.h"
+#include "imaging/io/TiffWriter.h"
+#include "imaging/model/PxConvert.h"
+#include "imaging/model/PxCopy.h"
+
+namespace imaging {
+
+namespace {
+
+using TInstaller = void (*)();
+
+// Order: services the formats rely on first, then the formats.
+constexpr TInstaller kInstallers[] = {
+    PxInstallPixelFormatConversion,  // pixel-format conversion of the buffer
+    PxCopyInstallServices,           // Assign of the buffer
+    PxInstallColorConversion,        // CMYK and colour profiles
+    PxInstallJPEGMetadataObjects,    // marker list, IPTC list
+    PxInstallImagingAnnot,           // annotations of TIFF pages
+    PxInstallEXIF,                   // EXIF blocks of JPEG and TIFF
+    PxInstallCCITT,                  // fax codes (toolkit start-up slot)
+    PxInstallTIFFLZWCodec,           // TIFF LZW
+    PxInstallJPEGFormat,             // JPEG row
+    PxInstallPNGFormat,              // PNG row
+    PxInstallTIFFReader,             // TIFF row: reader
+    PxInstallTIFFWriter,             // TIFF row: writer
+};
+
+}  // namespace
+
+void PxInstallBuiltInFormats()
+{
+    for (TInstaller install : kInstallers)
+        install();
+}
+
+}  // namespace imaging

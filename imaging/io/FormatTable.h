@@ -1,0 +1,17 @@
+// The one table of the built-in file formats and codecs: every format unit
+// is installed from here at the I/O unit's start-up.
+//
+// Format units also install themselves from static initialisation, but a
+// unit of a static library is only linked when something refers to it; this
+// table is that reference, so a program that uses the I/O unit gets every
+// format. Adding a format means adding its installer here.
+#pragma once
+
+namespace imaging {
+
+// Installs every built-in format's reader, writer, codecs and metadata
+// services again (idempotent). The units do this themselves at static
+// initialisation; the I/O unit refers to this table so that they are linked.
+void PxInstallBuiltInFormats();
+
+}  // namespace imaging

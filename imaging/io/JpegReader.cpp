@@ -1,0 +1,549 @@
+#include "imaging/io/JpegReader.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "classlib/SysUtils.h"
+#include "imaging/io/FileFormats.h"
+#include "imaging/io/IOParams.h"
+#include "imaging/io/IOProgress.h"
+#include "imaging/io/IOStartup.h"
+#include "imaging/io/JpegGlue.h"
+#include "imaging/io/JpegMetadata.h"
+#include "imaging/io/JpegWriter.h"
+#include "imaging/io/PxCmyk.h"
+#include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxICC.h"
+#include "imaging/model/PxIptc.h"
+#include "imaging/model/PxJpegMarkers.h"
+#include "imaging/proc/PxRotate.h"
+
+namespace imaging {
+
+TPxLoadEXIFFromBufferProc PxLoadEXIFFromBufferHook = nullptr;
+
+namespace {
+
+void RegistryReader(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, bool Preview,
+                    TPxIOProgressInfo& Progress)
+{
+    PxReadJPEG(Stream, nullptr, Bitmap, Params.NativePixelFormat, -1, true, true, false, true, false, Preview, Progress,
+               Params);
+}
+
+// A JPEG file save first brings the markers in step with the parameters
+// (resolution record, IPTC, EXIF, XMP); JPEG data inside other formats is
+// written without that step.
+void RegistryWriter(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params,
+                    TPxIOProgressInfo& Progress)
+{
+    PxUpdateJPEGMetadata(Params);
+    PxWriteJPEG(Stream, Bitmap, Params, Progress);
+}
+
+// The JPEG row of the registry: file loads read the whole image with the
+// native pixel format of the parameters; previews read the parameters only.
+const TPxBuiltInFormatRegistration kJpegRow(ffJPEG, RegistryReader, RegistryWriter);
+
+// Byte-wise reading of a stream through an 8 KiB buffer; -1 at the end.
+class TByteReader {
+public:
+    explicit TByteReader(classlib::TStream* Stream) : stream_(Stream), start_(Stream->GetPosition()) {}
+
+    int Next()
+    {
+        if (index_ == count_) {
+            consumed_ += count_;
+            index_ = 0;
+            count_ = 0;
+            const int64_t got = stream_->Read(buffer_, sizeof(buffer_));
+            if (got <= 0)
+                return -1;
+            count_ = static_cast<int>(got);
+        }
+        return buffer_[index_++];
+    }
+    // A 16-bit big-endian value, -1 at the end.
+    int Next16()
+    {
+        const int high = Next();
+        if (high < 0)
+            return -1;
+        const int low = Next();
+        return low < 0 ? -1 : (high << 8) | low;
+    }
+    // Skips up to Count bytes (fewer at the end).
+    void Skip(int64_t Count)
+    {
+        while (Count > 0) {
+            const int64_t inBuffer = count_ - index_;
+            if (Count <= inBuffer) {
+                index_ += static_cast<int>(Count);
+                return;
+            }
+            Count -= inBuffer;
+            index_ = count_;
+            if (Next() < 0)
+                return;
+            --Count;
+        }
+    }
+    // Reads up to Count bytes into Target; returns how many.
+    int64_t ReadInto(uint8_t* Target, int64_t Count)
+    {
+        int64_t done = 0;
+        while (done < Count) {
+            const int b = Next();
+            if (b < 0)
+                break;
+            Target[done++] = static_cast<uint8_t>(b);
+        }
+        return done;
+    }
+    // Bytes consumed since the start.
+    int64_t Consumed() const { return consumed_ + index_; }
+    void Restore() { stream_->SetPosition(start_); }
+
+private:
+    classlib::TStream* stream_;
+    int64_t start_;
+    int64_t consumed_ = 0;
+    int index_ = 0;
+    int count_ = 0;
+    uint8_t buffer_[8192];
+};
+
+// Restores a stream's position on every way out.
+class TPositionRestore {
+public:
+    explicit TPositionRestore(TByteReader& Reader) : reader_(Reader) {}
+    ~TPositionRestore()
+    {
+        try {
+            reader_.Restore();
+        } catch (...) {
+        }
+    }
+    TPositionRestore(const TPositionRestore&) = delete;
+    TPositionRestore& operator=(const TPositionRestore&) = delete;
+
+private:
+    TByteReader& reader_;
+};
+
+// The marker code after an FF byte, passing over fill bytes (FF FF ...);
+// -1 at the end.
+int MarkerCode(TByteReader& Reader)
+{
+    int m = Reader.Next();
+    while (m == 0xFF)
+        m = Reader.Next();
+    return m;
+}
+
+void ReportRow(TPxIOProgressInfo& Progress, int Rows, int Height, int& LastPercent)
+{
+    if (!Progress.Handler || Height <= 0)
+        return;
+    const int percent = static_cast<int>(classlib::Round(Rows * 100.0 / Height));
+    if (percent != LastPercent) {
+        LastPercent = percent;
+        Progress.Progress(percent);
+    }
+}
+
+void ConvertRow(const void* Source, int32_t SourceFormat, void* Target, TIOParamsVals* Params, int32_t Count,
+                int32_t TargetFormat)
+{
+    // Filters go through the hook so that an application can replace it; a
+    // toolkit that has not been started has none yet.
+    TPxConvertColorRowProc hook = PxConvertColorRowHook ? PxConvertColorRowHook : PxConvertColorRow;
+    hook(Source, SourceFormat, Target, Params, Count, TargetFormat);
+}
+
+// Resolution from the EXIF block just read: centimetres are always
+// converted to inches; otherwise the EXIF values are taken when the file
+// gave no resolution of its own (1 x 1).
+void ApplyEXIFResolution(TIOParamsVals& Params)
+{
+    if (Params.EXIFResolutionUnit == 3) {
+        const auto dpiX = static_cast<int32_t>(classlib::Round(Params.EXIFXResolution * 2.54));
+        const auto dpiY = static_cast<int32_t>(classlib::Round(Params.EXIFYResolution * 2.54));
+        Params.SetDpiX(dpiX);
+        Params.SetDpiY(dpiY);
+        // The EXIF resolution now holds the inch values.
+        Params.EXIFResolutionUnit = 2;
+    } else if (Params.DpiX == 1 && Params.DpiY == 1) {
+        Params.SetDpiX(static_cast<int32_t>(classlib::Round(Params.EXIFXResolution)));
+        Params.SetDpiY(static_cast<int32_t>(classlib::Round(Params.EXIFYResolution)));
+    } else {
+        Params.SetDpiX(Params.DpiX);
+        Params.SetDpiY(Params.DpiY);
+    }
+}
+
+void ReadMetadataMarkers(const std::vector<TPxJpegMarker>& Markers, TPxBitmap* Bitmap, TIOParamsVals& Params)
+{
+    for (const TPxJpegMarker& m : Markers)
+        if (m.Type == PxMarkerAPP13 && Params.IPTCInfo && Params.IPTCInfo->LoadFromBuffer(m.Data, m.Length))
+            break;
+    if (PxLoadEXIFFromBufferHook) {
+        for (const TPxJpegMarker& m : Markers) {
+            if (m.Type != PxMarkerAPP1 ||
+                !PxLoadEXIFFromBufferHook(m.Data, static_cast<int32_t>(m.Length), Params))
+                continue;
+            ApplyEXIFResolution(Params);
+            if (Params.JPEGApplyOrientation && Bitmap && !Bitmap->IsEmpty()) {
+                PxApplyEXIFOrientation(Bitmap, Params.EXIFOrientation);
+                Params.SetEXIFOrientation(1);
+            }
+            break;
+        }
+    }
+    for (const TPxJpegMarker& m : Markers)
+        if (m.Type == PxMarkerAPP1 && PxLoadXMPFromAPP1(m.Data, m.Length, Params))
+            break;
+}
+
+// Step 1 of a read with the embedded-thumbnail switch: true when the EXIF
+// thumbnail was delivered instead of the image.
+bool ReadEmbeddedThumbnail(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params,
+                           TPxIOProgressInfo& Progress)
+{
+    const int64_t start = Stream->GetPosition();
+    if (Params.EXIFBitmap)
+        Params.EXIFBitmap->FreeImage(true);
+    Params.JPEGUseEmbeddedThumbnail = false;
+    const int32_t width = Params.Width;
+    const int32_t height = Params.Height;
+    PxReadJPEG(Stream, nullptr, Bitmap, false, -1, false, false, false, true, false, true, Progress, Params);
+    // Back to where this read started, not to the stream's beginning: the
+    // JPEG data may sit inside a larger stream.
+    Stream->SetPosition(start);
+    Params.JPEGUseEmbeddedThumbnail = true;
+    if (Params.EXIFBitmap && !Params.EXIFBitmap->IsEmpty()) {
+        Bitmap->Assign(Params.EXIFBitmap.get());
+        return true;
+    }
+    Params.Width = width;
+    Params.Height = height;
+    Params.OriginalWidth = width;
+    Params.OriginalHeight = height;
+    return false;
+}
+
+int ScaleDenominator(const TIOParamsVals& Params, const TPxJpegHeaderInfo& Header)
+{
+    switch (Params.JPEGScale) {
+    case 1: return 1;
+    case 2: return 2;
+    case 3: return 4;
+    case 4: return 8;
+    case 0:
+        if (Params.Width > 0 && Params.Height > 0) {
+            for (int d : {8, 4, 2})
+                if (Header.Width / d >= Params.Width && Header.Height / d >= Params.Height)
+                    return d;
+        }
+        return 1;
+    default: return 1;
+    }
+}
+
+}  // namespace
+
+void PxInstallJPEGFormat()
+{
+    PxSetBuiltInFormatReader(ffJPEG, RegistryReader);
+    PxSetBuiltInFormatWriter(ffJPEG, RegistryWriter);
+}
+
+int PxReadJPEG(classlib::TStream* Stream, classlib::TStream* Tables, TPxBitmap* Bitmap, bool NativePixelFormat,
+               int RowLimit, bool ReadColorProfile, bool ApplyColorProfile, bool InvertedCMYK, bool ReadMetadata,
+               bool RawYCbCr, bool ParamsOnly, TPxIOProgressInfo& Progress, TIOParamsVals& Params)
+{
+    if (!Stream) {
+        Progress.Abort();
+        return 0;
+    }
+    if (Params.JPEGUseEmbeddedThumbnail && Bitmap && ReadEmbeddedThumbnail(Stream, Bitmap, Params, Progress))
+        return 0;
+
+    Params.JPEGWarningCount = 0;
+    Params.JPEGWarningCode = 0;
+
+    const int64_t start = PxFindJPEGStart(*Stream, true);
+    if (start < 0) {
+        Progress.Abort();
+        return 0;
+    }
+    Stream->SetPosition(start);
+
+    bool iccActive = false;
+    if (ReadColorProfile) {
+        PxReadJPEGICC(Stream, Params);
+        TPxICC* profile = Params.InputICCProfile.get();
+        iccActive = profile && profile->GetRawLength() > 0 && PxColorManagementEnabled;
+    }
+
+    // A flag of our own when the caller gave none, so that failures are
+    // still seen here.
+    bool localAbort = false;
+    bool* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
+    auto aborted = [aborting] { return *aborting; };
+
+    int rows = 0;
+    bool started = false;
+    int outputHeight = 0;
+    TPxJpegDecoder decoder(aborting);
+    bool headerRead = false;
+    try {
+        if (Tables && Tables != Stream)
+            decoder.ReadTables(Tables);
+        decoder.SetSource(Stream);
+        decoder.SaveMarkers();
+        decoder.ReadHeader(true);
+        headerRead = true;
+    } catch (const EPxJpegException&) {
+        *aborting = true;
+    }
+
+    if (headerRead) {
+        const TPxJpegHeaderInfo& header = decoder.Header();
+        Params.SetImageCount(1);
+        Params.BitsPerSample = 8;
+        switch (header.ColorSpace) {
+        case TPxJpegColorSpace::Gray:
+            Params.JPEGColorSpace = 1;
+            Params.SamplesPerPixel = 1;
+            decoder.SetOutput(TPxJpegColorSpace::Gray);
+            break;
+        case TPxJpegColorSpace::RGB:
+            Params.JPEGColorSpace = 0;
+            Params.SamplesPerPixel = 3;
+            // Also for raw reads: rows in the bitmap's blue, green, red order.
+            decoder.SetOutput(TPxJpegColorSpace::RGB);
+            break;
+        case TPxJpegColorSpace::YCbCr:
+            Params.JPEGColorSpace = 2;
+            Params.SamplesPerPixel = 3;
+            decoder.SetOutput(RawYCbCr ? TPxJpegColorSpace::YCbCr : TPxJpegColorSpace::RGB);
+            break;
+        case TPxJpegColorSpace::CMYK:
+            Params.JPEGColorSpace = 3;
+            Params.SamplesPerPixel = 4;
+            decoder.SetOutput(TPxJpegColorSpace::CMYK);
+            break;
+        case TPxJpegColorSpace::YCCK:
+            Params.JPEGColorSpace = 4;
+            Params.SamplesPerPixel = 4;
+            decoder.SetOutput(TPxJpegColorSpace::CMYK);
+            break;
+        default: break;
+        }
+        decoder.SetDCTMethod(Params.JPEGDCTMethod);
+
+        if (header.DensityUnit == 0 || header.DensityUnit == 1) {
+            Params.SetDpiX(header.XDensity);
+            Params.SetDpiY(header.YDensity);
+        } else if (header.DensityUnit == 2) {
+            Params.SetDpiX(static_cast<int32_t>(classlib::Round(header.XDensity * 2.54)));
+            Params.SetDpiY(static_cast<int32_t>(classlib::Round(header.YDensity * 2.54)));
+        }
+        Params.FreeColorMap();
+        Params.JPEGProgressive = header.Progressive;
+        Params.OriginalWidth = header.Width;
+        Params.OriginalHeight = header.Height;
+
+        const int denominator = ScaleDenominator(Params, header);
+        decoder.SetScale(denominator);
+        Params.JPEGScaleDenominator = denominator;
+
+        if (ParamsOnly) {
+            Params.Width = header.Width;
+            Params.Height = header.Height;
+        } else if (!Bitmap) {
+            *aborting = true;
+        } else {
+            try {
+                decoder.Start();
+                started = true;
+            } catch (const EPxJpegException&) {
+                *aborting = true;
+            }
+        }
+
+        if (started) {
+            const int width = decoder.OutputWidth();
+            outputHeight = decoder.OutputHeight();
+            const int components = decoder.OutputComponents();
+            Params.Width = width;
+            Params.Height = outputHeight;
+            TPxPixelFormat format = px24RGB;
+            if (NativePixelFormat && components == 1)
+                format = px8g;
+            else if (NativePixelFormat && components == 4)
+                format = pxCMYK;
+            const bool allocated = (components == 1 || components == 3 || components == 4) &&
+                                   Bitmap->Allocate(width, outputHeight, format);
+            if (!allocated) {
+                *aborting = true;
+            } else {
+                std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(width) * 4]);
+                const int limit = (RowLimit < 0 || RowLimit > outputHeight) ? outputHeight : RowLimit;
+                TPxAccessScope access(*Bitmap, pxAccessWrite);
+                int lastPercent = -1;
+                try {
+                    while (decoder.OutputScanline() < outputHeight && rows < limit && !aborted()) {
+                        uint8_t* row = Bitmap->GetScanline(rows);
+                        if (components == 1) {
+                            if (format == px8g) {
+                                decoder.ReadRow(row);
+                            } else {
+                                decoder.ReadRow(buffer.get());
+                                const uint8_t* g = buffer.get();
+                                for (int x = 0; x < width; ++x, row += 3)
+                                    row[0] = row[1] = row[2] = g[x];
+                            }
+                        } else if (components == 3) {
+                            // Rows come blue, green, red from the library for
+                            // YCbCr and RGB files alike (raw YCbCr: Y, Cb, Cr).
+                            if (iccActive && !RawYCbCr) {
+                                decoder.ReadRow(buffer.get());
+                                ConvertRow(buffer.get(), pxRowBGR, row, &Params, width, pxRowBGR);
+                            } else {
+                                decoder.ReadRow(row);
+                            }
+                        } else {
+                            if (format == pxCMYK) {
+                                decoder.ReadRow(row);
+                            } else {
+                                decoder.ReadRow(buffer.get());
+                                if (InvertedCMYK) {
+                                    uint8_t* b = buffer.get();
+                                    for (int i = 0, n = width * 4; i < n; ++i)
+                                        b[i] = static_cast<uint8_t>(255 - b[i]);
+                                }
+                                ConvertRow(buffer.get(), pxRowCMYK, row, &Params, width, pxRowBGR);
+                            }
+                        }
+                        ++rows;
+                        ReportRow(Progress, rows, outputHeight, lastPercent);
+                    }
+                } catch (const EPxJpegException&) {
+                    *aborting = true;
+                }
+                if (rows < limit)
+                    *aborting = true;
+            }
+        }
+    }
+
+    // Markers in file order, the first APP0 (the JFIF header, which the
+    // writer makes anew) left out.
+    const std::vector<TPxJpegMarker> markers = decoder.Markers();
+    if (TPxMarkerList* list = Params.JPEGMarkers.get()) {
+        list->Clear();
+        bool firstAPP0 = true;
+        for (const TPxJpegMarker& m : markers) {
+            if (m.Type == PxMarkerAPP0 && firstAPP0) {
+                firstAPP0 = false;
+                continue;
+            }
+            list->AddMarker(m.Type, m.Data, static_cast<int32_t>(m.Length));
+        }
+        TPxICC* profile = Params.InputICCProfile.get();
+        if (ApplyColorProfile && iccActive && profile && profile->IsTransformReady()) {
+            profile->FreeTransform();
+            for (int i = list->GetCount() - 1; i >= 0; --i)
+                if (list->GetMarkerType(i) == PxMarkerAPP2)
+                    list->DeleteMarker(i);
+        }
+    }
+    // Finishing reads to the end of the image; only a completely read image
+    // is finished (a row-limited read is simply dropped), and a failure
+    // there does not count against the image.
+    if (started && !aborted() && rows == outputHeight) {
+        const bool before = *aborting;
+        try {
+            decoder.Finish();
+        } catch (const EPxJpegException&) {
+        }
+        *aborting = before;
+    }
+    if (decoder.WarningCount() > 0) {
+        Params.JPEGWarningCount = decoder.WarningCount();
+        Params.JPEGWarningCode = decoder.LastWarningCode();
+    }
+    if (ReadMetadata)
+        ReadMetadataMarkers(markers, ParamsOnly ? nullptr : Bitmap, Params);
+    return rows;
+}
+
+int64_t PxGetJPEGLength(classlib::TStream* Stream)
+{
+    TByteReader reader(Stream);
+    TPositionRestore restore(reader);
+    for (;;) {
+        const int b = reader.Next();
+        if (b < 0)
+            break;
+        if (b != 0xFF)
+            continue;
+        const int m = MarkerCode(reader);
+        if (m < 0 || m == 0xD9)
+            break;
+        if ((m >= 0xC0 && m <= 0xCF) || (m >= 0xDA && m <= 0xFE)) {
+            const int length = reader.Next16();
+            if (length < 0)
+                break;
+            reader.Skip(length - 2);
+        }
+    }
+    return reader.Consumed();
+}
+
+void PxReadJPEGICC(classlib::TStream* Stream, TIOParamsVals& Params)
+{
+    TByteReader reader(Stream);
+    TPositionRestore restore(reader);
+    TPxICCChunks chunks;
+    std::vector<uint8_t> segment;
+    for (;;) {
+        const int b = reader.Next();
+        if (b < 0)
+            break;
+        if (b != 0xFF)
+            continue;
+        const int m = MarkerCode(reader);
+        if (m < 0)
+            break;
+        if (m <= 0xBF || (m >= 0xD0 && m <= 0xD8))
+            continue;
+        const bool skipped = m == 0xC4 || m == 0xC8 || m == 0xCC || (m >= 0xDA && m <= 0xE1) || m >= 0xE3;
+        if (!skipped && m != 0xE2)
+            break;  // a frame header or the end of the image
+        const int length = reader.Next16();
+        if (length < 2)
+            break;
+        if (skipped) {
+            reader.Skip(length - 2);
+            continue;
+        }
+        segment.resize(static_cast<size_t>(length - 2));
+        const int64_t got = reader.ReadInto(segment.data(), length - 2);
+        if (got != length - 2)
+            break;
+        chunks.Add(segment.data(), segment.size());
+        if (chunks.GetCount() > 0 && chunks.Complete())
+            break;
+    }
+    const std::vector<uint8_t> profile = chunks.Join();
+    if (!profile.empty()) {
+        if (TPxICC* icc = Params.GetInputICCProfile())
+            icc->LoadFromBuffer(profile.data(), static_cast<int32_t>(profile.size()));
+    }
+}
+
+}  // namespace imaging

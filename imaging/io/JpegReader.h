@@ -1,0 +1,66 @@
+// The JPEG reader: decodes a JPEG stream into a TPxBitmap and fills the file
+// parameters (size, resolution, colour space, markers, metadata, colour
+// profile), and the helpers that find JPEG data in a stream.
+//
+// The unit also installs the JPEG row of the format registry (reader and
+// writer) from its static initialisation, and again from PxInstallJPEGFormat
+// (for a program that reaches JPEG files only through the registry: a static
+// library links the unit only when something refers to it).
+//
+// Failure: the reader reports failure through the aborting flag of the
+// progress record; library errors while reading the header, starting the
+// decompression or reading rows are caught and keep the rows read so far.
+// Stream exceptions outside the library's calls reach the caller.
+//
+// Threads: a call uses only its arguments and the process-wide hooks, which
+// are set at start-up; separate calls may run on separate threads.
+#pragma once
+
+#include <cstdint>
+
+#include "classlib/Stream.h"
+
+namespace imaging {
+
+class TPxBitmap;
+class TIOParamsVals;
+struct TPxIOProgressInfo;
+
+// Decodes the JPEG image at Stream's position (found within the next 150
+// bytes) into Bitmap and returns the number of rows read.
+// Tables: abbreviated table data read before the image (nullptr or Stream
+// itself: none). NativePixelFormat: grey files give px8g and CMYK files
+// pxCMYK instead of px24RGB. RowLimit: rows to read, -1 for all.
+// ReadColorProfile: collect the APP2 colour profile into the input profile;
+// ApplyColorProfile: a profile applied while decoding is marked applied and
+// its APP2 markers are dropped. InvertedCMYK: CMYK samples are inverted
+// before conversion to RGB. ReadMetadata: IPTC, EXIF (through
+// PxLoadEXIFFromBufferHook) and XMP from the markers. RawYCbCr: rows of
+// YCbCr files carry Y, Cb, Cr without conversion (RGB-coded files still give
+// the bitmap's blue, green, red order). ParamsOnly: fill the parameters
+// and decode no pixel.
+int PxReadJPEG(classlib::TStream* Stream, classlib::TStream* Tables, TPxBitmap* Bitmap, bool NativePixelFormat,
+               int RowLimit, bool ReadColorProfile, bool ApplyColorProfile, bool InvertedCMYK, bool ReadMetadata,
+               bool RawYCbCr, bool ParamsOnly, TPxIOProgressInfo& Progress, TIOParamsVals& Params);
+
+// The bytes from Stream's position to the end of the JPEG data there (just
+// past the end-of-image marker, or to the stream's end). The position is
+// restored.
+int64_t PxGetJPEGLength(classlib::TStream* Stream);
+
+// Joins the colour profile of the APP2 "ICC_PROFILE" markers from Stream's
+// position into Params' input profile (bad chunks are ignored; nothing is
+// loaded when no payload was found). The position is restored.
+void PxReadJPEGICC(classlib::TStream* Stream, TIOParamsVals& Params);
+
+// Puts the JPEG reader and writer into the registry's JPEG row (idempotent).
+void PxInstallJPEGFormat();
+
+// Registration point of the EXIF unit: reads an APP1 payload (with its
+// "Exif" header) into the EXIF group of Params and returns true when it was
+// EXIF data. While empty, no EXIF data is read (HasEXIF stays false) and the
+// EXIF APP1 marker simply travels in the marker list.
+using TPxLoadEXIFFromBufferProc = bool (*)(const uint8_t* Buffer, int32_t Length, TIOParamsVals& Params);
+extern TPxLoadEXIFFromBufferProc PxLoadEXIFFromBufferHook;
+
+}  // namespace imaging

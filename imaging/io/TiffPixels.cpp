@@ -1,0 +1,808 @@
+// The strip and tile decoder of the TIFF reader: row decoding by
+// compression, sample expansion, the predictor and the conversion of rows
+// into the bitmap's pixel format.
+//
+// Every buffer a row is read from is sized for the rows it must give (an
+// uncompressed strip that the file cuts short is padded with zeros), every
+// decoder checks its input against the strip's bytes, and rows are placed
+// only inside the bitmap (tiles through a row of their own that is clipped
+// to the page).
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "classlib/SysUtils.h"
+#include "imaging/io/Ccitt.h"
+#include "imaging/io/IOParams.h"
+#include "imaging/io/IOProgress.h"
+#include "imaging/io/JpegReader.h"
+#include "imaging/io/PxCmyk.h"
+#include "imaging/io/TiffTags.h"
+#include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxCopy.h"
+#include "imaging/model/PxMask.h"
+#include "imaging/io/ImgIOStreams.h"
+#include "imaging/proc/PxIntColor.h"
+
+namespace imaging {
+
+// Routines of the stream utilities (PxStreamUtils.h), whose header cannot be
+// included beside the parameters' headers.
+extern const uint8_t PxReverseBitsTable[256];
+void PxSwapBytes16Buffer(void* buffer, int64_t words);
+
+namespace {
+
+TPxConvertColorRowProc ColorHook() { return PxConvertColorRowHook ? PxConvertColorRowHook : PxConvertColorRow; }
+
+bool IsPredictorCompression(int c) { return c == 5 || c == 8 || c == 32946; }
+
+// Bytes of one encoded row of a chunky strip or tile of Width pixels.
+int64_t ChunkyRowLength(const TTIFFVars& v, int32_t Width)
+{
+    if (v.Photometric == 6 && v.Compression != 7 && v.SamplesPerPixel == 3 && v.BitsPerSample == 8 &&
+        v.YCbCrSubsampling[0] == 2 && v.YCbCrSubsampling[1] == 1)
+        return (int64_t(Width) + 1) / 2 * 4;
+    return (int64_t(v.SamplesPerPixel) * Width * v.BitsPerSample + 7) / 8;
+}
+
+int64_t PlaneRowLength(const TTIFFVars& v, int32_t Width) { return (int64_t(Width) * v.BitsPerSample + 7) / 8; }
+
+// Progress of the page's rows.
+struct TRowProgress {
+    double Step = 0;
+    int64_t RowsDone = 0;
+    int LastPercent = -1;
+
+    void Count(const TPxIOProgressInfo& p)
+    {
+        ++RowsDone;
+        if (p.Handler) {
+            const int percent = int(classlib::Trunc(std::min(100.0, double(RowsDone) * Step)));
+            if (percent != LastPercent) {
+                LastPercent = percent;
+                p.Progress(percent);
+            }
+        }
+    }
+};
+
+// The decoding state of one strip, tile or plane.
+class TRowDecoder {
+public:
+    TRowDecoder(const TTIFFVars& v, uint8_t* data, int64_t size, int64_t rowLength, int32_t width, int32_t rows)
+        : v_(v), data_(data), size_(size), rowLength_(rowLength), width_(width), rows_(rows),
+          row_(size_t(rowLength) + 8, 0)
+    {
+    }
+    ~TRowDecoder()
+    {
+        if (lzwState_ && v_.LZWDecompress)
+            v_.LZWDecompress(nullptr, 0, 0, lzwState_, v_.FillOrder);
+    }
+    TRowDecoder(const TRowDecoder&) = delete;
+    TRowDecoder& operator=(const TRowDecoder&) = delete;
+
+    // Row Index of the strip: rowLength bytes, or nullptr when the row cannot
+    // be decoded. The bytes may be changed by the caller until the next call.
+    uint8_t* Next(int32_t Index)
+    {
+        switch (v_.Compression) {
+        case 1: return Uncompressed();
+        case 2:
+        case 3:
+        case 4: return Fax();
+        case 5: return Lzw();
+        case 8:
+        case 32946: return Deflate(Index);
+        case 32773: return PackBits();
+        default: return nullptr;  // no decoder here for this compression
+        }
+    }
+
+private:
+    uint8_t* Uncompressed()
+    {
+        uint8_t* result;
+        const int64_t avail = std::max<int64_t>(0, size_ - pos_);
+        if (avail >= rowLength_ && v_.BitsPerSample >= 8) {
+            result = data_ + pos_;
+        } else {
+            const int64_t n = std::min(avail, rowLength_);
+            if (n > 0)
+                std::memcpy(row_.data(), data_ + pos_, size_t(n));
+            std::fill(row_.begin() + n, row_.end(), 0);
+            result = row_.data();
+        }
+        if (v_.FillOrder == 2 && v_.BitsPerSample <= 8) {
+            if (result != row_.data()) {
+                std::memcpy(row_.data(), result, size_t(rowLength_));
+                result = row_.data();
+            }
+            for (int64_t i = 0; i < rowLength_; ++i)
+                result[i] = PxReverseBitsTable[result[i]];
+        }
+        pos_ += rowLength_;
+        return result;
+    }
+
+    uint8_t* Fax()
+    {
+        if (width_ < 1)
+            return nullptr;
+        if (reference_.empty())
+            reference_.assign(size_t(width_ + 7) / 8, 0xFF);  // all white before the first row
+        const int32_t fill = v_.FillOrder;
+        if (v_.Compression == 2) {
+            const int64_t left = std::max<int64_t>(0, size_ - pos_);
+            pos_ += PxCCITTDecodeRowMH(row_.data(), data_ + std::min(pos_, size_), left, fill, width_);
+        } else if (v_.Compression == 3 && !(v_.T4Options & 1)) {
+            bitPos_ = PxCCITTDecodeRow1D(row_.data(), data_, size_, fill, bitPos_, width_);
+        } else {
+            const bool eolScan = v_.Compression == 3 || (v_.T4Options & 4) != 0;
+            bitPos_ = PxCCITTDecodeRow2D(row_.data(), data_, size_, eolScan, fill, bitPos_, reference_.data(),
+                                         width_);
+        }
+        return row_.data();
+    }
+
+    uint8_t* Lzw()
+    {
+        if (!v_.LZWDecompress || rowLength_ > INT32_MAX)
+            return nullptr;
+        uint8_t* r = v_.LZWDecompress(data_, size_, int32_t(rowLength_), lzwState_, v_.FillOrder);
+        if (!r)
+            return nullptr;
+        std::memcpy(row_.data(), r, size_t(rowLength_));
+        return row_.data();
+    }
+
+    uint8_t* Deflate(int32_t Index)
+    {
+        if (!inflated_) {
+            // The whole strip, but never more than its rows need.
+            const int64_t need = rowLength_ * std::max(rows_, 1);
+            inflated_ = std::make_unique<std::vector<uint8_t>>(PxTIFFInflate(data_, size_, need));
+            inflated_->resize(size_t(need), 0);  // a short strip leaves its last rows 0
+        }
+        const int64_t at = int64_t(Index) * rowLength_;
+        if (at < 0 || at + rowLength_ > int64_t(inflated_->size()))
+            return nullptr;
+        std::memcpy(row_.data(), inflated_->data() + at, size_t(rowLength_));
+        return row_.data();
+    }
+
+    uint8_t TakeByte()
+    {
+        const uint8_t b = data_[pos_++];
+        return v_.FillOrder == 2 ? PxReverseBitsTable[b] : b;
+    }
+
+    uint8_t* PackBits()
+    {
+        int64_t out = 0;
+        while (out < rowLength_ && pos_ < size_) {
+            const int8_t h = int8_t(TakeByte());
+            if (h == -128)
+                continue;
+            if (h < 0) {
+                if (pos_ >= size_)
+                    break;
+                const uint8_t b = TakeByte();
+                const int64_t n = std::min<int64_t>(1 - h, rowLength_ - out);
+                std::memset(row_.data() + out, b, size_t(n));
+                out += n;  // the excess of a run crossing the row's end is dropped
+            } else {
+                for (int k = 0; k <= h && pos_ < size_; ++k) {
+                    const uint8_t b = TakeByte();
+                    if (out < rowLength_)
+                        row_[size_t(out++)] = b;
+                }
+            }
+        }
+        std::fill(row_.begin() + out, row_.end(), 0);
+        return row_.data();
+    }
+
+    const TTIFFVars& v_;
+    uint8_t* data_;
+    int64_t size_;
+    int64_t rowLength_;
+    int32_t width_;
+    int32_t rows_;
+    int64_t pos_ = 0;
+    int64_t bitPos_ = 0;
+    std::vector<uint8_t> reference_;
+    void* lzwState_ = nullptr;
+    std::unique_ptr<std::vector<uint8_t>> inflated_;
+    std::vector<uint8_t> row_;
+};
+
+// Samples below 8 bits spread to one byte each, grey levels scaled to 0..255,
+// 16-bit words put into little-endian order. Returns the row to convert
+// (Raw itself or Expanded).
+uint8_t* PrepareRow(const TTIFFVars& v, uint8_t* Raw, int64_t RawLength, int64_t Samples,
+                    std::vector<uint8_t>& Expanded)
+{
+    const int b = v.BitsPerSample;
+    const bool grey = v.Photometric == 0 || v.Photometric == 1;
+    uint8_t* row = Raw;
+    if (b == 4) {
+        Expanded.resize(size_t(std::max<int64_t>(RawLength * 2, Samples)) + 8);
+        for (int64_t i = 0; i < RawLength; ++i) {
+            Expanded[size_t(2 * i)] = Raw[i] >> 4;
+            Expanded[size_t(2 * i + 1)] = Raw[i] & 15;
+        }
+        row = Expanded.data();
+    } else if ((b == 2 || b == 3 || b == 5 || b == 6 || b == 7) && (v.Compression < 2 || v.Compression > 4)) {
+        Expanded.resize(size_t(Samples) + 8);
+        int64_t bit = 0;
+        for (int64_t i = 0; i < Samples; ++i) {
+            uint32_t value = 0;
+            for (int k = 0; k < b; ++k, ++bit) {
+                const int64_t byte = bit >> 3;
+                const uint32_t bitValue = byte < RawLength ? (Raw[byte] >> (7 - (bit & 7))) & 1 : 0;
+                value = (value << 1) | bitValue;
+            }
+            Expanded[size_t(i)] = uint8_t(value);
+        }
+        row = Expanded.data();
+    }
+    if (grey && b >= 2 && b <= 7) {
+        const int max = (1 << b) - 1;
+        for (int64_t i = 0; i < Samples; ++i) {
+            uint8_t& s = row[i];
+            switch (b) {
+            case 4: s = uint8_t(s * 17); break;
+            case 2: s = uint8_t(s * 85); break;
+            case 7: s = uint8_t(s * 2); break;
+            default: s = uint8_t((s * 255 + max / 2) / max); break;  // 3, 5 and 6 bits
+            }
+        }
+    }
+    if (b == 16 && !v.LittleEndian)
+        PxSwapBytes16Buffer(row, RawLength / 2);
+    return row;
+}
+
+// Horizontal differencing undone over Width pixels of Samples samples.
+void UndoPredictor(const TTIFFVars& v, uint8_t* row, int32_t Width, int32_t Samples)
+{
+    if (v.Predictor != 2 || !IsPredictorCompression(v.Compression))
+        return;
+    if (v.BitsPerSample == 8) {
+        for (int64_t i = Samples; i < int64_t(Width) * Samples; ++i)
+            row[i] = uint8_t(row[i] + row[i - Samples]);
+    } else if (v.BitsPerSample == 16) {
+        // Words are in host (little-endian) order by now.
+        for (int64_t i = Samples; i < int64_t(Width) * Samples; ++i) {
+            const uint16_t a = uint16_t(row[2 * i] | (row[2 * i + 1] << 8));
+            const uint16_t l = uint16_t(row[2 * (i - Samples)] | (row[2 * (i - Samples) + 1] << 8));
+            const uint16_t s = uint16_t(a + l);
+            row[2 * i] = uint8_t(s);
+            row[2 * i + 1] = uint8_t(s >> 8);
+        }
+    }
+}
+
+uint16_t Word(const uint8_t* p, int64_t i) { return uint16_t(p[2 * i] | (p[2 * i + 1] << 8)); }
+
+void SetMask(const TTIFFVars& v, int x, int y, int value)
+{
+    if (v.AlphaMask) {
+        v.AlphaMask->Full = false;
+        v.AlphaMask->SetPixel(x, y, value);
+    }
+}
+
+TPxRGB MapEntry(const TTIFFVars& v, uint32_t index)
+{
+    return index < v.ColorMap.size() ? v.ColorMap[index] : TPxRGB{0, 0, 0};
+}
+
+void PutRGB(uint8_t* d, int x, uint8_t r, uint8_t g, uint8_t b)
+{
+    d[3 * x] = b;
+    d[3 * x + 1] = g;
+    d[3 * x + 2] = r;
+}
+
+// Converts one prepared row of Width pixels into D, a row of the bitmap's
+// format; X0 and Y place alpha samples in the mask.
+void ConvertRow(const TTIFFVars& v, TPxPixelFormat fmt, uint8_t* s, uint8_t* d, int32_t W, int X0, int Y,
+                std::vector<uint8_t>& scratch)
+{
+    const int P = v.Photometric, S = v.SamplesPerPixel, B = v.BitsPerSample;
+    const TPxConvertColorRowProc hook = ColorHook();
+    TIOParamsVals* params = v.Params;
+    scratch.resize(size_t(W) * 8 + 16);
+    uint8_t* t = scratch.data();
+    if (P == 2 && (S == 3 || S == 4) && B == 8) {
+        if (S == 4 && v.AlphaMask) {
+            for (int x = 0; x < W; ++x) {
+                PutRGB(d, x, s[4 * x], s[4 * x + 1], s[4 * x + 2]);
+                SetMask(v, X0 + x, Y, s[4 * x + 3]);
+            }
+        } else {
+            const uint8_t* rgb = s;
+            if (S == 4) {
+                for (int x = 0; x < W; ++x)
+                    std::memcpy(t + 3 * x, s + 4 * x, 3);
+                rgb = t;
+            }
+            hook(rgb, pxRowRGB, d, params, W, pxRowBGR);
+        }
+    } else if (P == 2 && S >= 5 && B == 8 && v.ExtraSampleCount > 0) {
+        for (int x = 0; x < W; ++x) {
+            const uint8_t* px = s + int64_t(S) * x;
+            int c[3] = {px[0], px[1], px[2]};
+            if (v.AlphaMask) {
+                for (int k = 0; k < v.ExtraSampleCount && 3 + k < S; ++k) {
+                    const int a = px[3 + k];
+                    if (v.ExtraSamples[k] == 1) {
+                        SetMask(v, X0 + x, Y, a);
+                        const double f = std::max(a / 255.0, 1 / 255.0);
+                        for (int& ch : c)
+                            ch = int(std::min<int64_t>(255, classlib::Trunc(ch / f)));
+                    } else if (v.ExtraSamples[k] == 2) {
+                        SetMask(v, X0 + x, Y, a);
+                    }
+                }
+            }
+            PutRGB(d, x, uint8_t(c[0]), uint8_t(c[1]), uint8_t(c[2]));
+        }
+    } else if (P == 2 && (S == 3 || S == 4) && B == 16) {
+        const uint8_t* rgb = s;
+        if (S == 4) {
+            for (int x = 0; x < W; ++x)
+                std::memcpy(t + 6 * x, s + 8 * x, 6);
+            rgb = t;
+        }
+        if (fmt == pxRGB48)
+            std::memcpy(d, rgb, size_t(W) * 6);
+        else
+            hook(rgb, pxRowRGB48LE, d, params, W, pxRowBGR);
+    } else if (P == 2 && S == 1 && B == 16) {
+        for (int x = 0; x < W; ++x) {
+            const uint16_t w = Word(s, x);
+            PutRGB(d, x, uint8_t((w >> 10) * 8), uint8_t(((w >> 5) & 31) * 8), uint8_t((w & 31) * 8));
+        }
+    } else if (P == 3 && S == 1 && B == 1) {
+        for (int x = 0; x < W; ++x) {
+            const uint8_t bit = (s[x >> 3] >> (7 - (x & 7))) & 1;
+            if (fmt == px8p) {
+                d[x] = bit;
+            } else {
+                const TPxRGB c = MapEntry(v, bit);
+                PutRGB(d, x, c.r, c.g, c.b);
+            }
+        }
+    } else if ((P == 0 || P == 1) && S == 1 && B >= 2 && B <= 8) {
+        for (int x = 0; x < W; ++x) {
+            const uint8_t g = P == 1 ? s[x] : uint8_t(255 - s[x]);
+            if (fmt == px8g)
+                d[x] = g;
+            else
+                PutRGB(d, x, g, g, g);
+        }
+    } else if ((P == 0 || P == 1) && S == 2 && B == 8) {
+        for (int x = 0; x < W; ++x) {
+            const uint8_t g = P == 1 ? s[2 * x] : uint8_t(255 - s[2 * x]);
+            if (fmt == px8g)
+                d[x] = g;
+            else
+                PutRGB(d, x, g, g, g);
+            SetMask(v, X0 + x, Y, s[2 * x + 1]);
+        }
+    } else if ((P == 0 || P == 1) && S == 1 && B == 16) {
+        const int shift = v.Software.compare(0, 15, "Look@Molli v1.1") == 0 ? 4 : 8;
+        for (int x = 0; x < W; ++x) {
+            const uint16_t w = Word(s, x);
+            if (fmt == px16g) {
+                const uint16_t g = P == 1 ? w : uint16_t(~w);
+                d[2 * x] = uint8_t(g);
+                d[2 * x + 1] = uint8_t(g >> 8);
+            } else {
+                const uint8_t g = uint8_t((P == 1 ? w : 65535 - w) >> shift);
+                PutRGB(d, x, g, g, g);
+            }
+        }
+    } else if ((P == 0 || P == 1) && S == 1 && B == 1) {
+        const int64_t bytes = (int64_t(W) + 7) / 8;
+        const int c = v.Compression;
+        const bool ccitt = c >= 2 && c <= 4;
+        const bool invert = (P == 0 && !ccitt) || (P == 1 && ccitt);
+        for (int64_t i = 0; i < bytes; ++i)
+            d[i] = invert ? uint8_t(~s[i]) : s[i];
+    } else if (P == 5 && S >= 4 && B == 8) {
+        for (int x = 0; x < W; ++x) {
+            for (int k = 0; k < 4; ++k)
+                t[4 * x + k] = uint8_t(255 - s[int64_t(S) * x + k]);
+            if (S >= 5 && v.ExtraSample == 2)
+                SetMask(v, X0 + x, Y, s[int64_t(S) * x + 4]);
+        }
+        if (fmt == pxCMYK)
+            std::memcpy(d, t, size_t(W) * 4);
+        else
+            hook(t, pxRowCMYK, d, params, W, pxRowBGR);
+    } else if (P == 5 && S == 4 && B == 16) {
+        for (int64_t i = 0; i < int64_t(W) * 4; ++i)
+            t[i] = uint8_t(255 - s[2 * i + 1]);
+        if (fmt == pxCMYK)
+            std::memcpy(d, t, size_t(W) * 4);
+        else
+            hook(t, pxRowCMYK, d, params, W, pxRowBGR);
+    } else if (P == 8 && S == 3 && B == 8) {
+        hook(s, pxRowCIELab, d, params, W, pxRowBGR);
+    } else if (P == 6 && S == 3 && B == 8 && v.YCbCrSubsampling[0] == 2 && v.YCbCrSubsampling[1] == 1) {
+        for (int x = 0; x < W; ++x) {
+            const uint8_t* unit = s + (x / 2) * 4;
+            t[3 * x] = unit[x & 1];
+            t[3 * x + 1] = unit[2];
+            t[3 * x + 2] = unit[3];
+        }
+        hook(t, pxRowYCbCr, d, params, W, pxRowBGR);
+    } else if (P == 3 && S == 2 && B == 8) {
+        for (int x = 0; x < W; ++x) {
+            const TPxRGB c = MapEntry(v, s[2 * x]);
+            PutRGB(d, x, c.r, c.g, c.b);
+            SetMask(v, X0 + x, Y, 255 - s[2 * x + 1]);
+        }
+    } else if (P == 3 && S == 1 && B <= 8) {
+        for (int x = 0; x < W; ++x) {
+            if (fmt == px8p) {
+                d[x] = s[x];
+            } else {
+                const TPxRGB c = MapEntry(v, s[x]);
+                PutRGB(d, x, c.r, c.g, c.b);
+            }
+        }
+    }
+    // Any other combination places nothing.
+}
+
+// Bytes of Width pixels of the bitmap's format.
+int64_t FormatBytes(TPxPixelFormat fmt, int64_t Width) { return (Width * PxPixelFormatBits[fmt] + 7) / 8; }
+
+// Where the rows of one strip or tile go: columns X0 .. X0 + Width - 1 of
+// the page, clipped to the bitmap.
+struct TPlacement {
+    TPxBitmap* Bitmap;
+    TPxPixelFormat Format;
+    int32_t X0;
+    int32_t Width;
+    std::vector<uint8_t> Row;  // the converted row when it must be clipped
+
+    uint8_t* Target(int y)
+    {
+        if (X0 == 0 && Width == Bitmap->GetWidth())
+            return Bitmap->GetScanline(y);
+        Row.assign(size_t(FormatBytes(Format, Width)) + 8, 0);
+        return Row.data();
+    }
+    void Commit(int y, uint8_t* target)
+    {
+        if (target != Row.data())
+            return;
+        const int32_t pageWidth = Bitmap->GetWidth();
+        if (X0 >= pageWidth)
+            return;
+        const int64_t offset = FormatBytes(Format, X0);  // X0 is a tile start: whole bytes for 1 bit
+        const int64_t bytes = std::min(FormatBytes(Format, Width), FormatBytes(Format, pageWidth) - offset);
+        if (bytes > 0)
+            std::memcpy(Bitmap->GetScanline(y) + offset, target, size_t(bytes));
+    }
+};
+
+// Copies a JPEG-compressed strip or tile (compression 7) into the page.
+void PutJPEGStrip(const TTIFFVars& v, TPxBitmap& Bitmap, int32_t FirstRow, int32_t X0, uint8_t* Data, int64_t Size,
+                  bool SingleStrip, TPxIOProgressInfo& Progress)
+{
+    if (!v.Params)
+        return;
+    TIOParamsVals& p = *v.Params;
+    std::unique_ptr<classlib::TStream> strip = PxIOMemoryView(Data, Size);
+    std::unique_ptr<classlib::TStream> tables;
+    if (!v.JPEGTables.empty())
+        tables = PxIOMemoryView(v.JPEGTables.data(), int64_t(v.JPEGTables.size()));
+    const bool raw = tables && v.Photometric == 2;
+    TPxBitmap decoded;
+    TPxIOProgressInfo sub = Progress;
+    if (!SingleStrip)
+        sub.Handler = nullptr;
+    const int32_t dpiX = p.DpiX, dpiY = p.DpiY, w = p.Width, h = p.Height, ow = p.OriginalWidth,
+                  oh = p.OriginalHeight;
+    try {
+        PxReadJPEG(strip.get(), tables.get(), &decoded, p.NativePixelFormat, -1, false, false, false, false, raw, false,
+                   sub, p);
+    } catch (...) {
+        Progress.Abort();  // a damaged strip fails the page, never silently
+    }
+    p.DpiX = dpiX;
+    p.DpiY = dpiY;
+    p.Width = w;
+    p.Height = h;
+    p.OriginalWidth = ow;
+    p.OriginalHeight = oh;
+    if (Progress.Aborted() || decoded.IsEmpty())
+        return;
+    // Samples delivered raw from a stream the JPEG reader took for YCbCr sit
+    // in its Y, Cb, Cr order; an RGB-coded stream comes back in place.
+    if (raw && p.JPEGColorSpace == 2 && decoded.GetPixelFormat() == px24RGB)
+        for (int y = 0; y < decoded.GetHeight(); ++y)
+            PxSwapRBTriples(decoded.GetScanline(y), decoded.GetWidth());
+    CopyRectTo(decoded, &Bitmap, 0, 0, X0, FirstRow, decoded.GetWidth(), decoded.GetHeight());
+}
+
+// Decodes and places Rows rows of one chunky strip or tile.
+void PutRows(const TTIFFVars& v, TPxBitmap& Bitmap, int32_t FirstRow, TPxIOProgressInfo& Progress, int32_t Rows,
+             int32_t Width, int32_t X0, uint8_t* Data, int64_t Size, TRowProgress& counter)
+{
+    const int64_t rowLength = ChunkyRowLength(v, Width);
+    const int64_t samples = int64_t(v.SamplesPerPixel) * Width;
+    TRowDecoder decoder(v, Data, Size, rowLength, Width, Rows);
+    TPlacement place{&Bitmap, Bitmap.GetPixelFormat(), X0, Width, {}};
+    std::vector<uint8_t> expanded, scratch;
+    const int32_t height = Bitmap.GetHeight();
+    for (int32_t k = 0; k < Rows && !Progress.Aborted(); ++k) {
+        uint8_t* raw = decoder.Next(k);
+        if (!raw) {
+            Progress.Abort();
+            break;
+        }
+        const int32_t y = FirstRow + k;
+        if (y >= height)
+            continue;  // rows of an edge tile below the page
+        uint8_t* row = PrepareRow(v, raw, rowLength, samples, expanded);
+        UndoPredictor(v, row, Width, v.SamplesPerPixel);
+        uint8_t* target = place.Target(y);
+        ConvertRow(v, place.Format, row, target, Width, X0, y, scratch);
+        place.Commit(y, target);
+        counter.Count(Progress);
+    }
+}
+
+// Reads up to Count bytes at Offset (fewer when the stream ends first). The
+// row decoders treat bytes past the end as 0, so a truncated strip never
+// needs a buffer of its nominal size.
+std::vector<uint8_t> ReadBlock(const TTIFFIFDContext& Ctx, int64_t Offset, int64_t Count)
+{
+    const int64_t avail = std::max<int64_t>(0, Ctx.StreamSize() - Ctx.Base - Offset);
+    Count = std::max<int64_t>(0, std::min(Count, avail));
+    std::vector<uint8_t> buffer(static_cast<size_t>(Count));
+    if (Count > 0)
+        buffer.resize(size_t(std::max<int64_t>(0, Ctx.ReadAt(Offset, buffer.data(), Count))));
+    return buffer;
+}
+
+int64_t CountOf(const std::vector<uint32_t>& counts, size_t i) { return i < counts.size() ? counts[i] : 0; }
+
+void ReadPlanarStrips(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap, TPxIOProgressInfo& Progress,
+                      TRowProgress& counter)
+{
+    const int32_t S = v.SamplesPerPixel, W = v.ImageWidth, H = v.ImageHeight;
+    if (S > 10 || S < 1) {
+        Progress.Abort();
+        return;
+    }
+    const size_t perPlane = v.StripOffsets.size() / size_t(S);
+    const int64_t rowLength = PlaneRowLength(v, W);
+    const TPxPixelFormat fmt = Bitmap.GetPixelFormat();
+    const TPxConvertColorRowProc hook = ColorHook();
+    const bool rgb = v.Photometric == 2 && S == 3 && v.BitsPerSample == 8;
+    const bool cmyk = v.Photometric == 5 && S > 3 && v.BitsPerSample == 8;
+    if (!rgb && !cmyk)
+        return;  // other combinations place nothing
+    std::vector<uint8_t> t(size_t(W) * 4 + 16);
+    int32_t first = 0;
+    for (size_t a = 0; a < perPlane && first < H && !Progress.Aborted(); ++a, first += v.RowsPerStrip) {
+        const int32_t rows = std::min(v.RowsPerStrip, H - first);
+        std::vector<std::vector<uint8_t>> planes(static_cast<size_t>(S));
+        std::vector<std::unique_ptr<TRowDecoder>> decoders(static_cast<size_t>(S));
+        for (int32_t e = 0; e < S; ++e) {
+            const size_t index = size_t(e) * perPlane + a;
+            const int64_t offset = v.StripOffsets[index];
+            int64_t count = CountOf(v.StripByteCounts, index);
+            if (count == 0)
+                count = Ctx.StreamSize() - Ctx.Base - offset;
+            if (v.Compression == 1)
+                count = std::max(count, rowLength * rows);
+            planes[size_t(e)] = ReadBlock(Ctx, offset, count);
+            decoders[size_t(e)] = std::make_unique<TRowDecoder>(v, planes[size_t(e)].data(),
+                                                                int64_t(planes[size_t(e)].size()), rowLength, W,
+                                                                rows);
+        }
+        for (int32_t k = 0; k < rows && !Progress.Aborted(); ++k) {
+            uint8_t* r[10] = {};
+            for (int32_t e = 0; e < S; ++e) {
+                r[e] = decoders[size_t(e)]->Next(k);
+                if (!r[e]) {
+                    Progress.Abort();
+                    return;
+                }
+                UndoPredictor(v, r[e], W, 1);
+            }
+            uint8_t* d = Bitmap.GetScanline(first + k);
+            if (rgb) {
+                for (int32_t x = 0; x < W; ++x)
+                    PutRGB(d, x, r[0][x], r[1][x], r[2][x]);
+            } else {
+                for (int32_t x = 0; x < W; ++x)
+                    for (int c = 0; c < 4; ++c)
+                        t[size_t(4 * x + c)] = uint8_t(255 - r[c][x]);
+                if (fmt == pxCMYK)
+                    std::memcpy(d, t.data(), size_t(W) * 4);
+                else
+                    hook(t.data(), pxRowCMYK, d, v.Params, W, pxRowBGR);
+            }
+            counter.Count(Progress);
+        }
+    }
+}
+
+}  // namespace
+
+void PxTIFFReadStrips(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap, TPxIOProgressInfo& Progress)
+{
+    const int32_t W = v.ImageWidth, H = v.ImageHeight;
+    TRowProgress counter;
+    counter.Step = H > 0 ? 100.0 / H : 0;
+    if (v.RowsPerStrip <= 0)
+        v.RowsPerStrip = H;
+    if (v.PlanarConfig == 2) {
+        ReadPlanarStrips(Ctx, v, Bitmap, Progress, counter);
+        return;
+    }
+    if (v.PlanarConfig != 1)
+        return;
+    const int64_t rowLength = ChunkyRowLength(v, W);
+    const size_t strips = v.StripOffsets.size();
+    int32_t first = 0;
+    for (size_t i = 0; i < strips && first < H && !Progress.Aborted(); ++i, first += v.RowsPerStrip) {
+        const int64_t offset = v.StripOffsets[i];
+        const int32_t rows = std::min(v.RowsPerStrip, H - first);
+        int64_t count = CountOf(v.StripByteCounts, i);
+        if (v.Compression == 1)
+            count = std::max(count, rowLength * v.RowsPerStrip);
+        if (count == 0)
+            count = Ctx.StreamSize() - Ctx.Base - offset;
+        if (v.Compression == 7) {
+            std::vector<uint8_t> block = ReadBlock(Ctx, offset, count);
+            PutJPEGStrip(v, Bitmap, first, 0, block.data(), int64_t(block.size()), strips == 1, Progress);
+            if (strips > 1)
+                Progress.Progress(int(classlib::Trunc(double(i + 1) * 100.0 / double(strips))));
+            continue;
+        }
+        if (v.Compression == 1 && v.BitsPerSample == 8 && v.RowsPerStrip == H && strips == 1) {
+            // One uncompressed strip: read row by row, never whole.
+            for (int32_t k = 0; k < rows && !Progress.Aborted(); ++k) {
+                std::vector<uint8_t> row = ReadBlock(Ctx, offset + int64_t(k) * rowLength, rowLength);
+                PutRows(v, Bitmap, k, Progress, 1, W, 0, row.data(), int64_t(row.size()), counter);
+            }
+            continue;
+        }
+        std::vector<uint8_t> block = ReadBlock(Ctx, offset, count);
+        PutRows(v, Bitmap, first, Progress, rows, W, 0, block.data(), int64_t(block.size()), counter);
+    }
+}
+
+void PxTIFFReadTiles(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap, TPxIOProgressInfo& Progress)
+{
+    if (v.PlanarConfig == 2) {
+        Progress.Abort();
+        return;
+    }
+    const int32_t W = v.ImageWidth, H = v.ImageHeight, tw = v.TileWidth, tl = v.TileLength;
+    const bool singleTile = v.Params && v.Params->TIFFGetTile != -1;
+    const size_t start = singleTile ? size_t(std::max(v.Params->TIFFGetTile, 0)) : 0;
+    const int64_t across = (int64_t(W) + tw - 1) / tw;
+    const int64_t down = (int64_t(H) + tl - 1) / tl;
+    TRowProgress counter;
+    counter.Step = 100.0 / double(std::max<int64_t>(1, across * down * tl));
+    const int64_t rowLength = ChunkyRowLength(v, tw);
+    int32_t column = 0, row = 0;
+    for (size_t i = start; i < v.TileOffsets.size() && !Progress.Aborted(); ++i) {
+        if (row >= H)
+            break;  // more tiles than the page holds
+        const int64_t offset = v.TileOffsets[i];
+        int64_t size = CountOf(v.TileByteCounts, i);
+        if (size == 0)
+            size = Ctx.StreamSize() - Ctx.Base - offset;
+        if (v.Compression == 7) {
+            std::vector<uint8_t> block = ReadBlock(Ctx, offset, size);
+            PutJPEGStrip(v, Bitmap, row, column, block.data(), int64_t(block.size()),
+                         v.TileOffsets.size() == 1 || singleTile, Progress);
+        } else {
+            if (v.Compression == 1)
+                size = std::max(size, rowLength * tl);
+            std::vector<uint8_t> block = ReadBlock(Ctx, offset, size);
+            PutRows(v, Bitmap, row, Progress, tl, tw, column, block.data(), int64_t(block.size()), counter);
+        }
+        if (singleTile)
+            break;
+        column += tw;
+        if (column >= W) {
+            column = 0;
+            row += tl;
+        }
+    }
+}
+
+void PxTIFFReadOldJPEG(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap, TPxIOProgressInfo& Progress)
+{
+    if (!v.Params)
+        return;
+    TIOParamsVals scratch(nullptr);
+    scratch.NativePixelFormat = false;
+    const int64_t streamEnd = Ctx.StreamSize() - Ctx.Base;
+    auto copyRange = [&](classlib::TMemoryStream& m, int64_t offset, int64_t count) {
+        count = std::min(count, streamEnd - offset);
+        if (offset < 0 || count <= 0)
+            return;
+        std::vector<uint8_t> b(static_cast<size_t>(count));
+        const int64_t got = Ctx.ReadAt(offset, b.data(), count);
+        if (got > 0)
+            m.Write(b.data(), got);
+    };
+    if (!v.StripByteCounts.empty() && !v.StripOffsets.empty()) {
+        if (!Bitmap.Allocate(v.ImageWidth, v.ImageHeight, px24RGB)) {
+            Progress.Abort();
+            return;
+        }
+        const size_t strips = std::min(v.StripOffsets.size(), v.StripByteCounts.size());
+        const int32_t rps = v.RowsPerStrip > 0 ? v.RowsPerStrip : v.ImageHeight;
+        for (size_t i = 0; i < strips && !Progress.Aborted(); ++i) {
+            classlib::TMemoryStream m;
+            copyRange(m, v.JPEGIFOffset, v.JPEGIFByteCount);
+            if (i > 0) {
+                uint8_t len[2] = {};
+                if (Ctx.ReadAt(int64_t(v.StripOffsets[0]) + 2, len, 2) == 2)
+                    copyRange(m, int64_t(v.StripOffsets[0]) + 2, ((len[0] << 8) | len[1]) + 2);
+            }
+            copyRange(m, v.StripOffsets[i], v.StripByteCounts[i]);
+            m.SetPosition(0);
+            TPxBitmap decoded;
+            TPxIOProgressInfo sub = Progress;
+            if (strips > 1)
+                sub.Handler = nullptr;
+            int rows = 0;
+            try {
+                rows = PxReadJPEG(&m, nullptr, &decoded, false, rps, false, false, false, false, false, false, sub,
+                                  scratch);
+            } catch (...) {
+                Progress.Abort();
+            }
+            if (Progress.Aborted() && rows > rps / 2 && !decoded.IsEmpty() && Progress.Aborting)
+                *Progress.Aborting = false;
+            if (!Progress.Aborted() && !decoded.IsEmpty())
+                CopyRectTo(decoded, &Bitmap, 0, 0, 0, int(rps * int64_t(i)), decoded.GetWidth(), decoded.GetHeight());
+            if (Progress.Handler)
+                Progress.Progress(int(classlib::Trunc(double(i) / double(strips) * 100.0)));
+        }
+        return;
+    }
+    int64_t start = v.JPEGIFOffset;
+    if (start == 0 && !v.StripOffsets.empty())
+        start = v.StripOffsets[0];
+    if (!Ctx.Fits(start, 1)) {
+        Progress.Abort();
+        return;
+    }
+    Ctx.Stream->SetPosition(Ctx.Base + start);
+    const int64_t length = PxGetJPEGLength(Ctx.Stream);
+    if (length <= 0 || !Ctx.Fits(start, length)) {
+        Progress.Abort();
+        return;
+    }
+    classlib::TMemoryStream m;
+    copyRange(m, start, length);
+    m.SetPosition(0);
+    try {
+        PxReadJPEG(&m, nullptr, &Bitmap, false, -1, false, false, false, false, false, false, Progress, scratch);
+    } catch (...) {
+        Progress.Abort();
+    }
+}
+
+}  // namespace imaging

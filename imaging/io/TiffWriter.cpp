@@ -1,0 +1,1418 @@
+#include "imaging/io/TiffWriter.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <set>
+
+#include "classlib/Exceptions.h"
+#include "classlib/Streams.h"
+#include "classlib/ZLibStreams.h"
+#include "imaging/io/Ccitt.h"
+#include "imaging/io/FileFormats.h"
+#include "imaging/io/IOParams.h"
+#include "imaging/io/IOProgress.h"
+#include "imaging/io/IOStartup.h"
+#include "imaging/io/JpegExifSave.h"
+#include "imaging/io/JpegWriter.h"
+#include "imaging/io/PxAnnotations.h"
+#include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxConvert.h"
+#include "imaging/model/PxICC.h"
+#include "imaging/model/PxIfdEditor.h"
+#include "imaging/model/PxIptc.h"
+#include "imaging/model/PxMakerNote.h"
+#include "imaging/model/PxStreamUtils.h"
+#include "imaging/model/PxWideFiles.h"
+#include "imaging/proc/PxConvertRows.h"
+#include "imaging/proc/PxQuantizer.h"
+
+namespace imaging {
+
+namespace {
+
+constexpr uint16_t kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5, kUndefined = 7;
+
+// Strips are cut at about this many bytes of image rows.
+constexpr int64_t kStripBudget = 524288;
+
+void Put(classlib::TStream* Stream, bool& Aborting, const void* Data, int64_t Count)
+{
+    if (Aborting || Count <= 0)
+        return;
+    PxSafeStreamWrite(Stream, Aborting, Data, Count);
+}
+
+void PutU16(classlib::TStream* Stream, bool& Aborting, uint32_t Value)
+{
+    const uint8_t b[2] = {uint8_t(Value), uint8_t(Value >> 8)};
+    Put(Stream, Aborting, b, 2);
+}
+
+void PutU32(classlib::TStream* Stream, bool& Aborting, uint32_t Value)
+{
+    const uint8_t b[4] = {uint8_t(Value), uint8_t(Value >> 8), uint8_t(Value >> 16), uint8_t(Value >> 24)};
+    Put(Stream, Aborting, b, 4);
+}
+
+bool& AbortFlag(TPxTIFFEntryList& List)
+{
+    static thread_local bool scratch;
+    if (!List.Aborting) {
+        scratch = false;
+        return scratch;
+    }
+    return *List.Aborting;
+}
+
+// The current position as a 32-bit file offset; positions a classic TIFF
+// cannot address set the aborting flag.
+uint32_t Offset32(classlib::TStream* Stream, bool& Aborting)
+{
+    const int64_t pos = Stream->GetPosition();
+    if (pos < 0 || pos > 0xFFFFFFFFll) {
+        Aborting = true;
+        return 0;
+    }
+    return static_cast<uint32_t>(pos);
+}
+
+void AddEntry(TPxTIFFEntryList& List, uint16_t Tag, uint16_t Type, uint32_t Count, uint32_t Value)
+{
+    List.Entries.push_back(TTIFFIFDEntry{Tag, Type, Count, Value});
+}
+
+// Writes Bytes out (at an even position) and adds the entry pointing to
+// them, or stores them inline when they fit in 4 bytes.
+void AddData(TPxTIFFEntryList& List, uint16_t Tag, uint16_t Type, uint32_t Count, const uint8_t* Bytes,
+             size_t Size)
+{
+    bool& aborting = AbortFlag(List);
+    if (Size <= 4) {
+        uint32_t value = 0;
+        for (size_t i = 0; i < Size; ++i)
+            value |= uint32_t(Bytes[i]) << (8 * i);
+        AddEntry(List, Tag, Type, Count, value);
+        return;
+    }
+    PxTIFFAlignEven(List.Stream, aborting);
+    const uint32_t at = Offset32(List.Stream, aborting);
+    Put(List.Stream, aborting, Bytes, static_cast<int64_t>(Size));
+    AddEntry(List, Tag, Type, Count, at);
+}
+
+bool Allowed(uint16_t Tag, const TIOParamsVals* Marked)
+{
+    return !Marked || Marked->IsEXIFTagMarked(Tag);
+}
+
+void RationalBytes(double Value, std::vector<uint8_t>& Out)
+{
+    int32_t num = 0, den = 1;
+    PxFloatToRational(Value < 0 ? 0 : Value, 5e-9, num, den);
+    if (num < 0)
+        num = 0;
+    if (den <= 0)
+        den = 1;
+    for (uint32_t v : {uint32_t(num), uint32_t(den)})
+        for (int k = 0; k < 4; ++k)
+            Out.push_back(uint8_t(v >> (8 * k)));
+}
+
+std::string WideToAnsi(const std::wstring& Text)
+{
+    if (Text.empty())
+        return std::string();
+    const int n = WideCharToMultiByte(CP_ACP, 0, Text.data(), int(Text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? size_t(n) : 0, '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_ACP, 0, Text.data(), int(Text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// entry builders
+
+void PxTIFFAlignEven(classlib::TStream* Stream, bool& Aborting)
+{
+    if (Aborting)
+        return;
+    if (Stream->GetPosition() & 1) {
+        const uint8_t zero = 0;
+        Put(Stream, Aborting, &zero, 1);
+    }
+}
+
+void PxTIFFAddLong(TPxTIFFEntryList& List, uint16_t Tag, uint32_t Value)
+{
+    AddEntry(List, Tag, kLong, 1, Value);
+}
+
+void PxTIFFAddLongs(TPxTIFFEntryList& List, uint16_t Tag, const std::vector<uint32_t>& Values)
+{
+    std::vector<uint8_t> bytes;
+    bytes.reserve(Values.size() * 4);
+    for (uint32_t v : Values)
+        for (int k = 0; k < 4; ++k)
+            bytes.push_back(uint8_t(v >> (8 * k)));
+    AddData(List, Tag, kLong, uint32_t(Values.size()), bytes.data(), bytes.size());
+}
+
+void PxTIFFAddShort(TPxTIFFEntryList& List, uint16_t Tag, uint16_t Value, const TIOParamsVals* Marked)
+{
+    if (Allowed(Tag, Marked))
+        AddEntry(List, Tag, kShort, 1, Value);
+}
+
+void PxTIFFAddShorts(TPxTIFFEntryList& List, uint16_t Tag, const std::vector<uint16_t>& Values)
+{
+    std::vector<uint8_t> bytes;
+    for (uint16_t v : Values) {
+        bytes.push_back(uint8_t(v));
+        bytes.push_back(uint8_t(v >> 8));
+    }
+    AddData(List, Tag, kShort, uint32_t(Values.size()), bytes.data(), bytes.size());
+}
+
+void PxTIFFAddByte(TPxTIFFEntryList& List, uint16_t Tag, uint8_t Value)
+{
+    AddEntry(List, Tag, kByte, 1, Value);
+}
+
+void PxTIFFAddUndefinedByte(TPxTIFFEntryList& List, uint16_t Tag, uint8_t Value, const TIOParamsVals* Marked)
+{
+    if (Allowed(Tag, Marked))
+        AddEntry(List, Tag, kUndefined, 1, Value);
+}
+
+void PxTIFFAddRational(TPxTIFFEntryList& List, uint16_t Tag, double Value, const TIOParamsVals* Marked)
+{
+    if (!Allowed(Tag, Marked))
+        return;
+    std::vector<uint8_t> bytes;
+    RationalBytes(Value, bytes);
+    AddData(List, Tag, kRational, 1, bytes.data(), bytes.size());
+}
+
+void PxTIFFAddRationals(TPxTIFFEntryList& List, uint16_t Tag, const std::vector<double>& Values)
+{
+    std::vector<uint8_t> bytes;
+    for (double v : Values)
+        RationalBytes(v, bytes);
+    AddData(List, Tag, kRational, uint32_t(Values.size()), bytes.data(), bytes.size());
+}
+
+void PxTIFFAddString(TPxTIFFEntryList& List, uint16_t Tag, const std::string& Text)
+{
+    if (Text.empty())
+        return;
+    if (Text.size() <= 4) {
+        PxTIFFAddInlineASCII(List, Tag, Text);
+        return;
+    }
+    std::vector<uint8_t> bytes(Text.begin(), Text.end());
+    bytes.push_back(0);
+    AddData(List, Tag, kAscii, uint32_t(bytes.size()), bytes.data(), bytes.size());
+}
+
+void PxTIFFAddInlineASCII(TPxTIFFEntryList& List, uint16_t Tag, const std::string& Text)
+{
+    uint32_t value = 0;
+    for (size_t i = 0; i < Text.size() && i < 4; ++i)
+        value |= uint32_t(uint8_t(Text[i])) << (8 * i);
+    AddEntry(List, Tag, kAscii, uint32_t(Text.size()), value);
+}
+
+void PxTIFFAddInlineBytes(TPxTIFFEntryList& List, uint16_t Tag, const std::string& Bytes)
+{
+    uint32_t value = 0;
+    for (size_t i = 0; i < Bytes.size() && i < 4; ++i)
+        value |= uint32_t(uint8_t(Bytes[i])) << (8 * i);
+    AddEntry(List, Tag, kByte, uint32_t(Bytes.size()), value);
+}
+
+void PxTIFFAddWideString(TPxTIFFEntryList& List, uint16_t Tag, const std::wstring& Text)
+{
+    if (Text.empty())
+        return;
+    std::vector<uint8_t> bytes;
+    for (wchar_t c : Text) {
+        bytes.push_back(uint8_t(c));
+        bytes.push_back(uint8_t(uint16_t(c) >> 8));
+    }
+    bytes.push_back(0);
+    bytes.push_back(0);
+    AddData(List, Tag, kByte, uint32_t(bytes.size()), bytes.data(), bytes.size());
+}
+
+void PxTIFFAddBlock(TPxTIFFEntryList& List, uint16_t Tag, uint16_t Type, const std::vector<uint8_t>& Bytes)
+{
+    if (Bytes.empty())
+        return;
+    std::vector<uint8_t> data(Bytes);
+    uint32_t count = uint32_t(data.size());
+    if (Type == kLong) {
+        count = uint32_t((data.size() + 3) / 4);
+        data.resize(size_t(count) * 4, 0);
+    }
+    AddData(List, Tag, Type, count, data.data(), data.size());
+}
+
+void PxTIFFSortEntries(std::vector<TTIFFIFDEntry>& Entries)
+{
+    std::stable_sort(Entries.begin(), Entries.end(),
+                     [](const TTIFFIFDEntry& a, const TTIFFIFDEntry& b) { return a.Tag < b.Tag; });
+}
+
+std::vector<uint8_t> PxTIFFPackBitsRow(const uint8_t* Row, int32_t Length)
+{
+    std::vector<uint8_t> out;
+    std::vector<uint8_t> literal;
+    auto flushLiteral = [&] {
+        if (literal.empty())
+            return;
+        out.push_back(uint8_t(literal.size() - 1));
+        out.insert(out.end(), literal.begin(), literal.end());
+        literal.clear();
+    };
+    int32_t i = 0;
+    while (i < Length) {
+        int32_t run = 1;
+        while (i + run < Length && run < 128 && Row[i + run] == Row[i])
+            ++run;
+        if (run >= 4) {
+            flushLiteral();
+            out.push_back(uint8_t(1 - run));
+            out.push_back(Row[i]);
+            i += run;
+            continue;
+        }
+        literal.push_back(Row[i++]);
+        if (literal.size() == 128)
+            flushLiteral();
+    }
+    flushLiteral();
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// the page
+
+namespace {
+
+// The TIFF compression numbers written.
+constexpr int kCompNone = 1, kCompMH = 2, kCompG3 = 3, kCompG4 = 4, kCompLZW = 5, kCompOldJPEG = 6, kCompJPEG = 7,
+              kCompPackBits = 32773, kCompDeflate = 32946;
+
+// Everything the strip writer needs about the stored form.
+struct TStoredForm {
+    TPxTIFFLZWCompressProc Lzw = nullptr;
+    int32_t Compression = kCompNone;
+    bool TwoD = false;
+    int32_t FillOrder = 1;
+    uint8_t Photometric = 2;  // 0, 1, 2, 3, 5, 6, 7 (CIELab)
+    int32_t Predictor = 1;
+    TPxQuantizer* Quantizer = nullptr;
+    int32_t Bits = 8;
+    int32_t JPEGQuality = 80;
+    uint8_t JPEGColorSpace = 2;
+    TIOParamsVals* Params = nullptr;
+    bool AlphaSample = false;
+    int32_t Samples = 3;
+};
+
+// The coding of one strip: opened on its first row, closed by End.
+class TStripCoder {
+public:
+    TStripCoder(classlib::TStream* Stream, bool& Aborting, const TStoredForm& Form, int32_t Width)
+        : stream_(Stream), aborting_(Aborting), form_(Form), width_(Width)
+    {
+    }
+    ~TStripCoder() { Discard(); }
+
+    void Row(const uint8_t* Data, int32_t Length)
+    {
+        if (aborting_)
+            return;
+        try {
+            switch (form_.Compression) {
+            case kCompMH:
+                PxEncodeMHRow(Data, width_, stream_, form_.FillOrder, aborting_);
+                break;
+            case kCompG3:
+                if (form_.TwoD)
+                    PxEncodeG3Row2D(Data, width_, stream_, form_.FillOrder, aborting_, refRow_, pendingBits_,
+                                    pendingByte_);
+                else
+                    PxEncodeG3Row1D(Data, width_, stream_, form_.FillOrder, aborting_, pendingBits_, pendingByte_);
+                break;
+            case kCompG4:
+                PxEncodeG4Row(Data, width_, stream_, form_.FillOrder, aborting_, refRow_, pendingBits_,
+                              pendingByte_);
+                break;
+            case kCompLZW:
+                form_.Lzw(Data, Length, stream_, lzwState_);
+                break;
+            case kCompPackBits: {
+                const std::vector<uint8_t> packed = PxTIFFPackBitsRow(Data, Length);
+                Put(stream_, aborting_, packed.data(), int64_t(packed.size()));
+                break;
+            }
+            case kCompDeflate:
+                if (!deflate_) {
+                    const int level = form_.Params->TIFFZIPCompression == 0   ? 1
+                                      : form_.Params->TIFFZIPCompression == 2 ? 9
+                                                                               : classlib::zcDefault;
+                    deflate_ = std::make_unique<classlib::TCompressionStream>(level, stream_);
+                }
+                deflate_->WriteBuffer(Data, Length);
+                break;
+            default:
+                Put(stream_, aborting_, Data, Length);
+                break;
+            }
+        } catch (const classlib::Exception&) {
+            aborting_ = true;
+        }
+    }
+
+    // Closes the strip's coding (the codec writes what it holds).
+    void End()
+    {
+        try {
+            switch (form_.Compression) {
+            case kCompG3:
+                if (form_.TwoD)
+                    PxEncodeG3Row2D(nullptr, width_, stream_, form_.FillOrder, aborting_, refRow_, pendingBits_,
+                                    pendingByte_);
+                else
+                    PxEncodeG3Row1D(nullptr, width_, stream_, form_.FillOrder, aborting_, pendingBits_,
+                                    pendingByte_);
+                break;
+            case kCompG4:
+                PxEncodeG4Row(nullptr, width_, stream_, form_.FillOrder, aborting_, refRow_, pendingBits_,
+                              pendingByte_);
+                break;
+            case kCompLZW:
+                if (lzwState_)
+                    form_.Lzw(nullptr, 0, stream_, lzwState_);
+                break;
+            case kCompDeflate:
+                if (deflate_) {
+                    if (!aborting_)
+                        deflate_->Finish();
+                    deflate_.reset();
+                }
+                break;
+            default:
+                break;
+            }
+        } catch (const classlib::Exception&) {
+            aborting_ = true;
+        }
+        Discard();
+    }
+
+private:
+    // Frees whatever coding state is left without writing (after a failure).
+    void Discard()
+    {
+        if (lzwState_) {
+            try {
+                form_.Lzw(nullptr, 0, stream_, lzwState_);
+            } catch (...) {
+                aborting_ = true;
+            }
+            lzwState_ = nullptr;
+        }
+        if (deflate_) {
+            // A compression stream that never finished would write its rest
+            // from the destructor; the strip is abandoned anyway.
+            try {
+                deflate_->Finish();
+            } catch (...) {
+            }
+            deflate_.reset();
+        }
+        refRow_.clear();
+        pendingBits_ = 0;
+        pendingByte_ = 0;
+    }
+
+    classlib::TStream* stream_;
+    bool& aborting_;
+    const TStoredForm& form_;
+    int32_t width_;
+    void* lzwState_ = nullptr;
+    std::unique_ptr<classlib::TCompressionStream> deflate_;
+    std::vector<uint8_t> refRow_;
+    int32_t pendingBits_ = 0;
+    uint8_t pendingByte_ = 0;
+};
+
+// Packs the low Bits bits of Count values most significant bit first.
+void PackIndexes(const std::vector<int32_t>& Values, int32_t Bits, std::vector<uint8_t>& Out)
+{
+    std::fill(Out.begin(), Out.end(), 0);
+    int64_t bit = 0;
+    for (int32_t v : Values) {
+        for (int32_t k = Bits - 1; k >= 0; --k, ++bit)
+            if ((v >> k) & 1)
+                Out[size_t(bit >> 3)] |= uint8_t(0x80 >> (bit & 7));
+    }
+}
+
+// Builds the stored bytes of one row of the image.
+class TRowBuilder {
+public:
+    TRowBuilder(TPxBitmap& Image, const TStoredForm& Form) : image_(Image), form_(Form)
+    {
+        width_ = Image.GetWidth();
+        format_ = Image.GetPixelFormat();
+        alpha_ = form_.AlphaSample && Image.HasAlphaChannel() ? Image.GetAlphaChannel() : nullptr;
+        out_.assign(size_t(RowBytes()), 0);
+    }
+
+    int64_t RowBytes() const
+    {
+        const int64_t w = width_;
+        switch (format_) {
+        case px1g:
+            return (w + 7) / 8;
+        case px16g:
+            return w * 2;
+        case pxCMYK:
+            return w * 4;
+        case pxRGB48:
+            return w * 6;
+        default:
+            if (form_.Photometric == 1 || form_.Photometric == 3)
+                return (w * form_.Bits + 7) / 8;
+            return w * form_.Samples;
+        }
+    }
+
+    // Row y in the stored form; the bytes stay valid until the next call.
+    const uint8_t* Build(int32_t y)
+    {
+        const uint8_t* src = image_.GetScanline(y);
+        switch (format_) {
+        case px1g:
+        case px16g:
+            std::memcpy(out_.data(), src, out_.size());
+            break;
+        case pxCMYK:
+            for (size_t i = 0; i < out_.size(); ++i)
+                out_[i] = uint8_t(~src[i]);
+            break;
+        case pxRGB48: {
+            std::memcpy(out_.data(), src, out_.size());
+            break;
+        }
+        default:
+            BuildColour(src, y);
+            break;
+        }
+        return out_.data();
+    }
+
+private:
+    // A row of px24RGB (blue, green, red), or of px8p/px8g seen as colours.
+    void BuildColour(const uint8_t* Src, int32_t Y)
+    {
+        colours_.resize(size_t(width_));
+        if (format_ == px24RGB) {
+            std::memcpy(colours_.data(), Src, size_t(width_) * 3);
+        } else if (format_ == px8p) {
+            for (int32_t x = 0; x < width_; ++x)
+                colours_[size_t(x)] = image_.GetPaletteEntry(Src[x]);
+        } else {  // px8g
+            for (int32_t x = 0; x < width_; ++x)
+                colours_[size_t(x)] = TPxRGB{Src[x], Src[x], Src[x]};
+        }
+        const int32_t w = width_;
+        uint8_t* out = out_.data();
+        switch (form_.Photometric) {
+        case 1:
+        case 3: {
+            if (form_.Bits == 8) {
+                for (int32_t x = 0; x < w; ++x)
+                    out[x] = uint8_t(form_.Quantizer->ColorIndex(colours_[size_t(x)]));
+            } else if (form_.Bits == 16) {
+                for (int32_t x = 0; x < w; ++x) {
+                    const uint32_t v = uint32_t(form_.Quantizer->ColorIndex(colours_[size_t(x)])) * 257u;
+                    out[2 * x] = uint8_t(v);
+                    out[2 * x + 1] = uint8_t(v >> 8);
+                }
+            } else {
+                indexes_.resize(size_t(w));
+                for (int32_t x = 0; x < w; ++x)
+                    indexes_[size_t(x)] = form_.Quantizer->ColorIndex(colours_[size_t(x)]);
+                PackIndexes(indexes_, form_.Bits, out_);
+            }
+            break;
+        }
+        case 5:
+            PxConvertColorRowHook(colours_.data(), 1, out, form_.Params, w, 2);
+            for (size_t i = 0; i < out_.size(); ++i)
+                out[i] = uint8_t(~out[i]);
+            break;
+        case 7:
+            PxConvertColorRowHook(colours_.data(), 1, out, form_.Params, w, 4);
+            break;
+        default: {
+            const uint8_t* a = alpha_ ? alpha_->GetScanline(Y) : nullptr;
+            const int s = form_.Samples;
+            for (int32_t x = 0; x < w; ++x) {
+                const TPxRGB& c = colours_[size_t(x)];
+                out[s * x] = c.r;
+                out[s * x + 1] = c.g;
+                out[s * x + 2] = c.b;
+                if (s == 4)
+                    out[s * x + 3] = a ? a[x] : 255;
+            }
+            if (form_.Predictor == 2)
+                for (int32_t x = w - 1; x > 0; --x)
+                    for (int k = 0; k < 3; ++k)
+                        out[s * x + k] = uint8_t(out[s * x + k] - out[s * (x - 1) + k]);
+            break;
+        }
+        }
+    }
+
+    TPxBitmap& image_;
+    const TStoredForm& form_;
+    int32_t width_ = 0;
+    TPxPixelFormat format_ = pxNoPixels;
+    TPxBitmap* alpha_ = nullptr;
+    std::vector<uint8_t> out_;
+    std::vector<TPxRGB> colours_;
+    std::vector<int32_t> indexes_;
+};
+
+// Writes the strips of Image and their tags (278, 273, 279).
+void WriteStrips(classlib::TStream* Stream, TPxTIFFEntryList& List, TPxBitmap& Image, TStoredForm& Form,
+                 TPxIOProgressInfo& Progress)
+{
+    bool& aborting = *List.Aborting;
+    const int32_t width = Image.GetWidth(), height = Image.GetHeight();
+    TRowBuilder rows(Image, Form);
+    const int64_t rowBytes = rows.RowBytes();
+    int64_t rowsPerStrip = height;
+    if (Form.Compression != kCompJPEG && Form.Compression != kCompDeflate) {
+        // The product of two 32-bit sizes fits in 64 bits.
+        const int64_t strips = std::max<int64_t>(int64_t(height) * Image.GetRowLen() / kStripBudget, 1);
+        rowsPerStrip = std::max<int64_t>(height / strips, 1);  // at least one row per strip
+    }
+    std::vector<uint32_t> offsets, counts;
+    const double step = height > 0 ? 100.0 / height : 0;
+
+    if (Form.Compression == kCompJPEG) {
+        const uint32_t at = Offset32(Stream, aborting);
+        TIOParamsVals scratch(nullptr);
+        scratch.JPEGQuality = Form.JPEGQuality;
+        scratch.JPEGColorSpace = Form.JPEGColorSpace;
+        scratch.DpiX = Form.Params->DpiX;
+        scratch.DpiY = Form.Params->DpiY;
+        try {
+            PxWriteJPEG(Stream, &Image, scratch, Progress);
+        } catch (const classlib::Exception&) {
+            aborting = true;
+        }
+        const uint32_t end = Offset32(Stream, aborting);
+        offsets.push_back(at);
+        counts.push_back(end - at);
+    } else {
+        TStripCoder coder(Stream, aborting, Form, width);
+        uint32_t stripStart = Offset32(Stream, aborting);
+        for (int32_t y = 0; y < height && !aborting; ++y) {
+            coder.Row(rows.Build(y), int32_t(rowBytes));
+            Progress.Progress(int(step * y));
+            if (aborting)
+                break;
+            if ((y + 1) % rowsPerStrip == 0 || y + 1 == height) {
+                coder.End();
+                const uint32_t now = Offset32(Stream, aborting);
+                offsets.push_back(stripStart);
+                counts.push_back(now - stripStart);
+                stripStart = now;
+            }
+        }
+    }
+    if (aborting)
+        return;
+    PxTIFFAddLong(List, 278, uint32_t(rowsPerStrip));
+    if (offsets.size() == 1) {
+        PxTIFFAddLong(List, 273, offsets[0]);
+        PxTIFFAddLong(List, 279, counts[0]);
+    } else {
+        PxTIFFAddLongs(List, 273, offsets);
+        PxTIFFAddLongs(List, 279, counts);
+    }
+}
+
+// Compression 6: the image as one interchange-format JPEG.
+void WriteOldJPEG(classlib::TStream* Stream, TPxTIFFEntryList& List, TPxBitmap& Image, TStoredForm& Form,
+                  TPxIOProgressInfo& Progress)
+{
+    bool& aborting = *List.Aborting;
+    classlib::TMemoryStream jpeg;
+    TIOParamsVals scratch(nullptr);
+    scratch.JPEGQuality = Form.JPEGQuality;
+    scratch.JPEGColorSpace = Form.JPEGColorSpace;
+    scratch.DpiX = Form.Params->DpiX;
+    scratch.DpiY = Form.Params->DpiY;
+    try {
+        PxWriteJPEG(&jpeg, &Image, scratch, Progress);
+    } catch (const classlib::Exception&) {
+        aborting = true;
+    }
+    if (aborting)
+        return;
+    const uint8_t* data = static_cast<const uint8_t*>(jpeg.GetMemory());
+    const int64_t size = jpeg.GetSize();
+    int64_t sos = 0;
+    for (int64_t i = 0; i + 1 < size; ++i)
+        if (data[i] == 0xFF && data[i + 1] == 0xDA) {
+            sos = i;
+            break;
+        }
+    const uint32_t at = Offset32(Stream, aborting);
+    Put(Stream, aborting, data, size);
+    if (aborting)
+        return;
+    PxTIFFAddLong(List, 514, uint32_t(size));
+    PxTIFFAddLong(List, 513, at);
+    PxTIFFAddLong(List, 278, uint32_t(Image.GetHeight()));
+    PxTIFFAddLong(List, 273, at + uint32_t(sos));
+    PxTIFFAddLong(List, 279, uint32_t(size - sos));
+    PxTIFFAddShort(List, 512, 1);
+    PxTIFFAddShorts(List, 530, {2, 2});
+}
+
+// Writes a directory: entry count, sorted entries, next offset.
+void WriteDirectory(classlib::TStream* Stream, bool& Aborting, std::vector<TTIFFIFDEntry>& Entries, uint32_t Next)
+{
+    PxTIFFSortEntries(Entries);
+    PutU16(Stream, Aborting, uint32_t(Entries.size()));
+    for (const TTIFFIFDEntry& e : Entries) {
+        PutU16(Stream, Aborting, e.Tag);
+        PutU16(Stream, Aborting, e.Type);
+        PutU32(Stream, Aborting, e.Count);
+        PutU32(Stream, Aborting, e.Value);
+    }
+    PutU32(Stream, Aborting, Next);
+}
+
+// The EXIF-derived tags of the page, and the EXIF and GPS sub-directories.
+void WriteEXIFTags(TPxTIFFEntryList& Page, TIOParamsVals& P)
+{
+    bool& aborting = *Page.Aborting;
+    PxTIFFAddString(Page, 270, P.EXIFImageDescription);
+    if (P.EXIFXResolution != 0)
+        PxTIFFAddRational(Page, 282, P.EXIFXResolution);
+    if (P.EXIFYResolution != 0)
+        PxTIFFAddRational(Page, 283, P.EXIFYResolution);
+    PxTIFFAddShort(Page, 274, uint16_t(P.TIFFOrientation));
+    PxTIFFAddShort(Page, 296, 2);
+    PxTIFFAddString(Page, 305, P.EXIFSoftware);
+    PxTIFFAddString(Page, 315, P.EXIFArtist);
+    PxTIFFAddString(Page, 271, P.EXIFMake);
+    PxTIFFAddString(Page, 272, P.EXIFModel);
+    PxTIFFAddString(Page, 306, P.EXIFDateTime);
+    PxTIFFAddString(Page, 33432, P.EXIFCopyright);
+    if (P.EXIFRating >= 0)
+        PxTIFFAddShort(Page, 18246, uint16_t(P.EXIFRating));
+    PxTIFFAddWideString(Page, 40091, P.EXIFXPTitle);
+    PxTIFFAddWideString(Page, 40092, P.EXIFXPComment);
+    PxTIFFAddWideString(Page, 40093, P.EXIFXPAuthor);
+    PxTIFFAddWideString(Page, 40094, P.EXIFXPKeywords);
+    PxTIFFAddWideString(Page, 40095, P.EXIFXPSubject);
+    auto anySet = [](auto const& a) { return std::any_of(a.begin(), a.end(), [](double v) { return v != -1; }); };
+    if (anySet(P.EXIFWhitePoint))
+        PxTIFFAddRationals(Page, 318, std::vector<double>(P.EXIFWhitePoint.begin(), P.EXIFWhitePoint.end()));
+    if (anySet(P.EXIFPrimaryChromaticities))
+        PxTIFFAddRationals(Page, 319, std::vector<double>(P.EXIFPrimaryChromaticities.begin(),
+                                                          P.EXIFPrimaryChromaticities.end()));
+    if (anySet(P.EXIFYCbCrCoefficients))
+        PxTIFFAddRationals(Page, 529,
+                           std::vector<double>(P.EXIFYCbCrCoefficients.begin(), P.EXIFYCbCrCoefficients.end()));
+    if (anySet(P.EXIFReferenceBlackWhite))
+        PxTIFFAddRationals(Page, 532, std::vector<double>(P.EXIFReferenceBlackWhite.begin(),
+                                                          P.EXIFReferenceBlackWhite.end()));
+    if (P.EXIFYCbCrPositioning != 0)
+        PxTIFFAddShort(Page, 531, uint16_t(P.EXIFYCbCrPositioning));
+
+    // The EXIF sub-directory.
+    TPxTIFFEntryList exif;
+    exif.Stream = Page.Stream;
+    exif.Aborting = Page.Aborting;
+    const TIOParamsVals* m = &P;
+    PxTIFFAddRational(exif, 33434, P.EXIFExposureTime, m);
+    PxTIFFAddRational(exif, 33437, P.EXIFFNumber, m);
+    PxTIFFAddShort(exif, 34850, uint16_t(P.EXIFExposureProgram), m);
+    PxTIFFAddRational(exif, 37122, P.EXIFCompressedBitsPerPixel, m);
+    PxTIFFAddRational(exif, 37377, P.EXIFShutterSpeedValue, m);
+    PxTIFFAddRational(exif, 37378, P.EXIFApertureValue, m);
+    PxTIFFAddRational(exif, 37379, P.EXIFBrightnessValue, m);
+    PxTIFFAddRational(exif, 37380, P.EXIFExposureBiasValue, m);
+    PxTIFFAddRational(exif, 37381, P.EXIFMaxApertureValue, m);
+    PxTIFFAddRational(exif, 37382, P.EXIFSubjectDistance, m);
+    PxTIFFAddShort(exif, 37383, uint16_t(P.EXIFMeteringMode), m);
+    PxTIFFAddShort(exif, 37384, uint16_t(P.EXIFLightSource), m);
+    PxTIFFAddShort(exif, 37385, uint16_t(P.EXIFFlash), m);
+    PxTIFFAddRational(exif, 37386, P.EXIFFocalLength, m);
+    PxTIFFAddShort(exif, 40961, uint16_t(P.EXIFColorSpace), m);
+    PxTIFFAddShort(exif, 40962, uint16_t(P.EXIFPixelXDimension), m);
+    PxTIFFAddShort(exif, 40963, uint16_t(P.EXIFPixelYDimension), m);
+    PxTIFFAddRational(exif, 41486, P.EXIFFocalPlaneXResolution, m);
+    PxTIFFAddRational(exif, 41487, P.EXIFFocalPlaneYResolution, m);
+    PxTIFFAddShort(exif, 41488, uint16_t(P.EXIFFocalPlaneResolutionUnit), m);
+    PxTIFFAddRational(exif, 41493, P.EXIFExposureIndex, m);
+    PxTIFFAddShort(exif, 41495, uint16_t(P.EXIFSensingMethod), m);
+    PxTIFFAddUndefinedByte(exif, 41728, uint8_t(P.EXIFFileSource), m);
+    PxTIFFAddUndefinedByte(exif, 41729, uint8_t(P.EXIFSceneType), m);
+    if (P.EXIFISOSpeedRatings[1] != 0)
+        PxTIFFAddShorts(exif, 34855, {uint16_t(P.EXIFISOSpeedRatings[0]), uint16_t(P.EXIFISOSpeedRatings[1])});
+    else if (P.EXIFISOSpeedRatings[0] != 0)
+        PxTIFFAddShort(exif, 34855, uint16_t(P.EXIFISOSpeedRatings[0]));
+    {
+        TTIFFIFDEntry e{36864, kUndefined, uint32_t(std::min<size_t>(P.EXIFExifVersion.size(), 4)), 0};
+        for (size_t i = 0; i < P.EXIFExifVersion.size() && i < 4; ++i)
+            e.Value |= uint32_t(uint8_t(P.EXIFExifVersion[i])) << (8 * i);
+        exif.Entries.push_back(e);
+    }
+    PxTIFFAddString(exif, 36867, P.EXIFDateTimeOriginal);
+    PxTIFFAddString(exif, 36868, P.EXIFDateTimeDigitized);
+    PxTIFFAddString(exif, 37520, P.EXIFSubsecTime);
+    PxTIFFAddString(exif, 37521, P.EXIFSubsecTimeOriginal);
+    PxTIFFAddString(exif, 37522, P.EXIFSubsecTimeDigitized);
+    PxTIFFAddString(exif, 40964, P.EXIFRelatedSoundFile);
+    PxTIFFAddString(exif, 42016, P.EXIFImageUniqueID);
+    if (!P.EXIFFlashPixVersion.empty()) {
+        TTIFFIFDEntry e{40960, kUndefined, uint32_t(std::min<size_t>(P.EXIFFlashPixVersion.size(), 4)), 0};
+        for (size_t i = 0; i < P.EXIFFlashPixVersion.size() && i < 4; ++i)
+            e.Value |= uint32_t(uint8_t(P.EXIFFlashPixVersion[i])) << (8 * i);
+        exif.Entries.push_back(e);
+    }
+    const std::pair<uint16_t, int32_t> shorts[] = {
+        {41986, P.EXIFExposureMode}, {41987, P.EXIFWhiteBalance}, {41989, P.EXIFFocalLengthIn35mmFilm},
+        {41990, P.EXIFSceneCaptureType}, {41991, P.EXIFGainControl}, {41992, P.EXIFContrast},
+        {41993, P.EXIFSaturation}, {41994, P.EXIFSharpness}, {41996, P.EXIFSubjectDistanceRange}};
+    for (auto [tag, value] : shorts)
+        if (value != -1)
+            PxTIFFAddShort(exif, tag, uint16_t(value));
+    if (P.EXIFDigitalZoomRatio != -1)
+        PxTIFFAddRational(exif, 41988, P.EXIFDigitalZoomRatio);
+    if (!P.EXIFUserComment.empty()) {
+        const std::string code = P.EXIFUserCommentCode.empty() ? std::string("UNICODE\0", 8) : P.EXIFUserCommentCode;
+        if (code.size() == 8) {
+            std::vector<uint8_t> bytes(code.begin(), code.end());
+            if (code == std::string("UNICODE\0", 8)) {
+                for (wchar_t c : P.EXIFUserComment) {
+                    bytes.push_back(uint8_t(c));
+                    bytes.push_back(uint8_t(uint16_t(c) >> 8));
+                }
+                bytes.push_back(0);
+                bytes.push_back(0);
+            } else {
+                const std::string text = WideToAnsi(P.EXIFUserComment);
+                bytes.insert(bytes.end(), text.begin(), text.end());
+                bytes.push_back(0);
+            }
+            PxTIFFAddBlock(exif, 37510, kUndefined, bytes);
+        }
+    }
+    if (P.EXIFMakerNote && P.EXIFMakerNote->GetDataSize() >= 13 && !aborting) {
+        // The note's own offsets count from stream position 0, the header
+        // of a file written from the start of its stream.
+        PxTIFFAlignEven(Page.Stream, aborting);
+        const uint32_t at = Offset32(Page.Stream, aborting);
+        const int32_t n = P.EXIFMakerNote->WriteToStream(Page.Stream, true);
+        if (n > 0)
+            AddEntry(exif, 37500, kUndefined, uint32_t(n), at);
+    }
+    PxTIFFAlignEven(Page.Stream, aborting);
+    const uint32_t exifAt = Offset32(Page.Stream, aborting);
+    WriteDirectory(Page.Stream, aborting, exif.Entries, 0);
+    PutU32(Page.Stream, aborting, exifAt);
+    PxTIFFAddLong(Page, 34665, exifAt);
+
+    if (P.EXIFGPSVersionID.empty())
+        return;
+    // The GPS sub-directory: every tag, whatever its value.
+    TPxTIFFEntryList gps;
+    gps.Stream = Page.Stream;
+    gps.Aborting = Page.Aborting;
+    {
+        // "2.2.0.0" -> 2, 2, 0, 0 (missing or bad parts 0).
+        uint32_t value = 0;
+        size_t at = 0;
+        for (int k = 0; k < 4 && at <= P.EXIFGPSVersionID.size(); ++k) {
+            const size_t dot = P.EXIFGPSVersionID.find('.', at);
+            const std::string part = P.EXIFGPSVersionID.substr(at, dot == std::string::npos ? std::string::npos : dot - at);
+            int v = 0;
+            for (char ch : part)
+                v = ch >= '0' && ch <= '9' ? std::min(v * 10 + (ch - '0'), 255) : v;
+            value |= uint32_t(v) << (8 * k);
+            if (dot == std::string::npos)
+                break;
+            at = dot + 1;
+        }
+        AddEntry(gps, 0, kByte, 4, value);
+    }
+    const std::pair<uint16_t, const std::string*> refs[] = {
+        {1, &P.EXIFGPSLatitudeRef},      {3, &P.EXIFGPSLongitudeRef},     {9, &P.EXIFGPSStatus},
+        {10, &P.EXIFGPSMeasureMode},     {12, &P.EXIFGPSSpeedRef},        {14, &P.EXIFGPSTrackRef},
+        {16, &P.EXIFGPSImgDirectionRef}, {19, &P.EXIFGPSDestLatitudeRef}, {21, &P.EXIFGPSDestLongitudeRef},
+        {23, &P.EXIFGPSDestBearingRef},  {25, &P.EXIFGPSDestDistanceRef}};
+    for (auto [tag, text] : refs)
+        PxTIFFAddInlineASCII(gps, tag, *text);
+    const std::pair<uint16_t, const std::array<double, 3>*> triples[] = {
+        {2, &P.EXIFGPSLatitude}, {4, &P.EXIFGPSLongitude}, {7, &P.EXIFGPSTimeStamp},
+        {20, &P.EXIFGPSDestLatitude}, {22, &P.EXIFGPSDestLongitude}};
+    for (auto [tag, values] : triples)
+        PxTIFFAddRationals(gps, tag, std::vector<double>(values->begin(), values->end()));
+    {
+        int v = 0;
+        bool number = !P.EXIFGPSAltitudeRef.empty();
+        for (char ch : P.EXIFGPSAltitudeRef) {
+            if (ch < '0' || ch > '9') {
+                number = false;
+                break;
+            }
+            v = std::min(v * 10 + (ch - '0'), 255);
+        }
+        PxTIFFAddByte(gps, 5, uint8_t(number ? v : 0));
+    }
+    const std::pair<uint16_t, double> singles[] = {
+        {6, P.EXIFGPSAltitude}, {11, P.EXIFGPSDOP},          {13, P.EXIFGPSSpeed},       {15, P.EXIFGPSTrack},
+        {17, P.EXIFGPSImgDirection}, {24, P.EXIFGPSDestBearing}, {26, P.EXIFGPSDestDistance}};
+    for (auto [tag, value] : singles)
+        PxTIFFAddRational(gps, tag, value);
+    PxTIFFAddString(gps, 8, P.EXIFGPSSatellites);
+    PxTIFFAddString(gps, 18, P.EXIFGPSMapDatum);
+    PxTIFFAddString(gps, 29, P.EXIFGPSDateStamp);
+    PxTIFFAlignEven(Page.Stream, aborting);
+    const uint32_t gpsAt = Offset32(Page.Stream, aborting);
+    WriteDirectory(Page.Stream, aborting, gps.Entries, 0);
+    PutU32(Page.Stream, aborting, gpsAt);
+    PxTIFFAddLong(Page, 34853, gpsAt);
+}
+
+// Walks the chain of the TIFF at position 0 for an insertion; false when
+// the stream is not a little-endian TIFF or the chain is unsound.
+bool FindInsertLink(classlib::TStream* Stream, int32_t Index, int64_t& LinkPos, uint32_t& LinkValue,
+                    int32_t& Pages)
+{
+    const int64_t size = Stream->GetSize();
+    uint8_t head[8];
+    Stream->SetPosition(0);
+    if (Stream->Read(head, 8) != 8 || head[0] != 'I' || head[1] != 'I' || head[2] != 42 || head[3] != 0)
+        return false;
+    auto readU32 = [&](int64_t at, uint32_t& v) {
+        uint8_t b[4];
+        Stream->SetPosition(at);
+        if (Stream->Read(b, 4) != 4)
+            return false;
+        v = b[0] | (b[1] << 8) | (b[2] << 16) | (uint32_t(b[3]) << 24);
+        return true;
+    };
+    std::set<uint32_t> seen;
+    int64_t link = 4;
+    Pages = 0;
+    LinkPos = -1;
+    for (;;) {
+        uint32_t value = 0;
+        if (!readU32(link, value))
+            return false;
+        if ((Pages == Index || (value == 0 && Pages < Index)) && LinkPos < 0) {
+            LinkPos = link;
+            LinkValue = value;
+        }
+        if (value == 0)
+            break;
+        if (value < 8 || int64_t(value) + 2 > size || !seen.insert(value).second)
+            return false;
+        uint8_t b[2];
+        Stream->SetPosition(value);
+        if (Stream->Read(b, 2) != 2)
+            return false;
+        const int64_t count = b[0] | (b[1] << 8);
+        link = int64_t(value) + 2 + 12 * count;
+        if (link + 4 > size)
+            return false;
+        ++Pages;
+    }
+    return true;
+}
+
+}  // namespace
+
+int32_t PxWriteTIFF(classlib::TStream* Stream, bool InsertPage, TPxBitmap* Bitmap, TPxIOProgressInfo& Progress,
+                    TIOParamsVals& Params)
+{
+    bool localAbort = false;
+    bool& aborting = Progress.Aborting ? *Progress.Aborting : localAbort;
+    if (aborting || !Stream)
+        return 0;
+    if (Bitmap && (Bitmap->IsEmpty() || Bitmap->GetWidth() < 1 || Bitmap->GetHeight() < 1)) {
+        aborting = true;
+        return 0;
+    }
+
+    TPxBitmap* image = Bitmap;
+    std::unique_ptr<TPxBitmap> copy;
+    std::unique_ptr<TPxQuantizer> quantizer;
+    std::vector<TPxRGB> palette(256, TPxRGB{0, 0, 0});
+    TStoredForm form;
+    form.Params = &Params;
+    TIOParamsVals& P = Params;
+
+    auto convertedCopy = [&](TPxPixelFormat format) {
+        auto c = std::make_unique<TPxBitmap>();
+                if (!c->Allocate(image->GetWidth(), image->GetHeight(), format))
+            return false;
+        PxConvertPixelsFrom(*c, *image);
+        copy = std::move(c);
+        image = copy.get();
+        return true;
+    };
+
+    if (image) {
+        // 1. Bilevel or not.
+        const bool wantsBilevel = P.SamplesPerPixel == 1 && P.BitsPerSample == 1;
+        TPxPixelFormat fmt = image->GetPixelFormat();
+        if (!wantsBilevel && fmt == px1g) {
+            if (!convertedCopy(px24RGB)) {
+                aborting = true;
+                return 0;
+            }
+        } else if (wantsBilevel && fmt != px1g) {
+            TPxRGB c0{}, c1{};
+            std::unique_ptr<TPxBitmap> two = PxBilevelFromTwoColors(image, c0, c1);
+            if (two) {
+                copy = std::move(two);
+                image = copy.get();
+            } else if (!convertedCopy(px1g)) {
+                aborting = true;
+                return 0;
+            }
+        } else if (fmt == px32f || fmt == pxCIELab || fmt == px32RGB || (fmt == px16g && P.SamplesPerPixel != 1)) {
+            // Formats the rows are not built from directly.
+            if (!convertedCopy(px24RGB)) {
+                aborting = true;
+                return 0;
+            }
+        }
+        fmt = image->GetPixelFormat();
+        if (fmt == px16g && P.BitsPerSample != 16 && !convertedCopy(px8g)) {
+            aborting = true;
+            return 0;
+        }
+        fmt = image->GetPixelFormat();
+
+        // 2. Palette or grey output.
+        if (P.SamplesPerPixel == 1 && ((P.BitsPerSample >= 2 && P.BitsPerSample <= 8) || P.BitsPerSample == 16) &&
+            fmt != pxCMYK && fmt != pxRGB48) {
+            const int colours = std::min(1 << std::min(P.BitsPerSample, 8), 256);
+            quantizer = std::make_unique<TPxQuantizer>(*image, std::span<TPxRGB>(palette), 255, colours);
+            // Deflate (10) is the same compression as ZIP (9) and stays too.
+            if (P.TIFFCompression != 5 && P.TIFFCompression != 8 && P.TIFFCompression != 9 &&
+                P.TIFFCompression != 10)
+                P.TIFFCompression = 0;
+            if (quantizer->GetGrey()) {
+                P.TIFFPhotometric = 1;
+            } else {
+                P.TIFFPhotometric = 3;
+                if (P.BitsPerSample == 16)
+                    P.BitsPerSample = 8;
+            }
+        }
+        if (fmt == px16g && !(P.TIFFPhotometric == 1 && P.BitsPerSample == 16)) {
+            if (!convertedCopy(px8g)) {
+                aborting = true;
+                return 0;
+            }
+            fmt = px8g;
+            if (P.BitsPerSample == 16)
+                P.BitsPerSample = 8;
+        }
+
+        // 3. Repairs.
+        if (P.TIFFPhotometric == 3 && P.SamplesPerPixel > 1)
+            P.TIFFPhotometric = 2;
+        if (fmt == pxRGB48) {
+            P.SamplesPerPixel = 3;
+            P.BitsPerSample = 16;
+            P.TIFFPhotometric = 2;
+        }
+        if (P.BitsPerSample > 8 && P.SamplesPerPixel > 1) {
+            P.SamplesPerPixel = 3;
+            P.BitsPerSample = 8;
+            P.TIFFPhotometric = 2;
+        }
+        if (P.TIFFPhotometric <= 1 && P.SamplesPerPixel == 3 && P.BitsPerSample == 8)
+            P.TIFFPhotometric = 2;
+        if (P.TIFFPhotometric == 2 && P.SamplesPerPixel == 1 && P.BitsPerSample == 1)
+            P.TIFFPhotometric = 1;
+        if (P.TIFFPhotometric == 6 && P.TIFFCompression != 7)
+            P.TIFFPhotometric = 2;
+        if (P.TIFFPhotometric == 2 && P.SamplesPerPixel > 3)
+            P.SamplesPerPixel = 3;
+        if (fmt == pxRGB48) {
+            P.SamplesPerPixel = 3;
+            P.BitsPerSample = 16;
+            P.TIFFPhotometric = 2;
+        }
+        if (fmt == pxCMYK) {
+            P.SamplesPerPixel = 4;
+            P.BitsPerSample = 8;
+            P.TIFFPhotometric = 5;
+        }
+        // Grey or palette output of a colour source needs the quantizer;
+        // without one (the parameters asked for 1 sample of another depth)
+        // the page is stored as RGB.
+        if ((P.TIFFPhotometric <= 1 || P.TIFFPhotometric == 3) && fmt != px1g && fmt != px16g && !quantizer)
+            P.TIFFPhotometric = 2;
+
+        // 4. Stored photometric.
+        switch (P.TIFFPhotometric) {
+        case 0:
+        case 1:
+            form.Photometric = 1;
+            break;
+        case 3:
+            form.Photometric = 3;
+            break;
+        case 5:
+            form.Photometric = 5;
+            break;
+        case 7:
+            form.Photometric = 7;
+            break;
+        default:
+            form.Photometric = 2;
+            break;
+        }
+        if ((form.Photometric == 5 || form.Photometric == 7) && fmt != pxCMYK && !PxConvertColorRowHook)
+            form.Photometric = 2;  // no colour conversion available
+        if (fmt == px1g)
+            form.Photometric = 1;
+        form.Bits = fmt == px1g ? 1 : fmt == px16g || fmt == pxRGB48 ? 16 : P.BitsPerSample;
+        if (form.Photometric == 2 || form.Photometric == 5 || form.Photometric == 7)
+            form.Bits = fmt == pxRGB48 ? 16 : 8;
+
+        // 5. Compression.
+        int32_t predictor = 1;
+        bool invert = false;
+        switch (P.TIFFCompression) {
+        case 1:
+            form.Compression = kCompMH;
+            break;
+        case 2:
+            form.Compression = kCompG3;
+            break;
+        case 3:
+            form.Compression = kCompG3;
+            form.TwoD = true;
+            break;
+        case 4:
+            form.Compression = kCompG4;
+            break;
+        case 5:
+            form.Lzw = P.TIFFLZWCompress ? P.TIFFLZWCompress : PxGlobalTIFFLZWCompress;
+            form.Compression = form.Lzw ? kCompLZW : kCompNone;
+            predictor = form.Lzw ? 2 : 1;
+            break;
+        case 6:
+        case 7:
+            form.Compression = P.TIFFCompression == 6 ? kCompOldJPEG : kCompJPEG;
+            form.JPEGQuality = P.TIFFJPEGQuality;
+            form.JPEGColorSpace = P.TIFFJPEGColorSpace;
+            switch (form.JPEGColorSpace) {
+            case 1:
+                form.Photometric = 1;
+                break;
+            case 2:
+                form.Photometric = 6;
+                break;
+            case 3:
+                form.Photometric = 5;
+                break;
+            case 4:
+                form.Photometric = 2;
+                form.JPEGColorSpace = 0;
+                break;
+            default:
+                form.Photometric = 2;
+                break;
+            }
+            form.Bits = 8;
+            break;
+        case 8:
+            form.Compression = kCompPackBits;
+            break;
+        case 9:
+        case 10:
+            form.Compression = kCompDeflate;
+            break;
+        default:
+            form.Compression = kCompNone;
+            break;
+        }
+        if (form.Compression >= kCompMH && form.Compression <= kCompG4) {
+            if (fmt != px1g)
+                form.Compression = kCompNone;  // 6. CCITT needs a bilevel image
+            else
+                invert = true;
+        }
+        if ((form.Compression == kCompJPEG || form.Compression == kCompOldJPEG) &&
+            (fmt == px1g || fmt == px16g || fmt == pxRGB48)) {
+            // The JPEG writer takes 8-bit colour; such pages are stored plain.
+            form.Compression = kCompNone;
+            form.Photometric = fmt == px1g || fmt == px16g ? 1 : 2;
+            form.Bits = fmt == px1g ? 1 : fmt == px16g || fmt == pxRGB48 ? 16 : 8;
+        }
+        if ((form.Compression == kCompJPEG || form.Compression == kCompOldJPEG) && form.JPEGColorSpace == 4) {
+            form.JPEGColorSpace = 0;
+            form.Photometric = 2;
+        }
+        form.FillOrder = P.TIFFFillOrder == 2 ? 2 : 1;
+
+        // 2. (samples) and the alpha sample.
+        switch (form.Photometric) {
+        case 1:
+        case 3:
+            form.Samples = 1;
+            break;
+        case 5:
+            form.Samples = 4;
+            break;
+        default:
+            form.Samples = 3;
+            break;
+        }
+        if (fmt == px1g || fmt == px16g)
+            form.Samples = 1;
+        // (GetAlphaChannel would create a channel: ask first.)
+        if (image->HasAlphaChannel() && !image->GetAlphaChannel()->FullAlpha && form.Samples == 3 && form.Bits == 8 && fmt != pxRGB48 &&
+            (form.Compression == kCompNone || form.Compression == kCompLZW || form.Compression == kCompPackBits)) {
+            form.AlphaSample = true;
+            form.Samples = 4;
+        }
+
+        // 7. Predictor.
+        if (predictor == 2 && form.Compression == kCompLZW && form.Bits == 8 &&
+            (form.Samples == 1 || form.Samples == 3) && form.Photometric != 3 && form.Photometric != 1 &&
+            !image->HasAlphaChannel())
+            form.Predictor = 2;
+
+        // 8. CCITT codes 1 for black.
+        if (invert) {
+            if (image == Bitmap) {
+                auto c = std::make_unique<TPxBitmap>();
+                                c->Assign(Bitmap);
+                copy = std::move(c);
+                image = copy.get();
+            }
+            PxInvertBitmapBits(image);
+        }
+        form.Quantizer = quantizer.get();
+        // The adjusted parameters tell what was stored.
+        P.SamplesPerPixel = form.Samples;
+        P.BitsPerSample = form.Bits;
+    }
+
+    // Writing.
+    int32_t result = 1;
+    int64_t start = 0;
+    int64_t linkPos = -1;
+    uint32_t linkValue = 0;
+    if (!InsertPage) {
+        start = Stream->GetPosition();
+        const uint8_t placeholder[8] = {};
+        Put(Stream, aborting, placeholder, 8);
+    } else {
+        int32_t pages = 0;
+        bool ok = false;
+        try {
+            ok = FindInsertLink(Stream, P.TIFFImageIndex, linkPos, linkValue, pages);
+        } catch (const classlib::Exception&) {
+            ok = false;
+        }
+        if (!ok || linkPos < 0) {
+            aborting = true;
+            return 0;
+        }
+        result = pages + 1;
+        Stream->Seek(0, classlib::soEnd);
+        PxTIFFAlignEven(Stream, aborting);
+    }
+    if (aborting)
+        return 0;
+
+    TPxTIFFEntryList list;
+    list.Stream = Stream;
+    list.Aborting = &aborting;
+    try {
+        if (P.HasEXIF) {
+            WriteEXIFTags(list, P);
+        } else {
+            PxTIFFAddString(list, 270, P.TIFFImageDescription);
+            PxTIFFAddRational(list, 282, P.DpiX);
+            PxTIFFAddRational(list, 283, P.DpiY);
+            PxTIFFAddShort(list, 296, 2);
+        }
+        if (image) {
+            const TPxPixelFormat fmt = image->GetPixelFormat();
+            PxTIFFAddLong(list, 256, uint32_t(image->GetWidth()));
+            PxTIFFAddLong(list, 257, uint32_t(image->GetHeight()));
+            std::vector<uint16_t> bits(size_t(form.Samples), uint16_t(form.Bits));
+            if (bits.size() == 1)
+                PxTIFFAddShort(list, 258, bits[0]);
+            else
+                PxTIFFAddShorts(list, 258, bits);
+            PxTIFFAddShort(list, 259, uint16_t(form.Compression));
+            const bool ccitt = form.Compression >= kCompMH && form.Compression <= kCompG4;
+            uint16_t photometric = form.Photometric == 7 ? 8 : form.Photometric;
+            if (fmt == px1g)
+                photometric = ccitt ? 0 : 1;
+            PxTIFFAddShort(list, 262, photometric);
+            PxTIFFAddString(list, 269, P.TIFFDocumentName);
+            if (ccitt) {
+                PxTIFFAddShort(list, 266, uint16_t(form.FillOrder));
+                PxTIFFAddShort(list, 284, 1);
+                PxTIFFAddShort(list, 327, 0);
+            }
+            TPxAccessScope access(*image, pxAccessRead);
+            if (form.Compression == kCompOldJPEG)
+                WriteOldJPEG(Stream, list, *image, form, Progress);
+            else
+                WriteStrips(Stream, list, *image, form, Progress);
+        }
+        if (aborting)
+            return 0;
+        if (image) {
+            PxTIFFAddShort(list, 277, uint16_t(form.Samples));
+            if (form.AlphaSample)
+                PxTIFFAddShort(list, 338, 1);
+            if (form.Predictor == 2)
+                PxTIFFAddShort(list, 317, 2);
+            if (form.Compression == kCompG3)
+                PxTIFFAddLong(list, 292, form.TwoD ? 1 : 0);
+            if (form.Compression == kCompG4)
+                PxTIFFAddLong(list, 292, 0);
+            if (form.Compression == kCompG3 || form.Compression == kCompG4)
+                PxTIFFAddLong(list, 293, 0);
+        }
+        PxTIFFAddString(list, 285, P.TIFFPageName);
+        if (P.TIFFXPos != 0)
+            PxTIFFAddRational(list, 286, P.TIFFXPos);
+        if (P.TIFFYPos != 0)
+            PxTIFFAddRational(list, 287, P.TIFFYPos);
+        PxTIFFAddLong(list, 254, 0);
+        if (P.TIFFPageNumber >= 0 || P.TIFFPageCount >= 0)
+            PxTIFFAddShorts(list, 297, {uint16_t(std::max(P.TIFFPageNumber, 0)), uint16_t(std::max(P.TIFFPageCount, 0))});
+        if (P.IPTCInfo && P.IPTCInfo->GetCount() > 0)
+            PxTIFFAddBlock(list, 33723, kLong, P.IPTCInfo->SaveToBuffer(false));
+        if (P.ImagingAnnot) {
+            const std::vector<uint8_t> annot = P.ImagingAnnot->SaveToBuffer();
+            PxTIFFAddBlock(list, uint16_t(P.ImagingAnnotTag != 0 ? P.ImagingAnnotTag : 32932), kByte, annot);
+        }
+        if (!P.XMPInfo.empty())
+            PxTIFFAddBlock(list, 700, kByte, std::vector<uint8_t>(P.XMPInfo.begin(), P.XMPInfo.end()));
+        if (P.InputICCProfile && P.InputICCProfile->IsValid() && !P.InputICCProfile->GetApplied() &&
+            P.InputICCProfile->GetRawLength() > 0) {
+            const uint8_t* raw = P.InputICCProfile->GetRaw();
+            PxTIFFAddBlock(list, 34675, kUndefined,
+                           std::vector<uint8_t>(raw, raw + P.InputICCProfile->GetRawLength()));
+        }
+        if (image && form.Photometric == 3 && quantizer) {
+            const int n = 1 << form.Bits;
+            std::vector<uint16_t> map(size_t(3 * n), 0);
+            for (int i = 0; i < n && i < 256; ++i) {
+                map[size_t(i)] = uint16_t(palette[size_t(i)].r * 257);
+                map[size_t(n + i)] = uint16_t(palette[size_t(i)].g * 257);
+                map[size_t(2 * n + i)] = uint16_t(palette[size_t(i)].b * 257);
+            }
+            PxTIFFAddShorts(list, 320, map);
+        }
+        if (aborting)
+            return 0;
+
+        // The directory.
+        PxTIFFAlignEven(Stream, aborting);
+        const uint32_t ifdAt = Offset32(Stream, aborting);
+        if (aborting)
+            return 0;
+        if (!InsertPage) {
+            Stream->SetPosition(start);
+            const uint8_t head[4] = {'I', 'I', 42, 0};
+            Put(Stream, aborting, head, 4);
+            PutU32(Stream, aborting, ifdAt);
+        } else {
+            Stream->SetPosition(linkPos);
+            PutU32(Stream, aborting, ifdAt);
+        }
+        Stream->SetPosition(ifdAt);
+        WriteDirectory(Stream, aborting, list.Entries, InsertPage ? linkValue : 0);
+    } catch (const classlib::Exception&) {
+        aborting = true;
+    }
+    Progress.Progress(100);
+    return aborting ? 0 : result;
+}
+
+bool PxCopyEXIFToTIFF(classlib::TStream* InputStream, classlib::TStream* OutputStream,
+                      const std::wstring& InputFileName, TIOParamsVals& Params, int32_t Page,
+                      const std::wstring& OutputFileName)
+{
+    std::vector<uint8_t> block;
+    PxSaveEXIFToBuffer(Params, block, false);
+    TPxMemStream blockStream(block.data(), int64_t(block.size()));
+    std::unique_ptr<TPxTIFFHandler> exif = TPxTIFFHandler::CreateFromStream(&blockStream);
+    const int64_t inputStart = InputStream ? InputStream->GetPosition() : 0;
+    std::unique_ptr<TPxTIFFHandler> target =
+        InputStream ? TPxTIFFHandler::CreateFromStream(InputStream) : TPxTIFFHandler::CreateFromFile(InputFileName);
+    static const uint16_t kTags[] = {271,   272,   306,   274,   282,   283,   296,   305,
+                                     315,   318,   531,   319,   529,   532,   33432, 18246,
+                                     40091, 40092, 40093, 40094, 40095, 34665, 34853};
+    for (uint16_t tag : kTags) {
+        const int index = exif->FindTag(0, tag);
+        if (index >= 0)
+            target->CopyTag(*exif, 0, index, Page);
+    }
+    if (OutputStream) {
+        if (OutputStream == InputStream)
+            OutputStream->SetPosition(inputStart);
+        target->WriteStream(OutputStream, -1);
+    } else {
+        target->WriteFile(OutputFileName, -1);
+    }
+    return true;
+}
+
+void PxWriteTIFFFormat(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params,
+                       TPxIOProgressInfo& Progress)
+{
+    try {
+        PxWriteTIFF(Stream, false, Bitmap, Progress, Params);
+    } catch (const std::exception&) {
+        Progress.Abort();
+    }
+}
+
+void PxInstallTIFFWriter()
+{
+    PxSetBuiltInFormatWriter(ffTIFF, PxWriteTIFFFormat);
+}
+
+namespace {
+const TPxBuiltInFormatRegistration kTiffWriterRow(ffTIFF, TPxFormatReader(), PxWriteTIFFFormat);
+}  // namespace
+
+}  // namespace imaging
