@@ -1,0 +1,75 @@
+#include "imaging/io/ImgIOCounters.h"
+
+#include <map>
+#include <mutex>
+
+#include "classlib/Streams.h"
+#include "classlib/SysUtils.h"
+#include "imaging/io/TiffReader.h"
+
+namespace imaging {
+
+namespace {
+
+std::mutex& CountersLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::map<TPxFileFormatId, TPxFileFrameCounter>& Counters()
+{
+    static std::map<TPxFileFormatId, TPxFileFrameCounter> counters;
+    return counters;
+}
+
+TPxFileFrameCounter CounterOf(TPxFileFormatId FileType)
+{
+    std::lock_guard<std::mutex> guard(CountersLock());
+    auto it = Counters().find(FileType);
+    return it == Counters().end() ? nullptr : it->second;
+}
+
+}  // namespace
+
+void PxSetFrameCounter(TPxFileFormatId FileType, TPxFileFrameCounter Counter)
+{
+    std::lock_guard<std::mutex> guard(CountersLock());
+    if (Counter)
+        Counters()[FileType] = Counter;
+    else
+        Counters().erase(FileType);
+}
+
+int32_t PxCountTIFFPagesInFile(const std::wstring& FileName)
+{
+    classlib::TFileStream stream(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
+    return PxCountTIFFPages(&stream);
+}
+
+int32_t PxCountFileFrames(const std::wstring& FileName)
+{
+    TPxFileFormatInfo* row = PxFormatInfoByExtension(classlib::ExtractFileExt(FileName));
+    const TPxFileFormatId type = row ? row->TypeNumber : ffUnknown;
+    switch (type) {
+    case ffTIFF:
+        return PxCountTIFFPagesInFile(FileName);
+    case ffGIF:
+    case ffICO:
+    case ffDCX:
+    case ffDICOM:
+    case ffHDP:
+        if (TPxFileFrameCounter counter = CounterOf(type))
+            return counter(FileName);
+        throw classlib::EInvalidOperation(L"Frame count of " + row->DisplayName + L" files not available");
+    case ffUnknown:
+    case ffAVI:
+        if (TPxFileFrameCounter video = CounterOf(ffUnknown))
+            return video(FileName);
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+}  // namespace imaging
