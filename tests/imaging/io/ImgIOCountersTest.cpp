@@ -13,10 +13,20 @@ namespace {
 
 std::wstring TiffFixture(const wchar_t* name) { return testsupport::FixtureDir(L"io") + L"\\tiff\\" + name; }
 
+// The counters look rows up in the registry, which the I/O start-up builds.
+class ImgIOCounters : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!PxFormatRegistryExists())
+            PxBuildFormatRegistry();
+    }
+};
+
 int32_t SevenFrames(const std::wstring&) { return 7; }
 int32_t FiveVideoFrames(const std::wstring&) { return 5; }
 
-TEST(ImgIOCounters, CountsByTheExtensionsRow)
+TEST_F(ImgIOCounters, CountsByTheExtensionsRow)
 {
     testsupport::TempDir dir;
     const std::wstring multi = dir.File(L"pages.TIF");
@@ -34,7 +44,7 @@ TEST(ImgIOCounters, CountsByTheExtensionsRow)
     EXPECT_THROW(PxCountFileFrames(dir.File(L"missing.tif")), classlib::EFOpenError);
 }
 
-TEST(ImgIOCounters, FormatsWithoutTheirUnitRaiseUntilACounterIsInstalled)
+TEST_F(ImgIOCounters, FormatsWithoutTheirUnitRaiseUntilACounterIsInstalled)
 {
     EXPECT_THROW(PxCountFileFrames(L"anim.gif"), classlib::EInvalidOperation);
     PxSetFrameCounter(ffGIF, SevenFrames);
