@@ -1,7 +1,7 @@
 #include "imaging/io/FormatTable.h"
 
 #include "imaging/io/Ccitt.h"
-#include "imaging/io/JpegExifSave.h"
+#include "imaging/io/ExifBlock.h"
 #include "imaging/io/JpegMetadata.h"
 #include "imaging/io/JpegReader.h"
 #include "imaging/io/PngReader.h"

@@ -14,7 +14,7 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/IOProgress.h"
 #include "imaging/io/IOStartup.h"
-#include "imaging/io/JpegExifSave.h"
+#include "imaging/io/ExifBlock.h"
 #include "imaging/io/JpegWriter.h"
 #include "imaging/io/PxAnnotations.h"
 #include "imaging/model/PxBitmap.h"

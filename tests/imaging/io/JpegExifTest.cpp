@@ -20,7 +20,7 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/IOProgress.h"
 #include "imaging/io/ImgIO.h"
-#include "imaging/io/JpegExifSave.h"
+#include "imaging/io/ExifBlock.h"
 #include "imaging/io/JpegMetadata.h"
 #include "imaging/io/JpegReader.h"
 #include "imaging/model/PxBitmap.h"

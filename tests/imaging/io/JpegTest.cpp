@@ -19,7 +19,7 @@
 #include "imaging/io/IOProgress.h"
 #include "imaging/io/IOStartup.h"
 #include "imaging/io/ImgIO.h"
-#include "imaging/io/JpegExifSave.h"
+#include "imaging/io/ExifBlock.h"
 #include "imaging/io/JpegGlue.h"
 #include "imaging/io/JpegReader.h"
 #include "imaging/io/JpegWriter.h"

@@ -1,4 +1,4 @@
-#include "imaging/io/JpegExifSave.h"
+#include "imaging/io/ExifBlock.h"
 
 #include <algorithm>
 #include <cstring>

@@ -13,8 +13,8 @@
 // This unit installs itself from its static initialisation and from
 // PxInstallEXIF: the EXIF reader of the JPEG reader (PxLoadEXIFFromBufferHook),
 // the EXIF block of a JPEG save (PxEXIFBlockBuilder) and the maker-note kind
-// of the parameters. A program must reference the unit (call PxInstallEXIF
-// at start-up) so that the linker keeps it.
+// of the parameters. The format table (FormatTable.h) refers to it, so every
+// program that uses the I/O unit links it.
 //
 // Failure: a block that is not EXIF, or whose structure is damaged (bad
 // header, tables cut short, offsets outside the block, directories that loop
