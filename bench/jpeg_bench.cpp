@@ -23,26 +23,12 @@
 #include "imaging/io/JpegWriter.h"
 #include "imaging/model/PxBitmap.h"
 #include "jpeg_bench_direct.h"
+#include "BenchTimer.h"
 
 using namespace imaging;
+using bench::Seconds;
 
 namespace {
-
-double Seconds(const std::function<void()>& work, int runs)
-{
-    LARGE_INTEGER freq, a, b;
-    QueryPerformanceFrequency(&freq);
-    double best = 1e30;
-    for (int i = 0; i < runs; ++i) {
-        QueryPerformanceCounter(&a);
-        work();
-        QueryPerformanceCounter(&b);
-        const double s = static_cast<double>(b.QuadPart - a.QuadPart) / static_cast<double>(freq.QuadPart);
-        if (s < best)
-            best = s;
-    }
-    return best;
-}
 
 // A picture with the statistics of a photograph: large smooth areas, a few
 // soft-edged shapes, texture and sensor-like noise.

@@ -18,26 +18,12 @@
 #include "imaging/model/PxCopy.h"
 #include "imaging/proc/PxResample.h"
 #include "imaging/proc/PxRotate.h"
+#include "BenchTimer.h"
 
 using namespace imaging;
+using bench::Seconds;
 
 namespace {
-
-double Seconds(const std::function<void()>& work, int runs)
-{
-    LARGE_INTEGER freq, a, b;
-    QueryPerformanceFrequency(&freq);
-    double best = 1e30;
-    for (int i = 0; i < runs; ++i) {
-        QueryPerformanceCounter(&a);
-        work();
-        QueryPerformanceCounter(&b);
-        const double s = static_cast<double>(b.QuadPart - a.QuadPart) / static_cast<double>(freq.QuadPart);
-        if (s < best)
-            best = s;
-    }
-    return best;
-}
 
 void NearestLoop(TPxBitmap& src, TPxBitmap& dst)
 {
