@@ -7,6 +7,6 @@ build=${VELMO_BUILD_DIR:-$top/build}
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$top" -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE="${VELMO_BUILD_TYPE:-RelWithDebInfo}"
+    -DCMAKE_BUILD_TYPE="${VELMO_BUILD_TYPE:-Release}"
 fi
 cmake --build "$build" -j "$(nproc)" "$@"
