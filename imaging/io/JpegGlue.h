@@ -127,7 +127,8 @@ public:
     // jpeg_finish_decompress (reads up to the end of the image).
     void Finish();
 
-    // The saved markers in file order (valid until the decoder is destroyed).
+    // The saved markers in file order. The payloads belong to the decoder's
+    // image memory: valid until Finish() or the decoder's destruction.
     std::vector<TPxJpegMarker> Markers() const;
     // Warnings of this decompression and the code of the last one.
     int WarningCount() const;

@@ -461,6 +461,10 @@ int PxReadJPEG(classlib::TStream* Stream, classlib::TStream* Tables, TPxBitmap* 
                     list->DeleteMarker(i);
         }
     }
+    // The marker payloads live in the decoder's image memory, which finishing
+    // releases: everything that reads them runs before that.
+    if (ReadMetadata)
+        ReadMetadataMarkers(markers, ParamsOnly ? nullptr : Bitmap, Params);
     // Finishing reads to the end of the image; only a completely read image
     // is finished (a row-limited read is simply dropped), and a failure
     // there does not count against the image.
@@ -476,8 +480,6 @@ int PxReadJPEG(classlib::TStream* Stream, classlib::TStream* Tables, TPxBitmap* 
         Params.JPEGWarningCount = decoder.WarningCount();
         Params.JPEGWarningCode = decoder.LastWarningCode();
     }
-    if (ReadMetadata)
-        ReadMetadataMarkers(markers, ParamsOnly ? nullptr : Bitmap, Params);
     return rows;
 }
 

@@ -291,7 +291,12 @@ void PxWritePNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Par
                     for (int x = 0; x < width; ++x)
                         row[x] = PixelColour(format, src, x, workPalette).r;
             } else {
-                out = src;
+                // One bit per pixel: the bits behind the last pixel are
+                // cleared, so that the file depends on the pixels only.
+                const std::size_t bytes = (static_cast<std::size_t>(width) + 7) / 8;
+                std::memcpy(row.data(), src, bytes);
+                if (width % 8 != 0)
+                    row[bytes - 1] &= static_cast<uint8_t>(0xFF00 >> (width % 8));
             }
             Check(png.WriteRow(out));
             ++done;

@@ -26,11 +26,15 @@ std::wstring TempFolder()
     return std::wstring(buffer, n);
 }
 
-// A process-heap block freed on scope exit unless released.
+// A zero-filled process-heap block freed on scope exit unless released.
+// Zero-filled: a block mapped for writing only is written back whole, so
+// bytes the caller leaves alone (the padding bits of a row) must not carry
+// whatever the heap held before.
 struct THeapBlock {
     explicit THeapBlock(int64_t size)
         : p(size >= 0 && static_cast<uint64_t>(size) <= SIZE_MAX
-                ? static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(size ? size : 1)))
+                ? static_cast<uint8_t*>(
+                      HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, static_cast<SIZE_T>(size ? size : 1)))
                 : nullptr)
     {
     }
