@@ -721,6 +721,26 @@ void Project(TPxBaseBitmap& Source, TPxBaseBitmap& Dest, bool Bilevel, PxProject
 // ---------------------------------------------------------------------------
 // Fast linear
 
+namespace {
+
+// Equal sizes copy the rows; otherwise the fast linear resampler of Channels
+// bytes per pixel, enlarging or reducing each axis as the sizes ask.
+template <int Channels>
+void RunFastLinear(TPxBaseBitmap& Source, TPxBaseBitmap& Dest, classlib::TObject* Sender,
+                   const TPxProgressEvent& OnProgress)
+{
+    const double xr = static_cast<double>(Dest.GetWidth()) / Source.GetWidth();
+    const double yr = static_cast<double>(Dest.GetHeight()) / Source.GetHeight();
+    if (xr == 1 && yr == 1) {
+        CopyWhole(Source, Dest);
+        return;
+    }
+    TProgress progress(Sender, OnProgress, false);
+    TFastLinear<Channels>(Source, Dest, 0, xr > 1, yr > 1, false).Run(progress);
+}
+
+}  // namespace
+
 void PxFastLinear24(TPxBaseBitmap* Source, TPxBaseBitmap* Dest, classlib::TObject* Sender,
                     const TPxProgressEvent& OnProgress)
 {
@@ -728,14 +748,7 @@ void PxFastLinear24(TPxBaseBitmap* Source, TPxBaseBitmap* Dest, classlib::TObjec
         return;
     if (Source->GetPixelFormat() != px24RGB || Dest->GetPixelFormat() != px24RGB)
         return;
-    const double xr = static_cast<double>(Dest->GetWidth()) / Source->GetWidth();
-    const double yr = static_cast<double>(Dest->GetHeight()) / Source->GetHeight();
-    if (xr == 1 && yr == 1) {
-        CopyWhole(*Source, *Dest);
-        return;
-    }
-    TProgress progress(Sender, OnProgress, false);
-    TFastLinear<3>(*Source, *Dest, 0, xr > 1, yr > 1, false).Run(progress);
+    RunFastLinear<3>(*Source, *Dest, Sender, OnProgress);
 }
 
 void PxFastLinearGray8(TPxBaseBitmap* Source, TPxBaseBitmap* Dest, classlib::TObject* Sender,
@@ -745,14 +758,7 @@ void PxFastLinearGray8(TPxBaseBitmap* Source, TPxBaseBitmap* Dest, classlib::TOb
         return;
     if (Source->GetBitCount() != 8 || Dest->GetBitCount() != 8)
         return;
-    const double xr = static_cast<double>(Dest->GetWidth()) / Source->GetWidth();
-    const double yr = static_cast<double>(Dest->GetHeight()) / Source->GetHeight();
-    if (xr == 1 && yr == 1) {
-        CopyWhole(*Source, *Dest);
-        return;
-    }
-    TProgress progress(Sender, OnProgress, false);
-    TFastLinear<1>(*Source, *Dest, 0, xr > 1, yr > 1, false).Run(progress);
+    RunFastLinear<1>(*Source, *Dest, Sender, OnProgress);
 }
 
 void PxFastLinearBilevel(TPxBaseBitmap* Source, TPxBaseBitmap* Dest, classlib::TObject* Sender,
