@@ -91,6 +91,7 @@ bool SameFormatCopiedBy1BitMask(TPxPixelFormat f)
     case px8g:
     case px16g:
     case px24RGB:
+    case px32RGB:
     case px32f:
     case pxCMYK:
     case pxRGB48:
@@ -732,7 +733,7 @@ void TPxMask::CopyMaskedPixels(TPxBitmap* Dest, TPxBitmap* Source, bool CopyAlph
         if (BitsPerPixel == 1)
             copyPixels = SameFormatCopiedBy1BitMask(df);
         else
-            copyPixels = df == px24RGB || df == px8g || df == px8p || df == px1g;
+            copyPixels = df == px24RGB || df == px32RGB || df == px8g || df == px8p || df == px1g;
     }
     const int sw = Source->GetWidth(), sh = Source->GetHeight();
     const int dw = Dest->GetWidth(), dh = Dest->GetHeight();
@@ -762,11 +763,15 @@ void TPxMask::CopyMaskedPixels(TPxBitmap* Dest, TPxBitmap* Source, bool CopyAlph
                 } else if (BitsPerPixel == 1) {
                     std::memcpy(dst + static_cast<size_t>(dx) * bpp, src.data() + static_cast<size_t>(sx) * bpp,
                                 static_cast<size_t>(bpp));
-                } else if (df == px24RGB) {
-                    uint8_t* d = dst + static_cast<size_t>(dx) * 3;
-                    const uint8_t* s = src.data() + static_cast<size_t>(sx) * 3;
+                } else if (df == px24RGB || df == px32RGB) {
+                    // The colour channels blend like 24-bit pixels; the fourth
+                    // byte of a 32-bit pixel is taken from the source.
+                    uint8_t* d = dst + static_cast<size_t>(dx) * bpp;
+                    const uint8_t* s = src.data() + static_cast<size_t>(sx) * bpp;
                     for (int k = 0; k < 3; ++k)
                         d[k] = static_cast<uint8_t>(d[k] + ((static_cast<int>(s[k]) - d[k]) * m * 1024 >> 18));
+                    if (bpp == 4)
+                        d[3] = s[3];
                 } else {
                     uint8_t& d = dst[dx];
                     d = static_cast<uint8_t>(d + ((static_cast<int>(src[static_cast<size_t>(sx)]) - d) * m >> 8));

@@ -151,8 +151,9 @@ public:
     // (x - X1, y - Y1) when DestIsBoxOnly, else at (x, y).
     //   1-bit mask: the source pixel replaces the destination pixel where the
     //     bit is set, for equal formats px1g, px8p, px8g, px16g, px24RGB,
-    //     px32f, pxCMYK, pxRGB48, pxCIELab;
-    //   8-bit mask m: px24RGB per channel d + ((s - d) * m * 1024) shr 18,
+    //     px32RGB, px32f, pxCMYK, pxRGB48, pxCIELab;
+    //   8-bit mask m: px24RGB and the colour bytes of px32RGB per channel
+    //     d + ((s - d) * m * 1024) shr 18 (the fourth byte from the source),
     //     px8g and px8p d + ((s - d) * m) shr 8, px1g the source bit where
     //     m != 0;
     //   any other pair copies no pixels.

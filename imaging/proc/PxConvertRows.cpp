@@ -1,5 +1,7 @@
 #include "imaging/proc/PxConvertRows.h"
 
+#include "imaging/proc/PxEffects.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -376,8 +378,6 @@ void PxThresholdToBilevel(TPxBitmap* Source, TPxBitmap* Dest, int Threshold, TPx
     const TPxPixelFormat format = Source->GetPixelFormat();
     const int w = Source->GetWidth();
     const int h = Source->GetHeight();
-    if (Threshold == -2)
-        throw classlib::EInvalidOperation(L"Maximum-entropy threshold not available");
     if (Dest->GetWidth() != w || Dest->GetHeight() != h || Dest->GetPixelFormat() != px1g)
         if (!Dest->Allocate(w, h, px1g))
             return;
@@ -390,7 +390,9 @@ void PxThresholdToBilevel(TPxBitmap* Source, TPxBitmap* Dest, int Threshold, TPx
         return;
     }
     int t = Threshold;
-    if (t == -1) {
+    if (t == -2)
+        t = PxMaxEntropyThreshold(Source);  // stays -2 (all white) when no split scores above 0
+    else if (t == -1) {
         int r, g, b;
         PxAverageColor(Source, r, g, b);
         t = PxRGB2Gray(PxMakeRGB(static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b)));

@@ -414,6 +414,19 @@ TEST(PxMask, CopyMaskedPixelsByDepthAndFormat)
         EXPECT_EQ(d8.GetPixelGray8(1, 1), 105) << file;  // 200 + (-190 * 128) shr 8
         EXPECT_FALSE(d8.HasAlphaChannel());
 
+        // px32RGB, both mask depths: selected pixels are copied (1 bit) or
+        // blended like 24-bit pixels (8 bits); unselected ones stay.
+        TPxBitmap s32(6, 6, px32RGB), d32(6, 6, px32RGB);
+        s32.Fill(0xC8C8C8);
+        d32.Fill(0x646464);
+        m1.CopyMaskedPixels(&d32, &s32, false, false, false);
+        EXPECT_EQ(d32.GetPixelAsRGB(1, 1), (TPxRGB{200, 200, 200})) << file;
+        EXPECT_EQ(d32.GetPixelAsRGB(3, 3), (TPxRGB{100, 100, 100})) << file;
+        d32.Fill(0x646464);
+        m8.CopyMaskedPixels(&d32, &s32, false, false, false);
+        EXPECT_EQ(d32.GetPixelAsRGB(1, 1), (TPxRGB{150, 150, 150})) << file;
+        EXPECT_EQ(d32.GetPixelAsRGB(2, 1), (TPxRGB{100, 100, 100})) << file;
+
         // Different formats copy no pixels.
         TPxBitmap g(6, 6, px8g);
         g.Fill(7);

@@ -126,7 +126,14 @@ TEST_F(PxConvertRows, ThresholdReduction)
     TPxBitmap copy;
     PxThresholdToBilevel(&bits, &copy, 255, nullptr);
     EXPECT_EQ(copy.GetScanline(0)[0] & 0xE0, 0xA0);
-    EXPECT_THROW(PxThresholdToBilevel(&p, &bits, -2, nullptr), classlib::EInvalidOperation);
+    // Maximum entropy on a single grey level finds no split: every pixel white.
+    TPxBitmap flat, white;
+    ASSERT_TRUE(flat.Allocate(5, 2, px8g));
+    flat.Fill(77);
+    PxThresholdToBilevel(&flat, &white, -2, nullptr);
+    ASSERT_EQ(white.GetPixelFormat(), px1g);
+    for (int y = 0; y < 2; ++y)
+        EXPECT_EQ(white.GetScanline(y)[0] & 0xF8, 0xF8);
 }
 
 TEST_F(PxConvertRows, BilevelFromTwoColors)
