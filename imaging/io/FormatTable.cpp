@@ -1,7 +1,10 @@
 #include "imaging/io/FormatTable.h"
 
+#include "imaging/io/BmpReader.h"
 #include "imaging/io/Ccitt.h"
 #include "imaging/io/ExifBlock.h"
+#include "imaging/io/GifReader.h"
+#include "imaging/io/IcoReader.h"
 #include "imaging/io/JpegMetadata.h"
 #include "imaging/io/JpegReader.h"
 #include "imaging/io/PngReader.h"
@@ -33,6 +36,9 @@ constexpr TInstaller kInstallers[] = {
     PxInstallPNGFormat,              // PNG row
     PxInstallTIFFReader,             // TIFF row: reader
     PxInstallTIFFWriter,             // TIFF row: writer
+    PxInstallBMPFormat,              // BMP row
+    PxInstallICOFormat,              // ICO and CUR rows, icon image count
+    PxInstallGIFFormat,              // GIF row, GIF LZW codec, GIF frame count
 };
 
 }  // namespace

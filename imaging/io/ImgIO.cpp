@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "classlib/Bitmap.h"
+#include "classlib/ExtCtrls.h"
 #include "classlib/Graphics.h"
 #include "classlib/Streams.h"
 #include "classlib/Threads.h"
@@ -46,6 +47,7 @@ TImgIO::~TImgIO()
     WaitThreads(false);
     classlib::TThread::RemoveQueuedEvents(nullptr, classlib::TThreadMethod(this, &TImgIO::QueuedImageChange));
     DetachView();
+    DetachTImage();
     delete TwainParams;
     TwainParams = nullptr;
     delete FileParams;
@@ -66,6 +68,59 @@ void TImgIO::UseOwnBitmap()
     FreeOwnBitmap();
     currentBitmap_ = new TPxBitmap();
     ownsBitmap_ = true;
+}
+
+void TImgIO::DetachTImage()
+{
+    if (!attachedTImage_)
+        return;
+    RemoveFreeNotification(attachedTImage_);
+    attachedTImage_ = nullptr;
+    // The mirrored bitmap belongs to the TImage's picture.
+    attachedVclBitmap_ = nullptr;
+    viewVcl_ = false;
+}
+
+// The picture may have been given a new graphic since the last use: the
+// mirror follows the bitmap it holds now (never a freed one).
+// A graphic of another class put into the picture since the attachment is
+// left alone: the object then keeps its own image without a mirror.
+void TImgIO::RefreshTImageBitmap()
+{
+    if (!attachedTImage_)
+        return;
+    classlib::TPicture* picture = attachedTImage_->GetPicture();
+    attachedVclBitmap_ = picture->GetGraphic() ? dynamic_cast<classlib::TBitmap*>(picture->GetGraphic())
+                                               : picture->GetBitmap();
+}
+
+void TImgIO::SetAttachedTImage(classlib::TImage* Image)
+{
+    if (!Image) {
+        // Only the own mirror of a TImage is emptied: an image borrowed from
+        // a view or a caller is not touched by clearing this property.
+        if (!attachedTImage_)
+            return;
+        DetachTImage();
+        if (currentBitmap_)
+            currentBitmap_->FreeImage(true);
+        return;
+    }
+    if (Image == attachedTImage_) {
+        RefreshTImageBitmap();
+        ReadVclBitmap();
+        return;
+    }
+    DetachView();
+    DetachTImage();
+    // The mirror is always an own image: a borrowed one is never overwritten.
+    if (!ownsBitmap_ || !currentBitmap_)
+        UseOwnBitmap();
+    attachedTImage_ = Image;
+    FreeNotification(Image);
+    attachedVclBitmap_ = Image->GetPicture()->GetBitmap();
+    viewVcl_ = false;
+    ReadVclBitmap();
 }
 
 void TImgIO::DetachView()
@@ -114,6 +169,7 @@ void TImgIO::TakeViewImage(TPxIOView* View)
 void TImgIO::SetAttachedImg(TPxIOView* View)
 {
     DetachView();
+    DetachTImage();
     if (!View) {
         attachedVclBitmap_ = nullptr;
         viewVcl_ = false;
@@ -131,12 +187,13 @@ void TImgIO::SetAttachedImg(TPxIOView* View)
 void TImgIO::SetAttachedTBitmap(classlib::TBitmap* Bitmap)
 {
     if (!Bitmap) {
-        if (attachedImg_)
+        if (attachedImg_ || attachedTImage_)
             return;
         attachedVclBitmap_ = nullptr;
         return;
     }
     DetachView();
+    DetachTImage();
     // The mirror is always an own image: a borrowed one is never overwritten.
     if (!ownsBitmap_ || !currentBitmap_)
         UseOwnBitmap();
@@ -147,7 +204,7 @@ void TImgIO::SetAttachedTBitmap(classlib::TBitmap* Bitmap)
 
 void TImgIO::SetAttachedPxBitmap(TPxBitmap* Bitmap)
 {
-    if (!Bitmap && attachedImg_)
+    if (!Bitmap && (attachedImg_ || attachedTImage_))
         return;
     if (Bitmap)
         DetachView();
@@ -156,6 +213,7 @@ void TImgIO::SetAttachedPxBitmap(TPxBitmap* Bitmap)
 
 void TImgIO::ReplaceBitmap(TPxBitmap* Bitmap)
 {
+    DetachTImage();
     attachedVclBitmap_ = nullptr;
     viewVcl_ = false;
     FreeOwnBitmap();
@@ -182,6 +240,13 @@ void TImgIO::Notification(classlib::TComponent* Component, classlib::TOperation 
     classlib::TComponent::Notification(Component, Operation);
     if (Operation == classlib::opRemove && Component && Component == attachedComponent_)
         ForgetView();
+    if (Operation == classlib::opRemove && Component &&
+        Component == static_cast<classlib::TComponent*>(attachedTImage_)) {
+        // The TImage (and with it the bitmap of its picture) is going.
+        attachedTImage_ = nullptr;
+        attachedVclBitmap_ = nullptr;
+        viewVcl_ = false;
+    }
 }
 
 classlib::TColor TImgIO::GetBackground() const { return attachedImg_ ? attachedImg_->GetBackground() : background_; }
@@ -244,6 +309,7 @@ bool TImgIO::PrepareBitmap(uint32_t Allowed)
 {
     if (!currentBitmap_)
         return false;
+    RefreshTImageBitmap();
     if (attachedVclBitmap_)
         ReadVclBitmap();
     if (Allowed == 0)
@@ -253,6 +319,7 @@ bool TImgIO::PrepareBitmap(uint32_t Allowed)
 
 classlib::TBitmap* TImgIO::GetTBitmap()
 {
+    RefreshTImageBitmap();
     if (attachedVclBitmap_)
         return attachedVclBitmap_;
     if (currentBitmap_ && currentBitmap_->GetLocation() == pxTBitmap)
@@ -317,6 +384,7 @@ void TImgIO::QueuedImageChange()
 
 void TImgIO::NotifyImageChanged()
 {
+    RefreshTImageBitmap();
     if (attachedVclBitmap_) {
         if (currentBitmap_)
             currentBitmap_->RemoveAlphaChannel(false, classlib::clWhite);

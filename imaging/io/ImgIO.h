@@ -11,6 +11,11 @@
 //                      a view that offers only one, or of SetAttachedTBitmap;
 //                      the TBitmap is borrowed and re-read before every load
 //                      and save, and receives the result of every load;
+//   TImage wrapper   - the same for the bitmap of a TImage's picture
+//                      (SetAttachedTImage); the bitmap is fetched from the
+//                      picture again at every use, so a picture given a new
+//                      graphic is followed, and the image repaints after
+//                      every load; freeing the TImage detaches it;
 //   caller's bitmap  - a TPxBitmap given to SetAttachedPxBitmap/
 //                      ReplaceBitmap, borrowed;
 //   none             - after ReplaceBitmap(nullptr): LoadFromFile does
@@ -59,6 +64,7 @@
 namespace classlib {
 class TBitmap;
 class TFont;
+class TImage;
 }  // namespace classlib
 
 namespace imaging {
@@ -139,16 +145,25 @@ public:
     intptr_t GetViewChangeHandle() const { return viewChangeHandle_; }
 
     // nullptr: back to an own empty image. A view: works on its image.
+    // Either detaches an attached TImage.
     void SetAttachedImg(TPxIOView* View);
-    // With nullptr while a view is attached nothing happens; otherwise the
-    // object mirrors Bitmap (nullptr: keeps its own image) and a non-nil
-    // bitmap detaches the view.
+    // With nullptr while a view or a TImage is attached nothing happens;
+    // otherwise the object mirrors Bitmap (nullptr: keeps its own image) and
+    // a non-nil bitmap detaches the view and the TImage.
     void SetAttachedTBitmap(classlib::TBitmap* Bitmap);
-    // With nullptr while a view is attached nothing happens; otherwise
-    // ReplaceBitmap, and a non-nil bitmap detaches the view.
+    // With nullptr while a view or a TImage is attached nothing happens;
+    // otherwise ReplaceBitmap, and a non-nil bitmap detaches the view and the
+    // TImage.
     void SetAttachedPxBitmap(TPxBitmap* Bitmap);
     // Works on Bitmap (borrowed; nullptr leaves the object without image).
+    // Detaches an attached TImage.
     void ReplaceBitmap(TPxBitmap* Bitmap);
+    // An image: the object mirrors the bitmap of its picture (the picture
+    // gets one when it holds none or another graphic class) and detaches the
+    // view; the TImage is borrowed and forgotten when it is freed. nullptr:
+    // empties the current image and detaches the TImage.
+    void SetAttachedTImage(classlib::TImage* Image);
+    classlib::TImage* GetAttachedTImage() const { return attachedTImage_; }
 
     // The attached view's background when a view is attached, else the own
     // colour; the setter changes nothing while a view is attached.
@@ -312,7 +327,15 @@ private:
     friend class TPxIOThread;
 
     // Options of the shared load frame.
-    enum : unsigned { lfNoDefaultDpi = 1, lfNoAdjust = 2, lfNoViewDpi = 4, lfRegistered = lfNoDefaultDpi };
+    // lfGIFBackground: a GIF load sets Background from the file's
+    // transparent (else background) colour.
+    enum : unsigned {
+        lfNoDefaultDpi = 1,
+        lfNoAdjust = 2,
+        lfNoViewDpi = 4,
+        lfGIFBackground = 8,
+        lfRegistered = lfNoDefaultDpi
+    };
     // Conversions before a writer: none; to px24RGB unless px24RGB or px1g;
     // the same but also keeping pxRGB48 (PXM files).
     enum TSaveConv { scNone, scTo24, scPXMFile };
@@ -321,6 +344,8 @@ private:
     enum : unsigned { sfMask = 1, sfHeaderIfOk = 2, sfTruncate = 4 };
 
     void OnViewBitmapChange(classlib::TObject* Sender, bool Destroying);
+    void DetachTImage();
+    void RefreshTImageBitmap();
     void DetachView();
     void ForgetView();
     void TakeViewImage(TPxIOView* View);
@@ -367,6 +392,7 @@ private:
     classlib::TBitmap* attachedVclBitmap_ = nullptr;
     TPxIOView* attachedImg_ = nullptr;
     classlib::TComponent* attachedComponent_ = nullptr;
+    classlib::TImage* attachedTImage_ = nullptr;
     intptr_t viewChangeHandle_ = -1;
     bool viewBitmap_ = false;  // currentBitmap_ is the view's image
     bool viewVcl_ = false;     // attachedVclBitmap_ is the view's bitmap

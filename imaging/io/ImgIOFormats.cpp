@@ -150,6 +150,10 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
         FileParams->FileFormat = FileType;
         if (!(Flags & lfNoViewDpi))
             UpdateViewDpi();
+        if (Flags & lfGIFBackground) {
+            const TPxRGB c = FileParams->GIFTransparent ? FileParams->GIFTransparentColor : FileParams->GIFBackground;
+            SetBackground(static_cast<classlib::TColor>(c.r | (c.g << 8) | (c.b << 16)));
+        }
     }
     mask.reset();
     --loading_;
@@ -242,7 +246,7 @@ int TImgIO::LoadGIFFromFile(const std::wstring& FileName)
     }
     if (TryDefer([this, FileName] { LoadGIFFromFile(FileName); }))
         return -1;
-    return LoadFileWith(FileName, ffGIF, 0);
+    return LoadFileWith(FileName, ffGIF, lfNoViewDpi | lfGIFBackground);
 }
 
 int TImgIO::LoadGIFFromStream(classlib::TStream* Stream)
@@ -253,7 +257,7 @@ int TImgIO::LoadGIFFromStream(classlib::TStream* Stream)
     }
     if (TryDefer([this, Stream] { LoadGIFFromStream(Stream); }))
         return -1;
-    return RunLoad(Stream, ffGIF, 0, -1);
+    return RunLoad(Stream, ffGIF, lfNoViewDpi | lfGIFBackground, -1);
 }
 
 int TImgIO::LoadTIFFCore(classlib::TStream* Stream)

@@ -243,6 +243,11 @@ TEST_F(FileFormatsTest, RegistrationAndRoutines)
     // format is read or written, and survive a rebuild.
     auto reader = [](classlib::TStream*, TPxBitmap*, TIOParamsVals&, bool, TPxIOProgressInfo&) {};
     auto writer = [](classlib::TStream*, TPxBitmap*, TIOParamsVals&, TPxIOProgressInfo&) {};
+    // The routines installed by the format units are put back at the end.
+    const TPxFormatReader installedCur = PxFormatInfoById(ffCUR)->Reader;
+    const TPxFormatReader installedGifReader = PxFormatInfoById(ffGIF)->Reader;
+    const auto installedGifWriter = PxFormatInfoById(ffGIF)->Writer;
+    PxSetBuiltInFormatReader(ffCUR, nullptr);
     EXPECT_FALSE(PxFormatInfoById(ffCUR)->Reader);
     EXPECT_FALSE(PxIsReadableFile(L"arrow.cur"));
     PxSetBuiltInFormatReader(ffCUR, reader);
@@ -274,8 +279,10 @@ TEST_F(FileFormatsTest, RegistrationAndRoutines)
     EXPECT_FALSE(PxFormatInfoById(ffGIF)->Writer);
     PxGlobalGIFLZWDecompress = oldDecoder;
     PxGlobalGIFLZWCompress = oldEncoder;
-    PxSetBuiltInFormatReader(ffGIF, nullptr);
-    PxSetBuiltInFormatWriter(ffGIF, nullptr);
+    PxSetBuiltInFormatReader(ffGIF, installedGifReader);
+    PxSetBuiltInFormatWriter(ffGIF, installedGifWriter);
+    PxSetBuiltInFormatReader(ffCUR, installedCur);
+    PxSyncGIFFormatRow();
 }
 
 TEST_F(FileFormatsTest, StreamDetectionOfEveryMagic)

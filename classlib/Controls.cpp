@@ -1,0 +1,878 @@
+#include "classlib/Controls.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+
+#include "classlib/SysUtils.h"
+
+namespace classlib {
+
+namespace {
+
+// The control whose window CreateWindowExW is making on this thread; the
+// shared window procedure binds it to the window at the first message
+// (which, for some windows, comes before WM_NCCREATE).
+thread_local TWinControl* creatingControl = nullptr;
+
+bool IsMouseMessage(UINT msg)
+{
+    return msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST && msg != WM_MOUSEWHEEL && msg != WM_MOUSEHWHEEL;
+}
+
+POINT MessagePoint(const TMessage& m) { return POINT{GET_X_LPARAM(m.LParam), GET_Y_LPARAM(m.LParam)}; }
+
+LPARAM PointToLParam(POINT p)
+{
+    return static_cast<LPARAM>(static_cast<uint32_t>(static_cast<uint16_t>(static_cast<int16_t>(p.x))) |
+                               (static_cast<uint32_t>(static_cast<uint16_t>(static_cast<int16_t>(p.y))) << 16));
+}
+
+std::wstring ControlDescription(const TControl* c)
+{
+    return c->GetName().empty() ? c->ClassName() : c->GetName();
+}
+
+// Uses a DC on a canvas for a paint and lets go of it on every way out.
+class TCanvasPaintScope {
+public:
+    TCanvasPaintScope(TControlCanvas* canvas, HDC dc) : canvas_(canvas)
+    {
+        canvas_->Lock();
+        canvas_->SetPaintDC(dc);
+    }
+    ~TCanvasPaintScope()
+    {
+        canvas_->FreeHandle();
+        canvas_->Unlock();
+    }
+    TCanvasPaintScope(const TCanvasPaintScope&) = delete;
+    TCanvasPaintScope& operator=(const TCanvasPaintScope&) = delete;
+
+private:
+    TControlCanvas* canvas_;
+};
+
+}  // namespace
+
+TShiftState MouseKeysToShiftState(WPARAM Keys)
+{
+    TShiftState s = 0;
+    if (Keys & MK_SHIFT) s |= ssShift;
+    if (Keys & MK_CONTROL) s |= ssCtrl;
+    if (Keys & MK_LBUTTON) s |= ssLeft;
+    if (Keys & MK_RBUTTON) s |= ssRight;
+    if (Keys & MK_MBUTTON) s |= ssMiddle;
+    if (::GetKeyState(VK_MENU) < 0) s |= ssAlt;
+    return s;
+}
+
+// ================================================================ TControl
+
+TControl::TControl(TComponent* AOwner)
+    : TComponent(AOwner), font_(std::make_unique<TFont>()), alive_(std::make_shared<bool>(true))
+{
+    font_->OnChange = TNotifyEvent(this, &TControl::FontChanged);
+}
+
+TControl::~TControl()
+{
+    *alive_ = false;
+    Destroying();
+    if (parent_) parent_->RemoveControl(this);
+}
+
+void TControl::SetParent(TWinControl* Value)
+{
+    if (Value == parent_) return;
+    for (TControl* p = Value; p; p = p->parent_)
+        if (p == this) throw EInvalidOperation(L"A control cannot have itself or a child as its parent");
+    if (parent_) parent_->RemoveControl(this);
+    if (Value) Value->InsertControl(this);
+}
+
+void TControl::UpdateBoundsFields(int ALeft, int ATop, int AWidth, int AHeight)
+{
+    left_ = ALeft;
+    top_ = ATop;
+    width_ = AWidth;
+    height_ = AHeight;
+}
+
+void TControl::InvalidateInParent(const RECT& R)
+{
+    // A parent on its way out repaints nothing.
+    if (parent_ && parent_->HandleAllocated() && !(parent_->GetComponentState() & csDestroying))
+        ::InvalidateRect(parent_->handle_, &R, (ControlStyle & csOpaque) ? FALSE : TRUE);
+}
+
+void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight)
+{
+    if (ALeft == left_ && ATop == top_ && AWidth == width_ && AHeight == height_) return;
+    if (visible_) InvalidateInParent(GetBoundsRect());
+    UpdateBoundsFields(ALeft, ATop, AWidth, AHeight);
+    if (visible_) InvalidateInParent(GetBoundsRect());
+    Resize();
+}
+
+RECT TControl::GetClientRect() const { return RECT{0, 0, width_, height_}; }
+
+int TControl::GetClientWidth() const
+{
+    RECT r = GetClientRect();
+    return r.right - r.left;
+}
+
+int TControl::GetClientHeight() const
+{
+    RECT r = GetClientRect();
+    return r.bottom - r.top;
+}
+
+void TControl::SetClientWidth(int Value) { SetWidth(width_ - GetClientWidth() + Value); }
+
+void TControl::SetClientHeight(int Value) { SetHeight(height_ - GetClientHeight() + Value); }
+
+void TControl::SetVisible(bool Value)
+{
+    if (Value == visible_) return;
+    visible_ = Value;
+    InvalidateInParent(GetBoundsRect());
+}
+
+void TControl::SetEnabled(bool Value)
+{
+    if (Value == enabled_) return;
+    enabled_ = Value;
+    Invalidate();
+}
+
+bool TControl::Showing() const { return visible_ && parent_ && parent_->Showing(); }
+
+void TControl::SetColor(TColor Value)
+{
+    if (Value == color_) return;
+    color_ = Value;
+    Invalidate();
+}
+
+void TControl::FontChanged(TObject*) { Invalidate(); }
+
+POINT TControl::ClientOrigin() const
+{
+    if (dynamic_cast<const TWinControl*>(this)) return POINT{0, 0};
+    POINT p{left_, top_};
+    if (parent_) {
+        POINT q = parent_->ClientOrigin();
+        p.x += q.x;
+        p.y += q.y;
+    }
+    return p;
+}
+
+POINT TControl::ClientToScreen(POINT P) const
+{
+    if (auto* w = dynamic_cast<const TWinControl*>(this)) {
+        if (w->handle_) {
+            ::ClientToScreen(w->handle_, &P);
+            return P;
+        }
+        if (!parent_ && w->parentWindow_) {
+            POINT q{P.x + left_, P.y + top_};
+            ::ClientToScreen(w->parentWindow_, &q);
+            return q;
+        }
+    }
+    POINT q{P.x + left_, P.y + top_};
+    return parent_ ? parent_->ClientToScreen(q) : q;
+}
+
+POINT TControl::ScreenToClient(POINT P) const
+{
+    POINT origin = ClientToScreen(POINT{0, 0});
+    return POINT{P.x - origin.x, P.y - origin.y};
+}
+
+void TControl::Invalidate()
+{
+    if (visible_) InvalidateInParent(GetBoundsRect());
+}
+
+void TControl::Update()
+{
+    if (parent_) parent_->Update();
+}
+
+void TControl::Repaint()
+{
+    Invalidate();
+    Update();
+}
+
+LRESULT TControl::Perform(UINT Msg, WPARAM WParam, LPARAM LParam)
+{
+    TMessage m;
+    m.Msg = Msg;
+    m.WParam = WParam;
+    m.LParam = LParam;
+    WndProc(m);
+    return m.Result;
+}
+
+void TControl::WndProc(TMessage& Message) { Dispatch(Message); }
+
+void TControl::Dispatch(TMessage& Message)
+{
+    switch (Message.Msg) {
+    case WM_LBUTTONDOWN: MouseButtonDown(Message, mbLeft, false); break;
+    case WM_LBUTTONDBLCLK: MouseButtonDown(Message, mbLeft, true); break;
+    case WM_RBUTTONDOWN: MouseButtonDown(Message, mbRight, false); break;
+    case WM_RBUTTONDBLCLK: MouseButtonDown(Message, mbRight, true); break;
+    case WM_MBUTTONDOWN: MouseButtonDown(Message, mbMiddle, false); break;
+    case WM_MBUTTONDBLCLK: MouseButtonDown(Message, mbMiddle, true); break;
+    case WM_LBUTTONUP: MouseButtonUp(Message, mbLeft); break;
+    case WM_RBUTTONUP: MouseButtonUp(Message, mbRight); break;
+    case WM_MBUTTONUP: MouseButtonUp(Message, mbMiddle); break;
+    case WM_MOUSEMOVE: MouseMoved(Message); break;
+    default: DefaultHandler(Message); break;
+    }
+}
+
+void TControl::DefaultHandler(TMessage& Message) { Message.Result = 0; }
+
+void TControl::MouseButtonDown(TMessage& Message, TMouseButton Button, bool Double)
+{
+    auto alive = alive_;
+    DefaultHandler(Message);
+    if (!*alive) return;
+    if (ControlStyle & csCaptureMouse) CaptureMouse();
+    if (Button == mbLeft) {
+        ControlState |= csLButtonDown;
+        if (ControlStyle & csClickEvents) ControlState |= csClicked;
+    }
+    POINT p = MessagePoint(Message);
+    TShiftState shift = MouseKeysToShiftState(Message.WParam) | (Double ? ssDouble : 0);
+    MouseDown(Button, shift, p.x, p.y);
+}
+
+void TControl::MouseButtonUp(TMessage& Message, TMouseButton Button)
+{
+    auto alive = alive_;
+    DefaultHandler(Message);
+    if (!*alive) return;
+    bool clicked = false;
+    if (Button == mbLeft) {
+        clicked = (ControlState & csClicked) != 0;
+        ControlState &= ~(csClicked | csLButtonDown);
+    }
+    if (!(Message.WParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON))) ReleaseMouse();
+    POINT p = MessagePoint(Message);
+    if (clicked) {
+        RECT r = GetClientRect();
+        if (::PtInRect(&r, p)) {
+            Click();
+            if (!*alive) return;
+        }
+    }
+    MouseUp(Button, MouseKeysToShiftState(Message.WParam), p.x, p.y);
+}
+
+void TControl::MouseMoved(TMessage& Message)
+{
+    auto alive = alive_;
+    DefaultHandler(Message);
+    if (!*alive) return;
+    POINT p = MessagePoint(Message);
+    MouseMove(MouseKeysToShiftState(Message.WParam), p.x, p.y);
+}
+
+void TControl::Click() { OnClick(this); }
+
+void TControl::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) { OnMouseDown(this, Button, Shift, X, Y); }
+
+void TControl::MouseMove(TShiftState Shift, int X, int Y) { OnMouseMove(this, Shift, X, Y); }
+
+void TControl::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) { OnMouseUp(this, Button, Shift, X, Y); }
+
+void TControl::CaptureMouse()
+{
+    if (!parent_ || !parent_->HandleAllocated()) return;
+    parent_->captureControl_ = this;
+    ::SetCapture(parent_->handle_);
+}
+
+void TControl::ReleaseMouse()
+{
+    if (!parent_ || parent_->captureControl_ != this) return;
+    parent_->captureControl_ = nullptr;
+    if (parent_->handle_ && ::GetCapture() == parent_->handle_) ::ReleaseCapture();
+}
+
+// ============================================================= TWinControl
+
+TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) { ControlStyle |= csAcceptsControls; }
+
+TWinControl::~TWinControl()
+{
+    *alive_ = false;
+    Destroying();
+    ReleaseChildren();
+    if (handle_) {
+        // The window goes without calling back into this half-destroyed
+        // object: its messages from here on get the default handling.
+        HWND wnd = handle_;
+        ::SetWindowLongPtrW(wnd, GWLP_USERDATA, 0);
+        handle_ = nullptr;
+        ::DestroyWindow(wnd);
+    }
+    if (parent_) parent_->RemoveControl(this);
+}
+
+void TWinControl::ReleaseChildren()
+{
+    captureControl_ = nullptr;
+    while (!controls_.empty()) {
+        TControl* c = controls_.back();
+        if (auto* w = dynamic_cast<TWinControl*>(c)) w->DestroyHandle();
+        controls_.pop_back();
+        c->parent_ = nullptr;
+    }
+    winControls_.clear();
+}
+
+HWND TWinControl::GetHandle()
+{
+    if (handle_) return handle_;
+    if (parent_) parent_->HandleNeeded();  // also makes the windows of its visible children
+    if (handle_) return handle_;
+    ControlState |= csCreating;
+    try {
+        CreateWnd();
+    } catch (...) {
+        ControlState &= ~csCreating;
+        throw;
+    }
+    ControlState &= ~csCreating;
+    CreateHandleDone();
+    for (std::size_t i = 0; i < winControls_.size(); ++i)
+        if (winControls_[i]->GetVisible()) winControls_[i]->HandleNeeded();
+    return handle_;
+}
+
+void TWinControl::CreateParams(TCreateParams& Params)
+{
+    Params.Caption.clear();
+    Params.Style = WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+    if (GetVisible()) Params.Style |= WS_VISIBLE;
+    if (!GetEnabled()) Params.Style |= WS_DISABLED;
+    Params.ExStyle = 0;
+    Params.X = GetLeft();
+    Params.Y = GetTop();
+    Params.Width = GetWidth();
+    Params.Height = GetHeight();
+    Params.WndParent = parent_ ? parent_->handle_ : parentWindow_;
+    Params.WinClassName = ClassName();
+    Params.WindowClassStyle = CS_DBLCLKS;
+    Params.Cursor = nullptr;
+}
+
+void TWinControl::CreateWnd()
+{
+    TCreateParams params;
+    CreateParams(params);
+    if ((params.Style & WS_CHILD) && !params.WndParent)
+        throw EInvalidOperation(L"Control '" + ControlDescription(this) + L"' has no parent window");
+
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof(existing);
+    if (::GetClassInfoExW(instance, params.WinClassName.c_str(), &existing)) {
+        if (existing.lpfnWndProc != &TWinControl::SharedWindowProc)
+            throw EInvalidOperation(L"Window class " + params.WinClassName + L" belongs to another window procedure");
+    } else {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.style = params.WindowClassStyle;
+        wc.lpfnWndProc = &TWinControl::SharedWindowProc;
+        wc.hInstance = instance;
+        wc.hCursor = params.Cursor ? params.Cursor : ::LoadCursorW(nullptr, IDC_ARROW);
+        wc.lpszClassName = params.WinClassName.c_str();
+        if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) RaiseLastOSError();
+    }
+
+    TWinControl* previous = creatingControl;
+    creatingControl = this;
+    HWND wnd = ::CreateWindowExW(params.ExStyle, params.WinClassName.c_str(), params.Caption.c_str(), params.Style,
+                                 params.X, params.Y, params.Width, params.Height, params.WndParent, nullptr, instance,
+                                 nullptr);
+    DWORD error = ::GetLastError();
+    creatingControl = previous;
+    if (!wnd) {
+        handle_ = nullptr;
+        RaiseLastOSError(error ? error : ERROR_INVALID_WINDOW_HANDLE);
+    }
+    handle_ = wnd;
+}
+
+void TWinControl::DestroyWnd()
+{
+    if (!handle_) return;
+    HWND wnd = handle_;
+    ::DestroyWindow(wnd);
+    // WM_NCDESTROY normally clears the handle; a window destroyed by some
+    // other means must not leave it behind either.
+    if (handle_ == wnd) {
+        ::SetWindowLongPtrW(wnd, GWLP_USERDATA, 0);
+        handle_ = nullptr;
+    }
+}
+
+void TWinControl::DestroyHandle()
+{
+    if (!handle_ || destroyingHandle_) return;
+    destroyingHandle_ = true;
+    for (std::size_t i = 0; i < winControls_.size(); ++i) winControls_[i]->DestroyHandle();
+    for (TControl* c : controls_)
+        if (auto* g = dynamic_cast<TGraphicControl*>(c))
+            if (auto* canvas = dynamic_cast<TControlCanvas*>(g->GetCanvas())) canvas->FreeHandle();
+    captureControl_ = nullptr;
+    try {
+        DestroyWnd();
+    } catch (...) {
+        destroyingHandle_ = false;
+        throw;
+    }
+    destroyingHandle_ = false;
+}
+
+void TWinControl::RecreateWnd()
+{
+    if (!handle_) return;
+    DestroyHandle();
+    HandleNeeded();
+}
+
+void TWinControl::SetParentWindow(HWND Value)
+{
+    if (Value == parentWindow_) return;
+    DestroyHandle();
+    parentWindow_ = Value;
+}
+
+void TWinControl::SetParent(TWinControl* Value)
+{
+    if (Value == parent_) return;
+    for (TControl* p = Value; p; p = p->parent_)
+        if (p == this) throw EInvalidOperation(L"A control cannot have itself or a child as its parent");
+    DestroyHandle();
+    TControl::SetParent(Value);
+    if (parent_ && parent_->HandleAllocated() && GetVisible()) HandleNeeded();
+}
+
+void TWinControl::UpdateWindowPos()
+{
+    if (!handle_) return;
+    RECT r;
+    ::GetWindowRect(handle_, &r);
+    if (::GetWindowLongPtrW(handle_, GWL_STYLE) & WS_CHILD) {
+        HWND parentWnd = ::GetParent(handle_);
+        ::MapWindowPoints(HWND_DESKTOP, parentWnd, reinterpret_cast<POINT*>(&r), 2);
+    }
+    int w = r.right - r.left, h = r.bottom - r.top;
+    if (r.left == GetLeft() && r.top == GetTop() && w == GetWidth() && h == GetHeight()) return;
+    UpdateBoundsFields(r.left, r.top, w, h);
+    Resize();
+}
+
+void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight)
+{
+    if (handle_) {
+        ::SetWindowPos(handle_, nullptr, ALeft, ATop, AWidth, AHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+        UpdateWindowPos();
+        return;
+    }
+    if (ALeft == GetLeft() && ATop == GetTop() && AWidth == GetWidth() && AHeight == GetHeight()) return;
+    UpdateBoundsFields(ALeft, ATop, AWidth, AHeight);
+    Resize();
+}
+
+RECT TWinControl::GetClientRect() const
+{
+    if (handle_) {
+        RECT r;
+        if (::GetClientRect(handle_, &r)) return r;
+    }
+    return TControl::GetClientRect();
+}
+
+void TWinControl::SetVisible(bool Value)
+{
+    if (Value == GetVisible()) return;
+    visible_ = Value;
+    if (handle_)
+        ::ShowWindow(handle_, Value ? SW_SHOWNOACTIVATE : SW_HIDE);
+    else if (Value && parent_ && parent_->HandleAllocated())
+        HandleNeeded();
+}
+
+void TWinControl::SetEnabled(bool Value)
+{
+    if (Value == GetEnabled()) return;
+    enabled_ = Value;
+    if (handle_) ::EnableWindow(handle_, Value ? TRUE : FALSE);
+}
+
+bool TWinControl::Showing() const { return handle_ && ::IsWindowVisible(handle_); }
+
+TControl* TWinControl::GetControl(int Index) const
+{
+    if (Index < 0 || Index >= GetControlCount()) throw EListError(Format(L"List index out of bounds (%d)", Index));
+    return controls_[static_cast<std::size_t>(Index)];
+}
+
+TWinControl* TWinControl::GetWinControl(int Index) const
+{
+    if (Index < 0 || Index >= GetWinControlCount())
+        throw EListError(Format(L"List index out of bounds (%d)", Index));
+    return winControls_[static_cast<std::size_t>(Index)];
+}
+
+TControl* TWinControl::ControlAtPos(POINT Pos, bool AllowDisabled, bool AllowWinControls) const
+{
+    for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) {
+        TControl* c = *it;
+        if (!AllowWinControls && dynamic_cast<TWinControl*>(c)) continue;
+        if (!c->GetVisible() || (!c->GetEnabled() && !AllowDisabled)) continue;
+        RECT r = c->GetBoundsRect();
+        if (::PtInRect(&r, Pos)) return c;
+    }
+    return nullptr;
+}
+
+bool TWinControl::ContainsControl(const TControl* Control) const
+{
+    for (const TControl* c = Control; c; c = c->parent_)
+        if (c == this) return true;
+    return false;
+}
+
+bool TWinControl::CanFocus() const
+{
+    for (const TControl* c = this; c; c = c->parent_)
+        if (!c->GetVisible() || !c->GetEnabled()) return false;
+    return true;
+}
+
+void TWinControl::SetFocus()
+{
+    if (!CanFocus()) throw EInvalidOperation(L"Cannot focus a disabled or invisible window");
+    ::SetFocus(GetHandle());
+}
+
+bool TWinControl::Focused() const { return handle_ && ::GetFocus() == handle_; }
+
+void TWinControl::Invalidate()
+{
+    if (handle_) ::InvalidateRect(handle_, nullptr, (ControlStyle & csOpaque) ? FALSE : TRUE);
+}
+
+void TWinControl::Update()
+{
+    if (handle_) ::UpdateWindow(handle_);
+}
+
+void TWinControl::Repaint()
+{
+    Invalidate();
+    Update();
+}
+
+void TWinControl::InsertControl(TControl* Control)
+{
+    controls_.push_back(Control);
+    if (auto* w = dynamic_cast<TWinControl*>(Control)) winControls_.push_back(w);
+    Control->parent_ = this;
+    if (!dynamic_cast<TWinControl*>(Control)) Control->Invalidate();
+}
+
+void TWinControl::RemoveControl(TControl* Control)
+{
+    auto it = std::find(controls_.begin(), controls_.end(), Control);
+    if (it == controls_.end()) return;
+    if (captureControl_ == Control) {
+        captureControl_ = nullptr;
+        if (handle_ && ::GetCapture() == handle_) ::ReleaseCapture();
+    }
+    bool graphic = !dynamic_cast<TWinControl*>(Control);
+    if (graphic) Control->Invalidate();
+    controls_.erase(it);
+    auto wit = std::find(winControls_.begin(), winControls_.end(), Control);
+    if (wit != winControls_.end()) winControls_.erase(wit);
+    Control->parent_ = nullptr;
+}
+
+void TWinControl::CaptureMouse()
+{
+    if (handle_) ::SetCapture(handle_);
+}
+
+void TWinControl::ReleaseMouse()
+{
+    if (handle_ && ::GetCapture() == handle_ && !captureControl_) ::ReleaseCapture();
+}
+
+void TWinControl::RouteMouseToChild(TMessage& Message, bool& Handled)
+{
+    Handled = false;
+    TControl* target = captureControl_;
+    if (!target) {
+        // The window keeps the mouse it captured for itself.
+        if (handle_ && ::GetCapture() == handle_) return;
+        target = ControlAtPos(MessagePoint(Message));
+    }
+    if (!target) return;
+    POINT p = MessagePoint(Message);
+    p.x -= target->GetLeft();
+    p.y -= target->GetTop();
+    Handled = true;
+    // The target (or this control) may be gone when Perform returns.
+    Message.Result = target->Perform(Message.Msg, Message.WParam, PointToLParam(p));
+}
+
+void TWinControl::WndProc(TMessage& Message)
+{
+    if (IsMouseMessage(Message.Msg)) {
+        bool handled = false;
+        RouteMouseToChild(Message, handled);
+        if (handled) return;
+    }
+    TControl::WndProc(Message);
+}
+
+void TWinControl::Dispatch(TMessage& Message)
+{
+    switch (Message.Msg) {
+    case WM_PAINT: PaintHandler(Message); break;
+    case WM_ERASEBKGND: EraseBackground(Message); break;
+    case WM_SIZE: WMSize(Message); break;
+    case WM_MOVE: WMMove(Message); break;
+    case WM_DESTROY: WMDestroy(Message); break;
+    case WM_NCDESTROY: WMNCDestroy(Message); break;
+    case WM_CAPTURECHANGED:
+        if (reinterpret_cast<HWND>(Message.LParam) != handle_) captureControl_ = nullptr;
+        DefaultHandler(Message);
+        break;
+    default: TControl::Dispatch(Message); break;
+    }
+}
+
+void TWinControl::DefaultHandler(TMessage& Message)
+{
+    if (handle_)
+        Message.Result = ::DefWindowProcW(handle_, Message.Msg, Message.WParam, Message.LParam);
+    else
+        Message.Result = 0;
+}
+
+void TWinControl::PaintHandler(TMessage& Message)
+{
+    Message.Result = 0;
+    // Without a DC or a window there is nothing to paint on.
+    if (!Message.WParam && !handle_) return;
+    auto alive = alive_;
+    if (Message.WParam) {
+        HDC dc = reinterpret_cast<HDC>(Message.WParam);
+        PaintWindow(dc);
+        if (*alive) PaintControls(dc);
+    } else {
+        TPaintScope paint(handle_);
+        PaintWindow(paint.Get());
+        if (*alive) PaintControls(paint.Get());
+    }
+}
+
+void TWinControl::PaintWindow(HDC) {}
+
+void TWinControl::PaintControls(HDC DC, TControl* First)
+{
+    auto alive = alive_;
+    std::vector<TControl*> snapshot = controls_;
+    auto start = snapshot.begin();
+    if (First) {
+        auto f = std::find(snapshot.begin(), snapshot.end(), First);
+        if (f != snapshot.end()) start = f + 1;
+    }
+    for (auto it = start; it != snapshot.end(); ++it) {
+        TControl* c = *it;
+        // A paint handler may have removed controls of this window.
+        if (!*alive) return;
+        if (std::find(controls_.begin(), controls_.end(), c) == controls_.end()) continue;
+        if (dynamic_cast<TWinControl*>(c) || !c->GetVisible()) continue;
+        RECT r = c->GetBoundsRect();
+        if (!::RectVisible(DC, &r)) continue;
+        TSaveDCScope save(DC);
+        POINT org;
+        ::GetWindowOrgEx(DC, &org);
+        ::SetWindowOrgEx(DC, org.x - c->GetLeft(), org.y - c->GetTop(), nullptr);
+        ::IntersectClipRect(DC, 0, 0, c->GetWidth(), c->GetHeight());
+        c->Perform(WM_PAINT, reinterpret_cast<WPARAM>(DC), 0);
+    }
+}
+
+void TWinControl::EraseBackground(TMessage& Message)
+{
+    HDC dc = reinterpret_cast<HDC>(Message.WParam);
+    RECT r = GetClientRect();
+    TOwnedBrush brush(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(GetColor()))));
+    ::FillRect(dc, &r, brush.Get());
+    Message.Result = 1;
+}
+
+void TWinControl::WMSize(TMessage& Message)
+{
+    auto alive = alive_;
+    DefaultHandler(Message);
+    if (*alive) UpdateWindowPos();
+}
+
+void TWinControl::WMMove(TMessage& Message)
+{
+    auto alive = alive_;
+    DefaultHandler(Message);
+    if (*alive) UpdateWindowPos();
+}
+
+void TWinControl::WMDestroy(TMessage& Message)
+{
+    captureControl_ = nullptr;
+    DefaultHandler(Message);
+}
+
+void TWinControl::WMNCDestroy(TMessage& Message)
+{
+    DefaultHandler(Message);
+    if (handle_) ::SetWindowLongPtrW(handle_, GWLP_USERDATA, 0);
+    handle_ = nullptr;
+}
+
+LRESULT CALLBACK TWinControl::SharedWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam)
+{
+    auto* control = reinterpret_cast<TWinControl*>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA));
+    if (!control && creatingControl) {
+        control = creatingControl;
+        creatingControl = nullptr;
+        control->handle_ = Wnd;
+        ::SetWindowLongPtrW(Wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(control));
+    }
+    if (!control) return ::DefWindowProcW(Wnd, Msg, WParam, LParam);
+    TMessage m;
+    m.Msg = Msg;
+    m.WParam = WParam;
+    m.LParam = LParam;
+    // Exceptions must not cross the system's frames: a failing handler gets
+    // the default handling and its message is sent to the debugger output.
+    try {
+        control->WndProc(m);
+    } catch (const std::exception& e) {
+        ::OutputDebugStringA(e.what());
+        return ::DefWindowProcW(Wnd, Msg, WParam, LParam);
+    } catch (...) {
+        return ::DefWindowProcW(Wnd, Msg, WParam, LParam);
+    }
+    // The control may have been deleted by the handler: only m is used here.
+    return m.Result;
+}
+
+// ========================================================== TControlCanvas
+
+TControlCanvas::~TControlCanvas() { FreeHandle(); }
+
+void TControlCanvas::SetControl(TControl* Value)
+{
+    if (Value == control_) return;
+    FreeHandle();
+    control_ = Value;
+}
+
+void TControlCanvas::FreeHandle()
+{
+    if (!HandleAllocated()) {
+        windowDC_.reset();
+        return;
+    }
+    SetHandle(nullptr);
+    windowDC_.reset();
+}
+
+void TControlCanvas::SetPaintDC(HDC DC)
+{
+    FreeHandle();
+    SetHandle(DC);
+}
+
+void TControlCanvas::CreateHandle()
+{
+    if (!control_) return;
+    HWND wnd = nullptr;
+    bool graphic = false;
+    if (auto* w = dynamic_cast<TWinControl*>(control_)) {
+        wnd = w->GetHandle();
+    } else if (TWinControl* parent = control_->GetParent()) {
+        wnd = parent->GetHandle();
+        graphic = true;
+    }
+    if (!wnd) return;
+    auto dc = std::make_unique<TWindowDC>(wnd);
+    if (!dc->Get()) return;
+    if (graphic) {
+        ::SetWindowOrgEx(dc->Get(), -control_->GetLeft(), -control_->GetTop(), nullptr);
+        ::IntersectClipRect(dc->Get(), 0, 0, control_->GetWidth(), control_->GetHeight());
+    }
+    windowDC_ = std::move(dc);
+    SetHandle(windowDC_->Get());
+}
+
+// ========================================================= TGraphicControl
+
+TGraphicControl::TGraphicControl(TComponent* AOwner) : TControl(AOwner), canvas_(std::make_unique<TControlCanvas>())
+{
+    canvas_->SetControl(this);
+}
+
+TGraphicControl::~TGraphicControl() { canvas_->FreeHandle(); }
+
+void TGraphicControl::Dispatch(TMessage& Message)
+{
+    if (Message.Msg == WM_PAINT) {
+        if (Message.WParam) {
+            TCanvasPaintScope scope(canvas_.get(), reinterpret_cast<HDC>(Message.WParam));
+            Paint();
+        }
+        Message.Result = 0;
+        return;
+    }
+    TControl::Dispatch(Message);
+}
+
+// ========================================================== TCustomControl
+
+TCustomControl::TCustomControl(TComponent* AOwner) : TWinControl(AOwner), canvas_(std::make_unique<TControlCanvas>())
+{
+    canvas_->SetControl(this);
+}
+
+TCustomControl::~TCustomControl() { canvas_->FreeHandle(); }
+
+void TCustomControl::PaintWindow(HDC DC)
+{
+    TCanvasPaintScope scope(canvas_.get(), DC);
+    Paint();
+}
+
+void TCustomControl::DestroyWnd()
+{
+    canvas_->FreeHandle();
+    TWinControl::DestroyWnd();
+}
+
+}  // namespace classlib

@@ -1,0 +1,492 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "classlib/Controls.h"
+
+using namespace classlib;
+
+namespace {
+
+// A visible top-level window of plain Win32 to put controls in.
+class THostWindow {
+public:
+    THostWindow(int width = 320, int height = 240)
+    {
+        static bool registered = false;
+        if (!registered) {
+            WNDCLASSEXW wc{};
+            wc.cbSize = sizeof(wc);
+            wc.lpfnWndProc = ::DefWindowProcW;
+            wc.hInstance = ::GetModuleHandleW(nullptr);
+            wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+            wc.lpszClassName = L"ControlsTestHost";
+            ::RegisterClassExW(&wc);
+            registered = true;
+        }
+        wnd_ = ::CreateWindowExW(0, L"ControlsTestHost", L"host", WS_POPUP | WS_CLIPCHILDREN, 0, 0,
+                                 width, height, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+        // Shown without activation: under a display without a window manager an
+        // activated top-level window takes seconds to hide.
+        ::ShowWindow(wnd_, SW_SHOWNOACTIVATE);
+        Pump();
+    }
+    ~THostWindow()
+    {
+        if (::IsWindow(wnd_)) ::DestroyWindow(wnd_);
+    }
+    HWND Get() const { return wnd_; }
+
+    static void Pump()
+    {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+
+private:
+    HWND wnd_ = nullptr;
+};
+
+// The colour at a client point of a window after every pending paint ran.
+COLORREF PixelAt(HWND wnd, int x, int y)
+{
+    ::RedrawWindow(wnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    THostWindow::Pump();
+    TWindowDC dc(wnd);
+    return ::GetPixel(dc.Get(), x, y);
+}
+
+RECT WindowRectInParent(HWND wnd)
+{
+    RECT r;
+    ::GetWindowRect(wnd, &r);
+    ::MapWindowPoints(HWND_DESKTOP, ::GetParent(wnd), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+// Counts destructions, to see who deletes what.
+template <class Base>
+class TCounted : public Base {
+public:
+    TCounted(TComponent* owner, int* deaths) : Base(owner), deaths_(deaths) {}
+    ~TCounted() override
+    {
+        if (deaths_) ++*deaths_;
+    }
+
+private:
+    int* deaths_;
+};
+
+class TFilledCustom : public TCustomControl {
+public:
+    using TCustomControl::TCustomControl;
+    TColor Fill = clRed;
+    int Paints = 0;
+
+protected:
+    void Paint() override
+    {
+        ++Paints;
+        GetCanvas()->GetBrush()->SetColor(Fill);
+        GetCanvas()->FillRect(RECT{0, 0, GetWidth(), GetHeight()});
+    }
+};
+
+// Fills far beyond its own rectangle: the clipping keeps the paint inside.
+class TFilledGraphic : public TGraphicControl {
+public:
+    using TGraphicControl::TGraphicControl;
+    TColor Fill = clBlue;
+    int Paints = 0;
+
+protected:
+    void Paint() override
+    {
+        ++Paints;
+        GetCanvas()->GetBrush()->SetColor(Fill);
+        GetCanvas()->FillRect(RECT{-100, -100, 1000, 1000});
+    }
+};
+
+struct TMouseLog {
+    struct Entry {
+        TObject* Sender;
+        char Kind;  // 'd'own, 'u'p, 'm'ove, 'c'lick
+        int X, Y;
+    };
+    std::vector<Entry> Entries;
+    void Down(TObject* s, TMouseButton, TShiftState, int x, int y) { Entries.push_back({s, 'd', x, y}); }
+    void Up(TObject* s, TMouseButton, TShiftState, int x, int y) { Entries.push_back({s, 'u', x, y}); }
+    void Move(TObject* s, TShiftState, int x, int y) { Entries.push_back({s, 'm', x, y}); }
+    void Click(TObject* s) { Entries.push_back({s, 'c', 0, 0}); }
+    void Watch(TControl& c)
+    {
+        c.OnMouseDown = TMouseEvent(this, &TMouseLog::Down);
+        c.OnMouseUp = TMouseEvent(this, &TMouseLog::Up);
+        c.OnMouseMove = TMouseMoveEvent(this, &TMouseLog::Move);
+        c.OnClick = TNotifyEvent(this, &TMouseLog::Click);
+    }
+};
+
+void ClickAt(HWND wnd, int x, int y)
+{
+    ::SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+    ::SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+}
+
+}  // namespace
+
+TEST(Controls, WindowsAreMadeOnDemandWithTheirBoundsAndGoWithTheObject)
+{
+    THostWindow host;
+    TWinControl panel(nullptr);
+    panel.SetParentWindow(host.Get());
+    panel.SetBounds(10, 20, 200, 150);
+    auto* child = new TWinControl(nullptr);
+    child->SetBounds(5, 6, 50, 40);
+    child->SetParent(&panel);
+    TWinControl hidden(nullptr);
+    hidden.SetVisible(false);
+    hidden.SetParent(&panel);
+
+    EXPECT_FALSE(panel.HandleAllocated());
+    EXPECT_FALSE(child->HandleAllocated());
+    EXPECT_EQ(panel.GetControlCount(), 2);
+    EXPECT_EQ(panel.GetWinControlCount(), 2);
+
+    // Asking the child for its window makes the parent's first.
+    HWND childWnd = child->GetHandle();
+    ASSERT_TRUE(panel.HandleAllocated());
+    EXPECT_EQ(::GetParent(childWnd), panel.GetHandle());
+    EXPECT_EQ(::GetParent(panel.GetHandle()), host.Get());
+    EXPECT_FALSE(hidden.HandleAllocated()) << "an invisible child gets its window only when asked";
+    RECT r = WindowRectInParent(childWnd);
+    EXPECT_EQ(r.left, 5);
+    EXPECT_EQ(r.top, 6);
+    EXPECT_EQ(r.right, 55);
+    EXPECT_EQ(r.bottom, 46);
+    r = WindowRectInParent(panel.GetHandle());
+    EXPECT_EQ(r.left, 10);
+    EXPECT_EQ(r.top, 20);
+    EXPECT_EQ(panel.GetClientWidth(), 200);
+    EXPECT_TRUE(child->Showing());
+
+    // Bounds follow the window both ways.
+    child->SetBounds(7, 8, 30, 25);
+    r = WindowRectInParent(childWnd);
+    EXPECT_EQ(r.left, 7);
+    EXPECT_EQ(r.right - r.left, 30);
+    ::MoveWindow(childWnd, 11, 12, 33, 34, TRUE);
+    EXPECT_EQ(child->GetLeft(), 11);
+    EXPECT_EQ(child->GetTop(), 12);
+    EXPECT_EQ(child->GetWidth(), 33);
+    EXPECT_EQ(child->GetHeight(), 34);
+
+    POINT screen = child->ClientToScreen(POINT{1, 2});
+    POINT expected{1, 2};
+    ::ClientToScreen(childWnd, &expected);
+    EXPECT_EQ(screen.x, expected.x);
+    EXPECT_EQ(screen.y, expected.y);
+    POINT back = child->ScreenToClient(screen);
+    EXPECT_EQ(back.x, 1);
+    EXPECT_EQ(back.y, 2);
+    // A graphic control maps through its parent's window.
+    TGraphicControl graphic(nullptr);
+    graphic.SetBounds(20, 30, 10, 10);
+    graphic.SetParent(&panel);
+    screen = graphic.ClientToScreen(POINT{1, 2});
+    expected = POINT{21, 32};
+    ::ClientToScreen(panel.GetHandle(), &expected);
+    EXPECT_EQ(screen.x, expected.x);
+    EXPECT_EQ(screen.y, expected.y);
+    graphic.SetParent(nullptr);
+
+    child->SetFocus();
+    EXPECT_TRUE(child->Focused());
+    EXPECT_FALSE(panel.Focused());
+
+    // Recreating gives a new window with the same bounds; deleting the
+    // object destroys its window and leaves the parent's list.
+    panel.RecreateWnd();
+    EXPECT_FALSE(::IsWindow(childWnd));
+    childWnd = child->GetHandle();
+    r = WindowRectInParent(childWnd);
+    EXPECT_EQ(r.left, 11);
+    EXPECT_EQ(r.bottom - r.top, 34);
+    delete child;
+    EXPECT_FALSE(::IsWindow(childWnd));
+    EXPECT_EQ(panel.GetControlCount(), 1);
+    EXPECT_EQ(panel.GetWinControlCount(), 1);
+
+    // A window destroyed from outside leaves the object without a handle.
+    HWND panelWnd = panel.GetHandle();
+    ::DestroyWindow(panelWnd);
+    EXPECT_FALSE(panel.HandleAllocated());
+    EXPECT_NE(panel.GetHandle(), nullptr);
+}
+
+TEST(Controls, ChildWithoutParentWindowAndParentCyclesAreRefused)
+{
+    TWinControl orphan(nullptr);
+    orphan.SetName(L"Orphan");
+    try {
+        orphan.GetHandle();
+        FAIL() << "no exception";
+    } catch (const EInvalidOperation& e) {
+        EXPECT_EQ(e.Message(), L"Control 'Orphan' has no parent window");
+    }
+    EXPECT_FALSE(orphan.HandleAllocated());
+
+    TWinControl inner(nullptr);
+    inner.SetParent(&orphan);
+    EXPECT_THROW(orphan.SetParent(&inner), EInvalidOperation);
+    EXPECT_THROW(orphan.SetParent(&orphan), EInvalidOperation);
+    EXPECT_EQ(orphan.GetParent(), nullptr);
+}
+
+TEST(Controls, OwnersDeleteAndParentsOnlyLetGo)
+{
+    THostWindow host;
+    int deaths = 0;
+    auto* owner = new TComponent(nullptr);
+    auto* panel = new TCounted<TWinControl>(owner, &deaths);
+    panel->SetParentWindow(host.Get());
+    panel->SetBounds(0, 0, 100, 100);
+    auto* owned = new TCounted<TWinControl>(owner, &deaths);
+    owned->SetParent(panel);
+    auto* ownedGraphic = new TCounted<TGraphicControl>(owner, &deaths);
+    ownedGraphic->SetParent(panel);
+    // Parented by the panel, owned by nobody.
+    auto* free = new TCounted<TWinControl>(nullptr, &deaths);
+    free->SetBounds(1, 2, 10, 10);
+    free->SetParent(panel);
+    HWND freeWnd = free->GetHandle();
+
+    // Deleting the parent frees nothing it does not own: its children stay
+    // alive without parent and without window.
+    delete panel;
+    EXPECT_EQ(deaths, 1);
+    EXPECT_EQ(free->GetParent(), nullptr);
+    EXPECT_EQ(owned->GetParent(), nullptr);
+    EXPECT_FALSE(free->HandleAllocated());
+    EXPECT_FALSE(::IsWindow(freeWnd));
+    EXPECT_EQ(free->GetLeft(), 1);
+
+    // The owner frees what it owns.
+    delete owner;
+    EXPECT_EQ(deaths, 3);
+    delete free;
+    EXPECT_EQ(deaths, 4);
+}
+
+TEST(Controls, PaintsOfWindowAndGraphicControlsReachTheScreen)
+{
+    THostWindow host;
+    TWinControl panel(nullptr);
+    panel.SetParentWindow(host.Get());
+    panel.SetBounds(0, 0, 200, 120);
+    panel.SetColor(clWhite);
+    TFilledCustom custom(nullptr);
+    custom.SetBounds(10, 10, 40, 30);
+    custom.SetParent(&panel);
+    TFilledGraphic graphic(nullptr);
+    graphic.SetBounds(100, 20, 30, 20);
+    graphic.SetParent(&panel);
+    panel.HandleNeeded();
+    HWND wnd = panel.GetHandle();
+
+    EXPECT_EQ(PixelAt(wnd, 15, 15), RGB(255, 0, 0));   // custom control
+    EXPECT_EQ(PixelAt(wnd, 100, 20), RGB(0, 0, 255));  // graphic control, first pixel
+    EXPECT_EQ(PixelAt(wnd, 129, 39), RGB(0, 0, 255));  // and last
+    // The graphic control's paint is clipped to its rectangle.
+    EXPECT_EQ(PixelAt(wnd, 99, 20), RGB(255, 255, 255));
+    EXPECT_EQ(PixelAt(wnd, 130, 39), RGB(255, 255, 255));
+    EXPECT_EQ(PixelAt(wnd, 115, 40), RGB(255, 255, 255));
+    EXPECT_EQ(PixelAt(wnd, 190, 110), RGB(255, 255, 255));  // background in Color
+    EXPECT_GT(custom.Paints, 0);
+    EXPECT_GT(graphic.Paints, 0);
+
+    // Invalidate repaints with the new state; moving a graphic control
+    // repaints where it was.
+    graphic.Fill = clLime;
+    graphic.Invalidate();
+    EXPECT_EQ(PixelAt(wnd, 110, 30), RGB(0, 255, 0));
+    graphic.SetBounds(150, 70, 20, 20);
+    EXPECT_EQ(PixelAt(wnd, 110, 30), RGB(255, 255, 255));
+    EXPECT_EQ(PixelAt(wnd, 160, 80), RGB(0, 255, 0));
+    graphic.SetVisible(false);
+    EXPECT_EQ(PixelAt(wnd, 160, 80), RGB(255, 255, 255));
+
+    // Drawing outside a paint: the canvas fetches the DC itself, offset and
+    // clipped to the graphic control's rectangle.
+    graphic.SetVisible(true);
+    EXPECT_EQ(PixelAt(wnd, 160, 80), RGB(0, 255, 0));
+    TCanvas* canvas = graphic.GetCanvas();
+    canvas->GetBrush()->SetColor(clYellow);
+    canvas->FillRect(RECT{0, 0, 500, 500});
+    static_cast<TControlCanvas*>(canvas)->FreeHandle();
+    {
+        TWindowDC dc(wnd);
+        EXPECT_EQ(::GetPixel(dc.Get(), 150, 70), RGB(255, 255, 0));
+        EXPECT_EQ(::GetPixel(dc.Get(), 171, 91), RGB(255, 255, 255));
+    }
+
+    custom.Fill = clNavy;
+    custom.Repaint();
+    TWindowDC dc(custom.GetHandle());
+    EXPECT_EQ(::GetPixel(dc.Get(), 0, 0), RGB(0, 0, 128));
+}
+
+TEST(Controls, MouseMessagesReachTheGraphicControlUnderThePoint)
+{
+    THostWindow host;
+    TWinControl panel(nullptr);
+    panel.SetParentWindow(host.Get());
+    panel.SetBounds(0, 0, 200, 100);
+    TGraphicControl below(nullptr), above(nullptr), disabled(nullptr);
+    below.SetBounds(10, 10, 50, 50);
+    above.SetBounds(40, 40, 50, 50);  // overlaps below, inserted later: on top
+    disabled.SetBounds(120, 10, 20, 20);
+    disabled.SetEnabled(false);
+    for (TControl* c : {static_cast<TControl*>(&below), static_cast<TControl*>(&above),
+                        static_cast<TControl*>(&disabled)})
+        c->SetParent(&panel);
+    TMouseLog log;
+    log.Watch(panel);
+    log.Watch(below);
+    log.Watch(above);
+    log.Watch(disabled);
+    HWND wnd = panel.GetHandle();
+
+    EXPECT_EQ(panel.ControlAtPos(POINT{45, 45}), &above);
+    EXPECT_EQ(panel.ControlAtPos(POINT{125, 15}), nullptr);
+    EXPECT_EQ(panel.ControlAtPos(POINT{125, 15}, true), &disabled);
+
+    struct Case {
+        int x, y;
+        TObject* target;
+        int localX, localY;
+    } cases[] = {
+        {15, 12, &below, 5, 2},
+        {45, 45, &above, 5, 5},   // the topmost of two
+        {125, 15, &panel, 125, 15},  // disabled: the parent gets it
+        {180, 90, &panel, 180, 90},
+    };
+    for (const Case& c : cases) {
+        log.Entries.clear();
+        ::SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(c.x, c.y));
+        ClickAt(wnd, c.x, c.y);
+        ASSERT_EQ(log.Entries.size(), 4u) << c.x << "," << c.y;
+        const char kinds[] = {'m', 'd', 'c', 'u'};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(log.Entries[i].Sender, c.target) << c.x << "," << c.y << " #" << i;
+            EXPECT_EQ(log.Entries[i].Kind, kinds[i]);
+        }
+        EXPECT_EQ(log.Entries[1].X, c.localX);
+        EXPECT_EQ(log.Entries[1].Y, c.localY);
+    }
+
+    // A pressed graphic control keeps the mouse until the button is released,
+    // and a release outside it is no click.
+    log.Entries.clear();
+    ::SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(15, 15));
+    ::SendMessageW(wnd, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(150, 80));
+    ::SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(150, 80));
+    ASSERT_EQ(log.Entries.size(), 3u);
+    for (const auto& e : log.Entries) EXPECT_EQ(e.Sender, &below);
+    EXPECT_EQ(log.Entries[1].Kind, 'm');
+    EXPECT_EQ(log.Entries[1].X, 140);
+    EXPECT_EQ(log.Entries[2].Kind, 'u');
+    EXPECT_EQ(::GetCapture(), nullptr);
+
+    // Perform reaches a control's handlers directly.
+    log.Entries.clear();
+    below.Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1, 1));
+    below.Perform(WM_LBUTTONUP, 0, MAKELPARAM(1, 1));
+    ASSERT_EQ(log.Entries.size(), 3u);
+    EXPECT_EQ(log.Entries[1].Kind, 'c');
+}
+
+namespace {
+
+// Deletes the clicked control from its own click handler.
+struct TSelfDeleter {
+    TControl* Victim = nullptr;
+    int Clicks = 0;
+    void Click(TObject* Sender)
+    {
+        ++Clicks;
+        ASSERT_EQ(Sender, Victim);
+        delete Victim;
+        Victim = nullptr;
+    }
+    void ClickParent(TObject*)
+    {
+        ++Clicks;
+        delete Victim;
+        Victim = nullptr;
+    }
+};
+
+}  // namespace
+
+TEST(Controls, DeletingAControlFromItsOwnClickIsSafe)
+{
+    THostWindow host;
+    TWinControl panel(nullptr);
+    panel.SetParentWindow(host.Get());
+    panel.SetBounds(0, 0, 200, 100);
+    TSelfDeleter deleter;
+
+    auto* graphic = new TGraphicControl(nullptr);
+    graphic->SetBounds(10, 10, 30, 30);
+    graphic->SetParent(&panel);
+    graphic->OnClick = TNotifyEvent(&deleter, &TSelfDeleter::Click);
+    deleter.Victim = graphic;
+    ClickAt(panel.GetHandle(), 20, 20);
+    EXPECT_EQ(deleter.Clicks, 1);
+    EXPECT_EQ(panel.GetControlCount(), 0);
+    EXPECT_EQ(::GetCapture(), nullptr);
+    // The parent still works: the next click is its own.
+    TMouseLog log;
+    log.Watch(panel);
+    ClickAt(panel.GetHandle(), 20, 20);
+    EXPECT_EQ(log.Entries.size(), 3u);
+
+    auto* window = new TCustomControl(nullptr);
+    window->SetBounds(50, 10, 30, 30);
+    window->SetParent(&panel);
+    window->OnClick = TNotifyEvent(&deleter, &TSelfDeleter::Click);
+    deleter.Victim = window;
+    HWND wnd = window->GetHandle();
+    ClickAt(wnd, 5, 5);
+    EXPECT_EQ(deleter.Clicks, 2);
+    EXPECT_FALSE(::IsWindow(wnd));
+    EXPECT_EQ(panel.GetControlCount(), 0);
+
+    // A child's click may delete the parent whose window delivered it.
+    auto* doomed = new TWinControl(nullptr);
+    doomed->SetParentWindow(host.Get());
+    doomed->SetBounds(0, 0, 50, 50);
+    TGraphicControl button(nullptr);
+    button.SetBounds(0, 0, 20, 20);
+    button.SetParent(doomed);
+    deleter.Victim = doomed;
+    button.OnClick = TNotifyEvent(&deleter, &TSelfDeleter::ClickParent);
+    TMouseLog log2;
+    button.OnMouseUp = TMouseEvent(&log2, &TMouseLog::Up);
+    wnd = doomed->GetHandle();
+    ClickAt(wnd, 5, 5);
+    EXPECT_EQ(deleter.Clicks, 3);
+    EXPECT_FALSE(::IsWindow(wnd));
+    EXPECT_EQ(button.GetParent(), nullptr);
+    EXPECT_EQ(log2.Entries.size(), 1u) << "the surviving child finishes its message";
+    THostWindow::Pump();
+}
