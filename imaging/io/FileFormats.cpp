@@ -270,7 +270,7 @@ bool IsIconDirectory(classlib::TStream& s, uint16_t wantedType)
     const int64_t avail = s.GetSize() - p;
     if (avail < 23)
         return false;
-    uint8_t h[6];
+    uint8_t h[6] = {};  // a short read leaves zeros, not stack bytes
     ReadAt(s, p, h, 6);
     const uint16_t count = LE16(h + 4);
     if (LE16(h) != 0 || LE16(h + 2) != wantedType || count == 0)
@@ -321,7 +321,7 @@ bool RunStep(TPxDetectStep step, classlib::TStream& s, int64_t p)
 TPxFileFormatId DetectAt(classlib::TStream& s, int64_t p)
 {
     const int64_t size = s.GetSize();
-    uint8_t h[16];
+    uint8_t h[16] = {};  // a short read leaves zeros, not stack bytes
     ReadAt(s, p, h, sizeof h);
     s.Seek(p, classlib::soBeginning);
 
@@ -601,7 +601,7 @@ bool PxIsAVI(classlib::TStream& Stream)
 {
     const int64_t p = Stream.GetPosition();
     TPositionGuard guard(Stream, p);
-    uint8_t h[12];
+    uint8_t h[12] = {};  // a short read leaves zeros, not stack bytes
     ReadAt(Stream, p, h, sizeof h);
     return std::memcmp(h, "RIFF", 4) == 0 && std::memcmp(h + 8, "AVI ", 4) == 0;
 }
@@ -692,7 +692,7 @@ bool PxIsPNG(classlib::TStream& Stream)
 {
     const int64_t p = Stream.GetPosition();
     TPositionGuard guard(Stream, p);
-    uint8_t h[8];
+    uint8_t h[8] = {};  // a short read leaves zeros, not stack bytes
     ReadAt(Stream, p, h, sizeof h);
     return h[0] == 0x89 && h[1] == 'P' && h[2] == 'N' && h[3] == 'G';
 }
@@ -817,7 +817,7 @@ bool PxIsJP2(classlib::TStream& Stream)
 {
     const int64_t p = Stream.GetPosition();
     TPositionGuard guard(Stream, p);
-    uint8_t h[12];
+    uint8_t h[12] = {};  // a short read leaves zeros, not stack bytes
     ReadAt(Stream, p, h, sizeof h);
     return BE32(h) == 12 && BE32(h + 4) == 0x6A502020 && BE32(h + 8) == 0x0D0A870A;
 }
@@ -826,7 +826,7 @@ bool PxIsJ2K(classlib::TStream& Stream)
 {
     const int64_t p = Stream.GetPosition();
     TPositionGuard guard(Stream, p);
-    uint8_t h[4];
+    uint8_t h[4] = {};  // a short read leaves zeros, not stack bytes
     ReadAt(Stream, p, h, sizeof h);
     return BE16(h) == 0xFF4F && BE16(h + 2) == 0xFF51;
 }
@@ -855,7 +855,7 @@ bool PxIsWMF(classlib::TStream& Stream)
 {
     const int64_t p = Stream.GetPosition();
     TPositionGuard guard(Stream, p);
-    uint8_t h[20];
+    uint8_t h[20] = {};
     ReadAt(Stream, p, h, sizeof h);
     const int64_t at = LE32(h) == 0x9AC6CDD7u ? p + 22 : p;
     uint8_t m[18];
@@ -868,7 +868,7 @@ bool PxIsEMF(classlib::TStream& Stream)
 {
     const int64_t p = Stream.GetPosition();
     TPositionGuard guard(Stream, p);
-    uint8_t h[100];
+    uint8_t h[100] = {};
     ReadAt(Stream, p, h, sizeof h);
     return LE32(h) == 1 && LE32(h + 40) == 0x464D4520u;
 }

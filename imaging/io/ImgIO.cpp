@@ -7,8 +7,10 @@
 #include "classlib/Graphics.h"
 #include "classlib/Streams.h"
 #include "classlib/Threads.h"
+#include "imaging/io/AviReader.h"
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
+#include "imaging/io/ImageSource.h"
 #include "imaging/io/ImgIOAsync.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxConvert.h"
@@ -538,10 +540,7 @@ void TImgIO::LoadFromFile(const std::wstring& FileName)
     }
     std::wstring ext = PxExtractFileExt(FileName, true);
     if (ext == L".avi") {
-        // AVI frames are read by a unit of their own; without it the load
-        // fails.
-        FileParams->ClearInfo();
-        FailLoad();
+        PxLoadAVIFile(*this, FileName);
         return;
     }
     TPxFileFormatInfo* row = PxFormatInfoByExtension(ext);
@@ -824,6 +823,21 @@ void TImgIO::ReadParamsFromStreamFormat(classlib::TStream* Stream, int32_t FileT
     if (AbortFlag)
         FileParams->FileFormat = 0;
     DoFinishWork();
+}
+
+}  // namespace imaging
+
+namespace imaging {
+
+int TImgIO::OpenAVIFile(const std::wstring& FileName) { return TPxAVIReader::Of(*this).OpenAVIFile(FileName); }
+
+void TImgIO::LoadAVIFrame(uint32_t Index) { TPxAVIReader::Of(*this).LoadAVIFrame(Index); }
+
+void TImgIO::CloseAVIFile() { TPxAVIReader::Of(*this).CloseAVIFile(); }
+
+void TImgIO::SaveToText(const std::wstring& TextFileName, int32_t FileFormat, int32_t Kind)
+{
+    PxSaveToText(*this, TextFileName, FileFormat, Kind);
 }
 
 }  // namespace imaging

@@ -65,6 +65,7 @@ namespace classlib {
 class TBitmap;
 class TFont;
 class TImage;
+class TMetafile;
 }  // namespace classlib
 
 namespace imaging {
@@ -205,6 +206,17 @@ public:
     // The attached image view takes the parameters' resolution.
     virtual void UpdateViewDpi();
 
+    // ---- AVI frames (AviReader.h): opens a file and its first video
+    // stream (returns the frame count, 0 and AbortFlag on failure), decodes
+    // one frame into the current image, releases the file.
+    int OpenAVIFile(const std::wstring& FileName);
+    void LoadAVIFrame(uint32_t Index);
+    void CloseAVIFile();
+    // The current image as source text (ImageSource.h): Kind 0 a byte-array
+    // declaration, 1 a hexadecimal list, 2 base64 of the image saved in
+    // FileFormat, 3 one character per pixel.
+    void SaveToText(const std::wstring& TextFileName, int32_t FileFormat, int32_t Kind);
+
     // ---- load and save dispatch (ImgIO.cpp)
     virtual void LoadFromFile(const std::wstring& FileName);
     virtual void LoadFromFileAuto(const std::wstring& FileName);
@@ -267,6 +279,11 @@ public:
     void LoadHDPFromStream(classlib::TStream* Stream);
     // WMF/EMF import (Width/Height -1: from the picture).
     void ImportMetafileFromFile(const std::wstring& FileName, int Width, int Height, bool WithAlpha);
+    // Draws Metafile into the current image at Width x Height (-1 keeps the
+    // picture's proportions; MetafileImport.h gives the size rules).
+    void ImportMetafile(classlib::TMetafile* Metafile, int Width, int Height, bool WithAlpha);
+    // The parameters of the picture at the stream's position, without drawing.
+    void ReadMetafileParams(classlib::TStream* Stream);
     // Layer and vector-object files go to the attached view (views unit).
     void LoadViewDataFromFile(const std::wstring& FileName, int32_t FileType);
     void LoadViewDataFromStream(classlib::TStream* Stream, int32_t FileType);

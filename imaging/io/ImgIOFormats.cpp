@@ -12,6 +12,7 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/IOStartup.h"
 #include "imaging/io/ImgIO.h"
+#include "imaging/io/MetafileImport.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
@@ -488,8 +489,19 @@ void TImgIO::ImportMetafileFromFile(const std::wstring& FileName, int Width, int
     }
     if (TryDefer([this, FileName, Width, Height, WithAlpha] { ImportMetafileFromFile(FileName, Width, Height, WithAlpha); }))
         return;
-    LoadFileWith(FileName, type, 0);
+    PxImportMetafileFromFile(*this, FileName, Width, Height, WithAlpha);
 }
+
+void TImgIO::ImportMetafile(classlib::TMetafile* Metafile, int Width, int Height, bool WithAlpha)
+{
+    if (!Metafile) {
+        FailLoad();
+        return;
+    }
+    PxImportMetafile(*this, *Metafile, Width, Height, WithAlpha);
+}
+
+void TImgIO::ReadMetafileParams(classlib::TStream* Stream) { PxImportReadMetafileParams(*this, Stream); }
 
 void TImgIO::LoadViewDataFromFile(const std::wstring&, int32_t FileType)
 {
