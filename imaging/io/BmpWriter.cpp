@@ -15,24 +15,24 @@
 
 namespace imaging {
 
-namespace {
-
-void Put16(std::vector<uint8_t>& Out, uint32_t v)
+void PxPutLE16(std::vector<uint8_t>& Out, uint32_t v)
 {
     Out.push_back(static_cast<uint8_t>(v));
     Out.push_back(static_cast<uint8_t>(v >> 8));
 }
 
-void Put32(std::vector<uint8_t>& Out, uint32_t v)
+void PxPutLE32(std::vector<uint8_t>& Out, uint32_t v)
 {
-    Put16(Out, v & 0xFFFF);
-    Put16(Out, v >> 16);
+    PxPutLE16(Out, v & 0xFFFF);
+    PxPutLE16(Out, v >> 16);
 }
 
-int32_t MetresFromDpi(int32_t Dpi)
+int32_t PxDpiToPixelsPerMetre(int32_t Dpi)
 {
     return static_cast<int32_t>(classlib::Round(static_cast<double>(Dpi) / 2.54 * 100));
 }
+
+namespace {
 
 // A px24RGB (or Format) copy of Bitmap when its format differs, else
 // nullptr (the bitmap itself is used).
@@ -90,9 +90,9 @@ public:
 
         const int64_t end = s_->GetPosition();
         std::vector<uint8_t> fh{'B', 'M'};
-        Put32(fh, static_cast<uint32_t>(end - p0_));
-        Put32(fh, 0);
-        Put32(fh, static_cast<uint32_t>(pixelOffset_ - p0_));
+        PxPutLE32(fh, static_cast<uint32_t>(end - p0_));
+        PxPutLE32(fh, 0);
+        PxPutLE32(fh, static_cast<uint32_t>(pixelOffset_ - p0_));
         s_->SetPosition(p0_);
         Write(fh.data(), static_cast<int64_t>(fh.size()));
         WriteHeader(static_cast<uint32_t>(end - pixelOffset_));
@@ -106,23 +106,23 @@ private:
     {
         std::vector<uint8_t> h;
         if (core_) {
-            Put32(h, 12);
-            Put16(h, static_cast<uint32_t>(width_));
-            Put16(h, static_cast<uint32_t>(height_));
-            Put16(h, 1);
-            Put16(h, static_cast<uint32_t>(bits_));
+            PxPutLE32(h, 12);
+            PxPutLE16(h, static_cast<uint32_t>(width_));
+            PxPutLE16(h, static_cast<uint32_t>(height_));
+            PxPutLE16(h, 1);
+            PxPutLE16(h, static_cast<uint32_t>(bits_));
         } else {
-            Put32(h, headerSize_);
-            Put32(h, static_cast<uint32_t>(width_));
-            Put32(h, static_cast<uint32_t>(height_));
-            Put16(h, 1);
-            Put16(h, static_cast<uint32_t>(bits_));
-            Put32(h, rle_ ? (bits_ == 4 ? 2u : 1u) : 0u);
-            Put32(h, ImageDataSize);
-            Put32(h, static_cast<uint32_t>(MetresFromDpi(p_.DpiX)));
-            Put32(h, static_cast<uint32_t>(MetresFromDpi(p_.DpiY)));
-            Put32(h, bits_ <= 8 ? 1u << bits_ : 0u);
-            Put32(h, bits_ <= 8 ? 1u << bits_ : bits_ == 24 ? 16777216u : 1u);
+            PxPutLE32(h, headerSize_);
+            PxPutLE32(h, static_cast<uint32_t>(width_));
+            PxPutLE32(h, static_cast<uint32_t>(height_));
+            PxPutLE16(h, 1);
+            PxPutLE16(h, static_cast<uint32_t>(bits_));
+            PxPutLE32(h, rle_ ? (bits_ == 4 ? 2u : 1u) : 0u);
+            PxPutLE32(h, ImageDataSize);
+            PxPutLE32(h, static_cast<uint32_t>(PxDpiToPixelsPerMetre(p_.DpiX)));
+            PxPutLE32(h, static_cast<uint32_t>(PxDpiToPixelsPerMetre(p_.DpiY)));
+            PxPutLE32(h, bits_ <= 8 ? 1u << bits_ : 0u);
+            PxPutLE32(h, bits_ <= 8 ? 1u << bits_ : bits_ == 24 ? 16777216u : 1u);
             h.resize(headerSize_, 0);
         }
         Write(h.data(), static_cast<int64_t>(h.size()));

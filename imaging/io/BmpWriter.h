@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "classlib/Stream.h"
 #include "imaging/io/IOProgress.h"
@@ -40,6 +41,12 @@ void PxWriteBMP(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Par
 // Run-length coding of one row of palette indices (one per byte, Count of
 // them) into Output; returns the bytes written, the row's end-of-line code
 // 0 0 included. Output needs room for 2 * Count + 2 bytes.
+// Little-endian fields of BMP and ICO headers, appended to Out.
+void PxPutLE16(std::vector<uint8_t>& Out, uint32_t v);
+void PxPutLE32(std::vector<uint8_t>& Out, uint32_t v);
+// A resolution in dots per inch as pixels per metre (rounded, halves to even).
+int32_t PxDpiToPixelsPerMetre(int32_t Dpi);
+
 int PxEncodeRLE8Row(const uint8_t* Indices, int Count, uint8_t* Output);
 int PxEncodeRLE4Row(const uint8_t* Indices, int Count, uint8_t* Output);
 

@@ -77,24 +77,6 @@ uint64_t MaxPixelsFor(int64_t Bytes)
     return (static_cast<uint64_t>(std::max<int64_t>(Bytes, 0)) * 8 / 3 + 1) * 4096;
 }
 
-// While a call runs, Progress has an aborting flag even when the caller gave
-// none.
-class TAbortFlagScope {
-public:
-    explicit TAbortFlagScope(TPxIOProgressInfo& Progress) : progress_(Progress), saved_(Progress.Aborting)
-    {
-        if (!progress_.Aborting)
-            progress_.Aborting = &local_;
-    }
-    ~TAbortFlagScope() { progress_.Aborting = saved_; }
-    TAbortFlagScope(const TAbortFlagScope&) = delete;
-    TAbortFlagScope& operator=(const TAbortFlagScope&) = delete;
-
-private:
-    TPxIOProgressInfo& progress_;
-    bool* saved_;
-    bool local_ = false;
-};
 
 struct TFreeBuffer {
     void operator()(uint8_t* p) const { std::free(p); }
@@ -106,7 +88,7 @@ using TIndexBuffer = std::unique_ptr<uint8_t, TFreeBuffer>;
 void PxReadGIF(classlib::TStream* Stream, TPxBitmap* Bitmap, int32_t& NumImages, TIOParamsVals& Params,
                TPxIOProgressInfo& Progress, bool Preview, std::unique_ptr<TPxMask>& Mask, bool NoMask)
 {
-    TAbortFlagScope abortScope(Progress);
+    TPxAbortFlagScope abortScope(Progress);
     Mask.reset();
     NumImages = 0;
     Progress.Progress(0);

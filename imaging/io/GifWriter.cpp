@@ -24,23 +24,6 @@ namespace {
 
 constexpr int kMaxSide = 65535;
 
-class TAbortFlagScope {
-public:
-    explicit TAbortFlagScope(TPxIOProgressInfo& Progress) : progress_(Progress), saved_(Progress.Aborting)
-    {
-        if (!progress_.Aborting)
-            progress_.Aborting = &local_;
-    }
-    ~TAbortFlagScope() { progress_.Aborting = saved_; }
-    TAbortFlagScope(const TAbortFlagScope&) = delete;
-    TAbortFlagScope& operator=(const TAbortFlagScope&) = delete;
-
-private:
-    TPxIOProgressInfo& progress_;
-    bool* saved_;
-    bool local_ = false;
-};
-
 void PutWord(std::vector<uint8_t>& Out, int32_t Value)
 {
     const uint16_t v = static_cast<uint16_t>(std::clamp<int32_t>(Value, 0, kMaxSide));
@@ -52,7 +35,7 @@ void PutWord(std::vector<uint8_t>& Out, int32_t Value)
 
 void PxWriteGIF(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, TPxIOProgressInfo& Progress)
 {
-    TAbortFlagScope abortScope(Progress);
+    TPxAbortFlagScope abortScope(Progress);
     bool& aborting = *Progress.Aborting;
     Progress.Progress(0);
     if (aborting)

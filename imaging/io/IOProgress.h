@@ -59,4 +59,24 @@ struct TPxIOProgressInfo {
     }
 };
 
+// While a reader or writer runs, its record has an aborting flag even when
+// the caller gave none (so the routine may set and test it freely); the
+// caller's pointer is put back at the end.
+class TPxAbortFlagScope {
+public:
+    explicit TPxAbortFlagScope(TPxIOProgressInfo& Progress) : progress_(Progress), saved_(Progress.Aborting)
+    {
+        if (!progress_.Aborting)
+            progress_.Aborting = &local_;
+    }
+    ~TPxAbortFlagScope() { progress_.Aborting = saved_; }
+    TPxAbortFlagScope(const TPxAbortFlagScope&) = delete;
+    TPxAbortFlagScope& operator=(const TPxAbortFlagScope&) = delete;
+
+private:
+    TPxIOProgressInfo& progress_;
+    bool* saved_;
+    bool local_ = false;
+};
+
 }  // namespace imaging

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "classlib/SysUtils.h"
+#include "imaging/io/BmpWriter.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/proc/PxQuantizer.h"
@@ -15,23 +16,6 @@
 namespace imaging {
 
 namespace {
-
-void Put16(std::vector<uint8_t>& Out, uint32_t v)
-{
-    Out.push_back(static_cast<uint8_t>(v));
-    Out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void Put32(std::vector<uint8_t>& Out, uint32_t v)
-{
-    Put16(Out, v & 0xFFFF);
-    Put16(Out, v >> 16);
-}
-
-int32_t MetresFromDpi(int32_t Dpi)
-{
-    return static_cast<int32_t>(classlib::Round(static_cast<double>(Dpi) / 2.54 * 100));
-}
 
 void ConvertTo(TPxBitmap& Image, TPxPixelFormat Format)
 {
@@ -63,9 +47,9 @@ public:
         }
         const int64_t p0 = s_->GetPosition();
         std::vector<uint8_t> header;
-        Put16(header, 0);
-        Put16(header, 1);
-        Put16(header, static_cast<uint32_t>(n));
+        PxPutLE16(header, 0);
+        PxPutLE16(header, 1);
+        PxPutLE16(header, static_cast<uint32_t>(n));
         Write(header);
         const double factor = 100.0 / static_cast<double>(n);
         const int64_t d0 = s_->GetPosition();
@@ -101,10 +85,10 @@ public:
             const bool deep = w.Bits >= 24;
             dir.push_back(deep ? 0 : static_cast<uint8_t>(std::min(1 << w.Bits, 255)));
             dir.push_back(0);
-            Put16(dir, deep ? 1 : 0);
-            Put16(dir, deep ? static_cast<uint32_t>(w.Bits) : 0);
-            Put32(dir, static_cast<uint32_t>(w.Bytes));
-            Put32(dir, static_cast<uint32_t>(w.Offset));
+            PxPutLE16(dir, deep ? 1 : 0);
+            PxPutLE16(dir, deep ? static_cast<uint32_t>(w.Bits) : 0);
+            PxPutLE32(dir, static_cast<uint32_t>(w.Bytes));
+            PxPutLE32(dir, static_cast<uint32_t>(w.Offset));
         }
         Write(dir);
         s_->SetPosition(end);
@@ -165,18 +149,18 @@ private:
         const int64_t maskRowSize = ((static_cast<int64_t>(width) + 31) >> 5) * 4;
 
         std::vector<uint8_t> h;
-        Put32(h, 40);
-        Put32(h, static_cast<uint32_t>(width));
-        Put32(h, static_cast<uint32_t>(height) * 2);
-        Put16(h, 1);
-        Put16(h, static_cast<uint32_t>(bits));
-        Put32(h, 0);
-        Put32(h, bits >= 24 ? 0u
+        PxPutLE32(h, 40);
+        PxPutLE32(h, static_cast<uint32_t>(width));
+        PxPutLE32(h, static_cast<uint32_t>(height) * 2);
+        PxPutLE16(h, 1);
+        PxPutLE16(h, static_cast<uint32_t>(bits));
+        PxPutLE32(h, 0);
+        PxPutLE32(h, bits >= 24 ? 0u
                             : static_cast<uint32_t>(height * rowSize + static_cast<int64_t>(width) * height / 8));
-        Put32(h, static_cast<uint32_t>(MetresFromDpi(p_.DpiX)));
-        Put32(h, static_cast<uint32_t>(MetresFromDpi(p_.DpiY)));
-        Put32(h, 0);
-        Put32(h, 0);
+        PxPutLE32(h, static_cast<uint32_t>(PxDpiToPixelsPerMetre(p_.DpiX)));
+        PxPutLE32(h, static_cast<uint32_t>(PxDpiToPixelsPerMetre(p_.DpiY)));
+        PxPutLE32(h, 0);
+        PxPutLE32(h, 0);
         Write(h);
 
         std::vector<uint8_t> row(static_cast<size_t>(rowSize));

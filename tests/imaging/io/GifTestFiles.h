@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "IoFixtureBytes.h"
 #include "classlib/Streams.h"
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/GifFrames.h"
@@ -39,32 +40,12 @@ inline void InstallGif()
     PxSyncGIFFormatRow();
 }
 
-inline std::wstring FixturePath(const std::string& Name)
-{
-    return testsupport::FixtureDir(L"io") + L"\\gif\\" + std::wstring(Name.begin(), Name.end());
-}
+using iobytes::SetBytes;
+using iobytes::StreamBytes;
 
-inline std::vector<uint8_t> LoadBytes(const std::string& Name)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(FixturePath(Name));
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+inline std::wstring FixturePath(const std::string& Name) { return iobytes::FixtureFile(L"gif", Name); }
 
-inline std::vector<uint8_t> StreamBytes(classlib::TMemoryStream& m)
-{
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
-
-inline void SetBytes(classlib::TMemoryStream& m, const std::vector<uint8_t>& Bytes)
-{
-    m.Clear();
-    if (!Bytes.empty())
-        m.WriteBuffer(Bytes.data(), static_cast<int64_t>(Bytes.size()));
-    m.SetPosition(0);
-}
+inline std::vector<uint8_t> LoadBytes(const std::string& Name) { return iobytes::FileBytes(FixturePath(Name)); }
 
 struct TReadResult {
     bool Aborted = false;
