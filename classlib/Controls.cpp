@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <map>
 
 #include "classlib/SysUtils.h"
 
@@ -53,7 +54,75 @@ private:
     TControlCanvas* canvas_;
 };
 
+std::map<TCursor, HCURSOR>& RegisteredCursors()
+{
+    static std::map<TCursor, HCURSOR> cursors;
+    return cursors;
+}
+
+TCursor overrideCursor = crDefault;
+TWindowExceptionHook windowExceptionHook = nullptr;
+
+LPCWSTR SystemCursorName(TCursor c)
+{
+    switch (c) {
+    case crArrow: return IDC_ARROW;
+    case crCross: return IDC_CROSS;
+    case crIBeam: return IDC_IBEAM;
+    case crSizeNESW: return IDC_SIZENESW;
+    case crSizeNS: return IDC_SIZENS;
+    case crSizeNWSE: return IDC_SIZENWSE;
+    case crSizeWE: return IDC_SIZEWE;
+    case crUpArrow: return IDC_UPARROW;
+    case crHourGlass: return IDC_WAIT;
+    case crNo: return IDC_NO;
+    case crAppStart: return IDC_APPSTARTING;
+    case crHelp: return IDC_HELP;
+    case crHandPoint: return IDC_HAND;
+    case crSizeAll: return IDC_SIZEALL;
+    default: return nullptr;
+    }
+}
+
 }  // namespace
+
+HCURSOR GetCursorHandle(TCursor Cursor)
+{
+    if (Cursor == crNone) return nullptr;
+    auto& reg = RegisteredCursors();
+    auto it = reg.find(Cursor);
+    if (it != reg.end()) return it->second;
+    if (LPCWSTR name = SystemCursorName(Cursor)) return ::LoadCursorW(nullptr, name);
+    return ::LoadCursorW(nullptr, IDC_ARROW);
+}
+
+void SetCursorHandle(TCursor Cursor, HCURSOR Handle)
+{
+    if (Handle)
+        RegisteredCursors()[Cursor] = Handle;
+    else
+        RegisteredCursors().erase(Cursor);
+}
+
+TCursor GetOverrideCursor() { return overrideCursor; }
+
+void SetOverrideCursor(TCursor Cursor) { overrideCursor = Cursor; }
+
+void SetWindowExceptionHook(TWindowExceptionHook Hook) { windowExceptionHook = Hook; }
+
+TWindowExceptionHook GetWindowExceptionHook() { return windowExceptionHook; }
+
+TShiftState KeyboardStateToShiftState()
+{
+    TShiftState s = 0;
+    if (::GetKeyState(VK_SHIFT) < 0) s |= ssShift;
+    if (::GetKeyState(VK_CONTROL) < 0) s |= ssCtrl;
+    if (::GetKeyState(VK_MENU) < 0) s |= ssAlt;
+    if (::GetKeyState(VK_LBUTTON) < 0) s |= ssLeft;
+    if (::GetKeyState(VK_RBUTTON) < 0) s |= ssRight;
+    if (::GetKeyState(VK_MBUTTON) < 0) s |= ssMiddle;
+    return s;
+}
 
 TShiftState MouseKeysToShiftState(WPARAM Keys)
 {
@@ -106,13 +175,53 @@ void TControl::InvalidateInParent(const RECT& R)
         ::InvalidateRect(parent_->handle_, &R, (ControlStyle & csOpaque) ? FALSE : TRUE);
 }
 
+void TControl::ConstrainSize(int& AWidth, int& AHeight) const
+{
+    const TSizeConstraints& c = constraints_;
+    if (c.MaxWidth > 0 && AWidth > c.MaxWidth) AWidth = c.MaxWidth;
+    if (c.MaxHeight > 0 && AHeight > c.MaxHeight) AHeight = c.MaxHeight;
+    if (c.MinWidth > 0 && AWidth < c.MinWidth) AWidth = c.MinWidth;
+    if (c.MinHeight > 0 && AHeight < c.MinHeight) AHeight = c.MinHeight;
+}
+
+void TControl::SetConstraints(const TSizeConstraints& Value)
+{
+    constraints_ = Value;
+    SetBounds(left_, top_, width_, height_);
+}
+
 void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight)
 {
+    ConstrainSize(AWidth, AHeight);
     if (ALeft == left_ && ATop == top_ && AWidth == width_ && AHeight == height_) return;
     if (visible_) InvalidateInParent(GetBoundsRect());
     UpdateBoundsFields(ALeft, ATop, AWidth, AHeight);
     if (visible_) InvalidateInParent(GetBoundsRect());
+    BoundsChanged();
+}
+
+void TControl::BoundsChanged()
+{
+    auto alive = alive_;
+    if (auto* w = dynamic_cast<TWinControl*>(this)) w->AlignControls();
+    if (!*alive) return;
+    RequestParentAlign();
+    if (!*alive) return;
     Resize();
+}
+
+void TControl::RequestParentAlign()
+{
+    if (align_ != alNone && parent_ && !parent_->aligning_) parent_->AlignControls();
+}
+
+void TControl::Resize() { OnResize(this); }
+
+void TControl::SetAlign(TAlign Value)
+{
+    if (Value == align_) return;
+    align_ = Value;
+    if (parent_) parent_->AlignControls();
 }
 
 RECT TControl::GetClientRect() const { return RECT{0, 0, width_, height_}; }
@@ -138,6 +247,7 @@ void TControl::SetVisible(bool Value)
     if (Value == visible_) return;
     visible_ = Value;
     InvalidateInParent(GetBoundsRect());
+    if (align_ != alNone && parent_) parent_->AlignControls();
 }
 
 void TControl::SetEnabled(bool Value)
@@ -234,9 +344,21 @@ void TControl::Dispatch(TMessage& Message)
     case WM_RBUTTONUP: MouseButtonUp(Message, mbRight); break;
     case WM_MBUTTONUP: MouseButtonUp(Message, mbMiddle); break;
     case WM_MOUSEMOVE: MouseMoved(Message); break;
+    case CM_MOUSEENTER:
+        MouseEnter();
+        Message.Result = 0;
+        break;
+    case CM_MOUSELEAVE:
+        MouseLeave();
+        Message.Result = 0;
+        break;
     default: DefaultHandler(Message); break;
     }
 }
+
+void TControl::MouseEnter() { OnMouseEnter(this); }
+
+void TControl::MouseLeave() { OnMouseLeave(this); }
 
 void TControl::DefaultHandler(TMessage& Message) { Message.Result = 0; }
 
@@ -338,6 +460,8 @@ void TWinControl::ReleaseChildren()
         c->parent_ = nullptr;
     }
     winControls_.clear();
+    tabList_.clear();
+    mouseControl_ = nullptr;
 }
 
 HWND TWinControl::GetHandle()
@@ -354,6 +478,8 @@ HWND TWinControl::GetHandle()
     }
     ControlState &= ~csCreating;
     CreateHandleDone();
+    // The window's client area may differ from the bounds (frames, menus).
+    AlignControls();
     for (std::size_t i = 0; i < winControls_.size(); ++i)
         if (winControls_[i]->GetVisible()) winControls_[i]->HandleNeeded();
     return handle_;
@@ -481,11 +607,12 @@ void TWinControl::UpdateWindowPos()
     int w = r.right - r.left, h = r.bottom - r.top;
     if (r.left == GetLeft() && r.top == GetTop() && w == GetWidth() && h == GetHeight()) return;
     UpdateBoundsFields(r.left, r.top, w, h);
-    Resize();
+    BoundsChanged();
 }
 
 void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight)
 {
+    ConstrainSize(AWidth, AHeight);
     if (handle_) {
         ::SetWindowPos(handle_, nullptr, ALeft, ATop, AWidth, AHeight, SWP_NOZORDER | SWP_NOACTIVATE);
         UpdateWindowPos();
@@ -493,7 +620,7 @@ void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight)
     }
     if (ALeft == GetLeft() && ATop == GetTop() && AWidth == GetWidth() && AHeight == GetHeight()) return;
     UpdateBoundsFields(ALeft, ATop, AWidth, AHeight);
-    Resize();
+    BoundsChanged();
 }
 
 RECT TWinControl::GetClientRect() const
@@ -513,6 +640,7 @@ void TWinControl::SetVisible(bool Value)
         ::ShowWindow(handle_, Value ? SW_SHOWNOACTIVATE : SW_HIDE);
     else if (Value && parent_ && parent_->HandleAllocated())
         HandleNeeded();
+    if (GetAlign() != alNone && parent_) parent_->AlignControls();
 }
 
 void TWinControl::SetEnabled(bool Value)
@@ -590,9 +718,13 @@ void TWinControl::Repaint()
 void TWinControl::InsertControl(TControl* Control)
 {
     controls_.push_back(Control);
-    if (auto* w = dynamic_cast<TWinControl*>(Control)) winControls_.push_back(w);
+    if (auto* w = dynamic_cast<TWinControl*>(Control)) {
+        winControls_.push_back(w);
+        tabList_.push_back(w);
+    }
     Control->parent_ = this;
     if (!dynamic_cast<TWinControl*>(Control)) Control->Invalidate();
+    if (Control->align_ != alNone) AlignControls();
 }
 
 void TWinControl::RemoveControl(TControl* Control)
@@ -608,7 +740,11 @@ void TWinControl::RemoveControl(TControl* Control)
     controls_.erase(it);
     auto wit = std::find(winControls_.begin(), winControls_.end(), Control);
     if (wit != winControls_.end()) winControls_.erase(wit);
+    auto tit = std::find(tabList_.begin(), tabList_.end(), Control);
+    if (tit != tabList_.end()) tabList_.erase(tit);
+    if (mouseControl_ == Control) mouseControl_ = nullptr;
     Control->parent_ = nullptr;
+    if (Control->align_ != alNone && !(GetComponentState() & csDestroying)) AlignControls();
 }
 
 void TWinControl::CaptureMouse()
@@ -641,6 +777,15 @@ void TWinControl::RouteMouseToChild(TMessage& Message, bool& Handled)
 
 void TWinControl::WndProc(TMessage& Message)
 {
+    if (Message.Msg == WM_MOUSEMOVE) {
+        auto alive = alive_;
+        TrackMouse(Message);
+        if (!*alive) return;
+    } else if (Message.Msg == WM_MOUSELEAVE) {
+        MouseLeft();
+        Message.Result = 0;
+        return;
+    }
     if (IsMouseMessage(Message.Msg)) {
         bool handled = false;
         RouteMouseToChild(Message, handled);
@@ -658,6 +803,80 @@ void TWinControl::Dispatch(TMessage& Message)
     case WM_MOVE: WMMove(Message); break;
     case WM_DESTROY: WMDestroy(Message); break;
     case WM_NCDESTROY: WMNCDestroy(Message); break;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_KEYUP:
+    case WM_SYSKEYUP: {
+        auto alive = alive_;
+        WORD key = static_cast<WORD>(Message.WParam);
+        bool up = Message.Msg == WM_KEYUP || Message.Msg == WM_SYSKEYUP;
+        if (KeyDownWithPreview(key, KeyboardStateToShiftState(), up)) {
+            Message.Result = 0;
+            break;
+        }
+        if (!*alive) break;
+        // Tab (Shift+Tab) not taken by the window moves the focus along the
+        // tab order of the topmost control.
+        if (!up && key == VK_TAB && handle_ &&
+            !(::SendMessageW(handle_, WM_GETDLGCODE, VK_TAB, 0) & (DLGC_WANTTAB | DLGC_WANTALLKEYS))) {
+            if (!*alive) break;
+            if (TopControl()->SelectNext(this, ::GetKeyState(VK_SHIFT) >= 0, true)) {
+                Message.Result = 0;
+                break;
+            }
+        }
+        if (!*alive) break;
+        Message.WParam = key;
+        DefaultHandler(Message);
+        break;
+    }
+    case WM_CHAR: {
+        auto alive = alive_;
+        wchar_t key = static_cast<wchar_t>(Message.WParam);
+        if (KeyPressWithPreview(key)) {
+            Message.Result = 0;
+            break;
+        }
+        if (!*alive) break;
+        Message.WParam = key;
+        DefaultHandler(Message);
+        break;
+    }
+    case WM_SETFOCUS: {
+        auto alive = alive_;
+        DefaultHandler(Message);
+        if (!*alive) break;
+        TopControl()->FocusChanged(this);
+        if (*alive) DoEnter();
+        break;
+    }
+    case WM_KILLFOCUS: {
+        auto alive = alive_;
+        DefaultHandler(Message);
+        if (*alive) DoExit();
+        break;
+    }
+    case WM_SETCURSOR: WMSetCursor(Message); break;
+    case WM_WINDOWPOSCHANGING: {
+        // Sizes from outside (the user's frame, other code) obey the limits too.
+        auto* pos = reinterpret_cast<WINDOWPOS*>(Message.LParam);
+        if (pos && !(pos->flags & SWP_NOSIZE)) ConstrainSize(pos->cx, pos->cy);
+        DefaultHandler(Message);
+        break;
+    }
+    case WM_GETMINMAXINFO: {
+        DefaultHandler(Message);
+        auto* info = reinterpret_cast<MINMAXINFO*>(Message.LParam);
+        const TSizeConstraints& c = GetConstraints();
+        if (info) {
+            if (c.MinWidth > 0) info->ptMinTrackSize.x = c.MinWidth;
+            if (c.MinHeight > 0) info->ptMinTrackSize.y = c.MinHeight;
+            if (c.MaxWidth > 0) info->ptMaxTrackSize.x = c.MaxWidth;
+            if (c.MaxHeight > 0) info->ptMaxTrackSize.y = c.MaxHeight;
+        }
+        Message.Result = 0;
+        break;
+    }
     case WM_CAPTURECHANGED:
         if (reinterpret_cast<HWND>(Message.LParam) != handle_) captureControl_ = nullptr;
         DefaultHandler(Message);
@@ -773,14 +992,230 @@ LRESULT CALLBACK TWinControl::SharedWindowProc(HWND Wnd, UINT Msg, WPARAM WParam
     // the default handling and its message is sent to the debugger output.
     try {
         control->WndProc(m);
-    } catch (const std::exception& e) {
-        ::OutputDebugStringA(e.what());
-        return ::DefWindowProcW(Wnd, Msg, WParam, LParam);
     } catch (...) {
+        if (TWindowExceptionHook hook = windowExceptionHook) {
+            // The hook itself must not let anything escape either.
+            try {
+                hook(nullptr);
+            } catch (...) {
+            }
+        } else {
+            try {
+                throw;
+            } catch (const std::exception& e) {
+                ::OutputDebugStringA(e.what());
+            } catch (...) {
+            }
+        }
         return ::DefWindowProcW(Wnd, Msg, WParam, LParam);
     }
     // The control may have been deleted by the handler: only m is used here.
     return m.Result;
+}
+
+TWinControl* TWinControl::TopControl()
+{
+    TWinControl* top = this;
+    while (top->parent_) top = top->parent_;
+    return top;
+}
+
+bool TWinControl::KeyDownWithPreview(WORD& Key, TShiftState Shift, bool Up)
+{
+    auto alive = alive_;
+    TWinControl* top = TopControl();
+    if (top != this && top->WantsKeyPreview()) {
+        if (Up)
+            top->KeyUp(Key, Shift);
+        else
+            top->KeyDown(Key, Shift);
+        if (!*alive || Key == 0) return true;
+    }
+    if (Up)
+        KeyUp(Key, Shift);
+    else
+        KeyDown(Key, Shift);
+    return !*alive || Key == 0;
+}
+
+bool TWinControl::KeyPressWithPreview(wchar_t& Key)
+{
+    auto alive = alive_;
+    TWinControl* top = TopControl();
+    if (top != this && top->WantsKeyPreview()) {
+        top->KeyPress(Key);
+        if (!*alive || Key == 0) return true;
+    }
+    KeyPress(Key);
+    return !*alive || Key == 0;
+}
+
+void TWinControl::KeyDown(WORD& Key, TShiftState Shift) { OnKeyDown(this, Key, Shift); }
+
+void TWinControl::KeyUp(WORD& Key, TShiftState Shift) { OnKeyUp(this, Key, Shift); }
+
+void TWinControl::KeyPress(wchar_t& Key) { OnKeyPress(this, Key); }
+
+void TWinControl::DoEnter() { OnEnter(this); }
+
+void TWinControl::DoExit() { OnExit(this); }
+
+void TWinControl::TrackMouse(TMessage& Message)
+{
+    auto alive = alive_;
+    if (!mouseInside_) {
+        mouseInside_ = true;
+        if (handle_) {
+            TRACKMOUSEEVENT tme{};
+            tme.cbSize = sizeof(tme);
+            tme.dwFlags = TME_LEAVE;
+            tme.hwndTrack = handle_;
+            ::TrackMouseEvent(&tme);
+        }
+        Perform(CM_MOUSEENTER, 0, 0);
+        if (!*alive) return;
+    }
+    TControl* target = captureControl_ ? captureControl_ : ControlAtPos(MessagePoint(Message));
+    if (target == mouseControl_) return;
+    TControl* old = mouseControl_;
+    mouseControl_ = target;
+    if (old) {
+        old->Perform(CM_MOUSELEAVE, 0, 0);
+        if (!*alive) return;
+    }
+    // The leave handler may have removed the new target from this window.
+    if (target && mouseControl_ == target) target->Perform(CM_MOUSEENTER, 0, 0);
+}
+
+void TWinControl::MouseLeft()
+{
+    auto alive = alive_;
+    if (TControl* old = mouseControl_) {
+        mouseControl_ = nullptr;
+        old->Perform(CM_MOUSELEAVE, 0, 0);
+        if (!*alive) return;
+    }
+    if (mouseInside_) {
+        mouseInside_ = false;
+        Perform(CM_MOUSELEAVE, 0, 0);
+    }
+}
+
+void TWinControl::WMSetCursor(TMessage& Message)
+{
+    if (handle_ && reinterpret_cast<HWND>(Message.WParam) == handle_ && LOWORD(Message.LParam) == HTCLIENT) {
+        TCursor c = GetOverrideCursor();
+        if (c == crDefault) {
+            POINT p;
+            ::GetCursorPos(&p);
+            ::ScreenToClient(handle_, &p);
+            if (TControl* child = ControlAtPos(p)) c = child->GetCursor();
+            if (c == crDefault) c = GetCursor();
+        }
+        if (c != crDefault) {
+            ::SetCursor(GetCursorHandle(c));
+            Message.Result = 1;
+            return;
+        }
+    }
+    DefaultHandler(Message);
+}
+
+void TWinControl::AlignControls()
+{
+    if (aligning_) return;
+    aligning_ = true;
+    auto alive = alive_;
+    try {
+        RECT r = GetClientRect();
+        static constexpr TAlign order[] = {alTop, alBottom, alLeft, alRight, alClient};
+        for (TAlign a : order) {
+            // A snapshot: a resize handler may change the children.
+            std::vector<TControl*> snapshot = controls_;
+            for (TControl* c : snapshot) {
+                if (!*alive) return;
+                if (std::find(controls_.begin(), controls_.end(), c) == controls_.end()) continue;
+                if (c->align_ != a || !c->GetVisible()) continue;
+                int w = std::max<int>(0, r.right - r.left), h = std::max<int>(0, r.bottom - r.top);
+                switch (a) {
+                case alTop:
+                    c->SetBounds(r.left, r.top, w, c->GetHeight());
+                    r.top += c->GetHeight();
+                    break;
+                case alBottom:
+                    c->SetBounds(r.left, r.bottom - c->GetHeight(), w, c->GetHeight());
+                    r.bottom -= c->GetHeight();
+                    break;
+                case alLeft:
+                    c->SetBounds(r.left, r.top, c->GetWidth(), h);
+                    r.left += c->GetWidth();
+                    break;
+                case alRight:
+                    c->SetBounds(r.right - c->GetWidth(), r.top, c->GetWidth(), h);
+                    r.right -= c->GetWidth();
+                    break;
+                case alClient: c->SetBounds(r.left, r.top, w, h); break;
+                case alNone: break;
+                }
+            }
+        }
+    } catch (...) {
+        if (*alive) aligning_ = false;
+        throw;
+    }
+    if (*alive) aligning_ = false;
+}
+
+int TWinControl::GetTabOrder() const
+{
+    if (!parent_) return -1;
+    const auto& list = parent_->tabList_;
+    auto it = std::find(list.begin(), list.end(), this);
+    return it == list.end() ? -1 : static_cast<int>(it - list.begin());
+}
+
+void TWinControl::SetTabOrder(int Value)
+{
+    if (!parent_) return;
+    auto& list = parent_->tabList_;
+    auto it = std::find(list.begin(), list.end(), this);
+    if (it == list.end()) return;
+    list.erase(it);
+    if (Value < 0 || Value >= static_cast<int>(list.size()) + 1) Value = static_cast<int>(list.size());
+    list.insert(list.begin() + Value, this);
+}
+
+void TWinControl::GetTabOrderList(std::vector<TWinControl*>& List) const
+{
+    for (TWinControl* c : tabList_) {
+        List.push_back(c);
+        c->GetTabOrderList(List);
+    }
+}
+
+TWinControl* TWinControl::FindNextControl(TWinControl* CurControl, bool GoForward, bool CheckTabStop) const
+{
+    std::vector<TWinControl*> list;
+    GetTabOrderList(list);
+    if (list.empty()) return nullptr;
+    const int n = static_cast<int>(list.size());
+    auto it = std::find(list.begin(), list.end(), CurControl);
+    int start = it == list.end() ? (GoForward ? n - 1 : 0) : static_cast<int>(it - list.begin());
+    for (int step = 1; step <= n; ++step) {
+        int i = GoForward ? (start + step) % n : (start - step + n) % n;
+        TWinControl* c = list[static_cast<std::size_t>(i)];
+        if (c == CurControl && it != list.end()) break;
+        if ((!CheckTabStop || c->tabStop_) && c->CanFocus()) return c;
+    }
+    return nullptr;
+}
+
+bool TWinControl::SelectNext(TWinControl* CurControl, bool GoForward, bool CheckTabStop)
+{
+    TWinControl* next = FindNextControl(CurControl, GoForward, CheckTabStop);
+    if (!next) return false;
+    next->SetFocus();
+    return true;
 }
 
 // ========================================================== TControlCanvas

@@ -18,6 +18,27 @@
 // of its own handlers or events (e.g. OnClick): the dispatch code does not
 // touch the object once it is gone.
 //
+// Layout: a child with Align other than alNone is placed by its parent
+// (AlignControls) whenever the parent's client area, the child's bounds, its
+// visibility or the set of children changes: the client area is cut in child
+// order, first by the top and bottom children (full width, their own
+// height), then by the left and right ones (remaining height, their own
+// width); client children fill what is left.
+//
+// Keyboard: WM_KEYDOWN/WM_SYSKEYDOWN, WM_KEYUP/WM_SYSKEYUP and WM_CHAR of a
+// window go to KeyDown/KeyUp/KeyPress (OnKeyDown/OnKeyUp/OnKeyPress) with a
+// modifiable key; a key set to 0 is consumed (no default handling), a
+// changed character is what the default handling receives. When the
+// topmost window control of the chain asks for key preview (a form with
+// KeyPreview) it sees the key before the control. A Tab key that neither
+// consumes nor the window wants (WM_GETDLGCODE) moves the focus to the next
+// control of the topmost control's tab order (Shift+Tab: the previous).
+//
+// Exceptions raised by handlers never cross the system's frames: the shared
+// window procedure catches them, hands them to the hook set with
+// SetWindowExceptionHook (the application object installs one) and gives the
+// message the default handling.
+//
 // Threads: controls belong to the thread that creates their windows (the
 // main thread); none of this is thread-safe.
 #pragma once
@@ -50,6 +71,63 @@ struct TMessage {
 
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 
+// Placement of a child in its parent's client area.
+enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
+
+// Control messages of the class library (private message range).
+constexpr UINT CM_MOUSEENTER = 0xB013;
+constexpr UINT CM_MOUSELEAVE = 0xB014;
+
+// Size limits of a control; 0 means no limit. A top-level window is also
+// kept within them when the user resizes it.
+struct TSizeConstraints {
+    int MinWidth = 0;
+    int MinHeight = 0;
+    int MaxWidth = 0;
+    int MaxHeight = 0;
+};
+
+// Mouse cursors: the negative ids are the system's cursors; positive ids are
+// free for cursors a program registers with SetCursorHandle.
+using TCursor = int;
+constexpr TCursor crDefault = 0;
+constexpr TCursor crNone = -1;
+constexpr TCursor crArrow = -2;
+constexpr TCursor crCross = -3;
+constexpr TCursor crIBeam = -4;
+constexpr TCursor crSize = -22;
+constexpr TCursor crSizeNESW = -6;
+constexpr TCursor crSizeNS = -7;
+constexpr TCursor crSizeNWSE = -8;
+constexpr TCursor crSizeWE = -9;
+constexpr TCursor crUpArrow = -10;
+constexpr TCursor crHourGlass = -11;
+constexpr TCursor crNo = -18;
+constexpr TCursor crAppStart = -19;
+constexpr TCursor crHelp = -20;
+constexpr TCursor crHandPoint = -21;
+constexpr TCursor crSizeAll = -22;
+
+// The cursor handle of an id: a system cursor for the built-in ids, the
+// registered handle for others, the arrow for an unknown id; crNone gives
+// nullptr (no cursor). Handles are shared, never destroyed by the caller.
+HCURSOR GetCursorHandle(TCursor Cursor);
+// Registers (or, with nullptr, removes) the cursor of a program id; the
+// handle stays the caller's (cursors loaded from resources need no freeing).
+void SetCursorHandle(TCursor Cursor, HCURSOR Handle);
+// The cursor shown over every window of the class library instead of the
+// controls' own cursors; crDefault: none (the controls' cursors apply).
+TCursor GetOverrideCursor();
+void SetOverrideCursor(TCursor Cursor);
+
+// Called inside the catch block of an exception that a window message
+// handler let escape (std::current_exception is the exception); nullptr
+// restores the default (the message goes to the debugger output). Sender
+// is nullptr: the control may be gone.
+using TWindowExceptionHook = void (*)(TObject* Sender);
+void SetWindowExceptionHook(TWindowExceptionHook Hook);
+TWindowExceptionHook GetWindowExceptionHook();
+
 // Shift state of keys and mouse buttons (bit flags).
 using TShiftState = unsigned;
 constexpr TShiftState ssShift = 0x01;
@@ -62,6 +140,10 @@ constexpr TShiftState ssDouble = 0x40;
 
 using TMouseEvent = TEvent<void(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
 using TMouseMoveEvent = TEvent<void(TObject* Sender, TShiftState Shift, int X, int Y)>;
+// Key is a virtual-key code; setting it to 0 consumes the key.
+using TKeyEvent = TEvent<void(TObject* Sender, WORD& Key, TShiftState Shift)>;
+// Key is the character; setting it to 0 consumes it, another value replaces it.
+using TKeyPressEvent = TEvent<void(TObject* Sender, wchar_t& Key)>;
 
 // ControlStyle flags: what a control class does.
 using TControlStyle = unsigned;
@@ -78,6 +160,8 @@ constexpr TControlState csCreating = 0x04;
 
 // The shift state of MK_xxx flags of a mouse message, plus the Alt key.
 TShiftState MouseKeysToShiftState(WPARAM Keys);
+// The shift state of the keyboard now (Shift, Ctrl, Alt and mouse buttons).
+TShiftState KeyboardStateToShiftState();
 
 class TControl : public TComponent {
 public:
@@ -127,6 +211,21 @@ public:
     TControlStyle ControlStyle = csCaptureMouse | csClickEvents;
     TControlState ControlState = 0;
 
+    // Placement by the parent (see the header comment); setting it realigns
+    // the parent's children.
+    TAlign GetAlign() const { return align_; }
+    void SetAlign(TAlign Value);
+    // SetBounds keeps the size within the constraints; setting them applies
+    // them to the current size.
+    const TSizeConstraints& GetConstraints() const { return constraints_; }
+    void SetConstraints(const TSizeConstraints& Value);
+    // The cursor over the control (crDefault: the parent's, or the arrow).
+    TCursor GetCursor() const { return cursor_; }
+    void SetCursor(TCursor Value) { cursor_ = Value; }
+    // Plain properties for a hint display of the program.
+    std::wstring Hint;
+    bool ShowHint = false;
+
     // Client coordinates of this control <-> screen coordinates. A control
     // without a showing window chain maps through its parents' positions.
     POINT ClientToScreen(POINT P) const;
@@ -156,14 +255,22 @@ public:
     TMouseEvent OnMouseDown;
     TMouseMoveEvent OnMouseMove;
     TMouseEvent OnMouseUp;
+    // CM_MOUSEENTER / CM_MOUSELEAVE: the mouse came over / left the control.
+    TNotifyEvent OnMouseEnter;
+    TNotifyEvent OnMouseLeave;
+    // After the bounds changed (and the children were realigned).
+    TNotifyEvent OnResize;
 
 protected:
     virtual void Click();
+    virtual void MouseEnter();
+    virtual void MouseLeave();
     virtual void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
     virtual void MouseMove(TShiftState Shift, int X, int Y);
     virtual void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y);
-    // Called after the bounds changed (also from the window's WM_SIZE/WM_MOVE).
-    virtual void Resize() {}
+    // Called after the bounds changed (also from the window's WM_SIZE/WM_MOVE);
+    // fires OnResize (overrides call the base).
+    virtual void Resize();
     virtual void FontChanged(TObject* Sender);
     // Mouse capture for a button press (the parent window's capture for a
     // graphic control).
@@ -182,8 +289,16 @@ private:
     void MouseButtonUp(TMessage& Message, TMouseButton Button);
     void MouseMoved(TMessage& Message);
     void InvalidateInParent(const RECT& R);
+    // Realigns this control's children (a window control), asks the parent
+    // to realign an aligned control, then Resize.
+    void BoundsChanged();
+    void RequestParentAlign();
+    void ConstrainSize(int& AWidth, int& AHeight) const;
 
     TWinControl* parent_ = nullptr;
+    TAlign align_ = alNone;
+    TCursor cursor_ = crDefault;
+    TSizeConstraints constraints_;
     int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     bool visible_ = true;
     bool enabled_ = true;
@@ -247,9 +362,37 @@ public:
     TControl* ControlAtPos(POINT Pos, bool AllowDisabled = false, bool AllowWinControls = false) const;
     bool ContainsControl(const TControl* Control) const;
 
+    // Focus: SetFocus raises EInvalidOperation when CanFocus is false (the
+    // control or a parent is hidden or disabled).
     void SetFocus();
     bool Focused() const;
     bool CanFocus() const;
+
+    // Tab order: TabOrder is the position among the parent's window
+    // children (-1 without a parent); setting it moves the control, values
+    // out of range put it last. TabStop: whether SelectNext stops here.
+    bool GetTabStop() const { return tabStop_; }
+    void SetTabStop(bool Value) { tabStop_ = Value; }
+    int GetTabOrder() const;
+    void SetTabOrder(int Value);
+    // The window controls inside this one in tab order, depth first.
+    void GetTabOrderList(std::vector<TWinControl*>& List) const;
+    // The control after (before, GoForward false) CurControl in the tab
+    // order that can take the focus (and has TabStop when CheckTabStop);
+    // wraps around; nullptr when none.
+    TWinControl* FindNextControl(TWinControl* CurControl, bool GoForward, bool CheckTabStop) const;
+    // Focuses FindNextControl(...); false when there was none.
+    bool SelectNext(TWinControl* CurControl, bool GoForward, bool CheckTabStop);
+
+    // Places the aligned children in the client area (see the header comment).
+    void AlignControls();
+
+    TKeyEvent OnKeyDown;
+    TKeyEvent OnKeyUp;
+    TKeyPressEvent OnKeyPress;
+    // The window got / lost the keyboard focus.
+    TNotifyEvent OnEnter;
+    TNotifyEvent OnExit;
 
     void Invalidate() override;
     void Update() override;
@@ -279,6 +422,17 @@ protected:
     virtual void WMMove(TMessage& Message);
     virtual void WMDestroy(TMessage& Message);
     virtual void WMNCDestroy(TMessage& Message);
+    virtual void KeyDown(WORD& Key, TShiftState Shift);
+    virtual void KeyUp(WORD& Key, TShiftState Shift);
+    virtual void KeyPress(wchar_t& Key);
+    virtual void DoEnter();
+    virtual void DoExit();
+    // A topmost control that returns true sees the keys of the controls
+    // inside it first (forms with KeyPreview).
+    virtual bool WantsKeyPreview() const { return false; }
+    // Called on the topmost control of the chain when Control (inside it)
+    // got the focus.
+    virtual void FocusChanged(TWinControl* Control) { (void)Control; }
 
     void CaptureMouse() override;
     void ReleaseMouse() override;
@@ -291,6 +445,13 @@ private:
     void RouteMouseToChild(TMessage& Message, bool& Handled);
     void ReleaseChildren();
     void UpdateWindowPos();
+    TWinControl* TopControl();
+    // Key handling with preview; true when the key was consumed.
+    bool KeyDownWithPreview(WORD& Key, TShiftState Shift, bool Up);
+    bool KeyPressWithPreview(wchar_t& Key);
+    void TrackMouse(TMessage& Message);
+    void MouseLeft();
+    void WMSetCursor(TMessage& Message);
 
     HWND handle_ = nullptr;
     HWND parentWindow_ = nullptr;
@@ -299,6 +460,14 @@ private:
     // The graphic child that holds the mouse between button down and up.
     TControl* captureControl_ = nullptr;
     bool destroyingHandle_ = false;
+    bool aligning_ = false;
+    bool tabStop_ = false;
+    // Window children in tab order.
+    std::vector<TWinControl*> tabList_;
+    // Mouse tracking for CM_MOUSEENTER/CM_MOUSELEAVE: the window itself and
+    // the graphic child under the mouse.
+    bool mouseInside_ = false;
+    TControl* mouseControl_ = nullptr;
 };
 
 // A canvas on a control's device context. For a window control the DC is

@@ -1,9 +1,14 @@
-// TImage: a graphic control that shows a picture.
+// TImage: a graphic control that shows a picture; TPanel: a bevelled
+// container with a caption; TTimer: a component that fires OnTimer at an
+// interval on the thread that made it.
 #pragma once
+
+#include <windows.h>
 
 #include <memory>
 
 #include "classlib/Controls.h"
+#include "classlib/Forms.h"
 #include "classlib/Picture.h"
 
 namespace classlib {
@@ -57,6 +62,69 @@ private:
     bool transparent_ = false;
     bool autoSize_ = false;
     bool drawing_ = false;
+};
+
+enum TBevelCut { bvNone, bvLowered, bvRaised };
+// A control's border: bsNone or bsSingle (any other form border style
+// draws as bsSingle).
+using TBorderStyle = TFormBorderStyle;
+
+// A container control that paints its colour, an outer and an inner bevel,
+// an optional single border and its caption centred.
+class TPanel : public TCustomControl {
+public:
+    explicit TPanel(TComponent* AOwner);
+    std::wstring ClassName() const override { return L"TPanel"; }
+
+    const std::wstring& GetCaption() const { return caption_; }
+    void SetCaption(const std::wstring& Value);
+    TBevelCut GetBevelInner() const { return bevelInner_; }
+    void SetBevelInner(TBevelCut Value);
+    TBevelCut GetBevelOuter() const { return bevelOuter_; }
+    void SetBevelOuter(TBevelCut Value);
+    int GetBevelWidth() const { return bevelWidth_; }
+    void SetBevelWidth(int Value);
+    TBorderStyle GetBorderStyle() const { return borderStyle_; }
+    void SetBorderStyle(TBorderStyle Value);
+
+protected:
+    void Paint() override;
+
+private:
+    std::wstring caption_;
+    TBevelCut bevelInner_ = bvNone;
+    TBevelCut bevelOuter_ = bvRaised;
+    int bevelWidth_ = 1;
+    TBorderStyle borderStyle_ = bsNone;
+};
+
+// Fires OnTimer every Interval milliseconds while Enabled and OnTimer is
+// set (Interval 0 stops it). The timer belongs to the thread that created
+// it: OnTimer runs there, from that thread's message loop, so the thread
+// must pump messages.
+class TTimer : public TComponent {
+public:
+    explicit TTimer(TComponent* AOwner);
+    ~TTimer() override;
+    std::wstring ClassName() const override { return L"TTimer"; }
+
+    bool GetEnabled() const { return enabled_; }
+    void SetEnabled(bool Value);
+    unsigned GetInterval() const { return interval_; }
+    void SetInterval(unsigned Value);
+    TNotifyEvent GetOnTimer() const { return onTimer_; }
+    void SetOnTimer(const TNotifyEvent& Value);
+
+protected:
+    virtual void Timer() { onTimer_(this); }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+    void UpdateTimer();
+    HWND window_ = nullptr;
+    bool enabled_ = true;
+    unsigned interval_ = 1000;
+    TNotifyEvent onTimer_;
 };
 
 }  // namespace classlib

@@ -93,10 +93,21 @@ void TPxIOThread::Execute()
         workerId_ = GetCurrentThreadId();
     }
     workers_->WaitTurn(ticket_);
+    // A call that raises (a file that cannot be opened, a reader's or
+    // writer's exception) is a failed operation: the aborting flag and the
+    // finish notification, like every other failure.
+    bool raised = false;
     try {
         call_();
     } catch (...) {
         owner_->AbortFlag = true;
+        raised = true;
+    }
+    if (raised) {
+        try {
+            owner_->DoFinishWork();
+        } catch (...) {
+        }
     }
     call_ = nullptr;
     ownedStream_.reset();

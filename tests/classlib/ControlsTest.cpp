@@ -490,3 +490,226 @@ TEST(Controls, DeletingAControlFromItsOwnClickIsSafe)
     EXPECT_EQ(log2.Entries.size(), 1u) << "the surviving child finishes its message";
     THostWindow::Pump();
 }
+
+TEST(Controls, AlignPlacesChildrenInTheParentsClientArea)
+{
+    // Children in this order, with their own size (the aligned side uses it).
+    struct TChild {
+        TAlign Align;
+        int W, H;
+        RECT At200x100;  // placement in a 200 x 100 client area
+        RECT At300x150;  // after the parent grew to 300 x 150
+    };
+    const TChild table[] = {
+        {alLeft, 30, 5, {0, 25, 30, 80}, {0, 25, 30, 130}},
+        {alTop, 7, 10, {0, 0, 200, 10}, {0, 0, 300, 10}},
+        {alClient, 1, 1, {30, 25, 160, 80}, {30, 25, 260, 130}},
+        {alBottom, 9, 20, {0, 80, 200, 100}, {0, 130, 300, 150}},
+        {alRight, 40, 3, {160, 25, 200, 80}, {260, 25, 300, 130}},
+        {alTop, 7, 15, {0, 10, 200, 25}, {0, 10, 300, 25}},
+        {alNone, 11, 12, {5, 5, 16, 17}, {5, 5, 16, 17}},
+    };
+    for (bool windowed : {false, true}) {
+        THostWindow host;
+        TWinControl parent(nullptr);
+        parent.SetParentWindow(host.Get());
+        parent.SetBounds(0, 0, 200, 100);
+        std::vector<TControl*> children;
+        for (const TChild& c : table) {
+            TControl* child = windowed ? static_cast<TControl*>(new TWinControl(&parent))
+                                       : static_cast<TControl*>(new TGraphicControl(&parent));
+            child->SetBounds(5, 5, c.W, c.H);
+            child->SetAlign(c.Align);
+            child->SetParent(&parent);
+            children.push_back(child);
+        }
+        if (windowed) parent.HandleNeeded();
+        auto check = [&](bool grown) {
+            for (std::size_t i = 0; i < children.size(); ++i) {
+                RECT want = grown ? table[i].At300x150 : table[i].At200x100;
+                RECT got = children[i]->GetBoundsRect();
+                EXPECT_TRUE(::EqualRect(&got, &want))
+                    << "child " << i << (windowed ? " windowed" : " graphic") << (grown ? " grown" : "") << ": "
+                    << got.left << "," << got.top << "," << got.right << "," << got.bottom;
+                if (windowed) {
+                    RECT real = WindowRectInParent(static_cast<TWinControl*>(children[i])->GetHandle());
+                    EXPECT_TRUE(::EqualRect(&real, &want)) << "window of child " << i;
+                }
+            }
+        };
+        check(false);
+        parent.SetBounds(0, 0, 300, 150);
+        check(true);
+        // A hidden aligned child gives its room to the others.
+        children[1]->SetVisible(false);
+        RECT client = children[2]->GetBoundsRect();
+        EXPECT_EQ(client.top, 15);
+        children[1]->SetVisible(true);
+        client = children[2]->GetBoundsRect();
+        EXPECT_EQ(client.top, 25);
+    }
+}
+
+namespace {
+
+// Records what reaches the default handling of its window.
+class TKeyTarget : public TWinControl {
+public:
+    using TWinControl::TWinControl;
+    std::vector<std::pair<UINT, WPARAM>> Defaults;
+    void DefaultHandler(TMessage& Message) override
+    {
+        if (Message.Msg == WM_KEYDOWN || Message.Msg == WM_KEYUP || Message.Msg == WM_CHAR)
+            Defaults.emplace_back(Message.Msg, Message.WParam);
+        TWinControl::DefaultHandler(Message);
+    }
+};
+
+struct TEventLog {
+    std::vector<std::wstring> Entries;
+    TObject* Names[4] = {};
+    std::wstring Name(TObject* s) const
+    {
+        for (int i = 0; i < 4; ++i)
+            if (Names[i] == s) return std::wstring(1, static_cast<wchar_t>(L'A' + i));
+        return L"?";
+    }
+    void Enter(TObject* s) { Entries.push_back(Name(s) + L" enter"); }
+    void Leave(TObject* s) { Entries.push_back(Name(s) + L" leave"); }
+    void Resized(TObject* s) { Entries.push_back(Name(s) + L" resize"); }
+    void FocusIn(TObject* s) { Entries.push_back(Name(s) + L" focus"); }
+    void FocusOut(TObject* s) { Entries.push_back(Name(s) + L" unfocus"); }
+};
+
+}  // namespace
+
+TEST(Controls, KeysCanBeConsumedOrReplacedBeforeTheDefaultHandling)
+{
+    THostWindow host;
+    TKeyTarget target(nullptr);
+    target.SetParentWindow(host.Get());
+    target.SetBounds(0, 0, 50, 20);
+    std::vector<WORD> downs, ups;
+    target.OnKeyDown = TKeyEvent::FromFunction(
+        [](void* c, TObject*, WORD& key, TShiftState) {
+            static_cast<std::vector<WORD>*>(c)->push_back(key);
+            if (key == VK_ESCAPE) key = 0;
+        },
+        &downs);
+    target.OnKeyUp = TKeyEvent::FromFunction(
+        [](void* c, TObject*, WORD& key, TShiftState) { static_cast<std::vector<WORD>*>(c)->push_back(key); }, &ups);
+    target.OnKeyPress = TKeyPressEvent::FromFunction(
+        [](void*, TObject*, wchar_t& key) {
+            if (key == L'x') key = 0;
+            if (key == L'a') key = L'A';
+        },
+        nullptr);
+    HWND wnd = target.GetHandle();
+    ::SendMessageW(wnd, WM_KEYDOWN, VK_ESCAPE, 0);
+    ::SendMessageW(wnd, WM_KEYDOWN, 'Q', 0);
+    ::SendMessageW(wnd, WM_KEYUP, 'Q', 0);
+    ::SendMessageW(wnd, WM_CHAR, L'x', 0);
+    ::SendMessageW(wnd, WM_CHAR, L'a', 0);
+    ::SendMessageW(wnd, WM_CHAR, L'z', 0);
+    EXPECT_EQ(downs, (std::vector<WORD>{VK_ESCAPE, 'Q'}));
+    EXPECT_EQ(ups, (std::vector<WORD>{'Q'}));
+    const std::vector<std::pair<UINT, WPARAM>> expected{
+        {WM_KEYDOWN, 'Q'}, {WM_KEYUP, 'Q'}, {WM_CHAR, L'A'}, {WM_CHAR, L'z'}};
+    EXPECT_EQ(target.Defaults, expected);
+}
+
+TEST(Controls, MouseEnterAndLeaveFollowTheMouseOverWindowAndGraphicChildren)
+{
+    THostWindow host;
+    TWinControl panel(nullptr);
+    panel.SetParentWindow(host.Get());
+    panel.SetBounds(0, 0, 100, 100);
+    auto* a = new TGraphicControl(&panel);
+    a->SetParent(&panel);
+    a->SetBounds(10, 10, 20, 20);
+    auto* b = new TGraphicControl(&panel);
+    b->SetParent(&panel);
+    b->SetBounds(50, 10, 20, 20);
+    TEventLog log;
+    log.Names[0] = &panel;
+    log.Names[1] = a;
+    log.Names[2] = b;
+    for (TControl* c : {static_cast<TControl*>(&panel), static_cast<TControl*>(a), static_cast<TControl*>(b)}) {
+        c->OnMouseEnter = TNotifyEvent(&log, &TEventLog::Enter);
+        c->OnMouseLeave = TNotifyEvent(&log, &TEventLog::Leave);
+    }
+    HWND wnd = panel.GetHandle();
+    auto move = [&](int x, int y) { ::SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)); };
+    move(1, 1);    // the panel
+    move(15, 15);  // over a
+    move(16, 16);  // still a: nothing new
+    move(55, 15);  // from a to b
+    move(90, 90);  // off b
+    move(55, 15);  // back on b
+    ::SendMessageW(wnd, WM_MOUSELEAVE, 0, 0);
+    const std::vector<std::wstring> expected{L"A enter", L"B enter", L"B leave", L"C enter",
+                                             L"C leave", L"C enter", L"C leave", L"A leave"};
+    EXPECT_EQ(log.Entries, expected);
+}
+
+TEST(Controls, ResizeEnabledFocusAndTabOrder)
+{
+    THostWindow host;
+    TWinControl panel(nullptr);
+    panel.SetParentWindow(host.Get());
+    panel.SetBounds(0, 0, 200, 100);
+    TEventLog log;
+    log.Names[0] = &panel;
+    panel.OnResize = TNotifyEvent(&log, &TEventLog::Resized);
+    panel.SetBounds(0, 0, 150, 100);
+    panel.SetBounds(0, 0, 150, 100);  // no change, no event
+    ::SetWindowPos(panel.GetHandle(), nullptr, 0, 0, 120, 90, SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(log.Entries, (std::vector<std::wstring>{L"A resize", L"A resize"}));
+    EXPECT_EQ(panel.GetWidth(), 120);
+    log.Entries.clear();
+
+    TWinControl* kids[3];
+    for (int i = 0; i < 3; ++i) {
+        kids[i] = new TWinControl(&panel);
+        kids[i]->SetParent(&panel);
+        kids[i]->SetBounds(i * 30, 0, 20, 20);
+        kids[i]->SetTabStop(true);
+        log.Names[i + 1] = kids[i];
+        kids[i]->OnEnter = TNotifyEvent(&log, &TEventLog::FocusIn);
+        kids[i]->OnExit = TNotifyEvent(&log, &TEventLog::FocusOut);
+    }
+    // Tab order: moving the last first renumbers the others; out of range
+    // goes last.
+    kids[2]->SetTabOrder(0);
+    EXPECT_EQ(kids[2]->GetTabOrder(), 0);
+    EXPECT_EQ(kids[0]->GetTabOrder(), 1);
+    EXPECT_EQ(kids[1]->GetTabOrder(), 2);
+    kids[2]->SetTabOrder(99);
+    EXPECT_EQ(kids[2]->GetTabOrder(), 2);
+    EXPECT_EQ(panel.GetTabOrder(), -1);
+
+    // Enabled reaches the window; disabled or TabStop-less controls are
+    // skipped by SelectNext, which wraps around.
+    kids[1]->SetEnabled(false);
+    EXPECT_FALSE(::IsWindowEnabled(kids[1]->GetHandle()));
+    EXPECT_FALSE(kids[1]->CanFocus());
+    EXPECT_THROW(kids[1]->SetFocus(), EInvalidOperation);
+    EXPECT_EQ(panel.FindNextControl(kids[0], true, true), kids[2]);
+    EXPECT_EQ(panel.FindNextControl(kids[2], true, true), kids[0]);
+    EXPECT_EQ(panel.FindNextControl(kids[0], false, true), kids[2]);
+    kids[2]->SetTabStop(false);
+    EXPECT_EQ(panel.FindNextControl(kids[0], true, true), nullptr);
+    EXPECT_EQ(panel.FindNextControl(kids[0], true, false), kids[2]);
+    kids[1]->SetEnabled(true);
+    EXPECT_TRUE(::IsWindowEnabled(kids[1]->GetHandle()));
+
+    kids[0]->SetFocus();
+    EXPECT_TRUE(kids[0]->Focused());
+    EXPECT_TRUE(panel.SelectNext(kids[0], true, true));
+    EXPECT_TRUE(kids[1]->Focused());
+    // The Tab key does the same (the control without TabStop is skipped).
+    ::SendMessageW(kids[1]->GetHandle(), WM_KEYDOWN, VK_TAB, 0);
+    EXPECT_TRUE(kids[0]->Focused());
+    EXPECT_EQ(log.Entries,
+              (std::vector<std::wstring>{L"B focus", L"B unfocus", L"C focus", L"C unfocus", L"B focus"}));
+}

@@ -231,4 +231,12 @@ TEST(ImgIOAsync, WithoutWindowAndOwnImage)
     EXPECT_EQ(view.GetPxBitmap()->GetWidth(), 6);
     ASSERT_TRUE(PumpUntil([&] { return view.imageChanges == 1; }));
     EXPECT_EQ(view.imageChangeThread.load(), GetCurrentThreadId());
+
+    // A worker whose call raises (the file cannot be opened) still ends with
+    // the aborting flag and the finish notification.
+    finishThread = 0;
+    io.LoadFromFile(L"Z:\\no\\such\\folder\\missing.bmp");
+    io.WaitThreads(false);
+    EXPECT_TRUE(io.AbortFlag);
+    EXPECT_NE(finishThread.load(), 0u);
 }

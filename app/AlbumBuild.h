@@ -1,0 +1,164 @@
+// The album build: turns the album list into an album folder holding a JPEG
+// copy of every picture ("Images"), a JPEG thumbnail of every picture
+// ("Thumbnails\tn_<name>.jpg"), the navigation pictures recoloured to the
+// album's colours, a copy of the program's "viewer" folder and the index
+// pages (AlbumPages.h).
+//
+// The build runs on the user-interface thread. It talks to the main window
+// only through TAlbumBuildHost: message boxes, the status text, the enabled
+// state of the controls, the two build progress bars, message processing
+// (once per image and at every progress report), the cancel flag and the
+// opening of the finished album. Tests replace the host to answer the
+// questions and to look at what the build reported.
+//
+// Output names: the file-name part of a row's path with its extension
+// replaced by ".jpg"; two sources that differ only in extension therefore
+// write the same files, the later row winning.
+//
+// Rows: every row's Checked is set at the start of its turn and cleared when
+// its image fails; a successful row's sub-items are rewritten as
+// [rotation, running number, thumbnail width, thumbnail height, title,
+// description]. Only checked rows appear on the pages.
+//
+// Failure: what the build can survive it handles itself (an unreadable
+// image: row unchecked and skipped; a failed "viewer" copy: a message, then
+// the build goes on). Anything else raised on the way (a missing navigation
+// picture, resampling, rotating, saving a JPEG, writing a page) ends the
+// build and passes to the caller; the host's controls are restored and the
+// progress bars hidden before it leaves.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/AlbumListFile.h"
+#include "classlib/Graphics.h"
+
+namespace classlib {
+class TComponent;
+}
+
+namespace imaging {
+class TImgView;
+}
+
+namespace album {
+
+class TSettings;
+class TTranslation;
+
+// The caption of every message box of the program.
+inline constexpr wchar_t kMessageCaption[] = L"Velmo Morvane";
+// Shown when the shell copy of the viewer folder fails or is aborted.
+inline constexpr wchar_t kCopyCancelledText[] = L"File copy process cancelled";
+
+// What the build needs of the main window. The defaults work without a
+// window: message boxes with kMessageCaption owned by OwnerWindow(), a plain
+// message pump, ShellExecute for the finished album; the control hooks do
+// nothing.
+class TAlbumBuildHost {
+public:
+    virtual ~TAlbumBuildHost() = default;
+
+    // Set to 1 (by the window's Exit button or Esc) to stop the running build
+    // before its next image; the build puts it back to 0 when it ends.
+    uint8_t CancelRequested = 0;
+
+    // A message box with the caption kMessageCaption; Flags are the
+    // MessageBoxW flags (buttons, icon). Returns the button pressed.
+    virtual int MessageBox(const std::wstring& Text, UINT Flags);
+    // The album name field takes the focus (when it can).
+    virtual void FocusAlbumName() {}
+    // The status pane's text (the "press Esc" hint during the build).
+    virtual void SetStatusText(const std::wstring& Text) { (void)Text; }
+    // Disables the controls that could change the album list or the settings
+    // (remembering what DisableControls changed) ...
+    virtual void DisableControls() {}
+    // ... and gives them back their state.
+    virtual void RestoreControls() {}
+    // Shows or hides both build progress bars (their visibility tells the
+    // window that a build runs).
+    virtual void ShowBuildProgress(bool Visible) { (void)Visible; }
+    // The image counter bar (0 .. 99) and the per-operation bar (0 .. 100).
+    virtual void SetImagePercent(int Percent) { (void)Percent; }
+    virtual void SetStepPercent(int Percent) { (void)Percent; }
+    // Handles the pending window messages (and synchronised calls).
+    virtual void ProcessMessages();
+    // Opens FileName with the shell's default action, shown restored.
+    virtual void OpenDocument(const std::wstring& FileName);
+    // The owner of message boxes and of the shell copy's windows.
+    virtual HWND OwnerWindow() { return nullptr; }
+};
+
+// Where the build ends.
+enum class TAlbumBuildOutcome {
+    EmptyList,       // no rows: nothing happened
+    Declined,        // the album exists and overwriting was not confirmed
+    NotWritable,     // "test.txt" could not be created in the album folder
+    FoldersMissing,  // "Images" or "Thumbnails" could not be created
+    Cancelled,       // stopped by CancelRequested between images
+    Completed        // the image loop ran to its end (pages written when any image succeeded)
+};
+
+struct TAlbumBuildResult {
+    TAlbumBuildOutcome Outcome = TAlbumBuildOutcome::EmptyList;
+    std::wstring AlbumPath;  // with a trailing backslash
+    int ImageCount = 0;      // images written
+    int PageCount = 0;       // index pages written
+};
+
+// The input of one build.
+struct TAlbumBuildInput {
+    // Colours, sizes, grid, resizing and page label.
+    const TSettings* Settings = nullptr;
+    // The album folder field and the album name field.
+    std::wstring AlbumFolder;
+    std::wstring AlbumName;
+    // The folder of the program file, holding "GIFs" and "viewer" (with or
+    // without a trailing backslash).
+    std::wstring ProgramFolder;
+    // The interface texts; nullptr uses the English ones.
+    const TTranslation* Translation = nullptr;
+};
+
+// The album folder: AlbumFolder and AlbumName joined, each followed by a
+// backslash when it does not already end with one.
+std::wstring AlbumPathOf(const std::wstring& AlbumFolder, const std::wstring& AlbumName);
+
+// The name of a row's output files: the file-name part of Path with its
+// extension replaced by ".jpg".
+std::wstring OutputNameOf(const std::wstring& Path);
+
+// The rotation of a row's text in degrees anticlockwise; text that is not a
+// whole number counts as 0.
+int RotationOf(const std::wstring& Text);
+
+// Loads the GIF Source, sets entries 1 and 2 of its global colour table to
+// TextColor and CellColor (system colours resolved) and saves it as Dest;
+// the pixels are not touched. Raises when Source cannot be read, when its
+// table has fewer than three entries, or when Dest cannot be written.
+void CorrectGIF(const std::wstring& Source, const std::wstring& Dest, classlib::TColor TextColor,
+                classlib::TColor CellColor);
+
+// Copies the folder Source (with everything in it) into the folder Dest with
+// the shell's file operation, silently and without confirmations. False when
+// the operation failed or was aborted.
+bool CopyFiles(const std::wstring& Source, const std::wstring& Dest, HWND Owner);
+
+// The size that fits Width x Height into MaxWidth x MaxHeight keeping the
+// aspect ratio; the computed side is rounded halves to even and kept at
+// least 1. False (size unchanged) when nothing must be done: an empty image,
+// or one that already fits (images are never enlarged).
+bool FitSize(int Width, int Height, int MaxWidth, int MaxHeight, int& NewWidth, int& NewHeight);
+
+// Resamples the view's image with the fast linear filter to FitSize's size;
+// nothing when FitSize says so.
+void ResizeToWH(imaging::TImgView* View, int MaxWidth, int MaxHeight);
+
+// The whole build (see the header comment). Rows are updated in place.
+TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRow>& Rows, TAlbumBuildHost& Host);
+
+}  // namespace album

@@ -1,0 +1,572 @@
+#include "classlib/Forms.h"
+
+#include <algorithm>
+
+#include "classlib/SysUtils.h"
+#include "classlib/TextConv.h"
+#include "classlib/Threads.h"
+
+namespace classlib {
+
+namespace {
+
+// Windows of this thread that a modal form disabled, to enable again.
+struct TDisabledWindows {
+    HWND Except = nullptr;
+    std::vector<HWND> Windows;
+};
+
+BOOL CALLBACK DisableThreadWindow(HWND Wnd, LPARAM Param)
+{
+    auto* list = reinterpret_cast<TDisabledWindows*>(Param);
+    if (Wnd != list->Except && ::IsWindowVisible(Wnd) && ::IsWindowEnabled(Wnd)) {
+        list->Windows.push_back(Wnd);
+        ::EnableWindow(Wnd, FALSE);
+    }
+    return TRUE;
+}
+
+void WindowExceptionToApplication(TObject* Sender)
+{
+    if (Application) Application->HandleException(Sender);
+}
+
+}  // namespace
+
+// ============================================================ TCustomForm
+
+TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner)
+{
+    TWinControl::SetVisible(false);
+    SetBounds(0, 0, 320, 240);
+    if (Screen) Screen->forms_.push_back(this);
+}
+
+TCustomForm::~TCustomForm()
+{
+    if (created_) OnDestroy(this);
+    if (Screen) {
+        auto& forms = Screen->forms_;
+        forms.erase(std::remove(forms.begin(), forms.end(), this), forms.end());
+        if (Screen->activeForm_ == this) Screen->activeForm_ = nullptr;
+    }
+    if (Application && Application->mainForm_ == this) Application->mainForm_ = nullptr;
+}
+
+void TCustomForm::DoCreate()
+{
+    if (created_) return;
+    created_ = true;
+    OnCreate(this);
+}
+
+std::wstring TCustomForm::GetCaption() const { return caption_; }
+
+void TCustomForm::SetCaption(const std::wstring& Value)
+{
+    caption_ = Value;
+    if (HandleAllocated()) ::SetWindowTextW(GetHandle(), Value.c_str());
+}
+
+void TCustomForm::SetBorderIcons(TBorderIcons Value)
+{
+    if (Value == borderIcons_) return;
+    borderIcons_ = Value;
+    RecreateWnd();
+}
+
+void TCustomForm::SetBorderStyle(TFormBorderStyle Value)
+{
+    if (Value == borderStyle_) return;
+    borderStyle_ = Value;
+    RecreateWnd();
+}
+
+void TCustomForm::CreateParams(TCreateParams& Params)
+{
+    TWinControl::CreateParams(Params);
+    Params.Caption = caption_;
+    // Shown by SetVisible, after the position is applied.
+    Params.Style = WS_CLIPCHILDREN;
+    Params.ExStyle = 0;
+    if (!GetEnabled()) Params.Style |= WS_DISABLED;
+    Params.WndParent = GetParentWindow();
+    switch (borderStyle_) {
+    case bsNone: Params.Style |= WS_POPUP; break;
+    case bsSingle: Params.Style |= WS_CAPTION | WS_BORDER; break;
+    case bsSizeable: Params.Style |= WS_CAPTION | WS_THICKFRAME; break;
+    case bsDialog:
+        Params.Style |= WS_POPUP | WS_CAPTION | DS_MODALFRAME;
+        Params.ExStyle |= WS_EX_DLGMODALFRAME;
+        break;
+    case bsToolWindow:
+        Params.Style |= WS_CAPTION | WS_BORDER;
+        Params.ExStyle |= WS_EX_TOOLWINDOW;
+        break;
+    case bsSizeToolWin:
+        Params.Style |= WS_CAPTION | WS_THICKFRAME;
+        Params.ExStyle |= WS_EX_TOOLWINDOW;
+        break;
+    }
+    if (borderStyle_ != bsNone && (borderIcons_ & biSystemMenu)) {
+        Params.Style |= WS_SYSMENU;
+        // Dialogs and tool windows have neither minimise nor maximise box.
+        if (borderStyle_ == bsSingle || borderStyle_ == bsSizeable) {
+            if (borderIcons_ & biMinimize) Params.Style |= WS_MINIMIZEBOX;
+            if (borderIcons_ & biMaximize) Params.Style |= WS_MAXIMIZEBOX;
+        } else if (borderStyle_ == bsDialog && (borderIcons_ & biHelp)) {
+            Params.ExStyle |= WS_EX_CONTEXTHELP;
+        }
+    }
+    if (position_ == poDefault) {
+        Params.X = Params.Y = CW_USEDEFAULT;
+        Params.Width = Params.Height = CW_USEDEFAULT;
+    }
+    Params.WindowClassStyle = CS_DBLCLKS;
+}
+
+void TCustomForm::CreateHandleDone()
+{
+    // The system may have chosen the place and size (poDefault).
+    RECT r;
+    ::GetWindowRect(GetHandle(), &r);
+    UpdateBoundsFields(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    // A window made again (RecreateWnd) of a visible form shows again.
+    if (GetVisible()) ::ShowWindow(GetHandle(), SW_SHOWNOACTIVATE);
+}
+
+void TCustomForm::ApplyPosition()
+{
+    RECT area{0, 0, Screen ? Screen->GetWidth() : 0, Screen ? Screen->GetHeight() : 0};
+    if (position_ == poMainFormCenter) {
+        TCustomForm* main = Application ? Application->GetMainForm() : nullptr;
+        if (main && main != this) area = main->GetBoundsRect();
+    } else if (position_ != poScreenCenter && position_ != poDesktopCenter) {
+        return;
+    }
+    int x = area.left + ((area.right - area.left) - GetWidth()) / 2;
+    int y = area.top + ((area.bottom - area.top) - GetHeight()) / 2;
+    SetBounds(x, y, GetWidth(), GetHeight());
+}
+
+void TCustomForm::SetWindowVisible(bool Value, int ShowCommand)
+{
+    if (Value) {
+        DoCreate();
+        bool wasVisible = GetVisible();
+        HandleNeeded();
+        if (!wasVisible) {
+            ApplyPosition();
+            DoShow();
+        }
+        TWinControl::SetVisible(true);
+        // SetVisible shows without activation; other show commands go on top.
+        if (ShowCommand != SW_SHOWNOACTIVATE && HandleAllocated()) ::ShowWindow(GetHandle(), ShowCommand);
+    } else {
+        if (!GetVisible()) return;
+        TWinControl::SetVisible(false);
+        DoHide();
+    }
+}
+
+void TCustomForm::SetVisible(bool Value) { SetWindowVisible(Value, SW_SHOWNOACTIVATE); }
+
+void TCustomForm::Show()
+{
+    SetWindowVisible(true, SW_SHOWNORMAL);
+    ::SetForegroundWindow(GetHandle());
+}
+
+void TCustomForm::DoShow() { OnShow(this); }
+
+void TCustomForm::DoHide() { OnHide(this); }
+
+bool TCustomForm::Active() const { return HandleAllocated() && ::GetActiveWindow() == const_cast<TCustomForm*>(this)->GetHandle(); }
+
+void TCustomForm::SetActiveControl(TWinControl* Value)
+{
+    if (Value == activeControl_) return;
+    if (Value && (Value == this || !ContainsControl(Value)))
+        throw EInvalidOperation(L"Invalid control for the active control of a form");
+    if (activeControl_) activeControl_->RemoveFreeNotification(this);
+    activeControl_ = Value;
+    if (Value) Value->FreeNotification(this);
+    if (Value && Active() && Value->CanFocus()) Value->SetFocus();
+}
+
+void TCustomForm::FocusChanged(TWinControl* Control)
+{
+    if (Control == this || Control == activeControl_) return;
+    if (activeControl_) activeControl_->RemoveFreeNotification(this);
+    activeControl_ = Control;
+    if (Control) Control->FreeNotification(this);
+}
+
+void TCustomForm::Notification(TComponent* AComponent, TOperation Operation)
+{
+    TWinControl::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == activeControl_) activeControl_ = nullptr;
+}
+
+void TCustomForm::Activate() { OnActivate(this); }
+
+void TCustomForm::Deactivate() { OnDeactivate(this); }
+
+void TCustomForm::DoClose(TCloseAction& Action) { OnClose(this, Action); }
+
+bool TCustomForm::CloseQuery()
+{
+    bool canClose = true;
+    OnCloseQuery(this, canClose);
+    return canClose;
+}
+
+void TCustomForm::Close()
+{
+    if (modal_) {
+        modalResult_ = mrCancel;
+        return;
+    }
+    auto alive = AliveToken();
+    if (!CloseQuery() || !*alive) return;
+    TCloseAction action = caHide;
+    DoClose(action);
+    if (!*alive || action == caNone) return;
+    if (Application && Application->GetMainForm() == this) {
+        Application->Terminate();
+        return;
+    }
+    switch (action) {
+    case caHide: Hide(); break;
+    case caMinimize:
+        if (HandleAllocated()) ::ShowWindow(GetHandle(), SW_SHOWMINNOACTIVE);
+        break;
+    case caFree: Release(); break;
+    case caNone: break;
+    }
+}
+
+void TCustomForm::Release()
+{
+    if (released_) return;
+    released_ = true;
+    ::PostMessageW(GetHandle(), CM_RELEASE, 0, 0);
+}
+
+bool TCustomForm::CloseModal()
+{
+    // Returns true when the modal loop may end.
+    auto alive = AliveToken();
+    TCloseAction action = caHide;
+    if (!CloseQuery()) action = caNone;
+    if (!*alive) return true;
+    if (action != caNone) DoClose(action);
+    if (!*alive) return true;
+    if (action == caNone) {
+        modalResult_ = mrNone;
+        return false;
+    }
+    if (action == caFree) Release();
+    return true;
+}
+
+TModalResult TCustomForm::ShowModal()
+{
+    if (GetVisible() || !GetEnabled() || modal_)
+        throw EInvalidOperation(L"Cannot make a visible window modal");
+    HWND previous = ::GetActiveWindow();
+    TDisabledWindows disabled;
+    disabled.Except = GetHandle();
+    ::EnumThreadWindows(::GetCurrentThreadId(), &DisableThreadWindow, reinterpret_cast<LPARAM>(&disabled));
+    auto alive = AliveToken();
+    modal_ = true;
+    modalResult_ = mrNone;
+    TModalResult result = mrNone;
+    auto restore = [&] {
+        for (HWND w : disabled.Windows)
+            if (::IsWindow(w)) ::EnableWindow(w, TRUE);
+        if (previous && ::IsWindow(previous)) ::SetActiveWindow(previous);
+    };
+    try {
+        Show();
+        while (*alive) {
+            if (Application && Application->Terminated()) modalResult_ = mrCancel;
+            if (modalResult_ != mrNone && CloseModal()) break;
+            if (!*alive) break;
+            if (Application)
+                Application->HandleMessage();
+            else
+                ::WaitMessage();
+        }
+    } catch (...) {
+        if (*alive) modal_ = false;
+        restore();
+        throw;
+    }
+    if (*alive) {
+        result = modalResult_;
+        modal_ = false;
+    }
+    // The other windows come back before this one hides, so that the
+    // system activates one of them rather than some other program's.
+    restore();
+    if (*alive) Hide();
+    return result;
+}
+
+void TCustomForm::Dispatch(TMessage& Message)
+{
+    switch (Message.Msg) {
+    case WM_CLOSE:
+        Close();
+        Message.Result = 0;
+        return;
+    case CM_RELEASE:
+        Message.Result = 0;
+        delete this;
+        return;
+    case WM_ACTIVATE: {
+        auto alive = AliveToken();
+        bool active = LOWORD(Message.WParam) != WA_INACTIVE;
+        if (active) {
+            if (Screen) Screen->activeForm_ = this;
+            if (activeControl_ && activeControl_->CanFocus()) {
+                ::SetFocus(activeControl_->GetHandle());
+                Message.Result = 0;
+            } else {
+                DefaultHandler(Message);
+            }
+            if (*alive) Activate();
+        } else {
+            if (Screen && Screen->activeForm_ == this) Screen->activeForm_ = nullptr;
+            DefaultHandler(Message);
+            if (*alive) Deactivate();
+        }
+        return;
+    }
+    default: TWinControl::Dispatch(Message); return;
+    }
+}
+
+TCustomForm* GetParentForm(TControl* Control)
+{
+    if (!Control) return nullptr;
+    TControl* top = Control;
+    while (top->GetParent()) top = top->GetParent();
+    return dynamic_cast<TCustomForm*>(top);
+}
+
+// ============================================================ TApplication
+
+TApplication::TApplication(TComponent* AOwner) : TComponent(AOwner)
+{
+    SetWindowExceptionHook(&WindowExceptionToApplication);
+}
+
+TApplication::~TApplication()
+{
+    Destroying();
+    // The forms go while the application still knows them as its own.
+    DestroyComponents();
+    mainForm_ = nullptr;
+    for (TApplicationEvents* ev : events_) ev->application_ = nullptr;
+    if (GetWindowExceptionHook() == &WindowExceptionToApplication && Application == this)
+        SetWindowExceptionHook(nullptr);
+}
+
+void TApplication::Notification(TComponent* AComponent, TOperation Operation)
+{
+    TComponent::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == mainForm_) mainForm_ = nullptr;
+}
+
+std::wstring TApplication::ExeName() const
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+void TApplication::Terminate()
+{
+    terminated_ = true;
+    // Wakes a loop waiting for messages; the thread message is ignored.
+    ::PostThreadMessageW(MainThreadID, WM_NULL, 0, 0);
+}
+
+void TApplication::HandleMessage()
+{
+    MSG msg;
+    if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            terminated_ = true;
+            return;
+        }
+        try {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        } catch (...) {
+            HandleException(this);
+        }
+        return;
+    }
+    try {
+        if (CheckSynchronize()) return;
+    } catch (...) {
+        HandleException(this);
+        return;
+    }
+    HANDLE sync = SyncEvent();
+    DWORD r = ::MsgWaitForMultipleObjects(1, &sync, FALSE, INFINITE, QS_ALLINPUT);
+    if (r == WAIT_OBJECT_0) {
+        try {
+            CheckSynchronize();
+        } catch (...) {
+            HandleException(this);
+        }
+    }
+}
+
+void TApplication::ProcessMessages()
+{
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            terminated_ = true;
+            break;
+        }
+        try {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        } catch (...) {
+            HandleException(this);
+        }
+    }
+    try {
+        CheckSynchronize();
+    } catch (...) {
+        HandleException(this);
+    }
+}
+
+void TApplication::Run()
+{
+    if (mainForm_) mainForm_->Show();
+    while (!terminated_) HandleMessage();
+}
+
+void TApplication::HandleException(TObject* Sender)
+{
+    std::exception_ptr current = std::current_exception();
+    if (!current) return;
+    try {
+        std::rethrow_exception(current);
+    } catch (Exception& e) {
+        DispatchException(Sender, e);
+    } catch (const std::exception& e) {
+        Exception wrapped(Utf8ToWide(e.what()));
+        DispatchException(Sender, wrapped);
+    } catch (...) {
+        Exception wrapped(L"Unknown exception");
+        DispatchException(Sender, wrapped);
+    }
+}
+
+void TApplication::DispatchException(TObject* Sender, Exception& E)
+{
+    // A copy: a handler may free an events component.
+    std::vector<TApplicationEvents*> handlers;
+    for (TApplicationEvents* ev : events_)
+        if (ev->OnException) handlers.push_back(ev);
+    if (!handlers.empty()) {
+        for (TApplicationEvents* ev : handlers)
+            if (std::find(events_.begin(), events_.end(), ev) != events_.end()) ev->OnException(Sender, E);
+        return;
+    }
+    if (OnException) {
+        OnException(Sender, E);
+        return;
+    }
+    if (dynamic_cast<EAbort*>(&E)) return;
+    ShowException(E);
+}
+
+void TApplication::ShowException(Exception& E)
+{
+    std::wstring text = E.Message();
+    if (!text.empty() && text.back() != L'.') text += L'.';
+    std::wstring title = Title.empty() ? ExeName() : Title;
+    ::MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+}
+
+// ====================================================== TApplicationEvents
+
+TApplicationEvents::TApplicationEvents(TComponent* AOwner) : TComponent(AOwner), application_(Application)
+{
+    if (application_) application_->events_.push_back(this);
+}
+
+TApplicationEvents::~TApplicationEvents()
+{
+    if (application_) {
+        auto& list = application_->events_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+}
+
+// ================================================================= TScreen
+
+TScreen::TScreen(TComponent* AOwner) : TComponent(AOwner) {}
+
+TScreen::~TScreen() = default;
+
+void TScreen::SetCursor(TCursor Value)
+{
+    if (Value == cursor_) return;
+    cursor_ = Value;
+    SetOverrideCursor(Value);
+    if (Value != crDefault) {
+        ::SetCursor(GetCursorHandle(Value));
+        return;
+    }
+    // Back to the controls' cursors: the window under the mouse sets its own.
+    POINT p;
+    if (!::GetCursorPos(&p)) return;
+    HWND wnd = ::WindowFromPoint(p);
+    if (!wnd || ::GetWindowThreadProcessId(wnd, nullptr) != ::GetCurrentThreadId()) return;
+    LRESULT hit = ::SendMessageW(wnd, WM_NCHITTEST, 0, MAKELPARAM(p.x, p.y));
+    ::SendMessageW(wnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(wnd), MAKELPARAM(static_cast<WORD>(hit), WM_MOUSEMOVE));
+}
+
+int TScreen::GetPixelsPerInch() const
+{
+    HDC dc = ::GetDC(nullptr);
+    int ppi = dc ? ::GetDeviceCaps(dc, LOGPIXELSY) : 96;
+    if (dc) ::ReleaseDC(nullptr, dc);
+    return ppi;
+}
+
+TCustomForm* TScreen::GetForms(int Index) const
+{
+    if (Index < 0 || Index >= GetFormCount()) throw EListError(Format(L"List index out of bounds (%d)", Index));
+    return forms_[static_cast<std::size_t>(Index)];
+}
+
+// The screen is made before the application (and goes after it), since
+// forms report to it while the application deletes them.
+namespace {
+TScreen theScreen(nullptr);
+TApplication theApplication(nullptr);
+}  // namespace
+
+TScreen* Screen = &theScreen;
+TApplication* Application = &theApplication;
+
+}  // namespace classlib

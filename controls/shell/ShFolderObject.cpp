@@ -1,0 +1,952 @@
+#include "controls/shell/ShFolderObject.h"
+
+#include <commctrl.h>
+#include <shlwapi.h>
+#include <shobjidl.h>
+
+#include <vector>
+
+#include "classlib/Bitmap.h"
+#include "classlib/Controls.h"
+#include "classlib/Forms.h"
+#include "controls/shell/ShImageList.h"
+
+namespace shell {
+
+namespace {
+
+// Sets an error mode for its lifetime when active.
+class TErrorModeScope {
+public:
+    TErrorModeScope(UINT mode, bool active = true)
+    {
+        if (active) {
+            old_ = ::SetErrorMode(mode);
+            active_ = true;
+        }
+    }
+    ~TErrorModeScope()
+    {
+        if (active_) ::SetErrorMode(old_);
+    }
+    TErrorModeScope(const TErrorModeScope&) = delete;
+    TErrorModeScope& operator=(const TErrorModeScope&) = delete;
+
+private:
+    UINT old_ = 0;
+    bool active_ = false;
+};
+
+// Shows the hourglass over the program's windows for its lifetime.
+class THourglassScope {
+public:
+    THourglassScope()
+    {
+        if (classlib::Screen) {
+            old_ = classlib::Screen->GetCursor();
+            classlib::Screen->SetCursor(classlib::crHourGlass);
+        }
+    }
+    ~THourglassScope()
+    {
+        if (classlib::Screen) classlib::Screen->SetCursor(old_);
+    }
+    THourglassScope(const THourglassScope&) = delete;
+    THourglassScope& operator=(const THourglassScope&) = delete;
+
+private:
+    classlib::TCursor old_ = classlib::crDefault;
+};
+
+// An owned popup menu handle.
+class TMenuHandle {
+public:
+    TMenuHandle() : menu_(::CreatePopupMenu()) {}
+    ~TMenuHandle()
+    {
+        if (menu_) ::DestroyMenu(menu_);
+    }
+    TMenuHandle(const TMenuHandle&) = delete;
+    TMenuHandle& operator=(const TMenuHandle&) = delete;
+    HMENU Get() const { return menu_; }
+
+private:
+    HMENU menu_;
+};
+
+int CommonControlsMajorVersion()
+{
+    HMODULE module = ::GetModuleHandleW(L"comctl32.dll");
+    if (!module) return 0;
+    using TDllGetVersion = HRESULT(CALLBACK*)(DLLVERSIONINFO*);
+    auto getVersion = reinterpret_cast<TDllGetVersion>(reinterpret_cast<void*>(::GetProcAddress(module, "DllGetVersion")));
+    if (!getVersion) return 0;
+    DLLVERSIONINFO info{};
+    info.cbSize = sizeof(info);
+    if (FAILED(getVersion(&info))) return 0;
+    return int(info.dwMajorVersion);
+}
+
+classlib::TBitmap* AdoptBitmap(HBITMAP handle)
+{
+    auto bitmap = std::make_unique<classlib::TBitmap>();
+    bitmap->SetHandle(handle);
+    return bitmap.release();
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    if (text.empty()) return {};
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string result(size_t(n > 0 ? n : 0), '\0');
+    if (n > 0) ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), result.data(), n, nullptr, nullptr);
+    return result;
+}
+
+}  // namespace
+
+TShFolderObject::TShFolderObject(classlib::TComponent* owner)
+    : classlib::TComponent(owner),
+      multiObjects_(std::make_unique<classlib::TStringList>()),
+      filterMasks_(std::make_unique<classlib::TStringList>())
+{
+}
+
+TShFolderObject::~TShFolderObject() = default;
+
+void TShFolderObject::Loaded()
+{
+    classlib::TComponent::Loaded();
+    isLoaded_ = true;
+}
+
+// ---------------------------------------------------------------------------
+// Folder and object
+
+std::wstring TShFolderObject::GetFolder()
+{
+    if (folderPathValid_) return folderPath_;
+    std::wstring path = PidlToPath(folderIDList_.get());
+    if (PidlItemCount(folderIDList_.get()) == 2 && !path.empty()) {
+        const std::wstring target = GetShellLinkTarget(path);
+        if (!target.empty()) path = target;
+    }
+    if (!path.empty()) path = classlib::IncludeTrailingPathDelimiter(path);
+    folderPath_ = path;
+    folderPathValid_ = true;
+    return folderPath_;
+}
+
+void TShFolderObject::SetFolder(const std::wstring& path)
+{
+    if (!path.empty() && classlib::WideSameText(path, GetFolder())) return;
+    const std::wstring old = folderPath_;
+    folderPath_ = path;
+    TPidl pidl = PathToPidl(nullptr, path);
+    if (!pidl) {
+        folderPath_ = old;
+        throw EShFolderObjectError(SystemErrorText(ERROR_PATH_NOT_FOUND) + L"\r\n" + path);
+    }
+    folderPath_ = classlib::IncludeTrailingPathDelimiter(folderPath_);
+    SetFolderIDList(pidl.get());
+    folderPathValid_ = true;
+}
+
+void TShFolderObject::SetFolderIDList(LPCITEMIDLIST pidl)
+{
+    if (pidl == folderIDList_.get()) {
+        DropEnumerator();
+        return;
+    }
+    // pidl may live inside one of the lists freed below.
+    TPidl copy = PidlClone(pidl);
+    shellDetails_.Reset();
+    shellFolder2_.Reset();
+    folderIDList_.reset();
+    detailsFailed_ = false;
+    TComRef<IShellFolder> folder;
+    if (copy) {
+        if (DesktopFolder()->CompareIDs(0, copy.get(), DesktopPidl()) != 0) {
+            HRESULT hr = DesktopFolder()->BindToObject(copy.get(), nullptr, IID_IShellFolder, folder.PutVoid());
+            if (!folder) {
+                DropEnumerator();
+                shellFolder_.Reset();
+                SetObjectIDList(nullptr);
+                folderPathValid_ = false;
+                throw EShFolderObjectError(
+                    L"ShFolderObject.SetFolderIDList: Desktop.BindToObject: Could not get IShellFolder interface. (" +
+                    SystemErrorText(DWORD(hr)) + L")");
+            }
+        } else {
+            copy = PidlClone(DesktopPidl());
+            DesktopFolder()->AddRef();
+            folder = TComRef<IShellFolder>(DesktopFolder());
+        }
+    }
+    DropEnumerator();
+    shellFolder_ = folder;
+    folderIDList_ = std::move(copy);
+    SetObjectIDList(nullptr);
+    folderPathValid_ = false;
+}
+
+TPidl TShFolderObject::GetFolderIDList() const { return PidlClone(folderIDList_.get()); }
+
+void TShFolderObject::SetAbsoluteIDList(LPCITEMIDLIST pidl)
+{
+    if (!pidl) return;
+    const int count = PidlItemCount(pidl);
+    if (count == 0) {
+        TPidl desktop = SpecialFolderPidl(SF_DESKTOP);
+        SetFolderIDList(desktop.get());
+        return;
+    }
+    TPidl folder = PidlCopyFirst(pidl, count - 1);
+    TPidl object = PidlGetLastItem(pidl);
+    SetFolderIDList(folder.get());
+    SetObjectIDList(object.get());
+}
+
+bool TShFolderObject::SelectFolderInParent()
+{
+    TPidl folder = PidlClone(folderIDList_.get());
+    SetAbsoluteIDList(folder.get());
+    return true;
+}
+
+TShellFolder TShFolderObject::GetSpecialFolder() const { return PidlToSpecialFolder(folderIDList_.get()); }
+
+void TShFolderObject::SetSpecialFolder(TShellFolder value)
+{
+    if ((GetComponentState() & classlib::csLoading) && value == SF_FILESYSTEMFOLDER) return;
+    try {
+        TPidl pidl = SpecialFolderPidl(value);
+        SetFolderIDList(pidl.get());
+    } catch (...) {
+    }
+}
+
+TShellFolder TShFolderObject::GetObjectSpecialFolder() { return PidlToSpecialFolder(GetAbsoluteObjectIDList()); }
+
+void TShFolderObject::SetObjectIDList(LPCITEMIDLIST pidl)
+{
+    if (pidl != objectIDList_.get()) objectIDList_ = PidlClone(pidl);
+    absoluteObjectIDList_.reset();
+    findData_ = WIN32_FIND_DATAW{};
+    subFolderState_ = -1;
+}
+
+TPidl TShFolderObject::GetObjectIDList() const { return PidlClone(objectIDList_.get()); }
+
+LPCITEMIDLIST TShFolderObject::GetAbsoluteObjectIDList()
+{
+    if (!absoluteObjectIDList_ && folderIDList_) {
+        absoluteObjectIDList_ = objectIDList_ ? PidlCombine(folderIDList_.get(), objectIDList_.get())
+                                              : PidlClone(folderIDList_.get());
+    }
+    return absoluteObjectIDList_.get();
+}
+
+const WIN32_FIND_DATAW& TShFolderObject::GetFindData()
+{
+    if (findData_.cFileName[0] == 0 && shellFolder_ && objectIDList_) {
+        TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
+        if (FAILED(::SHGetDataFromIDListW(shellFolder_.Get(), objectIDList_.get(), SHGDFIL_FINDDATA, &findData_,
+                                          sizeof(findData_))))
+            findData_ = WIN32_FIND_DATAW{};
+    }
+    return findData_;
+}
+
+std::wstring TShFolderObject::GetObjectName()
+{
+    if (!folderIDList_ || !objectIDList_) return {};
+    std::wstring name = GetFindData().cFileName;
+    if (name.empty() && PidlItemCount(GetAbsoluteObjectIDList()) > 1) {
+        const std::wstring path = GetObjectPath();
+        name = IsDriveRoot(path) ? path : classlib::ExtractFileName(path);
+        if (name.empty()) name = PidlNetResourceName(shellFolder_.Get(), objectIDList_.get());
+    }
+    return name;
+}
+
+void TShFolderObject::SetObjectName(const std::wstring& value)
+{
+    if (value.empty()) {
+        SetObjectIDList(nullptr);
+        return;
+    }
+    std::wstring name = value;
+    if (name.size() > 3 && name.back() == L'\\') name.pop_back();
+    if (name.find(L'\\') == std::wstring::npos) {
+        if (shellFolder_) {
+            TErrorModeScope errorMode(SEM_FAILCRITICALERRORS, !showErrorMessages_);
+            TPidl pidl = PathToPidl(shellFolder_.Get(), name);
+            SetObjectIDList(pidl.get());
+        } else {
+            SetObjectIDList(nullptr);
+        }
+        if (objectIDList_) return;
+        DropEnumerator();
+        while (NextObject()) {
+            if (classlib::WideSameText(GetDisplayName(), name) || classlib::WideSameText(GetObjectName(), name)) {
+                DropEnumerator();
+                return;
+            }
+        }
+        throw EShFolderObjectError(L"Error! Cannot find Object \"" + name + L"\" in Folder \"" + GetFolder() + L"\"");
+    }
+    if (IsDriveRoot(name)) {
+        SetFolder(name);
+        SelectFolderInParent();
+        return;
+    }
+    SetFolder(classlib::ExtractFilePath(name));
+    SetObjectName(classlib::ExtractFileName(name));
+}
+
+std::wstring TShFolderObject::GetObjectPath() { return PidlToPath(GetAbsoluteObjectIDList()); }
+
+bool TShFolderObject::IsObjectDriveRoot() { return IsDriveRoot(GetObjectPath()); }
+
+std::wstring TShFolderObject::GetDisplayName()
+{
+    if (!objectIDList_ || !shellFolder_) return {};
+    std::wstring name;
+    STRRET strRet{};
+    if (SUCCEEDED(shellFolder_->GetDisplayNameOf(objectIDList_.get(), SHGDN_NORMAL, &strRet)))
+        name = StrRetToWide(objectIDList_.get(), strRet);
+    if (name.empty()) name = GetObjectName();
+    return name;
+}
+
+bool TShFolderObject::NextObject()
+{
+    TErrorModeScope errorMode(SEM_FAILCRITICALERRORS, !showErrorMessages_);
+    if (!shellFolder_) return false;
+    if (!enumerator_) {
+        HRESULT hr = shellFolder_->EnumObjects(OwnerWindow(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN,
+                                               enumerator_.Put());
+        // S_FALSE (an empty or unreadable folder) leaves no enumerator.
+        if (FAILED(hr) || hr == S_FALSE || !enumerator_) {
+            enumerator_.Reset();
+            return false;
+        }
+    }
+    auto fetch = [this]() -> bool {
+        LPITEMIDLIST item = nullptr;
+        ULONG fetched = 0;
+        if (enumerator_->Next(1, &item, &fetched) != S_OK || !item) {
+            if (item) ::CoTaskMemFree(item);
+            return false;
+        }
+        TPidl owned(item);
+        SetObjectIDList(owned.get());
+        return true;
+    };
+    try {
+        const bool inNetwork = GetSpecialFolder() == SF_NETWORK;
+        while (fetch()) {
+            if (fileSystemOnly_ && GetAttributes(SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR) == 0) {
+                const std::wstring name = GetObjectName();
+                const bool recycle = name.size() >= 7 && classlib::WideSameText(name.substr(0, 7), L"RECYCLE");
+                const TShellFolder special = GetObjectSpecialFolder();
+                if (!recycle && special != SF_DRIVES && special != SF_NETWORK && !inNetwork) continue;
+            }
+            if (inNetwork && GetObjectName().empty()) continue;
+            if (MatchesFilterList()) return true;
+        }
+        enumerator_.Reset();
+        return false;
+    } catch (...) {
+        if (enumerator_ && fetch()) return true;
+        enumerator_.Reset();
+        return false;
+    }
+}
+
+bool TShFolderObject::OpenObjectAsFolder()
+{
+    if (!IsFolder()) return false;
+    TPidl absolute = PidlClone(GetAbsoluteObjectIDList());
+    SetFolderIDList(absolute.get());
+    return bool(shellFolder_);
+}
+
+// ---------------------------------------------------------------------------
+// Attributes
+
+ULONG TShFolderObject::GetAttributes(ULONG mask)
+{
+    if (!shellFolder_ || !objectIDList_) return 0;
+    ULONG answer = mask;
+    LPCITEMIDLIST item = objectIDList_.get();
+    if (FAILED(shellFolder_->GetAttributesOf(1, &item, &answer))) return 0;
+    return mask & answer;
+}
+
+bool TShFolderObject::IsFolder()
+{
+    if (!fileSystemOnly_) return GetAttributes(SFGAO_FOLDER) != 0;
+    const ULONG a = GetAttributes(SFGAO_FOLDER | SFGAO_FILESYSANCESTOR);
+    return (a & SFGAO_FOLDER) && (IsOldShell || (a & SFGAO_FILESYSANCESTOR));
+}
+
+bool TShFolderObject::HasSubFolders()
+{
+    if (!objectIDList_) return false;
+    if (subFolderState_ >= 0) return subFolderState_ == 1;
+    bool result;
+    if (!IsOldShell && classlib::WideUpperCase(classlib::ExtractFileExt(GetObjectName())) == L".ZIP") {
+        result = !fileSystemOnly_;
+    } else if (fileSystemOnly_) {
+        const ULONG a = GetAttributes(SFGAO_HASSUBFOLDER | SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR);
+        result = (a & SFGAO_HASSUBFOLDER) && (a & (SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR));
+    } else {
+        result = GetAttributes(SFGAO_HASSUBFOLDER) != 0;
+    }
+    subFolderState_ = result ? 1 : 0;
+    return result;
+}
+
+bool TShFolderObject::IsHidden() { return GetAttributes(SFGAO_HIDDEN) != 0; }
+bool TShFolderObject::IsLink() { return GetAttributes(SFGAO_LINK) != 0; }
+bool TShFolderObject::CanRename() { return GetAttributes(SFGAO_CANRENAME) != 0; }
+
+std::wstring TShFolderObject::GetLinkTarget()
+{
+    if (!IsLink()) return {};
+    const std::wstring target = GetShellLinkTarget(GetFolder() + GetObjectName());
+    return PathExists(target) ? target : std::wstring();
+}
+
+std::wstring TShFolderObject::GetNetResourceName()
+{
+    return PidlNetResourceName(shellFolder_.Get(), objectIDList_.get());
+}
+
+classlib::TDateTime TShFolderObject::GetModifiedTime()
+{
+    const WIN32_FIND_DATAW& data = GetFindData();
+    if (data.cFileName[0] == 0 || data.ftLastWriteTime.dwHighDateTime == 0) return 0;
+    SYSTEMTIME st;
+    if (!::FileTimeToSystemTime(&data.ftLastWriteTime, &st)) return 0;
+    return classlib::SystemTimeToDateTime(st);
+}
+
+int TShFolderObject::GetOverlayIndex()
+{
+    if (!objectIDList_ || !shellFolder_) return -1;
+    if (IsWinNT) {
+        try {
+            TComRef<IShellIconOverlay> overlay;
+            if (SUCCEEDED(shellFolder_->QueryInterface(IID_IShellIconOverlay, overlay.PutVoid())) && overlay) {
+                TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
+                int index = 0;
+                if (SUCCEEDED(overlay->GetOverlayIndex(objectIDList_.get(), &index))) return index - 1;
+                return -1;
+            }
+        } catch (...) {
+        }
+    }
+    const ULONG a = GetAttributes(SFGAO_LINK | SFGAO_SHARE);
+    if (a & SFGAO_LINK) return 1;
+    if (a & SFGAO_SHARE) return 0;
+    return -1;
+}
+
+std::wstring TShFolderObject::GetInfoTip(bool slow)
+{
+    if (!objectIDList_ || !shellFolder_) return {};
+    TComRef<IQueryInfo> info;
+    if (FAILED(GetUIObjectOf(IID_IQueryInfo, info.PutVoid())) || !info) return {};
+    TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
+    LPWSTR tip = nullptr;
+    std::wstring result;
+    if (SUCCEEDED(info->GetInfoTip(slow ? QITIPF_USESLOWTIP : 0, &tip)) && tip) result = tip;
+    if (tip) ::CoTaskMemFree(tip);
+    return result;
+}
+
+int TShFolderObject::GetIconIndex()
+{
+    if (!objectIDList_) return -1;
+    return GetPidlIconIndex(GetAbsoluteObjectIDList(), si_small, false);
+}
+
+int TShFolderObject::GetOpenIconIndex()
+{
+    if (!objectIDList_) return -1;
+    return GetPidlIconIndex(GetAbsoluteObjectIDList(), si_small, true);
+}
+
+int TShFolderObject::GetDesktopIconIndex() { return GetPidlIconIndex(DesktopPidl(), si_small, false); }
+
+std::wstring TShFolderObject::GetDesktopDisplayName()
+{
+    SHFILEINFOW info{};
+    ::SHGetFileInfoW(reinterpret_cast<LPCWSTR>(DesktopPidl()), 0, &info, sizeof(info), SHGFI_PIDL | SHGFI_DISPLAYNAME);
+    return info.szDisplayName;
+}
+
+// ---------------------------------------------------------------------------
+// Details
+
+bool TShFolderObject::EnsureDetails()
+{
+    if (shellFolder2_ || shellDetails_) return true;
+    if (detailsFailed_ || !shellFolder_) return false;
+    if (SUCCEEDED(shellFolder_->QueryInterface(IID_IShellFolder2, shellFolder2_.PutVoid())) && shellFolder2_) return true;
+    shellFolder2_.Reset();
+    if (SUCCEEDED(shellFolder_->CreateViewObject(OwnerWindow(), IID_IShellDetails, shellDetails_.PutVoid())) &&
+        shellDetails_)
+        return true;
+    shellDetails_.Reset();
+    detailsFailed_ = true;
+    return false;
+}
+
+int TShFolderObject::GetDetailsOf(int column, int& width)
+{
+    width = 120;
+    if (!EnsureDetails()) return 0;
+    SHELLDETAILS details{};
+    if (shellFolder2_) {
+        if (FAILED(shellFolder2_->GetDetailsOf(nullptr, UINT(column), &details))) return 0;
+    } else if (FAILED(shellDetails_->GetDetailsOf(nullptr, UINT(column), &details))) {
+        return 0;
+    }
+    const int alignment = details.fmt & LVCFMT_JUSTIFYMASK;
+    width = details.cxChar * 7;
+    FreeStrRet(details.str);
+    if (shellFolder2_) {
+        SHCOLSTATEF state = 0;
+        if (SUCCEEDED(shellFolder2_->GetDefaultColumnState(UINT(column), &state)) &&
+            (!(state & SHCOLSTATE_ONBYDEFAULT) || (state & SHCOLSTATE_HIDDEN)))
+            width = 0;
+    }
+    return alignment;
+}
+
+std::wstring TShFolderObject::GetDetail(int column, bool header)
+{
+    if (column == 0 && !header) return GetDisplayName();
+    if (!header && !objectIDList_) return {};
+    if (!EnsureDetails()) return {};
+    TErrorModeScope errorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    LPCITEMIDLIST item = header ? nullptr : objectIDList_.get();
+    SHELLDETAILS details{};
+    HRESULT hr = E_FAIL;
+    if (shellFolder2_) hr = shellFolder2_->GetDetailsOf(item, UINT(column), &details);
+    if (FAILED(hr) && shellDetails_) {
+        details = SHELLDETAILS{};
+        hr = shellDetails_->GetDetailsOf(item, UINT(column), &details);
+    }
+    if (FAILED(hr)) return {};
+    return StrRetToWide(item, details.str);
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+
+HWND TShFolderObject::OwnerWindow()
+{
+    if (!showErrorMessages_ && (enumerator_ || !IsNetworkPidl(GetAbsoluteObjectIDList()))) return nullptr;
+    if (auto* control = dynamic_cast<classlib::TWinControl*>(GetOwner()); control && isLoaded_)
+        return control->GetHandle();
+    return MainWindowHandle();
+}
+
+bool TShFolderObject::Rename(std::wstring& newName)
+{
+    if (!shellFolder_ || !objectIDList_) return false;
+    THourglassScope hourglass;
+    LPITEMIDLIST newPidl = nullptr;
+    const HRESULT hr = shellFolder_->SetNameOf(OwnerWindow(), objectIDList_.get(), newName.c_str(), 32, &newPidl);
+    TPidl owned(newPidl);
+    if (FAILED(hr)) return false;
+    if (owned) SetObjectIDList(owned.get());
+    newName = GetDisplayName();
+    return true;
+}
+
+HRESULT TShFolderObject::GetUIObjectOf(REFIID iid, void** obj)
+{
+    *obj = nullptr;
+    std::vector<TPidl> lists;
+    // MultiObjects is emptied on every way out.
+    struct TClear {
+        classlib::TStringList* list;
+        ~TClear() { list->Clear(); }
+    } clear{multiObjects_.get()};
+
+    const int entries = multiObjects_->GetCount();
+    // Several objects must share one folder for one shell call: full paths
+    // make their parent folder the Folder for the call (all of them the
+    // same one; a list spread over several folders is refused rather than
+    // handed to the shell as lists of another folder). Folder and object in
+    // force before are put back afterwards, also when a step raises.
+    struct TRestore {
+        TShFolderObject* self;
+        TPidl folder, object;
+        bool folderMoved = false;
+        ~TRestore()
+        {
+            try {
+                if (folderMoved) self->SetFolderIDList(folder.get());
+                self->SetObjectIDList(object.get());
+            } catch (...) {
+            }
+        }
+    };
+    std::unique_ptr<TRestore> restore;
+    if (entries >= 2) {
+        restore.reset(new TRestore{this, PidlClone(folderIDList_.get()), PidlClone(objectIDList_.get())});
+        std::wstring sharedParent;
+        for (int i = 0; i < entries; ++i) {
+            const std::wstring entry = multiObjects_->GetStrings(i);
+            TPidl pidl;
+            if ((IsDrivePath(entry) || IsUncPath(entry)) && !IsDriveRoot(entry)) {
+                const std::wstring parent = classlib::ExtractFilePath(classlib::ExcludeTrailingPathDelimiter(entry));
+                if (sharedParent.empty()) {
+                    sharedParent = parent;
+                    restore->folderMoved = true;
+                    SetFolder(parent);
+                } else if (!SamePath(parent, sharedParent)) {
+                    ::SetLastError(DWORD(E_INVALIDARG));
+                    return E_INVALIDARG;
+                }
+                const std::wstring name = classlib::ExtractFileName(classlib::ExcludeTrailingPathDelimiter(entry));
+                if (shellFolder_) pidl = PathToPidl(shellFolder_.Get(), name);
+                if (!pidl) {
+                    SetObjectName(name);
+                    pidl = PidlClone(objectIDList_.get());
+                }
+            } else {
+                if (shellFolder_) pidl = PathToPidl(shellFolder_.Get(), entry);
+                if (!pidl) {
+                    SetObjectName(entry);
+                    pidl = PidlClone(objectIDList_.get());
+                }
+            }
+            if (pidl) lists.push_back(std::move(pidl));
+        }
+    } else if (entries == 1) {
+        SetObjectName(multiObjects_->GetStrings(0));
+        if (objectIDList_) lists.push_back(PidlClone(objectIDList_.get()));
+    } else if (objectIDList_) {
+        lists.push_back(PidlClone(objectIDList_.get()));
+    }
+    if (!shellFolder_) throw EShFolderObjectError(L"No valid folder is currently assigned");
+
+    std::vector<LPCITEMIDLIST> items;
+    for (const TPidl& p : lists) items.push_back(p.get());
+    const HRESULT hr = shellFolder_->GetUIObjectOf(OwnerWindow(), UINT(items.size()), items.empty() ? nullptr : items.data(),
+                                                   iid, nullptr, obj);
+    restore.reset();
+    if (FAILED(hr)) {
+        ::SetLastError(DWORD(hr));
+        *obj = nullptr;
+    }
+    return hr;
+}
+
+std::wstring TShFolderObject::ActionPath()
+{
+    if (multiObjects_->GetCount() > 0) {
+        const std::wstring first = multiObjects_->GetStrings(0);
+        if (!classlib::ExtractFileDrive(first).empty()) return first;
+        return GetFolder() + first;
+    }
+    return GetFolder() + GetObjectName();
+}
+
+std::vector<std::wstring> TShFolderObject::CommandPaths()
+{
+    std::vector<std::wstring> paths;
+    if (multiObjects_->GetCount() > 0) {
+        // Names of the folder's objects are made full paths.
+        for (int i = 0; i < multiObjects_->GetCount(); ++i) {
+            const std::wstring entry = multiObjects_->GetStrings(i);
+            const bool full = IsDrivePath(entry) || IsUncPath(entry) || !classlib::ExtractFileDrive(entry).empty();
+            paths.push_back(full ? entry : GetFolder() + entry);
+        }
+    } else {
+        paths.push_back(GetFolder() + GetObjectName());
+    }
+    return paths;
+}
+
+bool TShFolderObject::CallBeforeShellCommand(const std::wstring& verb, const std::vector<std::wstring>& paths)
+{
+    if (!OnBeforeShellCommand) return true;
+    TShPathList list;
+    for (const std::wstring& path : paths) list.Add(path);
+    bool allow = true;
+    OnBeforeShellCommand(this, verb, &list, allow);
+    return allow;
+}
+
+LRESULT CALLBACK TShFolderObject::MenuWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<TShFolderObject*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    const bool terminating = classlib::Application && classlib::Application->Terminated();
+    if (self && !terminating && self->contextMenu2_ &&
+        (message == WM_INITMENUPOPUP || message == WM_DRAWITEM || message == WM_MEASUREITEM))
+        self->contextMenu2_->HandleMenuMsg(message, wParam, lParam);
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+std::wstring TShFolderObject::ShowContextMenu(POINT point)
+{
+    struct TClear {
+        classlib::TStringList* list;
+        ~TClear() { list->Clear(); }
+    } clear{multiObjects_.get()};
+
+    const std::wstring actionPath = ActionPath();
+    // Taken before the UI object empties MultiObjects.
+    const std::vector<std::wstring> paths = CommandPaths();
+    TComRef<IContextMenu> menu;
+    if (FAILED(GetUIObjectOf(IID_IContextMenu, menu.PutVoid())) || !menu) return {};
+
+    TMenuHandle popup;
+    if (!popup.Get()) return {};
+    UINT flags = CMF_EXPLORE;
+    if (OnRename) flags |= CMF_CANRENAME;
+    if (::GetKeyState(VK_SHIFT) < 0) flags |= CMF_EXTENDEDVERBS;
+    const UINT position = showContextMenuOnTop_ ? 0 : UINT(::GetMenuItemCount(popup.Get()));
+    if (FAILED(menu->QueryContextMenu(popup.Get(), position, 1, 255, flags))) return {};
+
+    static const wchar_t* const className = L"TShFolderObjectMenuWindow";
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    if (!::GetClassInfoExW(::GetModuleHandleW(nullptr), className, &wc)) {
+        wc = WNDCLASSEXW{};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = &TShFolderObject::MenuWindowProc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = className;
+        ::RegisterClassExW(&wc);
+    }
+    struct TMenuWindow {
+        TShFolderObject* self;
+        ~TMenuWindow()
+        {
+            if (self->menuWindow_) ::DestroyWindow(self->menuWindow_);
+            self->menuWindow_ = nullptr;
+            self->contextMenu2_.Reset();
+        }
+    } menuWindow{this};
+    menu->QueryInterface(IID_IContextMenu2, contextMenu2_.PutVoid());
+    menuWindow_ = ::CreateWindowExW(0, className, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                    ::GetModuleHandleW(nullptr), nullptr);
+    if (!menuWindow_) return {};
+    ::SetWindowLongPtrW(menuWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    const UINT command = UINT(::TrackPopupMenu(popup.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, 0,
+                                               menuWindow_, nullptr));
+
+    std::wstring verb;
+    if (command >= 1 && command <= 255) {
+        wchar_t buffer[260] = {};
+        if (SUCCEEDED(menu->GetCommandString(command - 1, GCS_VERBW, nullptr, reinterpret_cast<LPSTR>(buffer), 260)))
+            verb = buffer;
+        if (CallBeforeShellCommand(verb, paths)) {
+            bool execute = true;
+            OnContextMenuSelect(verb, execute);
+            if (readOnly_ && (classlib::WideSameText(verb, L"delete") || classlib::WideSameText(verb, L"cut") ||
+                              classlib::WideSameText(verb, L"paste")))
+                execute = false;
+            if (!execute) {
+                verb.clear();
+            } else if (classlib::WideSameText(verb, L"rename") && OnRename) {
+                OnRename(this);
+            } else {
+                CMINVOKECOMMANDINFO info{};
+                info.cbSize = sizeof(info);
+                info.hwnd = OwnerWindow();
+                info.lpVerb = MAKEINTRESOURCEA(command - 1);
+                info.nShow = SW_SHOWNORMAL;
+                if (FAILED(menu->InvokeCommand(&info))) verb.clear();
+            }
+        }
+    }
+    if (classlib::WideSameText(verb, L"DELETE") && PathExists(actionPath)) verb.clear();
+    return verb;
+}
+
+bool TShFolderObject::ExecuteCommand(const std::wstring& verbIn)
+{
+    struct TClear {
+        classlib::TStringList* list;
+        ~TClear() { list->Clear(); }
+    } clear{multiObjects_.get()};
+
+    bool execute = true;
+    OnContextMenuSelect(verbIn, execute);
+    if (!execute) return false;
+    if ((!objectIDList_ && multiObjects_->GetCount() == 0) || !shellFolder_) return false;
+
+    const std::wstring verb = verbIn.empty() ? std::wstring(L"default") : verbIn;
+    const bool isDelete = classlib::WideSameText(verb, L"DELETE");
+    if (isDelete && multiObjects_->GetCount() == 0 && GetAttributes(SFGAO_CANDELETE) == 0) return false;
+    THourglassScope hourglass;
+    const std::wstring actionPath = ActionPath();
+
+    // The handler sees the entries before the UI object takes (and empties) them.
+    if (!CallBeforeShellCommand(verb, CommandPaths())) return false;
+    TComRef<IContextMenu> menu;
+    if (FAILED(GetUIObjectOf(IID_IContextMenu, menu.PutVoid())) || !menu) return false;
+
+    const std::wstring folder = GetFolder();
+    CMINVOKECOMMANDINFOEX info{};
+    info.cbSize = sizeof(info);
+    // The wide fields are read only with the Unicode flag.
+    info.fMask = 0x10000 | CMIC_MASK_UNICODE;
+    info.hwnd = OwnerWindow();
+    info.nShow = SW_SHOWNORMAL;
+    const std::string narrowVerb = Narrow(verb);
+    HRESULT hr = E_FAIL;
+    TMenuHandle popup;
+    if (classlib::WideSameText(verb, L"DEFAULT")) {
+        if (FAILED(menu->QueryContextMenu(popup.Get(), 0, 1, 0x7FFF, CMF_DEFAULTONLY))) return false;
+        const UINT item = ::GetMenuDefaultItem(popup.Get(), FALSE, 0);
+        if (item == UINT(-1) || item == 0) return false;
+        info.lpVerb = MAKEINTRESOURCEA(item - 1);
+        info.lpVerbW = MAKEINTRESOURCEW(item - 1);
+        if (folder.size() < MAX_PATH) info.lpDirectoryW = folder.c_str();
+        hr = menu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info));
+    } else if (classlib::WideSameText(verb, L"rename") && OnRename) {
+        OnRename(this);
+        return true;
+    } else {
+        if (FAILED(menu->QueryContextMenu(popup.Get(), 0, 1, 0x7FFF, CMF_EXPLORE | CMF_EXTENDEDVERBS))) return false;
+        info.lpVerb = narrowVerb.c_str();
+        info.lpVerbW = verb.c_str();
+        info.lpDirectoryW = folder.c_str();
+        hr = menu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info));
+    }
+    if (FAILED(hr)) {
+        ::SetLastError(DWORD(hr));
+        return false;
+    }
+    if (isDelete && PathExists(actionPath)) return false;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Thumbnail
+
+classlib::TBitmap* TShFolderObject::GetThumbnailBitmap(int width, int height, bool iconFallback)
+{
+    const int askedWidth = width, askedHeight = height;
+    if (width <= 0 || height <= 0) width = height = 200;
+    LPCITEMIDLIST absolute = GetAbsoluteObjectIDList();
+    if (!absolute || !objectIDList_) return nullptr;
+    if (IsOldShell) return nullptr;
+
+    if (IsVistaOrLater && (CommonControlsMajorVersion() >= 6 || !iconFallback)) {
+        if (!ShellEntryPoints.SHCreateItemFromIDList)
+            throw classlib::EAssertionFailed(L"SHCreateItemFromIDList should be available under Vista, but itsn't");
+        TComRef<IShellItem> item;
+        if (FAILED(ShellEntryPoints.SHCreateItemFromIDList(absolute, IID_IShellItem, item.PutVoid())) || !item) {
+            ::OutputDebugStringW(L"TShFolderObject.GetThumbnailBitmap: SHCreateItemFromIDList failed");
+            return nullptr;
+        }
+        TComRef<IShellItemImageFactory> factory;
+        if (FAILED(item->QueryInterface(IID_IShellItemImageFactory, factory.PutVoid())) || !factory) {
+            ::OutputDebugStringW(L"TShFolderObject.GetThumbnailBitmap: Couldn't get IShellItemImageFactory interface");
+            return nullptr;
+        }
+        const SIIGBF flags = iconFallback ? SIIGBF(0) : SIIGBF_THUMBNAILONLY;
+        HBITMAP first = nullptr;
+        if (FAILED(factory->GetImage(SIZE{width, height}, flags, &first)) || !first) {
+            ::OutputDebugStringW(L"TShFolderObject.GetThumbnailBitmap: IShellItemImageFactory.GetImage failed");
+            return nullptr;
+        }
+        BITMAP info{};
+        ::GetObjectW(first, sizeof(info), &info);
+        SIZE again{width, height};
+        bool retry = false;
+        if (info.bmHeight > askedHeight * 1.1) {
+            again.cx = info.bmHeight ? LONG(classlib::Round(double(askedWidth) * askedHeight / info.bmHeight)) : 0;
+            retry = true;
+        } else if (info.bmWidth > askedWidth * 1.1) {
+            again.cy = info.bmWidth ? LONG(classlib::Round(double(askedHeight) * askedWidth / info.bmWidth)) : 0;
+            retry = true;
+        }
+        if (retry) {
+            HBITMAP second = nullptr;
+            if (SUCCEEDED(factory->GetImage(again, flags, &second)) && second) {
+                ::DeleteObject(first);
+                first = second;
+            }
+        }
+        return AdoptBitmap(first);
+    }
+
+    HBITMAP bitmap = nullptr;
+    {
+        TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
+        TComRef<IExtractImage> extract;
+        if (SUCCEEDED(GetUIObjectOf(IID_IExtractImage, extract.PutVoid())) && extract) {
+            std::vector<wchar_t> location(2600, L'\0');
+            DWORD priority = 2;
+            SIZE size{width, height};
+            DWORD flags = IEIFLAG_SCREEN | IEIFLAG_QUALITY;
+            const HRESULT hr = extract->GetLocation(location.data(), DWORD(location.size()), &priority, &size, 24, &flags);
+            if (SUCCEEDED(hr) || hr == E_PENDING) {
+                if (FAILED(extract->Extract(&bitmap))) bitmap = nullptr;
+            }
+        }
+    }
+    if (bitmap) return AdoptBitmap(bitmap);
+    if (!iconFallback) return nullptr;
+    TShSystemImageList images(nullptr);
+    images.SetSize(si_large);
+    return DrawIconBitmap(&images, height, width, classlib::clNone, classlib::clNone, GetIconIndex());
+}
+
+// ---------------------------------------------------------------------------
+// Filter and multiple objects
+
+std::wstring TShFolderObject::GetFilter() const
+{
+    if (filterMasks_->GetCount() == 0) return L"*";
+    std::wstring result;
+    for (int i = 0; i < filterMasks_->GetCount(); ++i) {
+        if (i) result += L';';
+        result += filterMasks_->GetStrings(i);
+    }
+    return result;
+}
+
+void TShFolderObject::SetFilter(const std::wstring& value)
+{
+    filterMasks_->Clear();
+    if (value.empty() || value == L"*") return;
+    std::wstring text = value;
+    if (text.back() != L';') text += L';';
+    size_t start = 0;
+    for (size_t pos = text.find(L';'); pos != std::wstring::npos; pos = text.find(L';', start)) {
+        filterMasks_->Add(text.substr(start, pos - start));
+        start = pos + 1;
+    }
+}
+
+bool TShFolderObject::MatchesFilterList()
+{
+    if (filterMasks_->GetCount() == 0 || IsFolder()) return true;
+    const std::wstring name = GetObjectName();
+    for (int i = 0; i < filterMasks_->GetCount(); ++i)
+        if (MatchesFilter(name, filterMasks_->GetStrings(i))) return true;
+    return false;
+}
+
+void TShFolderObject::SetMultiObjects(classlib::TStringList* value)
+{
+    if (!value) return;
+    multiObjects_.reset(value);
+}
+
+}  // namespace shell

@@ -1,0 +1,434 @@
+#include "controls/themed/TmStatus.h"
+
+#include <uxtheme.h>
+#include <vssym32.h>
+
+#include <algorithm>
+
+#include "classlib/Bitmap.h"
+#include "classlib/WinHandles.h"
+#include "controls/themed/TmPanel.h"
+
+namespace themed {
+
+using namespace classlib;
+
+namespace {
+
+TTmStatusBar* ParentStatusBar(const TControl* Control)
+{
+    return dynamic_cast<TTmStatusBar*>(Control->GetParent());
+}
+
+// Draws with Canvas on a DC for the life of the scope.
+class TCanvasDCScope {
+public:
+    TCanvasDCScope(TCanvas* Canvas, HDC DC) : canvas_(Canvas)
+    {
+        canvas_->Lock();
+        canvas_->SetHandle(DC);
+    }
+    ~TCanvasDCScope()
+    {
+        canvas_->SetHandle(nullptr);
+        canvas_->Unlock();
+    }
+    TCanvasDCScope(const TCanvasDCScope&) = delete;
+    TCanvasDCScope& operator=(const TCanvasDCScope&) = delete;
+
+private:
+    TCanvas* canvas_;
+};
+
+void Line(TCanvas* Canvas, int X1, int Y1, int X2, int Y2)
+{
+    Canvas->MoveTo(X1, Y1);
+    Canvas->LineTo(X2, Y2);
+}
+
+}  // namespace
+
+TTmCustomStatusPane::TTmCustomStatusPane(TComponent* AOwner) : TGraphicControl(AOwner)
+{
+    ControlStyle &= ~csOpaque;
+    SetColor(clWindow);
+    fillColor_ = GetColor();
+    normalColor_ = GetFont()->GetColor();
+    drawingColor_ = normalColor_;
+    SetBounds(0, 0, 100, 20);
+    TmAcquireBlinkList()->AddControl(this);
+}
+
+TTmCustomStatusPane::~TTmCustomStatusPane()
+{
+    if (frameController_)
+        frameController_->RemoveControl(this);
+    if (TmBlinkingControls) {
+        TmBlinkingControls->RemoveControl(this);
+        TmReleaseBlinkList();
+    }
+}
+
+// ------------------------------------------------------------------ messages
+
+void TTmCustomStatusPane::WndProc(TMessage& Message)
+{
+    switch (Message.Msg) {
+    case CM_TMISBLINKING: Message.Result = blinking_ ? 1 : 0; return;
+    case CM_TMBLINK:
+        if (blinking_)
+            Blink(Message.WParam != 0);
+        Message.Result = 0;
+        return;
+    case CM_MOUSEENTER:
+        if (GetComponentState() & csDesigning)
+            return;
+        break;
+    default: break;
+    }
+    TGraphicControl::WndProc(Message);
+}
+
+void TTmCustomStatusPane::Blink(bool Show)
+{
+    if (Show) {
+        blinkPhase_ = 0;
+        drawingColor_ = blinkColor_;
+    } else {
+        blinkPhase_ = 1;
+        drawingColor_ = normalColor_;
+    }
+    Repaint();
+}
+
+void TTmCustomStatusPane::FontChanged(TObject* Sender)
+{
+    TGraphicControl::FontChanged(Sender);
+    if (GetComponentState() & csLoading)
+        return;
+    normalColor_ = GetFont()->GetColor();
+    if (!blinking_)
+        drawingColor_ = normalColor_;
+    AdjustSize();
+}
+
+void TTmCustomStatusPane::Notification(TComponent* AComponent, TOperation Operation)
+{
+    TGraphicControl::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == frameController_)
+        frameController_ = nullptr;
+}
+
+void TTmCustomStatusPane::Loaded()
+{
+    TGraphicControl::Loaded();
+    if (!parentColor_)
+        transparent_ = false;
+    normalColor_ = GetFont()->GetColor();
+    drawingColor_ = normalColor_;
+    AdjustSize();
+}
+
+void TTmCustomStatusPane::SetParent(TWinControl* Value)
+{
+    TGraphicControl::SetParent(Value);
+    if (parentColor_ && Value)
+        SetColor(Value->GetColor());
+}
+
+void TTmCustomStatusPane::SetParentColor(bool Value)
+{
+    if (Value == parentColor_) return;
+    parentColor_ = Value;
+    if (Value && GetParent())
+        SetColor(GetParent()->GetColor());
+}
+
+// ------------------------------------------------------------------- sizing
+
+void TTmCustomStatusPane::AdjustSize()
+{
+    if ((GetComponentState() & csReading) || !autoSize_)
+        return;
+    SetWidth(CalcAutoWidth());
+}
+
+int TTmCustomStatusPane::CalcAutoWidth()
+{
+    if (caption_.empty())
+        return defaultWidth_;
+    TCanvas canvas;
+    TScreenDC screen;
+    TCanvasDCScope scope(&canvas, screen.Get());
+    canvas.SetFont(GetFont());
+    RECT r{0, 0, GetWidth(), GetHeight()};
+    TmDrawText(&canvas, caption_, r, DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS);
+    return 2 * borderWidth_ + r.right + captionOffset_ + 6;
+}
+
+void TTmCustomStatusPane::GetInteriorRect(RECT& Rect)
+{
+    Rect = GetClientRect();
+    int w = 0;
+    switch (frameStyle_) {
+    case fsNone: w = 0; break;
+    case fsFlat:
+    case fsStatus:
+    case fsPopup: w = 1; break;
+    default: w = 2; break;
+    }
+    ::InflateRect(&Rect, -(borderWidth_ + w), -(borderWidth_ + w));
+}
+
+// ------------------------------------------------------------------ painting
+
+bool TTmCustomStatusPane::UseThemedStatus() const
+{
+    TTmStatusBar* bar = ParentStatusBar(this);
+    return bar && bar->GetVisualStyle() == vsWinXP && TmThemesEnabled();
+}
+
+void TTmCustomStatusPane::Paint()
+{
+    DrawFrame();
+    DrawCaption(caption_);
+}
+
+void TTmCustomStatusPane::DrawFrame()
+{
+    TCanvas* canvas = GetCanvas();
+    TTmStatusBar* bar = ParentStatusBar(this);
+    if (UseThemedStatus()) {
+        TTmTheme theme(bar->HandleAllocated() ? bar->GetHandle() : nullptr, L"STATUS");
+        RECT cr = GetClientRect();
+        if (theme)
+            ::DrawThemeBackground(theme.Get(), canvas->GetHandle(), SP_PANE, 0, &cr, nullptr);
+        return;
+    }
+    RECT r{0, 0, GetWidth(), GetHeight()};
+    if (!transparent_) {
+        canvas->GetBrush()->SetStyle(bsSolid);
+        canvas->GetBrush()->SetColor(GetColor());
+        canvas->FillRect(r);
+    }
+    canvas->GetPen()->SetWidth(1);
+    ::InflateRect(&r, -borderWidth_, -borderWidth_);
+    if (bar && bar->GetVisualStyle() == vsGradient) {
+        // The first pane draws nothing; the others a separator at the left.
+        if (GetLeft() <= bar->GetBorderWidth())
+            return;
+        TColor frame, fill, line;
+        TmGetThemedFrameColors(bar->GetGradientColorStyle(), frame, fill, line);
+        canvas->GetPen()->SetColor(line);
+        Line(canvas, r.left, r.top + 1, r.left, r.bottom - 1);
+        return;
+    }
+    if (frameStyle_ == fsFlat) {
+        canvas->GetPen()->SetColor(TmShiftColorLuminance(flatColor_, flatColorAdjustment_));
+        Line(canvas, r.left, r.top + 1, r.left, r.bottom - 1);
+        Line(canvas, r.left + 1, r.top, r.right - 1, r.top);
+        Line(canvas, r.right - 1, r.top + 1, r.right - 1, r.bottom - 1);
+        Line(canvas, r.left + 1, r.bottom - 1, r.right - 1, r.bottom - 1);
+    } else {
+        RECT dummy;
+        TmPaintFrameStyle(canvas, r, frameStyle_, dummy);
+    }
+}
+
+void TTmCustomStatusPane::DrawCaption(const std::wstring& Text)
+{
+    TCanvas* canvas = GetCanvas();
+    canvas->SetFont(GetFont());
+    canvas->GetFont()->SetColor(GetEnabled() ? drawingColor_ : clGrayText);
+    RECT r;
+    GetInteriorRect(r);
+    UINT align = TA_LEFT;
+    int x = r.left + captionOffset_ + 1;
+    if (alignment_ == taRightJustify) {
+        align = TA_RIGHT;
+        x = r.right - captionOffset_ - 1;
+    } else if (alignment_ == taCenter) {
+        align = TA_CENTER;
+        x = r.left + (r.right - r.left) / 2;
+    }
+    const int y = r.top + (r.bottom - r.top - canvas->TextHeight(L"Pp")) / 2;
+    TTmStatusBar* bar = ParentStatusBar(this);
+    if (UseThemedStatus()) {
+        TBitmap back;
+        back.SetPixelFormat(pf24bit);
+        back.SetSize(std::max(1, bar->GetWidth()), std::max(1, bar->GetHeight()));
+        TTmTheme theme(bar->HandleAllocated() ? bar->GetHandle() : nullptr, L"STATUS");
+        RECT all{0, 0, bar->GetWidth(), bar->GetHeight()};
+        if (theme)
+            ::DrawThemeBackground(theme.Get(), back.GetCanvas()->GetHandle(), 0, 0, &all, nullptr);
+        RECT src = r;
+        ::OffsetRect(&src, GetLeft(), GetTop());
+        canvas->CopyRect(r, back.GetCanvas(), src);
+        canvas->GetBrush()->SetStyle(bsClear);
+    } else if (transparent_) {
+        canvas->GetBrush()->SetStyle(bsClear);
+    } else {
+        canvas->GetBrush()->SetStyle(bsSolid);
+        canvas->GetBrush()->SetColor(GetFillColor());
+    }
+    HDC dc = canvas->GetHandle();
+    const UINT old = ::SetTextAlign(dc, align);
+    canvas->TextRect(r, x, y, Text);
+    ::SetTextAlign(dc, old);
+    canvas->GetBrush()->SetStyle(bsSolid);
+}
+
+bool TTmCustomStatusPane::OverlapsSizeGrip(const RECT& Rect)
+{
+    TTmStatusBar* bar = ParentStatusBar(this);
+    if (!bar || !bar->GetShowSizeGrip())
+        return false;
+    const POINT paneRight = ClientToScreen(POINT{Rect.right, Rect.top});
+    const RECT barClient = bar->GetClientRect();
+    const POINT barRight = bar->ClientToScreen(POINT{barClient.right, barClient.top});
+    return paneRight.x >= barRight.x;
+}
+
+void TTmCustomStatusPane::UpdateFrameController()
+{
+    if (!frameController_ || !frameController_->GetFrameVisible())
+        return;
+    const auto has = [this](TTmFrameControllerProperty p) { return (notifications_ & FrameNotification(p)) != 0; };
+    if (has(fcpFrameStyle))
+        SetFrameStyle(frameController_->GetFrameStyle());
+    if (has(fcpFrameColor)) {
+        flatColor_ = frameController_->GetFrameColor();
+        flatColorAdjustment_ = 0;
+    }
+    if (has(fcpColor))
+        SetFillColor(frameController_->GetColor());
+    if (has(fcpParentColor))
+        SetParentColor(frameController_->GetParentColor());
+    Invalidate();
+}
+
+// ------------------------------------------------------------------ setters
+
+#define TM_SETTER(Name, Type, field) \
+    void TTmCustomStatusPane::Set##Name(Type Value) \
+    { \
+        if (Value == field) return; \
+        field = Value; \
+        Invalidate(); \
+    }
+
+TM_SETTER(Alignment, TAlignment, alignment_)
+TM_SETTER(BlinkColor, TColor, blinkColor_)
+TM_SETTER(BorderWidth, int, borderWidth_)
+TM_SETTER(FlatColor, TColor, flatColor_)
+TM_SETTER(FlatColorAdjustment, int, flatColorAdjustment_)
+TM_SETTER(FrameStyle, TFrameStyle, frameStyle_)
+#undef TM_SETTER
+
+void TTmCustomStatusPane::SetAutoSize(bool Value)
+{
+    if (Value == autoSize_) return;
+    autoSize_ = Value;
+    AdjustSize();
+}
+
+void TTmCustomStatusPane::SetDefaultWidth(int Value)
+{
+    if (Value == defaultWidth_) return;
+    defaultWidth_ = Value;
+    AdjustSize();
+}
+
+void TTmCustomStatusPane::SetCaptionOffset(int Value)
+{
+    if (Value == captionOffset_) return;
+    captionOffset_ = Value;
+    Invalidate();
+    AdjustSize();
+}
+
+void TTmCustomStatusPane::SetCaption(const std::wstring& Value)
+{
+    if (Value == caption_) return;
+    caption_ = Value;
+    Invalidate();
+    AdjustSize();
+}
+
+void TTmCustomStatusPane::SetBlinking(bool Value)
+{
+    if (Value == blinking_) return;
+    blinking_ = Value;
+    if (!Value) {
+        blinkPhase_ = 1;
+        drawingColor_ = normalColor_;
+        Repaint();
+    }
+}
+
+uint16_t TTmCustomStatusPane::GetBlinkIntervalOff() const { return TmAcquireBlinkList()->GetIntervalOff(); }
+void TTmCustomStatusPane::SetBlinkIntervalOff(uint16_t Value) { TmAcquireBlinkList()->SetIntervalOff(Value); }
+uint16_t TTmCustomStatusPane::GetBlinkIntervalOn() const { return TmAcquireBlinkList()->GetIntervalOn(); }
+void TTmCustomStatusPane::SetBlinkIntervalOn(uint16_t Value) { TmAcquireBlinkList()->SetIntervalOn(Value); }
+
+void TTmCustomStatusPane::SetFillColor(TColor Value)
+{
+    if (Value == fillColor_ && !parentFillColor_) return;
+    fillColor_ = Value;
+    parentFillColor_ = false;
+    Invalidate();
+}
+
+void TTmCustomStatusPane::SetParentFillColor(bool Value)
+{
+    if (Value == parentFillColor_) return;
+    parentFillColor_ = Value;
+    if (Value)
+        fillColor_ = GetColor();
+    Invalidate();
+}
+
+void TTmCustomStatusPane::SetTransparent(bool Value)
+{
+    if (Value == transparent_) return;
+    transparent_ = Value;
+    if (Value)
+        ControlStyle &= ~csOpaque;
+    else
+        ControlStyle |= csOpaque;
+    Invalidate();
+}
+
+void TTmCustomStatusPane::SetFrameController(TTmFrameController* Value)
+{
+    if (Value == frameController_) return;
+    if (frameController_)
+        frameController_->RemoveControl(this);
+    frameController_ = Value;
+    if (Value) {
+        Value->AddControl(this);
+        Value->FreeNotification(this);
+    }
+}
+
+bool TTmCustomStatusPane::HasPublishedProperty(const std::wstring& Name) const
+{
+    return Name == L"FrameControllerNotifications" || Name == L"Transparent";
+}
+
+int64_t TTmCustomStatusPane::GetPublishedProperty(const std::wstring& Name) const
+{
+    if (Name == L"FrameControllerNotifications") return notifications_;
+    if (Name == L"Transparent") return transparent_;
+    return 0;
+}
+
+void TTmCustomStatusPane::SetPublishedProperty(const std::wstring& Name, int64_t Value)
+{
+    if (Name == L"FrameControllerNotifications")
+        notifications_ = static_cast<TTmFrameControllerNotifications>(Value);
+    else if (Name == L"Transparent")
+        SetTransparent(Value != 0);
+}
+
+}  // namespace themed

@@ -1,0 +1,416 @@
+// TImgMView: painting through a back buffer, the walk over the visible
+// entries, one cell, and the picture of a failed load.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "classlib/Bitmap.h"
+#include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxRender.h"
+#include "imaging/model/PxStreamUtils.h"
+#include "imaging/model/PxVirtualImageList.h"
+#include "imaging/model/PxWideFiles.h"
+#include "imaging/proc/PxEffects.h"
+#include "imaging/proc/PxResample.h"
+#include "imaging/views/ImgMView.h"
+
+namespace imaging {
+
+std::wstring PxShortenCaption(classlib::TCanvas* Canvas, const std::wstring& Text, int Width, int TruncSide)
+{
+    std::wstring s = Text;
+    if (Canvas->TextWidth(s) <= Width)
+        return s;
+    for (size_t k = 2; k <= Text.size(); ++k) {
+        // Side 0 keeps the first (length - k) characters; side 1 keeps the
+        // characters from position k (counted from 1) on.
+        const std::wstring part = TruncSide == 0 ? Text.substr(0, Text.size() - k) : Text.substr(k - 1);
+        if (part.empty())
+            break;
+        s = TruncSide == 0 ? part + L"..." : L"..." + part;
+        if (Canvas->TextWidth(s) <= Width)
+            break;
+    }
+    return s;
+}
+
+void TImgMView::FillSolid(classlib::TCanvas* C, const RECT& R, classlib::TColor Color)
+{
+    C->GetBrush()->SetStyle(classlib::bsSolid);
+    C->GetBrush()->SetColor(Color);
+    C->FillRect(R);
+}
+
+void TImgMView::WndProc(classlib::TMessage& Message)
+{
+    if (Message.Msg == WM_ERASEBKGND) {
+        Message.Result = 0;
+        return;
+    }
+    TPxView::WndProc(Message);
+}
+
+void TImgMView::Paint()
+{
+    if (paintLock_ > 0 || !HandleAllocated())
+        return;
+    const int cw = GetClientWidth();
+    const int ch = GetClientHeight();
+    if (cw <= 0 || ch <= 0)
+        return;
+    if (backBuffer_->GetWidth() != cw || backBuffer_->GetHeight() != ch ||
+        backBuffer_->GetPixelFormat() != px24RGB)
+        backBuffer_->Allocate(cw, ch, px24RGB);
+    classlib::TBitmap* vcl = backBuffer_->GetVclBitmap();
+    if (!vcl)
+        return;
+    PaintTo(vcl);
+    BitBlt(GetCanvas()->GetHandle(), 0, 0, cw, ch, vcl->GetCanvas()->GetHandle(), 0, 0, SRCCOPY);
+}
+
+void TImgMView::PaintTo(classlib::TBitmap* Bitmap)
+{
+    const int cw = GetClientWidth();
+    const int ch = GetClientHeight();
+    if (!Bitmap || cw <= 0 || ch <= 0)
+        return;
+    if (Bitmap->GetPixelFormat() != classlib::pf24bit)
+        Bitmap->SetPixelFormat(classlib::pf24bit);
+    if (Bitmap->GetWidth() != cw || Bitmap->GetHeight() != ch)
+        Bitmap->SetSize(cw, ch);
+
+restart:
+    classlib::TCanvas* canvas = Bitmap->GetCanvas();
+    PxDrawBackground(GetComponentState(), canvas, Bitmap, backgroundStyle_, GetBackground(), 0, 0, cw, ch, 0, 0, 0, 0,
+                     ChessboardSize, ChessboardBrushStyle, GradientEndColor, nullptr, wallPaperStyle_);
+    if (classlib::TGraphic* paper = wallPaper_->GetGraphic()) {
+        const int pw = paper->GetWidth();
+        const int ph = paper->GetHeight();
+        if (wallPaperStyle_ == pxwoNormal)
+            canvas->Draw(0, 0, paper);
+        else if (wallPaperStyle_ == pxwoStretch)
+            canvas->StretchDraw(RECT{0, 0, cw, ch}, paper);
+        else if (pw > 0 && ph > 0)
+            for (int ty = 0; ty < ch; ty += ph)
+                for (int tx = 0; tx < cw; tx += pw)
+                    canvas->Draw(tx, ty, paper);
+    }
+    const int count = GetImageCount();
+    int first = 0;
+    int last = count - 1;
+    if (displayMode_ == mdSingle || Playing) {
+        if (count == 0)
+            return;
+        VisibleFrame = std::clamp(VisibleFrame, 0, count - 1);
+        first = last = VisibleFrame;
+    }
+    const int visits = last - first + 1;
+    int drawn = 0;
+    int firstVisible = -1;
+    int lastVisible = -1;
+    bool lastFixed = false;
+    bool allHad = true;
+    bool fetched = false;
+    for (int idx = first; idx <= last; ++idx) {
+        if (visits > 1 && OnDrawProgress)
+            OnDrawProgress(this, static_cast<int>(static_cast<double>(idx - first + 1) / count * 100), idx);
+        if (!(IsImageVisible(idx) || PaintAllThumbnails)) {
+            if (firstVisible >= 0 && !lastFixed) {
+                lastVisible = idx - 1;
+                lastFixed = true;
+            }
+            continue;
+        }
+        if (firstVisible < 0)
+            firstVisible = idx;
+        if (!HasImage(idx) && !HasDisplayCopy(idx)) {
+            fetched = true;
+            if (idx == selectedImage_ || ThreadPoolSize == 0 || !RequestImageLoad(idx, drawn)) {
+                if (!LoadImageNow(idx) && removeCorrupted_) {
+                    RemoveImage(idx);
+                    goto restart;
+                }
+            }
+        }
+        if (!HasImage(idx) && !HasDisplayCopy(idx))
+            allHad = false;
+        const bool multi = false;  // the multiple selection is not kept by this control
+        const bool selected = (idx == selectedImage_ || (enableMultiSelect_ && multi)) && visibleSelection_ &&
+                              displayMode_ == mdGrid;
+        DrawThumbnail(Bitmap, Entry(idx), idx, selected);
+        ++drawn;
+    }
+    if (firstVisible >= 0 && !lastFixed)
+        lastVisible = last;
+
+    if (firstVisible >= 0) {
+        // Look-ahead: queue the entries that follow the visible ones.
+        if (LookAheadCount > 0 && ThreadPoolSize > 0 && lastVisible + 1 < count) {
+            std::vector<int> ahead;
+            {
+                classlib::TCriticalSectionGuard guard(starterLock_);
+                lookAheadList_.clear();
+                const int n = std::min(LookAheadCount, count - 1 - lastVisible);
+                for (int k = 1; k <= n; ++k) {
+                    TImgMViewEntry* e = Entry(lastVisible + k);
+                    if (e && !e->ImageItem && !e->CacheItem) {
+                        lookAheadList_.push_back(lastVisible + k);
+                        ahead.push_back(lastVisible + k);
+                    }
+                }
+            }
+            for (int i : ahead)
+                RequestImageLoad(i, -1);
+        }
+        // Trimming: images far from the visible range are dropped (their
+        // display copies stay).
+        if (InvisibleKeepDistance >= 0) {
+            const int d = std::max(LookAheadCount, InvisibleKeepDistance);
+            classlib::TCriticalSectionGuard guard(starterLock_);
+            for (int i = 0; i < GetImageCount(); ++i) {
+                TImgMViewEntry* e = Entry(i);
+                if ((i < firstVisible - d || i > lastVisible + d) && e->ImageItem && CanReloadImage(e) &&
+                    e->ImageItem != currentItem_) {
+                    ilist_->DeleteImage(e->ImageItem);
+                    e->ImageItem = nullptr;
+                }
+            }
+        }
+    }
+    if (visits > 1 && OnDrawProgress)
+        OnDrawProgress(this, 100, 0);
+    if (allHad && drawn > 0 && (!allDisplayed_ || fetched) && OnAllDisplayed)
+        OnAllDisplayed(this);
+    allDisplayed_ = allHad && drawn > 0;
+}
+
+void TImgMView::DrawCaptions(classlib::TCanvas* C, TImgMViewEntry* E, int x, int y, int w, int h, bool Selected)
+{
+    auto prepare = [&](TPxMText* t) {
+        C->SetFont(t->GetFont());
+        C->GetBrush()->SetStyle(t->BackStyle);
+        if (Selected && selectionStyle_ == pxssACD) {
+            C->GetFont()->SetColor(SelectionTextColor);
+            if (t->BackStyle != classlib::bsClear)
+                C->GetBrush()->SetColor(SelectionBackgroundColor);
+        } else if (t->BackStyle != classlib::bsClear) {
+            C->GetBrush()->SetColor(t->BackColor);
+        }
+    };
+    if (!E->TopText->Caption.empty()) {
+        prepare(E->TopText.get());
+        const std::wstring s = PxShortenCaption(C, E->TopText->Caption, w, E->TopText->TruncSide);
+        C->TextOut(x + (w - C->TextWidth(s)) / 2, y, s);
+    }
+    if (!E->BottomText->Caption.empty()) {
+        TPxMText* t = E->BottomText.get();
+        prepare(t);
+        const int th = C->TextHeight(t->Caption);
+        const std::wstring s = PxShortenCaption(C, t->Caption, w, t->TruncSide);
+        if (style_ == pxmsFlat && t->BackStyle == classlib::bsSolid)
+            C->FillRect(RECT{x, y + h - bottomGap_ - th, x + w, y + h - bottomGap_});
+        C->TextOut(x + (w - C->TextWidth(s)) / 2, y + h - bottomGap_ - th, s);
+    }
+    if (!E->InfoText->Caption.empty()) {
+        TPxMText* t = E->InfoText.get();
+        prepare(t);
+        const int th = C->TextHeight(t->Caption);
+        std::wstring s = t->Caption;
+        for (size_t k = 1; k < t->Caption.size() && w < C->TextWidth(s) + 4 && s.size() >= 2; ++k)
+            s = L"..." + t->Caption.substr(k + 1);
+        if (t->BackStyle == classlib::bsSolid)
+            C->FillRect(RECT{x, y + h - th - 1, x + w, y + h});
+        const int top = style_ == pxmsACD ? y + h - th - 2 : y + h - th - 1;
+        if (t->BackStyle == classlib::bsSolid)
+            C->FillRect(RECT{x, top, x + w, y + h});
+        C->TextOut(x + (w - C->TextWidth(s) - 2) / 2 + 1, top, s);
+    }
+}
+
+void TImgMView::DrawThumbnail(classlib::TBitmap* Bitmap, TImgMViewEntry* E, int Index, bool Selected)
+{
+    if (!E)
+        return;
+    classlib::TCriticalSectionGuard guard(starterLock_);
+    classlib::TCanvas* C = Bitmap->GetCanvas();
+    const int x = E->X - ViewX;
+    const int y = E->Y - ViewY;
+    const int w = thumbWidth_;
+    const int h = thumbHeight_;
+    if (OnBeforeImageDraw)
+        OnBeforeImageDraw(this, Index, x, y, C);
+
+    int t = 0;
+    if (EnableCaptions && !E->BottomText->Caption.empty()) {
+        C->SetFont(E->BottomText->GetFont());
+        t = C->TextHeight(E->BottomText->Caption);
+    }
+    const int a = h - bottomGap_ - upperGap_ - t;
+    const classlib::TColor c = (Selected && selectionStyle_ == pxssACD) ? SelectionBackgroundColor
+                               : drawImageBackground_                   ? E->Background
+                                                                        : ThumbnailsBackground;
+    if (fillThumbnail_)
+        PxDrawBackground(GetComponentState(), C, Bitmap, thumbnailsBackgroundStyle_, c, x, y, w, h, x, y, x + w, y + h,
+                         ChessboardSize, ChessboardBrushStyle, GradientEndColor, nullptr, wallPaperStyle_);
+
+    int left = x;
+    int top = y + upperGap_;
+    int dw = 0;
+    int dh = 0;
+    bool pictured = false;
+    if (E->ImageItem && !E->CacheItem) {
+        const int W = ilist_->GetImageWidth(E->ImageItem);
+        const int H = ilist_->GetImageHeight(E->ImageItem);
+        if (W >= 1 && H > 0 && w > 0 && a > 0) {
+            if (EnlargeSmallImages || W > w || H > a)
+                PxAspectFit(W, H, w, a, dw, dh);
+            else {
+                dw = W;
+                dh = H;
+            }
+            left = x + std::abs(w - dw) / 2;
+            top = y + upperGap_ + std::abs(a - dh) / 2;
+            TPxBitmap* src = ilist_->GetBitmap(E->ImageItem);
+            if (src) {
+                auto display = std::make_unique<TPxBitmap>();
+                display->SetLocation(pxMemory);
+                const bool reduce1 = src->GetPixelFormat() == px1g && (dw < W || dh < H);
+                if (display->Allocate(dw, dh, src->GetPixelFormat()))
+                    PxResampleBitmap(src, display.get(), reduce1 ? rfFastLinear : ThumbnailDisplayFilter);
+                ilist_->ReleaseBitmap(src, false);
+                if (RoundCornersDivisor > 0 && !display->IsEmpty()) {
+                    const int r = std::min(w, h) / RoundCornersDivisor;
+                    PxRoundCorners(display.get(), r, r, 0, 0, 0);
+                }
+                E->ImageRect = RECT{0, 0, dw, dh};
+                if (!display->IsEmpty()) {
+                    RenderToVclBitmap(*display, Bitmap, nullptr, nullptr, nullptr, nullptr, left, top, dw, dh, 0, 0,
+                                      dw, dh, enableAlphaChannel_, false, 255, rfNone, true, 0);
+                    pictured = true;
+                    if (CacheDisplayCopies) {
+                        E->CacheItem = icache_->AddBitmap(display.get());
+                        if (E->CacheItem) {
+                            E->CacheItem->SourceWidth = E->ImageItem->SourceWidth;
+                            E->CacheItem->SourceHeight = E->ImageItem->SourceHeight;
+                        }
+                    }
+                }
+            }
+        }
+    } else if (E->CacheItem) {
+        TPxBitmap* copy = icache_->GetBitmap(E->CacheItem);
+        if (copy) {
+            dw = copy->GetWidth();
+            dh = copy->GetHeight();
+            left = x + std::abs(w - dw) / 2;
+            top = y + upperGap_ + std::abs(a - dh) / 2;
+            RenderToVclBitmap(*copy, Bitmap, nullptr, nullptr, nullptr, nullptr, left, top, dw, dh, 0, 0, dw, dh,
+                              true, false, 255, rfNone, true, 0);
+            icache_->ReleaseBitmap(copy, false);
+            pictured = true;
+        }
+    }
+    if (pictured) {
+        if (thumbnailsInternalBorder_) {
+            C->GetPen()->SetColor(thumbnailsInternalBorderColor_);
+            C->GetPen()->SetWidth(1);
+            C->GetBrush()->SetStyle(classlib::bsClear);
+            C->Rectangle(E->ImageRect.left + left, E->ImageRect.top + top, E->ImageRect.right + left,
+                         E->ImageRect.bottom + top);
+        }
+        if (fillThumbnail_) {
+            FillSolid(C, RECT{x, y, left, y + h}, c);
+            FillSolid(C, RECT{left + dw, y, x + w, y + h}, c);
+            FillSolid(C, RECT{left, y, left + dw, top}, c);
+            FillSolid(C, RECT{left, top + dh, left + dw, y + h}, c);
+        }
+    }
+    if (EnableCaptions)
+        DrawCaptions(C, E, x, y, w, h, Selected);
+    if (style_ == pxmsACD) {
+        const bool info = EnableCaptions && !E->InfoText->Caption.empty();
+        int b = 0;
+        if (info) {
+            C->SetFont(E->InfoText->GetFont());
+            b = C->TextHeight(E->InfoText->Caption) + 3;
+        }
+        if (bottomGap_ + upperGap_ > 0 || (EnableCaptions && !E->BottomText->Caption.empty()))
+            PxDrawFrame3D(C, x, y, x + w - 1, y + h - b - 1, classlib::clBlack, classlib::clWhite);
+        if (info)
+            PxDrawFrame3D(C, x, y + h - b, x + w - 1, y + h - 1, classlib::clBlack, classlib::clWhite);
+    }
+    if (OnImageDraw)
+        OnImageDraw(this, Index, x, y, C);
+    if (OnImageDraw2)
+        OnImageDraw2(this, Index, x, y, RECT{left, top, left + dw, top + dh}, C);
+
+    if (thumbnailsBorderWidth_ > 0) {
+        C->GetPen()->SetWidth(1);
+        C->GetPen()->SetColor(thumbnailsBorderColor_);
+        C->GetBrush()->SetStyle(classlib::bsClear);
+        for (int i = 1; i <= thumbnailsBorderWidth_; ++i) {
+            if (RoundCornersDivisor > 0) {
+                const int r = std::min(w, h) / RoundCornersDivisor;
+                C->RoundRect(x - i, y - i, x + w + i, y + h + i, r, r);
+            } else {
+                C->Rectangle(x - i, y - i, x + w + i, y + h + i);
+            }
+        }
+    }
+    if (Selected && selectionStyle_ != pxssACD) {
+        const int width = Focused() ? selectionWidth_ : SelectionWidthNoFocus;
+        C->GetPen()->SetColor(selectionColor_);
+        C->GetBrush()->SetStyle(classlib::bsClear);
+        if (SelectionAntialiased && width > 0) {
+            C->GetPen()->SetWidth(width);
+            C->RoundRect(x, y, x + w, y + h, 4, 4);
+        } else {
+            C->GetPen()->SetWidth(1);
+            for (int i = 1; i <= width; ++i)
+                C->Rectangle(x - i, y - i, x + w + i, y + h + i);
+        }
+        C->GetPen()->SetWidth(1);
+    }
+}
+
+void TImgMView::DoWrongImage(TPxBitmap* Bitmap, int Index)
+{
+    if (!Bitmap)
+        return;
+    if (OnWrongImage) {
+        Bitmap->Allocate(thumbWidth_, thumbHeight_, px24RGB);
+        bool handled = false;
+        OnWrongImage(this, Bitmap, Index, handled);
+        if (handled)
+            return;
+    }
+    const int bw = 2 * thumbWidth_;
+    const int bh = 2 * thumbHeight_;
+    if (bw <= 0 || bh <= 0)
+        return;
+    classlib::TBitmap dib;
+    dib.SetPixelFormat(classlib::pf24bit);
+    dib.SetSize(bw, bh);
+    classlib::TCanvas* C = dib.GetCanvas();
+    C->GetBrush()->SetStyle(classlib::bsSolid);
+    C->GetBrush()->SetColor(classlib::clWhite);
+    C->FillRect(RECT{0, 0, bw, bh});
+    C->GetFont()->SetName(L"Arial");
+    C->GetFont()->SetColor(static_cast<classlib::TColor>(0xFF0000));
+    C->GetFont()->SetSize(thumbHeight_ >= 80 ? 2 * (thumbHeight_ - 40) : 2 * (thumbHeight_ - 10));
+    C->GetBrush()->SetStyle(classlib::bsClear);
+    const SIZE ext = C->TextExtent(L"?");
+    C->TextOut((bw - ext.cx) / 2, (bh - ext.cy) / 2, L"?");
+    GdiFlush();
+    if (!Bitmap->Allocate(bw, bh, px24RGB))
+        return;
+    Bitmap->RemoveAlphaChannel(false, 0);
+    for (int row = 0; row < bh; ++row) {
+        uint8_t* dst = Bitmap->GetScanline(row);
+        const void* src = dib.GetScanLine(row);
+        if (dst && src)
+            std::memcpy(dst, src, static_cast<size_t>(bw) * 3);
+    }
+}
+
+}  // namespace imaging

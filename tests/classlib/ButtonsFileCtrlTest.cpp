@@ -1,0 +1,212 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "classlib/Buttons.h"
+#include "classlib/ExtCtrls.h"
+#include "classlib/FileCtrl.h"
+#include "support/TestSupport.h"
+
+using namespace classlib;
+
+namespace {
+
+struct TClicks {
+    int Count = 0;
+    void Hit(TObject*) { ++Count; }
+};
+
+// A left click at a point of a window (client coordinates).
+void ClickAt(HWND wnd, int x, int y, int upX = -1, int upY = -1)
+{
+    ::SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+    ::SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(upX < 0 ? x : upX, upY < 0 ? y : upY));
+}
+
+void Touch(const std::wstring& path)
+{
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    ::CloseHandle(h);
+}
+
+}  // namespace
+
+TEST(SpeedButton, GroupsPushAndToggle)
+{
+    HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 300, 100, nullptr, nullptr,
+                                  ::GetModuleHandleW(nullptr), nullptr);
+    ::ShowWindow(host, SW_SHOWNOACTIVATE);
+    {
+        TPanel panel(nullptr);
+        panel.SetParentWindow(host);
+        panel.SetBounds(0, 0, 300, 100);
+        TSpeedButton a(nullptr), b(nullptr), plain(nullptr), toggle(nullptr);
+        TSpeedButton* all[] = {&a, &b, &plain, &toggle};
+        for (int i = 0; i < 4; ++i) {
+            all[i]->SetParent(&panel);
+            all[i]->SetBounds(i * 30, 0, 23, 22);
+        }
+        a.SetGroupIndex(1);
+        b.SetGroupIndex(1);
+        toggle.SetGroupIndex(2);
+        toggle.SetAllowAllUp(true);
+        TClicks clicks;
+        for (TSpeedButton* s : all) s->OnClick = TNotifyEvent(&clicks, &TClicks::Hit);
+        HWND wnd = panel.GetHandle();
+
+        ClickAt(wnd, 5, 5);  // a
+        EXPECT_TRUE(a.GetDown());
+        ClickAt(wnd, 35, 5);  // b: a goes up
+        EXPECT_TRUE(b.GetDown());
+        EXPECT_FALSE(a.GetDown());
+        ClickAt(wnd, 35, 5);  // b again: stays down without AllowAllUp
+        EXPECT_TRUE(b.GetDown());
+        b.SetDown(false);
+        EXPECT_TRUE(b.GetDown());
+        EXPECT_EQ(3, clicks.Count);
+
+        ClickAt(wnd, 65, 5);  // a plain button never stays down
+        EXPECT_FALSE(plain.GetDown());
+        EXPECT_EQ(4, clicks.Count);
+
+        ClickAt(wnd, 95, 5);
+        EXPECT_TRUE(toggle.GetDown());
+        ClickAt(wnd, 95, 5);
+        EXPECT_FALSE(toggle.GetDown());
+        EXPECT_EQ(6, clicks.Count);
+
+        // Released outside: no click, nothing changes.
+        ClickAt(wnd, 5, 5, 200, 80);
+        EXPECT_FALSE(a.GetDown());
+        EXPECT_FALSE(a.Pressed());
+        EXPECT_EQ(6, clicks.Count);
+
+        // AllowAllUp is shared by the group; then a down button may go up.
+        a.SetAllowAllUp(true);
+        EXPECT_TRUE(b.GetAllowAllUp());
+        b.SetDown(false);
+        EXPECT_FALSE(b.GetDown());
+        // A button of no group never goes down.
+        plain.SetDown(true);
+        EXPECT_FALSE(plain.GetDown());
+    }
+    ::DestroyWindow(host);
+}
+
+TEST(SpeedButton, PaintsGlyphAndSunkenWhenDown)
+{
+    HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 60, nullptr, nullptr,
+                                  ::GetModuleHandleW(nullptr), nullptr);
+    ::ShowWindow(host, SW_SHOWNOACTIVATE);
+    {
+        TPanel panel(nullptr);
+        panel.SetParentWindow(host);
+        panel.SetBounds(0, 0, 100, 60);
+        panel.SetBevelOuter(bvNone);
+        TSpeedButton button(nullptr);
+        button.SetParent(&panel);
+        button.SetBounds(10, 10, 30, 30);
+        button.SetGroupIndex(1);
+        // A 10x10 glyph: white background (the transparent colour, from the
+        // bottom-left pixel) with a blue middle.
+        TBitmap glyph;
+        glyph.SetSize(10, 10);
+        glyph.GetCanvas()->GetBrush()->SetColor(clWhite);
+        glyph.GetCanvas()->FillRect(RECT{0, 0, 10, 10});
+        glyph.GetCanvas()->GetBrush()->SetColor(clBlue);
+        glyph.GetCanvas()->FillRect(RECT{3, 3, 7, 7});
+        button.SetGlyph(&glyph);
+        HWND wnd = panel.GetHandle();
+        auto pixel = [&](int x, int y) {
+            ::RedrawWindow(wnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+            TWindowDC dc(wnd);
+            return ::GetPixel(dc.Get(), x, y);
+        };
+        COLORREF face = static_cast<COLORREF>(ColorToRGB(clBtnFace));
+        EXPECT_EQ(RGB(0, 0, 255), pixel(25, 25));  // glyph centre at 10 + 10 + 5
+        EXPECT_EQ(face, pixel(21, 21));            // transparent glyph corner
+        // Raised: the inner top-left edge is highlighted; sunken: the outer
+        // one is shadowed.
+        EXPECT_EQ(static_cast<COLORREF>(ColorToRGB(clBtnHighlight)), pixel(11, 11));
+        button.SetDown(true);
+        EXPECT_EQ(static_cast<COLORREF>(ColorToRGB(clBtnShadow)), pixel(10, 10));
+        EXPECT_EQ(RGB(0, 0, 255), pixel(26, 26));  // pushed one pixel in
+
+        // Flat: an edge only while the mouse is over it.
+        button.SetAllowAllUp(true);
+        button.SetDown(false);
+        button.SetFlat(true);
+        EXPECT_EQ(face, pixel(10, 10));
+        button.Perform(CM_MOUSEENTER, 0, 0);
+        EXPECT_EQ(static_cast<COLORREF>(ColorToRGB(clBtnHighlight)), pixel(10, 10));
+        button.Perform(CM_MOUSELEAVE, 0, 0);
+        EXPECT_EQ(face, pixel(10, 10));
+    }
+    ::DestroyWindow(host);
+}
+
+TEST(FileListBox, MatchesMaskTable)
+{
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* mask;
+        bool match;
+    };
+    const Case cases[] = {
+        {L"a.jpg", L"*.jpg", true},   {L"A.JPG", L"*.jpg", true},   {L"a.jpeg", L"*.jpg", false},
+        {L"README", L"*.*", true},    {L"README", L"*.", false},    {L"Morvane_de.txt", L"Morvane_*.txt", true},
+        {L"Morvane_.txt", L"Morvane_*.txt", true}, {L"xMorvane_de.txt", L"Morvane_*.txt", false},
+        {L"ab", L"a?", true},         {L"a", L"a?", false},         {L"aXbXc", L"a*b*c", true},
+        {L"aXbXd", L"a*b*c", false},  {L"", L"*", true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.match, MatchesMask(c.name, c.mask)) << c.name << " " << c.mask;
+}
+
+TEST(FileListBox, ListsTheFolderByMask)
+{
+    testsupport::TempDir dir;
+    for (const wchar_t* n : {L"b.jpg", L"A.JPG", L"c.png", L"Morvane_fr.txt", L"Morvane_de.txt", L"notes.txt"})
+        Touch(dir.File(n));
+    ::CreateDirectoryW(dir.File(L"folder.jpg").c_str(), nullptr);
+
+    HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 200, 200, nullptr, nullptr,
+                                  ::GetModuleHandleW(nullptr), nullptr);
+    {
+        TFileListBox list(nullptr);
+        list.SetParentWindow(host);
+        list.SetDirectory(dir.Path());
+        HWND wnd = list.GetHandle();
+        struct Case {
+            const wchar_t* mask;
+            const wchar_t* items;
+        };
+        const Case cases[] = {
+            {L"*.*", L"A.JPG,b.jpg,c.png,Morvane_de.txt,Morvane_fr.txt,notes.txt"},
+            {L"*.jpg", L"A.JPG,b.jpg"},
+            {L"*.jpg; *.png;*.JPG", L"A.JPG,b.jpg,c.png"},
+            {L"Morvane_*.txt", L"Morvane_de.txt,Morvane_fr.txt"},
+            {L"*.gif", L""},
+        };
+        for (const Case& c : cases) {
+            list.SetMask(c.mask);
+            EXPECT_EQ(c.items, list.GetItems()->GetCommaText()) << c.mask;
+            EXPECT_EQ(list.GetItems()->GetCount(), ::SendMessageW(wnd, LB_GETCOUNT, 0, 0)) << c.mask;
+        }
+
+        list.SetMask(L"*.txt");
+        list.SetItemIndex(1);
+        EXPECT_EQ(dir.File(L"Morvane_fr.txt"), list.GetFileName());
+        Touch(dir.File(L"late.txt"));
+        list.UpdateFileList();
+        EXPECT_EQ(L"late.txt,Morvane_de.txt,Morvane_fr.txt,notes.txt", list.GetItems()->GetCommaText());
+
+        // A missing folder fails and keeps the list.
+        EXPECT_THROW(list.SetDirectory(dir.File(L"missing")), EInOutError);
+        EXPECT_EQ(dir.Path(), list.GetDirectory());
+        EXPECT_EQ(4, list.GetItems()->GetCount());
+    }
+    ::DestroyWindow(host);
+}

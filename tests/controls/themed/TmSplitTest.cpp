@@ -1,0 +1,582 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "classlib/Component.h"
+#include "classlib/Controls.h"
+#include "classlib/Exceptions.h"
+#include "controls/themed/TmPanel.h"
+#include "controls/themed/TmSplit.h"
+
+using namespace classlib;
+using namespace themed;
+
+namespace {
+
+// A plain top-level window to create splitter windows in; hidden unless a
+// test paints.
+class TSplitHost {
+public:
+    explicit TSplitHost(bool Show, int Width = 700, int Height = 300)
+    {
+        static bool registered = false;
+        if (!registered) {
+            WNDCLASSEXW wc{};
+            wc.cbSize = sizeof(wc);
+            wc.lpfnWndProc = ::DefWindowProcW;
+            wc.hInstance = ::GetModuleHandleW(nullptr);
+            wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+            wc.lpszClassName = L"TmSplitTestHost";
+            ::RegisterClassExW(&wc);
+            registered = true;
+        }
+        wnd_ = ::CreateWindowExW(0, L"TmSplitTestHost", L"host", WS_POPUP | WS_CLIPCHILDREN, 0, 0, Width, Height,
+                                 nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+        if (Show) ::ShowWindow(wnd_, SW_SHOWNOACTIVATE);
+        Pump();
+    }
+    ~TSplitHost()
+    {
+        if (::IsWindow(wnd_)) ::DestroyWindow(wnd_);
+    }
+    HWND Get() const { return wnd_; }
+    static void Pump()
+    {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+
+private:
+    HWND wnd_ = nullptr;
+};
+
+RECT Bounds(const TControl* C) { return C->GetBoundsRect(); }
+
+void ExpectRect(const RECT& Actual, int L, int T, int R, int B, const char* What)
+{
+    EXPECT_EQ(Actual.left, L) << What;
+    EXPECT_EQ(Actual.top, T) << What;
+    EXPECT_EQ(Actual.right, R) << What;
+    EXPECT_EQ(Actual.bottom, B) << What;
+}
+
+// A splitter of the given size with a window in a host, as dragging needs.
+std::unique_ptr<TTmSplitter> MakeSplitter(int Width, int Height, uint16_t BarWidth)
+{
+    auto s = std::make_unique<TTmSplitter>(nullptr);
+    s->SetBounds(0, 0, Width, Height);
+    s->SetSplitterWidth(BarWidth);
+    return s;
+}
+
+void Mouse(TTmSplitter& S, UINT Msg, int X, int Y)
+{
+    ::SendMessageW(S.GetHandle(), Msg, Msg == WM_LBUTTONUP ? 0 : MK_LBUTTON, MAKELPARAM(X, Y));
+}
+
+void Drag(TTmSplitter& S, int FromX, int FromY, int ToX, int ToY)
+{
+    Mouse(S, WM_LBUTTONDOWN, FromX, FromY);
+    Mouse(S, WM_MOUSEMOVE, ToX, ToY);
+    Mouse(S, WM_LBUTTONUP, ToX, ToY);
+}
+
+struct TCounter {
+    int changes = 0;
+    int hotSpotClicks = 0;
+    int refuseAbove = INT_MAX;
+    void Changed(TObject*) { ++changes; }
+    void Clicked(TObject*) { ++hotSpotClicks; }
+    void Changing(TObject*, int NewPos, bool& Allow) { Allow = NewPos <= refuseAbove; }
+};
+
+}  // namespace
+
+TEST(TmSplitTest, DefaultsAndPaneBoundsFollowPositionOrientationAndVisibility)
+{
+    TTmSplitter s(nullptr);
+    EXPECT_EQ(s.GetWidth(), 200);
+    EXPECT_EQ(s.GetHeight(), 100);
+    EXPECT_EQ(s.GetPosition(), 100);
+    EXPECT_EQ(s.GetSplitterWidth(), 4);
+    EXPECT_EQ(s.GetBorderOuter(), fsNone);
+    EXPECT_EQ(s.GetPane1()->GetParent(), &s);
+    EXPECT_EQ(s.GetPane2()->GetParent(), &s);
+    EXPECT_NE(s.GetPane1()->ControlStyle & csAcceptsControls, 0u);
+    EXPECT_EQ(s.ControlStyle & csAcceptsControls, 0u);
+
+    struct Case {
+        TOrientation orientation;
+        bool pane1Visible, pane2Visible;
+        RECT pane1, bar, pane2;
+    };
+    // 600 x 200, bar 8 wide at 150.
+    const Case cases[] = {
+        {orHorizontal, true, true, {0, 0, 150, 200}, {150, 0, 158, 200}, {158, 0, 600, 200}},
+        {orVertical, true, true, {0, 0, 600, 150}, {0, 150, 600, 158}, {0, 158, 600, 200}},
+        {orHorizontal, true, false, {0, 0, 600, 200}, {0, 0, 0, 0}, {600, 0, 600, 200}},
+        {orHorizontal, false, true, {0, 0, 0, 200}, {0, 0, 0, 0}, {0, 0, 600, 200}},
+        {orVertical, true, false, {0, 0, 600, 200}, {0, 0, 0, 0}, {0, 200, 600, 200}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "orientation " << int(c.orientation) << " visible " << c.pane1Visible
+                                        << c.pane2Visible);
+        TTmSplitter sp(nullptr);
+        sp.SetBounds(0, 0, 600, 200);
+        sp.SetSplitterWidth(8);
+        sp.SetOrientation(c.orientation);
+        sp.SetPosition(150);
+        sp.GetPane1()->SetVisible(c.pane1Visible);
+        sp.GetPane2()->SetVisible(c.pane2Visible);
+        ExpectRect(Bounds(sp.GetPane1()), c.pane1.left, c.pane1.top, c.pane1.right, c.pane1.bottom, "pane 1");
+        ExpectRect(sp.GetBarRect(), c.bar.left, c.bar.top, c.bar.right, c.bar.bottom, "bar");
+        ExpectRect(Bounds(sp.GetPane2()), c.pane2.left, c.pane2.top, c.pane2.right, c.pane2.bottom, "pane 2");
+    }
+}
+
+TEST(TmSplitTest, HiddenPaneLeavesPositionsUnconstrained)
+{
+    auto s = MakeSplitter(600, 200, 8);
+    s->SetMarginMin(145);
+    s->SetMarginMax(145);
+    s->GetPane2()->SetVisible(false);
+    s->SetPosition(5000);
+    EXPECT_EQ(s->GetPosition(), 5000);
+    s->SetPosition(3);
+    EXPECT_EQ(s->GetPosition(), 3);
+    // Showing the pane again applies the limits at the next move.
+    s->GetPane2()->SetVisible(true);
+    s->SetPosition(2);
+    EXPECT_EQ(s->GetPosition(), 145);
+}
+
+TEST(TmSplitTest, MarginsLimitPositionAndEachOther)
+{
+    auto s = MakeSplitter(600, 200, 8);
+    s->SetMarginMin(145);
+    s->SetMarginMax(145);
+    EXPECT_EQ(s->GetPosition(), 100);  // the margins apply at the next SetPosition, not before
+    s->SetPosition(1000);
+    EXPECT_EQ(s->GetPosition(), 600 - 145 - 8);
+    s->SetPosition(-20);
+    EXPECT_EQ(s->GetPosition(), 145);
+
+    // Setting a margin does not move the bar.
+    auto t = MakeSplitter(600, 200, 8);
+    t->SetPosition(300);
+    t->SetMarginMax(145);
+    t->SetMarginMin(500);
+    EXPECT_EQ(t->GetMarginMin(), 455);
+    EXPECT_EQ(t->GetPosition(), 300);
+    t->SetMarginMin(-3);
+    EXPECT_EQ(t->GetMarginMin(), 0);
+    t->SetMarginMin(100);
+    t->SetMarginMax(900);
+    EXPECT_EQ(t->GetMarginMax(), 500);
+
+    // Frames count twice in the layout and in the upper limit.
+    auto f = MakeSplitter(600, 200, 8);
+    f->SetBorderOuter(fsRaised);
+    EXPECT_EQ(f->GetBorderInset(), 4);
+    f->SetMarginMax(145);
+    f->SetPosition(1000);
+    EXPECT_EQ(f->GetPosition(), 600 - 145 - 8 - 8);
+    EXPECT_EQ(Bounds(f->GetPane1()).left, 4);
+    EXPECT_EQ(Bounds(f->GetPane1()).top, 4);
+    EXPECT_EQ(f->GetBarRect().left, 4 + f->GetPosition());
+}
+
+TEST(TmSplitTest, PercentFollowsResize)
+{
+    auto s = MakeSplitter(400, 100, 8);
+    s->SetPercent(40);
+    EXPECT_TRUE(s->GetUsePercent());
+    EXPECT_EQ(s->GetPosition(), 158);  // Round(0.4 * 396)
+    s->SetWidth(800);
+    EXPECT_EQ(s->GetPosition(), 318);  // Round(0.4 * 796)
+    EXPECT_EQ(s->GetPercent(), 40);
+    EXPECT_EQ(Bounds(s->GetPane2()).left, 326);
+
+    // Percent limits turn into margins of the current size.
+    s->SetPercentMin(25);
+    EXPECT_EQ(s->GetMarginMin(), 199);  // Round(0.25 * 796)
+    s->SetPercentMax(150);
+    EXPECT_EQ(s->GetPercentMax(), 100);
+    s->SetPercentMax(90);
+    EXPECT_EQ(s->GetMarginMax(), 796 - 716);
+    s->SetPosition(10);
+    EXPECT_EQ(s->GetPosition(), 199);
+    EXPECT_EQ(s->GetPercent(), 25);
+
+    // Setting UsePercent makes the upper/left pane the fixed one.
+    auto t = MakeSplitter(400, 100, 8);
+    t->SetFixedPane(fpLowerRight);
+    t->SetUsePercent(true);
+    EXPECT_EQ(t->GetFixedPane(), fpUpperLeft);
+    t->SetFixedPane(fpLowerRight);
+    EXPECT_FALSE(t->GetUsePercent());
+}
+
+TEST(TmSplitTest, FixedPaneKeepsItsSizeOnResize)
+{
+    // Lower/right pane fixed: pane 2 keeps its width.
+    auto s = MakeSplitter(400, 100, 4);
+    s->SetPosition(300);
+    s->SetFixedPane(fpLowerRight);
+    EXPECT_EQ(s->GetFixedOffset(), 100);
+    s->SetWidth(600);
+    EXPECT_EQ(s->GetPosition(), 500);
+    s->SetWidth(300);
+    EXPECT_EQ(s->GetPosition(), 200);
+
+    // Upper/left pane fixed: the position the user chose comes back when
+    // the splitter grows after a shrink that limited it.
+    auto t = MakeSplitter(600, 100, 4);
+    t->UpdatePosition(300);
+    EXPECT_EQ(t->GetStoredFixedPosition(), 300);
+    t->SetWidth(200);
+    EXPECT_EQ(t->GetPosition(), 196);
+    t->SetWidth(700);
+    EXPECT_EQ(t->GetPosition(), 300);
+}
+
+TEST(TmSplitTest, BarWidthAndStylesRelayoutThePanes)
+{
+    auto s = MakeSplitter(400, 100, 4);
+    s->SetPosition(100);
+    s->SetSplitterWidth(10);
+    ExpectRect(s->GetBarRect(), 100, 0, 110, 100, "bar");
+    EXPECT_EQ(Bounds(s->GetPane2()).left, 110);
+    EXPECT_EQ(Bounds(s->GetPane2()).right, 400);
+
+    auto t = MakeSplitter(400, 100, 4);
+    t->SetSplitterStyle(ssGroove);
+    EXPECT_EQ(t->GetSplitterWidth(), 6);
+    t->SetHotSpotVisible(true);
+    EXPECT_EQ(t->GetSplitterWidth(), 7);
+    t->SetSplitterWidth(12);
+    t->SetSplitterStyle(ssBump);
+    EXPECT_EQ(t->GetSplitterWidth(), 12);
+    // The hot spot is centred on the bar with HotSpotSizePercent of its length.
+    ExpectRect(t->GetHotSpotRect(), 100, 30, 112, 70, "hot spot");
+    t->SetHotSpotSizePercent(60);
+    ExpectRect(t->GetHotSpotRect(), 100, 20, 112, 80, "hot spot 60%");
+}
+
+TEST(TmSplitTest, ChangeEventsAndRefusal)
+{
+    auto s = MakeSplitter(600, 200, 8);
+    TCounter counter;
+    s->OnChange = TNotifyEvent(&counter, &TCounter::Changed);
+    s->OnChanging = TPositionChangingEvent(&counter, &TCounter::Changing);
+    s->SetPosition(200);
+    s->SetPosition(200);
+    EXPECT_EQ(counter.changes, 1);
+
+    counter.refuseAbove = 250;
+    s->SetPosition(300);
+    EXPECT_EQ(s->GetPosition(), 200);
+    EXPECT_EQ(counter.changes, 1);
+    EXPECT_EQ(Bounds(s->GetPane1()).right, 200);
+
+    TSplitHost host(false);
+    s->SetParentWindow(host.Get());
+    Drag(*s, 204, 100, 404, 100);
+    EXPECT_EQ(s->GetPosition(), 200);
+    EXPECT_EQ(Bounds(s->GetPane2()).left, 208);
+    EXPECT_FALSE(s->IsDragging());
+    // A drag within what the handler allows goes through.
+    Drag(*s, 204, 100, 244, 100);
+    EXPECT_EQ(s->GetPosition(), 240);
+    EXPECT_EQ(counter.changes, 2);
+}
+
+TEST(TmSplitTest, DraggingMovesTheBarWithinTheMargins)
+{
+    TSplitHost host(false);
+    auto s = MakeSplitter(600, 200, 8);
+    s->SetParentWindow(host.Get());
+    s->SetMarginMin(145);
+    s->SetMarginMax(145);
+    s->SetPosition(300);
+
+    // Without real-time dragging the bar moves on release only.
+    Mouse(*s, WM_LBUTTONDOWN, 304, 50);
+    EXPECT_TRUE(s->IsDragging());
+    Mouse(*s, WM_MOUSEMOVE, 354, 60);
+    EXPECT_EQ(s->GetPosition(), 300);
+    Mouse(*s, WM_LBUTTONUP, 354, 60);
+    EXPECT_FALSE(s->IsDragging());
+    EXPECT_EQ(s->GetPosition(), 350);
+    EXPECT_EQ(s->GetStoredFixedPosition(), 350);
+    EXPECT_EQ(Bounds(s->GetPane2()).left, 358);
+
+    // Beyond either end the bar stops at the limit.
+    Drag(*s, 354, 50, 599, 50);
+    EXPECT_EQ(s->GetPosition(), 447);
+    Drag(*s, 450, 50, 0, 50);
+    EXPECT_EQ(s->GetPosition(), 145);
+
+    // A press beside the bar starts nothing.
+    Drag(*s, 20, 50, 300, 50);
+    EXPECT_EQ(s->GetPosition(), 145);
+
+    // Real-time dragging moves the panes with the mouse.
+    s->SetRealTimeDrag(true);
+    Mouse(*s, WM_LBUTTONDOWN, 150, 50);
+    Mouse(*s, WM_MOUSEMOVE, 250, 50);
+    EXPECT_EQ(s->GetPosition(), 245);
+    EXPECT_EQ(Bounds(s->GetPane1()).right, 245);
+    Mouse(*s, WM_LBUTTONUP, 250, 50);
+    EXPECT_EQ(s->GetPosition(), 245);
+
+    // A locked bar cannot be dragged.
+    s->SetLockBar(true);
+    Drag(*s, 249, 50, 350, 50);
+    EXPECT_EQ(s->GetPosition(), 245);
+    EXPECT_FALSE(s->IsDragging());
+}
+
+TEST(TmSplitTest, EscapeCancelsADrag)
+{
+    TSplitHost host(false);
+    auto s = MakeSplitter(400, 100, 4);
+    s->SetParentWindow(host.Get());
+    s->SetPosition(100);
+    TCounter counter;
+    s->OnChange = TNotifyEvent(&counter, &TCounter::Changed);
+    Mouse(*s, WM_LBUTTONDOWN, 101, 50);
+    Mouse(*s, WM_MOUSEMOVE, 201, 50);
+    ::SendMessageW(s->GetHandle(), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(s->IsDragging());
+    EXPECT_NE(::GetCapture(), s->GetHandle());
+    // The release after the cancel moves nothing.
+    Mouse(*s, WM_LBUTTONUP, 201, 50);
+    EXPECT_EQ(s->GetPosition(), 100);
+    EXPECT_EQ(counter.changes, 0);
+}
+
+TEST(TmSplitTest, HotSpotClosesToEitherEndAndReopens)
+{
+    TSplitHost host(false);
+    auto s = MakeSplitter(600, 200, 8);
+    s->SetParentWindow(host.Get());
+    s->SetHotSpotVisible(true);
+    s->SetHotSpotDirection(hsdBoth);
+    s->SetHotSpotIgnoreMargins(false);
+    s->SetMarginMin(145);
+    s->SetMarginMax(145);
+    s->SetPosition(300);
+    TCounter counter;
+    s->OnHotSpotClick = TNotifyEvent(&counter, &TCounter::Clicked);
+    ExpectRect(s->GetHotSpotRect(), 300, 60, 308, 140, "hot spot");
+
+    auto click = [&](int x, int y) {
+        Mouse(*s, WM_LBUTTONDOWN, x, y);
+        Mouse(*s, WM_LBUTTONUP, x, y);
+    };
+    // Second half: closed to the far limit.
+    click(304, 120);
+    EXPECT_TRUE(s->GetHotSpotClosed());
+    EXPECT_TRUE(s->GetHotSpotClosedToMax());
+    EXPECT_EQ(s->GetPosition(), 447);
+    EXPECT_EQ(counter.hotSpotClicks, 1);
+    // A second click restores the position from before.
+    click(451, 100);
+    EXPECT_FALSE(s->GetHotSpotClosed());
+    EXPECT_EQ(s->GetPosition(), 300);
+    // First half: closed to the minimum.
+    click(304, 70);
+    EXPECT_TRUE(s->GetHotSpotClosedToMin());
+    EXPECT_EQ(s->GetPosition(), 145);
+    // Dragging the bar in between reopens it.
+    Drag(*s, 149, 10, 249, 10);
+    EXPECT_FALSE(s->GetHotSpotClosed());
+    EXPECT_FALSE(s->GetHotSpotClosedToMin());
+    EXPECT_EQ(s->GetPosition(), 245);
+    EXPECT_EQ(counter.hotSpotClicks, 3);
+
+    // hsdMin with margins ignored collapses pane 1 entirely; a locked bar
+    // still answers its hot spot.
+    s->SetHotSpotDirection(hsdMin);
+    s->SetHotSpotIgnoreMargins(true);
+    s->SetLockBar(true);
+    click(249, 130);
+    EXPECT_EQ(s->GetPosition(), 0);
+    EXPECT_EQ(Bounds(s->GetPane1()).right, 0);
+    click(4, 100);
+    EXPECT_EQ(s->GetPosition(), 245);
+}
+
+TEST(TmSplitTest, LoadedMovesNamedControlsIntoPanes)
+{
+    TComponent form(nullptr);
+    auto* s = new TTmSplitter(&form);
+    s->SetName(L"Splitter1");
+    auto* left = new TTmPanel(&form);
+    left->SetName(L"Left1");
+    auto* right = new TTmPanel(&form);
+    right->SetName(L"Right1");
+
+    BeginLoading(&form);
+    s->ReadPaneControlNames(1, {L"Stale"});
+    s->ReadPaneControlNames(1, {L"Left1", L"NoSuchControl"});
+    s->ReadPaneControlNames(2, {L"Right1"});
+    EXPECT_EQ(s->GetPaneNameList(1).size(), 2u);
+    EXPECT_NO_THROW(EndLoading(&form));
+
+    EXPECT_EQ(left->GetParent(), s->GetPane1());
+    EXPECT_EQ(right->GetParent(), s->GetPane2());
+    EXPECT_EQ(s->GetPaneControlNames(1), std::vector<std::wstring>{L"Left1"});
+    EXPECT_EQ(s->GetPaneControlNames(2), std::vector<std::wstring>{L"Right1"});
+    EXPECT_EQ(TTmSplitter::LoadingCount(), 0);
+    EXPECT_THROW(s->GetPaneControlNames(3), Exception);
+}
+
+TEST(TmSplitTest, PaneDataReadsAndWritesThePane)
+{
+    TTmSplitter a(nullptr), b(nullptr);
+    EXPECT_THROW(a.GetPaneData(0), Exception);
+    EXPECT_THROW(a.GetPaneData(3), Exception);
+    a.GetUpperLeft()->SetColor(0x123456);
+    a.GetUpperLeft()->SetBorderOuter(fsFlat);
+    EXPECT_EQ(a.GetPane1()->GetColor(), TColor(0x123456));
+    b.SetLowerRight(a.GetUpperLeft());
+    EXPECT_EQ(b.GetPane2()->GetColor(), TColor(0x123456));
+    EXPECT_EQ(b.GetPane2()->GetBorderOuter(), fsFlat);
+    // Hiding a pane through its data lays the splitter out again.
+    b.GetLowerRight()->SetVisible(false);
+    EXPECT_EQ(Bounds(b.GetPane1()).right, 200);
+}
+
+TEST(TmSplitTest, PaintsBarAndHotSpot)
+{
+    TSplitHost host(true, 400, 200);
+    TTmSplitter s(nullptr);
+    s.SetParentWindow(host.Get());
+    s.SetBounds(0, 0, 400, 200);
+    s.SetSplitterWidth(8);
+    s.SetPosition(100);
+    s.SetFullRepaint(false);
+    s.SetColor(0x0000FF);
+    s.GetUpperLeft()->SetColor(0x00FF00);
+    s.GetLowerRight()->SetColor(0xFF0000);
+    s.SetHotSpotVisible(true);
+    s.SetHotSpotColor(0x00FFFF);
+    s.SetHotSpotFrameColor(0x000000);
+    s.SetHotSpotDotColor(0xFFFFFF);
+    s.HandleNeeded();
+    ::ShowWindow(s.GetHandle(), SW_SHOWNOACTIVATE);
+    ::RedrawWindow(host.Get(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    TSplitHost::Pump();
+
+    TWindowDC dc(host.Get());
+    auto at = [&](int x, int y) { return ::GetPixel(dc.Get(), x, y); };
+    EXPECT_EQ(at(50, 100), RGB(0, 255, 0));    // pane 1
+    EXPECT_EQ(at(300, 100), RGB(0, 0, 255));   // pane 2
+    EXPECT_EQ(at(104, 10), RGB(255, 0, 0));    // bar, outside the hot spot
+    // Hot spot: 8 x 80 centred on the bar, outlined, filled, with dots.
+    EXPECT_EQ(at(100, 70), RGB(0, 0, 0));      // outline
+    EXPECT_EQ(at(102, 100), RGB(255, 255, 0)); // fill
+    EXPECT_EQ(at(104, 75), RGB(255, 255, 255));// first dot, 15 pixels in
+    // The arrow 8 pixels in points left (to the minimum): its base is the
+    // right column, its tip the left one.
+    EXPECT_EQ(at(105, 68), RGB(255, 255, 255));
+    EXPECT_EQ(at(103, 68), RGB(255, 255, 0));
+    EXPECT_EQ(at(103, 70), RGB(255, 255, 255));
+}
+
+TEST(TmSplitTest, CursorOverTheBarUnlessLocked)
+{
+    TSplitHost host(true, 400, 200);
+    TTmSplitter s(nullptr);
+    s.SetParentWindow(host.Get());
+    s.SetBounds(0, 0, 400, 200);
+    s.SetSplitterWidth(8);
+    s.SetPosition(100);
+    s.HandleNeeded();
+    ::ShowWindow(s.GetHandle(), SW_SHOWNOACTIVATE);
+    TSplitHost::Pump();
+
+    auto cursorAt = [&](int x, int y) {
+        POINT p{x, y};
+        ::ClientToScreen(s.GetHandle(), &p);
+        ::SetCursorPos(p.x, p.y);
+        ::SetCursor(nullptr);
+        ::SendMessageW(s.GetHandle(), WM_SETCURSOR, reinterpret_cast<WPARAM>(s.GetHandle()),
+                       MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        return ::GetCursor();
+    };
+    POINT check{};
+    ::SetCursorPos(104, 20);
+    ::GetCursorPos(&check);
+    if (check.x != 104 || check.y != 20) GTEST_SKIP() << "the display does not move the mouse";
+
+    const HCURSOR sizeWE = ::LoadCursorW(nullptr, IDC_SIZEWE);
+    EXPECT_EQ(cursorAt(104, 20), sizeWE);
+    EXPECT_NE(cursorAt(50, 20), sizeWE);
+    s.SetOrientation(orVertical);
+    EXPECT_EQ(cursorAt(20, 104), ::LoadCursorW(nullptr, IDC_SIZENS));
+    s.SetLockBar(true);
+    EXPECT_NE(cursorAt(20, 104), ::LoadCursorW(nullptr, IDC_SIZENS));
+}
+
+TEST(TmSplitTest, NestedSplitterFollowsItsPane)
+{
+    TTmSplitter outer(nullptr);
+    outer.SetBounds(0, 0, 600, 400);
+    outer.SetSplitterWidth(8);
+    outer.SetPosition(200);
+    TTmSplitter inner(nullptr);
+    inner.SetParent(outer.GetPane2());
+    inner.SetAlign(alClient);
+    inner.SetOrientation(orVertical);
+    inner.SetSplitterWidth(8);
+    inner.SetPercent(50);
+    EXPECT_EQ(inner.GetWidth(), 392);
+    EXPECT_EQ(inner.GetPosition(), 198);  // Round(0.5 * 396)
+    outer.SetPosition(300);
+    EXPECT_EQ(inner.GetWidth(), 292);
+    EXPECT_EQ(Bounds(inner.GetPane2()).right, 292);
+    outer.SetHeight(200);
+    EXPECT_EQ(inner.GetPosition(), 98);  // Round(0.5 * 196)
+    inner.SetParent(nullptr);
+}
+
+TEST(TmSplitTest, BothWaysHotSpotHighlightsTheHalfUnderTheMouse)
+{
+    TSplitHost host(true, 400, 200);
+    TTmSplitter s(nullptr);
+    s.SetParentWindow(host.Get());
+    s.SetBounds(0, 0, 400, 200);
+    s.SetOrientation(orVertical);
+    s.SetSplitterWidth(8);
+    s.SetPosition(100);
+    s.SetHotSpotVisible(true);
+    s.SetHotSpotDirection(hsdBoth);
+    s.SetHotSpotColor(0x00FFFF);
+    s.SetHotSpotHighlight(0xFF00FF);
+    s.SetHotSpotFrameColor(0x000000);
+    s.HandleNeeded();
+    ::ShowWindow(s.GetHandle(), SW_SHOWNOACTIVATE);
+    ::RedrawWindow(host.Get(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    TSplitHost::Pump();
+    // Bar 400 x 8 at y 100; hot spot 160 long centred at x 200.
+    ExpectRect(s.GetHotSpotRect(), 120, 100, 280, 108, "hot spot");
+
+    s.DrawHotSpot(true, POINT{250, 104});
+    TWindowDC dc(host.Get());
+    EXPECT_EQ(::GetPixel(dc.Get(), 150, 102), RGB(255, 255, 0));  // first half: plain fill
+    EXPECT_EQ(::GetPixel(dc.Get(), 250, 102), RGB(255, 0, 255));  // second half: highlight
+    EXPECT_EQ(::GetPixel(dc.Get(), 200, 102), RGB(0, 0, 0));      // divider while open
+    s.DrawHotSpot(false, POINT{0, 0});
+    EXPECT_EQ(::GetPixel(dc.Get(), 250, 102), RGB(255, 255, 0));
+}
