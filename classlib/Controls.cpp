@@ -1128,6 +1128,7 @@ void TWinControl::AlignControls()
     auto alive = alive_;
     try {
         RECT r = GetClientRect();
+        AdjustClientRect(r);
         static constexpr TAlign order[] = {alTop, alBottom, alLeft, alRight, alClient};
         for (TAlign a : order) {
             // A snapshot: a resize handler may change the children.

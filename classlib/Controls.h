@@ -386,6 +386,9 @@ public:
 
     // Places the aligned children in the client area (see the header comment).
     void AlignControls();
+    // The area the aligned children share: the client rectangle, narrowed by
+    // controls that keep a band of their own (borders inside the frame).
+    virtual void AdjustClientRect(RECT& Rect) { (void)Rect; }
 
     TKeyEvent OnKeyDown;
     TKeyEvent OnKeyUp;

@@ -64,7 +64,7 @@ public:
 
     // The area aligned children are placed in: the client rectangle minus
     // the BorderWidth band.
-    virtual void AdjustClientRect(RECT& Rect);
+    void AdjustClientRect(RECT& Rect) override;
     RECT GetClientRect() const override;
     void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
     void SetEnabled(bool Value) override;

@@ -96,6 +96,9 @@ TEST(TmPanelTest, ChildrenAlignInsideTheFrames)
     // A border change realigns at once.
     p.SetBorderInner(fsNone);
     ExpectRect(child.GetBoundsRect(), 2, 2, 98, 58);
+    // The border-width band stays free too: the child sits 2 + 5 inside.
+    p.SetBorderWidth(5);
+    ExpectRect(child.GetBoundsRect(), 7, 7, 93, 53);
 }
 
 TEST(TmPanelTest, SwatchKeepsClientRectBetweenPopupAndStatus)
