@@ -530,6 +530,8 @@ void PxSyncGIFFormatRow()
 
 void PxSetHDPhotoAvailableTest(TPxAvailableTest Test) { HDPhotoAvailableTest() = Test; }
 
+TPxAvailableTest PxGetHDPhotoAvailableTest() { return HDPhotoAvailableTest(); }
+
 // ---- detection
 
 TPxFileFormatId PxDetectStepFormat(TPxDetectStep Step)

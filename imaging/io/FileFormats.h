@@ -168,6 +168,7 @@ void PxSyncGIFFormatRow();
 // unit) says the platform codec is available; without a test it is left out.
 using TPxAvailableTest = bool (*)();
 void PxSetHDPhotoAvailableTest(TPxAvailableTest Test);
+TPxAvailableTest PxGetHDPhotoAvailableTest();
 
 // ---- detection
 

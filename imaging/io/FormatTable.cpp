@@ -6,6 +6,7 @@
 #include "imaging/io/DicomReader.h"
 #include "imaging/io/ExifBlock.h"
 #include "imaging/io/GifReader.h"
+#include "imaging/io/HdpReader.h"
 #include "imaging/io/IcoReader.h"
 #include "imaging/io/J2kReader.h"
 #include "imaging/io/JpegMetadata.h"
@@ -59,6 +60,7 @@ constexpr TInstaller kInstallers[] = {
     PxInstallTGAFormat,              // TGA row
     PxInstallPSDFormat,              // PSD row
     PxInstallJ2000Format,            // JP2 and J2K rows (toolkit start-up slot)
+    PxInstallHDPFormat,              // HD Photo row through the imaging component
     PxInstallCameraRawFormat,        // camera raw row
     PxInstallRawPixelsFormat,        // raw pixel data row
     PxInstallPresetImages,           // preset images (toolkit start-up slot)

@@ -41,6 +41,13 @@ void PxSetFrameCounter(TPxFileFormatId FileType, TPxFileFrameCounter Counter)
         Counters().erase(FileType);
 }
 
+TPxFileFrameCounter PxGetFrameCounter(TPxFileFormatId FileType)
+{
+    std::lock_guard<std::mutex> guard(CountersLock());
+    auto it = Counters().find(FileType);
+    return it == Counters().end() ? nullptr : it->second;
+}
+
 int32_t PxCountTIFFPagesInFile(const std::wstring& FileName)
 {
     classlib::TFileStream stream(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);

@@ -21,6 +21,8 @@ using TPxFileFrameCounter = int32_t (*)(const std::wstring& FileName);
 // or, for ffUnknown, the video path that counts the frames of files no row
 // reads (AVI and other media files). nullptr removes it.
 void PxSetFrameCounter(TPxFileFormatId FileType, TPxFileFrameCounter Counter);
+// The counter installed for a file type (nullptr when none).
+TPxFileFrameCounter PxGetFrameCounter(TPxFileFormatId FileType);
 
 // The number of pages of a TIFF file.
 int32_t PxCountTIFFPagesInFile(const std::wstring& FileName);

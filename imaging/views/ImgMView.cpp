@@ -263,17 +263,6 @@ void TImgMView::ReleaseCurrent(bool WriteBack)
     currentItem_ = nullptr;
 }
 
-void TImgMView::SetSelectedImage(int Index)
-{
-    if (Index == selectedImage_ || Index < -1 || Index >= GetImageCount())
-        return;
-    ReleaseCurrent(true);
-    selectedImage_ = Index;
-    // Attached objects drop the previous entry's image (released above).
-    NotifyBitmapChange();
-    Invalidate();
-}
-
 std::wstring TImgMView::GetImageFileName(int Index)
 {
     TImgMViewEntry* e = Entry(Index);
@@ -676,6 +665,7 @@ void TImgMView::UpdateLayout(bool DropCopies)
         classlib::TCriticalSectionGuard guard(starterLock_);
         LayoutGrid();
     }
+    UpdateScrollBars();
     NotifyBitmapChange();
     inLayout_ = false;
     Invalidate();

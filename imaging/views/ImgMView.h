@@ -137,7 +137,8 @@ public:
 
     // ---- published settings
     TScrollStyle GetScrollBars() const { return scrollBars_; }
-    virtual void SetScrollBars(TScrollStyle Value) { scrollBars_ = Value; }
+    // Stores the style, hides the bars it leaves out and re-lays the grid.
+    virtual void SetScrollBars(TScrollStyle Value);
     TPxStoreType StoreType = pxtNormal;
     int GetThumbWidth() const { return thumbWidth_; }
     int GetThumbHeight() const { return thumbHeight_; }
@@ -328,6 +329,61 @@ public:
     int GetLastChangeIndex() const { return lastChangeIndex_; }
     int GetLastChangeIndex2() const { return lastChangeIndex2_; }
 
+    // ---- selection, mouse, keys, scrolling and playing (ImgMViewInteract.cpp)
+    // Multi-selection options.
+    enum : uint8_t { pxmoRegion = 1, pxmoSelectOnMouseUp = 2 };
+    uint8_t MultiSelectionOptions = 0;
+    // No current entry: clicks only build the multi-selection.
+    bool NoCurrentImage = false;
+    bool PlayLoop = true;
+    bool ScrollBarsAlwaysVisible = false;
+    TViewChangeEvent OnViewChange;
+    TPxImageSelectEvent OnPlayFrame;
+    // The selection primitive (see SetSelectedImage for the checked entry).
+    void SelectEntry(int Index);
+    bool IsSelected(int Index) const;
+    int GetMultiSelectedCount() const { return static_cast<int>(multiSel_.size()); }
+    int GetMultiSelectedImage(int i) const
+    {
+        return i >= 0 && i < GetMultiSelectedCount() ? multiSel_[static_cast<size_t>(i)] : -1;
+    }
+    void Deselect();
+    void DeselectNoUpdate();
+    virtual void DoImageSelect(int Index);
+    virtual void DoImageDeselect(int Index);
+    virtual void DoViewChange(int Change);
+    int ImageAtPos(int X, int Y);
+    int ImageAtGridPos(int Row, int Column);
+    // 0 hidden, 1 partly, 2 wholly inside the client area.
+    int ImageVisibility(int Index);
+    // 0 previous, 1 next, 2 up, 3 down, 4 first, 5 last, 6 page forward,
+    // 7 page back.
+    void MoveSelection(int Kind);
+    void SelectAtPos(int X, int Y, classlib::TShiftState Shift);
+    void SetViewX(int Value);
+    void SetViewY(int Value);
+    void SetViewXY(int X, int Y);
+    void GetMaxViewXY(int& MaxX, int& MaxY);
+    // Line and page steps of the scroll messages (-1: one cell / the client).
+    int VertLineStep = -1;
+    int VertPageStep = -1;
+    int HorzLineStep = -1;
+    int HorzPageStep = -1;
+    bool ScrollTracking = true;
+    void SetPlaying(bool Value);
+    void PlayStep();
+
+protected:
+    void MouseDown(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y) override;
+    void MouseMove(classlib::TShiftState Shift, int X, int Y) override;
+    void MouseUp(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y) override;
+    void KeyDown(WORD& Key, classlib::TShiftState Shift) override;
+    // Scroll, wheel, double-click, timer and focus messages; true when handled.
+    bool InteractMessage(classlib::TMessage& Message);
+
+public:
+    // ---- end of selection, mouse, keys, scrolling and playing
+
     // ---- TPxView
     void SetBackground(classlib::TColor Value) override;
     classlib::TColor GetBackground() override { return TPxView::GetBackground(); }
@@ -490,6 +546,32 @@ private:
     int lastChangeIndex_ = 0;
     int lastChangeIndex2_ = 0;
     bool allDisplayed_ = false;
+    // Selection and interaction state.
+    std::vector<int> multiSel_;
+    bool addMode_ = false;
+    bool keepMode_ = false;
+    bool rangeMade_ = false;
+    bool selChanged_ = false;
+    bool userAction_ = false;
+    bool pressed_ = false;
+    bool ignorePress_ = false;
+    int pressX_ = 0;
+    int pressY_ = 0;
+    int pressViewX_ = 0;
+    int pressViewY_ = 0;
+    int pressEntry_ = -1;
+    int lastEntry_ = -1;
+    int anchor_ = -1;
+    UINT_PTR timer_ = 0;
+    bool inPlayStep_ = false;
+    int playSelected_ = -1;
+    void SelectRange(int From, int X, int Y, classlib::TShiftState Shift);
+    int Columns();
+    // Shows, hides or sets one bar (SB_HORZ or SB_VERT) for the largest
+    // offset Max; during a layout.
+    void UpdateScrollBar(int Bar, int Max, int ClientSize, int Offset);
+    void UpdateScrollBars();
+    void SetScrollBarPos(int Bar, int Offset);
 };
 
 // Text as drawn in a cell Width pixels wide: a caption wider than Width is

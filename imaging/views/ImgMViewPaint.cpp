@@ -47,7 +47,11 @@ void TImgMView::WndProc(classlib::TMessage& Message)
         Message.Result = 0;
         return;
     }
+    if (InteractMessage(Message))
+        return;
     TPxView::WndProc(Message);
+    if (Message.Msg == WM_SETFOCUS || Message.Msg == WM_KILLFOCUS)
+        Invalidate();
 }
 
 void TImgMView::Paint()

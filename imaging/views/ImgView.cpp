@@ -17,6 +17,7 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxRawDump.h"
+#include "imaging/model/PxStartup.h"
 #include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/ImgProc.h"
 #include "imaging/proc/PxFillCrop.h"
@@ -25,6 +26,9 @@
 namespace imaging {
 
 namespace {
+
+// The view unit's start-up and shut-down run with the toolkit's.
+const TPxStartupRegistration viewUnitRegistration(psImgView, &TImgView::ImgViewStartup, &TImgView::ImgViewShutdown);
 
 constexpr char kLayersMagic[13] = {'P', 'X', 'I', 'M', 'A', 'G', 'E', 'L', 'A', 'Y', 'E', 'R', 'S'};
 constexpr int32_t kLayersVersion = 6;
@@ -88,6 +92,7 @@ int32_t GetCount(classlib::TStream* Stream, int64_t UnitSize)
 
 TImgView::TImgView(classlib::TComponent* Owner) : TPxView(Owner)
 {
+    ImgViewLoadCursors();
     BeginUpdateLock();
     auto vcl = std::make_unique<classlib::TBitmap>();
     vcl->SetPixelFormat(classlib::pf24bit);
@@ -384,11 +389,25 @@ void TImgView::WndProc(classlib::TMessage& Message)
         TPxView::WndProc(Message);
         ScrollMessage(Message, Message.Msg == WM_HSCROLL);
         return;
+    case WM_LBUTTONDBLCLK:
+        WMLButtonDblClk(Message);
+        return;
+    case CmWantSpecialKey:
+        CMWantSpecialKey(Message);
+        return;
     case WM_MOUSEWHEEL: {
         TPxView::WndProc(Message);
         POINT p{GET_X_LPARAM(Message.LParam), GET_Y_LPARAM(Message.LParam)};
         if (HandleAllocated())
             ::ScreenToClient(GetHandle(), &p);
+        if (OnNavigatorWheel) {
+            // A view serving as navigator lets the main view zoom first.
+            bool handled = false;
+            OnNavigatorWheel(this, classlib::MouseKeysToShiftState(GET_KEYSTATE_WPARAM(Message.WParam)),
+                             GET_WHEEL_DELTA_WPARAM(Message.WParam), p, handled);
+            if (handled)
+                return;
+        }
         MouseWheelAction(GET_WHEEL_DELTA_WPARAM(Message.WParam), p.x, p.y, (GetKeyState(VK_CONTROL) & 0x8000) != 0);
         return;
     }

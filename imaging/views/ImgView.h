@@ -377,6 +377,99 @@ private:
 public:
     // ---- end of selection
 
+    // ---- mouse and keyboard interaction (ImgViewMouse.cpp)
+    // What the left (and for zooming the right) button does: bit n is the
+    // item of ordinal n. Setting reduces combinations that exclude each other
+    // (see SetMouseInteract) and ends a polygon selection under way.
+    enum TPxMouseInteractItems : uint16_t {
+        miZoom = 1 << 0,
+        miScroll = 1 << 1,
+        miSelect = 1 << 2,
+        miSelectPolygon = 1 << 3,
+        miSelectCircle = 1 << 4,
+        miSelectZoom = 1 << 5,
+        miSelectMagicWand = 1 << 6,
+        miSelectLasso = 1 << 7,
+        miMoveLayers = 1 << 8,
+        miResizeLayers = 1 << 9,
+        miRotateLayers = 1 << 10,
+        miMovingScroll = 1 << 11,
+    };
+    using TPxMouseInteract = uint16_t;
+    TPxMouseInteract GetMouseInteract() const { return mouseInteract_; }
+    void SetMouseInteract(TPxMouseInteract Value);
+    // Interaction state (client coordinates unless noted).
+    int DownX = 0, DownY = 0;
+    int DownViewX = 0, DownViewY = 0;
+    int AnchorX = 0, AnchorY = 0;
+    int ExtentAnchorX = 0, ExtentAnchorY = 0;
+    int LastX = 0, LastY = 0;
+    int LastClampedX = 0, LastClampedY = 0;
+    int LastRawX = 0, LastRawY = 0;
+    int DownPointCount = 0;
+    int MovingLayer = -1;
+    int RotatingLayer = -1;
+    // Grip 1..8 of the current layer being dragged (order of GetGripRects),
+    // 0 when none.
+    int LayerGrip = 0;
+    RECT SavedLayerRect{0, 0, 0, 0};
+    POINT SavedLayerCorners[4] = {};
+    double RotationAccumulator = 0;
+    bool LayerMoved = false;
+    bool LayerUndoSaved = false;
+    // Save an undo record through GetProc at the first step of a layer drag.
+    bool LayerUndoOnDrag = false;
+    // With Shift, rotation snaps to multiples of this many degrees.
+    int RotationSnap = 45;
+    double ScrollDragFactor = 1.0;
+    bool ZoomSelectFit = true;
+    bool AutoScrolling = false;
+    int GetMovingScrollTargetX() const { return movingTargetX_; }
+    int GetMovingScrollTargetY() const { return movingTargetY_; }
+    bool IsMovingScrollActive() const { return movingActive_; }
+    // Subtracts (Dx, Dy) from the Last* positions.
+    virtual void OffsetInteractionPoints(int Dx, int Dy);
+    // Scrolls while the cursor is outside the displayed image; true when the
+    // view moved.
+    bool AutoScrollToCursor();
+    // The topmost visible layer holding client point (X, Y) (only selectable
+    // ones when SelectableOnly), or -1.
+    int FindLayerAt(int X, int Y, bool SelectableOnly);
+    // The zoom a zoom click gives from Zoom (right button: in, left: out).
+    static double NextZoomIn(double Zoom);
+    static double NextZoomOut(double Zoom);
+
+protected:
+    void MouseDown(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y) override;
+    void MouseMove(classlib::TShiftState Shift, int X, int Y) override;
+    void MouseUp(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y) override;
+    void KeyDown(WORD& Key, classlib::TShiftState Shift) override;
+    void KeyUp(WORD& Key, classlib::TShiftState Shift) override;
+    void KeyPress(wchar_t& Key) override;
+
+private:
+    void ClampToLayer(int X, int Y, int& OutX, int& OutY);
+    void EndPolygonSelection();
+    void UpdateRectSelection(int X, int Y, classlib::TShiftState Shift);
+    void UpdateCircleSelection(int X, int Y, classlib::TShiftState Shift);
+    int DragSelectionGrip(int X, int Y, bool Constrain);
+    void ResizeLayer(int X, int Y, bool Constrain);
+    void RotationCentre(TPxLayer& Layer, int& X, int& Y);
+    void SaveLayerUndo(bool Full);
+    void DrawRubberLine();
+    void StartMovingScroll(int X, int Y);
+    void MovingScrollStep(classlib::TObject* Sender);
+    TPxMouseInteract mouseInteract_ = 0;
+    int gripSaved_[4] = {0, 0, 0, 0};
+    TResampleFilter savedFilter_ = rfNone;
+    int movingTargetX_ = 0, movingTargetY_ = 0;
+    std::unique_ptr<classlib::TTimer> movingTimer_;
+    bool movingActive_ = false;
+
+public:
+    // ---- end of mouse and keyboard interaction
+
+
     TPxBitmap* GetLayerBitmap(int Index) override;
     TPxLayerIdentifier GetLayerIdentifier(int Index) override;
     void LayerSaveToStream(int Index, classlib::TStream* Stream, bool WithBitmap) override;
@@ -539,6 +632,125 @@ public:
     void SetTempCursor(classlib::TCursor Value);
     void RestoreCursor();
     classlib::TCursor GetSavedCursor() const { return savedCursor_; }
+
+    // ---- events, cursors and navigator (ImgViewEvents.cpp)
+    // Unit-wide values read by every view; set by ImgViewInitGlobals.
+    struct TImgViewGlobals {
+        int ScreenBits = 24;
+        bool RemoteSession = false;
+        int ScreenDpiX = 96, ScreenDpiY = 96;
+        int DefaultDpiX = 300, DefaultDpiY = 300;
+        bool HasMMX = false;
+        int EdgeX = 2, EdgeY = 2, BorderX = 1, BorderY = 1, HScrollHeight = 17, VScrollWidth = 17;
+        // Loaded on first need by the painting code; released at shut-down.
+        HMODULE MsImg32 = nullptr;
+        FARPROC GradientFill = nullptr;
+        int PixelGridZoom = 400;
+        // Inverting pen of rubber bands and the pixel grid (owned here).
+        std::unique_ptr<classlib::TPen> XorPen;
+    };
+    static TImgViewGlobals& Globals();
+    static void ImgViewInitGlobals();
+    static void ImgViewStartup();
+    static void ImgViewShutdown();
+    // Registers cursors 1778..1814 from the program's resources; an id
+    // whose resource is missing is left without a cursor (the screen's
+    // default cursor shows for it).
+    static void ImgViewLoadCursors();
+    // Resource name of cursor Id (1778..1814), empty outside the table.
+    static std::wstring CursorResourceName(classlib::TCursor Id);
+    static constexpr classlib::TCursor FirstCursorId = 1778;
+    static constexpr int CursorCount = 37;
+
+    using TPxMouseInGripEvent = classlib::TEvent<void(classlib::TObject* Sender, int Grip)>;
+    using TPxSpecialKeyEvent =
+        classlib::TEvent<void(classlib::TObject* Sender, WORD CharCode, classlib::TShiftState Shift, bool& Handled)>;
+    using TPxNavigatorWheelEvent = classlib::TEvent<void(classlib::TObject* Sender, classlib::TShiftState Shift,
+                                                         int WheelDelta, POINT MousePos, bool& Handled)>;
+    TPxMouseInGripEvent OnMouseInResizingGrip;
+    TPxSpecialKeyEvent OnSpecialKey;
+    // Asked first by the wheel handling of a view that serves as a
+    // navigator; a true Handled ends the wheel step there.
+    TPxNavigatorWheelEvent OnNavigatorWheel;
+
+    // Exchanges SelectionBase with its stored second value.
+    void SwapSelectionBase();
+    TPxSelectionBase GetStoredSelectionBase() const { return storedSelectionBase_; }
+    // Each fires its handler between two SwapSelectionBase calls.
+    void DoSelectionChanging();
+    void DoBeforeSelectionChange();
+    void DoMouseInResizingGrip(int Grip);
+    void DoMouseInSel();
+    virtual void DoLayerNotify(int Layer, TPxLayerEvent Event);
+    // No exchange.
+    void DoSelectionChange();
+    // The zoom event with the exchange around it.
+    void DoZoomInSwapped(double& NewZoom);
+    void DoZoomOutSwapped(double& NewZoom);
+    // Ends a polygon selection: DropLast removes the last vertex and then
+    // the separators that end the list; the mask is cleared unless ShiftHeld
+    // and ShiftAddsSelection; the outline is filled into the mask, the view
+    // updated, PolySelecting cleared and OnSelectionChange fired.
+    void FinishPolygonSelection(bool ShiftHeld, bool DropLast);
+    // The Shift-key cursor switch of the keyboard handling (with
+    // ShiftAddsSelection on): on a key-down with Shift, 1785 shows 1791 and
+    // 1793 shows 1794; on a key-up without Shift the saved cursor returns.
+    void ApplyShiftCursor(bool KeyDown, classlib::TShiftState Shift);
+    // Window message handlers (double click, the control's special-key
+    // query 0xB01E); WndProc sends those messages here.
+    void WMLButtonDblClk(classlib::TMessage& Message);
+    void CMWantSpecialKey(classlib::TMessage& Message);
+    static constexpr UINT CmWantSpecialKey = 0xB01E;
+
+    // Links View as this view's navigator (nullptr unlinks). Options bit 0:
+    // the navigator's wheel zooms this view; bit 1: the navigator shades
+    // the area outside its selection. The navigator must outlive the link
+    // or be destroyed (the free notification then clears it).
+    void SetNavigator(TImgView* View, uint8_t Options);
+    TImgView* GetNavigator() const { return navigator_; }
+    uint8_t GetNavigatorOptions() const { return navigatorOptions_; }
+    bool GetIsNavigator() const { return isNavigator_; }
+    void UpdateNavigator();
+    void NavigatorSelectionChanging(classlib::TObject* Sender);
+    void NavigatorMouseWheel(classlib::TObject* Sender, classlib::TShiftState Shift, int WheelDelta, POINT MousePos,
+                             bool& Handled);
+    void SetSelectionAspect(double Value);
+
+    // Transition handlers: the setters create the transition object (owned
+    // by the view until it is destroyed) when there is none; the getters
+    // return empty handlers while there is none and create nothing. The
+    // types are those of the transition object's events.
+    using TTransitionStepEvent = classlib::TEvent<void(classlib::TObject* Sender, int Step)>;
+    using TTransitionPaintEvent = classlib::TEvent<void(classlib::TObject* Sender, classlib::TBitmap* Bitmap,
+                                                        class TPxTransitionEffects* Transition, int Step)>;
+    void SetOnTransitionStop(const classlib::TNotifyEvent& Handler);
+    void SetOnTransitionStep(const TTransitionStepEvent& Handler);
+    void SetOnTransitionPaint(const TTransitionPaintEvent& Handler);
+    classlib::TNotifyEvent GetOnTransitionStop() const;
+    TTransitionStepEvent GetOnTransitionStep() const;
+    TTransitionPaintEvent GetOnTransitionPaint() const;
+    // Creates the transition object when there is none.
+    TPxTransitionEffects* CreateTransitions();
+    TPxTransitionEffects* GetTransitions() const { return transitions_.get(); }
+
+protected:
+    void Notification(classlib::TComponent* Component, classlib::TOperation Operation) override;
+
+private:
+    TPxSelectionBase storedSelectionBase_ = pxsbClientArea;
+    TImgView* navigator_ = nullptr;
+    uint8_t navigatorOptions_ = 0;
+    bool inNavigatorUpdate_ = false;
+    bool isNavigator_ = false;
+    // The view this one serves as navigator (nullptr when none).
+    TImgView* navigatorOf_ = nullptr;
+    static void FreeTransitions(TPxTransitionEffects* Transitions);
+    std::unique_ptr<TPxTransitionEffects, void (*)(TPxTransitionEffects*)> transitions_{nullptr, &FreeTransitions};
+    // Gives a navigator its own image back and drops its handlers.
+    void DetachAsNavigator();
+
+public:
+    // ---- end of events, cursors and navigator
 
 protected:
     void WndProc(classlib::TMessage& Message) override;

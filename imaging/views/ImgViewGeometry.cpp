@@ -98,6 +98,8 @@ void TImgView::DoViewChange(int Change)
 {
     if (OnViewChange)
         OnViewChange(this, Change);
+    if (navigator_)
+        UpdateNavigator();
 }
 
 void TImgView::DoViewChanging(int Change, double NewValue)
@@ -631,7 +633,7 @@ void TImgView::ZoomSelection(bool KeepAspect, bool FireZoomIn)
     Deselect();
     double z = std::min(GetHeight() / (h / 100.0), GetWidth() / (w / 100.0));
     if (FireZoomIn)
-        DoZoomIn(z);
+        DoZoomInSwapped(z);
     if (KeepAspect) {
         SetZoom(z);
     } else {
@@ -787,9 +789,9 @@ void TImgView::MouseWheelAction(int WheelDelta, int X, int Y, bool CtrlHeld)
         else if (WheelParams.Variation == 1)
             z = z + d * std::max(Rnd(value * z / 100.0), 1);
         if (z > zoomX_)
-            DoZoomIn(z);
+            DoZoomInSwapped(z);
         else if (z < zoomX_)
-            DoZoomOut(z);
+            DoZoomOutSwapped(z);
         if (WheelParams.ZoomPosition)
             ZoomAt(X, Y, z, false);
         else

@@ -140,6 +140,10 @@ private:
 
 TEST_F(FileFormatsTest, BuiltInRowsInOrder)
 {
+    // Without the HD Photo unit's availability test (put back at the end).
+    const TPxAvailableTest installedHDPhoto = PxGetHDPhotoAvailableTest();
+    PxSetHDPhotoAvailableTest(nullptr);
+    PxBuildFormatRegistry();
     const std::vector<TPxFileFormatId> order = {1, 2, 3, 4, 5, 21, 6, 7, 8, 28, 9, 10, 11,
                                                 12, 16, 13, 14, 17, 18, 19, 20, 24, 25, 26, 27};
     std::vector<TPxFileFormatId> got;
@@ -166,6 +170,8 @@ TEST_F(FileFormatsTest, BuiltInRowsInOrder)
     ASSERT_EQ(26, PxFormatCount());
     EXPECT_EQ(29, PxFormatInfoByIndex(25)->TypeNumber);
     EXPECT_EQ(L"WDP;HDP", PxFormatInfoByIndex(25)->ExtensionList);
+    PxSetHDPhotoAvailableTest(installedHDPhoto);
+    PxBuildFormatRegistry();
 }
 
 TEST_F(FileFormatsTest, ExtensionLookup)
@@ -510,6 +516,9 @@ TEST(IOStartupTest, StartupInstallsProvidedRoutinesAndShutdownFreesAll)
 {
     const TPxIODefaultRoutines saved = PxIODefaults();
     const bool hadRegistry = PxFormatRegistryExists();
+    // Without the HD Photo unit's availability test (put back at the end).
+    const TPxAvailableTest installedHDPhoto = PxGetHDPhotoAvailableTest();
+    PxSetHDPhotoAvailableTest(nullptr);
     PxIODefaults() = TPxIODefaultRoutines{FakeGIFDecode, FakeGIFEncode, FakeTIFFDecode, FakeTIFFEncode, FakeColorRow,
                                           [] { ++winInetLoads; }, [] { ++winInetUnloads; }, [] { ++profileFrees; }};
     winInetLoads = winInetUnloads = profileFrees = 0;
@@ -568,6 +577,7 @@ TEST(IOStartupTest, StartupInstallsProvidedRoutinesAndShutdownFreesAll)
     PxFinalizeImgIO();
 
     PxIODefaults() = saved;
+    PxSetHDPhotoAvailableTest(installedHDPhoto);
     if (hadRegistry)
         PxInitializeImgIO();
 }

@@ -46,14 +46,23 @@ TEST_F(ImgIOCounters, CountsByTheExtensionsRow)
 
 TEST_F(ImgIOCounters, FormatsWithoutTheirUnitRaiseUntilACounterIsInstalled)
 {
+    // The GIF unit may have installed its counter already: put it back at
+    // the end.
+    const TPxFileFrameCounter installedGif = PxGetFrameCounter(ffGIF);
+    const TPxFileFrameCounter installedVideo = PxGetFrameCounter(ffUnknown);
+    PxSetFrameCounter(ffGIF, nullptr);
+    PxSetFrameCounter(ffUnknown, nullptr);
     EXPECT_THROW(PxCountFileFrames(L"anim.gif"), classlib::EInvalidOperation);
     PxSetFrameCounter(ffGIF, SevenFrames);
     PxSetFrameCounter(ffUnknown, FiveVideoFrames);
+    EXPECT_EQ(PxGetFrameCounter(ffGIF), &SevenFrames);
     EXPECT_EQ(PxCountFileFrames(L"anim.gif"), 7);
     EXPECT_EQ(PxCountFileFrames(L"clip.avi"), 5);
     PxSetFrameCounter(ffGIF, nullptr);
     PxSetFrameCounter(ffUnknown, nullptr);
     EXPECT_THROW(PxCountFileFrames(L"anim.gif"), classlib::EInvalidOperation);
+    PxSetFrameCounter(ffGIF, installedGif);
+    PxSetFrameCounter(ffUnknown, installedVideo);
 }
 
 }  // namespace
