@@ -765,6 +765,7 @@ private:
     void SetScrollInfoFor(int Bar, double Factor, int Page, int Pos, bool Show);
     void UpdateScrollPositions(bool H, bool V);
     void ArmDelays(bool Zoom);
+    void FinishZoomChange();
     void SmoothScrollStep(classlib::TObject* Sender);
     void SetZoomFactors();
     // Paints the window now (its paint message), when it can paint.

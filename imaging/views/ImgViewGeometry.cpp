@@ -504,14 +504,11 @@ void TImgView::SetZoomY(double Value)
     SetZoomFactors();
 }
 
-void TImgView::SetZoom(double Value)
+// The common end of the zoom setters (the paint lock taken by the caller):
+// two layout passes (the first may show or hide scroll bars), new offsets
+// and tables, one paint, the view-change event.
+void TImgView::FinishZoomChange()
 {
-    DoViewChanging(2, Value);
-    if (!(Value > 0) || (Value == zoomX_ && Value == zoomY_))
-        return;
-    ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && !(zoomX_ == 100 && zoomY_ == 100));
-    BeginPaintLock();
-    SetZoomXY(Value);
     updateReason_ = 2;
     Update();
     updateReason_ = 2;
@@ -521,6 +518,17 @@ void TImgView::SetZoom(double Value)
     EndPaintLockNoUpdate();
     PaintNow();
     DoViewChange(1);
+}
+
+void TImgView::SetZoom(double Value)
+{
+    DoViewChanging(2, Value);
+    if (!(Value > 0) || (Value == zoomX_ && Value == zoomY_))
+        return;
+    ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && !(zoomX_ == 100 && zoomY_ == 100));
+    BeginPaintLock();
+    SetZoomXY(Value);
+    FinishZoomChange();
 }
 
 void TImgView::DoZoomX(double Value)
@@ -531,15 +539,7 @@ void TImgView::DoZoomX(double Value)
     ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && zoomX_ != 100);
     BeginPaintLock();
     SetZoomX(Value);
-    updateReason_ = 2;
-    Update();
-    updateReason_ = 2;
-    Update();
-    ComputeViewOffsets();
-    BuildCoordinateTables();
-    EndPaintLockNoUpdate();
-    PaintNow();
-    DoViewChange(1);
+    FinishZoomChange();
 }
 
 void TImgView::DoZoomY(double Value)
@@ -550,15 +550,7 @@ void TImgView::DoZoomY(double Value)
     ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && zoomY_ != 100);
     BeginPaintLock();
     SetZoomY(Value);
-    updateReason_ = 2;
-    Update();
-    updateReason_ = 2;
-    Update();
-    ComputeViewOffsets();
-    BuildCoordinateTables();
-    EndPaintLockNoUpdate();
-    PaintNow();
-    DoViewChange(1);
+    FinishZoomChange();
 }
 
 void TImgView::ZoomAt(int X, int Y, double NewZoom, bool Center)
