@@ -766,6 +766,7 @@ private:
     void UpdateScrollPositions(bool H, bool V);
     void ArmDelays(bool Zoom);
     void FinishZoomChange();
+    void FinishViewMove(bool MovedX, bool MovedY);
     void SmoothScrollStep(classlib::TObject* Sender);
     void SetZoomFactors();
     // Paints the window now (its paint message), when it can paint.

@@ -349,6 +349,18 @@ void TImgView::UpdateScrollPositions(bool H, bool V)
         PxSetScrollPos(GetHandle(), SB_VERT, Trc(viewY_ / vScrollFactor_), true, flatScrollBars_);
 }
 
+// The common end of the scroll-position setters: the delayed zoom filter,
+// a full repaint, the view-change event and the moved scroll bars.
+void TImgView::FinishViewMove(bool MovedX, bool MovedY)
+{
+    ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && (zoomX_ != 100 || zoomY_ != 100));
+    backBufferInvalid_ = true;
+    fullRepaint_ = true;
+    PaintNow();
+    DoViewChange(0);
+    UpdateScrollPositions(MovedX, MovedY);
+}
+
 void TImgView::SetViewXY(int X, int Y)
 {
     DoViewChanging(0, X);
@@ -363,12 +375,7 @@ void TImgView::SetViewXY(int X, int Y)
         return;
     viewX_ = nx;
     viewY_ = ny;
-    ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && (zoomX_ != 100 || zoomY_ != 100));
-    backBufferInvalid_ = true;
-    fullRepaint_ = true;
-    PaintNow();
-    DoViewChange(0);
-    UpdateScrollPositions(true, true);
+    FinishViewMove(true, true);
 }
 
 void TImgView::SetViewX(int X)
@@ -382,12 +389,7 @@ void TImgView::SetViewX(int X)
     if (nx == viewX_)
         return;
     viewX_ = nx;
-    ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && (zoomX_ != 100 || zoomY_ != 100));
-    backBufferInvalid_ = true;
-    fullRepaint_ = true;
-    PaintNow();
-    DoViewChange(0);
-    UpdateScrollPositions(true, false);
+    FinishViewMove(true, false);
 }
 
 void TImgView::SetViewY(int Y)
@@ -401,12 +403,7 @@ void TImgView::SetViewY(int Y)
     if (ny == viewY_)
         return;
     viewY_ = ny;
-    ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && (zoomX_ != 100 || zoomY_ != 100));
-    backBufferInvalid_ = true;
-    fullRepaint_ = true;
-    PaintNow();
-    DoViewChange(0);
-    UpdateScrollPositions(false, true);
+    FinishViewMove(false, true);
 }
 
 void TImgView::SetCenter(bool Value)
