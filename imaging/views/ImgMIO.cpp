@@ -278,10 +278,9 @@ void TImgMIO::LoadFromStreamICO(classlib::TStream* Stream)
     const int64_t start = Stream->GetPosition();
     const int32_t n = PxCountICOImages(Stream);
     Stream->SetPosition(start);
-    LoadFrames(Stream, n, true, false, 6,
-               [Stream](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info, std::unique_ptr<TPxMask>& Mask) {
-                   PxReadICO(Stream, B, *P, false, Mask, Info, false);
-               });
+    LoadFrames(Stream, {n, true, false, false, 6},
+               [Stream](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info, std::unique_ptr<TPxMask>& Mask,
+                        int32_t&) { PxReadICO(Stream, B, *P, false, Mask, Info, false); });
 }
 
 void TImgMIO::LoadFromStreamDCX(classlib::TStream* Stream)
@@ -291,10 +290,9 @@ void TImgMIO::LoadFromStreamDCX(classlib::TStream* Stream)
     const int64_t start = Stream->GetPosition();
     const int32_t n = PxCountDCXPages(Stream);
     Stream->SetPosition(start);
-    LoadFrames(Stream, n, false, true, 19,
-               [Stream](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info, std::unique_ptr<TPxMask>&) {
-                   PxReadDCX(Stream, B, *P, Info, false);
-               });
+    LoadFrames(Stream, {n, false, true, false, 19},
+               [Stream](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info, std::unique_ptr<TPxMask>&,
+                        int32_t&) { PxReadDCX(Stream, B, *P, Info, false); });
 }
 
 void TImgMIO::LoadFromStreamDICOM(classlib::TStream* Stream)
@@ -304,25 +302,23 @@ void TImgMIO::LoadFromStreamDICOM(classlib::TStream* Stream)
     const int64_t start = Stream->GetPosition();
     const int32_t n = PxCountDICOMFrames(Stream);
     Stream->SetPosition(start);
-    LoadFrames(Stream, n, false, true, 28,
-               [Stream](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info, std::unique_ptr<TPxMask>&) {
-                   PxReadDICOM(Stream, *P, B, false, Info);
-               });
+    LoadFrames(Stream, {n, false, true, false, 28},
+               [Stream](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info, std::unique_ptr<TPxMask>&,
+                        int32_t&) { PxReadDICOM(Stream, *P, B, false, Info); });
 }
 
-void TImgMIO::LoadFrames(classlib::TStream* Stream, int32_t Count, bool RunOnceEmpty, bool FixResolution,
-                         int32_t FileFormat, const TFrameReader& Read)
+void TImgMIO::LoadFrames(classlib::TStream* Stream, const TFrameLoop& Loop, const TFrameReader& Read,
+                         const TFrameStored& Stored)
 {
     Aborting = false;
-    if (Count < 1 && !RunOnceEmpty) {
-        TLoadScope scope(this, view_);
+    TLoadScope scope(this, view_);
+    if (Loop.Count < 1 && !Loop.RunOnceEmpty) {
         UpdateView();
         return;
     }
-    TLoadScope scope(this, view_);
     const int64_t start = Stream->GetPosition();
     int p = view_->GetSelectedImage() >= 0 ? view_->GetSelectedImage() : view_->GetImageCount();
-    const int32_t n = Count;
+    int32_t n = Loop.Count;
     int k = 0;
     do {
         view_->InsertImage(p);
@@ -336,7 +332,7 @@ void TImgMIO::LoadFrames(classlib::TStream* Stream, int32_t Count, bool RunOnceE
         info.Sender = this;
         info.Aborting = &Aborting;
         std::unique_ptr<TPxMask> mask;
-        Read(bitmap.get(), params, info, mask);
+        Read(bitmap.get(), params, info, mask, n);
         if (info.Mask && !mask)
             mask.reset(info.Mask);
         else
@@ -344,7 +340,7 @@ void TImgMIO::LoadFrames(classlib::TStream* Stream, int32_t Count, bool RunOnceE
         if (!Aborting) {
             if (mask)
                 MaskToAlpha(mask.get(), bitmap.get());
-            if (FixResolution)
+            if (Loop.FixResolution)
                 FixDpi(params);
             if (AutoAdjustDPI) {
                 TPxBitmap* adjusted = PxAdjustDPI(bitmap.get(), params, FilteredAdjustDPI);
@@ -353,15 +349,22 @@ void TImgMIO::LoadFrames(classlib::TStream* Stream, int32_t Count, bool RunOnceE
             }
         }
         params->SetImageIndex(p);
-        params->FileFormat = FileFormat;
+        params->FileFormat = Loop.FileFormat;
         params->FileName = LoadingFileName;
         if (Aborting) {
             view_->RemoveImage(p);
-            break;
+            if (!Loop.SkipFailed)
+                break;
+            // The failing frame is skipped; the next one takes its place.
+            Aborting = false;
+            ++k;
+            continue;
         }
         if (n > 0) {
             view_->SetImageBitmap(p, bitmap.get());
             view_->SetImageDelayTime(p, 100);
+            if (Stored)
+                Stored(p, params);
         } else {
             view_->RemoveImage(p);
         }
@@ -380,125 +383,40 @@ void TImgMIO::LoadFromStreamTIFF(classlib::TStream* Stream)
 {
     if (!view_)
         return;
-    Aborting = false;
-    TLoadScope scope(this, view_);
-    const int64_t start = Stream->GetPosition();
-    int p = view_->GetSelectedImage() >= 0 ? view_->GetSelectedImage() : view_->GetImageCount();
-    int32_t n = 0;
-    int k = 0;
-    do {
-        view_->InsertImage(p);
-        auto bitmap = std::make_unique<TPxBitmap>();
-        TIOParamsVals* params = GetParams(p);
-        Stream->SetPosition(start);
-        params->SetImageIndex(k);
-        params->NativePixelFormat = NativePixelFormat;
-        TPxIOProgressInfo info;
-        info.Handler = OnProgress;
-        info.Sender = this;
-        info.Aborting = &Aborting;
-        TPxMask* rawMask = nullptr;
-        PxReadTIFF(bitmap.get(), Stream, n, params, info, false, rawMask, false, false, false);
-        std::unique_ptr<TPxMask> mask(rawMask);
-        if (!Aborting) {
-            if (mask)
-                MaskToAlpha(mask.get(), bitmap.get());
-            FixDpi(params);
-            if (AutoAdjustDPI) {
-                TPxBitmap* adjusted = PxAdjustDPI(bitmap.get(), params, FilteredAdjustDPI);
-                if (adjusted != bitmap.get())
-                    bitmap.reset(adjusted);
-            }
-        }
-        params->SetImageIndex(p);
-        params->FileFormat = 1;
-        params->FileName = LoadingFileName;
-        if (Aborting) {
-            view_->RemoveImage(p);
-            if (!IgnoreLoadErrors)
-                break;
-            // The failing page is skipped; the next one takes its place.
-            Aborting = false;
-            ++k;
-            continue;
-        }
-        if (n > 0) {
-            view_->SetImageBitmap(p, bitmap.get());
-            view_->SetImageDelayTime(p, 100);
-        } else {
-            view_->RemoveImage(p);
-        }
-        bitmap.reset();
-        if (OnProgress && n > 0)
-            OnProgress(this, static_cast<int>(static_cast<int64_t>(k) * 100 / n));
-        if (Aborting)
-            break;
-        ++p;
-        ++k;
-    } while (k < n);
-    UpdateView();
+    LoadFrames(Stream, {0, true, true, IgnoreLoadErrors, 1},
+               [Stream](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info, std::unique_ptr<TPxMask>& Mask,
+                        int32_t& Count) {
+                   TPxMask* rawMask = nullptr;
+                   PxReadTIFF(B, Stream, Count, P, Info, false, rawMask, false, false, false);
+                   Mask.reset(rawMask);
+               });
 }
 
 void TImgMIO::LoadFromStreamGIF(classlib::TStream* Stream)
 {
     if (!view_)
         return;
-    Aborting = false;
-    TLoadScope scope(this, view_);
-    const int64_t start = Stream->GetPosition();
-    int p = view_->GetSelectedImage() >= 0 ? view_->GetSelectedImage() : view_->GetImageCount();
-    int32_t n = 0;
-    int k = 0;
     int lastDelay = 100;
-    do {
-        view_->InsertImage(p);
-        auto bitmap = std::make_unique<TPxBitmap>();
-        TIOParamsVals* params = GetParams(p);
-        Stream->SetPosition(start);
-        params->SetImageIndex(k);
-        params->NativePixelFormat = NativePixelFormat;
-        TPxIOProgressInfo info;
-        info.Handler = OnProgress;
-        info.Sender = this;
-        info.Aborting = &Aborting;
-        // The frame as the screen shows it: frames 0 .. k composed by their
-        // disposal methods, with the alpha channel of the composition.
-        PxReadGIFFrame(Stream, bitmap.get(), *params, false, info);
-        n = info.Count;
-        if (info.Mask)
-            delete info.Mask;
-        if (!Aborting && (bitmap->GetWidth() == 0 || bitmap->GetHeight() == 0))
-            Aborting = true;
-        if (!Aborting && AutoAdjustDPI) {
-            TPxBitmap* adjusted = PxAdjustDPI(bitmap.get(), params, FilteredAdjustDPI);
-            if (adjusted != bitmap.get())
-                bitmap.reset(adjusted);
-        }
-        params->SetImageIndex(p);
-        params->FileFormat = 2;
-        params->FileName = LoadingFileName;
-        if (Aborting) {
-            view_->RemoveImage(p);
-            break;
-        }
-        if (n > 0) {
-            view_->SetImageBitmap(p, bitmap.get());
-            view_->SetImageBackground(p, static_cast<classlib::TColor>(PxRGBToColor(params->GIFBackground)));
-            if (params->GIFDelayTime >= 1)
-                lastDelay = params->GIFDelayTime * 10;
-            view_->SetImageDelayTime(p, lastDelay);
-        } else {
-            view_->RemoveImage(p);
-        }
-        bitmap.reset();
-        if (OnProgress && n > 0)
-            OnProgress(this, static_cast<int>(static_cast<int64_t>(k) * 100 / n));
-        if (Aborting)
-            break;
-        ++p;
-        ++k;
-    } while (k < n);
-    UpdateView();
+    LoadFrames(
+        Stream, {0, true, false, false, 2},
+        [this, Stream](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info, std::unique_ptr<TPxMask>&,
+                       int32_t& Count) {
+            // The frame as the screen shows it: frames 0 .. k composed by
+            // their disposal methods, with the alpha channel of the
+            // composition (no separate mask).
+            PxReadGIFFrame(Stream, B, *P, false, Info);
+            Count = Info.Count;
+            delete Info.Mask;
+            Info.Mask = nullptr;
+            if (!Aborting && (B->GetWidth() == 0 || B->GetHeight() == 0))
+                Aborting = true;
+        },
+        [this, &lastDelay](int Index, TIOParamsVals* P) {
+            view_->SetImageBackground(Index, static_cast<classlib::TColor>(PxRGBToColor(P->GIFBackground)));
+            if (P->GIFDelayTime >= 1)
+                lastDelay = P->GIFDelayTime * 10;
+            view_->SetImageDelayTime(Index, lastDelay);
+        });
 }
 
 }  // namespace imaging

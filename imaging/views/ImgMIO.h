@@ -99,13 +99,27 @@ public:
     virtual void DoFinishWork();
 
 private:
-    // Reads frame Index into Bitmap and Params; may give a transparency mask.
+    // Reads one frame into Bitmap and Params (the index is in Params); may
+    // give a transparency mask, and may set Count when the frame count is
+    // only known from the file's first read (TIFF, GIF).
     using TFrameReader = std::function<void(TPxBitmap* Bitmap, TIOParamsVals* Params, TPxIOProgressInfo& Info,
-                                            std::unique_ptr<TPxMask>& Mask)>;
-    // The frame loop of the ICO, DCX and DICOM loaders: Count frames (read
-    // before), each read by Read; RunOnceEmpty runs the body once for 0.
-    void LoadFrames(classlib::TStream* Stream, int32_t Count, bool RunOnceEmpty, bool FixResolution,
-                    int32_t FileFormat, const TFrameReader& Read);
+                                            std::unique_ptr<TPxMask>& Mask, int32_t& Count)>;
+    // Called for every frame stored into the grid (entry Index).
+    using TFrameStored = std::function<void(int Index, TIOParamsVals* Params)>;
+    struct TFrameLoop {
+        int32_t Count = 0;          // frames known before the loop (0: from the reads)
+        bool RunOnceEmpty = false;  // run the body once when Count is 0
+        bool FixResolution = false; // default resolutions for missing ones
+        bool SkipFailed = false;    // a failing frame is dropped, the loop goes on
+        int32_t FileFormat = 0;
+    };
+    // The frame loop of the multi-frame loaders: each frame is inserted
+    // before the selected entry (or appended), read by Read, given its alpha
+    // channel, resolution and parameters, and stored (delay 100 ms, then
+    // Stored); a failed frame removes its entry and ends the loop unless
+    // SkipFailed.
+    void LoadFrames(classlib::TStream* Stream, const TFrameLoop& Loop, const TFrameReader& Read,
+                    const TFrameStored& Stored = {});
     void OnViewBitmapChange(classlib::TObject* Sender, bool Destroying);
 
     TImgMView* view_ = nullptr;
