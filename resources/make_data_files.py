@@ -3,9 +3,9 @@
 its resources. Standard library only; the output is byte-for-byte the same
 on every run.
 
-    make_data_files.py --out DIR [--glyphs DIR]
+    make_data_files.py --out DIR [--out DIR ...] [--glyphs DIR]
 
-DIR receives:
+Each DIR receives:
   GIFs/first.gif prev.gif next.gif last.gif index.gif
       navigation buttons, one frame; global table: 0 transparent, 1 the
       arrow (recoloured to the text colour), 2 the button (recoloured to
@@ -577,14 +577,15 @@ def make_glyphs(folder):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
-    ap.add_argument('--out', required=True)
+    ap.add_argument('--out', required=True, action='append')
     ap.add_argument('--glyphs')
     args = ap.parse_args()
-    make_nav(args.out)
-    make_viewer(args.out)
-    make_languages(args.out)
-    make_screen_demo(args.out)
-    make_screen3(args.out)
+    for out in args.out:
+        make_nav(out)
+        make_viewer(out)
+        make_languages(out)
+        make_screen_demo(out)
+        make_screen3(out)
     if args.glyphs:
         make_glyphs(args.glyphs)
 

@@ -220,6 +220,7 @@ def run_checks(driver, album, pictures):
     while not shown(driver, pictures[4]['name']) and time.time() < end:
         time.sleep(0.05)
     check(driver.execute_script(VIEW)['caption'] == pictures[4]['description'], 'page 2\'s picture opens with its caption')
+    time.sleep(0.3)  # the fade-in
     driver.save_screenshot(SHOTS + 'page2-viewer.png')
 
     errors = [e for e in driver.get_log('browser') if e['level'] == 'SEVERE']
