@@ -21,9 +21,9 @@
 #include "imaging/io/TiffTags.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/io/ImgIOStreams.h"
-#include "imaging/proc/PxIntColor.h"
 
 namespace imaging {
 

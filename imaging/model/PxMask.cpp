@@ -7,7 +7,7 @@
 
 #include "classlib/Exceptions.h"
 #include "classlib/SysUtils.h"
-#include "imaging/proc/PxIntColor.h"
+#include "imaging/model/PxIntColor.h"
 
 namespace imaging {
 

@@ -4,7 +4,7 @@
 // transparency for the whole image, the image's display adjustments
 // (DisplayMin/DisplayMax for grey images; RedOffset, GreenOffset,
 // BlueOffset, Contrast and Adjust for colour images) and a layer blend
-// operation (PxBlendPixel, imaging/model/PxBlend.h). StretchRectTo is the
+// operation (PxBlendPixel, imaging/proc/PxBlend.h). StretchRectTo is the
 // simpler sibling that copies a scaled rectangle and its alpha into a
 // 24-bit image and its alpha channel.
 //
