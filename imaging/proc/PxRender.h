@@ -53,7 +53,8 @@
 // swallowed and ends the drawing; what was drawn stays. Running out of
 // memory for the index tables or inside a resampler raises to the caller;
 // a resampling work image whose storage cannot be had draws nothing.
-// Resampling uses the resamplers of imaging/proc.
+// Resampling uses the resamplers of imaging/proc/PxResample.h and
+// imaging/proc/PxFastResample.h.
 //
 // Threads: the source and destination are used by one thread at a time.
 #pragma once
