@@ -1028,3 +1028,188 @@ TEST(TiffWriter, CopiesEXIFIntoAFile)
     EXPECT_EQ(sub.Values(33434), (std::vector<int64_t>{1, 2}));
     EXPECT_FALSE(StoredRows(f, d).empty());
 }
+
+// The exact bytes of a representative set of pages and of a file grown page
+// by page. A guard for changes to the writer's inner structure: the sizes
+// and hashes were recorded from the writer's own output when the guard was
+// added (they are not checked against any other program); a deliberate
+// change of the written layout re-records them.
+TEST(TiffWriter, OutputBytesStayTheSame)
+{
+    if (!IOParamsObjectServices().IPTCInfo.Installed())
+        IOParamsObjectServices().IPTCInfo = PxPlainObjectKind<TPxIPTCInfoList>();
+    PxInstallTIFFLZWCodec();
+    // Writes pages into one stream: each is (bitmap or nullptr, set-up),
+    // the first as a new file and the others inserted at TIFFImageIndex.
+    struct TPage {
+        std::unique_ptr<TPxBitmap> Bitmap;
+        void (*Setup)(TIOParamsVals&);
+    };
+    auto written = [](std::vector<TPage> pages) {
+        classlib::TMemoryStream s;
+        bool aborting = false;
+        TPxIOProgressInfo info;
+        info.Aborting = &aborting;
+        for (size_t i = 0; i < pages.size(); ++i) {
+            TIOParamsVals p(nullptr);
+            p.DpiX = 300;
+            p.DpiY = 150;
+            pages[i].Setup(p);
+            EXPECT_EQ(PxWriteTIFF(&s, i > 0, pages[i].Bitmap.get(), info, p), int32_t(i + 1));
+        }
+        EXPECT_FALSE(aborting);
+        const uint8_t* m = static_cast<const uint8_t*>(s.GetMemory());
+        return std::vector<uint8_t>(m, m + s.GetSize());
+    };
+    auto one = [&](TSource s, int w, int h, void (*Setup)(TIOParamsVals&)) {
+        std::vector<TPage> pages;
+        pages.push_back({MakeImage(s, w, h), Setup});
+        return written(std::move(pages));
+    };
+    struct TCase {
+        const char* Name;
+        std::vector<uint8_t> Bytes;
+        size_t Size;
+        uint64_t Hash;
+    };
+    std::vector<TCase> cases;
+    auto add = [&](const char* name, std::vector<uint8_t> bytes, size_t size, uint64_t hash) {
+        cases.push_back({name, std::move(bytes), size, hash});
+    };
+    add("bilevel g4",
+        one(srcBilevel, 61, 29, [](TIOParamsVals& p) {
+            p.SamplesPerPixel = 1, p.BitsPerSample = 1, p.TIFFCompression = 4;
+        }),
+        546, 0xf77617e637ef8985ull);
+    add("bilevel g3 1d, fill order 2",
+        one(srcBilevel, 61, 29, [](TIOParamsVals& p) {
+            p.SamplesPerPixel = 1, p.BitsPerSample = 1, p.TIFFCompression = 2, p.TIFFFillOrder = 2;
+        }),
+        496, 0x9ae8e48ae09d3e1ull);
+    add("bilevel packbits from colour",
+        one(srcRGB, 40, 20, [](TIOParamsVals& p) {
+            p.SamplesPerPixel = 1, p.BitsPerSample = 1, p.TIFFCompression = 8;
+        }),
+        226, 0x96e39422d44dacc5ull);
+    add("palette 4 lzw",
+        one(srcFewColours, 37, 23, [](TIOParamsVals& p) {
+            p.SamplesPerPixel = 1, p.BitsPerSample = 4, p.TIFFPhotometric = 3, p.TIFFCompression = 5;
+        }),
+        428, 0x420d00bba7634855ull);
+    add("palette 8 lzw from a palette image",
+        one(srcPalette, 37, 23, [](TIOParamsVals& p) {
+            p.SamplesPerPixel = 1, p.BitsPerSample = 8, p.TIFFPhotometric = 3, p.TIFFCompression = 5;
+        }),
+        1926, 0x3f8ab84d299c15eaull);
+    add("grey 2 uncompressed",
+        one(srcGrey8, 37, 23, [](TIOParamsVals& p) { p.SamplesPerPixel = 1, p.BitsPerSample = 2; }),
+        416, 0xae33182c1d978e18ull);
+    add("rgb deflate, fast",
+        one(srcRGB, 37, 23, [](TIOParamsVals& p) { p.TIFFCompression = 9, p.TIFFZIPCompression = 0; }),
+        2720, 0xd063636539dab55dull);
+    add("rgb deflate, best",
+        one(srcRGB, 37, 23, [](TIOParamsVals& p) { p.TIFFCompression = 10, p.TIFFZIPCompression = 2; }),
+        2720, 0x3373ee986a5204dcull);
+    add("rgb uncompressed in two strips", one(srcRGB, 700, 600, [](TIOParamsVals&) {}),
+        1260208, 0x2d9cb0042e15ded4ull);
+    add("rgb with alpha lzw", one(srcRGBAlpha, 37, 23, [](TIOParamsVals& p) { p.TIFFCompression = 5; }),
+        4834, 0xbf1601adbe1a10b4ull);
+    add("grey 16 uncompressed",
+        one(srcGrey16, 37, 23, [](TIOParamsVals& p) { p.SamplesPerPixel = 1, p.BitsPerSample = 16; }),
+        1888, 0x539ced78de6c747bull);
+    add("rgb 48 packbits", one(srcRGB48, 37, 23, [](TIOParamsVals& p) { p.TIFFCompression = 8; }),
+        5340, 0x1196261b0bac1650ull);
+    add("cmyk lzw",
+        one(srcCMYK, 37, 23, [](TIOParamsVals& p) {
+            p.SamplesPerPixel = 4, p.TIFFPhotometric = 5, p.TIFFCompression = 5;
+        }),
+        4800, 0x718d3b62add8bee0ull);
+    add("jpeg ycbcr",
+        one(srcSmooth, 40, 24, [](TIOParamsVals& p) { p.TIFFCompression = 7, p.TIFFJPEGQuality = 90; }),
+        1028, 0x8e671c52a2580c13ull);
+    add("jpeg grey",
+        one(srcSmooth, 40, 24, [](TIOParamsVals& p) { p.TIFFCompression = 7, p.TIFFJPEGColorSpace = 1; }),
+        606, 0xa06a23dccc51a802ull);
+    add("old-style jpeg",
+        one(srcSmooth, 40, 24, [](TIOParamsVals& p) { p.TIFFCompression = 6, p.TIFFJPEGQuality = 70; }),
+        994, 0xc4a932ff0b42d8c7ull);
+    {
+        std::vector<TPage> pages;
+        pages.push_back({nullptr, [](TIOParamsVals& p) { p.TIFFImageDescription = "no pixels"; }});
+        add("parameter tags only", written(std::move(pages)), 100, 0x67fa325b70c88457ull);
+    }
+    add("tags",
+        one(srcRGB, 8, 4, [](TIOParamsVals& p) {
+            p.TIFFImageDescription = "A description";
+            p.TIFFDocumentName = "Doc";
+            p.TIFFPageName = "The page";
+            p.TIFFPageNumber = 1;
+            p.TIFFPageCount = 3;
+            p.TIFFXPos = 1.5;
+            p.TIFFYPos = 0.25;
+            p.XMPInfo = "<x:xmpmeta/>";
+            p.IPTCInfo->AddItem(2, 120, 7, "caption");
+            auto mark = std::make_unique<TPxImagingObject>();
+            mark->SetMarkType(PxAnnotTextFirst);
+            mark->Text = "note";
+            p.GetImagingAnnot()->Objects.push_back(std::move(mark));
+        }),
+        758, 0x775fa2f740752802ull);
+    add("exif and gps",
+        one(srcRGB, 8, 4, [](TIOParamsVals& p) {
+            p.HasEXIF = true;
+            p.TIFFOrientation = 6;
+            p.EXIFImageDescription = "Described";
+            p.EXIFMake = "Maker";
+            p.EXIFModel = "M1";
+            p.EXIFSoftware = "Writer 2";
+            p.EXIFDateTime = "2020:01:02 03:04:05";
+            p.EXIFXResolution = 72;
+            p.EXIFYResolution = 72;
+            p.EXIFRating = 3;
+            p.EXIFXPTitle = L"Title";
+            p.EXIFWhitePoint = {0.3127, 0.329};
+            p.EXIFYCbCrPositioning = 1;
+            p.SetEXIFExposureTime(0.004);
+            p.SetEXIFFlash(0);
+            p.EXIFISOSpeedRatings = {100, 0};
+            p.EXIFExifVersion = "0230";
+            p.EXIFFlashPixVersion = "0100";
+            p.EXIFDateTimeOriginal = "2020:01:02 03:04:05";
+            p.EXIFExposureMode = 1;
+            p.EXIFDigitalZoomRatio = 2;
+            p.EXIFUserComment = L"Hi";
+            p.EXIFUserCommentCode = std::string("ASCII\0\0\0", 8);
+            p.EXIFGPSVersionID = "2.2.0.0";
+            p.EXIFGPSLatitudeRef = "N";
+            p.EXIFGPSLatitude = {48, 51, 30.5};
+            p.EXIFGPSAltitudeRef = "1";
+            p.EXIFGPSAltitude = 35.5;
+            p.EXIFGPSMapDatum = "WGS-84";
+        }),
+        1178, 0x889cbc6b531826d0ull);
+    {
+        // A new file, a page put first, one appended past the end and one
+        // put second.
+        std::vector<TPage> pages;
+        pages.push_back({MakeImage(srcRGB, 10, 4), [](TIOParamsVals& p) { p.TIFFCompression = 5; }});
+        pages.push_back({MakeImage(srcBilevel, 11, 5), [](TIOParamsVals& p) {
+                             p.SamplesPerPixel = 1, p.BitsPerSample = 1, p.TIFFCompression = 4, p.TIFFImageIndex = 0;
+                         }});
+        pages.push_back({MakeImage(srcGrey8, 12, 6), [](TIOParamsVals& p) {
+                             p.SamplesPerPixel = 1, p.TIFFCompression = 10, p.TIFFImageIndex = 9;
+                         }});
+        pages.push_back({MakeImage(srcSmooth, 16, 8), [](TIOParamsVals& p) {
+                             p.TIFFCompression = 7, p.TIFFPageName = "second", p.TIFFImageIndex = 1;
+                         }});
+        add("pages inserted and appended", written(std::move(pages)), 1632, 0xca82a32f97e19408ull);
+    }
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        uint64_t hash = 14695981039346656037ull;  // FNV-1a, 64 bits
+        for (uint8_t v : c.Bytes)
+            hash = (hash ^ v) * 1099511628211ull;
+        EXPECT_EQ(c.Bytes.size(), c.Size);
+        EXPECT_EQ(hash, c.Hash) << "0x" << std::hex << hash;
+    }
+}
