@@ -1086,11 +1086,11 @@ TEST(TiffWriter, OutputBytesStayTheSame)
             p.SamplesPerPixel = 1, p.BitsPerSample = 1, p.TIFFCompression = 2, p.TIFFFillOrder = 2;
         }),
         496, 0x9ae8e48ae09d3e1ull);
-    add("bilevel packbits from colour",
-        one(srcRGB, 40, 20, [](TIOParamsVals& p) {
+    add("bilevel packbits",
+        one(srcBilevel, 40, 20, [](TIOParamsVals& p) {
             p.SamplesPerPixel = 1, p.BitsPerSample = 1, p.TIFFCompression = 8;
         }),
-        226, 0x96e39422d44dacc5ull);
+        306, 0xb15b9da92708f8d5ull);
     add("palette 4 lzw",
         one(srcFewColours, 37, 23, [](TIOParamsVals& p) {
             p.SamplesPerPixel = 1, p.BitsPerSample = 4, p.TIFFPhotometric = 3, p.TIFFCompression = 5;
