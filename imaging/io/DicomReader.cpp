@@ -685,7 +685,7 @@ void DecodeThroughReader(TDICOMContext& C, TPxBitmap& Bitmap, const std::vector<
     if (Jpeg2000) {
         PxReadJPEG2000(&data, &Bitmap, params, *C.Progress, false);
     } else {
-        PxReadJPEG(&data, nullptr, &Bitmap, true, -1, false, false, false, false, false, false, *C.Progress, params);
+        PxReadJPEG(&data, &Bitmap, {.NativePixelFormat = true}, *C.Progress, params);
     }
     if (C.Progress->Aborted() || Bitmap.IsEmpty())
         return;
