@@ -278,33 +278,21 @@ void HeaderToParams(TPxJpegDecoder& Decoder, bool RawYCbCr, TIOParamsVals& Param
     const TPxJpegHeaderInfo& header = Decoder.Header();
     Params.SetImageCount(1);
     Params.BitsPerSample = 8;
+    // The colour space's code and samples, and what the decoder delivers.
+    auto take = [&](uint8_t Code, int32_t Samples, TPxJpegColorSpace Output) {
+        Params.JPEGColorSpace = Code;
+        Params.SamplesPerPixel = Samples;
+        Decoder.SetOutput(Output);
+    };
     switch (header.ColorSpace) {
-    case TPxJpegColorSpace::Gray:
-        Params.JPEGColorSpace = 1;
-        Params.SamplesPerPixel = 1;
-        Decoder.SetOutput(TPxJpegColorSpace::Gray);
-        break;
-    case TPxJpegColorSpace::RGB:
-        Params.JPEGColorSpace = 0;
-        Params.SamplesPerPixel = 3;
-        // Also for raw reads: rows in the bitmap's blue, green, red order.
-        Decoder.SetOutput(TPxJpegColorSpace::RGB);
-        break;
+    case TPxJpegColorSpace::Gray: take(1, 1, TPxJpegColorSpace::Gray); break;
+    // Also for raw reads: rows in the bitmap's blue, green, red order.
+    case TPxJpegColorSpace::RGB: take(0, 3, TPxJpegColorSpace::RGB); break;
     case TPxJpegColorSpace::YCbCr:
-        Params.JPEGColorSpace = 2;
-        Params.SamplesPerPixel = 3;
-        Decoder.SetOutput(RawYCbCr ? TPxJpegColorSpace::YCbCr : TPxJpegColorSpace::RGB);
+        take(2, 3, RawYCbCr ? TPxJpegColorSpace::YCbCr : TPxJpegColorSpace::RGB);
         break;
-    case TPxJpegColorSpace::CMYK:
-        Params.JPEGColorSpace = 3;
-        Params.SamplesPerPixel = 4;
-        Decoder.SetOutput(TPxJpegColorSpace::CMYK);
-        break;
-    case TPxJpegColorSpace::YCCK:
-        Params.JPEGColorSpace = 4;
-        Params.SamplesPerPixel = 4;
-        Decoder.SetOutput(TPxJpegColorSpace::CMYK);
-        break;
+    case TPxJpegColorSpace::CMYK: take(3, 4, TPxJpegColorSpace::CMYK); break;
+    case TPxJpegColorSpace::YCCK: take(4, 4, TPxJpegColorSpace::CMYK); break;
     default: break;
     }
     Decoder.SetDCTMethod(Params.JPEGDCTMethod);

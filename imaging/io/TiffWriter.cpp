@@ -1057,18 +1057,17 @@ bool PlanIndexedOutput(TPagePlan& Plan, TIOParamsVals& P)
 // writer stores for an image of format Fmt.
 void RepairParams(TIOParamsVals& P, TPxPixelFormat Fmt, bool HasQuantizer)
 {
+    auto set = [&P](int32_t Samples, int32_t Bits, uint8_t Photometric) {
+        P.SamplesPerPixel = Samples;
+        P.BitsPerSample = Bits;
+        P.TIFFPhotometric = Photometric;
+    };
     if (P.TIFFPhotometric == 3 && P.SamplesPerPixel > 1)
         P.TIFFPhotometric = 2;
-    if (Fmt == pxRGB48) {
-        P.SamplesPerPixel = 3;
-        P.BitsPerSample = 16;
-        P.TIFFPhotometric = 2;
-    }
-    if (P.BitsPerSample > 8 && P.SamplesPerPixel > 1) {
-        P.SamplesPerPixel = 3;
-        P.BitsPerSample = 8;
-        P.TIFFPhotometric = 2;
-    }
+    if (Fmt == pxRGB48)
+        set(3, 16, 2);
+    if (P.BitsPerSample > 8 && P.SamplesPerPixel > 1)
+        set(3, 8, 2);
     if (P.TIFFPhotometric <= 1 && P.SamplesPerPixel == 3 && P.BitsPerSample == 8)
         P.TIFFPhotometric = 2;
     if (P.TIFFPhotometric == 2 && P.SamplesPerPixel == 1 && P.BitsPerSample == 1)
@@ -1077,16 +1076,10 @@ void RepairParams(TIOParamsVals& P, TPxPixelFormat Fmt, bool HasQuantizer)
         P.TIFFPhotometric = 2;
     if (P.TIFFPhotometric == 2 && P.SamplesPerPixel > 3)
         P.SamplesPerPixel = 3;
-    if (Fmt == pxRGB48) {
-        P.SamplesPerPixel = 3;
-        P.BitsPerSample = 16;
-        P.TIFFPhotometric = 2;
-    }
-    if (Fmt == pxCMYK) {
-        P.SamplesPerPixel = 4;
-        P.BitsPerSample = 8;
-        P.TIFFPhotometric = 5;
-    }
+    if (Fmt == pxRGB48)  // again: the repairs above may have lowered the bits
+        set(3, 16, 2);
+    if (Fmt == pxCMYK)
+        set(4, 8, 5);
     // Grey or palette output of a colour source needs the quantizer;
     // without one (the parameters asked for 1 sample of another depth) the
     // page is stored as RGB.
