@@ -1,0 +1,149 @@
+// Tiny hostile files made here, each once a crash, a huge allocation or a
+// long decode of nothing: through the I/O object they must fail, name a
+// reason, and leave no image. Failing with the raster check's reasons shows
+// that the refusal came before the image was allocated.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "classlib/Streams.h"
+#include "imaging/io/FileFormats.h"
+#include "imaging/io/FormatTable.h"
+#include "imaging/io/ImgIO.h"
+#include "imaging/io/ReadGuard.h"
+#include "imaging/model/PxBitmap.h"
+
+using namespace imaging;
+
+namespace {
+
+void Put16(std::vector<uint8_t>& b, uint32_t v)
+{
+    b.push_back(uint8_t(v));
+    b.push_back(uint8_t(v >> 8));
+}
+
+void Put32(std::vector<uint8_t>& b, uint32_t v)
+{
+    Put16(b, v & 0xFFFF);
+    Put16(b, v >> 16);
+}
+
+// A little-endian TIFF of one directory whose entries hold one value each
+// (tags in ascending order); kDataOffset stands for the offset of Data,
+// which follows the directory.
+constexpr uint32_t kDataOffset = 0xFFFFFFFF;
+
+std::vector<uint8_t> Tiff(const std::vector<std::pair<uint16_t, uint32_t>>& Tags, const std::vector<uint8_t>& Data)
+{
+    std::vector<uint8_t> b = {'I', 'I', 42, 0};
+    Put32(b, 8);
+    Put16(b, uint32_t(Tags.size()));
+    const uint32_t dataAt = uint32_t(8 + 2 + 12 * Tags.size() + 4);
+    for (const auto& [tag, value] : Tags) {
+        const bool isShort = tag == 258 || tag == 259 || tag == 262 || tag == 277 || tag == 284;
+        Put16(b, tag);
+        Put16(b, isShort ? 3 : 4);
+        Put32(b, 1);
+        Put32(b, value == kDataOffset ? dataAt : value);
+    }
+    Put32(b, 0);
+    b.insert(b.end(), Data.begin(), Data.end());
+    return b;
+}
+
+struct TLoadResult {
+    bool Aborted = false;
+    TPxReadFailure Failure = TPxReadFailure::None;
+    int Width = 0;
+    int Height = 0;
+};
+
+// Every built-in reader, and a registry for the I/O object while a test runs.
+class THostile : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        PxInstallBuiltInFormats();
+        built_ = !PxFormatRegistryExists();
+        if (built_)
+            PxBuildFormatRegistry();
+    }
+    void TearDown() override
+    {
+        if (built_)
+            PxFreeFormatRegistry();
+    }
+
+private:
+    bool built_ = false;
+};
+
+TLoadResult Load(const std::vector<uint8_t>& Bytes, int32_t FileType)
+{
+    classlib::TMemoryStream m;
+    m.WriteBuffer(Bytes.data(), int64_t(Bytes.size()));
+    m.SetPosition(0);
+    TImgIO io(nullptr);
+    io.LoadFromStreamFormat(&m, FileType);
+    return {io.AbortFlag, io.GetLastFailure(), io.GetCurrentBitmap()->GetWidth(), io.GetCurrentBitmap()->GetHeight()};
+}
+
+void ExpectRefused(const TLoadResult& r, TPxReadFailure Want)
+{
+    EXPECT_TRUE(r.Aborted);
+    EXPECT_EQ(r.Failure, Want);
+    EXPECT_EQ(int64_t(r.Width) * r.Height, 0);
+}
+
+TEST_F(THostile, TiffFaxDataWithMoreThanOneBitPerSampleIsRefused)
+{
+    // 4000 x 4 at 2 bits per sample, modified Huffman, one strip: the fax
+    // decoder writes 1-bit rows, so no such page can be decoded.
+    const std::vector<uint8_t> strip(16, 0);
+    for (uint32_t bits : {2u, 4u, 7u}) {
+        SCOPED_TRACE(bits);
+        const TLoadResult r = Load(Tiff({{256, 4000}, {257, 4}, {258, bits}, {259, 2}, {262, 1}, {273, kDataOffset},
+                                         {277, 1}, {278, 4}, {279, 16}},
+                                        strip),
+                                   ffTIFF);
+        ExpectRefused(r, TPxReadFailure::Unsupported);
+    }
+}
+
+TEST_F(THostile, TiffPageLargerThanItsStripsOrTilesIsRefusedBeforeAllocation)
+{
+    const std::vector<uint8_t> data(32, 0x55);
+    struct {
+        const char* Name;
+        std::vector<std::pair<uint16_t, uint32_t>> Tags;
+        TPxReadFailure Want;
+    } cases[] = {
+        {"RGB, one 16-byte strip",
+         {{256, 65535}, {257, 65535}, {258, 8}, {259, 1}, {262, 2}, {273, kDataOffset}, {277, 3}, {278, 65535},
+          {279, 16}},
+         TPxReadFailure::TooLarge},
+        {"bilevel, one 16-byte strip",
+         {{256, 65535}, {257, 65535}, {258, 1}, {259, 1}, {262, 1}, {273, kDataOffset}, {277, 1}, {278, 65535},
+          {279, 16}},
+         TPxReadFailure::MoreThanData},
+        {"bilevel LZW, one 16 x 16 tile",
+         {{256, 65535}, {257, 65535}, {258, 1}, {259, 5}, {262, 1}, {277, 1}, {322, 16}, {323, 16},
+          {324, kDataOffset}, {325, 32}},
+         TPxReadFailure::MoreThanData},
+        {"bilevel G4, one strip counted past the end",
+         {{256, 8000}, {257, 60000}, {258, 1}, {259, 4}, {262, 0}, {273, kDataOffset}, {277, 1}, {278, 60000},
+          {279, 100000}},
+         TPxReadFailure::MoreThanData},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ExpectRefused(Load(Tiff(c.Tags, data), ffTIFF), c.Want);
+    }
+}
+
+}  // namespace
