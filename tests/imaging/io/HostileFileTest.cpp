@@ -146,4 +146,59 @@ TEST_F(THostile, TiffPageLargerThanItsStripsOrTilesIsRefusedBeforeAllocation)
     }
 }
 
+// A baseline JPEG whose Huffman tables hold one 1-bit code (DC difference
+// 0, end of block): every 8 x 8 block codes in two bits, so Data zero bytes
+// decode as flat grey. Components 1 or 3, no subsampling.
+std::vector<uint8_t> Jpeg(uint16_t Width, uint16_t Height, int Components, size_t Data)
+{
+    std::vector<uint8_t> b = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
+    b.insert(b.end(), 64, 1);
+    const auto be16 = [&b](uint32_t v) {
+        b.push_back(uint8_t(v >> 8));
+        b.push_back(uint8_t(v));
+    };
+    b.insert(b.end(), {0xFF, 0xC0});
+    be16(8 + 3 * Components);
+    b.push_back(8);
+    be16(Height);
+    be16(Width);
+    b.push_back(uint8_t(Components));
+    for (int c = 1; c <= Components; ++c)
+        b.insert(b.end(), {uint8_t(c), 0x11, 0x00});
+    for (uint8_t table : {0x00, 0x10}) {
+        b.insert(b.end(), {0xFF, 0xC4, 0x00, 0x14, table, 1});
+        b.insert(b.end(), 15, 0);
+        b.push_back(0);
+    }
+    b.insert(b.end(), {0xFF, 0xDA});
+    be16(6 + 2 * Components);
+    b.push_back(uint8_t(Components));
+    for (int c = 1; c <= Components; ++c)
+        b.insert(b.end(), {uint8_t(c), 0x00});
+    b.insert(b.end(), {0x00, 0x3F, 0x00});
+    b.insert(b.end(), Data, 0);
+    b.insert(b.end(), {0xFF, 0xD9});
+    return b;
+}
+
+TEST_F(THostile, JpegLargerThanItsDataIsRefusedBeforeTheLibraryAllocates)
+{
+    // 65500 x 65500 colour in about 170 bytes: past the cap.
+    const std::vector<uint8_t> huge = Jpeg(65500, 65500, 3, 16);
+    EXPECT_LT(huge.size(), 200u);
+    ExpectRefused(Load(huge, ffJPEG), TPxReadFailure::TooLarge);
+    // Under the cap, but a million blocks cannot code in 16 bytes.
+    ExpectRefused(Load(Jpeg(8000, 8000, 1, 16), ffJPEG), TPxReadFailure::MoreThanData);
+}
+
+TEST_F(THostile, JpegAtTheBestRatioStillLoads)
+{
+    // 65536 blocks in 16 KiB: two bits each, the data's full worth.
+    const TLoadResult r = Load(Jpeg(2048, 2048, 1, 16384), ffJPEG);
+    EXPECT_FALSE(r.Aborted);
+    EXPECT_EQ(r.Failure, TPxReadFailure::None);
+    EXPECT_EQ(r.Width, 2048);
+    EXPECT_EQ(r.Height, 2048);
+}
+
 }  // namespace
