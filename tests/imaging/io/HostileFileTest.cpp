@@ -201,4 +201,66 @@ TEST_F(THostile, JpegAtTheBestRatioStillLoads)
     EXPECT_EQ(r.Height, 2048);
 }
 
+// PNG chunks: length, type, data and a CRC (this reader's library checks
+// it on critical chunks only; a zero CRC is enough for ancillary ones, and
+// the header's is computed here).
+uint32_t Crc(const uint8_t* p, size_t n)
+{
+    uint32_t c = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; ++i) {
+        c ^= p[i];
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+    }
+    return ~c;
+}
+
+void PngChunk(std::vector<uint8_t>& b, const char* Type, const std::vector<uint8_t>& Data, uint32_t Length)
+{
+    const auto be32 = [&b](uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            b.push_back(uint8_t(v >> shift));
+    };
+    be32(Length);
+    const size_t typeAt = b.size();
+    b.insert(b.end(), Type, Type + 4);
+    b.insert(b.end(), Data.begin(), Data.end());
+    be32(Crc(b.data() + typeAt, b.size() - typeAt));
+}
+
+std::vector<uint8_t> PngHead(uint32_t Width, uint32_t Height)
+{
+    std::vector<uint8_t> b = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    std::vector<uint8_t> ihdr;
+    for (uint32_t v : {Width, Height})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            ihdr.push_back(uint8_t(v >> shift));
+    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
+    PngChunk(b, "IHDR", ihdr, 13);
+    return b;
+}
+
+TEST_F(THostile, PngChunkLongerThanTheFileIsRefusedBeforeItsBuffer)
+{
+    // 48 bytes: a text chunk claiming 0x7FFFFFF0 bytes.
+    std::vector<uint8_t> png = PngHead(16, 16);
+    PngChunk(png, "tEXt", {'k', 0, 'v'}, 0x7FFFFFF0);
+    EXPECT_EQ(png.size(), 48u);
+    ExpectRefused(Load(png, ffPNG), TPxReadFailure::Truncated);
+}
+
+TEST_F(THostile, PngLargerThanItsDeflatedDataIsRefused)
+{
+    // 60000 x 60000 RGB (past the cap) and 10000 x 10000 (under it) over a
+    // few bytes of image data.
+    for (uint32_t side : {60000u, 10000u}) {
+        SCOPED_TRACE(side);
+        std::vector<uint8_t> png = PngHead(side, side);
+        PngChunk(png, "IDAT", {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01}, 8);
+        PngChunk(png, "IEND", {}, 0);
+        ExpectRefused(Load(png, ffPNG),
+                      side == 60000 ? TPxReadFailure::TooLarge : TPxReadFailure::MoreThanData);
+    }
+}
+
 }  // namespace
