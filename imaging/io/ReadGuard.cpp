@@ -27,6 +27,13 @@ std::wstring PxReadFailureText(TPxReadFailure Failure)
     return L"the file could not be read as an image";
 }
 
+// ---- exact reads
+
+bool PxReadExact(classlib::TStream* Stream, void* Buffer, int64_t Count)
+{
+    return Count <= 0 || Stream->Read(Buffer, Count) == Count;
+}
+
 // ---- TPxByteReader
 
 TPxByteReader::TPxByteReader(classlib::TStream& Stream, TPxByteOrder Order)

@@ -62,6 +62,14 @@ inline int32_t PxBeS32(const uint8_t* p) { return static_cast<int32_t>(PxBe32(p)
 
 // ---- exact reads
 
+// Reads exactly Count bytes from Stream's position (true also for Count 0);
+// false when fewer were there (the bytes read stay read).
+bool PxReadExact(classlib::TStream* Stream, void* Buffer, int64_t Count);
+inline bool PxReadExact(classlib::TStream& Stream, void* Buffer, int64_t Count)
+{
+    return PxReadExact(&Stream, Buffer, Count);
+}
+
 enum class TPxByteOrder : uint8_t { Little, Big };
 
 // Reads values of one byte order from a stream (from its position to its
