@@ -130,6 +130,7 @@ int64_t BestRatio(TPxCoding Coding)
 {
     switch (Coding) {
     case TPxCoding::Raw: return 1;
+    case TPxCoding::RawShort: return 16;
     case TPxCoding::PackBits: return 64;
     case TPxCoding::Rle: return 128;
     case TPxCoding::Lzw: return 4096;

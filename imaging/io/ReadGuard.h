@@ -121,6 +121,7 @@ private:
 // bytes the coding can reach (generous: a file near that ratio still loads).
 enum class TPxCoding : uint8_t {
     Raw,         // one coded byte per stored byte
+    RawShort,    // raw samples the format lets end early (the rest stays blank): 16:1
     PackBits,    // runs of up to 128 in 2 bytes
     Rle,         // run-length codes of up to 255 pixels in 2 bytes (BMP, TGA, PCX, DICOM, PSD)
     Lzw,         // 12-bit codes of strings up to 4096 bytes
