@@ -1466,8 +1466,8 @@ int32_t WritePage(classlib::TStream* Stream, bool InsertPage, TPagePlan& Plan, T
 int32_t PxWriteTIFF(classlib::TStream* Stream, bool InsertPage, TPxBitmap* Bitmap, TPxIOProgressInfo& Progress,
                     TIOParamsVals& Params)
 {
-    bool localAbort = false;
-    bool& aborting = Progress.Aborting ? *Progress.Aborting : localAbort;
+    TPxAbortFlagScope abortScope(Progress);
+    bool& aborting = *Progress.Aborting;
     if (aborting || !Stream)
         return 0;
     if (Bitmap && (Bitmap->IsEmpty() || Bitmap->GetWidth() < 1 || Bitmap->GetHeight() < 1)) {
