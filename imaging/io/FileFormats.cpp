@@ -74,6 +74,26 @@ void ApplyBuiltInRoutines(TPxFileFormatId type)
 
 std::wstring Lower(const std::wstring& s) { return classlib::WideLowerCase(s); }
 
+// An extension as the lists are compared with: lower case, one leading "."
+// dropped.
+std::wstring ComparableExtension(const std::wstring& Extension)
+{
+    std::wstring ext = Lower(Extension);
+    if (!ext.empty() && ext[0] == L'.')
+        ext.erase(0, 1);
+    return ext;
+}
+
+// True when the ";"-separated List (read up to its first empty token) holds
+// Ext, compared case-insensitively.
+bool ListHolds(std::wstring List, const std::wstring& Ext)
+{
+    for (std::wstring token = PxNextExtensionToken(List); !token.empty(); token = PxNextExtensionToken(List))
+        if (Lower(token) == Ext)
+            return true;
+    return false;
+}
+
 // ---- byte access for the content tests
 
 // Restores a stream position on every way out; a failing seek is ignored
@@ -410,21 +430,12 @@ std::wstring PxNextExtensionToken(std::wstring& List)
 
 TPxFileFormatInfo* PxFormatInfoByExtension(const std::wstring& Extension)
 {
-    std::wstring ext = Lower(Extension);
-    if (!ext.empty() && ext[0] == L'.')
-        ext.erase(0, 1);
+    const std::wstring ext = ComparableExtension(Extension);
     if (ext.empty() || !Registry())
         return nullptr;
-    for (auto& row : *Registry()) {
-        std::wstring list = row->ExtensionList;
-        for (;;) {
-            const std::wstring token = PxNextExtensionToken(list);
-            if (token.empty())
-                break;
-            if (Lower(token) == ext)
-                return row.get();
-        }
-    }
+    for (auto& row : *Registry())
+        if (ListHolds(row->ExtensionList, ext))
+            return row.get();
     return nullptr;
 }
 
@@ -509,17 +520,12 @@ const TPxFormatDescription* PxFormatDescription(TPxFileFormatId FileType)
 
 const TPxFormatDescription* PxFormatDescriptionBySaveExtension(const std::wstring& Extension)
 {
-    std::wstring ext = Lower(Extension);
-    if (!ext.empty() && ext[0] == L'.')
-        ext.erase(0, 1);
+    const std::wstring ext = ComparableExtension(Extension);
     if (ext.empty())
         return nullptr;
-    for (const TPxFormatDescription& d : PxFormatTable()) {
-        std::wstring list = d.SaveExtensions ? d.SaveExtensions : L"";
-        for (std::wstring token = PxNextExtensionToken(list); !token.empty(); token = PxNextExtensionToken(list))
-            if (Lower(token) == ext)
-                return &d;
-    }
+    for (const TPxFormatDescription& d : PxFormatTable())
+        if (d.SaveExtensions && ListHolds(d.SaveExtensions, ext))
+            return &d;
     return nullptr;
 }
 

@@ -18,7 +18,7 @@
 // never gets a writer, the PostScript and PDF rows never get readers. The
 // GIF row follows the GIF LZW hooks as well (PxSyncGIFFormatRow). Built-in
 // rows have no Tester: built-in formats are recognised by
-// PxDetectStreamFormat itself.
+// PxDetectStreamFormat itself, from their descriptions.
 //
 // Registered rows (IsBuiltIn false) carry the application's routines, which
 // the dispatch and the detection call.
@@ -220,7 +220,8 @@ enum TPxDetectStep : int {
     pdsCount
 };
 
-// The file type a step gives when its test is true.
+// The file type a step gives when its test is true (the description that
+// holds the step).
 TPxFileFormatId PxDetectStepFormat(TPxDetectStep Step);
 // Replaces the test of a step (nullptr empties it); returns the old one.
 TPxContentTest PxSetContentTest(TPxDetectStep Step, TPxContentTest Test);

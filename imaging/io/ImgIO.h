@@ -386,8 +386,8 @@ private:
     TPxBitmap* SaveSource(TPxSaveConversion Conv, std::unique_ptr<TPxBitmap>& Copy);
     void CallWriter(TPxFileFormatInfo& Row, classlib::TStream* Stream, TPxBitmap* Source, unsigned Flags);
     // Flags: the pxsf save options.
-    void SaveFileWith(const std::wstring& FileName, int32_t FileType, TPxSaveConversion Conv, std::function<void()> Again,
-                      unsigned Flags = 0);
+    void SaveFileWith(const std::wstring& FileName, int32_t FileType, TPxSaveConversion Conv,
+                      std::function<void()> Again, unsigned Flags = 0);
     void SaveStreamWith(classlib::TStream* Stream, int32_t FileType, TPxSaveConversion Conv, const char* HeaderTag,
                         std::function<void()> Again, unsigned Flags = 0);
     // A built-in format's save with the conversion, options and block tag
