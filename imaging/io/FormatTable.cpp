@@ -36,9 +36,9 @@
 #include "imaging/io/WbmpReader.h"
 #include "imaging/io/WebDownload.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxMask.h"
+#include "imaging/proc/PxConvert.h"
 
 namespace imaging {
 
