@@ -141,8 +141,9 @@ TEST_F(FormatTable, FramesCountedAndReadThroughTheRowsAsTheIOObjectLoadsThem)
         TPxBitmap frame;
         int32_t told = 0;
         ASSERT_TRUE(ReadFrame(format, name, c.Frame, frame, told));
-        if (!format.Frames.CountOnStream)
+        if (!format.Frames.CountOnStream) {
             EXPECT_EQ(told, c.Frames);  // the reads tell the count
+        }
         TImgIO io(nullptr);
         io.AutoAdjustDPI = false;
         io.FileParams->SetImageIndex(c.Frame);
