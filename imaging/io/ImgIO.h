@@ -235,7 +235,9 @@ public:
     virtual void ReadParamsFromStreamFormat(classlib::TStream* Stream, int32_t FileType);
 
     // ---- per-format methods (ImgIOFormats.cpp). Each calls the reader or
-    // writer of its built-in registry row; a format whose routine is not
+    // writer of its built-in registry row with the options of the format's
+    // description (the dispatch above finds them through the descriptions'
+    // entries, FileFormats.h); a format whose routine is not
     // installed fails cleanly (AbortFlag set, finish notification, no file
     // created). Methods returning a count return -1 when the call was handed
     // to a worker.

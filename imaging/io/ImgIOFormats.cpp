@@ -1,8 +1,9 @@
 // The per-format load and save methods of TImgIO and the frame they share.
 // Every method reaches its format's reader or writer through the format's
-// built-in registry row (FileFormats.h), which the format's unit fills in;
-// a routine that is not installed fails cleanly before anything is opened
-// or created.
+// built-in registry row (FileFormats.h), which the format's unit fills in,
+// and takes its load options, save conversion and stream block tag from the
+// format's description; a routine that is not installed fails cleanly
+// before anything is opened or created.
 #include <cstring>
 #include <exception>
 
