@@ -79,7 +79,7 @@ private:
     bool RestartPending = false;
     std::atomic<bool> HasPainted{false};
     TGIFPainter** Reference;
-    HANDLE WakeEvent = nullptr;
+    classlib::TOwnedKernelHandle WakeEvent;
     std::exception_ptr PendingException;
     const classlib::TNotifyEvent* CurrentHandler = nullptr;
     bool CleanedUp = false;

@@ -365,11 +365,9 @@ void PartText(TCanvas* Canvas, const RECT& R, const RECT& Part, const std::wstri
 {
     if (Part.right <= Part.left || Part.bottom <= Part.top)
         return;
-    HDC dc = Canvas->GetHandle();
-    const UINT old = ::SetTextAlign(dc, TA_CENTER);
+    const classlib::TTextAlignScope align(Canvas->GetHandle(), TA_CENTER);
     const int y = R.top + (R.bottom - R.top - Canvas->TextHeight(L"X")) / 2;
     Canvas->TextRect(Part, R.right / 2, y, Text);
-    ::SetTextAlign(dc, old);
 }
 
 }  // namespace

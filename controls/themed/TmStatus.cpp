@@ -271,10 +271,10 @@ void TTmCustomStatusPane::DrawCaption(const std::wstring& Text)
         canvas->GetBrush()->SetStyle(bsSolid);
         canvas->GetBrush()->SetColor(GetFillColor());
     }
-    HDC dc = canvas->GetHandle();
-    const UINT old = ::SetTextAlign(dc, align);
-    canvas->TextRect(r, x, y, Text);
-    ::SetTextAlign(dc, old);
+    {
+        const classlib::TTextAlignScope alignment(canvas->GetHandle(), align);
+        canvas->TextRect(r, x, y, Text);
+    }
     canvas->GetBrush()->SetStyle(bsSolid);
 }
 
