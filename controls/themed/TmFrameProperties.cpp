@@ -72,22 +72,28 @@ bool TTmFrameProperties::TakeControllerFrame(bool Sides)
     return true;
 }
 
-bool TTmFrameProperties::IsNotificationsProperty(const std::wstring& Name)
+namespace {
+const wchar_t* const kNotificationsName = L"FrameControllerNotifications";
+const wchar_t* const kTransparentName = L"Transparent";
+}  // namespace
+
+bool TTmFrameProperties::HasPublishedProperty(const std::wstring& Name, bool WithTransparent) const
 {
-    return Name == L"FrameControllerNotifications";
+    return Name == kNotificationsName || (WithTransparent && Name == kTransparentName);
 }
 
-bool TTmFrameProperties::GetPublishedProperty(const std::wstring& Name, int64_t& Value) const
+int64_t TTmFrameProperties::GetPublishedProperty(const std::wstring& Name) const
 {
-    if (!IsNotificationsProperty(Name))
-        return false;
-    Value = notifications_;
-    return true;
+    if (Name == kNotificationsName)
+        return notifications_;
+    if (Name == kTransparentName)
+        return values_.Transparent;
+    return 0;
 }
 
 bool TTmFrameProperties::SetPublishedProperty(const std::wstring& Name, int64_t Value)
 {
-    if (!IsNotificationsProperty(Name))
+    if (Name != kNotificationsName)
         return false;
     notifications_ = static_cast<TTmFrameControllerNotifications>(Value);
     return true;

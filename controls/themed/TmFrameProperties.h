@@ -3,7 +3,8 @@
 // the link to a frame controller.
 //
 // A control holds one block and publishes the properties it uses under its
-// own names, delegating to the block. A setter stores a changed value and
+// own names, delegating to the block (TTmFramedControl and TTmBorderedControl
+// publish the ones the controls share). A setter stores a changed value and
 // then redraws the control: by default it invalidates it; a control that
 // must lay itself out or repaint at once gives the block a change handler,
 // which then does the redrawing instead. Setting an unchanged value does
@@ -126,10 +127,13 @@ public:
     // taken) without a controller that shows frames.
     bool TakeControllerFrame(bool Sides);
 
-    // "FrameControllerNotifications" as a published property; the Set and Get
-    // answer false for other names.
-    static bool IsNotificationsProperty(const std::wstring& Name);
-    bool GetPublishedProperty(const std::wstring& Name, int64_t& Value) const;
+    // The block's published properties: "FrameControllerNotifications", and
+    // "Transparent" where the control publishes it (WithTransparent). Get
+    // answers 0 for other names; Set takes only the notification set and
+    // answers false for other names (transparency goes through the control's
+    // own setter).
+    bool HasPublishedProperty(const std::wstring& Name, bool WithTransparent) const;
+    int64_t GetPublishedProperty(const std::wstring& Name) const;
     bool SetPublishedProperty(const std::wstring& Name, int64_t Value);
 
 private:
@@ -146,6 +150,52 @@ private:
     TTmFrameChangeEvent onChange_;
     TTmFrameController* frameController_ = nullptr;
     TTmFrameControllerNotifications notifications_ = fcnAll;
+};
+
+// Publishes what every themed control shows of its frame block: the flat
+// frame colour and the frame controller link. A control derives from it
+// after its control base class, passing itself as the block's control.
+class TTmFramedControl {
+public:
+    TColor GetFlatColor() const { return frame_.GetFlatColor(); }
+    virtual void SetFlatColor(TColor Value) { frame_.SetFlatColor(Value); }
+    int GetFlatColorAdjustment() const { return frame_.GetFlatColorAdjustment(); }
+    virtual void SetFlatColorAdjustment(int Value) { frame_.SetFlatColorAdjustment(Value); }
+    TTmFrameController* GetFrameController() const { return frame_.GetFrameController(); }
+    virtual void SetFrameController(TTmFrameController* Value) { frame_.SetFrameController(Value); }
+    TTmFrameControllerNotifications GetFrameControllerNotifications() const
+    {
+        return frame_.GetFrameControllerNotifications();
+    }
+    void SetFrameControllerNotifications(TTmFrameControllerNotifications Value)
+    {
+        frame_.SetFrameControllerNotifications(Value);
+    }
+
+protected:
+    TTmFramedControl(classlib::TControl& Control, const TTmFrameValues& Initial,
+                     TTmFrameChangeEvent OnChange = nullptr)
+        : frame_(Control, Initial, OnChange)
+    {
+    }
+    ~TTmFramedControl() = default;
+
+    TTmFrameProperties frame_;
+};
+
+// Adds the border frames and their colour (panels and progress bars).
+class TTmBorderedControl : public TTmFramedControl {
+public:
+    TColor GetBorderColor() const { return frame_.GetBorderColor(); }
+    virtual void SetBorderColor(TColor Value) { frame_.SetBorderColor(Value); }
+    TFrameStyleEx GetBorderInner() const { return frame_.GetBorderInner(); }
+    virtual void SetBorderInner(TFrameStyleEx Value) { frame_.SetBorderInner(Value); }
+    TFrameStyleEx GetBorderOuter() const { return frame_.GetBorderOuter(); }
+    virtual void SetBorderOuter(TFrameStyleEx Value) { frame_.SetBorderOuter(Value); }
+
+protected:
+    using TTmFramedControl::TTmFramedControl;
+    ~TTmBorderedControl() = default;
 };
 
 }  // namespace themed

@@ -56,26 +56,6 @@ void Line(TCanvas* Canvas, int X1, int Y1, int X2, int Y2)
     Canvas->LineTo(X2, Y2);
 }
 
-// Draws with Canvas on a DC for the life of the scope.
-class TCanvasDCScope {
-public:
-    TCanvasDCScope(TCanvas* Canvas, HDC DC) : canvas_(Canvas)
-    {
-        canvas_->Lock();
-        canvas_->SetHandle(DC);
-    }
-    ~TCanvasDCScope()
-    {
-        canvas_->SetHandle(nullptr);
-        canvas_->Unlock();
-    }
-    TCanvasDCScope(const TCanvasDCScope&) = delete;
-    TCanvasDCScope& operator=(const TCanvasDCScope&) = delete;
-
-private:
-    TCanvas* canvas_;
-};
-
 // The extent of Text in Font, measured on a screen DC.
 SIZE MeasureText(TFont* Font, const std::wstring& Text)
 {
@@ -100,7 +80,8 @@ TCustomForm* ParentForm(TControl* Control)
 
 TTmCustomPanel::TTmCustomPanel(TComponent* AOwner)
     : TPanel(AOwner),
-      frame_(*this, TTmFrameValues{.BorderOuter = fsRaised}, TTmFrameChangeEvent(this, &TTmCustomPanel::FrameChanged))
+      TTmBorderedControl(*this, TTmFrameValues{.BorderOuter = fsRaised},
+                         TTmFrameChangeEvent(this, &TTmCustomPanel::FrameChanged))
 {
     ControlStyle |= csOpaque;
     SetBevelOuter(bvNone);
@@ -451,15 +432,12 @@ bool TTmCustomPanel::ReadObsoleteProperty(const std::wstring& Name, const std::w
 
 bool TTmCustomPanel::HasPublishedProperty(const std::wstring& Name) const
 {
-    return TTmFrameProperties::IsNotificationsProperty(Name) || Name == L"Transparent";
+    return frame_.HasPublishedProperty(Name, true);
 }
 
 int64_t TTmCustomPanel::GetPublishedProperty(const std::wstring& Name) const
 {
-    int64_t value = 0;
-    if (!frame_.GetPublishedProperty(Name, value) && Name == L"Transparent")
-        value = GetTransparent();
-    return value;
+    return frame_.GetPublishedProperty(Name);
 }
 
 void TTmCustomPanel::SetPublishedProperty(const std::wstring& Name, int64_t Value)

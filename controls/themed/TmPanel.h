@@ -44,6 +44,7 @@ inline UINT TmWordWrapFlags(bool WordWrap) { return WordWrap ? DT_WORDBREAK : 0;
 void TmInvalidateTransparentChildren(classlib::TWinControl* Parent);
 
 class TTmCustomPanel : public classlib::TPanel,
+                       public TTmBorderedControl,
                        public ITmFrameControllerClient,
                        public ITmPublishedProperties {
 public:
@@ -76,14 +77,9 @@ public:
     void SetAlignment(TAlignment Value);
     TAlignmentVertical GetAlignmentVertical() const { return alignmentVertical_; }
     virtual void SetAlignmentVertical(TAlignmentVertical Value);
-    // Frame properties (the frame block's); border changes realign the
-    // children.
-    TColor GetBorderColor() const { return frame_.GetBorderColor(); }
-    virtual void SetBorderColor(TColor Value) { frame_.SetBorderColor(Value); }
-    TFrameStyleEx GetBorderInner() const { return frame_.GetBorderInner(); }
-    virtual void SetBorderInner(TFrameStyleEx Value) { frame_.SetBorderInner(Value); }
-    TFrameStyleEx GetBorderOuter() const { return frame_.GetBorderOuter(); }
-    virtual void SetBorderOuter(TFrameStyleEx Value) { frame_.SetBorderOuter(Value); }
+    // Frame properties (the frame block's, the border frames, flat colour and
+    // frame controller published by TTmBorderedControl); border changes
+    // realign the children.
     TSides GetBorderSides() const { return frame_.GetBorderSides(); }
     virtual void SetBorderSides(TSides Value) { frame_.SetBorderSides(Value); }
     TColor GetBorderHighlight() const { return frame_.GetBorderHighlight(); }
@@ -93,20 +89,6 @@ public:
     // Negative widths count as 0.
     int GetBorderWidth() const { return frame_.GetBorderWidth(); }
     void SetBorderWidth(int Value) { frame_.SetBorderWidth(std::max(0, Value)); }
-    TColor GetFlatColor() const { return frame_.GetFlatColor(); }
-    virtual void SetFlatColor(TColor Value) { frame_.SetFlatColor(Value); }
-    int GetFlatColorAdjustment() const { return frame_.GetFlatColorAdjustment(); }
-    virtual void SetFlatColorAdjustment(int Value) { frame_.SetFlatColorAdjustment(Value); }
-    TTmFrameController* GetFrameController() const { return frame_.GetFrameController(); }
-    virtual void SetFrameController(TTmFrameController* Value) { frame_.SetFrameController(Value); }
-    TTmFrameControllerNotifications GetFrameControllerNotifications() const
-    {
-        return frame_.GetFrameControllerNotifications();
-    }
-    void SetFrameControllerNotifications(TTmFrameControllerNotifications Value)
-    {
-        frame_.SetFrameControllerNotifications(Value);
-    }
     TTmGradientColorStyle GetGradientColorStyle() const { return gradientColorStyle_; }
     virtual void SetGradientColorStyle(TTmGradientColorStyle Value);
     TColor GetGradientColorStart() const { return gradientColorStart_; }
@@ -169,7 +151,6 @@ private:
     // invalidates (and with Transparent the children as well).
     void FrameChanged(TTmFrameProperty Which);
 
-    TTmFrameProperties frame_;
     TAlignment alignment_ = classlib::taCenter;
     TAlignmentVertical alignmentVertical_ = avCenter;
     bool paintClientArea_ = true;

@@ -77,8 +77,8 @@ TTmLEDLayout TmLEDLayout(int Length, int NumSegments)
 
 TTmCustomProgressBar::TTmCustomProgressBar(TComponent* AOwner)
     : TGraphicControl(AOwner),
-      frame_(*this, TTmFrameValues{.BorderOuter = fsLowered},
-             TTmFrameChangeEvent(this, &TTmCustomProgressBar::FrameChanged))
+      TTmBorderedControl(*this, TTmFrameValues{.BorderOuter = fsLowered},
+                         TTmFrameChangeEvent(this, &TTmCustomProgressBar::FrameChanged))
 {
     ControlStyle |= csOpaque;
     GetFont()->SetColor(barColor_);
@@ -220,14 +220,12 @@ void TTmCustomProgressBar::SetTotalParts(uint32_t Value)
 
 bool TTmCustomProgressBar::HasPublishedProperty(const std::wstring& Name) const
 {
-    return TTmFrameProperties::IsNotificationsProperty(Name);
+    return frame_.HasPublishedProperty(Name, false);
 }
 
 int64_t TTmCustomProgressBar::GetPublishedProperty(const std::wstring& Name) const
 {
-    int64_t value = 0;
-    frame_.GetPublishedProperty(Name, value);
-    return value;
+    return HasPublishedProperty(Name) ? frame_.GetPublishedProperty(Name) : 0;
 }
 
 void TTmCustomProgressBar::SetPublishedProperty(const std::wstring& Name, int64_t Value)

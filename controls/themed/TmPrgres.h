@@ -42,6 +42,7 @@ struct TTmLEDLayout {
 TTmLEDLayout TmLEDLayout(int Length, int NumSegments);
 
 class TTmCustomProgressBar : public classlib::TGraphicControl,
+                             public TTmBorderedControl,
                              public ITmFrameControllerClient,
                              public ITmPublishedProperties {
 public:
@@ -65,30 +66,11 @@ public:
     virtual void SetBarStyle(TBarStyle Value);
     int GetBevelWidth() const { return bevelWidth_; }
     virtual void SetBevelWidth(int Value);
-    // Frame properties (the frame block's); border changes repaint at once.
-    TColor GetBorderColor() const { return frame_.GetBorderColor(); }
-    virtual void SetBorderColor(TColor Value) { frame_.SetBorderColor(Value); }
-    TFrameStyleEx GetBorderInner() const { return frame_.GetBorderInner(); }
-    virtual void SetBorderInner(TFrameStyleEx Value) { frame_.SetBorderInner(Value); }
-    TFrameStyleEx GetBorderOuter() const { return frame_.GetBorderOuter(); }
-    virtual void SetBorderOuter(TFrameStyleEx Value) { frame_.SetBorderOuter(Value); }
-    // Negative widths count as 0.
+    // Frame properties (the frame block's, the border frames, flat colour and
+    // frame controller published by TTmBorderedControl); border changes
+    // repaint at once. Negative border widths count as 0.
     int GetBorderWidth() const { return frame_.GetBorderWidth(); }
     virtual void SetBorderWidth(int Value) { frame_.SetBorderWidth(std::max(0, Value)); }
-    TColor GetFlatColor() const { return frame_.GetFlatColor(); }
-    virtual void SetFlatColor(TColor Value) { frame_.SetFlatColor(Value); }
-    int GetFlatColorAdjustment() const { return frame_.GetFlatColorAdjustment(); }
-    virtual void SetFlatColorAdjustment(int Value) { frame_.SetFlatColorAdjustment(Value); }
-    TTmFrameController* GetFrameController() const { return frame_.GetFrameController(); }
-    virtual void SetFrameController(TTmFrameController* Value) { frame_.SetFrameController(Value); }
-    TTmFrameControllerNotifications GetFrameControllerNotifications() const
-    {
-        return frame_.GetFrameControllerNotifications();
-    }
-    void SetFrameControllerNotifications(TTmFrameControllerNotifications Value)
-    {
-        frame_.SetFrameControllerNotifications(Value);
-    }
     TGradientDirection GetGradientDirection() const { return gradientDirection_; }
     void SetGradientDirection(TGradientDirection Value);
     uint8_t GetInteriorOffset() const { return interiorOffset_; }
@@ -136,7 +118,6 @@ private:
     // others repaint at once.
     void FrameChanged(TTmFrameProperty Which);
 
-    TTmFrameProperties frame_;
     TColor backColor_ = 0xFFFFFF;
     TColor backColorStop_ = classlib::clBtnFace;
     TColor barColor_ = classlib::clHighlight;

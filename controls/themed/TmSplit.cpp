@@ -828,9 +828,8 @@ void TTmSplitter::DrawSplitterBar()
     if (!HandleAllocated() || !::IsWindowVisible(GetHandle())) return;
     TWindowDC dc(GetHandle());
     TCanvas canvas;
-    canvas.SetHandle(dc.Get());
+    TCanvasDCScope scope(&canvas, dc.Get());
     PaintBar(&canvas);
-    canvas.SetHandle(nullptr);
 }
 
 void TTmSplitter::DrawHotSpot(bool Highlight, POINT MousePos)
@@ -842,9 +841,8 @@ void TTmSplitter::DrawHotSpot(bool Highlight, POINT MousePos)
     if (!HandleAllocated() || !::IsWindowVisible(GetHandle())) return;
     TWindowDC dc(GetHandle());
     TCanvas canvas;
-    canvas.SetHandle(dc.Get());
+    TCanvasDCScope scope(&canvas, dc.Get());
     PaintHotSpot(&canvas, Highlight, MousePos);
-    canvas.SetHandle(nullptr);
 }
 
 void TTmSplitter::PaintBar(TCanvas* Canvas)

@@ -20,26 +20,6 @@ TTmStatusBar* ParentStatusBar(const TControl* Control)
     return dynamic_cast<TTmStatusBar*>(Control->GetParent());
 }
 
-// Draws with Canvas on a DC for the life of the scope.
-class TCanvasDCScope {
-public:
-    TCanvasDCScope(TCanvas* Canvas, HDC DC) : canvas_(Canvas)
-    {
-        canvas_->Lock();
-        canvas_->SetHandle(DC);
-    }
-    ~TCanvasDCScope()
-    {
-        canvas_->SetHandle(nullptr);
-        canvas_->Unlock();
-    }
-    TCanvasDCScope(const TCanvasDCScope&) = delete;
-    TCanvasDCScope& operator=(const TCanvasDCScope&) = delete;
-
-private:
-    TCanvas* canvas_;
-};
-
 void Line(TCanvas* Canvas, int X1, int Y1, int X2, int Y2)
 {
     Canvas->MoveTo(X1, Y1);
@@ -50,7 +30,7 @@ void Line(TCanvas* Canvas, int X1, int Y1, int X2, int Y2)
 
 TTmCustomStatusPane::TTmCustomStatusPane(TComponent* AOwner)
     : TGraphicControl(AOwner),
-      frame_(*this, TTmFrameValues{.BorderOuter = fsFlat, .BorderWidth = 1, .Transparent = true})
+      TTmFramedControl(*this, TTmFrameValues{.BorderOuter = fsFlat, .BorderWidth = 1, .Transparent = true})
 {
     ControlStyle &= ~csOpaque;
     SetColor(clWindow);
@@ -379,15 +359,12 @@ void TTmCustomStatusPane::SetParentFillColor(bool Value)
 
 bool TTmCustomStatusPane::HasPublishedProperty(const std::wstring& Name) const
 {
-    return TTmFrameProperties::IsNotificationsProperty(Name) || Name == L"Transparent";
+    return frame_.HasPublishedProperty(Name, true);
 }
 
 int64_t TTmCustomStatusPane::GetPublishedProperty(const std::wstring& Name) const
 {
-    int64_t value = 0;
-    if (!frame_.GetPublishedProperty(Name, value) && Name == L"Transparent")
-        value = GetTransparent();
-    return value;
+    return frame_.GetPublishedProperty(Name);
 }
 
 void TTmCustomStatusPane::SetPublishedProperty(const std::wstring& Name, int64_t Value)

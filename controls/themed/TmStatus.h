@@ -23,6 +23,7 @@
 namespace themed {
 
 class TTmCustomStatusPane : public classlib::TGraphicControl,
+                            public TTmFramedControl,
                             public ITmFrameControllerClient,
                             public ITmPublishedProperties {
 public:
@@ -72,23 +73,11 @@ public:
     virtual void SetFillColor(TColor Value);
     bool GetParentFillColor() const { return parentFillColor_; }
     virtual void SetParentFillColor(bool Value);
-    TColor GetFlatColor() const { return frame_.GetFlatColor(); }
-    virtual void SetFlatColor(TColor Value) { frame_.SetFlatColor(Value); }
-    int GetFlatColorAdjustment() const { return frame_.GetFlatColorAdjustment(); }
-    virtual void SetFlatColorAdjustment(int Value) { frame_.SetFlatColorAdjustment(Value); }
-    // The pane's only frame (the frame block's outer frame).
+    // Frame properties: the frame block's (flat colour and frame controller
+    // published by TTmFramedControl). The frame style is the pane's only
+    // frame, the block's outer one.
     TFrameStyle GetFrameStyle() const { return frame_.GetBorderOuter(); }
     virtual void SetFrameStyle(TFrameStyle Value) { frame_.SetBorderOuter(Value); }
-    TTmFrameController* GetFrameController() const { return frame_.GetFrameController(); }
-    virtual void SetFrameController(TTmFrameController* Value) { frame_.SetFrameController(Value); }
-    TTmFrameControllerNotifications GetFrameControllerNotifications() const
-    {
-        return frame_.GetFrameControllerNotifications();
-    }
-    void SetFrameControllerNotifications(TTmFrameControllerNotifications Value)
-    {
-        frame_.SetFrameControllerNotifications(Value);
-    }
     bool GetTransparent() const { return frame_.GetTransparent(); }
     virtual void SetTransparent(bool Value) { frame_.SetTransparent(Value); }
     // The pane takes its Color from its parent while ParentColor is true.
@@ -115,7 +104,6 @@ protected:
     void Notification(classlib::TComponent* AComponent, classlib::TOperation Operation) override;
 
 private:
-    TTmFrameProperties frame_;
     classlib::TAlignment alignment_ = classlib::taLeftJustify;
     bool autoSize_ = false;
     bool autoHint_ = false;

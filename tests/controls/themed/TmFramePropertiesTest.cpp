@@ -111,12 +111,14 @@ TEST(TmFramePropertiesTest, ControllerLinkAndTakenFrameSettings)
         EXPECT_EQ(c.frame.GetFlatColorAdjustment(), 0);
         EXPECT_TRUE(c.changes.empty()) << "taken settings redraw nothing";
 
-        int64_t value = 0;
         EXPECT_TRUE(c.frame.SetPublishedProperty(L"FrameControllerNotifications", 3));
-        EXPECT_TRUE(c.frame.GetPublishedProperty(L"FrameControllerNotifications", value));
-        EXPECT_EQ(value, 3);
-        EXPECT_FALSE(c.frame.SetPublishedProperty(L"Transparent", 1));
-        EXPECT_FALSE(c.frame.GetPublishedProperty(L"Transparent", value));
+        EXPECT_EQ(c.frame.GetFrameControllerNotifications(), 3);
+        EXPECT_EQ(c.frame.GetPublishedProperty(L"FrameControllerNotifications"), 3);
+        EXPECT_FALSE(c.frame.SetPublishedProperty(L"Transparent", 1)) << "the control's own setter sets it";
+        EXPECT_FALSE(c.frame.GetTransparent());
+        EXPECT_TRUE(c.frame.HasPublishedProperty(L"Transparent", true));
+        EXPECT_FALSE(c.frame.HasPublishedProperty(L"Transparent", false));
+        EXPECT_FALSE(c.frame.HasPublishedProperty(L"Color", true));
     }
     EXPECT_EQ(fc.GetControlCount(), 0) << "the block unlinks its control when it goes";
 
