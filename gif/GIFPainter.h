@@ -17,6 +17,7 @@
 
 #include "classlib/Bitmap.h"
 #include "classlib/Threads.h"
+#include "classlib/WinHandles.h"
 #include "gif/GIFImage.h"
 
 namespace gif {
