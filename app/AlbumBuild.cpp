@@ -12,6 +12,7 @@
 #include "classlib/SysUtils.h"
 #include "classlib/Threads.h"
 #include "gif/GIFImage.h"
+#include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
@@ -22,9 +23,6 @@ namespace album {
 
 namespace {
 
-// File-type numbers of the format registry that the build looks at.
-constexpr int32_t kFileTypeTIFF = 1;
-constexpr int32_t kFileTypeJPEG = 3;
 constexpr int kJPEGQuality = 85;
 
 const wchar_t* const kNavigationPictures[] = {L"first", L"prev", L"next", L"last", L"index"};
@@ -130,7 +128,7 @@ bool BuildImage(imaging::TImgView& View, const TSettings& Settings, const std::w
         io->ReadParamsFromFile(Row.Path);
     } catch (...) {
     }
-    io->AutoAdjustDPI = io->FileParams->FileFormat == kFileTypeTIFF;
+    io->AutoAdjustDPI = io->FileParams->FileFormat == imaging::ffTIFF;
 
     bool loaded = true;
     try {
@@ -153,7 +151,7 @@ bool BuildImage(imaging::TImgView& View, const TSettings& Settings, const std::w
     // The image copy: a JPEG that needs no change is copied byte for byte
     // (the format is the one the load found).
     const std::wstring imageFile = AlbumPath + L"Images\\" + name;
-    const bool isJPEG = io->FileParams->FileFormat == kFileTypeJPEG;
+    const bool isJPEG = io->FileParams->FileFormat == imaging::ffJPEG;
     if (isJPEG && !Settings.ResizeImg && rotation == 0) {
         ::CopyFileW(Row.Path.c_str(), imageFile.c_str(), FALSE);
     } else {
