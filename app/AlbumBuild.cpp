@@ -15,6 +15,7 @@
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/proc/ImgProc.h"
 #include "imaging/views/ImgView.h"
@@ -123,6 +124,7 @@ bool BuildImage(imaging::TImgView& View, const TSettings& Settings, const std::w
     View.GetPxBitmap()->SetWidth(0);
     View.GetPxBitmap()->SetHeight(0);
     Row.Checked = true;
+    Row.SkipReason.clear();
 
     try {
         io->ReadParamsFromFile(Row.Path);
@@ -134,11 +136,17 @@ bool BuildImage(imaging::TImgView& View, const TSettings& Settings, const std::w
     try {
         io->LoadFromFile(Row.Path);
         loaded = !io->AbortFlag;
+        if (!loaded) Row.SkipReason = io->GetLastFailureText();
+    } catch (const classlib::Exception& e) {
+        loaded = false;
+        Row.SkipReason = e.Message();
     } catch (...) {
         loaded = false;
+        Row.SkipReason = imaging::PxReadFailureText(imaging::TPxReadFailure::Unreadable);
     }
     if (!loaded) View.GetPxBitmap()->SetWidth(0);
     if (View.GetPxBitmap()->GetWidth() == 0 || View.GetPxBitmap()->GetHeight() == 0) {
+        if (Row.SkipReason.empty()) Row.SkipReason = imaging::PxReadFailureText(imaging::TPxReadFailure::NoImage);
         Row.Checked = false;
         return false;
     }
@@ -220,6 +228,11 @@ std::wstring AlbumPathOf(const std::wstring& AlbumFolder, const std::wstring& Al
 std::wstring OutputNameOf(const std::wstring& Path)
 {
     return classlib::ChangeFileExt(classlib::ExtractFileName(Path), L".jpg");
+}
+
+std::wstring SkippedRowText(const TAlbumRow& Row)
+{
+    return Row.SkipReason.empty() ? Row.Path : Row.Path + L": " + Row.SkipReason;
 }
 
 int RotationOf(const std::wstring& Text)

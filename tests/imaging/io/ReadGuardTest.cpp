@@ -74,6 +74,9 @@ TEST(RasterCheck, CapsAndDataBounds)
         // Raw: the data must hold the rows (beyond the small-image allowance).
         {1000, 1000, 24, TPxCoding::Raw, 3000000, TPxReadFailure::None},
         {1000, 1000, 24, TPxCoding::Raw, 1000000, TPxReadFailure::MoreThanData},
+        // Raw data that may end early: 16:1.
+        {1000, 1000, 8, TPxCoding::RawShort, 62500, TPxReadFailure::None},
+        {1000, 1000, 8, TPxCoding::RawShort, 50000, TPxReadFailure::MoreThanData},
         // Small images always pass.
         {256, 256, 8, TPxCoding::Raw, 0, TPxReadFailure::None},
         // Ratios: deflate about 1032:1, LZW 4096:1, runs 128:1.
