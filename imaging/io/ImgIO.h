@@ -26,8 +26,11 @@
 // Failure: loads and saves do not raise for a missing format, an unreadable
 // image or a refused image: they set AbortFlag and (for loads, and saves that
 // reached their writer) send the finish notification. One rule for every
-// load: a failed load sets AbortFlag, runs no resolution step, sends the
-// finish notification and leaves the image empty or as the reader left it.
+// load: a failed load sets AbortFlag, runs no resolution step and sends the
+// finish notification. A load whose reader ran and failed (damaged,
+// truncated or unsupported data, or a stopped load) leaves the image empty:
+// 0 x 0, no alpha channel, never partly decoded rows. A load refused before
+// any reading (no reader for the format) leaves the image as it was.
 // A save never creates a file when no writer is installed, and removes the
 // file it created when the writer failed. A file that cannot be opened or
 // created raises from the file stream, and an exception of a writer passes

@@ -152,7 +152,10 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
         }
     }
     std::unique_ptr<TPxMask> mask(info.Mask);
-    if (!AbortFlag) {
+    if (AbortFlag) {
+        // Never partly decoded rows, nor the storage of an earlier image.
+        currentBitmap_->FreeImage(true);
+    } else {
         if (!(Flags & pxlfNoDefaultDpi))
             ApplyDefaultDpi();
         if (mask)

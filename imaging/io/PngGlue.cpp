@@ -183,6 +183,18 @@ std::vector<TPngPaletteEntry> TPngReadGlue::GetPalette()
     return result;
 }
 
+bool TPngReadGlue::GetTransparency(std::vector<uint8_t>& PaletteAlpha, uint16_t& Gray)
+{
+    png_bytep alpha = nullptr;
+    int count = 0;
+    png_color_16p colour = nullptr;
+    if (!(png_get_tRNS(impl_->Png, impl_->Info, &alpha, &count, &colour) & PNG_INFO_tRNS))
+        return false;
+    PaletteAlpha.assign(alpha, alpha + (alpha && count > 0 ? count : 0));
+    Gray = colour ? colour->gray : 0;
+    return true;
+}
+
 bool TPngReadGlue::SetTransforms(uint32_t Bits)
 {
     return Guarded(

@@ -105,6 +105,10 @@ public:
     // False without a physical-size chunk; Metre is its unit flag.
     bool GetPhysical(uint32_t& X, uint32_t& Y, bool& Metre);
     std::vector<TPngPaletteEntry> GetPalette();
+    // The transparency chunk: false without one. Palette images: the alpha
+    // of the first entries (the rest are opaque); grey images: the grey
+    // sample (in the image's depth) that is transparent.
+    bool GetTransparency(std::vector<uint8_t>& PaletteAlpha, uint16_t& Gray);
     bool SetTransforms(uint32_t Bits);
     // Passes is 7 for an interlaced file with the library de-interlacing, 1
     // otherwise.

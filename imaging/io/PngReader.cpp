@@ -95,6 +95,28 @@ TPxRGB BackgroundColour(const TPngBackground& B, const TPngHeader& H)
     return TPxRGB{ScaleSample(B.Blue, H.BitDepth), ScaleSample(B.Green, H.BitDepth), ScaleSample(B.Red, H.BitDepth)};
 }
 
+// The alpha of one row whose samples the transparency chunk keys: Row holds
+// Width samples of Depth bits (1 packed most significant bit first, 8, or 16
+// as little-endian words); palette indexes take the chunk's alpha (entries
+// past it are opaque), a grey sample equal to Gray is transparent.
+void KeyedAlphaRow(const uint8_t* Row, int Depth, bool Palette, int Width, const std::vector<uint8_t>& PaletteAlpha,
+                   uint16_t Gray, uint8_t* Alpha)
+{
+    for (int x = 0; x < Width; ++x) {
+        uint32_t v;
+        if (Depth == 1)
+            v = (Row[x >> 3] >> (7 - (x & 7))) & 1;
+        else if (Depth == 16)
+            v = static_cast<uint32_t>(Row[2 * x] | (Row[2 * x + 1] << 8));
+        else
+            v = Row[x];
+        if (Palette)
+            Alpha[x] = v < PaletteAlpha.size() ? PaletteAlpha[v] : 255;
+        else
+            Alpha[x] = v == Gray ? 0 : 255;
+    }
+}
+
 int32_t DpiFromMetres(uint32_t PixelsPerMetre)
 {
     return static_cast<int32_t>(classlib::Round(static_cast<double>(PixelsPerMetre) * 2.54 / 100));
@@ -161,6 +183,13 @@ void ReadPNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params
         if (depth > 1)
             transforms |= pngtBGR | pngtTRNSToAlpha;
     }
+    // Layouts read without the library's expansion (1-bit grey and palette,
+    // native grey and palette) keep their pixels and get the transparency
+    // chunk as an alpha channel of their own.
+    std::vector<uint8_t> keyAlpha;
+    uint16_t keyGray = 0;
+    const bool keyed = !(transforms & pngtTRNSToAlpha) && (type == pngGray || type == pngPalette) &&
+                       png.GetTransparency(keyAlpha, keyGray);
     int passes = 1;
     if (!png.SetTransforms(transforms) || !png.SetInterlaceHandling(passes) || !png.UpdateInfo()) {
         Progress.Abort();
@@ -268,7 +297,7 @@ void ReadPNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params
             return;
         }
     }
-    if (four) {
+    if (four || keyed) {
         alpha = Bitmap->GetAlphaChannel();
         if (!alpha || alpha->GetWidth() != width || alpha->GetHeight() != height) {
             Progress.Abort();
@@ -303,10 +332,15 @@ void ReadPNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params
                     auto* rgb = reinterpret_cast<TPxRGB*>(dst);
                     for (int x = 0; x < width; ++x)
                         rgb[x] = map[(src[x >> 3] & (0x80 >> (x & 7))) ? 1 : 0];
+                    if (keyed)
+                        KeyedAlphaRow(src, 1, true, width, keyAlpha, keyGray, alpha->GetScanline(y));
                 }
             } else if (!png.ReadRow(Bitmap->GetScanline(y))) {
                 fail(TPxReadFailure::Corrupt);
                 return;
+            } else if (keyed) {
+                KeyedAlphaRow(Bitmap->GetScanline(y), depth, type == pngPalette, width, keyAlpha, keyGray,
+                              alpha->GetScanline(y));
             }
             ++done;
             const int per = static_cast<int>(classlib::Trunc(static_cast<double>(done) * step));

@@ -301,6 +301,17 @@ TPxRGB MapEntry(const TTIFFVars& v, uint32_t index)
     return index < v.ColorMap.size() ? v.ColorMap[index] : TPxRGB{0, 0, 0};
 }
 
+// A colour sample c of associated (premultiplied) alpha a brought back to
+// its own value: Trunc(c / max(a / 255, 1 / 255)), at most 255; unchanged
+// for unassociated alpha.
+uint8_t Unpremultiply(int c, int a, bool Associated)
+{
+    if (!Associated)
+        return uint8_t(c);
+    const double f = std::max(a / 255.0, 1 / 255.0);
+    return uint8_t(std::min<int64_t>(255, classlib::Trunc(c / f)));
+}
+
 void PutRGB(uint8_t* d, int x, uint8_t r, uint8_t g, uint8_t b)
 {
     d[3 * x] = b;
@@ -320,9 +331,13 @@ void ConvertRow(const TTIFFVars& v, TPxPixelFormat fmt, uint8_t* s, uint8_t* d, 
     uint8_t* t = scratch.data();
     if (P == 2 && (S == 3 || S == 4) && B == 8) {
         if (S == 4 && v.AlphaMask) {
+            const bool associated = v.ExtraSampleCount > 0 && v.ExtraSample == 1;
             for (int x = 0; x < W; ++x) {
-                PutRGB(d, x, s[4 * x], s[4 * x + 1], s[4 * x + 2]);
-                SetMask(v, X0 + x, Y, s[4 * x + 3]);
+                const uint8_t* px = s + 4 * x;
+                const int a = px[3];
+                PutRGB(d, x, Unpremultiply(px[0], a, associated), Unpremultiply(px[1], a, associated),
+                       Unpremultiply(px[2], a, associated));
+                SetMask(v, X0 + x, Y, a);
             }
         } else {
             const uint8_t* rgb = s;
@@ -342,9 +357,8 @@ void ConvertRow(const TTIFFVars& v, TPxPixelFormat fmt, uint8_t* s, uint8_t* d, 
                     const int a = px[3 + k];
                     if (v.ExtraSamples[k] == 1) {
                         SetMask(v, X0 + x, Y, a);
-                        const double f = std::max(a / 255.0, 1 / 255.0);
                         for (int& ch : c)
-                            ch = int(std::min<int64_t>(255, classlib::Trunc(ch / f)));
+                            ch = Unpremultiply(ch, a, true);
                     } else if (v.ExtraSamples[k] == 2) {
                         SetMask(v, X0 + x, Y, a);
                     }
@@ -355,8 +369,21 @@ void ConvertRow(const TTIFFVars& v, TPxPixelFormat fmt, uint8_t* s, uint8_t* d, 
     } else if (P == 2 && (S == 3 || S == 4) && B == 16) {
         const uint8_t* rgb = s;
         if (S == 4) {
-            for (int x = 0; x < W; ++x)
-                std::memcpy(t + 6 * x, s + 8 * x, 6);
+            // The fourth word is alpha (associated: the colours are
+            // divided by it) when the page has an alpha mask.
+            const bool associated = v.AlphaMask && v.ExtraSampleCount > 0 && v.ExtraSample == 1;
+            for (int x = 0; x < W; ++x) {
+                const uint16_t a = Word(s, 4 * int64_t(x) + 3);
+                for (int k = 0; k < 3; ++k) {
+                    uint16_t c = Word(s, 4 * int64_t(x) + k);
+                    if (associated)
+                        c = a == 0 ? uint16_t(std::min<uint32_t>(65535, c * 65535u))
+                                   : uint16_t(std::min<uint64_t>(65535, uint64_t(c) * 65535 / a));
+                    t[6 * x + 2 * k] = uint8_t(c);
+                    t[6 * x + 2 * k + 1] = uint8_t(c >> 8);
+                }
+                SetMask(v, X0 + x, Y, a >> 8);
+            }
             rgb = t;
         }
         if (fmt == pxRGB48)
@@ -578,23 +605,21 @@ std::vector<uint8_t> ReadBlock(const TTIFFIFDContext& Ctx, int64_t Offset, int64
 
 int64_t CountOf(const std::vector<uint32_t>& counts, size_t i) { return i < counts.size() ? counts[i] : 0; }
 
+// Separate planes: one row of every plane is decoded, the samples are
+// interleaved into a chunky row, and that row takes the chunky path, so
+// every layout the chunky decoder places reads the same in either
+// configuration (the predictor of each plane, undone on the interleaved row,
+// gives the same samples).
 void ReadPlanarStrips(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap, TPxIOProgressInfo& Progress,
                       TRowProgress& counter)
 {
     const int32_t S = v.SamplesPerPixel, W = v.ImageWidth, H = v.ImageHeight;
-    if (S > 10 || S < 1) {
-        Progress.Abort();
-        return;
-    }
+    const int32_t bytes = v.BitsPerSample / 8;  // 1 or 2 (PxTIFFCanDecode)
     const size_t perPlane = v.StripOffsets.size() / size_t(S);
     const int64_t rowLength = PlaneRowLength(v, W);
+    const int64_t chunkyLength = int64_t(W) * S * bytes;
     const TPxPixelFormat fmt = Bitmap.GetPixelFormat();
-    const TPxConvertColorRowProc hook = ColorHook();
-    const bool rgb = v.Photometric == 2 && S == 3 && v.BitsPerSample == 8;
-    const bool cmyk = v.Photometric == 5 && S > 3 && v.BitsPerSample == 8;
-    if (!rgb && !cmyk)
-        return;  // other combinations place nothing
-    std::vector<uint8_t> t(size_t(W) * 4 + 16);
+    std::vector<uint8_t> chunky(size_t(chunkyLength) + 8), expanded, scratch;
     int32_t first = 0;
     for (size_t a = 0; a < perPlane && first < H && !Progress.Aborted(); ++a, first += v.RowsPerStrip) {
         const int32_t rows = std::min(v.RowsPerStrip, H - first);
@@ -614,34 +639,54 @@ void ReadPlanarStrips(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitma
                                                                 rows);
         }
         for (int32_t k = 0; k < rows && !Progress.Aborted(); ++k) {
-            uint8_t* r[10] = {};
             for (int32_t e = 0; e < S; ++e) {
-                r[e] = decoders[size_t(e)]->Next(k);
-                if (!r[e]) {
-                    Progress.Abort();
+                const uint8_t* r = decoders[size_t(e)]->Next(k);
+                if (!r) {
+                    Progress.Fail(TPxReadFailure::Corrupt);
                     return;
                 }
-                UndoPredictor(v, r[e], W, 1);
-            }
-            uint8_t* d = Bitmap.GetScanline(first + k);
-            if (rgb) {
                 for (int32_t x = 0; x < W; ++x)
-                    PutRGB(d, x, r[0][x], r[1][x], r[2][x]);
-            } else {
-                for (int32_t x = 0; x < W; ++x)
-                    for (int c = 0; c < 4; ++c)
-                        t[size_t(4 * x + c)] = uint8_t(255 - r[c][x]);
-                if (fmt == pxCMYK)
-                    std::memcpy(d, t.data(), size_t(W) * 4);
-                else
-                    hook(t.data(), pxRowCMYK, d, v.Params, W, pxRowBGR);
+                    std::memcpy(&chunky[size_t((int64_t(x) * S + e) * bytes)], r + int64_t(x) * bytes,
+                                size_t(bytes));
             }
+            const int32_t y = first + k;
+            uint8_t* row = PrepareRow(v, chunky.data(), chunkyLength, int64_t(S) * W, expanded);
+            UndoPredictor(v, row, W, S);
+            ConvertRow(v, fmt, row, Bitmap.GetScanline(y), W, 0, y, scratch);
             counter.Count(Progress);
         }
     }
 }
 
 }  // namespace
+
+bool PxTIFFCanDecode(const TTIFFVars& v)
+{
+    const int P = v.Photometric, S = v.SamplesPerPixel, B = v.BitsPerSample, c = v.Compression;
+    if (v.SampleFormat != 1 && v.SampleFormat != 2)
+        return false;  // floating-point samples
+    if (c == 7)
+        return v.PlanarConfig == 1;
+    if (c != 1 && c != 2 && c != 3 && c != 4 && c != 5 && c != 8 && c != 32946 && c != 32773)
+        return false;
+    if (v.PlanarConfig == 2 && S > 1 && (S > 10 || (B != 8 && B != 16) || P == 6 || v.TileWidth > 0 ||
+                                         v.TileLength > 0))
+        return false;
+    if (v.PlanarConfig != 1 && v.PlanarConfig != 2)
+        return false;
+    switch (P) {
+    case 0:
+    case 1: return (S == 1 && (B <= 8 || B == 16)) || (S == 2 && B == 8);
+    case 2:
+        return ((S == 3 || S == 4) && (B == 8 || B == 16)) || (S >= 5 && B == 8 && v.ExtraSampleCount > 0) ||
+               (S == 1 && B == 16);
+    case 3: return (S == 1 && B <= 8) || (S == 2 && B == 8);
+    case 5: return (S >= 4 && B == 8) || (S == 4 && B == 16);
+    case 6: return S == 3 && B == 8 && v.YCbCrSubsampling[0] == 2 && v.YCbCrSubsampling[1] == 1;
+    case 8: return S == 3 && B == 8;
+    default: return false;
+    }
+}
 
 void PxTIFFReadStrips(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap, TPxIOProgressInfo& Progress)
 {
@@ -650,11 +695,11 @@ void PxTIFFReadStrips(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitma
     counter.Step = H > 0 ? 100.0 / H : 0;
     if (v.RowsPerStrip <= 0)
         v.RowsPerStrip = H;
-    if (v.PlanarConfig == 2) {
+    if (v.PlanarConfig == 2 && v.SamplesPerPixel > 1) {
         ReadPlanarStrips(Ctx, v, Bitmap, Progress, counter);
         return;
     }
-    if (v.PlanarConfig != 1)
+    if (v.PlanarConfig != 1 && v.PlanarConfig != 2)
         return;
     const int64_t rowLength = ChunkyRowLength(v, W);
     const size_t strips = v.StripOffsets.size();
@@ -689,8 +734,8 @@ void PxTIFFReadStrips(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitma
 
 void PxTIFFReadTiles(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap, TPxIOProgressInfo& Progress)
 {
-    if (v.PlanarConfig == 2) {
-        Progress.Abort();
+    if (v.PlanarConfig == 2 && v.SamplesPerPixel > 1) {
+        Progress.Fail(TPxReadFailure::Unsupported);
         return;
     }
     const int32_t W = v.ImageWidth, H = v.ImageHeight, tw = v.TileWidth, tl = v.TileLength;

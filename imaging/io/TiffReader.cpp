@@ -166,6 +166,7 @@ bool ReadPageTags(const TTIFFIFDContext& c, TTIFFVars& v, const TIOParamsVals& p
             v.ExtraSamples[i] = int32_t(PxTIFFGetTagValueN(c, 338, uint32_t(i), 0));
         v.ExtraSample = v.ExtraSamples[0];
     }
+    v.SampleFormat = int32_t(PxTIFFGetTagValueN(c, 339, 0, 1));
     v.StripOffsets = PxTIFFGetTagArray(c, 273);
     v.StripByteCounts = PxTIFFGetTagArray(c, 279);
     v.TileOffsets = PxTIFFGetTagArray(c, 324);
@@ -705,6 +706,15 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
             Progress.Abort();
             return;
         }
+        const bool tiled = v.TileWidth > 0 || v.TileLength > 0;
+        if (v.StripOffsets.empty() && (!tiled || v.TileOffsets.empty())) {
+            Progress.Fail(TPxReadFailure::BadHeader);  // no pixel data to read
+            return;
+        }
+        if (!PxTIFFCanDecode(v)) {
+            Progress.Fail(TPxReadFailure::Unsupported);
+            return;
+        }
         const TPxPixelFormat format = ChoosePixelFormat(v, p);
         if (!Bitmap->Allocate(v.ImageWidth, v.ImageHeight, format)) {
             Progress.Fail(TPxReadFailure::OutOfMemory);
@@ -714,16 +724,16 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
             for (size_t i = 0; i < v.ColorMap.size() && i < 256; ++i)
                 Bitmap->SetPaletteEntry(int(i), v.ColorMap[i]);
         }
-        if (ThumbnailMode)
-            Bitmap->Fill(0);
+        // Cleared whatever the mode: rows a short strip never reaches stay
+        // black, never the storage's earlier content.
+        Bitmap->Fill(0);
         if (v.TileWidth > 0 || v.TileLength > 0) {
             if (v.TileOffsets.empty() && !v.StripOffsets.empty()) {
                 v.TileOffsets = v.StripOffsets;
                 v.TileByteCounts = v.StripByteCounts;
             }
-            if (!v.TileOffsets.empty())
-                PxTIFFReadTiles(page, v, *Bitmap, Progress);
-        } else if (!v.StripOffsets.empty()) {
+            PxTIFFReadTiles(page, v, *Bitmap, Progress);
+        } else {
             PxTIFFReadStrips(page, v, *Bitmap, Progress);
         }
     }

@@ -146,6 +146,7 @@ struct TTIFFVars {
     int32_t ExtraSample = 0;       // the first extra sample
     int32_t ExtraSampleCount = 0;  // at most 10
     int32_t ExtraSamples[10] = {};
+    int32_t SampleFormat = 1;  // tag 339: 1 unsigned integers, 2 signed, 3 floating point
 };
 
 // Inflates the zlib data at Data (Size bytes) up to Limit bytes; fewer when
@@ -159,6 +160,10 @@ std::vector<uint8_t> PxTIFFInflate(const uint8_t* Data, int64_t Size, int64_t Li
 void PxTIFFReadStrips(const TTIFFIFDContext& Ctx, TTIFFVars& Vars, TPxBitmap& Bitmap,
                       TPxIOProgressInfo& Progress);
 void PxTIFFReadTiles(const TTIFFIFDContext& Ctx, TTIFFVars& Vars, TPxBitmap& Bitmap, TPxIOProgressInfo& Progress);
+// Whether the strip and tile decoder can place the page Vars describes (its
+// compression, sample layout and planar configuration); a page it cannot
+// place is refused before allocation, never loaded blank.
+bool PxTIFFCanDecode(const TTIFFVars& Vars);
 void PxTIFFReadOldJPEG(const TTIFFIFDContext& Ctx, TTIFFVars& Vars, TPxBitmap& Bitmap,
                        TPxIOProgressInfo& Progress);
 

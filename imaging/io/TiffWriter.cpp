@@ -1349,8 +1349,11 @@ void WritePixels(classlib::TStream* Stream, TPxTIFFEntryList& List, TPagePlan& P
 void AddStorageTags(TPxTIFFEntryList& List, const TStoredForm& Form)
 {
     PxTIFFAddShort(List, 277, uint16_t(Form.Samples));
+    // The alpha sample is written beside unscaled colours, so it is marked
+    // unassociated (2): a reader that un-premultiplies associated alpha would
+    // otherwise brighten every semi-transparent pixel.
     if (Form.AlphaSample)
-        PxTIFFAddShort(List, 338, 1);
+        PxTIFFAddShort(List, 338, 2);
     if (Form.Predictor == 2)
         PxTIFFAddShort(List, 317, 2);
     if (Form.Compression == kCompG3)

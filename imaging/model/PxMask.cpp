@@ -730,13 +730,18 @@ void TPxMask::CopyMaskedPixels(TPxBitmap* Dest, TPxBitmap* Source, bool CopyAlph
                     // byte of a 32-bit pixel is taken from the source.
                     uint8_t* d = dst + static_cast<size_t>(dx) * bpp;
                     const uint8_t* s = src.data() + static_cast<size_t>(sx) * bpp;
+                    // A fully selected pixel (255) is copied exactly; the
+                    // blend would fall one level short of the source.
                     for (int k = 0; k < 3; ++k)
-                        d[k] = static_cast<uint8_t>(d[k] + ((static_cast<int>(s[k]) - d[k]) * m * 1024 >> 18));
+                        d[k] = m >= 255 ? s[k]
+                                        : static_cast<uint8_t>(
+                                              d[k] + ((static_cast<int>(s[k]) - d[k]) * m * 1024 >> 18));
                     if (bpp == 4)
                         d[3] = s[3];
                 } else {
                     uint8_t& d = dst[dx];
-                    d = static_cast<uint8_t>(d + ((static_cast<int>(src[static_cast<size_t>(sx)]) - d) * m >> 8));
+                    const int v = src[static_cast<size_t>(sx)];
+                    d = m >= 255 ? static_cast<uint8_t>(v) : static_cast<uint8_t>(d + ((v - d) * m >> 8));
                 }
             }
         }

@@ -195,6 +195,12 @@ void DrawRows(TKernel& c, Fetch& fetch, bool Blend, bool RepeatAllowed)
                 continue;
             }
             const int a = arow ? std::min<int>(c.Transparency, arow[sx]) : c.Transparency;
+            // Weight 255 is opaque: the source itself, where the blend below
+            // would fall one level short of it.
+            if (a >= 255) {
+                *d = s;
+                continue;
+            }
             d->r = static_cast<uint8_t>(d->r + ((a * (s.r - d->r)) >> 8));
             d->g = static_cast<uint8_t>(d->g + ((a * (s.g - d->g)) >> 8));
             d->b = static_cast<uint8_t>(d->b + ((a * (s.b - d->b)) >> 8));

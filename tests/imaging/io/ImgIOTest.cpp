@@ -234,7 +234,7 @@ TEST(ImgIODispatch, FailedLoadRunsNoResolutionSteps)
     EXPECT_TRUE(io.AbortFlag);
     EXPECT_EQ(rec.finishes, 1);
     EXPECT_EQ(io.FileParams->DpiX, 1);
-    EXPECT_EQ(view.GetPxBitmap()->GetWidth(), 3);  // as the reader left it
+    EXPECT_EQ(view.GetPxBitmap()->GetWidth(), 0);  // emptied, never the reader's partial rows
     EXPECT_EQ(view.dpiX, 96);                      // the view kept its resolution
     EXPECT_EQ(view.dpiSetUnlocked, unlocked);
 

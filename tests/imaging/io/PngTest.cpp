@@ -254,8 +254,15 @@ TEST(PngReaderTest, NativePixelFormatsKeepGreyAndPaletteData)
             }
         EXPECT_EQ(bad, 0);
         if (c.Format == px8p) {
+            // The indexes stay native; the transparency chunk becomes the
+            // alpha channel.
             EXPECT_EQ(bmp.GetPaletteLen(), 256);
-            EXPECT_FALSE(bmp.HasAlphaChannel());
+            ASSERT_TRUE(bmp.HasAlphaChannel());
+            int badAlpha = 0;
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x)
+                    badAlpha += bmp.GetAlpha(x, y) != e.At8(y * W + x, 3);
+            EXPECT_EQ(badAlpha, 0);
         }
         if (std::string(c.Name) == "p4t") {
             // The 4-bit palette is expanded; the colour map is the file's
