@@ -572,6 +572,19 @@ bool CheckPage(const TTIFFIFDContext& Page, const TTIFFVars& v, TPxPixelFormat F
     return PxCheckRaster(check, Progress);
 }
 
+// Old-style LZW, its codes packed least significant bit first: its first
+// code, the clear code 256 in 9 bits, makes the bytes 00 and xxxxxxx1 (the
+// codes of this decoder start with the byte 80). It is not decoded.
+bool IsCompatLzw(const TTIFFIFDContext& Page, const TTIFFVars& v)
+{
+    if (v.Compression != 5)
+        return false;
+    const bool tiled = (v.TileWidth > 0 || v.TileLength > 0) && !v.TileOffsets.empty();
+    const std::vector<uint32_t>& offsets = tiled ? v.TileOffsets : v.StripOffsets;
+    uint8_t head[2] = {};
+    return !offsets.empty() && Page.ReadAt(offsets[0], head, 2) == 2 && head[0] == 0 && (head[1] & 1) != 0;
+}
+
 // Frees the input profile's transform on every way out.
 struct TProfileTransformGuard {
     TIOParamsVals* Params;
@@ -711,7 +724,7 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
             Progress.Fail(TPxReadFailure::BadHeader);  // no pixel data to read
             return;
         }
-        if (!PxTIFFCanDecode(v)) {
+        if (!PxTIFFCanDecode(v) || IsCompatLzw(page, v)) {
             Progress.Fail(TPxReadFailure::Unsupported);
             return;
         }

@@ -465,7 +465,7 @@ TEST(TiffReader, HostileFilesFailCleanly)
         {"bad-truncated-strip.tif", false}, // missing bytes read as 0
         {"bad-strip-offset.tif", false},    // no pixel data: rows stay 0
         {"bad-palette-nomap.tif", true},
-        {"bad-huge-count.tif", false},      // the arrays count as absent: no pixels
+        {"bad-huge-count.tif", true},       // the arrays count as absent: no pixel data
         {"bad-bits-differ.tif", true},
         {"bad-huge-size.tif", true},
         {"bad-tiles-outside.tif", false},
@@ -490,6 +490,39 @@ TEST(TiffReader, HostileFilesFailCleanly)
         if (std::string(c.File) == "bad-ifd-loop.tif") {
             EXPECT_EQ(progress.Count, 2);
         }
+    }
+}
+
+// Pages the decoder cannot place are refused before any image is made,
+// never handed out blank: floating-point samples, no strip offsets,
+// old-style LZW.
+TEST(TiffReader, PagesWithoutADecoderAreRefused)
+{
+    const struct {
+        const char* File;
+        TPxReadFailure Why;
+    } cases[] = {
+        {"refuse-float32.tif", TPxReadFailure::Unsupported},
+        {"refuse-no-offsets.tif", TPxReadFailure::BadHeader},
+        {"refuse-compat-lzw.tif", TPxReadFailure::Unsupported},
+    };
+    PxInstallTIFFLZWCodec();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.File);
+        TPxBitmap b(3, 3, px24RGB);
+        TIOParamsVals p(nullptr);
+        bool aborting = false;
+        TPxReadFailure why = TPxReadFailure::None;
+        TPxIOProgressInfo progress;
+        progress.Aborting = &aborting;
+        progress.Failure = &why;
+        classlib::TMemoryStream m;
+        m.LoadFromFile(FixturePath(c.File));
+        PxReadTIFFFormat(&m, &b, p, false, progress);
+        delete progress.Mask;
+        EXPECT_TRUE(aborting);
+        EXPECT_EQ(why, c.Why);
+        EXPECT_EQ(b.GetWidth(), 3);  // no page allocated, no row decoded
     }
 }
 

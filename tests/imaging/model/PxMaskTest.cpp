@@ -392,6 +392,7 @@ TEST(PxMask, CopyMaskedPixelsByDepthAndFormat)
         m8.SetPixel(1, 1, 128);
         m8.SetPixel(2, 1, 0);
         m8.SetPixel(3, 1, 64);
+        m8.SetPixel(4, 1, 255);
         TPxBitmap s24(6, 6, px24RGB), d24(6, 6, px24RGB);
         s24.Fill(0xC8C8C8);  // 200
         d24.Fill(0x646464);  // 100
@@ -401,6 +402,7 @@ TEST(PxMask, CopyMaskedPixelsByDepthAndFormat)
         EXPECT_EQ(d24.GetPixelRGB(1, 1), (TPxRGB{150, 150, 150})) << file;
         EXPECT_EQ(d24.GetPixelRGB(2, 1), (TPxRGB{100, 100, 100})) << file;
         EXPECT_EQ(d24.GetPixelRGB(3, 1), (TPxRGB{125, 125, 125})) << file;
+        EXPECT_EQ(d24.GetPixelRGB(4, 1), (TPxRGB{200, 200, 200})) << file;  // fully selected: the source
         EXPECT_EQ(d24.GetAlpha(1, 1), 100) << file;
         EXPECT_EQ(d24.GetAlpha(3, 1), 64) << file;
         EXPECT_EQ(d24.GetAlpha(2, 1), 0) << file;  // inside the box, not selected
@@ -412,6 +414,7 @@ TEST(PxMask, CopyMaskedPixelsByDepthAndFormat)
         m8.CopyMaskedPixels(&d8, &s8, false, false, false);
         EXPECT_EQ(d8.GetPixelGray8(3, 1), 152) << file;
         EXPECT_EQ(d8.GetPixelGray8(1, 1), 105) << file;  // 200 + (-190 * 128) shr 8
+        EXPECT_EQ(d8.GetPixelGray8(4, 1), 10) << file;
         EXPECT_FALSE(d8.HasAlphaChannel());
 
         // px32RGB, both mask depths: selected pixels are copied (1 bit) or

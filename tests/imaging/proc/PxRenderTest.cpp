@@ -277,9 +277,9 @@ TEST(PxRender, AlphaAndTransparencyOverBackground)
         TPxRGB want[4];
     };
     const Case cases[] = {
-        // d + (a * (s - d)) shr 8 with a = alpha: 255 does not reach the
-        // source exactly (254), the shift of negative products rounds down.
-        {"alpha", 255, true, false, {bg, Rgb(15, 120, 115), Rgb(254, 254, 254), Rgb(15, 30, 150)}},
+        // d + (a * (s - d)) shr 8 with a = alpha, the shift of negative
+        // products rounding down; an opaque 255 gives the source exactly.
+        {"alpha", 255, true, false, {bg, Rgb(15, 120, 115), Rgb(255, 255, 255), Rgb(15, 30, 150)}},
         // a = min(transparency, alpha).
         {"alpha and transparency 128", 128, true, false, {bg, Rgb(15, 120, 115), Rgb(137, 147, 227), Rgb(15, 30, 150)}},
         // A full-alpha channel is ignored: the plain kernel copies.
