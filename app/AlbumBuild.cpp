@@ -114,10 +114,29 @@ private:
     TAlbumBuildHost& host_;
 };
 
+// Adds the time since the last call (or construction) to a phase.
+class TPhaseClock {
+public:
+    TPhaseClock() { ::QueryPerformanceCounter(&last_); }
+    void Lap(double TAlbumBuildTimes::*Phase, TAlbumBuildTimes* Times)
+    {
+        LARGE_INTEGER now, freq;
+        ::QueryPerformanceCounter(&now);
+        ::QueryPerformanceFrequency(&freq);
+        if (Times)
+            Times->*Phase += static_cast<double>(now.QuadPart - last_.QuadPart) / static_cast<double>(freq.QuadPart);
+        last_ = now;
+    }
+
+private:
+    LARGE_INTEGER last_;
+};
+
 // One row's turn of the image loop. False when the image could not be read.
 bool BuildImage(imaging::TImgView& View, const TSettings& Settings, const std::wstring& AlbumPath, TAlbumRow& Row,
-                int Number)
+                int Number, TAlbumBuildTimes* Times)
 {
+    TPhaseClock clock;
     imaging::TImgIO* io = View.GetIO();
     imaging::TImgProc* proc = View.GetProc();
 
@@ -145,6 +164,7 @@ bool BuildImage(imaging::TImgView& View, const TSettings& Settings, const std::w
         return false;
     }
     ResetOrientation(io);
+    clock.Lap(&TAlbumBuildTimes::Decode, Times);
 
     const std::wstring rotationText = Row.SubItem(siRotation);
     const int rotation = RotationOf(rotationText);
@@ -158,9 +178,12 @@ bool BuildImage(imaging::TImgView& View, const TSettings& Settings, const std::w
         ::CopyFileW(Row.Path.c_str(), imageFile.c_str(), FALSE);
     } else {
         if (Settings.ResizeImg) ResizeToWH(&View, Settings.MaxImg, Settings.MaxImg);
+        clock.Lap(&TAlbumBuildTimes::Fit, Times);
         if (rotation != 0) proc->Rotate(rotation, false, 0, static_cast<classlib::TColor>(-1));
+        clock.Lap(&TAlbumBuildTimes::Rotate, Times);
         SaveJPEG(io, imageFile);
     }
+    clock.Lap(&TAlbumBuildTimes::Encode, Times);
 
     // The thumbnail: from the source again when the copy was resized,
     // otherwise from the (already rotated) image in memory.
@@ -172,6 +195,7 @@ bool BuildImage(imaging::TImgView& View, const TSettings& Settings, const std::w
     ResizeToWH(&View, Settings.MaxTh, Settings.MaxTh);
     if (Settings.ResizeImg) proc->Rotate(rotation, false, 0, static_cast<classlib::TColor>(-1));
     SaveJPEG(io, AlbumPath + L"Thumbnails\\tn_" + name);
+    clock.Lap(&TAlbumBuildTimes::Thumbnail, Times);
 
     const std::wstring title = Row.SubItem(siTitle);
     const std::wstring description = Row.SubItem(siDescription);
@@ -362,7 +386,7 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
                 Host.SetImagePercent(percent);
                 Host.ProcessMessages();
 
-                if (BuildImage(view, settings, albumPath, Rows[i], result.ImageCount + 1)) ++result.ImageCount;
+                if (BuildImage(view, settings, albumPath, Rows[i], result.ImageCount + 1, Input.Times)) ++result.ImageCount;
             }
         }
 

@@ -110,6 +110,18 @@ struct TAlbumBuildResult {
     int PageCount = 0;       // index pages written
 };
 
+// Wall-clock seconds per phase of the image work, summed over the images
+// (work done on several threads at once counts once per thread): reading
+// the source, fitting the image copy, rotating it, encoding it, and the
+// whole thumbnail (fit, rotation, encoding). For measurements only.
+struct TAlbumBuildTimes {
+    double Decode = 0;
+    double Fit = 0;
+    double Rotate = 0;
+    double Encode = 0;
+    double Thumbnail = 0;
+};
+
 // The input of one build.
 struct TAlbumBuildInput {
     // Colours, sizes, grid, resizing and page label.
@@ -122,6 +134,8 @@ struct TAlbumBuildInput {
     std::wstring ProgramFolder;
     // The interface texts; nullptr uses the English ones.
     const TTranslation* Translation = nullptr;
+    // When given, receives the time spent per phase.
+    TAlbumBuildTimes* Times = nullptr;
 };
 
 // The album folder: AlbumFolder and AlbumName joined, each followed by a
