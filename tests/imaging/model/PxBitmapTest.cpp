@@ -268,6 +268,29 @@ TEST(PxBitmapStorage, SameAllocateKeepsPixels)
     }
 }
 
+// With KeepStorage an allocation that fits in the block of an earlier one
+// (in any format) takes its place in that block; a larger one gets fresh
+// memory and works as usual.
+TEST(PxBitmapStorage, KeepStorageReusesTheBlock)
+{
+    StoreScope scope(Store::Memory);
+    TPxBitmap b;
+    b.KeepStorage = true;
+    ASSERT_TRUE(b.Allocate(400, 300, px24RGB));
+    const uint8_t* first = std::min(b.GetScanline(0), b.GetScanline(299));
+    const uint8_t* end = std::max(b.GetScanline(0), b.GetScanline(299)) + b.GetRowLen();
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(b.Allocate(90, 70, px8g));
+        EXPECT_GE(b.GetScanline(0), first);
+        EXPECT_LT(b.GetScanline(69), end);
+        ASSERT_TRUE(b.Allocate(400, 300, px24RGB));
+        EXPECT_EQ(std::min(b.GetScanline(0), b.GetScanline(299)), first);
+    }
+    ASSERT_TRUE(b.Allocate(800, 600, px24RGB));
+    b.SetPixelRGB(799, 599, TPxRGB{1, 2, 3});
+    EXPECT_EQ(b.GetPixelRGB(799, 599).g, 2);
+}
+
 // The size rule: a size equal to the threshold keeps the file asked for, one
 // byte less goes to memory; the file is named IMG-XXXXXXXX.tmp in the
 // temporary folder and is gone once the image is freed.
