@@ -159,7 +159,9 @@ void ResetOrientation(imaging::TImgIO& IO)
 }
 
 // The work on one photo: decode, fit, rotate, encode, all on the thread
-// that calls Make.
+// that calls Make. The JPEG reader's reduced decoding (1/2 .. 1/8) is not
+// used: fitting from a reduced decoding came out softer and further from a
+// full-resolution reference fit than fitting from the full image does.
 // The images are kept from photo to photo so that their memory is reused.
 class TPhotoMaker {
 public:

@@ -84,7 +84,8 @@ bench_album() {
 
   mkdir -p "$work/album"
   local out
-  out=$("${pin[@]}" "$top/scripts/wine-exec.sh" "$VELMO_BUILD_DIR/bench/bench_album.exe" \
+  out=$(/usr/bin/time -f "%M" -o "$work/album-mem" "${pin[@]}" \
+    "$top/scripts/wine-exec.sh" "$VELMO_BUILD_DIR/bench/bench_album.exe" \
     "$(winepath -w "$work/photos")" "$(winepath -w "$VELMO_BUILD_DIR/app")" "$(winepath -w "$work/album")" "$runs" |
     tr -d '\r')
   echo "$out"
@@ -92,7 +93,8 @@ bench_album() {
   ours=$(echo "$out" | sed -n 's/^album_seconds //p')
   printf 'peer (vipsthumbnail, both sizes): %.3f s, peak memory %.0f MB\n' "$best_peer" \
     "$(echo "$(cat "$work/peer-mem") / 1024" | bc -l)"
-  printf 'album build: %.3f s\n' "$ours"
+  printf 'album build: %.3f s, peak memory %.0f MB (largest process of the Wine run)\n' "$ours" \
+    "$(echo "$(cat "$work/album-mem") / 1024" | bc -l)"
   printf 'ratio album / peer: %.2f\n' "$(echo "$ours / $best_peer" | bc -l)"
 }
 
