@@ -36,6 +36,8 @@ constexpr int32_t kFileTypeJPEG = 3;
 constexpr int kJPEGQuality = 85;
 // Photos worked on at once at most (each worker holds one decoded photo).
 constexpr int kMostWorkers = 8;
+// The image memory the workers may hold together.
+constexpr int64_t kPhotoMemory = int64_t{640} << 20;
 
 const wchar_t* const kNavigationPictures[] = {L"first", L"prev", L"next", L"last", L"index"};
 const wchar_t* const kDisabledPictures[] = {L"first_d.gif", L"prev_d.gif", L"next_d.gif", L"last_d.gif"};
@@ -170,9 +172,11 @@ public:
         for (imaging::TPxBitmap* b : {&decoded_, &copy_, &thumbnail_}) b->KeepStorage = true;
     }
 
-    // Reports go to Progress through Report(Context, Percent).
+    // Reports go to Report(Context, Percent). Admit is called once, before
+    // the decoding, with the image memory the photo will take (a guess from
+    // the file's parameters); false from it ends the work on the photo.
     void Make(const TPhotoJob& Job, TPhotoResult& Result, void (*Report)(void*, classlib::TObject*, int),
-              void* Context)
+              void* Context, const std::function<bool(int64_t)>& Admit)
     {
         TPhaseClock clock(times_);
         const imaging::TPxProgressEvent progress = imaging::TPxProgressEvent::FromFunction(Report, Context);
@@ -188,6 +192,7 @@ public:
         } catch (...) {
         }
         io->AutoAdjustDPI = io->FileParams->FileFormat == kFileTypeTIFF;
+        if (!Admit(MemoryGuess(*io->FileParams))) return;
 
         bool loaded = true;
         try {
@@ -209,7 +214,26 @@ public:
         io->ReplaceBitmap(&decoded_);
     }
 
+    // Gives back the memory of the images kept for the next photo.
+    void ReleaseImages()
+    {
+        for (imaging::TPxBitmap* b : {&decoded_, &copy_, &thumbnail_}) {
+            b->KeepStorage = false;
+            b->FreeImage(true);
+            b->KeepStorage = true;
+        }
+    }
+
 private:
+    // The decoded image and the work image of fitting it (as wide as the
+    // fitted copy, as high as the source), in 24 bits per pixel.
+    int64_t MemoryGuess(const imaging::TIOParamsVals& Params) const
+    {
+        const int64_t w = std::max(Params.Width, 0), h = std::max(Params.Height, 0);
+        const int64_t fitted = settings_.ResizeImg ? std::min<int64_t>(w, settings_.MaxImg) : 0;
+        return (w + fitted) * h * 3;
+    }
+
     // Into Dest: Source fitted into the square box Max as ResizeToWH fits
     // it. False (Dest untouched) when nothing must be done.
     bool Fit(imaging::TPxBitmap& Source, imaging::TPxBitmap& Dest, int Max, const imaging::TPxProgressEvent& Progress)
@@ -300,13 +324,17 @@ private:
 
 // The photos of the album list worked on by worker threads, at most Ahead
 // photos beyond the last one the window thread has taken, each taken in list
-// order. The destructor stops the work (photos being worked on are finished,
-// no new one is started) and waits for the workers.
+// order. The image memory of the workers (what they work on and what they
+// keep for the next photo, as guessed by TPhotoMaker) stays within
+// kPhotoMemory, except that the photo the window thread waits for is always
+// let in; a worker that has to wait for memory first gives back what it
+// keeps. The destructor stops the work (photos being worked on are
+// finished, no new one is started) and waits for the workers.
 class TPhotoPipeline {
 public:
     TPhotoPipeline(std::vector<TPhotoJob> Jobs, const TSettings& Settings, int Workers, std::size_t Ahead)
         : jobs_(std::move(Jobs)), settings_(Settings), ahead_(std::max<std::size_t>(Ahead, 1)),
-          slots_(jobs_.size()), times_(static_cast<std::size_t>(Workers))
+          slots_(jobs_.size()), times_(static_cast<std::size_t>(Workers)), held_(static_cast<std::size_t>(Workers))
     {
         try {
             for (int w = 0; w < Workers; ++w) threads_.emplace_back([this, w] { Work(w); });
@@ -383,9 +411,32 @@ private:
         p.Reports.push_back(static_cast<uint8_t>(std::clamp(Percent, 0, 255)));
     }
 
+    // Lets photo Index (needing Bytes) in once the memory allows; the worker's
+    // kept images (Maker) are given back first when it must wait.
+    bool Admit(std::size_t Worker, std::size_t Index, int64_t Bytes, TPhotoMaker& Maker)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        int64_t& held = held_[Worker];
+        auto fits = [&] { return stop_ || Index <= taken_ || memory_ - held + std::max(held, Bytes) <= kPhotoMemory; };
+        if (!fits()) {
+            lock.unlock();
+            Maker.ReleaseImages();
+            lock.lock();
+            memory_ -= held;
+            held = 0;
+            workChanged_.notify_all();
+            workChanged_.wait(lock, fits);
+        }
+        if (stop_) return false;
+        memory_ += std::max(held, Bytes) - held;
+        held = std::max(held, Bytes);
+        return true;
+    }
+
     void Work(int Worker)
     {
-        TPhotoMaker maker(settings_, times_[static_cast<std::size_t>(Worker)]);
+        const std::size_t w = static_cast<std::size_t>(Worker);
+        TPhotoMaker maker(settings_, times_[w]);
         for (;;) {
             std::size_t index = 0;
             {
@@ -398,7 +449,8 @@ private:
             TPhotoResult result;
             TReportContext context{this, index};
             try {
-                maker.Make(jobs_[index], result, &OnProgress, &context);
+                maker.Make(jobs_[index], result, &OnProgress, &context,
+                            [&](int64_t Bytes) { return Admit(w, index, Bytes, maker); });
             } catch (...) {
                 result.Error = std::current_exception();
             }
@@ -408,6 +460,7 @@ private:
                 slots_[index].Done = true;
             }
             doneChanged_.notify_all();
+            workChanged_.notify_all();
         }
     }
 
@@ -434,6 +487,8 @@ private:
     std::size_t next_ = 0;   // the next photo to start
     std::size_t taken_ = 0;  // photos taken by the window thread
     bool stop_ = false;
+    std::vector<int64_t> held_;  // image memory per worker
+    int64_t memory_ = 0;         // the sum of held_
 };
 
 // The processors this process may run on.

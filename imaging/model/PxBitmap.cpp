@@ -384,6 +384,8 @@ void TPxBitmap::FreeImage(bool FreeAlpha)
             FreeBlockWith(memBlock_, memBlockAllocator_);
         }
     }
+    if (!KeepStorage)
+        FreeSpareBlock();
     memBlock_ = nullptr;
     memBlockSize_ = 0;
     memStart_ = nullptr;

@@ -170,7 +170,8 @@ public:
     // PxAllocBlock storage) for the next allocation of this image that fits
     // in it, so that an image loaded again and again at similar sizes does
     // not take fresh memory each time. The kept block is released by the
-    // next allocation that does not fit, and by the destructor.
+    // next allocation that does not fit, by freeing the image while the
+    // switch is off, and by the destructor.
     bool KeepStorage = false;
 
     // ---- size and format (for pxTBitmap every getter first calls
