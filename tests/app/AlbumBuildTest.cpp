@@ -213,6 +213,14 @@ protected:
 
     std::wstring Album(const std::wstring& Name = L"") const { return out.Path() + L"\\Album1\\" + Name; }
 
+    // Resizing on, into boxes that the fixture photographs must be fitted to.
+    void FitIntoSmallBoxes()
+    {
+        settings.ResizeImg = true;
+        settings.MaxImg = 150;
+        settings.MaxTh = 40;
+    }
+
     ProgramFolder program;
     testsupport::TempDir out;
     album::TSettings settings;
@@ -689,9 +697,7 @@ std::size_t FilesIn(const std::wstring& Folder)
 TEST_F(AlbumBuild, SeveralPhotosAtOnceKeepListOrder)
 {
     testsupport::TempDir sources;
-    settings.ResizeImg = true;
-    settings.MaxImg = 150;
-    settings.MaxTh = 40;
+    FitIntoSmallBoxes();
     std::vector<TAlbumRow> rows = PhotoRows(sources, 13, 6);
 
     const TAlbumBuildResult result = BuildAlbum(input, rows, host);
@@ -776,9 +782,7 @@ TEST_F(AlbumBuild, CancelWithSeveralPhotosAtOnce)
 TEST_F(AlbumBuild, FailingWriteInTheMiddleEndsTheBuild)
 {
     testsupport::TempDir sources;
-    settings.ResizeImg = true;
-    settings.MaxImg = 150;
-    settings.MaxTh = 40;
+    FitIntoSmallBoxes();
     std::vector<TAlbumRow> rows = PhotoRows(sources, 9, 0);
     ::CreateDirectoryW(Album().c_str(), nullptr);
     ::CreateDirectoryW(Album(L"Thumbnails").c_str(), nullptr);
