@@ -118,6 +118,8 @@ public:
         times_.*Phase += static_cast<double>(now.QuadPart - last_.QuadPart) / static_cast<double>(freq.QuadPart);
         last_ = now;
     }
+    // Leaves the time since the last lap out of every phase.
+    void Skip() { ::QueryPerformanceCounter(&last_); }
 
 private:
     TAlbumBuildTimes& times_;
@@ -192,7 +194,9 @@ public:
         } catch (...) {
         }
         io->AutoAdjustDPI = io->FileParams->FileFormat == kFileTypeTIFF;
+        clock.Lap(&TAlbumBuildTimes::Decode);
         if (!Admit(MemoryGuess(*io->FileParams))) return;
+        clock.Skip();
 
         bool loaded = true;
         try {
@@ -240,14 +244,13 @@ private:
     {
         int width = 0, height = 0;
         if (!FitSize(Source.GetWidth(), Source.GetHeight(), Max, Max, width, height)) return false;
-        std::unique_ptr<imaging::TImgProc> proc = Processor(Source, Progress, classlib::clBtnFace);
-        proc->ResampleTo(&Dest, width, height, imaging::rfFastLinear);
+        Processor(Source, Progress)->ResampleTo(&Dest, width, height, imaging::rfFastLinear);
         return true;
     }
 
     static std::unique_ptr<imaging::TImgProc> Processor(imaging::TPxBitmap& Bitmap,
                                                         const imaging::TPxProgressEvent& Progress,
-                                                        classlib::TColor Background)
+                                                        classlib::TColor Background = classlib::clBtnFace)
     {
         std::unique_ptr<imaging::TImgProc> proc = imaging::TImgProc::CreateForBitmap(&Bitmap);
         // Nothing could ever undo the build's operations.
