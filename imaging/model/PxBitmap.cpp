@@ -268,10 +268,9 @@ bool TPxBitmap::AllocAligned(int64_t Size)
     int64_t blockSize = Size + kBlockSpare;
     void* block = nullptr;
     // A kept block serves when it is large enough and came from the same
-    // allocator (zero-filled global blocks are never reused: they would no
-    // longer be zero).
+    // allocator.
     const uint8_t wanted = allocator_ > 2 ? 2 : allocator_;
-    if (spareBlock_ && spareBlockSize_ >= blockSize && spareBlockAllocator_ == wanted && wanted != 1) {
+    if (spareBlock_ && spareBlockSize_ >= blockSize && spareBlockAllocator_ == wanted) {
         memBlock_ = spareBlock_;
         memBlockSize_ = spareBlockSize_;
         memBlockAllocator_ = wanted;
@@ -279,6 +278,9 @@ bool TPxBitmap::AllocAligned(int64_t Size)
         spareBlockSize_ = 0;
         const uintptr_t start = reinterpret_cast<uintptr_t>(memBlock_);
         memStart_ = reinterpret_cast<uint8_t*>((start + 63) & ~static_cast<uintptr_t>(63));
+        // As clean as a fresh large block: nothing of the earlier image shows
+        // through pixels a reader leaves alone.
+        std::memset(memStart_, 0, static_cast<size_t>(Size));
         return true;
     }
     FreeSpareBlock();
