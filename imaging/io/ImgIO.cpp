@@ -473,7 +473,7 @@ void TImgIO::LoadRegisteredFile(const std::wstring& FileName, TPxFileFormatInfo*
         FailLoad(TPxReadFailure::NoReader);
         return;
     }
-    AbortFlag = true;
+    BeginFailableLoad();
     if (!PrepareBitmap(0)) {
         DoFinishWork();
         return;
@@ -690,7 +690,7 @@ void TImgIO::ReadParamsFromFileFormat(const std::wstring& FileName, int32_t File
 {
     FileParams->FileFormat = FileType;
     FileParams->ClearInfo();
-    AbortFlag = true;
+    BeginFailableLoad();
     try {
         TPxWideFileStream file(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
         AbortFlag = false;

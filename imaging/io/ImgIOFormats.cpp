@@ -181,7 +181,7 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
 
 int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigned Flags)
 {
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream stream(FileName, kReadDenyWrite);
     int count = RunLoad(&stream, FileType, Flags, -1);
     if (!AbortFlag)
@@ -312,7 +312,7 @@ int TImgIO::LoadTIFFFromFile(const std::wstring& FileName)
     }
     if (TryDefer([this, FileName] { LoadTIFFFromFile(FileName); }))
         return -1;
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream file(FileName, kReadDenyWrite);
     std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(&file, PxBufferedReadFromPosition, 8192);
     int count = RunLoad(buffered.get(), ffTIFF, LoadFlagsOf(ffTIFF, false), -1);
@@ -340,7 +340,7 @@ void TImgIO::LoadJPEGFromFile(const std::wstring& FileName)
     }
     if (TryDefer([this, FileName] { LoadJPEGFromFile(FileName); }))
         return;
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream file(FileName, kReadDenyWrite);
     std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(&file, true, 8192);
     RunLoad(buffered.get(), ffJPEG, LoadFlagsOf(ffJPEG, false), -1);
@@ -412,7 +412,7 @@ void TImgIO::LoadPCXFromFile(const std::wstring& FileName)
     }
     if (TryDefer([this, FileName] { LoadPCXFromFile(FileName); }))
         return;
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream file(FileName, kReadDenyWrite);
     RunLoad(&file, ffPCX, LoadFlagsOf(ffPCX, false), file.GetSize());
     if (!AbortFlag)
@@ -477,7 +477,7 @@ void TImgIO::LoadRAWFromFile(const std::wstring& FileName)
     }
     if (TryDefer([this, FileName] { LoadRAWFromFile(FileName); }))
         return;
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream file(FileName, kReadDenyWrite);
     LoadRAWCore(&file);
     if (!AbortFlag)

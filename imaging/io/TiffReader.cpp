@@ -696,6 +696,10 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
         Progress.Fail(TPxReadFailure::BadHeader);  // a palette page without a usable colour map
         return;
     }
+    if (ThumbnailMode && (v.ImageWidth > 400 || v.ImageHeight > 400)) {
+        Progress.Abort();
+        return;
+    }
     if (!ThumbnailMode && !CheckPage(page, v, ChoosePixelFormat(v, p), Progress))
         return;
     if (!IgnoreAlpha) {
@@ -708,10 +712,6 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
         v.AlphaMask = AlphaMask;
     }
     TPxAccessScope access(*Bitmap, pxAccessWrite);
-    if (ThumbnailMode && (v.ImageWidth > 400 || v.ImageHeight > 400)) {
-        Progress.Abort();
-        return;
-    }
     if ((v.Compression == 6 || (v.JPEGIFOffset != 0 && v.Compression != 5)) && v.JPEGProc < 2) {
         PxTIFFReadOldJPEG(page, v, *Bitmap, Progress);
     } else {

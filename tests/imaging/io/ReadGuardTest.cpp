@@ -98,13 +98,8 @@ TEST(RasterCheck, CapsAndDataBounds)
     for (const TCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.W << "x" << c.H << " bits " << c.Bits << " coding "
                                         << static_cast<int>(c.Coding) << " data " << c.Data);
-        TPxRasterCheck check;
-        check.Width = c.W;
-        check.Height = c.H;
-        check.CodedBits = c.Bits;
-        check.Coding = c.Coding;
-        check.DataBytes = c.Data;
-        EXPECT_EQ(PxCheckRaster(check), c.Want);
+        EXPECT_EQ(PxCheckRaster({.Width = c.W, .Height = c.H, .CodedBits = c.Bits, .Coding = c.Coding, .DataBytes = c.Data}),
+                  c.Want);
     }
 }
 
