@@ -433,6 +433,30 @@ TEST(CcittDecode, VerticalModesStayInsideTheRow)
     EXPECT_EQ(row[2], 0x55);
 }
 
+// Changing elements at the row's edges, three rows of 16 coded by hand as
+// T.6 defines them (a0 starts on an imaginary white element before the row;
+// the reference row counts as white before its first pixel):
+//   row 0: horizontal white 0, black 4; V0 at the end (b1 = 16);
+//   row 1: the reference starts black, so b1 = 0 and b2 = 4 for the
+//          imaginary a0: a pass to 4, then horizontal white 2, black 4, V0;
+//   row 2: pass from the row start to b2 = 10, VL1 against b1 = 16 puts the
+//          last pixel black, V0 against b1 = 16 ends the row.
+TEST(CcittDecode, ModesAtTheRowEdgesFollowTheChangingElements)
+{
+    const std::vector<uint8_t> data =
+        BitsOf("001 00110101 011 1  0001 001 0111 011 1  0001 010 1  000000000001 000000000001");
+    std::vector<uint8_t> row(2), ref(2, 0xFF);
+    const char* want[3] = {"BBBBwwwwwwwwwwww", "wwwwwwBBBBwwwwww", "wwwwwwwwwwwwwwwB"};
+    int64_t pos = 0;
+    for (const char* w : want) {
+        SCOPED_TRACE(w);
+        pos = PxCCITTDecodeRow2D(row.data(), data.data(), static_cast<int64_t>(data.size()), false, 1, pos,
+                                 ref.data(), 16);
+        EXPECT_EQ(PixelsOf(row.data(), 16), w);
+    }
+    EXPECT_EQ(pos, 15 + 15 + 8);  // the two end-of-line codes stay unread
+}
+
 TEST(CcittDecode, RandomAndTruncatedDataStayInsideTheRows)
 {
     static constexpr size_t kGuard = 16;
