@@ -792,37 +792,46 @@ void PxTIFFReadOldJPEG(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitm
     };
     if (!v.StripByteCounts.empty() && !v.StripOffsets.empty()) {
         if (!Bitmap.Allocate(v.ImageWidth, v.ImageHeight, px24RGB)) {
-            Progress.Abort();
+            Progress.Fail(TPxReadFailure::OutOfMemory);
             return;
         }
+        Bitmap.Fill(0);
         const size_t strips = std::min(v.StripOffsets.size(), v.StripByteCounts.size());
-        const int32_t rps = v.RowsPerStrip > 0 ? v.RowsPerStrip : v.ImageHeight;
-        for (size_t i = 0; i < strips && !Progress.Aborted(); ++i) {
+        // Strips that each start a JPEG stream of their own are decoded one
+        // by one, stacked by the rows each gives. Otherwise the strips
+        // continue one scan after the interchange format's headers (cut at
+        // restart markers or anywhere): headers and strips in order make one
+        // stream, so neither the strips' row count nor RowsPerStrip matter.
+        uint8_t head[2] = {};
+        const bool standalone = strips > 1 && Ctx.ReadAt(v.StripOffsets[0], head, 2) == 2 && head[0] == 0xFF &&
+                                head[1] == 0xD8;
+        const size_t streams = standalone ? strips : 1;
+        int32_t row = 0;
+        for (size_t i = 0; i < streams && !Progress.Aborted() && row < v.ImageHeight; ++i) {
             classlib::TMemoryStream m;
-            copyRange(m, v.JPEGIFOffset, v.JPEGIFByteCount);
-            if (i > 0) {
-                uint8_t len[2] = {};
-                if (Ctx.ReadAt(int64_t(v.StripOffsets[0]) + 2, len, 2) == 2)
-                    copyRange(m, int64_t(v.StripOffsets[0]) + 2, ((len[0] << 8) | len[1]) + 2);
+            if (standalone) {
+                copyRange(m, v.StripOffsets[i], v.StripByteCounts[i]);
+            } else {
+                copyRange(m, v.JPEGIFOffset, v.JPEGIFByteCount);
+                for (size_t k = 0; k < strips; ++k)
+                    copyRange(m, v.StripOffsets[k], v.StripByteCounts[k]);
             }
-            copyRange(m, v.StripOffsets[i], v.StripByteCounts[i]);
             m.SetPosition(0);
             TPxBitmap decoded;
             TPxIOProgressInfo sub = Progress;
-            if (strips > 1)
+            if (streams > 1)
                 sub.Handler = nullptr;
-            int rows = 0;
             try {
-                rows = PxReadJPEG(&m, &decoded, {.RowLimit = rps}, sub, scratch);
+                PxReadJPEG(&m, &decoded, {}, sub, scratch);
             } catch (...) {
-                Progress.Abort();
+                Progress.Fail(TPxReadFailure::Corrupt);
             }
-            if (Progress.Aborted() && rows > rps / 2 && !decoded.IsEmpty() && Progress.Aborting)
-                *Progress.Aborting = false;
-            if (!Progress.Aborted() && !decoded.IsEmpty())
-                CopyRectTo(decoded, &Bitmap, 0, 0, 0, int(rps * int64_t(i)), decoded.GetWidth(), decoded.GetHeight());
-            if (Progress.Handler)
-                Progress.Progress(int(classlib::Trunc(double(i) / double(strips) * 100.0)));
+            if (!Progress.Aborted() && !decoded.IsEmpty()) {
+                CopyRectTo(decoded, &Bitmap, 0, 0, 0, row, decoded.GetWidth(), decoded.GetHeight());
+                row += decoded.GetHeight();
+            }
+            if (Progress.Handler && streams > 1)
+                Progress.Progress(int(classlib::Trunc(double(i + 1) / double(streams) * 100.0)));
         }
         return;
     }

@@ -146,6 +146,8 @@ const TCase kCases[] = {
     // old-style JPEG around an ImageMagick JPEG (reference: that JPEG's decode)
     {"ojpeg-whole.tif", false, px24RGB, refRGB, 0},
     {"ojpeg-strips.tif", false, px24RGB, refRGB, 0},
+    {"ojpeg-strips23.tif", false, px24RGB, refRGB, 0},  // 23 strips continuing one scan
+    {"ojpeg-norps.tif", false, px24RGB, refRGB, 0},     // the same without RowsPerStrip
     // byte orders, tiles, separate planes
     {"rgb-none-be.tif", false, px24RGB, refRGB, 0},
     {"rgb-lzw-pred-be.tif", false, px24RGB, refRGB, 0},
