@@ -774,6 +774,66 @@ void PxTIFFReadTiles(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap
     }
 }
 
+namespace {
+
+void PutMarker(std::vector<uint8_t>& Out, uint8_t Marker, const std::vector<uint8_t>& Body)
+{
+    const size_t n = Body.size() + 2;
+    Out.insert(Out.end(), {0xFF, Marker, uint8_t(n >> 8), uint8_t(n)});
+    Out.insert(Out.end(), Body.begin(), Body.end());
+}
+
+// The headers of a baseline JPEG stream (SOI up to the scan header) made
+// from the page's tags, for old-style JPEG pages that keep their tables in
+// the JPEGQTables, JPEGDCTables and JPEGACTables tags instead of an
+// interchange format: component k uses tables k; the first component is
+// subsampled by YCbCrSubsampling on YCbCr pages. Empty when a table cannot
+// be read.
+std::vector<uint8_t> HeadersFromTags(const TTIFFIFDContext& Ctx, const TTIFFVars& v)
+{
+    const int n = std::min(v.SamplesPerPixel, 4);
+    std::vector<uint8_t> out = {0xFF, 0xD8};
+    for (int k = 0; k < n; ++k) {
+        std::vector<uint8_t> q(65);
+        q[0] = uint8_t(k);
+        if (Ctx.ReadAt(v.JPEGQTables[k], q.data() + 1, 64) != 64)
+            return {};
+        PutMarker(out, 0xDB, q);
+        for (int ac = 0; ac < 2; ++ac) {
+            const int64_t at = ac ? v.JPEGACTables[k] : v.JPEGDCTables[k];
+            std::vector<uint8_t> h(17);
+            h[0] = uint8_t((ac << 4) | k);
+            if (at == 0 || Ctx.ReadAt(at, h.data() + 1, 16) != 16)
+                return {};
+            size_t values = 0;
+            for (int i = 1; i <= 16; ++i)
+                values += h[size_t(i)];
+            h.resize(17 + values);
+            if (values > 256 || Ctx.ReadAt(at + 16, h.data() + 17, int64_t(values)) != int64_t(values))
+                return {};
+            PutMarker(out, 0xC4, h);
+        }
+    }
+    if (v.JPEGRestartInterval > 0)
+        PutMarker(out, 0xDD, {uint8_t(v.JPEGRestartInterval >> 8), uint8_t(v.JPEGRestartInterval)});
+    const bool sub = v.Photometric == 6 && n == 3;
+    std::vector<uint8_t> frame = {8, uint8_t(v.ImageHeight >> 8), uint8_t(v.ImageHeight), uint8_t(v.ImageWidth >> 8),
+                                  uint8_t(v.ImageWidth), uint8_t(n)};
+    std::vector<uint8_t> scan = {uint8_t(n)};
+    for (int k = 0; k < n; ++k) {
+        const uint8_t sampling =
+            k == 0 && sub ? uint8_t((v.YCbCrSubsampling[0] << 4) | v.YCbCrSubsampling[1]) : uint8_t(0x11);
+        frame.insert(frame.end(), {uint8_t(k + 1), sampling, uint8_t(k)});
+        scan.insert(scan.end(), {uint8_t(k + 1), uint8_t((k << 4) | k)});
+    }
+    scan.insert(scan.end(), {0, 63, 0});
+    PutMarker(out, 0xC0, frame);
+    PutMarker(out, 0xDA, scan);
+    return out;
+}
+
+}  // namespace
+
 void PxTIFFReadOldJPEG(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap, TPxIOProgressInfo& Progress)
 {
     if (!v.Params)
@@ -803,8 +863,8 @@ void PxTIFFReadOldJPEG(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitm
         // restart markers or anywhere): headers and strips in order make one
         // stream, so neither the strips' row count nor RowsPerStrip matter.
         uint8_t head[2] = {};
-        const bool standalone = strips > 1 && Ctx.ReadAt(v.StripOffsets[0], head, 2) == 2 && head[0] == 0xFF &&
-                                head[1] == 0xD8;
+        Ctx.ReadAt(v.StripOffsets[0], head, 2);
+        const bool standalone = strips > 1 && head[0] == 0xFF && head[1] == 0xD8;
         const size_t streams = standalone ? strips : 1;
         int32_t row = 0;
         for (size_t i = 0; i < streams && !Progress.Aborted() && row < v.ImageHeight; ++i) {
@@ -812,7 +872,16 @@ void PxTIFFReadOldJPEG(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitm
             if (standalone) {
                 copyRange(m, v.StripOffsets[i], v.StripByteCounts[i]);
             } else {
-                copyRange(m, v.JPEGIFOffset, v.JPEGIFByteCount);
+                if (v.JPEGIFOffset != 0) {
+                    copyRange(m, v.JPEGIFOffset, v.JPEGIFByteCount);
+                } else if (!(head[0] == 0xFF && head[1] == 0xD8) && v.JPEGQTables[0] != 0) {
+                    const std::vector<uint8_t> headers = HeadersFromTags(Ctx, v);
+                    if (headers.empty()) {
+                        Progress.Fail(TPxReadFailure::Corrupt);
+                        return;
+                    }
+                    m.Write(headers.data(), int64_t(headers.size()));
+                }
                 for (size_t k = 0; k < strips; ++k)
                     copyRange(m, v.StripOffsets[k], v.StripByteCounts[k]);
             }

@@ -148,6 +148,7 @@ const TCase kCases[] = {
     {"ojpeg-strips.tif", false, px24RGB, refRGB, 0},
     {"ojpeg-strips23.tif", false, px24RGB, refRGB, 0},  // 23 strips continuing one scan
     {"ojpeg-norps.tif", false, px24RGB, refRGB, 0},     // the same without RowsPerStrip
+    {"ojpeg-tags.tif", false, px24RGB, refRGB, 0},      // tables in tags, 2 x 2 subsampled
     // byte orders, tiles, separate planes
     {"rgb-none-be.tif", false, px24RGB, refRGB, 0},
     {"rgb-lzw-pred-be.tif", false, px24RGB, refRGB, 0},
