@@ -1,0 +1,7 @@
+#include "app/untAbout.h"
+
+namespace album {
+
+TfrmAbout* frmAbout = nullptr;
+
+}  // namespace album

@@ -1,0 +1,7 @@
+#include "app/untOptions.h"
+
+namespace album {
+
+TfrmOptions* frmOptions = nullptr;
+
+}  // namespace album

@@ -1,0 +1,7 @@
+#include "app/untScreen.h"
+
+namespace album {
+
+TfrmScreen* frmScreen = nullptr;
+
+}  // namespace album

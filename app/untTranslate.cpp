@@ -1,0 +1,7 @@
+#include "app/untTranslate.h"
+
+namespace album {
+
+TfrmTranslate* frmTranslate = nullptr;
+
+}  // namespace album
