@@ -136,6 +136,10 @@ public:
     void SetTransparent(bool Value);
     TTextLayout GetLayout() const { return layout_; }
     void SetLayout(TTextLayout Value);
+    // A word-wrapped label breaks its caption into lines within its width;
+    // with AutoSize it keeps its width and takes the height of the lines.
+    bool GetWordWrap() const { return wordWrap_; }
+    void SetWordWrap(bool Value);
 
 protected:
     void Paint() override;
@@ -143,11 +147,13 @@ protected:
 
 private:
     void AdjustSize();
+    UINT TextFlags() const;
     std::wstring caption_;
     TAlignment alignment_ = taLeftJustify;
     bool autoSize_ = true;
     bool transparent_ = false;
     TTextLayout layout_ = tlTop;
+    bool wordWrap_ = false;
 };
 
 // One line of editable text.
