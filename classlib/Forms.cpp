@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "classlib/Startup.h"
 #include "classlib/SysUtils.h"
 #include "classlib/TextConv.h"
 #include "classlib/Threads.h"
@@ -454,6 +455,23 @@ void TApplication::ProcessMessages()
     } catch (...) {
         HandleException(this);
     }
+}
+
+void TApplication::Initialize()
+{
+    if (initialized_) return;
+    RunStartups();
+    RunInitProcs();
+    initialized_ = true;
+}
+
+void TApplication::Finalize()
+{
+    if (!initialized_) return;
+    DestroyComponents();
+    mainForm_ = nullptr;
+    initialized_ = false;
+    RunShutdowns();
 }
 
 void TApplication::Run()
