@@ -675,6 +675,30 @@ void TComboBox::CreateHandleDone()
     if (itemIndex_ >= 0) SendToWindow(CB_SETCURSEL, static_cast<WPARAM>(itemIndex_));
     if (style_ == csDropDown && itemIndex_ < 0) ::SetWindowTextW(GetHandle(), pendingText_.c_str());
     pendingText_.clear();
+    if (style_ == csDropDown) {
+        if (HWND edit = ::FindWindowExW(GetHandle(), nullptr, L"Edit", nullptr))
+            ::SetWindowSubclass(edit, &EditFieldProc, kReflectSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    }
+}
+
+LRESULT CALLBACK TComboBox::EditFieldProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id,
+                                          DWORD_PTR Data)
+{
+    if (Msg == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(Wnd, &EditFieldProc, Id);
+    } else if (Msg == WM_CHAR) {
+        auto* combo = reinterpret_cast<TComboBox*>(Data);
+        auto key = static_cast<wchar_t>(WParam);
+        try {
+            combo->KeyPress(key);
+        } catch (...) {
+            if (TWindowExceptionHook hook = GetWindowExceptionHook()) hook(nullptr);
+            return 0;
+        }
+        if (key == 0) return 0;
+        WParam = static_cast<WPARAM>(key);
+    }
+    return ::DefSubclassProc(Wnd, Msg, WParam, LParam);
 }
 
 void TComboBox::SaveWindowState() { itemIndex_ = GetItemIndex(); }
@@ -720,8 +744,13 @@ void TComboBox::CNCommand(TMessage& Message)
 {
     Message.Result = 0;
     switch (HIWORD(Message.WParam)) {
-    case CBN_EDITCHANGE:
-    case CBN_SELCHANGE: Change(); break;
+    case CBN_EDITCHANGE: Change(); break;
+    case CBN_SELCHANGE: {
+        auto alive = AliveToken();
+        Change();
+        if (*alive) OnSelect(this);
+        break;
+    }
     default: break;
     }
 }

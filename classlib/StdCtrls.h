@@ -310,6 +310,8 @@ public:
 
     // The text changed: typed, or another item selected.
     TNotifyEvent OnChange;
+    // The user chose an item of the list (after OnChange).
+    TNotifyEvent OnSelect;
 
 protected:
     std::wstring SystemClassName() const override { return L"COMBOBOX"; }
@@ -321,6 +323,10 @@ protected:
     virtual void Change() { OnChange(this); }
 
 private:
+    // The edit field of a drop-down combo box: its characters go through
+    // the combo box's KeyPress (OnKeyPress) first.
+    static LRESULT CALLBACK EditFieldProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id,
+                                          DWORD_PTR Data);
     std::unique_ptr<TListControlStrings> items_;
     TComboBoxStyle style_ = csDropDown;
     int itemIndex_ = -1;
