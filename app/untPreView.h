@@ -5,16 +5,17 @@
 // Not modal, top-most. The window's geometry is kept in the main window's
 // settings (L2, T2, W2, H2).
 //
-// Album rows are addressed by identity: the window keeps the row it shows
-// (and its picture path, unique in the album list) and looks its index up
-// again whenever it acts, so rows moved or removed meanwhile do not make it
-// act on another row. The window's Tag is the index as last looked up.
+// Album rows are addressed by identity: the window keeps the id of the row
+// it shows (TfrmMain::AlbumRowId) and looks its index up again whenever it
+// acts, so rows moved or removed meanwhile do not make it act on another
+// row. The window's Tag is the index the item had when it was shown.
 //
 // Main thread only.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -134,14 +135,14 @@ public:
     static int ParseZoomText(const std::wstring& Text);
 
 private:
-    // Shows Path (already known to exist) as item Index of the source list.
-    void ShowPath(const std::wstring& Path, int Index, int Count);
-    void ApplyZoom(double Zoom);
-    classlib::TListView* AlbumList() const;
+    // The list the shown picture came from (nullptr without a main window).
+    classlib::TListView* SourceList() const;
     int SourceCount() const;
+    // Captions and image of mnuList / mnuListAll for the mode.
+    void ShowListCommands();
 
-    classlib::TListItem* row_ = nullptr;  // the album row shown (mode 'R')
-    std::wstring rowPath_;                 // its caption, to find it again
+    // The identity of the album row shown (mode 'R'; 0: none).
+    std::intptr_t rowId_ = 0;
 };
 
 extern TfrmPreview* frmPreview;
