@@ -300,19 +300,25 @@ void TfrmOptions::E_indxChange(TObject*)
 void TfrmOptions::DrawTExample()
 {
     if (!gif_) FormCreate(this);
+    bool shown = false;
     try {
         gif_->LoadFromFile(DataFolder + L"screen_demo.gif");
-        gif_->OptimizeColorMap();
-        gif::TGIFColorMap* table = gif_->GetGlobalColorMap();
-        table->SetColor(0, GIFColor(colBackgr2->GetColor()));
-        table->SetColor(1, GIFColor(colCell2->GetColor()));
-        table->SetColor(2, GIFColor(colHeadline->GetColor()));
-        table->SetColor(6, GIFColor(colHeadline->GetColor()));
-        Image1->GetPicture()->Assign(gif_.get());
+        // A damaged file can read as a header without pictures: nothing to
+        // show (its screen size is whatever its bytes say).
+        if (!gif_->GetEmpty()) {
+            gif_->OptimizeColorMap();
+            gif::TGIFColorMap* table = gif_->GetGlobalColorMap();
+            table->SetColor(0, GIFColor(colBackgr2->GetColor()));
+            table->SetColor(1, GIFColor(colCell2->GetColor()));
+            table->SetColor(2, GIFColor(colHeadline->GetColor()));
+            table->SetColor(6, GIFColor(colHeadline->GetColor()));
+            Image1->GetPicture()->Assign(gif_.get());
+            shown = true;
+        }
     } catch (...) {
         // No example picture; the colours below still show.
-        Image1->GetPicture()->Assign(nullptr);
     }
+    if (!shown) Image1->GetPicture()->Assign(nullptr);
     ScrollBox1->SetColor(colBackgr2->GetColor());
     for (TLabel* l : {L1, L2, L3}) l->GetFont()->SetColor(colHeadline->GetColor());
     ScrollBox1->UpdateScrollRanges();

@@ -90,6 +90,9 @@ void TfrmScreen::FormShow(TObject*)
     if (!gif_) FormCreate(this);
     try {
         gif_->LoadFromFile(DataFolder + L"screen3.gif");
+        // A damaged file can read as a header without pictures, whose
+        // screen size is whatever its bytes say: nothing to show.
+        if (gif_->GetEmpty()) return;
         Image1->GetPicture()->Assign(gif_.get());
         SetClientWidth(Image1->GetWidth());
         SetClientHeight(Image1->GetHeight());
