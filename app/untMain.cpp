@@ -899,7 +899,7 @@ void TfrmMain::Writeini()
 
 // ---- build ------------------------------------------------------------------
 
-bool TfrmMain::BuildRunning() const { return TmB3->GetVisible(); }
+bool TfrmMain::BuildRunning() const { return build_ != nullptr || TmB3->GetVisible(); }
 
 void TfrmMain::btnCancelClick(TObject*)
 {
@@ -1006,7 +1006,9 @@ void TfrmMain::BuildFinished(const TAlbumBuildResult& Result)
 void TfrmMain::btnAdvClick(TObject*)
 {
 #ifdef VELMO_HAS_OPTIONS
-    if (frmOptions) frmOptions->EditSettings(Settings);
+    if (!frmOptions) return;
+    frmOptions->CopyIn(Settings);
+    if (frmOptions->ShowModal() == classlib::mrOk) frmOptions->CopyOut(Settings);
 #endif
 }
 

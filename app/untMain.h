@@ -198,6 +198,7 @@ public:
     void btnStartClick(classlib::TObject* Sender);
     void btnCancelClick(classlib::TObject* Sender);
     void Progress(classlib::TObject* Sender, int Percent);
+    // From the moment the build locks the window until it gives it back.
     bool BuildRunning() const;
     // The options dialog: edits copies of the settings, taken back on OK.
     void btnAdvClick(classlib::TObject* Sender);
