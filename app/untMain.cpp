@@ -422,6 +422,7 @@ void TfrmMain::CreateComponents()
     btnPgUp->OnClick = TNotifyEvent(this, &TfrmMain::TmSpinButtons1UpRightClick);
     btnPgDown->OnClick = TNotifyEvent(this, &TfrmMain::TmSpinButtons1DownLeftClick);
     LBL_Rotate = placed(new TLabel(this), L"LBL_Rotate", details);
+    LBL_Rotate->SetAutoSize(false);
     LBL_Rotate->SetAlignment(taCenter);
     LBL_Rotate->SetVisible(false);
     LBL_Title = placed(new TLabel(this), L"LBL_Title", details);
@@ -844,9 +845,17 @@ void TfrmMain::WndProc(classlib::TMessage& Message)
 
 bool TfrmMain::ContextMenu(HWND Window, int X, int Y)
 {
+    // The message climbs the parents with the window it started from, or
+    // with one of its parents: the list is the one under the point (or the
+    // focused one for the keyboard's menu key).
+    HWND target = (X == -1 && Y == -1) ? ::GetFocus() : ::WindowFromPoint(POINT{X, Y});
+    if (!target) target = Window;
+    auto within = [target](classlib::TListView* List) {
+        return List->HandleAllocated() && (target == List->GetHandle() || ::IsChild(List->GetHandle(), target));
+    };
     classlib::TListView* list = nullptr;
-    if (LV1->HandleAllocated() && Window == LV1->GetHandle()) list = LV1;
-    if (LV2->HandleAllocated() && Window == LV2->GetHandle()) list = LV2;
+    if (within(LV1)) list = LV1;
+    if (within(LV2)) list = LV2;
     if (!list) return false;
     if (list == LV2) LV2MouseMove(LV2, 0, 0, 0);
     if (list == LV1 && LV1->GetItems()->GetCount() > 0) LV1MouseEnter(LV1);
