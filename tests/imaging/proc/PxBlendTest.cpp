@@ -8,9 +8,9 @@
 #include <iterator>
 #include <string>
 
-#include "imaging/model/PxBlend.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/proc/PxIntColor.h"
+#include "imaging/proc/PxBlend.h"
 
 using namespace imaging;
 

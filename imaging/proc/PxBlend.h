@@ -7,7 +7,7 @@
 // Arithmetic is integer per channel (s the source channel, d the destination
 // channel, results stored as bytes), except operation 16 (real arithmetic,
 // truncated) and 34..37 (through hue, saturation and lightness, see
-// imaging/proc/PxIntColor.h). Operation 29 reads PxCosineTable
+// imaging/model/PxIntColor.h). Operation 29 reads PxCosineTable
 // (imaging/model/PxStreamUtils.h), which the toolkit's start-up fills.
 //
 // Threads: stateless apart from reading the cosine table and the grey

@@ -4,7 +4,7 @@
 
 #include "classlib/Graphics.h"
 #include "imaging/model/PxDefs.h"
-#include "imaging/proc/PxIntColor.h"
+#include "imaging/model/PxIntColor.h"
 
 using namespace imaging;
 

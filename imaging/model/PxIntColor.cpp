@@ -1,4 +1,4 @@
-#include "imaging/proc/PxIntColor.h"
+#include "imaging/model/PxIntColor.h"
 
 #include <cstring>
 
@@ -204,6 +204,25 @@ void PxSetBit(void* row, int i, bool value)
         byte |= PxBitMask[i & 7];
     else
         byte &= static_cast<uint8_t>(~PxBitMask[i & 7]);
+}
+
+void PxCopyBits(void* Dest, const void* Source, int DestBitOffset, int SourceBytes, int BitCount,
+                int SourceBitOffset)
+{
+    if (BitCount < 1 || DestBitOffset < 0 || SourceBitOffset < 0 || !Dest || !Source)
+        return;
+    auto* d = static_cast<uint8_t*>(Dest);
+    const auto* s = static_cast<const uint8_t*>(Source);
+    for (int i = 0; i < BitCount; ++i) {
+        const int64_t si = static_cast<int64_t>(SourceBitOffset) + i;
+        const int64_t di = static_cast<int64_t>(DestBitOffset) + i;
+        const int64_t sb = si >> 3;
+        const bool bit = sb < SourceBytes && (s[sb] & PxBitMask[si & 7]) != 0;
+        if (bit)
+            d[di >> 3] |= PxBitMask[di & 7];
+        else
+            d[di >> 3] &= static_cast<uint8_t>(~PxBitMask[di & 7]);
+    }
 }
 
 void PxSwapRBTriples(void* p, int n)

@@ -1,11 +1,11 @@
-#include "imaging/model/PxBlend.h"
+#include "imaging/proc/PxBlend.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/proc/PxIntColor.h"
 
 namespace imaging {
 

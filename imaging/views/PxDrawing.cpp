@@ -1,4 +1,4 @@
-#include "imaging/model/PxDrawing.h"
+#include "imaging/views/PxDrawing.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "imaging/model/PxRender.h"
+#include "imaging/proc/PxRender.h"
 
 #include <algorithm>
 #include <array>
@@ -9,9 +9,9 @@
 
 #include "classlib/Bitmap.h"
 #include "classlib/SysUtils.h"
-#include "imaging/model/PxBlend.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
+#include "imaging/proc/PxBlend.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxFastResample.h"
 #include "imaging/proc/PxResample.h"
 

@@ -8,12 +8,12 @@
 #include <memory>
 #include <vector>
 
-#include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
-#include "imaging/model/PxDefs.h"
-#include "imaging/model/PxMask.h"
 #include "classlib/Bitmap.h"
 #include "classlib/Exceptions.h"
+#include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxDefs.h"
+#include "imaging/model/PxMask.h"
+#include "imaging/proc/PxConvert.h"
 
 using namespace imaging;
 

@@ -1,7 +1,8 @@
 // Integer and colour helpers used throughout the image toolkit: minimum,
 // maximum and clamping, rounding of reals, exchanges, rectangle and point
-// arithmetic, colour packing, grey level, HSL conversion, bit access in rows
-// of 1-bit pixels and red/blue exchange in pixel runs and palettes.
+// arithmetic, colour packing, grey level, HSL conversion, bit access and bit
+// runs in rows of 1-bit pixels and red/blue exchange in pixel runs and
+// palettes.
 //
 // All routines are stateless apart from reading the grey weights of
 // imaging/model/PxDefs.h; they may be called from any thread.
@@ -69,6 +70,13 @@ double PxHueToChannel(double hue, double q, double p);
 // Pixel i of a 1-bit row: non-zero (the masked bit) when the pixel is 1.
 uint8_t PxGetBit(const void* row, int i);
 void PxSetBit(void* row, int i, bool value);
+// Copies BitCount bits, most significant bit first, from Source starting at
+// bit SourceBitOffset to Dest starting at bit DestBitOffset. Dest bits
+// outside the copied run keep their values. At most SourceBytes -
+// SourceBitOffset div 8 bytes are read from Source (bits beyond count as 0).
+// Nothing for BitCount < 1 or a negative offset.
+void PxCopyBits(void* Dest, const void* Source, int DestBitOffset, int SourceBytes, int BitCount,
+                int SourceBitOffset);
 
 // Run routines; a count below 1 does nothing.
 // Copies n 3-byte pixels and exchanges their bytes 0 and 2 in dest.

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "classlib/Bitmap.h"
-#include "imaging/model/PxDrawing.h"
+#include "imaging/views/PxDrawing.h"
 #include "imaging/views/PxGDIPlus.h"
 
 using namespace imaging;

@@ -4,7 +4,7 @@
 // transparency for the whole image, the image's display adjustments
 // (DisplayMin/DisplayMax for grey images; RedOffset, GreenOffset,
 // BlueOffset, Contrast and Adjust for colour images) and a layer blend
-// operation (PxBlendPixel, imaging/model/PxBlend.h). StretchRectTo is the
+// operation (PxBlendPixel, imaging/proc/PxBlend.h). StretchRectTo is the
 // simpler sibling that copies a scaled rectangle and its alpha into a
 // 24-bit image and its alpha channel.
 //
@@ -53,7 +53,8 @@
 // swallowed and ends the drawing; what was drawn stays. Running out of
 // memory for the index tables or inside a resampler raises to the caller;
 // a resampling work image whose storage cannot be had draws nothing.
-// Resampling uses the resamplers of imaging/proc.
+// Resampling uses the resamplers of imaging/proc/PxResample.h and
+// imaging/proc/PxFastResample.h.
 //
 // Threads: the source and destination are used by one thread at a time.
 #pragma once

@@ -15,11 +15,11 @@
 
 #include "classlib/Bitmap.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
-#include "imaging/model/PxRender.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStreamUtils.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxFastResample.h"
-#include "imaging/proc/PxIntColor.h"
+#include "imaging/proc/PxRender.h"
 #include "imaging/proc/PxResample.h"
 
 using namespace imaging;

@@ -1,4 +1,4 @@
-#include "imaging/model/PxConvert.h"
+#include "imaging/proc/PxConvert.h"
 
 #include <algorithm>
 #include <array>
@@ -12,10 +12,11 @@
 #include "classlib/Exceptions.h"
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxCopy.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/proc/PxConvertRows.h"
-#include "imaging/proc/PxIntColor.h"
 #include "imaging/proc/PxQuantizer.h"
 
 namespace imaging {
