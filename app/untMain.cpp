@@ -1401,6 +1401,12 @@ void TfrmMain::ShowPreview(imaging::TImgMView* Grid, const std::wstring& FileNam
     Grid->EndPaintLock();
     imaging::TImgProc* proc = Grid->GetProc();
     proc->SetAttachedImg(Grid);
+    // A picture stored mirrored shows as the album will show it.
+    if (ReadPictureParams(ImgIO1, FileName) && ImgIO1->FileParams->HasEXIF &&
+        IsMirroredOrientation(ImgIO1->FileParams->EXIFOrientation)) {
+        if (imaging::TPxBitmap* image = Grid->GetPxBitmap()) imaging::PxFlipBitmap(image, 0);
+        Grid->Update();
+    }
     proc->Rotate(Angle, false, 0, static_cast<classlib::TColor>(-1));
 }
 
@@ -1633,6 +1639,14 @@ void TfrmMain::SetLanguage()
 
     LV2->Hint = LV1->Hint;
     mnuExit->SetCaption(btnCancel->GetCaption());
+    // Texts made from messages show in the new language at once.
+    const int albumCount = LV2->GetItems()->GetCount();
+    if (AlbumIndex >= 0 && AlbumIndex < albumCount) {
+        TmP22->SetCaption(PositionText(AlbumIndex, albumCount));
+        ShowRotationLabel(SubItemOf(LV2->GetItems()->GetItem(AlbumIndex), siRotation));
+    }
+    if (ShellIndex >= 0 && ShellIndex < LV1->GetItems()->GetCount())
+        TmP2->SetCaption(PositionText(ShellIndex, LV1->GetItems()->GetCount()));
     if (frmOptions) frmOptions->ApplyTexts(t);
     if (frmAbout) frmAbout->ApplyTexts(t);
     if (frmTranslate) frmTranslate->ApplyTexts(t);
