@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "classlib/Automation.h"
+#include "classlib/Startup.h"
 #include "classlib/SysUtils.h"
 #include "classlib/TextConv.h"
 #include "classlib/Threads.h"
@@ -458,6 +459,23 @@ void TApplication::ProcessMessages()
     } catch (...) {
         HandleException(this);
     }
+}
+
+void TApplication::Initialize()
+{
+    if (initialized_) return;
+    RunStartups();
+    RunInitProcs();
+    initialized_ = true;
+}
+
+void TApplication::Finalize()
+{
+    if (!initialized_) return;
+    DestroyComponents();
+    mainForm_ = nullptr;
+    initialized_ = false;
+    RunShutdowns();
 }
 
 void TApplication::Run()

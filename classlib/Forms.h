@@ -175,7 +175,15 @@ public:
     ~TApplication() override;
     std::wstring ClassName() const override { return L"TApplication"; }
 
-    void Initialize() {}
+    // Starts the libraries registered with RegisterUnit (Startup.h) in their
+    // order, then runs the application-initialisation hooks (AddInitProc).
+    // Only the first call does the work; a start-up that raises leaves the
+    // application uninitialised and passes the exception on.
+    void Initialize();
+    // Frees the forms the application owns, then shuts the started
+    // libraries down in the reverse order. Nothing before Initialize.
+    void Finalize();
+    bool Initialized() const { return initialized_; }
     // Makes a form of class T owned by the application, stores it in
     // *Reference (when given) before OnCreate runs, runs OnCreate; the first
     // form made so becomes MainForm.
@@ -223,6 +231,7 @@ private:
     TCustomForm* mainForm_ = nullptr;
     std::atomic<bool> terminated_{false};
     std::vector<TApplicationEvents*> events_;
+    bool initialized_ = false;
 };
 
 // A component that takes over the application's exception handling while

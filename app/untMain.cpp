@@ -1,0 +1,7 @@
+#include "app/untMain.h"
+
+namespace album {
+
+TfrmMain* frmMain = nullptr;
+
+}  // namespace album
