@@ -287,4 +287,32 @@ private:
 extern TApplication* Application;
 extern TScreen* Screen;
 
+// A sunken container whose children may reach beyond its client area: it
+// shows scroll bars for the extent of its visible children and moves them
+// when scrolled.
+class TScrollBox : public TWinControl {
+public:
+    explicit TScrollBox(TComponent* AOwner);
+    std::wstring ClassName() const override { return L"TScrollBox"; }
+
+    // Recomputes the scroll ranges from the children (call after moving
+    // or resizing them; done on every resize of the box).
+    void UpdateScrollRanges();
+    int GetScrollX() const { return scrollX_; }
+    int GetScrollY() const { return scrollY_; }
+    // Scrolls to (X, Y) within the ranges.
+    void ScrollTo(int X, int Y);
+
+protected:
+    void CreateParams(TCreateParams& Params) override;
+    void CreateHandleDone() override;
+    void Dispatch(TMessage& Message) override;
+    void Resize() override;
+
+private:
+    void Scroll(int Bar, WORD Code);
+    int scrollX_ = 0, scrollY_ = 0;
+    int rangeX_ = 0, rangeY_ = 0;
+};
+
 }  // namespace classlib

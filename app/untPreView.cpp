@@ -1,0 +1,7 @@
+#include "app/untPreView.h"
+
+namespace album {
+
+TfrmPreview* frmPreview = nullptr;
+
+}  // namespace album
