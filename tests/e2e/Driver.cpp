@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cwctype>
-#include <deque>
 
 namespace e2e {
 
@@ -274,7 +273,7 @@ TTreeItem TreeNext(HWND Tree, UINT Code, TTreeItem Item)
 
 // The children of Item (the roots for nullptr), expanding it first and
 // giving a lazily filled node a moment to fill.
-std::vector<TTreeItem> TreeChildren(HWND Tree, TTreeItem Item)
+std::vector<TTreeItem> TreeChildren(HWND Tree, TTreeItem Item, DWORD TimeoutMs)
 {
     std::vector<TTreeItem> children;
     auto collect = [&] {
@@ -284,7 +283,7 @@ std::vector<TTreeItem> TreeChildren(HWND Tree, TTreeItem Item)
         return !children.empty();
     };
     if (Item) ::SendMessageW(Tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(Item));
-    WaitUntil(collect, Item ? 3000 : 10000);
+    WaitUntil(collect, TimeoutMs);
     return children;
 }
 
@@ -294,27 +293,27 @@ bool IsDriveNode(const std::wstring& Text, const std::wstring& Drive)
     return t == d || t == d + L"\\" || t.find(L"(" + d + L")") != std::wstring::npos;
 }
 
-// Breadth first from the roots, at most three levels down, for the node of
-// Drive; nodes of the network are not opened.
+// Level by level from the roots, at most three levels down, for the node of
+// Drive: a level is searched whole before any of its nodes is opened (the
+// ones that look like the computer first); the network is not opened.
 TTreeItem FindDriveNode(HANDLE Process, HWND Tree, const std::wstring& Drive, std::wstring& Trail)
 {
-    std::deque<std::pair<TTreeItem, int>> queue;
-    for (TTreeItem root : TreeChildren(Tree, nullptr)) queue.emplace_back(root, 0);
-    while (!queue.empty()) {
-        auto [item, depth] = queue.front();
-        queue.pop_front();
-        std::wstring text = TreeText(Process, Tree, item);
-        Trail += L"[" + text + L"]";
-        if (IsDriveNode(text, Drive)) return item;
-        std::wstring lower = Lower(text);
-        if (depth >= 2 || lower.find(L"network") != std::wstring::npos) continue;
-        bool computer = lower.find(L"computer") != std::wstring::npos || lower.find(L"pc") != std::wstring::npos;
-        for (TTreeItem child : TreeChildren(Tree, item)) {
-            if (computer)
-                queue.emplace_front(child, depth + 1);
-            else
-                queue.emplace_back(child, depth + 1);
+    std::vector<TTreeItem> level = TreeChildren(Tree, nullptr, 10000);
+    for (int depth = 0; depth < 3 && !level.empty(); ++depth) {
+        std::vector<TTreeItem> first, rest;
+        for (TTreeItem item : level) {
+            std::wstring text = TreeText(Process, Tree, item);
+            Trail += L"[" + text + L"]";
+            if (IsDriveNode(text, Drive)) return item;
+            std::wstring lower = Lower(text);
+            if (lower.find(L"network") != std::wstring::npos) continue;
+            bool computer = lower.find(L"computer") != std::wstring::npos || lower.find(L"pc") != std::wstring::npos;
+            (computer ? first : rest).push_back(item);
         }
+        first.insert(first.end(), rest.begin(), rest.end());
+        level.clear();
+        for (TTreeItem item : first)
+            for (TTreeItem child : TreeChildren(Tree, item, 500)) level.push_back(child);
     }
     return nullptr;
 }
@@ -338,7 +337,7 @@ bool TreeSelectPath(HANDLE Process, HWND Tree, const std::wstring& Folder, std::
     if (!item) return false;
     for (size_t i = 1; i < parts.size(); ++i) {
         TTreeItem next = nullptr;
-        for (TTreeItem child : TreeChildren(Tree, item))
+        for (TTreeItem child : TreeChildren(Tree, item, 3000))
             if (Lower(TreeText(Process, Tree, child)) == Lower(parts[i])) next = child;
         Trail += L" > " + parts[i] + (next ? L"" : L" (missing)");
         if (!next) return false;
