@@ -523,7 +523,7 @@ TEST_F(VelmoProgram, FailuresGiveAMessageAndLeaveTheWindowUsable)
     EXPECT_TRUE(::IsWindowEnabled(start));
     EXPECT_EQ(ListCount(album), 3) << "the album list changed";
 
-    // The same list into a writable folder: the cut photo is reported by
+    // The same list into a writable folder: the damaged photo is reported by
     // name, the others are written.
     const std::wstring path = work_ + L"\\out\\Mixed\\";
     SetText(Control(L"EAlbDir"), work_ + L"\\out");
