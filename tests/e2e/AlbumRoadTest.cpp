@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Driver.h"
+#include "app/AlbumTestFiles.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
@@ -26,6 +27,8 @@
 #include "support/TestSupport.h"
 
 using namespace e2e;
+using albumtest::ReadBytes;
+using testsupport::RemoveTree;
 
 namespace {
 
@@ -48,20 +51,6 @@ std::wstring ProgramFolder()
     return exe.substr(0, exe.rfind(L'\\') + 1);
 }
 
-std::string ReadBytes(const std::wstring& FileName)
-{
-    std::string bytes;
-    HANDLE h = ::CreateFileW(FileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (::ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) bytes.append(buffer, got);
-    ::CloseHandle(h);
-    return bytes;
-}
-
-bool Exists(const std::wstring& Path) { return ::GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 // The files below Folder (relative names), depth first.
 void ListFiles(const std::wstring& Folder, const std::wstring& Prefix, std::vector<std::wstring>& Out)
 {
@@ -77,27 +66,6 @@ void ListFiles(const std::wstring& Folder, const std::wstring& Prefix, std::vect
             Out.push_back(Prefix + name);
     } while (::FindNextFileW(h, &fd));
     ::FindClose(h);
-}
-
-void RemoveTree(const std::wstring& Folder)
-{
-    WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW((Folder + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring path = Folder + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path);
-            } else {
-                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(path.c_str());
-            }
-        } while (::FindNextFileW(h, &fd));
-        ::FindClose(h);
-    }
-    ::RemoveDirectoryW(Folder.c_str());
 }
 
 void CopyTree(const std::wstring& From, const std::wstring& To)
@@ -144,7 +112,7 @@ struct TPicture {
 TPicture Inspect(const std::wstring& FileName)
 {
     TPicture p;
-    if (!Exists(FileName)) return p;
+    if (!albumtest::FileExists(FileName)) return p;
     imaging::TImgIO io(nullptr);
     io.LoadFromFile(FileName);
     if (io.AbortFlag) return p;
@@ -405,7 +373,7 @@ TEST_F(VelmoProgram, BuildsAnAlbumFromCameraPhotos)
     const std::wstring path = albumFolder + L"\\Holiday\\";
     const std::string page = ReadBytes(path + L"index.html");
     ASSERT_FALSE(page.empty()) << "index.html missing";
-    EXPECT_FALSE(Exists(path + L"index2.html")) << "seven pictures fit on one page";
+    EXPECT_FALSE(albumtest::FileExists(path + L"index2.html")) << "seven pictures fit on one page";
 
     for (const TPhoto& p : kPhotos) {
         SCOPED_TRACE(Utf8(p.File));
@@ -413,22 +381,19 @@ TEST_F(VelmoProgram, BuildsAnAlbumFromCameraPhotos)
         EXPECT_NE(page.find(Utf8(L"href=\"Images/" + name + L"\"")), std::string::npos);
         EXPECT_NE(page.find(Utf8(L"src=\"Thumbnails/tn_" + name + L"\"")), std::string::npos);
 
+        // The copy fitted into the image box, the thumbnail into the
+        // thumbnail box, both upright and stating no other orientation.
         int w = 0, h = 0;
-        Fitted(p.Width, p.Height, maxImg, w, h);
-        TPicture image = Inspect(path + L"Images\\" + name);
-        ASSERT_TRUE(image.Loaded) << "image copy missing or unreadable";
-        EXPECT_EQ(image.Width, w);
-        EXPECT_EQ(image.Height, h);
-        EXPECT_TRUE(!image.HasEXIF || image.Orientation == 1) << "orientation " << image.Orientation;
-        EXPECT_EQ(image.Corners, kUpright) << "the copy is not turned as the picture is shown";
-
-        Fitted(p.Width, p.Height, maxTh, w, h);
-        TPicture thumb = Inspect(path + L"Thumbnails\\tn_" + name);
-        ASSERT_TRUE(thumb.Loaded) << "thumbnail missing or unreadable";
-        EXPECT_EQ(thumb.Width, w);
-        EXPECT_EQ(thumb.Height, h);
-        EXPECT_TRUE(!thumb.HasEXIF || thumb.Orientation == 1) << "orientation " << thumb.Orientation;
-        EXPECT_EQ(thumb.Corners, kUpright);
+        for (const auto& [file, box] : {std::pair{L"Images\\" + name, maxImg}, {L"Thumbnails\\tn_" + name, maxTh}}) {
+            SCOPED_TRACE(Utf8(file));
+            Fitted(p.Width, p.Height, box, w, h);
+            TPicture picture = Inspect(path + file);
+            ASSERT_TRUE(picture.Loaded) << "missing or unreadable";
+            EXPECT_EQ(picture.Width, w);
+            EXPECT_EQ(picture.Height, h);
+            EXPECT_TRUE(!picture.HasEXIF || picture.Orientation == 1) << "orientation " << picture.Orientation;
+            EXPECT_EQ(picture.Corners, kUpright) << "not turned as the picture is shown";
+        }
         const std::string size = "width=\"" + std::to_string(w) + "\" height=\"" + std::to_string(h) + "\"";
         EXPECT_NE(page.find("tn_" + Utf8(name) + "\" " + size), std::string::npos) << "thumbnail size on the page";
     }
@@ -539,7 +504,7 @@ TEST_F(VelmoProgram, FailuresGiveAMessageAndLeaveTheWindowUsable)
         EXPECT_TRUE(Inspect(path + L"Thumbnails\\tn_" + good + L".jpg").Loaded) << Utf8(good);
         EXPECT_NE(page.find(Utf8(good)), std::string::npos) << Utf8(good);
     }
-    EXPECT_FALSE(Exists(path + L"Images\\b-broken.jpg"));
+    EXPECT_FALSE(albumtest::FileExists(path + L"Images\\b-broken.jpg"));
     EXPECT_EQ(page.find("b-broken"), std::string::npos);
 
     DWORD exitCode = 99;
