@@ -256,9 +256,10 @@ protected:
         HWND start = Control(L"btnStart");
         EXPECT_TRUE(app.PostClick(L"btnStart"));
         std::vector<std::wstring> seen;
-        // The build disables Start while it runs; done when Start is enabled
-        // again and no message waits.
-        ::Sleep(300);
+        // The build disables Start while it runs, or stops with a message
+        // before; it is over when Start is enabled again and no message
+        // waits.
+        WaitUntil([&] { return !::IsWindowEnabled(start) || !Dialogs(app.Pid()).empty(); }, 10000);
         WaitUntil(
             [&] {
                 auto more = AnswerMessages(L"", 200);
