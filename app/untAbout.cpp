@@ -57,7 +57,7 @@ TfrmAbout::TfrmAbout(TComponent* AOwner) : TForm(AOwner)
     SetPosition(poScreenCenter);
     KeyPreview = true;
     SetCaption(L"About Velmo Morvane");
-    SetClientWidth(336);
+    SetClientWidth(384);
     SetClientHeight(196);
 
     Im1 = new TImage(this);
@@ -69,14 +69,14 @@ TfrmAbout::TfrmAbout(TComponent* AOwner) : TForm(AOwner)
     L1 = MakeLabel(this, L"L1", L"Velmo Morvane v.1.4", 64, 18);
     L1->GetFont()->SetStyle(fsBold);
     L1->GetFont()->SetHeight(-13);
-    Centre(L1, 56, 264);
-    L2 = MakeLabel(this, L"L2", L"Photo albums for the web, made on your own computer.", 64, 44);
-    Centre(L2, 56, 264);
+    Centre(L1, 56, 316);
+    L2 = MakeLabel(this, L"L2", L"Web photo albums, made on your own computer.", 64, 44);
+    Centre(L2, 56, 316);
 
     BV1 = new TBevel(this);
     BV1->SetName(L"BV1");
     BV1->SetParent(this);
-    BV1->SetBounds(12, 72, 312, 66);
+    BV1->SetBounds(12, 72, 360, 66);
     BV1->SetShape(bsFrame);
 
     L3 = MakeLabel(this, L"L3", L"WWW:", 28, 86);
@@ -89,7 +89,7 @@ TfrmAbout::TfrmAbout(TComponent* AOwner) : TForm(AOwner)
     btnOK = new TButton(this);
     btnOK->SetName(L"btnOK");
     btnOK->SetParent(this);
-    btnOK->SetBounds(128, 154, 80, 25);
+    btnOK->SetBounds(152, 154, 80, 25);
     btnOK->SetCaption(L"&OK");
     btnOK->ModalResult = mrOk;
     btnOK->SetDefault(true);
