@@ -16,6 +16,7 @@
 #include "imaging/io/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/proc/ImgProc.h"
+#include "imaging/proc/PxRotate.h"
 #include "imaging/views/ImgView.h"
 
 namespace album {
@@ -71,6 +72,9 @@ void SaveJPEG(imaging::TImgIO* IO, const std::wstring& FileName)
     IO->SaveJPEGToFile(FileName);
     if (IO->AbortFlag) throw classlib::EInOutError(L"Could not write \"" + FileName + L"\"");
 }
+
+// Mirrors the view's image left to right in place.
+void Mirror(imaging::TImgView& View) { imaging::PxFlipBitmap(View.GetPxBitmap(), 0); }
 
 void ResetOrientation(imaging::TImgIO* IO)
 {
@@ -144,6 +148,11 @@ bool BuildImage(imaging::TImgView& View, const TSettings& Settings, const std::w
         Row.Checked = false;
         return false;
     }
+    // The stored orientation: a mirrored one is undone here (the row's
+    // rotation holds the turn that goes with it), and a copy that is to say
+    // "normal" can't be the source's bytes when the source says otherwise.
+    const int orientation = io->FileParams->HasEXIF ? io->FileParams->EXIFOrientation : 1;
+    const bool mirrored = IsMirroredOrientation(orientation);
     ResetOrientation(io);
 
     const std::wstring rotationText = Row.SubItem(siRotation);
@@ -154,10 +163,12 @@ bool BuildImage(imaging::TImgView& View, const TSettings& Settings, const std::w
     // (the format is the one the load found).
     const std::wstring imageFile = AlbumPath + L"Images\\" + name;
     const bool isJPEG = io->FileParams->FileFormat == kFileTypeJPEG;
-    if (isJPEG && !Settings.ResizeImg && rotation == 0) {
+    const bool normal = orientation <= 1 || orientation > 8;
+    if (isJPEG && !Settings.ResizeImg && rotation == 0 && normal) {
         ::CopyFileW(Row.Path.c_str(), imageFile.c_str(), FALSE);
     } else {
         if (Settings.ResizeImg) ResizeToWH(&View, Settings.MaxImg, Settings.MaxImg);
+        if (mirrored) Mirror(View);
         if (rotation != 0) proc->Rotate(rotation, false, 0, static_cast<classlib::TColor>(-1));
         SaveJPEG(io, imageFile);
     }
@@ -170,7 +181,10 @@ bool BuildImage(imaging::TImgView& View, const TSettings& Settings, const std::w
         ResetOrientation(io);
     }
     ResizeToWH(&View, Settings.MaxTh, Settings.MaxTh);
-    if (Settings.ResizeImg) proc->Rotate(rotation, false, 0, static_cast<classlib::TColor>(-1));
+    if (Settings.ResizeImg) {
+        if (mirrored) Mirror(View);
+        proc->Rotate(rotation, false, 0, static_cast<classlib::TColor>(-1));
+    }
     SaveJPEG(io, AlbumPath + L"Thumbnails\\tn_" + name);
 
     const std::wstring title = Row.SubItem(siTitle);
@@ -222,6 +236,24 @@ std::wstring AlbumPathOf(const std::wstring& AlbumFolder, const std::wstring& Al
 std::wstring OutputNameOf(const std::wstring& Path)
 {
     return classlib::ChangeFileExt(classlib::ExtractFileName(Path), L".jpg");
+}
+
+std::wstring RotationOfOrientation(int Orientation)
+{
+    switch (Orientation) {
+    case 3:
+    case 4: return L"180";
+    case 6:
+    case 7: return L"270";
+    case 8:
+    case 5: return L"90";
+    default: return L"0";
+    }
+}
+
+bool IsMirroredOrientation(int Orientation)
+{
+    return Orientation == 2 || Orientation == 4 || Orientation == 5 || Orientation == 7;
 }
 
 int RotationOf(const std::wstring& Text)

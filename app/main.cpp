@@ -1,53 +1,92 @@
-// Program entry: creates the main window and runs the message loop until it
-// is closed.
+// Program entry: registers the libraries' start-ups, initialises the
+// application (which starts them in order), creates the windows (the main
+// window first, so it becomes the main form), runs the message loop until
+// the main window closes, then frees the windows and shuts the libraries
+// down in the reverse order.
 #include <windows.h>
 
 #include <commctrl.h>
 
+#include "app/untMain.h"
+#include "classlib/Forms.h"
+#include "classlib/Startup.h"
+#include "controls/shell/ShNamespace.h"
+#include "controls/shell/ShWorkItems.h"
+#include "controls/themed/TmCommon.h"
+#include "gif/GIFImage.h"
+#include "imaging/model/PxStartup.h"
+
+#if __has_include("app/untOptions.h")
+#include "app/untOptions.h"
+#define VELMO_HAS_OPTIONS 1
+#endif
+#if __has_include("app/untAbout.h")
+#include "app/untAbout.h"
+#define VELMO_HAS_ABOUT 1
+#endif
+#if __has_include("app/untTranslate.h")
+#include "app/untTranslate.h"
+#define VELMO_HAS_TRANSLATE 1
+#endif
+#if __has_include("app/untScreen.h")
+#include "app/untScreen.h"
+#define VELMO_HAS_SCREEN 1
+#endif
+#if __has_include("app/untPreView.h")
+#include "app/untPreView.h"
+#define VELMO_HAS_PREVIEW 1
+#endif
+
 namespace {
 
-const wchar_t kMainClass[] = L"TfrmMain";
-const wchar_t kCaption[] = L"Velmo Morvane";
+// The image toolkit (model, I/O, processing, views) starts first and stops
+// last; the shell controls, the themed controls and the GIF class follow
+// with the order keys their units registered.
+constexpr int kToolkitOrder = 100;
 
-LRESULT CALLBACK MainProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
+void RegisterUnits()
 {
-    switch (msg) {
-    case WM_DESTROY:
-        ::PostQuitMessage(0);
-        return 0;
-    default:
-        return ::DefWindowProcW(wnd, msg, wp, lp);
-    }
+    classlib::RegisterUnit(L"toolkit", kToolkitOrder, &imaging::PxInitialize, &imaging::PxFinalize);
+    shell::RegisterShellUnit();
+    shell::RegisterShellWorkUnit();
+    themed::RegisterThemedUnit();
+    gif::RegisterGIFUnit();
 }
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, PWSTR, int show)
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);
+    RegisterUnits();
 
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = MainProc;
-    wc.hInstance = inst;
-    wc.hIcon = ::LoadIconW(inst, L"MAINICON");
-    wc.hIconSm = wc.hIcon;
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kMainClass;
-    if (!::RegisterClassExW(&wc)) return 1;
-
-    HWND wnd = ::CreateWindowExW(0, kMainClass, kCaption, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, 800, 600, nullptr, nullptr, inst, nullptr);
-    if (!wnd) return 1;
-    ::ShowWindow(wnd, show);
-    ::UpdateWindow(wnd);
-
-    MSG msg;
-    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
+    classlib::TApplication* app = classlib::Application;
+    int code = 0;
+    try {
+        app->Initialize();
+        app->Title = L"Velmo Morvane";
+        app->CreateForm<album::TfrmMain>(&album::frmMain);
+#ifdef VELMO_HAS_OPTIONS
+        app->CreateForm<album::TfrmOptions>(&album::frmOptions);
+#endif
+#ifdef VELMO_HAS_ABOUT
+        app->CreateForm<album::TfrmAbout>(&album::frmAbout);
+#endif
+#ifdef VELMO_HAS_TRANSLATE
+        app->CreateForm<album::TfrmTranslate>(&album::frmTranslate);
+#endif
+#ifdef VELMO_HAS_SCREEN
+        app->CreateForm<album::TfrmScreen>(&album::frmScreen);
+#endif
+#ifdef VELMO_HAS_PREVIEW
+        app->CreateForm<album::TfrmPreview>(&album::frmPreview);
+#endif
+        app->Run();
+    } catch (const classlib::Exception& e) {
+        ::MessageBoxW(nullptr, e.Message().c_str(), album::kMessageCaption, MB_OK | MB_ICONERROR);
+        code = 1;
     }
-    return static_cast<int>(msg.wParam);
+    app->Finalize();
+    return code;
 }

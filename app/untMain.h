@@ -162,7 +162,8 @@ public:
     std::wstring msgRotation, msgFileOf, msgAlbumExist, msgCouldNotWrite, msgESC, msgErrorCreateAlbum,
         msgAlbumCreated, msgSelectDir;
     // Messages of failures the user can act on.
-    std::wstring msgNoPictures, msgDamagedList, msgListUnsaved, msgBuildFailed;
+    std::wstring msgNoPictures, msgDamagedList, msgListUnsaved, msgBuildFailed, msgNoAlbumName,
+        msgSkippedPictures, msgListNotSaved;
     // The languages of the menu and the translation in use.
     TLanguageMenu Languages;
     TTranslation Translation;
@@ -197,7 +198,13 @@ public:
     void btnStartClick(classlib::TObject* Sender);
     void btnCancelClick(classlib::TObject* Sender);
     void Progress(classlib::TObject* Sender, int Percent);
+    // From the moment the build locks the window until it gives it back.
     bool BuildRunning() const;
+    // The options dialog: edits copies of the settings, taken back on OK.
+    void btnAdvClick(classlib::TObject* Sender);
+    // Open the first index page in the browser after a build (tests turn
+    // it off).
+    bool OpenFinishedAlbum = true;
 
     // ---- album list
     void btnAddClick(classlib::TObject* Sender);
@@ -302,6 +309,8 @@ private:
     void BuildFinished(const TAlbumBuildResult& Result);
 
     TAlbumRowId nextRowId_ = 1;
+    // The host of the running build (nullptr when none runs).
+    TBuildHost* build_ = nullptr;
     // Controls disabled by SetLocked and their former enabled state.
     std::vector<std::pair<classlib::TControl*, bool>> locked_;
     // Menu items disabled by SetLocked and their former state.
