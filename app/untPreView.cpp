@@ -194,6 +194,7 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     ImgView1->SetName(L"ImgView1");
     ImgView1->SetParent(this);
     ImgView1->SetAlign(alClient);
+    // Fitting shrinks large pictures and enlarges small ones.
     ImgView1->AutoFit = true;
     ImgView1->ShowHint = true;
     ImgView1->SetOnProgress(imaging::TPxProgressEvent(this, &TfrmPreview::ImgView1Progress));
@@ -216,6 +217,12 @@ TfrmPreview::~TfrmPreview()
 {
     DestroyComponents();
     if (frmPreview == this) frmPreview = nullptr;
+}
+
+void TfrmPreview::CreateParams(TCreateParams& Params)
+{
+    TForm::CreateParams(Params);
+    Params.ExStyle |= WS_EX_TOPMOST;
 }
 
 // ------------------------------------------------------------ source lists
@@ -453,7 +460,8 @@ void TfrmPreview::btnZoom100Click(TObject* Sender)
         btnAutoFit->SetEnabled(true);
     } else {
         const double fit = ImgView1->GetFitZoom();
-        ImgView1->AutoFit = true;
+        // Fitting shrinks large pictures and enlarges small ones.
+    ImgView1->AutoFit = true;
         ImgView1->SetZoom(std::min(fit, 100.0));
         btnZoom100->SetEnabled(true);
         btnAutoFit->SetEnabled(false);
