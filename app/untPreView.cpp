@@ -167,6 +167,8 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     mnuSaveAs->SetVisible(false);
     MbToolbar1->Arrange();
     MbDock1->ArrangeToolbars();
+    // The toolbar takes the dock's full width.
+    MbToolbar1->SetAlign(alClient);
 
     TmSB = new themed::TTmStatusBar(this);
     TmSB->SetName(L"TmSB");
@@ -194,6 +196,7 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     ImgView1->SetName(L"ImgView1");
     ImgView1->SetParent(this);
     ImgView1->SetAlign(alClient);
+    ImgView1->SetBorderStyle(imaging::bsNone);
     // Fitting shrinks large pictures and enlarges small ones.
     ImgView1->AutoFit = true;
     ImgView1->ShowHint = true;
