@@ -166,8 +166,13 @@ bool TProgram::PostClick(const std::wstring& Name) { return ::PostMessageW(main_
 
 bool TProgram::Close(int Answer, DWORD TimeoutMs, DWORD* ExitCode)
 {
-    if (!process_) return false;
     if (Running()) ::PostMessageW(main_, WM_CLOSE, 0, 0);
+    return WaitForEnd(Answer, TimeoutMs, ExitCode);
+}
+
+bool TProgram::WaitForEnd(int Answer, DWORD TimeoutMs, DWORD* ExitCode)
+{
+    if (!process_) return false;
     bool ended = WaitUntil(
         [&] {
             if (!Running()) return true;

@@ -59,6 +59,9 @@ public:
     // anyway), then waits for the end; false when the program had to be
     // killed.
     bool Close(int Answer, DWORD TimeoutMs, DWORD* ExitCode = nullptr);
+    // Waits for the program to end by itself, answering questions as Close
+    // does; false (and killed) when it does not end in time.
+    bool WaitForEnd(int Answer, DWORD TimeoutMs, DWORD* ExitCode = nullptr);
 
 private:
     ATOM Atom(const std::wstring& Name);
