@@ -791,16 +791,8 @@ void TfrmMain::FormCloseQuery(TObject*, bool& CanClose)
         CanClose = false;
         return;
     }
-    if (!ListModified || LV2->GetItems()->GetCount() == 0) return;
-    switch (ShowMessageBox(msgListNotSaved, MB_YESNOCANCEL | MB_ICONQUESTION)) {
-    case IDYES:
-        // Closes only when the list was really saved.
-        btnSaveClick(this);
-        CanClose = !ListModified;
-        break;
-    case IDNO: break;
-    default: CanClose = false; break;
-    }
+    if (ListModified && LV2->GetItems()->GetCount() > 0)
+        CanClose = ShowMessageBox(msgListNotSaved, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 void TfrmMain::FormClose(TObject*, classlib::TCloseAction&) { Writeini(); }
@@ -1650,7 +1642,7 @@ void TfrmMain::SetLanguage()
     // Texts without a translation key.
     msgNoPictures = L"No picture that can be read was found among the chosen files.";
     msgDamagedList = L"This file is no album list, or it is damaged; the album list was left as it was:";
-    msgListNotSaved = L"The album list has changed since it was last saved. Save it before closing?";
+    msgListNotSaved = L"The album list has changed since it was last saved. Close anyway?";
     msgBuildFailed = L"The album could not be finished. What was written so far stays in the album folder.";
     msgNoAlbumName = L"Please enter a name for the album.";
     msgSkippedPictures = L"These pictures could not be read and are not in the album:";
