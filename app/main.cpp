@@ -7,7 +7,12 @@
 
 #include <commctrl.h>
 
+#include "app/untAbout.h"
 #include "app/untMain.h"
+#include "app/untOptions.h"
+#include "app/untPreView.h"
+#include "app/untScreen.h"
+#include "app/untTranslate.h"
 #include "classlib/Forms.h"
 #include "classlib/Startup.h"
 #include "controls/shell/ShNamespace.h"
@@ -15,27 +20,6 @@
 #include "controls/themed/TmCommon.h"
 #include "gif/GIFImage.h"
 #include "imaging/model/PxStartup.h"
-
-#if __has_include("app/untOptions.h")
-#include "app/untOptions.h"
-#define VELMO_HAS_OPTIONS 1
-#endif
-#if __has_include("app/untAbout.h")
-#include "app/untAbout.h"
-#define VELMO_HAS_ABOUT 1
-#endif
-#if __has_include("app/untTranslate.h")
-#include "app/untTranslate.h"
-#define VELMO_HAS_TRANSLATE 1
-#endif
-#if __has_include("app/untScreen.h")
-#include "app/untScreen.h"
-#define VELMO_HAS_SCREEN 1
-#endif
-#if __has_include("app/untPreView.h")
-#include "app/untPreView.h"
-#define VELMO_HAS_PREVIEW 1
-#endif
 
 namespace {
 
@@ -67,21 +51,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         app->Initialize();
         app->Title = L"Velmo Morvane";
         app->CreateForm<album::TfrmMain>(&album::frmMain);
-#ifdef VELMO_HAS_OPTIONS
         app->CreateForm<album::TfrmOptions>(&album::frmOptions);
-#endif
-#ifdef VELMO_HAS_ABOUT
         app->CreateForm<album::TfrmAbout>(&album::frmAbout);
-#endif
-#ifdef VELMO_HAS_TRANSLATE
         app->CreateForm<album::TfrmTranslate>(&album::frmTranslate);
-#endif
-#ifdef VELMO_HAS_SCREEN
         app->CreateForm<album::TfrmScreen>(&album::frmScreen);
-#endif
-#ifdef VELMO_HAS_PREVIEW
         app->CreateForm<album::TfrmPreview>(&album::frmPreview);
-#endif
         app->Run();
     } catch (const classlib::Exception& e) {
         ::MessageBoxW(nullptr, e.Message().c_str(), album::kMessageCaption, MB_OK | MB_ICONERROR);

@@ -15,26 +15,11 @@
 #include "imaging/proc/PxRotate.h"
 #include "imaging/views/ImgMView.h"
 
-#if __has_include("app/untOptions.h")
-#include "app/untOptions.h"
-#define VELMO_HAS_OPTIONS 1
-#endif
-#if __has_include("app/untAbout.h")
 #include "app/untAbout.h"
-#define VELMO_HAS_ABOUT 1
-#endif
-#if __has_include("app/untTranslate.h")
-#include "app/untTranslate.h"
-#define VELMO_HAS_TRANSLATE 1
-#endif
-#if __has_include("app/untScreen.h")
-#include "app/untScreen.h"
-#define VELMO_HAS_SCREEN 1
-#endif
-#if __has_include("app/untPreView.h")
+#include "app/untOptions.h"
 #include "app/untPreView.h"
-#define VELMO_HAS_PREVIEW 1
-#endif
+#include "app/untScreen.h"
+#include "app/untTranslate.h"
 
 namespace album {
 
@@ -151,6 +136,21 @@ const std::vector<std::wstring>& DefaultFileMasks()
         return m;
     }();
     return masks;
+}
+
+bool ReadPictureParams(imaging::TImgIO* IO, const std::wstring& FileName)
+{
+    imaging::TIOParamsVals* params = IO->FileParams;
+    params->ResetToDefaults();
+    params->Width = 0;
+    params->Height = 0;
+    try {
+        IO->ReadParamsFromFile(FileName);
+    } catch (const std::exception&) {
+        // Not a picture the toolkit reads: width and height stay 0.
+        params->Width = 0;
+    }
+    return params->Width != 0 && params->Height != 0;
 }
 
 std::wstring CleanAlbumName(const std::wstring& Name)
@@ -422,6 +422,7 @@ void TfrmMain::CreateComponents()
     btnPgUp->OnClick = TNotifyEvent(this, &TfrmMain::TmSpinButtons1UpRightClick);
     btnPgDown->OnClick = TNotifyEvent(this, &TfrmMain::TmSpinButtons1DownLeftClick);
     LBL_Rotate = placed(new TLabel(this), L"LBL_Rotate", details);
+    LBL_Rotate->SetAutoSize(false);
     LBL_Rotate->SetAlignment(taCenter);
     LBL_Rotate->SetVisible(false);
     LBL_Title = placed(new TLabel(this), L"LBL_Title", details);
@@ -804,16 +805,12 @@ void TfrmMain::mnuExitClick(TObject*) { Close(); }
 
 void TfrmMain::mnuAboutClick(TObject*)
 {
-#ifdef VELMO_HAS_ABOUT
     if (frmAbout) frmAbout->ShowModal();
-#endif
 }
 
 void TfrmMain::LBL_DescClick(TObject*)
 {
-#ifdef VELMO_HAS_SCREEN
     if (frmScreen) frmScreen->ShowModal();
-#endif
 }
 
 void TfrmMain::ApplicationEvents1Exception(TObject*, classlib::Exception& E)
@@ -844,9 +841,17 @@ void TfrmMain::WndProc(classlib::TMessage& Message)
 
 bool TfrmMain::ContextMenu(HWND Window, int X, int Y)
 {
+    // The message climbs the parents with the window it started from, or
+    // with one of its parents: the list is the one under the point (or the
+    // focused one for the keyboard's menu key).
+    HWND target = (X == -1 && Y == -1) ? ::GetFocus() : ::WindowFromPoint(POINT{X, Y});
+    if (!target) target = Window;
+    auto within = [target](classlib::TListView* List) {
+        return List->HandleAllocated() && (target == List->GetHandle() || ::IsChild(List->GetHandle(), target));
+    };
     classlib::TListView* list = nullptr;
-    if (LV1->HandleAllocated() && Window == LV1->GetHandle()) list = LV1;
-    if (LV2->HandleAllocated() && Window == LV2->GetHandle()) list = LV2;
+    if (within(LV1)) list = LV1;
+    if (within(LV2)) list = LV2;
     if (!list) return false;
     if (list == LV2) LV2MouseMove(LV2, 0, 0, 0);
     if (list == LV1 && LV1->GetItems()->GetCount() > 0) LV1MouseEnter(LV1);
@@ -1005,11 +1010,9 @@ void TfrmMain::BuildFinished(const TAlbumBuildResult& Result)
 
 void TfrmMain::btnAdvClick(TObject*)
 {
-#ifdef VELMO_HAS_OPTIONS
     if (!frmOptions) return;
     frmOptions->CopyIn(Settings);
     if (frmOptions->ShowModal() == classlib::mrOk) frmOptions->CopyOut(Settings);
-#endif
 }
 
 // ---- album rows ---------------------------------------------------------------
@@ -1095,16 +1098,7 @@ int TfrmMain::AddFiles(const std::vector<std::wstring>& Paths, bool Single)
             if (Single) LV2->SetSelected(existing);
             continue;
         }
-        imaging::TIOParamsVals* params = ImgIO1->FileParams;
-        params->ResetToDefaults();
-        params->Width = 0;
-        params->Height = 0;
-        try {
-            ImgIO1->ReadParamsFromFile(path);
-        } catch (...) {
-            params->Width = 0;
-        }
-        if (params->Width == 0 || params->Height == 0) continue;
+        if (!ReadPictureParams(ImgIO1, path)) continue;
         TListItem* row = AddAlbumRow(path, InitialRotation(path));
         ++added;
         if (Single) LV2->SetSelected(row);
@@ -1303,27 +1297,22 @@ void TfrmMain::R1Click(TObject* Sender)
 
 void TfrmMain::E_TitleChange(TObject*)
 {
-    if (E_Title->GetTag() == 1) return;
-    const std::wstring text = classlib::Trim(E_Title->GetText());
-    classlib::TListItems* items = LV2->GetItems();
-    for (int i = 0; i < items->GetCount(); ++i) {
-        TListItem* row = items->GetItem(i);
-        if (row->GetSelected() && SubItemOf(row, siTitle) != text) {
-            SetSubItem(row, siTitle, text);
-            ListModified = true;
-        }
-    }
+    if (E_Title->GetTag() != 1) SetSelectedRowsText(siTitle, E_Title->GetText());
 }
 
 void TfrmMain::E_DescChange(TObject*)
 {
-    if (E_Desc->GetTag() == 1) return;
-    const std::wstring text = classlib::Trim(E_Desc->GetText());
+    if (E_Desc->GetTag() != 1) SetSelectedRowsText(siDescription, E_Desc->GetText());
+}
+
+void TfrmMain::SetSelectedRowsText(int SubItem, const std::wstring& Text)
+{
+    const std::wstring text = classlib::Trim(Text);
     classlib::TListItems* items = LV2->GetItems();
     for (int i = 0; i < items->GetCount(); ++i) {
         TListItem* row = items->GetItem(i);
-        if (row->GetSelected() && SubItemOf(row, siDescription) != text) {
-            SetSubItem(row, siDescription, text);
+        if (row->GetSelected() && SubItemOf(row, SubItem) != text) {
+            SetSubItem(row, SubItem, text);
             ListModified = true;
         }
     }
@@ -1412,6 +1401,12 @@ void TfrmMain::ShowPreview(imaging::TImgMView* Grid, const std::wstring& FileNam
     Grid->EndPaintLock();
     imaging::TImgProc* proc = Grid->GetProc();
     proc->SetAttachedImg(Grid);
+    // A picture stored mirrored shows as the album will show it.
+    if (ReadPictureParams(ImgIO1, FileName) && ImgIO1->FileParams->HasEXIF &&
+        IsMirroredOrientation(ImgIO1->FileParams->EXIFOrientation)) {
+        if (imaging::TPxBitmap* image = Grid->GetPxBitmap()) imaging::PxFlipBitmap(image, 0);
+        Grid->Update();
+    }
     proc->Rotate(Angle, false, 0, static_cast<classlib::TColor>(-1));
 }
 
@@ -1495,12 +1490,7 @@ void TfrmMain::popLargePreViewClick(TObject*)
 
 void TfrmMain::ShowLargePreView(wchar_t Mode, int Index)
 {
-#ifdef VELMO_HAS_PREVIEW
     if (frmPreview) frmPreview->ShowItem(Mode, Index);
-#else
-    (void)Mode;
-    (void)Index;
-#endif
 }
 
 // ---- album list file ------------------------------------------------------------
@@ -1649,21 +1639,19 @@ void TfrmMain::SetLanguage()
 
     LV2->Hint = LV1->Hint;
     mnuExit->SetCaption(btnCancel->GetCaption());
-#ifdef VELMO_HAS_OPTIONS
+    // Texts made from messages show in the new language at once.
+    const int albumCount = LV2->GetItems()->GetCount();
+    if (AlbumIndex >= 0 && AlbumIndex < albumCount) {
+        TmP22->SetCaption(PositionText(AlbumIndex, albumCount));
+        ShowRotationLabel(SubItemOf(LV2->GetItems()->GetItem(AlbumIndex), siRotation));
+    }
+    if (ShellIndex >= 0 && ShellIndex < LV1->GetItems()->GetCount())
+        TmP2->SetCaption(PositionText(ShellIndex, LV1->GetItems()->GetCount()));
     if (frmOptions) frmOptions->ApplyTexts(t);
-#endif
-#ifdef VELMO_HAS_ABOUT
     if (frmAbout) frmAbout->ApplyTexts(t);
-#endif
-#ifdef VELMO_HAS_TRANSLATE
     if (frmTranslate) frmTranslate->ApplyTexts(t);
-#endif
-#ifdef VELMO_HAS_SCREEN
     if (frmScreen) frmScreen->ApplyTexts(t);
-#endif
-#ifdef VELMO_HAS_PREVIEW
     if (frmPreview) frmPreview->ApplyTexts(t);
-#endif
     LayoutControls();
 }
 
@@ -1691,11 +1679,7 @@ void TfrmMain::tbTranslateClick(TObject*)
 {
     const TTranslationOffer offer =
         PrepareTranslation(Settings.GetEnvironment().ProgramFolder() + L"Languages\\", Languages, SystemLangId);
-#ifdef VELMO_HAS_TRANSLATE
     if (frmTranslate && offer.Show) frmTranslate->ShowOffer(offer);
-#else
-    (void)offer;
-#endif
 }
 
 }  // namespace album

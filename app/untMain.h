@@ -62,6 +62,10 @@ using TAlbumRowId = std::intptr_t;
 // pictures, GIF, JPEG, TIFF, BMP, PCX, all files.
 const std::vector<std::wstring>& DefaultFileMasks();
 
+// Reads only the parameters of FileName into IO's parameters (reset first).
+// True when the toolkit reads it as a picture (width and height not 0).
+bool ReadPictureParams(imaging::TImgIO* IO, const std::wstring& FileName);
+
 // The album name as typed or pasted, without path separators ("/" and "\").
 std::wstring CleanAlbumName(const std::wstring& Name);
 
@@ -299,6 +303,7 @@ private:
     void CreateComponents();
     void CreateMenus();
     void LayoutControls();
+    void SetSelectedRowsText(int SubItem, const std::wstring& Text);
     void LoadGlyph(classlib::TSpeedButton* Button, const wchar_t* Resource, const std::wstring& Fallback);
     void SetLocked(bool Locked);
     void ApplyRotationButtons(const std::wstring& Rotation);

@@ -67,16 +67,6 @@ bool LoadGlyphs(toolbar::TMbImageList* List, const wchar_t* Suffix)
     }
 }
 
-int AngleOfOrientation(int Orientation)
-{
-    switch (Orientation) {
-    case 3: return 180;
-    case 6: return 270;
-    case 8: return 90;
-    default: return 0;
-    }
-}
-
 // The number of a zoom list entry (its text without the last character).
 int EntryNumber(const std::wstring& Text)
 {
@@ -251,22 +241,17 @@ void TfrmPreview::ShowItem(wchar_t AMode, int Index)
     if (HandleAllocated() && ::IsIconic(GetHandle())) ::ShowWindow(GetHandle(), SW_RESTORE);
     SetCaption(ExtractFileName(path));
 
+    ReadPictureParams(ImgIO1, path);
     imaging::TIOParamsVals* params = ImgIO1->FileParams;
-    params->ResetToDefaults();
-    params->Width = 0;
-    params->Height = 0;
-    try {
-        ImgIO1->ReadParamsFromFile(path);
-    } catch (const Exception&) {
-        // Not a picture the toolkit reads: width and height stay 0.
-    }
     mnuList->SetEnabled(true);
     if (params->Width == 0 || params->Height == 0) {
         mnuList->SetEnabled(false);
         if (!GetVisible()) return;
         ImgView1->FillWithBackground();
     }
-    R1->SetTag(AngleOfOrientation(params->EXIFOrientation));
+    // The turn a new album row gets from this orientation (a mirrored one
+    // included: the build undoes the mirroring).
+    R1->SetTag(RotationOf(RotationOfOrientation(params->HasEXIF ? params->EXIFOrientation : 1)));
 
     Show();
     TmSP1->SetCaption(L"");

@@ -113,7 +113,8 @@ int main()
         TIOParamsVals params(nullptr);
         TPxIOProgressInfo progress;
         progress.Aborting = &aborting;
-        PxReadJPEG(&encoded, nullptr, &decoded, false, -1, true, true, false, true, false, false, progress, params);
+        PxReadJPEG(&encoded, &decoded, {.ReadColorProfile = true, .ApplyColorProfile = true, .ReadMetadata = true},
+                   progress, params);
     };
     std::vector<uint8_t> pixels;
     int dw = 0, dh = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "classlib/Automation.h"
 #include "classlib/Startup.h"
 #include "classlib/SysUtils.h"
 #include "classlib/TextConv.h"
@@ -357,7 +358,10 @@ void TCustomForm::Dispatch(TMessage& Message)
         }
         return;
     }
-    default: TWinControl::Dispatch(Message); return;
+    default:
+        if (HandleAutomationMessage(this, Message)) return;
+        TWinControl::Dispatch(Message);
+        return;
     }
 }
 

@@ -1,3 +1,48 @@
+include(${CMAKE_CURRENT_LIST_DIR}/Layers.cmake)
+
+# Every build first checks that no folder includes a header of its own or a
+# higher layer (cmake/Layers.cmake); each library waits for the check, so a
+# build of any single target runs it too.
+add_custom_target(check_layers ALL
+  COMMAND ${CMAKE_COMMAND} -DVELMO_LAYER_ROOT=${CMAKE_SOURCE_DIR} -P ${CMAKE_SOURCE_DIR}/cmake/CheckLayers.cmake
+  COMMENT "Checking the include layers of the libraries"
+  VERBATIM)
+
+# velmo_layer_of(DIR OUT): the layer number of a folder in VELMO_LAYERS
+# (lowest 0); a folder missing from the order is a configuration error.
+function(velmo_layer_of dir out)
+  set(rank 0)
+  foreach(layer IN LISTS VELMO_LAYERS)
+    string(REPLACE "," ";" members "${layer}")
+    if("${dir}" IN_LIST members)
+      set(${out} ${rank} PARENT_SCOPE)
+      return()
+    endif()
+    math(EXPR rank "${rank} + 1")
+  endforeach()
+  message(FATAL_ERROR "${dir} is not in the layer order of cmake/Layers.cmake")
+endfunction()
+
+# Runs once the whole project is configured: a library may link only
+# libraries of lower layers (other names are system or third-party
+# libraries).
+function(velmo_check_library_layers)
+  get_property(libs GLOBAL PROPERTY VELMO_LIBRARIES)
+  foreach(lib IN LISTS libs)
+    get_property(rank GLOBAL PROPERTY VELMO_LAYER_${lib})
+    get_property(deps GLOBAL PROPERTY VELMO_LINKS_${lib})
+    foreach(dep IN LISTS deps)
+      if(dep IN_LIST libs)
+        get_property(depRank GLOBAL PROPERTY VELMO_LAYER_${dep})
+        if(NOT depRank LESS rank)
+          message(SEND_ERROR "${lib} links ${dep}, which is not on a lower layer (cmake/Layers.cmake)")
+        endif()
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL velmo_check_library_layers)
+
 # velmo_library(NAME DIR [DEPS...]): a static library of every .cpp in DIR,
 # created only once the folder has a unit. Dependencies between the project's
 # libraries are declared in DIR/deps.cmake as set(VELMO_LIB_DEPS ...).
@@ -13,6 +58,11 @@ function(velmo_library name dir)
     include(${CMAKE_SOURCE_DIR}/${dir}/deps.cmake)
   endif()
   target_link_libraries(${name} PUBLIC ${VELMO_LIB_DEPS})
+  add_dependencies(${name} check_layers)
+  velmo_layer_of(${dir} rank)
+  set_property(GLOBAL APPEND PROPERTY VELMO_LIBRARIES ${name})
+  set_property(GLOBAL PROPERTY VELMO_LAYER_${name} ${rank})
+  set_property(GLOBAL PROPERTY VELMO_LINKS_${name} ${VELMO_LIB_DEPS})
 endfunction()
 
 # velmo_test(NAME DIR LIBS...): one test executable of every .cpp in

@@ -3,9 +3,9 @@
 its resources. Standard library only; the output is byte-for-byte the same
 on every run.
 
-    make_data_files.py --out DIR [--glyphs DIR]
+    make_data_files.py --out DIR [--out DIR ...] [--glyphs DIR]
 
-DIR receives:
+Each DIR receives:
   GIFs/first.gif prev.gif next.gif last.gif index.gif
       navigation buttons, one frame; global table: 0 transparent, 1 the
       arrow (recoloured to the text colour), 2 the button (recoloured to
@@ -40,6 +40,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import translations  # noqa: E402
+from gif_stream import lzw  # noqa: E402
 
 # ---------------------------------------------------------------------------
 # Raster drawing on a grid of palette indexes
@@ -138,60 +139,7 @@ def rotated(pts, cx, cy, deg):
     return [(cx + (x - cx) * ca - (y - cy) * sa, cy + (x - cx) * sa + (y - cy) * ca) for x, y in pts]
 
 # ---------------------------------------------------------------------------
-# GIF writing (LZW as the format defines it)
-
-def lzw(pixels, min_code):
-    clear, end = 1 << min_code, (1 << min_code) + 1
-    out = bytearray()
-    acc = nbits = 0
-
-    def emit(code, size):
-        nonlocal acc, nbits
-        acc |= code << nbits
-        nbits += size
-        while nbits >= 8:
-            out.append(acc & 0xFF)
-            acc >>= 8
-            nbits -= 8
-
-    def reset():
-        return {(i,): i for i in range(clear)}, end + 1, min_code + 1
-
-    table, nxt, size = reset()
-    emit(clear, size)
-    cur = ()
-    for p in pixels:
-        key = cur + (p,)
-        if key in table:
-            cur = key
-            continue
-        emit(table[cur], size)
-        if nxt < 4096:
-            table[key] = nxt
-            nxt += 1
-            if nxt > (1 << size) and size < 12:
-                size += 1
-        else:
-            emit(clear, size)
-            table, nxt, size = reset()
-        cur = (p,)
-    if cur:
-        emit(table[cur], size)
-    emit(end, size)
-    if nbits:
-        out.append(acc & 0xFF)
-    return bytes(out)
-
-
-def sub_blocks(data):
-    out = bytearray()
-    for i in range(0, len(data), 255):
-        chunk = data[i:i + 255]
-        out.append(len(chunk))
-        out += chunk
-    out.append(0)
-    return bytes(out)
-
+# GIF writing
 
 def gif(w, h, palette, frames, transparent=None, delay=0, loop=False):
     """palette: list of (r, g, b); frames: list of pixel index lists."""
@@ -211,8 +159,7 @@ def gif(w, h, palette, frames, transparent=None, delay=0, loop=False):
             flags = (0x09 if transparent is not None else 0x04) if len(frames) > 1 else 0x01
             out += b'\x21\xF9\x04' + struct.pack('<BHB', flags, delay, transparent or 0) + b'\x00'
         out += b'\x2C' + struct.pack('<HHHHB', 0, 0, w, h, 0)
-        out.append(min_code)
-        out += sub_blocks(lzw(px, min_code))
+        out += lzw(px, min_code)
     out += b';'
     return bytes(out)
 
@@ -577,14 +524,15 @@ def make_glyphs(folder):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
-    ap.add_argument('--out', required=True)
+    ap.add_argument('--out', required=True, action='append')
     ap.add_argument('--glyphs')
     args = ap.parse_args()
-    make_nav(args.out)
-    make_viewer(args.out)
-    make_languages(args.out)
-    make_screen_demo(args.out)
-    make_screen3(args.out)
+    for out in args.out:
+        make_nav(out)
+        make_viewer(out)
+        make_languages(out)
+        make_screen_demo(out)
+        make_screen3(out)
     if args.glyphs:
         make_glyphs(args.glyphs)
 

@@ -7,7 +7,8 @@ top=$(dirname "$here")
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools
   libz-mingw-w64-dev nasm googletest wine wine64 xvfb xauth imagemagick
-  dpkg-dev libtiff-tools gifsicle libimage-exiftool-perl ccache)
+  dpkg-dev libtiff-tools gifsicle libimage-exiftool-perl ccache
+  chromium chromium-driver python3-selenium)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -168,7 +168,7 @@ TShellTree::~TShellTree() { SetShellLink(nullptr); }
 void TShellTree::CreateParams(classlib::TCreateParams& Params)
 {
     classlib::TSystemControl::CreateParams(Params);
-    Params.Style |= WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_SHOWSELALWAYS;
+    Params.Style |= WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_SHOWSELALWAYS | TVS_NOHSCROLL;
     Params.ExStyle |= WS_EX_CLIENTEDGE;
     Params.Caption.clear();
 }

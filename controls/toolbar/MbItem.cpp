@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "classlib/Automation.h"
 #include "classlib/Forms.h"
 #include "classlib/WinHandles.h"
 
@@ -82,6 +83,22 @@ void TMbCustomItem::Click()
 {
     if (enabled_) OnClick(this);
 }
+
+namespace {
+
+// The automation messages of forms click an enabled, visible item as a user
+// would (classlib/Automation.h).
+bool ClickItemForAutomation(classlib::TComponent* Component)
+{
+    auto* item = dynamic_cast<TMbCustomItem*>(Component);
+    if (!item || !item->GetEnabled() || !item->GetVisible()) return false;
+    item->Click();
+    return true;
+}
+
+const bool kAutomationRegistered = (classlib::RegisterAutomationClicker(&ClickItemForAutomation), true);
+
+}  // namespace
 
 void TMbCustomItem::DoPopup(bool FromLink) { OnPopup(this, FromLink); }
 

@@ -112,6 +112,8 @@ void TMbToolbar::Layout()
     ::SelectObject(dc, old);
     ::ReleaseDC(nullptr, dc);
     laidOut_ = true;
+    // A toolbar that is not aligned is as wide as its items.
+    if (GetAlign() == classlib::alNone && x + 2 != GetWidth()) SetWidth(x + 2);
 }
 
 void TMbToolbar::Arrange()

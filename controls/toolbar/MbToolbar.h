@@ -3,7 +3,8 @@
 // other items fire their click. Items show the image of Images (or of
 // DisabledImages when disabled) when they have an image index, else their
 // caption; a control item hosts its control in the row; a separator is a
-// thin line. Hints show as tooltips.
+// thin line. Hints show as tooltips. A toolbar that is not aligned takes
+// the width of its items.
 //
 // Ownership: the items belong to their component owner; the toolbar's root
 // item (GetItems) is owned by the toolbar. Threads: main thread only.

@@ -18,10 +18,10 @@
 #include "imaging/io/IOStartup.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxExif.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMakerNote.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/proc/PxEffects.h"
-#include "imaging/proc/PxIntColor.h"
 
 namespace imaging {
 

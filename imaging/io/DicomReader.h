@@ -1,6 +1,6 @@
 // DICOM reader of the toolkit (file type 28, read only), its frame counters
-// and the two decoders it carries for compressed pixel data (lossless JPEG
-// and DICOM's run-length coding).
+// and the decoder of DICOM's run-length coding (lossless JPEG frames go to
+// LosslessJpeg.h).
 //
 // PxReadDICOM walks the data elements from the stream's position (an
 // optional 128-byte preamble and "DICM", then elements in explicit or
@@ -51,20 +51,6 @@ void PxReadDICOM(classlib::TStream* Stream, TIOParamsVals& Params, TPxBitmap* Bi
 int32_t PxCountDICOMFrames(classlib::TStream* Stream);
 // The same for a file, opened for reading while others may only read.
 int32_t PxCountDICOMFramesInFile(const std::wstring& FileName);
-
-// Lossless JPEG (the process with Huffman coding and predictors 1..7) of
-// ByteCount bytes at the stream's position. Exactly one of Output16 and
-// Output8 is given, holding OutputCount samples: one component up to 8 bits
-// fills Output8, three components up to 8 bits fill it with interleaved
-// triples, one component of 9 to 16 bits fills Output16, rows top first.
-// Returns false for data it cannot decode: fewer than 32 bytes, no lossless
-// frame header, bad or missing Huffman tables, a second scan, a frame
-// larger than OutputCount, a component count or precision that does not
-// match the output, or entropy-coded data that end before the frame is
-// complete. The point transform is not applied. Handler receives
-// Trunc(consumed / ByteCount x 100) whenever it changes.
-bool PxDecodeLosslessJPEG(classlib::TStream* Stream, uint16_t* Output16, uint8_t* Output8, int64_t OutputCount,
-                          const TPxProgressEvent& Handler, classlib::TObject* Sender, int64_t ByteCount);
 
 // DICOM run-length segment decoding (PackBits: header n of 0..127 copies
 // n + 1 bytes, -127..-1 repeats the next byte 1 - n times, -128 does

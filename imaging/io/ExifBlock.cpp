@@ -323,13 +323,13 @@ void ReadThumbnail(const TPxTIFFHandler& Handler, TPxBitmap& Thumb)
     TPxIOProgressInfo progress;
     progress.Aborting = &aborting;
     try {
-        PxReadJPEG(&stream, nullptr, &Thumb, false, -1, false, false, false, false, false, true, progress, params);
+        PxReadJPEG(&stream, &Thumb, {.ParamsOnly = true}, progress, params);
         if (aborting || params.Width <= 0 || params.Height <= 0 || params.Width > 400 || params.Height > 400) {
             Thumb.FreeImage(true);
             return;
         }
         stream.SetPosition(0);
-        PxReadJPEG(&stream, nullptr, &Thumb, false, -1, false, false, false, false, false, false, progress, params);
+        PxReadJPEG(&stream, &Thumb, {}, progress, params);
     } catch (const classlib::Exception&) {
         aborting = true;
     }

@@ -28,8 +28,8 @@
 #include "imaging/io/TiffWriter.h"
 #include "imaging/io/WbmpReader.h"
 #include "imaging/io/WebDownload.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
+#include "imaging/proc/PxConvert.h"
 
 namespace imaging {
 

@@ -10,7 +10,7 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxMask.h"
-#include "imaging/model/PxRender.h"
+#include "imaging/proc/PxRender.h"
 
 namespace imaging {
 

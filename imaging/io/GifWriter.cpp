@@ -13,8 +13,8 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/IOStartup.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxStreamUtils.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxConvertRows.h"
 #include "imaging/proc/PxQuantizer.h"
 

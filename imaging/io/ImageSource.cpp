@@ -5,8 +5,8 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/proc/PxIntColor.h"
 
 namespace imaging {
 

@@ -13,11 +13,11 @@
 #include "imaging/io/ImageSource.h"
 #include "imaging/io/ImgIOAsync.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/io/ImgIOStreams.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/model/PxWideFiles.h"
+#include "imaging/proc/PxConvert.h"
 
 namespace imaging {
 

@@ -6,8 +6,8 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxFastResample.h"
 #include "imaging/proc/PxResample.h"
 

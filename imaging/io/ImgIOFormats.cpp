@@ -14,11 +14,11 @@
 #include "imaging/io/ImgIO.h"
 #include "imaging/io/MetafileImport.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/io/ImgIOStreams.h"
 #include "imaging/model/PxWideFiles.h"
+#include "imaging/proc/PxConvert.h"
 
 namespace imaging {
 

@@ -10,8 +10,8 @@
 #include "imaging/io/J2kGlue.h"
 #include "imaging/io/J2kWriter.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/proc/PxIntColor.h"
 
 namespace imaging {
 

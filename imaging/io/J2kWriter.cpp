@@ -6,8 +6,8 @@
 #include "imaging/io/J2kGlue.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/proc/PxIntColor.h"
 
 namespace imaging {
 

@@ -28,8 +28,10 @@ namespace {
 void RegistryReader(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, bool Preview,
                     TPxIOProgressInfo& Progress)
 {
-    PxReadJPEG(Stream, nullptr, Bitmap, Params.NativePixelFormat, -1, true, true, false, true, false, Preview, Progress,
-               Params);
+    PxReadJPEG(Stream, Bitmap,
+               {.NativePixelFormat = Params.NativePixelFormat, .ReadColorProfile = true, .ApplyColorProfile = true,
+                .ReadMetadata = true, .ParamsOnly = Preview},
+               Progress, Params);
 }
 
 // A JPEG file save first brings the markers in step with the parameters
@@ -217,7 +219,7 @@ bool ReadEmbeddedThumbnail(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOPara
     Params.JPEGUseEmbeddedThumbnail = false;
     const int32_t width = Params.Width;
     const int32_t height = Params.Height;
-    PxReadJPEG(Stream, nullptr, Bitmap, false, -1, false, false, false, true, false, true, Progress, Params);
+    PxReadJPEG(Stream, Bitmap, {.ReadMetadata = true, .ParamsOnly = true}, Progress, Params);
     // Back to where this read started, not to the stream's beginning: the
     // JPEG data may sit inside a larger stream.
     Stream->SetPosition(start);
@@ -251,6 +253,201 @@ int ScaleDenominator(const TIOParamsVals& Params, const TPxJpegHeaderInfo& Heade
     }
 }
 
+// Reads the abbreviated tables, if any, and the image's header; false with
+// the aborting flag set when the library could not.
+bool ReadHeader(TPxJpegDecoder& Decoder, classlib::TStream* Stream, classlib::TStream* Tables, bool* Aborting)
+{
+    try {
+        if (Tables && Tables != Stream)
+            Decoder.ReadTables(Tables);
+        Decoder.SetSource(Stream);
+        Decoder.SaveMarkers();
+        Decoder.ReadHeader(true);
+        return true;
+    } catch (const EPxJpegException&) {
+        *Aborting = true;
+        return false;
+    }
+}
+
+// The header just read into the parameters (image count, samples, colour
+// space, resolution, progressive, original size, scale), and the decoding
+// choices that follow from it and from the parameters into the decoder.
+void HeaderToParams(TPxJpegDecoder& Decoder, bool RawYCbCr, TIOParamsVals& Params)
+{
+    const TPxJpegHeaderInfo& header = Decoder.Header();
+    Params.SetImageCount(1);
+    Params.BitsPerSample = 8;
+    // The colour space's code and samples, and what the decoder delivers.
+    auto take = [&](uint8_t Code, int32_t Samples, TPxJpegColorSpace Output) {
+        Params.JPEGColorSpace = Code;
+        Params.SamplesPerPixel = Samples;
+        Decoder.SetOutput(Output);
+    };
+    switch (header.ColorSpace) {
+    case TPxJpegColorSpace::Gray: take(1, 1, TPxJpegColorSpace::Gray); break;
+    // Also for raw reads: rows in the bitmap's blue, green, red order.
+    case TPxJpegColorSpace::RGB: take(0, 3, TPxJpegColorSpace::RGB); break;
+    case TPxJpegColorSpace::YCbCr:
+        take(2, 3, RawYCbCr ? TPxJpegColorSpace::YCbCr : TPxJpegColorSpace::RGB);
+        break;
+    case TPxJpegColorSpace::CMYK: take(3, 4, TPxJpegColorSpace::CMYK); break;
+    case TPxJpegColorSpace::YCCK: take(4, 4, TPxJpegColorSpace::CMYK); break;
+    default: break;
+    }
+    Decoder.SetDCTMethod(Params.JPEGDCTMethod);
+
+    if (header.DensityUnit == 0 || header.DensityUnit == 1) {
+        Params.SetDpiX(header.XDensity);
+        Params.SetDpiY(header.YDensity);
+    } else if (header.DensityUnit == 2) {
+        Params.SetDpiX(static_cast<int32_t>(classlib::Round(header.XDensity * 2.54)));
+        Params.SetDpiY(static_cast<int32_t>(classlib::Round(header.YDensity * 2.54)));
+    }
+    Params.FreeColorMap();
+    Params.JPEGProgressive = header.Progressive;
+    Params.OriginalWidth = header.Width;
+    Params.OriginalHeight = header.Height;
+
+    const int denominator = ScaleDenominator(Params, header);
+    Decoder.SetScale(denominator);
+    Params.JPEGScaleDenominator = denominator;
+}
+
+// Where decoded rows go: the rows of the bitmap (allocated to the output
+// size in Format), straight from the decoder when its output already has
+// the bitmap's form, else through a scratch row: grey spread to RGB, CMYK
+// (inverted first when InvertedCMYK) converted to RGB, and RGB through the
+// colour conversion when ManageColour.
+class TJpegRowSink {
+public:
+    TJpegRowSink(TPxBitmap& Bitmap, TPxPixelFormat Format, int Components, bool ManageColour, bool InvertedCMYK,
+                 TIOParamsVals& Params)
+        : bitmap_(Bitmap), format_(Format), width_(Bitmap.GetWidth()), components_(Components),
+          manageColour_(ManageColour), invertedCMYK_(InvertedCMYK), params_(Params),
+          scratch_(static_cast<size_t>(width_) * 4)
+    {
+    }
+
+    // Decodes the decoder's next row into row Y of the bitmap.
+    void Take(TPxJpegDecoder& Decoder, int Y)
+    {
+        uint8_t* row = bitmap_.GetScanline(Y);
+        uint8_t* scratch = scratch_.data();
+        if (components_ == 1) {
+            if (format_ == px8g) {
+                Decoder.ReadRow(row);
+            } else {
+                Decoder.ReadRow(scratch);
+                for (int x = 0; x < width_; ++x, row += 3)
+                    row[0] = row[1] = row[2] = scratch[x];
+            }
+        } else if (components_ == 3) {
+            // Rows come blue, green, red from the library for YCbCr and RGB
+            // files alike (raw YCbCr: Y, Cb, Cr).
+            if (manageColour_) {
+                Decoder.ReadRow(scratch);
+                ConvertRow(scratch, pxRowBGR, row, &params_, width_, pxRowBGR);
+            } else {
+                Decoder.ReadRow(row);
+            }
+        } else if (format_ == pxCMYK) {
+            Decoder.ReadRow(row);
+        } else {
+            Decoder.ReadRow(scratch);
+            if (invertedCMYK_)
+                for (int i = 0, n = width_ * 4; i < n; ++i)
+                    scratch[i] = static_cast<uint8_t>(255 - scratch[i]);
+            ConvertRow(scratch, pxRowCMYK, row, &params_, width_, pxRowBGR);
+        }
+    }
+
+private:
+    TPxBitmap& bitmap_;
+    TPxPixelFormat format_;
+    int width_;
+    int components_;
+    bool manageColour_;
+    bool invertedCMYK_;
+    TIOParamsVals& params_;
+    std::vector<uint8_t> scratch_;
+};
+
+// Starts the decompression, allocates Bitmap to the output size and decodes
+// up to Options.RowLimit rows into it; returns the rows read. Started tells
+// whether the decompression began (only then may it be finished). Library
+// errors, a failed allocation and fewer rows than asked set the aborting
+// flag; the rows read so far stay.
+int ReadPixels(TPxJpegDecoder& Decoder, TPxBitmap& Bitmap, const TPxJPEGReadOptions& Options, bool IccActive,
+               TPxIOProgressInfo& Progress, TIOParamsVals& Params, bool* Aborting, bool& Started)
+{
+    try {
+        Decoder.Start();
+        Started = true;
+    } catch (const EPxJpegException&) {
+        *Aborting = true;
+        return 0;
+    }
+    const int width = Decoder.OutputWidth();
+    const int height = Decoder.OutputHeight();
+    const int components = Decoder.OutputComponents();
+    Params.Width = width;
+    Params.Height = height;
+    TPxPixelFormat format = px24RGB;
+    if (Options.NativePixelFormat && components == 1)
+        format = px8g;
+    else if (Options.NativePixelFormat && components == 4)
+        format = pxCMYK;
+    if ((components != 1 && components != 3 && components != 4) || !Bitmap.Allocate(width, height, format)) {
+        *Aborting = true;
+        return 0;
+    }
+    const int limit = (Options.RowLimit < 0 || Options.RowLimit > height) ? height : Options.RowLimit;
+    TPxAccessScope access(Bitmap, pxAccessWrite);
+    TJpegRowSink sink(Bitmap, format, components, IccActive && !Options.RawYCbCr, Options.InvertedCMYK, Params);
+    int rows = 0;
+    int lastPercent = -1;
+    try {
+        while (Decoder.OutputScanline() < height && rows < limit && !*Aborting) {
+            sink.Take(Decoder, rows);
+            ++rows;
+            ReportRow(Progress, rows, height, lastPercent);
+        }
+    } catch (const EPxJpegException&) {
+        *Aborting = true;
+    }
+    if (rows < limit)
+        *Aborting = true;
+    return rows;
+}
+
+// The markers in file order into the parameters' marker list, the first
+// APP0 (the JFIF header, which the writer makes anew) left out; the APP2
+// markers too when DropProfile and the input profile was applied while
+// decoding (the profile's transform is freed then).
+void KeepMarkers(const std::vector<TPxJpegMarker>& Markers, bool DropProfile, TIOParamsVals& Params)
+{
+    TPxMarkerList* list = Params.JPEGMarkers.get();
+    if (!list)
+        return;
+    list->Clear();
+    bool firstAPP0 = true;
+    for (const TPxJpegMarker& m : Markers) {
+        if (m.Type == PxMarkerAPP0 && firstAPP0) {
+            firstAPP0 = false;
+            continue;
+        }
+        list->AddMarker(m.Type, m.Data, static_cast<int32_t>(m.Length));
+    }
+    TPxICC* profile = Params.InputICCProfile.get();
+    if (DropProfile && profile && profile->IsTransformReady()) {
+        profile->FreeTransform();
+        for (int i = list->GetCount() - 1; i >= 0; --i)
+            if (list->GetMarkerType(i) == PxMarkerAPP2)
+                list->DeleteMarker(i);
+    }
+}
+
 }  // namespace
 
 void PxInstallJPEGFormat()
@@ -259,9 +456,8 @@ void PxInstallJPEGFormat()
     PxSetBuiltInFormatWriter(ffJPEG, RegistryWriter);
 }
 
-int PxReadJPEG(classlib::TStream* Stream, classlib::TStream* Tables, TPxBitmap* Bitmap, bool NativePixelFormat,
-               int RowLimit, bool ReadColorProfile, bool ApplyColorProfile, bool InvertedCMYK, bool ReadMetadata,
-               bool RawYCbCr, bool ParamsOnly, TPxIOProgressInfo& Progress, TIOParamsVals& Params)
+int PxReadJPEG(classlib::TStream* Stream, TPxBitmap* Bitmap, const TPxJPEGReadOptions& Options,
+               TPxIOProgressInfo& Progress, TIOParamsVals& Params)
 {
     if (!Stream) {
         Progress.Abort();
@@ -281,7 +477,7 @@ int PxReadJPEG(classlib::TStream* Stream, classlib::TStream* Tables, TPxBitmap* 
     Stream->SetPosition(start);
 
     bool iccActive = false;
-    if (ReadColorProfile) {
+    if (Options.ReadColorProfile) {
         PxReadJPEGICC(Stream, Params);
         TPxICC* profile = Params.InputICCProfile.get();
         iccActive = profile && profile->GetRawLength() > 0 && PxColorManagementEnabled;
@@ -291,190 +487,37 @@ int PxReadJPEG(classlib::TStream* Stream, classlib::TStream* Tables, TPxBitmap* 
     // still seen here.
     bool localAbort = false;
     bool* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
-    auto aborted = [aborting] { return *aborting; };
 
     int rows = 0;
     bool started = false;
-    int outputHeight = 0;
     TPxJpegDecoder decoder(aborting);
-    bool headerRead = false;
-    try {
-        if (Tables && Tables != Stream)
-            decoder.ReadTables(Tables);
-        decoder.SetSource(Stream);
-        decoder.SaveMarkers();
-        decoder.ReadHeader(true);
-        headerRead = true;
-    } catch (const EPxJpegException&) {
-        *aborting = true;
-    }
-
-    if (headerRead) {
-        const TPxJpegHeaderInfo& header = decoder.Header();
-        Params.SetImageCount(1);
-        Params.BitsPerSample = 8;
-        switch (header.ColorSpace) {
-        case TPxJpegColorSpace::Gray:
-            Params.JPEGColorSpace = 1;
-            Params.SamplesPerPixel = 1;
-            decoder.SetOutput(TPxJpegColorSpace::Gray);
-            break;
-        case TPxJpegColorSpace::RGB:
-            Params.JPEGColorSpace = 0;
-            Params.SamplesPerPixel = 3;
-            // Also for raw reads: rows in the bitmap's blue, green, red order.
-            decoder.SetOutput(TPxJpegColorSpace::RGB);
-            break;
-        case TPxJpegColorSpace::YCbCr:
-            Params.JPEGColorSpace = 2;
-            Params.SamplesPerPixel = 3;
-            decoder.SetOutput(RawYCbCr ? TPxJpegColorSpace::YCbCr : TPxJpegColorSpace::RGB);
-            break;
-        case TPxJpegColorSpace::CMYK:
-            Params.JPEGColorSpace = 3;
-            Params.SamplesPerPixel = 4;
-            decoder.SetOutput(TPxJpegColorSpace::CMYK);
-            break;
-        case TPxJpegColorSpace::YCCK:
-            Params.JPEGColorSpace = 4;
-            Params.SamplesPerPixel = 4;
-            decoder.SetOutput(TPxJpegColorSpace::CMYK);
-            break;
-        default: break;
-        }
-        decoder.SetDCTMethod(Params.JPEGDCTMethod);
-
-        if (header.DensityUnit == 0 || header.DensityUnit == 1) {
-            Params.SetDpiX(header.XDensity);
-            Params.SetDpiY(header.YDensity);
-        } else if (header.DensityUnit == 2) {
-            Params.SetDpiX(static_cast<int32_t>(classlib::Round(header.XDensity * 2.54)));
-            Params.SetDpiY(static_cast<int32_t>(classlib::Round(header.YDensity * 2.54)));
-        }
-        Params.FreeColorMap();
-        Params.JPEGProgressive = header.Progressive;
-        Params.OriginalWidth = header.Width;
-        Params.OriginalHeight = header.Height;
-
-        const int denominator = ScaleDenominator(Params, header);
-        decoder.SetScale(denominator);
-        Params.JPEGScaleDenominator = denominator;
-
-        if (ParamsOnly) {
-            Params.Width = header.Width;
-            Params.Height = header.Height;
+    if (ReadHeader(decoder, Stream, Options.Tables, aborting)) {
+        HeaderToParams(decoder, Options.RawYCbCr, Params);
+        if (Options.ParamsOnly) {
+            Params.Width = decoder.Header().Width;
+            Params.Height = decoder.Header().Height;
         } else if (!Bitmap) {
             *aborting = true;
         } else {
-            try {
-                decoder.Start();
-                started = true;
-            } catch (const EPxJpegException&) {
-                *aborting = true;
-            }
-        }
-
-        if (started) {
-            const int width = decoder.OutputWidth();
-            outputHeight = decoder.OutputHeight();
-            const int components = decoder.OutputComponents();
-            Params.Width = width;
-            Params.Height = outputHeight;
-            TPxPixelFormat format = px24RGB;
-            if (NativePixelFormat && components == 1)
-                format = px8g;
-            else if (NativePixelFormat && components == 4)
-                format = pxCMYK;
-            const bool allocated = (components == 1 || components == 3 || components == 4) &&
-                                   Bitmap->Allocate(width, outputHeight, format);
-            if (!allocated) {
-                *aborting = true;
-            } else {
-                std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(width) * 4]);
-                const int limit = (RowLimit < 0 || RowLimit > outputHeight) ? outputHeight : RowLimit;
-                TPxAccessScope access(*Bitmap, pxAccessWrite);
-                int lastPercent = -1;
-                try {
-                    while (decoder.OutputScanline() < outputHeight && rows < limit && !aborted()) {
-                        uint8_t* row = Bitmap->GetScanline(rows);
-                        if (components == 1) {
-                            if (format == px8g) {
-                                decoder.ReadRow(row);
-                            } else {
-                                decoder.ReadRow(buffer.get());
-                                const uint8_t* g = buffer.get();
-                                for (int x = 0; x < width; ++x, row += 3)
-                                    row[0] = row[1] = row[2] = g[x];
-                            }
-                        } else if (components == 3) {
-                            // Rows come blue, green, red from the library for
-                            // YCbCr and RGB files alike (raw YCbCr: Y, Cb, Cr).
-                            if (iccActive && !RawYCbCr) {
-                                decoder.ReadRow(buffer.get());
-                                ConvertRow(buffer.get(), pxRowBGR, row, &Params, width, pxRowBGR);
-                            } else {
-                                decoder.ReadRow(row);
-                            }
-                        } else {
-                            if (format == pxCMYK) {
-                                decoder.ReadRow(row);
-                            } else {
-                                decoder.ReadRow(buffer.get());
-                                if (InvertedCMYK) {
-                                    uint8_t* b = buffer.get();
-                                    for (int i = 0, n = width * 4; i < n; ++i)
-                                        b[i] = static_cast<uint8_t>(255 - b[i]);
-                                }
-                                ConvertRow(buffer.get(), pxRowCMYK, row, &Params, width, pxRowBGR);
-                            }
-                        }
-                        ++rows;
-                        ReportRow(Progress, rows, outputHeight, lastPercent);
-                    }
-                } catch (const EPxJpegException&) {
-                    *aborting = true;
-                }
-                if (rows < limit)
-                    *aborting = true;
-            }
+            rows = ReadPixels(decoder, *Bitmap, Options, iccActive, Progress, Params, aborting, started);
         }
     }
 
-    // Markers in file order, the first APP0 (the JFIF header, which the
-    // writer makes anew) left out.
     const std::vector<TPxJpegMarker> markers = decoder.Markers();
-    if (TPxMarkerList* list = Params.JPEGMarkers.get()) {
-        list->Clear();
-        bool firstAPP0 = true;
-        for (const TPxJpegMarker& m : markers) {
-            if (m.Type == PxMarkerAPP0 && firstAPP0) {
-                firstAPP0 = false;
-                continue;
-            }
-            list->AddMarker(m.Type, m.Data, static_cast<int32_t>(m.Length));
-        }
-        TPxICC* profile = Params.InputICCProfile.get();
-        if (ApplyColorProfile && iccActive && profile && profile->IsTransformReady()) {
-            profile->FreeTransform();
-            for (int i = list->GetCount() - 1; i >= 0; --i)
-                if (list->GetMarkerType(i) == PxMarkerAPP2)
-                    list->DeleteMarker(i);
-        }
-    }
+    KeepMarkers(markers, Options.ApplyColorProfile && iccActive, Params);
     // The marker payloads live in the decoder's image memory, which finishing
     // releases: everything that reads them runs before that.
-    if (ReadMetadata)
-        ReadMetadataMarkers(markers, ParamsOnly ? nullptr : Bitmap, Params);
+    if (Options.ReadMetadata)
+        ReadMetadataMarkers(markers, Options.ParamsOnly ? nullptr : Bitmap, Params);
     // Finishing reads to the end of the image; only a completely read image
     // is finished (a row-limited read is simply dropped), and a failure
     // there does not count against the image.
-    if (started && !aborted() && rows == outputHeight) {
-        const bool before = *aborting;
+    if (started && !*aborting && rows == decoder.OutputHeight()) {
         try {
             decoder.Finish();
         } catch (const EPxJpegException&) {
         }
-        *aborting = before;
+        *aborting = false;
     }
     if (decoder.WarningCount() > 0) {
         Params.JPEGWarningCount = decoder.WarningCount();

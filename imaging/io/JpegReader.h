@@ -26,22 +26,35 @@ class TPxBitmap;
 class TIOParamsVals;
 struct TPxIOProgressInfo;
 
+// What a JPEG read takes beyond the image itself.
+struct TPxJPEGReadOptions {
+    // Abbreviated table data read before the image (nullptr or the image's
+    // stream itself: none).
+    classlib::TStream* Tables = nullptr;
+    // Grey files give px8g and CMYK files pxCMYK instead of px24RGB.
+    bool NativePixelFormat = false;
+    // Rows to read, -1 for all.
+    int RowLimit = -1;
+    // Collect the APP2 colour profile into the input profile.
+    bool ReadColorProfile = false;
+    // A profile applied while decoding is marked applied and its APP2
+    // markers are dropped.
+    bool ApplyColorProfile = false;
+    // CMYK samples are inverted before conversion to RGB.
+    bool InvertedCMYK = false;
+    // IPTC, EXIF (through PxLoadEXIFFromBufferHook) and XMP from the markers.
+    bool ReadMetadata = false;
+    // Rows of YCbCr files carry Y, Cb, Cr without conversion (RGB-coded
+    // files still give the bitmap's blue, green, red order).
+    bool RawYCbCr = false;
+    // Fill the parameters and decode no pixel.
+    bool ParamsOnly = false;
+};
+
 // Decodes the JPEG image at Stream's position (found within the next 150
-// bytes) into Bitmap and returns the number of rows read.
-// Tables: abbreviated table data read before the image (nullptr or Stream
-// itself: none). NativePixelFormat: grey files give px8g and CMYK files
-// pxCMYK instead of px24RGB. RowLimit: rows to read, -1 for all.
-// ReadColorProfile: collect the APP2 colour profile into the input profile;
-// ApplyColorProfile: a profile applied while decoding is marked applied and
-// its APP2 markers are dropped. InvertedCMYK: CMYK samples are inverted
-// before conversion to RGB. ReadMetadata: IPTC, EXIF (through
-// PxLoadEXIFFromBufferHook) and XMP from the markers. RawYCbCr: rows of
-// YCbCr files carry Y, Cb, Cr without conversion (RGB-coded files still give
-// the bitmap's blue, green, red order). ParamsOnly: fill the parameters
-// and decode no pixel.
-int PxReadJPEG(classlib::TStream* Stream, classlib::TStream* Tables, TPxBitmap* Bitmap, bool NativePixelFormat,
-               int RowLimit, bool ReadColorProfile, bool ApplyColorProfile, bool InvertedCMYK, bool ReadMetadata,
-               bool RawYCbCr, bool ParamsOnly, TPxIOProgressInfo& Progress, TIOParamsVals& Params);
+// bytes) into Bitmap as Options say and returns the number of rows read.
+int PxReadJPEG(classlib::TStream* Stream, TPxBitmap* Bitmap, const TPxJPEGReadOptions& Options,
+               TPxIOProgressInfo& Progress, TIOParamsVals& Params);
 
 // The bytes from Stream's position to the end of the JPEG data there (just
 // past the end-of-image marker, or to the stream's end). The position is

@@ -9,9 +9,9 @@
 #include "imaging/io/JpegGlue.h"
 #include "imaging/io/PxCmyk.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxJpegMarkers.h"
+#include "imaging/proc/PxConvert.h"
 
 namespace imaging {
 

@@ -10,7 +10,7 @@
 #include "imaging/io/ImgIOCounters.h"
 #include "imaging/io/PcxWriter.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/proc/PxIntColor.h"
+#include "imaging/model/PxIntColor.h"
 
 namespace imaging {
 

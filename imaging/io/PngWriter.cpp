@@ -13,10 +13,10 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/PngGlue.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxConvertRows.h"
-#include "imaging/proc/PxIntColor.h"
 #include "imaging/proc/PxQuantizer.h"
 
 namespace imaging {

@@ -347,8 +347,7 @@ void ReadThumbnail(TContext& C, const uint8_t* Data, int32_t Length)
         TIOParamsVals temp(nullptr);
         TPxIOProgressInfo info;
         info.Aborting = &failed;
-        PxReadJPEG(&m, nullptr, p.EXIFBitmap.get(), false, -1, false, false, false, false, false, false, info,
-                   temp);
+        PxReadJPEG(&m, p.EXIFBitmap.get(), {}, info, temp);
     } catch (...) {
         // A broken thumbnail costs the thumbnail, not the document.
         failed = true;

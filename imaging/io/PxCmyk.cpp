@@ -11,10 +11,10 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/IOStartup.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxICC.h"
-#include "imaging/proc/PxIntColor.h"
+#include "imaging/model/PxIntColor.h"
+#include "imaging/proc/PxConvert.h"
 
 namespace imaging {
 

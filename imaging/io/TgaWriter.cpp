@@ -9,11 +9,11 @@
 #include "classlib/SysUtils.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/proc/PxConvertRows.h"
 #include "imaging/proc/PxFastResample.h"
-#include "imaging/proc/PxIntColor.h"
 #include "imaging/proc/PxQuantizer.h"
 
 namespace imaging {

@@ -21,9 +21,9 @@
 #include "imaging/io/TiffTags.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/io/ImgIOStreams.h"
-#include "imaging/proc/PxIntColor.h"
 
 namespace imaging {
 
@@ -514,8 +514,8 @@ void PutJPEGStrip(const TTIFFVars& v, TPxBitmap& Bitmap, int32_t FirstRow, int32
     const int32_t dpiX = p.DpiX, dpiY = p.DpiY, w = p.Width, h = p.Height, ow = p.OriginalWidth,
                   oh = p.OriginalHeight;
     try {
-        PxReadJPEG(strip.get(), tables.get(), &decoded, p.NativePixelFormat, -1, false, false, false, false, raw, false,
-                   sub, p);
+        PxReadJPEG(strip.get(), &decoded,
+                   {.Tables = tables.get(), .NativePixelFormat = p.NativePixelFormat, .RawYCbCr = raw}, sub, p);
     } catch (...) {
         Progress.Abort();  // a damaged strip fails the page, never silently
     }
@@ -768,8 +768,7 @@ void PxTIFFReadOldJPEG(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitm
                 sub.Handler = nullptr;
             int rows = 0;
             try {
-                rows = PxReadJPEG(&m, nullptr, &decoded, false, rps, false, false, false, false, false, false, sub,
-                                  scratch);
+                rows = PxReadJPEG(&m, &decoded, {.RowLimit = rps}, sub, scratch);
             } catch (...) {
                 Progress.Abort();
             }
@@ -799,7 +798,7 @@ void PxTIFFReadOldJPEG(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitm
     copyRange(m, start, length);
     m.SetPosition(0);
     try {
-        PxReadJPEG(&m, nullptr, &Bitmap, false, -1, false, false, false, false, false, false, Progress, scratch);
+        PxReadJPEG(&m, &Bitmap, {}, Progress, scratch);
     } catch (...) {
         Progress.Abort();
     }

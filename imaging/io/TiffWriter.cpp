@@ -18,13 +18,13 @@
 #include "imaging/io/JpegWriter.h"
 #include "imaging/io/PxAnnotations.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxICC.h"
 #include "imaging/model/PxIfdEditor.h"
 #include "imaging/model/PxIptc.h"
 #include "imaging/model/PxMakerNote.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/model/PxWideFiles.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxConvertRows.h"
 #include "imaging/proc/PxQuantizer.h"
 
@@ -950,6 +950,516 @@ bool FindInsertLink(classlib::TStream* Stream, int32_t Index, int64_t& LinkPos, 
     return true;
 }
 
+// ---------------------------------------------------------------------------
+// planning the page
+
+// The page as it will be stored, decided before a byte is written: the
+// image the rows are built from (the caller's bitmap or a converted copy
+// owned here), the stored form, and for grey or palette output the
+// quantizer and the palette it fills. Neither copied nor moved: the form
+// points to the quantizer, the quantizer into the palette.
+struct TPagePlan {
+    TPagePlan() = default;
+    TPagePlan(const TPagePlan&) = delete;
+    TPagePlan& operator=(const TPagePlan&) = delete;
+
+    // Replaces the image by a copy converted to Format; false when the copy
+    // could not be allocated.
+    bool ConvertTo(TPxPixelFormat Format)
+    {
+        auto c = std::make_unique<TPxBitmap>();
+        if (!c->Allocate(Image->GetWidth(), Image->GetHeight(), Format))
+            return false;
+        PxConvertPixelsFrom(*c, *Image);
+        Adopt(std::move(c));
+        return true;
+    }
+    void Adopt(std::unique_ptr<TPxBitmap> Replacement)
+    {
+        Copy = std::move(Replacement);
+        Image = Copy.get();
+    }
+    // Makes sure the image is a copy owned here, so that it may be changed.
+    void OwnImage()
+    {
+        if (Copy)
+            return;
+        auto c = std::make_unique<TPxBitmap>();
+        c->Assign(Image);
+        Adopt(std::move(c));
+    }
+
+    TPxBitmap* Image = nullptr;
+    std::unique_ptr<TPxBitmap> Copy;
+    std::vector<TPxRGB> Palette = std::vector<TPxRGB>(256, TPxRGB{0, 0, 0});
+    std::unique_ptr<TPxQuantizer> Quantizer;
+    TStoredForm Form;
+};
+
+// Brings the image to a pixel format the rows are built from: bilevel
+// exactly when the parameters ask for 1 sample of 1 bit, 16-bit grey only
+// when they ask for 16 bits. False when a copy could not be allocated.
+bool PlanImageFormat(TPagePlan& Plan, const TIOParamsVals& P)
+{
+    const bool wantsBilevel = P.SamplesPerPixel == 1 && P.BitsPerSample == 1;
+    const TPxPixelFormat fmt = Plan.Image->GetPixelFormat();
+    if (!wantsBilevel && fmt == px1g) {
+        if (!Plan.ConvertTo(px24RGB))
+            return false;
+    } else if (wantsBilevel && fmt != px1g) {
+        TPxRGB c0{}, c1{};
+        std::unique_ptr<TPxBitmap> two = PxBilevelFromTwoColors(Plan.Image, c0, c1);
+        if (two)
+            Plan.Adopt(std::move(two));
+        else if (!Plan.ConvertTo(px1g))
+            return false;
+    } else if (fmt == px32f || fmt == pxCIELab || fmt == px32RGB || (fmt == px16g && P.SamplesPerPixel != 1)) {
+        // Formats the rows are not built from directly.
+        if (!Plan.ConvertTo(px24RGB))
+            return false;
+    }
+    if (Plan.Image->GetPixelFormat() == px16g && P.BitsPerSample != 16)
+        return Plan.ConvertTo(px8g);
+    return true;
+}
+
+// Grey or palette output (1 sample of 2 to 8 or 16 bits) goes through a
+// quantizer of the image, which decides between grey and palette; 16-bit
+// grey stays only as such. False when a copy could not be allocated.
+bool PlanIndexedOutput(TPagePlan& Plan, TIOParamsVals& P)
+{
+    const TPxPixelFormat fmt = Plan.Image->GetPixelFormat();
+    if (P.SamplesPerPixel == 1 && ((P.BitsPerSample >= 2 && P.BitsPerSample <= 8) || P.BitsPerSample == 16) &&
+        fmt != pxCMYK && fmt != pxRGB48) {
+        const int colours = std::min(1 << std::min(P.BitsPerSample, 8), 256);
+        Plan.Quantizer = std::make_unique<TPxQuantizer>(*Plan.Image, std::span<TPxRGB>(Plan.Palette), 255, colours);
+        // Deflate (10) is the same compression as ZIP (9) and stays too.
+        if (P.TIFFCompression != 5 && P.TIFFCompression != 8 && P.TIFFCompression != 9 && P.TIFFCompression != 10)
+            P.TIFFCompression = 0;
+        if (Plan.Quantizer->GetGrey()) {
+            P.TIFFPhotometric = 1;
+        } else {
+            P.TIFFPhotometric = 3;
+            if (P.BitsPerSample == 16)
+                P.BitsPerSample = 8;
+        }
+    }
+    if (fmt == px16g && !(P.TIFFPhotometric == 1 && P.BitsPerSample == 16)) {
+        if (!Plan.ConvertTo(px8g))
+            return false;
+        if (P.BitsPerSample == 16)
+            P.BitsPerSample = 8;
+    }
+    return true;
+}
+
+// Makes photometric, samples and bits of the parameters a combination the
+// writer stores for an image of format Fmt.
+void RepairParams(TIOParamsVals& P, TPxPixelFormat Fmt, bool HasQuantizer)
+{
+    auto set = [&P](int32_t Samples, int32_t Bits, uint8_t Photometric) {
+        P.SamplesPerPixel = Samples;
+        P.BitsPerSample = Bits;
+        P.TIFFPhotometric = Photometric;
+    };
+    if (P.TIFFPhotometric == 3 && P.SamplesPerPixel > 1)
+        P.TIFFPhotometric = 2;
+    if (Fmt == pxRGB48)
+        set(3, 16, 2);
+    if (P.BitsPerSample > 8 && P.SamplesPerPixel > 1)
+        set(3, 8, 2);
+    if (P.TIFFPhotometric <= 1 && P.SamplesPerPixel == 3 && P.BitsPerSample == 8)
+        P.TIFFPhotometric = 2;
+    if (P.TIFFPhotometric == 2 && P.SamplesPerPixel == 1 && P.BitsPerSample == 1)
+        P.TIFFPhotometric = 1;
+    if (P.TIFFPhotometric == 6 && P.TIFFCompression != 7)
+        P.TIFFPhotometric = 2;
+    if (P.TIFFPhotometric == 2 && P.SamplesPerPixel > 3)
+        P.SamplesPerPixel = 3;
+    if (Fmt == pxRGB48)  // again: the repairs above may have lowered the bits
+        set(3, 16, 2);
+    if (Fmt == pxCMYK)
+        set(4, 8, 5);
+    // Grey or palette output of a colour source needs the quantizer;
+    // without one (the parameters asked for 1 sample of another depth) the
+    // page is stored as RGB.
+    if ((P.TIFFPhotometric <= 1 || P.TIFFPhotometric == 3) && Fmt != px1g && Fmt != px16g && !HasQuantizer)
+        P.TIFFPhotometric = 2;
+}
+
+// The stored photometric and bits per sample.
+void PlanPhotometric(TStoredForm& Form, const TIOParamsVals& P, TPxPixelFormat Fmt)
+{
+    switch (P.TIFFPhotometric) {
+    case 0:
+    case 1:
+        Form.Photometric = 1;
+        break;
+    case 3:
+    case 5:
+    case 7:
+        Form.Photometric = P.TIFFPhotometric;
+        break;
+    default:
+        Form.Photometric = 2;
+        break;
+    }
+    if ((Form.Photometric == 5 || Form.Photometric == 7) && Fmt != pxCMYK && !PxConvertColorRowHook)
+        Form.Photometric = 2;  // no colour conversion available
+    if (Fmt == px1g)
+        Form.Photometric = 1;
+    Form.Bits = Fmt == px1g ? 1 : Fmt == px16g || Fmt == pxRGB48 ? 16 : P.BitsPerSample;
+    if (Form.Photometric == 2 || Form.Photometric == 5 || Form.Photometric == 7)
+        Form.Bits = Fmt == pxRGB48 ? 16 : 8;
+}
+
+// The stored compression and fill order (JPEG also decides photometric and
+// bits). Returns true when the image's bits are to be inverted (CCITT codes
+// 1 for black).
+bool PlanCompression(TStoredForm& Form, const TIOParamsVals& P, TPxPixelFormat Fmt)
+{
+    switch (P.TIFFCompression) {
+    case 1:
+        Form.Compression = kCompMH;
+        break;
+    case 2:
+        Form.Compression = kCompG3;
+        break;
+    case 3:
+        Form.Compression = kCompG3;
+        Form.TwoD = true;
+        break;
+    case 4:
+        Form.Compression = kCompG4;
+        break;
+    case 5:
+        Form.Lzw = P.TIFFLZWCompress ? P.TIFFLZWCompress : PxGlobalTIFFLZWCompress;
+        Form.Compression = Form.Lzw ? kCompLZW : kCompNone;
+        break;
+    case 6:
+    case 7:
+        Form.Compression = P.TIFFCompression == 6 ? kCompOldJPEG : kCompJPEG;
+        Form.JPEGQuality = P.TIFFJPEGQuality;
+        Form.JPEGColorSpace = P.TIFFJPEGColorSpace;
+        switch (Form.JPEGColorSpace) {
+        case 1:
+            Form.Photometric = 1;
+            break;
+        case 2:
+            Form.Photometric = 6;
+            break;
+        case 3:
+            Form.Photometric = 5;
+            break;
+        case 4:
+            Form.Photometric = 2;
+            Form.JPEGColorSpace = 0;
+            break;
+        default:
+            Form.Photometric = 2;
+            break;
+        }
+        Form.Bits = 8;
+        break;
+    case 8:
+        Form.Compression = kCompPackBits;
+        break;
+    case 9:
+    case 10:
+        Form.Compression = kCompDeflate;
+        break;
+    default:
+        Form.Compression = kCompNone;
+        break;
+    }
+    bool invert = false;
+    if (Form.Compression >= kCompMH && Form.Compression <= kCompG4) {
+        if (Fmt != px1g)
+            Form.Compression = kCompNone;  // CCITT needs a bilevel image
+        else
+            invert = true;
+    }
+    const bool jpeg = Form.Compression == kCompJPEG || Form.Compression == kCompOldJPEG;
+    if (jpeg && (Fmt == px1g || Fmt == px16g || Fmt == pxRGB48)) {
+        // The JPEG writer takes 8-bit colour; such pages are stored plain.
+        Form.Compression = kCompNone;
+        Form.Photometric = Fmt == px1g || Fmt == px16g ? 1 : 2;
+        Form.Bits = Fmt == px1g ? 1 : Fmt == px16g || Fmt == pxRGB48 ? 16 : 8;
+    }
+    if (jpeg && Form.JPEGColorSpace == 4) {
+        Form.JPEGColorSpace = 0;
+        Form.Photometric = 2;
+    }
+    Form.FillOrder = P.TIFFFillOrder == 2 ? 2 : 1;
+    return invert;
+}
+
+// Samples per pixel, the alpha sample and the predictor.
+void PlanSamples(TStoredForm& Form, TPxBitmap& Image, TPxPixelFormat Fmt)
+{
+    switch (Form.Photometric) {
+    case 1:
+    case 3:
+        Form.Samples = 1;
+        break;
+    case 5:
+        Form.Samples = 4;
+        break;
+    default:
+        Form.Samples = 3;
+        break;
+    }
+    if (Fmt == px1g || Fmt == px16g)
+        Form.Samples = 1;
+    // (GetAlphaChannel would create a channel: ask first.)
+    if (Image.HasAlphaChannel() && !Image.GetAlphaChannel()->FullAlpha && Form.Samples == 3 && Form.Bits == 8 &&
+        Fmt != pxRGB48 &&
+        (Form.Compression == kCompNone || Form.Compression == kCompLZW || Form.Compression == kCompPackBits)) {
+        Form.AlphaSample = true;
+        Form.Samples = 4;
+    }
+    if (Form.Compression == kCompLZW && Form.Bits == 8 && (Form.Samples == 1 || Form.Samples == 3) &&
+        Form.Photometric != 3 && Form.Photometric != 1 && !Image.HasAlphaChannel())
+        Form.Predictor = 2;
+}
+
+// Decides how Bitmap (nullptr: the parameter tags only) is stored and
+// adjusts the parameters to it (photometric, samples, bits, compression).
+// False when a converted copy could not be allocated.
+bool PlanPage(TPxBitmap* Bitmap, TIOParamsVals& P, TPagePlan& Plan)
+{
+    Plan.Form.Params = &P;
+    Plan.Image = Bitmap;
+    if (!Bitmap)
+        return true;
+    if (!PlanImageFormat(Plan, P) || !PlanIndexedOutput(Plan, P))
+        return false;
+    TStoredForm& form = Plan.Form;
+    const TPxPixelFormat fmt = Plan.Image->GetPixelFormat();
+    RepairParams(P, fmt, Plan.Quantizer != nullptr);
+    PlanPhotometric(form, P, fmt);
+    const bool invert = PlanCompression(form, P, fmt);
+    PlanSamples(form, *Plan.Image, fmt);
+    if (invert) {
+        Plan.OwnImage();
+        PxInvertBitmapBits(Plan.Image);
+    }
+    form.Quantizer = Plan.Quantizer.get();
+    // The adjusted parameters tell what was stored.
+    P.SamplesPerPixel = form.Samples;
+    P.BitsPerSample = form.Bits;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// writing the page
+
+// Where the page's directory is linked from: a new file's header at Start,
+// or the link field at LinkPos of an existing chain, whose old value becomes
+// the new directory's next link. Pages: what the write returns.
+struct TPageLink {
+    bool Insert = false;
+    int64_t Start = 0;
+    int64_t LinkPos = -1;
+    uint32_t LinkValue = 0;
+    int32_t Pages = 1;
+};
+
+// Starts the page: a placeholder header for a new file at the stream's
+// position, or, for an insertion before page Index, the link to change and
+// the stream at its end (made even). False with the aborting flag set.
+bool OpenPage(classlib::TStream* Stream, bool InsertPage, int32_t Index, bool& Aborting, TPageLink& Link)
+{
+    Link.Insert = InsertPage;
+    if (!InsertPage) {
+        Link.Start = Stream->GetPosition();
+        const uint8_t placeholder[8] = {};
+        Put(Stream, Aborting, placeholder, 8);
+        return !Aborting;
+    }
+    int32_t pages = 0;
+    bool ok = false;
+    try {
+        ok = FindInsertLink(Stream, Index, Link.LinkPos, Link.LinkValue, pages);
+    } catch (const classlib::Exception&) {
+        ok = false;
+    }
+    if (!ok || Link.LinkPos < 0) {
+        Aborting = true;
+        return false;
+    }
+    Link.Pages = pages + 1;
+    Stream->Seek(0, classlib::soEnd);
+    PxTIFFAlignEven(Stream, Aborting);
+    return !Aborting;
+}
+
+// Resolution and description, from the EXIF group when the parameters carry
+// EXIF (with its sub-directories).
+void AddDescriptionTags(TPxTIFFEntryList& List, TIOParamsVals& P)
+{
+    if (P.HasEXIF) {
+        WriteEXIFTags(List, P);
+        return;
+    }
+    PxTIFFAddString(List, 270, P.TIFFImageDescription);
+    PxTIFFAddRational(List, 282, P.DpiX);
+    PxTIFFAddRational(List, 283, P.DpiY);
+    PxTIFFAddShort(List, 296, 2);
+}
+
+// Size, sample layout, compression, photometric, document name and the
+// CCITT page tags.
+void AddImageTags(TPxTIFFEntryList& List, const TPagePlan& Plan, const TIOParamsVals& P)
+{
+    const TStoredForm& form = Plan.Form;
+    PxTIFFAddLong(List, 256, uint32_t(Plan.Image->GetWidth()));
+    PxTIFFAddLong(List, 257, uint32_t(Plan.Image->GetHeight()));
+    const std::vector<uint16_t> bits(size_t(form.Samples), uint16_t(form.Bits));
+    if (bits.size() == 1)
+        PxTIFFAddShort(List, 258, bits[0]);
+    else
+        PxTIFFAddShorts(List, 258, bits);
+    PxTIFFAddShort(List, 259, uint16_t(form.Compression));
+    const bool ccitt = form.Compression >= kCompMH && form.Compression <= kCompG4;
+    uint16_t photometric = form.Photometric == 7 ? 8 : form.Photometric;
+    if (Plan.Image->GetPixelFormat() == px1g)
+        photometric = ccitt ? 0 : 1;
+    PxTIFFAddShort(List, 262, photometric);
+    PxTIFFAddString(List, 269, P.TIFFDocumentName);
+    if (ccitt) {
+        PxTIFFAddShort(List, 266, uint16_t(form.FillOrder));
+        PxTIFFAddShort(List, 284, 1);
+        PxTIFFAddShort(List, 327, 0);
+    }
+}
+
+// The pixel data and the tags locating them.
+void WritePixels(classlib::TStream* Stream, TPxTIFFEntryList& List, TPagePlan& Plan, TPxIOProgressInfo& Progress)
+{
+    TPxAccessScope access(*Plan.Image, pxAccessRead);
+    if (Plan.Form.Compression == kCompOldJPEG)
+        WriteOldJPEG(Stream, List, *Plan.Image, Plan.Form, Progress);
+    else
+        WriteStrips(Stream, List, *Plan.Image, Plan.Form, Progress);
+}
+
+// Samples per pixel, extra alpha sample, predictor and the CCITT options.
+void AddStorageTags(TPxTIFFEntryList& List, const TStoredForm& Form)
+{
+    PxTIFFAddShort(List, 277, uint16_t(Form.Samples));
+    if (Form.AlphaSample)
+        PxTIFFAddShort(List, 338, 1);
+    if (Form.Predictor == 2)
+        PxTIFFAddShort(List, 317, 2);
+    if (Form.Compression == kCompG3)
+        PxTIFFAddLong(List, 292, Form.TwoD ? 1 : 0);
+    if (Form.Compression == kCompG4)
+        PxTIFFAddLong(List, 292, 0);
+    if (Form.Compression == kCompG3 || Form.Compression == kCompG4)
+        PxTIFFAddLong(List, 293, 0);
+}
+
+// Page name, position and number, and the metadata blocks of the
+// parameters (IPTC, annotations, XMP, an input profile not yet applied).
+void AddPageTags(TPxTIFFEntryList& List, TIOParamsVals& P)
+{
+    PxTIFFAddString(List, 285, P.TIFFPageName);
+    if (P.TIFFXPos != 0)
+        PxTIFFAddRational(List, 286, P.TIFFXPos);
+    if (P.TIFFYPos != 0)
+        PxTIFFAddRational(List, 287, P.TIFFYPos);
+    PxTIFFAddLong(List, 254, 0);
+    if (P.TIFFPageNumber >= 0 || P.TIFFPageCount >= 0)
+        PxTIFFAddShorts(List, 297,
+                        {uint16_t(std::max(P.TIFFPageNumber, 0)), uint16_t(std::max(P.TIFFPageCount, 0))});
+    if (P.IPTCInfo && P.IPTCInfo->GetCount() > 0)
+        PxTIFFAddBlock(List, 33723, kLong, P.IPTCInfo->SaveToBuffer(false));
+    if (P.ImagingAnnot) {
+        const std::vector<uint8_t> annot = P.ImagingAnnot->SaveToBuffer();
+        PxTIFFAddBlock(List, uint16_t(P.ImagingAnnotTag != 0 ? P.ImagingAnnotTag : 32932), kByte, annot);
+    }
+    if (!P.XMPInfo.empty())
+        PxTIFFAddBlock(List, 700, kByte, std::vector<uint8_t>(P.XMPInfo.begin(), P.XMPInfo.end()));
+    if (P.InputICCProfile && P.InputICCProfile->IsValid() && !P.InputICCProfile->GetApplied() &&
+        P.InputICCProfile->GetRawLength() > 0) {
+        const uint8_t* raw = P.InputICCProfile->GetRaw();
+        PxTIFFAddBlock(List, 34675, kUndefined, std::vector<uint8_t>(raw, raw + P.InputICCProfile->GetRawLength()));
+    }
+}
+
+// The colour map of a palette page: red, green, blue, 16 bits each.
+void AddColorMap(TPxTIFFEntryList& List, const TPagePlan& Plan)
+{
+    if (Plan.Form.Photometric != 3 || !Plan.Quantizer)
+        return;
+    const int n = 1 << Plan.Form.Bits;
+    std::vector<uint16_t> map(size_t(3 * n), 0);
+    for (int i = 0; i < n && i < 256; ++i) {
+        const TPxRGB& c = Plan.Palette[size_t(i)];
+        map[size_t(i)] = uint16_t(c.r * 257);
+        map[size_t(n + i)] = uint16_t(c.g * 257);
+        map[size_t(2 * n + i)] = uint16_t(c.b * 257);
+    }
+    PxTIFFAddShorts(List, 320, map);
+}
+
+// Points the new file's header, or the changed link, to the directory at
+// DirectoryAt.
+void LinkDirectory(classlib::TStream* Stream, bool& Aborting, const TPageLink& Link, uint32_t DirectoryAt)
+{
+    if (!Link.Insert) {
+        Stream->SetPosition(Link.Start);
+        const uint8_t head[4] = {'I', 'I', 42, 0};
+        Put(Stream, Aborting, head, 4);
+    } else {
+        Stream->SetPosition(Link.LinkPos);
+    }
+    PutU32(Stream, Aborting, DirectoryAt);
+}
+
+// Emits the planned page: the pixel data, the values the entries do not
+// hold, the directory, and last the link to it. Returns the page count
+// (PxWriteTIFF's result) or 0 with the aborting flag set.
+int32_t WritePage(classlib::TStream* Stream, bool InsertPage, TPagePlan& Plan, TIOParamsVals& P,
+                  TPxIOProgressInfo& Progress, bool& Aborting)
+{
+    TPageLink link;
+    if (!OpenPage(Stream, InsertPage, P.TIFFImageIndex, Aborting, link))
+        return 0;
+    TPxTIFFEntryList list;
+    list.Stream = Stream;
+    list.Aborting = &Aborting;
+    try {
+        AddDescriptionTags(list, P);
+        if (Plan.Image) {
+            AddImageTags(list, Plan, P);
+            WritePixels(Stream, list, Plan, Progress);
+        }
+        if (Aborting)
+            return 0;
+        if (Plan.Image)
+            AddStorageTags(list, Plan.Form);
+        AddPageTags(list, P);
+        if (Plan.Image)
+            AddColorMap(list, Plan);
+        if (Aborting)
+            return 0;
+
+        PxTIFFAlignEven(Stream, Aborting);
+        const uint32_t directoryAt = Offset32(Stream, Aborting);
+        if (Aborting)
+            return 0;
+        LinkDirectory(Stream, Aborting, link, directoryAt);
+        Stream->SetPosition(directoryAt);
+        WriteDirectory(Stream, Aborting, list.Entries, link.Insert ? link.LinkValue : 0);
+    } catch (const classlib::Exception&) {
+        Aborting = true;
+    }
+    Progress.Progress(100);
+    return Aborting ? 0 : link.Pages;
+}
+
 }  // namespace
 
 int32_t PxWriteTIFF(classlib::TStream* Stream, bool InsertPage, TPxBitmap* Bitmap, TPxIOProgressInfo& Progress,
@@ -963,408 +1473,12 @@ int32_t PxWriteTIFF(classlib::TStream* Stream, bool InsertPage, TPxBitmap* Bitma
         aborting = true;
         return 0;
     }
-
-    TPxBitmap* image = Bitmap;
-    std::unique_ptr<TPxBitmap> copy;
-    std::unique_ptr<TPxQuantizer> quantizer;
-    std::vector<TPxRGB> palette(256, TPxRGB{0, 0, 0});
-    TStoredForm form;
-    form.Params = &Params;
-    TIOParamsVals& P = Params;
-
-    auto convertedCopy = [&](TPxPixelFormat format) {
-        auto c = std::make_unique<TPxBitmap>();
-                if (!c->Allocate(image->GetWidth(), image->GetHeight(), format))
-            return false;
-        PxConvertPixelsFrom(*c, *image);
-        copy = std::move(c);
-        image = copy.get();
-        return true;
-    };
-
-    if (image) {
-        // 1. Bilevel or not.
-        const bool wantsBilevel = P.SamplesPerPixel == 1 && P.BitsPerSample == 1;
-        TPxPixelFormat fmt = image->GetPixelFormat();
-        if (!wantsBilevel && fmt == px1g) {
-            if (!convertedCopy(px24RGB)) {
-                aborting = true;
-                return 0;
-            }
-        } else if (wantsBilevel && fmt != px1g) {
-            TPxRGB c0{}, c1{};
-            std::unique_ptr<TPxBitmap> two = PxBilevelFromTwoColors(image, c0, c1);
-            if (two) {
-                copy = std::move(two);
-                image = copy.get();
-            } else if (!convertedCopy(px1g)) {
-                aborting = true;
-                return 0;
-            }
-        } else if (fmt == px32f || fmt == pxCIELab || fmt == px32RGB || (fmt == px16g && P.SamplesPerPixel != 1)) {
-            // Formats the rows are not built from directly.
-            if (!convertedCopy(px24RGB)) {
-                aborting = true;
-                return 0;
-            }
-        }
-        fmt = image->GetPixelFormat();
-        if (fmt == px16g && P.BitsPerSample != 16 && !convertedCopy(px8g)) {
-            aborting = true;
-            return 0;
-        }
-        fmt = image->GetPixelFormat();
-
-        // 2. Palette or grey output.
-        if (P.SamplesPerPixel == 1 && ((P.BitsPerSample >= 2 && P.BitsPerSample <= 8) || P.BitsPerSample == 16) &&
-            fmt != pxCMYK && fmt != pxRGB48) {
-            const int colours = std::min(1 << std::min(P.BitsPerSample, 8), 256);
-            quantizer = std::make_unique<TPxQuantizer>(*image, std::span<TPxRGB>(palette), 255, colours);
-            // Deflate (10) is the same compression as ZIP (9) and stays too.
-            if (P.TIFFCompression != 5 && P.TIFFCompression != 8 && P.TIFFCompression != 9 &&
-                P.TIFFCompression != 10)
-                P.TIFFCompression = 0;
-            if (quantizer->GetGrey()) {
-                P.TIFFPhotometric = 1;
-            } else {
-                P.TIFFPhotometric = 3;
-                if (P.BitsPerSample == 16)
-                    P.BitsPerSample = 8;
-            }
-        }
-        if (fmt == px16g && !(P.TIFFPhotometric == 1 && P.BitsPerSample == 16)) {
-            if (!convertedCopy(px8g)) {
-                aborting = true;
-                return 0;
-            }
-            fmt = px8g;
-            if (P.BitsPerSample == 16)
-                P.BitsPerSample = 8;
-        }
-
-        // 3. Repairs.
-        if (P.TIFFPhotometric == 3 && P.SamplesPerPixel > 1)
-            P.TIFFPhotometric = 2;
-        if (fmt == pxRGB48) {
-            P.SamplesPerPixel = 3;
-            P.BitsPerSample = 16;
-            P.TIFFPhotometric = 2;
-        }
-        if (P.BitsPerSample > 8 && P.SamplesPerPixel > 1) {
-            P.SamplesPerPixel = 3;
-            P.BitsPerSample = 8;
-            P.TIFFPhotometric = 2;
-        }
-        if (P.TIFFPhotometric <= 1 && P.SamplesPerPixel == 3 && P.BitsPerSample == 8)
-            P.TIFFPhotometric = 2;
-        if (P.TIFFPhotometric == 2 && P.SamplesPerPixel == 1 && P.BitsPerSample == 1)
-            P.TIFFPhotometric = 1;
-        if (P.TIFFPhotometric == 6 && P.TIFFCompression != 7)
-            P.TIFFPhotometric = 2;
-        if (P.TIFFPhotometric == 2 && P.SamplesPerPixel > 3)
-            P.SamplesPerPixel = 3;
-        if (fmt == pxRGB48) {
-            P.SamplesPerPixel = 3;
-            P.BitsPerSample = 16;
-            P.TIFFPhotometric = 2;
-        }
-        if (fmt == pxCMYK) {
-            P.SamplesPerPixel = 4;
-            P.BitsPerSample = 8;
-            P.TIFFPhotometric = 5;
-        }
-        // Grey or palette output of a colour source needs the quantizer;
-        // without one (the parameters asked for 1 sample of another depth)
-        // the page is stored as RGB.
-        if ((P.TIFFPhotometric <= 1 || P.TIFFPhotometric == 3) && fmt != px1g && fmt != px16g && !quantizer)
-            P.TIFFPhotometric = 2;
-
-        // 4. Stored photometric.
-        switch (P.TIFFPhotometric) {
-        case 0:
-        case 1:
-            form.Photometric = 1;
-            break;
-        case 3:
-            form.Photometric = 3;
-            break;
-        case 5:
-            form.Photometric = 5;
-            break;
-        case 7:
-            form.Photometric = 7;
-            break;
-        default:
-            form.Photometric = 2;
-            break;
-        }
-        if ((form.Photometric == 5 || form.Photometric == 7) && fmt != pxCMYK && !PxConvertColorRowHook)
-            form.Photometric = 2;  // no colour conversion available
-        if (fmt == px1g)
-            form.Photometric = 1;
-        form.Bits = fmt == px1g ? 1 : fmt == px16g || fmt == pxRGB48 ? 16 : P.BitsPerSample;
-        if (form.Photometric == 2 || form.Photometric == 5 || form.Photometric == 7)
-            form.Bits = fmt == pxRGB48 ? 16 : 8;
-
-        // 5. Compression.
-        int32_t predictor = 1;
-        bool invert = false;
-        switch (P.TIFFCompression) {
-        case 1:
-            form.Compression = kCompMH;
-            break;
-        case 2:
-            form.Compression = kCompG3;
-            break;
-        case 3:
-            form.Compression = kCompG3;
-            form.TwoD = true;
-            break;
-        case 4:
-            form.Compression = kCompG4;
-            break;
-        case 5:
-            form.Lzw = P.TIFFLZWCompress ? P.TIFFLZWCompress : PxGlobalTIFFLZWCompress;
-            form.Compression = form.Lzw ? kCompLZW : kCompNone;
-            predictor = form.Lzw ? 2 : 1;
-            break;
-        case 6:
-        case 7:
-            form.Compression = P.TIFFCompression == 6 ? kCompOldJPEG : kCompJPEG;
-            form.JPEGQuality = P.TIFFJPEGQuality;
-            form.JPEGColorSpace = P.TIFFJPEGColorSpace;
-            switch (form.JPEGColorSpace) {
-            case 1:
-                form.Photometric = 1;
-                break;
-            case 2:
-                form.Photometric = 6;
-                break;
-            case 3:
-                form.Photometric = 5;
-                break;
-            case 4:
-                form.Photometric = 2;
-                form.JPEGColorSpace = 0;
-                break;
-            default:
-                form.Photometric = 2;
-                break;
-            }
-            form.Bits = 8;
-            break;
-        case 8:
-            form.Compression = kCompPackBits;
-            break;
-        case 9:
-        case 10:
-            form.Compression = kCompDeflate;
-            break;
-        default:
-            form.Compression = kCompNone;
-            break;
-        }
-        if (form.Compression >= kCompMH && form.Compression <= kCompG4) {
-            if (fmt != px1g)
-                form.Compression = kCompNone;  // 6. CCITT needs a bilevel image
-            else
-                invert = true;
-        }
-        if ((form.Compression == kCompJPEG || form.Compression == kCompOldJPEG) &&
-            (fmt == px1g || fmt == px16g || fmt == pxRGB48)) {
-            // The JPEG writer takes 8-bit colour; such pages are stored plain.
-            form.Compression = kCompNone;
-            form.Photometric = fmt == px1g || fmt == px16g ? 1 : 2;
-            form.Bits = fmt == px1g ? 1 : fmt == px16g || fmt == pxRGB48 ? 16 : 8;
-        }
-        if ((form.Compression == kCompJPEG || form.Compression == kCompOldJPEG) && form.JPEGColorSpace == 4) {
-            form.JPEGColorSpace = 0;
-            form.Photometric = 2;
-        }
-        form.FillOrder = P.TIFFFillOrder == 2 ? 2 : 1;
-
-        // 2. (samples) and the alpha sample.
-        switch (form.Photometric) {
-        case 1:
-        case 3:
-            form.Samples = 1;
-            break;
-        case 5:
-            form.Samples = 4;
-            break;
-        default:
-            form.Samples = 3;
-            break;
-        }
-        if (fmt == px1g || fmt == px16g)
-            form.Samples = 1;
-        // (GetAlphaChannel would create a channel: ask first.)
-        if (image->HasAlphaChannel() && !image->GetAlphaChannel()->FullAlpha && form.Samples == 3 && form.Bits == 8 && fmt != pxRGB48 &&
-            (form.Compression == kCompNone || form.Compression == kCompLZW || form.Compression == kCompPackBits)) {
-            form.AlphaSample = true;
-            form.Samples = 4;
-        }
-
-        // 7. Predictor.
-        if (predictor == 2 && form.Compression == kCompLZW && form.Bits == 8 &&
-            (form.Samples == 1 || form.Samples == 3) && form.Photometric != 3 && form.Photometric != 1 &&
-            !image->HasAlphaChannel())
-            form.Predictor = 2;
-
-        // 8. CCITT codes 1 for black.
-        if (invert) {
-            if (image == Bitmap) {
-                auto c = std::make_unique<TPxBitmap>();
-                                c->Assign(Bitmap);
-                copy = std::move(c);
-                image = copy.get();
-            }
-            PxInvertBitmapBits(image);
-        }
-        form.Quantizer = quantizer.get();
-        // The adjusted parameters tell what was stored.
-        P.SamplesPerPixel = form.Samples;
-        P.BitsPerSample = form.Bits;
-    }
-
-    // Writing.
-    int32_t result = 1;
-    int64_t start = 0;
-    int64_t linkPos = -1;
-    uint32_t linkValue = 0;
-    if (!InsertPage) {
-        start = Stream->GetPosition();
-        const uint8_t placeholder[8] = {};
-        Put(Stream, aborting, placeholder, 8);
-    } else {
-        int32_t pages = 0;
-        bool ok = false;
-        try {
-            ok = FindInsertLink(Stream, P.TIFFImageIndex, linkPos, linkValue, pages);
-        } catch (const classlib::Exception&) {
-            ok = false;
-        }
-        if (!ok || linkPos < 0) {
-            aborting = true;
-            return 0;
-        }
-        result = pages + 1;
-        Stream->Seek(0, classlib::soEnd);
-        PxTIFFAlignEven(Stream, aborting);
-    }
-    if (aborting)
-        return 0;
-
-    TPxTIFFEntryList list;
-    list.Stream = Stream;
-    list.Aborting = &aborting;
-    try {
-        if (P.HasEXIF) {
-            WriteEXIFTags(list, P);
-        } else {
-            PxTIFFAddString(list, 270, P.TIFFImageDescription);
-            PxTIFFAddRational(list, 282, P.DpiX);
-            PxTIFFAddRational(list, 283, P.DpiY);
-            PxTIFFAddShort(list, 296, 2);
-        }
-        if (image) {
-            const TPxPixelFormat fmt = image->GetPixelFormat();
-            PxTIFFAddLong(list, 256, uint32_t(image->GetWidth()));
-            PxTIFFAddLong(list, 257, uint32_t(image->GetHeight()));
-            std::vector<uint16_t> bits(size_t(form.Samples), uint16_t(form.Bits));
-            if (bits.size() == 1)
-                PxTIFFAddShort(list, 258, bits[0]);
-            else
-                PxTIFFAddShorts(list, 258, bits);
-            PxTIFFAddShort(list, 259, uint16_t(form.Compression));
-            const bool ccitt = form.Compression >= kCompMH && form.Compression <= kCompG4;
-            uint16_t photometric = form.Photometric == 7 ? 8 : form.Photometric;
-            if (fmt == px1g)
-                photometric = ccitt ? 0 : 1;
-            PxTIFFAddShort(list, 262, photometric);
-            PxTIFFAddString(list, 269, P.TIFFDocumentName);
-            if (ccitt) {
-                PxTIFFAddShort(list, 266, uint16_t(form.FillOrder));
-                PxTIFFAddShort(list, 284, 1);
-                PxTIFFAddShort(list, 327, 0);
-            }
-            TPxAccessScope access(*image, pxAccessRead);
-            if (form.Compression == kCompOldJPEG)
-                WriteOldJPEG(Stream, list, *image, form, Progress);
-            else
-                WriteStrips(Stream, list, *image, form, Progress);
-        }
-        if (aborting)
-            return 0;
-        if (image) {
-            PxTIFFAddShort(list, 277, uint16_t(form.Samples));
-            if (form.AlphaSample)
-                PxTIFFAddShort(list, 338, 1);
-            if (form.Predictor == 2)
-                PxTIFFAddShort(list, 317, 2);
-            if (form.Compression == kCompG3)
-                PxTIFFAddLong(list, 292, form.TwoD ? 1 : 0);
-            if (form.Compression == kCompG4)
-                PxTIFFAddLong(list, 292, 0);
-            if (form.Compression == kCompG3 || form.Compression == kCompG4)
-                PxTIFFAddLong(list, 293, 0);
-        }
-        PxTIFFAddString(list, 285, P.TIFFPageName);
-        if (P.TIFFXPos != 0)
-            PxTIFFAddRational(list, 286, P.TIFFXPos);
-        if (P.TIFFYPos != 0)
-            PxTIFFAddRational(list, 287, P.TIFFYPos);
-        PxTIFFAddLong(list, 254, 0);
-        if (P.TIFFPageNumber >= 0 || P.TIFFPageCount >= 0)
-            PxTIFFAddShorts(list, 297, {uint16_t(std::max(P.TIFFPageNumber, 0)), uint16_t(std::max(P.TIFFPageCount, 0))});
-        if (P.IPTCInfo && P.IPTCInfo->GetCount() > 0)
-            PxTIFFAddBlock(list, 33723, kLong, P.IPTCInfo->SaveToBuffer(false));
-        if (P.ImagingAnnot) {
-            const std::vector<uint8_t> annot = P.ImagingAnnot->SaveToBuffer();
-            PxTIFFAddBlock(list, uint16_t(P.ImagingAnnotTag != 0 ? P.ImagingAnnotTag : 32932), kByte, annot);
-        }
-        if (!P.XMPInfo.empty())
-            PxTIFFAddBlock(list, 700, kByte, std::vector<uint8_t>(P.XMPInfo.begin(), P.XMPInfo.end()));
-        if (P.InputICCProfile && P.InputICCProfile->IsValid() && !P.InputICCProfile->GetApplied() &&
-            P.InputICCProfile->GetRawLength() > 0) {
-            const uint8_t* raw = P.InputICCProfile->GetRaw();
-            PxTIFFAddBlock(list, 34675, kUndefined,
-                           std::vector<uint8_t>(raw, raw + P.InputICCProfile->GetRawLength()));
-        }
-        if (image && form.Photometric == 3 && quantizer) {
-            const int n = 1 << form.Bits;
-            std::vector<uint16_t> map(size_t(3 * n), 0);
-            for (int i = 0; i < n && i < 256; ++i) {
-                map[size_t(i)] = uint16_t(palette[size_t(i)].r * 257);
-                map[size_t(n + i)] = uint16_t(palette[size_t(i)].g * 257);
-                map[size_t(2 * n + i)] = uint16_t(palette[size_t(i)].b * 257);
-            }
-            PxTIFFAddShorts(list, 320, map);
-        }
-        if (aborting)
-            return 0;
-
-        // The directory.
-        PxTIFFAlignEven(Stream, aborting);
-        const uint32_t ifdAt = Offset32(Stream, aborting);
-        if (aborting)
-            return 0;
-        if (!InsertPage) {
-            Stream->SetPosition(start);
-            const uint8_t head[4] = {'I', 'I', 42, 0};
-            Put(Stream, aborting, head, 4);
-            PutU32(Stream, aborting, ifdAt);
-        } else {
-            Stream->SetPosition(linkPos);
-            PutU32(Stream, aborting, ifdAt);
-        }
-        Stream->SetPosition(ifdAt);
-        WriteDirectory(Stream, aborting, list.Entries, InsertPage ? linkValue : 0);
-    } catch (const classlib::Exception&) {
+    TPagePlan plan;
+    if (!PlanPage(Bitmap, Params, plan)) {
         aborting = true;
+        return 0;
     }
-    Progress.Progress(100);
-    return aborting ? 0 : result;
+    return WritePage(Stream, InsertPage, plan, Params, Progress, aborting);
 }
 
 bool PxCopyEXIFToTIFF(classlib::TStream* InputStream, classlib::TStream* OutputStream,

@@ -13,8 +13,8 @@
 #include "classlib/Bitmap.h"
 #include "classlib/Exceptions.h"
 #include "imaging/model/PxFileBuffer.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/proc/PxIntColor.h"
 
 namespace imaging {
 

@@ -1,6 +1,7 @@
 // Copying pixels between a TPxBitmap and something else: another TPxBitmap
 // (whole images, rectangles, region moves, canvas resizing), the class
-// library's TBitmap, selection masks and the lighter TPxDibbitmap.
+// library's TBitmap (and one TBitmap into another), selection masks and the
+// lighter TPxDibbitmap.
 //
 // These are operations of TPxBitmap written as free routines; the image is
 // always the first argument. This unit installs TPxBitmap::Assign (the
@@ -20,6 +21,8 @@
 //
 // Threads: the images involved are used by one thread at a time.
 #pragma once
+
+#include <memory>
 
 #include "classlib/Persistent.h"
 #include "imaging/model/PxBitmap.h"
@@ -90,6 +93,11 @@ void ResizeCanvas(TPxBitmap& Bitmap, int Width, int Height, double Fill, int Alp
 // a copy of Source (converted to 24 bits unless it has 1, 24 or 32; Source
 // itself is never changed). An empty Source empties the image (false).
 bool CopyFromVclBitmap(TPxBitmap& Bitmap, classlib::TBitmap* Source);
+
+// Makes Dest a copy of Source: pixel format, colour table, size and pixels.
+// A Source of width or height 0 gives Dest 1 x 1 in Source's format.
+void PxCopyVclBitmap(classlib::TBitmap* Source, classlib::TBitmap* Dest);
+std::unique_ptr<classlib::TBitmap> PxCloneVclBitmap(classlib::TBitmap* Source);
 
 // Copies a TPxDibbitmap (1 bit gives px1g, 8 bits px8g, 24 bits px24RGB).
 // False for nil, an empty source or no storage.

@@ -7,7 +7,8 @@
 
 #include "classlib/Exceptions.h"
 #include "classlib/SysUtils.h"
-#include "imaging/proc/PxIntColor.h"
+#include "classlib/WinHandles.h"
+#include "imaging/model/PxIntColor.h"
 
 namespace imaging {
 
@@ -28,40 +29,6 @@ void ResizeZeroed(std::vector<uint8_t>& v, size_t n)
         throw classlib::EOutOfMemory(L"Out of memory");
     }
 }
-
-// Selects an object into a device context for the lifetime of the scope.
-class TSelectScope {
-public:
-    TSelectScope(HDC dc, HGDIOBJ obj) : dc_(dc), old_(SelectObject(dc, obj)) {}
-    ~TSelectScope()
-    {
-        if (old_ && old_ != HGDI_ERROR)
-            SelectObject(dc_, old_);
-    }
-    TSelectScope(const TSelectScope&) = delete;
-    TSelectScope& operator=(const TSelectScope&) = delete;
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
-};
-
-// A memory device context compatible with another, deleted on scope exit.
-class TMemoryDc {
-public:
-    explicit TMemoryDc(HDC compatible) : dc_(CreateCompatibleDC(compatible)) {}
-    ~TMemoryDc()
-    {
-        if (dc_)
-            DeleteDC(dc_);
-    }
-    TMemoryDc(const TMemoryDc&) = delete;
-    TMemoryDc& operator=(const TMemoryDc&) = delete;
-    HDC Get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
 
 // One row of a bitmap copied out (reads of file-held images are valid only
 // until the next GetScanline of that image).
@@ -116,15 +83,11 @@ TPxMask::TPxMask()
     bi.bmiHeader.biBitCount = 24;
     bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    plotBitmap_ = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    plotBitmap_.Reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
     plotPixel_ = static_cast<uint8_t*>(bits);
 }
 
-TPxMask::~TPxMask()
-{
-    if (plotBitmap_)
-        DeleteObject(plotBitmap_);
-}
+TPxMask::~TPxMask() = default;
 
 void TPxMask::EmptyBox()
 {
@@ -623,10 +586,9 @@ void TPxMask::DrawOutline(classlib::TCanvas* Canvas, int xDst, int yDst, int wDs
     const TPxRGB first = PxColorToRGB(Color1);
     const TPxRGB second = PxColorToRGB(Color2);
     HDC dc = Canvas->GetHandle();
-    TMemoryDc plotDc(dc);
+    const classlib::TMemoryDC plotDc(plotBitmap_.Get(), dc);
     if (!plotDc.Get())
         return;
-    TSelectScope select(plotDc.Get(), plotBitmap_);
     const int64_t stepX = ZoomStep(wSrc, wDst);
     const int64_t stepY = ZoomStep(hSrc, hDst);
     auto at = [&](int c, int r) -> bool {

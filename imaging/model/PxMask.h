@@ -38,6 +38,7 @@
 
 #include "classlib/Graphics.h"
 #include "classlib/Persistent.h"
+#include "classlib/WinHandles.h"
 #include "imaging/model/PxBitmap.h"
 
 namespace imaging {
@@ -177,7 +178,7 @@ private:
     int zoomHeight_ = 0;
     // The 1 x 1 24-bit DIB section used to plot outline pixels and the
     // address of its pixel.
-    HBITMAP plotBitmap_ = nullptr;
+    classlib::TOwnedBitmap plotBitmap_;
     uint8_t* plotPixel_ = nullptr;
 };
 

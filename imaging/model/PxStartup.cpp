@@ -5,7 +5,6 @@
 
 #include "classlib/SyncObjs.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxStreamUtils.h"
@@ -78,8 +77,8 @@ void PxUtilsInit()
     PxAllowSegments = true;
     PxColorLibraryHandle = nullptr;
     PxInitCosineTable();
-    // The buffer's conversion and copy services live in their own units.
-    PxInstallPixelFormatConversion();
+    // The buffer's copy service lives in its own unit; the pixel-format
+    // conversion belongs to the processing unit, whose start-up installs it.
     PxCopyInstallServices();
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <utility>
 
 #include "imaging/model/PxStreamUtils.h"
 
@@ -40,43 +42,32 @@ bool TPxDibbitmap::AllocateBits(int Width, int Height, int BitCount)
         return false;
     rowLen_ = static_cast<int>(rowLen);
 
-    HDC screen = ::GetDC(nullptr);
-    dc_ = CreateCompatibleDC(screen);
-    ::ReleaseDC(nullptr, screen);
-    if (!dc_)
-        return false;
     info_.Header.biBitCount = static_cast<WORD>(BitCount);
     info_.Header.biWidth = Width;
     info_.Header.biHeight = Height;  // positive: rows bottom-up
     info_.Header.biSizeImage = static_cast<DWORD>(rowLen_ * Height);
+    // A DC compatible with the screen holds the section for the object's
+    // lifetime; DIB_RGB_COLORS takes no colours from a DC.
     void* bits = nullptr;
-    section_ = CreateDIBSection(dc_, reinterpret_cast<const BITMAPINFO*>(&info_), DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!section_ || !bits) {
-        if (section_)
-            DeleteObject(section_);
-        section_ = nullptr;
-        DeleteDC(dc_);
-        dc_ = nullptr;
+    classlib::TOwnedBitmap section(
+        CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(&info_), DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!section || !bits)
         return false;
-    }
+    auto dc = std::make_unique<classlib::TMemoryDC>(section.Get());
+    if (!dc->Get())
+        return false;
+    section_ = std::move(section);
+    dc_ = std::move(dc);
     bits_ = static_cast<uint8_t*>(bits);
-    oldBitmap_ = SelectObject(dc_, section_);
     return true;
 }
 
 void TPxDibbitmap::FreeBits()
 {
-    // The section is deselected first: a bitmap selected into a DC cannot be
-    // deleted.
-    if (dc_ && oldBitmap_)
-        SelectObject(dc_, oldBitmap_);
-    oldBitmap_ = nullptr;
-    if (section_)
-        DeleteObject(section_);
-    section_ = nullptr;
-    if (dc_)
-        DeleteDC(dc_);
-    dc_ = nullptr;
+    // The DC goes first, deselecting the section: a bitmap selected into a
+    // DC cannot be deleted.
+    dc_.reset();
+    section_.Reset();
     bits_ = nullptr;
     width_ = 0;
     height_ = 0;

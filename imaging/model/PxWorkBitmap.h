@@ -19,8 +19,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "classlib/WinHandles.h"
 #include "imaging/model/PxBitmap.h"
 
 namespace imaging {
@@ -64,8 +66,8 @@ public:
 
     // The memory DC with the section selected (0 before AllocateBits) and
     // the section; both owned by this object. Callers draw into the DC.
-    HDC GetDC() const { return dc_; }
-    HBITMAP GetSection() const { return section_; }
+    HDC GetDC() const { return dc_ ? dc_->Get() : nullptr; }
+    HBITMAP GetSection() const { return section_.Get(); }
     // The section's pixels (bottom row first), nullptr without a section.
     uint8_t* GetBits() const { return bits_; }
     // The section's header, followed by its two-entry colour table (black,
@@ -82,9 +84,9 @@ private:
     int height_ = 0;
     int bitCount_ = 0;
     int rowLen_ = 0;
-    HDC dc_ = nullptr;
-    HBITMAP section_ = nullptr;
-    HGDIOBJ oldBitmap_ = nullptr;
+    // Declared before the DC: the DC (and with it the selection) goes first.
+    classlib::TOwnedBitmap section_;
+    std::unique_ptr<classlib::TMemoryDC> dc_;
     TInfo info_{};
     uint8_t* bits_ = nullptr;
 };

@@ -1,1 +1,1 @@
-set(VELMO_LIB_DEPS classlib imaging_proc imaging_views)
+set(VELMO_LIB_DEPS classlib)

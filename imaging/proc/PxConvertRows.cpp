@@ -17,11 +17,11 @@
 #include "classlib/Exceptions.h"
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxLists.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/proc/PxIntColor.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxQuantizer.h"
 
 namespace imaging {
@@ -606,56 +606,6 @@ void PxConvert1To24Vcl(classlib::TBitmap* Source, classlib::TBitmap* Dest, TPxPr
             std::memcpy(d, PxBitExpansion24[s[whole]], 3 * static_cast<size_t>(rest));
         ReportRow(Progress, y + 1);
     }
-}
-
-void PxCopyVclBitmap(classlib::TBitmap* Source, classlib::TBitmap* Dest)
-{
-    if (!Source || !Dest || Source == Dest)
-        return;
-    const classlib::TPixelFormat format = Source->GetPixelFormat();
-    const int w = Source->GetWidth();
-    const int h = Source->GetHeight();
-    if (w <= 0 || h <= 0) {
-        Dest->SetSize(1, 1);
-        Dest->SetPixelFormat(format);
-        return;
-    }
-    if (Dest->GetWidth() != w || Dest->GetHeight() != h || Dest->GetPixelFormat() != format) {
-        Dest->SetSize(1, 1);
-        Dest->SetPixelFormat(format);
-        Dest->SetSize(w, h);
-    }
-    // The colour table of a palette bitmap.
-    if (PxVclPixelFormatBits(format) <= 8) {
-        if (HPALETTE palette = Source->GetPalette()) {
-            PALETTEENTRY entries[256];
-            const UINT n = GetPaletteEntries(palette, 0, 256, entries);
-            if (n > 0) {
-                std::vector<uint8_t> buffer(sizeof(LOGPALETTE) + n * sizeof(PALETTEENTRY));
-                auto* logPalette = reinterpret_cast<LOGPALETTE*>(buffer.data());
-                logPalette->palVersion = 0x300;
-                logPalette->palNumEntries = static_cast<WORD>(n);
-                std::memcpy(logPalette->palPalEntry, entries, n * sizeof(PALETTEENTRY));
-                if (HPALETTE copy = CreatePalette(logPalette))
-                    Dest->SetPalette(copy);
-            }
-        }
-    }
-    const int64_t rowLen = PxVclBitmapRowLen(w, Dest->GetPixelFormat());
-    if (rowLen <= 0)
-        return;
-    const uint8_t* s0 = static_cast<const uint8_t*>(Source->GetScanLine(0));
-    const uint8_t* s1 = static_cast<const uint8_t*>(Source->GetScanLine(h - 1));
-    uint8_t* d0 = static_cast<uint8_t*>(Dest->GetScanLine(0));
-    uint8_t* d1 = static_cast<uint8_t*>(Dest->GetScanLine(h - 1));
-    std::memcpy(std::min(d0, d1), std::min(s0, s1), static_cast<size_t>(rowLen * h));
-}
-
-std::unique_ptr<classlib::TBitmap> PxCloneVclBitmap(classlib::TBitmap* Source)
-{
-    auto copy = std::make_unique<classlib::TBitmap>();
-    PxCopyVclBitmap(Source, copy.get());
-    return copy;
 }
 
 }  // namespace imaging

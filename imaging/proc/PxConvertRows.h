@@ -137,9 +137,5 @@ void PxApplyFilter3x3(TPxBitmap* Bitmap, const TPxFilter3x3& Filter, int X1, int
 // Dest becomes a 24-bit bitmap of Source's size; a set bit of the 1-bit
 // Source gives white, a clear bit black (Source's palette is not read).
 void PxConvert1To24Vcl(classlib::TBitmap* Source, classlib::TBitmap* Dest, TPxProgressRec* Progress);
-// Makes Dest a copy of Source: pixel format, colour table, size and pixels.
-// A Source of width or height 0 gives Dest 1 x 1 in Source's format.
-void PxCopyVclBitmap(classlib::TBitmap* Source, classlib::TBitmap* Dest);
-std::unique_ptr<classlib::TBitmap> PxCloneVclBitmap(classlib::TBitmap* Source);
 
 }  // namespace imaging

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "classlib/SysUtils.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/proc/PxIntColor.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxRotate.h"
 
 namespace imaging {

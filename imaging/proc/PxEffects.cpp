@@ -11,10 +11,10 @@
 
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxGeometry.h"
-#include "imaging/proc/PxIntColor.h"
+#include "imaging/model/PxIntColor.h"
+#include "imaging/proc/PxConvert.h"
 
 namespace imaging {
 

@@ -9,7 +9,7 @@
 
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxCopy.h"
-#include "imaging/proc/PxIntColor.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/proc/PxQuantizer.h"
 
 namespace imaging {

@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
+#include "imaging/model/PxIntColor.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxConvertRows.h"
 #include "imaging/proc/PxEffects.h"
-#include "imaging/proc/PxIntColor.h"
 
 namespace imaging {
 

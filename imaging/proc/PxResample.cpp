@@ -7,11 +7,11 @@
 
 #include "classlib/Exceptions.h"
 #include "classlib/SysUtils.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxWorkBitmap.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxFastResample.h"
-#include "imaging/proc/PxIntColor.h"
 
 namespace imaging {
 

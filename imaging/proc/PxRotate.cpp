@@ -10,8 +10,8 @@
 #include "classlib/Exceptions.h"
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxCopy.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/proc/PxIntColor.h"
 
 namespace imaging {
 
@@ -831,25 +831,6 @@ bool PxIsRightAngle(double Angle)
         return false;
     const int64_t t = static_cast<int64_t>(Angle);
     return static_cast<double>(t) == Angle && t % 90 == 0;
-}
-
-void PxCopyBits(void* Dest, const void* Source, int DestBitOffset, int SourceBytes, int BitCount,
-                int SourceBitOffset)
-{
-    if (BitCount < 1 || DestBitOffset < 0 || SourceBitOffset < 0 || !Dest || !Source)
-        return;
-    auto* d = static_cast<uint8_t*>(Dest);
-    const auto* s = static_cast<const uint8_t*>(Source);
-    for (int i = 0; i < BitCount; ++i) {
-        const int64_t si = static_cast<int64_t>(SourceBitOffset) + i;
-        const int64_t di = static_cast<int64_t>(DestBitOffset) + i;
-        const int64_t sb = si >> 3;
-        const bool bit = sb < SourceBytes && (s[sb] & PxBitMask[si & 7]) != 0;
-        if (bit)
-            d[di >> 3] |= PxBitMask[di & 7];
-        else
-            d[di >> 3] &= static_cast<uint8_t>(~PxBitMask[di & 7]);
-    }
 }
 
 void PxRotateNearestInto(TPxBitmap* Source, TPxBitmap* Dest, int32_t Colour, classlib::TObject* Sender,

@@ -45,14 +45,6 @@ namespace imaging {
 // True when Angle is a whole number of degrees that is a multiple of 90.
 bool PxIsRightAngle(double Angle);
 
-// Copies BitCount bits, most significant bit first, from Source starting at
-// bit SourceBitOffset to Dest starting at bit DestBitOffset. Dest bits
-// outside the copied run keep their values. At most SourceBytes -
-// SourceBitOffset div 8 bytes are read from Source (bits beyond count as 0).
-// Nothing for BitCount < 1 or a negative offset.
-void PxCopyBits(void* Dest, const void* Source, int DestBitOffset, int SourceBytes, int BitCount,
-                int SourceBitOffset);
-
 // Rotates Bitmap in place into its rotated bounding size; uncovered pixels
 // take Colour (a value as for TPxBitmap::Fill: a TColor for colour formats,
 // a byte for 8-bit formats; for px1g the nearest of black and white by the

@@ -15,8 +15,8 @@
 #include "imaging/io/ImgIODpi.h"
 #include "imaging/io/TiffReader.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
-#include "imaging/proc/PxIntColor.h"
 #include "imaging/views/ImgMView.h"
 
 namespace imaging {

@@ -6,11 +6,11 @@
 
 #include "classlib/Bitmap.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxRender.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/model/PxVirtualImageList.h"
 #include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/PxEffects.h"
+#include "imaging/proc/PxRender.h"
 #include "imaging/proc/PxResample.h"
 #include "imaging/views/ImgMView.h"
 

@@ -10,14 +10,14 @@
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
-#include "imaging/model/PxDrawing.h"
 #include "imaging/model/PxGeometry.h"
 #include "imaging/model/PxMask.h"
-#include "imaging/model/PxRender.h"
 #include "imaging/model/PxWideFiles.h"
+#include "imaging/proc/PxRender.h"
 #include "imaging/proc/PxResample.h"
 #include "imaging/proc/PxRotate.h"
 #include "imaging/views/ImgView.h"
+#include "imaging/views/PxDrawing.h"
 
 namespace imaging {
 

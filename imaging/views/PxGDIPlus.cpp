@@ -7,8 +7,8 @@
 #include "classlib/Exceptions.h"
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxGeometry.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/proc/PxIntColor.h"
 
 namespace imaging {
 

@@ -9,7 +9,7 @@
 #include "classlib/ExtCtrls.h"
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxRender.h"
+#include "imaging/proc/PxRender.h"
 #include "imaging/views/ImgView.h"
 #include "imaging/views/PxView.h"
 

@@ -28,6 +28,12 @@ inline bool FileExists(const std::wstring& FileName)
     return ::GetFileAttributesW(FileName.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A fixture of another area's tests, e.g. Fixture(L"io\\jpeg", L"rgb.jpg").
+inline std::wstring Fixture(const std::wstring& Area, const std::wstring& Name)
+{
+    return testsupport::FixtureDir(Area) + L"\\" + Name;
+}
+
 inline void WriteBytes(const std::wstring& FileName, const std::string& Bytes)
 {
     HANDLE h = ::CreateFileW(FileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);

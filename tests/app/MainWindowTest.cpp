@@ -21,16 +21,12 @@
 
 using album::TfrmMain;
 using albumtest::FileExists;
+using albumtest::Fixture;
 using albumtest::ReadBytes;
 using albumtest::WriteBytes;
 using classlib::TListItem;
 
 namespace {
-
-std::wstring Fixture(const std::wstring& Area, const std::wstring& Name)
-{
-    return testsupport::FixtureDir(Area) + L"\\" + Name;
-}
 
 struct TMessageLog {
     std::vector<std::pair<std::wstring, UINT>> Seen;

@@ -20,10 +20,10 @@
 #include "imaging/io/ImgIOCounters.h"
 #include "imaging/io/JpegReader.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxStreamUtils.h"
+#include "imaging/proc/PxConvert.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;

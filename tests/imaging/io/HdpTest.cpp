@@ -24,8 +24,8 @@
 #include "imaging/io/TiffReader.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxDefs.h"
+#include "imaging/proc/PxConvert.h"
 
 using namespace imaging;
 

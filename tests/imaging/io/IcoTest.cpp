@@ -18,9 +18,9 @@
 #include "imaging/io/ImgIO.h"
 #include "imaging/io/ImgIOCounters.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxMask.h"
+#include "imaging/proc/PxConvert.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;

@@ -24,7 +24,7 @@
 #include "imaging/io/J2kWriter.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
-#include "imaging/proc/PxIntColor.h"
+#include "imaging/model/PxIntColor.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;

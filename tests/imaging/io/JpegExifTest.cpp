@@ -90,7 +90,7 @@ void ReadJpeg(const std::wstring& Name, TRead& R)
     classlib::TFileStream file(Name, classlib::fmOpenRead | classlib::fmShareDenyWrite);
     TPxIOProgressInfo progress;
     progress.Aborting = &R.Aborted;
-    PxReadJPEG(&file, nullptr, &R.Bitmap, false, -1, false, false, false, true, false, false, progress, R.Params);
+    PxReadJPEG(&file, &R.Bitmap, {.ReadMetadata = true}, progress, R.Params);
 }
 
 // The EXIF APP1 payload of a JPEG file (without the marker and length).

@@ -90,8 +90,10 @@ TReadResult ReadJpeg(const std::vector<uint8_t>& Data, TPxBitmap& Bitmap, TIOPar
     TPxIOProgressInfo progress;
     progress.Aborting = &aborting;
     TReadResult r;
-    r.Rows = PxReadJPEG(&stream, nullptr, &Bitmap, Params.NativePixelFormat, -1, true, true, false, true, false,
-                        ParamsOnly, progress, Params);
+    r.Rows = PxReadJPEG(&stream, &Bitmap,
+                        {.NativePixelFormat = Params.NativePixelFormat, .ReadColorProfile = true,
+                         .ApplyColorProfile = true, .ReadMetadata = true, .ParamsOnly = ParamsOnly},
+                        progress, Params);
     r.Aborted = aborting;
     return r;
 }
@@ -929,7 +931,9 @@ TEST(JpegRead, ExifResolutionInCentimetresAndOrientation)
     classlib::TMemoryStream stream;
     stream.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
     stream.SetPosition(0);
-    EXPECT_EQ(PxReadJPEG(&stream, nullptr, &bitmap, false, -1, true, true, false, true, false, false, progress, params),
+    EXPECT_EQ(PxReadJPEG(&stream, &bitmap,
+                         {.ReadColorProfile = true, .ApplyColorProfile = true, .ReadMetadata = true}, progress,
+                         params),
               34);
     EXPECT_FALSE(aborting);
     EXPECT_TRUE(params.HasEXIF);
@@ -959,7 +963,7 @@ TEST(JpegRead, RawReadsDeliverTheStoredSamples)
     bool aborting = false;
     TPxIOProgressInfo progress;
     progress.Aborting = &aborting;
-    EXPECT_EQ(PxReadJPEG(&stream, nullptr, &bitmap, false, -1, false, false, false, false, true, false, progress, params),
+    EXPECT_EQ(PxReadJPEG(&stream, &bitmap, {.RawYCbCr = true}, progress, params),
               34);
     EXPECT_FALSE(aborting);
     EXPECT_EQ(CountRGBDifferences(bitmap, LoadPnm(L"rgb.ppm")), 0);
@@ -976,7 +980,7 @@ TEST(JpegRead, RawReadsDeliverTheStoredSamples)
     s2.SetPosition(0);
     TPxBitmap raw;
     TIOParamsVals in(nullptr);
-    PxReadJPEG(&s2, nullptr, &raw, false, -1, false, false, false, false, true, false, progress, in);
+    PxReadJPEG(&s2, &raw, {.RawYCbCr = true}, progress, in);
     EXPECT_FALSE(aborting);
     ASSERT_EQ(raw.GetWidth(), 16);
     const uint8_t* p = raw.GetScanline(8) + 8 * 3;

@@ -19,9 +19,9 @@
 #include "imaging/io/ImgIO.h"
 #include "imaging/io/MetafileImport.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxDefs.h"
+#include "imaging/proc/PxConvert.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;

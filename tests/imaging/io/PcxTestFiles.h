@@ -17,9 +17,9 @@
 #include "imaging/io/PcxReader.h"
 #include "imaging/io/PcxWriter.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxDefs.h"
+#include "imaging/proc/PxConvert.h"
 #include "support/TestSupport.h"
 
 namespace pcxtest {

@@ -334,7 +334,7 @@ TEST_F(PdfWriter, ColourCodings)
         TPxBitmap back;
         TIOParamsVals readParams(nullptr);
         TPxIOProgressInfo progress;
-        PxReadJPEG(&js, nullptr, &back, false, -1, false, false, false, false, false, false, progress, readParams);
+        PxReadJPEG(&js, &back, {}, progress, readParams);
         ASSERT_EQ(back.GetWidth(), 30);
         EXPECT_EQ(readParams.SamplesPerPixel, space == 1 ? 1 : 3);
         if (space != 1) {

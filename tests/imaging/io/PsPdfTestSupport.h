@@ -12,8 +12,8 @@
 #include "classlib/Streams.h"
 #include "imaging/io/Ccitt.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
+#include "imaging/proc/PxConvert.h"
 
 namespace pspdftest {
 

@@ -296,7 +296,7 @@ TEST_F(PsWriter, ColourCodings)
         TPxBitmap back;
         TIOParamsVals readParams(nullptr);
         TPxIOProgressInfo progress;
-        PxReadJPEG(&js, nullptr, &back, false, -1, false, false, false, false, false, false, progress, readParams);
+        PxReadJPEG(&js, &back, {}, progress, readParams);
         ASSERT_EQ(back.GetWidth(), 24);
         ASSERT_EQ(back.GetHeight(), 16);
         EXPECT_EQ(readParams.SamplesPerPixel, space == 1 ? 1 : 3);

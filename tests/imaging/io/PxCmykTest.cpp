@@ -10,10 +10,10 @@
 #include "imaging/io/IOStartup.h"
 #include "imaging/io/PxCmyk.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxICC.h"
 #include "imaging/model/PxStartup.h"
+#include "imaging/proc/PxConvert.h"
 
 using namespace imaging;
 

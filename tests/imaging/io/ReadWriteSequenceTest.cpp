@@ -95,7 +95,8 @@ int ReadJpegFile(const std::vector<uint8_t>& Data, TPxBitmap& Bitmap, TIOParamsV
     TPxIOProgressInfo progress;
     progress.Aborting = &aborting;
     const int rows =
-        PxReadJPEG(&stream, nullptr, &Bitmap, false, -1, true, true, false, true, false, false, progress, Params);
+        PxReadJPEG(&stream, &Bitmap, {.ReadColorProfile = true, .ApplyColorProfile = true, .ReadMetadata = true},
+                   progress, Params);
     EXPECT_FALSE(aborting);
     return rows;
 }

@@ -18,10 +18,10 @@
 #include "imaging/io/TgaReader.h"
 #include "imaging/io/TgaWriter.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxMask.h"
+#include "imaging/proc/PxConvert.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;

@@ -4,12 +4,12 @@
 #include <memory>
 
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/proc/ImgProc.h"
 #include "imaging/model/PxStartup.h"
 #include "imaging/proc/PxEffects.h"
 #include "imaging/proc/PxFillCrop.h"
-#include "imaging/proc/PxIntColor.h"
 #include "tests/imaging/proc/ImgProcFakeView.h"
 #include "tests/imaging/proc/ImgProcTestSupport.h"
 

@@ -10,9 +10,9 @@
 
 #include "classlib/Persistent.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/proc/ImgProc.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxConvertRows.h"
 
 namespace proctest {

@@ -12,8 +12,9 @@
 
 #include "classlib/Bitmap.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
+#include "imaging/model/PxCopy.h"
 #include "imaging/model/PxDefs.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxConvertRows.h"
 
 using namespace imaging;

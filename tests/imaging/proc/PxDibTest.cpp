@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxWorkBitmap.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxDib.h"
 
 using namespace imaging;

@@ -9,8 +9,8 @@
 
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/proc/PxEffects.h"
-#include "imaging/proc/PxIntColor.h"
 
 using namespace imaging;
 

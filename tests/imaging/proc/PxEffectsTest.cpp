@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxDefs.h"
+#include "imaging/model/PxIntColor.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxConvertRows.h"
 #include "imaging/proc/PxEffects.h"
-#include "imaging/proc/PxIntColor.h"
 
 using namespace imaging;
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxConvert.h"
 #include "imaging/model/PxCopy.h"
+#include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxResample.h"
 
 using namespace imaging;

@@ -9,7 +9,7 @@
 
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
-#include "imaging/proc/PxIntColor.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/proc/PxRotate.h"
 
 using namespace imaging;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
-#include "imaging/proc/PxIntColor.h"
 #include "imaging/views/PxMagicWand.h"
 
 using namespace imaging;
