@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "app/FormParts.h"
 #include "app/Translations.h"
 #include "classlib/ExtCtrls.h"
 #include "classlib/Icon.h"
@@ -17,10 +18,7 @@ namespace {
 
 TLabel* MakeLabel(TfrmAbout* Form, const wchar_t* Name, const wchar_t* Caption, int Left, int Top)
 {
-    TLabel* l = new TLabel(Form);
-    l->SetName(Name);
-    l->SetParent(Form);
-    l->SetBounds(Left, Top, 0, 0);
+    TLabel* l = NewControl<TLabel>(Form, Form, Name, Left, Top, 0, 0);
     l->SetCaption(Caption);
     return l;
 }
@@ -52,31 +50,22 @@ void OpenWithShell(const std::wstring& Target)
 TfrmAbout::TfrmAbout(TComponent* AOwner) : TForm(AOwner)
 {
     SetName(L"frmAbout");
-    SetBorderStyle(bsSingle);
-    SetBorderIcons(biSystemMenu);
-    SetPosition(poScreenCenter);
-    KeyPreview = true;
+    SingleBorderDialog(*this, poScreenCenter, true);
     SetCaption(L"About Velmo Morvane");
-    SetClientWidth(336);
+    SetClientWidth(384);
     SetClientHeight(196);
 
-    Im1 = new TImage(this);
-    Im1->SetName(L"Im1");
-    Im1->SetParent(this);
-    Im1->SetBounds(16, 16, 32, 32);
+    Im1 = NewControl<TImage>(this, this, L"Im1", 16, 16, 32, 32);
     Im1->SetCenter(true);
 
     L1 = MakeLabel(this, L"L1", L"Velmo Morvane v.1.4", 64, 18);
     L1->GetFont()->SetStyle(fsBold);
     L1->GetFont()->SetHeight(-13);
-    Centre(L1, 56, 264);
-    L2 = MakeLabel(this, L"L2", L"Photo albums for the web, made on your own computer.", 64, 44);
-    Centre(L2, 56, 264);
+    Centre(L1, 56, 316);
+    L2 = MakeLabel(this, L"L2", L"Web photo albums, made on your own computer.", 64, 44);
+    Centre(L2, 56, 316);
 
-    BV1 = new TBevel(this);
-    BV1->SetName(L"BV1");
-    BV1->SetParent(this);
-    BV1->SetBounds(12, 72, 312, 66);
+    BV1 = NewControl<TBevel>(this, this, L"BV1", 12, 72, 360, 66);
     BV1->SetShape(bsFrame);
 
     L3 = MakeLabel(this, L"L3", L"WWW:", 28, 86);
@@ -86,10 +75,7 @@ TfrmAbout::TfrmAbout(TComponent* AOwner) : TForm(AOwner)
     L6 = MakeLabel(this, L"L6", kSupportAddress, 86, 110);
     MakeLink(L6, this, &TfrmAbout::L6Click);
 
-    btnOK = new TButton(this);
-    btnOK->SetName(L"btnOK");
-    btnOK->SetParent(this);
-    btnOK->SetBounds(128, 154, 80, 25);
+    btnOK = NewControl<TButton>(this, this, L"btnOK", 152, 154, 80, 25);
     btnOK->SetCaption(L"&OK");
     btnOK->ModalResult = mrOk;
     btnOK->SetDefault(true);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "app/FormParts.h"
 #include "app/Settings.h"
 #include "app/Translations.h"
 #include "classlib/ComCtrls.h"
@@ -25,16 +26,6 @@ namespace {
 // Column of the number fields inside the group.
 constexpr int kFieldLeft = 196;
 
-template <class T>
-T* Make(TfrmOptions* Form, TWinControl* Parent, const wchar_t* Name, int Left, int Top, int Width, int Height)
-{
-    T* c = new T(Form);
-    c->SetName(Name);
-    c->SetParent(Parent);
-    c->SetBounds(Left, Top, Width, Height);
-    return c;
-}
-
 gif::TGIFRGB GIFColor(TColor Color) { return static_cast<gif::TGIFRGB>(ColorToRGB(Color)) & 0xFFFFFF; }
 
 }  // namespace
@@ -42,25 +33,21 @@ gif::TGIFRGB GIFColor(TColor Color) { return static_cast<gif::TGIFRGB>(ColorToRG
 TfrmOptions::TfrmOptions(TComponent* AOwner) : TForm(AOwner)
 {
     SetName(L"frmOptions");
-    SetBorderStyle(bsSingle);
-    SetBorderIcons(biSystemMenu);
-    SetPosition(poScreenCenter);
-    KeyPreview = true;
+    SingleBorderDialog(*this, poScreenCenter, true);
     SetCaption(L"Preferences and Settings");
     SetClientWidth(624);
     SetClientHeight(456);
     DataFolder = TProgramEnvironment::Current().ProgramFolder();
 
-    PageControls = Make<themed::TTmPageControl>(this, this, L"PageControls", 8, 8, 608, 406);
+    PageControls = NewControl<themed::TTmPageControl>(this, this, L"PageControls", 8, 8, 608, 406);
     PageControls->SetPageColor(16119543);
     PageControls->SetFlatColor(10263441);
     PageControls->SetHighlightColor(1350640);
-    TabSheet1 = new themed::TTmTabSheet(this);
-    TabSheet1->SetName(L"TabSheet1");
+    TabSheet1 = NewComponent<themed::TTmTabSheet>(this, L"TabSheet1");
     TabSheet1->SetCaption(L"HTML");
     TabSheet1->SetPageControl(PageControls);
 
-    GrHTML = Make<themed::TTmGroupBox>(this, TabSheet1, L"GrHTML", 6, 4, 592, 372);
+    GrHTML = NewControl<themed::TTmGroupBox>(this, TabSheet1, L"GrHTML", 6, 4, 592, 372);
     GrHTML->SetCaption(L" Colors ");
     GrHTML->SetColor(16119543);
 
@@ -82,7 +69,7 @@ TfrmOptions::TfrmOptions(TComponent* AOwner) : TForm(AOwner)
         {&colFN2, L"colFN2", &L102, L"L102", L"Bottom text:", 128, false},
     };
     for (const TSwatch& s : swatches) {
-        themed::TTmPanel* p = Make<themed::TTmPanel>(this, GrHTML, s.PanelName, 12, s.Top, 26, 20);
+        themed::TTmPanel* p = NewControl<themed::TTmPanel>(this, GrHTML, s.PanelName, 12, s.Top, 26, 20);
         p->SetBorderOuter(themed::fsPopup);
         p->SetCursor(crHandPoint);
         p->SetVisible(s.Visible);
@@ -90,7 +77,7 @@ TfrmOptions::TfrmOptions(TComponent* AOwner) : TForm(AOwner)
         p->OnMouseEnter = TNotifyEvent(this, &TfrmOptions::colBackgrMouseEnter);
         p->OnMouseLeave = TNotifyEvent(this, &TfrmOptions::colBackgrMouseLeave);
         *s.Panel = p;
-        TLabel* l = Make<TLabel>(this, GrHTML, s.LabelName, 46, s.Top + 3, 0, 0);
+        TLabel* l = NewControl<TLabel>(this, GrHTML, s.LabelName, 46, s.Top + 3, 0, 0);
         l->SetCaption(s.Caption);
         l->SetVisible(s.Visible);
         *s.Label = l;
@@ -118,16 +105,15 @@ TfrmOptions::TfrmOptions(TComponent* AOwner) : TForm(AOwner)
         {&ERows, L"ERows", &ERowsUD, L"ERowsUD", &LRows, L"LRows", L"Thumbnail rows:", 222, 2, 2, 20, false},
     };
     for (const TNumber& n : numbers) {
-        TEdit* e = Make<TEdit>(this, GrHTML, n.EditName, kFieldLeft, n.Top, 46, 21);
+        TEdit* e = NewControl<TEdit>(this, GrHTML, n.EditName, kFieldLeft, n.Top, 46, 21);
         e->SetMaxLength(n.MaxLength);
         e->OnKeyPress = TKeyPressEvent(this, &TfrmOptions::EditKeyPress);
         if (n.ExitCheck) e->OnExit = TNotifyEvent(this, &TfrmOptions::EditCheck);
-        TUpDown* u = new TUpDown(this);
-        u->SetName(n.UpDownName);
+        TUpDown* u = NewComponent<TUpDown>(this, n.UpDownName);
         u->SetMin(n.Min);
         u->SetMax(n.Max);
         u->SetAssociate(e);
-        TLabel* l = Make<TLabel>(this, GrHTML, n.LabelName, 12, n.Top + 3, 0, 0);
+        TLabel* l = NewControl<TLabel>(this, GrHTML, n.LabelName, 12, n.Top + 3, 0, 0);
         l->SetCaption(n.Caption);
         *n.Edit = e;
         *n.UpDown = u;
@@ -135,51 +121,50 @@ TfrmOptions::TfrmOptions(TComponent* AOwner) : TForm(AOwner)
     }
     ThSize->OnChange = TNotifyEvent(this, &TfrmOptions::ThSizeChange);
 
-    CBResize = Make<TCheckBox>(this, GrHTML, L"CBResize", 12, 140, 246, 17);
+    CBResize = NewControl<TCheckBox>(this, GrHTML, L"CBResize", 12, 140, 246, 17);
     CBResize->SetCaption(L"Resize the copies of the original images");
     CBResize->OnClick = TNotifyEvent(this, &TfrmOptions::CBResizeClick);
 
-    L_Indx = Make<TLabel>(this, GrHTML, L"L_Indx", 12, 258, 0, 0);
+    L_Indx = NewControl<TLabel>(this, GrHTML, L"L_Indx", 12, 258, 0, 0);
     L_Indx->SetCaption(L"Preview page number:");
-    E_indx = Make<TEdit>(this, GrHTML, L"E_indx", 12, 276, 246, 21);
+    E_indx = NewControl<TEdit>(this, GrHTML, L"E_indx", 12, 276, 246, 21);
     E_indx->Hint = L"$p-current page; $t-total pages";
     E_indx->ShowHint = true;
     E_indx->OnChange = TNotifyEvent(this, &TfrmOptions::E_indxChange);
-    L_Img = Make<TLabel>(this, GrHTML, L"L_Img", 12, 306, 0, 0);
+    L_Img = NewControl<TLabel>(this, GrHTML, L"L_Img", 12, 306, 0, 0);
     L_Img->SetCaption(L"Page number:");
     L_Img->SetVisible(false);
-    E_img = Make<TEdit>(this, GrHTML, L"E_img", 12, 324, 246, 21);
+    E_img = NewControl<TEdit>(this, GrHTML, L"E_img", 12, 324, 246, 21);
     E_img->SetVisible(false);
 
     // The example page: the picture with the three sample texts over it.
-    ScrollBox1 = Make<TScrollBox>(this, GrHTML, L"ScrollBox1", 272, 22, 308, 338);
-    Image1 = Make<TImage>(this, ScrollBox1, L"Image1", 0, 0, 300, 330);
+    ScrollBox1 = NewControl<TScrollBox>(this, GrHTML, L"ScrollBox1", 272, 22, 308, 338);
+    Image1 = NewControl<TImage>(this, ScrollBox1, L"Image1", 0, 0, 300, 330);
     Image1->SetAutoSize(true);
-    L1 = Make<TLabel>(this, ScrollBox1, L"L1", 0, 8, 300, 24);
+    L1 = NewControl<TLabel>(this, ScrollBox1, L"L1", 0, 8, 300, 24);
     L1->SetAutoSize(false);
     L1->SetAlignment(taCenter);
     L1->SetTransparent(true);
     L1->GetFont()->SetHeight(-19);
     L1->GetFont()->SetStyle(fsBold);
     L1->SetCaption(L"Album Name");
-    L2 = Make<TLabel>(this, ScrollBox1, L"L2", 0, 39, 300, 15);
-    L3 = Make<TLabel>(this, ScrollBox1, L"L3", 0, 243, 300, 15);
+    L2 = NewControl<TLabel>(this, ScrollBox1, L"L2", 0, 39, 300, 15);
+    L3 = NewControl<TLabel>(this, ScrollBox1, L"L3", 0, 243, 300, 15);
     for (TLabel* l : {L2, L3}) {
         l->SetAutoSize(false);
         l->SetAlignment(taCenter);
         l->SetTransparent(true);
     }
 
-    ColDlg = new TColorDialog(this);
-    ColDlg->SetName(L"ColDlg");
-    Image = Make<TImage>(this, this, L"Image", 0, 0, 16, 16);
+    ColDlg = NewComponent<TColorDialog>(this, L"ColDlg");
+    Image = NewControl<TImage>(this, this, L"Image", 0, 0, 16, 16);
     Image->SetVisible(false);
 
-    btnOK = Make<TButton>(this, this, L"btnOK", 448, 422, 80, 25);
+    btnOK = NewControl<TButton>(this, this, L"btnOK", 448, 422, 80, 25);
     btnOK->SetCaption(L"&OK");
     btnOK->ModalResult = mrOk;
     btnOK->SetDefault(true);
-    btnCancel = Make<TButton>(this, this, L"btnCancel", 536, 422, 80, 25);
+    btnCancel = NewControl<TButton>(this, this, L"btnCancel", 536, 422, 80, 25);
     btnCancel->SetCaption(L"Cancel");
     btnCancel->ModalResult = mrCancel;
     btnCancel->Cancel = true;

@@ -1,7 +1,9 @@
 #include "app/untPreView.h"
 
 #include <cmath>
+#include <utility>
 
+#include "app/FormParts.h"
 #include "app/Translations.h"
 #include "app/untMain.h"
 #include "classlib/ComCtrls.h"
@@ -89,18 +91,12 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     SetClientWidth(560);
     SetClientHeight(400);
 
-    MbDock1 = new toolbar::TMbDock(this);
-    MbDock1->SetName(L"MbDock1");
-    MbDock1->SetParent(this);
+    MbDock1 = NewControl<toolbar::TMbDock>(this, this, L"MbDock1");
     MbDock1->SetAlign(alTop);
-    MbToolbar1 = new toolbar::TMbToolbar(this);
-    MbToolbar1->SetName(L"MbToolbar1");
-    MbToolbar1->SetParent(MbDock1);
+    MbToolbar1 = NewControl<toolbar::TMbToolbar>(this, MbDock1, L"MbToolbar1");
 
-    ImgListMain = new toolbar::TMbImageList(this);
-    ImgListMain->SetName(L"ImgListMain");
-    ImgListD = new toolbar::TMbImageList(this);
-    ImgListD->SetName(L"ImgListD");
+    ImgListMain = NewComponent<toolbar::TMbImageList>(this, L"ImgListMain");
+    ImgListD = NewComponent<toolbar::TMbImageList>(this, L"ImgListD");
     const bool glyphs = LoadGlyphs(ImgListMain, L"") && LoadGlyphs(ImgListD, L"_D");
     if (glyphs) {
         MbToolbar1->SetImages(ImgListMain);
@@ -112,8 +108,7 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
 
     toolbar::TMbCustomItem* row = MbToolbar1->GetItems();
     auto item = [&](toolbar::TMbItem** Member, const wchar_t* Name, int Glyph, void (TfrmPreview::*Click)(TObject*)) {
-        auto* i = new toolbar::TMbItem(this);
-        i->SetName(Name);
+        auto* i = NewComponent<toolbar::TMbItem>(this, Name);
         if (glyphs && Glyph >= 0)
             i->SetImageIndex(Glyph);
         else if (Glyph >= 0)
@@ -129,14 +124,12 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     item(&mnuLast, L"mnuLast", giLast, &TfrmPreview::mnuFirstClick);
     separator();
     item(&btnZoomOut, L"btnZoomOut", giZoomOut, &TfrmPreview::btnZoomOutClick);
-    CB_Zoom = new TComboBox(this);
-    CB_Zoom->SetName(L"CB_Zoom");
+    CB_Zoom = NewComponent<TComboBox>(this, L"CB_Zoom");
     CB_Zoom->SetBounds(0, 0, 64, 21);
     CB_Zoom->DropDownCount = 12;
     CB_Zoom->OnSelect = TNotifyEvent(this, &TfrmPreview::CB_ZoomSelect);
     CB_Zoom->OnKeyPress = TKeyPressEvent(this, &TfrmPreview::CB_ZoomKeyPress);
-    CB_ZoomItem = new toolbar::TMbControlItem(this);
-    CB_ZoomItem->SetName(L"CB_ZoomItem");
+    CB_ZoomItem = NewComponent<toolbar::TMbControlItem>(this, L"CB_ZoomItem");
     CB_ZoomItem->SetControl(CB_Zoom);
     row->Add(CB_ZoomItem);
     item(&btnZoomIn, L"btnZoomIn", giZoomIn, &TfrmPreview::btnZoomOutClick);
@@ -157,33 +150,27 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     mnuSaveAs->SetVisible(false);
     MbToolbar1->Arrange();
     MbDock1->ArrangeToolbars();
+    // The toolbar takes the dock's full width.
+    MbToolbar1->SetAlign(alClient);
 
-    TmSB = new themed::TTmStatusBar(this);
-    TmSB->SetName(L"TmSB");
-    TmSB->SetParent(this);
+    TmSB = NewControl<themed::TTmStatusBar>(this, this, L"TmSB");
     TmSB->SetAlign(alBottom);
     TmSB->SetHeight(22);
-    TmProgr1 = new themed::TTmProgressBar(this);
-    TmProgr1->SetName(L"TmProgr1");
-    TmProgr1->SetParent(TmSB);
+    TmProgr1 = NewControl<themed::TTmProgressBar>(this, TmSB, L"TmProgr1");
     TmProgr1->SetWidth(160);
     TmProgr1->SetAlign(alLeft);
     TmProgr1->SetVisible(false);
-    TmSP2 = new themed::TTmStatusPane(this);
-    TmSP2->SetName(L"TmSP2");
-    TmSP2->SetParent(TmSB);
+    TmSP2 = NewControl<themed::TTmStatusPane>(this, TmSB, L"TmSP2");
     TmSP2->SetWidth(60);
     TmSP2->SetAlign(alLeft);
     TmSP2->SetCaption(L"OK");
-    TmSP1 = new themed::TTmStatusPane(this);
-    TmSP1->SetName(L"TmSP1");
-    TmSP1->SetParent(TmSB);
+    TmSP1 = NewControl<themed::TTmStatusPane>(this, TmSB, L"TmSP1");
     TmSP1->SetAlign(alClient);
 
-    ImgView1 = new imaging::TImg(this);
-    ImgView1->SetName(L"ImgView1");
-    ImgView1->SetParent(this);
+    ImgView1 = NewControl<imaging::TImg>(this, this, L"ImgView1");
     ImgView1->SetAlign(alClient);
+    ImgView1->SetBorderStyle(imaging::bsNone);
+    // Fitting shrinks large pictures and enlarges small ones.
     ImgView1->AutoFit = true;
     ImgView1->ShowHint = true;
     ImgView1->SetOnProgress(imaging::TPxProgressEvent(this, &TfrmPreview::ImgView1Progress));
@@ -191,10 +178,8 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     ImgView1->OnMouseMove = TMouseMoveEvent(this, &TfrmPreview::ImgView1MouseMove);
     ImgView1->OnMouseUp = TMouseEvent(this, &TfrmPreview::ImgView1MouseUp);
 
-    ImgIO1 = new imaging::TImgIO(this);
-    ImgIO1->SetName(L"ImgIO1");
-    SaveImgDialog1 = new TSaveDialog(this);
-    SaveImgDialog1->SetName(L"SaveImgDialog1");
+    ImgIO1 = NewComponent<imaging::TImgIO>(this, L"ImgIO1");
+    SaveImgDialog1 = NewComponent<TSaveDialog>(this, L"SaveImgDialog1");
 
     OnCreate = TNotifyEvent(this, &TfrmPreview::FormCreate);
     OnShow = TNotifyEvent(this, &TfrmPreview::FormShow);
@@ -206,6 +191,12 @@ TfrmPreview::~TfrmPreview()
 {
     DestroyComponents();
     if (frmPreview == this) frmPreview = nullptr;
+}
+
+void TfrmPreview::CreateParams(TCreateParams& Params)
+{
+    TForm::CreateParams(Params);
+    Params.ExStyle |= WS_EX_TOPMOST;
 }
 
 // ------------------------------------------------------------ source lists
@@ -438,7 +429,8 @@ void TfrmPreview::btnZoom100Click(TObject* Sender)
         btnAutoFit->SetEnabled(true);
     } else {
         const double fit = ImgView1->GetFitZoom();
-        ImgView1->AutoFit = true;
+        // Fitting shrinks large pictures and enlarges small ones.
+    ImgView1->AutoFit = true;
         ImgView1->SetZoom(std::min(fit, 100.0));
         btnZoom100->SetEnabled(true);
         btnAutoFit->SetEnabled(false);
@@ -583,18 +575,13 @@ void TfrmPreview::FormResize(TObject*) { CheckZoom(); }
 
 void TfrmPreview::ApplyTexts(const TTranslation& T)
 {
-    btnZoomOut->Hint = T.Text(L"msgZoomOut");
-    btnZoomIn->Hint = T.Text(L"msgZoomIn");
-    btnZoom100->Hint = T.Text(L"msgZoom100");
-    btnAutoFit->Hint = T.Text(L"msgAutoFitZoom");
-    mnuFirst->Hint = T.Text(L"msgFirstFile");
-    mnuPrevious->Hint = T.Text(L"msgPreviousFile");
-    mnuNext->Hint = T.Text(L"msgNextFile");
-    mnuLast->Hint = T.Text(L"msgLastFile");
-    R1->Hint = T.Text(L"btnOriginalOrientation");
-    R2->Hint = T.Text(L"btnRotate270");
-    R3->Hint = T.Text(L"btnRotate180");
-    R4->Hint = T.Text(L"btnRotate90");
+    const std::pair<toolbar::TMbItem*, const wchar_t*> hints[] = {
+        {btnZoomOut, L"msgZoomOut"},    {btnZoomIn, L"msgZoomIn"},         {btnZoom100, L"msgZoom100"},
+        {btnAutoFit, L"msgAutoFitZoom"}, {mnuFirst, L"msgFirstFile"},      {mnuPrevious, L"msgPreviousFile"},
+        {mnuNext, L"msgNextFile"},       {mnuLast, L"msgLastFile"},        {R1, L"btnOriginalOrientation"},
+        {R2, L"btnRotate270"},           {R3, L"btnRotate180"},            {R4, L"btnRotate90"},
+    };
+    for (const auto& [item, key] : hints) item->Hint = T.Text(key);
     const bool adding = Mode == L'L';
     mnuList->SetCaption(T.Text(adding ? L"btnAdd" : L"btnRemove"));
     mnuListAll->SetCaption(T.Text(adding ? L"btnAddAll" : L"btnRemoveAll"));

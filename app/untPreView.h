@@ -134,6 +134,10 @@ public:
     // "%", from 1 to 1000; 0 when the text is not such a zoom.
     static int ParseZoomText(const std::wstring& Text);
 
+protected:
+    // The window stays on top from its creation.
+    void CreateParams(classlib::TCreateParams& Params) override;
+
 private:
     // The list the shown picture came from (nullptr without a main window).
     classlib::TListView* SourceList() const;

@@ -1,5 +1,6 @@
 #include "app/untScreen.h"
 
+#include "app/FormParts.h"
 #include "app/Settings.h"
 #include "app/Translations.h"
 #include "classlib/ExtCtrls.h"
@@ -17,7 +18,7 @@ namespace {
 // Where the picture leaves room for the labels: a band at its left edge,
 // with the lines of the title and of the description.
 constexpr int kLabelBand = 146;
-constexpr int kTitleLine = 64;
+constexpr int kTitleLine = 104;
 constexpr int kDescLine = 312;
 constexpr int kLabelHeight = 24;
 
@@ -41,18 +42,13 @@ TfrmScreen::TfrmScreen(TComponent* AOwner) : TForm(AOwner)
     SetClientHeight(300);
     DataFolder = TProgramEnvironment::Current().ProgramFolder();
 
-    Image1 = new TImage(this);
-    Image1->SetName(L"Image1");
-    Image1->SetParent(this);
-    Image1->SetBounds(0, 0, 105, 105);
+    Image1 = NewControl<TImage>(this, this, L"Image1", 0, 0, 105, 105);
     Image1->SetAutoSize(true);
 
     // Laid over the picture (created after it, so drawn above it).
     for (auto [label, name, line, text] : {std::tuple{&Label1, L"Label1", kTitleLine, L"Page Title"},
                                            std::tuple{&Label2, L"Label2", kDescLine, L"Description"}}) {
-        TLabel* l = new TLabel(this);
-        l->SetName(name);
-        l->SetParent(this);
+        TLabel* l = NewControl<TLabel>(this, this, name);
         l->SetAutoSize(false);
         l->SetBounds(0, line - kLabelHeight / 2, kLabelBand, kLabelHeight);
         l->SetAlignment(taRightJustify);

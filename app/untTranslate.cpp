@@ -1,5 +1,6 @@
 #include "app/untTranslate.h"
 
+#include "app/FormParts.h"
 #include "app/Translations.h"
 #include "classlib/ExtCtrls.h"
 #include "classlib/StdCtrls.h"
@@ -14,43 +15,27 @@ TfrmTranslate* frmTranslate = nullptr;
 TfrmTranslate::TfrmTranslate(TComponent* AOwner) : TForm(AOwner)
 {
     SetName(L"frmTranslate");
-    SetBorderStyle(bsSingle);
-    SetBorderIcons(biSystemMenu);
-    SetPosition(poDesktopCenter);
+    SingleBorderDialog(*this, poDesktopCenter, false);
     SetCaption(L"Translate me!");
     SetClientWidth(440);
     SetClientHeight(178);
 
-    Label1 = new TLabel(this);
-    Label1->SetName(L"Label1");
-    Label1->SetParent(this);
-    Label1->SetBounds(16, 16, 408, 0);
+    Label1 = NewControl<TLabel>(this, this, L"Label1", 16, 16, 408, 0);
     Label1->SetWordWrap(true);
 
-    Bevel1 = new TBevel(this);
-    Bevel1->SetName(L"Bevel1");
-    Bevel1->SetParent(this);
-    Bevel1->SetBounds(8, 8, 424, 120);
+    Bevel1 = NewControl<TBevel>(this, this, L"Bevel1", 8, 8, 424, 120);
     Bevel1->SetShape(bsFrame);
 
-    Edit1 = new TEdit(this);
-    Edit1->SetName(L"Edit1");
-    Edit1->SetParent(this);
-    Edit1->SetBounds(16, 94, 408, 21);
+    Edit1 = NewControl<TEdit>(this, this, L"Edit1", 16, 94, 408, 21);
     Edit1->SetReadOnly(true);
 
-    btnOK = new TButton(this);
-    btnOK->SetName(L"btnOK");
-    btnOK->SetParent(this);
-    btnOK->SetBounds(180, 140, 80, 25);
+    btnOK = NewControl<TButton>(this, this, L"btnOK", 180, 140, 80, 25);
     btnOK->SetCaption(L"&OK");
     btnOK->SetDefault(true);
     btnOK->Cancel = true;
     btnOK->OnClick = TNotifyEvent(this, &TfrmTranslate::btnOKClick);
 
-    LngFile = new TMemo(this);
-    LngFile->SetName(L"LngFile");
-    LngFile->SetParent(this);
+    LngFile = NewControl<TMemo>(this, this, L"LngFile");
     LngFile->SetVisible(false);
     LngFile->SetWordWrap(false);
 }

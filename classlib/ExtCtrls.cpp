@@ -340,9 +340,11 @@ void TBevel::Paint()
     const TColor first = style_ == bsLowered ? clBtnShadow : clBtnHighlight;
     const TColor second = style_ == bsLowered ? clBtnHighlight : clBtnShadow;
     const int w = GetWidth(), h = GetHeight();
-    auto line = [dc](TColor Color, RECT R) {
-        TOwnedBrush brush(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(Color))));
-        ::FillRect(dc, &R, brush.Get());
+    TCanvas* canvas = GetCanvas();
+    auto line = [canvas](TColor Color, const RECT& R) {
+        canvas->GetBrush()->SetStyle(bsSolid);
+        canvas->GetBrush()->SetColor(Color);
+        canvas->FillRect(R);
     };
     switch (shape_) {
     case bsBox: {

@@ -84,6 +84,18 @@ void TCustomForm::SetBorderStyle(TFormBorderStyle Value)
     RecreateWnd();
 }
 
+RECT TCustomForm::GetClientRect() const
+{
+    if (HandleAllocated()) return TWinControl::GetClientRect();
+    TCreateParams params;
+    const_cast<TCustomForm*>(this)->CreateParams(params);
+    RECT frame{0, 0, 0, 0};
+    ::AdjustWindowRectEx(&frame, params.Style, FALSE, params.ExStyle);
+    const int w = GetWidth() - (frame.right - frame.left);
+    const int h = GetHeight() - (frame.bottom - frame.top);
+    return RECT{0, 0, w > 0 ? w : 0, h > 0 ? h : 0};
+}
+
 void TCustomForm::CreateParams(TCreateParams& Params)
 {
     TWinControl::CreateParams(Params);

@@ -109,6 +109,9 @@ public:
     // Whether the form's window is the active window.
     bool Active() const;
 
+    // Without a window the client area is the bounds less the frame the
+    // window will have (caption and borders of the border style).
+    RECT GetClientRect() const override;
     void SetVisible(bool Value) override;
     void Show();
     void Hide() { SetVisible(false); }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "classlib/WinHandles.h"
 
 namespace themed {
 
@@ -10,16 +9,18 @@ using namespace classlib;
 
 namespace {
 
-void FillColor(HDC DC, const RECT& R, TColor Color)
+void FillColor(TCanvas* Canvas, const RECT& R, TColor Color)
 {
-    TOwnedBrush brush(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(Color))));
-    ::FillRect(DC, &R, brush.Get());
+    Canvas->GetBrush()->SetStyle(bsSolid);
+    Canvas->GetBrush()->SetColor(Color);
+    Canvas->FillRect(R);
 }
 
-void FrameColor(HDC DC, const RECT& R, TColor Color)
+void FrameColor(TCanvas* Canvas, const RECT& R, TColor Color)
 {
-    TOwnedBrush brush(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(Color))));
-    ::FrameRect(DC, &R, brush.Get());
+    Canvas->GetBrush()->SetStyle(bsSolid);
+    Canvas->GetBrush()->SetColor(Color);
+    Canvas->FrameRect(R);
 }
 
 }  // namespace
@@ -164,26 +165,24 @@ void TTmPageControl::PlacePages()
 void TTmPageControl::Paint()
 {
     TCanvas* canvas = GetCanvas();
-    HDC dc = canvas->GetHandle();
-    FillColor(dc, GetClientRect(), GetColor());
+    FillColor(canvas, GetClientRect(), GetColor());
     const RECT page = PageRect();
-    FillColor(dc, page, pageColor_);
-    FrameColor(dc, page, flatColor_);
+    FillColor(canvas, page, pageColor_);
+    FrameColor(canvas, page, flatColor_);
     canvas->SetFont(GetFont());
-    canvas->GetBrush()->SetStyle(bsClear);
     for (int i = 0; i < GetPageCount(); ++i) {
         TTmTabSheet* sheet = pages_[static_cast<std::size_t>(i)];
         RECT tab = TabRect(i);
         const bool active = sheet == active_;
         if (!active) tab.top += 2;
-        FillColor(dc, tab, active ? pageColor_ : GetColor());
-        FrameColor(dc, tab, flatColor_);
+        FillColor(canvas, tab, active ? pageColor_ : GetColor());
+        FrameColor(canvas, tab, flatColor_);
         if (active) {
             // The active tab opens into the page and carries the bar.
-            FillColor(dc, RECT{tab.left + 1, tab.bottom - 1, tab.right - 1, tab.bottom}, pageColor_);
-            FillColor(dc, RECT{tab.left, tab.top, tab.right, tab.top + 3}, highlightColor_);
+            FillColor(canvas, RECT{tab.left + 1, tab.bottom - 1, tab.right - 1, tab.bottom}, pageColor_);
+            FillColor(canvas, RECT{tab.left, tab.top, tab.right, tab.top + 3}, highlightColor_);
         }
-        dc = canvas->GetHandle();
+        HDC dc = canvas->GetHandle();
         ::SetBkMode(dc, TRANSPARENT);
         ::SetTextColor(dc, static_cast<COLORREF>(ColorToRGB(GetFont()->GetColor())));
         RECT text = tab;
