@@ -81,6 +81,14 @@ void SetText(HWND Wnd, const std::wstring& Text)
     ::SendMessageW(Wnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Text.c_str()));
 }
 
+void TypeText(HWND Wnd, const std::wstring& Text)
+{
+    ::SendMessageW(Wnd, EM_SETSEL, 0, -1);
+    ::SendMessageW(Wnd, WM_CHAR, VK_BACK, 0);
+    for (wchar_t c : Text)
+        if (c != L'\n') ::SendMessageW(Wnd, WM_CHAR, c, 1);
+}
+
 std::string Utf8(const std::wstring& Text)
 {
     if (Text.empty()) return {};
@@ -94,7 +102,7 @@ std::string Utf8(const std::wstring& Text)
 
 TProgram::~TProgram()
 {
-    if (Running()) Close(IDNO, 15000);
+    if (Running()) Close(IDYES, 15000);
     if (process_) ::CloseHandle(process_);
     for (auto& [name, atom] : atoms_) ::GlobalDeleteAtom(atom);
 }

@@ -24,6 +24,10 @@ std::wstring GetText(HWND Wnd);
 // WM_SETTEXT: an edit control reports the change as typing would (EN_CHANGE).
 void SetText(HWND Wnd, const std::wstring& Text);
 std::string Utf8(const std::wstring& Text);
+// Replaces the text of an edit control by typing Text into it (WM_CHAR; a
+// line break is typed as Enter): for controls that report only typing, such
+// as multi-line edits.
+void TypeText(HWND Wnd, const std::wstring& Text);
 
 // The running program: started with CreateProcess under the same
 // wineserver, found by its main window (class TfrmMain) and closed with
@@ -51,8 +55,9 @@ public:
     bool Click(const std::wstring& Name);
     // Clicks without waiting, for clicks that open modal windows.
     bool PostClick(const std::wstring& Name);
-    // WM_CLOSE, answering any question on the way with Answer (IDNO, IDOK
-    // ...), then waits for the end; false when the program had to be killed.
+    // WM_CLOSE, answering any question on the way with Answer (IDYES: close
+    // anyway), then waits for the end; false when the program had to be
+    // killed.
     bool Close(int Answer, DWORD TimeoutMs, DWORD* ExitCode = nullptr);
 
 private:
