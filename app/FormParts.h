@@ -5,6 +5,7 @@
 
 #include "classlib/Component.h"
 #include "classlib/Controls.h"
+#include "classlib/Forms.h"
 
 namespace album {
 
@@ -34,6 +35,15 @@ T* NewControl(classlib::TComponent* Owner, classlib::TWinControl* Parent, const 
     T* c = NewControl<T>(Owner, Parent, Name);
     c->SetBounds(Left, Top, Width, Height);
     return c;
+}
+
+// A fixed-size dialog frame with only the system menu, placed by Position.
+inline void SingleBorderDialog(classlib::TForm& Form, classlib::TPosition Position, bool KeyPreview)
+{
+    Form.SetBorderStyle(classlib::bsSingle);
+    Form.SetBorderIcons(classlib::biSystemMenu);
+    Form.SetPosition(Position);
+    Form.KeyPreview = KeyPreview;
 }
 
 }  // namespace album

@@ -50,10 +50,7 @@ void OpenWithShell(const std::wstring& Target)
 TfrmAbout::TfrmAbout(TComponent* AOwner) : TForm(AOwner)
 {
     SetName(L"frmAbout");
-    SetBorderStyle(bsSingle);
-    SetBorderIcons(biSystemMenu);
-    SetPosition(poScreenCenter);
-    KeyPreview = true;
+    SingleBorderDialog(*this, poScreenCenter, true);
     SetCaption(L"About Velmo Morvane");
     SetClientWidth(384);
     SetClientHeight(196);

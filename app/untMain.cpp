@@ -167,7 +167,23 @@ class TfrmMain::TBuildHost : public TAlbumBuildHost {
 public:
     explicit TBuildHost(TfrmMain& Form) : form_(Form) {}
 
-    int MessageBox(const std::wstring& Text, UINT Flags) override { return form_.ShowMessageBox(Text, Flags); }
+    int MessageBox(const std::wstring& Text, UINT Flags) override
+    {
+        // The success message also names the pictures that were left out.
+        std::wstring text = Text;
+        if (Rows && Text == form_.msgAlbumCreated) {
+            std::wstring skipped;
+            for (const TAlbumRow& row : *Rows)
+                if (!row.Checked) skipped += L"\r\n" + row.Path;
+            if (!skipped.empty()) {
+                text += L"\r\n\r\n" + form_.msgSkippedPictures + skipped;
+                Flags = (Flags & ~MB_ICONMASK) | MB_ICONWARNING;
+            }
+        }
+        return form_.ShowMessageBox(text, Flags);
+    }
+    // The rows of the running build (their marks tell which were written).
+    const std::vector<TAlbumRow>* Rows = nullptr;
     void FocusAlbumName() override
     {
         if (form_.EAlbName->CanFocus()) form_.EAlbName->SetFocus();
@@ -969,6 +985,7 @@ void TfrmMain::btnStartClick(TObject*)
     input.ProgramFolder = Settings.GetEnvironment().ProgramFolder();
     input.Translation = &Translation;
     TBuildHost host(*this);
+    host.Rows = &rows;
     CancelRequested = 0;
     build_ = &host;
     TAlbumBuildResult result;
@@ -993,13 +1010,6 @@ void TfrmMain::btnStartClick(TObject*)
         return;
     }
     BuildFinished(result);
-    // rows hold the check marks of this build.
-    if (result.Outcome == TAlbumBuildOutcome::Completed) {
-        std::wstring skipped;
-        for (const TAlbumRow& row : rows)
-            if (!row.Checked) skipped += L"\r\n" + row.Path;
-        if (!skipped.empty()) ShowMessageBox(msgSkippedPictures + skipped, MB_OK | MB_ICONWARNING);
-    }
 }
 
 void TfrmMain::BuildFinished(const TAlbumBuildResult& Result)
@@ -1632,7 +1642,7 @@ void TfrmMain::SetLanguage()
     // Texts without a translation key.
     msgNoPictures = L"No picture that can be read was found among the chosen files.";
     msgDamagedList = L"This file is no album list, or it is damaged; the album list was left as it was:";
-    msgListNotSaved = L"The album list has changed and was not saved. Close anyway?";
+    msgListNotSaved = L"The album list has changed since it was last saved. Close anyway?";
     msgBuildFailed = L"The album could not be finished. What was written so far stays in the album folder.";
     msgNoAlbumName = L"Please enter a name for the album.";
     msgSkippedPictures = L"These pictures could not be read and are not in the album:";

@@ -166,7 +166,7 @@ public:
     std::wstring msgRotation, msgFileOf, msgAlbumExist, msgCouldNotWrite, msgESC, msgErrorCreateAlbum,
         msgAlbumCreated, msgSelectDir;
     // Messages of failures the user can act on.
-    std::wstring msgNoPictures, msgDamagedList, msgListUnsaved, msgBuildFailed, msgNoAlbumName,
+    std::wstring msgNoPictures, msgDamagedList, msgBuildFailed, msgNoAlbumName,
         msgSkippedPictures, msgListNotSaved;
     // The languages of the menu and the translation in use.
     TLanguageMenu Languages;

@@ -33,10 +33,7 @@ gif::TGIFRGB GIFColor(TColor Color) { return static_cast<gif::TGIFRGB>(ColorToRG
 TfrmOptions::TfrmOptions(TComponent* AOwner) : TForm(AOwner)
 {
     SetName(L"frmOptions");
-    SetBorderStyle(bsSingle);
-    SetBorderIcons(biSystemMenu);
-    SetPosition(poScreenCenter);
-    KeyPreview = true;
+    SingleBorderDialog(*this, poScreenCenter, true);
     SetCaption(L"Preferences and Settings");
     SetClientWidth(624);
     SetClientHeight(456);

@@ -1,6 +1,7 @@
 #include "app/untPreView.h"
 
 #include <cmath>
+#include <utility>
 
 #include "app/FormParts.h"
 #include "app/Translations.h"
@@ -574,18 +575,13 @@ void TfrmPreview::FormResize(TObject*) { CheckZoom(); }
 
 void TfrmPreview::ApplyTexts(const TTranslation& T)
 {
-    btnZoomOut->Hint = T.Text(L"msgZoomOut");
-    btnZoomIn->Hint = T.Text(L"msgZoomIn");
-    btnZoom100->Hint = T.Text(L"msgZoom100");
-    btnAutoFit->Hint = T.Text(L"msgAutoFitZoom");
-    mnuFirst->Hint = T.Text(L"msgFirstFile");
-    mnuPrevious->Hint = T.Text(L"msgPreviousFile");
-    mnuNext->Hint = T.Text(L"msgNextFile");
-    mnuLast->Hint = T.Text(L"msgLastFile");
-    R1->Hint = T.Text(L"btnOriginalOrientation");
-    R2->Hint = T.Text(L"btnRotate270");
-    R3->Hint = T.Text(L"btnRotate180");
-    R4->Hint = T.Text(L"btnRotate90");
+    const std::pair<toolbar::TMbItem*, const wchar_t*> hints[] = {
+        {btnZoomOut, L"msgZoomOut"},    {btnZoomIn, L"msgZoomIn"},         {btnZoom100, L"msgZoom100"},
+        {btnAutoFit, L"msgAutoFitZoom"}, {mnuFirst, L"msgFirstFile"},      {mnuPrevious, L"msgPreviousFile"},
+        {mnuNext, L"msgNextFile"},       {mnuLast, L"msgLastFile"},        {R1, L"btnOriginalOrientation"},
+        {R2, L"btnRotate270"},           {R3, L"btnRotate180"},            {R4, L"btnRotate90"},
+    };
+    for (const auto& [item, key] : hints) item->Hint = T.Text(key);
     const bool adding = Mode == L'L';
     mnuList->SetCaption(T.Text(adding ? L"btnAdd" : L"btnRemove"));
     mnuListAll->SetCaption(T.Text(adding ? L"btnAddAll" : L"btnRemoveAll"));

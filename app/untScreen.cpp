@@ -18,7 +18,7 @@ namespace {
 // Where the picture leaves room for the labels: a band at its left edge,
 // with the lines of the title and of the description.
 constexpr int kLabelBand = 146;
-constexpr int kTitleLine = 64;
+constexpr int kTitleLine = 104;
 constexpr int kDescLine = 312;
 constexpr int kLabelHeight = 24;
 

@@ -15,9 +15,7 @@ TfrmTranslate* frmTranslate = nullptr;
 TfrmTranslate::TfrmTranslate(TComponent* AOwner) : TForm(AOwner)
 {
     SetName(L"frmTranslate");
-    SetBorderStyle(bsSingle);
-    SetBorderIcons(biSystemMenu);
-    SetPosition(poDesktopCenter);
+    SingleBorderDialog(*this, poDesktopCenter, false);
     SetCaption(L"Translate me!");
     SetClientWidth(440);
     SetClientHeight(178);

@@ -464,6 +464,22 @@ void TEdit::SetText(const std::wstring& Value)
     if (*alive && !changeSeen_) Change();
 }
 
+void TEdit::WndProc(TMessage& Message)
+{
+    if (Message.Msg != WM_SETTEXT) {
+        TSystemControl::WndProc(Message);
+        return;
+    }
+    // A multi-line edit sends no EN_CHANGE for text set by a message (from
+    // this program or another one): the change is reported here, once.
+    changeSeen_ = false;
+    auto alive = AliveToken();
+    TSystemControl::WndProc(Message);
+    if (!*alive) return;
+    if (!changeSeen_ && Message.Result) Change();
+    changeSeen_ = true;
+}
+
 void TEdit::CNCommand(TMessage& Message)
 {
     Message.Result = 0;

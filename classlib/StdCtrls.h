@@ -170,8 +170,10 @@ public:
     // Fires OnChange when the text differs.
     void SetText(const std::wstring& Value) override;
 
-    // The text changed (by the user or by SetText).
+    // The text changed (by the user, by SetText or by a WM_SETTEXT message,
+    // also for a multi-line edit).
     TNotifyEvent OnChange;
+    void WndProc(TMessage& Message) override;
 
 protected:
     std::wstring SystemClassName() const override { return L"EDIT"; }

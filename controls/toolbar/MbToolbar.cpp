@@ -113,7 +113,8 @@ void TMbToolbar::Layout()
     ::ReleaseDC(nullptr, dc);
     laidOut_ = true;
     // A toolbar that is not aligned is as wide as its items.
-    if (GetAlign() == classlib::alNone && x + 2 != GetWidth()) SetWidth(x + 2);
+    const int width = (slots_.empty() ? 2 : static_cast<int>(slots_.back().Rect.right)) + 2;
+    if (GetAlign() == classlib::alNone && width != GetWidth()) SetWidth(width);
 }
 
 void TMbToolbar::Arrange()

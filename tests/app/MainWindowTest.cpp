@@ -30,7 +30,7 @@ namespace {
 
 struct TMessageLog {
     std::vector<std::pair<std::wstring, UINT>> Seen;
-    int Answer = IDYES;  // to Yes/No questions
+    int Answer = IDYES;  // to Yes/No(/Cancel) questions
     // Runs inside the message box (e.g. while a build runs).
     std::function<void()> During;
 };
@@ -44,7 +44,8 @@ int RecordMessage(void* Context, const std::wstring& Text, UINT Flags)
         log->During = nullptr;
         during();
     }
-    return (Flags & MB_TYPEMASK) == MB_YESNO ? log->Answer : IDOK;
+    const UINT buttons = Flags & MB_TYPEMASK;
+    return buttons == MB_YESNO || buttons == MB_YESNOCANCEL ? log->Answer : IDOK;
 }
 
 struct TDialogAnswer {
@@ -244,6 +245,8 @@ TEST_F(MainWindow, BuildLocksTheWindowAndNumbersTheRows)
     BrowsePictures();
     form->btnAddAll->Click();
     SelectRows({0});
+    // A row whose picture fails during the build (as a list file can hold).
+    form->AddAlbumRow(pictures.File(L"notes.jpg"), L"0");
     form->EAlbName->SetText(L"Trip/2024\\North");
     EXPECT_EQ(form->EAlbName->GetText(), L"Trip2024North");
 
@@ -281,6 +284,9 @@ TEST_F(MainWindow, BuildLocksTheWindowAndNumbersTheRows)
     EXPECT_EQ(Sub(0, album::siNumber), L"1");
     EXPECT_EQ(Sub(2, album::siNumber), L"3");
     EXPECT_TRUE(Asked(form->msgAlbumCreated));
+    // The success message names the picture that was left out.
+    EXPECT_TRUE(Asked(form->msgSkippedPictures + L"\r\n" + pictures.File(L"notes.jpg")));
+    EXPECT_EQ(Sub(3, album::siNumber), L"");
 }
 
 // A build that ends by an exception (a navigation picture is missing) is
@@ -297,7 +303,7 @@ TEST_F(MainWindow, FailedBuildLeavesAUsableWindow)
     EXPECT_TRUE(form->btnStart->GetEnabled());
     EXPECT_TRUE(form->LV2->GetEnabled());
 
-    // Exit with an unsaved list asks; No keeps the window.
+    // Exit with an unsaved list asks first; No keeps the window.
     messages.Answer = IDNO;
     const std::size_t before = messages.Seen.size();
     form->btnCancel->Click();
@@ -308,6 +314,17 @@ TEST_F(MainWindow, FailedBuildLeavesAUsableWindow)
     messages.Answer = IDYES;
     wchar_t esc = 27;
     form->FormKeyPress(form, esc);
+    EXPECT_FALSE(form->GetVisible());
+}
+
+// A saved list closes without a question.
+TEST_F(MainWindow, SavedListClosesWithoutAsking)
+{
+    form->AddFiles({pictures.File(L"rgb8.png")}, true);
+    dialog = TDialogAnswer{true, out.File(L"one.alb"), 0};
+    form->btnSave->Click();
+    form->mnuExit->Click();
+    EXPECT_FALSE(Asked(form->msgListNotSaved));
     EXPECT_FALSE(form->GetVisible());
 }
 
