@@ -252,10 +252,12 @@ protected:
 
     // Starts a build and answers its messages until the build is over (the
     // Start button enabled again); returns the messages.
-    std::vector<std::wstring> Build(DWORD TimeoutMs)
+    // With Cancel, Exit is clicked right behind Start (while the build runs).
+    std::vector<std::wstring> Build(DWORD TimeoutMs, bool Cancel = false)
     {
         HWND start = Control(L"btnStart");
         EXPECT_TRUE(app.PostClick(L"btnStart"));
+        if (Cancel) EXPECT_TRUE(app.PostClick(L"btnCancel"));
         std::vector<std::wstring> seen;
         // The build disables Start while it runs, or stops with a message
         // before; it is over when Start is enabled again and no message
@@ -370,6 +372,19 @@ TEST_F(VelmoProgram, BuildsAnAlbumFromCameraPhotos)
     EXPECT_TRUE(::IsWindowEnabled(Control(L"btnStart")));
     EXPECT_TRUE(::IsWindowEnabled(album)) << "album list still locked after the build";
     EXPECT_EQ(ListCount(album), 7);
+
+    // Exit during a build stops it before the next picture: no pages, no
+    // message, the window stays.
+    SetText(Control(L"EAlbName"), L"Stopped");
+    messages = Build(60000, true);
+    ASSERT_TRUE(app.Running()) << "Exit during the build closed the program";
+    EXPECT_TRUE(messages.empty()) << Joined(messages);
+    EXPECT_TRUE(albumtest::FileExists(albumFolder + L"\\Stopped\\first.gif")) << "the build did not start";
+    EXPECT_FALSE(albumtest::FileExists(albumFolder + L"\\Stopped\\index.html"));
+    std::vector<std::wstring> stopped;
+    ListFiles(albumFolder + L"\\Stopped\\Images", L"", stopped);
+    EXPECT_LE(stopped.size(), 1u) << "the build went on after Exit";
+    EXPECT_TRUE(::IsWindowEnabled(Control(L"btnStart")));
 
     DWORD exitCode = 99;
     EXPECT_TRUE(app.Close(IDYES, 20000, &exitCode)) << "the program did not close";
