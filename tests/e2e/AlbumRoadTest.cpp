@@ -250,6 +250,31 @@ protected:
         return seen;
     }
 
+    // Waits for the program's open or save dialog, types FileName into its
+    // file name box and presses its OK button.
+    bool AnswerFileDialog(const std::wstring& FileName, const std::wstring& Shot = L"")
+    {
+        TDialog dialog;
+        HWND name = nullptr;
+        bool found = WaitUntil(
+            [&] {
+                for (const TDialog& d : Dialogs(app.Pid()))
+                    if (d.Caption != kCaption) dialog = d;
+                if (dialog.Wnd) name = ::GetDlgItem(dialog.Wnd, 0x47C);  // file name box
+                if (dialog.Wnd && !name) name = ::GetDlgItem(dialog.Wnd, 0x480);
+                return name != nullptr;
+            },
+            15000);
+        EXPECT_TRUE(found) << "no file dialog with a file name box";
+        if (!found) return false;
+        if (!Shot.empty()) {
+            ::Sleep(300);
+            Screenshot(Shot);
+        }
+        SetText(name, FileName);
+        return PressButton(dialog.Wnd, IDOK);
+    }
+
     // Starts a build and answers its messages until the build is over (the
     // Start button enabled again); returns the messages.
     // With Cancel, Exit is clicked right behind Start (while the build runs).
@@ -373,6 +398,24 @@ TEST_F(VelmoProgram, BuildsAnAlbumFromCameraPhotos)
     EXPECT_TRUE(::IsWindowEnabled(album)) << "album list still locked after the build";
     EXPECT_EQ(ListCount(album), 7);
 
+    // The list saved through the save dialog and opened again through the
+    // open dialog: rows in order, title and two-line description kept.
+    const std::wstring listFile = work_ + L"\\holiday.alb";
+    std::vector<std::wstring> rows;
+    for (int i = 0; i < ListCount(album); ++i) rows.push_back(ListItemText(app.Process(), album, i));
+    ASSERT_TRUE(app.PostClick(L"btnSave"));
+    ASSERT_TRUE(AnswerFileDialog(listFile));
+    ASSERT_TRUE(WaitUntil([&] { return albumtest::FileExists(listFile) && Dialogs(app.Pid()).empty(); }, 15000));
+    const std::string saved = ReadBytes(listFile);
+    EXPECT_NE(saved.find("|" + Utf8(title) + "|First line^second line|"), std::string::npos) << saved;
+    ASSERT_TRUE(app.Click(L"btnRemoveAll"));
+    EXPECT_EQ(ListCount(album), 0);
+    ASSERT_TRUE(app.PostClick(L"btnOpen"));
+    ASSERT_TRUE(AnswerFileDialog(listFile));
+    EXPECT_TRUE(WaitUntil([&] { return ListCount(album) == 7; }, 15000)) << "rows after opening: " << ListCount(album);
+    for (int i = 0; i < ListCount(album) && i < 7; ++i) EXPECT_EQ(ListItemText(app.Process(), album, i), rows[i]);
+    EXPECT_TRUE(AnswerMessages(L"", 500).empty());
+
     // Exit during a build stops it before the next picture: no pages, no
     // message, the window stays.
     SetText(Control(L"EAlbName"), L"Stopped");
@@ -486,22 +529,7 @@ TEST_F(VelmoProgram, FailuresGiveAMessageAndLeaveTheWindowUsable)
 
     // A damaged album list file through the open dialog: the list stays.
     ASSERT_TRUE(app.PostClick(L"btnOpen"));
-    TDialog open;
-    HWND name = nullptr;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            for (const TDialog& d : Dialogs(app.Pid()))
-                if (d.Caption != kCaption) open = d;
-            if (open.Wnd) name = ::GetDlgItem(open.Wnd, 0x47C);  // file name box
-            if (open.Wnd && !name) name = ::GetDlgItem(open.Wnd, 0x480);
-            return name != nullptr;
-        },
-        15000))
-        << "no open dialog with a file name box";
-    ::Sleep(300);
-    Screenshot(L"10-open-dialog");
-    SetText(name, work_ + L"\\damaged.alb");
-    ASSERT_TRUE(PressButton(open.Wnd, IDOK));
+    ASSERT_TRUE(AnswerFileDialog(work_ + L"\\damaged.alb", L"10-open-dialog"));
     TDialog complaint;
     EXPECT_TRUE(WaitForDialog(app.Pid(), kCaption, 15000, complaint)) << "no message about the damaged file";
     shots_ = L"11-damaged-list";
