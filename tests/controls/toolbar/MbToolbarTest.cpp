@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "classlib/Automation.h"
 #include "classlib/Forms.h"
 #include "classlib/StdCtrls.h"
 #include "controls/toolbar/MbItem.h"
@@ -83,6 +84,29 @@ TEST(MbToolbar, RowIsAsWideAsItsItemsAndHitsThem)
     hidden->SetVisible(true);
     EXPECT_GT(bar->GetWidth(), before);
     EXPECT_GT(bar->ItemRect(host).left, c.left);
+}
+
+// The forms' automation message clicks enabled, visible items only.
+TEST(MbItemAutomation, ClickMessageClicksEnabledVisibleItems)
+{
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    auto* item = new toolbar::TMbItem(&form);
+    item->SetName(L"mnuExit");
+    TCounter counter;
+    item->OnClick = classlib::TNotifyEvent(&counter, &TCounter::Hit);
+    const ATOM atom = ::GlobalAddAtomW(L"mnuExit");
+    auto click = [&] { return ::SendMessageW(form.GetHandle(), classlib::ClickControlMessage(), atom, 0); };
+
+    EXPECT_EQ(click(), 1);
+    EXPECT_EQ(counter.Clicks, 1);
+    item->SetEnabled(false);
+    EXPECT_EQ(click(), 0);
+    item->SetEnabled(true);
+    item->SetVisible(false);
+    EXPECT_EQ(click(), 0);
+    EXPECT_EQ(counter.Clicks, 1);
+    ::GlobalDeleteAtom(atom);
 }
 
 }  // namespace
