@@ -197,8 +197,7 @@ protected:
     {
         ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
         std::wstring error;
-        started_ = app.Start(AppExe(), error);
-        ASSERT_TRUE(started_) << Utf8(error);
+        ASSERT_TRUE(app.Start(AppExe(), error)) << Utf8(error);
     }
 
     void TearDown() override
@@ -317,7 +316,6 @@ protected:
     }
 
     TProgram app;
-    bool started_ = false;
     // Screenshots of the messages answered, named after this when set.
     std::wstring shots_;
     int shotCount_ = 0;
@@ -362,7 +360,7 @@ TEST_F(VelmoProgram, BuildsAnAlbumFromCameraPhotos)
     ASSERT_TRUE(app.Click(L"btnAddAll")) << "Add all refused";
     ASSERT_TRUE(WaitUntil([&] { return ListCount(album) == 7; }, 10000)) << "album list holds " << ListCount(album);
     for (const TPhoto& p : kPhotos)
-        EXPECT_EQ(ListFind(app.Process(), album, std::wstring(L"\\photos\\") + p.File), ListFind(app.Process(), album, p.File))
+        EXPECT_GE(ListFind(app.Process(), album, work_ + L"\\photos\\" + p.File), 0)
             << Utf8(p.File) << " not listed by its full path";
     // Adding the folder again adds no duplicate.
     ASSERT_TRUE(app.Click(L"btnAddAll"));
