@@ -224,6 +224,7 @@ TfrmMain::TfrmMain(classlib::TComponent* AOwner) : classlib::TForm(AOwner)
     classlib::BeginLoading(this);
     CreateComponents();
     CreateMenus();
+    built_ = true;
     classlib::EndLoading(this);
 
     OnCreate = classlib::TNotifyEvent(this, &TfrmMain::FormCreate);
@@ -238,10 +239,22 @@ TfrmMain::TfrmMain(classlib::TComponent* AOwner) : classlib::TForm(AOwner)
 
 TfrmMain::~TfrmMain()
 {
-    // The handlers below reach the components; none may run while they go.
+    // The handlers reach the components, which the form's component list
+    // deletes after this: none may run while they go.
+    built_ = false;
     OnResize.Clear();
     OnClose.Clear();
     OnCloseQuery.Clear();
+    if (LV1) {
+        LV1->OnSelectItem.Clear();
+        LV1->OnPopulated.Clear();
+    }
+    if (LV2) LV2->OnSelectItem.Clear();
+    if (FTree) FTree->OnChange.Clear();
+    for (imaging::TImgMView* grid : {ImPreView1, ImPreview2})
+        if (grid) grid->OnIOProgress.Clear();
+    for (themed::TTmSplitter* s : {TmSplitter1, TmSplitter2})
+        if (s) s->OnChange.Clear();
     if (frmMain == this) frmMain = nullptr;
 }
 
@@ -338,7 +351,7 @@ void TfrmMain::CreateComponents()
         for (TTmSplitterPane* pane : {s->GetPane1(), s->GetPane2()}) {
             pane->SetBorderSides(0);
             pane->OnResize = TNotifyEvent::FromFunction(
-                [](void* Form, TObject*) { static_cast<TfrmMain*>(Form)->LayoutControls(); }, this);
+                [](void* Form, TObject* Pane) { static_cast<TfrmMain*>(Form)->FormResize(Pane); }, this);
         }
 
     // Browsing side: folder tree | find field, file list, type box, buttons,
@@ -589,7 +602,7 @@ void TfrmMain::LoadGlyph(classlib::TSpeedButton* Button, const wchar_t* Resource
 
 void TfrmMain::LayoutControls()
 {
-    if (!TmSplitter1 || !BPanel2) return;  // still being built
+    if (!built_) return;
 
     // Browsing pane: find field, file list, type box, add buttons, preview.
     {
@@ -710,6 +723,7 @@ void TfrmMain::LayoutControls()
 
 void TfrmMain::FormResize(TObject*)
 {
+    if (!built_) return;
     LayoutControls();
     for (imaging::TImgMView* grid : {ImPreView1, ImPreview2}) {
         grid->SetThumbHeight(std::max(grid->GetHeight(), 1));
