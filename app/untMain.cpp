@@ -725,10 +725,7 @@ void TfrmMain::FormResize(TObject*)
 {
     if (!built_) return;
     LayoutControls();
-    for (imaging::TImgMView* grid : {ImPreView1, ImPreview2}) {
-        grid->SetThumbHeight(std::max(grid->GetHeight(), 1));
-        grid->SetThumbWidth(std::max(grid->GetWidth(), 1));
-    }
+    for (imaging::TImgMView* grid : {ImPreView1, ImPreview2}) FitThumbnail(grid);
     if (LV1->GetColumns()->GetCount() > 0) LV1->GetColumns()->GetItem(0)->SetWidth(std::max(LV1->GetWidth() - 4, 20));
     for (themed::TTmSplitter* s : {TmSplitter1, TmSplitter2}) {
         s->SetMarginMax(kPaneMargin);
@@ -1415,9 +1412,19 @@ void TfrmMain::TmSpinButtons1DownLeftClick(TObject*)
     TmP22->SetCaption(PositionText(AlbumIndex, LV2->GetItems()->GetCount()));
 }
 
+void TfrmMain::FitThumbnail(imaging::TImgMView* Grid)
+{
+    // The single thumbnail fills its grid; the grid fills its panel (its own
+    // bounds may lag behind the panel's until it is realigned).
+    classlib::TControl* panel = Grid->GetParent();
+    Grid->SetThumbHeight(std::max(panel->GetClientHeight(), 1));
+    Grid->SetThumbWidth(std::max(panel->GetClientWidth(), 1));
+}
+
 void TfrmMain::ShowPreview(imaging::TImgMView* Grid, const std::wstring& FileName, int Angle)
 {
     Grid->Clear();
+    FitThumbnail(Grid);
     if (!classlib::FileExists(FileName)) return;
     Grid->BeginPaintLock();
     const int index = Grid->AppendImage();

@@ -304,6 +304,7 @@ private:
     void CreateMenus();
     void LayoutControls();
     void SetSelectedRowsText(int SubItem, const std::wstring& Text);
+    void FitThumbnail(imaging::TImgMView* Grid);
     void LoadGlyph(classlib::TSpeedButton* Button, const wchar_t* Resource, const std::wstring& Fallback);
     void SetLocked(bool Locked);
     void ApplyRotationButtons(const std::wstring& Rotation);
