@@ -18,14 +18,15 @@
 #include "controls/shell/ShNamespace.h"
 #include "controls/shell/ShWorkItems.h"
 #include "controls/themed/TmCommon.h"
+#include "controls/toolbar/MbToolbar.h"
 #include "gif/GIFImage.h"
 #include "imaging/model/PxStartup.h"
 
 namespace {
 
 // The image toolkit (model, I/O, processing, views) starts first and stops
-// last; the shell controls, the themed controls and the GIF class follow
-// with the order keys their units registered.
+// last; the shell controls, the themed controls, the GIF class and the
+// toolbar follow with the order keys their units registered.
 constexpr int kToolkitOrder = 100;
 
 void RegisterUnits()
@@ -35,6 +36,7 @@ void RegisterUnits()
     shell::RegisterShellWorkUnit();
     themed::RegisterThemedUnit();
     gif::RegisterGIFUnit();
+    toolbar::RegisterToolbarUnit();
 }
 
 }  // namespace

@@ -224,6 +224,7 @@ TfrmMain::TfrmMain(classlib::TComponent* AOwner) : classlib::TForm(AOwner)
     classlib::BeginLoading(this);
     CreateComponents();
     CreateMenus();
+    built_ = true;
     classlib::EndLoading(this);
 
     OnCreate = classlib::TNotifyEvent(this, &TfrmMain::FormCreate);
@@ -238,10 +239,22 @@ TfrmMain::TfrmMain(classlib::TComponent* AOwner) : classlib::TForm(AOwner)
 
 TfrmMain::~TfrmMain()
 {
-    // The handlers below reach the components; none may run while they go.
+    // The handlers reach the components, which the form's component list
+    // deletes after this: none may run while they go.
+    built_ = false;
     OnResize.Clear();
     OnClose.Clear();
     OnCloseQuery.Clear();
+    if (LV1) {
+        LV1->OnSelectItem.Clear();
+        LV1->OnPopulated.Clear();
+    }
+    if (LV2) LV2->OnSelectItem.Clear();
+    if (FTree) FTree->OnChange.Clear();
+    for (imaging::TImgMView* grid : {ImPreView1, ImPreview2})
+        if (grid) grid->OnIOProgress.Clear();
+    for (themed::TTmSplitter* s : {TmSplitter1, TmSplitter2})
+        if (s) s->OnChange.Clear();
     if (frmMain == this) frmMain = nullptr;
 }
 
@@ -338,7 +351,7 @@ void TfrmMain::CreateComponents()
         for (TTmSplitterPane* pane : {s->GetPane1(), s->GetPane2()}) {
             pane->SetBorderSides(0);
             pane->OnResize = TNotifyEvent::FromFunction(
-                [](void* Form, TObject*) { static_cast<TfrmMain*>(Form)->LayoutControls(); }, this);
+                [](void* Form, TObject* Pane) { static_cast<TfrmMain*>(Form)->FormResize(Pane); }, this);
         }
 
     // Browsing side: folder tree | find field, file list, type box, buttons,
@@ -589,7 +602,7 @@ void TfrmMain::LoadGlyph(classlib::TSpeedButton* Button, const wchar_t* Resource
 
 void TfrmMain::LayoutControls()
 {
-    if (!TmSplitter1 || !BPanel2) return;  // still being built
+    if (!built_) return;
 
     // Browsing pane: find field, file list, type box, add buttons, preview.
     {
@@ -710,11 +723,9 @@ void TfrmMain::LayoutControls()
 
 void TfrmMain::FormResize(TObject*)
 {
+    if (!built_) return;
     LayoutControls();
-    for (imaging::TImgMView* grid : {ImPreView1, ImPreview2}) {
-        grid->SetThumbHeight(std::max(grid->GetHeight(), 1));
-        grid->SetThumbWidth(std::max(grid->GetWidth(), 1));
-    }
+    for (imaging::TImgMView* grid : {ImPreView1, ImPreview2}) FitThumbnail(grid);
     if (LV1->GetColumns()->GetCount() > 0) LV1->GetColumns()->GetItem(0)->SetWidth(std::max(LV1->GetWidth() - 4, 20));
     for (themed::TTmSplitter* s : {TmSplitter1, TmSplitter2}) {
         s->SetMarginMax(kPaneMargin);
@@ -1401,9 +1412,19 @@ void TfrmMain::TmSpinButtons1DownLeftClick(TObject*)
     TmP22->SetCaption(PositionText(AlbumIndex, LV2->GetItems()->GetCount()));
 }
 
+void TfrmMain::FitThumbnail(imaging::TImgMView* Grid)
+{
+    // The single thumbnail fills its grid; the grid fills its panel (its own
+    // bounds may lag behind the panel's until it is realigned).
+    classlib::TControl* panel = Grid->GetParent();
+    Grid->SetThumbHeight(std::max(panel->GetClientHeight(), 1));
+    Grid->SetThumbWidth(std::max(panel->GetClientWidth(), 1));
+}
+
 void TfrmMain::ShowPreview(imaging::TImgMView* Grid, const std::wstring& FileName, int Angle)
 {
     Grid->Clear();
+    FitThumbnail(Grid);
     if (!classlib::FileExists(FileName)) return;
     Grid->BeginPaintLock();
     const int index = Grid->AppendImage();

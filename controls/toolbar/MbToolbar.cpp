@@ -1,10 +1,12 @@
 #include "controls/toolbar/MbToolbar.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 
 #include <algorithm>
 
 #include "classlib/Graphics.h"
+#include "classlib/Startup.h"
 
 namespace toolbar {
 
@@ -15,7 +17,24 @@ constexpr int kImagePad = 4;   // space around an image
 constexpr int kSepWidth = 8;   // width of a separator
 constexpr int kGap = 1;        // between items
 
+// Whether the application's initialisation initialised COM for the main
+// thread (main thread only).
+bool comInitialized = false;
+
+void InitializeCom() { comInitialized = SUCCEEDED(::CoInitialize(nullptr)); }
+
+void ToolbarStartup() { classlib::AddInitProc(&InitializeCom); }
+
+void ToolbarShutdown()
+{
+    if (!comInitialized) return;
+    comInitialized = false;
+    ::CoUninitialize();
+}
+
 }  // namespace
+
+void RegisterToolbarUnit() { classlib::RegisterUnit(L"toolbar", 600, &ToolbarStartup, &ToolbarShutdown); }
 
 TMbToolbar::TMbToolbar(classlib::TComponent* AOwner)
     : classlib::TCustomControl(AOwner), items_(new TMbCustomItem(this))

@@ -20,6 +20,13 @@
 
 namespace toolbar {
 
+// Registers the toolbar unit with the class library's unit list (order 600,
+// after the shell and themed units): its start-up chains a routine into the
+// application's initialisation that initialises COM for the main thread;
+// its shut-down uninitialises COM again when that routine ran. The program
+// calls it from main before the application is initialised.
+void RegisterToolbarUnit();
+
 class TMbToolbar : public classlib::TCustomControl, public IMbItemView {
 public:
     explicit TMbToolbar(classlib::TComponent* AOwner);
