@@ -378,6 +378,10 @@ TEST_F(VelmoProgram, BuildsAnAlbumFromCameraPhotos)
     ASSERT_TRUE(titleEdit && descEdit);
     ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(titleEdit) != 0; }, 5000)) << "title field stays disabled";
     EXPECT_EQ(GetText(titleEdit), L"o6-portrait.jpg") << "the title starts as the file name";
+    // The portrait entered turned by its orientation: only "original
+    // orientation" may be chosen now.
+    for (const wchar_t* other : {L"R2", L"R3", L"R4"})
+        EXPECT_FALSE(app.Click(other)) << Utf8(other) << " is enabled on a turned row";
     SetText(titleEdit, L"  " + title + L" ");
     // A memo reports typing, not WM_SETTEXT: the description is typed.
     TypeText(descEdit, description);
