@@ -26,6 +26,7 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/ImgProc.h"
+#include "imaging/proc/PxRotate.h"
 #include "imaging/views/ImgView.h"
 
 namespace album {
@@ -216,6 +217,9 @@ public:
         }
         if (!loaded) return;
         Result.Loaded = true;
+        // A mirrored orientation is undone by the work (the row's rotation
+        // holds the turn that goes with it); the copies say "normal".
+        orientation_ = io->FileParams->HasEXIF ? io->FileParams->EXIFOrientation : 1;
         ResetOrientation(*io);
         clock.Lap(&TAlbumBuildTimes::Decode);
 
@@ -270,6 +274,9 @@ private:
         return proc;
     }
 
+    // Mirrors Bitmap left to right in place.
+    static void Mirror(imaging::TPxBitmap& Bitmap) { imaging::PxFlipBitmap(&Bitmap, 0); }
+
     static void Rotate(imaging::TPxBitmap& Bitmap, int Rotation, imaging::TImgIO& IO,
                        const imaging::TPxProgressEvent& Progress)
     {
@@ -292,23 +299,29 @@ private:
                      TPhaseClock& Clock, TPhotoResult& Result)
     {
         const int rotation = Job.Rotation;
+        const bool mirrored = IsMirroredOrientation(orientation_);
+        // A copy that is to say "normal" can't be the source's bytes when the
+        // source says otherwise.
+        const bool normal = orientation_ <= 1 || orientation_ > 8;
 
         // The image copy: a JPEG that needs no change is the source itself.
         // With resizing it is fitted into a copy, so that the thumbnail is
         // made from the decoded image as it came; without, the decoded image
         // is turned in place and the thumbnail made from it.
         imaging::TPxBitmap* image = &decoded_;
-        Result.CopySource = IO.FileParams->FileFormat == imaging::ffJPEG && !settings_.ResizeImg && rotation == 0;
+        Result.CopySource =
+            IO.FileParams->FileFormat == imaging::ffJPEG && !settings_.ResizeImg && rotation == 0 && normal;
         if (!Result.CopySource) {
             if (settings_.ResizeImg) {
                 if (Fit(decoded_, copy_, settings_.MaxImg, Progress)) {
                     image = &copy_;
-                } else if (rotation != 0) {
+                } else if (rotation != 0 || mirrored) {
                     copy_.Assign(&decoded_);
                     image = &copy_;
                 }
             }
             Clock.Lap(&TAlbumBuildTimes::Fit);
+            if (mirrored) Mirror(*image);
             if (rotation != 0) Rotate(*image, rotation, IO, Progress);
             Clock.Lap(&TAlbumBuildTimes::Rotate);
             Result.Image = Encode(IO, *image, Job.ImageFile);
@@ -320,7 +333,12 @@ private:
         imaging::TPxBitmap& source = settings_.ResizeImg ? decoded_ : *image;
         imaging::TPxBitmap* thumbnail = &source;
         if (Fit(source, thumbnail_, settings_.MaxTh, Progress)) thumbnail = &thumbnail_;
-        if (settings_.ResizeImg && rotation != 0) Rotate(*thumbnail, rotation, IO, Progress);
+        if (settings_.ResizeImg) {
+            // Fitted from the decoded image as it came: mirrored and turned
+            // here (the image copy is already encoded).
+            if (mirrored) Mirror(*thumbnail);
+            if (rotation != 0) Rotate(*thumbnail, rotation, IO, Progress);
+        }
         Result.Thumbnail = Encode(IO, *thumbnail, Job.ThumbnailFile);
         Result.ThumbnailWidth = thumbnail->GetWidth();
         Result.ThumbnailHeight = thumbnail->GetHeight();
@@ -332,6 +350,7 @@ private:
     imaging::TPxBitmap decoded_;
     imaging::TPxBitmap copy_;
     imaging::TPxBitmap thumbnail_;
+    int orientation_ = 1;  // the stored EXIF orientation of the photo in the work
 };
 
 // The photos of the album list worked on by worker threads, at most Ahead
@@ -604,6 +623,24 @@ std::wstring OutputNameOf(const std::wstring& Path)
 std::wstring SkippedRowText(const TAlbumRow& Row)
 {
     return Row.SkipReason.empty() ? Row.Path : Row.Path + L": " + Row.SkipReason;
+}
+
+std::wstring RotationOfOrientation(int Orientation)
+{
+    switch (Orientation) {
+    case 3:
+    case 4: return L"180";
+    case 6:
+    case 7: return L"270";
+    case 8:
+    case 5: return L"90";
+    default: return L"0";
+    }
+}
+
+bool IsMirroredOrientation(int Orientation)
+{
+    return Orientation == 2 || Orientation == 4 || Orientation == 5 || Orientation == 7;
 }
 
 int RotationOf(const std::wstring& Text)

@@ -161,6 +161,16 @@ std::wstring OutputNameOf(const std::wstring& Path);
 // path alone when no reason is known.
 std::wstring SkippedRowText(const TAlbumRow& Row);
 
+// The rotation a new row gets from its picture's EXIF orientation, in
+// degrees anticlockwise: 3 "180", 6 "270", 8 "90"; the mirrored orientations
+// get the turn that follows their mirroring (2 "0", 4 "180", 5 "90",
+// 7 "270"); anything else "0".
+std::wstring RotationOfOrientation(int Orientation);
+// Orientations 2, 4, 5 and 7 store the picture mirrored: the build mirrors
+// such a picture left to right before it turns it by the row's rotation, so
+// the album shows it as the camera saw it.
+bool IsMirroredOrientation(int Orientation);
+
 // The rotation of a row's text in degrees anticlockwise; text that is not a
 // whole number counts as 0.
 int RotationOf(const std::wstring& Text);

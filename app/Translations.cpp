@@ -340,6 +340,15 @@ std::wstring TTranslation::Text(const std::wstring& Key) const
 
 // --- preparing a new translation
 
+std::wstring TranslationFileName(const TLanguageMenu& Menu, const std::wstring& Name)
+{
+    const std::wstring shortName = classlib::Copy(Name, 1, 3);
+    for (const TLanguageItem& item : Menu.Items())
+        if (item.Name != Name && classlib::SameText(classlib::Copy(item.Name, 1, 3), shortName))
+            return L"Morvane_" + Name + L".txt";
+    return L"Morvane_" + shortName + L".txt";
+}
+
 TTranslationOffer PrepareTranslation(const std::wstring& Folder, const TLanguageMenu& Menu, int SystemLangId)
 {
     TTranslationOffer offer;
@@ -355,7 +364,7 @@ TTranslationOffer PrepareTranslation(const std::wstring& Folder, const TLanguage
         L"%f", offer.Name, classlib::rfReplaceAll);
     offer.Caption = L"Translate me to " + offer.Name + L"!";
     offer.Template = dir + L"Morvane_000.tx_";
-    offer.Target = dir + L"Morvane_" + classlib::Copy(offer.Name, 1, 3) + L".txt";
+    offer.Target = dir + TranslationFileName(Menu, offer.Name);
 
     // Without a language name the target would be a nameless file nobody is
     // told about: nothing is written then.

@@ -132,11 +132,17 @@ struct TTranslationOffer {
     std::wstring Name;        // component name of the user's language
     std::wstring IdText;      // its id in decimal
     std::wstring Template;    // Folder + "Morvane_000.tx_"
-    std::wstring Target;      // Folder + "Morvane_" + first 3 of Name + ".txt"
+    std::wstring Target;      // Folder + TranslationFileName(Menu, Name)
     std::wstring FileToEdit;  // Target when it exists, else Template
     std::wstring Message;     // text of the information window
     std::wstring Caption;     // caption of the information window
 };
+
+// The name of the translation file prepared for the language Name:
+// "Morvane_" + its first three characters + ".txt", or "Morvane_" + the whole
+// name + ".txt" when another language of Menu starts with the same three
+// characters (ignoring case), so that two languages never share a file.
+std::wstring TranslationFileName(const TLanguageMenu& Menu, const std::wstring& Name);
 
 // Prepares a translation file for SystemLangId in Folder (the "Languages"
 // folder): when the template exists and Target does not, Target is written

@@ -532,4 +532,90 @@ void TListView::CNNotify(TMessage& Message)
     }
 }
 
+// ================================================================= TUpDown
+
+TUpDown::TUpDown(TComponent* AOwner) : TSystemControl(AOwner) { SetBounds(0, 0, 16, 21); }
+
+void TUpDown::CreateParams(TCreateParams& Params)
+{
+    TSystemControl::CreateParams(Params);
+    Params.Style |= UDS_ARROWKEYS | UDS_NOTHOUSANDS;
+}
+
+void TUpDown::CreateHandleDone()
+{
+    TSystemControl::CreateHandleDone();
+    SendToWindow(UDM_SETRANGE32, static_cast<WPARAM>(min_), static_cast<LPARAM>(max_));
+    SendToWindow(UDM_SETPOS32, 0, static_cast<LPARAM>(position_));
+}
+
+void TUpDown::SetMin(int Value)
+{
+    min_ = Value;
+    SendToWindow(UDM_SETRANGE32, static_cast<WPARAM>(min_), static_cast<LPARAM>(max_));
+    SetPosition(position_);
+}
+
+void TUpDown::SetMax(int Value)
+{
+    max_ = Value;
+    SendToWindow(UDM_SETRANGE32, static_cast<WPARAM>(min_), static_cast<LPARAM>(max_));
+    SetPosition(position_);
+}
+
+int TUpDown::GetPosition() const
+{
+    if (auto* system = dynamic_cast<TSystemControl*>(associate_)) {
+        int typed = 0;
+        if (TryStrToInt(system->GetText(), typed) && typed >= min_ && typed <= max_) position_ = typed;
+    }
+    return position_;
+}
+
+void TUpDown::SetPosition(int Value)
+{
+    position_ = std::clamp(Value, std::min(min_, max_), std::max(min_, max_));
+    SendToWindow(UDM_SETPOS32, 0, static_cast<LPARAM>(position_));
+    ShowPosition();
+}
+
+void TUpDown::ShowPosition()
+{
+    auto* system = dynamic_cast<TSystemControl*>(associate_);
+    if (!system) return;
+    const std::wstring text = IntToStr(position_);
+    if (system->GetText() != text) system->SetText(text);
+}
+
+void TUpDown::SetAssociate(TWinControl* Value)
+{
+    if (associate_) associate_->RemoveFreeNotification(this);
+    associate_ = Value;
+    if (!associate_) return;
+    associate_->FreeNotification(this);
+    if (associate_->GetParent() && !GetParent()) SetParent(associate_->GetParent());
+    SetBounds(associate_->GetLeft() + associate_->GetWidth(), associate_->GetTop(), GetWidth(),
+              associate_->GetHeight());
+    ShowPosition();
+}
+
+void TUpDown::Notification(TComponent* AComponent, TOperation Operation)
+{
+    TSystemControl::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == associate_) associate_ = nullptr;
+}
+
+void TUpDown::CNNotify(TMessage& Message)
+{
+    Message.Result = 0;
+    const auto* hdr = reinterpret_cast<const NMHDR*>(Message.LParam);
+    if (hdr->code != UDN_DELTAPOS) return;
+    const auto* delta = reinterpret_cast<const NMUPDOWN*>(Message.LParam);
+    const int step = delta->iDelta > 0 ? increment_ : -increment_;
+    SetPosition(GetPosition() + step);
+    // The control's own position is the one just set.
+    Message.Result = 1;
+    OnChanging(this);
+}
+
 }  // namespace classlib

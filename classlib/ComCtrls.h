@@ -218,4 +218,47 @@ private:
     int quiet_ = 0;
 };
 
+// An up-down control (msctls_updown32) beside an associated control, whose
+// text shows Position. Min, Max and Position live in the object: the arrows
+// (and Up/Down keys in the associate) step Position by Increment within
+// Min..Max and write it into the associate's text. Reading Position takes a
+// number typed into the associate when it lies within Min..Max (otherwise
+// the last position stays), as the system control does with its buddy.
+class TUpDown : public TSystemControl {
+public:
+    explicit TUpDown(TComponent* AOwner);
+    std::wstring ClassName() const override { return L"TUpDown"; }
+
+    int GetMin() const { return min_; }
+    void SetMin(int Value);
+    int GetMax() const { return max_; }
+    void SetMax(int Value);
+    int GetIncrement() const { return increment_; }
+    void SetIncrement(int Value) { increment_ = Value; }
+    int GetPosition() const;
+    // Clamps Value to Min..Max and shows it in the associate.
+    void SetPosition(int Value);
+    // The control whose text shows the position (not owned); the up-down
+    // places itself at its right edge, with its height.
+    TWinControl* GetAssociate() const { return associate_; }
+    void SetAssociate(TWinControl* Value);
+    // After Position changed through the arrows.
+    TNotifyEvent OnChanging;
+
+protected:
+    std::wstring SystemClassName() const override { return UPDOWN_CLASSW; }
+    void CreateParams(TCreateParams& Params) override;
+    void CreateHandleDone() override;
+    void CNNotify(TMessage& Message) override;
+    void Notification(TComponent* AComponent, TOperation Operation) override;
+
+private:
+    void ShowPosition();
+    int min_ = 0;
+    int max_ = 100;
+    int increment_ = 1;
+    mutable int position_ = 0;
+    TWinControl* associate_ = nullptr;
+};
+
 }  // namespace classlib

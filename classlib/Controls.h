@@ -285,6 +285,7 @@ protected:
 
 private:
     friend class TWinControl;
+    friend class TAutomationAccess;  // Automation.cpp: clicks a named control
     void MouseButtonDown(TMessage& Message, TMouseButton Button, bool Double);
     void MouseButtonUp(TMessage& Message, TMouseButton Button);
     void MouseMoved(TMessage& Message);

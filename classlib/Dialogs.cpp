@@ -218,4 +218,36 @@ void ShowMessage(const std::wstring& Msg)
     ::MessageBoxW(::GetActiveWindow(), Msg.c_str(), title.c_str(), MB_OK | MB_TASKMODAL);
 }
 
+// ============================================================ TColorDialog
+
+TColorDialog::TColorDialog(TComponent* AOwner) : TComponent(AOwner)
+{
+    for (COLORREF& c : custom_) c = RGB(255, 255, 255);
+}
+
+bool TColorDialog::Execute(HWND Owner)
+{
+    using TChooseColorFn = BOOL(WINAPI*)(CHOOSECOLORW*);
+    static const TChooseColorFn choose = [] {
+        HMODULE lib = ::LoadLibraryW(L"comdlg32.dll");
+        auto fn = lib ? reinterpret_cast<TChooseColorFn>(reinterpret_cast<void*>(::GetProcAddress(lib, "ChooseColorW")))
+                      : nullptr;
+        if (!fn) RaiseLastOSError();
+        return fn;
+    }();
+    CHOOSECOLORW cc{};
+    cc.lStructSize = sizeof(cc);
+    cc.hwndOwner = Owner ? Owner : ::GetActiveWindow();
+    cc.rgbResult = static_cast<COLORREF>(ColorToRGB(Color));
+    cc.lpCustColors = custom_;
+    cc.Flags = CC_RGBINIT | CC_FULLOPEN;
+    if (!choose(&cc)) {
+        DWORD error = CommDlg().Error();
+        if (error) throw EOSError(Format(L"The colour dialog failed (error %u)", static_cast<unsigned>(error)), error);
+        return false;
+    }
+    Color = static_cast<TColor>(cc.rgbResult);
+    return true;
+}
+
 }  // namespace classlib

@@ -128,4 +128,20 @@ TModalResult MessageDlg(const std::wstring& Msg, TMsgDlgType DlgType, TMsgDlgBut
 // A message box with an OK button, titled with the application's title.
 void ShowMessage(const std::wstring& Msg);
 
+// The system's colour picker (ChooseColorW). Execute shows it starting at
+// Color; when the user accepts, Color is the chosen colour.
+class TColorDialog : public TComponent {
+public:
+    explicit TColorDialog(TComponent* AOwner);
+    std::wstring ClassName() const override { return L"TColorDialog"; }
+
+    TColor Color = clBlack;
+    // Shows the dialog; true when the user accepted. Owner nullptr: the
+    // active window. A failure of the dialog itself raises EOSError.
+    virtual bool Execute(HWND Owner = nullptr);
+
+private:
+    COLORREF custom_[16] = {};
+};
+
 }  // namespace classlib

@@ -317,4 +317,66 @@ LRESULT CALLBACK TTimer::WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LP
     return ::DefWindowProcW(Wnd, Msg, WParam, LParam);
 }
 
+// ================================================================== TBevel
+
+TBevel::TBevel(TComponent* AOwner) : TGraphicControl(AOwner) { SetBounds(0, 0, 50, 50); }
+
+void TBevel::SetShape(TBevelShape Value)
+{
+    shape_ = Value;
+    Invalidate();
+}
+
+void TBevel::SetStyle(TBevelStyle Value)
+{
+    style_ = Value;
+    Invalidate();
+}
+
+void TBevel::Paint()
+{
+    if (shape_ == bsSpacer) return;
+    HDC dc = GetCanvas()->GetHandle();
+    const TColor first = style_ == bsLowered ? clBtnShadow : clBtnHighlight;
+    const TColor second = style_ == bsLowered ? clBtnHighlight : clBtnShadow;
+    const int w = GetWidth(), h = GetHeight();
+    TCanvas* canvas = GetCanvas();
+    auto line = [canvas](TColor Color, const RECT& R) {
+        canvas->GetBrush()->SetStyle(bsSolid);
+        canvas->GetBrush()->SetColor(Color);
+        canvas->FillRect(R);
+    };
+    switch (shape_) {
+    case bsBox: {
+        RECT r{0, 0, w, h};
+        Frame3D(dc, r, first, second, 1);
+        break;
+    }
+    case bsFrame: {
+        RECT outer{0, 0, w - 1, h - 1};
+        Frame3D(dc, outer, first, first, 1);
+        RECT inner{1, 1, w, h};
+        Frame3D(dc, inner, second, second, 1);
+        break;
+    }
+    case bsTopLine:
+        line(first, RECT{0, 0, w, 1});
+        line(second, RECT{0, 1, w, 2});
+        break;
+    case bsBottomLine:
+        line(first, RECT{0, h - 2, w, h - 1});
+        line(second, RECT{0, h - 1, w, h});
+        break;
+    case bsLeftLine:
+        line(first, RECT{0, 0, 1, h});
+        line(second, RECT{1, 0, 2, h});
+        break;
+    case bsRightLine:
+        line(first, RECT{w - 2, 0, w - 1, h});
+        line(second, RECT{w - 1, 0, w, h});
+        break;
+    case bsSpacer: break;
+    }
+}
+
 }  // namespace classlib

@@ -127,4 +127,26 @@ private:
     TNotifyEvent onTimer_;
 };
 
+enum TBevelShape { bsBox, bsFrame, bsTopLine, bsBottomLine, bsLeftLine, bsRightLine, bsSpacer };
+enum TBevelStyle { bsLowered, bsRaised };
+
+// A bevelled box, frame or line drawn on the parent's surface.
+class TBevel : public TGraphicControl {
+public:
+    explicit TBevel(TComponent* AOwner);
+    std::wstring ClassName() const override { return L"TBevel"; }
+
+    TBevelShape GetShape() const { return shape_; }
+    void SetShape(TBevelShape Value);
+    TBevelStyle GetStyle() const { return style_; }
+    void SetStyle(TBevelStyle Value);
+
+protected:
+    void Paint() override;
+
+private:
+    TBevelShape shape_ = bsBox;
+    TBevelStyle style_ = bsLowered;
+};
+
 }  // namespace classlib

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "classlib/Automation.h"
+#include "classlib/Startup.h"
 #include "classlib/SysUtils.h"
 #include "classlib/TextConv.h"
 #include "classlib/Threads.h"
@@ -80,6 +82,18 @@ void TCustomForm::SetBorderStyle(TFormBorderStyle Value)
     if (Value == borderStyle_) return;
     borderStyle_ = Value;
     RecreateWnd();
+}
+
+RECT TCustomForm::GetClientRect() const
+{
+    if (HandleAllocated()) return TWinControl::GetClientRect();
+    TCreateParams params;
+    const_cast<TCustomForm*>(this)->CreateParams(params);
+    RECT frame{0, 0, 0, 0};
+    ::AdjustWindowRectEx(&frame, params.Style, FALSE, params.ExStyle);
+    const int w = GetWidth() - (frame.right - frame.left);
+    const int h = GetHeight() - (frame.bottom - frame.top);
+    return RECT{0, 0, w > 0 ? w : 0, h > 0 ? h : 0};
 }
 
 void TCustomForm::CreateParams(TCreateParams& Params)
@@ -344,7 +358,10 @@ void TCustomForm::Dispatch(TMessage& Message)
         }
         return;
     }
-    default: TWinControl::Dispatch(Message); return;
+    default:
+        if (HandleAutomationMessage(this, Message)) return;
+        TWinControl::Dispatch(Message);
+        return;
     }
 }
 
@@ -454,6 +471,23 @@ void TApplication::ProcessMessages()
     } catch (...) {
         HandleException(this);
     }
+}
+
+void TApplication::Initialize()
+{
+    if (initialized_) return;
+    RunStartups();
+    RunInitProcs();
+    initialized_ = true;
+}
+
+void TApplication::Finalize()
+{
+    if (!initialized_) return;
+    DestroyComponents();
+    mainForm_ = nullptr;
+    initialized_ = false;
+    RunShutdowns();
 }
 
 void TApplication::Run()
@@ -568,5 +602,137 @@ TApplication theApplication(nullptr);
 
 TScreen* Screen = &theScreen;
 TApplication* Application = &theApplication;
+
+// ============================================================== TScrollBox
+
+TScrollBox::TScrollBox(TComponent* AOwner) : TWinControl(AOwner)
+{
+    ControlStyle |= csAcceptsControls;
+    SetBounds(0, 0, 185, 41);
+}
+
+void TScrollBox::CreateParams(TCreateParams& Params)
+{
+    TWinControl::CreateParams(Params);
+    Params.Style |= WS_HSCROLL | WS_VSCROLL;
+    Params.ExStyle |= WS_EX_CLIENTEDGE;
+}
+
+void TScrollBox::CreateHandleDone()
+{
+    TWinControl::CreateHandleDone();
+    UpdateScrollRanges();
+}
+
+void TScrollBox::Resize()
+{
+    UpdateScrollRanges();
+    TWinControl::Resize();
+}
+
+void TScrollBox::UpdateScrollRanges()
+{
+    // The extent of the children in unscrolled coordinates.
+    int right = 0, bottom = 0;
+    for (int i = 0; i < GetControlCount(); ++i) {
+        TControl* c = GetControl(i);
+        if (!c->GetVisible()) continue;
+        right = std::max(right, c->GetLeft() + scrollX_ + c->GetWidth());
+        bottom = std::max(bottom, c->GetTop() + scrollY_ + c->GetHeight());
+    }
+    if (!HandleAllocated()) {
+        rangeX_ = right;
+        rangeY_ = bottom;
+        return;
+    }
+    HWND wnd = GetHandle();
+    // Client size without scroll bars, then decide which bars are needed.
+    RECT wr;
+    ::GetClientRect(wnd, &wr);
+    int cw = wr.right, ch = wr.bottom;
+    if (::GetWindowLongW(wnd, GWL_STYLE) & WS_VSCROLL) cw += ::GetSystemMetrics(SM_CXVSCROLL);
+    if (::GetWindowLongW(wnd, GWL_STYLE) & WS_HSCROLL) ch += ::GetSystemMetrics(SM_CYHSCROLL);
+    bool needH = right > cw, needV = bottom > ch;
+    if (needH && !needV) needV = bottom > ch - ::GetSystemMetrics(SM_CYHSCROLL);
+    if (needV && !needH) needH = right > cw - ::GetSystemMetrics(SM_CXVSCROLL);
+    rangeX_ = needH ? right : 0;
+    rangeY_ = needV ? bottom : 0;
+    const int pageW = cw - (needV ? ::GetSystemMetrics(SM_CXVSCROLL) : 0);
+    const int pageH = ch - (needH ? ::GetSystemMetrics(SM_CYHSCROLL) : 0);
+    SCROLLINFO si{sizeof(si), SIF_RANGE | SIF_PAGE, 0, 0, 0, 0, 0};
+    si.nMax = rangeX_ ? rangeX_ - 1 : 0;
+    si.nPage = rangeX_ ? static_cast<UINT>(pageW) : 0;
+    ::SetScrollInfo(wnd, SB_HORZ, &si, TRUE);
+    si.nMax = rangeY_ ? rangeY_ - 1 : 0;
+    si.nPage = rangeY_ ? static_cast<UINT>(pageH) : 0;
+    ::SetScrollInfo(wnd, SB_VERT, &si, TRUE);
+    ::ShowScrollBar(wnd, SB_HORZ, needH);
+    ::ShowScrollBar(wnd, SB_VERT, needV);
+    ScrollTo(needH ? scrollX_ : 0, needV ? scrollY_ : 0);
+}
+
+void TScrollBox::ScrollTo(int X, int Y)
+{
+    int maxX = 0, maxY = 0;
+    if (HandleAllocated()) {
+        RECT r;
+        ::GetClientRect(GetHandle(), &r);
+        maxX = std::max(0, rangeX_ - static_cast<int>(r.right));
+        maxY = std::max(0, rangeY_ - static_cast<int>(r.bottom));
+    }
+    X = std::clamp(X, 0, maxX);
+    Y = std::clamp(Y, 0, maxY);
+    const int dx = scrollX_ - X, dy = scrollY_ - Y;
+    if (!dx && !dy) return;
+    scrollX_ = X;
+    scrollY_ = Y;
+    for (int i = 0; i < GetControlCount(); ++i) {
+        TControl* c = GetControl(i);
+        c->SetBounds(c->GetLeft() + dx, c->GetTop() + dy, c->GetWidth(), c->GetHeight());
+    }
+    if (HandleAllocated()) {
+        ::SetScrollPos(GetHandle(), SB_HORZ, scrollX_, TRUE);
+        ::SetScrollPos(GetHandle(), SB_VERT, scrollY_, TRUE);
+        Invalidate();
+    }
+}
+
+void TScrollBox::Scroll(int Bar, WORD Code)
+{
+    SCROLLINFO si{sizeof(si), SIF_ALL, 0, 0, 0, 0, 0};
+    ::GetScrollInfo(GetHandle(), Bar, &si);
+    int pos = si.nPos;
+    const int page = static_cast<int>(si.nPage);
+    switch (Code) {
+    case SB_LINEUP: pos -= 16; break;
+    case SB_LINEDOWN: pos += 16; break;
+    case SB_PAGEUP: pos -= page; break;
+    case SB_PAGEDOWN: pos += page; break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION: pos = si.nTrackPos; break;
+    case SB_TOP: pos = 0; break;
+    case SB_BOTTOM: pos = si.nMax; break;
+    default: return;
+    }
+    if (Bar == SB_HORZ)
+        ScrollTo(pos, scrollY_);
+    else
+        ScrollTo(scrollX_, pos);
+}
+
+void TScrollBox::Dispatch(TMessage& Message)
+{
+    switch (Message.Msg) {
+    case WM_HSCROLL:
+        Scroll(SB_HORZ, LOWORD(Message.WParam));
+        Message.Result = 0;
+        return;
+    case WM_VSCROLL:
+        Scroll(SB_VERT, LOWORD(Message.WParam));
+        Message.Result = 0;
+        return;
+    default: TWinControl::Dispatch(Message);
+    }
+}
 
 }  // namespace classlib

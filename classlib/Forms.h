@@ -109,6 +109,9 @@ public:
     // Whether the form's window is the active window.
     bool Active() const;
 
+    // Without a window the client area is the bounds less the frame the
+    // window will have (caption and borders of the border style).
+    RECT GetClientRect() const override;
     void SetVisible(bool Value) override;
     void Show();
     void Hide() { SetVisible(false); }
@@ -175,7 +178,15 @@ public:
     ~TApplication() override;
     std::wstring ClassName() const override { return L"TApplication"; }
 
-    void Initialize() {}
+    // Starts the libraries registered with RegisterUnit (Startup.h) in their
+    // order, then runs the application-initialisation hooks (AddInitProc).
+    // Only the first call does the work; a start-up that raises leaves the
+    // application uninitialised and passes the exception on.
+    void Initialize();
+    // Frees the forms the application owns, then shuts the started
+    // libraries down in the reverse order. Nothing before Initialize.
+    void Finalize();
+    bool Initialized() const { return initialized_; }
     // Makes a form of class T owned by the application, stores it in
     // *Reference (when given) before OnCreate runs, runs OnCreate; the first
     // form made so becomes MainForm.
@@ -223,6 +234,7 @@ private:
     TCustomForm* mainForm_ = nullptr;
     std::atomic<bool> terminated_{false};
     std::vector<TApplicationEvents*> events_;
+    bool initialized_ = false;
 };
 
 // A component that takes over the application's exception handling while
@@ -277,5 +289,33 @@ private:
 // (tests); forms consult whatever it points to.
 extern TApplication* Application;
 extern TScreen* Screen;
+
+// A sunken container whose children may reach beyond its client area: it
+// shows scroll bars for the extent of its visible children and moves them
+// when scrolled.
+class TScrollBox : public TWinControl {
+public:
+    explicit TScrollBox(TComponent* AOwner);
+    std::wstring ClassName() const override { return L"TScrollBox"; }
+
+    // Recomputes the scroll ranges from the children (call after moving
+    // or resizing them; done on every resize of the box).
+    void UpdateScrollRanges();
+    int GetScrollX() const { return scrollX_; }
+    int GetScrollY() const { return scrollY_; }
+    // Scrolls to (X, Y) within the ranges.
+    void ScrollTo(int X, int Y);
+
+protected:
+    void CreateParams(TCreateParams& Params) override;
+    void CreateHandleDone() override;
+    void Dispatch(TMessage& Message) override;
+    void Resize() override;
+
+private:
+    void Scroll(int Bar, WORD Code);
+    int scrollX_ = 0, scrollY_ = 0;
+    int rangeX_ = 0, rangeY_ = 0;
+};
 
 }  // namespace classlib

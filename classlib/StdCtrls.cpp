@@ -343,6 +343,24 @@ void TLabel::SetLayout(TTextLayout Value)
     Invalidate();
 }
 
+void TLabel::SetWordWrap(bool Value)
+{
+    if (Value == wordWrap_) return;
+    wordWrap_ = Value;
+    AdjustSize();
+    Invalidate();
+}
+
+UINT TLabel::TextFlags() const
+{
+    UINT flags = DT_NOPREFIX | DT_EXPANDTABS;
+    if (wordWrap_)
+        flags |= DT_WORDBREAK;
+    else if (caption_.find(L'\n') == std::wstring::npos)
+        flags |= DT_SINGLELINE;
+    return flags;
+}
+
 void TLabel::FontChanged(TObject* Sender)
 {
     AdjustSize();
@@ -356,10 +374,11 @@ void TLabel::AdjustSize()
     // caption keeps the height of one line.
     TMemoryDC dc;
     TSelectObjectScope font(dc.Get(), GetFont()->GetHandle());
-    RECT r{0, 0, 0, 0};
+    RECT r{0, 0, wordWrap_ ? GetWidth() : 0, 0};
     std::wstring text = caption_.empty() ? std::wstring(L" ") : caption_;
-    ::DrawTextW(dc.Get(), text.c_str(), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS);
-    int w = caption_.empty() ? 0 : r.right - r.left;
+    ::DrawTextW(dc.Get(), text.c_str(), static_cast<int>(text.size()), &r,
+                DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS | (wordWrap_ ? DT_WORDBREAK : 0));
+    int w = wordWrap_ ? GetWidth() : caption_.empty() ? 0 : r.right - r.left;
     SetBounds(GetLeft(), GetTop(), w, r.bottom - r.top);
 }
 
@@ -376,8 +395,7 @@ void TLabel::Paint()
     // Drawn with the system's text calls: the font is selected here (the
     // canvas selects its own only for its own drawing).
     TSelectObjectScope font(dc, GetFont()->GetHandle());
-    UINT flags = DT_NOPREFIX | DT_EXPANDTABS | DT_SINGLELINE;
-    if (caption_.find(L'\n') != std::wstring::npos) flags &= ~static_cast<UINT>(DT_SINGLELINE);
+    UINT flags = TextFlags();
     switch (alignment_) {
     case taLeftJustify: flags |= DT_LEFT; break;
     case taRightJustify: flags |= DT_RIGHT; break;
@@ -444,6 +462,22 @@ void TEdit::SetText(const std::wstring& Value)
     auto alive = AliveToken();
     TSystemControl::SetText(Value);
     if (*alive && !changeSeen_) Change();
+}
+
+void TEdit::WndProc(TMessage& Message)
+{
+    if (Message.Msg != WM_SETTEXT) {
+        TSystemControl::WndProc(Message);
+        return;
+    }
+    // A multi-line edit sends no EN_CHANGE for text set by a message (from
+    // this program or another one): the change is reported here, once.
+    changeSeen_ = false;
+    auto alive = AliveToken();
+    TSystemControl::WndProc(Message);
+    if (!*alive) return;
+    if (!changeSeen_ && Message.Result) Change();
+    changeSeen_ = true;
 }
 
 void TEdit::CNCommand(TMessage& Message)
@@ -657,6 +691,30 @@ void TComboBox::CreateHandleDone()
     if (itemIndex_ >= 0) SendToWindow(CB_SETCURSEL, static_cast<WPARAM>(itemIndex_));
     if (style_ == csDropDown && itemIndex_ < 0) ::SetWindowTextW(GetHandle(), pendingText_.c_str());
     pendingText_.clear();
+    if (style_ == csDropDown) {
+        if (HWND edit = ::FindWindowExW(GetHandle(), nullptr, L"Edit", nullptr))
+            ::SetWindowSubclass(edit, &EditFieldProc, kReflectSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    }
+}
+
+LRESULT CALLBACK TComboBox::EditFieldProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id,
+                                          DWORD_PTR Data)
+{
+    if (Msg == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(Wnd, &EditFieldProc, Id);
+    } else if (Msg == WM_CHAR) {
+        auto* combo = reinterpret_cast<TComboBox*>(Data);
+        auto key = static_cast<wchar_t>(WParam);
+        try {
+            combo->KeyPress(key);
+        } catch (...) {
+            if (TWindowExceptionHook hook = GetWindowExceptionHook()) hook(nullptr);
+            return 0;
+        }
+        if (key == 0) return 0;
+        WParam = static_cast<WPARAM>(key);
+    }
+    return ::DefSubclassProc(Wnd, Msg, WParam, LParam);
 }
 
 void TComboBox::SaveWindowState() { itemIndex_ = GetItemIndex(); }
@@ -702,8 +760,13 @@ void TComboBox::CNCommand(TMessage& Message)
 {
     Message.Result = 0;
     switch (HIWORD(Message.WParam)) {
-    case CBN_EDITCHANGE:
-    case CBN_SELCHANGE: Change(); break;
+    case CBN_EDITCHANGE: Change(); break;
+    case CBN_SELCHANGE: {
+        auto alive = AliveToken();
+        Change();
+        if (*alive) OnSelect(this);
+        break;
+    }
     default: break;
     }
 }

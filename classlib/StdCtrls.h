@@ -136,6 +136,10 @@ public:
     void SetTransparent(bool Value);
     TTextLayout GetLayout() const { return layout_; }
     void SetLayout(TTextLayout Value);
+    // A word-wrapped label breaks its caption into lines within its width;
+    // with AutoSize it keeps its width and takes the height of the lines.
+    bool GetWordWrap() const { return wordWrap_; }
+    void SetWordWrap(bool Value);
 
 protected:
     void Paint() override;
@@ -143,11 +147,13 @@ protected:
 
 private:
     void AdjustSize();
+    UINT TextFlags() const;
     std::wstring caption_;
     TAlignment alignment_ = taLeftJustify;
     bool autoSize_ = true;
     bool transparent_ = false;
     TTextLayout layout_ = tlTop;
+    bool wordWrap_ = false;
 };
 
 // One line of editable text.
@@ -164,8 +170,10 @@ public:
     // Fires OnChange when the text differs.
     void SetText(const std::wstring& Value) override;
 
-    // The text changed (by the user or by SetText).
+    // The text changed (by the user, by SetText or by a WM_SETTEXT message,
+    // also for a multi-line edit).
     TNotifyEvent OnChange;
+    void WndProc(TMessage& Message) override;
 
 protected:
     std::wstring SystemClassName() const override { return L"EDIT"; }
@@ -304,6 +312,8 @@ public:
 
     // The text changed: typed, or another item selected.
     TNotifyEvent OnChange;
+    // The user chose an item of the list (after OnChange).
+    TNotifyEvent OnSelect;
 
 protected:
     std::wstring SystemClassName() const override { return L"COMBOBOX"; }
@@ -315,6 +325,10 @@ protected:
     virtual void Change() { OnChange(this); }
 
 private:
+    // The edit field of a drop-down combo box: its characters go through
+    // the combo box's KeyPress (OnKeyPress) first.
+    static LRESULT CALLBACK EditFieldProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id,
+                                          DWORD_PTR Data);
     std::unique_ptr<TListControlStrings> items_;
     TComboBoxStyle style_ = csDropDown;
     int itemIndex_ = -1;

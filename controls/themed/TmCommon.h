@@ -24,6 +24,9 @@ using classlib::TColor;
 
 // ------------------------------------------------------------------ types
 
+// The direction of a bar (progress bar, splitter).
+enum TOrientation : uint8_t { orHorizontal, orVertical };
+
 // Sides of a rectangle (bit flags).
 using TSides = uint8_t;
 constexpr TSides sdLeft = 1;

@@ -24,7 +24,6 @@
 namespace themed {
 
 enum TBarStyle : uint8_t { bsTraditional, bsLED, bsGradient };
-enum TOrientation : uint8_t { orHorizontal, orVertical };
 
 using TProgressChangeEvent = classlib::TEvent<void(classlib::TObject* Sender, int Percent)>;
 

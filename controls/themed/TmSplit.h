@@ -32,7 +32,6 @@
 
 namespace themed {
 
-enum TOrientation : uint8_t { orHorizontal, orVertical };
 enum TSelectedPane : uint8_t { spUpperLeft, spLowerRight };
 enum TFixedPane : uint8_t { fpUpperLeft, fpLowerRight };
 enum TSplitterStyle : uint8_t { ssStandard, ssGroove, ssBump, ssGroupBar };

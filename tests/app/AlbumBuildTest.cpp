@@ -28,6 +28,7 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
 #include "imaging/proc/ImgProc.h"
+#include "imaging/proc/PxRotate.h"
 #include "imaging/views/ImgView.h"
 #include "support/TestSupport.h"
 
@@ -39,61 +40,18 @@ using album::TAlbumBuildOutcome;
 using album::TAlbumBuildResult;
 using album::TAlbumRow;
 using albumtest::FileExists;
+using albumtest::Fixture;
+using albumtest::ProgramFolder;
+using albumtest::ReadBytes;
+using albumtest::TinyGif;
+using albumtest::WriteBytes;
+using albumtest::kNavColors;
 using imaging::PxReadFailureText;
 using imaging::TPxReadFailure;
-using albumtest::ReadBytes;
 
 namespace {
 
 // ---- files ------------------------------------------------------------------
-
-void WriteBytes(const std::wstring& FileName, const std::string& Bytes)
-{
-    HANDLE h = ::CreateFileW(FileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    ::WriteFile(h, Bytes.data(), static_cast<DWORD>(Bytes.size()), &written, nullptr);
-    ::CloseHandle(h);
-}
-
-// A 2 x 1 GIF89a whose four-entry global table holds Colors (12 bytes) and
-// whose pixels are the indexes 1 and 2.
-std::string TinyGif(const std::string& Colors)
-{
-    std::string gif = "GIF89a";
-    gif += std::string("\x02\x00\x01\x00\x81\x00\x00", 7);  // 2 x 1, global table of 4
-    gif += Colors;
-    gif += std::string("\x2C\x00\x00\x00\x00\x02\x00\x01\x00\x00", 10);
-    // Code size 2: clear, 1, 2, end in 3-bit codes.
-    gif += std::string("\x02\x02\x8C\x0A\x00", 5);
-    gif += ";";
-    return gif;
-}
-
-const std::string kNavColors("\x10\x20\x30\x40\x50\x60\x70\x80\x90\xA0\xB0\xC0", 12);
-
-// The program folder: "GIFs" with the nine pictures and a "viewer" folder.
-struct ProgramFolder {
-    testsupport::TempDir Dir;
-    explicit ProgramFolder(bool WithViewer = true)
-    {
-        ::CreateDirectoryW((Dir.Path() + L"\\GIFs").c_str(), nullptr);
-        for (const wchar_t* name : {L"first", L"prev", L"next", L"last", L"index"})
-            WriteBytes(Dir.Path() + L"\\GIFs\\" + name + L".gif", TinyGif(kNavColors));
-        for (const wchar_t* name : {L"first_d", L"prev_d", L"next_d", L"last_d"})
-            WriteBytes(Dir.Path() + L"\\GIFs\\" + name + L".gif", TinyGif(std::string(12, '\x33')));
-        if (!WithViewer) return;
-        ::CreateDirectoryW((Dir.Path() + L"\\viewer").c_str(), nullptr);
-        ::CreateDirectoryW((Dir.Path() + L"\\viewer\\img").c_str(), nullptr);
-        WriteBytes(Dir.Path() + L"\\viewer\\viewer.js", "// viewer\r\n");
-        WriteBytes(Dir.Path() + L"\\viewer\\img\\close.txt", "x");
-    }
-};
-
-std::wstring Fixture(const std::wstring& Area, const std::wstring& Name)
-{
-    return testsupport::FixtureDir(Area) + L"\\" + Name;
-}
 
 struct ImageInfo {
     int Width = 0, Height = 0;
@@ -235,7 +193,7 @@ protected:
 // ---- tests --------------------------------------------------------------------
 
 // JPEG, PNG, an unreadable file and a camera JPEG, resizing off: byte copies
-// where nothing changes, re-encoding at quality 85 where a rotation is asked,
+// where nothing changes (not even the stated orientation), re-encoding at quality 85 where a rotation is asked,
 // thumbnails fitted into the box, numbers only for the rows that worked, two
 // pages of two cells, recoloured navigation pictures, the viewer copy, and
 // the host told everything in order.
@@ -260,7 +218,13 @@ TEST_F(AlbumBuild, FullBuildWithoutResizing)
 
     // Byte copies: JPEG, rotation 0, no resizing.
     EXPECT_EQ(ReadBytes(Album(L"Images\\baseline.jpg")), ReadBytes(rows[0].Path));
-    EXPECT_EQ(ReadBytes(Album(L"Images\\camera.jpg")), ReadBytes(rows[4].Path));
+    // The camera picture says "turned" (orientation 6) while its row says
+    // "0": a byte copy would show turned in a browser and unlike its
+    // thumbnail, so it is re-encoded stating the normal orientation.
+    const ImageInfo camera = Inspect(Album(L"Images\\camera.jpg"));
+    EXPECT_EQ(Inspect(rows[4].Path).Orientation, 6);
+    EXPECT_EQ(camera.Orientation, 1);
+    EXPECT_EQ(camera.Width, Inspect(rows[4].Path).Width);
     // Decoded, turned, saved at quality 85.
     const ImageInfo turned = Inspect(Album(L"Images\\rgb.jpg"));
     EXPECT_EQ(turned.Width, 34);
@@ -560,6 +524,79 @@ TEST_F(AlbumBuild, EmptyNameSingleImageNoViewer)
     EXPECT_EQ(host.Messages[1].first, L"HTML Album has been successfully created!");
 }
 
+// The corner of a picture that holds the green block MakePicture draws:
+// 0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right; -1 when none or
+// several do.
+int GreenCorner(const std::wstring& FileName, int& Width, int& Height)
+{
+    imaging::TImgIO io(nullptr);
+    io.LoadFromFile(FileName);
+    imaging::TPxBitmap* image = io.GetCurrentBitmap();
+    Width = image->GetWidth();
+    Height = image->GetHeight();
+    const POINT corners[] = {{2, 2}, {Width - 3, 2}, {2, Height - 3}, {Width - 3, Height - 3}};
+    int found = -1;
+    for (int i = 0; i < 4; ++i)
+        if (image->GetPixelAsRGB(corners[i].x, corners[i].y).g > 0xB0) {
+            if (found >= 0) return -1;
+            found = i;
+        }
+    return found;
+}
+
+// A picture stored mirrored (EXIF orientations 2, 4, 5, 7) gets the turn of
+// its orientation as rotation, and its album copy and thumbnail show it as
+// the camera saw it, stating the normal orientation; never a byte copy that
+// still says "mirrored".
+TEST_F(AlbumBuild, MirroredOrientationsAreUndoneInTheCopies)
+{
+    struct Case {
+        int Orientation;
+        const wchar_t* Rotation;  // what a new row gets
+        int Width, Height;        // of the copy
+        int Corner;               // where the block shows
+    };
+    const Case cases[] = {
+        {2, L"0", 30, 20, 1},    // mirrored left to right
+        {4, L"180", 30, 20, 2},  // mirrored top to bottom
+        {5, L"90", 20, 30, 0},   // transposed
+        {7, L"270", 20, 30, 3},  // transversed
+        {6, L"270", 20, 30, 1},  // a plain turn stays a turn
+    };
+    for (bool resize : {false, true}) {
+        settings.ResizeImg = resize;
+        settings.MaxTh = 100;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "orientation " << c.Orientation << (resize ? " resized" : ""));
+            EXPECT_EQ(album::RotationOfOrientation(c.Orientation), c.Rotation);
+            testsupport::TempDir sources;
+            const std::wstring source = sources.File(L"m" + std::to_wstring(c.Orientation) + L".jpg");
+            {
+                imaging::TPxBitmap image(30, 20, imaging::px24RGB);
+                image.Fill(0x3060C0);
+                image.FillRect(0, 0, 10, 6, 0x10F020);
+                auto io = imaging::TImgIO::CreateForBitmap(&image);
+                io->FileParams->HasEXIF = true;
+                io->FileParams->SetEXIFOrientation(c.Orientation);
+                io->SaveJPEGToFile(source);
+                ASSERT_FALSE(io->AbortFlag);
+            }
+            ASSERT_EQ(Inspect(source).Orientation, c.Orientation);
+            std::vector<TAlbumRow> rows = {Row(source, c.Rotation)};
+            host.Answer = IDYES;
+            BuildAlbum(input, rows, host);
+            const std::wstring name = L"m" + std::to_wstring(c.Orientation) + L".jpg";
+            for (const std::wstring& file : {Album(L"Images\\") + name, Album(L"Thumbnails\\tn_") + name}) {
+                int w = 0, h = 0;
+                EXPECT_EQ(GreenCorner(file, w, h), c.Corner) << testing::PrintToString(file);
+                EXPECT_EQ(w, c.Width);
+                EXPECT_EQ(h, c.Height);
+                EXPECT_EQ(Inspect(file).Orientation, 1);
+            }
+        }
+    }
+}
+
 // A navigation picture that is missing, or whose table is too short for the
 // two colours, ends the build with an exception; the window is restored.
 TEST_F(AlbumBuild, BadNavigationPictureRaises)
@@ -598,10 +635,15 @@ void BuildWithOneView(const std::wstring& Path, int Rotation, const album::TSett
     view.GetProc()->AutoUndo = true;
     view.GetProc()->SetUndoLimit(1);
     auto turn = [&] { view.GetProc()->Rotate(Rotation, false, 0, static_cast<classlib::TColor>(-1)); };
+    int orientation = 1;
     auto load = [&] {
         io->LoadFromFile(Path);
         ASSERT_FALSE(io->AbortFlag);
+        orientation = io->FileParams->HasEXIF ? io->FileParams->EXIFOrientation : 1;
         if (io->FileParams->HasEXIF) io->FileParams->SetEXIFOrientation(1);
+    };
+    auto mirror = [&] {
+        if (album::IsMirroredOrientation(orientation)) imaging::PxFlipBitmap(view.GetPxBitmap(), 0);
     };
     try {
         io->ReadParamsFromFile(Path);
@@ -609,16 +651,21 @@ void BuildWithOneView(const std::wstring& Path, int Rotation, const album::TSett
     }
     io->AutoAdjustDPI = io->FileParams->FileFormat == 1;
     load();
-    if (io->FileParams->FileFormat == 3 && !Settings.ResizeImg && Rotation == 0) {
+    const bool normal = orientation <= 1 || orientation > 8;
+    if (io->FileParams->FileFormat == 3 && !Settings.ResizeImg && Rotation == 0 && normal) {
         ::CopyFileW(Path.c_str(), ImageFile.c_str(), FALSE);
     } else {
         if (Settings.ResizeImg) album::ResizeToWH(&view, Settings.MaxImg, Settings.MaxImg);
+        mirror();
         if (Rotation != 0) turn();
         io->SaveJPEGToFile(ImageFile);
     }
     if (Settings.ResizeImg) load();
     album::ResizeToWH(&view, Settings.MaxTh, Settings.MaxTh);
-    if (Settings.ResizeImg) turn();
+    if (Settings.ResizeImg) {
+        mirror();
+        turn();
+    }
     io->SaveJPEGToFile(ThumbnailFile);
 }
 

@@ -48,7 +48,7 @@ TEST(App, MainWindowOpensAndClosesCleanly)
     ASSERT_NE(f.found, nullptr) << "main window not found";
     wchar_t caption[64] = {};
     ::GetWindowTextW(f.found, caption, 64);
-    EXPECT_STREQ(caption, L"Velmo Morvane");
+    EXPECT_STREQ(caption, L"Velmo - HTML Morvane");
 
     ::PostMessageW(f.found, WM_CLOSE, 0, 0);
     DWORD wait = ::WaitForSingleObject(pi.hProcess, 20000);

@@ -300,6 +300,32 @@ TEST(TranslationTemplate, PrepareWritesTheTargetOnceFromTheTemplate)
     EXPECT_EQ(ReadBytes(target), "priLangId=25\r\nbtnStart=Start!\r\n");
 }
 
+TEST(TranslationTemplate, LanguagesSharingTheirFirstThreeLettersGetFilesOfTheirOwn)
+{
+    TLanguageMenu menu;
+    struct Case {
+        const wchar_t* Name;
+        const wchar_t* File;
+    };
+    const Case cases[] = {
+        {L"Russian", L"Morvane_Rus.txt"},                // unique: the short name
+        {L"Serbian", L"Morvane_Serbian.txt"},            // shares "Ser" with Serbo_Croatian
+        {L"Serbo_Croatian", L"Morvane_Serbo_Croatian.txt"},
+        {L"Slovak", L"Morvane_Slovak.txt"},              // shares "Slo" with Slovenian
+        {L"Slovenian", L"Morvane_Slovenian.txt"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(album::TranslationFileName(menu, c.Name), c.File) << c.Name;
+
+    // Two such languages prepared one after the other keep two files.
+    testsupport::TempDir dir;
+    WriteBytes(dir.File(L"Morvane_000.tx_"), "[x]\r\n//priLangId=XX\r\n");
+    album::PrepareTranslation(dir.Path(), menu, 27);  // Slovak
+    album::PrepareTranslation(dir.Path(), menu, 36);  // Slovenian
+    EXPECT_EQ(album::ListTranslationFiles(dir.Path()),
+              (std::vector<std::wstring>{L"Morvane_Slovak.txt", L"Morvane_Slovenian.txt"}));
+    EXPECT_NE(ReadBytes(dir.File(L"Morvane_Slovenian.txt")).find("Slovenian"), std::string::npos);
+}
+
 TEST(TranslationTemplate, NothingIsWrittenWithoutLanguageOrTemplate)
 {
     testsupport::TempDir dir;

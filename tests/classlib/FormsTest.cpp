@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "classlib/Forms.h"
+#include "classlib/Startup.h"
 #include "classlib/Threads.h"
 
 using namespace classlib;
@@ -349,6 +350,35 @@ TEST(Forms, RunEndsWhenTheMainFormCloses)
     EXPECT_EQ(firstShows, 1);  // Run showed it
     EXPECT_EQ(secondCloses, 0);
     EXPECT_EQ(app.GetMainForm(), first);  // it lives until the application goes
+}
+
+std::vector<std::wstring> unitTrace;
+
+TEST(Forms, InitializeStartsTheLibrariesAndFinalizeFreesFormsThenShutsDownInReverse)
+{
+    TAppScope scope;
+    TApplication& app = scope.app;
+    unitTrace.clear();
+    // Registered out of order: the order keys decide.
+    RegisterUnit(L"late", 9001, [] { unitTrace.push_back(L"start late"); }, [] { unitTrace.push_back(L"stop late"); });
+    RegisterUnit(L"early", 9000, [] { unitTrace.push_back(L"start early"); },
+                 [] { unitTrace.push_back(L"stop early"); });
+    AddInitProc([] { unitTrace.push_back(L"hook"); });
+    app.Initialize();
+    app.Initialize();  // only the first call starts anything
+    EXPECT_TRUE(app.Initialized());
+    EXPECT_EQ(unitTrace, (std::vector<std::wstring>{L"start early", L"start late", L"hook"}));
+
+    TForm* form = nullptr;
+    app.CreateForm<TForm>(&form);
+    form->OnDestroy = TNotifyEvent::FromFunction([](void*, TObject*) { unitTrace.push_back(L"form freed"); }, nullptr);
+    unitTrace.clear();
+    app.Finalize();
+    EXPECT_FALSE(app.Initialized());
+    EXPECT_EQ(app.GetMainForm(), nullptr);
+    EXPECT_EQ(app.GetComponentCount(), 0);
+    // The forms go while the libraries still run.
+    EXPECT_EQ(unitTrace, (std::vector<std::wstring>{L"form freed", L"stop late", L"stop early"}));
 }
 
 TEST(Forms, KeyPreviewLetsTheFormSeeKeysFirst)

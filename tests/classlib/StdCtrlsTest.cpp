@@ -180,6 +180,29 @@ TEST(StdCtrls, ButtonAndCheckBoxStateReachesTheWindow)
     EXPECT_EQ(BST_CHECKED, ::SendMessageW(check.GetHandle(), BM_GETCHECK, 0, 0));
 }
 
+// A multi-line edit gets no EN_CHANGE from the system for WM_SETTEXT: the
+// change is still reported, once, however the text was set.
+TEST(StdCtrls, MemoAndEditReportEveryTextChangeOnce)
+{
+    TStdHost host;
+    TMemo memo(nullptr);
+    TEdit edit(nullptr);
+    int memoChanges = 0, editChanges = 0;
+    memo.OnChange = TNotifyEvent::FromFunction([](void* c, TObject*) { ++*static_cast<int*>(c); }, &memoChanges);
+    edit.OnChange = TNotifyEvent::FromFunction([](void* c, TObject*) { ++*static_cast<int*>(c); }, &editChanges);
+    memo.SetParentWindow(host.Get());
+    edit.SetParentWindow(host.Get());
+    ::SendMessageW(memo.GetHandle(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"one\r\ntwo"));
+    ::SendMessageW(edit.GetHandle(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"one"));
+    EXPECT_EQ(memoChanges, 1);
+    EXPECT_EQ(editChanges, 1);
+    memo.SetText(L"three");
+    edit.SetText(L"three");
+    EXPECT_EQ(memoChanges, 2);
+    EXPECT_EQ(editChanges, 2);
+    EXPECT_EQ(memo.GetText(), L"three");
+}
+
 TEST(StdCtrls, MemoLinesAreTheTextsLines)
 {
     TStdHost host;

@@ -14,8 +14,6 @@ std::wstring FixtureDir(const std::wstring& area)
     return dir + L"\\" + area;
 }
 
-namespace {
-
 void RemoveTree(const std::wstring& dir)
 {
     WIN32_FIND_DATAW fd;
@@ -36,8 +34,6 @@ void RemoveTree(const std::wstring& dir)
     }
     ::RemoveDirectoryW(dir.c_str());
 }
-
-}  // namespace
 
 TempDir::TempDir()
 {

@@ -8,6 +8,10 @@ namespace testsupport {
 // The folder of the checked-in fixtures for one area, e.g. Fixture(L"gif").
 std::wstring FixtureDir(const std::wstring& area);
 
+// Deletes the folder dir with everything in it (read-only files too); what
+// cannot be deleted stays.
+void RemoveTree(const std::wstring& dir);
+
 // A fresh, empty folder under the system's temporary folder, removed with
 // everything in it when the object goes out of scope.
 class TempDir {

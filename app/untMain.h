@@ -1,0 +1,332 @@
+// The main window: the folder tree and file list of the machine, the album
+// list with its fields and buttons, two preview grids, the album name and
+// folder fields, Start and Exit, the menu row and the status bar.
+//
+// The window keeps the settings (TSettings, read when it is created and
+// written when it closes), the album rows (the items of LV2: caption = full
+// path, sub-items [rotation, running number, thumbnail width, thumbnail
+// height, title, description]) and the interface texts of the language in
+// use. Each album row carries a unique id in its Data (never reused), so a
+// window that refers to a row keeps finding it when rows move or go
+// (AlbumRowId / AlbumRowIndex).
+//
+// While a build runs (the build progress bar TmB3 is visible) the controls
+// that could change the album list, the settings or the folders are
+// disabled: the build processes pending messages between images, and only
+// Exit (or Esc) stays live to ask it to stop.
+//
+// Everything runs on the user-interface thread; the preview grids load on
+// their own threads and report on this one.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/AlbumBuild.h"
+#include "app/AlbumListFile.h"
+#include "app/Settings.h"
+#include "app/Translations.h"
+#include "classlib/Buttons.h"
+#include "classlib/ComCtrls.h"
+#include "classlib/Dialogs.h"
+#include "classlib/ExtCtrls.h"
+#include "classlib/FileCtrl.h"
+#include "classlib/Forms.h"
+#include "classlib/StdCtrls.h"
+#include "controls/shell/ShDialogs.h"
+#include "controls/shell/ShNotify.h"
+#include "controls/shell/ShellControls.h"
+#include "controls/shell/ShellLink.h"
+#include "controls/themed/TmPanel.h"
+#include "controls/themed/TmPrgres.h"
+#include "controls/themed/TmSplit.h"
+#include "controls/themed/TmStatus.h"
+#include "controls/toolbar/MbItem.h"
+#include "controls/toolbar/MbToolbar.h"
+
+namespace imaging {
+class TImgIO;
+class TImgMView;
+}  // namespace imaging
+
+namespace album {
+
+// The identity of an album row (0: none).
+using TAlbumRowId = std::intptr_t;
+
+// The file-type masks of the file-type box, by item index: all supported
+// pictures, GIF, JPEG, TIFF, BMP, PCX, all files.
+const std::vector<std::wstring>& DefaultFileMasks();
+
+// Reads only the parameters of FileName into IO's parameters (reset first).
+// True when the toolkit reads it as a picture (width and height not 0).
+bool ReadPictureParams(imaging::TImgIO* IO, const std::wstring& FileName);
+
+// The album name as typed or pasted, without path separators ("/" and "\").
+std::wstring CleanAlbumName(const std::wstring& Name);
+
+class TfrmMain : public classlib::TForm {
+public:
+    explicit TfrmMain(classlib::TComponent* AOwner);
+    ~TfrmMain() override;
+    std::wstring ClassName() const override { return L"TfrmMain"; }
+
+    // ---- components (owned by the form; Name = member name)
+    themed::TTmPanel* PanelTOP = nullptr;
+    classlib::TLabel* L3 = nullptr;
+    themed::TTmPanel* PanelLEFT = nullptr;
+    themed::TTmPanel* PanelRIGHT = nullptr;
+    themed::TTmSplitter* TMSP = nullptr;
+    themed::TTmSplitter* TmSplitter1 = nullptr;
+    shell::TShellTree* FTree = nullptr;
+    classlib::TPanel* BPanel1 = nullptr;
+    imaging::TImgMView* ImPreView1 = nullptr;
+    shell::TShellList* LV1 = nullptr;
+    classlib::TEdit* E1 = nullptr;
+    classlib::TComboBox* CB1 = nullptr;
+    classlib::TButton* btnAdd = nullptr;
+    classlib::TButton* btnAddAll = nullptr;
+    classlib::TCheckBox* ChB1 = nullptr;
+    themed::TTmSplitter* TmSplitter2 = nullptr;
+    classlib::TListView* LV2 = nullptr;
+    classlib::TButton* btnOpen = nullptr;
+    classlib::TButton* btnSave = nullptr;
+    classlib::TButton* btnRemove = nullptr;
+    classlib::TButton* btnRemoveAll = nullptr;
+    classlib::TCheckBox* ChB2 = nullptr;
+    classlib::TSpeedButton* R1 = nullptr;
+    classlib::TSpeedButton* R2 = nullptr;
+    classlib::TSpeedButton* R3 = nullptr;
+    classlib::TSpeedButton* R4 = nullptr;
+    classlib::TSpeedButton* btnPgUp = nullptr;
+    classlib::TSpeedButton* btnPgDown = nullptr;
+    classlib::TLabel* LBL_Title = nullptr;
+    classlib::TLabel* LBL_Desc = nullptr;
+    classlib::TLabel* LBL_Rotate = nullptr;
+    classlib::TEdit* E_Title = nullptr;
+    classlib::TMemo* E_Desc = nullptr;
+    classlib::TPanel* BPanel2 = nullptr;
+    imaging::TImgMView* ImPreview2 = nullptr;
+    themed::TTmStatusBar* TmSB1 = nullptr;
+    themed::TTmStatusPane* TmP2 = nullptr;
+    themed::TTmStatusPane* TmP22 = nullptr;
+    themed::TTmStatusPane* TmP6 = nullptr;
+    themed::TTmProgressBar* TmB1 = nullptr;
+    themed::TTmProgressBar* TmB11 = nullptr;
+    themed::TTmProgressBar* TmB4 = nullptr;
+    themed::TTmProgressBar* TmB3 = nullptr;
+    themed::TTmPanel* TmPanel1 = nullptr;
+    classlib::TLabel* LAlb = nullptr;
+    classlib::TEdit* EAlbName = nullptr;
+    classlib::TLabel* LDir = nullptr;
+    classlib::TEdit* EAlbDir = nullptr;
+    classlib::TSpeedButton* btnDir = nullptr;
+    classlib::TButton* btnAdv = nullptr;
+    classlib::TButton* btnStart = nullptr;
+    classlib::TButton* btnCancel = nullptr;
+    toolbar::TMbToolbar* MbToolbar1 = nullptr;
+    toolbar::TMbSubmenuItem* mnuFile = nullptr;
+    toolbar::TMbSubmenuItem* mnuLanguage = nullptr;
+    toolbar::TMbSeparatorItem* mnuFileSep = nullptr;
+    toolbar::TMbItem* mnuExit = nullptr;
+    toolbar::TMbSubmenuItem* mnuHelp = nullptr;
+    toolbar::TMbItem* mnuAbout = nullptr;
+    // The language items of mnuLanguage, in menu order (Tag = language id,
+    // Name = the language's name); English is one of them.
+    std::vector<toolbar::TMbItem*> LanguageItems;
+    toolbar::TMbItem* English = nullptr;
+    toolbar::TMbSeparatorItem* tbTranslate2 = nullptr;
+    toolbar::TMbItem* tbTranslate = nullptr;
+    toolbar::TMbPopupMenu* PopUp1 = nullptr;
+    toolbar::TMbItem* popLargePreView = nullptr;
+    classlib::TMemo* TxtFile = nullptr;
+    classlib::TFileListBox* LngFiles = nullptr;
+    shell::TShellLink* ShellLink1 = nullptr;
+    shell::TShDropFiles* ShDropFiles1 = nullptr;
+    shell::TShBrowseForFolder* FBrowser = nullptr;
+    classlib::TSaveDialog* SaveDialog1 = nullptr;
+    classlib::TOpenDialog* OpenDialog1 = nullptr;
+    imaging::TImgIO* ImgIO1 = nullptr;
+    classlib::TApplicationEvents* ApplicationEvents1 = nullptr;
+
+    // ---- state
+    int32_t SystemLangId = kEnglishLangId;
+    int16_t ShellIndex = -1;
+    int16_t AlbumIndex = -1;
+    std::wstring AlbumPath;
+    uint8_t CancelRequested = 0;
+    // The settings (colours, sizes, grid, templates, preview geometry ...).
+    TSettings Settings;
+    std::vector<std::wstring> FileMasks;
+    // The interface messages (set by SetLanguage).
+    std::wstring msgRotation, msgFileOf, msgAlbumExist, msgCouldNotWrite, msgESC, msgErrorCreateAlbum,
+        msgAlbumCreated, msgSelectDir;
+    // Messages of failures the user can act on.
+    std::wstring msgNoPictures, msgDamagedList, msgBuildFailed, msgNoAlbumName,
+        msgSkippedPictures, msgListNotSaved;
+    // The languages of the menu and the translation in use.
+    TLanguageMenu Languages;
+    TTranslation Translation;
+    int CurrentLangId = kEnglishLangId;
+    // The album list differs from what was last opened or saved.
+    bool ListModified = false;
+
+    // ---- life cycle (handlers)
+    void FormCreate(classlib::TObject* Sender);
+    void FormShow(classlib::TObject* Sender);
+    void FormClose(classlib::TObject* Sender, classlib::TCloseAction& Action);
+    void FormCloseQuery(classlib::TObject* Sender, bool& CanClose);
+    void FormResize(classlib::TObject* Sender);
+    void FormKeyPress(classlib::TObject* Sender, wchar_t& Key);
+    void FormActivate(classlib::TObject* Sender);
+    void ResetLables();
+    void TmSplitter1Change(classlib::TObject* Sender);
+    void TmSplitter2Change(classlib::TObject* Sender);
+    void CB1Change(classlib::TObject* Sender);
+    void FTreeChange(classlib::TObject* Sender);
+    void LV1Populated(classlib::TObject* Sender);
+    void mnuExitClick(classlib::TObject* Sender);
+    void mnuAboutClick(classlib::TObject* Sender);
+    void LBL_DescClick(classlib::TObject* Sender);
+    void ApplicationEvents1Exception(classlib::TObject* Sender, classlib::Exception& E);
+
+    // ---- settings
+    void Readini();
+    void Writeini();
+
+    // ---- build
+    void btnStartClick(classlib::TObject* Sender);
+    void btnCancelClick(classlib::TObject* Sender);
+    void Progress(classlib::TObject* Sender, int Percent);
+    // From the moment the build locks the window until it gives it back.
+    bool BuildRunning() const;
+    // The options dialog: edits copies of the settings, taken back on OK.
+    void btnAdvClick(classlib::TObject* Sender);
+    // Open the first index page in the browser after a build (tests turn
+    // it off).
+    bool OpenFinishedAlbum = true;
+
+    // ---- album list
+    void btnAddClick(classlib::TObject* Sender);
+    void btnAddAllClick(classlib::TObject* Sender);
+    void ShDropFiles1Drop(classlib::TObject* Sender, classlib::TShiftState KeyState, POINT MousePos,
+                          shell::TShDropEffect& Effect);
+    void btnRemoveClick(classlib::TObject* Sender);
+    void btnRemoveAllClick(classlib::TObject* Sender);
+    void LV1SelectItem(classlib::TObject* Sender, classlib::TListItem* Item, bool Selected);
+    void LV2SelectItem(classlib::TObject* Sender, classlib::TListItem* Item, bool Selected);
+    void CheckList();
+    void R1Click(classlib::TObject* Sender);
+    void E_TitleChange(classlib::TObject* Sender);
+    void E_DescChange(classlib::TObject* Sender);
+    void E1Change(classlib::TObject* Sender);
+    void E1KeyPress(classlib::TObject* Sender, wchar_t& Key);
+    void EAlbNameChange(classlib::TObject* Sender);
+    void TmSpinButtons1UpRightClick(classlib::TObject* Sender);
+    void TmSpinButtons1DownLeftClick(classlib::TObject* Sender);
+    void MoveListViewItem(classlib::TListView* View, int From, int To);
+    void ShowPreview(imaging::TImgMView* Grid, const std::wstring& FileName, int Angle);
+    void ChB1Click(classlib::TObject* Sender);
+    void ChB2Click(classlib::TObject* Sender);
+    void ImPreview1IOProgress(classlib::TObject* Sender, int Percent);
+    void ImPreview2IOProgress(classlib::TObject* Sender, int Percent);
+    void LV1MouseEnter(classlib::TObject* Sender);
+    void LV1MouseLeave(classlib::TObject* Sender);
+    void LV2MouseEnter(classlib::TObject* Sender);
+    void LV2MouseMove(classlib::TObject* Sender, classlib::TShiftState Shift, int X, int Y);
+    void btnDirClick(classlib::TObject* Sender);
+    void popLargePreViewClick(classlib::TObject* Sender);
+
+    // Adds the pictures of Paths (in order) as album rows: files already in
+    // the list (compared ignoring case) and files that are no readable
+    // picture are skipped; with Single the new (or existing) row becomes the
+    // only selected one. Returns the number of rows added.
+    int AddFiles(const std::vector<std::wstring>& Paths, bool Single);
+    // Appends an album row with a fresh id: Path, Rotation, three empty
+    // numbers, the file name as title, an empty description.
+    classlib::TListItem* AddAlbumRow(const std::wstring& Path, const std::wstring& Rotation);
+    // The row whose caption equals Path ignoring case, or nullptr.
+    classlib::TListItem* FindAlbumRow(const std::wstring& Path) const;
+    // Row identity: the id of Row (0 for nullptr), and the index of the row
+    // that carries Id (-1 when no row does any more).
+    TAlbumRowId AlbumRowId(const classlib::TListItem* Row) const;
+    int AlbumRowIndex(TAlbumRowId Id) const;
+    // The album rows as records / replaced from records (fresh ids).
+    std::vector<TAlbumRow> AlbumRows() const;
+    void SetAlbumRows(const std::vector<TAlbumRow>& Rows);
+    // The initial rotation of a picture from its EXIF orientation.
+    std::wstring InitialRotation(const std::wstring& FileName);
+
+    // ---- album list file
+    void btnOpenClick(classlib::TObject* Sender);
+    void btnSaveClick(classlib::TObject* Sender);
+    // Loads / saves the album list without dialogs; false after a failure
+    // the user was told about (the list keeps what it had on a failed load).
+    bool OpenAlbumList(const std::wstring& FileName);
+    bool SaveAlbumListTo(const std::wstring& FileName);
+
+    // ---- preview window
+    // Shows item Index of the shell list (Mode 'L') or of the album list
+    // (Mode 'R') in the preview window.
+    void ShowLargePreView(wchar_t Mode, int Index);
+
+    // ---- translations
+    void SearchLanguages();
+    void SetSysLanguage();
+    void SetLanguage();
+    std::wstring Translate(const std::wstring& Key) const;
+    void EnglishClick(classlib::TObject* Sender);
+    void mnuLanguagePopUp(classlib::TObject* Sender, bool FromLink);
+    void tbTranslateClick(classlib::TObject* Sender);
+    // The item of mnuLanguage with Tag Id (first), or nullptr.
+    toolbar::TMbItem* LanguageItem(int Id) const;
+
+    // Shows Text in a message box with the program's caption; returns the
+    // button pressed. Tests may replace the answer (see MessageHook).
+    int ShowMessageBox(const std::wstring& Text, UINT Flags);
+    // When set, message boxes are not shown: the hook gets the text and
+    // flags and returns the answer.
+    classlib::TEvent<int(const std::wstring& Text, UINT Flags)> MessageHook;
+    // When set, the album list file dialogs are not shown: the hook gets the
+    // dialog and returns whether the user accepted (with its FileName set).
+    classlib::TEvent<bool(classlib::TOpenDialog* Dialog)> DialogHook;
+
+protected:
+    void WndProc(classlib::TMessage& Message) override;
+
+private:
+    class TBuildHost;
+    void CreateComponents();
+    void CreateMenus();
+    void LayoutControls();
+    void SetSelectedRowsText(int SubItem, const std::wstring& Text);
+    void FitThumbnail(imaging::TImgMView* Grid);
+    void LoadGlyph(classlib::TSpeedButton* Button, const wchar_t* Resource, const std::wstring& Fallback);
+    void SetLocked(bool Locked);
+    void ApplyRotationButtons(const std::wstring& Rotation);
+    void ShowRotationLabel(const std::wstring& Rotation);
+    std::wstring PositionText(int Index, int Count) const;
+    void ClearAlbumList();
+    bool ContextMenu(HWND Window, int X, int Y);
+    void BuildFinished(const TAlbumBuildResult& Result);
+
+    TAlbumRowId nextRowId_ = 1;
+    // The host of the running build (nullptr when none runs).
+    TBuildHost* build_ = nullptr;
+    // Controls disabled by SetLocked and their former enabled state.
+    std::vector<std::pair<classlib::TControl*, bool>> locked_;
+    // Menu items disabled by SetLocked and their former state.
+    std::vector<std::pair<toolbar::TMbCustomItem*, bool>> lockedItems_;
+    // The list the popup menu belongs to (nullptr: none).
+    classlib::TListView* popupOwner_ = nullptr;
+    // Set once every component exists: layout handlers wait for it.
+    bool built_ = false;
+};
+
+extern TfrmMain* frmMain;
+
+}  // namespace album

@@ -1,0 +1,441 @@
+#include "controls/shell/ShellControls.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+
+#include "classlib/FileCtrl.h"
+#include "classlib/SysUtils.h"
+
+namespace shell {
+
+namespace {
+
+std::wstring WithBackslash(std::wstring Path)
+{
+    if (!Path.empty() && Path.back() != L'\\') Path += L'\\';
+    return Path;
+}
+
+std::wstring WithoutBackslash(std::wstring Path)
+{
+    // A drive root keeps its backslash ("C:\").
+    if (Path.size() > 3 && Path.back() == L'\\') Path.pop_back();
+    return Path;
+}
+
+bool FolderExists(const std::wstring& Path)
+{
+    if (Path.empty()) return false;
+    DWORD a = ::GetFileAttributesW(Path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool LessNoCase(const std::wstring& a, const std::wstring& b)
+{
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_LESS_THAN;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b)
+{
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+std::vector<std::wstring> SplitMasks(const std::wstring& Masks)
+{
+    std::vector<std::wstring> out;
+    std::size_t start = 0;
+    while (start <= Masks.size()) {
+        std::size_t end = Masks.find(L';', start);
+        if (end == std::wstring::npos) end = Masks.size();
+        std::wstring m = Masks.substr(start, end - start);
+        while (!m.empty() && m.front() == L' ') m.erase(m.begin());
+        while (!m.empty() && m.back() == L' ') m.pop_back();
+        if (!m.empty()) out.push_back(m);
+        start = end + 1;
+    }
+    return out;
+}
+
+// The sub-folders of Folder (names), sorted ignoring case.
+std::vector<std::wstring> SubFolders(const std::wstring& Folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileExW((WithBackslash(Folder) + L"*").c_str(), FindExInfoBasic, &fd,
+                                  FindExSearchLimitToDirectories, nullptr, 0);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) continue;
+        std::wstring n = fd.cFileName;
+        if (n == L"." || n == L"..") continue;
+        names.push_back(n);
+    } while (::FindNextFileW(h, &fd));
+    ::FindClose(h);
+    std::sort(names.begin(), names.end(), LessNoCase);
+    return names;
+}
+
+}  // namespace
+
+std::vector<std::wstring> ListFolderFiles(const std::wstring& Folder, const std::wstring& Masks, bool Folders)
+{
+    std::vector<std::wstring> files, folders;
+    if (!FolderExists(Folder)) return files;
+    const std::vector<std::wstring> masks = SplitMasks(Masks);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW((WithBackslash(Folder) + L"*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return files;
+    do {
+        std::wstring n = fd.cFileName;
+        if (n == L"." || n == L"..") continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (Folders && !(fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN)) folders.push_back(n);
+            continue;
+        }
+        for (const std::wstring& m : masks)
+            if (classlib::MatchesMask(n, m)) {
+                files.push_back(n);
+                break;
+            }
+    } while (::FindNextFileW(h, &fd));
+    ::FindClose(h);
+    std::sort(folders.begin(), folders.end(), LessNoCase);
+    std::sort(files.begin(), files.end(), LessNoCase);
+    folders.insert(folders.end(), files.begin(), files.end());
+    return folders;
+}
+
+// ---- link client
+
+HRESULT STDMETHODCALLTYPE TShellLinkClient::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IShellControl) {
+        *ppv = static_cast<IShellControl*>(this);
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+TShellLinkClient::~TShellLinkClient()
+{
+    if (link_) link_->UnregisterControl(this);
+}
+
+void STDMETHODCALLTYPE TShellLinkClient::SetShellLink(TShellLink* Link)
+{
+    if (link_ == Link) return;
+    TShellLink* old = link_;
+    link_ = nullptr;
+    if (old) old->UnregisterControl(this);
+    link_ = Link;
+    if (Link) Link->RegisterControl(this);
+}
+
+void TShellLinkClient::NotifyFolder(const std::wstring& Folder)
+{
+    if (!link_ || Folder.empty()) return;
+    PIDLIST_ABSOLUTE pidl = nullptr;
+    if (SUCCEEDED(::SHParseDisplayName(Folder.c_str(), nullptr, &pidl, 0, nullptr)) && pidl) {
+        link_->NotifyFolderChanged(this, pidl);
+        ::CoTaskMemFree(pidl);
+    }
+}
+
+std::wstring TShellLinkClient::PathOfPidl(LPCITEMIDLIST Pidl)
+{
+    wchar_t buf[MAX_PATH * 4] = {};
+    if (!Pidl || !::SHGetPathFromIDListW(Pidl, buf)) return L"";
+    return buf;
+}
+
+// ---- tree
+
+TShellTree::TShellTree(classlib::TComponent* AOwner) : classlib::TSystemControl(AOwner)
+{
+    SetBounds(0, 0, 150, 200);
+    SetTabStop(true);
+    SetColor(classlib::clWindow);
+}
+
+TShellTree::~TShellTree() { SetShellLink(nullptr); }
+
+void TShellTree::CreateParams(classlib::TCreateParams& Params)
+{
+    classlib::TSystemControl::CreateParams(Params);
+    Params.Style |= WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_SHOWSELALWAYS | TVS_NOHSCROLL;
+    Params.ExStyle |= WS_EX_CLIENTEDGE;
+    Params.Caption.clear();
+}
+
+void TShellTree::CreateHandleDone()
+{
+    classlib::TSystemControl::CreateHandleDone();
+    nodes_.clear();
+    FillRoots();
+    std::wstring target = !pendingPath_.empty() ? pendingPath_ : selected_;
+    pendingPath_.clear();
+    if (!target.empty()) SetPath(target);
+}
+
+void TShellTree::FillRoots()
+{
+    Send(TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    wchar_t desktop[MAX_PATH] = {};
+    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktop)) && FolderExists(desktop))
+        AddNode(TVI_ROOT, L"Desktop", desktop);
+    wchar_t docs[MAX_PATH] = {};
+    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, 0, docs)) && FolderExists(docs))
+        AddNode(TVI_ROOT, L"Documents", docs);
+    DWORD drives = ::GetLogicalDrives();
+    for (int i = 0; i < 26; ++i) {
+        if (!(drives & (1u << i))) continue;
+        std::wstring root = std::wstring(1, static_cast<wchar_t>(L'A' + i)) + L":\\";
+        UINT type = ::GetDriveTypeW(root.c_str());
+        if (type == DRIVE_NO_ROOT_DIR || type == DRIVE_UNKNOWN) continue;
+        if (!FolderExists(root)) continue;
+        AddNode(TVI_ROOT, root.substr(0, 2), root);
+    }
+}
+
+HTREEITEM TShellTree::AddNode(HTREEITEM Parent, const std::wstring& Caption, const std::wstring& Path)
+{
+    auto node = std::make_unique<TNode>();
+    node->Path = WithBackslash(Path);
+    TVINSERTSTRUCTW ins{};
+    ins.hParent = Parent;
+    ins.hInsertAfter = TVI_LAST;
+    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN;
+    ins.item.pszText = const_cast<wchar_t*>(Caption.c_str());
+    ins.item.lParam = reinterpret_cast<LPARAM>(node.get());
+    // Whether to show a button is decided without reading the folder.
+    ins.item.cChildren = 1;
+    auto item = reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+    if (item) nodes_.push_back(std::move(node));
+    return item;
+}
+
+TShellTree::TNode* TShellTree::NodeOf(HTREEITEM Item) const
+{
+    if (!Item) return nullptr;
+    TVITEMW tv{};
+    tv.mask = TVIF_PARAM | TVIF_HANDLE;
+    tv.hItem = Item;
+    if (!Send(TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return nullptr;
+    return reinterpret_cast<TNode*>(tv.lParam);
+}
+
+void TShellTree::FillNode(HTREEITEM Item)
+{
+    TNode* node = NodeOf(Item);
+    if (!node || node->Filled) return;
+    node->Filled = true;
+    std::vector<std::wstring> subs = SubFolders(node->Path);
+    const std::wstring base = node->Path;
+    for (const std::wstring& s : subs) AddNode(Item, s, base + s);
+    if (subs.empty()) {
+        TVITEMW tv{};
+        tv.mask = TVIF_CHILDREN | TVIF_HANDLE;
+        tv.hItem = Item;
+        tv.cChildren = 0;
+        Send(TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+    }
+}
+
+HTREEITEM TShellTree::FindChild(HTREEITEM Parent, const std::wstring& Path)
+{
+    // The child whose folder is Path or holds it (the longest match).
+    const std::wstring target = WithBackslash(Path);
+    HTREEITEM best = nullptr;
+    std::size_t bestLen = 0;
+    auto item = reinterpret_cast<HTREEITEM>(
+        Send(TVM_GETNEXTITEM, Parent == TVI_ROOT ? TVGN_ROOT : TVGN_CHILD, reinterpret_cast<LPARAM>(Parent == TVI_ROOT ? nullptr : Parent)));
+    for (; item; item = reinterpret_cast<HTREEITEM>(Send(TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+        TNode* node = NodeOf(item);
+        if (!node) continue;
+        const std::wstring& p = node->Path;
+        if (p.size() <= target.size() && SamePath(p, target.substr(0, p.size())) && p.size() > bestLen) {
+            best = item;
+            bestLen = p.size();
+        }
+    }
+    return best;
+}
+
+std::wstring TShellTree::GetPath() const { return WithoutBackslash(selected_); }
+
+void TShellTree::SetPath(const std::wstring& Value)
+{
+    if (!FolderExists(Value)) return;
+    if (!HandleAllocated()) {
+        pendingPath_ = Value;
+        selected_ = WithBackslash(Value);
+        return;
+    }
+    const std::wstring target = WithBackslash(Value);
+    HTREEITEM parent = TVI_ROOT, found = nullptr;
+    while (true) {
+        HTREEITEM child = FindChild(parent, target);
+        if (!child) break;
+        found = child;
+        TNode* node = NodeOf(child);
+        if (SamePath(node->Path, target)) break;
+        FillNode(child);
+        Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(child));
+        parent = child;
+    }
+    if (!found) return;
+    TNode* node = NodeOf(found);
+    if (!SamePath(node->Path, target)) return;  // a folder the tree does not reach
+    Send(TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(found));
+    Send(TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(found));
+}
+
+void STDMETHODCALLTYPE TShellTree::FullRefresh()
+{
+    if (!HandleAllocated()) return;
+    std::wstring keep = selected_;
+    ++quiet_;
+    nodes_.clear();
+    FillRoots();
+    --quiet_;
+    if (!keep.empty()) SetPath(keep);
+}
+
+void STDMETHODCALLTYPE TShellTree::FolderChanged(LPCITEMIDLIST AbsolutePidl)
+{
+    std::wstring path = PathOfPidl(AbsolutePidl);
+    if (path.empty() || SamePath(WithBackslash(path), selected_)) return;
+    ++quiet_;
+    TShellLink* link = link_;
+    link_ = nullptr;  // a folder chosen elsewhere is not passed on again
+    SetPath(path);
+    link_ = link;
+    --quiet_;
+}
+
+void TShellTree::CNNotify(classlib::TMessage& Message)
+{
+    Message.Result = 0;
+    auto* hdr = reinterpret_cast<NMHDR*>(Message.LParam);
+    switch (hdr->code) {
+    case TVN_ITEMEXPANDINGW: {
+        auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
+        if (nm->action & TVE_EXPAND) FillNode(nm->itemNew.hItem);
+        break;
+    }
+    case TVN_SELCHANGEDW: {
+        auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
+        TNode* node = NodeOf(nm->itemNew.hItem);
+        std::wstring path = node ? node->Path : L"";
+        if (SamePath(path, selected_) && quiet_) break;
+        selected_ = path;
+        if (quiet_ == 0) OnChange(this);
+        NotifyFolder(WithoutBackslash(path));
+        break;
+    }
+    case TVN_DELETEITEMW: {
+        auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
+        auto* node = reinterpret_cast<TNode*>(nm->itemOld.lParam);
+        nodes_.erase(std::remove_if(nodes_.begin(), nodes_.end(), [&](const auto& n) { return n.get() == node; }),
+                     nodes_.end());
+        break;
+    }
+    default: break;
+    }
+}
+
+// ---- list
+
+TShellList::TShellList(classlib::TComponent* AOwner) : classlib::TListView(AOwner)
+{
+    SetViewStyle(classlib::vsReport);
+    SetReadOnly(true);
+    SetRowSelect(true);
+    SetMultiSelect(true);
+    GetColumns()->Add()->SetWidth(200);
+}
+
+TShellList::~TShellList() { SetShellLink(nullptr); }
+
+void TShellList::CreateHandleDone()
+{
+    classlib::TListView::CreateHandleDone();
+    // Long lists are not slowed down by the column width: the caller sets it.
+}
+
+void TShellList::SetPath(const std::wstring& Value)
+{
+    if (!FolderExists(Value)) return;
+    const std::wstring path = WithBackslash(Value);
+    const bool changed = !SamePath(path, path_);
+    path_ = path;
+    Populate();
+    if (changed) {
+        OnPathChanged(this);
+        NotifyFolder(WithoutBackslash(path_));
+    }
+}
+
+void TShellList::SetFilter(const std::wstring& Value)
+{
+    if (filter_ == Value) return;
+    filter_ = Value;
+    Populate();
+}
+
+void TShellList::SetShowFolders(bool Value)
+{
+    if (showFolders_ == Value) return;
+    showFolders_ = Value;
+    Populate();
+}
+
+void TShellList::Populate()
+{
+    classlib::TListItems* items = GetItems();
+    items->BeginUpdate();
+    items->Clear();
+    if (!path_.empty())
+        for (const std::wstring& name : ListFolderFiles(path_, filter_, showFolders_)) items->Add()->SetCaption(name);
+    items->EndUpdate();
+    OnPopulated(this);
+}
+
+std::wstring TShellList::GetItemPathAt(int Index) const
+{
+    if (Index < 0 || Index >= GetItems()->GetCount()) return L"";
+    return path_ + GetItems()->GetItem(Index)->GetCaption();
+}
+
+std::wstring TShellList::GetItemPath(const classlib::TListItem* Item) const
+{
+    return Item ? GetItemPathAt(GetItems()->IndexOf(Item)) : std::wstring();
+}
+
+void STDMETHODCALLTYPE TShellList::FolderChanged(LPCITEMIDLIST AbsolutePidl)
+{
+    std::wstring path = PathOfPidl(AbsolutePidl);
+    if (path.empty() || SamePath(WithBackslash(path), path_)) return;
+    TShellLink* link = link_;
+    link_ = nullptr;
+    SetPath(path);
+    link_ = link;
+}
+
+void TShellList::CNNotify(classlib::TMessage& Message)
+{
+    classlib::TListView::CNNotify(Message);
+    auto* hdr = reinterpret_cast<NMHDR*>(Message.LParam);
+    if (hdr->code == NM_DBLCLK) {
+        auto* act = reinterpret_cast<NMITEMACTIVATE*>(hdr);
+        if (act->iItem >= 0) OnDblClick(this);
+    }
+}
+
+}  // namespace shell

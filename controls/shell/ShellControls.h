@@ -1,0 +1,160 @@
+// The folder tree and the file list of the file system.
+//
+// TShellTree shows the folders as a tree view: the desktop folder and the
+// drives at the top, sub-folders read when a node first opens. Selecting a
+// folder fires OnChange and passes the folder to the linked controls.
+// TShellList shows the files of one folder (the names matching one of the
+// ";"-separated masks of Filter, sorted ignoring case; folders only with
+// ShowFolders) in a report-style list of one column; setting Path, Filter or
+// ShowFolders fills it again and fires OnPopulated, then OnPathChanged when
+// the folder changed. Both join a TShellLink (ShellLink.h): a folder chosen
+// in one shows in the other.
+//
+// Ownership: the component owner deletes the controls; each unregisters from
+// its link when deleted. Threads: main thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "classlib/ComCtrls.h"
+#include "classlib/Controls.h"
+#include "classlib/Events.h"
+#include "controls/shell/ShellLink.h"
+
+namespace shell {
+
+// The root of a control: only the desktop is used.
+enum TShellSpecialFolder : uint8_t { sfDesktop, sfDrives, sfPersonal };
+
+// The shared part of the tree and the list: the link registration.
+class TShellLinkClient : public IShellControl {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    void STDMETHODCALLTYPE SetShellLink(TShellLink* Link) override;
+    TShellLink* STDMETHODCALLTYPE GetShellLink() override { return link_; }
+    void STDMETHODCALLTYPE SelectionChanged(LPCITEMIDLIST, LPCITEMIDLIST) override {}
+    void STDMETHODCALLTYPE SelectAll() override {}
+    void STDMETHODCALLTYPE UpdateContents() override { FullRefresh(); }
+    void STDMETHODCALLTYPE NavigateUp() override {}
+
+protected:
+    ~TShellLinkClient();
+    // Tells the other linked controls that this one shows Folder.
+    void NotifyFolder(const std::wstring& Folder);
+    // The folder of an absolute item list ("" when it has no file-system
+    // path).
+    static std::wstring PathOfPidl(LPCITEMIDLIST Pidl);
+
+    TShellLink* link_ = nullptr;
+};
+
+class TShellTree : public classlib::TSystemControl, public TShellLinkClient {
+public:
+    explicit TShellTree(classlib::TComponent* AOwner);
+    ~TShellTree() override;
+    std::wstring ClassName() const override { return L"TShellTree"; }
+
+    // The selected folder with its trailing backslash stripped ("" when
+    // none). Setting opens the nodes down to an existing folder and selects
+    // it (OnChange fires); a folder that does not exist is ignored.
+    std::wstring GetPath() const;
+    void SetPath(const std::wstring& Value);
+    // The same as Path (the name the settings use).
+    std::wstring GetSelectedFolder() const { return GetPath(); }
+    void SetSelectedFolder(const std::wstring& Value) { SetPath(Value); }
+    TShellSpecialFolder SpecialFolder = sfDesktop;
+    // Folder-name masks ("*": every folder).
+    std::wstring Filter = L"*";
+    std::wstring Version() const { return L"TShellTree V1.0.0.0"; }
+
+    // Reads the top level again (keeping the selected folder when it still
+    // exists).
+    void STDMETHODCALLTYPE FullRefresh() override;
+    void STDMETHODCALLTYPE FolderChanged(LPCITEMIDLIST AbsolutePidl) override;
+
+    // The folder selection changed.
+    classlib::TNotifyEvent OnChange;
+
+protected:
+    std::wstring SystemClassName() const override { return WC_TREEVIEWW; }
+    void CreateParams(classlib::TCreateParams& Params) override;
+    void CreateHandleDone() override;
+    void CNNotify(classlib::TMessage& Message) override;
+
+private:
+    struct TNode {
+        std::wstring Path;  // with trailing backslash
+        bool Filled = false;
+    };
+    HTREEITEM AddNode(HTREEITEM Parent, const std::wstring& Caption, const std::wstring& Path);
+    void FillNode(HTREEITEM Item);
+    TNode* NodeOf(HTREEITEM Item) const;
+    HTREEITEM FindChild(HTREEITEM Parent, const std::wstring& Path);
+    void FillRoots();
+    LRESULT Send(UINT Msg, WPARAM WParam = 0, LPARAM LParam = 0) const { return SendToWindow(Msg, WParam, LParam); }
+
+    std::vector<std::unique_ptr<TNode>> nodes_;
+    std::wstring pendingPath_;  // set before the window exists
+    std::wstring selected_;
+    int quiet_ = 0;
+};
+
+class TShellList : public classlib::TListView, public TShellLinkClient {
+public:
+    explicit TShellList(classlib::TComponent* AOwner);
+    ~TShellList() override;
+    std::wstring ClassName() const override { return L"TShellList"; }
+
+    // The folder shown, with its trailing backslash ("" when none). Setting
+    // a folder that does not exist leaves the list as it is.
+    const std::wstring& GetPath() const { return path_; }
+    void SetPath(const std::wstring& Value);
+    // Masks separated by ";" (e.g. "*.gif;*.jpg"), matched ignoring case.
+    const std::wstring& GetFilter() const { return filter_; }
+    void SetFilter(const std::wstring& Value);
+    bool GetShowFolders() const { return showFolders_; }
+    void SetShowFolders(bool Value);
+    TShellSpecialFolder SpecialFolder = sfDesktop;
+    bool ShellContextMenu = false;
+    std::wstring Version() const { return L"TShellList V1.0.0.0"; }
+
+    // The full path of the item at Index / of Item.
+    std::wstring GetItemPathAt(int Index) const;
+    std::wstring GetItemPath(const classlib::TListItem* Item) const;
+    // Reads the folder again.
+    void Populate();
+
+    void STDMETHODCALLTYPE FullRefresh() override { Populate(); }
+    void STDMETHODCALLTYPE FolderChanged(LPCITEMIDLIST AbsolutePidl) override;
+
+    // The list was filled.
+    classlib::TNotifyEvent OnPopulated;
+    // The folder changed (after OnPopulated).
+    classlib::TNotifyEvent OnPathChanged;
+    // An item was double-clicked.
+    classlib::TNotifyEvent OnDblClick;
+
+protected:
+    void CNNotify(classlib::TMessage& Message) override;
+    void CreateHandleDone() override;
+
+private:
+    std::wstring path_;
+    std::wstring filter_ = L"*";
+    bool showFolders_ = true;
+};
+
+// The files in Folder (names without folder) that match one of the
+// ";"-separated masks, sorted ignoring case; with Folders also the
+// sub-folders (listed first). Empty when the folder cannot be read.
+std::vector<std::wstring> ListFolderFiles(const std::wstring& Folder, const std::wstring& Masks, bool Folders);
+
+}  // namespace shell
