@@ -149,6 +149,7 @@ const TCase kCases[] = {
     {"ojpeg-strips23.tif", false, px24RGB, refRGB, 0},  // 23 strips continuing one scan
     {"ojpeg-norps.tif", false, px24RGB, refRGB, 0},     // the same without RowsPerStrip
     {"ojpeg-tags.tif", false, px24RGB, refRGB, 0},      // tables in tags, 2 x 2 subsampled
+    {"ojpeg-stacked.tif", false, px24RGB, refRGB, 0},   // each strip a whole JPEG stream
     // byte orders, tiles, separate planes
     {"rgb-none-be.tif", false, px24RGB, refRGB, 0},
     {"rgb-lzw-pred-be.tif", false, px24RGB, refRGB, 0},
