@@ -16,6 +16,7 @@
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/IOStartup.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxExif.h"
 #include "imaging/model/PxIntColor.h"
@@ -340,15 +341,8 @@ private:
         return w;
     }
 
-    uint16_t U16(const uint8_t* b) const
-    {
-        return little_ ? static_cast<uint16_t>(b[0] | b[1] << 8) : static_cast<uint16_t>(b[0] << 8 | b[1]);
-    }
-    uint32_t U32(const uint8_t* b) const
-    {
-        return little_ ? uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24
-                       : uint32_t(b[3]) | uint32_t(b[2]) << 8 | uint32_t(b[1]) << 16 | uint32_t(b[0]) << 24;
-    }
+    uint16_t U16(const uint8_t* b) const { return PxGet16(b, little_); }
+    uint32_t U32(const uint8_t* b) const { return PxGet32(b, little_); }
 
     struct TNote {
         uint16_t Tag;
@@ -398,8 +392,8 @@ void WriteOutput(TPxRawDecoder& Decoder, TPxBitmap* Bitmap, TIOParamsVals& Param
     const int64_t outW = w * Decoder.XMag;
     const int64_t outH = h * Decoder.YMag;
     const wchar_t* where = sixteen ? L"write_ppm16()" : L"write_ppm()";
-    if (w <= 0 || h <= 0 || outW > INT_MAX || outH > INT_MAX) {
-        Progress.Abort();
+    if (w <= 0 || h <= 0 || !PxCheckRaster(outW, outH, sixteen ? 48 : 24, TPxCoding::Unbounded, -1, Progress)) {
+        Progress.Fail(TPxReadFailure::NoImage);
         return;
     }
     Params.BitsPerSample = sixteen ? 16 : 8;
@@ -468,10 +462,7 @@ void RAWReadCIFF(classlib::TStream* Stream, TIOParamsVals& Params)
     else
         return;
     TCiffReader reader(Stream, Params, little);
-    const uint32_t length = little ? uint32_t(header[2]) | uint32_t(header[3]) << 8 | uint32_t(header[4]) << 16 |
-                                         uint32_t(header[5]) << 24
-                                   : uint32_t(header[5]) | uint32_t(header[4]) << 8 | uint32_t(header[3]) << 16 |
-                                         uint32_t(header[2]) << 24;
+    const uint32_t length = PxGet32(header + 2, little);
     reader.ReadHeap(length, Stream->GetSize(), 0);
     reader.Finish();
 }
@@ -532,7 +523,7 @@ void PxReadRAW(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
         identified = false;
     }
     if (!identified) {
-        Progress.Abort();
+        Progress.Fail(TPxReadFailure::BadHeader);
         return;
     }
 
@@ -544,6 +535,16 @@ void PxReadRAW(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
     Params.Height = Params.OriginalHeight = decoder.Height - 2;
 
     if (!ParamsOnly) {
+        // Before the sensor data are unpacked: the raw samples (16 bits) and
+        // the processed image (four 16-bit channels) within the caps.
+        TPxRasterCheck check;
+        check.Width = decoder.RawWidth;
+        check.Height = decoder.RawHeight;
+        check.CodedBits = 16;
+        check.StorageBits = 16 + 64;
+        check.Coding = TPxCoding::Unbounded;
+        if (!PxCheckRaster(check, Progress))
+            return;
         decoder.SetQuickInterpolate(true);
         try {
             decoder.Decode([&Progress](int Per) { Progress.Progress(Per); },

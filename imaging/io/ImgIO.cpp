@@ -415,8 +415,19 @@ TPxIOProgressInfo TImgIO::MakeProgress(bool WithHandler)
         info.Sender = this;
     }
     info.Aborting = &AbortFlag;
+    lastFailure_ = TPxReadFailure::None;
+    info.Failure = &lastFailure_;
     return info;
 }
+
+TPxReadFailure TImgIO::GetLastFailure() const
+{
+    if (!AbortFlag)
+        return TPxReadFailure::None;
+    return lastFailure_ == TPxReadFailure::None ? TPxReadFailure::Unreadable : lastFailure_;
+}
+
+std::wstring TImgIO::GetLastFailureText() const { return PxReadFailureText(GetLastFailure()); }
 
 // ---- load dispatch
 
@@ -428,8 +439,9 @@ bool TImgIO::TryDefer(std::function<void()> Call, std::unique_ptr<classlib::TStr
     return true;
 }
 
-void TImgIO::FailLoad()
+void TImgIO::FailLoad(TPxReadFailure Why)
 {
+    lastFailure_ = Why;
     AbortFlag = true;
     DoFinishWork();
 }
@@ -458,10 +470,10 @@ void TImgIO::LoadRegisteredFile(const std::wstring& FileName, TPxFileFormatInfo*
     FileParams->FileFormat = 0;
     FileParams->ClearInfo();
     if (!Row->Reader) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
-    AbortFlag = true;
+    BeginFailableLoad();
     if (!PrepareBitmap(0)) {
         DoFinishWork();
         return;
@@ -491,7 +503,7 @@ void TImgIO::LoadFromFile(const std::wstring& FileName)
     }
     TPxFileFormatInfo* row = PxFormatInfoByExtension(ext);
     if (!row) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (row->IsBuiltIn && LoadBuiltInFile(FileName, row->TypeNumber, false))
@@ -678,7 +690,7 @@ void TImgIO::ReadParamsFromFileFormat(const std::wstring& FileName, int32_t File
 {
     FileParams->FileFormat = FileType;
     FileParams->ClearInfo();
-    AbortFlag = true;
+    BeginFailableLoad();
     try {
         TPxWideFileStream file(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
         AbortFlag = false;

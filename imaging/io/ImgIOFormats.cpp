@@ -6,6 +6,7 @@
 // before anything is opened or created.
 #include <cstring>
 #include <exception>
+#include <new>
 
 #include "classlib/Graphics.h"
 #include "classlib/Streams.h"
@@ -125,7 +126,7 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
     TPxIOProgressInfo info = MakeProgress(true);
     info.DataSize = DataSize;
     if (!PrepareBitmap(0)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::OutOfMemory);
         return 0;
     }
     struct TLoading {
@@ -138,12 +139,14 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
         currentBitmap_->RemoveAlphaChannel(false, classlib::clWhite);
     TPxFileFormatInfo* row = PxFormatInfoById(FileType);
     if (!row || !row->Reader) {
-        AbortFlag = true;
+        info.Fail(TPxReadFailure::NoReader);
     } else {
         // A reader reports failure through the flag; an exception counts
         // the same and goes no further.
         try {
             row->Reader(Stream, currentBitmap_, *FileParams, false, info);
+        } catch (const std::bad_alloc&) {
+            info.Fail(TPxReadFailure::OutOfMemory);
         } catch (...) {
             AbortFlag = true;
         }
@@ -175,7 +178,7 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
 
 int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigned Flags)
 {
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream stream(FileName, kReadDenyWrite);
     int count = RunLoad(&stream, FileType, Flags, -1);
     if (!AbortFlag)
@@ -190,7 +193,7 @@ int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigne
     void TImgIO::Method(const std::wstring& FileName)             \
     {                                                             \
         if (!HasReader(Type)) {                                   \
-            FailLoad();                                           \
+            FailLoad(TPxReadFailure::NoReader);                   \
             return;                                               \
         }                                                         \
         if (TryDefer([this, FileName] { Method(FileName); }))     \
@@ -202,7 +205,7 @@ int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigne
     void TImgIO::Method(classlib::TStream* Stream)                \
     {                                                             \
         if (!HasReader(Type)) {                                   \
-            FailLoad();                                           \
+            FailLoad(TPxReadFailure::NoReader);                   \
             return;                                               \
         }                                                         \
         if (TryDefer([this, Stream] { Method(Stream); }))         \
@@ -239,7 +242,7 @@ PX_STREAM_LOAD(LoadHDPFromStream, ffHDP)
 void TImgIO::LoadBMPFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffBMP)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, Stream] { LoadBMPFromStream(Stream); }))
@@ -252,7 +255,7 @@ void TImgIO::LoadBMPFromStream(classlib::TStream* Stream)
 int TImgIO::LoadGIFFromFile(const std::wstring& FileName)
 {
     if (!HasReader(ffGIF)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return 0;
     }
     if (TryDefer([this, FileName] { LoadGIFFromFile(FileName); }))
@@ -263,7 +266,7 @@ int TImgIO::LoadGIFFromFile(const std::wstring& FileName)
 int TImgIO::LoadGIFFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffGIF)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return 0;
     }
     if (TryDefer([this, Stream] { LoadGIFFromStream(Stream); }))
@@ -301,12 +304,12 @@ int TImgIO::LoadTIFFCore(classlib::TStream* Stream)
 int TImgIO::LoadTIFFFromFile(const std::wstring& FileName)
 {
     if (!HasReader(ffTIFF)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return 0;
     }
     if (TryDefer([this, FileName] { LoadTIFFFromFile(FileName); }))
         return -1;
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream file(FileName, kReadDenyWrite);
     std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(&file, PxBufferedReadFromPosition, 8192);
     int count = RunLoad(buffered.get(), ffTIFF, LoadFlagsOf(ffTIFF, false), -1);
@@ -318,7 +321,7 @@ int TImgIO::LoadTIFFFromFile(const std::wstring& FileName)
 int TImgIO::LoadTIFFFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffTIFF)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return 0;
     }
     if (TryDefer([this, Stream] { LoadTIFFFromStream(Stream); }))
@@ -329,12 +332,12 @@ int TImgIO::LoadTIFFFromStream(classlib::TStream* Stream)
 void TImgIO::LoadJPEGFromFile(const std::wstring& FileName)
 {
     if (!HasReader(ffJPEG)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, FileName] { LoadJPEGFromFile(FileName); }))
         return;
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream file(FileName, kReadDenyWrite);
     std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(&file, true, 8192);
     RunLoad(buffered.get(), ffJPEG, LoadFlagsOf(ffJPEG, false), -1);
@@ -361,7 +364,7 @@ void TImgIO::LoadJPEGCore(classlib::TStream* Stream)
 void TImgIO::LoadJPEGFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffJPEG)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, Stream] { LoadJPEGFromStream(Stream); }))
@@ -401,12 +404,12 @@ void TImgIO::LoadPCXCore(classlib::TStream* Stream)
 void TImgIO::LoadPCXFromFile(const std::wstring& FileName)
 {
     if (!HasReader(ffPCX)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, FileName] { LoadPCXFromFile(FileName); }))
         return;
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream file(FileName, kReadDenyWrite);
     RunLoad(&file, ffPCX, LoadFlagsOf(ffPCX, false), file.GetSize());
     if (!AbortFlag)
@@ -416,7 +419,7 @@ void TImgIO::LoadPCXFromFile(const std::wstring& FileName)
 void TImgIO::LoadPCXFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffPCX)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, Stream] { LoadPCXFromStream(Stream); }))
@@ -427,7 +430,7 @@ void TImgIO::LoadPCXFromStream(classlib::TStream* Stream)
 void TImgIO::LoadPNGFromFile(const std::wstring& FileName)
 {
     if (!HasReader(ffPNG)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, FileName] { LoadPNGFromFile(FileName); }))
@@ -441,7 +444,7 @@ void TImgIO::LoadPNGFromFile(const std::wstring& FileName)
 void TImgIO::LoadPNGFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffPNG)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, Stream] { LoadPNGFromStream(Stream); }))
@@ -466,12 +469,12 @@ void TImgIO::LoadRAWCore(classlib::TStream* Stream)
 void TImgIO::LoadRAWFromFile(const std::wstring& FileName)
 {
     if (!HasReader(ffRAW)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, FileName] { LoadRAWFromFile(FileName); }))
         return;
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream file(FileName, kReadDenyWrite);
     LoadRAWCore(&file);
     if (!AbortFlag)
@@ -481,7 +484,7 @@ void TImgIO::LoadRAWFromFile(const std::wstring& FileName)
 void TImgIO::LoadRAWFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffRAW)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, Stream] { LoadRAWFromStream(Stream); }))
@@ -495,7 +498,7 @@ void TImgIO::ImportMetafileFromFile(const std::wstring& FileName, int Width, int
     // file through the WMF/EMF rows.
     int32_t type = PxExtractFileExt(FileName, true) == L".emf" ? ffEMF : ffWMF;
     if (!HasReader(type)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, FileName, Width, Height, WithAlpha] { ImportMetafileFromFile(FileName, Width, Height, WithAlpha); }))
