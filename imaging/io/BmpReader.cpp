@@ -9,6 +9,7 @@
 #include "imaging/io/BmpWriter.h"
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/model/PxStreamUtils.h"
@@ -19,21 +20,6 @@ namespace imaging {
 namespace {
 
 static_assert(sizeof(TPxRGB) == 3, "colour tables are read straight into TPxRGB arrays");
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
-int32_t LeS32(const uint8_t* p) { return static_cast<int32_t>(Le32(p)); }
-
-bool ReadExact(classlib::TStream* Stream, void* Buffer, int64_t Count)
-{
-    return Count <= 0 || Stream->Read(Buffer, Count) == Count;
-}
 
 int32_t DpiFromMetres(int32_t PixelsPerMetre, int32_t Default)
 {
@@ -168,14 +154,14 @@ public:
     void Run()
     {
         if (!ReadHeaders())
-            return Fail();
+            return Fail(TPxReadFailure::BadHeader);
         if (preview_ || width_ == 0 || height_ == 0)
             return;
         ReadPixels();
     }
 
 private:
-    void Fail() { progress_.Abort(); }
+    void Fail(TPxReadFailure Why) { progress_.Fail(Why); }
 
     bool ReadHeaders()
     {
@@ -188,11 +174,11 @@ private:
             fileSize = static_cast<uint32_t>(std::clamp<int64_t>(streamSize_ - p0_, 0, 0xFFFFFFFF));
         } else {
             uint8_t fh[14];
-            if (!ReadExact(s_, fh, 14))
+            if (!PxReadExact(s_, fh, 14))
                 return false;
-            type = Le16(fh);
-            fileSize = Le32(fh + 2);
-            offset = Le32(fh + 10);
+            type = PxLe16(fh);
+            fileSize = PxLe32(fh + 2);
+            offset = PxLe32(fh + 10);
         }
         if (fileSize > 0 && dataSize_ <= 0)
             dataSize_ = fileSize;
@@ -201,24 +187,24 @@ private:
 
         const int64_t headerPos = s_->GetPosition();
         uint8_t sizeField[4];
-        if (!ReadExact(s_, sizeField, 4))
+        if (!PxReadExact(s_, sizeField, 4))
             return false;
-        const uint32_t headerSize = Le32(sizeField);
+        const uint32_t headerSize = PxLe32(sizeField);
         s_->SetPosition(headerPos);
         p_.FreeColorMap();
 
         if (headerSize == 12) {
             uint8_t h[12];
-            if (!ReadExact(s_, h, 12))
+            if (!PxReadExact(s_, h, 12))
                 return false;
             p_.BMPVersion = 2;
-            width_ = Le16(h + 4);
-            height_ = Le16(h + 6);
-            bits_ = Le16(h + 10);
+            width_ = PxLe16(h + 4);
+            height_ = PxLe16(h + 6);
+            bits_ = PxLe16(h + 10);
             if (bits_ <= 8) {
                 const int n = 1 << bits_;
                 p_.AllocColorMap(n);
-                if (!ReadExact(s_, p_.ColorMap.get(), 3 * static_cast<int64_t>(n)))
+                if (!PxReadExact(s_, p_.ColorMap.get(), 3 * static_cast<int64_t>(n)))
                     return false;
             }
             p_.SetDpiX(PxDefaultDpiX);
@@ -228,15 +214,15 @@ private:
                 return false;
             uint8_t h[64] = {};
             const uint32_t n = std::min<uint32_t>(64, headerSize);
-            if (!ReadExact(s_, h, n))
+            if (!PxReadExact(s_, h, n))
                 return false;
             s_->SetPosition(headerPos + headerSize);
             p_.BMPVersion = headerSize == 40 ? 1 : headerSize == 64 ? 3 : 0;
-            width_ = LeS32(h + 4);
-            int32_t height = LeS32(h + 8);
-            bits_ = Le16(h + 14);
-            compression_ = Le32(h + 16);
-            imageDataSize_ = Le32(h + 20);
+            width_ = PxLeS32(h + 4);
+            int32_t height = PxLeS32(h + 8);
+            bits_ = PxLe16(h + 14);
+            compression_ = PxLe32(h + 16);
+            imageDataSize_ = PxLe32(h + 20);
             if (width_ < 0 || height == std::numeric_limits<int32_t>::min())
                 return false;
             if (height < 0) {
@@ -244,16 +230,16 @@ private:
                 height = -height;
             }
             height_ = height;
-            p_.SetDpiX(DpiFromMetres(LeS32(h + 24), PxDefaultDpiX));
-            p_.SetDpiY(DpiFromMetres(LeS32(h + 28), PxDefaultDpiY));
-            uint32_t colorsUsed = Le32(h + 32);
+            p_.SetDpiX(DpiFromMetres(PxLeS32(h + 24), PxDefaultDpiX));
+            p_.SetDpiY(DpiFromMetres(PxLeS32(h + 28), PxDefaultDpiY));
+            uint32_t colorsUsed = PxLe32(h + 32);
             if (colorsUsed > 256)
                 colorsUsed = 0;
             if (colorsUsed == 0 && bits_ <= 8)
                 colorsUsed = 1u << bits_;
             if (colorsUsed > 0) {
                 uint8_t table[1024];
-                if (!ReadExact(s_, table, 4 * static_cast<int64_t>(colorsUsed)))
+                if (!PxReadExact(s_, table, 4 * static_cast<int64_t>(colorsUsed)))
                     return false;
                 p_.AllocColorMap(static_cast<int32_t>(colorsUsed));
                 for (uint32_t i = 0; i < colorsUsed; ++i)
@@ -266,10 +252,10 @@ private:
                 uint8_t m[12];
                 if (headerSize >= 52 && headerSize != 64)
                     std::memcpy(m, h + 40, 12);
-                else if (!ReadExact(s_, m, 12))
+                else if (!PxReadExact(s_, m, 12))
                     return false;
                 for (int i = 0; i < 3; ++i)
-                    masks_[i] = Le32(m + 4 * i);
+                    masks_[i] = PxLe32(m + 4 * i);
                 haveMasks_ = true;
             }
         }
@@ -323,19 +309,23 @@ private:
         const TPxPixelFormat format = bits_ == 1 ? px1g : native ? px8p : px24RGB;
         rowSize_ = ((static_cast<int64_t>(width_) * bits_ + 31) >> 5) * 4;
         const TKind kind = Kind();
-        // Plausibility before allocating: uncompressed rows must all be
-        // present; anything else may not claim more rows or columns than
-        // its data could reach (a code pair moves at most 255 pixels).
-        if (kind == kRows) {
-            if (rowSize_ > (streamSize_ - dataPos_) / height_)
-                return Fail();
-        } else {
-            const int64_t reach = (rleLength_ / 2 + 1) * 255;
-            if (width_ > reach || height_ > reach)
-                return Fail();
-        }
+        // Before allocating: uncompressed rows must be present; run-length
+        // data may not claim more rows or columns than its codes could reach
+        // (a code pair moves at most 255 pixels, and the end code ends all).
+        TPxRasterCheck check;
+        check.Width = width_;
+        check.Height = height_;
+        check.CodedBits = bits_;
+        check.StorageBits = PxPixelFormatBits[format] + (bits_ == 32 && !ignoreAlpha_ ? 8 : 0);
+        check.Coding = kind == kRows ? TPxCoding::Raw : TPxCoding::Unbounded;
+        check.DataBytes = kind == kRows ? streamSize_ - dataPos_ : rleLength_;
+        if (!PxCheckRaster(check, progress_))
+            return;
+        const int64_t reach = (rleLength_ / 2 + 1) * 255;
+        if (kind != kRows && (width_ > reach || height_ > reach))
+            return Fail(TPxReadFailure::MoreThanData);
         if (!bitmap_->Allocate(width_, height_, format))
-            return Fail();
+            return Fail(TPxReadFailure::OutOfMemory);
         if (native) {
             const int capacity = bits_ == 4 ? 16 : 256;
             bitmap_->PaletteCapacity = capacity;
@@ -382,8 +372,8 @@ private:
                 rowProgress.Before(r);
                 if (progress_.Aborted())
                     break;
-                if (!ReadExact(s_, in, rowSize_))
-                    return Fail();
+                if (!PxReadExact(s_, in, rowSize_))
+                    return Fail(TPxReadFailure::Truncated);
                 const int y = ImageRow(r);
                 uint8_t* out = bitmap_->GetScanline(y);
                 switch (bits_) {
@@ -402,7 +392,7 @@ private:
                 }
                 case 16:
                     for (int x = 0; x < width_; ++x) {
-                        const uint32_t v = Le16(in + 2 * x);
+                        const uint32_t v = PxLe16(in + 2 * x);
                         out[3 * x + 2] = static_cast<uint8_t>(ShiftRight(v & masks[0], rc + gc + bc - 8) & 255);
                         out[3 * x + 1] = static_cast<uint8_t>(ShiftRight(v & masks[1], gc + bc - 8) & 255);
                         out[3 * x] = static_cast<uint8_t>(ShiftRight((v & 0xFF) & (masks[2] & 0xFF), bc - 8) & 255);
@@ -442,8 +432,8 @@ private:
     void ReadRLE(bool Four, bool Native)
     {
         std::vector<uint8_t> data(static_cast<size_t>(rleLength_));
-        if (!ReadExact(s_, data.data(), rleLength_))
-            return Fail();
+        if (!PxReadExact(s_, data.data(), rleLength_))
+            return Fail(TPxReadFailure::Truncated);
         // Pixels that the codes skip are index 0 (or black).
         bitmap_->Fill(0);
         const int topRow = topDown_ ? height_ - 1 : 0;

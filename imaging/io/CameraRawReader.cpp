@@ -16,6 +16,7 @@
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/IOStartup.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxExif.h"
 #include "imaging/model/PxIntColor.h"
@@ -398,8 +399,8 @@ void WriteOutput(TPxRawDecoder& Decoder, TPxBitmap* Bitmap, TIOParamsVals& Param
     const int64_t outW = w * Decoder.XMag;
     const int64_t outH = h * Decoder.YMag;
     const wchar_t* where = sixteen ? L"write_ppm16()" : L"write_ppm()";
-    if (w <= 0 || h <= 0 || outW > INT_MAX || outH > INT_MAX) {
-        Progress.Abort();
+    if (w <= 0 || h <= 0 || !PxCheckRaster(outW, outH, sixteen ? 48 : 24, TPxCoding::Unbounded, -1, Progress)) {
+        Progress.Fail(TPxReadFailure::NoImage);
         return;
     }
     Params.BitsPerSample = sixteen ? 16 : 8;
@@ -532,7 +533,7 @@ void PxReadRAW(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
         identified = false;
     }
     if (!identified) {
-        Progress.Abort();
+        Progress.Fail(TPxReadFailure::BadHeader);
         return;
     }
 
@@ -544,6 +545,16 @@ void PxReadRAW(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
     Params.Height = Params.OriginalHeight = decoder.Height - 2;
 
     if (!ParamsOnly) {
+        // Before the sensor data are unpacked: the raw samples (16 bits) and
+        // the processed image (four 16-bit channels) within the caps.
+        TPxRasterCheck check;
+        check.Width = decoder.RawWidth;
+        check.Height = decoder.RawHeight;
+        check.CodedBits = 16;
+        check.StorageBits = 16 + 64;
+        check.Coding = TPxCoding::Unbounded;
+        if (!PxCheckRaster(check, Progress))
+            return;
         decoder.SetQuickInterpolate(true);
         try {
             decoder.Decode([&Progress](int Per) { Progress.Progress(Per); },

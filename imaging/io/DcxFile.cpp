@@ -8,18 +8,13 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/PcxReader.h"
 #include "imaging/io/PcxWriter.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/model/PxWideFiles.h"
 
 namespace imaging {
 
 namespace {
-
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
 
 void Put32(uint8_t* p, uint32_t v)
 {
@@ -55,7 +50,7 @@ int PxReadDCXTable(classlib::TStream* Stream, std::vector<uint32_t>& Table)
     const int64_t got = std::max<int64_t>(Stream->Read(bytes, sizeof bytes), 0);
     int count = 0;
     while (count < PxDCXMaxPages && (count + 1) * 4 <= got) {
-        const uint32_t offset = Le32(bytes + 4 * count);
+        const uint32_t offset = PxLe32(bytes + 4 * count);
         if (offset == 0)
             break;
         Table[count++] = offset;
@@ -105,12 +100,12 @@ void PxReadDCX(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
     try {
         const int64_t base = Stream->GetPosition();
         if (!PxIsDCX(*Stream))
-            return Progress.Abort();
+            return Progress.Fail(TPxReadFailure::BadHeader);
         Stream->SetPosition(base + 4);
         std::vector<uint32_t> table;
         const int count = PxReadDCXTable(Stream, table);
         if (count == 0)
-            return Progress.Abort();
+            return Progress.Fail(TPxReadFailure::NoImage);
         const int index = std::clamp(Params.DCXImageIndex, 0, count - 1);
         Params.SetImageIndex(index);
         Progress.Count = count;

@@ -15,6 +15,7 @@
 #include "imaging/io/J2kReader.h"
 #include "imaging/io/JpegReader.h"
 #include "imaging/io/LosslessJpeg.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStreamUtils.h"
 
@@ -142,41 +143,24 @@ struct TDICOMContext {
     bool PixelDataMet = false;
 };
 
-uint16_t Swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
-
-uint32_t Swap32(uint32_t v)
-{
-    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
-
-bool ReadExact(classlib::TStream& In, void* Buffer, int64_t Count)
-{
-    return Count <= 0 || In.Read(Buffer, Count) == Count;
-}
-
+// Little-endian fields at the stream's position (big-endian syntaxes swap
+// them after).
 bool ReadU16(classlib::TStream& In, uint16_t& Value)
 {
     uint8_t b[2];
-    if (!ReadExact(In, b, 2))
+    if (!PxReadExact(In, b, 2))
         return false;
-    Value = static_cast<uint16_t>(b[0] | (b[1] << 8));
+    Value = PxLe16(b);
     return true;
 }
 
 bool ReadU32(classlib::TStream& In, uint32_t& Value)
 {
     uint8_t b[4];
-    if (!ReadExact(In, b, 4))
+    if (!PxReadExact(In, b, 4))
         return false;
-    Value = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-            (static_cast<uint32_t>(b[3]) << 24);
+    Value = PxLe32(b);
     return true;
-}
-
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
 }
 
 std::string Trimmed(const uint8_t* Data, int64_t Length)
@@ -417,7 +401,7 @@ bool AppendFragment(classlib::TStream& In, uint32_t Length, std::vector<uint8_t>
         return false;
     const size_t at = Data.size();
     Data.resize(at + Length);
-    return ReadExact(In, Data.data() + at, Length);
+    return PxReadExact(In, Data.data() + at, Length);
 }
 
 // Collects the compressed data of frame Index from the encapsulated pixel
@@ -513,7 +497,7 @@ bool DecodeNative(TDICOMContext& C, TPxBitmap& Bitmap)
     if (spp == 3 && C.PlanarConfiguration == 1) {
         for (int p = 0; p < 3; ++p)
             for (int y = 0; y < height; ++y) {
-                if (!ReadExact(in, raw.data(), static_cast<int64_t>(raw.size())))
+                if (!PxReadExact(in, raw.data(), static_cast<int64_t>(raw.size())))
                     return false;
                 TPxRGB* row = reinterpret_cast<TPxRGB*>(Bitmap.GetScanline(y));
                 for (int x = 0; x < width; ++x) {
@@ -525,7 +509,7 @@ bool DecodeNative(TDICOMContext& C, TPxBitmap& Bitmap)
         return true;
     }
     for (int y = 0; y < height; ++y) {
-        if (!ReadExact(in, raw.data(), static_cast<int64_t>(raw.size())))
+        if (!PxReadExact(in, raw.data(), static_cast<int64_t>(raw.size())))
             return false;
         uint8_t* row = Bitmap.GetScanline(y);
         if (spp == 3) {
@@ -573,7 +557,7 @@ bool DecodeRLE(TDICOMContext& C, TPxBitmap& Bitmap, const std::vector<uint8_t>& 
     }
     if (Data.size() < 64)
         return false;
-    const uint32_t segments = Le32(Data.data());
+    const uint32_t segments = PxLe32(Data.data());
     if (segments < static_cast<uint32_t>(segmentsNeeded) || segments > 15)
         return false;
     const int64_t pixels = static_cast<int64_t>(C.Columns) * C.Rows;
@@ -583,10 +567,10 @@ bool DecodeRLE(TDICOMContext& C, TPxBitmap& Bitmap, const std::vector<uint8_t>& 
         return false;
     std::vector<std::vector<uint8_t>> planes(static_cast<size_t>(segmentsNeeded));
     for (int k = 0; k < segmentsNeeded; ++k) {
-        const uint32_t start = Le32(Data.data() + 4 + 4 * k);
+        const uint32_t start = PxLe32(Data.data() + 4 + 4 * k);
         uint32_t end = static_cast<uint32_t>(Data.size());
         if (static_cast<uint32_t>(k + 1) < segments) {
-            const uint32_t next = Le32(Data.data() + 8 + 4 * k);
+            const uint32_t next = PxLe32(Data.data() + 8 + 4 * k);
             if (next >= start && next <= end)
                 end = next;
         }
@@ -699,15 +683,23 @@ void DICOMReadPixels(TDICOMContext& C, TPxBitmap& Bitmap)
     classlib::TStream& in = *C.Input;
     params.SetImageIndex(std::max(0, std::min(params.ImageIndex, C.Frames - 1)));
     const int index = params.ImageIndex;
-    if (C.Columns <= 0 || C.Rows <= 0) {
-        C.Progress->Abort();
-        return;
-    }
     const int64_t start = in.GetPosition();
     uint16_t g = 0, e = 0;
     const bool itemFollows = ReadU16(in, g) && ReadU16(in, e) && g == kItemGroup && e == kItem;
     in.SetPosition(start);
     const bool native = IsNativeSyntax(C.TransferSyntax);
+    // Before any decoder sizes a buffer: native and run-length frames are
+    // bounded by the data left, the other codes by the caps (their readers
+    // bound them further).
+    TPxRasterCheck check;
+    check.Width = C.Columns;
+    check.Height = C.Rows;
+    check.CodedBits = int64_t(std::max(C.SamplesPerPixel, 1)) * std::max(C.BitsStored, 1);
+    check.StorageBits = 2 * (C.SamplesPerPixel == 3 ? 24 : C.BitsStored > 8 ? 16 : 8);  // planes, then the bitmap
+    check.Coding = native ? TPxCoding::Raw : C.TransferSyntax == kRLE ? TPxCoding::PackBits : TPxCoding::Unbounded;
+    check.DataBytes = in.GetSize() - start;
+    if (!PxCheckRaster(check, *C.Progress))
+        return;
     if (C.PixelDataLength == kUndefinedLength || (itemFollows && !native)) {
         std::vector<uint8_t> data;
         if (!ReadEncapsulatedFrame(C, index, data)) {
@@ -775,7 +767,7 @@ void Interpret(TDICOMContext& C, uint16_t Group, uint16_t Element, uint32_t Numb
         Table.resize(static_cast<size_t>(entries));
         for (int64_t k = 0; k < entries; ++k) {
             const uint16_t v = static_cast<uint16_t>(Data[2 * k] | (Data[2 * k + 1] << 8));
-            Table[static_cast<size_t>(k)] = C.LittleEndian ? v : Swap16(v);
+            Table[static_cast<size_t>(k)] = C.LittleEndian ? v : PxSwapBytes16(v);
         }
     };
     if (Group == 0x0002 && Element == 0x0010) {
@@ -835,12 +827,12 @@ void WalkElements(TDICOMContext& C, bool ParamsOnly)
             return;
         const bool swap = !C.LittleEndian && group != 0x0002;
         if (swap) {
-            group = Swap16(group);
-            element = Swap16(element);
+            group = PxSwapBytes16(group);
+            element = PxSwapBytes16(element);
         }
         std::string vr = PxDICOMDictionaryVR(group, element);
         uint8_t two[2];
-        if (!ReadExact(in, two, 2))
+        if (!PxReadExact(in, two, 2))
             return;
         uint32_t length = 0;
         if (group == 0x0002 || (IsUpperLetter(two[0]) && IsUpperLetter(two[1]))) {
@@ -851,25 +843,25 @@ void WalkElements(TDICOMContext& C, bool ParamsOnly)
                 if (!ReadU32(in, length))
                     return;
                 if (swap)
-                    length = Swap32(length);
+                    length = PxSwapBytes32(length);
             } else if (HasLongLength(reinterpret_cast<const char*>(two))) {
                 uint8_t reserved[2];
-                if (!ReadExact(in, reserved, 2) || !ReadU32(in, length))
+                if (!PxReadExact(in, reserved, 2) || !ReadU32(in, length))
                     return;
                 if (swap)
-                    length = Swap32(length);
+                    length = PxSwapBytes32(length);
             } else {
                 uint16_t l16 = 0;
                 if (!ReadU16(in, l16))
                     return;
-                length = swap ? Swap16(l16) : l16;
+                length = swap ? PxSwapBytes16(l16) : l16;
             }
         } else {
             in.Seek(-2, classlib::soCurrent);
             if (!ReadU32(in, length))
                 return;
             if (swap)
-                length = Swap32(length);
+                length = PxSwapBytes32(length);
         }
         const bool undefined = length == kUndefinedLength;
         const int size1 = ValueSize(vr);
@@ -895,20 +887,20 @@ void WalkElements(TDICOMContext& C, bool ParamsOnly)
         if (!undefined && length > 0 && static_cast<int64_t>(length) < size) {
             if (static_cast<int64_t>(length) == size1 && (size1 == 1 || size1 == 2 || size1 == 4)) {
                 uint8_t b[4] = {};
-                if (ReadExact(in, b, size1)) {
+                if (PxReadExact(in, b, size1)) {
                     hasNumber = true;
                     if (size1 == 1)
                         numberValue = b[0];
                     else if (size1 == 2)
                         numberValue = swap ? static_cast<uint32_t>(b[1] | (b[0] << 8)) : static_cast<uint32_t>(b[0] | (b[1] << 8));
                     else
-                        numberValue = swap ? Swap32(Le32(b)) : Le32(b);
+                        numberValue = swap ? PxSwapBytes32(PxLe32(b)) : PxLe32(b);
                 }
                 in.SetPosition(valueStart);
             }
             data.reset(new uint8_t[static_cast<size_t>(length) + 1]);
             std::memset(data.get(), 0, static_cast<size_t>(length) + 1);
-            ReadExact(in, data.get(), length);  // a short read keeps zeros; the walk then ends
+            PxReadExact(in, data.get(), length);  // a short read keeps zeros; the walk then ends
         } else if (!undefined && length > 0) {
             in.SetPosition(size);  // a value beyond the data: the walk ends
         }
@@ -963,7 +955,7 @@ void PxReadDICOM(classlib::TStream* Stream, TIOParamsVals& Params, TPxBitmap* Bi
     c.Input = &input;
 
     uint8_t magic[4] = {};
-    if (input.GetSize() < 132 || input.Seek(128, classlib::soBeginning) != 128 || !ReadExact(input, magic, 4) ||
+    if (input.GetSize() < 132 || input.Seek(128, classlib::soBeginning) != 128 || !PxReadExact(input, magic, 4) ||
         std::memcmp(magic, "DICM", 4) != 0) {
         input.SetPosition(0);
         c.NoPreamble = true;

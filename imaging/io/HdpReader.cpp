@@ -14,6 +14,7 @@
 #include "imaging/io/HdpWriter.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIOCounters.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxWideFiles.h"
 
@@ -403,11 +404,18 @@ bool TPxWICReader::CopyToBitmap(IWICBitmapSource* Source, TPxBitmap* Bitmap, boo
         default: return 24;
         }
     };
-    const uint64_t maxBytes = static_cast<uint64_t>(1) << 40;
     auto copyAll = [&](IWICBitmapSource* From, uint8_t Last, std::vector<uint8_t>& Out) -> bool {
-        const uint64_t stride = (static_cast<uint64_t>(w) * bitsOf(Last) + 7) / 8;
-        if (stride > 0xFFFFFFFFull / h || stride * h > maxBytes)
+        // The packed copy and the bitmap, within the caps (the platform's
+        // decoder bounds the data itself).
+        TPxRasterCheck check;
+        check.Width = w;
+        check.Height = h;
+        check.CodedBits = int64_t(bitsOf(Last));
+        check.StorageBits = int64_t(bitsOf(Last)) + PxPixelFormatBits[format];
+        check.Coding = TPxCoding::Unbounded;
+        if (PxCheckRaster(check) != TPxReadFailure::None)
             return false;
+        const uint64_t stride = (static_cast<uint64_t>(w) * bitsOf(Last) + 7) / 8;
         try {
             Out.assign(static_cast<size_t>(stride * h), 0);
         } catch (const std::bad_alloc&) {

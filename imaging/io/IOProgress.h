@@ -5,7 +5,9 @@
 // factors belong to the reader or writer, which typically sets a factor to
 // 100 / total units, reports Trunc(done * factor) through Handler when it is
 // assigned, and stops early when *Aborting is set. A reader or writer reports
-// failure by setting *Aborting and returning.
+// failure by setting *Aborting and returning; Fail also records why (the
+// first reason given stands; the I/O object shows it through
+// TImgIO::GetLastFailure).
 //
 // Mask, DataSize and Count carry the few per-format extras between the I/O
 // object and a routine: a reader that delivers transparency as a mask puts a
@@ -23,6 +25,7 @@
 
 #include <cstdint>
 
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxDefs.h"
 
 namespace classlib {
@@ -41,6 +44,7 @@ struct TPxIOProgressInfo {
     double Per1 = 0;                         // percent-per-unit factors
     double Per2 = 0;
     bool* Aborting = nullptr;                // the owner's aborting flag
+    TPxReadFailure* Failure = nullptr;       // the owner's failure reason
     TPxMask* Mask = nullptr;                 // see above
     int64_t DataSize = -1;                   // see above
     int32_t Count = 0;                       // see above
@@ -57,26 +61,42 @@ struct TPxIOProgressInfo {
         if (Aborting)
             *Aborting = true;
     }
+    // Sets the aborting flag and, unless one is recorded, the reason.
+    void Fail(TPxReadFailure Why) const
+    {
+        if (Failure && *Failure == TPxReadFailure::None)
+            *Failure = Why;
+        Abort();
+    }
 };
 
-// While a reader or writer runs, its record has an aborting flag even when
-// the caller gave none (so the routine may set and test it freely); the
-// caller's pointer is put back at the end.
+// While a reader or writer runs, its record has an aborting flag and a
+// failure reason even when the caller gave none (so the routine may set and
+// test them freely); the caller's pointers are put back at the end.
 class TPxAbortFlagScope {
 public:
-    explicit TPxAbortFlagScope(TPxIOProgressInfo& Progress) : progress_(Progress), saved_(Progress.Aborting)
+    explicit TPxAbortFlagScope(TPxIOProgressInfo& Progress)
+        : progress_(Progress), saved_(Progress.Aborting), savedFailure_(Progress.Failure)
     {
         if (!progress_.Aborting)
             progress_.Aborting = &local_;
+        if (!progress_.Failure)
+            progress_.Failure = &localFailure_;
     }
-    ~TPxAbortFlagScope() { progress_.Aborting = saved_; }
+    ~TPxAbortFlagScope()
+    {
+        progress_.Aborting = saved_;
+        progress_.Failure = savedFailure_;
+    }
     TPxAbortFlagScope(const TPxAbortFlagScope&) = delete;
     TPxAbortFlagScope& operator=(const TPxAbortFlagScope&) = delete;
 
 private:
     TPxIOProgressInfo& progress_;
     bool* saved_;
+    TPxReadFailure* savedFailure_;
     bool local_ = false;
+    TPxReadFailure localFailure_ = TPxReadFailure::None;
 };
 
 }  // namespace imaging

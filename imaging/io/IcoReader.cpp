@@ -12,6 +12,7 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIOCounters.h"
 #include "imaging/io/IcoWriter.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/model/PxStreamUtils.h"
@@ -19,19 +20,6 @@
 namespace imaging {
 
 namespace {
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
-bool ReadExact(classlib::TStream* Stream, void* Buffer, int64_t Count)
-{
-    return Count <= 0 || Stream->Read(Buffer, Count) == Count;
-}
 
 int32_t DpiFromMetres(int32_t PixelsPerMetre, int32_t Default)
 {
@@ -54,16 +42,16 @@ struct TIconEntry {
 bool ReadEntry(classlib::TStream* Stream, TIconEntry& E)
 {
     uint8_t b[16];
-    if (!ReadExact(Stream, b, 16))
+    if (!PxReadExact(Stream, b, 16))
         return false;
     E.Width = b[0];
     E.Height = b[1];
     E.ColorCount = b[2];
     E.Reserved = b[3];
-    E.Planes = Le16(b + 4);
-    E.BitCount = Le16(b + 6);
-    E.Bytes = Le32(b + 8);
-    E.Offset = Le32(b + 12);
+    E.Planes = PxLe16(b + 4);
+    E.BitCount = PxLe16(b + 6);
+    E.Bytes = PxLe32(b + 8);
+    E.Offset = PxLe32(b + 12);
     return true;
 }
 
@@ -83,15 +71,15 @@ bool ReadDibHeader(classlib::TStream* Stream, int64_t P0, uint32_t Offset, TDibH
         return false;
     Stream->SetPosition(P0 + Offset);
     uint8_t b[40];
-    if (!ReadExact(Stream, b, 40))
+    if (!PxReadExact(Stream, b, 40))
         return false;
     if (b[0] == 0x89 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G')
         return false;
-    H.Width = static_cast<int32_t>(Le32(b + 4));
-    H.Height = static_cast<int32_t>(Le32(b + 8));
-    H.BitCount = Le16(b + 14);
-    H.PpmX = static_cast<int32_t>(Le32(b + 24));
-    H.PpmY = static_cast<int32_t>(Le32(b + 28));
+    H.Width = static_cast<int32_t>(PxLe32(b + 4));
+    H.Height = static_cast<int32_t>(PxLe32(b + 8));
+    H.BitCount = PxLe16(b + 14);
+    H.PpmX = static_cast<int32_t>(PxLe32(b + 24));
+    H.PpmY = static_cast<int32_t>(PxLe32(b + 28));
     return true;
 }
 
@@ -123,7 +111,7 @@ bool DecodePaletted(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals&
     const int64_t maskRowSize = ((static_cast<int64_t>(Width) + 31) >> 5) * 4;
     std::vector<uint8_t> colour(static_cast<size_t>(rowSize * Height));
     std::vector<uint8_t> maskRows(static_cast<size_t>(maskRowSize * Height));
-    if (!ReadExact(Stream, colour.data(), rowSize * Height) || !ReadExact(Stream, maskRows.data(), maskRowSize * Height))
+    if (!PxReadExact(Stream, colour.data(), rowSize * Height) || !PxReadExact(Stream, maskRows.data(), maskRowSize * Height))
         return false;
     const bool white = Background == TPxRGB{255, 255, 255};
     const bool indexed = Bitmap->GetPixelFormat() == px8p;
@@ -185,7 +173,7 @@ bool ReadColorTable(classlib::TStream* Stream, TIOParamsVals& Params, int Count)
     if (Count <= 0)
         return true;
     std::vector<uint8_t> table(4 * static_cast<size_t>(Count));
-    if (!ReadExact(Stream, table.data(), 4 * static_cast<int64_t>(Count)))
+    if (!PxReadExact(Stream, table.data(), 4 * static_cast<int64_t>(Count)))
         return false;
     Params.AllocColorMap(Count);
     for (int i = 0; i < Count; ++i)
@@ -206,14 +194,14 @@ public:
     {
         const int64_t p0 = s_->GetPosition();
         uint8_t header[6];
-        if (!ReadExact(s_, header, 6))
+        if (!PxReadExact(s_, header, 6))
             return progress_.Abort();
-        if (Le16(header) == 0x4D42) {
+        if (PxLe16(header) == 0x4D42) {
             s_->SetPosition(p0);
             PxReadBMP(s_, bitmap_, s_->GetSize() - p0, p_, progress_, preview_, false, mask_, ignoreAlpha_);
             return;
         }
-        const int count = Le16(header + 4);
+        const int count = PxLe16(header + 4);
         if (p_.ICOImageIndex < 0 || p_.ICOImageIndex >= count)
             return;
 
@@ -282,15 +270,10 @@ public:
         const bool decoded = bits == 1 || bits == 4 || bits == 8 || bits == 24 || bits == 32;
         // The rows the decoding reads must be there before anything is
         // allocated; bit counts that are not decoded keep icon sizes.
-        if (decoded) {
-            const int64_t need = rowSize + (bits <= 8 ? maskRowSize : 0);
-            if (need > 0 && height > Remaining(s_) / need)
-                return progress_.Abort();
-        } else if (width > 2048 || height > 2048) {
-            return progress_.Abort();
-        }
+        if (!CheckImage(width, height, bits, decoded, format))
+            return;
         if (!bitmap_->Allocate(width, height, format))
-            return progress_.Abort();
+            return progress_.Fail(TPxReadFailure::OutOfMemory);
         if (format == px8p) {
             bitmap_->PaletteCapacity = colours;
             bitmap_->SetPaletteLen(colours);
@@ -321,9 +304,9 @@ public:
     {
         const int64_t p0 = s_->GetPosition();
         uint8_t header[6];
-        if (!ReadExact(s_, header, 6))
+        if (!PxReadExact(s_, header, 6))
             return progress_.Abort();
-        const int count = Le16(header + 4);
+        const int count = PxLe16(header + 4);
         if (p_.CURImageIndex < 0 || p_.CURImageIndex >= count)
             return;
         TIconEntry entry;
@@ -362,12 +345,12 @@ public:
             return;
 
         const bool decoded = bits == 1 || bits == 4 || bits == 8;
-        const int64_t need = ((static_cast<int64_t>(width) * bits + 31) >> 5) * 4 + ((static_cast<int64_t>(width) + 31) >> 5) * 4;
-        if (decoded ? height > Remaining(s_) / need : (width > 2048 || height > 2048))
-            return progress_.Abort();
+        const TPxPixelFormat format = bits == 1 ? px1g : px24RGB;
+        if (!CheckImage(width, height, bits, decoded, format))
+            return;
         // A 4- or 8-bit entry keeps its colours even with a two-entry table.
-        if (!bitmap_->Allocate(width, height, bits == 1 ? px1g : px24RGB))
-            return progress_.Abort();
+        if (!bitmap_->Allocate(width, height, format))
+            return progress_.Fail(TPxReadFailure::OutOfMemory);
         if (!ignoreAlpha_)
             PrepareMask(mask_, width, height);
         if (decoded &&
@@ -377,6 +360,25 @@ public:
     }
 
 private:
+    // The raster check of an entry: decoded bit counts need their colour
+    // rows (and, up to 8 bits, the mask rows) in the stream; others keep
+    // icon sizes.
+    bool CheckImage(int Width, int Height, int Bits, bool Decoded, TPxPixelFormat Format)
+    {
+        if (!Decoded && (Width > 2048 || Height > 2048)) {
+            progress_.Fail(TPxReadFailure::Unsupported);
+            return false;
+        }
+        TPxRasterCheck check;
+        check.Width = Width;
+        check.Height = Height;
+        check.CodedBits = Decoded ? Bits + (Bits <= 8 ? 1 : 0) : 1;
+        check.StorageBits = PxPixelFormatBits[Format] + (ignoreAlpha_ ? 0 : 8);
+        check.Coding = Decoded ? TPxCoding::Raw : TPxCoding::Unbounded;
+        check.DataBytes = Remaining(s_);
+        return PxCheckRaster(check, progress_);
+    }
+
     bool DecodeTrueColour(int Width, int Height, int Bits, int64_t RowSize, int64_t MaskRowSize, TPxMask* Mask)
     {
         std::vector<uint8_t> in(static_cast<size_t>(RowSize));
@@ -384,7 +386,7 @@ private:
         {
             TPxAccessScope access(*bitmap_, pxAccessWrite);
             for (int y = 0; y < Height; ++y) {
-                if (!ReadExact(s_, in.data(), RowSize))
+                if (!PxReadExact(s_, in.data(), RowSize))
                     return false;
                 const int row = Height - 1 - y;
                 uint8_t* out = bitmap_->GetScanline(row);
@@ -404,7 +406,7 @@ private:
         }
         if (Mask && (Bits == 24 || !anyAlpha) && Remaining(s_) >= MaskRowSize * Height) {
             std::vector<uint8_t> rows(static_cast<size_t>(MaskRowSize * Height));
-            if (!ReadExact(s_, rows.data(), MaskRowSize * Height))
+            if (!PxReadExact(s_, rows.data(), MaskRowSize * Height))
                 return false;
             ApplyMaskRows(rows, MaskRowSize, Width, Height, Mask);
         }
@@ -460,9 +462,9 @@ int32_t PxCountICOImages(classlib::TStream* Stream)
 {
     const int64_t p0 = Stream->GetPosition();
     uint8_t header[6];
-    const bool ok = ReadExact(Stream, header, 6);
+    const bool ok = PxReadExact(Stream, header, 6);
     Stream->SetPosition(p0);
-    return ok ? Le16(header + 4) : 0;
+    return ok ? PxLe16(header + 4) : 0;
 }
 
 int32_t PxCountICOImagesInFile(const std::wstring& FileName)

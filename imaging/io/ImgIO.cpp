@@ -415,8 +415,19 @@ TPxIOProgressInfo TImgIO::MakeProgress(bool WithHandler)
         info.Sender = this;
     }
     info.Aborting = &AbortFlag;
+    lastFailure_ = TPxReadFailure::None;
+    info.Failure = &lastFailure_;
     return info;
 }
+
+TPxReadFailure TImgIO::GetLastFailure() const
+{
+    if (!AbortFlag)
+        return TPxReadFailure::None;
+    return lastFailure_ == TPxReadFailure::None ? TPxReadFailure::Unreadable : lastFailure_;
+}
+
+std::wstring TImgIO::GetLastFailureText() const { return PxReadFailureText(GetLastFailure()); }
 
 // ---- load dispatch
 
@@ -428,8 +439,9 @@ bool TImgIO::TryDefer(std::function<void()> Call, std::unique_ptr<classlib::TStr
     return true;
 }
 
-void TImgIO::FailLoad()
+void TImgIO::FailLoad(TPxReadFailure Why)
 {
+    lastFailure_ = Why;
     AbortFlag = true;
     DoFinishWork();
 }

@@ -113,6 +113,12 @@ public:
     // set it from the owner's thread while a worker polls it (it only ever
     // goes from false to true during a call).
     bool AbortFlag = false;
+    // Why the last load failed: None while AbortFlag is clear; Unreadable
+    // when the load failed without naming a finer reason. Read it on the
+    // owner's thread once the load finished.
+    TPxReadFailure GetLastFailure() const;
+    // The message of GetLastFailure() ("" when none).
+    std::wstring GetLastFailureText() const;
     // Loads and saves run on worker threads (see the header comment).
     bool AsyncMode = false;
     // After a load, an image whose horizontal and vertical resolutions differ
@@ -378,7 +384,9 @@ private:
     TPxIOProgressInfo MakeProgress(bool WithHandler);
     bool TryDefer(std::function<void()> Call, std::unique_ptr<classlib::TStream> OwnedStream = nullptr);
     void Defer(std::function<void()> Call, std::unique_ptr<classlib::TStream> OwnedStream = nullptr);
-    void FailLoad();
+    // Fails a load before its reader runs: the reason, the aborting flag and
+    // the finish notification.
+    void FailLoad(TPxReadFailure Why = TPxReadFailure::Unreadable);
     bool HasReader(int32_t FileType) const;
 
     bool LoadBuiltInFile(const std::wstring& FileName, int32_t FileType, bool GivenType);
@@ -419,6 +427,8 @@ private:
     classlib::TColor background_ = 0;
     std::unique_ptr<classlib::TFont> previewFont_;
     std::shared_ptr<TPxIOWorkers> workers_;
+    // Kept beside AbortFlag: every progress record points at it.
+    TPxReadFailure lastFailure_ = TPxReadFailure::None;
 };
 
 // The 12-byte block header of stream saves: a tag of 4 ASCII characters and

@@ -5,6 +5,7 @@
 // or created.
 #include <cstring>
 #include <exception>
+#include <new>
 
 #include "classlib/Graphics.h"
 #include "classlib/Streams.h"
@@ -116,7 +117,7 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
     TPxIOProgressInfo info = MakeProgress(true);
     info.DataSize = DataSize;
     if (!PrepareBitmap(0)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::OutOfMemory);
         return 0;
     }
     struct TLoading {
@@ -129,12 +130,14 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
         currentBitmap_->RemoveAlphaChannel(false, classlib::clWhite);
     TPxFileFormatInfo* row = PxFormatInfoById(FileType);
     if (!row || !row->Reader) {
-        AbortFlag = true;
+        info.Fail(TPxReadFailure::NoReader);
     } else {
         // A reader reports failure through the flag; an exception counts
         // the same and goes no further.
         try {
             row->Reader(Stream, currentBitmap_, *FileParams, false, info);
+        } catch (const std::bad_alloc&) {
+            info.Fail(TPxReadFailure::OutOfMemory);
         } catch (...) {
             AbortFlag = true;
         }
@@ -180,7 +183,7 @@ int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigne
     void TImgIO::Method(const std::wstring& FileName)             \
     {                                                             \
         if (!HasReader(Type)) {                                   \
-            FailLoad();                                           \
+            FailLoad(TPxReadFailure::NoReader);                   \
             return;                                               \
         }                                                         \
         if (TryDefer([this, FileName] { Method(FileName); }))     \
@@ -192,7 +195,7 @@ int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigne
     void TImgIO::Method(classlib::TStream* Stream)                \
     {                                                             \
         if (!HasReader(Type)) {                                   \
-            FailLoad();                                           \
+            FailLoad(TPxReadFailure::NoReader);                   \
             return;                                               \
         }                                                         \
         if (TryDefer([this, Stream] { Method(Stream); }))         \
@@ -229,7 +232,7 @@ PX_STREAM_LOAD(LoadHDPFromStream, ffHDP, 0)
 void TImgIO::LoadBMPFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffBMP)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, Stream] { LoadBMPFromStream(Stream); }))
@@ -242,7 +245,7 @@ void TImgIO::LoadBMPFromStream(classlib::TStream* Stream)
 int TImgIO::LoadGIFFromFile(const std::wstring& FileName)
 {
     if (!HasReader(ffGIF)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return 0;
     }
     if (TryDefer([this, FileName] { LoadGIFFromFile(FileName); }))
@@ -253,7 +256,7 @@ int TImgIO::LoadGIFFromFile(const std::wstring& FileName)
 int TImgIO::LoadGIFFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffGIF)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return 0;
     }
     if (TryDefer([this, Stream] { LoadGIFFromStream(Stream); }))
@@ -290,7 +293,7 @@ int TImgIO::LoadTIFFCore(classlib::TStream* Stream)
 int TImgIO::LoadTIFFFromFile(const std::wstring& FileName)
 {
     if (!HasReader(ffTIFF)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return 0;
     }
     if (TryDefer([this, FileName] { LoadTIFFFromFile(FileName); }))
@@ -307,7 +310,7 @@ int TImgIO::LoadTIFFFromFile(const std::wstring& FileName)
 int TImgIO::LoadTIFFFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffTIFF)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return 0;
     }
     if (TryDefer([this, Stream] { LoadTIFFFromStream(Stream); }))
@@ -318,7 +321,7 @@ int TImgIO::LoadTIFFFromStream(classlib::TStream* Stream)
 void TImgIO::LoadJPEGFromFile(const std::wstring& FileName)
 {
     if (!HasReader(ffJPEG)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, FileName] { LoadJPEGFromFile(FileName); }))
@@ -350,7 +353,7 @@ void TImgIO::LoadJPEGCore(classlib::TStream* Stream)
 void TImgIO::LoadJPEGFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffJPEG)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, Stream] { LoadJPEGFromStream(Stream); }))
@@ -390,7 +393,7 @@ void TImgIO::LoadPCXCore(classlib::TStream* Stream)
 void TImgIO::LoadPCXFromFile(const std::wstring& FileName)
 {
     if (!HasReader(ffPCX)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, FileName] { LoadPCXFromFile(FileName); }))
@@ -405,7 +408,7 @@ void TImgIO::LoadPCXFromFile(const std::wstring& FileName)
 void TImgIO::LoadPCXFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffPCX)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, Stream] { LoadPCXFromStream(Stream); }))
@@ -416,7 +419,7 @@ void TImgIO::LoadPCXFromStream(classlib::TStream* Stream)
 void TImgIO::LoadPNGFromFile(const std::wstring& FileName)
 {
     if (!HasReader(ffPNG)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, FileName] { LoadPNGFromFile(FileName); }))
@@ -430,7 +433,7 @@ void TImgIO::LoadPNGFromFile(const std::wstring& FileName)
 void TImgIO::LoadPNGFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffPNG)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, Stream] { LoadPNGFromStream(Stream); }))
@@ -455,7 +458,7 @@ void TImgIO::LoadRAWCore(classlib::TStream* Stream)
 void TImgIO::LoadRAWFromFile(const std::wstring& FileName)
 {
     if (!HasReader(ffRAW)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, FileName] { LoadRAWFromFile(FileName); }))
@@ -470,7 +473,7 @@ void TImgIO::LoadRAWFromFile(const std::wstring& FileName)
 void TImgIO::LoadRAWFromStream(classlib::TStream* Stream)
 {
     if (!HasReader(ffRAW)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, Stream] { LoadRAWFromStream(Stream); }))
@@ -484,7 +487,7 @@ void TImgIO::ImportMetafileFromFile(const std::wstring& FileName, int Width, int
     // file through the WMF/EMF rows.
     int32_t type = PxExtractFileExt(FileName, true) == L".emf" ? ffEMF : ffWMF;
     if (!HasReader(type)) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (TryDefer([this, FileName, Width, Height, WithAlpha] { ImportMetafileFromFile(FileName, Width, Height, WithAlpha); }))

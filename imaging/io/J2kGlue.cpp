@@ -251,7 +251,7 @@ void TJ2kImage::SetSample(int Index, uint32_t X, uint32_t Y, int32_t Value)
 
 // ---- decoding
 
-bool J2kDecode(const TJ2kStreamProcs& Procs, bool HeaderOnly, TJ2kImage& Image)
+bool J2kDecode(const TJ2kStreamProcs& Procs, bool HeaderOnly, TJ2kImage& Image, TPxReadFailure* Failure)
 {
     TJ2kImage::TImpl& impl = *Image.Impl();
     if (impl.Image) {
@@ -281,15 +281,21 @@ bool J2kDecode(const TJ2kStreamProcs& Procs, bool HeaderOnly, TJ2kImage& Image)
         return false;
     if (HeaderOnly)
         return true;
-    // The decoded samples (4 bytes each) must stay within reach: a header
-    // may announce sizes that no real image of its data has.
-    uint64_t bytes = 0;
+    // The decoded samples (4 bytes each) must stay within the caps: a header
+    // may announce sizes that no real image of its data has. No component
+    // is larger than the image's grid.
+    TPxRasterCheck check;
     for (OPJ_UINT32 i = 0; i < image->numcomps; ++i) {
-        const opj_image_comp_t& c = image->comps[i];
-        const uint64_t samples = static_cast<uint64_t>(c.w) * c.h;  // below 2^64: both are 32-bit
-        if (samples > J2kMaxDecodedBytes / 4 || bytes > J2kMaxDecodedBytes - samples * 4)
-            return false;
-        bytes += samples * 4;
+        check.Width = std::max<int64_t>(check.Width, image->comps[i].w);
+        check.Height = std::max<int64_t>(check.Height, image->comps[i].h);
+    }
+    check.CodedBits = 32 * int64_t(image->numcomps);
+    check.Coding = TPxCoding::Unbounded;
+    const TPxReadFailure failure = PxCheckRaster(check);
+    if (failure != TPxReadFailure::None) {
+        if (Failure)
+            *Failure = failure;
+        return false;
     }
     if (!opj_decode(c.Codec, c.Stream, image) || !opj_end_decompress(c.Codec, c.Stream))
         return false;

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "classlib/Stream.h"
+#include "imaging/io/ReadGuard.h"
 
 namespace imaging {
 
@@ -100,16 +101,13 @@ private:
     std::unique_ptr<TImpl> impl_;
 };
 
-// Largest total of decoded samples the decoder accepts, in bytes (4 per
-// sample); larger images fail before the codec allocates them.
-constexpr uint64_t J2kMaxDecodedBytes = uint64_t(4) << 30;
-
 // Decodes the JP2 file or code stream (told apart by its first bytes) into
 // Image. With HeaderOnly only the sizes and components are read (Samples
 // stays nullptr); the colour space and the opacity flags of a JP2 file are
-// then not yet known (unspecified, none). Images whose samples would exceed
-// J2kMaxDecodedBytes fail.
-bool J2kDecode(const TJ2kStreamProcs& Procs, bool HeaderOnly, TJ2kImage& Image);
+// then not yet known (unspecified, none). Images whose decoded samples (4
+// bytes each) fail the raster check fail before the codec allocates them;
+// Failure (when given) then receives the check's reason.
+bool J2kDecode(const TJ2kStreamProcs& Procs, bool HeaderOnly, TJ2kImage& Image, TPxReadFailure* Failure = nullptr);
 
 // Creates Image: Count components of Width x Height samples of Precision
 // bits, unsigned, steps 1, origin 0; the last one is an opacity channel when

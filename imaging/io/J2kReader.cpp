@@ -9,6 +9,7 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/J2kGlue.h"
 #include "imaging/io/J2kWriter.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStartup.h"
@@ -63,8 +64,9 @@ void ReadJPEG2000(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& P
     TJ2kImage image;
     // Also a preview decodes the samples: the colour space and channel
     // definitions of a JP2 file are only applied by a full decode.
-    if (!J2kDecode(procs, false, image)) {
-        Progress.Abort();
+    TPxReadFailure failure = TPxReadFailure::Corrupt;
+    if (!J2kDecode(procs, false, image, &failure)) {
+        Progress.Fail(failure);
         return;
     }
     const uint32_t width = image.Width();
@@ -128,8 +130,10 @@ void ReadJPEG2000(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& P
     }
 
     const bool bilevel = needed == 1 && Params.BitsPerSample == 1;
+    if (!PxCheckRaster(width, height, 8 * int64_t(needed), TPxCoding::Unbounded, -1, Progress))
+        return;
     if (!Bitmap->Allocate(static_cast<int>(width), static_cast<int>(height), bilevel ? px1g : px24RGB)) {
-        Progress.Abort();
+        Progress.Fail(TPxReadFailure::OutOfMemory);
         return;
     }
     const TPxJ2KYCbCrTables& tables = PxJ2KYCbCrTables();

@@ -246,6 +246,7 @@ struct TSourceManager {
     jpeg_source_mgr pub;  // first
     classlib::TStream* stream = nullptr;
     bool startOfFile = true;
+    bool atEnd = false;  // the data ended: the buffer holds the fake end marker
     bool* aborting = nullptr;
     TErrorManager* errors = nullptr;
     TPxJpegFillProc fill = nullptr;
@@ -269,6 +270,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo)
             source->buffer[1] = JPEG_EOI;
             data = source->buffer;
             count = 2;
+            source->atEnd = true;
         }
         source->pub.next_input_byte = data;
         source->pub.bytes_in_buffer = count;
@@ -292,6 +294,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo)
         source->buffer[0] = 0xFF;
         source->buffer[1] = JPEG_EOI;
         count = 2;
+        source->atEnd = true;
     }
     source->pub.next_input_byte = source->buffer;
     source->pub.bytes_in_buffer = static_cast<size_t>(count);
@@ -308,6 +311,8 @@ void SkipInputData(j_decompress_ptr cinfo, long count)
     while (left > source->pub.bytes_in_buffer) {
         left -= source->pub.bytes_in_buffer;
         FillInputBuffer(cinfo);
+        if (source->atEnd)
+            return;  // a skip past the end leaves the fake end marker to be read
     }
     source->pub.next_input_byte += left;
     source->pub.bytes_in_buffer -= left;

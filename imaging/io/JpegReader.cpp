@@ -1,5 +1,6 @@
 #include "imaging/io/JpegReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "imaging/io/JpegMetadata.h"
 #include "imaging/io/JpegWriter.h"
 #include "imaging/io/PxCmyk.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxICC.h"
 #include "imaging/model/PxIptc.h"
@@ -421,6 +423,26 @@ int ReadPixels(TPxJpegDecoder& Decoder, TPxBitmap& Bitmap, const TPxJPEGReadOpti
     return rows;
 }
 
+// The raster check on the frame header, before the library allocates for
+// the image: a Huffman-coded image needs at least one bit per 8 x 8 block
+// of DataBytes (the bytes from the image's start to the stream's end).
+bool CheckImageSize(const TPxJpegHeaderInfo& Header, int64_t DataBytes, TPxIOProgressInfo& Progress, bool* Aborting)
+{
+    TPxRasterCheck check;
+    check.Width = Header.Width;
+    check.Height = Header.Height;
+    check.CodedBits = 8 * std::max(Header.Components, 1);
+    check.StorageBits = Header.Components == 4 ? 32 : 24;
+    check.Coding = Header.Arithmetic ? TPxCoding::Unbounded : TPxCoding::Jpeg;
+    check.DataBytes = DataBytes;
+    const TPxReadFailure failure = PxCheckRaster(check);
+    if (failure == TPxReadFailure::None)
+        return true;
+    Progress.Fail(failure);
+    *Aborting = true;
+    return false;
+}
+
 // The markers in file order into the parameters' marker list, the first
 // APP0 (the JFIF header, which the writer makes anew) left out; the APP2
 // markers too when DropProfile and the input profile was applied while
@@ -498,6 +520,8 @@ int PxReadJPEG(classlib::TStream* Stream, TPxBitmap* Bitmap, const TPxJPEGReadOp
             Params.Height = decoder.Header().Height;
         } else if (!Bitmap) {
             *aborting = true;
+        } else if (!CheckImageSize(decoder.Header(), Stream->GetSize() - start, Progress, aborting)) {
+            // refused before the library sizes its buffers
         } else {
             rows = ReadPixels(decoder, *Bitmap, Options, iccActive, Progress, Params, aborting, started);
         }

@@ -9,6 +9,7 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIOCounters.h"
 #include "imaging/io/PcxWriter.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxIntColor.h"
 
@@ -20,8 +21,6 @@ static_assert(sizeof(TPxRGB) == 3, "palettes are read straight into TPxRGB array
 
 constexpr int kHeaderSize = 128;
 constexpr int kTrailingPaletteSize = 768;
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 // How the planes of a row make pixels.
 enum TLayout {
@@ -59,14 +58,14 @@ public:
     void Run()
     {
         if (!ReadHeader())
-            return progress_.Abort();
+            return progress_.Fail(TPxReadFailure::BadHeader);
         SetParams();
         if (preview_) {
             s_->SetPosition(start_ + length_);
             return;
         }
         if (!ReadData())
-            return progress_.Abort();
+            return;
         DecodeRows();
         if (!progress_.Aborted())
             s_->SetPosition(start_ + length_);
@@ -86,10 +85,10 @@ private:
         bits_ = h_[3];
         planes_ = h_[65];
         encoding_ = h_[2];
-        bytesPerLine_ = Le16(h_ + 66);
+        bytesPerLine_ = PxLe16(h_ + 66);
         if (h_[0] != 10 || bits_ > 8 || encoding_ > 1)
             return false;
-        const int xmin = Le16(h_ + 4), ymin = Le16(h_ + 6), xmax = Le16(h_ + 8), ymax = Le16(h_ + 10);
+        const int xmin = PxLe16(h_ + 4), ymin = PxLe16(h_ + 6), xmax = PxLe16(h_ + 8), ymax = PxLe16(h_ + 10);
         if (xmax < xmin || ymax < ymin || bits_ == 0 || planes_ == 0)
             return false;
         width_ = xmax - xmin + 1;
@@ -118,7 +117,7 @@ private:
     void SetParams()
     {
         p_.SetImageCount(1);
-        int dpiX = Le16(h_ + 12), dpiY = Le16(h_ + 14);
+        int dpiX = PxLe16(h_ + 12), dpiY = PxLe16(h_ + 14);
         if (dpiX == 0 || dpiY == 0) {
             dpiX = PxDefaultDpiX;
             dpiY = PxDefaultDpiY;
@@ -150,19 +149,35 @@ private:
     bool ReadData()
     {
         // The data must be able to hold the image before anything is
-        // allocated: plain rows byte for byte, coded rows at best 63 bytes
-        // for every two.
+        // allocated.
         const int64_t rowBytes = static_cast<int64_t>(bytesPerLine_) * planes_;
-        const int64_t total = rowBytes * height_;
         const int64_t dataSize = length_ - kHeaderSize;
-        const int64_t least = encoding_ == 0 ? total : (total + 62) / 63 * 2;
-        if (dataSize < least)
+        const TPxPixelFormat format = layout_ == lyBilevel ? px1g : px24RGB;
+        TPxRasterCheck check;
+        check.Width = width_;
+        check.Height = height_;
+        check.CodedBits = int64_t(bits_) * planes_;
+        check.StorageBits = PxPixelFormatBits[format];
+        check.Coding = encoding_ == 0 ? TPxCoding::Raw : TPxCoding::Rle;
+        check.DataBytes = dataSize;
+        if (!PxCheckRaster(check, progress_))
             return false;
+        // Within that, the format's own measure: plain rows byte for byte,
+        // coded rows at best 63 bytes for every two.
+        const int64_t total = rowBytes * height_;
+        if (dataSize < (encoding_ == 0 ? total : (total + 62) / 63 * 2)) {
+            progress_.Fail(TPxReadFailure::MoreThanData);
+            return false;
+        }
         data_.resize(static_cast<size_t>(dataSize));
         const int64_t got = dataSize > 0 ? s_->Read(data_.data(), dataSize) : 0;
         data_.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
         row_.assign(static_cast<size_t>(rowBytes), 0);
-        return bitmap_->Allocate(width_, height_, layout_ == lyBilevel ? px1g : px24RGB);
+        if (!bitmap_->Allocate(width_, height_, format)) {
+            progress_.Fail(TPxReadFailure::OutOfMemory);
+            return false;
+        }
+        return true;
     }
 
     void DecodeRows()

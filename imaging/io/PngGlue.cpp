@@ -8,11 +8,16 @@
 
 #include <cstring>
 
+#include "imaging/io/ReadGuard.h"
+
 namespace imaging {
 
 namespace {
 
 constexpr std::size_t kErrorTextSize = 200;
+// Largest allocation for one chunk's data, and most ancillary chunks kept.
+constexpr png_alloc_size_t kChunkMax = 16u << 20;
+constexpr png_uint_32 kChunkCacheMax = 1000;
 
 void CopyErrorText(char* Target, png_const_charp Message)
 {
@@ -88,6 +93,13 @@ bool TPngReadGlue::Create(TPngReadProc Read, void* User)
     if (!impl_->Info)
         return false;
     png_set_read_fn(impl_->Png, impl_.get(), OnRead);
+    // Hostile files: no chunk may ask for more than kChunkMax bytes (text,
+    // profiles and their decompressed forms), no image side may pass the
+    // toolkit's, and a file may not pile up ancillary chunks.
+    png_set_user_limits(impl_->Png, static_cast<png_uint_32>(PxMaxImageSide),
+                        static_cast<png_uint_32>(PxMaxImageSide));
+    png_set_chunk_malloc_max(impl_->Png, kChunkMax);
+    png_set_chunk_cache_max(impl_->Png, kChunkCacheMax);
     return true;
 }
 

@@ -13,17 +13,52 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/PngGlue.h"
 #include "imaging/io/PngWriter.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 
 namespace imaging {
 
 namespace {
 
+// The library's reads: sequential from the signature on. The source
+// follows the chunk chain and refuses (as a short read, before the library
+// allocates for it) a chunk whose length passes the end of the stream.
+struct TPngSource {
+    classlib::TStream* Stream = nullptr;
+    int64_t Offset = 0;       // bytes handed to the library so far
+    int64_t Left = 0;         // bytes of the stream not yet handed
+    int64_t NextHeader = 8;   // offset of the next chunk header
+    TPxReadFailure Failure = TPxReadFailure::None;
+
+    explicit TPngSource(classlib::TStream* S) : Stream(S), Left(S->GetSize() - S->GetPosition()) {}
+};
+
 std::size_t ReadFromStream(void* User, uint8_t* Data, std::size_t Size) noexcept
 {
+    auto* source = static_cast<TPngSource*>(User);
     try {
-        const int64_t got = static_cast<classlib::TStream*>(User)->Read(Data, static_cast<int64_t>(Size));
-        return got > 0 ? static_cast<std::size_t>(got) : 0;
+        const int64_t want = static_cast<int64_t>(Size);
+        if (want > source->Left) {
+            source->Failure = TPxReadFailure::Truncated;
+            return 0;
+        }
+        const int64_t got = source->Stream->Read(Data, want);
+        if (got != want) {
+            source->Failure = TPxReadFailure::Truncated;
+            return 0;
+        }
+        if (source->Offset == source->NextHeader && want >= 4) {
+            // The chunk's data must fit after its 8-byte header.
+            const int64_t length = PxBe32(Data);
+            if (length > source->Left - 8) {
+                source->Failure = TPxReadFailure::Truncated;
+                return 0;
+            }
+            source->NextHeader += 12 + length;
+        }
+        source->Offset += got;
+        source->Left -= got;
+        return Size;
     } catch (...) {
         return 0;
     }
@@ -82,10 +117,15 @@ bool AllocBuffer(std::vector<uint8_t>& Buffer, uint64_t Count, uint64_t Size)
 void ReadPNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly,
              TPxIOProgressInfo& Progress)
 {
+    TPngSource source(Stream);
     TPngReadGlue png;
     TPngHeader h;
-    if (!png.Create(ReadFromStream, Stream) || !png.ReadInfo() || !png.GetHeader(h)) {
-        Progress.Abort();
+    // A failure of the library names the source's reason when it has one.
+    const auto fail = [&source, &Progress](TPxReadFailure Otherwise) {
+        Progress.Fail(source.Failure != TPxReadFailure::None ? source.Failure : Otherwise);
+    };
+    if (!png.Create(ReadFromStream, &source) || !png.ReadInfo() || !png.GetHeader(h)) {
+        fail(TPxReadFailure::BadHeader);
         return;
     }
 
@@ -191,9 +231,20 @@ void ReadPNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params
         return;
     }
 
+    // The bitmap, its alpha channel and (interlaced) the work rows, against
+    // what the deflated data left in the stream can hold.
+    TPxRasterCheck check;
+    check.Width = width;
+    check.Height = height;
+    check.CodedBits = int64_t(depth) * Params.SamplesPerPixel;
+    check.StorageBits = four ? (h.Interlaced ? 64 : 32) : PxPixelFormatBits[format];
+    check.Coding = TPxCoding::Deflate;
+    check.DataBytes = source.Left;
+    if (!PxCheckRaster(check, Progress))
+        return;
     Bitmap->RemoveAlphaChannel(false, 0);
     if (!Bitmap->Allocate(width, height, format)) {
-        Progress.Abort();
+        Progress.Fail(TPxReadFailure::OutOfMemory);
         return;
     }
     if (format == px8p) {
@@ -238,7 +289,7 @@ void ReadPNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params
             if (four || bitPalette) {
                 uint8_t* src = work.data() + (h.Interlaced ? static_cast<std::size_t>(y) * workRow : 0);
                 if (!png.ReadRow(src)) {
-                    Progress.Abort();
+                    fail(TPxReadFailure::Corrupt);
                     return;
                 }
                 uint8_t* dst = Bitmap->GetScanline(y);
@@ -254,7 +305,7 @@ void ReadPNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params
                         rgb[x] = map[(src[x >> 3] & (0x80 >> (x & 7))) ? 1 : 0];
                 }
             } else if (!png.ReadRow(Bitmap->GetScanline(y))) {
-                Progress.Abort();
+                fail(TPxReadFailure::Corrupt);
                 return;
             }
             ++done;

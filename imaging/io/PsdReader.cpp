@@ -13,6 +13,7 @@
 #include "imaging/io/IOStartup.h"
 #include "imaging/io/JpegReader.h"
 #include "imaging/io/PsdWriter.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxICC.h"
 #include "imaging/model/PxIptc.h"
@@ -55,16 +56,6 @@ constexpr int64_t kPackBitsMaxRatio = 64;
 // still be no larger than deflated data of that size could give.
 constexpr int64_t kZipMaxRatio = 1032;
 
-uint16_t BE16(const uint8_t* p)
-{
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t BE32(const uint8_t* p)
-{
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
 // Big-endian field readers over the caller's stream (short data raise).
 struct TIn {
     classlib::TStream* S;
@@ -78,13 +69,13 @@ struct TIn {
     {
         uint8_t b[2];
         S->ReadBuffer(b, 2);
-        return BE16(b);
+        return PxBe16(b);
     }
     uint32_t U32()
     {
         uint8_t b[4];
         S->ReadBuffer(b, 4);
-        return BE32(b);
+        return PxBe32(b);
     }
     int32_t I32() { return static_cast<int32_t>(U32()); }
     int64_t Pos() { return S->GetPosition(); }
@@ -249,8 +240,19 @@ bool DecodeChannel(TContext& C, TPxBitmap* Bitmap, const TLayout& Layout, int64_
         return true;
     const int w = static_cast<int>(Width), h = static_cast<int>(Height);
     if (First || Bitmap->GetWidth() != w || Bitmap->GetHeight() != h || Bitmap->GetPixelFormat() != Layout.Format) {
-        if (!Bitmap->Allocate(w, h, Layout.Format))
+        // The data bound is the caller's (ChannelFits); here the caps.
+        TPxRasterCheck check;
+        check.Width = Width;
+        check.Height = Height;
+        check.CodedBits = Layout.SampleBits;
+        check.StorageBits = PxPixelFormatBits[Layout.Format] + (Layout.HasAlpha ? 8 : 0);
+        check.Coding = TPxCoding::Unbounded;
+        if (!PxCheckRaster(check, C.Progress))
             return false;
+        if (!Bitmap->Allocate(w, h, Layout.Format)) {
+            C.Progress.Fail(TPxReadFailure::OutOfMemory);
+            return false;
+        }
         Bitmap->RemoveAlphaChannel(false, 0);
         for (int y = 0; y < h; ++y)
             std::memset(Bitmap->GetScanline(y), 0, static_cast<size_t>(Bitmap->GetRowLen()));
@@ -314,13 +316,13 @@ bool DecodeChannel(TContext& C, TPxBitmap* Bitmap, const TLayout& Layout, int64_
             break;
         case px16g:
             for (int x = 0; x < w; ++x) {
-                const uint16_t v = BE16(s + 2 * x);
+                const uint16_t v = PxBe16(s + 2 * x);
                 std::memcpy(d + 2 * x, &v, 2);
             }
             break;
         case pxRGB48:
             for (int x = 0; x < w; ++x) {
-                const uint16_t v = BE16(s + 2 * x);
+                const uint16_t v = PxBe16(s + 2 * x);
                 std::memcpy(d + 6 * x + 2 * Index, &v, 2);
             }
             break;
@@ -367,8 +369,8 @@ void ReadResource(TContext& C, uint16_t Id, const uint8_t* Data, int32_t Length)
     switch (Id) {
     case 1005:
         if (Length >= 12) {
-            p.SetDpiX(static_cast<int32_t>(BE32(Data)) / 65536);
-            p.SetDpiY(static_cast<int32_t>(BE32(Data + 8)) / 65536);
+            p.SetDpiX(static_cast<int32_t>(PxBe32(Data)) / 65536);
+            p.SetDpiY(static_cast<int32_t>(PxBe32(Data + 8)) / 65536);
         }
         break;
     case 1028:
@@ -384,7 +386,7 @@ void ReadResource(TContext& C, uint16_t Id, const uint8_t* Data, int32_t Length)
         break;
     case 1047:
         if (Length >= 2)
-            C.TransparentIndex = BE16(Data);
+            C.TransparentIndex = PxBe16(Data);
         break;
     case 1060: p.XMPInfo.assign(reinterpret_cast<const char*>(Data), size_t(Length)); break;
     default: break;
@@ -614,7 +616,7 @@ void ReadMerged(TContext& C)
         if (!raw.empty())
             in.S->ReadBuffer(raw.data(), int64_t(raw.size()));
         for (size_t i = 0; i < counts.size(); ++i)
-            counts[i] = BE16(&raw[2 * i]);
+            counts[i] = PxBe16(&raw[2 * i]);
         src.Counts = &counts;
     }
     const int64_t rowLen = PxBitmapRowLen(C.Columns, layout.SampleBits, 8);
@@ -623,7 +625,10 @@ void ReadMerged(TContext& C)
         if (!Places(layout, t))
             continue;
         src.FirstCount = size_t(t) * size_t(rows);
-        if (!ChannelFits(src, rowLen, rows, in.Remaining()) ||
+        const bool fits = ChannelFits(src, rowLen, rows, in.Remaining());
+        if (!fits)
+            C.Progress.Fail(TPxReadFailure::MoreThanData);
+        if (!fits ||
             !DecodeChannel(C, C.Work, layout, C.Columns, rows, t, src, palette, C.TransparentIndex, t == 0)) {
             C.Failed = true;
             return;
@@ -654,15 +659,15 @@ void PxReadPSD(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
     const int64_t start = Stream->GetPosition();
     uint8_t h[26];
     if (Stream->Read(h, 26) != 26) {
-        Progress.Abort();
+        Progress.Fail(TPxReadFailure::Truncated);
         return;
     }
-    const uint16_t channels = BE16(h + 12), depth = BE16(h + 22), mode = BE16(h + 24);
-    const uint32_t rows = BE32(h + 14), columns = BE32(h + 18);
+    const uint16_t channels = PxBe16(h + 12), depth = PxBe16(h + 22), mode = PxBe16(h + 24);
+    const uint32_t rows = PxBe32(h + 14), columns = PxBe32(h + 18);
     const uint32_t maxSide = uint32_t(std::numeric_limits<int32_t>::max());
-    if (std::memcmp(h, "8BPS", 4) != 0 || BE16(h + 4) != 1 || channels < 1 || channels > 24 || depth < 1 ||
+    if (std::memcmp(h, "8BPS", 4) != 0 || PxBe16(h + 4) != 1 || channels < 1 || channels > 24 || depth < 1 ||
         depth > 16 || mode > 9 || rows > maxSide || columns > maxSide) {
-        Progress.Abort();
+        Progress.Fail(TPxReadFailure::BadHeader);
         return;
     }
 

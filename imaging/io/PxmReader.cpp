@@ -12,6 +12,7 @@
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/PxmWriter.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/PxConvertRows.h"
@@ -135,7 +136,7 @@ public:
     void Run()
     {
         if (!ReadHeader()) {
-            progress_.Abort();
+            progress_.Fail(TPxReadFailure::BadHeader);
             return;
         }
         params_.FreeColorMap();
@@ -212,21 +213,7 @@ private:
         // Rows of up to six bytes per pixel must stay addressable.
         if (width_ > (std::numeric_limits<int32_t>::max() - 64) / 6)
             return false;
-        // The least raster the header implies must be within reach of the
-        // data left: a short raster still loads, an absurd header does not
-        // allocate.
-        const int64_t pixels = int64_t(width_) * height_;
-        const int64_t sampleBytes = maximum_ >= 256 ? 2 : 1;
-        int64_t need = 0;
-        switch (magic_[1]) {
-        case '1': need = pixels; break;
-        case '2': need = pixels; break;
-        case '3': need = pixels * 3; break;
-        case '4': need = (int64_t(width_) + 7) / 8 * height_; break;
-        case '5': need = pixels * sampleBytes; break;
-        default: need = pixels * 3 * sampleBytes; break;
-        }
-        return need <= src_.Left() * 16 + 65536;
+        return true;
     }
 
     bool Allocate()
@@ -239,8 +226,30 @@ private:
             format = px16g;
         else if (kind == '6' && maximum_ >= 256 && params_.NativePixelFormat)
             format = pxRGB48;
+        // The least raster the header implies must be within reach of the
+        // data left: a short raster still loads, an absurd header does not
+        // allocate. Text samples take a character at least.
+        const int64_t sampleBits = maximum_ >= 256 ? 16 : 8;
+        int64_t codedBits = 0;
+        switch (kind) {
+        case '1':
+        case '2': codedBits = 8; break;
+        case '3': codedBits = 24; break;
+        case '4': codedBits = 1; break;
+        case '5': codedBits = sampleBits; break;
+        default: codedBits = 3 * sampleBits; break;
+        }
+        TPxRasterCheck check;
+        check.Width = width_;
+        check.Height = height_;
+        check.CodedBits = codedBits;
+        check.StorageBits = PxPixelFormatBits[format];
+        check.Coding = TPxCoding::RawShort;
+        check.DataBytes = src_.Left();
+        if (!PxCheckRaster(check, progress_))
+            return false;
         if (!bitmap_->Allocate(width_, height_, format)) {
-            progress_.Abort();
+            progress_.Fail(TPxReadFailure::OutOfMemory);
             return false;
         }
         // Whatever the raster does not reach stays black.

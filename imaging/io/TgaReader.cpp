@@ -9,6 +9,7 @@
 #include "classlib/SysUtils.h"
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/io/TgaWriter.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxMask.h"
@@ -22,8 +23,6 @@ constexpr int kFooterSize = 26;
 constexpr int kExtensionSize = 495;
 constexpr char kSignature[18] = "TRUEVISION-XFILE.";  // 17 characters and the zero
 
-uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t LE32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
 
 // Bytes from the stream through an 8192-byte buffer; zero bytes past the end.
 class TTgaInput {
@@ -96,7 +95,7 @@ public:
     {
         start_ = stream_->GetPosition();
         if (!ReadHeader()) {
-            progress_.Abort();
+            progress_.Fail(TPxReadFailure::BadHeader);  // unless the raster check named a reason
             return;
         }
         params_.Width = params_.OriginalWidth = width_;
@@ -131,13 +130,13 @@ private:
         in_.Seek(start_);
         uint8_t h[kHeaderSize];
         in_.Read(h, kHeaderSize);
-        params_.TGAXPos = LE16(h + 8);
-        params_.TGAYPos = LE16(h + 10);
+        params_.TGAXPos = PxLe16(h + 8);
+        params_.TGAYPos = PxLe16(h + 10);
         const uint8_t idLength = h[0], mapType = h[1];
         type_ = h[2];
-        const int firstEntry = LE16(h + 3), mapLength = LE16(h + 5), entryBits = h[7];
-        width_ = LE16(h + 12);
-        height_ = LE16(h + 14);
+        const int firstEntry = PxLe16(h + 3), mapLength = PxLe16(h + 5), entryBits = h[7];
+        width_ = PxLe16(h + 12);
+        height_ = PxLe16(h + 14);
         depth_ = h[16];
         descriptor_ = h[17];
         const bool typeOk = type_ == 1 || type_ == 2 || type_ == 3 || type_ == 9 || type_ == 10 || type_ == 11;
@@ -219,7 +218,7 @@ private:
         in_.Read(footer, kFooterSize);
         if (std::memcmp(footer + 8, kSignature, sizeof kSignature) != 0)
             return;
-        const uint32_t offset = LE32(footer);
+        const uint32_t offset = PxLe32(footer);
         if (offset == 0 || start_ + int64_t(offset) + kExtensionSize > size)
             return;
         uint8_t e[kExtensionSize];
@@ -230,8 +229,8 @@ private:
             return std::string(p, std::find(p, p + 41, '\0'));
         };
         params_.TGAAuthor = text(2);
-        const int month = LE16(e + 367), day = LE16(e + 369), year = LE16(e + 371);
-        const int hour = LE16(e + 373), minute = LE16(e + 375), second = LE16(e + 377);
+        const int month = PxLe16(e + 367), day = PxLe16(e + 369), year = PxLe16(e + 371);
+        const int hour = PxLe16(e + 373), minute = PxLe16(e + 375), second = PxLe16(e + 377);
         if (month >= 1 && month <= 12 && day >= 1 && day <= 31 && year >= 1 && year <= 2499 && hour < 24 &&
             minute < 60 && second < 60) {
             classlib::TDateTime date = 0, time = 0;
@@ -240,10 +239,10 @@ private:
         }
         params_.TGAImageName = text(379);
         params_.TGABackground = TPxRGB{e[473], e[472], e[471]};
-        const int aspectN = LE16(e + 474), aspectD = LE16(e + 476);
+        const int aspectN = PxLe16(e + 474), aspectD = PxLe16(e + 476);
         if (aspectN != 0 && aspectD != 0)
             params_.TGAAspectRatio = double(aspectN) / aspectD;
-        const int gammaN = LE16(e + 478), gammaD = LE16(e + 480);
+        const int gammaN = PxLe16(e + 478), gammaD = PxLe16(e + 480);
         if (gammaN != 0 && gammaD != 0)
             params_.TGAGamma = double(gammaN) / gammaD;
     }
@@ -259,18 +258,24 @@ private:
     }
     int UnitBytes() const { return depth_ <= 8 ? 1 : depth_ / 8; }
 
+    // Raw data may end early (the rest stays blank); a run packet covers at
+    // most 128 pixels.
     bool RasterFits() const
     {
-        const int64_t units = int64_t(RowUnits()) * height_;
-        // Raw data need every unit; a run packet covers at most 128.
-        const int64_t need = type_ >= 9 ? (units + 127) / 128 * (1 + UnitBytes()) : units * UnitBytes();
-        return need <= (in_.Size() - start_) * 16 + 65536;
+        TPxRasterCheck check;
+        check.Width = width_;
+        check.Height = height_;
+        check.CodedBits = depth_;
+        check.StorageBits = (depth_ == 1 ? 1 : 24) + (!ignoreAlpha_ && (depth_ == 32 || mapEntryBits_ == 32) ? 8 : 0);
+        check.Coding = type_ >= 9 ? TPxCoding::Rle : TPxCoding::RawShort;
+        check.DataBytes = in_.Size() - start_;
+        return PxCheckRaster(check, progress_);
     }
 
     void Decode()
     {
         if (!bitmap_->Allocate(width_, height_, depth_ == 1 ? px1g : px24RGB)) {
-            progress_.Abort();
+            progress_.Fail(TPxReadFailure::OutOfMemory);
             return;
         }
         const int units = RowUnits(), unitBytes = UnitBytes();
@@ -365,7 +370,7 @@ private:
             break;
         case 16:
             for (int x = 0; x < width_; ++x)
-                put(x, Color555(LE16(Units + 2 * x)));
+                put(x, Color555(PxLe16(Units + 2 * x)));
             break;
         case 24: std::memcpy(Row, Units, size_t(width_) * 3); break;
         default:

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -511,6 +512,64 @@ bool PlausibleLayout(const TTIFFVars& v)
     return int64_t(v.ImageWidth) * v.SamplesPerPixel * v.BitsPerSample / 8 < (int64_t(1) << 30);
 }
 
+// How the page's compression codes its samples, for the raster check.
+TPxCoding PageCoding(const TTIFFVars& v)
+{
+    switch (v.Compression) {
+    case 1: return TPxCoding::Raw;
+    case 2:
+    case 3:
+    case 4: return TPxCoding::Fax;
+    case 5: return TPxCoding::Lzw;
+    case 8:
+    case 32946: return TPxCoding::Deflate;
+    case 32773: return TPxCoding::PackBits;
+    case 6:
+    case 7: return TPxCoding::Jpeg;
+    default: return TPxCoding::Unbounded;
+    }
+}
+
+// The bytes the page's strips or tiles hold inside the stream (a count of 0
+// or a missing count stands for the rest of the stream).
+int64_t PageDataBytes(const TTIFFIFDContext& Page, const TTIFFVars& v)
+{
+    const bool tiled = (v.TileWidth > 0 || v.TileLength > 0) && !v.TileOffsets.empty();
+    const std::vector<uint32_t>& offsets = tiled ? v.TileOffsets : v.StripOffsets;
+    const std::vector<uint32_t>& counts = tiled ? v.TileByteCounts : v.StripByteCounts;
+    const int64_t end = Page.StreamSize() - Page.Base;
+    int64_t total = 0;
+    for (size_t i = 0; i < offsets.size() && total < end; ++i) {
+        const int64_t offset = offsets[i];
+        const int64_t left = std::max<int64_t>(0, end - offset);
+        const int64_t count = i < counts.size() && counts[i] != 0 ? counts[i] : left;
+        total += std::min(count, left);
+    }
+    if (v.JPEGIFOffset != 0) {
+        const int64_t left = std::max<int64_t>(0, end - v.JPEGIFOffset);
+        total += v.JPEGIFByteCount > 0 ? std::min(v.JPEGIFByteCount, left) : left;
+    }
+    return std::min(total, std::max<int64_t>(end, 0));
+}
+
+// Fails the page before any allocation: fax data decode to 1-bit rows only,
+// and the page must fit the caps and what its strips or tiles could code.
+bool CheckPage(const TTIFFIFDContext& Page, const TTIFFVars& v, TPxPixelFormat Format, TPxIOProgressInfo& Progress)
+{
+    if (v.Compression >= 2 && v.Compression <= 4 && (v.BitsPerSample != 1 || v.SamplesPerPixel != 1)) {
+        Progress.Fail(TPxReadFailure::Unsupported);
+        return false;
+    }
+    TPxRasterCheck check;
+    check.Width = v.ImageWidth;
+    check.Height = v.ImageHeight;
+    check.CodedBits = int64_t(v.SamplesPerPixel) * v.BitsPerSample;
+    check.StorageBits = std::max(PxPixelFormatBits[Format], PageHasAlpha(v) ? 8 : 1);  // 8: the alpha mask
+    check.Coding = PageCoding(v);
+    check.DataBytes = PageDataBytes(Page, v);
+    return PxCheckRaster(check, Progress);
+}
+
 // Frees the input profile's transform on every way out.
 struct TProfileTransformGuard {
     TIOParamsVals* Params;
@@ -611,7 +670,7 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
     if (ParamsOnly)
         return;
     if (!Bitmap || !PlausibleLayout(v) || ((v.ImageWidth == 0 || v.ImageHeight == 0) && !ThumbnailMode)) {
-        Progress.Abort();
+        Progress.Fail(v.ImageWidth == 0 || v.ImageHeight == 0 ? TPxReadFailure::NoImage : TPxReadFailure::BadHeader);
         return;
     }
     if (v.Compression == 5) {
@@ -622,9 +681,11 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
         }
     }
     if (v.Photometric == 3 && v.ColorMap.empty() && v.Compression != 6 && v.Compression != 7) {
-        Progress.Abort();  // a palette page without a usable colour map
+        Progress.Fail(TPxReadFailure::BadHeader);  // a palette page without a usable colour map
         return;
     }
+    if (!ThumbnailMode && !CheckPage(page, v, ChoosePixelFormat(v, p), Progress))
+        return;
     if (!IgnoreAlpha) {
         if (PageHasAlpha(v) && !AlphaMask)
             AlphaMask = new TPxMask();
@@ -648,7 +709,7 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
         }
         const TPxPixelFormat format = ChoosePixelFormat(v, p);
         if (!Bitmap->Allocate(v.ImageWidth, v.ImageHeight, format)) {
-            Progress.Abort();
+            Progress.Fail(TPxReadFailure::OutOfMemory);
             return;
         }
         if (format == px8p) {

@@ -7,6 +7,7 @@
 
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/io/WbmpWriter.h"
 #include "imaging/model/PxBitmap.h"
 
@@ -54,17 +55,15 @@ void PxReadWBMP(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Par
 {
     uint32_t type = 0, fixed = 0, width = 0, height = 0;
     if (!ReadInteger(Stream, type) || !ReadInteger(Stream, fixed) || !ReadInteger(Stream, width) ||
-        !ReadInteger(Stream, height) || type != 0 || fixed != 0 || width == 0 || height == 0) {
-        Progress.Abort();
+        !ReadInteger(Stream, height) || type != 0 || fixed != 0) {
+        Progress.Fail(TPxReadFailure::BadHeader);
         return;
     }
-    // Four bytes give at most 28 bits: the sizes fit an int.
+    // Four bytes give at most 28 bits: the sizes fit an int. A short raster
+    // still loads, an absurd header does not allocate.
     const int64_t rowBytes = (int64_t(width) + 7) / 8;
-    const int64_t left = std::max<int64_t>(0, Stream->GetSize() - Stream->GetPosition());
-    if (rowBytes * int64_t(height) > left * 16 + 65536) {
-        Progress.Abort();
+    if (!PxCheckRaster(width, height, 1, TPxCoding::RawShort, Stream->GetSize() - Stream->GetPosition(), Progress))
         return;
-    }
     Params.BitsPerSample = 1;
     Params.SamplesPerPixel = 1;
     Params.Width = Params.OriginalWidth = int32_t(width);
@@ -75,7 +74,7 @@ void PxReadWBMP(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Par
     if (Preview)
         return;
     if (!Bitmap->Allocate(int(width), int(height), px1g)) {
-        Progress.Abort();
+        Progress.Fail(TPxReadFailure::OutOfMemory);
         return;
     }
     TPxAccessScope access(*Bitmap, pxAccessWrite);
