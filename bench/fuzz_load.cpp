@@ -5,6 +5,7 @@
 // bitmap).
 //
 //   fuzz_load <list file> <log file> [first index] [limit MB] [timeout ms]
+//   fuzz_load --metafile-seeds <folder>   (writes the metafile seeds)
 //
 // The list holds one path a line (Windows or Wine Z: paths). The log receives
 // one line per event, flushed at once, so that the watchdog script can pick
@@ -163,10 +164,79 @@ bool EndsWithGif(const std::wstring& Path)
     return ext == L".gif";
 }
 
+// Seeds of the metafile formats, recorded by the system: an enhanced
+// metafile and a placeable Windows metafile of a few shapes, a polygon and
+// text, written into Folder as shapes.emf and shapes.wmf.
+void DrawShapes(HDC Dc)
+{
+    HBRUSH brush = ::CreateSolidBrush(RGB(40, 120, 200));
+    HPEN pen = ::CreatePen(PS_SOLID, 2, RGB(200, 40, 40));
+    HGDIOBJ oldBrush = ::SelectObject(Dc, brush);
+    HGDIOBJ oldPen = ::SelectObject(Dc, pen);
+    ::Rectangle(Dc, 2, 2, 60, 30);
+    ::Ellipse(Dc, 20, 10, 90, 45);
+    const POINT poly[] = {{5, 45}, {30, 35}, {50, 48}, {10, 49}};
+    ::Polygon(Dc, poly, 4);
+    ::TextOutW(Dc, 8, 8, L"Velmo", 5);
+    ::SelectObject(Dc, oldBrush);
+    ::SelectObject(Dc, oldPen);
+    ::DeleteObject(brush);
+    ::DeleteObject(pen);
+}
+
+bool WriteBytes(const std::wstring& Path, const std::vector<uint8_t>& Bytes)
+{
+    FILE* f = _wfopen(Path.c_str(), L"wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(Bytes.data(), 1, Bytes.size(), f) == Bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+int WriteMetafileSeeds(const std::wstring& Folder)
+{
+    RECT frame{0, 0, 2540, 1400};
+    HDC dc = ::CreateEnhMetaFileW(nullptr, nullptr, &frame, L"Velmo\0seed\0\0");
+    DrawShapes(dc);
+    HENHMETAFILE emf = ::CloseEnhMetaFile(dc);
+    std::vector<uint8_t> enhanced(::GetEnhMetaFileBits(emf, 0, nullptr));
+    ::GetEnhMetaFileBits(emf, static_cast<UINT>(enhanced.size()), enhanced.data());
+    ::DeleteEnhMetaFile(emf);
+
+    dc = ::CreateMetaFileW(nullptr);
+    ::SetWindowOrgEx(dc, 0, 0, nullptr);
+    ::SetWindowExtEx(dc, 100, 50, nullptr);
+    DrawShapes(dc);
+    HMETAFILE wmf = ::CloseMetaFile(dc);
+    std::vector<uint8_t> records(::GetMetaFileBitsEx(wmf, 0, nullptr));
+    ::GetMetaFileBitsEx(wmf, static_cast<UINT>(records.size()), records.data());
+    ::DeleteMetaFile(wmf);
+    // The placeable header: key, handle, box (0, 0, 100, 50), 100 units an
+    // inch, reserved, and the XOR of its first ten words.
+    const uint16_t head[10] = {0xCDD7, 0x9AC6, 0, 0, 0, 100, 50, 100, 0, 0};
+    std::vector<uint8_t> placeable;
+    uint16_t sum = 0;
+    for (uint16_t w : head) {
+        placeable.push_back(static_cast<uint8_t>(w));
+        placeable.push_back(static_cast<uint8_t>(w >> 8));
+        sum ^= w;
+    }
+    placeable.push_back(static_cast<uint8_t>(sum));
+    placeable.push_back(static_cast<uint8_t>(sum >> 8));
+    placeable.insert(placeable.end(), records.begin(), records.end());
+    const bool ok = !enhanced.empty() && !records.empty() && WriteBytes(Folder + L"\\shapes.emf", enhanced) &&
+                    WriteBytes(Folder + L"\\shapes.wmf", placeable);
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "--metafile-seeds") == 0) {
+        const std::string folder(argv[2]);
+        return WriteMetafileSeeds(std::wstring(folder.begin(), folder.end()));
+    }
     if (argc < 3) {
         std::fprintf(stderr, "usage: fuzz_load <list file> <log file> [first index] [limit MB] [timeout ms]\n");
         return 2;

@@ -37,23 +37,6 @@ exe=$(find "$VELMO_BUILD_DIR/bench" -name fuzz_load.exe | head -n 1)
 # A prefix of its own: the campaign's wineserver never meets the tests'.
 export WINEPREFIX="$VELMO_BUILD_DIR/wineprefix-fuzz"
 
-mkdir -p "$out/findings" "$out/logs"
-rm -f "$out"/logs/* "$out/findings/notes.txt"
-if [ $# -gt 0 ]; then
-  for f in "$@"; do readlink -f "$f"; done > "$out/all.txt"
-else
-  rm -rf "$out/mutants"
-  args=(--out "$out/mutants" --count "$count" --seed "$seed")
-  [ -n "$formats" ] && args+=(--formats "$formats")
-  "$python" "$top/scripts/fuzz_mutate.py" "${args[@]}"
-  find "$out/mutants" -type f ! -name origins.txt | sort > "$out/all.txt"
-fi
-total=$(wc -l < "$out/all.txt")
-# Round-robin split, so that every driver gets every format.
-for ((j = 0; j < jobs; j++)); do
-  awk -v j="$j" -v n="$jobs" '(NR - 1) % n == j { gsub("/", "\\"); print "Z:" $0 }' "$out/all.txt" > "$out/logs/list$j.txt"
-done
-
 velmo_start_xvfb
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
@@ -63,6 +46,25 @@ trap cleanup EXIT
 velmo_wine_prefix
 wineserver -p
 velmo_wine_services
+
+mkdir -p "$out/findings" "$out/logs"
+rm -f "$out"/logs/* "$out/findings/notes.txt"
+if [ $# -gt 0 ]; then
+  for f in "$@"; do readlink -f "$f"; done > "$out/all.txt"
+else
+  rm -rf "$out/mutants"
+  mkdir -p "$out/seeds"
+  wine "$exe" --metafile-seeds "Z:${out//\//\\}\\seeds" >/dev/null 2>&1
+  args=(--out "$out/mutants" --count "$count" --seed "$seed" --extra-seeds "$out/seeds")
+  [ -n "$formats" ] && args+=(--formats "$formats")
+  "$python" "$top/scripts/fuzz_mutate.py" "${args[@]}"
+  find "$out/mutants" -type f ! -name origins.txt | sort > "$out/all.txt"
+fi
+total=$(wc -l < "$out/all.txt")
+# Round-robin split, so that every driver gets every format.
+for ((j = 0; j < jobs; j++)); do
+  awk -v j="$j" -v n="$jobs" '(NR - 1) % n == j { gsub("/", "\\"); print "Z:" $0 }' "$out/all.txt" > "$out/logs/list$j.txt"
+done
 
 # The hard ceiling on the driver's address space (the driver reports a
 # resident size above $limit MB; this stops what it cannot see in time).

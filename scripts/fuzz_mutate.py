@@ -2,9 +2,10 @@
 """Writes mutated image files for the load campaign of scripts/fuzz.sh.
 
     fuzz_mutate.py --out DIR --count N [--seed S] [--formats bmp,gif,...]
+                   [--extra-seeds FOLDER]
 
 For every format, N mutants of the format's seed files (taken from
-tests/fixtures, plus a few built here for formats without fixtures) go to
+tests/fixtures; the metafile seeds from the folder of --extra-seeds) go to
 DIR/<format>/<number>.<extension>, and DIR/<format>/origins.txt names the seed
 and the mutations of each. A mutant is one to four of: bit flips, an
 interesting value written into a length, size, offset or count field (the
@@ -73,47 +74,19 @@ def seeds_of(fmt):
 
 
 def built_seeds(fmt):
-    """Small files for formats without fixtures."""
-    if fmt == "wmf":
-        recs = [
-            (0x020B, struct.pack("<hh", 0, 0)),            # SetWindowOrg
-            (0x020C, struct.pack("<hh", 40, 60)),          # SetWindowExt
-            (0x02FC, struct.pack("<HIH", 0, 0x00336699, 0)),  # CreateBrushIndirect
-            (0x012D, struct.pack("<H", 0)),                # SelectObject
-            (0x041B, struct.pack("<hhhh", 30, 50, 5, 5)),  # Rectangle
-            (0x0418, struct.pack("<hhhh", 40, 60, 0, 0)),  # Ellipse
-        ]
-        body = b"".join(struct.pack("<IH", 3 + len(p) // 2, fn) + p for fn, p in recs)
-        body += struct.pack("<IH", 3, 0)
-        size_words = (18 + len(body)) // 2
-        header = struct.pack("<HHHIHIH", 1, 9, 0x300, size_words, 1, 7, 0)
-        plain = header + body
-        placeable = struct.pack("<IHhhhhHI", 0x9AC6CDD7, 0, 0, 0, 60, 40, 96, 0)
-        checksum = 0
-        for i in range(0, 20, 2):
-            checksum ^= struct.unpack_from("<H", placeable, i)[0]
-        placeable += struct.pack("<H", checksum)
-        return [("built/plain.wmf", plain), ("built/placeable.wmf", placeable + plain)]
-    if fmt == "emf":
-        desc = "Velmo\0test\0\0".encode("utf-16-le")
-        recs = []
-        recs.append(struct.pack("<II", 39, 24) + struct.pack("<III", 0, 0x00336699, 0))  # CreateBrushIndirect
-        recs.append(struct.pack("<III", 37, 12, 1))                                        # SelectObject
-        recs.append(struct.pack("<II", 43, 24) + struct.pack("<iiii", 2, 2, 30, 20))       # Rectangle
-        recs.append(struct.pack("<II", 42, 24) + struct.pack("<iiii", 5, 5, 25, 15))       # Ellipse
-        recs.append(struct.pack("<IIIII", 14, 20, 0, 16, 20))                              # EOF
-        head_size = 108
-        total = head_size + len(desc) + sum(len(r) for r in recs)
-        head = struct.pack("<II", 1, head_size + len(desc))
-        head += struct.pack("<iiii", 0, 0, 31, 21)          # bounds
-        head += struct.pack("<iiii", 0, 0, 820, 555)        # frame (0.01 mm)
-        head += struct.pack("<IIIIHH", 0x464D4520, 0x10000, total, len(recs) + 1, 2, 0)
-        head += struct.pack("<III", len(desc) // 2, head_size, 0)
-        head += struct.pack("<iiii", 1024, 768, 320, 240)   # device pixels, mm
-        head += struct.pack("<III", 0, 0, 0)                # pixel format, OpenGL
-        head += struct.pack("<ii", 320000, 240000)          # micrometres
-        return [("built/shapes.emf", head + desc + b"".join(recs))]
-    return []
+    """Seeds recorded by the driver (fuzz_load --metafile-seeds) for formats
+    without fixtures; the folder comes from --extra-seeds."""
+    folder = EXTRA_SEEDS[0]
+    if not folder or fmt not in ("wmf", "emf"):
+        return []
+    path = os.path.join(folder, "shapes." + fmt)
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        return [("recorded/shapes." + fmt, f.read())]
+
+
+EXTRA_SEEDS = [None]
 
 
 # ---- fields of a format: (offset, width, big-endian)
@@ -470,8 +443,10 @@ def main():
     ap.add_argument("--out", required=True)
     ap.add_argument("--count", type=int, default=2000)
     ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--extra-seeds", default=None)
     ap.add_argument("--formats", default=",".join(f for f in FORMATS if f != "avi"))
     args = ap.parse_args()
+    EXTRA_SEEDS[0] = args.extra_seeds
     for fmt in args.formats.split(","):
         if fmt not in FORMATS:
             sys.exit("unknown format " + fmt)
