@@ -365,7 +365,10 @@ def one_mutation(rng, fmt, d, others):
             d[p] ^= 1 << rng.randrange(8)
         return "flip%d" % count
     if kind == "field":
-        fields = FIELDS.get(fmt, lambda _d: [])(bytes(d))
+        try:
+            fields = FIELDS.get(fmt, lambda _d: [])(bytes(d))
+        except (struct.error, IndexError):  # a damaged structure ends the parse
+            fields = []
         fields = [f for f in fields if 0 <= f[0] and f[0] + f[1] <= n]
         if not fields:
             w = rng.choice([1, 2, 4])
