@@ -2,7 +2,14 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "app/AlbumPages.h"
 #include "app/Settings.h"
@@ -12,9 +19,11 @@
 #include "classlib/SysUtils.h"
 #include "classlib/Threads.h"
 #include "gif/GIFImage.h"
+#include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/ImgProc.h"
 #include "imaging/views/ImgView.h"
 
@@ -22,10 +31,11 @@ namespace album {
 
 namespace {
 
-// File-type numbers of the format registry that the build looks at.
-constexpr int32_t kFileTypeTIFF = 1;
-constexpr int32_t kFileTypeJPEG = 3;
 constexpr int kJPEGQuality = 85;
+// Photos worked on at once at most (each worker holds one decoded photo).
+constexpr int kMostWorkers = 8;
+// The image memory the workers may hold together.
+constexpr int64_t kPhotoMemory = int64_t{640} << 20;
 
 const wchar_t* const kNavigationPictures[] = {L"first", L"prev", L"next", L"last", L"index"};
 const wchar_t* const kDisabledPictures[] = {L"first_d.gif", L"prev_d.gif", L"next_d.gif", L"last_d.gif"};
@@ -55,26 +65,6 @@ bool CanWriteFile(const std::wstring& FileName)
     ::CloseHandle(file);
     classlib::DeleteFileW(FileName);
     return true;
-}
-
-void OnViewProgress(void* Context, classlib::TObject*, int Percent)
-{
-    auto* host = static_cast<TAlbumBuildHost*>(Context);
-    host->SetStepPercent(Percent);
-    host->ProcessMessages();
-}
-
-// A save that reports failure only through the abort flag must not pass for
-// a written file.
-void SaveJPEG(imaging::TImgIO* IO, const std::wstring& FileName)
-{
-    IO->SaveJPEGToFile(FileName);
-    if (IO->AbortFlag) throw classlib::EInOutError(L"Could not write \"" + FileName + L"\"");
-}
-
-void ResetOrientation(imaging::TImgIO* IO)
-{
-    if (IO->FileParams->HasEXIF) IO->FileParams->SetEXIFOrientation(1);
 }
 
 TAlbumPageOptions PageOptionsOf(const TSettings& Settings)
@@ -114,71 +104,446 @@ private:
     TAlbumBuildHost& host_;
 };
 
-// One row's turn of the image loop. False when the image could not be read.
-bool BuildImage(imaging::TImgView& View, const TSettings& Settings, const std::wstring& AlbumPath, TAlbumRow& Row,
-                int Number)
+// Adds the time since the last lap (or construction) to a phase.
+class TPhaseClock {
+public:
+    explicit TPhaseClock(TAlbumBuildTimes& Times) : times_(Times) { ::QueryPerformanceCounter(&last_); }
+    void Lap(double TAlbumBuildTimes::*Phase)
+    {
+        LARGE_INTEGER now, freq;
+        ::QueryPerformanceCounter(&now);
+        ::QueryPerformanceFrequency(&freq);
+        times_.*Phase += static_cast<double>(now.QuadPart - last_.QuadPart) / static_cast<double>(freq.QuadPart);
+        last_ = now;
+    }
+    // Leaves the time since the last lap out of every phase.
+    void Skip() { ::QueryPerformanceCounter(&last_); }
+
+private:
+    TAlbumBuildTimes& times_;
+    LARGE_INTEGER last_;
+};
+
+// One row as the image work sees it: the workers never touch the rows.
+struct TPhotoJob {
+    std::wstring Path;
+    int Rotation = 0;
+    std::wstring ImageFile;      // the image copy to write
+    std::wstring ThumbnailFile;  // the thumbnail to write
+};
+
+// What the work on one photo produced. The window thread takes it over in
+// list order and writes the files; the work writes nothing itself, so that a
+// cancelled build leaves no file of a photo after the one it stopped before.
+struct TPhotoResult {
+    bool Loaded = false;      // false: unreadable or empty, the row is skipped
+    bool CopySource = false;  // the image copy is the source file, byte for byte
+    std::unique_ptr<classlib::TMemoryStream> Image;      // encoded image copy
+    std::unique_ptr<classlib::TMemoryStream> Thumbnail;  // encoded thumbnail
+    int ThumbnailWidth = 0;
+    int ThumbnailHeight = 0;
+    // Raised by the build once the files made before the failure are written,
+    // as the failing step would have raised.
+    std::exception_ptr Error;
+};
+
+// The progress reports of one photo's work in the order they came, without
+// repeats of the same value; filled by a worker, replayed by the window
+// thread. Guarded by the pipeline's lock.
+struct TPhotoProgress {
+    std::vector<uint8_t> Reports;
+    int Last = -1;  // the last value reported (worker side only)
+};
+
+void ResetOrientation(imaging::TImgIO& IO)
 {
-    imaging::TImgIO* io = View.GetIO();
-    imaging::TImgProc* proc = View.GetProc();
+    if (IO.FileParams->HasEXIF) IO.FileParams->SetEXIFOrientation(1);
+}
 
-    View.FillWithBackground();
-    View.GetPxBitmap()->SetWidth(0);
-    View.GetPxBitmap()->SetHeight(0);
-    Row.Checked = true;
+// The work on one photo: decode, fit, rotate, encode, all on the thread
+// that calls Make. The JPEG reader's reduced decoding (1/2 .. 1/8) is not
+// used: fitting from a reduced decoding came out softer and further from a
+// full-resolution reference fit than fitting from the full image does.
+// The images are kept from photo to photo so that their memory is reused.
+class TPhotoMaker {
+public:
+    TPhotoMaker(const TSettings& Settings, TAlbumBuildTimes& Times) : settings_(Settings), times_(Times)
+    {
+        for (imaging::TPxBitmap* b : {&decoded_, &copy_, &thumbnail_}) b->KeepStorage = true;
+    }
 
+    // Reports go to Report(Context, Percent). Admit is called once, before
+    // the decoding, with the image memory the photo will take (a guess from
+    // the file's parameters); false from it ends the work on the photo.
+    void Make(const TPhotoJob& Job, TPhotoResult& Result, void (*Report)(void*, classlib::TObject*, int),
+              void* Context, const std::function<bool(int64_t)>& Admit)
+    {
+        TPhaseClock clock(times_);
+        const imaging::TPxProgressEvent progress = imaging::TPxProgressEvent::FromFunction(Report, Context);
+        std::unique_ptr<imaging::TImgIO> io = imaging::TImgIO::CreateForBitmap(&decoded_);
+        io->FileParams->JPEGQuality = kJPEGQuality;
+        // The background of an off-screen view, which rotations by other
+        // angles than right ones show in the corners (a GIF load sets its own).
+        io->SetBackground(classlib::clBtnFace);
+        io->OnProgress = progress;
+
+        try {
+            io->ReadParamsFromFile(Job.Path);
+        } catch (...) {
+        }
+        io->AutoAdjustDPI = io->FileParams->FileFormat == imaging::ffTIFF;
+        clock.Lap(&TAlbumBuildTimes::Decode);
+        if (!Admit(MemoryGuess(*io->FileParams))) return;
+        clock.Skip();
+
+        bool loaded = true;
+        try {
+            io->LoadFromFile(Job.Path);
+            loaded = !io->AbortFlag;
+        } catch (...) {
+            loaded = false;
+        }
+        if (!loaded || decoded_.GetWidth() == 0 || decoded_.GetHeight() == 0) return;
+        Result.Loaded = true;
+        ResetOrientation(*io);
+        clock.Lap(&TAlbumBuildTimes::Decode);
+
+        try {
+            MakeOutputs(Job, *io, progress, clock, Result);
+        } catch (...) {
+            Result.Error = std::current_exception();
+        }
+        io->ReplaceBitmap(&decoded_);
+    }
+
+    // Gives back the memory of the images kept for the next photo.
+    void ReleaseImages()
+    {
+        for (imaging::TPxBitmap* b : {&decoded_, &copy_, &thumbnail_}) {
+            b->KeepStorage = false;
+            b->FreeImage(true);
+            b->KeepStorage = true;
+        }
+    }
+
+private:
+    // The decoded image and the work image of fitting it (as wide as the
+    // fitted copy, as high as the source), in 24 bits per pixel.
+    int64_t MemoryGuess(const imaging::TIOParamsVals& Params) const
+    {
+        const int64_t w = std::max(Params.Width, 0), h = std::max(Params.Height, 0);
+        const int64_t fitted = settings_.ResizeImg ? std::min<int64_t>(w, settings_.MaxImg) : 0;
+        return (w + fitted) * h * 3;
+    }
+
+    // Into Dest: Source fitted into the square box Max as ResizeToWH fits
+    // it. False (Dest untouched) when nothing must be done.
+    bool Fit(imaging::TPxBitmap& Source, imaging::TPxBitmap& Dest, int Max, const imaging::TPxProgressEvent& Progress)
+    {
+        int width = 0, height = 0;
+        if (!FitSize(Source.GetWidth(), Source.GetHeight(), Max, Max, width, height)) return false;
+        Processor(Source, Progress)->ResampleTo(&Dest, width, height, imaging::rfFastLinear);
+        return true;
+    }
+
+    static std::unique_ptr<imaging::TImgProc> Processor(imaging::TPxBitmap& Bitmap,
+                                                        const imaging::TPxProgressEvent& Progress,
+                                                        classlib::TColor Background = classlib::clBtnFace)
+    {
+        std::unique_ptr<imaging::TImgProc> proc = imaging::TImgProc::CreateForBitmap(&Bitmap);
+        // Nothing could ever undo the build's operations.
+        proc->AutoUndo = false;
+        proc->SetUndoLimit(0);
+        proc->SetBackground(Background);
+        proc->OnProgress = Progress;
+        return proc;
+    }
+
+    static void Rotate(imaging::TPxBitmap& Bitmap, int Rotation, imaging::TImgIO& IO,
+                       const imaging::TPxProgressEvent& Progress)
+    {
+        Processor(Bitmap, Progress, IO.GetBackground())
+            ->Rotate(Rotation, false, 0, static_cast<classlib::TColor>(-1));
+    }
+
+    // Bitmap encoded as a JPEG with the loaded file's parameters.
+    static std::unique_ptr<classlib::TMemoryStream> Encode(imaging::TImgIO& IO, imaging::TPxBitmap& Bitmap,
+                                                          const std::wstring& FileName)
+    {
+        auto stream = std::make_unique<classlib::TMemoryStream>();
+        IO.ReplaceBitmap(&Bitmap);
+        IO.SaveJPEGToStream(stream.get());
+        if (IO.AbortFlag) throw classlib::EInOutError(L"Could not write \"" + FileName + L"\"");
+        return stream;
+    }
+
+    void MakeOutputs(const TPhotoJob& Job, imaging::TImgIO& IO, const imaging::TPxProgressEvent& Progress,
+                     TPhaseClock& Clock, TPhotoResult& Result)
+    {
+        const int rotation = Job.Rotation;
+
+        // The image copy: a JPEG that needs no change is the source itself.
+        // With resizing it is fitted into a copy, so that the thumbnail is
+        // made from the decoded image as it came; without, the decoded image
+        // is turned in place and the thumbnail made from it.
+        imaging::TPxBitmap* image = &decoded_;
+        Result.CopySource = IO.FileParams->FileFormat == imaging::ffJPEG && !settings_.ResizeImg && rotation == 0;
+        if (!Result.CopySource) {
+            if (settings_.ResizeImg) {
+                if (Fit(decoded_, copy_, settings_.MaxImg, Progress)) {
+                    image = &copy_;
+                } else if (rotation != 0) {
+                    copy_.Assign(&decoded_);
+                    image = &copy_;
+                }
+            }
+            Clock.Lap(&TAlbumBuildTimes::Fit);
+            if (rotation != 0) Rotate(*image, rotation, IO, Progress);
+            Clock.Lap(&TAlbumBuildTimes::Rotate);
+            Result.Image = Encode(IO, *image, Job.ImageFile);
+            Clock.Lap(&TAlbumBuildTimes::Encode);
+        }
+
+        // The thumbnail: with resizing fitted from the decoded image, then
+        // turned; without, fitted from the (already turned) image.
+        imaging::TPxBitmap& source = settings_.ResizeImg ? decoded_ : *image;
+        imaging::TPxBitmap* thumbnail = &source;
+        if (Fit(source, thumbnail_, settings_.MaxTh, Progress)) thumbnail = &thumbnail_;
+        if (settings_.ResizeImg && rotation != 0) Rotate(*thumbnail, rotation, IO, Progress);
+        Result.Thumbnail = Encode(IO, *thumbnail, Job.ThumbnailFile);
+        Result.ThumbnailWidth = thumbnail->GetWidth();
+        Result.ThumbnailHeight = thumbnail->GetHeight();
+        Clock.Lap(&TAlbumBuildTimes::Thumbnail);
+    }
+
+    const TSettings& settings_;
+    TAlbumBuildTimes& times_;
+    imaging::TPxBitmap decoded_;
+    imaging::TPxBitmap copy_;
+    imaging::TPxBitmap thumbnail_;
+};
+
+// The photos of the album list worked on by worker threads, at most Ahead
+// photos beyond the last one the window thread has taken, each taken in list
+// order. The image memory of the workers (what they work on and what they
+// keep for the next photo, as guessed by TPhotoMaker) stays within
+// kPhotoMemory, except that the photo the window thread waits for is always
+// let in; a worker that has to wait for memory first gives back what it
+// keeps. The destructor stops the work (photos being worked on are
+// finished, no new one is started) and waits for the workers.
+class TPhotoPipeline {
+public:
+    TPhotoPipeline(std::vector<TPhotoJob> Jobs, const TSettings& Settings, int Workers, std::size_t Ahead)
+        : jobs_(std::move(Jobs)), settings_(Settings), ahead_(std::max<std::size_t>(Ahead, 1)),
+          slots_(jobs_.size()), times_(static_cast<std::size_t>(Workers)), held_(static_cast<std::size_t>(Workers))
+    {
+        try {
+            for (int w = 0; w < Workers; ++w) threads_.emplace_back([this, w] { Work(w); });
+        } catch (...) {
+            Stop();
+            throw;
+        }
+    }
+    ~TPhotoPipeline() { Stop(); }
+    TPhotoPipeline(const TPhotoPipeline&) = delete;
+    TPhotoPipeline& operator=(const TPhotoPipeline&) = delete;
+
+    // Photo Index's result, once its work is done (Index is the photo after
+    // the last one taken). Meanwhile and afterwards each of its progress
+    // reports goes to Report in order; Idle runs whenever the wait goes on
+    // for a while without a report.
+    TPhotoResult Take(std::size_t Index, const std::function<void(int)>& Report, const std::function<void()>& Idle)
+    {
+        TSlot& slot = slots_[Index];
+        std::size_t shown = 0;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            const bool done = slot.Done;
+            std::vector<uint8_t> fresh(slot.Progress.Reports.begin() + static_cast<std::ptrdiff_t>(shown),
+                                       slot.Progress.Reports.end());
+            shown = slot.Progress.Reports.size();
+            if (!fresh.empty() || !done) {
+                lock.unlock();
+                for (uint8_t percent : fresh) Report(percent);
+                if (fresh.empty()) Idle();
+                lock.lock();
+            }
+            if (done && shown == slot.Progress.Reports.size()) break;
+            if (!slot.Done) doneChanged_.wait_for(lock, std::chrono::milliseconds(15));
+        }
+        TPhotoResult result = std::move(slot.Result);
+        taken_ = Index + 1;
+        lock.unlock();
+        workChanged_.notify_all();
+        return result;
+    }
+
+    // The phase times of all workers, after Stop.
+    void AddTimes(TAlbumBuildTimes& Times)
+    {
+        Stop();
+        for (const TAlbumBuildTimes& t : times_) {
+            Times.Decode += t.Decode;
+            Times.Fit += t.Fit;
+            Times.Rotate += t.Rotate;
+            Times.Encode += t.Encode;
+            Times.Thumbnail += t.Thumbnail;
+        }
+    }
+
+private:
+    struct TSlot {
+        bool Done = false;
+        TPhotoResult Result;
+        TPhotoProgress Progress;
+    };
+    struct TReportContext {
+        TPhotoPipeline* Pipeline;
+        std::size_t Index;
+    };
+
+    static void OnProgress(void* Context, classlib::TObject*, int Percent)
+    {
+        auto* c = static_cast<TReportContext*>(Context);
+        TPhotoProgress& p = c->Pipeline->slots_[c->Index].Progress;
+        if (Percent == p.Last) return;
+        p.Last = Percent;
+        std::lock_guard<std::mutex> lock(c->Pipeline->mutex_);
+        p.Reports.push_back(static_cast<uint8_t>(std::clamp(Percent, 0, 255)));
+    }
+
+    // Lets photo Index (needing Bytes) in once the memory allows; the worker's
+    // kept images (Maker) are given back first when it must wait.
+    bool Admit(std::size_t Worker, std::size_t Index, int64_t Bytes, TPhotoMaker& Maker)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        int64_t& held = held_[Worker];
+        auto fits = [&] { return stop_ || Index <= taken_ || memory_ - held + std::max(held, Bytes) <= kPhotoMemory; };
+        if (!fits()) {
+            lock.unlock();
+            Maker.ReleaseImages();
+            lock.lock();
+            memory_ -= held;
+            held = 0;
+            workChanged_.notify_all();
+            workChanged_.wait(lock, fits);
+        }
+        if (stop_) return false;
+        memory_ += std::max(held, Bytes) - held;
+        held = std::max(held, Bytes);
+        return true;
+    }
+
+    void Work(int Worker)
+    {
+        const std::size_t w = static_cast<std::size_t>(Worker);
+        TPhotoMaker maker(settings_, times_[w]);
+        for (;;) {
+            std::size_t index = 0;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                workChanged_.wait(lock,
+                                  [&] { return stop_ || next_ >= jobs_.size() || next_ < taken_ + ahead_; });
+                if (stop_ || next_ >= jobs_.size()) return;
+                index = next_++;
+            }
+            TPhotoResult result;
+            TReportContext context{this, index};
+            try {
+                maker.Make(jobs_[index], result, &OnProgress, &context,
+                            [&](int64_t Bytes) { return Admit(w, index, Bytes, maker); });
+            } catch (...) {
+                result.Error = std::current_exception();
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                slots_[index].Result = std::move(result);
+                slots_[index].Done = true;
+            }
+            doneChanged_.notify_all();
+            workChanged_.notify_all();
+        }
+    }
+
+    void Stop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        workChanged_.notify_all();
+        for (std::thread& t : threads_)
+            if (t.joinable()) t.join();
+    }
+
+    const std::vector<TPhotoJob> jobs_;
+    const TSettings& settings_;
+    const std::size_t ahead_;
+    std::vector<TSlot> slots_;
+    std::vector<TAlbumBuildTimes> times_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable workChanged_;  // a photo taken, or stop
+    std::condition_variable doneChanged_;  // a photo done
+    std::size_t next_ = 0;   // the next photo to start
+    std::size_t taken_ = 0;  // photos taken by the window thread
+    bool stop_ = false;
+    std::vector<int64_t> held_;  // image memory per worker
+    int64_t memory_ = 0;         // the sum of held_
+};
+
+// The processors this process may run on.
+int UsableProcessors()
+{
+    DWORD_PTR process = 0, system = 0;
+    int count = 0;
+    if (::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system))
+        for (; process != 0; process &= process - 1) ++count;
+    if (count == 0) count = static_cast<int>(std::thread::hardware_concurrency());
+    return std::max(count, 1);
+}
+
+// Writes Bytes as FileName; a file that can't be written completely is
+// removed and the failure raised.
+void WriteOutput(const std::wstring& FileName, classlib::TMemoryStream& Bytes)
+{
+    bool written = false;
     try {
-        io->ReadParamsFromFile(Row.Path);
+        imaging::TPxWideFileStream file(FileName, imaging::pxFmCreate);
+        Bytes.SaveToStream(&file);
+        written = true;
+    } catch (const classlib::EFCreateError&) {
+        throw;
     } catch (...) {
     }
-    io->AutoAdjustDPI = io->FileParams->FileFormat == kFileTypeTIFF;
-
-    bool loaded = true;
-    try {
-        io->LoadFromFile(Row.Path);
-        loaded = !io->AbortFlag;
-    } catch (...) {
-        loaded = false;
+    if (!written) {
+        ::DeleteFileW(FileName.c_str());
+        throw classlib::EInOutError(L"Could not write \"" + FileName + L"\"");
     }
-    if (!loaded) View.GetPxBitmap()->SetWidth(0);
-    if (View.GetPxBitmap()->GetWidth() == 0 || View.GetPxBitmap()->GetHeight() == 0) {
+}
+
+// The window thread's part of a row's turn: the files written and the row
+// rewritten from the work's result. False when the image could not be read.
+bool FinishImage(const TPhotoJob& Job, TPhotoResult& Result, TAlbumRow& Row, int Number)
+{
+    if (!Result.Loaded) {
         Row.Checked = false;
         return false;
     }
-    ResetOrientation(io);
+    if (Result.CopySource)
+        ::CopyFileW(Job.Path.c_str(), Job.ImageFile.c_str(), FALSE);
+    else if (Result.Image)
+        WriteOutput(Job.ImageFile, *Result.Image);
+    if (Result.Thumbnail) WriteOutput(Job.ThumbnailFile, *Result.Thumbnail);
+    if (Result.Error) std::rethrow_exception(Result.Error);
 
-    const std::wstring rotationText = Row.SubItem(siRotation);
-    const int rotation = RotationOf(rotationText);
-    const std::wstring name = OutputNameOf(Row.Path);
-
-    // The image copy: a JPEG that needs no change is copied byte for byte
-    // (the format is the one the load found).
-    const std::wstring imageFile = AlbumPath + L"Images\\" + name;
-    const bool isJPEG = io->FileParams->FileFormat == kFileTypeJPEG;
-    if (isJPEG && !Settings.ResizeImg && rotation == 0) {
-        ::CopyFileW(Row.Path.c_str(), imageFile.c_str(), FALSE);
-    } else {
-        if (Settings.ResizeImg) ResizeToWH(&View, Settings.MaxImg, Settings.MaxImg);
-        if (rotation != 0) proc->Rotate(rotation, false, 0, static_cast<classlib::TColor>(-1));
-        SaveJPEG(io, imageFile);
-    }
-
-    // The thumbnail: from the source again when the copy was resized,
-    // otherwise from the (already rotated) image in memory.
-    if (Settings.ResizeImg) {
-        io->LoadFromFile(Row.Path);
-        if (io->AbortFlag) throw classlib::EInOutError(L"Could not read \"" + Row.Path + L"\"");
-        ResetOrientation(io);
-    }
-    ResizeToWH(&View, Settings.MaxTh, Settings.MaxTh);
-    if (Settings.ResizeImg) proc->Rotate(rotation, false, 0, static_cast<classlib::TColor>(-1));
-    SaveJPEG(io, AlbumPath + L"Thumbnails\\tn_" + name);
-
+    const std::wstring rotation = Row.SubItem(siRotation);
     const std::wstring title = Row.SubItem(siTitle);
     const std::wstring description = Row.SubItem(siDescription);
-    Row.SubItems = {rotationText,
+    Row.SubItems = {rotation,
                     std::to_wstring(Number),
-                    std::to_wstring(View.GetPxBitmap()->GetWidth()),
-                    std::to_wstring(View.GetPxBitmap()->GetHeight()),
+                    std::to_wstring(Result.ThumbnailWidth),
+                    std::to_wstring(Result.ThumbnailHeight),
                     title,
                     description};
     return true;
@@ -342,16 +707,25 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
 
         Host.ShowBuildProgress(true);
         {
-            imaging::TImgView view(nullptr);
-            view.SetLegacyBitmap(false);
-            view.GetIO()->FileParams->JPEGQuality = kJPEGQuality;
-            // As a view owned by the main form: every operation first keeps
-            // one undo copy of the image (in a temporary file).
-            view.GetProc()->AutoUndo = true;
-            view.GetProc()->SetUndoLimit(1);
-            view.SetOnProgress(imaging::TPxProgressEvent::FromFunction(&OnViewProgress, &Host));
-
             const std::size_t count = Rows.size();
+            std::vector<TPhotoJob> jobs;
+            jobs.reserve(count);
+            for (const TAlbumRow& row : Rows) {
+                const std::wstring name = OutputNameOf(row.Path);
+                jobs.push_back(TPhotoJob{row.Path, RotationOf(row.SubItem(siRotation)),
+                                         albumPath + L"Images\\" + name, albumPath + L"Thumbnails\\tn_" + name});
+            }
+            // Each worker holds one photo's images; a few finished photos
+            // (encoded only) may wait for the window thread.
+            const int workers = static_cast<int>(std::min<std::size_t>(
+                {static_cast<std::size_t>(std::min(UsableProcessors(), kMostWorkers)), count}));
+            TPhotoPipeline photos(jobs, settings, workers, 2 * static_cast<std::size_t>(workers));
+            const auto report = [&Host](int Percent) {
+                Host.SetStepPercent(Percent);
+                Host.ProcessMessages();
+            };
+            const auto idle = [&Host] { Host.ProcessMessages(); };
+
             for (std::size_t i = 0; i < count; ++i) {
                 if (Host.CancelRequested == 1) {
                     cancelled = true;
@@ -362,8 +736,11 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
                 Host.SetImagePercent(percent);
                 Host.ProcessMessages();
 
-                if (BuildImage(view, settings, albumPath, Rows[i], result.ImageCount + 1)) ++result.ImageCount;
+                Rows[i].Checked = true;
+                TPhotoResult photo = photos.Take(i, report, idle);
+                if (FinishImage(jobs[i], photo, Rows[i], result.ImageCount + 1)) ++result.ImageCount;
             }
+            if (Input.Times) photos.AddTimes(*Input.Times);
         }
 
         if (cancelled) {

@@ -4,12 +4,22 @@
 // album's colours, a copy of the program's "viewer" folder and the index
 // pages (AlbumPages.h).
 //
-// The build runs on the user-interface thread. It talks to the main window
-// only through TAlbumBuildHost: message boxes, the status text, the enabled
-// state of the controls, the two build progress bars, message processing
-// (once per image and at every progress report), the cancel flag and the
-// opening of the finished album. Tests replace the host to answer the
-// questions and to look at what the build reported.
+// BuildAlbum runs on the user-interface thread and talks to the main window
+// only through TAlbumBuildHost, always from that thread: message boxes, the
+// status text, the enabled state of the controls, the two build progress
+// bars, message processing (once per image, at every progress report and
+// while it waits for a photo), the cancel flag and the opening of the
+// finished album. Tests replace the host to answer the questions and to
+// look at what the build reported.
+//
+// Threads: the photos are decoded, fitted, turned and encoded (in memory)
+// by worker threads, one photo per worker, a bounded number of photos ahead
+// of the one in turn; each photo is decoded once and both of its files are
+// made from that image. The user-interface thread takes the photos in list
+// order and does everything the user sees: the image counter, the replayed
+// progress reports of the photo's work, the files written, the row
+// rewritten, the cancel flag looked at between images. A cancel stops the
+// build before the next image: nothing of the photos after it is written.
 //
 // Output names: the file-name part of a row's path with its extension
 // replaced by ".jpg"; two sources that differ only in extension therefore
@@ -110,6 +120,19 @@ struct TAlbumBuildResult {
     int PageCount = 0;       // index pages written
 };
 
+// Wall-clock seconds per phase of the image work, summed over the images
+// and the worker threads: reading the source, fitting the image copy,
+// rotating it, encoding it, and the whole thumbnail (fit, rotation,
+// encoding). For measurements only; filled in when the image loop ends
+// without an exception.
+struct TAlbumBuildTimes {
+    double Decode = 0;
+    double Fit = 0;
+    double Rotate = 0;
+    double Encode = 0;
+    double Thumbnail = 0;
+};
+
 // The input of one build.
 struct TAlbumBuildInput {
     // Colours, sizes, grid, resizing and page label.
@@ -122,6 +145,8 @@ struct TAlbumBuildInput {
     std::wstring ProgramFolder;
     // The interface texts; nullptr uses the English ones.
     const TTranslation* Translation = nullptr;
+    // When given, receives the time spent per phase.
+    TAlbumBuildTimes* Times = nullptr;
 };
 
 // The album folder: AlbumFolder and AlbumName joined, each followed by a

@@ -380,6 +380,28 @@ private:
 
 // ---------------------------------------------------------------- graphics
 
+// Draws with Canvas on a DC it does not own for the life of the scope: the
+// canvas is locked and given the DC, and at the end detached from the DC
+// (its objects deselected) and unlocked. The DC is not freed.
+class TCanvasDCScope {
+public:
+    TCanvasDCScope(TCanvas* Canvas, HDC DC) : canvas_(Canvas)
+    {
+        canvas_->Lock();
+        canvas_->SetHandle(DC);
+    }
+    ~TCanvasDCScope()
+    {
+        canvas_->SetHandle(nullptr);
+        canvas_->Unlock();
+    }
+    TCanvasDCScope(const TCanvasDCScope&) = delete;
+    TCanvasDCScope& operator=(const TCanvasDCScope&) = delete;
+
+private:
+    TCanvas* canvas_;
+};
+
 class TGraphic;
 
 // The class of a picture: its name and a factory that creates an empty

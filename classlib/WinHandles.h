@@ -65,6 +65,17 @@ using TOwnedFont = TGdiObject<HFONT>;
 // A DC made by CreateCompatibleDC/CreateDC, freed with DeleteDC.
 using TOwnedDC = TOwnedHandle<HDC, ::DeleteDC>;
 using TOwnedIcon = TOwnedHandle<HICON, ::DestroyIcon>;
+// A cursor loaded from a file or resource (not a shared system cursor).
+using TOwnedCursor = TOwnedHandle<HCURSOR, ::DestroyCursor>;
+using TOwnedMenu = TOwnedHandle<HMENU, ::DestroyMenu>;
+// A kernel object (event, file, thread) freed with CloseHandle. Files that
+// failed to open (INVALID_HANDLE_VALUE) must not be stored.
+using TOwnedKernelHandle = TOwnedHandle<HANDLE, ::CloseHandle>;
+
+inline BOOL WINAPI FreeGlobal(HGLOBAL h) { return ::GlobalFree(h) == nullptr; }
+// A global memory block freed with GlobalFree; Release it when the clipboard
+// takes it over.
+using TOwnedGlobal = TOwnedHandle<HGLOBAL, FreeGlobal>;
 using TOwnedEnhMetafile = TOwnedHandle<HENHMETAFILE, ::DeleteEnhMetaFile>;
 
 // ---- borrowed handles
@@ -88,10 +99,12 @@ using TBorrowedIcon = TBorrowedHandle<HICON>;
 
 // ---- scopes
 
-// GetDC/ReleaseDC of a window (nullptr: the screen).
+// GetDC/ReleaseDC of a window (nullptr: the screen), or GetDCEx with its
+// clip region and flags.
 class TWindowDC {
 public:
     explicit TWindowDC(HWND wnd = nullptr) : wnd_(wnd), dc_(::GetDC(wnd)) {}
+    TWindowDC(HWND wnd, HRGN clip, DWORD flags) : wnd_(wnd), dc_(::GetDCEx(wnd, clip, flags)) {}
     ~TWindowDC()
     {
         if (dc_) ::ReleaseDC(wnd_, dc_);
@@ -122,30 +135,89 @@ public:
     }
     TSelectObjectScope(const TSelectObjectScope&) = delete;
     TSelectObjectScope& operator=(const TSelectObjectScope&) = delete;
+    // The object the selection replaced (nullptr when nothing was selected).
+    HGDIOBJ Previous() const { return old_ == HGDI_ERROR ? nullptr : old_; }
 
 private:
     HDC dc_;
     HGDIOBJ old_;
 };
 
-// SelectPalette/RealizePalette with the previous palette restored.
+// SelectPalette/RealizePalette with the previous palette selected again, in
+// the same mode, at the end of the scope.
 class TSelectPaletteScope {
 public:
     TSelectPaletteScope(HDC dc, HPALETTE pal, bool background = false)
-        : dc_(dc), old_(dc && pal ? ::SelectPalette(dc, pal, background) : nullptr)
+        : dc_(dc), background_(background), old_(dc && pal ? ::SelectPalette(dc, pal, background) : nullptr)
     {
         if (old_) ::RealizePalette(dc_);
     }
     ~TSelectPaletteScope()
     {
-        if (old_) ::SelectPalette(dc_, old_, TRUE);
+        if (old_) ::SelectPalette(dc_, old_, background_);
     }
     TSelectPaletteScope(const TSelectPaletteScope&) = delete;
     TSelectPaletteScope& operator=(const TSelectPaletteScope&) = delete;
 
 private:
     HDC dc_;
+    BOOL background_;
     HPALETTE old_;
+};
+
+// SetTextAlign with the previous alignment restored.
+class TTextAlignScope {
+public:
+    TTextAlignScope(HDC dc, UINT align) : dc_(dc), old_(::SetTextAlign(dc, align)) {}
+    ~TTextAlignScope()
+    {
+        if (old_ != GDI_ERROR) ::SetTextAlign(dc_, old_);
+    }
+    TTextAlignScope(const TTextAlignScope&) = delete;
+    TTextAlignScope& operator=(const TTextAlignScope&) = delete;
+
+private:
+    HDC dc_;
+    UINT old_;
+};
+
+// SetTextColor/SetBkColor with the previous colours restored.
+class TTextColorsScope {
+public:
+    TTextColorsScope(HDC dc, COLORREF text, COLORREF back)
+        : dc_(dc), oldText_(::SetTextColor(dc, text)), oldBack_(::SetBkColor(dc, back))
+    {
+    }
+    ~TTextColorsScope()
+    {
+        if (oldText_ != CLR_INVALID) ::SetTextColor(dc_, oldText_);
+        if (oldBack_ != CLR_INVALID) ::SetBkColor(dc_, oldBack_);
+    }
+    TTextColorsScope(const TTextColorsScope&) = delete;
+    TTextColorsScope& operator=(const TTextColorsScope&) = delete;
+
+private:
+    HDC dc_;
+    COLORREF oldText_;
+    COLORREF oldBack_;
+};
+
+// GlobalLock/GlobalUnlock of a global memory block; Data() is nullptr when
+// the block could not be locked.
+class TGlobalLockScope {
+public:
+    explicit TGlobalLockScope(HGLOBAL block) : block_(block), data_(block ? ::GlobalLock(block) : nullptr) {}
+    ~TGlobalLockScope()
+    {
+        if (data_) ::GlobalUnlock(block_);
+    }
+    TGlobalLockScope(const TGlobalLockScope&) = delete;
+    TGlobalLockScope& operator=(const TGlobalLockScope&) = delete;
+    void* Data() const { return data_; }
+
+private:
+    HGLOBAL block_;
+    void* data_;
 };
 
 // SaveDC/RestoreDC.
@@ -196,6 +268,26 @@ public:
 private:
     TOwnedDC dc_;  // declared first: the selection is undone before DeleteDC
     TSelectObjectScope select_;
+};
+
+// SetErrorMode for the scope, the previous mode restored at the end. An
+// inactive scope changes nothing.
+class TErrorModeScope {
+public:
+    explicit TErrorModeScope(UINT mode, bool active = true)
+        : active_(active), old_(active ? ::SetErrorMode(mode) : 0)
+    {
+    }
+    ~TErrorModeScope()
+    {
+        if (active_) ::SetErrorMode(old_);
+    }
+    TErrorModeScope(const TErrorModeScope&) = delete;
+    TErrorModeScope& operator=(const TErrorModeScope&) = delete;
+
+private:
+    bool active_;
+    UINT old_;
 };
 
 }  // namespace classlib

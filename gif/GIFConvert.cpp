@@ -6,6 +6,7 @@
 #include "classlib/Metafile.h"
 #include "classlib/Picture.h"
 #include "classlib/Streams.h"
+#include "classlib/WinHandles.h"
 #include "gif/GIFDIB.h"
 #include "gif/GIFExtensions.h"
 #include "gif/GIFImage.h"
@@ -221,20 +222,14 @@ void TGIFSubImage::AssignFromGraphic(classlib::TGraphic* Source)
     if (Icon && Icon->GetHandle()) {
         ICONINFO Info{};
         if (::GetIconInfo(Icon->GetHandle(), &Info)) {
-            if (Info.hbmColor)
-                ::DeleteObject(Info.hbmColor);
-            if (Info.hbmMask) {
-                ApplyMask(Info.hbmMask);
-                ::DeleteObject(Info.hbmMask);
-            }
+            // GetIconInfo hands over copies of both bitmaps.
+            const classlib::TOwnedBitmap Color(Info.hbmColor), Mask(Info.hbmMask);
+            ApplyMask(Mask.Get());
         }
     } else if (Metafile) {
         // Where the picture leaves its background uncovered.
-        HBITMAP Mask = MaskFromDoubleDraw(Source, W, H);
-        if (Mask) {
-            ApplyMask(Mask);
-            ::DeleteObject(Mask);
-        }
+        const classlib::TOwnedBitmap Mask(MaskFromDoubleDraw(Source, W, H));
+        ApplyMask(Mask.Get());
     }
 }
 

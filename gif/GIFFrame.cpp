@@ -4,6 +4,7 @@
 #include <new>
 
 #include "classlib/SysUtils.h"
+#include "classlib/WinHandles.h"
 #include "gif/GIFDIB.h"
 #include "gif/GIFDither.h"
 #include "gif/GIFEncoders.h"
@@ -15,42 +16,11 @@ namespace gif {
 
 namespace {
 
-// Keeps a GDI object selected into a DC for the scope.
-class TSelectScope {
-public:
-    TSelectScope(HDC DC, HGDIOBJ Object) : dc_(DC), old_(::SelectObject(DC, Object)) {}
-    ~TSelectScope()
-    {
-        if (old_)
-            ::SelectObject(dc_, old_);
-    }
-    TSelectScope(const TSelectScope&) = delete;
-    TSelectScope& operator=(const TSelectScope&) = delete;
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
-};
-
-struct TMemDC {
-    HDC DC;
-    TMemDC() : DC(CheckGdi(::CreateCompatibleDC(nullptr))) {}
-    ~TMemDC() { ::DeleteDC(DC); }
-    TMemDC(const TMemDC&) = delete;
-    TMemDC& operator=(const TMemDC&) = delete;
-};
-
-struct TGdiObject {
-    HGDIOBJ Object;
-    explicit TGdiObject(HGDIOBJ o) : Object(o) {}
-    ~TGdiObject()
-    {
-        if (Object)
-            ::DeleteObject(Object);
-    }
-    TGdiObject(const TGdiObject&) = delete;
-    TGdiObject& operator=(const TGdiObject&) = delete;
-};
+// A memory DC compatible with the screen; failure raises.
+classlib::TOwnedDC NewMemoryDC()
+{
+    return classlib::TOwnedDC(CheckGdi(::CreateCompatibleDC(nullptr)));
+}
 
 bool IsNTPlatform()
 {
@@ -62,36 +32,29 @@ void MaskedStretchBlt(HDC DestDC, int DestX, int DestY, int DestW, int DestH, HD
                       int SrcW, int SrcH, HDC MaskDC, int MaskX, int MaskY)
 {
     if (IsNTPlatform() && DestW == SrcW && DestH == SrcH) {
-        TGdiObject Dummy(CheckGdi(::CreateBitmap(1, 1, 1, 1, nullptr)));
-        HBITMAP Mask = static_cast<HBITMAP>(::SelectObject(MaskDC, Dummy.Object));
-        struct Back {
-            HDC dc;
-            HBITMAP mask;
-            ~Back() { ::SelectObject(dc, mask); }
-        } Restore{MaskDC, Mask};
+        // MaskBlt takes the mask as a bitmap: it leaves MaskDC for the call
+        // and a placeholder stands in for it.
+        classlib::TOwnedBitmap Dummy(CheckGdi(::CreateBitmap(1, 1, 1, 1, nullptr)));
+        classlib::TSelectObjectScope Swap(MaskDC, Dummy.Get());
+        const auto Mask = static_cast<HBITMAP>(Swap.Previous());
         ::MaskBlt(DestDC, DestX, DestY, DestW, DestH, SourceDC, SrcX, SrcY, Mask, MaskX, MaskY, 0xCCAA0029);
         return;
     }
-    TMemDC ColorDC, MonoDC;
-    TGdiObject ColorBmp(CheckGdi(::CreateCompatibleBitmap(SourceDC, SrcW, SrcH)));
-    TSelectScope ColorSel(ColorDC.DC, ColorBmp.Object);
-    TGdiObject MonoBmp(CheckGdi(::CreateBitmap(SrcW, SrcH, 1, 1, nullptr)));
-    TSelectScope MonoSel(MonoDC.DC, MonoBmp.Object);
-    ::BitBlt(MonoDC.DC, 0, 0, SrcW, SrcH, MaskDC, MaskX, MaskY, NOTSRCCOPY);
+    classlib::TOwnedDC ColorDC = NewMemoryDC(), MonoDC = NewMemoryDC();
+    classlib::TOwnedBitmap ColorBmp(CheckGdi(::CreateCompatibleBitmap(SourceDC, SrcW, SrcH)));
+    classlib::TSelectObjectScope ColorSel(ColorDC.Get(), ColorBmp.Get());
+    classlib::TOwnedBitmap MonoBmp(CheckGdi(::CreateBitmap(SrcW, SrcH, 1, 1, nullptr)));
+    classlib::TSelectObjectScope MonoSel(MonoDC.Get(), MonoBmp.Get());
+    ::BitBlt(MonoDC.Get(), 0, 0, SrcW, SrcH, MaskDC, MaskX, MaskY, NOTSRCCOPY);
     HPALETTE Pal = static_cast<HPALETTE>(::GetCurrentObject(SourceDC, OBJ_PAL));
     if (!Pal)
         Pal = static_cast<HPALETTE>(::GetStockObject(DEFAULT_PALETTE));
-    HPALETTE OldPal = ::SelectPalette(ColorDC.DC, Pal, FALSE);
-    ::RealizePalette(ColorDC.DC);
-    ::BitBlt(ColorDC.DC, 0, 0, SrcW, SrcH, MonoDC.DC, 0, 0, SRCCOPY);
-    ::BitBlt(ColorDC.DC, 0, 0, SrcW, SrcH, SourceDC, SrcX, SrcY, SRCAND);
-    const COLORREF OldText = ::SetTextColor(DestDC, RGB(0, 0, 0));
-    const COLORREF OldBack = ::SetBkColor(DestDC, RGB(255, 255, 255));
+    classlib::TSelectPaletteScope PalSel(ColorDC.Get(), Pal);
+    ::BitBlt(ColorDC.Get(), 0, 0, SrcW, SrcH, MonoDC.Get(), 0, 0, SRCCOPY);
+    ::BitBlt(ColorDC.Get(), 0, 0, SrcW, SrcH, SourceDC, SrcX, SrcY, SRCAND);
+    classlib::TTextColorsScope Colors(DestDC, RGB(0, 0, 0), RGB(255, 255, 255));
     ::StretchBlt(DestDC, DestX, DestY, DestW, DestH, MaskDC, MaskX, MaskY, SrcW, SrcH, SRCAND);
-    ::StretchBlt(DestDC, DestX, DestY, DestW, DestH, ColorDC.DC, 0, 0, SrcW, SrcH, SRCPAINT);
-    ::SetTextColor(DestDC, OldText);
-    ::SetBkColor(DestDC, OldBack);
-    ::SelectPalette(ColorDC.DC, OldPal, FALSE);
+    ::StretchBlt(DestDC, DestX, DestY, DestW, DestH, ColorDC.Get(), 0, 0, SrcW, SrcH, SRCPAINT);
 }
 
 }  // namespace
@@ -110,8 +73,6 @@ TGIFSubImage::~TGIFSubImage()
     Clear();
     ExtensionList.reset();
     LocalTable.reset();
-    if (FramePalette)
-        ::DeleteObject(FramePalette);
 }
 
 void TGIFSubImage::Clear()
@@ -249,24 +210,20 @@ HPALETTE TGIFSubImage::GetPalette()
             return p;
     }
     if (FramePalette)
-        return FramePalette;
+        return FramePalette.Get();
     if (OwnerImage && OwnerImage->UseWebDither()) {
-        FramePalette = CreateWebPalette();
-        return FramePalette;
+        FramePalette.Reset(CreateWebPalette());
+        return FramePalette.Get();
     }
     if (LocalTable->GetCount() == 0)
         return OwnerImage ? OwnerImage->GetPalette() : nullptr;
-    FramePalette = LocalTable->ExportPalette();
-    return FramePalette;
+    FramePalette.Reset(LocalTable->ExportPalette());
+    return FramePalette.Get();
 }
 
 void TGIFSubImage::SetPalette(HPALETTE Value)
 {
-    if (Value != FramePalette) {
-        if (FramePalette)
-            ::DeleteObject(FramePalette);
-        FramePalette = Value;
-    }
+    FramePalette.Reset(Value);
     if (FrameBitmap && FrameBitmap->GetPalette() != Value) {
         FreeBitmap();
         if (OwnerImage) {
@@ -289,10 +246,7 @@ void TGIFSubImage::FreeBitmap()
 
 void TGIFSubImage::FreeMask()
 {
-    if (MaskBitmap) {
-        ::DeleteObject(MaskBitmap);
-        MaskBitmap = nullptr;
-    }
+    MaskBitmap.Reset();
     MaskPending = true;
 }
 
@@ -310,7 +264,7 @@ bool TGIFSubImage::HasMask()
         FreeBitmap();
         GetBitmap();
     }
-    return MaskBitmap != nullptr;
+    return static_cast<bool>(MaskBitmap);
 }
 
 void TGIFSubImage::Progress(classlib::TProgressStage Stage, uint8_t Percent, bool RedrawNow, const std::wstring& Msg)
@@ -399,7 +353,7 @@ void TGIFSubImage::RenderDirect(classlib::TBitmap* Bitmap, bool BuildMask)
     }
     Writer.Finish();
     if (Mask)
-        MaskBitmap = Mask->Create(W, H);
+        MaskBitmap.Reset(Mask->Create(W, H));
 }
 
 void TGIFSubImage::RenderDithered(classlib::TBitmap* Bitmap, bool BuildMask)
@@ -449,7 +403,7 @@ void TGIFSubImage::RenderDithered(classlib::TBitmap* Bitmap, bool BuildMask)
     }
     Writer.Finish();
     if (Mask)
-        MaskBitmap = Mask->Create(W, H);
+        MaskBitmap.Reset(Mask->Create(W, H));
 }
 
 void TGIFSubImage::Prepare()
@@ -591,16 +545,16 @@ void TGIFSubImage::StretchDraw(classlib::TCanvas* ACanvas, const RECT& R, bool D
     const int StepX = std::max(1, OwnerImage ? OwnerImage->GetWidth() : W);
     const int StepY = std::max(1, OwnerImage ? OwnerImage->GetHeight() : H);
     if (Masked) {
-        TMemDC MaskDC;
-        TSelectScope MaskSel(MaskDC.DC, MaskBitmap);
+        classlib::TOwnedDC MaskDC = NewMemoryDC();
+        classlib::TSelectObjectScope MaskSel(MaskDC.Get(), MaskBitmap.Get());
         HDC Src = Bitmap->GetCanvas()->GetHandle();
         HDC Dst = ACanvas->GetHandle();
         if (DoTile) {
             for (int x = R.left + GetLeft(); x < R.right; x += StepX)
                 for (int y = R.top + GetTop(); y < R.bottom; y += StepY)
-                    MaskedStretchBlt(Dst, x, y, W, H, Src, 0, 0, W, H, MaskDC.DC, 0, 0);
+                    MaskedStretchBlt(Dst, x, y, W, H, Src, 0, 0, W, H, MaskDC.Get(), 0, 0);
         } else {
-            MaskedStretchBlt(Dst, R.left, R.top, R.right - R.left, R.bottom - R.top, Src, 0, 0, W, H, MaskDC.DC,
+            MaskedStretchBlt(Dst, R.left, R.top, R.right - R.left, R.bottom - R.top, Src, 0, 0, W, H, MaskDC.Get(),
                              0, 0);
         }
         ACanvas->Changed();

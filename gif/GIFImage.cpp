@@ -76,8 +76,6 @@ TGIFImage::~TGIFImage()
     }
     Frames.reset();
     FileHeader.reset();
-    if (PaletteCache)
-        ::DeleteObject(PaletteCache);
 }
 
 void TGIFImage::Clear()
@@ -148,14 +146,14 @@ HPALETTE TGIFImage::GetPalette()
         if (HPALETTE p = BackingBitmap->GetPalette())
             return p;
     if (PaletteCache)
-        return PaletteCache;
+        return PaletteCache.Get();
     if (UseWebDither()) {
-        PaletteCache = CreateWebPalette();
-        return PaletteCache;
+        PaletteCache.Reset(CreateWebPalette());
+        return PaletteCache.Get();
     }
     if (GetGlobalColorMap()->GetCount() > 0) {
-        PaletteCache = GetGlobalColorMap()->ExportPalette();
-        return PaletteCache;
+        PaletteCache.Reset(GetGlobalColorMap()->ExportPalette());
+        return PaletteCache.Get();
     }
     if (Frames->GetCount() > 0)
         return Frames->GetFrame(0)->GetPalette();
@@ -164,11 +162,9 @@ HPALETTE TGIFImage::GetPalette()
 
 void TGIFImage::SetPalette(HPALETTE Value)
 {
-    if (Value == PaletteCache)
+    if (Value == PaletteCache.Get())
         return;
-    if (PaletteCache)
-        ::DeleteObject(PaletteCache);
-    PaletteCache = Value;
+    PaletteCache.Reset(Value);
     if (BackingBitmap && BackingBitmap->GetPalette() != Value) {
         ReleaseBitmap();
         SetPaletteModified(true);
@@ -486,15 +482,11 @@ void TGIFImage::LoadFromClipboardFormat(UINT Format, HANDLE Data, HPALETTE Palet
     if (!Data)
         Data = ::GetClipboardData(Format);
     if (Format == CF_GIF && CF_GIF != 0) {
-        void* p = ::GlobalLock(Data);
-        if (!p)
+        classlib::TGlobalLockScope Lock(Data);
+        if (!Lock.Data())
             RaiseGifError(L"Unsupported clipboard format");
-        struct Unlock {
-            HANDLE h;
-            ~Unlock() { ::GlobalUnlock(h); }
-        } U{Data};
         classlib::TMemoryStream Stream;
-        Stream.WriteBuffer(p, static_cast<int64_t>(::GlobalSize(Data)));
+        Stream.WriteBuffer(Lock.Data(), static_cast<int64_t>(::GlobalSize(Data)));
         Stream.SetPosition(0);
         LoadFromStream(&Stream);
         return;
@@ -515,18 +507,20 @@ void TGIFImage::SaveToClipboardFormat(UINT& Format, HANDLE& Data, HPALETTE& Pale
     GetBitmap()->SaveToClipboardFormat(Format, Data, Palette);
     classlib::TMemoryStream Stream;
     SaveToStream(&Stream);
-    HGLOBAL Block = ::GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(Stream.GetSize()));
+    classlib::TOwnedGlobal Block(::GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(Stream.GetSize())));
     if (!Block)
         RaiseGifError(L"Failed to store GIF on clipboard");
-    void* p = ::GlobalLock(Block);
-    if (p) {
-        std::memcpy(p, Stream.GetMemory(), static_cast<size_t>(Stream.GetSize()));
-        ::GlobalUnlock(Block);
+    bool Copied = false;
+    {
+        classlib::TGlobalLockScope Lock(Block.Get());
+        if (Lock.Data()) {
+            std::memcpy(Lock.Data(), Stream.GetMemory(), static_cast<size_t>(Stream.GetSize()));
+            Copied = true;
+        }
     }
-    if (!p || !::SetClipboardData(CF_GIF, Block)) {
-        ::GlobalFree(Block);
+    if (!Copied || !::SetClipboardData(CF_GIF, Block.Get()))
         RaiseGifError(L"Failed to store GIF on clipboard");
-    }
+    Block.Release();  // the clipboard owns it now
 }
 
 // ---- unit start-up -----------------------------------------------------------------------------
@@ -537,10 +531,9 @@ void GIFStartup()
     CF_GIF = ::RegisterClipboardFormatW(L"GIF Image");
     if (CF_GIF)
         classlib::TPicture::RegisterClipboardFormat(CF_GIF, &TGIFImage::Class);
-    if (HDC DC = ::GetDC(nullptr)) {
-        PalettedDisplay = ::GetDeviceCaps(DC, BITSPIXEL) * ::GetDeviceCaps(DC, PLANES) <= 8;
-        ::ReleaseDC(nullptr, DC);
-    }
+    classlib::TScreenDC DC;
+    if (DC.Get())
+        PalettedDisplay = ::GetDeviceCaps(DC.Get(), BITSPIXEL) * ::GetDeviceCaps(DC.Get(), PLANES) <= 8;
 }
 
 void GIFShutdown()

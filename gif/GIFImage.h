@@ -20,6 +20,7 @@
 #include "classlib/Graphics.h"
 #include "classlib/Lists.h"
 #include "classlib/Threads.h"
+#include "classlib/WinHandles.h"
 #include "gif/GIFColorMap.h"
 #include "gif/GIFUtils.h"
 
@@ -285,7 +286,7 @@ public:
     bool HasBitmap() const { return FrameBitmap != nullptr; }
     void SetHasBitmap(bool Value);
     bool HasMask();
-    HBITMAP GetMask() const { return MaskBitmap; }
+    HBITMAP GetMask() const { return MaskBitmap.Get(); }
     void Prepare();
 
     RECT ScaleRect(const RECT& R) const;
@@ -310,9 +311,9 @@ private:
     void Progress(classlib::TProgressStage Stage, uint8_t Percent, bool RedrawNow, const std::wstring& Msg);
 
     std::unique_ptr<classlib::TBitmap> FrameBitmap;
-    HBITMAP MaskBitmap = nullptr;
+    classlib::TOwnedBitmap MaskBitmap;
     bool MaskPending = true;
-    HPALETTE FramePalette = nullptr;
+    classlib::TOwnedPalette FramePalette;
     std::unique_ptr<uint8_t[]> PixelData;
     int32_t PixelDataSize = 0;
     std::unique_ptr<TGIFLocalColorMap> LocalTable;
@@ -413,7 +414,7 @@ private:
     bool InGetPalette = false;
     std::unique_ptr<TGIFImageList> Frames;
     std::unique_ptr<TGIFHeader> FileHeader;
-    HPALETTE PaletteCache = nullptr;
+    classlib::TOwnedPalette PaletteCache;
     classlib::TThreadList PainterList;
     std::unique_ptr<classlib::TBitmap> BackingBitmap;
     TGIFPainter* ShowPainter = nullptr;

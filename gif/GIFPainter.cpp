@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "classlib/SysUtils.h"
+#include "classlib/WinHandles.h"
 #include "gif/GIFExtensions.h"
 
 namespace gif {
@@ -35,7 +36,7 @@ TGIFPainter::TGIFPainter(TGIFPainter** Ref, TGIFDrawOptions DrawFlags, const REC
     if (Reference)
         *Reference = this;
     if ((Flags & gdfThreaded) && (Flags & gdfAnimate) && Image->GetImages()->GetCount() > 1 && Speed >= 0)
-        WakeEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        WakeEvent.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     CreateBuffers();
 }
 
@@ -99,7 +100,7 @@ void TGIFPainter::Stop()
     Terminate();
     if (IsThreaded()) {
         if (WakeEvent)
-            ::SetEvent(WakeEvent);
+            ::SetEvent(WakeEvent.Get());
         SetPriority(classlib::tpNormal);
         if (GetSuspended())
             Resume();
@@ -121,10 +122,7 @@ void TGIFPainter::CleanUp(classlib::TObject*)
     SaveBuffer.reset();
     ComposeBuffer.reset();
     BackgroundShot.reset();
-    if (WakeEvent) {
-        ::CloseHandle(WakeEvent);
-        WakeEvent = nullptr;
-    }
+    WakeEvent.Reset();
 }
 
 void TGIFPainter::RunSynchronized(const std::function<void()>& Operation)
@@ -181,7 +179,7 @@ void TGIFPainter::WaitBeforeFrame(int Delay, DWORD& Last, int& Overshoot)
     Last = Now;
     if (IsThreaded()) {
         if ((Wait > 0 || Speed == 0) && WakeEvent) {
-            const DWORD r = ::WaitForSingleObject(WakeEvent, Wait < 0 ? INFINITE : static_cast<DWORD>(Wait));
+            const DWORD r = ::WaitForSingleObject(WakeEvent.Get(), Wait < 0 ? INFINITE : static_cast<DWORD>(Wait));
             if (r != WAIT_TIMEOUT) {
                 Overshoot = 0;
                 Last = ::timeGetTime();
@@ -363,17 +361,7 @@ void TGIFPainter::DrawBuffered()
     HPALETTE Pal = Frame->GetPalette();
     if (!Pal)
         Pal = static_cast<HPALETTE>(::GetStockObject(DEFAULT_PALETTE));
-    HPALETTE OldPal = ::SelectPalette(DC, Pal, FALSE);
-    ::RealizePalette(DC);
-    struct Restore {
-        HDC dc;
-        HPALETTE pal;
-        ~Restore()
-        {
-            if (pal)
-                ::SelectPalette(dc, pal, FALSE);
-        }
-    } PalGuard{DC, OldPal};
+    classlib::TSelectPaletteScope PalSel(DC, Pal);
     if (ClearFirst)
         RestoreBackground();
     if (Compose) {

@@ -17,6 +17,7 @@
 
 #include "classlib/Bitmap.h"
 #include "classlib/Threads.h"
+#include "classlib/WinHandles.h"
 #include "gif/GIFImage.h"
 
 namespace gif {
@@ -79,7 +80,7 @@ private:
     bool RestartPending = false;
     std::atomic<bool> HasPainted{false};
     TGIFPainter** Reference;
-    HANDLE WakeEvent = nullptr;
+    classlib::TOwnedKernelHandle WakeEvent;
     std::exception_ptr PendingException;
     const classlib::TNotifyEvent* CurrentHandler = nullptr;
     bool CleanedUp = false;

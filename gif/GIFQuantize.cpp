@@ -1,5 +1,6 @@
 #include "gif/GIFQuantize.h"
 
+#include "classlib/WinHandles.h"
 #include "gif/GIFDither.h"
 #include "gif/GIFImage.h"
 
@@ -213,12 +214,8 @@ HPALETTE CreateFourGrayPalette()
 
 HPALETTE CreateHalftonePaletteForScreen()
 {
-    HDC DC = CheckGdi(::GetDC(nullptr));
-    struct Release {
-        HDC dc;
-        ~Release() { ::ReleaseDC(nullptr, dc); }
-    } R{DC};
-    return CheckGdi(::CreateHalftonePalette(DC));
+    classlib::TScreenDC DC;
+    return CheckGdi(::CreateHalftonePalette(CheckGdi(DC.Get())));
 }
 
 classlib::TBitmap* ReduceColors(classlib::TBitmap* Bitmap, int ReductionMethod, int DitherKind, HPALETTE Palette,
@@ -234,29 +231,22 @@ classlib::TBitmap* ReduceColors(classlib::TBitmap* Bitmap, int ReductionMethod, 
     if (int64_t{W} * H > 500000)
         Result->SetPixelFormat(classlib::pf1bit);
     TDIBReader Reader(Bitmap, classlib::pf24bit);
-    HPALETTE Pal = nullptr;
+    classlib::TOwnedPalette Owned;
     switch (ReductionMethod) {
-    case rmWindows20: Pal = CopyPaletteOf(static_cast<HPALETTE>(::GetStockObject(DEFAULT_PALETTE))); break;
-    case rmWindowsGray: Pal = CreateHalftonePaletteForScreen(); break;
-    case rmFourGray: Pal = CreateFourGrayPalette(); break;
-    case rmMonochrome: Pal = CreateMonochromePalette(); break;
-    case rmGrayScale: Pal = CreateGrayPalette(); break;
-    case rmNetscape: Pal = CreateWebPalette(); break;
+    case rmWindows20: Owned.Reset(CopyPaletteOf(static_cast<HPALETTE>(::GetStockObject(DEFAULT_PALETTE)))); break;
+    case rmWindowsGray: Owned.Reset(CreateHalftonePaletteForScreen()); break;
+    case rmFourGray: Owned.Reset(CreateFourGrayPalette()); break;
+    case rmMonochrome: Owned.Reset(CreateMonochromePalette()); break;
+    case rmGrayScale: Owned.Reset(CreateGrayPalette()); break;
+    case rmNetscape: Owned.Reset(CreateWebPalette()); break;
     case rmQuantize:
-        Pal = CreateOptimizedPaletteFromRows(&Reader, W, H, 1 << std::clamp(ReductionDepth, 1, 8), 8, false);
+        Owned.Reset(CreateOptimizedPaletteFromRows(&Reader, W, H, 1 << std::clamp(ReductionDepth, 1, 8), 8, false));
         break;
-    case rmQuantizeWindows: Pal = CreateOptimizedPalette(Bitmap, 256, 8, true); break;
-    case rmPalette: Pal = CopyPaletteOf(Palette); break;
+    case rmQuantizeWindows: Owned.Reset(CreateOptimizedPalette(Bitmap, 256, 8, true)); break;
+    case rmPalette: Owned.Reset(CopyPaletteOf(Palette)); break;
     default: return Result.release();
     }
-    struct FreePal {
-        HPALETTE p;
-        ~FreePal()
-        {
-            if (p)
-                ::DeleteObject(p);
-        }
-    } PalGuard{Pal};
+    const HPALETTE Pal = Owned.Get();
     std::unique_ptr<TColorLookup> Lookup;
     switch (ReductionMethod) {
     case rmMonochrome: Lookup = std::make_unique<TMonochromeLookup>(Pal); break;

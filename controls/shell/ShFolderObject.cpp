@@ -9,33 +9,12 @@
 #include "classlib/Bitmap.h"
 #include "classlib/Controls.h"
 #include "classlib/Forms.h"
+#include "classlib/WinHandles.h"
 #include "controls/shell/ShImageList.h"
 
 namespace shell {
 
 namespace {
-
-// Sets an error mode for its lifetime when active.
-class TErrorModeScope {
-public:
-    TErrorModeScope(UINT mode, bool active = true)
-    {
-        if (active) {
-            old_ = ::SetErrorMode(mode);
-            active_ = true;
-        }
-    }
-    ~TErrorModeScope()
-    {
-        if (active_) ::SetErrorMode(old_);
-    }
-    TErrorModeScope(const TErrorModeScope&) = delete;
-    TErrorModeScope& operator=(const TErrorModeScope&) = delete;
-
-private:
-    UINT old_ = 0;
-    bool active_ = false;
-};
 
 // Shows the hourglass over the program's windows for its lifetime.
 class THourglassScope {
@@ -58,21 +37,6 @@ private:
     classlib::TCursor old_ = classlib::crDefault;
 };
 
-// An owned popup menu handle.
-class TMenuHandle {
-public:
-    TMenuHandle() : menu_(::CreatePopupMenu()) {}
-    ~TMenuHandle()
-    {
-        if (menu_) ::DestroyMenu(menu_);
-    }
-    TMenuHandle(const TMenuHandle&) = delete;
-    TMenuHandle& operator=(const TMenuHandle&) = delete;
-    HMENU Get() const { return menu_; }
-
-private:
-    HMENU menu_;
-};
 
 int CommonControlsMajorVersion()
 {
@@ -250,7 +214,7 @@ LPCITEMIDLIST TShFolderObject::GetAbsoluteObjectIDList()
 const WIN32_FIND_DATAW& TShFolderObject::GetFindData()
 {
     if (findData_.cFileName[0] == 0 && shellFolder_ && objectIDList_) {
-        TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
+        classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
         if (FAILED(::SHGetDataFromIDListW(shellFolder_.Get(), objectIDList_.get(), SHGDFIL_FINDDATA, &findData_,
                                           sizeof(findData_))))
             findData_ = WIN32_FIND_DATAW{};
@@ -280,7 +244,7 @@ void TShFolderObject::SetObjectName(const std::wstring& value)
     if (name.size() > 3 && name.back() == L'\\') name.pop_back();
     if (name.find(L'\\') == std::wstring::npos) {
         if (shellFolder_) {
-            TErrorModeScope errorMode(SEM_FAILCRITICALERRORS, !showErrorMessages_);
+            classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS, !showErrorMessages_);
             TPidl pidl = PathToPidl(shellFolder_.Get(), name);
             SetObjectIDList(pidl.get());
         } else {
@@ -322,7 +286,7 @@ std::wstring TShFolderObject::GetDisplayName()
 
 bool TShFolderObject::NextObject()
 {
-    TErrorModeScope errorMode(SEM_FAILCRITICALERRORS, !showErrorMessages_);
+    classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS, !showErrorMessages_);
     if (!shellFolder_) return false;
     if (!enumerator_) {
         HRESULT hr = shellFolder_->EnumObjects(OwnerWindow(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN,
@@ -441,7 +405,7 @@ int TShFolderObject::GetOverlayIndex()
         try {
             TComRef<IShellIconOverlay> overlay;
             if (SUCCEEDED(shellFolder_->QueryInterface(IID_IShellIconOverlay, overlay.PutVoid())) && overlay) {
-                TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
+                classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
                 int index = 0;
                 if (SUCCEEDED(overlay->GetOverlayIndex(objectIDList_.get(), &index))) return index - 1;
                 return -1;
@@ -460,7 +424,7 @@ std::wstring TShFolderObject::GetInfoTip(bool slow)
     if (!objectIDList_ || !shellFolder_) return {};
     TComRef<IQueryInfo> info;
     if (FAILED(GetUIObjectOf(IID_IQueryInfo, info.PutVoid())) || !info) return {};
-    TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
+    classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
     LPWSTR tip = nullptr;
     std::wstring result;
     if (SUCCEEDED(info->GetInfoTip(slow ? QITIPF_USESLOWTIP : 0, &tip)) && tip) result = tip;
@@ -533,7 +497,7 @@ std::wstring TShFolderObject::GetDetail(int column, bool header)
     if (column == 0 && !header) return GetDisplayName();
     if (!header && !objectIDList_) return {};
     if (!EnsureDetails()) return {};
-    TErrorModeScope errorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     LPCITEMIDLIST item = header ? nullptr : objectIDList_.get();
     SHELLDETAILS details{};
     HRESULT hr = E_FAIL;
@@ -710,8 +674,8 @@ std::wstring TShFolderObject::ShowContextMenu(POINT point)
     TComRef<IContextMenu> menu;
     if (FAILED(GetUIObjectOf(IID_IContextMenu, menu.PutVoid())) || !menu) return {};
 
-    TMenuHandle popup;
-    if (!popup.Get()) return {};
+    const classlib::TOwnedMenu popup(::CreatePopupMenu());
+    if (!popup) return {};
     UINT flags = CMF_EXPLORE;
     if (OnRename) flags |= CMF_CANRENAME;
     if (::GetKeyState(VK_SHIFT) < 0) flags |= CMF_EXTENDEDVERBS;
@@ -807,7 +771,7 @@ bool TShFolderObject::ExecuteCommand(const std::wstring& verbIn)
     info.nShow = SW_SHOWNORMAL;
     const std::string narrowVerb = Narrow(verb);
     HRESULT hr = E_FAIL;
-    TMenuHandle popup;
+    const classlib::TOwnedMenu popup(::CreatePopupMenu());
     if (classlib::WideSameText(verb, L"DEFAULT")) {
         if (FAILED(menu->QueryContextMenu(popup.Get(), 0, 1, 0x7FFF, CMF_DEFAULTONLY))) return false;
         const UINT item = ::GetMenuDefaultItem(popup.Get(), FALSE, 0);
@@ -875,19 +839,17 @@ classlib::TBitmap* TShFolderObject::GetThumbnailBitmap(int width, int height, bo
             again.cy = info.bmWidth ? LONG(classlib::Round(double(askedHeight) * askedWidth / info.bmWidth)) : 0;
             retry = true;
         }
+        classlib::TOwnedBitmap result(first);
         if (retry) {
             HBITMAP second = nullptr;
-            if (SUCCEEDED(factory->GetImage(again, flags, &second)) && second) {
-                ::DeleteObject(first);
-                first = second;
-            }
+            if (SUCCEEDED(factory->GetImage(again, flags, &second)) && second) result.Reset(second);
         }
-        return AdoptBitmap(first);
+        return AdoptBitmap(result.Release());
     }
 
     HBITMAP bitmap = nullptr;
     {
-        TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
+        classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
         TComRef<IExtractImage> extract;
         if (SUCCEEDED(GetUIObjectOf(IID_IExtractImage, extract.PutVoid())) && extract) {
             std::vector<wchar_t> location(2600, L'\0');

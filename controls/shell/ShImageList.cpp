@@ -7,21 +7,11 @@
 #include "classlib/Bitmap.h"
 #include "classlib/Exceptions.h"
 #include "classlib/SysUtils.h"
+#include "classlib/WinHandles.h"
 
 namespace shell {
 
 namespace {
-
-class TFailCriticalScope {
-public:
-    TFailCriticalScope() : old_(::SetErrorMode(SEM_FAILCRITICALERRORS)) {}
-    ~TFailCriticalScope() { ::SetErrorMode(old_); }
-    TFailCriticalScope(const TFailCriticalScope&) = delete;
-    TFailCriticalScope& operator=(const TFailCriticalScope&) = delete;
-
-private:
-    UINT old_;
-};
 
 // Turns off the file-system redirection of 32-bit processes while the
 // namespace layer's switch asks for it.
@@ -60,7 +50,7 @@ UINT SizeFlags(TShImageListSize size, bool open)
 int GetPidlIconIndex(LPCITEMIDLIST pidl, TShImageListSize size, bool open)
 {
     SHFILEINFOW info{};
-    TFailCriticalScope errorMode;
+    const classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
     ::SHGetFileInfoW(reinterpret_cast<LPCWSTR>(pidl), 0, &info, sizeof(info),
                      SHGFI_SYSICONINDEX | SHGFI_PIDL | SizeFlags(size, open));
     return info.iIcon;
@@ -75,7 +65,7 @@ int GetPathIconIndex(const std::wstring& path, TShImageListSize size, bool useAt
         attributes = FILE_ATTRIBUTE_NORMAL;
         flags |= SHGFI_USEFILEATTRIBUTES;
     }
-    TFailCriticalScope errorMode;
+    const classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
     TNoRedirectionScope redirection;
     if (::SHGetFileInfoW(path.c_str(), attributes, &info, sizeof(info), flags) == 0) return -1;
     return info.iIcon;

@@ -15,6 +15,7 @@
 #include "classlib/Startup.h"
 #include "classlib/StringList.h"
 #include "classlib/SysUtils.h"
+#include "classlib/WinHandles.h"
 #include "controls/shell/ShWideStr.h"
 
 namespace shell {
@@ -149,18 +150,6 @@ void StartUp()
     gSystemDriveRoot = classlib::IncludeTrailingPathDelimiter(classlib::ExtractFileDrive(GetWindowsFolder()));
     CF_ShellIDList = ::RegisterClipboardFormatW(CFSTR_SHELLIDLIST);
 }
-
-// Sets SEM_FAILCRITICALERRORS for its lifetime.
-class TCriticalErrorScope {
-public:
-    TCriticalErrorScope() : old_(::SetErrorMode(SEM_FAILCRITICALERRORS)) {}
-    ~TCriticalErrorScope() { ::SetErrorMode(old_); }
-    TCriticalErrorScope(const TCriticalErrorScope&) = delete;
-    TCriticalErrorScope& operator=(const TCriticalErrorScope&) = delete;
-
-private:
-    UINT old_;
-};
 
 // Turns the file-system redirection off for its lifetime when
 // FsRedirectionSwitch asks for it and the platform offers it.
@@ -404,7 +393,7 @@ TPidl PathToPidl(IShellFolder* folder, const std::wstring& path)
     LPITEMIDLIST result = nullptr;
     HRESULT hr;
     {
-        TCriticalErrorScope errorMode;
+        const classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
         TRedirectionScope redirection;
         hr = folder->ParseDisplayName(owner, nullptr, buffer.data(), nullptr, &result, nullptr);
     }
@@ -541,7 +530,7 @@ std::unique_ptr<classlib::TStringList> FilenamesFromDrop(HDROP drop)
 
 std::wstring GetShellLinkTarget(const std::wstring& linkPath)
 {
-    TCriticalErrorScope errorMode;
+    const classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
     TComRef<IShellLinkW> link;
     if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.PutVoid())))
         return {};
@@ -687,7 +676,7 @@ bool IsDriveRoot(const std::wstring& path)
 
 bool IsDriveReady(const std::wstring& path)
 {
-    TCriticalErrorScope errorMode;
+    const classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
     const std::wstring root = classlib::IncludeTrailingPathDelimiter(classlib::ExtractFileDrive(path));
     ULARGE_INTEGER avail, total, free;
     return ::GetDiskFreeSpaceExW(root.c_str(), &avail, &total, &free) != FALSE;
@@ -766,7 +755,7 @@ bool DirectoryExistsLong(const std::wstring& path)
 
 bool PathExists(const std::wstring& path)
 {
-    TCriticalErrorScope errorMode;
+    const classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
     WIN32_FIND_DATAW data;
     if (IsDriveRoot(path)) return FindOne(classlib::IncludeTrailingPathDelimiter(path) + L"*", data);
     return FindOne(classlib::ExcludeTrailingPathDelimiter(path), data);

@@ -7,6 +7,7 @@
 
 #include "classlib/Graphics.h"
 #include "classlib/Startup.h"
+#include "classlib/WinHandles.h"
 #include "controls/shell/ShFolderObject.h"
 #include "controls/shell/ShImageList.h"
 
@@ -288,11 +289,11 @@ std::wstring ReparseTarget(const std::wstring& Path)
                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return {};
+    const classlib::TOwnedKernelHandle file(h);
     std::vector<unsigned char> buffer(kReparseBufferSize);
     DWORD returned = 0;
-    const BOOL ok =
-        ::DeviceIoControl(h, kGetReparsePoint, nullptr, 0, buffer.data(), kReparseBufferSize, &returned, nullptr);
-    ::CloseHandle(h);
+    const BOOL ok = ::DeviceIoControl(file.Get(), kGetReparsePoint, nullptr, 0, buffer.data(), kReparseBufferSize,
+                                      &returned, nullptr);
     const std::size_t header = offsetof(TReparseData, SymbolicLink);
     if (!ok || returned < header)
         return {};

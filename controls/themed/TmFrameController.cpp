@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "classlib/SysUtils.h"
+#include "controls/themed/TmFrameProperties.h"
 
 namespace themed {
 
@@ -151,62 +152,51 @@ void TTmFrameController::SetParentColor(bool Value)
         NotifyControls(fcpColor);
 }
 
-namespace {
-template <class T>
-bool Store(T& field, T value)
-{
-    if (field == value)
-        return false;
-    field = value;
-    return true;
-}
-}  // namespace
-
 void TTmFrameController::SetFlatButtonColor(TColor Value)
 {
-    if (Store(flatButtonColor_, Value))
+    if (TmStore(flatButtonColor_, Value))
         NotifyControls(fcpFlatButtonColor);
 }
 
 void TTmFrameController::SetFlatButtons(bool Value)
 {
-    if (Store(flatButtons_, Value))
+    if (TmStore(flatButtons_, Value))
         NotifyControls(fcpFlatButtons);
 }
 
 void TTmFrameController::SetDisabledColor(TColor Value)
 {
-    if (Store(disabledColor_, Value))
+    if (TmStore(disabledColor_, Value))
         NotifyControls(fcpDisabledColor);
 }
 
 void TTmFrameController::SetReadOnlyColor(TColor Value)
 {
-    if (Store(readOnlyColor_, Value))
+    if (TmStore(readOnlyColor_, Value))
         NotifyControls(fcpReadOnlyColor);
 }
 
 void TTmFrameController::SetReadOnlyColorOnFocus(bool Value)
 {
-    if (Store(readOnlyColorOnFocus_, Value))
+    if (TmStore(readOnlyColorOnFocus_, Value))
         NotifyControls(fcpReadOnlyColorOnFocus);
 }
 
 void TTmFrameController::SetFocusColor(TColor Value)
 {
-    if (Store(focusColor_, Value))
+    if (TmStore(focusColor_, Value))
         NotifyControls(fcpFocusColor);
 }
 
 void TTmFrameController::SetFrameColor(TColor Value)
 {
-    if (Store(frameColor_, Value))
+    if (TmStore(frameColor_, Value))
         NotifyControls(fcpFrameColor);
 }
 
 void TTmFrameController::SetFrameHotColor(TColor Value)
 {
-    if (Store(frameHotColor_, Value))
+    if (TmStore(frameHotColor_, Value))
         NotifyControls(fcpFrameHotColor);
 }
 
@@ -225,31 +215,31 @@ void TTmFrameController::SetFrameHotTrack(bool Value)
 
 void TTmFrameController::SetFrameHotStyle(TFrameStyle Value)
 {
-    if (Store(frameHotStyle_, Value))
+    if (TmStore(frameHotStyle_, Value))
         NotifyControls(fcpFrameHotStyle);
 }
 
 void TTmFrameController::SetFrameSides(TSides Value)
 {
-    if (Store(frameSides_, Value))
+    if (TmStore(frameSides_, Value))
         NotifyControls(fcpFrameSides);
 }
 
 void TTmFrameController::SetFrameStyle(TFrameStyle Value)
 {
-    if (Store(frameStyle_, Value))
+    if (TmStore(frameStyle_, Value))
         NotifyControls(fcpFrameStyle);
 }
 
 void TTmFrameController::SetFrameVisible(bool Value)
 {
-    if (Store(frameVisible_, Value))
+    if (TmStore(frameVisible_, Value))
         NotifyControls(fcpFrameVisible);
 }
 
 void TTmFrameController::SetFramingPreference(TFramingPreference Value)
 {
-    if (Store(framingPreference_, Value))
+    if (TmStore(framingPreference_, Value))
         NotifyControls(fcpFramingPreference);
 }
 
@@ -407,37 +397,37 @@ void TmReleaseBlinkList()
 
 void TTmRegIniFile::SetFileEncoding(TTmIniFileEncoding Value)
 {
-    if (Store(fileEncoding_, Value))
+    if (TmStore(fileEncoding_, Value))
         refreshStorage_ = true;
 }
 
 void TTmRegIniFile::SetPath(const std::wstring& Value)
 {
-    if (Store(path_, Value))
+    if (TmStore(path_, Value))
         refreshStorage_ = true;
 }
 
 void TTmRegIniFile::SetPathType(TTmPathType Value)
 {
-    if (Store(pathType_, Value))
+    if (TmStore(pathType_, Value))
         refreshStorage_ = true;
 }
 
 void TTmRegIniFile::SetRegKey(TTmRegKey Value)
 {
-    if (Store(regKey_, Value))
+    if (TmStore(regKey_, Value))
         refreshStorage_ = true;
 }
 
 void TTmRegIniFile::SetRegAccess(TTmRegAccess Value)
 {
-    if (Store(regAccess_, Value))
+    if (TmStore(regAccess_, Value))
         refreshStorage_ = true;
 }
 
 void TTmRegIniFile::SetSpecialFolder(TTmSpecialFolder Value)
 {
-    if (Store(specialFolder_, Value))
+    if (TmStore(specialFolder_, Value))
         refreshStorage_ = true;
 }
 

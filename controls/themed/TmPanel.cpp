@@ -56,26 +56,6 @@ void Line(TCanvas* Canvas, int X1, int Y1, int X2, int Y2)
     Canvas->LineTo(X2, Y2);
 }
 
-// Draws with Canvas on a DC for the life of the scope.
-class TCanvasDCScope {
-public:
-    TCanvasDCScope(TCanvas* Canvas, HDC DC) : canvas_(Canvas)
-    {
-        canvas_->Lock();
-        canvas_->SetHandle(DC);
-    }
-    ~TCanvasDCScope()
-    {
-        canvas_->SetHandle(nullptr);
-        canvas_->Unlock();
-    }
-    TCanvasDCScope(const TCanvasDCScope&) = delete;
-    TCanvasDCScope& operator=(const TCanvasDCScope&) = delete;
-
-private:
-    TCanvas* canvas_;
-};
-
 // The extent of Text in Font, measured on a screen DC.
 SIZE MeasureText(TFont* Font, const std::wstring& Text)
 {
@@ -98,17 +78,16 @@ TCustomForm* ParentForm(TControl* Control)
 
 // ============================================================ TTmCustomPanel
 
-TTmCustomPanel::TTmCustomPanel(TComponent* AOwner) : TPanel(AOwner)
+TTmCustomPanel::TTmCustomPanel(TComponent* AOwner)
+    : TPanel(AOwner),
+      TTmBorderedControl(*this, TTmFrameValues{.BorderOuter = fsRaised},
+                         TTmFrameChangeEvent(this, &TTmCustomPanel::FrameChanged))
 {
     ControlStyle |= csOpaque;
     SetBevelOuter(bvNone);
 }
 
-TTmCustomPanel::~TTmCustomPanel()
-{
-    if (frameController_)
-        frameController_->RemoveControl(this);
-}
+TTmCustomPanel::~TTmCustomPanel() = default;
 
 void TTmCustomPanel::GetCursorClientPos(POINT& Point)
 {
@@ -118,14 +97,15 @@ void TTmCustomPanel::GetCursorClientPos(POINT& Point)
 
 void TTmCustomPanel::AdjustRectForBorders(RECT& Rect, bool IncludeBorderWidth)
 {
+    const TTmFrameValues& f = frame_.Values();
     if (IncludeBorderWidth)
-        ::InflateRect(&Rect, -borderWidth_, -borderWidth_);
-    for (TFrameStyleEx style : {borderOuter_, borderInner_}) {
+        ::InflateRect(&Rect, -f.BorderWidth, -f.BorderWidth);
+    for (TFrameStyleEx style : {f.BorderOuter, f.BorderInner}) {
         const int w = FrameWidth(style, GetBevelWidth());
-        if (borderSides_ & sdLeft) Rect.left += w;
-        if (borderSides_ & sdTop) Rect.top += w;
-        if (borderSides_ & sdRight) Rect.right -= w;
-        if (borderSides_ & sdBottom) Rect.bottom -= w;
+        if (f.BorderSides & sdLeft) Rect.left += w;
+        if (f.BorderSides & sdTop) Rect.top += w;
+        if (f.BorderSides & sdRight) Rect.right -= w;
+        if (f.BorderSides & sdBottom) Rect.bottom -= w;
     }
 }
 
@@ -143,19 +123,19 @@ void TTmCustomPanel::GetGradientColors(TColor& Start, TColor& Stop)
 
 void TTmCustomPanel::GetFrameColors(TColor& FlatColor, int& Adjustment)
 {
-    if (visualStyle_ == vsGradient && gradientColorStyle_ != gcsCustom) {
+    if (frame_.GetVisualStyle() == vsGradient && gradientColorStyle_ != gcsCustom) {
         FlatColor = TmGetGradientFlatColor(gradientColorStyle_);
         Adjustment = 0;
     } else {
-        FlatColor = flatColor_;
-        Adjustment = flatColorAdjustment_;
+        FlatColor = frame_.GetFlatColor();
+        Adjustment = frame_.GetFlatColorAdjustment();
     }
 }
 
 void TTmCustomPanel::AdjustClientRect(RECT& Rect)
 {
     Rect = GetClientRect();
-    ::InflateRect(&Rect, -borderWidth_, -borderWidth_);
+    ::InflateRect(&Rect, -frame_.GetBorderWidth(), -frame_.GetBorderWidth());
 }
 
 RECT TTmCustomPanel::GetClientRect() const
@@ -239,7 +219,7 @@ void TTmCustomPanel::WndProc(TMessage& Message)
 
 void TTmCustomPanel::EraseBackground(TMessage& Message)
 {
-    if (transparent_ && paintClientArea_) {
+    if (frame_.GetTransparent() && paintClientArea_) {
         TmPaintParentBackgroundDC(this, reinterpret_cast<HDC>(Message.WParam), true);
         Message.Result = 1;
         return;
@@ -257,20 +237,21 @@ void TTmCustomPanel::Paint()
     TColor flat;
     int adjust;
     GetFrameColors(flat, adjust);
-    TmPaintControlBorder(canvas, rect, borderOuter_, borderInner_, borderWidth_, borderSides_, GetBevelWidth(),
-                         borderColor_, borderHighlight_, borderShadow_, flat, adjust, GetColor(), ParentColorValue(),
-                         transparent_, false, rect);
-    if (!transparent_ && paintClientArea_) {
-        const bool rounded = (borderOuter_ == fsFlatRounded && borderInner_ == fsNone && borderWidth_ == 0) ||
-                             borderInner_ == fsFlatRounded;
+    const TTmFrameValues& f = frame_.Values();
+    TmPaintControlBorder(canvas, rect, f.BorderOuter, f.BorderInner, f.BorderWidth, f.BorderSides, GetBevelWidth(),
+                         f.BorderColor, f.BorderHighlight, f.BorderShadow, flat, adjust, GetColor(), ParentColorValue(),
+                         f.Transparent, false, rect);
+    if (!f.Transparent && paintClientArea_) {
+        const bool rounded = (f.BorderOuter == fsFlatRounded && f.BorderInner == fsNone && f.BorderWidth == 0) ||
+                             f.BorderInner == fsFlatRounded;
         const RECT saved = rect;
         if (rounded) {
-            if (borderSides_ & sdLeft) --rect.left;
-            if (borderSides_ & sdTop) --rect.top;
-            if (borderSides_ & sdRight) ++rect.right;
-            if (borderSides_ & sdBottom) ++rect.bottom;
+            if (f.BorderSides & sdLeft) --rect.left;
+            if (f.BorderSides & sdTop) --rect.top;
+            if (f.BorderSides & sdRight) ++rect.right;
+            if (f.BorderSides & sdBottom) ++rect.bottom;
         }
-        if (visualStyle_ == vsGradient) {
+        if (f.VisualStyle == vsGradient) {
             TColor start, stop;
             GetGradientColors(start, stop);
             TmPaintGradient(canvas, rect, gradientDirection_, start, stop, 1);
@@ -281,7 +262,7 @@ void TTmCustomPanel::Paint()
         }
         if (rounded) {
             const TColor corner = TmShiftColorLuminance(flat, adjust);
-            auto both = [this](TSides a, TSides b) { return (borderSides_ & a) && (borderSides_ & b); };
+            auto both = [&f](TSides a, TSides b) { return (f.BorderSides & a) && (f.BorderSides & b); };
             if (both(sdLeft, sdTop)) canvas->SetPixel(rect.left, rect.top, corner);
             if (both(sdRight, sdTop)) canvas->SetPixel(rect.right - 1, rect.top, corner);
             if (both(sdLeft, sdBottom)) canvas->SetPixel(rect.left, rect.bottom - 1, corner);
@@ -351,23 +332,14 @@ void TTmCustomPanel::DrawGrid(const RECT& Rect)
 
 void TTmCustomPanel::UpdateFrameController()
 {
-    if (!frameController_ || !frameController_->GetFrameVisible())
+    if (!frame_.TakeControllerFrame(true))
         return;
-    const auto has = [this](TTmFrameControllerProperty p) { return (notifications_ & FrameNotification(p)) != 0; };
-    if (has(fcpFrameStyle))
-        borderOuter_ = frameController_->GetFrameStyle();
-    if (has(fcpFrameSides))
-        borderSides_ = frameController_->GetFrameSides();
-    if (has(fcpFrameColor)) {
-        flatColor_ = frameController_->GetFrameColor();
-        flatColorAdjustment_ = 0;
+    if (frame_.Follows(fcpColor)) {
+        SetColor(GetFrameController()->GetColor());
+        frame_.Stored().BorderHighlight = TmLightenColor(GetColor(), 100);
+        frame_.Stored().BorderShadow = TmDarkenColor(GetColor(), 50);
     }
-    if (has(fcpColor)) {
-        SetColor(frameController_->GetColor());
-        borderHighlight_ = TmLightenColor(GetColor(), 100);
-        borderShadow_ = TmDarkenColor(GetColor(), 50);
-    }
-    if (has(fcpParentColor) && frameController_->GetParentColor() && GetParent())
+    if (frame_.Follows(fcpParentColor) && GetFrameController()->GetParentColor() && GetParent())
         SetColor(GetParent()->GetColor());
     Invalidate();
 }
@@ -375,8 +347,7 @@ void TTmCustomPanel::UpdateFrameController()
 void TTmCustomPanel::Notification(TComponent* AComponent, TOperation Operation)
 {
     TPanel::Notification(AComponent, Operation);
-    if (Operation == opRemove && AComponent == frameController_)
-        frameController_ = nullptr;
+    frame_.Notification(AComponent, Operation);
 }
 
 void TTmCustomPanel::Realign()
@@ -395,11 +366,6 @@ void TTmCustomPanel::Realign()
     }
 
 TM_SETTER(AlignmentVertical, TAlignmentVertical, alignmentVertical_)
-TM_SETTER(BorderColor, TColor, borderColor_)
-TM_SETTER(BorderHighlight, TColor, borderHighlight_)
-TM_SETTER(BorderShadow, TColor, borderShadow_)
-TM_SETTER(FlatColor, TColor, flatColor_)
-TM_SETTER(FlatColorAdjustment, int, flatColorAdjustment_)
 TM_SETTER(GradientColorStyle, TTmGradientColorStyle, gradientColorStyle_)
 TM_SETTER(GridColor, TColor, gridColor_)
 TM_SETTER(GridStyle, TTmGridStyle, gridStyle_)
@@ -410,41 +376,22 @@ TM_SETTER(ShowGrid, bool, showGrid_)
 TM_SETTER(TextMargin, int, textMargin_)
 TM_SETTER(TextMarginVertical, int, textMarginVertical_)
 TM_SETTER(WordWrap, bool, wordWrap_)
-TM_SETTER(VisualStyle, TTmVisualStyle, visualStyle_)
 TM_SETTER(Alignment, TAlignment, alignment_)
 #undef TM_SETTER
 
-void TTmCustomPanel::SetBorderWidth(int Value)
+void TTmCustomPanel::FrameChanged(TTmFrameProperty Which)
 {
-    if (Value < 0) Value = 0;
-    if (Value == borderWidth_) return;
-    borderWidth_ = Value;
-    Realign();
+    switch (Which) {
+    case fbBorderInner:
+    case fbBorderOuter:
+    case fbBorderSides:
+    case fbBorderWidth: Realign(); break;
+    default: break;
+    }
     Invalidate();
-}
-
-void TTmCustomPanel::SetBorderInner(TFrameStyleEx Value)
-{
-    if (Value == borderInner_) return;
-    borderInner_ = Value;
-    Realign();
-    Invalidate();
-}
-
-void TTmCustomPanel::SetBorderOuter(TFrameStyleEx Value)
-{
-    if (Value == borderOuter_) return;
-    borderOuter_ = Value;
-    Realign();
-    Invalidate();
-}
-
-void TTmCustomPanel::SetBorderSides(TSides Value)
-{
-    if (Value == borderSides_) return;
-    borderSides_ = Value;
-    Realign();
-    Invalidate();
+    if (Which == fbTransparent)
+        for (int i = 0; i < GetControlCount(); ++i)
+            GetControl(i)->Invalidate();
 }
 
 void TTmCustomPanel::SetGradientColorStart(TColor Value)
@@ -471,31 +418,6 @@ void TTmCustomPanel::SetGradientDirection(TGradientDirection Value)
     TmInvalidateTransparentChildren(this);
 }
 
-void TTmCustomPanel::SetTransparent(bool Value)
-{
-    if (Value == transparent_) return;
-    transparent_ = Value;
-    if (Value)
-        ControlStyle &= ~csOpaque;
-    else
-        ControlStyle |= csOpaque;
-    Invalidate();
-    for (int i = 0; i < GetControlCount(); ++i)
-        GetControl(i)->Invalidate();
-}
-
-void TTmCustomPanel::SetFrameController(TTmFrameController* Value)
-{
-    if (Value == frameController_) return;
-    if (frameController_)
-        frameController_->RemoveControl(this);
-    frameController_ = Value;
-    if (Value) {
-        Value->AddControl(this);
-        Value->FreeNotification(this);
-    }
-}
-
 bool TTmCustomPanel::ReadObsoleteProperty(const std::wstring& Name, const std::wstring& Value)
 {
     if (Name == L"FrameSides" || Name == L"ThemeAware")
@@ -510,21 +432,17 @@ bool TTmCustomPanel::ReadObsoleteProperty(const std::wstring& Name, const std::w
 
 bool TTmCustomPanel::HasPublishedProperty(const std::wstring& Name) const
 {
-    return Name == L"FrameControllerNotifications" || Name == L"Transparent";
+    return frame_.HasPublishedProperty(Name, true);
 }
 
 int64_t TTmCustomPanel::GetPublishedProperty(const std::wstring& Name) const
 {
-    if (Name == L"FrameControllerNotifications") return notifications_;
-    if (Name == L"Transparent") return transparent_;
-    return 0;
+    return frame_.GetPublishedProperty(Name);
 }
 
 void TTmCustomPanel::SetPublishedProperty(const std::wstring& Name, int64_t Value)
 {
-    if (Name == L"FrameControllerNotifications")
-        notifications_ = static_cast<TTmFrameControllerNotifications>(Value);
-    else if (Name == L"Transparent")
+    if (!frame_.SetPublishedProperty(Name, Value) && Name == L"Transparent")
         SetTransparent(Value != 0);
 }
 

@@ -15,6 +15,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -25,6 +26,7 @@
 #include "classlib/StdCtrls.h"
 #include "controls/themed/TmCommon.h"
 #include "controls/themed/TmFrameController.h"
+#include "controls/themed/TmFrameProperties.h"
 
 namespace themed {
 
@@ -42,6 +44,7 @@ inline UINT TmWordWrapFlags(bool WordWrap) { return WordWrap ? DT_WORDBREAK : 0;
 void TmInvalidateTransparentChildren(classlib::TWinControl* Parent);
 
 class TTmCustomPanel : public classlib::TPanel,
+                       public TTmBorderedControl,
                        public ITmFrameControllerClient,
                        public ITmPublishedProperties {
 public:
@@ -74,28 +77,18 @@ public:
     void SetAlignment(TAlignment Value);
     TAlignmentVertical GetAlignmentVertical() const { return alignmentVertical_; }
     virtual void SetAlignmentVertical(TAlignmentVertical Value);
-    TColor GetBorderColor() const { return borderColor_; }
-    virtual void SetBorderColor(TColor Value);
-    TFrameStyleEx GetBorderInner() const { return borderInner_; }
-    virtual void SetBorderInner(TFrameStyleEx Value);
-    TFrameStyleEx GetBorderOuter() const { return borderOuter_; }
-    virtual void SetBorderOuter(TFrameStyleEx Value);
-    TSides GetBorderSides() const { return borderSides_; }
-    virtual void SetBorderSides(TSides Value);
-    TColor GetBorderHighlight() const { return borderHighlight_; }
-    virtual void SetBorderHighlight(TColor Value);
-    TColor GetBorderShadow() const { return borderShadow_; }
-    virtual void SetBorderShadow(TColor Value);
-    int GetBorderWidth() const { return borderWidth_; }
-    void SetBorderWidth(int Value);
-    TColor GetFlatColor() const { return flatColor_; }
-    virtual void SetFlatColor(TColor Value);
-    int GetFlatColorAdjustment() const { return flatColorAdjustment_; }
-    virtual void SetFlatColorAdjustment(int Value);
-    TTmFrameController* GetFrameController() const { return frameController_; }
-    virtual void SetFrameController(TTmFrameController* Value);
-    TTmFrameControllerNotifications GetFrameControllerNotifications() const { return notifications_; }
-    void SetFrameControllerNotifications(TTmFrameControllerNotifications Value) { notifications_ = Value; }
+    // Frame properties (the frame block's, the border frames, flat colour and
+    // frame controller published by TTmBorderedControl); border changes
+    // realign the children.
+    TSides GetBorderSides() const { return frame_.GetBorderSides(); }
+    virtual void SetBorderSides(TSides Value) { frame_.SetBorderSides(Value); }
+    TColor GetBorderHighlight() const { return frame_.GetBorderHighlight(); }
+    virtual void SetBorderHighlight(TColor Value) { frame_.SetBorderHighlight(Value); }
+    TColor GetBorderShadow() const { return frame_.GetBorderShadow(); }
+    virtual void SetBorderShadow(TColor Value) { frame_.SetBorderShadow(Value); }
+    // Negative widths count as 0.
+    int GetBorderWidth() const { return frame_.GetBorderWidth(); }
+    void SetBorderWidth(int Value) { frame_.SetBorderWidth(std::max(0, Value)); }
     TTmGradientColorStyle GetGradientColorStyle() const { return gradientColorStyle_; }
     virtual void SetGradientColorStyle(TTmGradientColorStyle Value);
     TColor GetGradientColorStart() const { return gradientColorStart_; }
@@ -116,16 +109,17 @@ public:
     virtual void SetPaintClientArea(bool Value);
     bool GetShowGrid() const { return showGrid_; }
     virtual void SetShowGrid(bool Value);
-    bool GetTransparent() const { return transparent_; }
-    virtual void SetTransparent(bool Value);
+    // Changing it repaints the children too.
+    bool GetTransparent() const { return frame_.GetTransparent(); }
+    virtual void SetTransparent(bool Value) { frame_.SetTransparent(Value); }
     int GetTextMargin() const { return textMargin_; }
     virtual void SetTextMargin(int Value);
     int GetTextMarginVertical() const { return textMarginVertical_; }
     virtual void SetTextMarginVertical(int Value);
     bool GetWordWrap() const { return wordWrap_; }
     virtual void SetWordWrap(bool Value);
-    TTmVisualStyle GetVisualStyle() const { return visualStyle_; }
-    virtual void SetVisualStyle(TTmVisualStyle Value);
+    TTmVisualStyle GetVisualStyle() const { return frame_.GetVisualStyle(); }
+    virtual void SetVisualStyle(TTmVisualStyle Value) { frame_.SetVisualStyle(Value); }
     bool GetFullRepaint() const { return fullRepaint_; }
     void SetFullRepaint(bool Value) { fullRepaint_ = Value; }
     bool GetShowDockClientCaptions() const { return showDockClientCaptions_; }
@@ -153,19 +147,13 @@ protected:
     void Realign();
 
 private:
+    // The frame block's change handler: realigns after border changes, then
+    // invalidates (and with Transparent the children as well).
+    void FrameChanged(TTmFrameProperty Which);
+
     TAlignment alignment_ = classlib::taCenter;
     TAlignmentVertical alignmentVertical_ = avCenter;
-    TFrameStyleEx borderInner_ = fsNone;
-    TFrameStyleEx borderOuter_ = fsRaised;
-    TSides borderSides_ = sdAllSides;
-    TColor borderColor_ = classlib::clBtnFace;
-    TColor borderHighlight_ = classlib::clBtnHighlight;
-    TColor borderShadow_ = classlib::clBtnShadow;
-    int borderWidth_ = 0;
-    TColor flatColor_ = classlib::clBtnShadow;
-    int flatColorAdjustment_ = 30;
     bool paintClientArea_ = true;
-    TTmVisualStyle visualStyle_ = vsWinXP;
     TTmGradientColorStyle gradientColorStyle_ = gcsSystem;
     TColor gradientColorStart_ = 0xFFFFFF;
     TColor gradientColorStop_ = classlib::clBtnFace;
@@ -175,7 +163,6 @@ private:
     uint16_t gridXSize_ = 8;
     uint16_t gridYSize_ = 8;
     bool showGrid_ = false;
-    bool transparent_ = false;
     int textMargin_ = 0;
     int textMarginVertical_ = 0;
     bool wordWrap_ = true;
@@ -183,8 +170,6 @@ private:
     bool fullRepaint_ = true;
     // Each child and whether it was enabled when the panel was disabled.
     std::vector<std::pair<classlib::TControl*, bool>> disabledChildren_;
-    TTmFrameController* frameController_ = nullptr;
-    TTmFrameControllerNotifications notifications_ = fcnAll;
 };
 
 class TTmPanel : public TTmCustomPanel {

@@ -75,18 +75,17 @@ TTmLEDLayout TmLEDLayout(int Length, int NumSegments)
 
 // ===================================================== TTmCustomProgressBar
 
-TTmCustomProgressBar::TTmCustomProgressBar(TComponent* AOwner) : TGraphicControl(AOwner)
+TTmCustomProgressBar::TTmCustomProgressBar(TComponent* AOwner)
+    : TGraphicControl(AOwner),
+      TTmBorderedControl(*this, TTmFrameValues{.BorderOuter = fsLowered},
+                         TTmFrameChangeEvent(this, &TTmCustomProgressBar::FrameChanged))
 {
     ControlStyle |= csOpaque;
     GetFont()->SetColor(barColor_);
     SetBounds(0, 0, 200, 24);
 }
 
-TTmCustomProgressBar::~TTmCustomProgressBar()
-{
-    if (frameController_)
-        frameController_->RemoveControl(this);
-}
+TTmCustomProgressBar::~TTmCustomProgressBar() = default;
 
 void TTmCustomProgressBar::SetBounds(int ALeft, int ATop, int AWidth, int AHeight)
 {
@@ -104,26 +103,26 @@ void TTmCustomProgressBar::Change() { OnChange(this, percent_); }
 void TTmCustomProgressBar::Notification(TComponent* AComponent, TOperation Operation)
 {
     TGraphicControl::Notification(AComponent, Operation);
-    if (Operation == opRemove && AComponent == frameController_)
-        frameController_ = nullptr;
+    frame_.Notification(AComponent, Operation);
 }
 
 void TTmCustomProgressBar::UpdateFrameController()
 {
-    if (!frameController_ || !frameController_->GetFrameVisible())
+    if (!frame_.TakeControllerFrame(false))
         return;
-    const auto has = [this](TTmFrameControllerProperty p) { return (notifications_ & FrameNotification(p)) != 0; };
-    if (has(fcpFrameStyle))
-        borderOuter_ = frameController_->GetFrameStyle();
-    if (has(fcpFrameColor)) {
-        flatColor_ = frameController_->GetFrameColor();
-        flatColorAdjustment_ = 0;
-    }
-    if (has(fcpColor))
-        SetBackColor(frameController_->GetColor());
-    if (has(fcpParentColor) && frameController_->GetParentColor() && GetParent())
+    if (frame_.Follows(fcpColor))
+        SetBackColor(GetFrameController()->GetColor());
+    if (frame_.Follows(fcpParentColor) && GetFrameController()->GetParentColor() && GetParent())
         SetColor(GetParent()->GetColor());
     Invalidate();
+}
+
+void TTmCustomProgressBar::FrameChanged(TTmFrameProperty Which)
+{
+    if (Which == fbFlatColor || Which == fbFlatColorAdjustment)
+        Invalidate();
+    else
+        Repaint();
 }
 
 // ------------------------------------------------------------------ setters
@@ -144,15 +143,10 @@ void TTmCustomProgressBar::UpdateFrameController()
     }
 
 TM_REPAINT_SETTER(BackColor, TColor, backColor_)
-TM_REPAINT_SETTER(BorderColor, TColor, borderColor_)
-TM_REPAINT_SETTER(BorderInner, TFrameStyleEx, borderInner_)
-TM_REPAINT_SETTER(BorderOuter, TFrameStyleEx, borderOuter_)
 TM_REPAINT_SETTER(InteriorOffset, uint8_t, interiorOffset_)
 TM_REPAINT_SETTER(Orientation, TOrientation, orientation_)
 TM_REPAINT_SETTER(ShowPercent, bool, showPercent_)
 TM_REPAINT_SETTER(ShowParts, bool, showParts_)
-TM_INVALIDATE_SETTER(FlatColor, TColor, flatColor_)
-TM_INVALIDATE_SETTER(FlatColorAdjustment, int, flatColorAdjustment_)
 TM_INVALIDATE_SETTER(ThemeAware, bool, themeAware_)
 TM_INVALIDATE_SETTER(BackColorStop, TColor, backColorStop_)
 TM_INVALIDATE_SETTER(BarColorStop, TColor, barColorStop_)
@@ -182,14 +176,6 @@ void TTmCustomProgressBar::SetBevelWidth(int Value)
     Value = Clamp(Value, 1, 0x7FFF);
     if (Value == bevelWidth_) return;
     bevelWidth_ = Value;
-    Repaint();
-}
-
-void TTmCustomProgressBar::SetBorderWidth(int Value)
-{
-    Value = std::max(0, Value);
-    if (Value == borderWidth_) return;
-    borderWidth_ = Value;
     Repaint();
 }
 
@@ -232,32 +218,19 @@ void TTmCustomProgressBar::SetTotalParts(uint32_t Value)
     Repaint();
 }
 
-void TTmCustomProgressBar::SetFrameController(TTmFrameController* Value)
-{
-    if (Value == frameController_) return;
-    if (frameController_)
-        frameController_->RemoveControl(this);
-    frameController_ = Value;
-    if (Value) {
-        Value->AddControl(this);
-        Value->FreeNotification(this);
-    }
-}
-
 bool TTmCustomProgressBar::HasPublishedProperty(const std::wstring& Name) const
 {
-    return Name == L"FrameControllerNotifications";
+    return frame_.HasPublishedProperty(Name, false);
 }
 
 int64_t TTmCustomProgressBar::GetPublishedProperty(const std::wstring& Name) const
 {
-    return Name == L"FrameControllerNotifications" ? notifications_ : 0;
+    return HasPublishedProperty(Name) ? frame_.GetPublishedProperty(Name) : 0;
 }
 
 void TTmCustomProgressBar::SetPublishedProperty(const std::wstring& Name, int64_t Value)
 {
-    if (Name == L"FrameControllerNotifications")
-        notifications_ = static_cast<TTmFrameControllerNotifications>(Value);
+    frame_.SetPublishedProperty(Name, Value);
 }
 
 // ------------------------------------------------------------------ painting
@@ -321,11 +294,12 @@ void TTmCustomProgressBar::Paint()
         }
     } else {
         c->GetBrush()->SetStyle(bsSolid);
-        c->GetBrush()->SetColor(borderColor_);
+        const TTmFrameValues& f = frame_.Values();
+        c->GetBrush()->SetColor(f.BorderColor);
         c->FillRect(r);
         const TColor parentColor = GetParent() ? GetParent()->GetColor() : GetColor();
-        TmPaintControlBorder(c, r, borderOuter_, borderInner_, borderWidth_, sdAllSides, bevelWidth_, borderColor_,
-                             clBtnHighlight, clBtnShadow, flatColor_, flatColorAdjustment_, backColor_, parentColor,
+        TmPaintControlBorder(c, r, f.BorderOuter, f.BorderInner, f.BorderWidth, sdAllSides, bevelWidth_, f.BorderColor,
+                             clBtnHighlight, clBtnShadow, f.FlatColor, f.FlatColorAdjustment, backColor_, parentColor,
                              false, true, r);
         if (interiorOffset_ > 0) {
             c->GetPen()->SetStyle(psInsideFrame);
@@ -365,11 +339,9 @@ void PartText(TCanvas* Canvas, const RECT& R, const RECT& Part, const std::wstri
 {
     if (Part.right <= Part.left || Part.bottom <= Part.top)
         return;
-    HDC dc = Canvas->GetHandle();
-    const UINT old = ::SetTextAlign(dc, TA_CENTER);
+    const classlib::TTextAlignScope align(Canvas->GetHandle(), TA_CENTER);
     const int y = R.top + (R.bottom - R.top - Canvas->TextHeight(L"X")) / 2;
     Canvas->TextRect(Part, R.right / 2, y, Text);
-    ::SetTextAlign(dc, old);
 }
 
 }  // namespace

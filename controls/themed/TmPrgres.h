@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include "classlib/Events.h"
 #include "controls/themed/TmCommon.h"
 #include "controls/themed/TmFrameController.h"
+#include "controls/themed/TmFrameProperties.h"
 
 namespace themed {
 
@@ -40,6 +42,7 @@ struct TTmLEDLayout {
 TTmLEDLayout TmLEDLayout(int Length, int NumSegments);
 
 class TTmCustomProgressBar : public classlib::TGraphicControl,
+                             public TTmBorderedControl,
                              public ITmFrameControllerClient,
                              public ITmPublishedProperties {
 public:
@@ -63,22 +66,11 @@ public:
     virtual void SetBarStyle(TBarStyle Value);
     int GetBevelWidth() const { return bevelWidth_; }
     virtual void SetBevelWidth(int Value);
-    TColor GetBorderColor() const { return borderColor_; }
-    virtual void SetBorderColor(TColor Value);
-    TFrameStyleEx GetBorderInner() const { return borderInner_; }
-    virtual void SetBorderInner(TFrameStyleEx Value);
-    TFrameStyleEx GetBorderOuter() const { return borderOuter_; }
-    virtual void SetBorderOuter(TFrameStyleEx Value);
-    int GetBorderWidth() const { return borderWidth_; }
-    virtual void SetBorderWidth(int Value);
-    TColor GetFlatColor() const { return flatColor_; }
-    virtual void SetFlatColor(TColor Value);
-    int GetFlatColorAdjustment() const { return flatColorAdjustment_; }
-    virtual void SetFlatColorAdjustment(int Value);
-    TTmFrameController* GetFrameController() const { return frameController_; }
-    virtual void SetFrameController(TTmFrameController* Value);
-    TTmFrameControllerNotifications GetFrameControllerNotifications() const { return notifications_; }
-    void SetFrameControllerNotifications(TTmFrameControllerNotifications Value) { notifications_ = Value; }
+    // Frame properties (the frame block's, the border frames, flat colour and
+    // frame controller published by TTmBorderedControl); border changes
+    // repaint at once. Negative border widths count as 0.
+    int GetBorderWidth() const { return frame_.GetBorderWidth(); }
+    virtual void SetBorderWidth(int Value) { frame_.SetBorderWidth(std::max(0, Value)); }
     TGradientDirection GetGradientDirection() const { return gradientDirection_; }
     void SetGradientDirection(TGradientDirection Value);
     uint8_t GetInteriorOffset() const { return interiorOffset_; }
@@ -122,18 +114,16 @@ protected:
     void PaintLED(classlib::TCanvas* Canvas, RECT R);
 
 private:
+    // The frame block's change handler: flat colour changes invalidate, the
+    // others repaint at once.
+    void FrameChanged(TTmFrameProperty Which);
+
     TColor backColor_ = 0xFFFFFF;
     TColor backColorStop_ = classlib::clBtnFace;
     TColor barColor_ = classlib::clHighlight;
     TColor barColorStop_ = classlib::clHotLight;
     TBarStyle barStyle_ = bsTraditional;
     int bevelWidth_ = 1;
-    TColor borderColor_ = classlib::clBtnFace;
-    TFrameStyleEx borderInner_ = fsNone;
-    TFrameStyleEx borderOuter_ = fsLowered;
-    int borderWidth_ = 0;
-    TColor flatColor_ = classlib::clBtnShadow;
-    int flatColorAdjustment_ = 30;
     TGradientDirection gradientDirection_ = gdHorizontalCenter;
     uint8_t interiorOffset_ = 0;
     int numSegments_ = 20;
@@ -144,8 +134,6 @@ private:
     bool showParts_ = false;
     uint32_t totalParts_ = 0;
     bool themeAware_ = true;
-    TTmFrameController* frameController_ = nullptr;
-    TTmFrameControllerNotifications notifications_ = fcnAll;
 };
 
 class TTmProgressBar : public TTmCustomProgressBar {

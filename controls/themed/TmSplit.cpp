@@ -134,8 +134,6 @@ TTmSplitter::TTmSplitter(TComponent* AOwner) : TTmCustomPanel(AOwner)
 TTmSplitter::~TTmSplitter()
 {
     if (dragDC_) EndDragDC();
-    for (size_t i = 0; i < 4; ++i)
-        if (ownedCursors_[i] && cursors_[i]) ::DestroyCursor(cursors_[i]);
     // The panes are owned components; they must not call back into this
     // object while the base destructor deletes them.
     if (pane1_) pane1_->SetSplitter(nullptr);
@@ -148,8 +146,8 @@ HCURSOR TTmSplitter::LoadSplitterCursor(const wchar_t* Name, const wchar_t* Fall
 {
     HANDLE h = ::LoadImageW(::GetModuleHandleW(nullptr), Name, IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE);
     if (h) {
-        ownedCursors_[Slot] = true;
-        return static_cast<HCURSOR>(h);
+        ownedCursors_[Slot].Reset(static_cast<HCURSOR>(h));
+        return ownedCursors_[Slot].Get();
     }
     // A program without the splitter cursors gets the system's shared ones.
     return ::LoadCursorW(nullptr, Fallback);
@@ -615,27 +613,28 @@ void TTmSplitter::BeginDragDC()
     HWND self = GetHandle();
     if (TmIsWindowsAtLeast(7)) {
         dragDCWindow_ = ::GetParent(self);
-        dragDC_ = ::GetDCEx(dragDCWindow_, nullptr, DCX_CACHE | DCX_CLIPSIBLINGS | DCX_LOCKWINDOWUPDATE);
+        dragDC_ = std::make_unique<classlib::TWindowDC>(dragDCWindow_, nullptr,
+                                                        DCX_CACHE | DCX_CLIPSIBLINGS | DCX_LOCKWINDOWUPDATE);
     } else {
         dragDCWindow_ = nullptr;
-        dragDC_ = ::GetDC(nullptr);
+        dragDC_ = std::make_unique<classlib::TWindowDC>();
     }
-    if (!dragDC_ || realTimeDrag_) return;
+    if (!dragDC_->Get()) {
+        dragDC_.reset();
+        return;
+    }
+    if (realTimeDrag_) return;
     if (!dragBrush_) {
         dragBrush_ = std::make_unique<TBrush>();
         dragBrush_->SetBitmap(AllocPatternBitmap(clBlack, clWhite));
     }
-    savedBrush_ = ::SelectObject(dragDC_, dragBrush_->GetHandle());
+    dragBrushSelection_ = std::make_unique<classlib::TSelectObjectScope>(dragDC_->Get(), dragBrush_->GetHandle());
 }
 
 void TTmSplitter::EndDragDC()
 {
-    if (dragDC_) {
-        if (savedBrush_) ::SelectObject(dragDC_, savedBrush_);
-        ::ReleaseDC(dragDCWindow_, dragDC_);
-    }
-    savedBrush_ = nullptr;
-    dragDC_ = nullptr;
+    dragBrushSelection_.reset();  // before the DC goes back
+    dragDC_.reset();
     dragDCWindow_ = nullptr;
     dragBrush_.reset();
 }
@@ -651,7 +650,7 @@ void TTmSplitter::InvertSplitterBar(int Pos)
         p.y += Pos;
     ::ClientToScreen(GetHandle(), &p);
     if (dragDCWindow_) ::ScreenToClient(dragDCWindow_, &p);
-    ::PatBlt(dragDC_, p.x, p.y, barRect_.right - barRect_.left, barRect_.bottom - barRect_.top, PATINVERT);
+    ::PatBlt(dragDC_->Get(), p.x, p.y, barRect_.right - barRect_.left, barRect_.bottom - barRect_.top, PATINVERT);
 }
 
 void TTmSplitter::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y)
@@ -829,9 +828,8 @@ void TTmSplitter::DrawSplitterBar()
     if (!HandleAllocated() || !::IsWindowVisible(GetHandle())) return;
     TWindowDC dc(GetHandle());
     TCanvas canvas;
-    canvas.SetHandle(dc.Get());
+    TCanvasDCScope scope(&canvas, dc.Get());
     PaintBar(&canvas);
-    canvas.SetHandle(nullptr);
 }
 
 void TTmSplitter::DrawHotSpot(bool Highlight, POINT MousePos)
@@ -843,9 +841,8 @@ void TTmSplitter::DrawHotSpot(bool Highlight, POINT MousePos)
     if (!HandleAllocated() || !::IsWindowVisible(GetHandle())) return;
     TWindowDC dc(GetHandle());
     TCanvas canvas;
-    canvas.SetHandle(dc.Get());
+    TCanvasDCScope scope(&canvas, dc.Get());
     PaintHotSpot(&canvas, Highlight, MousePos);
-    canvas.SetHandle(nullptr);
 }
 
 void TTmSplitter::PaintBar(TCanvas* Canvas)

@@ -26,6 +26,7 @@
 #include "classlib/Events.h"
 #include "classlib/Graphics.h"
 #include "classlib/Persistent.h"
+#include "classlib/WinHandles.h"
 #include "controls/themed/TmCommon.h"
 #include "controls/themed/TmPanel.h"
 
@@ -288,13 +289,15 @@ private:
     int dragCurrentPos_ = 0;
     bool dragging_ = false;
     // Cursors: horizontal, horizontal hot spot, vertical, vertical hot spot;
-    // ownedCursors_ marks those loaded from the program's resources.
+    // ownedCursors_ holds those loaded from the program's resources.
     HCURSOR cursors_[4] = {};
-    bool ownedCursors_[4] = {};
+    classlib::TOwnedCursor ownedCursors_[4];
     int storedFixedPosition_ = 0;
+    // While the bar is dragged outline-only: the DC it is inverted on (of
+    // dragDCWindow_, or the screen's) with the pattern brush selected.
     std::unique_ptr<classlib::TBrush> dragBrush_;
-    HGDIOBJ savedBrush_ = nullptr;
-    HDC dragDC_ = nullptr;
+    std::unique_ptr<classlib::TWindowDC> dragDC_;
+    std::unique_ptr<classlib::TSelectObjectScope> dragBrushSelection_;
     HWND dragDCWindow_ = nullptr;
     bool hotSpotOutside_ = true;
     bool hotSpotVisible_ = false;

@@ -20,26 +20,6 @@ TTmStatusBar* ParentStatusBar(const TControl* Control)
     return dynamic_cast<TTmStatusBar*>(Control->GetParent());
 }
 
-// Draws with Canvas on a DC for the life of the scope.
-class TCanvasDCScope {
-public:
-    TCanvasDCScope(TCanvas* Canvas, HDC DC) : canvas_(Canvas)
-    {
-        canvas_->Lock();
-        canvas_->SetHandle(DC);
-    }
-    ~TCanvasDCScope()
-    {
-        canvas_->SetHandle(nullptr);
-        canvas_->Unlock();
-    }
-    TCanvasDCScope(const TCanvasDCScope&) = delete;
-    TCanvasDCScope& operator=(const TCanvasDCScope&) = delete;
-
-private:
-    TCanvas* canvas_;
-};
-
 void Line(TCanvas* Canvas, int X1, int Y1, int X2, int Y2)
 {
     Canvas->MoveTo(X1, Y1);
@@ -48,7 +28,9 @@ void Line(TCanvas* Canvas, int X1, int Y1, int X2, int Y2)
 
 }  // namespace
 
-TTmCustomStatusPane::TTmCustomStatusPane(TComponent* AOwner) : TGraphicControl(AOwner)
+TTmCustomStatusPane::TTmCustomStatusPane(TComponent* AOwner)
+    : TGraphicControl(AOwner),
+      TTmFramedControl(*this, TTmFrameValues{.BorderOuter = fsFlat, .BorderWidth = 1, .Transparent = true})
 {
     ControlStyle &= ~csOpaque;
     SetColor(clWindow);
@@ -61,8 +43,6 @@ TTmCustomStatusPane::TTmCustomStatusPane(TComponent* AOwner) : TGraphicControl(A
 
 TTmCustomStatusPane::~TTmCustomStatusPane()
 {
-    if (frameController_)
-        frameController_->RemoveControl(this);
     if (TmBlinkingControls) {
         TmBlinkingControls->RemoveControl(this);
         TmReleaseBlinkList();
@@ -115,15 +95,14 @@ void TTmCustomStatusPane::FontChanged(TObject* Sender)
 void TTmCustomStatusPane::Notification(TComponent* AComponent, TOperation Operation)
 {
     TGraphicControl::Notification(AComponent, Operation);
-    if (Operation == opRemove && AComponent == frameController_)
-        frameController_ = nullptr;
+    frame_.Notification(AComponent, Operation);
 }
 
 void TTmCustomStatusPane::Loaded()
 {
     TGraphicControl::Loaded();
     if (!parentColor_)
-        transparent_ = false;
+        frame_.Stored().Transparent = false;  // the control style stays as it is
     normalColor_ = GetFont()->GetColor();
     drawingColor_ = normalColor_;
     AdjustSize();
@@ -163,21 +142,22 @@ int TTmCustomStatusPane::CalcAutoWidth()
     canvas.SetFont(GetFont());
     RECT r{0, 0, GetWidth(), GetHeight()};
     TmDrawText(&canvas, caption_, r, DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS);
-    return 2 * borderWidth_ + r.right + captionOffset_ + 6;
+    return 2 * frame_.GetBorderWidth() + r.right + captionOffset_ + 6;
 }
 
 void TTmCustomStatusPane::GetInteriorRect(RECT& Rect)
 {
     Rect = GetClientRect();
     int w = 0;
-    switch (frameStyle_) {
+    switch (GetFrameStyle()) {
     case fsNone: w = 0; break;
     case fsFlat:
     case fsStatus:
     case fsPopup: w = 1; break;
     default: w = 2; break;
     }
-    ::InflateRect(&Rect, -(borderWidth_ + w), -(borderWidth_ + w));
+    const int inset = frame_.GetBorderWidth() + w;
+    ::InflateRect(&Rect, -inset, -inset);
 }
 
 // ------------------------------------------------------------------ painting
@@ -206,13 +186,13 @@ void TTmCustomStatusPane::DrawFrame()
         return;
     }
     RECT r{0, 0, GetWidth(), GetHeight()};
-    if (!transparent_) {
+    if (!GetTransparent()) {
         canvas->GetBrush()->SetStyle(bsSolid);
         canvas->GetBrush()->SetColor(GetColor());
         canvas->FillRect(r);
     }
     canvas->GetPen()->SetWidth(1);
-    ::InflateRect(&r, -borderWidth_, -borderWidth_);
+    ::InflateRect(&r, -frame_.GetBorderWidth(), -frame_.GetBorderWidth());
     if (bar && bar->GetVisualStyle() == vsGradient) {
         // The first pane draws nothing; the others a separator at the left.
         if (GetLeft() <= bar->GetBorderWidth())
@@ -223,15 +203,15 @@ void TTmCustomStatusPane::DrawFrame()
         Line(canvas, r.left, r.top + 1, r.left, r.bottom - 1);
         return;
     }
-    if (frameStyle_ == fsFlat) {
-        canvas->GetPen()->SetColor(TmShiftColorLuminance(flatColor_, flatColorAdjustment_));
+    if (GetFrameStyle() == fsFlat) {
+        canvas->GetPen()->SetColor(TmShiftColorLuminance(GetFlatColor(), GetFlatColorAdjustment()));
         Line(canvas, r.left, r.top + 1, r.left, r.bottom - 1);
         Line(canvas, r.left + 1, r.top, r.right - 1, r.top);
         Line(canvas, r.right - 1, r.top + 1, r.right - 1, r.bottom - 1);
         Line(canvas, r.left + 1, r.bottom - 1, r.right - 1, r.bottom - 1);
     } else {
         RECT dummy;
-        TmPaintFrameStyle(canvas, r, frameStyle_, dummy);
+        TmPaintFrameStyle(canvas, r, GetFrameStyle(), dummy);
     }
 }
 
@@ -265,16 +245,16 @@ void TTmCustomStatusPane::DrawCaption(const std::wstring& Text)
         ::OffsetRect(&src, GetLeft(), GetTop());
         canvas->CopyRect(r, back.GetCanvas(), src);
         canvas->GetBrush()->SetStyle(bsClear);
-    } else if (transparent_) {
+    } else if (GetTransparent()) {
         canvas->GetBrush()->SetStyle(bsClear);
     } else {
         canvas->GetBrush()->SetStyle(bsSolid);
         canvas->GetBrush()->SetColor(GetFillColor());
     }
-    HDC dc = canvas->GetHandle();
-    const UINT old = ::SetTextAlign(dc, align);
-    canvas->TextRect(r, x, y, Text);
-    ::SetTextAlign(dc, old);
+    {
+        const classlib::TTextAlignScope alignment(canvas->GetHandle(), align);
+        canvas->TextRect(r, x, y, Text);
+    }
     canvas->GetBrush()->SetStyle(bsSolid);
 }
 
@@ -291,19 +271,12 @@ bool TTmCustomStatusPane::OverlapsSizeGrip(const RECT& Rect)
 
 void TTmCustomStatusPane::UpdateFrameController()
 {
-    if (!frameController_ || !frameController_->GetFrameVisible())
+    if (!frame_.TakeControllerFrame(false))
         return;
-    const auto has = [this](TTmFrameControllerProperty p) { return (notifications_ & FrameNotification(p)) != 0; };
-    if (has(fcpFrameStyle))
-        SetFrameStyle(frameController_->GetFrameStyle());
-    if (has(fcpFrameColor)) {
-        flatColor_ = frameController_->GetFrameColor();
-        flatColorAdjustment_ = 0;
-    }
-    if (has(fcpColor))
-        SetFillColor(frameController_->GetColor());
-    if (has(fcpParentColor))
-        SetParentColor(frameController_->GetParentColor());
+    if (frame_.Follows(fcpColor))
+        SetFillColor(GetFrameController()->GetColor());
+    if (frame_.Follows(fcpParentColor))
+        SetParentColor(GetFrameController()->GetParentColor());
     Invalidate();
 }
 
@@ -319,10 +292,6 @@ void TTmCustomStatusPane::UpdateFrameController()
 
 TM_SETTER(Alignment, TAlignment, alignment_)
 TM_SETTER(BlinkColor, TColor, blinkColor_)
-TM_SETTER(BorderWidth, int, borderWidth_)
-TM_SETTER(FlatColor, TColor, flatColor_)
-TM_SETTER(FlatColorAdjustment, int, flatColorAdjustment_)
-TM_SETTER(FrameStyle, TFrameStyle, frameStyle_)
 #undef TM_SETTER
 
 void TTmCustomStatusPane::SetAutoSize(bool Value)
@@ -388,46 +357,19 @@ void TTmCustomStatusPane::SetParentFillColor(bool Value)
     Invalidate();
 }
 
-void TTmCustomStatusPane::SetTransparent(bool Value)
-{
-    if (Value == transparent_) return;
-    transparent_ = Value;
-    if (Value)
-        ControlStyle &= ~csOpaque;
-    else
-        ControlStyle |= csOpaque;
-    Invalidate();
-}
-
-void TTmCustomStatusPane::SetFrameController(TTmFrameController* Value)
-{
-    if (Value == frameController_) return;
-    if (frameController_)
-        frameController_->RemoveControl(this);
-    frameController_ = Value;
-    if (Value) {
-        Value->AddControl(this);
-        Value->FreeNotification(this);
-    }
-}
-
 bool TTmCustomStatusPane::HasPublishedProperty(const std::wstring& Name) const
 {
-    return Name == L"FrameControllerNotifications" || Name == L"Transparent";
+    return frame_.HasPublishedProperty(Name, true);
 }
 
 int64_t TTmCustomStatusPane::GetPublishedProperty(const std::wstring& Name) const
 {
-    if (Name == L"FrameControllerNotifications") return notifications_;
-    if (Name == L"Transparent") return transparent_;
-    return 0;
+    return frame_.GetPublishedProperty(Name);
 }
 
 void TTmCustomStatusPane::SetPublishedProperty(const std::wstring& Name, int64_t Value)
 {
-    if (Name == L"FrameControllerNotifications")
-        notifications_ = static_cast<TTmFrameControllerNotifications>(Value);
-    else if (Name == L"Transparent")
+    if (!frame_.SetPublishedProperty(Name, Value) && Name == L"Transparent")
         SetTransparent(Value != 0);
 }
 

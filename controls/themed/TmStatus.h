@@ -18,10 +18,12 @@
 #include "classlib/StdCtrls.h"
 #include "controls/themed/TmCommon.h"
 #include "controls/themed/TmFrameController.h"
+#include "controls/themed/TmFrameProperties.h"
 
 namespace themed {
 
 class TTmCustomStatusPane : public classlib::TGraphicControl,
+                            public TTmFramedControl,
                             public ITmFrameControllerClient,
                             public ITmPublishedProperties {
 public:
@@ -60,8 +62,8 @@ public:
     virtual void SetBlinkIntervalOff(uint16_t Value);
     virtual uint16_t GetBlinkIntervalOn() const;
     virtual void SetBlinkIntervalOn(uint16_t Value);
-    int GetBorderWidth() const { return borderWidth_; }
-    virtual void SetBorderWidth(int Value);
+    int GetBorderWidth() const { return frame_.GetBorderWidth(); }
+    virtual void SetBorderWidth(int Value) { frame_.SetBorderWidth(Value); }
     const std::wstring& GetCaption() const { return caption_; }
     virtual void SetCaption(const std::wstring& Value);
     int GetCaptionOffset() const { return captionOffset_; }
@@ -71,18 +73,13 @@ public:
     virtual void SetFillColor(TColor Value);
     bool GetParentFillColor() const { return parentFillColor_; }
     virtual void SetParentFillColor(bool Value);
-    TColor GetFlatColor() const { return flatColor_; }
-    virtual void SetFlatColor(TColor Value);
-    int GetFlatColorAdjustment() const { return flatColorAdjustment_; }
-    virtual void SetFlatColorAdjustment(int Value);
-    TFrameStyle GetFrameStyle() const { return frameStyle_; }
-    virtual void SetFrameStyle(TFrameStyle Value);
-    TTmFrameController* GetFrameController() const { return frameController_; }
-    virtual void SetFrameController(TTmFrameController* Value);
-    TTmFrameControllerNotifications GetFrameControllerNotifications() const { return notifications_; }
-    void SetFrameControllerNotifications(TTmFrameControllerNotifications Value) { notifications_ = Value; }
-    bool GetTransparent() const { return transparent_; }
-    virtual void SetTransparent(bool Value);
+    // Frame properties: the frame block's (flat colour and frame controller
+    // published by TTmFramedControl). The frame style is the pane's only
+    // frame, the block's outer one.
+    TFrameStyle GetFrameStyle() const { return frame_.GetBorderOuter(); }
+    virtual void SetFrameStyle(TFrameStyle Value) { frame_.SetBorderOuter(Value); }
+    bool GetTransparent() const { return frame_.GetTransparent(); }
+    virtual void SetTransparent(bool Value) { frame_.SetTransparent(Value); }
     // The pane takes its Color from its parent while ParentColor is true.
     bool GetParentColor() const { return parentColor_; }
     void SetParentColor(bool Value);
@@ -115,17 +112,10 @@ private:
     uint8_t blinkPhase_ = 1;
     bool blinking_ = false;
     TColor normalColor_;
-    int borderWidth_ = 1;
     std::wstring caption_;
     int captionOffset_ = 2;
     bool parentFillColor_ = true;
     TColor fillColor_;
-    TColor flatColor_ = classlib::clBtnShadow;
-    int flatColorAdjustment_ = 30;
-    TFrameStyle frameStyle_ = fsFlat;
-    TTmFrameController* frameController_ = nullptr;
-    TTmFrameControllerNotifications notifications_ = fcnAll;
-    bool transparent_ = true;
     bool parentColor_ = true;
     TColor drawingColor_;
 };

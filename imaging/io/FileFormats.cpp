@@ -10,6 +10,7 @@
 
 #include "classlib/Streams.h"
 #include "classlib/SysUtils.h"
+#include "imaging/io/FormatTable.h"
 #include "imaging/io/IOStartup.h"
 #include "imaging/model/PxWideFiles.h"
 
@@ -18,54 +19,6 @@ namespace imaging {
 namespace {
 
 // ---- the registry
-
-struct TBuiltInRow {
-    TPxFileFormatId Type;
-    const wchar_t* Name;
-    const wchar_t* Extensions;
-    bool Reads;
-    bool Writes;
-    uint16_t PreviewPage;
-};
-
-// In list order. The HD Photo row (last) is built only when the platform
-// codec is available.
-constexpr TBuiltInRow kBuiltInRows[] = {
-    {ffTIFF, L"TIFF", L"TIF;TIFF;FAX;G3N;G3F;XIF", true, true, 8},
-    {ffGIF, L"CompuServe GIF", L"GIF", true, true, 16},
-    {ffJPEG, L"JPEG", L"JPG;JPEG;JPE;JIF", true, true, 4},
-    {ffPCX, L"PCX - PaintBrush", L"PCX", true, true, 64},
-    {ffBMP, L"BMP - Windows Bitmap", L"BMP;DIB;RLE", true, true, 32},
-    {ffRawData, L"Camera RAW", L"", true, true, 0},
-    {ffICO, L"ICO - Windows Icon", L"ICO", true, true, 0},
-    {ffCUR, L"CUR - Windows Cursor", L"CUR", true, false, 0},
-    {ffPNG, L"PNG - Portable Network Graphics", L"PNG", true, true, 128},
-    {ffDICOM, L"DICOM Bitmap", L"DCM;DIC;DICOM", true, false, 0},
-    {ffWMF, L"WMF - Windows Metafile", L"WMF", true, false, 0},
-    {ffEMF, L"EMF - Enhanced Windows Metafile", L"EMF", true, false, 0},
-    {ffTGA, L"Targa Bitmap", L"TGA;TARGA;VDA;ICB;VST;PIX", true, true, 256},
-    {ffPXM, L"Portable Pixmap, GrayMap, BitMap", L"PXM;PPM;PGM;PBM", true, true, 0},
-    {ffWBMP, L"WBMP - Wireless Bitmap", L"WBMP", true, true, 0},
-    {ffJP2, L"JPEG2000", L"JP2", true, true, 512},
-    {ffJ2K, L"JPEG2000 Code Stream", L"J2K;JPC;J2C", true, true, 512},
-    {ffPS, L"PostScript Level 2", L"PS;EPS", false, true, 0},
-    {ffPDF, L"Adobe PDF", L"PDF", false, true, 0},
-    {ffDCX, L"Multipage PCX", L"DCX", true, true, 0},
-    {ffRAW, L"Camera RAW", L"CRW;CR2;NEF;RAW;PEF;RAF;X3F;BAY;ORF;SRF;MRW;DCR;SR2", true, false, 0},
-    {ffPSD, L"Photoshop PSD", L"PSD", true, true, 0},
-    {ffPXV, L"Vectorial objects", L"PXV", true, true, 0},
-    {ffLYR, L"Layers", L"LYR", true, true, 0},
-    {ffALL, L"Layers and objects", L"ALL", true, true, 0},
-    {ffHDP, L"Microsoft HD Photo", L"WDP;HDP", true, true, 0},
-};
-
-const TBuiltInRow* BuiltInRowOf(TPxFileFormatId type)
-{
-    for (const TBuiltInRow& r : kBuiltInRows)
-        if (r.Type == type)
-            return &r;
-    return nullptr;
-}
 
 using TRegistry = std::vector<std::unique_ptr<TPxFileFormatInfo>>;
 
@@ -109,7 +62,7 @@ TPxFileFormatInfo* BuiltInRowById(TPxFileFormatId type)
 void ApplyBuiltInRoutines(TPxFileFormatId type)
 {
     TPxFileFormatInfo* row = BuiltInRowById(type);
-    const TBuiltInRow* def = BuiltInRowOf(type);
+    const TPxFormatDescription* def = PxFormatDescription(type);
     if (!row || !def)
         return;
     auto it = BuiltInRoutines().find(type);
@@ -120,6 +73,26 @@ void ApplyBuiltInRoutines(TPxFileFormatId type)
 }
 
 std::wstring Lower(const std::wstring& s) { return classlib::WideLowerCase(s); }
+
+// An extension as the lists are compared with: lower case, one leading "."
+// dropped.
+std::wstring ComparableExtension(const std::wstring& Extension)
+{
+    std::wstring ext = Lower(Extension);
+    if (!ext.empty() && ext[0] == L'.')
+        ext.erase(0, 1);
+    return ext;
+}
+
+// True when the ";"-separated List (read up to its first empty token) holds
+// Ext, compared case-insensitively.
+bool ListHolds(std::wstring List, const std::wstring& Ext)
+{
+    for (std::wstring token = PxNextExtensionToken(List); !token.empty(); token = PxNextExtensionToken(List))
+        if (Lower(token) == Ext)
+            return true;
+    return false;
+}
 
 // ---- byte access for the content tests
 
@@ -291,21 +264,16 @@ bool IsIconDirectory(classlib::TStream& s, uint16_t wantedType)
 
 // ---- detection steps
 
-bool DefaultTIFFTest(classlib::TStream& s) { return PxIsTIFF(s) && !PxIsCameraRawTIFF(s); }
-bool DefaultJPEGSearch(classlib::TStream& s) { return PxFindJPEGStart(s, true) >= 0; }
-
-constexpr TPxFileFormatId kStepFormats[pdsCount] = {
-    ffHDP, ffTIFF, ffPNG, ffDICOM, ffICO, ffCUR, ffTGA, ffPXM, ffJP2, ffJ2K,
-    ffAVI, ffDCX, ffWMF, ffEMF, ffPSD, ffPXV, ffLYR, ffALL, ffJPEG, ffRAW,
-};
-
+// Every step starts with the test its format's description gives.
 std::array<TPxContentTest, pdsCount>& ContentTests()
 {
-    static std::array<TPxContentTest, pdsCount> tests = {
-        PxIsHDPhoto, DefaultTIFFTest, PxIsPNG, PxIsDICOM, PxIsICO, PxIsCUR, PxIsTGA,
-        PxIsPXM,     PxIsJP2,         PxIsJ2K, PxIsAVI,   PxIsDCX, PxIsWMF, PxIsEMF,
-        PxIsPSD,     nullptr,         nullptr, nullptr,   DefaultJPEGSearch, nullptr,
-    };
+    static std::array<TPxContentTest, pdsCount> tests = [] {
+        std::array<TPxContentTest, pdsCount> initial{};
+        for (const TPxFormatDescription& d : PxFormatTable())
+            if (d.Step >= 0 && d.Step < pdsCount)
+                initial[d.Step] = d.StepTest;
+        return initial;
+    }();
     return tests;
 }
 
@@ -318,6 +286,20 @@ bool RunStep(TPxDetectStep step, classlib::TStream& s, int64_t p)
     return test(s);
 }
 
+// The step of a description, when the stream is long enough for it.
+bool RunFormatStep(const TPxFormatDescription& d, classlib::TStream& s, int64_t p, int64_t size)
+{
+    return d.Step >= 0 && d.Step < pdsCount && size > d.StepAbove && RunStep(d.Step, s, p);
+}
+
+const TPxFormatDescription* StepFormat(TPxDetectStep step)
+{
+    for (const TPxFormatDescription& d : PxFormatTable())
+        if (d.Step == step)
+            return &d;
+    return nullptr;
+}
+
 TPxFileFormatId DetectAt(classlib::TStream& s, int64_t p)
 {
     const int64_t size = s.GetSize();
@@ -325,29 +307,24 @@ TPxFileFormatId DetectAt(classlib::TStream& s, int64_t p)
     ReadAt(s, p, h, sizeof h);
     s.Seek(p, classlib::soBeginning);
 
-    if (size > 12 && TextIs(h, 5, "JFIF"))
-        return ffJPEG;  // behind the I/O object's stream block header
-    if (size > 13 && h[0] == 'G' && h[1] == 'I' && h[2] == 'F')
-        return ffGIF;
-    if (size > 12 && TextIs(h, 5, "PCX2"))
-        return ffPCX;
-    if (size > 4 && TextIs(h, 4, "PCX"))
-        return ffPCX;
-    if (size > 14 && LE16(h) == 0x4D42)
-        return ffBMP;
-    if (size > 128 && PxIsPCX(s))
-        return ffPCX;
-    if (size > 12 && TextIs(h, 5, "TIFF"))
-        return ffTIFF;  // stream block header
-
-    for (int step = pdsHDPhoto; step <= pdsVectAll; ++step) {
-        if (step == pdsPNG && size <= 8)
-            continue;
-        if (RunStep(static_cast<TPxDetectStep>(step), s, p))
-            return kStepFormats[step];
+    // Header tests: the I/O object's stream block headers and the fixed
+    // signatures; they exclude each other by their first byte.
+    for (const TPxFormatDescription& d : PxFormatTable()) {
+        if (d.StreamTag && size > 12 && TextIs(h, 5, d.StreamTag))
+            return d.Type;
+        if (d.HeaderTest) {
+            s.Seek(p, classlib::soBeginning);
+            if (d.HeaderTest(s))
+                return d.Type;
+        }
     }
-    if (RunStep(pdsJPEGSearch, s, p))
-        return ffJPEG;
+
+    // The steps in their order, then the registered rows, then camera raw.
+    for (int step = 0; step <= pdsJPEGSearch; ++step) {
+        const TPxFormatDescription* d = StepFormat(static_cast<TPxDetectStep>(step));
+        if (d && RunFormatStep(*d, s, p, size))
+            return d->Type;
+    }
 
     for (int i = 0; i < PxFormatCount(); ++i) {
         TPxFileFormatInfo* row = PxFormatInfoByIndex(i);
@@ -357,8 +334,9 @@ TPxFileFormatId DetectAt(classlib::TStream& s, int64_t p)
         if (row->Tester(&s, row->TypeNumber))
             return row->TypeNumber;
     }
-    if (RunStep(pdsCameraRaw, s, p))
-        return ffRAW;
+    const TPxFormatDescription* raw = StepFormat(pdsCameraRaw);
+    if (raw && RunFormatStep(*raw, s, p, size))
+        return raw->Type;
     return ffUnknown;
 }
 
@@ -370,19 +348,24 @@ void PxBuildFormatRegistry()
 {
     PxFreeFormatRegistry();
     Registry() = std::make_unique<TRegistry>();
-    const TPxAvailableTest hdpAvailable = HDPhotoAvailableTest();
-    for (const TBuiltInRow& def : kBuiltInRows) {
-        if (def.Type == ffHDP && !(hdpAvailable && hdpAvailable()))
+    for (const TPxFormatDescription& def : PxFormatTable()) {
+        if (!def.Name)
             continue;
+        if (def.Available) {
+            const TPxAvailableTest available = def.Available();
+            if (!(available && available()))
+                continue;
+        }
         auto row = std::make_unique<TPxFileFormatInfo>();
         row->TypeNumber = def.Type;
         row->DisplayName = def.Name;
         row->ExtensionList = def.Extensions;
         row->IsBuiltIn = true;
         row->PreviewPage = def.PreviewPage;
+        row->Description = &def;
         Registry()->push_back(std::move(row));
     }
-    for (const TBuiltInRow& def : kBuiltInRows)
+    for (const TPxFormatDescription& def : PxFormatTable())
         ApplyBuiltInRoutines(def.Type);
 }
 
@@ -447,21 +430,12 @@ std::wstring PxNextExtensionToken(std::wstring& List)
 
 TPxFileFormatInfo* PxFormatInfoByExtension(const std::wstring& Extension)
 {
-    std::wstring ext = Lower(Extension);
-    if (!ext.empty() && ext[0] == L'.')
-        ext.erase(0, 1);
+    const std::wstring ext = ComparableExtension(Extension);
     if (ext.empty() || !Registry())
         return nullptr;
-    for (auto& row : *Registry()) {
-        std::wstring list = row->ExtensionList;
-        for (;;) {
-            const std::wstring token = PxNextExtensionToken(list);
-            if (token.empty())
-                break;
-            if (Lower(token) == ext)
-                return row.get();
-        }
-    }
+    for (auto& row : *Registry())
+        if (ListHolds(row->ExtensionList, ext))
+            return row.get();
     return nullptr;
 }
 
@@ -532,11 +506,35 @@ void PxSetHDPhotoAvailableTest(TPxAvailableTest Test) { HDPhotoAvailableTest() =
 
 TPxAvailableTest PxGetHDPhotoAvailableTest() { return HDPhotoAvailableTest(); }
 
+// ---- descriptions
+
+const TPxFormatDescription* PxFormatDescription(TPxFileFormatId FileType)
+{
+    if (FileType == ffUnknown)
+        return nullptr;
+    for (const TPxFormatDescription& d : PxFormatTable())
+        if (d.Type == FileType)
+            return &d;
+    return nullptr;
+}
+
+const TPxFormatDescription* PxFormatDescriptionBySaveExtension(const std::wstring& Extension)
+{
+    const std::wstring ext = ComparableExtension(Extension);
+    if (ext.empty())
+        return nullptr;
+    for (const TPxFormatDescription& d : PxFormatTable())
+        if (d.SaveExtensions && ListHolds(d.SaveExtensions, ext))
+            return &d;
+    return nullptr;
+}
+
 // ---- detection
 
 TPxFileFormatId PxDetectStepFormat(TPxDetectStep Step)
 {
-    return (Step >= 0 && Step < pdsCount) ? kStepFormats[Step] : ffUnknown;
+    const TPxFormatDescription* d = StepFormat(Step);
+    return d ? d->Type : ffUnknown;
 }
 
 TPxContentTest PxSetContentTest(TPxDetectStep Step, TPxContentTest Test)
@@ -885,6 +883,45 @@ bool PxIsPSD(classlib::TStream& Stream)
     const uint16_t channels = BE16(h + 12), depth = BE16(h + 22), mode = BE16(h + 24);
     return std::memcmp(h, "8BPS", 4) == 0 && BE16(h + 4) == 1 && channels >= 1 && channels <= 24 && depth >= 1 &&
            depth <= 16 && mode <= 9;
+}
+
+namespace {
+
+// The first bytes at the position, zero where the stream ends.
+void ReadHeader(classlib::TStream& Stream, uint8_t (&Header)[8])
+{
+    ReadAt(Stream, Stream.GetPosition(), Header, sizeof Header);
+}
+
+}  // namespace
+
+bool PxHasGIFSignature(classlib::TStream& Stream)
+{
+    TPositionGuard guard(Stream, Stream.GetPosition());
+    uint8_t h[8];
+    ReadHeader(Stream, h);
+    return Stream.GetSize() > 13 && h[0] == 'G' && h[1] == 'I' && h[2] == 'F';
+}
+
+bool PxHasBMPSignature(classlib::TStream& Stream)
+{
+    TPositionGuard guard(Stream, Stream.GetPosition());
+    uint8_t h[8];
+    ReadHeader(Stream, h);
+    return Stream.GetSize() > 14 && LE16(h) == 0x4D42;
+}
+
+bool PxHasPCXStart(classlib::TStream& Stream)
+{
+    const int64_t size = Stream.GetSize();
+    {
+        TPositionGuard guard(Stream, Stream.GetPosition());
+        uint8_t h[8];
+        ReadHeader(Stream, h);
+        if ((size > 12 && TextIs(h, 5, "PCX2")) || (size > 4 && TextIs(h, 4, "PCX")))
+            return true;
+    }
+    return size > 128 && PxIsPCX(Stream);
 }
 
 int64_t PxFindJPEGStart(classlib::TStream& Stream, bool Search)

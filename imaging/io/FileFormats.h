@@ -18,10 +18,19 @@
 // never gets a writer, the PostScript and PDF rows never get readers. The
 // GIF row follows the GIF LZW hooks as well (PxSyncGIFFormatRow). Built-in
 // rows have no Tester: built-in formats are recognised by
-// PxDetectStreamFormat itself.
+// PxDetectStreamFormat itself, from their descriptions.
 //
 // Registered rows (IsBuiltIn false) carry the application's routines, which
 // the dispatch and the detection call.
+//
+// Descriptions. Everything the toolkit does with a built-in format is said
+// by its description (TPxFormatDescription), one per format in the format
+// table (FormatTable.h): its name and extensions, where its content tests
+// stand in the detection, how the I/O object loads and saves it (entries,
+// load options, save conversion, stream block tag) and how its frames are
+// counted and read. A built-in row points at its description; the detection,
+// the I/O object's dispatch, the frame counters and the multi-image loaders
+// look the format up there instead of switching over file types.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +44,9 @@ namespace imaging {
 
 class TPxBitmap;
 class TIOParamsVals;
+class TImgIO;
 struct TPxIOProgressInfo;
+struct TPxFormatDescription;
 
 // The file-type number of a format; 0 means none or unknown.
 using TPxFileFormatId = int32_t;
@@ -101,6 +112,9 @@ public:
     TPxFormatReader Reader;  // empty: the format cannot be read
     TPxFormatWriter Writer;  // empty: the format cannot be written
     TPxFormatTester Tester;  // empty: no content test of its own
+    // The format's description (built-in rows; nullptr for registered rows).
+    // Static data owned by the format table.
+    const TPxFormatDescription* Description = nullptr;
 };
 
 // ---- the registry
@@ -206,7 +220,8 @@ enum TPxDetectStep : int {
     pdsCount
 };
 
-// The file type a step gives when its test is true.
+// The file type a step gives when its test is true (the description that
+// holds the step).
 TPxFileFormatId PxDetectStepFormat(TPxDetectStep Step);
 // Replaces the test of a step (nullptr empties it); returns the old one.
 TPxContentTest PxSetContentTest(TPxDetectStep Step, TPxContentTest Test);
@@ -261,5 +276,119 @@ bool PxIsPSD(classlib::TStream& Stream);
 // within 150 bytes of the position, else -1; without: 0 when the data at
 // the position start with FF D8 FF, else -1.
 int64_t PxFindJPEGStart(classlib::TStream& Stream, bool Search);
+// The fixed header tests that run before every step of the detection, each
+// with the minimum stream size it needs (the size of the whole stream):
+// "GIF" (more than 13 bytes); "BM" (more than 14); a PCX stream block tag,
+// "PCX2" (more than 12) or "PCX" (more than 4), or PxIsPCX (more than 128).
+// They exclude each other by their first byte, so their order is free.
+bool PxHasGIFSignature(classlib::TStream& Stream);
+bool PxHasBMPSignature(classlib::TStream& Stream);
+bool PxHasPCXStart(classlib::TStream& Stream);
+
+// ---- descriptions
+
+// Options of the I/O object's load frame (bit flags): no default resolution
+// for a file without one; no resolution adjustment; the attached view does
+// not take the file's resolution; the background colour is set from the
+// GIF transparent (else background) colour.
+enum : uint32_t { pxlfNoDefaultDpi = 1, pxlfNoAdjust = 2, pxlfNoViewDpi = 4, pxlfGIFBackground = 8 };
+// Conversion of the image handed to a writer (on a copy): none; to px24RGB
+// unless px24RGB or px1g; the same but also keeping pxRGB48.
+enum TPxSaveConversion : uint8_t { pxscNone, pxscTo24, pxscTo24Keep48 };
+// Save options (bit flags): the writer gets a mask of the alpha channel; a
+// stream block header is written only when the writer succeeded; a stream
+// save empties the stream first.
+enum : uint32_t { pxsfMask = 1, pxsfHeaderIfOk = 2, pxsfTruncate = 4 };
+
+// Entries of the I/O object: its public per-format method for the format.
+using TPxIOFileLoad = void (*)(TImgIO& IO, const std::wstring& FileName, TPxFileFormatId FileType);
+using TPxIOStreamLoad = void (*)(TImgIO& IO, classlib::TStream* Stream, TPxFileFormatId FileType);
+using TPxIOFileSave = void (*)(TImgIO& IO, const std::wstring& FileName);
+using TPxIOStreamSave = void (*)(TImgIO& IO, classlib::TStream* Stream);
+
+// Counts the pages (frames, images) of a file of one format; exceptions of
+// the file or the format pass to the caller.
+using TPxFileFrameCounter = int32_t (*)(const std::wstring& FileName);
+// Counts the frames of the data at the stream's position and restores it.
+using TPxStreamFrameCounter = int32_t (*)(classlib::TStream* Stream);
+// Reads frame Params.ImageIndex of the data at the stream's position into
+// Bitmap and Params. Failure sets the aborting flag of Progress; a
+// transparency mask is handed over in Progress.Mask (owned by the caller);
+// Count receives the frame count when the read tells it.
+using TPxFrameReader = void (*)(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params,
+                                TPxIOProgressInfo& Progress, int32_t& Count);
+
+// How the frames of a file are counted by PxCountFileFrames: one frame; the
+// format's own counter, else the one installed with PxSetFrameCounter
+// (ImgIOCounters.h; none installed raises); the video path.
+enum TPxFrameCount : uint8_t { pxfcOne, pxfcCounter, pxfcVideo };
+
+struct TPxFrameEntry {
+    TPxFrameCount Count = pxfcOne;
+    TPxFileFrameCounter FileCounter = nullptr;
+    // "Read frame N" of the multi-image loaders; nullptr: the format is
+    // loaded there as one image.
+    TPxFrameReader Read = nullptr;
+    // Frames counted on the stream before reading; nullptr: the reads tell.
+    TPxStreamFrameCounter CountOnStream = nullptr;
+    bool ReadWhenNone = false;  // read once when none were counted
+    bool DefaultDpi = false;    // frames without resolution get the default
+    bool MaySkip = false;       // a failing frame may be skipped instead of ending the load
+    bool Timed = false;         // frames carry a delay and a background colour
+};
+
+struct TPxFormatDescription {
+    TPxFileFormatId Type = ffUnknown;
+    // The registry row: display name (nullptr: the format has no row),
+    // extensions, whether the toolkit reads and writes it at all, and the
+    // preview page.
+    const wchar_t* Name = nullptr;
+    const wchar_t* Extensions = L"";
+    bool Reads = false;
+    bool Writes = false;
+    uint16_t PreviewPage = 0;
+    // The getter of the test that must pass for the row to be built (read
+    // at every build); nullptr: always built.
+    TPxAvailableTest (*Available)() = nullptr;
+
+    // Detection: a fixed header test run before the steps; the format's
+    // step (its place in the order, pdsCount: none) with the step's initial
+    // test; the step runs only on streams longer than StepAbove bytes.
+    TPxContentTest HeaderTest = nullptr;
+    TPxDetectStep Step = pdsCount;
+    TPxContentTest StepTest = nullptr;
+    int64_t StepAbove = -1;
+
+    // Loads by the I/O object: file and stream entries (GivenOnly: only when
+    // the caller named the file type), options of the load frame, and
+    // whether a parameters-only read tells the reader the data size.
+    TPxIOFileLoad FileLoad = nullptr;
+    bool FileLoadGivenOnly = false;
+    TPxIOStreamLoad StreamLoad = nullptr;
+    bool StreamLoadGivenOnly = false;
+    uint32_t FileLoadFlags = 0;
+    uint32_t StreamLoadFlags = 0;
+    bool ParamsDataSize = false;
+
+    // Saves by the I/O object: the extensions a file save by name sends to
+    // the file entry (";"-separated, without dots), the entries, the
+    // conversions of file and stream saves, the save options and the tag of
+    // the stream block header (nullptr: none).
+    const wchar_t* SaveExtensions = nullptr;
+    TPxIOFileSave FileSave = nullptr;
+    TPxIOStreamSave StreamSave = nullptr;
+    TPxSaveConversion FileSaveConversion = pxscNone;
+    TPxSaveConversion StreamSaveConversion = pxscNone;
+    uint32_t SaveFlags = 0;
+    const char* StreamTag = nullptr;
+
+    TPxFrameEntry Frames = {};
+};
+
+// The description of a file type, nullptr when the toolkit has none.
+const TPxFormatDescription* PxFormatDescription(TPxFileFormatId FileType);
+// The description whose save extensions hold Extension (case-insensitive,
+// one leading "." dropped); nullptr when none.
+const TPxFormatDescription* PxFormatDescriptionBySaveExtension(const std::wstring& Extension);
 
 }  // namespace imaging

@@ -4,10 +4,20 @@
 // Format units also install themselves from static initialisation, but a
 // unit of a static library is only linked when something refers to it; this
 // table is that reference, so a program that uses the I/O unit gets every
-// format. Adding a format means adding its installer here.
+// format. Adding a format means adding its description and its installer
+// here.
 #pragma once
 
+#include <span>
+
 namespace imaging {
+
+struct TPxFormatDescription;
+
+// The description of every format the toolkit knows (FileFormats.h), in the
+// order of the registry's built-in rows; formats without a row come last.
+// Static data, valid for the whole run (also during static initialisation).
+std::span<const TPxFormatDescription> PxFormatTable();
 
 // Installs every built-in format's reader, writer, codecs and metadata
 // services again (idempotent). The units do this themselves at static

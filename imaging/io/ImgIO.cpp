@@ -448,74 +448,20 @@ void TImgIO::FailLoad(TPxReadFailure Why)
 
 bool TImgIO::LoadBuiltInFile(const std::wstring& FileName, int32_t FileType, bool GivenType)
 {
-    switch (FileType) {
-    case ffTIFF: LoadTIFFFromFile(FileName); return true;
-    case ffGIF: LoadGIFFromFile(FileName); return true;
-    case ffJPEG: LoadJPEGFromFile(FileName); return true;
-    case ffPCX: LoadPCXFromFile(FileName); return true;
-    case ffBMP: LoadBMPFromFile(FileName); return true;
-    case ffICO: LoadICOFromFile(FileName); return true;
-    case ffCUR: LoadCURFromFile(FileName); return true;
-    case ffPNG: LoadPNGFromFile(FileName); return true;
-    case ffWMF:
-    case ffEMF: ImportMetafileFromFile(FileName, -1, -1, true); return true;
-    case ffTGA: LoadTGAFromFile(FileName); return true;
-    case ffPXM: LoadPXMFromFile(FileName); return true;
-    case ffJP2: LoadJP2FromFile(FileName); return true;
-    case ffJ2K: LoadJ2KFromFile(FileName); return true;
-    case ffWBMP: LoadWBMPFromFile(FileName); return true;
-    case ffDCX: LoadDCXFromFile(FileName); return true;
-    case ffRAW: LoadRAWFromFile(FileName); return true;
-    case ffRawData:
-        if (!GivenType)
-            return false;
-        LoadRawPixelsFromFile(FileName);
-        return true;
-    case ffPSD: LoadPSDFromFile(FileName); return true;
-    case ffPXV:
-    case ffLYR:
-    case ffALL: LoadViewDataFromFile(FileName, FileType); return true;
-    case ffDICOM: LoadDICOMFromFile(FileName); return true;
-    case ffHDP: LoadHDPFromFile(FileName); return true;
-    default: return false;
-    }
+    const TPxFormatDescription* d = PxFormatDescription(FileType);
+    if (!d || !d->FileLoad || (d->FileLoadGivenOnly && !GivenType))
+        return false;
+    d->FileLoad(*this, FileName, FileType);
+    return true;
 }
 
 bool TImgIO::LoadBuiltInStream(classlib::TStream* Stream, int32_t FileType, bool GivenType)
 {
-    switch (FileType) {
-    case ffTIFF: LoadTIFFFromStream(Stream); return true;
-    case ffGIF: LoadGIFFromStream(Stream); return true;
-    case ffJPEG: LoadJPEGFromStream(Stream); return true;
-    case ffPCX: LoadPCXFromStream(Stream); return true;
-    case ffBMP: LoadBMPFromStream(Stream); return true;
-    case ffICO: LoadICOFromStream(Stream); return true;
-    case ffCUR: LoadCURFromStream(Stream); return true;
-    case ffPNG: LoadPNGFromStream(Stream); return true;
-    case ffTGA: LoadTGAFromStream(Stream); return true;
-    case ffPXM: LoadPXMFromStream(Stream); return true;
-    case ffJP2: LoadJP2FromStream(Stream); return true;
-    case ffJ2K: LoadJ2KFromStream(Stream); return true;
-    case ffWBMP:
-        if (!GivenType)
-            return false;
-        LoadWBMPFromStream(Stream);
-        return true;
-    case ffDCX: LoadDCXFromStream(Stream); return true;
-    case ffRAW: LoadRAWFromStream(Stream); return true;
-    case ffRawData:
-        if (!GivenType)
-            return false;
-        LoadRawPixelsFromStream(Stream);
-        return true;
-    case ffPSD: LoadPSDFromStream(Stream); return true;
-    case ffPXV:
-    case ffLYR:
-    case ffALL: LoadViewDataFromStream(Stream, FileType); return true;
-    case ffDICOM: LoadDICOMFromStream(Stream); return true;
-    case ffHDP: LoadHDPFromStream(Stream); return true;
-    default: return false;
-    }
+    const TPxFormatDescription* d = PxFormatDescription(FileType);
+    if (!d || !d->StreamLoad || (d->StreamLoadGivenOnly && !GivenType))
+        return false;
+    d->StreamLoad(*this, Stream, FileType);
+    return true;
 }
 
 void TImgIO::LoadRegisteredFile(const std::wstring& FileName, TPxFileFormatInfo* Row)
@@ -680,81 +626,34 @@ void TImgIO::LoadFromURL(const std::wstring& URL)
 
 // ---- save dispatch
 
-bool TImgIO::SaveBuiltInFile(const std::wstring& FileName, const std::wstring& Ext)
-{
-    auto in = [&](std::initializer_list<const wchar_t*> list) {
-        for (const wchar_t* e : list)
-            if (Ext == e)
-                return true;
-        return false;
-    };
-    if (in({L".jpg", L".jpeg", L".jpe", L".jif"})) SaveJPEGToFile(FileName);
-    else if (in({L".jp2"})) SaveJP2ToFile(FileName);
-    else if (in({L".j2k", L".jpc", L".j2c"})) SaveJ2KToFile(FileName);
-    else if (in({L".pcx"})) SavePCXToFile(FileName);
-    else if (in({L".dcx"})) SaveDCXToFile(FileName);
-    else if (in({L".gif"})) SaveGIFToFile(FileName);
-    else if (in({L".tif", L".tiff", L".fax", L".g3f", L".g3n"})) SaveTIFFToFile(FileName);
-    else if (in({L".png"})) SavePNGToFile(FileName);
-    else if (in({L".bmp", L".dib", L".rle"})) SaveBMPToFile(FileName);
-    else if (in({L".tga", L".targa", L".vda", L".icb", L".vst", L".win"})) SaveTGAToFile(FileName);
-    else if (in({L".pxm", L".pbm", L".pgm", L".ppm"})) SavePXMToFile(FileName);
-    else if (in({L".ico"})) SaveICOToFile(FileName);
-    else if (in({L".wbmp"})) SaveWBMPToFile(FileName);
-    else if (in({L".ps", L".eps"})) SavePSToFile(FileName);
-    else if (in({L".pdf"})) SavePDFToFile(FileName);
-    else if (in({L".psd"})) SavePSDToFile(FileName);
-    else if (in({L".hdp", L".wdp"})) SaveHDPToFile(FileName);
-    else return false;
-    return true;
-}
-
 void TImgIO::SaveToFile(const std::wstring& FileName)
 {
     if (FileName.empty())
         return;
     std::wstring ext = PxExtractFileExt(FileName, true);
-    if (SaveBuiltInFile(FileName, ext))
+    if (const TPxFormatDescription* d = PxFormatDescriptionBySaveExtension(ext)) {
+        d->FileSave(*this, FileName);
         return;
+    }
     TPxFileFormatInfo* row = PxFormatInfoByExtension(ext);
     if (!row) {
         AbortFlag = true;
         return;
     }
-    SaveFileWith(FileName, row->TypeNumber, scTo24, [this, FileName] { SaveToFile(FileName); });
+    SaveFileWith(FileName, row->TypeNumber, pxscTo24, [this, FileName] { SaveToFile(FileName); });
 }
 
 void TImgIO::SaveToStream(classlib::TStream* Stream, int32_t FileType)
 {
-    switch (FileType) {
-    case ffTIFF: SaveTIFFToStream(Stream); return;
-    case ffGIF: SaveGIFToStream(Stream); return;
-    case ffJPEG: SaveJPEGToStream(Stream); return;
-    case ffPCX: SavePCXToStream(Stream); return;
-    case ffBMP: SaveBMPToStream(Stream); return;
-    case ffICO: SaveICOToStream(Stream); return;
-    case ffPNG: SavePNGToStream(Stream); return;
-    case ffTGA: SaveTGAToStream(Stream); return;
-    case ffPXM: SavePXMToStream(Stream); return;
-    case ffJP2: SaveJP2ToStream(Stream); return;
-    case ffJ2K: SaveJ2KToStream(Stream); return;
-    case ffWBMP: SaveWBMPToStream(Stream); return;
-    case ffPS: SavePSToStream(Stream); return;
-    case ffPDF: SavePDFToStream(Stream); return;
-    case ffDCX: SaveDCXToStream(Stream); return;
-    case ffPSD: SavePSDToStream(Stream); return;
-    case ffHDP: SaveHDPToStream(Stream); return;
-    default: break;
+    const TPxFormatDescription* d = PxFormatDescription(FileType);
+    if (d && d->StreamSave) {
+        d->StreamSave(*this, Stream);
+        return;
     }
-    SaveStreamWith(Stream, FileType, scTo24, nullptr, [this, Stream, FileType] { SaveToStream(Stream, FileType); });
+    SaveStreamWith(Stream, FileType, pxscTo24, nullptr, [this, Stream, FileType] { SaveToStream(Stream, FileType); });
 }
 
 // ---- parameters-only reads
-
-namespace {
-// The data size that the PCX and BMP readers are told.
-bool WantsDataSize(int32_t FileType) { return FileType == ffPCX || FileType == ffBMP || FileType == ffDCX; }
-}  // namespace
 
 void TImgIO::ReadParamsFromFile(const std::wstring& FileName)
 {
@@ -779,7 +678,8 @@ void TImgIO::ReadParamsWith(classlib::TStream* Source, int32_t FileType, bool Bu
         buffered = PxIOBufferedReader(Source, false, 8192);
         stream = buffered.get();
     }
-    if (WantsDataSize(FileType))
+    const TPxFormatDescription* d = PxFormatDescription(FileType);
+    if (d && d->ParamsDataSize)
         info.DataSize = stream->GetSize() - stream->GetPosition();
     row->Reader(stream, currentBitmap_, *FileParams, true, info);
     if (info.Mask)

@@ -56,6 +56,7 @@
 #include "classlib/Events.h"
 #include "classlib/Graphics.h"
 #include "classlib/Stream.h"
+#include "imaging/io/FileFormats.h"
 #include "imaging/io/IOProgress.h"
 #include "imaging/io/ImgIOView.h"
 #include "imaging/model/PxDefs.h"
@@ -75,7 +76,6 @@ class TPxMask;
 class TIOParamsVals;
 class TPxTWainParams;
 class TPxIOWorkers;
-class TPxFileFormatInfo;
 
 // Options of the parameter-preview dialog (bit flags).
 enum TPxIOPreviewsParam : uint8_t { ioppDefaultLockPreview = 1, ioppApplyButton = 2 };
@@ -241,7 +241,9 @@ public:
     virtual void ReadParamsFromStreamFormat(classlib::TStream* Stream, int32_t FileType);
 
     // ---- per-format methods (ImgIOFormats.cpp). Each calls the reader or
-    // writer of its built-in registry row; a format whose routine is not
+    // writer of its built-in registry row with the options of the format's
+    // description (the dispatch above finds them through the descriptions'
+    // entries, FileFormats.h); a format whose routine is not
     // installed fails cleanly (AbortFlag set, finish notification, no file
     // created). Methods returning a count return -1 when the call was handed
     // to a worker.
@@ -349,22 +351,8 @@ protected:
 private:
     friend class TPxIOThread;
 
-    // Options of the shared load frame.
-    // lfGIFBackground: a GIF load sets Background from the file's
-    // transparent (else background) colour.
-    enum : unsigned {
-        lfNoDefaultDpi = 1,
-        lfNoAdjust = 2,
-        lfNoViewDpi = 4,
-        lfGIFBackground = 8,
-        lfRegistered = lfNoDefaultDpi
-    };
-    // Conversions before a writer: none; to px24RGB unless px24RGB or px1g;
-    // the same but also keeping pxRGB48 (PXM files).
-    enum TSaveConv { scNone, scTo24, scPXMFile };
-    // Save options: hand the writer a mask of the alpha channel; write the
-    // block header only when the writer succeeded; empty the stream first.
-    enum : unsigned { sfMask = 1, sfHeaderIfOk = 2, sfTruncate = 4 };
+    // The load options of registered rows.
+    static constexpr unsigned lfRegistered = pxlfNoDefaultDpi;
 
     void OnViewBitmapChange(classlib::TObject* Sender, bool Destroying);
     void DetachTImage();
@@ -403,13 +391,19 @@ private:
     void LoadPCXCore(classlib::TStream* Stream);
     void LoadRAWCore(classlib::TStream* Stream);
 
-    bool SaveBuiltInFile(const std::wstring& FileName, const std::wstring& Ext);
-    TPxBitmap* SaveSource(TSaveConv Conv, std::unique_ptr<TPxBitmap>& Copy);
+    // The load options of a built-in format's file or stream loads.
+    static unsigned LoadFlagsOf(int32_t FileType, bool FromStream);
+    TPxBitmap* SaveSource(TPxSaveConversion Conv, std::unique_ptr<TPxBitmap>& Copy);
     void CallWriter(TPxFileFormatInfo& Row, classlib::TStream* Stream, TPxBitmap* Source, unsigned Flags);
-    void SaveFileWith(const std::wstring& FileName, int32_t FileType, TSaveConv Conv, std::function<void()> Again,
-                      unsigned Flags = 0);
-    void SaveStreamWith(classlib::TStream* Stream, int32_t FileType, TSaveConv Conv, const char* HeaderTag,
+    // Flags: the pxsf save options.
+    void SaveFileWith(const std::wstring& FileName, int32_t FileType, TPxSaveConversion Conv,
+                      std::function<void()> Again, unsigned Flags = 0);
+    void SaveStreamWith(classlib::TStream* Stream, int32_t FileType, TPxSaveConversion Conv, const char* HeaderTag,
                         std::function<void()> Again, unsigned Flags = 0);
+    // A built-in format's save with the conversion, options and block tag
+    // of its description.
+    void SaveFormatFile(const std::wstring& FileName, int32_t FileType, std::function<void()> Again);
+    void SaveFormatStream(classlib::TStream* Stream, int32_t FileType, std::function<void()> Again);
     void ReadParamsWith(classlib::TStream* Source, int32_t FileType, bool Buffered);
 
     TPxBitmap* currentBitmap_ = nullptr;

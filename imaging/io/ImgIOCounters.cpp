@@ -58,25 +58,17 @@ int32_t PxCountFileFrames(const std::wstring& FileName)
 {
     TPxFileFormatInfo* row = PxFormatInfoByExtension(classlib::ExtractFileExt(FileName));
     const TPxFileFormatId type = row ? row->TypeNumber : ffUnknown;
-    switch (type) {
-    case ffTIFF:
-        return PxCountTIFFPagesInFile(FileName);
-    case ffGIF:
-    case ffICO:
-    case ffDCX:
-    case ffDICOM:
-    case ffHDP:
-        if (TPxFileFrameCounter counter = CounterOf(type))
-            return counter(FileName);
-        throw classlib::EInvalidOperation(L"Frame count of " + row->DisplayName + L" files not available");
-    case ffUnknown:
-    case ffAVI:
+    const TPxFormatDescription* format = PxFormatDescription(type);
+    if (type == ffUnknown || (format && format->Frames.Count == pxfcVideo)) {
         if (TPxFileFrameCounter video = CounterOf(ffUnknown))
             return video(FileName);
         return 0;
-    default:
-        return 1;
     }
+    if (!format || format->Frames.Count != pxfcCounter)
+        return 1;
+    if (TPxFileFrameCounter counter = format->Frames.FileCounter ? format->Frames.FileCounter : CounterOf(type))
+        return counter(FileName);
+    throw classlib::EInvalidOperation(L"Frame count of " + row->DisplayName + L" files not available");
 }
 
 }  // namespace imaging

@@ -14,9 +14,6 @@
 
 namespace imaging {
 
-// Counts the pages (frames, images) of a file of one format.
-using TPxFileFrameCounter = int32_t (*)(const std::wstring& FileName);
-
 // Installs the counter of a file type (ffGIF, ffICO, ffDCX, ffDICOM, ffHDP)
 // or, for ffUnknown, the video path that counts the frames of files no row
 // reads (AVI and other media files). nullptr removes it.
@@ -27,10 +24,11 @@ TPxFileFrameCounter PxGetFrameCounter(TPxFileFormatId FileType);
 // The number of pages of a TIFF file.
 int32_t PxCountTIFFPagesInFile(const std::wstring& FileName);
 
-// The frames of a file by its extension's registry row: TIFF pages, the
-// registered counters of GIF, ICO, DCX, DICOM and HD Photo, 1 for every
-// other row; a name without row (or an AVI) goes to the video path, and is
-// 0 when no video path is installed.
+// The frames of a file by the description of its extension's registry row
+// (TPxFrameEntry): the format's own counter (TIFF pages) or the installed
+// one (GIF, ICO, DCX, DICOM and HD Photo), 1 for every other row; a name
+// without row (or an AVI) goes to the video path, and is 0 when no video
+// path is installed.
 int32_t PxCountFileFrames(const std::wstring& FileName);
 
 }  // namespace imaging

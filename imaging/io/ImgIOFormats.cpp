@@ -1,8 +1,9 @@
 // The per-format load and save methods of TImgIO and the frame they share.
 // Every method reaches its format's reader or writer through the format's
-// built-in registry row (FileFormats.h), which the format's unit fills in;
-// a routine that is not installed fails cleanly before anything is opened
-// or created.
+// built-in registry row (FileFormats.h), which the format's unit fills in,
+// and takes its load options, save conversion and stream block tag from the
+// format's description; a routine that is not installed fails cleanly
+// before anything is opened or created.
 #include <cstring>
 #include <exception>
 #include <new>
@@ -105,6 +106,14 @@ int32_t PxFileTypeFromExtension(const std::wstring& Ext)
 
 // ---- the load frame
 
+unsigned TImgIO::LoadFlagsOf(int32_t FileType, bool FromStream)
+{
+    const TPxFormatDescription* d = PxFormatDescription(FileType);
+    if (!d)
+        return 0;
+    return FromStream ? d->StreamLoadFlags : d->FileLoadFlags;
+}
+
 bool TImgIO::HasReader(int32_t FileType) const
 {
     TPxFileFormatInfo* row = PxFormatInfoById(FileType);
@@ -144,17 +153,17 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
     }
     std::unique_ptr<TPxMask> mask(info.Mask);
     if (!AbortFlag) {
-        if (!(Flags & lfNoDefaultDpi))
+        if (!(Flags & pxlfNoDefaultDpi))
             ApplyDefaultDpi();
         if (mask)
             CopyFromMask(*currentBitmap_->GetAlphaChannel(), mask.get());
-        if (AutoAdjustDPI && !(Flags & lfNoAdjust))
+        if (AutoAdjustDPI && !(Flags & pxlfNoAdjust))
             AdjustDPI();
         FileParams->FileName.clear();
         FileParams->FileFormat = FileType;
-        if (!(Flags & lfNoViewDpi))
+        if (!(Flags & pxlfNoViewDpi))
             UpdateViewDpi();
-        if (Flags & lfGIFBackground) {
+        if (Flags & pxlfGIFBackground) {
             const TPxRGB c = FileParams->GIFTransparent ? FileParams->GIFTransparentColor : FileParams->GIFBackground;
             SetBackground(static_cast<classlib::TColor>(c.r | (c.g << 8) | (c.b << 16)));
         }
@@ -178,8 +187,9 @@ int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigne
 }
 
 // A file load: fails cleanly without a reader, defers in asynchronous mode,
-// else opens the file and runs the frame.
-#define PX_FILE_LOAD(Method, Type, Flags)                         \
+// else opens the file and runs the frame with the options of the format's
+// description.
+#define PX_FILE_LOAD(Method, Type)                                \
     void TImgIO::Method(const std::wstring& FileName)             \
     {                                                             \
         if (!HasReader(Type)) {                                   \
@@ -188,10 +198,10 @@ int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigne
         }                                                         \
         if (TryDefer([this, FileName] { Method(FileName); }))     \
             return;                                               \
-        LoadFileWith(FileName, Type, Flags);                      \
+        LoadFileWith(FileName, Type, LoadFlagsOf(Type, false));   \
     }
 
-#define PX_STREAM_LOAD(Method, Type, Flags)                       \
+#define PX_STREAM_LOAD(Method, Type)                              \
     void TImgIO::Method(classlib::TStream* Stream)                \
     {                                                             \
         if (!HasReader(Type)) {                                   \
@@ -200,34 +210,34 @@ int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigne
         }                                                         \
         if (TryDefer([this, Stream] { Method(Stream); }))         \
             return;                                               \
-        RunLoad(Stream, Type, Flags, -1);                         \
+        RunLoad(Stream, Type, LoadFlagsOf(Type, true), -1);       \
     }
 
-PX_FILE_LOAD(LoadBMPFromFile, ffBMP, 0)
-PX_FILE_LOAD(LoadICOFromFile, ffICO, 0)
-PX_STREAM_LOAD(LoadICOFromStream, ffICO, lfNoViewDpi)
-PX_FILE_LOAD(LoadCURFromFile, ffCUR, 0)
-PX_STREAM_LOAD(LoadCURFromStream, ffCUR, lfNoViewDpi)
-PX_FILE_LOAD(LoadTGAFromFile, ffTGA, 0)
-PX_STREAM_LOAD(LoadTGAFromStream, ffTGA, lfNoViewDpi)
-PX_FILE_LOAD(LoadPXMFromFile, ffPXM, lfNoViewDpi)
-PX_STREAM_LOAD(LoadPXMFromStream, ffPXM, lfNoViewDpi)
-PX_FILE_LOAD(LoadJP2FromFile, ffJP2, 0)
-PX_STREAM_LOAD(LoadJP2FromStream, ffJP2, 0)
-PX_FILE_LOAD(LoadJ2KFromFile, ffJ2K, 0)
-PX_STREAM_LOAD(LoadJ2KFromStream, ffJ2K, 0)
-PX_FILE_LOAD(LoadWBMPFromFile, ffWBMP, lfNoAdjust | lfNoViewDpi)
-PX_STREAM_LOAD(LoadWBMPFromStream, ffWBMP, lfNoAdjust | lfNoViewDpi)
-PX_FILE_LOAD(LoadDCXFromFile, ffDCX, 0)
-PX_STREAM_LOAD(LoadDCXFromStream, ffDCX, 0)
-PX_FILE_LOAD(LoadRawPixelsFromFile, ffRawData, lfNoDefaultDpi | lfNoAdjust | lfNoViewDpi)
-PX_STREAM_LOAD(LoadRawPixelsFromStream, ffRawData, lfNoDefaultDpi | lfNoAdjust | lfNoViewDpi)
-PX_FILE_LOAD(LoadPSDFromFile, ffPSD, 0)
-PX_STREAM_LOAD(LoadPSDFromStream, ffPSD, 0)
-PX_FILE_LOAD(LoadDICOMFromFile, ffDICOM, lfNoDefaultDpi | lfNoAdjust | lfNoViewDpi)
-PX_STREAM_LOAD(LoadDICOMFromStream, ffDICOM, lfNoDefaultDpi | lfNoAdjust | lfNoViewDpi)
-PX_FILE_LOAD(LoadHDPFromFile, ffHDP, 0)
-PX_STREAM_LOAD(LoadHDPFromStream, ffHDP, 0)
+PX_FILE_LOAD(LoadBMPFromFile, ffBMP)
+PX_FILE_LOAD(LoadICOFromFile, ffICO)
+PX_STREAM_LOAD(LoadICOFromStream, ffICO)
+PX_FILE_LOAD(LoadCURFromFile, ffCUR)
+PX_STREAM_LOAD(LoadCURFromStream, ffCUR)
+PX_FILE_LOAD(LoadTGAFromFile, ffTGA)
+PX_STREAM_LOAD(LoadTGAFromStream, ffTGA)
+PX_FILE_LOAD(LoadPXMFromFile, ffPXM)
+PX_STREAM_LOAD(LoadPXMFromStream, ffPXM)
+PX_FILE_LOAD(LoadJP2FromFile, ffJP2)
+PX_STREAM_LOAD(LoadJP2FromStream, ffJP2)
+PX_FILE_LOAD(LoadJ2KFromFile, ffJ2K)
+PX_STREAM_LOAD(LoadJ2KFromStream, ffJ2K)
+PX_FILE_LOAD(LoadWBMPFromFile, ffWBMP)
+PX_STREAM_LOAD(LoadWBMPFromStream, ffWBMP)
+PX_FILE_LOAD(LoadDCXFromFile, ffDCX)
+PX_STREAM_LOAD(LoadDCXFromStream, ffDCX)
+PX_FILE_LOAD(LoadRawPixelsFromFile, ffRawData)
+PX_STREAM_LOAD(LoadRawPixelsFromStream, ffRawData)
+PX_FILE_LOAD(LoadPSDFromFile, ffPSD)
+PX_STREAM_LOAD(LoadPSDFromStream, ffPSD)
+PX_FILE_LOAD(LoadDICOMFromFile, ffDICOM)
+PX_STREAM_LOAD(LoadDICOMFromStream, ffDICOM)
+PX_FILE_LOAD(LoadHDPFromFile, ffHDP)
+PX_STREAM_LOAD(LoadHDPFromStream, ffHDP)
 
 void TImgIO::LoadBMPFromStream(classlib::TStream* Stream)
 {
@@ -237,7 +247,7 @@ void TImgIO::LoadBMPFromStream(classlib::TStream* Stream)
     }
     if (TryDefer([this, Stream] { LoadBMPFromStream(Stream); }))
         return;
-    RunLoad(Stream, ffBMP, 0, Stream->GetSize() - Stream->GetPosition());
+    RunLoad(Stream, ffBMP, LoadFlagsOf(ffBMP, true), Stream->GetSize() - Stream->GetPosition());
 }
 
 // ---- formats with their own steps
@@ -250,7 +260,7 @@ int TImgIO::LoadGIFFromFile(const std::wstring& FileName)
     }
     if (TryDefer([this, FileName] { LoadGIFFromFile(FileName); }))
         return -1;
-    return LoadFileWith(FileName, ffGIF, lfNoViewDpi | lfGIFBackground);
+    return LoadFileWith(FileName, ffGIF, LoadFlagsOf(ffGIF, false));
 }
 
 int TImgIO::LoadGIFFromStream(classlib::TStream* Stream)
@@ -261,7 +271,7 @@ int TImgIO::LoadGIFFromStream(classlib::TStream* Stream)
     }
     if (TryDefer([this, Stream] { LoadGIFFromStream(Stream); }))
         return -1;
-    return RunLoad(Stream, ffGIF, lfNoViewDpi | lfGIFBackground, -1);
+    return RunLoad(Stream, ffGIF, LoadFlagsOf(ffGIF, true), -1);
 }
 
 int TImgIO::LoadTIFFCore(classlib::TStream* Stream)
@@ -272,7 +282,8 @@ int TImgIO::LoadTIFFCore(classlib::TStream* Stream)
     if (StreamHeaders) {
         std::string tag;
         int32_t length = 0;
-        if (!PxReadStreamBlockHeader(Stream, tag, length) || tag != "TIFF" || length < 0) {
+        if (!PxReadStreamBlockHeader(Stream, tag, length) || tag != PxFormatDescription(ffTIFF)->StreamTag ||
+            length < 0) {
             FailLoad();
             return 0;
         }
@@ -283,7 +294,7 @@ int TImgIO::LoadTIFFCore(classlib::TStream* Stream)
     int count;
     {
         std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(Stream, relative, 8192);
-        count = RunLoad(buffered.get(), ffTIFF, 0, dataSize);
+        count = RunLoad(buffered.get(), ffTIFF, LoadFlagsOf(ffTIFF, true), dataSize);
     }
     if (dataEnd >= 0)
         Stream->SetPosition(dataEnd);
@@ -301,7 +312,7 @@ int TImgIO::LoadTIFFFromFile(const std::wstring& FileName)
     AbortFlag = true;
     TPxWideFileStream file(FileName, kReadDenyWrite);
     std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(&file, PxBufferedReadFromPosition, 8192);
-    int count = RunLoad(buffered.get(), ffTIFF, 0, -1);
+    int count = RunLoad(buffered.get(), ffTIFF, LoadFlagsOf(ffTIFF, false), -1);
     if (!AbortFlag)
         FileParams->FileName = FileName;
     return count;
@@ -329,7 +340,7 @@ void TImgIO::LoadJPEGFromFile(const std::wstring& FileName)
     AbortFlag = true;
     TPxWideFileStream file(FileName, kReadDenyWrite);
     std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(&file, true, 8192);
-    RunLoad(buffered.get(), ffJPEG, 0, -1);
+    RunLoad(buffered.get(), ffJPEG, LoadFlagsOf(ffJPEG, false), -1);
     if (!AbortFlag)
         FileParams->FileName = FileName;
 }
@@ -341,11 +352,11 @@ void TImgIO::LoadJPEGCore(classlib::TStream* Stream)
     int64_t dataEnd = -1;
     std::string tag;
     int32_t length = 0;
-    if (PxReadStreamBlockHeader(Stream, tag, length) && tag == "JFIF" && length >= 0)
+    if (PxReadStreamBlockHeader(Stream, tag, length) && tag == PxFormatDescription(ffJPEG)->StreamTag && length >= 0)
         dataEnd = Stream->GetPosition() + length;
     else
         Stream->SetPosition(start);
-    RunLoad(Stream, ffJPEG, 0, dataEnd >= 0 ? length : -1);
+    RunLoad(Stream, ffJPEG, LoadFlagsOf(ffJPEG, true), dataEnd >= 0 ? length : -1);
     if (dataEnd >= 0)
         Stream->SetPosition(dataEnd);
 }
@@ -373,7 +384,7 @@ void TImgIO::LoadPCXCore(classlib::TStream* Stream)
             FailLoad();
             return;
         }
-        if (tag == "PCX2") {
+        if (tag == PxFormatDescription(ffPCX)->StreamTag) {
             if (length < 0) {
                 FailLoad();
                 return;
@@ -385,7 +396,7 @@ void TImgIO::LoadPCXCore(classlib::TStream* Stream)
             Stream->SetPosition(start + 4);
         }
     }
-    RunLoad(Stream, ffPCX, 0, size);
+    RunLoad(Stream, ffPCX, LoadFlagsOf(ffPCX, true), size);
     if (dataEnd >= 0)
         Stream->SetPosition(dataEnd);
 }
@@ -400,7 +411,7 @@ void TImgIO::LoadPCXFromFile(const std::wstring& FileName)
         return;
     AbortFlag = true;
     TPxWideFileStream file(FileName, kReadDenyWrite);
-    RunLoad(&file, ffPCX, 0, file.GetSize());
+    RunLoad(&file, ffPCX, LoadFlagsOf(ffPCX, false), file.GetSize());
     if (!AbortFlag)
         FileParams->FileName = FileName;
 }
@@ -425,7 +436,7 @@ void TImgIO::LoadPNGFromFile(const std::wstring& FileName)
     if (TryDefer([this, FileName] { LoadPNGFromFile(FileName); }))
         return;
     FileParams->PNGBackground = ColorToRGB(GetBackground());
-    LoadFileWith(FileName, ffPNG, 0);
+    LoadFileWith(FileName, ffPNG, LoadFlagsOf(ffPNG, false));
     if (!AbortFlag)
         SetBackground(RGBToColor(FileParams->PNGBackground));
 }
@@ -438,7 +449,7 @@ void TImgIO::LoadPNGFromStream(classlib::TStream* Stream)
     }
     if (TryDefer([this, Stream] { LoadPNGFromStream(Stream); }))
         return;
-    RunLoad(Stream, ffPNG, 0, -1);
+    RunLoad(Stream, ffPNG, LoadFlagsOf(ffPNG, true), -1);
     if (!AbortFlag)
         SetBackground(RGBToColor(FileParams->PNGBackground));
 }
@@ -452,7 +463,7 @@ void TImgIO::LoadRAWCore(classlib::TStream* Stream)
         LoadFromStreamFormat(Stream, type);
         return;
     }
-    RunLoad(Stream, ffRAW, 0, -1);
+    RunLoad(Stream, ffRAW, LoadFlagsOf(ffRAW, true), -1);
 }
 
 void TImgIO::LoadRAWFromFile(const std::wstring& FileName)
@@ -522,13 +533,13 @@ void TImgIO::LoadViewDataFromStream(classlib::TStream*, int32_t FileType)
 
 // ---- saves
 
-TPxBitmap* TImgIO::SaveSource(TSaveConv Conv, std::unique_ptr<TPxBitmap>& Copy)
+TPxBitmap* TImgIO::SaveSource(TPxSaveConversion Conv, std::unique_ptr<TPxBitmap>& Copy)
 {
     TPxPixelFormat f = currentBitmap_->GetPixelFormat();
     bool convert = false;
-    if (Conv == scTo24)
+    if (Conv == pxscTo24)
         convert = f != px24RGB && f != px1g;
-    else if (Conv == scPXMFile)
+    else if (Conv == pxscTo24Keep48)
         convert = f != px24RGB && f != px1g && f != pxRGB48;
     if (!convert || currentBitmap_->IsEmpty())
         return currentBitmap_;
@@ -543,7 +554,7 @@ void TImgIO::CallWriter(TPxFileFormatInfo& Row, classlib::TStream* Stream, TPxBi
 {
     TPxIOProgressInfo info = MakeProgress(true);
     std::unique_ptr<TPxMask> mask;
-    if ((Flags & sfMask) && Source->HasAlphaChannel()) {
+    if ((Flags & pxsfMask) && Source->HasAlphaChannel()) {
         mask = std::make_unique<TPxMask>();
         PxBitmapToMask(Source->GetAlphaChannel(), mask.get());
         info.Mask = mask.get();
@@ -551,7 +562,8 @@ void TImgIO::CallWriter(TPxFileFormatInfo& Row, classlib::TStream* Stream, TPxBi
     Row.Writer(Stream, Source, *FileParams, info);
 }
 
-void TImgIO::SaveFileWith(const std::wstring& FileName, int32_t FileType, TSaveConv Conv, std::function<void()> Again,
+void TImgIO::SaveFileWith(const std::wstring& FileName, int32_t FileType, TPxSaveConversion Conv,
+                          std::function<void()> Again,
                           unsigned Flags)
 {
     TPxFileFormatInfo* row = PxFormatInfoById(FileType);
@@ -590,7 +602,7 @@ void TImgIO::SaveFileWith(const std::wstring& FileName, int32_t FileType, TSaveC
         std::rethrow_exception(error);
 }
 
-void TImgIO::SaveStreamWith(classlib::TStream* Stream, int32_t FileType, TSaveConv Conv, const char* HeaderTag,
+void TImgIO::SaveStreamWith(classlib::TStream* Stream, int32_t FileType, TPxSaveConversion Conv, const char* HeaderTag,
                             std::function<void()> Again, unsigned Flags)
 {
     TPxFileFormatInfo* row = PxFormatInfoById(FileType);
@@ -608,7 +620,7 @@ void TImgIO::SaveStreamWith(classlib::TStream* Stream, int32_t FileType, TSaveCo
     }
     std::unique_ptr<TPxBitmap> copy;
     TPxBitmap* source = SaveSource(Conv, copy);
-    if (Flags & sfTruncate) {
+    if (Flags & pxsfTruncate) {
         Stream->SetSize(0);
         Stream->SetPosition(0);
     }
@@ -624,55 +636,67 @@ void TImgIO::SaveStreamWith(classlib::TStream* Stream, int32_t FileType, TSaveCo
         AbortFlag = true;
         throw;
     }
-    if (headerPos >= 0 && !((Flags & sfHeaderIfOk) && AbortFlag))
+    if (headerPos >= 0 && !((Flags & pxsfHeaderIfOk) && AbortFlag))
         PxWriteStreamBlockHeader(Stream, headerPos, HeaderTag);
 }
 
-#define PX_FILE_SAVE(Method, Type, Conv, Flags) \
-    void TImgIO::Method(const std::wstring& FileName) \
-    {                                                 \
-        SaveFileWith(FileName, Type, Conv, [this, FileName] { Method(FileName); }, Flags); \
+void TImgIO::SaveFormatFile(const std::wstring& FileName, int32_t FileType, std::function<void()> Again)
+{
+    const TPxFormatDescription* d = PxFormatDescription(FileType);
+    SaveFileWith(FileName, FileType, d->FileSaveConversion, std::move(Again), d->SaveFlags);
+}
+
+void TImgIO::SaveFormatStream(classlib::TStream* Stream, int32_t FileType, std::function<void()> Again)
+{
+    const TPxFormatDescription* d = PxFormatDescription(FileType);
+    SaveStreamWith(Stream, FileType, d->StreamSaveConversion, d->StreamTag, std::move(Again), d->SaveFlags);
+}
+
+#define PX_FILE_SAVE(Method, Type)                                              \
+    void TImgIO::Method(const std::wstring& FileName)                           \
+    {                                                                           \
+        SaveFormatFile(FileName, Type, [this, FileName] { Method(FileName); }); \
     }
 
-#define PX_STREAM_SAVE(Method, Type, Conv, Tag, Flags) \
-    void TImgIO::Method(classlib::TStream* Stream)     \
-    {                                                  \
-        SaveStreamWith(Stream, Type, Conv, Tag, [this, Stream] { Method(Stream); }, Flags); \
+#define PX_STREAM_SAVE(Method, Type)                                          \
+    void TImgIO::Method(classlib::TStream* Stream)                            \
+    {                                                                         \
+        SaveFormatStream(Stream, Type, [this, Stream] { Method(Stream); });   \
     }
 
-PX_FILE_SAVE(SaveTIFFToFile, ffTIFF, scNone, 0)
-PX_STREAM_SAVE(SaveTIFFToStream, ffTIFF, scNone, "TIFF", 0)
-PX_FILE_SAVE(SaveGIFToFile, ffGIF, scNone, 0)
-PX_STREAM_SAVE(SaveGIFToStream, ffGIF, scNone, nullptr, 0)
-PX_FILE_SAVE(SaveJPEGToFile, ffJPEG, scTo24, 0)
-PX_STREAM_SAVE(SaveJPEGToStream, ffJPEG, scTo24, "JFIF", 0)
-PX_FILE_SAVE(SavePCXToFile, ffPCX, scTo24, 0)
-PX_STREAM_SAVE(SavePCXToStream, ffPCX, scTo24, "PCX2", sfHeaderIfOk)
-PX_FILE_SAVE(SaveBMPToFile, ffBMP, scNone, 0)
-PX_STREAM_SAVE(SaveBMPToStream, ffBMP, scNone, nullptr, 0)
-PX_FILE_SAVE(SaveICOToFile, ffICO, scTo24, 0)
-PX_STREAM_SAVE(SaveICOToStream, ffICO, scTo24, nullptr, 0)
-PX_FILE_SAVE(SavePNGToFile, ffPNG, scNone, sfMask)
-PX_STREAM_SAVE(SavePNGToStream, ffPNG, scNone, nullptr, sfMask)
-PX_FILE_SAVE(SaveTGAToFile, ffTGA, scTo24, sfMask)
-PX_STREAM_SAVE(SaveTGAToStream, ffTGA, scTo24, nullptr, sfMask)
-PX_FILE_SAVE(SavePXMToFile, ffPXM, scPXMFile, 0)
-PX_STREAM_SAVE(SavePXMToStream, ffPXM, scTo24, nullptr, 0)
-PX_FILE_SAVE(SaveJP2ToFile, ffJP2, scTo24, 0)
-PX_STREAM_SAVE(SaveJP2ToStream, ffJP2, scTo24, nullptr, 0)
-PX_FILE_SAVE(SaveJ2KToFile, ffJ2K, scTo24, 0)
-PX_STREAM_SAVE(SaveJ2KToStream, ffJ2K, scTo24, nullptr, 0)
-PX_FILE_SAVE(SaveWBMPToFile, ffWBMP, scTo24, 0)
-PX_STREAM_SAVE(SaveWBMPToStream, ffWBMP, scTo24, nullptr, 0)
-PX_FILE_SAVE(SavePSToFile, ffPS, scTo24, 0)
-PX_STREAM_SAVE(SavePSToStream, ffPS, scTo24, nullptr, 0)
-PX_FILE_SAVE(SavePDFToFile, ffPDF, scTo24, 0)
-PX_STREAM_SAVE(SavePDFToStream, ffPDF, scTo24, nullptr, 0)
-PX_FILE_SAVE(SaveDCXToFile, ffDCX, scNone, 0)
-PX_STREAM_SAVE(SaveDCXToStream, ffDCX, scNone, nullptr, sfTruncate)
-PX_FILE_SAVE(SavePSDToFile, ffPSD, scNone, 0)
-PX_STREAM_SAVE(SavePSDToStream, ffPSD, scNone, nullptr, 0)
-PX_FILE_SAVE(SaveHDPToFile, ffHDP, scNone, 0)
-PX_STREAM_SAVE(SaveHDPToStream, ffHDP, scNone, nullptr, 0)
+PX_FILE_SAVE(SaveTIFFToFile, ffTIFF)
+PX_STREAM_SAVE(SaveTIFFToStream, ffTIFF)
+PX_FILE_SAVE(SaveGIFToFile, ffGIF)
+PX_STREAM_SAVE(SaveGIFToStream, ffGIF)
+PX_FILE_SAVE(SaveJPEGToFile, ffJPEG)
+PX_STREAM_SAVE(SaveJPEGToStream, ffJPEG)
+PX_FILE_SAVE(SavePCXToFile, ffPCX)
+PX_STREAM_SAVE(SavePCXToStream, ffPCX)
+PX_FILE_SAVE(SaveBMPToFile, ffBMP)
+PX_STREAM_SAVE(SaveBMPToStream, ffBMP)
+PX_FILE_SAVE(SaveICOToFile, ffICO)
+PX_STREAM_SAVE(SaveICOToStream, ffICO)
+PX_FILE_SAVE(SavePNGToFile, ffPNG)
+PX_STREAM_SAVE(SavePNGToStream, ffPNG)
+PX_FILE_SAVE(SaveTGAToFile, ffTGA)
+PX_STREAM_SAVE(SaveTGAToStream, ffTGA)
+PX_FILE_SAVE(SavePXMToFile, ffPXM)
+PX_STREAM_SAVE(SavePXMToStream, ffPXM)
+PX_FILE_SAVE(SaveJP2ToFile, ffJP2)
+PX_STREAM_SAVE(SaveJP2ToStream, ffJP2)
+PX_FILE_SAVE(SaveJ2KToFile, ffJ2K)
+PX_STREAM_SAVE(SaveJ2KToStream, ffJ2K)
+PX_FILE_SAVE(SaveWBMPToFile, ffWBMP)
+PX_STREAM_SAVE(SaveWBMPToStream, ffWBMP)
+PX_FILE_SAVE(SavePSToFile, ffPS)
+PX_STREAM_SAVE(SavePSToStream, ffPS)
+PX_FILE_SAVE(SavePDFToFile, ffPDF)
+PX_STREAM_SAVE(SavePDFToStream, ffPDF)
+PX_FILE_SAVE(SaveDCXToFile, ffDCX)
+PX_STREAM_SAVE(SaveDCXToStream, ffDCX)
+PX_FILE_SAVE(SavePSDToFile, ffPSD)
+PX_STREAM_SAVE(SavePSDToStream, ffPSD)
+PX_FILE_SAVE(SaveHDPToFile, ffHDP)
+PX_STREAM_SAVE(SaveHDPToStream, ffHDP)
 
 }  // namespace imaging

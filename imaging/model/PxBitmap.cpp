@@ -115,6 +115,34 @@ TPxBitmap::~TPxBitmap()
         // A row that cannot be written back at destruction has no one to
         // report to; the storage is released regardless.
     }
+    FreeSpareBlock();
+}
+
+namespace {
+
+void FreeBlockWith(void* Block, uint8_t Allocator)
+{
+    switch (Allocator) {
+    case 0:
+        std::free(Block);
+        break;
+    case 1:
+        PxGlobalFree(Block);
+        break;
+    default:
+        PxFreeBlock(Block);
+        break;
+    }
+}
+
+}  // namespace
+
+void TPxBitmap::FreeSpareBlock()
+{
+    if (spareBlock_)
+        FreeBlockWith(spareBlock_, spareBlockAllocator_);
+    spareBlock_ = nullptr;
+    spareBlockSize_ = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -237,8 +265,25 @@ bool TPxBitmap::AllocAligned(int64_t Size)
 {
     if (detail::PxFailSingleBlock)
         return false;
-    const int64_t blockSize = Size + kBlockSpare;
+    int64_t blockSize = Size + kBlockSpare;
     void* block = nullptr;
+    // A kept block serves when it is large enough and came from the same
+    // allocator.
+    const uint8_t wanted = allocator_ > 2 ? 2 : allocator_;
+    if (spareBlock_ && spareBlockSize_ >= blockSize && spareBlockAllocator_ == wanted) {
+        memBlock_ = spareBlock_;
+        memBlockSize_ = spareBlockSize_;
+        memBlockAllocator_ = wanted;
+        spareBlock_ = nullptr;
+        spareBlockSize_ = 0;
+        const uintptr_t start = reinterpret_cast<uintptr_t>(memBlock_);
+        memStart_ = reinterpret_cast<uint8_t*>((start + 63) & ~static_cast<uintptr_t>(63));
+        // As clean as a fresh large block: nothing of the earlier image shows
+        // through pixels a reader leaves alone.
+        std::memset(memStart_, 0, static_cast<size_t>(Size));
+        return true;
+    }
+    FreeSpareBlock();
     switch (allocator_) {
     case 0:
         block = std::malloc(static_cast<size_t>(blockSize));
@@ -253,7 +298,8 @@ bool TPxBitmap::AllocAligned(int64_t Size)
     if (!block)
         return false;
     memBlock_ = block;
-    memBlockAllocator_ = allocator_ > 2 ? 2 : allocator_;
+    memBlockSize_ = blockSize;
+    memBlockAllocator_ = wanted;
     const uintptr_t start = reinterpret_cast<uintptr_t>(block);
     memStart_ = reinterpret_cast<uint8_t*>((start + 63) & ~static_cast<uintptr_t>(63));
     return true;
@@ -331,19 +377,19 @@ void TPxBitmap::FreeImage(bool FreeAlpha)
             failure = std::current_exception();
     }
     if (memBlock_ && !memAttached_) {
-        switch (memBlockAllocator_) {
-        case 0:
-            std::free(memBlock_);
-            break;
-        case 1:
-            PxGlobalFree(memBlock_);
-            break;
-        default:
-            PxFreeBlock(memBlock_);
-            break;
+        if (KeepStorage && memBlockSize_ > 0) {
+            FreeSpareBlock();
+            spareBlock_ = memBlock_;
+            spareBlockSize_ = memBlockSize_;
+            spareBlockAllocator_ = memBlockAllocator_;
+        } else {
+            FreeBlockWith(memBlock_, memBlockAllocator_);
         }
     }
+    if (!KeepStorage)
+        FreeSpareBlock();
     memBlock_ = nullptr;
+    memBlockSize_ = 0;
     memStart_ = nullptr;
     FreeVclBitmap();
     rowTable_.clear();
@@ -377,6 +423,7 @@ void TPxBitmap::MoveStorageTo(TPxBitmap* Target)
     Target->isAlpha_ = isAlpha_;
     Target->memStart_ = memStart_;
     Target->memBlock_ = memBlock_;
+    Target->memBlockSize_ = memBlockSize_;
     Target->memBlockAllocator_ = memBlockAllocator_;
     Target->vclBitmap_ = vclBitmap_;
     Target->rowTable_ = std::move(rowTable_);
@@ -405,6 +452,7 @@ void TPxBitmap::MoveStorageTo(TPxBitmap* Target)
     paletteLen_ = 0;
     memStart_ = nullptr;
     memBlock_ = nullptr;
+    memBlockSize_ = 0;
     vclBitmap_ = nullptr;
     rowTable_.clear();
     segments_.clear();

@@ -166,6 +166,13 @@ public:
     bool LegacyBitmap = false;
     // Layer index recorded by the undo of the processing object (-1 none).
     int32_t UndoLayerIndex = -1;
+    // When set, freeing the pixels keeps their memory block (heap or
+    // PxAllocBlock storage) for the next allocation of this image that fits
+    // in it, so that an image loaded again and again at similar sizes does
+    // not take fresh memory each time. The kept block is released by the
+    // next allocation that does not fit, by freeing the image while the
+    // switch is off, and by the destructor.
+    bool KeepStorage = false;
 
     // ---- size and format (for pxTBitmap every getter first calls
     // SyncFromVclBitmap)
@@ -323,6 +330,7 @@ private:
     uint8_t* RowAddress(int r);
     void BuildRowTable();
     void SetSide(int Value, bool IsWidth);
+    void FreeSpareBlock();
     void SetVclSide(int Value, bool IsWidth);
     void CopyRowsFrom(TPxBitmap& Source);
 
@@ -333,7 +341,12 @@ private:
     std::unique_ptr<TPxBitmap> alpha_;
     uint8_t* memStart_ = nullptr;
     void* memBlock_ = nullptr;
+    int64_t memBlockSize_ = 0;
     uint8_t memBlockAllocator_ = 0;
+    // The block kept by KeepStorage (nullptr: none).
+    void* spareBlock_ = nullptr;
+    int64_t spareBlockSize_ = 0;
+    uint8_t spareBlockAllocator_ = 0;
     classlib::TBitmap* vclBitmap_ = nullptr;
     std::vector<uint8_t*> rowTable_;
     std::vector<uint8_t*> mappedRows_;

@@ -1,19 +1,13 @@
 #include "imaging/views/ImgMIO.h"
 
 #include <algorithm>
-#include <cwctype>
 
 #include "classlib/Streams.h"
 #include "classlib/SysUtils.h"
-#include "imaging/io/DcxFile.h"
-#include "imaging/io/DicomReader.h"
 #include "imaging/io/FileFormats.h"
-#include "imaging/io/GifFrames.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/IOProgress.h"
-#include "imaging/io/IcoReader.h"
 #include "imaging/io/ImgIODpi.h"
-#include "imaging/io/TiffReader.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
@@ -181,14 +175,6 @@ void MaskToAlpha(TPxMask* Mask, TPxBitmap* Bitmap)
     }
 }
 
-std::wstring LowerExtension(const std::wstring& FileName)
-{
-    std::wstring ext = classlib::ExtractFileExt(FileName);
-    for (wchar_t& c : ext)
-        c = static_cast<wchar_t>(std::towlower(c));
-    return ext;
-}
-
 }  // namespace
 
 void TImgMIO::DoFinishWork()
@@ -214,18 +200,9 @@ void TImgMIO::LoadFromFile(const std::wstring& FileName)
         return;
     }
     Aborting = false;
-    const std::wstring ext = LowerExtension(FileName);
-    if (ext == L".gif") {
-        LoadFromFileGIF(FileName);
-    } else if (ext == L".tif" || ext == L".tiff" || ext == L".fax" || ext == L".g3f" || ext == L".g3n" ||
-               ext == L".xif") {
-        LoadFromFileTIFF(FileName);
-    } else if (ext == L".ico") {
-        LoadFromFileICO(FileName);
-    } else if (ext == L".dcx") {
-        LoadFromFileDCX(FileName);
-    } else if (ext == L".dicom" || ext == L".dcm" || ext == L".dic") {
-        LoadFromFileDICOM(FileName);
+    const TPxFileFormatInfo* row = PxFormatInfoByExtension(classlib::ExtractFileExt(FileName));
+    if (row && row->Description && row->Description->Frames.Read) {
+        LoadFileFrames(FileName, row->TypeNumber);
     } else if (view_ && PxIsReadableFile(FileName)) {
         const int at = view_->GetSelectedImage() >= 0 ? view_->GetSelectedImage() : view_->GetImageCount();
         view_->InsertImage(at);
@@ -236,76 +213,54 @@ void TImgMIO::LoadFromFile(const std::wstring& FileName)
     }
 }
 
-void TImgMIO::LoadFromFileTIFF(const std::wstring& FileName)
+void TImgMIO::LoadFileFrames(const std::wstring& FileName, int32_t FileType)
 {
     classlib::TFileStream stream(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
     TNameScope name(LoadingFileName, FileName);
-    LoadFromStreamTIFF(&stream);
+    LoadStreamFrames(&stream, FileType);
 }
 
-void TImgMIO::LoadFromFileGIF(const std::wstring& FileName)
-{
-    classlib::TFileStream stream(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
-    TNameScope name(LoadingFileName, FileName);
-    LoadFromStreamGIF(&stream);
-}
-
-void TImgMIO::LoadFromFileICO(const std::wstring& FileName)
-{
-    classlib::TFileStream stream(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
-    TNameScope name(LoadingFileName, FileName);
-    LoadFromStreamICO(&stream);
-}
-
-void TImgMIO::LoadFromFileDCX(const std::wstring& FileName)
-{
-    classlib::TFileStream stream(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
-    TNameScope name(LoadingFileName, FileName);
-    LoadFromStreamDCX(&stream);
-}
-
-void TImgMIO::LoadFromFileDICOM(const std::wstring& FileName)
-{
-    classlib::TFileStream stream(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
-    TNameScope name(LoadingFileName, FileName);
-    LoadFromStreamDICOM(&stream);
-}
-
-void TImgMIO::LoadFromStreamICO(classlib::TStream* Stream)
+void TImgMIO::LoadStreamFrames(classlib::TStream* Stream, int32_t FileType)
 {
     if (!view_)
         return;
-    const int64_t start = Stream->GetPosition();
-    const int32_t n = PxCountICOImages(Stream);
-    Stream->SetPosition(start);
-    LoadFrames(Stream, {n, true, false, false, 6},
-               [Stream](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info, std::unique_ptr<TPxMask>& Mask,
-                        int32_t&) { PxReadICO(Stream, B, *P, false, Mask, Info, false); });
+    const TPxFormatDescription* format = PxFormatDescription(FileType);
+    const TPxFrameEntry& frames = format->Frames;
+    TFrameLoop loop;
+    if (frames.CountOnStream) {
+        const int64_t start = Stream->GetPosition();
+        loop.Count = frames.CountOnStream(Stream);
+        Stream->SetPosition(start);
+    }
+    loop.RunOnceEmpty = frames.ReadWhenNone;
+    loop.FixResolution = frames.DefaultDpi;
+    loop.SkipFailed = frames.MaySkip && IgnoreLoadErrors;
+    loop.FileFormat = FileType;
+    const TFrameReader read = [Stream, frames](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info,
+                                               int32_t& Count) { frames.Read(Stream, B, *P, Info, Count); };
+    if (!frames.Timed) {
+        LoadFrames(Stream, loop, read);
+        return;
+    }
+    int lastDelay = 100;
+    LoadFrames(Stream, loop, read, [this, &lastDelay](int Index, TIOParamsVals* P) {
+        view_->SetImageBackground(Index, static_cast<classlib::TColor>(PxRGBToColor(P->GIFBackground)));
+        if (P->GIFDelayTime >= 1)
+            lastDelay = P->GIFDelayTime * 10;
+        view_->SetImageDelayTime(Index, lastDelay);
+    });
 }
 
-void TImgMIO::LoadFromStreamDCX(classlib::TStream* Stream)
-{
-    if (!view_)
-        return;
-    const int64_t start = Stream->GetPosition();
-    const int32_t n = PxCountDCXPages(Stream);
-    Stream->SetPosition(start);
-    LoadFrames(Stream, {n, false, true, false, 19},
-               [Stream](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info, std::unique_ptr<TPxMask>&,
-                        int32_t&) { PxReadDCX(Stream, B, *P, Info, false); });
-}
-
-void TImgMIO::LoadFromStreamDICOM(classlib::TStream* Stream)
-{
-    if (!view_)
-        return;
-    const int64_t start = Stream->GetPosition();
-    const int32_t n = PxCountDICOMFrames(Stream);
-    Stream->SetPosition(start);
-    LoadFrames(Stream, {n, false, true, false, 28},
-               [Stream](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info, std::unique_ptr<TPxMask>&,
-                        int32_t&) { PxReadDICOM(Stream, *P, B, false, Info); });
-}
+void TImgMIO::LoadFromFileTIFF(const std::wstring& FileName) { LoadFileFrames(FileName, ffTIFF); }
+void TImgMIO::LoadFromFileGIF(const std::wstring& FileName) { LoadFileFrames(FileName, ffGIF); }
+void TImgMIO::LoadFromFileICO(const std::wstring& FileName) { LoadFileFrames(FileName, ffICO); }
+void TImgMIO::LoadFromFileDCX(const std::wstring& FileName) { LoadFileFrames(FileName, ffDCX); }
+void TImgMIO::LoadFromFileDICOM(const std::wstring& FileName) { LoadFileFrames(FileName, ffDICOM); }
+void TImgMIO::LoadFromStreamTIFF(classlib::TStream* Stream) { LoadStreamFrames(Stream, ffTIFF); }
+void TImgMIO::LoadFromStreamGIF(classlib::TStream* Stream) { LoadStreamFrames(Stream, ffGIF); }
+void TImgMIO::LoadFromStreamICO(classlib::TStream* Stream) { LoadStreamFrames(Stream, ffICO); }
+void TImgMIO::LoadFromStreamDCX(classlib::TStream* Stream) { LoadStreamFrames(Stream, ffDCX); }
+void TImgMIO::LoadFromStreamDICOM(classlib::TStream* Stream) { LoadStreamFrames(Stream, ffDICOM); }
 
 void TImgMIO::LoadFrames(classlib::TStream* Stream, const TFrameLoop& Loop, const TFrameReader& Read,
                          const TFrameStored& Stored)
@@ -331,12 +286,8 @@ void TImgMIO::LoadFrames(classlib::TStream* Stream, const TFrameLoop& Loop, cons
         info.Handler = OnProgress;
         info.Sender = this;
         info.Aborting = &Aborting;
-        std::unique_ptr<TPxMask> mask;
-        Read(bitmap.get(), params, info, mask, n);
-        if (info.Mask && !mask)
-            mask.reset(info.Mask);
-        else
-            delete info.Mask;
+        Read(bitmap.get(), params, info, n);
+        std::unique_ptr<TPxMask> mask(info.Mask);
         if (!Aborting) {
             if (mask)
                 MaskToAlpha(mask.get(), bitmap.get());
@@ -377,46 +328,6 @@ void TImgMIO::LoadFrames(classlib::TStream* Stream, const TFrameLoop& Loop, cons
         ++k;
     } while (k < n);
     UpdateView();
-}
-
-void TImgMIO::LoadFromStreamTIFF(classlib::TStream* Stream)
-{
-    if (!view_)
-        return;
-    LoadFrames(Stream, {0, true, true, IgnoreLoadErrors, 1},
-               [Stream](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info, std::unique_ptr<TPxMask>& Mask,
-                        int32_t& Count) {
-                   TPxMask* rawMask = nullptr;
-                   PxReadTIFF(B, Stream, Count, P, Info, false, rawMask, false, false, false);
-                   Mask.reset(rawMask);
-               });
-}
-
-void TImgMIO::LoadFromStreamGIF(classlib::TStream* Stream)
-{
-    if (!view_)
-        return;
-    int lastDelay = 100;
-    LoadFrames(
-        Stream, {0, true, false, false, 2},
-        [this, Stream](TPxBitmap* B, TIOParamsVals* P, TPxIOProgressInfo& Info, std::unique_ptr<TPxMask>&,
-                       int32_t& Count) {
-            // The frame as the screen shows it: frames 0 .. k composed by
-            // their disposal methods, with the alpha channel of the
-            // composition (no separate mask).
-            PxReadGIFFrame(Stream, B, *P, false, Info);
-            Count = Info.Count;
-            delete Info.Mask;
-            Info.Mask = nullptr;
-            if (!Aborting && (B->GetWidth() == 0 || B->GetHeight() == 0))
-                Aborting = true;
-        },
-        [this, &lastDelay](int Index, TIOParamsVals* P) {
-            view_->SetImageBackground(Index, static_cast<classlib::TColor>(PxRGBToColor(P->GIFBackground)));
-            if (P->GIFDelayTime >= 1)
-                lastDelay = P->GIFDelayTime * 10;
-            view_->SetImageDelayTime(Index, lastDelay);
-        });
 }
 
 }  // namespace imaging

@@ -35,7 +35,6 @@ namespace imaging {
 class TIOParamsVals;
 class TImgMView;
 class TPxBitmap;
-class TPxMask;
 struct TPxIOProgressInfo;
 
 class TImgMIO : public classlib::TComponent {
@@ -75,9 +74,10 @@ public:
 
     // Loads every page or frame of a file into the attached grid: the frames
     // are inserted before the selected entry, or appended when none is
-    // selected. ".gif" and the TIFF extensions go to their loaders; another
-    // extension a registry reader knows adds one entry loaded at once;
-    // anything else sets Aborting. An empty name sets Aborting. A file that
+    // selected. An extension whose registry row describes frames (TIFF, GIF,
+    // ICO, DCX, DICOM) goes to the frame loop; another extension a registry
+    // reader knows adds one entry loaded at once; anything else sets
+    // Aborting. An empty name sets Aborting. A file that
     // cannot be opened raises the file stream's error.
     void LoadFromFile(const std::wstring& FileName);
     void LoadFromFileTIFF(const std::wstring& FileName);
@@ -100,10 +100,10 @@ public:
 
 private:
     // Reads one frame into Bitmap and Params (the index is in Params); may
-    // give a transparency mask, and may set Count when the frame count is
-    // only known from the file's first read (TIFF, GIF).
-    using TFrameReader = std::function<void(TPxBitmap* Bitmap, TIOParamsVals* Params, TPxIOProgressInfo& Info,
-                                            std::unique_ptr<TPxMask>& Mask, int32_t& Count)>;
+    // give a transparency mask in Info.Mask, and may set Count when the
+    // frame count is only known from the file's first read (TIFF, GIF).
+    using TFrameReader =
+        std::function<void(TPxBitmap* Bitmap, TIOParamsVals* Params, TPxIOProgressInfo& Info, int32_t& Count)>;
     // Called for every frame stored into the grid (entry Index).
     using TFrameStored = std::function<void(int Index, TIOParamsVals* Params)>;
     struct TFrameLoop {
@@ -120,6 +120,10 @@ private:
     // SkipFailed.
     void LoadFrames(classlib::TStream* Stream, const TFrameLoop& Loop, const TFrameReader& Read,
                     const TFrameStored& Stored = {});
+    // Every frame of a multi-frame format, read by the "read frame" entry of
+    // its description and looped as the description says.
+    void LoadFileFrames(const std::wstring& FileName, int32_t FileType);
+    void LoadStreamFrames(classlib::TStream* Stream, int32_t FileType);
     void OnViewBitmapChange(classlib::TObject* Sender, bool Destroying);
 
     TImgMView* view_ = nullptr;

@@ -4,6 +4,7 @@
 #include <cwctype>
 
 #include "classlib/Bitmap.h"
+#include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIOCounters.h"
 #include "imaging/io/ImgIO.h"
@@ -191,7 +192,7 @@ bool TImgMView::LoadImageNow(int Index)
                 reader->FileParams->SetImageIndex(frame);
                 reader->LoadFromFileAuto(file);
                 reader->FileParams->FileName = file;
-                e->DelayTime = reader->FileParams->FileFormat == 2 ? reader->FileParams->GIFDelayTime * 10 : 0;
+                e->DelayTime = reader->FileParams->FileFormat == ffGIF ? reader->FileParams->GIFDelayTime * 10 : 0;
             }
         } catch (...) {
             reader->AbortFlag = true;

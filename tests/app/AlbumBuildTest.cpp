@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cwchar>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,11 +19,15 @@
 #include "app/Settings.h"
 #include "app/Translations.h"
 #include "classlib/Exceptions.h"
+#include "classlib/SysUtils.h"
+#include "classlib/TextConv.h"
 #include "gif/GIFImage.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
+#include "imaging/proc/ImgProc.h"
+#include "imaging/views/ImgView.h"
 #include "support/TestSupport.h"
 
 using album::BuildAlbum;
@@ -137,6 +143,7 @@ struct RecordingHost : TAlbumBuildHost {
     std::vector<std::wstring> Status;   // status texts in order
     std::vector<int> ImagePercents;
     int StepReports = 0;
+    std::string Progress;               // I per image counter, s per step report, in order
     int Focus = 0;
     std::vector<std::wstring> Opened;
     std::size_t CancelDuringImage = 0;  // 1-based image whose turn sets the cancel flag
@@ -154,9 +161,14 @@ struct RecordingHost : TAlbumBuildHost {
     void SetImagePercent(int Percent) override
     {
         ImagePercents.push_back(Percent);
+        Progress += 'I';
         if (ImagePercents.size() == CancelDuringImage) CancelRequested = 1;
     }
-    void SetStepPercent(int) override { ++StepReports; }
+    void SetStepPercent(int) override
+    {
+        ++StepReports;
+        Progress += 's';
+    }
     void ProcessMessages() override {}
     void OpenDocument(const std::wstring& FileName) override { Opened.push_back(FileName); }
 };
@@ -200,6 +212,14 @@ protected:
     }
 
     std::wstring Album(const std::wstring& Name = L"") const { return out.Path() + L"\\Album1\\" + Name; }
+
+    // Resizing on, into boxes that the fixture photographs must be fitted to.
+    void FitIntoSmallBoxes()
+    {
+        settings.ResizeImg = true;
+        settings.MaxImg = 150;
+        settings.MaxTh = 40;
+    }
 
     ProgramFolder program;
     testsupport::TempDir out;
@@ -549,6 +569,234 @@ TEST_F(AlbumBuild, BadNavigationPictureRaises)
     const std::wstring small = out.File(L"small.gif");
     WriteBytes(small, twoEntries);
     EXPECT_THROW(album::CorrectGIF(small, out.File(L"small_out.gif"), 0, 0), classlib::Exception);
+}
+
+// ---- photographs ----------------------------------------------------------------
+
+const wchar_t* const kPhotos[] = {L"camera-landscape.jpg", L"camera-portrait.jpg", L"camera-grey.jpg",
+                                  L"drawing.png"};
+
+// The image work as one off-screen view does it step for step, decoding the
+// source a second time for the thumbnail when resizing: the road whose files
+// the build must reproduce byte for byte.
+void BuildWithOneView(const std::wstring& Path, int Rotation, const album::TSettings& Settings,
+                      const std::wstring& ImageFile, const std::wstring& ThumbnailFile)
+{
+    imaging::TImgView view(nullptr);
+    view.SetLegacyBitmap(false);
+    imaging::TImgIO* io = view.GetIO();
+    io->FileParams->JPEGQuality = 85;
+    view.GetProc()->AutoUndo = true;
+    view.GetProc()->SetUndoLimit(1);
+    auto turn = [&] { view.GetProc()->Rotate(Rotation, false, 0, static_cast<classlib::TColor>(-1)); };
+    auto load = [&] {
+        io->LoadFromFile(Path);
+        ASSERT_FALSE(io->AbortFlag);
+        if (io->FileParams->HasEXIF) io->FileParams->SetEXIFOrientation(1);
+    };
+    try {
+        io->ReadParamsFromFile(Path);
+    } catch (...) {
+    }
+    io->AutoAdjustDPI = io->FileParams->FileFormat == 1;
+    load();
+    if (io->FileParams->FileFormat == 3 && !Settings.ResizeImg && Rotation == 0) {
+        ::CopyFileW(Path.c_str(), ImageFile.c_str(), FALSE);
+    } else {
+        if (Settings.ResizeImg) album::ResizeToWH(&view, Settings.MaxImg, Settings.MaxImg);
+        if (Rotation != 0) turn();
+        io->SaveJPEGToFile(ImageFile);
+    }
+    if (Settings.ResizeImg) load();
+    album::ResizeToWH(&view, Settings.MaxTh, Settings.MaxTh);
+    if (Settings.ResizeImg) turn();
+    io->SaveJPEGToFile(ThumbnailFile);
+}
+
+// The build decodes every photo once and makes both files from that one
+// image; its files are byte for byte those of the view's road, with and
+// without resizing, for copies that are fitted or not, for right and other
+// angles, for colour, grey, progressive and PNG sources.
+TEST_F(AlbumBuild, OneDecodeGivesTheFilesOfTheViewRoad)
+{
+    struct Case {
+        bool Resize;
+        int MaxImg, MaxTh;
+    };
+    testsupport::TempDir sources;
+    ::CopyFileW(Fixture(L"album", L"camera-landscape.jpg").c_str(), sources.File(L"tilted.jpg").c_str(), FALSE);
+    const std::vector<std::pair<std::wstring, std::wstring>> photos = {
+        {Fixture(L"album", L"camera-landscape.jpg"), L"0"}, {Fixture(L"album", L"camera-portrait.jpg"), L"90"},
+        {Fixture(L"album", L"camera-grey.jpg"), L"270"},    {Fixture(L"album", L"drawing.png"), L"0"},
+        {sources.File(L"tilted.jpg"), L"30"},
+    };
+    for (const Case& c : {Case{true, 200, 50}, Case{true, 1000, 60}, Case{false, 0, 50}}) {
+        SCOPED_TRACE(testing::Message() << "resize " << c.Resize << " box " << c.MaxImg << " thumbnails " << c.MaxTh);
+        settings.ResizeImg = c.Resize;
+        settings.MaxImg = c.MaxImg == 0 ? settings.MaxImg : c.MaxImg;
+        settings.MaxTh = c.MaxTh;
+        testsupport::TempDir albums, road;
+        input.AlbumFolder = albums.Path();
+        std::vector<TAlbumRow> rows;
+        for (const auto& [path, rotation] : photos) rows.push_back(Row(path, rotation));
+        RecordingHost quiet;
+        const TAlbumBuildResult result = BuildAlbum(input, rows, quiet);
+        ASSERT_EQ(result.ImageCount, static_cast<int>(photos.size()));
+
+        for (const auto& [path, rotation] : photos) {
+            const std::wstring name = album::OutputNameOf(path);
+            SCOPED_TRACE(testing::PrintToString(name));
+            BuildWithOneView(path, album::RotationOf(rotation), settings, road.File(name), road.File(L"tn_" + name));
+            const std::string image = ReadBytes(result.AlbumPath + L"Images\\" + name);
+            const std::string thumbnail = ReadBytes(result.AlbumPath + L"Thumbnails\\tn_" + name);
+            ASSERT_FALSE(image.empty());
+            ASSERT_FALSE(thumbnail.empty());
+            EXPECT_TRUE(image == ReadBytes(road.File(name)));
+            EXPECT_TRUE(thumbnail == ReadBytes(road.File(L"tn_" + name)));
+        }
+    }
+}
+
+// Copies of the fixture photographs as p01.jpg, p02.png ... in Folder (Count
+// of them, the four photographs in turn); Broken (1-based, 0 none) is a file
+// that is no picture.
+std::vector<TAlbumRow> PhotoRows(const testsupport::TempDir& Folder, int Count, int Broken)
+{
+    std::vector<TAlbumRow> rows;
+    for (int i = 1; i <= Count; ++i) {
+        const std::wstring photo = kPhotos[(i - 1) % 4];
+        wchar_t name[16];
+        swprintf(name, 16, L"p%02d%ls", i, photo.substr(photo.rfind(L'.')).c_str());
+        const std::wstring file = Folder.File(name);
+        if (i == Broken)
+            WriteBytes(file, "\xFF\xD8\xFF\xE0 no picture after all");
+        else
+            ::CopyFileW(Fixture(L"album", photo).c_str(), file.c_str(), FALSE);
+        rows.push_back(Row(file, i % 3 == 0 ? L"90" : L"0", L"T" + std::to_wstring(i)));
+    }
+    return rows;
+}
+
+std::size_t FilesIn(const std::wstring& Folder)
+{
+    std::size_t count = 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((Folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return count;
+}
+
+// Many photos and a broken one in the middle, worked on by several threads:
+// numbers, rows, pages and progress come in list order; the broken row is
+// skipped as it always was; each photo's step reports come after its own
+// image counter and before the next one.
+TEST_F(AlbumBuild, SeveralPhotosAtOnceKeepListOrder)
+{
+    testsupport::TempDir sources;
+    FitIntoSmallBoxes();
+    std::vector<TAlbumRow> rows = PhotoRows(sources, 13, 6);
+
+    const TAlbumBuildResult result = BuildAlbum(input, rows, host);
+    EXPECT_EQ(result.Outcome, TAlbumBuildOutcome::Completed);
+    EXPECT_EQ(result.ImageCount, 12);
+    EXPECT_EQ(result.PageCount, 6);
+
+    int number = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(rows[i].SubItems[4], L"T" + std::to_wstring(i + 1));
+        if (i == 5) {
+            EXPECT_FALSE(rows[i].Checked);
+            EXPECT_EQ(rows[i].SubItems[1], L"");
+            continue;
+        }
+        EXPECT_TRUE(rows[i].Checked);
+        EXPECT_EQ(rows[i].SubItems[1], std::to_wstring(++number));
+        const ImageInfo thumb = Inspect(Album(L"Thumbnails\\tn_") + album::OutputNameOf(rows[i].Path));
+        EXPECT_EQ(rows[i].SubItems[2], std::to_wstring(thumb.Width));
+        EXPECT_EQ(rows[i].SubItems[3], std::to_wstring(thumb.Height));
+    }
+    EXPECT_EQ(FilesIn(Album(L"Images")), 12u);
+    EXPECT_EQ(FilesIn(Album(L"Thumbnails")), 12u);
+
+    // The pages, read one after the other, name the thumbnails in list order.
+    std::string pages = ReadBytes(Album(L"index.html"));
+    for (int page = 2; page <= 6; ++page) pages += ReadBytes(Album(L"index" + std::to_wstring(page) + L".html"));
+    std::size_t at = 0;
+    for (const TAlbumRow& row : rows) {
+        if (!row.Checked) continue;
+        const std::string tn = "Thumbnails/tn_" + classlib::WideToUtf8(album::OutputNameOf(row.Path));
+        const std::size_t found = pages.find(tn, at);
+        ASSERT_NE(found, std::string::npos) << tn;
+        at = found + tn.size();
+    }
+
+    std::vector<int> percents;
+    for (int i = 1; i <= 13; ++i) percents.push_back(std::min(99, static_cast<int>(classlib::Round(i * 100.0 / 13))));
+    EXPECT_EQ(host.ImagePercents, percents);
+    ASSERT_EQ(host.Progress.front(), 'I');
+    std::vector<std::string> turns;
+    for (char c : host.Progress) {
+        if (c == 'I') {
+            turns.emplace_back();
+        } else {
+            turns.back() += c;
+        }
+    }
+    ASSERT_EQ(turns.size(), 13u);
+    for (std::size_t i = 0; i < turns.size(); ++i) {
+        if (i != 5) {
+            EXPECT_FALSE(turns[i].empty()) << "no step reports in turn " << i;
+        }
+    }
+}
+
+// A cancel while many photos are being worked on: the images before it are
+// written, nothing of the photos after it, even those already worked on.
+TEST_F(AlbumBuild, CancelWithSeveralPhotosAtOnce)
+{
+    testsupport::TempDir sources;
+    std::vector<TAlbumRow> rows = PhotoRows(sources, 12, 0);
+    host.CancelDuringImage = 3;
+    const TAlbumBuildResult result = BuildAlbum(input, rows, host);
+    EXPECT_EQ(result.Outcome, TAlbumBuildOutcome::Cancelled);
+    EXPECT_EQ(result.ImageCount, 3);
+    EXPECT_EQ(FilesIn(Album(L"Images")), 3u);
+    EXPECT_EQ(FilesIn(Album(L"Thumbnails")), 3u);
+    EXPECT_TRUE(FileExists(Album(L"Thumbnails\\tn_p03.jpg")));
+    for (std::size_t i = 3; i < rows.size(); ++i) {
+        EXPECT_FALSE(rows[i].Checked) << i;
+        EXPECT_EQ(rows[i].SubItems[1], L"") << i;
+    }
+    EXPECT_FALSE(FileExists(Album(L"index.html")));
+    EXPECT_EQ(host.Log, "DSHR");
+}
+
+// A photo whose thumbnail can't be written ends the build there, as it
+// always did: its image copy and the files before it are written, nothing
+// after it; the window is restored.
+TEST_F(AlbumBuild, FailingWriteInTheMiddleEndsTheBuild)
+{
+    testsupport::TempDir sources;
+    FitIntoSmallBoxes();
+    std::vector<TAlbumRow> rows = PhotoRows(sources, 9, 0);
+    ::CreateDirectoryW(Album().c_str(), nullptr);
+    ::CreateDirectoryW(Album(L"Thumbnails").c_str(), nullptr);
+    ::CreateDirectoryW(Album(L"Thumbnails\\tn_p04.jpg").c_str(), nullptr);
+
+    EXPECT_THROW(BuildAlbum(input, rows, host), classlib::Exception);
+    EXPECT_EQ(host.Log, "DSHR");
+    EXPECT_EQ(host.CancelRequested, 0);
+    EXPECT_TRUE(FileExists(Album(L"Images\\p04.jpg")));
+    EXPECT_EQ(FilesIn(Album(L"Images")), 4u);
+    EXPECT_EQ(FilesIn(Album(L"Thumbnails")), 3u);
+    EXPECT_EQ(rows[2].SubItems[1], L"3");
+    EXPECT_EQ(rows[3].SubItems[1], L"");
+    EXPECT_FALSE(FileExists(Album(L"index.html")));
 }
 
 }  // namespace

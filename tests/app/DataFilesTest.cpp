@@ -78,7 +78,9 @@ TEST(DataFiles, NavigationButtons)
         for (int i = 1; i <= 2; ++i) {
             const gif::TGIFRGB c = g.Table()->GetColor(i);
             const int r = c & 0xFF, gr = (c >> 8) & 0xFF, b = (c >> 16) & 0xFF;
-            if (disabled) EXPECT_TRUE(r == gr && gr == b) << "entry " << i << " is not grey";
+            if (disabled) {
+                EXPECT_TRUE(r == gr && gr == b) << "entry " << i << " is not grey";
+            }
         }
         if (!disabled) {
             album::CorrectGIF(file, out.File(std::wstring(name) + L".gif"), 0x123456, 0x654321);

@@ -251,4 +251,25 @@ TEST(Canvas, PlainCanvasWithoutHandleRefusesDrawing)
     ::DeleteDC(dc);
 }
 
+TEST(Canvas, DCScopeLendsTheDCAndTakesEverythingBackOnEveryWayOut)
+{
+    TCanvas c;
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    const HGDIOBJ stockFont = ::GetCurrentObject(dc, OBJ_FONT);
+    auto draw = [&](bool fail) {
+        TCanvasDCScope scope(&c, dc);
+        EXPECT_EQ(c.GetLockCount(), 1);
+        EXPECT_EQ(c.GetHandle(), dc);
+        c.TextExtent(L"x");  // selects the canvas's font into the DC
+        EXPECT_EQ(::GetCurrentObject(dc, OBJ_FONT), c.GetFont()->GetHandle());
+        if (fail) throw EInvalidOperation(L"drawing failed");
+    };
+    draw(false);
+    EXPECT_THROW(draw(true), EInvalidOperation);
+    EXPECT_FALSE(c.HandleAllocated());
+    EXPECT_EQ(c.GetLockCount(), 0);
+    EXPECT_EQ(::GetCurrentObject(dc, OBJ_FONT), stockFont);
+    ::DeleteDC(dc);
+}
+
 }  // namespace

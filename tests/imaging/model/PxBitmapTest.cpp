@@ -268,6 +268,29 @@ TEST(PxBitmapStorage, SameAllocateKeepsPixels)
     }
 }
 
+// With KeepStorage an allocation that fits in the block of an earlier one
+// (in any format) takes that block, cleared of the earlier image; a larger
+// one gets fresh memory and works as usual.
+TEST(PxBitmapStorage, KeepStorageReusesTheBlock)
+{
+    StoreScope scope(Store::Memory);
+    TPxBitmap b;
+    b.KeepStorage = true;
+    ASSERT_TRUE(b.Allocate(1000, 800, px24RGB));
+    const uint8_t* start = std::min(b.GetScanline(0), b.GetScanline(799));
+    for (int round = 0; round < 2; ++round) {
+        for (int y = 0; y < 800; ++y) std::memset(b.GetScanline(y), 0xAB, static_cast<size_t>(b.GetRowLen()));
+        ASSERT_TRUE(b.Allocate(900, 300, px8g));
+        EXPECT_EQ(std::min(b.GetScanline(0), b.GetScanline(299)), start);
+        EXPECT_EQ(b.GetScanline(150)[450], 0);
+        ASSERT_TRUE(b.Allocate(1000, 800, px24RGB));
+        EXPECT_EQ(std::min(b.GetScanline(0), b.GetScanline(799)), start);
+    }
+    ASSERT_TRUE(b.Allocate(1200, 1000, px24RGB));
+    b.SetPixelRGB(1199, 999, TPxRGB{1, 2, 3});
+    EXPECT_EQ(b.GetPixelRGB(1199, 999).g, 2);
+}
+
 // The size rule: a size equal to the threshold keeps the file asked for, one
 // byte less goes to memory; the file is named IMG-XXXXXXXX.tmp in the
 // temporary folder and is gone once the image is freed.
