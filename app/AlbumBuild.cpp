@@ -22,6 +22,7 @@
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/ImgProc.h"
@@ -137,6 +138,7 @@ struct TPhotoJob {
 // cancelled build leaves no file of a photo after the one it stopped before.
 struct TPhotoResult {
     bool Loaded = false;      // false: unreadable or empty, the row is skipped
+    std::wstring SkipReason;  // why, when not Loaded (the I/O object's failure text)
     bool CopySource = false;  // the image copy is the source file, byte for byte
     std::unique_ptr<classlib::TMemoryStream> Image;      // encoded image copy
     std::unique_ptr<classlib::TMemoryStream> Thumbnail;  // encoded thumbnail
@@ -200,10 +202,19 @@ public:
         try {
             io->LoadFromFile(Job.Path);
             loaded = !io->AbortFlag;
+            if (!loaded) Result.SkipReason = io->GetLastFailureText();
+        } catch (const classlib::Exception& e) {
+            loaded = false;
+            Result.SkipReason = e.Message();
         } catch (...) {
             loaded = false;
+            Result.SkipReason = imaging::PxReadFailureText(imaging::TPxReadFailure::Unreadable);
         }
-        if (!loaded || decoded_.GetWidth() == 0 || decoded_.GetHeight() == 0) return;
+        if (loaded && (decoded_.GetWidth() == 0 || decoded_.GetHeight() == 0)) {
+            loaded = false;
+            Result.SkipReason = imaging::PxReadFailureText(imaging::TPxReadFailure::NoImage);
+        }
+        if (!loaded) return;
         Result.Loaded = true;
         ResetOrientation(*io);
         clock.Lap(&TAlbumBuildTimes::Decode);
@@ -528,6 +539,7 @@ bool FinishImage(const TPhotoJob& Job, TPhotoResult& Result, TAlbumRow& Row, int
 {
     if (!Result.Loaded) {
         Row.Checked = false;
+        Row.SkipReason = Result.SkipReason;
         return false;
     }
     if (Result.CopySource)
@@ -587,6 +599,11 @@ std::wstring AlbumPathOf(const std::wstring& AlbumFolder, const std::wstring& Al
 std::wstring OutputNameOf(const std::wstring& Path)
 {
     return classlib::ChangeFileExt(classlib::ExtractFileName(Path), L".jpg");
+}
+
+std::wstring SkippedRowText(const TAlbumRow& Row)
+{
+    return Row.SkipReason.empty() ? Row.Path : Row.Path + L": " + Row.SkipReason;
 }
 
 int RotationOf(const std::wstring& Text)
@@ -737,6 +754,7 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
                 Host.ProcessMessages();
 
                 Rows[i].Checked = true;
+                Rows[i].SkipReason.clear();
                 TPhotoResult photo = photos.Take(i, report, idle);
                 if (FinishImage(jobs[i], photo, Rows[i], result.ImageCount + 1)) ++result.ImageCount;
             }

@@ -31,8 +31,8 @@
 // description]. Only checked rows appear on the pages.
 //
 // Failure: what the build can survive it handles itself (an unreadable
-// image: row unchecked and skipped; a failed "viewer" copy: a message, then
-// the build goes on). Anything else raised on the way (a missing navigation
+// image: row unchecked, its SkipReason set, and skipped; a failed "viewer"
+// copy: a message, then the build goes on). Anything else raised on the way (a missing navigation
 // picture, resampling, rotating, saving a JPEG, writing a page) ends the
 // build and passes to the caller; the host's controls are restored and the
 // progress bars hidden before it leaves.
@@ -156,6 +156,10 @@ std::wstring AlbumPathOf(const std::wstring& AlbumFolder, const std::wstring& Al
 // The name of a row's output files: the file-name part of Path with its
 // extension replaced by ".jpg".
 std::wstring OutputNameOf(const std::wstring& Path);
+
+// The line that names a skipped row and why: "<path>: <reason>", or the
+// path alone when no reason is known.
+std::wstring SkippedRowText(const TAlbumRow& Row);
 
 // The rotation of a row's text in degrees anticlockwise; text that is not a
 // whole number counts as 0.

@@ -45,6 +45,9 @@ struct TAlbumRow {
     // Set when the last build wrote this row's image; only such rows appear
     // on the album pages. Not stored in the list file.
     bool Checked = false;
+    // Why the last build left this row out (the I/O object's failure text);
+    // empty when the row was written or not reached. Not stored either.
+    std::wstring SkipReason;
 
     // Sub-item Index, or an empty text when the row holds fewer sub-items.
     const std::wstring& SubItem(std::size_t Index) const;

@@ -51,7 +51,7 @@ public:
     TBmpWriter(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, bool SaveAlpha,
                TPxIOProgressInfo& Progress)
         : s_(Stream), bitmap_(Bitmap), p_(Params), saveAlpha_(SaveAlpha), progress_(Progress),
-          aborting_(Progress.Aborting ? *Progress.Aborting : localAborting_)
+          abortScope_(Progress), aborting_(*Progress.Aborting)
     {
     }
 
@@ -274,7 +274,7 @@ private:
     TIOParamsVals& p_;
     bool saveAlpha_;
     TPxIOProgressInfo& progress_;
-    bool localAborting_ = false;
+    TPxAbortFlagScope abortScope_;  // an aborting flag also when the caller gave none
     bool& aborting_;
 
     int64_t p0_ = 0;

@@ -341,15 +341,8 @@ private:
         return w;
     }
 
-    uint16_t U16(const uint8_t* b) const
-    {
-        return little_ ? static_cast<uint16_t>(b[0] | b[1] << 8) : static_cast<uint16_t>(b[0] << 8 | b[1]);
-    }
-    uint32_t U32(const uint8_t* b) const
-    {
-        return little_ ? uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24
-                       : uint32_t(b[3]) | uint32_t(b[2]) << 8 | uint32_t(b[1]) << 16 | uint32_t(b[0]) << 24;
-    }
+    uint16_t U16(const uint8_t* b) const { return PxGet16(b, little_); }
+    uint32_t U32(const uint8_t* b) const { return PxGet32(b, little_); }
 
     struct TNote {
         uint16_t Tag;
@@ -469,10 +462,7 @@ void RAWReadCIFF(classlib::TStream* Stream, TIOParamsVals& Params)
     else
         return;
     TCiffReader reader(Stream, Params, little);
-    const uint32_t length = little ? uint32_t(header[2]) | uint32_t(header[3]) << 8 | uint32_t(header[4]) << 16 |
-                                         uint32_t(header[5]) << 24
-                                   : uint32_t(header[5]) | uint32_t(header[4]) << 8 | uint32_t(header[3]) << 16 |
-                                         uint32_t(header[2]) << 24;
+    const uint32_t length = PxGet32(header + 2, little);
     reader.ReadHeap(length, Stream->GetSize(), 0);
     reader.Finish();
 }

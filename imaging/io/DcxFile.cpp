@@ -119,8 +119,8 @@ void PxReadDCX(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
 
 void PxWriteDCX(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, TPxIOProgressInfo& Progress)
 {
-    bool localAborting = false;
-    bool& aborting = Progress.Aborting ? *Progress.Aborting : localAborting;
+    TPxAbortFlagScope abortScope(Progress);
+    bool& aborting = *Progress.Aborting;
 
     // The pages the stream holds now.
     const int64_t size = Stream->GetSize();

@@ -892,9 +892,9 @@ void WalkElements(TDICOMContext& C, bool ParamsOnly)
                     if (size1 == 1)
                         numberValue = b[0];
                     else if (size1 == 2)
-                        numberValue = swap ? static_cast<uint32_t>(b[1] | (b[0] << 8)) : static_cast<uint32_t>(b[0] | (b[1] << 8));
+                        numberValue = PxGet16(b, !swap);
                     else
-                        numberValue = swap ? PxSwapBytes32(PxLe32(b)) : PxLe32(b);
+                        numberValue = PxGet32(b, !swap);
                 }
                 in.SetPosition(valueStart);
             }

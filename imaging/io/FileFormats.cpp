@@ -12,6 +12,7 @@
 #include "classlib/SysUtils.h"
 #include "imaging/io/FormatTable.h"
 #include "imaging/io/IOStartup.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxWideFiles.h"
 
 namespace imaging {
@@ -135,19 +136,6 @@ int64_t ReadAt(classlib::TStream& s, int64_t pos, void* buf, int64_t count)
     return done;
 }
 
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t LE32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-uint16_t BE16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t BE32(const uint8_t* p)
-{
-    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-           (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
-}
-
 // The bytes up to the first zero within len form exactly text.
 bool TextIs(const uint8_t* p, size_t len, const char* text)
 {
@@ -208,7 +196,7 @@ bool ReadFirstIFD(classlib::TStream& s, int64_t base, int64_t size, TIFDHeader& 
         ifd.LittleEndian = false;
     else
         return false;
-    firstIfd = ifd.LittleEndian ? LE32(h + 4) : BE32(h + 4);
+    firstIfd = ifd.LittleEndian ? PxLe32(h + 4) : PxBe32(h + 4);
     if (base + static_cast<int64_t>(firstIfd) >= size)
         return false;
     if (!ifd.LittleEndian && checkMMByte8 && h[8] == 0xBA)
@@ -217,7 +205,7 @@ bool ReadFirstIFD(classlib::TStream& s, int64_t base, int64_t size, TIFDHeader& 
     uint8_t nb[2];
     if (ReadAt(s, at, nb, 2) < 2)
         return false;
-    const uint16_t n = ifd.LittleEndian ? LE16(nb) : BE16(nb);
+    const uint16_t n = ifd.LittleEndian ? PxLe16(nb) : PxBe16(nb);
     if (n == 0 || at + 2 + int64_t(n) * 12 > size)
         return false;
     std::vector<uint8_t> raw(size_t(n) * 12);
@@ -228,9 +216,9 @@ bool ReadFirstIFD(classlib::TStream& s, int64_t base, int64_t size, TIFDHeader& 
         const uint8_t* e = raw.data() + i * 12;
         TIFDEntry& d = ifd.Entries[i];
         if (ifd.LittleEndian) {
-            d = {LE16(e), LE16(e + 2), LE32(e + 4), LE32(e + 8)};
+            d = {PxLe16(e), PxLe16(e + 2), PxLe32(e + 4), PxLe32(e + 8)};
         } else {
-            d = {BE16(e), BE16(e + 2), BE32(e + 4), BE32(e + 8)};
+            d = {PxBe16(e), PxBe16(e + 2), PxBe32(e + 4), PxBe32(e + 8)};
         }
     }
     return true;
@@ -245,8 +233,8 @@ bool IsIconDirectory(classlib::TStream& s, uint16_t wantedType)
         return false;
     uint8_t h[6] = {};  // a short read leaves zeros, not stack bytes
     ReadAt(s, p, h, 6);
-    const uint16_t count = LE16(h + 4);
-    if (LE16(h) != 0 || LE16(h + 2) != wantedType || count == 0)
+    const uint16_t count = PxLe16(h + 4);
+    if (PxLe16(h) != 0 || PxLe16(h + 2) != wantedType || count == 0)
         return false;
     const int64_t tableEnd = 6 + int64_t(count) * 16;
     if (tableEnd > avail)
@@ -256,7 +244,7 @@ bool IsIconDirectory(classlib::TStream& s, uint16_t wantedType)
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t* e = table.data() + size_t(i) * 16;
         const uint32_t afterEntry = 6 + (i + 1) * 16;
-        if (e[3] != 0 || LE32(e + 8) == 0 || LE32(e + 12) < afterEntry)
+        if (e[3] != 0 || PxLe32(e + 8) == 0 || PxLe32(e + 12) < afterEntry)
             return false;
     }
     return true;
@@ -629,12 +617,12 @@ bool PxIsPCX(classlib::TStream& Stream)
     }
     if (!combination)
         return false;
-    const uint16_t xmin = LE16(h + 4), ymin = LE16(h + 6), xmax = LE16(h + 8), ymax = LE16(h + 10);
+    const uint16_t xmin = PxLe16(h + 4), ymin = PxLe16(h + 6), xmax = PxLe16(h + 8), ymax = PxLe16(h + 10);
     if (xmax < xmin || ymax < ymin)
         return false;
     const uint32_t width = uint32_t(xmax) - xmin + 1;
     const uint32_t rowBytes = (width * bits + 7) / 8;
-    return LE16(h + 66) >= rowBytes;
+    return PxLe16(h + 66) >= rowBytes;
 }
 
 bool PxIsTIFF(classlib::TStream& Stream)
@@ -719,7 +707,7 @@ bool PxIsTGA(classlib::TStream& Stream)
     const uint8_t mapType = h[1], type = h[2], depth = h[16];
     const bool typeOk = type == 1 || type == 2 || type == 3 || type == 9 || type == 10 || type == 11;
     const bool depthOk = depth == 1 || depth == 4 || depth == 8 || depth == 16 || depth == 24 || depth == 32;
-    return typeOk && depthOk && mapType <= 1 && LE16(h + 12) > 0 && LE16(h + 14) > 0;
+    return typeOk && depthOk && mapType <= 1 && PxLe16(h + 12) > 0 && PxLe16(h + 14) > 0;
 }
 
 bool PxIsPXM(classlib::TStream& Stream)
@@ -819,7 +807,7 @@ bool PxIsJP2(classlib::TStream& Stream)
     TPositionGuard guard(Stream, p);
     uint8_t h[12] = {};  // a short read leaves zeros, not stack bytes
     ReadAt(Stream, p, h, sizeof h);
-    return BE32(h) == 12 && BE32(h + 4) == 0x6A502020 && BE32(h + 8) == 0x0D0A870A;
+    return PxBe32(h) == 12 && PxBe32(h + 4) == 0x6A502020 && PxBe32(h + 8) == 0x0D0A870A;
 }
 
 bool PxIsJ2K(classlib::TStream& Stream)
@@ -828,7 +816,7 @@ bool PxIsJ2K(classlib::TStream& Stream)
     TPositionGuard guard(Stream, p);
     uint8_t h[4] = {};  // a short read leaves zeros, not stack bytes
     ReadAt(Stream, p, h, sizeof h);
-    return BE16(h) == 0xFF4F && BE16(h + 2) == 0xFF51;
+    return PxBe16(h) == 0xFF4F && PxBe16(h + 2) == 0xFF51;
 }
 
 bool PxIsDCX(classlib::TStream& Stream)
@@ -837,12 +825,12 @@ bool PxIsDCX(classlib::TStream& Stream)
     TPositionGuard guard(Stream, p);
     const int64_t size = Stream.GetSize();
     uint8_t h[4];
-    if (ReadAt(Stream, p, h, 4) < 4 || LE32(h) != 0x3ADE68B1u)
+    if (ReadAt(Stream, p, h, 4) < 4 || PxLe32(h) != 0x3ADE68B1u)
         return false;
     std::vector<uint8_t> table(1024 * 4);
     const int64_t got = ReadAt(Stream, p + 4, table.data(), int64_t(table.size()));
     for (int64_t i = 0; i + 4 <= got; i += 4) {
-        const uint32_t offset = LE32(table.data() + i);
+        const uint32_t offset = PxLe32(table.data() + i);
         if (offset == 0)
             break;
         if (int64_t(offset) >= size)
@@ -857,11 +845,11 @@ bool PxIsWMF(classlib::TStream& Stream)
     TPositionGuard guard(Stream, p);
     uint8_t h[20] = {};
     ReadAt(Stream, p, h, sizeof h);
-    const int64_t at = LE32(h) == 0x9AC6CDD7u ? p + 22 : p;
+    const int64_t at = PxLe32(h) == 0x9AC6CDD7u ? p + 22 : p;
     uint8_t m[18];
     if (ReadAt(Stream, at, m, sizeof m) < int64_t(sizeof m))
         return false;
-    return LE16(m) == 1 && LE16(m + 2) == 9 && LE16(m + 16) == 0;
+    return PxLe16(m) == 1 && PxLe16(m + 2) == 9 && PxLe16(m + 16) == 0;
 }
 
 bool PxIsEMF(classlib::TStream& Stream)
@@ -870,7 +858,7 @@ bool PxIsEMF(classlib::TStream& Stream)
     TPositionGuard guard(Stream, p);
     uint8_t h[100] = {};
     ReadAt(Stream, p, h, sizeof h);
-    return LE32(h) == 1 && LE32(h + 40) == 0x464D4520u;
+    return PxLe32(h) == 1 && PxLe32(h + 40) == 0x464D4520u;
 }
 
 bool PxIsPSD(classlib::TStream& Stream)
@@ -880,8 +868,8 @@ bool PxIsPSD(classlib::TStream& Stream)
     uint8_t h[26];
     if (ReadAt(Stream, p, h, sizeof h) < int64_t(sizeof h))
         return false;
-    const uint16_t channels = BE16(h + 12), depth = BE16(h + 22), mode = BE16(h + 24);
-    return std::memcmp(h, "8BPS", 4) == 0 && BE16(h + 4) == 1 && channels >= 1 && channels <= 24 && depth >= 1 &&
+    const uint16_t channels = PxBe16(h + 12), depth = PxBe16(h + 22), mode = PxBe16(h + 24);
+    return std::memcmp(h, "8BPS", 4) == 0 && PxBe16(h + 4) == 1 && channels >= 1 && channels <= 24 && depth >= 1 &&
            depth <= 16 && mode <= 9;
 }
 
@@ -908,7 +896,7 @@ bool PxHasBMPSignature(classlib::TStream& Stream)
     TPositionGuard guard(Stream, Stream.GetPosition());
     uint8_t h[8];
     ReadHeader(Stream, h);
-    return Stream.GetSize() > 14 && LE16(h) == 0x4D42;
+    return Stream.GetSize() > 14 && PxLe16(h) == 0x4D42;
 }
 
 bool PxHasPCXStart(classlib::TStream& Stream)

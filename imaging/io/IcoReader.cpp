@@ -41,18 +41,16 @@ struct TIconEntry {
 
 bool ReadEntry(classlib::TStream* Stream, TIconEntry& E)
 {
-    uint8_t b[16];
-    if (!PxReadExact(Stream, b, 16))
-        return false;
-    E.Width = b[0];
-    E.Height = b[1];
-    E.ColorCount = b[2];
-    E.Reserved = b[3];
-    E.Planes = PxLe16(b + 4);
-    E.BitCount = PxLe16(b + 6);
-    E.Bytes = PxLe32(b + 8);
-    E.Offset = PxLe32(b + 12);
-    return true;
+    TPxByteReader in(*Stream);
+    E.Width = in.U8();
+    E.Height = in.U8();
+    E.ColorCount = in.U8();
+    E.Reserved = in.U8();
+    E.Planes = in.U16();
+    E.BitCount = in.U16();
+    E.Bytes = in.U32();
+    E.Offset = in.U32();
+    return !in.Failed();
 }
 
 struct TDibHeader {

@@ -33,7 +33,7 @@ class TIcoWriter {
 public:
     TIcoWriter(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, TPxIOProgressInfo& Progress)
         : s_(Stream), source_(Bitmap), p_(Params), progress_(Progress),
-          aborting_(Progress.Aborting ? *Progress.Aborting : localAborting_)
+          abortScope_(Progress), aborting_(*Progress.Aborting)
     {
     }
 
@@ -257,7 +257,7 @@ private:
     TPxBitmap* source_;
     TIOParamsVals& p_;
     TPxIOProgressInfo& progress_;
-    bool localAborting_ = false;
+    TPxAbortFlagScope abortScope_;  // an aborting flag also when the caller gave none
     bool& aborting_;
 };
 

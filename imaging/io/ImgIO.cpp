@@ -470,10 +470,10 @@ void TImgIO::LoadRegisteredFile(const std::wstring& FileName, TPxFileFormatInfo*
     FileParams->FileFormat = 0;
     FileParams->ClearInfo();
     if (!Row->Reader) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
-    AbortFlag = true;
+    BeginFailableLoad();
     if (!PrepareBitmap(0)) {
         DoFinishWork();
         return;
@@ -503,7 +503,7 @@ void TImgIO::LoadFromFile(const std::wstring& FileName)
     }
     TPxFileFormatInfo* row = PxFormatInfoByExtension(ext);
     if (!row) {
-        FailLoad();
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
     if (row->IsBuiltIn && LoadBuiltInFile(FileName, row->TypeNumber, false))
@@ -690,7 +690,7 @@ void TImgIO::ReadParamsFromFileFormat(const std::wstring& FileName, int32_t File
 {
     FileParams->FileFormat = FileType;
     FileParams->ClearInfo();
-    AbortFlag = true;
+    BeginFailableLoad();
     try {
         TPxWideFileStream file(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
         AbortFlag = false;

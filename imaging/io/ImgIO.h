@@ -375,6 +375,13 @@ private:
     // Fails a load before its reader runs: the reason, the aborting flag and
     // the finish notification.
     void FailLoad(TPxReadFailure Why = TPxReadFailure::Unreadable);
+    // Marks a load failed until its reader says otherwise, with no reason
+    // yet (a file that cannot be opened raises from here on).
+    void BeginFailableLoad()
+    {
+        AbortFlag = true;
+        lastFailure_ = TPxReadFailure::None;
+    }
     bool HasReader(int32_t FileType) const;
 
     bool LoadBuiltInFile(const std::wstring& FileName, int32_t FileType, bool GivenType);

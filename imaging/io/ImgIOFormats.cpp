@@ -178,7 +178,7 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
 
 int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigned Flags)
 {
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream stream(FileName, kReadDenyWrite);
     int count = RunLoad(&stream, FileType, Flags, -1);
     if (!AbortFlag)
@@ -309,7 +309,7 @@ int TImgIO::LoadTIFFFromFile(const std::wstring& FileName)
     }
     if (TryDefer([this, FileName] { LoadTIFFFromFile(FileName); }))
         return -1;
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream file(FileName, kReadDenyWrite);
     std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(&file, PxBufferedReadFromPosition, 8192);
     int count = RunLoad(buffered.get(), ffTIFF, LoadFlagsOf(ffTIFF, false), -1);
@@ -337,7 +337,7 @@ void TImgIO::LoadJPEGFromFile(const std::wstring& FileName)
     }
     if (TryDefer([this, FileName] { LoadJPEGFromFile(FileName); }))
         return;
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream file(FileName, kReadDenyWrite);
     std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(&file, true, 8192);
     RunLoad(buffered.get(), ffJPEG, LoadFlagsOf(ffJPEG, false), -1);
@@ -409,7 +409,7 @@ void TImgIO::LoadPCXFromFile(const std::wstring& FileName)
     }
     if (TryDefer([this, FileName] { LoadPCXFromFile(FileName); }))
         return;
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream file(FileName, kReadDenyWrite);
     RunLoad(&file, ffPCX, LoadFlagsOf(ffPCX, false), file.GetSize());
     if (!AbortFlag)
@@ -474,7 +474,7 @@ void TImgIO::LoadRAWFromFile(const std::wstring& FileName)
     }
     if (TryDefer([this, FileName] { LoadRAWFromFile(FileName); }))
         return;
-    AbortFlag = true;
+    BeginFailableLoad();
     TPxWideFileStream file(FileName, kReadDenyWrite);
     LoadRAWCore(&file);
     if (!AbortFlag)

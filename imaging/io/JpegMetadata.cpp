@@ -1,4 +1,5 @@
 #include "imaging/io/JpegMetadata.h"
+#include "imaging/io/ReadGuard.h"
 
 #include <cstring>
 #include <utility>
@@ -214,7 +215,7 @@ uint32_t PxUpdateJPEGMetadata(TIOParamsVals& Params)
         const uint8_t* datasets = nullptr;
         size_t length = 0;
         if (block.size() >= 26) {
-            length = (size_t{block[22]} << 24) | (size_t{block[23]} << 16) | (size_t{block[24]} << 8) | block[25];
+            length = PxBe32(block.data() + 22);
             datasets = block.data() + 26;
         }
         if (!PxStoreIPTCInAPP13(*markers, datasets, length)) dropped |= pxMetaIPTCDropped;

@@ -426,7 +426,7 @@ int ReadPixels(TPxJpegDecoder& Decoder, TPxBitmap& Bitmap, const TPxJPEGReadOpti
 // The raster check on the frame header, before the library allocates for
 // the image: a Huffman-coded image needs at least one bit per 8 x 8 block
 // of DataBytes (the bytes from the image's start to the stream's end).
-bool CheckImageSize(const TPxJpegHeaderInfo& Header, int64_t DataBytes, TPxIOProgressInfo& Progress, bool* Aborting)
+bool CheckImageSize(const TPxJpegHeaderInfo& Header, int64_t DataBytes, TPxIOProgressInfo& Progress)
 {
     TPxRasterCheck check;
     check.Width = Header.Width;
@@ -439,7 +439,6 @@ bool CheckImageSize(const TPxJpegHeaderInfo& Header, int64_t DataBytes, TPxIOPro
     if (failure == TPxReadFailure::None)
         return true;
     Progress.Fail(failure);
-    *Aborting = true;
     return false;
 }
 
@@ -507,8 +506,8 @@ int PxReadJPEG(classlib::TStream* Stream, TPxBitmap* Bitmap, const TPxJPEGReadOp
 
     // A flag of our own when the caller gave none, so that failures are
     // still seen here.
-    bool localAbort = false;
-    bool* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
+    TPxAbortFlagScope abortScope(Progress);
+    bool* aborting = Progress.Aborting;
 
     int rows = 0;
     bool started = false;
@@ -520,7 +519,7 @@ int PxReadJPEG(classlib::TStream* Stream, TPxBitmap* Bitmap, const TPxJPEGReadOp
             Params.Height = decoder.Header().Height;
         } else if (!Bitmap) {
             *aborting = true;
-        } else if (!CheckImageSize(decoder.Header(), Stream->GetSize() - start, Progress, aborting)) {
+        } else if (!CheckImageSize(decoder.Header(), Stream->GetSize() - start, Progress)) {
             // refused before the library sizes its buffers
         } else {
             rows = ReadPixels(decoder, *Bitmap, Options, iccActive, Progress, Params, aborting, started);

@@ -49,8 +49,8 @@ void PxWriteJPEG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Pa
         source = converted.get();
     }
 
-    bool localAbort = false;
-    bool* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
+    TPxAbortFlagScope abortScope(Progress);
+    bool* aborting = Progress.Aborting;
 
     TPxJpegEncodeSettings settings;
     settings.Width = source->GetWidth();

@@ -38,7 +38,7 @@ class TPcxWriter {
 public:
     TPcxWriter(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, TPxIOProgressInfo& Progress)
         : s_(Stream), bitmap_(Bitmap), p_(Params), progress_(Progress),
-          aborting_(Progress.Aborting ? *Progress.Aborting : localAborting_)
+          abortScope_(Progress), aborting_(*Progress.Aborting)
     {
     }
 
@@ -194,7 +194,7 @@ private:
     TPxBitmap* bitmap_;
     TIOParamsVals& p_;
     TPxIOProgressInfo& progress_;
-    bool localAborting_ = false;
+    TPxAbortFlagScope abortScope_;  // an aborting flag also when the caller gave none
     bool& aborting_;
 
     int depth_ = 0;

@@ -114,8 +114,8 @@ void BuildImageStream(TPxPDFStreamObject& Image, TPxBitmap* Source, TIOParamsVal
             filter->Add(Name("RunLengthDecode"));
             d.Set("Filter", filter);
         } else if (compression == 2 || compression == 3) {
-            bool localAborting = false;
-            bool& aborting = Progress.Aborting ? *Progress.Aborting : localAborting;
+            TPxAbortFlagScope abortScope(Progress);
+            bool& aborting = *Progress.Aborting;
             classlib::TMemoryStream fax;
             PxPSFaxEncodeImage(Source, &fax, compression == 2, aborting);
             TakeStreamData(Image, fax);

@@ -303,8 +303,8 @@ int64_t PxPSEncodeImage(classlib::TMemoryStream* Data, TPxBitmap* Bitmap, TIOPar
     const int compression = EffectiveCompression(Params.PSCompression, bilevel);
 
     if (bilevel && compression != 0) {
-        bool localAborting = false;
-        bool& aborting = Progress.Aborting ? *Progress.Aborting : localAborting;
+        TPxAbortFlagScope abortScope(Progress);
+        bool& aborting = *Progress.Aborting;
         classlib::TMemoryStream fax;
         PxPSFaxEncodeImage(image, &fax, compression == 1, aborting);
         return AppendAscii85(Data, static_cast<const uint8_t*>(fax.GetMemory()), fax.GetSize());

@@ -9,6 +9,7 @@
 
 #include "classlib/SysUtils.h"
 #include "imaging/io/IOParams.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/proc/PxDib.h"
 
@@ -24,12 +25,6 @@ constexpr size_t kNameSize = 8;
 constexpr size_t kPlacementSize = 56;  // "OiAnoDat" of embedded images
 constexpr size_t kTextHeaderSize = 16;  // "OiAnText" before the text
 constexpr int32_t kEmbeddedImageDpi = 200;
-
-uint32_t GetLE32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
 
 void PutLE32(uint8_t* p, uint32_t v)
 {
@@ -121,7 +116,7 @@ std::vector<uint8_t> ExportDIB(TPxBitmap* Image)
 bool AddMark(TPxImagingAnnot& List, const std::array<uint8_t, PxAnnotAttributeSize>& Attributes,
              const TNamedBlocks& Blocks)
 {
-    const uint32_t type = GetLE32(Attributes.data() + PxAnnotMarkTypeOffset);
+    const uint32_t type = PxLe32(Attributes.data() + PxAnnotMarkTypeOffset);
     if (type < 1) return true;
     auto mark = std::make_unique<TPxImagingObject>();
     mark->Attributes = Attributes;
@@ -135,20 +130,20 @@ bool AddMark(TPxImagingAnnot& List, const std::array<uint8_t, PxAnnotAttributeSi
     } else if (type >= PxAnnotLineFirst && type <= PxAnnotLineLast) {
         if (const auto* data = FindBlock(Blocks, "OiAnoDat"); data != nullptr) {
             if (data->size() < 8) return false;
-            const uint32_t count = GetLE32(data->data() + 4);
+            const uint32_t count = PxLe32(data->data() + 4);
             if (count > (data->size() - 8) / 8) return false;
             mark->Points.resize(count);
             for (uint32_t i = 0; i < count; ++i) {
                 const uint8_t* p = data->data() + 8 + 8 * static_cast<size_t>(i);
-                mark->Points[i].X = static_cast<int32_t>(GetLE32(p));
-                mark->Points[i].Y = static_cast<int32_t>(GetLE32(p + 4));
+                mark->Points[i].X = static_cast<int32_t>(PxLe32(p));
+                mark->Points[i].Y = static_cast<int32_t>(PxLe32(p + 4));
             }
         }
     } else if (type >= PxAnnotTextFirst && type <= PxAnnotTextLast) {
         if (const auto* data = FindBlock(Blocks, "OiAnText"); data != nullptr) {
             if (data->size() < kTextHeaderSize) return false;
-            const auto scale = static_cast<int32_t>(GetLE32(data->data() + 8));
-            const uint32_t length = GetLE32(data->data() + 12);
+            const auto scale = static_cast<int32_t>(PxLe32(data->data() + 8));
+            const uint32_t length = PxLe32(data->data() + 12);
             if (length > data->size() - kTextHeaderSize) return false;
             const char* text = reinterpret_cast<const char*>(data->data() + kTextHeaderSize);
             mark->Text.assign(text, std::find(text, text + length, '\0'));
@@ -188,7 +183,7 @@ int32_t PxAnnotScreenDpiY() { return ScreenDpi().Y; }
 int32_t TPxImagingObject::GetAttributeWord(size_t Offset) const
 {
     if (Offset > PxAnnotAttributeSize - 4) return 0;
-    return static_cast<int32_t>(GetLE32(Attributes.data() + Offset));
+    return static_cast<int32_t>(PxLe32(Attributes.data() + Offset));
 }
 
 void TPxImagingObject::SetAttributeWord(size_t Offset, int32_t Value)
@@ -233,14 +228,14 @@ void TPxImagingAnnot::LoadFromBuffer(const void* Buffer, int64_t Length)
     UserChanged = false;
     const auto* data = static_cast<const uint8_t*>(Buffer);
     if (Length < 8) return;
-    const bool longBlockHeaders = GetLE32(data + 4) == 0;
+    const bool longBlockHeaders = PxLe32(data + 4) == 0;
     const int64_t blockHeader = static_cast<int64_t>(kNameSize) + 4 + (longBlockHeaders ? 4 : 0);
 
     std::array<uint8_t, PxAnnotAttributeSize> attributes{};
     TNamedBlocks markBlocks;
     int64_t pos = 8;
     while (Length - pos >= 8) {
-        const uint32_t type = GetLE32(data + pos);
+        const uint32_t type = PxLe32(data + pos);
         pos += 8;
         if (type == kRecordAttributes) {
             if (!AddMark(*this, attributes, markBlocks)) return;
@@ -253,7 +248,7 @@ void TPxImagingAnnot::LoadFromBuffer(const void* Buffer, int64_t Length)
             if (Length - pos < blockHeader) break;
             const char* name = reinterpret_cast<const char*>(data + pos);
             const std::string blockName(name, std::find(name, name + kNameSize, '\0'));
-            const uint32_t size = GetLE32(data + pos + kNameSize);
+            const uint32_t size = PxLe32(data + pos + kNameSize);
             pos += blockHeader;
             if (static_cast<int64_t>(size) > Length - pos) break;
             // The defaults of all marks are read over; nothing in the toolkit

@@ -1,6 +1,7 @@
 #include "imaging/io/ReadGuard.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 #include "classlib/Stream.h"
@@ -8,23 +9,31 @@
 
 namespace imaging {
 
+namespace {
+
+// The message table, in the order of TPxReadFailure.
+const wchar_t* const kFailureTexts[] = {
+    L"",
+    L"the file could not be read as an image",
+    L"no reader for this kind of file",
+    L"the file ends before its image does",
+    L"the image header is damaged",
+    L"this variant of the format is not supported",
+    L"the file holds no image",
+    L"the image is too large",
+    L"the image is larger than the file's data",
+    L"the image data are damaged",
+    L"not enough memory for the image",
+    L"the load was stopped",
+};
+static_assert(std::size(kFailureTexts) == size_t(TPxReadFailure::Stopped) + 1, "one text per reason");
+
+}  // namespace
+
 std::wstring PxReadFailureText(TPxReadFailure Failure)
 {
-    switch (Failure) {
-    case TPxReadFailure::None: return L"";
-    case TPxReadFailure::Unreadable: return L"the file could not be read as an image";
-    case TPxReadFailure::NoReader: return L"no reader for this kind of file";
-    case TPxReadFailure::Truncated: return L"the file ends before its image does";
-    case TPxReadFailure::BadHeader: return L"the image header is damaged";
-    case TPxReadFailure::Unsupported: return L"this variant of the format is not supported";
-    case TPxReadFailure::NoImage: return L"the file holds no image";
-    case TPxReadFailure::TooLarge: return L"the image is too large";
-    case TPxReadFailure::MoreThanData: return L"the image is larger than the file's data";
-    case TPxReadFailure::Corrupt: return L"the image data are damaged";
-    case TPxReadFailure::OutOfMemory: return L"not enough memory for the image";
-    case TPxReadFailure::Stopped: return L"the load was stopped";
-    }
-    return L"the file could not be read as an image";
+    const size_t i = size_t(Failure);
+    return i < std::size(kFailureTexts) ? kFailureTexts[i] : kFailureTexts[size_t(TPxReadFailure::Unreadable)];
 }
 
 // ---- exact reads
@@ -217,13 +226,8 @@ bool PxCheckRaster(const TPxRasterCheck& Check, const TPxIOProgressInfo& Progres
 bool PxCheckRaster(int64_t Width, int64_t Height, int64_t CodedBits, TPxCoding Coding, int64_t DataBytes,
                    const TPxIOProgressInfo& Progress)
 {
-    TPxRasterCheck check;
-    check.Width = Width;
-    check.Height = Height;
-    check.CodedBits = CodedBits;
-    check.Coding = Coding;
-    check.DataBytes = DataBytes;
-    return PxCheckRaster(check, Progress);
+    return PxCheckRaster({.Width = Width, .Height = Height, .CodedBits = CodedBits, .Coding = Coding, .DataBytes = DataBytes},
+                         Progress);
 }
 
 }  // namespace imaging

@@ -59,6 +59,9 @@ inline uint32_t PxBe32(const uint8_t* p)
 }
 inline int32_t PxLeS32(const uint8_t* p) { return static_cast<int32_t>(PxLe32(p)); }
 inline int32_t PxBeS32(const uint8_t* p) { return static_cast<int32_t>(PxBe32(p)); }
+// Little-endian when Little, big-endian otherwise.
+inline uint16_t PxGet16(const uint8_t* p, bool Little) { return Little ? PxLe16(p) : PxBe16(p); }
+inline uint32_t PxGet32(const uint8_t* p, bool Little) { return Little ? PxLe32(p) : PxBe32(p); }
 
 // ---- exact reads
 

@@ -13,6 +13,7 @@
 #include "imaging/io/IOProgress.h"
 #include "imaging/io/ImgIOStreams.h"
 #include "imaging/io/PxAnnotations.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/io/TiffTags.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxICC.h"
@@ -597,7 +598,7 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
     page.Base = PositionIsBase ? Stream->GetPosition() : 0;
     uint8_t header[8] = {};
     if (page.ReadAt(0, header, 8) != 8) {
-        Progress.Abort();
+        Progress.Fail(TPxReadFailure::Truncated);
         return;
     }
     if (header[0] == 'I' && header[1] == 'I')
@@ -605,14 +606,11 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
     else if (header[0] == 'M' && header[1] == 'M')
         page.LittleEndian = false;
     else {
-        Progress.Abort();
+        Progress.Fail(TPxReadFailure::BadHeader);
         return;
     }
     const bool le = page.LittleEndian;
-    const int64_t firstIFD = le ? (uint32_t(header[4]) | (uint32_t(header[5]) << 8) | (uint32_t(header[6]) << 16) |
-                                   (uint32_t(header[7]) << 24))
-                                : ((uint32_t(header[4]) << 24) | (uint32_t(header[5]) << 16) |
-                                   (uint32_t(header[6]) << 8) | uint32_t(header[7]));
+    const int64_t firstIFD = PxGet32(header + 4, le);
     if (firstIFD == 0) {
         Progress.Abort();
         return;
@@ -684,6 +682,10 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
         Progress.Fail(TPxReadFailure::BadHeader);  // a palette page without a usable colour map
         return;
     }
+    if (ThumbnailMode && (v.ImageWidth > 400 || v.ImageHeight > 400)) {
+        Progress.Abort();
+        return;
+    }
     if (!ThumbnailMode && !CheckPage(page, v, ChoosePixelFormat(v, p), Progress))
         return;
     if (!IgnoreAlpha) {
@@ -696,10 +698,6 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
         v.AlphaMask = AlphaMask;
     }
     TPxAccessScope access(*Bitmap, pxAccessWrite);
-    if (ThumbnailMode && (v.ImageWidth > 400 || v.ImageHeight > 400)) {
-        Progress.Abort();
-        return;
-    }
     if ((v.Compression == 6 || (v.JPEGIFOffset != 0 && v.Compression != 5)) && v.JPEGProc < 2) {
         PxTIFFReadOldJPEG(page, v, *Bitmap, Progress);
     } else {

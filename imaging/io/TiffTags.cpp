@@ -4,23 +4,13 @@
 
 #include "classlib/ZLibStreams.h"
 #include "imaging/io/ImgIOStreams.h"
+#include "imaging/io/ReadGuard.h"
 
 namespace imaging {
 
 namespace {
 
 constexpr uint32_t kMaxStringCount = 0xFFFFF;
-
-uint16_t Get16(const uint8_t* p, bool le)
-{
-    return le ? uint16_t(p[0] | (p[1] << 8)) : uint16_t((p[0] << 8) | p[1]);
-}
-
-uint32_t Get32(const uint8_t* p, bool le)
-{
-    return le ? uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24)
-              : (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
 
 // Byte i (0 .. 3) of the value word in file order.
 uint8_t ValueByte(const TTIFFIFDEntry& e, bool le, int i)
@@ -82,7 +72,7 @@ bool PxTIFFReadIFD(int32_t PageIndex, int64_t FirstOffset, TTIFFIFDContext& Ctx,
         uint8_t nb[2];
         if (!Ctx.Fits(offset, 2) || Ctx.ReadAt(offset, nb, 2) != 2)
             break;
-        const uint16_t n = Get16(nb, le);
+        const uint16_t n = PxGet16(nb, le);
         if (n == 0)
             break;
         const int64_t tableSize = int64_t(n) * 12;
@@ -97,16 +87,16 @@ bool PxTIFFReadIFD(int32_t PageIndex, int64_t FirstOffset, TTIFFIFDContext& Ctx,
             for (size_t i = 0; i < n; ++i) {
                 const uint8_t* p = raw.data() + i * 12;
                 TTIFFIFDEntry& e = Ctx.Entries[i];
-                e.Tag = Get16(p, le);
-                e.Type = Get16(p + 2, le);
-                e.Count = Get32(p + 4, le);
-                e.Value = Get32(p + 8, le);
+                e.Tag = PxGet16(p, le);
+                e.Type = PxGet16(p + 2, le);
+                e.Count = PxGet32(p + 4, le);
+                e.Value = PxGet32(p + 8, le);
             }
         }
         uint8_t next[4];
         if (Ctx.ReadAt(offset + 2 + tableSize, next, 4) != 4)
             break;
-        const int64_t nextOffset = Get32(next, le);
+        const int64_t nextOffset = PxGet32(next, le);
         ++Count;
         if (nextOffset == offset || nextOffset < 8 || Ctx.Base + nextOffset >= Ctx.StreamSize())
             break;
@@ -148,7 +138,7 @@ int64_t PxTIFFGetTagValueN(const TTIFFIFDContext& Ctx, uint16_t Tag, uint32_t In
         if (!Ctx.Fits(int64_t(e->Value) + 4 * int64_t(Index), 4) ||
             Ctx.ReadAt(int64_t(e->Value) + 4 * int64_t(Index), b, 4) != 4)
             return Default;
-        return Get32(b, le);
+        return PxGet32(b, le);
     }
     if (e->Type == 3 || e->Type == 8) {
         if (e->Count <= 2) {
@@ -159,7 +149,7 @@ int64_t PxTIFFGetTagValueN(const TTIFFIFDContext& Ctx, uint16_t Tag, uint32_t In
         if (!Ctx.Fits(int64_t(e->Value) + 2 * int64_t(Index), 2) ||
             Ctx.ReadAt(int64_t(e->Value) + 2 * int64_t(Index), b, 2) != 2)
             return Default;
-        return Get16(b, le);
+        return PxGet16(b, le);
     }
     return Default;
 }
@@ -195,7 +185,7 @@ std::vector<uint32_t> PxTIFFGetTagArray(const TTIFFIFDContext& Ctx, uint16_t Tag
         return result;
     result.resize(e->Count);
     for (size_t i = 0; i < e->Count; ++i)
-        result[i] = size == 4 ? Get32(raw.data() + 4 * i, le) : Get16(raw.data() + 2 * i, le);
+        result[i] = size == 4 ? PxGet32(raw.data() + 4 * i, le) : PxGet16(raw.data() + 2 * i, le);
     return result;
 }
 
@@ -208,8 +198,8 @@ double PxTIFFGetRationalN(const TTIFFIFDContext& Ctx, uint16_t Tag, uint32_t Ind
     uint8_t b[8];
     if (!Ctx.Fits(at, 8) || Ctx.ReadAt(at, b, 8) != 8)
         return Default;
-    const int32_t num = int32_t(Get32(b, Ctx.LittleEndian));
-    int32_t den = int32_t(Get32(b + 4, Ctx.LittleEndian));
+    const int32_t num = int32_t(PxGet32(b, Ctx.LittleEndian));
+    int32_t den = int32_t(PxGet32(b + 4, Ctx.LittleEndian));
     if (den == 0)
         den = 1;
     return double(num) / double(den);

@@ -17,6 +17,7 @@
 #include "imaging/io/ExifBlock.h"
 #include "imaging/io/JpegWriter.h"
 #include "imaging/io/PxAnnotations.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxICC.h"
 #include "imaging/model/PxIfdEditor.h"
@@ -916,9 +917,9 @@ bool FindInsertLink(classlib::TStream* Stream, int32_t Index, int64_t& LinkPos, 
     auto readU32 = [&](int64_t at, uint32_t& v) {
         uint8_t b[4];
         Stream->SetPosition(at);
-        if (Stream->Read(b, 4) != 4)
+        if (!PxReadExact(Stream, b, 4))
             return false;
-        v = b[0] | (b[1] << 8) | (b[2] << 16) | (uint32_t(b[3]) << 24);
+        v = PxLe32(b);
         return true;
     };
     std::set<uint32_t> seen;
@@ -939,9 +940,9 @@ bool FindInsertLink(classlib::TStream* Stream, int32_t Index, int64_t& LinkPos, 
             return false;
         uint8_t b[2];
         Stream->SetPosition(value);
-        if (Stream->Read(b, 2) != 2)
+        if (!PxReadExact(Stream, b, 2))
             return false;
-        const int64_t count = b[0] | (b[1] << 8);
+        const int64_t count = PxLe16(b);
         link = int64_t(value) + 2 + 12 * count;
         if (link + 4 > size)
             return false;
@@ -1465,8 +1466,8 @@ int32_t WritePage(classlib::TStream* Stream, bool InsertPage, TPagePlan& Plan, T
 int32_t PxWriteTIFF(classlib::TStream* Stream, bool InsertPage, TPxBitmap* Bitmap, TPxIOProgressInfo& Progress,
                     TIOParamsVals& Params)
 {
-    bool localAbort = false;
-    bool& aborting = Progress.Aborting ? *Progress.Aborting : localAbort;
+    TPxAbortFlagScope abortScope(Progress);
+    bool& aborting = *Progress.Aborting;
     if (aborting || !Stream)
         return 0;
     if (Bitmap && (Bitmap->IsEmpty() || Bitmap->GetWidth() < 1 || Bitmap->GetHeight() < 1)) {

@@ -24,6 +24,7 @@
 #include "gif/GIFImage.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
 #include "imaging/proc/ImgProc.h"
@@ -31,12 +32,15 @@
 #include "support/TestSupport.h"
 
 using album::BuildAlbum;
+using album::SkippedRowText;
 using album::TAlbumBuildHost;
 using album::TAlbumBuildInput;
 using album::TAlbumBuildOutcome;
 using album::TAlbumBuildResult;
 using album::TAlbumRow;
 using albumtest::FileExists;
+using imaging::PxReadFailureText;
+using imaging::TPxReadFailure;
 using albumtest::ReadBytes;
 
 namespace {
@@ -297,6 +301,11 @@ TEST_F(AlbumBuild, FullBuildWithoutResizing)
     const std::vector<bool> checked = {rows[0].Checked, rows[1].Checked, rows[2].Checked, rows[3].Checked,
                                        rows[4].Checked};
     EXPECT_EQ(checked, (std::vector<bool>{true, true, false, true, true}));
+    // The skipped row says why; the written ones name nothing.
+    EXPECT_EQ(rows[2].SkipReason, PxReadFailureText(TPxReadFailure::Truncated));
+    EXPECT_EQ(SkippedRowText(rows[2]), broken + L": " + rows[2].SkipReason);
+    for (size_t i : {0u, 1u, 3u, 4u})
+        EXPECT_EQ(rows[i].SkipReason, L"") << i;
 
     // Pages: two cells each, the broken row on none.
     const std::string page1 = ReadBytes(Album(L"index.html"));

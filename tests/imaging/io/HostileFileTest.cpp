@@ -63,6 +63,8 @@ struct TLoadResult {
     int Height = 0;
 };
 
+std::vector<uint8_t> Jpeg(uint16_t Width, uint16_t Height, int Components, size_t Data);
+
 // Every built-in reader, and a registry for the I/O object while a test runs.
 class THostile : public testing::Test {
 protected:
@@ -98,6 +100,31 @@ void ExpectRefused(const TLoadResult& r, TPxReadFailure Want)
     EXPECT_TRUE(r.Aborted);
     EXPECT_EQ(r.Failure, Want);
     EXPECT_EQ(int64_t(r.Width) * r.Height, 0);
+}
+
+TEST_F(THostile, TheIOObjectNamesWhyALoadFailed)
+{
+    TImgIO io(nullptr);
+    io.LoadFromFile(L"picture.unknown-kind");
+    EXPECT_TRUE(io.AbortFlag);
+    EXPECT_EQ(io.GetLastFailure(), TPxReadFailure::NoReader);
+    EXPECT_EQ(io.GetLastFailureText(), PxReadFailureText(TPxReadFailure::NoReader));
+    // A load that fails without naming a reason still has one; the next
+    // load's success clears it.
+    classlib::TMemoryStream garbage;
+    garbage.WriteBuffer("BM", 2);
+    garbage.SetPosition(0);
+    io.LoadFromStreamFormat(&garbage, ffBMP);
+    EXPECT_TRUE(io.AbortFlag);
+    EXPECT_NE(io.GetLastFailure(), TPxReadFailure::None);
+    const std::vector<uint8_t> jpeg = Jpeg(16, 16, 1, 16);
+    classlib::TMemoryStream good;
+    good.WriteBuffer(jpeg.data(), int64_t(jpeg.size()));
+    good.SetPosition(0);
+    io.LoadFromStreamFormat(&good, ffJPEG);
+    EXPECT_FALSE(io.AbortFlag);
+    EXPECT_EQ(io.GetLastFailure(), TPxReadFailure::None);
+    EXPECT_EQ(io.GetLastFailureText(), L"");
 }
 
 TEST_F(THostile, TiffFaxDataWithMoreThanOneBitPerSampleIsRefused)

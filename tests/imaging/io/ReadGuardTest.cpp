@@ -74,6 +74,9 @@ TEST(RasterCheck, CapsAndDataBounds)
         // Raw: the data must hold the rows (beyond the small-image allowance).
         {1000, 1000, 24, TPxCoding::Raw, 3000000, TPxReadFailure::None},
         {1000, 1000, 24, TPxCoding::Raw, 1000000, TPxReadFailure::MoreThanData},
+        // Raw data that may end early: 16:1.
+        {1000, 1000, 8, TPxCoding::RawShort, 62500, TPxReadFailure::None},
+        {1000, 1000, 8, TPxCoding::RawShort, 50000, TPxReadFailure::MoreThanData},
         // Small images always pass.
         {256, 256, 8, TPxCoding::Raw, 0, TPxReadFailure::None},
         // Ratios: deflate about 1032:1, LZW 4096:1, runs 128:1.
@@ -95,13 +98,8 @@ TEST(RasterCheck, CapsAndDataBounds)
     for (const TCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.W << "x" << c.H << " bits " << c.Bits << " coding "
                                         << static_cast<int>(c.Coding) << " data " << c.Data);
-        TPxRasterCheck check;
-        check.Width = c.W;
-        check.Height = c.H;
-        check.CodedBits = c.Bits;
-        check.Coding = c.Coding;
-        check.DataBytes = c.Data;
-        EXPECT_EQ(PxCheckRaster(check), c.Want);
+        EXPECT_EQ(PxCheckRaster({.Width = c.W, .Height = c.H, .CodedBits = c.Bits, .Coding = c.Coding, .DataBytes = c.Data}),
+                  c.Want);
     }
 }
 
