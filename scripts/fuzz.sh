@@ -37,15 +37,8 @@ exe=$(find "$VELMO_BUILD_DIR/bench" -name fuzz_load.exe | head -n 1)
 # A prefix of its own: the campaign's wineserver never meets the tests'.
 export WINEPREFIX="$VELMO_BUILD_DIR/wineprefix-fuzz"
 
-velmo_start_xvfb
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "${VELMO_XVFB_PID:-}" ] && kill "$VELMO_XVFB_PID" 2>/dev/null || true
-}
-trap cleanup EXIT
-velmo_wine_prefix
-wineserver -p
-velmo_wine_services
+trap velmo_end_session EXIT
+velmo_start_session
 
 mkdir -p "$out/findings" "$out/logs"
 rm -f "$out"/logs/* "$out/findings/notes.txt"

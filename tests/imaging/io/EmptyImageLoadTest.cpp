@@ -11,6 +11,7 @@
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/FormatTable.h"
 #include "imaging/io/ImgIO.h"
+#include "ImgIOTestSupport.h"
 #include "imaging/model/PxBitmap.h"
 
 using namespace imaging;
@@ -82,29 +83,12 @@ std::vector<uint8_t> Gif(int ScreenW, int ScreenH, int Frames)
     return b;
 }
 
-class TEmptyImageLoad : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        PxInstallBuiltInFormats();
-        built_ = !PxFormatRegistryExists();
-        if (built_)
-            PxBuildFormatRegistry();
-    }
-    void TearDown() override
-    {
-        if (built_)
-            PxFreeFormatRegistry();
-    }
-
-private:
-    bool built_ = false;
-};
-
 }  // namespace
 
-TEST_F(TEmptyImageLoad, FilesWithoutAnImageFailWithAReason)
+TEST(EmptyImageLoad, FilesWithoutAnImageFailWithAReason)
 {
+    PxInstallBuiltInFormats();
+    imgiotest::TRegistryScope registry;
     struct Case {
         const char* Name;
         std::vector<uint8_t> File;
@@ -139,8 +123,10 @@ TEST_F(TEmptyImageLoad, FilesWithoutAnImageFailWithAReason)
 }
 
 // The parameter read of DICOM aborts on data that are no DICOM file.
-TEST_F(TEmptyImageLoad, DicomParametersOfGarbageFail)
+TEST(EmptyImageLoad, DicomParametersOfGarbageFail)
 {
+    PxInstallBuiltInFormats();
+    imgiotest::TRegistryScope registry;
     std::vector<uint8_t> garbage(300);
     for (size_t i = 0; i < garbage.size(); ++i)
         garbage[i] = uint8_t(i * 37 + 11);
