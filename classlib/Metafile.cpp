@@ -99,8 +99,11 @@ uint32_t EmfLeastSize(uint32_t Type)
     }
 }
 
-// The largest coordinate of a shape's box (logical units).
-constexpr int32_t kEmfMaxCoordinate = 1 << 24;
+// The largest coordinate of a shape's box and the widest pen (logical
+// units): the system's rasteriser walks a shape whole, and beyond these
+// takes seconds to minutes for one record.
+constexpr int32_t kEmfMaxCoordinate = 1 << 18;
+constexpr uint32_t kEmfMaxPenWidth = 1 << 16;
 
 // Offset + Count * Unit lies inside a record of Size bytes.
 bool Within(uint64_t Offset, uint64_t Count, uint64_t Unit, uint32_t Size)
@@ -158,12 +161,13 @@ bool EmfRecordSound(const uint8_t* R, uint32_t Size, uint32_t Handles)
         // Stock objects have the top bit set.
         return (at(8) & 0x80000000u) != 0 || at(8) < Handles;
     case EMR_DELETEOBJECT: return at(8) < Handles;
-    case EMR_CREATEPEN: case EMR_CREATEBRUSHINDIRECT: case EMR_EXTCREATEFONTINDIRECTW:
-        return at(8) > 0 && at(8) < Handles;
+    case EMR_CREATEPEN: return at(8) > 0 && at(8) < Handles && at(16) <= kEmfMaxPenWidth;
+    case EMR_CREATEBRUSHINDIRECT: case EMR_EXTCREATEFONTINDIRECTW: return at(8) > 0 && at(8) < Handles;
     case EMR_CREATEMONOBRUSH: case EMR_CREATEDIBPATTERNBRUSHPT:
         return at(8) > 0 && at(8) < Handles && bitmap(16) && bitmap(24);
     case EMR_EXTCREATEPEN:
-        return at(8) > 0 && at(8) < Handles && bitmap(12) && bitmap(20) && Within(52, at(48), 4, Size);
+        return at(8) > 0 && at(8) < Handles && bitmap(12) && bitmap(20) && Within(52, at(48), 4, Size) &&
+               at(32) <= kEmfMaxPenWidth;
     case EMR_BITBLT: case EMR_STRETCHBLT: return bitmap(84) && bitmap(92);
     case EMR_MASKBLT: return bitmap(84) && bitmap(92) && bitmap(112) && bitmap(120);
     case EMR_PLGBLT: return bitmap(100) && bitmap(108) && bitmap(124) && bitmap(132);

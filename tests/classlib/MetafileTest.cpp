@@ -238,7 +238,7 @@ TEST(Metafile, DamagedMetafilesRaise)
              put32(v, at, EMR_ELLIPSE);
              put32(v, at + 8, 0);
              put32(v, at + 12, 0);
-             put32(v, at + 16, 1u << 26);
+             put32(v, at + 16, 1u << 20);
              put32(v, at + 20, 44);
          }},
         {"emf reference device of no millimetres", &emf, [&](auto& v) { put32(v, 80, 0); }},
