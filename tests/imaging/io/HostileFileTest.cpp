@@ -290,4 +290,66 @@ TEST_F(THostile, PngLargerThanItsDeflatedDataIsRefused)
     }
 }
 
+// Headers of the simpler formats claiming 20000 x 20000 or 10000 x 10000
+// pixels over no data: each reader refuses them through the raster check.
+TEST_F(THostile, HeadersLargerThanTheirDataAreRefusedByTheSimplerReaders)
+{
+    const auto le = [](std::vector<uint8_t>& b, uint32_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            b.push_back(uint8_t(v >> (8 * i)));
+    };
+    const auto be = [](std::vector<uint8_t>& b, uint32_t v, int n) {
+        for (int i = n - 1; i >= 0; --i)
+            b.push_back(uint8_t(v >> (8 * i)));
+    };
+    std::vector<uint8_t> bmp = {'B', 'M'};
+    le(bmp, 62, 4);
+    le(bmp, 0, 4);
+    le(bmp, 62, 4);
+    for (uint32_t v : {40u, 20000u, 20000u})
+        le(bmp, v, 4);
+    le(bmp, 1, 2);  // planes
+    le(bmp, 1, 2);  // 1 bit
+    for (int i = 0; i < 6; ++i)
+        le(bmp, 0, 4);
+    bmp.insert(bmp.end(), {0, 0, 0, 0, 255, 255, 255, 0});  // two colours
+
+    std::vector<uint8_t> tga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    le(tga, 10000, 2);
+    le(tga, 10000, 2);
+    tga.insert(tga.end(), {24, 0});
+
+    const std::vector<uint8_t> wbmp = {0, 0, 0x81, 0x9C, 0x20, 0x81, 0x9C, 0x20};
+    const std::string pgm = "P5 10000 10000 255\n";
+
+    std::vector<uint8_t> psd = {'8', 'B', 'P', 'S'};
+    be(psd, 1, 2);
+    be(psd, 0, 6);
+    be(psd, 3, 2);      // channels
+    be(psd, 10000, 4);  // rows
+    be(psd, 10000, 4);  // columns
+    be(psd, 8, 2);
+    be(psd, 3, 2);      // RGB
+    be(psd, 0, 4);      // colour data
+    be(psd, 0, 4);      // resources
+    be(psd, 0, 4);      // layers
+    be(psd, 0, 2);      // raw channels
+
+    struct {
+        const char* Name;
+        std::vector<uint8_t> Bytes;
+        int32_t Type;
+    } cases[] = {
+        {"BMP", bmp, ffBMP},
+        {"TGA", tga, ffTGA},
+        {"WBMP", wbmp, ffWBMP},
+        {"PGM", std::vector<uint8_t>(pgm.begin(), pgm.end()), ffPXM},
+        {"PSD", psd, ffPSD},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ExpectRefused(Load(c.Bytes, c.Type), TPxReadFailure::MoreThanData);
+    }
+}
+
 }  // namespace
