@@ -620,11 +620,6 @@ std::wstring OutputNameOf(const std::wstring& Path)
     return classlib::ChangeFileExt(classlib::ExtractFileName(Path), L".jpg");
 }
 
-std::wstring SkippedRowText(const TAlbumRow& Row)
-{
-    return Row.SkipReason.empty() ? Row.Path : Row.Path + L": " + Row.SkipReason;
-}
-
 std::wstring RotationOfOrientation(int Orientation)
 {
     switch (Orientation) {
@@ -641,6 +636,11 @@ std::wstring RotationOfOrientation(int Orientation)
 bool IsMirroredOrientation(int Orientation)
 {
     return Orientation == 2 || Orientation == 4 || Orientation == 5 || Orientation == 7;
+}
+
+std::wstring SkippedRowText(const TAlbumRow& Row)
+{
+    return Row.SkipReason.empty() ? Row.Path : Row.Path + L": " + Row.SkipReason;
 }
 
 int RotationOf(const std::wstring& Text)

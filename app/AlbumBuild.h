@@ -157,10 +157,6 @@ std::wstring AlbumPathOf(const std::wstring& AlbumFolder, const std::wstring& Al
 // extension replaced by ".jpg".
 std::wstring OutputNameOf(const std::wstring& Path);
 
-// The line that names a skipped row and why: "<path>: <reason>", or the
-// path alone when no reason is known.
-std::wstring SkippedRowText(const TAlbumRow& Row);
-
 // The rotation a new row gets from its picture's EXIF orientation, in
 // degrees anticlockwise: 3 "180", 6 "270", 8 "90"; the mirrored orientations
 // get the turn that follows their mirroring (2 "0", 4 "180", 5 "90",
@@ -170,6 +166,10 @@ std::wstring RotationOfOrientation(int Orientation);
 // such a picture left to right before it turns it by the row's rotation, so
 // the album shows it as the camera saw it.
 bool IsMirroredOrientation(int Orientation);
+
+// The line that names a skipped row and why: "<path>: <reason>", or the
+// path alone when no reason is known.
+std::wstring SkippedRowText(const TAlbumRow& Row);
 
 // The rotation of a row's text in degrees anticlockwise; text that is not a
 // whole number counts as 0.

@@ -174,7 +174,7 @@ public:
         if (Rows && Text == form_.msgAlbumCreated) {
             std::wstring skipped;
             for (const TAlbumRow& row : *Rows)
-                if (!row.Checked) skipped += L"\r\n" + row.Path;
+                if (!row.Checked) skipped += L"\r\n" + SkippedRowText(row);
             if (!skipped.empty()) {
                 text += L"\r\n\r\n" + form_.msgSkippedPictures + skipped;
                 Flags = (Flags & ~MB_ICONMASK) | MB_ICONWARNING;

@@ -134,13 +134,14 @@ void TGIFSubImage::SetPlacement(int Left, int Top, int Width, int Height)
         Warning(1, L"Image exceeds Logical Screen size");
 }
 
-void TGIFSubImage::NewImage()
+void TGIFSubImage::NewImage(bool Cleared)
 {
     FreeImage();
     const int64_t Size = CheckedPixelCount(GetWidth(), GetHeight());
     if (Size > 0) {
         try {
-            PixelData.reset(new uint8_t[static_cast<size_t>(Size)]());
+            PixelData.reset(Cleared ? new uint8_t[static_cast<size_t>(Size)]()
+                                    : new uint8_t[static_cast<size_t>(Size)]);
         } catch (const std::bad_alloc&) {
             throw classlib::EOutOfMemory(L"Out of memory");
         }
@@ -431,12 +432,19 @@ void TGIFSubImage::AssignTo(classlib::TPersistent* Dest) const
 
 void DecodeFramePixels(TGIFSubImage* Frame, classlib::TStream* Stream)
 {
-    Frame->NewImage();
-    uint8_t* Pixels = Frame->GetData();
-    if (Pixels && Frame->GetTransparent())
-        std::memset(Pixels, Frame->TransparentIndex(), static_cast<size_t>(Frame->GetDataSize()));
-    DecodeLZWPixels(Stream, Pixels, Frame->GetWidth(), Frame->GetHeight(), Frame->GetInterlaced(),
-                    [Frame](const std::wstring& Message) { Frame->Warning(1, Message); });
+    // The descriptor alone may claim 4 G pixels: the data left must be able
+    // to code them before anything is allocated, and the decoder sets every
+    // pixel itself (those the data does not reach get the fill value).
+    CheckGifRaster(Frame->GetWidth(), Frame->GetHeight(), 8, Stream->GetSize() - Stream->GetPosition());
+    int64_t Total = int64_t{Frame->GetWidth()} * Frame->GetHeight();
+    if (const TGIFImage* Image = Frame->GetImage())
+        for (int i = 0; i < Image->GetImages()->GetCount(); ++i)
+            Total += Image->GetImages()->GetFrame(i)->GetDataSize();
+    CheckGifPixelTotal(Total, Stream->GetSize());
+    Frame->NewImage(false);
+    const uint8_t Fill = Frame->GetTransparent() ? static_cast<uint8_t>(Frame->TransparentIndex()) : 0;
+    DecodeLZWPixels(Stream, Frame->GetData(), Frame->GetWidth(), Frame->GetHeight(), Frame->GetInterlaced(),
+                    [Frame](const std::wstring& Message) { Frame->Warning(1, Message); }, Fill);
 }
 
 void WriteFramePixels(TGIFSubImage* Frame, classlib::TStream* Stream)

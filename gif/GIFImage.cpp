@@ -310,6 +310,9 @@ void TGIFImage::LoadFromStream(classlib::TStream* Stream)
         FileHeader->LoadFromStream(Stream);
         Frames->LoadFromStream(Stream, this);
         FitScreenToFrames();
+        // The screen is the size of the bitmap the picture draws on: it must
+        // stay within what the picture's data could cover, like a frame.
+        CheckGifRaster(GetWidth(), GetHeight(), 32, Stream->GetPosition() - Start);
         TGIFTrailer Trailer(this);
         Trailer.LoadFromStream(Stream);
     } catch (...) {

@@ -251,7 +251,9 @@ public:
     void SetHeight(int Value) { SetPlacement(GetLeft(), GetTop(), GetWidth(), Value); }
     RECT FrameRect() const;
     void SetPlacement(int Left, int Top, int Width, int Height);
-    void NewImage();
+    // New pixels of the frame's size, all 0; not cleared for a caller that
+    // sets every one (the decoder).
+    void NewImage(bool Cleared = true);
     void FreeImage();
     void NeedImage();
     uint8_t* Scanline(int y);

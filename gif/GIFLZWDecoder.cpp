@@ -201,8 +201,37 @@ int TLZWDecoder::NextPixel()
 }  // namespace
 
 void DecodeLZWPixels(classlib::TStream* Stream, uint8_t* Pixels, int Width, int Height,
-                     bool Interlaced, const TDecoderWarning& Warning)
+                     bool Interlaced, const TDecoderWarning& Warning, uint8_t Fill)
 {
+    if (Width <= 0 || Height <= 0)
+        Pixels = nullptr;
+    // Rows in the order the data stores them, and how far the data came: the
+    // rest is filled on every way out, so no pixel stays unset.
+    int Row = 0, Pass = 0, Step = Interlaced ? 8 : 1, RowsDone = 0, InRow = 0;
+    auto NextRow = [&] {
+        ++RowsDone;
+        InRow = 0;
+        Row += Step;
+        while (Interlaced && Row >= Height && Pass < 4) {
+            if (Pass > 0)
+                Step /= 2;
+            ++Pass;
+            Row = Step / 2;
+        }
+    };
+    auto FillRest = [&] {
+        if (!Pixels)
+            return;
+        while (RowsDone < Height && Row < Height) {
+            std::memset(Pixels + int64_t{Row} * Width + InRow, Fill, static_cast<size_t>(Width - InRow));
+            NextRow();
+        }
+    };
+    struct AtExit {
+        decltype(FillRest)& Run;
+        ~AtExit() { Run(); }
+    } Rest{FillRest};
+
     const int InitialSize = ReadStreamByte(Stream);
     if (InitialSize < 0)
         return;
@@ -220,36 +249,17 @@ void DecodeLZWPixels(classlib::TStream* Stream, uint8_t* Pixels, int Width, int 
             }
         }
     } End{Decoder.get()};
-    if (Width <= 0 || Height <= 0 || !Pixels)
+    if (!Pixels)
         return;
-    if (!Interlaced) {
-        const int64_t Count = int64_t{Width} * Height;
-        for (int64_t i = 0; i < Count; ++i) {
-            const int Pixel = Decoder->NextPixel();
-            if (Pixel < 0)
-                return;
-            Pixels[i] = static_cast<uint8_t>(Pixel);
-        }
-        return;
-    }
-    int Row = 0, Pass = 0, Step = 8;
-    for (int i = 0; i < Height; ++i) {
+    while (RowsDone < Height && Row < Height) {
         uint8_t* Dest = Pixels + int64_t{Row} * Width;
-        for (int x = 0; x < Width; ++x) {
+        for (; InRow < Width; ++InRow) {
             const int Pixel = Decoder->NextPixel();
             if (Pixel < 0)
                 return;
-            Dest[x] = static_cast<uint8_t>(Pixel);
+            Dest[InRow] = static_cast<uint8_t>(Pixel);
         }
-        Row += Step;
-        while (Row >= Height && Pass < 4) {
-            if (Pass > 0)
-                Step /= 2;
-            ++Pass;
-            Row = Step / 2;
-        }
-        if (Row >= Height)
-            break;
+        NextRow();
     }
 }
 

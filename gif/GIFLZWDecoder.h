@@ -15,14 +15,14 @@ using TDecoderWarning = std::function<void(const std::wstring& Message)>;
 // Decodes the rest of one image block from Stream (the LZW minimum code size
 // byte, the data sub-blocks and the block terminator) into Pixels, Width x
 // Height colour indices, rows top to bottom in display order; interlaced data
-// is stored in its display rows. Pixels must already hold the fill value:
-// pixels the data does not reach keep it.
+// is stored in its display rows. Pixels need not be initialised: pixels the
+// data does not reach get Fill, also when the decoder raises.
 //
 // Data that ends early is not an error. Raises GIFException "Circular decoder
 // table entry" when a string would exceed the 4096-entry output stack, and
 // "Invalid GIF data" for a code above the next free table slot. The stream is
 // left after the block terminator in the normal case.
 void DecodeLZWPixels(classlib::TStream* Stream, uint8_t* Pixels, int Width, int Height,
-                     bool Interlaced, const TDecoderWarning& Warning);
+                     bool Interlaced, const TDecoderWarning& Warning, uint8_t Fill = 0);
 
 }  // namespace gif

@@ -1,6 +1,9 @@
 #include "gif/GIFUtils.h"
 
+#include <algorithm>
 #include <limits>
+
+#include "imaging/io/ReadGuard.h"
 
 namespace gif {
 
@@ -59,6 +62,31 @@ int64_t CheckedPixelCount(int64_t Width, int64_t Height)
     if (Count > MaxPixelDataSize)
         RaiseGifError(L"Image too large");
     return Count;
+}
+
+void CheckGifRaster(int64_t Width, int64_t Height, int64_t StorageBits, int64_t DataBytes)
+{
+    if (Width == 0 || Height == 0)
+        return;
+    imaging::TPxRasterCheck Check;
+    Check.Width = Width;
+    Check.Height = Height;
+    Check.CodedBits = 8;
+    Check.StorageBits = StorageBits;
+    Check.Coding = imaging::TPxCoding::Lzw;
+    Check.DataBytes = DataBytes;
+    const imaging::TPxReadFailure Why = imaging::PxCheckRaster(Check);
+    if (Why == imaging::TPxReadFailure::TooLarge)
+        RaiseGifError(L"Image too large");
+    if (Why != imaging::TPxReadFailure::None)
+        RaiseGifError(imaging::PxReadFailureText(Why));
+}
+
+void CheckGifPixelTotal(int64_t TotalPixels, int64_t DataBytes)
+{
+    // Checked as one raster of rows of up to 4096 pixels.
+    constexpr int64_t Row = 4096;
+    CheckGifRaster(std::min(TotalPixels, Row), (TotalPixels + Row - 1) / Row, 8, DataBytes);
 }
 
 }  // namespace gif

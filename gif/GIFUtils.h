@@ -44,4 +44,16 @@ constexpr int64_t MaxPixelDataSize = 0x7FFFFFFF;
 // "Image too large" above MaxPixelDataSize.
 int64_t CheckedPixelCount(int64_t Width, int64_t Height);
 
+// The toolkit's raster check for what a GIF stream claims, before anything
+// is allocated: Width x Height colour indices that DataBytes bytes of LZW
+// data (-1: unknown) must be able to code, held in StorageBits bits a pixel.
+// Raises GIFException "Image too large" past the toolkit's largest image,
+// and with the check's reason when the data could not code the image; a
+// side of 0 passes (nothing is allocated for it).
+void CheckGifRaster(int64_t Width, int64_t Height, int64_t StorageBits, int64_t DataBytes);
+// The same check for the pixels of all frames of one picture together
+// (TotalPixels bytes of indices coded in DataBytes bytes), so that many
+// frames over little data cannot add up to more than one frame could.
+void CheckGifPixelTotal(int64_t TotalPixels, int64_t DataBytes);
+
 }  // namespace gif

@@ -1,1 +1,1 @@
-set(VELMO_LIB_DEPS classlib winmm)
+set(VELMO_LIB_DEPS classlib imaging_io winmm)

@@ -7,18 +7,9 @@ bash "$top/scripts/setup.sh"
 bash "$top/scripts/build.sh"
 source "$top/scripts/wine-env.sh"
 
-velmo_start_xvfb
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "${VELMO_XVFB_PID:-}" ] && kill "$VELMO_XVFB_PID" 2>/dev/null || true
-}
-trap cleanup EXIT
-velmo_wine_prefix
-# One wineserver for the whole run instead of one per test program. Wine's
-# own background services start with the first program: start them here with
-# their output detached, or they would hold ctest's output pipes open.
-wineserver -p
-velmo_wine_services
+# One wineserver for the whole run instead of one per test program.
+trap velmo_end_session EXIT
+velmo_start_session
 set +e
 ctest --test-dir "$VELMO_BUILD_DIR" --output-on-failure -j "${VELMO_TEST_JOBS:-$(nproc)}" "$@"
 rc=$?

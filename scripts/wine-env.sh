@@ -48,3 +48,20 @@ velmo_start_xvfb() {
   echo "Xvfb did not start on :$n" >&2
   return 1
 }
+
+# A run of several programs: a virtual display, the prefix, one wineserver
+# for the whole run and Wine's background services started with their output
+# detached (or they would hold the caller's output pipes open). The caller
+# sets "trap velmo_end_session EXIT" first.
+velmo_start_session() {
+  velmo_start_xvfb
+  velmo_wine_prefix
+  wineserver -p
+  velmo_wine_services
+}
+
+# Stops the session's wineserver and display.
+velmo_end_session() {
+  wineserver -k >/dev/null 2>&1 || true
+  [ -n "${VELMO_XVFB_PID:-}" ] && kill "$VELMO_XVFB_PID" 2>/dev/null || true
+}

@@ -155,8 +155,10 @@ public:
     {
         if (!ReadHeaders())
             return Fail(TPxReadFailure::BadHeader);
-        if (preview_ || width_ == 0 || height_ == 0)
+        if (preview_)
             return;
+        if (width_ == 0 || height_ == 0)
+            return Fail(TPxReadFailure::NoImage);
         ReadPixels();
     }
 

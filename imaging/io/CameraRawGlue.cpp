@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "classlib/Exceptions.h"
+#include "imaging/io/ReadGuard.h"
 
 namespace imaging {
 
@@ -117,6 +119,69 @@ protected:
     }
 };
 
+// The decoder library overruns its colour-filter pattern table on a TIFF
+// CFAPattern (tag 33422) of more than 4 entries whose size is not the
+// CFARepeatPatternDim (33421) before it, and on one of 36 entries whose
+// repeat is not 6 x 6 (its writes never stop). Walks the directories of a TIFF-structured
+// stream (the chain and the sub-directories, at most 64) and tells whether
+// every such pattern agrees with its repeat; other streams pass. The stream's
+// position is kept.
+bool CfaPatternsAgree(classlib::TStream& Stream)
+{
+    const int64_t kept = Stream.GetPosition();
+    struct Restore {
+        classlib::TStream& S;
+        int64_t P;
+        ~Restore() { S.SetPosition(P); }
+    } restore{Stream, kept};
+    uint8_t b[12];
+    bool big = false;
+    auto readAt = [&](int64_t Pos, int Count) {
+        if (Pos < 0 || Pos + Count > Stream.GetSize())
+            return false;
+        Stream.SetPosition(Pos);
+        return PxReadExact(Stream, b, Count);
+    };
+    auto u16 = [&](const uint8_t* p) { return big ? PxBe16(p) : PxLe16(p); };
+    auto u32 = [&](const uint8_t* p) { return big ? PxBe32(p) : PxLe32(p); };
+    if (!readAt(0, 8) || !((b[0] == 'I' && b[1] == 'I') || (b[0] == 'M' && b[1] == 'M')))
+        return true;
+    big = b[0] == 'M';
+    std::vector<uint32_t> todo{u32(b + 4)};
+    std::vector<uint32_t> seen;
+    while (!todo.empty() && seen.size() < 64) {
+        const uint32_t ifd = todo.back();
+        todo.pop_back();
+        if (ifd == 0 || std::find(seen.begin(), seen.end(), ifd) != seen.end() || !readAt(ifd, 2))
+            continue;
+        seen.push_back(ifd);
+        const int entries = u16(b);
+        int64_t rows = -1, columns = -1;
+        for (int i = 0; i < entries; ++i) {
+            if (!readAt(int64_t{ifd} + 2 + 12 * i, 12))
+                break;
+            const uint16_t tag = u16(b), type = u16(b + 2);
+            const uint32_t count = u32(b + 4), value = u32(b + 8);
+            if (tag == 33421 && type == 3 && count == 2) {
+                rows = u16(b + 8);
+                columns = u16(b + 10);
+            } else if (tag == 33422 && count > 4 &&
+                       (count != rows * columns || (count == 36 && (rows != 6 || columns != 6)))) {
+                return false;
+            }
+            else if (tag == 330 && count == 1)
+                todo.push_back(value);
+            else if (tag == 330 && count <= 16)
+                for (uint32_t k = 0; k < count; ++k)
+                    if (readAt(int64_t{value} + 4 * k, 4))
+                        todo.push_back(u32(b));
+        }
+        if (readAt(int64_t{ifd} + 2 + 12 * int64_t{entries}, 4))
+            todo.push_back(u32(b));
+    }
+    return true;
+}
+
 void IgnoreMemoryError(void*, const char*, const char*) {}
 void IgnoreDataError(void*, const char*, const int) {}
 
@@ -194,7 +259,7 @@ bool TPxRawDecoder::Identify(classlib::TStream* Stream, const TPxRawDecodeOption
     o.output_color = 1;
     o.highlight = 0;
     impl_->source = std::make_unique<TRawStreamSource>(Stream);
-    if (raw.open_datastream(impl_->source.get()) != LIBRAW_SUCCESS) {
+    if (!CfaPatternsAgree(*Stream) || raw.open_datastream(impl_->source.get()) != LIBRAW_SUCCESS) {
         Clear();
         return false;
     }

@@ -964,7 +964,11 @@ void PxReadDICOM(classlib::TStream* Stream, TIOParamsVals& Params, TPxBitmap* Bi
     // Data without a pixel data element hold no image: a read that wanted
     // pixels has failed.
     if (!ParamsOnly && Bitmap && !c.PixelDataMet)
-        Progress.Abort();
+        Progress.Fail(TPxReadFailure::NoImage);
+    // Nor are data that give no image size: garbage walks as elements too,
+    // so a parameter read fails on them as well.
+    if (ParamsOnly && (c.Rows <= 0 || c.Columns <= 0))
+        Progress.Fail(TPxReadFailure::Unreadable);
 
     if (temporary) {
         if (!temporary->IsEmpty() && !Progress.Aborted()) {

@@ -74,6 +74,20 @@ void PxReadGIFFrame(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals&
         }
 
         TPxBitmap* current = &frame;
+        // The canvas takes the screen size of the header (and of the frames):
+        // like a frame it must stay within what the file's data could cover,
+        // with its alpha channel.
+        if (frames > 1 && !*aborting && (canvas.GetWidth() < screenW || canvas.GetHeight() < screenH)) {
+            TPxRasterCheck check;
+            check.Width = std::max(canvas.GetWidth(), screenW);
+            check.Height = std::max(canvas.GetHeight(), screenH);
+            check.CodedBits = 8;
+            check.StorageBits = 32;
+            check.Coding = TPxCoding::Lzw;
+            check.DataBytes = Stream->GetSize() - start;
+            if (!PxCheckRaster(check, frameProgress))
+                break;
+        }
         if (frames > 1 && !*aborting) {
             const double background = FillValue(Params.GIFBackground);
             if (prevAction == 2 && !canvas.IsEmpty()) {

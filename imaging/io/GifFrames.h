@@ -17,7 +17,9 @@
 // With Preview only the parameters of the chosen frame are read.
 // Progress.Count receives the number of frames of the stream. Failure as in
 // PxReadGIF (GifReader.h): the aborting flag of Progress is set and Bitmap
-// holds the composition up to the frame before the failing one.
+// holds the composition up to the frame before the failing one. A canvas
+// that the file's data could not cover (PxCheckRaster, LZW) fails the read
+// before it is allocated.
 //
 // Threads: one call uses only its arguments.
 #pragma once

@@ -293,6 +293,8 @@ void PxReadGIF(classlib::TStream* Stream, TPxBitmap* Bitmap, int32_t& NumImages,
     }
 
     Params.SetImageCount(NumImages);
+    if (!Preview && NumImages == 0)
+        Progress.Fail(TPxReadFailure::NoImage);
     if (!Progress.Aborted())
         Progress.Progress(100);
 }

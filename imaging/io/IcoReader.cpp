@@ -200,6 +200,10 @@ public:
             return;
         }
         const int count = PxLe16(header + 4);
+        // A directory of no image is damage; an index outside a directory
+        // of images only reads nothing.
+        if (count == 0)
+            return progress_.Fail(TPxReadFailure::NoImage);
         if (p_.ICOImageIndex < 0 || p_.ICOImageIndex >= count)
             return;
 
@@ -305,6 +309,10 @@ public:
         if (!PxReadExact(s_, header, 6))
             return progress_.Abort();
         const int count = PxLe16(header + 4);
+        // A directory of no image is damage; an index outside a directory
+        // of images only reads nothing.
+        if (count == 0)
+            return progress_.Fail(TPxReadFailure::NoImage);
         if (p_.CURImageIndex < 0 || p_.CURImageIndex >= count)
             return;
         TIconEntry entry;

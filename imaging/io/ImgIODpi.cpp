@@ -5,6 +5,7 @@
 #include "classlib/SysUtils.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
+#include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/proc/PxConvert.h"
@@ -15,29 +16,45 @@ namespace imaging {
 
 namespace {
 
-// The new size and which resolution changes; false when nothing is to do.
+// The new size and which resolution changes; false when nothing is to do
+// (also when the new size would pass the toolkit's largest image).
 struct TDpiPlan {
     int w = 0, h = 0;
     bool heightChanges = false;  // else the width changes
     int newDpi = 0;              // the value of the resolution that changes
 };
 
-bool PlanAdjust(TPxBitmap& Bitmap, int dx, int dy, TDpiPlan& Plan)
+constexpr int64_t kMaxDpiRatio = 16;
+
+bool PlanAdjust(TPxBitmap& Bitmap, int dx, int dy, bool Filtered, TDpiPlan& Plan)
 {
     if (dx == dy || dx <= 0 || dy <= 0 || Bitmap.IsEmpty())
         return false;
-    Plan.w = Bitmap.GetWidth();
-    Plan.h = Bitmap.GetHeight();
-    if (Plan.h < Plan.w) {
-        Plan.h = static_cast<int>(classlib::Trunc(static_cast<double>(Plan.h) / dy * dx));
+    double w = Bitmap.GetWidth();
+    double h = Bitmap.GetHeight();
+    if (h < w) {
+        h = classlib::Trunc(h / dy * dx);
         Plan.heightChanges = true;
         Plan.newDpi = dx;
     } else {
-        Plan.w = static_cast<int>(classlib::Trunc(static_cast<double>(Plan.w) / dx * dy));
+        w = classlib::Trunc(w / dx * dy);
         Plan.heightChanges = false;
         Plan.newDpi = dy;
     }
-    return Plan.w > 0 && Plan.h > 0;
+    // Resolutions come from the file: a ratio above kMaxDpiRatio (no device
+    // writes one; damaged files do) or one that would stretch the image past
+    // the toolkit's largest image leaves it as it is.
+    if (w < 1 || h < 1 || w > PxMaxImageSide || h > PxMaxImageSide || dx > kMaxDpiRatio * int64_t{dy} ||
+        dy > kMaxDpiRatio * int64_t{dx})
+        return false;
+    Plan.w = static_cast<int>(w);
+    Plan.h = static_cast<int>(h);
+    TPxRasterCheck check;
+    check.Width = Plan.w;
+    check.Height = Plan.h;
+    check.CodedBits = Filtered ? 24 : Bitmap.GetBitCount();
+    check.Coding = TPxCoding::Unbounded;
+    return PxCheckRaster(check) == TPxReadFailure::None;
 }
 
 // A new image of the plan's size holding Source stretched or resampled.
@@ -69,7 +86,7 @@ void TImgIO::AdjustDPI()
     if (!PrepareBitmap(0))
         return;
     TDpiPlan plan;
-    if (!PlanAdjust(*currentBitmap_, FileParams->DpiX, FileParams->DpiY, plan))
+    if (!PlanAdjust(*currentBitmap_, FileParams->DpiX, FileParams->DpiY, FilteredAdjustDPI, plan))
         return;
     if (plan.heightChanges) {
         FileParams->DpiY = plan.newDpi;
@@ -106,7 +123,7 @@ TPxBitmap* PxAdjustDPI(TPxBitmap* Bitmap, TIOParamsVals* Params, bool Filtered)
     if (!Bitmap || !Params)
         return Bitmap;
     TDpiPlan plan;
-    if (!PlanAdjust(*Bitmap, Params->DpiX, Params->DpiY, plan))
+    if (!PlanAdjust(*Bitmap, Params->DpiX, Params->DpiY, Filtered, plan))
         return Bitmap;
     if (plan.heightChanges) {
         Params->SetDpiY(plan.newDpi);

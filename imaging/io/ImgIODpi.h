@@ -8,7 +8,10 @@
 // image): nothing when dx = dy, when either is 0 or less or when the image
 // has no pixels. When h < w the height becomes Trunc(h / dy * dx) and the
 // vertical resolution dx; otherwise the width becomes Trunc(w / dx * dy) and
-// the horizontal resolution dy. The image is stretched to the new size by
+// the horizontal resolution dy; nothing either when one resolution is more
+// than 16 times the other or the new size would pass the toolkit's largest
+// image (PxCheckRaster's caps): the resolutions come from the file, and only
+// damaged files hold such ratios. The image is stretched to the new size by
 // the nearest neighbour, or with the filtered option resampled as px24RGB
 // with rfFastLinear.
 //

@@ -694,6 +694,10 @@ void PxReadPSD(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
     Params.SamplesPerPixel = channels;
     Params.SetDpiX(96);
     Params.SetDpiY(96);
+    if (Bitmap && (rows == 0 || columns == 0)) {
+        Progress.Fail(TPxReadFailure::NoImage);
+        return;
+    }
 
     TIn& in = C.In;
     const uint32_t colourData = in.U32();

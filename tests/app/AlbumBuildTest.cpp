@@ -42,12 +42,12 @@ using album::TAlbumRow;
 using albumtest::FileExists;
 using albumtest::Fixture;
 using albumtest::ProgramFolder;
+using imaging::PxReadFailureText;
+using imaging::TPxReadFailure;
 using albumtest::ReadBytes;
 using albumtest::TinyGif;
 using albumtest::WriteBytes;
 using albumtest::kNavColors;
-using imaging::PxReadFailureText;
-using imaging::TPxReadFailure;
 
 namespace {
 

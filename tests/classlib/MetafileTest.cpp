@@ -200,6 +200,17 @@ TEST(Metafile, DamagedMetafilesRaise)
     auto put32 = [](std::vector<uint8_t>& v, size_t at, uint32_t x) {
         for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (8 * i));
     };
+    auto get32 = [](const std::vector<uint8_t>& v, size_t at) {
+        return uint32_t(v[at]) | uint32_t(v[at + 1]) << 8 | uint32_t(v[at + 2]) << 16 | uint32_t(v[at + 3]) << 24;
+    };
+    // The offset of the first EMF record of Type.
+    auto record = [&](const std::vector<uint8_t>& v, uint32_t Type) {
+        for (size_t at = 0; at + 8 <= v.size() && get32(v, at + 4) >= 8; at += get32(v, at + 4))
+            if (get32(v, at) == Type)
+                return at;
+        ADD_FAILURE() << "no record " << Type;
+        return size_t{0};
+    };
     struct Case {
         const char* name;
         const std::vector<uint8_t>* source;
@@ -212,10 +223,51 @@ TEST(Metafile, DamagedMetafilesRaise)
         {"emf header too long", &emf, [&](auto& v) { put32(v, 4, 0x7FFFFFF0u); }},
         {"emf record past the end", &emf, [&](auto& v) { put32(v, v.size() - 20 + 4, 0x100); }},
         {"emf without end record", &emf, [&](auto& v) { put32(v, v.size() - 20, 1000); }},
+        // Each of these once made the system's player read outside the data,
+        // loop or allocate gigabytes.
+        {"emf data past the end record", &emf, [&](auto& v) {
+             v.resize(v.size() + 8, 0);
+             put32(v, 48, uint32_t(v.size()));
+         }},
+        {"emf object outside its table", &emf, [&](auto& v) { put32(v, record(v, EMR_DELETEOBJECT) + 8, 0xFFFFFF); }},
+        {"emf deletes a stock object", &emf, [&](auto& v) { put32(v, record(v, EMR_DELETEOBJECT) + 8, 0x80000004u); }},
+        {"emf record shorter than its fields", &emf,
+         [&](auto& v) { put32(v, record(v, EMR_CREATEBRUSHINDIRECT), EMR_EXTCREATEFONTINDIRECTW); }},
+        {"emf ellipse of a huge box", &emf, [&](auto& v) {
+             const size_t at = record(v, EMR_CREATEBRUSHINDIRECT);
+             put32(v, at, EMR_ELLIPSE);
+             put32(v, at + 8, 0);
+             put32(v, at + 12, 0);
+             put32(v, at + 16, 1u << 20);
+             put32(v, at + 20, 44);
+         }},
+        {"emf reference device of no millimetres", &emf, [&](auto& v) { put32(v, 80, 0); }},
         {"wmf zero units per inch", &wmf, [](auto& v) { v[14] = v[15] = 0; }},
         {"wmf empty box", &wmf, [](auto& v) { v[10] = v[11] = 0; }},
         {"wmf size past the end", &wmf, [&](auto& v) { put32(v, 22 + 6, 0x00FFFFFFu); }},
         {"wmf record past the end", &wmf, [&](auto& v) { put32(v, 22 + 18, 0x00FFFFFFu); }},
+        // The system's player once read far outside its object table, and
+        // looped over points past the record.
+        {"wmf polygon of more points than its record", &wmf, [](auto& v) {
+             for (size_t at = 22 + 18; at + 8 <= v.size(); at += 2 * (v[at] | v[at + 1] << 8)) {
+                 if (v[at + 4] == 0x1B && v[at + 5] == 0x04) {  // rectangle, made a polygon
+                     v[at + 4] = 0x24;
+                     v[at + 5] = 0x03;
+                     v[at + 6] = v[at + 7] = 0xF0;
+                     return;
+                 }
+             }
+             ADD_FAILURE() << "no rectangle";
+         }},
+        {"wmf object outside its table", &wmf, [](auto& v) {
+             for (size_t at = 22 + 18; at + 8 <= v.size(); at += 2 * (v[at] | v[at + 1] << 8)) {
+                 if (v[at + 4] == 0x2D && v[at + 5] == 0x01) {  // select object
+                     v[at + 6] = v[at + 7] = 0xFF;
+                     return;
+                 }
+             }
+             ADD_FAILURE() << "no object selected";
+         }},
     };
     TMetafile mf;
     for (const auto& c : cases) {

@@ -278,6 +278,45 @@ TEST_F(CameraRaw, RecognitionAndDamagedFiles)
     }
 }
 
+// The decoder library never stopped writing a colour-filter pattern of 36
+// entries whose repeat is not 6 x 6 (a crash): patterns of more than 4
+// entries that disagree with their repeat are refused before it parses them.
+TEST_F(CameraRaw, ColourPatternsThatDisagreeWithTheirRepeatFail)
+{
+    struct TCase {
+        uint32_t Count;
+        uint16_t Rows, Columns;
+        bool Aborts;
+    } cases[] = {{36, 2, 2, true}, {36, 3, 12, true}, {16, 2, 2, true}, {36, 6, 6, false}, {25, 5, 5, false}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Count << " entries repeating " << c.Rows << " x " << c.Columns);
+        std::vector<uint8_t> d = dng_;
+        // The pattern goes to the end of the file; the two entries of the raw
+        // directory are found by their tag and type.
+        const uint32_t at = static_cast<uint32_t>(d.size());
+        for (uint32_t i = 0; i < c.Count; ++i)
+            d.push_back(static_cast<uint8_t>(i % 3));
+        int found = 0;
+        for (size_t i = 0; i + 12 <= dng_.size(); i += 2) {
+            if (d[i] == 0x8D && d[i + 1] == 0x82 && d[i + 2] == 3) {  // 33421, SHORT
+                d[i + 8] = static_cast<uint8_t>(c.Rows);
+                d[i + 10] = static_cast<uint8_t>(c.Columns);
+                ++found;
+            } else if (d[i] == 0x8E && d[i + 1] == 0x82 && d[i + 2] == 1) {  // 33422, BYTE
+                for (int k = 0; k < 4; ++k) {
+                    d[i + 4 + k] = static_cast<uint8_t>(c.Count >> (8 * k));
+                    d[i + 8 + k] = static_cast<uint8_t>(at >> (8 * k));
+                }
+                ++found;
+            }
+        }
+        ASSERT_EQ(found, 2);
+        TPxBitmap out;
+        TIOParamsVals q(nullptr);
+        EXPECT_EQ(ReadRaw(d, out, q).Aborted, c.Aborts);
+    }
+}
+
 TEST_F(CameraRaw, CiffHeapMetadataAndSmallestPreview)
 {
     const std::vector<uint8_t> crw = LoadBytes(L"two-jpegs.crw");

@@ -31,6 +31,11 @@ TEST(ImgIODpi, AdjustDPICases)
         {60, 40, 300, -1, 60, 40, false, 60, 40, 300, -1, 60, 40},
         // an embedded thumbnail: the size comes from the image, not the file
         {60, 40, 300, 150, 6000, 4000, false, 60, 80, 300, 300, 6000, 80},
+        // resolutions of a damaged file: one over 16 times the other (a
+        // 6 x 1099 bitmap once stretched to 3.6 GB) leaves the image
+        {40, 60, 100, 1600, 40, 60, false, 640, 60, 1600, 1600, 640, 60},
+        {40, 60, 100, 1700, 40, 60, false, 40, 60, 100, 1700, 40, 60},
+        {6, 1099, 2835, 268438291, 6, 1099, false, 6, 1099, 2835, 268438291, 6, 1099},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " " << c.dpiX << "/" << c.dpiY
