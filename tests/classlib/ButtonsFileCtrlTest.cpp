@@ -26,6 +26,17 @@ void ClickAt(HWND wnd, int x, int y, int upX = -1, int upY = -1)
     ::SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(upX < 0 ? x : upX, upY < 0 ? y : upY));
 }
 
+// A 10x10 glyph: white background (the transparent colour, from the
+// bottom-left pixel) with a blue block at 3..6.
+void BlueBlockGlyph(TBitmap& glyph)
+{
+    glyph.SetSize(10, 10);
+    glyph.GetCanvas()->GetBrush()->SetColor(clWhite);
+    glyph.GetCanvas()->FillRect(RECT{0, 0, 10, 10});
+    glyph.GetCanvas()->GetBrush()->SetColor(clBlue);
+    glyph.GetCanvas()->FillRect(RECT{3, 3, 7, 7});
+}
+
 void Touch(const std::wstring& path)
 {
     HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -111,14 +122,8 @@ TEST(SpeedButton, PaintsGlyphAndSunkenWhenDown)
         button.SetParent(&panel);
         button.SetBounds(10, 10, 30, 30);
         button.SetGroupIndex(1);
-        // A 10x10 glyph: white background (the transparent colour, from the
-        // bottom-left pixel) with a blue middle.
         TBitmap glyph;
-        glyph.SetSize(10, 10);
-        glyph.GetCanvas()->GetBrush()->SetColor(clWhite);
-        glyph.GetCanvas()->FillRect(RECT{0, 0, 10, 10});
-        glyph.GetCanvas()->GetBrush()->SetColor(clBlue);
-        glyph.GetCanvas()->FillRect(RECT{3, 3, 7, 7});
+        BlueBlockGlyph(glyph);
         button.SetGlyph(&glyph);
         HWND wnd = panel.GetHandle();
         auto pixel = [&](int x, int y) {
@@ -157,11 +162,7 @@ TEST(SpeedButton, DisabledGlyphIsEtchedGrey)
     TSpeedButton button(nullptr);
     button.SetBounds(0, 0, 30, 30);
     TBitmap glyph;
-    glyph.SetSize(10, 10);
-    glyph.GetCanvas()->GetBrush()->SetColor(clWhite);
-    glyph.GetCanvas()->FillRect(RECT{0, 0, 10, 10});
-    glyph.GetCanvas()->GetBrush()->SetColor(clBlue);
-    glyph.GetCanvas()->FillRect(RECT{3, 3, 7, 7});
+    BlueBlockGlyph(glyph);
     glyph.GetCanvas()->SetPixel(1, 1, static_cast<TColor>(RGB(255, 255, 200)));
     button.SetGlyph(&glyph);
 
