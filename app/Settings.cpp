@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include <shlobj.h>
+
 #include "classlib/Exceptions.h"
 #include "classlib/Registry.h"
 #include "classlib/SysUtils.h"
@@ -42,6 +44,9 @@ TProgramEnvironment TProgramEnvironment::Current()
         if (buf.size() >= 32768) break;
         buf.resize(buf.size() * 2);
     }
+    wchar_t documents[MAX_PATH] = {};
+    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents)))
+        env.DocumentsFolder = documents;
     env.ScreenWidth = ::GetSystemMetrics(SM_CXSCREEN);
     env.ScreenHeight = ::GetSystemMetrics(SM_CYSCREEN);
     return env;
@@ -51,6 +56,10 @@ std::wstring TProgramEnvironment::ProgramFolder() const { return classlib::Extra
 
 std::wstring TProgramEnvironment::DefaultOutputFolder() const
 {
+    // A program under a drive mapped to a whole file system (a shared or
+    // emulated root) would otherwise make albums at that root.
+    if (!DocumentsFolder.empty())
+        return classlib::IncludeTrailingPathDelimiter(DocumentsFolder) + L"Albums_HTML\\";
     return classlib::ExtractFileDrive(ProgramFile) + L"\\Albums_HTML\\";
 }
 

@@ -46,12 +46,16 @@ struct TProgramEnvironment {
     std::wstring ProgramFile;
     int ScreenWidth = 0;
     int ScreenHeight = 0;
+    // The user's documents folder ("" when the system names none).
+    std::wstring DocumentsFolder;
 
-    // The running program's file and the primary screen's size.
+    // The running program's file, the user's documents folder and the
+    // primary screen's size.
     static TProgramEnvironment Current();
     // The folder of the program file with its trailing backslash.
     std::wstring ProgramFolder() const;
-    // The drive of the program file + "\Albums_HTML\".
+    // The documents folder + "\Albums_HTML\"; without one, the drive of
+    // the program file + "\Albums_HTML\".
     std::wstring DefaultOutputFolder() const;
 };
 

@@ -1,5 +1,7 @@
 #include "classlib/Buttons.h"
 
+#include <vector>
+
 namespace classlib {
 
 TSpeedButton::TSpeedButton(TComponent* AOwner) : TGraphicControl(AOwner), glyph_(std::make_unique<TBitmap>())
@@ -16,6 +18,7 @@ void TSpeedButton::GlyphChanged(TObject*)
 {
     // A glyph assigned from a bitmap that was not transparent becomes so.
     if (!glyph_->GetTransparent()) glyph_->SetTransparent(true);
+    disabledGlyph_.reset();
     Invalidate();
 }
 
@@ -120,6 +123,43 @@ void TSpeedButton::Dispatch(TMessage& Message)
     TGraphicControl::Dispatch(Message);
 }
 
+TBitmap* TSpeedButton::DisabledGlyph()
+{
+    if (disabledGlyph_ || glyph_->GetEmpty()) return disabledGlyph_.get();
+    // The glyph's dark pixels (not the transparent colour, darker than a
+    // light grey) etched into the face: a highlight one pixel down and right,
+    // the shadow over it. Light pixels vanish, as they do on a disabled
+    // system bitmap. The key colour stays out of both system colours' way.
+    const int w = glyph_->GetWidth(), h = glyph_->GetHeight();
+    const TColor transparent = ColorToRGB(glyph_->GetTransparentColor());
+    const TColor highlight = ColorToRGB(clBtnHighlight), shadow = ColorToRGB(clBtnShadow);
+    TColor key = static_cast<TColor>(RGB(255, 0, 255));
+    if (key == highlight || key == shadow) key = static_cast<TColor>(RGB(0, 255, 0));
+    auto out = std::make_unique<TBitmap>();
+    out->SetPixelFormat(pf24bit);
+    out->SetSize(w + 1, h + 1);
+    TCanvas* oc = out->GetCanvas();
+    oc->GetBrush()->SetColor(key);
+    oc->FillRect(RECT{0, 0, w + 1, h + 1});
+    TCanvas* gc = glyph_->GetCanvas();
+    std::vector<bool> ink(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            TColor c = gc->GetPixel(x, y);
+            int luma = (GetRValue(c) * 299 + GetGValue(c) * 587 + GetBValue(c) * 114) / 1000;
+            ink[static_cast<size_t>(y) * w + x] = c != transparent && luma < 0xC0;
+        }
+    for (int pass = 0; pass < 2; ++pass)
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if (ink[static_cast<size_t>(y) * w + x])
+                    oc->SetPixel(x + 1 - pass, y + 1 - pass, pass == 0 ? highlight : shadow);
+    out->SetTransparentColor(key);
+    out->SetTransparent(true);
+    disabledGlyph_ = std::move(out);
+    return disabledGlyph_.get();
+}
+
 void TSpeedButton::Paint()
 {
     TCanvas* canvas = GetCanvas();
@@ -151,7 +191,7 @@ void TSpeedButton::Paint()
     int total = gw + ts.cx + (gw && ts.cx ? spacing : 0);
     int x = (r.right - r.left - total) / 2 + offset;
     if (gw) {
-        canvas->Draw(x, (r.bottom - r.top - gh) / 2 + offset, glyph_.get());
+        canvas->Draw(x, (r.bottom - r.top - gh) / 2 + offset, GetEnabled() ? glyph_.get() : DisabledGlyph());
         x += gw + (ts.cx ? spacing : 0);
     }
     if (!caption_.empty()) {

@@ -52,11 +52,15 @@ protected:
 
 private:
     void GlyphChanged(TObject* Sender);
+    // The embossed grey twin of the glyph drawn while disabled; made on
+    // first use after each change of the glyph, owned.
+    TBitmap* DisabledGlyph();
     // Puts the other buttons of the group up / gives them AllowAllUp.
     void UpdateGroup(bool ShareAllowAllUp);
 
     std::wstring caption_;
     std::unique_ptr<TBitmap> glyph_;
+    std::unique_ptr<TBitmap> disabledGlyph_;
     int groupIndex_ = 0;
     bool down_ = false;
     bool allowAllUp_ = false;

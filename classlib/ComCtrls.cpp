@@ -513,11 +513,38 @@ void TListView::ItemChanged(const NMLISTVIEW* Info)
     }
 }
 
+COLORREF InactiveSelectionColor()
+{
+    const COLORREF h = ::GetSysColor(COLOR_HIGHLIGHT), w = ::GetSysColor(COLOR_WINDOW);
+    auto mix = [](int a, int b) { return static_cast<BYTE>((a + 2 * b) / 3); };
+    return RGB(mix(GetRValue(h), GetRValue(w)), mix(GetGValue(h), GetGValue(w)), mix(GetBValue(h), GetBValue(w)));
+}
+
+LRESULT DrawInactiveSelection(HWND Wnd, DWORD Stage, UINT& ItemState, COLORREF& Text, COLORREF& TextBack)
+{
+    if (Stage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+    if (Stage != CDDS_ITEMPREPAINT || !(ItemState & CDIS_SELECTED) || ::GetFocus() == Wnd) return CDRF_DODEFAULT;
+    // The system would paint the row in the face colour, which some schemes
+    // make the window colour: the row is drawn as an unselected one in the
+    // tint instead.
+    ItemState &= ~static_cast<UINT>(CDIS_SELECTED);
+    Text = ::GetSysColor(COLOR_WINDOWTEXT);
+    TextBack = InactiveSelectionColor();
+    return CDRF_NEWFONT;
+}
+
 void TListView::CNNotify(TMessage& Message)
 {
     Message.Result = 0;
     auto* hdr = reinterpret_cast<NMHDR*>(Message.LParam);
     switch (hdr->code) {
+    case NM_CUSTOMDRAW: {
+        if (hideSelection_) break;
+        auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(hdr);
+        Message.Result = DrawInactiveSelection(GetHandle(), draw->nmcd.dwDrawStage, draw->nmcd.uItemState,
+                                               draw->clrText, draw->clrTextBk);
+        break;
+    }
     case LVN_GETDISPINFOW: GetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(hdr)); break;
     case LVN_ITEMCHANGED: ItemChanged(reinterpret_cast<NMLISTVIEW*>(hdr)); break;
     case LVN_BEGINLABELEDITW: Message.Result = readOnly_ ? TRUE : FALSE; break;

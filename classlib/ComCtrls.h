@@ -21,6 +21,16 @@
 namespace classlib {
 
 class TListView;
+
+// Custom drawing of a selected row of a list or tree view without the focus
+// (shown always): a tint of the highlight colour, plainly apart from the
+// window colour whatever the colour scheme, with the window text colour.
+// Stage is the draw stage of NM_CUSTOMDRAW; ItemState its item state, Text
+// and TextBack the colours of the notification, changed for such a row.
+// Returns the notification's result.
+LRESULT DrawInactiveSelection(HWND Wnd, DWORD Stage, UINT& ItemState, COLORREF& Text, COLORREF& TextBack);
+// The tint: a third of the highlight colour over the window colour.
+COLORREF InactiveSelectionColor();
 class TListItems;
 
 enum TViewStyle { vsIcon, vsSmallIcon, vsList, vsReport };

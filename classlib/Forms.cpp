@@ -358,10 +358,38 @@ void TCustomForm::Dispatch(TMessage& Message)
         }
         return;
     }
-    default:
-        if (HandleAutomationMessage(this, Message)) return;
+    case WM_SYSCOMMAND:
+        if ((Message.WParam & 0xFFF0) == SC_MAXIMIZE && FixedFrame()) {
+            Message.Result = 0;
+            return;
+        }
+        break;
+    case WM_GETMINMAXINFO:
         TWinControl::Dispatch(Message);
+        if (FixedFrame() && HandleAllocated()) {
+            // Maximised anyway (ShowWindow, the window manager): the window
+            // keeps its place and size, so its layout stays whole.
+            auto* info = reinterpret_cast<MINMAXINFO*>(Message.LParam);
+            RECT r;
+            ::GetWindowRect(GetHandle(), &r);
+            info->ptMaxPosition = POINT{r.left, r.top};
+            info->ptMaxSize = POINT{r.right - r.left, r.bottom - r.top};
+        }
         return;
+    default:
+        break;
+    }
+    if (HandleAutomationMessage(this, Message)) return;
+    TWinControl::Dispatch(Message);
+}
+
+bool TCustomForm::FixedFrame() const
+{
+    switch (borderStyle_) {
+    case bsDialog:
+    case bsToolWindow: return true;
+    case bsSingle: return (borderIcons_ & (biSystemMenu | biMaximize)) != (biSystemMenu | biMaximize);
+    default: return false;
     }
 }
 

@@ -148,6 +148,9 @@ protected:
     virtual void Deactivate();
 
 private:
+    // A frame the user cannot size and no maximise box: a maximise request
+    // (system command, ShowWindow) leaves the window as it is.
+    bool FixedFrame() const;
     void ApplyPosition();
     void SetWindowVisible(bool Value, int ShowCommand);
     bool CloseModal();

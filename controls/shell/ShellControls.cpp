@@ -324,6 +324,12 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
     Message.Result = 0;
     auto* hdr = reinterpret_cast<NMHDR*>(Message.LParam);
     switch (hdr->code) {
+    case NM_CUSTOMDRAW: {
+        auto* draw = reinterpret_cast<NMTVCUSTOMDRAW*>(hdr);
+        Message.Result = classlib::DrawInactiveSelection(GetHandle(), draw->nmcd.dwDrawStage, draw->nmcd.uItemState,
+                                                         draw->clrText, draw->clrTextBk);
+        break;
+    }
     case TVN_ITEMEXPANDINGW: {
         auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
         if (nm->action & TVE_EXPAND) FillNode(nm->itemNew.hItem);

@@ -1,5 +1,7 @@
 #include "controls/themed/TmSplit.h"
 
+#include <windowsx.h>
+
 #include <climits>
 
 #include "classlib/Exceptions.h"
@@ -64,10 +66,14 @@ void TTmSplitterPane::SetVisible(bool Value)
 
 void TTmSplitterPane::WndProc(TMessage& Message)
 {
-    // The empty area of a pane belongs to the splitter below it.
+    // The empty area of a pane belongs to the splitter below it; the
+    // pane's own drawn controls (labels, speed buttons) keep their clicks.
     if (Message.Msg == WM_NCHITTEST && !(GetComponentState() & csDesigning)) {
-        Message.Result = HTTRANSPARENT;
-        return;
+        POINT p{GET_X_LPARAM(Message.LParam), GET_Y_LPARAM(Message.LParam)};
+        if (!HandleAllocated() || !::ScreenToClient(GetHandle(), &p) || !ControlAtPos(p, true)) {
+            Message.Result = HTTRANSPARENT;
+            return;
+        }
     }
     TTmCustomPanel::WndProc(Message);
 }

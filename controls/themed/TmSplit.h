@@ -44,7 +44,8 @@ using TPositionChangingEvent = classlib::TEvent<void(classlib::TObject* Sender, 
 class TTmSplitter;
 
 // One of the two panes. Clicks on its empty area fall through to the
-// splitter below (the pane answers WM_NCHITTEST with HTTRANSPARENT).
+// splitter below (the pane answers WM_NCHITTEST with HTTRANSPARENT there);
+// its drawn child controls are hit as usual.
 class TTmSplitterPane : public TTmCustomPanel {
 public:
     explicit TTmSplitterPane(classlib::TComponent* AOwner);

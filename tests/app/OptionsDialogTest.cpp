@@ -33,7 +33,7 @@ constexpr TColor kText = 0xFF0000;
 
 album::TSettings TestSettings()
 {
-    album::TSettings s(album::TSettingsPlaces{}, album::TProgramEnvironment{L"C:\\p\\Velmo.exe", 800, 600});
+    album::TSettings s(album::TSettingsPlaces{}, album::TProgramEnvironment{L"C:\\p\\Velmo.exe", 800, 600, L"C:\\p"});
     s.SetDefaults();
     s.BckgrCol = kBackground;
     s.CellCol = kCell;

@@ -24,6 +24,7 @@ protected:
     SettingsTest()
     {
         env_.ProgramFile = dir_.File(L"Velmo.exe");
+        env_.DocumentsFolder = dir_.Path();
         env_.ScreenWidth = 1024;
         env_.ScreenHeight = 768;
         defaultOutput_ = env_.DefaultOutputFolder();
@@ -31,8 +32,8 @@ protected:
     }
     ~SettingsTest() override
     {
-        // The default album folder lies on the temp folder's drive; remove
-        // it when a test made it (it is empty then).
+        // The default album folder lies in the test's documents folder;
+        // remove it when a test made it (it is empty then).
         if (!outputExisted_) ::RemoveDirectoryW(defaultOutput_.c_str());
     }
 
@@ -85,7 +86,7 @@ protected:
         EXPECT_EQ(s.WindowTop, 100);
         EXPECT_EQ(s.WindowWidth, env.ScreenWidth - 200);
         EXPECT_EQ(s.WindowHeight, env.ScreenHeight - 200);
-        EXPECT_EQ(s.OutputFolder, classlib::ExtractFileDrive(env.ProgramFile) + L"\\Albums_HTML\\");
+        EXPECT_EQ(s.OutputFolder, classlib::IncludeTrailingPathDelimiter(env.DocumentsFolder) + L"Albums_HTML\\");
         EXPECT_EQ(s.InputFolder, classlib::ExtractFilePath(env.ProgramFile));
         EXPECT_EQ(s.AlbumName, L"Album1");
     }
@@ -297,3 +298,26 @@ TEST_F(SettingsTest, LanguageIdIsSettledFromUserThenMachineValue)
 }
 
 }  // namespace
+
+TEST(ProgramEnvironment, DefaultAlbumFolderIsUnderTheDocuments)
+{
+    struct Case {
+        const wchar_t* documents;
+        const wchar_t* want;
+    } cases[] = {
+        {L"C:\\Users\\ann\\Documents", L"C:\\Users\\ann\\Documents\\Albums_HTML\\"},
+        {L"D:\\Docs\\", L"D:\\Docs\\Albums_HTML\\"},
+        {L"", L"E:\\Albums_HTML\\"},  // no documents folder: the program's drive
+    };
+    for (const Case& c : cases) {
+        TProgramEnvironment env;
+        env.ProgramFile = L"E:\\Tools\\Velmo\\Velmo.exe";
+        env.DocumentsFolder = c.documents;
+        EXPECT_EQ(c.want, env.DefaultOutputFolder()) << c.documents;
+    }
+    // The running program names the user's documents folder, never a drive
+    // root.
+    TProgramEnvironment current = TProgramEnvironment::Current();
+    ASSERT_FALSE(current.DocumentsFolder.empty());
+    EXPECT_NE(classlib::ExtractFileDrive(current.ProgramFile) + L"\\Albums_HTML\\", current.DefaultOutputFolder());
+}

@@ -240,7 +240,7 @@ TEST_F(LanguageFolderTest, MachineLanguageSelectsItsTranslationAtFirstStart)
 {
     testsupport::TestRegistryKey key;
     key.SetMachineString(L"StrLanguage", L"de_07");
-    album::TSettings settings(key.Places(), album::TProgramEnvironment{dir_.File(L"Velmo.exe"), 800, 600});
+    album::TSettings settings(key.Places(), album::TProgramEnvironment{dir_.File(L"Velmo.exe"), 800, 600, dir_.Path()});
     const int id = settings.SettleLanguageId();
     EXPECT_EQ(id, 7);
     TLanguageMenu menu;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "classlib/Buttons.h"
@@ -23,6 +24,17 @@ void ClickAt(HWND wnd, int x, int y, int upX = -1, int upY = -1)
 {
     ::SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
     ::SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(upX < 0 ? x : upX, upY < 0 ? y : upY));
+}
+
+// A 10x10 glyph: white background (the transparent colour, from the
+// bottom-left pixel) with a blue block at 3..6.
+void BlueBlockGlyph(TBitmap& glyph)
+{
+    glyph.SetSize(10, 10);
+    glyph.GetCanvas()->GetBrush()->SetColor(clWhite);
+    glyph.GetCanvas()->FillRect(RECT{0, 0, 10, 10});
+    glyph.GetCanvas()->GetBrush()->SetColor(clBlue);
+    glyph.GetCanvas()->FillRect(RECT{3, 3, 7, 7});
 }
 
 void Touch(const std::wstring& path)
@@ -110,14 +122,8 @@ TEST(SpeedButton, PaintsGlyphAndSunkenWhenDown)
         button.SetParent(&panel);
         button.SetBounds(10, 10, 30, 30);
         button.SetGroupIndex(1);
-        // A 10x10 glyph: white background (the transparent colour, from the
-        // bottom-left pixel) with a blue middle.
         TBitmap glyph;
-        glyph.SetSize(10, 10);
-        glyph.GetCanvas()->GetBrush()->SetColor(clWhite);
-        glyph.GetCanvas()->FillRect(RECT{0, 0, 10, 10});
-        glyph.GetCanvas()->GetBrush()->SetColor(clBlue);
-        glyph.GetCanvas()->FillRect(RECT{3, 3, 7, 7});
+        BlueBlockGlyph(glyph);
         button.SetGlyph(&glyph);
         HWND wnd = panel.GetHandle();
         auto pixel = [&](int x, int y) {
@@ -146,6 +152,66 @@ TEST(SpeedButton, PaintsGlyphAndSunkenWhenDown)
         EXPECT_EQ(face, pixel(10, 10));
     }
     ::DestroyWindow(host);
+}
+
+TEST(SpeedButton, DisabledGlyphIsEtchedGrey)
+{
+    // Painted straight into a 30x30 memory bitmap; the 10x10 glyph sits at
+    // (10,10): white background (transparent), a blue block at 3..6 and one
+    // pale yellow pixel at (1,1).
+    TSpeedButton button(nullptr);
+    button.SetBounds(0, 0, 30, 30);
+    TBitmap glyph;
+    BlueBlockGlyph(glyph);
+    glyph.GetCanvas()->SetPixel(1, 1, static_cast<TColor>(RGB(255, 255, 200)));
+    button.SetGlyph(&glyph);
+
+    auto paint = [&](bool enabled) {
+        button.SetEnabled(enabled);
+        auto shot = std::make_unique<TBitmap>();
+        shot->SetPixelFormat(pf24bit);
+        shot->SetSize(30, 30);
+        button.Perform(WM_PAINT, reinterpret_cast<WPARAM>(shot->GetCanvas()->GetHandle()), 0);
+        return shot;
+    };
+    auto on = paint(true);
+    auto off = paint(false);
+    const TColor face = ColorToRGB(clBtnFace), blue = static_cast<TColor>(RGB(0, 0, 255));
+    const TColor shadow = ColorToRGB(clBtnShadow), highlight = ColorToRGB(clBtnHighlight);
+    TCanvas* a = on->GetCanvas();
+    TCanvas* b = off->GetCanvas();
+    EXPECT_EQ(blue, a->GetPixel(15, 15));
+    EXPECT_EQ(static_cast<TColor>(RGB(255, 255, 200)), a->GetPixel(11, 11));
+    int blues = 0, differ = 0;
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 30; ++x) {
+            blues += b->GetPixel(x, y) == blue;
+            differ += a->GetPixel(x, y) != b->GetPixel(x, y);
+        }
+    EXPECT_EQ(0, blues);
+    EXPECT_GE(differ, 16);
+    struct Case {
+        int x, y;
+        TColor want;
+        const char* what;
+    } cases[] = {
+        {13, 13, shadow, "ink in shadow"},
+        {16, 16, shadow, "ink's last pixel"},
+        {17, 17, highlight, "highlight below right"},
+        {17, 13, face, "highlight only one pixel down"},
+        {11, 11, face, "pale pixel vanishes"},
+        {10, 19, face, "transparent corner"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.want, b->GetPixel(c.x, c.y)) << c.what;
+
+    // A new glyph while disabled is etched afresh.
+    glyph.GetCanvas()->GetBrush()->SetColor(clWhite);
+    glyph.GetCanvas()->FillRect(RECT{0, 0, 10, 10});
+    glyph.GetCanvas()->SetPixel(0, 0, clBlack);
+    button.SetGlyph(&glyph);
+    auto again = paint(false);
+    EXPECT_EQ(face, again->GetCanvas()->GetPixel(13, 13));
+    EXPECT_EQ(shadow, again->GetCanvas()->GetPixel(10, 10));
 }
 
 TEST(FileListBox, MatchesMaskTable)

@@ -209,3 +209,46 @@ TEST(ListView, StylesReachTheWindow)
     EXPECT_EQ(50, ::SendMessageW(wnd, LVM_GETITEMCOUNT, 0, 0));
     EXPECT_EQ(50, view.GetItems()->GetCount());
 }
+
+// A selected row shown always keeps a visible tint while another control has
+// the focus, the highlight colour while the list has it; other rows stay in
+// the window colour.
+TEST(ListView, SelectionShowsWithoutTheFocus)
+{
+    TListViewHost host;
+    TListView view(nullptr);
+    view.SetParentWindow(host.Get());
+    view.SetBounds(0, 0, 200, 100);
+    view.SetViewStyle(vsReport);
+    view.SetRowSelect(true);
+    view.SetHideSelection(false);
+    view.GetColumns()->Add()->SetWidth(180);
+    AddRow(view, L"one", {});
+    AddRow(view, L"two", {});
+    HWND wnd = view.GetHandle();
+    SetRowSelected(wnd, 0, true);
+    HWND other = ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 200, 50, 20, host.Get(), nullptr,
+                                   ::GetModuleHandleW(nullptr), nullptr);
+    auto rowPixel = [&](int row) {
+        RECT r{};
+        r.left = LVIR_BOUNDS;
+        ::SendMessageW(wnd, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+        ::RedrawWindow(wnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        HDC dc = ::GetDC(wnd);
+        COLORREF c = ::GetPixel(dc, 170, (r.top + r.bottom) / 2);
+        ::ReleaseDC(wnd, dc);
+        return c;
+    };
+    ::SetFocus(other);
+    ASSERT_NE(InactiveSelectionColor(), ::GetSysColor(COLOR_WINDOW));
+    EXPECT_EQ(InactiveSelectionColor(), rowPixel(0));
+    EXPECT_EQ(::GetSysColor(COLOR_WINDOW), rowPixel(1));
+    ::SetFocus(wnd);
+    EXPECT_EQ(::GetSysColor(COLOR_HIGHLIGHT), rowPixel(0));
+    // Hidden when unfocused, if the list asks for it.
+    ::SetFocus(other);
+    view.SetHideSelection(true);
+    wnd = view.GetHandle();
+    EXPECT_EQ(::GetSysColor(COLOR_WINDOW), rowPixel(0));
+    ::DestroyWindow(other);
+}

@@ -547,3 +547,44 @@ TEST(Forms, ConstraintsLimitTheSizeAlsoForTheUser)
     EXPECT_EQ(r.right - r.left, 320);
     EXPECT_EQ(form.GetHeight(), 210);
 }
+
+TEST(Forms, FixedFrameFormsRefuseToMaximise)
+{
+    TAppScope scope;
+    struct TCase {
+        TFormBorderStyle Style;
+        TBorderIcons Icons;
+        bool Grows;
+    };
+    const TCase cases[] = {
+        {bsSingle, biSystemMenu, false},
+        {bsDialog, biSystemMenu | biMaximize, false},
+        {bsSingle, biSystemMenu | biMaximize, true},
+        {bsSizeable, biSystemMenu | biMinimize | biMaximize, true},
+    };
+    for (const TCase& c : cases) {
+        TForm form(nullptr);
+        form.SetBorderStyle(c.Style);
+        form.SetBorderIcons(c.Icons);
+        form.SetBounds(40, 30, 300, 200);
+        form.SetVisible(true);
+        HWND wnd = form.GetHandle();
+        RECT before, after;
+        ::GetWindowRect(wnd, &before);
+        // By the system menu's command and by a direct show state.
+        ::SendMessageW(wnd, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+        ::GetWindowRect(wnd, &after);
+        EXPECT_EQ(c.Grows, after.right - after.left > 300) << "style " << c.Style;
+        ::ShowWindow(wnd, SW_SHOWNORMAL);
+        ::ShowWindow(wnd, SW_MAXIMIZE);
+        ::GetWindowRect(wnd, &after);
+        EXPECT_EQ(c.Grows, after.right - after.left > 300) << "style " << c.Style;
+        if (!c.Grows) {
+            EXPECT_EQ(before.left, after.left);
+            EXPECT_EQ(before.top, after.top);
+            EXPECT_EQ(before.bottom - before.top, after.bottom - after.top);
+        }
+        ::ShowWindow(wnd, SW_SHOWNORMAL);
+        form.SetVisible(false);
+    }
+}

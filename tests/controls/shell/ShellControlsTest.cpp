@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -84,6 +85,37 @@ TEST(ShellControls, TreeAndListKeptInStepByTheLink)
     // A folder that does not exist changes nothing.
     list->SetPath(dir.File(L"missing"));
     EXPECT_EQ(list->GetPath(), dir.Path() + L"\\");
+}
+
+// The chosen folder stays marked in a tint while the focus is elsewhere.
+TEST(ShellControls, TreeShowsTheChosenFolderWithoutTheFocus)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    form.SetBounds(0, 0, 300, 400);
+    auto* tree = new shell::TShellTree(&form);
+    tree->SetParent(&form);
+    tree->SetBounds(0, 0, 300, 380);
+    form.SetVisible(true);
+    tree->SetPath(dir.Path());
+    HWND wnd = tree->GetHandle();
+    HWND other = ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 380, 50, 20, form.GetHandle(),
+                                   nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    ::SetFocus(other);
+    auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    ASSERT_NE(item, nullptr);
+    ::SendMessageW(wnd, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(item));
+    RECT r{};
+    *reinterpret_cast<HTREEITEM*>(&r) = item;
+    ASSERT_TRUE(::SendMessageW(wnd, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
+    ::RedrawWindow(wnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    HDC dc = ::GetDC(wnd);
+    const COLORREF corner = ::GetPixel(dc, r.left + 1, r.top + 1);
+    ::ReleaseDC(wnd, dc);
+    EXPECT_EQ(classlib::InactiveSelectionColor(), corner);
+    ::DestroyWindow(other);
 }
 
 }  // namespace

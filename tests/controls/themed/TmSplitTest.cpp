@@ -10,6 +10,7 @@
 #include "classlib/Component.h"
 #include "classlib/Controls.h"
 #include "classlib/Exceptions.h"
+#include "classlib/StdCtrls.h"
 #include "controls/themed/TmPanel.h"
 #include "controls/themed/TmSplit.h"
 
@@ -579,4 +580,35 @@ TEST(TmSplitTest, BothWaysHotSpotHighlightsTheHalfUnderTheMouse)
     EXPECT_EQ(::GetPixel(dc.Get(), 200, 102), RGB(0, 0, 0));      // divider while open
     s.DrawHotSpot(false, POINT{0, 0});
     EXPECT_EQ(::GetPixel(dc.Get(), 250, 102), RGB(255, 255, 0));
+}
+
+// A pane lets clicks on its empty area through to the splitter, but a label
+// drawn in it is hit and gets its click.
+TEST(TmSplitTest, PaneKeepsTheClicksOfItsDrawnControls)
+{
+    TSplitHost host(true);
+    auto s = MakeSplitter(600, 200, 8);
+    s->SetParentWindow(host.Get());
+    s->SetPosition(300);
+    TTmSplitterPane* pane = s->GetPane2();
+    TLabel label(nullptr);
+    label.SetParent(pane);
+    label.SetBounds(20, 30, 80, 20);
+    int clicks = 0;
+    label.OnClick = TNotifyEvent::FromFunction([](void* c, TObject*) { ++*static_cast<int*>(c); }, &clicks);
+    HWND wnd = pane->GetHandle();
+    auto screen = [&](int x, int y) {
+        POINT p{x, y};
+        ::ClientToScreen(wnd, &p);
+        return p;
+    };
+    const POINT onLabel = screen(40, 40), empty = screen(40, 120);
+    EXPECT_EQ(HTCLIENT, ::SendMessageW(wnd, WM_NCHITTEST, 0, MAKELPARAM(onLabel.x, onLabel.y)));
+    EXPECT_EQ(HTTRANSPARENT, ::SendMessageW(wnd, WM_NCHITTEST, 0, MAKELPARAM(empty.x, empty.y)));
+    EXPECT_EQ(wnd, ::WindowFromPoint(onLabel));
+    EXPECT_EQ(s->GetHandle(), ::WindowFromPoint(empty));
+    ::SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(40, 40));
+    ::SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(40, 40));
+    EXPECT_EQ(1, clicks);
+    label.SetParent(nullptr);
 }
