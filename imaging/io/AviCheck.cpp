@@ -328,7 +328,13 @@ TPxReadFailure TAviWalker::Movi(const TChunk& List, int Depth, bool Remember)
         if (c.IsList())
             return c.Id == kList ? Movi(c, Depth + 1, Remember) : TPxReadFailure::Corrupt;
         const int stream = StreamOfId(c.Id);
-        return stream >= int(streams_.size()) ? TPxReadFailure::Corrupt : TPxReadFailure::None;
+        if (stream < 0)
+            return TPxReadFailure::None;
+        if (stream >= int(streams_.size()))
+            return TPxReadFailure::Corrupt;
+        // Streams of fixed-size samples hold whole samples in each chunk.
+        const uint32_t sample = streams_[size_t(stream)].Header.SampleSize;
+        return sample != 0 && c.Size % sample != 0 ? TPxReadFailure::BadHeader : TPxReadFailure::None;
     });
 }
 

@@ -8,7 +8,8 @@
 // main header and as many stream lists as the header announces (a sane
 // number), each with a stream header and a format of at least the
 // structure's size (palette and bit fields included for the bitmap formats);
-// the rates, scales, lengths and buffer sizes are bounded by the data; the
+// the rates, scales, lengths and buffer sizes are bounded by the data and a
+// stream of fixed-size samples has whole samples in every chunk; the
 // first video stream's frame passes the raster check (PxCheckRaster) against
 // the size of the 'movi' list; exactly one 'movi' list is there; and every
 // entry of an index chunk 'idx1' (their count bounded by the chunk size)

@@ -49,6 +49,7 @@ TEST(AviCheck, RefusesTheCampaignsFindingsBeforeTheLibrary)
         {"refused/stream-list-past-file.avi", F::Truncated},
         {"refused/tall-frame.avi", F::TooLarge},
         {"refused/tall-paletted-frame.avi", F::MoreThanData},
+        {"refused/video-sample-size.avi", F::BadHeader},
         {"huge.avi", F::TooLarge},
         {"truncated.avi", F::Truncated},
         {"audio.avi", F::NoImage},
