@@ -83,6 +83,7 @@ struct TStreamInfo {
     bool HasHeader = false;
     bool HasFormat = false;
     TAviBitmapHeader Bitmap{};
+    int64_t FrameBytes = 0;  // of an uncompressed video frame (0: coded)
 };
 
 struct TMoviChunk {
@@ -106,6 +107,17 @@ int StreamOfId(uint32_t Id)
     };
     const int hi = digit(Id & 0xFF), lo = digit((Id >> 8) & 0xFF);
     return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
+}
+
+// Whether a chunk (or index entry) of Size bytes of the stream holds what it
+// must: whole samples of a stream of fixed-size samples; a whole frame of
+// uncompressed video (0 bytes: a dropped frame).
+TPxReadFailure Holds(const TStreamInfo& Stream, int64_t Size)
+{
+    const uint32_t sample = Stream.Header.SampleSize;
+    if (sample != 0 && Size % sample != 0)
+        return TPxReadFailure::BadHeader;
+    return Size != 0 && Size < Stream.FrameBytes ? TPxReadFailure::MoreThanData : TPxReadFailure::None;
 }
 
 class TAviWalker {
@@ -295,6 +307,8 @@ TPxReadFailure TAviWalker::StreamList(const TChunk& List)
             const int64_t masks = b.Compression == kBiBitfields && b.Size == sizeof b ? 12 : 0;
             if (colours > maxColours || b.ClrImportant > maxColours || b.Size + masks + 4 * colours > c.Size)
                 return TPxReadFailure::BadHeader;
+            if (b.Compression == kBiRgb || b.Compression == kBiBitfields)
+                s.FrameBytes = (int64_t{b.Width} * b.BitCount + 31) / 32 * 4 * (b.Height < 0 ? -int64_t{b.Height} : b.Height);
             return TPxReadFailure::None;
         }
         if (s.Header.Type == kAuds) {
@@ -332,9 +346,7 @@ TPxReadFailure TAviWalker::Movi(const TChunk& List, int Depth, bool Remember)
             return TPxReadFailure::None;
         if (stream >= int(streams_.size()))
             return TPxReadFailure::Corrupt;
-        // Streams of fixed-size samples hold whole samples in each chunk.
-        const uint32_t sample = streams_[size_t(stream)].Header.SampleSize;
-        return sample != 0 && c.Size % sample != 0 ? TPxReadFailure::BadHeader : TPxReadFailure::None;
+        return Holds(streams_[size_t(stream)], c.Size);
     });
 }
 
@@ -411,6 +423,9 @@ TPxReadFailure TAviWalker::Index(const TChunk& Chunk)
             const int stream = StreamOfId(e.Id);
             if (stream >= int(streams_.size()))
                 return TPxReadFailure::Corrupt;
+            if (stream >= 0)
+                if (TPxReadFailure f = Holds(streams_[size_t(stream)], e.Size); f != TPxReadFailure::None)
+                    return f;
         }
         done += n;
     }

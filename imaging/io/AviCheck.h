@@ -9,7 +9,8 @@
 // number), each with a stream header and a format of at least the
 // structure's size (palette and bit fields included for the bitmap formats);
 // the rates, scales, lengths and buffer sizes are bounded by the data and a
-// stream of fixed-size samples has whole samples in every chunk; the
+// stream of fixed-size samples has whole samples in every chunk, one of
+// uncompressed video whole frames (or none: a dropped frame); the
 // first video stream's frame passes the raster check (PxCheckRaster) against
 // the size of the 'movi' list; exactly one 'movi' list is there; and every
 // entry of an index chunk 'idx1' (their count bounded by the chunk size)
