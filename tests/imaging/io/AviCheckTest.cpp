@@ -123,11 +123,14 @@ TEST(AviCheck, RefusesEachBrokenRule)
     }
 }
 
-// An RLE video with a sound stream, 'rec ' lists, a JUNK chunk and absolute
-// index offsets passes and decodes (pixels as the fixture script wrote them).
+// Every sound fixture passes (4-bit RLE, top-down bit fields and a second
+// RIFF form included); an RLE video with a sound stream, 'rec ' lists, a
+// JUNK chunk and absolute index offsets decodes (pixels as the fixture
+// script wrote them).
 TEST(AviCheck, SoundFilesPassAndLoadTheirFrames)
 {
-    for (const char* name : {"rgb25fps.avi", "pal8ntsc.avi", "mono.avi", "rle8audio.avi"})
+    for (const char* name : {"rgb25fps.avi", "pal8ntsc.avi", "mono.avi", "rle8audio.avi", "seed-rle4.avi",
+                             "seed-565-topdown.avi", "seed-avix.avi"})
         EXPECT_EQ(PxCheckAVIFile(Fixture(name)), F::None) << name;
 
     TImgIO io(nullptr);
