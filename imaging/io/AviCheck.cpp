@@ -62,6 +62,9 @@ constexpr int kMaxDepth = 4;
 constexpr size_t kMaxMoviChunks = size_t{1} << 21;
 // Buffer sizes the headers may announce beyond the file's size.
 constexpr int64_t kBufferSlack = int64_t{1} << 20;
+// The widest frame of a coded (not plain) video stream: the platform's frame
+// drawing overruns its buffers on wider ones.
+constexpr int32_t kMaxCodedWidth = 4096;
 // Entries of the index read at a time.
 constexpr size_t kIndexBlock = 4096;
 
@@ -252,6 +255,9 @@ TPxReadFailure TAviWalker::Run()
 
 TPxReadFailure TAviWalker::HeaderList(const TChunk& List)
 {
+    // The library reads the stream lists as one run right after the main
+    // header: nothing may stand before, between or inside it.
+    bool runEnded = false;
     return Children(List.Data() + 4, List.End(), [&](const TChunk& c) {
         if (c.Id == kAvih) {
             if (hasMain_ || c.Size < int64_t(sizeof main_))
@@ -260,11 +266,14 @@ TPxReadFailure TAviWalker::HeaderList(const TChunk& List)
             r_.Seek(c.Data());
             return r_.Read(&main_, sizeof main_) ? TPxReadFailure::None : TPxReadFailure::Truncated;
         }
+        if (!hasMain_)
+            return TPxReadFailure::BadHeader;
         if (c.Id == kList && c.ListType == kStrl) {
-            if (!hasMain_ || streams_.size() >= kMaxStreams)
-                return TPxReadFailure::BadHeader;
+            if (runEnded || streams_.size() >= kMaxStreams)
+                return TPxReadFailure::Corrupt;
             return StreamList(c);
         }
+        runEnded = true;
         return TPxReadFailure::None;
     });
 }
@@ -307,6 +316,11 @@ TPxReadFailure TAviWalker::StreamList(const TChunk& List)
             const int64_t masks = b.Compression == kBiBitfields && b.Size == sizeof b ? 12 : 0;
             if (colours > maxColours || b.ClrImportant > maxColours || b.Size + masks + 4 * colours > c.Size)
                 return TPxReadFailure::BadHeader;
+            // The platform's RLE decoder divides by zero on 4-bit frames.
+            if (b.Compression == kBiRle4)
+                return TPxReadFailure::Unsupported;
+            if (b.Compression != kBiRgb && b.Compression != kBiBitfields && b.Width > kMaxCodedWidth)
+                return TPxReadFailure::Unsupported;
             if (b.Compression == kBiRgb || b.Compression == kBiBitfields)
                 s.FrameBytes = (int64_t{b.Width} * b.BitCount + 31) / 32 * 4 * (b.Height < 0 ? -int64_t{b.Height} : b.Height);
             return TPxReadFailure::None;
