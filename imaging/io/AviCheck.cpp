@@ -319,10 +319,13 @@ TPxReadFailure TAviWalker::StreamList(const TChunk& List)
             // The platform's RLE decoder divides by zero on 4-bit frames.
             if (b.Compression == kBiRle4)
                 return TPxReadFailure::Unsupported;
-            if (b.Compression != kBiRgb && b.Compression != kBiBitfields && b.Width > kMaxCodedWidth)
+            const bool plain = b.Compression == kBiRgb || b.Compression == kBiBitfields;
+            if (!plain && b.Width > kMaxCodedWidth)
                 return TPxReadFailure::Unsupported;
-            if (b.Compression == kBiRgb || b.Compression == kBiBitfields)
-                s.FrameBytes = (int64_t{b.Width} * b.BitCount + 31) / 32 * 4 * (b.Height < 0 ? -int64_t{b.Height} : b.Height);
+            if (plain) {
+                const int64_t rows = b.Height < 0 ? -int64_t{b.Height} : b.Height;
+                s.FrameBytes = (int64_t{b.Width} * b.BitCount + 31) / 32 * 4 * rows;
+            }
             return TPxReadFailure::None;
         }
         if (s.Header.Type == kAuds) {

@@ -17,6 +17,7 @@
 #include "imaging/io/ImgIO.h"
 #include "imaging/io/ImgIOCounters.h"
 #include "imaging/model/PxBitmap.h"
+#include "AviTestFrames.h"
 #include "IoFixtureBytes.h"
 #include "support/TestSupport.h"
 
@@ -143,19 +144,9 @@ TEST(AviCheck, SoundFilesPassAndLoadTheirFrames)
         SCOPED_TRACE(frame);
         io.LoadAVIFrame(frame);
         EXPECT_FALSE(io.AbortFlag);
-        TPxBitmap& b = *io.GetCurrentBitmap();
-        ASSERT_EQ(b.GetPixelFormat(), px24RGB);
-        ASSERT_EQ(b.GetWidth(), 6);
-        ASSERT_EQ(b.GetHeight(), 4);
-        for (int y = 0; y < 4; ++y) {
-            const TPxRGB* row = reinterpret_cast<const TPxRGB*>(b.GetScanline(y));
-            for (int x = 0; x < 6; ++x) {
-                const int i = (x < 3 ? 10 * x : 50) + 2 * y + frame;
-                ASSERT_TRUE(row[x].r == i && row[x].g == 255 - i && row[x].b == 3 * i % 256)
-                    << "pixel " << x << "," << y << " is " << int(row[x].r) << "," << int(row[x].g) << ","
-                    << int(row[x].b) << ", index " << i;
-            }
-        }
+        avitest::ExpectFrame24(*io.GetCurrentBitmap(), frame, [](int x, int y, int k) {
+            return avitest::PaletteColour((x < 3 ? 10 * x : 50) + 2 * y + k);
+        });
     }
 }
 
