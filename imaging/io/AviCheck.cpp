@@ -322,10 +322,11 @@ TPxReadFailure TAviWalker::StreamList(const TChunk& List)
             const bool plain = b.Compression == kBiRgb || b.Compression == kBiBitfields;
             if (!plain && b.Width > kMaxCodedWidth)
                 return TPxReadFailure::Unsupported;
-            if (plain) {
-                const int64_t rows = b.Height < 0 ? -int64_t{b.Height} : b.Height;
+            const int64_t rows = b.Height < 0 ? -int64_t{b.Height} : b.Height;
+            if (b.Width > PxMaxImageSide || rows > PxMaxImageSide)
+                return TPxReadFailure::TooLarge;  // (and the frame size below cannot overflow)
+            if (plain)
                 s.FrameBytes = (int64_t{b.Width} * b.BitCount + 31) / 32 * 4 * rows;
-            }
             return TPxReadFailure::None;
         }
         if (s.Header.Type == kAuds) {
