@@ -87,6 +87,7 @@ struct TStreamInfo {
     bool HasFormat = false;
     TAviBitmapHeader Bitmap{};
     int64_t FrameBytes = 0;  // of an uncompressed video frame (0: coded)
+    bool Rle8 = false;       // frames in 8-bit RLE
 };
 
 struct TMoviChunk {
@@ -110,6 +111,61 @@ int StreamOfId(uint32_t Id)
     };
     const int hi = digit(Id & 0xFF), lo = digit((Id >> 8) & 0xFF);
     return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
+}
+
+// The largest RLE frame chunk read whole for its check.
+constexpr int64_t kMaxRleChunk = int64_t{64} << 20;
+
+// Whether 8-bit RLE codes stay inside a Width x Height frame: every run and
+// absolute block inside its row and below the top, no code cut by the end of
+// the data (the platform's decoder trusts them).
+bool RleInsideFrame(const uint8_t* p, int64_t n, int64_t Width, int64_t Height)
+{
+    int64_t x = 0, y = 0, i = 0;
+    auto put = [&](int64_t count) {
+        x += count;
+        return y < Height && x <= Width;
+    };
+    while (i < n) {
+        if (n - i < 2)
+            return false;
+        const uint8_t count = p[i], code = p[i + 1];
+        i += 2;
+        if (count != 0) {
+            if (!put(count))
+                return false;
+            continue;
+        }
+        if (code == 0) {  // end of line
+            x = 0;
+            ++y;
+        } else if (code == 1) {  // end of frame
+            return true;
+        } else if (code == 2) {  // move right and up
+            if (n - i < 2)
+                return false;
+            x += p[i];
+            y += p[i + 1];
+            i += 2;
+            if (x > Width || y > Height)
+                return false;
+        } else {  // absolute pixels, padded to a word
+            const int64_t bytes = code + (code & 1);
+            if (n - i < bytes || !put(code))
+                return false;
+            i += bytes;
+        }
+    }
+    return true;
+}
+
+// Whether a palette change chunk ('##pc') stays inside the 256 entries.
+bool PaletteChangeInside(const uint8_t* p, int64_t n)
+{
+    if (n < 4)
+        return false;
+    const int first = p[0], count = p[1] ? p[1] : 256;
+    return first + count <= 256 && 4 + 4 * int64_t{count} <= n;
 }
 
 // Whether a chunk (or index entry) of Size bytes of the stream holds what it
@@ -141,6 +197,9 @@ private:
     TPxReadFailure HeaderList(const TChunk& List);
     TPxReadFailure StreamList(const TChunk& List);
     TPxReadFailure Movi(const TChunk& List, int Depth, bool Remember);
+    // The data of a video chunk the library decodes itself: RLE frames and
+    // palette changes.
+    TPxReadFailure VideoChunk(const TStreamInfo& Stream, const TChunk& Chunk);
     TPxReadFailure Index(const TChunk& Chunk);
     TPxReadFailure Headers() const;
 
@@ -327,6 +386,7 @@ TPxReadFailure TAviWalker::StreamList(const TChunk& List)
                 return TPxReadFailure::TooLarge;  // (and the frame size below cannot overflow)
             if (plain)
                 s.FrameBytes = (int64_t{b.Width} * b.BitCount + 31) / 32 * 4 * rows;
+            s.Rle8 = b.Compression == kBiRle8;
             return TPxReadFailure::None;
         }
         if (s.Header.Type == kAuds) {
@@ -364,8 +424,30 @@ TPxReadFailure TAviWalker::Movi(const TChunk& List, int Depth, bool Remember)
             return TPxReadFailure::None;
         if (stream >= int(streams_.size()))
             return TPxReadFailure::Corrupt;
-        return Holds(streams_[size_t(stream)], c.Size);
+        const TStreamInfo& s = streams_[size_t(stream)];
+        if (TPxReadFailure f = Holds(s, c.Size); f != TPxReadFailure::None)
+            return f;
+        return s.Header.Type == kVids ? VideoChunk(s, c) : TPxReadFailure::None;
     });
+}
+
+TPxReadFailure TAviWalker::VideoChunk(const TStreamInfo& Stream, const TChunk& Chunk)
+{
+    const uint32_t kind = Chunk.Id >> 16;  // the two letters after the stream number
+    const bool palette = kind == (Tag("00pc") >> 16);
+    const bool frame = kind == (Tag("00dc") >> 16) || kind == (Tag("00db") >> 16);
+    if (Chunk.Size == 0 || (!palette && !(frame && Stream.Rle8)))
+        return TPxReadFailure::None;
+    if (Chunk.Size > kMaxRleChunk)
+        return TPxReadFailure::Unsupported;
+    std::vector<uint8_t> data(size_t(Chunk.Size));
+    if (!r_.Seek(Chunk.Data()) || !r_.Read(data.data(), Chunk.Size))
+        return TPxReadFailure::Truncated;
+    const TAviBitmapHeader& b = Stream.Bitmap;
+    const bool inside = palette ? PaletteChangeInside(data.data(), Chunk.Size)
+                                : RleInsideFrame(data.data(), Chunk.Size, b.Width,
+                                                 b.Height < 0 ? -int64_t{b.Height} : b.Height);
+    return inside ? TPxReadFailure::None : TPxReadFailure::Corrupt;
 }
 
 TPxReadFailure TAviWalker::Headers() const

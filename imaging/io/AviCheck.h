@@ -15,10 +15,12 @@
 // size of the 'movi' list; exactly one 'movi' list is there; and every entry
 // of an index chunk 'idx1' (their count bounded by the chunk size) names a
 // stream that exists and points at a chunk of 'movi' at least as large as
-// the entry says. Further RIFF 'AVIX' forms after the first are walked the
-// same way. A file without a video stream is refused as NoImage. Frames the
-// platform's decoders fault on are refused as Unsupported: 4-bit RLE, and
-// coded (not plain) frames wider than 4096 pixels.
+// the entry says; 8-bit RLE frames keep their codes inside the frame and
+// palette changes inside the palette. Further RIFF 'AVIX' forms after the
+// first are walked the same way. A file without a video stream is refused
+// as NoImage. Frames the platform's decoders fault on are refused as
+// Unsupported: 4-bit RLE, and coded (not plain) frames wider than 4096
+// pixels.
 //
 // Threads: free routines, safe to call from any thread on distinct streams.
 #pragma once
