@@ -12,8 +12,7 @@ interesting value written into a length, size, offset or count field (the
 fields a small parser of the format finds, else any aligned header word),
 truncation, a swap of two blocks, a splice from another seed of the same
 format, a duplicated or removed block (PNG chunk checksums are mostly made
-right again). The same seed number gives the same files. AVI is left out
-unless named: its frames come from the system's AVI library.
+right again). The same seed number gives the same files.
 """
 import argparse
 import os
@@ -285,6 +284,8 @@ def fields_riff(d):
             continue
         if tag in (b"avih", b"strh", b"strf"):
             out += [(p + 8 + 4 * i, 4, False) for i in range(min(n // 4, 12))]
+        if tag == b"idx1":
+            out += [(p + 8 + 16 * i + o, 4, False) for i in range(min(n // 16, 8)) for o in (8, 12)]
         p += 8 + n + (n & 1)
     return [f for f in out if f[0] + f[1] <= len(d)]
 
@@ -447,7 +448,7 @@ def main():
     ap.add_argument("--count", type=int, default=2000)
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--extra-seeds", default=None)
-    ap.add_argument("--formats", default=",".join(f for f in FORMATS if f != "avi"))
+    ap.add_argument("--formats", default=",".join(FORMATS))
     args = ap.parse_args()
     EXTRA_SEEDS[0] = args.extra_seeds
     for fmt in args.formats.split(","):

@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "classlib/SysUtils.h"
+#include "imaging/io/AviCheck.h"
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/IOStartup.h"
@@ -131,12 +132,20 @@ void TPxAVIReader::SetTiming()
 int TPxAVIReader::OpenAVIFile(const std::wstring& FileName)
 {
     io_.AbortFlag = false;
+    io_.lastFailure_ = TPxReadFailure::None;
     CloseAVIFile();
     TIOParamsVals& p = *io_.FileParams;
     p.AVIFrameCount = 0;
     p.FileName = FileName;
     p.FileFormat = 0;
 
+    // The library trusts the file's sizes and offsets: only a file whose
+    // structure passes our check reaches it.
+    if (TPxReadFailure refused = PxCheckAVIFile(FileName); refused != TPxReadFailure::None) {
+        io_.lastFailure_ = refused;
+        io_.AbortFlag = true;
+        return 0;
+    }
     TAviLibrary& avi = Avi();
     if (!avi.Ok) {
         io_.AbortFlag = true;

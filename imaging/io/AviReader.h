@@ -12,7 +12,8 @@
 // the I/O unit's shut-down.
 //
 // Failure: opening failures set the aborting flag and give 0 frames; nothing
-// is raised. A frame index beyond the end reads nothing and leaves the flag
+// is raised. A file that fails the structure check (AviCheck.h) never
+// reaches the library; its reason is the I/O object's GetLastFailure. A frame index beyond the end reads nothing and leaves the flag
 // clear; a frame the library cannot decode leaves the image unchanged.
 //
 // Threads: OpenAVIFile, CloseAVIFile and PxLoadAVIFile are called on the I/O

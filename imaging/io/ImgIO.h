@@ -353,6 +353,7 @@ protected:
 
 private:
     friend class TPxIOThread;
+    friend class TPxAVIReader;  // records why an AVI file was refused
 
     // The load options of registered rows.
     static constexpr unsigned lfRegistered = pxlfNoDefaultDpi;

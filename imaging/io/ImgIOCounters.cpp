@@ -1,10 +1,12 @@
 #include "imaging/io/ImgIOCounters.h"
 
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "classlib/Streams.h"
 #include "classlib/SysUtils.h"
+#include "imaging/io/AviCheck.h"
 #include "imaging/io/TiffReader.h"
 
 namespace imaging {
@@ -28,6 +30,22 @@ TPxFileFrameCounter CounterOf(TPxFileFormatId FileType)
     std::lock_guard<std::mutex> guard(CountersLock());
     auto it = Counters().find(FileType);
     return it == Counters().end() ? nullptr : it->second;
+}
+
+// An AVI file (by name or content) that opens but fails the structure check:
+// the video path's library would trust its sizes. A file that cannot be
+// opened is left to the video path.
+bool IsRefusedAVI(const std::wstring& FileName)
+{
+    std::unique_ptr<classlib::TFileStream> stream;
+    try {
+        stream = std::make_unique<classlib::TFileStream>(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
+    } catch (...) {
+        return false;
+    }
+    if (classlib::LowerCase(classlib::ExtractFileExt(FileName)) != L".avi" && !PxIsAVI(*stream))
+        return false;
+    return PxCheckAVIStructure(*stream) != TPxReadFailure::None;
 }
 
 }  // namespace
@@ -61,7 +79,7 @@ int32_t PxCountFileFrames(const std::wstring& FileName)
     const TPxFormatDescription* format = PxFormatDescription(type);
     if (type == ffUnknown || (format && format->Frames.Count == pxfcVideo)) {
         if (TPxFileFrameCounter video = CounterOf(ffUnknown))
-            return video(FileName);
+            return IsRefusedAVI(FileName) ? 0 : video(FileName);
         return 0;
     }
     if (!format || format->Frames.Count != pxfcCounter)

@@ -28,7 +28,8 @@ int32_t PxCountTIFFPagesInFile(const std::wstring& FileName);
 // (TPxFrameEntry): the format's own counter (TIFF pages) or the installed
 // one (GIF, ICO, DCX, DICOM and HD Photo), 1 for every other row; a name
 // without row (or an AVI) goes to the video path, and is 0 when no video
-// path is installed.
+// path is installed or the file, an AVI by name or content, fails the AVI
+// structure check (AviCheck.h).
 int32_t PxCountFileFrames(const std::wstring& FileName);
 
 }  // namespace imaging

@@ -14,6 +14,7 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
+#include "AviTestFrames.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
@@ -37,21 +38,7 @@ TPxRGB Expected24(int x, int y, int frame)
     return c;
 }
 
-void ExpectFrame24(TPxBitmap& b, int frame, TPxRGB (*expected)(int, int, int))
-{
-    ASSERT_EQ(b.GetPixelFormat(), px24RGB);
-    ASSERT_EQ(b.GetWidth(), 6);
-    ASSERT_EQ(b.GetHeight(), 4);
-    for (int y = 0; y < 4; ++y) {
-        const TPxRGB* row = reinterpret_cast<const TPxRGB*>(b.GetScanline(y));
-        for (int x = 0; x < 6; ++x) {
-            TPxRGB e = expected(x, y, frame);
-            ASSERT_TRUE(row[x].r == e.r && row[x].g == e.g && row[x].b == e.b)
-                << "pixel " << x << "," << y << " is " << int(row[x].r) << "," << int(row[x].g) << ","
-                << int(row[x].b) << " expected " << int(e.r) << "," << int(e.g) << "," << int(e.b);
-        }
-    }
-}
+using avitest::ExpectFrame24;
 
 TEST(AviFrames, FrameDelay)
 {
@@ -124,14 +111,8 @@ TEST(AviFrames, PalettedAndMonochromeFrames)
     ASSERT_EQ(reader.OpenAVIFile(Fixture(L"pal8ntsc.avi")), 2);
     EXPECT_EQ(io.FileParams->AVIFrameDelay, 33);
     reader.LoadAVIFrame(1);
-    ExpectFrame24(*io.GetCurrentBitmap(), 1, [](int x, int y, int frame) {
-        int i = 10 * x + 2 * y + frame;
-        TPxRGB c;
-        c.r = static_cast<uint8_t>(i);
-        c.g = static_cast<uint8_t>(255 - i);
-        c.b = static_cast<uint8_t>(3 * i % 256);
-        return c;
-    });
+    ExpectFrame24(*io.GetCurrentBitmap(), 1,
+                  [](int x, int y, int frame) { return avitest::PaletteColour(10 * x + 2 * y + frame); });
     EXPECT_EQ(io.FileParams->BitsPerSample, 8);
     EXPECT_EQ(io.FileParams->SamplesPerPixel, 1);
 
