@@ -1508,9 +1508,10 @@ void TfrmMain::LV2MouseMove(TObject* Sender, classlib::TShiftState, int, int)
 
 void TfrmMain::btnDirClick(TObject*)
 {
-    FBrowser->Title = msgSelectDir;
-    FBrowser->Folder = EAlbDir->GetText();
-    if (FBrowser->Execute(HandleAllocated() ? GetHandle() : nullptr)) EAlbDir->SetText(FBrowser->Folder);
+    FBrowser->SetTitle(msgSelectDir);
+    FBrowser->SetPath(EAlbDir->GetText());
+    // A virtual folder has no path to write an album to.
+    if (FBrowser->Execute() && !FBrowser->GetPath().empty()) EAlbDir->SetText(FBrowser->GetPath());
 }
 
 void TfrmMain::popLargePreViewClick(TObject*)
