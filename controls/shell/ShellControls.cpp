@@ -3,9 +3,12 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <unordered_map>
 
+#include "classlib/ExtCtrls.h"
 #include "classlib/FileCtrl.h"
 #include "classlib/SysUtils.h"
+#include "controls/shell/ShWideStr.h"
 
 namespace shell {
 
@@ -35,12 +38,6 @@ bool LessNoCase(const std::wstring& a, const std::wstring& b)
 {
     return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
            CSTR_LESS_THAN;
-}
-
-bool SamePath(const std::wstring& a, const std::wstring& b)
-{
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
 }
 
 std::vector<std::wstring> SplitMasks(const std::wstring& Masks)
@@ -81,7 +78,8 @@ std::vector<std::wstring> SubFolders(const std::wstring& Folder)
 
 }  // namespace
 
-std::vector<std::wstring> ListFolderFiles(const std::wstring& Folder, const std::wstring& Masks, bool Folders)
+std::vector<std::wstring> ListFolderFiles(const std::wstring& Folder, const std::wstring& Masks, bool Folders,
+                                          bool Hidden)
 {
     std::vector<std::wstring> files, folders;
     if (!FolderExists(Folder)) return files;
@@ -92,8 +90,9 @@ std::vector<std::wstring> ListFolderFiles(const std::wstring& Folder, const std:
     do {
         std::wstring n = fd.cFileName;
         if (n == L"." || n == L"..") continue;
+        if (!Hidden && (fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN)) continue;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (Folders && !(fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN)) folders.push_back(n);
+            if (Folders) folders.push_back(n);
             continue;
         }
         for (const std::wstring& m : masks)
@@ -352,16 +351,42 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
 
 // ---- list
 
-TShellList::TShellList(classlib::TComponent* AOwner) : classlib::TListView(AOwner)
+TShellList::TShellList(classlib::TComponent* AOwner)
+    : classlib::TListView(AOwner),
+      notifier_(std::make_unique<TShellChangeNotifier>(nullptr)),
+      refreshTimer_(std::make_unique<classlib::TTimer>(nullptr)),
+      fillTimer_(std::make_unique<classlib::TTimer>(nullptr))
 {
     SetViewStyle(classlib::vsReport);
     SetReadOnly(true);
     SetRowSelect(true);
     SetMultiSelect(true);
     GetColumns()->Add()->SetWidth(200);
+    // Every change but associations, attributes, free space, server
+    // disconnections and image lists. Recursive: a flat watch reports only
+    // the folder itself on some platforms, never the files in it.
+    notifier_->SetEventFilter(AllNotificationEvents & ~(NotificationBit(neAssociationChange) |
+                                                        NotificationBit(neAttributesChange) |
+                                                        NotificationBit(neDriveSpaceChange) |
+                                                        NotificationBit(neServerDisconnect) |
+                                                        NotificationBit(neImageListChange)));
+    notifier_->OnChange = TShellNotifierEvent(this, &TShellList::ShellChanged);
+    refreshTimer_->SetEnabled(false);
+    refreshTimer_->SetInterval(300);
+    refreshTimer_->SetOnTimer(classlib::TNotifyEvent(this, &TShellList::RefreshTimer));
+    fillTimer_->SetEnabled(false);
+    fillTimer_->SetInterval(1);
+    fillTimer_->SetOnTimer(classlib::TNotifyEvent(this, &TShellList::FillStep));
 }
 
-TShellList::~TShellList() { SetShellLink(nullptr); }
+TShellList::~TShellList()
+{
+    notifier_->SetEnabled(false);
+    notifier_->OnChange = nullptr;
+    refreshTimer_->SetEnabled(false);
+    fillTimer_->SetEnabled(false);
+    SetShellLink(nullptr);
+}
 
 void TShellList::CreateHandleDone()
 {
@@ -396,15 +421,160 @@ void TShellList::SetShowFolders(bool Value)
     Populate();
 }
 
+void TShellList::SetShowHidden(bool Value)
+{
+    if (showHidden_ == Value) return;
+    showHidden_ = Value;
+    Populate();
+}
+
+void TShellList::SetAutomaticRefresh(bool Value)
+{
+    automaticRefresh_ = Value;
+    if (!Value) refreshTimer_->SetEnabled(false);
+    WatchFolder();
+}
+
+void TShellList::WatchFolder()
+{
+    notifier_->SetEnabled(false);
+    notifier_->GetDirectories()->Clear();
+    if (!automaticRefresh_ || path_.empty()) return;
+    notifier_->GetDirectories()->Add(WithoutBackslash(path_));
+    notifier_->SetEnabled(true);
+}
+
+int TShellList::IndexOfName(const std::wstring& Name) const
+{
+    classlib::TListItems* items = GetItems();
+    for (int i = 0; i < items->GetCount(); ++i)
+        if (SamePath(items->GetItem(i)->GetCaption(), Name)) return i;
+    return -1;
+}
+
+namespace {
+
+// Items added per step of a fill (about 50 ms of list-view work under Wine).
+constexpr std::size_t kFillStep = 300;
+
+}  // namespace
+
 void TShellList::Populate()
 {
     classlib::TListItems* items = GetItems();
-    items->BeginUpdate();
+    // A fill still in progress hands on the names it was to select again.
+    std::vector<std::wstring> selected = fillTimer_->GetEnabled() ? reselect_ : std::vector<std::wstring>();
+    for (int i = 0; i < items->GetCount(); ++i)
+        if (items->GetItem(i)->GetSelected()) selected.push_back(items->GetItem(i)->GetCaption());
+    filling_ = true;
+    refreshTimer_->SetEnabled(false);
+    fillTimer_->SetEnabled(false);
+    reselect_ = std::move(selected);
+    pending_ = path_.empty() ? std::vector<std::wstring>()
+                             : ListFolderFiles(path_, filter_, showFolders_, showHidden_);
+    pendingNext_ = 0;
     items->Clear();
-    if (!path_.empty())
-        for (const std::wstring& name : ListFolderFiles(path_, filter_, showFolders_)) items->Add()->SetCaption(name);
+    AddPending();
+}
+
+void TShellList::FillStep(classlib::TObject*)
+{
+    fillTimer_->SetEnabled(false);
+    AddPending();
+}
+
+void TShellList::AddPending()
+{
+    classlib::TListItems* items = GetItems();
+    const std::size_t end = std::min(pending_.size(), pendingNext_ + kFillStep);
+    items->BeginUpdate();
+    for (; pendingNext_ < end; ++pendingNext_) items->Add()->SetCaption(pending_[pendingNext_]);
     items->EndUpdate();
+    if (pendingNext_ < pending_.size()) {
+        fillTimer_->SetEnabled(true);
+        return;
+    }
+    pending_.clear();
+    pendingNext_ = 0;
+    for (const std::wstring& name : reselect_) {
+        const int i = IndexOfName(name);
+        if (i >= 0) items->GetItem(i)->SetSelected(true);
+    }
+    reselect_.clear();
     OnPopulated(this);
+    WatchFolder();
+    filling_ = false;
+}
+
+void STDMETHODCALLTYPE TShellList::UpdateContents()
+{
+    if (filling_) return;
+    classlib::TListItems* items = GetItems();
+    if (items->GetCount() > 500 || path_.empty()) {
+        Populate();
+        return;
+    }
+    filling_ = true;
+    std::unordered_map<std::wstring, int> shown;
+    for (int i = 0; i < items->GetCount(); ++i) shown.emplace(TntWideUpperCase(items->GetItem(i)->GetCaption()), i);
+    std::vector<bool> seen(static_cast<std::size_t>(items->GetCount()), false);
+    std::vector<std::wstring> added;
+    for (const std::wstring& name : ListFolderFiles(path_, filter_, showFolders_, showHidden_)) {
+        auto it = shown.find(TntWideUpperCase(name));
+        if (it != shown.end())
+            seen[static_cast<std::size_t>(it->second)] = true;
+        else
+            added.push_back(name);
+    }
+    items->BeginUpdate();
+    for (int i = items->GetCount() - 1; i >= 0; --i)
+        if (!seen[static_cast<std::size_t>(i)]) items->Delete(i);
+    for (const std::wstring& name : added) items->Add()->SetCaption(name);
+    items->EndUpdate();
+    filling_ = false;
+}
+
+void TShellList::ShellChanged(classlib::TObject*, TNotificationEvent Event, const std::wstring& Path1,
+                              const std::wstring&)
+{
+    switch (Event) {
+    case neDriveRemove:
+    case neMediaRemove:
+    case neNetShare:
+    case neNetUnShare:
+        refreshTimer_->SetEnabled(false);
+        Populate();
+        return;
+    case neFileDelete:
+    case neFolderDelete:
+        if (SamePath(classlib::ExtractFilePath(Path1), path_)) {
+            const int i = IndexOfName(classlib::ExtractFileName(Path1));
+            if (i >= 0) GetItems()->Delete(i);
+            return;
+        }
+        break;  // the shown folder itself or one above it
+    case neFolderUpdate:
+        if (!SamePath(WithBackslash(Path1), path_)) return;
+        break;
+    default: break;
+    }
+    refreshTimer_->SetEnabled(false);
+    refreshTimer_->SetEnabled(true);
+}
+
+void TShellList::RefreshTimer(classlib::TObject*)
+{
+    refreshTimer_->SetEnabled(false);
+    if (filling_) {
+        // The fill under way may predate the change: look again after it.
+        refreshTimer_->SetEnabled(true);
+        return;
+    }
+    if (!path_.empty() && !FolderExists(path_)) {
+        GetItems()->Clear();
+        return;
+    }
+    UpdateContents();
 }
 
 std::wstring TShellList::GetItemPathAt(int Index) const

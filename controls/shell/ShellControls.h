@@ -25,7 +25,12 @@
 #include "classlib/ComCtrls.h"
 #include "classlib/Controls.h"
 #include "classlib/Events.h"
+#include "controls/shell/ShNotify.h"
 #include "controls/shell/ShellLink.h"
+
+namespace classlib {
+class TTimer;
+}
 
 namespace shell {
 
@@ -122,6 +127,14 @@ public:
     void SetFilter(const std::wstring& Value);
     bool GetShowFolders() const { return showFolders_; }
     void SetShowFolders(bool Value);
+    // Hidden files and folders are listed (default false).
+    bool GetShowHidden() const { return showHidden_; }
+    void SetShowHidden(bool Value);
+    // Changes the shell announces in the shown folder refresh the list
+    // 300 ms after the last one (UpdateContents); a deleted file leaves at
+    // once. A shown folder that no longer exists empties the list.
+    bool GetAutomaticRefresh() const { return automaticRefresh_; }
+    void SetAutomaticRefresh(bool Value);
     TShellSpecialFolder SpecialFolder = sfDesktop;
     bool ShellContextMenu = false;
     std::wstring Version() const { return L"TShellList V1.0.0.0"; }
@@ -129,8 +142,16 @@ public:
     // The full path of the item at Index / of Item.
     std::wstring GetItemPathAt(int Index) const;
     std::wstring GetItemPath(const classlib::TListItem* Item) const;
-    // Reads the folder again.
+    // Reads the folder again; the objects selected before stay selected.
+    // The first 300 items arrive at once, the rest in steps of 300 from the
+    // message loop (timer messages, so that input and painting go first);
+    // OnPopulated fires after the last step. A new fill or a freed list
+    // drops the steps still to come.
     void Populate();
+    // Reads the folder again keeping the items still there (and their
+    // selection): vanished ones leave, new ones are appended unsorted. A
+    // list of more than 500 items is filled again instead.
+    void STDMETHODCALLTYPE UpdateContents() override;
 
     void STDMETHODCALLTYPE FullRefresh() override { Populate(); }
     void STDMETHODCALLTYPE FolderChanged(LPCITEMIDLIST AbsolutePidl) override;
@@ -147,14 +168,35 @@ protected:
     void CreateHandleDone() override;
 
 private:
+    void WatchFolder();
+    void ShellChanged(classlib::TObject* Sender, TNotificationEvent Event, const std::wstring& Path1,
+                      const std::wstring& Path2);
+    void RefreshTimer(classlib::TObject* Sender);
+    void FillStep(classlib::TObject* Sender);
+    void AddPending();
+    int IndexOfName(const std::wstring& Name) const;
+
     std::wstring path_;
     std::wstring filter_ = L"*";
     bool showFolders_ = true;
+    bool showHidden_ = false;
+    bool automaticRefresh_ = true;
+    bool filling_ = false;
+    std::unique_ptr<TShellChangeNotifier> notifier_;
+    std::unique_ptr<classlib::TTimer> refreshTimer_;
+    // The fill in progress: the names still to add from pendingNext_ on and
+    // the names to select again once all are in.
+    std::vector<std::wstring> pending_;
+    std::size_t pendingNext_ = 0;
+    std::vector<std::wstring> reselect_;
+    std::unique_ptr<classlib::TTimer> fillTimer_;
 };
 
 // The files in Folder (names without folder) that match one of the
 // ";"-separated masks, sorted ignoring case; with Folders also the
-// sub-folders (listed first). Empty when the folder cannot be read.
-std::vector<std::wstring> ListFolderFiles(const std::wstring& Folder, const std::wstring& Masks, bool Folders);
+// sub-folders (listed first); hidden ones only with Hidden. Empty when the
+// folder cannot be read.
+std::vector<std::wstring> ListFolderFiles(const std::wstring& Folder, const std::wstring& Masks, bool Folders,
+                                          bool Hidden = false);
 
 }  // namespace shell

@@ -14,39 +14,15 @@
 #include "classlib/Threads.h"
 #include "controls/shell/ShWorkItems.h"
 #include "support/TestSupport.h"
+#include "tests/controls/shell/ShellPump.h"
 
 using namespace shell;
 
 namespace {
 
-void PumpMessages()
-{
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-}
-
-// Serves window messages and synchronised calls, as the main loop would,
-// until Pred holds or Timeout ms have passed.
-bool PumpUntil(const std::function<bool()>& Pred, DWORD Timeout = 5000)
-{
-    const DWORD start = ::GetTickCount();
-    while (!Pred()) {
-        if (::GetTickCount() - start > Timeout)
-            return Pred();
-        PumpMessages();
-        classlib::CheckSynchronize(5);
-    }
-    return true;
-}
-
-// Lets late deliveries (which would be faults) arrive.
-void PumpFor(DWORD ms)
-{
-    PumpUntil([] { return false; }, ms);
-}
+using shelltest::PumpFor;
+using shelltest::PumpMessages;
+using shelltest::PumpUntil;
 
 struct Change {
     TNotificationEvent event;

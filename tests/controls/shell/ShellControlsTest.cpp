@@ -3,15 +3,19 @@
 #include "controls/shell/ShellControls.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "classlib/Forms.h"
 #include "controls/shell/ShNamespace.h"
 #include "support/TestSupport.h"
+#include "tests/controls/shell/ShellPump.h"
 
 namespace {
 
@@ -84,6 +88,124 @@ TEST(ShellControls, TreeAndListKeptInStepByTheLink)
     // A folder that does not exist changes nothing.
     list->SetPath(dir.File(L"missing"));
     EXPECT_EQ(list->GetPath(), dir.Path() + L"\\");
+}
+
+// The list follows what the shell announces in its folder: new files are
+// appended, renamed and deleted ones change or leave, the selection of the
+// items that stay is kept; hidden files show only on request; a refill
+// keeps the selection; a folder removed from disk empties the list.
+TEST(ShellControls, ListFollowsAnnouncedChanges)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    const std::wstring shown = dir.File(L"shown");
+    ASSERT_TRUE(::CreateDirectoryW(shown.c_str(), nullptr));
+    auto file = [&](const wchar_t* name) { return shown + L"\\" + name; };
+    Touch(file(L"a.gif"));
+    Touch(file(L"b.gif"));
+    Touch(file(L"note.txt"));
+    Touch(file(L"h.gif"));
+    ::SetFileAttributesW(file(L"h.gif").c_str(), FILE_ATTRIBUTE_HIDDEN);
+
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    auto* list = new shell::TShellList(&form);
+    list->SetParent(&form);
+    list->SetShowFolders(false);
+    list->SetFilter(L"*.gif");
+    list->HandleNeeded();
+    list->SetPath(shown);
+    auto names = [&] {
+        std::vector<std::wstring> v;
+        for (int i = 0; i < list->GetItems()->GetCount(); ++i) v.push_back(list->GetItems()->GetItem(i)->GetCaption());
+        return v;
+    };
+    using Names = std::vector<std::wstring>;
+    EXPECT_EQ(names(), (Names{L"a.gif", L"b.gif"}));
+    list->SetShowHidden(true);
+    EXPECT_EQ(names(), (Names{L"a.gif", L"b.gif", L"h.gif"}));
+    list->SetShowHidden(false);
+    list->GetItems()->GetItem(1)->SetSelected(true);
+
+    Touch(file(L"c.gif"));
+    ::SHChangeNotify(SHCNE_CREATE, SHCNF_PATHW | SHCNF_FLUSH, file(L"c.gif").c_str(), nullptr);
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return names().size() == 3; }));
+    EXPECT_EQ(names(), (Names{L"a.gif", L"b.gif", L"c.gif"}));
+    EXPECT_TRUE(list->GetItems()->GetItem(1)->GetSelected());
+
+    ASSERT_TRUE(::MoveFileW(file(L"a.gif").c_str(), file(L"z.gif").c_str()));
+    ::SHChangeNotify(SHCNE_RENAMEITEM, SHCNF_PATHW | SHCNF_FLUSH, file(L"a.gif").c_str(), file(L"z.gif").c_str());
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return names() == Names{L"b.gif", L"c.gif", L"z.gif"}; }))
+        << names().size();
+
+    ASSERT_TRUE(::DeleteFileW(file(L"b.gif").c_str()));
+    ::SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH, file(L"b.gif").c_str(), nullptr);
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return names() == Names{L"c.gif", L"z.gif"}; })) << names().size();
+
+    list->GetItems()->GetItem(1)->SetSelected(true);
+    list->Populate();
+    ASSERT_EQ(names(), (Names{L"c.gif", L"z.gif"}));
+    EXPECT_FALSE(list->GetItems()->GetItem(0)->GetSelected());
+    EXPECT_TRUE(list->GetItems()->GetItem(1)->GetSelected());
+
+    // Without automatic refresh announcements change nothing.
+    list->SetAutomaticRefresh(false);
+    Touch(file(L"d.gif"));
+    ::SHChangeNotify(SHCNE_CREATE, SHCNF_PATHW | SHCNF_FLUSH, file(L"d.gif").c_str(), nullptr);
+    shelltest::PumpFor(700);
+    EXPECT_EQ(names().size(), 2u);
+    list->SetAutomaticRefresh(true);
+
+    for (const wchar_t* n : {L"c.gif", L"z.gif", L"d.gif", L"h.gif", L"note.txt"}) {
+        ::SetFileAttributesW(file(n).c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(file(n).c_str());
+    }
+    ASSERT_TRUE(::RemoveDirectoryW(shown.c_str()));
+    ::SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW | SHCNF_FLUSH, shown.c_str(), nullptr);
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return names().empty(); }));
+}
+
+// A folder of 5,000 files: the call that shows it returns quickly and the
+// rest arrives while the window keeps serving messages.
+TEST(ShellControls, LargeFolderFillsWhileMessagesAreServed)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    constexpr int kFiles = 5000;
+    for (int i = 0; i < kFiles; ++i) Touch(dir.File(L"f" + std::to_wstring(i) + L".jpg"));
+
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    auto* list = new shell::TShellList(&form);
+    list->SetParent(&form);
+    list->SetShowFolders(false);
+    list->HandleNeeded();
+    int populated = 0;
+    list->OnPopulated = classlib::TNotifyEvent::FromFunction([](void* c, classlib::TObject*) { ++*static_cast<int*>(c); },
+                                                             &populated);
+    LARGE_INTEGER freq, t0, t1;
+    ::QueryPerformanceFrequency(&freq);
+    ::QueryPerformanceCounter(&t0);
+    list->SetPath(dir.Path());
+    ::QueryPerformanceCounter(&t1);
+    const double callMs = double(t1.QuadPart - t0.QuadPart) * 1000.0 / double(freq.QuadPart);
+    // The longest time between two served messages while the fill goes on.
+    double longestGapMs = 0;
+    LARGE_INTEGER last = t1, now;
+    EXPECT_TRUE(shelltest::PumpUntil(
+        [&] {
+            ::QueryPerformanceCounter(&now);
+            longestGapMs = std::max(longestGapMs, double(now.QuadPart - last.QuadPart) * 1000.0 / double(freq.QuadPart));
+            last = now;
+            return populated > 0;
+        },
+        60000));
+    const double totalMs = double(now.QuadPart - t0.QuadPart) * 1000.0 / double(freq.QuadPart);
+    EXPECT_EQ(list->GetItems()->GetCount(), kFiles);
+    std::printf("fill of %d files: call %.0f ms, total %.0f ms, longest gap %.0f ms\n", kFiles, callMs, totalMs,
+                longestGapMs);
+    // A fill in one piece blocks about 750 ms here; steps take about 60.
+    EXPECT_LT(std::max(callMs, longestGapMs), 400.0);
 }
 
 }  // namespace
