@@ -90,6 +90,10 @@ public:
     void SetFocused(bool Value);
     // Position in the list.
     int GetIndex() const;
+    // Index in the list view's small image list (-1: none). The window asks
+    // for it through TListView::ItemImageIndex whenever it draws the row.
+    int GetImageIndex() const { return imageIndex_; }
+    void SetImageIndex(int Value);
     // Free for the caller (not owned).
     void* Data = nullptr;
 
@@ -102,6 +106,7 @@ private:
     std::unique_ptr<TStringList> subItems_;
     bool selected_ = false;  // while there is no window
     bool focused_ = false;
+    int imageIndex_ = -1;
 };
 
 class TListItems {
@@ -176,6 +181,11 @@ public:
     void BeginUpdate() { items_->BeginUpdate(); }
     void EndUpdate() { items_->EndUpdate(); }
 
+    // The image list of the rows' icons; borrowed (the view never frees
+    // it), null for none.
+    HIMAGELIST GetSmallImages() const { return smallImages_; }
+    void SetSmallImages(HIMAGELIST Value);
+
     // An item became selected or unselected (by the user or the program).
     TLVSelectItemEvent OnSelectItem;
     // An item's state changed.
@@ -188,6 +198,9 @@ protected:
     void CreateHandleDone() override;
     void SaveWindowState() override;
     void CNNotify(TMessage& Message) override;
+    // The image the window draws for Item (asked on every draw of the row);
+    // the item's ImageIndex unless a descendant supplies it otherwise.
+    virtual int ItemImageIndex(TListItem* Item) { return Item->GetImageIndex(); }
 
 private:
     friend class TListItem;
@@ -214,6 +227,7 @@ private:
     bool hideSelection_ = true;
     bool showColumnHeaders_ = true;
     int updateCount_ = 0;
+    HIMAGELIST smallImages_ = nullptr;
     // Window state changes made by the list itself raise no events.
     int quiet_ = 0;
 };

@@ -3,12 +3,14 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
 #include <unordered_map>
 
 #include "classlib/ExtCtrls.h"
 #include "classlib/FileCtrl.h"
 #include "classlib/SysUtils.h"
 #include "controls/shell/ShWideStr.h"
+#include "controls/shell/ShWorkItems.h"
 
 namespace shell {
 
@@ -121,9 +123,61 @@ HRESULT STDMETHODCALLTYPE TShellLinkClient::QueryInterface(REFIID riid, void** p
     return E_NOINTERFACE;
 }
 
+class TShellLinkClient::TIconSink : public IIconViewer {
+public:
+    explicit TIconSink(TShellLinkClient* Client) : client_(Client) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv) return E_POINTER;
+        const bool known = riid == IID_IUnknown || riid == IID_IIconViewer;
+        *ppv = known ? static_cast<IIconViewer*>(this) : nullptr;
+        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+    // Main thread (the work items' done step).
+    void STDMETHODCALLTYPE SetIconIndex(int IconIndex, std::uint8_t Kind, classlib::TObject* Item) override
+    {
+        if (client_) client_->IconArrived(IconIndex, Kind, Item);
+    }
+    void Detach() { client_ = nullptr; }
+
+private:
+    virtual ~TIconSink() = default;
+    std::atomic<ULONG> refs_{1};
+    TShellLinkClient* client_;
+};
+
+TShellLinkClient::TShellLinkClient()
+    : iconSink_(new TIconSink(this)), smallIcons_(std::make_unique<TShSystemImageList>(nullptr))
+{
+}
+
 TShellLinkClient::~TShellLinkClient()
 {
     if (link_) link_->UnregisterControl(this);
+    iconSink_->Detach();
+    iconSink_->Release();
+}
+
+void TShellLinkClient::DetachIcons() { iconSink_->Detach(); }
+
+void TShellLinkClient::QueueIcon(classlib::TObject* Group, classlib::TObject* Tag, const std::wstring& Path,
+                                 std::uint8_t Kind)
+{
+    auto* work = new TIconWorkItem(TPidl(), Group, Tag, iconSink_, Kind);
+    work->Path = Path;
+    ShellWorkPool()->AddWorkItem(work);
+}
+
+void TShellLinkClient::CancelWork(classlib::TObject* Owner, classlib::TObject* Group)
+{
+    if (ShellWorkPoolExists()) ShellWorkPool()->CancelWorkItems(Owner, Group);
 }
 
 void STDMETHODCALLTYPE TShellLinkClient::SetShellLink(TShellLink* Link)
@@ -155,14 +209,87 @@ std::wstring TShellLinkClient::PathOfPidl(LPCITEMIDLIST Pidl)
 
 // ---- tree
 
-TShellTree::TShellTree(classlib::TComponent* AOwner) : classlib::TSystemControl(AOwner)
+TShellTree::TShellTree(classlib::TComponent* AOwner)
+    : classlib::TSystemControl(AOwner), notifier_(std::make_unique<TShellChangeNotifier>(nullptr))
 {
     SetBounds(0, 0, 150, 200);
     SetTabStop(true);
     SetColor(classlib::clWindow);
+    // No folder given: every drive, recursively.
+    notifier_->SetEventFilter(NotificationBit(neFolderCreate) | NotificationBit(neFolderDelete) |
+                              NotificationBit(neFolderRename));
+    notifier_->OnChange = TShellNotifierEvent(this, &TShellTree::ShellChanged);
 }
 
-TShellTree::~TShellTree() { SetShellLink(nullptr); }
+TShellTree::~TShellTree()
+{
+    notifier_->SetEnabled(false);
+    notifier_->OnChange = nullptr;
+    DetachIcons();
+    SetShellLink(nullptr);
+    CancelWork(nullptr, this);
+}
+
+void TShellTree::DropNodes()
+{
+    CancelWork(nullptr, this);
+    nodes_.clear();
+}
+
+void TShellTree::ShellChanged(classlib::TObject*, TNotificationEvent Event, const std::wstring& Path1,
+                              const std::wstring& Path2)
+{
+    if (!HandleAllocated()) return;
+    RefreshChildren(classlib::ExtractFilePath(classlib::ExcludeTrailingPathDelimiter(Path1)));
+    if (Event == neFolderRename && !Path2.empty())
+        RefreshChildren(classlib::ExtractFilePath(classlib::ExcludeTrailingPathDelimiter(Path2)));
+}
+
+void TShellTree::RefreshChildren(const std::wstring& Folder)
+{
+    if (Folder.empty()) return;
+    auto it = std::find_if(nodes_.begin(), nodes_.end(),
+                           [&](const auto& n) { return n->Filled && SamePath(n->Path, Folder); });
+    if (it == nodes_.end()) return;
+    TNode* parent = it->get();
+    const HTREEITEM parentItem = parent->Item;
+    const std::wstring base = parent->Path;
+    std::vector<std::wstring> subs = SubFolders(base);
+    std::vector<bool> kept(subs.size(), false);
+    auto child = reinterpret_cast<HTREEITEM>(Send(TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(parentItem)));
+    while (child) {
+        auto next = reinterpret_cast<HTREEITEM>(Send(TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(child)));
+        TNode* node = NodeOf(child);
+        bool found = false;
+        for (std::size_t i = 0; node && i < subs.size(); ++i)
+            if (!kept[i] && SamePath(node->Path, base + subs[i])) {
+                kept[i] = found = true;
+                break;
+            }
+        if (!found) Send(TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(child));
+        child = next;
+    }
+    for (std::size_t i = 0; i < subs.size(); ++i)
+        if (!kept[i]) AddNode(parentItem, subs[i], base + subs[i]);
+    Send(TVM_SORTCHILDREN, FALSE, reinterpret_cast<LPARAM>(parentItem));
+    TVITEMW tv{};
+    tv.mask = TVIF_CHILDREN | TVIF_HANDLE;
+    tv.hItem = parentItem;
+    tv.cChildren = subs.empty() ? 0 : 1;
+    Send(TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+}
+
+void TShellTree::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag)
+{
+    // A node that left the tree (its work cancelled) is not looked at.
+    auto it = std::find_if(nodes_.begin(), nodes_.end(), [&](const auto& n) { return n.get() == Tag; });
+    if (it == nodes_.end() || IconIndex < 0 || !HandleAllocated()) return;
+    TNode* node = it->get();
+    (Kind == 2 ? node->OpenImage : node->Image) = IconIndex;
+    RECT r{};
+    *reinterpret_cast<HTREEITEM*>(&r) = node->Item;
+    if (Send(TVM_GETITEMRECT, FALSE, reinterpret_cast<LPARAM>(&r))) ::InvalidateRect(GetHandle(), &r, FALSE);
+}
 
 void TShellTree::CreateParams(classlib::TCreateParams& Params)
 {
@@ -175,8 +302,10 @@ void TShellTree::CreateParams(classlib::TCreateParams& Params)
 void TShellTree::CreateHandleDone()
 {
     classlib::TSystemControl::CreateHandleDone();
-    nodes_.clear();
+    Send(TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(SmallIcons()));
+    DropNodes();
     FillRoots();
+    notifier_->SetEnabled(true);
     std::wstring target = !pendingPath_.empty() ? pendingPath_ : selected_;
     pendingPath_.clear();
     if (!target.empty()) SetPath(target);
@@ -209,13 +338,18 @@ HTREEITEM TShellTree::AddNode(HTREEITEM Parent, const std::wstring& Caption, con
     TVINSERTSTRUCTW ins{};
     ins.hParent = Parent;
     ins.hInsertAfter = TVI_LAST;
-    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN;
+    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
     ins.item.pszText = const_cast<wchar_t*>(Caption.c_str());
+    ins.item.iImage = I_IMAGECALLBACK;
+    ins.item.iSelectedImage = I_IMAGECALLBACK;
     ins.item.lParam = reinterpret_cast<LPARAM>(node.get());
     // Whether to show a button is decided without reading the folder.
     ins.item.cChildren = 1;
     auto item = reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
-    if (item) nodes_.push_back(std::move(node));
+    if (item) {
+        node->Item = item;
+        nodes_.push_back(std::move(node));
+    }
     return item;
 }
 
@@ -300,7 +434,7 @@ void STDMETHODCALLTYPE TShellTree::FullRefresh()
     if (!HandleAllocated()) return;
     std::wstring keep = selected_;
     ++quiet_;
-    nodes_.clear();
+    DropNodes();
     FillRoots();
     --quiet_;
     if (!keep.empty()) SetPath(keep);
@@ -338,9 +472,23 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
         NotifyFolder(WithoutBackslash(path));
         break;
     }
+    case TVN_GETDISPINFOW: {
+        auto* info = reinterpret_cast<NMTVDISPINFOW*>(hdr);
+        auto* node = reinterpret_cast<TNode*>(info->item.lParam);
+        if (!node) break;
+        if (!node->IconAsked && (info->item.mask & (TVIF_IMAGE | TVIF_SELECTEDIMAGE))) {
+            node->IconAsked = true;
+            QueueIcon(this, node, node->Path, 0);
+            QueueIcon(this, node, node->Path, 2);
+        }
+        info->item.iImage = node->Image;
+        info->item.iSelectedImage = node->OpenImage >= 0 ? node->OpenImage : node->Image;
+        break;
+    }
     case TVN_DELETEITEMW: {
         auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
         auto* node = reinterpret_cast<TNode*>(nm->itemOld.lParam);
+        if (node) CancelWork(node, this);
         nodes_.erase(std::remove_if(nodes_.begin(), nodes_.end(), [&](const auto& n) { return n.get() == node; }),
                      nodes_.end());
         break;
@@ -351,12 +499,19 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
 
 // ---- list
 
+struct TShellList::TItemTag : classlib::TObject {
+    explicit TItemTag(classlib::TListItem* AItem) : item(AItem) {}
+    classlib::TListItem* item;
+    bool iconAsked = false;
+};
+
 TShellList::TShellList(classlib::TComponent* AOwner)
     : classlib::TListView(AOwner),
       notifier_(std::make_unique<TShellChangeNotifier>(nullptr)),
       refreshTimer_(std::make_unique<classlib::TTimer>(nullptr)),
       fillTimer_(std::make_unique<classlib::TTimer>(nullptr))
 {
+    SetSmallImages(SmallIcons());
     SetViewStyle(classlib::vsReport);
     SetReadOnly(true);
     SetRowSelect(true);
@@ -381,11 +536,55 @@ TShellList::TShellList(classlib::TComponent* AOwner)
 
 TShellList::~TShellList()
 {
+    DetachIcons();
     notifier_->SetEnabled(false);
     notifier_->OnChange = nullptr;
     refreshTimer_->SetEnabled(false);
     fillTimer_->SetEnabled(false);
     SetShellLink(nullptr);
+    DropAllWork();
+}
+
+void TShellList::Tag(classlib::TListItem* Item)
+{
+    auto tag = std::make_unique<TItemTag>(Item);
+    Item->Data = tag.get();
+    classlib::TObject* key = tag.get();
+    tags_.emplace(key, std::move(tag));
+}
+
+void TShellList::DropAllWork()
+{
+    CancelWork(nullptr, this);
+    for (auto& [key, tag] : tags_) tag->item->Data = nullptr;
+    tags_.clear();
+}
+
+void TShellList::DeleteItem(int Index)
+{
+    classlib::TListItem* item = GetItems()->GetItem(Index);
+    auto* tag = static_cast<TItemTag*>(item->Data);
+    if (tag) CancelWork(tag, this);
+    GetItems()->Delete(Index);
+    if (tag) tags_.erase(tag);
+}
+
+int TShellList::ItemImageIndex(classlib::TListItem* Item)
+{
+    auto* tag = static_cast<TItemTag*>(Item->Data);
+    if (tag && !tag->iconAsked && !path_.empty()) {
+        tag->iconAsked = true;
+        QueueIcon(this, tag, path_ + Item->GetCaption(), 0);
+    }
+    return Item->GetImageIndex();
+}
+
+void TShellList::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag)
+{
+    // An item that left the list (its work cancelled) is not looked at.
+    auto it = tags_.find(Tag);
+    if (it == tags_.end() || IconIndex < 0 || Kind != 0) return;
+    it->second->item->SetImageIndex(IconIndex);
 }
 
 void TShellList::CreateHandleDone()
@@ -473,6 +672,7 @@ void TShellList::Populate()
     pending_ = path_.empty() ? std::vector<std::wstring>()
                              : ListFolderFiles(path_, filter_, showFolders_, showHidden_);
     pendingNext_ = 0;
+    DropAllWork();
     items->Clear();
     AddPending();
 }
@@ -488,7 +688,11 @@ void TShellList::AddPending()
     classlib::TListItems* items = GetItems();
     const std::size_t end = std::min(pending_.size(), pendingNext_ + kFillStep);
     items->BeginUpdate();
-    for (; pendingNext_ < end; ++pendingNext_) items->Add()->SetCaption(pending_[pendingNext_]);
+    for (; pendingNext_ < end; ++pendingNext_) {
+        classlib::TListItem* item = items->Add();
+        item->SetCaption(pending_[pendingNext_]);
+        Tag(item);
+    }
     items->EndUpdate();
     if (pendingNext_ < pending_.size()) {
         fillTimer_->SetEnabled(true);
@@ -528,8 +732,12 @@ void STDMETHODCALLTYPE TShellList::UpdateContents()
     }
     items->BeginUpdate();
     for (int i = items->GetCount() - 1; i >= 0; --i)
-        if (!seen[static_cast<std::size_t>(i)]) items->Delete(i);
-    for (const std::wstring& name : added) items->Add()->SetCaption(name);
+        if (!seen[static_cast<std::size_t>(i)]) DeleteItem(i);
+    for (const std::wstring& name : added) {
+        classlib::TListItem* item = items->Add();
+        item->SetCaption(name);
+        Tag(item);
+    }
     items->EndUpdate();
     filling_ = false;
 }
@@ -549,7 +757,7 @@ void TShellList::ShellChanged(classlib::TObject*, TNotificationEvent Event, cons
     case neFolderDelete:
         if (SamePath(classlib::ExtractFilePath(Path1), path_)) {
             const int i = IndexOfName(classlib::ExtractFileName(Path1));
-            if (i >= 0) GetItems()->Delete(i);
+            if (i >= 0) DeleteItem(i);
             return;
         }
         break;  // the shown folder itself or one above it
@@ -571,6 +779,7 @@ void TShellList::RefreshTimer(classlib::TObject*)
         return;
     }
     if (!path_.empty() && !FolderExists(path_)) {
+        DropAllWork();
         GetItems()->Clear();
         return;
     }

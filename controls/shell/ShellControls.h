@@ -20,11 +20,13 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "classlib/ComCtrls.h"
 #include "classlib/Controls.h"
 #include "classlib/Events.h"
+#include "controls/shell/ShImageList.h"
 #include "controls/shell/ShNotify.h"
 #include "controls/shell/ShellLink.h"
 
@@ -37,7 +39,8 @@ namespace shell {
 // The root of a control: only the desktop is used.
 enum TShellSpecialFolder : uint8_t { sfDesktop, sfDrives, sfPersonal };
 
-// The shared part of the tree and the list: the link registration.
+// The shared part of the tree and the list: the link registration and the
+// icons looked up in the background (out of the small system image list).
 class TShellLinkClient : public IShellControl {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
@@ -51,7 +54,19 @@ public:
     void STDMETHODCALLTYPE NavigateUp() override {}
 
 protected:
+    TShellLinkClient();
     ~TShellLinkClient();
+    // A finished lookup of QueueIcon, on the main thread: Kind 0 the closed,
+    // 2 the open icon of the item or node Tag. Never called for work that
+    // was cancelled, nor after DetachIcons.
+    virtual void IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag) = 0;
+    // Queues the lookup of Path's icon for Tag; Group is the control.
+    void QueueIcon(classlib::TObject* Group, classlib::TObject* Tag, const std::wstring& Path, std::uint8_t Kind);
+    // Cancels the queued and running lookups of Owner and/or Group.
+    static void CancelWork(classlib::TObject* Owner, classlib::TObject* Group);
+    // The first step of a control's destructor: no lookup reaches it after.
+    void DetachIcons();
+    HIMAGELIST SmallIcons() const { return smallIcons_->GetHandle(); }
     // Tells the other linked controls that this one shows Folder.
     void NotifyFolder(const std::wstring& Folder);
     // The folder of an absolute item list ("" when it has no file-system
@@ -59,6 +74,13 @@ protected:
     static std::wstring PathOfPidl(LPCITEMIDLIST Pidl);
 
     TShellLink* link_ = nullptr;
+
+private:
+    class TIconSink;
+    // Reference counted: a finished work item may still hold it after the
+    // control is gone (it then forwards nothing).
+    TIconSink* iconSink_;
+    std::unique_ptr<TShSystemImageList> smallIcons_;
 };
 
 class TShellTree : public classlib::TSystemControl, public TShellLinkClient {
@@ -95,10 +117,17 @@ protected:
     void CNNotify(classlib::TMessage& Message) override;
 
 private:
-    struct TNode {
+    struct TNode : classlib::TObject {
         std::wstring Path;  // with trailing backslash
         bool Filled = false;
+        HTREEITEM Item = nullptr;
+        int Image = -1;      // closed icon (-1: not known yet)
+        int OpenImage = -1;  // icon while selected
+        bool IconAsked = false;
     };
+    void IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag) override;
+    // Cancels the work of every node (one pass) and forgets the nodes.
+    void DropNodes();
     HTREEITEM AddNode(HTREEITEM Parent, const std::wstring& Caption, const std::wstring& Path);
     void FillNode(HTREEITEM Item);
     TNode* NodeOf(HTREEITEM Item) const;
@@ -110,6 +139,14 @@ private:
     std::wstring pendingPath_;  // set before the window exists
     std::wstring selected_;
     int quiet_ = 0;
+    // Folders the shell announces as created, removed or renamed show in
+    // (or leave) their parent node when it has been read.
+    void ShellChanged(classlib::TObject* Sender, TNotificationEvent Event, const std::wstring& Path1,
+                      const std::wstring& Path2);
+    // Reads the sub-folders of a read node again (keeping the nodes that
+    // stay, with what is read below them).
+    void RefreshChildren(const std::wstring& Folder);
+    std::unique_ptr<TShellChangeNotifier> notifier_;
 };
 
 class TShellList : public classlib::TListView, public TShellLinkClient {
@@ -166,8 +203,19 @@ public:
 protected:
     void CNNotify(classlib::TMessage& Message) override;
     void CreateHandleDone() override;
+    // Asks the work pool for the icon of an item the first time the window
+    // draws it.
+    int ItemImageIndex(classlib::TListItem* Item) override;
 
 private:
+    struct TItemTag;
+    void IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag) override;
+    // Gives Item a tag of its own for its background work.
+    void Tag(classlib::TListItem* Item);
+    // Drops the background work of every item (one pass) / of Item, and
+    // their tags: late results for them are never applied.
+    void DropAllWork();
+    void DeleteItem(int Index);
     void WatchFolder();
     void ShellChanged(classlib::TObject* Sender, TNotificationEvent Event, const std::wstring& Path1,
                       const std::wstring& Path2);
@@ -190,6 +238,8 @@ private:
     std::size_t pendingNext_ = 0;
     std::vector<std::wstring> reselect_;
     std::unique_ptr<classlib::TTimer> fillTimer_;
+    // The tags of the items shown, each owned here until its item leaves.
+    std::unordered_map<classlib::TObject*, std::unique_ptr<TItemTag>> tags_;
 };
 
 // The files in Folder (names without folder) that match one of the

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "classlib/Forms.h"
@@ -24,6 +25,16 @@ void Touch(const std::wstring& File)
     HANDLE h = ::CreateFileW(File.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     ::CloseHandle(h);
+}
+
+// A control of class T on Form (which frees it), with its window made.
+template <class T>
+T* Placed(classlib::TForm& Form)
+{
+    auto* control = new T(&Form);
+    control->SetParent(&Form);
+    control->HandleNeeded();
+    return control;
 }
 
 // Picture masks of every supported kind; a file that only "*.*" matches
@@ -163,6 +174,127 @@ TEST(ShellControls, ListFollowsAnnouncedChanges)
     ASSERT_TRUE(::RemoveDirectoryW(shown.c_str()));
     ::SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW | SHCNF_FLUSH, shown.c_str(), nullptr);
     EXPECT_TRUE(shelltest::PumpUntil([&] { return names().empty(); }));
+}
+
+// Icons are looked up in the background when the window first asks for a
+// row's image; a refill drops the lookups still under way, so none of
+// their results lands on the new items.
+TEST(ShellControls, ListIconsArriveInTheBackgroundAndRefillsDropOldOnes)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (int i = 0; i < 40; ++i) Touch(dir.File(L"p" + std::to_wstring(i) + (i % 2 ? L".gif" : L".txt")));
+
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetPath(dir.Path());
+    ASSERT_EQ(list->GetItems()->GetCount(), 40);
+    HWND wnd = list->GetHandle();
+    EXPECT_NE(::SendMessageW(wnd, LVM_GETIMAGELIST, LVSIL_SMALL, 0), 0);
+    auto ask = [&](int i) {
+        LVITEMW lv{};
+        lv.mask = LVIF_IMAGE;
+        lv.iItem = i;
+        ::SendMessageW(wnd, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
+        return lv.iImage;
+    };
+    EXPECT_EQ(ask(0), -1);  // not there yet: asked for now
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return list->GetItems()->GetItem(0)->GetImageIndex() >= 0; }));
+    EXPECT_EQ(ask(0), list->GetItems()->GetItem(0)->GetImageIndex());
+
+    for (int i = 0; i < 40; ++i) ask(i);
+    list->Populate();
+    shelltest::PumpFor(800);
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(list->GetItems()->GetItem(i)->GetImageIndex(), -1) << i;
+    // Freed with lookups queued: nothing arrives afterwards.
+    for (int i = 0; i < 40; ++i) ask(i);
+    delete list;
+    shelltest::PumpFor(300);
+}
+
+// The tree's folder icons, closed and open, are looked up in the background
+// the first time a node is drawn; a refresh drops those under way.
+TEST(ShellControls, TreeIconsArriveInTheBackground)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"inner").c_str(), nullptr);
+
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetPath(dir.File(L"inner"));
+    ASSERT_EQ(tree->GetPath(), dir.File(L"inner"));
+    HWND wnd = tree->GetHandle();
+    EXPECT_NE(::SendMessageW(wnd, TVM_GETIMAGELIST, TVSIL_NORMAL, 0), 0);
+    auto images = [&] {
+        TVITEMW tv{};
+        tv.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_HANDLE;
+        tv.hItem = reinterpret_cast<HTREEITEM>(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0));
+        ::SendMessageW(wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+        return std::pair<int, int>(tv.iImage, tv.iSelectedImage);
+    };
+    EXPECT_EQ(images().first, -1);
+    EXPECT_TRUE(shelltest::PumpUntil([&] {
+        auto [closed, open] = images();
+        return closed >= 0 && open >= 0;
+    })) << images().first << " " << images().second;
+    tree->FullRefresh();
+    EXPECT_EQ(tree->GetPath(), dir.File(L"inner"));
+    EXPECT_EQ(images().first, -1);  // new nodes ask again
+    delete tree;
+    shelltest::PumpFor(300);
+}
+
+// Folders the shell announces as created, renamed or removed appear in
+// and leave their parent node, in name order.
+TEST(ShellControls, TreeFollowsAnnouncedFolders)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"b").c_str(), nullptr));
+
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetPath(dir.File(L"b"));
+    ASSERT_EQ(tree->GetPath(), dir.File(L"b"));
+    HWND wnd = tree->GetHandle();
+    const auto parent = reinterpret_cast<HTREEITEM>(::SendMessageW(
+        wnd, TVM_GETNEXTITEM, TVGN_PARENT, ::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0)));
+    auto children = [&] {
+        std::vector<std::wstring> names;
+        auto item = reinterpret_cast<HTREEITEM>(
+            ::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(parent)));
+        for (; item; item = reinterpret_cast<HTREEITEM>(
+                         ::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+            wchar_t text[MAX_PATH] = {};
+            TVITEMW tv{};
+            tv.mask = TVIF_TEXT | TVIF_HANDLE;
+            tv.hItem = item;
+            tv.pszText = text;
+            tv.cchTextMax = MAX_PATH;
+            ::SendMessageW(wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+            names.push_back(text);
+        }
+        return names;
+    };
+    using Names = std::vector<std::wstring>;
+    ASSERT_EQ(children(), Names{L"b"});
+
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"a").c_str(), nullptr));
+    ::SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW | SHCNF_FLUSH, dir.File(L"a").c_str(), nullptr);
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return children() == Names{L"a", L"b"}; })) << children().size();
+
+    ASSERT_TRUE(::MoveFileW(dir.File(L"a").c_str(), dir.File(L"c").c_str()));
+    ::SHChangeNotify(SHCNE_RENAMEFOLDER, SHCNF_PATHW | SHCNF_FLUSH, dir.File(L"a").c_str(), dir.File(L"c").c_str());
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return children() == Names{L"b", L"c"}; })) << children().size();
+
+    ASSERT_TRUE(::RemoveDirectoryW(dir.File(L"c").c_str()));
+    ::SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW | SHCNF_FLUSH, dir.File(L"c").c_str(), nullptr);
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return children() == Names{L"b"}; })) << children().size();
+    EXPECT_EQ(tree->GetPath(), dir.File(L"b"));
 }
 
 // A folder of 5,000 files: the call that shows it returns quickly and the
