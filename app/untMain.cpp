@@ -369,6 +369,7 @@ void TfrmMain::CreateComponents()
     LV1->SetShowColumnHeaders(false);
     LV1->SetHideSelection(false);
     LV1->SetShowFolders(false);
+    LV1->SetDetails(false);  // headers hidden: the names only
     LV1->SetFilter(L"*");
     LV1->OnSelectItem = TLVSelectItemEvent(this, &TfrmMain::LV1SelectItem);
     LV1->OnDblClick = TNotifyEvent(this, &TfrmMain::btnAddClick);

@@ -3,6 +3,8 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstring>
+#include <cwchar>
 #include <atomic>
 #include <unordered_map>
 
@@ -80,34 +82,105 @@ std::vector<std::wstring> SubFolders(const std::wstring& Folder)
 
 }  // namespace
 
-std::vector<std::wstring> ListFolderFiles(const std::wstring& Folder, const std::wstring& Masks, bool Folders,
-                                          bool Hidden)
+std::vector<TFolderEntry> ListFolderEntries(const std::wstring& Folder, const std::wstring& Masks, bool Folders,
+                                            bool Hidden)
 {
-    std::vector<std::wstring> files, folders;
-    if (!FolderExists(Folder)) return files;
+    std::vector<TFolderEntry> entries;
+    if (!FolderExists(Folder)) return entries;
     const std::vector<std::wstring> masks = SplitMasks(Masks);
     WIN32_FIND_DATAW fd;
     HANDLE h = ::FindFirstFileW((WithBackslash(Folder) + L"*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return files;
+    if (h == INVALID_HANDLE_VALUE) return entries;
     do {
         std::wstring n = fd.cFileName;
         if (n == L"." || n == L"..") continue;
         if (!Hidden && (fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN)) continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (Folders) folders.push_back(n);
+        const bool folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (folder ? !Folders
+                   : std::none_of(masks.begin(), masks.end(), [&](const std::wstring& m) { return classlib::MatchesMask(n, m); }))
             continue;
-        }
-        for (const std::wstring& m : masks)
-            if (classlib::MatchesMask(n, m)) {
-                files.push_back(n);
-                break;
-            }
+        TFolderEntry e;
+        e.Name = std::move(n);
+        e.Folder = folder;
+        e.Size = (std::uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+        e.Modified = fd.ftLastWriteTime;
+        entries.push_back(std::move(e));
     } while (::FindNextFileW(h, &fd));
     ::FindClose(h);
-    std::sort(folders.begin(), folders.end(), LessNoCase);
-    std::sort(files.begin(), files.end(), LessNoCase);
-    folders.insert(folders.end(), files.begin(), files.end());
-    return folders;
+    SortEntries(entries, ldName, false);
+    return entries;
+}
+
+std::vector<std::wstring> ListFolderFiles(const std::wstring& Folder, const std::wstring& Masks, bool Folders,
+                                          bool Hidden)
+{
+    std::vector<std::wstring> names;
+    for (TFolderEntry& e : ListFolderEntries(Folder, Masks, Folders, Hidden)) names.push_back(std::move(e.Name));
+    return names;
+}
+
+namespace {
+
+// The shell's type name of a file or folder name (asked once per extension;
+// main thread).
+std::wstring TypeName(const TFolderEntry& Entry)
+{
+    static std::unordered_map<std::wstring, std::wstring> cache;
+    const std::size_t dot = Entry.Name.rfind(L'.');
+    const std::wstring key = Entry.Folder ? L"\\" : TntWideUpperCase(dot == std::wstring::npos ? L"" : Entry.Name.substr(dot));
+    auto it = cache.find(key);
+    if (it != cache.end()) return it->second;
+    SHFILEINFOW info{};
+    const DWORD attributes = Entry.Folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    std::wstring type;
+    if (::SHGetFileInfoW(Entry.Name.c_str(), attributes, &info, sizeof(info), SHGFI_TYPENAME | SHGFI_USEFILEATTRIBUTES))
+        type = info.szTypeName;
+    return cache.emplace(key, type).first->second;
+}
+
+std::uint64_t Ticks(const FILETIME& t) { return (std::uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+
+}  // namespace
+
+std::wstring DetailText(const TFolderEntry& Entry, TListDetail Detail)
+{
+    switch (Detail) {
+    case ldName: return Entry.Name;
+    case ldSize: return Entry.Folder ? std::wstring() : std::to_wstring((Entry.Size + 1023) / 1024) + L" KB";
+    case ldType: return TypeName(Entry);
+    case ldModified: {
+        SYSTEMTIME utc{}, local{};
+        if (!::FileTimeToSystemTime(&Entry.Modified, &utc) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+            return {};
+        wchar_t text[32];
+        swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour,
+                 local.wMinute);
+        return text;
+    }
+    }
+    return {};
+}
+
+void SortEntries(std::vector<TFolderEntry>& Entries, TListDetail Detail, bool Descending)
+{
+    auto compare = [&](const TFolderEntry& a, const TFolderEntry& b) {
+        int c = 0;
+        switch (Detail) {
+        case ldName: break;
+        case ldSize: c = a.Size < b.Size ? -1 : a.Size > b.Size ? 1 : 0; break;
+        case ldType: c = ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, TypeName(a).c_str(), -1,
+                                          TypeName(b).c_str(), -1) - CSTR_EQUAL;
+            break;
+        case ldModified: c = Ticks(a.Modified) < Ticks(b.Modified) ? -1 : Ticks(a.Modified) > Ticks(b.Modified) ? 1 : 0;
+            break;
+        }
+        if (c == 0) c = LessNoCase(a.Name, b.Name) ? -1 : LessNoCase(b.Name, a.Name) ? 1 : 0;
+        return c;
+    };
+    std::stable_sort(Entries.begin(), Entries.end(), [&](const TFolderEntry& a, const TFolderEntry& b) {
+        if (a.Folder != b.Folder) return a.Folder;
+        return Descending ? compare(b, a) < 0 : compare(a, b) < 0;
+    });
 }
 
 // ---- link client
@@ -286,8 +359,10 @@ void TShellTree::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject
     if (it == nodes_.end() || IconIndex < 0 || !HandleAllocated()) return;
     TNode* node = it->get();
     (Kind == 2 ? node->OpenImage : node->Image) = IconIndex;
+    // TVM_GETITEMRECT takes the item in the rectangle's first bytes.
     RECT r{};
-    *reinterpret_cast<HTREEITEM*>(&r) = node->Item;
+    static_assert(sizeof(RECT) >= sizeof(HTREEITEM));
+    std::memcpy(&r, &node->Item, sizeof(HTREEITEM));
     if (Send(TVM_GETITEMRECT, FALSE, reinterpret_cast<LPARAM>(&r))) ::InvalidateRect(GetHandle(), &r, FALSE);
 }
 
@@ -516,7 +591,7 @@ TShellList::TShellList(classlib::TComponent* AOwner)
     SetReadOnly(true);
     SetRowSelect(true);
     SetMultiSelect(true);
-    GetColumns()->Add()->SetWidth(200);
+    CreateColumns();
     // Every change but associations, attributes, free space, server
     // disconnections and image lists. Recursive: a flat watch reports only
     // the folder itself on some platforms, never the files in it.
@@ -627,6 +702,63 @@ void TShellList::SetShowHidden(bool Value)
     Populate();
 }
 
+void TShellList::SetDetails(bool Value)
+{
+    if (details_ == Value) return;
+    details_ = Value;
+    CreateColumns();
+    Populate();
+}
+
+void TShellList::CreateColumns()
+{
+    static const wchar_t* const kTitles[ListDetailCount] = {L"Name", L"Size", L"Type", L"Modified"};
+    static const int kWidths[ListDetailCount] = {200, 70, 120, 110};
+    classlib::TListColumns* columns = GetColumns();
+    const int count = details_ ? ListDetailCount : 1;
+    while (columns->GetCount() > count) columns->Delete(columns->GetCount() - 1);
+    for (int i = columns->GetCount(); i < count; ++i) {
+        classlib::TListColumn* c = columns->Add();
+        c->SetCaption(kTitles[columnDetail_[i]]);
+        c->SetWidth(kWidths[columnDetail_[i]]);
+        if (columnDetail_[i] == ldSize) c->SetAlignment(classlib::taRightJustify);
+    }
+    if (sortColumn_ >= count) sortColumn_ = 0;
+}
+
+void TShellList::SortBy(int Column, bool Descending)
+{
+    sortColumn_ = Column >= 0 && Column < GetColumns()->GetCount() ? Column : 0;
+    sortDescending_ = Descending;
+    Populate();
+}
+
+void TShellList::ShowSortArrow()
+{
+    if (!HandleAllocated()) return;
+    auto header = reinterpret_cast<HWND>(SendToWindow(LVM_GETHEADER, 0, 0));
+    if (!header) return;
+    const int count = static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        HDITEMW hd{};
+        hd.mask = HDI_FORMAT;
+        if (!::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&hd))) continue;
+        hd.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (i == sortColumn_) hd.fmt |= sortDescending_ ? HDF_SORTDOWN : HDF_SORTUP;
+        ::SendMessageW(header, HDM_SETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&hd));
+    }
+}
+
+classlib::TListItem* TShellList::AddEntry(const TFolderEntry& Entry)
+{
+    classlib::TListItem* item = GetItems()->Add();
+    item->SetCaption(Entry.Name);
+    if (details_)
+        for (int c = 1; c < GetColumns()->GetCount(); ++c) item->GetSubItems()->Add(DetailText(Entry, columnDetail_[c]));
+    Tag(item);
+    return item;
+}
+
 void TShellList::SetAutomaticRefresh(bool Value)
 {
     automaticRefresh_ = Value;
@@ -669,8 +801,9 @@ void TShellList::Populate()
     refreshTimer_->SetEnabled(false);
     fillTimer_->SetEnabled(false);
     reselect_ = std::move(selected);
-    pending_ = path_.empty() ? std::vector<std::wstring>()
-                             : ListFolderFiles(path_, filter_, showFolders_, showHidden_);
+    pending_ = path_.empty() ? std::vector<TFolderEntry>()
+                             : ListFolderEntries(path_, filter_, showFolders_, showHidden_);
+    SortEntries(pending_, columnDetail_[sortColumn_], sortDescending_);
     pendingNext_ = 0;
     DropAllWork();
     items->Clear();
@@ -688,11 +821,7 @@ void TShellList::AddPending()
     classlib::TListItems* items = GetItems();
     const std::size_t end = std::min(pending_.size(), pendingNext_ + kFillStep);
     items->BeginUpdate();
-    for (; pendingNext_ < end; ++pendingNext_) {
-        classlib::TListItem* item = items->Add();
-        item->SetCaption(pending_[pendingNext_]);
-        Tag(item);
-    }
+    for (; pendingNext_ < end; ++pendingNext_) AddEntry(pending_[pendingNext_]);
     items->EndUpdate();
     if (pendingNext_ < pending_.size()) {
         fillTimer_->SetEnabled(true);
@@ -705,6 +834,7 @@ void TShellList::AddPending()
         if (i >= 0) items->GetItem(i)->SetSelected(true);
     }
     reselect_.clear();
+    ShowSortArrow();
     OnPopulated(this);
     WatchFolder();
     filling_ = false;
@@ -722,22 +852,18 @@ void STDMETHODCALLTYPE TShellList::UpdateContents()
     std::unordered_map<std::wstring, int> shown;
     for (int i = 0; i < items->GetCount(); ++i) shown.emplace(TntWideUpperCase(items->GetItem(i)->GetCaption()), i);
     std::vector<bool> seen(static_cast<std::size_t>(items->GetCount()), false);
-    std::vector<std::wstring> added;
-    for (const std::wstring& name : ListFolderFiles(path_, filter_, showFolders_, showHidden_)) {
-        auto it = shown.find(TntWideUpperCase(name));
+    std::vector<TFolderEntry> added;
+    for (TFolderEntry& entry : ListFolderEntries(path_, filter_, showFolders_, showHidden_)) {
+        auto it = shown.find(TntWideUpperCase(entry.Name));
         if (it != shown.end())
             seen[static_cast<std::size_t>(it->second)] = true;
         else
-            added.push_back(name);
+            added.push_back(std::move(entry));
     }
     items->BeginUpdate();
     for (int i = items->GetCount() - 1; i >= 0; --i)
         if (!seen[static_cast<std::size_t>(i)]) DeleteItem(i);
-    for (const std::wstring& name : added) {
-        classlib::TListItem* item = items->Add();
-        item->SetCaption(name);
-        Tag(item);
-    }
+    for (const TFolderEntry& entry : added) AddEntry(entry);
     items->EndUpdate();
     filling_ = false;
 }
@@ -807,10 +933,61 @@ void STDMETHODCALLTYPE TShellList::FolderChanged(LPCITEMIDLIST AbsolutePidl)
     link_ = link;
 }
 
+bool TShellList::RenameItem(int Index, const std::wstring& NewName)
+{
+    if (Index < 0 || Index >= GetItems()->GetCount() || path_.empty()) return false;
+    classlib::TListItem* item = GetItems()->GetItem(Index);
+    const std::wstring oldName = item->GetCaption();
+    if (NewName.empty() || NewName == oldName || NewName.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos ||
+        NewName == L"." || NewName == L"..")
+        return false;
+    const std::wstring from = path_ + oldName, to = path_ + NewName;
+    // MoveFileW refuses an existing target (other than the object itself
+    // under a new letter case).
+    if (!::MoveFileW(from.c_str(), to.c_str())) return false;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW(to.c_str(), &fd);
+    TFolderEntry entry;
+    entry.Name = NewName;
+    if (h != INVALID_HANDLE_VALUE) {
+        ::FindClose(h);
+        entry.Name = fd.cFileName;
+        entry.Folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.Size = (std::uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+        entry.Modified = fd.ftLastWriteTime;
+    }
+    item->SetCaption(entry.Name);
+    item->GetSubItems()->Clear();
+    if (details_)
+        for (int c = 1; c < GetColumns()->GetCount(); ++c) item->GetSubItems()->Add(DetailText(entry, columnDetail_[c]));
+    item->SetImageIndex(-1);
+    if (auto* tag = static_cast<TItemTag*>(item->Data)) tag->iconAsked = false;
+    // The other views of the folder (and the tree, for a folder) follow.
+    ::SHChangeNotify(entry.Folder ? SHCNE_RENAMEFOLDER : SHCNE_RENAMEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, from.c_str(),
+                     to.c_str());
+    return true;
+}
+
 void TShellList::CNNotify(classlib::TMessage& Message)
 {
-    classlib::TListView::CNNotify(Message);
     auto* hdr = reinterpret_cast<NMHDR*>(Message.LParam);
+    if (hdr->code == LVN_ENDLABELEDITW) {
+        // The list renames the object itself; the caption follows only a
+        // rename that succeeded.
+        auto* info = reinterpret_cast<NMLVDISPINFOW*>(hdr);
+        if (info->item.pszText) RenameItem(info->item.iItem, info->item.pszText);
+        Message.Result = FALSE;
+        return;
+    }
+    if (hdr->code == LVN_KEYDOWN && reinterpret_cast<NMLVKEYDOWN*>(hdr)->wVKey == VK_F2 && !GetReadOnly()) {
+        const int index = GetItemIndex();
+        if (index >= 0) SendToWindow(LVM_EDITLABELW, static_cast<WPARAM>(index), 0);
+    }
+    classlib::TListView::CNNotify(Message);
+    if (hdr->code == LVN_COLUMNCLICK) {
+        const int column = reinterpret_cast<NMLISTVIEW*>(hdr)->iSubItem;
+        SortBy(column, column == sortColumn_ && !sortDescending_);
+    }
     if (hdr->code == NM_DBLCLK) {
         auto* act = reinterpret_cast<NMITEMACTIVATE*>(hdr);
         if (act->iItem >= 0) OnDblClick(this);

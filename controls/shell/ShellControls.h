@@ -18,6 +18,7 @@
 
 #include <commctrl.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -149,6 +150,27 @@ private:
     std::unique_ptr<TShellChangeNotifier> notifier_;
 };
 
+// One object of a folder as the list shows it.
+struct TFolderEntry {
+    std::wstring Name;
+    bool Folder = false;
+    std::uint64_t Size = 0;
+    FILETIME Modified{};  // UTC
+};
+// The details the list can show, in column order with Details on.
+enum TListDetail : std::uint8_t { ldName, ldSize, ldType, ldModified };
+constexpr int ListDetailCount = 4;
+// The text of a detail: the name; the size in KB rounded up ("" for a
+// folder); the shell's type name; the local date and time of the last write
+// ("yyyy-mm-dd hh:nn").
+std::wstring DetailText(const TFolderEntry& Entry, TListDetail Detail);
+// Orders Entries by Detail (ties by name, ignoring case), folders before
+// files in both directions.
+void SortEntries(std::vector<TFolderEntry>& Entries, TListDetail Detail, bool Descending);
+// ListFolderFiles with each object's details.
+std::vector<TFolderEntry> ListFolderEntries(const std::wstring& Folder, const std::wstring& Masks, bool Folders,
+                                            bool Hidden = false);
+
 class TShellList : public classlib::TListView, public TShellLinkClient {
 public:
     explicit TShellList(classlib::TComponent* AOwner);
@@ -167,6 +189,17 @@ public:
     // Hidden files and folders are listed (default false).
     bool GetShowHidden() const { return showHidden_; }
     void SetShowHidden(bool Value);
+    // Report view shows the columns Name, Size, Type and Modified (default);
+    // off: the name only. Changing refills.
+    bool GetDetails() const { return details_; }
+    void SetDetails(bool Value);
+    // The order of a fill: by the detail of column SortColumn, descending
+    // when SortDescending. A click on the sort column toggles the direction,
+    // on another column sorts by it ascending; the header shows the arrow.
+    // Items the automatic refresh adds are appended unsorted.
+    int GetSortColumn() const { return sortColumn_; }
+    bool GetSortDescending() const { return sortDescending_; }
+    void SortBy(int Column, bool Descending);
     // Changes the shell announces in the shown folder refresh the list
     // 300 ms after the last one (UpdateContents); a deleted file leaves at
     // once. A shown folder that no longer exists empties the list.
@@ -179,6 +212,12 @@ public:
     // The full path of the item at Index / of Item.
     std::wstring GetItemPathAt(int Index) const;
     std::wstring GetItemPath(const classlib::TListItem* Item) const;
+    // Renames the object of the item at Index within the folder and
+    // announces it to the shell; false (the item unchanged) when the name
+    // is empty, holds a character a file name cannot, names another object
+    // or the file system refuses. With ReadOnly off, F2 and a slow second
+    // click edit the selected name in place and end here.
+    bool RenameItem(int Index, const std::wstring& NewName);
     // Reads the folder again; the objects selected before stay selected.
     // The first 300 items arrive at once, the rest in steps of 300 from the
     // message loop (timer messages, so that input and painting go first);
@@ -228,13 +267,21 @@ private:
     std::wstring filter_ = L"*";
     bool showFolders_ = true;
     bool showHidden_ = false;
+    bool details_ = true;
+    int sortColumn_ = 0;
+    bool sortDescending_ = false;
+    // The detail each column shows (one per detail at most).
+    TListDetail columnDetail_[ListDetailCount] = {ldName, ldSize, ldType, ldModified};
+    void CreateColumns();
+    void ShowSortArrow();
+    classlib::TListItem* AddEntry(const TFolderEntry& Entry);
     bool automaticRefresh_ = true;
     bool filling_ = false;
     std::unique_ptr<TShellChangeNotifier> notifier_;
     std::unique_ptr<classlib::TTimer> refreshTimer_;
     // The fill in progress: the names still to add from pendingNext_ on and
     // the names to select again once all are in.
-    std::vector<std::wstring> pending_;
+    std::vector<TFolderEntry> pending_;
     std::size_t pendingNext_ = 0;
     std::vector<std::wstring> reselect_;
     std::unique_ptr<classlib::TTimer> fillTimer_;

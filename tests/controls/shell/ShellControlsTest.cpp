@@ -297,6 +297,161 @@ TEST(ShellControls, TreeFollowsAnnouncedFolders)
     EXPECT_EQ(tree->GetPath(), dir.File(L"b"));
 }
 
+// Column clicks sort by the column's detail: a click on the sort column
+// turns the order round, on another column sorts ascending; folders stay
+// first; the header shows the arrow.
+TEST(ShellControls, ListSortsByEachColumn)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    struct File {
+        const wchar_t* name;
+        DWORD size;
+        int minutes;  // last write, after a fixed moment
+    };
+    const File files[] = {{L"b.txt", 3000, 2}, {L"a.gif", 10, 1}, {L"c.bmp", 0, 3}};
+    for (const File& f : files) {
+        HANDLE h = ::CreateFileW(dir.File(f.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        std::string bytes(f.size, 'x');
+        DWORD written = 0;
+        ::WriteFile(h, bytes.data(), f.size, &written, nullptr);
+        SYSTEMTIME st{2020, 6, 0, 15, 12, static_cast<WORD>(f.minutes), 0, 0};
+        FILETIME ft{};
+        ::SystemTimeToFileTime(&st, &ft);
+        ::SetFileTime(h, nullptr, nullptr, &ft);
+        ::CloseHandle(h);
+    }
+    ::CreateDirectoryW(dir.File(L"zdir").c_str(), nullptr);
+
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetPath(dir.Path());
+    ASSERT_EQ(list->GetColumns()->GetCount(), 4);
+    auto click = [&](int column) {
+        NMLISTVIEW nm{};
+        nm.hdr.hwndFrom = list->GetHandle();
+        nm.hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(list->GetHandle()));
+        nm.hdr.code = LVN_COLUMNCLICK;
+        nm.iItem = -1;
+        nm.iSubItem = column;
+        ::SendMessageW(form.GetHandle(), WM_NOTIFY, nm.hdr.idFrom, reinterpret_cast<LPARAM>(&nm));
+    };
+    auto order = [&] {
+        std::wstring s;
+        for (int i = 0; i < list->GetItems()->GetCount(); ++i) s += list->GetItems()->GetItem(i)->GetCaption()[0];
+        return s;
+    };
+    EXPECT_EQ(order(), L"zabc");
+    classlib::TListItem* a = list->GetItems()->GetItem(1);
+    EXPECT_EQ(a->GetSubItems()->GetStrings(0), L"1 KB");
+    EXPECT_EQ(list->GetItems()->GetItem(0)->GetSubItems()->GetStrings(0), L"");
+    EXPECT_EQ(a->GetSubItems()->GetStrings(2).size(), 16u);  // yyyy-mm-dd hh:nn
+
+    struct Step {
+        int column;
+        int sortColumn;
+        bool descending;
+        const wchar_t* order;
+    };
+    const Step steps[] = {
+        {0, 0, true, L"zcba"},   // same column: turned round
+        {1, 1, false, L"zcab"},  // size, 0 < 10 < 3000 bytes
+        {1, 1, true, L"zbac"},
+        {3, 3, false, L"zabc"},  // modified
+        {3, 3, true, L"zcba"},
+        {0, 0, false, L"zabc"},
+    };
+    for (const Step& st : steps) {
+        click(st.column);
+        EXPECT_EQ(list->GetSortColumn(), st.sortColumn);
+        EXPECT_EQ(list->GetSortDescending(), st.descending);
+        EXPECT_EQ(order(), st.order) << st.column;
+    }
+    click(2);  // type: the type texts in order
+    for (int i = 2; i < list->GetItems()->GetCount(); ++i)
+        EXPECT_LE(::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE,
+                                   list->GetItems()->GetItem(i - 1)->GetSubItems()->GetStrings(1).c_str(), -1,
+                                   list->GetItems()->GetItem(i)->GetSubItems()->GetStrings(1).c_str(), -1),
+                  CSTR_EQUAL);
+    auto header = reinterpret_cast<HWND>(::SendMessageW(list->GetHandle(), LVM_GETHEADER, 0, 0));
+    HDITEMW hd{};
+    hd.mask = HDI_FORMAT;
+    ::SendMessageW(header, HDM_GETITEMW, 2, reinterpret_cast<LPARAM>(&hd));
+    EXPECT_TRUE(hd.fmt & HDF_SORTUP);
+    ::SendMessageW(header, HDM_GETITEMW, 0, reinterpret_cast<LPARAM>(&hd));
+    EXPECT_FALSE(hd.fmt & (HDF_SORTUP | HDF_SORTDOWN));
+
+    list->SetDetails(false);
+    EXPECT_EQ(list->GetColumns()->GetCount(), 1);
+    EXPECT_EQ(list->GetSortColumn(), 0);
+}
+
+// A name edited in place renames the file; a name that is taken, one a
+// file name cannot hold, or a cancelled edit leaves file and item as they
+// were. F2 starts the edit only when the list is not read-only.
+TEST(ShellControls, ListRenamesInPlace)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    Touch(dir.File(L"a.gif"));
+    Touch(dir.File(L"b.gif"));
+
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetPath(dir.Path());
+    ASSERT_EQ(list->GetItems()->GetCount(), 2);
+    HWND wnd = list->GetHandle();
+    auto notify = [&](NMHDR& hdr, UINT code) {
+        hdr.hwndFrom = wnd;
+        hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(wnd));
+        hdr.code = code;
+        return ::SendMessageW(form.GetHandle(), WM_NOTIFY, hdr.idFrom, reinterpret_cast<LPARAM>(&hdr));
+    };
+    auto endEdit = [&](int index, const wchar_t* text) {
+        NMLVDISPINFOW info{};
+        info.item.iItem = index;
+        std::wstring buffer = text ? text : L"";
+        info.item.pszText = text ? buffer.data() : nullptr;
+        notify(info.hdr, LVN_ENDLABELEDITW);
+    };
+    auto exists = [&](const wchar_t* name) { return ::GetFileAttributesW(dir.File(name).c_str()) != INVALID_FILE_ATTRIBUTES; };
+
+    struct Case {
+        const wchar_t* text;  // nullptr: cancelled
+        const wchar_t* caption;
+    };
+    const Case refused[] = {{L"b.gif", L"a.gif"}, {L"x?.gif", L"a.gif"}, {L"", L"a.gif"}, {nullptr, L"a.gif"}};
+    for (const Case& c : refused) {
+        endEdit(0, c.text);
+        EXPECT_EQ(list->GetItems()->GetItem(0)->GetCaption(), c.caption) << (c.text ? c.text : L"(cancelled)");
+        EXPECT_TRUE(exists(L"a.gif"));
+        EXPECT_TRUE(exists(L"b.gif"));
+    }
+    endEdit(0, L"renamed.gif");
+    EXPECT_EQ(list->GetItems()->GetItem(0)->GetCaption(), L"renamed.gif");
+    EXPECT_TRUE(exists(L"renamed.gif"));
+    EXPECT_FALSE(exists(L"a.gif"));
+    EXPECT_EQ(list->GetItemPathAt(0), dir.File(L"renamed.gif"));
+    // The automatic refresh that follows the announcement keeps the list.
+    shelltest::PumpFor(600);
+    EXPECT_EQ(list->GetItems()->GetCount(), 2);
+
+    list->GetItems()->GetItem(1)->SetSelected(true);
+    NMLVKEYDOWN key{};
+    key.wVKey = VK_F2;
+    notify(key.hdr, LVN_KEYDOWN);
+    EXPECT_EQ(::SendMessageW(wnd, LVM_GETEDITCONTROL, 0, 0), 0);  // read-only by default
+    list->SetReadOnly(false);
+    wnd = list->GetHandle();
+    list->GetItems()->GetItem(1)->SetSelected(true);
+    notify(key.hdr, LVN_KEYDOWN);
+    EXPECT_NE(::SendMessageW(wnd, LVM_GETEDITCONTROL, 0, 0), 0);
+    ::SendMessageW(wnd, LVM_CANCELEDITLABEL, 0, 0);
+}
+
 // A folder of 5,000 files: the call that shows it returns quickly and the
 // rest arrives while the window keeps serving messages.
 TEST(ShellControls, LargeFolderFillsWhileMessagesAreServed)
