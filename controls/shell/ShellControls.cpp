@@ -161,6 +161,17 @@ std::wstring DetailText(const TFolderEntry& Entry, TListDetail Detail)
     return {};
 }
 
+DWORD ChooseDropEffect(DWORD KeyState, DWORD Allowed, bool SameDrive)
+{
+    Allowed &= DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    DWORD wanted = SameDrive ? DROPEFFECT_MOVE : DROPEFFECT_COPY;
+    if (KeyState & MK_SHIFT) wanted = DROPEFFECT_MOVE;
+    if (KeyState & MK_CONTROL) wanted = DROPEFFECT_COPY;
+    if (Allowed & wanted) return wanted;
+    if (Allowed & DROPEFFECT_COPY) return DROPEFFECT_COPY;
+    return Allowed & DROPEFFECT_MOVE;
+}
+
 void SortEntries(std::vector<TFolderEntry>& Entries, TListDetail Detail, bool Descending)
 {
     auto compare = [&](const TFolderEntry& a, const TFolderEntry& b) {
@@ -584,7 +595,8 @@ TShellList::TShellList(classlib::TComponent* AOwner)
     : classlib::TListView(AOwner),
       notifier_(std::make_unique<TShellChangeNotifier>(nullptr)),
       refreshTimer_(std::make_unique<classlib::TTimer>(nullptr)),
-      fillTimer_(std::make_unique<classlib::TTimer>(nullptr))
+      fillTimer_(std::make_unique<classlib::TTimer>(nullptr)),
+      dropTarget_(std::make_unique<TDropTarget>(this))
 {
     SetSmallImages(SmallIcons());
     SetViewStyle(classlib::vsReport);
@@ -611,6 +623,7 @@ TShellList::TShellList(classlib::TComponent* AOwner)
 
 TShellList::~TShellList()
 {
+    Revoke();
     DetachIcons();
     notifier_->SetEnabled(false);
     notifier_->OnChange = nullptr;
@@ -665,6 +678,7 @@ void TShellList::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject
 void TShellList::CreateHandleDone()
 {
     classlib::TListView::CreateHandleDone();
+    Register();
     // Long lists are not slowed down by the column width: the caller sets it.
 }
 
@@ -931,6 +945,128 @@ void STDMETHODCALLTYPE TShellList::FolderChanged(LPCITEMIDLIST AbsolutePidl)
     link_ = nullptr;
     SetPath(path);
     link_ = link;
+}
+
+// The list's drop target: not reference counted (the list's lifetime; the
+// list revokes it with its window).
+class TShellList::TDropTarget : public IDropTarget {
+public:
+    explicit TDropTarget(TShellList* List) : list_(List) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv) return E_POINTER;
+        const bool known = riid == IID_IUnknown || riid == IID_IDropTarget;
+        *ppv = known ? static_cast<IDropTarget*>(this) : nullptr;
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL, DWORD* Effect) override
+    {
+        if (!Effect) return E_INVALIDARG;
+        files_ = GetFilenamesFromDataObject(Data);
+        *Effect = list_->DropEffect(files_.get(), KeyState, *Effect);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DragOver(DWORD KeyState, POINTL, DWORD* Effect) override
+    {
+        if (!Effect) return E_INVALIDARG;
+        *Effect = list_->DropEffect(files_.get(), KeyState, *Effect);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DragLeave() override
+    {
+        files_.reset();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject* Data, DWORD KeyState, POINTL, DWORD* Effect) override
+    {
+        if (!Effect) return E_INVALIDARG;
+        std::unique_ptr<classlib::TStringList> files = GetFilenamesFromDataObject(Data);
+        files_.reset();
+        const DWORD effect = list_->DropEffect(files.get(), KeyState, *Effect);
+        *Effect = effect == DROPEFFECT_NONE ? DROPEFFECT_NONE : list_->DropFiles(files.get(), effect);
+        return S_OK;
+    }
+
+private:
+    TShellList* list_;
+    std::unique_ptr<classlib::TStringList> files_;
+};
+
+IDropTarget* TShellList::GetDropTarget() const { return dropTarget_.get(); }
+
+void TShellList::SetOleDragDrop(bool Value)
+{
+    oleDragDrop_ = Value;
+    if (Value)
+        Register();
+    else
+        Revoke();
+}
+
+void TShellList::Register()
+{
+    if (dropRegistered_ || !oleDragDrop_ || !HandleAllocated()) return;
+    // Fails without OLE on this thread: the list then takes no drops.
+    dropRegistered_ = SUCCEEDED(::RegisterDragDrop(GetHandle(), dropTarget_.get()));
+}
+
+void TShellList::Revoke()
+{
+    if (!dropRegistered_) return;
+    dropRegistered_ = false;
+    if (HandleAllocated()) ::RevokeDragDrop(GetHandle());
+}
+
+void TShellList::DestroyWnd()
+{
+    Revoke();
+    classlib::TListView::DestroyWnd();
+}
+
+DWORD TShellList::DropEffect(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed) const
+{
+    if (!Files || Files->GetCount() == 0 || path_.empty()) return DROPEFFECT_NONE;
+    bool sameDrive = true;
+    for (int i = 0; i < Files->GetCount(); ++i) {
+        const std::wstring& f = Files->GetStrings(i);
+        if (SamePath(classlib::ExtractFilePath(f), path_)) return DROPEFFECT_NONE;  // already here
+        sameDrive = sameDrive && classlib::WideSameText(classlib::ExtractFileDrive(f), classlib::ExtractFileDrive(path_));
+    }
+    return ChooseDropEffect(KeyState, Allowed, sameDrive);
+}
+
+DWORD TShellList::DropFiles(const classlib::TStringList* Files, DWORD Effect)
+{
+    std::wstring from;
+    std::vector<std::wstring> names;
+    for (int i = 0; i < Files->GetCount(); ++i) {
+        from += Files->GetStrings(i);
+        from.push_back(L'\0');
+        names.push_back(classlib::ExtractFileName(Files->GetStrings(i)));
+    }
+    from.push_back(L'\0');
+    std::wstring to = path_;
+    to.push_back(L'\0');
+    SHFILEOPSTRUCTW op{};
+    op.hwnd = HandleAllocated() ? GetHandle() : nullptr;
+    op.wFunc = Effect == DROPEFFECT_MOVE ? FO_MOVE : FO_COPY;
+    op.pFrom = from.c_str();
+    op.pTo = to.c_str();
+    op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+    // A failed or cancelled operation is reported as no drop at all; so is
+    // one that claims success without a single file arriving.
+    const bool done = ::SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted &&
+                      std::any_of(names.begin(), names.end(), [&](const std::wstring& n) { return PathExists(path_ + n); });
+    UpdateContents();
+    if (!done) return DROPEFFECT_NONE;
+    for (int i = 0; i < GetItems()->GetCount(); ++i) {
+        classlib::TListItem* item = GetItems()->GetItem(i);
+        item->SetSelected(std::any_of(names.begin(), names.end(),
+                                      [&](const std::wstring& n) { return SamePath(n, item->GetCaption()); }));
+    }
+    return Effect;
 }
 
 bool TShellList::RenameItem(int Index, const std::wstring& NewName)

@@ -17,6 +17,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <ole2.h>
 
 #include <cstdint>
 #include <memory>
@@ -167,6 +168,11 @@ std::wstring DetailText(const TFolderEntry& Entry, TListDetail Detail);
 // Orders Entries by Detail (ties by name, ignoring case), folders before
 // files in both directions.
 void SortEntries(std::vector<TFolderEntry>& Entries, TListDetail Detail, bool Descending);
+// The effect of dropping files with KeyState (MK_ flags) when the source
+// allows Allowed: Shift moves, Ctrl copies, neither moves within a drive
+// and copies across drives; when the source does not allow that, copy,
+// then move; never a link; DROPEFFECT_NONE when neither is allowed.
+DWORD ChooseDropEffect(DWORD KeyState, DWORD Allowed, bool SameDrive);
 // ListFolderFiles with each object's details.
 std::vector<TFolderEntry> ListFolderEntries(const std::wstring& Folder, const std::wstring& Masks, bool Folders,
                                             bool Hidden = false);
@@ -218,6 +224,12 @@ public:
     // or the file system refuses. With ReadOnly off, F2 and a slow second
     // click edit the selected name in place and end here.
     bool RenameItem(int Index, const std::wstring& NewName);
+    // Files dragged onto the list are copied or moved into its folder
+    // (default true; registered with the window, which needs OLE set up on
+    // the thread). The drop target is the list's for its whole life.
+    bool GetOleDragDrop() const { return oleDragDrop_; }
+    void SetOleDragDrop(bool Value);
+    IDropTarget* GetDropTarget() const;
     // Reads the folder again; the objects selected before stay selected.
     // The first 300 items arrive at once, the rest in steps of 300 from the
     // message loop (timer messages, so that input and painting go first);
@@ -242,12 +254,22 @@ public:
 protected:
     void CNNotify(classlib::TMessage& Message) override;
     void CreateHandleDone() override;
+    void DestroyWnd() override;
     // Asks the work pool for the icon of an item the first time the window
     // draws it.
     int ItemImageIndex(classlib::TListItem* Item) override;
 
 private:
+    class TDropTarget;
     struct TItemTag;
+    void Register();
+    void Revoke();
+    // The effect a drop of Files with KeyState would have here within
+    // Allowed; none when the files are already in the shown folder.
+    DWORD DropEffect(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed) const;
+    // Copies or moves Files here; the effect done (none on failure or
+    // cancel).
+    DWORD DropFiles(const classlib::TStringList* Files, DWORD Effect);
     void IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag) override;
     // Gives Item a tag of its own for its background work.
     void Tag(classlib::TListItem* Item);
@@ -268,6 +290,9 @@ private:
     bool showFolders_ = true;
     bool showHidden_ = false;
     bool details_ = true;
+    bool oleDragDrop_ = true;
+    bool dropRegistered_ = false;
+    std::unique_ptr<TDropTarget> dropTarget_;
     int sortColumn_ = 0;
     bool sortDescending_ = false;
     // The detail each column shows (one per detail at most).

@@ -17,6 +17,7 @@
 #include "controls/shell/ShNamespace.h"
 #include "support/TestSupport.h"
 #include "tests/controls/shell/ShellPump.h"
+#include "tests/controls/shell/ShellTestFiles.h"
 
 namespace {
 
@@ -26,6 +27,11 @@ void Touch(const std::wstring& File)
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     ::CloseHandle(h);
 }
+
+// A borderless form holding the controls of a test.
+struct HostForm : classlib::TForm {
+    HostForm() : classlib::TForm(nullptr) { SetBorderStyle(classlib::bsNone); }
+};
 
 // A control of class T on Form (which frees it), with its window made.
 template <class T>
@@ -66,8 +72,7 @@ TEST(ShellControls, TreeAndListKeptInStepByTheLink)
     Touch(dir.File(L"inner\\one.gif"));
     Touch(dir.File(L"inner\\two.txt"));
 
-    classlib::TForm form(nullptr);
-    form.SetBorderStyle(classlib::bsNone);
+    HostForm form;
     auto* link = new shell::TShellLink(&form);
     auto* tree = new shell::TShellTree(&form);
     auto* list = new shell::TShellList(&form);
@@ -118,8 +123,7 @@ TEST(ShellControls, ListFollowsAnnouncedChanges)
     Touch(file(L"h.gif"));
     ::SetFileAttributesW(file(L"h.gif").c_str(), FILE_ATTRIBUTE_HIDDEN);
 
-    classlib::TForm form(nullptr);
-    form.SetBorderStyle(classlib::bsNone);
+    HostForm form;
     auto* list = new shell::TShellList(&form);
     list->SetParent(&form);
     list->SetShowFolders(false);
@@ -185,8 +189,7 @@ TEST(ShellControls, ListIconsArriveInTheBackgroundAndRefillsDropOldOnes)
     testsupport::TempDir dir;
     for (int i = 0; i < 40; ++i) Touch(dir.File(L"p" + std::to_wstring(i) + (i % 2 ? L".gif" : L".txt")));
 
-    classlib::TForm form(nullptr);
-    form.SetBorderStyle(classlib::bsNone);
+    HostForm form;
     auto* list = Placed<shell::TShellList>(form);
     list->SetPath(dir.Path());
     ASSERT_EQ(list->GetItems()->GetCount(), 40);
@@ -221,8 +224,7 @@ TEST(ShellControls, TreeIconsArriveInTheBackground)
     testsupport::TempDir dir;
     ::CreateDirectoryW(dir.File(L"inner").c_str(), nullptr);
 
-    classlib::TForm form(nullptr);
-    form.SetBorderStyle(classlib::bsNone);
+    HostForm form;
     auto* tree = Placed<shell::TShellTree>(form);
     tree->SetPath(dir.File(L"inner"));
     ASSERT_EQ(tree->GetPath(), dir.File(L"inner"));
@@ -255,8 +257,7 @@ TEST(ShellControls, TreeFollowsAnnouncedFolders)
     testsupport::TempDir dir;
     ASSERT_TRUE(::CreateDirectoryW(dir.File(L"b").c_str(), nullptr));
 
-    classlib::TForm form(nullptr);
-    form.SetBorderStyle(classlib::bsNone);
+    HostForm form;
     auto* tree = Placed<shell::TShellTree>(form);
     tree->SetPath(dir.File(L"b"));
     ASSERT_EQ(tree->GetPath(), dir.File(L"b"));
@@ -324,8 +325,7 @@ TEST(ShellControls, ListSortsByEachColumn)
     }
     ::CreateDirectoryW(dir.File(L"zdir").c_str(), nullptr);
 
-    classlib::TForm form(nullptr);
-    form.SetBorderStyle(classlib::bsNone);
+    HostForm form;
     auto* list = Placed<shell::TShellList>(form);
     list->SetPath(dir.Path());
     ASSERT_EQ(list->GetColumns()->GetCount(), 4);
@@ -398,8 +398,7 @@ TEST(ShellControls, ListRenamesInPlace)
     Touch(dir.File(L"a.gif"));
     Touch(dir.File(L"b.gif"));
 
-    classlib::TForm form(nullptr);
-    form.SetBorderStyle(classlib::bsNone);
+    HostForm form;
     auto* list = Placed<shell::TShellList>(form);
     list->SetPath(dir.Path());
     ASSERT_EQ(list->GetItems()->GetCount(), 2);
@@ -452,6 +451,77 @@ TEST(ShellControls, ListRenamesInPlace)
     ::SendMessageW(wnd, LVM_CANCELEDITLABEL, 0, 0);
 }
 
+// The drop effect follows the keys but never leaves what the source
+// allows, and a link is never made.
+TEST(ShellControls, DropEffectStaysWithinWhatTheSourceAllows)
+{
+    const DWORD copy = DROPEFFECT_COPY, move = DROPEFFECT_MOVE, link = DROPEFFECT_LINK, none = DROPEFFECT_NONE;
+    struct Case {
+        DWORD keys, allowed;
+        bool sameDrive;
+        DWORD expected;
+    };
+    const Case cases[] = {
+        {0, copy | move, true, move},          {0, copy | move, false, copy},
+        {MK_SHIFT, copy | move, false, move},  {MK_CONTROL, copy | move, true, copy},
+        {MK_SHIFT, copy, true, copy},          {MK_CONTROL, move, false, move},
+        {0, link, true, none},                 {MK_SHIFT | MK_CONTROL, copy | move | link, true, copy},
+        {0, none, true, none},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(shell::ChooseDropEffect(c.keys, c.allowed, c.sameDrive), c.expected)
+            << c.keys << " " << c.allowed << " " << c.sameDrive;
+}
+
+// Files dropped onto the list are copied or moved into its folder, show
+// selected, and the effect reported is the one done: a drop that fails or
+// that the source does not allow reports no effect.
+TEST(ShellControls, FilesDroppedOntoTheListArriveInItsFolder)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"src").c_str(), nullptr);
+    ::CreateDirectoryW(dir.File(L"dst").c_str(), nullptr);
+    for (const wchar_t* n : {L"src\\x.jpg", L"src\\y.png", L"dst\\old.gif"}) Touch(dir.File(n));
+
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetPath(dir.File(L"dst"));
+    ASSERT_EQ(list->GetItems()->GetCount(), 1);
+    IDropTarget* target = list->GetDropTarget();
+    ASSERT_NE(target, nullptr);
+    auto exists = [&](const wchar_t* name) { return ::GetFileAttributesW(dir.File(name).c_str()) != INVALID_FILE_ATTRIBUTES; };
+    auto drop = [&](std::vector<std::wstring> files, DWORD keys, DWORD allowed) {
+        shelltest::TFilesObject data(true, std::move(files));
+        DWORD effect = allowed;
+        EXPECT_EQ(target->DragEnter(&data, keys, POINTL{5, 5}, &effect), S_OK);
+        effect = allowed;
+        EXPECT_EQ(target->DragOver(keys, POINTL{6, 6}, &effect), S_OK);
+        effect = allowed;
+        EXPECT_EQ(target->Drop(&data, keys, POINTL{6, 6}, &effect), S_OK);
+        return effect;
+    };
+
+    // Shift asks for a move, the source allows a copy only: copied.
+    EXPECT_EQ(drop({dir.File(L"src\\x.jpg")}, MK_SHIFT, DROPEFFECT_COPY), DWORD(DROPEFFECT_COPY));
+    EXPECT_TRUE(exists(L"dst\\x.jpg"));
+    EXPECT_TRUE(exists(L"src\\x.jpg"));
+    ASSERT_EQ(list->GetItems()->GetCount(), 2);
+    EXPECT_EQ(list->GetSelCount(), 1);
+    EXPECT_EQ(list->GetSelected()->GetCaption(), L"x.jpg");
+
+    EXPECT_EQ(drop({dir.File(L"src\\y.png")}, MK_SHIFT, DROPEFFECT_COPY | DROPEFFECT_MOVE), DWORD(DROPEFFECT_MOVE));
+    EXPECT_TRUE(exists(L"dst\\y.png"));
+    EXPECT_FALSE(exists(L"src\\y.png"));
+    EXPECT_EQ(list->GetItems()->GetCount(), 3);
+
+    // Refused: only a link allowed; already in the folder; a source that is gone.
+    EXPECT_EQ(drop({dir.File(L"src\\x.jpg")}, 0, DROPEFFECT_LINK), DWORD(DROPEFFECT_NONE));
+    EXPECT_EQ(drop({dir.File(L"dst\\old.gif")}, 0, DROPEFFECT_COPY), DWORD(DROPEFFECT_NONE));
+    EXPECT_EQ(drop({dir.File(L"src\\gone.jpg")}, MK_SHIFT, DROPEFFECT_MOVE), DWORD(DROPEFFECT_NONE));
+    EXPECT_EQ(list->GetItems()->GetCount(), 3);
+}
+
 // A folder of 5,000 files: the call that shows it returns quickly and the
 // rest arrives while the window keeps serving messages.
 TEST(ShellControls, LargeFolderFillsWhileMessagesAreServed)
@@ -461,8 +531,7 @@ TEST(ShellControls, LargeFolderFillsWhileMessagesAreServed)
     constexpr int kFiles = 5000;
     for (int i = 0; i < kFiles; ++i) Touch(dir.File(L"f" + std::to_wstring(i) + L".jpg"));
 
-    classlib::TForm form(nullptr);
-    form.SetBorderStyle(classlib::bsNone);
+    HostForm form;
     auto* list = new shell::TShellList(&form);
     list->SetParent(&form);
     list->SetShowFolders(false);
