@@ -129,6 +129,15 @@ void TListItem::SetImageIndex(int Value)
     if (index >= 0) GetListView()->RedrawRow(index);
 }
 
+void TListItem::SetStateIndex(int Value)
+{
+    if (Value == stateIndex_) return;
+    stateIndex_ = Value;
+    int index = GetIndex();
+    if (index >= 0 && GetListView()->HandleAllocated())
+        GetListView()->SetRowState(index, INDEXTOSTATEIMAGEMASK(Value + 1), LVIS_STATEIMAGEMASK);
+}
+
 int TListItem::GetIndex() const { return owner_->IndexOf(this); }
 
 bool TListItem::GetSelected() const
@@ -326,6 +335,7 @@ void TListView::CreateHandleDone()
     for (int i = 0; i < columns_->GetCount(); ++i) InsertColumn(i, columns_->GetItem(i));
     for (int i = 0; i < items_->GetCount(); ++i) InsertRow(i, items_->GetItem(i));
     if (smallImages_) Send(LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(smallImages_));
+    if (stateImages_) Send(LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(stateImages_));
     if (updateCount_ > 0) Send(WM_SETREDRAW, FALSE);
 }
 
@@ -351,8 +361,9 @@ void TListView::InsertRow(int Index, TListItem* Item)
     lv.pszText = LPSTR_TEXTCALLBACKW;
     lv.iImage = I_IMAGECALLBACK;
     lv.lParam = reinterpret_cast<LPARAM>(Item);
-    lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    lv.state = (Item->selected_ ? LVIS_SELECTED : 0) | (Item->focused_ ? LVIS_FOCUSED : 0);
+    lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED | LVIS_STATEIMAGEMASK;
+    lv.state = (Item->selected_ ? LVIS_SELECTED : 0) | (Item->focused_ ? LVIS_FOCUSED : 0) |
+               INDEXTOSTATEIMAGEMASK(Item->stateIndex_ + 1);
     if (Send(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lv)) < 0)
         throw EInvalidOperation(L"The list view did not take the item");
     Item->selected_ = Item->focused_ = false;
@@ -489,6 +500,12 @@ void TListView::SetSmallImages(HIMAGELIST Value)
 {
     smallImages_ = Value;
     if (HandleAllocated()) Send(LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(Value));
+}
+
+void TListView::SetStateImages(HIMAGELIST Value)
+{
+    stateImages_ = Value;
+    if (HandleAllocated()) Send(LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(Value));
 }
 
 void TListView::GetDispInfo(NMLVDISPINFOW* Info)

@@ -94,6 +94,9 @@ public:
     // for it through TListView::ItemImageIndex whenever it draws the row.
     int GetImageIndex() const { return imageIndex_; }
     void SetImageIndex(int Value);
+    // Index in the list view's state image list (-1: no state image).
+    int GetStateIndex() const { return stateIndex_; }
+    void SetStateIndex(int Value);
     // Free for the caller (not owned).
     void* Data = nullptr;
 
@@ -107,6 +110,7 @@ private:
     bool selected_ = false;  // while there is no window
     bool focused_ = false;
     int imageIndex_ = -1;
+    int stateIndex_ = -1;
 };
 
 class TListItems {
@@ -185,6 +189,9 @@ public:
     // it), null for none.
     HIMAGELIST GetSmallImages() const { return smallImages_; }
     void SetSmallImages(HIMAGELIST Value);
+    // The image list of the rows' state images (check boxes); borrowed.
+    HIMAGELIST GetStateImages() const { return stateImages_; }
+    void SetStateImages(HIMAGELIST Value);
 
     // An item became selected or unselected (by the user or the program).
     TLVSelectItemEvent OnSelectItem;
@@ -228,6 +235,7 @@ private:
     bool showColumnHeaders_ = true;
     int updateCount_ = 0;
     HIMAGELIST smallImages_ = nullptr;
+    HIMAGELIST stateImages_ = nullptr;
     // Window state changes made by the list itself raise no events.
     int quiet_ = 0;
 };

@@ -624,6 +624,7 @@ TShellList::TShellList(classlib::TComponent* AOwner)
 TShellList::~TShellList()
 {
     Revoke();
+    if (checkImages_) ::ImageList_Destroy(checkImages_);
     DetachIcons();
     notifier_->SetEnabled(false);
     notifier_->OnChange = nullptr;
@@ -769,8 +770,85 @@ classlib::TListItem* TShellList::AddEntry(const TFolderEntry& Entry)
     item->SetCaption(Entry.Name);
     if (details_)
         for (int c = 1; c < GetColumns()->GetCount(); ++c) item->GetSubItems()->Add(DetailText(Entry, columnDetail_[c]));
+    item->SetStateIndex(CheckState(item));
     Tag(item);
     return item;
+}
+
+namespace {
+
+// The five state images of the check boxes in the order of
+// TShSelectionState: none, disabled unchecked, checked, unchecked,
+// disabled checked. The caller owns the list.
+HIMAGELIST MakeCheckImages()
+{
+    HIMAGELIST images = ::ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 5, 0);
+    if (!images) return nullptr;
+    HDC screen = ::GetDC(nullptr);
+    HDC dc = ::CreateCompatibleDC(screen);
+    const UINT looks[] = {0, DFCS_INACTIVE, DFCS_CHECKED, 0, DFCS_CHECKED | DFCS_INACTIVE};
+    for (int i = 0; i < 5; ++i) {
+        HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 16, 16);
+        HGDIOBJ old = ::SelectObject(dc, bitmap);
+        const COLORREF mask = i == 0 ? RGB(255, 255, 255) : RGB(255, 0, 0);
+        RECT r{0, 0, 16, 16};
+        HBRUSH brush = ::CreateSolidBrush(mask);
+        ::FillRect(dc, &r, brush);
+        ::DeleteObject(brush);
+        RECT box{2, 2, 15, 15};
+        if (i != 0) ::DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | looks[i]);
+        ::SelectObject(dc, old);
+        ::ImageList_AddMasked(images, bitmap, mask);
+        ::DeleteObject(bitmap);
+    }
+    ::DeleteDC(dc);
+    ::ReleaseDC(nullptr, screen);
+    return images;
+}
+
+}  // namespace
+
+int TShellList::CheckState(classlib::TListItem* Item) const
+{
+    if (!checkboxes_ || !link_ || !link_->GetSelectionList()) return -1;
+    return link_->GetSelectionList()->GetStateOfPath(GetItemPath(Item));
+}
+
+void TShellList::SetCheckboxes(bool Value)
+{
+    // Without a link there is no selection list to keep the checks.
+    if (Value && (!link_ || !link_->GetSelectionList())) Value = false;
+    if (Value == checkboxes_) return;
+    checkboxes_ = Value;
+    if (Value && !checkImages_) checkImages_ = MakeCheckImages();
+    SetStateImages(Value ? checkImages_ : nullptr);
+    if (!Value && checkImages_) {
+        ::ImageList_Destroy(checkImages_);
+        checkImages_ = nullptr;
+    }
+    Populate();
+}
+
+void TShellList::ToggleCheck(int Index)
+{
+    if (!checkboxes_ || !link_ || Index < 0 || Index >= GetItems()->GetCount()) return;
+    TShSelectionList* selection = link_->GetSelectionList();
+    if (!selection) return;
+    classlib::TListItem* item = GetItems()->GetItem(Index);
+    const std::wstring path = GetItemPath(item);
+    const int state = selection->GetStateOfPath(path);
+    if (state == ssNone || state == ssUnused) return;
+    filling_ = true;
+    selection->BeginUpdate();
+    if (state == ssChecked)
+        selection->Uncheck(path);
+    else
+        selection->Check(path);
+    const int now = selection->GetStateOfPath(path);
+    item->SetStateIndex(now);
+    selection->EndUpdate();
+    filling_ = false;
+    OnCheckStateChanged(this, Index, path, static_cast<TShSelectionState>(now));
 }
 
 void TShellList::SetAutomaticRefresh(bool Value)
@@ -878,6 +956,8 @@ void STDMETHODCALLTYPE TShellList::UpdateContents()
     for (int i = items->GetCount() - 1; i >= 0; --i)
         if (!seen[static_cast<std::size_t>(i)]) DeleteItem(i);
     for (const TFolderEntry& entry : added) AddEntry(entry);
+    if (checkboxes_)
+        for (int i = 0; i < items->GetCount(); ++i) items->GetItem(i)->SetStateIndex(CheckState(items->GetItem(i)));
     items->EndUpdate();
     filling_ = false;
 }
@@ -1114,6 +1194,14 @@ void TShellList::CNNotify(classlib::TMessage& Message)
         if (info->item.pszText) RenameItem(info->item.iItem, info->item.pszText);
         Message.Result = FALSE;
         return;
+    }
+    if (hdr->code == LVN_KEYDOWN && reinterpret_cast<NMLVKEYDOWN*>(hdr)->wVKey == VK_SPACE && checkboxes_)
+        ToggleCheck(GetItemIndex());
+    if (hdr->code == NM_CLICK && checkboxes_) {
+        LVHITTESTINFO hit{};
+        hit.pt = reinterpret_cast<NMITEMACTIVATE*>(hdr)->ptAction;
+        if (SendToWindow(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)) >= 0 && (hit.flags & LVHT_ONITEMSTATEICON))
+            ToggleCheck(hit.iItem);
     }
     if (hdr->code == LVN_KEYDOWN && reinterpret_cast<NMLVKEYDOWN*>(hdr)->wVKey == VK_F2 && !GetReadOnly()) {
         const int index = GetItemIndex();

@@ -177,6 +177,10 @@ DWORD ChooseDropEffect(DWORD KeyState, DWORD Allowed, bool SameDrive);
 std::vector<TFolderEntry> ListFolderEntries(const std::wstring& Folder, const std::wstring& Masks, bool Folders,
                                             bool Hidden = false);
 
+// Sender; item index; object path; the new state.
+using TOnCheckStateChanged =
+    classlib::TEvent<void(classlib::TObject* Sender, int ItemIndex, const std::wstring& Path, TShSelectionState State)>;
+
 class TShellList : public classlib::TListView, public TShellLinkClient {
 public:
     explicit TShellList(classlib::TComponent* AOwner);
@@ -224,6 +228,16 @@ public:
     // or the file system refuses. With ReadOnly off, F2 and a slow second
     // click edit the selected name in place and end here.
     bool RenameItem(int Index, const std::wstring& NewName);
+    // Check boxes from the link's selection list: checking an object adds
+    // its path, unchecking removes it; a folder with something checked
+    // below shows grey. Needs a link (without one the value stays false).
+    // Space or a click on the box toggles the selected object.
+    bool GetCheckboxes() const { return checkboxes_; }
+    void SetCheckboxes(bool Value);
+    // Toggles the check of the item at Index (nothing for an object that
+    // cannot be checked); fires OnCheckStateChanged.
+    void ToggleCheck(int Index);
+    TOnCheckStateChanged OnCheckStateChanged;
     // Files dragged onto the list are copied or moved into its folder
     // (default true; registered with the window, which needs OLE set up on
     // the thread). The drop target is the list's for its whole life.
@@ -291,6 +305,10 @@ private:
     bool showHidden_ = false;
     bool details_ = true;
     bool oleDragDrop_ = true;
+    bool checkboxes_ = false;
+    // The state images of the check boxes (ssUnused .. ssGrayed); owned.
+    HIMAGELIST checkImages_ = nullptr;
+    int CheckState(classlib::TListItem* Item) const;
     bool dropRegistered_ = false;
     std::unique_ptr<TDropTarget> dropTarget_;
     int sortColumn_ = 0;

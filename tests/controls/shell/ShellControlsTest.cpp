@@ -522,6 +522,64 @@ TEST(ShellControls, FilesDroppedOntoTheListArriveInItsFolder)
     EXPECT_EQ(list->GetItems()->GetCount(), 3);
 }
 
+// Check boxes keep their states in the link's selection list: Space or a
+// click on the box toggles the selected object, a folder with something
+// checked below shows grey; without a link there are no boxes.
+TEST(ShellControls, ListCheckBoxesFollowTheSelectionList)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    Touch(dir.File(L"a.gif"));
+    ::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
+    Touch(dir.File(L"sub\\in.gif"));
+    Touch(dir.File(L"sub\\out.gif"));
+
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetPath(dir.Path());
+    list->SetCheckboxes(true);
+    EXPECT_FALSE(list->GetCheckboxes());  // no link
+    auto* link = new shell::TShellLink(&form);
+    list->SetShellLink(link);
+    ASSERT_NE(link->GetSelectionList(), nullptr);
+    list->SetCheckboxes(true);
+    ASSERT_TRUE(list->GetCheckboxes());
+    ASSERT_EQ(list->GetItems()->GetCount(), 2);  // sub, a.gif
+    HWND wnd = list->GetHandle();
+    EXPECT_NE(::SendMessageW(wnd, LVM_GETIMAGELIST, LVSIL_STATE, 0), 0);
+    auto shown = [&](int i) {  // the state image the window shows
+        return static_cast<int>((::SendMessageW(wnd, LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_STATEIMAGEMASK) >> 12) - 1);
+    };
+    EXPECT_EQ(shown(1), shell::ssUnChecked);
+
+    std::vector<std::pair<int, int>> changes;
+    struct Recorder {
+        std::vector<std::pair<int, int>>* out;
+        void Changed(classlib::TObject*, int index, const std::wstring&, shell::TShSelectionState state)
+        {
+            out->emplace_back(index, state);
+        }
+    } rec{&changes};
+    list->OnCheckStateChanged = shell::TOnCheckStateChanged(&rec, &Recorder::Changed);
+    list->SetItemIndex(1);
+    NMLVKEYDOWN key{};
+    key.hdr.hwndFrom = wnd;
+    key.hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(wnd));
+    key.hdr.code = LVN_KEYDOWN;
+    key.wVKey = VK_SPACE;
+    ::SendMessageW(form.GetHandle(), WM_NOTIFY, key.hdr.idFrom, reinterpret_cast<LPARAM>(&key));
+    EXPECT_EQ(shown(1), shell::ssChecked);
+    EXPECT_EQ(link->GetSelectionList()->GetStateOfPath(dir.File(L"a.gif")), shell::ssChecked);
+    ::SendMessageW(form.GetHandle(), WM_NOTIFY, key.hdr.idFrom, reinterpret_cast<LPARAM>(&key));
+    EXPECT_EQ(shown(1), shell::ssUnChecked);
+    EXPECT_EQ(changes, (std::vector<std::pair<int, int>>{{1, shell::ssChecked}, {1, shell::ssUnChecked}}));
+
+    // Part of the folder checked: grey.
+    link->GetSelectionList()->Check(dir.File(L"sub\\in.gif"));
+    list->Populate();
+    EXPECT_EQ(shown(0), shell::ssGrayed);
+}
+
 // A folder of 5,000 files: the call that shows it returns quickly and the
 // rest arrives while the window keeps serving messages.
 TEST(ShellControls, LargeFolderFillsWhileMessagesAreServed)
