@@ -369,6 +369,7 @@ void TfrmMain::CreateComponents()
     LV1->SetShowColumnHeaders(false);
     LV1->SetHideSelection(false);
     LV1->SetShowFolders(false);
+    LV1->SetDetails(false);  // headers hidden: the names only
     LV1->SetFilter(L"*");
     LV1->OnSelectItem = TLVSelectItemEvent(this, &TfrmMain::LV1SelectItem);
     LV1->OnDblClick = TNotifyEvent(this, &TfrmMain::btnAddClick);
@@ -1508,9 +1509,10 @@ void TfrmMain::LV2MouseMove(TObject* Sender, classlib::TShiftState, int, int)
 
 void TfrmMain::btnDirClick(TObject*)
 {
-    FBrowser->Title = msgSelectDir;
-    FBrowser->Folder = EAlbDir->GetText();
-    if (FBrowser->Execute(HandleAllocated() ? GetHandle() : nullptr)) EAlbDir->SetText(FBrowser->Folder);
+    FBrowser->SetTitle(msgSelectDir);
+    FBrowser->SetPath(EAlbDir->GetText());
+    // A virtual folder has no path to write an album to.
+    if (FBrowser->Execute() && !FBrowser->GetPath().empty()) EAlbDir->SetText(FBrowser->GetPath());
 }
 
 void TfrmMain::popLargePreViewClick(TObject*)

@@ -121,6 +121,23 @@ void TListItem::SetCaption(const std::wstring& Value)
     if (index >= 0) GetListView()->RedrawRow(index);
 }
 
+void TListItem::SetImageIndex(int Value)
+{
+    if (Value == imageIndex_) return;
+    imageIndex_ = Value;
+    int index = GetIndex();
+    if (index >= 0) GetListView()->RedrawRow(index);
+}
+
+void TListItem::SetStateIndex(int Value)
+{
+    if (Value == stateIndex_) return;
+    stateIndex_ = Value;
+    int index = GetIndex();
+    if (index >= 0 && GetListView()->HandleAllocated())
+        GetListView()->SetRowState(index, INDEXTOSTATEIMAGEMASK(Value + 1), LVIS_STATEIMAGEMASK);
+}
+
 int TListItem::GetIndex() const { return owner_->IndexOf(this); }
 
 bool TListItem::GetSelected() const
@@ -317,6 +334,8 @@ void TListView::CreateHandleDone()
     Send(LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, ExtendedStyle());
     for (int i = 0; i < columns_->GetCount(); ++i) InsertColumn(i, columns_->GetItem(i));
     for (int i = 0; i < items_->GetCount(); ++i) InsertRow(i, items_->GetItem(i));
+    if (smallImages_) Send(LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(smallImages_));
+    if (stateImages_) Send(LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(stateImages_));
     if (updateCount_ > 0) Send(WM_SETREDRAW, FALSE);
 }
 
@@ -337,12 +356,14 @@ void TListView::InsertRow(int Index, TListItem* Item)
     if (!HandleAllocated()) return;
     TCountScope quiet(quiet_);
     LVITEMW lv{};
-    lv.mask = LVIF_TEXT | LVIF_PARAM | LVIF_STATE;
+    lv.mask = LVIF_TEXT | LVIF_PARAM | LVIF_STATE | LVIF_IMAGE;
     lv.iItem = Index;
     lv.pszText = LPSTR_TEXTCALLBACKW;
+    lv.iImage = I_IMAGECALLBACK;
     lv.lParam = reinterpret_cast<LPARAM>(Item);
-    lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    lv.state = (Item->selected_ ? LVIS_SELECTED : 0) | (Item->focused_ ? LVIS_FOCUSED : 0);
+    lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED | LVIS_STATEIMAGEMASK;
+    lv.state = (Item->selected_ ? LVIS_SELECTED : 0) | (Item->focused_ ? LVIS_FOCUSED : 0) |
+               INDEXTOSTATEIMAGEMASK(Item->stateIndex_ + 1);
     if (Send(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lv)) < 0)
         throw EInvalidOperation(L"The list view did not take the item");
     Item->selected_ = Item->focused_ = false;
@@ -475,9 +496,23 @@ void TListView::SetItemIndex(int Value)
     SetSelected(Value >= 0 && Value < items_->GetCount() ? items_->GetItem(Value) : nullptr);
 }
 
+void TListView::SetSmallImages(HIMAGELIST Value)
+{
+    smallImages_ = Value;
+    if (HandleAllocated()) Send(LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(Value));
+}
+
+void TListView::SetStateImages(HIMAGELIST Value)
+{
+    stateImages_ = Value;
+    if (HandleAllocated()) Send(LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(Value));
+}
+
 void TListView::GetDispInfo(NMLVDISPINFOW* Info)
 {
     LVITEMW& lv = Info->item;
+    if ((lv.mask & LVIF_IMAGE) && lv.iItem >= 0 && lv.iItem < items_->GetCount())
+        lv.iImage = lv.iSubItem == 0 ? ItemImageIndex(items_->GetItem(lv.iItem)) : -1;
     if (!(lv.mask & LVIF_TEXT) || !lv.pszText || lv.cchTextMax <= 0) return;
     lv.pszText[0] = L'\0';
     if (lv.iItem < 0 || lv.iItem >= items_->GetCount()) return;

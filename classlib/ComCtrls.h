@@ -100,6 +100,13 @@ public:
     void SetFocused(bool Value);
     // Position in the list.
     int GetIndex() const;
+    // Index in the list view's small image list (-1: none). The window asks
+    // for it through TListView::ItemImageIndex whenever it draws the row.
+    int GetImageIndex() const { return imageIndex_; }
+    void SetImageIndex(int Value);
+    // Index in the list view's state image list (-1: no state image).
+    int GetStateIndex() const { return stateIndex_; }
+    void SetStateIndex(int Value);
     // Free for the caller (not owned).
     void* Data = nullptr;
 
@@ -112,6 +119,8 @@ private:
     std::unique_ptr<TStringList> subItems_;
     bool selected_ = false;  // while there is no window
     bool focused_ = false;
+    int imageIndex_ = -1;
+    int stateIndex_ = -1;
 };
 
 class TListItems {
@@ -186,6 +195,14 @@ public:
     void BeginUpdate() { items_->BeginUpdate(); }
     void EndUpdate() { items_->EndUpdate(); }
 
+    // The image list of the rows' icons; borrowed (the view never frees
+    // it), null for none.
+    HIMAGELIST GetSmallImages() const { return smallImages_; }
+    void SetSmallImages(HIMAGELIST Value);
+    // The image list of the rows' state images (check boxes); borrowed.
+    HIMAGELIST GetStateImages() const { return stateImages_; }
+    void SetStateImages(HIMAGELIST Value);
+
     // An item became selected or unselected (by the user or the program).
     TLVSelectItemEvent OnSelectItem;
     // An item's state changed.
@@ -198,6 +215,9 @@ protected:
     void CreateHandleDone() override;
     void SaveWindowState() override;
     void CNNotify(TMessage& Message) override;
+    // The image the window draws for Item (asked on every draw of the row);
+    // the item's ImageIndex unless a descendant supplies it otherwise.
+    virtual int ItemImageIndex(TListItem* Item) { return Item->GetImageIndex(); }
 
 private:
     friend class TListItem;
@@ -224,6 +244,8 @@ private:
     bool hideSelection_ = true;
     bool showColumnHeaders_ = true;
     int updateCount_ = 0;
+    HIMAGELIST smallImages_ = nullptr;
+    HIMAGELIST stateImages_ = nullptr;
     // Window state changes made by the list itself raise no events.
     int quiet_ = 0;
 };

@@ -37,6 +37,21 @@ protected:
     bool enabled_ = false;
 };
 
+// A common dialog of the shell: OnShow fires just before the system dialog
+// opens, OnClose after it has closed.
+class TShBaseDialog : public classlib::TComponent {
+public:
+    explicit TShBaseDialog(classlib::TComponent* Owner) : classlib::TComponent(Owner) {}
+    std::wstring ClassName() const override { return L"TShBaseDialog"; }
+
+    classlib::TNotifyEvent OnShow;
+    classlib::TNotifyEvent OnClose;
+
+protected:
+    void DoShow() { OnShow(this); }
+    void DoClose() { OnClose(this); }
+};
+
 // What a shell control offers the link.
 struct IShellControl : IUnknown {
     // Attach to a link, or detach with null.

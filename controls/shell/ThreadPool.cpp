@@ -339,14 +339,15 @@ TWorkItemPtr TWorkerThread::GetCurrentItem()
 void TWorkerThread::StopWorker()
 {
     Terminate();
-    CancelCurrent(nullptr, {});
+    CancelCurrent(nullptr, nullptr, {});
 }
 
-bool TWorkerThread::CancelCurrent(classlib::TObject* Owner, const TWorkItemClass& ItemClass)
+bool TWorkerThread::CancelCurrent(classlib::TObject* Owner, classlib::TObject* Group, const TWorkItemClass& ItemClass)
 {
     bool result = false;
     TWorkItemPtr item = GetCurrentItem();
-    if (item && (!Owner || item->GetTag() == Owner) && (!ItemClass || item->ClassType() == ItemClass.Type())) {
+    if (item && (!Owner || item->GetTag() == Owner) && (!Group || item->GetGroupTag() == Group) &&
+        (!ItemClass || item->ClassType() == ItemClass.Type())) {
         item->Terminate();
         result = true;
     }
@@ -595,7 +596,7 @@ int TWorkerThreadPool::CancelWorkItems(classlib::TObject* Owner, classlib::TObje
             stopping_ = true;
         for (int i = 0; i < GetCount(); ++i)
             if (auto* worker = dynamic_cast<TWorkerThread*>(GetThread(i)))
-                if (worker->CancelCurrent(Owner, ItemClass))
+                if (worker->CancelCurrent(Owner, Group, ItemClass))
                     ++result;
     }
     if (removed > 0) {

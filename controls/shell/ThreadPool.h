@@ -256,10 +256,10 @@ public:
 
     // Marks the thread terminated and asks its current item to stop.
     void StopWorker();
-    // Asks the current item to stop when it matches (null Owner / empty
-    // ItemClass match any; the class must be the item's exact class). Returns
+    // Asks the current item to stop when it matches (null Owner or Group /
+    // empty ItemClass match any; the class must be the item's exact class). Returns
     // whether an item was asked. Resumes a suspended worker in every case.
-    bool CancelCurrent(classlib::TObject* Owner, const TWorkItemClass& ItemClass);
+    bool CancelCurrent(classlib::TObject* Owner, classlib::TObject* Group, const TWorkItemClass& ItemClass);
     void SetPaused(bool Value) override;
     // The item being run (null when idle), with a reference for the caller.
     TWorkItemPtr GetCurrentItem();
@@ -313,7 +313,7 @@ public:
     int QueueCount() { return queue_.Count(); }
     // Removes the matching queued items (any of Owner/Group/ItemClass may be
     // empty; all empty removes everything) and asks the matching running
-    // items to stop (matched by owner and exact class only). Returns the
+    // items to stop (matched the same way, the class exactly). Returns the
     // number removed plus the number asked.
     virtual int CancelWorkItems(classlib::TObject* Owner, classlib::TObject* Group,
                                 const TWorkItemClass& ItemClass = {});

@@ -117,6 +117,38 @@ TEST(ListView, ColumnsItemsAndSubItemsReachTheWindow)
     EXPECT_EQ(0, ::SendMessageW(wnd, LVM_GETITEMCOUNT, 0, 0));
 }
 
+// Row icons come from the item (asked by the window on each draw) out of
+// a borrowed image list that survives the window.
+TEST(ListView, ItemImagesFromABorrowedImageList)
+{
+    TListViewHost host;
+    HIMAGELIST images = ImageList_Create(16, 16, ILC_COLOR32, 4, 0);
+    ASSERT_NE(images, nullptr);
+    {
+        TListView view(nullptr);
+        view.SetViewStyle(vsReport);
+        view.GetColumns()->Add();
+        view.SetSmallImages(images);
+        TListItem* item = view.GetItems()->Add();
+        EXPECT_EQ(item->GetImageIndex(), -1);
+        item->SetImageIndex(2);
+        view.SetParentWindow(host.Get());
+        HWND wnd = view.GetHandle();
+        EXPECT_EQ(reinterpret_cast<LPARAM>(images), ::SendMessageW(wnd, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+        auto image = [&] {
+            LVITEMW lv{};
+            lv.mask = LVIF_IMAGE;
+            ::SendMessageW(wnd, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
+            return lv.iImage;
+        };
+        EXPECT_EQ(image(), 2);
+        item->SetImageIndex(3);
+        EXPECT_EQ(image(), 3);
+    }
+    EXPECT_EQ(ImageList_GetImageCount(images), 0);  // still a live list
+    EXPECT_TRUE(ImageList_Destroy(images));
+}
+
 TEST(ListView, SelectionEventsAndMultiSelect)
 {
     TListViewHost host;

@@ -13,6 +13,7 @@
 #include "controls/shell/ShNamespace.h"
 #include "controls/shell/ShWideStr.h"
 #include "tests/support/TestSupport.h"
+#include "tests/controls/shell/ShellTestFiles.h"
 
 namespace {
 
@@ -295,69 +296,7 @@ TEST_F(ShellNamespace, StrRetKinds)
 // ---------------------------------------------------------------------------
 // Dropped files
 
-HGLOBAL MakeDrop(const std::vector<std::wstring>& files)
-{
-    std::size_t chars = files.empty() ? 2 : 1;
-    for (const auto& f : files) chars += f.size() + 1;
-    HGLOBAL h = ::GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
-    auto* drop = static_cast<DROPFILES*>(::GlobalLock(h));
-    drop->pFiles = sizeof(DROPFILES);
-    drop->fWide = TRUE;
-    auto* out = reinterpret_cast<wchar_t*>(drop + 1);
-    for (const auto& f : files) {
-        std::memcpy(out, f.c_str(), (f.size() + 1) * sizeof(wchar_t));
-        out += f.size() + 1;
-    }
-    *out = L'\0';
-    ::GlobalUnlock(h);
-    return h;
-}
-
-// A data object offering CF_HDROP (when it has files) and nothing else.
-class TDropObject : public IDataObject {
-public:
-    explicit TDropObject(bool offersDrop, std::vector<std::wstring> files = {})
-        : offersDrop_(offersDrop), files_(std::move(files))
-    {
-    }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        if (iid == IID_IUnknown || iid == IID_IDataObject) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
-    HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override
-    {
-        ++getDataCalls;
-        if (!offersDrop_ || format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL))
-            return DV_E_FORMATETC;
-        medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = MakeDrop(files_);
-        medium->pUnkForRelease = nullptr;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-
-    int getDataCalls = 0;
-
-private:
-    bool offersDrop_;
-    std::vector<std::wstring> files_;
-    ULONG refs_ = 1;
-};
+using TDropObject = shelltest::TFilesObject;
 
 TEST_F(ShellNamespace, FilenamesFromDataObjectAndDrop)
 {

@@ -370,6 +370,33 @@ TEST_F(ThreadPoolTest, CancelByOwnerStopsItsRunningAndQueuedItemsOnly)
     EXPECT_EQ(pool.CancelWorkItems(&owner1, nullptr), 0);  // nothing pending
 }
 
+// A control cancels by its group alone: its running item stops too (each
+// item is owned by an item of the control), another group's does not.
+TEST_F(ThreadPoolTest, CancelByGroupReachesRunningItemsOfThatGroupOnly)
+{
+    Journal j;
+    Gate gate;
+    classlib::TObject control, other, itemA, itemB;
+    TWorkerThreadPool pool(false);
+    pool.SetMinThreads(2);
+    pool.SetMaxThreads(2);
+    auto add = [&](int id, classlib::TObject* owner, classlib::TObject* group) {
+        auto* item = new TestItem(id, j, TestItem::Blocking, gate.h);
+        item->Tag = owner;
+        item->GroupTag = group;
+        pool.AddWorkItem(item);
+    };
+    add(1, &itemA, &control);
+    add(2, &itemB, &other);
+    ASSERT_TRUE(PumpUntil([&] { return j.started == 2; }));
+    EXPECT_EQ(pool.CancelWorkItems(nullptr, &control), 1);
+    ASSERT_TRUE(PumpUntil([&] { return j.sawTerminate == 1; }));
+    gate.Open();
+    ASSERT_TRUE(PumpUntil([&] { return pool.GetPendingCount() == 0; }));
+    EXPECT_EQ(j.sawTerminate, 1);
+    EXPECT_EQ(j.Order(), std::vector<int>{2});
+}
+
 TEST_F(ThreadPoolTest, CancelOfQueuedWorkEndsTheBatchAtOnceAndRefusesNewItems)
 {
     Journal j;

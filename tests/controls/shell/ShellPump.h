@@ -1,0 +1,40 @@
+// Message pumping for the shell control tests: serves window messages and
+// synchronised calls as the program's main loop would.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+#include "classlib/Threads.h"
+
+namespace shelltest {
+
+inline void PumpMessages()
+{
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
+// Pumps until Pred holds or Timeout ms have passed; the last value of Pred.
+inline bool PumpUntil(const std::function<bool()>& Pred, DWORD Timeout = 5000)
+{
+    const DWORD start = ::GetTickCount();
+    while (!Pred()) {
+        if (::GetTickCount() - start > Timeout) return Pred();
+        PumpMessages();
+        classlib::CheckSynchronize(5);
+    }
+    return true;
+}
+
+// Lets late deliveries (which would be faults) arrive.
+inline void PumpFor(DWORD ms)
+{
+    PumpUntil([] { return false; }, ms);
+}
+
+}  // namespace shelltest
