@@ -163,22 +163,30 @@ void UncountInstance()
 
 // ------------------------------------------------------------------ items
 
-TMbCustomItem::TMbCustomItem(classlib::TComponent* AOwner) : classlib::TComponent(AOwner)
+void FlatSelectionColors(classlib::TColor Caption, classlib::TColor& SelBkgr, classlib::TColor& Outline)
 {
-    const auto c = static_cast<uint32_t>(::GetSysColor(COLOR_ACTIVECAPTION));
+    const auto c = static_cast<uint32_t>(Caption);
     const uint32_t r = c & 255, g = (c >> 8) & 255, b = (c >> 16) & 255;
+    SelBkgr = 0xDDDDDD;
+    Outline = 0x666666;
     if (b > g && b > r) {
-        xpItemSelBkgrCol_ = 0xEFD3C6;
-        xpItemOutlineCol_ = 0x800000;
+        SelBkgr = 0xEFD3C6;
+        Outline = 0x800000;
     }
     if (g > r && g > b) {
-        xpItemSelBkgrCol_ = 0xCCFFCC;
-        xpItemOutlineCol_ = 0x008800;
+        SelBkgr = 0xCCFFCC;
+        Outline = 0x008800;
     }
     if (r > g && r > b) {
-        xpItemSelBkgrCol_ = 0xAEAEFF;
-        xpItemOutlineCol_ = 0x000088;
+        SelBkgr = 0xAEAEFF;
+        Outline = 0x000088;
     }
+}
+
+TMbCustomItem::TMbCustomItem(classlib::TComponent* AOwner) : classlib::TComponent(AOwner)
+{
+    FlatSelectionColors(static_cast<classlib::TColor>(::GetSysColor(COLOR_ACTIVECAPTION)), xpItemSelBkgrCol_,
+                        xpItemOutlineCol_);
     CountInstance();
 }
 

@@ -96,6 +96,11 @@ public:
     int LastHeight = -1;
 };
 
+// The highlight fill and outline of the flat look for an active-caption
+// colour: blue, green or red when that component is strictly the largest,
+// grey otherwise.
+void FlatSelectionColors(classlib::TColor Caption, classlib::TColor& SelBkgr, classlib::TColor& Outline);
+
 class TMbCustomItem : public classlib::TComponent {
 public:
     explicit TMbCustomItem(classlib::TComponent* AOwner);
