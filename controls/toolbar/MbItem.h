@@ -34,6 +34,11 @@ namespace toolbar {
 CLASSLIB_EXCEPTION(EMbItemError, classlib::Exception);
 
 class TMbCustomItem;
+class TMbItemViewer;
+class TMbView;
+
+// Sender, the viewer of the entry, and whether it gains the selection.
+using TMbSelectEvent = classlib::TEvent<void(TMbCustomItem* Sender, TMbItemViewer* Viewer, bool Selecting)>;
 
 // Sender, and whether the popup event fires on an item whose sub-items are
 // shown in another item's place.
@@ -218,6 +223,10 @@ public:
 
     classlib::TNotifyEvent OnClick;
     TMbPopupEvent OnPopup;
+    TMbSelectEvent OnSelect;
+
+    // A new viewer of the item's class for a view (owned by the caller).
+    virtual TMbItemViewer* CreateViewer(TMbView* View, int NestLevel);
 
     void SetName(const std::wstring& Value) override;
 
@@ -291,6 +300,7 @@ public:
         kinds_ = ikSeparator | ikNoClick;
     }
     std::wstring ClassName() const override { return L"TMbSeparatorItem"; }
+    TMbItemViewer* CreateViewer(TMbView* View, int NestLevel) override;
     // A blank separator draws nothing.
     bool GetBlank() const { return blank_; }
     void SetBlank(bool Value);
@@ -322,6 +332,133 @@ private:
     classlib::TControl* control_ = nullptr;
     bool controlSharesOwner_ = false;
 };
+
+// ------------------------------------------------------------- viewers
+
+// Paint flags of a viewer.
+constexpr uint8_t pfBuffered = 0x01;
+constexpr uint8_t pfLineBreak = 0x02;
+
+// The on-screen presence of one item in one view: measures, paints and
+// hit-tests the entry. Owned by its view; holds references to its item and
+// view only. Deleting a viewer cancels its pending deferred dispatches.
+class TMbItemViewer : public classlib::TObject {
+public:
+    TMbItemViewer(TMbView* AView, TMbCustomItem* AItem, int ANestLevel);
+    ~TMbItemViewer() override;
+    TMbItemViewer(const TMbItemViewer&) = delete;
+    TMbItemViewer& operator=(const TMbItemViewer&) = delete;
+    std::wstring ClassName() const override { return L"TMbItemViewer"; }
+
+    RECT EntryRect{};
+    bool ScrolledAway = false;
+    int NestLevel;
+    TMbCustomItem* EntryItem;
+    bool BehindChevron = false;
+    bool Placed = false;
+    TMbView* OwnerView;
+    uint8_t PaintFlags = 0;
+
+    // The natural size; AWidth and AHeight are added to (the caller starts
+    // them at 0, or 6 in toolbar style).
+    virtual void MeasureSize(classlib::TCanvas* Canvas, int& AWidth, int& AHeight);
+    virtual void DrawEntryText(classlib::TCanvas* Canvas, RECT Rect, const std::wstring& Caption,
+                               bool UseDisabledShadow, UINT Format);
+    virtual void EnterSelection();
+    virtual void LeaveSelection();
+    // The caption up to its first TAB.
+    virtual std::wstring CaptionText() const { return EntryItem->MenuCaption(); }
+    // X, Y relative to the entry.
+    virtual bool InButtonPart(int X, int Y) const;
+    // Paints with the canvas origin at the entry's top-left corner
+    // (ClientAreaRect is (0, 0, width, height)).
+    virtual void Paint(classlib::TCanvas* Canvas, const RECT& ClientAreaRect, bool IsSelected, bool IsPushed,
+                       bool UseDisabledShadow);
+    virtual bool SameWidthWanted() const;
+    // 10 client, 21 separator, 12 menu item, 57 button menu, 43 push button.
+    virtual int AccRole() const;
+
+    bool HasToolbarStyle() const;
+    bool HasToolbarSize() const;
+    bool TextRotated() const;
+    classlib::TCustomImageList* ImageList() const;
+    bool ShowsImage() const;
+    bool ShowsCaption() const;
+    std::wstring HintText() const;
+    bool IsAccessible() const { return Placed || BehindChevron || ScrolledAway; }
+};
+
+class TMbSeparatorItemViewer : public TMbItemViewer {
+public:
+    using TMbItemViewer::TMbItemViewer;
+    std::wstring ClassName() const override { return L"TMbSeparatorItemViewer"; }
+    void MeasureSize(classlib::TCanvas* Canvas, int& AWidth, int& AHeight) override;
+    void Paint(classlib::TCanvas* Canvas, const RECT& ClientAreaRect, bool IsSelected, bool IsPushed,
+               bool UseDisabledShadow) override;
+    bool SameWidthWanted() const override { return false; }
+};
+
+// --------------------------------------------------------------- views
+
+enum TMbLayoutAxis : uint8_t { laHorizontal, laVertical, laFloating };
+
+// View styles.
+constexpr uint8_t vsMenuBar = 0x01;
+constexpr uint8_t vsHideAccels = 0x02;
+constexpr uint8_t vsMenuHints = 0x04;
+// Run flags.
+constexpr uint8_t rfInLoop = 0x01;
+constexpr uint8_t rfPointerInside = 0x02;
+constexpr uint8_t rfAccelsShown = 0x20;
+
+// Shows the sub-items of one item (the LinkedItem of SourceItem) with one
+// viewer per sub-item, kept in step with the item tree through a change
+// listener. Owns its viewers; the items, upper view and host window are
+// references.
+class TMbView : public classlib::TComponent {
+public:
+    TMbView(classlib::TComponent* AOwner, TMbView* AUpperView, TMbCustomItem* ASourceItem,
+            classlib::TWinControl* AHostWindow, bool AIsToolbarView, bool ACustomizing);
+    ~TMbView() override;
+    std::wstring ClassName() const override { return L"TMbView"; }
+
+    int EntryCount() const { return static_cast<int>(ViewerList.size()); }
+    // EMbItemError "Toolbar item index out of range" outside the list.
+    TMbItemViewer* EntryViewer(int Index) const;
+    int IndexOfViewer(const TMbItemViewer* Viewer) const;
+    TMbView* RootView();
+
+    bool IsPopupView;
+    bool IsToolbarView;
+    bool InCustomizeMode;
+    bool MouseCaptured = false;
+    TMbLayoutAxis Axis = laHorizontal;
+    uint8_t ViewStyle = 0;
+    uint8_t RunFlags = 0;
+    TMbView* UpperView;
+    TMbCustomItem* SourceItem;
+    TMbCustomItem* ShownItem = nullptr;
+    classlib::TWinControl* HostWindow;
+    TMbItemViewer* SelectedViewer = nullptr;
+    std::vector<TMbItemViewer*> ViewerList;
+
+protected:
+    void Notification(classlib::TComponent* AComponent, classlib::TOperation Operation) override;
+
+private:
+    void SourceChanged(TMbCustomItem* Sender, TMbItemChange Change, int Index, TMbCustomItem* Item);
+    void ShownChanged(TMbCustomItem* Sender, TMbItemChange Change, int Index, TMbCustomItem* Item);
+    // Follows SourceItem's link and rebuilds every viewer.
+    void ResolveShownItem();
+    void FreeViewers();
+};
+
+// Whether accelerator underlines are hidden in View now: the system hides
+// keyboard cues, the view asks for it and Alt has not shown them yet.
+bool AccelsHidden(const TMbView* View);
+// Strip: the width of the left image strip of the flat look (22 at 120
+// pixels per inch, else 20).
+int FlatStripWidth();
 
 // The images of a toolbar (16 x 16 by default).
 class TMbImageList : public classlib::TCustomImageList {
