@@ -441,6 +441,36 @@ public:
     classlib::TWinControl* HostWindow;
     TMbItemViewer* SelectedViewer = nullptr;
     std::vector<TMbItemViewer*> ViewerList;
+    // Entries in the order they keep their place when room runs out (first
+    // = most important); empty: list order.
+    std::vector<TMbItemViewer*> PriorityOrder;
+
+    // Layout input and results.
+    int ChevronAt = 0;
+    int ChevronWidth = 0;
+    int WrapAt = 0;
+    int HeightLimit = 0;
+    int ScrollPos = 0;
+    bool UpArrowShown = false;
+    bool DownArrowShown = false;
+    POINT NaturalSize{};
+
+    // The entry standing for hidden entries at the end of a toolbar; none
+    // here.
+    virtual TMbItemViewer* ChevronItem() { return nullptr; }
+    // Left, top, right, bottom margins around the entries.
+    virtual RECT LayoutMargins(TMbLayoutAxis AAxis) const;
+    // The font entries are measured and drawn with: the host window's, else
+    // the system's menu font.
+    virtual classlib::TFont* ViewFont();
+    // Places the entries (see the class comment); with Apply the viewers
+    // take their rectangles and flags. Answers whether, with Apply, any
+    // rectangle, Placed or line-break flag changed. TotalSize is the size
+    // the window needs, BaseSize that of all entries in one line.
+    bool Layout(bool Apply, TMbLayoutAxis AAxis, int& LineCount, POINT& TotalSize, POINT& BaseSize,
+                int AChevronWidth, int AChevronAt, int AWrapAt);
+    // Layout with Apply and the view's own settings; answers the size.
+    POINT RecalcLayout();
 
 protected:
     void Notification(classlib::TComponent* AComponent, classlib::TOperation Operation) override;
@@ -452,6 +482,10 @@ private:
     void ResolveShownItem();
     void FreeViewers();
 };
+
+// The system's menu font, made on first use (shared, never freed before
+// the process ends).
+classlib::TFont* SharedMenuFont();
 
 // Whether accelerator underlines are hidden in View now: the system hides
 // keyboard cues, the view asks for it and Alt has not shown them yet.

@@ -198,3 +198,128 @@ TEST(MbView, KeepsOneViewerPerSubItemOfTheShownItem)
 }
 
 }  // namespace
+
+namespace {
+
+// A toolbar-like view with a chevron entry at the end.
+class TChevronView : public TMbView {
+public:
+    TChevronView(TMbCustomItem* Source, TMbItem* Chevron)
+        : TMbView(nullptr, nullptr, Source, nullptr, true, false), chevron_(Chevron->CreateViewer(this, 0))
+    {
+        ViewerList.push_back(chevron_);
+    }
+    TMbItemViewer* ChevronItem() override { return chevron_; }
+
+private:
+    TMbItemViewer* chevron_;  // owned through ViewerList
+};
+
+TEST(MbViewLayout, PopupRowsSeparatorsAndScrolling)
+{
+    TMbRootItem root(nullptr);
+    const wchar_t* captions[] = {L"", L"Alpha", L"", L"", L"Beta with a longer caption", L""};
+    for (const wchar_t* c : captions) {
+        TMbCustomItem* i = *c ? static_cast<TMbCustomItem*>(new TMbItem(nullptr)) : new TMbSeparatorItem(nullptr);
+        i->SetCaption(c);
+        root.Add(i);
+    }
+    TMbView view(nullptr, nullptr, &root, nullptr, false, false);
+    const POINT size = view.RecalcLayout();
+    auto placed = [&](int i) { return view.EntryViewer(i)->Placed; };
+    EXPECT_FALSE(placed(0)) << "a leading separator is hidden";
+    EXPECT_TRUE(placed(2));
+    EXPECT_FALSE(placed(3)) << "a doubled separator is hidden";
+    EXPECT_FALSE(placed(5)) << "a trailing separator is hidden";
+    const RECT a = view.EntryViewer(1)->EntryRect, s = view.EntryViewer(2)->EntryRect,
+               b = view.EntryViewer(4)->EntryRect;
+    EXPECT_EQ(a.bottom - a.top, 20);
+    EXPECT_EQ(s.bottom - s.top, 3);
+    EXPECT_EQ(b.bottom - b.top, 20);
+    EXPECT_EQ(s.top, a.bottom);
+    EXPECT_EQ(b.top, s.bottom);
+    EXPECT_EQ(a.right, b.right) << "menu entries fill the column";
+    EXPECT_EQ(size.y, 43);
+    EXPECT_EQ(size.x, b.right);
+
+    // Scrolled: ten rows in 100 pixels leave 19-pixel arrow areas.
+    for (int i = 0; i < 8; ++i) {
+        auto* item = new TMbItem(nullptr);
+        item->SetCaption(L"Row");
+        root.Add(item);
+    }
+    view.HeightLimit = 100;
+    EXPECT_EQ(view.RecalcLayout().y, 100);
+    EXPECT_FALSE(view.UpArrowShown);
+    EXPECT_TRUE(view.DownArrowShown);
+    int lastShownBottom = 0;
+    for (TMbItemViewer* v : view.ViewerList)
+        if (v->Placed) lastShownBottom = std::max(lastShownBottom, static_cast<int>(v->EntryRect.bottom));
+    EXPECT_LE(lastShownBottom, 81);
+    view.ScrollPos = 30;
+    view.RecalcLayout();
+    EXPECT_TRUE(view.UpArrowShown);
+    EXPECT_TRUE(view.ViewerList[1]->ScrolledAway);
+    for (TMbItemViewer* v : view.ViewerList)
+        if (v->Placed) {
+            EXPECT_GE(v->EntryRect.top, 19);
+            EXPECT_LE(v->EntryRect.bottom, 81);
+        }
+    view.ScrollPos = 1000;
+    view.RecalcLayout();
+    EXPECT_FALSE(view.DownArrowShown) << "scrolled to the end";
+    EXPECT_EQ(view.ScrollPos, 43 + 3 + 8 * 20 - 100) << "the separator before the new rows shows now";
+}
+
+TEST(MbViewLayout, ToolbarChevronAndWrap)
+{
+    TMbRootItem root(nullptr);
+    TMbItem chevronItem(nullptr);
+    std::vector<TMbItem*> items;
+    for (int i = 0; i < 5; ++i) {
+        auto* item = new TMbItem(nullptr);
+        item->SetCaption(L"Button" + std::to_wstring(i));
+        root.Add(item);
+        items.push_back(item);
+    }
+    TChevronView view(&root, &chevronItem);
+    int lines = 0;
+    POINT total{}, base{};
+    view.Layout(true, laHorizontal, lines, total, base, 12, 0, 0);
+    const int each = view.EntryViewer(0)->EntryRect.right;
+    ASSERT_GT(each, 0);
+    EXPECT_EQ(base.x, 5 * each);
+    EXPECT_EQ(view.EntryViewer(4)->EntryRect.left, 4 * each) << "one row";
+    EXPECT_FALSE(view.ChevronItem()->Placed);
+
+    // Room for 3.5 entries: the chevron takes 12 pixels and entries go from
+    // the end of the list until the rest fits.
+    const int at = 3 * each + each / 2;
+    view.Layout(true, laHorizontal, lines, total, base, 12, at, 0);
+    ASSERT_GE(each, 24);
+    EXPECT_TRUE(view.EntryViewer(2)->Placed);
+    EXPECT_TRUE(view.EntryViewer(3)->BehindChevron);
+    EXPECT_TRUE(view.EntryViewer(4)->BehindChevron);
+    EXPECT_TRUE(view.ChevronItem()->Placed);
+    EXPECT_TRUE(chevronItem.GetEnabled());
+    EXPECT_GE(view.ChevronItem()->EntryRect.left, 3 * each);
+    // Priority keeps the first entry's place over the later ones.
+    view.PriorityOrder = {view.EntryViewer(4), view.EntryViewer(3), view.EntryViewer(2), view.EntryViewer(1),
+                          view.EntryViewer(0)};
+    view.Layout(true, laHorizontal, lines, total, base, 12, 2 * each + 13, 0);
+    EXPECT_TRUE(view.EntryViewer(4)->Placed);
+    EXPECT_TRUE(view.EntryViewer(0)->BehindChevron);
+    view.PriorityOrder.clear();
+    // Never fewer than one entry.
+    view.Layout(true, laHorizontal, lines, total, base, 12, 5, 0);
+    EXPECT_TRUE(view.EntryViewer(0)->Placed);
+
+    // Wrapping at two and a half entries gives three lines.
+    view.Layout(true, laHorizontal, lines, total, base, 12, 0, 2 * each + each / 2);
+    EXPECT_EQ(lines, 3);
+    EXPECT_EQ(view.EntryViewer(2)->EntryRect.left, 0);
+    EXPECT_EQ(view.EntryViewer(2)->EntryRect.top, view.EntryViewer(0)->EntryRect.bottom);
+    EXPECT_EQ(total.x, 2 * each + each / 2);
+}
+
+}  // namespace
