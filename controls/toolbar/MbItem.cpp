@@ -1215,6 +1215,7 @@ TMbView::TMbView(classlib::TComponent* AOwner, TMbView* AUpperView, TMbCustomIte
 
 TMbView::~TMbView()
 {
+    CloseOpenPopup();
     FreeViewers();
     if (ShownItem) ShownItem->UnregisterListener(TMbItemChangedProc(this, &TMbView::ShownChanged));
     if (SourceItem) SourceItem->UnregisterListener(TMbItemChangedProc(this, &TMbView::SourceChanged));
@@ -1241,6 +1242,7 @@ TMbView* TMbView::RootView()
 
 void TMbView::FreeViewers()
 {
+    CloseOpenPopup();
     SelectedViewer = nullptr;
     std::vector<TMbItemViewer*> viewers = std::move(ViewerList);
     ViewerList.clear();
@@ -1280,6 +1282,7 @@ void TMbView::ShownChanged(TMbCustomItem* Sender, TMbItemChange Change, int Inde
             if ((*it)->EntryItem == Item) {
                 TMbItemViewer* v = *it;
                 if (SelectedViewer == v) SelectedViewer = nullptr;
+                if (OpenSubViewer == v) CloseOpenPopup();
                 ViewerList.erase(it);
                 delete v;
                 break;
@@ -1682,6 +1685,437 @@ bool TMbView::Layout(bool Apply, TMbLayoutAxis AAxis, int& LineCount, POINT& Tot
     return changed;
 }
 
+// ------------------------------------------------------ selection, popups
+
+void TMbView::InvalidateViewer(const TMbItemViewer* Viewer)
+{
+    if (!Wnd || !Viewer || !Viewer->Placed) return;
+    ::InvalidateRect(Wnd, &Viewer->EntryRect, FALSE);
+}
+
+void TMbView::ChangeSelection(TMbItemViewer* Viewer, bool ViaMouse)
+{
+    (void)ViaMouse;
+    if (Viewer == SelectedViewer) return;
+    // The pointer reaching a popup keeps its owning entry highlighted.
+    if (Viewer && UpperView && UpperView->OpenSubViewer && UpperView->SelectedViewer != UpperView->OpenSubViewer)
+        UpperView->SelectViewer(UpperView->OpenSubViewer);
+    if (!ViaMouse && Viewer != OpenSubViewer) CloseOpenPopup();
+    TMbItemViewer* old = SelectedViewer;
+    if (old) old->LeaveSelection();
+    SelectedViewer = Viewer;
+    if (old && (old->EntryItem->GetKinds() & ikRepaintOnSelect)) InvalidateViewer(old);
+    if (Viewer) {
+        if (Viewer->EntryItem->GetKinds() & ikRepaintOnSelect) InvalidateViewer(Viewer);
+        Viewer->EnterSelection();
+    }
+}
+
+TMbItemViewer* TMbView::StepSelectable(TMbItemViewer* From, bool Forward)
+{
+    const int n = EntryCount();
+    if (n == 0) return nullptr;
+    int i = From ? IndexOfViewer(From) : (Forward ? -1 : n);
+    for (int step = 0; step < n; ++step) {
+        i = Forward ? (i + 1) % n : (i - 1 + n) % n;
+        TMbItemViewer* v = ViewerList[static_cast<std::size_t>(i)];
+        if ((v->Placed || v->ScrolledAway) && v->EntryItem->GetVisible() && (v->EntryItem->GetKinds() & ikSelectable))
+            return v;
+    }
+    return nullptr;
+}
+
+void TMbView::MoveSelection(bool Forward) { SelectViewer(StepSelectable(SelectedViewer, Forward)); }
+
+bool TMbView::OpenSelectedPopup(bool SelectFirst)
+{
+    TMbItemViewer* v = SelectedViewer;
+    if (v != OpenSubViewer) CloseOpenPopup();
+    if (OpenSubViewer) return true;
+    if (!v || !v->EntryItem->GetEnabled() || !(v->EntryItem->GetKinds() & ikSubmenu)) return false;
+    TMbCustomItem* item = v->EntryItem;
+    // Popup handlers may rebuild the sub-items before they are shown.
+    if (item->LinkedItem() != item) item->LinkedItem()->NotifyPopup(item, true);
+    item->NotifyPopup(item, false);
+    if (SelectedViewer != v || IndexOfViewer(v) < 0) return false;
+    auto window = std::make_unique<TMbPopupWindow>(this, item);
+    POINT at{v->EntryRect.right, v->EntryRect.top};
+    if (Wnd) ::ClientToScreen(Wnd, &at);
+    window->ShowAt(at);
+    OpenSubViewer = v;
+    OpenSubView = window->GetView();
+    OpenSubWindow = std::move(window);
+    if (SelectFirst) OpenSubView->SelectViewer(OpenSubView->StepSelectable(nullptr, true));
+    return true;
+}
+
+void TMbView::CloseOpenPopup()
+{
+    if (!OpenSubWindow) return;
+    if (OpenSubView) OpenSubView->CloseOpenPopup();
+    std::unique_ptr<TMbPopupWindow> window = std::move(OpenSubWindow);
+    OpenSubView = nullptr;
+    TMbItemViewer* was = OpenSubViewer;
+    OpenSubViewer = nullptr;
+    window.reset();
+    InvalidateViewer(was);
+}
+
+void TMbView::FinishCancel() { RootView()->Outcome.Kind = moCancel; }
+
+void TMbView::FinishWithClick(TMbItemViewer* Viewer)
+{
+    TMbMenuOutcome& o = RootView()->Outcome;
+    o.ClickedItem = Viewer->EntryItem;
+    o.FromPopup = Viewer->OwnerView && Viewer->OwnerView->IsPopupView;
+    o.Kind = moClickItem;
+}
+
+void TMbView::ActivateSelection()
+{
+    TMbItemViewer* v = SelectedViewer;
+    if (v && v->EntryItem->GetEnabled()) {
+        if (!(v->EntryItem->GetKinds() & ikCombo) && OpenSelectedPopup(true)) return;
+        if (v->EntryItem->GetKinds() & ikSelectable) {
+            FinishWithClick(v);
+            return;
+        }
+    }
+    FinishCancel();
+}
+
+void TMbView::HandleKey(WORD& Key)
+{
+    switch (Key) {
+    case VK_UP:
+    case VK_DOWN:
+        MoveSelection(Key == VK_DOWN);
+        break;
+    case VK_TAB:
+        MoveSelection(::GetKeyState(VK_SHIFT) >= 0);
+        break;
+    case VK_HOME:
+        SelectViewer(StepSelectable(nullptr, true));
+        break;
+    case VK_END:
+        SelectViewer(StepSelectable(nullptr, false));
+        break;
+    case VK_RETURN:
+        ActivateSelection();
+        break;
+    case VK_RIGHT:
+        OpenSelectedPopup(true);
+        break;
+    case VK_LEFT:
+    case VK_ESCAPE:
+        // Only this level closes; the first level ends the menu on Esc.
+        if (UpperView) UpperView->CloseOpenPopup();
+        else if (Key == VK_ESCAPE) FinishCancel();
+        break;
+    case VK_MENU:
+    case VK_F10:
+        FinishCancel();
+        break;
+    default:
+        return;
+    }
+    Key = 0;
+}
+
+TMbItemViewer* TMbView::ViewerAt(POINT Client)
+{
+    for (TMbItemViewer* v : ViewerList)
+        if (v->Placed && ::PtInRect(&v->EntryRect, Client)) return v;
+    return nullptr;
+}
+
+void TMbView::TrackPointer(POINT Screen, bool AllowSelect)
+{
+    if (!Wnd) return;
+    POINT client = Screen;
+    ::ScreenToClient(Wnd, &client);
+    RECT r{};
+    ::GetClientRect(Wnd, &r);
+    TMbItemViewer* next = SelectedViewer;
+    if (::PtInRect(&r, client) && ::WindowFromPoint(Screen) == Wnd) {
+        RunFlags |= rfPointerInside;
+        next = nullptr;
+        if (AllowSelect || SelectedViewer) next = ViewerAt(client);
+    } else {
+        if ((RunFlags & rfPointerInside) && (!OpenSubView || !next || !(next->EntryItem->GetKinds() & ikSubmenu)))
+            next = nullptr;
+        RunFlags &= static_cast<uint8_t>(~rfPointerInside);
+    }
+    ChangeSelection(next, true);
+}
+
+void TMbView::DrawAll(classlib::TCanvas* Canvas)
+{
+    HDC dc = Canvas->GetHandle();
+    auto draw = [&](TMbItemViewer* v) {
+        if (!v->Placed || ::IsRectEmpty(&v->EntryRect) || dynamic_cast<TMbControlItem*>(v->EntryItem)) return;
+        const bool selected = v == SelectedViewer;
+        const bool enabled = v->EntryItem->GetEnabled() || InCustomizeMode;
+        const bool menuStyle = !v->HasToolbarStyle();
+        const int saved = ::SaveDC(dc);
+        ::IntersectClipRect(dc, v->EntryRect.left, v->EntryRect.top, v->EntryRect.right, v->EntryRect.bottom);
+        ::SetViewportOrgEx(dc, v->EntryRect.left, v->EntryRect.top, nullptr);
+        Canvas->Refresh();
+        Canvas->SetFont(ViewFont());
+        Canvas->GetFont()->SetColor(!enabled                   ? classlib::clGrayText
+                                    : selected && menuStyle    ? classlib::clHighlightText
+                                    : v->HasToolbarStyle()     ? classlib::clBtnText
+                                                               : classlib::clMenuText);
+        if (selected && menuStyle) Canvas->GetBrush()->SetColor(classlib::clHighlight);
+        else Canvas->GetBrush()->SetStyle(classlib::bsClear);
+        const RECT area{0, 0, v->EntryRect.right - v->EntryRect.left, v->EntryRect.bottom - v->EntryRect.top};
+        v->Paint(Canvas, area, selected, selected && v == OpenSubViewer, false);
+        Canvas->Refresh();
+        ::RestoreDC(dc, saved);
+    };
+    for (TMbItemViewer* v : ViewerList)
+        if (v != SelectedViewer) draw(v);
+    if (SelectedViewer) draw(SelectedViewer);
+}
+
+// ----------------------------------------------------------- popup windows
+
+namespace {
+
+constexpr const wchar_t* kPopupClass = L"VelmoMbPopupWindow";
+
+LRESULT CALLBACK PopupWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam)
+{
+    auto* view = reinterpret_cast<TMbView*>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA));
+    switch (Msg) {
+    case WM_MOUSEACTIVATE:
+        return MA_NOACTIVATE;  // a popup never takes the activation
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT: {
+        classlib::TPaintScope paint(Wnd);
+        if (view) {
+            classlib::TCanvas canvas;
+            canvas.SetHandle(paint.Get());
+            RECT r{};
+            ::GetClientRect(Wnd, &r);
+            const TMbCustomItem* shown = view->ShownItem;
+            canvas.GetBrush()->SetColor(shown && shown->GetCount() ? shown->GetItem(0)->XPItemBkgrCol
+                                                                    : classlib::clMenu);
+            canvas.FillRect(r);
+            view->DrawAll(&canvas);
+            canvas.SetHandle(nullptr);
+        }
+        return 0;
+    }
+    default:
+        return ::DefWindowProcW(Wnd, Msg, WParam, LParam);
+    }
+}
+
+void RegisterPopupClass()
+{
+    static const bool registered = [] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.style = CS_DROPSHADOW | CS_SAVEBITS;
+        wc.lpfnWndProc = &PopupWndProc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        wc.lpszClassName = kPopupClass;
+        if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) classlib::RaiseLastOSError();
+        return true;
+    }();
+    (void)registered;
+}
+
+}  // namespace
+
+TMbPopupWindow::TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item)
+    : view_(std::make_unique<TMbView>(nullptr, UpperView, Item, nullptr, false, false))
+{
+    RegisterPopupClass();
+    wnd_ = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kPopupClass, L"", WS_POPUP | WS_BORDER, 0, 0, 10,
+                             10, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    if (!wnd_) classlib::RaiseLastOSError();
+    ::SetWindowLongPtrW(wnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view_.get()));
+    view_->Wnd = wnd_;
+}
+
+TMbPopupWindow::~TMbPopupWindow()
+{
+    view_->CloseOpenPopup();
+    ::SetWindowLongPtrW(wnd_, GWLP_USERDATA, 0);
+    ::DestroyWindow(wnd_);
+}
+
+void TMbPopupWindow::ShowAt(POINT Screen)
+{
+    HMONITOR monitor = ::MonitorFromPoint(Screen, MONITOR_DEFAULTTONEAREST);
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    ::GetMonitorInfoW(monitor, &info);
+    view_->HeightLimit = 0;
+    POINT size = view_->RecalcLayout();
+    RECT frame{0, 0, size.x, size.y};
+    ::AdjustWindowRectEx(&frame, WS_POPUP | WS_BORDER, FALSE, WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
+    const RECT& work = info.rcWork;
+    const int border = (frame.bottom - frame.top) - size.y;
+    if (frame.bottom - frame.top > work.bottom - work.top) {
+        view_->HeightLimit = (work.bottom - work.top) - border;
+        size = view_->RecalcLayout();
+        frame = RECT{0, 0, size.x, size.y};
+        ::AdjustWindowRectEx(&frame, WS_POPUP | WS_BORDER, FALSE, WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
+    }
+    const int w = frame.right - frame.left, h = frame.bottom - frame.top;
+    int x = Screen.x, y = Screen.y;
+    if (x + w > work.right) x = std::max(static_cast<int>(work.left), static_cast<int>(work.right) - w);
+    if (y + h > work.bottom) y = std::max(static_cast<int>(work.top), static_cast<int>(work.bottom) - h);
+    ::SetWindowPos(wnd_, HWND_TOPMOST, x, y, w, h, SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    ::UpdateWindow(wnd_);
+}
+
+// --------------------------------------------------------------- menu loop
+
+TMbModalHandler::TMbModalHandler(HWND ExistingWnd) : captureWnd_(ExistingWnd)
+{
+    ::SetCapture(captureWnd_);
+    ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
+    ::NotifyWinEvent(EVENT_SYSTEM_MENUSTART, captureWnd_, OBJID_CLIENT, CHILDID_SELF);
+}
+
+TMbModalHandler::~TMbModalHandler()
+{
+    if (::GetCapture() == captureWnd_) ::ReleaseCapture();
+    ::NotifyWinEvent(EVENT_SYSTEM_MENUEND, captureWnd_, OBJID_CLIENT, CHILDID_SELF);
+}
+
+namespace {
+
+TMbView* DeepestView(TMbView* V)
+{
+    while (V->OpenSubView) V = V->OpenSubView;
+    return V;
+}
+
+// The view of the chain whose window is Wnd, or null.
+TMbView* ChainViewOf(TMbView* Root, HWND Wnd)
+{
+    for (TMbView* v = Root; v; v = v->OpenSubView)
+        if (v->Wnd && v->Wnd == Wnd) return v;
+    return nullptr;
+}
+
+}  // namespace
+
+void TMbModalHandler::RunLoop(TMbView* V, bool TrackRightButton)
+{
+    V->Outcome = TMbMenuOutcome{};
+    V->RunFlags |= rfInLoop;
+    const HWND active = ::GetActiveWindow();
+    struct TFinally {
+        TMbView* View;
+        ~TFinally()
+        {
+            View->RunFlags &= static_cast<uint8_t>(~rfInLoop);
+            MSG m;
+            while (::PeekMessageW(&m, nullptr, WM_CHAR, WM_CHAR, PM_REMOVE) ||
+                   ::PeekMessageW(&m, nullptr, WM_SYSCHAR, WM_SYSCHAR, PM_REMOVE)) {
+            }
+        }
+    } finally{V};
+    auto track = [&](POINT P, bool AllowSelect) {
+        std::vector<TMbView*> chain;
+        for (TMbView* v = V; v; v = v->OpenSubView) chain.push_back(v);
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) (*it)->TrackPointer(P, AllowSelect);
+    };
+    // The viewer under the pointer, going down the chain.
+    auto target = [&](POINT P) -> TMbItemViewer* {
+        for (TMbView* v = V; v; v = v->OpenSubView) {
+            if (!v->Wnd || !v->SelectedViewer) continue;
+            POINT c = P;
+            ::ScreenToClient(v->Wnd, &c);
+            if (::PtInRect(&v->SelectedViewer->EntryRect, c)) return v->SelectedViewer;
+        }
+        return nullptr;
+    };
+    auto valid = [&] { return ::GetCapture() == captureWnd_ && ::GetActiveWindow() == active && !V->IsDone(); };
+    while (valid()) {
+        MSG msg;
+        if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+            ::WaitMessage();
+            continue;
+        }
+        const bool press = msg.message == WM_LBUTTONDOWN || msg.message == WM_RBUTTONDOWN ||
+                           msg.message == WM_LBUTTONDBLCLK || msg.message == WM_NCLBUTTONDOWN ||
+                           msg.message == WM_NCRBUTTONDOWN;
+        if (press && !ChainViewOf(V, ::WindowFromPoint(msg.pt))) break;  // the press stays for its window
+        ::PeekMessageW(&msg, msg.hwnd, msg.message, msg.message, PM_REMOVE);
+        switch (msg.message) {
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN: {
+            WORD key = static_cast<WORD>(msg.wParam);
+            DeepestView(V)->HandleKey(key);
+            if (!V->IsDone() && key != 0) ::TranslateMessage(&msg);
+            break;
+        }
+        case WM_KEYUP:
+        case WM_SYSKEYUP:
+        case WM_CHAR:
+        case WM_SYSCHAR:
+        case WM_HELP:
+        case WM_CONTEXTMENU:
+            break;
+        case WM_MOUSEMOVE: {
+            track(msg.pt, true);
+            // Hovering a submenu entry opens its level.
+            TMbView* d = nullptr;
+            for (TMbView* v = V; v; v = v->OpenSubView)
+                if (v->SelectedViewer && v->SelectedViewer == target(msg.pt)) d = v;
+            if (d && d->SelectedViewer != d->OpenSubViewer) {
+                if (d->SelectedViewer->EntryItem->GetKinds() & ikSubmenu) d->OpenSelectedPopup(false);
+                else d->CloseOpenPopup();
+            }
+            break;
+        }
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+        case WM_RBUTTONDOWN:
+            if (msg.message == WM_RBUTTONDOWN && !TrackRightButton) break;
+            track(msg.pt, true);
+            if (TMbItemViewer* t = target(msg.pt))
+                if ((t->EntryItem->GetKinds() & ikSubmenu) && t->EntryItem->GetEnabled()) t->OwnerView->OpenSelectedPopup(false);
+            break;
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP: {
+            if (msg.message == WM_RBUTTONUP && !TrackRightButton) break;
+            track(msg.pt, false);
+            TMbItemViewer* t = target(msg.pt);
+            if (t && t->EntryItem->GetEnabled() && !(t->EntryItem->GetKinds() & (ikNoClick | ikSubmenu)))
+                t->OwnerView->FinishWithClick(t);
+            break;
+        }
+        default:
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+}
+
+TMbCustomItem* CarryOutOutcome(const TMbMenuOutcome& Outcome, bool ReturnClickedItemOnly)
+{
+    switch (Outcome.Kind) {
+    case moClickItem:
+        if (!ReturnClickedItemOnly) PostDeferred(Outcome.ClickedItem, 0);
+        return Outcome.ClickedItem;
+    case moSystemKey:
+        ::SendMessageW(Outcome.KeyWnd, WM_SYSCOMMAND, SC_KEYMENU, Outcome.Key);
+        return nullptr;
+    default:
+        return nullptr;
+    }
+}
+
 namespace {
 
 // The automation messages of forms click an enabled, visible item as a user
@@ -1753,10 +2187,20 @@ TMbPopupMenu::TMbPopupMenu(classlib::TComponent* AOwner)
 
 TMbPopupMenu::~TMbPopupMenu() = default;
 
-void TMbPopupMenu::Popup(int X, int Y)
+TMbCustomItem* TMbPopupMenu::Popup(int X, int Y)
 {
     OnPopup(this);
-    TrackItemsPopup(items_, nullptr, X, Y);
+    items_->NotifyPopup(items_, false);
+    TMbMenuOutcome outcome;
+    {
+        TMbPopupWindow window(nullptr, items_);
+        window.ShowAt(POINT{X, Y});
+        window.GetView()->SelectViewer(nullptr);
+        TMbModalHandler handler(window.GetHandle());
+        handler.RunLoop(window.GetView(), true);
+        outcome = window.GetView()->Outcome;
+    }
+    return CarryOutOutcome(outcome, false);
 }
 
 }  // namespace toolbar

@@ -411,6 +411,20 @@ constexpr uint8_t rfInLoop = 0x01;
 constexpr uint8_t rfPointerInside = 0x02;
 constexpr uint8_t rfAccelsShown = 0x20;
 
+enum TMbOutcomeKind : uint8_t { moNone, moCancel, moClickItem, moSystemKey, moHelp };
+
+// How a menu ended (kept in the root view of the chain).
+struct TMbMenuOutcome {
+    TMbOutcomeKind Kind = moNone;
+    TMbCustomItem* ClickedItem = nullptr;
+    bool FromPopup = false;
+    HWND KeyWnd = nullptr;
+    wchar_t Key = 0;
+    uint32_t HelpId = 0;
+};
+
+class TMbPopupWindow;
+
 // Shows the sub-items of one item (the LinkedItem of SourceItem) with one
 // viewer per sub-item, kept in step with the item tree through a change
 // listener. Owns its viewers; the items, upper view and host window are
@@ -472,6 +486,40 @@ public:
     // Layout with Apply and the view's own settings; answers the size.
     POINT RecalcLayout();
 
+    // The window a popup view draws in (0 for other views).
+    HWND Wnd = nullptr;
+    TMbMenuOutcome Outcome;
+    TMbItemViewer* OpenSubViewer = nullptr;
+    TMbView* OpenSubView = nullptr;
+    std::unique_ptr<TMbPopupWindow> OpenSubWindow;
+
+    // Selection: the entry shown highlighted; repaints old and new.
+    void ChangeSelection(TMbItemViewer* Viewer, bool ViaMouse);
+    void SelectViewer(TMbItemViewer* Viewer) { ChangeSelection(Viewer, false); }
+    // The next shown entry (cyclically) whose item is visible and
+    // selectable; disabled entries count. Null when there is none.
+    TMbItemViewer* StepSelectable(TMbItemViewer* From, bool Forward);
+    void MoveSelection(bool Forward);
+    // Opens the selected entry's sub-items as a popup level beside it
+    // (firing their popup events first); answers whether one is open.
+    bool OpenSelectedPopup(bool SelectFirst);
+    // Closes the open popup level and every level below it.
+    void CloseOpenPopup();
+    // Menu keys; a handled key is set to 0.
+    void HandleKey(WORD& Key);
+    // Opens the selected entry's popup, or ends the menu with its click.
+    void ActivateSelection();
+    // Selects the entry under the screen point (when AllowSelect).
+    void TrackPointer(POINT Screen, bool AllowSelect);
+    // The placed entry at a client point, or null.
+    TMbItemViewer* ViewerAt(POINT Client);
+    void FinishCancel();
+    void FinishWithClick(TMbItemViewer* Viewer);
+    bool IsDone() { return RootView()->Outcome.Kind != moNone; }
+    // Paints every placed entry, the selected one last.
+    void DrawAll(classlib::TCanvas* Canvas);
+    void InvalidateViewer(const TMbItemViewer* Viewer);
+
 protected:
     void Notification(classlib::TComponent* AComponent, classlib::TOperation Operation) override;
 
@@ -493,6 +541,48 @@ bool AccelsHidden(const TMbView* View);
 // Strip: the width of the left image strip of the flat look (22 at 120
 // pixels per inch, else 20).
 int FlatStripWidth();
+
+// A popup level: a top-level window that never takes the activation,
+// showing the sub-items of Item in its own popup view. Owns the window and
+// the view.
+class TMbPopupWindow {
+public:
+    TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item);
+    ~TMbPopupWindow();
+    TMbPopupWindow(const TMbPopupWindow&) = delete;
+    TMbPopupWindow& operator=(const TMbPopupWindow&) = delete;
+    TMbView* GetView() const { return view_.get(); }
+    HWND GetHandle() const { return wnd_; }
+    // Sizes the window to its entries and shows it with its top-left corner
+    // at the screen point, moved to stay inside the work area.
+    void ShowAt(POINT Screen);
+
+private:
+    std::unique_ptr<TMbView> view_;
+    HWND wnd_ = nullptr;
+};
+
+// The modal menu loop: owns the mouse capture while a menu chain runs and
+// routes input to its views. One per running loop.
+class TMbModalHandler {
+public:
+    explicit TMbModalHandler(HWND ExistingWnd);
+    ~TMbModalHandler();
+    TMbModalHandler(const TMbModalHandler&) = delete;
+    TMbModalHandler& operator=(const TMbModalHandler&) = delete;
+    // Runs until a view records an outcome, the capture is lost, another
+    // window becomes active, or a press outside the chain (left in the
+    // queue for its window).
+    void RunLoop(TMbView* RootView, bool TrackRightButton);
+
+private:
+    HWND captureWnd_;
+};
+
+// Carries out a finished menu: a clicked item's click is posted (it runs
+// from the message loop after the menu closed) unless ReturnClickedItemOnly.
+// Answers the clicked item or null.
+TMbCustomItem* CarryOutOutcome(const TMbMenuOutcome& Outcome, bool ReturnClickedItemOnly);
 
 // The images of a toolbar (16 x 16 by default).
 class TMbImageList : public classlib::TCustomImageList {
@@ -526,9 +616,10 @@ public:
 
     // The root whose children are the menu's items (owned).
     TMbCustomItem* GetItems() const { return items_; }
-    // Fires OnPopup, then shows the menu at the screen point X, Y (owner:
-    // the active window of the program) and clicks the chosen item.
-    void Popup(int X, int Y);
+    // Fires OnPopup, then shows the menu at the screen point X, Y and runs
+    // the menu loop; the chosen item's click runs afterwards from the
+    // message loop. Answers the chosen item (null when cancelled).
+    TMbCustomItem* Popup(int X, int Y);
 
     classlib::TNotifyEvent OnPopup;
 
