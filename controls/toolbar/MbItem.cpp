@@ -2046,10 +2046,17 @@ void TMbModalHandler::RunLoop(TMbView* V, bool TrackRightButton)
             ::WaitMessage();
             continue;
         }
+        // Mouse positions come from the message itself (client coordinates
+        // of its window), not from the shared cursor.
+        POINT at = msg.pt;
+        if (msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST && msg.message != WM_MOUSEWHEEL && msg.hwnd) {
+            at = POINT{static_cast<short>(LOWORD(msg.lParam)), static_cast<short>(HIWORD(msg.lParam))};
+            ::ClientToScreen(msg.hwnd, &at);
+        }
         const bool press = msg.message == WM_LBUTTONDOWN || msg.message == WM_RBUTTONDOWN ||
                            msg.message == WM_LBUTTONDBLCLK || msg.message == WM_NCLBUTTONDOWN ||
                            msg.message == WM_NCRBUTTONDOWN;
-        if (press && !ChainViewOf(V, ::WindowFromPoint(msg.pt))) break;  // the press stays for its window
+        if (press && !ChainViewOf(V, ::WindowFromPoint(at))) break;  // the press stays for its window
         ::PeekMessageW(&msg, msg.hwnd, msg.message, msg.message, PM_REMOVE);
         switch (msg.message) {
         case WM_KEYDOWN:
@@ -2067,11 +2074,11 @@ void TMbModalHandler::RunLoop(TMbView* V, bool TrackRightButton)
         case WM_CONTEXTMENU:
             break;
         case WM_MOUSEMOVE: {
-            track(msg.pt, true);
+            track(at, true);
             // Hovering a submenu entry opens its level.
             TMbView* d = nullptr;
             for (TMbView* v = V; v; v = v->OpenSubView)
-                if (v->SelectedViewer && v->SelectedViewer == target(msg.pt)) d = v;
+                if (v->SelectedViewer && v->SelectedViewer == target(at)) d = v;
             if (d && d->SelectedViewer != d->OpenSubViewer) {
                 if (d->SelectedViewer->EntryItem->GetKinds() & ikSubmenu) d->OpenSelectedPopup(false);
                 else d->CloseOpenPopup();
@@ -2082,15 +2089,15 @@ void TMbModalHandler::RunLoop(TMbView* V, bool TrackRightButton)
         case WM_LBUTTONDBLCLK:
         case WM_RBUTTONDOWN:
             if (msg.message == WM_RBUTTONDOWN && !TrackRightButton) break;
-            track(msg.pt, true);
-            if (TMbItemViewer* t = target(msg.pt))
+            track(at, true);
+            if (TMbItemViewer* t = target(at))
                 if ((t->EntryItem->GetKinds() & ikSubmenu) && t->EntryItem->GetEnabled()) t->OwnerView->OpenSelectedPopup(false);
             break;
         case WM_LBUTTONUP:
         case WM_RBUTTONUP: {
             if (msg.message == WM_RBUTTONUP && !TrackRightButton) break;
-            track(msg.pt, false);
-            TMbItemViewer* t = target(msg.pt);
+            track(at, false);
+            TMbItemViewer* t = target(at);
             if (t && t->EntryItem->GetEnabled() && !(t->EntryItem->GetKinds() & (ikNoClick | ikSubmenu)))
                 t->OwnerView->FinishWithClick(t);
             break;

@@ -1,5 +1,5 @@
-// The popup menu's loop driven by real input (synthesised keyboard and mouse
-// events from a second thread): keys and the pointer move through entries,
+// The popup menu's loop driven by input messages queued from a second
+// thread: keys and the pointer move through entries,
 // a submenu opens, a chosen entry's click runs once after the menu closed,
 // Esc and a press outside cancel.
 #include <windows.h>
@@ -44,13 +44,24 @@ HWND WaitPopup(int Nth)
     return nullptr;
 }
 
+// Input goes to the first-level popup, which holds the capture, as the
+// messages the system would queue; the shared cursor is left alone so that
+// other programs on the display do not disturb the loop (or it them).
+HWND gCapture = nullptr;
+POINT gPointer{};
+
+void Post(UINT Msg, WPARAM W, POINT Screen)
+{
+    POINT c = Screen;
+    ::ScreenToClient(gCapture, &c);
+    ::PostMessageW(gCapture, Msg, W, MAKELPARAM(static_cast<short>(c.x), static_cast<short>(c.y)));
+    ::Sleep(40);
+}
+
 void Key(WORD Vk)
 {
-    INPUT in[2]{};
-    in[0].type = in[1].type = INPUT_KEYBOARD;
-    in[0].ki.wVk = in[1].ki.wVk = Vk;
-    in[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    ::SendInput(2, in, sizeof(INPUT));
+    ::PostMessageW(gCapture, WM_KEYDOWN, Vk, 1);
+    ::PostMessageW(gCapture, WM_KEYUP, Vk, 0xC0000001);
     ::Sleep(40);
 }
 
@@ -64,26 +75,14 @@ POINT RowPoint(HWND Popup, int Row)
 
 void MouseTo(POINT P)
 {
-    ::SetCursorPos(P.x, P.y);
-    INPUT in{};
-    in.type = INPUT_MOUSE;
-    in.mi.dx = P.x * 65535 / (::GetSystemMetrics(SM_CXSCREEN) - 1);
-    in.mi.dy = P.y * 65535 / (::GetSystemMetrics(SM_CYSCREEN) - 1);
-    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    ::SendInput(1, &in, sizeof(INPUT));
-    ::Sleep(60);
+    gPointer = P;
+    Post(WM_MOUSEMOVE, 0, P);
 }
 
 void Click()
 {
-    INPUT in[2]{};
-    in[0].type = in[1].type = INPUT_MOUSE;
-    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    ::SendInput(1, &in[0], sizeof(INPUT));
-    ::Sleep(40);
-    ::SendInput(1, &in[1], sizeof(INPUT));
-    ::Sleep(40);
+    Post(WM_LBUTTONDOWN, MK_LBUTTON, gPointer);
+    Post(WM_LBUTTONUP, 0, gPointer);
 }
 
 void SaveScreen(const char* Path)
@@ -127,9 +126,9 @@ protected:
     // Runs the menu at (100, 100) while Drive sends input from another thread.
     TMbCustomItem* Run(const std::function<void()>& Drive)
     {
-        MouseTo(POINT{380, 280});
         std::thread driver([&] {
-            if (WaitPopup(0)) Drive();
+            gCapture = WaitPopup(0);
+            if (gCapture) Drive();
         });
         TMbCustomItem* chosen = menu->Popup(100, 100);
         driver.join();
