@@ -35,13 +35,21 @@ HWND VisiblePopup(int Nth)
     return found;
 }
 
-HWND WaitPopup(int Nth)
+// Polls for up to ten seconds (the suite runs programs side by side).
+bool WaitFor(const std::function<bool()>& Done)
 {
-    for (int i = 0; i < 300; ++i) {
-        if (HWND w = VisiblePopup(Nth)) return w;
+    for (int i = 0; i < 1000; ++i) {
+        if (Done()) return true;
         ::Sleep(10);
     }
-    return nullptr;
+    return false;
+}
+
+HWND WaitPopup(int Nth)
+{
+    HWND w = nullptr;
+    WaitFor([&] { return (w = VisiblePopup(Nth)) != nullptr; });
+    return w;
 }
 
 // Input goes to the first-level popup, which holds the capture, as the
@@ -171,7 +179,7 @@ TEST_F(MbMenuLoop, EscClosesOneLevelThenTheMenu)
         Key(VK_RIGHT);
         if (!WaitPopup(1)) return;
         Key(VK_ESCAPE);  // only the submenu closes
-        subClosed = VisiblePopup(1) == nullptr && VisiblePopup(0) != nullptr;
+        subClosed = WaitFor([] { return VisiblePopup(1) == nullptr; }) && VisiblePopup(0) != nullptr;
         Key(VK_ESCAPE);
     });
     EXPECT_TRUE(subClosed);
