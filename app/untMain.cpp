@@ -539,11 +539,11 @@ void TfrmMain::CreateMenus()
     using toolbar::TMbItem;
     auto flat = [](toolbar::TMbCustomItem* Item) {
         Item->XPItemBkgrCol = classlib::clWhite;
-        Item->XPItemSelBkgrCol = 15717318;
+        Item->SetXPItemSelBkgrCol(15717318);
         Item->XPItemSelTxtCol = classlib::clBlack;
         Item->XPItemUnactTxtCol = 13816530;
         Item->XPItemLeftCol = classlib::clBtnFace;
-        Item->XPItemOutlineCol = classlib::clNavy;
+        Item->SetXPItemOutlineCol(classlib::clNavy);
         return Item;
     };
     auto make = [&](auto* Item, const wchar_t* Name, toolbar::TMbCustomItem* Parent) {

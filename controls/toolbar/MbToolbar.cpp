@@ -37,15 +37,16 @@ void ToolbarShutdown()
 void RegisterToolbarUnit() { classlib::RegisterUnit(L"toolbar", 600, &ToolbarStartup, &ToolbarShutdown); }
 
 TMbToolbar::TMbToolbar(classlib::TComponent* AOwner)
-    : classlib::TCustomControl(AOwner), items_(new TMbCustomItem(this))
+    : classlib::TCustomControl(AOwner), items_(new TMbRootItem(this))
 {
-    items_->SetView(this);
+    items_->HostComponent = this;
+    items_->RegisterListener(TMbItemChangedProc(this, &TMbToolbar::RootChanged));
     SetBounds(0, 0, 200, 24);
 }
 
 TMbToolbar::~TMbToolbar()
 {
-    items_->SetView(nullptr);
+    items_->UnregisterListener(TMbItemChangedProc(this, &TMbToolbar::RootChanged));
     if (tips_) ::DestroyWindow(tips_);
 }
 
@@ -107,7 +108,7 @@ void TMbToolbar::Layout()
             continue;
         }
         int w;
-        if (item->Kind() == ikSeparator) {
+        if (item->GetKinds() & ikSeparator) {
             w = kSepWidth;
         } else if (ci) {
             classlib::TControl* c = ci->GetControl();
@@ -143,9 +144,18 @@ void TMbToolbar::Arrange()
     Invalidate();
 }
 
-void TMbToolbar::ItemChanged(TMbCustomItem* Item)
+void TMbToolbar::RootChanged(TMbCustomItem* Sender, TMbItemChange Change, int Index, TMbCustomItem* Item)
 {
-    (void)Item;
+    (void)Sender;
+    (void)Index;
+    if (Change == icDeleting) {
+        // The item leaves after this call: forget it now.
+        if (hot_ == Item) hot_ = nullptr;
+        std::erase_if(slots_, [Item](const TSlot& S) { return S.Item == Item; });
+        Invalidate();
+        return;
+    }
+    if (Change == icBeginUpdate || Change == icNameChanged) return;
     Arrange();
 }
 
@@ -189,8 +199,8 @@ void TMbToolbar::Paint()
     for (const TSlot& s : slots_) {
         TMbCustomItem* item = s.Item;
         RECT r = s.Rect;
-        if (item->Kind() == ikControl) continue;
-        if (item->Kind() == ikSeparator) {
+        if (dynamic_cast<TMbControlItem*>(item)) continue;
+        if (item->GetKinds() & ikSeparator) {
             RECT line{(r.left + r.right) / 2 - 1, r.top + 3, (r.left + r.right) / 2 + 1, r.bottom - 3};
             ::DrawEdge(dc, &line, EDGE_ETCHED, BF_LEFT);
             continue;
@@ -249,8 +259,8 @@ void TMbToolbar::MouseDown(classlib::TMouseButton Button, classlib::TShiftState 
 void TMbToolbar::ActivateItem(TMbCustomItem* Item)
 {
     if (!Item || !Item->GetVisible() || !Item->GetEnabled() || !GetEnabled()) return;
-    if (Item->Kind() == ikSeparator || Item->Kind() == ikControl) return;
-    if (Item->GetCount() > 0 || Item->Kind() == ikSubmenu) {
+    if (Item->GetKinds() & ikNoClick) return;
+    if (Item->GetCount() > 0 || (Item->GetKinds() & ikSubmenu)) {
         RECT r = ItemRect(Item);
         POINT p = ClientToScreen(POINT{r.left, r.bottom});
         hot_ = Item;
@@ -261,7 +271,7 @@ void TMbToolbar::ActivateItem(TMbCustomItem* Item)
         Invalidate();
         return;
     }
-    Item->Click();
+    Item->PerformClick();
 }
 
 void TMbToolbar::UpdateTips()

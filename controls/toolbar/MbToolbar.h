@@ -27,7 +27,7 @@ namespace toolbar {
 // calls it from main before the application is initialised.
 void RegisterToolbarUnit();
 
-class TMbToolbar : public classlib::TCustomControl, public IMbItemView {
+class TMbToolbar : public classlib::TCustomControl {
 public:
     explicit TMbToolbar(classlib::TComponent* AOwner);
     ~TMbToolbar() override;
@@ -55,7 +55,6 @@ public:
     // Opens the item's submenu below it, or fires its click.
     void ActivateItem(TMbCustomItem* Item);
 
-    void ItemChanged(TMbCustomItem* Item) override;
 
 protected:
     void Paint() override;
@@ -74,6 +73,8 @@ private:
     void Layout();
     void UpdateTips();
     void Hover(TMbCustomItem* Item);
+    // Listener of the root: any change of the row lays it out again.
+    void RootChanged(TMbCustomItem* Sender, TMbItemChange Change, int Index, TMbCustomItem* Item);
 
     TMbCustomItem* items_;
     classlib::TCustomImageList* images_ = nullptr;

@@ -1,5 +1,5 @@
-// The toolbar's item tree and row layout: children follow their parent and
-// forget deleted items, a disabled item does not click, and a free-standing
+// The toolbar's item tree and row layout: a parent forgets deleted sub-items
+// and deletes its own, a disabled item does not click, and a free-standing
 // row is as wide as its shown items, each found where it is drawn.
 #include <windows.h>
 
@@ -18,7 +18,7 @@ struct TCounter {
     void Hit(classlib::TObject*) { ++Clicks; }
 };
 
-TEST(MbToolbar, ItemTreeFollowsOwnershipAndClicksOnlyWhenEnabled)
+TEST(MbToolbar, ItemTreeOwnsSubItemsAndClicksOnlyWhenEnabled)
 {
     classlib::TForm form(nullptr);
     auto* file = new toolbar::TMbSubmenuItem(&form);
@@ -26,7 +26,7 @@ TEST(MbToolbar, ItemTreeFollowsOwnershipAndClicksOnlyWhenEnabled)
     auto* exit = new toolbar::TMbItem(&form);
     file->Add(open);
     file->Add(exit);
-    file->Insert(0, exit);  // moves it to the front
+    file->Move(1, 0);
     ASSERT_EQ(file->GetCount(), 2);
     EXPECT_EQ(file->GetItem(0), exit);
     EXPECT_EQ(exit->GetParentItem(), file);
@@ -41,8 +41,9 @@ TEST(MbToolbar, ItemTreeFollowsOwnershipAndClicksOnlyWhenEnabled)
     delete open;  // the parent forgets it
     EXPECT_EQ(file->GetCount(), 1);
     EXPECT_EQ(file->IndexOf(open), -1);
-    delete file;  // the child outlives its parent
-    EXPECT_EQ(exit->GetParentItem(), nullptr);
+    const int owned = form.GetComponentCount();
+    delete file;  // takes its sub-items along, and they leave the form
+    EXPECT_EQ(form.GetComponentCount(), owned - 2);
 }
 
 TEST(MbToolbar, RowIsAsWideAsItsItemsAndHitsThem)

@@ -1,0 +1,379 @@
+// The item tree: index and insertion errors, the change notifications views
+// rely on, radio groups, inherited options, links, shortcut execution,
+// clicks and deferred clicks.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "classlib/Forms.h"
+#include "classlib/ImageList.h"
+#include "controls/toolbar/MbItem.h"
+
+namespace {
+
+using namespace toolbar;
+
+struct TRecord {
+    TMbCustomItem* Sender;
+    TMbItemChange Change;
+    int Index;
+    TMbCustomItem* Item;
+};
+
+struct TRecorder {
+    std::vector<TRecord> Seen;
+    void Changed(TMbCustomItem* S, TMbItemChange C, int I, TMbCustomItem* It) { Seen.push_back({S, C, I, It}); }
+    TMbItemChangedProc Proc() { return TMbItemChangedProc(this, &TRecorder::Changed); }
+    std::vector<TMbItemChange> Kinds() const
+    {
+        std::vector<TMbItemChange> k;
+        for (const TRecord& r : Seen) k.push_back(r.Change);
+        return k;
+    }
+};
+
+struct TLog {
+    std::vector<std::wstring> Lines;
+    void Click(classlib::TObject* S) { Lines.push_back(L"click " + static_cast<TMbCustomItem*>(S)->GetName()); }
+    void Popup(classlib::TObject* S, bool) { Lines.push_back(L"popup " + static_cast<TMbCustomItem*>(S)->GetName()); }
+};
+
+template <class T>
+T* Named(classlib::TComponent* Owner, const wchar_t* Name)
+{
+    auto* item = new T(Owner);
+    item->SetName(Name);
+    return item;
+}
+
+TEST(MbItemTree, IndexAndInsertionErrors)
+{
+    classlib::TComponent owner(nullptr);
+    TMbItem root(nullptr), other(nullptr);
+    auto* a = new TMbItem(&owner);
+    auto* b = new TMbItem(&owner);
+    auto raisesRange = [](auto f) {
+        try {
+            f();
+        } catch (const EMbItemError& e) {
+            return e.Message() == L"Toolbar item index out of range";
+        }
+        return false;
+    };
+    EXPECT_EQ(root.GetCount(), 0);
+    EXPECT_TRUE(raisesRange([&] { root.GetItem(0); }));
+    EXPECT_TRUE(raisesRange([&] { root.Insert(1, a); }));
+    root.Insert(0, a);  // at Count
+    root.Add(b);
+    EXPECT_TRUE(raisesRange([&] { root.Move(0, 2); }));
+    EXPECT_TRUE(raisesRange([&] { root.GetItem(-1); }));
+    EXPECT_THROW(other.Add(a), EMbItemError) << "already inserted";
+    EXPECT_THROW(a->Add(&root), EMbItemError) << "an ancestor cannot become a sub-item";
+    root.Remove(a);
+    EXPECT_EQ(a->GetParentItem(), nullptr);
+    other.Add(a);
+    EXPECT_EQ(a->GetParentItem(), &other);
+    other.Remove(a);
+    root.Move(0, 0);
+    EXPECT_EQ(root.GetItem(0), b);
+}
+
+TEST(MbItemTree, ChangeNotifications)
+{
+    TMbSubmenuItem parent(nullptr);
+    TRecorder rec;
+    parent.RegisterListener(rec.Proc());
+    auto* item = new TMbItem(nullptr);
+    parent.Add(item);
+    ASSERT_EQ(rec.Seen.size(), 3u);
+    EXPECT_EQ(rec.Kinds(), (std::vector<TMbItemChange>{icBeginUpdate, icInserted, icEndUpdate}));
+    EXPECT_EQ(rec.Seen[1].Index, 0);
+    EXPECT_EQ(rec.Seen[1].Item, item);
+
+    struct TCase {
+        const char* What;
+        void (*Change)(TMbItem*);
+        TMbItemChange Expected;  // icEndUpdate: no notification
+    };
+    const TCase cases[] = {
+        {"image added", [](TMbItem* i) { i->SetImageIndex(3); }, icLayout},
+        {"image swapped", [](TMbItem* i) { i->SetImageIndex(4); }, icInvalidate},
+        {"image taken away", [](TMbItem* i) { i->SetImageIndex(-1); }, icLayout},
+        {"caption", [](TMbItem* i) { i->SetCaption(L"Open"); }, icLayout},
+        {"same caption", [](TMbItem* i) { i->SetCaption(L"Open"); }, icEndUpdate},
+        {"visible", [](TMbItem* i) { i->SetVisible(false); }, icLayout},
+        {"checked", [](TMbItem* i) { i->SetChecked(true); }, icInvalidate},
+        {"enabled", [](TMbItem* i) { i->SetEnabled(false); }, icInvalidate},
+        {"highlight fill", [](TMbItem* i) { i->SetXPItemSelBkgrCol(0x123456); }, icInvalidate},
+        {"outline", [](TMbItem* i) { i->SetXPItemOutlineCol(0x654321); }, icInvalidate},
+        {"name", [](TMbItem* i) { i->SetName(L"mnuOpen"); }, icNameChanged},
+        {"hint", [](TMbItem* i) { i->Hint = L"x"; }, icEndUpdate},
+        {"size option", [](TMbItem* i) { i->SetOptions(tboDefault); }, icLayout},
+        {"hint option", [](TMbItem* i) { i->SetOptions(tboDefault | tboShowHint); }, icEndUpdate},
+    };
+    for (const TCase& c : cases) {
+        rec.Seen.clear();
+        c.Change(item);
+        if (c.Expected == icEndUpdate) {
+            EXPECT_TRUE(rec.Seen.empty()) << c.What;
+            continue;
+        }
+        ASSERT_EQ(rec.Seen.size(), 1u) << c.What;
+        EXPECT_EQ(rec.Seen[0].Change, c.Expected) << c.What;
+        EXPECT_EQ(rec.Seen[0].Sender, &parent) << c.What;
+        EXPECT_EQ(rec.Seen[0].Item, item) << c.What;
+    }
+    EXPECT_EQ(item->GetXPItemSelBkgrCol(), 0x123456);
+    EXPECT_EQ(item->GetXPItemOutlineCol(), 0x654321);
+
+    // Removal is announced while the item is still listed.
+    int indexWhileDeleting = -2;
+    struct TProbe {
+        int* Out;
+        void Changed(TMbCustomItem* S, TMbItemChange C, int, TMbCustomItem* It)
+        {
+            if (C == icDeleting) *Out = S->IndexOf(It);
+        }
+    } probe{&indexWhileDeleting};
+    parent.RegisterListener(TMbItemChangedProc(&probe, &TProbe::Changed));
+    delete item;
+    EXPECT_EQ(indexWhileDeleting, 0);
+    EXPECT_EQ(parent.GetCount(), 0);
+    parent.UnregisterListener(TMbItemChangedProc(&probe, &TProbe::Changed));
+    parent.UnregisterListener(rec.Proc());
+}
+
+// A listener removing itself during a notification does not make the next
+// one miss it; a twice-registered listener needs two removals.
+TEST(MbItemTree, ListenersMayUnregisterWhileNotified)
+{
+    TMbItem parent(nullptr);
+    struct TQuitter {
+        TMbItem* From;
+        int Calls = 0;
+        void Changed(TMbCustomItem*, TMbItemChange, int, TMbCustomItem*)
+        {
+            ++Calls;
+            From->UnregisterListener(TMbItemChangedProc(this, &TQuitter::Changed));
+        }
+    } quitter{&parent};
+    TRecorder after, twice;
+    parent.RegisterListener(TMbItemChangedProc(&quitter, &TQuitter::Changed));
+    parent.RegisterListener(after.Proc());
+    parent.RegisterListener(twice.Proc());
+    parent.RegisterListener(twice.Proc());
+    parent.NotifyListeners(icInvalidate, -1, nullptr);
+    parent.NotifyListeners(icLayout, -1, nullptr);
+    EXPECT_EQ(quitter.Calls, 1);
+    EXPECT_EQ(after.Seen.size(), 2u);
+    EXPECT_EQ(twice.Seen.size(), 2u) << "one entry with a count, called once";
+    parent.UnregisterListener(twice.Proc());
+    parent.NotifyListeners(icLayout, -1, nullptr);
+    EXPECT_EQ(twice.Seen.size(), 3u);
+    parent.UnregisterListener(twice.Proc());
+    parent.UnregisterListener(twice.Proc());  // not registered: ignored
+    parent.NotifyListeners(icLayout, -1, nullptr);
+    EXPECT_EQ(twice.Seen.size(), 3u);
+    parent.UnregisterListener(after.Proc());
+}
+
+TEST(MbItemTree, RadioGroupsUncheckSiblingsOnly)
+{
+    TMbItem parent(nullptr), elsewhere(nullptr);
+    TMbItem *g[3], *free, *distant;
+    for (auto*& i : g) {
+        i = new TMbItem(nullptr);
+        i->SetGroupIndex(1);
+        parent.Add(i);
+    }
+    parent.Add(free = new TMbItem(nullptr));
+    elsewhere.Add(distant = new TMbItem(nullptr));
+    distant->SetGroupIndex(1);
+    free->SetChecked(true);
+    distant->SetChecked(true);
+    g[0]->SetChecked(true);
+    g[1]->SetChecked(true);
+    EXPECT_FALSE(g[0]->GetChecked());
+    EXPECT_TRUE(g[1]->GetChecked());
+    EXPECT_TRUE(free->GetChecked()) << "group 0 is no group";
+    EXPECT_TRUE(distant->GetChecked()) << "another parent's group";
+    // A checked item joining the group takes the check over.
+    free->SetGroupIndex(1);
+    EXPECT_FALSE(g[1]->GetChecked());
+    EXPECT_TRUE(free->GetChecked());
+}
+
+TEST(MbItemTree, OptionsNormaliseAndInherit)
+{
+    TMbItem parent(nullptr);
+    parent.SetOptions(tboToolbarSize);
+    EXPECT_EQ(parent.GetOptions(), 0);
+    parent.SetOptions(tboToolbarStyle | tboToolbarSize);
+    EXPECT_EQ(parent.GetOptions(), tboToolbarStyle | tboToolbarSize);
+    parent.SetOptions(tboDefault | tboShowHint);
+    auto* child = new TMbItem(nullptr);
+    auto* grandchild = new TMbItem(nullptr);
+    child->Add(grandchild);
+    parent.Add(child);
+    EXPECT_EQ(child->GetEffectiveOptions(), tboShowHint) << "tboDefault is not inherited";
+    EXPECT_EQ(grandchild->GetEffectiveOptions(), tboShowHint);
+    child->SetMaskOptions(tboShowHint);
+    EXPECT_EQ(grandchild->GetEffectiveOptions(), 0);
+    grandchild->SetInheritOptions(false);
+    child->SetMaskOptions(0);
+    EXPECT_EQ(grandchild->GetEffectiveOptions(), 0);
+    // A masked inherited tboToolbarStyle takes tboToolbarSize along.
+    parent.SetOptions(tboToolbarStyle);
+    child->SetOptions(tboToolbarSize);
+    EXPECT_EQ(child->GetEffectiveOptions(), tboToolbarStyle);
+    child->SetMaskOptions(tboToolbarStyle);
+    EXPECT_EQ(child->GetEffectiveOptions(), 0);
+}
+
+TEST(MbItemTree, LinksAndImageListsAreClearedWhenTheyGo)
+{
+    TMbSubmenuItem item(nullptr);
+    TRecorder own;
+    item.RegisterListener(own.Proc());
+    item.SetLinkSubitems(&item);
+    EXPECT_EQ(item.GetLinkSubitems(), nullptr);
+    EXPECT_EQ(item.LinkedItem(), &item);
+    auto* target = new TMbSubmenuItem(nullptr);
+    item.SetLinkSubitems(target);
+    EXPECT_EQ(item.LinkedItem(), target);
+    delete target;
+    EXPECT_EQ(item.GetLinkSubitems(), nullptr);
+    EXPECT_EQ(own.Kinds(), (std::vector<TMbItemChange>{icLinkChanged, icLinkChanged}));
+
+    TMbItem parent(nullptr);
+    TRecorder rec;
+    auto* child = new TMbItem(nullptr);
+    parent.Add(child);
+    parent.RegisterListener(rec.Proc());
+    auto* small = new classlib::TCustomImageList(nullptr, 16, 16);
+    auto* same = new classlib::TCustomImageList(nullptr, 16, 16);
+    child->SetImages(small);
+    child->SetImages(same);
+    small->SetWidth(24);  // no longer the item's list: unheard
+    same->SetHeight(20);
+    delete same;
+    EXPECT_EQ(child->GetImages(), nullptr);
+    EXPECT_EQ(rec.Kinds(), (std::vector<TMbItemChange>{icLayout, icInvalidate, icLayout, icLayout}));
+    delete small;
+
+    item.SetSubMenuImages(small = new classlib::TCustomImageList(nullptr, 16, 16));
+    own.Seen.clear();
+    small->SetWidth(20);
+    delete small;
+    EXPECT_EQ(item.GetSubMenuImages(), nullptr);
+    EXPECT_EQ(own.Kinds(), (std::vector<TMbItemChange>{icSubMenuImages, icSubMenuImages}));
+    item.UnregisterListener(own.Proc());
+    parent.UnregisterListener(rec.Proc());
+}
+
+TEST(MbItemTree, ShortCutOpensEverySubmenuOnThePathThenClicks)
+{
+    classlib::TComponent owner(nullptr);
+    TLog log;
+    auto* root = Named<TMbRootItem>(&owner, L"root");
+    auto* file = Named<TMbSubmenuItem>(&owner, L"file");
+    auto* recent = Named<TMbSubmenuItem>(&owner, L"recent");
+    auto* reload = Named<TMbItem>(&owner, L"reload");
+    auto* other = Named<TMbItem>(&owner, L"other");
+    root->Add(file);
+    root->Add(other);
+    file->Add(recent);
+    recent->Add(reload);
+    reload->SetShortCut(ShortCut(VK_F5, 0));
+    for (TMbCustomItem* i : {static_cast<TMbCustomItem*>(root), static_cast<TMbCustomItem*>(file),
+                             static_cast<TMbCustomItem*>(recent)})
+        i->OnPopup = TMbPopupEvent(&log, &TLog::Popup);
+    for (TMbCustomItem* i : {static_cast<TMbCustomItem*>(reload), static_cast<TMbCustomItem*>(other)})
+        i->OnClick = classlib::TNotifyEvent(&log, &TLog::Click);
+
+    TMbCustomItem* path = nullptr;
+    EXPECT_EQ(root->FindShortCutItem(ShortCut(VK_F5, 0), path), reload);
+    EXPECT_EQ(path, file);
+    EXPECT_EQ(file->FindShortCutItem(ShortCut(VK_F6, 0), path), nullptr);
+
+    MSG msg{};
+    msg.message = WM_KEYDOWN;
+    msg.wParam = VK_F5;
+    EXPECT_TRUE(root->ExecuteShortCut(msg));
+    EXPECT_EQ(log.Lines, (std::vector<std::wstring>{L"popup root", L"popup file", L"popup recent", L"click reload"}));
+
+    log.Lines.clear();
+    recent->SetEnabled(false);
+    EXPECT_FALSE(root->ExecuteShortCut(msg));
+    EXPECT_EQ(log.Lines, (std::vector<std::wstring>{L"popup root", L"popup file"}));
+
+    msg.wParam = VK_F6;
+    EXPECT_FALSE(root->ExecuteShortCut(msg));
+
+    reload->SetCaption(L"Reload\tF5 key");
+    EXPECT_EQ(reload->ShortCutText(), L"F5 key");
+    EXPECT_EQ(reload->MenuCaption(), L"Reload");
+    other->SetShortCut(ShortCut('O', classlib::ssCtrl | classlib::ssShift));
+    EXPECT_EQ(other->ShortCutText(), L"Shift+Ctrl+O");
+}
+
+TEST(MbItemTree, ClicksToggleAutoCheckFirstAndDeferredClicksOfDeletedItemsNeverRun)
+{
+    classlib::TComponent owner(nullptr);
+    struct TWatch {
+        std::vector<bool> CheckedAtClick;
+        std::vector<std::wstring> Names;
+        void Click(classlib::TObject* S)
+        {
+            auto* i = static_cast<TMbCustomItem*>(S);
+            CheckedAtClick.push_back(i->GetChecked());
+            Names.push_back(i->GetName());
+        }
+    } watch;
+    auto* keep = Named<TMbItem>(&owner, L"keep");
+    auto* gone = Named<TMbItem>(&owner, L"gone");
+    keep->AutoCheck = true;
+    for (TMbItem* i : {keep, gone}) i->OnClick = classlib::TNotifyEvent(&watch, &TWatch::Click);
+    keep->PerformClick();
+    EXPECT_EQ(watch.CheckedAtClick, std::vector<bool>{true});
+
+    watch.Names.clear();
+    PostDeferred(gone, 0);
+    PostDeferred(keep, 0);
+    PostDeferred(gone, 0);
+    EXPECT_TRUE(watch.Names.empty()) << "deferred clicks wait for the message loop";
+    delete gone;
+    auto* late = Named<TMbItem>(&owner, L"late");  // may reuse the freed memory
+    late->OnClick = classlib::TNotifyEvent(&watch, &TWatch::Click);
+    classlib::Application->ProcessMessages();
+    EXPECT_EQ(watch.Names, std::vector<std::wstring>{L"keep"});
+}
+
+TEST(MbItemTree, FlatSelectionColoursFollowTheCaptionColour)
+{
+    struct TCase {
+        classlib::TColor Caption, Fill, Outline;
+    } const cases[] = {
+        {0xA05010, 0xEFD3C6, 0x800000},  // blue strongest
+        {0x808080, 0xDDDDDD, 0x666666},  // grey
+        {0xFF00FF, 0xDDDDDD, 0x666666},  // tie between red and blue
+        {0x20C020, 0xCCFFCC, 0x008800},
+        {0x1020F0, 0xAEAEFF, 0x000088},
+    };
+    for (const TCase& c : cases) {
+        classlib::TColor fill = 0, outline = 0;
+        FlatSelectionColors(c.Caption, fill, outline);
+        EXPECT_EQ(fill, c.Fill) << std::hex << c.Caption;
+        EXPECT_EQ(outline, c.Outline) << std::hex << c.Caption;
+    }
+    classlib::TColor fill = 0, outline = 0;
+    FlatSelectionColors(static_cast<classlib::TColor>(::GetSysColor(COLOR_ACTIVECAPTION)), fill, outline);
+    TMbItem item(nullptr);
+    EXPECT_EQ(item.GetXPItemSelBkgrCol(), fill);
+    EXPECT_EQ(item.GetXPItemOutlineCol(), outline);
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+// The popup menu's loop driven by input messages queued from a second
+// thread: keys and the pointer move through entries,
+// a submenu opens, a chosen entry's click runs once after the menu closed,
+// Esc and a press outside cancel.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <thread>
+
+#include "classlib/Bitmap.h"
+#include "classlib/Forms.h"
+#include "controls/toolbar/MbItem.h"
+
+namespace {
+
+using namespace toolbar;
+
+struct TClicks {
+    int Alpha = 0, Deep = 0, Popups = 0;
+    void OnAlpha(classlib::TObject*) { ++Alpha; }
+    void OnDeep(classlib::TObject*) { ++Deep; }
+    void OnPopup(classlib::TObject*, bool) { ++Popups; }
+};
+
+HWND VisiblePopup(int Nth)
+{
+    HWND found = nullptr;
+    int seen = 0;
+    for (HWND w = ::FindWindowExW(nullptr, nullptr, L"VelmoMbPopupWindow", nullptr); w;
+         w = ::FindWindowExW(nullptr, w, L"VelmoMbPopupWindow", nullptr))
+        if (::IsWindowVisible(w) && seen++ == Nth) found = w;
+    return found;
+}
+
+// Polls for up to ten seconds (the suite runs programs side by side).
+bool WaitFor(const std::function<bool()>& Done)
+{
+    for (int i = 0; i < 1000; ++i) {
+        if (Done()) return true;
+        ::Sleep(10);
+    }
+    return false;
+}
+
+HWND WaitPopup(int Nth)
+{
+    HWND w = nullptr;
+    WaitFor([&] { return (w = VisiblePopup(Nth)) != nullptr; });
+    return w;
+}
+
+// Input goes to the first-level popup, which holds the capture, as the
+// messages the system would queue; the shared cursor is left alone so that
+// other programs on the display do not disturb the loop (or it them).
+HWND gCapture = nullptr;
+POINT gPointer{};
+
+void Post(UINT Msg, WPARAM W, POINT Screen)
+{
+    POINT c = Screen;
+    ::ScreenToClient(gCapture, &c);
+    ::PostMessageW(gCapture, Msg, W, MAKELPARAM(static_cast<short>(c.x), static_cast<short>(c.y)));
+    ::Sleep(40);
+}
+
+void Key(WORD Vk)
+{
+    ::PostMessageW(gCapture, WM_KEYDOWN, Vk, 1);
+    ::PostMessageW(gCapture, WM_KEYUP, Vk, 0xC0000001);
+    ::Sleep(40);
+}
+
+// The screen point of entry row Row (20-pixel rows) of a popup window.
+POINT RowPoint(HWND Popup, int Row)
+{
+    POINT p{30, Row * 20 + 10};
+    ::ClientToScreen(Popup, &p);
+    return p;
+}
+
+void MouseTo(POINT P)
+{
+    gPointer = P;
+    Post(WM_MOUSEMOVE, 0, P);
+}
+
+void Click()
+{
+    Post(WM_LBUTTONDOWN, MK_LBUTTON, gPointer);
+    Post(WM_LBUTTONUP, 0, gPointer);
+}
+
+void SaveScreen(const char* Path)
+{
+    const int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
+    classlib::TBitmap bmp;
+    bmp.SetPixelFormat(classlib::pf24bit);
+    bmp.SetSize(w, h);
+    HDC screen = ::GetDC(nullptr);
+    ::BitBlt(bmp.GetCanvas()->GetHandle(), 0, 0, w, h, screen, 0, 0, SRCCOPY);
+    ::ReleaseDC(nullptr, screen);
+    std::string p(Path);
+    bmp.SaveToFile(std::wstring(p.begin(), p.end()));
+}
+
+class MbMenuLoop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        form.SetBorderStyle(classlib::bsNone);
+        form.SetBounds(0, 0, 400, 300);
+        form.Show();
+        ::SetForegroundWindow(form.GetHandle());
+        ::SetActiveWindow(form.GetHandle());
+        auto add = [&](TMbCustomItem* Parent, TMbCustomItem* Item, const wchar_t* Caption) {
+            Item->SetCaption(Caption);
+            Parent->Add(Item);
+            return Item;
+        };
+        TMbCustomItem* root = menu->GetItems();
+        alpha = add(root, new TMbItem(&form), L"&Alpha\tCtrl+A");
+        more = add(root, new TMbSubmenuItem(&form), L"&More");
+        add(root, new TMbSeparatorItem(&form), L"");
+        add(root, new TMbItem(&form), L"Disabled")->SetEnabled(false);
+        deep = add(more, new TMbItem(&form), L"&Deep");
+        add(more, new TMbItem(&form), L"Other");
+        alpha->OnClick = classlib::TNotifyEvent(&clicks, &TClicks::OnAlpha);
+        deep->OnClick = classlib::TNotifyEvent(&clicks, &TClicks::OnDeep);
+        more->OnPopup = TMbPopupEvent(&clicks, &TClicks::OnPopup);
+    }
+    // Runs the menu at (100, 100) while Drive sends input from another thread.
+    TMbCustomItem* Run(const std::function<void()>& Drive)
+    {
+        std::thread driver([&] {
+            gCapture = WaitPopup(0);
+            if (gCapture) Drive();
+        });
+        TMbCustomItem* chosen = menu->Popup(100, 100);
+        driver.join();
+        return chosen;
+    }
+
+    classlib::TForm form{nullptr};
+    TMbPopupMenu* menu = new TMbPopupMenu(&form);
+    TMbCustomItem *alpha = nullptr, *more = nullptr, *deep = nullptr;
+    TClicks clicks;
+};
+
+TEST_F(MbMenuLoop, KeysOpenTheSubmenuAndTheChosenClickRunsOnceAfterClosing)
+{
+    TMbCustomItem* chosen = Run([] {
+        Key(VK_DOWN);  // Alpha
+        Key(VK_DOWN);  // More
+        Key(VK_UP);
+        Key(VK_DOWN);
+        Key(VK_RIGHT);  // opens More, Deep selected
+        if (!WaitPopup(1)) return;
+        Key(VK_RETURN);
+    });
+    EXPECT_EQ(chosen, deep);
+    EXPECT_EQ(clicks.Popups, 1);
+    EXPECT_EQ(VisiblePopup(0), nullptr) << "the menu is closed";
+    EXPECT_EQ(clicks.Deep, 0) << "the click waits for the message loop";
+    classlib::Application->ProcessMessages();
+    classlib::Application->ProcessMessages();
+    EXPECT_EQ(clicks.Deep, 1);
+    EXPECT_EQ(clicks.Alpha, 0);
+}
+
+TEST_F(MbMenuLoop, EscClosesOneLevelThenTheMenu)
+{
+    bool subClosed = false;
+    TMbCustomItem* chosen = Run([&] {
+        Key(VK_DOWN);
+        Key(VK_DOWN);
+        Key(VK_RIGHT);
+        if (!WaitPopup(1)) return;
+        Key(VK_ESCAPE);  // only the submenu closes
+        subClosed = WaitFor([] { return VisiblePopup(1) == nullptr; }) && VisiblePopup(0) != nullptr;
+        Key(VK_ESCAPE);
+    });
+    EXPECT_TRUE(subClosed);
+    EXPECT_EQ(chosen, nullptr);
+    classlib::Application->ProcessMessages();
+    EXPECT_EQ(clicks.Deep + clicks.Alpha, 0);
+}
+
+TEST_F(MbMenuLoop, PointerHoversIntoTheSubmenuAndClicks)
+{
+    const char* shot = std::getenv("VELMO_MENU_SCREENSHOT");
+    TMbCustomItem* chosen = Run([&] {
+        HWND top = VisiblePopup(0);
+        MouseTo(RowPoint(top, 0));
+        MouseTo(RowPoint(top, 1));  // hovering More opens it
+        if (!WaitPopup(1)) return;
+        // Newer popups come first in the window order.
+        HWND sub = VisiblePopup(0) == top ? VisiblePopup(1) : VisiblePopup(0);
+        MouseTo(RowPoint(sub, 0));
+        if (shot) SaveScreen(shot);
+        Click();
+    });
+    EXPECT_EQ(chosen, deep);
+    classlib::Application->ProcessMessages();
+    EXPECT_EQ(clicks.Deep, 1);
+}
+
+TEST_F(MbMenuLoop, PressOutsideOrOnADisabledEntryDoesNotClick)
+{
+    TMbCustomItem* chosen = Run([] {
+        HWND top = VisiblePopup(0);
+        MouseTo(RowPoint(top, 0));
+        POINT off = RowPoint(top, 2);
+        off.y += 3;  // the disabled entry below the 3-pixel separator
+        MouseTo(off);
+        Click();  // nothing: disabled
+        if (!VisiblePopup(0)) return;
+        MouseTo(POINT{350, 250});
+        Click();
+    });
+    EXPECT_EQ(chosen, nullptr);
+    EXPECT_EQ(VisiblePopup(0), nullptr);
+    classlib::Application->ProcessMessages();
+    EXPECT_EQ(clicks.Alpha + clicks.Deep, 0);
+}
+
+}  // namespace
