@@ -599,10 +599,10 @@ struct TShellList::TItemTag : classlib::TObject {
 
 TShellList::TShellList(classlib::TComponent* AOwner)
     : classlib::TListView(AOwner),
+      dropTarget_(std::make_unique<TDropTarget>(this)),
       notifier_(std::make_unique<TShellChangeNotifier>(nullptr)),
       refreshTimer_(std::make_unique<classlib::TTimer>(nullptr)),
-      fillTimer_(std::make_unique<classlib::TTimer>(nullptr)),
-      dropTarget_(std::make_unique<TDropTarget>(this))
+      fillTimer_(std::make_unique<classlib::TTimer>(nullptr))
 {
     SetSmallImages(SmallIcons());
     SetViewStyle(classlib::vsReport);
