@@ -341,8 +341,8 @@ private:
         return w;
     }
 
-    uint16_t U16(const uint8_t* b) const { return PxGet16(b, little_); }
-    uint32_t U32(const uint8_t* b) const { return PxGet32(b, little_); }
+    uint16_t U16(const uint8_t* b) const { return PxGetU16(b, little_); }
+    uint32_t U32(const uint8_t* b) const { return PxGetU32(b, little_); }
 
     struct TNote {
         uint16_t Tag;
@@ -462,7 +462,7 @@ void RAWReadCIFF(classlib::TStream* Stream, TIOParamsVals& Params)
     else
         return;
     TCiffReader reader(Stream, Params, little);
-    const uint32_t length = PxGet32(header + 2, little);
+    const uint32_t length = PxGetU32(header + 2, little);
     reader.ReadHeap(length, Stream->GetSize(), 0);
     reader.Finish();
 }

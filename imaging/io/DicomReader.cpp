@@ -892,9 +892,9 @@ void WalkElements(TDICOMContext& C, bool ParamsOnly)
                     if (size1 == 1)
                         numberValue = b[0];
                     else if (size1 == 2)
-                        numberValue = PxGet16(b, !swap);
+                        numberValue = PxGetU16(b, !swap);
                     else
-                        numberValue = PxGet32(b, !swap);
+                        numberValue = PxGetU32(b, !swap);
                 }
                 in.SetPosition(valueStart);
             }

@@ -2,7 +2,7 @@
 //  - TPxReadFailure and its one message table: why a load failed, kept
 //    beside the aborting flag of the progress record (TPxIOProgressInfo::
 //    Fail) and shown by the I/O object (TImgIO::GetLastFailure);
-//  - byte-order decoding of memory (PxLe16 ... PxBe32) and TPxByteReader,
+//  - TPxByteReader (byte-order decoding of memory is imaging/model/PxByteOrder.h),
 //    exact reads over a stream or a buffer that know how many bytes remain;
 //  - PxCheckRaster, called before every image allocation: checked
 //    arithmetic, a hard cap on the storage, and a bound by what the bytes
@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "imaging/model/PxByteOrder.h"
 
 namespace classlib {
 class TStream;
@@ -42,26 +44,6 @@ enum class TPxReadFailure : uint8_t {
 
 // The message of a reason ("" for None).
 std::wstring PxReadFailureText(TPxReadFailure Failure);
-
-// ---- byte order of memory (p must hold the bytes read)
-
-inline uint16_t PxLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t PxLe32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-inline uint16_t PxBe16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-inline uint32_t PxBe32(const uint8_t* p)
-{
-    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-           (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
-}
-inline int32_t PxLeS32(const uint8_t* p) { return static_cast<int32_t>(PxLe32(p)); }
-inline int32_t PxBeS32(const uint8_t* p) { return static_cast<int32_t>(PxBe32(p)); }
-// Little-endian when Little, big-endian otherwise.
-inline uint16_t PxGet16(const uint8_t* p, bool Little) { return Little ? PxLe16(p) : PxBe16(p); }
-inline uint32_t PxGet32(const uint8_t* p, bool Little) { return Little ? PxLe32(p) : PxBe32(p); }
 
 // ---- exact reads
 

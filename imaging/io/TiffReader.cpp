@@ -624,7 +624,7 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
         return;
     }
     const bool le = page.LittleEndian;
-    const int64_t firstIFD = PxGet32(header + 4, le);
+    const int64_t firstIFD = PxGetU32(header + 4, le);
     if (firstIFD == 0) {
         Progress.Abort();
         return;

@@ -72,7 +72,7 @@ bool PxTIFFReadIFD(int32_t PageIndex, int64_t FirstOffset, TTIFFIFDContext& Ctx,
         uint8_t nb[2];
         if (!Ctx.Fits(offset, 2) || Ctx.ReadAt(offset, nb, 2) != 2)
             break;
-        const uint16_t n = PxGet16(nb, le);
+        const uint16_t n = PxGetU16(nb, le);
         if (n == 0)
             break;
         const int64_t tableSize = int64_t(n) * 12;
@@ -87,16 +87,16 @@ bool PxTIFFReadIFD(int32_t PageIndex, int64_t FirstOffset, TTIFFIFDContext& Ctx,
             for (size_t i = 0; i < n; ++i) {
                 const uint8_t* p = raw.data() + i * 12;
                 TTIFFIFDEntry& e = Ctx.Entries[i];
-                e.Tag = PxGet16(p, le);
-                e.Type = PxGet16(p + 2, le);
-                e.Count = PxGet32(p + 4, le);
-                e.Value = PxGet32(p + 8, le);
+                e.Tag = PxGetU16(p, le);
+                e.Type = PxGetU16(p + 2, le);
+                e.Count = PxGetU32(p + 4, le);
+                e.Value = PxGetU32(p + 8, le);
             }
         }
         uint8_t next[4];
         if (Ctx.ReadAt(offset + 2 + tableSize, next, 4) != 4)
             break;
-        const int64_t nextOffset = PxGet32(next, le);
+        const int64_t nextOffset = PxGetU32(next, le);
         ++Count;
         if (nextOffset == offset || nextOffset < 8 || Ctx.Base + nextOffset >= Ctx.StreamSize())
             break;
@@ -138,7 +138,7 @@ int64_t PxTIFFGetTagValueN(const TTIFFIFDContext& Ctx, uint16_t Tag, uint32_t In
         if (!Ctx.Fits(int64_t(e->Value) + 4 * int64_t(Index), 4) ||
             Ctx.ReadAt(int64_t(e->Value) + 4 * int64_t(Index), b, 4) != 4)
             return Default;
-        return PxGet32(b, le);
+        return PxGetU32(b, le);
     }
     if (e->Type == 3 || e->Type == 8) {
         if (e->Count <= 2) {
@@ -149,7 +149,7 @@ int64_t PxTIFFGetTagValueN(const TTIFFIFDContext& Ctx, uint16_t Tag, uint32_t In
         if (!Ctx.Fits(int64_t(e->Value) + 2 * int64_t(Index), 2) ||
             Ctx.ReadAt(int64_t(e->Value) + 2 * int64_t(Index), b, 2) != 2)
             return Default;
-        return PxGet16(b, le);
+        return PxGetU16(b, le);
     }
     return Default;
 }
@@ -185,7 +185,7 @@ std::vector<uint32_t> PxTIFFGetTagArray(const TTIFFIFDContext& Ctx, uint16_t Tag
         return result;
     result.resize(e->Count);
     for (size_t i = 0; i < e->Count; ++i)
-        result[i] = size == 4 ? PxGet32(raw.data() + 4 * i, le) : PxGet16(raw.data() + 2 * i, le);
+        result[i] = size == 4 ? PxGetU32(raw.data() + 4 * i, le) : PxGetU16(raw.data() + 2 * i, le);
     return result;
 }
 
@@ -198,8 +198,8 @@ double PxTIFFGetRationalN(const TTIFFIFDContext& Ctx, uint16_t Tag, uint32_t Ind
     uint8_t b[8];
     if (!Ctx.Fits(at, 8) || Ctx.ReadAt(at, b, 8) != 8)
         return Default;
-    const int32_t num = int32_t(PxGet32(b, Ctx.LittleEndian));
-    int32_t den = int32_t(PxGet32(b + 4, Ctx.LittleEndian));
+    const int32_t num = int32_t(PxGetU32(b, Ctx.LittleEndian));
+    int32_t den = int32_t(PxGetU32(b + 4, Ctx.LittleEndian));
     if (den == 0)
         den = 1;
     return double(num) / double(den);

@@ -26,34 +26,9 @@
 
 #include "classlib/Persistent.h"
 #include "classlib/Stream.h"
+#include "imaging/model/PxByteOrder.h"
 
 namespace imaging {
-
-// ---- byte order helpers (Little: little-endian "II", else big-endian "MM")
-
-inline uint16_t PxGetU16(const uint8_t* p, bool Little)
-{
-    return Little ? static_cast<uint16_t>(p[0] | (p[1] << 8)) : static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-inline uint32_t PxGetU32(const uint8_t* p, bool Little)
-{
-    return Little ? (uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24))
-                  : ((uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]));
-}
-inline void PxPutU16(uint8_t* p, uint16_t v, bool Little)
-{
-    if (Little) {
-        p[0] = static_cast<uint8_t>(v);
-        p[1] = static_cast<uint8_t>(v >> 8);
-    } else {
-        p[0] = static_cast<uint8_t>(v >> 8);
-        p[1] = static_cast<uint8_t>(v);
-    }
-}
-inline void PxPutU32(uint8_t* p, uint32_t v, bool Little)
-{
-    for (int i = 0; i < 4; ++i) p[Little ? i : 3 - i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Bytes per value of TIFF types 1 .. 12; 0 for other types.
 uint32_t PxTIFFTypeSize(uint16_t Type);
