@@ -36,17 +36,25 @@ velmo_wine_services() {
 # VELMO_XVFB_PID (empty when an existing display is used).
 velmo_start_xvfb() {
   VELMO_XVFB_PID=""
-  local n=90
-  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -ac >/dev/null 2>&1 &
+  # Xvfb picks a free display number itself and writes it to a file: two runs
+  # starting at once can never end up on the same display.
+  local numfile
+  numfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -ac 3>"$numfile" >/dev/null 2>&1 &
   VELMO_XVFB_PID=$!
-  export DISPLAY=":$n"
-  for _ in $(seq 1 50); do
-    [ -e "/tmp/.X11-unix/X$n" ] && return 0
+  local n=""
+  for _ in $(seq 1 100); do
+    n=$(tr -d '[:space:]' <"$numfile")
+    [ -n "$n" ] && [ -e "/tmp/.X11-unix/X$n" ] && break
+    n=""
     sleep 0.1
   done
-  echo "Xvfb did not start on :$n" >&2
-  return 1
+  rm -f "$numfile"
+  if [ -z "$n" ]; then
+    echo "Xvfb did not start" >&2
+    return 1
+  fi
+  export DISPLAY=":$n"
 }
 
 # A run of several programs: a virtual display, the prefix, one wineserver
