@@ -1,11 +1,17 @@
 #include "controls/toolbar/MbItem.h"
 
+#include <imm.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <cwchar>
 
 #include "classlib/Automation.h"
 #include "classlib/Forms.h"
 #include "classlib/SysUtils.h"
 #include "classlib/WinHandles.h"
+#include "controls/toolbar/MbAnim.h"
+#include "controls/toolbar/MbCommon.h"
 
 namespace toolbar {
 
@@ -196,6 +202,7 @@ TMbCustomItem::~TMbCustomItem()
     CancelDeferred(this);
     while (!items_.empty()) delete items_.back();  // each leaves the list
     if (parentItem_) parentItem_->Remove(this);
+    actionLink_.reset();
     listeners_.clear();
     SetImages(nullptr);
     SetSubMenuImages(nullptr);
@@ -514,8 +521,175 @@ void TMbCustomItem::SetName(const std::wstring& Value)
 void TMbCustomItem::PerformClick()
 {
     if (!enabled_) return;
-    if (AutoCheck) SetChecked(!checked_);
-    OnClick(this);
+    if (AutoCheck && (!actionLink_ || !actionLink_->AutoCheckFromAction())) SetChecked(!checked_);
+    classlib::TBasicAction* action = GetAction();
+    const bool designing = (GetComponentState() & classlib::csDesigning) != 0;
+    if (OnClick && action && !(OnClick == action->GetOnExecute())) OnClick(this);
+    else if (!designing && actionLink_) actionLink_->Execute(this);
+    else if (OnClick) OnClick(this);
+}
+
+// ---------------------------------------------------------------- actions
+
+classlib::TBasicAction* TMbCustomItem::GetAction() const
+{
+    return actionLink_ ? actionLink_->GetAction() : nullptr;
+}
+
+void TMbCustomItem::SetAction(classlib::TBasicAction* Value)
+{
+    if (!Value) {
+        actionLink_.reset();
+        return;
+    }
+    if (!actionLink_) actionLink_ = std::make_unique<TMbCustomItemActionLink>(this);
+    actionLink_->SetAction(Value);
+    actionLink_->OnChange = classlib::TNotifyEvent(this, &TMbCustomItem::DoActionChange);
+    const bool loading = ((Value->GetComponentState() | GetComponentState()) & classlib::csLoading) != 0;
+    ActionChange(Value, loading);
+    Value->FreeNotification(this);
+}
+
+void TMbCustomItem::DoActionChange(classlib::TObject* Sender)
+{
+    if (Sender && Sender == GetAction()) ActionChange(Sender, false);
+}
+
+void TMbCustomItem::ActionChange(classlib::TObject* Sender, bool CheckDefaults)
+{
+    auto* a = dynamic_cast<classlib::TCustomAction*>(Sender);
+    if (!a) return;
+    if (!CheckDefaults || !AutoCheck) AutoCheck = a->GetAutoCheck();
+    if (!CheckDefaults || caption_.empty()) SetCaption(a->GetCaption());
+    if (!CheckDefaults || !checked_) SetChecked(a->GetChecked());
+    if (!CheckDefaults || enabled_) SetEnabled(a->GetEnabled());
+    if (!CheckDefaults || HelpContext == 0) HelpContext = a->GetHelpContext();
+    if (!CheckDefaults || Hint.empty()) Hint = a->GetHint();
+    if (!CheckDefaults || imageIndex_ == -1) SetImageIndex(a->GetImageIndex());
+    if (!CheckDefaults || shortCut_ == 0) shortCut_ = a->GetShortCut();
+    if (!CheckDefaults || visible_) SetVisible(a->GetVisible());
+    if (!CheckDefaults || !OnClick) OnClick = a->GetOnExecute();
+}
+
+void TMbCustomItem::Loaded()
+{
+    classlib::TComponent::Loaded();
+    if (classlib::TBasicAction* action = GetAction()) ActionChange(action, true);
+}
+
+void TMbCustomItem::UpdateFromAction()
+{
+    if (actionLink_) actionLink_->Update();
+}
+
+namespace {
+
+classlib::TCustomAction* CustomActionOf(TMbCustomItemActionLink* Link)
+{
+    return dynamic_cast<classlib::TCustomAction*>(Link->GetAction());
+}
+
+}  // namespace
+
+bool TMbCustomItemActionLink::IsCaptionLinked()
+{
+    return TActionLink::IsCaptionLinked() && client_->GetCaption() == CustomActionOf(this)->GetCaption();
+}
+
+bool TMbCustomItemActionLink::IsCheckedLinked()
+{
+    return TActionLink::IsCheckedLinked() && client_->GetChecked() == CustomActionOf(this)->GetChecked();
+}
+
+bool TMbCustomItemActionLink::IsEnabledLinked()
+{
+    return TActionLink::IsEnabledLinked() && client_->GetEnabled() == CustomActionOf(this)->GetEnabled();
+}
+
+bool TMbCustomItemActionLink::IsHelpContextLinked()
+{
+    return TActionLink::IsHelpContextLinked() && client_->HelpContext == CustomActionOf(this)->GetHelpContext();
+}
+
+bool TMbCustomItemActionLink::IsHintLinked()
+{
+    return TActionLink::IsHintLinked() && client_->Hint == CustomActionOf(this)->GetHint();
+}
+
+bool TMbCustomItemActionLink::IsImageIndexLinked()
+{
+    return TActionLink::IsImageIndexLinked() && client_->GetImageIndex() == CustomActionOf(this)->GetImageIndex();
+}
+
+bool TMbCustomItemActionLink::IsShortCutLinked()
+{
+    return TActionLink::IsShortCutLinked() && client_->GetShortCut() == CustomActionOf(this)->GetShortCut();
+}
+
+bool TMbCustomItemActionLink::IsVisibleLinked()
+{
+    return TActionLink::IsVisibleLinked() && client_->GetVisible() == CustomActionOf(this)->GetVisible();
+}
+
+bool TMbCustomItemActionLink::IsOnExecuteLinked()
+{
+    return TActionLink::IsOnExecuteLinked() && client_->OnClick == GetAction()->GetOnExecute();
+}
+
+bool TMbCustomItemActionLink::AutoCheckFromAction()
+{
+    classlib::TCustomAction* a = CustomActionOf(this);
+    return a && a->GetAutoCheck() == client_->AutoCheck;
+}
+
+void TMbCustomItemActionLink::SetAutoCheck(bool Value)
+{
+    if (AutoCheckFromAction()) client_->AutoCheck = Value;
+}
+
+void TMbCustomItemActionLink::SetCaption(const std::wstring& Value)
+{
+    if (IsCaptionLinked()) client_->SetCaption(Value);
+}
+
+void TMbCustomItemActionLink::SetChecked(bool Value)
+{
+    if (IsCheckedLinked()) client_->SetChecked(Value);
+}
+
+void TMbCustomItemActionLink::SetEnabled(bool Value)
+{
+    if (IsEnabledLinked()) client_->SetEnabled(Value);
+}
+
+void TMbCustomItemActionLink::SetHelpContext(uint32_t Value)
+{
+    if (IsHelpContextLinked()) client_->HelpContext = Value;
+}
+
+void TMbCustomItemActionLink::SetHint(const std::wstring& Value)
+{
+    if (IsHintLinked()) client_->Hint = Value;
+}
+
+void TMbCustomItemActionLink::SetImageIndex(int Value)
+{
+    if (IsImageIndexLinked()) client_->SetImageIndex(Value);
+}
+
+void TMbCustomItemActionLink::SetShortCut(classlib::TActionShortCut Value)
+{
+    if (IsShortCutLinked()) client_->SetShortCut(Value);
+}
+
+void TMbCustomItemActionLink::SetVisible(bool Value)
+{
+    if (IsVisibleLinked()) client_->SetVisible(Value);
+}
+
+void TMbCustomItemActionLink::SetOnExecute(const classlib::TNotifyEvent& Value)
+{
+    if (IsOnExecuteLinked()) client_->OnClick = Value;
 }
 
 void TMbCustomItem::NotifyPopup(TMbCustomItem* Sender, bool FromLink)
@@ -587,6 +761,10 @@ bool TMbCustomItem::ExecuteShortCut(const MSG& Message)
         for (;;) {
             if (!current->enabled_) return false;
             TMbCustomItem* linked = current->LinkedItem();
+            if (!(GetComponentState() & classlib::csDesigning)) {
+                const std::vector<TMbCustomItem*> subs = linked->items_;
+                for (TMbCustomItem* sub : subs) sub->UpdateFromAction();
+            }
             try {
                 if (linked != current) linked->NotifyPopup(current, true);
                 current->NotifyPopup(current, false);
@@ -616,6 +794,7 @@ void TMbCustomItem::Notification(classlib::TComponent* AComponent, classlib::TOp
     classlib::TComponent::Notification(AComponent, Operation);
     if (Operation != classlib::opRemove) return;
     linkedFrom_.erase(std::remove(linkedFrom_.begin(), linkedFrom_.end(), AComponent), linkedFrom_.end());
+    if (actionLink_ && AComponent == actionLink_->GetAction()) SetAction(nullptr);
     if (AComponent == images_) SetImages(nullptr);
     if (AComponent == subMenuImages_) SetSubMenuImages(nullptr);
     if (AComponent == linkSubitems_) SetLinkSubitems(nullptr);
@@ -665,24 +844,6 @@ void TMbControlItem::Notification(classlib::TComponent* AComponent, classlib::TO
 
 namespace {
 
-std::wstring RemoveAccelMarks(const std::wstring& S)
-{
-    std::wstring out;
-    for (std::size_t i = 0; i < S.size(); ++i) {
-        if (S[i] == L'&' && i + 1 < S.size()) ++i;
-        else if (S[i] == L'&') continue;
-        out += S[i];
-    }
-    return out;
-}
-
-bool KeyboardCuesOn()
-{
-    BOOL on = TRUE;
-    if (!::SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &on, 0)) return true;
-    return on != FALSE;
-}
-
 void FillSolid(classlib::TCanvas* Canvas, const RECT& R, classlib::TColor Color)
 {
     Canvas->GetBrush()->SetColor(Color);
@@ -701,6 +862,31 @@ void Edge(classlib::TCanvas* Canvas, RECT R, UINT EdgeKind, UINT Flags)
 }
 
 UINT EdgeFor(bool Sunken) { return Sunken ? BDR_SUNKENOUTER : BDR_RAISEDINNER; }
+
+}  // namespace
+
+classlib::TColor FlatStripColor(classlib::TColor LeftCol, classlib::TColor BkgrCol)
+{
+    // Only a system colour is shaded: a colour chosen for the item is kept.
+    if (!(static_cast<uint32_t>(LeftCol) & 0x80000000u)) return LeftCol;
+    const auto left = static_cast<uint32_t>(classlib::ColorToRGB(LeftCol));
+    const auto back = static_cast<uint32_t>(classlib::ColorToRGB(BkgrCol));
+    int diff = 0;
+    for (int shift = 0; shift < 24; shift += 8)
+        diff = std::max(diff, std::abs(static_cast<int>((left >> shift) & 255) - static_cast<int>((back >> shift) & 255)));
+    if (diff >= 24) return LeftCol;
+    // Too close to the background to be seen: a third of the way to the
+    // button shadow colour.
+    const auto shadow = static_cast<uint32_t>(classlib::ColorToRGB(classlib::clBtnShadow));
+    uint32_t out = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const uint32_t a = (left >> shift) & 255, b = (shadow >> shift) & 255;
+        out |= ((2 * a + b) / 3) << shift;
+    }
+    return static_cast<classlib::TColor>(out);
+}
+
+namespace {
 
 // The dither of clBtnFace and clBtnHighlight that marks checked entries.
 void FillCheckedPattern(classlib::TCanvas* Canvas, const RECT& R)
@@ -847,12 +1033,10 @@ std::wstring TMbItemViewer::HintText() const
     const TMbItemKinds kinds = EntryItem->GetKinds();
     if (text.empty() && !(EntryItem->GetEffectiveOptions() & tboNoAutoHint) &&
         (!(kinds & ikSubmenu) || (kinds & ikCombo) || !ShowsCaption())) {
-        text = CaptionText();
-        // Trailing "..." or ":" go, then the accelerator marks.
-        if (text.size() >= 3 && text.compare(text.size() - 3, 3, L"...") == 0) text.resize(text.size() - 3);
-        else if (!text.empty() && text.back() == L':') text.pop_back();
-        text = RemoveAccelMarks(text);
+        text = RemoveAccelMarks(TrimEllipsisOrColon(CaptionText()));
     }
+    if (auto* action = dynamic_cast<classlib::TCustomAction*>(EntryItem->GetAction()))
+        if (!action->DoHint(text)) text.clear();
     if (!text.empty() && classlib::Application && EntryItem->GetShortCut())
         text += L" (" + ShortCutToText(EntryItem->GetShortCut()) + L")";
     return text;
@@ -939,9 +1123,11 @@ void TMbItemViewer::DrawEntryText(classlib::TCanvas* Canvas, RECT Rect, const st
     const int mode = ::SetBkMode(dc, TRANSPARENT);
     const COLORREF previous =
         ::SetTextColor(dc, static_cast<COLORREF>(classlib::ColorToRGB(Canvas->GetFont()->GetColor())));
+    const bool rotated = TextRotated();
     auto draw = [&](const RECT& R) {
         RECT r = R;
-        ::DrawTextW(dc, Caption.c_str(), static_cast<int>(Caption.size()), &r, Format);
+        if (rotated) DrawVerticalText(dc, Caption, r, Format);
+        else ::DrawTextW(dc, Caption.c_str(), static_cast<int>(Caption.size()), &r, Format);
     };
     if (UseDisabledShadow) {
         RECT shifted = Rect;
@@ -986,7 +1172,7 @@ void TMbItemViewer::Paint(classlib::TCanvas* Canvas, const RECT& ClientAreaRect,
     if (item->DisplayXP) UseDisabledShadow = false;
     if (item->DisplayXP && !tag99) {
         FillSolid(Canvas, r, item->XPItemBkgrCol);
-        FillSolid(Canvas, RECT{r.left, r.top, strip, r.bottom}, item->XPItemLeftCol);
+        FillSolid(Canvas, RECT{r.left, r.top, strip, r.bottom}, FlatStripColor(item->XPItemLeftCol, item->XPItemBkgrCol));
     }
 
     if (toolbar) {
@@ -1123,7 +1309,10 @@ void TMbItemViewer::Paint(classlib::TCanvas* Canvas, const RECT& ClientAreaRect,
         if (image) {
             const int x = b.left + ((b.right - b.left) - images->GetWidth()) / 2;
             const int y = b.top + ((b.bottom - b.top) - images->GetHeight()) / 2;
-            images->Draw(Canvas, x, y, item->GetImageIndex(), showEnabled);
+            if (auto* states = dynamic_cast<TMbCustomImageList*>(images))
+                states->DrawForState(Canvas, x, y, item->GetImageIndex(), showEnabled, IsSelected, item->GetChecked());
+            else
+                images->Draw(Canvas, x, y, item->GetImageIndex(), showEnabled);
         } else {
             const int cx = (b.left + b.right) / 2, cy = (b.top + b.bottom) / 2;
             if (item->GetRadioItem()) {
@@ -1167,7 +1356,8 @@ void TMbSeparatorItemViewer::Paint(classlib::TCanvas* Canvas, const RECT& Client
     const bool flat = EntryItem->DisplayXP;
     if (flat) {
         FillSolid(Canvas, ClientAreaRect, EntryItem->XPItemBkgrCol);
-        FillSolid(Canvas, RECT{0, ClientAreaRect.top, strip, ClientAreaRect.bottom}, EntryItem->XPItemLeftCol);
+        FillSolid(Canvas, RECT{0, ClientAreaRect.top, strip, ClientAreaRect.bottom},
+                  FlatStripColor(EntryItem->XPItemLeftCol, EntryItem->XPItemBkgrCol));
     }
     RECT r = ClientAreaRect;
     if (flat) r.left = strip;
@@ -1196,6 +1386,14 @@ void TMbSeparatorItemViewer::Paint(classlib::TCanvas* Canvas, const RECT& Client
 
 // ------------------------------------------------------------------ views
 
+POINT LastPointerPos{static_cast<LONG>(0x80000000), 0};
+
+namespace {
+
+bool HasPointerPos() { return LastPointerPos.x != static_cast<LONG>(0x80000000); }
+
+}  // namespace
+
 TMbView::TMbView(classlib::TComponent* AOwner, TMbView* AUpperView, TMbCustomItem* ASourceItem,
                  classlib::TWinControl* AHostWindow, bool AIsToolbarView, bool ACustomizing)
     : classlib::TComponent(AOwner),
@@ -1215,7 +1413,13 @@ TMbView::TMbView(classlib::TComponent* AOwner, TMbView* AUpperView, TMbCustomIte
 
 TMbView::~TMbView()
 {
+    DisarmAllTimers();
     CloseOpenPopup();
+    // A toolbar whose popup just closed repaints the entry that opened it.
+    if (UpperView && UpperView->IsToolbarView) {
+        UpperView->RunFlags |= rfPopupClosed;
+        UpperView->InvalidateViewer(UpperView->OpenSubViewer);
+    }
     FreeViewers();
     if (ShownItem) ShownItem->UnregisterListener(TMbItemChangedProc(this, &TMbView::ShownChanged));
     if (SourceItem) SourceItem->UnregisterListener(TMbItemChangedProc(this, &TMbView::SourceChanged));
@@ -1240,18 +1444,47 @@ TMbView* TMbView::RootView()
     return v;
 }
 
+TMbView* TMbView::NearestToolbarView()
+{
+    for (TMbView* v = this; v; v = v->UpperView)
+        if (v->IsToolbarView) return v;
+    return nullptr;
+}
+
+bool TMbView::IsInChain(const TMbView* View, const TMbView* Other)
+{
+    for (const TMbView* v = Other; v; v = v->UpperView)
+        if (v == View) return true;
+    return false;
+}
+
 void TMbView::FreeViewers()
 {
     CloseOpenPopup();
     SelectedViewer = nullptr;
+    PriorityOrder.clear();
     std::vector<TMbItemViewer*> viewers = std::move(ViewerList);
     ViewerList.clear();
     for (TMbItemViewer* v : viewers) delete v;
+    EndExtraCount = FrontExtraCount = 0;
+}
+
+TMbItemViewer* TMbView::AppendViewer(TMbCustomItem* Item, int At, bool Priority, bool Front)
+{
+    std::unique_ptr<TMbItemViewer> viewer(Item->CreateViewer(this, 0));
+    At = std::clamp(At, 0, EntryCount());
+    ViewerList.insert(ViewerList.begin() + At, viewer.get());
+    if (Priority && UsesPriority) {
+        if (Front) PriorityOrder.insert(PriorityOrder.begin(), viewer.get());
+        else PriorityOrder.push_back(viewer.get());
+    }
+    return viewer.release();
 }
 
 void TMbView::ResolveShownItem()
 {
     TMbCustomItem* shown = SourceItem ? SourceItem->LinkedItem() : nullptr;
+    CloseOpenPopup();
     if (shown != ShownItem) {
         if (ShownItem) ShownItem->UnregisterListener(TMbItemChangedProc(this, &TMbView::ShownChanged));
         ShownItem = shown;
@@ -1260,34 +1493,79 @@ void TMbView::ResolveShownItem()
             ShownItem->FreeNotification(this);
         }
     }
+    // Rebuild every viewer.
+    SelectViewer(nullptr);
+    InvalidateLayout();
     FreeViewers();
     if (!ShownItem) return;
-    for (int i = 0; i < ShownItem->GetCount(); ++i) ViewerList.push_back(ShownItem->GetItem(i)->CreateViewer(this, 0));
+    for (int i = 0; i < ShownItem->GetCount(); ++i) AppendViewer(ShownItem->GetItem(i), EntryCount(), true, false);
+    if (!(ShownItem->GetComponentState() & classlib::csDesigning)) RefreshEntryActions();
 }
 
 void TMbView::SourceChanged(TMbCustomItem* Sender, TMbItemChange Change, int Index, TMbCustomItem* Item)
 {
     if (Change == icLinkChanged) ResolveShownItem();
     else if (ShownItem == SourceItem) ShownChanged(Sender, Change, Index, Item);
+    else if (Change == icSubMenuImages) InvalidateLayoutDeep();
 }
 
 void TMbView::ShownChanged(TMbCustomItem* Sender, TMbItemChange Change, int Index, TMbCustomItem* Item)
 {
     if (Sender != ShownItem) return;
-    if (Change == icInserted) {
-        const int at = std::clamp(Index, 0, EntryCount());
-        ViewerList.insert(ViewerList.begin() + at, Item->CreateViewer(this, 0));
-    } else if (Change == icDeleting) {
-        for (auto it = ViewerList.begin(); it != ViewerList.end(); ++it)
-            if ((*it)->EntryItem == Item) {
-                TMbItemViewer* v = *it;
-                if (SelectedViewer == v) SelectedViewer = nullptr;
-                if (OpenSubViewer == v) CloseOpenPopup();
-                ViewerList.erase(it);
-                delete v;
-                break;
-            }
+    switch (Change) {
+    case icInserted: {
+        InvalidateLayout();
+        // Before the viewer of the following sub-item, among the item's own
+        // entries (extras stay at the end).
+        const int limit = std::max(0, EntryCount() - EndExtraCount);
+        int at = limit;
+        if (Index + 1 < ShownItem->GetCount()) {
+            const TMbCustomItem* next = ShownItem->GetItem(Index + 1);
+            for (int i = 0; i < limit; ++i)
+                if (ViewerList[static_cast<std::size_t>(i)]->EntryItem == next) {
+                    at = i;
+                    break;
+                }
+        }
+        const bool loading = (Item->GetComponentState() & classlib::csLoading) != 0;
+        AppendViewer(Item, at, true, !loading && NewFirstInPriority);
+        break;
     }
+    case icDeleting:
+        InvalidateLayout();
+        for (std::size_t i = 0; i < ViewerList.size();) {
+            TMbItemViewer* v = ViewerList[i];
+            if (v->EntryItem != Item) {
+                ++i;
+                continue;
+            }
+            if (SelectedViewer == v) SelectedViewer = nullptr;
+            if (OpenSubViewer == v) CloseOpenPopup();
+            PriorityOrder.erase(std::remove(PriorityOrder.begin(), PriorityOrder.end(), v), PriorityOrder.end());
+            ViewerList.erase(ViewerList.begin() + static_cast<std::ptrdiff_t>(i));
+            delete v;
+        }
+        break;
+    case icBeginUpdate:
+        ++UpdateDepth;
+        break;
+    case icEndUpdate:
+        --UpdateDepth;
+        break;
+    case icInvalidate:
+        for (TMbItemViewer* v : ViewerList)
+            if (v->EntryItem == Item) InvalidateViewer(v);
+        break;
+    case icLayout:
+        InvalidateLayout();
+        break;
+    case icSubMenuImages:
+        InvalidateLayoutDeep();
+        break;
+    default:
+        return;
+    }
+    TryValidateLayout();
 }
 
 void TMbView::Notification(classlib::TComponent* AComponent, classlib::TOperation Operation)
@@ -1302,7 +1580,9 @@ void TMbView::Notification(classlib::TComponent* AComponent, classlib::TOperatio
         FreeViewers();
         SourceItem = nullptr;
         ShownItem = nullptr;
+        if (UpperView) UpperView->CloseOpenPopup();
     }
+    if (AComponent == ChevronHost) ChevronHost = nullptr;
 }
 
 classlib::TFont* SharedMenuFont()
@@ -1326,13 +1606,74 @@ RECT TMbView::LayoutMargins(TMbLayoutAxis AAxis) const
 
 classlib::TFont* TMbView::ViewFont() { return HostWindow ? HostWindow->GetFont() : SharedMenuFont(); }
 
+namespace {
+
+// The window a view draws in: its popup window, else its host window's
+// handle when one exists.
+HWND HostHandle(TMbView* View)
+{
+    if (View->Wnd) return View->Wnd;
+    if (View->HostWindow && View->HostWindow->HandleAllocated()) return View->HostWindow->GetHandle();
+    return nullptr;
+}
+
+}  // namespace
+
+void TMbView::ApplyBaseSize(int AWidth, int AHeight)
+{
+    (void)AWidth;
+    (void)AHeight;
+}
+
 POINT TMbView::RecalcLayout()
 {
     int lines = 0;
     POINT total{}, base{};
     Layout(true, Axis, lines, total, base, ChevronWidth, ChevronAt, WrapAt);
     NaturalSize = base;
+    LayoutValid = true;
+    HWND wnd = HostHandle(this);
+    if (wnd) ::ValidateRect(wnd, nullptr);
+    ApplyBaseSize(total.x, total.y);
+    if (wnd) RepaintThroughBitmap(wnd);
     return total;
+}
+
+void TMbView::InvalidateLayout()
+{
+    if (!LayoutValid) return;
+    LayoutValid = false;
+    if (HWND wnd = HostHandle(this)) ::InvalidateRect(wnd, nullptr, TRUE);
+}
+
+void TMbView::ValidateLayout()
+{
+    if (!LayoutValid) RecalcLayout();
+}
+
+void TMbView::TryValidateLayout()
+{
+    if (UpdateDepth > 0) return;
+    if (SourceItem) {
+        if (SourceItem->GetComponentState() & classlib::csLoading) return;
+        if (SourceItem->GetOwner() && (SourceItem->GetOwner()->GetComponentState() & classlib::csLoading)) return;
+    }
+    ValidateLayout();
+}
+
+void TMbView::InvalidateLayoutDeep()
+{
+    for (TMbView* v = this; v; v = v->OpenSubView) {
+        v->InvalidateLayout();
+        v->TryValidateLayout();
+    }
+}
+
+void TMbPopupView::ApplyBaseSize(int AWidth, int AHeight)
+{
+    if (!Wnd) return;
+    ::SetWindowPos(Wnd, nullptr, 0, 0, AWidth + 6, AHeight + 6,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
 }
 
 namespace {
@@ -1400,6 +1741,14 @@ bool TMbView::Layout(bool Apply, TMbLayoutAxis AAxis, int& LineCount, POINT& Tot
         for (std::size_t i = 0; i < n; ++i) {
             if (v[i] == chevron) continue;
             TMbCustomItem* item = v[i]->EntryItem;
+            if (ChevronHost) {
+                // A chevron popup shows what its toolbar hides.
+                if (dynamic_cast<TMbControlItem*>(item)) continue;
+                ChevronHost->ValidateLayout();
+                const int hostIndex = static_cast<int>(i) + ChevronHost->FrontExtraCount;
+                if (hostIndex >= ChevronHost->EntryCount()) continue;
+                if (!IsSeparator(v[i]) && !ChevronHost->EntryViewer(hostIndex)->BehindChevron) continue;
+            }
             if (auto* ci = dynamic_cast<TMbControlItem*>(item)) {
                 classlib::TControl* c = ci->GetControl();
                 w[i].Placed = c && HostWindow && c->GetParent() == HostWindow && c->GetVisible();
@@ -1689,33 +2038,107 @@ bool TMbView::Layout(bool Apply, TMbLayoutAxis AAxis, int& LineCount, POINT& Tot
 
 void TMbView::InvalidateViewer(const TMbItemViewer* Viewer)
 {
-    if (!Wnd || !Viewer || !Viewer->Placed) return;
-    ::InvalidateRect(Wnd, &Viewer->EntryRect, FALSE);
+    HWND wnd = HostHandle(this);
+    if (!LayoutValid || !wnd || !Viewer || !Viewer->Placed || ::IsRectEmpty(&Viewer->EntryRect) ||
+        dynamic_cast<TMbControlItem*>(Viewer->EntryItem))
+        return;
+    const_cast<TMbItemViewer*>(Viewer)->PaintFlags |= pfBuffered;
+    ::InvalidateRect(wnd, &Viewer->EntryRect, FALSE);
+}
+
+void TMbView::ArmTimer(int N, UINT Milliseconds)
+{
+    if (!IsPopupView || !Wnd || N < 0 || N > 3) return;
+    ::SetTimer(Wnd, 9000 + static_cast<UINT_PTR>(N), Milliseconds, nullptr);
+    RunningTimers |= 1u << N;
+}
+
+void TMbView::DisarmTimer(int N)
+{
+    if (!(RunningTimers & (1u << N))) return;
+    RunningTimers &= ~(1u << N);
+    if (Wnd) ::KillTimer(Wnd, 9000 + static_cast<UINT_PTR>(N));
+}
+
+void TMbView::DisarmAllTimers()
+{
+    for (int n = 0; n < 4; ++n) DisarmTimer(n);
+}
+
+bool TMbView::PointerOver(TMbItemViewer* Viewer)
+{
+    HWND wnd = HostHandle(this);
+    if (!Viewer || !wnd || !HasPointerPos()) return false;
+    if (::WindowFromPoint(LastPointerPos) != wnd) return false;
+    POINT c = LastPointerPos;
+    ::ScreenToClient(wnd, &c);
+    if (!::PtInRect(&Viewer->EntryRect, c)) return false;
+    return !MouseCaptured || Viewer->InButtonPart(c.x - Viewer->EntryRect.left, c.y - Viewer->EntryRect.top);
 }
 
 void TMbView::ChangeSelection(TMbItemViewer* Viewer, bool ViaMouse)
 {
-    (void)ViaMouse;
-    if (Viewer == SelectedViewer) return;
-    // The pointer reaching a popup keeps its owning entry highlighted.
-    if (Viewer && UpperView && UpperView->OpenSubViewer && UpperView->SelectedViewer != UpperView->OpenSubViewer)
-        UpperView->SelectViewer(UpperView->OpenSubViewer);
-    if (!ViaMouse && Viewer != OpenSubViewer) CloseOpenPopup();
+    const bool inLoop = (RunFlags & rfInLoop) != 0;
     TMbItemViewer* old = SelectedViewer;
-    if (old) old->LeaveSelection();
-    SelectedViewer = Viewer;
-    if (old && (old->EntryItem->GetKinds() & ikRepaintOnSelect)) InvalidateViewer(old);
+    const bool same = Viewer == old;
+    if (!same) {
+        // The pointer reaching a popup keeps its owning entry highlighted.
+        if (Viewer && UpperView && UpperView->OpenSubViewer &&
+            UpperView->SelectedViewer != UpperView->OpenSubViewer) {
+            UpperView->SelectViewer(UpperView->OpenSubViewer);
+            UpperView->DisarmTimer(kTimerClose);
+            UpperView->DisarmTimer(kTimerOpen);
+        }
+        if (inLoop) {
+            if (IsToolbarView || !ViaMouse) {
+                DisarmTimer(kTimerClose);
+                if (Viewer != OpenSubViewer) CloseOpenPopup();
+            } else if (IsPopupView && OpenSubView && !(RunningTimers & (1u << kTimerClose))) {
+                // An abandoned submenu closes after the delay.
+                ArmTimer(kTimerClose, static_cast<UINT>(MenuOpenDelay()));
+            }
+        } else if (!ViaMouse && Viewer != OpenSubViewer) {
+            CloseOpenPopup();
+        }
+        UncaptureMouse();
+        if (old) old->LeaveSelection();
+        SelectedViewer = Viewer;
+        SelectedByMouse = ViaMouse;
+    }
+    const bool over = PointerOver(Viewer);
+    if (same) {
+        if (over != PointerOnSelected) {
+            PointerOnSelected = over;
+            if (MouseCaptured && Viewer && (Viewer->EntryItem->GetKinds() & ikRepaintOnHover)) InvalidateViewer(Viewer);
+        }
+        return;
+    }
+    PointerOnSelected = over;
+    if (old && IndexOfViewer(old) >= 0 && (old->EntryItem->GetKinds() & ikRepaintOnSelect)) InvalidateViewer(old);
     if (Viewer) {
         if (Viewer->EntryItem->GetKinds() & ikRepaintOnSelect) InvalidateViewer(Viewer);
         Viewer->EnterSelection();
+    }
+    if (!inLoop) return;
+    if (IsPopupView) {
+        DisarmTimer(kTimerOpen);
+        // Hovering a submenu entry opens it after the delay.
+        if (Viewer && ViaMouse && (Viewer->EntryItem->GetKinds() & ikSubmenu))
+            ArmTimer(kTimerOpen, static_cast<UINT>(MenuOpenDelay()));
+    } else if (IsToolbarView && Viewer) {
+        if (ViaMouse && UpperView) RunFlags |= rfMenuOpen;
+        if ((RunFlags & rfMenuOpen) && (ViaMouse || !(Viewer->EntryItem->GetKinds() & ikNoKeyOpen)))
+            OpenSelectedPopup(!ViaMouse);
     }
 }
 
 TMbItemViewer* TMbView::StepSelectable(TMbItemViewer* From, bool Forward)
 {
+    ValidateLayout();
     const int n = EntryCount();
     if (n == 0) return nullptr;
-    int i = From ? IndexOfViewer(From) : (Forward ? -1 : n);
+    int i = From ? IndexOfViewer(From) : -1;
+    if (i < 0) i = Forward ? -1 : n;
     for (int step = 0; step < n; ++step) {
         i = Forward ? (i + 1) % n : (i - 1 + n) % n;
         TMbItemViewer* v = ViewerList[static_cast<std::size_t>(i)];
@@ -1725,40 +2148,97 @@ TMbItemViewer* TMbView::StepSelectable(TMbItemViewer* From, bool Forward)
     return nullptr;
 }
 
-void TMbView::MoveSelection(bool Forward) { SelectViewer(StepSelectable(SelectedViewer, Forward)); }
+void TMbView::MoveSelection(bool Forward)
+{
+    SelectViewer(StepSelectable(SelectedViewer, Forward));
+    RevealSelection();
+}
 
 bool TMbView::OpenSelectedPopup(bool SelectFirst)
 {
+    DisarmTimer(kTimerClose);
+    DisarmTimer(kTimerOpen);
     TMbItemViewer* v = SelectedViewer;
-    if (v != OpenSubViewer) CloseOpenPopup();
-    if (OpenSubViewer) return true;
-    if (!v || !v->EntryItem->GetEnabled() || !(v->EntryItem->GetKinds() & ikSubmenu)) return false;
-    TMbCustomItem* item = v->EntryItem;
-    // Popup handlers may rebuild the sub-items before they are shown.
-    if (item->LinkedItem() != item) item->LinkedItem()->NotifyPopup(item, true);
-    item->NotifyPopup(item, false);
-    if (SelectedViewer != v || IndexOfViewer(v) < 0) return false;
-    auto window = std::make_unique<TMbPopupWindow>(this, item);
-    POINT at{v->EntryRect.right, v->EntryRect.top};
-    if (Wnd) ::ClientToScreen(Wnd, &at);
-    window->ShowAt(at);
-    OpenSubViewer = v;
-    OpenSubView = window->GetView();
-    OpenSubWindow = std::move(window);
-    if (SelectFirst) OpenSubView->SelectViewer(OpenSubView->StepSelectable(nullptr, true));
-    return true;
+    if (v != OpenSubViewer) {
+        CloseOpenPopup();
+        if (v && v->EntryItem->GetEnabled() && (v->EntryItem->GetKinds() & ikSubmenu))
+            v->EntryItem->OpenPopupWindow(this, v, !IsToolbarView, SelectFirst, false, POINT{0, 0}, paLeft);
+    }
+    return OpenSubViewer != nullptr;
 }
 
 void TMbView::CloseOpenPopup()
 {
-    if (!OpenSubWindow) return;
     if (OpenSubView) OpenSubView->CloseOpenPopup();
+    DisarmTimer(kTimerClose);
+    if (!OpenSubWindow) {
+        OpenSubView = nullptr;
+        OpenSubViewer = nullptr;
+        return;
+    }
     std::unique_ptr<TMbPopupWindow> window = std::move(OpenSubWindow);
     OpenSubView = nullptr;
     TMbItemViewer* was = OpenSubViewer;
     OpenSubViewer = nullptr;
     window.reset();
     InvalidateViewer(was);
+}
+
+void TMbView::LeaveMenuMode()
+{
+    if (IsToolbarView) RunFlags &= static_cast<uint8_t>(~rfMenuOpen);
+    CloseOpenPopup();
+}
+
+void TMbView::CancelMenus()
+{
+    FinishCancel();
+    std::vector<TMbView*> chain;
+    for (TMbView* v = this; v; v = v->OpenSubView) chain.push_back(v);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        (*it)->DisarmAllTimers();
+        if ((*it)->IsPopupView && (*it)->Wnd) ::ShowWindow((*it)->Wnd, SW_HIDE);
+    }
+}
+
+void TMbView::PromoteViewer(TMbItemViewer* Viewer)
+{
+    if (ChevronHost) {
+        const int i = IndexOfViewer(Viewer);
+        const int at = i + ChevronHost->FrontExtraCount;
+        if (i >= 0 && at < ChevronHost->EntryCount()) ChevronHost->PromoteViewer(ChevronHost->EntryViewer(at));
+        return;
+    }
+    auto it = std::find(PriorityOrder.begin(), PriorityOrder.end(), Viewer);
+    if (it != PriorityOrder.end()) {
+        PriorityOrder.erase(it);
+        PriorityOrder.insert(PriorityOrder.begin(), Viewer);
+        if (!LayoutValid || Viewer->BehindChevron) RecalcLayout();
+    }
+    if (UpperView && UpperView->OpenSubViewer) UpperView->PromoteViewer(UpperView->OpenSubViewer);
+}
+
+TMbItemViewer* TMbView::HighestPriorityShown()
+{
+    ValidateLayout();
+    const std::vector<TMbItemViewer*>& order = PriorityOrder.empty() ? ViewerList : PriorityOrder;
+    for (TMbItemViewer* v : order)
+        if (v->Placed && !(v->EntryItem->GetKinds() & ikSeparator)) return v;
+    return nullptr;
+}
+
+void TMbView::CaptureMouse()
+{
+    if (MouseCaptured) return;
+    MouseCaptured = true;
+    InvalidateViewer(SelectedViewer);
+}
+
+void TMbView::UncaptureMouse()
+{
+    if (!MouseCaptured) return;
+    MouseCaptured = false;
+    if (SelectedViewer) SelectedViewer->CaptureLost();
 }
 
 void TMbView::FinishCancel() { RootView()->Outcome.Kind = moCancel; }
@@ -1771,13 +2251,28 @@ void TMbView::FinishWithClick(TMbItemViewer* Viewer)
     o.Kind = moClickItem;
 }
 
-void TMbView::ActivateSelection()
+void TMbView::FinishWithHelp(uint32_t HelpId)
+{
+    TMbMenuOutcome& o = RootView()->Outcome;
+    o.HelpId = HelpId;
+    o.Kind = moHelp;
+}
+
+void TMbView::FinishWithSystemKey(HWND KeyWnd, wchar_t Key)
+{
+    TMbMenuOutcome& o = RootView()->Outcome;
+    o.KeyWnd = KeyWnd;
+    o.Key = Key;
+    o.Kind = moSystemKey;
+}
+
+void TMbView::ActivateSelection(bool Promote)
 {
     TMbItemViewer* v = SelectedViewer;
     if (v && v->EntryItem->GetEnabled()) {
         if (!(v->EntryItem->GetKinds() & ikCombo) && OpenSelectedPopup(true)) return;
         if (v->EntryItem->GetKinds() & ikSelectable) {
-            FinishWithClick(v);
+            v->Trigger(Promote);
             return;
         }
     }
@@ -1786,35 +2281,66 @@ void TMbView::ActivateSelection()
 
 void TMbView::HandleKey(WORD& Key)
 {
+    classlib::TShiftState shift = 0;
+    if (::GetKeyState(VK_SHIFT) < 0) shift |= classlib::ssShift;
+    if (::GetKeyState(VK_CONTROL) < 0) shift |= classlib::ssCtrl;
+    if (::GetKeyState(VK_MENU) < 0) shift |= classlib::ssAlt;
+    HandleKey(Key, shift);
+}
+
+void TMbView::HandleKey(WORD& Key, classlib::TShiftState Shift)
+{
+    TMbView* t = NearestToolbarView();
+    auto tSelects = [&](bool Forward) { t->SelectViewer(t->StepSelectable(t->SelectedViewer, Forward)); };
     switch (Key) {
-    case VK_UP:
-    case VK_DOWN:
-        MoveSelection(Key == VK_DOWN);
-        break;
     case VK_TAB:
-        MoveSelection(::GetKeyState(VK_SHIFT) >= 0);
-        break;
-    case VK_HOME:
-        SelectViewer(StepSelectable(nullptr, true));
-        break;
-    case VK_END:
-        SelectViewer(StepSelectable(nullptr, false));
+        MoveSelection(!(Shift & classlib::ssShift));
         break;
     case VK_RETURN:
-        ActivateSelection();
+        ActivateSelection(true);
         break;
-    case VK_RIGHT:
-        OpenSelectedPopup(true);
-        break;
-    case VK_LEFT:
     case VK_ESCAPE:
-        // Only this level closes; the first level ends the menu on Esc.
-        if (UpperView) UpperView->CloseOpenPopup();
-        else if (Key == VK_ESCAPE) FinishCancel();
+        // Only this level closes; the first level ends the menu.
+        if (UpperView) UpperView->LeaveMenuMode();
+        else FinishCancel();
         break;
     case VK_MENU:
     case VK_F10:
         FinishCancel();
+        break;
+    case VK_HOME:
+    case VK_END:
+        SelectViewer(StepSelectable(nullptr, Key == VK_HOME));
+        RevealSelection();
+        break;
+    case VK_LEFT:
+    case VK_RIGHT:
+        if (t == this && Axis == laVertical) {
+            OpenSelectedPopup(true);
+        } else if (Key == VK_LEFT) {
+            if (!t || t->Axis == laVertical) {
+                if (UpperView) UpperView->LeaveMenuMode();
+            } else if (t == this || t == UpperView) {
+                tSelects(false);
+            } else if (UpperView) {
+                UpperView->CloseOpenPopup();
+            }
+        } else {
+            const bool opened = t != this && OpenSelectedPopup(true);
+            if (!opened && t && t->Axis != laVertical) tSelects(true);
+        }
+        break;
+    case VK_UP:
+    case VK_DOWN:
+        if (t != this || Axis == laVertical) MoveSelection(Key == VK_DOWN);
+        else OpenSelectedPopup(true);
+        break;
+    case VK_F1:
+        for (TMbView* v = this; v; v = v->UpperView)
+            if (v->SelectedViewer && v->SelectedViewer->EntryItem->HelpContext) {
+                FinishWithHelp(v->SelectedViewer->EntryItem->HelpContext);
+                break;
+            }
         break;
     default:
         return;
@@ -1822,8 +2348,107 @@ void TMbView::HandleKey(WORD& Key)
     Key = 0;
 }
 
+TMbItemViewer* TMbView::FindAccelEntry(TMbItemViewer* From, wchar_t Char, bool& Unique, bool AcceleratorsOnly)
+{
+    Unique = true;
+    ValidateLayout();
+    const int n = EntryCount();
+    if (n == 0) return nullptr;
+    const wchar_t wanted = LowerChar(Char);
+    const int start = From ? IndexOfViewer(From) : -1;
+    auto qualifies = [&](TMbItemViewer* v, bool Enabled, bool ByAccel) {
+        TMbCustomItem* item = v->EntryItem;
+        if (!(v->Placed || v->ScrolledAway) || !(item->GetKinds() & ikSelectable) || !item->GetVisible() ||
+            !v->ShowsCaption() || item->GetEnabled() != Enabled)
+            return false;
+        const std::wstring caption = v->CaptionText();
+        const wchar_t accel = AccelCharOf(caption);
+        if (ByAccel) return accel != 0 && LowerChar(accel) == wanted;
+        if (accel != 0 || Char == L' ' || caption.empty()) return false;
+        return LowerChar(caption[0]) == wanted;
+    };
+    for (int pass = 0; pass < (AcceleratorsOnly ? 1 : 2); ++pass) {
+        const bool byAccel = pass == 0;
+        for (int enabled = 1; enabled >= 0; --enabled) {
+            TMbItemViewer* found = nullptr;
+            int matches = 0;
+            for (int k = 1; k <= n; ++k) {
+                TMbItemViewer* v = ViewerList[static_cast<std::size_t>(((start + k) % n + n) % n)];
+                if (!qualifies(v, enabled != 0, byAccel)) continue;
+                if (!found) found = v;
+                ++matches;
+            }
+            if (found) {
+                Unique = !enabled || matches == 1;
+                return found;
+            }
+        }
+    }
+    return nullptr;
+}
+
+void TMbView::ShowAccelerators(bool Show)
+{
+    const bool shown = (!Show && (ViewStyle & vsHideAccels)) ? KeyboardCuesOn() : true;
+    if (shown == ((RunFlags & rfAccelsShown) != 0)) return;
+    RunFlags = static_cast<uint8_t>(shown ? (RunFlags | rfAccelsShown) : (RunFlags & ~rfAccelsShown));
+    HWND wnd = HostHandle(this);
+    if (!wnd || !::IsWindowVisible(wnd)) return;
+    for (TMbItemViewer* v : ViewerList)
+        if (v->ShowsCaption() && AccelCharOf(v->CaptionText())) InvalidateViewer(v);
+}
+
+void TMbView::ScrollStep(bool Down)
+{
+    bool found = false;
+    int best = 0;
+    for (TMbItemViewer* v : ViewerList) {
+        if (!v->ScrolledAway || (v->EntryItem->GetKinds() & ikSeparator)) continue;
+        if (Down && v->EntryRect.bottom > HeightLimit - 19 && (!found || v->EntryRect.bottom < best)) {
+            best = v->EntryRect.bottom;
+            found = true;
+        }
+        if (!Down && v->EntryRect.top < 19 && (!found || v->EntryRect.top > best)) {
+            best = v->EntryRect.top;
+            found = true;
+        }
+    }
+    if (!found) return;
+    ScrollPos += Down ? best + 19 - HeightLimit : best - 19;
+    RecalcLayout();
+}
+
+void TMbView::RevealSelection()
+{
+    TMbItemViewer* v = SelectedViewer;
+    if (!v || !v->ScrolledAway) return;
+    if (v->EntryRect.top > 18) {
+        if (v->EntryRect.bottom > HeightLimit - 19) ScrollPos += v->EntryRect.bottom + 19 - HeightLimit;
+    } else {
+        ScrollPos -= 19 - v->EntryRect.top;
+    }
+    RecalcLayout();
+}
+
+void TMbView::RefreshEntryActions()
+{
+    const std::vector<TMbItemViewer*> viewers = ViewerList;
+    for (TMbItemViewer* v : viewers) v->EntryItem->UpdateFromAction();
+}
+
+bool TMbView::AnswerHintRequest(POINT Client, RECT& CursorRect, std::wstring& Text, TMbItemViewer*& Data)
+{
+    TMbItemViewer* v = ViewerAt(Client);
+    if (!v) return false;
+    CursorRect = v->EntryRect;
+    Text = v->HintText();
+    Data = v;
+    return true;
+}
+
 TMbItemViewer* TMbView::ViewerAt(POINT Client)
 {
+    ValidateLayout();
     for (TMbItemViewer* v : ViewerList)
         if (v->Placed && ::PtInRect(&v->EntryRect, Client)) return v;
     return nullptr;
@@ -1831,51 +2456,102 @@ TMbItemViewer* TMbView::ViewerAt(POINT Client)
 
 void TMbView::TrackPointer(POINT Screen, bool AllowSelect)
 {
-    if (!Wnd) return;
-    POINT client = Screen;
-    ::ScreenToClient(Wnd, &client);
-    RECT r{};
-    ::GetClientRect(Wnd, &r);
-    TMbItemViewer* next = SelectedViewer;
-    if (::PtInRect(&r, client) && ::WindowFromPoint(Screen) == Wnd) {
+    ValidateLayout();
+    HWND wnd = HostHandle(this);
+    if (MouseCaptured) {
         RunFlags |= rfPointerInside;
-        next = nullptr;
-        if (AllowSelect || SelectedViewer) next = ViewerAt(client);
+        ChangeSelection(SelectedViewer, true);
+        return;
+    }
+    TMbItemViewer* next = (RunFlags & rfInLoop) ? SelectedViewer : nullptr;
+    const bool hasPos = Screen.x != static_cast<LONG>(0x80000000);
+    POINT client = Screen;
+    RECT r{};
+    bool inside = false;
+    if (wnd && hasPos) {
+        ::ScreenToClient(wnd, &client);
+        ::GetClientRect(wnd, &r);
+        inside = ::PtInRect(&r, client) && ::WindowFromPoint(Screen) == wnd;
+    }
+    if (inside) {
+        RunFlags |= rfPointerInside;
+        if (IsPopupView) next = nullptr;
+        if (AllowSelect || SelectedViewer)
+            if (TMbItemViewer* under = ViewerAt(client)) next = under;
     } else {
-        if ((RunFlags & rfPointerInside) && (!OpenSubView || !next || !(next->EntryItem->GetKinds() & ikSubmenu)))
+        if (IsPopupView && (RunFlags & rfPointerInside) &&
+            (!OpenSubView || !next || !(next->EntryItem->GetKinds() & ikSubmenu)))
             next = nullptr;
         RunFlags &= static_cast<uint8_t>(~rfPointerInside);
     }
     ChangeSelection(next, true);
+    // The scroll arrows of a tall popup scroll while the pointer rests on them.
+    if ((RunFlags & rfInLoop) && inside) {
+        if (UpArrowShown && client.y < 19) {
+            DisarmTimer(kTimerScrollDown);
+            if (!(RunningTimers & (1u << kTimerScrollUp))) ArmTimer(kTimerScrollUp, 100);
+            return;
+        }
+        if (DownArrowShown && client.y >= r.bottom - 19) {
+            DisarmTimer(kTimerScrollUp);
+            if (!(RunningTimers & (1u << kTimerScrollDown))) ArmTimer(kTimerScrollDown, 100);
+            return;
+        }
+    }
+    DisarmTimer(kTimerScrollUp);
+    DisarmTimer(kTimerScrollDown);
 }
 
 void TMbView::DrawAll(classlib::TCanvas* Canvas)
 {
+    ValidateLayout();
     HDC dc = Canvas->GetHandle();
+    RECT clip{};
+    ::GetClipBox(dc, &clip);
+    // The window's own colour decides the embossed look of disabled entries.
+    const classlib::TColor window = classlib::ColorToRGB(IsPopupView ? classlib::clMenu : classlib::clBtnFace);
+    const bool flatMenus = FlatMenusOn();
     auto draw = [&](TMbItemViewer* v) {
-        if (!v->Placed || ::IsRectEmpty(&v->EntryRect) || dynamic_cast<TMbControlItem*>(v->EntryItem)) return;
+        v->PaintFlags &= static_cast<uint8_t>(~pfBuffered);
+        RECT meet{};
+        if (!v->Placed || ::IsRectEmpty(&v->EntryRect) || dynamic_cast<TMbControlItem*>(v->EntryItem) ||
+            !::IntersectRect(&meet, &v->EntryRect, &clip))
+            return;
         const bool selected = v == SelectedViewer;
         const bool enabled = v->EntryItem->GetEnabled() || InCustomizeMode;
         const bool menuStyle = !v->HasToolbarStyle();
+        const bool pushed = selected && (v == OpenSubViewer || (PointerOnSelected && MouseCaptured));
+        const bool shadow = !enabled && (!menuStyle || window == classlib::ColorToRGB(classlib::clGrayText) ||
+                                         (!selected && window == classlib::ColorToRGB(classlib::clBtnFace)));
         const int saved = ::SaveDC(dc);
         ::IntersectClipRect(dc, v->EntryRect.left, v->EntryRect.top, v->EntryRect.right, v->EntryRect.bottom);
-        ::SetViewportOrgEx(dc, v->EntryRect.left, v->EntryRect.top, nullptr);
+        POINT org{};
+        ::GetViewportOrgEx(dc, &org);
+        ::SetViewportOrgEx(dc, org.x + v->EntryRect.left, org.y + v->EntryRect.top, nullptr);
         Canvas->Refresh();
         Canvas->SetFont(ViewFont());
         Canvas->GetFont()->SetColor(!enabled                   ? classlib::clGrayText
                                     : selected && menuStyle    ? classlib::clHighlightText
                                     : v->HasToolbarStyle()     ? classlib::clBtnText
                                                                : classlib::clMenuText);
-        if (selected && menuStyle) Canvas->GetBrush()->SetColor(classlib::clHighlight);
-        else Canvas->GetBrush()->SetStyle(classlib::bsClear);
+        if (selected && menuStyle) {
+            Canvas->GetBrush()->SetColor(flatMenus ? classlib::TColor(classlib::SysColor(COLOR_MENUHILIGHT))
+                                                   : classlib::clHighlight);
+        } else {
+            Canvas->GetBrush()->SetStyle(classlib::bsClear);
+        }
+        // Separator lines of the flat look take the canvas pen: a soft grey.
+        Canvas->GetPen()->SetColor(classlib::clBtnShadow);
         const RECT area{0, 0, v->EntryRect.right - v->EntryRect.left, v->EntryRect.bottom - v->EntryRect.top};
-        v->Paint(Canvas, area, selected, selected && v == OpenSubViewer, false);
+        v->Paint(Canvas, area, selected, pushed, shadow);
         Canvas->Refresh();
         ::RestoreDC(dc, saved);
     };
+    const bool listOrder = (RunFlags & rfPaintAll) != 0;
     for (TMbItemViewer* v : ViewerList)
-        if (v != SelectedViewer) draw(v);
-    if (SelectedViewer) draw(SelectedViewer);
+        if (listOrder || v != SelectedViewer) draw(v);
+    if (!listOrder && SelectedViewer) draw(SelectedViewer);
+    RunFlags &= static_cast<uint8_t>(~rfPaintAll);
 }
 
 // ----------------------------------------------------------- popup windows
@@ -1884,28 +2560,111 @@ namespace {
 
 constexpr const wchar_t* kPopupClass = L"VelmoMbPopupWindow";
 
+// The popup window's own object, kept in the window's user data.
+TMbPopupWindow* PopupOf(HWND Wnd)
+{
+    if (!Wnd) return nullptr;
+    wchar_t name[32] = {};
+    if (!::GetClassNameW(Wnd, name, 32) || std::wcscmp(name, kPopupClass) != 0) return nullptr;
+    return reinterpret_cast<TMbPopupWindow*>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA));
+}
+
+TMbView* PopupViewOf(HWND Wnd)
+{
+    TMbPopupWindow* w = PopupOf(Wnd);
+    return w ? w->GetView() : nullptr;
+}
+
+// The 3-pixel frame: flat (a shadow line inside which two lines of the
+// window colour) or raised.
+void PaintPopupFrame(HWND Wnd, HDC DC)
+{
+    RECT r{};
+    ::GetWindowRect(Wnd, &r);
+    ::OffsetRect(&r, -r.left, -r.top);
+    if (FlatMenusOn()) {
+        classlib::TOwnedBrush shadow(::CreateSolidBrush(::GetSysColor(COLOR_BTNSHADOW)));
+        classlib::TOwnedBrush face(::CreateSolidBrush(::GetSysColor(COLOR_MENU)));
+        ::FrameRect(DC, &r, shadow.Get());
+        ::InflateRect(&r, -1, -1);
+        ::FrameRect(DC, &r, face.Get());
+        ::InflateRect(&r, -1, -1);
+        ::FrameRect(DC, &r, face.Get());
+    } else {
+        ::DrawEdge(DC, &r, EDGE_RAISED, BF_RECT | BF_ADJUST);
+        classlib::TOwnedBrush face(::CreateSolidBrush(::GetSysColor(COLOR_BTNFACE)));
+        ::FrameRect(DC, &r, face.Get());
+    }
+}
+
+void PaintPopupClient(HWND Wnd, TMbPopupWindow* Popup, HDC DC)
+{
+    TMbView* view = Popup->GetView();
+    classlib::TCanvas canvas;
+    canvas.SetHandle(DC);
+    RECT r{};
+    ::GetClientRect(Wnd, &r);
+    const TMbCustomItem* shown = view->ShownItem;
+    canvas.GetBrush()->SetColor(shown && shown->GetCount() ? shown->GetItem(0)->XPItemBkgrCol : classlib::clMenu);
+    canvas.FillRect(r);
+    view->DrawAll(&canvas);
+    Popup->DrawScrollArrows(&canvas);
+    canvas.SetHandle(nullptr);
+}
+
 LRESULT CALLBACK PopupWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam)
 {
-    auto* view = reinterpret_cast<TMbView*>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA));
+    TMbPopupWindow* popup = reinterpret_cast<TMbPopupWindow*>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA));
     switch (Msg) {
     case WM_MOUSEACTIVATE:
         return MA_NOACTIVATE;  // a popup never takes the activation
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_PAINT: {
-        classlib::TPaintScope paint(Wnd);
-        if (view) {
-            classlib::TCanvas canvas;
-            canvas.SetHandle(paint.Get());
-            RECT r{};
-            ::GetClientRect(Wnd, &r);
-            const TMbCustomItem* shown = view->ShownItem;
-            canvas.GetBrush()->SetColor(shown && shown->GetCount() ? shown->GetItem(0)->XPItemBkgrCol
-                                                                    : classlib::clMenu);
-            canvas.FillRect(r);
-            view->DrawAll(&canvas);
-            canvas.SetHandle(nullptr);
+    case WM_CLOSE:
+        return 0;
+    case WM_NCCALCSIZE: {
+        auto* r = reinterpret_cast<RECT*>(LParam);
+        ::InflateRect(r, -3, -3);
+        return 0;
+    }
+    case WM_NCPAINT: {
+        HDC dc = ::GetWindowDC(Wnd);
+        if (dc) {
+            const int saved = ::SaveDC(dc);
+            ClipToUpdateRegion(Wnd, dc, reinterpret_cast<HRGN>(WParam));
+            PaintPopupFrame(Wnd, dc);
+            ::RestoreDC(dc, saved);
+            ::ReleaseDC(Wnd, dc);
         }
+        return 0;
+    }
+    case WM_ERASEBKGND:
+        FinishOpenEffectOf(Wnd);
+        return 1;
+    case WM_PRINTCLIENT:
+        if (popup) PaintPopupClient(Wnd, popup, reinterpret_cast<HDC>(WParam));
+        return 0;
+    case WM_PRINT: {
+        HDC dc = reinterpret_cast<HDC>(WParam);
+        if ((LParam & PRF_CHECKVISIBLE) && !::IsWindowVisible(Wnd)) return 0;
+        if (LParam & PRF_NONCLIENT) PaintPopupFrame(Wnd, dc);
+        if ((LParam & PRF_CLIENT) && popup) {
+            const int saved = ::SaveDC(dc);
+            POINT org{};
+            ::GetWindowOrgEx(dc, &org);
+            ::SetWindowOrgEx(dc, org.x - 3, org.y - 3, nullptr);
+            PaintPopupClient(Wnd, popup, dc);
+            ::RestoreDC(dc, saved);
+        }
+        return 0;
+    }
+    case WM_PAINT: {
+        FinishOpenEffectOf(Wnd);
+        if (WParam) {
+            // Drawn into a given device context (the off-screen redraw).
+            if (popup) PaintPopupClient(Wnd, popup, reinterpret_cast<HDC>(WParam));
+            return 0;
+        }
+        classlib::TPaintScope paint(Wnd);
+        if (popup) PaintPopupClient(Wnd, popup, paint.Get());
         return 0;
     }
     default:
@@ -1918,7 +2677,7 @@ void RegisterPopupClass()
     static const bool registered = [] {
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof(wc);
-        wc.style = CS_DROPSHADOW | CS_SAVEBITS;
+        wc.style = CS_SAVEBITS | (PlatformIsXPOrLater() ? CS_DROPSHADOW : 0);
         wc.lpfnWndProc = &PopupWndProc;
         wc.hInstance = ::GetModuleHandleW(nullptr);
         wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
@@ -1929,68 +2688,454 @@ void RegisterPopupClass()
     (void)registered;
 }
 
+// Whether "MenuPopup" was played once in this run (the first time the
+// window is shown before the sound starts).
+bool gMenuPopupSoundPlayed = false;
+
 }  // namespace
 
-TMbPopupWindow::TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item)
-    : view_(std::make_unique<TMbView>(nullptr, UpperView, Item, nullptr, false, false))
+TMbPopupWindow::TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item, bool Customizing)
+    : view_(std::make_unique<TMbPopupView>(nullptr, UpperView, Item, nullptr, false, Customizing))
 {
     RegisterPopupClass();
-    wnd_ = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kPopupClass, L"", WS_POPUP | WS_BORDER, 0, 0, 10,
-                             10, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    view_->RunFlags |= rfInLoop;  // a popup always belongs to a running loop
+    if (UpperView) {
+        view_->ViewStyle = static_cast<uint8_t>((view_->ViewStyle & ~vsHideAccels) | (UpperView->ViewStyle & vsHideAccels));
+        view_->RunFlags |= UpperView->RunFlags & rfAccelsShown;
+    } else {
+        view_->ViewStyle |= vsHideAccels;
+    }
+    HWND owner = nullptr;
+    if (classlib::Application && classlib::Application->GetMainForm() &&
+        classlib::Application->GetMainForm()->HandleAllocated())
+        owner = classlib::Application->GetMainForm()->GetHandle();
+    wnd_ = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kPopupClass, L"", WS_POPUP, 0, 0, 320, 240, owner,
+                             nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (!wnd_) classlib::RaiseLastOSError();
-    ::SetWindowLongPtrW(wnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view_.get()));
+    ::SetWindowLongPtrW(wnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ::SetWindowPos(wnd_, nullptr, 0, 0, 0, 0,
+                   SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     view_->Wnd = wnd_;
+    if (!UpperView) {
+        // A root popup reads the keyboard-cue state once.
+        ::SendMessageW(wnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_INITIALIZE, 0), 0);
+        const LRESULT state = ::SendMessageW(wnd_, WM_QUERYUISTATE, 0, 0);
+        view_->ShowAccelerators(!(state & UISF_HIDEACCEL));
+    }
 }
 
 TMbPopupWindow::~TMbPopupWindow()
 {
+    FinishOpenEffectOf(wnd_);
+    view_->DisarmAllTimers();
     view_->CloseOpenPopup();
+    ::NotifyWinEvent(EVENT_SYSTEM_MENUPOPUPEND, wnd_, OBJID_CLIENT, CHILDID_SELF);
     ::SetWindowLongPtrW(wnd_, GWLP_USERDATA, 0);
+    view_->Wnd = nullptr;
     ::DestroyWindow(wnd_);
 }
 
+void TMbPopupWindow::SetVisible(bool Visible)
+{
+    const bool shown = ::IsWindowVisible(wnd_) != FALSE;
+    if (Visible && !shown && !view_->SelectedViewer &&
+        !(view_->UpperView && (view_->UpperView->RunFlags & rfPopupClosed)) &&
+        SystemFlag(SPI_GETMENUANIMATION, false)) {
+        const bool fade = SystemFlag(SPI_GETMENUFADE, false);
+        if (fade || AnimDirection) {
+            BeginOpenEffect(wnd_, fade, AnimDirection);
+            return;
+        }
+    }
+    if (!Visible) FinishOpenEffectOf(wnd_);
+    const UINT flags = SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOOWNERZORDER;
+    ::SetWindowPos(wnd_, nullptr, 0, 0, 0, 0, flags | (Visible ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+}
+
+void TMbPopupWindow::DrawScrollArrows(classlib::TCanvas* Canvas)
+{
+    RECT c{};
+    ::GetClientRect(wnd_, &c);
+    auto arrow = [&](const RECT& R, bool Up) {
+        const int cx = (R.left + R.right) / 2, cy = (R.top + R.bottom) / 2 - 1;
+        const std::vector<POINT> pts = Up ? std::vector<POINT>{{cx - 3, cy + 3}, {cx + 3, cy + 3}, {cx, cy}}
+                                          : std::vector<POINT>{{cx - 3, cy}, {cx + 3, cy}, {cx, cy + 3}};
+        Canvas->GetPen()->SetColor(classlib::clMenuText);
+        Canvas->GetBrush()->SetColor(classlib::clMenuText);
+        Canvas->Polygon(pts);
+    };
+    if (view_->UpArrowShown) arrow(RECT{0, 0, c.right, 19}, true);
+    if (view_->DownArrowShown) arrow(RECT{0, c.bottom - 19, c.right, c.bottom}, false);
+}
+
+namespace {
+
+// Places W for Item's popup (see OpenPopupWindow): its size, position and
+// slide direction.
+void PlacePopup(TMbPopupWindow* W, TMbView* UpperView, TMbItemViewer* UpperViewer, bool PositionAsSubmenu,
+                bool SelectFirst, POINT PopupPoint, TPopupAlignment Alignment, TMbView* Chevron)
+{
+    TMbView* view = W->GetView();
+    RECT r{};
+    RECT wa{};
+    if (UpperView) {
+        UpperView->ValidateLayout();
+        r = UpperViewer->EntryRect;
+        if (HWND upper = HostHandle(UpperView)) ::MapWindowPoints(upper, nullptr, reinterpret_cast<POINT*>(&r), 2);
+        wa = ::IsRectEmpty(&UpperView->WorkArea) ? MonitorRectForRect(r, false) : UpperView->WorkArea;
+    } else {
+        r = RECT{PopupPoint.x, PopupPoint.y, PopupPoint.x, PopupPoint.y};
+        wa = MonitorRectForPoint(PopupPoint, false);
+    }
+    view->WorkArea = wa;
+    if (Chevron) view->WrapAt = (wa.right - wa.left) - 6;
+    else view->HeightLimit = (wa.bottom - wa.top) - 6;
+    if (SelectFirst) view->SelectViewer(view->FirstSelectableEntry());
+    view->ScrollPos = 0;
+    view->RecalcLayout();
+    RECT wr{};
+    ::GetWindowRect(W->GetHandle(), &wr);
+    const int wd = wr.right - wr.left, ht = wr.bottom - wr.top;
+    const bool upperVertical = UpperView && UpperView->Axis == laVertical;
+
+    // Start position.
+    int x = 0, y = 0;
+    if (!UpperView) {
+        x = PopupPoint.x;
+        y = PopupPoint.y;
+        if (Alignment == paRight) x -= wd;
+        if (Alignment == paCenter) x -= wd / 2;
+    } else if (PositionAsSubmenu) {
+        x = r.right - 3;
+        y = r.top - 3;
+    } else if (Chevron) {
+        if (Chevron->Axis == laVertical) {
+            x = r.left - wd;
+            y = r.top;
+        } else {
+            x = r.right - wd;
+            y = r.bottom;
+        }
+    } else if (upperVertical) {
+        x = r.left - wd;
+        y = r.top;
+    } else {
+        x = ::GetSystemMetrics(SM_MENUDROPALIGNMENT) ? r.right - wd : r.left;
+        y = r.bottom;
+    }
+
+    // Vertical fit.
+    if (y + ht > wa.bottom && !upperVertical) {
+        const int alt = (PositionAsSubmenu ? r.bottom + 3 : r.top) - ht;
+        if (alt >= wa.top) y = alt;
+    }
+    y = std::max(std::min(y, static_cast<int>(wa.bottom) - ht), static_cast<int>(wa.top));
+
+    if (PositionAsSubmenu) {
+        // Submenus go on in the direction their parent took; one that does
+        // not fit on that side tries the other.
+        bool openLeft = UpperView && (UpperView->RunFlags & rfOpenLeft);
+        int x2 = x;
+        for (;;) {
+            x2 = x;
+            if (openLeft || x2 + wd > wa.right) {
+                x2 = UpperView ? r.left + 3 - wd : x - wd;
+                if (openLeft && x2 < wa.left) {
+                    openLeft = false;
+                    continue;
+                }
+                view->RunFlags |= rfOpenLeft;
+            }
+            break;
+        }
+        x = std::max(x2, static_cast<int>(wa.left));
+    } else {
+        if (!UpperView && Alignment == paRight && x < wa.left) x += wd;
+        if (x + wd > wa.right) x = (UpperView || Alignment != paLeft) ? wa.right - wd : x - wd;
+        x = std::max(x, static_cast<int>(wa.left));
+        auto covered = [&](int X, int Y) {
+            if (!UpperView) return 0;
+            HWND upper = HostHandle(UpperView);
+            const RECT pr{X, Y, X + wd, Y + ht};
+            int n = 0;
+            for (TMbItemViewer* v : UpperView->ViewerList) {
+                if (!v->Placed) continue;
+                RECT e = v->EntryRect;
+                if (upper) ::MapWindowPoints(upper, nullptr, reinterpret_cast<POINT*>(&e), 2);
+                RECT both{};
+                if (::IntersectRect(&both, &e, &pr) && ::EqualRect(&both, &e)) ++n;
+            }
+            return n;
+        };
+        auto overlaps = [&] {
+            const RECT pr{x, y, x + wd, y + ht};
+            RECT both{};
+            return ::IntersectRect(&both, &pr, &r) != FALSE;
+        };
+        if (upperVertical) {
+            const int alt = r.right;
+            if (alt + wd <= wa.right && (covered(alt, y) < covered(x, y) || overlaps())) x = alt;
+            if (overlaps()) {
+                int y2 = r.bottom;
+                if (y2 + ht > wa.bottom) y2 = r.top - ht;
+                y = std::max(y2, static_cast<int>(wa.top));
+            }
+        } else {
+            const int alt = r.top - ht;
+            if (alt >= wa.top && (covered(x, alt) < covered(x, y) || overlaps())) y = alt;
+            if (overlaps()) {
+                int x2 = r.right;
+                if (x2 + wd > wa.right) x2 = r.left - wd;
+                x = std::max(x2, static_cast<int>(wa.left));
+            }
+        }
+    }
+
+    // The direction a slide takes.
+    uint8_t dir = 0;
+    if (PositionAsSubmenu) {
+        dir = (x + wd / 2 >= r.left + (r.right - r.left) / 2) ? 0x02 : 0x01;
+    } else {
+        if (y >= r.bottom) dir |= 0x04;
+        else if (y + ht <= r.top) dir |= 0x08;
+        if (x >= r.right) dir |= 0x02;
+        else if (x + wd <= r.left) dir |= 0x01;
+    }
+    W->AnimDirection = dir;
+    ::SetWindowPos(W->GetHandle(), HWND_TOPMOST, x, y, wd, ht, SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+}
+
+// Shows the placed popup, with the "MenuPopup" sound when one is set.
+void ShowPlacedPopup(TMbPopupWindow* W)
+{
+    W->GetView()->RunFlags |= rfPaintAll;
+    if (SoundConfigured(L"MenuPopup")) {
+        if (!gMenuPopupSoundPlayed) {
+            W->SetVisible(true);
+            ::UpdateWindow(W->GetHandle());
+            PlayEventSound(L"MenuPopup");
+            gMenuPopupSoundPlayed = true;
+        } else {
+            PlayEventSound(L"MenuPopup");
+            W->SetVisible(true);
+        }
+    } else {
+        W->SetVisible(true);
+    }
+    ::NotifyWinEvent(EVENT_SYSTEM_MENUPOPUPSTART, W->GetHandle(), OBJID_CLIENT, CHILDID_SELF);
+}
+
+}  // namespace
+
 void TMbPopupWindow::ShowAt(POINT Screen)
 {
-    HMONITOR monitor = ::MonitorFromPoint(Screen, MONITOR_DEFAULTTONEAREST);
-    MONITORINFO info{};
-    info.cbSize = sizeof(info);
-    ::GetMonitorInfoW(monitor, &info);
-    view_->HeightLimit = 0;
-    POINT size = view_->RecalcLayout();
-    RECT frame{0, 0, size.x, size.y};
-    ::AdjustWindowRectEx(&frame, WS_POPUP | WS_BORDER, FALSE, WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
-    const RECT& work = info.rcWork;
-    const int border = (frame.bottom - frame.top) - size.y;
-    if (frame.bottom - frame.top > work.bottom - work.top) {
-        view_->HeightLimit = (work.bottom - work.top) - border;
-        size = view_->RecalcLayout();
-        frame = RECT{0, 0, size.x, size.y};
-        ::AdjustWindowRectEx(&frame, WS_POPUP | WS_BORDER, FALSE, WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
-    }
-    const int w = frame.right - frame.left, h = frame.bottom - frame.top;
-    int x = Screen.x, y = Screen.y;
-    if (x + w > work.right) x = std::max(static_cast<int>(work.left), static_cast<int>(work.right) - w);
-    if (y + h > work.bottom) y = std::max(static_cast<int>(work.top), static_cast<int>(work.bottom) - h);
-    ::SetWindowPos(wnd_, HWND_TOPMOST, x, y, w, h, SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    PlacePopup(this, nullptr, nullptr, false, false, Screen, paLeft, nullptr);
+    ShowPlacedPopup(this);
     ::UpdateWindow(wnd_);
+}
+
+TMbPopupWindow* TMbCustomItem::OpenPopupWindow(TMbView* UpperView, TMbItemViewer* UpperViewer,
+                                                bool PositionAsSubmenu, bool SelectFirst, bool Customizing,
+                                                POINT PopupPoint, TPopupAlignment Alignment)
+{
+    if (LinkedItem() != this) LinkedItem()->NotifyPopup(this, true);
+    NotifyPopup(this, false);
+    // A popup handler may have taken the opening entry away.
+    if (UpperView && (UpperView->IndexOfViewer(UpperViewer) < 0 || UpperViewer->EntryItem != this)) return nullptr;
+    TMbView* chevron = ChevronSourceView();
+    TMbCustomItem* shown = chevron && chevron->SourceItem ? chevron->SourceItem : this;
+    auto window = std::make_unique<TMbPopupWindow>(UpperView, shown, Customizing);
+    TMbView* view = window->GetView();
+    if (chevron) {
+        chevron->FreeNotification(view);
+        view->ChevronHost = chevron;
+        view->IsToolbarView = true;
+        view->IsPopupView = false;
+        view->ViewStyle |= chevron->ViewStyle & vsMenuHints;
+    }
+    PlacePopup(window.get(), UpperView, UpperViewer, PositionAsSubmenu, SelectFirst, PopupPoint, Alignment, chevron);
+    TMbPopupWindow* result = window.get();
+    if (UpperView) {
+        UpperView->OpenSubWindow = std::move(window);
+        UpperView->OpenSubView = view;
+        UpperView->OpenSubViewer = UpperViewer;
+        if (UpperView->IsToolbarView) {
+            UpperView->RunFlags |= rfMenuOpen;
+            UpperView->InvalidateViewer(UpperViewer);
+            if (HWND upper = HostHandle(UpperView)) ::UpdateWindow(upper);
+        }
+        ShowPlacedPopup(result);
+    } else {
+        ShowPlacedPopup(result);
+        window.release();
+    }
+    return result;
+}
+
+TMbCustomItem* TMbCustomItem::RunPopup(bool SelectFirst, bool TrackRightButton, POINT Point, TPopupAlignment Alignment,
+                                      bool ReturnClickedItemOnly)
+{
+    TMbMenuOutcome outcome;
+    {
+        TMbModalHandler handler(nullptr);
+        std::unique_ptr<TMbPopupWindow> window(
+            OpenPopupWindow(nullptr, nullptr, false, SelectFirst, false, Point, Alignment));
+        TMbView* view = window->GetView();
+        view->RunFlags |= rfIgnoreRelease;
+        handler.StandalonePopup = window.get();
+        struct TFinally {
+            TMbModalHandler& Handler;
+            TMbView* View;
+            ~TFinally()
+            {
+                Handler.StandalonePopup = nullptr;
+                View->RunFlags &= static_cast<uint8_t>(~rfInLoop);
+            }
+        } finally{handler, view};
+        handler.RunLoop(view, false, false, false, TrackRightButton);
+        outcome = view->Outcome;
+    }
+    return CarryOutOutcome(outcome, ReturnClickedItemOnly);
+}
+
+TMbCustomItem* TMbView::EnterModalLoop(uint8_t Options)
+{
+    if (RunFlags & rfInLoop) return nullptr;
+    {
+        TMbModalHandler handler(HostHandle(this));
+        RunFlags = static_cast<uint8_t>((RunFlags & rfAccelsShown) | rfInLoop);
+        Outcome.Kind = moNone;
+        struct TFinally {
+            TMbView* View;
+            ~TFinally()
+            {
+                View->RunFlags &= static_cast<uint8_t>(~rfInLoop);
+                View->DisarmAllTimers();
+                View->CloseOpenPopup();
+                View->TrackPointer(POINT{static_cast<LONG>(0x80000000), 0}, true);
+            }
+        } finally{this};
+        handler.RunLoop(this, Options & mlStartedByMouseDown, Options & mlExecuteSelection,
+                        Options & mlWithoutPriority, false);
+    }
+    ShowAccelerators(false);
+    return CarryOutOutcome(Outcome, false);
+}
+
+// --------------------------------------------------------- viewer mouse
+
+bool TMbItemViewer::QueueClick()
+{
+    OwnerView->FinishWithClick(this);
+    return true;
+}
+
+void TMbItemViewer::Trigger(bool Promote)
+{
+    TMbView* view = OwnerView;
+    if (QueueClick() && Promote) view->PromoteViewer(this);
+}
+
+POINT TMbItemViewer::ScreenToViewer(POINT Screen) const
+{
+    POINT p = Screen;
+    if (HWND wnd = HostHandle(OwnerView)) ::ScreenToClient(wnd, &p);
+    return POINT{p.x - EntryRect.left, p.y - EntryRect.top};
+}
+
+void TMbItemViewer::CaptureLost() { OwnerView->InvalidateViewer(this); }
+
+void TMbItemViewer::MouseDown(classlib::TShiftState Shift, int X, int Y, bool& MouseDownOnMenu)
+{
+    TMbView* view = OwnerView;
+    const bool topLevelBar = !view->UpperView && !view->IsPopupView;
+    if (!EntryItem->GetEnabled()) {
+        if (topLevelBar) view->FinishCancel();
+        return;
+    }
+    if (!InButtonPart(X, Y)) {
+        const bool wasOpen = view->OpenSubViewer == this;
+        if (!view->OpenSelectedPopup(false)) return;
+        if (wasOpen && topLevelBar) MouseDownOnMenu = true;  // a second press on an open menu-bar entry
+        if ((Shift & classlib::ssDouble) && !(EntryItem->GetKinds() & ikCombo) && view->OpenSubView) {
+            // A double click runs the submenu's default entry.
+            TMbView* sub = view->OpenSubView;
+            for (TMbItemViewer* v : sub->ViewerList) {
+                TMbCustomItem* item = v->EntryItem;
+                if ((v->Placed || v->ScrolledAway) && item->GetVisible() && item->GetEnabled() &&
+                    (item->GetKinds() & ikSelectable) && (item->GetEffectiveOptions() & tboDefault)) {
+                    v->Trigger(true);
+                    break;
+                }
+            }
+        }
+        return;
+    }
+    if (HasToolbarStyle()) {
+        view->LeaveMenuMode();
+        view->CaptureMouse();
+        view->InvalidateViewer(this);
+    }
+}
+
+void TMbItemViewer::MouseUp(int X, int Y, bool MouseWasDownOnMenu)
+{
+    TMbView* view = OwnerView;
+    const bool wasCaptured = view->MouseCaptured;
+    view->UncaptureMouse();
+    const bool topLevelBar = !view->UpperView && !view->IsPopupView;
+    const bool clickable = EntryItem->GetEnabled() && !(EntryItem->GetKinds() & ikNoClick);
+    if (view->PointerOnSelected && view->SelectedViewer == this && clickable) {
+        if ((EntryItem->GetKinds() & ikSubmenu) && !InButtonPart(X, Y)) {
+            if (topLevelBar && MouseWasDownOnMenu) view->FinishCancel();  // the second press closes the menu
+        } else if (wasCaptured || !HasToolbarStyle()) {
+            Trigger(true);
+        }
+        return;
+    }
+    if (topLevelBar) view->FinishCancel();
 }
 
 // --------------------------------------------------------------- menu loop
 
-TMbModalHandler::TMbModalHandler(HWND ExistingWnd) : captureWnd_(ExistingWnd)
-{
-    ::SetCapture(captureWnd_);
-    ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
-    ::NotifyWinEvent(EVENT_SYSTEM_MENUSTART, captureWnd_, OBJID_CLIENT, CHILDID_SELF);
-}
-
-TMbModalHandler::~TMbModalHandler()
-{
-    if (::GetCapture() == captureWnd_) ::ReleaseCapture();
-    ::NotifyWinEvent(EVENT_SYSTEM_MENUEND, captureWnd_, OBJID_CLIENT, CHILDID_SELF);
-}
-
 namespace {
+
+constexpr const wchar_t* kHandlerClass = L"VelmoMbModalHandler";
+
+LRESULT CALLBACK HandlerWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam)
+{
+    const LRESULT result = ::DefWindowProcW(Wnd, Msg, WParam, LParam);
+    if (Msg == WM_CANCELMODE) {
+        auto* handler = reinterpret_cast<TMbModalHandler*>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA));
+        if (handler && handler->StandalonePopup) {
+            try {
+                handler->StandalonePopup->GetView()->CancelMenus();
+            } catch (...) {
+                if (classlib::Application) classlib::Application->HandleException(nullptr);
+            }
+        }
+    }
+    return result;
+}
+
+HWND CreateHandlerWindow(TMbModalHandler* Handler)
+{
+    static const bool registered = [] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = &HandlerWndProc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = kHandlerClass;
+        if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) classlib::RaiseLastOSError();
+        return true;
+    }();
+    (void)registered;
+    HWND wnd = ::CreateWindowExW(0, kHandlerClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                 ::GetModuleHandleW(nullptr), nullptr);
+    if (!wnd) classlib::RaiseLastOSError();
+    ::SetWindowLongPtrW(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(Handler));
+    return wnd;
+}
 
 TMbView* DeepestView(TMbView* V)
 {
@@ -1998,130 +3143,332 @@ TMbView* DeepestView(TMbView* V)
     return V;
 }
 
-// The view of the chain whose window is Wnd, or null.
-TMbView* ChainViewOf(TMbView* Root, HWND Wnd)
+classlib::TShiftState KeyShiftState()
 {
-    for (TMbView* v = Root; v; v = v->OpenSubView)
-        if (v->Wnd && v->Wnd == Wnd) return v;
-    return nullptr;
+    classlib::TShiftState shift = 0;
+    if (::GetKeyState(VK_SHIFT) < 0) shift |= classlib::ssShift;
+    if (::GetKeyState(VK_CONTROL) < 0) shift |= classlib::ssCtrl;
+    if (::GetKeyState(VK_MENU) < 0) shift |= classlib::ssAlt;
+    return shift;
 }
 
 }  // namespace
 
-void TMbModalHandler::RunLoop(TMbView* V, bool TrackRightButton)
+TMbModalHandler::TMbModalHandler(HWND ExistingWnd)
+{
+    LastPointerPos = LastMessagePoint();
+    if (ExistingWnd) {
+        captureWnd_ = ExistingWnd;
+    } else {
+        captureWnd_ = CreateHandlerWindow(this);
+        ownsWnd_ = true;
+    }
+    // A focused window of another thread (attached input) gives up the focus
+    // while the menu runs.
+    HWND focus = ::GetFocus();
+    if (focus && ::GetWindowThreadProcessId(focus, nullptr) != ::GetCurrentThreadId()) {
+        focusToRestore_ = focus;
+        ::SetFocus(nullptr);
+    }
+    LockForeground(true);
+    ::SetCapture(captureWnd_);
+    ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
+    ::NotifyWinEvent(EVENT_SYSTEM_MENUSTART, captureWnd_, OBJID_CLIENT, CHILDID_SELF);
+    eventsRaised_ = true;
+}
+
+TMbModalHandler::~TMbModalHandler()
+{
+    LockForeground(false);
+    if (::GetCapture() == captureWnd_) ::ReleaseCapture();
+    if (eventsRaised_) ::NotifyWinEvent(EVENT_SYSTEM_MENUEND, captureWnd_, OBJID_CLIENT, CHILDID_SELF);
+    if (ownsWnd_) ::DestroyWindow(captureWnd_);
+    if (!::GetFocus() && focusToRestore_ && ::IsWindow(focusToRestore_)) ::SetFocus(focusToRestore_);
+}
+
+void TMbModalHandler::RunLoop(TMbView* V, bool StartedByMouseDown, bool ExecuteSelectedFirst, bool WithoutPriority,
+                              bool TrackRightButton)
 {
     V->Outcome = TMbMenuOutcome{};
-    V->RunFlags |= rfInLoop;
-    const HWND active = ::GetActiveWindow();
+    V->ValidateLayout();
+    V->LoopWnd = captureWnd_;
+    bool mouseDownOnMenu = false;
     struct TFinally {
         TMbView* View;
         ~TFinally()
         {
-            View->RunFlags &= static_cast<uint8_t>(~rfInLoop);
-            MSG m;
-            while (::PeekMessageW(&m, nullptr, WM_CHAR, WM_CHAR, PM_REMOVE) ||
-                   ::PeekMessageW(&m, nullptr, WM_SYSCHAR, WM_SYSCHAR, PM_REMOVE)) {
-            }
+            View->UncaptureMouse();
+            View->LoopWnd = nullptr;
+            DiscardMessages(WM_CHAR, WM_DEADCHAR);
+            DiscardMessages(WM_SYSCHAR, WM_SYSDEADCHAR);
+            DiscardMessages(WM_HELP, WM_HELP);
         }
     } finally{V};
-    auto track = [&](POINT P, bool AllowSelect) {
-        std::vector<TMbView*> chain;
-        for (TMbView* v = V; v; v = v->OpenSubView) chain.push_back(v);
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it) (*it)->TrackPointer(P, AllowSelect);
+
+    auto chain = [&] {
+        std::vector<TMbView*> views;
+        for (TMbView* v = V; v; v = v->OpenSubView) views.push_back(v);
+        return views;
     };
-    // The viewer under the pointer, going down the chain.
-    auto target = [&](POINT P) -> TMbItemViewer* {
-        for (TMbView* v = V; v; v = v->OpenSubView) {
-            if (!v->Wnd || !v->SelectedViewer) continue;
-            POINT c = P;
-            ::ScreenToClient(v->Wnd, &c);
-            if (::PtInRect(&v->SelectedViewer->EntryRect, c)) return v->SelectedViewer;
-        }
+    // Every view from the deepest up tracks the pointer, except that a view
+    // holding the mouse capture tracks alone.
+    auto track = [&](POINT P, bool AllowSelect) {
+        const std::vector<TMbView*> views = chain();
+        for (TMbView* v : views)
+            if (v->MouseCaptured) {
+                v->TrackPointer(P, AllowSelect);
+                return;
+            }
+        for (auto it = views.rbegin(); it != views.rend(); ++it) (*it)->TrackPointer(P, AllowSelect);
+    };
+    // The viewer a mouse message is meant for, and its view.
+    auto target = [&](TMbView*& View) -> TMbItemViewer* {
+        const std::vector<TMbView*> views = chain();
+        View = nullptr;
+        for (TMbView* v : views)
+            if (v->MouseCaptured && v->SelectedViewer) {
+                View = v;
+                return v->SelectedViewer;
+            }
+        for (TMbView* v : views)
+            if (v->SelectedViewer && v->PointerOnSelected) {
+                View = v;
+                return v->SelectedViewer;
+            }
+        for (TMbView* v : views)
+            if (v->RunFlags & rfPointerInside) {
+                View = v;
+                break;
+            }
         return nullptr;
     };
+    auto pointerMove = [&] {
+        track(LastPointerPos, true);
+        TMbView* view = nullptr;
+        HCURSOR cursor = nullptr;
+        if (TMbItemViewer* t = target(view)) {
+            const POINT p = t->ScreenToViewer(LastPointerPos);
+            t->CursorAt(p.x, p.y, cursor);
+            ::SetCursor(cursor ? cursor : ::LoadCursorW(nullptr, IDC_ARROW));
+            t->MouseMove(p.x, p.y);
+        } else {
+            ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
+        }
+    };
+
+    if (StartedByMouseDown) {
+        if (TMbItemViewer* s = V->SelectedViewer) {
+            const POINT p = s->ScreenToViewer(LastPointerPos);
+            s->MouseDown(0, p.x, p.y, mouseDownOnMenu);
+        }
+        if (V->IsDone()) return;
+        mouseDownOnMenu = false;
+    } else if (ExecuteSelectedFirst) {
+        V->ActivateSelection(!WithoutPriority);
+        if (V->IsDone()) return;
+    }
+
+    const HWND active = ::GetActiveWindow();
     auto valid = [&] { return ::GetCapture() == captureWnd_ && ::GetActiveWindow() == active && !V->IsDone(); };
     while (valid()) {
+        StepOpenEffect();
         MSG msg;
         if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
-            ::WaitMessage();
+            if (OpenEffectRunning()) ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+            else ::WaitMessage();
             continue;
         }
-        // Mouse positions come from the message itself (client coordinates
-        // of its window), not from the shared cursor.
+        // Pointer positions come from the message itself (client
+        // coordinates of its window), not from the shared cursor.
         POINT at = msg.pt;
-        if (msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST && msg.message != WM_MOUSEWHEEL && msg.hwnd) {
+        const bool mouseMsg = msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST;
+        if (mouseMsg && msg.message != WM_MOUSEWHEEL && msg.hwnd) {
             at = POINT{static_cast<short>(LOWORD(msg.lParam)), static_cast<short>(HIWORD(msg.lParam))};
             ::ClientToScreen(msg.hwnd, &at);
         }
-        const bool press = msg.message == WM_LBUTTONDOWN || msg.message == WM_RBUTTONDOWN ||
-                           msg.message == WM_LBUTTONDBLCLK || msg.message == WM_NCLBUTTONDOWN ||
-                           msg.message == WM_NCRBUTTONDOWN;
-        if (press && !ChainViewOf(V, ::WindowFromPoint(at))) break;  // the press stays for its window
-        ::PeekMessageW(&msg, msg.hwnd, msg.message, msg.message, PM_REMOVE);
-        switch (msg.message) {
-        case WM_KEYDOWN:
-        case WM_SYSKEYDOWN: {
-            WORD key = static_cast<WORD>(msg.wParam);
-            DeepestView(V)->HandleKey(key);
-            if (!V->IsDone() && key != 0) ::TranslateMessage(&msg);
+        const bool leftPress = msg.message == WM_LBUTTONDOWN || msg.message == WM_LBUTTONDBLCLK ||
+                               msg.message == WM_NCLBUTTONDOWN || msg.message == WM_NCLBUTTONDBLCLK;
+        const bool rightPress = msg.message == WM_RBUTTONDOWN || msg.message == WM_RBUTTONDBLCLK ||
+                                msg.message == WM_NCRBUTTONDOWN;
+        if (leftPress || rightPress) {
+            HWND under = ::WindowFromPoint(at);
+            TMbView* underView = PopupViewOf(under);
+            if (!(underView && TMbView::IsInChain(V, underView))) {
+                HWND host = HostHandle(V);
+                if (V->IsPopupView || under != host) break;  // the press stays for its window
+                POINT c = at;
+                ::ScreenToClient(host, &c);
+                RECT client{};
+                ::GetClientRect(host, &client);
+                if (!::PtInRect(&client, c)) break;
+                if (leftPress) {
+                    LastPointerPos = at;
+                    track(at, true);
+                    TMbItemViewer* s = V->SelectedViewer;
+                    if (!s || !V->PointerOnSelected || (s->EntryItem->GetKinds() & ikNoClick)) break;
+                }
+            }
+        }
+        if (!::PeekMessageW(&msg, msg.hwnd, msg.message, msg.message, PM_REMOVE)) continue;
+        if (msg.message == WM_QUIT) {
+            ::PostQuitMessage(static_cast<int>(msg.wParam));
             break;
         }
+        switch (msg.message) {
+        case WM_HELP:
+        case WM_CONTEXTMENU:
+        case 0x0118:  // WM_SYSTIMER (caret blinking)
+            break;
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN:
         case WM_KEYUP:
         case WM_SYSKEYUP:
         case WM_CHAR:
         case WM_SYSCHAR:
-        case WM_HELP:
-        case WM_CONTEXTMENU:
-            break;
-        case WM_MOUSEMOVE: {
-            track(at, true);
-            // Hovering a submenu entry opens its level.
-            TMbView* d = nullptr;
-            for (TMbView* v = V; v; v = v->OpenSubView)
-                if (v->SelectedViewer && v->SelectedViewer == target(at)) d = v;
-            if (d && d->SelectedViewer != d->OpenSubViewer) {
-                if (d->SelectedViewer->EntryItem->GetKinds() & ikSubmenu) d->OpenSelectedPopup(false);
-                else d->CloseOpenPopup();
+        case WM_DEADCHAR:
+        case WM_SYSDEADCHAR: {
+            const bool buttonDown =
+                ::GetKeyState(VK_LBUTTON) < 0 || (TrackRightButton && ::GetKeyState(VK_RBUTTON) < 0);
+            TMbView* d = DeepestView(V);
+            if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) {
+                WORD key = static_cast<WORD>(msg.wParam);
+                if (key == VK_PROCESSKEY) key = static_cast<WORD>(::ImmGetVirtualKey(msg.hwnd));
+                if (buttonDown && key != VK_F1) break;
+                const classlib::TShiftState shift = KeyShiftState();
+                if (d->SelectedViewer) d->SelectedViewer->HandleKeyDown(key, shift);
+                if (key != 0) d->HandleKey(key, shift);
+                if (V->IsDone()) break;
+                if (key != 0) ::TranslateMessage(&msg);
+            } else if (msg.message == WM_CHAR || msg.message == WM_SYSCHAR) {
+                if (buttonDown) break;
+                const auto ch = static_cast<wchar_t>(msg.wParam);
+                bool unique = false;
+                if (TMbItemViewer* found = d->FindAccelEntry(d->SelectedViewer, ch, unique, false)) {
+                    d->SelectViewer(found);
+                    d->RevealSelection();
+                    if (unique) d->ActivateSelection(true);
+                } else if ((ch == L' ' || ch == L'-') && !V->IsPopupView && d == V && ::GetActiveWindow()) {
+                    V->FinishWithSystemKey(::GetActiveWindow(), ch);
+                } else {
+                    ::MessageBeep(0);
+                }
             }
             break;
         }
+        case WM_TIMER: {
+            TMbView* view = PopupViewOf(msg.hwnd);
+            if (!view || msg.wParam < 9000 || msg.wParam > 9003) {
+                ::DispatchMessageW(&msg);
+                break;
+            }
+            switch (msg.wParam - 9000) {
+            case kTimerOpen:
+                view->DisarmTimer(kTimerOpen);
+                if (view->SelectedViewer != view->OpenSubViewer) view->CloseOpenPopup();
+                view->OpenSelectedPopup(false);
+                break;
+            case kTimerClose:
+                view->CloseOpenPopup();
+                break;
+            case kTimerScrollUp:
+                if (view->UpArrowShown) view->ScrollStep(false);
+                else view->DisarmTimer(kTimerScrollUp);
+                break;
+            default:
+                if (view->DownArrowShown) view->ScrollStep(true);
+                else view->DisarmTimer(kTimerScrollDown);
+                break;
+            }
+            break;
+        }
+        case WM_MOUSEMOVE:
+            if (at.x == LastPointerPos.x && at.y == LastPointerPos.y) break;
+            LastPointerPos = at;
+            pointerMove();
+            break;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK:
         case WM_RBUTTONDOWN:
-            if (msg.message == WM_RBUTTONDOWN && !TrackRightButton) break;
+        case WM_RBUTTONDBLCLK: {
+            const bool right = msg.message == WM_RBUTTONDOWN || msg.message == WM_RBUTTONDBLCLK;
+            if (right && !TrackRightButton) break;
+            mouseDownOnMenu = false;
+            V->RunFlags &= static_cast<uint8_t>(~rfIgnoreRelease);
+            LastPointerPos = at;
             track(at, true);
-            if (TMbItemViewer* t = target(at))
-                if ((t->EntryItem->GetKinds() & ikSubmenu) && t->EntryItem->GetEnabled()) t->OwnerView->OpenSelectedPopup(false);
+            TMbView* view = nullptr;
+            if (TMbItemViewer* t = target(view)) {
+                const POINT p = t->ScreenToViewer(at);
+                const bool dbl = msg.message == WM_LBUTTONDBLCLK || msg.message == WM_RBUTTONDBLCLK;
+                t->MouseDown(dbl ? classlib::ssDouble : 0, p.x, p.y, mouseDownOnMenu);
+            }
             break;
+        }
         case WM_LBUTTONUP:
         case WM_RBUTTONUP: {
             if (msg.message == WM_RBUTTONUP && !TrackRightButton) break;
+            LastPointerPos = at;
             track(at, false);
-            TMbItemViewer* t = target(at);
-            if (t && t->EntryItem->GetEnabled() && !(t->EntryItem->GetKinds() & (ikNoClick | ikSubmenu)))
-                t->OwnerView->FinishWithClick(t);
+            TMbView* view = nullptr;
+            if (TMbItemViewer* t = target(view)) {
+                const POINT p = t->ScreenToViewer(at);
+                t->MouseUp(p.x, p.y, mouseDownOnMenu);
+            }
+            if (!view || (view == V && V->IsToolbarView)) {
+                // The release of the press that opened a popup menu is
+                // ignored; a later release outside ends the menu.
+                if (V->RunFlags & rfIgnoreRelease) V->RunFlags &= static_cast<uint8_t>(~rfIgnoreRelease);
+                else if (!V->IsDone()) V->FinishCancel();
+            }
+            break;
+        }
+        case WM_MOUSEWHEEL: {
+            track(LastPointerPos, true);
+            TMbView* view = nullptr;
+            if (TMbItemViewer* t = target(view)) {
+                const POINT p = t->ScreenToViewer(msg.pt);
+                t->MouseWheel(static_cast<short>(HIWORD(msg.wParam)), p.x, p.y);
+            }
             break;
         }
         default:
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         }
+        if (!valid()) break;
+        if (!HasPointerPos()) {
+            LastPointerPos = LastMessagePoint();
+            pointerMove();
+        }
     }
 }
+
+// The help outcome's receiver (the program's help system); unassigned: the
+// help request is dropped.
+TMbHelpEvent MbHelpHandler;
 
 TMbCustomItem* CarryOutOutcome(const TMbMenuOutcome& Outcome, bool ReturnClickedItemOnly)
 {
     switch (Outcome.Kind) {
     case moClickItem:
+        if (Outcome.FromPopup && SoundConfigured(L"MenuCommand")) PlayEventSound(L"MenuCommand");
         if (!ReturnClickedItemOnly) PostDeferred(Outcome.ClickedItem, 0);
         return Outcome.ClickedItem;
     case moSystemKey:
         ::SendMessageW(Outcome.KeyWnd, WM_SYSCOMMAND, SC_KEYMENU, Outcome.Key);
         return nullptr;
+    case moHelp: {
+        classlib::TCustomForm* form = classlib::Screen ? classlib::Screen->GetActiveForm() : nullptr;
+        const bool popupHelp = form && (form->GetBorderIcons() & classlib::biHelp);
+        MbHelpHandler(popupHelp ? static_cast<UINT>(HELP_CONTEXTPOPUP) : static_cast<UINT>(HELP_CONTEXT),
+                      Outcome.HelpId);
+        return nullptr;
+    }
     default:
         return nullptr;
     }
 }
+
 
 namespace {
 
@@ -2186,28 +3533,121 @@ TMbCustomItem* TrackItemsPopup(TMbCustomItem* Root, HWND Owner, int X, int Y)
     return chosen;
 }
 
+// --------------------------------------------------------- image lists
+
+TMbCustomImageList::TMbCustomImageList(classlib::TComponent* AOwner) : classlib::TCustomImageList(AOwner, 16, 16)
+{
+    for (classlib::TChangeLink* link : {&checkedLink_, &disabledLink_, &hotLink_})
+        link->OnChange = classlib::TNotifyEvent(this, &TMbCustomImageList::StateListChange);
+}
+
+TMbCustomImageList::~TMbCustomImageList()
+{
+    Destroying();
+    for (classlib::TChangeLink* link : {&checkedLink_, &disabledLink_, &hotLink_}) link->SetSender(nullptr);
+}
+
+void TMbCustomImageList::SetStateList(classlib::TCustomImageList*& Field, classlib::TCustomImageList* Value,
+                                      classlib::TChangeLink& Link)
+{
+    if (Value == this) Value = nullptr;
+    if (Field == Value) return;
+    Link.SetSender(nullptr);
+    Field = Value;
+    if (Value) {
+        Link.SetSender(Value);
+        Value->FreeNotification(this);
+    }
+    if (!(GetComponentState() & (classlib::csLoading | classlib::csDestroying))) Change();
+}
+
+void TMbCustomImageList::SetCheckedImages(classlib::TCustomImageList* Value)
+{
+    SetStateList(checkedImages_, Value, checkedLink_);
+}
+
+void TMbCustomImageList::SetDisabledImages(classlib::TCustomImageList* Value)
+{
+    SetStateList(disabledImages_, Value, disabledLink_);
+}
+
+void TMbCustomImageList::SetHotImages(classlib::TCustomImageList* Value)
+{
+    SetStateList(hotImages_, Value, hotLink_);
+}
+
+void TMbCustomImageList::StateListChange(classlib::TObject* Sender)
+{
+    (void)Sender;
+    Change();
+}
+
+void TMbCustomImageList::Notification(classlib::TComponent* AComponent, classlib::TOperation Operation)
+{
+    classlib::TCustomImageList::Notification(AComponent, Operation);
+    if (Operation != classlib::opRemove) return;
+    // The deleted list has already left its links.
+    if (AComponent == checkedImages_) checkedImages_ = nullptr;
+    if (AComponent == disabledImages_) disabledImages_ = nullptr;
+    if (AComponent == hotImages_) hotImages_ = nullptr;
+}
+
+void TMbCustomImageList::SetImagesBitmap(classlib::TBitmap* Value)
+{
+    if (!imagesBitmap_) imagesBitmap_ = std::make_unique<classlib::TBitmap>();
+    imagesBitmap_->Assign(Value);
+    LoadImagesBitmap();
+}
+
+void TMbCustomImageList::SetImagesBitmapMaskColor(classlib::TColor Value)
+{
+    if (imagesBitmapMaskColor_ == Value) return;
+    imagesBitmapMaskColor_ = Value;
+    LoadImagesBitmap();
+}
+
+void TMbCustomImageList::LoadImagesBitmap()
+{
+    if (!imagesBitmap_ || imagesBitmap_->GetEmpty()) return;
+    BeginUpdate();
+    try {
+        Clear();
+        AddMasked(imagesBitmap_.get(), imagesBitmapMaskColor_);
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
+void TMbCustomImageList::DrawForState(classlib::TCanvas* Canvas, int X, int Y, int Index, bool Enabled,
+                                      bool Selected, bool Checked)
+{
+    if (!Enabled && disabledImages_) disabledImages_->Draw(Canvas, X, Y, Index, true);
+    else if (Checked && checkedImages_) checkedImages_->Draw(Canvas, X, Y, Index, Enabled);
+    else if (Selected && hotImages_) hotImages_->Draw(Canvas, X, Y, Index, Enabled);
+    else Draw(Canvas, X, Y, Index, Enabled);
+}
+
 TMbPopupMenu::TMbPopupMenu(classlib::TComponent* AOwner)
     : classlib::TComponent(AOwner), items_(new TMbRootItem(this))
 {
     items_->HostComponent = this;
+    items_->OnClick = classlib::TNotifyEvent(this, &TMbPopupMenu::RootClick);
 }
 
 TMbPopupMenu::~TMbPopupMenu() = default;
 
-TMbCustomItem* TMbPopupMenu::Popup(int X, int Y)
+void TMbPopupMenu::RootClick(classlib::TObject* Sender)
 {
-    OnPopup(this);
-    items_->NotifyPopup(items_, false);
-    TMbMenuOutcome outcome;
-    {
-        TMbPopupWindow window(nullptr, items_);
-        window.ShowAt(POINT{X, Y});
-        window.GetView()->SelectViewer(nullptr);
-        TMbModalHandler handler(window.GetHandle());
-        handler.RunLoop(window.GetView(), true);
-        outcome = window.GetView()->Outcome;
-    }
-    return CarryOutOutcome(outcome, false);
+    // Opening a popup clicks its item: the menu's OnPopup fires each time.
+    OnPopup(Sender == items_ ? static_cast<classlib::TObject*>(this) : Sender);
+}
+
+TMbCustomItem* TMbPopupMenu::PopupReturningItem(int X, int Y, bool ReturnClickedItemOnly)
+{
+    PopupPoint = POINT{X, Y};
+    return items_->ShowAsPopup(X, Y, TrackButton == tbRightButton, Alignment, ReturnClickedItemOnly);
 }
 
 }  // namespace toolbar

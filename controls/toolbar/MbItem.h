@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "classlib/ActnList.h"
 #include "classlib/Component.h"
 #include "classlib/Controls.h"
 #include "classlib/Events.h"
@@ -34,8 +35,15 @@ namespace toolbar {
 CLASSLIB_EXCEPTION(EMbItemError, classlib::Exception);
 
 class TMbCustomItem;
+class TMbCustomItemActionLink;
 class TMbItemViewer;
 class TMbView;
+class TMbPopupWindow;
+
+// Where a standalone popup stands relative to its point.
+enum TPopupAlignment : uint8_t { paLeft, paRight, paCenter };
+// The mouse button that drives a popup menu besides the left one.
+enum TTrackButton : uint8_t { tbRightButton, tbLeftButton };
 
 // Sender, the viewer of the entry, and whether it gains the selection.
 using TMbSelectEvent = classlib::TEvent<void(TMbCustomItem* Sender, TMbItemViewer* Viewer, bool Selecting)>;
@@ -227,12 +235,55 @@ public:
 
     // A new viewer of the item's class for a view (owned by the caller).
     virtual TMbItemViewer* CreateViewer(TMbView* View, int NestLevel);
+    // The toolbar view whose hidden entries this item's popup shows (the
+    // chevron); null for ordinary items.
+    virtual TMbView* ChevronSourceView() { return nullptr; }
+    // Whether the viewer must be made again before it is measured.
+    virtual bool ViewerNeedsRebuild(TMbItemViewer* Viewer)
+    {
+        (void)Viewer;
+        return false;
+    }
+
+    // Fires the popup events, then creates, places and shows the popup of
+    // the sub-items: beside UpperViewer of UpperView (as a submenu when
+    // PositionAsSubmenu, else below or beside the entry), or at the screen
+    // point PopupPoint with Alignment when there is no upper view. With an
+    // upper view the view owns the window (its OpenSubWindow); otherwise
+    // the caller does. An exception frees the window and passes on.
+    virtual TMbPopupWindow* OpenPopupWindow(TMbView* UpperView, TMbItemViewer* UpperViewer, bool PositionAsSubmenu,
+                                            bool SelectFirst, bool Customizing, POINT PopupPoint,
+                                            TPopupAlignment Alignment);
+    // Runs the sub-items as a standalone popup menu at a screen point until
+    // it is done; answers the clicked item (null when cancelled). The click
+    // runs afterwards from the message loop unless ReturnClickedItemOnly.
+    TMbCustomItem* RunPopup(bool SelectFirst, bool TrackRightButton, POINT Point, TPopupAlignment Alignment,
+                            bool ReturnClickedItemOnly);
+    TMbCustomItem* ShowAsPopup(int X, int Y, bool TrackRightButton, TPopupAlignment Alignment,
+                               bool ReturnClickedItemOnly)
+    {
+        return RunPopup(false, TrackRightButton, POINT{X, Y}, Alignment, ReturnClickedItemOnly);
+    }
 
     void SetName(const std::wstring& Value) override;
+    void Loaded() override;
+
+    // The action whose state the item shows and whose OnExecute its click
+    // runs (not owned; cleared when the action goes). Setting an action
+    // copies its properties (while loading from a form only those the item
+    // still holds at their defaults); setting null keeps them.
+    classlib::TBasicAction* GetAction() const;
+    void SetAction(classlib::TBasicAction* Value);
+    TMbCustomItemActionLink* GetActionLink() const { return actionLink_.get(); }
+    // Lets the action refresh its state (its OnUpdate).
+    virtual void UpdateFromAction();
 
 protected:
     TMbItemKinds kinds_ = ikSelectable | ikRepaintOnSelect | ikRepaintOnHover;
     void Notification(classlib::TComponent* AComponent, classlib::TOperation Operation) override;
+    // Copies the action's properties; with CheckDefaults only those the
+    // item still holds at their defaults.
+    virtual void ActionChange(classlib::TObject* Sender, bool CheckDefaults);
 
 private:
     struct TListener {
@@ -243,6 +294,7 @@ private:
     bool SwapImages(classlib::TCustomImageList*& Field, classlib::TCustomImageList* Value,
                     std::unique_ptr<TMbImageChangeLink>& Link);
     void ImageListChange(classlib::TObject* Sender);
+    void DoActionChange(classlib::TObject* Sender);
 
     std::wstring caption_;
     bool enabled_ = true;
@@ -268,6 +320,41 @@ private:
     TMbCustomItem* linkSubitems_ = nullptr;
     std::vector<TMbCustomItem*> linkedFrom_;
     std::vector<TListener> listeners_;
+    std::unique_ptr<TMbCustomItemActionLink> actionLink_;
+};
+
+// Connects an item to an action: each property the action changes is
+// written into the item while the item still shows the action's old value.
+class TMbCustomItemActionLink : public classlib::TActionLink {
+public:
+    explicit TMbCustomItemActionLink(TMbCustomItem* AClient) : client_(AClient) {}
+    std::wstring ClassName() const override { return L"TMbCustomItemActionLink"; }
+
+    bool IsCaptionLinked() override;
+    bool IsCheckedLinked() override;
+    bool IsEnabledLinked() override;
+    bool IsHelpContextLinked() override;
+    bool IsHintLinked() override;
+    bool IsImageIndexLinked() override;
+    bool IsShortCutLinked() override;
+    bool IsVisibleLinked() override;
+    bool IsOnExecuteLinked() override;
+    // The action's AutoCheck equals the item's.
+    virtual bool AutoCheckFromAction();
+
+    void SetAutoCheck(bool Value) override;
+    void SetCaption(const std::wstring& Value) override;
+    void SetChecked(bool Value) override;
+    void SetEnabled(bool Value) override;
+    void SetHelpContext(uint32_t Value) override;
+    void SetHint(const std::wstring& Value) override;
+    void SetImageIndex(int Value) override;
+    void SetShortCut(classlib::TActionShortCut Value) override;
+    void SetVisible(bool Value) override;
+    void SetOnExecute(const classlib::TNotifyEvent& Value) override;
+
+private:
+    TMbCustomItem* client_;
 };
 
 // The invisible root of a toolbar or popup menu.
@@ -377,6 +464,29 @@ public:
     virtual bool SameWidthWanted() const;
     // 10 client, 21 separator, 12 menu item, 57 button menu, 43 push button.
     virtual int AccRole() const;
+    virtual int AccExtra() const { return 0; }
+
+    // Ends the menu with this entry's click; answers whether it did.
+    virtual bool QueueClick();
+    // The cursor over the entry (X, Y relative to it); unchanged: the arrow.
+    virtual void CursorAt(int X, int Y, HCURSOR& Cursor)
+    {
+        (void)X, (void)Y, (void)Cursor;
+    }
+    virtual void HandleKeyDown(WORD& Key, classlib::TShiftState Shift) { (void)Key, (void)Shift; }
+    virtual void CaptureLost();
+    // The mouse, X and Y relative to the entry. A press opens a submenu's
+    // popup (MouseDownOnMenu: a second press on an open menu-bar entry) or
+    // captures a toolbar button; the release clicks an enabled entry.
+    virtual void MouseDown(classlib::TShiftState Shift, int X, int Y, bool& MouseDownOnMenu);
+    virtual void MouseMove(int X, int Y) { (void)X, (void)Y; }
+    virtual void MouseUp(int X, int Y, bool MouseWasDownOnMenu);
+    virtual void MouseWheel(int WheelDelta, int X, int Y) { (void)WheelDelta, (void)X, (void)Y; }
+    // QueueClick, and with Promote the entry moves to the front of the
+    // view's priority order.
+    void Trigger(bool Promote);
+    // A screen point relative to the entry.
+    POINT ScreenToViewer(POINT Screen) const;
 
     bool HasToolbarStyle() const;
     bool HasToolbarSize() const;
@@ -409,7 +519,22 @@ constexpr uint8_t vsMenuHints = 0x04;
 // Run flags.
 constexpr uint8_t rfInLoop = 0x01;
 constexpr uint8_t rfPointerInside = 0x02;
+constexpr uint8_t rfPaintAll = 0x04;
+constexpr uint8_t rfOpenLeft = 0x08;
+constexpr uint8_t rfIgnoreRelease = 0x10;
 constexpr uint8_t rfAccelsShown = 0x20;
+constexpr uint8_t rfMenuOpen = 0x40;
+constexpr uint8_t rfPopupClosed = 0x80;
+// Options of EnterModalLoop.
+constexpr uint8_t mlStartedByMouseDown = 0x01;
+constexpr uint8_t mlExecuteSelection = 0x02;
+constexpr uint8_t mlWithoutPriority = 0x04;
+// Timers of a popup view (window timers 9000 + n of its popup window).
+constexpr int kTimerOpen = 0, kTimerClose = 1, kTimerScrollUp = 2, kTimerScrollDown = 3;
+
+// The screen position of the last pointer message the menu loop read
+// (X = $80000000: none); shared by every loop of the process.
+extern POINT LastPointerPos;
 
 enum TMbOutcomeKind : uint8_t { moNone, moCancel, moClickItem, moSystemKey, moHelp };
 
@@ -422,8 +547,6 @@ struct TMbMenuOutcome {
     wchar_t Key = 0;
     uint32_t HelpId = 0;
 };
-
-class TMbPopupWindow;
 
 // Shows the sub-items of one item (the LinkedItem of SourceItem) with one
 // viewer per sub-item, kept in step with the item tree through a change
@@ -493,6 +616,39 @@ public:
     TMbView* OpenSubView = nullptr;
     std::unique_ptr<TMbPopupWindow> OpenSubWindow;
 
+    // Run state of menus.
+    uint32_t RunningTimers = 0;
+    classlib::TColor BackColor = classlib::clDefault;
+    // The loop's capture window while a loop runs.
+    HWND LoopWnd = nullptr;
+    // For a chevron popup: the toolbar view whose hidden entries it shows.
+    TMbView* ChevronHost = nullptr;
+    // Viewers after / before the item's own entries.
+    int EndExtraCount = 0;
+    int FrontExtraCount = 0;
+    // When not empty, the area popups of this view stay inside.
+    RECT WorkArea{};
+    bool PointerOnSelected = false;
+    bool SelectedByMouse = false;
+    bool NewFirstInPriority = true;
+    bool UsesPriority = false;
+    bool LayoutValid = false;
+    int UpdateDepth = 0;
+
+    // Layout state: invalidated by every change of the shown items,
+    // validated (laid out again) before painting and hit tests.
+    void InvalidateLayout();
+    void ValidateLayout();
+    void TryValidateLayout();
+    void InvalidateLayoutDeep();
+    // The window size follows the entries' size (popup views).
+    virtual void ApplyBaseSize(int AWidth, int AHeight);
+
+    // Chain.
+    TMbView* NearestToolbarView();
+    // View is Other or one of Other's upper views.
+    static bool IsInChain(const TMbView* View, const TMbView* Other);
+
     // Selection: the entry shown highlighted; repaints old and new.
     void ChangeSelection(TMbItemViewer* Viewer, bool ViaMouse);
     void SelectViewer(TMbItemViewer* Viewer) { ChangeSelection(Viewer, false); }
@@ -507,14 +663,55 @@ public:
     void CloseOpenPopup();
     // Menu keys; a handled key is set to 0.
     void HandleKey(WORD& Key);
+    virtual void HandleKey(WORD& Key, classlib::TShiftState Shift);
     // Opens the selected entry's popup, or ends the menu with its click.
-    void ActivateSelection();
+    void ActivateSelection() { ActivateSelection(true); }
+    void ActivateSelection(bool Promote);
+    TMbItemViewer* FirstSelectableEntry() { return StepSelectable(nullptr, true); }
+    // A toolbar leaves its menu-open mode; the open popup closes.
+    void LeaveMenuMode();
+    // Ends the menu and hides every open popup of the chain.
+    void CancelMenus();
+    // Moves the entry to the front of the priority order (a clicked entry
+    // comes back from behind the chevron).
+    void PromoteViewer(TMbItemViewer* Viewer);
+    TMbItemViewer* HighestPriorityShown();
+    void CaptureMouse();
+    void UncaptureMouse();
+    // The entry after From (wrapping) whose accelerator, else (unless
+    // AcceleratorsOnly) whose first letter, is Char ignoring case; enabled
+    // entries first. Unique: no other enabled entry matches (a disabled
+    // match is always unique).
+    TMbItemViewer* FindAccelEntry(TMbItemViewer* From, wchar_t Char, bool& Unique, bool AcceleratorsOnly);
+    void ShowAccelerators(bool Show);
+    // Scrolls a tall popup by one entry.
+    void ScrollStep(bool Down);
+    // Scrolls a tall popup until the selection is fully shown.
+    void RevealSelection();
+    // Runs the menu loop on this (toolbar) view: Options mlStartedByMouseDown,
+    // mlExecuteSelection, mlWithoutPriority. Answers the clicked item, whose
+    // click is posted to run after the loop; null otherwise.
+    TMbCustomItem* EnterModalLoop(uint8_t Options);
+    void FinishWithHelp(uint32_t HelpId);
+    void FinishWithSystemKey(HWND KeyWnd, wchar_t Key);
+    // Window timers 9000 + n of a popup view's window.
+    void ArmTimer(int N, UINT Milliseconds);
+    void DisarmTimer(int N);
+    void DisarmAllTimers();
+    // Every entry's UpdateFromAction.
+    void RefreshEntryActions();
+    // For a hint request at a client point: the entry's rectangle, its hint
+    // text and the viewer; false when no entry is there.
+    bool AnswerHintRequest(POINT Client, RECT& CursorRect, std::wstring& Text, TMbItemViewer*& Data);
     // Selects the entry under the screen point (when AllowSelect).
     void TrackPointer(POINT Screen, bool AllowSelect);
     // The placed entry at a client point, or null.
     TMbItemViewer* ViewerAt(POINT Client);
     void FinishCancel();
     void FinishWithClick(TMbItemViewer* Viewer);
+    // Whether the pointer of the last message is over the entry (over its
+    // button part while captured).
+    bool PointerOver(TMbItemViewer* Viewer);
     bool IsDone() { return RootView()->Outcome.Kind != moNone; }
     // Paints every placed entry, the selected one last.
     void DrawAll(classlib::TCanvas* Canvas);
@@ -529,6 +726,7 @@ private:
     // Follows SourceItem's link and rebuilds every viewer.
     void ResolveShownItem();
     void FreeViewers();
+    TMbItemViewer* AppendViewer(TMbCustomItem* Item, int At, bool Priority, bool Front);
 };
 
 // The system's menu font, made on first use (shared, never freed before
@@ -538,6 +736,11 @@ classlib::TFont* SharedMenuFont();
 // Whether accelerator underlines are hidden in View now: the system hides
 // keyboard cues, the view asks for it and Alt has not shown them yet.
 bool AccelsHidden(const TMbView* View);
+// The colour the left strip of the flat look is drawn in: LeftCol, except
+// that a system colour too close to the background to be seen (as the
+// button face of light themes is against white) is shaded a third of the
+// way towards the button shadow.
+classlib::TColor FlatStripColor(classlib::TColor LeftCol, classlib::TColor BkgrCol);
 // Strip: the width of the left image strip of the flat look (22 at 120
 // pixels per inch, else 20).
 int FlatStripWidth();
@@ -547,8 +750,8 @@ int FlatStripWidth();
 // the view.
 class TMbPopupWindow {
 public:
-    TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item);
-    ~TMbPopupWindow();
+    TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item, bool Customizing = false);
+    virtual ~TMbPopupWindow();
     TMbPopupWindow(const TMbPopupWindow&) = delete;
     TMbPopupWindow& operator=(const TMbPopupWindow&) = delete;
     TMbView* GetView() const { return view_.get(); }
@@ -556,16 +759,36 @@ public:
     // Sizes the window to its entries and shows it with its top-left corner
     // at the screen point, moved to stay inside the work area.
     void ShowAt(POINT Screen);
+    // Shows or hides the window without activating it (the open animation
+    // when the system asks for one).
+    void SetVisible(bool Visible);
+    // The up and down scroll arrows of a tall popup.
+    virtual void DrawScrollArrows(classlib::TCanvas* Canvas);
+
+    // $01 slide leftward, $02 rightward, $04 downward, $08 upward.
+    uint8_t AnimDirection = 0;
 
 private:
     std::unique_ptr<TMbView> view_;
     HWND wnd_ = nullptr;
 };
 
+// The popup view: the window takes the entries' size plus its 3-pixel
+// frame.
+class TMbPopupView : public TMbView {
+public:
+    using TMbView::TMbView;
+    std::wstring ClassName() const override { return L"TMbPopupView"; }
+    void ApplyBaseSize(int AWidth, int AHeight) override;
+};
+
 // The modal menu loop: owns the mouse capture while a menu chain runs and
 // routes input to its views. One per running loop.
 class TMbModalHandler {
 public:
+    // ExistingWnd takes the capture; null: a hidden window of the handler's
+    // own. Takes the keyboard focus from another thread's window (given
+    // back afterwards) and locks foreground changes while it exists.
     explicit TMbModalHandler(HWND ExistingWnd);
     ~TMbModalHandler();
     TMbModalHandler(const TMbModalHandler&) = delete;
@@ -573,21 +796,81 @@ public:
     // Runs until a view records an outcome, the capture is lost, another
     // window becomes active, or a press outside the chain (left in the
     // queue for its window).
-    void RunLoop(TMbView* RootView, bool TrackRightButton);
+    void RunLoop(TMbView* RootView, bool TrackRightButton) { RunLoop(RootView, false, false, false, TrackRightButton); }
+    void RunLoop(TMbView* RootView, bool StartedByMouseDown, bool ExecuteSelectedFirst, bool WithoutPriority,
+                 bool TrackRightButton);
+    HWND GetCaptureWnd() const { return captureWnd_; }
+    // The popup of a standalone popup menu: cancelled when the capture
+    // window is told to cancel modes.
+    TMbPopupWindow* StandalonePopup = nullptr;
 
 private:
-    HWND captureWnd_;
+    bool ownsWnd_ = false;
+    bool eventsRaised_ = false;
+    HWND captureWnd_ = nullptr;
+    HWND focusToRestore_ = nullptr;
 };
+
+// Receives the help outcome of a menu (F1 on an entry with a HelpContext):
+// the command (HELP_CONTEXTPOPUP when the active form shows a help button,
+// else HELP_CONTEXT) and the help context. Unassigned: nothing happens.
+using TMbHelpEvent = classlib::TEvent<void(UINT Command, uint32_t HelpId)>;
+extern TMbHelpEvent MbHelpHandler;
 
 // Carries out a finished menu: a clicked item's click is posted (it runs
 // from the message loop after the menu closed) unless ReturnClickedItemOnly.
 // Answers the clicked item or null.
 TMbCustomItem* CarryOutOutcome(const TMbMenuOutcome& Outcome, bool ReturnClickedItemOnly);
 
-// The images of a toolbar (16 x 16 by default).
-class TMbImageList : public classlib::TCustomImageList {
+// An image list with state images: entries draw from CheckedImages when
+// checked, DisabledImages when disabled and HotImages when selected, where
+// those are set (16 x 16 by default). ImagesBitmap (owned) is a strip that
+// replaces the list's images, with ImagesBitmapMaskColor transparent. The
+// three state lists are references, cleared when they are deleted.
+class TMbCustomImageList : public classlib::TCustomImageList {
 public:
-    explicit TMbImageList(classlib::TComponent* AOwner) : classlib::TCustomImageList(AOwner, 16, 16) {}
+    explicit TMbCustomImageList(classlib::TComponent* AOwner);
+    ~TMbCustomImageList() override;
+    std::wstring ClassName() const override { return L"TMbCustomImageList"; }
+
+    classlib::TCustomImageList* GetCheckedImages() const { return checkedImages_; }
+    void SetCheckedImages(classlib::TCustomImageList* Value);
+    classlib::TCustomImageList* GetDisabledImages() const { return disabledImages_; }
+    void SetDisabledImages(classlib::TCustomImageList* Value);
+    classlib::TCustomImageList* GetHotImages() const { return hotImages_; }
+    void SetHotImages(classlib::TCustomImageList* Value);
+    classlib::TBitmap* GetImagesBitmap() const { return imagesBitmap_.get(); }
+    // Copies Value; a non-empty bitmap replaces the list's images.
+    void SetImagesBitmap(classlib::TBitmap* Value);
+    classlib::TColor GetImagesBitmapMaskColor() const { return imagesBitmapMaskColor_; }
+    void SetImagesBitmapMaskColor(classlib::TColor Value);
+
+    // Draws image Index from the list that fits the state: DisabledImages
+    // (drawn as enabled) for a disabled entry, else CheckedImages when
+    // checked, else HotImages when selected, else this list.
+    void DrawForState(classlib::TCanvas* Canvas, int X, int Y, int Index, bool Enabled, bool Selected,
+                      bool Checked);
+
+protected:
+    void Notification(classlib::TComponent* AComponent, classlib::TOperation Operation) override;
+
+private:
+    void SetStateList(classlib::TCustomImageList*& Field, classlib::TCustomImageList* Value,
+                      classlib::TChangeLink& Link);
+    void StateListChange(classlib::TObject* Sender);
+    void LoadImagesBitmap();
+
+    classlib::TCustomImageList* checkedImages_ = nullptr;
+    classlib::TCustomImageList* disabledImages_ = nullptr;
+    classlib::TCustomImageList* hotImages_ = nullptr;
+    classlib::TChangeLink checkedLink_, disabledLink_, hotLink_;
+    std::unique_ptr<classlib::TBitmap> imagesBitmap_;
+    classlib::TColor imagesBitmapMaskColor_ = 0xFF00FF;  // fuchsia
+};
+
+class TMbImageList : public TMbCustomImageList {
+public:
+    explicit TMbImageList(classlib::TComponent* AOwner) : TMbCustomImageList(AOwner) {}
     std::wstring ClassName() const override { return L"TMbImageList"; }
 };
 
@@ -619,9 +902,30 @@ public:
     // Fires OnPopup, then shows the menu at the screen point X, Y and runs
     // the menu loop; the chosen item's click runs afterwards from the
     // message loop. Answers the chosen item (null when cancelled).
-    TMbCustomItem* Popup(int X, int Y);
+    TMbCustomItem* Popup(int X, int Y) { return PopupReturningItem(X, Y, false); }
+    // As Popup; with ReturnClickedItemOnly the item is answered, not clicked.
+    TMbCustomItem* PopupReturningItem(int X, int Y, bool ReturnClickedItemOnly);
+    // Clicks the item whose shortcut the key message names.
+    bool IsShortCut(const MSG& Message) { return items_->ExecuteShortCut(Message); }
 
+    // The images of the first level (the root's SubMenuImages).
+    classlib::TCustomImageList* GetImages() const { return items_->GetSubMenuImages(); }
+    void SetImages(classlib::TCustomImageList* Value) { items_->SetSubMenuImages(Value); }
+    TMbCustomItem* GetLinkSubitems() const { return items_->GetLinkSubitems(); }
+    void SetLinkSubitems(TMbCustomItem* Value) { items_->SetLinkSubitems(Value); }
+    TMbItemOptions GetOptions() const { return items_->GetOptions(); }
+    void SetOptions(TMbItemOptions Value) { items_->SetOptions(Value); }
+    TPopupAlignment Alignment = paLeft;
+    TTrackButton TrackButton = tbRightButton;
+    // The point of the last Popup.
+    POINT PopupPoint{};
+
+    // Fires every time the menu opens (and when a submenu of it opens,
+    // with that item as Sender).
     classlib::TNotifyEvent OnPopup;
+
+private:
+    void RootClick(classlib::TObject* Sender);
 
 private:
     TMbCustomItem* items_;
