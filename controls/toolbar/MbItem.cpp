@@ -540,9 +540,11 @@ void TMbCustomItem::SetAction(classlib::TBasicAction* Value)
 {
     if (!Value) {
         actionLink_.reset();
+        linkedAction_ = nullptr;
         return;
     }
     if (!actionLink_) actionLink_ = std::make_unique<TMbCustomItemActionLink>(this);
+    linkedAction_ = Value;
     actionLink_->SetAction(Value);
     actionLink_->OnChange = classlib::TNotifyEvent(this, &TMbCustomItem::DoActionChange);
     const bool loading = ((Value->GetComponentState() | GetComponentState()) & classlib::csLoading) != 0;
@@ -794,7 +796,11 @@ void TMbCustomItem::Notification(classlib::TComponent* AComponent, classlib::TOp
     classlib::TComponent::Notification(AComponent, Operation);
     if (Operation != classlib::opRemove) return;
     linkedFrom_.erase(std::remove(linkedFrom_.begin(), linkedFrom_.end(), AComponent), linkedFrom_.end());
-    if (actionLink_ && AComponent == actionLink_->GetAction()) SetAction(nullptr);
+    // A deleted action has already let its links go.
+    if (linkedAction_ && AComponent == linkedAction_) {
+        actionLink_.reset();
+        linkedAction_ = nullptr;
+    }
     if (AComponent == images_) SetImages(nullptr);
     if (AComponent == subMenuImages_) SetSubMenuImages(nullptr);
     if (AComponent == linkSubitems_) SetLinkSubitems(nullptr);

@@ -321,6 +321,8 @@ private:
     std::vector<TMbCustomItem*> linkedFrom_;
     std::vector<TListener> listeners_;
     std::unique_ptr<TMbCustomItemActionLink> actionLink_;
+    // The action last given (compared with when it is deleted).
+    classlib::TBasicAction* linkedAction_ = nullptr;
 };
 
 // Connects an item to an action: each property the action changes is

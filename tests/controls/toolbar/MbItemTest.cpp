@@ -1,6 +1,6 @@
 // The item tree: index and insertion errors, the change notifications views
-// rely on, radio groups, inherited options, links, shortcut execution,
-// clicks and deferred clicks.
+// rely on, radio groups, inherited options, links, action links, shortcut
+// execution, clicks and deferred clicks.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "classlib/ActnList.h"
 #include "classlib/Forms.h"
 #include "classlib/ImageList.h"
 #include "controls/toolbar/MbItem.h"
@@ -318,6 +319,113 @@ TEST(MbItemTree, ShortCutOpensEverySubmenuOnThePathThenClicks)
     EXPECT_EQ(reload->MenuCaption(), L"Reload");
     other->SetShortCut(ShortCut('O', classlib::ssCtrl | classlib::ssShift));
     EXPECT_EQ(other->ShortCutText(), L"Shift+Ctrl+O");
+}
+
+struct TActionLog {
+    int Executes = 0, Updates = 0, OwnClicks = 0;
+    void Execute(classlib::TObject*) { ++Executes; }
+    void Update(classlib::TObject*) { ++Updates; }
+    void OwnClick(classlib::TObject*) { ++OwnClicks; }
+};
+
+TEST(MbItemTree, ActionLinksCopyFollowAndRunTheAction)
+{
+    classlib::TComponent owner(nullptr);
+    TActionLog log;
+    auto* action = new classlib::TCustomAction(&owner);
+    action->SetCaption(L"&Save");
+    action->SetHint(L"Save|Saves the album list");
+    action->SetShortCut(ShortCut('S', classlib::ssCtrl));
+    action->SetImageIndex(2);
+    action->SetHelpContext(7);
+    action->SetOnExecute(classlib::TNotifyEvent(&log, &TActionLog::Execute));
+    action->OnUpdate = classlib::TNotifyEvent(&log, &TActionLog::Update);
+    auto* root = Named<TMbRootItem>(&owner, L"root");
+    auto* item = Named<TMbItem>(&owner, L"item");
+    root->Add(item);
+    TRecorder rec;
+    root->RegisterListener(rec.Proc());
+
+    // Assigned in code: every property is copied.
+    item->SetCaption(L"Mine");
+    item->SetAction(action);
+    EXPECT_EQ(item->GetCaption(), L"&Save");
+    EXPECT_EQ(item->Hint, L"Save|Saves the album list");
+    EXPECT_EQ(item->GetShortCut(), ShortCut('S', classlib::ssCtrl));
+    EXPECT_EQ(item->GetImageIndex(), 2);
+    EXPECT_EQ(item->HelpContext, 7u);
+    EXPECT_TRUE(item->OnClick == action->GetOnExecute());
+    EXPECT_FALSE(rec.Seen.empty()) << "the copied caption is announced to views";
+
+    // Every change of the action is copied into the item.
+    action->SetEnabled(false);
+    EXPECT_FALSE(item->GetEnabled());
+    action->SetEnabled(true);
+    item->SetCaption(L"Own caption");
+    action->SetCaption(L"Save &as");
+    EXPECT_EQ(item->GetCaption(), L"Save &as");
+    action->SetChecked(true);
+    EXPECT_TRUE(item->GetChecked());
+    action->SetVisible(false);
+    EXPECT_FALSE(item->GetVisible());
+    action->SetVisible(true);
+
+    // A click runs the action; an OnClick of the item's own runs instead.
+    item->PerformClick();
+    EXPECT_EQ(log.Executes, 1);
+    EXPECT_EQ(log.Updates, 1) << "executing updates the action first";
+    item->OnClick = classlib::TNotifyEvent(&log, &TActionLog::OwnClick);
+    item->PerformClick();
+    EXPECT_EQ(log.Executes, 1);
+    EXPECT_EQ(log.OwnClicks, 1);
+    item->OnClick = action->GetOnExecute();
+
+    // AutoCheck from the action: the action toggles, the item follows once.
+    action->SetAutoCheck(true);
+    EXPECT_TRUE(item->AutoCheck);
+    item->PerformClick();
+    EXPECT_FALSE(action->GetChecked());
+    EXPECT_FALSE(item->GetChecked()) << "toggled once, by the action";
+    action->SetEnabled(false);
+    item->PerformClick();
+    EXPECT_EQ(log.Executes, 2) << "a disabled item clicks nothing";
+    action->SetEnabled(true);
+
+    // A shortcut updates the actions of the level it searches.
+    MSG msg{};
+    msg.message = WM_KEYDOWN;
+    msg.wParam = 'S';
+    const int updates = log.Updates;
+    // Ctrl is not held: no match.
+    EXPECT_FALSE(root->ExecuteShortCut(msg));
+    item->SetShortCut(ShortCut('S', 0));
+    EXPECT_TRUE(root->ExecuteShortCut(msg));
+    EXPECT_GT(log.Updates, updates);
+
+    // The action going away leaves the properties it set.
+    item->SetCaption(L"&Save");
+    delete action;
+    EXPECT_EQ(item->GetAction(), nullptr);
+    EXPECT_EQ(item->GetActionLink(), nullptr);
+    EXPECT_EQ(item->GetCaption(), L"&Save");
+    item->PerformClick();  // the handler it took from the action
+    EXPECT_EQ(log.Executes, 4);
+    root->UnregisterListener(rec.Proc());
+}
+
+TEST(MbItemTree, ActionsReadFromAFormFillOnlyDefaults)
+{
+    classlib::TComponent form(nullptr);
+    auto* action = new classlib::TCustomAction(&form);
+    action->SetCaption(L"Action caption");
+    action->SetHint(L"Action hint");
+    classlib::BeginLoading(&form);
+    auto* item = Named<TMbItem>(&form, L"item");
+    item->SetCaption(L"Form caption");
+    item->SetAction(action);
+    classlib::EndLoading(&form);
+    EXPECT_EQ(item->GetCaption(), L"Form caption") << "the form's own value stays";
+    EXPECT_EQ(item->Hint, L"Action hint") << "a default is filled in";
 }
 
 TEST(MbItemTree, ClicksToggleAutoCheckFirstAndDeferredClicksOfDeletedItemsNeverRun)

@@ -81,6 +81,12 @@ POINT RowPoint(HWND Popup, int Row)
     return p;
 }
 
+void Char(wchar_t C)
+{
+    ::PostMessageW(gCapture, WM_CHAR, C, 1);
+    ::Sleep(40);
+}
+
 void MouseTo(POINT P)
 {
     gPointer = P;
@@ -224,6 +230,123 @@ TEST_F(MbMenuLoop, PressOutsideOrOnADisabledEntryDoesNotClick)
     EXPECT_EQ(VisiblePopup(0), nullptr);
     classlib::Application->ProcessMessages();
     EXPECT_EQ(clicks.Alpha + clicks.Deep, 0);
+}
+
+TEST_F(MbMenuLoop, AcceleratorsAndFirstLettersChooseEntries)
+{
+    TMbCustomItem* chosen = Run([] {
+        Char(L'm');  // the only "m" accelerator: More opens
+        if (!WaitPopup(1)) return;
+        Char(L'o');  // "Other" has no accelerator: its first letter
+    });
+    EXPECT_EQ(chosen, more->GetItem(1));
+    EXPECT_EQ(clicks.Popups, 1);
+    EXPECT_EQ(VisiblePopup(0), nullptr);
+
+    // The first letter of a disabled entry ends the menu without a click.
+    chosen = Run([] { Char(L'd'); });
+    EXPECT_EQ(chosen, nullptr);
+    classlib::Application->ProcessMessages();
+    EXPECT_EQ(clicks.Alpha + clicks.Deep, 0);
+}
+
+struct THelpLog {
+    UINT Command = 0;
+    uint32_t Id = 0;
+    void Help(UINT C, uint32_t I)
+    {
+        Command = C;
+        Id = I;
+    }
+};
+
+TEST_F(MbMenuLoop, F1EndsTheMenuWithTheHelpOfTheSelectedEntry)
+{
+    THelpLog log;
+    MbHelpHandler = TMbHelpEvent(&log, &THelpLog::Help);
+    more->HelpContext = 42;
+    TMbCustomItem* chosen = Run([] {
+        Key(VK_DOWN);
+        Key(VK_DOWN);
+        Key(VK_RIGHT);  // Deep, without help of its own
+        if (!WaitPopup(1)) return;
+        Key(VK_F1);     // the upper level's entry has one
+    });
+    MbHelpHandler = TMbHelpEvent();
+    EXPECT_EQ(chosen, nullptr);
+    EXPECT_EQ(log.Id, 42u);
+    EXPECT_EQ(log.Command, static_cast<UINT>(HELP_CONTEXT));
+    EXPECT_EQ(VisiblePopup(0), nullptr);
+}
+
+TEST_F(MbMenuLoop, RightButtonReleaseThatOpenedTheMenuIsIgnored)
+{
+    bool openAfterFirst = false;
+    TMbCustomItem* chosen = Run([&] {
+        const POINT outside{350, 250};
+        Post(WM_RBUTTONUP, 0, outside);  // the release of the opening press
+        openAfterFirst = WaitFor([] { return true; }) && VisiblePopup(0) != nullptr;
+        Post(WM_RBUTTONUP, 0, outside);  // a second release outside closes
+    });
+    EXPECT_TRUE(openAfterFirst);
+    EXPECT_EQ(chosen, nullptr);
+    EXPECT_EQ(VisiblePopup(0), nullptr);
+}
+
+TEST_F(MbMenuLoop, ReturnClickedItemOnlyAnswersWithoutClicking)
+{
+    std::thread driver([] {
+        gCapture = WaitPopup(0);
+        if (!gCapture) return;
+        Key(VK_DOWN);
+        Key(VK_RETURN);
+    });
+    TMbCustomItem* chosen = menu->PopupReturningItem(100, 100, true);
+    driver.join();
+    EXPECT_EQ(chosen, alpha);
+    classlib::Application->ProcessMessages();
+    classlib::Application->ProcessMessages();
+    EXPECT_EQ(clicks.Alpha, 0);
+}
+
+// A menu bar: a toolbar view in the form, driven by the keyboard.
+TEST_F(MbMenuLoop, MenuBarKeysMoveBetweenPopupsBelowTheirEntries)
+{
+    TMbRootItem bar(nullptr);
+    auto* file = new TMbSubmenuItem(&form);
+    auto* edit = new TMbSubmenuItem(&form);
+    file->SetCaption(L"&File");
+    edit->SetCaption(L"&Edit");
+    bar.Add(file);
+    bar.Add(edit);
+    auto* open = new TMbItem(&form);
+    auto* copy = new TMbItem(&form);
+    open->SetCaption(L"Open");
+    copy->SetCaption(L"Copy");
+    file->Add(open);
+    edit->Add(copy);
+    TMbView view(nullptr, nullptr, &bar, &form, true, false);
+    view.ViewStyle = vsMenuBar;
+    view.SelectViewer(view.EntryViewer(0));
+
+    RECT editEntry{}, popupAt{};
+    std::thread driver([&] {
+        gCapture = form.GetHandle();
+        if (!WaitPopup(0)) return;
+        Key(VK_RIGHT);  // the next entry of the bar opens its popup
+        WaitFor([&] { return VisiblePopup(0) && view.OpenSubViewer == view.EntryViewer(1); });
+        ::GetWindowRect(VisiblePopup(0), &popupAt);
+        Key(VK_RETURN);
+    });
+    TMbCustomItem* chosen = view.EnterModalLoop(mlExecuteSelection);
+    driver.join();
+    editEntry = view.EntryViewer(1)->EntryRect;
+    ::MapWindowPoints(form.GetHandle(), nullptr, reinterpret_cast<POINT*>(&editEntry), 2);
+    EXPECT_EQ(chosen, copy);
+    EXPECT_EQ(popupAt.left, editEntry.left) << "below its entry";
+    EXPECT_EQ(popupAt.top, editEntry.bottom);
+    EXPECT_EQ(view.OpenSubView, nullptr) << "closed after the loop";
+    EXPECT_FALSE(view.RunFlags & rfInLoop);
 }
 
 }  // namespace
