@@ -518,6 +518,36 @@ void TMbCustomItem::SetName(const std::wstring& Value)
     if (parentItem_) parentItem_->NotifyListeners(icNameChanged, -1, this);
 }
 
+void TMbCustomItem::GetChildren(const std::function<void(classlib::TComponent*)>& Proc) const
+{
+    const std::vector<TMbCustomItem*> children = items_;
+    for (TMbCustomItem* i : children) Proc(i);
+}
+
+void TMbCustomItem::SetChildOrder(classlib::TComponent* Child, int Order)
+{
+    const int i = IndexOf(dynamic_cast<TMbCustomItem*>(Child));
+    if (i >= 0 && Order >= 0 && Order < GetCount()) Move(i, Order);
+}
+
+classlib::TComponent* TMbCustomItem::GetParentComponent() const
+{
+    if (!parentItem_) return nullptr;
+    return parentItem_->HostComponent ? parentItem_->HostComponent : parentItem_;
+}
+
+void TMbCustomItem::SetParentComponent(classlib::TComponent* Value)
+{
+    if (parentItem_) parentItem_->Remove(this);
+    if (!Value) return;
+    TMbCustomItem* container = dynamic_cast<TMbCustomItem*>(Value);
+    if (!container)
+        if (auto* host = dynamic_cast<IMbItemHost*>(Value)) container = host->GetRootItem();
+    if (!container)
+        throw EMbItemError(L"Toolbar item cannot be inserted into container of type " + Value->ClassName());
+    container->Add(this);
+}
+
 void TMbCustomItem::PerformClick()
 {
     if (!enabled_) return;
@@ -1714,6 +1744,17 @@ void CollapseSeparators(const std::vector<TMbItemViewer*>& V, std::vector<TWork>
 
 }  // namespace
 
+void TMbView::RebuildViewer(std::size_t Index)
+{
+    TMbItemViewer* old = ViewerList[Index];
+    if (OpenSubViewer == old) CloseOpenPopup();
+    TMbItemViewer* fresh = old->EntryItem->CreateViewer(this, 0);
+    ViewerList[Index] = fresh;
+    std::replace(PriorityOrder.begin(), PriorityOrder.end(), old, fresh);
+    if (SelectedViewer == old) SelectedViewer = fresh;
+    delete old;
+}
+
 bool TMbView::Layout(bool Apply, TMbLayoutAxis AAxis, int& LineCount, POINT& TotalSize, POINT& BaseSize,
                      int AChevronWidth, int AChevronAt, int AWrapAt)
 {
@@ -1782,10 +1823,23 @@ bool TMbView::Layout(bool Apply, TMbLayoutAxis AAxis, int& LineCount, POINT& Tot
         } else {
             const classlib::TFontStyles style = canvas.GetFont()->GetStyle();
             if (item->GetEffectiveOptions() & tboDefault) canvas.GetFont()->SetStyle(style | classlib::fsBold);
-            if (v[i]->HasToolbarStyle()) cx = cy = 6;
-            v[i]->MeasureSize(&canvas, cx, cy);
+            // A viewer that must be made again is replaced (Apply), or
+            // measured through a temporary one for this run only.
+            std::unique_ptr<TMbItemViewer> temp;
+            TMbItemViewer* measurer = v[i];
+            if (item->ViewerNeedsRebuild(v[i])) {
+                if (Apply) {
+                    RebuildViewer(i);
+                    measurer = v[i];
+                } else {
+                    temp.reset(item->CreateViewer(this, 0));
+                    measurer = temp.get();
+                }
+            }
+            if (measurer->HasToolbarStyle()) cx = cy = 6;
+            measurer->MeasureSize(&canvas, cx, cy);
             canvas.GetFont()->SetStyle(style);
-            if (v[i]->SameWidthWanted()) {
+            if (measurer->SameWidthWanted()) {
                 w[i].SameWidth = true;
                 sameWidth = std::max(sameWidth, cx);
             }
@@ -2508,56 +2562,87 @@ void TMbView::TrackPointer(POINT Screen, bool AllowSelect)
     DisarmTimer(kTimerScrollDown);
 }
 
+void TMbView::DrawViewer(TMbItemViewer* V, classlib::TCanvas* Canvas, bool ForceBuffer)
+{
+    // Entries are drawn straight into the canvas: the window is already
+    // double-buffered where it matters (RepaintThroughBitmap).
+    (void)ForceBuffer;
+    ValidateLayout();
+    V->PaintFlags &= static_cast<uint8_t>(~pfBuffered);
+    if (!V->Placed || ::IsRectEmpty(&V->EntryRect) || dynamic_cast<TMbControlItem*>(V->EntryItem)) return;
+    HDC dc = Canvas->GetHandle();
+    // The window's own colour decides the embossed look of disabled entries.
+    const classlib::TColor window = classlib::ColorToRGB(IsPopupView ? classlib::clMenu : classlib::clBtnFace);
+    const bool selected = V == SelectedViewer;
+    const bool enabled = V->EntryItem->GetEnabled() || InCustomizeMode;
+    const bool menuStyle = !V->HasToolbarStyle();
+    const bool pushed = selected && (V == OpenSubViewer || (PointerOnSelected && MouseCaptured));
+    const bool shadow = !enabled && (!menuStyle || window == classlib::ColorToRGB(classlib::clGrayText) ||
+                                     (!selected && window == classlib::ColorToRGB(classlib::clBtnFace)));
+    const int saved = ::SaveDC(dc);
+    struct TRestore {
+        HDC Dc;
+        int Saved;
+        classlib::TCanvas* Canvas;
+        ~TRestore()
+        {
+            Canvas->Refresh();
+            ::RestoreDC(Dc, Saved);
+        }
+    } restore{dc, saved, Canvas};
+    if (::IntersectClipRect(dc, V->EntryRect.left, V->EntryRect.top, V->EntryRect.right, V->EntryRect.bottom) ==
+        NULLREGION)
+        return;
+    POINT org{};
+    ::GetViewportOrgEx(dc, &org);
+    ::SetViewportOrgEx(dc, org.x + V->EntryRect.left, org.y + V->EntryRect.top, nullptr);
+    Canvas->Refresh();
+    Canvas->SetFont(ViewFont());
+    Canvas->GetFont()->SetColor(!enabled              ? classlib::clGrayText
+                                : selected && menuStyle ? classlib::clHighlightText
+                                : !menuStyle            ? classlib::clBtnText
+                                                        : classlib::clMenuText);
+    if (selected && menuStyle) {
+        Canvas->GetBrush()->SetColor(FlatMenusOn() ? classlib::TColor(classlib::SysColor(COLOR_MENUHILIGHT))
+                                                   : classlib::clHighlight);
+    } else {
+        Canvas->GetBrush()->SetStyle(classlib::bsClear);
+    }
+    // Separator lines of the flat look take the canvas pen: a soft grey.
+    Canvas->GetPen()->SetColor(classlib::clBtnShadow);
+    const RECT area{0, 0, V->EntryRect.right - V->EntryRect.left, V->EntryRect.bottom - V->EntryRect.top};
+    V->Paint(Canvas, area, selected, pushed, shadow);
+}
+
 void TMbView::DrawAll(classlib::TCanvas* Canvas)
 {
     ValidateLayout();
-    HDC dc = Canvas->GetHandle();
     RECT clip{};
-    ::GetClipBox(dc, &clip);
-    // The window's own colour decides the embossed look of disabled entries.
-    const classlib::TColor window = classlib::ColorToRGB(IsPopupView ? classlib::clMenu : classlib::clBtnFace);
-    const bool flatMenus = FlatMenusOn();
+    ::GetClipBox(Canvas->GetHandle(), &clip);
     auto draw = [&](TMbItemViewer* v) {
-        v->PaintFlags &= static_cast<uint8_t>(~pfBuffered);
         RECT meet{};
-        if (!v->Placed || ::IsRectEmpty(&v->EntryRect) || dynamic_cast<TMbControlItem*>(v->EntryItem) ||
-            !::IntersectRect(&meet, &v->EntryRect, &clip))
-            return;
-        const bool selected = v == SelectedViewer;
-        const bool enabled = v->EntryItem->GetEnabled() || InCustomizeMode;
-        const bool menuStyle = !v->HasToolbarStyle();
-        const bool pushed = selected && (v == OpenSubViewer || (PointerOnSelected && MouseCaptured));
-        const bool shadow = !enabled && (!menuStyle || window == classlib::ColorToRGB(classlib::clGrayText) ||
-                                         (!selected && window == classlib::ColorToRGB(classlib::clBtnFace)));
-        const int saved = ::SaveDC(dc);
-        ::IntersectClipRect(dc, v->EntryRect.left, v->EntryRect.top, v->EntryRect.right, v->EntryRect.bottom);
-        POINT org{};
-        ::GetViewportOrgEx(dc, &org);
-        ::SetViewportOrgEx(dc, org.x + v->EntryRect.left, org.y + v->EntryRect.top, nullptr);
-        Canvas->Refresh();
-        Canvas->SetFont(ViewFont());
-        Canvas->GetFont()->SetColor(!enabled                   ? classlib::clGrayText
-                                    : selected && menuStyle    ? classlib::clHighlightText
-                                    : v->HasToolbarStyle()     ? classlib::clBtnText
-                                                               : classlib::clMenuText);
-        if (selected && menuStyle) {
-            Canvas->GetBrush()->SetColor(flatMenus ? classlib::TColor(classlib::SysColor(COLOR_MENUHILIGHT))
-                                                   : classlib::clHighlight);
-        } else {
-            Canvas->GetBrush()->SetStyle(classlib::bsClear);
-        }
-        // Separator lines of the flat look take the canvas pen: a soft grey.
-        Canvas->GetPen()->SetColor(classlib::clBtnShadow);
-        const RECT area{0, 0, v->EntryRect.right - v->EntryRect.left, v->EntryRect.bottom - v->EntryRect.top};
-        v->Paint(Canvas, area, selected, pushed, shadow);
-        Canvas->Refresh();
-        ::RestoreDC(dc, saved);
+        if (v->Placed && ::IntersectRect(&meet, &v->EntryRect, &clip)) DrawViewer(v, Canvas, false);
+        else v->PaintFlags &= static_cast<uint8_t>(~pfBuffered);
     };
     const bool listOrder = (RunFlags & rfPaintAll) != 0;
     for (TMbItemViewer* v : ViewerList)
         if (listOrder || v != SelectedViewer) draw(v);
     if (!listOrder && SelectedViewer) draw(SelectedViewer);
     RunFlags &= static_cast<uint8_t>(~rfPaintAll);
+}
+
+void TMbView::SetUsesPriority(bool Value)
+{
+    if (UsesPriority == Value) return;
+    UsesPriority = Value;
+    ResolveShownItem();
+}
+
+void TMbView::BehindChevronControls(std::vector<classlib::TControl*>& List)
+{
+    for (TMbItemViewer* v : ViewerList)
+        if (auto* ci = dynamic_cast<TMbControlItem*>(v->EntryItem))
+            if (v->BehindChevron && ci->GetControl()) List.push_back(ci->GetControl());
 }
 
 // ----------------------------------------------------------- popup windows

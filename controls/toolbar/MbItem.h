@@ -18,6 +18,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,14 @@ class TMbCustomItemActionLink;
 class TMbItemViewer;
 class TMbView;
 class TMbPopupWindow;
+
+// Offered by the components that hold a root item (the popup menu, the
+// toolbar): items added to such a component go under its root item.
+class IMbItemHost {
+public:
+    virtual ~IMbItemHost() = default;
+    virtual TMbCustomItem* GetRootItem() = 0;
+};
 
 // Where a standalone popup stands relative to its point.
 enum TPopupAlignment : uint8_t { paLeft, paRight, paCenter };
@@ -267,6 +276,19 @@ public:
 
     void SetName(const std::wstring& Value) override;
     void Loaded() override;
+
+    // The component-tree hooks of form building: the sub-items are the
+    // item's children in list order; a child's order moves it there.
+    void GetChildren(const std::function<void(classlib::TComponent*)>& Proc) const;
+    void SetChildOrder(classlib::TComponent* Child, int Order);
+    bool HasParent() const { return true; }
+    // The parent's host (the toolbar or popup menu) when it has one, else
+    // the parent item; null without a parent.
+    classlib::TComponent* GetParentComponent() const;
+    // Moves the item under Value: an item, or the root of an item host.
+    // Raises EMbItemError "Toolbar item cannot be inserted into container
+    // of type %s" for anything else (the item then has no parent).
+    void SetParentComponent(classlib::TComponent* Value);
 
     // The action whose state the item shows and whose OnExecute its click
     // runs (not owned; cleared when the action goes). Setting an action
@@ -717,6 +739,12 @@ public:
     bool IsDone() { return RootView()->Outcome.Kind != moNone; }
     // Paints every placed entry, the selected one last.
     void DrawAll(classlib::TCanvas* Canvas);
+    // Paints one entry with the canvas prepared for its state.
+    void DrawViewer(TMbItemViewer* Viewer, classlib::TCanvas* Canvas, bool ForceBuffer);
+    // Changing it rebuilds the viewers.
+    void SetUsesPriority(bool Value);
+    // Adds the window controls of control items hidden behind the chevron.
+    void BehindChevronControls(std::vector<classlib::TControl*>& List);
     void InvalidateViewer(const TMbItemViewer* Viewer);
 
 protected:
@@ -729,6 +757,8 @@ private:
     void ResolveShownItem();
     void FreeViewers();
     TMbItemViewer* AppendViewer(TMbCustomItem* Item, int At, bool Priority, bool Front);
+    // Replaces the viewer at Index by a new one of its item's class.
+    void RebuildViewer(std::size_t Index);
 };
 
 // The system's menu font, made on first use (shared, never freed before
@@ -893,7 +923,7 @@ void UncountInstance();
 TMbCustomItem* TrackItemsPopup(TMbCustomItem* Root, HWND Owner, int X, int Y);
 
 // A popup menu: its Items are shown at a screen point by Popup.
-class TMbPopupMenu : public classlib::TComponent {
+class TMbPopupMenu : public classlib::TComponent, public IMbItemHost {
 public:
     explicit TMbPopupMenu(classlib::TComponent* AOwner);
     ~TMbPopupMenu() override;
@@ -901,6 +931,7 @@ public:
 
     // The root whose children are the menu's items (owned).
     TMbCustomItem* GetItems() const { return items_; }
+    TMbCustomItem* GetRootItem() override { return items_; }
     // Fires OnPopup, then shows the menu at the screen point X, Y and runs
     // the menu loop; the chosen item's click runs afterwards from the
     // message loop. Answers the chosen item (null when cancelled).

@@ -428,6 +428,38 @@ TEST(MbItemTree, ActionsReadFromAFormFillOnlyDefaults)
     EXPECT_EQ(item->Hint, L"Action hint") << "a default is filled in";
 }
 
+TEST(MbItemTree, FormBuildingPutsItemsUnderItemsOrTheHostsRoot)
+{
+    classlib::TComponent owner(nullptr);
+    auto* menu = new TMbPopupMenu(&owner);
+    auto* sub = Named<TMbSubmenuItem>(&owner, L"sub");
+    auto* a = Named<TMbItem>(&owner, L"a");
+    auto* b = Named<TMbItem>(&owner, L"b");
+    sub->SetParentComponent(menu);
+    EXPECT_EQ(sub->GetParentItem(), menu->GetItems());
+    EXPECT_EQ(sub->GetParentComponent(), menu) << "the host stands for its root";
+    a->SetParentComponent(sub);
+    b->SetParentComponent(sub);
+    EXPECT_EQ(a->GetParentComponent(), sub);
+    sub->SetChildOrder(b, 0);
+    std::vector<classlib::TComponent*> children;
+    sub->GetChildren([&](classlib::TComponent* C) { children.push_back(C); });
+    EXPECT_EQ(children, (std::vector<classlib::TComponent*>{b, a}));
+    // Moving to another container takes the item out of the old one.
+    a->SetParentComponent(menu);
+    EXPECT_EQ(sub->GetCount(), 1);
+    EXPECT_EQ(menu->GetItems()->IndexOf(a), 1);
+    try {
+        b->SetParentComponent(&owner);
+        ADD_FAILURE() << "a plain component holds no items";
+    } catch (const EMbItemError& e) {
+        EXPECT_EQ(e.Message(), L"Toolbar item cannot be inserted into container of type TComponent");
+    }
+    EXPECT_EQ(b->GetParentItem(), nullptr);
+    b->SetParentComponent(nullptr);
+    EXPECT_EQ(b->GetParentComponent(), nullptr);
+}
+
 TEST(MbItemTree, ClicksToggleAutoCheckFirstAndDeferredClicksOfDeletedItemsNeverRun)
 {
     classlib::TComponent owner(nullptr);
