@@ -708,6 +708,7 @@ void TImgVect::MouseDown(classlib::TMouseButton Button, classlib::TShiftState Sh
     ClampToImageArea(X, Y, cx, cy);
     rawPress_ = POINT{X, Y};
     undoSaved_ = false;
+    selectDeferred_ = false;
     if (Button != classlib::mbLeft || IsEmpty())
         return;
     if (EditingObject >= 0) {
