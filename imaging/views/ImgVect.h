@@ -513,6 +513,7 @@ private:
     std::vector<std::unique_ptr<classlib::TMemoryStream>> redo_;
     std::unique_ptr<classlib::TTimer> timer_;
     std::unique_ptr<TPxBitmap> workImage_;
+    std::unique_ptr<TPxBitmap> alphaDraw_;
     bool changedOnce_ = false;
     bool destroying_ = false;
     // Interaction state (ImgVectInteract.cpp).

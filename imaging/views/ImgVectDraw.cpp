@@ -298,18 +298,34 @@ void TImgVect::DrawObjects(bool IntoImage, bool HighQuality, classlib::TBitmap* 
     // The grey second drawing into the alpha channel: every colour becomes
     // (T, T, T), T the object's opacity.
     auto alphaPass = [&](TPxVectObject& o, int h, double Scale, bool OnScreen) {
-        TPxBitmap* alpha = workImage_->GetAlphaChannel();
-        alpha->Fill(0);
-        const classlib::TColor grey = 0x02000000 | (o.Transparency & 0xFF) * 0x010101;
+        // Drawn in grey on a 24-bit surface, then one channel becomes the
+        // alpha (a palette surface would map the greys to its nearest
+        // entries).
+        const int W = workImage_->GetWidth(), H = workImage_->GetHeight();
+        if (!alphaDraw_ || alphaDraw_->GetWidth() != W || alphaDraw_->GetHeight() != H) {
+            alphaDraw_ = std::make_unique<TPxBitmap>();
+            alphaDraw_->SetLocation(pxTBitmap);
+            alphaDraw_->Allocate(W, H, px24RGB);
+        }
+        alphaDraw_->Fill(0);
+        const classlib::TColor grey = (o.Transparency & 0xFF) * 0x010101;
         const classlib::TColor saved[4] = {o.PenColor, o.BrushColor, o.LabelBrushColor, o.MemoBorderColor};
         o.PenColor = o.BrushColor = o.LabelBrushColor = o.MemoBorderColor = grey;
         try {
-            DrawObject(o, h, true, Scale, workImage_.get(), OnScreen, OnScreen, alpha->GetVclBitmap());
+            DrawObject(o, h, true, Scale, workImage_.get(), OnScreen, OnScreen, alphaDraw_->GetVclBitmap());
         } catch (...) {
             o.PenColor = saved[0], o.BrushColor = saved[1], o.LabelBrushColor = saved[2], o.MemoBorderColor = saved[3];
             throw;
         }
         o.PenColor = saved[0], o.BrushColor = saved[1], o.LabelBrushColor = saved[2], o.MemoBorderColor = saved[3];
+        ::GdiFlush();
+        TPxBitmap* alpha = workImage_->GetAlphaChannel();
+        for (int y = 0; y < H; ++y) {
+            const uint8_t* src = alphaDraw_->GetScanline(y);
+            uint8_t* dst = alpha->GetScanline(y);
+            for (int x = 0; x < W; ++x)
+                dst[x] = src[static_cast<size_t>(x) * 3 + 2];
+        }
         alpha->FullAlpha = false;
     };
     auto blend = [&](TPxVectObject& o, int R) {
@@ -436,8 +452,11 @@ bool TImgVect::DrawObject(TPxVectObject& R, int hobj, bool DrawingAlpha, double 
     pen->SetWidth(static_cast<float>(w));
     pen->SetMode(classlib::pmCopy);
     pen->SetColor(R.PenColor);
-    pen->SetTransparency(static_cast<uint8_t>(std::clamp(R.Transparency, 0, 255)));
-    canvas.GetBrush()->SetTransparency(static_cast<uint8_t>(std::clamp(R.Transparency, 0, 255)));
+    // Drawn into the work image the object is opaque: its opacity is
+    // applied once, when the work image is blended onto the destination.
+    const uint8_t opacity = WorkImage ? 255 : static_cast<uint8_t>(std::clamp(R.Transparency, 0, 255));
+    pen->SetTransparency(opacity);
+    canvas.GetBrush()->SetTransparency(opacity);
     R.DrawnRect = kEmptyDrawn;
     R.DrawnMargin = w;
     if (!(R.Options & pxvoptVisible))
