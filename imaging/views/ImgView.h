@@ -397,7 +397,7 @@ public:
     };
     using TPxMouseInteract = uint16_t;
     TPxMouseInteract GetMouseInteract() const { return mouseInteract_; }
-    void SetMouseInteract(TPxMouseInteract Value);
+    virtual void SetMouseInteract(TPxMouseInteract Value);
     // Interaction state (client coordinates unless noted).
     int DownX = 0, DownY = 0;
     int DownViewX = 0, DownViewY = 0;

@@ -1,0 +1,275 @@
+// Drawing of vector objects checked on the pixels of an off-screen
+// composition: each kind, end shapes, bitmaps with and without a picture,
+// translucent text through the work image, rulers and angles, drawing into
+// the image, and the selection area of polygons.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxMask.h"
+#include "imaging/model/PxStartup.h"
+#include "imaging/views/ImgVect.h"
+
+using namespace imaging;
+
+namespace {
+
+class VectDraw : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { PxInitialize(); }
+    void SetUp() override
+    {
+        host_ = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED | WS_CLIPCHILDREN, 0, 0, 400, 300, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+        view = std::make_unique<TImgVect>(nullptr);
+        view->SetBorderStyle(imaging::bsNone);
+        view->SetScrollBars(classlib::ssNone);
+        view->SetParentWindow(host_);
+        view->SetBounds(0, 0, 200, 150);
+        view->GetHandle();
+        view->SetLegacyBitmap(false);
+        view->SetCenter(false);
+        view->GetPxBitmap()->Allocate(200, 150, px24RGB);
+        view->GetPxBitmap()->Fill(0xFFFFFF);
+        view->SetObjAntialias(false);
+        view->Update();
+    }
+    void TearDown() override
+    {
+        view.reset();
+        DestroyWindow(host_);
+    }
+    int Add(TPxVectObjectKind Kind, int L, int T, int R, int B, const std::function<void(TPxVectObject&)>& Set = {})
+    {
+        TPxVectObject o = *view->ObjectRecord(-1);
+        o.Kind = Kind;
+        o.Left = L;
+        o.Top = T;
+        o.Right = R;
+        o.Bottom = B;
+        o.PenColor = 0x0000FF;  // red
+        o.PenWidth = 1;
+        if (Set)
+            Set(o);
+        return view->AddObject(o);
+    }
+    // Composes the view as its painting does.
+    void Compose()
+    {
+        dest = std::make_unique<TPxBitmap>();
+        dest->Allocate(200, 150, px24RGB);
+        view->DrawLayers(dest.get(), nullptr, false, true, nullptr);
+    }
+    TPxRGB At(int X, int Y) { return dest->GetPixelRGB(X, Y); }
+    bool White(int X, int Y)
+    {
+        const TPxRGB p = At(X, Y);
+        return p.r == 255 && p.g == 255 && p.b == 255;
+    }
+    bool Red(int X, int Y)
+    {
+        const TPxRGB p = At(X, Y);
+        return p.r > 200 && p.g < 60 && p.b < 60;
+    }
+    int CountNonWhite(int X1, int Y1, int X2, int Y2)
+    {
+        int n = 0;
+        for (int y = Y1; y <= Y2; ++y)
+            for (int x = X1; x <= X2; ++x)
+                n += White(x, y) ? 0 : 1;
+        return n;
+    }
+    std::unique_ptr<TImgVect> view;
+    std::unique_ptr<TPxBitmap> dest;
+
+private:
+    HWND host_ = nullptr;
+};
+
+TEST_F(VectDraw, ShapesDrawTheirOutlinesAndFills)
+{
+    Add(pxvoLine, 10, 10, 90, 10, [](TPxVectObject& o) { o.PenWidth = 3; });
+    Add(pxvoBox, 10, 30, 50, 60, [](TPxVectObject& o) {
+        o.BrushStyle = classlib::bsSolid;
+        o.BrushColor = 0x00FF00;
+    });
+    Add(pxvoEllipse, 60, 30, 100, 70, [](TPxVectObject& o) {
+        o.BrushStyle = classlib::bsSolid;
+        o.BrushColor = 0xFF0000;
+    });
+    Add(pxvoPolyline, 110, 30, 150, 70, [](TPxVectObject& o) {
+        o.Points = {{0, 0}, {40, 0}, {40, 40}};
+        o.PointsBounds = RECT{0, 0, 40, 40};
+    });
+    Add(pxvoArc, 160, 30, 190, 60, [](TPxVectObject& o) {
+        o.ArcStart = 0;
+        o.ArcEnd = 3.14159;
+    });
+    Compose();
+    EXPECT_TRUE(Red(50, 10));
+    EXPECT_TRUE(Red(50, 11));
+    EXPECT_TRUE(White(50, 14));
+    EXPECT_TRUE(Red(10, 45));                                    // box outline
+    EXPECT_EQ(At(30, 45).g, 255);                                // box fill
+    EXPECT_EQ(At(30, 45).r, 0);
+    EXPECT_EQ(At(80, 50).b, 255);                                // ellipse fill
+    EXPECT_TRUE(White(61, 31));                                  // outside the ellipse's curve
+    EXPECT_TRUE(Red(130, 30));                                   // polyline, first segment
+    EXPECT_TRUE(Red(150, 50));                                   // second segment
+    EXPECT_TRUE(White(125, 55));                                 // not closed, not filled
+    // From angle 0 to pi the arc runs counter-clockwise on the screen:
+    // the upper half.
+    EXPECT_GT(CountNonWhite(160, 29, 190, 44), 10);
+    EXPECT_EQ(CountNonWhite(165, 50, 185, 61), 0);
+    // The polyline remembers where it was drawn, for vertex hits.
+    ASSERT_EQ(view->ObjectRecord(3)->ScreenPoints.size(), 3u);
+    EXPECT_EQ(view->ObjectRecord(3)->ScreenPoints[1].x, 150);
+}
+
+TEST_F(VectDraw, EndShapesPointOutwardOrInward)
+{
+    // Shape 2 at both ends: arrowheads with their tips on the end points.
+    Add(pxvoLine, 40, 30, 160, 30, [](TPxVectObject& o) {
+        o.BeginShape = 2;
+        o.EndShape = 2;
+        o.ShapeWidth = 20;
+        o.ShapeHeight = 20;
+        o.BrushStyle = classlib::bsSolid;
+        o.BrushColor = 0x0000FF;
+    });
+    // Shape 1 at the start: the wide side across the end point.
+    Add(pxvoLine, 40, 100, 160, 100, [](TPxVectObject& o) {
+        o.BeginShape = 1;
+        o.ShapeWidth = 20;
+        o.ShapeHeight = 20;
+        o.BrushStyle = classlib::bsSolid;
+        o.BrushColor = 0x0000FF;
+    });
+    Compose();
+    EXPECT_TRUE(Red(58, 38));    // wide near the base, 18 px in
+    EXPECT_TRUE(White(43, 38));  // narrow at the tip
+    EXPECT_TRUE(Red(142, 38));
+    EXPECT_TRUE(Red(41, 108));   // wide at the end point itself
+    EXPECT_TRUE(White(57, 108));
+}
+
+TEST_F(VectDraw, BitmapObjectsShowTheirPictureOrACross)
+{
+    TPxBitmap pic;
+    pic.Allocate(10, 10, px24RGB);
+    pic.Fill(0x00FF00);
+    const int h = Add(pxvoBitmap, 20, 20, 39, 39);
+    view->SetObjBitmap(h, &pic);
+    Add(pxvoBitmap, 100, 20, 140, 60, [](TPxVectObject& o) { o.BitmapIndex = -1; });
+    view->ObjectRecord(1)->BitmapIndex = -1;
+    view->ReleaseSharedBitmap(-1);
+    Compose();
+    EXPECT_EQ(At(30, 30).g, 255);
+    EXPECT_EQ(At(30, 30).r, 0);
+    EXPECT_EQ(At(39, 39).g, 255);
+    EXPECT_TRUE(White(41, 30));
+    EXPECT_TRUE(Red(120, 40));  // the diagonals cross in the middle
+    EXPECT_TRUE(Red(100, 50));  // and the frame
+    EXPECT_TRUE(White(110, 25));
+}
+
+TEST_F(VectDraw, TextsMemosLabelsRulersAndAngles)
+{
+    Add(pxvoText, 10, 10, 90, 30, [](TPxVectObject& o) {
+        o.Text = "Wide";
+        o.HasText = true;
+        o.Font.lfHeight = -16;
+    });
+    Add(pxvoMemo, 100, 10, 190, 60, [](TPxVectObject& o) {
+        o.Text = "one\ntwo";
+        o.HasText = true;
+        o.Font.lfHeight = -14;
+        o.BrushStyle = classlib::bsClear;
+        o.MemoBrushStyle = classlib::bsClear;
+        o.MemoBorderStyle = classlib::psClear;
+    });
+    Add(pxvoLineLabel, 20, 120, 90, 120, [](TPxVectObject& o) {
+        o.Text = "lbl";
+        o.HasText = true;
+        o.LabelBrushColor = 0x00FFFF;
+        o.LabelPosition = 0;
+    });
+    Add(pxvoRuler, 100, 100, 190, 100, [](TPxVectObject& o) { o.RulerStyle = 2; });
+    Add(pxvoAngle, 0, 0, 0, 0, [](TPxVectObject& o) {
+        o.AnglePoints[0] = POINT{20, 40};
+        o.AnglePoints[1] = POINT{20, 90};
+        o.AnglePoints[2] = POINT{70, 90};
+    });
+    Compose();
+    EXPECT_GT(CountNonWhite(12, 12, 88, 28), 30);   // text glyphs
+    EXPECT_GT(CountNonWhite(102, 12, 188, 26), 15); // memo, first line
+    EXPECT_GT(CountNonWhite(102, 28, 188, 45), 15); // memo, second line
+    EXPECT_EQ(CountNonWhite(102, 48, 188, 58), 0);
+    // The label box sits left of the start point, away from the line.
+    const RECT lr = view->ObjectRecord(2)->LabelRect;
+    EXPECT_LE(lr.right, 21);
+    EXPECT_GE(lr.top, 119);
+    EXPECT_EQ(At((lr.left + lr.right) / 2, lr.top + 1).r, 255);  // yellow box
+    EXPECT_EQ(At((lr.left + lr.right) / 2, lr.top + 1).b, 0);
+    EXPECT_TRUE(Red(150, 100));                      // ruler line
+    EXPECT_TRUE(Red(100, 95));                       // end bar
+    EXPECT_GT(CountNonWhite(105, 102, 185, 118), 10);  // its length label
+    EXPECT_TRUE(Red(20, 60));                        // angle arms
+    EXPECT_TRUE(Red(50, 90));
+    EXPECT_GT(CountNonWhite(21, 91, 60, 110), 10);   // the angle's value
+}
+
+TEST_F(VectDraw, TranslucentTextBlendsThroughTheWorkImage)
+{
+    auto box = [&](int T) {
+        return Add(pxvoText, 10, 10, 190, 60, [T](TPxVectObject& o) {
+            o.Text = "M";
+            o.HasText = true;
+            o.Font.lfHeight = 0;  // the box height
+            o.BrushStyle = classlib::bsSolid;
+            o.BrushColor = 0x000000;
+            o.PenStyle = classlib::psClear;
+            o.Transparency = T;
+        });
+    };
+    box(128);
+    Compose();
+    const TPxRGB half = At(150, 55);
+    EXPECT_NEAR(half.r, 127, 3);  // black at half opacity over white
+    EXPECT_NE(view->GetWorkImage(), nullptr);
+    view->RemoveAllObjects();
+    box(255);
+    Compose();
+    EXPECT_EQ(At(150, 55).r, 0);
+}
+
+TEST_F(VectDraw, ObjectsBurnIntoTheImageAndZoomedPensWiden)
+{
+    Add(pxvoBox, 5, 5, 20, 20, [](TPxVectObject& o) {
+        o.BrushStyle = classlib::bsSolid;
+        o.BrushColor = 0xFF0000;
+    });
+    view->DrawObjectsIntoImage(false);
+    EXPECT_EQ(view->GetPxBitmap()->GetPixelRGB(10, 10).b, 255);
+    EXPECT_EQ(view->GetObjectsCount(), 1);
+    TPxVectObject o;
+    o.PenWidth = 3;
+    EXPECT_EQ(view->ObjPenWidth(o, 0.5, 0.5), 2);
+    view->ZoomObjectsWidth = false;
+    EXPECT_EQ(view->ObjPenWidth(o, 0.5, 0.5), 3);
+}
+
+TEST_F(VectDraw, SelectionAreaCountsEachPolygonWhateverItsWinding)
+{
+    // Two 10 x 10 squares, the second drawn the other way round.
+    const POINT pts[] = {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {PxPolygonSeparator, PxPolygonSeparator},
+                         {20, 0}, {20, 10}, {30, 10}, {30, 0}};
+    auto& outline = view->GetSelectionOutline();
+    outline.Points.assign(std::begin(pts), std::end(pts));
+    EXPECT_DOUBLE_EQ(view->SelectionArea(), 200.0);
+    EXPECT_DOUBLE_EQ(view->SelectionPerimeter(), 80.0);
+}
+
+}  // namespace
