@@ -43,6 +43,7 @@ TImgMView::TImgMView(classlib::TComponent* Owner) : TPxView(Owner)
     icache_ = std::make_unique<TPxVirtualImageList>(L"ICACHE", useFile);
     internalIO_ = new TImgIO(this);
     wallPaper_ = std::make_unique<classlib::TPicture>();
+    transition_ = std::make_unique<TPxTransitionEffects>(this);
     starter_ = std::make_unique<TPxStarter>(this);
     SetBounds(GetLeft(), GetTop(), 180, 90);
 }
@@ -50,6 +51,7 @@ TImgMView::TImgMView(classlib::TComponent* Owner) : TPxView(Owner)
 TImgMView::~TImgMView()
 {
     destroying_ = true;
+    *alive_ = nullptr;
     ReleaseCurrent(false);
     selectedImage_ = -1;
     StopLoading();
@@ -415,6 +417,33 @@ int TImgMView::GetStoredHeight(int Index)
     return e && e->ImageItem ? ilist_->GetImageHeight(e->ImageItem) : 0;
 }
 
+// ---- frame pictures
+
+namespace {
+
+std::unique_ptr<TPxBitmap> CopyPicture(TPxBitmap* Picture)
+{
+    if (!Picture)
+        return nullptr;
+    auto copy = std::make_unique<TPxBitmap>();
+    copy->Assign(Picture);
+    return copy;
+}
+
+}  // namespace
+
+void TImgMView::SetThumbnailFrame(TPxBitmap* Picture)
+{
+    thumbnailFrame_ = CopyPicture(Picture);
+    Update();
+}
+
+void TImgMView::SetThumbnailFrameSelected(TPxBitmap* Picture)
+{
+    thumbnailFrameSelected_ = CopyPicture(Picture);
+    Update();
+}
+
 // ---- stored images
 
 std::unique_ptr<TPxBitmap> TImgMView::MakeStoredImage(TPxBaseBitmap* Source, TPxStoreType StoreType, bool Enlarge, int BoxW,
@@ -435,8 +464,16 @@ std::unique_ptr<TPxBitmap> TImgMView::MakeStoredImage(TPxBaseBitmap* Source, TPx
     auto* px = dynamic_cast<TPxBitmap*>(Source);
     if (px && ConvertTo24 && px->GetPixelFormat() != px24RGB && Filter != rfNone)
         px->SetPixelFormat(px24RGB);
-    if (px && px->HasAlphaChannel() && GreyTransparent)
-        PxFillTransparent(px, TPxRGB{128, 128, 128});
+    // The caller's image stays as it is: transparent pixels are greyed in a
+    // copy.
+    std::unique_ptr<TPxBitmap> greyed;
+    if (px && px->HasAlphaChannel() && GreyTransparent) {
+        greyed = std::make_unique<TPxBitmap>();
+        greyed->Assign(px);
+        PxFillTransparent(greyed.get(), TPxRGB{128, 128, 128});
+        px = greyed.get();
+        Source = greyed.get();
+    }
     auto work = std::make_unique<TPxBitmap>();
     const TPxPixelFormat fmt = Source->GetPixelFormat();
     if (fmt == px1g) {

@@ -12,8 +12,11 @@
 // Pool: one dispatcher thread per control keeps at most ThreadPoolSize
 // asynchronous TImgIO loads running, starts queued requests in queue order,
 // drops requests and aborts loads of entries that are no longer visible.
-// A finished load is reduced on its worker thread and stored under
-// StarterLock; the control is then invalidated.
+// A finished load is reduced on its worker thread; storing it (with the
+// wrong-image picture, the entry's parameters and the change notification)
+// is handed to the window's thread, into the entry the load was started for
+// (indexes of queued and running work follow inserts and removals; the load
+// of a removed entry is dropped). StopLoading waits for every worker.
 //
 // Ownership: the control owns its entries, both stores, the internal and the
 // pool's I/O objects and their bitmaps, the frame readers, and the
@@ -49,6 +52,8 @@
 #include "imaging/model/PxDefs.h"
 #include "imaging/proc/ImgProcView.h"
 #include "imaging/views/ImgView.h"
+#include "imaging/views/PxTransitions.h"
+#include "imaging/views/PxVSoftShadow.h"
 #include "imaging/views/PxView.h"
 
 namespace classlib {
@@ -88,6 +93,10 @@ using TPxImageDrawEvent =
     classlib::TEvent<void(classlib::TObject* Sender, int idx, int Left, int Top, classlib::TCanvas* Canvas)>;
 using TPxImageDraw2Event = classlib::TEvent<void(classlib::TObject* Sender, int idx, int Left, int Top,
                                                  RECT ImageRect, classlib::TCanvas* Canvas)>;
+// Before a cell's picture is drawn: ThumbRect (in: (0, 0, w, h) of the
+// cell) may be narrowed; the picture then goes into it.
+using TPxImageDrawEventEx = classlib::TEvent<void(classlib::TObject* Sender, int idx, int Left, int Top,
+                                                  classlib::TBitmap* Dest, RECT& ThumbRect)>;
 
 // One caption of an entry (Position 0 top, 1 info, 2 bottom).
 class TPxMText : public classlib::TObject {
@@ -209,6 +218,8 @@ public:
     TPxImageIDRequestEvent OnImageIDRequest;
     TPxImageIDRequestExEvent OnImageIDRequestEx;
     TPxImageDrawEvent OnBeforeImageDraw;
+    // When assigned, no selection frame is drawn (the handler marks it).
+    TPxImageDrawEventEx OnBeforeImageDrawEx;
     TPxImageDrawEvent OnImageDraw;
     TPxImageDraw2Event OnImageDraw2;
     TPxImageSelectEvent OnImageSelect;
@@ -249,6 +260,21 @@ public:
     void SetChessboardStyle(int Size, classlib::TBrushStyle BrushStyle);
     classlib::TColor GradientEndColor = static_cast<classlib::TColor>(0xFF0000);
     int InvisibleKeepDistance = 15;
+    // A shadow beside every picture (made once into the display copy).
+    TPxVSoftShadow SoftShadow;
+    // Frame pictures (owned copies). With both set, a cell shows
+    // ThumbnailFrame (ThumbnailFrameSelected when selected) stretched over
+    // it, the thumbnail goes into ThumbnailFrameRect (relative to the cell)
+    // and no selection frame is drawn. nullptr removes a picture.
+    TPxBitmap* GetThumbnailFrame() const { return thumbnailFrame_.get(); }
+    TPxBitmap* GetThumbnailFrameSelected() const { return thumbnailFrameSelected_.get(); }
+    void SetThumbnailFrame(TPxBitmap* Picture);
+    void SetThumbnailFrameSelected(TPxBitmap* Picture);
+    RECT ThumbnailFrameRect{0, 0, 0, 0};
+    // Stored for applications; nothing in the control starts a transition.
+    TPxTransitionType TransitionEffect = pxttNone;
+    int TransitionDuration = 1000;
+    TPxTransitionEffects* GetTransition() const { return transition_.get(); }
     int LookAheadCount = 0;
     int VisibleFrame = 0;
     bool Playing = false;
@@ -294,7 +320,8 @@ public:
     int GetStoredHeight(int Index);
 
     // Stores Bitmap (reduced to the box with pxtThumb); nullptr is ignored.
-    // Bitmap is not kept; its transparent pixels may be greyed.
+    // Bitmap is neither kept nor changed (transparent pixels are greyed in
+    // the stored copy).
     void SetImageBitmap(int Index, TPxBaseBitmap* Bitmap);
     void SetImageTBitmap(int Index, classlib::TBitmap* Bitmap);
     void PrepareSpaceFor(int Width, int Height, int BitCount, int ImageCount);
@@ -319,6 +346,11 @@ public:
     // Observers for callers and tests (taken under the lock).
     int GetRequestCount();
     int GetRunningLoaderCount();
+    // Finished pool loads whose storing waits for the window's thread.
+    int GetPendingCompletionCount();
+    // Stores every finished pool load into the entry it was started for
+    // (dropped when that entry went); runs on the window's thread only.
+    void ApplyFinishedLoads();
 
     // ---- objects
     virtual TImgMIO* GetMIO();
@@ -444,9 +476,16 @@ private:
     friend class TPxStarter;
     friend class TImgMIO;
 
+    // One pool load. IO is declared last so that it goes first: its
+    // destructor waits for the worker, which may still use Bitmap.
     struct TLoader {
-        std::unique_ptr<TImgIO> IO;
         std::unique_ptr<TPxBitmap> Bitmap;
+        // The worker's reduction of Bitmap (nullptr: store Bitmap as it is).
+        std::unique_ptr<TPxBitmap> Reduced;
+        std::unique_ptr<TImgIO> IO;
+        // 0 running, 1 finishing on the worker, 2 waiting for the window's
+        // thread, 3 done (freed by the next purge). Under StarterLock.
+        int State = 0;
     };
 
     TImgMViewEntry* Entry(int Index) const;
@@ -462,8 +501,8 @@ private:
     bool LayoutAllowed();
     // The thumbnail of Source for a box, or nullptr when Source is stored as
     // it is. Needs no lock (it reads only its arguments). GreyTransparent
-    // greys Source's transparent pixels; ConvertTo24 converts Source to
-    // px24RGB first when Filter is not rfNone.
+    // greys the transparent pixels of a copy; ConvertTo24 converts Source
+    // itself to px24RGB first when Filter is not rfNone (loaders' own images).
     static std::unique_ptr<TPxBitmap> MakeStoredImage(TPxBaseBitmap* Source, TPxStoreType StoreType, bool Enlarge,
                                                       int BoxW, int BoxH, TResampleFilter Filter,
                                                       bool GreyTransparent, bool ConvertTo24);
@@ -480,13 +519,22 @@ private:
     bool DispatchPass(TPxStarter* Starter);
     void StoreLocked(int Index, TPxBaseBitmap* Image, int SourceW, int SourceH);
     void WakeStarter();
+    // The loader's finish notification (on its worker thread): reduces the
+    // image and hands the rest to the window's thread (ApplyFinishedLoads).
     void LoaderFinished(classlib::TObject* Sender);
+    TLoader* FindLoader(TImgIO* IO);
     bool CanReloadImage(TImgMViewEntry* E);
     void DrawThumbnail(classlib::TBitmap* Bitmap, TImgMViewEntry* E, int Index, bool Selected);
     void DrawCaptions(classlib::TCanvas* C, TImgMViewEntry* E, int x, int y, int w, int h, bool Selected);
     void FillSolid(classlib::TCanvas* C, const RECT& R, classlib::TColor Color);
+    // Display (w x h) with SoftShadow added, resampled back to w x h; sets
+    // E's ImageRect to the picture inside it.
+    std::unique_ptr<TPxBitmap> AddThumbnailShadow(std::unique_ptr<TPxBitmap> Display, TImgMViewEntry* E);
 
     classlib::TCriticalSection starterLock_;
+    // Queued completions run only while it still names this control (set
+    // to nullptr by the destructor; both on the window's thread).
+    std::shared_ptr<TImgMView*> alive_ = std::make_shared<TImgMView*>(this);
     std::vector<std::unique_ptr<TImgMViewEntry>> entries_;
     std::unique_ptr<TPxVirtualImageList> ilist_;
     std::unique_ptr<TPxVirtualImageList> icache_;
@@ -532,6 +580,9 @@ private:
     TPxBackgroundStyle thumbnailsBackgroundStyle_ = pxbsSolid;
     bool fillThumbnail_ = true;
     std::unique_ptr<classlib::TPicture> wallPaper_;
+    std::unique_ptr<TPxTransitionEffects> transition_;
+    std::unique_ptr<TPxBitmap> thumbnailFrame_;
+    std::unique_ptr<TPxBitmap> thumbnailFrameSelected_;
     TPxWallPaperStyle wallPaperStyle_ = pxwoNormal;
 
     TPxProgressEvent onProgress_;

@@ -2,6 +2,7 @@
 // pool of asynchronous loaders driven by TPxStarter.
 #include <algorithm>
 #include <cwctype>
+#include <functional>
 
 #include "classlib/Bitmap.h"
 #include "imaging/io/FileFormats.h"
@@ -326,19 +327,19 @@ void TImgMView::PurgeLoaders(std::vector<TLoader>& Freed)
 {
     for (size_t i = 0; i < runningLoaders_.size();) {
         TLoader& l = runningLoaders_[i];
-        if (l.IO->GetTag() != -1 && l.IO->WorkerCount() == 0) {
+        if (l.State == 0 && l.IO->GetTag() != -1 && l.IO->WorkerCount() == 0) {
             // The worker ended and no finish notification reached this
             // loader (it is the only sign of a lost load): the load failed.
             l.IO->AbortFlag = true;
             LoaderFinished(l.IO.get());
         }
         const int tag = static_cast<int>(l.IO->GetTag());
-        if (tag == -1) {
+        if (tag == -1 && l.State == 3) {
             Freed.push_back(std::move(l));
             runningLoaders_.erase(runningLoaders_.begin() + static_cast<std::ptrdiff_t>(i));
             continue;
         }
-        if (tag >= 0 && !IsImageVisible(tag) && !IsLookAhead(tag)) {
+        if (tag >= 0 && l.State == 0 && !IsImageVisible(tag) && !IsLookAhead(tag)) {
             l.IO->SetTag(-2);
             l.IO->AbortFlag = true;
         }
@@ -460,80 +461,144 @@ void TImgMView::StoreLocked(int Index, TPxBaseBitmap* Image, int SourceW, int So
     StoreItem(e, Image, SourceW, SourceH);
 }
 
+TImgMView::TLoader* TImgMView::FindLoader(TImgIO* IO)
+{
+    for (TLoader& l : runningLoaders_)
+        if (l.IO.get() == IO)
+            return &l;
+    return nullptr;
+}
+
 void TImgMView::LoaderFinished(classlib::TObject* Sender)
 {
     auto* io = dynamic_cast<TImgIO*>(Sender);
     if (!io)
         return;
     TPxBitmap* bitmap = nullptr;
+    bool reduce = false;
     {
         classlib::TCriticalSectionGuard guard(starterLock_);
-        for (TLoader& l : runningLoaders_)
-            if (l.IO.get() == io)
-                bitmap = l.Bitmap.get();
-        if (destroying_ || !bitmap) {
-            io->SetTag(-1);
-            WakeStarter();
+        TLoader* l = FindLoader(io);
+        // Unknown (already freed by StopLoading) or reported twice.
+        if (!l || l->State != 0)
             return;
-        }
-        if (io->AbortFlag) {
-            DoWrongImage(bitmap, static_cast<int>(io->GetTag()));
-            io->FileParams->FileFormat = 0;
-        }
+        l->State = 1;
+        bitmap = l->Bitmap.get();
+        reduce = !destroying_ && !io->AbortFlag && io->GetTag() >= 0;
     }
+    // The reduction needs no lock: it reads only the loader's own bitmap.
+    // A failed load is reduced on the window's thread, after the wrong-image
+    // picture has been made there.
     std::unique_ptr<TPxBitmap> reduced;
-    try {
-        reduced = MakeStoredImage(bitmap, StoreType, EnlargeSmallImages, thumbWidth_, thumbHeight_,
-                                  ThumbnailResampleFilter, false, true);
-    } catch (...) {
-        reduced.reset();
+    if (reduce) {
+        try {
+            reduced = MakeStoredImage(bitmap, StoreType, EnlargeSmallImages, thumbWidth_, thumbHeight_,
+                                      ThumbnailResampleFilter, false, true);
+        } catch (...) {
+            reduced.reset();
+        }
     }
     {
         classlib::TCriticalSectionGuard guard(starterLock_);
-        const int tag = static_cast<int>(io->GetTag());
-        TImgMViewEntry* e = Entry(tag);
-        // An entry that got its image meanwhile (fetched on the window's
-        // thread) keeps it: that image may be checked out right now.
-        if (tag >= 0 && e && !e->ImageItem) {
-            if (mio_)
-                if (TIOParamsVals* params = mio_->GetParams(tag))
-                    params->Assign(io->FileParams);
-            e->Background = io->GetBackground();
-            const bool failed = io->AbortFlag;
-            const int sw = failed || io->FileParams->OriginalWidth <= 0 ? bitmap->GetWidth()
-                                                                         : io->FileParams->OriginalWidth;
-            const int sh = failed || io->FileParams->OriginalHeight <= 0 ? bitmap->GetHeight()
-                                                                          : io->FileParams->OriginalHeight;
-            StoreLocked(tag, reduced ? static_cast<TPxBaseBitmap*>(reduced.get()) : bitmap, sw, sh);
-        }
-        reduced.reset();
-        io->SetTag(-1);
-        WakeStarter();
+        TLoader* l = FindLoader(io);
+        if (!l)
+            return;
+        l->Reduced = std::move(reduced);
+        l->State = 2;
     }
+    // The rest (storing, OnWrongImage, the multi-image parameters, the
+    // change notification and the repaint) runs on the window's thread.
+    if (GetCurrentThreadId() == classlib::MainThreadID) {
+        ApplyFinishedLoads();
+        return;
+    }
+    std::shared_ptr<TImgMView*> alive = alive_;
+    classlib::TThread::Queue(nullptr, std::function<void()>([alive] {
+        if (*alive)
+            (*alive)->ApplyFinishedLoads();
+    }));
+}
+
+void TImgMView::ApplyFinishedLoads()
+{
+    bool any = false;
+    bool notify = false;
+    {
+        classlib::TCriticalSectionGuard guard(starterLock_);
+        for (TLoader& l : runningLoaders_) {
+            if (l.State != 2)
+                continue;
+            l.State = 3;
+            any = true;
+            TImgIO* io = l.IO.get();
+            const int tag = static_cast<int>(io->GetTag());
+            TImgMViewEntry* e = Entry(tag);
+            // A load whose entry was removed or aborted meanwhile (tag < 0)
+            // is dropped; an entry that got its image meanwhile (fetched on
+            // this thread) keeps it: that image may be checked out right now.
+            if (tag >= 0 && e && !e->ImageItem && !destroying_) {
+                TPxBitmap* bitmap = l.Bitmap.get();
+                const bool failed = io->AbortFlag;
+                if (failed) {
+                    DoWrongImage(bitmap, tag);
+                    io->FileParams->FileFormat = 0;
+                    try {
+                        l.Reduced = MakeStoredImage(bitmap, StoreType, EnlargeSmallImages, thumbWidth_,
+                                                    thumbHeight_, ThumbnailResampleFilter, false, true);
+                    } catch (...) {
+                        l.Reduced.reset();
+                    }
+                }
+                if (TIOParamsVals* params = GetMIO()->GetParams(tag))
+                    params->Assign(io->FileParams);
+                e->Background = io->GetBackground();
+                const int sw = failed || io->FileParams->OriginalWidth <= 0 ? bitmap->GetWidth()
+                                                                             : io->FileParams->OriginalWidth;
+                const int sh = failed || io->FileParams->OriginalHeight <= 0 ? bitmap->GetHeight()
+                                                                              : io->FileParams->OriginalHeight;
+                StoreLocked(tag, l.Reduced ? static_cast<TPxBaseBitmap*>(l.Reduced.get()) : bitmap, sw, sh);
+                if (tag == selectedImage_)
+                    notify = true;
+            }
+            l.Reduced.reset();
+            io->SetTag(-1);
+        }
+    }
+    if (!any)
+        return;
+    WakeStarter();
+    if (notify)
+        NotifyBitmapChange();
     if (HandleAllocated())
         InvalidateRect(GetHandle(), nullptr, FALSE);
 }
 
 void TImgMView::StopLoading()
 {
+    std::vector<TLoader> loaders;
     {
         classlib::TCriticalSectionGuard guard(starterLock_);
         lookAheadList_.clear();
         requestQueue_.clear();
-        for (TLoader& l : runningLoaders_)
-            if (l.IO->GetTag() >= 0) {
-                l.IO->SetTag(-2);
-                l.IO->AbortFlag = true;
-            }
-    }
-    for (int i = 0; i < 10; ++i) {
-        {
-            classlib::TCriticalSectionGuard guard(starterLock_);
-            if (runningLoaders_.empty())
-                break;
+        for (TLoader& l : runningLoaders_) {
+            l.IO->SetTag(-2);
+            l.IO->AbortFlag = true;
         }
-        Sleep(100);
+        loaders.swap(runningLoaders_);
     }
+    // Freed outside the lock: each loader's I/O object waits for its worker
+    // (which may be waiting for the lock) before its bitmap goes.
+    loaders.clear();
+}
+
+int TImgMView::GetPendingCompletionCount()
+{
+    classlib::TCriticalSectionGuard guard(starterLock_);
+    int n = 0;
+    for (const TLoader& l : runningLoaders_)
+        if (l.State == 2)
+            ++n;
+    return n;
 }
 
 void TImgMView::CancelImageLoad(int Index)

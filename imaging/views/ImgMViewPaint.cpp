@@ -6,6 +6,7 @@
 
 #include "classlib/Bitmap.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/model/PxVirtualImageList.h"
 #include "imaging/model/PxWideFiles.h"
@@ -174,7 +175,7 @@ restart:
             for (int i = 0; i < GetImageCount(); ++i) {
                 TImgMViewEntry* e = Entry(i);
                 if ((i < firstVisible - d || i > lastVisible + d) && e->ImageItem && CanReloadImage(e) &&
-                    e->ImageItem != currentItem_) {
+                    e->ImageItem != currentItem_ && i != selectedImage_) {
                     ilist_->DeleteImage(e->ImageItem);
                     e->ImageItem = nullptr;
                 }
@@ -237,12 +238,36 @@ void TImgMView::DrawThumbnail(classlib::TBitmap* Bitmap, TImgMViewEntry* E, int 
         return;
     classlib::TCriticalSectionGuard guard(starterLock_);
     classlib::TCanvas* C = Bitmap->GetCanvas();
-    const int x = E->X - ViewX;
-    const int y = E->Y - ViewY;
-    const int w = thumbWidth_;
-    const int h = thumbHeight_;
+    int x = E->X - ViewX;
+    int y = E->Y - ViewY;
+    int w = thumbWidth_;
+    int h = thumbHeight_;
     if (OnBeforeImageDraw)
         OnBeforeImageDraw(this, Index, x, y, C);
+    // Frame pictures: the cell shows the frame, the thumbnail goes into its
+    // inner rectangle.
+    const bool framed = thumbnailFrame_ && thumbnailFrameSelected_;
+    if (framed) {
+        TPxBitmap* frame = Selected ? thumbnailFrameSelected_.get() : thumbnailFrame_.get();
+        if (!frame->IsEmpty() && w > 0 && h > 0) {
+            GdiFlush();
+            RenderToVclBitmap(*frame, Bitmap, nullptr, nullptr, nullptr, nullptr, x, y, w, h, 0, 0,
+                              frame->GetWidth(), frame->GetHeight(), true, false, 255,
+                              frame->GetWidth() == w && frame->GetHeight() == h ? rfNone : rfFastLinear, true, 0);
+        }
+        x += ThumbnailFrameRect.left;
+        y += ThumbnailFrameRect.top;
+        w = ThumbnailFrameRect.right - ThumbnailFrameRect.left;
+        h = ThumbnailFrameRect.bottom - ThumbnailFrameRect.top;
+    }
+    if (OnBeforeImageDrawEx) {
+        RECT r{0, 0, w, h};
+        OnBeforeImageDrawEx(this, Index, x, y, Bitmap, r);
+        x += r.left;
+        y += r.top;
+        w = r.right - r.left;
+        h = r.bottom - r.top;
+    }
 
     int t = 0;
     if (EnableCaptions && !E->BottomText->Caption.empty()) {
@@ -287,6 +312,8 @@ void TImgMView::DrawThumbnail(classlib::TBitmap* Bitmap, TImgMViewEntry* E, int 
                     PxRoundCorners(display.get(), r, r, 0, 0, 0);
                 }
                 E->ImageRect = RECT{0, 0, dw, dh};
+                if (SoftShadow.Enabled && !display->IsEmpty())
+                    display = AddThumbnailShadow(std::move(display), E);
                 if (!display->IsEmpty()) {
                     RenderToVclBitmap(*display, Bitmap, nullptr, nullptr, nullptr, nullptr, left, top, dw, dh, 0, 0,
                                       dw, dh, enableAlphaChannel_, false, 255, rfNone, true, 0);
@@ -308,8 +335,9 @@ void TImgMView::DrawThumbnail(classlib::TBitmap* Bitmap, TImgMViewEntry* E, int 
             dh = copy->GetHeight();
             left = x + std::abs(w - dw) / 2;
             top = y + upperGap_ + std::abs(a - dh) / 2;
+            // The same alpha rule as the first drawing of the copy.
             RenderToVclBitmap(*copy, Bitmap, nullptr, nullptr, nullptr, nullptr, left, top, dw, dh, 0, 0, dw, dh,
-                              true, false, 255, rfNone, true, 0);
+                              enableAlphaChannel_, false, 255, rfNone, true, 0);
             icache_->ReleaseBitmap(copy, false);
             pictured = true;
         }
@@ -361,7 +389,7 @@ void TImgMView::DrawThumbnail(classlib::TBitmap* Bitmap, TImgMViewEntry* E, int 
             }
         }
     }
-    if (Selected && selectionStyle_ != pxssACD) {
+    if (Selected && selectionStyle_ != pxssACD && !OnBeforeImageDrawEx && !framed) {
         const int width = Focused() ? selectionWidth_ : SelectionWidthNoFocus;
         C->GetPen()->SetColor(selectionColor_);
         C->GetBrush()->SetStyle(classlib::bsClear);
@@ -375,6 +403,31 @@ void TImgMView::DrawThumbnail(classlib::TBitmap* Bitmap, TImgMViewEntry* E, int 
         }
         C->GetPen()->SetWidth(1);
     }
+}
+
+std::unique_ptr<TPxBitmap> TImgMView::AddThumbnailShadow(std::unique_ptr<TPxBitmap> Display, TImgMViewEntry* E)
+{
+    const int dw = Display->GetWidth();
+    const int dh = Display->GetHeight();
+    if (Display->GetPixelFormat() != px24RGB)
+        Display->SetPixelFormat(px24RGB);
+    PxAddSoftShadow(Display.get(), SoftShadow.OffsetX, SoftShadow.OffsetY, SoftShadow.Radius, SoftShadow.Intensity,
+                    true, PxColorToRGB(SoftShadow.ShadowColor), TPxProgressEvent(), nullptr);
+    const int gw = Display->GetWidth();
+    const int gh = Display->GetHeight();
+    if (gw <= 0 || gh <= 0)
+        return Display;
+    // Picture and shadow together fit the display size again.
+    auto back = std::make_unique<TPxBitmap>();
+    back->SetLocation(pxMemory);
+    if (!back->Allocate(dw, dh, px24RGB))
+        return Display;
+    PxResampleBitmap(Display.get(), back.get(), rfTriangle);
+    const double mx = (gw - dw) / 2.0;
+    const double my = (gh - dh) / 2.0;
+    E->ImageRect = RECT{static_cast<LONG>(mx * dw / gw), static_cast<LONG>(my * dh / gh),
+                        static_cast<LONG>((mx + dw - 1) * dw / gw) + 1, static_cast<LONG>((my + dh - 1) * dh / gh) + 1};
+    return back;
 }
 
 void TImgMView::DoWrongImage(TPxBitmap* Bitmap, int Index)

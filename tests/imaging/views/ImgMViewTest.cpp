@@ -13,6 +13,7 @@
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/GifReader.h"
 #include "imaging/io/IOParams.h"
+#include "imaging/io/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/proc/ImgProc.h"
@@ -189,6 +190,9 @@ TEST(ImgMViewStore, ReducedPixelsAndTransparentGrey)
     ASSERT_TRUE(stored->HasAlphaChannel());
     EXPECT_EQ(stored->GetAlphaChannel()->GetPixelGray8(1, 2), 255);
     EXPECT_EQ(stored->GetAlphaChannel()->GetPixelGray8(8, 2), 0);
+    // The caller's image is left as it was: greying happens in a copy.
+    EXPECT_TRUE(Near(src.GetPixelRGB(30, 10), TPxRGB{255, 0, 0}, 0));
+    EXPECT_EQ(src.GetAlphaChannel()->GetPixelGray8(30, 10), 0);
 }
 
 // ---- entries, selection and the parameter list
@@ -547,25 +551,33 @@ TEST_F(GridInHost, CellDecorationsByPixels)
 
 namespace {
 
-TEST_F(GridInHost, DisplayCopyKeepsItsAlphaWhenAlphaIsOff)
+TEST_F(GridInHost, DisplayCopyIsBlendedByTheSameRuleAsTheFirstPaint)
 {
-    MakePreview(40, 40);
-    grid_->ThumbnailsBackground = classlib::clLime;
-    grid_->RoundCornersDivisor = 4;
-    grid_->SetEnableAlphaChannel(false);
-    grid_->AppendImage();
-    TPxBitmap red(40, 40, px24RGB);
-    for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 40; ++x)
-            red.SetPixelRGB(x, y, TPxRGB{0, 0, 255});
-    grid_->SetImageBitmap(0, &red);
-    classlib::TBitmap first;
-    grid_->PaintTo(&first);
-    ASSERT_TRUE(grid_->HasDisplayCopy(0));
-    classlib::TBitmap second;
-    grid_->PaintTo(&second);
-    EXPECT_TRUE(Near(PixelAt(first, 0, 0), TPxRGB{0, 0, 255}, 0));   // alpha ignored
-    EXPECT_TRUE(Near(PixelAt(second, 0, 0), TPxRGB{0, 255, 0}, 0));  // the copy is always blended
+    // Rounded corners are transparent: they show the cell colour exactly
+    // when the alpha channel is on, in the first paint and in repaints from
+    // the display copy alike.
+    for (const bool alphaOn : {false, true}) {
+        SCOPED_TRACE(alphaOn ? "alpha on" : "alpha off");
+        MakePreview(40, 40);
+        grid_->ThumbnailsBackground = classlib::clLime;
+        grid_->RoundCornersDivisor = 4;
+        grid_->SetEnableAlphaChannel(alphaOn);
+        grid_->Clear();
+        grid_->AppendImage();
+        TPxBitmap red(40, 40, px24RGB);
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 40; ++x)
+                red.SetPixelRGB(x, y, TPxRGB{0, 0, 255});
+        grid_->SetImageBitmap(0, &red);
+        classlib::TBitmap first;
+        grid_->PaintTo(&first);
+        ASSERT_TRUE(grid_->HasDisplayCopy(0));
+        classlib::TBitmap second;
+        grid_->PaintTo(&second);
+        const TPxRGB expected = alphaOn ? TPxRGB{0, 255, 0} : TPxRGB{0, 0, 255};
+        EXPECT_TRUE(Near(PixelAt(first, 0, 0), expected, 0));
+        EXPECT_TRUE(Near(PixelAt(second, 0, 0), expected, 0));
+    }
 }
 
 TEST_F(GridInHost, WindowPaintShowsThePicture)
@@ -664,6 +676,239 @@ TEST_F(PoolGrid, LookAheadQueuesFollowersAndFarImagesAreDropped)
     EXPECT_TRUE(grid_->HasImage(39));
     EXPECT_FALSE(grid_->HasImage(0));
     EXPECT_TRUE(grid_->HasDisplayCopy(0));
+}
+
+}  // namespace
+
+namespace {
+
+// Waits without serving queued calls: pool loads finish on their workers
+// but nothing is handed to this thread.
+bool WaitUnserved(const std::function<bool()>& Done, int Seconds = 20)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (Done())
+            return true;
+        Sleep(5);
+    }
+    return false;
+}
+
+int OriginalWidth(const std::wstring& File)
+{
+    TImgIO io(nullptr);
+    io.ReadParamsFromFile(File);
+    return io.FileParams->OriginalWidth > 0 ? io.FileParams->OriginalWidth : io.FileParams->Width;
+}
+
+TEST_F(PoolGrid, FinishedLoadLandsInItsOwnEntryAfterInsertsAndRemovals)
+{
+    // A JPEG, another JPEG and a PNG of another size.
+    Fill({files_[0], files_[2], files_[1]});
+    classlib::TBitmap out;
+    grid_->PaintTo(&out);  // three pool loads for entries 0, 1, 2
+    // The loads finish; storing them waits for this thread.
+    ASSERT_TRUE(WaitUnserved([&] { return grid_->GetPendingCompletionCount() == 3; }));
+    EXPECT_FALSE(grid_->HasImage(0));
+    // Meanwhile: a new entry in front, and the entry of the second JPEG
+    // removed; the PNG's entry moves from 2 to 3 and back to 2.
+    grid_->InsertImage(0);
+    ASSERT_TRUE(grid_->RemoveImage(2));
+    ASSERT_EQ(grid_->GetImageFileName(1), files_[0]);
+    ASSERT_EQ(grid_->GetImageFileName(2), files_[1]);
+    ASSERT_TRUE(PumpUntil([&] { return grid_->GetPendingCompletionCount() == 0; }));
+    EXPECT_FALSE(grid_->HasImage(0));  // the new entry got nothing
+    ASSERT_TRUE(grid_->HasImage(1));
+    ASSERT_TRUE(grid_->HasImage(2));
+    EXPECT_EQ(grid_->GetImageSourceWidth(1), OriginalWidth(files_[0]));
+    EXPECT_EQ(grid_->GetImageSourceWidth(2), OriginalWidth(files_[1]));
+    EXPECT_NE(OriginalWidth(files_[0]), OriginalWidth(files_[1]));
+}
+
+struct ThreadSink : classlib::TObject {
+    std::atomic<DWORD> wrongThread{0};
+    std::atomic<int> changes{0};
+    std::atomic<DWORD> changeThread{0};
+    void Wrong(classlib::TObject*, TPxBitmap*, int, bool&) { wrongThread = GetCurrentThreadId(); }
+    void Changed(classlib::TObject*, bool)
+    {
+        ++changes;
+        changeThread = GetCurrentThreadId();
+    }
+};
+
+TEST_F(PoolGrid, CompletionsRunOnTheWindowThread)
+{
+    ThreadSink sink;
+    grid_->OnWrongImage = TPxWrongImageEvent(&sink, &ThreadSink::Wrong);
+    TImgMIO* mio = grid_->GetMIO();
+    Fill({files_[0], testsupport::FixtureDir(L"io\\jpeg") + L"\\no-such-file.jpg"});
+    classlib::TBitmap out;
+    grid_->PaintTo(&out);
+    ASSERT_TRUE(WaitUnserved([&] { return grid_->GetPendingCompletionCount() == 2; }));
+    // Nothing of the completion has run on the workers.
+    EXPECT_EQ(sink.wrongThread, 0u);
+    EXPECT_EQ(mio->GetParams(0)->FileFormat, 0);
+    EXPECT_FALSE(grid_->HasImage(0));
+    ASSERT_TRUE(PumpUntil([&] { return grid_->HasImage(0) && grid_->HasImage(1); }));
+    EXPECT_EQ(sink.wrongThread, GetCurrentThreadId());
+    EXPECT_EQ(mio->GetParams(0)->FileFormat, ffJPEG);
+
+    // A pool load of the selected entry notifies the bitmap-change handlers,
+    // on this thread too.
+    grid_->RegisterBitmapChangeEvent(TPxBitmapChangeEvent(&sink, &ThreadSink::Changed), &sink);
+    grid_->InsertImage(2);
+    grid_->SetImageFileName(2, files_[2]);
+    grid_->SetSelectedImage(2);
+    sink.changes = 0;
+    ASSERT_TRUE(grid_->RequestImageLoad(2, -1));
+    ASSERT_TRUE(PumpUntil([&] { return grid_->HasImage(2); }));
+    EXPECT_GT(sink.changes.load(), 0);
+    EXPECT_EQ(sink.changeThread, GetCurrentThreadId());
+}
+
+TEST_F(PoolGrid, StopLoadingWaitsForEveryWorker)
+{
+    std::vector<std::wstring> many(30, files_[0]);
+    grid_->SetBounds(0, 0, 600, 300);
+    grid_->SetGridWidth(-1);
+    Fill(many);
+    classlib::TBitmap out;
+    grid_->PaintTo(&out);
+    ASSERT_GT(grid_->GetRunningLoaderCount() + grid_->GetRequestCount(), 0);
+    grid_->StopLoading();
+    EXPECT_EQ(grid_->GetRunningLoaderCount(), 0);
+    EXPECT_EQ(grid_->GetRequestCount(), 0);
+    // Completions queued before the stop find nothing to store.
+    PumpUntil([] { return false; }, 1);
+    for (int i = 0; i < grid_->GetImageCount(); ++i)
+        EXPECT_FALSE(grid_->HasImage(i)) << i;
+}
+
+TEST_F(PoolGrid, SelectedEntryKeepsItsImageFarFromView)
+{
+    std::vector<std::wstring> many;
+    for (int i = 0; i < 40; ++i)
+        many.push_back(files_[static_cast<size_t>(i % 3)]);
+    Fill(many);
+    grid_->InvisibleKeepDistance = 3;
+    grid_->SetSelectedImage(1);
+    classlib::TBitmap out;
+    grid_->PaintTo(&out);
+    ASSERT_TRUE(PumpUntil([&] { return grid_->GetRunningLoaderCount() == 0 && grid_->HasImage(0); }));
+    grid_->ViewX = grid_->GetExtentX() - grid_->GetClientWidth();
+    grid_->ThreadPoolSize = 0;
+    grid_->PaintTo(&out);
+    EXPECT_FALSE(grid_->HasImage(0));
+    EXPECT_TRUE(grid_->HasImage(1));
+}
+
+// A w x h picture of one colour.
+std::unique_ptr<TPxBitmap> Plain(int W, int H, TPxRGB C)
+{
+    auto b = std::make_unique<TPxBitmap>(W, H, px24RGB);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            b->SetPixelRGB(x, y, C);
+    return b;
+}
+
+TEST_F(GridInHost, FramePicturesHoldTheThumbnailAndMarkTheSelection)
+{
+    grid_->SetBounds(0, 0, 4 + 2 * 64, 68);
+    grid_->SetScrollBars(ssNone);
+    grid_->SetThumbWidth(60);
+    grid_->SetThumbHeight(60);
+    grid_->SetStyle(pxmsFlat);
+    grid_->ThumbnailsBackground = classlib::clWhite;
+    const TPxRGB magenta{255, 0, 255}, cyan{255, 255, 0}, red{0, 0, 255};
+    grid_->SetThumbnailFrame(Plain(30, 30, magenta).get());
+    grid_->SetThumbnailFrameSelected(Plain(30, 30, cyan).get());
+    grid_->ThumbnailFrameRect = RECT{10, 10, 50, 50};
+    for (int i = 0; i < 2; ++i) {
+        grid_->AppendImage();
+        grid_->SetImageBitmap(i, Plain(40, 40, red).get());
+    }
+    grid_->SetSelectedImage(1);
+    classlib::TBitmap out;
+    grid_->PaintTo(&out);
+    const int x0 = 4, x1 = 4 + 64, y = 4;
+    EXPECT_TRUE(Near(PixelAt(out, x0 + 2, y + 2), magenta, 0));
+    EXPECT_TRUE(Near(PixelAt(out, x1 + 2, y + 2), cyan, 0));  // no selection frame over it
+    EXPECT_TRUE(Near(PixelAt(out, x1 + 1, y + 30), cyan, 0));
+    for (int x : {x0, x1}) {
+        EXPECT_TRUE(Near(PixelAt(out, x + 12, y + 30), red, 1));  // the picture inside the rectangle
+        EXPECT_TRUE(Near(PixelAt(out, x + 48, y + 30), red, 1));
+        EXPECT_FALSE(Near(PixelAt(out, x + 52, y + 30), red, 40));  // outside it the frame
+    }
+}
+
+TEST_F(GridInHost, SoftShadowBesideThePictureFromTheFirstPaintOn)
+{
+    grid_->SetBounds(0, 0, 68, 68);
+    grid_->SetScrollBars(ssNone);
+    grid_->SetThumbWidth(60);
+    grid_->SetThumbHeight(60);
+    grid_->SetStyle(pxmsFlat);
+    grid_->ThumbnailsBackground = classlib::clWhite;
+    grid_->SoftShadow.Enabled = true;
+    grid_->AppendImage();
+    grid_->SetImageBitmap(0, Plain(60, 60, TPxRGB{0, 0, 255}).get());
+    classlib::TBitmap first;
+    grid_->PaintTo(&first);
+    const RECT r = grid_->GetImageRect(0);
+    // Picture and shadow share the cell: the picture is smaller than it.
+    EXPECT_GT(r.left, 0);
+    EXPECT_LT(r.right - r.left, 60);
+    const int cx = 4 + (r.left + r.right) / 2;
+    const int cy = 4 + (r.top + r.bottom) / 2;
+    EXPECT_TRUE(Near(PixelAt(first, cx, cy), TPxRGB{0, 0, 255}, 12));
+    // Below and right of the picture (offset 3, 3) the cell is darkened;
+    // above and left of it, as far out, much less so.
+    const TPxRGB shadow = PixelAt(first, 4 + r.right + 1, 4 + r.bottom + 1);
+    const TPxRGB lit = PixelAt(first, 4 + r.left - 2, 4 + r.top - 2);
+    EXPECT_LT(shadow.g, 200);
+    EXPECT_GT(lit.g, shadow.g + 40);
+    // Repaints from the display copy give the same pixels.
+    ASSERT_TRUE(grid_->HasDisplayCopy(0));
+    classlib::TBitmap again;
+    grid_->PaintTo(&again);
+    for (int yy = 0; yy < 68; yy += 3)
+        for (int xx = 0; xx < 68; xx += 3)
+            ASSERT_TRUE(Near(PixelAt(first, xx, yy), PixelAt(again, xx, yy), 0)) << xx << "," << yy;
+}
+
+struct ExSink : classlib::TObject {
+    int calls = 0;
+    void Before(classlib::TObject*, int, int, int, classlib::TBitmap*, RECT& R)
+    {
+        ++calls;
+        R = RECT{20, 0, R.right, R.bottom};  // the picture keeps clear of the left 20 pixels
+    }
+};
+
+TEST_F(GridInHost, BeforeImageDrawExNarrowsTheThumbnailAndOwnsTheSelectionMark)
+{
+    grid_->SetBounds(0, 0, 68, 68);
+    grid_->SetScrollBars(ssNone);
+    grid_->SetThumbWidth(60);
+    grid_->SetThumbHeight(60);
+    grid_->SetStyle(pxmsFlat);
+    grid_->ThumbnailsBackground = classlib::clWhite;
+    grid_->SetSelectionColor(classlib::clBlack);
+    ExSink sink;
+    grid_->OnBeforeImageDrawEx = TPxImageDrawEventEx(&sink, &ExSink::Before);
+    grid_->AppendImage();
+    grid_->SetImageBitmap(0, Plain(40, 60, TPxRGB{0, 0, 255}).get());
+    classlib::TBitmap out;
+    grid_->PaintTo(&out);
+    EXPECT_EQ(sink.calls, 1);
+    // 40 x 60 fitted into 40 x 60 at x + 20; left of it the grid draws
+    // nothing (the control's background).
+    EXPECT_TRUE(Near(PixelAt(out, 4 + 10, 30), PixelAt(out, 1, 1), 0));
+    EXPECT_TRUE(Near(PixelAt(out, 4 + 22, 30), TPxRGB{0, 0, 255}, 1));
+    EXPECT_TRUE(Near(PixelAt(out, 4 + 40, 4), TPxRGB{0, 0, 255}, 1));  // no selection frame over it
 }
 
 }  // namespace
