@@ -368,6 +368,7 @@ void TfrmMain::CreateComponents()
     LV1 = placed(new shell::TShellList(this), L"LV1", browse);
     LV1->SetShowColumnHeaders(false);
     LV1->SetHideSelection(false);
+    LV1->ShellContextMenu = false;
     LV1->SetShowFolders(false);
     LV1->SetDetails(false);  // headers hidden: the names only
     LV1->SetFilter(L"*");
@@ -901,8 +902,14 @@ void TfrmMain::Readini()
     SetBounds(Settings.WindowLeft, Settings.WindowTop, Settings.WindowWidth, Settings.WindowHeight);
     EAlbDir->SetText(Settings.OutputFolder);
     if (!Settings.InputFolder.empty()) {
-        FTree->SetPath(Settings.InputFolder);
-        LV1->SetPath(Settings.InputFolder);
+        // The tree selects the folder and the link fills the list; before
+        // the tree's window exists the list is told itself.
+        FTree->SetSelectedFolder(Settings.InputFolder);
+        try {
+            LV1->SetPath(Settings.InputFolder);
+        } catch (const classlib::Exception&) {
+            // A folder that went away since: the list stays as it is.
+        }
     }
     EAlbName->SetText(Settings.AlbumName);
 }
@@ -920,7 +927,8 @@ void TfrmMain::Writeini()
     Settings.WindowTop = r.top;
     Settings.WindowWidth = r.right - r.left;
     Settings.WindowHeight = r.bottom - r.top;
-    Settings.InputFolder = LV1->GetPath();
+    Settings.InputFolder = FTree->GetSelectedFolder();
+    if (Settings.InputFolder.empty()) Settings.InputFolder = LV1->GetPath();
     Settings.OutputFolder = EAlbDir->GetText();
     Settings.AlbumName = EAlbName->GetText();
     try {

@@ -335,6 +335,7 @@ void TListView::CreateHandleDone()
     for (int i = 0; i < columns_->GetCount(); ++i) InsertColumn(i, columns_->GetItem(i));
     for (int i = 0; i < items_->GetCount(); ++i) InsertRow(i, items_->GetItem(i));
     if (smallImages_) Send(LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(smallImages_));
+    if (largeImages_) Send(LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(largeImages_));
     if (stateImages_) Send(LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(stateImages_));
     if (updateCount_ > 0) Send(WM_SETREDRAW, FALSE);
 }
@@ -494,6 +495,12 @@ int TListView::GetItemIndex() const
 void TListView::SetItemIndex(int Value)
 {
     SetSelected(Value >= 0 && Value < items_->GetCount() ? items_->GetItem(Value) : nullptr);
+}
+
+void TListView::SetLargeImages(HIMAGELIST Value)
+{
+    largeImages_ = Value;
+    if (HandleAllocated()) Send(LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(Value));
 }
 
 void TListView::SetSmallImages(HIMAGELIST Value)

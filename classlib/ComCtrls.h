@@ -199,6 +199,9 @@ public:
     // it), null for none.
     HIMAGELIST GetSmallImages() const { return smallImages_; }
     void SetSmallImages(HIMAGELIST Value);
+    // The image list of the items' icons in icon view; borrowed.
+    HIMAGELIST GetLargeImages() const { return largeImages_; }
+    void SetLargeImages(HIMAGELIST Value);
     // The image list of the rows' state images (check boxes); borrowed.
     HIMAGELIST GetStateImages() const { return stateImages_; }
     void SetStateImages(HIMAGELIST Value);
@@ -245,6 +248,7 @@ private:
     bool showColumnHeaders_ = true;
     int updateCount_ = 0;
     HIMAGELIST smallImages_ = nullptr;
+    HIMAGELIST largeImages_ = nullptr;
     HIMAGELIST stateImages_ = nullptr;
     // Window state changes made by the list itself raise no events.
     int quiet_ = 0;

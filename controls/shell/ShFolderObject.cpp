@@ -1,4 +1,5 @@
 #include "controls/shell/ShFolderObject.h"
+#include "controls/shell/ShPictureThumbnail.h"
 
 #include <commctrl.h>
 #include <shlwapi.h>
@@ -309,7 +310,9 @@ bool TShFolderObject::NextObject()
         return true;
     };
     try {
-        const bool inNetwork = GetSpecialFolder() == SF_NETWORK;
+        // Only the one special folder is looked up: matching a list against
+        // all of them costs tens of milliseconds, once per object.
+        const bool inNetwork = PidlToSpecialFolder(folderIDList_.get(), ShellFolderBit(SF_NETWORK)) == SF_NETWORK;
         while (fetch()) {
             if (fileSystemOnly_ && GetAttributes(SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR) == 0) {
                 const std::wstring name = GetObjectName();
@@ -808,6 +811,10 @@ classlib::TBitmap* TShFolderObject::GetThumbnailBitmap(int width, int height, bo
     LPCITEMIDLIST absolute = GetAbsoluteObjectIDList();
     if (!absolute || !objectIDList_) return nullptr;
     if (IsOldShell) return nullptr;
+    // A picture file is read by the picture codecs first: some platforms'
+    // shells hand out icons only.
+    if (!IsFolder())
+        if (HBITMAP own = MakePictureThumbnail(GetObjectPath(), width, height)) return AdoptBitmap(own);
 
     if (IsVistaOrLater && (CommonControlsMajorVersion() >= 6 || !iconFallback)) {
         if (!ShellEntryPoints.SHCreateItemFromIDList)

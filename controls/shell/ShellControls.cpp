@@ -60,24 +60,20 @@ std::vector<std::wstring> SplitMasks(const std::wstring& Masks)
     return out;
 }
 
-// The sub-folders of Folder (names), sorted ignoring case.
-std::vector<std::wstring> SubFolders(const std::wstring& Folder)
+// A reference of our own to a borrowed interface.
+template <class T>
+TComRef<T> Share(T* p)
 {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileExW((WithBackslash(Folder) + L"*").c_str(), FindExInfoBasic, &fd,
-                                  FindExSearchLimitToDirectories, nullptr, 0);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) continue;
-        std::wstring n = fd.cFileName;
-        if (n == L"." || n == L"..") continue;
-        names.push_back(n);
-    } while (::FindNextFileW(h, &fd));
-    ::FindClose(h);
-    std::sort(names.begin(), names.end(), LessNoCase);
-    return names;
+    if (p) p->AddRef();
+    return TComRef<T>(p);
+}
+
+// Whether two lists relative to Folder name the same object.
+bool SameObject(IShellFolder* Folder, LPCITEMIDLIST a, LPCITEMIDLIST b)
+{
+    if (!Folder || !a || !b) return false;
+    const HRESULT hr = Folder->CompareIDs(0, a, b);
+    return SUCCEEDED(hr) && static_cast<short>(HRESULT_CODE(hr)) == 0;
 }
 
 }  // namespace
@@ -100,6 +96,7 @@ std::vector<TFolderEntry> ListFolderEntries(const std::wstring& Folder, const st
                    : std::none_of(masks.begin(), masks.end(), [&](const std::wstring& m) { return classlib::MatchesMask(n, m); }))
             continue;
         TFolderEntry e;
+        e.ObjectName = n;
         e.Name = std::move(n);
         e.Folder = folder;
         e.Size = (std::uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
@@ -194,6 +191,29 @@ void SortEntries(std::vector<TFolderEntry>& Entries, TListDetail Detail, bool De
     });
 }
 
+bool IsShownObject(TShFolderObject& Browser, ShellOptions Options)
+{
+    const bool hidden = Browser.IsHidden();
+    if (hidden && !(Options & soShowHidden)) return false;
+    const bool folder = Browser.IsFolder();
+    // Only folders can be the network or the recycle bin: files are spared
+    // the look-ups of the special folders.
+    if (folder && !(Options & soShowNethood)) {
+        const TShellFolder sf = PidlToSpecialFolder(Browser.GetAbsoluteObjectIDList(),
+                                                    ShellFolderBit(SF_NETHOOD) | ShellFolderBit(SF_NETWORK));
+        if (sf == SF_NETHOOD || sf == SF_NETWORK) return false;
+    }
+    if (!(Options & soShowRecycleBin)) {
+        if (folder && PidlToSpecialFolder(Browser.GetAbsoluteObjectIDList(), ShellFolderBit(SF_BITBUCKET)) == SF_BITBUCKET)
+            return false;
+        if (hidden) {
+            const std::wstring name = Browser.GetObjectName();
+            if (name.size() >= 6 && classlib::WideSameText(name.substr(0, 6), L"RECYCL")) return false;
+        }
+    }
+    return folder || (Options & soShowFiles);
+}
+
 // ---- link client
 
 HRESULT STDMETHODCALLTYPE TShellLinkClient::QueryInterface(REFIID riid, void** ppv)
@@ -251,12 +271,10 @@ TShellLinkClient::~TShellLinkClient()
 
 void TShellLinkClient::DetachIcons() { iconSink_->Detach(); }
 
-void TShellLinkClient::QueueIcon(classlib::TObject* Group, classlib::TObject* Tag, const std::wstring& Path,
-                                 std::uint8_t Kind)
+void TShellLinkClient::QueueIcon(classlib::TObject* Group, classlib::TObject* Tag, TPidl Pidl, std::uint8_t Kind)
 {
-    auto* work = new TIconWorkItem(TPidl(), Group, Tag, iconSink_, Kind);
-    work->Path = Path;
-    ShellWorkPool()->AddWorkItem(work);
+    if (!Pidl) return;
+    ShellWorkPool()->AddWorkItem(new TIconWorkItem(std::move(Pidl), Group, Tag, iconSink_, Kind));
 }
 
 void TShellLinkClient::CancelWork(classlib::TObject* Owner, classlib::TObject* Group)
@@ -274,16 +292,6 @@ void STDMETHODCALLTYPE TShellLinkClient::SetShellLink(TShellLink* Link)
     if (Link) Link->RegisterControl(this);
 }
 
-void TShellLinkClient::NotifyFolder(const std::wstring& Folder)
-{
-    if (!link_ || Folder.empty()) return;
-    PIDLIST_ABSOLUTE pidl = nullptr;
-    if (SUCCEEDED(::SHParseDisplayName(Folder.c_str(), nullptr, &pidl, 0, nullptr)) && pidl) {
-        link_->NotifyFolderChanged(this, pidl);
-        ::CoTaskMemFree(pidl);
-    }
-}
-
 std::wstring TShellLinkClient::PathOfPidl(LPCITEMIDLIST Pidl)
 {
     wchar_t buf[MAX_PATH * 4] = {};
@@ -293,82 +301,612 @@ std::wstring TShellLinkClient::PathOfPidl(LPCITEMIDLIST Pidl)
 
 // ---- tree
 
+// One node: the object's list relative to the folder holding it (a copy of
+// the absolute list for the root) and its absolute list, both owned.
+struct TShellTree::TNode : classlib::TObject {
+    enum : std::uint8_t { fFolder = 2, fCompressed = 4, fEncrypted = 8, fKeep = 32 };
+    TComRef<IShellFolder> ParentFolder;  // null for the root
+    TPidl Pidl;
+    TPidl Absolute;
+    int SeenMark = 1;
+    std::uint8_t Flags = 0;
+    HTREEITEM Item = nullptr;
+    bool Filled = false;  // the children were read
+    int Image = -1;       // closed icon (-1: not known yet)
+    int OpenImage = -1;   // icon while selected
+    bool IconAsked = false;
+};
+
+namespace {
+
+// The hourglass for a scope.
+class THourglass {
+public:
+    THourglass() : old_(::SetCursor(::LoadCursorW(nullptr, IDC_WAIT))) {}
+    ~THourglass() { ::SetCursor(old_); }
+    THourglass(const THourglass&) = delete;
+    THourglass& operator=(const THourglass&) = delete;
+
+private:
+    HCURSOR old_;
+};
+
+}  // namespace
+
 TShellTree::TShellTree(classlib::TComponent* AOwner)
-    : classlib::TSystemControl(AOwner), notifier_(std::make_unique<TShellChangeNotifier>(nullptr))
+    : classlib::TSystemControl(AOwner),
+      browser_(std::make_unique<TShFolderObject>(nullptr)),
+      history_(std::make_unique<TPidlHistory>()),
+      notifier_(std::make_unique<TShellChangeNotifier>(nullptr))
 {
-    SetBounds(0, 0, 150, 200);
+    SetBounds(0, 0, 200, 300);
     SetTabStop(true);
     SetColor(classlib::clWindow);
-    // No folder given: every drive, recursively.
-    notifier_->SetEventFilter(NotificationBit(neFolderCreate) | NotificationBit(neFolderDelete) |
-                              NotificationBit(neFolderRename));
-    notifier_->OnChange = TShellNotifierEvent(this, &TShellTree::ShellChanged);
+    browser_->SetShowErrorMessages(false);
+    notifier_->SetRecursive(true);
+    notifier_->SetEventFilter(NotificationBit(neFileDelete) | NotificationBit(neDriveAdd) |
+                              NotificationBit(neDriveRemove) | NotificationBit(neShellDriveAdd) |
+                              NotificationBit(neMediaInsert) | NotificationBit(neMediaRemove) |
+                              NotificationBit(neFolderCreate) | NotificationBit(neFolderDelete) |
+                              NotificationBit(neFolderRename) | NotificationBit(neFolderUpdate) |
+                              NotificationBit(neNetShare) | NotificationBit(neNetUnShare));
+    notifier_->OnChangeIDList = TShellNotifierIDListEvent(this, &TShellTree::ShellChanged);
 }
 
 TShellTree::~TShellTree()
 {
     notifier_->SetEnabled(false);
-    notifier_->OnChange = nullptr;
+    notifier_->OnChangeIDList = nullptr;
     DetachIcons();
     SetShellLink(nullptr);
     CancelWork(nullptr, this);
-}
-
-void TShellTree::DropNodes()
-{
-    CancelWork(nullptr, this);
+    // The window goes after this destructor: its nodes are already gone.
+    ++quiet_;
+    if (HandleAllocated()) Send(TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
     nodes_.clear();
 }
 
-void TShellTree::ShellChanged(classlib::TObject*, TNotificationEvent Event, const std::wstring& Path1,
-                              const std::wstring& Path2)
+TShellTree::TNode* TShellTree::NodeOf(HTREEITEM Item) const
 {
-    if (!HandleAllocated()) return;
-    RefreshChildren(classlib::ExtractFilePath(classlib::ExcludeTrailingPathDelimiter(Path1)));
-    if (Event == neFolderRename && !Path2.empty())
-        RefreshChildren(classlib::ExtractFilePath(classlib::ExcludeTrailingPathDelimiter(Path2)));
+    if (!Item || !HandleAllocated()) return nullptr;
+    TVITEMW tv{};
+    tv.mask = TVIF_PARAM | TVIF_HANDLE;
+    tv.hItem = Item;
+    if (!Send(TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return nullptr;
+    auto* key = reinterpret_cast<classlib::TObject*>(tv.lParam);
+    auto it = nodes_.find(key);
+    return it == nodes_.end() ? nullptr : it->second.get();
 }
 
-void TShellTree::RefreshChildren(const std::wstring& Folder)
+HTREEITEM TShellTree::Child(HTREEITEM Item) const
 {
-    if (Folder.empty()) return;
-    auto it = std::find_if(nodes_.begin(), nodes_.end(),
-                           [&](const auto& n) { return n->Filled && SamePath(n->Path, Folder); });
-    if (it == nodes_.end()) return;
-    TNode* parent = it->get();
-    const HTREEITEM parentItem = parent->Item;
-    const std::wstring base = parent->Path;
-    std::vector<std::wstring> subs = SubFolders(base);
-    std::vector<bool> kept(subs.size(), false);
-    auto child = reinterpret_cast<HTREEITEM>(Send(TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(parentItem)));
-    while (child) {
-        auto next = reinterpret_cast<HTREEITEM>(Send(TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(child)));
-        TNode* node = NodeOf(child);
-        bool found = false;
-        for (std::size_t i = 0; node && i < subs.size(); ++i)
-            if (!kept[i] && SamePath(node->Path, base + subs[i])) {
-                kept[i] = found = true;
-                break;
-            }
-        if (!found) Send(TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(child));
-        child = next;
-    }
-    for (std::size_t i = 0; i < subs.size(); ++i)
-        if (!kept[i]) AddNode(parentItem, subs[i], base + subs[i]);
-    Send(TVM_SORTCHILDREN, FALSE, reinterpret_cast<LPARAM>(parentItem));
+    return reinterpret_cast<HTREEITEM>(Send(TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(Item)));
+}
+HTREEITEM TShellTree::Next(HTREEITEM Item) const
+{
+    return reinterpret_cast<HTREEITEM>(Send(TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(Item)));
+}
+HTREEITEM TShellTree::Parent(HTREEITEM Item) const
+{
+    return reinterpret_cast<HTREEITEM>(Send(TVM_GETNEXTITEM, TVGN_PARENT, reinterpret_cast<LPARAM>(Item)));
+}
+HTREEITEM TShellTree::Root() const
+{
+    return HandleAllocated() ? reinterpret_cast<HTREEITEM>(Send(TVM_GETNEXTITEM, TVGN_ROOT, 0)) : nullptr;
+}
+HTREEITEM TShellTree::Selected() const
+{
+    return HandleAllocated() ? reinterpret_cast<HTREEITEM>(Send(TVM_GETNEXTITEM, TVGN_CARET, 0)) : nullptr;
+}
+bool TShellTree::Expanded(HTREEITEM Item) const
+{
+    return (Send(TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(Item), TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
+}
+int TShellTree::Level(HTREEITEM Item) const
+{
+    int level = 0;
+    for (HTREEITEM p = Parent(Item); p; p = Parent(p)) ++level;
+    return level;
+}
+
+void TShellTree::SetChildren(HTREEITEM Item, bool Value)
+{
     TVITEMW tv{};
     tv.mask = TVIF_CHILDREN | TVIF_HANDLE;
-    tv.hItem = parentItem;
-    tv.cChildren = subs.empty() ? 0 : 1;
+    tv.hItem = Item;
+    tv.cChildren = Value ? 1 : 0;
     Send(TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+}
+
+void TShellTree::SetRootedAt(TShellFolder Value)
+{
+    rootedAt_ = Value;
+    if (Value != SF_FILESYSTEMFOLDER) rootedAtFolder_.clear();
+    if (!HandleAllocated()) return;
+    THourglass hourglass;
+    ++quiet_;
+    Send(TVM_SELECTITEM, TVGN_CARET, 0);
+    Send(TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    // Whatever is still queued for the old nodes goes in one pass.
+    CancelWork(nullptr, this);
+    nodes_.clear();
+
+    auto node = std::make_unique<TNode>();
+    std::wstring text;
+    bool children = true;
+    try {
+        if (Value == SF_DESKTOP) {
+            node->Absolute = PidlClone(DesktopPidl());
+            text = TShFolderObject::GetDesktopDisplayName();
+            node->Image = node->OpenImage = TShFolderObject::GetDesktopIconIndex();
+        } else {
+            if (Value == SF_FILESYSTEMFOLDER)
+                browser_->SetFolder(rootedAtFolder_);
+            else
+                browser_->SetSpecialFolder(Value);
+            node->Absolute = browser_->GetFolderIDList();
+            if (node->Absolute) {
+                browser_->SelectFolderInParent();
+                text = browser_->GetDisplayName();
+                node->Image = browser_->GetIconIndex();
+                node->OpenImage = browser_->GetOpenIconIndex();
+                children = browser_->HasSubFolders() || GetShowFiles() || GetShowHidden();
+            }
+        }
+    } catch (const EShFolderObjectError&) {
+        node->Absolute.reset();
+    }
+    if (node->Absolute) {
+        node->Pidl = PidlClone(node->Absolute.get());
+        node->Flags = TNode::fFolder;
+        node->IconAsked = node->Image >= 0;
+        TVINSERTSTRUCTW ins{};
+        ins.hParent = TVI_ROOT;
+        ins.hInsertAfter = TVI_LAST;
+        ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+        ins.item.pszText = const_cast<wchar_t*>(text.c_str());
+        ins.item.iImage = ins.item.iSelectedImage = I_IMAGECALLBACK;
+        ins.item.lParam = reinterpret_cast<LPARAM>(static_cast<classlib::TObject*>(node.get()));
+        ins.item.cChildren = children ? 1 : 0;
+        TNode* raw = node.get();
+        nodes_.emplace(raw, std::move(node));
+        raw->Item = reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+        if (!raw->Item) nodes_.erase(raw);
+    }
+    Watch();
+    --quiet_;
+    if (HTREEITEM root = Root()) {
+        ExpandNode(root);
+        Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
+        SelectNode(root);
+    }
+    history_->Clear();
+}
+
+void TShellTree::SetRootedAtFileSystemFolder(const std::wstring& Value)
+{
+    if (Value.empty()) {
+        rootedAtFolder_.clear();
+        return;
+    }
+    // The text is taken only with the root it names, so that the property
+    // never names a root the tree does not show.
+    if (!IsDriveRoot(Value) && !DirectoryExistsLong(classlib::ExcludeTrailingPathDelimiter(Value)))
+        throw classlib::Exception(L"TShellTree cannot be rooted at a file. File path: " + Value);
+    rootedAtFolder_ = Value;
+    SetRootedAt(SF_FILESYSTEMFOLDER);
+}
+
+void TShellTree::Watch()
+{
+    notifier_->SetEnabled(false);
+    HTREEITEM root = Root();
+    TNode* node = NodeOf(root);
+    if (!node) return;
+    if (rootedAt_ == SF_DESKTOP) {
+        notifier_->SetRootPidl(DesktopPidl());
+    } else {
+        // The root's parent, so that the root itself is seen to go.
+        TPidl parent = PidlCopyFirst(node->Absolute.get(), PidlItemCount(node->Absolute.get()) - 1);
+        notifier_->SetRootPidl(parent.get());
+    }
+    notifier_->SetEnabled(automaticRefresh_);
+}
+
+bool TShellTree::GetAutomaticRefresh() const { return automaticRefresh_; }
+
+void TShellTree::SetAutomaticRefresh(bool Value)
+{
+    automaticRefresh_ = Value;
+    notifier_->SetEnabled(Value && Root());
+}
+
+HTREEITEM TShellTree::AddChildNode(HTREEITEM ParentItem, bool Keep)
+{
+    if (!IsShownObject(*browser_, options_)) return nullptr;
+    const bool folder = browser_->IsFolder();
+    auto node = std::make_unique<TNode>();
+    node->ParentFolder = Share(browser_->ShellFolder());
+    node->Pidl = browser_->GetObjectIDList();
+    node->Absolute = PidlClone(browser_->GetAbsoluteObjectIDList());
+    if (!node->Pidl || !node->Absolute) return nullptr;
+    node->Flags = static_cast<std::uint8_t>((folder ? TNode::fFolder : 0) | (Keep ? TNode::fKeep : 0));
+    const WIN32_FIND_DATAW& fd = browser_->GetFindData();
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) node->Flags |= TNode::fCompressed;
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) node->Flags |= TNode::fEncrypted;
+    const std::wstring text = browser_->GetDisplayName();
+    const bool children = folder && (GetShowFiles() || browser_->HasSubFolders());
+    const std::wstring path = OnAddFolder ? PidlToPath(node->Absolute.get()) : std::wstring();
+    TVINSERTSTRUCTW ins{};
+    ins.hParent = ParentItem;
+    ins.hInsertAfter = TVI_LAST;
+    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    ins.item.pszText = const_cast<wchar_t*>(text.c_str());
+    ins.item.iImage = ins.item.iSelectedImage = I_IMAGECALLBACK;
+    ins.item.lParam = reinterpret_cast<LPARAM>(static_cast<classlib::TObject*>(node.get()));
+    ins.item.cChildren = children ? 1 : 0;
+    TNode* raw = node.get();
+    nodes_.emplace(raw, std::move(node));
+    raw->Item = reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+    if (!raw->Item) {
+        nodes_.erase(raw);
+        return nullptr;
+    }
+    if (OnAddFolder) {
+        HTREEITEM item = raw->Item;
+        bool canAdd = true;
+        OnAddFolder(item, path, canAdd);
+        if (!canAdd) {
+            DeleteNode(item);
+            return nullptr;
+        }
+        return item;
+    }
+    return raw->Item;
+}
+
+void TShellTree::ExpandNode(HTREEITEM Item)
+{
+    TNode* node = NodeOf(Item);
+    if (!node || node->Filled || !(node->Flags & TNode::fFolder)) return;
+    node->Filled = true;
+    THourglass hourglass;
+    bool any = false;
+    try {
+        browser_->SetFolderIDList(node->Absolute.get());
+        while (browser_->NextObject())
+            if ((GetShowFiles() || browser_->IsFolder()) && AddChildNode(Item, false)) any = true;
+    } catch (const EShFolderObjectError&) {
+    }
+    if (any) SortChildren(Item);
+    SetChildren(Item, any);
+}
+
+void TShellTree::SortChildren(HTREEITEM Item)
+{
+    struct Context {
+        static int CALLBACK Compare(LPARAM a, LPARAM b, LPARAM self)
+        {
+            auto* tree = reinterpret_cast<TShellTree*>(self);
+            auto find = [&](LPARAM p) -> TNode* {
+                auto it = tree->nodes_.find(reinterpret_cast<classlib::TObject*>(p));
+                return it == tree->nodes_.end() ? nullptr : it->second.get();
+            };
+            TNode* x = find(a);
+            TNode* y = find(b);
+            if (!x || !y || !x->ParentFolder) return 0;
+            const HRESULT hr = x->ParentFolder->CompareIDs(0, x->Pidl.get(), y->Pidl.get());
+            return FAILED(hr) ? 0 : static_cast<short>(HRESULT_CODE(hr));
+        }
+    };
+    TVSORTCB sort{};
+    sort.hParent = Item;
+    sort.lpfnCompare = &Context::Compare;
+    sort.lParam = reinterpret_cast<LPARAM>(this);
+    Send(TVM_SORTCHILDRENCB, FALSE, reinterpret_cast<LPARAM>(&sort));
+}
+
+void TShellTree::DeleteNode(HTREEITEM Item)
+{
+    if (Item) Send(TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(Item));
+}
+
+void TShellTree::RefreshNode(HTREEITEM Item, bool Recursive)
+{
+    TNode* node = NodeOf(Item);
+    if (!node || !node->Filled) return;
+    if (!Expanded(Item)) {
+        // Read again on the next opening.
+        while (HTREEITEM c = Child(Item)) DeleteNode(c);
+        node->Filled = false;
+        SetChildren(Item, true);
+        return;
+    }
+    try {
+        browser_->SetFolderIDList(node->Absolute.get());
+    } catch (const EShFolderObjectError&) {
+        if (Parent(Item)) DeleteNode(Item);
+        return;
+    }
+    for (HTREEITEM c = Child(Item); c; c = Next(c))
+        if (TNode* n = NodeOf(c)) n->SeenMark = 0;
+    bool added = false;
+    while (browser_->NextObject()) {
+        if (!GetShowFiles() && !browser_->IsFolder()) continue;
+        if (!IsShownObject(*browser_, options_)) continue;
+        TNode* found = nullptr;
+        for (HTREEITEM c = Child(Item); c && !found; c = Next(c)) {
+            TNode* n = NodeOf(c);
+            if (n && SameObject(browser_->ShellFolder(), n->Pidl.get(), browser_->ObjectIDList())) found = n;
+        }
+        if (found) {
+            found->SeenMark = 1;
+            SetChildren(found->Item, browser_->IsFolder() && (GetShowFiles() || browser_->HasSubFolders()));
+        } else if (AddChildNode(Item, false)) {
+            added = true;
+        }
+    }
+    std::vector<HTREEITEM> gone, kept;
+    for (HTREEITEM c = Child(Item); c; c = Next(c)) {
+        TNode* n = NodeOf(c);
+        if (n && n->SeenMark == 0 && !(n->Flags & TNode::fKeep))
+            gone.push_back(c);
+        else
+            kept.push_back(c);
+    }
+    for (HTREEITEM c : gone) DeleteNode(c);
+    if (Recursive)
+        for (HTREEITEM c : kept) RefreshNode(c, true);
+    if (added) SortChildren(Item);
+    SetChildren(Item, Child(Item) != nullptr);
+}
+
+bool TShellTree::LocatePidl(LPCITEMIDLIST Pidl, int Mode)
+{
+    HTREEITEM root = Root();
+    TNode* rootNode = NodeOf(root);
+    if (!Pidl || !rootNode) return false;
+    if (Mode == 0) {
+        TNode* sel = NodeOf(Selected());
+        if (sel && SameObject(DesktopFolder(), sel->Absolute.get(), Pidl)) return true;
+    }
+    THourglass hourglass;
+    const bool oldCanFill = canFill_;
+    canFill_ = Mode != 1;
+    HTREEITEM node = root;
+    bool found = SameObject(DesktopFolder(), rootNode->Absolute.get(), Pidl) ||
+                 (PidlItemCount(Pidl) == 0 && PidlItemCount(rootNode->Absolute.get()) == 0);
+    if (!found) {
+        const int d = PidlItemCount(rootNode->Absolute.get());
+        const int t = PidlItemCount(Pidl);
+        TPidl head = PidlCopyFirst(Pidl, d);
+        // Only lists below the root are looked for.
+        if (t > d && (d == 0 || SameObject(DesktopFolder(), head.get(), rootNode->Absolute.get()))) {
+            for (int level = 0; level + d < t; ++level) {
+                if (Mode == 0) {
+                    ExpandNode(node);
+                    Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(node));
+                }
+                TPidl item = PidlGetItem(Pidl, level + d);
+                HTREEITEM next = nullptr;
+                for (HTREEITEM c = Child(node); c && !next; c = Next(c)) {
+                    TNode* n = NodeOf(c);
+                    if (n && SameObject(n->ParentFolder.Get(), n->Pidl.get(), item.get())) next = c;
+                }
+                if (!next) break;
+                node = next;
+                if (level + d + 1 == t) found = true;
+            }
+        }
+    }
+    canFill_ = oldCanFill;
+    if (!found && (Mode == 2 || Mode == 3)) Mode = 1;
+    switch (Mode) {
+    case 0: SelectNode(node); break;
+    case 1: RefreshNode(node, !rootedAtFolder_.empty()); break;
+    case 2:
+        if (HTREEITEM p = Parent(node)) RefreshNode(p, false);
+        break;
+    case 3:
+        if (Parent(node)) DeleteNode(node);
+        break;
+    default: break;
+    }
+    return found;
+}
+
+void TShellTree::SelectNode(HTREEITEM Item)
+{
+    if (!Item) return;
+    Send(TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(Item));
+    Send(TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(Item));
+}
+
+std::wstring TShellTree::NodePath(HTREEITEM Item) const
+{
+    TNode* node = NodeOf(Item);
+    if (!node) return {};
+    if (Level(Item) == 0 && rootedAt_ == SF_DESKTOP) return {};
+    return PidlToPath(node->Absolute.get());
+}
+
+std::wstring TShellTree::GetSelectedFolder() const
+{
+    if (!HandleAllocated()) return pendingPath_;
+    HTREEITEM sel = Selected();
+    TNode* node = NodeOf(sel);
+    if (!node) return {};
+    std::wstring path = NodePath(sel);
+    if (path.empty()) {
+        const TShellFolder sf = PidlToSpecialFolder(node->Absolute.get());
+        if (sf != SF_FILESYSTEMFOLDER) path = SpecialFolderPath(sf);
+    }
+    return path;
+}
+
+std::wstring TShellTree::GetPath() const { return WithoutBackslash(GetSelectedFolder()); }
+
+void TShellTree::SetSelectedFolder(const std::wstring& Value)
+{
+    if (!HandleAllocated()) {
+        pendingPath_ = Value;
+        return;
+    }
+    if (Value.empty()) {
+        if (rootedAt_ == SF_DESKTOP)
+            SetSpecialFolder(SF_DRIVES);
+        else
+            SelectNode(Root());
+        return;
+    }
+    TPidl pidl = PathToPidl(nullptr, Value);
+    if (!pidl) {
+        const DWORD error = ::GetLastError();
+        if (GetShowErrorMessages())
+            ::MessageBoxW(GetHandle(), (SystemErrorText(error) + L": " + Value).c_str(), nullptr, MB_OK | MB_ICONERROR);
+        return;
+    }
+    LocatePidl(pidl.get(), 0);
+}
+
+TShellFolder TShellTree::GetSpecialFolder() const
+{
+    TNode* node = NodeOf(Selected());
+    return node ? PidlToSpecialFolder(node->Absolute.get()) : SF_FILESYSTEMFOLDER;
+}
+
+void TShellTree::SetSpecialFolder(TShellFolder Value)
+{
+    if (Value == SF_FILESYSTEMFOLDER) return;
+    TPidl pidl = SpecialFolderPidl(Value);
+    if (pidl) LocatePidl(pidl.get(), 0);
+}
+
+TPidl TShellTree::SelectedPidl() const
+{
+    TNode* node = NodeOf(Selected());
+    return node ? PidlClone(node->Absolute.get()) : TPidl();
+}
+
+HTREEITEM TShellTree::FindNode(LPCITEMIDLIST Pidl) const
+{
+    for (auto& [key, node] : nodes_)
+        if (SameObject(DesktopFolder(), node->Absolute.get(), Pidl)) return node->Item;
+    return nullptr;
+}
+
+void TShellTree::HistoryStep(int Count)
+{
+    navigatingHistory_ = true;
+    if (Count <= 0)
+        history_->Back(-Count);
+    else
+        history_->Forward(Count);
+    if (LPCITEMIDLIST current = history_->Current()) {
+        TPidl copy = PidlClone(current);
+        LocatePidl(copy.get(), 0);
+    }
+    navigatingHistory_ = false;
+}
+
+void TShellTree::SetShellOptions(ShellOptions Value)
+{
+    options_ = Value;
+    browser_->SetShowErrorMessages((Value & soShowErrorMessages) != 0);
+    if (Value & soShowFiles)
+        notifier_->SetEventFilter(notifier_->GetEventFilter() | NotificationBit(neFileCreate) |
+                                  NotificationBit(neFileDelete) | NotificationBit(neFileRename));
+    FullRefresh();
+}
+
+void TShellTree::SetOption(TShellOption Option, bool Value)
+{
+    SetShellOptions(static_cast<ShellOptions>(Value ? options_ | Option : options_ & ~Option));
+}
+
+std::wstring TShellTree::GetFilter() const { return browser_->GetFilter(); }
+
+void TShellTree::SetFilter(const std::wstring& Value)
+{
+    browser_->SetFilter(Value);
+    FullRefresh();
+}
+
+bool TShellTree::GetFileSystemOnly() const { return browser_->GetFileSystemOnly(); }
+
+void TShellTree::SetFileSystemOnly(bool Value)
+{
+    browser_->SetFileSystemOnly(Value);
+    FullRefresh();
+}
+
+void STDMETHODCALLTYPE TShellTree::FullRefresh()
+{
+    if (!HandleAllocated()) return;
+    if (!Root())
+        SetRootedAt(rootedAt_);
+    else
+        RefreshNode(Root(), true);
+}
+
+void STDMETHODCALLTYPE TShellTree::UpdateContents()
+{
+    HTREEITEM sel = Selected();
+    if (sel) RefreshNode(sel, true);
+}
+
+void STDMETHODCALLTYPE TShellTree::NavigateUp()
+{
+    HTREEITEM sel = Selected();
+    if (HTREEITEM p = sel ? Parent(sel) : nullptr) SelectNode(p);
+}
+
+void STDMETHODCALLTYPE TShellTree::FolderChanged(LPCITEMIDLIST AbsolutePidl)
+{
+    if (AbsolutePidl) LocatePidl(AbsolutePidl, 0);
+}
+
+void STDMETHODCALLTYPE TShellTree::SelectionChanged(LPCITEMIDLIST FolderPidl, LPCITEMIDLIST)
+{
+    if (GetShowFiles()) FolderChanged(FolderPidl);
+}
+
+void TShellTree::NotifyLink(HTREEITEM Item)
+{
+    TNode* node = NodeOf(Item);
+    if (!node || !link_) return;
+    link_->SetParentAllowed(Level(Item) > 0);
+    if (GetShowFiles() && !(node->Flags & TNode::fFolder)) {
+        TNode* parent = NodeOf(Parent(Item));
+        if (parent) link_->NotifySelectionChanged(this, parent->Absolute.get(), node->Pidl.get());
+    } else {
+        link_->NotifyFolderChanged(this, node->Absolute.get());
+    }
+}
+
+void TShellTree::ShellChanged(classlib::TObject*, TNotificationEvent Event, LPCITEMIDLIST Pidl1, LPCITEMIDLIST Pidl2)
+{
+    if (!HandleAllocated() || quiet_ || !Pidl1) return;
+    switch (Event) {
+    case neFileDelete:
+    case neDriveRemove:
+    case neFolderDelete: LocatePidl(Pidl1, 3); break;
+    case neFolderRename:
+        LocatePidl(Pidl1, 2);
+        if (Pidl2) LocatePidl(Pidl2, 2);
+        break;
+    case neFolderUpdate: LocatePidl(Pidl1, 1); break;
+    default: LocatePidl(Pidl1, 2); break;
+    }
 }
 
 void TShellTree::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag)
 {
     // A node that left the tree (its work cancelled) is not looked at.
-    auto it = std::find_if(nodes_.begin(), nodes_.end(), [&](const auto& n) { return n.get() == Tag; });
+    auto it = nodes_.find(Tag);
     if (it == nodes_.end() || IconIndex < 0 || !HandleAllocated()) return;
-    TNode* node = it->get();
+    TNode* node = it->second.get();
+    if (Kind == 1) return;
     (Kind == 2 ? node->OpenImage : node->Image) = IconIndex;
     // TVM_GETITEMRECT takes the item in the rectangle's first bytes.
     RECT r{};
@@ -380,7 +918,7 @@ void TShellTree::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject
 void TShellTree::CreateParams(classlib::TCreateParams& Params)
 {
     classlib::TSystemControl::CreateParams(Params);
-    Params.Style |= WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_SHOWSELALWAYS | TVS_NOHSCROLL;
+    Params.Style |= WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS | TVS_NOHSCROLL;
     Params.ExStyle |= WS_EX_CLIENTEDGE;
     Params.Caption.clear();
 }
@@ -389,153 +927,11 @@ void TShellTree::CreateHandleDone()
 {
     classlib::TSystemControl::CreateHandleDone();
     Send(TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(SmallIcons()));
-    DropNodes();
-    FillRoots();
-    notifier_->SetEnabled(true);
-    std::wstring target = !pendingPath_.empty() ? pendingPath_ : selected_;
+    nodes_.clear();
+    SetRootedAt(rootedAt_);
+    const std::wstring pending = pendingPath_;
     pendingPath_.clear();
-    if (!target.empty()) SetPath(target);
-}
-
-void TShellTree::FillRoots()
-{
-    Send(TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
-    wchar_t desktop[MAX_PATH] = {};
-    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktop)) && FolderExists(desktop))
-        AddNode(TVI_ROOT, L"Desktop", desktop);
-    wchar_t docs[MAX_PATH] = {};
-    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, 0, docs)) && FolderExists(docs))
-        AddNode(TVI_ROOT, L"Documents", docs);
-    DWORD drives = ::GetLogicalDrives();
-    for (int i = 0; i < 26; ++i) {
-        if (!(drives & (1u << i))) continue;
-        std::wstring root = std::wstring(1, static_cast<wchar_t>(L'A' + i)) + L":\\";
-        UINT type = ::GetDriveTypeW(root.c_str());
-        if (type == DRIVE_NO_ROOT_DIR || type == DRIVE_UNKNOWN) continue;
-        if (!FolderExists(root)) continue;
-        AddNode(TVI_ROOT, root.substr(0, 2), root);
-    }
-}
-
-HTREEITEM TShellTree::AddNode(HTREEITEM Parent, const std::wstring& Caption, const std::wstring& Path)
-{
-    auto node = std::make_unique<TNode>();
-    node->Path = WithBackslash(Path);
-    TVINSERTSTRUCTW ins{};
-    ins.hParent = Parent;
-    ins.hInsertAfter = TVI_LAST;
-    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
-    ins.item.pszText = const_cast<wchar_t*>(Caption.c_str());
-    ins.item.iImage = I_IMAGECALLBACK;
-    ins.item.iSelectedImage = I_IMAGECALLBACK;
-    ins.item.lParam = reinterpret_cast<LPARAM>(node.get());
-    // Whether to show a button is decided without reading the folder.
-    ins.item.cChildren = 1;
-    auto item = reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
-    if (item) {
-        node->Item = item;
-        nodes_.push_back(std::move(node));
-    }
-    return item;
-}
-
-TShellTree::TNode* TShellTree::NodeOf(HTREEITEM Item) const
-{
-    if (!Item) return nullptr;
-    TVITEMW tv{};
-    tv.mask = TVIF_PARAM | TVIF_HANDLE;
-    tv.hItem = Item;
-    if (!Send(TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return nullptr;
-    return reinterpret_cast<TNode*>(tv.lParam);
-}
-
-void TShellTree::FillNode(HTREEITEM Item)
-{
-    TNode* node = NodeOf(Item);
-    if (!node || node->Filled) return;
-    node->Filled = true;
-    std::vector<std::wstring> subs = SubFolders(node->Path);
-    const std::wstring base = node->Path;
-    for (const std::wstring& s : subs) AddNode(Item, s, base + s);
-    if (subs.empty()) {
-        TVITEMW tv{};
-        tv.mask = TVIF_CHILDREN | TVIF_HANDLE;
-        tv.hItem = Item;
-        tv.cChildren = 0;
-        Send(TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
-    }
-}
-
-HTREEITEM TShellTree::FindChild(HTREEITEM Parent, const std::wstring& Path)
-{
-    // The child whose folder is Path or holds it (the longest match).
-    const std::wstring target = WithBackslash(Path);
-    HTREEITEM best = nullptr;
-    std::size_t bestLen = 0;
-    auto item = reinterpret_cast<HTREEITEM>(
-        Send(TVM_GETNEXTITEM, Parent == TVI_ROOT ? TVGN_ROOT : TVGN_CHILD, reinterpret_cast<LPARAM>(Parent == TVI_ROOT ? nullptr : Parent)));
-    for (; item; item = reinterpret_cast<HTREEITEM>(Send(TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
-        TNode* node = NodeOf(item);
-        if (!node) continue;
-        const std::wstring& p = node->Path;
-        if (p.size() <= target.size() && SamePath(p, target.substr(0, p.size())) && p.size() > bestLen) {
-            best = item;
-            bestLen = p.size();
-        }
-    }
-    return best;
-}
-
-std::wstring TShellTree::GetPath() const { return WithoutBackslash(selected_); }
-
-void TShellTree::SetPath(const std::wstring& Value)
-{
-    if (!FolderExists(Value)) return;
-    if (!HandleAllocated()) {
-        pendingPath_ = Value;
-        selected_ = WithBackslash(Value);
-        return;
-    }
-    const std::wstring target = WithBackslash(Value);
-    HTREEITEM parent = TVI_ROOT, found = nullptr;
-    while (true) {
-        HTREEITEM child = FindChild(parent, target);
-        if (!child) break;
-        found = child;
-        TNode* node = NodeOf(child);
-        if (SamePath(node->Path, target)) break;
-        FillNode(child);
-        Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(child));
-        parent = child;
-    }
-    if (!found) return;
-    TNode* node = NodeOf(found);
-    if (!SamePath(node->Path, target)) return;  // a folder the tree does not reach
-    Send(TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(found));
-    Send(TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(found));
-}
-
-void STDMETHODCALLTYPE TShellTree::FullRefresh()
-{
-    if (!HandleAllocated()) return;
-    std::wstring keep = selected_;
-    ++quiet_;
-    DropNodes();
-    FillRoots();
-    --quiet_;
-    if (!keep.empty()) SetPath(keep);
-}
-
-void STDMETHODCALLTYPE TShellTree::FolderChanged(LPCITEMIDLIST AbsolutePidl)
-{
-    std::wstring path = PathOfPidl(AbsolutePidl);
-    if (path.empty() || SamePath(WithBackslash(path), selected_)) return;
-    ++quiet_;
-    TShellLink* link = link_;
-    link_ = nullptr;  // a folder chosen elsewhere is not passed on again
-    SetPath(path);
-    link_ = link;
-    --quiet_;
+    if (!pending.empty()) SetSelectedFolder(pending);
 }
 
 void TShellTree::CNNotify(classlib::TMessage& Message)
@@ -551,27 +947,40 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
     }
     case TVN_ITEMEXPANDINGW: {
         auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
-        if (nm->action & TVE_EXPAND) FillNode(nm->itemNew.hItem);
+        if (!(nm->action & TVE_EXPAND)) break;
+        if (!canFill_ && Parent(nm->itemNew.hItem)) {
+            Message.Result = TRUE;
+            break;
+        }
+        ExpandNode(nm->itemNew.hItem);
         break;
     }
     case TVN_SELCHANGEDW: {
+        if (quiet_) break;
         auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
         TNode* node = NodeOf(nm->itemNew.hItem);
-        std::wstring path = node ? node->Path : L"";
-        if (SamePath(path, selected_) && quiet_) break;
-        selected_ = path;
-        if (quiet_ == 0) OnChange(this);
-        NotifyFolder(WithoutBackslash(path));
+        if (!node) break;
+        if (!navigatingHistory_) history_->Push(PidlClone(node->Absolute.get()));
+        OnChange(this);
+        NotifyLink(nm->itemNew.hItem);
+        if (ExpandOnSelected) {
+            HTREEITEM p = Parent(nm->itemNew.hItem);
+            for (HTREEITEM c = p ? Child(p) : Root(); c; c = Next(c))
+                if (c != nm->itemNew.hItem) Send(TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(c));
+            ExpandNode(nm->itemNew.hItem);
+            Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(nm->itemNew.hItem));
+        }
         break;
     }
     case TVN_GETDISPINFOW: {
         auto* info = reinterpret_cast<NMTVDISPINFOW*>(hdr);
-        auto* node = reinterpret_cast<TNode*>(info->item.lParam);
-        if (!node) break;
+        auto it = nodes_.find(reinterpret_cast<classlib::TObject*>(info->item.lParam));
+        if (it == nodes_.end()) break;
+        TNode* node = it->second.get();
         if (!node->IconAsked && (info->item.mask & (TVIF_IMAGE | TVIF_SELECTEDIMAGE))) {
             node->IconAsked = true;
-            QueueIcon(this, node, node->Path, 0);
-            QueueIcon(this, node, node->Path, 2);
+            QueueIcon(this, node, PidlClone(node->Absolute.get()), 0);
+            QueueIcon(this, node, PidlClone(node->Absolute.get()), 2);
         }
         info->item.iImage = node->Image;
         info->item.iSelectedImage = node->OpenImage >= 0 ? node->OpenImage : node->Image;
@@ -579,10 +988,11 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
     }
     case TVN_DELETEITEMW: {
         auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
-        auto* node = reinterpret_cast<TNode*>(nm->itemOld.lParam);
-        if (node) CancelWork(node, this);
-        nodes_.erase(std::remove_if(nodes_.begin(), nodes_.end(), [&](const auto& n) { return n.get() == node; }),
-                     nodes_.end());
+        auto* key = reinterpret_cast<classlib::TObject*>(nm->itemOld.lParam);
+        auto it = nodes_.find(key);
+        if (it == nodes_.end()) break;
+        CancelWork(key, this);
+        nodes_.erase(it);
         break;
     }
     default: break;
@@ -591,19 +1001,52 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
 
 // ---- list
 
-struct TShellList::TItemTag : classlib::TObject {
-    explicit TItemTag(classlib::TListItem* AItem) : item(AItem) {}
-    classlib::TListItem* item;
-    bool iconAsked = false;
+// Receives the finished thumbnails of the list's work items on the main
+// thread; forwards nothing once the list has detached it.
+class TShellList::TThumbnailSink : public IThumbnailViewer {
+public:
+    explicit TThumbnailSink(TShellList* List) : list_(List) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv) return E_POINTER;
+        const bool known = riid == IID_IUnknown || riid == IID_IThumbnailViewer;
+        *ppv = known ? static_cast<IThumbnailViewer*>(this) : nullptr;
+        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+    void STDMETHODCALLTYPE SetThumbnail(classlib::TBitmap* Bitmap, int ImageIndex, classlib::TObject* Item) override
+    {
+        if (list_)
+            list_->SetThumbnail(Bitmap, ImageIndex, Item);
+        else
+            delete Bitmap;
+    }
+    void Detach() { list_ = nullptr; }
+
+private:
+    virtual ~TThumbnailSink() = default;
+    std::atomic<ULONG> refs_{1};
+    TShellList* list_;
 };
 
 TShellList::TShellList(classlib::TComponent* AOwner)
     : classlib::TListView(AOwner),
+      browser_(std::make_unique<TShFolderObject>(nullptr)),
+      history_(std::make_unique<TPidlHistory>()),
       dropTarget_(std::make_unique<TDropTarget>(this)),
       notifier_(std::make_unique<TShellChangeNotifier>(nullptr)),
       refreshTimer_(std::make_unique<classlib::TTimer>(nullptr)),
       fillTimer_(std::make_unique<classlib::TTimer>(nullptr))
 {
+    browser_->SetShowErrorMessages(false);
+    thumbSink_ = new TThumbnailSink(this);
+    MakeThumbnailImages();
     SetSmallImages(SmallIcons());
     SetViewStyle(classlib::vsReport);
     SetReadOnly(true);
@@ -638,38 +1081,183 @@ TShellList::~TShellList()
     fillTimer_->SetEnabled(false);
     SetShellLink(nullptr);
     DropAllWork();
+    thumbSink_->Detach();
+    thumbSink_->Release();
+    SetLargeImages(nullptr);
+    if (thumbImages_) ::ImageList_Destroy(thumbImages_);
 }
 
-void TShellList::Tag(classlib::TListItem* Item)
+TShellListItem* TShellList::ShellItem(const classlib::TListItem* Item)
 {
-    auto tag = std::make_unique<TItemTag>(Item);
-    Item->Data = tag.get();
-    classlib::TObject* key = tag.get();
-    tags_.emplace(key, std::move(tag));
+    return Item ? static_cast<TShellListItem*>(Item->Data) : nullptr;
+}
+
+std::wstring TShellList::KeyOf(const classlib::TListItem* Item)
+{
+    const TShellListItem* record = ShellItem(Item);
+    return record && !record->ObjectName.empty() ? record->ObjectName : Item->GetCaption();
 }
 
 void TShellList::DropAllWork()
 {
+    // One pass for everything queued or running for the list's items.
     CancelWork(nullptr, this);
-    for (auto& [key, tag] : tags_) tag->item->Data = nullptr;
-    tags_.clear();
+    for (auto& [key, record] : records_) record->Item->Data = nullptr;
+    records_.clear();
 }
 
 void TShellList::DeleteItem(int Index)
 {
     classlib::TListItem* item = GetItems()->GetItem(Index);
-    auto* tag = static_cast<TItemTag*>(item->Data);
-    if (tag) CancelWork(tag, this);
+    TShellListItem* record = ShellItem(item);
+    if (record) CancelWork(record, this);
     GetItems()->Delete(Index);
-    if (tag) tags_.erase(tag);
+    if (record) records_.erase(record);
+}
+
+void TShellList::MakeThumbnailImages()
+{
+    HIMAGELIST old = thumbImages_;
+    thumbImages_ = ::ImageList_Create(thumbWidth_, thumbHeight_, ILC_COLOR24, 0, 32);
+    if (thumbnails_) SetLargeImages(thumbImages_);
+    if (old) ::ImageList_Destroy(old);
+}
+
+void TShellList::SetThumbnails(bool Value)
+{
+    if (Value == thumbnails_) return;
+    thumbnails_ = Value;
+    SetLargeImages(Value ? thumbImages_ : nullptr);
+    SetViewStyle(Value ? classlib::vsIcon : classlib::vsReport);
+    Populate();
+}
+
+void TShellList::SetThumbnailSize(int Width, int Height)
+{
+    if (Width <= 0 || Height <= 0 || (Width == thumbWidth_ && Height == thumbHeight_)) return;
+    thumbWidth_ = Width;
+    thumbHeight_ = Height;
+    MakeThumbnailImages();
+    if (thumbnails_) Populate();
+}
+
+void TShellList::SetThumbnailBorderColor(classlib::TColor Value)
+{
+    if (Value == thumbBorder_) return;
+    thumbBorder_ = Value;
+    if (thumbnails_) Populate();
+}
+
+namespace {
+
+// A picture of Width x Height over the window colour with Source (when
+// given) fitted into it keeping its proportions, and a frame of Border;
+// the caller owns the handle.
+HBITMAP FramedPicture(HBITMAP Source, int Width, int Height, COLORREF Border)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = Width;
+    info.bmiHeader.biHeight = -Height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC screen = ::GetDC(nullptr);
+    HBITMAP result = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ::ReleaseDC(nullptr, screen);
+    if (!result) return nullptr;
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HGDIOBJ oldResult = ::SelectObject(dc, result);
+    RECT all{0, 0, Width, Height};
+    ::FillRect(dc, &all, ::GetSysColorBrush(COLOR_WINDOW));
+    BITMAP src{};
+    if (Source && ::GetObjectW(Source, sizeof(src), &src) && src.bmWidth > 0 && src.bmHeight > 0) {
+        // Scaled down to fit inside the frame, never up.
+        const int room = 2;
+        const double scale = std::min({1.0, double(Width - 2 * room) / src.bmWidth, double(Height - 2 * room) / src.bmHeight});
+        const int w = std::max(1, int(src.bmWidth * scale)), h = std::max(1, int(src.bmHeight * scale));
+        HDC from = ::CreateCompatibleDC(nullptr);
+        HGDIOBJ oldFrom = ::SelectObject(from, Source);
+        ::SetStretchBltMode(dc, HALFTONE);
+        ::StretchBlt(dc, (Width - w) / 2, (Height - h) / 2, w, h, from, 0, 0, src.bmWidth, src.bmHeight, SRCCOPY);
+        ::SelectObject(from, oldFrom);
+        ::DeleteDC(from);
+    }
+    HBRUSH frame = ::CreateSolidBrush(Border);
+    ::FrameRect(dc, &all, frame);
+    ::DeleteObject(frame);
+    ::SelectObject(dc, oldResult);
+    ::DeleteDC(dc);
+    return result;
+}
+
+}  // namespace
+
+int TShellList::AddPlaceholder(const TShellListItem* Record)
+{
+    int icon = Record->IsFolder() ? GetIconIndexOfFolder(false)
+                                  : GetExtensionIconIndex(classlib::ExtractFileExt(Record->ObjectName), si_large, false);
+    HBITMAP picture = FramedPicture(nullptr, thumbWidth_, thumbHeight_, classlib::ColorToRGB(thumbBorder_));
+    if (!picture) return -1;
+    if (icon >= 0) {
+        HIMAGELIST large = nullptr;
+        SHFILEINFOW info{};
+        large = reinterpret_cast<HIMAGELIST>(
+            ::SHGetFileInfoW(L"x", FILE_ATTRIBUTE_NORMAL, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_LARGEICON | SHGFI_USEFILEATTRIBUTES));
+        int w = 32, h = 32;
+        if (large) ::ImageList_GetIconSize(large, &w, &h);
+        HDC dc = ::CreateCompatibleDC(nullptr);
+        HGDIOBJ old = ::SelectObject(dc, picture);
+        if (large) ::ImageList_Draw(large, icon, dc, (thumbWidth_ - w) / 2, (thumbHeight_ - h) / 2, ILD_TRANSPARENT);
+        ::SelectObject(dc, old);
+        ::DeleteDC(dc);
+    }
+    const int index = ::ImageList_Add(thumbImages_, picture, nullptr);
+    ::DeleteObject(picture);
+    return index;
+}
+
+void TShellList::QueueThumbnail(TShellListItem* Record, int ImageIndex)
+{
+    if (!Record->Pidl || !browser_->FolderIDList()) return;
+    TPidl absolute = PidlCombine(browser_->FolderIDList(), Record->Pidl.get());
+    ShellWorkPool()->AddWorkItem(new TThumbnailWorkItem(absolute.get(), true, this, Record, ImageIndex, thumbSink_,
+                                                        thumbHeight_, thumbWidth_));
+}
+
+void TShellList::SetThumbnail(classlib::TBitmap* Bitmap, int ImageIndex, classlib::TObject* Tag)
+{
+    std::unique_ptr<classlib::TBitmap> owned(Bitmap);
+    // Only indexes of images that exist: the count itself is one too far.
+    if (!Bitmap || !thumbImages_ || ImageIndex < 0 || ImageIndex >= ::ImageList_GetImageCount(thumbImages_)) return;
+    auto it = records_.find(Tag);
+    if (it == records_.end() || it->second->Item->GetImageIndex() != ImageIndex) return;
+    HBITMAP picture = FramedPicture(Bitmap->GetHandle(), thumbWidth_, thumbHeight_, classlib::ColorToRGB(thumbBorder_));
+    if (!picture) return;
+    auto framed = std::make_unique<classlib::TBitmap>();
+    framed->SetHandle(picture);
+    OnThumbnailUpdated(this, ImageIndex, framed.get());
+    ::ImageList_Replace(thumbImages_, ImageIndex, framed->GetHandle(), nullptr);
+    const int row = GetItems()->IndexOf(it->second->Item);
+    if (HandleAllocated() && row >= 0) SendToWindow(LVM_REDRAWITEMS, static_cast<WPARAM>(row), static_cast<LPARAM>(row));
 }
 
 int TShellList::ItemImageIndex(classlib::TListItem* Item)
 {
-    auto* tag = static_cast<TItemTag*>(Item->Data);
-    if (tag && !tag->iconAsked && !path_.empty()) {
-        tag->iconAsked = true;
-        QueueIcon(this, tag, path_ + Item->GetCaption(), 0);
+    TShellListItem* record = ShellItem(Item);
+    if (thumbnails_) {
+        if (record && !record->IconAsked && !record->IsParentFolder()) {
+            record->IconAsked = true;
+            const int index = AddPlaceholder(record);
+            Item->SetImageIndex(index);
+            if (index >= 0) QueueThumbnail(record, index);
+        }
+        return Item->GetImageIndex();
+    }
+    if (record && !record->IconAsked && record->Pidl && browser_->FolderIDList()) {
+        record->IconAsked = true;
+        QueueIcon(this, record, PidlCombine(browser_->FolderIDList(), record->Pidl.get()), 0);
     }
     return Item->GetImageIndex();
 }
@@ -677,35 +1265,90 @@ int TShellList::ItemImageIndex(classlib::TListItem* Item)
 void TShellList::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag)
 {
     // An item that left the list (its work cancelled) is not looked at.
-    auto it = tags_.find(Tag);
-    if (it == tags_.end() || IconIndex < 0 || Kind != 0) return;
-    it->second->item->SetImageIndex(IconIndex);
+    auto it = records_.find(Tag);
+    if (it == records_.end() || IconIndex < 0 || Kind != 0) return;
+    it->second->Item->SetImageIndex(IconIndex);
 }
 
 void TShellList::CreateHandleDone()
 {
     classlib::TListView::CreateHandleDone();
     Register();
-    // Long lists are not slowed down by the column width: the caller sets it.
+}
+
+std::wstring TShellList::GetPath() const { return browser_->ShellFolder() ? browser_->GetFolder() : std::wstring(); }
+
+LPCITEMIDLIST TShellList::FolderPidl()
+{
+    if (!folderPidl_ && browser_->FolderIDList()) folderPidl_ = browser_->GetFolderIDList();
+    return folderPidl_.get();
 }
 
 void TShellList::SetPath(const std::wstring& Value)
 {
-    if (!FolderExists(Value)) return;
-    const std::wstring path = WithBackslash(Value);
-    const bool changed = !SamePath(path, path_);
-    path_ = path;
+    const std::wstring current = GetPath();
+    if (!current.empty() && SamePath(Value, current) && GetItems()->GetCount() > 1) return;
+    browser_->SetFolder(Value);  // EShFolderObjectError when it cannot be parsed
+    AfterFolderChange();
     Populate();
-    if (changed) {
-        OnPathChanged(this);
-        NotifyFolder(WithoutBackslash(path_));
+}
+
+TShellFolder TShellList::GetSpecialFolder() const
+{
+    const TShellFolder sf = browser_->GetSpecialFolder();
+    return sf == SF_DRIVES && !GetPath().empty() ? SF_FILESYSTEMFOLDER : sf;
+}
+
+void TShellList::SetSpecialFolder(TShellFolder Value)
+{
+    if (Value != SF_FILESYSTEMFOLDER) browser_->SetSpecialFolder(Value);
+    AfterFolderChange();
+    Populate();
+}
+
+void TShellList::OpenFolderPidl(LPCITEMIDLIST Pidl)
+{
+    if (!Pidl) return;
+    TPidl copy = PidlClone(Pidl);  // Pidl may be the history's own entry
+    browser_->SetFolderIDList(copy.get());
+    AfterFolderChange();
+    Populate();
+}
+
+void TShellList::AfterFolderChange()
+{
+    SetSelected(nullptr);
+    reselect_.clear();
+    folderPidl_.reset();
+    if (!navigatingHistory_) history_->Push(browser_->GetFolderIDList());
+    if (link_ && browser_->FolderIDList()) {
+        TPidl copy = browser_->GetFolderIDList();
+        link_->NotifyFolderChanged(this, copy.get());
     }
 }
 
+void TShellList::HistoryStep(int Count)
+{
+    navigatingHistory_ = true;
+    try {
+        if (Count <= 0)
+            history_->Back(-Count);
+        else
+            history_->Forward(Count);
+        OpenFolderPidl(history_->Current());
+    } catch (...) {
+        navigatingHistory_ = false;
+        throw;
+    }
+    navigatingHistory_ = false;
+}
+
+std::wstring TShellList::GetFilter() const { return browser_->GetFilter(); }
+
 void TShellList::SetFilter(const std::wstring& Value)
 {
-    if (filter_ == Value) return;
-    filter_ = Value;
+    if (Value == browser_->GetFilter()) return;
+    browser_->SetFilter(Value);
     Populate();
 }
 
@@ -716,11 +1359,35 @@ void TShellList::SetShowFolders(bool Value)
     Populate();
 }
 
-void TShellList::SetShowHidden(bool Value)
+void TShellList::SetShowParentFolder(bool Value)
 {
-    if (showHidden_ == Value) return;
-    showHidden_ = Value;
+    if (showParentFolder_ == Value) return;
+    showParentFolder_ = Value;
     Populate();
+}
+
+bool TShellList::GetFileSystemOnly() const { return browser_->GetFileSystemOnly(); }
+
+void TShellList::SetFileSystemOnly(bool Value)
+{
+    if (Value == browser_->GetFileSystemOnly()) return;
+    browser_->SetFileSystemOnly(Value);
+    Populate();
+}
+
+void TShellList::SetShellOptions(ShellOptions Value)
+{
+    options_ = Value;
+    browser_->SetShowErrorMessages((Value & soShowErrorMessages) != 0);
+    browser_->SetShowContextMenuOnTop((Value & soShowContextMenuOnTop) != 0);
+    if ((Value & soNoFillOnStartup) && !HandleAllocated()) return;
+    Populate();
+}
+
+void TShellList::SetOption(TShellOption Option, bool Value)
+{
+    const ShellOptions next = static_cast<ShellOptions>(Value ? options_ | Option : options_ & ~Option);
+    if (next != options_) SetShellOptions(next);
 }
 
 void TShellList::SetDetails(bool Value)
@@ -770,15 +1437,65 @@ void TShellList::ShowSortArrow()
     }
 }
 
+bool TShellList::MakeEntry(TFolderEntry& Entry)
+{
+    const bool folder = browser_->IsFolder();
+    if (folder && !showFolders_) return false;
+    if (!IsShownObject(*browser_, options_)) return false;
+    const WIN32_FIND_DATAW& fd = browser_->GetFindData();
+    Entry.Name = browser_->GetDisplayName();
+    Entry.ObjectName = fd.cFileName;
+    Entry.Folder = folder;
+    Entry.Size = (std::uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+    Entry.Modified = fd.ftLastWriteTime;
+    Entry.Flags = static_cast<std::uint8_t>((folder ? TShellListItem::fFolder : 0) |
+                                            ((fd.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) ? TShellListItem::fCompressed : 0) |
+                                            ((fd.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) ? TShellListItem::fEncrypted : 0));
+    Entry.Pidl = std::shared_ptr<ITEMIDLIST>(browser_->GetObjectIDList().release(), TPidlFree());
+    return Entry.Pidl != nullptr;
+}
+
 classlib::TListItem* TShellList::AddEntry(const TFolderEntry& Entry)
 {
-    classlib::TListItem* item = GetItems()->Add();
+    classlib::TListItems* items = GetItems();
+    classlib::TListItem* item = items->Add();
+    auto record = std::make_unique<TShellListItem>();
+    record->Item = item;
+    record->Pidl = PidlClone(Entry.Pidl.get());
+    record->ObjectName = Entry.ObjectName;
+    record->Flags = Entry.Flags;
+    item->Data = record.get();
+    TShellListItem* raw = record.get();
+    records_.emplace(raw, std::move(record));
     item->SetCaption(Entry.Name);
     if (details_)
         for (int c = 1; c < GetColumns()->GetCount(); ++c) item->GetSubItems()->Add(DetailText(Entry, columnDetail_[c]));
     item->SetStateIndex(CheckState(item));
-    Tag(item);
+    if (OnAddItem) {
+        bool canAdd = true;
+        OnAddItem(raw, canAdd);
+        if (!canAdd) {
+            DeleteItem(items->IndexOf(item));
+            return nullptr;
+        }
+    }
     return item;
+}
+
+void TShellList::AddParentItem()
+{
+    if (link_ && !link_->GetParentAllowed()) return;
+    if (!browser_->ShellFolder() || browser_->GetSpecialFolder() == SF_DESKTOP) return;
+    classlib::TListItem* item = GetItems()->Insert(0);
+    auto record = std::make_unique<TShellListItem>();
+    record->Item = item;
+    record->Flags = TShellListItem::fParent | TShellListItem::fFolder;
+    record->IconAsked = true;
+    item->Data = record.get();
+    TShellListItem* raw = record.get();
+    records_.emplace(raw, std::move(record));
+    item->SetCaption(L" .. ");
+    item->SetImageIndex(GetIconIndexOfFolder(false));
 }
 
 namespace {
@@ -812,11 +1529,19 @@ HIMAGELIST MakeCheckImages()
     return images;
 }
 
+// Objects read per step of a fill, at most this many milliseconds; the
+// items added per step (about 50 ms of list-view work under Wine).
+constexpr DWORD kReadStepMs = 40;
+constexpr int kReadAtOnce = 200;
+constexpr std::size_t kFillStep = 300;
+
 }  // namespace
 
 int TShellList::CheckState(classlib::TListItem* Item) const
 {
     if (!checkboxes_ || !link_ || !link_->GetSelectionList()) return -1;
+    const TShellListItem* record = ShellItem(Item);
+    if (record && record->IsParentFolder()) return -1;
     return link_->GetSelectionList()->GetStateOfPath(GetItemPath(Item));
 }
 
@@ -842,6 +1567,7 @@ void TShellList::ToggleCheck(int Index)
     if (!selection) return;
     classlib::TListItem* item = GetItems()->GetItem(Index);
     const std::wstring path = GetItemPath(item);
+    if (path.empty()) return;
     const int state = selection->GetStateOfPath(path);
     if (state == ssNone || state == ssUnused) return;
     filling_ = true;
@@ -868,57 +1594,94 @@ void TShellList::WatchFolder()
 {
     notifier_->SetEnabled(false);
     notifier_->GetDirectories()->Clear();
-    if (!automaticRefresh_ || path_.empty()) return;
-    notifier_->GetDirectories()->Add(WithoutBackslash(path_));
+    notifier_->SetRootPidl(nullptr);
+    if (!automaticRefresh_ || !browser_->ShellFolder()) return;
+    const std::wstring path = GetPath();
+    if (!path.empty())
+        notifier_->GetDirectories()->Add(WithoutBackslash(path));
+    else
+        notifier_->SetRootPidl(FolderPidl());
     notifier_->SetEnabled(true);
 }
 
-int TShellList::IndexOfName(const std::wstring& Name) const
+int TShellList::IndexOfObject(const std::wstring& ObjectName) const
 {
     classlib::TListItems* items = GetItems();
-    for (int i = 0; i < items->GetCount(); ++i)
-        if (SamePath(items->GetItem(i)->GetCaption(), Name)) return i;
+    for (int i = 0; i < items->GetCount(); ++i) {
+        const TShellListItem* record = ShellItem(items->GetItem(i));
+        if (record && !record->IsParentFolder() && SamePath(KeyOf(items->GetItem(i)), ObjectName)) return i;
+    }
     return -1;
 }
-
-namespace {
-
-// Items added per step of a fill (about 50 ms of list-view work under Wine).
-constexpr std::size_t kFillStep = 300;
-
-}  // namespace
 
 void TShellList::Populate()
 {
     classlib::TListItems* items = GetItems();
     // A fill still in progress hands on the names it was to select again.
-    std::vector<std::wstring> selected = fillTimer_->GetEnabled() ? reselect_ : std::vector<std::wstring>();
+    std::vector<std::wstring> selected = reading_ || fillTimer_->GetEnabled() ? reselect_ : std::vector<std::wstring>();
     for (int i = 0; i < items->GetCount(); ++i)
-        if (items->GetItem(i)->GetSelected()) selected.push_back(items->GetItem(i)->GetCaption());
-    filling_ = true;
+        if (items->GetItem(i)->GetSelected()) selected.push_back(KeyOf(items->GetItem(i)));
+    notifier_->SetEnabled(false);
     refreshTimer_->SetEnabled(false);
     fillTimer_->SetEnabled(false);
+    OnBeforeFullRefresh(this);
+    filling_ = true;
     reselect_ = std::move(selected);
-    pending_ = path_.empty() ? std::vector<TFolderEntry>()
-                             : ListFolderEntries(path_, filter_, showFolders_, showHidden_);
-    SortEntries(pending_, columnDetail_[sortColumn_], sortDescending_);
-    pendingNext_ = 0;
     DropAllWork();
     items->Clear();
+    if (thumbImages_) ::ImageList_RemoveAll(thumbImages_);
+    folderPidl_.reset();
+    pending_.clear();
+    pendingNext_ = 0;
+    reading_ = browser_->ShellFolder() != nullptr;
+    if (reading_) {
+        // The same list again: the enumeration starts from the beginning.
+        browser_->SetFolderIDList(browser_->FolderIDList());
+        // A small folder is read whole at once, however busy the machine.
+        if (!ReadStep(kReadStepMs, kReadAtOnce)) {
+            fillTimer_->SetEnabled(true);
+            return;
+        }
+        reading_ = false;
+        SortEntries(pending_, columnDetail_[sortColumn_], sortDescending_);
+    }
     AddPending();
+}
+
+bool TShellList::ReadStep(DWORD BudgetMs, int AtLeast)
+{
+    const DWORD start = ::GetTickCount();
+    int count = 0;
+    while (browser_->NextObject()) {
+        TFolderEntry entry;
+        if (MakeEntry(entry)) pending_.push_back(std::move(entry));
+        if (++count >= AtLeast && (count & 15) == 0 && ::GetTickCount() - start >= BudgetMs) return false;
+    }
+    return true;
 }
 
 void TShellList::FillStep(classlib::TObject*)
 {
     fillTimer_->SetEnabled(false);
+    if (reading_) {
+        if (ReadStep(kReadStepMs, 0)) {
+            reading_ = false;
+            SortEntries(pending_, columnDetail_[sortColumn_], sortDescending_);
+        }
+        // The items are added from the next step on.
+        fillTimer_->SetEnabled(true);
+        return;
+    }
     AddPending();
 }
 
 void TShellList::AddPending()
 {
     classlib::TListItems* items = GetItems();
+    const bool first = pendingNext_ == 0;
     const std::size_t end = std::min(pending_.size(), pendingNext_ + kFillStep);
     items->BeginUpdate();
+    if (first && showParentFolder_) AddParentItem();
     for (; pendingNext_ < end; ++pendingNext_) AddEntry(pending_[pendingNext_]);
     items->EndUpdate();
     if (pendingNext_ < pending_.size()) {
@@ -928,49 +1691,93 @@ void TShellList::AddPending()
     pending_.clear();
     pendingNext_ = 0;
     for (const std::wstring& name : reselect_) {
-        const int i = IndexOfName(name);
+        const int i = IndexOfObject(name);
         if (i >= 0) items->GetItem(i)->SetSelected(true);
     }
     reselect_.clear();
     ShowSortArrow();
     OnPopulated(this);
+    OnPathChanged(this);
     WatchFolder();
     filling_ = false;
 }
 
+namespace {
+
+// Whether a last-write time (UTC) lies within 0.0002 days of now.
+bool WrittenJustNow(const FILETIME& Modified)
+{
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    const std::int64_t age = std::int64_t(Ticks(now)) - std::int64_t(Ticks(Modified));
+    constexpr std::int64_t kWindow = std::int64_t(0.0002 * 86400.0 * 1e7);  // in 100 ns units
+    return Ticks(Modified) != 0 && age < kWindow && age > -kWindow;
+}
+
+}  // namespace
+
 void STDMETHODCALLTYPE TShellList::UpdateContents()
 {
-    if (filling_) return;
+    if (filling_ || !browser_->ShellFolder()) return;
     classlib::TListItems* items = GetItems();
-    if (items->GetCount() > 500 || path_.empty()) {
+    if (items->GetCount() > 500) {
         Populate();
         return;
     }
     filling_ = true;
-    std::unordered_map<std::wstring, int> shown;
-    for (int i = 0; i < items->GetCount(); ++i) shown.emplace(TntWideUpperCase(items->GetItem(i)->GetCaption()), i);
-    std::vector<bool> seen(static_cast<std::size_t>(items->GetCount()), false);
-    std::vector<TFolderEntry> added;
-    for (TFolderEntry& entry : ListFolderEntries(path_, filter_, showFolders_, showHidden_)) {
-        auto it = shown.find(TntWideUpperCase(entry.Name));
-        if (it != shown.end())
-            seen[static_cast<std::size_t>(it->second)] = true;
-        else
-            added.push_back(std::move(entry));
+    std::unordered_map<std::wstring, TShellListItem*> shown;
+    for (int i = 0; i < items->GetCount(); ++i) {
+        TShellListItem* record = ShellItem(items->GetItem(i));
+        if (!record || record->IsParentFolder()) continue;
+        record->Seen = 0;
+        shown.emplace(TntWideUpperCase(KeyOf(items->GetItem(i))), record);
     }
+    std::vector<TFolderEntry> added;
+    try {
+        browser_->SetFolderIDList(browser_->FolderIDList());
+        while (browser_->NextObject()) {
+            TFolderEntry entry;
+            if (!MakeEntry(entry)) continue;
+            auto it = shown.find(TntWideUpperCase(entry.ObjectName.empty() ? entry.Name : entry.ObjectName));
+            if (it == shown.end()) {
+                added.push_back(std::move(entry));
+                continue;
+            }
+            TShellListItem* record = it->second;
+            record->Seen = 1;
+            // A picture written within the last 17 seconds or so is made
+            // again. Both times are UTC (the find data's and the clock's).
+            if (thumbnails_ && record->Item->GetImageIndex() >= 0 && WrittenJustNow(entry.Modified)) {
+                CancelWork(record, this);
+                QueueThumbnail(record, record->Item->GetImageIndex());
+            }
+        }
+    } catch (const EShFolderObjectError&) {
+    }
+    std::unique_ptr<classlib::TStringList> cut;
+    const std::wstring folder = GetPath();
     items->BeginUpdate();
-    for (int i = items->GetCount() - 1; i >= 0; --i)
-        if (!seen[static_cast<std::size_t>(i)]) DeleteItem(i);
+    for (int i = items->GetCount() - 1; i >= 0; --i) {
+        TShellListItem* record = ShellItem(items->GetItem(i));
+        if (!record || record->IsParentFolder() || record->Seen) continue;
+        if (HandleAllocated() && (SendToWindow(LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_CUT) & LVIS_CUT)) {
+            if (!cut) cut = std::make_unique<classlib::TStringList>();
+            cut->Add(folder + items->GetItem(i)->GetCaption());
+        }
+        DeleteItem(i);
+    }
     for (const TFolderEntry& entry : added) AddEntry(entry);
     if (checkboxes_)
         for (int i = 0; i < items->GetCount(); ++i) items->GetItem(i)->SetStateIndex(CheckState(items->GetItem(i)));
     items->EndUpdate();
     filling_ = false;
+    if (cut) OnOperation(this, OperationBit(sopCut) | OperationBit(sopRemove), cut.get(), std::wstring());
 }
 
 void TShellList::ShellChanged(classlib::TObject*, TNotificationEvent Event, const std::wstring& Path1,
                               const std::wstring&)
 {
+    const std::wstring path = GetPath();
     switch (Event) {
     case neDriveRemove:
     case neMediaRemove:
@@ -981,14 +1788,15 @@ void TShellList::ShellChanged(classlib::TObject*, TNotificationEvent Event, cons
         return;
     case neFileDelete:
     case neFolderDelete:
-        if (SamePath(classlib::ExtractFilePath(Path1), path_)) {
-            const int i = IndexOfName(classlib::ExtractFileName(Path1));
+        if (!path.empty() && SamePath(classlib::ExtractFilePath(Path1), path)) {
+            if (filling_) break;  // the fill under way is looked at again
+            const int i = IndexOfObject(classlib::ExtractFileName(Path1));
             if (i >= 0) DeleteItem(i);
             return;
         }
         break;  // the shown folder itself or one above it
     case neFolderUpdate:
-        if (!SamePath(WithBackslash(Path1), path_)) return;
+        if (!SamePath(Path1, path)) return;
         break;
     default: break;
     }
@@ -1004,9 +1812,9 @@ void TShellList::RefreshTimer(classlib::TObject*)
         refreshTimer_->SetEnabled(true);
         return;
     }
-    if (!path_.empty() && !FolderExists(path_)) {
-        DropAllWork();
-        GetItems()->Clear();
+    const std::wstring path = GetPath();
+    if (!path.empty() && !PathExists(path)) {
+        SetSpecialFolder(SF_DRIVES);
         return;
     }
     UpdateContents();
@@ -1015,22 +1823,73 @@ void TShellList::RefreshTimer(classlib::TObject*)
 std::wstring TShellList::GetItemPathAt(int Index) const
 {
     if (Index < 0 || Index >= GetItems()->GetCount()) return L"";
-    return path_ + GetItems()->GetItem(Index)->GetCaption();
+    return GetItemPath(GetItems()->GetItem(Index));
 }
 
 std::wstring TShellList::GetItemPath(const classlib::TListItem* Item) const
 {
-    return Item ? GetItemPathAt(GetItems()->IndexOf(Item)) : std::wstring();
+    TShellListItem* record = ShellItem(Item);
+    if (!record || !record->Pidl) return {};
+    if (record->FullPath.empty()) {
+        // A file-system folder joins its path and the object's name; other
+        // folders ask the shell for the object's path.
+        const std::wstring folder = GetPath();
+        if (!folder.empty() && !record->ObjectName.empty()) {
+            record->FullPath = folder + record->ObjectName;
+        } else {
+            TPidl absolute = PidlCombine(browser_->FolderIDList(), record->Pidl.get());
+            record->FullPath = PidlToPath(absolute.get());
+        }
+    }
+    return record->FullPath;
 }
 
 void STDMETHODCALLTYPE TShellList::FolderChanged(LPCITEMIDLIST AbsolutePidl)
 {
-    std::wstring path = PathOfPidl(AbsolutePidl);
-    if (path.empty() || SamePath(WithBackslash(path), path_)) return;
-    TShellLink* link = link_;
-    link_ = nullptr;
-    SetPath(path);
-    link_ = link;
+    if (!AbsolutePidl) return;
+    try {
+        if (!navigatingHistory_ && browser_->FolderIDList()) history_->Push(browser_->GetFolderIDList());
+        browser_->SetFolderIDList(AbsolutePidl);
+        if (!navigatingHistory_) history_->Push(browser_->GetFolderIDList());
+        SetSelected(nullptr);
+        reselect_.clear();
+        Populate();
+    } catch (...) {
+        DropAllWork();
+        GetItems()->Clear();
+    }
+}
+
+void STDMETHODCALLTYPE TShellList::SelectionChanged(LPCITEMIDLIST Folder, LPCITEMIDLIST Object)
+{
+    FolderChanged(Folder);
+    if (!Object) return;
+    TPidl last = PidlGetLastItem(Object);
+    classlib::TListItems* items = GetItems();
+    for (int i = 0; i < items->GetCount(); ++i) {
+        const TShellListItem* record = ShellItem(items->GetItem(i));
+        if (record && record->Pidl && SameObject(browser_->ShellFolder(), record->Pidl.get(), last.get())) {
+            SetSelected(items->GetItem(i));
+            items->GetItem(i)->SetFocused(true);
+            if (HandleAllocated()) SendToWindow(LVM_ENSUREVISIBLE, static_cast<WPARAM>(i), FALSE);
+            break;
+        }
+    }
+}
+
+void STDMETHODCALLTYPE TShellList::SelectAll()
+{
+    classlib::TListItems* items = GetItems();
+    for (int i = 0; i < items->GetCount(); ++i) items->GetItem(i)->SetSelected(true);
+    if (HandleAllocated()) ::SetFocus(GetHandle());
+}
+
+void STDMETHODCALLTYPE TShellList::NavigateUp()
+{
+    if (!browser_->ShellFolder() || PidlItemCount(browser_->FolderIDList()) == 0) return;
+    browser_->SelectFolderInParent();
+    AfterFolderChange();
+    Populate();
 }
 
 // The list's drop target: not reference counted (the list's lifetime; the
@@ -1113,18 +1972,20 @@ void TShellList::DestroyWnd()
 
 DWORD TShellList::DropEffect(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed) const
 {
-    if (!Files || Files->GetCount() == 0 || path_.empty()) return DROPEFFECT_NONE;
+    const std::wstring folder = GetPath();
+    if (!Files || Files->GetCount() == 0 || folder.empty()) return DROPEFFECT_NONE;
     bool sameDrive = true;
     for (int i = 0; i < Files->GetCount(); ++i) {
         const std::wstring& f = Files->GetStrings(i);
-        if (SamePath(classlib::ExtractFilePath(f), path_)) return DROPEFFECT_NONE;  // already here
-        sameDrive = sameDrive && classlib::WideSameText(classlib::ExtractFileDrive(f), classlib::ExtractFileDrive(path_));
+        if (SamePath(classlib::ExtractFilePath(f), folder)) return DROPEFFECT_NONE;  // already here
+        sameDrive = sameDrive && classlib::WideSameText(classlib::ExtractFileDrive(f), classlib::ExtractFileDrive(folder));
     }
     return ChooseDropEffect(KeyState, Allowed, sameDrive);
 }
 
 DWORD TShellList::DropFiles(const classlib::TStringList* Files, DWORD Effect)
 {
+    const std::wstring folder = GetPath();
     std::wstring from;
     std::vector<std::wstring> names;
     for (int i = 0; i < Files->GetCount(); ++i) {
@@ -1133,7 +1994,7 @@ DWORD TShellList::DropFiles(const classlib::TStringList* Files, DWORD Effect)
         names.push_back(classlib::ExtractFileName(Files->GetStrings(i)));
     }
     from.push_back(L'\0');
-    std::wstring to = path_;
+    std::wstring to = folder;
     to.push_back(L'\0');
     SHFILEOPSTRUCTW op{};
     op.hwnd = HandleAllocated() ? GetHandle() : nullptr;
@@ -1144,26 +2005,29 @@ DWORD TShellList::DropFiles(const classlib::TStringList* Files, DWORD Effect)
     // A failed or cancelled operation is reported as no drop at all; so is
     // one that claims success without a single file arriving.
     const bool done = ::SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted &&
-                      std::any_of(names.begin(), names.end(), [&](const std::wstring& n) { return PathExists(path_ + n); });
+                      std::any_of(names.begin(), names.end(), [&](const std::wstring& n) { return PathExists(folder + n); });
     UpdateContents();
     if (!done) return DROPEFFECT_NONE;
     for (int i = 0; i < GetItems()->GetCount(); ++i) {
         classlib::TListItem* item = GetItems()->GetItem(i);
         item->SetSelected(std::any_of(names.begin(), names.end(),
-                                      [&](const std::wstring& n) { return SamePath(n, item->GetCaption()); }));
+                                      [&](const std::wstring& n) { return SamePath(n, KeyOf(item)); }));
     }
     return Effect;
 }
 
 bool TShellList::RenameItem(int Index, const std::wstring& NewName)
 {
-    if (Index < 0 || Index >= GetItems()->GetCount() || path_.empty()) return false;
+    const std::wstring folder = GetPath();
+    if (Index < 0 || Index >= GetItems()->GetCount() || folder.empty()) return false;
     classlib::TListItem* item = GetItems()->GetItem(Index);
-    const std::wstring oldName = item->GetCaption();
+    TShellListItem* record = ShellItem(item);
+    if (!record || record->IsParentFolder() || record->ObjectName.empty()) return false;
+    const std::wstring oldName = record->ObjectName;
     if (NewName.empty() || NewName == oldName || NewName.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos ||
         NewName == L"." || NewName == L"..")
         return false;
-    const std::wstring from = path_ + oldName, to = path_ + NewName;
+    const std::wstring from = folder + oldName, to = folder + NewName;
     // MoveFileW refuses an existing target (other than the object itself
     // under a new letter case).
     if (!::MoveFileW(from.c_str(), to.c_str())) return false;
@@ -1178,16 +2042,51 @@ bool TShellList::RenameItem(int Index, const std::wstring& NewName)
         entry.Size = (std::uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
         entry.Modified = fd.ftLastWriteTime;
     }
-    item->SetCaption(entry.Name);
+    // The object's list follows its new name.
+    if (TPidl pidl = PathToPidl(browser_->ShellFolder(), entry.Name)) record->Pidl = std::move(pidl);
+    record->ObjectName = entry.Name;
+    record->FullPath.clear();
+    browser_->SetObjectIDList(record->Pidl.get());
+    const std::wstring shown = browser_->GetDisplayName();
+    item->SetCaption(shown.empty() ? entry.Name : shown);
     item->GetSubItems()->Clear();
     if (details_)
         for (int c = 1; c < GetColumns()->GetCount(); ++c) item->GetSubItems()->Add(DetailText(entry, columnDetail_[c]));
+    CancelWork(record, this);
     item->SetImageIndex(-1);
-    if (auto* tag = static_cast<TItemTag*>(item->Data)) tag->iconAsked = false;
+    record->IconAsked = false;
     // The other views of the folder (and the tree, for a folder) follow.
     ::SHChangeNotify(entry.Folder ? SHCNE_RENAMEFOLDER : SHCNE_RENAMEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, from.c_str(),
                      to.c_str());
     return true;
+}
+
+void TShellList::ShowObjectMenu(int Index, POINT ClientPoint)
+{
+    classlib::TListItem* clicked = GetItems()->GetItem(Index);
+    const TShellListItem* record = ShellItem(clicked);
+    if (!record || !record->Pidl) return;
+    auto objects = std::make_unique<classlib::TStringList>();
+    if (clicked->GetSelected())
+        for (int i = 0; i < GetItems()->GetCount(); ++i)
+            if (GetItems()->GetItem(i)->GetSelected() && i != Index) {
+                const std::wstring path = GetItemPath(GetItems()->GetItem(i));
+                if (!path.empty()) objects->Add(path);
+            }
+    if (objects->GetCount() > 0) {
+        objects->Insert(0, GetItemPath(clicked));
+        browser_->SetMultiObjects(objects.release());
+    }
+    browser_->SetObjectIDList(record->Pidl.get());
+    POINT screen = ClientPoint;
+    ::ClientToScreen(GetHandle(), &screen);
+    const std::wstring verb = browser_->ShowContextMenu(screen);
+    // What a verb changed in the folder shows at once.
+    if (!verb.empty()) {
+        UpdateContents();
+        if (link_ && (verb == L"delete" || verb == L"rename" || verb == L"cut"))
+            link_->NotifyUpdateContents(this);
+    }
 }
 
 void TShellList::CNNotify(classlib::TMessage& Message)
@@ -1213,6 +2112,27 @@ void TShellList::CNNotify(classlib::TMessage& Message)
         const int index = GetItemIndex();
         if (index >= 0) SendToWindow(LVM_EDITLABELW, static_cast<WPARAM>(index), 0);
     }
+    if (hdr->code == LVN_KEYDOWN) {
+        const WORD key = reinterpret_cast<NMLVKEYDOWN*>(hdr)->wVKey;
+        const bool ctrl = ::GetKeyState(VK_CONTROL) < 0;
+        if (key == VK_F5) {
+            Populate();
+            if (link_) link_->NotifyFullRefresh(this);
+        } else if (key == 'A' && ctrl) {
+            SelectAll();
+        } else if (key == VK_BACK && (!link_ || link_->GetParentAllowed())) {
+            NavigateUp();
+        }
+    }
+    if (hdr->code == NM_RCLICK && ShellContextMenu) {
+        // The shell's menu of the selected objects (or of the one clicked).
+        auto* act = reinterpret_cast<NMITEMACTIVATE*>(hdr);
+        if (act->iItem >= 0 && act->iItem < GetItems()->GetCount()) {
+            ShowObjectMenu(act->iItem, act->ptAction);
+            Message.Result = TRUE;
+            return;
+        }
+    }
     classlib::TListView::CNNotify(Message);
     if (hdr->code == LVN_COLUMNCLICK) {
         const int column = reinterpret_cast<NMLISTVIEW*>(hdr)->iSubItem;
@@ -1220,7 +2140,13 @@ void TShellList::CNNotify(classlib::TMessage& Message)
     }
     if (hdr->code == NM_DBLCLK) {
         auto* act = reinterpret_cast<NMITEMACTIVATE*>(hdr);
-        if (act->iItem >= 0) OnDblClick(this);
+        if (act->iItem >= 0 && act->iItem < GetItems()->GetCount()) {
+            const TShellListItem* record = ShellItem(GetItems()->GetItem(act->iItem));
+            if (record && record->IsParentFolder())
+                NavigateUp();
+            else
+                OnDblClick(this);
+        }
     }
 }
 

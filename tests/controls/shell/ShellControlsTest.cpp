@@ -15,7 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include "classlib/Bitmap.h"
 #include "classlib/Forms.h"
+#include "classlib/Graphics.h"
 #include "controls/shell/ShNamespace.h"
 #include "support/TestSupport.h"
 #include "tests/controls/shell/ShellPump.h"
@@ -91,10 +93,12 @@ TEST(ShellControls, TreeAndListKeptInStepByTheLink)
                                                           &changes);
     tree->HandleNeeded();
     list->HandleNeeded();
+    EXPECT_EQ(changes, 1);  // the root, selected when the window is made
+    EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DESKTOP);
 
     tree->SetPath(dir.File(L"inner"));
     EXPECT_EQ(tree->GetPath(), dir.File(L"inner"));
-    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(changes, 2);
     EXPECT_EQ(list->GetPath(), dir.File(L"inner\\"));
     EXPECT_GE(populated, 1);
     ASSERT_EQ(list->GetItems()->GetCount(), 1);
@@ -103,9 +107,10 @@ TEST(ShellControls, TreeAndListKeptInStepByTheLink)
     // The other way round: the list's folder shows in the tree.
     list->SetPath(dir.Path());
     EXPECT_EQ(tree->GetPath(), dir.Path());
-    // A folder that does not exist changes nothing.
-    list->SetPath(dir.File(L"missing"));
+    // A folder that does not exist raises and changes nothing.
+    EXPECT_THROW(list->SetPath(dir.File(L"missing")), shell::EShFolderObjectError);
     EXPECT_EQ(list->GetPath(), dir.Path() + L"\\");
+    EXPECT_EQ(tree->GetPath(), dir.Path());
 }
 
 // The chosen folder stays marked in a tint while the focus is elsewhere.
@@ -210,7 +215,9 @@ TEST(ShellControls, ListFollowsAnnouncedChanges)
     }
     ASSERT_TRUE(::RemoveDirectoryW(shown.c_str()));
     ::SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW | SHCNF_FLUSH, shown.c_str(), nullptr);
-    EXPECT_TRUE(shelltest::PumpUntil([&] { return names().empty(); }));
+    // The list goes to My Computer (whose drives are folders: not listed).
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return list->GetSpecialFolder() == shell::SF_DRIVES; }));
+    EXPECT_TRUE(names().empty());
 }
 
 // Icons are looked up in the background when the window first asks for a
@@ -250,7 +257,7 @@ TEST(ShellControls, ListIconsArriveInTheBackgroundAndRefillsDropOldOnes)
 }
 
 // The tree's folder icons, closed and open, are looked up in the background
-// the first time a node is drawn; a refresh drops those under way.
+// the first time a node is drawn; new nodes ask again.
 TEST(ShellControls, TreeIconsArriveInTheBackground)
 {
     shell::TShellScope shellScope;
@@ -270,14 +277,20 @@ TEST(ShellControls, TreeIconsArriveInTheBackground)
         ::SendMessageW(wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
         return std::pair<int, int>(tv.iImage, tv.iSelectedImage);
     };
-    EXPECT_EQ(images().first, -1);
     EXPECT_TRUE(shelltest::PumpUntil([&] {
         auto [closed, open] = images();
         return closed >= 0 && open >= 0;
     })) << images().first << " " << images().second;
+    // A node read again keeps what it has; a new root asks again.
     tree->FullRefresh();
     EXPECT_EQ(tree->GetPath(), dir.File(L"inner"));
-    EXPECT_EQ(images().first, -1);  // new nodes ask again
+    EXPECT_GE(images().first, 0);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    EXPECT_EQ(tree->GetPath(), dir.Path());
+    tree->SetPath(dir.File(L"inner"));
+    EXPECT_EQ(tree->GetPath(), dir.File(L"inner"));
+    EXPECT_EQ(images().first, -1);
+    // Freed with lookups queued: nothing arrives afterwards.
     delete tree;
     shelltest::PumpFor(300);
 }
@@ -653,6 +666,376 @@ TEST(ShellControls, LargeFolderFillsWhileMessagesAreServed)
                 longestGapMs);
     // A fill in one piece blocks about 750 ms here; steps take about 60.
     EXPECT_LT(std::max(callMs, longestGapMs), 400.0);
+}
+
+// The captions of a list in order.
+std::vector<std::wstring> Captions(shell::TShellList* List)
+{
+    std::vector<std::wstring> v;
+    for (int i = 0; i < List->GetItems()->GetCount(); ++i) v.push_back(List->GetItems()->GetItem(i)->GetCaption());
+    return v;
+}
+
+// The list reads any shell folder: My Computer (virtual: no path, its
+// drives as items with their root paths), a special folder, and back to a
+// file-system folder; the " .. " item leads up, except at the desktop and
+// while the link forbids going up.
+TEST(ShellControls, ListShowsVirtualFoldersAndTheParentItem)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
+    Touch(dir.File(L"sub\\x.gif"));
+
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetSpecialFolder(shell::SF_DRIVES);
+    EXPECT_EQ(list->GetSpecialFolder(), shell::SF_DRIVES);
+    EXPECT_EQ(list->GetPath(), L"");
+    std::vector<std::wstring> drives;
+    for (int i = 0; i < list->GetItems()->GetCount(); ++i) drives.push_back(list->GetItemPathAt(i));
+    const std::wstring system = shell::SystemDriveRoot();
+    EXPECT_NE(std::find_if(drives.begin(), drives.end(), [&](const std::wstring& p) { return shell::SamePath(p, system); }),
+              drives.end())
+        << "no item for " << std::string(system.begin(), system.end());
+
+    list->SetShowParentFolder(true);
+    list->SetPath(dir.File(L"sub"));
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L" .. ", L"x.gif"}));
+    EXPECT_TRUE(shell::TShellList::ShellItem(list->GetItems()->GetItem(0))->IsParentFolder());
+    EXPECT_EQ(list->GetItemPathAt(0), L"");  // the parent item names no object
+    EXPECT_EQ(list->GetItemPathAt(1), dir.File(L"sub\\x.gif"));
+    // A double click on it goes up.
+    NMITEMACTIVATE act{};
+    act.hdr.hwndFrom = list->GetHandle();
+    act.hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(list->GetHandle()));
+    act.hdr.code = NM_DBLCLK;
+    act.iItem = 0;
+    ::SendMessageW(form.GetHandle(), WM_NOTIFY, act.hdr.idFrom, reinterpret_cast<LPARAM>(&act));
+    EXPECT_EQ(list->GetPath(), dir.Path() + L"\\");
+    EXPECT_EQ(Captions(list).front(), L" .. ");
+
+    list->SetSpecialFolder(shell::SF_DESKTOP);
+    EXPECT_EQ(list->GetSpecialFolder(), shell::SF_DESKTOP);
+    for (const std::wstring& c : Captions(list)) EXPECT_NE(c, L" .. ");
+
+    auto* link = new shell::TShellLink(&form);
+    list->SetShellLink(link);
+    link->SetParentAllowed(false);
+    list->SetPath(dir.File(L"sub"));
+    EXPECT_EQ(Captions(list), (std::vector<std::wstring>{L"x.gif"}));
+}
+
+// Every folder shown goes into the history; steps back and forward show
+// the folders again without adding to it.
+TEST(ShellControls, ListHistoryStepsBackAndForward)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* n : {L"a", L"b", L"c"}) ::CreateDirectoryW(dir.File(n).c_str(), nullptr);
+
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    for (const wchar_t* n : {L"a", L"b", L"c"}) list->SetPath(dir.File(n));
+    const int entries = list->GetHistory()->GetCount();
+    struct Step {
+        int count;
+        const wchar_t* folder;
+    };
+    const Step steps[] = {{-1, L"b"}, {-1, L"a"}, {-5, L"a"}, {2, L"c"}, {1, L"c"}, {-2, L"a"}};
+    for (const Step& st : steps) {
+        list->HistoryStep(st.count);
+        EXPECT_EQ(list->GetPath(), dir.File(st.folder) + L"\\") << st.count;
+    }
+    EXPECT_EQ(list->GetHistory()->GetCount(), entries);
+    // A new folder after stepping back drops the ones ahead.
+    list->SetPath(dir.File(L"c"));
+    list->HistoryStep(1);
+    EXPECT_EQ(list->GetPath(), dir.File(L"c") + L"\\");
+    list->HistoryStep(-1);
+    EXPECT_EQ(list->GetPath(), dir.File(L"a") + L"\\");
+}
+
+// The options pick what is listed; OnAddItem can keep an item out; setting
+// the folder shown refills only when it lists one item or none.
+TEST(ShellControls, ListOptionsAndOnAddItemChooseTheItems)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"folder").c_str(), nullptr);
+    ::CreateDirectoryW(dir.File(L"hidden").c_str(), nullptr);
+    ::SetFileAttributesW(dir.File(L"hidden").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    Touch(dir.File(L"a.gif"));
+    Touch(dir.File(L"skip.gif"));
+
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    EXPECT_EQ(list->GetShellOptions(), shell::soShowNethood | shell::soShowRecycleBin | shell::soShowFiles);
+    list->OnAddItem = shell::TOnAddItem::FromFunction(
+        [](void*, shell::TShellListItem* item, bool& canAdd) { canAdd = item->ObjectName != L"skip.gif"; }, nullptr);
+    list->SetPath(dir.Path());
+    using Names = std::vector<std::wstring>;
+    EXPECT_EQ(Captions(list), (Names{L"folder", L"a.gif"}));
+    list->SetShowHidden(true);
+    EXPECT_EQ(Captions(list), (Names{L"folder", L"hidden", L"a.gif"}));
+    list->SetShowFiles(false);
+    EXPECT_EQ(Captions(list), (Names{L"folder", L"hidden"}));
+    list->SetShowFolders(false);
+    EXPECT_TRUE(Captions(list).empty());
+    list->SetShowFiles(true);
+    EXPECT_EQ(Captions(list), (Names{L"a.gif"}));
+
+    int fills = 0;
+    list->OnPopulated = classlib::TNotifyEvent::FromFunction([](void* c, classlib::TObject*) { ++*static_cast<int*>(c); },
+                                                             &fills);
+    list->SetPath(dir.Path());  // one item: read again
+    EXPECT_EQ(fills, 1);
+    list->OnAddItem = nullptr;
+    list->Populate();
+    EXPECT_EQ(fills, 2);
+    list->SetPath(dir.Path());  // two items: left alone
+    EXPECT_EQ(fills, 2);
+}
+
+// An item marked cut whose object leaves the folder is reported as cut and
+// removed; one that merely leaves is not reported.
+TEST(ShellControls, ListReportsCutItemsThatVanish)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* n : {L"a.gif", L"b.gif", L"c.gif"}) Touch(dir.File(n));
+
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetAutomaticRefresh(false);
+    list->SetPath(dir.Path());
+    ASSERT_EQ(list->GetItems()->GetCount(), 3);
+    LVITEMW state{};
+    state.stateMask = LVIS_CUT;
+    state.state = LVIS_CUT;
+    ::SendMessageW(list->GetHandle(), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&state));
+    struct Report {
+        int calls = 0;
+        shell::TShellOperations operation = 0;
+        std::vector<std::wstring> files;
+    } report;
+    list->OnOperation = shell::TOnOperation::FromFunction(
+        [](void* r, classlib::TObject*, shell::TShellOperations op, classlib::TStringList* files, const std::wstring&) {
+            auto* rep = static_cast<Report*>(r);
+            ++rep->calls;
+            rep->operation = op;
+            for (int i = 0; i < files->GetCount(); ++i) rep->files.push_back(files->GetStrings(i));
+        },
+        &report);
+    ::DeleteFileW(dir.File(L"b.gif").c_str());
+    list->UpdateContents();
+    EXPECT_EQ(report.calls, 0);
+    ::DeleteFileW(dir.File(L"a.gif").c_str());
+    list->UpdateContents();
+    EXPECT_EQ(Captions(list), (std::vector<std::wstring>{L"c.gif"}));
+    EXPECT_EQ(report.calls, 1);
+    EXPECT_EQ(report.operation, shell::OperationBit(shell::sopCut) | shell::OperationBit(shell::sopRemove));
+    EXPECT_EQ(report.files, (std::vector<std::wstring>{dir.File(L"a.gif")}));
+}
+
+// The children of a node, by caption.
+std::vector<std::wstring> TreeChildren(HWND Wnd, HTREEITEM Parent)
+{
+    std::vector<std::wstring> names;
+    auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(Parent)));
+    for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+        wchar_t text[MAX_PATH] = {};
+        TVITEMW tv{};
+        tv.mask = TVIF_TEXT | TVIF_HANDLE;
+        tv.hItem = item;
+        tv.pszText = text;
+        tv.cchTextMax = MAX_PATH;
+        ::SendMessageW(Wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+        names.push_back(text);
+    }
+    return names;
+}
+
+HTREEITEM TreeRoot(HWND Wnd) { return reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_ROOT, 0)); }
+
+// The root: the desktop by default ("" selects My Computer), a special
+// folder, or a folder path, each shown opened and selected; a file as the
+// root raises and changes neither the property nor the root. The options
+// pick the children: hidden folders and files only on request.
+TEST(ShellControls, TreeRootsAndOptions)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"b").c_str(), nullptr);
+    ::CreateDirectoryW(dir.File(L"h").c_str(), nullptr);
+    ::SetFileAttributesW(dir.File(L"h").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    Touch(dir.File(L"f.gif"));
+
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form);
+    HWND wnd = tree->GetHandle();
+    EXPECT_EQ(tree->GetRootedAt(), shell::SF_DESKTOP);
+    EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DESKTOP);
+    EXPECT_FALSE(TreeChildren(wnd, TreeRoot(wnd)).empty());  // opened one level
+    tree->SetSelectedFolder(L"");
+    EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DRIVES);
+
+    tree->SetRootedAt(shell::SF_DRIVES);
+    EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DRIVES);
+    tree->SetSelectedFolder(dir.File(L"b"));
+    EXPECT_EQ(tree->GetPath(), dir.File(L"b"));
+
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    EXPECT_EQ(tree->GetRootedAt(), shell::SF_FILESYSTEMFOLDER);
+    EXPECT_EQ(tree->GetPath(), dir.Path());
+    using Names = std::vector<std::wstring>;
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"b"}));
+    EXPECT_THROW(tree->SetRootedAtFileSystemFolder(dir.File(L"f.gif")), classlib::Exception);
+    EXPECT_EQ(tree->GetRootedAtFileSystemFolder(), dir.Path());
+    EXPECT_EQ(tree->GetPath(), dir.Path());
+
+    tree->SetShowHidden(true);
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"b", L"h"}));
+    tree->SetShowFiles(true);
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"b", L"h", L"f.gif"}));
+    tree->SetShowHidden(false);
+    tree->SetShowFiles(false);
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"b"}));
+
+    // Selecting the folder already selected fires nothing.
+    int changes = 0;
+    tree->OnChange = classlib::TNotifyEvent::FromFunction([](void* c, classlib::TObject*) { ++*static_cast<int*>(c); },
+                                                          &changes);
+    tree->SetSelectedFolder(dir.File(L"b"));
+    tree->SetSelectedFolder(dir.File(L"b"));
+    EXPECT_EQ(changes, 1);
+    // The history holds the folders selected since the root was set.
+    tree->SetSelectedFolder(dir.Path());
+    tree->SetSelectedFolder(dir.File(L"b"));
+    tree->HistoryStep(-1);
+    EXPECT_EQ(tree->GetPath(), dir.Path());
+    tree->HistoryStep(1);
+    EXPECT_EQ(tree->GetPath(), dir.File(L"b"));
+}
+
+// Writes a 24-bit BMP of Width x Height in one colour.
+void WriteBmp(const std::wstring& File, int Width, int Height, COLORREF Color)
+{
+    const int stride = (Width * 3 + 3) & ~3;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof(info);
+    info.biWidth = Width;
+    info.biHeight = Height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biSizeImage = static_cast<DWORD>(stride * Height);
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(file) + sizeof(info);
+    file.bfSize = file.bfOffBits + info.biSizeImage;
+    std::string pixels(info.biSizeImage, '\0');
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x) {
+            char* p = &pixels[static_cast<std::size_t>(y * stride + x * 3)];
+            p[0] = static_cast<char>(GetBValue(Color));
+            p[1] = static_cast<char>(GetGValue(Color));
+            p[2] = static_cast<char>(GetRValue(Color));
+        }
+    HANDLE h = ::CreateFileW(File.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ::WriteFile(h, &file, sizeof(file), &written, nullptr);
+    ::WriteFile(h, &info, sizeof(info), &written, nullptr);
+    ::WriteFile(h, pixels.data(), info.biSizeImage, &written, nullptr);
+    ::CloseHandle(h);
+}
+
+// The colour at the centre of an image of a list (drawn over black).
+COLORREF ImageCentre(HIMAGELIST Images, int Index)
+{
+    int w = 0, h = 0;
+    ::ImageList_GetIconSize(Images, &w, &h);
+    HDC screen = ::GetDC(nullptr);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, w, h);
+    ::ReleaseDC(nullptr, screen);
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HGDIOBJ old = ::SelectObject(dc, bitmap);
+    RECT r{0, 0, w, h};
+    ::FillRect(dc, &r, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+    ::ImageList_Draw(Images, Index, dc, 0, 0, ILD_NORMAL);
+    const COLORREF c = ::GetPixel(dc, w / 2, h / 2);
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+    ::DeleteObject(bitmap);
+    return c;
+}
+
+// In thumbnail mode each item first shows a placeholder and then the
+// picture made in the background; a late picture for an index the image
+// list does not hold, or for an item that left, is dropped.
+TEST(ShellControls, ThumbnailsArriveForPictures)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    WriteBmp(dir.File(L"red.bmp"), 64, 40, RGB(255, 0, 0));
+    Touch(dir.File(L"note.txt"));
+
+    HostForm form;
+    form.SetBounds(0, 0, 400, 300);
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetBounds(0, 0, 400, 300);
+    list->SetThumbnails(true);
+    EXPECT_EQ(list->GetViewStyle(), classlib::vsIcon);
+    list->SetPath(dir.Path());
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L"note.txt", L"red.bmp"}));
+    HWND wnd = list->GetHandle();
+    HIMAGELIST images = list->GetThumbnailImages();
+    EXPECT_EQ(reinterpret_cast<HIMAGELIST>(::SendMessageW(wnd, LVM_GETIMAGELIST, LVSIL_NORMAL, 0)), images);
+    auto ask = [&](int i) {
+        LVITEMW lv{};
+        lv.mask = LVIF_IMAGE;
+        lv.iItem = i;
+        ::SendMessageW(wnd, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
+        return lv.iImage;
+    };
+    const int picture = ask(1);
+    ASSERT_GE(picture, 0);
+    EXPECT_GE(ask(0), 0);
+    EXPECT_EQ(::ImageList_GetImageCount(images), 2);
+    int w = 0, h = 0;
+    ::ImageList_GetIconSize(images, &w, &h);
+    EXPECT_EQ(w, 96);
+    EXPECT_EQ(h, 96);
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return ImageCentre(images, picture) == RGB(255, 0, 0); }, 10000))
+        << std::hex << ImageCentre(images, picture);
+
+    // Late deliveries that must not land.
+    auto* record = shell::TShellList::ShellItem(list->GetItems()->GetItem(1));
+    auto blue = [] {
+        HDC screen = ::GetDC(nullptr);
+        HBITMAP handle = ::CreateCompatibleBitmap(screen, 8, 8);
+        ::ReleaseDC(nullptr, screen);
+        HDC dc = ::CreateCompatibleDC(nullptr);
+        HGDIOBJ old = ::SelectObject(dc, handle);
+        RECT r{0, 0, 8, 8};
+        HBRUSH brush = ::CreateSolidBrush(RGB(0, 0, 255));
+        ::FillRect(dc, &r, brush);
+        ::DeleteObject(brush);
+        ::SelectObject(dc, old);
+        ::DeleteDC(dc);
+        auto* b = new classlib::TBitmap();
+        b->SetHandle(handle);
+        return b;
+    };
+    list->SetThumbnail(blue(), ::ImageList_GetImageCount(images), record);  // one past the last image
+    EXPECT_EQ(::ImageList_GetImageCount(images), 2);
+    list->SetThumbnail(blue(), picture, list);  // not an item of the list
+    EXPECT_EQ(ImageCentre(images, picture), RGB(255, 0, 0));
+    list->SetThumbnail(blue(), picture, record);  // the real one does land
+    EXPECT_EQ(ImageCentre(images, picture), RGB(0, 0, 255));
+
+    list->SetThumbnails(false);
+    EXPECT_EQ(list->GetViewStyle(), classlib::vsReport);
 }
 
 }  // namespace
