@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cwchar>
 #include <cwctype>
+#include <vector>
 
 #include "classlib/WinHandles.h"
 
@@ -493,6 +494,82 @@ void RepaintThroughBitmap(HWND Wnd)
     ::SetWindowOrgEx(mem.Get(), 0, 0, nullptr);
     ::BitBlt(dc.Get(), box.left, box.top, w, h, mem.Get(), 0, 0, SRCCOPY);
     ::SelectObject(mem.Get(), old);
+}
+
+namespace {
+
+// Prints Child (a window whose rectangle is given in Wnd's window
+// coordinates, or screen coordinates for owned windows) at its place.
+void PrintAt(HWND Child, HDC DC, const RECT& At, LPARAM Flags)
+{
+    const int saved = ::SaveDC(DC);
+    POINT org{};
+    ::GetWindowOrgEx(DC, &org);
+    ::IntersectClipRect(DC, At.left - org.x, At.top - org.y, At.right - org.x, At.bottom - org.y);
+    ::SetWindowOrgEx(DC, org.x - At.left, org.y - At.top, nullptr);
+    ::SendMessageW(Child, WM_PRINT, reinterpret_cast<WPARAM>(DC), Flags);
+    ::RestoreDC(DC, saved);
+}
+
+struct TOwnedSearch {
+    HWND Owner;
+    std::vector<HWND> Found;
+};
+
+BOOL CALLBACK CollectOwned(HWND Wnd, LPARAM Search)
+{
+    auto* s = reinterpret_cast<TOwnedSearch*>(Search);
+    if (::GetWindow(Wnd, GW_OWNER) == s->Owner && ::IsWindowVisible(Wnd)) s->Found.push_back(Wnd);
+    return TRUE;
+}
+
+}  // namespace
+
+LRESULT PrintWindowTree(HWND Wnd, HDC DC, LPARAM Flags, TNonClientPainter NonClientPainter, void* Data)
+{
+    if ((Flags & PRF_CHECKVISIBLE) && !::IsWindowVisible(Wnd)) return 0;
+    const int saved = ::SaveDC(DC);
+    RECT window{};
+    ::GetWindowRect(Wnd, &window);
+    if ((Flags & PRF_NONCLIENT) && NonClientPainter) NonClientPainter(Wnd, DC, Data);
+    if (Flags & PRF_CLIENT) {
+        const int inner = ::SaveDC(DC);
+        if (Flags & PRF_NONCLIENT) {
+            // The client area at its place inside the frame.
+            POINT client{0, 0};
+            ::ClientToScreen(Wnd, &client);
+            POINT org{};
+            ::GetWindowOrgEx(DC, &org);
+            ::SetWindowOrgEx(DC, org.x - (client.x - window.left), org.y - (client.y - window.top), nullptr);
+        }
+        if (Flags & PRF_ERASEBKGND) ::SendMessageW(Wnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(DC), 0);
+        ::SendMessageW(Wnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(DC), Flags);
+        ::RestoreDC(DC, inner);
+    }
+    const LPARAM upper = Flags & ~static_cast<LPARAM>(0xFF);
+    if (Flags & PRF_CHILDREN) {
+        const LPARAM childFlags = (Flags & (PRF_NONCLIENT | PRF_CLIENT | PRF_ERASEBKGND | PRF_CHILDREN)) | upper;
+        for (HWND child = ::GetWindow(Wnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+            if (!::IsWindowVisible(child)) continue;
+            RECT r{};
+            ::GetWindowRect(child, &r);
+            ::OffsetRect(&r, -window.left, -window.top);
+            PrintAt(child, DC, r, childFlags);
+        }
+    }
+    if (Flags & PRF_OWNED) {
+        TOwnedSearch search{Wnd, {}};
+        ::EnumThreadWindows(::GetWindowThreadProcessId(Wnd, nullptr), &CollectOwned,
+                            reinterpret_cast<LPARAM>(&search));
+        for (HWND owned : search.Found) {
+            RECT r{};
+            ::GetWindowRect(owned, &r);
+            ::OffsetRect(&r, -window.left, -window.top);
+            PrintAt(owned, DC, r, Flags);
+        }
+    }
+    ::RestoreDC(DC, saved);
+    return 1;
 }
 
 // -------------------------------------------------------------- messages

@@ -95,6 +95,24 @@ void ClipToUpdateRegion(HWND Wnd, HDC DC, HRGN Rgn);
 // bitmap (no flicker); invalidates the window when that is not possible.
 void RepaintThroughBitmap(HWND Wnd);
 
+// Paints a window's non-client area into DC (for PrintWindowTree).
+using TNonClientPainter = void (*)(HWND Wnd, HDC DC, void* Data);
+// Answers WM_PRINT for Wnd: with PRF_NONCLIENT the painter draws the
+// frame; with PRF_CLIENT the client area is erased (PRF_ERASEBKGND) and
+// printed (WM_PRINTCLIENT) at its place; PRF_CHILDREN prints the visible
+// children at their positions, PRF_OWNED the visible windows Wnd owns.
+// Answers 0 for a hidden window with PRF_CHECKVISIBLE, else 1.
+LRESULT PrintWindowTree(HWND Wnd, HDC DC, LPARAM Flags, TNonClientPainter NonClientPainter, void* Data);
+// Calls Paint with DC in a saved device-context state (WM_PRINTCLIENT
+// answered by a control's paint handler).
+template <class F>
+void PrintClientArea(HDC DC, F Paint)
+{
+    const int saved = ::SaveDC(DC);
+    Paint(DC);
+    ::RestoreDC(DC, saved);
+}
+
 // -------------------------------------------------------------- messages
 
 // Dispatches every waiting WM_PAINT (a WM_QUIT met is posted again).

@@ -6,6 +6,7 @@
 
 #include "controls/toolbar/MbAnim.h"
 #include "controls/toolbar/MbCommon.h"
+#include "classlib/Bitmap.h"
 #include "classlib/WinHandles.h"
 
 namespace {
@@ -78,6 +79,71 @@ TEST(MbCommon, FrameRegionIsTheRingOnly)
     // Thicker than the rectangle: the whole rectangle.
     classlib::TOwnedRegion solid(FrameRegion(RECT{0, 0, 4, 4}, SIZE{3, 3}));
     EXPECT_TRUE(::PtInRegion(solid.Get(), 2, 2));
+}
+
+// A window that fills its client area with the colour in its user data and
+// prints itself through PrintWindowTree, its frame in yellow.
+void YellowFrame(HWND Wnd, HDC DC, void*)
+{
+    RECT r{};
+    ::GetWindowRect(Wnd, &r);
+    ::OffsetRect(&r, -r.left, -r.top);
+    classlib::TOwnedBrush b(::CreateSolidBrush(RGB(255, 255, 0)));
+    ::FillRect(DC, &r, b.Get());
+}
+
+LRESULT CALLBACK SolidWndProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L)
+{
+    switch (Msg) {
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PRINT:
+        return PrintWindowTree(Wnd, reinterpret_cast<HDC>(W), L, &YellowFrame, nullptr);
+    case WM_PRINTCLIENT: {
+        RECT r{};
+        ::GetClientRect(Wnd, &r);
+        classlib::TOwnedBrush b(::CreateSolidBrush(static_cast<COLORREF>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA))));
+        ::FillRect(reinterpret_cast<HDC>(W), &r, b.Get());
+        return 0;
+    }
+    default:
+        return ::DefWindowProcW(Wnd, Msg, W, L);
+    }
+}
+
+TEST(MbCommon, PrintWindowTreePrintsFrameClientAndVisibleChildren)
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &SolidWndProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"MbPrintTreeTest";
+    ::RegisterClassW(&wc);
+    auto make = [&](DWORD Style, HWND Parent, RECT R, COLORREF Color) {
+        HWND w = ::CreateWindowExW(0, wc.lpszClassName, L"", Style, R.left, R.top, R.right - R.left,
+                                   R.bottom - R.top, Parent, nullptr, wc.hInstance, nullptr);
+        ::SetWindowLongPtrW(w, GWLP_USERDATA, static_cast<LONG_PTR>(Color));
+        return w;
+    };
+    HWND parent = make(WS_POPUP | WS_BORDER, nullptr, RECT{0, 0, 100, 60}, RGB(255, 0, 0));
+    make(WS_CHILD | WS_VISIBLE, parent, RECT{20, 10, 50, 30}, RGB(0, 0, 255));
+    make(WS_CHILD, parent, RECT{60, 10, 90, 30}, RGB(0, 255, 0));  // hidden
+    classlib::TBitmap bmp;
+    bmp.SetPixelFormat(classlib::pf24bit);
+    bmp.SetSize(100, 60);
+    HDC dc = bmp.GetCanvas()->GetHandle();
+    EXPECT_EQ(PrintWindowTree(parent, dc, PRF_CHECKVISIBLE | PRF_CLIENT, &YellowFrame, nullptr), 0) << "hidden";
+    ::ShowWindow(parent, SW_SHOWNOACTIVATE);
+    EXPECT_EQ(PrintWindowTree(parent, dc, PRF_NONCLIENT | PRF_CLIENT | PRF_CHILDREN, &YellowFrame, nullptr), 1);
+    classlib::TCanvas* c = bmp.GetCanvas();
+    EXPECT_EQ(c->GetPixel(0, 0), 0x00FFFF) << "frame";
+    EXPECT_EQ(c->GetPixel(5, 5), 0x0000FF) << "client, inside the one-pixel border";
+    EXPECT_EQ(c->GetPixel(1 + 25, 1 + 15), 0xFF0000) << "the visible child at its place";
+    EXPECT_EQ(c->GetPixel(1 + 19, 1 + 15), 0x0000FF);
+    EXPECT_EQ(c->GetPixel(1 + 70, 1 + 15), 0x0000FF) << "no hidden child";
+    // Without PRF_CHILDREN only the window itself.
+    PrintWindowTree(parent, dc, PRF_NONCLIENT | PRF_CLIENT, &YellowFrame, nullptr);
+    EXPECT_EQ(c->GetPixel(1 + 25, 1 + 15), 0x0000FF);
+    ::DestroyWindow(parent);
 }
 
 TEST(MbAnim, FadeAndSlideReachFullLevelOnTime)

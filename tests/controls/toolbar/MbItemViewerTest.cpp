@@ -314,6 +314,21 @@ TEST(MbViewLayout, ToolbarChevronAndWrap)
     view.Layout(true, laHorizontal, lines, total, base, 12, 5, 0);
     EXPECT_TRUE(view.EntryViewer(0)->Placed);
 
+    // A clicked entry from behind the chevron moves to the front of the
+    // priority order and is shown after the next layout.
+    view.PriorityOrder = {view.EntryViewer(0), view.EntryViewer(1), view.EntryViewer(2), view.EntryViewer(3),
+                          view.EntryViewer(4)};
+    view.ChevronWidth = 12;
+    view.ChevronAt = 2 * each + 13;
+    view.RecalcLayout();
+    ASSERT_TRUE(view.EntryViewer(4)->BehindChevron);
+    view.PromoteViewer(view.EntryViewer(4));
+    EXPECT_EQ(view.PriorityOrder.front(), view.EntryViewer(4));
+    EXPECT_TRUE(view.EntryViewer(4)->Placed);
+    EXPECT_TRUE(view.EntryViewer(1)->BehindChevron);
+    view.PriorityOrder.clear();
+    view.ChevronAt = 0;
+
     // Wrapping at two and a half entries gives three lines.
     view.Layout(true, laHorizontal, lines, total, base, 12, 0, 2 * each + each / 2);
     EXPECT_EQ(lines, 3);

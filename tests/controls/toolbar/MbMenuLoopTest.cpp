@@ -349,4 +349,39 @@ TEST_F(MbMenuLoop, MenuBarKeysMoveBetweenPopupsBelowTheirEntries)
     EXPECT_FALSE(view.RunFlags & rfInLoop);
 }
 
+TEST_F(MbMenuLoop, SecondPressOnTheOpenMenuBarEntryClosesTheMenu)
+{
+    TMbRootItem bar(nullptr);
+    auto* file = new TMbSubmenuItem(&form);
+    file->SetCaption(L"&File");
+    bar.Add(file);
+    auto* open = new TMbItem(&form);
+    open->SetCaption(L"Open");
+    file->Add(open);
+    TMbView view(nullptr, nullptr, &bar, &form, true, false);
+    view.ViewStyle = vsMenuBar;
+    view.SelectViewer(view.EntryViewer(0));
+    RECT entry = view.EntryViewer(0)->EntryRect;
+    ::MapWindowPoints(form.GetHandle(), nullptr, reinterpret_cast<POINT*>(&entry), 2);
+    const POINT on{(entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2};
+
+    bool openedByPress = false;
+    std::thread driver([&] {
+        gCapture = form.GetHandle();
+        openedByPress = WaitPopup(0) != nullptr;
+        if (!openedByPress) return;
+        Post(WM_LBUTTONUP, 0, on);  // releasing the opening press keeps it open
+        Post(WM_LBUTTONDOWN, MK_LBUTTON, on);
+        Post(WM_LBUTTONUP, 0, on);
+    });
+    TMbCustomItem* chosen = view.EnterModalLoop(mlStartedByMouseDown);
+    driver.join();
+    EXPECT_TRUE(openedByPress);
+    EXPECT_EQ(chosen, nullptr);
+    EXPECT_EQ(view.Outcome.Kind, moCancel);
+    EXPECT_EQ(VisiblePopup(0), nullptr);
+    classlib::Application->ProcessMessages();
+    EXPECT_EQ(clicks.Alpha + clicks.Deep, 0);
+}
+
 }  // namespace
