@@ -392,6 +392,10 @@ void TImgView::WndProc(classlib::TMessage& Message)
     case WM_LBUTTONDBLCLK:
         WMLButtonDblClk(Message);
         return;
+    case WM_PALETTECHANGED:
+        if (reinterpret_cast<HWND>(Message.WParam) != GetHandle())
+            PaletteChanged(false);
+        return;
     case CmWantSpecialKey:
         CMWantSpecialKey(Message);
         return;
