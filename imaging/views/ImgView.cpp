@@ -904,6 +904,20 @@ bool TImgView::LayersLoadFromFile(const std::wstring& FileName)
     return LayersLoadFromStream(&file);
 }
 
+int TImgView::LoadViewDataFromFile(const std::wstring& FileName, int32_t FileType)
+{
+    if (FileType != 26)
+        return -1;
+    return LayersLoadFromFile(FileName) ? 1 : 0;
+}
+
+int TImgView::LoadViewDataFromStream(classlib::TStream* Stream, int32_t FileType)
+{
+    if (FileType != 26)
+        return -1;
+    return LayersLoadFromStream(Stream) ? 1 : 0;
+}
+
 bool PxIsLayersStream(classlib::TStream* Stream)
 {
     const int64_t position = Stream->GetPosition();

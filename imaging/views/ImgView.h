@@ -481,6 +481,10 @@ public:
     // Opens the file for reading (others may read it too) and runs
     // LayersLoadFromStream; an error opening the file propagates.
     bool LayersLoadFromFile(const std::wstring& FileName);
+    // The I/O object's view-data loads: a plain image view reads layer
+    // files (type 26) and streams.
+    int LoadViewDataFromFile(const std::wstring& FileName, int32_t FileType) override;
+    int LoadViewDataFromStream(classlib::TStream* Stream, int32_t FileType) override;
 
     // Vector objects: a plain image view has none.
     void SaveToStreamPxV(classlib::TStream*) override {}
