@@ -520,18 +520,62 @@ void TImgIO::ImportMetafile(classlib::TMetafile* Metafile, int Width, int Height
 
 void TImgIO::ReadMetafileParams(classlib::TStream* Stream) { PxImportReadMetafileParams(*this, Stream); }
 
-void TImgIO::LoadViewDataFromFile(const std::wstring&, int32_t FileType)
-{
-    // Layer and vector-object files are read by the views; without a view
-    // that reads them the load fails.
-    FileParams->FileFormat = FileType;
-    FailLoad();
+namespace {
+TPxViewDataRenderer viewDataRenderer = nullptr;
 }
 
-void TImgIO::LoadViewDataFromStream(classlib::TStream*, int32_t FileType)
+void PxSetViewDataRenderer(TPxViewDataRenderer Renderer) { viewDataRenderer = Renderer; }
+TPxViewDataRenderer PxGetViewDataRenderer() { return viewDataRenderer; }
+
+void TImgIO::LoadViewDataFromFile(const std::wstring& FileName, int32_t FileType)
 {
-    // Without a view that reads the data nothing is loaded.
     FileParams->FileFormat = FileType;
+    AbortFlag = false;
+    // A damaged file fails the load; the view keeps what it held.
+    try {
+        if (attachedImg_) {
+            const int r = attachedImg_->LoadViewDataFromFile(FileName, FileType);
+            if (r == 1)
+                return;  // the data went into the view: no finish notification
+            if (r == 0) {
+                FailLoad();
+                return;
+            }
+        }
+        if (!viewDataRenderer) {
+            FailLoad(TPxReadFailure::NoReader);
+            return;
+        }
+        TPxBitmap flat;
+        if (!viewDataRenderer(FileName, FileType, &flat) || !currentBitmap_) {
+            FailLoad();
+            return;
+        }
+        currentBitmap_->Assign(&flat);
+    } catch (...) {
+        FailLoad();
+        return;
+    }
+    if (attachedImg_) {
+        attachedImg_->Update();
+        attachedImg_->DoImageChange();
+    }
+    DoFinishWork();
+}
+
+void TImgIO::LoadViewDataFromStream(classlib::TStream* Stream, int32_t FileType)
+{
+    // Only a view that holds such data reads it; no finish notification.
+    FileParams->FileFormat = FileType;
+    AbortFlag = false;
+    if (!attachedImg_)
+        return;
+    try {
+        if (attachedImg_->LoadViewDataFromStream(Stream, FileType) == 0)
+            AbortFlag = true;
+    } catch (...) {
+        AbortFlag = true;
+    }
 }
 
 // ---- saves

@@ -24,6 +24,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "classlib/Events.h"
 #include "classlib/Graphics.h"
@@ -32,6 +33,7 @@ namespace classlib {
 class TBitmap;
 class TComponent;
 class TObject;
+class TStream;
 }  // namespace classlib
 
 namespace imaging {
@@ -95,6 +97,30 @@ public:
     virtual void Update() = 0;
     // The image-changed notification of the view.
     virtual void DoImageChange() = 0;
+
+    // Layer and vector-object data read into the view itself (file types 25
+    // vector objects, 26 layers, 27 layers and objects): -1 when the view
+    // does not hold that kind of data (nothing is read), 0 when the data was
+    // refused, 1 when loaded. Errors of the data propagate.
+    virtual int LoadViewDataFromFile(const std::wstring& FileName, int32_t FileType)
+    {
+        (void)FileName;
+        (void)FileType;
+        return -1;
+    }
+    virtual int LoadViewDataFromStream(classlib::TStream* Stream, int32_t FileType)
+    {
+        (void)Stream;
+        (void)FileType;
+        return -1;
+    }
 };
+
+// Reads a layer or vector-object file (type 25, 26 or 27) into Image as one
+// flat picture; false when the file is refused. Installed by the display
+// layer, which owns the views that read those files; nullptr before.
+using TPxViewDataRenderer = bool (*)(const std::wstring& FileName, int32_t FileType, TPxBitmap* Image);
+void PxSetViewDataRenderer(TPxViewDataRenderer Renderer);
+TPxViewDataRenderer PxGetViewDataRenderer();
 
 }  // namespace imaging

@@ -455,6 +455,11 @@ public:
     bool LoadFromStreamAll(classlib::TStream* Stream) override;
     bool LoadFromFileAll(const std::wstring& FileName);
     void SaveObjectToStream(classlib::TStream* Stream, int hobj);
+    // Vector files (25: the image becomes a white canvas of the objects'
+    // extent with alpha 0 under them), layer files (26) and combined files
+    // (27).
+    int LoadViewDataFromFile(const std::wstring& FileName, int32_t FileType) override;
+    int LoadViewDataFromStream(classlib::TStream* Stream, int32_t FileType) override;
     int LoadObjectFromStream(classlib::TStream* Stream, char Version);
 
 protected:

@@ -15,6 +15,8 @@
 #include "classlib/Streams.h"
 #include "classlib/ZLibStreams.h"
 #include "imaging/io/ImgIO.h"
+#include "imaging/io/ImgIOView.h"
+#include "imaging/proc/ImgProc.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/views/ImgVect.h"
 
@@ -774,6 +776,79 @@ bool TImgVect::LoadFromFileAll(const std::wstring& FileName)
     classlib::TFileStream file(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
     return LoadFromStreamAll(&file);
 }
+
+int TImgVect::LoadViewDataFromFile(const std::wstring& FileName, int32_t FileType)
+{
+    if (FileType == 26)
+        return TImgView::LoadViewDataFromFile(FileName, FileType);
+    if (FileType == 27)
+        return LoadFromFileAll(FileName) ? 1 : 0;
+    if (FileType != 25)
+        return -1;
+    if (!LoadFromFilePxV(FileName))
+        return 0;
+    const RECT r = GetObjectsExtent();
+    if (r.right > 0 && r.bottom > 0) {
+        GetProc()->ImageResize(r.right, r.bottom, 0, 0, 255);
+        GetProc()->Fill(TPxRGB{255, 255, 255});
+    }
+    if (TPxBitmap* alpha = GetAlphaChannel()) {
+        alpha->Fill(0);
+        alpha->FullAlpha = false;
+    }
+    Update();
+    return 1;
+}
+
+int TImgVect::LoadViewDataFromStream(classlib::TStream* Stream, int32_t FileType)
+{
+    if (FileType == 26)
+        return TImgView::LoadViewDataFromStream(Stream, FileType);
+    if (FileType == 25)
+        return LoadFromStreamPxV(Stream) ? 1 : 0;
+    if (FileType == 27)
+        return LoadFromStreamAll(Stream) ? 1 : 0;
+    return -1;
+}
+
+namespace {
+
+// A layer or vector file drawn flat through a temporary view.
+bool RenderViewData(const std::wstring& FileName, int32_t FileType, TPxBitmap* Image)
+{
+    TImgVect view(nullptr);
+    view.SetLegacyBitmap(false);
+    bool ok = false;
+    if (FileType == 25) {
+        ok = view.LoadFromFilePxV(FileName);
+        const RECT r = view.GetObjectsExtent();
+        if (ok && r.right > 0 && r.bottom > 0) {
+            view.GetProc()->ImageResize(r.right, r.bottom, 0, 0, 255);
+            view.GetProc()->Fill(TPxRGB{255, 255, 255});
+        }
+        if (ok)
+            view.DrawObjectsIntoImage(true);
+    } else if (FileType == 26) {
+        ok = view.LayersLoadFromFile(FileName);
+        if (ok)
+            view.FlattenLayers();
+    } else if (FileType == 27) {
+        ok = view.LoadFromFileAll(FileName);
+        if (ok) {
+            view.FlattenLayers();
+            view.DrawObjectsIntoImage(true);
+        }
+    }
+    if (ok)
+        Image->Assign(view.GetPxBitmap());
+    return ok;
+}
+
+struct TRendererRegistration {
+    TRendererRegistration() { PxSetViewDataRenderer(&RenderViewData); }
+} rendererRegistration;
+
+}  // namespace
 
 bool PxIsVectStream(classlib::TStream* Stream)
 {

@@ -392,6 +392,10 @@ void TImgView::WndProc(classlib::TMessage& Message)
     case WM_LBUTTONDBLCLK:
         WMLButtonDblClk(Message);
         return;
+    case WM_PALETTECHANGED:
+        if (reinterpret_cast<HWND>(Message.WParam) != GetHandle())
+            PaletteChanged(false);
+        return;
     case CmWantSpecialKey:
         CMWantSpecialKey(Message);
         return;
@@ -898,6 +902,20 @@ bool TImgView::LayersLoadFromFile(const std::wstring& FileName)
 {
     classlib::TFileStream file(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
     return LayersLoadFromStream(&file);
+}
+
+int TImgView::LoadViewDataFromFile(const std::wstring& FileName, int32_t FileType)
+{
+    if (FileType != 26)
+        return -1;
+    return LayersLoadFromFile(FileName) ? 1 : 0;
+}
+
+int TImgView::LoadViewDataFromStream(classlib::TStream* Stream, int32_t FileType)
+{
+    if (FileType != 26)
+        return -1;
+    return LayersLoadFromStream(Stream) ? 1 : 0;
 }
 
 bool PxIsLayersStream(classlib::TStream* Stream)

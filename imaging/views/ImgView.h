@@ -481,6 +481,10 @@ public:
     // Opens the file for reading (others may read it too) and runs
     // LayersLoadFromStream; an error opening the file propagates.
     bool LayersLoadFromFile(const std::wstring& FileName);
+    // The I/O object's view-data loads: a plain image view reads layer
+    // files (type 26) and streams.
+    int LoadViewDataFromFile(const std::wstring& FileName, int32_t FileType) override;
+    int LoadViewDataFromStream(classlib::TStream* Stream, int32_t FileType) override;
 
     // Vector objects: a plain image view has none.
     void SaveToStreamPxV(classlib::TStream*) override {}
@@ -616,6 +620,39 @@ public:
     void Paint() override;
     // Half size of the eight layer grips.
     int LayerGripSize = 5;
+    // Look of the layer grips (not the selection grips): 0 rectangle,
+    // 1 ellipse.
+    classlib::TColor LayerGripPenColor = 0x000000;
+    classlib::TColor LayerGripBrushColor = 0xBAFFFF;
+    classlib::TBrushStyle LayerGripBrushStyle = classlib::bsSolid;
+    uint8_t LayerGripShape = 1;
+    using TPxDrawLayerBoxEvent =
+        classlib::TEvent<void(classlib::TObject* Sender, classlib::TBitmap* ABitmap, int Layer)>;
+    using TPxDrawLayerGrip = classlib::TEvent<void(classlib::TObject* Sender, classlib::TBitmap* ABitmap, int Layer,
+                                                   int Grip, RECT Rect)>;
+    // Replace the built-in box and the eight grips when assigned.
+    TPxDrawLayerBoxEvent OnDrawLayerBox;
+    TPxDrawLayerGrip OnDrawLayerGrip;
+    // The current layer's marks on Bitmap (client coordinates): a dotted
+    // inverting box, the eight grips, the rotation-centre grip. Nothing for
+    // a bad index.
+    void DrawLayerBox(classlib::TBitmap* Bitmap, int Layer);
+    void DrawLayerGrips(classlib::TBitmap* Bitmap, int Layer);
+    void DrawRotationGrip(classlib::TBitmap* Bitmap, int Layer);
+    // While a polygon (not lasso) selection is drawn: the inverting line from
+    // the last mouse position to the last polygon point, on the window.
+    void DrawPolygonRubberLine();
+    // The system palette changed: realises the DIB palette into the main
+    // form's canvas and invalidates the view when entries changed (always
+    // without a main form). Always true.
+    virtual bool PaletteChanged(bool Foreground);
+
+private:
+    static bool CloseDrawDib(HANDLE Handle);
+    // Opened on the first palette change, closed with the view.
+    std::unique_ptr<void, bool (*)(HANDLE)> drawDib_{nullptr, &TImgView::CloseDrawDib};
+
+public:
     // The eight grip squares of a layer in TPxGrip order (corners from the
     // top-left clockwise, then left, right, top and bottom sides), from its
     // corners when rotated, else from its ScreenRect. False for a bad index.

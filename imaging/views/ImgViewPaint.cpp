@@ -13,11 +13,15 @@
 #include "imaging/model/PxGeometry.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/model/PxWideFiles.h"
+#include "imaging/model/PxWorkBitmap.h"
+#include "classlib/Forms.h"
+#include "classlib/WinHandles.h"
 #include "imaging/proc/PxRender.h"
 #include "imaging/proc/PxResample.h"
 #include "imaging/proc/PxRotate.h"
 #include "imaging/views/ImgView.h"
 #include "imaging/views/PxDrawing.h"
+#include "imaging/views/PxGDIPlus.h"
 
 namespace imaging {
 
@@ -392,6 +396,8 @@ void TImgView::Paint()
             fullRepaint_ = false;
             if (!MovingRectSel)
                 DrawSelection(nullptr);
+            if (PolySelecting)
+                DrawPolygonRubberLine();
             if (OnPaint)
                 OnPaint(this);
         }
@@ -670,6 +676,17 @@ void TImgView::DrawLayers(TPxBitmap* Dest, std::vector<uint8_t*>* RowTable, bool
                                layer->Transparency, filter, true, layer->BlendMode);
             const int32_t drawRect[8] = {left, top, right - left, bottom - top, sx, sy, sw, sh};
             std::copy(drawRect, drawRect + 8, layer->DrawRect);
+        }
+        if (DrawMarks && i == currentLayer_ && layer->ShowBox && Dest->GetLocation() == pxTBitmap) {
+            // The marks go through the image's own system bitmap (its rows
+            // stay where they are).
+            classlib::TBitmap* marks = Dest->GetVclBitmap();
+            if (mouseInteract_ & (miMoveLayers | miResizeLayers))
+                DrawLayerBox(marks, i);
+            if ((mouseInteract_ & miResizeLayers) && !layer->Locked)
+                DrawLayerGrips(marks, i);
+            if (mouseInteract_ & miRotateLayers)
+                DrawRotationGrip(marks, i);
         }
         if (DrawMarks && i == currentLayer_ && layer->DimOutside) {
             // Every other pixel outside the layer's rectangle turns grey.
@@ -959,6 +976,102 @@ void TImgView::FlattenLayers()
     currentImage_->Assign(flat.get());
     flat.reset();
     Update();
+}
+
+// ---- layer marks
+
+void TImgView::DrawLayerBox(classlib::TBitmap* Bitmap, int Layer)
+{
+    if (!Bitmap || Layer < 0 || Layer >= GetLayersCount())
+        return;
+    if (OnDrawLayerBox) {
+        OnDrawLayerBox(this, Bitmap, Layer);
+        return;
+    }
+    const TPxLayer& l = *layers_[static_cast<size_t>(Layer)];
+    HDC dc = Bitmap->GetCanvas()->GetHandle();
+    classlib::TOwnedPen pen(::CreatePen(PS_DOT, 1, 0));
+    classlib::TSaveDCScope saved(dc);
+    ::SelectObject(dc, pen.Get());
+    ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
+    ::SetROP2(dc, R2_NOT);
+    ::SetBkMode(dc, TRANSPARENT);
+    if (l.Rotate != 0) {
+        ::Polygon(dc, l.Corners, 4);
+    } else {
+        const RECT& r = l.ScreenRect;
+        ::Rectangle(dc, r.left, r.top, r.right, r.bottom);
+    }
+}
+
+void TImgView::DrawLayerGrips(classlib::TBitmap* Bitmap, int Layer)
+{
+    RECT rects[8];
+    if (!Bitmap || !GetGripRects(Layer, rects))
+        return;
+    if (OnDrawLayerGrip) {
+        for (int g = 0; g < 8; ++g)
+            OnDrawLayerGrip(this, Bitmap, Layer, g, rects[g]);
+        return;
+    }
+    TPxCanvas canvas(Bitmap->GetCanvas(), true, true);
+    canvas.GetPen()->SetStyle(classlib::psSolid);
+    canvas.GetPen()->SetMode(classlib::pmCopy);
+    canvas.GetPen()->SetColor(LayerGripPenColor);
+    canvas.GetPen()->SetWidth(1);
+    canvas.GetBrush()->SetStyle(LayerGripBrushStyle);
+    canvas.GetBrush()->SetColor(LayerGripBrushColor);
+    for (const RECT& r : rects) {
+        if (LayerGripShape == 0)
+            canvas.RectangleR(r);
+        else
+            canvas.EllipseR(r);
+    }
+}
+
+void TImgView::DrawRotationGrip(classlib::TBitmap* Bitmap, int Layer)
+{
+    if (!Bitmap || Layer < 0 || Layer >= GetLayersCount())
+        return;
+    // The grip stands on the layer's rotation centre.
+    int x = 0, y = 0;
+    RotationCentre(*layers_[static_cast<size_t>(Layer)], x, y);
+    TPxCanvas canvas(Bitmap->GetCanvas(), true, true);
+    canvas.GetPen()->SetStyle(classlib::psSolid);
+    canvas.GetPen()->SetMode(classlib::pmCopy);
+    canvas.GetPen()->SetColor(LayerGripPenColor);
+    canvas.GetPen()->SetWidth(1);
+    canvas.GetBrush()->SetStyle(LayerGripBrushStyle);
+    canvas.GetBrush()->SetColor(LayerGripBrushColor);
+    const int g = LayerGripSize;
+    canvas.Ellipse(x - g, y - g, x + g, y + g);
+}
+
+void TImgView::DrawPolygonRubberLine()
+{
+    if (PolySelecting && !LassoSelecting)
+        DrawRubberLine();
+}
+
+bool TImgView::CloseDrawDib(HANDLE Handle) { return PxDrawDibClose(Handle); }
+
+bool TImgView::PaletteChanged(bool Foreground)
+{
+    classlib::TCustomForm* main = classlib::Application ? classlib::Application->GetMainForm() : nullptr;
+    if (main && main->HandleAllocated()) {
+        if (!drawDib_)
+            drawDib_.reset(PxDrawDibOpen());
+        HDC dc = ::GetDC(main->GetHandle());
+        const UINT changed = dc ? PxDrawDibRealize(drawDib_.get(), dc, false) : 0;
+        if (dc)
+            ::ReleaseDC(main->GetHandle(), dc);
+        if (changed > 0)
+            Invalidate();
+    } else {
+        Invalidate();
+    }
+    (void)Foreground;
+    return true;
 }
 
 }  // namespace imaging
