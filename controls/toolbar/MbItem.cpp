@@ -83,6 +83,8 @@ constexpr UINT kDeferredMessage = WM_USER + 256;
 struct TDeferredState {
     HWND Wnd = nullptr;
     std::vector<const void*> Slots;
+    // Per slot: the target is a viewer (else an item).
+    std::vector<bool> Viewers;
     int Instances = 0;
 
     const void* DeadMark() const { return &Slots; }
@@ -92,6 +94,7 @@ struct TDeferredState {
         if (Wnd) ::DestroyWindow(Wnd);
         Wnd = nullptr;
         Slots.clear();
+        Viewers.clear();
     }
 };
 
@@ -102,16 +105,22 @@ LRESULT CALLBACK DeferredWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LPara
     if (Msg != kDeferredMessage) return ::DefWindowProcW(Wnd, Msg, WParam, LParam);
     TDeferredState& s = tDeferred;
     const void* target = nullptr;
+    bool viewer = false;
     const auto slot = static_cast<std::size_t>(LParam);
     if (LParam >= 0 && slot < s.Slots.size()) {
         target = s.Slots[slot];
+        viewer = s.Viewers[slot];
         s.Slots[slot] = nullptr;
         if (target == s.DeadMark()) target = nullptr;
     }
-    while (!s.Slots.empty() && !s.Slots.back()) s.Slots.pop_back();
+    while (!s.Slots.empty() && !s.Slots.back()) {
+        s.Slots.pop_back();
+        s.Viewers.pop_back();
+    }
     if (target) {
         try {
-            static_cast<TMbCustomItem*>(const_cast<void*>(target))->PerformClick();
+            if (viewer) static_cast<TMbItemViewer*>(const_cast<void*>(target))->AccFocusEvent(WParam);
+            else static_cast<TMbCustomItem*>(const_cast<void*>(target))->PerformClick();
         } catch (...) {
             if (classlib::Application) classlib::Application->HandleException(nullptr);
         }
@@ -137,16 +146,29 @@ HWND DeferredWindow()
 
 }  // namespace
 
-void PostDeferred(TMbCustomItem* Target, WPARAM WParam)
+namespace {
+
+void PostDeferredTarget(const void* Target, bool Viewer, WPARAM WParam)
 {
     HWND wnd = DeferredWindow();
     TDeferredState& s = tDeferred;
     auto free = std::find(s.Slots.begin(), s.Slots.end(), nullptr);
     const auto slot = static_cast<std::size_t>(free - s.Slots.begin());
-    if (free == s.Slots.end()) s.Slots.push_back(Target);
-    else *free = Target;
+    if (free == s.Slots.end()) {
+        s.Slots.push_back(Target);
+        s.Viewers.push_back(Viewer);
+    } else {
+        *free = Target;
+        s.Viewers[slot] = Viewer;
+    }
     ::PostMessageW(wnd, kDeferredMessage, WParam, static_cast<LPARAM>(slot));
 }
+
+}  // namespace
+
+void PostDeferred(TMbCustomItem* Target, WPARAM WParam) { PostDeferredTarget(Target, false, WParam); }
+
+void PostDeferred(TMbItemViewer* Target, WPARAM WParam) { PostDeferredTarget(Target, true, WParam); }
 
 void CancelDeferred(const void* Target)
 {
@@ -3114,6 +3136,13 @@ TMbCustomItem* TMbView::EnterModalLoop(uint8_t Options)
 }
 
 // --------------------------------------------------------- viewer mouse
+
+void TMbItemViewer::AccFocusEvent(WPARAM WParam)
+{
+    (void)WParam;
+    const int index = OwnerView->IndexOfViewer(this);
+    if (HWND wnd = HostHandle(OwnerView)) ::NotifyWinEvent(EVENT_OBJECT_FOCUS, wnd, OBJID_CLIENT, index + 1);
+}
 
 bool TMbItemViewer::QueueClick()
 {

@@ -489,6 +489,9 @@ public:
     // 10 client, 21 separator, 12 menu item, 57 button menu, 43 push button.
     virtual int AccRole() const;
     virtual int AccExtra() const { return 0; }
+    // Raises the entry's accessibility focus event (run from the deferred
+    // dispatch): EVENT_OBJECT_FOCUS for the view's window, child index + 1.
+    virtual void AccFocusEvent(WPARAM WParam);
 
     // Ends the menu with this entry's click; answers whether it did.
     virtual bool QueueClick();
@@ -906,13 +909,16 @@ public:
     std::wstring ClassName() const override { return L"TMbImageList"; }
 };
 
-// Deferred dispatch, per thread: PostDeferred posts Target's click to a
-// hidden window, so it runs from the message loop after the menu closed;
+// Deferred dispatch, per thread: PostDeferred posts Target's click (for a
+// viewer: its accessibility focus event) to a hidden window, so it runs
+// from the message loop after the menu closed;
 // CancelDeferred turns every pending post for Target into a dead mark that
 // runs nothing. Every item cancels its posts when deleted.
 void PostDeferred(TMbCustomItem* Target, WPARAM WParam);
+void PostDeferred(TMbItemViewer* Target, WPARAM WParam);
 void CancelDeferred(const void* Target);
-// Items count themselves; the last one of a thread frees its window.
+// Items and viewers count themselves; the last one of a thread frees its
+// window.
 void CountInstance();
 void UncountInstance();
 

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "classlib/Bitmap.h"
+#include "classlib/Forms.h"
 #include "classlib/ImageList.h"
 #include "controls/toolbar/MbItem.h"
 
@@ -195,6 +199,45 @@ TEST(MbView, KeepsOneViewerPerSubItemOfTheShownItem)
     source.SetLinkSubitems(nullptr);
     EXPECT_EQ(view.EntryCount(), 1);
     EXPECT_EQ(view.EntryViewer(0)->EntryItem, a);
+}
+
+// Viewers whose focus events are recorded.
+std::vector<std::pair<TMbItemViewer*, WPARAM>> gFocusEvents;
+
+class TRecordingViewer : public TMbItemViewer {
+public:
+    using TMbItemViewer::TMbItemViewer;
+    void AccFocusEvent(WPARAM WParam) override { gFocusEvents.emplace_back(this, WParam); }
+};
+
+class TRecordingItem : public TMbItem {
+public:
+    using TMbItem::TMbItem;
+    TMbItemViewer* CreateViewer(TMbView* View, int NestLevel) override
+    {
+        return new TRecordingViewer(View, this, NestLevel);
+    }
+};
+
+TEST(MbView, DeferredFocusEventsOfRemovedViewersNeverRun)
+{
+    TMbRootItem root(nullptr);
+    auto* a = new TRecordingItem(nullptr);
+    auto* b = new TRecordingItem(nullptr);
+    root.Add(a);
+    root.Add(b);
+    TMbView view(nullptr, nullptr, &root, nullptr, false, false);
+    TMbItemViewer* va = view.EntryViewer(0);
+    TMbItemViewer* vb = view.EntryViewer(1);
+    gFocusEvents.clear();
+    PostDeferred(va, 7);
+    PostDeferred(vb, 8);
+    PostDeferred(a, 0);  // an item and a viewer side by side
+    delete a;            // its viewer goes with it
+    classlib::Application->ProcessMessages();
+    ASSERT_EQ(gFocusEvents.size(), 1u);
+    EXPECT_EQ(gFocusEvents[0].first, vb);
+    EXPECT_EQ(gFocusEvents[0].second, 8u);
 }
 
 }  // namespace
