@@ -457,6 +457,70 @@ TEST(CcittDecode, ModesAtTheRowEdgesFollowTheChangingElements)
     EXPECT_EQ(pos, 15 + 15 + 8);  // the two end-of-line codes stay unread
 }
 
+namespace {
+
+using TRuns = std::vector<std::pair<int32_t, int32_t>>;  // black [from, to)
+
+// A decoded row (1 = white) with the given black runs.
+std::vector<uint8_t> RowOf(int32_t width, const TRuns& black)
+{
+    std::vector<uint8_t> row((size_t(width) + 7) / 8, 0xFF);
+    for (const auto& [from, to] : black)
+        for (int32_t x = from; x < to; ++x) row[size_t(x) >> 3] &= uint8_t(~(0x80 >> (x & 7)));
+    return row;
+}
+
+TRuns RunsOf(const uint8_t* row, int32_t width)
+{
+    TRuns runs;
+    for (int32_t x = 0; x < width; ++x)
+        if (Pixel(row, x) == 0) {
+            if (!runs.empty() && runs.back().second == x)
+                ++runs.back().second;
+            else
+                runs.push_back({x, x + 1});
+        }
+    return runs;
+}
+
+}  // namespace
+
+// Coders other than the usual one may pick any mode the changing elements
+// allow (horizontal where vertical or pass would do) and any make-up codes
+// that add up to the run; a decoder must follow each the same way.
+// ImageMagick decodes streams of these kinds to the same pixels.
+TEST(CcittDecode, ModesAndMakeUpCodesAnyCoderMayChooseDecodeAlike)
+{
+    struct TCase {
+        const char* Name;
+        int32_t Width;
+        TRuns Reference;
+        const char* Bits;
+        TRuns Want;
+    };
+    const TCase cases[] = {
+        {"horizontal where V0 applies", 16, {{4, 8}}, "001 1011 011  1", {{4, 8}}},
+        {"horizontal where a pass applies", 16, {{2, 5}}, "001 00111 11  1", {{10, 12}}},
+        {"two passes from the row start", 16, {{1, 3}, {5, 7}}, "0001 0001 001 1100 11  1", {{12, 14}}},
+        {"vertical after a pass, black to the row's end", 16, {{0, 3}, {9, 16}}, "0001 010  1", {{8, 16}}},
+        {"white 2600 as make-up 1728 + 832 + 40, black 100 as 64 + 36", 2700, {},
+         "001 010011011 011010010 00101001 0000001111 000011010100", {{2600, 2700}}},
+        {"white 5130 as make-up 2560 twice + 10, black 70", 5200, {}, "001 000000011111 000000011111 00111"
+         " 0000001111 0010", {{5130, 5200}}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::vector<uint8_t> data = BitsOf(c.Bits);
+        std::vector<uint8_t> ref = RowOf(c.Width, c.Reference), row(ref.size());
+        int bits = 0;
+        for (const char* p = c.Bits; *p != 0; ++p) bits += *p == '0' || *p == '1';
+        const int64_t pos = PxCCITTDecodeRow2D(row.data(), data.data(), static_cast<int64_t>(data.size()), false, 1,
+                                               0, ref.data(), c.Width);
+        EXPECT_EQ(RunsOf(row.data(), c.Width), c.Want);
+        EXPECT_EQ(pos, bits);
+    }
+}
+
 TEST(CcittDecode, RandomAndTruncatedDataStayInsideTheRows)
 {
     static constexpr size_t kGuard = 16;
