@@ -618,8 +618,11 @@ void TImgVect::DrawLineLabel(TPxCanvas* Canvas, TPxVectObject& R, POINT S, POINT
     LOGFONTA lf = R.Font;
     lf.lfQuality = kFontQuality[std::min<int>(R.TextQuality, 2)];
     lf.lfHeight = Trunc(lf.lfHeight * ZoomY);
-    TTempFont font(dc, lf);
-    const SIZE ts = TextSize(dc, R.Text);
+    SIZE ts{0, 0};
+    {
+        TTempFont font(dc, lf);
+        ts = TextSize(dc, R.Text);
+    }
     const int tw = ts.cx, th = ts.cy;
     const double a = R.Font.lfEscapement / 10.0 * kPi / 180;
     const int left = S.x < T.x ? S.x - tw : S.x;
@@ -658,6 +661,8 @@ void TImgVect::DrawLineLabel(TPxCanvas* Canvas, TPxVectObject& R, POINT S, POINT
     Grow(R.DrawnRect, right + 1, bottom + 1);
     Canvas->GetBrush()->SetStyle(classlib::bsClear);
     {
+        // The box drawing may have put the canvas's own font back.
+        TTempFont font(dc, lf);
         TTextScope text(dc, R.PenColor);
         RECT clip{left, top, right, bottom};
         ::ExtTextOutA(dc, left + xOff, top + yOff, ETO_CLIPPED, &clip, R.Text.data(), static_cast<UINT>(R.Text.size()),

@@ -676,6 +676,42 @@ void TImgView::LayersSaveToStream(classlib::TStream* Stream, int Coding)
         }
     } restore{this, savedCurrent, savedSkip};
 
+    // Images in a file format are encoded before the header is written: when
+    // the format's writer gives nothing for any layer, the stream keeps the
+    // images as compressed raw dumps instead of a header that promises
+    // images it would not hold.
+    std::vector<std::unique_ptr<classlib::TMemoryStream>> encoded;
+    if (Coding != -1 && Coding != -2) {
+        TImgIO* io = GetIO();
+        for (int i = 0; i < GetLayersCount(); ++i) {
+            SetCurrentLayer(i);
+            switch (currentImage_->GetPixelFormat()) {
+            case px1g:
+                io->FileParams->BitsPerSample = 1;
+                io->FileParams->SamplesPerPixel = 1;
+                break;
+            case px8g:
+                io->FileParams->BitsPerSample = 8;
+                io->FileParams->SamplesPerPixel = 1;
+                io->FileParams->JPEGColorSpace = 1;
+                break;
+            default:
+                io->FileParams->BitsPerSample = 8;
+                io->FileParams->SamplesPerPixel = 3;
+                io->FileParams->JPEGColorSpace = 2;
+                break;
+            }
+            auto image = std::make_unique<classlib::TMemoryStream>();
+            io->SaveToStream(image.get(), Coding);
+            if (io->AbortFlag || image->GetSize() <= 0) {
+                encoded.clear();
+                Coding = -1;
+                break;
+            }
+            encoded.push_back(std::move(image));
+        }
+    }
+
     Stream->WriteBuffer(kLayersMagic, sizeof(kLayersMagic));
     Put<int32_t>(Stream, kLayersVersion);
     Put<int32_t>(Stream, Coding);
@@ -743,24 +779,8 @@ void TImgView::LayersSaveToStream(classlib::TStream* Stream, int Coding)
             if (temp.GetSize() > 0)
                 Stream->WriteBuffer(temp.GetMemory(), temp.GetSize());
         } else {
-            TImgIO* io = GetIO();
-            switch (image->GetPixelFormat()) {
-            case px1g:
-                io->FileParams->BitsPerSample = 1;
-                io->FileParams->SamplesPerPixel = 1;
-                break;
-            case px8g:
-                io->FileParams->BitsPerSample = 8;
-                io->FileParams->SamplesPerPixel = 1;
-                io->FileParams->JPEGColorSpace = 1;
-                break;
-            default:
-                io->FileParams->BitsPerSample = 8;
-                io->FileParams->SamplesPerPixel = 3;
-                io->FileParams->JPEGColorSpace = 2;
-                break;
-            }
-            io->SaveToStream(Stream, Coding);
+            auto& bytes = *encoded[static_cast<size_t>(i)];
+            Stream->WriteBuffer(bytes.GetMemory(), bytes.GetSize());
         }
         Stream->Seek(0, classlib::soEnd);
     }

@@ -272,4 +272,22 @@ TEST_F(VectDraw, SelectionAreaCountsEachPolygonWhateverItsWinding)
     EXPECT_DOUBLE_EQ(view->SelectionPerimeter(), 80.0);
 }
 
+TEST_F(VectDraw, GraduatedRulerTicksEveryTenthOfAnInch)
+{
+    view->SetDpiX(100);
+    view->SetDpiY(100);
+    Add(pxvoRuler, 10, 70, 190, 70, [](TPxVectObject& o) {
+        o.RulerStyle = 0;
+        o.MeasureUnit = pxuINCHES;
+    });
+    Compose();
+    for (int x = 10; x <= 190; x += 10)
+        EXPECT_TRUE(Red(x, 65)) << x;  // every tick reaches 5 px up
+    EXPECT_TRUE(White(15, 65));
+    EXPECT_TRUE(Red(60, 63));    // every fifth: 8 px
+    EXPECT_TRUE(White(60, 59));
+    EXPECT_TRUE(Red(110, 59));   // every tenth: 12 px
+    EXPECT_TRUE(White(100, 63)); // a plain tick stays short
+}
+
 }  // namespace

@@ -244,4 +244,40 @@ TEST_F(VectMouse, AutoUndoStoresOnlyRealChanges)
     EXPECT_EQ(Box(0).left, 30);
 }
 
+TEST_F(VectMouse, PolylinePointsMoveInsertAndDelete)
+{
+    TPxVectObject o = *view->ObjectRecord(-1);
+    o.Kind = pxvoPolyline;
+    o.Left = 20;
+    o.Top = 20;
+    o.Right = 120;
+    o.Bottom = 20;
+    o.Points = {{0, 0}, {100, 0}};
+    o.PointsBounds = RECT{0, 0, 100, 0};
+    o.PenColor = 0;
+    const int h = view->AddObject(o);
+    view->AddSelObject(h);
+    view->VectInteract = viEditPolyline;
+    view->Update();
+    view->DrawLayers(view->GetPxBitmap(), nullptr, false, false, nullptr);  // lays out ScreenPoints
+    ASSERT_EQ(view->ObjectRecord(h)->ScreenPoints.size(), 2u);
+    // A press on the segment inserts a point there.
+    Click(70, 20);
+    const TPxVectObject* r = view->ObjectRecord(h);
+    ASSERT_EQ(r->Points.size(), 3u);
+    EXPECT_EQ(r->Points[1].x, 50);
+    view->DrawLayers(view->GetPxBitmap(), nullptr, false, false, nullptr);
+    // Dragging the new vertex moves it; the box follows.
+    Drag({{70, 20}, {70, 40}, {70, 60}});
+    r = view->ObjectRecord(h);
+    EXPECT_EQ(r->Bottom, 60);
+    view->DrawLayers(view->GetPxBitmap(), nullptr, false, false, nullptr);
+    // Ctrl on a vertex deletes it, but never below two points.
+    Click(70, 60, MK_CONTROL);
+    EXPECT_EQ(view->ObjectRecord(h)->Points.size(), 2u);
+    view->DrawLayers(view->GetPxBitmap(), nullptr, false, false, nullptr);
+    Click(20, 20, MK_CONTROL);
+    EXPECT_EQ(view->ObjectRecord(h)->Points.size(), 2u);
+}
+
 }  // namespace
