@@ -319,6 +319,35 @@ struct TShellTree::TNode : classlib::TObject {
 
 namespace {
 
+// The five state images of the check boxes in the order of
+// TShSelectionState: none, disabled unchecked, checked, unchecked,
+// disabled checked. The caller owns the list.
+HIMAGELIST MakeCheckImages()
+{
+    HIMAGELIST images = ::ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 5, 0);
+    if (!images) return nullptr;
+    HDC screen = ::GetDC(nullptr);
+    HDC dc = ::CreateCompatibleDC(screen);
+    const UINT looks[] = {0, DFCS_INACTIVE, DFCS_CHECKED, 0, DFCS_CHECKED | DFCS_INACTIVE};
+    for (int i = 0; i < 5; ++i) {
+        HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 16, 16);
+        HGDIOBJ old = ::SelectObject(dc, bitmap);
+        const COLORREF mask = i == 0 ? RGB(255, 255, 255) : RGB(255, 0, 0);
+        RECT r{0, 0, 16, 16};
+        HBRUSH brush = ::CreateSolidBrush(mask);
+        ::FillRect(dc, &r, brush);
+        ::DeleteObject(brush);
+        RECT box{2, 2, 15, 15};
+        if (i != 0) ::DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | looks[i]);
+        ::SelectObject(dc, old);
+        ::ImageList_AddMasked(images, bitmap, mask);
+        ::DeleteObject(bitmap);
+    }
+    ::DeleteDC(dc);
+    ::ReleaseDC(nullptr, screen);
+    return images;
+}
+
 // The hourglass for a scope.
 class THourglass {
 public:
@@ -362,8 +391,12 @@ TShellTree::~TShellTree()
     CancelWork(nullptr, this);
     // The window goes after this destructor: its nodes are already gone.
     ++quiet_;
-    if (HandleAllocated()) Send(TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    if (HandleAllocated()) {
+        Send(TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+        Send(TVM_SETIMAGELIST, TVSIL_STATE, 0);
+    }
     nodes_.clear();
+    if (checkImages_) ::ImageList_Destroy(checkImages_);
 }
 
 TShellTree::TNode* TShellTree::NodeOf(HTREEITEM Item) const
@@ -407,6 +440,113 @@ int TShellTree::Level(HTREEITEM Item) const
     int level = 0;
     for (HTREEITEM p = Parent(Item); p; p = Parent(p)) ++level;
     return level;
+}
+
+TShSelectionList* TShellTree::Selection() const
+{
+    return checkBoxes_ && link_ ? link_->GetSelectionList() : nullptr;
+}
+
+int TShellTree::NodeState(HTREEITEM Item) const
+{
+    TShSelectionList* selection = Selection();
+    TNode* node = NodeOf(Item);
+    if (!selection || !node) return 0;
+    if (!Parent(Item) && rootedAtFolder_.empty()) {
+        // The root of the namespace or of a special folder: grey while a
+        // path on a drive is checked, without a usable box otherwise.
+        const std::wstring path = rootedAt_ == SF_DESKTOP ? std::wstring() : SpecialFolderPath(rootedAt_);
+        bool drive = false;
+        classlib::TStringList* paths = selection->GetPaths();
+        for (int i = 0; i < paths->GetCount() && !drive; ++i) {
+            const std::wstring& p = paths->GetStrings(i);
+            drive = p.size() > 1 && p[1] == L':';
+        }
+        if (drive) return path.empty() ? ssGrayed : selection->GetStateOfPath(path);
+        return path.empty() ? ssNone : ssUnChecked;
+    }
+    bool byParent = false;
+    return selection->GetStateOfPidl(node->Absolute.get(), byParent);
+}
+
+void TShellTree::SetNodeState(HTREEITEM Item, int State)
+{
+    TVITEMW tv{};
+    tv.mask = TVIF_STATE | TVIF_HANDLE;
+    tv.hItem = Item;
+    tv.stateMask = TVIS_STATEIMAGEMASK;
+    tv.state = INDEXTOSTATEIMAGEMASK(State > 0 ? State : 0);
+    Send(TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+}
+
+int TShellTree::GetNodeState(HTREEITEM Item) const
+{
+    return static_cast<int>((Send(TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(Item), TVIS_STATEIMAGEMASK) &
+                             TVIS_STATEIMAGEMASK) >> 12);
+}
+
+void TShellTree::UpdateStates(HTREEITEM Item)
+{
+    if (!Selection()) return;
+    SetNodeState(Item, NodeState(Item));
+    if (!Expanded(Item)) return;
+    for (HTREEITEM c = Child(Item); c; c = Next(c)) UpdateStates(c);
+}
+
+void TShellTree::SetCheckBoxes(bool Value)
+{
+    // The boxes show the link's selection list: without a link, none.
+    if (Value && (!link_ || !link_->GetSelectionList())) Value = false;
+    if (Value == checkBoxes_) return;
+    checkBoxes_ = Value;
+    if (Value && !checkImages_) checkImages_ = MakeCheckImages();
+    if (HandleAllocated()) Send(TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(Value ? checkImages_ : nullptr));
+    if (!Value && checkImages_) {
+        ::ImageList_Destroy(checkImages_);
+        checkImages_ = nullptr;
+    }
+    if (HTREEITEM root = Root()) {
+        if (Value)
+            UpdateStates(root);
+        else
+            ClearStates(root);
+    }
+}
+
+void TShellTree::ClearStates(HTREEITEM Item)
+{
+    SetNodeState(Item, 0);
+    for (HTREEITEM c = Child(Item); c; c = Next(c)) ClearStates(c);
+}
+
+void TShellTree::ToggleCheck(HTREEITEM Item)
+{
+    TShSelectionList* selection = Selection();
+    TNode* node = NodeOf(Item);
+    if (!selection || !node) return;
+    const int state = GetNodeState(Item);
+    if (state == ssNone || state == ssUnused) return;
+    THourglass hourglass;
+    selection->BeginUpdate();
+    if (state == ssChecked)
+        selection->UncheckPidl(node->Absolute.get());
+    else
+        selection->CheckPidl(node->Absolute.get());
+    // Up to the root, then down the opened part below.
+    for (HTREEITEM p = Item; p; p = Parent(p)) SetNodeState(p, NodeState(p));
+    UpdateStates(Item);
+    selection->EndUpdate();
+    int index = 0;
+    for (HTREEITEM n = Root(); n && n != Item; ++index) {
+        // Depth first over the nodes read so far.
+        if (HTREEITEM c = Child(n)) {
+            n = c;
+            continue;
+        }
+        while (n && !Next(n)) n = Parent(n);
+        if (n) n = Next(n);
+    }
+    OnCheckStateChanged(this, index, NodePath(Item), static_cast<TShSelectionState>(GetNodeState(Item)));
 }
 
 void TShellTree::SetChildren(HTREEITEM Item, bool Value)
@@ -476,6 +616,7 @@ void TShellTree::SetRootedAt(TShellFolder Value)
     Watch();
     --quiet_;
     if (HTREEITEM root = Root()) {
+        if (Selection()) SetNodeState(root, NodeState(root));
         ExpandNode(root);
         Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
         SelectNode(root);
@@ -552,6 +693,7 @@ HTREEITEM TShellTree::AddChildNode(HTREEITEM ParentItem, bool Keep)
         nodes_.erase(raw);
         return nullptr;
     }
+    if (Selection()) SetNodeState(raw->Item, NodeState(raw->Item));
     if (OnAddFolder) {
         HTREEITEM item = raw->Item;
         bool canAdd = true;
@@ -919,6 +1061,7 @@ void TShellTree::CreateParams(classlib::TCreateParams& Params)
 {
     classlib::TSystemControl::CreateParams(Params);
     Params.Style |= WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS | TVS_NOHSCROLL;
+    if (!ReadOnly) Params.Style |= TVS_EDITLABELS;
     Params.ExStyle |= WS_EX_CLIENTEDGE;
     Params.Caption.clear();
 }
@@ -927,6 +1070,7 @@ void TShellTree::CreateHandleDone()
 {
     classlib::TSystemControl::CreateHandleDone();
     Send(TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(SmallIcons()));
+    if (checkImages_) Send(TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(checkImages_));
     nodes_.clear();
     SetRootedAt(rootedAt_);
     const std::wstring pending = pendingPath_;
@@ -934,11 +1078,142 @@ void TShellTree::CreateHandleDone()
     if (!pending.empty()) SetSelectedFolder(pending);
 }
 
+bool TShellTree::RenameNode(HTREEITEM Item, const std::wstring& NewName)
+{
+    TNode* node = NodeOf(Item);
+    if (!node || !node->ParentFolder || NewName.empty()) return false;
+    const std::wstring oldPath = PidlToPath(node->Absolute.get());
+    std::wstring name = NewName;
+    bool done = false;
+    // The shell may announce the rename while it runs: the tree must not
+    // read the parent again (and drop this node) before the node follows.
+    ++quiet_;
+    try {
+        browser_->SetAbsoluteIDList(node->Absolute.get());
+        done = browser_->Rename(name);
+    } catch (const EShFolderObjectError&) {
+        done = false;
+    }
+    --quiet_;
+    if (!done) return false;
+    // The node takes the object's new lists; what was read below it goes
+    // (it is read again on the next opening). Nothing here waits for the
+    // shell: the notifications of the rename arrive later by themselves.
+    node->Pidl = browser_->GetObjectIDList();
+    node->Absolute = PidlClone(browser_->GetAbsoluteObjectIDList());
+    const bool wasExpanded = Expanded(Item);
+    Send(TVM_EXPAND, TVE_COLLAPSE | TVE_COLLAPSERESET, reinterpret_cast<LPARAM>(Item));
+    while (HTREEITEM c = Child(Item)) DeleteNode(c);
+    node->Filled = false;
+    SetChildren(Item, true);
+    CancelWork(node, this);
+    node->IconAsked = false;
+    node->Image = node->OpenImage = -1;
+    TVITEMW tv{};
+    tv.mask = TVIF_TEXT | TVIF_HANDLE;
+    tv.hItem = Item;
+    tv.pszText = const_cast<wchar_t*>(name.c_str());
+    Send(TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+    if (HTREEITEM p = Parent(Item)) SortChildren(p);
+    const std::wstring newPath = PidlToPath(node->Absolute.get());
+    if (link_ && link_->GetSelectionList() && !oldPath.empty()) link_->GetSelectionList()->RenamePath(oldPath, newPath);
+    auto files = std::make_unique<classlib::TStringList>();
+    files->Add(oldPath);
+    OnOperation(this, OperationBit(sopRename), files.get(), newPath);
+    if (link_) link_->NotifyUpdateContents(this);
+    if (Item == Selected()) NotifyLink(Item);
+    if (wasExpanded) {
+        ExpandNode(Item);
+        Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(Item));
+    }
+    return true;
+}
+
+void TShellTree::ShowNodeMenu(HTREEITEM Item, POINT ScreenPoint)
+{
+    TNode* node = NodeOf(Item);
+    if (!node) return;
+    // The node may go while the menu runs (a verb the shell announces at
+    // once): only copies are used afterwards.
+    TPidl absolute = PidlClone(node->Absolute.get());
+    const std::wstring path = PidlToPath(absolute.get());
+    const bool root = Parent(Item) == nullptr;
+    browser_->SetAbsoluteIDList(absolute.get());
+    ++quiet_;
+    std::wstring verb;
+    try {
+        verb = browser_->ShowContextMenu(ScreenPoint);
+    } catch (...) {
+        --quiet_;
+        throw;
+    }
+    --quiet_;
+    if (verb.empty()) return;
+    if (verb == L"delete") {
+        if (!root) LocatePidl(absolute.get(), PathExists(path) ? 2 : 3);
+        auto files = std::make_unique<classlib::TStringList>();
+        files->Add(path);
+        OnOperation(this, OperationBit(sopDelete) | OperationBit(sopRemove), files.get(), std::wstring());
+        if (link_) link_->NotifyUpdateContents(this);
+    } else {
+        LocatePidl(absolute.get(), 1);
+    }
+}
+
 void TShellTree::CNNotify(classlib::TMessage& Message)
 {
     Message.Result = 0;
     auto* hdr = reinterpret_cast<NMHDR*>(Message.LParam);
     switch (hdr->code) {
+    case TVN_BEGINLABELEDITW: {
+        auto* info = reinterpret_cast<NMTVDISPINFOW*>(hdr);
+        TNode* node = NodeOf(info->item.hItem);
+        bool can = node && node->ParentFolder;
+        if (can) {
+            browser_->SetAbsoluteIDList(node->Absolute.get());
+            can = browser_->CanRename();
+        }
+        Message.Result = can ? FALSE : TRUE;
+        break;
+    }
+    case TVN_ENDLABELEDITW: {
+        auto* info = reinterpret_cast<NMTVDISPINFOW*>(hdr);
+        // The tree sets the new text itself, and only after a rename that
+        // worked.
+        if (info->item.pszText) RenameNode(info->item.hItem, info->item.pszText);
+        Message.Result = FALSE;
+        break;
+    }
+    case TVN_KEYDOWN: {
+        const WORD key = reinterpret_cast<NMTVKEYDOWN*>(hdr)->wVKey;
+        if (key == VK_SPACE && Selection()) {
+            ToggleCheck(Selected());
+            Message.Result = TRUE;
+        } else if (key == VK_F5) {
+            FullRefresh();
+            if (link_) link_->NotifyFullRefresh(this);
+        } else if (key == VK_F2 && !ReadOnly && Selected()) {
+            Send(TVM_EDITLABELW, 0, reinterpret_cast<LPARAM>(Selected()));
+        }
+        break;
+    }
+    case NM_CLICK:
+    case NM_RCLICK: {
+        TVHITTESTINFO hit{};
+        ::GetCursorPos(&hit.pt);
+        POINT screen = hit.pt;
+        ::ScreenToClient(GetHandle(), &hit.pt);
+        Send(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+        if (!hit.hItem) break;
+        if (hdr->code == NM_CLICK && (hit.flags & TVHT_ONITEMSTATEICON) && Selection()) {
+            ToggleCheck(hit.hItem);
+            Message.Result = TRUE;
+        } else if (hdr->code == NM_RCLICK && ShellContextMenu) {
+            ShowNodeMenu(hit.hItem, screen);
+            Message.Result = TRUE;
+        }
+        break;
+    }
     case NM_CUSTOMDRAW: {
         auto* draw = reinterpret_cast<NMTVCUSTOMDRAW*>(hdr);
         Message.Result = classlib::DrawInactiveSelection(GetHandle(), draw->nmcd.dwDrawStage, draw->nmcd.uItemState,
@@ -1499,35 +1774,6 @@ void TShellList::AddParentItem()
 }
 
 namespace {
-
-// The five state images of the check boxes in the order of
-// TShSelectionState: none, disabled unchecked, checked, unchecked,
-// disabled checked. The caller owns the list.
-HIMAGELIST MakeCheckImages()
-{
-    HIMAGELIST images = ::ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 5, 0);
-    if (!images) return nullptr;
-    HDC screen = ::GetDC(nullptr);
-    HDC dc = ::CreateCompatibleDC(screen);
-    const UINT looks[] = {0, DFCS_INACTIVE, DFCS_CHECKED, 0, DFCS_CHECKED | DFCS_INACTIVE};
-    for (int i = 0; i < 5; ++i) {
-        HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 16, 16);
-        HGDIOBJ old = ::SelectObject(dc, bitmap);
-        const COLORREF mask = i == 0 ? RGB(255, 255, 255) : RGB(255, 0, 0);
-        RECT r{0, 0, 16, 16};
-        HBRUSH brush = ::CreateSolidBrush(mask);
-        ::FillRect(dc, &r, brush);
-        ::DeleteObject(brush);
-        RECT box{2, 2, 15, 15};
-        if (i != 0) ::DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | looks[i]);
-        ::SelectObject(dc, old);
-        ::ImageList_AddMasked(images, bitmap, mask);
-        ::DeleteObject(bitmap);
-    }
-    ::DeleteDC(dc);
-    ::ReleaseDC(nullptr, screen);
-    return images;
-}
 
 // Objects read per step of a fill, at most this many milliseconds; the
 // items added per step (about 50 ms of list-view work under Wine).

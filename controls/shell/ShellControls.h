@@ -63,6 +63,10 @@ constexpr TShellOperations OperationBit(TShellOperation o) { return TShellOperat
 using TOnOperation = classlib::TEvent<void(classlib::TObject* Sender, TShellOperations Operation,
                                            classlib::TStringList* Files, const std::wstring& Destination)>;
 
+// Sender; item index; object path; the new state.
+using TOnCheckStateChanged =
+    classlib::TEvent<void(classlib::TObject* Sender, int ItemIndex, const std::wstring& Path, TShSelectionState State)>;
+
 // Whether the browser's current object shows with Options: hidden objects
 // only with soShowHidden; the network folders only with soShowNethood; the
 // recycle bin (and hidden objects named "RECYCL...") only with
@@ -178,6 +182,26 @@ public:
     void SetFileSystemOnly(bool Value);
     // Selecting a node collapses its siblings and opens it.
     bool ExpandOnSelected = false;
+    // A right click on a node shows the shell's menu of its object.
+    bool ShellContextMenu = true;
+    // Node names cannot be edited in place (F2 or a slow second click edit
+    // them otherwise; set before the window is made).
+    bool ReadOnly = false;
+    // Renames the object of a node through the shell (no waiting on the
+    // window thread); the node follows, OnOperation reports it and the
+    // linked controls update. False when the shell refuses.
+    bool RenameNode(HTREEITEM Item, const std::wstring& NewName);
+    // Check boxes from the link's selection list: a node's box shows the
+    // state of its object (grey when something below is checked). Needs a
+    // link (without one the value stays false). Space or a click on the box
+    // toggles; the ancestors and the opened nodes below follow.
+    bool GetCheckBoxes() const { return checkBoxes_; }
+    void SetCheckBoxes(bool Value);
+    void ToggleCheck(HTREEITEM Item);
+    // The state image of a node (a TShSelectionState; 0 without boxes).
+    int GetNodeState(HTREEITEM Item) const;
+    TOnCheckStateChanged OnCheckStateChanged;
+    TOnOperation OnOperation;
     bool GetAutomaticRefresh() const;
     void SetAutomaticRefresh(bool Value);
     std::wstring Version() const { return L"TShellTree V1.0.0.0"; }
@@ -229,6 +253,14 @@ private:
     void DeleteNode(HTREEITEM Item);
     void NotifyLink(HTREEITEM Item);
     void SelectNode(HTREEITEM Item);
+    void ShowNodeMenu(HTREEITEM Item, POINT ScreenPoint);
+    TShSelectionList* Selection() const;
+    int NodeState(HTREEITEM Item) const;
+    void SetNodeState(HTREEITEM Item, int State);
+    void UpdateStates(HTREEITEM Item);
+    void ClearStates(HTREEITEM Item);
+    bool checkBoxes_ = false;
+    HIMAGELIST checkImages_ = nullptr;
     void Watch();
     void ShellChanged(classlib::TObject* Sender, TNotificationEvent Event, LPCITEMIDLIST Pidl1, LPCITEMIDLIST Pidl2);
     LRESULT Send(UINT Msg, WPARAM WParam = 0, LPARAM LParam = 0) const { return SendToWindow(Msg, WParam, LParam); }
@@ -279,9 +311,6 @@ DWORD ChooseDropEffect(DWORD KeyState, DWORD Allowed, bool SameDrive);
 std::vector<TFolderEntry> ListFolderEntries(const std::wstring& Folder, const std::wstring& Masks, bool Folders,
                                             bool Hidden = false);
 
-// Sender; item index; object path; the new state.
-using TOnCheckStateChanged =
-    classlib::TEvent<void(classlib::TObject* Sender, int ItemIndex, const std::wstring& Path, TShSelectionState State)>;
 
 // What the list keeps of one of its items (the item's Data points to it):
 // the object's list relative to the shown folder and its flags. Owned by
