@@ -362,8 +362,98 @@ private:
 
 }  // namespace
 
+// The tree's drop target: not reference counted (the tree's lifetime; the
+// tree revokes it with its window). Every call answers S_OK: a change of
+// effect is an answer, not a failure.
+class TShellTree::TDropTarget : public IDropTarget {
+public:
+    explicit TDropTarget(TShellTree* Tree) : tree_(Tree) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv) return E_POINTER;
+        const bool known = riid == IID_IUnknown || riid == IID_IDropTarget;
+        *ppv = known ? static_cast<IDropTarget*>(this) : nullptr;
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL Point, DWORD* Effect) override
+    {
+        if (!Effect) return E_INVALIDARG;
+        files_ = GetFilenamesFromDataObject(Data);
+        return DragOver(KeyState, Point, Effect);
+    }
+    HRESULT STDMETHODCALLTYPE DragOver(DWORD KeyState, POINTL Point, DWORD* Effect) override
+    {
+        if (!Effect) return E_INVALIDARG;
+        HTREEITEM node = tree_->NodeAt(Point);
+        *Effect = DropEffectInto(files_.get(), KeyState, *Effect, tree_->NodePath(node));
+        Highlight(*Effect != DROPEFFECT_NONE ? node : nullptr);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DragLeave() override
+    {
+        files_.reset();
+        Highlight(nullptr);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject* Data, DWORD KeyState, POINTL Point, DWORD* Effect) override
+    {
+        if (!Effect) return E_INVALIDARG;
+        std::unique_ptr<classlib::TStringList> files = GetFilenamesFromDataObject(Data);
+        files_.reset();
+        Highlight(nullptr);
+        HTREEITEM node = tree_->NodeAt(Point);
+        const DWORD effect = DropEffectInto(files.get(), KeyState, *Effect, tree_->NodePath(node));
+        *Effect = effect == DROPEFFECT_NONE ? DROPEFFECT_NONE : tree_->DropInto(node, files.get(), effect);
+        return S_OK;
+    }
+
+private:
+    void Highlight(HTREEITEM Node)
+    {
+        if (tree_->HandleAllocated())
+            tree_->Send(TVM_SELECTITEM, TVGN_DROPHILITE, reinterpret_cast<LPARAM>(Node));
+    }
+    TShellTree* tree_;
+    std::unique_ptr<classlib::TStringList> files_;
+};
+
+IDropTarget* TShellTree::GetDropTarget() const { return dropTarget_.get(); }
+
+HTREEITEM TShellTree::NodeAt(POINTL ScreenPoint)
+{
+    if (!HandleAllocated()) return nullptr;
+    TVHITTESTINFO hit{};
+    hit.pt = POINT{ScreenPoint.x, ScreenPoint.y};
+    ::ScreenToClient(GetHandle(), &hit.pt);
+    Send(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    return (hit.flags & (TVHT_ONITEM | TVHT_ONITEMRIGHT)) ? hit.hItem : nullptr;
+}
+
+DWORD TShellTree::DropInto(HTREEITEM Node, const classlib::TStringList* Files, DWORD Effect)
+{
+    const std::wstring folder = NodePath(Node);
+    if (!CopyOrMoveInto(HandleAllocated() ? GetHandle() : nullptr, Files, folder, Effect)) return DROPEFFECT_NONE;
+    if (NodeOf(Node)) RefreshNode(Node, false);
+    auto files = std::make_unique<classlib::TStringList>();
+    for (int i = 0; i < Files->GetCount(); ++i) files->Add(Files->GetStrings(i));
+    OnOperation(this, OperationBit(Effect == DROPEFFECT_MOVE ? sopMove : sopCopy) | OperationBit(sopDrop), files.get(),
+                folder);
+    if (link_) link_->NotifyUpdateContents(this);
+    return Effect;
+}
+
+void TShellTree::DestroyWnd()
+{
+    if (dropRegistered_ && HandleAllocated()) ::RevokeDragDrop(GetHandle());
+    dropRegistered_ = false;
+    classlib::TSystemControl::DestroyWnd();
+}
+
 TShellTree::TShellTree(classlib::TComponent* AOwner)
     : classlib::TSystemControl(AOwner),
+      dropTarget_(std::make_unique<TDropTarget>(this)),
       browser_(std::make_unique<TShFolderObject>(nullptr)),
       history_(std::make_unique<TPidlHistory>()),
       notifier_(std::make_unique<TShellChangeNotifier>(nullptr))
@@ -384,6 +474,8 @@ TShellTree::TShellTree(classlib::TComponent* AOwner)
 
 TShellTree::~TShellTree()
 {
+    if (dropRegistered_ && HandleAllocated()) ::RevokeDragDrop(GetHandle());
+    dropRegistered_ = false;
     notifier_->SetEnabled(false);
     notifier_->OnChangeIDList = nullptr;
     DetachIcons();
@@ -1071,6 +1163,8 @@ void TShellTree::CreateHandleDone()
     classlib::TSystemControl::CreateHandleDone();
     Send(TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(SmallIcons()));
     if (checkImages_) Send(TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(checkImages_));
+    // Fails without OLE on this thread: the tree then takes no drops.
+    if (OleDragDrop && !dropRegistered_) dropRegistered_ = SUCCEEDED(::RegisterDragDrop(GetHandle(), dropTarget_.get()));
     nodes_.clear();
     SetRootedAt(rootedAt_);
     const std::wstring pending = pendingPath_;
@@ -2216,22 +2310,24 @@ void TShellList::DestroyWnd()
     classlib::TListView::DestroyWnd();
 }
 
-DWORD TShellList::DropEffect(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed) const
+DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder)
 {
-    const std::wstring folder = GetPath();
-    if (!Files || Files->GetCount() == 0 || folder.empty()) return DROPEFFECT_NONE;
+    if (!Files || Files->GetCount() == 0 || Folder.empty()) return DROPEFFECT_NONE;
     bool sameDrive = true;
     for (int i = 0; i < Files->GetCount(); ++i) {
         const std::wstring& f = Files->GetStrings(i);
-        if (SamePath(classlib::ExtractFilePath(f), folder)) return DROPEFFECT_NONE;  // already here
-        sameDrive = sameDrive && classlib::WideSameText(classlib::ExtractFileDrive(f), classlib::ExtractFileDrive(folder));
+        // Already there, or a folder onto itself or into its own tree.
+        if (SamePath(classlib::ExtractFilePath(f), Folder) || SamePath(f, Folder) || IsPathBelow(f, Folder))
+            return DROPEFFECT_NONE;
+        sameDrive = sameDrive && classlib::WideSameText(classlib::ExtractFileDrive(f), classlib::ExtractFileDrive(Folder));
     }
     return ChooseDropEffect(KeyState, Allowed, sameDrive);
 }
 
-DWORD TShellList::DropFiles(const classlib::TStringList* Files, DWORD Effect)
+bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::wstring& Folder, DWORD Effect)
 {
-    const std::wstring folder = GetPath();
+    if (!Files || Files->GetCount() == 0 || Folder.empty()) return false;
+    const std::wstring folder = classlib::IncludeTrailingPathDelimiter(Folder);
     std::wstring from;
     std::vector<std::wstring> names;
     for (int i = 0; i < Files->GetCount(); ++i) {
@@ -2243,21 +2339,33 @@ DWORD TShellList::DropFiles(const classlib::TStringList* Files, DWORD Effect)
     std::wstring to = folder;
     to.push_back(L'\0');
     SHFILEOPSTRUCTW op{};
-    op.hwnd = HandleAllocated() ? GetHandle() : nullptr;
+    op.hwnd = Owner;
     op.wFunc = Effect == DROPEFFECT_MOVE ? FO_MOVE : FO_COPY;
     op.pFrom = from.c_str();
     op.pTo = to.c_str();
     op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
     // A failed or cancelled operation is reported as no drop at all; so is
     // one that claims success without a single file arriving.
-    const bool done = ::SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted &&
-                      std::any_of(names.begin(), names.end(), [&](const std::wstring& n) { return PathExists(folder + n); });
+    return ::SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted &&
+           std::any_of(names.begin(), names.end(), [&](const std::wstring& n) { return PathExists(folder + n); });
+}
+
+DWORD TShellList::DropEffect(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed) const
+{
+    return DropEffectInto(Files, KeyState, Allowed, GetPath());
+}
+
+DWORD TShellList::DropFiles(const classlib::TStringList* Files, DWORD Effect)
+{
+    const bool done = CopyOrMoveInto(HandleAllocated() ? GetHandle() : nullptr, Files, GetPath(), Effect);
     UpdateContents();
     if (!done) return DROPEFFECT_NONE;
     for (int i = 0; i < GetItems()->GetCount(); ++i) {
         classlib::TListItem* item = GetItems()->GetItem(i);
-        item->SetSelected(std::any_of(names.begin(), names.end(),
-                                      [&](const std::wstring& n) { return SamePath(n, KeyOf(item)); }));
+        bool dropped = false;
+        for (int k = 0; k < Files->GetCount() && !dropped; ++k)
+            dropped = SamePath(classlib::ExtractFileName(Files->GetStrings(k)), KeyOf(item));
+        item->SetSelected(dropped);
     }
     return Effect;
 }

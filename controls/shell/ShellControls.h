@@ -202,6 +202,10 @@ public:
     int GetNodeState(HTREEITEM Item) const;
     TOnCheckStateChanged OnCheckStateChanged;
     TOnOperation OnOperation;
+    // Files dragged onto a node are copied or moved into its folder (set
+    // before the window is made; needs OLE set up on the thread).
+    bool OleDragDrop = true;
+    IDropTarget* GetDropTarget() const;
     bool GetAutomaticRefresh() const;
     void SetAutomaticRefresh(bool Value);
     std::wstring Version() const { return L"TShellTree V1.0.0.0"; }
@@ -231,9 +235,17 @@ protected:
     void CreateParams(classlib::TCreateParams& Params) override;
     void CreateHandleDone() override;
     void CNNotify(classlib::TMessage& Message) override;
+    void DestroyWnd() override;
 
 private:
     struct TNode;
+    class TDropTarget;
+    std::unique_ptr<TDropTarget> dropTarget_;
+    bool dropRegistered_ = false;
+    // The folder of the node under a screen point ("" when none) and the
+    // node itself.
+    HTREEITEM NodeAt(POINTL ScreenPoint);
+    DWORD DropInto(HTREEITEM Node, const classlib::TStringList* Files, DWORD Effect);
     void IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag) override;
     TNode* NodeOf(HTREEITEM Item) const;
     HTREEITEM Child(HTREEITEM Item) const;
@@ -307,6 +319,13 @@ void SortEntries(std::vector<TFolderEntry>& Entries, TListDetail Detail, bool De
 // and copies across drives; when the source does not allow that, copy,
 // then move; never a link; DROPEFFECT_NONE when neither is allowed.
 DWORD ChooseDropEffect(DWORD KeyState, DWORD Allowed, bool SameDrive);
+// The effect of dropping Files into Folder with KeyState within Allowed
+// (ChooseDropEffect); none without files or folder, for files already in
+// Folder and for a folder dropped onto itself or into its own tree.
+DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder);
+// Copies Files into Folder through the shell (moves them for
+// DROPEFFECT_MOVE); true when it went through and something arrived.
+bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::wstring& Folder, DWORD Effect);
 // The files of a file-system folder with each object's details.
 std::vector<TFolderEntry> ListFolderEntries(const std::wstring& Folder, const std::wstring& Masks, bool Folders,
                                             bool Hidden = false);

@@ -1169,4 +1169,63 @@ TEST(ShellControls, TreeRenamesInPlace)
     EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (std::vector<std::wstring>{L"new", L"taken"}));
 }
 
+// Files dropped onto a node arrive in its folder: every drag-over answers
+// S_OK whatever the effect, the effect stays within what the source
+// allows, and a folder dropped onto itself is refused.
+TEST(ShellControls, FilesDroppedOntoATreeNodeArriveInItsFolder)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"dst").c_str(), nullptr);
+    ::CreateDirectoryW(dir.File(L"src").c_str(), nullptr);
+    Touch(dir.File(L"src\\x.jpg"));
+    Touch(dir.File(L"src\\y.jpg"));
+
+    HostForm form;
+    form.SetBounds(0, 0, 300, 300);
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetBounds(0, 0, 300, 300);
+    form.SetVisible(true);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    HTREEITEM dst = TreeChild(wnd, TreeRoot(wnd), L"dst");
+    ASSERT_NE(dst, nullptr);
+    RECT r{};
+    std::memcpy(&r, &dst, sizeof(dst));
+    ASSERT_TRUE(::SendMessageW(wnd, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
+    POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ::ClientToScreen(wnd, &centre);
+    const POINTL at{centre.x, centre.y};
+    IDropTarget* target = tree->GetDropTarget();
+    std::wstring destination;
+    tree->OnOperation = shell::TOnOperation::FromFunction(
+        [](void* d, classlib::TObject*, shell::TShellOperations, classlib::TStringList*, const std::wstring& to) {
+            *static_cast<std::wstring*>(d) = to;
+        },
+        &destination);
+    auto drop = [&](std::vector<std::wstring> files, DWORD keys, DWORD allowed) {
+        shelltest::TFilesObject data(true, std::move(files));
+        DWORD effect = allowed;
+        EXPECT_EQ(target->DragEnter(&data, keys, at, &effect), S_OK);
+        for (DWORD k : {DWORD(0), DWORD(MK_CONTROL), DWORD(MK_SHIFT)}) {
+            effect = allowed;
+            EXPECT_EQ(target->DragOver(k, at, &effect), S_OK);
+            EXPECT_EQ(effect & ~allowed, 0u);
+        }
+        effect = allowed;
+        EXPECT_EQ(target->Drop(&data, keys, at, &effect), S_OK);
+        return effect;
+    };
+    EXPECT_EQ(drop({dir.File(L"src\\x.jpg")}, MK_CONTROL, DROPEFFECT_COPY | DROPEFFECT_MOVE), DWORD(DROPEFFECT_COPY));
+    EXPECT_TRUE(shell::FileExistsLong(dir.File(L"dst\\x.jpg")));
+    EXPECT_TRUE(shell::FileExistsLong(dir.File(L"src\\x.jpg")));
+    EXPECT_EQ(destination, dir.File(L"dst"));
+    // Ctrl asks for a copy; the source allows a move only: moved.
+    EXPECT_EQ(drop({dir.File(L"src\\y.jpg")}, MK_CONTROL, DROPEFFECT_MOVE), DWORD(DROPEFFECT_MOVE));
+    EXPECT_TRUE(shell::FileExistsLong(dir.File(L"dst\\y.jpg")));
+    EXPECT_FALSE(shell::FileExistsLong(dir.File(L"src\\y.jpg")));
+    EXPECT_EQ(drop({dir.File(L"dst")}, 0, DROPEFFECT_COPY | DROPEFFECT_MOVE), DWORD(DROPEFFECT_NONE));
+    EXPECT_EQ(drop({dir.File(L"src\\x.jpg")}, 0, DROPEFFECT_LINK), DWORD(DROPEFFECT_NONE));
+}
+
 }  // namespace
