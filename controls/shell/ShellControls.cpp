@@ -319,6 +319,35 @@ struct TShellTree::TNode : classlib::TObject {
 
 namespace {
 
+// The five state images of the check boxes in the order of
+// TShSelectionState: none, disabled unchecked, checked, unchecked,
+// disabled checked. The caller owns the list.
+HIMAGELIST MakeCheckImages()
+{
+    HIMAGELIST images = ::ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 5, 0);
+    if (!images) return nullptr;
+    HDC screen = ::GetDC(nullptr);
+    HDC dc = ::CreateCompatibleDC(screen);
+    const UINT looks[] = {0, DFCS_INACTIVE, DFCS_CHECKED, 0, DFCS_CHECKED | DFCS_INACTIVE};
+    for (int i = 0; i < 5; ++i) {
+        HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 16, 16);
+        HGDIOBJ old = ::SelectObject(dc, bitmap);
+        const COLORREF mask = i == 0 ? RGB(255, 255, 255) : RGB(255, 0, 0);
+        RECT r{0, 0, 16, 16};
+        HBRUSH brush = ::CreateSolidBrush(mask);
+        ::FillRect(dc, &r, brush);
+        ::DeleteObject(brush);
+        RECT box{2, 2, 15, 15};
+        if (i != 0) ::DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | looks[i]);
+        ::SelectObject(dc, old);
+        ::ImageList_AddMasked(images, bitmap, mask);
+        ::DeleteObject(bitmap);
+    }
+    ::DeleteDC(dc);
+    ::ReleaseDC(nullptr, screen);
+    return images;
+}
+
 // The hourglass for a scope.
 class THourglass {
 public:
@@ -333,8 +362,98 @@ private:
 
 }  // namespace
 
+// The tree's drop target: not reference counted (the tree's lifetime; the
+// tree revokes it with its window). Every call answers S_OK: a change of
+// effect is an answer, not a failure.
+class TShellTree::TDropTarget : public IDropTarget {
+public:
+    explicit TDropTarget(TShellTree* Tree) : tree_(Tree) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv) return E_POINTER;
+        const bool known = riid == IID_IUnknown || riid == IID_IDropTarget;
+        *ppv = known ? static_cast<IDropTarget*>(this) : nullptr;
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL Point, DWORD* Effect) override
+    {
+        if (!Effect) return E_INVALIDARG;
+        files_ = GetFilenamesFromDataObject(Data);
+        return DragOver(KeyState, Point, Effect);
+    }
+    HRESULT STDMETHODCALLTYPE DragOver(DWORD KeyState, POINTL Point, DWORD* Effect) override
+    {
+        if (!Effect) return E_INVALIDARG;
+        HTREEITEM node = tree_->NodeAt(Point);
+        *Effect = DropEffectInto(files_.get(), KeyState, *Effect, tree_->NodePath(node));
+        Highlight(*Effect != DROPEFFECT_NONE ? node : nullptr);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DragLeave() override
+    {
+        files_.reset();
+        Highlight(nullptr);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject* Data, DWORD KeyState, POINTL Point, DWORD* Effect) override
+    {
+        if (!Effect) return E_INVALIDARG;
+        std::unique_ptr<classlib::TStringList> files = GetFilenamesFromDataObject(Data);
+        files_.reset();
+        Highlight(nullptr);
+        HTREEITEM node = tree_->NodeAt(Point);
+        const DWORD effect = DropEffectInto(files.get(), KeyState, *Effect, tree_->NodePath(node));
+        *Effect = effect == DROPEFFECT_NONE ? DROPEFFECT_NONE : tree_->DropInto(node, files.get(), effect);
+        return S_OK;
+    }
+
+private:
+    void Highlight(HTREEITEM Node)
+    {
+        if (tree_->HandleAllocated())
+            tree_->Send(TVM_SELECTITEM, TVGN_DROPHILITE, reinterpret_cast<LPARAM>(Node));
+    }
+    TShellTree* tree_;
+    std::unique_ptr<classlib::TStringList> files_;
+};
+
+IDropTarget* TShellTree::GetDropTarget() const { return dropTarget_.get(); }
+
+HTREEITEM TShellTree::NodeAt(POINTL ScreenPoint)
+{
+    if (!HandleAllocated()) return nullptr;
+    TVHITTESTINFO hit{};
+    hit.pt = POINT{ScreenPoint.x, ScreenPoint.y};
+    ::ScreenToClient(GetHandle(), &hit.pt);
+    Send(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    return (hit.flags & (TVHT_ONITEM | TVHT_ONITEMRIGHT)) ? hit.hItem : nullptr;
+}
+
+DWORD TShellTree::DropInto(HTREEITEM Node, const classlib::TStringList* Files, DWORD Effect)
+{
+    const std::wstring folder = NodePath(Node);
+    if (!CopyOrMoveInto(HandleAllocated() ? GetHandle() : nullptr, Files, folder, Effect)) return DROPEFFECT_NONE;
+    if (NodeOf(Node)) RefreshNode(Node, false);
+    auto files = std::make_unique<classlib::TStringList>();
+    for (int i = 0; i < Files->GetCount(); ++i) files->Add(Files->GetStrings(i));
+    OnOperation(this, OperationBit(Effect == DROPEFFECT_MOVE ? sopMove : sopCopy) | OperationBit(sopDrop), files.get(),
+                folder);
+    if (link_) link_->NotifyUpdateContents(this);
+    return Effect;
+}
+
+void TShellTree::DestroyWnd()
+{
+    if (dropRegistered_ && HandleAllocated()) ::RevokeDragDrop(GetHandle());
+    dropRegistered_ = false;
+    classlib::TSystemControl::DestroyWnd();
+}
+
 TShellTree::TShellTree(classlib::TComponent* AOwner)
     : classlib::TSystemControl(AOwner),
+      dropTarget_(std::make_unique<TDropTarget>(this)),
       browser_(std::make_unique<TShFolderObject>(nullptr)),
       history_(std::make_unique<TPidlHistory>()),
       notifier_(std::make_unique<TShellChangeNotifier>(nullptr))
@@ -355,6 +474,8 @@ TShellTree::TShellTree(classlib::TComponent* AOwner)
 
 TShellTree::~TShellTree()
 {
+    if (dropRegistered_ && HandleAllocated()) ::RevokeDragDrop(GetHandle());
+    dropRegistered_ = false;
     notifier_->SetEnabled(false);
     notifier_->OnChangeIDList = nullptr;
     DetachIcons();
@@ -362,8 +483,12 @@ TShellTree::~TShellTree()
     CancelWork(nullptr, this);
     // The window goes after this destructor: its nodes are already gone.
     ++quiet_;
-    if (HandleAllocated()) Send(TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    if (HandleAllocated()) {
+        Send(TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+        Send(TVM_SETIMAGELIST, TVSIL_STATE, 0);
+    }
     nodes_.clear();
+    if (checkImages_) ::ImageList_Destroy(checkImages_);
 }
 
 TShellTree::TNode* TShellTree::NodeOf(HTREEITEM Item) const
@@ -407,6 +532,113 @@ int TShellTree::Level(HTREEITEM Item) const
     int level = 0;
     for (HTREEITEM p = Parent(Item); p; p = Parent(p)) ++level;
     return level;
+}
+
+TShSelectionList* TShellTree::Selection() const
+{
+    return checkBoxes_ && link_ ? link_->GetSelectionList() : nullptr;
+}
+
+int TShellTree::NodeState(HTREEITEM Item) const
+{
+    TShSelectionList* selection = Selection();
+    TNode* node = NodeOf(Item);
+    if (!selection || !node) return 0;
+    if (!Parent(Item) && rootedAtFolder_.empty()) {
+        // The root of the namespace or of a special folder: grey while a
+        // path on a drive is checked, without a usable box otherwise.
+        const std::wstring path = rootedAt_ == SF_DESKTOP ? std::wstring() : SpecialFolderPath(rootedAt_);
+        bool drive = false;
+        classlib::TStringList* paths = selection->GetPaths();
+        for (int i = 0; i < paths->GetCount() && !drive; ++i) {
+            const std::wstring& p = paths->GetStrings(i);
+            drive = p.size() > 1 && p[1] == L':';
+        }
+        if (drive) return path.empty() ? ssGrayed : selection->GetStateOfPath(path);
+        return path.empty() ? ssNone : ssUnChecked;
+    }
+    bool byParent = false;
+    return selection->GetStateOfPidl(node->Absolute.get(), byParent);
+}
+
+void TShellTree::SetNodeState(HTREEITEM Item, int State)
+{
+    TVITEMW tv{};
+    tv.mask = TVIF_STATE | TVIF_HANDLE;
+    tv.hItem = Item;
+    tv.stateMask = TVIS_STATEIMAGEMASK;
+    tv.state = INDEXTOSTATEIMAGEMASK(State > 0 ? State : 0);
+    Send(TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+}
+
+int TShellTree::GetNodeState(HTREEITEM Item) const
+{
+    return static_cast<int>((Send(TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(Item), TVIS_STATEIMAGEMASK) &
+                             TVIS_STATEIMAGEMASK) >> 12);
+}
+
+void TShellTree::UpdateStates(HTREEITEM Item)
+{
+    if (!Selection()) return;
+    SetNodeState(Item, NodeState(Item));
+    if (!Expanded(Item)) return;
+    for (HTREEITEM c = Child(Item); c; c = Next(c)) UpdateStates(c);
+}
+
+void TShellTree::SetCheckBoxes(bool Value)
+{
+    // The boxes show the link's selection list: without a link, none.
+    if (Value && (!link_ || !link_->GetSelectionList())) Value = false;
+    if (Value == checkBoxes_) return;
+    checkBoxes_ = Value;
+    if (Value && !checkImages_) checkImages_ = MakeCheckImages();
+    if (HandleAllocated()) Send(TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(Value ? checkImages_ : nullptr));
+    if (!Value && checkImages_) {
+        ::ImageList_Destroy(checkImages_);
+        checkImages_ = nullptr;
+    }
+    if (HTREEITEM root = Root()) {
+        if (Value)
+            UpdateStates(root);
+        else
+            ClearStates(root);
+    }
+}
+
+void TShellTree::ClearStates(HTREEITEM Item)
+{
+    SetNodeState(Item, 0);
+    for (HTREEITEM c = Child(Item); c; c = Next(c)) ClearStates(c);
+}
+
+void TShellTree::ToggleCheck(HTREEITEM Item)
+{
+    TShSelectionList* selection = Selection();
+    TNode* node = NodeOf(Item);
+    if (!selection || !node) return;
+    const int state = GetNodeState(Item);
+    if (state == ssNone || state == ssUnused) return;
+    THourglass hourglass;
+    selection->BeginUpdate();
+    if (state == ssChecked)
+        selection->UncheckPidl(node->Absolute.get());
+    else
+        selection->CheckPidl(node->Absolute.get());
+    // Up to the root, then down the opened part below.
+    for (HTREEITEM p = Item; p; p = Parent(p)) SetNodeState(p, NodeState(p));
+    UpdateStates(Item);
+    selection->EndUpdate();
+    int index = 0;
+    for (HTREEITEM n = Root(); n && n != Item; ++index) {
+        // Depth first over the nodes read so far.
+        if (HTREEITEM c = Child(n)) {
+            n = c;
+            continue;
+        }
+        while (n && !Next(n)) n = Parent(n);
+        if (n) n = Next(n);
+    }
+    OnCheckStateChanged(this, index, NodePath(Item), static_cast<TShSelectionState>(GetNodeState(Item)));
 }
 
 void TShellTree::SetChildren(HTREEITEM Item, bool Value)
@@ -476,6 +708,7 @@ void TShellTree::SetRootedAt(TShellFolder Value)
     Watch();
     --quiet_;
     if (HTREEITEM root = Root()) {
+        if (Selection()) SetNodeState(root, NodeState(root));
         ExpandNode(root);
         Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
         SelectNode(root);
@@ -552,6 +785,7 @@ HTREEITEM TShellTree::AddChildNode(HTREEITEM ParentItem, bool Keep)
         nodes_.erase(raw);
         return nullptr;
     }
+    if (Selection()) SetNodeState(raw->Item, NodeState(raw->Item));
     if (OnAddFolder) {
         HTREEITEM item = raw->Item;
         bool canAdd = true;
@@ -919,6 +1153,7 @@ void TShellTree::CreateParams(classlib::TCreateParams& Params)
 {
     classlib::TSystemControl::CreateParams(Params);
     Params.Style |= WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS | TVS_NOHSCROLL;
+    if (!ReadOnly) Params.Style |= TVS_EDITLABELS;
     Params.ExStyle |= WS_EX_CLIENTEDGE;
     Params.Caption.clear();
 }
@@ -927,6 +1162,9 @@ void TShellTree::CreateHandleDone()
 {
     classlib::TSystemControl::CreateHandleDone();
     Send(TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(SmallIcons()));
+    if (checkImages_) Send(TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(checkImages_));
+    // Fails without OLE on this thread: the tree then takes no drops.
+    if (OleDragDrop && !dropRegistered_) dropRegistered_ = SUCCEEDED(::RegisterDragDrop(GetHandle(), dropTarget_.get()));
     nodes_.clear();
     SetRootedAt(rootedAt_);
     const std::wstring pending = pendingPath_;
@@ -934,11 +1172,142 @@ void TShellTree::CreateHandleDone()
     if (!pending.empty()) SetSelectedFolder(pending);
 }
 
+bool TShellTree::RenameNode(HTREEITEM Item, const std::wstring& NewName)
+{
+    TNode* node = NodeOf(Item);
+    if (!node || !node->ParentFolder || NewName.empty()) return false;
+    const std::wstring oldPath = PidlToPath(node->Absolute.get());
+    std::wstring name = NewName;
+    bool done = false;
+    // The shell may announce the rename while it runs: the tree must not
+    // read the parent again (and drop this node) before the node follows.
+    ++quiet_;
+    try {
+        browser_->SetAbsoluteIDList(node->Absolute.get());
+        done = browser_->Rename(name);
+    } catch (const EShFolderObjectError&) {
+        done = false;
+    }
+    --quiet_;
+    if (!done) return false;
+    // The node takes the object's new lists; what was read below it goes
+    // (it is read again on the next opening). Nothing here waits for the
+    // shell: the notifications of the rename arrive later by themselves.
+    node->Pidl = browser_->GetObjectIDList();
+    node->Absolute = PidlClone(browser_->GetAbsoluteObjectIDList());
+    const bool wasExpanded = Expanded(Item);
+    Send(TVM_EXPAND, TVE_COLLAPSE | TVE_COLLAPSERESET, reinterpret_cast<LPARAM>(Item));
+    while (HTREEITEM c = Child(Item)) DeleteNode(c);
+    node->Filled = false;
+    SetChildren(Item, true);
+    CancelWork(node, this);
+    node->IconAsked = false;
+    node->Image = node->OpenImage = -1;
+    TVITEMW tv{};
+    tv.mask = TVIF_TEXT | TVIF_HANDLE;
+    tv.hItem = Item;
+    tv.pszText = const_cast<wchar_t*>(name.c_str());
+    Send(TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+    if (HTREEITEM p = Parent(Item)) SortChildren(p);
+    const std::wstring newPath = PidlToPath(node->Absolute.get());
+    if (link_ && link_->GetSelectionList() && !oldPath.empty()) link_->GetSelectionList()->RenamePath(oldPath, newPath);
+    auto files = std::make_unique<classlib::TStringList>();
+    files->Add(oldPath);
+    OnOperation(this, OperationBit(sopRename), files.get(), newPath);
+    if (link_) link_->NotifyUpdateContents(this);
+    if (Item == Selected()) NotifyLink(Item);
+    if (wasExpanded) {
+        ExpandNode(Item);
+        Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(Item));
+    }
+    return true;
+}
+
+void TShellTree::ShowNodeMenu(HTREEITEM Item, POINT ScreenPoint)
+{
+    TNode* node = NodeOf(Item);
+    if (!node) return;
+    // The node may go while the menu runs (a verb the shell announces at
+    // once): only copies are used afterwards.
+    TPidl absolute = PidlClone(node->Absolute.get());
+    const std::wstring path = PidlToPath(absolute.get());
+    const bool root = Parent(Item) == nullptr;
+    browser_->SetAbsoluteIDList(absolute.get());
+    ++quiet_;
+    std::wstring verb;
+    try {
+        verb = browser_->ShowContextMenu(ScreenPoint);
+    } catch (...) {
+        --quiet_;
+        throw;
+    }
+    --quiet_;
+    if (verb.empty()) return;
+    if (verb == L"delete") {
+        if (!root) LocatePidl(absolute.get(), PathExists(path) ? 2 : 3);
+        auto files = std::make_unique<classlib::TStringList>();
+        files->Add(path);
+        OnOperation(this, OperationBit(sopDelete) | OperationBit(sopRemove), files.get(), std::wstring());
+        if (link_) link_->NotifyUpdateContents(this);
+    } else {
+        LocatePidl(absolute.get(), 1);
+    }
+}
+
 void TShellTree::CNNotify(classlib::TMessage& Message)
 {
     Message.Result = 0;
     auto* hdr = reinterpret_cast<NMHDR*>(Message.LParam);
     switch (hdr->code) {
+    case TVN_BEGINLABELEDITW: {
+        auto* info = reinterpret_cast<NMTVDISPINFOW*>(hdr);
+        TNode* node = NodeOf(info->item.hItem);
+        bool can = node && node->ParentFolder;
+        if (can) {
+            browser_->SetAbsoluteIDList(node->Absolute.get());
+            can = browser_->CanRename();
+        }
+        Message.Result = can ? FALSE : TRUE;
+        break;
+    }
+    case TVN_ENDLABELEDITW: {
+        auto* info = reinterpret_cast<NMTVDISPINFOW*>(hdr);
+        // The tree sets the new text itself, and only after a rename that
+        // worked.
+        if (info->item.pszText) RenameNode(info->item.hItem, info->item.pszText);
+        Message.Result = FALSE;
+        break;
+    }
+    case TVN_KEYDOWN: {
+        const WORD key = reinterpret_cast<NMTVKEYDOWN*>(hdr)->wVKey;
+        if (key == VK_SPACE && Selection()) {
+            ToggleCheck(Selected());
+            Message.Result = TRUE;
+        } else if (key == VK_F5) {
+            FullRefresh();
+            if (link_) link_->NotifyFullRefresh(this);
+        } else if (key == VK_F2 && !ReadOnly && Selected()) {
+            Send(TVM_EDITLABELW, 0, reinterpret_cast<LPARAM>(Selected()));
+        }
+        break;
+    }
+    case NM_CLICK:
+    case NM_RCLICK: {
+        TVHITTESTINFO hit{};
+        ::GetCursorPos(&hit.pt);
+        POINT screen = hit.pt;
+        ::ScreenToClient(GetHandle(), &hit.pt);
+        Send(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+        if (!hit.hItem) break;
+        if (hdr->code == NM_CLICK && (hit.flags & TVHT_ONITEMSTATEICON) && Selection()) {
+            ToggleCheck(hit.hItem);
+            Message.Result = TRUE;
+        } else if (hdr->code == NM_RCLICK && ShellContextMenu) {
+            ShowNodeMenu(hit.hItem, screen);
+            Message.Result = TRUE;
+        }
+        break;
+    }
     case NM_CUSTOMDRAW: {
         auto* draw = reinterpret_cast<NMTVCUSTOMDRAW*>(hdr);
         Message.Result = classlib::DrawInactiveSelection(GetHandle(), draw->nmcd.dwDrawStage, draw->nmcd.uItemState,
@@ -1500,35 +1869,6 @@ void TShellList::AddParentItem()
 
 namespace {
 
-// The five state images of the check boxes in the order of
-// TShSelectionState: none, disabled unchecked, checked, unchecked,
-// disabled checked. The caller owns the list.
-HIMAGELIST MakeCheckImages()
-{
-    HIMAGELIST images = ::ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 5, 0);
-    if (!images) return nullptr;
-    HDC screen = ::GetDC(nullptr);
-    HDC dc = ::CreateCompatibleDC(screen);
-    const UINT looks[] = {0, DFCS_INACTIVE, DFCS_CHECKED, 0, DFCS_CHECKED | DFCS_INACTIVE};
-    for (int i = 0; i < 5; ++i) {
-        HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 16, 16);
-        HGDIOBJ old = ::SelectObject(dc, bitmap);
-        const COLORREF mask = i == 0 ? RGB(255, 255, 255) : RGB(255, 0, 0);
-        RECT r{0, 0, 16, 16};
-        HBRUSH brush = ::CreateSolidBrush(mask);
-        ::FillRect(dc, &r, brush);
-        ::DeleteObject(brush);
-        RECT box{2, 2, 15, 15};
-        if (i != 0) ::DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | looks[i]);
-        ::SelectObject(dc, old);
-        ::ImageList_AddMasked(images, bitmap, mask);
-        ::DeleteObject(bitmap);
-    }
-    ::DeleteDC(dc);
-    ::ReleaseDC(nullptr, screen);
-    return images;
-}
-
 // Objects read per step of a fill, at most this many milliseconds; the
 // items added per step (about 50 ms of list-view work under Wine).
 constexpr DWORD kReadStepMs = 40;
@@ -1970,22 +2310,24 @@ void TShellList::DestroyWnd()
     classlib::TListView::DestroyWnd();
 }
 
-DWORD TShellList::DropEffect(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed) const
+DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder)
 {
-    const std::wstring folder = GetPath();
-    if (!Files || Files->GetCount() == 0 || folder.empty()) return DROPEFFECT_NONE;
+    if (!Files || Files->GetCount() == 0 || Folder.empty()) return DROPEFFECT_NONE;
     bool sameDrive = true;
     for (int i = 0; i < Files->GetCount(); ++i) {
         const std::wstring& f = Files->GetStrings(i);
-        if (SamePath(classlib::ExtractFilePath(f), folder)) return DROPEFFECT_NONE;  // already here
-        sameDrive = sameDrive && classlib::WideSameText(classlib::ExtractFileDrive(f), classlib::ExtractFileDrive(folder));
+        // Already there, or a folder onto itself or into its own tree.
+        if (SamePath(classlib::ExtractFilePath(f), Folder) || SamePath(f, Folder) || IsPathBelow(f, Folder))
+            return DROPEFFECT_NONE;
+        sameDrive = sameDrive && classlib::WideSameText(classlib::ExtractFileDrive(f), classlib::ExtractFileDrive(Folder));
     }
     return ChooseDropEffect(KeyState, Allowed, sameDrive);
 }
 
-DWORD TShellList::DropFiles(const classlib::TStringList* Files, DWORD Effect)
+bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::wstring& Folder, DWORD Effect)
 {
-    const std::wstring folder = GetPath();
+    if (!Files || Files->GetCount() == 0 || Folder.empty()) return false;
+    const std::wstring folder = classlib::IncludeTrailingPathDelimiter(Folder);
     std::wstring from;
     std::vector<std::wstring> names;
     for (int i = 0; i < Files->GetCount(); ++i) {
@@ -1997,21 +2339,33 @@ DWORD TShellList::DropFiles(const classlib::TStringList* Files, DWORD Effect)
     std::wstring to = folder;
     to.push_back(L'\0');
     SHFILEOPSTRUCTW op{};
-    op.hwnd = HandleAllocated() ? GetHandle() : nullptr;
+    op.hwnd = Owner;
     op.wFunc = Effect == DROPEFFECT_MOVE ? FO_MOVE : FO_COPY;
     op.pFrom = from.c_str();
     op.pTo = to.c_str();
     op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
     // A failed or cancelled operation is reported as no drop at all; so is
     // one that claims success without a single file arriving.
-    const bool done = ::SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted &&
-                      std::any_of(names.begin(), names.end(), [&](const std::wstring& n) { return PathExists(folder + n); });
+    return ::SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted &&
+           std::any_of(names.begin(), names.end(), [&](const std::wstring& n) { return PathExists(folder + n); });
+}
+
+DWORD TShellList::DropEffect(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed) const
+{
+    return DropEffectInto(Files, KeyState, Allowed, GetPath());
+}
+
+DWORD TShellList::DropFiles(const classlib::TStringList* Files, DWORD Effect)
+{
+    const bool done = CopyOrMoveInto(HandleAllocated() ? GetHandle() : nullptr, Files, GetPath(), Effect);
     UpdateContents();
     if (!done) return DROPEFFECT_NONE;
     for (int i = 0; i < GetItems()->GetCount(); ++i) {
         classlib::TListItem* item = GetItems()->GetItem(i);
-        item->SetSelected(std::any_of(names.begin(), names.end(),
-                                      [&](const std::wstring& n) { return SamePath(n, KeyOf(item)); }));
+        bool dropped = false;
+        for (int k = 0; k < Files->GetCount() && !dropped; ++k)
+            dropped = SamePath(classlib::ExtractFileName(Files->GetStrings(k)), KeyOf(item));
+        item->SetSelected(dropped);
     }
     return Effect;
 }

@@ -63,6 +63,10 @@ constexpr TShellOperations OperationBit(TShellOperation o) { return TShellOperat
 using TOnOperation = classlib::TEvent<void(classlib::TObject* Sender, TShellOperations Operation,
                                            classlib::TStringList* Files, const std::wstring& Destination)>;
 
+// Sender; item index; object path; the new state.
+using TOnCheckStateChanged =
+    classlib::TEvent<void(classlib::TObject* Sender, int ItemIndex, const std::wstring& Path, TShSelectionState State)>;
+
 // Whether the browser's current object shows with Options: hidden objects
 // only with soShowHidden; the network folders only with soShowNethood; the
 // recycle bin (and hidden objects named "RECYCL...") only with
@@ -178,6 +182,30 @@ public:
     void SetFileSystemOnly(bool Value);
     // Selecting a node collapses its siblings and opens it.
     bool ExpandOnSelected = false;
+    // A right click on a node shows the shell's menu of its object.
+    bool ShellContextMenu = true;
+    // Node names cannot be edited in place (F2 or a slow second click edit
+    // them otherwise; set before the window is made).
+    bool ReadOnly = false;
+    // Renames the object of a node through the shell (no waiting on the
+    // window thread); the node follows, OnOperation reports it and the
+    // linked controls update. False when the shell refuses.
+    bool RenameNode(HTREEITEM Item, const std::wstring& NewName);
+    // Check boxes from the link's selection list: a node's box shows the
+    // state of its object (grey when something below is checked). Needs a
+    // link (without one the value stays false). Space or a click on the box
+    // toggles; the ancestors and the opened nodes below follow.
+    bool GetCheckBoxes() const { return checkBoxes_; }
+    void SetCheckBoxes(bool Value);
+    void ToggleCheck(HTREEITEM Item);
+    // The state image of a node (a TShSelectionState; 0 without boxes).
+    int GetNodeState(HTREEITEM Item) const;
+    TOnCheckStateChanged OnCheckStateChanged;
+    TOnOperation OnOperation;
+    // Files dragged onto a node are copied or moved into its folder (set
+    // before the window is made; needs OLE set up on the thread).
+    bool OleDragDrop = true;
+    IDropTarget* GetDropTarget() const;
     bool GetAutomaticRefresh() const;
     void SetAutomaticRefresh(bool Value);
     std::wstring Version() const { return L"TShellTree V1.0.0.0"; }
@@ -207,9 +235,17 @@ protected:
     void CreateParams(classlib::TCreateParams& Params) override;
     void CreateHandleDone() override;
     void CNNotify(classlib::TMessage& Message) override;
+    void DestroyWnd() override;
 
 private:
     struct TNode;
+    class TDropTarget;
+    std::unique_ptr<TDropTarget> dropTarget_;
+    bool dropRegistered_ = false;
+    // The folder of the node under a screen point ("" when none) and the
+    // node itself.
+    HTREEITEM NodeAt(POINTL ScreenPoint);
+    DWORD DropInto(HTREEITEM Node, const classlib::TStringList* Files, DWORD Effect);
     void IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag) override;
     TNode* NodeOf(HTREEITEM Item) const;
     HTREEITEM Child(HTREEITEM Item) const;
@@ -229,6 +265,14 @@ private:
     void DeleteNode(HTREEITEM Item);
     void NotifyLink(HTREEITEM Item);
     void SelectNode(HTREEITEM Item);
+    void ShowNodeMenu(HTREEITEM Item, POINT ScreenPoint);
+    TShSelectionList* Selection() const;
+    int NodeState(HTREEITEM Item) const;
+    void SetNodeState(HTREEITEM Item, int State);
+    void UpdateStates(HTREEITEM Item);
+    void ClearStates(HTREEITEM Item);
+    bool checkBoxes_ = false;
+    HIMAGELIST checkImages_ = nullptr;
     void Watch();
     void ShellChanged(classlib::TObject* Sender, TNotificationEvent Event, LPCITEMIDLIST Pidl1, LPCITEMIDLIST Pidl2);
     LRESULT Send(UINT Msg, WPARAM WParam = 0, LPARAM LParam = 0) const { return SendToWindow(Msg, WParam, LParam); }
@@ -275,13 +319,17 @@ void SortEntries(std::vector<TFolderEntry>& Entries, TListDetail Detail, bool De
 // and copies across drives; when the source does not allow that, copy,
 // then move; never a link; DROPEFFECT_NONE when neither is allowed.
 DWORD ChooseDropEffect(DWORD KeyState, DWORD Allowed, bool SameDrive);
+// The effect of dropping Files into Folder with KeyState within Allowed
+// (ChooseDropEffect); none without files or folder, for files already in
+// Folder and for a folder dropped onto itself or into its own tree.
+DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder);
+// Copies Files into Folder through the shell (moves them for
+// DROPEFFECT_MOVE); true when it went through and something arrived.
+bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::wstring& Folder, DWORD Effect);
 // The files of a file-system folder with each object's details.
 std::vector<TFolderEntry> ListFolderEntries(const std::wstring& Folder, const std::wstring& Masks, bool Folders,
                                             bool Hidden = false);
 
-// Sender; item index; object path; the new state.
-using TOnCheckStateChanged =
-    classlib::TEvent<void(classlib::TObject* Sender, int ItemIndex, const std::wstring& Path, TShSelectionState State)>;
 
 // What the list keeps of one of its items (the item's Data points to it):
 // the object's list relative to the shown folder and its flags. Owned by

@@ -1038,4 +1038,194 @@ TEST(ShellControls, ThumbnailsArriveForPictures)
     EXPECT_EQ(list->GetViewStyle(), classlib::vsReport);
 }
 
+// The node of a child by caption.
+HTREEITEM TreeChild(HWND Wnd, HTREEITEM Parent, const std::wstring& Caption)
+{
+    auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(Parent)));
+    for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+        wchar_t text[MAX_PATH] = {};
+        TVITEMW tv{};
+        tv.mask = TVIF_TEXT | TVIF_HANDLE;
+        tv.hItem = item;
+        tv.pszText = text;
+        tv.cchTextMax = MAX_PATH;
+        ::SendMessageW(Wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+        if (Caption == text) return item;
+    }
+    return nullptr;
+}
+
+// Tree check boxes follow the link's selection list: checking a folder
+// makes its ancestors grey and its opened descendants checked; unchecking
+// undoes it; without a link there are no boxes.
+TEST(ShellControls, TreeCheckBoxesFollowTheSelectionList)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"a").c_str(), nullptr);
+    ::CreateDirectoryW(dir.File(L"a\\in").c_str(), nullptr);
+    ::CreateDirectoryW(dir.File(L"a\\other").c_str(), nullptr);
+    ::CreateDirectoryW(dir.File(L"b").c_str(), nullptr);
+    // Folders with something in them (an empty one counts as all checked).
+    for (const wchar_t* f : {L"a\\in\\x.gif", L"a\\other\\x.gif", L"b\\x.gif"}) Touch(dir.File(f));
+
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetCheckBoxes(true);
+    EXPECT_FALSE(tree->GetCheckBoxes());  // no link
+    auto* link = new shell::TShellLink(&form);
+    tree->SetShellLink(link);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    tree->SetCheckBoxes(true);
+    ASSERT_TRUE(tree->GetCheckBoxes());
+    HWND wnd = tree->GetHandle();
+    HTREEITEM root = TreeRoot(wnd);
+    tree->SetSelectedFolder(dir.File(L"a\\in"));
+    HTREEITEM a = TreeChild(wnd, root, L"a");
+    HTREEITEM in = TreeChild(wnd, a, L"in");
+    HTREEITEM b = TreeChild(wnd, root, L"b");
+    ASSERT_TRUE(a && in && b);
+    EXPECT_EQ(tree->GetNodeState(a), shell::ssUnChecked);
+    std::vector<std::pair<int, int>> changes;
+    tree->OnCheckStateChanged = shell::TOnCheckStateChanged::FromFunction(
+        [](void* c, classlib::TObject*, int index, const std::wstring&, shell::TShSelectionState state) {
+            static_cast<std::vector<std::pair<int, int>>*>(c)->emplace_back(index, state);
+        },
+        &changes);
+
+    tree->ToggleCheck(a);
+    EXPECT_EQ(tree->GetNodeState(a), shell::ssChecked);
+    EXPECT_EQ(tree->GetNodeState(in), shell::ssChecked);
+    EXPECT_EQ(tree->GetNodeState(root), shell::ssGrayed);
+    EXPECT_EQ(tree->GetNodeState(b), shell::ssUnChecked);
+    EXPECT_EQ(link->GetSelectionList()->GetStateOfPath(dir.File(L"a")), shell::ssChecked);
+    // Space on the selected node ("in") unchecks it: "a" turns grey.
+    NMTVKEYDOWN key{};
+    key.hdr.hwndFrom = wnd;
+    key.hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(wnd));
+    key.hdr.code = TVN_KEYDOWN;
+    key.wVKey = VK_SPACE;
+    ::SendMessageW(form.GetHandle(), WM_NOTIFY, key.hdr.idFrom, reinterpret_cast<LPARAM>(&key));
+    EXPECT_EQ(tree->GetNodeState(in), shell::ssUnChecked);
+    EXPECT_EQ(tree->GetNodeState(a), shell::ssGrayed);
+    EXPECT_EQ(changes, (std::vector<std::pair<int, int>>{{1, shell::ssChecked}, {2, shell::ssUnChecked}}));
+    EXPECT_EQ(link->GetSelectionList()->GetStateOfPath(dir.File(L"a\\other")), shell::ssChecked);
+    tree->ToggleCheck(a);  // grey: checks the whole folder again
+    EXPECT_EQ(tree->GetNodeState(in), shell::ssChecked);
+    tree->ToggleCheck(a);
+    EXPECT_EQ(tree->GetNodeState(root), shell::ssUnChecked);
+
+    tree->SetCheckBoxes(false);
+    EXPECT_EQ(tree->GetNodeState(a), 0);
+}
+
+// A folder renamed in the tree is renamed on disk; the node takes the new
+// name and path, the rename is reported; a refused name leaves both.
+TEST(ShellControls, TreeRenamesInPlace)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"old").c_str(), nullptr);
+    ::CreateDirectoryW(dir.File(L"taken").c_str(), nullptr);
+
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    tree->SetSelectedFolder(dir.File(L"old"));
+    HWND wnd = tree->GetHandle();
+    struct Report {
+        std::vector<std::wstring> files;
+        std::wstring destination;
+        shell::TShellOperations operation = 0;
+    } report;
+    tree->OnOperation = shell::TOnOperation::FromFunction(
+        [](void* r, classlib::TObject*, shell::TShellOperations op, classlib::TStringList* files, const std::wstring& to) {
+            auto* rep = static_cast<Report*>(r);
+            rep->operation = op;
+            rep->destination = to;
+            for (int i = 0; i < files->GetCount(); ++i) rep->files.push_back(files->GetStrings(i));
+        },
+        &report);
+    HTREEITEM node = TreeChild(wnd, TreeRoot(wnd), L"old");
+    ASSERT_NE(node, nullptr);
+    NMTVDISPINFOW edit{};
+    edit.hdr.hwndFrom = wnd;
+    edit.hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(wnd));
+    edit.hdr.code = TVN_ENDLABELEDITW;
+    edit.item.hItem = node;
+    wchar_t name[] = L"new";
+    edit.item.pszText = name;
+    ::SendMessageW(form.GetHandle(), WM_NOTIFY, edit.hdr.idFrom, reinterpret_cast<LPARAM>(&edit));
+    EXPECT_TRUE(shell::DirectoryExistsLong(dir.File(L"new")));
+    EXPECT_FALSE(shell::DirectoryExistsLong(dir.File(L"old")));
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (std::vector<std::wstring>{L"new", L"taken"}));
+    EXPECT_EQ(tree->GetPath(), dir.File(L"new"));
+    EXPECT_EQ(report.operation, shell::OperationBit(shell::sopRename));
+    EXPECT_EQ(report.files, (std::vector<std::wstring>{dir.File(L"old")}));
+    EXPECT_EQ(report.destination, dir.File(L"new"));
+
+    EXPECT_FALSE(tree->RenameNode(TreeChild(wnd, TreeRoot(wnd), L"new"), L"taken"));
+    EXPECT_TRUE(shell::DirectoryExistsLong(dir.File(L"new")));
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (std::vector<std::wstring>{L"new", L"taken"}));
+}
+
+// Files dropped onto a node arrive in its folder: every drag-over answers
+// S_OK whatever the effect, the effect stays within what the source
+// allows, and a folder dropped onto itself is refused.
+TEST(ShellControls, FilesDroppedOntoATreeNodeArriveInItsFolder)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"dst").c_str(), nullptr);
+    ::CreateDirectoryW(dir.File(L"src").c_str(), nullptr);
+    Touch(dir.File(L"src\\x.jpg"));
+    Touch(dir.File(L"src\\y.jpg"));
+
+    HostForm form;
+    form.SetBounds(0, 0, 300, 300);
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetBounds(0, 0, 300, 300);
+    form.SetVisible(true);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    HTREEITEM dst = TreeChild(wnd, TreeRoot(wnd), L"dst");
+    ASSERT_NE(dst, nullptr);
+    RECT r{};
+    std::memcpy(&r, &dst, sizeof(dst));
+    ASSERT_TRUE(::SendMessageW(wnd, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
+    POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ::ClientToScreen(wnd, &centre);
+    const POINTL at{centre.x, centre.y};
+    IDropTarget* target = tree->GetDropTarget();
+    std::wstring destination;
+    tree->OnOperation = shell::TOnOperation::FromFunction(
+        [](void* d, classlib::TObject*, shell::TShellOperations, classlib::TStringList*, const std::wstring& to) {
+            *static_cast<std::wstring*>(d) = to;
+        },
+        &destination);
+    auto drop = [&](std::vector<std::wstring> files, DWORD keys, DWORD allowed) {
+        shelltest::TFilesObject data(true, std::move(files));
+        DWORD effect = allowed;
+        EXPECT_EQ(target->DragEnter(&data, keys, at, &effect), S_OK);
+        for (DWORD k : {DWORD(0), DWORD(MK_CONTROL), DWORD(MK_SHIFT)}) {
+            effect = allowed;
+            EXPECT_EQ(target->DragOver(k, at, &effect), S_OK);
+            EXPECT_EQ(effect & ~allowed, 0u);
+        }
+        effect = allowed;
+        EXPECT_EQ(target->Drop(&data, keys, at, &effect), S_OK);
+        return effect;
+    };
+    EXPECT_EQ(drop({dir.File(L"src\\x.jpg")}, MK_CONTROL, DROPEFFECT_COPY | DROPEFFECT_MOVE), DWORD(DROPEFFECT_COPY));
+    EXPECT_TRUE(shell::FileExistsLong(dir.File(L"dst\\x.jpg")));
+    EXPECT_TRUE(shell::FileExistsLong(dir.File(L"src\\x.jpg")));
+    EXPECT_EQ(destination, dir.File(L"dst"));
+    // Ctrl asks for a copy; the source allows a move only: moved.
+    EXPECT_EQ(drop({dir.File(L"src\\y.jpg")}, MK_CONTROL, DROPEFFECT_MOVE), DWORD(DROPEFFECT_MOVE));
+    EXPECT_TRUE(shell::FileExistsLong(dir.File(L"dst\\y.jpg")));
+    EXPECT_FALSE(shell::FileExistsLong(dir.File(L"src\\y.jpg")));
+    EXPECT_EQ(drop({dir.File(L"dst")}, 0, DROPEFFECT_COPY | DROPEFFECT_MOVE), DWORD(DROPEFFECT_NONE));
+    EXPECT_EQ(drop({dir.File(L"src\\x.jpg")}, 0, DROPEFFECT_LINK), DWORD(DROPEFFECT_NONE));
+}
+
 }  // namespace
