@@ -29,6 +29,14 @@ std::unique_ptr<TForm> MakeForm()
     return f;
 }
 
+// Drag targets are found under the pointer: nothing may cover the form.
+void ShowOnTop(TForm* Form)
+{
+    Form->Show();
+    ::SetWindowPos(Form->GetHandle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    TTmTestHost::Pump();
+}
+
 // Drags Client (its window) with the left button from (1, 1) of the client
 // to the screen point To and releases there.
 void DragTo(TWinControl* Client, POINT To)
@@ -94,8 +102,7 @@ TEST(TmDockingTest, AControlDraggedOntoAThemedPanelDocksThereAndUndocksToAFloati
     site->SetBounds(300, 0, 300, 400);
     site->SetDockSite(true);
     TPanel* client = MakeClient(form.get(), L"Tools", 20, 20);
-    form->Show();
-    TTmTestHost::Pump();
+    ShowOnTop(form.get());
 
     ASSERT_NE(dynamic_cast<TTmPanelDockManager*>(site->GetDockManager()), nullptr);
     DragTo(client, ScreenCenter(site));
@@ -161,8 +168,7 @@ TEST(TmDockingTest, SplitterPaneAcceptsADockedControlAndReportsItsEvents)
     split->OnLRDockDrop = TDockDropEvent(&log, &TDockLog::Drop);
     split->OnLRUnDock = TUnDockEvent(&log, &TDockLog::UnDock);
     TPanel* client = MakeClient(form.get(), L"Docked", 20, 20);
-    form->Show();
-    TTmTestHost::Pump();
+    ShowOnTop(form.get());
 
     // The upper/left pane is no dock site: dropping there floats the client.
     EXPECT_FALSE(split->GetPaneData(1)->GetDockSite());
@@ -200,8 +206,7 @@ TEST(TmDockingTest, PageControlMakesAPageForADockedControlAndFreesItOnUndock)
     sheet->SetPageControl(pc);
     pc->SetActivePage(sheet);
     TPanel* client = MakeClient(form.get(), L"", 20, 20);
-    form->Show();
-    TTmTestHost::Pump();
+    ShowOnTop(form.get());
 
     auto* floating = new TForm(nullptr);
     floating->SetCaption(L"Palette\r\nsecond line");
