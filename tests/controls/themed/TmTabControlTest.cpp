@@ -466,6 +466,43 @@ TEST(TmTabControlTest, MouseSelectsTabsAndCloseButtonsAskOnClose)
     EXPECT_EQ(t.closes, 2);
 }
 
+TEST(TmTabControlTest, HotTrackingAndTabHintsFollowThePointer)
+{
+    TTmTestHost host;
+    TTestTabs t;
+    t.SetParentWindow(host.Get());
+    t.SetBounds(0, 0, 400, 120);
+    t.Hint = L"control hint";
+    t.SetTabHints(true);
+    t.HandleNeeded();
+    t.Loaded();  // remembers the control's own hint
+    t.SetTabs(Captions(3));
+    t.TabData()->GetItem(1)->Hint = L"second";
+    t.PaintToBitmap();
+    HWND w = t.GetHandle();
+    const POINT p1 = Center(t.GetTabRect(1));
+    SendMouse(w, WM_MOUSEMOVE, p1.x, p1.y, 0);
+    EXPECT_EQ(t.GetHotTab(), 1);
+    EXPECT_EQ(t.Hint, L"second");
+    // The empty part of the strip: no hint; the card: the control's own.
+    const RECT area = t.GetTabAreaRect();
+    SendMouse(w, WM_MOUSEMOVE, area.right - 3, area.top + 2, 0);
+    EXPECT_EQ(t.GetHotTab(), -1);
+    EXPECT_EQ(t.Hint, L"");
+    const POINT card = Center(t.GetCardRect(0));
+    SendMouse(w, WM_MOUSEMOVE, card.x, card.y, 0);
+    EXPECT_EQ(t.Hint, L"control hint");
+    // The hot tab is drawn darker than the others (its shadow colour).
+    t.SetUseGradients(false);
+    t.SetHotTrackColorSource(htcsHotTrackColorProp);
+    t.SetHotTrackColorType(htctActual);
+    SendMouse(w, WM_MOUSEMOVE, p1.x, p1.y, 0);
+    t.PaintToBitmap();
+    const RECT r1 = t.GetTabRect(1);
+    EXPECT_EQ(t.GetBitmap()->GetCanvas()->GetPixel((r1.left + r1.right) / 2, r1.top + 3) & 0xFFFFFF,
+              TmLightenColor(0x149BF0, 60) & 0xFFFFFF);
+}
+
 TEST(TmTabControlTest, TabMenuListsVisibleTabsSortedWithTheSelectedOneTicked)
 {
     TTestTabs t;
