@@ -12,7 +12,7 @@
 #include "classlib/StdCtrls.h"
 #include "classlib/SysUtils.h"
 #include "controls/themed/TmPanel.h"
-#include "controls/themed/TmTabs.h"
+#include "controls/themed/TmPageControl.h"
 #include "gif/GIFImage.h"
 
 namespace album {
@@ -40,12 +40,15 @@ TfrmOptions::TfrmOptions(TComponent* AOwner) : TForm(AOwner)
     DataFolder = TProgramEnvironment::Current().ProgramFolder();
 
     PageControls = NewControl<themed::TTmPageControl>(this, this, L"PageControls", 8, 8, 608, 406);
-    PageControls->SetPageColor(16119543);
+    PageControls->SetColor(16119543);
     PageControls->SetFlatColor(10263441);
-    PageControls->SetHighlightColor(1350640);
+    PageControls->GetTabColors()->SetHighlightBar(1350640);
+    PageControls->SetFixedDimension(19);
     TabSheet1 = NewComponent<themed::TTmTabSheet>(this, L"TabSheet1");
+    TabSheet1->SetColor(16119543);
     TabSheet1->SetCaption(L"HTML");
     TabSheet1->SetPageControl(PageControls);
+    PageControls->SetActivePage(TabSheet1);
 
     GrHTML = NewControl<themed::TTmGroupBox>(this, TabSheet1, L"GrHTML", 6, 4, 592, 372);
     GrHTML->SetCaption(L" Colors ");

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "classlib/Docking.h"
 #include "classlib/SysUtils.h"
 
 namespace classlib {
@@ -144,11 +145,39 @@ TControl::TControl(TComponent* AOwner)
     font_->OnChange = TNotifyEvent(this, &TControl::FontChanged);
 }
 
+namespace {
+// The screen point of the last button press a control received; a drag
+// begun from the press measures its threshold from there.
+POINT lastPressScreen{};
+}  // namespace
+
+POINT LastPressScreenPoint() { return lastPressScreen; }
+
+// The drag engine's hooks (Docking.cpp).
+bool DragEngineMessage(TWinControl* Control, TMessage& Message);
+void DragEngineControlGone(TControl* Control);
+
 TControl::~TControl()
 {
     *alive_ = false;
     Destroying();
+    LeaveDockSite();
     if (parent_) parent_->RemoveControl(this);
+    // The floating host goes with its client.
+    TWinControl* host = floatHost_;
+    floatHost_ = nullptr;
+    delete host;
+}
+
+void TControl::LeaveDockSite()
+{
+    DragEngineControlGone(this);
+    if (TWinControl* site = hostDockSite_) {
+        hostDockSite_ = nullptr;
+        auto& list = site->dockClients_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+        if (site->dockManager_) site->dockManager_->RemoveControl(this);
+    }
 }
 
 void TControl::SetParent(TWinControl* Value)
@@ -248,6 +277,7 @@ void TControl::SetVisible(bool Value)
     visible_ = Value;
     InvalidateInParent(GetBoundsRect());
     if (align_ != alNone && parent_) parent_->AlignControls();
+    if (hostDockSite_) hostDockSite_->DockNotification(this, CM_VISIBLECHANGED, Value ? 1 : 0);
 }
 
 void TControl::SetEnabled(bool Value)
@@ -373,8 +403,14 @@ void TControl::MouseButtonDown(TMessage& Message, TMouseButton Button, bool Doub
         if (ControlStyle & csClickEvents) ControlState |= csClicked;
     }
     POINT p = MessagePoint(Message);
+    lastPressScreen = ClientToScreen(p);
     TShiftState shift = MouseKeysToShiftState(Message.WParam) | (Double ? ssDouble : 0);
+    // A dock site's manager takes presses on its grabbers.
+    if (auto* w = dynamic_cast<TWinControl*>(this); w && Button == mbLeft && !Double && w->dockManager_ &&
+                                                     w->useDockManager_ && w->dockManager_->MouseDown(p))
+        return;
     MouseDown(Button, shift, p.x, p.y);
+    if (*alive && Button == mbLeft && DragMode == dmAutomatic && !Dragging()) BeginDrag(false);
 }
 
 void TControl::MouseButtonUp(TMessage& Message, TMouseButton Button)
@@ -438,6 +474,11 @@ TWinControl::~TWinControl()
 {
     *alive_ = false;
     Destroying();
+    LeaveDockSite();
+    for (TControl* c : dockClients_) c->hostDockSite_ = nullptr;
+    dockClients_.clear();
+    delete dockManager_;
+    dockManager_ = nullptr;
     ReleaseChildren();
     if (handle_) {
         // The window goes without calling back into this half-destroyed
@@ -641,6 +682,7 @@ void TWinControl::SetVisible(bool Value)
     else if (Value && parent_ && parent_->HandleAllocated())
         HandleNeeded();
     if (GetAlign() != alNone && parent_) parent_->AlignControls();
+    if (hostDockSite_) hostDockSite_->DockNotification(this, CM_VISIBLECHANGED, Value ? 1 : 0);
 }
 
 void TWinControl::SetEnabled(bool Value)
@@ -777,6 +819,12 @@ void TWinControl::RouteMouseToChild(TMessage& Message, bool& Handled)
 
 void TWinControl::WndProc(TMessage& Message)
 {
+    if (DragEngineMessage(this, Message)) return;
+    if (dockManager_) {
+        auto alive = alive_;
+        dockManager_->SiteMessage(Message);
+        if (!*alive) return;
+    }
     if (Message.Msg == WM_MOUSEMOVE) {
         auto alive = alive_;
         TrackMouse(Message);
@@ -815,6 +863,18 @@ void TWinControl::Dispatch(TMessage& Message)
             break;
         }
         if (!*alive) break;
+        if (!up && key == VK_TAB) {
+            bool taken = false;
+            TShiftState shift = KeyboardStateToShiftState();
+            for (TWinControl* p = this; p && !taken; p = p->parent_) {
+                taken = p->DialogKey(key, shift);
+                if (!*alive) return;
+            }
+            if (taken) {
+                Message.Result = 0;
+                break;
+            }
+        }
         // Tab (Shift+Tab) not taken by the window moves the focus along the
         // tab order of the topmost control.
         if (!up && key == VK_TAB && handle_ &&
@@ -903,10 +963,12 @@ void TWinControl::PaintHandler(TMessage& Message)
         HDC dc = reinterpret_cast<HDC>(Message.WParam);
         PaintWindow(dc);
         if (*alive) PaintControls(dc);
+        if (*alive && dockManager_ && useDockManager_) dockManager_->PaintSite(dc);
     } else {
         TPaintScope paint(handle_);
         PaintWindow(paint.Get());
         if (*alive) PaintControls(paint.Get());
+        if (*alive && dockManager_ && useDockManager_) dockManager_->PaintSite(paint.Get());
     }
 }
 
@@ -1309,6 +1371,18 @@ void TCustomControl::DestroyWnd()
 {
     canvas_->FreeHandle();
     TWinControl::DestroyWnd();
+}
+
+}  // namespace classlib
+
+namespace classlib {
+
+TWinControl* FindControl(HWND Wnd)
+{
+    if (!Wnd || ::GetWindowLongPtrW(Wnd, GWLP_WNDPROC) !=
+                    reinterpret_cast<LONG_PTR>(&TWinControl::SharedWindowProc))
+        return nullptr;
+    return reinterpret_cast<TWinControl*>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA));
 }
 
 }  // namespace classlib

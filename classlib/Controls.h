@@ -77,6 +77,25 @@ enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 // Control messages of the class library (private message range).
 constexpr UINT CM_MOUSEENTER = 0xB013;
 constexpr UINT CM_MOUSELEAVE = 0xB014;
+// Sent to a dock site when a docked client changed: WParam is the message
+// of the client (CM_VISIBLECHANGED with LParam the new visibility, or
+// WM_SETTEXT with LParam a const std::wstring* of the new text).
+constexpr UINT CM_DOCKNOTIFICATION = 0xB040;
+constexpr UINT CM_VISIBLECHANGED = 0xB041;
+
+// Dragging and docking (Docking.h holds the drag objects, the dock manager
+// and the floating host). A drag starts with BeginDrag (or a left press on
+// a control with DragMode dmAutomatic) and ends with the button release
+// (drop), Esc or the loss of the capture (cancel). DragKind dkDrag offers
+// the control to the controls under the pointer (DragOver, DragDrop with
+// the dragged control as Source); dkDock offers it to the dock sites under
+// the pointer, docks it into the one that accepts, or floats it in a host
+// window of its own when it is dropped elsewhere.
+enum TDragMode { dmManual, dmAutomatic };
+enum TDragKind { dkDrag, dkDock };
+enum TDragState { dsDragEnter, dsDragLeave, dsDragMove };
+class TDragDockObject;
+class TDockManager;
 
 // Size limits of a control; 0 means no limit. A top-level window is also
 // kept within them when the user resizes it.
@@ -144,6 +163,20 @@ using TMouseMoveEvent = TEvent<void(TObject* Sender, TShiftState Shift, int X, i
 using TKeyEvent = TEvent<void(TObject* Sender, WORD& Key, TShiftState Shift)>;
 // Key is the character; setting it to 0 consumes it, another value replaces it.
 using TKeyPressEvent = TEvent<void(TObject* Sender, wchar_t& Key)>;
+// Source is the dragged control; X, Y in the target's client coordinates.
+using TDragOverEvent =
+    TEvent<void(TObject* Sender, TObject* Source, int X, int Y, TDragState State, bool& Accept)>;
+using TDragDropEvent = TEvent<void(TObject* Sender, TObject* Source, int X, int Y)>;
+// Target is the control (or dock site) dropped on, nullptr when none.
+using TEndDragEvent = TEvent<void(TObject* Sender, TObject* Target, int X, int Y)>;
+using TDockOverEvent =
+    TEvent<void(TObject* Sender, TDragDockObject* Source, int X, int Y, TDragState State, bool& Accept)>;
+using TDockDropEvent = TEvent<void(TObject* Sender, TDragDockObject* Source, int X, int Y)>;
+// InfluenceRect (screen) is where the site takes the client; CanDock starts
+// true.
+using TGetSiteInfoEvent = TEvent<void(TObject* Sender, TControl* DockClient, RECT& InfluenceRect, POINT MousePos,
+                                      bool& CanDock)>;
+using TUnDockEvent = TEvent<void(TObject* Sender, TControl* Client, TWinControl* NewTarget, bool& Allow)>;
 
 // ControlStyle flags: what a control class does.
 using TControlStyle = unsigned;
@@ -226,6 +259,45 @@ public:
     std::wstring Hint;
     bool ShowHint = false;
 
+    // Dragging and docking (see the comment at TDragMode).
+    TDragKind DragKind = dkDrag;
+    TDragMode DragMode = dmManual;
+    // Starts a drag of this control; not Immediate: only once the pointer
+    // moved more than Threshold pixels (-1: the default, 5). Nothing when a
+    // drag is under way.
+    void BeginDrag(bool Immediate, int Threshold = -1);
+    // Ends this control's drag: Drop true drops at the pointer, false cancels.
+    void EndDrag(bool Drop);
+    // A drag of this control was begun and has not ended.
+    bool Dragging() const;
+    // A drag of Source over this control (plain drags): Accept starts as
+    // OnDragOver's presence; OnDragOver may change it.
+    virtual void DragOver(TObject* Source, int X, int Y, TDragState State, bool& Accept);
+    // Source was dropped on this control: OnDragDrop.
+    virtual void DragDrop(TObject* Source, int X, int Y);
+    // The dock site the control is docked in (nullptr when none); its
+    // floating host window counts as one.
+    TWinControl* GetHostDockSite() const { return hostDockSite_; }
+    // Docked in the floating host window the class library made for it.
+    bool Floating() const;
+    // Docks into NewDockSite as a drop there would (its DockDrop: DockClient
+    // and OnDockDrop); nullptr floats the control at its current place. The
+    // old site may refuse through OnUnDock (nothing happens then).
+    void ManualDock(TWinControl* NewDockSite, TControl* DropControl = nullptr, TAlign ControlSide = alNone);
+    // The docking step itself, for DockClient: leaves the old site (which
+    // may refuse), joins NewDockSite (DoAddDockClient, the dock manager).
+    void DockInto(TWinControl* NewDockSite, TControl* DropControl, TAlign ControlSide);
+    // Floats the control in a host window of its own at ScreenRect (the
+    // host's client area); the host goes when the control leaves it or is
+    // deleted.
+    void ManualFloat(const RECT& ScreenRect);
+    TDragOverEvent OnDragOver;
+    TDragDropEvent OnDragDrop;
+    TNotifyEvent OnStartDrag;
+    TEndDragEvent OnEndDrag;
+    TNotifyEvent OnStartDock;
+    TEndDragEvent OnEndDock;
+
     // Client coordinates of this control <-> screen coordinates. A control
     // without a showing window chain maps through its parents' positions.
     POINT ClientToScreen(POINT P) const;
@@ -283,10 +355,17 @@ protected:
     // Sets the bounds fields without moving anything (window messages).
     void UpdateBoundsFields(int ALeft, int ATop, int AWidth, int AHeight);
 
+    // Drag and dock notifications of the source (fire the events).
+    virtual void DoStartDrag();
+    virtual void DoEndDrag(TObject* Target, int X, int Y);
+
 private:
     friend class TWinControl;
     friend class TAutomationAccess;  // Automation.cpp: clicks a named control
+    friend class TDragEngine;        // Docking.cpp
     void MouseButtonDown(TMessage& Message, TMouseButton Button, bool Double);
+    // Leaves the dock site the control is docked in (on deletion).
+    void LeaveDockSite();
     void MouseButtonUp(TMessage& Message, TMouseButton Button);
     void MouseMoved(TMessage& Message);
     void InvalidateInParent(const RECT& R);
@@ -306,6 +385,9 @@ private:
     TColor color_ = clBtnFace;
     std::unique_ptr<TFont> font_;
     std::shared_ptr<bool> alive_;
+    TWinControl* hostDockSite_ = nullptr;
+    // The floating host window made by ManualFloat (owned).
+    TWinControl* floatHost_ = nullptr;
 };
 
 // What CreateWnd passes to CreateWindowExW; CreateParams fills it.
@@ -391,6 +473,47 @@ public:
     // controls that keep a band of their own (borders inside the frame).
     virtual void AdjustClientRect(RECT& Rect) { (void)Rect; }
 
+    // Docking (see the comment at TDragMode). A dock site with
+    // UseDockManager places its docked clients through its dock manager
+    // (owned, made by CreateDockManager on first need).
+    bool GetDockSite() const { return dockSite_; }
+    virtual void SetDockSite(bool Value);
+    bool GetUseDockManager() const { return useDockManager_; }
+    void SetUseDockManager(bool Value);
+    TDockManager* GetDockManager() const { return dockManager_; }
+    int GetDockClientCount() const { return static_cast<int>(dockClients_.size()); }
+    TControl* GetDockClient(int Index) const { return dockClients_[static_cast<size_t>(Index)]; }
+    // A docking drag over the site: Accept starts true; OnDockOver.
+    virtual void DockOver(TDragDockObject* Source, int X, int Y, TDragState State, bool& Accept);
+    // The client was dropped here: DockClient, then OnDockDrop.
+    virtual void DockDrop(TDragDockObject* Source, int X, int Y);
+    // Whether the site takes Client at MousePos (screen): CanDock starts
+    // true; OnGetSiteInfo.
+    virtual void GetSiteInfo(TControl* Client, RECT& InfluenceRect, POINT MousePos, bool& CanDock);
+    // The client is about to leave for NewTarget: OnUnDock may refuse.
+    virtual bool DoUnDock(TWinControl* NewTarget, TControl* Client);
+    // Docks the dragged control here (the default: ManualDock).
+    virtual void DockClient(TDragDockObject* Source, POINT MousePos);
+    // Client is leaving for NewTarget (after DoUnDock allowed it).
+    virtual void UndockClient(TWinControl* NewTarget, TControl* Client) { (void)NewTarget, (void)Client; }
+    // Makes the client a child of the site (at ARect in client coordinates,
+    // unless the dock manager places it).
+    virtual void DoAddDockClient(TControl* Client, const RECT& ARect);
+    // The client has left the site.
+    virtual void DoRemoveDockClient(TControl* Client) { (void)Client; }
+    // A docked client changed (CM_DOCKNOTIFICATION); nothing by default.
+    virtual void DockNotification(TControl* Client, UINT ClientMsg, LPARAM Param)
+    {
+        (void)Client, (void)ClientMsg, (void)Param;
+    }
+    // Called on the parents of the focused control (nearest first) for Tab
+    // keys before the focus moves; true takes the key.
+    virtual bool DialogKey(WORD Key, TShiftState Shift) { (void)Key, (void)Shift; return false; }
+    TDockOverEvent OnDockOver;
+    TDockDropEvent OnDockDrop;
+    TGetSiteInfoEvent OnGetSiteInfo;
+    TUnDockEvent OnUnDock;
+
     TKeyEvent OnKeyDown;
     TKeyEvent OnKeyUp;
     TKeyPressEvent OnKeyPress;
@@ -437,12 +560,19 @@ protected:
     // Called on the topmost control of the chain when Control (inside it)
     // got the focus.
     virtual void FocusChanged(TWinControl* Control) { (void)Control; }
+    // Makes the dock manager when the control is a dock site with
+    // UseDockManager and has none (a TDockTree by default).
+    virtual void CreateDockManager();
+    // Takes Value (owned) as the dock manager, deleting the previous one.
+    void AdoptDockManager(TDockManager* Value);
 
     void CaptureMouse() override;
     void ReleaseMouse() override;
 
 private:
     friend class TControl;
+    friend class TDragEngine;
+    friend TWinControl* FindControl(HWND Wnd);
     static LRESULT CALLBACK SharedWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
     void InsertControl(TControl* Control);
     void RemoveControl(TControl* Control);
@@ -472,7 +602,14 @@ private:
     // the graphic child under the mouse.
     bool mouseInside_ = false;
     TControl* mouseControl_ = nullptr;
+    bool dockSite_ = false;
+    bool useDockManager_ = false;
+    TDockManager* dockManager_ = nullptr;
+    std::vector<TControl*> dockClients_;
 };
+
+// The class-library control of a window, or nullptr for windows of others.
+TWinControl* FindControl(HWND Wnd);
 
 // A canvas on a control's device context. For a window control the DC is
 // the window's client DC; for a graphic control it is the parent window's

@@ -68,6 +68,8 @@ void TCustomForm::SetCaption(const std::wstring& Value)
 {
     caption_ = Value;
     if (HandleAllocated()) ::SetWindowTextW(GetHandle(), Value.c_str());
+    if (TWinControl* site = GetHostDockSite())
+        site->DockNotification(this, WM_SETTEXT, reinterpret_cast<LPARAM>(&caption_));
 }
 
 void TCustomForm::SetBorderIcons(TBorderIcons Value)

@@ -85,6 +85,105 @@ TTmCustomPanel::TTmCustomPanel(TComponent* AOwner)
 {
     ControlStyle |= csOpaque;
     SetBevelOuter(bvNone);
+    SetUseDockManager(true);
+}
+
+void TTmCustomPanel::CreateDockManager()
+{
+    if (GetDockSite() && GetUseDockManager() && !GetDockManager()) {
+        // The base makes the default tree only when none exists: ours first.
+        auto* m = new TTmPanelDockManager(this);
+        AdoptDockManager(m);
+    }
+}
+
+// ------------------------------------------------------- dock manager
+
+std::wstring TmDockClientCaption(TControl* Control)
+{
+    if (auto* f = dynamic_cast<TCustomForm*>(Control)) return f->GetCaption();
+    if (auto* p = dynamic_cast<TPanel*>(Control)) return p->GetCaption();
+    return Control->GetName();
+}
+
+TTmPanelDockManager::TTmPanelDockManager(TTmCustomPanel* Panel)
+    : TDockTree(Panel), panel_(Panel), captionFont_(std::make_unique<TFont>()), closeFont_(std::make_unique<TFont>())
+{
+    grabberSize_ = 14;
+    captionFont_->SetName(L"Verdana");
+    captionFont_->SetSize(8);
+    closeFont_->SetName(L"Marlett");
+    closeFont_->SetSize(8);
+}
+
+TTmPanelDockManager::~TTmPanelDockManager() = default;
+
+void TTmPanelDockManager::AdjustDockRect(TControl* Control, RECT& ARect)
+{
+    (void)Control;
+    const TAlign a = panel_->GetAlign();
+    if (a == alTop || a == alBottom)
+        ARect.left += grabberSize_;
+    else
+        ARect.top += grabberSize_;
+}
+
+void TTmPanelDockManager::SiteMessage(TMessage& Message)
+{
+    if (Message.Msg == WM_COMMAND || Message.Msg == WM_MOUSEACTIVATE) panel_->Invalidate();
+}
+
+void TTmPanelDockManager::PaintDockFrame(TCanvas* Canvas, TControl* Control, const RECT& ARect)
+{
+    if (!panel_->GetShowDockClientCaptions()) {
+        TDockTree::PaintDockFrame(Canvas, Control, ARect);
+        return;
+    }
+    auto* win = dynamic_cast<TWinControl*>(Control);
+    bool focused = !win;
+    if (win && win->HandleAllocated()) {
+        HWND f = ::GetFocus();
+        focused = f && (f == win->GetHandle() || ::IsChild(win->GetHandle(), f));
+    }
+    const TColor bar = focused ? clActiveCaption : clInactiveCaption;
+    const TColor text = focused ? clCaptionText : clInactiveCaptionText;
+    const std::wstring caption = TmDockClientCaption(Control);
+    const TAlign a = panel_->GetAlign();
+    Canvas->GetBrush()->SetStyle(bsSolid);
+    Canvas->GetBrush()->SetColor(bar);
+    if (a != alTop && a != alBottom) {
+        RECT r{ARect.left, ARect.top, ARect.right, ARect.top + 14};
+        Canvas->FillRect(r);
+        Canvas->SetFont(captionFont_.get());
+        Canvas->GetFont()->SetColor(text);
+        Canvas->GetBrush()->SetStyle(bsClear);
+        Canvas->TextRect(r, r.left + 2, r.top, caption);
+        Canvas->SetFont(closeFont_.get());
+        Canvas->GetFont()->SetColor(text);
+        RECT x{ARect.right - 15, ARect.top + 1, ARect.right - 2, ARect.top + 12};
+        Canvas->TextRect(x, x.left, x.top, L"r");
+    } else {
+        RECT r{ARect.left, ARect.top, ARect.left + 14, ARect.bottom};
+        Canvas->FillRect(r);
+        HFONT rotated = TmCreateRotatedFont(captionFont_.get(), 90);
+        HDC dc = Canvas->GetHandle();
+        {
+            TSaveDCScope save(dc);
+            ::SelectObject(dc, rotated);
+            ::SetTextColor(dc, static_cast<COLORREF>(ColorToRGB(clCaptionText)));
+            ::SetBkMode(dc, TRANSPARENT);
+            ::SetTextAlign(dc, 24);
+            ::ExtTextOutW(dc, r.right - 2, r.bottom - 3, ETO_CLIPPED, &r, caption.c_str(),
+                          static_cast<UINT>(caption.size()), nullptr);
+        }
+        ::DeleteObject(rotated);
+        Canvas->SetFont(closeFont_.get());
+        Canvas->GetFont()->SetColor(text);
+        Canvas->GetBrush()->SetStyle(bsClear);
+        RECT x{ARect.left + 1, ARect.top + 1, ARect.left + 12, ARect.top + 12};
+        Canvas->TextRect(x, x.left, x.top, L"r");
+    }
+    Canvas->GetBrush()->SetStyle(bsSolid);
 }
 
 TTmCustomPanel::~TTmCustomPanel() = default;
@@ -136,12 +235,14 @@ void TTmCustomPanel::AdjustClientRect(RECT& Rect)
 {
     Rect = GetClientRect();
     ::InflateRect(&Rect, -frame_.GetBorderWidth(), -frame_.GetBorderWidth());
+    // A dock site's client rectangle keeps the frames: take them off here.
+    if (GetDockSite()) AdjustRectForBorders(Rect, false);
 }
 
 RECT TTmCustomPanel::GetClientRect() const
 {
     RECT r = TPanel::GetClientRect();
-    const_cast<TTmCustomPanel*>(this)->AdjustRectForBorders(r, false);
+    if (!GetDockSite()) const_cast<TTmCustomPanel*>(this)->AdjustRectForBorders(r, false);
     return r;
 }
 

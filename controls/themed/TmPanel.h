@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "classlib/Controls.h"
+#include "classlib/Docking.h"
 #include "classlib/ExtCtrls.h"
 #include "classlib/StdCtrls.h"
 #include "controls/themed/TmCommon.h"
@@ -123,7 +124,14 @@ public:
     bool GetFullRepaint() const { return fullRepaint_; }
     void SetFullRepaint(bool Value) { fullRepaint_ = Value; }
     bool GetShowDockClientCaptions() const { return showDockClientCaptions_; }
-    void SetShowDockClientCaptions(bool Value) { showDockClientCaptions_ = Value; }
+    void SetShowDockClientCaptions(bool Value)
+    {
+        showDockClientCaptions_ = Value;
+        Invalidate();
+    }
+    // A dock site panel with UseDockManager (the default) places its docked
+    // controls through a TTmPanelDockManager.
+    void CreateDockManager() override;
     // The parent's colour, or the panel's own without a parent.
     TColor ParentColorValue() const;
 
@@ -171,6 +179,33 @@ private:
     // Each child and whether it was enabled when the panel was disabled.
     std::vector<std::pair<classlib::TControl*, bool>> disabledChildren_;
 };
+
+// The dock manager of a panel that is a dock site: caption bars above the
+// docked controls (beside them when the panel is aligned to the top or
+// bottom) in the caption colours, with a close glyph. Owned by the panel.
+class TTmPanelDockManager : public classlib::TDockTree {
+public:
+    explicit TTmPanelDockManager(TTmCustomPanel* Panel);
+    ~TTmPanelDockManager() override;
+    std::wstring ClassName() const override { return L"TTmPanelDockManager"; }
+    // Left (panel aligned top or bottom) or Top grows by the grabber size.
+    void AdjustDockRect(classlib::TControl* Control, RECT& ARect) override;
+    // Repaints the panel on WM_COMMAND and WM_MOUSEACTIVATE.
+    void SiteMessage(classlib::TMessage& Message) override;
+    classlib::TFont* GetCaptionFont() const { return captionFont_.get(); }
+
+protected:
+    void PaintDockFrame(classlib::TCanvas* Canvas, classlib::TControl* Control, const RECT& ARect) override;
+
+private:
+    TTmCustomPanel* panel_;
+    std::unique_ptr<classlib::TFont> captionFont_;
+    std::unique_ptr<classlib::TFont> closeFont_;
+};
+
+// The caption a dock manager shows for a docked control: a form's caption,
+// a panel's caption, else the control's name.
+std::wstring TmDockClientCaption(classlib::TControl* Control);
 
 class TTmPanel : public TTmCustomPanel {
 public:

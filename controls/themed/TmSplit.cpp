@@ -68,7 +68,7 @@ void TTmSplitterPane::WndProc(TMessage& Message)
 {
     // The empty area of a pane belongs to the splitter below it; the
     // pane's own drawn controls (labels, speed buttons) keep their clicks.
-    if (Message.Msg == WM_NCHITTEST && !(GetComponentState() & csDesigning)) {
+    if (Message.Msg == WM_NCHITTEST && !(GetComponentState() & csDesigning) && !GetDockSite()) {
         POINT p{GET_X_LPARAM(Message.LParam), GET_Y_LPARAM(Message.LParam)};
         if (!HandleAllocated() || !::ScreenToClient(GetHandle(), &p) || !ControlAtPos(p, true)) {
             Message.Result = HTTRANSPARENT;
@@ -108,10 +108,33 @@ void TTmPaneData::Assign(const TPersistent* Source)
     SetFlatColor(other->GetFlatColor());
     SetFlatColorAdjustment(other->GetFlatColorAdjustment());
     SetShowDockClientCaptions(other->GetShowDockClientCaptions());
+    SetDockSite(other->GetDockSite());
     SetVisible(other->GetVisible());
 }
 
 // -------------------------------------------------------------- splitter
+
+void TTmSplitter::PaneGetSiteInfo(TObject* Sender, TControl* DockClient, RECT& InfluenceRect, POINT MousePos,
+                                  bool& CanDock)
+{
+    (Sender == pane1_ ? OnULGetSiteInfo : OnLRGetSiteInfo)(this, DockClient, InfluenceRect, MousePos, CanDock);
+}
+
+void TTmSplitter::PaneDockOver(TObject* Sender, TDragDockObject* Source, int X, int Y, TDragState State,
+                               bool& Accept)
+{
+    (Sender == pane1_ ? OnULDockOver : OnLRDockOver)(this, Source, X, Y, State, Accept);
+}
+
+void TTmSplitter::PaneDockDrop(TObject* Sender, TDragDockObject* Source, int X, int Y)
+{
+    (Sender == pane1_ ? OnULDockDrop : OnLRDockDrop)(this, Source, X, Y);
+}
+
+void TTmSplitter::PaneUnDock(TObject* Sender, TControl* Client, TWinControl* NewTarget, bool& Allow)
+{
+    (Sender == pane1_ ? OnULUnDock : OnLRUnDock)(this, Client, NewTarget, Allow);
+}
 
 TTmSplitter::TTmSplitter(TComponent* AOwner) : TTmCustomPanel(AOwner)
 {
@@ -127,6 +150,12 @@ TTmSplitter::TTmSplitter(TComponent* AOwner) : TTmCustomPanel(AOwner)
     pane2_->SetParent(this);
     upperLeft_ = std::make_unique<TTmPaneData>(pane1_);
     lowerRight_ = std::make_unique<TTmPaneData>(pane2_);
+    for (TTmSplitterPane* pane : {pane1_, pane2_}) {
+        pane->OnGetSiteInfo = TGetSiteInfoEvent(this, &TTmSplitter::PaneGetSiteInfo);
+        pane->OnDockOver = TDockOverEvent(this, &TTmSplitter::PaneDockOver);
+        pane->OnDockDrop = TDockDropEvent(this, &TTmSplitter::PaneDockDrop);
+        pane->OnUnDock = TUnDockEvent(this, &TTmSplitter::PaneUnDock);
+    }
 
     cursors_[0] = LoadSplitterCursor(L"TMSPLIT_HORZ", IDC_SIZEWE, 0);
     cursors_[1] = LoadSplitterCursor(L"TMSPLIT_HORZHOTSPOT", IDC_HAND, 1);

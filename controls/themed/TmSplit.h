@@ -97,6 +97,9 @@ public:
     void SetShowDockClientCaptions(bool Value) { pane_->SetShowDockClientCaptions(Value); }
     bool GetVisible() const { return pane_->GetVisible(); }
     void SetVisible(bool Value) { pane_->SetVisible(Value); }
+    // Docked controls go into the pane (through its dock manager).
+    bool GetDockSite() const { return pane_->GetDockSite(); }
+    void SetDockSite(bool Value) { pane_->SetDockSite(Value); }
 
 private:
     TTmSplitterPane* pane_;
@@ -242,7 +245,26 @@ protected:
     virtual bool CanChange(int NewPos);
     virtual void HotSpotClick();
 
+public:
+    // Docking events of the panes (pane 1 "UL", pane 2 "LR"), fired with
+    // the splitter as sender.
+    classlib::TGetSiteInfoEvent OnULGetSiteInfo;
+    classlib::TDockOverEvent OnULDockOver;
+    classlib::TDockDropEvent OnULDockDrop;
+    classlib::TUnDockEvent OnULUnDock;
+    classlib::TGetSiteInfoEvent OnLRGetSiteInfo;
+    classlib::TDockOverEvent OnLRDockOver;
+    classlib::TDockDropEvent OnLRDockDrop;
+    classlib::TUnDockEvent OnLRUnDock;
+
 private:
+    void PaneGetSiteInfo(classlib::TObject* Sender, classlib::TControl* DockClient, RECT& InfluenceRect,
+                         POINT MousePos, bool& CanDock);
+    void PaneDockOver(classlib::TObject* Sender, classlib::TDragDockObject* Source, int X, int Y,
+                      classlib::TDragState State, bool& Accept);
+    void PaneDockDrop(classlib::TObject* Sender, classlib::TDragDockObject* Source, int X, int Y);
+    void PaneUnDock(classlib::TObject* Sender, classlib::TControl* Client, classlib::TWinControl* NewTarget,
+                    bool& Allow);
     // Size along the orientation: Width or Height of the whole control.
     int AlongSize() const;
     // The panel's client rectangle shrunk once more by the borders.

@@ -13,6 +13,7 @@
 #include "classlib/ExtCtrls.h"
 #include "classlib/StdCtrls.h"
 #include "classlib/Streams.h"
+#include "controls/themed/TmPageControl.h"
 #include "controls/themed/TmPanel.h"
 #include "gif/GIFImage.h"
 
@@ -62,6 +63,29 @@ protected:
     testsupport::TempDir dir;
     std::unique_ptr<TfrmOptions> form;
 };
+
+// One tab "HTML", selected, whose page fills the card in the page colour.
+TEST_F(OptionsDialog, PageControlShowsTheHTMLPage)
+{
+    themed::TTmPageControl* pc = form->PageControls;
+    pc->PaintToBitmap();
+    ASSERT_EQ(pc->GetPageCount(), 1);
+    EXPECT_EQ(pc->GetActivePage(), form->TabSheet1);
+    EXPECT_EQ(pc->GetTabIndex(), 0);
+    EXPECT_EQ(pc->TabData()->GetItem(0)->Caption, L"HTML");
+    EXPECT_FALSE(pc->GetUseColoredTabs());
+    const RECT d = pc->GetDisplayRect();
+    EXPECT_EQ(form->TabSheet1->GetBoundsRect().left, d.left);
+    EXPECT_EQ(form->TabSheet1->GetBoundsRect().bottom, d.bottom);
+    EXPECT_EQ(form->TabSheet1->GetColor_(), 16119543);
+    const RECT tab = pc->GetTabRect(0);
+    const int x = (tab.left + tab.right) / 2;
+    EXPECT_EQ(pc->GetBitmap()->GetCanvas()->GetPixel(x, tab.top + 4) & 0xFFFFFF, 16119543);
+    EXPECT_EQ(pc->GetBitmap()->GetCanvas()->GetPixel(x, tab.top) & 0xFFFFFF, 10263441);
+    // The group box fits on the page.
+    EXPECT_LE(form->GrHTML->GetBoundsRect().bottom, form->TabSheet1->GetHeight());
+    EXPECT_LE(form->GrHTML->GetBoundsRect().right, form->TabSheet1->GetWidth());
+}
 
 TEST_F(OptionsDialog, CopiesSettingsInAndOutUnchanged)
 {
