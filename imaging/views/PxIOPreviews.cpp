@@ -125,6 +125,12 @@ TPxPreviewsTabs::TPxPreviewsTabs(classlib::TComponent* Owner) : classlib::TSyste
     InitCommonControlsEx(&icc);
 }
 
+void TPxPreviewsTabs::CreateParams(classlib::TCreateParams& Params)
+{
+    classlib::TSystemControl::CreateParams(Params);
+    Params.Style |= WS_CLIPSIBLINGS;
+}
+
 void TPxPreviewsTabs::CreateHandleDone()
 {
     classlib::TSystemControl::CreateHandleDone();
@@ -413,6 +419,9 @@ void TfIOPreviews::SetActivePage(TPxPreviewsPage* Page)
 {
     for (TPxPreviewsPage* p : pages_list_)
         p->SetVisible(p == Page);
+    // The page lies over the tab control's body.
+    if (Page && Page->HandleAllocated())
+        SetWindowPos(Page->GetHandle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     active_ = Page;
     for (size_t i = 0; i < tabPages_.size(); ++i)
         if (tabPages_[i] == Page)

@@ -98,6 +98,7 @@ public:
 
 protected:
     std::wstring SystemClassName() const override { return L"SysTabControl32"; }
+    void CreateParams(classlib::TCreateParams& Params) override;
     void CreateHandleDone() override;
     void CNNotify(classlib::TMessage& Message) override;
 
