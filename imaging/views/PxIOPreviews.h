@@ -1,0 +1,240 @@
+// TfIOPreviews: the modal "Parameters Preview" form in which the user
+// chooses how one image will be saved. The source image is shown on the
+// left, the image as it comes out of the encoder on the right with the
+// encoded size. The form edits the caller's TIOParamsVals in place: OK and
+// Apply copy the values of the page on display into it; Cancel leaves it as
+// it was after the last Apply. A page change reloads the page from the
+// parameters, so values edited and not applied before it are dropped.
+//
+// PxDoPreviews / PxDoPreviewsMulti are the callers' side: they fill the
+// form from an I/O object and show it.
+//
+// Ownership: the form owns its controls, PreviewIO and PreviewProc; Params
+// is borrowed. Threads: the window's thread only; PreviewIO works
+// synchronously.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "classlib/Forms.h"
+#include "classlib/StdCtrls.h"
+#include "classlib/ComCtrls.h"
+#include "classlib/ExtCtrls.h"
+#include "imaging/model/PxWords.h"
+#include "imaging/views/ImgView.h"
+#include "imaging/views/PxOpenSaveDlg.h"
+
+namespace imaging {
+
+class TIOParamsVals;
+class TImgIO;
+class TImgMIO;
+class TImgProc;
+
+// Page bits of the pages set.
+constexpr uint16_t ppAll = 1u << 0;
+constexpr uint16_t ppAuto = 1u << 1;
+constexpr uint16_t ppJPEG = 1u << 2;
+constexpr uint16_t ppTIFF = 1u << 3;
+constexpr uint16_t ppGIF = 1u << 4;
+constexpr uint16_t ppBMP = 1u << 5;
+constexpr uint16_t ppPCX = 1u << 6;
+constexpr uint16_t ppPNG = 1u << 7;
+constexpr uint16_t ppTGA = 1u << 8;
+constexpr uint16_t ppJ2000 = 1u << 9;
+
+enum TPxScrollCode : uint8_t { scLineUp, scLineDown, scPageUp, scPageDown, scPosition, scTrack, scTop, scBottom,
+                               scEndScroll };
+using TPxScrollEvent = classlib::TEvent<void(classlib::TObject* Sender, TPxScrollCode Code, int& Position)>;
+
+// A horizontal scroll bar over the system's; Position setter fires OnChange
+// when the clamped value changes.
+class TPxScrollBar : public classlib::TSystemControl {
+public:
+    explicit TPxScrollBar(classlib::TComponent* Owner);
+    std::wstring ClassName() const override { return L"TPxScrollBar"; }
+    int GetPosition() const { return position_; }
+    void SetPosition(int Value);
+    void SetRange(int Min, int Max);
+    int GetMin() const { return min_; }
+    int GetMax() const { return max_; }
+    classlib::TNotifyEvent OnChange;
+    TPxScrollEvent OnScroll;
+    // A WM_HSCROLL of the parent for this bar.
+    void ScrollMessage(int Code, int Pos);
+
+protected:
+    std::wstring SystemClassName() const override { return L"SCROLLBAR"; }
+    void CreateParams(classlib::TCreateParams& Params) override;
+    void CreateHandleDone() override;
+
+private:
+    int position_ = 0;
+    int min_ = 0;
+    int max_ = 100;
+};
+
+// A page of the form: a panel that hands its scroll bars' messages to them.
+class TPxPreviewsPage : public classlib::TPanel {
+public:
+    explicit TPxPreviewsPage(classlib::TComponent* Owner) : classlib::TPanel(Owner) {}
+    std::wstring ClassName() const override { return L"TPxPreviewsPage"; }
+    std::wstring Caption;
+    void WndProc(classlib::TMessage& Message) override;
+};
+
+// The tab row over the system's tab control; the form shows the page of
+// the chosen tab.
+class TPxPreviewsTabs : public classlib::TSystemControl {
+public:
+    explicit TPxPreviewsTabs(classlib::TComponent* Owner);
+    std::wstring ClassName() const override { return L"TPxPreviewsTabs"; }
+    void SetTabs(const std::vector<std::wstring>& Captions);
+    int GetTabIndex() const;
+    void SetTabIndex(int Value);
+    classlib::TNotifyEvent OnChange;
+    classlib::TNotifyEvent OnChanging;
+
+protected:
+    std::wstring SystemClassName() const override { return L"SysTabControl32"; }
+    void CreateParams(classlib::TCreateParams& Params) override;
+    void CreateHandleDone() override;
+    void CNNotify(classlib::TMessage& Message) override;
+
+private:
+    std::vector<std::wstring> tabs_;
+    int index_ = -1;
+};
+
+class TfIOPreviews : public classlib::TForm {
+public:
+    explicit TfIOPreviews(classlib::TComponent* Owner);
+    ~TfIOPreviews() override;
+    std::wstring ClassName() const override { return L"TfIOPreviews"; }
+
+    TIOParamsVals* Params = nullptr;
+    std::wstring SourceFileName;
+    bool Simplified = false;
+    bool DefaultLockPreview = false;
+    bool BilevelMode = true;
+    bool ControlsReady = false;
+    std::wstring SourceCaption;
+    std::wstring ResultCaption;
+    std::wstring ZoomCaption;
+    std::wstring CancelCaption = L"&Cancel";
+    TImgIO* PreviewIO = nullptr;
+    TImgProc* PreviewProc = nullptr;
+
+    void ApplyLanguage(TMsgLanguage Language);
+    // false exactly when nothing but the automatic bit is left.
+    bool SetPages(uint16_t Pages);
+    uint16_t GetPages() const { return pages_; }
+    // The page on display (nullptr before the form is shown).
+    TPxPreviewsPage* GetActivePage() const { return active_; }
+    void SetActivePage(TPxPreviewsPage* Page);
+
+    // ---- controls
+    TImgView* Img1 = nullptr;
+    TImgView* Img2 = nullptr;
+    classlib::TLabel* L1 = nullptr;
+    classlib::TLabel* L2 = nullptr;
+    classlib::TLabel* L3 = nullptr;
+    TPxDialogProgressBar* ProgressBar1 = nullptr;
+    classlib::TCheckBox* CB_Preview = nullptr;
+    TPxPreviewsTabs* PgCon = nullptr;
+    classlib::TButton* Button4 = nullptr;
+    classlib::TButton* btnOK = nullptr;
+    classlib::TButton* btnCancel = nullptr;
+    // JPEG page
+    TPxPreviewsPage* TSJPEG = nullptr;
+    classlib::TEdit* E22 = nullptr;
+    TPxScrollBar* Mb13 = nullptr;
+    classlib::TComboBox* ComB13 = nullptr;
+    classlib::TComboBox* ComB1 = nullptr;
+    classlib::TCheckBox* CB2 = nullptr;
+    classlib::TEdit* E23 = nullptr;
+    classlib::TUpDown* E23UD = nullptr;
+    classlib::TCheckBox* CB3 = nullptr;
+    classlib::TEdit* E_JPEG_DPIX = nullptr;
+    classlib::TEdit* E_JPEG_DPIY = nullptr;
+    classlib::TLabel* L23 = nullptr;
+    classlib::TLabel* L26 = nullptr;
+    classlib::TLabel* L27 = nullptr;
+    classlib::TLabel* L57 = nullptr;
+    classlib::TLabel* Label1 = nullptr;
+    classlib::TLabel* Label2 = nullptr;
+    // PNG page
+    TPxPreviewsPage* TSPNG = nullptr;
+    classlib::TComboBox* Comb10 = nullptr;
+    classlib::TCheckBox* CB6 = nullptr;
+    classlib::TComboBox* Comb11 = nullptr;
+    classlib::TComboBox* Comb12 = nullptr;
+    classlib::TPanel* P1 = nullptr;
+    classlib::TLabel* L49 = nullptr;
+    classlib::TLabel* L54 = nullptr;
+    classlib::TLabel* L55 = nullptr;
+    classlib::TLabel* L56 = nullptr;
+
+    // ---- handlers
+    void FormActivate(classlib::TObject* Sender);
+    void PgConChanging(classlib::TObject* Sender);
+    void PgConChange(classlib::TObject* Sender);
+    void SpeedButton1Click(classlib::TObject* Sender);
+    void btnOKClick(classlib::TObject* Sender);
+    void Button4Click(classlib::TObject* Sender);
+    void Button3Click(classlib::TObject* Sender);
+    void Mb13Change(classlib::TObject* Sender);
+    void Mb13Scroll(classlib::TObject* Sender, TPxScrollCode Code, int& Position);
+    void E22Change(classlib::TObject* Sender);
+    void E22Enter(classlib::TObject* Sender);
+    void EditKeyPress(classlib::TObject* Sender, wchar_t& Key);
+    void EditCheck(classlib::TObject* Sender);
+    void Comb10Change(classlib::TObject* Sender);
+    void P1Click(classlib::TObject* Sender);
+    void Img1ViewChange(classlib::TObject* Sender, int Change);
+    void PreviewProgress(classlib::TObject* Sender, int Percent);
+
+    void LoadWorkingCopy();
+    void ShowWorkingCopy();
+    void MakePreview(TImgView* Target);
+
+    // The working copy of the pages (the values as the controls show them).
+    struct TWorking {
+        int Quality = 0;
+        int JColorSpace = 0;
+        int DCT = 0;
+        bool Huffman = false;
+        int Smooth = 0;
+        bool Progressive = false;
+        int JDpiX = 0;
+        int JDpiY = 0;
+        int PngColors = 2;
+        bool PngInterlaced = false;
+        TPxRGB PngBackground{0, 0, 0};
+        int PngFilter = 0;
+        int PngCompression = 0;
+    } Working;
+
+private:
+    void Preview();
+    // The first show runs FormActivate (the form's layout and values).
+    void DoShow() override;
+    TPxPreviewsPage* MakePage(const std::wstring& Caption);
+    std::vector<TPxPreviewsPage*> pages_list_;
+    uint16_t pages_ = 0;
+    TPxPreviewsPage* active_ = nullptr;
+    std::vector<TPxPreviewsPage*> tabPages_;
+    int progressBase_ = 0;
+    int progressPhases_ = 1;
+    bool activated_ = false;
+};
+
+// What TImgIO.DoPreviews does: the form for IO's parameters and current
+// image (IO's OnDoPreviews may take over); true when closed with OK.
+bool PxDoPreviews(TImgIO* IO, uint16_t Pages);
+// The same for a multi-image object: the parameters of frame 0 are edited
+// and then given to every frame.
+bool PxDoPreviewsMulti(TImgMIO* MIO, uint16_t Pages);
+
+}  // namespace imaging

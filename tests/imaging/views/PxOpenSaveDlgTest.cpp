@@ -1,0 +1,552 @@
+// The open and save dialogs and the parameters form, run modally and
+// answered by messages from a timer script: names typed into the system
+// dialog's file-name box, the selection-change notification the dialog
+// frame sends, button clicks and scroll-bar messages.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <commdlg.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "classlib/Exceptions.h"
+#include "classlib/Forms.h"
+#include "classlib/Streams.h"
+#include "imaging/io/FileFormats.h"
+#include "imaging/io/IOParams.h"
+#include "imaging/io/ImgIO.h"
+#include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxDefs.h"
+#include "imaging/model/PxWords.h"
+#include "imaging/model/PxWideFiles.h"
+#include "imaging/views/PxIOPreviews.h"
+#include "imaging/views/PxOpenSaveDlg.h"
+#include "support/TestSupport.h"
+
+using namespace imaging;
+
+namespace {
+
+// Steps run one after the other from a thread timer (which fires inside the
+// system dialog's and the forms' modal loops). A step returns true when it
+// is done; a step that opens a modal window advances the script itself
+// first, so that the next steps run inside that window's loop.
+struct Script {
+    std::vector<std::function<bool(Script&)>> steps;
+    size_t i = 0;
+    bool busy = false;
+    int ticks = 0;
+    std::vector<std::string> log;
+    bool Done() const { return i >= steps.size(); }
+};
+
+Script* script = nullptr;
+
+void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
+{
+    Script* s = script;
+    if (!s || s->busy || s->Done())
+        return;
+    // A stuck script is ended: every window of the thread is cancelled.
+    if (++s->ticks > 400) {
+        s->log.push_back("script stuck at step " + std::to_string(s->i));
+        s->i = s->steps.size();
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND W, LPARAM) -> BOOL {
+                if (IsWindowVisible(W)) {
+                    PostMessageW(W, WM_COMMAND, IDCANCEL, 0);
+                    PostMessageW(W, WM_CLOSE, 0, 0);
+                }
+                return TRUE;
+            },
+            0);
+        return;
+    }
+    // A pause for looking at the windows (screenshots): at step DLG_PAUSE,
+    // for as long as /tmp/dialog-pause exists.
+    if (const char* pause = getenv("DLG_PAUSE"); pause && static_cast<int>(s->i) == atoi(pause) &&
+                                                 GetFileAttributesW(L"Z:\\tmp\\dialog-pause") != INVALID_FILE_ATTRIBUTES) {
+        s->ticks = 0;
+        return;
+    }
+    s->busy = true;
+    const size_t k = s->i;
+    const bool done = s->steps[k](*s);
+    s->busy = false;
+    if (done && s->i == k)
+        ++s->i;
+}
+
+struct ScriptRun {
+    explicit ScriptRun(Script& S)
+    {
+        script = &S;
+        timer = SetTimer(nullptr, 0, 40, &Tick);
+    }
+    ~ScriptRun()
+    {
+        KillTimer(nullptr, timer);
+        script = nullptr;
+    }
+    UINT_PTR timer;
+};
+
+class DialogTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        PxDefsInit();
+        if (PxGetMsgText(132, msSystem).empty())
+            PxFillMessages();
+        hadRegistry_ = PxFormatRegistryExists();
+        if (!hadRegistry_)
+            PxBuildFormatRegistry();
+    }
+    static void TearDownTestSuite()
+    {
+        if (!hadRegistry_)
+            PxFreeFormatRegistry();
+    }
+    void SetUp() override
+    {
+        saved_ = classlib::Application;
+        classlib::Application = &app_;
+    }
+    void TearDown() override { classlib::Application = saved_; }
+    static inline bool hadRegistry_ = false;
+    classlib::TApplication app_{nullptr};
+    classlib::TApplication* saved_ = nullptr;
+};
+
+std::wstring Fixture(const wchar_t* Area, const wchar_t* Name)
+{
+    return testsupport::FixtureDir(Area) + L"\\" + Name;
+}
+
+// Types Name into the system dialog's file-name box and sends the dialog
+// the selection-change notification its frame sends.
+// Types Name into the file-name box of the system dialog (the classic box
+// 1152 or the combo box 1148, whichever the dialog has).
+void TypeName(TOpenImgDialog& Dlg, const std::wstring& Name)
+{
+    HWND frame = GetParent(Dlg.GetDialogWindow());
+    const int box = GetDlgItem(frame, 1152) ? 1152 : 1148;
+    SendMessageW(frame, CDM_SETCONTROLTEXT, static_cast<WPARAM>(box), reinterpret_cast<LPARAM>(Name.c_str()));
+}
+
+void TypeAndSelect(TOpenImgDialog& Dlg, const std::wstring& Name)
+{
+    HWND frame = GetParent(Dlg.GetDialogWindow());
+    TypeName(Dlg, Name);
+    OFNOTIFYW n{};
+    n.hdr.hwndFrom = frame;
+    n.hdr.code = CDN_SELCHANGE;
+    SendMessageW(Dlg.GetDialogWindow(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&n));
+}
+
+// ---- filters and names (no window)
+
+TEST_F(DialogTest, FiltersFromTheRegistryAndNameHelpers)
+{
+    TOpenImgDialog open(nullptr);
+    const std::wstring f = open.BuildFilter();
+    EXPECT_EQ(f.rfind(L"Common Graphic Files (*.tif;", 0), 0u) << std::string(f.begin(), f.begin() + 60);
+    EXPECT_NE(f.find(L";*.avi;*.mpg;*.wmv)|"), std::wstring::npos);
+    EXPECT_NE(f.find(L"|All Files (*.*)|*.*|"), std::wstring::npos);
+    const std::wstring video =
+        L"|Video for Windows (*.avi)|*.avi|Mpeg (*.mpeg;*.mpg)|*.mpeg;*.mpg|Windows Media Video (*.wmv)|*.wmv";
+    EXPECT_EQ(f.substr(f.size() - video.size()), video);
+    // Rows without extensions (the raw pixel data row) are in no filter.
+    ASSERT_NE(PxFormatInfoById(ffRawData), nullptr);
+    EXPECT_EQ(f.find(L" ()|"), std::wstring::npos);
+
+    TSaveImgDialog save(nullptr);
+    const std::wstring s = save.BuildFilter();
+    EXPECT_EQ(s.find(L"Common Graphic Files"), std::wstring::npos);
+    EXPECT_EQ(s.find(L"*.mpg"), std::wstring::npos);
+    EXPECT_NE(s.find(L"(*.avi)|*.avi"), std::wstring::npos);
+    EXPECT_NE(s.find(L"(*.png)|*.png"), std::wstring::npos);
+
+    open.Filter = f;
+    EXPECT_EQ(open.FilterIndexOfFile(L"photo.png"), 1);
+    EXPECT_EQ(open.PatternsOfIndex(2), L"*.*");
+
+    const struct {
+        const wchar_t* in;
+        const wchar_t* out;
+    } dirs[] = {{L"C:\\Images\\", L"C:\\Images"}, {L"C:\\", L"C:\\"}, {L"D:\\a", L"D:\\a"}};
+    for (const auto& d : dirs) {
+        open.SetInitialDir(d.in);
+        EXPECT_EQ(open.GetInitialDir(), d.out);
+    }
+    EXPECT_EQ(PxPatternToExtension(L"*.jpg;*.jpeg"), L".jpg");
+    EXPECT_EQ(PxPatternToExtension(L"*.tif"), L".tif");
+}
+
+// ---- the open dialog
+
+struct Shown {
+    std::wstring size, colours, dpi, file, format;
+    int frames = 0;
+    bool grid = false;
+};
+
+TEST_F(DialogTest, OpenDialogPreviewsRealFilesAndReturnsTheChosenOne)
+{
+    // Names as a click in the folder "io" would put them into the name box.
+    const std::wstring files[] = {L"jpeg\\baseline.jpg", L"png\\rgb8.png", L"png\\g16.png", L"bmp\\rgb24.bmp",
+                                  L"tiff\\multipage.tif"};
+    TOpenImgDialog dlg(nullptr);
+    dlg.SetInitialDir(testsupport::FixtureDir(L"io"));
+    std::vector<Shown> shown;
+    Script s;
+    s.steps.push_back([&](Script&) { return dlg.GetDialogWindow() != nullptr && IsWindowVisible(GetParent(dlg.GetDialogWindow())); });
+    for (const std::wstring& f : files)
+        s.steps.push_back([&, f](Script&) {
+            TypeAndSelect(dlg, f);
+            Shown v;
+            v.size = dlg.PicLabel1->GetCaption();
+            v.colours = dlg.PicLabel2->GetCaption();
+            v.dpi = dlg.PicLabel3->GetCaption();
+            v.file = dlg.InfoLabel2->GetCaption();
+            v.format = dlg.InfoLabel1->GetCaption();
+            v.frames = dlg.GetTotalFrames();
+            v.grid = dlg.ImgMView->GetVisible() && !dlg.ImgView->GetVisible();
+            shown.push_back(v);
+            return true;
+        });
+    // The multi-page file's frames load in the grid as it paints them; once
+    // all are shown, the information is that of the selected frame.
+    std::wstring gridInfo;
+    int waited = 0;
+    s.steps.push_back([&](Script&) {
+        gridInfo = dlg.PicLabel1->GetCaption();
+        return (dlg.ImgMView->HasImage(0) && gridInfo != shown[4].size) || ++waited > 100;
+    });
+    s.steps.push_back([&](Script&) {
+        TypeAndSelect(dlg, files[0]);
+        PostMessageW(GetParent(dlg.GetDialogWindow()), WM_COMMAND, IDOK, 0);
+        return true;
+    });
+    bool ok = false;
+    {
+        ScriptRun run(s);
+        ok = dlg.Execute();
+    }
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(dlg.GetFileName(), Fixture(L"io\\jpeg", L"baseline.jpg"));
+    ASSERT_EQ(shown.size(), 5u);
+    EXPECT_EQ(shown[0].size, L"50 x 34 pixel");
+    EXPECT_EQ(shown[0].colours, L"16777216 Colors (24 bit)");
+    EXPECT_EQ(shown[0].file, L"File: 1 KB");  // 1406 bytes
+    EXPECT_NE(shown[0].format.find(L"JPEG"), std::wstring::npos) << shown[0].format.c_str();
+    EXPECT_EQ(shown[1].size, L"11 x 7 pixel");
+    EXPECT_EQ(shown[1].file, L"File: 111 byte");
+    EXPECT_NE(shown[1].format.find(L"PNG"), std::wstring::npos);
+    EXPECT_EQ(shown[2].colours, L"65536 Colors (16 bit)");
+    EXPECT_EQ(shown[3].size, L"7 x 5 pixel");
+    EXPECT_NE(shown[3].dpi.find(L"dpi"), std::wstring::npos);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(shown[static_cast<size_t>(i)].frames, 1) << i;
+        EXPECT_FALSE(shown[static_cast<size_t>(i)].grid) << i;
+    }
+    EXPECT_TRUE(shown[4].grid);
+    EXPECT_EQ(shown[4].frames, 3);
+    EXPECT_EQ(gridInfo, L"17 x 13 pixel, 3 frames");
+    // Closing stopped and emptied the previews.
+    EXPECT_EQ(dlg.ImgMView->GetImageCount(), 0);
+    EXPECT_EQ(dlg.GetDialogWindow(), nullptr);
+}
+
+TEST_F(DialogTest, OpenDialogCancelledLeavesTheNameAndShowsNothingForMissingFiles)
+{
+    TOpenImgDialog dlg(nullptr);
+    dlg.SetInitialDir(testsupport::FixtureDir(L"io"));
+    dlg.SetFileName(L"before.png");
+    std::wstring info = L"unset";
+    bool previewEnabled = true;
+    Script s;
+    s.steps.push_back([&](Script&) { return dlg.GetDialogWindow() != nullptr; });
+    s.steps.push_back([&](Script&) {
+        TypeAndSelect(dlg, L"png\\no-such-file.png");
+        info = dlg.InfoLabel2->GetCaption();
+        previewEnabled = dlg.PreviewButton->GetEnabled();
+        PostMessageW(GetParent(dlg.GetDialogWindow()), WM_COMMAND, IDCANCEL, 0);
+        return true;
+    });
+    bool ok = true;
+    {
+        ScriptRun run(s);
+        ok = dlg.Execute();
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(info, L"");
+    EXPECT_FALSE(previewEnabled);
+    EXPECT_EQ(dlg.GetFileName(), L"before.png");
+}
+
+// ---- the save dialog and the parameters form
+
+// The parameters form shown now, if any.
+TfIOPreviews* OpenForm()
+{
+    for (int i = 0; i < classlib::Screen->GetFormCount(); ++i)
+        if (auto* f = dynamic_cast<TfIOPreviews*>(classlib::Screen->GetForms(i)); f && f->HandleAllocated() &&
+                                                                                   IsWindowVisible(f->GetHandle()))
+            return f;
+    return nullptr;
+}
+
+int64_t ResultSize(TfIOPreviews* F)
+{
+    const std::wstring c = F->L2->GetCaption();
+    const size_t colon = c.find(L": ");
+    try {
+        return std::stoll(c.substr(colon + 2));
+    } catch (...) {
+        return -1;
+    }
+}
+
+// A 64 x 48 picture with detail, so that JPEG qualities give different
+// sizes.
+std::unique_ptr<TPxBitmap> Picture()
+{
+    auto b = std::make_unique<TPxBitmap>(64, 48, px24RGB);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            b->SetPixelRGB(x, y, TPxRGB{static_cast<uint8_t>(x * 4), static_cast<uint8_t>((x * y) & 255),
+                                        static_cast<uint8_t>(((x / 4 + y / 4) & 1) * 200)});
+    return b;
+}
+
+int64_t EncodedSize(TPxBitmap* Image, int Quality)
+{
+    TImgIO io(nullptr);
+    io.SetAttachedPxBitmap(Image);
+    io.FileParams->JPEGQuality = Quality;
+    classlib::TMemoryStream m;
+    io.SaveJPEGToStream(&m);
+    io.SetAttachedPxBitmap(nullptr);
+    return m.GetSize();
+}
+
+TEST_F(DialogTest, ParametersFormChangesJpegQualityWithEncodedPreviewAndSize)
+{
+    auto image = Picture();
+    TImgIO io(nullptr);
+    io.SetAttachedPxBitmap(image.get());
+    io.FileParams->FileFormat = ffJPEG;
+    io.FileParams->JPEGQuality = 90;
+    io.PreviewsParams = ioppApplyButton;
+    int64_t at90 = -1, at10 = -1;
+    int differing = 0;
+    Script s;
+    TfIOPreviews* form = nullptr;
+    s.steps.push_back([&](Script&) { return (form = OpenForm()) != nullptr && form->ControlsReady; });
+    s.steps.push_back([&](Script&) {
+        // The live preview is off by default: checking it makes one.
+        SendMessageW(form->CB_Preview->GetHandle(), BM_CLICK, 0, 0);
+        at90 = ResultSize(form);
+        return true;
+    });
+    s.steps.push_back([&](Script&) {
+        HWND bar = form->Mb13->GetHandle();
+        SendMessageW(form->TSJPEG->GetHandle(), WM_HSCROLL, MAKEWPARAM(SB_THUMBTRACK, 10), reinterpret_cast<LPARAM>(bar));
+        SendMessageW(form->TSJPEG->GetHandle(), WM_HSCROLL, MAKEWPARAM(SB_ENDSCROLL, 0), reinterpret_cast<LPARAM>(bar));
+        at10 = ResultSize(form);
+        TPxBitmap* a = form->Img1->GetPxBitmap();
+        TPxBitmap* b = form->Img2->GetPxBitmap();
+        if (a && b && a->GetWidth() == b->GetWidth() && a->GetHeight() == b->GetHeight())
+            for (int y = 0; y < a->GetHeight(); ++y)
+                for (int x = 0; x < a->GetWidth(); ++x) {
+                    const TPxRGB p = a->GetPixelRGB(x, y), q = b->GetPixelRGB(x, y);
+                    if (std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) > 6)
+                        ++differing;
+                }
+        SendMessageW(form->btnOK->GetHandle(), BM_CLICK, 0, 0);
+        return true;
+    });
+    bool ok = false;
+    {
+        ScriptRun run(s);
+        ok = PxDoPreviews(&io, ppAuto);
+    }
+    io.SetAttachedPxBitmap(nullptr);
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(io.FileParams->JPEGQuality, 10);
+    EXPECT_EQ(at90, EncodedSize(image.get(), 90));
+    EXPECT_EQ(at10, EncodedSize(image.get(), 10));
+    EXPECT_LT(at10, at90);
+    EXPECT_GT(differing, 64 * 48 / 10);  // the preview is the decoded low-quality image
+}
+
+TEST_F(DialogTest, ParametersFormPagesFollowTheFileFormat)
+{
+    TIOParamsVals p(nullptr);
+    TfIOPreviews form(nullptr);
+    form.Params = &p;
+    const struct {
+        int format;
+        uint16_t pages;
+        bool shown;
+    } cases[] = {{ffPSD, ppAuto, false}, {ffJPEG, ppAuto, true}, {ffPNG, ppAuto, true}, {ffPSD, 0, true}};
+    for (const auto& c : cases) {
+        p.FileFormat = c.format;
+        EXPECT_EQ(form.SetPages(c.pages), c.shown) << c.format;
+    }
+}
+
+TEST_F(DialogTest, SaveDialogFollowsTheTypedExtensionOpensTheFormAndRestoresOnCancel)
+{
+    auto image = Picture();
+    TImgIO io(nullptr);
+    io.SetAttachedPxBitmap(image.get());
+    io.FileParams->JPEGQuality = 77;
+    TSaveImgDialog dlg(nullptr);
+    dlg.SetAttachedImgIO(&io);
+    dlg.SetInitialDir(testsupport::FixtureDir(L"io"));
+    dlg.SetFileName(L"keep");
+    int formatSeen = -1;
+    bool advancedEnabled = false;
+    bool formShown = false;
+    int qualityAfterForm = -1;
+    Script s;
+    s.steps.push_back([&](Script&) { return dlg.GetDialogWindow() != nullptr; });
+    s.steps.push_back([&](Script&) {
+        TypeName(dlg, L"picture.png");
+        return true;
+    });
+    // The poll follows the name.
+    s.steps.push_back([&](Script&) { return io.FileParams->FileFormat == ffPNG; });
+    s.steps.push_back([&](Script&) {
+        formatSeen = io.FileParams->FileFormat;
+        advancedEnabled = dlg.AdvancedButton->GetEnabled();
+        TypeName(dlg, L"picture.jpg");
+        return true;
+    });
+    s.steps.push_back([&](Script&) { return io.FileParams->FileFormat == ffJPEG; });
+    s.steps.push_back([&](Script& S) {
+        ++S.i;
+        S.busy = false;
+        SendMessageW(dlg.AdvancedButton->GetHandle(), BM_CLICK, 0, 0);  // runs the form's loop
+        return false;
+    });
+    s.steps.push_back([&](Script&) {
+        TfIOPreviews* form = OpenForm();
+        if (!form || !form->ControlsReady)
+            return false;
+        formShown = form->GetActivePage() == form->TSJPEG;
+        form->Mb13->SetPosition(20);
+        SendMessageW(form->btnOK->GetHandle(), BM_CLICK, 0, 0);
+        return true;
+    });
+    s.steps.push_back([&](Script&) {
+        if (OpenForm())
+            return false;
+        qualityAfterForm = io.FileParams->JPEGQuality;
+        PostMessageW(GetParent(dlg.GetDialogWindow()), WM_COMMAND, IDCANCEL, 0);
+        return true;
+    });
+    bool ok = true;
+    {
+        ScriptRun run(s);
+        ok = dlg.Execute();
+    }
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(formatSeen, ffPNG);
+    EXPECT_TRUE(advancedEnabled);
+    EXPECT_TRUE(formShown);
+    EXPECT_EQ(qualityAfterForm, 20);  // the form edited the attached parameters
+    // Cancelled: the parameters as before Execute, the name untouched.
+    EXPECT_EQ(io.FileParams->JPEGQuality, 77);
+    EXPECT_EQ(dlg.GetFileName(), L"keep");
+    // The poll ended with the dialog.
+    io.FileParams->FileFormat = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+    while (std::chrono::steady_clock::now() < end) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(10);
+    }
+    EXPECT_EQ(io.FileParams->FileFormat, 0);
+    EXPECT_FALSE(dlg.PollTimer->GetEnabled());
+    io.SetAttachedPxBitmap(nullptr);
+}
+
+TEST_F(DialogTest, SaveDialogTypeChangeReplacesTheExtension)
+{
+    auto image = Picture();
+    TImgIO io(nullptr);
+    io.SetAttachedPxBitmap(image.get());
+    TSaveImgDialog dlg(nullptr);
+    dlg.SetAttachedImgIO(&io);
+    dlg.SetAttachedImgIO(nullptr);  // ignored
+    ASSERT_EQ(dlg.GetAttachedImgIO(), &io);
+    testsupport::TempDir dir;
+    dlg.SetInitialDir(dir.Path());
+    dlg.ExOptions = 0;
+    // The dialog opens on the JPEG entry; the script picks the TIFF entry.
+    dlg.Filter = dlg.BuildFilter();
+    int tiffIndex = 0, jpegIndex = 0;
+    for (int i = 1; !dlg.PatternsOfIndex(i).empty(); ++i) {
+        if (dlg.PatternsOfIndex(i).rfind(L"*.tif", 0) == 0)
+            tiffIndex = i;
+        if (dlg.PatternsOfIndex(i).rfind(L"*.jpg", 0) == 0)
+            jpegIndex = i;
+    }
+    ASSERT_GT(tiffIndex, 0);
+    ASSERT_GT(jpegIndex, 0);
+    dlg.SetFilterIndex(jpegIndex);
+    Script s;
+    s.steps.push_back([&](Script&) { return dlg.GetDialogWindow() != nullptr; });
+    s.steps.push_back([&](Script&) {
+        HWND frame = GetParent(dlg.GetDialogWindow());
+        TypeName(dlg, L"photo.old.jpg");
+        // The file-type box of the system dialog (cmb1) chooses the entry.
+        HWND types = GetDlgItem(frame, 0x470);
+        SendMessageW(types, CB_SETCURSEL, static_cast<WPARAM>(tiffIndex - 1), 0);
+        SendMessageW(frame, WM_COMMAND, MAKEWPARAM(0x470, CBN_SELCHANGE), reinterpret_cast<LPARAM>(types));
+        SendMessageW(frame, WM_COMMAND, MAKEWPARAM(0x470, CBN_SELENDOK), reinterpret_cast<LPARAM>(types));
+        return true;
+    });
+    s.steps.push_back([&](Script&) {
+        PostMessageW(GetParent(dlg.GetDialogWindow()), WM_COMMAND, IDOK, 0);
+        return true;
+    });
+    bool ok = false;
+    {
+        ScriptRun run(s);
+        ok = dlg.Execute();
+    }
+    io.SetAttachedPxBitmap(nullptr);
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(PxExtractFileNameWS(dlg.GetFileName()), L"photo.tif");
+    EXPECT_EQ(dlg.TemplateName, L"IDD_IETEMPLATE1");
+    EXPECT_FALSE(dlg.AdvancedButton->GetVisible());
+}
+
+TEST_F(DialogTest, SaveDialogWithoutAttachmentRaises)
+{
+    TSaveImgDialog dlg(nullptr);
+    EXPECT_THROW(dlg.Execute(), classlib::EInOutError);
+    {
+        TImgIO io(nullptr);
+        dlg.SetAttachedImgIO(&io);
+        EXPECT_EQ(dlg.GetAttachedImgIO(), &io);
+    }
+    EXPECT_EQ(dlg.GetAttachedImgIO(), nullptr);  // removal followed
+    EXPECT_THROW(dlg.Execute(), classlib::EInOutError);
+}
+
+}  // namespace
