@@ -173,18 +173,6 @@ const VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& Type)
     return reinterpret_cast<const VIDEOINFOHEADER*>(Type.pbFormat);
 }
 
-// Wine's media parsers hand the grabber RGB rows top-down even when the
-// type they connect with says bottom-up (positive height); the rows are
-// taken in the order they really come.
-bool RunningOnWine()
-{
-    static const bool wine = [] {
-        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-    }();
-    return wine;
-}
-
 }  // namespace
 
 // ---- the grabber's callback object
@@ -929,7 +917,7 @@ bool TPxDirectShow::CopyGrabberBuffer(TPxBitmap* Bitmap)
     }
     const int w = vi->bmiHeader.biWidth;
     const int h = vi->bmiHeader.biHeight < 0 ? -vi->bmiHeader.biHeight : vi->bmiHeader.biHeight;
-    const bool topDown = vi->bmiHeader.biHeight < 0 || RunningOnWine();
+    const bool topDown = vi->bmiHeader.biHeight < 0;
     PxFreeMediaType(type);
     if (Bitmap->GetWidth() != w || Bitmap->GetHeight() != h || Bitmap->GetPixelFormat() != px24RGB)
         if (!Bitmap->Allocate(w, h, px24RGB))
