@@ -489,3 +489,36 @@ TEST_F(Previews, WithoutDialogNothingIsShown)
 }
 
 }  // namespace
+
+namespace {
+
+// The grid's dialog: the selected entry's image and parameters; with a
+// negative index the options chosen for entry 0 go to every entry.
+TEST_F(MioVideo, PreviewDialogForAnEntryAndForAll)
+{
+    TDialogLog log;
+    dialogLog = &log;
+    PxSetIOPreviewsFactory(MakeStandIn);
+    mio_->LoadFromFile(Video());
+    ASSERT_EQ(grid_->GetImageCount(), kFrames);
+    mio_->PreviewsParams = ioppDefaultLockPreview;
+    EXPECT_TRUE(mio_->DoPreviews(2, 0x10));
+    EXPECT_EQ(grid_->GetSelectedImage(), 0);  // nothing was selected
+    EXPECT_EQ(log.Params, mio_->GetParams(2));
+    EXPECT_TRUE(log.LockPreview);
+    EXPECT_TRUE(log.FileName.empty());
+    ASSERT_NE(log.SourceWhileShown, nullptr);
+    EXPECT_EQ(log.SourceAtEnd, nullptr);
+
+    mio_->GetParams(0)->JPEGQuality = 33;
+    EXPECT_TRUE(mio_->DoPreviews(-1, 0x10));
+    EXPECT_EQ(log.Params, mio_->GetParams(0));
+    for (int i = 0; i < kFrames; ++i)
+        EXPECT_EQ(mio_->GetParams(i)->JPEGQuality, 33) << i;
+    EXPECT_EQ(log.Shown, 2);
+    EXPECT_EQ(log.Released, 2);
+    PxSetIOPreviewsFactory(nullptr);
+    dialogLog = nullptr;
+}
+
+}  // namespace
