@@ -8,7 +8,10 @@ top=$(dirname "$here")
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools
   libz-mingw-w64-dev nasm googletest wine wine64 xvfb xauth imagemagick
   dpkg-dev libtiff-tools gifsicle ghostscript libimage-exiftool-perl ccache
-  chromium chromium-driver python3-selenium)
+  chromium chromium-driver python3-selenium
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
+# (the two GStreamer plug-in sets: Wine's media splitters for the video-frame
+# tests)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -55,6 +55,9 @@ public:
     void CloseAVIFile();
 
     bool IsOpen() const { return file_ != nullptr; }
+    // The open stream's rate and scale (frames per second = rate / scale).
+    uint32_t GetRate() const { return rate_; }
+    uint32_t GetScale() const { return scale_; }
 
 private:
     explicit TPxAVIReader(TImgIO& IO);

@@ -15,6 +15,7 @@
 #include "imaging/io/IcoReader.h"
 #include "imaging/io/ImgIO.h"
 #include "imaging/io/ImgIOCounters.h"
+#include "imaging/io/ImgIOMedia.h"
 #include "imaging/io/J2kReader.h"
 #include "imaging/io/JpegMetadata.h"
 #include "imaging/io/JpegReader.h"
@@ -78,6 +79,7 @@ constexpr TInstaller kInstallers[] = {
     PxInstallPSFormat,               // PostScript row (writer)
     PxInstallPDFFormat,              // PDF row (writer)
     PxInstallWebDownload,            // web download through the internet library
+    PxInstallMediaFrames,            // frame count of video files
 };
 
 // ---- entries of the I/O object

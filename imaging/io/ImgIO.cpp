@@ -48,6 +48,7 @@ TImgIO::~TImgIO()
 {
     WaitThreads(false);
     classlib::TThread::RemoveQueuedEvents(nullptr, classlib::TThreadMethod(this, &TImgIO::QueuedImageChange));
+    ReleaseMediaObjects();
     DetachView();
     DetachTImage();
     delete TwainParams;

@@ -68,6 +68,7 @@
 namespace classlib {
 class TBitmap;
 class TFont;
+class TForm;
 class TImage;
 class TMetafile;
 }  // namespace classlib
@@ -79,6 +80,8 @@ class TPxMask;
 class TIOParamsVals;
 class TPxTWainParams;
 class TPxIOWorkers;
+class TPxDirectShow;
+class TPxWia;
 
 // Options of the parameter-preview dialog (bit flags).
 enum TPxIOPreviewsParam : uint8_t { ioppDefaultLockPreview = 1, ioppApplyButton = 2 };
@@ -88,6 +91,8 @@ enum TPxDialogsMeasureUnit : uint8_t { pxduInches, pxduCm, pxduSelectableDefInch
 
 using TPxDoPreviewsEvent = classlib::TEvent<void(classlib::TObject* Sender, bool& Handled)>;
 using TPxAcquireBitmapEvent = classlib::TEvent<void(classlib::TObject* Sender, TPxBitmap* ABitmap, bool& Handled)>;
+// Called with the parameter-preview dialog before it is shown.
+using TPxIOPreviewEvent = classlib::TEvent<void(classlib::TObject* Sender, classlib::TForm* PreviewForm)>;
 
 // Downloads a URL into Stream (web download unit). Returns false on failure.
 // Empty until that unit installs it; LoadFromURL then fails as a failed
@@ -146,6 +151,7 @@ public:
     classlib::TNotifyEvent OnFinishWork;
     TPxAcquireBitmapEvent OnAcquireBitmap;
     TPxDoPreviewsEvent OnDoPreviews;
+    TPxIOPreviewEvent OnIOPreview;
 
     // ---- attachment
     TPxBitmap* GetCurrentBitmap() const { return currentBitmap_; }
@@ -204,6 +210,42 @@ public:
     // PxMsgImageChanged (from a worker).
     void NotifyImageChanged();
     virtual void ClearAcquireFlag() { AcquireState = 0; }
+
+    // ---- previews, acquisition, devices and video files (ImgIOMedia.cpp)
+    // Shows the parameter-preview dialog for Pages (ImgIOPreviews.h); true
+    // when the user confirmed, or when OnDoPreviews handled the call. False
+    // without an image or without a dialog.
+    virtual bool DoPreviews(uint16_t Pages);
+    // An acquisition source hands over each image it has taken (Bitmap stays
+    // the caller's): unless OnAcquireBitmap handles it, the image becomes the
+    // current image and Params points at FileParams for the source to fill.
+    virtual void ReceiveAcquiredBitmap(TPxBitmap* Bitmap, TIOParamsVals*& Params);
+    virtual void DoAcquireBitmap(TPxBitmap* Bitmap, bool& Handled);
+    // The scanner and camera events object (owned, created on first use).
+    virtual TPxWia* GetWia();
+    TPxWia* GetWiaObject() const { return wiaObject_; }
+    // The video capture object (owned, created on first use; its frame and
+    // event messages go to the attached view's window).
+    virtual TPxDirectShow* GetDirectShow();
+    TPxDirectShow* GetCaptureDevice() const { return captureDevice_; }
+    // Points the capture object's messages at the view's current window
+    // when that changed (the view calls it when it paints).
+    void UpdateDShowNotifyWindow();
+    // Opens a video file through the platform's filter graphs (closing an
+    // open one first) and returns its frame count; 0 with AbortFlag set when
+    // the file gives no duration or no frames (the reader stays open until
+    // CloseMediaFile). Sets MediaFrameCount, FileName, FileFormat 0 and the
+    // frame size of FileParams.
+    int32_t OpenMediaFile(const std::wstring& FileName);
+    // Frame Index of the open video file into the current image.
+    void LoadMediaFrame(int32_t Index);
+    void CloseMediaFile();
+    bool IsMediaFileOpen() const { return mediaReader_ != nullptr; }
+    TPxDirectShow* GetMediaReader() const { return mediaReader_; }
+    // Milliseconds per frame, and the position step per frame (1 when the
+    // graph seeks by frames, else the average frame time in 100 ns).
+    double MediaFrameTime = 0;
+    int32_t MediaFrameStep = 0;
 
     // ---- resolution steps (ImgIODpi.cpp)
     // A resolution below 2 becomes PxDefaultDpiX / PxDefaultDpiY.
@@ -359,6 +401,9 @@ private:
     static constexpr unsigned lfRegistered = pxlfNoDefaultDpi;
 
     void OnViewBitmapChange(classlib::TObject* Sender, bool Destroying);
+    // Closes the video file and frees the capture and scanner objects.
+    void ReleaseMediaObjects();
+    bool WiaProgress(int Percent);
     void DetachTImage();
     void RefreshTImageBitmap();
     void DetachView();
@@ -434,6 +479,9 @@ private:
     std::shared_ptr<TPxIOWorkers> workers_;
     // Kept beside AbortFlag: every progress record points at it.
     TPxReadFailure lastFailure_ = TPxReadFailure::None;
+    TPxDirectShow* mediaReader_ = nullptr;    // owned
+    TPxDirectShow* captureDevice_ = nullptr;  // owned
+    TPxWia* wiaObject_ = nullptr;             // owned
 };
 
 // The 12-byte block header of stream saves: a tag of 4 ASCII characters and

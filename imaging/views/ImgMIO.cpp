@@ -2,12 +2,25 @@
 
 #include <algorithm>
 
+#include <cmath>
+
+#include "classlib/Forms.h"
+#include "classlib/Graphics.h"
 #include "classlib/Streams.h"
 #include "classlib/SysUtils.h"
+#include "imaging/io/AviCheck.h"
+#include "imaging/io/AviReader.h"
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/IOProgress.h"
+#include "imaging/io/ImgIO.h"
 #include "imaging/io/ImgIODpi.h"
+#include "imaging/io/ImgIOPreviews.h"
+#include "imaging/io/PxDirectShow.h"
+#include "imaging/io/PxWia.h"
+#include "imaging/io/WebDownload.h"
+#include "imaging/model/PxStreamUtils.h"
+#include "imaging/model/PxWideFiles.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
@@ -15,10 +28,17 @@
 
 namespace imaging {
 
-TImgMIO::TImgMIO(classlib::TComponent* Owner) : classlib::TComponent(Owner) {}
+TImgMIO::TImgMIO(classlib::TComponent* Owner)
+    : classlib::TComponent(Owner),
+      previewFont_(std::make_unique<classlib::TFont>()),
+      twainParams_(std::make_unique<TPxTWainParams>(this))
+{
+}
 
 TImgMIO::~TImgMIO()
 {
+    // The device events end before anything they could reach goes.
+    wia_.reset();
     if (view_) {
         view_->RemoveBitmapChangeEvent(changeHandle_);
         if (view_->mio_ == this)
@@ -199,7 +219,15 @@ void TImgMIO::LoadFromFile(const std::wstring& FileName)
         Aborting = true;
         return;
     }
+    if (PxIsURL(FileName)) {
+        LoadFromURL(FileName);
+        return;
+    }
     Aborting = false;
+    if (classlib::LowerCase(classlib::ExtractFileExt(FileName)) == L".avi") {
+        LoadFromFileAVI(FileName);
+        return;
+    }
     const TPxFileFormatInfo* row = PxFormatInfoByExtension(classlib::ExtractFileExt(FileName));
     if (row && row->Description && row->Description->Frames.Read) {
         LoadFileFrames(FileName, row->TypeNumber);
@@ -208,8 +236,7 @@ void TImgMIO::LoadFromFile(const std::wstring& FileName)
         view_->InsertImage(at);
         view_->SetImageFromFile(at, FileName, 0);
     } else {
-        // Video and media sources are not read by this object.
-        Aborting = true;
+        LoadFromMediaFile(FileName);
     }
 }
 
@@ -328,6 +355,351 @@ void TImgMIO::LoadFrames(classlib::TStream* Stream, const TFrameLoop& Loop, cons
         ++k;
     } while (k < n);
     UpdateView();
+}
+
+
+// ---- video files
+
+namespace {
+
+// The delay of a stream in whole milliseconds (fractions cut off); 100 ms
+// for a stream without a rate.
+int AVIDelay(uint32_t Rate, uint32_t Scale)
+{
+    if (Rate == 0 || Scale == 0)
+        return 100;
+    return static_cast<int>(std::trunc(1000.0 / (static_cast<double>(Rate) / static_cast<double>(Scale))));
+}
+
+}  // namespace
+
+void TImgMIO::LoadFromFileAVI(const std::wstring& FileName)
+{
+    if (!view_)
+        return;
+    bool toMedia = false;
+    {
+        TLoadScope scope(this, view_);
+        Aborting = false;
+        // A file that fails the structure check never reaches a platform
+        // library (their readers trust its sizes).
+        const TPxReadFailure check = PxCheckAVIFile(FileName);
+        if (check != TPxReadFailure::None) {
+            Aborting = true;
+            return;
+        }
+        TImgIO io(nullptr);
+        TPxAVIReader& reader = TPxAVIReader::Of(io);
+        const int n = reader.OpenAVIFile(FileName);
+        if (n <= 0) {
+            // Opened but not decodable here: the filter graphs may know the
+            // codec.
+            reader.CloseAVIFile();
+            toMedia = true;
+        } else {
+            const int d = AVIDelay(reader.GetRate(), reader.GetScale());
+            int p = view_->GetSelectedImage() >= 0 ? view_->GetSelectedImage() : view_->GetImageCount();
+            for (int k = 0; k < n; ++k) {
+                io.FileParams->Width = 0;
+                reader.LoadAVIFrame(static_cast<uint32_t>(k));
+                if (io.AbortFlag || io.FileParams->Width <= 0) {
+                    Aborting = true;
+                    break;
+                }
+                TPxBitmap* frame = io.GetCurrentBitmap();
+                view_->InsertImage(p);
+                view_->SetImageBitmap(p, frame);
+                if (k == 0)
+                    view_->PrepareSpaceFor(frame->GetWidth(), frame->GetHeight(), frame->GetBitCount(), n - 1);
+                view_->SetImageDelayTime(p, d);
+                if (TIOParamsVals* params = GetParams(p)) {
+                    params->GIFDelayTime = d;
+                    params->BitsPerSample = io.FileParams->BitsPerSample;
+                    params->SamplesPerPixel = io.FileParams->SamplesPerPixel;
+                    params->SetImageIndex(p);
+                    params->DpiX = kDefaultFrameDpi;
+                    params->DpiY = kDefaultFrameDpi;
+                    params->Width = params->OriginalWidth = frame->GetWidth();
+                    params->Height = params->OriginalHeight = frame->GetHeight();
+                    params->FileName = FileName;
+                    params->FileFormat = ffAVI;
+                    params->FreeColorMap();
+                }
+                if (OnProgress)
+                    OnProgress(this, static_cast<int>(static_cast<int64_t>(k) * 100 / n));
+                if (Aborting)
+                    break;
+                ++p;
+            }
+            reader.CloseAVIFile();
+            UpdateView();
+        }
+    }
+    if (toMedia)
+        LoadFromMediaFile(FileName);
+}
+
+void TImgMIO::LoadFromMediaFile(const std::wstring& FileName)
+{
+    if (!view_)
+        return;
+    Aborting = false;
+    auto bitmap = std::make_unique<TPxBitmap>();
+    auto graph = std::make_unique<TPxDirectShow>();
+    TLoadScope scope(this, view_);
+    graph->FileInput = FileName;
+    graph->GrabFrames = true;
+    graph->Connect();
+    graph->Pause();
+    graph->SetTimeFormat(5);
+    const int64_t duration = graph->GetDuration();
+    if (duration == 0) {
+        Aborting = true;
+        return;
+    }
+    graph->SetTimeFormat(1);
+    int64_t n = graph->GetDuration();
+    int64_t step = 1;
+    if (n == duration) {
+        // No frame format: count and seek in media time.
+        const int64_t average = graph->GetAverageTimePerFrame();
+        n = average > 0 ? duration / average : 0;
+        step = average;
+    }
+    if (n <= 0 || n > INT32_MAX) {
+        Aborting = true;
+        return;
+    }
+    const double delay = static_cast<double>(duration) / 1e7 / static_cast<double>(n) * 1000.0;
+    int p = view_->GetSelectedImage() >= 0 ? view_->GetSelectedImage() : view_->GetImageCount();
+    for (int64_t k = 0; k < n; ++k) {
+        view_->InsertImage(p);
+        if (TIOParamsVals* params = GetParams(p)) {
+            params->SetImageIndex(p);
+            params->FileFormat = 0;
+            params->FileName = FileName;
+            params->NativePixelFormat = NativePixelFormat;
+        }
+        graph->SetPosition(k * step);
+        graph->GetSample(bitmap.get(), true);
+        view_->SetImageBitmap(p, bitmap.get());
+        view_->SetImageDelayTime(p, static_cast<int>(std::trunc(delay)));
+        if (k == 0) {
+            if (view_->StoreType == pxtThumb)
+                view_->PrepareSpaceFor(view_->GetThumbWidth(), view_->GetThumbHeight(), bitmap->GetBitCount(),
+                                       static_cast<int>(n - 1));
+            else
+                view_->PrepareSpaceFor(bitmap->GetWidth(), bitmap->GetHeight(), bitmap->GetBitCount(),
+                                       static_cast<int>(n - 1));
+        }
+        if (OnProgress)
+            OnProgress(this, static_cast<int>(k * 100 / n));
+        if (Aborting)
+            break;
+        ++p;
+    }
+    graph->Disconnect();
+    UpdateView();
+}
+
+// ---- web addresses
+
+namespace {
+
+// The extension a download reported, as it may enter a file name: letters
+// and digits only, at most 10 of them; "" when none is left.
+std::wstring SafeExtension(const std::wstring& Reported)
+{
+    std::wstring out;
+    for (wchar_t c : Reported) {
+        if (out.size() >= 10)
+            break;
+        if ((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9'))
+            out += c;
+    }
+    return out;
+}
+
+// Deletes a file when the scope ends.
+class TFileScope {
+public:
+    explicit TFileScope(std::wstring Name) : name_(std::move(Name)) {}
+    ~TFileScope() { DeleteFileW(name_.c_str()); }
+    TFileScope(const TFileScope&) = delete;
+    TFileScope& operator=(const TFileScope&) = delete;
+
+private:
+    std::wstring name_;
+};
+
+}  // namespace
+
+std::wstring PxDownloadTempName(const std::wstring& ReportedExtension)
+{
+    const std::wstring ext = SafeExtension(ReportedExtension);
+    return PxGetTempFileName() + L"." + (ext.empty() ? std::wstring(L"tmp") : ext);
+}
+
+void TImgMIO::LoadFromURL(const std::wstring& URL)
+{
+    auto stream = std::make_unique<classlib::TMemoryStream>();
+    std::wstring contentType;
+    Aborting = false;
+    if (!PxDownloadURLToStream(URL, stream.get(), ProxyAddress, ProxyUser, ProxyPassword, contentType, &Aborting,
+                               OnProgress, this)) {
+        Aborting = true;
+        DoFinishWork();
+        return;
+    }
+    TNameScope name(LoadingFileName, URL);
+    stream->SetPosition(0);
+    if (Aborting)
+        return;
+    switch (PxDetectStreamFormat(*stream)) {
+    case ffTIFF:
+        LoadFromStreamTIFF(stream.get());
+        return;
+    case ffGIF:
+        LoadFromStreamGIF(stream.get());
+        return;
+    case ffICO:
+        LoadFromStreamICO(stream.get());
+        return;
+    case ffDCX:
+        LoadFromStreamDCX(stream.get());
+        return;
+    case ffDICOM:
+        LoadFromStreamDICOM(stream.get());
+        return;
+    default:
+        break;
+    }
+    const std::wstring temp = PxDownloadTempName(contentType);
+    stream->SaveToFile(temp);
+    stream.reset();
+    TFileScope remove(temp);
+    LoadFromFile(temp);
+}
+
+// ---- parameter previews
+
+void TImgMIO::SetPreviewFont(const classlib::TFont* Font)
+{
+    if (Font)
+        previewFont_->Assign(Font);
+}
+
+void TImgMIO::PropagateFirstParams()
+{
+    TIOParamsVals* first = GetParams(0);
+    if (!first)
+        return;
+    TIOParamsVals options(nullptr);
+    options.AssignCompressionOptions(first);
+    for (int i = 1; i < GetParamsCount(); ++i)
+        GetParams(i)->AssignCompressionOptions(&options);
+}
+
+bool TImgMIO::DoPreviews(int Index, uint16_t Pages)
+{
+    if (OnDoPreviews) {
+        bool handled = false;
+        OnDoPreviews(this, handled);
+        if (handled)
+            return true;
+    }
+    if (!view_)
+        return false;
+    if (view_->GetImageCount() > 0 && view_->GetSelectedImage() < 0)
+        view_->SetSelectedImage(0);
+    classlib::TBitmap* selected = view_->GetBitmap();
+    if (!selected)
+        return false;
+    const TPxIOPreviewsFactory factory = PxGetIOPreviewsFactory();
+    if (!factory)
+        return false;
+    std::unique_ptr<TPxIOPreviewsDialog> dialog = factory(this);
+    if (!dialog)
+        return false;
+    TPxBitmap image;
+    image.Assign(selected);
+    dialog->SetDefaultLockPreview((PreviewsParams & 1) != 0);
+    dialog->SetApplyButtonVisible((PreviewsParams & 2) != 0);
+    dialog->SetSimplified(SimplifiedParamsDialogs);
+    if (SimplifiedParamsDialogs) {
+        const int ppi = classlib::Screen ? classlib::Screen->GetPixelsPerInch() : 96;
+        dialog->SetPageControlHeight(static_cast<int>(std::trunc(ppi * 1.2708333333333333334)));
+        dialog->SetFormHeight(static_cast<int>(std::trunc(ppi * 3.4375)));
+    }
+    dialog->SetBilevelMethod(BilevelConversion ? 1 : 0);
+    dialog->SetParams(GetParams(std::max(Index, 0)), std::wstring());
+    dialog->ApplyLanguage(MsgLanguage);
+    dialog->SetFont(previewFont_.get());
+    dialog->SetSourceImage(&image);
+    bool result = false;
+    try {
+        if (dialog->SetPages(Pages))
+            result = dialog->ShowModal() == classlib::mrOk;
+    } catch (...) {
+        dialog->SetSourceImage(nullptr);
+        throw;
+    }
+    dialog->SetSourceImage(nullptr);
+    dialog.reset();
+    if (Index < 0)
+        PropagateFirstParams();
+    UpdateView();
+    return result;
+}
+
+// ---- acquisition and device events
+
+void TImgMIO::ReceiveAcquiredBitmap(TPxBitmap* Bitmap, TIOParamsVals*& Params)
+{
+    if (!Bitmap)
+        return;
+    bool handled = false;
+    if (OnAcquireBitmap)
+        OnAcquireBitmap(this, Bitmap, handled);
+    if (handled || !view_)
+        return;
+    AcquireIndex = std::clamp(AcquireIndex, 0, view_->GetImageCount());
+    view_->InsertImage(AcquireIndex);
+    Params = GetParams(AcquireIndex);
+    std::unique_ptr<TPxBitmap> adjusted;
+    TPxBitmap* image = Bitmap;
+    if (AutoAdjustDPI && Params) {
+        auto copy = std::make_unique<TPxBitmap>();
+        copy->Assign(Bitmap);
+        TPxBitmap* result = PxAdjustDPI(copy.get(), Params, FilteredAdjustDPI);
+        if (result != copy.get())
+            adjusted.reset(result);
+        else
+            adjusted = std::move(copy);
+        image = adjusted.get();
+    }
+    view_->SetImageBitmap(AcquireIndex, image);
+    adjusted.reset();
+    view_->SetImageDelayTime(AcquireIndex, 100);
+    if (OnAfterAcquireBitmap)
+        OnAfterAcquireBitmap(this, AcquireIndex);
+    ++AcquireIndex;
+}
+
+bool TImgMIO::OnWiaProgress(int Percent)
+{
+    if (OnProgress)
+        OnProgress(this, Percent);
+    return !Aborting;
+}
+
+TPxWia* TImgMIO::GetWia()
+{
+    if (!wia_) {
+        wia_ = std::make_unique<TPxWia>(this);
+        wia_->OnTransferProgress = [this](int Percent) { return OnWiaProgress(Percent); };
+    }
+    return wia_.get();
 }
 
 }  // namespace imaging

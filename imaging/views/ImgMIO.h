@@ -27,6 +27,7 @@
 #include "imaging/model/PxDefs.h"
 
 namespace classlib {
+class TFont;
 class TStream;
 }
 
@@ -35,7 +36,14 @@ namespace imaging {
 class TIOParamsVals;
 class TImgMView;
 class TPxBitmap;
+class TPxTWainParams;
+class TPxWia;
 struct TPxIOProgressInfo;
+
+using TPxMIOAcquireBitmapEvent =
+    classlib::TEvent<void(classlib::TObject* Sender, TPxBitmap* ABitmap, bool& Handled)>;
+using TPxAfterAcquireBitmapEvent = classlib::TEvent<void(classlib::TObject* Sender, int Index)>;
+using TPxMIODoPreviewsEvent = classlib::TEvent<void(classlib::TObject* Sender, bool& Handled)>;
 
 class TImgMIO : public classlib::TComponent {
 public:
@@ -55,6 +63,26 @@ public:
     std::wstring LoadingFileName;
     TPxProgressEvent OnProgress;
     classlib::TNotifyEvent OnFinishWork;
+    // Acquisition: OnAcquireBitmap may take the image itself (Handled);
+    // OnAfterAcquireBitmap reports the entry an image went to.
+    TPxMIOAcquireBitmapEvent OnAcquireBitmap;
+    TPxAfterAcquireBitmapEvent OnAfterAcquireBitmap;
+    // Where the next acquired image goes.
+    int AcquireIndex = 0;
+    uint8_t AcquireFlag = 0;
+    // The parameter-preview dialog (ImgIOPreviews.h).
+    bool SimplifiedParamsDialogs = true;
+    TMsgLanguage MsgLanguage = msSystem;
+    uint8_t PreviewsParams = 0;
+    bool BilevelConversion = true;
+    uint8_t DialogsMeasureUnit = 0;
+    TPxMIODoPreviewsEvent OnDoPreviews;
+    classlib::TFont* GetPreviewFont() const { return previewFont_.get(); }
+    void SetPreviewFont(const classlib::TFont* Font);
+    // Handed to every web download.
+    std::wstring ProxyAddress, ProxyUser, ProxyPassword;
+    // Scanner settings (owned).
+    TPxTWainParams* GetTwainParams() const { return twainParams_.get(); }
 
     TImgMView* GetAttachedMView() const { return view_; }
     // Registers with the grid (nullptr detaches) and grows the parameter
@@ -74,10 +102,11 @@ public:
 
     // Loads every page or frame of a file into the attached grid: the frames
     // are inserted before the selected entry, or appended when none is
-    // selected. An extension whose registry row describes frames (TIFF, GIF,
-    // ICO, DCX, DICOM) goes to the frame loop; another extension a registry
-    // reader knows adds one entry loaded at once; anything else sets
-    // Aborting. An empty name sets Aborting. A file that
+    // selected. A web address goes to LoadFromURL and ".avi" to
+    // LoadFromFileAVI; an extension whose registry row describes frames
+    // (TIFF, GIF, ICO, DCX, DICOM) goes to the frame loop; another extension
+    // a registry reader knows adds one entry loaded at once; anything else
+    // goes to LoadFromMediaFile. An empty name sets Aborting. A file that
     // cannot be opened raises the file stream's error.
     void LoadFromFile(const std::wstring& FileName);
     void LoadFromFileTIFF(const std::wstring& FileName);
@@ -93,6 +122,29 @@ public:
     void LoadFromStreamICO(classlib::TStream* Stream);
     void LoadFromStreamDCX(classlib::TStream* Stream);
     void LoadFromStreamDICOM(classlib::TStream* Stream);
+    // Every frame of an AVI file through the platform's AVI library, one
+    // entry each with the stream's frame delay; a file the library opens but
+    // cannot decode goes to LoadFromMediaFile. A file that cannot be opened,
+    // or that fails the AVI structure check, sets Aborting.
+    void LoadFromFileAVI(const std::wstring& FileName);
+    // Every frame of a video file through the platform's filter graphs; a
+    // file without duration sets Aborting.
+    void LoadFromMediaFile(const std::wstring& FileName);
+    // Downloads URL and loads what came: multi-frame formats from memory,
+    // anything else through a temporary file. A failed download sets
+    // Aborting (and still finishes).
+    void LoadFromURL(const std::wstring& URL);
+    // The parameter-preview dialog for entry Index (Index < 0: entry 0, and
+    // the encoding options chosen go to every entry); true when confirmed.
+    bool DoPreviews(int Index, uint16_t Pages);
+    // An acquisition source hands over an image (Bitmap stays the caller's);
+    // it becomes a new entry at AcquireIndex and Params that entry's
+    // parameters, unless OnAcquireBitmap handled it.
+    virtual void ReceiveAcquiredBitmap(TPxBitmap* Bitmap, TIOParamsVals*& Params);
+    virtual void ClearAcquireFlag() { AcquireFlag = 0; }
+    // The scanner and camera events object (owned, created on first use).
+    virtual TPxWia* GetWia();
+    bool OnWiaProgress(int Percent);
     // The grid's Update, then its image-change notification.
     void UpdateView();
     // OnProgress(100), then OnFinishWork.
@@ -126,9 +178,20 @@ private:
     void LoadStreamFrames(classlib::TStream* Stream, int32_t FileType);
     void OnViewBitmapChange(classlib::TObject* Sender, bool Destroying);
 
+    void PropagateFirstParams();
+
     TImgMView* view_ = nullptr;
     intptr_t changeHandle_ = -1;
+    std::unique_ptr<classlib::TFont> previewFont_;
+    std::unique_ptr<TPxTWainParams> twainParams_;
+    std::unique_ptr<TPxWia> wia_;
     std::vector<std::unique_ptr<TIOParamsVals>> params_;
 };
+
+// The temporary file name a download is saved under: a fresh temporary name,
+// "." and the reported extension reduced to letters and digits (at most 10;
+// "tmp" when none is left), so that a server's text never adds folders,
+// streams or devices to the path.
+std::wstring PxDownloadTempName(const std::wstring& ReportedExtension);
 
 }  // namespace imaging

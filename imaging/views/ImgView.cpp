@@ -11,9 +11,11 @@
 #include "classlib/Picture.h"
 #include "classlib/SysUtils.h"
 #include "classlib/Streams.h"
+#include "classlib/WinHandles.h"
 #include "classlib/ZLibStreams.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
+#include "imaging/io/PxDirectShow.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxRawDump.h"
@@ -374,6 +376,23 @@ void TImgView::WndProc(classlib::TMessage& Message)
     case PxMsgFinishWork:
         if (onFinishWork_)
             onFinishWork_(this);
+        return;
+    case PxMsgNewFrame:
+        DShowNewFrame(reinterpret_cast<TPxDirectShow*>(Message.LParam));
+        return;
+    case PxMsgGraphEvent: {
+        auto* graph = reinterpret_cast<TPxDirectShow*>(Message.LParam);
+        // Only this view's own capture object is trusted as a pointer.
+        if (graph && io_ && graph == io_->GetCaptureDevice() && graph->IsConnected() && OnDShowEvent)
+            OnDShowEvent(this);
+        return;
+    }
+    case WM_PAINT:
+        if (TPxDirectShow* video = RenderingVideo()) {
+            classlib::TWindowDC dc(GetHandle());
+            video->RepaintVideo(GetHandle(), dc.Get());
+        }
+        TPxView::WndProc(Message);
         return;
     case WM_ERASEBKGND:
         // The back buffer covers the whole view; erasing would flicker.

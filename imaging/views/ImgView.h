@@ -53,6 +53,7 @@ namespace imaging {
 
 class TImgIO;
 class TImgProc;
+class TPxDirectShow;
 
 enum TPxBackgroundStyle : uint8_t {
     pxbsSolid,
@@ -119,6 +120,11 @@ public:
     bool SkipUnselectable = true;
     bool CropBeforeRotate = true;
     classlib::TNotifyEvent OnImageChange;
+    // A new frame of the I/O object's capture object (PxMsgNewFrame; no
+    // further frame messages are posted while it runs), and an event of its
+    // filter graph (PxMsgGraphEvent); Sender is the view.
+    classlib::TNotifyEvent OnDShowNewFrame;
+    classlib::TNotifyEvent OnDShowEvent;
     TPxLayerNotify OnLayerNotify;
 
     // ---- image holder
@@ -813,6 +819,12 @@ private:
     void PaintWindow(HDC DC) override;
     void DrawLayersBackground(TPxBitmap* Dest, const RECT* ClipRect, bool Test, TPxLayer* Layer);
     void DrawVersionText();
+    // The I/O object's capture object while it renders video into this
+    // window and is not stopped; nullptr otherwise.
+    TPxDirectShow* RenderingVideo();
+    // Places the video over the current layer's picture.
+    void PositionVideo();
+    void DShowNewFrame(TPxDirectShow* Graph);
     // The selection's fill (inverted) and outer shading of the current
     // layer's drawn area, as SelectionOptions ask.
     void DrawSelectionMarks(TPxBitmap* Dest);
@@ -853,6 +865,9 @@ private:
     std::unique_ptr<classlib::TTimer> smoothTimer_;
     bool smoothActive_ = false;
     bool inPaintMessage_ = false;
+    // The window handle the last paint drew into (the capture object's
+    // messages follow a re-created window).
+    HWND lastPaintHandle_ = nullptr;
     std::unique_ptr<TPxBitmap> backBuffer_;
     bool backBufferInvalid_ = true;
     bool fullRepaint_ = true;

@@ -2,12 +2,15 @@
 // layers), the copy to the window, rendering all layers into an image, the
 // shared background painter, and the cursors painting shows.
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "classlib/Bitmap.h"
 #include "classlib/Controls.h"
 #include "classlib/Picture.h"
 #include "classlib/SysUtils.h"
+#include "imaging/io/ImgIO.h"
+#include "imaging/io/PxDirectShow.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxGeometry.h"
@@ -411,6 +414,7 @@ void TImgView::Paint()
         int y = hintY_;
         PxDrawHintBox(canvas, x, y, hintText2_.empty() ? hintText_ : hintText2_, hintText_);
     }
+    PositionVideo();
     if (ownerGiven_ && cursorPending_) {
         SetCursor(classlib::TControl::GetCursor());
         cursorPending_ = false;
@@ -456,12 +460,73 @@ void TImgView::PaintRect(const RECT& Rect)
             OnDrawBackBuffer(this);
         backBufferInvalid_ = false;
     }
+    // The video draws over the current layer's picture itself.
+    if (RenderingVideo() && currentLayer_ >= 0 && currentLayer_ < GetLayersCount()) {
+        const int32_t* d = layers_[static_cast<size_t>(currentLayer_)]->DrawRect;
+        ExcludeClipRect(GetCanvas()->GetHandle(), d[0], d[1], d[0] + d[2], d[1] + d[3]);
+    }
     const int w = std::min(static_cast<int>(Rect.right - Rect.left), vw);
     const int h = std::min(static_cast<int>(Rect.bottom - Rect.top), vh);
     classlib::TCanvas* source = backBuffer_->GetCanvas();
     if (w > 0 && h > 0 && source)
         BitBlt(GetCanvas()->GetHandle(), Rect.left, Rect.top, w, h, source->GetHandle(), Rect.left, Rect.top,
                SRCCOPY);
+    // A re-created window gets the capture object's messages again.
+    const HWND handle = GetHandle();
+    if (lastPaintHandle_ && lastPaintHandle_ != handle && io_)
+        io_->UpdateDShowNotifyWindow();
+    lastPaintHandle_ = handle;
+}
+
+// ---- video of the capture object
+
+TPxDirectShow* TImgView::RenderingVideo()
+{
+    TPxDirectShow* video = io_ ? io_->GetCaptureDevice() : nullptr;
+    if (!video || !video->RendersVideo() || video->GetState() == 0)
+        return nullptr;
+    return video;
+}
+
+void TImgView::PositionVideo()
+{
+    TPxDirectShow* video = RenderingVideo();
+    if (!video || currentLayer_ < 0 || currentLayer_ >= GetLayersCount())
+        return;
+    int nw = 0, nh = 0;
+    video->GetNativeVideoSize(nw, nh);
+    TPxLayer* layer = layers_[static_cast<size_t>(currentLayer_)].get();
+    if (nw <= 0 || nh <= 0 || !layer->Bitmap)
+        return;
+    const int bw = layer->Bitmap->GetWidth();
+    const int bh = layer->Bitmap->GetHeight();
+    if (bw <= 0 || bh <= 0)
+        return;
+    const int32_t* d = layer->DrawRect;
+    const double fx = static_cast<double>(bw) / nw;
+    const double fy = static_cast<double>(bh) / nh;
+    auto sx = [fx](int32_t v) { return static_cast<LONG>(std::trunc(v / fx)); };
+    auto sy = [fy](int32_t v) { return static_cast<LONG>(std::trunc(v / fy)); };
+    const RECT source{sx(d[4]), sy(d[5]), sx(d[4] + d[6]), sy(d[5] + d[7])};
+    const RECT dest{d[0], d[1], d[0] + d[2], d[1] + d[3]};
+    video->SetVideoPosition(source, dest);
+}
+
+void TImgView::DShowNewFrame(TPxDirectShow* Graph)
+{
+    // Only this view's own capture object is trusted as a pointer: a message
+    // still queued for an object already freed is dropped.
+    if (!Graph || !io_ || Graph != io_->GetCaptureDevice())
+        return;
+    Graph->NotificationsEnabled = false;
+    try {
+        if (Graph->IsConnected() && OnDShowNewFrame)
+            OnDShowNewFrame(this);
+    } catch (...) {
+        Graph->NotificationsEnabled = true;
+        throw;
+    }
+    Graph->NotificationsEnabled = true;
 }
 
 // ---- composition
