@@ -325,6 +325,24 @@ TfIOPreviews::TfIOPreviews(classlib::TComponent* Owner) : classlib::TForm(Owner)
     E23->OnEnter = classlib::TNotifyEvent(this, &TfIOPreviews::E22Enter);
     E23->OnExit = classlib::TNotifyEvent(this, &TfIOPreviews::EditCheck);
 
+    // PCX page
+    TSPCX = MakePage(L"PCX");
+    L43 = label(TSPCX, 6, 8, L"C");
+    Comb8 = combo(TSPCX, 110, 4, 110, {L"UNCOMPRESSED", L"RLE"});
+    L44 = label(TSPCX, 6, 36, L"C");
+    Comb9 = combo(TSPCX, 110, 32, 110, {L"B/W", L"16", L"256", L"16M"});
+    label(TSPCX, 230, 8, L"DPI X:");
+    E_PCX_DPIX = edit(TSPCX, 280, 4, 40, 5);
+    label(TSPCX, 230, 36, L"DPI Y:");
+    E_PCX_DPIY = edit(TSPCX, 280, 32, 40, 5);
+    const classlib::TNotifyEvent pcx(this, &TfIOPreviews::Comb8Change);
+    for (classlib::TComboBox* c : {Comb8, Comb9})
+        c->OnChange = pcx;
+    for (classlib::TEdit* e : {E_PCX_DPIX, E_PCX_DPIY}) {
+        e->OnChange = pcx;
+        editHandlers(e);
+    }
+
     // PNG page
     TSPNG = MakePage(L"PNG");
     L49 = label(TSPNG, 6, 8, L"C");
@@ -361,6 +379,8 @@ TfIOPreviews::TfIOPreviews(classlib::TComponent* Owner) : classlib::TForm(Owner)
     PreviewIO->OnProgress = TPxProgressEvent(this, &TfIOPreviews::PreviewProgress);
     PreviewIO->StreamHeaders = false;
     PreviewProc = new TImgProc(this);
+    // Previews are made again on every edit; they keep no undo copies.
+    PreviewProc->AutoUndo = false;
     CancelCaption = L"&Cancel";
     Button4->SetEnabled(false);
 }
@@ -387,6 +407,8 @@ void TfIOPreviews::ApplyLanguage(TMsgLanguage Language)
     L57->SetCaption(Colon(m(50)));
     CB2->SetCaption(m(43));
     CB3->SetCaption(m(47));
+    L43->SetCaption(Colon(m(48)));
+    L44->SetCaption(Colon(m(59)));
     L49->SetCaption(Colon(m(59)));
     CB6->SetCaption(m(62));
     L54->SetCaption(Colon(m(63)));
@@ -446,7 +468,7 @@ void TfIOPreviews::FormActivate(classlib::TObject*)
     const struct {
         TPxPreviewsPage* Page;
         uint16_t Bit;
-    } order[] = {{TSJPEG, ppJPEG}, {TSPNG, ppPNG}};
+    } order[] = {{TSJPEG, ppJPEG}, {TSPCX, ppPCX}, {TSPNG, ppPNG}};
     for (const auto& o : order)
         if ((pages_ & ppAll) || (pages_ & o.Bit))
             tabPages_.push_back(o.Page);
@@ -500,6 +522,13 @@ void TfIOPreviews::LoadWorkingCopy()
     w.Progressive = p.JPEGProgressive;
     w.JDpiX = ShownDpi(p.EXIFXResolution, p.DpiX);
     w.JDpiY = ShownDpi(p.EXIFYResolution, p.DpiY);
+    w.PcxCompression = p.PCXCompression;
+    if (p.SamplesPerPixel == 1 && (p.BitsPerSample == 1 || p.BitsPerSample == 4 || p.BitsPerSample == 8))
+        w.PcxColors = p.BitsPerSample == 1 ? 0 : p.BitsPerSample == 4 ? 1 : 2;
+    else if (p.SamplesPerPixel == 3)
+        w.PcxColors = 3;
+    w.PDpiX = ShownDpi(p.EXIFXResolution, p.DpiX);
+    w.PDpiY = ShownDpi(p.EXIFYResolution, p.DpiY);
     w.PngColors = p.SamplesPerPixel == 1 ? (p.BitsPerSample == 1 ? 0 : 1) : 2;
     w.PngInterlaced = p.PNGInterlaced;
     w.PngBackground = p.PNGBackground;
@@ -551,6 +580,13 @@ void TfIOPreviews::ShowWorkingCopy()
         CB2->SetChecked(w.Huffman);
         CB3->SetChecked(w.Progressive);
         E23->SetText(std::to_wstring(w.Smooth));
+    } else if (active_ == TSPCX) {
+        E_PCX_DPIX->SetEnabled(dpi);
+        E_PCX_DPIY->SetEnabled(dpi);
+        E_PCX_DPIX->SetText(dpi ? std::to_wstring(w.PDpiX) : L"");
+        E_PCX_DPIY->SetText(dpi ? std::to_wstring(w.PDpiY) : L"");
+        Comb8->SetItemIndex(w.PcxCompression ? 1 : 0);
+        Comb9->SetItemIndex(w.PcxColors);
     } else if (active_ == TSPNG) {
         Comb10->SetItemIndex(w.PngColors);
         CB6->SetChecked(w.PngInterlaced);
@@ -599,6 +635,22 @@ void TfIOPreviews::MakePreview(TImgView* Target)
         PreviewIO->SetAttachedPxBitmap(Target->GetPxBitmap());
         progressBase_ = 50;
         PreviewIO->LoadJPEGFromStream(&memory);
+    } else if (active_ == TSPCX) {
+        progressPhases_ = 1;
+        static const int bits[] = {1, 4, 8, 8};
+        static const int samples[] = {1, 1, 1, 3};
+        P->PCXCompression = static_cast<uint8_t>(w.PcxCompression);
+        P->BitsPerSample = bits[w.PcxColors];
+        P->SamplesPerPixel = samples[w.PcxColors];
+        PreviewIO->SavePCXToStream(&counter);
+        L2->SetCaption(ResultCaption + std::to_wstring(counter.GetSize()) + L" bytes");
+        copyToTarget();
+        const int n = 1 << std::min(P->BitsPerSample * P->SamplesPerPixel, 24);
+        if (n <= 256) {
+            PreviewProc->AttachBitmap(Target->GetPxBitmap());
+            PreviewProc->ConvertTo(n, BilevelMode);
+            PreviewProc->AttachBitmap(nullptr);
+        }
     } else if (active_ == TSPNG) {
         progressPhases_ = 1;
         static const int bits[] = {1, 8, 8};
@@ -665,6 +717,16 @@ void TfIOPreviews::btnOKClick(classlib::TObject*)
         if (p.DpiEditable) {
             p.SetDpiX(w.JDpiX);
             p.SetDpiY(w.JDpiY);
+        }
+    } else if (active_ == TSPCX) {
+        static const int bits[] = {1, 4, 8, 8};
+        static const int samples[] = {1, 1, 1, 3};
+        p.PCXCompression = static_cast<uint8_t>(w.PcxCompression);
+        p.BitsPerSample = bits[w.PcxColors];
+        p.SamplesPerPixel = samples[w.PcxColors];
+        if (p.DpiEditable) {
+            p.SetDpiX(w.PDpiX);
+            p.SetDpiY(w.PDpiY);
         }
     } else if (active_ == TSPNG) {
         static const int bits[] = {1, 8, 8};
@@ -752,6 +814,25 @@ void TfIOPreviews::EditCheck(classlib::TObject* Sender)
         return;
     const int v = std::clamp(ReadInt(edit, ud->GetMin()), ud->GetMin(), ud->GetMax());
     edit->SetText(std::to_wstring(v));
+}
+
+void TfIOPreviews::Comb8Change(classlib::TObject*)
+{
+    if (!ControlsReady)
+        return;
+    TWorking& w = Working;
+    const int colours = std::max(Comb9->GetItemIndex(), 0);
+    const int compression = Comb8->GetItemIndex() > 0 ? 1 : 0;
+    const int dpix = ReadInt(E_PCX_DPIX, 300);
+    const int dpiy = ReadInt(E_PCX_DPIY, 300);
+    if (colours != w.PcxColors || compression != w.PcxCompression || dpix != w.PDpiX || dpiy != w.PDpiY) {
+        w.PcxColors = colours;
+        w.PcxCompression = compression;
+        w.PDpiX = dpix;
+        w.PDpiY = dpiy;
+        Preview();
+    }
+    Button4->SetEnabled(true);
 }
 
 void TfIOPreviews::Comb10Change(classlib::TObject*)

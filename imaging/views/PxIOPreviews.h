@@ -164,6 +164,14 @@ public:
     classlib::TLabel* L57 = nullptr;
     classlib::TLabel* Label1 = nullptr;
     classlib::TLabel* Label2 = nullptr;
+    // PCX page
+    TPxPreviewsPage* TSPCX = nullptr;
+    classlib::TComboBox* Comb8 = nullptr;
+    classlib::TComboBox* Comb9 = nullptr;
+    classlib::TEdit* E_PCX_DPIX = nullptr;
+    classlib::TEdit* E_PCX_DPIY = nullptr;
+    classlib::TLabel* L43 = nullptr;
+    classlib::TLabel* L44 = nullptr;
     // PNG page
     TPxPreviewsPage* TSPNG = nullptr;
     classlib::TComboBox* Comb10 = nullptr;
@@ -190,6 +198,7 @@ public:
     void E22Enter(classlib::TObject* Sender);
     void EditKeyPress(classlib::TObject* Sender, wchar_t& Key);
     void EditCheck(classlib::TObject* Sender);
+    void Comb8Change(classlib::TObject* Sender);
     void Comb10Change(classlib::TObject* Sender);
     void P1Click(classlib::TObject* Sender);
     void Img1ViewChange(classlib::TObject* Sender, int Change);
@@ -209,6 +218,10 @@ public:
         bool Progressive = false;
         int JDpiX = 0;
         int JDpiY = 0;
+        int PcxCompression = 1;
+        int PcxColors = 3;
+        int PDpiX = 0;
+        int PDpiY = 0;
         int PngColors = 2;
         bool PngInterlaced = false;
         TPxRGB PngBackground{0, 0, 0};

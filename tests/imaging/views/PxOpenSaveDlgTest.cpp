@@ -388,6 +388,63 @@ TEST_F(DialogTest, ParametersFormChangesJpegQualityWithEncodedPreviewAndSize)
     EXPECT_GT(differing, 64 * 48 / 10);  // the preview is the decoded low-quality image
 }
 
+int64_t PcxSize(TPxBitmap* Image, int Bits, int Samples)
+{
+    TImgIO io(nullptr);
+    io.SetAttachedPxBitmap(Image);
+    io.FileParams->BitsPerSample = Bits;
+    io.FileParams->SamplesPerPixel = Samples;
+    classlib::TMemoryStream m;
+    io.SavePCXToStream(&m);
+    io.SetAttachedPxBitmap(nullptr);
+    return m.GetSize();
+}
+
+TEST_F(DialogTest, ParametersFormPcxColoursPreviewedAndCancelWritesNothing)
+{
+    auto image = Picture();
+    TImgIO io(nullptr);
+    io.SetAttachedPxBitmap(image.get());
+    io.FileParams->FileFormat = ffPCX;
+    io.FileParams->BitsPerSample = 8;
+    io.FileParams->SamplesPerPixel = 3;
+    io.PreviewsParams = ioppDefaultLockPreview;
+    int64_t full = -1, bw = -1;
+    bool bilevel = false;
+    int page = -1;
+    TfIOPreviews* form = nullptr;
+    Script s;
+    s.steps.push_back([&](Script&) { return (form = OpenForm()) != nullptr && form->ControlsReady; });
+    s.steps.push_back([&](Script&) {
+        page = form->GetActivePage() == form->TSPCX ? form->Comb9->GetItemIndex() : -2;
+        full = ResultSize(form);
+        HWND combo = form->Comb9->GetHandle();
+        SendMessageW(combo, CB_SETCURSEL, 0, 0);  // "B/W"
+        SendMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(combo));
+        bw = ResultSize(form);
+        // The preview shows the image reduced to two colours.
+        TPxBitmap* b = form->Img2->GetPxBitmap();
+        bilevel = b && b->GetPixelFormat() == px1g && b->GetWidth() == 64;
+        SendMessageW(form->btnCancel->GetHandle(), BM_CLICK, 0, 0);
+        return true;
+    });
+    bool ok = true;
+    {
+        ScriptRun run(s);
+        ok = PxDoPreviews(&io, ppAuto);
+    }
+    io.SetAttachedPxBitmap(nullptr);
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(page, 3);  // "16M" for 3 samples of 8 bits
+    EXPECT_EQ(full, PcxSize(image.get(), 8, 3));
+    EXPECT_EQ(bw, PcxSize(image.get(), 1, 1));
+    EXPECT_TRUE(bilevel);
+    EXPECT_EQ(io.FileParams->BitsPerSample, 8);
+    EXPECT_EQ(io.FileParams->SamplesPerPixel, 3);
+}
+
 TEST_F(DialogTest, ParametersFormPagesFollowTheFileFormat)
 {
     TIOParamsVals p(nullptr);
