@@ -522,7 +522,10 @@ void TPxDirectShow::BuildCaptureGraph()
         builder_->RenderStream(&kPIN_CATEGORY_CAPTURE, &kMEDIATYPE_Audio, audioCapture_, audioCompressor_, renderer);
     if (fileSource_) {
         builder_->RenderStream(nullptr, nullptr, fileSource_, aviDecompressor_, transform);
-        builder_->RenderStream(nullptr, nullptr, transform, nullptr, renderer);
+        // Without a transform there is nothing to render from (the builder
+        // is never handed an empty source).
+        if (transform)
+            builder_->RenderStream(nullptr, nullptr, transform, nullptr, renderer);
         builder_->RenderStream(nullptr, nullptr, fileSource_, transform, renderer);
         builder_->RenderStream(nullptr, &kMEDIATYPE_Video, fileSource_, transform, renderer);
         if (renderer && audioCompressor_)

@@ -282,3 +282,40 @@ TEST(DirectShow, NamesSubtypesAndStandards)
 }
 
 }  // namespace
+
+namespace {
+
+// The windowless renderer draws into the notify window at the video's
+// native size. (Its current image, which GetSample would copy, is not
+// offered by the platform here.)
+TEST(DirectShow, WindowlessRendererDrawsIntoTheWindow)
+{
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 64, 32, nullptr, nullptr, nullptr,
+                                  nullptr);
+    ASSERT_NE(window, nullptr);
+    {
+        TPxDirectShow ds;
+        ds.SetNotifyWindow(window, PxMsgNewFrame, PxMsgGraphEvent);
+        ds.FileInput = Video("rgb16x8.avi");
+        ds.UseVMR = true;
+        ds.Connect();
+        ASSERT_TRUE(ds.RendersVideo());
+        ds.Pause();
+        ds.SetTimeFormat(5);
+        ds.SetPosition(500000);  // inside frame 1
+        int w = 0, h = 0;
+        ds.GetNativeVideoSize(w, h);
+        EXPECT_EQ(w, kWidth);
+        EXPECT_EQ(h, kHeight);
+        ds.SetVideoPosition(RECT{0, 0, kWidth, kHeight}, RECT{0, 0, 64, 32});
+        HDC dc = GetDC(window);
+        ds.RepaintVideo(window, dc);
+        ReleaseDC(window, dc);
+        EXPECT_EQ(ds.GetState(), 1);
+        ds.Disconnect();
+        EXPECT_FALSE(ds.RendersVideo());
+    }
+    DestroyWindow(window);
+}
+
+}  // namespace
