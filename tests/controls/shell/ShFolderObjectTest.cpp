@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shlwapi.h>
 #include <shlobj.h>
 
 #include <map>
@@ -265,11 +266,21 @@ TEST_F(ShellFolderObject, DetailColumns)
 
     f.SetObjectName(L"a.jpg");
     EXPECT_EQ(f.GetDetail(0, false), f.GetDisplayName());
-    // Some column other than the name shows the size of the file.
+    // Some column other than the name shows the size of the file, in one of
+    // the system's two size forms. The size is one no date or other column
+    // could show by chance.
+    constexpr DWORD kSize = 3333333;
+    MakeFile(dir_.File(L"big.bin"), kSize);
+    f.SetObjectName(L"big.bin");
+    wchar_t kb[64] = {}, bytes[64] = {};
+    ::StrFormatKBSizeW(kSize, kb, 64);
+    ::StrFormatByteSizeW(kSize, bytes, 64);
     bool sizeShown = false;
-    for (int column = 1; column < 6; ++column)
-        if (f.GetDetail(column, false).find(L"10") != std::wstring::npos) sizeShown = true;
-    EXPECT_TRUE(sizeShown);
+    for (int column = 1; column < 6; ++column) {
+        const std::wstring text = f.GetDetail(column, false);
+        if (text == kb || text == bytes) sizeShown = true;
+    }
+    EXPECT_TRUE(sizeShown) << "size text " << std::string(kb, kb + wcslen(kb));
 }
 
 TEST_F(ShellFolderObject, RenameThroughTheShell)
