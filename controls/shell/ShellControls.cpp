@@ -1872,7 +1872,7 @@ namespace {
 // Objects read per step of a fill, at most this many milliseconds; the
 // items added per step (about 50 ms of list-view work under Wine).
 constexpr DWORD kReadStepMs = 40;
-constexpr int kReadAtOnce = 200;
+constexpr int kReadAtOnce = 64;
 constexpr std::size_t kFillStep = 300;
 
 }  // namespace
