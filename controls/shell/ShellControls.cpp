@@ -1872,7 +1872,7 @@ namespace {
 // Objects read per step of a fill, at most this many milliseconds; the
 // items added per step (about 50 ms of list-view work under Wine).
 constexpr DWORD kReadStepMs = 40;
-constexpr int kReadAtOnce = 200;
+constexpr int kReadAtOnce = 64;
 constexpr std::size_t kFillStep = 300;
 
 }  // namespace
@@ -1995,7 +1995,7 @@ bool TShellList::ReadStep(DWORD BudgetMs, int AtLeast)
     while (browser_->NextObject()) {
         TFolderEntry entry;
         if (MakeEntry(entry)) pending_.push_back(std::move(entry));
-        if (++count >= AtLeast && (count & 15) == 0 && ::GetTickCount() - start >= BudgetMs) return false;
+        if (++count >= AtLeast && (count & 3) == 0 && ::GetTickCount() - start >= BudgetMs) return false;
     }
     return true;
 }
@@ -2022,7 +2022,16 @@ void TShellList::AddPending()
     const std::size_t end = std::min(pending_.size(), pendingNext_ + kFillStep);
     items->BeginUpdate();
     if (first && showParentFolder_) AddParentItem();
-    for (; pendingNext_ < end; ++pendingNext_) AddEntry(pending_[pendingNext_]);
+    // At most kFillStep items, and no more than a step's time after the
+    // first ones (a busy machine makes each item slower).
+    const DWORD start = ::GetTickCount();
+    for (std::size_t n = 0; pendingNext_ < end; ++pendingNext_, ++n) {
+        AddEntry(pending_[pendingNext_]);
+        if (!first && (n & 15) == 15 && ::GetTickCount() - start >= kReadStepMs) {
+            ++pendingNext_;
+            break;
+        }
+    }
     items->EndUpdate();
     if (pendingNext_ < pending_.size()) {
         fillTimer_->SetEnabled(true);
