@@ -241,6 +241,7 @@ TEST_F(ThreadPoolTest, GrowsOneWorkerPer200MsWhileTheMachineIsNotBusy)
         EXPECT_EQ(pool.GetMaxThreads(), static_cast<int>(info.dwNumberOfProcessors) * 3 + 2);
         pool.SetMaxThreads(3);
         pool.SetCpuLimit(1000);  // never busy
+        const DWORD beforeSpawns = ::GetTickCount();
         for (int id = 1; id <= 3; ++id)
             pool.AddWorkItem(new TestItem(id, j, TestItem::Blocking, gate.h));
         // The first worker is below the minimum; the second is at the minimum
@@ -248,8 +249,13 @@ TEST_F(ThreadPoolTest, GrowsOneWorkerPer200MsWhileTheMachineIsNotBusy)
         EXPECT_EQ(pool.ThreadCount(), 2);
         ASSERT_TRUE(PumpUntil([&] { return j.started == 2; }));
         pool.AddWorkItem(new TestItem(4, j, TestItem::Blocking, gate.h));
-        EXPECT_EQ(pool.ThreadCount(), 2);
-        EXPECT_EQ(pool.QueueCount(), 2);
+        // Only while less than 200 ms have passed since the second worker
+        // started can the pool be seen holding back; a busy machine may take
+        // longer to get here, and then a third worker is rightly allowed.
+        if (::GetTickCount() - beforeSpawns < 200) {
+            EXPECT_EQ(pool.ThreadCount(), 2);
+            EXPECT_EQ(pool.QueueCount(), 2);
+        }
 
         Sleep(250);
         pool.AddWorkItem(new TestItem(5, j, TestItem::Blocking, gate.h));
