@@ -794,6 +794,7 @@ TMbItemViewer::TMbItemViewer(TMbView* AView, TMbCustomItem* AItem, int ANestLeve
 
 TMbItemViewer::~TMbItemViewer()
 {
+    if (AccObject) MbAccOwnerGone(AccObject);
     CancelDeferred(this);
     UncountInstance();
 }
@@ -1217,6 +1218,7 @@ TMbView::~TMbView()
 {
     CloseOpenPopup();
     FreeViewers();
+    if (AccObject) MbAccOwnerGone(AccObject);
     if (ShownItem) ShownItem->UnregisterListener(TMbItemChangedProc(this, &TMbView::ShownChanged));
     if (SourceItem) SourceItem->UnregisterListener(TMbItemChangedProc(this, &TMbView::SourceChanged));
 }
@@ -1400,6 +1402,13 @@ bool TMbView::Layout(bool Apply, TMbLayoutAxis AAxis, int& LineCount, POINT& Tot
         for (std::size_t i = 0; i < n; ++i) {
             if (v[i] == chevron) continue;
             TMbCustomItem* item = v[i]->EntryItem;
+            if (ChevronHost) {
+                // A chevron popup shows the host's entries hidden behind
+                // its chevron, never the hosted controls.
+                if (dynamic_cast<TMbControlItem*>(item)) continue;
+                if (i >= ChevronHost->ViewerList.size()) continue;
+                if (!IsSeparator(v[i]) && !ChevronHost->ViewerList[i]->BehindChevron) continue;
+            }
             if (auto* ci = dynamic_cast<TMbControlItem*>(item)) {
                 classlib::TControl* c = ci->GetControl();
                 w[i].Placed = c && HostWindow && c->GetParent() == HostWindow && c->GetVisible();
@@ -1739,7 +1748,10 @@ bool TMbView::OpenSelectedPopup(bool SelectFirst)
     item->NotifyPopup(item, false);
     if (SelectedViewer != v || IndexOfViewer(v) < 0) return false;
     auto window = std::make_unique<TMbPopupWindow>(this, item);
-    POINT at{v->EntryRect.right, v->EntryRect.top};
+    window->GetView()->ChevronHost = item->ChevronSourceView();
+    // A horizontal toolbar row opens its menus below the entry.
+    const bool below = IsToolbarView && Axis != laVertical;
+    POINT at{below ? v->EntryRect.left : v->EntryRect.right, below ? v->EntryRect.bottom : v->EntryRect.top};
     if (Wnd) ::ClientToScreen(Wnd, &at);
     window->ShowAt(at);
     OpenSubViewer = v;
@@ -1786,6 +1798,34 @@ void TMbView::ActivateSelection()
 
 void TMbView::HandleKey(WORD& Key)
 {
+    // A horizontal toolbar row (a menu bar): Left and Right step along the
+    // row, Down opens the selected entry's menu. In a menu opened from such
+    // a row, Left and Right (when the entry opens nothing) move to the
+    // neighbouring menu of the row.
+    const bool row = IsToolbarView && Axis != laVertical;
+    if (row && (Key == VK_LEFT || Key == VK_RIGHT)) {
+        const bool reopen = OpenSubViewer != nullptr;
+        CloseOpenPopup();
+        MoveSelection(Key == VK_RIGHT);
+        if (reopen) OpenSelectedPopup(true);
+        Key = 0;
+        return;
+    }
+    if (row && (Key == VK_DOWN || Key == VK_UP)) {
+        OpenSelectedPopup(true);
+        Key = 0;
+        return;
+    }
+    if (UpperView && UpperView->IsToolbarView && UpperView->Axis != laVertical && UpperView->OpenSubView == this &&
+        (Key == VK_LEFT ||
+         (Key == VK_RIGHT && !(SelectedViewer && (SelectedViewer->EntryItem->GetKinds() & ikSubmenu))))) {
+        TMbView* upper = UpperView;
+        upper->CloseOpenPopup();  // deletes this view
+        upper->MoveSelection(Key == VK_RIGHT);
+        upper->OpenSelectedPopup(true);
+        Key = 0;
+        return;
+    }
     switch (Key) {
     case VK_UP:
     case VK_DOWN:

@@ -36,6 +36,9 @@ CLASSLIB_EXCEPTION(EMbItemError, classlib::Exception);
 class TMbCustomItem;
 class TMbItemViewer;
 class TMbView;
+class TMbBaseAccObject;
+// Tells an accessibility object that its view or viewer is gone (MbAcc).
+void MbAccOwnerGone(TMbBaseAccObject* AccObject);
 
 // Sender, the viewer of the entry, and whether it gains the selection.
 using TMbSelectEvent = classlib::TEvent<void(TMbCustomItem* Sender, TMbItemViewer* Viewer, bool Selecting)>;
@@ -227,6 +230,9 @@ public:
 
     // A new viewer of the item's class for a view (owned by the caller).
     virtual TMbItemViewer* CreateViewer(TMbView* View, int NestLevel);
+    // For a toolbar's chevron entry: the toolbar view whose hidden entries
+    // its popup shows; null for every other item.
+    virtual TMbView* ChevronSourceView() { return nullptr; }
 
     void SetName(const std::wstring& Value) override;
 
@@ -386,6 +392,9 @@ public:
     bool ShowsCaption() const;
     std::wstring HintText() const;
     bool IsAccessible() const { return Placed || BehindChevron || ScrolledAway; }
+    // The entry's accessibility object, made on first request (MbAcc); the
+    // viewer holds one reference and cuts it off when deleted.
+    TMbBaseAccObject* AccObject = nullptr;
 };
 
 class TMbSeparatorItemViewer : public TMbItemViewer {
@@ -458,6 +467,11 @@ public:
     // Entries in the order they keep their place when room runs out (first
     // = most important); empty: list order.
     std::vector<TMbItemViewer*> PriorityOrder;
+    // For a chevron popup: the toolbar view whose hidden entries it shows
+    // (only those are placed).
+    TMbView* ChevronHost = nullptr;
+    // The view's accessibility object (as for viewers).
+    TMbBaseAccObject* AccObject = nullptr;
 
     // Layout input and results.
     int ChevronAt = 0;
