@@ -596,7 +596,8 @@ void TMbCustomDockableWindow::SetVisible(bool Value)
 {
     TCustomControl::SetVisible(Value);
     if (IsDocked && currentDock_) currentDock_->UpdateVisibleMember(this, false);
-    if (isFloating_) RefreshShowing();
+    // The tool window follows its floating window.
+    if (isFloating_) ShowingChanged();
     OnVisibleChanged(this);
 }
 

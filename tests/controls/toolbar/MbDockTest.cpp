@@ -213,6 +213,32 @@ TEST(MbDockable, DoubleClickDocksIntoTheDefaultDockOnlyWhenAllowed)
     EXPECT_EQ(bar->GetCurrentDock(), dock) << "a window that cannot float stays";
 }
 
+TEST(MbDockable, AFloatingWindowHidesWithItsFormAndComesBackWithIt)
+{
+    classlib::TForm form(nullptr);
+    form.SetBounds(50, 50, 400, 300);
+    auto* dock = new TMbDock(&form);
+    dock->SetParent(&form);
+    auto* bar = new TMbToolbar(&form);
+    bar->GetItems()->Add(new TMbItem(&form));
+    bar->SetParent(dock);
+    form.Show();
+    ::SetActiveWindow(form.GetHandle());
+    bar->SetIsFloating(true);
+    ASSERT_NE(bar->GetToolWindow(), nullptr);
+    const HWND tool = bar->GetToolWindow()->GetHandle();
+    EXPECT_TRUE(::IsWindowVisible(tool));
+    EXPECT_EQ(reinterpret_cast<HWND>(::GetWindowLongPtrW(tool, GWLP_HWNDPARENT)), form.GetHandle());
+
+    ::ShowWindow(form.GetHandle(), SW_HIDE);  // seen by the window hook
+    EXPECT_FALSE(::IsWindowVisible(tool));
+    ::ShowWindow(form.GetHandle(), SW_SHOW);
+    ::SetActiveWindow(form.GetHandle());
+    EXPECT_TRUE(::IsWindowVisible(tool));
+    bar->SetVisible(false);
+    EXPECT_FALSE(::IsWindowVisible(tool)) << "a hidden window hides its tool window";
+}
+
 TEST(MbDropRow, ChosenByQuartersAndHalves)
 {
     const std::vector<TMbRowExtent> rows{{20, false}, {40, true}};
