@@ -282,6 +282,8 @@ void TfrmMain::CreateComponents()
     };
 
     // Menu row, top strip, bottom panel, status bar, margins, splitters.
+    // The menu row stands on the form with the framework's defaults: it
+    // takes the height of its entries and never shows a chevron.
     MbToolbar1 = placed(new toolbar::TMbToolbar(this), L"MbToolbar1", this);
     MbToolbar1->SetAlign(alTop);
 
@@ -584,7 +586,7 @@ void TfrmMain::CreateMenus()
     PopUp1->SetName(L"PopUp1");
     popLargePreView = make(new TMbItem(this), L"popLargePreView", PopUp1->GetItems());
     popLargePreView->OnClick = classlib::TNotifyEvent(this, &TfrmMain::popLargePreViewClick);
-    MbToolbar1->SetHeight(MbToolbar1->RowHeight());
+    MbToolbar1->Rearrange();
 }
 
 void TfrmMain::LoadGlyph(classlib::TSpeedButton* Button, const wchar_t* Resource, const std::wstring& Fallback)

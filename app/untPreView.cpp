@@ -91,16 +91,21 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     SetClientWidth(560);
     SetClientHeight(400);
 
+    // A dock along the top that keeps its one toolbar in place (no drag
+    // handle), the toolbar as wide as the dock.
     MbDock1 = NewControl<toolbar::TMbDock>(this, this, L"MbDock1");
-    MbDock1->SetAlign(alTop);
+    MbDock1->SetAllowDrag(false);
     MbToolbar1 = NewControl<toolbar::TMbToolbar>(this, MbDock1, L"MbToolbar1");
+    MbToolbar1->SetFullSize(true);
+    MbToolbar1->ShowHint = true;
 
     ImgListMain = NewComponent<toolbar::TMbImageList>(this, L"ImgListMain");
     ImgListD = NewComponent<toolbar::TMbImageList>(this, L"ImgListD");
     const bool glyphs = LoadGlyphs(ImgListMain, L"") && LoadGlyphs(ImgListD, L"_D");
     if (glyphs) {
+        // Disabled buttons draw their glyphs from the second list.
+        ImgListMain->SetDisabledImages(ImgListD);
         MbToolbar1->SetImages(ImgListMain);
-        MbToolbar1->SetDisabledImages(ImgListD);
     } else {
         ImgListMain->Clear();
         ImgListD->Clear();
@@ -109,6 +114,7 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     toolbar::TMbCustomItem* row = MbToolbar1->GetItems();
     auto item = [&](toolbar::TMbItem** Member, const wchar_t* Name, int Glyph, void (TfrmPreview::*Click)(TObject*)) {
         auto* i = NewComponent<toolbar::TMbItem>(this, Name);
+        i->DisplayXP = false;
         if (glyphs && Glyph >= 0)
             i->SetImageIndex(Glyph);
         else if (Glyph >= 0)
@@ -148,10 +154,7 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     mnuListAll->SetVisible(false);
     item(&mnuSaveAs, L"mnuSaveAs", -1, nullptr);
     mnuSaveAs->SetVisible(false);
-    MbToolbar1->Arrange();
-    MbDock1->ArrangeToolbars();
-    // The toolbar takes the dock's full width.
-    MbToolbar1->SetAlign(alClient);
+    MbToolbar1->Rearrange();
 
     TmSB = NewControl<themed::TTmStatusBar>(this, this, L"TmSB");
     TmSB->SetAlign(alBottom);
@@ -586,7 +589,7 @@ void TfrmPreview::ApplyTexts(const TTranslation& T)
     mnuList->SetCaption(T.Text(adding ? L"btnAdd" : L"btnRemove"));
     mnuListAll->SetCaption(T.Text(adding ? L"btnAddAll" : L"btnRemoveAll"));
     mnuList->Hint = mnuList->GetCaption();
-    MbToolbar1->Arrange();
+    MbToolbar1->Rearrange();  // new captions and hints
 }
 
 }  // namespace album

@@ -886,8 +886,33 @@ void TWinControl::Dispatch(TMessage& Message)
             }
         }
         if (!*alive) break;
+        if (!up && (key == VK_MENU || key == VK_ESCAPE) && TopControl()->Perform(CM_DIALOGKEY, key, Message.LParam)) {
+            Message.Result = 0;
+            break;
+        }
+        if (!*alive) break;
         Message.WParam = key;
         DefaultHandler(Message);
+        break;
+    }
+    case WM_SYSCHAR: {
+        auto alive = alive_;
+        if (TopControl()->Perform(CM_DIALOGCHAR, Message.WParam, Message.LParam)) {
+            Message.Result = 0;
+            break;
+        }
+        if (*alive) DefaultHandler(Message);
+        break;
+    }
+    case CM_DIALOGKEY:
+    case CM_DIALOGCHAR: {
+        const std::vector<TWinControl*> children = winControls_;
+        auto alive = alive_;
+        for (TWinControl* child : children) {
+            if (!*alive) break;
+            if (std::find(winControls_.begin(), winControls_.end(), child) == winControls_.end()) continue;
+            if ((Message.Result = child->Perform(Message.Msg, Message.WParam, Message.LParam)) != 0) break;
+        }
         break;
     }
     case WM_CHAR: {

@@ -96,6 +96,12 @@ enum TDragKind { dkDrag, dkDock };
 enum TDragState { dsDragEnter, dsDragLeave, dsDragMove };
 class TDragDockObject;
 class TDockManager;
+// Offered to the topmost control, which passes them on to its window
+// children until one answers non-zero: CM_DIALOGKEY for Alt and Esc key
+// presses (WParam the key), CM_DIALOGCHAR for Alt+character (WParam the
+// character). A non-zero answer consumes the key.
+constexpr UINT CM_DIALOGKEY = 0xB032;
+constexpr UINT CM_DIALOGCHAR = 0xB033;
 
 // Size limits of a control; 0 means no limit. A top-level window is also
 // kept within them when the user resizes it.

@@ -365,6 +365,10 @@ void TCustomForm::Dispatch(TMessage& Message)
             Message.Result = 0;
             return;
         }
+        if ((Message.WParam & 0xFFF0) == SC_KEYMENU && Application) {
+            TMessage relay{CM_APPSYSCOMMAND, 0, reinterpret_cast<LPARAM>(&Message), 0};
+            if (Application->CallMainWindowHooks(relay)) return;
+        }
         break;
     case WM_GETMINMAXINFO:
         TWinControl::Dispatch(Message);
@@ -448,6 +452,30 @@ void TApplication::Terminate()
     ::PostThreadMessageW(MainThreadID, WM_NULL, 0, 0);
 }
 
+void TApplication::HookMainWindow(const TWindowHook& Hook) { windowHooks_.push_back(Hook); }
+
+void TApplication::UnhookMainWindow(const TWindowHook& Hook)
+{
+    auto it = std::find(windowHooks_.begin(), windowHooks_.end(), Hook);
+    if (it != windowHooks_.end()) windowHooks_.erase(it);
+}
+
+bool TApplication::CallMainWindowHooks(TMessage& Message)
+{
+    const std::vector<TWindowHook> hooks = windowHooks_;
+    for (const TWindowHook& hook : hooks)
+        if (std::find(windowHooks_.begin(), windowHooks_.end(), hook) != windowHooks_.end() && hook(Message))
+            return true;
+    return false;
+}
+
+bool TApplication::IsKeyMsg(MSG& Msg)
+{
+    if ((Msg.message != WM_KEYDOWN && Msg.message != WM_SYSKEYDOWN) || windowHooks_.empty()) return false;
+    TMessage relay{CM_APPKEYDOWN, 0, reinterpret_cast<LPARAM>(&Msg), 0};
+    return CallMainWindowHooks(relay);
+}
+
 void TApplication::HandleMessage()
 {
     MSG msg;
@@ -457,6 +485,7 @@ void TApplication::HandleMessage()
             return;
         }
         try {
+            if (IsKeyMsg(msg)) return;
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         } catch (...) {
@@ -490,6 +519,7 @@ void TApplication::ProcessMessages()
             break;
         }
         try {
+            if (IsKeyMsg(msg)) continue;
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         } catch (...) {

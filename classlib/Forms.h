@@ -80,6 +80,12 @@ enum TPosition { poDesigned, poDefault, poScreenCenter, poDesktopCenter, poMainF
 
 // Posted to a form by Release; the form deletes itself when it arrives.
 constexpr UINT CM_RELEASE = 0xB021;
+// What the application offers the hooks of its main window (HookMainWindow):
+// CM_APPKEYDOWN for every key press the message loop takes (LParam: the
+// MSG), CM_APPSYSCOMMAND for the menu key of a form (WM_SYSCOMMAND with
+// SC_KEYMENU; LParam: the form's TMessage, whose Result the hook sets).
+constexpr UINT CM_APPKEYDOWN = 0xB016;
+constexpr UINT CM_APPSYSCOMMAND = 0xB017;
 
 class TCustomForm : public TWinControl {
 public:
@@ -221,6 +227,14 @@ public:
     // The default report: a message box with the exception's message.
     void ShowException(Exception& E);
 
+    // Hooks of the main window: each answers whether it handled the
+    // message; the first that does ends the round (and the message is not
+    // dispatched further). A hook may remove itself while it runs.
+    using TWindowHook = TEvent<bool(TMessage& Message)>;
+    void HookMainWindow(const TWindowHook& Hook);
+    void UnhookMainWindow(const TWindowHook& Hook);
+    bool CallMainWindowHooks(TMessage& Message);
+
     std::wstring Title;
     // The full path of the program file.
     std::wstring ExeName() const;
@@ -234,7 +248,11 @@ private:
     friend class TCustomForm;
     void DispatchException(TObject* Sender, Exception& E);
 
+    // A key press offered to the hooks first; true when one handled it.
+    bool IsKeyMsg(MSG& Msg);
+
     TCustomForm* mainForm_ = nullptr;
+    std::vector<TWindowHook> windowHooks_;
     std::atomic<bool> terminated_{false};
     std::vector<TApplicationEvents*> events_;
     bool initialized_ = false;

@@ -2,42 +2,640 @@
 
 #include <algorithm>
 
-#include "controls/toolbar/MbToolbar.h"
+#include "classlib/Exceptions.h"
+#include "classlib/WinHandles.h"
 
 namespace toolbar {
 
-TMbDock::TMbDock(classlib::TComponent* AOwner) : classlib::TCustomControl(AOwner)
+using namespace classlib;
+
+int MbDockTypeOf(const TMbDock* Dock, bool Floating)
 {
-    SetBounds(0, 0, 200, 26);
-    SetAlign(classlib::alTop);
+    if (Floating) return 1;
+    if (!Dock) return 0;
+    return Dock->IsVertical() ? 3 : 2;
 }
 
-void TMbDock::ArrangeToolbars()
+TMbDock::TMbDock(TComponent* AOwner) : TCustomControl(AOwner)
 {
-    int x = 0, height = 0;
-    for (int i = 0; i < GetControlCount(); ++i) {
-        classlib::TControl* c = GetControl(i);
-        if (!c->GetVisible()) continue;
-        int h = c->GetHeight();
-        if (auto* tb = dynamic_cast<TMbToolbar*>(c)) h = tb->RowHeight();
-        c->SetBounds(x, 0, c->GetWidth(), h);
-        x += c->GetWidth();
-        height = std::max(height, h);
+    ControlStyle = (ControlStyle | csAcceptsControls | csMenuEvents) & ~(csCaptureMouse | csClickEvents | csOpaque);
+    SetColor(clBtnFace);
+    SetAlign(alTop);
+}
+
+TMbDock::~TMbDock()
+{
+    if (background_) background_->RemoveChangeHandler(TNotifyEvent(this, &TMbDock::RepaintBackgroundEvent));
+    // Members hear of this dock's end through their free notifications.
+    Members.clear();
+    ShownMembers.clear();
+}
+
+void TMbDock::RepaintBackgroundEvent(TObject*) { RepaintBackground(); }
+
+void TMbDock::SetParent(TWinControl* Value)
+{
+    if (dynamic_cast<TMbCustomDockableWindow*>(Value) || dynamic_cast<TMbDock*>(Value))
+        throw EInvalidOperation(L"A TMbDock control cannot be placed inside a tool window or another TMbDock");
+    TCustomControl::SetParent(Value);
+}
+
+void TMbDock::CreateParams(TCreateParams& Params)
+{
+    TCustomControl::CreateParams(Params);
+    Params.WindowClassStyle &= ~static_cast<UINT>(CS_HREDRAW | CS_VREDRAW);
+}
+
+void TMbDock::SetPosition(TMbDockPosition Value)
+{
+    if (Value != position_ && GetControlCount() > 0)
+        throw EInvalidOperation(L"Cannot change Position of a TMbDock if it already contains controls");
+    position_ = Value;
+    static const TAlign kAligns[] = {alTop, alBottom, alLeft, alRight};
+    SetAlign(kAligns[Value]);
+}
+
+void TMbDock::SetAllowDrag(bool Value)
+{
+    if (Value == allowDrag_) return;
+    allowDrag_ = Value;
+    for (int i = 0; i < GetControlCount(); ++i)
+        if (auto* bar = dynamic_cast<TMbCustomDockableWindow*>(GetControl(i))) bar->RecalcNonClient();
+    LayoutRows();
+}
+
+void TMbDock::SetBoundLines(TMbDockBoundLines Value)
+{
+    if (Value == boundLines_) return;
+    boundLines_ = Value;
+    FrameWidth = ((Value & blLeft) ? 1 : 0) + ((Value & blRight) ? 1 : 0);
+    FrameHeight = ((Value & blTop) ? 1 : 0) + ((Value & blBottom) ? 1 : 0);
+    if (HandleAllocated())
+        ::SetWindowPos(GetHandle(), nullptr, 0, 0, 0, 0,
+                       SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    LayoutRows();
+}
+
+void TMbDock::SetBackground(TMbBasicBackground* Value)
+{
+    if (Value == background_) return;
+    if (background_) {
+        background_->RemoveChangeHandler(TNotifyEvent(this, &TMbDock::RepaintBackgroundEvent));
+        background_->RemoveFreeNotification(this);
     }
-    if (height > 0 && height != GetHeight()) SetHeight(height);
+    background_ = Value;
+    if (Value) {
+        Value->FreeNotification(this);
+        Value->AddChangeHandler(TNotifyEvent(this, &TMbDock::RepaintBackgroundEvent));
+    }
+    RepaintBackground();
+}
+
+void TMbDock::SetBackgroundOnToolbars(bool Value)
+{
+    if (Value == backgroundOnToolbars_) return;
+    backgroundOnToolbars_ = Value;
+    RepaintBackground();
+}
+
+void TMbDock::SetFixAlign(bool Value)
+{
+    if (Value == fixAlign_) return;
+    fixAlign_ = Value;
+    LayoutRows();
+}
+
+void TMbDock::RepaintBackground()
+{
+    if (!HandleAllocated()) return;
+    ::InvalidateRect(GetHandle(), nullptr, TRUE);
+    for (TMbCustomDockableWindow* bar : Members)
+        if (ShowsInDock(bar) && bar->HandleAllocated())
+            ::RedrawWindow(bar->GetHandle(), nullptr, nullptr,
+                           RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_NOCHILDREN);
+}
+
+void TMbDock::UnlockLayout()
+{
+    if (--UpdateCount == 0 && LayoutPending) LayoutRows();
+}
+
+void TMbDock::Notification(TComponent* AComponent, TOperation Operation)
+{
+    TCustomControl::Notification(AComponent, Operation);
+    if (Operation != opRemove) return;
+    if (AComponent == background_) background_ = nullptr;
+    // By address: the component may be half destroyed already.
+    auto same = [&](TMbCustomDockableWindow* Bar) { return static_cast<TComponent*>(Bar) == AComponent; };
+    Members.erase(std::remove_if(Members.begin(), Members.end(), same), Members.end());
+    ShownMembers.erase(std::remove_if(ShownMembers.begin(), ShownMembers.end(), same), ShownMembers.end());
+}
+
+bool TMbDock::ShowsInDock(const TMbCustomDockableWindow* Bar) const
+{
+    return Bar->GetParent() == this && Bar->GetVisible();
+}
+
+void TMbDock::SetDockListMember(TMbCustomDockableWindow* Bar, bool Add)
+{
+    auto it = std::find(Members.begin(), Members.end(), Bar);
+    if (Add && it == Members.end()) {
+        Members.push_back(Bar);
+        Bar->FreeNotification(this);
+    } else if (!Add && it != Members.end()) {
+        Members.erase(it);
+    }
+    UpdateVisibleMember(Bar, false);
+}
+
+void TMbDock::UpdateVisibleMember(TMbCustomDockableWindow* Bar, bool ForceOut)
+{
+    const bool want = !ForceOut && ShowsInDock(Bar);
+    auto it = std::find(ShownMembers.begin(), ShownMembers.end(), Bar);
+    const bool has = it != ShownMembers.end();
+    if (want == has) return;
+    if (want) ShownMembers.push_back(Bar);
+    else ShownMembers.erase(it);
+    LayoutRows();
+    OnInsertRemoveBar(this, want, Bar);
+}
+
+void TMbDock::FreezePositions()
+{
+    for (TMbCustomDockableWindow* bar : ShownMembers) {
+        bar->dockRow_ = bar->CurrentRow;
+        bar->dockPos_ = bar->CurrentPos;
+    }
+}
+
+bool TMbDock::Accepts(TMbCustomDockableWindow* Bar)
+{
+    if (!allowDrag_ || !(Bar->DockableTo & (1u << position_))) return false;
+    bool accept = true;
+    OnRequestDock(this, Bar, accept);
+    return accept;
+}
+
+int TMbDock::LastRowIndex(bool UseCurrentRows) const
+{
+    int last = -1;
+    for (const TMbCustomDockableWindow* bar : Members)
+        last = std::max(last, UseCurrentRows ? bar->CurrentRow : bar->dockRow_);
+    return last;
+}
+
+int TMbDock::RowExtent(int Row, bool* HasFullSize) const
+{
+    if (HasFullSize) *HasFullSize = false;
+    if (Row < 0) return 0;
+    int extent = 0;
+    for (const TMbCustomDockableWindow* bar : Members) {
+        if (!ShowsInDock(bar) || bar->CurrentRow != Row) continue;
+        extent = std::max(extent, IsVertical() ? bar->GetWidth() : bar->GetHeight());
+        if (bar->fullSize_ && HasFullSize) *HasFullSize = true;
+    }
+    return extent;
+}
+
+int TMbDock::RowExtentExcept(int Row, const TMbCustomDockableWindow* Bar) const
+{
+    if (Row < 0) return 0;
+    int extent = 0;
+    for (const TMbCustomDockableWindow* bar : Members)
+        if (bar != Bar && ShowsInDock(bar) && bar->CurrentRow == Row) extent = std::max(extent, bar->RowThickness);
+    return extent;
+}
+
+int TMbDock::RowAtOffset(int Offset) const
+{
+    const int highest = LastRowIndex(true);
+    int sum = 0;
+    for (int r = 0; r <= highest; ++r) {
+        sum += RowExtent(r);
+        if (sum > Offset) return r;
+    }
+    return highest + 1;
+}
+
+void TMbDock::ResizeDock(int AWidth, int AHeight)
+{
+    int left = GetLeft(), top = GetTop();
+    switch (GetAlign()) {
+    case alBottom: top = GetTop() + GetHeight() - AHeight; break;
+    case alRight: left = GetLeft() + GetWidth() - AWidth; break;
+    case alTop:
+    case alLeft:
+    case alNone: break;
+    default: return;
+    }
+    SetBounds(left, top, AWidth, AHeight);
 }
 
 void TMbDock::Resize()
 {
-    classlib::TCustomControl::Resize();
-    Invalidate();
+    TCustomControl::Resize();
+    // A new length along the dock changes what fits in each row.
+    LayoutRows();
 }
 
-void TMbDock::Paint()
+void TMbDock::Paint() {}
+
+void TMbDock::DrawNonClient(HDC DC)
 {
-    HDC dc = GetCanvas()->GetHandle();
-    RECT r = GetClientRect();
-    ::FillRect(dc, &r, ::GetSysColorBrush(COLOR_BTNFACE));
+    bool any = false;
+    for (TMbCustomDockableWindow* bar : Members)
+        if (ShowsInDock(bar)) any = true;
+    if (!boundLines_ || !any) return;
+    RECT w{};
+    ::GetWindowRect(GetHandle(), &w);
+    ::OffsetRect(&w, -w.left, -w.top);
+    TOwnedPen shadow(::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_BTNSHADOW)));
+    TOwnedPen light(::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_BTNHIGHLIGHT)));
+    {
+        TSelectObjectScope pen(DC, shadow.Get());
+        if (boundLines_ & blTop) {
+            ::MoveToEx(DC, 0, 0, nullptr);
+            ::LineTo(DC, w.right, 0);
+        }
+        if (boundLines_ & blLeft) {
+            ::MoveToEx(DC, 0, 0, nullptr);
+            ::LineTo(DC, 0, w.bottom);
+        }
+    }
+    TSelectObjectScope pen(DC, light.Get());
+    if (boundLines_ & blBottom) {
+        ::MoveToEx(DC, 0, w.bottom - 1, nullptr);
+        ::LineTo(DC, w.right, w.bottom - 1);
+    }
+    if (boundLines_ & blRight) {
+        ::MoveToEx(DC, w.right - 1, 0, nullptr);
+        ::LineTo(DC, w.right - 1, w.bottom);
+    }
+}
+
+LRESULT TMbDock::RelayKey(UINT Msg, WPARAM WParam, LPARAM LParam)
+{
+    for (TMbCustomDockableWindow* bar : std::vector<TMbCustomDockableWindow*>(Members)) {
+        if (!bar->GetIsFloating() || !bar->CanFocus()) continue;
+        if (Msg == WM_SYSCOMMAND && !(bar->ControlStyle & csMenuEvents)) continue;
+        if (LRESULT r = bar->Perform(Msg, WParam, LParam)) return r;
+    }
+    return 0;
+}
+
+void TMbDock::WndProc(TMessage& Message)
+{
+    switch (Message.Msg) {
+    case WM_NCCALCSIZE: {
+        auto* r = reinterpret_cast<RECT*>(Message.LParam);
+        if (boundLines_ & blLeft) ++r->left;
+        if (boundLines_ & blTop) ++r->top;
+        if (boundLines_ & blRight) --r->right;
+        if (boundLines_ & blBottom) --r->bottom;
+        Message.Result = 0;
+        return;
+    }
+    case WM_NCPAINT: {
+        TWindowDC dc(GetHandle(), nullptr, DCX_WINDOW | DCX_CACHE);
+        DrawNonClient(dc.Get());
+        Message.Result = 0;
+        return;
+    }
+    case WM_ERASEBKGND:
+        if (background_ && background_->IsActive()) {
+            RECT r{};
+            ::GetClientRect(GetHandle(), &r);
+            background_->PaintTo(reinterpret_cast<HDC>(Message.WParam), r);
+            Message.Result = 1;
+            return;
+        }
+        break;
+    case CM_DIALOGKEY:
+    case CM_DIALOGCHAR:
+        if ((Message.Result = RelayKey(Message.Msg, Message.WParam, Message.LParam)) != 0) return;
+        break;
+    case WM_SYSCOMMAND:
+        // Only the relay; a dock has no system menu of its own.
+        Message.Result = RelayKey(Message.Msg, Message.WParam, Message.LParam);
+        return;
+    default: break;
+    }
+    TCustomControl::WndProc(Message);
+}
+
+// ------------------------------------------------------------------ layout
+
+namespace {
+
+struct TRowEntry {
+    TMbCustomDockableWindow* Bar;
+    int Row, WorkRow, Pos;
+    int Gap = 0, FullLen = 0, MinLen = 0, Len = 0, Overlap = 0;
+    TMbShrinkMode ShrinkKind = tbsmNone;
+    bool NeedsArrange = false;
+};
+
+}  // namespace
+
+void TMbDock::LayoutRows()
+{
+    if (UpdateCount > 0) {
+        LayoutPending = true;
+        return;
+    }
+    ++UpdateCount;
+    struct TDone {
+        TMbDock* Dock;
+        ~TDone()
+        {
+            --Dock->UpdateCount;
+            Dock->LayoutPending = false;
+            Dock->CommitLayout = false;
+        }
+    } done{this};
+    const bool vertical = IsVertical();
+
+    // Walking from the end, windows on their way out leave both lists.
+    for (std::size_t i = Members.size(); i-- > 0;)
+        if (Members[i]->BeingDestroyed()) {
+            TMbCustomDockableWindow* bar = Members[i];
+            Members.erase(Members.begin() + static_cast<std::ptrdiff_t>(i));
+            ShownMembers.erase(std::remove(ShownMembers.begin(), ShownMembers.end(), bar), ShownMembers.end());
+        }
+    bool anyShown = false;
+    for (TMbCustomDockableWindow* bar : Members)
+        if (ShowsInDock(bar)) anyShown = true;
+    if (!anyShown) {
+        const int thickness = fixAlign_ ? 1 : 0;
+        if (vertical) ResizeDock(thickness, GetHeight());
+        else ResizeDock(GetWidth(), thickness);
+        return;
+    }
+    const int clientW = std::max(0, GetWidth() - FrameWidth);
+    const int clientH = std::max(0, GetHeight() - FrameHeight);
+    if (LimitToOneRow)
+        for (TMbCustomDockableWindow* bar : Members) bar->dockRow_ = 0;
+
+    // The work list in row and position order; a dragged window in split
+    // mode keeps its list place.
+    std::vector<TMbCustomDockableWindow*> L = Members;
+    int dragIndex = -1;
+    for (std::size_t i = 0; i < L.size(); ++i)
+        if (L[i]->InDrag) dragIndex = static_cast<int>(i);
+    auto before = [](const TMbCustomDockableWindow* a, const TMbCustomDockableWindow* b) {
+        return a->dockRow_ != b->dockRow_ ? a->dockRow_ < b->dockRow_ : a->dockPos_ < b->dockPos_;
+    };
+    TMbCustomDockableWindow* dragged = dragIndex >= 0 ? L[static_cast<std::size_t>(dragIndex)] : nullptr;
+    std::stable_sort(L.begin(), L.end(), before);
+    if (dragged && dragged->SplitMode) {
+        L.erase(std::find(L.begin(), L.end(), dragged));
+        L.insert(L.begin() + dragIndex, dragged);
+    }
+    int D = -1;
+    for (std::size_t i = 0; i < L.size(); ++i)
+        if (L[i] == dragged) D = static_cast<int>(i);
+    std::stable_sort(ShownMembers.begin(), ShownMembers.end(), before);
+
+    std::vector<TRowEntry> E;
+    E.reserve(L.size());
+    int maxRow = 0;
+    for (TMbCustomDockableWindow* bar : L) {
+        E.push_back(TRowEntry{bar, ShowsInDock(bar) ? bar->dockRow_ : -1, bar->dockRow_, bar->dockPos_});
+        E.back().ShrinkKind = bar->QueryShrinkMode();
+        maxRow = std::max(maxRow, bar->dockRow_);
+    }
+    const std::size_t n = E.size();
+
+    // A window asking for a row of its own (a drop), then full-size
+    // windows, push every other window at or below their row down by one.
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 0 && LimitToOneRow) continue;
+        for (int r = 0; r <= maxRow; ++r)
+            for (std::size_t i = 0; i < n; ++i) {
+                TRowEntry& e = E[i];
+                const bool flagged = pass == 0 ? e.Bar->NewRowRequest : e.Bar->fullSize_;
+                if (!flagged || e.WorkRow != r || e.Row < 0) continue;
+                bool shared = false;
+                for (std::size_t j = 0; j < n; ++j)
+                    if (j != i && E[j].WorkRow == r) shared = true;
+                if (!shared) continue;
+                for (std::size_t j = 0; j < n; ++j) {
+                    if (j == i) continue;
+                    if (E[j].WorkRow >= r) ++E[j].WorkRow;
+                    if (E[j].Row >= r) ++E[j].Row;
+                }
+                ++maxRow;
+            }
+    }
+    // Empty rows vanish.
+    for (int r = 0; r <= maxRow;) {
+        bool used = false;
+        for (const TRowEntry& e : E)
+            if (e.WorkRow == r) used = true;
+        if (used) {
+            ++r;
+            continue;
+        }
+        for (TRowEntry& e : E) {
+            if (e.WorkRow > r) --e.WorkRow;
+            if (e.Row > r) --e.Row;
+        }
+        --maxRow;
+    }
+
+    const int rowLen = vertical ? clientH : clientW;
+    for (int r = 0; r <= maxRow; ++r) {
+        std::vector<std::size_t> row;
+        int sum = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            TRowEntry& e = E[i];
+            if (e.Row != r) continue;
+            const SIZE base = e.Bar->QueryBaseSize();
+            int ncW = 0, ncH = 0;
+            e.Bar->NonClientSize(ncW, ncH);
+            e.FullLen = e.Len = vertical ? base.cy + ncH : base.cx + ncW;
+            int minLen = 0;
+            e.Bar->QueryMinShrinkSize(minLen);
+            e.MinLen = std::min(minLen, e.FullLen);
+            sum += e.ShrinkKind == tbsmChevron ? e.MinLen : e.FullLen;
+            if (!row.empty() && sum > rowLen && !LimitToOneRow) {
+                for (std::size_t j = i; j < n; ++j)
+                    if (E[j].Row >= r) {
+                        ++E[j].Row;
+                        ++E[j].WorkRow;
+                    }
+                ++maxRow;
+                break;
+            }
+            row.push_back(i);
+        }
+        int total = 0;
+        for (std::size_t i : row) total += E[i].FullLen;
+        int excess = total - rowLen;
+
+        // Desired positions.
+        int cursor = 0, prevEnd = 0, minSum = 0, dWant = 0;
+        int dAt = -1;
+        for (std::size_t k = 0; k < row.size(); ++k) {
+            TRowEntry& e = E[row[k]];
+            int want = e.Bar->dockPos_;
+            if (k == 0 && (e.Bar->fullSize_ || e.Bar->stretch_)) want = 0;
+            if (static_cast<int>(row[k]) == D) {
+                dWant = want;
+                dAt = static_cast<int>(k);
+            }
+            want = std::max(want, minSum);
+            minSum += e.MinLen;
+            if (want > cursor) {
+                if (excess <= 0) {
+                    e.Gap = want - cursor;
+                    cursor = want;
+                }
+            } else if (want < prevEnd) {
+                e.Overlap = prevEnd - want;
+            }
+            cursor += e.Len;
+            prevEnd = want + e.Len;
+        }
+        auto spanTo = [&](std::size_t last) {
+            int s = 0;
+            for (std::size_t k = 0; k <= last; ++k) s += E[row[k]].Gap + E[row[k]].Len;
+            return s;
+        };
+        // Room to spare and a dragged window: only it and the windows
+        // before it move.
+        if (excess < 0 && dAt > 0) {
+            int need = spanTo(static_cast<std::size_t>(dAt - 1)) - dWant;
+            if (need > 0) {
+                int removed = 0;
+                for (int k = dAt - 1; k >= 0 && need > 0; --k) {
+                    TRowEntry& e = E[row[static_cast<std::size_t>(k)]];
+                    const int take = std::min(e.Gap, need);
+                    e.Gap -= take;
+                    need -= take;
+                    removed += take;
+                }
+                if (static_cast<std::size_t>(dAt + 1) < row.size()) E[row[static_cast<std::size_t>(dAt + 1)]].Gap += removed;
+            }
+        }
+        if (!row.empty()) {
+            int over = spanTo(row.size() - 1) - rowLen;
+            for (std::size_t k = row.size(); k-- > 0 && over > 0;) {
+                TRowEntry& e = E[row[k]];
+                const int take = std::min(e.Gap, over);
+                e.Gap -= take;
+                over -= take;
+            }
+        }
+        // Overlaps shrink the chevron windows before them.
+        if (excess > 0) {
+            int carry = 0;
+            for (std::size_t k = 0; k < row.size(); ++k) {
+                TRowEntry& e = E[row[k]];
+                if (static_cast<int>(row[k]) == D && row.size() > 1) e.Bar->DragCrowded = true;
+                carry = std::min(carry + e.Overlap, excess);
+                for (std::size_t j = k; j-- > 0 && carry > 0;) {
+                    TRowEntry& p = E[row[j]];
+                    if (p.ShrinkKind == tbsmChevron) {
+                        const int give = std::min(carry, p.Len - p.MinLen);
+                        if (give > 0) {
+                            p.Len -= give;
+                            excess -= give;
+                            carry -= give;
+                        }
+                    }
+                    if (static_cast<int>(row[j]) == D) break;
+                }
+            }
+        }
+        // Still too long: shrink from the end.
+        for (std::size_t k = row.size(); k-- > 0 && excess > 0;) {
+            TRowEntry& e = E[row[k]];
+            if (e.ShrinkKind == tbsmNone || (e.ShrinkKind == tbsmWrap && row.size() > 1)) continue;
+            const int give = std::min(e.Len - e.MinLen, excess);
+            if (give > 0) {
+                e.Len -= give;
+                excess -= give;
+            }
+        }
+        // Final positions.
+        cursor = 0;
+        for (std::size_t k = 0; k < row.size(); ++k) {
+            TRowEntry& e = E[row[k]];
+            if (e.Bar->fullSize_ || e.Bar->stretch_) {
+                e.Len += e.Gap;
+                e.Gap = 0;
+            }
+            cursor += e.Gap;
+            if (e.Bar->fullSize_) e.Len = std::max(e.Len, rowLen);
+            if (e.Bar->stretch_) {
+                if (k + 1 < row.size()) {
+                    TRowEntry& next = E[row[k + 1]];
+                    e.Len += next.Gap;
+                    next.Gap = 0;
+                } else {
+                    e.Len = std::max(e.Len, rowLen - cursor);
+                }
+            }
+            e.Pos = cursor;
+            cursor += e.Len;
+        }
+    }
+
+    for (std::size_t i = 0; i < n; ++i) {
+        TRowEntry& e = E[i];
+        e.Bar->CurrentRow = e.WorkRow;
+        e.Bar->CurrentPos = e.Pos;
+        if (CommitLayout) {
+            e.Bar->dockRow_ = e.WorkRow;
+            e.Bar->dockPos_ = e.Pos;
+            Members[i] = e.Bar;
+        }
+    }
+
+    int offset = 0;
+    for (int r = 0; r <= maxRow; ++r) {
+        int thickest = -1;
+        for (TRowEntry& e : E) {
+            if (e.Row != r) continue;
+            const int previous = e.Bar->AllottedLength;
+            e.Bar->AllottedLength = e.Len >= e.FullLen ? 0 : e.Len;
+            SIZE size;
+            if (e.ShrinkKind != tbsmNone && e.Bar->AllottedLength != previous) {
+                size = e.Bar->CalcArrangedSize(false, MbDockTypeOf(this, false), false, this);
+                e.NeedsArrange = true;
+            } else if (e.ShrinkKind == tbsmWrap && e.Bar->AllottedLength != 0) {
+                const RECT c = e.Bar->GetClientRect();
+                size = SIZE{c.right - c.left, c.bottom - c.top};
+            } else {
+                size = e.Bar->QueryBaseSize();
+            }
+            e.Bar->RowThickness = vertical ? size.cx : size.cy;
+            thickest = std::max(thickest, e.Bar->RowThickness);
+        }
+        const int rowSize = thickest < 0 ? 0 : thickest + 4;
+        for (TRowEntry& e : E) {
+            if (e.Row != r) continue;
+            TMbCustomDockableWindow* bar = e.Bar;
+            ++bar->BoundsLock;
+            const int allotted = bar->AllottedLength;
+            try {
+                if (e.NeedsArrange) bar->RearrangePending = true;
+                if (vertical) bar->SetBounds(offset, e.Pos, rowSize, e.Len);
+                else bar->SetBounds(e.Pos, offset, e.Len, rowSize);
+                if (bar->RearrangePending) bar->Rearrange();
+            } catch (...) {
+                bar->AllottedLength = allotted;
+                --bar->BoundsLock;
+                throw;
+            }
+            bar->AllottedLength = allotted;
+            --bar->BoundsLock;
+        }
+        offset += rowSize;
+    }
+    if (vertical) ResizeDock(FrameWidth + offset, GetHeight());
+    else ResizeDock(GetWidth(), FrameHeight + offset);
 }
 
 }  // namespace toolbar

@@ -1038,6 +1038,7 @@ TMbItemViewer::TMbItemViewer(TMbView* AView, TMbCustomItem* AItem, int ANestLeve
 
 TMbItemViewer::~TMbItemViewer()
 {
+    if (AccObject) MbAccOwnerGone(AccObject);
     CancelDeferred(this);
     UncountInstance();
 }
@@ -1479,6 +1480,7 @@ TMbView::~TMbView()
         UpperView->InvalidateViewer(UpperView->OpenSubViewer);
     }
     FreeViewers();
+    if (AccObject) MbAccOwnerGone(AccObject);
     if (ShownItem) ShownItem->UnregisterListener(TMbItemChangedProc(this, &TMbView::ShownChanged));
     if (SourceItem) SourceItem->UnregisterListener(TMbItemChangedProc(this, &TMbView::SourceChanged));
 }

@@ -54,6 +54,10 @@ enum TPopupAlignment : uint8_t { paLeft, paRight, paCenter };
 // The mouse button that drives a popup menu besides the left one.
 enum TTrackButton : uint8_t { tbRightButton, tbLeftButton };
 
+class TMbBaseAccObject;
+// Tells an accessibility object that its view or viewer is gone (MbAcc).
+void MbAccOwnerGone(TMbBaseAccObject* AccObject);
+
 // Sender, the viewer of the entry, and whether it gains the selection.
 using TMbSelectEvent = classlib::TEvent<void(TMbCustomItem* Sender, TMbItemViewer* Viewer, bool Selecting)>;
 
@@ -523,6 +527,9 @@ public:
     bool ShowsCaption() const;
     std::wstring HintText() const;
     bool IsAccessible() const { return Placed || BehindChevron || ScrolledAway; }
+    // The entry's accessibility object, made on first request (MbAcc); the
+    // viewer holds one reference and cuts it off when deleted.
+    TMbBaseAccObject* AccObject = nullptr;
 };
 
 class TMbSeparatorItemViewer : public TMbItemViewer {
@@ -608,6 +615,8 @@ public:
     // Entries in the order they keep their place when room runs out (first
     // = most important); empty: list order.
     std::vector<TMbItemViewer*> PriorityOrder;
+    // The view's accessibility object (as for viewers).
+    TMbBaseAccObject* AccObject = nullptr;
 
     // Layout input and results.
     int ChevronAt = 0;

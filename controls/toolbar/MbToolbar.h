@@ -1,21 +1,36 @@
-// The toolbar: a row of items (MbItem.h) drawn as flat buttons. An item
-// with children opens them as a native popup menu below itself (a menu row);
-// other items fire their click. Items show the image of Images (or of
-// DisabledImages when disabled) when they have an image index, else their
-// caption; a control item hosts its control in the row; a separator is a
-// thin line. Hints show as tooltips. A toolbar that is not aligned takes
-// the width of its items.
+// The toolbar and menu bar: a dockable window (MbDock.h) that shows the
+// sub-items of its invisible root item through a toolbar view painted in its
+// client area.
 //
-// Ownership: the items belong to their component owner; the toolbar's root
-// item (GetItems) is owned by the toolbar. Threads: main thread only.
+// On top of the view it adds the menu-bar mode (MenuBar: Alt and F10 enter
+// menu mode, Alt+letter opens an entry's menu, accelerators hidden until
+// Alt), shortcut processing for the whole form (ProcessShortCuts), the
+// chevron entry that collects the entries that do not fit, wrapping into
+// several lines, the widths a floating toolbar snaps to while resized, and
+// the hosting of child controls through control items. One hook on the
+// application's main window routes key presses and the menu key of the
+// active form to the toolbars that want them.
+//
+// A toolbar standing directly on a form with AutoResize (the default) sizes
+// itself to all its entries and never shows a chevron; its menus open with
+// the mouse or with Alt+letter (the dialog-character route).
+//
+// Ownership: the toolbar owns its root item, its chevron item and its view;
+// the items under the root belong to their component owner (deleting an
+// item takes it out of the row). Threads: the user-interface thread only;
+// the list of hooked toolbars is touched only from that thread.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "classlib/Controls.h"
+#include "classlib/Forms.h"
+#include "controls/toolbar/MbDock.h"
 #include "controls/toolbar/MbItem.h"
 
 namespace toolbar {
@@ -23,66 +38,191 @@ namespace toolbar {
 // Registers the toolbar unit with the class library's unit list (order 600,
 // after the shell and themed units): its start-up chains a routine into the
 // application's initialisation that initialises COM for the main thread;
-// its shut-down uninitialises COM again when that routine ran. The program
-// calls it from main before the application is initialised.
+// its shut-down cuts the accessibility objects off from their clients,
+// removes the thread's window hooks and uninitialises COM again when that
+// routine ran. The program calls it from main before the application is
+// initialised.
 void RegisterToolbarUnit();
 
-class TMbToolbar : public classlib::TCustomControl {
-public:
-    explicit TMbToolbar(classlib::TComponent* AOwner);
-    ~TMbToolbar() override;
-    std::wstring ClassName() const override { return L"TMbToolbar"; }
+class TMbCustomToolbar;
 
-    // The row's items are the children of this root (owned).
-    TMbCustomItem* GetItems() const { return items_; }
-    classlib::TCustomImageList* GetImages() const { return images_; }
-    void SetImages(classlib::TCustomImageList* Value);
-    classlib::TCustomImageList* GetDisabledImages() const { return disabledImages_; }
-    void SetDisabledImages(classlib::TCustomImageList* Value);
-    // Kept for the real framework; the stand-in is never a menu bar.
-    bool MenuBar = false;
-    bool ProcessShortCuts = false;
+enum TMbChevronPriorityForNewItems : uint8_t { tbcpHighest, tbcpLowest };
+
+using TShortCutEvent = classlib::TEvent<void(MSG& Msg, bool& Handled)>;
+
+// The view of a toolbar: entries in the toolbar's client area, the chevron
+// as its last entry.
+class TMbToolbarView : public TMbView {
+public:
+    TMbToolbarView(TMbCustomToolbar* AToolbar, TMbCustomItem* AItem);
+    std::wstring ClassName() const override { return L"TMbToolbarView"; }
+    TMbItemViewer* ChevronItem() override;
+    classlib::TFont* ViewFont() override;
+    TMbCustomToolbar* Toolbar;
+    // Makes sure the chevron's viewer is the last entry.
+    void SyncChevronViewer();
+
+private:
+    TMbItemViewer* chevronViewer_ = nullptr;
+};
+
+// The entry standing for the entries that do not fit; its popup shows them.
+class TMbChevronItem : public TMbCustomItem {
+public:
+    explicit TMbChevronItem(TMbCustomToolbar* AToolbar);
+    std::wstring ClassName() const override { return L"TMbChevronItem"; }
+    TMbItemViewer* CreateViewer(TMbView* View, int NestLevel) override;
+    TMbView* ChevronSourceView() override;
+    TMbCustomToolbar* Toolbar;
+};
+
+class TMbChevronItemViewer : public TMbItemViewer {
+public:
+    using TMbItemViewer::TMbItemViewer;
+    std::wstring ClassName() const override { return L"TMbChevronItemViewer"; }
+    void Paint(classlib::TCanvas* Canvas, const RECT& ClientAreaRect, bool IsSelected, bool IsPushed,
+               bool UseDisabledShadow) override;
+};
+
+// The state of one resize of a floating toolbar.
+struct TToolbarSizeData {
+    uint8_t Edge = 0;
+    int StartWidth = 0, StartHeight = 0;
+    int FrameOffsetX = 0;
+    int PendingWidth = 0;
+    bool SnapLatched = false, Shrinking = false;
+    int SnapBelow = 0, SnapAbove = 0;
+    std::vector<SIZE> SizeList;
+};
+
+class TMbCustomToolbar : public TMbCustomDockableWindow {
+public:
+    explicit TMbCustomToolbar(classlib::TComponent* AOwner);
+    ~TMbCustomToolbar() override;
+    std::wstring ClassName() const override { return L"TMbCustomToolbar"; }
+
+    // The row's items are the sub-items of this root (owned).
+    TMbRootItem* GetItems() const { return items_; }
+    TMbToolbarView* GetView() const { return view_.get(); }
+    TMbChevronItem* GetChevronItem() const { return chevronItem_; }
+
+    bool GetMenuBar() const { return menuBar_; }
+    void SetMenuBar(bool Value);
+    bool GetProcessShortCuts() const { return processShortCuts_; }
+    void SetProcessShortCuts(bool Value);
+    TMbShrinkMode GetShrinkMode() const { return shrinkMode_; }
+    void SetShrinkMode(TMbShrinkMode Value);
+    int GetFloatingWidth() const { return floatingWidth_; }
+    void SetFloatingWidth(int Value);
+    bool GetSystemFont() const { return systemFont_; }
+    void SetSystemFont(bool Value);
+    bool GetChevronMoveItems() const { return chevronMoveItems_; }
+    void SetChevronMoveItems(bool Value);
+    TMbChevronPriorityForNewItems ChevronPriorityForNewItems = tbcpHighest;
+    std::wstring GetChevronHint() const;
+    void SetChevronHint(const std::wstring& Value);
+    // Whether ChevronHint differs from its default (and so is stored).
+    bool ChevronHintStored() const;
+    classlib::TCustomImageList* GetImages() const { return items_->GetSubMenuImages(); }
+    void SetImages(classlib::TCustomImageList* Value) { items_->SetSubMenuImages(Value); }
+    TMbItemOptions GetOptions() const { return items_->GetOptions(); }
+    void SetOptions(TMbItemOptions Value) { items_->SetOptions(Value); }
+    bool UpdateActions = true;
+    TShortCutEvent OnShortCut;
     std::wstring Caption;
 
-    // The item under the client point, nullptr for none.
-    TMbCustomItem* ItemAt(int X, int Y);
-    // The client rectangle of a shown item (empty when hidden).
-    RECT ItemRect(const TMbCustomItem* Item);
-    // The height the row needs with its current items.
-    int RowHeight();
-    // Lays the items out again (after items were added or changed).
-    void Arrange();
-    // Opens the item's submenu below it, or fires its click.
-    void ActivateItem(TMbCustomItem* Item);
+    SIZE ViewSize{};
+    int LineCount = 1;
+    int AlignLock = 0;
+    bool MouseDownActive = false;
+    bool AppHooked = false;
+    std::unique_ptr<TToolbarSizeData> ResizeState;
 
+    // Hosted controls.
+    TMbControlItem* AddControlItem(int Index, classlib::TControl* Control);
+    TMbControlItem* FindControlItem(classlib::TControl* Control);
+    // Makes every hosted control a child of the toolbar; gives every child
+    // control without an entry one at the end.
+    void AdoptChildControls();
+
+    // Sizes.
+    SIZE CalcArrangedSize(bool EntriesMayMove, int PresentDockType, bool TargetFloating,
+                          TMbDock* TargetDock) override;
+    SIZE QueryBaseSize() override;
+    void QueryMinShrinkSize(int& Size) override;
+    TMbShrinkMode QueryShrinkMode() override { return shrinkMode_; }
+    bool PointOnContent(POINT Client) override;
+    void UpdateViewLimits();
+    int WrapOffsetFor(TMbDock* Dock);
+    int ChevronOffsetFor(TMbDock* Dock, TMbLayoutAxis Axis);
+    // The floating sizes at which the line count changes, widest first.
+    void ListFloatingSizes(std::vector<SIZE>& List);
+    void InvalidateViewLayout() { layoutValid_ = false; }
+    void SizingBegin(int Edge) override;
+    void SizingFinish() override;
+    void SizingMove(RECT& R, const RECT& Start) override;
+    void SizingCommit() override;
+
+    // Keyboard: the entry whose accelerator (else first letter) is Key, or
+    // with Key 0 the first entry, selected and its menu loop run (the
+    // view's FindAccelEntry and EnterModalLoop).
+    bool OpenByKey(wchar_t Key, bool FromDialogChar);
+    bool HandleShortCut(MSG& Msg);
+    // Runs the view's menu loop (TMbView::EnterModalLoop, Options
+    // mlStartedByMouseDown, mlExecuteSelection) when the toolbar has a
+    // window and no loop runs; answers the clicked item, whose click runs
+    // after the loop, or null.
+    TMbCustomItem* EnterModalLoop(uint8_t Options);
+    void UpdateAppHook();
+    void InstallAppHook();
+    void UninstallAppHook();
+
+    void WndProc(classlib::TMessage& Message) override;
 
 protected:
     void Paint() override;
-    void Resize() override;
     void MouseDown(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y) override;
     void MouseMove(classlib::TShiftState Shift, int X, int Y) override;
     void MouseLeave() override;
+    void Resize() override;
     void CreateHandleDone() override;
-    void Notification(classlib::TComponent* AComponent, classlib::TOperation Operation) override;
+    void FontChanged(classlib::TObject* Sender) override;
 
 private:
-    struct TSlot {
-        TMbCustomItem* Item;
-        RECT Rect;
-    };
-    void Layout();
-    void UpdateTips();
-    void Hover(TMbCustomItem* Item);
-    // Listener of the root: any change of the row lays it out again.
+    friend class TMbToolbarView;
     void RootChanged(TMbCustomItem* Sender, TMbItemChange Change, int Index, TMbCustomItem* Item);
+    // Lays the entries out with the view's limits; answers the client size.
+    SIZE RecalcViewLayout();
+    void ValidateLayout();
+    TMbLayoutAxis AxisOf(bool Floating, TMbDock* Dock) const;
+    // With ShowHint: one tooltip per shown entry with a hint (its short
+    // part, before "|").
+    void UpdateTips();
 
-    TMbCustomItem* items_;
-    classlib::TCustomImageList* images_ = nullptr;
-    classlib::TCustomImageList* disabledImages_ = nullptr;
-    std::vector<TSlot> slots_;
-    TMbCustomItem* hot_ = nullptr;
+    TMbRootItem* items_;
+    TMbChevronItem* chevronItem_;
+    std::unique_ptr<TMbToolbarView> view_;
+    bool menuBar_ = false;
+    bool processShortCuts_ = false;
+    TMbShrinkMode shrinkMode_ = tbsmChevron;
+    int floatingWidth_ = 0;
+    bool systemFont_ = true;
+    bool chevronMoveItems_ = true;
+    bool layoutValid_ = false;
     HWND tips_ = nullptr;
-    bool laidOut_ = false;
+    std::vector<std::wstring> tipTexts_;
 };
+
+class TMbToolbar : public TMbCustomToolbar {
+public:
+    explicit TMbToolbar(classlib::TComponent* AOwner) : TMbCustomToolbar(AOwner) {}
+    std::wstring ClassName() const override { return L"TMbToolbar"; }
+};
+
+// The toolbars hooked to the application's main window, in hook order.
+const std::vector<TMbCustomToolbar*>& MbHookedToolbars();
+// Runs the shortcuts of Form's toolbars that process shortcuts; answers
+// whether one handled the key message.
+bool MbProcessFormShortCuts(classlib::TCustomForm* Form, MSG& Msg);
 
 }  // namespace toolbar

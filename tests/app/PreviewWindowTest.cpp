@@ -17,7 +17,10 @@
 #include "TestRegistryKey.h"
 #include "app/untMain.h"
 #include "classlib/SysUtils.h"
+#include "classlib/Bitmap.h"
+#include "controls/toolbar/MbDock.h"
 #include "controls/toolbar/MbItem.h"
+#include "controls/toolbar/MbToolbar.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
 #include "imaging/views/ImgView.h"
@@ -123,6 +126,46 @@ std::string BlackBmp(int Width, int Height)
     bytes.append(reinterpret_cast<const char*>(&ih), sizeof(ih));
     bytes.append(static_cast<std::size_t>(stride) * Height, '\0');
     return bytes;
+}
+
+TEST_F(PreviewWindow, TheToolbarFillsItsDockWithoutADragHandleAndHostsTheZoomBox)
+{
+    FillAlbum();
+    PreviewRow(0);
+    ASSERT_TRUE(preview->GetVisible());
+    toolbar::TMbToolbar* bar = preview->MbToolbar1;
+    EXPECT_EQ(bar->GetCurrentDock(), preview->MbDock1);
+    EXPECT_FALSE(bar->DragAllowed()) << "the dock does not allow dragging";
+    EXPECT_EQ(bar->GetWidth(), preview->MbDock1->GetClientWidth());
+    EXPECT_EQ(preview->CB_Zoom->GetParent(), bar);
+    const RECT client = bar->GetClientRect();
+    const RECT box = preview->CB_Zoom->GetBoundsRect();
+    RECT inside{};
+    EXPECT_TRUE(::IntersectRect(&inside, &client, &box)) << "the zoom box is shown in the row";
+    // Clicking the last-picture button steps to it.
+    const toolbar::TMbItemViewer* last = nullptr;
+    for (const toolbar::TMbItemViewer* v : bar->GetView()->ViewerList)
+        if (v->EntryItem == preview->mnuLast) last = v;
+    ASSERT_NE(last, nullptr);
+    ASSERT_TRUE(last->Placed);
+    const LPARAM at = MAKELPARAM((last->EntryRect.left + last->EntryRect.right) / 2,
+                                 (last->EntryRect.top + last->EntryRect.bottom) / 2);
+    ::PostMessageW(bar->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::PostMessageW(bar->GetHandle(), WM_LBUTTONUP, 0, at);
+    for (int i = 0; i < 3; ++i) classlib::Application->ProcessMessages();
+    EXPECT_EQ(preview->GetTag(), 2);
+    if (const char* shot = std::getenv("VELMO_PREVIEW_SCREENSHOT")) {
+        classlib::Application->ProcessMessages();
+        const int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
+        classlib::TBitmap bmp;
+        bmp.SetPixelFormat(classlib::pf24bit);
+        bmp.SetSize(w, h);
+        HDC screen = ::GetDC(nullptr);
+        ::BitBlt(bmp.GetCanvas()->GetHandle(), 0, 0, w, h, screen, 0, 0, SRCCOPY);
+        ::ReleaseDC(nullptr, screen);
+        const std::string path(shot);
+        bmp.SaveToFile(std::wstring(path.begin(), path.end()));
+    }
 }
 
 TEST_F(PreviewWindow, LargePictureIsFittedSmallOneShownAtFullSize)

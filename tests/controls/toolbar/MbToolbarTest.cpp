@@ -1,6 +1,8 @@
-// The toolbar's item tree and row layout: a parent forgets deleted sub-items
-// and deletes its own, a disabled item does not click, and a free-standing
-// row is as wide as its shown items, each found where it is drawn.
+// The toolbar: its item tree; a free-standing row sized to all its entries;
+// the chevron of a short dock and its popup of the hidden entries; the
+// menu-bar property; keyboard access to menu bars (Alt, F10, Alt+letter)
+// through the application key hook and the dialog-character route; and
+// shortcuts looked up form by form.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,8 +12,11 @@
 #include "classlib/StdCtrls.h"
 #include "controls/toolbar/MbItem.h"
 #include "controls/toolbar/MbToolbar.h"
+#include "tests/controls/toolbar/MbInputDriver.h"
 
 namespace {
+
+using namespace toolbar;
 
 struct TCounter {
     int Clicks = 0;
@@ -46,68 +51,321 @@ TEST(MbToolbar, ItemTreeOwnsSubItemsAndClicksOnlyWhenEnabled)
     EXPECT_EQ(form.GetComponentCount(), owned - 2);
 }
 
-TEST(MbToolbar, RowIsAsWideAsItsItemsAndHitsThem)
+
+using namespace toolbar;
+using mbtest::RunDriven;
+using mbtest::TInputDriver;
+using mbtest::WaitFor;
+
+TMbCustomItem* AddEntry(classlib::TForm& Form, TMbCustomItem* Parent, TMbCustomItem* Item, const wchar_t* Caption)
+{
+    (void)Form;
+    Item->SetCaption(Caption);
+    Parent->Add(Item);
+    return Item;
+}
+
+HWND VisiblePopup()
+{
+    for (HWND w = ::FindWindowExW(nullptr, nullptr, L"VelmoMbPopupWindow", nullptr); w;
+         w = ::FindWindowExW(nullptr, w, L"VelmoMbPopupWindow", nullptr))
+        if (::IsWindowVisible(w)) return w;
+    return nullptr;
+}
+
+void ShowActive(classlib::TForm& Form)
+{
+    Form.Show();
+    ::SetForegroundWindow(Form.GetHandle());
+    ::SetActiveWindow(Form.GetHandle());
+    classlib::Application->ProcessMessages();
+}
+
+TEST(MbToolbar, AFreeStandingRowGrowsToAllItsEntriesAndHostsItsControls)
 {
     classlib::TForm form(nullptr);
     form.SetBorderStyle(classlib::bsNone);
-    auto* bar = new toolbar::TMbToolbar(&form);
+    form.SetBounds(0, 0, 120, 100);  // narrower than the row
+    auto* bar = new TMbToolbar(&form);
     bar->SetParent(&form);
-    auto* first = new toolbar::TMbItem(&form);
-    first->SetCaption(L"First");
-    auto* separator = new toolbar::TMbSeparatorItem(&form);
-    auto* hidden = new toolbar::TMbItem(&form);
-    hidden->SetCaption(L"Hidden");
+    TMbCustomItem* first = AddEntry(form, bar->GetItems(), new TMbItem(&form), L"First");
+    AddEntry(form, bar->GetItems(), new TMbSeparatorItem(&form), L"");
+    TMbCustomItem* hidden = AddEntry(form, bar->GetItems(), new TMbItem(&form), L"Hidden");
     hidden->SetVisible(false);
-    auto* host = new toolbar::TMbControlItem(&form);
+    auto* host = new TMbControlItem(&form);
     auto* combo = new classlib::TComboBox(&form);
     combo->SetWidth(70);
     host->SetControl(combo);
-    for (toolbar::TMbCustomItem* i : {static_cast<toolbar::TMbCustomItem*>(first),
-                                      static_cast<toolbar::TMbCustomItem*>(separator),
-                                      static_cast<toolbar::TMbCustomItem*>(hidden),
-                                      static_cast<toolbar::TMbCustomItem*>(host)})
-        bar->GetItems()->Add(i);
-    bar->Arrange();
+    bar->GetItems()->Add(host);
+    AddEntry(form, bar->GetItems(), new TMbItem(&form), L"Last entry");
+    form.Show();
 
-    const RECT a = bar->ItemRect(first), s = bar->ItemRect(separator), c = bar->ItemRect(host);
-    EXPECT_LT(a.right, s.left + 1);
-    EXPECT_LT(s.right, c.left + 1);
-    EXPECT_EQ(bar->ItemRect(hidden).right, 0) << "hidden items take no room";
-    EXPECT_EQ(c.right - c.left, 70);
+    TMbToolbarView* view = bar->GetView();
+    int sum = 0;
+    for (TMbItemViewer* v : view->ViewerList) {
+        EXPECT_FALSE(v->BehindChevron);
+        if (v->Placed) sum += v->EntryRect.right - v->EntryRect.left;
+        if (v->EntryItem == bar->GetChevronItem()) {
+            EXPECT_FALSE(v->Placed) << "no chevron on a toolbar that sizes itself";
+        }
+        if (v->EntryItem == hidden) {
+            EXPECT_FALSE(v->Placed);
+        }
+    }
+    EXPECT_GT(sum, 120);
+    EXPECT_EQ(bar->GetWidth(), sum);
     EXPECT_EQ(combo->GetParent(), bar);
-    EXPECT_EQ(combo->GetLeft(), c.left);
-    EXPECT_EQ(bar->GetWidth(), c.right + 2);
-    EXPECT_EQ(bar->ItemAt((a.left + a.right) / 2, 5), first);
-    EXPECT_EQ(bar->ItemAt(bar->GetWidth() + 10, 5), nullptr);
-
-    // Showing an item makes room for it.
-    const int before = bar->GetWidth();
-    hidden->SetVisible(true);
-    EXPECT_GT(bar->GetWidth(), before);
-    EXPECT_GT(bar->ItemRect(host).left, c.left);
+    const TMbItemViewer* hostViewer = view->ViewerList[3];
+    EXPECT_EQ(combo->GetLeft(), hostViewer->EntryRect.left);
+    EXPECT_EQ(view->ViewerAt(POINT{view->ViewerList[0]->EntryRect.left + 2, 5})->EntryItem, first);
 }
 
-// The forms' automation message clicks enabled, visible items only.
-TEST(MbItemAutomation, ClickMessageClicksEnabledVisibleItems)
+TEST(MbToolbar, AShortDockHidesEntriesBehindTheChevronAndItsPopupShowsThem)
 {
     classlib::TForm form(nullptr);
     form.SetBorderStyle(classlib::bsNone);
-    auto* item = new toolbar::TMbItem(&form);
-    item->SetName(L"mnuExit");
-    TCounter counter;
-    item->OnClick = classlib::TNotifyEvent(&counter, &TCounter::Hit);
-    const ATOM atom = ::GlobalAddAtomW(L"mnuExit");
-    auto click = [&] { return ::SendMessageW(form.GetHandle(), classlib::ClickControlMessage(), atom, 0); };
+    form.SetBounds(0, 0, 600, 200);
+    auto* dock = new TMbDock(&form);
+    dock->SetParent(&form);
+    auto* bar = new TMbToolbar(&form);
+    for (int i = 0; i < 8; ++i) AddEntry(form, bar->GetItems(), new TMbItem(&form), (L"Button " + std::to_wstring(i)).c_str());
+    bar->SetParent(dock);
+    ShowActive(form);
+    TMbToolbarView* view = bar->GetView();
+    for (TMbItemViewer* v : view->ViewerList) EXPECT_FALSE(v->BehindChevron);
 
-    EXPECT_EQ(click(), 1);
-    EXPECT_EQ(counter.Clicks, 1);
-    item->SetEnabled(false);
-    EXPECT_EQ(click(), 0);
-    item->SetEnabled(true);
-    item->SetVisible(false);
-    EXPECT_EQ(click(), 0);
-    EXPECT_EQ(counter.Clicks, 1);
-    ::GlobalDeleteAtom(atom);
+    form.SetWidth(200);
+    std::vector<std::wstring> hidden;
+    TMbItemViewer* chevron = nullptr;
+    for (TMbItemViewer* v : view->ViewerList) {
+        if (v->BehindChevron) hidden.push_back(v->EntryItem->GetCaption());
+        if (v->EntryItem == bar->GetChevronItem()) chevron = v;
+    }
+    ASSERT_FALSE(hidden.empty());
+    ASSERT_NE(chevron, nullptr);
+    EXPECT_TRUE(chevron->Placed);
+    EXPECT_LE(bar->GetLeft() + bar->GetWidth(), 200);
+    EXPECT_EQ(hidden.back(), L"Button 7") << "the last entries go first";
+
+    std::vector<std::wstring> shown;
+    RunDriven(
+        [&] {
+            view->SelectViewer(chevron);
+            bar->EnterModalLoop(0x02);
+        },
+        [&](TInputDriver& d) {
+            if (!WaitFor([&] { return view->OpenSubView != nullptr; })) return;
+            if (TMbView* popup = view->OpenSubView)
+                for (TMbItemViewer* v : popup->ViewerList)
+                    if (v->Placed) shown.push_back(v->EntryItem->GetCaption());
+            d.Key(WM_KEYDOWN, VK_ESCAPE);
+            d.Key(WM_KEYDOWN, VK_ESCAPE, true);
+        });
+    EXPECT_EQ(shown, hidden);
+}
+
+TEST(MbToolbar, MenuBarSetsItsDependentsAndTheAppHook)
+{
+    classlib::TForm form(nullptr);
+    auto* bar = new TMbToolbar(&form);
+    EXPECT_FALSE(bar->ChevronHintStored());
+    EXPECT_EQ(bar->GetChevronItem()->GetCaption(), L"More Buttons");
+    bar->SetChevronHint(L"");
+    EXPECT_TRUE(bar->ChevronHintStored()) << "an empty hint is stored";
+
+    bar->SetMenuBar(true);
+    EXPECT_TRUE(bar->GetFullSize());
+    EXPECT_EQ(bar->GetShrinkMode(), tbsmWrap);
+    EXPECT_FALSE(bar->GetCloseButton());
+    EXPECT_TRUE(bar->GetProcessShortCuts());
+    EXPECT_TRUE(bar->AppHooked);
+    EXPECT_EQ(MbHookedToolbars().size(), 1u);
+    EXPECT_TRUE(bar->ControlStyle & csMenuEvents);
+    EXPECT_TRUE(bar->GetView()->ViewStyle & vsMenuBar);
+
+    bar->SetMenuBar(false);
+    EXPECT_FALSE(bar->GetFullSize());
+    EXPECT_EQ(bar->GetShrinkMode(), tbsmChevron);
+    EXPECT_TRUE(bar->GetCloseButton());
+    EXPECT_FALSE(bar->GetProcessShortCuts());
+    EXPECT_FALSE(bar->AppHooked);
+    EXPECT_TRUE(MbHookedToolbars().empty());
+}
+
+struct MbMenuBarKeys : ::testing::Test {
+    MbMenuBarKeys()
+    {
+        form.SetBounds(40, 40, 500, 300);
+        bar = new TMbToolbar(&form);
+        bar->SetParent(&form);
+        bar->SetMenuBar(true);
+        file = AddEntry(form, bar->GetItems(), new TMbSubmenuItem(&form), L"&File");
+        AddEntry(form, file, new TMbItem(&form), L"&Open");
+        view = AddEntry(form, bar->GetItems(), new TMbSubmenuItem(&form), L"&View");
+        AddEntry(form, view, new TMbItem(&form), L"&Zoom");
+        format = AddEntry(form, bar->GetItems(), new TMbSubmenuItem(&form), L"Fo&rmat");
+        AddEntry(form, format, new TMbItem(&form), L"&Font");
+        fix = AddEntry(form, bar->GetItems(), new TMbSubmenuItem(&form), L"F&ix");
+        fixAgain = AddEntry(form, bar->GetItems(), new TMbSubmenuItem(&form), L"Ne&xt f&ix");
+        AddEntry(form, fix, new TMbItem(&form), L"One");
+        AddEntry(form, fixAgain, new TMbItem(&form), L"Two");
+        ShowActive(form);
+    }
+    // Runs the key messages through the message loop (the application's
+    // key handling) while Drive watches the menu and ends it.
+    void Run(const std::function<void()>& Send, const std::function<void(TInputDriver&)>& Drive)
+    {
+        RunDriven(
+            [&] {
+                Send();
+                for (int i = 0; i < 3; ++i) classlib::Application->ProcessMessages();
+            },
+            Drive);
+    }
+    TMbItemViewer* Selected() { return bar->GetView()->SelectedViewer; }
+    TMbCustomItem* OpenItem()
+    {
+        TMbItemViewer* v = bar->GetView()->OpenSubViewer;
+        return v ? v->EntryItem : nullptr;
+    }
+
+    classlib::TForm form{nullptr};
+    TMbToolbar* bar;
+    TMbCustomItem *file, *view, *format, *fix, *fixAgain;
+};
+
+TEST_F(MbMenuBarKeys, AltLetterOpensTheEntryWithThatAccelerator)
+{
+    TMbCustomItem* opened = nullptr;
+    Run([&] { ::PostMessageW(form.GetHandle(), WM_SYSCHAR, L'v', 0x20000001); },
+        [&](TInputDriver& d) {
+            if (!WaitFor([&] { return OpenItem() != nullptr; })) return;
+            opened = OpenItem();
+            d.Key(WM_KEYDOWN, VK_ESCAPE);
+            d.Key(WM_KEYDOWN, VK_ESCAPE, true);
+        });
+    EXPECT_EQ(opened, view);
+    EXPECT_EQ(VisiblePopup(), nullptr);
+}
+
+TEST_F(MbMenuBarKeys, AltAloneAndF10EnterMenuModeOnTheFirstEntry)
+{
+    for (WORD key : {static_cast<WORD>(VK_MENU), static_cast<WORD>(VK_F10)}) {
+        TMbItemViewer* first = nullptr;
+        TMbCustomItem* afterRightDown = nullptr;
+        Run(
+            [&] {
+                // Alt comes with the context flag; F10 alone does not.
+                ::PostMessageW(form.GetHandle(), WM_SYSKEYDOWN, key, key == VK_MENU ? 0x20000001 : 0x00000001);
+                ::PostMessageW(form.GetHandle(), WM_SYSKEYUP, key, 0xC0000001);
+            },
+            [&](TInputDriver& d) {
+                if (!d.WaitCapture(bar->GetHandle())) return;
+                WaitFor([&] { return Selected() != nullptr; });
+                first = Selected();
+                d.Key(WM_KEYDOWN, VK_RIGHT);
+                d.Key(WM_KEYDOWN, VK_DOWN);
+                WaitFor([&] { return OpenItem() != nullptr; });
+                afterRightDown = OpenItem();
+                d.Key(WM_KEYDOWN, VK_ESCAPE);
+                d.Key(WM_KEYDOWN, VK_ESCAPE, true);
+            });
+        ASSERT_NE(first, nullptr) << key;
+        EXPECT_EQ(first->EntryItem, file) << key;
+        EXPECT_EQ(afterRightDown, view) << key;
+        EXPECT_EQ(::GetCapture(), nullptr);
+    }
+}
+
+TEST_F(MbMenuBarKeys, ASharedLetterOnlySelectsAndMinusIsLeftAlone)
+{
+    TMbItemViewer* selected = nullptr;
+    bool popupSeen = false;
+    Run([&] { ::PostMessageW(form.GetHandle(), WM_SYSCOMMAND, SC_KEYMENU, L'i'); },
+        [&](TInputDriver& d) {
+            if (!d.WaitCapture(bar->GetHandle())) return;
+            WaitFor([&] { return Selected() != nullptr; });
+            selected = Selected();
+            popupSeen = VisiblePopup() != nullptr;
+            d.Key(WM_KEYDOWN, VK_ESCAPE, true);
+        });
+    ASSERT_NE(selected, nullptr);
+    EXPECT_EQ(selected->EntryItem, fix) << "the first of the two";
+    EXPECT_FALSE(popupSeen);
+    EXPECT_EQ(bar->Perform(WM_SYSCOMMAND, SC_KEYMENU, L'-'), 0) << "Alt+- is not handled";
+    EXPECT_EQ(bar->Perform(WM_SYSCOMMAND, SC_KEYMENU, L'q'), 1) << "an unknown letter is handled (with a beep)";
+}
+
+TEST(MbToolbar, AMenuRowOpensByAltLetterThroughTheDialogCharacterRoute)
+{
+    classlib::TForm form(nullptr);
+    form.SetBounds(40, 40, 400, 300);
+    auto* bar = new TMbToolbar(&form);  // every property at its default
+    bar->SetParent(&form);
+    TMbCustomItem* file = AddEntry(form, bar->GetItems(), new TMbSubmenuItem(&form), L"File");
+    AddEntry(form, file, new TMbItem(&form), L"Exit");
+    TMbCustomItem* help = AddEntry(form, bar->GetItems(), new TMbSubmenuItem(&form), L"Help");
+    AddEntry(form, help, new TMbItem(&form), L"About");
+    auto* edit = new classlib::TEdit(&form);
+    edit->SetBounds(10, 60, 100, 22);
+    edit->SetParent(&form);
+    ShowActive(form);
+    edit->SetFocus();
+    EXPECT_FALSE(bar->AppHooked);
+    TMbCustomItem* opened = nullptr;
+    RunDriven(
+        [&] {
+            ::PostMessageW(edit->GetHandle(), WM_SYSCHAR, L'h', 0x20000001);
+            for (int i = 0; i < 3; ++i) classlib::Application->ProcessMessages();
+        },
+        [&](TInputDriver& d) {
+            if (!WaitFor([&] { return bar->GetView()->OpenSubViewer != nullptr; })) return;
+            if (TMbItemViewer* v = bar->GetView()->OpenSubViewer) opened = v->EntryItem;
+            d.Key(WM_KEYDOWN, VK_ESCAPE);
+            d.Key(WM_KEYDOWN, VK_ESCAPE, true);
+        });
+    EXPECT_EQ(opened, help) << "the first letter when no caption has an accelerator";
+}
+
+struct TShortCutCount {
+    int Hits = 0;
+    void Hit(classlib::TObject*) { ++Hits; }
+};
+
+TEST(MbToolbar, ShortcutsGoToTheActiveFormsToolbarsAndSkipDisabledForms)
+{
+    classlib::TForm one(nullptr), two(nullptr);
+    one.SetBounds(10, 10, 300, 200);
+    two.SetBounds(330, 10, 300, 200);
+    TShortCutCount countOne, countTwo;
+    auto make = [](classlib::TForm& Form, TShortCutCount& Count) {
+        auto* bar = new TMbToolbar(&Form);
+        bar->SetParent(&Form);
+        bar->SetProcessShortCuts(true);
+        auto* item = new TMbItem(&Form);
+        item->SetCaption(L"Run");
+        item->SetShortCut(ShortCut('K', classlib::ssAlt));
+        item->OnClick = classlib::TNotifyEvent(&Count, &TShortCutCount::Hit);
+        bar->GetItems()->Add(item);
+        return bar;
+    };
+    make(one, countOne);
+    make(two, countTwo);
+    EXPECT_EQ(MbHookedToolbars().size(), 2u);
+    one.Show();
+    ShowActive(two);
+
+    MSG key{two.GetHandle(), WM_SYSKEYDOWN, 'K', 0x20000001, 0, {}};
+    classlib::TMessage relay{classlib::CM_APPKEYDOWN, 0, reinterpret_cast<LPARAM>(&key), 0};
+    EXPECT_TRUE(classlib::Application->CallMainWindowHooks(relay));
+    EXPECT_EQ(countTwo.Hits, 1);
+    EXPECT_EQ(countOne.Hits, 0);
+
+    EXPECT_TRUE(MbProcessFormShortCuts(&one, key));
+    EXPECT_EQ(countOne.Hits, 1) << "the form's own toolbar";
+    one.SetEnabled(false);
+    EXPECT_FALSE(MbProcessFormShortCuts(&one, key)) << "a disabled form's toolbars are skipped";
+    EXPECT_EQ(countOne.Hits, 1);
 }
 
 }  // namespace

@@ -1,0 +1,82 @@
+// Input for modal loops from a second thread: messages are posted to the
+// window that holds the main thread's mouse capture, each followed by a
+// synchronisation that returns only when the loop has handled it (two sent
+// no-op messages: the first is served by the retrieval that returns the
+// posted message, the second by the next one). Mouse positions are given on
+// the screen and turned into the capture window's client coordinates at
+// the moment of posting, so a window that moved meanwhile is followed.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <thread>
+
+namespace mbtest {
+
+// Polls for up to ten seconds (test programs share the machine).
+inline bool WaitFor(const std::function<bool()>& Done)
+{
+    for (int i = 0; i < 1000; ++i) {
+        if (Done()) return true;
+        ::Sleep(10);
+    }
+    return false;
+}
+
+class TInputDriver {
+public:
+    explicit TInputDriver(DWORD Thread) : thread_(Thread) {}
+    // The main thread's capture window, once it has one.
+    HWND WaitCapture(HWND Expected = nullptr)
+    {
+        HWND found = nullptr;
+        WaitFor([&] {
+            GUITHREADINFO info{};
+            info.cbSize = sizeof(info);
+            if (!::GetGUIThreadInfo(thread_, &info)) return false;
+            found = info.hwndCapture;
+            return found && (!Expected || found == Expected);
+        });
+        return found;
+    }
+    // Last: the message ends the loop, so nothing waits for a retrieval.
+    void Mouse(UINT Msg, POINT Screen, WPARAM Keys = 0, bool Last = false)
+    {
+        const HWND w = WaitCapture();
+        if (!w) return;
+        POINT c = Screen;
+        ::ScreenToClient(w, &c);
+        ::PostMessageW(w, Msg, Keys, MAKELPARAM(static_cast<short>(c.x), static_cast<short>(c.y)));
+        if (!Last) Sync(w);
+    }
+    void Key(UINT Msg, WPARAM Vk, bool Last = false)
+    {
+        const HWND w = WaitCapture();
+        if (!w) return;
+        ::PostMessageW(w, Msg, Vk, Msg == WM_KEYUP ? 0xC0000001 : 1);
+        if (!Last) Sync(w);
+    }
+    void MoveTo(POINT Screen) { Mouse(WM_MOUSEMOVE, Screen, MK_LBUTTON); }
+    void Release(POINT Screen) { Mouse(WM_LBUTTONUP, Screen, 0, true); }
+
+private:
+    static void Sync(HWND W)
+    {
+        DWORD_PTR r = 0;
+        ::SendMessageTimeoutW(W, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &r);
+        ::SendMessageTimeoutW(W, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &r);
+    }
+    DWORD thread_;
+};
+
+// Runs Body on the main thread while Drive feeds it input from another.
+inline void RunDriven(const std::function<void()>& Body, const std::function<void(TInputDriver&)>& Drive)
+{
+    TInputDriver driver(::GetCurrentThreadId());
+    std::thread t([&] { Drive(driver); });
+    Body();
+    t.join();
+}
+
+}  // namespace mbtest
