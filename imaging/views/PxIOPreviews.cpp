@@ -10,14 +10,13 @@
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
+#include "imaging/io/ImgIOPreviews.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxLists.h"
 #include "imaging/model/PxPaletteDialog.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/proc/ImgProc.h"
-#include "imaging/views/ImgMIO.h"
-#include "imaging/views/ImgMView.h"
 
 namespace imaging {
 
@@ -880,58 +879,57 @@ void TfIOPreviews::Img1ViewChange(classlib::TObject*, int)
     Img2->EndPaintLock();
 }
 
-// ---- the callers' side
+// ---- the dialog behind TImgIO::DoPreviews and TImgMIO::DoPreviews
 
 namespace {
 
-bool RunForm(TImgIO* Owner, TIOParamsVals* Params, TPxBitmap* Image, uint16_t Pages, TMsgLanguage Language,
-             const std::wstring& SourceFile)
+// The form seen through the I/O layer's dialog interface. Owns the form
+// (created with the I/O object as owner; deleting it unregisters it there).
+class TFormPreviewsDialog : public TPxIOPreviewsDialog {
+public:
+    explicit TFormPreviewsDialog(classlib::TComponent* Owner) : form_(new TfIOPreviews(Owner)) {}
+    ~TFormPreviewsDialog() override { delete form_; }
+    classlib::TForm* GetForm() override { return form_; }
+    void SetDefaultLockPreview(bool Value) override { form_->DefaultLockPreview = Value; }
+    void SetApplyButtonVisible(bool Value) override { form_->Button4->SetVisible(Value); }
+    void SetParams(TIOParamsVals* Params, const std::wstring& FileName) override
+    {
+        form_->Params = Params;
+        form_->SourceFileName = FileName;
+    }
+    void SetSimplified(bool Value) override { form_->Simplified = Value; }
+    void SetPageControlHeight(int Value) override { form_->PgCon->SetHeight(Value); }
+    void SetFormHeight(int Value) override { form_->SetHeight(Value); }
+    void SetBilevelMethod(uint8_t Value) override { form_->BilevelMode = Value != 0; }
+    void ApplyLanguage(TMsgLanguage Language) override { form_->ApplyLanguage(Language); }
+    void SetFont(const classlib::TFont* Font) override
+    {
+        if (Font)
+            form_->GetFont()->Assign(Font);
+    }
+    // The source view keeps its own copy, so detaching leaves it as is.
+    void SetSourceImage(TPxBitmap* Image) override
+    {
+        if (!Image)
+            return;
+        form_->Img1->GetPxBitmap()->Assign(Image);
+        form_->Img1->Update();
+    }
+    void ClearResult() override { form_->Img2->ClearImage(); }
+    bool SetPages(uint16_t Pages) override { return form_->SetPages(Pages); }
+    int ShowModal() override { return form_->ShowModal(); }
+
+private:
+    TfIOPreviews* form_;
+};
+
+std::unique_ptr<TPxIOPreviewsDialog> MakeFormPreviewsDialog(classlib::TComponent* Owner)
 {
-    TfIOPreviews form(Owner);
-    form.DefaultLockPreview = (Owner->PreviewsParams & ioppDefaultLockPreview) != 0;
-    form.Button4->SetVisible((Owner->PreviewsParams & ioppApplyButton) != 0);
-    form.Params = Params;
-    form.SourceFileName = SourceFile;
-    form.Simplified = Owner->SimplifiedParamsDialogs;
-    form.BilevelMode = Owner->BilevelMethod != 0;
-    form.ApplyLanguage(Language);
-    if (Owner->GetPreviewFont())
-        form.GetFont()->Assign(Owner->GetPreviewFont());
-    if (Image)
-        form.Img1->GetPxBitmap()->Assign(Image);
-    form.Img1->Update();
-    form.Img2->ClearImage();
-    if (!form.SetPages(Pages))
-        return false;
-    return form.ShowModal() == classlib::mrOk;
+    return std::make_unique<TFormPreviewsDialog>(Owner);
 }
 
 }  // namespace
 
-bool PxDoPreviews(TImgIO* IO, uint16_t Pages)
-{
-    if (!IO)
-        return false;
-    if (IO->OnDoPreviews) {
-        bool handled = false;
-        IO->OnDoPreviews(IO, handled);
-        if (handled)
-            return true;
-    }
-    return RunForm(IO, IO->FileParams, IO->GetCurrentBitmap(), Pages, IO->MsgLanguage, IO->FileParams->FileName);
-}
-
-bool PxDoPreviewsMulti(TImgMIO* MIO, uint16_t Pages)
-{
-    if (!MIO || MIO->GetParamsCount() == 0)
-        return false;
-    TImgMView* grid = MIO->GetAttachedMView();
-    TPxBitmap* image = grid ? grid->FetchEntryImage(0) : nullptr;
-    TImgIO io(nullptr);
-    const bool r = RunForm(&io, MIO->GetParams(0), image, Pages, msSystem, std::wstring());
-    for (int i = 1; i < MIO->GetParamsCount(); ++i)
-        MIO->GetParams(i)->Assign(MIO->GetParams(0));
-    return r;
-}
+void PxInstallIOPreviewsForm() { PxSetIOPreviewsFactory(&MakeFormPreviewsDialog); }
 
 }  // namespace imaging

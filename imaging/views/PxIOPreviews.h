@@ -6,8 +6,8 @@
 // it was after the last Apply. A page change reloads the page from the
 // parameters, so values edited and not applied before it are dropped.
 //
-// PxDoPreviews / PxDoPreviewsMulti are the callers' side: they fill the
-// form from an I/O object and show it.
+// The I/O objects' DoPreviews create, fill and show it through the dialog
+// interface of the I/O layer; PxInstallIOPreviewsForm puts it there.
 //
 // Ownership: the form owns its controls, PreviewIO and PreviewProc; Params
 // is borrowed. Threads: the window's thread only; PreviewIO works
@@ -29,7 +29,6 @@ namespace imaging {
 
 class TIOParamsVals;
 class TImgIO;
-class TImgMIO;
 class TImgProc;
 
 // Page bits of the pages set.
@@ -243,11 +242,9 @@ private:
     bool activated_ = false;
 };
 
-// What TImgIO.DoPreviews does: the form for IO's parameters and current
-// image (IO's OnDoPreviews may take over); true when closed with OK.
-bool PxDoPreviews(TImgIO* IO, uint16_t Pages);
-// The same for a multi-image object: the parameters of frame 0 are edited
-// and then given to every frame.
-bool PxDoPreviewsMulti(TImgMIO* MIO, uint16_t Pages);
+// Makes this form the dialog behind TImgIO::DoPreviews and
+// TImgMIO::DoPreviews (PxSetIOPreviewsFactory). Runs at the start-up of the
+// display controls; callable again after a test installed another factory.
+void PxInstallIOPreviewsForm();
 
 }  // namespace imaging

@@ -19,6 +19,7 @@
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
+#include "imaging/io/ImgIOPreviews.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxWords.h"
@@ -106,6 +107,8 @@ protected:
         hadRegistry_ = PxFormatRegistryExists();
         if (!hadRegistry_)
             PxBuildFormatRegistry();
+        // What the image view's start-up does in the program.
+        PxInstallIOPreviewsForm();
     }
     static void TearDownTestSuite()
     {
@@ -337,6 +340,17 @@ int64_t EncodedSize(TPxBitmap* Image, int Quality)
     return m.GetSize();
 }
 
+// Records the form OnIOPreview is given.
+struct TPreviewSeen {
+    classlib::TForm* Form = nullptr;
+    int Calls = 0;
+    void OnPreview(classlib::TObject*, classlib::TForm* F)
+    {
+        Form = F;
+        ++Calls;
+    }
+};
+
 TEST_F(DialogTest, ParametersFormChangesJpegQualityWithEncodedPreviewAndSize)
 {
     auto image = Picture();
@@ -345,6 +359,8 @@ TEST_F(DialogTest, ParametersFormChangesJpegQualityWithEncodedPreviewAndSize)
     io.FileParams->FileFormat = ffJPEG;
     io.FileParams->JPEGQuality = 90;
     io.PreviewsParams = ioppApplyButton;
+    TPreviewSeen seen;
+    io.OnIOPreview = TPxIOPreviewEvent(&seen, &TPreviewSeen::OnPreview);
     int64_t at90 = -1, at10 = -1;
     int differing = 0;
     Script s;
@@ -376,16 +392,48 @@ TEST_F(DialogTest, ParametersFormChangesJpegQualityWithEncodedPreviewAndSize)
     bool ok = false;
     {
         ScriptRun run(s);
-        ok = PxDoPreviews(&io, ppAuto);
+        ok = io.DoPreviews(ppAuto);
     }
     io.SetAttachedPxBitmap(nullptr);
     EXPECT_TRUE(s.log.empty()) << s.log.front();
     EXPECT_TRUE(ok);
     EXPECT_EQ(io.FileParams->JPEGQuality, 10);
+    EXPECT_EQ(seen.Calls, 1);
+    EXPECT_EQ(seen.Form, form);  // the real form, handed over before it is shown
     EXPECT_EQ(at90, EncodedSize(image.get(), 90));
     EXPECT_EQ(at10, EncodedSize(image.get(), 10));
     EXPECT_LT(at10, at90);
     EXPECT_GT(differing, 64 * 48 / 10);  // the preview is the decoded low-quality image
+}
+
+// Cancel after an edit leaves the I/O object's parameters as they were.
+TEST_F(DialogTest, ParametersFormCancelLeavesJpegQuality)
+{
+    auto image = Picture();
+    TImgIO io(nullptr);
+    io.SetAttachedPxBitmap(image.get());
+    io.FileParams->FileFormat = ffJPEG;
+    io.FileParams->JPEGQuality = 90;
+    TfIOPreviews* form = nullptr;
+    int shownQuality = -1;
+    Script s;
+    s.steps.push_back([&](Script&) { return (form = OpenForm()) != nullptr && form->ControlsReady; });
+    s.steps.push_back([&](Script&) {
+        shownQuality = form->Mb13->GetPosition();
+        SetWindowTextW(form->E22->GetHandle(), L"20");
+        SendMessageW(form->btnCancel->GetHandle(), BM_CLICK, 0, 0);
+        return true;
+    });
+    bool ok = true;
+    {
+        ScriptRun run(s);
+        ok = io.DoPreviews(ppJPEG);
+    }
+    io.SetAttachedPxBitmap(nullptr);
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(shownQuality, 90);
+    EXPECT_EQ(io.FileParams->JPEGQuality, 90);
 }
 
 int64_t PcxSize(TPxBitmap* Image, int Bits, int Samples)
@@ -432,7 +480,7 @@ TEST_F(DialogTest, ParametersFormPcxColoursPreviewedAndCancelWritesNothing)
     bool ok = true;
     {
         ScriptRun run(s);
-        ok = PxDoPreviews(&io, ppAuto);
+        ok = io.DoPreviews(ppAuto);
     }
     io.SetAttachedPxBitmap(nullptr);
     EXPECT_TRUE(s.log.empty()) << s.log.front();
