@@ -493,6 +493,188 @@ TEST_F(DialogTest, ParametersFormPcxColoursPreviewedAndCancelWritesNothing)
     EXPECT_EQ(io.FileParams->SamplesPerPixel, 3);
 }
 
+// Chooses a list entry as the user would (the list tells its parent).
+void Choose(classlib::TComboBox* Combo, int Index)
+{
+    HWND combo = Combo->GetHandle();
+    SendMessageW(combo, CB_SETCURSEL, Index, 0);
+    SendMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
+}
+
+// The size of Image encoded by a TImgIO of its own with the parameters
+// Setup gives.
+int64_t IndependentSize(TPxBitmap* Image, const std::function<void(TIOParamsVals&)>& Setup,
+                        void (TImgIO::*Save)(classlib::TStream*))
+{
+    TImgIO io(nullptr);
+    io.SetBilevelConversion(1);
+    io.SetAttachedPxBitmap(Image);
+    Setup(*io.FileParams);
+    classlib::TMemoryStream m;
+    (io.*Save)(&m);
+    io.SetAttachedPxBitmap(nullptr);
+    return m.GetSize();
+}
+
+// Each page: an edit by messages with the live preview on; the size shown
+// is that of an independent encode with the edited values; OK writes them.
+TEST_F(DialogTest, ParametersFormPagesPreviewAndApplyTheirValues)
+{
+    auto image = Picture();
+    using Act = std::function<void(TfIOPreviews*)>;
+    using Params = std::function<void(TIOParamsVals&)>;
+    const struct {
+        const char* name;
+        int format;
+        uint16_t page;
+        TPxPreviewsPage* TfIOPreviews::*sheet;
+        Act act;
+        Params encode;
+        void (TImgIO::*save)(classlib::TStream*);
+        std::function<void(const TIOParamsVals&)> check;
+        int colourMap;  // entries of the preview's colour map
+    } cases[] = {
+        {"TIFF LZW", ffTIFF, ppTIFF, &TfIOPreviews::TSTIFF, [](TfIOPreviews* f) { Choose(f->ComB2, 5); },
+         [](TIOParamsVals& p) {
+             p.TIFFCompression = 5;
+             p.TIFFPhotometric = 2;
+         },
+         &TImgIO::SaveTIFFToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_EQ(p.TIFFCompression, 5);
+             EXPECT_EQ(p.TIFFPhotometric, 2);
+             EXPECT_EQ(p.SamplesPerPixel, 3);
+         },
+         0},
+        // WHITEISZERO while uncompressed switches to CCITT1D.
+        {"TIFF white is zero", ffTIFF, ppTIFF, &TfIOPreviews::TSTIFF, [](TfIOPreviews* f) { Choose(f->ComB3, 0); },
+         [](TIOParamsVals& p) {
+             p.TIFFCompression = 1;
+             p.TIFFPhotometric = 0;
+             p.BitsPerSample = 1;
+             p.SamplesPerPixel = 1;
+         },
+         &TImgIO::SaveTIFFToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_EQ(p.TIFFCompression, 1);
+             EXPECT_EQ(p.TIFFPhotometric, 0);
+             EXPECT_EQ(p.BitsPerSample, 1);
+         },
+         2},
+        {"GIF black and white", ffGIF, ppGIF, &TfIOPreviews::TSGIF,
+         [](TfIOPreviews* f) {
+             Choose(f->Comb5, 0);
+             SendMessageW(f->CB5->GetHandle(), BM_CLICK, 0, 0);
+         },
+         [](TIOParamsVals& p) {
+             p.BitsPerSample = 1;
+             p.SamplesPerPixel = 1;
+             p.GIFInterlaced = true;
+         },
+         &TImgIO::SaveGIFToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_EQ(p.BitsPerSample, 1);
+             EXPECT_TRUE(p.GIFInterlaced);
+         },
+         2},
+        {"BMP 8 bits RLE", ffBMP, ppBMP, &TfIOPreviews::TSBMP,
+         [](TfIOPreviews* f) {
+             Choose(f->Comb7, 2);
+             Choose(f->Comb6, 1);
+         },
+         [](TIOParamsVals& p) {
+             p.BitsPerSample = 8;
+             p.SamplesPerPixel = 1;
+             p.BMPCompression = 1;
+         },
+         &TImgIO::SaveBMPToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_EQ(p.BitsPerSample, 8);
+             EXPECT_EQ(p.SamplesPerPixel, 1);
+             EXPECT_EQ(p.BMPCompression, 1);
+             EXPECT_FALSE(p.BMPWriteAlpha);
+         },
+         256},  // the writer's own palette
+        {"BMP 32 bits", ffBMP, ppBMP, &TfIOPreviews::TSBMP, [](TfIOPreviews* f) { Choose(f->Comb7, 4); },
+         [](TIOParamsVals& p) { p.BMPWriteAlpha = true; }, &TImgIO::SaveBMPToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_EQ(p.SamplesPerPixel, 3);
+             EXPECT_TRUE(p.BMPWriteAlpha);
+         },
+         0},
+        {"TGA 256 uncompressed", ffTGA, ppTGA, &TfIOPreviews::TSTGA,
+         [](TfIOPreviews* f) {
+             Choose(f->Comb14, 1);
+             SendMessageW(f->CB1->GetHandle(), BM_CLICK, 0, 0);
+         },
+         [](TIOParamsVals& p) {
+             p.BitsPerSample = 8;
+             p.SamplesPerPixel = 1;
+             p.TGACompressed = false;
+         },
+         &TImgIO::SaveTGAToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_EQ(p.BitsPerSample, 8);
+             EXPECT_EQ(p.SamplesPerPixel, 1);
+             EXPECT_FALSE(p.TGACompressed);
+         },
+         256},
+        {"JPEG 2000 rate", ffJ2K, ppJ2000, &TfIOPreviews::TSJ2000,
+         [](TfIOPreviews* f) {
+             HWND bar = f->Mb1->GetHandle();
+             SendMessageW(f->TSJ2000->GetHandle(), WM_HSCROLL, MAKEWPARAM(SB_THUMBTRACK, 250),
+                          reinterpret_cast<LPARAM>(bar));
+             SendMessageW(f->TSJ2000->GetHandle(), WM_HSCROLL, MAKEWPARAM(SB_ENDSCROLL, 0),
+                          reinterpret_cast<LPARAM>(bar));
+         },
+         [](TIOParamsVals& p) {
+             p.J2000Rate = 0.25;
+             p.J2000ColorSpace = 1;
+         },
+         &TImgIO::SaveJ2KToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_DOUBLE_EQ(p.J2000Rate, 0.25);
+             EXPECT_EQ(p.J2000ColorSpace, 1);
+             EXPECT_EQ(p.SamplesPerPixel, 3);
+         },
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TImgIO io(nullptr);
+        io.SetAttachedPxBitmap(image.get());
+        io.FileParams->FileFormat = c.format;
+        io.PreviewsParams = ioppDefaultLockPreview;
+        TfIOPreviews* form = nullptr;
+        bool onPage = false;
+        int64_t shown = -1;
+        int colourMap = -1;
+        Script s;
+        s.steps.push_back([&](Script&) { return (form = OpenForm()) != nullptr && form->ControlsReady; });
+        s.steps.push_back([&](Script&) {
+            onPage = form->GetActivePage() == form->*c.sheet;
+            c.act(form);
+            shown = ResultSize(form);
+            colourMap = form->PreviewIO->FileParams->ColorMapCount;
+            SendMessageW(form->btnOK->GetHandle(), BM_CLICK, 0, 0);
+            return true;
+        });
+        bool ok = false;
+        {
+            ScriptRun run(s);
+            ok = io.DoPreviews(c.page);
+        }
+        io.SetAttachedPxBitmap(nullptr);
+        EXPECT_TRUE(s.log.empty()) << s.log.front();
+        EXPECT_TRUE(ok);
+        EXPECT_TRUE(onPage);
+        EXPECT_EQ(shown, IndependentSize(image.get(), c.encode, c.save));
+        EXPECT_EQ(colourMap, c.colourMap);
+        c.check(*io.FileParams);
+    }
+}
+
 TEST_F(DialogTest, ParametersFormPagesFollowTheFileFormat)
 {
     TIOParamsVals p(nullptr);
