@@ -414,30 +414,31 @@ TfIOPreviews::TfIOPreviews(classlib::TComponent* Owner) : classlib::TForm(Owner)
     // TIFF page
     TSTIFF = MakePage(L"TIFF");
     L5 = label(TSTIFF, 6, 8, L"C");
-    ComB2 = combo(TSTIFF, 90, 4, 120, {});
+    ComB2 = combo(TSTIFF, 104, 4, 110, {});
     L7 = label(TSTIFF, 6, 36, L"P");
-    ComB3 = combo(TSTIFF, 90, 32, 180,
+    ComB3 = combo(TSTIFF, 104, 32, 158,
                   {L"WHITEISZERO", L"BLACKISZERO", L"RGB Palette 4 BPP (16 Colors)", L"RGB Palette 8 BPP (256 Colors)",
                    L"RGB", L"CMYK", L"CIE Lab"});
     label(TSTIFF, 6, 64, L"DPI X:");
-    E_TIFF_DPIX = edit(TSTIFF, 90, 60, 40, 5);
-    label(TSTIFF, 150, 64, L"DPI Y:");
-    E_TIFF_DPIY = edit(TSTIFF, 230, 60, 40, 5);
+    E_TIFF_DPIX = edit(TSTIFF, 104, 60, 36, 5);
+    label(TSTIFF, 152, 64, L"DPI Y:");
+    E_TIFF_DPIY = edit(TSTIFF, 234, 60, 30, 5);
     L8 = label(TSTIFF, 6, 92, L"X");
-    E2 = edit(TSTIFF, 90, 88, 40, 6);
-    L10 = label(TSTIFF, 150, 92, L"Y");
-    E3 = edit(TSTIFF, 230, 88, 40, 6);
+    E2 = edit(TSTIFF, 104, 88, 36, 6);
+    L10 = label(TSTIFF, 152, 92, L"Y");
+    E3 = edit(TSTIFF, 234, 88, 30, 6);
+    // The group of the scanned-document texts: a frame with its caption.
     auto* frame = new classlib::TBevel(this);
     frame->SetParent(TSTIFF);
     frame->SetShape(classlib::bsFrame);
-    frame->SetBounds(282, 6, 128, 150);
-    Gr1 = label(TSTIFF, 288, 0, L"S");
-    L12 = label(TSTIFF, 290, 18, L"N");
-    E4 = edit(TSTIFF, 290, 33, 112, 255);
-    L13 = label(TSTIFF, 290, 60, L"D");
-    E5 = edit(TSTIFF, 290, 75, 112, 255);
-    L14 = label(TSTIFF, 290, 102, L"P");
-    E6 = edit(TSTIFF, 290, 117, 112, 255);
+    frame->SetBounds(268, 6, 143, 150);
+    Gr1 = label(TSTIFF, 272, 0, L"S");
+    L12 = label(TSTIFF, 276, 18, L"N");
+    E4 = edit(TSTIFF, 276, 33, 128, 255);
+    L13 = label(TSTIFF, 276, 60, L"D");
+    E5 = edit(TSTIFF, 276, 75, 128, 255);
+    L14 = label(TSTIFF, 276, 102, L"P");
+    E6 = edit(TSTIFF, 276, 117, 128, 255);
     const classlib::TNotifyEvent tiff(this, &TfIOPreviews::ComboBox2Click);
     ComB2->OnChange = tiff;
     ComB3->OnChange = tiff;

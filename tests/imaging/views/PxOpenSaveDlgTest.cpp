@@ -17,9 +17,11 @@
 #include "classlib/Forms.h"
 #include "classlib/Streams.h"
 #include "imaging/io/FileFormats.h"
+#include "imaging/io/GifLzw.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
 #include "imaging/io/ImgIOPreviews.h"
+#include "imaging/io/TiffLzw.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxWords.h"
@@ -107,7 +109,10 @@ protected:
         hadRegistry_ = PxFormatRegistryExists();
         if (!hadRegistry_)
             PxBuildFormatRegistry();
-        // What the image view's start-up does in the program.
+        // What the start-ups of the I/O unit and the image view do in the
+        // program.
+        PxInstallGIFLZWCodec();
+        PxInstallTIFFLZWCodec();
         PxInstallIOPreviewsForm();
     }
     static void TearDownTestSuite()
@@ -669,6 +674,7 @@ TEST_F(DialogTest, ParametersFormPagesPreviewAndApplyTheirValues)
         EXPECT_TRUE(s.log.empty()) << s.log.front();
         EXPECT_TRUE(ok);
         EXPECT_TRUE(onPage);
+        EXPECT_GT(shown, 0);
         EXPECT_EQ(shown, IndependentSize(image.get(), c.encode, c.save));
         EXPECT_EQ(colourMap, c.colourMap);
         c.check(*io.FileParams);
