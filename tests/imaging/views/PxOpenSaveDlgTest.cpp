@@ -681,6 +681,138 @@ TEST_F(DialogTest, ParametersFormPagesPreviewAndApplyTheirValues)
     }
 }
 
+// The TIFF lists keep compression and photometric compatible: the fax
+// codings only with black and white, JPEG only with RGB.
+TEST_F(DialogTest, ParametersFormTiffListsFollowEachOther)
+{
+    TIOParamsVals p(nullptr);
+    p.FileFormat = ffTIFF;
+    TfIOPreviews form(nullptr);
+    form.Params = &p;
+    form.SetPages(ppTIFF);
+    form.FormActivate(nullptr);
+    ASSERT_EQ(form.GetActivePage(), form.TSTIFF);
+    const struct {
+        int comb2, comb3;  // before
+        bool photometricChosen;
+        int chosen;
+        int wantComb2, wantComb3, wantCompression, wantPhotometric;
+    } cases[] = {
+        {0, 4, true, 0, 1, 0, 1, 0},   // WHITEISZERO while UNCOMPRESSED: CCITT1D
+        {0, 0, false, 6, 6, 4, 7, 2},  // JPEG compression: RGB
+        {4, 0, true, 5, 0, 5, 0, 5},   // CMYK while G4FAX: UNCOMPRESSED
+        {0, 4, false, 3, 3, 0, 3, 0},  // a fax coding turns RGB into WHITEISZERO
+        {6, 4, true, 3, 0, 3, 0, 3},   // a palette drops JPEG compression
+        {5, 4, true, 1, 1, 1, 1, 1},   // BLACKISZERO moves LZW to CCITT1D
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.comb2 << "," << c.comb3 << " -> " << c.chosen);
+        form.ComB2->SetItemIndex(c.comb2);
+        form.ComB3->SetItemIndex(c.comb3);
+        classlib::TComboBox* chosen = c.photometricChosen ? form.ComB3 : form.ComB2;
+        chosen->SetItemIndex(c.chosen);
+        form.ComboBox2Click(chosen);
+        EXPECT_EQ(form.ComB2->GetItemIndex(), c.wantComb2);
+        EXPECT_EQ(form.ComB3->GetItemIndex(), c.wantComb3);
+        EXPECT_EQ(form.Working.TiffCompression, c.wantCompression);
+        EXPECT_EQ(form.Working.TiffPhotometric, c.wantPhotometric);
+    }
+}
+
+// What a page proposes for parameters of another format, and the DPI edits
+// by DpiEditable.
+TEST_F(DialogTest, ParametersFormPagesProposeFromOtherFormats)
+{
+    {
+        // A CMYK JPEG proposes CMYK on the TIFF page.
+        TIOParamsVals p(nullptr);
+        p.FileFormat = ffJPEG;
+        p.SamplesPerPixel = 4;
+        p.JPEGColorSpace = 3;
+        TfIOPreviews form(nullptr);
+        form.Params = &p;
+        form.SetPages(ppTIFF);
+        form.FormActivate(nullptr);
+        EXPECT_EQ(form.ComB3->GetItemIndex(), 5);
+        EXPECT_EQ(form.Working.TiffPhotometric, 5);
+        EXPECT_EQ(form.ComB2->GetItemIndex(), 0);
+    }
+    {
+        // A CMYK TIFF proposes CMYK on the JPEG page.
+        TIOParamsVals p(nullptr);
+        p.FileFormat = ffTIFF;
+        p.TIFFPhotometric = 5;
+        p.JPEGColorSpace = 2;
+        TfIOPreviews form(nullptr);
+        form.Params = &p;
+        form.SetPages(ppJPEG);
+        form.FormActivate(nullptr);
+        EXPECT_EQ(form.ComB13->GetItemIndex(), 3);
+    }
+    {
+        // A 256-colour palette image on the TIFF page.
+        TIOParamsVals p(nullptr);
+        p.FileFormat = ffPNG;
+        p.BitsPerSample = 8;
+        p.SamplesPerPixel = 1;
+        TfIOPreviews form(nullptr);
+        form.Params = &p;
+        form.SetPages(ppTIFF);
+        form.FormActivate(nullptr);
+        EXPECT_EQ(form.ComB3->GetItemIndex(), 3);
+        form.btnOKClick(nullptr);
+        EXPECT_EQ(p.TIFFPhotometric, 3);
+        EXPECT_EQ(p.BitsPerSample, 8);
+    }
+    for (const bool editable : {false, true}) {
+        SCOPED_TRACE(editable);
+        TIOParamsVals p(nullptr);
+        p.FileFormat = ffBMP;
+        p.DpiEditable = editable;
+        p.SetDpiX(150);
+        p.SetDpiY(150);
+        TfIOPreviews form(nullptr);
+        form.Params = &p;
+        form.Img1->GetPxBitmap()->Assign(Picture().get());  // without an image the DPI edits show 0
+        form.SetPages(ppBMP);
+        form.FormActivate(nullptr);
+        EXPECT_EQ(form.E_BMP_DPIX->GetEnabled(), editable);
+        EXPECT_EQ(form.E_BMP_DPIX->GetText(), editable ? L"150" : L"");
+        form.E_BMP_DPIX->SetText(L"72");
+        form.Comb6Change(form.E_BMP_DPIX);
+        form.btnOKClick(nullptr);
+        EXPECT_EQ(p.DpiX, editable ? 72 : 150);
+        EXPECT_EQ(p.DpiY, 150);
+    }
+}
+
+// The JPEG 2000 rate typed: held within the scroll bar's range; text that
+// is no number is 1000 (a rate of 1).
+TEST_F(DialogTest, ParametersFormJpeg2000RateTyped)
+{
+    TIOParamsVals p(nullptr);
+    p.FileFormat = ffJ2K;
+    p.J2000Rate = 0.5;
+    TfIOPreviews form(nullptr);
+    form.Params = &p;
+    form.SetPages(ppJ2000);
+    form.FormActivate(nullptr);
+    EXPECT_EQ(form.E15->GetText(), L"500");
+    EXPECT_EQ(form.Mb1->GetPosition(), 500);
+    const struct {
+        const wchar_t* typed;
+        int position;
+        double rate;
+    } cases[] = {{L"250", 250, 0.25}, {L"1500", 1000, 1.0}, {L"x", 1000, 1.0}, {L"0", 0, 0.0}};
+    for (const auto& c : cases) {
+        form.E15->SetText(c.typed);
+        form.E15Change(form.E15);
+        EXPECT_EQ(form.Mb1->GetPosition(), c.position) << c.typed;
+        form.btnOKClick(nullptr);
+        EXPECT_DOUBLE_EQ(p.J2000Rate, c.rate) << c.typed;
+    }
+}
+
 TEST_F(DialogTest, ParametersFormPagesFollowTheFileFormat)
 {
     TIOParamsVals p(nullptr);
