@@ -396,6 +396,8 @@ TfIOPreviews::TfIOPreviews(classlib::TComponent* Owner) : classlib::TForm(Owner)
     P1->SetBounds(320, 32, 40, 21);
     P1->SetBevelOuter(classlib::bvRaised);
     P1->OnClick = classlib::TNotifyEvent(this, &TfIOPreviews::P1Click);
+    P1->OnMouseEnter = classlib::TNotifyEvent(this, &TfIOPreviews::MouseEnter);
+    P1->OnMouseLeave = classlib::TNotifyEvent(this, &TfIOPreviews::MouseLeave);
     const classlib::TNotifyEvent png(this, &TfIOPreviews::Comb10Change);
     Comb10->OnChange = png;
     Comb11->OnChange = png;
@@ -408,6 +410,8 @@ TfIOPreviews::TfIOPreviews(classlib::TComponent* Owner) : classlib::TForm(Owner)
         p->SetBounds(X, Y, 40, 21);
         p->SetBevelOuter(classlib::bvRaised);
         p->OnClick = classlib::TNotifyEvent(this, Click);
+        p->OnMouseEnter = classlib::TNotifyEvent(this, &TfIOPreviews::MouseEnter);
+        p->OnMouseLeave = classlib::TNotifyEvent(this, &TfIOPreviews::MouseLeave);
         return p;
     };
 
@@ -639,8 +643,52 @@ void TfIOPreviews::SetActivePage(TPxPreviewsPage* Page)
             PgCon->SetTabIndex(static_cast<int>(i));
 }
 
+void TfIOPreviews::FormShow(classlib::TObject*)
+{
+    // Languages whose texts are longer than the layout's room.
+    switch (PRIMARYLANGID(GetUserDefaultLangID())) {
+    case 0x0B:  // Finnish
+        for (classlib::TEdit* e : {E4, E5, E6})
+            e->SetWidth(102);
+        break;
+    case 0x15:  // Polish
+        for (classlib::TEdit* e : {E4, E5, E6})
+            e->SetWidth(118);
+        CB4->SetLeft(16);
+        CB5->SetLeft(16);
+        break;
+    case 0x08:  // Greek
+        ComB1->SetLeft(142);
+        E23->SetLeft(142);
+        ComB13->SetLeft(142);
+        L26->SetLeft(66);
+        L57->SetLeft(54);
+        E23UD->SetLeft(203);
+        L27->SetLeft(6);
+        break;
+    default: break;
+    }
+}
+
+// A swatch under the mouse looks pressed.
+void TfIOPreviews::MouseEnter(classlib::TObject* Sender)
+{
+    if (auto* p = dynamic_cast<classlib::TPanel*>(Sender))
+        p->SetBevelOuter(classlib::bvLowered);
+}
+
+void TfIOPreviews::MouseLeave(classlib::TObject* Sender)
+{
+    if (auto* p = dynamic_cast<classlib::TPanel*>(Sender))
+        p->SetBevelOuter(classlib::bvRaised);
+}
+
 void TfIOPreviews::DoShow()
 {
+    if (!shown_) {
+        shown_ = true;
+        FormShow(this);
+    }
     classlib::TForm::DoShow();
     if (!activated_) {
         activated_ = true;

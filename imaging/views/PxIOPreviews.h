@@ -246,7 +246,10 @@ public:
     classlib::TLabel* L71 = nullptr;
 
     // ---- handlers
+    void FormShow(classlib::TObject* Sender);
     void FormActivate(classlib::TObject* Sender);
+    void MouseEnter(classlib::TObject* Sender);
+    void MouseLeave(classlib::TObject* Sender);
     void PgConChanging(classlib::TObject* Sender);
     void PgConChange(classlib::TObject* Sender);
     void SpeedButton1Click(classlib::TObject* Sender);
@@ -356,6 +359,7 @@ private:
     int progressBase_ = 0;
     int progressPhases_ = 1;
     bool activated_ = false;
+    bool shown_ = false;
 };
 
 // Makes this form the dialog behind TImgIO::DoPreviews and

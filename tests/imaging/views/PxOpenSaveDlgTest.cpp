@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -539,6 +540,8 @@ TEST_F(DialogTest, ParametersFormPagesPreviewAndApplyTheirValues)
         void (TImgIO::*save)(classlib::TStream*);
         std::function<void(const TIOParamsVals&)> check;
         int colourMap;  // entries of the preview's colour map
+        Params setup = nullptr;  // the parameters before the form
+        bool grey = false;       // a grey source, previewed in grey levels
     } cases[] = {
         {"TIFF LZW", ffTIFF, ppTIFF, &TfIOPreviews::TSTIFF, [](TfIOPreviews* f) { Choose(f->ComB2, 5); },
          [](TIOParamsVals& p) {
@@ -567,6 +570,34 @@ TEST_F(DialogTest, ParametersFormPagesPreviewAndApplyTheirValues)
              EXPECT_EQ(p.BitsPerSample, 1);
          },
          2},
+        // 8-bit BLACKISZERO of a colour image: the writer stores a palette
+        // image, and the preview shows those 256 colours.
+        {"TIFF 8-bit black is zero", ffTIFF, ppTIFF, &TfIOPreviews::TSTIFF, [](TfIOPreviews*) {},
+         [](TIOParamsVals& p) {
+             p.TIFFPhotometric = 1;
+             p.BitsPerSample = 8;
+             p.SamplesPerPixel = 1;
+         },
+         &TImgIO::SaveTIFFToStream, [](const TIOParamsVals& p) { EXPECT_EQ(p.TIFFPhotometric, 1); }, 256,
+         [](TIOParamsVals& p) {
+             p.TIFFPhotometric = 1;
+             p.BitsPerSample = 8;
+             p.SamplesPerPixel = 1;
+         }},
+        // The same of a grey image: stored as grey, previewed in grey levels.
+        {"TIFF 8-bit grey", ffTIFF, ppTIFF, &TfIOPreviews::TSTIFF, [](TfIOPreviews*) {},
+         [](TIOParamsVals& p) {
+             p.TIFFPhotometric = 1;
+             p.BitsPerSample = 8;
+             p.SamplesPerPixel = 1;
+         },
+         &TImgIO::SaveTIFFToStream, [](const TIOParamsVals& p) { EXPECT_EQ(p.TIFFPhotometric, 1); }, 0,
+         [](TIOParamsVals& p) {
+             p.TIFFPhotometric = 1;
+             p.BitsPerSample = 8;
+             p.SamplesPerPixel = 1;
+         },
+         true},
         {"GIF black and white", ffGIF, ppGIF, &TfIOPreviews::TSGIF,
          [](TfIOPreviews* f) {
              Choose(f->Comb5, 0);
@@ -645,16 +676,26 @@ TEST_F(DialogTest, ParametersFormPagesPreviewAndApplyTheirValues)
          },
          0},
     };
+    auto grey = Picture();
+    for (int y = 0; y < grey->GetHeight(); ++y)
+        for (int x = 0; x < grey->GetWidth(); ++x) {
+            const uint8_t v = static_cast<uint8_t>((x * 3 + y * 2) & 255);
+            grey->SetPixelRGB(x, y, TPxRGB{v, v, v});
+        }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        TPxBitmap* source = c.grey ? grey.get() : image.get();
         TImgIO io(nullptr);
-        io.SetAttachedPxBitmap(image.get());
+        io.SetAttachedPxBitmap(source);
         io.FileParams->FileFormat = c.format;
         io.PreviewsParams = ioppDefaultLockPreview;
+        if (c.setup)
+            c.setup(*io.FileParams);
         TfIOPreviews* form = nullptr;
         bool onPage = false;
         int64_t shown = -1;
         int colourMap = -1;
+        int greyPixels = 0, levels = 0;
         Script s;
         s.steps.push_back([&](Script&) { return (form = OpenForm()) != nullptr && form->ControlsReady; });
         s.steps.push_back([&](Script&) {
@@ -662,6 +703,16 @@ TEST_F(DialogTest, ParametersFormPagesPreviewAndApplyTheirValues)
             c.act(form);
             shown = ResultSize(form);
             colourMap = form->PreviewIO->FileParams->ColorMapCount;
+            if (TPxBitmap* b = form->Img2->GetPxBitmap()) {
+                std::set<int> seen;
+                for (int y = 0; y < b->GetHeight(); ++y)
+                    for (int x = 0; x < b->GetWidth(); ++x) {
+                        const TPxRGB q = b->GetPixelRGB(x, y);
+                        greyPixels += q.r == q.g && q.g == q.b;
+                        seen.insert(q.r);
+                    }
+                levels = static_cast<int>(seen.size());
+            }
             SendMessageW(form->btnOK->GetHandle(), BM_CLICK, 0, 0);
             return true;
         });
@@ -675,8 +726,12 @@ TEST_F(DialogTest, ParametersFormPagesPreviewAndApplyTheirValues)
         EXPECT_TRUE(ok);
         EXPECT_TRUE(onPage);
         EXPECT_GT(shown, 0);
-        EXPECT_EQ(shown, IndependentSize(image.get(), c.encode, c.save));
+        EXPECT_EQ(shown, IndependentSize(source, c.encode, c.save));
         EXPECT_EQ(colourMap, c.colourMap);
+        if (c.grey) {
+            EXPECT_EQ(greyPixels, image->GetWidth() * image->GetHeight());
+            EXPECT_GT(levels, 16);
+        }
         c.check(*io.FileParams);
     }
 }
@@ -811,6 +866,52 @@ TEST_F(DialogTest, ParametersFormJpeg2000RateTyped)
         form.btnOKClick(nullptr);
         EXPECT_DOUBLE_EQ(p.J2000Rate, c.rate) << c.typed;
     }
+}
+
+// Apply writes the page and stays; a page change reloads the parameters,
+// dropping what was not applied; Cancel keeps what Apply wrote.
+TEST_F(DialogTest, ParametersFormApplyPageChangeAndCancel)
+{
+    auto image = Picture();
+    TImgIO io(nullptr);
+    io.SetAttachedPxBitmap(image.get());
+    io.FileParams->FileFormat = ffBMP;
+    io.PreviewsParams = ioppApplyButton;
+    TfIOPreviews* form = nullptr;
+    int bitsAfterApply = -1, shownAfterReturn = -1;
+    bool applyEnabledAfterApply = true;
+    Script s;
+    s.steps.push_back([&](Script&) { return (form = OpenForm()) != nullptr && form->ControlsReady; });
+    s.steps.push_back([&](Script&) {
+        Choose(form->Comb7, 2);  // 8 bits
+        SendMessageW(form->Button4->GetHandle(), BM_CLICK, 0, 0);
+        bitsAfterApply = io.FileParams->BitsPerSample;
+        applyEnabledAfterApply = form->Button4->GetEnabled();
+        Choose(form->Comb7, 0);  // 1 bit, not applied
+        form->PgConChanging(form->PgCon);
+        form->PgCon->SetTabIndex(1);  // TGA
+        form->PgConChange(form->PgCon);
+        form->PgConChanging(form->PgCon);
+        form->PgCon->SetTabIndex(0);  // back to BMP
+        form->PgConChange(form->PgCon);
+        shownAfterReturn = form->Comb7->GetItemIndex();
+        Choose(form->Comb7, 0);
+        SendMessageW(form->btnCancel->GetHandle(), BM_CLICK, 0, 0);
+        return true;
+    });
+    bool ok = true;
+    {
+        ScriptRun run(s);
+        ok = io.DoPreviews(ppBMP | ppTGA);
+    }
+    io.SetAttachedPxBitmap(nullptr);
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(bitsAfterApply, 8);
+    EXPECT_FALSE(applyEnabledAfterApply);
+    EXPECT_EQ(shownAfterReturn, 2);
+    EXPECT_EQ(io.FileParams->BitsPerSample, 8);
+    EXPECT_EQ(io.FileParams->SamplesPerPixel, 1);
 }
 
 TEST_F(DialogTest, ParametersFormPagesFollowTheFileFormat)
