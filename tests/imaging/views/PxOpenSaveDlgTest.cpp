@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <tuple>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "imaging/io/TiffLzw.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
+#include "imaging/model/PxPaletteDialog.h"
 #include "imaging/model/PxWords.h"
 #include "imaging/model/PxWideFiles.h"
 #include "imaging/views/PxIOPreviews.h"
@@ -912,6 +914,72 @@ TEST_F(DialogTest, ParametersFormApplyPageChangeAndCancel)
     EXPECT_EQ(shownAfterReturn, 2);
     EXPECT_EQ(io.FileParams->BitsPerSample, 8);
     EXPECT_EQ(io.FileParams->SamplesPerPixel, 1);
+}
+
+// The palette dialog shown now, if any.
+TImgPaletteDialog* OpenPalette()
+{
+    for (int i = 0; i < classlib::Screen->GetFormCount(); ++i)
+        if (auto* f = dynamic_cast<TImgPaletteDialog*>(classlib::Screen->GetForms(i)); f && f->HandleAllocated() &&
+                                                                                       IsWindowVisible(f->GetHandle()))
+            return f;
+    return nullptr;
+}
+
+// A black-and-white GIF: the transparent-colour swatch offers the two
+// colours of the preview's palette, and the one clicked is applied.
+TEST_F(DialogTest, ParametersFormGifSwatchOffersThePreviewPalette)
+{
+    auto image = Picture();
+    TImgIO io(nullptr);
+    io.SetAttachedPxBitmap(image.get());
+    io.FileParams->FileFormat = ffGIF;
+    TfIOPreviews* form = nullptr;
+    TImgPaletteDialog* palette = nullptr;
+    bool second = false, third = true;
+    TPxRGB offered{1, 2, 3};
+    Script s;
+    s.steps.push_back([&](Script&) { return (form = OpenForm()) != nullptr && form->ControlsReady; });
+    s.steps.push_back([&](Script&) {
+        Choose(form->Comb5, 0);  // B/W, no live preview yet
+        SendMessageW(form->CB4->GetHandle(), BM_CLICK, 0, 0);
+        PostMessageW(form->P3->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        PostMessageW(form->P3->GetHandle(), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+        return true;
+    });
+    s.steps.push_back([&](Script&) {
+        if (!(palette = OpenPalette()))
+            return false;
+        const RECT r1 = TImgPaletteDialog::CellRect(1), r2 = TImgPaletteDialog::CellRect(2);
+        second = palette->CellAt((r1.left + r1.right) / 2, (r1.top + r1.bottom) / 2) == 1;
+        third = palette->CellAt((r2.left + r2.right) / 2, (r2.top + r2.bottom) / 2) >= 0;
+        offered = form->PreviewIO->FileParams->ColorMap[1];
+        const LPARAM at = MAKELPARAM((r1.left + r1.right) / 2, (r1.top + r1.bottom) / 2);
+        PostMessageW(palette->GetHandle(), WM_MOUSEMOVE, 0, at);
+        PostMessageW(palette->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(palette->GetHandle(), WM_LBUTTONUP, 0, at);
+        return true;
+    });
+    s.steps.push_back([&](Script&) {
+        if (OpenPalette())
+            return false;
+        SendMessageW(form->btnOK->GetHandle(), BM_CLICK, 0, 0);
+        return true;
+    });
+    bool ok = false;
+    {
+        ScriptRun run(s);
+        ok = io.DoPreviews(ppGIF);
+    }
+    io.SetAttachedPxBitmap(nullptr);
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(second);
+    EXPECT_FALSE(third);  // two colours only
+    EXPECT_TRUE(io.FileParams->GIFTransparent);
+    EXPECT_EQ(io.FileParams->BitsPerSample, 1);
+    const TPxRGB got = io.FileParams->GIFTransparentColor;
+    EXPECT_EQ(std::make_tuple(got.r, got.g, got.b), std::make_tuple(offered.r, offered.g, offered.b));
 }
 
 TEST_F(DialogTest, ParametersFormPagesFollowTheFileFormat)
