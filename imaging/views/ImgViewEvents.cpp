@@ -8,8 +8,10 @@
 
 #include "classlib/Graphics.h"
 #include "classlib/SysUtils.h"
+#include "imaging/io/ImgIOPreviews.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/views/ImgView.h"
+#include "imaging/views/PxIOPreviews.h"
 #include "imaging/views/PxTransitions.h"
 
 namespace imaging {
@@ -105,10 +107,17 @@ void TImgView::ImgViewInitGlobals()
     g.XorPen->SetWidth(1);
 }
 
-void TImgView::ImgViewStartup() { ImgViewInitGlobals(); }
+void TImgView::ImgViewStartup()
+{
+    ImgViewInitGlobals();
+    // The parameters-preview form becomes the dialog of the I/O objects'
+    // DoPreviews (the I/O layer cannot name it itself).
+    PxInstallIOPreviewsForm();
+}
 
 void TImgView::ImgViewShutdown()
 {
+    PxSetIOPreviewsFactory(nullptr);
     TImgViewGlobals& g = Globals();
     g.XorPen.reset();
     if (g.MsImg32) {

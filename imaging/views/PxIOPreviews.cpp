@@ -10,14 +10,13 @@
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
+#include "imaging/io/ImgIOPreviews.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxLists.h"
 #include "imaging/model/PxPaletteDialog.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/proc/ImgProc.h"
-#include "imaging/views/ImgMIO.h"
-#include "imaging/views/ImgMView.h"
 
 namespace imaging {
 
@@ -42,6 +41,45 @@ int ReadInt(classlib::TSystemControl* Edit, int Default)
 int ShownDpi(double Exif, int Dpi) { return Exif > 0 ? static_cast<int>(std::nearbyint(Exif)) : Dpi; }
 
 std::wstring Colon(const std::wstring& s) { return s + L":"; }
+
+// The parameters keep their texts in the system's code page.
+std::wstring Wide(const std::string& s)
+{
+    if (s.empty())
+        return {};
+    const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(std::max(n, 0)), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+std::string Narrow(const std::wstring& w)
+{
+    if (w.empty())
+        return {};
+    const int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(std::max(n, 0)), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+    return s;
+}
+
+// Bits and samples of the BMP colour list's positions ("1 BPP" .. "32 BPP").
+constexpr int kBmpBits[] = {1, 4, 8, 8, 8};
+constexpr int kBmpSamples[] = {1, 1, 1, 3, 3};
+// Bits and samples of the PNG and TGA colour lists ("B/W", "256", "16M").
+constexpr int kColourBits[] = {1, 8, 8};
+constexpr int kColourSamples[] = {1, 1, 3};
+// Photometric, bits and samples of the TIFF photometric list's positions.
+constexpr int kTiffPhotometric[] = {0, 1, 3, 3, 2, 5, 7};
+constexpr int kTiffBits[] = {1, 1, 4, 8, 8, 8, 8};
+constexpr int kTiffSamples[] = {1, 1, 1, 1, 3, 4, 3};
+
+int Pos(classlib::TComboBox* Combo, int Size)
+{
+    return std::clamp(Combo->GetItemIndex(), 0, Size - 1);
+}
 
 }  // namespace
 
@@ -358,11 +396,141 @@ TfIOPreviews::TfIOPreviews(classlib::TComponent* Owner) : classlib::TForm(Owner)
     P1->SetBounds(320, 32, 40, 21);
     P1->SetBevelOuter(classlib::bvRaised);
     P1->OnClick = classlib::TNotifyEvent(this, &TfIOPreviews::P1Click);
+    P1->OnMouseEnter = classlib::TNotifyEvent(this, &TfIOPreviews::MouseEnter);
+    P1->OnMouseLeave = classlib::TNotifyEvent(this, &TfIOPreviews::MouseLeave);
     const classlib::TNotifyEvent png(this, &TfIOPreviews::Comb10Change);
     Comb10->OnChange = png;
     Comb11->OnChange = png;
     Comb12->OnChange = png;
     CB6->OnClick = png;
+
+    auto swatch = [&](classlib::TWinControl* Parent, int X, int Y, void (TfIOPreviews::*Click)(classlib::TObject*)) {
+        auto* p = new classlib::TPanel(this);
+        p->SetParent(Parent);
+        p->SetBounds(X, Y, 40, 21);
+        p->SetBevelOuter(classlib::bvRaised);
+        p->OnClick = classlib::TNotifyEvent(this, Click);
+        p->OnMouseEnter = classlib::TNotifyEvent(this, &TfIOPreviews::MouseEnter);
+        p->OnMouseLeave = classlib::TNotifyEvent(this, &TfIOPreviews::MouseLeave);
+        return p;
+    };
+
+    // TIFF page
+    TSTIFF = MakePage(L"TIFF");
+    L5 = label(TSTIFF, 6, 8, L"C");
+    ComB2 = combo(TSTIFF, 104, 4, 110, {});
+    L7 = label(TSTIFF, 6, 36, L"P");
+    ComB3 = combo(TSTIFF, 104, 32, 158,
+                  {L"WHITEISZERO", L"BLACKISZERO", L"RGB Palette 4 BPP (16 Colors)", L"RGB Palette 8 BPP (256 Colors)",
+                   L"RGB", L"CMYK", L"CIE Lab"});
+    label(TSTIFF, 6, 64, L"DPI X:");
+    E_TIFF_DPIX = edit(TSTIFF, 104, 60, 36, 5);
+    label(TSTIFF, 152, 64, L"DPI Y:");
+    E_TIFF_DPIY = edit(TSTIFF, 234, 60, 30, 5);
+    L8 = label(TSTIFF, 6, 92, L"X");
+    E2 = edit(TSTIFF, 104, 88, 36, 6);
+    L10 = label(TSTIFF, 152, 92, L"Y");
+    E3 = edit(TSTIFF, 234, 88, 30, 6);
+    // The group of the scanned-document texts: a frame with its caption.
+    auto* frame = new classlib::TBevel(this);
+    frame->SetParent(TSTIFF);
+    frame->SetShape(classlib::bsFrame);
+    frame->SetBounds(268, 6, 143, 150);
+    Gr1 = label(TSTIFF, 272, 0, L"S");
+    L12 = label(TSTIFF, 276, 18, L"N");
+    E4 = edit(TSTIFF, 276, 33, 128, 255);
+    L13 = label(TSTIFF, 276, 60, L"D");
+    E5 = edit(TSTIFF, 276, 75, 128, 255);
+    L14 = label(TSTIFF, 276, 102, L"P");
+    E6 = edit(TSTIFF, 276, 117, 128, 255);
+    const classlib::TNotifyEvent tiff(this, &TfIOPreviews::ComboBox2Click);
+    ComB2->OnChange = tiff;
+    ComB3->OnChange = tiff;
+    for (classlib::TEdit* e : {E2, E3, E4, E5, E6, E_TIFF_DPIX, E_TIFF_DPIY})
+        e->OnChange = tiff;
+    for (classlib::TEdit* e : {E2, E3, E_TIFF_DPIX, E_TIFF_DPIY})
+        editHandlers(e);
+
+    // GIF page
+    TSGIF = MakePage(L"GIF");
+    L38 = label(TSGIF, 6, 8, L"C");
+    Comb5 = combo(TSGIF, 120, 4, 80, {L"B/W", L"4", L"8", L"16", L"32", L"64", L"128", L"256"});
+    CB4 = check(TSGIF, 6, 34, 180, L"T");
+    L34 = label(TSGIF, 6, 62, L"T");
+    P3 = swatch(TSGIF, 120, 58, &TfIOPreviews::P3Click);
+    CB5 = check(TSGIF, 6, 88, 180, L"I");
+    L35 = label(TSGIF, 6, 116, L"B");
+    P4 = swatch(TSGIF, 120, 112, &TfIOPreviews::P4Click);
+    L31 = label(TSGIF, 220, 8, L"X");
+    E10 = edit(TSGIF, 316, 4, 50, 6);
+    L32 = label(TSGIF, 220, 36, L"Y");
+    E11 = edit(TSGIF, 316, 32, 50, 6);
+    L33 = label(TSGIF, 220, 64, L"D");
+    E12 = edit(TSGIF, 316, 60, 50, 6);
+    L36 = label(TSGIF, 370, 64, L"1/100 s");
+    const classlib::TNotifyEvent gif(this, &TfIOPreviews::ComboBox5Click);
+    Comb5->OnChange = gif;
+    CB4->OnClick = gif;
+    CB5->OnClick = gif;
+    for (classlib::TEdit* e : {E10, E11, E12}) {
+        e->OnChange = gif;
+        editHandlers(e);
+    }
+
+    // BMP page
+    TSBMP = MakePage(L"BMP");
+    L37 = label(TSBMP, 6, 8, L"C");
+    Comb6 = combo(TSBMP, 110, 4, 140, {L"UNCOMPRESSED", L"RLE"});
+    L21 = label(TSBMP, 6, 36, L"C");
+    Comb7 = combo(TSBMP, 110, 32, 140,
+                  {L"1 BPP (2 Colors)", L"4 BPP (16 Colors)", L"8 BPP (256 Colors)", L"24 BPP True Image",
+                   L"32 BPP True Image"});
+    label(TSBMP, 270, 8, L"DPI X:");
+    E_BMP_DPIX = edit(TSBMP, 320, 4, 40, 5);
+    label(TSBMP, 270, 36, L"DPI Y:");
+    E_BMP_DPIY = edit(TSBMP, 320, 32, 40, 5);
+    const classlib::TNotifyEvent bmp(this, &TfIOPreviews::Comb6Change);
+    Comb6->OnChange = bmp;
+    Comb7->OnChange = bmp;
+    for (classlib::TEdit* e : {E_BMP_DPIX, E_BMP_DPIY}) {
+        e->OnChange = bmp;
+        editHandlers(e);
+    }
+
+    // TGA page
+    TSTGA = MakePage(L"TGA");
+    L62 = label(TSTGA, 6, 8, L"C");
+    Comb14 = combo(TSTGA, 110, 4, 100, {L"B/W", L"256", L"16M"});
+    L63 = label(TSTGA, 6, 36, L"B");
+    P5 = swatch(TSTGA, 110, 32, &TfIOPreviews::P5Click);
+    CB1 = check(TSTGA, 6, 62, 180, L"C");
+    L64 = label(TSTGA, 230, 8, L"N");
+    E13 = edit(TSTGA, 300, 4, 105, 255);
+    L65 = label(TSTGA, 230, 36, L"D");
+    E14 = edit(TSTGA, 300, 32, 105, 255);
+    const classlib::TNotifyEvent tga(this, &TfIOPreviews::Comb14Click);
+    Comb14->OnChange = tga;
+    CB1->OnClick = tga;
+    E13->OnChange = tga;
+    E14->OnChange = tga;
+
+    // JPEG 2000 page
+    TSJ2000 = MakePage(L"JPEG2000");
+    L66 = label(TSJ2000, 6, 8, L"R");
+    E15 = edit(TSJ2000, 110, 4, 40, 4);
+    Mb1 = new TPxScrollBar(this);
+    Mb1->SetParent(TSJ2000);
+    Mb1->SetBounds(156, 6, 190, 17);
+    Mb1->SetRange(0, 1000);
+    L71 = label(TSJ2000, 6, 36, L"P");
+    Comb15 = combo(TSJ2000, 110, 32, 100, {L"GrayScale", L"RGB", L"YCbCr"});
+    editHandlers(E15);
+    E15->OnChange = classlib::TNotifyEvent(this, &TfIOPreviews::E15Change);
+    E15->OnEnter = classlib::TNotifyEvent(this, &TfIOPreviews::E22Enter);
+    const classlib::TNotifyEvent j2k(this, &TfIOPreviews::Mb1Change);
+    Comb15->OnChange = j2k;
+    Mb1->OnChange = j2k;
+    Mb1->OnScroll = TPxScrollEvent(this, &TfIOPreviews::Mb13Scroll);
 
     // FormCreate
     BilevelMode = true;
@@ -414,6 +582,31 @@ void TfIOPreviews::ApplyLanguage(TMsgLanguage Language)
     L54->SetCaption(Colon(m(63)));
     L55->SetCaption(Colon(m(67)));
     L56->SetCaption(Colon(m(48)));
+    L5->SetCaption(Colon(m(48)));
+    L7->SetCaption(Colon(m(50)));
+    Gr1->SetCaption(L" " + m(51) + L" ");
+    L12->SetCaption(Colon(m(52)));
+    L13->SetCaption(Colon(m(53)));
+    L14->SetCaption(Colon(m(54)));
+    L8->SetCaption(Colon(m(64)));
+    L10->SetCaption(Colon(m(65)));
+    L38->SetCaption(Colon(m(59)));
+    CB4->SetCaption(m(60));
+    L34->SetCaption(Colon(m(61)));
+    CB5->SetCaption(m(62));
+    L35->SetCaption(Colon(m(63)));
+    L31->SetCaption(Colon(m(64)));
+    L32->SetCaption(Colon(m(65)));
+    L33->SetCaption(Colon(m(66)));
+    L37->SetCaption(Colon(m(48)));
+    L21->SetCaption(Colon(m(59)));
+    L62->SetCaption(Colon(m(59)));
+    L63->SetCaption(Colon(m(63)));
+    CB1->SetCaption(m(48));
+    L64->SetCaption(Colon(m(52)));
+    L65->SetCaption(Colon(m(53)));
+    L66->SetCaption(Colon(m(124)));
+    L71->SetCaption(Colon(m(50)));
     CancelCaption = L"&" + m(5);
 }
 
@@ -450,8 +643,52 @@ void TfIOPreviews::SetActivePage(TPxPreviewsPage* Page)
             PgCon->SetTabIndex(static_cast<int>(i));
 }
 
+void TfIOPreviews::FormShow(classlib::TObject*)
+{
+    // Languages whose texts are longer than the layout's room.
+    switch (PRIMARYLANGID(GetUserDefaultLangID())) {
+    case 0x0B:  // Finnish
+        for (classlib::TEdit* e : {E4, E5, E6})
+            e->SetWidth(102);
+        break;
+    case 0x15:  // Polish
+        for (classlib::TEdit* e : {E4, E5, E6})
+            e->SetWidth(118);
+        CB4->SetLeft(16);
+        CB5->SetLeft(16);
+        break;
+    case 0x08:  // Greek
+        ComB1->SetLeft(142);
+        E23->SetLeft(142);
+        ComB13->SetLeft(142);
+        L26->SetLeft(66);
+        L57->SetLeft(54);
+        E23UD->SetLeft(203);
+        L27->SetLeft(6);
+        break;
+    default: break;
+    }
+}
+
+// A swatch under the mouse looks pressed.
+void TfIOPreviews::MouseEnter(classlib::TObject* Sender)
+{
+    if (auto* p = dynamic_cast<classlib::TPanel*>(Sender))
+        p->SetBevelOuter(classlib::bvLowered);
+}
+
+void TfIOPreviews::MouseLeave(classlib::TObject* Sender)
+{
+    if (auto* p = dynamic_cast<classlib::TPanel*>(Sender))
+        p->SetBevelOuter(classlib::bvRaised);
+}
+
 void TfIOPreviews::DoShow()
 {
+    if (!shown_) {
+        shown_ = true;
+        FormShow(this);
+    }
     classlib::TForm::DoShow();
     if (!activated_) {
         activated_ = true;
@@ -468,7 +705,8 @@ void TfIOPreviews::FormActivate(classlib::TObject*)
     const struct {
         TPxPreviewsPage* Page;
         uint16_t Bit;
-    } order[] = {{TSJPEG, ppJPEG}, {TSPCX, ppPCX}, {TSPNG, ppPNG}};
+    } order[] = {{TSJPEG, ppJPEG}, {TSTIFF, ppTIFF}, {TSGIF, ppGIF}, {TSBMP, ppBMP},
+                 {TSPCX, ppPCX},   {TSPNG, ppPNG},   {TSTGA, ppTGA}, {TSJ2000, ppJ2000}};
     for (const auto& o : order)
         if ((pages_ & ppAll) || (pages_ & o.Bit))
             tabPages_.push_back(o.Page);
@@ -477,6 +715,9 @@ void TfIOPreviews::FormActivate(classlib::TObject*)
         captions.push_back(p->Caption);
     PgCon->SetTabs(captions);
     SetActivePage(tabPages_.empty() ? nullptr : tabPages_.front());
+    ComB2->GetItems()->Clear();
+    for (const wchar_t* c : {L"UNCOMPRESSED", L"CCITT1D", L"G3FAX1D", L"G3FAX2D", L"G4FAX", L"LZW", L"JPEG", L"PACKBITS"})
+        ComB2->GetItems()->Add(c);
     PgCon->SetVisible(true);
     LoadWorkingCopy();
     ShowWorkingCopy();
@@ -534,6 +775,63 @@ void TfIOPreviews::LoadWorkingCopy()
     w.PngBackground = p.PNGBackground;
     w.PngFilter = p.PNGFilter;
     w.PngCompression = p.PNGCompression;
+
+    w.TiffCompression = p.TIFFCompression;
+    w.TiffPhotometric = p.TIFFPhotometric;
+    w.TiffBits = p.BitsPerSample;
+    w.TiffSamples = p.SamplesPerPixel;
+    w.TDpiX = ShownDpi(p.EXIFXResolution, p.DpiX);
+    w.TDpiY = ShownDpi(p.EXIFYResolution, p.DpiY);
+    w.TiffDocumentName = Wide(p.TIFFDocumentName);
+    w.TiffPageName = Wide(p.TIFFPageName);
+    w.TiffDescription = Wide(p.TIFFImageDescription);
+    w.TiffXPos = p.TIFFXPos;
+    w.TiffYPos = p.TIFFYPos;
+    w.TiffImageIndex = p.TIFFImageIndex;
+    w.TiffPageNumber = p.TIFFPageNumber;
+    w.TiffPageCount = p.TIFFPageCount;
+
+    w.GifBits = p.BitsPerSample;
+    w.GifTransparent = p.GIFTransparent;
+    w.GifTranspColor = p.GIFTransparentColor;
+    w.GifInterlaced = p.GIFInterlaced;
+    w.GifBackground = p.GIFBackground;
+    w.GifXPos = p.GIFXPos;
+    w.GifYPos = p.GIFYPos;
+    w.GifDelay = p.GIFDelayTime;
+    w.GifImageIndex = p.GIFImageIndex;
+
+    w.BmpCompression = p.BMPCompression;
+    w.BmpColors = 3;
+    if (p.SamplesPerPixel == 1 && (p.BitsPerSample == 1 || p.BitsPerSample == 4 || p.BitsPerSample == 8))
+        w.BmpColors = p.BitsPerSample == 1 ? 0 : p.BitsPerSample == 4 ? 1 : 2;
+    else if (p.FileFormat == ffBMP && p.SamplesPerPixel == 4)
+        w.BmpColors = 4;
+    w.BDpiX = ShownDpi(p.EXIFXResolution, p.DpiX);
+    w.BDpiY = ShownDpi(p.EXIFYResolution, p.DpiY);
+
+    w.TgaColors = p.SamplesPerPixel == 1 ? (p.BitsPerSample == 1 ? 0 : 1) : 2;
+    w.TgaBackground = p.TGABackground;
+    w.TgaCompressed = p.TGACompressed;
+    w.TgaName = Wide(p.TGAImageName);
+    w.TgaDescription = Wide(p.TGADescriptor);
+
+    w.J2kRate = p.J2000Rate;
+    w.J2kColorSpace = p.J2000ColorSpace;
+}
+
+int TfIOPreviews::TIFFCompressionToIndex(int Compression)
+{
+    if (Compression >= 0 && Compression <= 5)
+        return Compression;
+    return Compression == 7 ? 6 : Compression == 8 ? 7 : 0;
+}
+
+int TfIOPreviews::IndexToTIFFCompression(int Index)
+{
+    if (Index >= 0 && Index <= 5)
+        return Index;
+    return Index == 6 ? 7 : Index == 7 ? 8 : 0;
 }
 
 void TfIOPreviews::ShowWorkingCopy()
@@ -555,7 +853,8 @@ void TfIOPreviews::ShowWorkingCopy()
             c->SetEnabled(true);
         Img1->SetMouseInteract(TImgView::miZoom | TImgView::miScroll);
     } else {
-        Working.JDpiX = Working.JDpiY = 0;
+        Working.JDpiX = Working.JDpiY = Working.TDpiX = Working.TDpiY = 0;
+        Working.BDpiX = Working.BDpiY = Working.PDpiX = Working.PDpiY = 0;
         Img1->SetScrollBars(classlib::ssNone);
         Img1->SetMouseInteract(0);
         Img1->SetZoom(100);
@@ -564,8 +863,14 @@ void TfIOPreviews::ShowWorkingCopy()
                                       static_cast<classlib::TControl*>(L2), static_cast<classlib::TControl*>(L3)})
             c->SetEnabled(false);
     }
-    const TWorking& w = Working;
+    TWorking& w = Working;
     const bool dpi = Params && Params->DpiEditable;
+    auto showDpi = [&](classlib::TEdit* X, classlib::TEdit* Y, int DpiX, int DpiY) {
+        X->SetEnabled(dpi);
+        Y->SetEnabled(dpi);
+        X->SetText(dpi ? std::to_wstring(DpiX) : L"");
+        Y->SetText(dpi ? std::to_wstring(DpiY) : L"");
+    };
     if (active_ == TSJPEG) {
         for (classlib::TControl* c : {static_cast<classlib::TControl*>(E_JPEG_DPIX),
                                       static_cast<classlib::TControl*>(E_JPEG_DPIY),
@@ -580,6 +885,82 @@ void TfIOPreviews::ShowWorkingCopy()
         CB2->SetChecked(w.Huffman);
         CB3->SetChecked(w.Progressive);
         E23->SetText(std::to_wstring(w.Smooth));
+    } else if (active_ == TSJ2000) {
+        E15->SetText(std::to_wstring(std::lround(w.J2kRate * 1000)));
+        Mb1->SetPosition(static_cast<int>(std::lround(w.J2kRate * 1000)));
+        Comb15->SetItemIndex(w.J2kColorSpace);
+    } else if (active_ == TSTIFF) {
+        showDpi(E_TIFF_DPIX, E_TIFF_DPIY, w.TDpiX, w.TDpiY);
+        if (Params && Params->FileFormat == ffTIFF) {
+            ComB2->SetItemIndex(TIFFCompressionToIndex(w.TiffCompression));
+            switch (w.TiffPhotometric) {
+            case 0: ComB3->SetItemIndex(0); break;
+            case 1: ComB3->SetItemIndex(1); break;
+            case 2:
+            case 6: ComB3->SetItemIndex(4); break;
+            case 3:
+                if (w.TiffBits >= 1 && w.TiffBits <= 4)
+                    ComB3->SetItemIndex(2);
+                else if ((w.TiffBits >= 5 && w.TiffBits <= 8) || w.TiffBits == 16)
+                    ComB3->SetItemIndex(3);
+                break;
+            case 5: ComB3->SetItemIndex(5); break;
+            case 7: ComB3->SetItemIndex(6); break;
+            default: break;
+            }
+        } else if (Params) {
+            // Another format's parameters: the nearest TIFF layout of its colours.
+            ComB2->SetItemIndex(0);
+            const TIOParamsVals& p = *Params;
+            if (p.SamplesPerPixel == 1) {
+                w.TiffPhotometric = 3;
+                w.TiffSamples = 1;
+                if (p.BitsPerSample <= 4) {
+                    w.TiffBits = 4;
+                    ComB3->SetItemIndex(2);
+                } else {
+                    w.TiffBits = 8;
+                    ComB3->SetItemIndex(3);
+                }
+            } else if (p.SamplesPerPixel == 3 || p.SamplesPerPixel == 5) {
+                w.TiffPhotometric = 2;
+                ComB3->SetItemIndex(4);
+            } else if (p.SamplesPerPixel == 4) {
+                if (p.FileFormat == ffJPEG && p.JPEGColorSpace == 3) {
+                    w.TiffPhotometric = 5;
+                    ComB3->SetItemIndex(5);
+                } else {
+                    w.TiffPhotometric = 2;
+                    ComB3->SetItemIndex(4);
+                }
+            }
+        }
+        E4->SetText(w.TiffDocumentName);
+        E5->SetText(w.TiffDescription);
+        E6->SetText(w.TiffPageName);
+        E2->SetText(std::to_wstring(w.TiffXPos));
+        E3->SetText(std::to_wstring(w.TiffYPos));
+    } else if (active_ == TSGIF) {
+        Comb5->SetItemIndex(w.GifBits - 1);
+        CB4->SetChecked(w.GifTransparent);
+        L34->SetEnabled(w.GifTransparent);
+        P3->SetEnabled(w.GifTransparent);
+        P3->SetColor(static_cast<classlib::TColor>(PxRGBToColor(w.GifTranspColor)));
+        P4->SetColor(static_cast<classlib::TColor>(PxRGBToColor(w.GifBackground)));
+        CB5->SetChecked(w.GifInterlaced);
+        E10->SetText(std::to_wstring(w.GifXPos));
+        E11->SetText(std::to_wstring(w.GifYPos));
+        E12->SetText(std::to_wstring(w.GifDelay));
+    } else if (active_ == TSBMP) {
+        showDpi(E_BMP_DPIX, E_BMP_DPIY, w.BDpiX, w.BDpiY);
+        Comb6->SetItemIndex(w.BmpCompression ? 1 : 0);
+        Comb7->SetItemIndex(w.BmpColors);
+    } else if (active_ == TSTGA) {
+        Comb14->SetItemIndex(w.TgaColors);
+        P5->SetColor(static_cast<classlib::TColor>(PxRGBToColor(w.TgaBackground)));
+        CB1->SetChecked(w.TgaCompressed);
+        E13->SetText(w.TgaName);
+        E14->SetText(w.TgaDescription);
     } else if (active_ == TSPCX) {
         E_PCX_DPIX->SetEnabled(dpi);
         E_PCX_DPIY->SetEnabled(dpi);
@@ -663,17 +1044,75 @@ void TfIOPreviews::MakePreview(TImgView* Target)
         PreviewIO->SavePNGToStream(&counter);
         L2->SetCaption(ResultCaption + std::to_wstring(counter.GetSize()) + L" bytes");
         copyToTarget();
-        // Palette reduction: the look of the image with its colours reduced.
-        const int n = 1 << (P->BitsPerSample * P->SamplesPerPixel > 24 ? 24 : P->BitsPerSample * P->SamplesPerPixel);
+        PaletteReduction(Target, P);
+    } else if (active_ == TSJ2000) {
+        progressPhases_ = 2;
+        P->J2000Rate = w.J2kRate;
+        P->J2000ColorSpace = static_cast<uint8_t>(w.J2kColorSpace);
+        P->BitsPerSample = 8;
+        P->SamplesPerPixel = 3;
+        PreviewIO->SaveJ2KToStream(&memory);
+        L2->SetCaption(ResultCaption + std::to_wstring(memory.GetSize()) + L" bytes");
+        if (classlib::Application)
+            classlib::Application->ProcessMessages();
+        memory.SetPosition(0);
+        PreviewIO->SetAttachedPxBitmap(Target->GetPxBitmap());
+        progressBase_ = 50;
+        PreviewIO->LoadJ2KFromStream(&memory);
+    } else if (active_ == TSTIFF) {
+        progressPhases_ = 1;
+        P->TIFFLZWDecompress = Params ? Params->TIFFLZWDecompress : P->TIFFLZWDecompress;
+        P->TIFFLZWCompress = Params ? Params->TIFFLZWCompress : P->TIFFLZWCompress;
+        P->TIFFCompression = static_cast<uint8_t>(w.TiffCompression);
+        P->TIFFPhotometric = static_cast<uint8_t>(w.TiffPhotometric);
+        P->SamplesPerPixel = w.TiffSamples;
+        P->BitsPerSample = w.TiffBits;
+        PreviewIO->SaveTIFFToStream(&counter);
+        L2->SetCaption(ResultCaption + std::to_wstring(counter.GetSize()) + L" bytes");
+        copyToTarget();
+        if (P->TIFFPhotometric <= 1 && P->BitsPerSample == 8 && P->SamplesPerPixel == 1) {
+            PreviewProc->AttachBitmap(Target->GetPxBitmap());
+            PreviewProc->ConvertToGray();
+            PreviewProc->AttachBitmap(nullptr);
+            P->FreeColorMap();
+        } else if (P->TIFFPhotometric < 5) {
+            PaletteReduction(Target, P);
+        }
+    } else if (active_ == TSGIF) {
+        progressPhases_ = 1;
+        P->GIFLZWDecompress = Params ? Params->GIFLZWDecompress : P->GIFLZWDecompress;
+        P->GIFLZWCompress = Params ? Params->GIFLZWCompress : P->GIFLZWCompress;
+        P->BitsPerSample = w.GifBits;
+        P->SamplesPerPixel = 1;
+        P->GIFInterlaced = w.GifInterlaced;
+        PreviewIO->SaveGIFToStream(&counter);
+        L2->SetCaption(ResultCaption + std::to_wstring(counter.GetSize()) + L" bytes");
+        copyToTarget();
+        PaletteReduction(Target, P);
+    } else if (active_ == TSBMP) {
+        progressPhases_ = 1;
+        P->BMPCompression = static_cast<uint8_t>(w.BmpCompression);
+        P->BitsPerSample = kBmpBits[w.BmpColors];
+        P->SamplesPerPixel = kBmpSamples[w.BmpColors];
+        P->BMPWriteAlpha = w.BmpColors == 4;
+        PreviewIO->SaveBMPToStream(&counter);
+        L2->SetCaption(ResultCaption + std::to_wstring(counter.GetSize()) + L" bytes");
+        copyToTarget();
+        const int64_t n = PxPow2(P->BitsPerSample, P->SamplesPerPixel);
         if (n <= 256) {
             PreviewProc->AttachBitmap(Target->GetPxBitmap());
-            P->FreeColorMap();
-            P->AllocColorMap(n);
-            PreviewProc->ConvertToPalette(n, P->ColorMap.get(), BilevelMode);
+            PreviewProc->ConvertTo(static_cast<int>(n), BilevelMode);
             PreviewProc->AttachBitmap(nullptr);
-        } else {
-            P->FreeColorMap();
         }
+    } else if (active_ == TSTGA) {
+        progressPhases_ = 1;
+        P->BitsPerSample = kColourBits[w.TgaColors];
+        P->SamplesPerPixel = kColourSamples[w.TgaColors];
+        P->TGACompressed = w.TgaCompressed;
+        PreviewIO->SaveTGAToStream(&counter);
+        L2->SetCaption(ResultCaption + std::to_wstring(counter.GetSize()) + L" bytes");
+        copyToTarget();
+        PaletteReduction(Target, P);
     }
     ProgressBar1->SetPosition(0);
     if (Target == Img2) {
@@ -683,6 +1122,18 @@ void TfIOPreviews::MakePreview(TImgView* Target)
         Img2->EndPaintLock();
     }
     Target->Update();
+}
+
+void TfIOPreviews::PaletteReduction(TImgView* Target, TIOParamsVals* P)
+{
+    const int64_t n = PxPow2(P->BitsPerSample, P->SamplesPerPixel);
+    P->FreeColorMap();
+    if (n > 256)
+        return;
+    PreviewProc->AttachBitmap(Target->GetPxBitmap());
+    P->AllocColorMap(static_cast<int32_t>(n));
+    PreviewProc->ConvertToPalette(static_cast<int>(n), P->ColorMap.get(), BilevelMode);
+    PreviewProc->AttachBitmap(nullptr);
 }
 
 void TfIOPreviews::Preview()
@@ -718,6 +1169,54 @@ void TfIOPreviews::btnOKClick(classlib::TObject*)
             p.SetDpiX(w.JDpiX);
             p.SetDpiY(w.JDpiY);
         }
+    } else if (active_ == TSJ2000) {
+        p.J2000Rate = w.J2kRate;
+        p.BitsPerSample = 8;
+        p.SamplesPerPixel = w.J2kColorSpace == 0 ? 1 : 3;
+        p.J2000ColorSpace = static_cast<uint8_t>(std::clamp(w.J2kColorSpace, 0, 2));
+    } else if (active_ == TSTIFF) {
+        p.TIFFCompression = static_cast<uint8_t>(w.TiffCompression);
+        p.TIFFPhotometric = static_cast<uint8_t>(w.TiffPhotometric);
+        p.BitsPerSample = w.TiffBits;
+        p.SamplesPerPixel = w.TiffSamples;
+        if (p.DpiEditable) {
+            p.SetDpiX(w.TDpiX);
+            p.SetDpiY(w.TDpiY);
+        }
+        p.TIFFDocumentName = Narrow(w.TiffDocumentName);
+        p.TIFFPageName = Narrow(w.TiffPageName);
+        p.TIFFImageDescription = Narrow(w.TiffDescription);
+        p.TIFFXPos = w.TiffXPos;
+        p.TIFFYPos = w.TiffYPos;
+        p.SetImageIndex(w.TiffImageIndex);
+        p.TIFFPageNumber = w.TiffPageNumber;
+        p.TIFFPageCount = w.TiffPageCount;
+    } else if (active_ == TSGIF) {
+        p.BitsPerSample = w.GifBits;
+        p.GIFTransparent = w.GifTransparent;
+        p.GIFTransparentColor = w.GifTranspColor;
+        p.GIFInterlaced = w.GifInterlaced;
+        p.GIFBackground = w.GifBackground;
+        p.GIFXPos = w.GifXPos;
+        p.GIFYPos = w.GifYPos;
+        p.GIFDelayTime = w.GifDelay;
+        p.SetImageIndex(w.GifImageIndex);
+    } else if (active_ == TSBMP) {
+        p.BMPCompression = static_cast<uint8_t>(w.BmpCompression);
+        p.BitsPerSample = kBmpBits[w.BmpColors];
+        p.SamplesPerPixel = kBmpSamples[w.BmpColors];
+        p.BMPWriteAlpha = w.BmpColors == 4;
+        if (p.DpiEditable) {
+            p.SetDpiX(w.BDpiX);
+            p.SetDpiY(w.BDpiY);
+        }
+    } else if (active_ == TSTGA) {
+        p.BitsPerSample = kColourBits[w.TgaColors];
+        p.SamplesPerPixel = kColourSamples[w.TgaColors];
+        p.TGABackground = w.TgaBackground;
+        p.TGACompressed = w.TgaCompressed;
+        p.TGAImageName = Narrow(w.TgaName);
+        p.TGADescriptor = Narrow(w.TgaDescription);
     } else if (active_ == TSPCX) {
         static const int bits[] = {1, 4, 8, 8};
         static const int samples[] = {1, 1, 1, 3};
@@ -851,23 +1350,204 @@ void TfIOPreviews::Comb10Change(classlib::TObject*)
     Button4->SetEnabled(true);
 }
 
-void TfIOPreviews::P1Click(classlib::TObject*)
+bool TfIOPreviews::PickFromPalette(int Count, classlib::TColor& Colour)
 {
     TIOParamsVals* P = PreviewIO->FileParams;
+    TImgPaletteDialog dlg(this);
+    dlg.SetPalette(P->ColorMap.get(), std::clamp(Count, 0, P->ColorMapCount));
+    dlg.GetCancelButton()->SetCaption(CancelCaption);
+    if (!dlg.Execute())
+        return false;
+    Colour = dlg.Color;
+    return true;
+}
+
+namespace {
+
+// The PNG and TGA background swatches: the preview's palette when there is
+// one, else the system colour dialog.
+void PickBackground(TfIOPreviews* Form, classlib::TPanel* Swatch, TPxRGB& Working)
+{
+    TIOParamsVals* P = Form->PreviewIO->FileParams;
+    classlib::TColor colour = Swatch->GetColor();
     if (P->ColorMap) {
-        TImgPaletteDialog dlg(this);
-        const int n = 1 << std::min(P->BitsPerSample * P->SamplesPerPixel, 8);
-        dlg.SetPalette(P->ColorMap.get(), std::min(n, P->ColorMapCount));
-        dlg.GetCancelButton()->SetCaption(CancelCaption);
-        if (dlg.Execute())
-            P1->SetColor(dlg.Color);
+        if (Form->PickFromPalette(static_cast<int>(PxPow2(P->BitsPerSample, P->SamplesPerPixel)), colour))
+            Swatch->SetColor(colour);
     } else {
-        classlib::TColorDialog dlg(this);
-        dlg.Color = P1->GetColor();
-        if (dlg.Execute(GetHandle()))
-            P1->SetColor(dlg.Color);
+        classlib::TColorDialog dlg(Form);
+        dlg.Color = Swatch->GetColor();
+        if (dlg.Execute(Form->GetHandle()))
+            Swatch->SetColor(dlg.Color);
     }
-    Working.PngBackground = PxColorToRGB(P1->GetColor());
+    Working = PxColorToRGB(Swatch->GetColor());
+    Form->Button4->SetEnabled(true);
+}
+
+}  // namespace
+
+void TfIOPreviews::P1Click(classlib::TObject*) { PickBackground(this, P1, Working.PngBackground); }
+
+void TfIOPreviews::P5Click(classlib::TObject*) { PickBackground(this, P5, Working.TgaBackground); }
+
+// The GIF swatches offer the colours of the GIF preview's palette.
+void TfIOPreviews::P3Click(classlib::TObject*)
+{
+    if (!PreviewIO->FileParams->ColorMap)
+        MakePreview(Img2);
+    classlib::TColor colour = P3->GetColor();
+    if (PickFromPalette(static_cast<int>(PxPow2(Working.GifBits, 1)), colour))
+        P3->SetColor(colour);
+    Working.GifTranspColor = PxColorToRGB(P3->GetColor());
+    Button4->SetEnabled(true);
+}
+
+void TfIOPreviews::P4Click(classlib::TObject*)
+{
+    if (!PreviewIO->FileParams->ColorMap)
+        MakePreview(Img2);
+    classlib::TColor colour = P4->GetColor();
+    if (PickFromPalette(static_cast<int>(PxPow2(Working.GifBits, 1)), colour))
+        P4->SetColor(colour);
+    Working.GifBackground = PxColorToRGB(P4->GetColor());
+    Button4->SetEnabled(true);
+}
+
+void TfIOPreviews::ComboBox2Click(classlib::TObject* Sender)
+{
+    if (!ControlsReady)
+        return;
+    TWorking& w = Working;
+    const int dpix = ReadInt(E_TIFF_DPIX, 300);
+    const int dpiy = ReadInt(E_TIFF_DPIY, 300);
+    // Keep compression and photometric compatible: the fax codings take
+    // only black and white, JPEG only RGB.
+    auto set = [&](classlib::TComboBox* Combo, int Index) {
+        ControlsReady = false;
+        Combo->SetItemIndex(Index);
+        ControlsReady = true;
+    };
+    if (Sender == ComB3) {
+        const int c2 = ComB2->GetItemIndex();
+        if (ComB3->GetItemIndex() < 2) {
+            if (c2 == 0 || c2 > 4)
+                set(ComB2, 1);
+        } else if (c2 >= 1 && c2 <= 4) {
+            set(ComB2, 0);
+        }
+        if (ComB2->GetItemIndex() == 6 && ComB3->GetItemIndex() != 4)
+            set(ComB2, 0);
+    } else if (Sender == ComB2) {
+        const int c2 = ComB2->GetItemIndex();
+        if (c2 >= 1 && c2 <= 4) {
+            if (ComB3->GetItemIndex() > 1)
+                set(ComB3, 0);
+        } else if (ComB3->GetItemIndex() <= 1) {
+            set(ComB3, 4);
+        }
+        if (c2 == 6)
+            set(ComB3, 4);
+    }
+    const int compression = IndexToTIFFCompression(ComB2->GetItemIndex());
+    const int c3 = Pos(ComB3, 7);
+    if (compression != w.TiffCompression || kTiffPhotometric[c3] != w.TiffPhotometric || kTiffBits[c3] != w.TiffBits ||
+        kTiffSamples[c3] != w.TiffSamples || dpix != w.TDpiX || dpiy != w.TDpiY) {
+        w.TiffCompression = compression;
+        w.TiffPhotometric = kTiffPhotometric[c3];
+        w.TiffBits = kTiffBits[c3];
+        w.TiffSamples = kTiffSamples[c3];
+        w.TDpiX = dpix;
+        w.TDpiY = dpiy;
+        Preview();
+    }
+    w.TiffXPos = ReadInt(E2, 0);
+    w.TiffYPos = ReadInt(E3, 0);
+    w.TiffDocumentName = E4->GetText();
+    w.TiffDescription = E5->GetText();
+    w.TiffPageName = E6->GetText();
+    Button4->SetEnabled(true);
+}
+
+void TfIOPreviews::ComboBox5Click(classlib::TObject*)
+{
+    if (!ControlsReady)
+        return;
+    TWorking& w = Working;
+    const int bits = Pos(Comb5, 8) + 1;
+    if (bits != w.GifBits || CB5->GetChecked() != w.GifInterlaced) {
+        w.GifBits = bits;
+        w.GifInterlaced = CB5->GetChecked();
+        Preview();
+    }
+    w.GifXPos = ReadInt(E10, 0);
+    w.GifYPos = ReadInt(E11, 0);
+    w.GifDelay = ReadInt(E12, 0);
+    w.GifTransparent = CB4->GetChecked();
+    L34->SetEnabled(w.GifTransparent);
+    P3->SetEnabled(w.GifTransparent);
+    w.GifInterlaced = CB5->GetChecked();
+    Button4->SetEnabled(true);
+}
+
+void TfIOPreviews::Comb6Change(classlib::TObject*)
+{
+    if (!ControlsReady)
+        return;
+    TWorking& w = Working;
+    const int colours = Pos(Comb7, 5);
+    const int compression = Comb6->GetItemIndex() > 0 ? 1 : 0;
+    const int dpix = ReadInt(E_BMP_DPIX, 300);
+    const int dpiy = ReadInt(E_BMP_DPIY, 300);
+    if (colours != w.BmpColors || compression != w.BmpCompression || dpix != w.BDpiX || dpiy != w.BDpiY) {
+        w.BmpColors = colours;
+        w.BmpCompression = compression;
+        w.BDpiX = dpix;
+        w.BDpiY = dpiy;
+        Preview();
+    }
+    Button4->SetEnabled(true);
+}
+
+void TfIOPreviews::Comb14Click(classlib::TObject*)
+{
+    if (!ControlsReady)
+        return;
+    TWorking& w = Working;
+    const int colours = Pos(Comb14, 3);
+    if (colours != w.TgaColors || CB1->GetChecked() != w.TgaCompressed) {
+        w.TgaColors = colours;
+        w.TgaCompressed = CB1->GetChecked();
+        Preview();
+    }
+    w.TgaName = E13->GetText();
+    w.TgaDescription = E14->GetText();
+    Button4->SetEnabled(true);
+}
+
+void TfIOPreviews::E15Change(classlib::TObject*)
+{
+    if (!ControlsReady)
+        return;
+    const double rate = ReadInt(E15, 1000) / 1000.0;
+    if (rate != Working.J2kRate) {
+        Mb1->SetPosition(static_cast<int>(std::trunc(rate * 1000)));
+        Mb1Change(this);
+    }
+    Button4->SetEnabled(true);
+}
+
+void TfIOPreviews::Mb1Change(classlib::TObject* Sender)
+{
+    if (!ControlsReady)
+        return;
+    TWorking& w = Working;
+    if (Mb1->GetPosition() == std::lround(w.J2kRate * 1000) && Comb15->GetItemIndex() == w.J2kColorSpace)
+        return;
+    w.J2kRate = Mb1->GetPosition() / 1000.0;
+    w.J2kColorSpace = Pos(Comb15, 3);
+    E15->SetText(std::to_wstring(std::lround(w.J2kRate * 1000)));
+    if (Sender == Mb1)
+        return;
+    Preview();
     Button4->SetEnabled(true);
 }
 
@@ -880,58 +1560,57 @@ void TfIOPreviews::Img1ViewChange(classlib::TObject*, int)
     Img2->EndPaintLock();
 }
 
-// ---- the callers' side
+// ---- the dialog behind TImgIO::DoPreviews and TImgMIO::DoPreviews
 
 namespace {
 
-bool RunForm(TImgIO* Owner, TIOParamsVals* Params, TPxBitmap* Image, uint16_t Pages, TMsgLanguage Language,
-             const std::wstring& SourceFile)
+// The form seen through the I/O layer's dialog interface. Owns the form
+// (created with the I/O object as owner; deleting it unregisters it there).
+class TFormPreviewsDialog : public TPxIOPreviewsDialog {
+public:
+    explicit TFormPreviewsDialog(classlib::TComponent* Owner) : form_(new TfIOPreviews(Owner)) {}
+    ~TFormPreviewsDialog() override { delete form_; }
+    classlib::TForm* GetForm() override { return form_; }
+    void SetDefaultLockPreview(bool Value) override { form_->DefaultLockPreview = Value; }
+    void SetApplyButtonVisible(bool Value) override { form_->Button4->SetVisible(Value); }
+    void SetParams(TIOParamsVals* Params, const std::wstring& FileName) override
+    {
+        form_->Params = Params;
+        form_->SourceFileName = FileName;
+    }
+    void SetSimplified(bool Value) override { form_->Simplified = Value; }
+    void SetPageControlHeight(int Value) override { form_->PgCon->SetHeight(Value); }
+    void SetFormHeight(int Value) override { form_->SetHeight(Value); }
+    void SetBilevelMethod(uint8_t Value) override { form_->BilevelMode = Value != 0; }
+    void ApplyLanguage(TMsgLanguage Language) override { form_->ApplyLanguage(Language); }
+    void SetFont(const classlib::TFont* Font) override
+    {
+        if (Font)
+            form_->GetFont()->Assign(Font);
+    }
+    // The source view keeps its own copy, so detaching leaves it as is.
+    void SetSourceImage(TPxBitmap* Image) override
+    {
+        if (!Image)
+            return;
+        form_->Img1->GetPxBitmap()->Assign(Image);
+        form_->Img1->Update();
+    }
+    void ClearResult() override { form_->Img2->ClearImage(); }
+    bool SetPages(uint16_t Pages) override { return form_->SetPages(Pages); }
+    int ShowModal() override { return form_->ShowModal(); }
+
+private:
+    TfIOPreviews* form_;
+};
+
+std::unique_ptr<TPxIOPreviewsDialog> MakeFormPreviewsDialog(classlib::TComponent* Owner)
 {
-    TfIOPreviews form(Owner);
-    form.DefaultLockPreview = (Owner->PreviewsParams & ioppDefaultLockPreview) != 0;
-    form.Button4->SetVisible((Owner->PreviewsParams & ioppApplyButton) != 0);
-    form.Params = Params;
-    form.SourceFileName = SourceFile;
-    form.Simplified = Owner->SimplifiedParamsDialogs;
-    form.BilevelMode = Owner->BilevelMethod != 0;
-    form.ApplyLanguage(Language);
-    if (Owner->GetPreviewFont())
-        form.GetFont()->Assign(Owner->GetPreviewFont());
-    if (Image)
-        form.Img1->GetPxBitmap()->Assign(Image);
-    form.Img1->Update();
-    form.Img2->ClearImage();
-    if (!form.SetPages(Pages))
-        return false;
-    return form.ShowModal() == classlib::mrOk;
+    return std::make_unique<TFormPreviewsDialog>(Owner);
 }
 
 }  // namespace
 
-bool PxDoPreviews(TImgIO* IO, uint16_t Pages)
-{
-    if (!IO)
-        return false;
-    if (IO->OnDoPreviews) {
-        bool handled = false;
-        IO->OnDoPreviews(IO, handled);
-        if (handled)
-            return true;
-    }
-    return RunForm(IO, IO->FileParams, IO->GetCurrentBitmap(), Pages, IO->MsgLanguage, IO->FileParams->FileName);
-}
-
-bool PxDoPreviewsMulti(TImgMIO* MIO, uint16_t Pages)
-{
-    if (!MIO || MIO->GetParamsCount() == 0)
-        return false;
-    TImgMView* grid = MIO->GetAttachedMView();
-    TPxBitmap* image = grid ? grid->FetchEntryImage(0) : nullptr;
-    TImgIO io(nullptr);
-    const bool r = RunForm(&io, MIO->GetParams(0), image, Pages, msSystem, std::wstring());
-    for (int i = 1; i < MIO->GetParamsCount(); ++i)
-        MIO->GetParams(i)->Assign(MIO->GetParams(0));
-    return r;
-}
+void PxInstallIOPreviewsForm() { PxSetIOPreviewsFactory(&MakeFormPreviewsDialog); }
 
 }  // namespace imaging

@@ -6,8 +6,8 @@
 // it was after the last Apply. A page change reloads the page from the
 // parameters, so values edited and not applied before it are dropped.
 //
-// PxDoPreviews / PxDoPreviewsMulti are the callers' side: they fill the
-// form from an I/O object and show it.
+// The I/O objects' DoPreviews create, fill and show it through the dialog
+// interface of the I/O layer; PxInstallIOPreviewsForm puts it there.
 //
 // Ownership: the form owns its controls, PreviewIO and PreviewProc; Params
 // is borrowed. Threads: the window's thread only; PreviewIO works
@@ -29,7 +29,6 @@ namespace imaging {
 
 class TIOParamsVals;
 class TImgIO;
-class TImgMIO;
 class TImgProc;
 
 // Page bits of the pages set.
@@ -164,6 +163,50 @@ public:
     classlib::TLabel* L57 = nullptr;
     classlib::TLabel* Label1 = nullptr;
     classlib::TLabel* Label2 = nullptr;
+    // TIFF page
+    TPxPreviewsPage* TSTIFF = nullptr;
+    classlib::TComboBox* ComB2 = nullptr;
+    classlib::TComboBox* ComB3 = nullptr;
+    classlib::TEdit* E_TIFF_DPIX = nullptr;
+    classlib::TEdit* E_TIFF_DPIY = nullptr;
+    classlib::TEdit* E2 = nullptr;
+    classlib::TEdit* E3 = nullptr;
+    classlib::TEdit* E4 = nullptr;
+    classlib::TEdit* E5 = nullptr;
+    classlib::TEdit* E6 = nullptr;
+    classlib::TLabel* L5 = nullptr;
+    classlib::TLabel* L7 = nullptr;
+    classlib::TLabel* L8 = nullptr;
+    classlib::TLabel* L10 = nullptr;
+    classlib::TLabel* Gr1 = nullptr;
+    classlib::TLabel* L12 = nullptr;
+    classlib::TLabel* L13 = nullptr;
+    classlib::TLabel* L14 = nullptr;
+    // GIF page
+    TPxPreviewsPage* TSGIF = nullptr;
+    classlib::TComboBox* Comb5 = nullptr;
+    classlib::TCheckBox* CB4 = nullptr;
+    classlib::TPanel* P3 = nullptr;
+    classlib::TCheckBox* CB5 = nullptr;
+    classlib::TPanel* P4 = nullptr;
+    classlib::TEdit* E10 = nullptr;
+    classlib::TEdit* E11 = nullptr;
+    classlib::TEdit* E12 = nullptr;
+    classlib::TLabel* L38 = nullptr;
+    classlib::TLabel* L34 = nullptr;
+    classlib::TLabel* L35 = nullptr;
+    classlib::TLabel* L31 = nullptr;
+    classlib::TLabel* L32 = nullptr;
+    classlib::TLabel* L33 = nullptr;
+    classlib::TLabel* L36 = nullptr;
+    // BMP page
+    TPxPreviewsPage* TSBMP = nullptr;
+    classlib::TComboBox* Comb6 = nullptr;
+    classlib::TComboBox* Comb7 = nullptr;
+    classlib::TEdit* E_BMP_DPIX = nullptr;
+    classlib::TEdit* E_BMP_DPIY = nullptr;
+    classlib::TLabel* L37 = nullptr;
+    classlib::TLabel* L21 = nullptr;
     // PCX page
     TPxPreviewsPage* TSPCX = nullptr;
     classlib::TComboBox* Comb8 = nullptr;
@@ -183,9 +226,30 @@ public:
     classlib::TLabel* L54 = nullptr;
     classlib::TLabel* L55 = nullptr;
     classlib::TLabel* L56 = nullptr;
+    // TGA page
+    TPxPreviewsPage* TSTGA = nullptr;
+    classlib::TComboBox* Comb14 = nullptr;
+    classlib::TPanel* P5 = nullptr;
+    classlib::TCheckBox* CB1 = nullptr;
+    classlib::TEdit* E13 = nullptr;
+    classlib::TEdit* E14 = nullptr;
+    classlib::TLabel* L62 = nullptr;
+    classlib::TLabel* L63 = nullptr;
+    classlib::TLabel* L64 = nullptr;
+    classlib::TLabel* L65 = nullptr;
+    // JPEG 2000 page
+    TPxPreviewsPage* TSJ2000 = nullptr;
+    classlib::TEdit* E15 = nullptr;
+    TPxScrollBar* Mb1 = nullptr;
+    classlib::TComboBox* Comb15 = nullptr;
+    classlib::TLabel* L66 = nullptr;
+    classlib::TLabel* L71 = nullptr;
 
     // ---- handlers
+    void FormShow(classlib::TObject* Sender);
     void FormActivate(classlib::TObject* Sender);
+    void MouseEnter(classlib::TObject* Sender);
+    void MouseLeave(classlib::TObject* Sender);
     void PgConChanging(classlib::TObject* Sender);
     void PgConChange(classlib::TObject* Sender);
     void SpeedButton1Click(classlib::TObject* Sender);
@@ -198,12 +262,24 @@ public:
     void E22Enter(classlib::TObject* Sender);
     void EditKeyPress(classlib::TObject* Sender, wchar_t& Key);
     void EditCheck(classlib::TObject* Sender);
+    void ComboBox2Click(classlib::TObject* Sender);
+    void ComboBox5Click(classlib::TObject* Sender);
+    void Comb6Change(classlib::TObject* Sender);
     void Comb8Change(classlib::TObject* Sender);
+    void Comb14Click(classlib::TObject* Sender);
+    void E15Change(classlib::TObject* Sender);
+    void Mb1Change(classlib::TObject* Sender);
+    void P3Click(classlib::TObject* Sender);
+    void P4Click(classlib::TObject* Sender);
+    void P5Click(classlib::TObject* Sender);
     void Comb10Change(classlib::TObject* Sender);
     void P1Click(classlib::TObject* Sender);
     void Img1ViewChange(classlib::TObject* Sender, int Change);
     void PreviewProgress(classlib::TObject* Sender, int Percent);
 
+    // The palette dialog on PreviewIO's colour map (Count entries); true
+    // and the colour in Colour when one was chosen.
+    bool PickFromPalette(int Count, classlib::TColor& Colour);
     void LoadWorkingCopy();
     void ShowWorkingCopy();
     void MakePreview(TImgView* Target);
@@ -218,6 +294,33 @@ public:
         bool Progressive = false;
         int JDpiX = 0;
         int JDpiY = 0;
+        int TiffCompression = 0;
+        int TiffPhotometric = 2;
+        int TiffBits = 8;
+        int TiffSamples = 3;
+        int TDpiX = 0;
+        int TDpiY = 0;
+        std::wstring TiffDocumentName;
+        std::wstring TiffPageName;
+        std::wstring TiffDescription;
+        int TiffXPos = 0;
+        int TiffYPos = 0;
+        int TiffImageIndex = 0;
+        int TiffPageNumber = -1;
+        int TiffPageCount = -1;
+        int GifBits = 8;
+        bool GifTransparent = false;
+        TPxRGB GifTranspColor{0, 0, 0};
+        bool GifInterlaced = false;
+        TPxRGB GifBackground{0, 0, 0};
+        int GifXPos = 0;
+        int GifYPos = 0;
+        int GifDelay = 0;
+        int GifImageIndex = 0;
+        int BmpCompression = 0;
+        int BmpColors = 3;
+        int BDpiX = 0;
+        int BDpiY = 0;
         int PcxCompression = 1;
         int PcxColors = 3;
         int PDpiX = 0;
@@ -227,10 +330,25 @@ public:
         TPxRGB PngBackground{0, 0, 0};
         int PngFilter = 0;
         int PngCompression = 0;
+        int TgaColors = 2;
+        TPxRGB TgaBackground{0, 0, 0};
+        bool TgaCompressed = true;
+        std::wstring TgaName;
+        std::wstring TgaDescription;
+        double J2kRate = 1.0;
+        int J2kColorSpace = 1;
     } Working;
+
+    // The TIFF compression list's position of a compression code and back.
+    static int TIFFCompressionToIndex(int Compression);
+    static int IndexToTIFFCompression(int Index);
 
 private:
     void Preview();
+    // Reduces the result view's image to the colours of P's bits and
+    // samples (the palette into P's colour map), or frees the colour map
+    // when there are more than 256.
+    void PaletteReduction(TImgView* Target, TIOParamsVals* P);
     // The first show runs FormActivate (the form's layout and values).
     void DoShow() override;
     TPxPreviewsPage* MakePage(const std::wstring& Caption);
@@ -241,13 +359,12 @@ private:
     int progressBase_ = 0;
     int progressPhases_ = 1;
     bool activated_ = false;
+    bool shown_ = false;
 };
 
-// What TImgIO.DoPreviews does: the form for IO's parameters and current
-// image (IO's OnDoPreviews may take over); true when closed with OK.
-bool PxDoPreviews(TImgIO* IO, uint16_t Pages);
-// The same for a multi-image object: the parameters of frame 0 are edited
-// and then given to every frame.
-bool PxDoPreviewsMulti(TImgMIO* MIO, uint16_t Pages);
+// Makes this form the dialog behind TImgIO::DoPreviews and
+// TImgMIO::DoPreviews (PxSetIOPreviewsFactory). Runs at the start-up of the
+// display controls; callable again after a test installed another factory.
+void PxInstallIOPreviewsForm();
 
 }  // namespace imaging

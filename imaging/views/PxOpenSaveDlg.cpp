@@ -1378,14 +1378,14 @@ void TSaveImgDialog::AdvancedClick(classlib::TObject*)
         return;
     if (auto* io = dynamic_cast<TImgIO*>(attached_)) {
         io->FileParams->FileFormat = type;
-        PxDoPreviews(io, pages);
+        io->DoPreviews(pages);
     } else if (auto* mio = dynamic_cast<TImgMIO*>(attached_)) {
-        PxDoPreviewsMulti(mio, pages);
+        mio->DoPreviews(-1, pages);
     } else if (auto* grid = dynamic_cast<TImgMView*>(attached_)) {
-        PxDoPreviewsMulti(grid->GetMIO(), pages);
+        grid->GetMIO()->DoPreviews(-1, pages);
     } else if (auto* view = dynamic_cast<TImgView*>(attached_)) {
         view->GetIO()->FileParams->FileFormat = type;
-        PxDoPreviews(view->GetIO(), pages);
+        view->GetIO()->DoPreviews(pages);
     }
 }
 

@@ -410,14 +410,16 @@ protected:
     void SetUp() override
     {
         dialogLog = &log;
+        before_ = PxGetIOPreviewsFactory();
         PxSetIOPreviewsFactory(MakeStandIn);
     }
     void TearDown() override
     {
-        PxSetIOPreviewsFactory(nullptr);
+        PxSetIOPreviewsFactory(before_);
         dialogLog = nullptr;
     }
     TDialogLog log;
+    TPxIOPreviewsFactory before_ = nullptr;
 };
 
 struct TPreviewSink : classlib::TObject {

@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <functional>
+#include <tuple>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,10 +19,14 @@
 #include "classlib/Forms.h"
 #include "classlib/Streams.h"
 #include "imaging/io/FileFormats.h"
+#include "imaging/io/GifLzw.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
+#include "imaging/io/ImgIOPreviews.h"
+#include "imaging/io/TiffLzw.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
+#include "imaging/model/PxPaletteDialog.h"
 #include "imaging/model/PxWords.h"
 #include "imaging/model/PxWideFiles.h"
 #include "imaging/views/PxIOPreviews.h"
@@ -106,6 +112,11 @@ protected:
         hadRegistry_ = PxFormatRegistryExists();
         if (!hadRegistry_)
             PxBuildFormatRegistry();
+        // What the start-ups of the I/O unit and the image view do in the
+        // program.
+        PxInstallGIFLZWCodec();
+        PxInstallTIFFLZWCodec();
+        PxInstallIOPreviewsForm();
     }
     static void TearDownTestSuite()
     {
@@ -337,6 +348,17 @@ int64_t EncodedSize(TPxBitmap* Image, int Quality)
     return m.GetSize();
 }
 
+// Records the form OnIOPreview is given.
+struct TPreviewSeen {
+    classlib::TForm* Form = nullptr;
+    int Calls = 0;
+    void OnPreview(classlib::TObject*, classlib::TForm* F)
+    {
+        Form = F;
+        ++Calls;
+    }
+};
+
 TEST_F(DialogTest, ParametersFormChangesJpegQualityWithEncodedPreviewAndSize)
 {
     auto image = Picture();
@@ -345,6 +367,8 @@ TEST_F(DialogTest, ParametersFormChangesJpegQualityWithEncodedPreviewAndSize)
     io.FileParams->FileFormat = ffJPEG;
     io.FileParams->JPEGQuality = 90;
     io.PreviewsParams = ioppApplyButton;
+    TPreviewSeen seen;
+    io.OnIOPreview = TPxIOPreviewEvent(&seen, &TPreviewSeen::OnPreview);
     int64_t at90 = -1, at10 = -1;
     int differing = 0;
     Script s;
@@ -376,16 +400,48 @@ TEST_F(DialogTest, ParametersFormChangesJpegQualityWithEncodedPreviewAndSize)
     bool ok = false;
     {
         ScriptRun run(s);
-        ok = PxDoPreviews(&io, ppAuto);
+        ok = io.DoPreviews(ppAuto);
     }
     io.SetAttachedPxBitmap(nullptr);
     EXPECT_TRUE(s.log.empty()) << s.log.front();
     EXPECT_TRUE(ok);
     EXPECT_EQ(io.FileParams->JPEGQuality, 10);
+    EXPECT_EQ(seen.Calls, 1);
+    EXPECT_EQ(seen.Form, form);  // the real form, handed over before it is shown
     EXPECT_EQ(at90, EncodedSize(image.get(), 90));
     EXPECT_EQ(at10, EncodedSize(image.get(), 10));
     EXPECT_LT(at10, at90);
     EXPECT_GT(differing, 64 * 48 / 10);  // the preview is the decoded low-quality image
+}
+
+// Cancel after an edit leaves the I/O object's parameters as they were.
+TEST_F(DialogTest, ParametersFormCancelLeavesJpegQuality)
+{
+    auto image = Picture();
+    TImgIO io(nullptr);
+    io.SetAttachedPxBitmap(image.get());
+    io.FileParams->FileFormat = ffJPEG;
+    io.FileParams->JPEGQuality = 90;
+    TfIOPreviews* form = nullptr;
+    int shownQuality = -1;
+    Script s;
+    s.steps.push_back([&](Script&) { return (form = OpenForm()) != nullptr && form->ControlsReady; });
+    s.steps.push_back([&](Script&) {
+        shownQuality = form->Mb13->GetPosition();
+        SetWindowTextW(form->E22->GetHandle(), L"20");
+        SendMessageW(form->btnCancel->GetHandle(), BM_CLICK, 0, 0);
+        return true;
+    });
+    bool ok = true;
+    {
+        ScriptRun run(s);
+        ok = io.DoPreviews(ppJPEG);
+    }
+    io.SetAttachedPxBitmap(nullptr);
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(shownQuality, 90);
+    EXPECT_EQ(io.FileParams->JPEGQuality, 90);
 }
 
 int64_t PcxSize(TPxBitmap* Image, int Bits, int Samples)
@@ -432,7 +488,7 @@ TEST_F(DialogTest, ParametersFormPcxColoursPreviewedAndCancelWritesNothing)
     bool ok = true;
     {
         ScriptRun run(s);
-        ok = PxDoPreviews(&io, ppAuto);
+        ok = io.DoPreviews(ppAuto);
     }
     io.SetAttachedPxBitmap(nullptr);
     EXPECT_TRUE(s.log.empty()) << s.log.front();
@@ -443,6 +499,487 @@ TEST_F(DialogTest, ParametersFormPcxColoursPreviewedAndCancelWritesNothing)
     EXPECT_TRUE(bilevel);
     EXPECT_EQ(io.FileParams->BitsPerSample, 8);
     EXPECT_EQ(io.FileParams->SamplesPerPixel, 3);
+}
+
+// Chooses a list entry as the user would (the list tells its parent).
+void Choose(classlib::TComboBox* Combo, int Index)
+{
+    HWND combo = Combo->GetHandle();
+    SendMessageW(combo, CB_SETCURSEL, Index, 0);
+    SendMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
+}
+
+// The size of Image encoded by a TImgIO of its own with the parameters
+// Setup gives.
+int64_t IndependentSize(TPxBitmap* Image, const std::function<void(TIOParamsVals&)>& Setup,
+                        void (TImgIO::*Save)(classlib::TStream*))
+{
+    TImgIO io(nullptr);
+    io.SetBilevelConversion(1);
+    io.SetAttachedPxBitmap(Image);
+    Setup(*io.FileParams);
+    classlib::TMemoryStream m;
+    (io.*Save)(&m);
+    io.SetAttachedPxBitmap(nullptr);
+    return m.GetSize();
+}
+
+// Each page: an edit by messages with the live preview on; the size shown
+// is that of an independent encode with the edited values; OK writes them.
+TEST_F(DialogTest, ParametersFormPagesPreviewAndApplyTheirValues)
+{
+    auto image = Picture();
+    using Act = std::function<void(TfIOPreviews*)>;
+    using Params = std::function<void(TIOParamsVals&)>;
+    const struct {
+        const char* name;
+        int format;
+        uint16_t page;
+        TPxPreviewsPage* TfIOPreviews::*sheet;
+        Act act;
+        Params encode;
+        void (TImgIO::*save)(classlib::TStream*);
+        std::function<void(const TIOParamsVals&)> check;
+        int colourMap;  // entries of the preview's colour map
+        Params setup = nullptr;  // the parameters before the form
+        bool grey = false;       // a grey source, previewed in grey levels
+    } cases[] = {
+        {"TIFF LZW", ffTIFF, ppTIFF, &TfIOPreviews::TSTIFF, [](TfIOPreviews* f) { Choose(f->ComB2, 5); },
+         [](TIOParamsVals& p) {
+             p.TIFFCompression = 5;
+             p.TIFFPhotometric = 2;
+         },
+         &TImgIO::SaveTIFFToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_EQ(p.TIFFCompression, 5);
+             EXPECT_EQ(p.TIFFPhotometric, 2);
+             EXPECT_EQ(p.SamplesPerPixel, 3);
+         },
+         0},
+        // WHITEISZERO while uncompressed switches to CCITT1D.
+        {"TIFF white is zero", ffTIFF, ppTIFF, &TfIOPreviews::TSTIFF, [](TfIOPreviews* f) { Choose(f->ComB3, 0); },
+         [](TIOParamsVals& p) {
+             p.TIFFCompression = 1;
+             p.TIFFPhotometric = 0;
+             p.BitsPerSample = 1;
+             p.SamplesPerPixel = 1;
+         },
+         &TImgIO::SaveTIFFToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_EQ(p.TIFFCompression, 1);
+             EXPECT_EQ(p.TIFFPhotometric, 0);
+             EXPECT_EQ(p.BitsPerSample, 1);
+         },
+         2},
+        // 8-bit BLACKISZERO of a colour image: the writer stores a palette
+        // image, and the preview shows those 256 colours.
+        {"TIFF 8-bit black is zero", ffTIFF, ppTIFF, &TfIOPreviews::TSTIFF, [](TfIOPreviews*) {},
+         [](TIOParamsVals& p) {
+             p.TIFFPhotometric = 1;
+             p.BitsPerSample = 8;
+             p.SamplesPerPixel = 1;
+         },
+         &TImgIO::SaveTIFFToStream, [](const TIOParamsVals& p) { EXPECT_EQ(p.TIFFPhotometric, 1); }, 256,
+         [](TIOParamsVals& p) {
+             p.TIFFPhotometric = 1;
+             p.BitsPerSample = 8;
+             p.SamplesPerPixel = 1;
+         }},
+        // The same of a grey image: stored as grey, previewed in grey levels.
+        {"TIFF 8-bit grey", ffTIFF, ppTIFF, &TfIOPreviews::TSTIFF, [](TfIOPreviews*) {},
+         [](TIOParamsVals& p) {
+             p.TIFFPhotometric = 1;
+             p.BitsPerSample = 8;
+             p.SamplesPerPixel = 1;
+         },
+         &TImgIO::SaveTIFFToStream, [](const TIOParamsVals& p) { EXPECT_EQ(p.TIFFPhotometric, 1); }, 0,
+         [](TIOParamsVals& p) {
+             p.TIFFPhotometric = 1;
+             p.BitsPerSample = 8;
+             p.SamplesPerPixel = 1;
+         },
+         true},
+        {"GIF black and white", ffGIF, ppGIF, &TfIOPreviews::TSGIF,
+         [](TfIOPreviews* f) {
+             Choose(f->Comb5, 0);
+             SendMessageW(f->CB5->GetHandle(), BM_CLICK, 0, 0);
+         },
+         [](TIOParamsVals& p) {
+             p.BitsPerSample = 1;
+             p.SamplesPerPixel = 1;
+             p.GIFInterlaced = true;
+         },
+         &TImgIO::SaveGIFToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_EQ(p.BitsPerSample, 1);
+             EXPECT_TRUE(p.GIFInterlaced);
+         },
+         2},
+        {"BMP 8 bits RLE", ffBMP, ppBMP, &TfIOPreviews::TSBMP,
+         [](TfIOPreviews* f) {
+             Choose(f->Comb7, 2);
+             Choose(f->Comb6, 1);
+         },
+         [](TIOParamsVals& p) {
+             p.BitsPerSample = 8;
+             p.SamplesPerPixel = 1;
+             p.BMPCompression = 1;
+         },
+         &TImgIO::SaveBMPToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_EQ(p.BitsPerSample, 8);
+             EXPECT_EQ(p.SamplesPerPixel, 1);
+             EXPECT_EQ(p.BMPCompression, 1);
+             EXPECT_FALSE(p.BMPWriteAlpha);
+         },
+         256},  // the writer's own palette
+        {"BMP 32 bits", ffBMP, ppBMP, &TfIOPreviews::TSBMP, [](TfIOPreviews* f) { Choose(f->Comb7, 4); },
+         [](TIOParamsVals& p) { p.BMPWriteAlpha = true; }, &TImgIO::SaveBMPToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_EQ(p.SamplesPerPixel, 3);
+             EXPECT_TRUE(p.BMPWriteAlpha);
+         },
+         0},
+        {"TGA 256 uncompressed", ffTGA, ppTGA, &TfIOPreviews::TSTGA,
+         [](TfIOPreviews* f) {
+             Choose(f->Comb14, 1);
+             SendMessageW(f->CB1->GetHandle(), BM_CLICK, 0, 0);
+         },
+         [](TIOParamsVals& p) {
+             p.BitsPerSample = 8;
+             p.SamplesPerPixel = 1;
+             p.TGACompressed = false;
+         },
+         &TImgIO::SaveTGAToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_EQ(p.BitsPerSample, 8);
+             EXPECT_EQ(p.SamplesPerPixel, 1);
+             EXPECT_FALSE(p.TGACompressed);
+         },
+         256},
+        {"JPEG 2000 rate", ffJ2K, ppJ2000, &TfIOPreviews::TSJ2000,
+         [](TfIOPreviews* f) {
+             HWND bar = f->Mb1->GetHandle();
+             SendMessageW(f->TSJ2000->GetHandle(), WM_HSCROLL, MAKEWPARAM(SB_THUMBTRACK, 250),
+                          reinterpret_cast<LPARAM>(bar));
+             SendMessageW(f->TSJ2000->GetHandle(), WM_HSCROLL, MAKEWPARAM(SB_ENDSCROLL, 0),
+                          reinterpret_cast<LPARAM>(bar));
+         },
+         [](TIOParamsVals& p) {
+             p.J2000Rate = 0.25;
+             p.J2000ColorSpace = 1;
+         },
+         &TImgIO::SaveJ2KToStream,
+         [](const TIOParamsVals& p) {
+             EXPECT_DOUBLE_EQ(p.J2000Rate, 0.25);
+             EXPECT_EQ(p.J2000ColorSpace, 1);
+             EXPECT_EQ(p.SamplesPerPixel, 3);
+         },
+         0},
+    };
+    auto grey = Picture();
+    for (int y = 0; y < grey->GetHeight(); ++y)
+        for (int x = 0; x < grey->GetWidth(); ++x) {
+            const uint8_t v = static_cast<uint8_t>((x * 3 + y * 2) & 255);
+            grey->SetPixelRGB(x, y, TPxRGB{v, v, v});
+        }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TPxBitmap* source = c.grey ? grey.get() : image.get();
+        TImgIO io(nullptr);
+        io.SetAttachedPxBitmap(source);
+        io.FileParams->FileFormat = c.format;
+        io.PreviewsParams = ioppDefaultLockPreview;
+        if (c.setup)
+            c.setup(*io.FileParams);
+        TfIOPreviews* form = nullptr;
+        bool onPage = false;
+        int64_t shown = -1;
+        int colourMap = -1;
+        int greyPixels = 0, levels = 0;
+        Script s;
+        s.steps.push_back([&](Script&) { return (form = OpenForm()) != nullptr && form->ControlsReady; });
+        s.steps.push_back([&](Script&) {
+            onPage = form->GetActivePage() == form->*c.sheet;
+            c.act(form);
+            shown = ResultSize(form);
+            colourMap = form->PreviewIO->FileParams->ColorMapCount;
+            if (TPxBitmap* b = form->Img2->GetPxBitmap()) {
+                std::set<int> seen;
+                for (int y = 0; y < b->GetHeight(); ++y)
+                    for (int x = 0; x < b->GetWidth(); ++x) {
+                        const TPxRGB q = b->GetPixelRGB(x, y);
+                        greyPixels += q.r == q.g && q.g == q.b;
+                        seen.insert(q.r);
+                    }
+                levels = static_cast<int>(seen.size());
+            }
+            SendMessageW(form->btnOK->GetHandle(), BM_CLICK, 0, 0);
+            return true;
+        });
+        bool ok = false;
+        {
+            ScriptRun run(s);
+            ok = io.DoPreviews(c.page);
+        }
+        io.SetAttachedPxBitmap(nullptr);
+        EXPECT_TRUE(s.log.empty()) << s.log.front();
+        EXPECT_TRUE(ok);
+        EXPECT_TRUE(onPage);
+        EXPECT_GT(shown, 0);
+        EXPECT_EQ(shown, IndependentSize(source, c.encode, c.save));
+        EXPECT_EQ(colourMap, c.colourMap);
+        if (c.grey) {
+            EXPECT_EQ(greyPixels, image->GetWidth() * image->GetHeight());
+            EXPECT_GT(levels, 16);
+        }
+        c.check(*io.FileParams);
+    }
+}
+
+// The TIFF lists keep compression and photometric compatible: the fax
+// codings only with black and white, JPEG only with RGB.
+TEST_F(DialogTest, ParametersFormTiffListsFollowEachOther)
+{
+    TIOParamsVals p(nullptr);
+    p.FileFormat = ffTIFF;
+    TfIOPreviews form(nullptr);
+    form.Params = &p;
+    form.SetPages(ppTIFF);
+    form.FormActivate(nullptr);
+    ASSERT_EQ(form.GetActivePage(), form.TSTIFF);
+    const struct {
+        int comb2, comb3;  // before
+        bool photometricChosen;
+        int chosen;
+        int wantComb2, wantComb3, wantCompression, wantPhotometric;
+    } cases[] = {
+        {0, 4, true, 0, 1, 0, 1, 0},   // WHITEISZERO while UNCOMPRESSED: CCITT1D
+        {0, 0, false, 6, 6, 4, 7, 2},  // JPEG compression: RGB
+        {4, 0, true, 5, 0, 5, 0, 5},   // CMYK while G4FAX: UNCOMPRESSED
+        {0, 4, false, 3, 3, 0, 3, 0},  // a fax coding turns RGB into WHITEISZERO
+        {6, 4, true, 3, 0, 3, 0, 3},   // a palette drops JPEG compression
+        {5, 4, true, 1, 1, 1, 1, 1},   // BLACKISZERO moves LZW to CCITT1D
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.comb2 << "," << c.comb3 << " -> " << c.chosen);
+        form.ComB2->SetItemIndex(c.comb2);
+        form.ComB3->SetItemIndex(c.comb3);
+        classlib::TComboBox* chosen = c.photometricChosen ? form.ComB3 : form.ComB2;
+        chosen->SetItemIndex(c.chosen);
+        form.ComboBox2Click(chosen);
+        EXPECT_EQ(form.ComB2->GetItemIndex(), c.wantComb2);
+        EXPECT_EQ(form.ComB3->GetItemIndex(), c.wantComb3);
+        EXPECT_EQ(form.Working.TiffCompression, c.wantCompression);
+        EXPECT_EQ(form.Working.TiffPhotometric, c.wantPhotometric);
+    }
+}
+
+// What a page proposes for parameters of another format, and the DPI edits
+// by DpiEditable.
+TEST_F(DialogTest, ParametersFormPagesProposeFromOtherFormats)
+{
+    {
+        // A CMYK JPEG proposes CMYK on the TIFF page.
+        TIOParamsVals p(nullptr);
+        p.FileFormat = ffJPEG;
+        p.SamplesPerPixel = 4;
+        p.JPEGColorSpace = 3;
+        TfIOPreviews form(nullptr);
+        form.Params = &p;
+        form.SetPages(ppTIFF);
+        form.FormActivate(nullptr);
+        EXPECT_EQ(form.ComB3->GetItemIndex(), 5);
+        EXPECT_EQ(form.Working.TiffPhotometric, 5);
+        EXPECT_EQ(form.ComB2->GetItemIndex(), 0);
+    }
+    {
+        // A CMYK TIFF proposes CMYK on the JPEG page.
+        TIOParamsVals p(nullptr);
+        p.FileFormat = ffTIFF;
+        p.TIFFPhotometric = 5;
+        p.JPEGColorSpace = 2;
+        TfIOPreviews form(nullptr);
+        form.Params = &p;
+        form.SetPages(ppJPEG);
+        form.FormActivate(nullptr);
+        EXPECT_EQ(form.ComB13->GetItemIndex(), 3);
+    }
+    {
+        // A 256-colour palette image on the TIFF page.
+        TIOParamsVals p(nullptr);
+        p.FileFormat = ffPNG;
+        p.BitsPerSample = 8;
+        p.SamplesPerPixel = 1;
+        TfIOPreviews form(nullptr);
+        form.Params = &p;
+        form.SetPages(ppTIFF);
+        form.FormActivate(nullptr);
+        EXPECT_EQ(form.ComB3->GetItemIndex(), 3);
+        form.btnOKClick(nullptr);
+        EXPECT_EQ(p.TIFFPhotometric, 3);
+        EXPECT_EQ(p.BitsPerSample, 8);
+    }
+    for (const bool editable : {false, true}) {
+        SCOPED_TRACE(editable);
+        TIOParamsVals p(nullptr);
+        p.FileFormat = ffBMP;
+        p.DpiEditable = editable;
+        p.SetDpiX(150);
+        p.SetDpiY(150);
+        TfIOPreviews form(nullptr);
+        form.Params = &p;
+        form.Img1->GetPxBitmap()->Assign(Picture().get());  // without an image the DPI edits show 0
+        form.SetPages(ppBMP);
+        form.FormActivate(nullptr);
+        EXPECT_EQ(form.E_BMP_DPIX->GetEnabled(), editable);
+        EXPECT_EQ(form.E_BMP_DPIX->GetText(), editable ? L"150" : L"");
+        form.E_BMP_DPIX->SetText(L"72");
+        form.Comb6Change(form.E_BMP_DPIX);
+        form.btnOKClick(nullptr);
+        EXPECT_EQ(p.DpiX, editable ? 72 : 150);
+        EXPECT_EQ(p.DpiY, 150);
+    }
+}
+
+// The JPEG 2000 rate typed: held within the scroll bar's range; text that
+// is no number is 1000 (a rate of 1).
+TEST_F(DialogTest, ParametersFormJpeg2000RateTyped)
+{
+    TIOParamsVals p(nullptr);
+    p.FileFormat = ffJ2K;
+    p.J2000Rate = 0.5;
+    TfIOPreviews form(nullptr);
+    form.Params = &p;
+    form.SetPages(ppJ2000);
+    form.FormActivate(nullptr);
+    EXPECT_EQ(form.E15->GetText(), L"500");
+    EXPECT_EQ(form.Mb1->GetPosition(), 500);
+    const struct {
+        const wchar_t* typed;
+        int position;
+        double rate;
+    } cases[] = {{L"250", 250, 0.25}, {L"1500", 1000, 1.0}, {L"x", 1000, 1.0}, {L"0", 0, 0.0}};
+    for (const auto& c : cases) {
+        form.E15->SetText(c.typed);
+        form.E15Change(form.E15);
+        EXPECT_EQ(form.Mb1->GetPosition(), c.position) << c.typed;
+        form.btnOKClick(nullptr);
+        EXPECT_DOUBLE_EQ(p.J2000Rate, c.rate) << c.typed;
+    }
+}
+
+// Apply writes the page and stays; a page change reloads the parameters,
+// dropping what was not applied; Cancel keeps what Apply wrote.
+TEST_F(DialogTest, ParametersFormApplyPageChangeAndCancel)
+{
+    auto image = Picture();
+    TImgIO io(nullptr);
+    io.SetAttachedPxBitmap(image.get());
+    io.FileParams->FileFormat = ffBMP;
+    io.PreviewsParams = ioppApplyButton;
+    TfIOPreviews* form = nullptr;
+    int bitsAfterApply = -1, shownAfterReturn = -1;
+    bool applyEnabledAfterApply = true;
+    Script s;
+    s.steps.push_back([&](Script&) { return (form = OpenForm()) != nullptr && form->ControlsReady; });
+    s.steps.push_back([&](Script&) {
+        Choose(form->Comb7, 2);  // 8 bits
+        SendMessageW(form->Button4->GetHandle(), BM_CLICK, 0, 0);
+        bitsAfterApply = io.FileParams->BitsPerSample;
+        applyEnabledAfterApply = form->Button4->GetEnabled();
+        Choose(form->Comb7, 0);  // 1 bit, not applied
+        form->PgConChanging(form->PgCon);
+        form->PgCon->SetTabIndex(1);  // TGA
+        form->PgConChange(form->PgCon);
+        form->PgConChanging(form->PgCon);
+        form->PgCon->SetTabIndex(0);  // back to BMP
+        form->PgConChange(form->PgCon);
+        shownAfterReturn = form->Comb7->GetItemIndex();
+        Choose(form->Comb7, 0);
+        SendMessageW(form->btnCancel->GetHandle(), BM_CLICK, 0, 0);
+        return true;
+    });
+    bool ok = true;
+    {
+        ScriptRun run(s);
+        ok = io.DoPreviews(ppBMP | ppTGA);
+    }
+    io.SetAttachedPxBitmap(nullptr);
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(bitsAfterApply, 8);
+    EXPECT_FALSE(applyEnabledAfterApply);
+    EXPECT_EQ(shownAfterReturn, 2);
+    EXPECT_EQ(io.FileParams->BitsPerSample, 8);
+    EXPECT_EQ(io.FileParams->SamplesPerPixel, 1);
+}
+
+// The palette dialog shown now, if any.
+TImgPaletteDialog* OpenPalette()
+{
+    for (int i = 0; i < classlib::Screen->GetFormCount(); ++i)
+        if (auto* f = dynamic_cast<TImgPaletteDialog*>(classlib::Screen->GetForms(i)); f && f->HandleAllocated() &&
+                                                                                       IsWindowVisible(f->GetHandle()))
+            return f;
+    return nullptr;
+}
+
+// A black-and-white GIF: the transparent-colour swatch offers the two
+// colours of the preview's palette, and the one clicked is applied.
+TEST_F(DialogTest, ParametersFormGifSwatchOffersThePreviewPalette)
+{
+    auto image = Picture();
+    TImgIO io(nullptr);
+    io.SetAttachedPxBitmap(image.get());
+    io.FileParams->FileFormat = ffGIF;
+    TfIOPreviews* form = nullptr;
+    TImgPaletteDialog* palette = nullptr;
+    bool second = false, third = true;
+    TPxRGB offered{1, 2, 3};
+    Script s;
+    s.steps.push_back([&](Script&) { return (form = OpenForm()) != nullptr && form->ControlsReady; });
+    s.steps.push_back([&](Script&) {
+        Choose(form->Comb5, 0);  // B/W, no live preview yet
+        SendMessageW(form->CB4->GetHandle(), BM_CLICK, 0, 0);
+        PostMessageW(form->P3->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        PostMessageW(form->P3->GetHandle(), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+        return true;
+    });
+    s.steps.push_back([&](Script&) {
+        if (!(palette = OpenPalette()))
+            return false;
+        const RECT r1 = TImgPaletteDialog::CellRect(1), r2 = TImgPaletteDialog::CellRect(2);
+        second = palette->CellAt((r1.left + r1.right) / 2, (r1.top + r1.bottom) / 2) == 1;
+        third = palette->CellAt((r2.left + r2.right) / 2, (r2.top + r2.bottom) / 2) >= 0;
+        offered = form->PreviewIO->FileParams->ColorMap[1];
+        const LPARAM at = MAKELPARAM((r1.left + r1.right) / 2, (r1.top + r1.bottom) / 2);
+        PostMessageW(palette->GetHandle(), WM_MOUSEMOVE, 0, at);
+        PostMessageW(palette->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(palette->GetHandle(), WM_LBUTTONUP, 0, at);
+        return true;
+    });
+    s.steps.push_back([&](Script&) {
+        if (OpenPalette())
+            return false;
+        SendMessageW(form->btnOK->GetHandle(), BM_CLICK, 0, 0);
+        return true;
+    });
+    bool ok = false;
+    {
+        ScriptRun run(s);
+        ok = io.DoPreviews(ppGIF);
+    }
+    io.SetAttachedPxBitmap(nullptr);
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(second);
+    EXPECT_FALSE(third);  // two colours only
+    EXPECT_TRUE(io.FileParams->GIFTransparent);
+    EXPECT_EQ(io.FileParams->BitsPerSample, 1);
+    const TPxRGB got = io.FileParams->GIFTransparentColor;
+    EXPECT_EQ(std::make_tuple(got.r, got.g, got.b), std::make_tuple(offered.r, offered.g, offered.b));
 }
 
 TEST_F(DialogTest, ParametersFormPagesFollowTheFileFormat)
