@@ -648,6 +648,10 @@ void TImgVect::DrawLineLabel(TPxCanvas* Canvas, TPxVectObject& R, POINT S, POINT
     Canvas->GetBrush()->SetStyle(R.LabelBrushStyle);
     Canvas->GetPen()->SetStyle(R.LabelBorder == 0 ? classlib::psClear : classlib::psSolid);
     Canvas->GetPen()->SetColor(R.PenColor);
+    // The box is exactly as wide as the text: an outline in the line's own
+    // width would be centred on its edges and paint over the outer glyph
+    // columns (a thin last letter vanishes into it), so it is one pixel.
+    Canvas->GetPen()->SetWidth(1);
     if (R.LabelBorder == 2) {
         Canvas->RoundRect(left, top, right + 1, bottom + 1, 10, 10);
     } else if (R.LabelBorder == 3) {

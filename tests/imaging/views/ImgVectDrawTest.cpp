@@ -291,3 +291,53 @@ TEST_F(VectDraw, GraduatedRulerTicksEveryTenthOfAnInch)
 }
 
 }  // namespace
+
+TEST_F(VectDraw, LineLabelOutlineLeavesTheWholeTextVisible)
+{
+    // A thick line's label: the box is as wide as the text, so its outline
+    // must not eat the outer glyph columns (the thin last "l" of "Label").
+    for (const bool aa : {false, true}) {
+        SCOPED_TRACE(aa ? "anti-aliased" : "plain");
+        view->SetObjAntialias(aa);
+        auto label = [&](int Border) {
+            view->RemoveAllObjects();
+            const int h = Add(pxvoLineLabel, 120, 60, 190, 60, [Border](TPxVectObject& o) {
+                o.Text = "Label";
+                o.HasText = true;
+                o.LabelPosition = 0;
+                o.PenWidth = 3;
+                o.LabelBorder = Border;
+                o.LabelBrushStyle = classlib::bsSolid;
+                o.LabelBrushColor = 0x00FFFF;  // yellow
+            });
+            Compose();
+            return view->ObjectRecord(h)->LabelRect;
+        };
+        // Rows clear of the line (3 pixels thick along the box's top edge)
+        // and of the box's bottom edge.
+        auto redInside = [&](const RECT& R) {
+            int n = 0;
+            for (int y = R.top + 2; y < R.bottom; ++y)
+                for (int x = R.left; x <= R.right; ++x)
+                    n += At(x, y).r > 160 && At(x, y).g < 140 ? 1 : 0;
+            return n;
+        };
+        const RECT plain = label(0);
+        const int text = redInside(plain);
+        ASSERT_GT(text, 40);
+        // The last glyph reaches the box's last columns.
+        int lastInk = -1;
+        for (int y = plain.top; y < plain.bottom; ++y)
+            for (int x = plain.left; x <= plain.right; ++x)
+                if (At(x, y).r > 160 && At(x, y).g < 140)
+                    lastInk = std::max(lastInk, x);
+        EXPECT_GE(lastInk, plain.right - 3);
+        const RECT boxed = label(1);
+        ASSERT_EQ(boxed.left, plain.left);
+        ASSERT_EQ(boxed.right, plain.right);
+        // Between the top and bottom edges: the text and a one-pixel side on
+        // either hand, nothing more.
+        EXPECT_EQ(redInside(boxed), text + 2 * (boxed.bottom - boxed.top - 2));
+        EXPECT_EQ(At(boxed.right - 1, (boxed.top + boxed.bottom) / 2).g, 255);  // yellow inside the right edge
+    }
+}
