@@ -556,6 +556,7 @@ void TImgVect::UnSelAllObjects()
 
 void TImgVect::CancelInteraction()
 {
+    EraseRubber();
     ObjectUnderMouse = -1;
     newKind_ = pxvoNone;
     gripCode_ = 0;

@@ -539,6 +539,20 @@ private:
     bool undoSaved_ = false;
     bool dragLength_ = false;
     POINT rawPress_{0, 0};
+    // The rubber figure now inverted on the window (pmNot pen), with the
+    // points it was drawn with: a repaint puts it back over the fresh
+    // picture and an erase inverts exactly what is shown, so no stray
+    // figure is left behind whatever repaints came in between.
+    enum class TRubberShape : uint8_t { None, Line, Box, Ellipse };
+    struct {
+        TRubberShape Shape = TRubberShape::None;
+        POINT A{0, 0}, B{0, 0};
+    } rubber_;
+    void ShowRubber(TRubberShape Shape);
+    void EraseRubber();
+    // Inverts the shown rubber figure again on a DC that has just been
+    // repainted (the paint DC, clipped to what was repainted).
+    void PaintRubber(HDC DC);
     // Measure hint.
     std::unique_ptr<classlib::TBitmap> hintBitmap_;
     std::unique_ptr<classlib::TFont> hintFont_;

@@ -222,6 +222,11 @@ void TImgVect::Paint()
         timer_->SetEnabled(true);
     }
     TImgView::Paint();
+    // The inherited painting skips these cases and leaves the window as it
+    // was; otherwise the rubber figure it painted over is put back.
+    if (HandleAllocated() && HasParentWindow() && GetViewWidth() > 0 && GetViewHeight() > 0 &&
+        GetPaintLockCount() == 0 && !(GetComponentState() & classlib::csDesigning))
+        PaintRubber(GetCanvas()->GetHandle());
     if (hintBitmap_->GetWidth() > 1)
         hintBitmap_->SetSize(1, hintBitmap_->GetHeight());
     if (MeasureHint)
@@ -930,8 +935,19 @@ LOGFONTA MeasureFont(const LOGFONTA* Font, double ZoomYInv)
         lf = *Font;
     else
         std::strcpy(lf.lfFaceName, "Arial");
+    // The description's height in pixels is taken as a size in points, as
+    // the canvas font's size: the labels come out a third larger than the
+    // same height would draw elsewhere.
     const int h = Font ? std::abs(Font->lfHeight) : 12;
-    lf.lfHeight = -std::max(3, Trunc(h * (ZoomYInv != 0 ? 1 / ZoomYInv : 1.0)));
+    const int points = std::max(3, Trunc(h * (ZoomYInv != 0 ? 1 / ZoomYInv : 1.0)));
+    static const int ppi = [] {
+        HDC screen = ::GetDC(nullptr);
+        const int v = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+        if (screen)
+            ::ReleaseDC(nullptr, screen);
+        return v > 0 ? v : 96;
+    }();
+    lf.lfHeight = -::MulDiv(points, ppi, 72);
     lf.lfWidth = 0;
     lf.lfEscapement = lf.lfOrientation = 0;
     if (PRIMARYLANGID(::GetUserDefaultLangID()) == 8)

@@ -341,3 +341,48 @@ TEST_F(VectDraw, LineLabelOutlineLeavesTheWholeTextVisible)
         EXPECT_EQ(At(boxed.right - 1, (boxed.top + boxed.bottom) / 2).g, 255);  // yellow inside the right edge
     }
 }
+
+TEST_F(VectDraw, MeasureLabelsTakeTheFontHeightAsPoints)
+{
+    // A ruler's and an angle's label font is as many points as the font
+    // description has pixels, times the zoom.
+    const int ppi = [] {
+        HDC s = GetDC(nullptr);
+        const int v = GetDeviceCaps(s, LOGPIXELSY);
+        ReleaseDC(nullptr, s);
+        return v;
+    }();
+    for (const int zoom : {100, 200}) {
+        SCOPED_TRACE(zoom);
+        view->RemoveAllObjects();
+        view->SetZoom(zoom);
+        view->Update();
+        auto setFont = [](TPxVectObject& o) { o.Font.lfHeight = -20; };
+        const int ruler = Add(pxvoRuler, 90, 100, 140, 100, [&](TPxVectObject& o) {
+            setFont(o);
+            o.RulerStyle = 2;
+        });
+        const int angle = Add(pxvoAngle, 90, 60, 110, 80, [&](TPxVectObject& o) {
+            setFont(o);
+            o.AnglePoints[0] = POINT{90, 60};
+            o.AnglePoints[1] = POINT{90, 80};
+            o.AnglePoints[2] = POINT{110, 80};
+        });
+        Compose();
+        LOGFONTA lf = view->ObjectRecord(angle)->Font;
+        lf.lfHeight = -MulDiv(20 * zoom / 100, ppi, 72);
+        HDC dc = CreateCompatibleDC(nullptr);
+        HFONT f = CreateFontIndirectA(&lf);
+        HGDIOBJ old = SelectObject(dc, f);
+        SIZE ts{};
+        GetTextExtentPoint32A(dc, "0", 1, &ts);
+        SelectObject(dc, old);
+        DeleteObject(f);
+        DeleteDC(dc);
+        // The angle's box reaches the text's height below the vertex, the
+        // ruler's 15 pixels more below its line (a pixel less when the full
+        // turn of its text angle truncates).
+        EXPECT_EQ(view->ObjectRecord(angle)->DrawnRect.bottom, view->BitmapToScreenY(80) + ts.cy);
+        EXPECT_NEAR(view->ObjectRecord(ruler)->DrawnRect.bottom, view->BitmapToScreenY(100) + ts.cy + 15, 1);
+    }
+}
