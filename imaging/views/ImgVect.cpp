@@ -74,6 +74,10 @@ void PxRegisterVectObjectClass(const std::string& Name, TPxCustomObjectFactory F
     classRegistry->push_back(TRegistryEntry{Name, Factory, std::unique_ptr<TPxCustomObjectBase>(Factory())});
 }
 
+UINT PxVectClipboardFormat() { return vectClipboardFormat; }
+
+uint16_t PxVectShortcut(int Index) { return Index >= 0 && Index < 12 ? vectShortcuts[Index] : 0; }
+
 TPxCustomObjectBase* PxCreateVectObjectByName(const std::string& Name)
 {
     if (!classRegistry)

@@ -149,6 +149,13 @@ void PxRegisterVectObjectClass(const std::string& Name, TPxCustomObjectFactory F
 // A new object of the first class registered as Name, or nullptr.
 TPxCustomObjectBase* PxCreateVectObjectByName(const std::string& Name);
 std::string PxVectObjectClassName(TPxCustomObjectBase* Object);
+// The registered number of the "PXIMAGE VECT" clipboard format (0 before the
+// toolkit's start-up). Held ready for callers that move objects through the
+// clipboard; the view itself neither reads nor writes it.
+UINT PxVectClipboardFormat();
+// The twelve object shortcuts Ctrl+L, E, R, J, C, X, V, F, B, I, U, G in
+// this order (key in the low byte, 0x4000 for Ctrl); 0 outside 0..11.
+uint16_t PxVectShortcut(int Index);
 
 // One vector object. Coordinates in image pixels.
 struct TPxVectObject {
