@@ -373,4 +373,46 @@ TEST_F(VectFeedback, RubberFiguresSurviveRepaintsAndLeaveNothingBehind)
     EXPECT_EQ(DarkOnWindow(200, 20, 280, 120), 0);
 }
 
+TEST_F(VectFeedback, RulersAndAnglesInProgressFollowTheMouse)
+{
+    const COLORREF white = RGB(255, 255, 255);
+    TPxVectObject& d = *view->ObjectRecord(-1);
+    d.PenColor = 0x0000FF;
+    d.RulerStyle = 2;
+    view->VectInteract = viNewRuler;
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, 20, 60);
+    Pump();
+    Move(220, 60, MK_LBUTTON);
+    EXPECT_EQ(OnWindow(120, 60), RGB(255, 0, 0));
+    EXPECT_EQ(OnWindow(220, 55), RGB(255, 0, 0));  // the end bar
+    EXPECT_GT(DarkOnWindow(40, 62, 200, 90), 20);  // its length under it
+    // Moving on repaints first: nothing of the last ruler stays.
+    Move(20, 160, MK_LBUTTON);
+    EXPECT_EQ(OnWindow(120, 60), white);
+    EXPECT_EQ(DarkOnWindow(60, 52, 230, 90), 0);
+    EXPECT_EQ(OnWindow(20, 110), RGB(255, 0, 0));
+    Send(WM_LBUTTONUP, 0, 20, 160);
+    ASSERT_EQ(view->GetObjectsCount(), 1);
+
+    // An angle: after its first point the arm follows the mouse; after the
+    // second the other arm does, with the value at the vertex.
+    view->RemoveAllObjects();
+    view->VectInteract = viNewAngle;
+    Click(100, 20);
+    Pump();
+    Move(140, 100);
+    EXPECT_NE(OnWindow(120, 60), white);
+    EXPECT_EQ(DarkOnWindow(141, 101, 200, 130), 0);  // no value yet
+    Click(140, 100);
+    Pump();
+    Move(200, 100);
+    EXPECT_NE(OnWindow(120, 60), white);
+    EXPECT_NE(OnWindow(170, 100), white);
+    EXPECT_GT(DarkOnWindow(141, 101, 200, 130), 10);
+    Move(140, 160);
+    EXPECT_EQ(OnWindow(170, 100), white);
+    EXPECT_NE(OnWindow(140, 130), white);
+    EXPECT_EQ(view->GetObjectsCount(), 1);  // still being entered
+}
+
 }  // namespace
