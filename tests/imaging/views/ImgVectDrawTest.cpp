@@ -386,3 +386,57 @@ TEST_F(VectDraw, MeasureLabelsTakeTheFontHeightAsPoints)
         EXPECT_NEAR(view->ObjectRecord(ruler)->DrawnRect.bottom, view->BitmapToScreenY(100) + ts.cy + 15, 1);
     }
 }
+
+TEST_F(VectDraw, TextAlongAPathPutsOneCharacterPerStep)
+{
+    // Ink of column (or row) Pos of the destination within a band.
+    auto inkAcross = [&](bool Columns, int Pos, int From, int To) {
+        int n = 0;
+        for (int i = From; i <= To; ++i)
+            n += Columns ? (White(Pos, i) ? 0 : 1) : (White(i, Pos) ? 0 : 1);
+        return n;
+    };
+    struct Case {
+        const char* Name;
+        TPxDPoint A, B;  // the path, as fractions of the box
+        int Escapement;  // of the characters, or -10 to follow the path
+        bool Across;     // the characters stand along rows rather than columns
+    } cases[] = {
+        {"left to right", {0, 1}, {1, 1}, -10, false},
+        {"downward", {0, 0}, {0, 1}, -10, true},
+        {"left to right, fixed upright", {0, 1}, {1, 1}, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        view->RemoveAllObjects();
+        const int h = Add(pxvoText, 20, 20, 120, 120, [&](TPxVectObject& o) {
+            o.Text = "IIII";
+            o.HasText = true;
+            o.Font.lfHeight = -20;
+            o.PenStyle = classlib::psClear;
+            o.BrushStyle = classlib::bsClear;
+            o.TextPath = {c.A, c.B};
+            o.TextPathValue = c.Escapement;
+        });
+        Compose();
+        // A path of 100 pixels and four characters: one every 25 pixels
+        // from the start, none at the end.
+        for (int k = 0; k < 4; ++k) {
+            const int at = 20 + 25 * k;
+            if (!c.Across) {
+                // An upright "I" centred on its point, standing on the bottom edge.
+                EXPECT_GT(inkAcross(true, at, 100, 119), 8) << k;
+                EXPECT_EQ(inkAcross(true, at + 6, 100, 119), 0) << k;
+            } else {
+                // Turned a quarter clockwise, to the right of the left edge.
+                EXPECT_GT(inkAcross(false, at, 21, 40), 8) << k;
+                EXPECT_EQ(inkAcross(false, at + 6, 21, 40), 0) << k;
+            }
+        }
+        EXPECT_EQ(c.Across ? inkAcross(false, 120, 21, 40) : inkAcross(true, 120, 100, 119), 0);
+        const RECT d = view->ObjectRecord(h)->DrawnRect;
+        EXPECT_LE(d.left, 20);
+        EXPECT_GE(c.Across ? d.bottom : d.right, 95);
+    }
+}
+
