@@ -1002,7 +1002,18 @@ void TImgVect::DrawRuler(TPxCanvas* Canvas, POINT P1, POINT P2, double Length, T
         const double Wd = ix * ux * 10, Xd = iy * uy * 10;
         if (Wd == 0 || Xd == 0)
             return;
-        const double sx = 1 / Wd, sy = 1 / Xd;
+        double sx = 1 / Wd, sy = 1 / Xd;
+        // Tenths of a pixel or of a nanometre lie far closer than a pixel:
+        // such a ruler would be one solid bar, drawn tick by tick for as
+        // long as millions of ticks take. The graduation then steps up by
+        // decades until its ticks stand at least two pixels apart, and the
+        // labels count in that coarser step.
+        long long decade = 1;
+        while (std::min(sx, sy) < 2 && decade < 1000000000000LL) {
+            sx *= 10;
+            sy *= 10;
+            decade *= 10;
+        }
         TTempFont font(dc, lf);
         TTextScope text(dc, Color);
         int i = 0;
@@ -1019,7 +1030,7 @@ void TImgVect::DrawRuler(TPxCanvas* Canvas, POINT P1, POINT P2, double Length, T
                 Grow(DrawnRect, A.x, A.y);
                 Grow(DrawnRect, B.x, B.y);
                 if (i % 10 == 0) {
-                    const std::string label = std::to_string(i / 10);
+                    const std::string label = std::to_string(static_cast<long long>(i / 10) * decade);
                     const SIZE ts = TextSize(dc, label);
                     const int t2 = 2 * ts.cy + 1, h = ts.cx / 2;
                     int X, Y;

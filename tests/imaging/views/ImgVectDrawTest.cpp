@@ -290,7 +290,50 @@ TEST_F(VectDraw, GraduatedRulerTicksEveryTenthOfAnInch)
     EXPECT_TRUE(White(100, 63)); // a plain tick stays short
 }
 
-}  // namespace
+TEST_F(VectDraw, FineUnitsGraduateInDecadesThatStandApart)
+{
+    // Tenths of a pixel or a nanometre would fill the ruler solid.
+    view->SetDpiX(100);
+    view->SetDpiY(100);
+    for (const TPxUnits unit : {pxuPIXELS, pxuNANOMETERS}) {
+        SCOPED_TRACE(static_cast<int>(unit));
+        view->RemoveAllObjects();
+        Add(pxvoRuler, 10, 70, 190, 70, [unit](TPxVectObject& o) {
+            o.RulerStyle = 0;
+            o.MeasureUnit = unit;
+        });
+        Compose();
+        int ticks = 0, gaps = 0;
+        for (int x = 10; x <= 190; ++x)
+            (Red(x, 65) ? ticks : gaps) += 1;
+        EXPECT_GT(ticks, 10);
+        EXPECT_GT(gaps, ticks);
+    }
+    // Pixels: a tick every 10 pixels, labelled every 100.
+    view->RemoveAllObjects();
+    Add(pxvoRuler, 10, 70, 190, 70, [](TPxVectObject& o) {
+        o.RulerStyle = 0;
+        o.MeasureUnit = pxuPIXELS;
+    });
+    Compose();
+    for (int x = 10; x <= 190; x += 10)
+        EXPECT_TRUE(Red(x, 65)) << x;
+    EXPECT_TRUE(White(15, 65));
+    EXPECT_TRUE(Red(110, 59));
+    // The label over the tick at 110 reads "100": three digits as wide as
+    // the "0" over the first.
+    auto inkWidth = [&](int X1, int X2) {
+        int l = 1000, r = -1;
+        for (int y = 20; y < 57; ++y)
+            for (int x = X1; x <= X2; ++x)
+                if (!White(x, y))
+                    l = std::min(l, x), r = std::max(r, x);
+        return r < 0 ? 0 : r - l + 1;
+    };
+    const int zero = inkWidth(0, 30), hundred = inkWidth(90, 135);
+    ASSERT_GT(zero, 3);
+    EXPECT_GE(hundred, 3 * zero - 2);
+}
 
 TEST_F(VectDraw, LineLabelOutlineLeavesTheWholeTextVisible)
 {
@@ -440,3 +483,4 @@ TEST_F(VectDraw, TextAlongAPathPutsOneCharacterPerStep)
     }
 }
 
+}  // namespace
