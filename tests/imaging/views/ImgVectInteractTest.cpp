@@ -415,4 +415,24 @@ TEST_F(VectFeedback, RulersAndAnglesInProgressFollowTheMouse)
     EXPECT_EQ(view->GetObjectsCount(), 1);  // still being entered
 }
 
+TEST_F(VectFeedback, PolygonSelectionRubberLineSurvivesARepaint)
+{
+    // The view's own polygon selection beside the objects: the line from the
+    // last corner to the mouse is put back by every repaint of the view.
+    const COLORREF white = RGB(255, 255, 255);
+    view->VectInteract = 0;
+    view->SetMouseInteract(TImgView::miSelectPolygon);
+    Click(50, 50);
+    Pump();
+    Move(150, 150);
+    EXPECT_NE(OnWindow(100, 100), white);
+    InvalidateRect(view->GetHandle(), nullptr, FALSE);
+    Pump();
+    EXPECT_NE(OnWindow(100, 100), white);
+    Move(50, 150);
+    EXPECT_EQ(OnWindow(100, 100), white);
+    EXPECT_NE(OnWindow(50, 100), white);
+    EXPECT_TRUE(view->PolySelecting);
+}
+
 }  // namespace
