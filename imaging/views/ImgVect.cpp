@@ -74,6 +74,10 @@ void PxRegisterVectObjectClass(const std::string& Name, TPxCustomObjectFactory F
     classRegistry->push_back(TRegistryEntry{Name, Factory, std::unique_ptr<TPxCustomObjectBase>(Factory())});
 }
 
+UINT PxVectClipboardFormat() { return vectClipboardFormat; }
+
+uint16_t PxVectShortcut(int Index) { return Index >= 0 && Index < 12 ? vectShortcuts[Index] : 0; }
+
 TPxCustomObjectBase* PxCreateVectObjectByName(const std::string& Name)
 {
     if (!classRegistry)
@@ -556,6 +560,7 @@ void TImgVect::UnSelAllObjects()
 
 void TImgVect::CancelInteraction()
 {
+    EraseRubber();
     ObjectUnderMouse = -1;
     newKind_ = pxvoNone;
     gripCode_ = 0;

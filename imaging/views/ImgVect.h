@@ -149,6 +149,13 @@ void PxRegisterVectObjectClass(const std::string& Name, TPxCustomObjectFactory F
 // A new object of the first class registered as Name, or nullptr.
 TPxCustomObjectBase* PxCreateVectObjectByName(const std::string& Name);
 std::string PxVectObjectClassName(TPxCustomObjectBase* Object);
+// The registered number of the "PXIMAGE VECT" clipboard format (0 before the
+// toolkit's start-up). Held ready for callers that move objects through the
+// clipboard; the view itself neither reads nor writes it.
+UINT PxVectClipboardFormat();
+// The twelve object shortcuts Ctrl+L, E, R, J, C, X, V, F, B, I, U, G in
+// this order (key in the low byte, 0x4000 for Ctrl); 0 outside 0..11.
+uint16_t PxVectShortcut(int Index);
 
 // One vector object. Coordinates in image pixels.
 struct TPxVectObject {
@@ -539,6 +546,20 @@ private:
     bool undoSaved_ = false;
     bool dragLength_ = false;
     POINT rawPress_{0, 0};
+    // The rubber figure now inverted on the window (pmNot pen), with the
+    // points it was drawn with: a repaint puts it back over the fresh
+    // picture and an erase inverts exactly what is shown, so no stray
+    // figure is left behind whatever repaints came in between.
+    enum class TRubberShape : uint8_t { None, Line, Box, Ellipse };
+    struct {
+        TRubberShape Shape = TRubberShape::None;
+        POINT A{0, 0}, B{0, 0};
+    } rubber_;
+    void ShowRubber(TRubberShape Shape);
+    void EraseRubber();
+    // Inverts the shown rubber figure again on a DC that has just been
+    // repainted (the paint DC, clipped to what was repainted).
+    void PaintRubber(HDC DC);
     // Measure hint.
     std::unique_ptr<classlib::TBitmap> hintBitmap_;
     std::unique_ptr<classlib::TFont> hintFont_;

@@ -222,6 +222,11 @@ void TImgVect::Paint()
         timer_->SetEnabled(true);
     }
     TImgView::Paint();
+    // The inherited painting skips these cases and leaves the window as it
+    // was; otherwise the rubber figure it painted over is put back.
+    if (HandleAllocated() && HasParentWindow() && GetViewWidth() > 0 && GetViewHeight() > 0 &&
+        GetPaintLockCount() == 0 && !(GetComponentState() & classlib::csDesigning))
+        PaintRubber(GetCanvas()->GetHandle());
     if (hintBitmap_->GetWidth() > 1)
         hintBitmap_->SetSize(1, hintBitmap_->GetHeight());
     if (MeasureHint)
@@ -648,6 +653,10 @@ void TImgVect::DrawLineLabel(TPxCanvas* Canvas, TPxVectObject& R, POINT S, POINT
     Canvas->GetBrush()->SetStyle(R.LabelBrushStyle);
     Canvas->GetPen()->SetStyle(R.LabelBorder == 0 ? classlib::psClear : classlib::psSolid);
     Canvas->GetPen()->SetColor(R.PenColor);
+    // The box is exactly as wide as the text: an outline in the line's own
+    // width would be centred on its edges and paint over the outer glyph
+    // columns (a thin last letter vanishes into it), so it is one pixel.
+    Canvas->GetPen()->SetWidth(1);
     if (R.LabelBorder == 2) {
         Canvas->RoundRect(left, top, right + 1, bottom + 1, 10, 10);
     } else if (R.LabelBorder == 3) {
@@ -926,8 +935,19 @@ LOGFONTA MeasureFont(const LOGFONTA* Font, double ZoomYInv)
         lf = *Font;
     else
         std::strcpy(lf.lfFaceName, "Arial");
+    // The description's height in pixels is taken as a size in points, as
+    // the canvas font's size: the labels come out a third larger than the
+    // same height would draw elsewhere.
     const int h = Font ? std::abs(Font->lfHeight) : 12;
-    lf.lfHeight = -std::max(3, Trunc(h * (ZoomYInv != 0 ? 1 / ZoomYInv : 1.0)));
+    const int points = std::max(3, Trunc(h * (ZoomYInv != 0 ? 1 / ZoomYInv : 1.0)));
+    static const int ppi = [] {
+        HDC screen = ::GetDC(nullptr);
+        const int v = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+        if (screen)
+            ::ReleaseDC(nullptr, screen);
+        return v > 0 ? v : 96;
+    }();
+    lf.lfHeight = -::MulDiv(points, ppi, 72);
     lf.lfWidth = 0;
     lf.lfEscapement = lf.lfOrientation = 0;
     if (PRIMARYLANGID(::GetUserDefaultLangID()) == 8)
@@ -982,7 +1002,18 @@ void TImgVect::DrawRuler(TPxCanvas* Canvas, POINT P1, POINT P2, double Length, T
         const double Wd = ix * ux * 10, Xd = iy * uy * 10;
         if (Wd == 0 || Xd == 0)
             return;
-        const double sx = 1 / Wd, sy = 1 / Xd;
+        double sx = 1 / Wd, sy = 1 / Xd;
+        // Tenths of a pixel or of a nanometre lie far closer than a pixel:
+        // such a ruler would be one solid bar, drawn tick by tick for as
+        // long as millions of ticks take. The graduation then steps up by
+        // decades until its ticks stand at least two pixels apart, and the
+        // labels count in that coarser step.
+        long long decade = 1;
+        while (std::min(sx, sy) < 2 && decade < 1000000000000LL) {
+            sx *= 10;
+            sy *= 10;
+            decade *= 10;
+        }
         TTempFont font(dc, lf);
         TTextScope text(dc, Color);
         int i = 0;
@@ -999,7 +1030,7 @@ void TImgVect::DrawRuler(TPxCanvas* Canvas, POINT P1, POINT P2, double Length, T
                 Grow(DrawnRect, A.x, A.y);
                 Grow(DrawnRect, B.x, B.y);
                 if (i % 10 == 0) {
-                    const std::string label = std::to_string(i / 10);
+                    const std::string label = std::to_string(static_cast<long long>(i / 10) * decade);
                     const SIZE ts = TextSize(dc, label);
                     const int t2 = 2 * ts.cy + 1, h = ts.cx / 2;
                     int X, Y;

@@ -1017,6 +1017,19 @@ void TPxTextControl::PaintTo(TPxCanvas* Canvas, int Left, int Top, int Width, in
         }
         CaretHeight = std::max<int>(CharHeights[last], 1);
     }
+    // The place after the last character is a caret place of its own: a
+    // click past the end of the last line and Up/Down onto a shorter last
+    // line reach it even while the caret stands elsewhere.
+    if (n > 0 && static_cast<size_t>(n) < CharX.size()) {
+        const size_t last = static_cast<size_t>(n - 1);
+        if (TextBuf[last] == 10) {
+            CharX[static_cast<size_t>(n)] = originX;
+            CharY[static_cast<size_t>(n)] = originY + lineTop;
+        } else if (CharY[last] >= 0) {
+            CharX[static_cast<size_t>(n)] = CharX[last] + CharWidths[last] + 1;
+            CharY[static_cast<size_t>(n)] = CharY[last];
+        }
+    }
     // 3./6. Drawing, scaled by Zoom.
     const int savedAlign = static_cast<int>(::SetTextAlign(dc, TA_BASELINE | TA_LEFT));
     const int savedMode = ::GetBkMode(dc);

@@ -68,14 +68,14 @@ void TImgVect::AutoScroll()
 
 namespace {
 
-// Draws on the view's window with the rubber pen (pmNot: a second drawing
-// erases the first).
+// Draws on DC (the view's window when null) with the rubber pen (pmNot: a
+// second drawing erases the first).
 template <class F>
-void OnWindow(TImgVect& View, classlib::TPen* Pen, F&& Draw)
+void OnWindow(TImgVect& View, classlib::TPen* Pen, F&& Draw, HDC Given = nullptr)
 {
     if (!View.HandleAllocated())
         return;
-    HDC dc = ::GetDC(View.GetHandle());
+    HDC dc = Given ? Given : ::GetDC(View.GetHandle());
     if (!dc)
         return;
     const int saved = ::SaveDC(dc);
@@ -86,10 +86,56 @@ void OnWindow(TImgVect& View, classlib::TPen* Pen, F&& Draw)
     Draw(dc);
     ::RestoreDC(dc, saved);
     ::DeleteObject(pen);
-    ::ReleaseDC(View.GetHandle(), dc);
+    if (!Given)
+        ::ReleaseDC(View.GetHandle(), dc);
+}
+
+template <class Shape>
+void DrawRubberShape(HDC DC, Shape Kind, POINT A, POINT B)
+{
+    switch (Kind) {
+    case Shape::Line:
+        ::MoveToEx(DC, A.x, A.y, nullptr);
+        ::LineTo(DC, B.x, B.y);
+        break;
+    case Shape::Box: {
+        const POINT p[5] = {A, {B.x, A.y}, B, {A.x, B.y}, A};
+        ::Polyline(DC, p, 5);
+        break;
+    }
+    case Shape::Ellipse:
+        ::Ellipse(DC, std::min(A.x, B.x), std::min(A.y, B.y), std::max(A.x, B.x) + 1, std::max(A.y, B.y) + 1);
+        break;
+    default:
+        break;
+    }
 }
 
 }  // namespace
+
+void TImgVect::ShowRubber(TRubberShape Shape)
+{
+    if (RubberPen->GetMode() != classlib::pmNot) {
+        // A copying pen draws over; erasing repaints from the back buffer.
+        OnWindow(*this, RubberPen.get(), [&](HDC dc) { DrawRubberShape(dc, Shape, pressPoint_, currentPoint_); });
+        return;
+    }
+    EraseRubber();
+    rubber_.Shape = Shape;
+    rubber_.A = pressPoint_;
+    rubber_.B = currentPoint_;
+    OnWindow(*this, RubberPen.get(), [&](HDC dc) { DrawRubberShape(dc, Shape, rubber_.A, rubber_.B); });
+}
+
+void TImgVect::EraseRubber()
+{
+    if (rubber_.Shape == TRubberShape::None)
+        return;
+    const TRubberShape shape = rubber_.Shape;
+    rubber_.Shape = TRubberShape::None;
+    if (RubberPen->GetMode() == classlib::pmNot)
+        OnWindow(*this, RubberPen.get(), [&](HDC dc) { DrawRubberShape(dc, shape, rubber_.A, rubber_.B); });
+}
 
 void TImgVect::DrawRubberLine(bool Erase)
 {
@@ -98,10 +144,10 @@ void TImgVect::DrawRubberLine(bool Erase)
         PaintRect(RECT{std::min(a.x, b.x) - 1, std::min(a.y, b.y) - 1, std::max(a.x, b.x) + 2, std::max(a.y, b.y) + 2});
         return;
     }
-    OnWindow(*this, RubberPen.get(), [&](HDC dc) {
-        ::MoveToEx(dc, a.x, a.y, nullptr);
-        ::LineTo(dc, b.x, b.y);
-    });
+    if (Erase)
+        EraseRubber();
+    else
+        ShowRubber(TRubberShape::Line);
 }
 
 void TImgVect::DrawRubberBox(bool Erase)
@@ -111,10 +157,10 @@ void TImgVect::DrawRubberBox(bool Erase)
         PaintRect(RECT{std::min(a.x, b.x) - 1, std::min(a.y, b.y) - 1, std::max(a.x, b.x) + 2, std::max(a.y, b.y) + 2});
         return;
     }
-    OnWindow(*this, RubberPen.get(), [&](HDC dc) {
-        const POINT p[5] = {a, {b.x, a.y}, b, {a.x, b.y}, a};
-        ::Polyline(dc, p, 5);
-    });
+    if (Erase)
+        EraseRubber();
+    else
+        ShowRubber(TRubberShape::Box);
 }
 
 void TImgVect::DrawRubberEllipse(bool Erase)
@@ -124,9 +170,16 @@ void TImgVect::DrawRubberEllipse(bool Erase)
         PaintRect(RECT{std::min(a.x, b.x) - 1, std::min(a.y, b.y) - 1, std::max(a.x, b.x) + 2, std::max(a.y, b.y) + 2});
         return;
     }
-    OnWindow(*this, RubberPen.get(), [&](HDC dc) {
-        ::Ellipse(dc, std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x) + 1, std::max(a.y, b.y) + 1);
-    });
+    if (Erase)
+        EraseRubber();
+    else
+        ShowRubber(TRubberShape::Ellipse);
+}
+
+void TImgVect::PaintRubber(HDC DC)
+{
+    if (rubber_.Shape != TRubberShape::None && RubberPen->GetMode() == classlib::pmNot)
+        OnWindow(*this, RubberPen.get(), [&](HDC dc) { DrawRubberShape(dc, rubber_.Shape, rubber_.A, rubber_.B); }, DC);
 }
 
 void TImgVect::DrawRulerInProgress()
@@ -1298,6 +1351,9 @@ void TImgVect::MouseUp(classlib::TMouseButton Button, classlib::TShiftState Shif
     const int hit = FindObjectAtScreen(X, Y, d);
     if (hit >= 0 && d == 0 && objects_[static_cast<size_t>(hit)].CustomObject)
         objects_[static_cast<size_t>(hit)].CustomObject->MouseUp(Button, Shift, X, Y);
+    // Only a polyline being entered keeps its rubber line past a release.
+    if (!(newKind_ == pxvoPolyline && ObjectRecord(polylineObject_)))
+        EraseRubber();
     DrawMeasureHint(X, Y);
 }
 

@@ -290,4 +290,197 @@ TEST_F(VectDraw, GraduatedRulerTicksEveryTenthOfAnInch)
     EXPECT_TRUE(White(100, 63)); // a plain tick stays short
 }
 
+TEST_F(VectDraw, FineUnitsGraduateInDecadesThatStandApart)
+{
+    // Tenths of a pixel or a nanometre would fill the ruler solid.
+    view->SetDpiX(100);
+    view->SetDpiY(100);
+    for (const TPxUnits unit : {pxuPIXELS, pxuNANOMETERS}) {
+        SCOPED_TRACE(static_cast<int>(unit));
+        view->RemoveAllObjects();
+        Add(pxvoRuler, 10, 70, 190, 70, [unit](TPxVectObject& o) {
+            o.RulerStyle = 0;
+            o.MeasureUnit = unit;
+        });
+        Compose();
+        int ticks = 0, gaps = 0;
+        for (int x = 10; x <= 190; ++x)
+            (Red(x, 65) ? ticks : gaps) += 1;
+        EXPECT_GT(ticks, 10);
+        EXPECT_GT(gaps, ticks);
+    }
+    // Pixels: a tick every 10 pixels, labelled every 100.
+    view->RemoveAllObjects();
+    Add(pxvoRuler, 10, 70, 190, 70, [](TPxVectObject& o) {
+        o.RulerStyle = 0;
+        o.MeasureUnit = pxuPIXELS;
+    });
+    Compose();
+    for (int x = 10; x <= 190; x += 10)
+        EXPECT_TRUE(Red(x, 65)) << x;
+    EXPECT_TRUE(White(15, 65));
+    EXPECT_TRUE(Red(110, 59));
+    // The label over the tick at 110 reads "100": three digits as wide as
+    // the "0" over the first.
+    auto inkWidth = [&](int X1, int X2) {
+        int l = 1000, r = -1;
+        for (int y = 20; y < 57; ++y)
+            for (int x = X1; x <= X2; ++x)
+                if (!White(x, y))
+                    l = std::min(l, x), r = std::max(r, x);
+        return r < 0 ? 0 : r - l + 1;
+    };
+    const int zero = inkWidth(0, 30), hundred = inkWidth(90, 135);
+    ASSERT_GT(zero, 3);
+    EXPECT_GE(hundred, 3 * zero - 2);
+}
+
+TEST_F(VectDraw, LineLabelOutlineLeavesTheWholeTextVisible)
+{
+    // A thick line's label: the box is as wide as the text, so its outline
+    // must not eat the outer glyph columns (the thin last "l" of "Label").
+    for (const bool aa : {false, true}) {
+        SCOPED_TRACE(aa ? "anti-aliased" : "plain");
+        view->SetObjAntialias(aa);
+        auto label = [&](int Border) {
+            view->RemoveAllObjects();
+            const int h = Add(pxvoLineLabel, 120, 60, 190, 60, [Border](TPxVectObject& o) {
+                o.Text = "Label";
+                o.HasText = true;
+                o.LabelPosition = 0;
+                o.PenWidth = 3;
+                o.LabelBorder = Border;
+                o.LabelBrushStyle = classlib::bsSolid;
+                o.LabelBrushColor = 0x00FFFF;  // yellow
+            });
+            Compose();
+            return view->ObjectRecord(h)->LabelRect;
+        };
+        // Rows clear of the line (3 pixels thick along the box's top edge)
+        // and of the box's bottom edge.
+        auto redInside = [&](const RECT& R) {
+            int n = 0;
+            for (int y = R.top + 2; y < R.bottom; ++y)
+                for (int x = R.left; x <= R.right; ++x)
+                    n += At(x, y).r > 160 && At(x, y).g < 140 ? 1 : 0;
+            return n;
+        };
+        const RECT plain = label(0);
+        const int text = redInside(plain);
+        ASSERT_GT(text, 40);
+        // The last glyph reaches the box's last columns.
+        int lastInk = -1;
+        for (int y = plain.top; y < plain.bottom; ++y)
+            for (int x = plain.left; x <= plain.right; ++x)
+                if (At(x, y).r > 160 && At(x, y).g < 140)
+                    lastInk = std::max(lastInk, x);
+        EXPECT_GE(lastInk, plain.right - 3);
+        const RECT boxed = label(1);
+        ASSERT_EQ(boxed.left, plain.left);
+        ASSERT_EQ(boxed.right, plain.right);
+        // Between the top and bottom edges: the text and a one-pixel side on
+        // either hand, nothing more.
+        EXPECT_EQ(redInside(boxed), text + 2 * (boxed.bottom - boxed.top - 2));
+        EXPECT_EQ(At(boxed.right - 1, (boxed.top + boxed.bottom) / 2).g, 255);  // yellow inside the right edge
+    }
+}
+
+TEST_F(VectDraw, MeasureLabelsTakeTheFontHeightAsPoints)
+{
+    // A ruler's and an angle's label font is as many points as the font
+    // description has pixels, times the zoom.
+    const int ppi = [] {
+        HDC s = GetDC(nullptr);
+        const int v = GetDeviceCaps(s, LOGPIXELSY);
+        ReleaseDC(nullptr, s);
+        return v;
+    }();
+    for (const int zoom : {100, 200}) {
+        SCOPED_TRACE(zoom);
+        view->RemoveAllObjects();
+        view->SetZoom(zoom);
+        view->Update();
+        auto setFont = [](TPxVectObject& o) { o.Font.lfHeight = -20; };
+        const int ruler = Add(pxvoRuler, 90, 100, 140, 100, [&](TPxVectObject& o) {
+            setFont(o);
+            o.RulerStyle = 2;
+        });
+        const int angle = Add(pxvoAngle, 90, 60, 110, 80, [&](TPxVectObject& o) {
+            setFont(o);
+            o.AnglePoints[0] = POINT{90, 60};
+            o.AnglePoints[1] = POINT{90, 80};
+            o.AnglePoints[2] = POINT{110, 80};
+        });
+        Compose();
+        LOGFONTA lf = view->ObjectRecord(angle)->Font;
+        lf.lfHeight = -MulDiv(20 * zoom / 100, ppi, 72);
+        HDC dc = CreateCompatibleDC(nullptr);
+        HFONT f = CreateFontIndirectA(&lf);
+        HGDIOBJ old = SelectObject(dc, f);
+        SIZE ts{};
+        GetTextExtentPoint32A(dc, "0", 1, &ts);
+        SelectObject(dc, old);
+        DeleteObject(f);
+        DeleteDC(dc);
+        // The angle's box reaches the text's height below the vertex, the
+        // ruler's 15 pixels more below its line (a pixel less when the full
+        // turn of its text angle truncates).
+        EXPECT_EQ(view->ObjectRecord(angle)->DrawnRect.bottom, view->BitmapToScreenY(80) + ts.cy);
+        EXPECT_NEAR(view->ObjectRecord(ruler)->DrawnRect.bottom, view->BitmapToScreenY(100) + ts.cy + 15, 1);
+    }
+}
+
+TEST_F(VectDraw, TextAlongAPathPutsOneCharacterPerStep)
+{
+    // Ink of column (or row) Pos of the destination within a band.
+    auto inkAcross = [&](bool Columns, int Pos, int From, int To) {
+        int n = 0;
+        for (int i = From; i <= To; ++i)
+            n += Columns ? (White(Pos, i) ? 0 : 1) : (White(i, Pos) ? 0 : 1);
+        return n;
+    };
+    struct Case {
+        const char* Name;
+        TPxDPoint A, B;  // the path, as fractions of the box
+        int Escapement;  // of the characters, or -10 to follow the path
+        bool Across;     // the characters stand along rows rather than columns
+    } cases[] = {
+        {"left to right", {0, 1}, {1, 1}, -10, false},
+        {"downward", {0, 0}, {0, 1}, -10, true},
+        {"left to right, fixed upright", {0, 1}, {1, 1}, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        view->RemoveAllObjects();
+        const int h = Add(pxvoText, 20, 20, 120, 120, [&](TPxVectObject& o) {
+            o.Text = "IIII";
+            o.HasText = true;
+            o.Font.lfHeight = -20;
+            o.PenStyle = classlib::psClear;
+            o.BrushStyle = classlib::bsClear;
+            o.TextPath = {c.A, c.B};
+            o.TextPathValue = c.Escapement;
+        });
+        Compose();
+        // A path of 100 pixels and four characters: one every 25 pixels
+        // from the start, none at the end.
+        for (int k = 0; k < 4; ++k) {
+            const int at = 20 + 25 * k;
+            if (!c.Across) {
+                // An upright "I" centred on its point, standing on the bottom edge.
+                EXPECT_GT(inkAcross(true, at, 100, 119), 8) << k;
+                EXPECT_EQ(inkAcross(true, at + 6, 100, 119), 0) << k;
+            } else {
+                // Turned a quarter clockwise, to the right of the left edge.
+                EXPECT_GT(inkAcross(false, at, 21, 40), 8) << k;
+                EXPECT_EQ(inkAcross(false, at + 6, 21, 40), 0) << k;
+            }
+        }
+        EXPECT_EQ(c.Across ? inkAcross(false, 120, 21, 40) : inkAcross(true, 120, 100, 119), 0);
+        const RECT d = view->ObjectRecord(h)->DrawnRect;
+        EXPECT_LE(d.left, 20);
+        EXPECT_GE(c.Across ? d.bottom : d.right, 95);
+    }
+}
+
 }  // namespace

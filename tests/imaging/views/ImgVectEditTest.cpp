@@ -202,6 +202,98 @@ TEST_F(MemoEditor, LayoutWrapsLongWordsAndJustifiesAllButTheLastLine)
     EXPECT_GT(ed->CharY[15], ed->CharY[0]);
 }
 
+TEST_F(MemoEditor, MouseAndLineKeysPlaceTheCaretAndSelection)
+{
+    // On a shown window, so that each press is followed by the painting that
+    // lays the text out, as between the user's mouse messages.
+    HWND host = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 260, 160, nullptr,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+    ed->SetParentWindow(host);
+    ed->SetBounds(0, 0, 240, 140);
+    ed->TextBuf = "one two\nthree four\nfive";
+    ed->InitText();
+    ed->SetVisible(true);
+    HWND w = ed->GetHandle();
+    auto pump = [&] { UpdateWindow(w); };
+    auto send = [&](UINT Msg, WPARAM Keys, int X, int Y) {
+        SendMessageW(w, Msg, Keys, MAKELPARAM(X, Y));
+        pump();
+    };
+    // A point just inside character I.
+    auto at = [&](int I) { return POINT{ed->CharX[static_cast<size_t>(I)] + 2, ed->CharY[static_cast<size_t>(I)] + 3}; };
+    ed->Invalidate();
+    pump();
+    ASSERT_GE(ed->CharY[8], 0);
+    ASSERT_GT(ed->CharY[8], ed->CharY[0]);   // "three" starts the second line
+    ASSERT_GT(ed->CharY[19], ed->CharY[8]);  // "five" the third
+
+    POINT p = at(5);
+    send(WM_LBUTTONDOWN, MK_LBUTTON, p.x, p.y);
+    send(WM_LBUTTONUP, 0, p.x, p.y);
+    EXPECT_EQ(ed->CaretPos, 5);
+    EXPECT_EQ(ed->SelEnd, 0);
+    // Past the end of the last line: the end of the text.
+    send(WM_LBUTTONDOWN, MK_LBUTTON, 230, ed->CharY[19] + 3);
+    send(WM_LBUTTONUP, 0, 230, ed->CharY[19] + 3);
+    EXPECT_EQ(ed->CaretPos, ed->TextLen());
+    // A drag from "two" into "four" selects between the two points.
+    p = at(4);
+    const POINT q = at(15);
+    send(WM_LBUTTONDOWN, MK_LBUTTON, p.x, p.y);
+    send(WM_MOUSEMOVE, MK_LBUTTON, q.x, q.y);
+    send(WM_LBUTTONUP, 0, q.x, q.y);
+    EXPECT_EQ(ed->SelStart, 4);
+    EXPECT_EQ(ed->SelEnd, 15);
+    EXPECT_EQ(ed->CaretPos, 15);
+    // A plain click empties it; Shift+click then selects from that click.
+    p = at(1);
+    send(WM_LBUTTONDOWN, MK_LBUTTON, p.x, p.y);
+    send(WM_LBUTTONUP, 0, p.x, p.y);
+    EXPECT_EQ(ed->SelEnd, 0);
+    p = at(10);
+    send(WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT, p.x, p.y);
+    send(WM_LBUTTONUP, MK_SHIFT, p.x, p.y);
+    EXPECT_EQ(ed->SelStart, 1);
+    EXPECT_EQ(ed->SelEnd, 10);
+    // A double click selects the word without its trailing blank.
+    p = at(9);
+    send(WM_LBUTTONDOWN, MK_LBUTTON, p.x, p.y);
+    send(WM_LBUTTONUP, 0, p.x, p.y);
+    send(WM_LBUTTONDBLCLK, MK_LBUTTON, p.x, p.y);
+    send(WM_LBUTTONUP, 0, p.x, p.y);
+    EXPECT_EQ(ed->SelStart, 8);
+    EXPECT_EQ(ed->SelEnd, 13);
+
+    // Up and Down keep to the nearest character of the next line; a line
+    // shorter than the caret's x ends it on its last place.
+    p = at(16);  // "fo|ur"
+    send(WM_LBUTTONDOWN, MK_LBUTTON, p.x, p.y);
+    send(WM_LBUTTONUP, 0, p.x, p.y);
+    ASSERT_EQ(ed->CaretPos, 16);
+    struct Step {
+        WORD Key;
+        int Line;  // first index of the line the caret must be on
+    } steps[] = {{VK_UP, 0}, {VK_UP, 0}, {VK_DOWN, 8}, {VK_DOWN, 19}, {VK_DOWN, 19}};
+    for (const Step& s : steps) {
+        const int before = ed->CaretX;
+        Key(s.Key);
+        pump();
+        SCOPED_TRACE(s.Key == VK_UP ? "up" : "down");
+        EXPECT_EQ(ed->CharY[static_cast<size_t>(ed->CaretPos)], ed->CharY[static_cast<size_t>(s.Line)]);
+        // No character of that line lies nearer the old caret x.
+        const int d = std::abs(ed->CharX[static_cast<size_t>(ed->CaretPos)] - before);
+        for (int i = 0; i <= ed->TextLen(); ++i)
+            if (ed->CharY[static_cast<size_t>(i)] == ed->CharY[static_cast<size_t>(s.Line)])
+                EXPECT_GE(std::abs(ed->CharX[static_cast<size_t>(i)] - before), d) << i;
+    }
+    EXPECT_EQ(ed->CaretPos, ed->TextLen());  // "five" is shorter than "fo|ur"
+    Key(VK_UP, classlib::ssShift);
+    EXPECT_EQ(ed->SelEnd, ed->TextLen());
+    EXPECT_EQ(ed->SelStart, ed->CaretPos);
+    ed.reset();
+    DestroyWindow(host);
+}
+
 // ---- in-place editing through the view
 
 class InPlace : public ::testing::Test {

@@ -280,4 +280,159 @@ TEST_F(VectMouse, PolylinePointsMoveInsertAndDelete)
     EXPECT_EQ(view->ObjectRecord(h)->Points.size(), 2u);
 }
 
+// Feedback drawn straight onto the window while an object is being put,
+// read back from the window itself.
+class VectFeedback : public VectMouse {
+protected:
+    void SetUp() override
+    {
+        VectMouse::SetUp();
+        HWND host = GetParent(view->GetHandle());
+        SetWindowPos(host, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+        Pump();
+    }
+    // Delivers the pending paints, as the message loop does between mouse
+    // messages.
+    void Pump()
+    {
+        UpdateWindow(GetParent(view->GetHandle()));
+        UpdateWindow(view->GetHandle());
+    }
+    void Move(int X, int Y, WPARAM Keys = 0)
+    {
+        Send(WM_MOUSEMOVE, Keys, X, Y);
+        Pump();
+    }
+    COLORREF OnWindow(int X, int Y)
+    {
+        HDC dc = GetDC(view->GetHandle());
+        const COLORREF c = GetPixel(dc, X, Y);
+        ReleaseDC(view->GetHandle(), dc);
+        return c;
+    }
+    int DarkOnWindow(int X1, int Y1, int X2, int Y2)
+    {
+        HDC dc = GetDC(view->GetHandle());
+        int n = 0;
+        for (int y = Y1; y <= Y2; ++y)
+            for (int x = X1; x <= X2; ++x) {
+                const COLORREF c = GetPixel(dc, x, y);
+                n += GetRValue(c) < 128 || GetGValue(c) < 128 || GetBValue(c) < 128 ? 1 : 0;
+            }
+        ReleaseDC(view->GetHandle(), dc);
+        return n;
+    }
+};
+
+TEST_F(VectFeedback, RubberFiguresSurviveRepaintsAndLeaveNothingBehind)
+{
+    const COLORREF white = RGB(255, 255, 255);
+    ASSERT_EQ(OnWindow(100, 100), white);
+    auto repaint = [&] {
+        InvalidateRect(view->GetHandle(), nullptr, FALSE);
+        Pump();
+    };
+    // A polyline being entered: the rubber line from its last point follows
+    // the mouse, stays through a repaint, and moving on erases exactly it.
+    view->VectInteract = viNewPolyline;
+    Click(50, 50);
+    Pump();
+    Move(150, 150);
+    EXPECT_NE(OnWindow(100, 100), white);
+    repaint();
+    EXPECT_NE(OnWindow(100, 100), white);
+    Move(50, 150);
+    EXPECT_EQ(OnWindow(100, 100), white);
+    EXPECT_NE(OnWindow(50, 100), white);
+    repaint();
+    Move(60, 150);
+    EXPECT_EQ(OnWindow(50, 100), white);
+    EXPECT_NE(OnWindow(55, 100), white);
+    Click(60, 150);
+    Pump();
+    Move(100, 60);
+    EXPECT_NE(OnWindow(80, 105), white);
+    Send(WM_LBUTTONDBLCLK, MK_LBUTTON, 150, 150);
+    Send(WM_LBUTTONUP, 0, 150, 150);
+    Pump();
+    ASSERT_EQ(view->GetObjectsCount(), 1);
+    EXPECT_EQ(DarkOnWindow(75, 95, 85, 115), 0);  // no rubber line left
+    EXPECT_NE(OnWindow(55, 100), white);           // the polyline's own segments
+    EXPECT_NE(OnWindow(100, 150), white);
+
+    // The rubber band of a selection drag is on the window while the button
+    // is held, and gone after the release.
+    view->VectInteract = viSelectObjects;
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, 200, 20);
+    Pump();
+    Move(280, 120, MK_LBUTTON);
+    EXPECT_NE(OnWindow(240, 20), white);
+    EXPECT_NE(OnWindow(280, 70), white);
+    Send(WM_LBUTTONUP, 0, 280, 120);
+    Pump();
+    EXPECT_EQ(DarkOnWindow(200, 20, 280, 120), 0);
+}
+
+TEST_F(VectFeedback, RulersAndAnglesInProgressFollowTheMouse)
+{
+    const COLORREF white = RGB(255, 255, 255);
+    TPxVectObject& d = *view->ObjectRecord(-1);
+    d.PenColor = 0x0000FF;
+    d.RulerStyle = 2;
+    view->VectInteract = viNewRuler;
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, 20, 60);
+    Pump();
+    Move(220, 60, MK_LBUTTON);
+    EXPECT_EQ(OnWindow(120, 60), RGB(255, 0, 0));
+    EXPECT_EQ(OnWindow(220, 55), RGB(255, 0, 0));  // the end bar
+    EXPECT_GT(DarkOnWindow(40, 62, 200, 90), 20);  // its length under it
+    // Moving on repaints first: nothing of the last ruler stays.
+    Move(20, 160, MK_LBUTTON);
+    EXPECT_EQ(OnWindow(120, 60), white);
+    EXPECT_EQ(DarkOnWindow(60, 52, 230, 90), 0);
+    EXPECT_EQ(OnWindow(20, 110), RGB(255, 0, 0));
+    Send(WM_LBUTTONUP, 0, 20, 160);
+    ASSERT_EQ(view->GetObjectsCount(), 1);
+
+    // An angle: after its first point the arm follows the mouse; after the
+    // second the other arm does, with the value at the vertex.
+    view->RemoveAllObjects();
+    view->VectInteract = viNewAngle;
+    Click(100, 20);
+    Pump();
+    Move(140, 100);
+    EXPECT_NE(OnWindow(120, 60), white);
+    EXPECT_EQ(DarkOnWindow(141, 101, 200, 130), 0);  // no value yet
+    Click(140, 100);
+    Pump();
+    Move(200, 100);
+    EXPECT_NE(OnWindow(120, 60), white);
+    EXPECT_NE(OnWindow(170, 100), white);
+    EXPECT_GT(DarkOnWindow(141, 101, 200, 130), 10);
+    Move(140, 160);
+    EXPECT_EQ(OnWindow(170, 100), white);
+    EXPECT_NE(OnWindow(140, 130), white);
+    EXPECT_EQ(view->GetObjectsCount(), 1);  // still being entered
+}
+
+TEST_F(VectFeedback, PolygonSelectionRubberLineSurvivesARepaint)
+{
+    // The view's own polygon selection beside the objects: the line from the
+    // last corner to the mouse is put back by every repaint of the view.
+    const COLORREF white = RGB(255, 255, 255);
+    view->VectInteract = 0;
+    view->SetMouseInteract(TImgView::miSelectPolygon);
+    Click(50, 50);
+    Pump();
+    Move(150, 150);
+    EXPECT_NE(OnWindow(100, 100), white);
+    InvalidateRect(view->GetHandle(), nullptr, FALSE);
+    Pump();
+    EXPECT_NE(OnWindow(100, 100), white);
+    Move(50, 150);
+    EXPECT_EQ(OnWindow(100, 100), white);
+    EXPECT_NE(OnWindow(50, 100), white);
+    EXPECT_TRUE(view->PolySelecting);
+}
+
 }  // namespace

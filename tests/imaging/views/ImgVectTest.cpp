@@ -204,6 +204,42 @@ TEST_F(VectStore, UnitsScaleAndInteractionBits)
     EXPECT_EQ(e.bottom, 31);
 }
 
+namespace {
+struct Star : TPxCustomObjectBase {
+    TPxCustomObjectBase* Clone() override { return new Star; }
+};
+struct Ring : TPxCustomObjectBase {
+    TPxCustomObjectBase* Clone() override { return new Ring; }
+};
+}  // namespace
+
+TEST_F(VectStore, StartupHoldsTheClipboardFormatShortcutsAndClassRegistry)
+{
+    // Registering the same name again gives the number the start-up got.
+    ASSERT_NE(PxVectClipboardFormat(), 0u);
+    EXPECT_EQ(PxVectClipboardFormat(), RegisterClipboardFormatW(L"PXIMAGE VECT"));
+    wchar_t name[32] = {};
+    GetClipboardFormatNameW(PxVectClipboardFormat(), name, 32);
+    EXPECT_STREQ(name, L"PXIMAGE VECT");
+    const char keys[] = "LERJCXVFBIUG";
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(PxVectShortcut(i), 0x4000 | keys[i]) << i;
+    EXPECT_EQ(PxVectShortcut(12), 0);
+
+    PxRegisterVectObjectClass("TStar", [] { return static_cast<TPxCustomObjectBase*>(new Star); });
+    PxRegisterVectObjectClass("TRing", [] { return static_cast<TPxCustomObjectBase*>(new Ring); });
+    std::unique_ptr<TPxCustomObjectBase> star(PxCreateVectObjectByName("TStar"));
+    ASSERT_NE(star, nullptr);
+    EXPECT_EQ(star->Handle, -1);
+    EXPECT_EQ(PxVectObjectClassName(star.get()), "TStar");
+    std::unique_ptr<TPxCustomObjectBase> ring(PxCreateVectObjectByName("TRing"));
+    EXPECT_EQ(PxVectObjectClassName(ring.get()), "TRing");
+    EXPECT_EQ(PxCreateVectObjectByName("tstar"), nullptr);  // names match case and all
+    Ring other;  // found by its class, whoever made it
+    EXPECT_EQ(PxVectObjectClassName(&other), "TRing");
+    EXPECT_EQ(PxVectObjectClassName(nullptr), "");
+}
+
 // ---- stream
 
 // One object of every kind, each with fields of its own set.
