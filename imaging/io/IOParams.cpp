@@ -1,4 +1,5 @@
 #include "imaging/io/IOParams.h"
+#include "imaging/io/PxTwain.h"
 
 #include <algorithm>
 #include <cstring>
@@ -887,14 +888,7 @@ TPxTWainParams::TPxTWainParams(classlib::TObject* AOwner) : Owner(AOwner)
 TPxTWainParams::~TPxTWainParams()
 {
     // Release the scanner session of the owner's window first.
-    if (ProxyWindow != nullptr) {
-        if (IsWindow(ProxyWindow)) DestroyWindow(ProxyWindow);
-        ProxyWindow = nullptr;
-    }
-    if (SourceManager != nullptr) {
-        FreeLibrary(SourceManager);
-        SourceManager = nullptr;
-    }
+    PxTW_Teardown(*this);
     Reset();
 }
 
