@@ -204,8 +204,10 @@ int TTmSplitter::LoadingCount() { return g_loadingSplitters; }
 
 RECT TTmSplitter::LayoutClientRect()
 {
+    // A dock site lays its panes out in the plain window client rectangle
+    // (the panel's own rectangle is plain for dock sites already).
     RECT r = GetClientRect();
-    AdjustRectForBorders(r, true);
+    if (!GetDockSite()) AdjustRectForBorders(r, true);
     return r;
 }
 

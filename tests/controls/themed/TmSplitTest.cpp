@@ -612,3 +612,28 @@ TEST(TmSplitTest, PaneKeepsTheClicksOfItsDrawnControls)
     EXPECT_EQ(1, clicks);
     label.SetParent(nullptr);
 }
+
+// Borders shrink the panes' area twice (the panel's frames, then the
+// splitter's own inset), except on a dock site, whose panes fill the plain
+// window client rectangle.
+TEST(TmSplitTest, DockSitePanesFillThePlainClientRectangle)
+{
+    for (const bool dockSite : {false, true}) {
+        SCOPED_TRACE(dockSite ? "dock site" : "no dock site");
+        TTmSplitter sp(nullptr);
+        sp.SetBorderOuter(fsRaised);
+        sp.SetBorderWidth(5);
+        sp.SetDockSite(dockSite);
+        sp.SetBounds(0, 0, 600, 200);
+        sp.SetPosition(150);
+        const RECT p1 = Bounds(sp.GetPane1()), p2 = Bounds(sp.GetPane2());
+        if (dockSite) {
+            ExpectRect(RECT{p1.left, p1.top, p2.right, p2.bottom}, 0, 0, 600, 200, "panes");
+        } else {
+            EXPECT_GT(p1.left, 5);
+            EXPECT_GT(p1.top, 5);
+            EXPECT_LT(p2.right, 595);
+            EXPECT_LT(p2.bottom, 195);
+        }
+    }
+}
