@@ -55,4 +55,13 @@ void PxDefsInit();
 // Shut-down counterpart; nothing to release.
 void PxDefsShutdown();
 
+// The platform version code of a platform id (1 the Windows 9x family, 2 the
+// NT family) and version: 1 Windows 95, 2 Windows 98, 3 Windows Me, 4 NT 4,
+// 5 2000, 6 XP, 7 Server 2003, 8 Vista, 9 Windows 7, 0 anything else (later
+// versions included).
+uint8_t PxWinVersionCode(int Platform, int Major, int Minor);
+// The code of the running platform, taken once by PxDefsInit (or at the
+// first call before it).
+uint8_t PxGetWinVersion();
+
 }  // namespace imaging

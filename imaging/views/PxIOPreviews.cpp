@@ -1,5 +1,7 @@
 #include "imaging/views/PxIOPreviews.h"
 
+#include "imaging/model/PxDefs.h"
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -167,6 +169,27 @@ void TPxPreviewsTabs::CreateParams(classlib::TCreateParams& Params)
 {
     classlib::TSystemControl::CreateParams(Params);
     Params.Style |= WS_CLIPSIBLINGS;
+    if (bottom_) Params.Style |= TCS_BOTTOM;
+}
+
+void TPxPreviewsTabs::SetTabsAtBottom(bool Value)
+{
+    if (bottom_ == Value) return;
+    bottom_ = Value;
+    if (HandleAllocated()) RecreateWnd();
+}
+
+POINT TPxPreviewsTabs::BodyOrigin()
+{
+    RECT r{0, 0, GetWidth(), GetHeight()};
+    if (HandleAllocated()) {
+        TabCtrl_AdjustRect(GetHandle(), FALSE, &r);
+    } else {
+        // Before the window exists: the strip's usual height.
+        if (bottom_) r.top += 2; else r.top += 24;
+        r.left += 2;
+    }
+    return POINT{GetLeft() + r.left, GetTop() + r.top};
 }
 
 void TPxPreviewsTabs::CreateHandleDone()
@@ -634,6 +657,10 @@ void TfIOPreviews::SetActivePage(TPxPreviewsPage* Page)
 {
     for (TPxPreviewsPage* p : pages_list_)
         p->SetVisible(p == Page);
+    if (Page) {
+        const POINT at = PgCon->BodyOrigin();
+        Page->SetBounds(at.x, at.y, Page->GetWidth(), Page->GetHeight());
+    }
     // The page lies over the tab control's body.
     if (Page && Page->HandleAllocated())
         SetWindowPos(Page->GetHandle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -699,6 +726,10 @@ void TfIOPreviews::DoShow()
 void TfIOPreviews::FormActivate(classlib::TObject*)
 {
     ControlsReady = true;
+    // Tabs on top on the platforms whose dialogs have them there (XP, Vista,
+    // 7), at the bottom on every other one.
+    const uint8_t version = PxGetWinVersion();
+    PgCon->SetTabsAtBottom(version != 6 && version != 8 && version != 9);
     CB_Preview->SetChecked(DefaultLockPreview);
     PgCon->SetVisible(false);
     tabPages_.clear();

@@ -92,6 +92,13 @@ public:
     void SetTabs(const std::vector<std::wstring>& Captions);
     int GetTabIndex() const;
     void SetTabIndex(int Value);
+    // Tabs along the bottom edge instead of the top (the window is made
+    // again when this changes while it exists).
+    bool GetTabsAtBottom() const { return bottom_; }
+    void SetTabsAtBottom(bool Value);
+    // The top-left corner of the area beside the tabs, in the parent's
+    // coordinates: where a page goes.
+    POINT BodyOrigin();
     classlib::TNotifyEvent OnChange;
     classlib::TNotifyEvent OnChanging;
 
@@ -104,6 +111,7 @@ protected:
 private:
     std::vector<std::wstring> tabs_;
     int index_ = -1;
+    bool bottom_ = false;
 };
 
 class TfIOPreviews : public classlib::TForm {

@@ -444,6 +444,50 @@ TEST_F(DialogTest, ParametersFormCancelLeavesJpegQuality)
     EXPECT_EQ(io.FileParams->JPEGQuality, 90);
 }
 
+// The tabs stand on top on the platforms whose dialogs have them there (XP,
+// Vista, 7) and at the bottom elsewhere; either way the page lies beside the
+// tab strip, inside the tab control, never over a tab.
+TEST_F(DialogTest, ParametersFormTabsFollowThePlatformAndPagesStayClearOfThem)
+{
+    auto image = Picture();
+    TImgIO io(nullptr);
+    io.SetAttachedPxBitmap(image.get());
+    io.FileParams->FileFormat = ffJPEG;
+    TfIOPreviews* form = nullptr;
+    bool bottom = false;
+    RECT tab{}, page{}, control{};
+    Script s;
+    s.steps.push_back([&](Script&) { return (form = OpenForm()) != nullptr && form->ControlsReady; });
+    s.steps.push_back([&](Script&) {
+        bottom = (::GetWindowLongW(form->PgCon->GetHandle(), GWL_STYLE) & TCS_BOTTOM) != 0;
+        TabCtrl_GetItemRect(form->PgCon->GetHandle(), 0, &tab);
+        ::OffsetRect(&tab, form->PgCon->GetLeft(), form->PgCon->GetTop());
+        control = RECT{form->PgCon->GetLeft(), form->PgCon->GetTop(), form->PgCon->GetLeft() + form->PgCon->GetWidth(),
+                       form->PgCon->GetTop() + form->PgCon->GetHeight()};
+        page = RECT{form->TSJPEG->GetLeft(), form->TSJPEG->GetTop(), form->TSJPEG->GetLeft() + form->TSJPEG->GetWidth(),
+                    form->TSJPEG->GetTop() + form->TSJPEG->GetHeight()};
+        SendMessageW(form->btnCancel->GetHandle(), BM_CLICK, 0, 0);
+        return true;
+    });
+    {
+        ScriptRun run(s);
+        io.DoPreviews(ppJPEG | ppTIFF);
+    }
+    io.SetAttachedPxBitmap(nullptr);
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    const uint8_t version = PxGetWinVersion();
+    EXPECT_EQ(bottom, version != 6 && version != 8 && version != 9);
+    RECT overlap{};
+    EXPECT_FALSE(::IntersectRect(&overlap, &tab, &page)) << "the page covers the first tab";
+    EXPECT_GE(page.left, control.left);
+    EXPECT_GE(page.top, control.top);
+    EXPECT_LE(page.bottom, control.bottom);
+    if (bottom)
+        EXPECT_LE(page.bottom, tab.top);
+    else
+        EXPECT_GE(page.top, tab.bottom);
+}
+
 int64_t PcxSize(TPxBitmap* Image, int Bits, int Samples)
 {
     TImgIO io(nullptr);
