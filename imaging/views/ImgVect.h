@@ -557,6 +557,10 @@ private:
     } rubber_;
     void ShowRubber(TRubberShape Shape);
     void EraseRubber();
+    // One step of a rubber figure drag: shows Shape, or erases it (by an
+    // inverting redraw, or by repainting the dragged rectangle when the pen
+    // does not invert).
+    void DragRubber(bool Erase, TRubberShape Shape);
     // Inverts the shown rubber figure again on a DC that has just been
     // repainted (the paint DC, clipped to what was repainted).
     void PaintRubber(HDC DC);

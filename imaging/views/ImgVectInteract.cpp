@@ -137,7 +137,7 @@ void TImgVect::EraseRubber()
         OnWindow(*this, RubberPen.get(), [&](HDC dc) { DrawRubberShape(dc, shape, rubber_.A, rubber_.B); });
 }
 
-void TImgVect::DrawRubberLine(bool Erase)
+void TImgVect::DragRubber(bool Erase, TRubberShape Shape)
 {
     const POINT a = pressPoint_, b = currentPoint_;
     if (Erase && RubberPen->GetMode() != classlib::pmNot) {
@@ -147,34 +147,14 @@ void TImgVect::DrawRubberLine(bool Erase)
     if (Erase)
         EraseRubber();
     else
-        ShowRubber(TRubberShape::Line);
+        ShowRubber(Shape);
 }
 
-void TImgVect::DrawRubberBox(bool Erase)
-{
-    const POINT a = pressPoint_, b = currentPoint_;
-    if (Erase && RubberPen->GetMode() != classlib::pmNot) {
-        PaintRect(RECT{std::min(a.x, b.x) - 1, std::min(a.y, b.y) - 1, std::max(a.x, b.x) + 2, std::max(a.y, b.y) + 2});
-        return;
-    }
-    if (Erase)
-        EraseRubber();
-    else
-        ShowRubber(TRubberShape::Box);
-}
+void TImgVect::DrawRubberLine(bool Erase) { DragRubber(Erase, TRubberShape::Line); }
 
-void TImgVect::DrawRubberEllipse(bool Erase)
-{
-    const POINT a = pressPoint_, b = currentPoint_;
-    if (Erase && RubberPen->GetMode() != classlib::pmNot) {
-        PaintRect(RECT{std::min(a.x, b.x) - 1, std::min(a.y, b.y) - 1, std::max(a.x, b.x) + 2, std::max(a.y, b.y) + 2});
-        return;
-    }
-    if (Erase)
-        EraseRubber();
-    else
-        ShowRubber(TRubberShape::Ellipse);
-}
+void TImgVect::DrawRubberBox(bool Erase) { DragRubber(Erase, TRubberShape::Box); }
+
+void TImgVect::DrawRubberEllipse(bool Erase) { DragRubber(Erase, TRubberShape::Ellipse); }
 
 void TImgVect::PaintRubber(HDC DC)
 {
