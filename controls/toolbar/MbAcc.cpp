@@ -94,8 +94,6 @@ void ClearVariant(VARIANT* V)
     if (V) ::VariantInit(V);
 }
 
-bool IsSelf(const VARIANT& Child) { return Child.vt == VT_I4 && Child.lVal == CHILDID_SELF; }
-
 BSTR MakeBstr(const std::wstring& S) { return ::SysAllocStringLen(S.data(), static_cast<UINT>(S.size())); }
 
 std::wstring WithoutAmpersands(const std::wstring& S)

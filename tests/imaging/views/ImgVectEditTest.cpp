@@ -283,8 +283,9 @@ TEST_F(MemoEditor, MouseAndLineKeysPlaceTheCaretAndSelection)
         // No character of that line lies nearer the old caret x.
         const int d = std::abs(ed->CharX[static_cast<size_t>(ed->CaretPos)] - before);
         for (int i = 0; i <= ed->TextLen(); ++i)
-            if (ed->CharY[static_cast<size_t>(i)] == ed->CharY[static_cast<size_t>(s.Line)])
+            if (ed->CharY[static_cast<size_t>(i)] == ed->CharY[static_cast<size_t>(s.Line)]) {
                 EXPECT_GE(std::abs(ed->CharX[static_cast<size_t>(i)] - before), d) << i;
+            }
     }
     EXPECT_EQ(ed->CaretPos, ed->TextLen());  // "five" is shorter than "fo|ur"
     Key(VK_UP, classlib::ssShift);

@@ -389,8 +389,9 @@ void ExpectSameObjects(TImgVect& A, TImgVect& B, bool WithUserData = true)
         EXPECT_EQ(a.LabelBorder, b.LabelBorder);
         EXPECT_EQ(a.LabelBrushColor, b.LabelBrushColor);
         EXPECT_EQ(a.BitmapBorder, b.BitmapBorder);
-        if (WithUserData)
+        if (WithUserData) {
             EXPECT_EQ(a.UserDataLen, b.UserDataLen);
+        }
         if (WithUserData && a.UserDataLen > 0 && b.UserData) {
             EXPECT_EQ(std::memcmp(a.UserData, b.UserData, static_cast<size_t>(a.UserDataLen)), 0);
         }

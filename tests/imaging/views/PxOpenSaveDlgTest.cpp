@@ -1136,11 +1136,11 @@ TEST_F(DialogTest, SaveDialogTypeChangeReplacesTheExtension)
     // The dialog opens on the JPEG entry; the script picks the TIFF entry.
     dlg.Filter = dlg.BuildFilter();
     int tiffIndex = 0, jpegIndex = 0;
-    for (int i = 1; !dlg.PatternsOfIndex(i).empty(); ++i) {
-        if (dlg.PatternsOfIndex(i).rfind(L"*.tif", 0) == 0)
-            tiffIndex = i;
-        if (dlg.PatternsOfIndex(i).rfind(L"*.jpg", 0) == 0)
-            jpegIndex = i;
+    for (int i = 1;; ++i) {
+        const std::wstring patterns = dlg.PatternsOfIndex(i);
+        if (patterns.empty()) break;
+        if (patterns.compare(0, 5, L"*.tif") == 0) tiffIndex = i;
+        if (patterns.compare(0, 5, L"*.jpg") == 0) jpegIndex = i;
     }
     ASSERT_GT(tiffIndex, 0);
     ASSERT_GT(jpegIndex, 0);
