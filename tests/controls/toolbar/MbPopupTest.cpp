@@ -208,7 +208,9 @@ TEST(MbView, AcceleratorsThenFirstLettersEnabledFirst)
         TMbItemViewer* from = c.From < 0 ? nullptr : v.EntryViewer(c.From);
         TMbItemViewer* found = v.FindAccelEntry(from, c.Char, unique, false);
         EXPECT_EQ(found, c.Found < 0 ? nullptr : v.EntryViewer(c.Found)) << char(c.Char) << " from " << c.From;
-        if (found) EXPECT_EQ(unique, c.Unique) << char(c.Char) << " from " << c.From;
+        if (found) {
+            EXPECT_EQ(unique, c.Unique) << char(c.Char) << " from " << c.From;
+        }
     }
     bool unique = false;
     EXPECT_EQ(v.FindAccelEntry(nullptr, L'z', unique, true), nullptr) << "accelerators only";
