@@ -24,6 +24,7 @@
 #include "imaging/model/PxDefs.h"
 #include "imaging/views/ImgMIO.h"
 #include "imaging/views/ImgMView.h"
+#include "support/LoopbackServer.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
@@ -152,89 +153,7 @@ TEST_F(MioVideo, LoadsEveryFrameOfAMediaFileBeforeTheSelection)
 
 // ---- a loopback HTTP server (127.0.0.1, any free port), started and
 // stopped by the test; it answers every request with Body.
-
-struct TSock {
-    HMODULE Module = LoadLibraryW(L"ws2_32.dll");
-    template <typename T>
-    T Get(const char* name)
-    {
-        return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Module, name)));
-    }
-    decltype(&::WSAStartup) Startup = Get<decltype(&::WSAStartup)>("WSAStartup");
-    decltype(&::socket) Socket = Get<decltype(&::socket)>("socket");
-    decltype(&::bind) Bind = Get<decltype(&::bind)>("bind");
-    decltype(&::listen) Listen = Get<decltype(&::listen)>("listen");
-    decltype(&::accept) Accept = Get<decltype(&::accept)>("accept");
-    decltype(&::recv) Recv = Get<decltype(&::recv)>("recv");
-    decltype(&::send) Send = Get<decltype(&::send)>("send");
-    decltype(&::closesocket) Close = Get<decltype(&::closesocket)>("closesocket");
-    decltype(&::getsockname) GetName = Get<decltype(&::getsockname)>("getsockname");
-    ~TSock() { FreeLibrary(Module); }
-};
-
-class TServer {
-public:
-    TServer(std::string Body, std::string Type) : body_(std::move(Body)), type_(std::move(Type))
-    {
-        WSADATA data;
-        ok_ = ws_.Module && ws_.Startup(MAKEWORD(2, 2), &data) == 0;
-        if (!ok_)
-            return;
-        listen_ = ws_.Socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = 0x0100007F;  // 127.0.0.1 in network order
-        int len = sizeof(a);
-        ok_ = listen_ != INVALID_SOCKET && ws_.Bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 &&
-              ws_.Listen(listen_, 4) == 0 && ws_.GetName(listen_, reinterpret_cast<sockaddr*>(&a), &len) == 0;
-        port_ = ((a.sin_port & 0xFF) << 8) | (a.sin_port >> 8);
-        if (ok_)
-            thread_ = std::thread([this] { Run(); });
-    }
-    ~TServer()
-    {
-        if (listen_ != INVALID_SOCKET)
-            ws_.Close(listen_);
-        if (thread_.joinable())
-            thread_.join();
-    }
-    bool Ok() const { return ok_; }
-    std::wstring Url(const std::wstring& Path) const { return L"http://127.0.0.1:" + std::to_wstring(port_) + Path; }
-
-private:
-    void Run()
-    {
-        for (;;) {
-            SOCKET c = ws_.Accept(listen_, nullptr, nullptr);
-            if (c == INVALID_SOCKET)
-                return;
-            std::string req;
-            char buf[1024];
-            while (req.find("\r\n\r\n") == std::string::npos) {
-                const int n = ws_.Recv(c, buf, sizeof(buf), 0);
-                if (n <= 0)
-                    break;
-                req.append(buf, n);
-            }
-            const std::string all = "HTTP/1.1 200 OK\r\nContent-Type: " + type_ +
-                                    "\r\nContent-Length: " + std::to_string(body_.size()) + "\r\n\r\n" + body_;
-            for (size_t sent = 0; sent < all.size();) {
-                const int n = ws_.Send(c, all.data() + sent, static_cast<int>(all.size() - sent), 0);
-                if (n <= 0)
-                    break;
-                sent += static_cast<size_t>(n);
-            }
-            ws_.Close(c);
-        }
-    }
-
-    TSock ws_;
-    std::string body_, type_;
-    bool ok_ = false;
-    SOCKET listen_ = INVALID_SOCKET;
-    int port_ = 0;
-    std::thread thread_;
-};
+using TServer = testsupport::TLoopbackServer;
 
 // The content type names the extension of the temporary file; a hostile one
 // cannot reach outside the temporary name.
