@@ -160,13 +160,16 @@ std::wstring DetailText(const TFolderEntry& Entry, TListDetail Detail)
 
 DWORD ChooseDropEffect(DWORD KeyState, DWORD Allowed, bool SameDrive)
 {
-    Allowed &= DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    Allowed &= DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
     DWORD wanted = SameDrive ? DROPEFFECT_MOVE : DROPEFFECT_COPY;
-    if (KeyState & MK_SHIFT) wanted = DROPEFFECT_MOVE;
-    if (KeyState & MK_CONTROL) wanted = DROPEFFECT_COPY;
+    const DWORD keys = KeyState & (MK_SHIFT | MK_CONTROL);
+    if (keys == MK_SHIFT) wanted = DROPEFFECT_MOVE;
+    if (keys == MK_CONTROL) wanted = DROPEFFECT_COPY;
+    if (keys == (MK_SHIFT | MK_CONTROL)) wanted = DROPEFFECT_LINK;
     if (Allowed & wanted) return wanted;
     if (Allowed & DROPEFFECT_COPY) return DROPEFFECT_COPY;
-    return Allowed & DROPEFFECT_MOVE;
+    if (Allowed & DROPEFFECT_MOVE) return DROPEFFECT_MOVE;
+    return Allowed & DROPEFFECT_LINK;
 }
 
 void SortEntries(std::vector<TFolderEntry>& Entries, TListDetail Detail, bool Descending)
@@ -362,9 +365,84 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Serves the messages waiting for this thread (a drop's shell work may
+// have announced changes the controls should see before they refresh).
+void ProcessPendingMessages()
+{
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
+// Scrolls Window one line toward the edge a client point is near (25
+// pixels from the left or right, 20 from the top or bottom) when that
+// scroll bar has room to move.
+void ScrollTowardEdge(HWND Window, POINT ClientPoint)
+{
+    RECT client{};
+    ::GetClientRect(Window, &client);
+    auto room = [&](int bar, bool forward) {
+        SCROLLINFO info{};
+        info.cbSize = sizeof(info);
+        info.fMask = SIF_ALL;
+        if (!::GetScrollInfo(Window, bar, &info)) return false;
+        const int last = info.nMax - std::max(static_cast<int>(info.nPage) - 1, 0);
+        return forward ? info.nPos < last : info.nPos > info.nMin;
+    };
+    if (ClientPoint.x < client.left + 25 && room(SB_HORZ, false))
+        ::SendMessageW(Window, WM_HSCROLL, SB_LINELEFT, 0);
+    else if (ClientPoint.x >= client.right - 25 && room(SB_HORZ, true))
+        ::SendMessageW(Window, WM_HSCROLL, SB_LINERIGHT, 0);
+    if (ClientPoint.y < client.top + 20 && room(SB_VERT, false))
+        ::SendMessageW(Window, WM_VSCROLL, SB_LINEUP, 0);
+    else if (ClientPoint.y >= client.bottom - 20 && room(SB_VERT, true))
+        ::SendMessageW(Window, WM_VSCROLL, SB_LINEDOWN, 0);
+}
+
+constexpr DWORD DragScrollInterval = 100;
+constexpr DWORD DragHoverOpenDelay = 2000;
+
+// The drop source of a control's own drags: it forwards to the control's
+// virtual operations. Not reference counted (the control's lifetime; a
+// drag ends before the control can go).
+template <class Control>
+class TForwardingDropSource : public IDropSource {
+public:
+    explicit TForwardingDropSource(Control* Owner) : owner_(Owner) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv) return E_POINTER;
+        const bool known = riid == IID_IUnknown || riid == IID_IDropSource;
+        *ppv = known ? static_cast<IDropSource*>(this) : nullptr;
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL EscapePressed, DWORD KeyState) override
+    {
+        return owner_->QueryContinueDrag(EscapePressed, KeyState);
+    }
+    HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD Effect) override { return owner_->GiveFeedback(Effect); }
+
+private:
+    Control* owner_;
+};
+
+}  // namespace
+
+class TShellTree::TDropSource : public TForwardingDropSource<TShellTree> {
+public:
+    using TForwardingDropSource<TShellTree>::TForwardingDropSource;
+};
+
 // The tree's drop target: not reference counted (the tree's lifetime; the
-// tree revokes it with its window). Every call answers S_OK: a change of
-// effect is an answer, not a failure.
+// tree revokes it with its window). The node under the cursor hands the
+// drop to its object's own target; a change of effect is an answer, not a
+// failure.
 class TShellTree::TDropTarget : public IDropTarget {
 public:
     explicit TDropTarget(TShellTree* Tree) : tree_(Tree) {}
@@ -377,46 +455,119 @@ public:
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL Point, DWORD* Effect) override
+    // No node is asked yet: the first DragOver finds it.
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
-        files_ = GetFilenamesFromDataObject(Data);
-        return DragOver(KeyState, Point, Effect);
+        *Effect = DROPEFFECT_NONE;
+        if (Data) Data->AddRef();
+        data_ = TComRef<IDataObject>(Data);
+        keyState_ = KeyState;
+        lastScroll_ = ::GetTickCount();
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE DragOver(DWORD KeyState, POINTL Point, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
+        if (tree_->ReadOnly || !tree_->HandleAllocated()) {
+            *Effect = DROPEFFECT_NONE;
+            return S_OK;
+        }
+        keyState_ = KeyState;
+        const DWORD allowed = *Effect;
         HTREEITEM node = tree_->NodeAt(Point);
-        *Effect = DropEffectInto(files_.get(), KeyState, *Effect, tree_->NodePath(node));
-        Highlight(*Effect != DROPEFFECT_NONE ? node : nullptr);
-        return S_OK;
+        if (node != dropNode_) {
+            Leave();
+            dropNode_ = node;
+            if (node) {
+                TComRef<IDropTarget> target(tree_->NodeDropTarget(node));
+                DWORD effect = allowed;
+                if (target && target->DragEnter(data_.Get(), KeyState, Point, &effect) == S_OK) nodeTarget_ = target;
+                Highlight(node);
+                hoverStart_ = ::GetTickCount();
+                hoverOpened_ = false;
+            }
+        }
+        const DWORD now = ::GetTickCount();
+        if (now - lastScroll_ >= DragScrollInterval) {
+            lastScroll_ = now;
+            POINT client{Point.x, Point.y};
+            ::ScreenToClient(tree_->GetHandle(), &client);
+            tree_->DragScroll(client);
+        }
+        // A node the cursor rests on opens one level.
+        if (dropNode_ && !hoverOpened_ && now - hoverStart_ > DragHoverOpenDelay) {
+            hoverOpened_ = true;
+            if (!tree_->Expanded(dropNode_)) {
+                tree_->ExpandNode(dropNode_);
+                tree_->Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(dropNode_));
+            }
+        }
+        if (!nodeTarget_) {
+            *Effect = DROPEFFECT_NONE;
+            return E_FAIL;
+        }
+        return nodeTarget_->DragOver(KeyState, Point, Effect);
     }
     HRESULT STDMETHODCALLTYPE DragLeave() override
     {
-        files_.reset();
-        Highlight(nullptr);
+        Leave();
+        data_.Reset();
+        keyState_ = 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Drop(IDataObject* Data, DWORD KeyState, POINTL Point, DWORD* Effect) override
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject* Data, DWORD, POINTL Point, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
         std::unique_ptr<classlib::TStringList> files = GetFilenamesFromDataObject(Data);
-        files_.reset();
-        Highlight(nullptr);
-        HTREEITEM node = tree_->NodeAt(Point);
-        const DWORD effect = DropEffectInto(files.get(), KeyState, *Effect, tree_->NodePath(node));
-        *Effect = effect == DROPEFFECT_NONE ? DROPEFFECT_NONE : tree_->DropInto(node, files.get(), effect);
-        return S_OK;
+        // What the copy mode offers, within what the source allows.
+        DWORD effect = CopyModeEffect(tree_->copyMode_) & *Effect;
+        HTREEITEM node = dropNode_;
+        TComRef<IDropTarget> target = nodeTarget_;
+        bool execute = true;
+        if (target && files) tree_->OnBeforeShellDrop(tree_, tree_->NodeOf(node), files.get(), execute, keyState_);
+        HRESULT result = E_UNEXPECTED;
+        if (target && execute) {
+            result = target->Drop(Data, keyState_, Point, &effect);
+            // The target has seen its Drop: no DragLeave for it.
+            nodeTarget_.Reset();
+        } else {
+            effect = DROPEFFECT_NONE;
+        }
+        *Effect = effect;
+        ProcessPendingMessages();
+        if (SUCCEEDED(result) && target && execute && files) {
+            if (const TShellOperations done = DropOperations(effect, files.get())) {
+                tree_->OnOperation(tree_, done, files.get(), tree_->NodePath(node));
+                if (tree_->link_) tree_->link_->NotifyUpdateContents(tree_);
+            }
+        }
+        if (node && tree_->NodeOf(node) && tree_->Child(node)) tree_->RefreshNode(node, true);
+        DragLeave();
+        return result;
     }
 
 private:
+    void Leave()
+    {
+        if (dropNode_) Highlight(nullptr);
+        if (nodeTarget_) nodeTarget_->DragLeave();
+        nodeTarget_.Reset();
+        dropNode_ = nullptr;
+    }
     void Highlight(HTREEITEM Node)
     {
         if (tree_->HandleAllocated())
             tree_->Send(TVM_SELECTITEM, TVGN_DROPHILITE, reinterpret_cast<LPARAM>(Node));
     }
     TShellTree* tree_;
-    std::unique_ptr<classlib::TStringList> files_;
+    TComRef<IDataObject> data_;
+    TComRef<IDropTarget> nodeTarget_;
+    HTREEITEM dropNode_ = nullptr;
+    DWORD keyState_ = 0;
+    DWORD lastScroll_ = 0;
+    DWORD hoverStart_ = 0;
+    bool hoverOpened_ = false;
 };
 
 IDropTarget* TShellTree::GetDropTarget() const { return dropTarget_.get(); }
@@ -431,17 +582,80 @@ HTREEITEM TShellTree::NodeAt(POINTL ScreenPoint)
     return (hit.flags & (TVHT_ONITEM | TVHT_ONITEMRIGHT)) ? hit.hItem : nullptr;
 }
 
-DWORD TShellTree::DropInto(HTREEITEM Node, const classlib::TStringList* Files, DWORD Effect)
+IDropTarget* TShellTree::NodeDropTarget(HTREEITEM Node)
 {
-    const std::wstring folder = NodePath(Node);
-    if (!CopyOrMoveInto(HandleAllocated() ? GetHandle() : nullptr, Files, folder, Effect)) return DROPEFFECT_NONE;
-    if (NodeOf(Node)) RefreshNode(Node, false);
-    auto files = std::make_unique<classlib::TStringList>();
-    for (int i = 0; i < Files->GetCount(); ++i) files->Add(Files->GetStrings(i));
-    OnOperation(this, OperationBit(Effect == DROPEFFECT_MOVE ? sopMove : sopCopy) | OperationBit(sopDrop), files.get(),
-                folder);
-    if (link_) link_->NotifyUpdateContents(this);
-    return Effect;
+    TNode* node = NodeOf(Node);
+    if (!node) return nullptr;
+    std::wstring path = NodePath(Node);
+    if (path.empty() && PidlItemCount(node->Absolute.get()) == 0) path = SpecialFolderPath(SF_DESKTOPDIRECTORY);
+    if (!path.empty()) return DirectoryExistsLong(path) ? NewFolderDropTarget(path, GetHandle()) : nullptr;
+    // Objects outside the file system take what their own shell target does.
+    IDropTarget* target = nullptr;
+    LPCITEMIDLIST item = node->ParentFolder ? node->Pidl.get() : node->Absolute.get();
+    IShellFolder* folder = node->ParentFolder ? node->ParentFolder.Get() : DesktopFolder();
+    if (FAILED(folder->GetUIObjectOf(GetHandle(), 1, &item, IID_IDropTarget, nullptr, reinterpret_cast<void**>(&target))))
+        return nullptr;
+    return target;
+}
+
+void TShellTree::DragScroll(POINT ClientPoint) { ScrollTowardEdge(GetHandle(), ClientPoint); }
+
+void TShellTree::OleDrag(HTREEITEM Node, int Button)
+{
+    TNode* node = NodeOf(Node);
+    // The root stays where it is.
+    if (!oleDragDrop_ || !node || !node->ParentFolder || !Parent(Node)) return;
+    TPidl parentPidl = PidlClone(NodeOf(Parent(Node))->Absolute.get());
+    browser_->SetAbsoluteIDList(node->Absolute.get());
+    TComRef<IDataObject> data;
+    LPCITEMIDLIST item = node->Pidl.get();
+    DWORD effect = DROPEFFECT_NONE;
+    if (SUCCEEDED(node->ParentFolder->GetUIObjectOf(GetHandle(), 1, &item, IID_IDataObject, nullptr, data.PutVoid())) &&
+        data) {
+        dragButton_ = Button;
+        if (::DoDragDrop(data.Get(), dropSource_.get(), CopyModeEffect(copyMode_), &effect) != DRAGDROP_S_DROP)
+            effect = DROPEFFECT_NONE;
+        dragButton_ = 0;
+    }
+    ProcessPendingMessages();
+    // The node itself may have gone with the drag: its parent is found again.
+    if (HTREEITEM parent = FindNode(parentPidl.get())) RefreshNode(parent, true);
+    const TShellOperations done = DragOperations(effect);
+    if (!done || !data) return;
+    std::unique_ptr<classlib::TStringList> files = GetFilenamesFromDataObject(data.Get());
+    if (files && files->GetCount() > 0) OnOperation(this, done, files.get(), std::wstring());
+}
+
+HRESULT TShellTree::QueryContinueDrag(BOOL EscapePressed, DWORD KeyState)
+{
+    return ContinueDragAnswer(EscapePressed, KeyState, dragButton_);
+}
+
+HRESULT TShellTree::GiveFeedback(DWORD) { return DRAGDROP_S_USEDEFAULTCURSORS; }
+
+void TShellTree::SetOleDragDrop(bool Value)
+{
+    oleDragDrop_ = Value;
+    if (!HandleAllocated()) return;
+    if (Value && !dropRegistered_) {
+        // Fails without OLE on this thread: the tree then takes no drops.
+        dropRegistered_ = SUCCEEDED(::RegisterDragDrop(GetHandle(), dropTarget_.get()));
+        oleDragDrop_ = dropRegistered_;
+    } else if (!Value && dropRegistered_) {
+        ::RevokeDragDrop(GetHandle());
+        dropRegistered_ = false;
+    }
+}
+
+void TShellTree::SetCopyMode(TShCopyMode Value) { copyMode_ = createLinkOnDrop_ ? cmLink : Value; }
+
+void TShellTree::SetCreateLinkOnDrop(bool Value)
+{
+    createLinkOnDrop_ = Value;
+    if (Value)
+        copyMode_ = cmLink;
+    else if (copyMode_ == cmLink)
+        copyMode_ = cmDefault;
 }
 
 void TShellTree::DestroyWnd()
@@ -454,6 +668,7 @@ void TShellTree::DestroyWnd()
 TShellTree::TShellTree(classlib::TComponent* AOwner)
     : classlib::TSystemControl(AOwner),
       dropTarget_(std::make_unique<TDropTarget>(this)),
+      dropSource_(std::make_unique<TDropSource>(this)),
       browser_(std::make_unique<TShFolderObject>(nullptr)),
       history_(std::make_unique<TPidlHistory>()),
       notifier_(std::make_unique<TShellChangeNotifier>(nullptr))
@@ -1164,7 +1379,7 @@ void TShellTree::CreateHandleDone()
     Send(TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(SmallIcons()));
     if (checkImages_) Send(TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(checkImages_));
     // Fails without OLE on this thread: the tree then takes no drops.
-    if (OleDragDrop && !dropRegistered_) dropRegistered_ = SUCCEEDED(::RegisterDragDrop(GetHandle(), dropTarget_.get()));
+    SetOleDragDrop(oleDragDrop_);
     nodes_.clear();
     SetRootedAt(rootedAt_);
     const std::wstring pending = pendingPath_;
@@ -1314,6 +1529,15 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
                                                          draw->clrText, draw->clrTextBk);
         break;
     }
+    case TVN_BEGINDRAGW:
+    case TVN_BEGINDRAGA:
+    case TVN_BEGINRDRAGW:
+    case TVN_BEGINRDRAGA: {
+        // The item handle sits at the same place in both character sets.
+        const bool right = hdr->code == TVN_BEGINRDRAGW || hdr->code == TVN_BEGINRDRAGA;
+        OleDrag(reinterpret_cast<NMTREEVIEWW*>(hdr)->itemNew.hItem, right ? 2 : 1);
+        break;
+    }
     case TVN_ITEMEXPANDINGW: {
         auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
         if (!(nm->action & TVE_EXPAND)) break;
@@ -1409,6 +1633,7 @@ TShellList::TShellList(classlib::TComponent* AOwner)
       browser_(std::make_unique<TShFolderObject>(nullptr)),
       history_(std::make_unique<TPidlHistory>()),
       dropTarget_(std::make_unique<TDropTarget>(this)),
+      dropSource_(std::make_unique<TDropSource>(this)),
       notifier_(std::make_unique<TShellChangeNotifier>(nullptr)),
       refreshTimer_(std::make_unique<classlib::TTimer>(nullptr)),
       fillTimer_(std::make_unique<classlib::TTimer>(nullptr))
@@ -1418,7 +1643,7 @@ TShellList::TShellList(classlib::TComponent* AOwner)
     MakeThumbnailImages();
     SetSmallImages(SmallIcons());
     SetViewStyle(classlib::vsReport);
-    SetReadOnly(true);
+    SetReadOnly(false);
     SetRowSelect(true);
     SetMultiSelect(true);
     CreateColumns();
@@ -1635,7 +1860,9 @@ void TShellList::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject
 {
     // An item that left the list (its work cancelled) is not looked at.
     auto it = records_.find(Tag);
-    if (it == records_.end() || IconIndex < 0 || Kind != 0) return;
+    if (it == records_.end()) return;
+    SelectDroppedNames();
+    if (IconIndex < 0 || Kind != 0) return;
     it->second->Item->SetImageIndex(IconIndex);
 }
 
@@ -2241,8 +2468,14 @@ void STDMETHODCALLTYPE TShellList::NavigateUp()
     Populate();
 }
 
+class TShellList::TDropSource : public TForwardingDropSource<TShellList> {
+public:
+    using TForwardingDropSource<TShellList>::TForwardingDropSource;
+};
+
 // The list's drop target: not reference counted (the list's lifetime; the
-// list revokes it with its window).
+// list revokes it with its window). A folder item under the cursor hands
+// the drop to its object's own target, anything else to the shown folder's.
 class TShellList::TDropTarget : public IDropTarget {
 public:
     explicit TDropTarget(TShellList* List) : list_(List) {}
@@ -2255,37 +2488,150 @@ public:
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL, DWORD* Effect) override
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL Point, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
-        files_ = GetFilenamesFromDataObject(Data);
-        *Effect = list_->DropEffect(files_.get(), KeyState, *Effect);
-        return S_OK;
+        Leave();
+        if (Data) Data->AddRef();
+        data_ = TComRef<IDataObject>(Data);
+        keyState_ = KeyState;
+        lastScroll_ = ::GetTickCount();
+        background_ = TComRef<IDropTarget>(list_->GetDropTargetOf(nullptr));
+        if (!background_) {
+            *Effect = DROPEFFECT_NONE;
+            return S_OK;
+        }
+        return background_->DragEnter(Data, KeyState, Point, Effect);
     }
-    HRESULT STDMETHODCALLTYPE DragOver(DWORD KeyState, POINTL, DWORD* Effect) override
+    HRESULT STDMETHODCALLTYPE DragOver(DWORD KeyState, POINTL Point, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
-        *Effect = list_->DropEffect(files_.get(), KeyState, *Effect);
+        if (list_->GetReadOnly() || !list_->HandleAllocated()) {
+            *Effect = DROPEFFECT_NONE;
+            return S_OK;
+        }
+        keyState_ = KeyState;
+        classlib::TListItem* item = list_->ItemAt(Point);
+        if (!item || ShellItem(item) != dropRecord_) {
+            LeaveItem();
+            if (item) {
+                TComRef<IDropTarget> target(list_->GetDropTargetOf(item));
+                DWORD effect = *Effect;
+                if (target && target->DragEnter(data_.Get(), KeyState, Point, &effect) == S_OK) {
+                    itemTarget_ = target;
+                    dropRecord_ = ShellItem(item);
+                    Highlight(true);
+                }
+            }
+            ::UpdateWindow(list_->GetHandle());
+        }
+        const DWORD now = ::GetTickCount();
+        if (now - lastScroll_ >= DragScrollInterval) {
+            lastScroll_ = now;
+            POINT client{Point.x, Point.y};
+            ::ScreenToClient(list_->GetHandle(), &client);
+            list_->DragScroll(client);
+        }
+        if (itemTarget_) return itemTarget_->DragOver(KeyState, Point, Effect);
+        if (IDropTarget* background = Background(KeyState)) return background->DragOver(KeyState, Point, Effect);
+        *Effect = DROPEFFECT_NONE;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE DragLeave() override
     {
-        files_.reset();
+        Leave();
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Drop(IDataObject* Data, DWORD KeyState, POINTL, DWORD* Effect) override
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject* Data, DWORD, POINTL Point, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
         std::unique_ptr<classlib::TStringList> files = GetFilenamesFromDataObject(Data);
-        files_.reset();
-        const DWORD effect = list_->DropEffect(files.get(), KeyState, *Effect);
-        *Effect = effect == DROPEFFECT_NONE ? DROPEFFECT_NONE : list_->DropFiles(files.get(), effect);
-        return S_OK;
+        // What the copy mode offers, within what the source allows.
+        DWORD effect = CopyModeEffect(list_->copyMode_) & *Effect;
+        classlib::TListItem* dropItem = DropItem();
+        const bool onItem = itemTarget_ && dropItem;
+        TComRef<IDropTarget> target = onItem ? itemTarget_ : TComRef<IDropTarget>(Background(keyState_));
+        if (!onItem && target) target.Get()->AddRef();
+        classlib::TObject* what = onItem ? static_cast<classlib::TObject*>(dropRecord_) : list_;
+        const std::wstring destination = onItem ? list_->GetItemPath(dropItem) : list_->GetPath();
+        bool execute = true;
+        if (target && files) list_->OnBeforeShellDrop(list_, what, files.get(), execute, keyState_);
+        HRESULT result = E_UNEXPECTED;
+        if (target && execute) {
+            result = target->Drop(Data, keyState_, Point, &effect);
+            // The target has seen its Drop: no DragLeave for it.
+            if (onItem)
+                itemTarget_.Reset();
+            else
+                background_.Reset();
+        } else {
+            effect = DROPEFFECT_NONE;
+        }
+        *Effect = effect;
+        list_->droppedNames_.clear();
+        for (int i = 0; files && i < files->GetCount(); ++i)
+            list_->droppedNames_.push_back(classlib::ExtractFileName(files->GetStrings(i)));
+        Leave();
+        if (SUCCEEDED(result) && target && execute && files) {
+            if (const TShellOperations done = DropOperations(effect, files.get())) {
+                // What arrived in the shown folder shows (and is selected) at once.
+                if (!onItem) {
+                    list_->UpdateContents();
+                    list_->SelectDroppedNames();
+                }
+                list_->ReportOperation(done, files.get(), destination);
+            }
+        }
+        return result;
     }
 
 private:
+    // The background's target, unless the list's own left-button drag is
+    // over it (the objects are already there).
+    IDropTarget* Background(DWORD KeyState) const
+    {
+        if (list_->dragButton_ != 0 && !(KeyState & MK_RBUTTON)) return nullptr;
+        return background_.Get();
+    }
+    // The item under the cursor, while it is still in the list (a refresh
+    // during the drag may have taken it).
+    classlib::TListItem* DropItem() const
+    {
+        auto it = list_->records_.find(dropRecord_);
+        return dropRecord_ && it != list_->records_.end() ? it->second->Item : nullptr;
+    }
+    void Highlight(bool On)
+    {
+        classlib::TListItem* item = DropItem();
+        if (!item || !list_->HandleAllocated()) return;
+        const int index = item->GetIndex();
+        LVITEMW state{};
+        state.stateMask = LVIS_DROPHILITED;
+        state.state = On ? LVIS_DROPHILITED : 0;
+        list_->SendToWindow(LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&state));
+    }
+    void LeaveItem()
+    {
+        Highlight(false);
+        if (itemTarget_) itemTarget_->DragLeave();
+        itemTarget_.Reset();
+        dropRecord_ = nullptr;
+    }
+    void Leave()
+    {
+        LeaveItem();
+        if (background_) background_->DragLeave();
+        background_.Reset();
+        data_.Reset();
+        keyState_ = 0;
+    }
     TShellList* list_;
-    std::unique_ptr<classlib::TStringList> files_;
+    TComRef<IDataObject> data_;
+    TComRef<IDropTarget> background_;
+    TComRef<IDropTarget> itemTarget_;
+    TShellListItem* dropRecord_ = nullptr;
+    DWORD keyState_ = 0;
+    DWORD lastScroll_ = 0;
 };
 
 IDropTarget* TShellList::GetDropTarget() const { return dropTarget_.get(); }
@@ -2302,8 +2648,10 @@ void TShellList::SetOleDragDrop(bool Value)
 void TShellList::Register()
 {
     if (dropRegistered_ || !oleDragDrop_ || !HandleAllocated()) return;
-    // Fails without OLE on this thread: the list then takes no drops.
+    // Fails without OLE on this thread: the list then takes no drops (and
+    // says so through OleDragDrop).
     dropRegistered_ = SUCCEEDED(::RegisterDragDrop(GetHandle(), dropTarget_.get()));
+    if (!dropRegistered_) oleDragDrop_ = false;
 }
 
 void TShellList::Revoke()
@@ -2359,25 +2707,283 @@ bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::w
            std::any_of(names.begin(), names.end(), [&](const std::wstring& n) { return PathExists(folder + n); });
 }
 
-DWORD TShellList::DropEffect(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed) const
+bool LinkInto(const classlib::TStringList* Files, const std::wstring& Folder)
 {
-    return DropEffectInto(Files, KeyState, Allowed, GetPath());
+    if (!Files || Folder.empty()) return false;
+    const std::wstring folder = classlib::IncludeTrailingPathDelimiter(Folder);
+    bool any = false;
+    for (int i = 0; i < Files->GetCount(); ++i) {
+        const std::wstring& target = Files->GetStrings(i);
+        if (!PathExists(target)) continue;
+        const std::wstring name = classlib::ExtractFileName(target);
+        std::wstring file = folder + name + L".lnk";
+        for (int n = 2; PathExists(file); ++n) file = folder + name + L" (" + std::to_wstring(n) + L").lnk";
+        TComRef<IShellLinkW> link;
+        if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.PutVoid())))
+            continue;
+        TComRef<IPersistFile> persist;
+        if (FAILED(link->SetPath(target.c_str())) ||
+            FAILED(link->QueryInterface(IID_IPersistFile, persist.PutVoid())) ||
+            FAILED(persist->Save(file.c_str(), TRUE)))
+            continue;
+        any = any || FileExistsLong(file);
+    }
+    return any;
 }
 
-DWORD TShellList::DropFiles(const classlib::TStringList* Files, DWORD Effect)
+namespace {
+
+// The drop target of one file-system folder (reference counted: the
+// controls and OLE hold it). The effect is chosen again at the drop from
+// the key state given there.
+class TFolderDropTarget final : public IDropTarget {
+public:
+    TFolderDropTarget(std::wstring Folder, HWND Owner) : folder_(std::move(Folder)), owner_(Owner) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv) return E_POINTER;
+        const bool known = riid == IID_IUnknown || riid == IID_IDropTarget;
+        *ppv = known ? static_cast<IDropTarget*>(this) : nullptr;
+        if (known) AddRef();
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL, DWORD* Effect) override
+    {
+        if (!Effect) return E_INVALIDARG;
+        files_ = GetFilenamesFromDataObject(Data);
+        *Effect = DropEffectInto(files_.get(), KeyState, *Effect, folder_);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DragOver(DWORD KeyState, POINTL, DWORD* Effect) override
+    {
+        if (!Effect) return E_INVALIDARG;
+        *Effect = DropEffectInto(files_.get(), KeyState, *Effect, folder_);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DragLeave() override
+    {
+        files_.reset();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject* Data, DWORD KeyState, POINTL, DWORD* Effect) override
+    {
+        if (!Effect) return E_INVALIDARG;
+        files_.reset();
+        std::unique_ptr<classlib::TStringList> files = GetFilenamesFromDataObject(Data);
+        const DWORD effect = DropEffectInto(files.get(), KeyState, *Effect, folder_);
+        bool done = false;
+        if (effect == DROPEFFECT_LINK)
+            done = LinkInto(files.get(), folder_);
+        else if (effect != DROPEFFECT_NONE)
+            done = CopyOrMoveInto(owner_, files.get(), folder_, effect);
+        *Effect = done ? effect : DROPEFFECT_NONE;
+        return S_OK;
+    }
+
+private:
+    ~TFolderDropTarget() = default;
+    std::wstring folder_;
+    HWND owner_;
+    std::atomic<ULONG> refs_{1};
+    std::unique_ptr<classlib::TStringList> files_;
+};
+
+}  // namespace
+
+IDropTarget* NewFolderDropTarget(const std::wstring& Folder, HWND Owner)
 {
-    const bool done = CopyOrMoveInto(HandleAllocated() ? GetHandle() : nullptr, Files, GetPath(), Effect);
-    UpdateContents();
-    if (!done) return DROPEFFECT_NONE;
+    return new TFolderDropTarget(classlib::IncludeTrailingPathDelimiter(Folder), Owner);
+}
+
+DWORD CopyModeEffect(TShCopyMode Mode)
+{
+    switch (Mode) {
+    case cmCopy: return DROPEFFECT_COPY;
+    case cmMove: return DROPEFFECT_MOVE;
+    case cmLink: return DROPEFFECT_LINK;
+    default: return DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+    }
+}
+
+TShellOperations DropOperations(DWORD Effect, const classlib::TStringList* Files)
+{
+    switch (Effect) {
+    case DROPEFFECT_COPY: return OperationBit(sopCopy) | OperationBit(sopDrop);
+    case DROPEFFECT_MOVE: return OperationBit(sopMove) | OperationBit(sopDrop);
+    case DROPEFFECT_LINK: return OperationBit(sopDrop);
+    default: break;
+    }
+    // A target that moved the files itself may answer no effect: only the
+    // files themselves tell a move from a drop that was refused or
+    // cancelled.
+    if (IsWinNT && Files && Files->GetCount() > 0 && !PathExists(Files->GetStrings(0)))
+        return OperationBit(sopMove) | OperationBit(sopDrop);
+    return 0;
+}
+
+TShellOperations DragOperations(DWORD Effect)
+{
+    switch (Effect) {
+    case DROPEFFECT_COPY: return OperationBit(sopCopy) | OperationBit(sopDrag);
+    case DROPEFFECT_MOVE: return OperationBit(sopMove) | OperationBit(sopRemove) | OperationBit(sopDrag);
+    case DROPEFFECT_LINK: return OperationBit(sopDrag);
+    default: return 0;
+    }
+}
+
+HRESULT ContinueDragAnswer(BOOL EscapePressed, DWORD KeyState, int DragButton)
+{
+    if (EscapePressed) return DRAGDROP_S_CANCEL;
+    const DWORD dragBit = DragButton == 2 ? MK_RBUTTON : MK_LBUTTON;
+    if (KeyState & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON) & ~dragBit) return DRAGDROP_S_CANCEL;
+    return (KeyState & dragBit) ? S_OK : DRAGDROP_S_DROP;
+}
+
+IDropTarget* TShellList::GetDropTargetOf(const classlib::TListItem* Item)
+{
+    LPCITEMIDLIST folderPidl = browser_->FolderIDList();
+    if (!browser_->ShellFolder() || !folderPidl) return nullptr;
+    HWND owner = HandleAllocated() ? GetHandle() : nullptr;
+    std::wstring path;
+    TComRef<IShellFolder> folder;
+    TPidl object;
+    if (!Item) {
+        path = GetPath();
+        if (path.empty() && PidlItemCount(folderPidl) == 0) path = SpecialFolderPath(SF_DESKTOPDIRECTORY);
+        if (path.empty()) {
+            DesktopFolder()->AddRef();
+            folder = TComRef<IShellFolder>(DesktopFolder());
+            object = PidlClone(folderPidl);
+        }
+    } else {
+        TShellListItem* record = ShellItem(Item);
+        if (!record) return nullptr;
+        if (record->IsParentFolder()) {
+            if (PidlItemCount(folderPidl) == 0) return nullptr;
+            const std::wstring current = GetPath();
+            if (!current.empty() && !IsDriveRoot(current)) {
+                path = ExtractParentFolder(classlib::ExcludeTrailingPathDelimiter(current));
+            } else {
+                // The parent folder as an object of its own parent.
+                TPidl parent = PidlCopyFirst(folderPidl, PidlItemCount(folderPidl) - 1);
+                TShFolderObject up(nullptr);
+                up.SetShowErrorMessages(false);
+                try {
+                    up.SetAbsoluteIDList(parent.get());
+                    IDropTarget* target = nullptr;
+                    return SUCCEEDED(up.GetUIObjectOf(IID_IDropTarget, reinterpret_cast<void**>(&target))) ? target
+                                                                                                          : nullptr;
+                } catch (const EShFolderObjectError&) {
+                    return nullptr;
+                }
+            }
+        } else if (!record->Pidl) {
+            return nullptr;
+        } else {
+            path = GetItemPath(Item);
+            // A file of the file system takes no drops.
+            if (!path.empty() && !record->IsFolder()) return nullptr;
+            if (path.empty()) {
+                browser_->ShellFolder()->AddRef();
+                folder = TComRef<IShellFolder>(browser_->ShellFolder());
+                object = PidlClone(record->Pidl.get());
+            }
+        }
+    }
+    if (!path.empty()) return DirectoryExistsLong(path) ? NewFolderDropTarget(path, owner) : nullptr;
+    // Objects outside the file system take what their own shell target does.
+    IDropTarget* target = nullptr;
+    LPCITEMIDLIST item = object.get();
+    if (!folder || FAILED(folder->GetUIObjectOf(owner, 1, &item, IID_IDropTarget, nullptr, reinterpret_cast<void**>(&target))))
+        return nullptr;
+    return target;
+}
+
+void TShellList::SelectDroppedNames()
+{
+    if (droppedNames_.empty()) return;
+    for (int i = 0; i < GetItems()->GetCount() && !droppedNames_.empty(); ++i) {
+        classlib::TListItem* item = GetItems()->GetItem(i);
+        const std::wstring name = classlib::ExtractFileName(GetItemPath(item));
+        if (name.empty()) continue;
+        auto found = std::find_if(droppedNames_.begin(), droppedNames_.end(),
+                                  [&](const std::wstring& n) { return classlib::WideSameText(n, name); });
+        if (found == droppedNames_.end()) continue;
+        item->SetSelected(true);
+        droppedNames_.erase(found);
+    }
+    droppedNames_.clear();
+}
+
+classlib::TListItem* TShellList::ItemAt(POINTL ScreenPoint)
+{
+    if (!HandleAllocated()) return nullptr;
+    LVHITTESTINFO hit{};
+    hit.pt = POINT{ScreenPoint.x, ScreenPoint.y};
+    ::ScreenToClient(GetHandle(), &hit.pt);
+    const int index = static_cast<int>(SendToWindow(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    if (index < 0 || index >= GetItems()->GetCount() || !(hit.flags & (LVHT_ONITEMICON | LVHT_ONITEMLABEL)))
+        return nullptr;
+    return GetItems()->GetItem(index);
+}
+
+void TShellList::DragScroll(POINT ClientPoint) { ScrollTowardEdge(GetHandle(), ClientPoint); }
+
+void TShellList::ReportOperation(TShellOperations Operation, classlib::TStringList* Files,
+                                 const std::wstring& Destination)
+{
+    if (Files && Files->GetCount() > 0) OnOperation(this, Operation, Files, Destination);
+    const TShellOperations told = OperationBit(sopMove) | OperationBit(sopDelete) | OperationBit(sopRemove) |
+                                  OperationBit(sopRename);
+    if (link_ && (Operation & told)) link_->NotifyUpdateContents(this);
+}
+
+void TShellList::OleDrag(int Button)
+{
+    IShellFolder* folder = browser_->ShellFolder();
+    if (!oleDragDrop_ || !folder || !GetSelected()) return;
+    std::vector<LPCITEMIDLIST> objects;
     for (int i = 0; i < GetItems()->GetCount(); ++i) {
         classlib::TListItem* item = GetItems()->GetItem(i);
-        bool dropped = false;
-        for (int k = 0; k < Files->GetCount() && !dropped; ++k)
-            dropped = SamePath(classlib::ExtractFileName(Files->GetStrings(k)), KeyOf(item));
-        item->SetSelected(dropped);
+        const TShellListItem* record = ShellItem(item);
+        if (item->GetSelected() && record && !record->IsParentFolder() && record->Pidl)
+            objects.push_back(record->Pidl.get());
     }
-    return Effect;
+    if (objects.empty()) return;
+    const UINT count = static_cast<UINT>(objects.size());
+    ULONG attributes = SFGAO_CANCOPY | SFGAO_CANMOVE | SFGAO_CANLINK;
+    if (FAILED(folder->GetAttributesOf(count, objects.data(), &attributes))) attributes = 0;
+    // SFGAO_CANCOPY, _CANMOVE and _CANLINK are the drop effects' bits.
+    const DWORD allowed = CopyModeEffect(copyMode_) & attributes;
+    TComRef<IDataObject> data;
+    if (FAILED(folder->GetUIObjectOf(GetHandle(), count, objects.data(), IID_IDataObject, nullptr, data.PutVoid())) ||
+        !data)
+        return;
+    // The item records may leave the list while the drag runs.
+    objects.clear();
+    dragButton_ = Button;
+    DWORD effect = DROPEFFECT_NONE;
+    if (::DoDragDrop(data.Get(), dropSource_.get(), allowed, &effect) != DRAGDROP_S_DROP) effect = DROPEFFECT_NONE;
+    dragButton_ = 0;
+    const TShellOperations done = DragOperations(effect);
+    if (!done) return;
+    std::unique_ptr<classlib::TStringList> files = GetFilenamesFromDataObject(data.Get());
+    ReportOperation(done, files.get(), std::wstring());
 }
+
+HRESULT TShellList::QueryContinueDrag(BOOL EscapePressed, DWORD KeyState)
+{
+    return ContinueDragAnswer(EscapePressed, KeyState, dragButton_);
+}
+
+HRESULT TShellList::GiveFeedback(DWORD) { return DRAGDROP_S_USEDEFAULTCURSORS; }
 
 bool TShellList::RenameItem(int Index, const std::wstring& NewName)
 {
@@ -2461,6 +3067,11 @@ void TShellList::CNNotify(classlib::TMessage& Message)
         auto* info = reinterpret_cast<NMLVDISPINFOW*>(hdr);
         if (info->item.pszText) RenameItem(info->item.iItem, info->item.pszText);
         Message.Result = FALSE;
+        return;
+    }
+    if ((hdr->code == LVN_BEGINDRAG || hdr->code == LVN_BEGINRDRAG) && oleDragDrop_) {
+        OleDrag(hdr->code == LVN_BEGINRDRAG ? 2 : 1);
+        Message.Result = 0;
         return;
     }
     if (hdr->code == LVN_KEYDOWN && reinterpret_cast<NMLVKEYDOWN*>(hdr)->wVKey == VK_SPACE && checkboxes_)

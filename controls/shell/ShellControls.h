@@ -63,6 +63,40 @@ constexpr TShellOperations OperationBit(TShellOperation o) { return TShellOperat
 using TOnOperation = classlib::TEvent<void(classlib::TObject* Sender, TShellOperations Operation,
                                            classlib::TStringList* Files, const std::wstring& Destination)>;
 
+// What a drop offers its target, and what a drag from a control allows.
+enum TShCopyMode : std::uint8_t { cmDefault, cmCopy, cmMove, cmLink };
+// The DROPEFFECT_ bits of a copy mode: copy, move and link for cmDefault,
+// else the one effect.
+DWORD CopyModeEffect(TShCopyMode Mode);
+// Sender; the item record or node under the cursor, or the list itself for
+// its background; the dropped file names (borrowed for the call); var
+// ExecuteDrop (starts true; false refuses the drop); the MK_ key state of
+// the last DragOver.
+using TOnBeforeShellDropEvent = classlib::TEvent<void(classlib::TObject* Sender, classlib::TObject* DropTarget,
+                                                      classlib::TStringList* DroppedFiles, bool& ExecuteDrop,
+                                                      int KeyState)>;
+// What a finished drop of Files with Effect reports: copy [sopCopy,
+// sopDrop], move [sopMove, sopDrop], link [sopDrop]; no effect (or one the
+// target did not settle on) counts as a move only when the first file has
+// left its place (a target that moved the files itself), else nothing (0).
+TShellOperations DropOperations(DWORD Effect, const classlib::TStringList* Files);
+// What a finished drag out of a control reports: copy [sopCopy, sopDrag],
+// move [sopMove, sopRemove, sopDrag], link [sopDrag]; 0 for anything else.
+TShellOperations DragOperations(DWORD Effect);
+// The answer of a control's drop source for a drag made with DragButton (1
+// left, 2 right): cancel on Esc or when a mouse button other than it (left,
+// right or middle) is down; go on while it is down; drop once it is up.
+HRESULT ContinueDragAnswer(BOOL EscapePressed, DWORD KeyState, int DragButton);
+// A new drop target (the caller owns the reference) for the file-system
+// folder Folder: files dropped onto it are copied, moved or linked there
+// (DropEffectInto chooses the effect within what the source allows); Owner
+// is the window of any shell dialog. Drop answers S_OK with the effect done
+// (none when nothing arrived).
+IDropTarget* NewFolderDropTarget(const std::wstring& Folder, HWND Owner);
+// Makes a shell link in Folder to each of Files ("<name>.lnk", numbered
+// when taken); true when at least one was written.
+bool LinkInto(const classlib::TStringList* Files, const std::wstring& Folder);
+
 // Sender; item index; object path; the new state.
 using TOnCheckStateChanged =
     classlib::TEvent<void(classlib::TObject* Sender, int ItemIndex, const std::wstring& Path, TShSelectionState State)>;
@@ -202,10 +236,25 @@ public:
     int GetNodeState(HTREEITEM Item) const;
     TOnCheckStateChanged OnCheckStateChanged;
     TOnOperation OnOperation;
-    // Files dragged onto a node are copied or moved into its folder (set
-    // before the window is made; needs OLE set up on the thread).
-    bool OleDragDrop = true;
+    // Files dragged onto a node are copied, moved or linked into its
+    // folder, and nodes other than the root can be dragged out (default
+    // true). The drop target is registered with the window, which needs OLE
+    // set up on the thread; when that fails the value goes back to false.
+    bool GetOleDragDrop() const { return oleDragDrop_; }
+    void SetOleDragDrop(bool Value);
     IDropTarget* GetDropTarget() const;
+    // The effects offered to a drop target and allowed for a drag out;
+    // setting stores cmLink while CreateLinkOnDrop is on.
+    TShCopyMode GetCopyMode() const { return copyMode_; }
+    void SetCopyMode(TShCopyMode Value);
+    // Drops make shell links (CopyMode becomes cmLink).
+    bool GetCreateLinkOnDrop() const { return createLinkOnDrop_; }
+    void SetCreateLinkOnDrop(bool Value);
+    // Before a drop onto a node runs (not for a drop beside the nodes).
+    TOnBeforeShellDropEvent OnBeforeShellDrop;
+    // The drop source of the tree's own drags.
+    virtual HRESULT QueryContinueDrag(BOOL EscapePressed, DWORD KeyState);
+    virtual HRESULT GiveFeedback(DWORD Effect);
     bool GetAutomaticRefresh() const;
     void SetAutomaticRefresh(bool Value);
     std::wstring Version() const { return L"TShellTree V1.0.0.0"; }
@@ -240,12 +289,25 @@ protected:
 private:
     struct TNode;
     class TDropTarget;
+    class TDropSource;
     std::unique_ptr<TDropTarget> dropTarget_;
+    std::unique_ptr<TDropSource> dropSource_;
     bool dropRegistered_ = false;
-    // The folder of the node under a screen point ("" when none) and the
-    // node itself.
+    bool oleDragDrop_ = true;
+    TShCopyMode copyMode_ = cmDefault;
+    bool createLinkOnDrop_ = false;
+    // The button of the tree's own drag in progress (1 left, 2 right; 0
+    // when none).
+    int dragButton_ = 0;
+    // The node under a screen point (null when none).
     HTREEITEM NodeAt(POINTL ScreenPoint);
-    DWORD DropInto(HTREEITEM Node, const classlib::TStringList* Files, DWORD Effect);
+    // A new reference to the drop target of a node's object (null when it
+    // takes no drops).
+    IDropTarget* NodeDropTarget(HTREEITEM Node);
+    // Drags the object of Node out (Button 1 left, 2 right).
+    void OleDrag(HTREEITEM Node, int Button);
+    // Scrolls one line toward an edge the client Point is near.
+    void DragScroll(POINT ClientPoint);
     void IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag) override;
     TNode* NodeOf(HTREEITEM Item) const;
     HTREEITEM Child(HTREEITEM Item) const;
@@ -315,9 +377,9 @@ std::wstring DetailText(const TFolderEntry& Entry, TListDetail Detail);
 // files in both directions.
 void SortEntries(std::vector<TFolderEntry>& Entries, TListDetail Detail, bool Descending);
 // The effect of dropping files with KeyState (MK_ flags) when the source
-// allows Allowed: Shift moves, Ctrl copies, neither moves within a drive
-// and copies across drives; when the source does not allow that, copy,
-// then move; never a link; DROPEFFECT_NONE when neither is allowed.
+// allows Allowed: Shift moves, Ctrl copies, both link, neither moves within
+// a drive and copies across drives; when the source does not allow that,
+// copy, then move, then link; DROPEFFECT_NONE when none is allowed.
 DWORD ChooseDropEffect(DWORD KeyState, DWORD Allowed, bool SameDrive);
 // The effect of dropping Files into Folder with KeyState within Allowed
 // (ChooseDropEffect); none without files or folder, for files already in
@@ -482,6 +544,21 @@ public:
     bool GetOleDragDrop() const { return oleDragDrop_; }
     void SetOleDragDrop(bool Value);
     IDropTarget* GetDropTarget() const;
+    // The effects offered to a drop target and allowed for a drag out.
+    TShCopyMode GetCopyMode() const { return copyMode_; }
+    void SetCopyMode(TShCopyMode Value) { copyMode_ = Value; }
+    // Before a drop onto an item or the background runs.
+    TOnBeforeShellDropEvent OnBeforeShellDrop;
+    // Selects the items whose file names are among the names of the last
+    // drop (each name found is crossed out); the names are forgotten after.
+    void SelectDroppedNames();
+    // A new reference to the drop target of Item's object, of the parent
+    // folder for the " .. " item, of the shown folder for null; null when
+    // the object takes no drops.
+    IDropTarget* GetDropTargetOf(const classlib::TListItem* Item);
+    // The drop source of the list's own drags.
+    virtual HRESULT QueryContinueDrag(BOOL EscapePressed, DWORD KeyState);
+    virtual HRESULT GiveFeedback(DWORD Effect);
     // Reads the folder again; the objects selected before stay selected.
     // The folder is read and the items added in steps of a few dozen
     // milliseconds: what is not done at once continues from the message
@@ -535,12 +612,15 @@ private:
     void Revoke();
     // The folder changed: selection cleared, history, link.
     void AfterFolderChange();
-    // The effect a drop of Files with KeyState would have here within
-    // Allowed; none when the files are already in the shown folder.
-    DWORD DropEffect(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed) const;
-    // Copies or moves Files here; the effect done (none on failure or
-    // cancel).
-    DWORD DropFiles(const classlib::TStringList* Files, DWORD Effect);
+    class TDropSource;
+    // The item under a screen point (null when none).
+    classlib::TListItem* ItemAt(POINTL ScreenPoint);
+    // Drags the selected objects out (Button 1 left, 2 right).
+    void OleDrag(int Button);
+    // Scrolls one line toward an edge the client Point is near.
+    void DragScroll(POINT ClientPoint);
+    // OnOperation, and the linked controls told of a move.
+    void ReportOperation(TShellOperations Operation, classlib::TStringList* Files, const std::wstring& Destination);
     void IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag) override;
     // Drops the background work of every item (one pass): late results for
     // them are never applied.
@@ -585,6 +665,13 @@ private:
     int CheckState(classlib::TListItem* Item) const;
     bool dropRegistered_ = false;
     std::unique_ptr<TDropTarget> dropTarget_;
+    std::unique_ptr<TDropSource> dropSource_;
+    TShCopyMode copyMode_ = cmDefault;
+    // The button of the list's own drag in progress (1 left, 2 right; 0
+    // when none).
+    int dragButton_ = 0;
+    // The file names of the last drop, selected once their items show.
+    std::vector<std::wstring> droppedNames_;
     int sortColumn_ = 0;
     bool sortDescending_ = false;
     // The detail each column shows (one per detail at most).

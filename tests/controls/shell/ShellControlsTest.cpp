@@ -485,11 +485,14 @@ TEST(ShellControls, ListRenamesInPlace)
     shelltest::PumpFor(600);
     EXPECT_EQ(list->GetItems()->GetCount(), 2);
 
+    EXPECT_FALSE(list->GetReadOnly());
+    list->SetReadOnly(true);
+    wnd = list->GetHandle();
     list->GetItems()->GetItem(1)->SetSelected(true);
     NMLVKEYDOWN key{};
     key.wVKey = VK_F2;
     notify(key.hdr, LVN_KEYDOWN);
-    EXPECT_EQ(::SendMessageW(wnd, LVM_GETEDITCONTROL, 0, 0), 0);  // read-only by default
+    EXPECT_EQ(::SendMessageW(wnd, LVM_GETEDITCONTROL, 0, 0), 0);
     list->SetReadOnly(false);
     wnd = list->GetHandle();
     list->GetItems()->GetItem(1)->SetSelected(true);
@@ -499,7 +502,7 @@ TEST(ShellControls, ListRenamesInPlace)
 }
 
 // The drop effect follows the keys but never leaves what the source
-// allows, and a link is never made.
+// allows; both keys ask for a link.
 TEST(ShellControls, DropEffectStaysWithinWhatTheSourceAllows)
 {
     const DWORD copy = DROPEFFECT_COPY, move = DROPEFFECT_MOVE, link = DROPEFFECT_LINK, none = DROPEFFECT_NONE;
@@ -512,7 +515,8 @@ TEST(ShellControls, DropEffectStaysWithinWhatTheSourceAllows)
         {0, copy | move, true, move},          {0, copy | move, false, copy},
         {MK_SHIFT, copy | move, false, move},  {MK_CONTROL, copy | move, true, copy},
         {MK_SHIFT, copy, true, copy},          {MK_CONTROL, move, false, move},
-        {0, link, true, none},                 {MK_SHIFT | MK_CONTROL, copy | move | link, true, copy},
+        {0, link, true, link},                 {MK_SHIFT | MK_CONTROL, copy | move | link, true, link},
+        {MK_SHIFT | MK_CONTROL, copy | move, true, copy}, {MK_SHIFT, link, false, link},
         {0, none, true, none},
     };
     for (const Case& c : cases)
@@ -562,11 +566,14 @@ TEST(ShellControls, FilesDroppedOntoTheListArriveInItsFolder)
     EXPECT_FALSE(exists(L"src\\y.png"));
     EXPECT_EQ(list->GetItems()->GetCount(), 3);
 
-    // Refused: only a link allowed; already in the folder; a source that is gone.
-    EXPECT_EQ(drop({dir.File(L"src\\x.jpg")}, 0, DROPEFFECT_LINK), DWORD(DROPEFFECT_NONE));
+    // Only a link allowed: a shell link to the file arrives.
+    EXPECT_EQ(drop({dir.File(L"src\\x.jpg")}, 0, DROPEFFECT_LINK), DWORD(DROPEFFECT_LINK));
+    EXPECT_EQ(shell::GetShellLinkTarget(dir.File(L"dst\\x.jpg.lnk")), dir.File(L"src\\x.jpg"));
+    EXPECT_EQ(list->GetItems()->GetCount(), 4);
+    // Refused: already in the folder; a source that is gone.
     EXPECT_EQ(drop({dir.File(L"dst\\old.gif")}, 0, DROPEFFECT_COPY), DWORD(DROPEFFECT_NONE));
     EXPECT_EQ(drop({dir.File(L"src\\gone.jpg")}, MK_SHIFT, DROPEFFECT_MOVE), DWORD(DROPEFFECT_NONE));
-    EXPECT_EQ(list->GetItems()->GetCount(), 3);
+    EXPECT_EQ(list->GetItems()->GetCount(), 4);
 }
 
 // Check boxes keep their states in the link's selection list: Space or a
@@ -1223,6 +1230,9 @@ TEST(ShellControls, FilesDroppedOntoATreeNodeArriveInItsFolder)
             EXPECT_EQ(target->DragOver(k, at, &effect), S_OK);
             EXPECT_EQ(effect & ~allowed, 0u);
         }
+        // The drop goes with the keys of the last move.
+        effect = allowed;
+        EXPECT_EQ(target->DragOver(keys, at, &effect), S_OK);
         effect = allowed;
         EXPECT_EQ(target->Drop(&data, keys, at, &effect), S_OK);
         return effect;
@@ -1236,7 +1246,8 @@ TEST(ShellControls, FilesDroppedOntoATreeNodeArriveInItsFolder)
     EXPECT_TRUE(shell::FileExistsLong(dir.File(L"dst\\y.jpg")));
     EXPECT_FALSE(shell::FileExistsLong(dir.File(L"src\\y.jpg")));
     EXPECT_EQ(drop({dir.File(L"dst")}, 0, DROPEFFECT_COPY | DROPEFFECT_MOVE), DWORD(DROPEFFECT_NONE));
-    EXPECT_EQ(drop({dir.File(L"src\\x.jpg")}, 0, DROPEFFECT_LINK), DWORD(DROPEFFECT_NONE));
+    EXPECT_EQ(drop({dir.File(L"src\\x.jpg")}, 0, DROPEFFECT_LINK), DWORD(DROPEFFECT_LINK));
+    EXPECT_TRUE(shell::FileExistsLong(dir.File(L"dst\\x.jpg.lnk")));
 }
 
 }  // namespace
