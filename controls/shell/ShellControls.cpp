@@ -3069,6 +3069,22 @@ void TShellList::CNNotify(classlib::TMessage& Message)
         Message.Result = FALSE;
         return;
     }
+    if (hdr->code == NM_CUSTOMDRAW) {
+        // The item a drag rests on is drawn in the selection colours (the
+        // list view does not draw its drop highlight in every view).
+        auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(hdr);
+        if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT &&
+            (SendToWindow(LVM_GETITEMSTATE, draw->nmcd.dwItemSpec, LVIS_DROPHILITED) & LVIS_DROPHILITED)) {
+            draw->nmcd.uItemState &= ~static_cast<UINT>(CDIS_SELECTED);
+            draw->clrText = ::GetSysColor(COLOR_HIGHLIGHTTEXT);
+            draw->clrTextBk = ::GetSysColor(COLOR_HIGHLIGHT);
+            Message.Result = CDRF_NEWFONT;
+            return;
+        }
+        classlib::TListView::CNNotify(Message);
+        if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) Message.Result |= CDRF_NOTIFYITEMDRAW;
+        return;
+    }
     if ((hdr->code == LVN_BEGINDRAG || hdr->code == LVN_BEGINRDRAG) && oleDragDrop_) {
         OleDrag(hdr->code == LVN_BEGINRDRAG ? 2 : 1);
         Message.Result = 0;

@@ -538,9 +538,12 @@ public:
     // cannot be checked); fires OnCheckStateChanged.
     void ToggleCheck(int Index);
     TOnCheckStateChanged OnCheckStateChanged;
-    // Files dragged onto the list are copied or moved into its folder
-    // (default true; registered with the window, which needs OLE set up on
-    // the thread). The drop target is the list's for its whole life.
+    // Files dragged onto a folder item go into that folder, onto the " .. "
+    // item into the parent folder, anywhere else into the shown folder; the
+    // selected objects can be dragged out (default true; registered with
+    // the window, which needs OLE set up on the thread; when that fails the
+    // value goes back to false). The drop target is the list's for its whole
+    // life.
     bool GetOleDragDrop() const { return oleDragDrop_; }
     void SetOleDragDrop(bool Value);
     IDropTarget* GetDropTarget() const;
