@@ -460,12 +460,13 @@ void SendMouse(DWORD Flags, POINTL At)
     ::SendInput(1, &in, sizeof(in));
 }
 
-// Presses the left button at From, moves in steps to To and lets go.
-void MouseDrag(POINTL From, POINTL To, std::atomic<bool>& Done)
+// Presses the left (or right) button at From, moves in steps to To and
+// lets go.
+void MouseDrag(POINTL From, POINTL To, std::atomic<bool>& Done, bool Right)
 {
     SendMouse(0, From);
     ::Sleep(50);
-    SendMouse(MOUSEEVENTF_LEFTDOWN, From);
+    SendMouse(Right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN, From);
     for (int step = 1; step <= 20; ++step) {
         ::Sleep(30);
         SendMouse(0, POINTL{From.x + (To.x - From.x) * step / 20, From.y + (To.y - From.y) * step / 20});
@@ -473,7 +474,7 @@ void MouseDrag(POINTL From, POINTL To, std::atomic<bool>& Done)
     ::Sleep(100);
     SendMouse(0, To);
     ::Sleep(100);
-    SendMouse(MOUSEEVENTF_LEFTUP, To);
+    SendMouse(Right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP, To);
     Done = true;
 }
 
@@ -508,7 +509,7 @@ TEST(ShellDragDrop, DragsOutOfListAndTreeWithTheMouse)
     ASSERT_GE(a, 0);
     list->GetItems()->GetItem(a)->SetSelected(true);
     std::atomic<bool> done{false};
-    std::thread mouse(MouseDrag, ListItemPoint(list, a), TreeNodePoint(wnd, dst), std::ref(done));
+    std::thread mouse(MouseDrag, ListItemPoint(list, a), TreeNodePoint(wnd, dst), std::ref(done), false);
     const bool arrived = shelltest::PumpUntil([&] { return done && Exists(dir.File(L"dst\\a.jpg")); }, 10000);
     mouse.join();
     shelltest::PumpFor(100);
@@ -523,6 +524,19 @@ TEST(ShellDragDrop, DragsOutOfListAndTreeWithTheMouse)
     EXPECT_EQ(treeReports.Calls[0].Operation, OperationBit(shell::sopMove) | OperationBit(shell::sopDrop));
     EXPECT_EQ(treeReports.Calls[0].Destination, dir.File(L"dst"));
 
+    // The right button drags too (once the list has let the moved file go).
+    ASSERT_TRUE(shelltest::PumpUntil([&] { return ListIndex(list, L"a.jpg") < 0; }));
+    const int b = ListIndex(list, L"b.jpg");
+    ASSERT_GE(b, 0);
+    list->GetItems()->GetItem(b)->SetSelected(true);
+    done = false;
+    std::thread right(MouseDrag, ListItemPoint(list, b), TreeNodePoint(wnd, dst), std::ref(done), true);
+    const bool rightArrived = shelltest::PumpUntil([&] { return done && Exists(dir.File(L"dst\\b.jpg")); }, 10000);
+    right.join();
+    shelltest::PumpFor(100);
+    EXPECT_TRUE(rightArrived);
+    EXPECT_EQ(listReports.Calls.size(), 2u);
+
     // The tree's node "dst" dragged onto the list (showing "list").
     list->SetPath(dir.File(L"list"));
     listReports.Calls.clear();
@@ -531,7 +545,7 @@ TEST(ShellDragDrop, DragsOutOfListAndTreeWithTheMouse)
     ::GetClientRect(list->GetHandle(), &client);
     client.top = client.bottom - 60;
     done = false;
-    std::thread mouse2(MouseDrag, TreeNodePoint(wnd, dst), ScreenCentre(list->GetHandle(), client), std::ref(done));
+    std::thread mouse2(MouseDrag, TreeNodePoint(wnd, dst), ScreenCentre(list->GetHandle(), client), std::ref(done), false);
     const bool moved = shelltest::PumpUntil([&] { return done && Exists(dir.File(L"list\\dst\\a.jpg")); }, 10000);
     mouse2.join();
     shelltest::PumpFor(100);
@@ -547,7 +561,7 @@ TEST(ShellDragDrop, DragsOutOfListAndTreeWithTheMouse)
     // The root stays: a drag of it starts nothing.
     treeReports.Calls.clear();
     done = false;
-    std::thread mouse3(MouseDrag, TreeNodePoint(wnd, root), ScreenCentre(list->GetHandle(), client), std::ref(done));
+    std::thread mouse3(MouseDrag, TreeNodePoint(wnd, root), ScreenCentre(list->GetHandle(), client), std::ref(done), false);
     shelltest::PumpUntil([&] { return done.load(); }, 10000);
     mouse3.join();
     shelltest::PumpFor(200);
