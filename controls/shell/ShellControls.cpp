@@ -524,8 +524,13 @@ public:
         DWORD effect = CopyModeEffect(tree_->copyMode_) & *Effect;
         HTREEITEM node = dropNode_;
         TComRef<IDropTarget> target = nodeTarget_;
+        // The node is found again after the drop: the messages served in
+        // between may have changed the tree.
+        const std::wstring destination = tree_->NodePath(node);
+        TNode* record = tree_->NodeOf(node);
+        TPidl nodePidl = record ? PidlClone(record->Absolute.get()) : TPidl();
         bool execute = true;
-        if (target && files) tree_->OnBeforeShellDrop(tree_, tree_->NodeOf(node), files.get(), execute, keyState_);
+        if (target && files) tree_->OnBeforeShellDrop(tree_, record, files.get(), execute, keyState_);
         HRESULT result = E_UNEXPECTED;
         if (target && execute) {
             result = target->Drop(Data, keyState_, Point, &effect);
@@ -538,12 +543,13 @@ public:
         ProcessPendingMessages();
         if (SUCCEEDED(result) && target && execute && files) {
             if (const TShellOperations done = DropOperations(effect, files.get())) {
-                tree_->OnOperation(tree_, done, files.get(), tree_->NodePath(node));
+                tree_->OnOperation(tree_, done, files.get(), destination);
                 if (tree_->link_) tree_->link_->NotifyUpdateContents(tree_);
             }
         }
-        if (node && tree_->NodeOf(node) && tree_->Child(node)) tree_->RefreshNode(node, true);
         DragLeave();
+        if (HTREEITEM again = nodePidl ? tree_->FindNode(nodePidl.get()) : nullptr)
+            if (tree_->Child(again)) tree_->RefreshNode(again, true);
         return result;
     }
 
