@@ -139,6 +139,10 @@ public:
     void Clear();
     // Swaps two items; each keeps its texts, data and selection.
     void Exchange(int Index1, int Index2);
+    // Puts the items in a new order: position i receives the item that was
+    // at Order[i] (Order is a permutation of 0..Count-1, else EListError).
+    // Each item keeps its texts, data, selection and state image.
+    void Rearrange(const std::vector<int>& Order);
     int GetCount() const { return static_cast<int>(items_.size()); }
     // Out-of-range indexes raise EListError.
     TListItem* GetItem(int Index) const;
