@@ -18,6 +18,7 @@
 #include <ole2.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -304,7 +305,7 @@ struct TFolderEntry {
     std::shared_ptr<ITEMIDLIST> Pidl;
     std::uint8_t Flags = 0;  // TShellListItem::Flags bits 1..3
 };
-// The details the list can show, in column order with Details on.
+// The details of a file-system folder's entries (ListFolderEntries).
 enum TListDetail : std::uint8_t { ldName, ldSize, ldType, ldModified };
 constexpr int ListDetailCount = 4;
 // The text of a detail: the name; the size in KB rounded up ("" for a
@@ -330,6 +331,32 @@ bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::w
 std::vector<TFolderEntry> ListFolderEntries(const std::wstring& Folder, const std::wstring& Masks, bool Folders,
                                             bool Hidden = false);
 
+// A column of the list made of one of the shell's details.
+struct TDetailColumn {
+    std::wstring Title;
+    classlib::TAlignment Alignment = classlib::taLeftJustify;
+    int Width = 0;   // the shell's width in pixels
+    int Detail = 0;  // the shell's detail index
+};
+// At most this many columns are made of a folder's details.
+constexpr int MaxDetailColumns = 256;
+// The columns of a folder's details: Title(i) gives the title of detail i
+// ("" past the last one), Format(i, Width) its alignment (0 left, 1 right,
+// 2 centre) and its width (0: not shown by default). Detail 0 always makes
+// the first column when its width is above 0; with All the details after
+// it follow up to the first empty title, at most MaxDetailColumns columns
+// and 4096 details looked at.
+std::vector<TDetailColumn> ReadDetailColumns(const std::function<std::wstring(int)>& Title,
+                                             const std::function<int(int, int&)>& Format, bool All);
+// The order of objects of Folder (lists relative to it) sorted by the
+// shell's detail Detail: element i is the index in Pidls of the object at
+// place i. Descending turns every comparison round. Sizes, write times,
+// types and attributes of file-system objects are compared by value, folders
+// before files, ties and every other detail by the folder's CompareIDs.
+// Stable; safe whatever the folder answers.
+std::vector<int> OrderObjects(IShellFolder* Folder, int Detail, const std::vector<LPCITEMIDLIST>& Pidls,
+                              bool Descending);
+
 
 // What the list keeps of one of its items (the item's Data points to it):
 // the object's list relative to the shown folder and its flags. Owned by
@@ -354,6 +381,10 @@ using TOnThumbnailUpdated =
     classlib::TEvent<void(classlib::TObject* Sender, int ImageIndex, classlib::TBitmap* ThumbnailBitmap)>;
 // Item; var CanAdd (starts true; false deletes the item).
 using TOnAddItem = classlib::TEvent<void(TShellListItem* Item, bool& CanAdd)>;
+// Sender; the two items; the sort column; var Compare (<0, 0 or >0; starts
+// with the list's own comparison of their texts).
+using TOnListCompare = classlib::TEvent<void(classlib::TObject* Sender, classlib::TListItem* Item1,
+                                             classlib::TListItem* Item2, int Data, int& Compare)>;
 
 // The objects of one shell folder (file-system or virtual) in a list view,
 // read through a TShFolderObject: the files matching Filter and (with
@@ -407,17 +438,43 @@ public:
     bool GetShowErrorMessages() const { return GetOption(soShowErrorMessages); }
     void SetShowErrorMessages(bool Value) { SetOption(soShowErrorMessages, Value); }
 
-    // Report view shows the columns Name, Size, Type and Modified (default);
-    // off: the name only. Changing refills.
+    // Report view shows a column for each detail the shell shows by default
+    // for the folder (default); off: the name only. Changing refills.
     bool GetDetails() const { return details_; }
     void SetDetails(bool Value);
-    // The order of a fill: by the detail of column SortColumn, descending
-    // when SortDescending. A click on the sort column toggles the direction,
-    // on another column sorts by it ascending; the header shows the arrow.
-    // Items the automatic refresh adds are appended unsorted.
+    // Makes the columns of report view again from the shown folder's details
+    // (each fill does). The widths the columns had are kept for the kind of
+    // folder they were made for (its special folder, SF_FILESYSTEMFOLDER for
+    // any other) and come back the next time such a folder is shown; a
+    // column at index 255 or above always takes the shell's width.
+    // OnCreateColumns fires last.
+    virtual void CreateColumns();
+    // The columns made of details (1 outside report view) and the shell's
+    // detail index a column shows (-1 for other columns).
+    int GetDetailColumnCount() const { return detailColumnCount_; }
+    int GetColumnDetail(int Column) const;
+    classlib::TNotifyEvent OnCreateColumns;
+    // The order of the items: by column SortColumn, descending when
+    // SortDescending, the " .. " item first either way. A detail column
+    // sorts by the shell's comparison of that detail (OrderObjects); other
+    // columns, and every column while OnCompare is assigned, by text: column
+    // 0 (and any column outside report view) the captions in natural order,
+    // other columns their texts ignoring case, then OnCompare may change the
+    // answer. A click on the sort column toggles the direction, on another
+    // column sorts by it ascending; the header shows the arrow. Items the
+    // automatic refresh adds are appended unsorted.
     int GetSortColumn() const { return sortColumn_; }
     bool GetSortDescending() const { return sortDescending_; }
+    // Sets the order and sorts the items (a fill in progress starts again).
     void SortBy(int Column, bool Descending);
+    // Sorts the items as they are; a sort column beyond the columns becomes 0.
+    void SortItems();
+    TOnListCompare OnCompare;
+    // Gives Item what it shows before it is first drawn: in report view with
+    // Details the texts of its detail columns (when it has none yet), and
+    // its icon or thumbnail (asked of the work pool once). The list view
+    // asks for it when it first draws the item.
+    void FillItem(classlib::TListItem* Item);
     // Changes the shell announces in the shown folder refresh the list
     // 300 ms after the last one (UpdateContents); a deleted object leaves at
     // once. A shown file-system folder that no longer exists switches the
@@ -587,9 +644,19 @@ private:
     std::unique_ptr<TDropTarget> dropTarget_;
     int sortColumn_ = 0;
     bool sortDescending_ = false;
-    // The detail each column shows (one per detail at most).
-    TListDetail columnDetail_[ListDetailCount] = {ldName, ldSize, ldType, ldModified};
-    void CreateColumns();
+    // The shell's detail index of each detail column; the widths the user
+    // gave them per kind of folder (ShellFolderCount rows of
+    // MaxDetailColumns, 0: none), and the kind the columns shown belong to.
+    int detailColumnCount_ = 1;
+    std::vector<int> columnDetail_ = std::vector<int>(MaxDetailColumns, -1);
+    std::vector<int> columnWidths_ = std::vector<int>(std::size_t(ShellFolderCount) * MaxDetailColumns, 0);
+    TShellFolder columnFolder_ = SF_FILESYSTEMFOLDER;
+    // The detail texts of an item that has none yet.
+    void FillDetails(classlib::TListItem* Item);
+    // Whether the sort goes by the shell's comparison (else by text).
+    bool SortsByShell() const;
+    // Orders the fill's entries before they are added.
+    void SortPending();
     void ShowSortArrow();
     classlib::TListItem* AddEntry(const TFolderEntry& Entry);
     bool automaticRefresh_ = true;
