@@ -173,7 +173,7 @@ public:
     TListItems* GetItems() const { return items_.get(); }
 
     TViewStyle GetViewStyle() const { return viewStyle_; }
-    void SetViewStyle(TViewStyle Value);
+    virtual void SetViewStyle(TViewStyle Value);
     bool GetMultiSelect() const { return multiSelect_; }
     void SetMultiSelect(bool Value);
     // Captions cannot be edited in place by the user.

@@ -1543,6 +1543,9 @@ TShellList::TShellList(classlib::TComponent* AOwner)
     thumbSink_ = new TThumbnailSink(this);
     MakeThumbnailImages();
     SetSmallImages(SmallIcons());
+    largeIcons_ = std::make_unique<TShSystemImageList>(nullptr);
+    largeIcons_->SetSize(si_large);
+    SetLargeImages(largeIcons_->GetHandle());
     SetViewStyle(classlib::vsReport);
     SetReadOnly(true);
     SetRowSelect(true);
@@ -1622,9 +1625,44 @@ void TShellList::SetThumbnails(bool Value)
 {
     if (Value == thumbnails_) return;
     thumbnails_ = Value;
-    SetLargeImages(Value ? thumbImages_ : nullptr);
-    SetViewStyle(Value ? classlib::vsIcon : classlib::vsReport);
+    SetLargeImages(Value ? thumbImages_ : largeIcons_->GetHandle());
+    if (Value) {
+        settingThumbnails_ = true;
+        SetViewStyle(classlib::vsIcon);
+        settingThumbnails_ = false;
+    }
     Populate();
+}
+
+void TShellList::SetViewStyle(classlib::TViewStyle Value)
+{
+    if (Value == GetViewStyle()) return;
+    const bool leave = thumbnails_ && !settingThumbnails_;
+    if (leave) {
+        thumbnails_ = false;
+        SetLargeImages(largeIcons_->GetHandle());
+    }
+    classlib::TListView::SetViewStyle(Value);
+    if (leave) Populate();
+    ShowSortArrow();
+}
+
+void TShellList::RemakeThumbnails()
+{
+    MakeThumbnailImages();
+    if (!thumbnails_) return;
+    // The pictures in the old list are gone: every item asks again.
+    CancelWork(nullptr, this);
+    classlib::TListItems* items = GetItems();
+    items->BeginUpdate();
+    for (int i = 0; i < items->GetCount(); ++i) {
+        TShellListItem* record = ShellItem(items->GetItem(i));
+        if (!record || record->IsParentFolder()) continue;
+        record->IconAsked = false;
+        items->GetItem(i)->SetImageIndex(-1);
+    }
+    items->EndUpdate();
+    if (HandleAllocated()) SendToWindow(LVM_ARRANGE, LVA_DEFAULT, 0);
 }
 
 void TShellList::SetThumbnailSize(int Width, int Height)
@@ -1632,15 +1670,14 @@ void TShellList::SetThumbnailSize(int Width, int Height)
     if (Width <= 0 || Height <= 0 || (Width == thumbWidth_ && Height == thumbHeight_)) return;
     thumbWidth_ = Width;
     thumbHeight_ = Height;
-    MakeThumbnailImages();
-    if (thumbnails_) Populate();
+    RemakeThumbnails();
 }
 
 void TShellList::SetThumbnailBorderColor(classlib::TColor Value)
 {
     if (Value == thumbBorder_) return;
     thumbBorder_ = Value;
-    if (thumbnails_) Populate();
+    RemakeThumbnails();
 }
 
 namespace {

@@ -487,15 +487,21 @@ public:
 
     // Icon view with a picture of each object: a placeholder with the
     // object's icon at once, the thumbnail made on the work pool when the
-    // view first draws the item. Setting refills; turning it off goes back
-    // to report view.
+    // view first draws the item. Setting refills; on, the view becomes
+    // icon view; off, the view keeps its style and shows the large icons.
+    // Any later change of ViewStyle turns it off.
     bool GetThumbnails() const { return thumbnails_; }
     void SetThumbnails(bool Value);
+    // Leaves thumbnails (refilling) when they were on; the header shows the
+    // sort arrow again.
+    void SetViewStyle(classlib::TViewStyle Value) override;
     // The size of the pictures (96 x 96 at first) and the colour of their
-    // frame; a change makes every picture again.
+    // frame; a change makes every picture again (in a new image list).
     int GetThumbnailWidth() const { return thumbWidth_; }
     int GetThumbnailHeight() const { return thumbHeight_; }
     void SetThumbnailSize(int Width, int Height);
+    void SetThumbnailWidth(int Value) { SetThumbnailSize(Value, thumbHeight_); }
+    void SetThumbnailHeight(int Value) { SetThumbnailSize(thumbWidth_, Value); }
     classlib::TColor GetThumbnailBorderColor() const { return thumbBorder_; }
     void SetThumbnailBorderColor(classlib::TColor Value);
     // The pictures (owned by the list).
@@ -585,6 +591,12 @@ private:
     // Adds the placeholder of Record's object; its index.
     int AddPlaceholder(const TShellListItem* Record);
     void MakeThumbnailImages();
+    // A new thumbnail image list; with thumbnails on every item makes its
+    // picture again when next drawn (no refill).
+    void RemakeThumbnails();
+    // The large icons shown outside thumbnails.
+    std::unique_ptr<TShSystemImageList> largeIcons_;
+    bool settingThumbnails_ = false;
     // The shell's context menu of the item at Index (with the other
     // selected items when it is selected) at a client point.
     void ShowObjectMenu(int Index, POINT ClientPoint);

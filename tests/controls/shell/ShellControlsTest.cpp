@@ -1195,8 +1195,40 @@ TEST(ShellControls, ThumbnailsArriveForPictures)
     list->SetThumbnail(blue(), picture, record);  // the real one does land
     EXPECT_EQ(ImageCentre(images, picture), RGB(0, 0, 255));
 
+    // A picture written just now is made again by the next refresh.
+    WriteBmp(dir.File(L"red.bmp"), 64, 40, RGB(0, 255, 0));
+    list->UpdateContents();
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return ImageCentre(images, picture) == RGB(0, 255, 0); }, 10000))
+        << std::hex << ImageCentre(images, picture);
+
+    // A new size: a new image list, every picture made again at that size.
+    list->SetThumbnailWidth(64);
+    list->SetThumbnailHeight(48);
+    images = list->GetThumbnailImages();
+    EXPECT_EQ(reinterpret_cast<HIMAGELIST>(::SendMessageW(wnd, LVM_GETIMAGELIST, LVSIL_NORMAL, 0)), images);
+    ::ImageList_GetIconSize(images, &w, &h);
+    EXPECT_EQ(w, 64);
+    EXPECT_EQ(h, 48);
+    const int again = ask(1);
+    ASSERT_GE(again, 0);
+    EXPECT_GE(ask(0), 0);
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return ImageCentre(images, again) == RGB(0, 255, 0); }, 10000))
+        << std::hex << ImageCentre(images, again);
+
+    // Off: the same view with the large icons, filled again.
     list->SetThumbnails(false);
+    EXPECT_EQ(list->GetViewStyle(), classlib::vsIcon);
+    HIMAGELIST large = reinterpret_cast<HIMAGELIST>(::SendMessageW(list->GetHandle(), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+    EXPECT_NE(large, nullptr);
+    EXPECT_NE(large, list->GetThumbnailImages());
+    EXPECT_EQ(Captions(list), (std::vector<std::wstring>{L"note.txt", L"red.bmp"}));
+    // A later change of the view style leaves thumbnails.
+    list->SetThumbnails(true);
+    list->SetViewStyle(classlib::vsReport);
+    EXPECT_FALSE(list->GetThumbnails());
     EXPECT_EQ(list->GetViewStyle(), classlib::vsReport);
+    EXPECT_EQ(reinterpret_cast<HIMAGELIST>(::SendMessageW(list->GetHandle(), LVM_GETIMAGELIST, LVSIL_NORMAL, 0)), large);
+    EXPECT_EQ(Captions(list), (std::vector<std::wstring>{L"note.txt", L"red.bmp"}));
 }
 
 // The node of a child by caption.
