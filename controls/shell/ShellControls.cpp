@@ -1,6 +1,8 @@
 #include "controls/shell/ShellControls.h"
 
 #include <shlobj.h>
+#include <uxtheme.h>
+#include <vssym32.h>
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include <unordered_map>
 
 #include "classlib/ExtCtrls.h"
+#include "classlib/Forms.h"
 #include "classlib/FileCtrl.h"
 #include "classlib/SysUtils.h"
 #include "classlib/WinHandles.h"
@@ -1496,6 +1499,10 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
 
 // ---- list
 
+namespace {
+HBITMAP MakeSortArrow(const wchar_t* Name, bool Up);
+}  // namespace
+
 // Receives the finished thumbnails of the list's work items on the main
 // thread; forwards nothing once the list has detached it.
 class TShellList::TThumbnailSink : public IThumbnailViewer {
@@ -1543,6 +1550,8 @@ TShellList::TShellList(classlib::TComponent* AOwner)
     thumbSink_ = new TThumbnailSink(this);
     MakeThumbnailImages();
     SetSmallImages(SmallIcons());
+    arrowUp_ = MakeSortArrow(L"TSHELLLIST_LV_ARROWUP", true);
+    arrowDown_ = MakeSortArrow(L"TSHELLLIST_LV_ARROWDOWN", false);
     largeIcons_ = std::make_unique<TShSystemImageList>(nullptr);
     largeIcons_->SetSize(si_large);
     SetLargeImages(largeIcons_->GetHandle());
@@ -1583,6 +1592,9 @@ TShellList::~TShellList()
     thumbSink_->Release();
     SetLargeImages(nullptr);
     if (thumbImages_) ::ImageList_Destroy(thumbImages_);
+    UnhookHeader();
+    if (arrowUp_) ::DeleteObject(arrowUp_);
+    if (arrowDown_) ::DeleteObject(arrowDown_);
 }
 
 TShellListItem* TShellList::ShellItem(const classlib::TListItem* Item)
@@ -1807,6 +1819,8 @@ void TShellList::CreateHandleDone()
 {
     classlib::TListView::CreateHandleDone();
     Register();
+    HookHeader();
+    ShowSortArrow();
 }
 
 std::wstring TShellList::GetPath() const { return browser_->ShellFolder() ? browser_->GetFolder() : std::wstring(); }
@@ -2062,20 +2076,122 @@ void TShellList::SortBy(int Column, bool Descending)
         SortItems();
 }
 
+namespace {
+
+bool ThemesActive() { return ::IsThemeActive() && ::IsAppThemed(); }
+
+// The picture of a sort arrow: the program's bitmap resource Name when it
+// has one (its transparent colour, the bottom-left pixel, left out), else
+// a small triangle, over the face colour of buttons (with visual themes the
+// fill colour of the toolbar's separators). The caller owns the handle.
+HBITMAP MakeSortArrow(const wchar_t* Name, bool Up)
+{
+    COLORREF face = ::GetSysColor(COLOR_BTNFACE);
+    if (ThemesActive()) {
+        constexpr int kToolbarSeparator = 5;
+        if (HTHEME theme = ::OpenThemeData(nullptr, L"TOOLBAR")) {
+            COLORREF c = 0;
+            if (SUCCEEDED(::GetThemeColor(theme, kToolbarSeparator, 0, TMT_FILLCOLOR, &c))) face = c;
+            ::CloseThemeData(theme);
+        }
+    }
+    classlib::TOwnedBitmap resource(static_cast<HBITMAP>(
+        ::LoadImageW(::GetModuleHandleW(nullptr), Name, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+    BITMAP info{};
+    int w = 8, h = 8;
+    if (resource && ::GetObjectW(resource.Get(), sizeof(info), &info) && info.bmWidth > 0 && info.bmHeight > 0) {
+        w = info.bmWidth;
+        h = info.bmHeight;
+    }
+    classlib::TScreenDC screen;
+    HBITMAP result = ::CreateCompatibleBitmap(screen.Get(), w, h);
+    if (!result) return nullptr;
+    classlib::TMemoryDC dc(result);
+    RECT all{0, 0, w, h};
+    classlib::TOwnedBrush brush(::CreateSolidBrush(face));
+    ::FillRect(dc.Get(), &all, static_cast<HBRUSH>(brush.Get()));
+    if (resource) {
+        classlib::TMemoryDC from(resource.Get());
+        const COLORREF transparent = ::GetPixel(from.Get(), 0, h - 1);
+        for (int y = 0; y < std::min(h, 8); ++y)
+            for (int x = 0; x < std::min(w, 8); ++x) {
+                const COLORREF c = ::GetPixel(from.Get(), x, y);
+                if (c != transparent) ::SetPixel(dc.Get(), x, y, c);
+            }
+    } else {
+        // Rows of 7, 5, 3 and 1 pixels: the point up or down.
+        const COLORREF ink = ::GetSysColor(COLOR_BTNSHADOW);
+        for (int row = 0; row < 4; ++row) {
+            const int y = Up ? 5 - row : 2 + row;
+            for (int x = row; x < 7 - row; ++x) ::SetPixel(dc.Get(), x, y, ink);
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
 void TShellList::ShowSortArrow()
 {
     if (!HandleAllocated()) return;
     auto header = reinterpret_cast<HWND>(SendToWindow(LVM_GETHEADER, 0, 0));
-    if (!header) return;
-    const int count = static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    if (header) MarkSortColumn(header, sortColumn_, sortDescending_, ThemesActive(), arrowUp_, arrowDown_);
+}
+
+void MarkSortColumn(HWND Header, int Column, bool Descending, bool Themed, HBITMAP ArrowUp, HBITMAP ArrowDown)
+{
+    const int count = static_cast<int>(::SendMessageW(Header, HDM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
         HDITEMW hd{};
         hd.mask = HDI_FORMAT;
-        if (!::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&hd))) continue;
-        hd.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
-        if (i == sortColumn_) hd.fmt |= sortDescending_ ? HDF_SORTDOWN : HDF_SORTUP;
-        ::SendMessageW(header, HDM_SETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&hd));
+        if (!::SendMessageW(Header, HDM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&hd))) continue;
+        hd.mask = HDI_FORMAT | HDI_BITMAP;
+        hd.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN | HDF_BITMAP | HDF_BITMAP_ON_RIGHT);
+        hd.hbm = nullptr;
+        if (i == Column && Themed) {
+            hd.fmt |= Descending ? HDF_SORTDOWN : HDF_SORTUP;
+        } else if (i == Column) {
+            hd.fmt |= HDF_BITMAP | HDF_BITMAP_ON_RIGHT;
+            hd.hbm = Descending ? ArrowDown : ArrowUp;
+        }
+        ::SendMessageW(Header, HDM_SETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&hd));
     }
+}
+
+LRESULT CALLBACK TShellList::HeaderProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR, DWORD_PTR Data)
+{
+    auto* list = reinterpret_cast<TShellList*>(Data);
+    if (Msg == WM_NCDESTROY) {
+        list->UnhookHeader();
+        return ::DefSubclassProc(Wnd, Msg, WParam, LParam);
+    }
+    const LRESULT result = ::DefSubclassProc(Wnd, Msg, WParam, LParam);
+    // The end of a column drag or resize.
+    if (Msg == WM_CAPTURECHANGED) {
+        try {
+            list->ShowSortArrow();
+        } catch (...) {
+            if (classlib::Application) classlib::Application->HandleException(nullptr);
+        }
+    }
+    return result;
+}
+
+void TShellList::HookHeader()
+{
+    UnhookHeader();
+    if (!HandleAllocated()) return;
+    auto header = reinterpret_cast<HWND>(SendToWindow(LVM_GETHEADER, 0, 0));
+    if (header && ::SetWindowSubclass(header, &TShellList::HeaderProc, reinterpret_cast<UINT_PTR>(this),
+                                      reinterpret_cast<DWORD_PTR>(this)))
+        headerWindow_ = header;
+}
+
+void TShellList::UnhookHeader()
+{
+    if (!headerWindow_) return;
+    ::RemoveWindowSubclass(headerWindow_, &TShellList::HeaderProc, reinterpret_cast<UINT_PTR>(this));
+    headerWindow_ = nullptr;
 }
 
 bool TShellList::MakeEntry(TFolderEntry& Entry)
@@ -2591,6 +2707,7 @@ void TShellList::Revoke()
 void TShellList::DestroyWnd()
 {
     Revoke();
+    UnhookHeader();
     classlib::TListView::DestroyWnd();
 }
 

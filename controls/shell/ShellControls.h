@@ -356,6 +356,10 @@ std::vector<TDetailColumn> ReadDetailColumns(const std::function<std::wstring(in
 // Stable; safe whatever the folder answers.
 std::vector<int> OrderObjects(IShellFolder* Folder, int Detail, const std::vector<LPCITEMIDLIST>& Pidls,
                               bool Descending);
+// Shows the sort arrow of column Column in a column header: Themed, the
+// header's own (HDF_SORTUP, HDF_SORTDOWN); else ArrowUp or ArrowDown
+// (borrowed) at the right of the caption. The other columns lose both.
+void MarkSortColumn(HWND Header, int Column, bool Descending, bool Themed, HBITMAP ArrowUp, HBITMAP ArrowDown);
 
 
 // What the list keeps of one of its items (the item's Data points to it):
@@ -469,6 +473,11 @@ public:
     void SortBy(int Column, bool Descending);
     // Sorts the items as they are; a sort column beyond the columns becomes 0.
     void SortItems();
+    // Marks the sort column in the header: with visual themes the header's
+    // own sort arrow, else an arrow picture at the right of the caption.
+    // Every fill and sort does it, and so does the end of a column drag or
+    // resize.
+    void ShowSortArrow();
     TOnListCompare OnCompare;
     // Gives Item what it shows before it is first drawn: in report view with
     // Details the texts of its detail columns (when it has none yet), and
@@ -667,9 +676,17 @@ private:
     void FillDetails(classlib::TListItem* Item);
     // Whether the sort goes by the shell's comparison (else by text).
     bool SortsByShell() const;
+    // The pictures of the sort arrow without visual themes; owned.
+    HBITMAP arrowUp_ = nullptr;
+    HBITMAP arrowDown_ = nullptr;
+    // The column header, subclassed while it exists so that a column drag
+    // or resize shows the arrow again.
+    HWND headerWindow_ = nullptr;
+    static LRESULT CALLBACK HeaderProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id, DWORD_PTR Data);
+    void HookHeader();
+    void UnhookHeader();
     // Orders the fill's entries before they are added.
     void SortPending();
-    void ShowSortArrow();
     classlib::TListItem* AddEntry(const TFolderEntry& Entry);
     bool automaticRefresh_ = true;
     bool filling_ = false;

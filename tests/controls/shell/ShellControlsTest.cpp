@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <uxtheme.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -475,6 +476,24 @@ TEST(ShellControls, ListSortsByEachColumn)
         {shown - 1, false}, {shown - 1, true}, {0, false},
     };
     auto header = reinterpret_cast<HWND>(::SendMessageW(list->GetHandle(), LVM_GETHEADER, 0, 0));
+    // The arrow of a column: the header's own with visual themes, else a
+    // picture at the right; one for up, another for down.
+    const bool themed = ::IsThemeActive() && ::IsAppThemed();
+    std::set<HBITMAP> pictures;
+    auto checkArrows = [&](int column, bool descending) {
+        for (int c = 0; c < shown; ++c) {
+            HDITEMW hd{};
+            hd.mask = HDI_FORMAT | HDI_BITMAP;
+            ::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&hd));
+            const int flags = hd.fmt & (HDF_SORTUP | HDF_SORTDOWN | HDF_BITMAP | HDF_BITMAP_ON_RIGHT);
+            const int arrow = themed ? (descending ? HDF_SORTDOWN : HDF_SORTUP) : HDF_BITMAP | HDF_BITMAP_ON_RIGHT;
+            EXPECT_EQ(flags, c != column ? 0 : arrow) << c;
+            if (c == column && !themed) {
+                EXPECT_NE(hd.hbm, nullptr);
+                pictures.insert(hd.hbm);
+            }
+        }
+    };
     for (const Step& st : steps) {
         click(st.column);
         EXPECT_EQ(list->GetSortColumn(), st.column);
@@ -482,14 +501,34 @@ TEST(ShellControls, ListSortsByEachColumn)
         EXPECT_EQ(order(), expected(st.column, st.descending)) << st.column << " " << st.descending;
         EXPECT_TRUE(find(L"b.txt")->GetSelected());
         EXPECT_EQ(list->GetSelCount(), 1);
+        checkArrows(st.column, st.descending);
+    }
+    if (!themed) EXPECT_EQ(pictures.size(), 2u);
+    // The other way: pictures where themes are on, the header's arrows where
+    // they are off.
+    HBITMAP up = ::CreateBitmap(8, 8, 1, 32, nullptr), down = ::CreateBitmap(8, 8, 1, 32, nullptr);
+    for (bool descending : {false, true}) {
+        shell::MarkSortColumn(header, 1, descending, !themed, up, down);
         for (int c = 0; c < shown; ++c) {
             HDITEMW hd{};
-            hd.mask = HDI_FORMAT;
+            hd.mask = HDI_FORMAT | HDI_BITMAP;
             ::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&hd));
-            const int arrow = hd.fmt & (HDF_SORTUP | HDF_SORTDOWN);
-            EXPECT_EQ(arrow, c != st.column ? 0 : st.descending ? HDF_SORTDOWN : HDF_SORTUP) << c;
+            const int flags = hd.fmt & (HDF_SORTUP | HDF_SORTDOWN | HDF_BITMAP | HDF_BITMAP_ON_RIGHT);
+            const int arrow = !themed ? (descending ? HDF_SORTDOWN : HDF_SORTUP) : HDF_BITMAP | HDF_BITMAP_ON_RIGHT;
+            EXPECT_EQ(flags, c != 1 ? 0 : arrow) << c;
+            if (c == 1 && themed) EXPECT_EQ(hd.hbm, descending ? down : up);
         }
     }
+    // The end of a column drag or resize (the header loses the capture)
+    // shows the arrow again.
+    HDITEMW plain{};
+    plain.mask = HDI_FORMAT;
+    plain.fmt = HDF_STRING;
+    ::SendMessageW(header, HDM_SETITEMW, 0, reinterpret_cast<LPARAM>(&plain));
+    ::SendMessageW(header, WM_CAPTURECHANGED, 0, 0);
+    checkArrows(0, false);
+    ::DeleteObject(up);
+    ::DeleteObject(down);
 
     // A fill keeps the order.
     list->SortBy(3, true);
