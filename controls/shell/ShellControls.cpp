@@ -2043,6 +2043,8 @@ void TShellList::SortItems()
         order = others;
         auto alive = AliveToken();
         SafeStableSort(order, [&](int a, int b) {
+            // A handler that freed the list ends the comparisons.
+            if (!*alive) return 0;
             classlib::TListItem* ia = items->GetItem(a);
             classlib::TListItem* ib = items->GetItem(b);
             int c = 0;

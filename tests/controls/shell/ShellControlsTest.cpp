@@ -560,6 +560,83 @@ TEST(ShellControls, ListSortsByEachColumn)
     EXPECT_EQ(order(), expected(0, false));
 }
 
+// A folder whose objects are one-byte lists compared by their byte: by
+// value for detail 7, failing for 8, always "greater" for 9 (a folder
+// that contradicts itself).
+class TByteFolder : public IShellFolder {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        *out = iid == IID_IUnknown || iid == IID_IShellFolder ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE ParseDisplayName(HWND, IBindCtx*, LPWSTR, ULONG*, PIDLIST_RELATIVE*, ULONG*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE EnumObjects(HWND, SHCONTF, IEnumIDList**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BindToObject(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BindToStorage(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CompareIDs(LPARAM Detail, PCUIDLIST_RELATIVE a, PCUIDLIST_RELATIVE b) override
+    {
+        ++calls;
+        if (Detail == 8) return E_FAIL;
+        if (Detail == 9) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
+        // The answer in the low 16 bits, with bits above that must not count.
+        const int c = int(a->mkid.abID[0]) - int(b->mkid.abID[0]);
+        return MAKE_HRESULT(SEVERITY_SUCCESS, 0x55, static_cast<USHORT>(static_cast<short>(c)));
+    }
+    HRESULT STDMETHODCALLTYPE CreateViewObject(HWND, REFIID, void**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAttributesOf(UINT, PCUITEMID_CHILD_ARRAY, SFGAOF*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetUIObjectOf(HWND, UINT, PCUITEMID_CHILD_ARRAY, REFIID, UINT*, void**) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetDisplayNameOf(PCUITEMID_CHILD, SHGDNF, STRRET*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetNameOf(HWND, PCUITEMID_CHILD, LPCWSTR, SHGDNF, PITEMID_CHILD*) override
+    {
+        return E_NOTIMPL;
+    }
+    int calls = 0;
+};
+
+// The order of a folder's objects follows its CompareIDs answer (low 16 bits,
+// signed), turned round for descending; failures keep the order they came
+// in; a folder that contradicts itself still gives every object once.
+TEST(ShellControls, ObjectsOrderedByTheFolder)
+{
+    const BYTE values[] = {30, 10, 200, 20, 10, 0};
+    std::vector<std::vector<BYTE>> lists;
+    std::vector<LPCITEMIDLIST> pidls;
+    for (BYTE v : values) lists.push_back({3, 0, v, 0, 0});
+    for (const auto& l : lists) pidls.push_back(reinterpret_cast<LPCITEMIDLIST>(l.data()));
+    TByteFolder folder;
+    struct Case {
+        int detail;
+        bool descending;
+        std::vector<int> order;
+    };
+    const Case cases[] = {
+        {7, false, {5, 1, 4, 3, 0, 2}},  // equal values keep their order
+        {7, true, {2, 0, 3, 1, 4, 5}},
+        {8, false, {0, 1, 2, 3, 4, 5}},
+        {8, true, {0, 1, 2, 3, 4, 5}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(shell::OrderObjects(&folder, c.detail, pidls, c.descending), c.order) << c.detail << c.descending;
+    for (bool descending : {false, true}) {
+        std::vector<int> order = shell::OrderObjects(&folder, 9, pidls, descending);
+        std::sort(order.begin(), order.end());
+        EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    }
+    folder.calls = 0;
+    EXPECT_EQ(shell::OrderObjects(&folder, 7, {pidls[0]}, false), std::vector<int>{0});
+    EXPECT_EQ(shell::OrderObjects(nullptr, 7, pidls, false), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(folder.calls, 0);
+}
+
 // Column widths the user set come back with the next folder of the same
 // kind; another kind has its own.
 TEST(ShellControls, ListColumnWidthsPerKindOfFolder)
