@@ -1757,8 +1757,14 @@ int TShellList::AddPlaceholder(const TShellListItem* Record)
         ::SelectObject(dc, old);
         ::DeleteDC(dc);
     }
-    const int index = ::ImageList_Add(thumbImages_, picture, nullptr);
-    ::DeleteObject(picture);
+    auto placeholder = std::make_unique<classlib::TBitmap>();
+    placeholder->SetHandle(picture);
+    const int index = ::ImageList_Add(thumbImages_, placeholder->GetHandle(), nullptr);
+    // The handler may draw on the placeholder too.
+    if (index >= 0 && OnThumbnailUpdated) {
+        OnThumbnailUpdated(this, index, placeholder.get());
+        ::ImageList_Replace(thumbImages_, index, placeholder->GetHandle(), nullptr);
+    }
     return index;
 }
 

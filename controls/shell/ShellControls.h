@@ -380,7 +380,8 @@ public:
     bool IconAsked = false;
 };
 // Sender; index in the thumbnail image list; the picture about to be
-// stored there (borrowed; it may be drawn on).
+// stored there, a placeholder or a finished thumbnail (borrowed; it may be
+// drawn on).
 using TOnThumbnailUpdated =
     classlib::TEvent<void(classlib::TObject* Sender, int ImageIndex, classlib::TBitmap* ThumbnailBitmap)>;
 // Item; var CanAdd (starts true; false deletes the item).

@@ -1317,7 +1317,28 @@ TEST(ShellControls, ThumbnailsArriveForPictures)
     EXPECT_TRUE(shelltest::PumpUntil([&] { return ImageCentre(images, picture) == RGB(0, 255, 0); }, 10000))
         << std::hex << ImageCentre(images, picture);
 
-    // A new size: a new image list, every picture made again at that size.
+    // A new size: a new image list, every picture made again at that size;
+    // placeholders and pictures pass through OnThumbnailUpdated.
+    struct Painter {
+        bool paint = true;
+        std::vector<int> indexes;
+        void Updated(classlib::TObject*, int ImageIndex, classlib::TBitmap* Bitmap)
+        {
+            indexes.push_back(ImageIndex);
+            if (!paint) return;
+            BITMAP info{};
+            ::GetObjectW(Bitmap->GetHandle(), sizeof(info), &info);
+            HDC dc = ::CreateCompatibleDC(nullptr);
+            HGDIOBJ old = ::SelectObject(dc, Bitmap->GetHandle());
+            RECT r{0, 0, info.bmWidth, info.bmHeight};
+            HBRUSH yellow = ::CreateSolidBrush(RGB(255, 255, 0));
+            ::FillRect(dc, &r, yellow);
+            ::DeleteObject(yellow);
+            ::SelectObject(dc, old);
+            ::DeleteDC(dc);
+        }
+    } painter;
+    list->OnThumbnailUpdated = shell::TOnThumbnailUpdated(&painter, &Painter::Updated);
     list->SetThumbnailWidth(64);
     list->SetThumbnailHeight(48);
     images = list->GetThumbnailImages();
@@ -1327,9 +1348,14 @@ TEST(ShellControls, ThumbnailsArriveForPictures)
     EXPECT_EQ(h, 48);
     const int again = ask(1);
     ASSERT_GE(again, 0);
+    EXPECT_EQ(painter.indexes, std::vector<int>{again});
+    EXPECT_EQ(ImageCentre(images, again), RGB(255, 255, 0));
+    painter.paint = false;
     EXPECT_GE(ask(0), 0);
     EXPECT_TRUE(shelltest::PumpUntil([&] { return ImageCentre(images, again) == RGB(0, 255, 0); }, 10000))
         << std::hex << ImageCentre(images, again);
+    EXPECT_GE(std::count(painter.indexes.begin(), painter.indexes.end(), again), 2);
+    list->OnThumbnailUpdated = nullptr;
 
     // Off: the same view with the large icons, filled again.
     list->SetThumbnails(false);
