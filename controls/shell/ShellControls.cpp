@@ -64,6 +64,19 @@ std::vector<std::wstring> SplitMasks(const std::wstring& Masks)
     return out;
 }
 
+// Sets a flag for a scope; its old value comes back at the end.
+class TFlagScope {
+public:
+    explicit TFlagScope(bool& Flag) : flag_(Flag), old_(Flag) { flag_ = true; }
+    ~TFlagScope() { flag_ = old_; }
+    TFlagScope(const TFlagScope&) = delete;
+    TFlagScope& operator=(const TFlagScope&) = delete;
+
+private:
+    bool& flag_;
+    bool old_;
+};
+
 // A reference of our own to a borrowed interface.
 template <class T>
 TComRef<T> Share(T* p)
@@ -1661,6 +1674,7 @@ void TShellList::SetViewStyle(classlib::TViewStyle Value)
 
 void TShellList::RemakeThumbnails()
 {
+    if (settingThumbnail_) return;
     MakeThumbnailImages();
     if (!thumbnails_) return;
     // The pictures in the old list are gone: every item asks again.
@@ -1762,6 +1776,7 @@ int TShellList::AddPlaceholder(const TShellListItem* Record)
     const int index = ::ImageList_Add(thumbImages_, placeholder->GetHandle(), nullptr);
     // The handler may draw on the placeholder too.
     if (index >= 0 && OnThumbnailUpdated) {
+        TFlagScope setting(settingThumbnail_);
         OnThumbnailUpdated(this, index, placeholder.get());
         ::ImageList_Replace(thumbImages_, index, placeholder->GetHandle(), nullptr);
     }
@@ -1787,8 +1802,11 @@ void TShellList::SetThumbnail(classlib::TBitmap* Bitmap, int ImageIndex, classli
     if (!picture) return;
     auto framed = std::make_unique<classlib::TBitmap>();
     framed->SetHandle(picture);
-    OnThumbnailUpdated(this, ImageIndex, framed.get());
-    ::ImageList_Replace(thumbImages_, ImageIndex, framed->GetHandle(), nullptr);
+    {
+        TFlagScope setting(settingThumbnail_);
+        OnThumbnailUpdated(this, ImageIndex, framed.get());
+        ::ImageList_Replace(thumbImages_, ImageIndex, framed->GetHandle(), nullptr);
+    }
     const int row = GetItems()->IndexOf(it->second->Item);
     if (HandleAllocated() && row >= 0) SendToWindow(LVM_REDRAWITEMS, static_cast<WPARAM>(row), static_cast<LPARAM>(row));
 }

@@ -607,6 +607,9 @@ private:
     // The large icons shown outside thumbnails.
     std::unique_ptr<TShSystemImageList> largeIcons_;
     bool settingThumbnails_ = false;
+    // Set while OnThumbnailUpdated runs: a new size or colour then waits
+    // for the next fill (the image list is in use).
+    bool settingThumbnail_ = false;
     // The shell's context menu of the item at Index (with the other
     // selected items when it is selected) at a client point.
     void ShowObjectMenu(int Index, POINT ClientPoint);
