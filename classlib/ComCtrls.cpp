@@ -264,7 +264,10 @@ void TListItems::Rearrange(const std::vector<int>& Order)
         taken[static_cast<std::size_t>(i)] = 1;
     }
     const bool window = view_->HandleAllocated();
-    const UINT mask = LVIS_SELECTED | LVIS_FOCUSED;
+    // Selection and focus move with the items; the state image is the
+    // item's own. Rows whose state stays are not touched (each change costs
+    // the window a notification).
+    const UINT mask = LVIS_SELECTED | LVIS_FOCUSED | LVIS_STATEIMAGEMASK;
     std::vector<UINT> states(n, 0);
     if (window)
         for (std::size_t i = 0; i < n; ++i) states[i] = view_->RowState(static_cast<int>(i), mask);
@@ -276,13 +279,9 @@ void TListItems::Rearrange(const std::vector<int>& Order)
     TCountScope quiet(view_->quiet_);
     BeginUpdate();
     for (std::size_t i = 0; i < n; ++i) {
-        LVITEMW lv{};
-        lv.mask = LVIF_PARAM | LVIF_STATE;
-        lv.iItem = static_cast<int>(i);
-        lv.lParam = reinterpret_cast<LPARAM>(items_[i].get());
-        lv.stateMask = mask | LVIS_STATEIMAGEMASK;
-        lv.state = states[static_cast<std::size_t>(Order[i])] | INDEXTOSTATEIMAGEMASK(items_[i]->stateIndex_ + 1);
-        view_->Send(LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
+        const UINT state = (states[static_cast<std::size_t>(Order[i])] & (LVIS_SELECTED | LVIS_FOCUSED)) |
+                           INDEXTOSTATEIMAGEMASK(items_[i]->stateIndex_ + 1);
+        if (state != states[i]) view_->SetRowState(static_cast<int>(i), state, mask);
     }
     EndUpdate();
 }
