@@ -645,7 +645,19 @@ TEST(ShellControls, ListColumnWidthsPerKindOfFolder)
     testsupport::TempDir one, two;
     HostForm form;
     auto* list = Placed<shell::TShellList>(form);
+    // Each fill makes the columns again and says so once they are there.
+    struct Made {
+        int count = 0, columns = 0;
+        void Columns(classlib::TObject* Sender)
+        {
+            ++count;
+            columns = static_cast<shell::TShellList*>(Sender)->GetColumns()->GetCount();
+        }
+    } made;
+    list->OnCreateColumns = classlib::TNotifyEvent(&made, &Made::Columns);
     list->SetPath(one.Path());
+    EXPECT_EQ(made.count, 1);
+    EXPECT_EQ(made.columns, list->GetColumns()->GetCount());
     ASSERT_GE(list->GetColumns()->GetCount(), 2);
     const int shellWidth = list->GetColumns()->GetItem(1)->GetWidth();
     list->GetColumns()->GetItem(1)->SetWidth(shellWidth + 77);
