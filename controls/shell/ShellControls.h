@@ -350,10 +350,12 @@ std::vector<TDetailColumn> ReadDetailColumns(const std::function<std::wstring(in
                                              const std::function<int(int, int&)>& Format, bool All);
 // The order of objects of Folder (lists relative to it) sorted by the
 // shell's detail Detail: element i is the index in Pidls of the object at
-// place i. Descending turns every comparison round. Sizes, write times,
-// types and attributes of file-system objects are compared by value, folders
-// before files, ties and every other detail by the folder's CompareIDs.
-// Stable; safe whatever the folder answers.
+// place i. Descending turns every comparison round. The folder's
+// CompareIDs decides, except that sizes, times, types and attributes of
+// file-system objects are compared by value here (folders before files),
+// since some shells answer every detail by the name; their ties still go to
+// CompareIDs. Stable; safe whatever the folder answers (a failure counts as
+// equal).
 std::vector<int> OrderObjects(IShellFolder* Folder, int Detail, const std::vector<LPCITEMIDLIST>& Pidls,
                               bool Descending);
 // Shows the sort arrow of column Column in a column header: Themed, the
