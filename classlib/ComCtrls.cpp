@@ -253,6 +253,39 @@ void TListItems::Exchange(int Index1, int Index2)
     }
 }
 
+void TListItems::Rearrange(const std::vector<int>& Order)
+{
+    const std::size_t n = items_.size();
+    std::vector<char> taken(n, 0);
+    if (Order.size() != n) IndexError(static_cast<int>(Order.size()));
+    for (int i : Order) {
+        if (i < 0 || static_cast<std::size_t>(i) >= n || taken[static_cast<std::size_t>(i)])
+            IndexError(i);
+        taken[static_cast<std::size_t>(i)] = 1;
+    }
+    const bool window = view_->HandleAllocated();
+    // Selection and focus move with the items; the state image is the
+    // item's own. Rows whose state stays are not touched (each change costs
+    // the window a notification).
+    const UINT mask = LVIS_SELECTED | LVIS_FOCUSED | LVIS_STATEIMAGEMASK;
+    std::vector<UINT> states(n, 0);
+    if (window)
+        for (std::size_t i = 0; i < n; ++i) states[i] = view_->RowState(static_cast<int>(i), mask);
+    std::vector<std::unique_ptr<TListItem>> old = std::move(items_);
+    items_.clear();
+    items_.reserve(n);
+    for (int i : Order) items_.push_back(std::move(old[static_cast<std::size_t>(i)]));
+    if (!window) return;
+    TCountScope quiet(view_->quiet_);
+    BeginUpdate();
+    for (std::size_t i = 0; i < n; ++i) {
+        const UINT state = (states[static_cast<std::size_t>(Order[i])] & (LVIS_SELECTED | LVIS_FOCUSED)) |
+                           INDEXTOSTATEIMAGEMASK(items_[i]->stateIndex_ + 1);
+        if (state != states[i]) view_->SetRowState(static_cast<int>(i), state, mask);
+    }
+    EndUpdate();
+}
+
 TListItem* TListItems::GetItem(int Index) const
 {
     CheckIndex(Index);

@@ -1,6 +1,8 @@
 #include "controls/shell/ShellControls.h"
 
 #include <shlobj.h>
+#include <uxtheme.h>
+#include <vssym32.h>
 
 #include <algorithm>
 #include <cstring>
@@ -9,8 +11,10 @@
 #include <unordered_map>
 
 #include "classlib/ExtCtrls.h"
+#include "classlib/Forms.h"
 #include "classlib/FileCtrl.h"
 #include "classlib/SysUtils.h"
+#include "classlib/WinHandles.h"
 #include "controls/shell/ShWideStr.h"
 #include "controls/shell/ShWorkItems.h"
 
@@ -59,6 +63,19 @@ std::vector<std::wstring> SplitMasks(const std::wstring& Masks)
     }
     return out;
 }
+
+// Sets a flag for a scope; its old value comes back at the end.
+class TFlagScope {
+public:
+    explicit TFlagScope(bool& Flag) : flag_(Flag), old_(Flag) { flag_ = true; }
+    ~TFlagScope() { flag_ = old_; }
+    TFlagScope(const TFlagScope&) = delete;
+    TFlagScope& operator=(const TFlagScope&) = delete;
+
+private:
+    bool& flag_;
+    bool old_;
+};
 
 // A reference of our own to a borrowed interface.
 template <class T>
@@ -192,6 +209,131 @@ void SortEntries(std::vector<TFolderEntry>& Entries, TListDetail Detail, bool De
         if (a.Folder != b.Folder) return a.Folder;
         return Descending ? compare(b, a) < 0 : compare(a, b) < 0;
     });
+}
+
+std::vector<TDetailColumn> ReadDetailColumns(const std::function<std::wstring(int)>& Title,
+                                             const std::function<int(int, int&)>& Format, bool All)
+{
+    // A folder may offer more details than there are column slots, or never
+    // end its titles: both counts are bounded.
+    constexpr int kMaxDetails = 4096;
+    std::vector<TDetailColumn> columns;
+    std::wstring title = Title(0);
+    for (int detail = 0; detail < kMaxDetails && int(columns.size()) < MaxDetailColumns;) {
+        int width = 0;
+        const int alignment = Format(detail, width);
+        if (width > 0) {
+            TDetailColumn c;
+            c.Title = title;
+            c.Alignment = alignment == 1 ? classlib::taRightJustify : alignment == 2 ? classlib::taCenter : classlib::taLeftJustify;
+            c.Width = width;
+            c.Detail = detail;
+            columns.push_back(std::move(c));
+        }
+        if (!All) break;
+        title = Title(++detail);
+        if (title.empty()) break;
+    }
+    return columns;
+}
+
+namespace {
+
+// The property set of the file-system details (size, times, type ...).
+constexpr GUID kStorageProperties = {0xb725f130, 0x47ef, 0x101a, {0xa5, 0xf1, 0x02, 0x60, 0x8c, 0x9e, 0xeb, 0xac}};
+enum : DWORD { kPidType = 4, kPidAttributes = 13, kPidSize = 12, kPidWritten = 14, kPidCreated = 15, kPidAccessed = 16 };
+
+// Merge sort by Compare (<0, 0, >0), stable, never leaving the range even
+// when Compare contradicts itself (a folder's answers are not trusted).
+void SafeStableSort(std::vector<int>& Order, const std::function<int(int, int)>& Compare)
+{
+    std::vector<int> buffer(Order.size());
+    for (std::size_t width = 1; width < Order.size(); width *= 2) {
+        for (std::size_t lo = 0; lo < Order.size(); lo += 2 * width) {
+            const std::size_t mid = std::min(lo + width, Order.size()), hi = std::min(lo + 2 * width, Order.size());
+            std::size_t a = lo, b = mid, out = lo;
+            while (a < mid && b < hi) buffer[out++] = Compare(Order[b], Order[a]) < 0 ? Order[b++] : Order[a++];
+            while (a < mid) buffer[out++] = Order[a++];
+            while (b < hi) buffer[out++] = Order[b++];
+        }
+        Order.swap(buffer);
+    }
+}
+
+int CompareText(const std::wstring& a, const std::wstring& b)
+{
+    return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                            static_cast<int>(b.size())) - CSTR_EQUAL;
+}
+
+}  // namespace
+
+std::vector<int> OrderObjects(IShellFolder* Folder, int Detail, const std::vector<LPCITEMIDLIST>& Pidls,
+                              bool Descending)
+{
+    std::vector<int> order(Pidls.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+    if (!Folder || Pidls.size() < 2) return order;
+    // The shell's own comparison of the detail. Some shells answer every
+    // detail by name: the details whose values the objects' find data or
+    // texts give are compared by value here, as the shell would.
+    TComRef<IShellFolder2> folder2;
+    Folder->QueryInterface(IID_IShellFolder2, folder2.PutVoid());
+    SHCOLUMNID id{};
+    const bool storage = Detail > 0 && folder2 && SUCCEEDED(folder2->MapColumnToSCID(UINT(Detail), &id)) &&
+                         id.fmtid == kStorageProperties;
+    const bool byNumber = storage && (id.pid == kPidSize || id.pid == kPidWritten || id.pid == kPidCreated ||
+                                      id.pid == kPidAccessed);
+    const bool byText = storage && (id.pid == kPidType || id.pid == kPidAttributes);
+    struct TKey {
+        bool Folder = false;
+        std::uint64_t Number = 0;
+        std::wstring Text;
+    };
+    std::vector<TKey> keys;
+    if (byNumber || byText) {
+        classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+        keys.resize(Pidls.size());
+        for (std::size_t i = 0; i < Pidls.size() && !keys.empty(); ++i) {
+            WIN32_FIND_DATAW fd{};
+            if (!Pidls[i] ||
+                FAILED(::SHGetDataFromIDListW(Folder, Pidls[i], SHGDFIL_FINDDATA, &fd, static_cast<int>(sizeof(fd))))) {
+                // Values only when every object has them: a mix would not
+                // be one order.
+                keys.clear();
+                break;
+            }
+            TKey& k = keys[i];
+            k.Folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            const FILETIME& t = id.pid == kPidCreated ? fd.ftCreationTime : id.pid == kPidAccessed ? fd.ftLastAccessTime
+                                                                                                 : fd.ftLastWriteTime;
+            k.Number = id.pid == kPidSize ? (std::uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow : Ticks(t);
+            if (byText) {
+                SHELLDETAILS details{};
+                if (SUCCEEDED(folder2->GetDetailsOf(Pidls[i], UINT(Detail), &details)))
+                    k.Text = StrRetToWide(Pidls[i], details.str);
+            }
+        }
+    }
+    const int factor = Descending ? -1 : 1;
+    SafeStableSort(order, [&](int a, int b) {
+        int c = 0;
+        if (!keys.empty()) {
+            const TKey &ka = keys[std::size_t(a)], &kb = keys[std::size_t(b)];
+            if (ka.Folder != kb.Folder)
+                c = ka.Folder ? -1 : 1;
+            else if (byNumber)
+                c = ka.Number < kb.Number ? -1 : ka.Number > kb.Number ? 1 : 0;
+            else
+                c = CompareText(ka.Text, kb.Text);
+        }
+        if (c == 0 && Pidls[std::size_t(a)] && Pidls[std::size_t(b)]) {
+            const HRESULT hr = Folder->CompareIDs(LPARAM(Detail), Pidls[std::size_t(a)], Pidls[std::size_t(b)]);
+            c = FAILED(hr) ? 0 : static_cast<short>(HRESULT_CODE(hr));
+        }
+        return c * factor;
+    });
+    return order;
 }
 
 bool IsShownObject(TShFolderObject& Browser, ShellOptions Options)
@@ -1600,6 +1742,10 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
 
 // ---- list
 
+namespace {
+HBITMAP MakeSortArrow(const wchar_t* Name, bool Up);
+}  // namespace
+
 // Receives the finished thumbnails of the list's work items on the main
 // thread; forwards nothing once the list has detached it.
 class TShellList::TThumbnailSink : public IThumbnailViewer {
@@ -1648,6 +1794,11 @@ TShellList::TShellList(classlib::TComponent* AOwner)
     thumbSink_ = new TThumbnailSink(this);
     MakeThumbnailImages();
     SetSmallImages(SmallIcons());
+    arrowUp_ = MakeSortArrow(L"TSHELLLIST_LV_ARROWUP", true);
+    arrowDown_ = MakeSortArrow(L"TSHELLLIST_LV_ARROWDOWN", false);
+    largeIcons_ = std::make_unique<TShSystemImageList>(nullptr);
+    largeIcons_->SetSize(si_large);
+    SetLargeImages(largeIcons_->GetHandle());
     SetViewStyle(classlib::vsReport);
     SetReadOnly(false);
     SetRowSelect(true);
@@ -1685,6 +1836,9 @@ TShellList::~TShellList()
     thumbSink_->Release();
     SetLargeImages(nullptr);
     if (thumbImages_) ::ImageList_Destroy(thumbImages_);
+    UnhookHeader();
+    if (arrowUp_) ::DeleteObject(arrowUp_);
+    if (arrowDown_) ::DeleteObject(arrowDown_);
 }
 
 TShellListItem* TShellList::ShellItem(const classlib::TListItem* Item)
@@ -1727,9 +1881,45 @@ void TShellList::SetThumbnails(bool Value)
 {
     if (Value == thumbnails_) return;
     thumbnails_ = Value;
-    SetLargeImages(Value ? thumbImages_ : nullptr);
-    SetViewStyle(Value ? classlib::vsIcon : classlib::vsReport);
+    SetLargeImages(Value ? thumbImages_ : largeIcons_->GetHandle());
+    if (Value) {
+        settingThumbnails_ = true;
+        SetViewStyle(classlib::vsIcon);
+        settingThumbnails_ = false;
+    }
     Populate();
+}
+
+void TShellList::SetViewStyle(classlib::TViewStyle Value)
+{
+    if (Value == GetViewStyle()) return;
+    const bool leave = thumbnails_ && !settingThumbnails_;
+    if (leave) {
+        thumbnails_ = false;
+        SetLargeImages(largeIcons_->GetHandle());
+    }
+    classlib::TListView::SetViewStyle(Value);
+    if (leave) Populate();
+    ShowSortArrow();
+}
+
+void TShellList::RemakeThumbnails()
+{
+    if (settingThumbnail_) return;
+    MakeThumbnailImages();
+    if (!thumbnails_) return;
+    // The pictures in the old list are gone: every item asks again.
+    CancelWork(nullptr, this);
+    classlib::TListItems* items = GetItems();
+    items->BeginUpdate();
+    for (int i = 0; i < items->GetCount(); ++i) {
+        TShellListItem* record = ShellItem(items->GetItem(i));
+        if (!record || record->IsParentFolder()) continue;
+        record->IconAsked = false;
+        items->GetItem(i)->SetImageIndex(-1);
+    }
+    items->EndUpdate();
+    if (HandleAllocated()) SendToWindow(LVM_ARRANGE, LVA_DEFAULT, 0);
 }
 
 void TShellList::SetThumbnailSize(int Width, int Height)
@@ -1737,15 +1927,14 @@ void TShellList::SetThumbnailSize(int Width, int Height)
     if (Width <= 0 || Height <= 0 || (Width == thumbWidth_ && Height == thumbHeight_)) return;
     thumbWidth_ = Width;
     thumbHeight_ = Height;
-    MakeThumbnailImages();
-    if (thumbnails_) Populate();
+    RemakeThumbnails();
 }
 
 void TShellList::SetThumbnailBorderColor(classlib::TColor Value)
 {
     if (Value == thumbBorder_) return;
     thumbBorder_ = Value;
-    if (thumbnails_) Populate();
+    RemakeThumbnails();
 }
 
 namespace {
@@ -1813,8 +2002,15 @@ int TShellList::AddPlaceholder(const TShellListItem* Record)
         ::SelectObject(dc, old);
         ::DeleteDC(dc);
     }
-    const int index = ::ImageList_Add(thumbImages_, picture, nullptr);
-    ::DeleteObject(picture);
+    auto placeholder = std::make_unique<classlib::TBitmap>();
+    placeholder->SetHandle(picture);
+    const int index = ::ImageList_Add(thumbImages_, placeholder->GetHandle(), nullptr);
+    // The handler may draw on the placeholder too.
+    if (index >= 0 && OnThumbnailUpdated) {
+        TFlagScope setting(settingThumbnail_);
+        OnThumbnailUpdated(this, index, placeholder.get());
+        ::ImageList_Replace(thumbImages_, index, placeholder->GetHandle(), nullptr);
+    }
     return index;
 }
 
@@ -1837,14 +2033,18 @@ void TShellList::SetThumbnail(classlib::TBitmap* Bitmap, int ImageIndex, classli
     if (!picture) return;
     auto framed = std::make_unique<classlib::TBitmap>();
     framed->SetHandle(picture);
-    OnThumbnailUpdated(this, ImageIndex, framed.get());
-    ::ImageList_Replace(thumbImages_, ImageIndex, framed->GetHandle(), nullptr);
+    {
+        TFlagScope setting(settingThumbnail_);
+        OnThumbnailUpdated(this, ImageIndex, framed.get());
+        ::ImageList_Replace(thumbImages_, ImageIndex, framed->GetHandle(), nullptr);
+    }
     const int row = GetItems()->IndexOf(it->second->Item);
     if (HandleAllocated() && row >= 0) SendToWindow(LVM_REDRAWITEMS, static_cast<WPARAM>(row), static_cast<LPARAM>(row));
 }
 
 int TShellList::ItemImageIndex(classlib::TListItem* Item)
 {
+    FillDetails(Item);
     TShellListItem* record = ShellItem(Item);
     if (thumbnails_) {
         if (record && !record->IconAsked && !record->IsParentFolder()) {
@@ -1876,6 +2076,8 @@ void TShellList::CreateHandleDone()
 {
     classlib::TListView::CreateHandleDone();
     Register();
+    HookHeader();
+    ShowSortArrow();
 }
 
 std::wstring TShellList::GetPath() const { return browser_->ShellFolder() ? browser_->GetFolder() : std::wstring(); }
@@ -1996,47 +2198,259 @@ void TShellList::SetDetails(bool Value)
 {
     if (details_ == Value) return;
     details_ = Value;
-    CreateColumns();
     Populate();
 }
 
 void TShellList::CreateColumns()
 {
-    static const wchar_t* const kTitles[ListDetailCount] = {L"Name", L"Size", L"Type", L"Modified"};
-    static const int kWidths[ListDetailCount] = {200, 70, 120, 110};
     classlib::TListColumns* columns = GetColumns();
-    const int count = details_ ? ListDetailCount : 1;
-    while (columns->GetCount() > count) columns->Delete(columns->GetCount() - 1);
-    for (int i = columns->GetCount(); i < count; ++i) {
+    // The widths the columns have now belong to the kind of folder they
+    // were made for.
+    for (int i = 0; i < columns->GetCount() && i < MaxDetailColumns; ++i)
+        columnWidths_[std::size_t(columnFolder_) * MaxDetailColumns + std::size_t(i)] = columns->GetItem(i)->GetWidth();
+    columnFolder_ = browser_->ShellFolder() ? browser_->GetSpecialFolder() : SF_FILESYSTEMFOLDER;
+    const std::vector<TDetailColumn> details = ReadDetailColumns(
+        [&](int Detail) { return browser_->GetDetail(Detail, true); },
+        [&](int Detail, int& Width) { return browser_->GetDetailsOf(Detail, Width); }, details_);
+    BeginUpdate();
+    columns->Clear();
+    std::fill(columnDetail_.begin(), columnDetail_.end(), -1);
+    for (const TDetailColumn& d : details) {
+        const int index = columns->GetCount();
         classlib::TListColumn* c = columns->Add();
-        c->SetCaption(kTitles[columnDetail_[i]]);
-        c->SetWidth(kWidths[columnDetail_[i]]);
-        if (columnDetail_[i] == ldSize) c->SetAlignment(classlib::taRightJustify);
+        c->SetCaption(d.Title);
+        c->SetAlignment(d.Alignment);
+        const int saved = columnWidths_[std::size_t(columnFolder_) * MaxDetailColumns + std::size_t(index)];
+        c->SetWidth(saved >= 1 && index <= 254 ? saved : d.Width);
+        columnDetail_[std::size_t(index)] = d.Detail;
     }
-    if (sortColumn_ >= count) sortColumn_ = 0;
+    EndUpdate();
+    detailColumnCount_ = columns->GetCount();
+    OnCreateColumns(this);
+}
+
+int TShellList::GetColumnDetail(int Column) const
+{
+    return Column >= 0 && Column < detailColumnCount_ && Column < MaxDetailColumns ? columnDetail_[std::size_t(Column)] : -1;
+}
+
+void TShellList::FillDetails(classlib::TListItem* Item)
+{
+    TShellListItem* record = ShellItem(Item);
+    if (!details_ || GetViewStyle() != classlib::vsReport || !record || record->IsParentFolder() || !record->Pidl ||
+        Item->GetSubItems()->GetCount() > 0 || !browser_->ShellFolder())
+        return;
+    browser_->SetObjectIDList(record->Pidl.get());
+    auto texts = std::make_unique<classlib::TStringList>();
+    for (int c = 1; c < detailColumnCount_; ++c) texts->Add(browser_->GetDetail(columnDetail_[std::size_t(c)], false));
+    Item->SetSubItems(texts.get());
+}
+
+void TShellList::FillItem(classlib::TListItem* Item)
+{
+    if (Item) ItemImageIndex(Item);
+}
+
+bool TShellList::SortsByShell() const
+{
+    return sortColumn_ < detailColumnCount_ && !OnCompare && browser_->ShellFolder();
+}
+
+void TShellList::SortPending()
+{
+    if (sortColumn_ >= GetColumns()->GetCount()) sortColumn_ = 0;
+    // Sorts by text need the items: they are sorted once all are in.
+    if (!SortsByShell()) return;
+    std::vector<LPCITEMIDLIST> pidls;
+    pidls.reserve(pending_.size());
+    for (const TFolderEntry& e : pending_) pidls.push_back(e.Pidl.get());
+    const std::vector<int> order =
+        OrderObjects(browser_->ShellFolder(), GetColumnDetail(sortColumn_), pidls, sortDescending_);
+    std::vector<TFolderEntry> sorted;
+    sorted.reserve(pending_.size());
+    for (int i : order) sorted.push_back(std::move(pending_[std::size_t(i)]));
+    pending_ = std::move(sorted);
+}
+
+void TShellList::SortItems()
+{
+    classlib::TListItems* items = GetItems();
+    if (sortColumn_ >= GetColumns()->GetCount()) sortColumn_ = 0;
+    // The " .. " item leads whatever the direction.
+    std::vector<int> parents, others;
+    for (int i = 0; i < items->GetCount(); ++i) {
+        const TShellListItem* record = ShellItem(items->GetItem(i));
+        (record && record->IsParentFolder() ? parents : others).push_back(i);
+    }
+    std::vector<int> order;
+    if (SortsByShell()) {
+        std::vector<LPCITEMIDLIST> pidls;
+        for (int i : others) {
+            const TShellListItem* record = ShellItem(items->GetItem(i));
+            pidls.push_back(record ? record->Pidl.get() : nullptr);
+        }
+        for (int i : OrderObjects(browser_->ShellFolder(), GetColumnDetail(sortColumn_), pidls, sortDescending_))
+            order.push_back(others[std::size_t(i)]);
+    } else {
+        const int column = sortColumn_;
+        const bool bySubItem = column > 0 && GetViewStyle() == classlib::vsReport;
+        if (bySubItem)
+            for (int i : others) FillDetails(items->GetItem(i));
+        const int factor = sortDescending_ ? -1 : 1;
+        order = others;
+        auto alive = AliveToken();
+        SafeStableSort(order, [&](int a, int b) {
+            // A handler that freed the list ends the comparisons.
+            if (!*alive) return 0;
+            classlib::TListItem* ia = items->GetItem(a);
+            classlib::TListItem* ib = items->GetItem(b);
+            int c = 0;
+            if (bySubItem) {
+                classlib::TStrings* sa = ia->GetSubItems();
+                classlib::TStrings* sb = ib->GetSubItems();
+                c = CompareText(column - 1 < sa->GetCount() ? sa->GetStrings(column - 1) : std::wstring(),
+                                column - 1 < sb->GetCount() ? sb->GetStrings(column - 1) : std::wstring());
+            } else {
+                c = CompareNatural(ia->GetCaption(), ib->GetCaption());
+            }
+            c = (c < 0 ? -1 : c > 0 ? 1 : 0) * factor;
+            OnCompare(this, ia, ib, column, c);
+            return c;
+        });
+        if (!*alive) return;
+    }
+    order.insert(order.begin(), parents.begin(), parents.end());
+    items->Rearrange(order);
+    ShowSortArrow();
 }
 
 void TShellList::SortBy(int Column, bool Descending)
 {
     sortColumn_ = Column >= 0 && Column < GetColumns()->GetCount() ? Column : 0;
     sortDescending_ = Descending;
-    Populate();
+    // A fill in progress starts again in the new order.
+    if (reading_ || fillTimer_->GetEnabled())
+        Populate();
+    else
+        SortItems();
 }
+
+namespace {
+
+bool ThemesActive() { return ::IsThemeActive() && ::IsAppThemed(); }
+
+// The picture of a sort arrow: the program's bitmap resource Name when it
+// has one (its transparent colour, the bottom-left pixel, left out), else
+// a small triangle, over the face colour of buttons (with visual themes the
+// fill colour of the toolbar's separators). The caller owns the handle.
+HBITMAP MakeSortArrow(const wchar_t* Name, bool Up)
+{
+    COLORREF face = ::GetSysColor(COLOR_BTNFACE);
+    if (ThemesActive()) {
+        constexpr int kToolbarSeparator = 5;
+        if (HTHEME theme = ::OpenThemeData(nullptr, L"TOOLBAR")) {
+            COLORREF c = 0;
+            if (SUCCEEDED(::GetThemeColor(theme, kToolbarSeparator, 0, TMT_FILLCOLOR, &c))) face = c;
+            ::CloseThemeData(theme);
+        }
+    }
+    classlib::TOwnedBitmap resource(static_cast<HBITMAP>(
+        ::LoadImageW(::GetModuleHandleW(nullptr), Name, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+    BITMAP info{};
+    int w = 8, h = 8;
+    if (resource && ::GetObjectW(resource.Get(), sizeof(info), &info) && info.bmWidth > 0 && info.bmHeight > 0) {
+        w = info.bmWidth;
+        h = info.bmHeight;
+    }
+    classlib::TScreenDC screen;
+    HBITMAP result = ::CreateCompatibleBitmap(screen.Get(), w, h);
+    if (!result) return nullptr;
+    classlib::TMemoryDC dc(result);
+    RECT all{0, 0, w, h};
+    classlib::TOwnedBrush brush(::CreateSolidBrush(face));
+    ::FillRect(dc.Get(), &all, static_cast<HBRUSH>(brush.Get()));
+    if (resource) {
+        classlib::TMemoryDC from(resource.Get());
+        const COLORREF transparent = ::GetPixel(from.Get(), 0, h - 1);
+        for (int y = 0; y < std::min(h, 8); ++y)
+            for (int x = 0; x < std::min(w, 8); ++x) {
+                const COLORREF c = ::GetPixel(from.Get(), x, y);
+                if (c != transparent) ::SetPixel(dc.Get(), x, y, c);
+            }
+    } else {
+        // Rows of 7, 5, 3 and 1 pixels: the point up or down.
+        const COLORREF ink = ::GetSysColor(COLOR_BTNSHADOW);
+        for (int row = 0; row < 4; ++row) {
+            const int y = Up ? 5 - row : 2 + row;
+            for (int x = row; x < 7 - row; ++x) ::SetPixel(dc.Get(), x, y, ink);
+        }
+    }
+    return result;
+}
+
+}  // namespace
 
 void TShellList::ShowSortArrow()
 {
     if (!HandleAllocated()) return;
     auto header = reinterpret_cast<HWND>(SendToWindow(LVM_GETHEADER, 0, 0));
-    if (!header) return;
-    const int count = static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    if (header) MarkSortColumn(header, sortColumn_, sortDescending_, ThemesActive(), arrowUp_, arrowDown_);
+}
+
+void MarkSortColumn(HWND Header, int Column, bool Descending, bool Themed, HBITMAP ArrowUp, HBITMAP ArrowDown)
+{
+    const int count = static_cast<int>(::SendMessageW(Header, HDM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
         HDITEMW hd{};
         hd.mask = HDI_FORMAT;
-        if (!::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&hd))) continue;
-        hd.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
-        if (i == sortColumn_) hd.fmt |= sortDescending_ ? HDF_SORTDOWN : HDF_SORTUP;
-        ::SendMessageW(header, HDM_SETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&hd));
+        if (!::SendMessageW(Header, HDM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&hd))) continue;
+        hd.mask = HDI_FORMAT | HDI_BITMAP;
+        hd.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN | HDF_BITMAP | HDF_BITMAP_ON_RIGHT);
+        hd.hbm = nullptr;
+        if (i == Column && Themed) {
+            hd.fmt |= Descending ? HDF_SORTDOWN : HDF_SORTUP;
+        } else if (i == Column) {
+            hd.fmt |= HDF_BITMAP | HDF_BITMAP_ON_RIGHT;
+            hd.hbm = Descending ? ArrowDown : ArrowUp;
+        }
+        ::SendMessageW(Header, HDM_SETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&hd));
     }
+}
+
+LRESULT CALLBACK TShellList::HeaderProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR, DWORD_PTR Data)
+{
+    auto* list = reinterpret_cast<TShellList*>(Data);
+    if (Msg == WM_NCDESTROY) {
+        list->UnhookHeader();
+        return ::DefSubclassProc(Wnd, Msg, WParam, LParam);
+    }
+    const LRESULT result = ::DefSubclassProc(Wnd, Msg, WParam, LParam);
+    // The end of a column drag or resize.
+    if (Msg == WM_CAPTURECHANGED) {
+        try {
+            list->ShowSortArrow();
+        } catch (...) {
+            if (classlib::Application) classlib::Application->HandleException(nullptr);
+        }
+    }
+    return result;
+}
+
+void TShellList::HookHeader()
+{
+    UnhookHeader();
+    if (!HandleAllocated()) return;
+    auto header = reinterpret_cast<HWND>(SendToWindow(LVM_GETHEADER, 0, 0));
+    if (header && ::SetWindowSubclass(header, &TShellList::HeaderProc, reinterpret_cast<UINT_PTR>(this),
+                                      reinterpret_cast<DWORD_PTR>(this)))
+        headerWindow_ = header;
+}
+
+void TShellList::UnhookHeader()
+{
+    if (!headerWindow_) return;
+    ::RemoveWindowSubclass(headerWindow_, &TShellList::HeaderProc, reinterpret_cast<UINT_PTR>(this));
+    headerWindow_ = nullptr;
 }
 
 bool TShellList::MakeEntry(TFolderEntry& Entry)
@@ -2070,8 +2484,6 @@ classlib::TListItem* TShellList::AddEntry(const TFolderEntry& Entry)
     TShellListItem* raw = record.get();
     records_.emplace(raw, std::move(record));
     item->SetCaption(Entry.Name);
-    if (details_)
-        for (int c = 1; c < GetColumns()->GetCount(); ++c) item->GetSubItems()->Add(DetailText(Entry, columnDetail_[c]));
     item->SetStateIndex(CheckState(item));
     if (OnAddItem) {
         bool canAdd = true;
@@ -2204,6 +2616,10 @@ void TShellList::Populate()
     items->Clear();
     if (thumbImages_) ::ImageList_RemoveAll(thumbImages_);
     folderPidl_.reset();
+    if (GetViewStyle() == classlib::vsReport)
+        CreateColumns();
+    else
+        detailColumnCount_ = 1;
     pending_.clear();
     pendingNext_ = 0;
     reading_ = browser_->ShellFolder() != nullptr;
@@ -2216,7 +2632,7 @@ void TShellList::Populate()
             return;
         }
         reading_ = false;
-        SortEntries(pending_, columnDetail_[sortColumn_], sortDescending_);
+        SortPending();
     }
     AddPending();
 }
@@ -2239,7 +2655,7 @@ void TShellList::FillStep(classlib::TObject*)
     if (reading_) {
         if (ReadStep(kReadStepMs, 0)) {
             reading_ = false;
-            SortEntries(pending_, columnDetail_[sortColumn_], sortDescending_);
+            SortPending();
         }
         // The items are added from the next step on.
         fillTimer_->SetEnabled(true);
@@ -2277,6 +2693,7 @@ void TShellList::AddPending()
         if (i >= 0) items->GetItem(i)->SetSelected(true);
     }
     reselect_.clear();
+    if (!SortsByShell()) SortItems();
     ShowSortArrow();
     OnPopulated(this);
     OnPathChanged(this);
@@ -2670,6 +3087,7 @@ void TShellList::Revoke()
 void TShellList::DestroyWnd()
 {
     Revoke();
+    UnhookHeader();
     classlib::TListView::DestroyWnd();
 }
 
@@ -3025,8 +3443,7 @@ bool TShellList::RenameItem(int Index, const std::wstring& NewName)
     const std::wstring shown = browser_->GetDisplayName();
     item->SetCaption(shown.empty() ? entry.Name : shown);
     item->GetSubItems()->Clear();
-    if (details_)
-        for (int c = 1; c < GetColumns()->GetCount(); ++c) item->GetSubItems()->Add(DetailText(entry, columnDetail_[c]));
+    FillDetails(item);
     CancelWork(record, this);
     item->SetImageIndex(-1);
     record->IconAsked = false;

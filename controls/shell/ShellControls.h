@@ -18,6 +18,7 @@
 #include <ole2.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -366,7 +367,7 @@ struct TFolderEntry {
     std::shared_ptr<ITEMIDLIST> Pidl;
     std::uint8_t Flags = 0;  // TShellListItem::Flags bits 1..3
 };
-// The details the list can show, in column order with Details on.
+// The details of a file-system folder's entries (ListFolderEntries).
 enum TListDetail : std::uint8_t { ldName, ldSize, ldType, ldModified };
 constexpr int ListDetailCount = 4;
 // The text of a detail: the name; the size in KB rounded up ("" for a
@@ -392,6 +393,38 @@ bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::w
 std::vector<TFolderEntry> ListFolderEntries(const std::wstring& Folder, const std::wstring& Masks, bool Folders,
                                             bool Hidden = false);
 
+// A column of the list made of one of the shell's details.
+struct TDetailColumn {
+    std::wstring Title;
+    classlib::TAlignment Alignment = classlib::taLeftJustify;
+    int Width = 0;   // the shell's width in pixels
+    int Detail = 0;  // the shell's detail index
+};
+// At most this many columns are made of a folder's details.
+constexpr int MaxDetailColumns = 256;
+// The columns of a folder's details: Title(i) gives the title of detail i
+// ("" past the last one), Format(i, Width) its alignment (0 left, 1 right,
+// 2 centre) and its width (0: not shown by default). Detail 0 always makes
+// the first column when its width is above 0; with All the details after
+// it follow up to the first empty title, at most MaxDetailColumns columns
+// and 4096 details looked at.
+std::vector<TDetailColumn> ReadDetailColumns(const std::function<std::wstring(int)>& Title,
+                                             const std::function<int(int, int&)>& Format, bool All);
+// The order of objects of Folder (lists relative to it) sorted by the
+// shell's detail Detail: element i is the index in Pidls of the object at
+// place i. Descending turns every comparison round. The folder's
+// CompareIDs decides, except that sizes, times, types and attributes of
+// file-system objects are compared by value here (folders before files),
+// since some shells answer every detail by the name; their ties still go to
+// CompareIDs. Stable; safe whatever the folder answers (a failure counts as
+// equal).
+std::vector<int> OrderObjects(IShellFolder* Folder, int Detail, const std::vector<LPCITEMIDLIST>& Pidls,
+                              bool Descending);
+// Shows the sort arrow of column Column in a column header: Themed, the
+// header's own (HDF_SORTUP, HDF_SORTDOWN); else ArrowUp or ArrowDown
+// (borrowed) at the right of the caption. The other columns lose both.
+void MarkSortColumn(HWND Header, int Column, bool Descending, bool Themed, HBITMAP ArrowUp, HBITMAP ArrowDown);
+
 
 // What the list keeps of one of its items (the item's Data points to it):
 // the object's list relative to the shown folder and its flags. Owned by
@@ -411,11 +444,16 @@ public:
     bool IconAsked = false;
 };
 // Sender; index in the thumbnail image list; the picture about to be
-// stored there (borrowed; it may be drawn on).
+// stored there, a placeholder or a finished thumbnail (borrowed; it may be
+// drawn on).
 using TOnThumbnailUpdated =
     classlib::TEvent<void(classlib::TObject* Sender, int ImageIndex, classlib::TBitmap* ThumbnailBitmap)>;
 // Item; var CanAdd (starts true; false deletes the item).
 using TOnAddItem = classlib::TEvent<void(TShellListItem* Item, bool& CanAdd)>;
+// Sender; the two items; the sort column; var Compare (<0, 0 or >0; starts
+// with the list's own comparison of their texts).
+using TOnListCompare = classlib::TEvent<void(classlib::TObject* Sender, classlib::TListItem* Item1,
+                                             classlib::TListItem* Item2, int Data, int& Compare)>;
 
 // The objects of one shell folder (file-system or virtual) in a list view,
 // read through a TShFolderObject: the files matching Filter and (with
@@ -469,17 +507,48 @@ public:
     bool GetShowErrorMessages() const { return GetOption(soShowErrorMessages); }
     void SetShowErrorMessages(bool Value) { SetOption(soShowErrorMessages, Value); }
 
-    // Report view shows the columns Name, Size, Type and Modified (default);
-    // off: the name only. Changing refills.
+    // Report view shows a column for each detail the shell shows by default
+    // for the folder (default); off: the name only. Changing refills.
     bool GetDetails() const { return details_; }
     void SetDetails(bool Value);
-    // The order of a fill: by the detail of column SortColumn, descending
-    // when SortDescending. A click on the sort column toggles the direction,
-    // on another column sorts by it ascending; the header shows the arrow.
-    // Items the automatic refresh adds are appended unsorted.
+    // Makes the columns of report view again from the shown folder's details
+    // (each fill does). The widths the columns had are kept for the kind of
+    // folder they were made for (its special folder, SF_FILESYSTEMFOLDER for
+    // any other) and come back the next time such a folder is shown; a
+    // column at index 255 or above always takes the shell's width.
+    // OnCreateColumns fires last.
+    virtual void CreateColumns();
+    // The columns made of details (1 outside report view) and the shell's
+    // detail index a column shows (-1 for other columns).
+    int GetDetailColumnCount() const { return detailColumnCount_; }
+    int GetColumnDetail(int Column) const;
+    classlib::TNotifyEvent OnCreateColumns;
+    // The order of the items: by column SortColumn, descending when
+    // SortDescending, the " .. " item first either way. A detail column
+    // sorts by the shell's comparison of that detail (OrderObjects); other
+    // columns, and every column while OnCompare is assigned, by text: column
+    // 0 (and any column outside report view) the captions in natural order,
+    // other columns their texts ignoring case, then OnCompare may change the
+    // answer. A click on the sort column toggles the direction, on another
+    // column sorts by it ascending; the header shows the arrow. Items the
+    // automatic refresh adds are appended unsorted.
     int GetSortColumn() const { return sortColumn_; }
     bool GetSortDescending() const { return sortDescending_; }
+    // Sets the order and sorts the items (a fill in progress starts again).
     void SortBy(int Column, bool Descending);
+    // Sorts the items as they are; a sort column beyond the columns becomes 0.
+    void SortItems();
+    // Marks the sort column in the header: with visual themes the header's
+    // own sort arrow, else an arrow picture at the right of the caption.
+    // Every fill and sort does it, and so does the end of a column drag or
+    // resize.
+    void ShowSortArrow();
+    TOnListCompare OnCompare;
+    // Gives Item what it shows before it is first drawn: in report view with
+    // Details the texts of its detail columns (when it has none yet), and
+    // its icon or thumbnail (asked of the work pool once). The list view
+    // asks for it when it first draws the item.
+    void FillItem(classlib::TListItem* Item);
     // Changes the shell announces in the shown folder refresh the list
     // 300 ms after the last one (UpdateContents); a deleted object leaves at
     // once. A shown file-system folder that no longer exists switches the
@@ -492,15 +561,21 @@ public:
 
     // Icon view with a picture of each object: a placeholder with the
     // object's icon at once, the thumbnail made on the work pool when the
-    // view first draws the item. Setting refills; turning it off goes back
-    // to report view.
+    // view first draws the item. Setting refills; on, the view becomes
+    // icon view; off, the view keeps its style and shows the large icons.
+    // Any later change of ViewStyle turns it off.
     bool GetThumbnails() const { return thumbnails_; }
     void SetThumbnails(bool Value);
+    // Leaves thumbnails (refilling) when they were on; the header shows the
+    // sort arrow again.
+    void SetViewStyle(classlib::TViewStyle Value) override;
     // The size of the pictures (96 x 96 at first) and the colour of their
-    // frame; a change makes every picture again.
+    // frame; a change makes every picture again (in a new image list).
     int GetThumbnailWidth() const { return thumbWidth_; }
     int GetThumbnailHeight() const { return thumbHeight_; }
     void SetThumbnailSize(int Width, int Height);
+    void SetThumbnailWidth(int Value) { SetThumbnailSize(Value, thumbHeight_); }
+    void SetThumbnailHeight(int Value) { SetThumbnailSize(thumbWidth_, Value); }
     classlib::TColor GetThumbnailBorderColor() const { return thumbBorder_; }
     void SetThumbnailBorderColor(classlib::TColor Value);
     // The pictures (owned by the list).
@@ -608,6 +683,15 @@ private:
     // Adds the placeholder of Record's object; its index.
     int AddPlaceholder(const TShellListItem* Record);
     void MakeThumbnailImages();
+    // A new thumbnail image list; with thumbnails on every item makes its
+    // picture again when next drawn (no refill).
+    void RemakeThumbnails();
+    // The large icons shown outside thumbnails.
+    std::unique_ptr<TShSystemImageList> largeIcons_;
+    bool settingThumbnails_ = false;
+    // Set while OnThumbnailUpdated runs: a new size or colour then waits
+    // for the next fill (the image list is in use).
+    bool settingThumbnail_ = false;
     // The shell's context menu of the item at Index (with the other
     // selected items when it is selected) at a client point.
     void ShowObjectMenu(int Index, POINT ClientPoint);
@@ -677,10 +761,28 @@ private:
     std::vector<std::wstring> droppedNames_;
     int sortColumn_ = 0;
     bool sortDescending_ = false;
-    // The detail each column shows (one per detail at most).
-    TListDetail columnDetail_[ListDetailCount] = {ldName, ldSize, ldType, ldModified};
-    void CreateColumns();
-    void ShowSortArrow();
+    // The shell's detail index of each detail column; the widths the user
+    // gave them per kind of folder (ShellFolderCount rows of
+    // MaxDetailColumns, 0: none), and the kind the columns shown belong to.
+    int detailColumnCount_ = 1;
+    std::vector<int> columnDetail_ = std::vector<int>(MaxDetailColumns, -1);
+    std::vector<int> columnWidths_ = std::vector<int>(std::size_t(ShellFolderCount) * MaxDetailColumns, 0);
+    TShellFolder columnFolder_ = SF_FILESYSTEMFOLDER;
+    // The detail texts of an item that has none yet.
+    void FillDetails(classlib::TListItem* Item);
+    // Whether the sort goes by the shell's comparison (else by text).
+    bool SortsByShell() const;
+    // The pictures of the sort arrow without visual themes; owned.
+    HBITMAP arrowUp_ = nullptr;
+    HBITMAP arrowDown_ = nullptr;
+    // The column header, subclassed while it exists so that a column drag
+    // or resize shows the arrow again.
+    HWND headerWindow_ = nullptr;
+    static LRESULT CALLBACK HeaderProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id, DWORD_PTR Data);
+    void HookHeader();
+    void UnhookHeader();
+    // Orders the fill's entries before they are added.
+    void SortPending();
     classlib::TListItem* AddEntry(const TFolderEntry& Entry);
     bool automaticRefresh_ = true;
     bool filling_ = false;

@@ -192,6 +192,24 @@ TEST(ListView, SelectionEventsAndMultiSelect)
     EXPECT_TRUE(view.GetItems()->GetItem(1)->GetSelected());
     EXPECT_EQ(L"a", CellText(wnd, 1, 0));
 
+    // A new order: each item takes its selection and state image along; an
+    // order that is not a permutation changes nothing.
+    view.GetItems()->GetItem(3)->SetStateIndex(1);
+    view.GetItems()->Rearrange({3, 1, 0, 2});  // d a b c
+    EXPECT_TRUE(log.Selects.empty());
+    const wchar_t* captions[] = {L"d", L"a", L"b", L"c"};
+    const bool selected[] = {true, true, false, true};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(captions[i], CellText(wnd, i, 0));
+        EXPECT_EQ(selected[i], view.GetItems()->GetItem(i)->GetSelected()) << i;
+    }
+    EXPECT_EQ(INDEXTOSTATEIMAGEMASK(2), ::SendMessageW(wnd, LVM_GETITEMSTATE, 0, LVIS_STATEIMAGEMASK));
+    EXPECT_THROW(view.GetItems()->Rearrange({0, 1, 1, 2}), EListError);
+    EXPECT_THROW(view.GetItems()->Rearrange({0, 1, 2}), EListError);
+    EXPECT_EQ(L"d", view.GetItems()->GetItem(0)->GetCaption());
+    view.GetItems()->Rearrange({2, 1, 3, 0});  // b a c d
+    view.GetItems()->GetItem(3)->SetStateIndex(-1);
+
     // Selecting one item clears the others.
     view.SetSelected(view.GetItems()->GetItem(0));
     EXPECT_EQ(1, view.GetSelCount());

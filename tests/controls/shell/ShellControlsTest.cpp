@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <uxtheme.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -345,9 +346,10 @@ TEST(ShellControls, TreeFollowsAnnouncedFolders)
     EXPECT_EQ(tree->GetPath(), dir.File(L"b"));
 }
 
-// Column clicks sort by the column's detail: a click on the sort column
-// turns the order round, on another column sorts ascending; folders stay
-// first; the header shows the arrow.
+// The columns come from the shell's details of the folder; a click sorts
+// by the clicked column (again: the other way round), folders before files
+// in ascending order, ties by name, the " .. " item always first; the
+// selection stays with its items.
 TEST(ShellControls, ListSortsByEachColumn)
 {
     shell::TShellScope shellScope;
@@ -357,7 +359,7 @@ TEST(ShellControls, ListSortsByEachColumn)
         DWORD size;
         int minutes;  // last write, after a fixed moment
     };
-    const File files[] = {{L"b.txt", 3000, 2}, {L"a.gif", 10, 1}, {L"c.bmp", 0, 3}};
+    const File files[] = {{L"b.txt", 3000, 2}, {L"a.gif", 10, 5}, {L"C.bmp", 0, 3}, {L"d.gif", 3000, 1}};
     for (const File& f : files) {
         HANDLE h = ::CreateFileW(dir.File(f.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -371,11 +373,48 @@ TEST(ShellControls, ListSortsByEachColumn)
         ::CloseHandle(h);
     }
     ::CreateDirectoryW(dir.File(L"zdir").c_str(), nullptr);
+    ::CreateDirectoryW(dir.File(L"adir").c_str(), nullptr);
 
     HostForm form;
     auto* list = Placed<shell::TShellList>(form);
+    list->SetShowParentFolder(true);
     list->SetPath(dir.Path());
-    ASSERT_EQ(list->GetColumns()->GetCount(), 4);
+    classlib::TListItems* items = list->GetItems();
+    ASSERT_EQ(items->GetCount(), 7);
+
+    // A column for each detail the shell shows by default, titled as the
+    // shell titles it.
+    shell::TShFolderObject shellView(nullptr);
+    shellView.SetFolder(dir.Path());
+    int shown = 0;
+    for (int d = 0; !shellView.GetDetail(d, true).empty(); ++d) {
+        int width = 0;
+        shellView.GetDetailsOf(d, width);
+        if (width <= 0) continue;
+        ASSERT_LT(shown, list->GetColumns()->GetCount());
+        EXPECT_EQ(list->GetColumnDetail(shown), d);
+        EXPECT_EQ(list->GetColumns()->GetItem(shown)->GetCaption(), shellView.GetDetail(d, true));
+        ++shown;
+    }
+    ASSERT_GE(shown, 4);  // name, size, type, modified at least
+    EXPECT_EQ(list->GetColumns()->GetCount(), shown);
+    EXPECT_EQ(list->GetDetailColumnCount(), shown);
+
+    auto find = [&](const std::wstring& caption) {
+        for (int i = 0; i < items->GetCount(); ++i)
+            if (items->GetItem(i)->GetCaption() == caption) return items->GetItem(i);
+        return static_cast<classlib::TListItem*>(nullptr);
+    };
+    // The texts of the details arrive when an item is first drawn (or
+    // filled); the size column holds the size in KB, nothing for a folder.
+    for (int i = 0; i < items->GetCount(); ++i) list->FillItem(items->GetItem(i));
+    EXPECT_EQ(items->GetItem(0)->GetSubItems()->GetCount(), 0);  // " .. "
+    ASSERT_EQ(find(L"a.gif")->GetSubItems()->GetCount(), shown - 1);
+    EXPECT_EQ(find(L"a.gif")->GetSubItems()->GetStrings(0), L"1 KB");
+    EXPECT_EQ(find(L"C.bmp")->GetSubItems()->GetStrings(0), L"0 KB");
+    EXPECT_EQ(find(L"b.txt")->GetSubItems()->GetStrings(0), L"3 KB");
+    EXPECT_EQ(find(L"adir")->GetSubItems()->GetStrings(0), L"");
+
     auto click = [&](int column) {
         NMLISTVIEW nm{};
         nm.hdr.hwndFrom = list->GetHandle();
@@ -386,53 +425,292 @@ TEST(ShellControls, ListSortsByEachColumn)
         ::SendMessageW(form.GetHandle(), WM_NOTIFY, nm.hdr.idFrom, reinterpret_cast<LPARAM>(&nm));
     };
     auto order = [&] {
-        std::wstring s;
-        for (int i = 0; i < list->GetItems()->GetCount(); ++i) s += list->GetItems()->GetItem(i)->GetCaption()[0];
-        return s;
+        std::vector<std::wstring> captions;
+        for (int i = 0; i < items->GetCount(); ++i) captions.push_back(items->GetItem(i)->GetCaption());
+        return captions;
     };
-    EXPECT_EQ(order(), L"zabc");
-    classlib::TListItem* a = list->GetItems()->GetItem(1);
-    EXPECT_EQ(a->GetSubItems()->GetStrings(0), L"1 KB");
-    EXPECT_EQ(list->GetItems()->GetItem(0)->GetSubItems()->GetStrings(0), L"");
-    EXPECT_EQ(a->GetSubItems()->GetStrings(2).size(), 16u);  // yyyy-mm-dd hh:nn
+    // The expected order, worked out here: folders first, then the key of
+    // the column, then the name ignoring case; descending is the reverse.
+    struct Object {
+        std::wstring name;
+        bool folder;
+        std::uint64_t size;
+        int minutes;
+    };
+    std::vector<Object> objects = {{L"adir", true, 0, 0}, {L"zdir", true, 0, 0}};
+    for (const File& f : files) objects.push_back({f.name, false, f.size, f.minutes});
+    auto expected = [&](int column, bool descending) {
+        std::vector<Object> sorted = objects;
+        auto text = [&](const Object& o) {
+            const classlib::TListItem* item = find(o.name);
+            return column == 0 ? o.name : item->GetSubItems()->GetStrings(column - 1);
+        };
+        const int detail = list->GetColumnDetail(column);
+        std::stable_sort(sorted.begin(), sorted.end(), [&](const Object& x, const Object& y) {
+            if (x.folder != y.folder) return x.folder;
+            if (!x.folder && detail == 1 && x.size != y.size) return x.size < y.size;
+            if (!x.folder && detail == 3 && x.minutes != y.minutes) return x.minutes < y.minutes;
+            if (detail == 2 || detail == 4) {
+                const int c = ::lstrcmpiW(text(x).c_str(), text(y).c_str());
+                if (c != 0) return c < 0;
+            }
+            return ::lstrcmpiW(x.name.c_str(), y.name.c_str()) < 0;
+        });
+        std::vector<std::wstring> names = {L" .. "};
+        if (descending) std::reverse(sorted.begin(), sorted.end());
+        for (const Object& o : sorted) names.push_back(o.name);
+        return names;
+    };
+    EXPECT_EQ(order(), expected(0, false));
+    find(L"b.txt")->SetSelected(true);
 
     struct Step {
         int column;
-        int sortColumn;
-        bool descending;
-        const wchar_t* order;
+        bool descending;  // after the click
     };
     const Step steps[] = {
-        {0, 0, true, L"zcba"},   // same column: turned round
-        {1, 1, false, L"zcab"},  // size, 0 < 10 < 3000 bytes
-        {1, 1, true, L"zbac"},
-        {3, 3, false, L"zabc"},  // modified
-        {3, 3, true, L"zcba"},
-        {0, 0, false, L"zabc"},
+        {0, true},                                     // same column: turned round
+        {1, false}, {1, true},                         // size: 0 < 10 < 3000 = 3000 bytes
+        {2, false}, {2, true},                         // type
+        {3, false}, {3, true},                         // modified
+        {shown - 1, false}, {shown - 1, true}, {0, false},
+    };
+    auto header = reinterpret_cast<HWND>(::SendMessageW(list->GetHandle(), LVM_GETHEADER, 0, 0));
+    // The arrow of a column: the header's own with visual themes, else a
+    // picture at the right; one for up, another for down.
+    const bool themed = ::IsThemeActive() && ::IsAppThemed();
+    std::set<HBITMAP> pictures;
+    auto checkArrows = [&](int column, bool descending) {
+        for (int c = 0; c < shown; ++c) {
+            HDITEMW hd{};
+            hd.mask = HDI_FORMAT | HDI_BITMAP;
+            ::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&hd));
+            const int flags = hd.fmt & (HDF_SORTUP | HDF_SORTDOWN | HDF_BITMAP | HDF_BITMAP_ON_RIGHT);
+            const int arrow = themed ? (descending ? HDF_SORTDOWN : HDF_SORTUP) : HDF_BITMAP | HDF_BITMAP_ON_RIGHT;
+            EXPECT_EQ(flags, c != column ? 0 : arrow) << c;
+            if (c == column && !themed) {
+                EXPECT_NE(hd.hbm, nullptr);
+                pictures.insert(hd.hbm);
+            }
+        }
     };
     for (const Step& st : steps) {
         click(st.column);
-        EXPECT_EQ(list->GetSortColumn(), st.sortColumn);
+        EXPECT_EQ(list->GetSortColumn(), st.column);
         EXPECT_EQ(list->GetSortDescending(), st.descending);
-        EXPECT_EQ(order(), st.order) << st.column;
+        EXPECT_EQ(order(), expected(st.column, st.descending)) << st.column << " " << st.descending;
+        EXPECT_TRUE(find(L"b.txt")->GetSelected());
+        EXPECT_EQ(list->GetSelCount(), 1);
+        checkArrows(st.column, st.descending);
     }
-    click(2);  // type: the type texts in order
-    for (int i = 2; i < list->GetItems()->GetCount(); ++i)
-        EXPECT_LE(::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE,
-                                   list->GetItems()->GetItem(i - 1)->GetSubItems()->GetStrings(1).c_str(), -1,
-                                   list->GetItems()->GetItem(i)->GetSubItems()->GetStrings(1).c_str(), -1),
-                  CSTR_EQUAL);
-    auto header = reinterpret_cast<HWND>(::SendMessageW(list->GetHandle(), LVM_GETHEADER, 0, 0));
-    HDITEMW hd{};
-    hd.mask = HDI_FORMAT;
-    ::SendMessageW(header, HDM_GETITEMW, 2, reinterpret_cast<LPARAM>(&hd));
-    EXPECT_TRUE(hd.fmt & HDF_SORTUP);
-    ::SendMessageW(header, HDM_GETITEMW, 0, reinterpret_cast<LPARAM>(&hd));
-    EXPECT_FALSE(hd.fmt & (HDF_SORTUP | HDF_SORTDOWN));
+    if (!themed) EXPECT_EQ(pictures.size(), 2u);
+    // The other way: pictures where themes are on, the header's arrows where
+    // they are off.
+    HBITMAP up = ::CreateBitmap(8, 8, 1, 32, nullptr), down = ::CreateBitmap(8, 8, 1, 32, nullptr);
+    for (bool descending : {false, true}) {
+        shell::MarkSortColumn(header, 1, descending, !themed, up, down);
+        for (int c = 0; c < shown; ++c) {
+            HDITEMW hd{};
+            hd.mask = HDI_FORMAT | HDI_BITMAP;
+            ::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&hd));
+            const int flags = hd.fmt & (HDF_SORTUP | HDF_SORTDOWN | HDF_BITMAP | HDF_BITMAP_ON_RIGHT);
+            const int arrow = !themed ? (descending ? HDF_SORTDOWN : HDF_SORTUP) : HDF_BITMAP | HDF_BITMAP_ON_RIGHT;
+            EXPECT_EQ(flags, c != 1 ? 0 : arrow) << c;
+            if (c == 1 && themed) EXPECT_EQ(hd.hbm, descending ? down : up);
+        }
+    }
+    // The end of a column drag or resize (the header loses the capture)
+    // shows the arrow again.
+    HDITEMW plain{};
+    plain.mask = HDI_FORMAT;
+    plain.fmt = HDF_STRING;
+    ::SendMessageW(header, HDM_SETITEMW, 0, reinterpret_cast<LPARAM>(&plain));
+    ::SendMessageW(header, WM_CAPTURECHANGED, 0, 0);
+    checkArrows(0, false);
+    ::DeleteObject(up);
+    ::DeleteObject(down);
 
+    // A fill keeps the order.
+    list->SortBy(3, true);
+    list->Populate();
+    EXPECT_EQ(order(), expected(3, true));
+
+    // OnCompare decides (here: by the last letter of the caption).
+    struct LastLetter {
+        int calls = 0;
+        void Compare(classlib::TObject*, classlib::TListItem* a, classlib::TListItem* b, int Data, int& Result)
+        {
+            ++calls;
+            EXPECT_EQ(Data, 0);
+            Result = int(a->GetCaption().back()) - int(b->GetCaption().back());
+        }
+    } lastLetter;
+    list->OnCompare = shell::TOnListCompare(&lastLetter, &LastLetter::Compare);
+    list->SortBy(0, false);
+    EXPECT_GT(lastLetter.calls, 0);
+    // Equal answers keep the order before (modified, descending).
+    EXPECT_EQ(order(), (std::vector<std::wstring>{L" .. ", L"a.gif", L"d.gif", L"C.bmp", L"zdir", L"adir", L"b.txt"}));
+    list->OnCompare = nullptr;
+
+    list->SortBy(2, false);
     list->SetDetails(false);
     EXPECT_EQ(list->GetColumns()->GetCount(), 1);
+    EXPECT_EQ(list->GetDetailColumnCount(), 1);
     EXPECT_EQ(list->GetSortColumn(), 0);
+    EXPECT_EQ(order(), expected(0, false));
+}
+
+// A folder whose objects are one-byte lists compared by their byte: by
+// value for detail 7, failing for 8, always "greater" for 9 (a folder
+// that contradicts itself).
+class TByteFolder : public IShellFolder {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        *out = iid == IID_IUnknown || iid == IID_IShellFolder ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE ParseDisplayName(HWND, IBindCtx*, LPWSTR, ULONG*, PIDLIST_RELATIVE*, ULONG*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE EnumObjects(HWND, SHCONTF, IEnumIDList**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BindToObject(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BindToStorage(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CompareIDs(LPARAM Detail, PCUIDLIST_RELATIVE a, PCUIDLIST_RELATIVE b) override
+    {
+        ++calls;
+        if (Detail == 8) return E_FAIL;
+        if (Detail == 9) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
+        // The answer in the low 16 bits, with bits above that must not count.
+        const int c = int(a->mkid.abID[0]) - int(b->mkid.abID[0]);
+        return MAKE_HRESULT(SEVERITY_SUCCESS, 0x55, static_cast<USHORT>(static_cast<short>(c)));
+    }
+    HRESULT STDMETHODCALLTYPE CreateViewObject(HWND, REFIID, void**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAttributesOf(UINT, PCUITEMID_CHILD_ARRAY, SFGAOF*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetUIObjectOf(HWND, UINT, PCUITEMID_CHILD_ARRAY, REFIID, UINT*, void**) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetDisplayNameOf(PCUITEMID_CHILD, SHGDNF, STRRET*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetNameOf(HWND, PCUITEMID_CHILD, LPCWSTR, SHGDNF, PITEMID_CHILD*) override
+    {
+        return E_NOTIMPL;
+    }
+    int calls = 0;
+};
+
+// The order of a folder's objects follows its CompareIDs answer (low 16 bits,
+// signed), turned round for descending; failures keep the order they came
+// in; a folder that contradicts itself still gives every object once.
+TEST(ShellControls, ObjectsOrderedByTheFolder)
+{
+    const BYTE values[] = {30, 10, 200, 20, 10, 0};
+    std::vector<std::vector<BYTE>> lists;
+    std::vector<LPCITEMIDLIST> pidls;
+    for (BYTE v : values) lists.push_back({3, 0, v, 0, 0});
+    for (const auto& l : lists) pidls.push_back(reinterpret_cast<LPCITEMIDLIST>(l.data()));
+    TByteFolder folder;
+    struct Case {
+        int detail;
+        bool descending;
+        std::vector<int> order;
+    };
+    const Case cases[] = {
+        {7, false, {5, 1, 4, 3, 0, 2}},  // equal values keep their order
+        {7, true, {2, 0, 3, 1, 4, 5}},
+        {8, false, {0, 1, 2, 3, 4, 5}},
+        {8, true, {0, 1, 2, 3, 4, 5}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(shell::OrderObjects(&folder, c.detail, pidls, c.descending), c.order) << c.detail << c.descending;
+    for (bool descending : {false, true}) {
+        std::vector<int> order = shell::OrderObjects(&folder, 9, pidls, descending);
+        std::sort(order.begin(), order.end());
+        EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    }
+    folder.calls = 0;
+    EXPECT_EQ(shell::OrderObjects(&folder, 7, {pidls[0]}, false), std::vector<int>{0});
+    EXPECT_EQ(shell::OrderObjects(nullptr, 7, pidls, false), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(folder.calls, 0);
+}
+
+// Column widths the user set come back with the next folder of the same
+// kind; another kind has its own.
+TEST(ShellControls, ListColumnWidthsPerKindOfFolder)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir one, two;
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    // Each fill makes the columns again and says so once they are there.
+    struct Made {
+        int count = 0, columns = 0;
+        void Columns(classlib::TObject* Sender)
+        {
+            ++count;
+            columns = static_cast<shell::TShellList*>(Sender)->GetColumns()->GetCount();
+        }
+    } made;
+    list->OnCreateColumns = classlib::TNotifyEvent(&made, &Made::Columns);
+    list->SetPath(one.Path());
+    EXPECT_EQ(made.count, 1);
+    EXPECT_EQ(made.columns, list->GetColumns()->GetCount());
+    ASSERT_GE(list->GetColumns()->GetCount(), 2);
+    const int shellWidth = list->GetColumns()->GetItem(1)->GetWidth();
+    list->GetColumns()->GetItem(1)->SetWidth(shellWidth + 77);
+    list->SetSpecialFolder(shell::SF_DRIVES);
+    ASSERT_GE(list->GetColumns()->GetCount(), 2);
+    const int drivesWidth = list->GetColumns()->GetItem(1)->GetWidth();
+    EXPECT_NE(drivesWidth, shellWidth + 77);
+    list->GetColumns()->GetItem(1)->SetWidth(drivesWidth + 5);
+    list->SetPath(two.Path());
+    EXPECT_EQ(list->GetColumns()->GetItem(1)->GetWidth(), shellWidth + 77);
+    list->SetSpecialFolder(shell::SF_DRIVES);
+    EXPECT_EQ(list->GetColumns()->GetItem(1)->GetWidth(), drivesWidth + 5);
+}
+
+// The columns of a folder's details: those shown by default, up to the
+// first empty title, never more than the slots there are.
+TEST(ShellControls, DetailColumnsAreBounded)
+{
+    struct Case {
+        const char* what;
+        int details;  // titles "d0" .. ; then empty (-1: never empty)
+        int hiddenEvery;  // every n-th detail has width 0 (0: none)
+        bool all;
+        std::size_t columns;
+        int lastDetail;
+    };
+    const Case cases[] = {
+        {"name only", 5, 0, false, 1, 0},
+        {"all shown", 5, 0, true, 5, 4},
+        {"hidden ones left out", 6, 2, true, 3, 5},
+        {"more details than slots", 300, 0, true, std::size_t(shell::MaxDetailColumns), shell::MaxDetailColumns - 1},
+        {"titles that never end", -1, 0, true, std::size_t(shell::MaxDetailColumns), shell::MaxDetailColumns - 1},
+        {"endless and hidden", -1, 1, true, 0, -1},
+    };
+    for (const Case& c : cases) {
+        int asked = 0;
+        const auto columns = shell::ReadDetailColumns(
+            [&](int d) { return c.details < 0 || d < c.details ? L"d" + std::to_wstring(d) : std::wstring(); },
+            [&](int d, int& width) {
+                ++asked;
+                width = c.hiddenEvery && d % c.hiddenEvery == 0 ? 0 : 10 + d;
+                return d % 3;
+            },
+            c.all);
+        EXPECT_EQ(columns.size(), c.columns) << c.what;
+        EXPECT_LE(asked, 4096) << c.what;
+        if (columns.empty()) continue;
+        EXPECT_EQ(columns.back().Detail, c.lastDetail) << c.what;
+        EXPECT_EQ(columns.back().Title, L"d" + std::to_wstring(c.lastDetail)) << c.what;
+        EXPECT_EQ(columns.back().Width, 10 + c.lastDetail) << c.what;
+        const classlib::TAlignment alignments[] = {classlib::taLeftJustify, classlib::taRightJustify, classlib::taCenter};
+        EXPECT_EQ(columns.back().Alignment, alignments[c.lastDetail % 3]) << c.what;
+    }
 }
 
 // A name edited in place renames the file; a name that is taken, one a
@@ -684,6 +962,31 @@ TEST(ShellControls, LargeFolderFillsWhileMessagesAreServed)
     EXPECT_GE(countsSeen.size(), 10u);
     std::printf("fill of %d files: call %.0f ms (%d items), total %.0f ms, longest gap %.0f ms, %zu states seen\n",
                 kFiles, callMs, countAfterCall, totalMs, longestGapMs, countsSeen.size());
+
+    // Sorting the items in place: the names turned round exactly.
+    auto captions = [&] {
+        std::vector<std::wstring> c;
+        for (int i = 0; i < list->GetItems()->GetCount(); ++i) c.push_back(list->GetItems()->GetItem(i)->GetCaption());
+        return c;
+    };
+    const std::vector<std::wstring> ascending = captions();
+    ::QueryPerformanceCounter(&t0);
+    list->SortBy(0, true);
+    ::QueryPerformanceCounter(&t1);
+    std::vector<std::wstring> descending = captions();
+    std::reverse(descending.begin(), descending.end());
+    EXPECT_EQ(descending, ascending);
+    std::printf("sort of %d items in place: %.0f ms\n", kFiles,
+                double(t1.QuadPart - t0.QuadPart) * 1000.0 / double(freq.QuadPart));
+    // By type and by size: all equal, so in the order of their names.
+    for (int column : {2, 1}) {
+        ::QueryPerformanceCounter(&t0);
+        list->SortBy(column, false);
+        ::QueryPerformanceCounter(&t1);
+        EXPECT_EQ(captions(), ascending) << column;
+        std::printf("sort of %d items by column %d: %.0f ms\n", kFiles, column,
+                    double(t1.QuadPart - t0.QuadPart) * 1000.0 / double(freq.QuadPart));
+    }
 }
 
 // The captions of a list in order.
@@ -1052,8 +1355,66 @@ TEST(ShellControls, ThumbnailsArriveForPictures)
     list->SetThumbnail(blue(), picture, record);  // the real one does land
     EXPECT_EQ(ImageCentre(images, picture), RGB(0, 0, 255));
 
+    // A picture written just now is made again by the next refresh.
+    WriteBmp(dir.File(L"red.bmp"), 64, 40, RGB(0, 255, 0));
+    list->UpdateContents();
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return ImageCentre(images, picture) == RGB(0, 255, 0); }, 10000))
+        << std::hex << ImageCentre(images, picture);
+
+    // A new size: a new image list, every picture made again at that size;
+    // placeholders and pictures pass through OnThumbnailUpdated.
+    struct Painter {
+        bool paint = true;
+        std::vector<int> indexes;
+        void Updated(classlib::TObject*, int ImageIndex, classlib::TBitmap* Bitmap)
+        {
+            indexes.push_back(ImageIndex);
+            if (!paint) return;
+            BITMAP info{};
+            ::GetObjectW(Bitmap->GetHandle(), sizeof(info), &info);
+            HDC dc = ::CreateCompatibleDC(nullptr);
+            HGDIOBJ old = ::SelectObject(dc, Bitmap->GetHandle());
+            RECT r{0, 0, info.bmWidth, info.bmHeight};
+            HBRUSH yellow = ::CreateSolidBrush(RGB(255, 255, 0));
+            ::FillRect(dc, &r, yellow);
+            ::DeleteObject(yellow);
+            ::SelectObject(dc, old);
+            ::DeleteDC(dc);
+        }
+    } painter;
+    list->OnThumbnailUpdated = shell::TOnThumbnailUpdated(&painter, &Painter::Updated);
+    list->SetThumbnailWidth(64);
+    list->SetThumbnailHeight(48);
+    images = list->GetThumbnailImages();
+    EXPECT_EQ(reinterpret_cast<HIMAGELIST>(::SendMessageW(wnd, LVM_GETIMAGELIST, LVSIL_NORMAL, 0)), images);
+    ::ImageList_GetIconSize(images, &w, &h);
+    EXPECT_EQ(w, 64);
+    EXPECT_EQ(h, 48);
+    const int again = ask(1);
+    ASSERT_GE(again, 0);
+    EXPECT_EQ(painter.indexes, std::vector<int>{again});
+    EXPECT_EQ(ImageCentre(images, again), RGB(255, 255, 0));
+    painter.paint = false;
+    EXPECT_GE(ask(0), 0);
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return ImageCentre(images, again) == RGB(0, 255, 0); }, 10000))
+        << std::hex << ImageCentre(images, again);
+    EXPECT_GE(std::count(painter.indexes.begin(), painter.indexes.end(), again), 2);
+    list->OnThumbnailUpdated = nullptr;
+
+    // Off: the same view with the large icons, filled again.
     list->SetThumbnails(false);
+    EXPECT_EQ(list->GetViewStyle(), classlib::vsIcon);
+    HIMAGELIST large = reinterpret_cast<HIMAGELIST>(::SendMessageW(list->GetHandle(), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+    EXPECT_NE(large, nullptr);
+    EXPECT_NE(large, list->GetThumbnailImages());
+    EXPECT_EQ(Captions(list), (std::vector<std::wstring>{L"note.txt", L"red.bmp"}));
+    // A later change of the view style leaves thumbnails.
+    list->SetThumbnails(true);
+    list->SetViewStyle(classlib::vsReport);
+    EXPECT_FALSE(list->GetThumbnails());
     EXPECT_EQ(list->GetViewStyle(), classlib::vsReport);
+    EXPECT_EQ(reinterpret_cast<HIMAGELIST>(::SendMessageW(list->GetHandle(), LVM_GETIMAGELIST, LVSIL_NORMAL, 0)), large);
+    EXPECT_EQ(Captions(list), (std::vector<std::wstring>{L"note.txt", L"red.bmp"}));
 }
 
 // The node of a child by caption.
