@@ -191,6 +191,14 @@ void SortEntries(std::vector<TFolderEntry>& Entries, TListDetail Detail, bool De
     });
 }
 
+COLORREF AttributeTextColor(std::uint8_t Flags, ShellOptions Options)
+{
+    // The flags share their bits between list items and tree nodes.
+    if ((Flags & TShellListItem::fCompressed) && (Options & soColorCompressed)) return RGB(0, 0, 255);
+    if ((Flags & TShellListItem::fEncrypted) && (Options & soColorEncrypted)) return RGB(0, 128, 0);
+    return CLR_INVALID;
+}
+
 bool IsShownObject(TShFolderObject& Browser, ShellOptions Options)
 {
     const bool hidden = Browser.IsHidden();
@@ -315,6 +323,7 @@ struct TShellTree::TNode : classlib::TObject {
     int Image = -1;       // closed icon (-1: not known yet)
     int OpenImage = -1;   // icon while selected
     bool IconAsked = false;
+    bool Dimmed = false;  // hidden or ghosted: drawn like a cut object
 };
 
 namespace {
@@ -767,13 +776,16 @@ HTREEITEM TShellTree::AddChildNode(HTREEITEM ParentItem, bool Keep)
     const WIN32_FIND_DATAW& fd = browser_->GetFindData();
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) node->Flags |= TNode::fCompressed;
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) node->Flags |= TNode::fEncrypted;
+    node->Dimmed = showOverlayIcons_ && browser_->GetAttributes(SFGAO_HIDDEN | SFGAO_GHOSTED) != 0;
     const std::wstring text = browser_->GetDisplayName();
     const bool children = folder && (GetShowFiles() || browser_->HasSubFolders());
     const std::wstring path = OnAddFolder ? PidlToPath(node->Absolute.get()) : std::wstring();
     TVINSERTSTRUCTW ins{};
     ins.hParent = ParentItem;
     ins.hInsertAfter = TVI_LAST;
-    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
+    ins.item.stateMask = TVIS_CUT;
+    ins.item.state = node->Dimmed ? TVIS_CUT : 0;
     ins.item.pszText = const_cast<wchar_t*>(text.c_str());
     ins.item.iImage = ins.item.iSelectedImage = I_IMAGECALLBACK;
     ins.item.lParam = reinterpret_cast<LPARAM>(static_cast<classlib::TObject*>(node.get()));
@@ -1140,7 +1152,17 @@ void TShellTree::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject
     auto it = nodes_.find(Tag);
     if (it == nodes_.end() || IconIndex < 0 || !HandleAllocated()) return;
     TNode* node = it->second.get();
-    if (Kind == 1) return;
+    if (Kind == 1) {
+        // The window has room for overlays 1 to 15.
+        if (IconIndex >= 15) return;
+        TVITEMW tv{};
+        tv.mask = TVIF_STATE | TVIF_HANDLE;
+        tv.hItem = node->Item;
+        tv.stateMask = TVIS_OVERLAYMASK;
+        tv.state = INDEXTOOVERLAYMASK(IconIndex + 1);
+        Send(TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+        return;
+    }
     (Kind == 2 ? node->OpenImage : node->Image) = IconIndex;
     // TVM_GETITEMRECT takes the item in the rectangle's first bytes.
     RECT r{};
@@ -1152,15 +1174,38 @@ void TShellTree::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject
 void TShellTree::CreateParams(classlib::TCreateParams& Params)
 {
     classlib::TSystemControl::CreateParams(Params);
-    Params.Style |= WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS | TVS_NOHSCROLL;
+    Params.Style |= WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS;
     if (!ReadOnly) Params.Style |= TVS_EDITLABELS;
     Params.ExStyle |= WS_EX_CLIENTEDGE;
     Params.Caption.clear();
 }
 
+void TShellTree::Loaded()
+{
+    classlib::TSystemControl::Loaded();
+    if (useSystemFont_) GetIconTitleFont(*GetFont());
+}
+
+void TShellTree::SetUseSystemFont(bool Value)
+{
+    useSystemFont_ = Value;
+    if (Value) GetIconTitleFont(*GetFont());
+}
+
+void TShellTree::SetShowOverlayIcons(bool Value)
+{
+    if (Value == showOverlayIcons_) return;
+    showOverlayIcons_ = Value;
+    FullRefresh();
+}
+
 void TShellTree::CreateHandleDone()
 {
     classlib::TSystemControl::CreateHandleDone();
+    if (!windowCreated_) {
+        windowCreated_ = true;
+        if (useSystemStyles_) ApplyExplorerStyle(TTreeViewWindow{GetHandle()});
+    }
     Send(TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(SmallIcons()));
     if (checkImages_) Send(TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(checkImages_));
     // Fails without OLE on this thread: the tree then takes no drops.
@@ -1169,7 +1214,7 @@ void TShellTree::CreateHandleDone()
     SetRootedAt(rootedAt_);
     const std::wstring pending = pendingPath_;
     pendingPath_.clear();
-    if (!pending.empty()) SetSelectedFolder(pending);
+    if (!pending.empty() && !GetOption(soNoFillOnStartup)) SetSelectedFolder(pending);
 }
 
 bool TShellTree::RenameNode(HTREEITEM Item, const std::wstring& NewName)
@@ -1312,6 +1357,14 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
         auto* draw = reinterpret_cast<NMTVCUSTOMDRAW*>(hdr);
         Message.Result = classlib::DrawInactiveSelection(GetHandle(), draw->nmcd.dwDrawStage, draw->nmcd.uItemState,
                                                          draw->clrText, draw->clrTextBk);
+        if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+            auto it = nodes_.find(reinterpret_cast<classlib::TObject*>(draw->nmcd.lItemlParam));
+            const COLORREF color = it != nodes_.end() ? AttributeTextColor(it->second->Flags, options_) : CLR_INVALID;
+            if (color != CLR_INVALID) {
+                draw->clrText = color;
+                Message.Result |= CDRF_NEWFONT;
+            }
+        }
         break;
     }
     case TVN_ITEMEXPANDINGW: {
@@ -1350,6 +1403,7 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
             node->IconAsked = true;
             QueueIcon(this, node, PidlClone(node->Absolute.get()), 0);
             QueueIcon(this, node, PidlClone(node->Absolute.get()), 2);
+            if (showOverlayIcons_) QueueIcon(this, node, PidlClone(node->Absolute.get()), 1);
         }
         info->item.iImage = node->Image;
         info->item.iSelectedImage = node->OpenImage >= 0 ? node->OpenImage : node->Image;
@@ -1627,6 +1681,8 @@ int TShellList::ItemImageIndex(classlib::TListItem* Item)
     if (record && !record->IconAsked && record->Pidl && browser_->FolderIDList()) {
         record->IconAsked = true;
         QueueIcon(this, record, PidlCombine(browser_->FolderIDList(), record->Pidl.get()), 0);
+        if (showOverlayIcons_) QueueIcon(this, record, PidlCombine(browser_->FolderIDList(), record->Pidl.get()), 1);
+        OnGetImageIndex(this, Item);
     }
     return Item->GetImageIndex();
 }
@@ -1635,17 +1691,81 @@ void TShellList::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject
 {
     // An item that left the list (its work cancelled) is not looked at.
     auto it = records_.find(Tag);
-    if (it == records_.end() || IconIndex < 0 || Kind != 0) return;
-    it->second->Item->SetImageIndex(IconIndex);
+    if (it == records_.end() || IconIndex < 0) return;
+    if (Kind == 1) {
+        if (it->second->Overlay == IconIndex) return;
+        it->second->Overlay = IconIndex;
+        ShowItemState(it->second.get());
+        return;
+    }
+    if (Kind == 0) it->second->Item->SetImageIndex(IconIndex);
 }
 
 void TShellList::CreateHandleDone()
 {
     classlib::TListView::CreateHandleDone();
     Register();
+    if (!windowCreated_) {
+        windowCreated_ = true;
+        if (useSystemStyles_) ApplyExplorerStyle(TListViewWindow{GetHandle()});
+    }
 }
 
-std::wstring TShellList::GetPath() const { return browser_->ShellFolder() ? browser_->GetFolder() : std::wstring(); }
+void TShellList::Loaded()
+{
+    classlib::TListView::Loaded();
+    if (useSystemFont_) GetIconTitleFont(*GetFont());
+    std::wstring pending;
+    pending.swap(pendingPath_);
+    if (GetItems()->GetCount() != 0) return;
+    try {
+        if (!GetOption(soNoFillOnStartup)) {
+            if (!pending.empty())
+                SetPath(pending);
+            else
+                Populate();
+        } else if (!pending.empty()) {
+            // Not filled, but Path keeps answering the folder given.
+            browser_->SetFolder(pending);
+            AfterFolderChange();
+        }
+    } catch (const EShFolderObjectError&) {
+        // A folder that cannot be parsed leaves the list empty; the form
+        // loads on.
+    }
+}
+
+void TShellList::SetUseSystemFont(bool Value)
+{
+    useSystemFont_ = Value;
+    if (Value) GetIconTitleFont(*GetFont());
+}
+
+void TShellList::SetShowOverlayIcons(bool Value)
+{
+    if (Value == showOverlayIcons_) return;
+    showOverlayIcons_ = Value;
+    Populate();
+}
+
+void TShellList::ShowItemState(TShellListItem* Record)
+{
+    if (!HandleAllocated()) return;
+    const int row = GetItems()->IndexOf(Record->Item);
+    if (row < 0) return;
+    LVITEMW lv{};
+    lv.stateMask = LVIS_OVERLAYMASK | LVIS_CUT;
+    // The window has room for overlays 1 to 15.
+    if (Record->Overlay >= 0 && Record->Overlay < 15) lv.state = INDEXTOOVERLAYMASK(Record->Overlay + 1);
+    if (Record->Dimmed) lv.state |= LVIS_CUT;
+    SendToWindow(LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&lv));
+}
+
+std::wstring TShellList::GetPath() const
+{
+    if (Loading() && !pendingPath_.empty()) return pendingPath_;
+    return browser_->ShellFolder() ? browser_->GetFolder() : std::wstring();
+}
 
 LPCITEMIDLIST TShellList::FolderPidl()
 {
@@ -1655,6 +1775,13 @@ LPCITEMIDLIST TShellList::FolderPidl()
 
 void TShellList::SetPath(const std::wstring& Value)
 {
+    if (Loading()) {
+        // Shown once the form has loaded (Loaded).
+        pendingPath_ = Value;
+        DropAllWork();
+        GetItems()->Clear();
+        return;
+    }
     const std::wstring current = GetPath();
     if (!current.empty() && SamePath(Value, current) && GetItems()->GetCount() > 1) return;
     browser_->SetFolder(Value);  // EShFolderObjectError when it cannot be parsed
@@ -1670,7 +1797,11 @@ TShellFolder TShellList::GetSpecialFolder() const
 
 void TShellList::SetSpecialFolder(TShellFolder Value)
 {
-    if (Value != SF_FILESYSTEMFOLDER) browser_->SetSpecialFolder(Value);
+    if (Value != SF_FILESYSTEMFOLDER) {
+        browser_->SetSpecialFolder(Value);
+        // A special folder set after a path (as a form stores them) wins.
+        pendingPath_.clear();
+    }
     AfterFolderChange();
     Populate();
 }
@@ -1690,7 +1821,7 @@ void TShellList::AfterFolderChange()
     reselect_.clear();
     folderPidl_.reset();
     if (!navigatingHistory_) history_->Push(browser_->GetFolderIDList());
-    if (link_ && browser_->FolderIDList()) {
+    if (link_ && browser_->FolderIDList() && !Loading()) {
         TPidl copy = browser_->GetFolderIDList();
         link_->NotifyFolderChanged(this, copy.get());
     }
@@ -1749,7 +1880,7 @@ void TShellList::SetShellOptions(ShellOptions Value)
     options_ = Value;
     browser_->SetShowErrorMessages((Value & soShowErrorMessages) != 0);
     browser_->SetShowContextMenuOnTop((Value & soShowContextMenuOnTop) != 0);
-    if ((Value & soNoFillOnStartup) && !HandleAllocated()) return;
+    if ((Value & soNoFillOnStartup) && !windowCreated_) return;
     Populate();
 }
 
@@ -1812,16 +1943,38 @@ bool TShellList::MakeEntry(TFolderEntry& Entry)
     if (folder && !showFolders_) return false;
     if (!IsShownObject(*browser_, options_)) return false;
     const WIN32_FIND_DATAW& fd = browser_->GetFindData();
-    Entry.Name = browser_->GetDisplayName();
     Entry.ObjectName = fd.cFileName;
+    Entry.Name = ObjectDisplayName(folder, Entry.ObjectName);
     Entry.Folder = folder;
     Entry.Size = (std::uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
     Entry.Modified = fd.ftLastWriteTime;
     Entry.Flags = static_cast<std::uint8_t>((folder ? TShellListItem::fFolder : 0) |
                                             ((fd.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) ? TShellListItem::fCompressed : 0) |
                                             ((fd.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) ? TShellListItem::fEncrypted : 0));
+    Entry.Dimmed = browser_->GetAttributes(SFGAO_HIDDEN | SFGAO_GHOSTED) != 0;
     Entry.Pidl = std::shared_ptr<ITEMIDLIST>(browser_->GetObjectIDList().release(), TPidlFree());
     return Entry.Pidl != nullptr;
+}
+
+std::wstring TShellList::ObjectDisplayName(bool Folder, const std::wstring& FileName)
+{
+    if (Folder || FileName.empty() || !namesByRule_) return browser_->GetDisplayName();
+    const std::wstring ext = classlib::ExtractFileExt(FileName);
+    const std::wstring key = TntWideUpperCase(ext);
+    auto it = nameRules_.find(key);
+    if (it != nameRules_.end()) {
+        if (it->second == 0) return FileName;
+        if (it->second == 1) return FileName.substr(0, FileName.size() - ext.size());
+        return browser_->GetDisplayName();
+    }
+    std::wstring name = browser_->GetDisplayName();
+    int rule = 2;  // neither: asked for every file of the extension
+    if (name == FileName)
+        rule = 0;
+    else if (!ext.empty() && name == FileName.substr(0, FileName.size() - ext.size()))
+        rule = 1;
+    nameRules_.emplace(key, rule);
+    return name;
 }
 
 classlib::TListItem* TShellList::AddEntry(const TFolderEntry& Entry)
@@ -1840,6 +1993,10 @@ classlib::TListItem* TShellList::AddEntry(const TFolderEntry& Entry)
     if (details_)
         for (int c = 1; c < GetColumns()->GetCount(); ++c) item->GetSubItems()->Add(DetailText(Entry, columnDetail_[c]));
     item->SetStateIndex(CheckState(item));
+    if (showOverlayIcons_ && Entry.Dimmed) {
+        raw->Dimmed = true;
+        ShowItemState(raw);
+    }
     if (OnAddItem) {
         bool canAdd = true;
         OnAddItem(raw, canAdd);
@@ -1956,6 +2113,8 @@ int TShellList::IndexOfObject(const std::wstring& ObjectName) const
 
 void TShellList::Populate()
 {
+    // The form fills the list once it has loaded (Loaded).
+    if (Loading() || !GetEnabled()) return;
     classlib::TListItems* items = GetItems();
     // A fill still in progress hands on the names it was to select again.
     std::vector<std::wstring> selected = reading_ || fillTimer_->GetEnabled() ? reselect_ : std::vector<std::wstring>();
@@ -1974,6 +2133,13 @@ void TShellList::Populate()
     pending_.clear();
     pendingNext_ = 0;
     reading_ = browser_->ShellFolder() != nullptr;
+    // A folder whose desktop.ini may give files names of their own has
+    // every name asked; the shell's settings are read again at each fill.
+    nameRules_.clear();
+    {
+        const std::wstring path = GetPath();
+        namesByRule_ = !path.empty() && ::GetFileAttributesW((path + L"desktop.ini").c_str()) == INVALID_FILE_ATTRIBUTES;
+    }
     if (reading_) {
         // The same list again: the enumeration starts from the beginning.
         browser_->SetFolderIDList(browser_->FolderIDList());
@@ -2109,7 +2275,10 @@ void STDMETHODCALLTYPE TShellList::UpdateContents()
     for (int i = items->GetCount() - 1; i >= 0; --i) {
         TShellListItem* record = ShellItem(items->GetItem(i));
         if (!record || record->IsParentFolder() || record->Seen) continue;
-        if (HandleAllocated() && (SendToWindow(LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_CUT) & LVIS_CUT)) {
+        // Only a cut mark the user made counts: hidden objects are drawn
+        // cut too.
+        if (HandleAllocated() && !record->Dimmed &&
+            (SendToWindow(LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_CUT) & LVIS_CUT)) {
             if (!cut) cut = std::make_unique<classlib::TStringList>();
             cut->Add(folder + items->GetItem(i)->GetCaption());
         }
@@ -2455,6 +2624,23 @@ void TShellList::ShowObjectMenu(int Index, POINT ClientPoint)
 void TShellList::CNNotify(classlib::TMessage& Message)
 {
     auto* hdr = reinterpret_cast<NMHDR*>(Message.LParam);
+    if (hdr->code == NM_CUSTOMDRAW) {
+        classlib::TListView::CNNotify(Message);
+        auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(hdr);
+        if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) {
+            Message.Result |= CDRF_NOTIFYITEMDRAW;
+        } else if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+            const auto row = static_cast<int>(draw->nmcd.dwItemSpec);
+            const TShellListItem* record =
+                row >= 0 && row < GetItems()->GetCount() ? ShellItem(GetItems()->GetItem(row)) : nullptr;
+            const COLORREF color = record ? AttributeTextColor(record->Flags, options_) : CLR_INVALID;
+            if (color != CLR_INVALID) {
+                draw->clrText = color;
+                Message.Result |= CDRF_NEWFONT;
+            }
+        }
+        return;
+    }
     if (hdr->code == LVN_ENDLABELEDITW) {
         // The list renames the object itself; the caption follows only a
         // rename that succeeded.
