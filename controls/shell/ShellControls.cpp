@@ -934,14 +934,27 @@ bool TShellTree::LocatePidl(LPCITEMIDLIST Pidl, int Mode)
                     Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(node));
                 }
                 TPidl item = PidlGetItem(Pidl, level + d);
-                HTREEITEM next = nullptr;
-                for (HTREEITEM c = Child(node); c && !next; c = Next(c)) {
-                    TNode* n = NodeOf(c);
-                    if (n && SameObject(n->ParentFolder.Get(), n->Pidl.get(), item.get())) next = c;
-                }
+                HTREEITEM next = FindChild(node, item.get());
                 if (!next) break;
                 node = next;
                 if (level + d + 1 == t) found = true;
+            }
+            // A network share is not among the children the network folder
+            // lists: it is added under the deepest node reached, kept
+            // through later refreshes when it is a drive of its own.
+            if (!found && node != root && IsNetworkPidl(Pidl)) {
+                try {
+                    browser_->SetAbsoluteIDList(Pidl);
+                    const bool keep = IsDriveRoot(browser_->GetObjectPath());
+                    if (HTREEITEM added = AddChildNode(node, keep)) {
+                        SortChildren(node);
+                        node = added;
+                        found = true;
+                    }
+                } catch (const EShFolderObjectError&) {
+                    canFill_ = oldCanFill;
+                    return false;
+                }
             }
         }
     }
@@ -959,6 +972,33 @@ bool TShellTree::LocatePidl(LPCITEMIDLIST Pidl, int Mode)
     default: break;
     }
     return found;
+}
+
+HTREEITEM TShellTree::FindChild(HTREEITEM Item, LPCITEMIDLIST ChildPidl) const
+{
+    std::vector<TNode*> children;
+    for (HTREEITEM c = Child(Item); c; c = Next(c))
+        if (TNode* n = NodeOf(c)) children.push_back(n);
+    if (children.empty() || !children.front()->ParentFolder) return nullptr;
+    IShellFolder* folder = children.front()->ParentFolder.Get();
+    // The children are in the folder's order: a binary search finds most
+    // in a few comparisons; the linear one below catches children added
+    // out of order or a folder whose order is not a total one.
+    std::size_t low = 0, high = children.size();
+    while (low < high) {
+        const std::size_t mid = low + (high - low) / 2;
+        const HRESULT hr = folder->CompareIDs(0, ChildPidl, children[mid]->Pidl.get());
+        const int c = FAILED(hr) ? 0 : static_cast<short>(HRESULT_CODE(hr));
+        if (SUCCEEDED(hr) && c == 0) return children[mid]->Item;
+        if (high - low == 1) break;
+        if (c <= 0)
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    for (TNode* n : children)
+        if (SameObject(n->ParentFolder.Get(), n->Pidl.get(), ChildPidl)) return n->Item;
+    return nullptr;
 }
 
 void TShellTree::SelectNode(HTREEITEM Item)

@@ -283,6 +283,8 @@ private:
     // Reads the children of a node that has none yet.
     void ExpandNode(HTREEITEM Item);
     void SortChildren(HTREEITEM Item);
+    // The child of Item whose object is ChildPidl (relative), or null.
+    HTREEITEM FindChild(HTREEITEM Item, LPCITEMIDLIST ChildPidl) const;
     void RefreshNode(HTREEITEM Item, bool Recursive);
     void DeleteNode(HTREEITEM Item);
     void NotifyLink(HTREEITEM Item);

@@ -1456,3 +1456,75 @@ TEST(ShellControls, TreeScrollsSidewaysToDeepNodes)
     ASSERT_TRUE(::GetScrollInfo(wnd, SB_HORZ, &si));
     EXPECT_GT(si.nMax - si.nMin + 1, static_cast<int>(si.nPage));
 }
+
+// Every folder of a large folder is found again by its list, whatever the
+// folder's order makes of digits and letter case.
+TEST(ShellControls, TreeLocatesEachChildOfALargeFolder)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    std::vector<std::wstring> names;
+    for (const wchar_t* stem : {L"a", L"A", L"b", L"z", L"_", L"1"})
+        for (int i : {0, 1, 2, 9, 10, 11, 100}) names.push_back(stem + std::to_wstring(i) + L" x");
+    names.erase(std::unique(names.begin(), names.end(), [](auto& x, auto& y) { return shell::SamePath(x, y); }),
+                names.end());
+    for (const std::wstring& n : names) ::CreateDirectoryW(dir.File(n).c_str(), nullptr);
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form);
+    for (const std::wstring& n : names) {
+        tree->SetSelectedFolder(dir.File(n));
+        EXPECT_TRUE(shell::SamePath(tree->GetSelectedFolder(), dir.File(n))) << std::string(n.begin(), n.end());
+    }
+    // A list of an object that is not there finds nothing.
+    shell::TPidl missing = shell::PathToPidl(nullptr, dir.File(names[0]));
+    ::RemoveDirectoryW(dir.File(names[0]).c_str());
+    tree->SetSelectedFolder(dir.Path());
+    tree->FullRefresh();
+    EXPECT_FALSE(tree->LocatePidl(missing.get(), 0));
+}
+
+// A share below the network folder that the folder does not list is added
+// under the network node when the tree is led to it.
+TEST(ShellControls, TreeAddsNetworkSharesItIsLedTo)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
+    ::CreateDirectoryW(dir.File(L"sub\\inner").c_str(), nullptr);
+    // The desktop here lists the network folder only when it is registered
+    // as one of its name spaces; the key goes again once the desktop has
+    // been read. The folder lists no shares and is not taken for a folder:
+    // the tree shows files, so that its node is there at all.
+    const wchar_t* kKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Desktop\\NameSpace\\"
+                          L"{208D2C60-3AEA-1069-A2D7-08002B30309D}";
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ::RegCloseKey(key);
+    HostForm form;
+    auto* tree = new shell::TShellTree(&form);
+    tree->SetParent(&form);
+    tree->SetShowFiles(true);
+    tree->HandleNeeded();
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
+    shell::TPidl network = shell::SpecialFolderPidl(shell::SF_NETWORK);
+    ASSERT_TRUE(network);
+    HTREEITEM networkNode = tree->FindNode(network.get());
+    ASSERT_NE(networkNode, nullptr);
+    // A share: a drive's own item below the network folder.
+    shell::TPidl drive = shell::PathToPidl(nullptr, shell::SystemDriveRoot());
+    shell::TPidl driveItem = shell::PidlGetLastItem(drive.get());
+    shell::TPidl share = shell::PidlCombine(network.get(), driveItem.get());
+    EXPECT_EQ(tree->FindNode(share.get()), nullptr);
+    EXPECT_TRUE(tree->LocatePidl(share.get(), 0));
+    HTREEITEM shareNode = tree->FindNode(share.get());
+    ASSERT_NE(shareNode, nullptr);
+    EXPECT_EQ(reinterpret_cast<HTREEITEM>(::SendMessageW(tree->GetHandle(), TVM_GETNEXTITEM, TVGN_PARENT,
+                                                         reinterpret_cast<LPARAM>(shareNode))),
+              networkNode);
+    EXPECT_EQ(reinterpret_cast<HTREEITEM>(::SendMessageW(tree->GetHandle(), TVM_GETNEXTITEM, TVGN_CARET, 0)),
+              shareNode);
+    // The tree goes on opening nodes afterwards.
+    tree->SetSelectedFolder(dir.File(L"sub\\inner"));
+    EXPECT_TRUE(shell::SamePath(tree->GetSelectedFolder(), dir.File(L"sub\\inner")));
+}
