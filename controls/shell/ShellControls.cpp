@@ -826,6 +826,11 @@ void TShellTree::ExpandNode(HTREEITEM Item)
     }
     if (any) SortChildren(Item);
     SetChildren(Item, any);
+    // Changes on a network share are seen only by watching its folder.
+    if (Parent(Item)) {
+        const std::wstring path = PidlToPath(node->Absolute.get());
+        if (IsUncPath(path) && notifier_->GetDirectories()->IndexOf(path) < 0) notifier_->GetDirectories()->Add(path);
+    }
 }
 
 void TShellTree::SortChildren(HTREEITEM Item)
@@ -1036,6 +1041,7 @@ void TShellTree::SetSelectedFolder(const std::wstring& Value)
 {
     if (!HandleAllocated()) {
         pendingPath_ = Value;
+        pendingSpecial_ = SF_FILESYSTEMFOLDER;
         return;
     }
     if (Value.empty()) {
@@ -1057,6 +1063,7 @@ void TShellTree::SetSelectedFolder(const std::wstring& Value)
 
 TShellFolder TShellTree::GetSpecialFolder() const
 {
+    if (!HandleAllocated() && pendingSpecial_ != SF_FILESYSTEMFOLDER) return pendingSpecial_;
     TNode* node = NodeOf(Selected());
     return node ? PidlToSpecialFolder(node->Absolute.get()) : SF_FILESYSTEMFOLDER;
 }
@@ -1064,6 +1071,12 @@ TShellFolder TShellTree::GetSpecialFolder() const
 void TShellTree::SetSpecialFolder(TShellFolder Value)
 {
     if (Value == SF_FILESYSTEMFOLDER) return;
+    if (!HandleAllocated()) {
+        // Selected when the window is made; it replaces a path given before.
+        pendingSpecial_ = Value;
+        pendingPath_.clear();
+        return;
+    }
     TPidl pidl = SpecialFolderPidl(Value);
     if (pidl) LocatePidl(pidl.get(), 0);
 }
@@ -1253,8 +1266,15 @@ void TShellTree::CreateHandleDone()
     nodes_.clear();
     SetRootedAt(rootedAt_);
     const std::wstring pending = pendingPath_;
+    const TShellFolder special = pendingSpecial_;
     pendingPath_.clear();
-    if (!pending.empty() && !GetOption(soNoFillOnStartup)) SetSelectedFolder(pending);
+    pendingSpecial_ = SF_FILESYSTEMFOLDER;
+    if (!GetOption(soNoFillOnStartup)) {
+        if (!pending.empty())
+            SetSelectedFolder(pending);
+        else if (special != SF_FILESYSTEMFOLDER)
+            SetSpecialFolder(special);
+    }
 }
 
 bool TShellTree::RenameNode(HTREEITEM Item, const std::wstring& NewName)
@@ -1415,6 +1435,24 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
             break;
         }
         ExpandNode(nm->itemNew.hItem);
+        break;
+    }
+    case TVN_SELCHANGINGW: {
+        // With error messages on, a folder that cannot be opened cannot be
+        // selected: the shell says why while trying.
+        auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
+        TNode* node = NodeOf(nm->itemNew.hItem);
+        if (quiet_ || nm->action == TVC_UNKNOWN || !node || !GetShowErrorMessages() || !Parent(nm->itemNew.hItem))
+            break;
+        if (GetShowFiles() && !(node->Flags & TNode::fFolder)) break;
+        bool can = false;
+        try {
+            browser_->SetAbsoluteIDList(node->Absolute.get());
+            can = browser_->OpenObjectAsFolder();
+        } catch (...) {
+            can = false;
+        }
+        Message.Result = can ? FALSE : TRUE;
         break;
     }
     case TVN_SELCHANGEDW: {
@@ -2275,7 +2313,10 @@ void STDMETHODCALLTYPE TShellList::UpdateContents()
 {
     if (filling_ || !browser_->ShellFolder()) return;
     classlib::TListItems* items = GetItems();
-    if (items->GetCount() > 500) {
+    // A full fill would end a rename in place: the pass goes item by item
+    // meanwhile.
+    const bool editing = HandleAllocated() && SendToWindow(LVM_GETEDITCONTROL, 0, 0) != 0;
+    if (items->GetCount() > 500 && !editing) {
         Populate();
         return;
     }
@@ -2355,6 +2396,10 @@ void TShellList::ShellChanged(classlib::TObject*, TNotificationEvent Event, cons
         break;  // the shown folder itself or one above it
     case neFolderUpdate:
         if (!SamePath(Path1, path)) return;
+        break;
+    case neFileChange:
+        // The platform's own thumbnail cache, written while pictures show.
+        if (thumbnails_ && classlib::WideSameText(classlib::ExtractFileName(Path1), L"Thumbs.db")) return;
         break;
     default: break;
     }
@@ -2688,6 +2733,20 @@ void TShellList::CNNotify(classlib::TMessage& Message)
         if (info->item.pszText) RenameItem(info->item.iItem, info->item.pszText);
         Message.Result = FALSE;
         return;
+    }
+    if (hdr->code == LVN_ITEMCHANGED && link_ && !filling_ && !Loading()) {
+        // One object chosen by the user: the linked controls follow it.
+        auto* nm = reinterpret_cast<NMLISTVIEW*>(hdr);
+        const bool selected = (nm->uChanged & LVIF_STATE) && (nm->uNewState & LVIS_SELECTED) &&
+                              !(nm->uOldState & LVIS_SELECTED);
+        if (selected && nm->iItem >= 0 && nm->iItem < GetItems()->GetCount() && GetSelCount() == 1) {
+            const TShellListItem* record = ShellItem(GetItems()->GetItem(nm->iItem));
+            if (record && !record->IsParentFolder() && record->Pidl && FolderPidl()) {
+                TPidl folder = PidlClone(FolderPidl());
+                TPidl object = PidlClone(record->Pidl.get());
+                link_->NotifySelectionChanged(this, folder.get(), object.get());
+            }
+        }
     }
     if (hdr->code == LVN_KEYDOWN && reinterpret_cast<NMLVKEYDOWN*>(hdr)->wVKey == VK_SPACE && checkboxes_)
         ToggleCheck(GetItemIndex());

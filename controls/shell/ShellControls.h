@@ -310,6 +310,9 @@ private:
     std::wstring rootedAtFolder_;
     ShellOptions options_ = soShowNethood | soShowRecycleBin;
     std::wstring pendingPath_;  // set before the window exists
+    // A special folder set before the window exists (SF_FILESYSTEMFOLDER:
+    // none).
+    TShellFolder pendingSpecial_ = SF_FILESYSTEMFOLDER;
     bool navigatingHistory_ = false;
     bool canFill_ = true;
     bool automaticRefresh_ = true;

@@ -1528,3 +1528,80 @@ TEST(ShellControls, TreeAddsNetworkSharesItIsLedTo)
     tree->SetSelectedFolder(dir.File(L"sub\\inner"));
     EXPECT_TRUE(shell::SamePath(tree->GetSelectedFolder(), dir.File(L"sub\\inner")));
 }
+
+// Linked controls hear of an object the user selects in the list, only when
+// it is the one object selected and not the " .. " item; they hear nothing
+// of the list's own fills.
+TEST(ShellControls, ListTellsTheLinkOfASingleSelectedObject)
+{
+    struct Recorder : shell::IShellControl {
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override
+        {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+        void STDMETHODCALLTYPE SetShellLink(shell::TShellLink*) override {}
+        shell::TShellLink* STDMETHODCALLTYPE GetShellLink() override { return nullptr; }
+        void STDMETHODCALLTYPE FolderChanged(LPCITEMIDLIST) override {}
+        void STDMETHODCALLTYPE SelectionChanged(LPCITEMIDLIST Folder, LPCITEMIDLIST Object) override
+        {
+            TPidlPair p{shell::PidlClone(Folder), shell::PidlClone(Object)};
+            selections.push_back(std::move(p));
+        }
+        void STDMETHODCALLTYPE SelectAll() override {}
+        void STDMETHODCALLTYPE FullRefresh() override {}
+        void STDMETHODCALLTYPE UpdateContents() override {}
+        void STDMETHODCALLTYPE NavigateUp() override {}
+        using TPidlPair = std::pair<shell::TPidl, shell::TPidl>;
+        std::vector<TPidlPair> selections;
+    } recorder;
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* name : {L"a.gif", L"b.gif"}) Touch(dir.File(name));
+    ::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
+    HostForm form;
+    auto* link = new shell::TShellLink(&form);
+    link->RegisterControl(&recorder);
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetShellLink(link);
+    list->SetShowParentFolder(true);
+    list->SetPath(dir.Path());
+    list->Populate();  // selection kept by a fill is not the user's
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L" .. ", L"sub", L"a.gif", L"b.gif"}));
+    EXPECT_TRUE(recorder.selections.empty());
+    list->GetItems()->GetItem(0)->SetSelected(true);  // " .. "
+    EXPECT_TRUE(recorder.selections.empty());
+    list->GetItems()->GetItem(0)->SetSelected(false);
+    list->GetItems()->GetItem(3)->SetSelected(true);
+    ASSERT_EQ(recorder.selections.size(), 1u);
+    EXPECT_TRUE(shell::SamePath(shell::PidlToPath(recorder.selections[0].first.get()), dir.Path()));
+    shell::TPidl object = shell::PidlCombine(recorder.selections[0].first.get(), recorder.selections[0].second.get());
+    EXPECT_TRUE(shell::SamePath(shell::PidlToPath(object.get()), dir.File(L"b.gif")));
+    list->GetItems()->GetItem(2)->SetSelected(true);  // a second one
+    EXPECT_EQ(recorder.selections.size(), 1u);
+    list->SetShellLink(nullptr);
+    link->UnregisterControl(&recorder);
+}
+
+// A special folder or a path given before the tree's window exists is
+// selected when the window is made, the later of the two winning.
+TEST(ShellControls, TreeSelectsWhatWasGivenBeforeItsWindow)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (bool pathLast : {false, true}) {
+        HostForm form;
+        auto* tree = new shell::TShellTree(&form);
+        tree->SetParent(&form);
+        tree->SetSelectedFolder(dir.Path());
+        tree->SetSpecialFolder(shell::SF_DRIVES);
+        if (pathLast) tree->SetSelectedFolder(dir.Path());
+        tree->HandleNeeded();
+        if (pathLast)
+            EXPECT_TRUE(shell::SamePath(tree->GetSelectedFolder(), dir.Path()));
+        else
+            EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DRIVES);
+    }
+}
