@@ -2210,6 +2210,7 @@ void TShellList::Populate()
     folderPidl_.reset();
     pending_.clear();
     pendingNext_ = 0;
+    sorting_ = false;
     reading_ = browser_->ShellFolder() != nullptr;
     // A folder whose desktop.ini may give files names of their own has
     // every name asked; the shell's settings are read again at each fill.
@@ -2248,18 +2249,24 @@ void TShellList::FillStep(classlib::TObject*)
 {
     fillTimer_->SetEnabled(false);
     if (reading_) {
+        // The sort and the items come in steps of their own.
         if (ReadStep(kReadStepMs, 0)) {
             reading_ = false;
-            SortEntries(pending_, columnDetail_[sortColumn_], sortDescending_);
+            sorting_ = true;
         }
-        // The items are added from the next step on.
         fillTimer_->SetEnabled(true);
         return;
     }
-    AddPending();
+    if (sorting_) {
+        sorting_ = false;
+        SortEntries(pending_, columnDetail_[sortColumn_], sortDescending_);
+        fillTimer_->SetEnabled(true);
+        return;
+    }
+    AddPending(true);
 }
 
-void TShellList::AddPending()
+void TShellList::AddPending(bool Timed)
 {
     classlib::TListItems* items = GetItems();
     const bool first = pendingNext_ == 0;
@@ -2267,11 +2274,12 @@ void TShellList::AddPending()
     items->BeginUpdate();
     if (first && showParentFolder_) AddParentItem();
     // At most kFillStep items, and no more than a step's time after the
-    // first ones (a busy machine makes each item slower).
+    // first ones (a busy machine makes each item slower). A fill that is
+    // not Timed adds its first kFillStep items at once.
     const DWORD start = ::GetTickCount();
     for (std::size_t n = 0; pendingNext_ < end; ++pendingNext_, ++n) {
         AddEntry(pending_[pendingNext_]);
-        if (!first && (n & 15) == 15 && ::GetTickCount() - start >= kReadStepMs) {
+        if ((Timed || !first) && (n & 15) == 15 && ::GetTickCount() - start >= kReadStepMs) {
             ++pendingNext_;
             break;
         }

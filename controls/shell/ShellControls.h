@@ -631,7 +631,7 @@ private:
     // 2 ask the shell.
     std::unordered_map<std::wstring, int> nameRules_;
     bool namesByRule_ = false;
-    void AddPending();
+    void AddPending(bool Timed = false);
     void AddParentItem();
     int IndexOfObject(const std::wstring& ObjectName) const;
     // The name an item is found by again: the file-system name, else the
@@ -684,6 +684,7 @@ private:
     // pending_; then the entries from pendingNext_ on are still to add, and
     // the names in reselect_ are selected again once all are in.
     bool reading_ = false;
+    bool sorting_ = false;  // read: the entries are sorted in the next step
     std::vector<TFolderEntry> pending_;
     std::size_t pendingNext_ = 0;
     std::vector<std::wstring> reselect_;
