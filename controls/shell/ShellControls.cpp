@@ -2193,6 +2193,7 @@ void TShellList::Populate()
 {
     // The form fills the list once it has loaded (Loaded).
     if (Loading() || !GetEnabled()) return;
+    THourglass hourglass;
     classlib::TListItems* items = GetItems();
     // A fill still in progress hands on the names it was to select again.
     std::vector<std::wstring> selected = reading_ || fillTimer_->GetEnabled() ? reselect_ : std::vector<std::wstring>();

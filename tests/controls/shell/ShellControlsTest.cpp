@@ -1586,22 +1586,30 @@ TEST(ShellControls, ListTellsTheLinkOfASingleSelectedObject)
 }
 
 // A special folder or a path given before the tree's window exists is
-// selected when the window is made, the later of the two winning.
+// selected when the window is made, the later of the two winning; with
+// NoFillOnStartup neither is, and the root stays selected.
 TEST(ShellControls, TreeSelectsWhatWasGivenBeforeItsWindow)
 {
     shell::TShellScope shellScope;
     testsupport::TempDir dir;
-    for (bool pathLast : {false, true}) {
+    enum Case { SpecialLast, PathLast, NoFill };
+    for (Case c : {SpecialLast, PathLast, NoFill}) {
+        SCOPED_TRACE(int(c));
         HostForm form;
         auto* tree = new shell::TShellTree(&form);
         tree->SetParent(&form);
+        if (c == NoFill) tree->SetNoFillOnStartup(true);
         tree->SetSelectedFolder(dir.Path());
         tree->SetSpecialFolder(shell::SF_DRIVES);
-        if (pathLast) tree->SetSelectedFolder(dir.Path());
+        if (c != SpecialLast) tree->SetSelectedFolder(dir.Path());
+        EXPECT_TRUE(c == SpecialLast ? tree->GetSpecialFolder() == shell::SF_DRIVES
+                                     : shell::SamePath(tree->GetSelectedFolder(), dir.Path()));
         tree->HandleNeeded();
-        if (pathLast)
+        if (c == PathLast)
             EXPECT_TRUE(shell::SamePath(tree->GetSelectedFolder(), dir.Path()));
-        else
+        else if (c == SpecialLast)
             EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DRIVES);
+        else
+            EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DESKTOP);
     }
 }
