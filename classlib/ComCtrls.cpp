@@ -294,7 +294,8 @@ TListItem* TListItems::GetItem(int Index) const
 
 int TListItems::IndexOf(const TListItem* Item) const
 {
-    for (std::size_t i = 0; i < items_.size(); ++i)
+    // From the end: an item just added is the one usually looked for.
+    for (std::size_t i = items_.size(); i-- > 0;)
         if (items_[i].get() == Item) return static_cast<int>(i);
     return -1;
 }
@@ -428,7 +429,8 @@ void TListView::UpdateColumn(int Index, TListColumn* Column)
 
 void TListView::RedrawRow(int Index)
 {
-    if (HandleAllocated()) Send(LVM_REDRAWITEMS, static_cast<WPARAM>(Index), static_cast<LPARAM>(Index));
+    // While updating, EndUpdate repaints the whole list.
+    if (HandleAllocated() && updateCount_ == 0) Send(LVM_REDRAWITEMS, static_cast<WPARAM>(Index), static_cast<LPARAM>(Index));
 }
 
 void TListView::SetRowState(int Index, UINT State, UINT Mask)
@@ -621,6 +623,8 @@ void TListView::CNNotify(TMessage& Message)
         break;
     }
     case LVN_GETDISPINFOW: GetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(hdr)); break;
+    // The items are the view's own: no notice per row when all go.
+    case LVN_DELETEALLITEMS: Message.Result = TRUE; break;
     case LVN_ITEMCHANGED: ItemChanged(reinterpret_cast<NMLISTVIEW*>(hdr)); break;
     case LVN_BEGINLABELEDITW: Message.Result = readOnly_ ? TRUE : FALSE; break;
     case LVN_ENDLABELEDITW: {

@@ -199,6 +199,8 @@ void TShFolderObject::SetObjectIDList(LPCITEMIDLIST pidl)
     absoluteObjectIDList_.reset();
     findData_ = WIN32_FIND_DATAW{};
     subFolderState_ = -1;
+    knownAttributes_ = 0;
+    attributes_ = 0;
 }
 
 TPidl TShFolderObject::GetObjectIDList() const { return PidlClone(objectIDList_.get()); }
@@ -297,6 +299,10 @@ bool TShFolderObject::NextObject()
             enumerator_.Reset();
             return false;
         }
+        // Looked up once per enumeration: the special folder's list costs
+        // a fraction of a millisecond, thousands of times over in a large
+        // folder.
+        enumInNetwork_ = PidlToSpecialFolder(folderIDList_.get(), ShellFolderBit(SF_NETWORK)) == SF_NETWORK;
     }
     auto fetch = [this]() -> bool {
         LPITEMIDLIST item = nullptr;
@@ -310,9 +316,7 @@ bool TShFolderObject::NextObject()
         return true;
     };
     try {
-        // Only the one special folder is looked up: matching a list against
-        // all of them costs tens of milliseconds, once per object.
-        const bool inNetwork = PidlToSpecialFolder(folderIDList_.get(), ShellFolderBit(SF_NETWORK)) == SF_NETWORK;
+        const bool inNetwork = enumInNetwork_;
         while (fetch()) {
             if (fileSystemOnly_ && GetAttributes(SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR) == 0) {
                 const std::wstring name = GetObjectName();
@@ -346,10 +350,23 @@ bool TShFolderObject::OpenObjectAsFolder()
 ULONG TShFolderObject::GetAttributes(ULONG mask)
 {
     if (!shellFolder_ || !objectIDList_) return 0;
-    ULONG answer = mask;
-    LPCITEMIDLIST item = objectIDList_.get();
-    if (FAILED(shellFolder_->GetAttributesOf(1, &item, &answer))) return 0;
-    return mask & answer;
+    // The attributes that cost the shell nothing beyond what it holds for
+    // the object are asked together, once per object; the rest (sub-folders,
+    // validation, removable media) only when asked for, and kept too.
+    constexpr ULONG kCheap = SFGAO_FOLDER | SFGAO_HIDDEN | SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR | SFGAO_LINK |
+                             SFGAO_SHARE | SFGAO_GHOSTED | SFGAO_COMPRESSED | SFGAO_ENCRYPTED | SFGAO_READONLY |
+                             SFGAO_CANRENAME;
+    constexpr ULONG kNeverKept = SFGAO_VALIDATE;
+    const ULONG missing = mask & ~knownAttributes_;
+    if (missing != 0 || (mask & kNeverKept)) {
+        ULONG ask = missing | ((knownAttributes_ & kCheap) == kCheap ? 0 : kCheap & ~knownAttributes_);
+        ULONG answer = ask;
+        LPCITEMIDLIST item = objectIDList_.get();
+        if (FAILED(shellFolder_->GetAttributesOf(1, &item, &answer))) return 0;
+        attributes_ = (attributes_ & ~ask) | (answer & ask);
+        knownAttributes_ |= ask & ~kNeverKept;
+    }
+    return mask & attributes_;
 }
 
 bool TShFolderObject::IsFolder()

@@ -199,6 +199,12 @@ private:
     bool isLoaded_ = false;
     bool readOnly_ = false;
     int subFolderState_ = -1;
+    // The object's attributes asked so far (knownAttributes_ the bits whose
+    // answers attributes_ holds); reset with the object.
+    ULONG knownAttributes_ = 0;
+    ULONG attributes_ = 0;
+    // Whether the folder being enumerated is the network's.
+    bool enumInNetwork_ = false;
     bool showErrorMessages_ = true;
     bool showContextMenuOnTop_ = false;
     // Only while a context menu is shown.

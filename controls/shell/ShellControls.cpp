@@ -336,6 +336,14 @@ std::vector<int> OrderObjects(IShellFolder* Folder, int Detail, const std::vecto
     return order;
 }
 
+COLORREF AttributeTextColor(std::uint8_t Flags, ShellOptions Options)
+{
+    // The flags share their bits between list items and tree nodes.
+    if ((Flags & TShellListItem::fCompressed) && (Options & soColorCompressed)) return RGB(0, 0, 255);
+    if ((Flags & TShellListItem::fEncrypted) && (Options & soColorEncrypted)) return RGB(0, 128, 0);
+    return CLR_INVALID;
+}
+
 bool IsShownObject(TShFolderObject& Browser, ShellOptions Options)
 {
     const bool hidden = Browser.IsHidden();
@@ -460,6 +468,7 @@ struct TShellTree::TNode : classlib::TObject {
     int Image = -1;       // closed icon (-1: not known yet)
     int OpenImage = -1;   // icon while selected
     bool IconAsked = false;
+    bool Dimmed = false;  // hidden or ghosted: drawn like a cut object
 };
 
 namespace {
@@ -1130,13 +1139,16 @@ HTREEITEM TShellTree::AddChildNode(HTREEITEM ParentItem, bool Keep)
     const WIN32_FIND_DATAW& fd = browser_->GetFindData();
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) node->Flags |= TNode::fCompressed;
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) node->Flags |= TNode::fEncrypted;
+    node->Dimmed = showOverlayIcons_ && browser_->GetAttributes(SFGAO_HIDDEN | SFGAO_GHOSTED) != 0;
     const std::wstring text = browser_->GetDisplayName();
     const bool children = folder && (GetShowFiles() || browser_->HasSubFolders());
     const std::wstring path = OnAddFolder ? PidlToPath(node->Absolute.get()) : std::wstring();
     TVINSERTSTRUCTW ins{};
     ins.hParent = ParentItem;
     ins.hInsertAfter = TVI_LAST;
-    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
+    ins.item.stateMask = TVIS_CUT;
+    ins.item.state = node->Dimmed ? TVIS_CUT : 0;
     ins.item.pszText = const_cast<wchar_t*>(text.c_str());
     ins.item.iImage = ins.item.iSelectedImage = I_IMAGECALLBACK;
     ins.item.lParam = reinterpret_cast<LPARAM>(static_cast<classlib::TObject*>(node.get()));
@@ -1177,6 +1189,11 @@ void TShellTree::ExpandNode(HTREEITEM Item)
     }
     if (any) SortChildren(Item);
     SetChildren(Item, any);
+    // Changes on a network share are seen only by watching its folder.
+    if (Parent(Item)) {
+        const std::wstring path = PidlToPath(node->Absolute.get());
+        if (IsUncPath(path) && notifier_->GetDirectories()->IndexOf(path) < 0) notifier_->GetDirectories()->Add(path);
+    }
 }
 
 void TShellTree::SortChildren(HTREEITEM Item)
@@ -1285,14 +1302,27 @@ bool TShellTree::LocatePidl(LPCITEMIDLIST Pidl, int Mode)
                     Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(node));
                 }
                 TPidl item = PidlGetItem(Pidl, level + d);
-                HTREEITEM next = nullptr;
-                for (HTREEITEM c = Child(node); c && !next; c = Next(c)) {
-                    TNode* n = NodeOf(c);
-                    if (n && SameObject(n->ParentFolder.Get(), n->Pidl.get(), item.get())) next = c;
-                }
+                HTREEITEM next = FindChild(node, item.get());
                 if (!next) break;
                 node = next;
                 if (level + d + 1 == t) found = true;
+            }
+            // A network share is not among the children the network folder
+            // lists: it is added under the deepest node reached, kept
+            // through later refreshes when it is a drive of its own.
+            if (!found && node != root && IsNetworkPidl(Pidl)) {
+                try {
+                    browser_->SetAbsoluteIDList(Pidl);
+                    const bool keep = IsDriveRoot(browser_->GetObjectPath());
+                    if (HTREEITEM added = AddChildNode(node, keep)) {
+                        SortChildren(node);
+                        node = added;
+                        found = true;
+                    }
+                } catch (const EShFolderObjectError&) {
+                    canFill_ = oldCanFill;
+                    return false;
+                }
             }
         }
     }
@@ -1310,6 +1340,33 @@ bool TShellTree::LocatePidl(LPCITEMIDLIST Pidl, int Mode)
     default: break;
     }
     return found;
+}
+
+HTREEITEM TShellTree::FindChild(HTREEITEM Item, LPCITEMIDLIST ChildPidl) const
+{
+    std::vector<TNode*> children;
+    for (HTREEITEM c = Child(Item); c; c = Next(c))
+        if (TNode* n = NodeOf(c)) children.push_back(n);
+    if (children.empty() || !children.front()->ParentFolder) return nullptr;
+    IShellFolder* folder = children.front()->ParentFolder.Get();
+    // The children are in the folder's order: a binary search finds most
+    // in a few comparisons; the linear one below catches children added
+    // out of order or a folder whose order is not a total one.
+    std::size_t low = 0, high = children.size();
+    while (low < high) {
+        const std::size_t mid = low + (high - low) / 2;
+        const HRESULT hr = folder->CompareIDs(0, ChildPidl, children[mid]->Pidl.get());
+        const int c = FAILED(hr) ? 0 : static_cast<short>(HRESULT_CODE(hr));
+        if (SUCCEEDED(hr) && c == 0) return children[mid]->Item;
+        if (high - low == 1) break;
+        if (c <= 0)
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    for (TNode* n : children)
+        if (SameObject(n->ParentFolder.Get(), n->Pidl.get(), ChildPidl)) return n->Item;
+    return nullptr;
 }
 
 void TShellTree::SelectNode(HTREEITEM Item)
@@ -1347,6 +1404,7 @@ void TShellTree::SetSelectedFolder(const std::wstring& Value)
 {
     if (!HandleAllocated()) {
         pendingPath_ = Value;
+        pendingSpecial_ = SF_FILESYSTEMFOLDER;
         return;
     }
     if (Value.empty()) {
@@ -1368,6 +1426,7 @@ void TShellTree::SetSelectedFolder(const std::wstring& Value)
 
 TShellFolder TShellTree::GetSpecialFolder() const
 {
+    if (!HandleAllocated() && pendingSpecial_ != SF_FILESYSTEMFOLDER) return pendingSpecial_;
     TNode* node = NodeOf(Selected());
     return node ? PidlToSpecialFolder(node->Absolute.get()) : SF_FILESYSTEMFOLDER;
 }
@@ -1375,6 +1434,12 @@ TShellFolder TShellTree::GetSpecialFolder() const
 void TShellTree::SetSpecialFolder(TShellFolder Value)
 {
     if (Value == SF_FILESYSTEMFOLDER) return;
+    if (!HandleAllocated()) {
+        // Selected when the window is made; it replaces a path given before.
+        pendingSpecial_ = Value;
+        pendingPath_.clear();
+        return;
+    }
     TPidl pidl = SpecialFolderPidl(Value);
     if (pidl) LocatePidl(pidl.get(), 0);
 }
@@ -1503,7 +1568,17 @@ void TShellTree::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject
     auto it = nodes_.find(Tag);
     if (it == nodes_.end() || IconIndex < 0 || !HandleAllocated()) return;
     TNode* node = it->second.get();
-    if (Kind == 1) return;
+    if (Kind == 1) {
+        // The window has room for overlays 1 to 15.
+        if (IconIndex >= 15) return;
+        TVITEMW tv{};
+        tv.mask = TVIF_STATE | TVIF_HANDLE;
+        tv.hItem = node->Item;
+        tv.stateMask = TVIS_OVERLAYMASK;
+        tv.state = INDEXTOOVERLAYMASK(IconIndex + 1);
+        Send(TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+        return;
+    }
     (Kind == 2 ? node->OpenImage : node->Image) = IconIndex;
     // TVM_GETITEMRECT takes the item in the rectangle's first bytes.
     RECT r{};
@@ -1515,15 +1590,38 @@ void TShellTree::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject
 void TShellTree::CreateParams(classlib::TCreateParams& Params)
 {
     classlib::TSystemControl::CreateParams(Params);
-    Params.Style |= WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS | TVS_NOHSCROLL;
+    Params.Style |= WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS;
     if (!ReadOnly) Params.Style |= TVS_EDITLABELS;
     Params.ExStyle |= WS_EX_CLIENTEDGE;
     Params.Caption.clear();
 }
 
+void TShellTree::Loaded()
+{
+    classlib::TSystemControl::Loaded();
+    if (useSystemFont_) GetIconTitleFont(*GetFont());
+}
+
+void TShellTree::SetUseSystemFont(bool Value)
+{
+    useSystemFont_ = Value;
+    if (Value) GetIconTitleFont(*GetFont());
+}
+
+void TShellTree::SetShowOverlayIcons(bool Value)
+{
+    if (Value == showOverlayIcons_) return;
+    showOverlayIcons_ = Value;
+    FullRefresh();
+}
+
 void TShellTree::CreateHandleDone()
 {
     classlib::TSystemControl::CreateHandleDone();
+    if (!windowCreated_) {
+        windowCreated_ = true;
+        if (useSystemStyles_) ApplyExplorerStyle(TTreeViewWindow{GetHandle()});
+    }
     Send(TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(SmallIcons()));
     if (checkImages_) Send(TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(checkImages_));
     // Fails without OLE on this thread: the tree then takes no drops.
@@ -1531,8 +1629,15 @@ void TShellTree::CreateHandleDone()
     nodes_.clear();
     SetRootedAt(rootedAt_);
     const std::wstring pending = pendingPath_;
+    const TShellFolder special = pendingSpecial_;
     pendingPath_.clear();
-    if (!pending.empty()) SetSelectedFolder(pending);
+    pendingSpecial_ = SF_FILESYSTEMFOLDER;
+    if (!GetOption(soNoFillOnStartup)) {
+        if (!pending.empty())
+            SetSelectedFolder(pending);
+        else if (special != SF_FILESYSTEMFOLDER)
+            SetSpecialFolder(special);
+    }
 }
 
 bool TShellTree::RenameNode(HTREEITEM Item, const std::wstring& NewName)
@@ -1675,6 +1780,14 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
         auto* draw = reinterpret_cast<NMTVCUSTOMDRAW*>(hdr);
         Message.Result = classlib::DrawInactiveSelection(GetHandle(), draw->nmcd.dwDrawStage, draw->nmcd.uItemState,
                                                          draw->clrText, draw->clrTextBk);
+        if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+            auto it = nodes_.find(reinterpret_cast<classlib::TObject*>(draw->nmcd.lItemlParam));
+            const COLORREF color = it != nodes_.end() ? AttributeTextColor(it->second->Flags, options_) : CLR_INVALID;
+            if (color != CLR_INVALID) {
+                draw->clrText = color;
+                Message.Result |= CDRF_NEWFONT;
+            }
+        }
         break;
     }
     case TVN_BEGINDRAGW:
@@ -1694,6 +1807,24 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
             break;
         }
         ExpandNode(nm->itemNew.hItem);
+        break;
+    }
+    case TVN_SELCHANGINGW: {
+        // With error messages on, a folder that cannot be opened cannot be
+        // selected: the shell says why while trying.
+        auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
+        TNode* node = NodeOf(nm->itemNew.hItem);
+        if (quiet_ || nm->action == TVC_UNKNOWN || !node || !GetShowErrorMessages() || !Parent(nm->itemNew.hItem))
+            break;
+        if (GetShowFiles() && !(node->Flags & TNode::fFolder)) break;
+        bool can = false;
+        try {
+            browser_->SetAbsoluteIDList(node->Absolute.get());
+            can = browser_->OpenObjectAsFolder();
+        } catch (...) {
+            can = false;
+        }
+        Message.Result = can ? FALSE : TRUE;
         break;
     }
     case TVN_SELCHANGEDW: {
@@ -1722,6 +1853,7 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
             node->IconAsked = true;
             QueueIcon(this, node, PidlClone(node->Absolute.get()), 0);
             QueueIcon(this, node, PidlClone(node->Absolute.get()), 2);
+            if (showOverlayIcons_) QueueIcon(this, node, PidlClone(node->Absolute.get()), 1);
         }
         info->item.iImage = node->Image;
         info->item.iSelectedImage = node->OpenImage >= 0 ? node->OpenImage : node->Image;
@@ -2058,6 +2190,8 @@ int TShellList::ItemImageIndex(classlib::TListItem* Item)
     if (record && !record->IconAsked && record->Pidl && browser_->FolderIDList()) {
         record->IconAsked = true;
         QueueIcon(this, record, PidlCombine(browser_->FolderIDList(), record->Pidl.get()), 0);
+        if (showOverlayIcons_) QueueIcon(this, record, PidlCombine(browser_->FolderIDList(), record->Pidl.get()), 1);
+        OnGetImageIndex(this, Item);
     }
     return Item->GetImageIndex();
 }
@@ -2068,8 +2202,14 @@ void TShellList::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject
     auto it = records_.find(Tag);
     if (it == records_.end()) return;
     SelectDroppedNames();
-    if (IconIndex < 0 || Kind != 0) return;
-    it->second->Item->SetImageIndex(IconIndex);
+    if (IconIndex < 0) return;
+    if (Kind == 1) {
+        if (it->second->Overlay == IconIndex) return;
+        it->second->Overlay = IconIndex;
+        ShowItemState(it->second.get());
+        return;
+    }
+    if (Kind == 0) it->second->Item->SetImageIndex(IconIndex);
 }
 
 void TShellList::CreateHandleDone()
@@ -2078,9 +2218,67 @@ void TShellList::CreateHandleDone()
     Register();
     HookHeader();
     ShowSortArrow();
+    if (!windowCreated_) {
+        windowCreated_ = true;
+        if (useSystemStyles_) ApplyExplorerStyle(TListViewWindow{GetHandle()});
+    }
 }
 
-std::wstring TShellList::GetPath() const { return browser_->ShellFolder() ? browser_->GetFolder() : std::wstring(); }
+void TShellList::Loaded()
+{
+    classlib::TListView::Loaded();
+    if (useSystemFont_) GetIconTitleFont(*GetFont());
+    std::wstring pending;
+    pending.swap(pendingPath_);
+    if (GetItems()->GetCount() != 0) return;
+    try {
+        if (!GetOption(soNoFillOnStartup)) {
+            if (!pending.empty())
+                SetPath(pending);
+            else
+                Populate();
+        } else if (!pending.empty()) {
+            // Not filled, but Path keeps answering the folder given.
+            browser_->SetFolder(pending);
+            AfterFolderChange();
+        }
+    } catch (const EShFolderObjectError&) {
+        // A folder that cannot be parsed leaves the list empty; the form
+        // loads on.
+    }
+}
+
+void TShellList::SetUseSystemFont(bool Value)
+{
+    useSystemFont_ = Value;
+    if (Value) GetIconTitleFont(*GetFont());
+}
+
+void TShellList::SetShowOverlayIcons(bool Value)
+{
+    if (Value == showOverlayIcons_) return;
+    showOverlayIcons_ = Value;
+    Populate();
+}
+
+void TShellList::ShowItemState(TShellListItem* Record)
+{
+    if (!HandleAllocated()) return;
+    const int row = GetItems()->IndexOf(Record->Item);
+    if (row < 0) return;
+    LVITEMW lv{};
+    lv.stateMask = LVIS_OVERLAYMASK | LVIS_CUT;
+    // The window has room for overlays 1 to 15.
+    if (Record->Overlay >= 0 && Record->Overlay < 15) lv.state = INDEXTOOVERLAYMASK(Record->Overlay + 1);
+    if (Record->Dimmed) lv.state |= LVIS_CUT;
+    SendToWindow(LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&lv));
+}
+
+std::wstring TShellList::GetPath() const
+{
+    if (Loading() && !pendingPath_.empty()) return pendingPath_;
+    return browser_->ShellFolder() ? browser_->GetFolder() : std::wstring();
+}
 
 LPCITEMIDLIST TShellList::FolderPidl()
 {
@@ -2090,6 +2288,13 @@ LPCITEMIDLIST TShellList::FolderPidl()
 
 void TShellList::SetPath(const std::wstring& Value)
 {
+    if (Loading()) {
+        // Shown once the form has loaded (Loaded).
+        pendingPath_ = Value;
+        DropAllWork();
+        GetItems()->Clear();
+        return;
+    }
     const std::wstring current = GetPath();
     if (!current.empty() && SamePath(Value, current) && GetItems()->GetCount() > 1) return;
     browser_->SetFolder(Value);  // EShFolderObjectError when it cannot be parsed
@@ -2105,7 +2310,11 @@ TShellFolder TShellList::GetSpecialFolder() const
 
 void TShellList::SetSpecialFolder(TShellFolder Value)
 {
-    if (Value != SF_FILESYSTEMFOLDER) browser_->SetSpecialFolder(Value);
+    if (Value != SF_FILESYSTEMFOLDER) {
+        browser_->SetSpecialFolder(Value);
+        // A special folder set after a path (as a form stores them) wins.
+        pendingPath_.clear();
+    }
     AfterFolderChange();
     Populate();
 }
@@ -2125,7 +2334,7 @@ void TShellList::AfterFolderChange()
     reselect_.clear();
     folderPidl_.reset();
     if (!navigatingHistory_) history_->Push(browser_->GetFolderIDList());
-    if (link_ && browser_->FolderIDList()) {
+    if (link_ && browser_->FolderIDList() && !Loading()) {
         TPidl copy = browser_->GetFolderIDList();
         link_->NotifyFolderChanged(this, copy.get());
     }
@@ -2184,7 +2393,7 @@ void TShellList::SetShellOptions(ShellOptions Value)
     options_ = Value;
     browser_->SetShowErrorMessages((Value & soShowErrorMessages) != 0);
     browser_->SetShowContextMenuOnTop((Value & soShowContextMenuOnTop) != 0);
-    if ((Value & soNoFillOnStartup) && !HandleAllocated()) return;
+    if ((Value & soNoFillOnStartup) && !windowCreated_) return;
     Populate();
 }
 
@@ -2459,16 +2668,38 @@ bool TShellList::MakeEntry(TFolderEntry& Entry)
     if (folder && !showFolders_) return false;
     if (!IsShownObject(*browser_, options_)) return false;
     const WIN32_FIND_DATAW& fd = browser_->GetFindData();
-    Entry.Name = browser_->GetDisplayName();
     Entry.ObjectName = fd.cFileName;
+    Entry.Name = ObjectDisplayName(folder, Entry.ObjectName);
     Entry.Folder = folder;
     Entry.Size = (std::uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
     Entry.Modified = fd.ftLastWriteTime;
     Entry.Flags = static_cast<std::uint8_t>((folder ? TShellListItem::fFolder : 0) |
                                             ((fd.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) ? TShellListItem::fCompressed : 0) |
                                             ((fd.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) ? TShellListItem::fEncrypted : 0));
+    Entry.Dimmed = browser_->GetAttributes(SFGAO_HIDDEN | SFGAO_GHOSTED) != 0;
     Entry.Pidl = std::shared_ptr<ITEMIDLIST>(browser_->GetObjectIDList().release(), TPidlFree());
     return Entry.Pidl != nullptr;
+}
+
+std::wstring TShellList::ObjectDisplayName(bool Folder, const std::wstring& FileName)
+{
+    if (Folder || FileName.empty() || !namesByRule_) return browser_->GetDisplayName();
+    const std::wstring ext = classlib::ExtractFileExt(FileName);
+    const std::wstring key = TntWideUpperCase(ext);
+    auto it = nameRules_.find(key);
+    if (it != nameRules_.end()) {
+        if (it->second == 0) return FileName;
+        if (it->second == 1) return FileName.substr(0, FileName.size() - ext.size());
+        return browser_->GetDisplayName();
+    }
+    std::wstring name = browser_->GetDisplayName();
+    int rule = 2;  // neither: asked for every file of the extension
+    if (name == FileName)
+        rule = 0;
+    else if (!ext.empty() && name == FileName.substr(0, FileName.size() - ext.size()))
+        rule = 1;
+    nameRules_.emplace(key, rule);
+    return name;
 }
 
 classlib::TListItem* TShellList::AddEntry(const TFolderEntry& Entry)
@@ -2485,6 +2716,10 @@ classlib::TListItem* TShellList::AddEntry(const TFolderEntry& Entry)
     records_.emplace(raw, std::move(record));
     item->SetCaption(Entry.Name);
     item->SetStateIndex(CheckState(item));
+    if (showOverlayIcons_ && Entry.Dimmed) {
+        raw->Dimmed = true;
+        ShowItemState(raw);
+    }
     if (OnAddItem) {
         bool canAdd = true;
         OnAddItem(raw, canAdd);
@@ -2601,6 +2836,9 @@ int TShellList::IndexOfObject(const std::wstring& ObjectName) const
 
 void TShellList::Populate()
 {
+    // The form fills the list once it has loaded (Loaded).
+    if (Loading() || !GetEnabled()) return;
+    THourglass hourglass;
     classlib::TListItems* items = GetItems();
     // A fill still in progress hands on the names it was to select again.
     std::vector<std::wstring> selected = reading_ || fillTimer_->GetEnabled() ? reselect_ : std::vector<std::wstring>();
@@ -2622,7 +2860,15 @@ void TShellList::Populate()
         detailColumnCount_ = 1;
     pending_.clear();
     pendingNext_ = 0;
+    sorting_ = false;
     reading_ = browser_->ShellFolder() != nullptr;
+    // A folder whose desktop.ini may give files names of their own has
+    // every name asked; the shell's settings are read again at each fill.
+    nameRules_.clear();
+    {
+        const std::wstring path = GetPath();
+        namesByRule_ = !path.empty() && ::GetFileAttributesW((path + L"desktop.ini").c_str()) == INVALID_FILE_ATTRIBUTES;
+    }
     if (reading_) {
         // The same list again: the enumeration starts from the beginning.
         browser_->SetFolderIDList(browser_->FolderIDList());
@@ -2653,18 +2899,24 @@ void TShellList::FillStep(classlib::TObject*)
 {
     fillTimer_->SetEnabled(false);
     if (reading_) {
+        // The sort and the items come in steps of their own.
         if (ReadStep(kReadStepMs, 0)) {
             reading_ = false;
-            SortPending();
+            sorting_ = true;
         }
-        // The items are added from the next step on.
         fillTimer_->SetEnabled(true);
         return;
     }
-    AddPending();
+    if (sorting_) {
+        sorting_ = false;
+        SortPending();
+        fillTimer_->SetEnabled(true);
+        return;
+    }
+    AddPending(true);
 }
 
-void TShellList::AddPending()
+void TShellList::AddPending(bool Timed)
 {
     classlib::TListItems* items = GetItems();
     const bool first = pendingNext_ == 0;
@@ -2672,11 +2924,12 @@ void TShellList::AddPending()
     items->BeginUpdate();
     if (first && showParentFolder_) AddParentItem();
     // At most kFillStep items, and no more than a step's time after the
-    // first ones (a busy machine makes each item slower).
+    // first ones (a busy machine makes each item slower). A fill that is
+    // not Timed adds its first kFillStep items at once.
     const DWORD start = ::GetTickCount();
     for (std::size_t n = 0; pendingNext_ < end; ++pendingNext_, ++n) {
         AddEntry(pending_[pendingNext_]);
-        if (!first && (n & 15) == 15 && ::GetTickCount() - start >= kReadStepMs) {
+        if ((Timed || !first) && (n & 15) == 15 && ::GetTickCount() - start >= kReadStepMs) {
             ++pendingNext_;
             break;
         }
@@ -2719,7 +2972,10 @@ void STDMETHODCALLTYPE TShellList::UpdateContents()
 {
     if (filling_ || !browser_->ShellFolder()) return;
     classlib::TListItems* items = GetItems();
-    if (items->GetCount() > 500) {
+    // A full fill would end a rename in place: the pass goes item by item
+    // meanwhile.
+    const bool editing = HandleAllocated() && SendToWindow(LVM_GETEDITCONTROL, 0, 0) != 0;
+    if (items->GetCount() > 500 && !editing) {
         Populate();
         return;
     }
@@ -2759,7 +3015,10 @@ void STDMETHODCALLTYPE TShellList::UpdateContents()
     for (int i = items->GetCount() - 1; i >= 0; --i) {
         TShellListItem* record = ShellItem(items->GetItem(i));
         if (!record || record->IsParentFolder() || record->Seen) continue;
-        if (HandleAllocated() && (SendToWindow(LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_CUT) & LVIS_CUT)) {
+        // Only a cut mark the user made counts: hidden objects are drawn
+        // cut too.
+        if (HandleAllocated() && !record->Dimmed &&
+            (SendToWindow(LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_CUT) & LVIS_CUT)) {
             if (!cut) cut = std::make_unique<classlib::TStringList>();
             cut->Add(folder + items->GetItem(i)->GetCaption());
         }
@@ -2796,6 +3055,10 @@ void TShellList::ShellChanged(classlib::TObject*, TNotificationEvent Event, cons
         break;  // the shown folder itself or one above it
     case neFolderUpdate:
         if (!SamePath(Path1, path)) return;
+        break;
+    case neFileChange:
+        // The platform's own thumbnail cache, written while pictures show.
+        if (thumbnails_ && classlib::WideSameText(classlib::ExtractFileName(Path1), L"Thumbs.db")) return;
         break;
     default: break;
     }
@@ -3484,6 +3747,31 @@ void TShellList::ShowObjectMenu(int Index, POINT ClientPoint)
 void TShellList::CNNotify(classlib::TMessage& Message)
 {
     auto* hdr = reinterpret_cast<NMHDR*>(Message.LParam);
+    if (hdr->code == NM_CUSTOMDRAW) {
+        classlib::TListView::CNNotify(Message);
+        auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(hdr);
+        if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) {
+            Message.Result |= CDRF_NOTIFYITEMDRAW;
+        } else if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT &&
+                   (SendToWindow(LVM_GETITEMSTATE, draw->nmcd.dwItemSpec, LVIS_DROPHILITED) & LVIS_DROPHILITED)) {
+            // The item a drag rests on is drawn in the selection colours
+            // (the list view does not draw its drop highlight in every view).
+            draw->nmcd.uItemState &= ~static_cast<UINT>(CDIS_SELECTED);
+            draw->clrText = ::GetSysColor(COLOR_HIGHLIGHTTEXT);
+            draw->clrTextBk = ::GetSysColor(COLOR_HIGHLIGHT);
+            Message.Result = CDRF_NEWFONT;
+        } else if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+            const auto row = static_cast<int>(draw->nmcd.dwItemSpec);
+            const TShellListItem* record =
+                row >= 0 && row < GetItems()->GetCount() ? ShellItem(GetItems()->GetItem(row)) : nullptr;
+            const COLORREF color = record ? AttributeTextColor(record->Flags, options_) : CLR_INVALID;
+            if (color != CLR_INVALID) {
+                draw->clrText = color;
+                Message.Result |= CDRF_NEWFONT;
+            }
+        }
+        return;
+    }
     if (hdr->code == LVN_ENDLABELEDITW) {
         // The list renames the object itself; the caption follows only a
         // rename that succeeded.
@@ -3492,26 +3780,24 @@ void TShellList::CNNotify(classlib::TMessage& Message)
         Message.Result = FALSE;
         return;
     }
-    if (hdr->code == NM_CUSTOMDRAW) {
-        // The item a drag rests on is drawn in the selection colours (the
-        // list view does not draw its drop highlight in every view).
-        auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(hdr);
-        if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT &&
-            (SendToWindow(LVM_GETITEMSTATE, draw->nmcd.dwItemSpec, LVIS_DROPHILITED) & LVIS_DROPHILITED)) {
-            draw->nmcd.uItemState &= ~static_cast<UINT>(CDIS_SELECTED);
-            draw->clrText = ::GetSysColor(COLOR_HIGHLIGHTTEXT);
-            draw->clrTextBk = ::GetSysColor(COLOR_HIGHLIGHT);
-            Message.Result = CDRF_NEWFONT;
-            return;
-        }
-        classlib::TListView::CNNotify(Message);
-        if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) Message.Result |= CDRF_NOTIFYITEMDRAW;
-        return;
-    }
     if ((hdr->code == LVN_BEGINDRAG || hdr->code == LVN_BEGINRDRAG) && oleDragDrop_) {
         OleDrag(hdr->code == LVN_BEGINRDRAG ? 2 : 1);
         Message.Result = 0;
         return;
+    }
+    if (hdr->code == LVN_ITEMCHANGED && link_ && !filling_ && !Loading()) {
+        // One object chosen by the user: the linked controls follow it.
+        auto* nm = reinterpret_cast<NMLISTVIEW*>(hdr);
+        const bool selected = (nm->uChanged & LVIF_STATE) && (nm->uNewState & LVIS_SELECTED) &&
+                              !(nm->uOldState & LVIS_SELECTED);
+        if (selected && nm->iItem >= 0 && nm->iItem < GetItems()->GetCount() && GetSelCount() == 1) {
+            const TShellListItem* record = ShellItem(GetItems()->GetItem(nm->iItem));
+            if (record && !record->IsParentFolder() && record->Pidl && FolderPidl()) {
+                TPidl folder = PidlClone(FolderPidl());
+                TPidl object = PidlClone(record->Pidl.get());
+                link_->NotifySelectionChanged(this, folder.get(), object.get());
+            }
+        }
     }
     if (hdr->code == LVN_KEYDOWN && reinterpret_cast<NMLVKEYDOWN*>(hdr)->wVKey == VK_SPACE && checkboxes_)
         ToggleCheck(GetItemIndex());

@@ -107,6 +107,10 @@ using TOnCheckStateChanged =
 // recycle bin (and hidden objects named "RECYCL...") only with
 // soShowRecycleBin; files only with soShowFiles.
 bool IsShownObject(TShFolderObject& Browser, ShellOptions Options);
+// The text colour of an object by its flags (TShellListItem::Flags): blue
+// when compressed with soColorCompressed, green when encrypted with
+// soColorEncrypted; CLR_INVALID for the usual colour.
+COLORREF AttributeTextColor(std::uint8_t Flags, ShellOptions Options);
 
 // The shared part of the tree and the list: the link registration and the
 // icons looked up in the background (out of the small system image list).
@@ -210,6 +214,23 @@ public:
     void SetShowRecycleBin(bool Value) { SetOption(soShowRecycleBin, Value); }
     bool GetShowErrorMessages() const { return GetOption(soShowErrorMessages); }
     void SetShowErrorMessages(bool Value) { SetOption(soShowErrorMessages, Value); }
+    bool GetColorCompressed() const { return GetOption(soColorCompressed); }
+    void SetColorCompressed(bool Value) { SetOption(soColorCompressed, Value); }
+    bool GetColorEncrypted() const { return GetOption(soColorEncrypted); }
+    void SetColorEncrypted(bool Value) { SetOption(soColorEncrypted, Value); }
+    // A folder given by SelectedFolder before the window exists is not
+    // selected when the window is made.
+    bool GetNoFillOnStartup() const { return GetOption(soNoFillOnStartup); }
+    void SetNoFillOnStartup(bool Value) { SetOption(soNoFillOnStartup, Value); }
+    // Nodes draw the shell's overlay, hidden and ghosted ones dimmed
+    // (default true). Changing reads the tree again.
+    bool GetShowOverlayIcons() const { return showOverlayIcons_; }
+    void SetShowOverlayIcons(bool Value);
+    // As the list's.
+    bool GetUseSystemFont() const { return useSystemFont_; }
+    void SetUseSystemFont(bool Value);
+    bool GetUseSystemStyles() const { return useSystemStyles_; }
+    void SetUseSystemStyles(bool Value) { useSystemStyles_ = Value; }
     // The browser's masks (";"-separated); setting reads the tree again.
     std::wstring GetFilter() const;
     void SetFilter(const std::wstring& Value);
@@ -282,6 +303,7 @@ public:
 
 protected:
     std::wstring SystemClassName() const override { return WC_TREEVIEWW; }
+    void Loaded() override;
     void CreateParams(classlib::TCreateParams& Params) override;
     void CreateHandleDone() override;
     void CNNotify(classlib::TMessage& Message) override;
@@ -324,6 +346,8 @@ private:
     // Reads the children of a node that has none yet.
     void ExpandNode(HTREEITEM Item);
     void SortChildren(HTREEITEM Item);
+    // The child of Item whose object is ChildPidl (relative), or null.
+    HTREEITEM FindChild(HTREEITEM Item, LPCITEMIDLIST ChildPidl) const;
     void RefreshNode(HTREEITEM Item, bool Recursive);
     void DeleteNode(HTREEITEM Item);
     void NotifyLink(HTREEITEM Item);
@@ -341,10 +365,17 @@ private:
     LRESULT Send(UINT Msg, WPARAM WParam = 0, LPARAM LParam = 0) const { return SendToWindow(Msg, WParam, LParam); }
 
     std::unique_ptr<TShFolderObject> browser_;
+    bool windowCreated_ = false;
+    bool showOverlayIcons_ = true;
+    bool useSystemFont_ = true;
+    bool useSystemStyles_ = true;
     TShellFolder rootedAt_ = SF_DESKTOP;
     std::wstring rootedAtFolder_;
     ShellOptions options_ = soShowNethood | soShowRecycleBin;
     std::wstring pendingPath_;  // set before the window exists
+    // A special folder set before the window exists (SF_FILESYSTEMFOLDER:
+    // none).
+    TShellFolder pendingSpecial_ = SF_FILESYSTEMFOLDER;
     bool navigatingHistory_ = false;
     bool canFill_ = true;
     bool automaticRefresh_ = true;
@@ -366,6 +397,7 @@ struct TFolderEntry {
     // ListFolderEntries); shared by the copies of the entry.
     std::shared_ptr<ITEMIDLIST> Pidl;
     std::uint8_t Flags = 0;  // TShellListItem::Flags bits 1..3
+    bool Dimmed = false;     // hidden or ghosted
 };
 // The details of a file-system folder's entries (ListFolderEntries).
 enum TListDetail : std::uint8_t { ldName, ldSize, ldType, ldModified };
@@ -442,12 +474,16 @@ public:
     std::wstring ObjectName;  // file-system name ("" for virtual objects)
     std::uint8_t Flags = 0;
     bool IconAsked = false;
+    int Overlay = -1;     // the shell's overlay (0-based), -1 none
+    bool Dimmed = false;  // hidden or ghosted: drawn like a cut object
 };
 // Sender; index in the thumbnail image list; the picture about to be
 // stored there, a placeholder or a finished thumbnail (borrowed; it may be
 // drawn on).
 using TOnThumbnailUpdated =
     classlib::TEvent<void(classlib::TObject* Sender, int ImageIndex, classlib::TBitmap* ThumbnailBitmap)>;
+// Sender; the item concerned.
+using TLVNotifyEvent = classlib::TEvent<void(classlib::TObject* Sender, classlib::TListItem* Item)>;
 // Item; var CanAdd (starts true; false deletes the item).
 using TOnAddItem = classlib::TEvent<void(TShellListItem* Item, bool& CanAdd)>;
 // Sender; the two items; the sort column; var Compare (<0, 0 or >0; starts
@@ -558,6 +594,27 @@ public:
     // A right click on an item shows the shell's menu of the selected objects.
     bool ShellContextMenu = true;
     std::wstring Version() const { return L"TShellList V1.0.0.0"; }
+    // Objects draw the shell's overlay (link arrow, share hand), hidden and
+    // ghosted ones dimmed (default true). Changing refills.
+    bool GetShowOverlayIcons() const { return showOverlayIcons_; }
+    void SetShowOverlayIcons(bool Value);
+    // Compressed objects are drawn in blue, encrypted ones in green.
+    bool GetColorCompressed() const { return GetOption(soColorCompressed); }
+    void SetColorCompressed(bool Value) { SetOption(soColorCompressed, Value); }
+    bool GetColorEncrypted() const { return GetOption(soColorEncrypted); }
+    void SetColorEncrypted(bool Value) { SetOption(soColorEncrypted, Value); }
+    // The list stays empty when its form has loaded (until a folder, a
+    // filter or a refill is asked for).
+    bool GetNoFillOnStartup() const { return GetOption(soNoFillOnStartup); }
+    void SetNoFillOnStartup(bool Value) { SetOption(soNoFillOnStartup, Value); }
+    // The system's icon-title font, applied when the form has loaded and
+    // when set to true (default true).
+    bool GetUseSystemFont() const { return useSystemFont_; }
+    void SetUseSystemFont(bool Value);
+    // The platform's explorer look for the window, given when the window is
+    // first made (default true; set before).
+    bool GetUseSystemStyles() const { return useSystemStyles_; }
+    void SetUseSystemStyles(bool Value) { useSystemStyles_ = Value; }
 
     // Icon view with a picture of each object: a placeholder with the
     // object's icon at once, the thumbnail made on the work pool when the
@@ -666,9 +723,15 @@ public:
     classlib::TNotifyEvent OnDblClick;
     TOnAddItem OnAddItem;
     TOnOperation OnOperation;
+    // The window asked for an item's image; the list has given the item
+    // its icon (or queued it) and the handler may change ImageIndex.
+    TLVNotifyEvent OnGetImageIndex;
 
 protected:
     void CNNotify(classlib::TMessage& Message) override;
+    // A form that has loaded fills the list: the folder given meanwhile
+    // (Path), else the folder set; nothing with NoFillOnStartup.
+    void Loaded() override;
     void CreateHandleDone() override;
     void DestroyWnd() override;
     // Asks the work pool for the icon of an item the first time the window
@@ -723,15 +786,36 @@ private:
     bool ReadStep(DWORD BudgetMs, int AtLeast);
     // The browser's current object as an entry; false when it is not shown.
     bool MakeEntry(TFolderEntry& Entry);
-    void AddPending();
+    // The shell's display name of the browser's current object. A plain
+    // file's is its file name with or without the extension, by a rule the
+    // shell keeps per extension: the shell is asked for the first file of
+    // each extension in a fill, and the answer stands for the others
+    // (asking for each of thousands of files costs seconds). Folders, names
+    // that follow neither form, and folders with a desktop.ini (which may
+    // rename files) are asked one by one.
+    std::wstring ObjectDisplayName(bool Folder, const std::wstring& FileName);
+    // By upper-case extension: 0 the file name, 1 without the extension,
+    // 2 ask the shell.
+    std::unordered_map<std::wstring, int> nameRules_;
+    bool namesByRule_ = false;
+    void AddPending(bool Timed = false);
     void AddParentItem();
     int IndexOfObject(const std::wstring& ObjectName) const;
     // The name an item is found by again: the file-system name, else the
     // caption.
     static std::wstring KeyOf(const classlib::TListItem* Item);
 
+    bool Loading() const { return (GetComponentState() & classlib::csLoading) != 0; }
+    // The item's overlay (-1 none) and dimmed state, drawn by the window.
+    void ShowItemState(TShellListItem* Record);
     std::unique_ptr<TShFolderObject> browser_;
     TPidl folderPidl_;
+    // Path given while the form loads (shown once it has loaded).
+    std::wstring pendingPath_;
+    bool windowCreated_ = false;
+    bool showOverlayIcons_ = true;
+    bool useSystemFont_ = true;
+    bool useSystemStyles_ = true;
     bool thumbnails_ = false;
     int thumbWidth_ = 96;
     int thumbHeight_ = 96;
@@ -792,6 +876,7 @@ private:
     // pending_; then the entries from pendingNext_ on are still to add, and
     // the names in reselect_ are selected again once all are in.
     bool reading_ = false;
+    bool sorting_ = false;  // read: the entries are sorted in the next step
     std::vector<TFolderEntry> pending_;
     std::size_t pendingNext_ = 0;
     std::vector<std::wstring> reselect_;

@@ -939,6 +939,10 @@ TEST(ShellControls, LargeFolderFillsWhileMessagesAreServed)
     const int countAfterCall = list->GetItems()->GetCount();
     EXPECT_LT(countAfterCall, kFiles);
     EXPECT_EQ(populated, 0);
+    // While the fill goes on, Path answers the folder being filled, and the
+    // same folder asked for again once items show starts nothing anew.
+    EXPECT_TRUE(shell::SamePath(list->GetPath(), dir.Path()));
+    bool askedAgain = false;
     // The pump below serves the window's messages one at a time; every item
     // count it sees while the fill goes on is a state the window showed
     // between two fill steps. A fill in one piece would show none.
@@ -951,10 +955,15 @@ TEST(ShellControls, LargeFolderFillsWhileMessagesAreServed)
             longestGapMs = std::max(longestGapMs, double(now.QuadPart - last.QuadPart) * 1000.0 / double(freq.QuadPart));
             last = now;
             if (populated == 0) countsSeen.insert(list->GetItems()->GetCount());
+            if (!askedAgain && populated == 0 && list->GetItems()->GetCount() > 1) {
+                askedAgain = true;
+                list->SetPath(dir.Path());
+            }
             return populated > 0;
         },
         120000));
     const double totalMs = double(now.QuadPart - t0.QuadPart) * 1000.0 / double(freq.QuadPart);
+    EXPECT_TRUE(askedAgain);
     EXPECT_EQ(list->GetItems()->GetCount(), kFiles);
     EXPECT_EQ(populated, 1);
     // Items arrive in steps of at most a few hundred: 5,000 take well over
@@ -1612,3 +1621,367 @@ TEST(ShellControls, FilesDroppedOntoATreeNodeArriveInItsFolder)
 }
 
 }  // namespace
+
+// A form that is loading keeps the list's Path as given and shows it once
+// it has loaded; a special folder given after it wins; with
+// NoFillOnStartup the list stays empty (keeping the folder) until asked.
+TEST(ShellControls, ListShowsThePathGivenWhileTheFormLoads)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* name : {L"a.gif", L"b.gif", L"c.gif"}) Touch(dir.File(name));
+    enum Then { None, Special, NoFill };
+    for (Then then : {None, Special, NoFill}) {
+        SCOPED_TRACE(int(then));
+        HostForm form;
+        classlib::BeginLoading(&form);
+        auto* list = new shell::TShellList(&form);
+        list->SetParent(&form);
+        int populated = 0;
+        list->OnPopulated = classlib::TNotifyEvent::FromFunction(
+            [](void* c, classlib::TObject*) { ++*static_cast<int*>(c); }, &populated);
+        if (then == NoFill) list->SetNoFillOnStartup(true);
+        list->SetPath(dir.Path());
+        EXPECT_TRUE(shell::SamePath(list->GetPath(), dir.Path()));
+        if (then == Special) list->SetSpecialFolder(shell::SF_DRIVES);
+        list->SetFilter(L"*.gif");
+        list->SetShowHidden(true);  // an option change while loading fills nothing
+        EXPECT_EQ(list->GetItems()->GetCount(), 0);
+        EXPECT_EQ(populated, 0);
+        classlib::EndLoading(&form);
+        switch (then) {
+        case None:
+            EXPECT_EQ(populated, 1);
+            EXPECT_EQ(Captions(list), (std::vector<std::wstring>{L"a.gif", L"b.gif", L"c.gif"}));
+            break;
+        case Special:
+            EXPECT_EQ(populated, 1);
+            EXPECT_EQ(list->GetSpecialFolder(), shell::SF_DRIVES);
+            EXPECT_EQ(list->GetPath(), L"");
+            break;
+        case NoFill:
+            EXPECT_EQ(populated, 0);
+            EXPECT_EQ(list->GetItems()->GetCount(), 0);
+            EXPECT_TRUE(shell::SamePath(list->GetPath(), dir.Path()));
+            list->Populate();
+            EXPECT_EQ(list->GetItems()->GetCount(), 3);
+            break;
+        }
+        // The form's loading gave the list the system's icon-title font.
+        LOGFONTW title{};
+        ASSERT_TRUE(::SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof title, &title, 0));
+        EXPECT_EQ(list->GetFont()->GetName(), std::wstring(title.lfFaceName));
+    }
+}
+
+// Links carry the shell's link overlay and hidden objects are drawn dimmed
+// (cut), both only with ShowOverlayIcons; the overlay arrives once the
+// window has asked for the item's image, when OnGetImageIndex fires once.
+TEST(ShellControls, ListOverlaysAndDimmedHiddenObjects)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    Touch(dir.File(L"plain.gif"));
+    Touch(dir.File(L"secret.gif"));
+    ::SetFileAttributesW(dir.File(L"secret.gif").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    {
+        shell::TComRef<IShellLinkW> link;
+        ASSERT_EQ(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.PutVoid()),
+                  S_OK);
+        ASSERT_EQ(link->SetPath(dir.File(L"plain.gif").c_str()), S_OK);
+        shell::TComRef<IPersistFile> file;
+        ASSERT_EQ(link->QueryInterface(IID_IPersistFile, file.PutVoid()), S_OK);
+        ASSERT_EQ(file->Save(dir.File(L"shortcut.lnk").c_str(), TRUE), S_OK);
+    }
+    for (bool overlays : {true, false}) {
+        SCOPED_TRACE(overlays);
+        HostForm form;
+        auto* list = Placed<shell::TShellList>(form);
+        list->SetShowOverlayIcons(overlays);
+        list->SetShowHidden(true);
+        int asked = 0;
+        list->OnGetImageIndex = shell::TLVNotifyEvent::FromFunction(
+            [](void* c, classlib::TObject*, classlib::TListItem*) { ++*static_cast<int*>(c); }, &asked);
+        list->SetPath(dir.Path());
+        ASSERT_EQ(list->GetItems()->GetCount(), 3);
+        HWND wnd = list->GetHandle();
+        auto row = [&](const wchar_t* name) {
+            for (int i = 0; i < list->GetItems()->GetCount(); ++i)
+                if (shell::SamePath(classlib::ExtractFileName(list->GetItemPathAt(i)), name)) return i;
+            return -1;
+        };
+        auto state = [&](const wchar_t* name, UINT mask) {
+            return static_cast<UINT>(::SendMessageW(wnd, LVM_GETITEMSTATE, static_cast<WPARAM>(row(name)), mask));
+        };
+        for (int i = 0; i < 3; ++i) {
+            LVITEMW lv{};
+            lv.mask = LVIF_IMAGE;
+            lv.iItem = i;
+            ::SendMessageW(wnd, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
+            ::SendMessageW(wnd, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
+        }
+        EXPECT_EQ(asked, 3);
+        EXPECT_TRUE(shelltest::PumpUntil([&] {
+            for (int i = 0; i < 3; ++i)
+                if (list->GetItems()->GetItem(i)->GetImageIndex() < 0) return false;
+            return true;
+        }));
+        if (overlays) {
+            // The link arrow is the second overlay of the system list.
+            EXPECT_TRUE(shelltest::PumpUntil([&] { return state(L"shortcut.lnk", LVIS_OVERLAYMASK) != 0; }));
+            EXPECT_EQ(state(L"shortcut.lnk", LVIS_OVERLAYMASK), UINT(INDEXTOOVERLAYMASK(2)));
+            EXPECT_EQ(state(L"secret.gif", LVIS_CUT), UINT(LVIS_CUT));
+        } else {
+            shelltest::PumpFor(300);
+            EXPECT_EQ(state(L"shortcut.lnk", LVIS_OVERLAYMASK), 0u);
+            EXPECT_EQ(state(L"secret.gif", LVIS_CUT), 0u);
+        }
+        EXPECT_EQ(state(L"plain.gif", LVIS_OVERLAYMASK | LVIS_CUT), 0u);
+        // A dimmed object that goes is not reported as a cut one.
+        int operations = 0;
+        list->OnOperation = shell::TOnOperation::FromFunction(
+            [](void* c, classlib::TObject*, shell::TShellOperations, classlib::TStringList*, const std::wstring&) {
+                ++*static_cast<int*>(c);
+            },
+            &operations);
+        ::SetFileAttributesW(dir.File(L"secret.gif").c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(dir.File(L"secret.gif").c_str());
+        list->UpdateContents();
+        EXPECT_EQ(list->GetItems()->GetCount(), 2);
+        EXPECT_EQ(operations, 0);
+        Touch(dir.File(L"secret.gif"));
+        ::SetFileAttributesW(dir.File(L"secret.gif").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    }
+}
+
+// Compressed objects draw in blue and encrypted ones in green, each only
+// with its option; the window learns it at the item's pre-paint stage.
+TEST(ShellControls, ListColoursCompressedAndEncryptedItems)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    Touch(dir.File(L"a.gif"));
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetPath(dir.Path());
+    ASSERT_EQ(list->GetItems()->GetCount(), 1);
+    shell::TShellListItem* record = shell::TShellList::ShellItem(list->GetItems()->GetItem(0));
+    ASSERT_NE(record, nullptr);
+    auto textColour = [&](DWORD stage, LRESULT& result) {
+        NMLVCUSTOMDRAW draw{};
+        draw.nmcd.hdr.hwndFrom = list->GetHandle();
+        draw.nmcd.hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(list->GetHandle()));
+        draw.nmcd.hdr.code = NM_CUSTOMDRAW;
+        draw.nmcd.dwDrawStage = stage;
+        draw.nmcd.dwItemSpec = 0;
+        draw.clrText = RGB(1, 2, 3);
+        result = ::SendMessageW(form.GetHandle(), WM_NOTIFY, draw.nmcd.hdr.idFrom, reinterpret_cast<LPARAM>(&draw));
+        return draw.clrText;
+    };
+    LRESULT result = 0;
+    textColour(CDDS_PREPAINT, result);
+    EXPECT_TRUE(result & CDRF_NOTIFYITEMDRAW);
+    const COLORREF plain = RGB(1, 2, 3), blue = RGB(0, 0, 255), green = RGB(0, 128, 0);
+    struct Case {
+        std::uint8_t flags;
+        bool compressedOption, encryptedOption;
+        COLORREF expected;
+    } cases[] = {
+        {0, true, true, plain},
+        {shell::TShellListItem::fCompressed, true, false, blue},
+        {shell::TShellListItem::fCompressed, false, true, plain},
+        {shell::TShellListItem::fEncrypted, false, true, green},
+        {shell::TShellListItem::fEncrypted, true, false, plain},
+    };
+    for (const Case& c : cases) {
+        list->SetColorCompressed(c.compressedOption);
+        list->SetColorEncrypted(c.encryptedOption);
+        record = shell::TShellList::ShellItem(list->GetItems()->GetItem(0));  // the options refill
+        record->Flags = c.flags;
+        EXPECT_EQ(textColour(CDDS_ITEMPREPAINT, result), c.expected) << int(c.flags);
+        EXPECT_EQ((result & CDRF_NEWFONT) != 0, c.expected != plain);
+    }
+}
+
+// A node deeper than the tree is wide can be scrolled to sideways.
+TEST(ShellControls, TreeScrollsSidewaysToDeepNodes)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    std::wstring deep = dir.Path();
+    for (int i = 0; i < 6; ++i) {
+        deep = deep + (deep.back() == L'\\' ? L"" : L"\\") + L"a rather long folder name " + std::to_wstring(i);
+        ASSERT_TRUE(::CreateDirectoryW(deep.c_str(), nullptr));
+    }
+    HostForm form;
+    form.SetBounds(0, 0, 200, 300);
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetBounds(0, 0, 160, 280);
+    tree->SetSelectedFolder(deep);
+    ASSERT_TRUE(shell::SamePath(tree->GetSelectedFolder(), deep));
+    shelltest::PumpMessages();
+    HWND wnd = tree->GetHandle();
+    EXPECT_EQ(::GetWindowLongPtrW(wnd, GWL_STYLE) & TVS_NOHSCROLL, 0);
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_RANGE | SIF_PAGE;
+    ASSERT_TRUE(::GetScrollInfo(wnd, SB_HORZ, &si));
+    EXPECT_GT(si.nMax - si.nMin + 1, static_cast<int>(si.nPage));
+}
+
+// Every folder of a large folder is found again by its list, whatever the
+// folder's order makes of digits and letter case.
+TEST(ShellControls, TreeLocatesEachChildOfALargeFolder)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    std::vector<std::wstring> names;
+    for (const wchar_t* stem : {L"a", L"A", L"b", L"z", L"_", L"1"})
+        for (int i : {0, 1, 2, 9, 10, 11, 100}) names.push_back(stem + std::to_wstring(i) + L" x");
+    names.erase(std::unique(names.begin(), names.end(), [](auto& x, auto& y) { return shell::SamePath(x, y); }),
+                names.end());
+    for (const std::wstring& n : names) ::CreateDirectoryW(dir.File(n).c_str(), nullptr);
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form);
+    for (const std::wstring& n : names) {
+        tree->SetSelectedFolder(dir.File(n));
+        EXPECT_TRUE(shell::SamePath(tree->GetSelectedFolder(), dir.File(n))) << std::string(n.begin(), n.end());
+    }
+    // A list of an object that is not there finds nothing.
+    shell::TPidl missing = shell::PathToPidl(nullptr, dir.File(names[0]));
+    ::RemoveDirectoryW(dir.File(names[0]).c_str());
+    tree->SetSelectedFolder(dir.Path());
+    tree->FullRefresh();
+    EXPECT_FALSE(tree->LocatePidl(missing.get(), 0));
+}
+
+// A share below the network folder that the folder does not list is added
+// under the network node when the tree is led to it.
+TEST(ShellControls, TreeAddsNetworkSharesItIsLedTo)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
+    ::CreateDirectoryW(dir.File(L"sub\\inner").c_str(), nullptr);
+    // The desktop here lists the network folder only when it is registered
+    // as one of its name spaces; the key goes again once the desktop has
+    // been read. The folder lists no shares and is not taken for a folder:
+    // the tree shows files, so that its node is there at all.
+    const wchar_t* kKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Desktop\\NameSpace\\"
+                          L"{208D2C60-3AEA-1069-A2D7-08002B30309D}";
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ::RegCloseKey(key);
+    HostForm form;
+    auto* tree = new shell::TShellTree(&form);
+    tree->SetParent(&form);
+    tree->SetShowFiles(true);
+    tree->HandleNeeded();
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
+    shell::TPidl network = shell::SpecialFolderPidl(shell::SF_NETWORK);
+    ASSERT_TRUE(network);
+    HTREEITEM networkNode = tree->FindNode(network.get());
+    ASSERT_NE(networkNode, nullptr);
+    // A share: a drive's own item below the network folder.
+    shell::TPidl drive = shell::PathToPidl(nullptr, shell::SystemDriveRoot());
+    shell::TPidl driveItem = shell::PidlGetLastItem(drive.get());
+    shell::TPidl share = shell::PidlCombine(network.get(), driveItem.get());
+    EXPECT_EQ(tree->FindNode(share.get()), nullptr);
+    EXPECT_TRUE(tree->LocatePidl(share.get(), 0));
+    HTREEITEM shareNode = tree->FindNode(share.get());
+    ASSERT_NE(shareNode, nullptr);
+    EXPECT_EQ(reinterpret_cast<HTREEITEM>(::SendMessageW(tree->GetHandle(), TVM_GETNEXTITEM, TVGN_PARENT,
+                                                         reinterpret_cast<LPARAM>(shareNode))),
+              networkNode);
+    EXPECT_EQ(reinterpret_cast<HTREEITEM>(::SendMessageW(tree->GetHandle(), TVM_GETNEXTITEM, TVGN_CARET, 0)),
+              shareNode);
+    // The tree goes on opening nodes afterwards.
+    tree->SetSelectedFolder(dir.File(L"sub\\inner"));
+    EXPECT_TRUE(shell::SamePath(tree->GetSelectedFolder(), dir.File(L"sub\\inner")));
+}
+
+// Linked controls hear of an object the user selects in the list, only when
+// it is the one object selected and not the " .. " item; they hear nothing
+// of the list's own fills.
+TEST(ShellControls, ListTellsTheLinkOfASingleSelectedObject)
+{
+    struct Recorder : shell::IShellControl {
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override
+        {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+        void STDMETHODCALLTYPE SetShellLink(shell::TShellLink*) override {}
+        shell::TShellLink* STDMETHODCALLTYPE GetShellLink() override { return nullptr; }
+        void STDMETHODCALLTYPE FolderChanged(LPCITEMIDLIST) override {}
+        void STDMETHODCALLTYPE SelectionChanged(LPCITEMIDLIST Folder, LPCITEMIDLIST Object) override
+        {
+            TPidlPair p{shell::PidlClone(Folder), shell::PidlClone(Object)};
+            selections.push_back(std::move(p));
+        }
+        void STDMETHODCALLTYPE SelectAll() override {}
+        void STDMETHODCALLTYPE FullRefresh() override {}
+        void STDMETHODCALLTYPE UpdateContents() override {}
+        void STDMETHODCALLTYPE NavigateUp() override {}
+        using TPidlPair = std::pair<shell::TPidl, shell::TPidl>;
+        std::vector<TPidlPair> selections;
+    } recorder;
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* name : {L"a.gif", L"b.gif"}) Touch(dir.File(name));
+    ::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
+    HostForm form;
+    auto* link = new shell::TShellLink(&form);
+    link->RegisterControl(&recorder);
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetShellLink(link);
+    list->SetShowParentFolder(true);
+    list->SetPath(dir.Path());
+    list->Populate();  // selection kept by a fill is not the user's
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L" .. ", L"sub", L"a.gif", L"b.gif"}));
+    EXPECT_TRUE(recorder.selections.empty());
+    list->GetItems()->GetItem(0)->SetSelected(true);  // " .. "
+    EXPECT_TRUE(recorder.selections.empty());
+    list->GetItems()->GetItem(0)->SetSelected(false);
+    list->GetItems()->GetItem(3)->SetSelected(true);
+    ASSERT_EQ(recorder.selections.size(), 1u);
+    EXPECT_TRUE(shell::SamePath(shell::PidlToPath(recorder.selections[0].first.get()), dir.Path()));
+    shell::TPidl object = shell::PidlCombine(recorder.selections[0].first.get(), recorder.selections[0].second.get());
+    EXPECT_TRUE(shell::SamePath(shell::PidlToPath(object.get()), dir.File(L"b.gif")));
+    list->GetItems()->GetItem(2)->SetSelected(true);  // a second one
+    EXPECT_EQ(recorder.selections.size(), 1u);
+    list->SetShellLink(nullptr);
+    link->UnregisterControl(&recorder);
+}
+
+// A special folder or a path given before the tree's window exists is
+// selected when the window is made, the later of the two winning; with
+// NoFillOnStartup neither is, and the root stays selected.
+TEST(ShellControls, TreeSelectsWhatWasGivenBeforeItsWindow)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    enum Case { SpecialLast, PathLast, NoFill };
+    for (Case c : {SpecialLast, PathLast, NoFill}) {
+        SCOPED_TRACE(int(c));
+        HostForm form;
+        auto* tree = new shell::TShellTree(&form);
+        tree->SetParent(&form);
+        if (c == NoFill) tree->SetNoFillOnStartup(true);
+        tree->SetSelectedFolder(dir.Path());
+        tree->SetSpecialFolder(shell::SF_DRIVES);
+        if (c != SpecialLast) tree->SetSelectedFolder(dir.Path());
+        EXPECT_TRUE(c == SpecialLast ? tree->GetSpecialFolder() == shell::SF_DRIVES
+                                     : shell::SamePath(tree->GetSelectedFolder(), dir.Path()));
+        tree->HandleNeeded();
+        if (c == PathLast)
+            EXPECT_TRUE(shell::SamePath(tree->GetSelectedFolder(), dir.Path()));
+        else if (c == SpecialLast)
+            EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DRIVES);
+        else
+            EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DESKTOP);
+    }
+}
