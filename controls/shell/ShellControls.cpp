@@ -2108,6 +2108,7 @@ void TShellList::AddParentItem()
     records_.emplace(raw, std::move(record));
     item->SetCaption(L" .. ");
     item->SetImageIndex(GetIconIndexOfFolder(false));
+    item->SetStateIndex(CheckState(item));  // a box that cannot be checked
 }
 
 namespace {
@@ -3126,6 +3127,19 @@ void TShellList::KeyDown(WORD& Key, classlib::TShiftState Shift)
 void TShellList::CNNotify(classlib::TMessage& Message)
 {
     auto* hdr = reinterpret_cast<NMHDR*>(Message.LParam);
+    if (hdr->code == LVN_BEGINLABELEDITW) {
+        // Only names the shell can change are edited (never " .. ").
+        const int index = reinterpret_cast<NMLVDISPINFOW*>(hdr)->item.iItem;
+        const TShellListItem* record =
+            index >= 0 && index < GetItems()->GetCount() ? ShellItem(GetItems()->GetItem(index)) : nullptr;
+        bool can = record && !record->IsParentFolder() && record->Pidl;
+        if (can) {
+            browser_->SetObjectIDList(record->Pidl.get());
+            can = browser_->CanRename();
+        }
+        Message.Result = can ? FALSE : TRUE;
+        return;
+    }
     if (hdr->code == LVN_ENDLABELEDITW) {
         // The list renames the object itself; the caption follows only a
         // rename that succeeded.

@@ -318,6 +318,12 @@ TEST(ShellCommands, ListOpensFoldersAndLinksWithEnterAndDoubleClick)
     EXPECT_EQ(list->GetPath(), dir.File(L"inner") + L"\\");
     list->SetItemIndex(IndexOf(list, L" .. "));
     ASSERT_GE(list->GetItemIndex(), 0);
+    // " .. " names no object: its name is never edited.
+    list->SetReadOnly(false);
+    wnd = list->GetHandle();
+    list->SetItemIndex(IndexOf(list, L" .. "));
+    PressKey(wnd, VK_F2);
+    EXPECT_EQ(::SendMessageW(wnd, LVM_GETEDITCONTROL, 0, 0), 0);
     PressKey(wnd, VK_RETURN);
     EXPECT_EQ(list->GetPath(), dir.Path() + L"\\");
 
@@ -635,6 +641,68 @@ TEST(ShellCommands, TreeReportsACancelledEdit)
     EXPECT_EQ(cancelled, selected);
     EXPECT_TRUE(Exists(dir.File(L"sub")));
     EXPECT_EQ(tree->GetPath(), dir.File(L"sub"));
+}
+
+}  // namespace
+
+namespace {
+
+// The state image the list shows for the item at Index.
+int ShownState(HWND Wnd, int Index)
+{
+    return static_cast<int>((::SendMessageW(Wnd, LVM_GETITEMSTATE, static_cast<WPARAM>(Index), LVIS_STATEIMAGEMASK) >> 12) -
+                            1);
+}
+
+// The list's boxes follow the objects' lists: the " .. " item has a box
+// that cannot be checked (toggling it does nothing and says nothing), and
+// My Computer shows grey once something on a drive is checked.
+TEST(ShellCommands, ListCheckStatesFollowTheObjects)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    Touch(dir.File(L"a.gif"));
+
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    auto* link = new shell::TShellLink(&form);
+    list->SetShellLink(link);
+    list->SetShowParentFolder(true);
+    list->SetCheckboxes(true);
+    ASSERT_TRUE(list->GetCheckboxes());
+    list->SetPath(dir.Path());
+    HWND wnd = list->GetHandle();
+    const int parent = IndexOf(list, L" .. "), file = IndexOf(list, L"a.gif");
+    ASSERT_GE(parent, 0);
+    ASSERT_GE(file, 0);
+    int events = 0;
+    list->OnCheckStateChanged = shell::TOnCheckStateChanged::FromFunction(
+        [](void* c, classlib::TObject*, int, const std::wstring&, shell::TShSelectionState) { ++*static_cast<int*>(c); },
+        &events);
+    EXPECT_EQ(ShownState(wnd, parent), shell::ssNone);
+    list->ToggleCheck(parent);
+    EXPECT_EQ(events, 0);
+    EXPECT_EQ(ShownState(wnd, parent), shell::ssNone);
+
+    list->ToggleCheck(file);
+    EXPECT_EQ(events, 1);
+    EXPECT_EQ(ShownState(wnd, file), shell::ssChecked);
+
+    // The desktop: My Computer is grey while the file (on a drive) is checked.
+    list->SetSpecialFolder(shell::SF_DESKTOP);
+    shell::TPidl drives = shell::SpecialFolderPidl(shell::SF_DRIVES);
+    auto myComputer = [&] {
+        for (int i = 0; i < list->GetItems()->GetCount(); ++i) {
+            const shell::TShellListItem* record = shell::TShellList::ShellItem(list->GetItems()->GetItem(i));
+            if (record && record->Pidl && ::ILIsEqual(record->Pidl.get(), drives.get())) return i;
+        }
+        return -1;
+    };
+    ASSERT_GE(myComputer(), 0);
+    EXPECT_EQ(ShownState(wnd, myComputer()), shell::ssGrayed);
+    link->GetSelectionList()->Uncheck(dir.File(L"a.gif"));
+    list->Populate();
+    EXPECT_EQ(ShownState(wnd, myComputer()), shell::ssNone);
 }
 
 }  // namespace
