@@ -102,16 +102,17 @@ private:
     BYTE saved_[256];
 };
 
-// A key pressed in a window with the given modifiers held (Alt: the
-// system key message, as the keyboard sends it).
+// A key pressed in a window with the given modifiers held (with Alt, and
+// F10, the system key messages, as the keyboard sends them).
 void PressKey(HWND Wnd, WORD Key, const std::vector<int>& Modifiers = {})
 {
     HeldKeys held(Modifiers);
     bool alt = false;
     for (int m : Modifiers) alt = alt || m == VK_MENU;
+    const bool sys = alt || Key == VK_F10;
     const LPARAM data = 1 | (alt ? (1 << 29) : 0);
-    ::SendMessageW(Wnd, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, Key, data);
-    ::SendMessageW(Wnd, alt ? WM_SYSKEYUP : WM_KEYUP, Key, data | (1u << 30) | (1u << 31));
+    ::SendMessageW(Wnd, sys ? WM_SYSKEYDOWN : WM_KEYDOWN, Key, data);
+    ::SendMessageW(Wnd, sys ? WM_SYSKEYUP : WM_KEYUP, Key, data | (1u << 30) | (1u << 31));
 }
 
 // The files on the clipboard.
@@ -602,6 +603,24 @@ TEST(ShellCommands, TreeKeysRunVerbsOnTheSelectedFolder)
     EXPECT_EQ(keys, 1);
     for (wchar_t c : {wchar_t(3), wchar_t(22), wchar_t(24), L'q'}) ::SendMessageW(wnd, WM_CHAR, c, 1);
     EXPECT_EQ(chars, 1);
+
+    // The menu key and Shift+F10 show the shell's menu of the selected
+    // folder.
+    {
+        MenuCloser closer;
+        MenuCloser::seen = 0;
+        ::SendMessageW(wnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(wnd), MAKELPARAM(-1, -1));
+        EXPECT_EQ(MenuCloser::seen, 1);
+        PressKey(wnd, VK_F10, {VK_SHIFT});
+        EXPECT_EQ(MenuCloser::seen, 2);
+        // Without the shell's menu the request goes on to the parent.
+        tree->ShellContextMenu = false;
+        PressKey(wnd, VK_F10, {VK_SHIFT});
+        ::SendMessageW(wnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(wnd), MAKELPARAM(-1, -1));
+        EXPECT_EQ(MenuCloser::seen, 2);
+        EXPECT_EQ(form.contextMenus, 1);
+        tree->ShellContextMenu = true;
+    }
 
     // Delete: never the root; a folder goes with its node.
     tree->SetPath(dir.Path());
