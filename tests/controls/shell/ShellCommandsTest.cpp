@@ -698,12 +698,30 @@ TEST(ShellCommands, ListCheckStatesFollowTheObjects)
     list->OnCheckStateChanged = shell::TOnCheckStateChanged::FromFunction(
         [](void* c, classlib::TObject*, int, const std::wstring&, shell::TShSelectionState) { ++*static_cast<int*>(c); },
         &events);
+    // A left click on an item's box (found by the window's own hit test).
+    auto clickBox = [&](int index) {
+        RECT icon{};
+        icon.left = LVIR_ICON;
+        ASSERT_TRUE(::SendMessageW(wnd, LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&icon)));
+        const int y = (icon.top + icon.bottom) / 2;
+        for (int x = 0; x < icon.left + 20; ++x) {
+            LVHITTESTINFO hit{};
+            hit.pt = POINT{x, y};
+            if (::SendMessageW(wnd, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)) == index &&
+                (hit.flags & LVHT_ONITEMSTATEICON)) {
+                ::SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+                ::SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+                return;
+            }
+        }
+        ADD_FAILURE() << "no box at item " << index;
+    };
     EXPECT_EQ(ShownState(wnd, parent), shell::ssNone);
-    list->ToggleCheck(parent);
+    clickBox(parent);
     EXPECT_EQ(events, 0);
     EXPECT_EQ(ShownState(wnd, parent), shell::ssNone);
 
-    list->ToggleCheck(file);
+    clickBox(file);
     EXPECT_EQ(events, 1);
     EXPECT_EQ(ShownState(wnd, file), shell::ssChecked);
 
