@@ -160,6 +160,7 @@ public:
     ConfirmYes() { id_ = ::SetTimer(nullptr, 0, 50, &OnTimer); }
     ~ConfirmYes() { ::KillTimer(nullptr, id_); }
     static inline int answered = 0;
+    static inline std::vector<std::wstring> titles;  // of the dialogs answered
 
 private:
     static BOOL CALLBACK Answer(HWND Wnd, LPARAM)
@@ -168,6 +169,9 @@ private:
         ::GetClassNameW(Wnd, cls, 32);
         if (std::wstring(cls) == L"#32770" && ::IsWindowVisible(Wnd)) {
             ++answered;
+            wchar_t title[256] = {};
+            ::GetWindowTextW(Wnd, title, 256);
+            titles.push_back(title);
             ::PostMessageW(Wnd, WM_COMMAND, ::GetDlgItem(Wnd, IDYES) ? IDYES : IDOK, 0);
         }
         return TRUE;
@@ -355,6 +359,27 @@ TEST(ShellCommands, ListOpensFoldersAndLinksWithEnterAndDoubleClick)
     // Nothing selected: no verb.
     list->SetItemIndex(-1);
     EXPECT_FALSE(list->ExecuteVerb(L"default"));
+}
+
+// Alt+Enter asks the shell for the properties of the selected file (its
+// dialog is answered at once).
+TEST(ShellCommands, ListAltEnterShowsTheProperties)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    Touch(dir.File(L"a.txt"));
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetPath(dir.Path());
+    list->SetItemIndex(0);
+    ConfirmYes close;
+    ConfirmYes::answered = 0;
+    PressKey(list->GetHandle(), VK_RETURN, {VK_MENU});
+    EXPECT_TRUE(shelltest::PumpUntil([] { return ConfirmYes::answered > 0; }));
+    ASSERT_FALSE(ConfirmYes::titles.empty());
+    EXPECT_NE(ConfirmYes::titles.back().find(L"a.txt"), std::wstring::npos) << ConfirmYes::titles.back();
+    shelltest::PumpFor(200);
+    EXPECT_EQ(list->GetPath(), dir.Path() + L"\\");
 }
 
 // Alt+Left/Right and the mouse's side buttons step through the history of
