@@ -1683,6 +1683,7 @@ TShellList::TShellList(classlib::TComponent* AOwner)
 TShellList::~TShellList()
 {
     Revoke();
+    if (backgroundImage_) backgroundImage_->OnChange.Clear();
     DeleteBackgroundFile();
     if (checkImages_) ::ImageList_Destroy(checkImages_);
     DetachIcons();
