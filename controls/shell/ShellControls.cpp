@@ -3048,9 +3048,47 @@ void TShellList::ContextMenu(classlib::TMessage& Message)
     Message.Result = 0;
 }
 
+bool TShellList::ItemHint(classlib::THintInfo& Info)
+{
+    if (!HandleAllocated() || !GetShowHint()) return false;
+    LVHITTESTINFO hit{};
+    hit.pt = Info.CursorPos;
+    const int index = static_cast<int>(SendToWindow(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    if (index < 0 || index >= GetItems()->GetCount() || !(hit.flags & LVHT_ONITEM)) return false;
+    classlib::TListItem* item = GetItems()->GetItem(index);
+    const TShellListItem* record = ShellItem(item);
+    std::wstring text;
+    if (record && record->IsParentFolder()) {
+        text = GetPath();
+    } else if (record && record->Pidl) {
+        browser_->SetObjectIDList(record->Pidl.get());
+        text = browser_->GetInfoTip(true);
+    }
+    OnInfoTip(this, item, text);
+    RECT bounds{};
+    bounds.left = LVIR_BOUNDS;
+    SendToWindow(LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&bounds));
+    Info.HintStr = text;
+    // The hint stays while the pointer is on this item (client
+    // coordinates, as the record wants them).
+    Info.CursorRect = bounds;
+    POINT corner{bounds.left, bounds.top};
+    ::ClientToScreen(GetHandle(), &corner);
+    Info.HintPos = POINT{corner.x + ::GetSystemMetrics(SM_CXCURSOR), corner.y + ::GetSystemMetrics(SM_CYCURSOR)};
+    const RECT client = GetClientRect();
+    Info.HintMaxWidth = client.right - client.left;
+    return true;
+}
+
 void TShellList::WndProc(classlib::TMessage& Message)
 {
     switch (Message.Msg) {
+    case classlib::CM_HINTSHOW:
+        if (Message.LParam && ItemHint(*reinterpret_cast<classlib::THintInfo*>(Message.LParam))) {
+            Message.Result = 0;
+            return;
+        }
+        break;
     case WM_CONTEXTMENU:
         if (HandleAllocated() && reinterpret_cast<HWND>(Message.WParam) == GetHandle()) {
             ContextMenu(Message);

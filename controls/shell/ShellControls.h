@@ -26,6 +26,7 @@
 #include "classlib/ComCtrls.h"
 #include "classlib/Controls.h"
 #include "classlib/Events.h"
+#include "classlib/Hints.h"
 #include "classlib/Menus.h"
 #include "controls/shell/ShFolderObject.h"
 #include "controls/shell/ShImageList.h"
@@ -575,6 +576,13 @@ public:
     // The file the list view reads the picture from ("" without one).
     const std::wstring& BackgroundImageFile() const { return backgroundFile_; }
 
+    // The hint of the item under the pointer (with ShowHint on): the
+    // folder's path for " .. ", else the shell's info tip of the object,
+    // which OnInfoTip may change; it shows below and right of the item's
+    // top-left corner, as wide as the list at most, and stays while the
+    // pointer is on the item.
+    classlib::TEvent<void(classlib::TObject* Sender, classlib::TListItem* Item, std::wstring& InfoTip)> OnInfoTip;
+
     // The list was filled.
     classlib::TNotifyEvent OnPopulated;
     // After OnPopulated.
@@ -611,6 +619,9 @@ private:
     void MakeThumbnailImages();
     // WM_CONTEXTMENU: the shell's menu, the item's or the background's.
     void ContextMenu(classlib::TMessage& Message);
+    // CM_HINTSHOW: fills the hint record for the item under the pointer;
+    // false when there is none (the control's own hint then applies).
+    bool ItemHint(classlib::THintInfo& Info);
     // Reports an operation: a delete first removes the selected items; a
     // rename moves the check of the old path; OnOperation sees Files when
     // it holds a name; the linked controls update after a move, delete,

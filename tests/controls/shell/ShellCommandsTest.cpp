@@ -768,3 +768,76 @@ TEST(ShellCommands, ListCheckStatesFollowTheObjects)
 }
 
 }  // namespace
+
+namespace {
+
+// The hint of the item under the pointer: the folder's path for " .. ",
+// the shell's tip (through OnInfoTip) for an object, kept while the pointer
+// is on the item, placed a cursor below and right of its corner and no
+// wider than the list; elsewhere, or with ShowHint off, the control's own.
+TEST(ShellCommands, ListHintsDescribeTheItemUnderThePointer)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    Touch(dir.File(L"a.txt"));
+    HostForm form;
+    form.SetBounds(0, 0, 300, 300);
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetBounds(0, 0, 280, 260);
+    list->SetShowParentFolder(true);
+    list->SetPath(dir.Path());
+    HWND wnd = list->GetHandle();
+    std::vector<std::wstring> asked;
+    struct Tips {
+        std::vector<std::wstring>* asked;
+        void InfoTip(classlib::TObject*, classlib::TListItem* item, std::wstring& tip)
+        {
+            asked->push_back(item->GetCaption());
+            tip = L"<" + tip + L">";
+        }
+    } tips{&asked};
+    list->OnInfoTip = decltype(list->OnInfoTip)(&tips, &Tips::InfoTip);
+
+    auto ask = [&](int index, POINT at = POINT{-1, -1}) {
+        classlib::THintInfo info;
+        info.HintControl = list;
+        info.HintStr = L"own";
+        info.HintMaxWidth = 9999;
+        if (index >= 0) {
+            RECT r{};
+            r.left = LVIR_LABEL;
+            ::SendMessageW(wnd, LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&r));
+            at = POINT{r.left + 2, (r.top + r.bottom) / 2};
+        }
+        info.CursorPos = at;
+        EXPECT_EQ(list->Perform(classlib::CM_HINTSHOW, 0, reinterpret_cast<LPARAM>(&info)), 0);
+        return info;
+    };
+    const int parent = IndexOf(list, L" .. "), file = IndexOf(list, L"a.txt");
+    ASSERT_GE(parent, 0);
+    ASSERT_GE(file, 0);
+
+    EXPECT_EQ(ask(file).HintStr, L"own");  // ShowHint off
+    list->SetShowHint(true);
+    EXPECT_EQ(ask(parent).HintStr, L"<" + list->GetPath() + L">");
+    const classlib::THintInfo info = ask(file);
+    EXPECT_EQ(asked, (std::vector<std::wstring>{L" .. ", L"a.txt"}));
+    EXPECT_EQ(info.HintStr.front(), L'<');
+    RECT bounds{};
+    bounds.left = LVIR_BOUNDS;
+    ::SendMessageW(wnd, LVM_GETITEMRECT, static_cast<WPARAM>(file), reinterpret_cast<LPARAM>(&bounds));
+    EXPECT_TRUE(::EqualRect(&info.CursorRect, &bounds));
+    POINT corner{bounds.left, bounds.top};
+    ::ClientToScreen(wnd, &corner);
+    EXPECT_EQ(info.HintPos.x, corner.x + ::GetSystemMetrics(SM_CXCURSOR));
+    EXPECT_EQ(info.HintPos.y, corner.y + ::GetSystemMetrics(SM_CYCURSOR));
+    RECT client{};
+    ::GetClientRect(wnd, &client);
+    EXPECT_EQ(info.HintMaxWidth, client.right);
+
+    // Below the last item: the control's own hint.
+    EXPECT_EQ(ask(-1, POINT{20, 240}).HintStr, L"own");
+    EXPECT_EQ(asked.size(), 2u);
+}
+
+}  // namespace
