@@ -277,6 +277,12 @@ TEST(ShellCommands, ListKeysRunVerbsAndReportThem)
     ASSERT_EQ(reports.list.size(), 3u);
     EXPECT_EQ(reports.list[2].operation, Ops({shell::sopDelete, shell::sopRemove}));
     EXPECT_EQ(reports.list[2].files, std::vector<std::wstring>{dst + L"\\a.txt"});
+
+    // "rename" edits the selected name in place.
+    list->SetItemIndex(0);
+    EXPECT_TRUE(list->ExecuteVerb(L"rename"));
+    EXPECT_NE(::SendMessageW(wnd, LVM_GETEDITCONTROL, 0, 0), 0);
+    ::SendMessageW(wnd, LVM_CANCELEDITLABEL, 0, 0);
 }
 
 // Enter and a double click run the default verb: a folder opens in the
@@ -506,8 +512,49 @@ struct MenuCloser {
     UINT_PTR id;
 };
 
+// Chooses the entry of the next popup menu shown on this thread whose text
+// (without "&") starts with Choice, ignoring case.
+struct MenuChooser {
+    static inline std::wstring choice;
+    static inline bool chosen = false;
+    static void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD)
+    {
+        HWND window = ::FindWindowW(L"#32768", nullptr);
+        if (chosen || !window || !::IsWindowVisible(window)) return;
+        chosen = true;
+        auto menu = reinterpret_cast<HMENU>(::SendMessageW(window, 0x01E1 /* MN_GETHMENU */, 0, 0));
+        int downs = 0, target = -1;
+        for (int i = 0; menu && i < ::GetMenuItemCount(menu) && target < 0; ++i) {
+            wchar_t text[256] = {};
+            ::GetMenuStringW(menu, UINT(i), text, 256, MF_BYPOSITION);
+            std::wstring plain;
+            for (const wchar_t* p = text; *p; ++p)
+                if (*p != L'&') plain += *p;
+            if (plain.size() >= choice.size() && classlib::WideSameText(plain.substr(0, choice.size()), choice))
+                target = i;
+            else if (!(::GetMenuState(menu, UINT(i), MF_BYPOSITION) & (MF_SEPARATOR | MF_DISABLED | MF_GRAYED)))
+                ++downs;
+        }
+        if (target < 0) {
+            ::EndMenu();
+            return;
+        }
+        for (int i = 0; i <= downs; ++i) ::PostMessageW(window, WM_KEYDOWN, VK_DOWN, 0);
+        ::PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0);
+    }
+    explicit MenuChooser(const std::wstring& Choice)
+    {
+        choice = Choice;
+        chosen = false;
+        id = ::SetTimer(nullptr, 0, 50, &OnTimer);
+    }
+    ~MenuChooser() { ::KillTimer(nullptr, id); }
+    UINT_PTR id;
+};
+
 // With ShellContextMenu on, the item's request and Shift+F10 show the
-// shell's menu of the selection.
+// shell's menu of the selection; a verb chosen there is followed like one
+// from the keyboard.
 TEST(ShellCommands, ListShowsTheShellMenuOfTheSelection)
 {
     shell::TShellScope shellScope;
@@ -521,14 +568,34 @@ TEST(ShellCommands, ListShowsTheShellMenuOfTheSelection)
     auto* own = new CountingMenu(&form);
     list->SetPopupMenu(own);
     list->SetItemIndex(0);
-    MenuCloser closer;
-    MenuCloser::seen = 0;
-    ::SendMessageW(wnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(wnd), MAKELPARAM(-1, -1));
-    EXPECT_EQ(MenuCloser::seen, 1);
-    PressKey(wnd, VK_F10, {VK_SHIFT});
-    EXPECT_EQ(MenuCloser::seen, 2);
+    {
+        MenuCloser closer;
+        MenuCloser::seen = 0;
+        ::SendMessageW(wnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(wnd), MAKELPARAM(-1, -1));
+        EXPECT_EQ(MenuCloser::seen, 1);
+        PressKey(wnd, VK_F10, {VK_SHIFT});
+        EXPECT_EQ(MenuCloser::seen, 2);
+    }
     EXPECT_TRUE(own->shown.empty());
     EXPECT_EQ(form.contextMenus, 0);
+
+    // "Delete" from the menu: the file and its item go, the report names it.
+    list->SetReadOnly(false);
+    wnd = list->GetHandle();
+    list->SetItemIndex(0);
+    Reports reports;
+    list->OnOperation = shell::TOnOperation(&reports, &Reports::Operation);
+    {
+        ConfirmYes yes;
+        MenuChooser chooser(L"Delete");
+        list->ShowShellContextMenu(POINT{10, 10});
+        EXPECT_TRUE(MenuChooser::chosen);
+    }
+    EXPECT_FALSE(Exists(dir.File(L"a.txt")));
+    EXPECT_EQ(list->GetItems()->GetCount(), 0);
+    ASSERT_EQ(reports.list.size(), 1u);
+    EXPECT_EQ(reports.list[0].operation, Ops({shell::sopDelete, shell::sopRemove}));
+    EXPECT_EQ(reports.list[0].files, std::vector<std::wstring>{dir.File(L"a.txt")});
 }
 
 // The background picture is written to a file of a unique name that lives
@@ -611,6 +678,14 @@ TEST(ShellCommands, TreeKeysRunVerbsOnTheSelectedFolder)
     PressKey(wnd, 'C', {VK_CONTROL});
     EXPECT_EQ(ClipboardNames(), std::vector<std::wstring>{dir.File(L"src")});
 
+    // Ctrl+X: the folder goes to the clipboard, its node shows cut.
+    EmptyClipboard();
+    PressKey(wnd, 'X', {VK_CONTROL});
+    EXPECT_EQ(ClipboardNames(), std::vector<std::wstring>{dir.File(L"src")});
+    const auto srcNode = reinterpret_cast<HTREEITEM>(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    EXPECT_EQ(::SendMessageW(wnd, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(srcNode), TVIS_CUT), TVIS_CUT);
+
+    PressKey(wnd, 'C', {VK_CONTROL});
     tree->SetPath(dir.File(L"dst"));
     PressKey(wnd, 'V', {VK_CONTROL});
     EXPECT_TRUE(shelltest::PumpUntil([&] { return Exists(dir.File(L"dst\\src\\f.txt")); }));
