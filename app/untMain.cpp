@@ -442,7 +442,7 @@ void TfrmMain::CreateComponents()
     for (const auto& t : tools) {
         TSpeedButton* b = placed(new TSpeedButton(this), t.Name, details);
         b->SetTag(t.Tag);
-        b->ShowHint = true;
+        b->SetShowHint(true);
         b->SetEnabled(false);
         LoadGlyph(b, t.Glyph, t.Text);
         *t.Button = b;

@@ -132,7 +132,7 @@ TfrmOptions::TfrmOptions(TComponent* AOwner) : TForm(AOwner)
     L_Indx->SetCaption(L"Preview page number:");
     E_indx = NewControl<TEdit>(this, GrHTML, L"E_indx", 12, 276, 246, 21);
     E_indx->Hint = L"$p-current page; $t-total pages";
-    E_indx->ShowHint = true;
+    E_indx->SetShowHint(true);
     E_indx->OnChange = TNotifyEvent(this, &TfrmOptions::E_indxChange);
     L_Img = NewControl<TLabel>(this, GrHTML, L"L_Img", 12, 306, 0, 0);
     L_Img->SetCaption(L"Page number:");
@@ -237,7 +237,7 @@ void TfrmOptions::ApplyTexts(const TTranslation& T)
     E_indx->Hint = T.Text(L"msgPageHint");
     for (TControl* c : std::initializer_list<TControl*>{E_img, L_Img, L_Indx}) {
         c->Hint = E_indx->Hint;
-        c->ShowHint = true;
+        c->SetShowHint(true);
     }
 }
 

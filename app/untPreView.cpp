@@ -97,7 +97,7 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     MbDock1->SetAllowDrag(false);
     MbToolbar1 = NewControl<toolbar::TMbToolbar>(this, MbDock1, L"MbToolbar1");
     MbToolbar1->SetFullSize(true);
-    MbToolbar1->ShowHint = true;
+    MbToolbar1->SetShowHint(true);
 
     ImgListMain = NewComponent<toolbar::TMbImageList>(this, L"ImgListMain");
     ImgListD = NewComponent<toolbar::TMbImageList>(this, L"ImgListD");
@@ -175,7 +175,7 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     ImgView1->SetBorderStyle(imaging::bsNone);
     // Fitting shrinks large pictures and enlarges small ones.
     ImgView1->AutoFit = true;
-    ImgView1->ShowHint = true;
+    ImgView1->SetShowHint(true);
     ImgView1->SetOnProgress(imaging::TPxProgressEvent(this, &TfrmPreview::ImgView1Progress));
     ImgView1->OnMouseDown = TMouseEvent(this, &TfrmPreview::ImgView1MouseDown);
     ImgView1->OnMouseMove = TMouseMoveEvent(this, &TfrmPreview::ImgView1MouseMove);

@@ -6,6 +6,8 @@
 #include <map>
 
 #include "classlib/Docking.h"
+#include "classlib/Forms.h"
+#include "classlib/Hints.h"
 #include "classlib/SysUtils.h"
 
 namespace classlib {
@@ -187,6 +189,7 @@ void TControl::SetParent(TWinControl* Value)
         if (p == this) throw EInvalidOperation(L"A control cannot have itself or a child as its parent");
     if (parent_) parent_->RemoveControl(this);
     if (Value) Value->InsertControl(this);
+    if (Value && parentShowHint_) ApplyShowHint(Value->showHint_);
 }
 
 void TControl::UpdateBoundsFields(int ALeft, int ATop, int AWidth, int AHeight)
@@ -298,6 +301,26 @@ void TControl::SetColor(TColor Value)
 
 void TControl::FontChanged(TObject*) { Invalidate(); }
 
+void TControl::SetShowHint(bool Value)
+{
+    parentShowHint_ = false;
+    ApplyShowHint(Value);
+}
+
+void TControl::SetParentShowHint(bool Value)
+{
+    if (parentShowHint_ == Value) return;
+    parentShowHint_ = Value;
+    if (Value && parent_) ApplyShowHint(parent_->showHint_);
+}
+
+void TControl::ApplyShowHint(bool Value)
+{
+    if (showHint_ == Value) return;
+    showHint_ = Value;
+    ShowHintChanged();
+}
+
 POINT TControl::ClientOrigin() const
 {
     if (dynamic_cast<const TWinControl*>(this)) return POINT{0, 0};
@@ -359,7 +382,24 @@ LRESULT TControl::Perform(UINT Msg, WPARAM WParam, LPARAM LParam)
     return m.Result;
 }
 
-void TControl::WndProc(TMessage& Message) { Dispatch(Message); }
+void TControl::WndProc(TMessage& Message)
+{
+    if (!IsMouseMessage(Message.Msg)) {
+        Dispatch(Message);
+        return;
+    }
+    // A press cancels the hint before its handler runs (which may start a
+    // modal loop); a move is tracked after its handler, which may have set
+    // the hint of what lies under the pointer.
+    if (Message.Msg != WM_MOUSEMOVE && Application) Application->CancelHint();
+    auto alive = alive_;
+    Dispatch(Message);
+    if (Message.Msg != WM_MOUSEMOVE || !*alive || !Application) return;
+    Application->HintMouseMessage(this, Message);
+    if (!*alive) return;
+    const POINT screen = ClientToScreen(MessagePoint(Message));
+    Application->SetHint(GetLongHint(GetHint(FindDragTarget(screen, true))));
+}
 
 void TControl::Dispatch(TMessage& Message)
 {
@@ -1185,7 +1225,24 @@ void TWinControl::MouseLeft()
     if (mouseInside_) {
         mouseInside_ = false;
         Perform(CM_MOUSELEAVE, 0, 0);
+        if (!*alive) return;
     }
+    // Off the program's controls: no hint and no status hint. (A move onto
+    // another control of the program updates them itself.)
+    POINT p{};
+    if (Application && ::GetCursorPos(&p) && !FindDragTarget(p, true)) {
+        Application->CancelHint();
+        Application->SetHint(L"");
+    }
+}
+
+void TWinControl::ShowHintChanged()
+{
+    // A copy: a handler may change the list.
+    const std::vector<TControl*> children = controls_;
+    for (TControl* c : children)
+        if (c->parentShowHint_ && std::find(controls_.begin(), controls_.end(), c) != controls_.end())
+            c->ApplyShowHint(GetShowHint());
 }
 
 void TWinControl::WMSetCursor(TMessage& Message)
@@ -1408,6 +1465,19 @@ TWinControl* FindControl(HWND Wnd)
                     reinterpret_cast<LONG_PTR>(&TWinControl::SharedWindowProc))
         return nullptr;
     return reinterpret_cast<TWinControl*>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA));
+}
+
+TControl* FindDragTarget(POINT ScreenPos, bool AllowDisabled)
+{
+    HWND wnd = ::WindowFromPoint(ScreenPos);
+    TWinControl* control = nullptr;
+    while (wnd && !(control = FindControl(wnd))) wnd = ::GetParent(wnd);
+    if (!control || dynamic_cast<THintWindow*>(control)) return nullptr;
+    if (!control->HandleAllocated()) return control;
+    POINT client = ScreenPos;
+    ::ScreenToClient(control->GetHandle(), &client);
+    TControl* child = control->ControlAtPos(client, AllowDisabled, false);
+    return child ? child : control;
 }
 
 }  // namespace classlib

@@ -18,6 +18,12 @@
 // of its own handlers or events (e.g. OnClick): the dispatch code does not
 // touch the object once it is gone.
 //
+// Hints: the mouse messages a control's WndProc receives go to the
+// application's hint tracking (Forms.h): a press or release cancels the
+// hint, a move starts or moves it and sets the status hint (the
+// application's Hint) to the long hint of the control under the pointer;
+// leaving the program's windows clears both.
+//
 // Layout: a child with Align other than alNone is placed by its parent
 // (AlignControls) whenever the parent's client area, the child's bounds, its
 // visibility or the set of children changes: the client area is cut in child
@@ -261,9 +267,16 @@ public:
     // The cursor over the control (crDefault: the parent's, or the arrow).
     TCursor GetCursor() const { return cursor_; }
     void SetCursor(TCursor Value) { cursor_ = Value; }
-    // Plain properties for a hint display of the program.
+    // "short|long": the short part shows in the hint window, the long part
+    // is the status hint (Hints.h).
     std::wstring Hint;
-    bool ShowHint = false;
+    // Whether the pointer resting on the control shows its hint. With
+    // ParentShowHint (the default) the value follows the parent's, now and
+    // whenever the parent's changes; setting ShowHint clears ParentShowHint.
+    bool GetShowHint() const { return showHint_; }
+    void SetShowHint(bool Value);
+    bool GetParentShowHint() const { return parentShowHint_; }
+    void SetParentShowHint(bool Value);
 
     // Dragging and docking (see the comment at TDragMode).
     TDragKind DragKind = dkDrag;
@@ -350,6 +363,10 @@ protected:
     // fires OnResize (overrides call the base).
     virtual void Resize();
     virtual void FontChanged(TObject* Sender);
+    // After ShowHint changed (set, or followed from the parent); a window
+    // control passes the value on to its children with ParentShowHint
+    // (overrides call the base).
+    virtual void ShowHintChanged() {}
     // Mouse capture for a button press (the parent window's capture for a
     // graphic control).
     virtual void CaptureMouse();
@@ -380,8 +397,11 @@ private:
     void BoundsChanged();
     void RequestParentAlign();
     void ConstrainSize(int& AWidth, int& AHeight) const;
+    void ApplyShowHint(bool Value);
 
     TWinControl* parent_ = nullptr;
+    bool showHint_ = false;
+    bool parentShowHint_ = true;
     TAlign align_ = alNone;
     TCursor cursor_ = crDefault;
     TSizeConstraints constraints_;
@@ -574,6 +594,7 @@ protected:
 
     void CaptureMouse() override;
     void ReleaseMouse() override;
+    void ShowHintChanged() override;
 
 private:
     friend class TControl;
@@ -616,6 +637,10 @@ private:
 
 // The class-library control of a window, or nullptr for windows of others.
 TWinControl* FindControl(HWND Wnd);
+// The control under a screen point: the class-library window there (or the
+// nearest class-library parent of a foreign child window), or its visible
+// graphic child at the point; nullptr when none. Hint windows do not count.
+TControl* FindDragTarget(POINT ScreenPos, bool AllowDisabled);
 
 // A canvas on a control's device context. For a window control the DC is
 // the window's client DC; for a graphic control it is the parent window's

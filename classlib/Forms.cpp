@@ -1,5 +1,7 @@
 #include "classlib/Forms.h"
 
+#include <windowsx.h>
+
 #include <algorithm>
 
 #include "classlib/Automation.h"
@@ -417,18 +419,211 @@ TApplication::TApplication(TComponent* AOwner) : TComponent(AOwner)
 TApplication::~TApplication()
 {
     Destroying();
+    StopHintTimer();
+    hintControl_ = nullptr;
     // The forms go while the application still knows them as its own.
     DestroyComponents();
     mainForm_ = nullptr;
     for (TApplicationEvents* ev : events_) ev->application_ = nullptr;
     if (GetWindowExceptionHook() == &WindowExceptionToApplication && Application == this)
         SetWindowExceptionHook(nullptr);
+    hintWindow_.reset();
 }
 
 void TApplication::Notification(TComponent* AComponent, TOperation Operation)
 {
     TComponent::Notification(AComponent, Operation);
     if (Operation == opRemove && AComponent == mainForm_) mainForm_ = nullptr;
+    if (Operation == opRemove && AComponent == hintControl_) {
+        hintControl_ = nullptr;
+        CancelHint();
+    }
+}
+
+// ------------------------------------------------------------------ hints
+
+namespace {
+
+// The application whose hint timer runs (one at a time).
+TApplication* hintTimerOwner = nullptr;
+
+// How far below the pointer the cursor image reaches: the hint goes there.
+int CursorHeightMargin()
+{
+    ICONINFO info{};
+    HCURSOR cursor = ::GetCursor();
+    if (!cursor) cursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    if (!cursor || !::GetIconInfo(cursor, &info)) return ::GetSystemMetrics(SM_CYCURSOR);
+    BITMAP mask{};
+    const bool ok = ::GetObjectW(info.hbmMask, sizeof(mask), &mask) != 0;
+    if (info.hbmMask) ::DeleteObject(info.hbmMask);
+    if (info.hbmColor) ::DeleteObject(info.hbmColor);
+    if (!ok) return ::GetSystemMetrics(SM_CYCURSOR);
+    // A monochrome cursor stacks its AND and XOR masks in one bitmap.
+    const int height = info.hbmColor ? mask.bmHeight : mask.bmHeight / 2;
+    return std::max(0, height - static_cast<int>(info.yHotspot));
+}
+
+// The control with ShowHint nearest to the control under ScreenPos.
+TControl* HintControlAt(POINT ScreenPos)
+{
+    TControl* c = FindDragTarget(ScreenPos, true);
+    while (c && !c->GetShowHint()) c = c->GetParent();
+    return c;
+}
+
+RECT ClientRectOnScreen(const TControl* Control, const RECT& R)
+{
+    const POINT tl = Control->ClientToScreen(POINT{R.left, R.top});
+    return RECT{tl.x, tl.y, tl.x + (R.right - R.left), tl.y + (R.bottom - R.top)};
+}
+
+}  // namespace
+
+void TApplication::SetHint(const std::wstring& Value)
+{
+    if (hint_ == Value) return;
+    hint_ = Value;
+    OnHint(this);
+}
+
+void TApplication::SetShowHint(bool Value)
+{
+    if (showHint_ == Value) return;
+    showHint_ = Value;
+    if (!Value) CancelHint();
+}
+
+THintWindow* TApplication::GetHintWindow()
+{
+    if (!hintWindow_) hintWindow_ = std::make_unique<THintWindow>(nullptr);
+    return hintWindow_.get();
+}
+
+void TApplication::SetHintControl(TControl* Value)
+{
+    if (hintControl_ == Value) return;
+    if (hintControl_) hintControl_->RemoveFreeNotification(this);
+    hintControl_ = Value;
+    if (Value) Value->FreeNotification(this);
+}
+
+void TApplication::HideHintWindow()
+{
+    if (hintWindow_) hintWindow_->ReleaseHint();
+}
+
+void TApplication::StartHintTimer(int Milliseconds, THintTimerKind Kind)
+{
+    StopHintTimer();
+    hintTimer_ = ::SetTimer(nullptr, 0, static_cast<UINT>(std::max(1, Milliseconds)), &TApplication::HintTimerProc);
+    if (!hintTimer_) return;
+    hintTimerKind_ = Kind;
+    hintTimerOwner = this;
+}
+
+void TApplication::StopHintTimer()
+{
+    if (!hintTimer_) return;
+    ::KillTimer(nullptr, hintTimer_);
+    hintTimer_ = 0;
+    if (hintTimerOwner == this) hintTimerOwner = nullptr;
+}
+
+void CALLBACK TApplication::HintTimerProc(HWND, UINT, UINT_PTR Id, DWORD)
+{
+    TApplication* app = hintTimerOwner;
+    if (!app || app->hintTimer_ != Id) {
+        ::KillTimer(nullptr, Id);
+        return;
+    }
+    // Called from a message loop's dispatch: nothing may escape.
+    try {
+        app->HintTimerExpired();
+    } catch (...) {
+        app->HandleException(app);
+    }
+}
+
+void TApplication::HintTimerExpired()
+{
+    const THintTimerKind kind = hintTimerKind_;
+    StopHintTimer();
+    POINT p{};
+    ::GetCursorPos(&p);
+    switch (kind) {
+    case htShow:
+    case htReshow: ActivateHint(p); break;
+    case htHide:
+        // The hint control stays: no new hint until the pointer leaves the
+        // cursor rectangle.
+        HideHintWindow();
+        break;
+    }
+}
+
+void TApplication::CancelHint()
+{
+    StopHintTimer();
+    HideHintWindow();
+    SetHintControl(nullptr);
+    hintCursorRect_ = RECT{};
+}
+
+void TApplication::HintMouseMessage(TControl* Control, TMessage& Message)
+{
+    if (Message.Msg != WM_MOUSEMOVE || !Control) {
+        CancelHint();
+        return;
+    }
+    const POINT screen =
+        Control->ClientToScreen(POINT{GET_X_LPARAM(Message.LParam), GET_Y_LPARAM(Message.LParam)});
+    TControl* target = showHint_ ? HintControlAt(screen) : nullptr;
+    if (!target) {
+        CancelHint();
+        return;
+    }
+    if (target == hintControl_ && ::PtInRect(&hintCursorRect_, screen)) return;
+    const bool following = hintWindow_ && hintWindow_->IsHintShown();
+    HideHintWindow();
+    SetHintControl(target);
+    hintCursorRect_ = ClientRectOnScreen(target, target->GetClientRect());
+    StartHintTimer(following ? HintShortPause : HintPause, htShow);
+}
+
+void TApplication::ActivateHint(POINT CursorPos)
+{
+    StopHintTimer();
+    TControl* control = hintControl_;
+    if (!control || !showHint_ || HintControlAt(CursorPos) != control) {
+        CancelHint();
+        return;
+    }
+    THintInfo info;
+    info.HintControl = control;
+    info.CursorPos = control->ScreenToClient(CursorPos);
+    info.HintPos = POINT{CursorPos.x, CursorPos.y + CursorHeightMargin()};
+    info.HintMaxWidth = ::GetSystemMetrics(SM_CXSCREEN);
+    info.HintStr = GetShortHint(classlib::GetHint(control));
+    info.CursorRect = control->GetClientRect();
+    info.HideTimeout = HintHidePause;
+    const bool canShow = control->Perform(CM_HINTSHOW, 0, reinterpret_cast<LPARAM>(&info)) == 0;
+    // The control may have gone, or another hint begun, meanwhile.
+    if (hintControl_ != control) return;
+    if (canShow && !info.HintStr.empty()) {
+        hintCursorRect_ = ClientRectOnScreen(control, info.CursorRect);
+        THintWindow* window = GetHintWindow();
+        RECT r = window->CalcHintRect(info.HintMaxWidth, info.HintStr, info.HintData);
+        ::OffsetRect(&r, info.HintPos.x, info.HintPos.y);
+        window->ActivateHintData(r, info.HintStr, info.HintData);
+        if (info.ReshowTimeout > 0) StartHintTimer(info.ReshowTimeout, htReshow);
+        else if (info.HideTimeout > 0) StartHintTimer(info.HideTimeout, htHide);
+        return;
+    }
+    // Nothing to show here: the next move asks again.
+    HideHintWindow();
+    hintCursorRect_ = RECT{};
+    if (info.ReshowTimeout > 0) StartHintTimer(info.ReshowTimeout, htReshow);
 }
 
 std::wstring TApplication::ExeName() const
@@ -485,6 +680,7 @@ void TApplication::HandleMessage()
             return;
         }
         try {
+            if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) CancelHint();
             if (IsKeyMsg(msg)) return;
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
@@ -519,6 +715,7 @@ void TApplication::ProcessMessages()
             break;
         }
         try {
+            if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) CancelHint();
             if (IsKeyMsg(msg)) continue;
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
@@ -544,6 +741,8 @@ void TApplication::Initialize()
 void TApplication::Finalize()
 {
     if (!initialized_) return;
+    CancelHint();
+    hintWindow_.reset();
     DestroyComponents();
     mainForm_ = nullptr;
     initialized_ = false;

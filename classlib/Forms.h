@@ -34,11 +34,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "classlib/Controls.h"
 #include "classlib/Exceptions.h"
+#include "classlib/Hints.h"
 
 namespace classlib {
 
@@ -240,6 +242,41 @@ public:
     std::wstring ExeName() const;
     TExceptionEvent OnException;
 
+    // Hints (see Hints.h and the comment in Controls.h). The status hint:
+    // the long hint of the control under the pointer, also set by menus
+    // and by the program; OnHint fires after each change of the text.
+    const std::wstring& GetHint() const { return hint_; }
+    void SetHint(const std::wstring& Value);
+    TNotifyEvent OnHint;
+    // Whether hint windows show at all (false cancels a shown one).
+    bool GetShowHint() const { return showHint_; }
+    void SetShowHint(bool Value);
+    // Menu hints name the entry's shortcut: "Open (Ctrl+O)".
+    bool HintShortCuts = true;
+    // Milliseconds the pointer rests before a hint shows; HintShortPause
+    // when it moves on from a shown hint to the next; HintHidePause until a
+    // shown hint hides (0 or less: it stays until the pointer moves off).
+    int HintPause = 500;
+    int HintShortPause = 50;
+    int HintHidePause = 2500;
+    // Hides the hint, shown or pending; the next move starts anew.
+    void CancelHint();
+    // The hint tracking of a mouse message of Control (client coordinates
+    // of Control): a move onto a control with ShowHint (or out of the
+    // cursor rectangle of the current hint) starts the pause of the next
+    // hint, a move onto nothing with ShowHint or any other message cancels
+    // the hint. Controls call it for the moves they receive; a loop that
+    // holds the mouse capture calls it for the windows under the pointer.
+    void HintMouseMessage(TControl* Control, TMessage& Message);
+    // Shows the hint of the current hint control now (CursorPos: the
+    // pointer on the screen): CM_HINTSHOW, then the hint window. A pointer
+    // no longer over that control cancels the hint instead.
+    void ActivateHint(POINT CursorPos);
+    // The hint window (made on first need, owned by the application).
+    THintWindow* GetHintWindow();
+    // The control the current hint is for (nullptr: none shown or pending).
+    TControl* GetHintControl() const { return hintControl_; }
+
 protected:
     void Notification(TComponent* AComponent, TOperation Operation) override;
 
@@ -247,6 +284,14 @@ private:
     friend class TApplicationEvents;
     friend class TCustomForm;
     void DispatchException(TObject* Sender, Exception& E);
+
+    enum THintTimerKind { htShow, htHide, htReshow };
+    void StartHintTimer(int Milliseconds, THintTimerKind Kind);
+    void StopHintTimer();
+    static void CALLBACK HintTimerProc(HWND Wnd, UINT Msg, UINT_PTR Id, DWORD Time);
+    void HintTimerExpired();
+    void SetHintControl(TControl* Value);
+    void HideHintWindow();
 
     // A key press offered to the hooks first; true when one handled it.
     bool IsKeyMsg(MSG& Msg);
@@ -256,6 +301,14 @@ private:
     std::atomic<bool> terminated_{false};
     std::vector<TApplicationEvents*> events_;
     bool initialized_ = false;
+    std::wstring hint_;
+    bool showHint_ = true;
+    std::unique_ptr<THintWindow> hintWindow_;
+    TControl* hintControl_ = nullptr;
+    // Screen coordinates; empty: the next move starts a new hint.
+    RECT hintCursorRect_{};
+    UINT_PTR hintTimer_ = 0;
+    THintTimerKind hintTimerKind_ = htShow;
 };
 
 // A component that takes over the application's exception handling while

@@ -2,6 +2,7 @@
 #include "controls/shell/ShPictureThumbnail.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 #include <shobjidl.h>
 
@@ -16,6 +17,50 @@
 namespace shell {
 
 namespace {
+
+// Pastes the files on the clipboard into Folder as the platform's file
+// browser does: moved when the clipboard says they were cut (its preferred
+// drop effect), else copied ("Copy of" names within their own folder).
+// For shells whose folder objects do not offer "paste" themselves. True
+// when the files arrived.
+bool PasteClipboardInto(HWND Owner, const std::wstring& Folder)
+{
+    if (Folder.empty() || !DirectoryExistsLong(Folder) || !::IsClipboardFormatAvailable(CF_HDROP) ||
+        !::OpenClipboard(nullptr))
+        return false;
+    std::unique_ptr<classlib::TStringList> files = FilenamesFromDrop(static_cast<HDROP>(::GetClipboardData(CF_HDROP)));
+    DWORD effect = DROPEFFECT_COPY;
+    if (HANDLE h = ::GetClipboardData(::RegisterClipboardFormatW(CFSTR_PREFERREDDROPEFFECT))) {
+        if (::GlobalSize(h) >= sizeof(DWORD))
+            if (const auto* value = static_cast<const DWORD*>(::GlobalLock(h))) {
+                effect = *value;
+                ::GlobalUnlock(h);
+            }
+    }
+    ::CloseClipboard();
+    if (!files || files->GetCount() == 0) return false;
+    const std::wstring target = classlib::IncludeTrailingPathDelimiter(Folder);
+    std::wstring from;
+    bool sameFolder = false;
+    for (int i = 0; i < files->GetCount(); ++i) {
+        from += files->GetStrings(i);
+        from.push_back(L'\0');
+        sameFolder = sameFolder || SamePath(ExtractParentFolder(files->GetStrings(i)), target);
+    }
+    from.push_back(L'\0');
+    std::wstring to = target;
+    to.push_back(L'\0');
+    const bool move = (effect & DROPEFFECT_MOVE) != 0;
+    if (move && sameFolder) return false;  // already there
+    SHFILEOPSTRUCTW op{};
+    op.hwnd = Owner;
+    op.wFunc = move ? FO_MOVE : FO_COPY;
+    op.pFrom = from.c_str();
+    op.pTo = to.c_str();
+    op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMMKDIR | (sameFolder ? FOF_RENAMEONCOLLISION : 0);
+    if (!Owner) op.fFlags |= FOF_NOERRORUI;
+    return ::SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted;
+}
 
 // Shows the hourglass over the program's windows for its lifetime.
 class THourglassScope {
@@ -772,6 +817,7 @@ bool TShFolderObject::ExecuteCommand(const std::wstring& verbIn)
     if ((!objectIDList_ && multiObjects_->GetCount() == 0) || !shellFolder_) return false;
 
     const std::wstring verb = verbIn.empty() ? std::wstring(L"default") : verbIn;
+    const bool singleObject = multiObjects_->GetCount() == 0;
     const bool isDelete = classlib::WideSameText(verb, L"DELETE");
     if (isDelete && multiObjects_->GetCount() == 0 && GetAttributes(SFGAO_CANDELETE) == 0) return false;
     THourglassScope hourglass;
@@ -810,6 +856,11 @@ bool TShFolderObject::ExecuteCommand(const std::wstring& verbIn)
         info.lpDirectoryW = folder.c_str();
         hr = menu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info));
     }
+    // Some shells offer no "paste" on a folder object: the files are then
+    // pasted into the folder here.
+    if (FAILED(hr) && classlib::WideSameText(verb, L"paste") && singleObject && IsFolder() &&
+        PasteClipboardInto(info.hwnd, GetObjectPath()))
+        hr = S_OK;
     if (FAILED(hr)) {
         ::SetLastError(DWORD(hr));
         return false;

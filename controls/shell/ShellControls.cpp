@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <uxtheme.h>
 #include <vssym32.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <cstring>
@@ -10,9 +11,11 @@
 #include <atomic>
 #include <unordered_map>
 
+#include "classlib/Bitmap.h"
 #include "classlib/ExtCtrls.h"
 #include "classlib/Forms.h"
 #include "classlib/FileCtrl.h"
+#include "classlib/Streams.h"
 #include "classlib/SysUtils.h"
 #include "classlib/WinHandles.h"
 #include "controls/shell/ShWideStr.h"
@@ -451,6 +454,40 @@ std::wstring TShellLinkClient::PathOfPidl(LPCITEMIDLIST Pidl)
     if (!Pidl || !::SHGetPathFromIDListW(Pidl, buf)) return L"";
     return buf;
 }
+
+namespace {
+
+// The file names on the clipboard (CF_HDROP); null when there are none or
+// the clipboard cannot be opened.
+std::unique_ptr<classlib::TStringList> ClipboardFiles()
+{
+    if (!::IsClipboardFormatAvailable(CF_HDROP) || !::OpenClipboard(nullptr)) return nullptr;
+    std::unique_ptr<classlib::TStringList> files = FilenamesFromDrop(static_cast<HDROP>(::GetClipboardData(CF_HDROP)));
+    ::CloseClipboard();
+    return files;
+}
+
+// What a paste of Files did: a copy while the first of them is still where
+// it was, else a move (the files were cut).
+TShellOperations PasteKind(const classlib::TStringList* Files)
+{
+    const bool moved = Files && Files->GetCount() > 0 && !PathExists(Files->GetStrings(0));
+    return OperationBit(moved ? sopMove : sopCopy) | OperationBit(sopPaste) | OperationBit(sopAdd);
+}
+
+bool SameVerb(const std::wstring& a, const wchar_t* b) { return classlib::WideSameText(a, b); }
+
+// Only these modifier keys are down (mouse buttons do not count).
+bool OnlyKeys(classlib::TShiftState Shift, classlib::TShiftState Keys)
+{
+    return (Shift & (classlib::ssShift | classlib::ssAlt | classlib::ssCtrl)) == Keys;
+}
+
+// The mouse's side buttons with nothing else held: back and forward.
+constexpr WPARAM kSideButtonBack = 0x10020;     // XBUTTON1, MK_XBUTTON1
+constexpr WPARAM kSideButtonForward = 0x20040;  // XBUTTON2, MK_XBUTTON2
+
+}  // namespace
 
 // ---- tree
 
@@ -1691,6 +1728,56 @@ bool TShellTree::RenameNode(HTREEITEM Item, const std::wstring& NewName)
     return true;
 }
 
+void TShellTree::DoOperation(TShellOperations Operation, std::unique_ptr<classlib::TStringList> Files,
+                              const std::wstring& Destination)
+{
+    if (Files && Files->GetCount() > 0) OnOperation(this, Operation, Files.get(), Destination);
+}
+
+void TShellTree::EditSelected(classlib::TObject*)
+{
+    if (HTREEITEM item = Selected(); item && !ReadOnly) Send(TVM_EDITLABELW, 0, reinterpret_cast<LPARAM>(item));
+}
+
+void TShellTree::PrepareRename()
+{
+    if (ReadOnly)
+        browser_->OnRename.Clear();
+    else
+        browser_->OnRename = classlib::TNotifyEvent(this, &TShellTree::EditSelected);
+}
+
+void TShellTree::AfterVerb(const std::wstring& Verb, LPCITEMIDLIST Absolute, const std::wstring& Path,
+                           std::unique_ptr<classlib::TStringList> Clipboard)
+{
+    if (SameVerb(Verb, L"delete")) {
+        HTREEITEM item = FindNode(Absolute);
+        if (item && Parent(item)) LocatePidl(Absolute, PathExists(Path) ? 2 : 3);
+        auto files = std::make_unique<classlib::TStringList>();
+        files->Add(Path);
+        DoOperation(OperationBit(sopDelete) | OperationBit(sopRemove), std::move(files), std::wstring());
+        if (link_) link_->NotifyUpdateContents(this);
+    } else if (SameVerb(Verb, L"empty")) {
+        if (HTREEITEM item = FindNode(Absolute)) RefreshNode(item, false);
+        if (link_) link_->FullRefreshAll();
+    } else if (SameVerb(Verb, L"cut")) {
+        if (HTREEITEM item = FindNode(Absolute)) {
+            TVITEMW tv{};
+            tv.mask = TVIF_STATE | TVIF_HANDLE;
+            tv.hItem = item;
+            tv.stateMask = TVIS_CUT;
+            tv.state = TVIS_CUT;
+            Send(TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+        }
+    } else if (SameVerb(Verb, L"paste")) {
+        UpdateContents();
+        const TShellOperations kind = PasteKind(Clipboard.get());
+        DoOperation(kind, std::move(Clipboard), GetSelectedFolder());
+    } else if (!SameVerb(Verb, L"rename") && !SameVerb(Verb, L"copy")) {
+        LocatePidl(Absolute, 1);
+    }
+}
+
 void TShellTree::ShowNodeMenu(HTREEITEM Item, POINT ScreenPoint)
 {
     TNode* node = NodeOf(Item);
@@ -1699,27 +1786,164 @@ void TShellTree::ShowNodeMenu(HTREEITEM Item, POINT ScreenPoint)
     // once): only copies are used afterwards.
     TPidl absolute = PidlClone(node->Absolute.get());
     const std::wstring path = PidlToPath(absolute.get());
-    const bool root = Parent(Item) == nullptr;
+    PrepareRename();
+    std::unique_ptr<classlib::TStringList> clipboard = ClipboardFiles();
     browser_->SetAbsoluteIDList(absolute.get());
+    browser_->SetReadOnly(ReadOnly);
+    browser_->SetShowContextMenuOnTop(GetOption(soShowContextMenuOnTop));
     ++quiet_;
     std::wstring verb;
     try {
         verb = browser_->ShowContextMenu(ScreenPoint);
+    } catch (const EShFolderObjectError&) {
+        --quiet_;
+        LocatePidl(absolute.get(), 2);  // the folder holding it is read again
+        return;
     } catch (...) {
         --quiet_;
         throw;
     }
     --quiet_;
-    if (verb.empty()) return;
-    if (verb == L"delete") {
-        if (!root) LocatePidl(absolute.get(), PathExists(path) ? 2 : 3);
-        auto files = std::make_unique<classlib::TStringList>();
-        files->Add(path);
-        OnOperation(this, OperationBit(sopDelete) | OperationBit(sopRemove), files.get(), std::wstring());
-        if (link_) link_->NotifyUpdateContents(this);
-    } else {
-        LocatePidl(absolute.get(), 1);
+    if (!verb.empty()) AfterVerb(verb, absolute.get(), path, std::move(clipboard));
+}
+
+bool TShellTree::ExecuteVerb(const std::wstring& Verb)
+{
+    HTREEITEM item = Selected();
+    if (!item) return false;
+    PrepareRename();
+    TNode* node = NodeOf(item);
+    if (!node) return true;
+    std::unique_ptr<classlib::TStringList> clipboard = SameVerb(Verb, L"paste") ? ClipboardFiles() : nullptr;
+    TPidl absolute = PidlClone(node->Absolute.get());
+    const std::wstring path = PidlToPath(absolute.get());
+    bool done = false;
+    ++quiet_;
+    try {
+        browser_->SetAbsoluteIDList(absolute.get());
+        done = browser_->ExecuteCommand(Verb);
+    } catch (const EShFolderObjectError&) {
+        done = false;
+    } catch (...) {
+        --quiet_;
+        throw;
     }
+    --quiet_;
+    if (done) AfterVerb(Verb, absolute.get(), path, std::move(clipboard));
+    return done;
+}
+
+void TShellTree::WndProc(classlib::TMessage& Message)
+{
+    switch (Message.Msg) {
+    case WM_CONTEXTMENU: {
+        HTREEITEM item = Selected();
+        if (!HandleAllocated() || reinterpret_cast<HWND>(Message.WParam) != GetHandle() || !ShellContextMenu ||
+            !NodeOf(item))
+            break;
+        POINT point{GET_X_LPARAM(Message.LParam), GET_Y_LPARAM(Message.LParam)};
+        if (point.x <= 0) {
+            // From the keyboard: at the corner of the selected node's text.
+            RECT r{};
+            std::memcpy(&r, &item, sizeof(item));
+            if (Send(TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r))) point = POINT{r.right, r.bottom};
+            ::ClientToScreen(GetHandle(), &point);
+        }
+        ShowNodeMenu(item, point);
+        Message.Result = 0;
+        return;
+    }
+    case WM_XBUTTONDOWN:
+        if (Message.WParam == kSideButtonBack)
+            HistoryStep(-1);
+        else if (Message.WParam == kSideButtonForward)
+            HistoryStep(1);
+        break;
+    default: break;
+    }
+    classlib::TSystemControl::WndProc(Message);
+}
+
+void TShellTree::KeyPress(wchar_t& Key)
+{
+    if (Key == 3 || Key == 22 || Key == 24) {
+        Key = 0;
+        return;
+    }
+    classlib::TSystemControl::KeyPress(Key);
+}
+
+void TShellTree::KeyDown(WORD& Key, classlib::TShiftState Shift)
+{
+    if (HandleAllocated() && !Send(TVM_GETEDITCONTROL)) {
+        const bool ctrl = OnlyKeys(Shift, classlib::ssCtrl);
+        HTREEITEM selected = Selected();
+        switch (Key) {
+        case VK_RETURN:
+            if (Shift & classlib::ssAlt) {
+                ExecuteVerb(L"properties");
+                Key = 0;
+            }
+            break;
+        case VK_MENU:
+            // Alt alone does not reach the menu bar from here.
+            if (OnlyKeys(Shift, classlib::ssAlt)) Key = 0;
+            break;
+        case VK_LEFT:
+        case VK_RIGHT:
+            if (OnlyKeys(Shift, classlib::ssAlt)) {
+                HistoryStep(Key == VK_LEFT ? -1 : 1);
+                Key = 0;
+            }
+            break;
+        case VK_DELETE:
+            if (!ReadOnly && selected && Parent(selected)) ExecuteVerb(L"delete");
+            break;
+        case 'A':
+            if (ctrl && link_) link_->NotifySelectAll(this);
+            break;
+        case 'C':
+            if (ctrl) ExecuteVerb(L"copy");
+            break;
+        case 'V':
+            if (ctrl && !ReadOnly && NodeOf(selected)) {
+                std::unique_ptr<classlib::TStringList> files = ClipboardFiles();
+                bool done = false;
+                ++quiet_;
+                try {
+                    browser_->SetAbsoluteIDList(NodeOf(selected)->Absolute.get());
+                    done = browser_->ExecuteCommand(L"paste");
+                } catch (const EShFolderObjectError&) {
+                    done = false;
+                } catch (...) {
+                    --quiet_;
+                    throw;
+                }
+                --quiet_;
+                if (done) {
+                    UpdateContents();
+                    DoOperation(OperationBit(sopPaste) | OperationBit(sopAdd), std::move(files), GetSelectedFolder());
+                }
+            }
+            break;
+        case 'X':
+            if (ctrl && !ReadOnly) ExecuteVerb(L"cut");
+            break;
+        case VK_F10:
+            if (OnlyKeys(Shift, classlib::ssShift) && ShellContextMenu && NodeOf(selected)) {
+                RECT r{};
+                std::memcpy(&r, &selected, sizeof(selected));
+                POINT point{1, 1};
+                if (Send(TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r))) point = POINT{r.right, r.bottom};
+                ::ClientToScreen(GetHandle(), &point);
+                ShowNodeMenu(selected, point);
+                Key = 0;
+            }
+            break;
+        default: break;
+        }
+    }
+    if (Key != 0) classlib::TSystemControl::KeyDown(Key, Shift);
 }
 
 void TShellTree::CNNotify(classlib::TMessage& Message)
@@ -1742,7 +1966,10 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
         auto* info = reinterpret_cast<NMTVDISPINFOW*>(hdr);
         // The tree sets the new text itself, and only after a rename that
         // worked.
-        if (info->item.pszText) RenameNode(info->item.hItem, info->item.pszText);
+        if (info->item.pszText)
+            RenameNode(info->item.hItem, info->item.pszText);
+        else
+            OnEditCanceled(this, info->item.hItem);
         Message.Result = FALSE;
         break;
     }
@@ -1771,9 +1998,23 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
             ToggleCheck(hit.hItem);
             Message.Result = TRUE;
         } else if (hdr->code == NM_RCLICK && ShellContextMenu) {
+            // A right click selects the node first.
+            if (hit.hItem != Selected()) Send(TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(hit.hItem));
             ShowNodeMenu(hit.hItem, screen);
             Message.Result = TRUE;
         }
+        break;
+    }
+    case NM_DBLCLK: {
+        TVHITTESTINFO hit{};
+        ::GetCursorPos(&hit.pt);
+        ::ScreenToClient(GetHandle(), &hit.pt);
+        Send(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+        TNode* node = NodeOf(hit.hItem);
+        if ((!OnDblClick || !GetOwner()) && node && GetShowFiles() && !(node->Flags & TNode::fFolder) &&
+            hit.hItem == Selected())
+            ExecuteVerb(L"default");
+        OnDblClick(this);
         break;
     }
     case NM_CUSTOMDRAW: {
@@ -1956,6 +2197,8 @@ TShellList::TShellList(classlib::TComponent* AOwner)
 TShellList::~TShellList()
 {
     Revoke();
+    if (backgroundImage_) backgroundImage_->OnChange.Clear();
+    DeleteBackgroundFile();
     if (checkImages_) ::ImageList_Destroy(checkImages_);
     DetachIcons();
     notifier_->SetEnabled(false);
@@ -2222,6 +2465,7 @@ void TShellList::CreateHandleDone()
         windowCreated_ = true;
         if (useSystemStyles_) ApplyExplorerStyle(TListViewWindow{GetHandle()});
     }
+    if (backgroundImage_) ApplyBackgroundImage();
 }
 
 void TShellList::Loaded()
@@ -2745,6 +2989,7 @@ void TShellList::AddParentItem()
     records_.emplace(raw, std::move(record));
     item->SetCaption(L" .. ");
     item->SetImageIndex(GetIconIndexOfFolder(false));
+    item->SetStateIndex(CheckState(item));  // a box that cannot be checked
 }
 
 namespace {
@@ -2761,8 +3006,12 @@ int TShellList::CheckState(classlib::TListItem* Item) const
 {
     if (!checkboxes_ || !link_ || !link_->GetSelectionList()) return -1;
     const TShellListItem* record = ShellItem(Item);
-    if (record && record->IsParentFolder()) return -1;
-    return link_->GetSelectionList()->GetStateOfPath(GetItemPath(Item));
+    if (!record || record->IsParentFolder() || !record->Pidl) return ssNone;
+    // By the object's absolute list: virtual folders (My Computer, the
+    // network) show grey when something below them is checked.
+    TPidl absolute = PidlCombine(browser_->FolderIDList(), record->Pidl.get());
+    bool byParent = false;
+    return link_->GetSelectionList()->GetStateOfPidl(absolute.get(), byParent);
 }
 
 void TShellList::SetCheckboxes(bool Value)
@@ -2786,21 +3035,21 @@ void TShellList::ToggleCheck(int Index)
     TShSelectionList* selection = link_->GetSelectionList();
     if (!selection) return;
     classlib::TListItem* item = GetItems()->GetItem(Index);
-    const std::wstring path = GetItemPath(item);
-    if (path.empty()) return;
-    const int state = selection->GetStateOfPath(path);
-    if (state == ssNone || state == ssUnused) return;
+    const TShellListItem* record = ShellItem(item);
+    const int state = CheckState(item);
+    if (!record || !record->Pidl || state == ssNone || state == ssUnused) return;
+    TPidl absolute = PidlCombine(browser_->FolderIDList(), record->Pidl.get());
     filling_ = true;
     selection->BeginUpdate();
     if (state == ssChecked)
-        selection->Uncheck(path);
+        selection->UncheckPidl(absolute.get());
     else
-        selection->Check(path);
-    const int now = selection->GetStateOfPath(path);
+        selection->CheckPidl(absolute.get());
+    const int now = CheckState(item);
     item->SetStateIndex(now);
     selection->EndUpdate();
     filling_ = false;
-    OnCheckStateChanged(this, Index, path, static_cast<TShSelectionState>(now));
+    OnCheckStateChanged(this, Index, GetItemPath(item), static_cast<TShSelectionState>(now));
 }
 
 void TShellList::SetAutomaticRefresh(bool Value)
@@ -3352,6 +3601,7 @@ void TShellList::DestroyWnd()
     Revoke();
     UnhookHeader();
     classlib::TListView::DestroyWnd();
+    DeleteBackgroundFile();
 }
 
 DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder)
@@ -3713,34 +3963,495 @@ bool TShellList::RenameItem(int Index, const std::wstring& NewName)
     // The other views of the folder (and the tree, for a folder) follow.
     ::SHChangeNotify(entry.Folder ? SHCNE_RENAMEFOLDER : SHCNE_RENAMEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, from.c_str(),
                      to.c_str());
+    auto files = std::make_unique<classlib::TStringList>();
+    files->Add(from);
+    DoOperation(OperationBit(sopRename), std::move(files), folder + entry.Name);
     return true;
 }
 
-void TShellList::ShowObjectMenu(int Index, POINT ClientPoint)
+std::unique_ptr<classlib::TStringList> TShellList::SelectedPaths() const
 {
-    classlib::TListItem* clicked = GetItems()->GetItem(Index);
-    const TShellListItem* record = ShellItem(clicked);
-    if (!record || !record->Pidl) return;
-    auto objects = std::make_unique<classlib::TStringList>();
-    if (clicked->GetSelected())
-        for (int i = 0; i < GetItems()->GetCount(); ++i)
-            if (GetItems()->GetItem(i)->GetSelected() && i != Index) {
-                const std::wstring path = GetItemPath(GetItems()->GetItem(i));
-                if (!path.empty()) objects->Add(path);
-            }
-    if (objects->GetCount() > 0) {
-        objects->Insert(0, GetItemPath(clicked));
-        browser_->SetMultiObjects(objects.release());
+    auto paths = std::make_unique<classlib::TStringList>();
+    classlib::TListItems* items = GetItems();
+    for (int i = 0; i < items->GetCount(); ++i) {
+        classlib::TListItem* item = items->GetItem(i);
+        if (!item->GetSelected()) continue;
+        const TShellListItem* record = ShellItem(item);
+        if (record && record->IsParentFolder()) {
+            if (GetSelCount() == 1) paths->Clear();
+            continue;
+        }
+        const std::wstring path = GetItemPath(item);
+        paths->Add(path.empty() ? item->GetCaption() : path);
     }
-    browser_->SetObjectIDList(record->Pidl.get());
-    POINT screen = ClientPoint;
-    ::ClientToScreen(GetHandle(), &screen);
-    const std::wstring verb = browser_->ShowContextMenu(screen);
-    // What a verb changed in the folder shows at once.
-    if (!verb.empty()) {
+    return paths;
+}
+
+void TShellList::ShowSelectedCut()
+{
+    if (!HandleAllocated()) return;
+    for (int i = 0; i < GetItems()->GetCount(); ++i) {
+        LVITEMW state{};
+        state.stateMask = LVIS_CUT;
+        state.state = GetItems()->GetItem(i)->GetSelected() ? LVIS_CUT : 0;
+        SendToWindow(LVM_SETITEMSTATE, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&state));
+    }
+}
+
+void TShellList::EditSelected(classlib::TObject*)
+{
+    const int index = GetItemIndex();
+    if (index >= 0 && HandleAllocated() && !GetReadOnly()) SendToWindow(LVM_EDITLABELW, static_cast<WPARAM>(index), 0);
+}
+
+void TShellList::PrepareRename()
+{
+    if (GetReadOnly())
+        browser_->OnRename.Clear();
+    else
+        browser_->OnRename = classlib::TNotifyEvent(this, &TShellList::EditSelected);
+}
+
+void TShellList::RestartRefresh()
+{
+    refreshTimer_->SetEnabled(false);
+    refreshTimer_->SetEnabled(true);
+}
+
+void TShellList::DoOperation(TShellOperations Operation, std::unique_ptr<classlib::TStringList> Files,
+                             const std::wstring& Destination)
+{
+    if (Operation & OperationBit(sopDelete)) {
+        classlib::TListItems* items = GetItems();
+        items->BeginUpdate();
+        for (int i = items->GetCount() - 1; i >= 0; --i)
+            if (items->GetItem(i)->GetSelected()) DeleteItem(i);
+        items->EndUpdate();
+    }
+    if ((Operation & OperationBit(sopRename)) && link_ && link_->GetSelectionList() && Files && Files->GetCount() > 0)
+        link_->GetSelectionList()->RenamePath(Files->GetStrings(0), Destination);
+    if (Files && Files->GetCount() > 0) OnOperation(this, Operation, Files.get(), Destination);
+    Files.reset();
+    const TShellOperations changes =
+        OperationBit(sopMove) | OperationBit(sopDelete) | OperationBit(sopRemove) | OperationBit(sopRename);
+    if (link_ && (Operation & changes)) link_->NotifyUpdateContents(this);
+}
+
+bool TShellList::ExecuteVerb(const std::wstring& Verb)
+{
+    classlib::TListItems* items = GetItems();
+    std::vector<int> selected;
+    for (int i = 0; i < items->GetCount(); ++i)
+        if (items->GetItem(i)->GetSelected()) selected.push_back(i);
+    if (selected.empty()) return false;
+    const TShellListItem* first = ShellItem(items->GetItem(selected[0]));
+    if (selected.size() == 1 && first && first->IsParentFolder()) {
+        if (SameVerb(Verb, L"DEFAULT")) NavigateUp();
+        return true;
+    }
+    PrepareRename();
+    std::unique_ptr<classlib::TStringList> files;
+    if (SameVerb(Verb, L"paste"))
+        files = ClipboardFiles();
+    else if (SameVerb(Verb, L"delete"))
+        files = SelectedPaths();
+
+    bool done = false;
+    if (selected.size() == 1) {
+        if (!first || !first->Pidl) return false;
+        browser_->SetObjectIDList(first->Pidl.get());
+        if (SameVerb(Verb, L"default") || SameVerb(Verb, L"open")) {
+            const std::wstring name = browser_->GetObjectName();
+            const bool zip = name.size() >= 4 && classlib::WideSameText(name.substr(name.size() - 4), L".ZIP");
+            if (browser_->IsFolder() && !zip) {
+                if (browser_->OpenObjectAsFolder()) {
+                    AfterFolderChange();
+                    Populate();
+                    return true;
+                }
+            } else if (browser_->IsLink()) {
+                // A link to a folder shows the folder here.
+                const std::wstring target = browser_->GetLinkTarget();
+                bool folder = !target.empty() && IsDriveRoot(target);
+                if (!target.empty() && !folder) {
+                    WIN32_FIND_DATAW fd;
+                    HANDLE h = FindFirstFileLong(classlib::ExcludeTrailingPathDelimiter(target), fd);
+                    if (h != INVALID_HANDLE_VALUE) {
+                        ::FindClose(h);
+                        folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+                    }
+                }
+                if (folder) {
+                    browser_->SetFolder(target);
+                    AfterFolderChange();
+                    Populate();
+                    return true;
+                }
+                browser_->SetObjectIDList(first->Pidl.get());
+            }
+        }
+        done = browser_->ExecuteCommand(Verb);
+    } else {
+        std::unique_ptr<classlib::TStringList> objects = SelectedPaths();
+        browser_->SetMultiObjects(objects.release());
+        done = browser_->ExecuteCommand(Verb);
+    }
+    if (!done) return false;
+    if (SameVerb(Verb, L"delete")) {
+        DoOperation(OperationBit(sopDelete) | OperationBit(sopRemove), std::move(files), std::wstring());
+        if (!automaticRefresh_) RestartRefresh();
+    } else if (SameVerb(Verb, L"paste")) {
+        const TShellOperations kind = PasteKind(files.get());
+        DoOperation(kind, std::move(files), GetPath());
+    } else if (SameVerb(Verb, L"cut")) {
+        ShowSelectedCut();
+    }
+    return true;
+}
+
+void TShellList::PasteIntoFolder()
+{
+    std::unique_ptr<classlib::TStringList> files = ClipboardFiles();
+    bool done = false;
+    if (LPCITEMIDLIST folder = FolderPidl()) {
+        // The shown folder as the object of its parent, so that the shell
+        // pastes into it.
+        TShFolderObject paster(nullptr);
+        paster.SetShowErrorMessages(GetShowErrorMessages());
+        try {
+            paster.SetFolderIDList(folder);
+            paster.SelectFolderInParent();
+            done = paster.ExecuteCommand(L"paste");
+        } catch (const EShFolderObjectError&) {
+            done = false;
+        }
+    }
+    if (done) {
+        const TShellOperations kind = PasteKind(files.get());
+        DoOperation(kind, std::move(files), GetPath());
+    }
+    RestartRefresh();
+}
+
+void TShellList::ShowShellContextMenu(POINT ScreenPoint)
+{
+    std::unique_ptr<classlib::TStringList> objects = SelectedPaths();
+    if (objects->GetCount() == 0) return;
+    PrepareRename();
+    std::unique_ptr<classlib::TStringList> clipboard = ClipboardFiles();
+    std::unique_ptr<classlib::TStringList> deleted = SelectedPaths();
+    const classlib::TListItem* selected = GetSelected();
+    const std::wstring selectedCaption = selected ? selected->GetCaption() : std::wstring();
+    if (objects->GetCount() == 1) {
+        // One object: the browser's object (its list is exact, also for
+        // virtual objects).
+        const TShellListItem* record = ShellItem(GetSelected());
+        if (record && record->Pidl) {
+            browser_->SetObjectIDList(record->Pidl.get());
+            objects.reset();
+        }
+    }
+    if (objects) browser_->SetMultiObjects(objects.release());
+    browser_->SetReadOnly(GetReadOnly());
+    browser_->SetShowContextMenuOnTop(GetOption(soShowContextMenuOnTop));
+    std::wstring verb;
+    try {
+        verb = browser_->ShowContextMenu(ScreenPoint);
+    } catch (const EShFolderObjectError&) {
         UpdateContents();
-        if (link_ && (verb == L"delete" || verb == L"rename" || verb == L"cut"))
-            link_->NotifyUpdateContents(this);
+        return;
+    }
+    if (SameVerb(verb, L"delete")) {
+        DoOperation(OperationBit(sopDelete) | OperationBit(sopRemove), std::move(deleted), std::wstring());
+    } else if (SameVerb(verb, L"undelete")) {
+        RestartRefresh();
+    } else if (SameVerb(verb, L"paste")) {
+        const TShellOperations kind = PasteKind(clipboard.get());
+        DoOperation(kind, std::move(clipboard), GetPath() + selectedCaption);
+    } else if (SameVerb(verb, L"cut")) {
+        ShowSelectedCut();
+    }
+}
+
+void TShellList::SetBackgroundPopupMenu(classlib::TPopupMenu* Value)
+{
+    if (backgroundPopupMenu_ && backgroundPopupMenu_ != popupMenu_) RemoveFreeNotification(backgroundPopupMenu_);
+    backgroundPopupMenu_ = Value;
+    if (Value) FreeNotification(Value);
+}
+
+void TShellList::SetPopupMenu(classlib::TPopupMenu* Value)
+{
+    if (popupMenu_ && popupMenu_ != backgroundPopupMenu_) RemoveFreeNotification(popupMenu_);
+    popupMenu_ = Value;
+    if (Value) FreeNotification(Value);
+}
+
+void TShellList::Notification(classlib::TComponent* AComponent, classlib::TOperation Operation)
+{
+    classlib::TListView::Notification(AComponent, Operation);
+    if (Operation != classlib::opRemove) return;
+    if (AComponent == backgroundPopupMenu_) backgroundPopupMenu_ = nullptr;
+    if (AComponent == popupMenu_) popupMenu_ = nullptr;
+}
+
+void TShellList::SetBackgroundImage(const classlib::TBitmap* Value)
+{
+    if (Value && !Value->GetEmpty()) {
+        if (!backgroundImage_) backgroundImage_ = std::make_unique<classlib::TBitmap>();
+        backgroundImage_->OnChange.Clear();
+        backgroundImage_->Assign(Value);
+        // Drawing on the picture afterwards shows too.
+        backgroundImage_->OnChange =
+            classlib::TNotifyEvent::FromFunction([](void* list, classlib::TObject*) {
+                static_cast<TShellList*>(list)->ApplyBackgroundImage();
+            }, this);
+    } else {
+        backgroundImage_.reset();
+    }
+    ApplyBackgroundImage();
+}
+
+void TShellList::SetBackgroundImageStyle(TShBackgroundImageStyle Value)
+{
+    backgroundImageStyle_ = Value;
+    ApplyBackgroundImage();
+}
+
+void TShellList::DeleteBackgroundFile()
+{
+    if (backgroundFile_.empty()) return;
+    ::DeleteFileW(backgroundFile_.c_str());
+    backgroundFile_.clear();
+}
+
+namespace {
+
+// Writes Data to a new file of a name no one else has used in the temporary
+// folder (created exclusively, so an existing file or link of the same name
+// is never written through); the name, "" on failure.
+std::wstring WriteUniqueTempFile(const void* Data, std::size_t Size)
+{
+    static std::atomic<unsigned> counter{0};
+    const std::wstring folder = classlib::IncludeTrailingPathDelimiter(GetTempFolder());
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        LARGE_INTEGER now{};
+        ::QueryPerformanceCounter(&now);
+        wchar_t suffix[64];
+        std::swprintf(suffix, 64, L"%08lX%08lX%04X", ::GetCurrentProcessId(),
+                      static_cast<unsigned long>(now.QuadPart ^ (now.QuadPart >> 32)), ++counter & 0xFFFF);
+        const std::wstring name = folder + L"ShellListBackground_" + suffix + L".bmp";
+        HANDLE h = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            if (::GetLastError() == ERROR_FILE_EXISTS || ::GetLastError() == ERROR_ALREADY_EXISTS) continue;
+            return L"";
+        }
+        DWORD written = 0;
+        const bool ok = ::WriteFile(h, Data, static_cast<DWORD>(Size), &written, nullptr) && written == Size;
+        ::CloseHandle(h);
+        if (ok) return name;
+        ::DeleteFileW(name.c_str());
+        return L"";
+    }
+    return L"";
+}
+
+}  // namespace
+
+void TShellList::ApplyBackgroundImage()
+{
+    // Every picture goes to a file of its own: the list view may still be
+    // reading the previous one, which goes once the new one is in place.
+    const std::wstring previous = backgroundFile_;
+    backgroundFile_.clear();
+    std::wstring file;
+    if (backgroundImage_ && !backgroundImage_->GetEmpty()) {
+        classlib::TMemoryStream data;
+        try {
+            backgroundImage_->SaveToStream(&data);
+            file = WriteUniqueTempFile(data.GetMemory(), static_cast<std::size_t>(data.GetSize()));
+        } catch (const classlib::Exception&) {
+            file.clear();
+        }
+    }
+    backgroundFile_ = file;
+    if (HandleAllocated()) {
+        LVBKIMAGEW image{};
+        if (!file.empty()) {
+            SendToWindow(LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(CLR_NONE));
+            image.ulFlags = LVBKIF_SOURCE_URL;
+            image.pszImage = const_cast<wchar_t*>(file.c_str());
+            switch (backgroundImageStyle_) {
+            case bisLeftTop: image.ulFlags |= LVBKIF_STYLE_NORMAL; break;
+            case bisRightBottom:
+                image.ulFlags |= LVBKIF_STYLE_NORMAL;
+                image.xOffsetPercent = 100;
+                image.yOffsetPercent = 100;
+                break;
+            case bisTiled: image.ulFlags |= LVBKIF_STYLE_TILE; break;
+            }
+        } else {
+            image.ulFlags = LVBKIF_SOURCE_NONE;
+        }
+        SendToWindow(LVM_SETBKIMAGEW, 0, reinterpret_cast<LPARAM>(&image));
+        ::InvalidateRect(GetHandle(), nullptr, TRUE);
+    }
+    if (!previous.empty()) ::DeleteFileW(previous.c_str());
+}
+
+void TShellList::ContextMenu(classlib::TMessage& Message)
+{
+    POINT point{GET_X_LPARAM(Message.LParam), GET_Y_LPARAM(Message.LParam)};
+    int index = -1;
+    if (point.x == -1 && point.y == -1) {
+        // From the keyboard: at the selected item's corner, else near the
+        // top left corner.
+        index = GetItemIndex();
+        POINT client{1, 1};
+        RECT r{};
+        r.left = LVIR_SELECTBOUNDS;
+        if (index >= 0 && SendToWindow(LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&r)))
+            client = POINT{r.right, r.bottom};
+        point = client;
+        ::ClientToScreen(GetHandle(), &point);
+    } else {
+        LVHITTESTINFO hit{};
+        hit.pt = point;
+        ::ScreenToClient(GetHandle(), &hit.pt);
+        if (SendToWindow(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)) >= 0 &&
+            (hit.flags & (LVHT_ONITEMICON | LVHT_ONITEMLABEL | LVHT_ONITEMSTATEICON)))
+            index = hit.iItem;
+    }
+    if (index < 0 || index >= GetItems()->GetCount()) {
+        if (backgroundPopupMenu_) {
+            backgroundPopupMenu_->PopupComponent = this;
+            backgroundPopupMenu_->Popup(point.x, point.y);
+        }
+    } else if (ShellContextMenu) {
+        ShowShellContextMenu(point);
+    } else if (popupMenu_) {
+        popupMenu_->PopupComponent = this;
+        popupMenu_->Popup(point.x, point.y);
+    } else {
+        // The program's own handling: the parent windows are asked.
+        classlib::TListView::WndProc(Message);
+        return;
+    }
+    Message.Result = 0;
+}
+
+bool TShellList::ItemHint(classlib::THintInfo& Info)
+{
+    if (!HandleAllocated() || !GetShowHint()) return false;
+    LVHITTESTINFO hit{};
+    hit.pt = Info.CursorPos;
+    const int index = static_cast<int>(SendToWindow(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    if (index < 0 || index >= GetItems()->GetCount() || !(hit.flags & LVHT_ONITEM)) return false;
+    classlib::TListItem* item = GetItems()->GetItem(index);
+    const TShellListItem* record = ShellItem(item);
+    std::wstring text;
+    if (record && record->IsParentFolder()) {
+        text = GetPath();
+    } else if (record && record->Pidl) {
+        browser_->SetObjectIDList(record->Pidl.get());
+        text = browser_->GetInfoTip(true);
+    }
+    OnInfoTip(this, item, text);
+    RECT bounds{};
+    bounds.left = LVIR_BOUNDS;
+    SendToWindow(LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&bounds));
+    Info.HintStr = text;
+    // The hint stays while the pointer is on this item (client
+    // coordinates, as the record wants them).
+    Info.CursorRect = bounds;
+    POINT corner{bounds.left, bounds.top};
+    ::ClientToScreen(GetHandle(), &corner);
+    Info.HintPos = POINT{corner.x + ::GetSystemMetrics(SM_CXCURSOR), corner.y + ::GetSystemMetrics(SM_CYCURSOR)};
+    const RECT client = GetClientRect();
+    Info.HintMaxWidth = client.right - client.left;
+    return true;
+}
+
+void TShellList::WndProc(classlib::TMessage& Message)
+{
+    switch (Message.Msg) {
+    case classlib::CM_HINTSHOW:
+        if (Message.LParam && ItemHint(*reinterpret_cast<classlib::THintInfo*>(Message.LParam))) {
+            Message.Result = 0;
+            return;
+        }
+        break;
+    case WM_CONTEXTMENU:
+        if (HandleAllocated() && reinterpret_cast<HWND>(Message.WParam) == GetHandle()) {
+            ContextMenu(Message);
+            return;
+        }
+        break;
+    case WM_XBUTTONDOWN:
+        // Exactly one side button and nothing else held.
+        if (Message.WParam == kSideButtonBack)
+            HistoryStep(-1);
+        else if (Message.WParam == kSideButtonForward)
+            HistoryStep(1);
+        break;
+    default: break;
+    }
+    classlib::TListView::WndProc(Message);
+}
+
+void TShellList::KeyDown(WORD& Key, classlib::TShiftState Shift)
+{
+    const bool handler = static_cast<bool>(OnKeyDown);
+    classlib::TListView::KeyDown(Key, Shift);
+    if (Key == 0 || !HandleAllocated() || SendToWindow(LVM_GETEDITCONTROL, 0, 0)) return;
+    const bool ctrl = OnlyKeys(Shift, classlib::ssCtrl);
+    switch (Key) {
+    case VK_RETURN:
+        if (Shift & classlib::ssAlt) {
+            ExecuteVerb(L"properties");
+            Key = 0;
+        } else if (!handler) {
+            ExecuteVerb(L"default");
+            Key = 0;
+        }
+        break;
+    case VK_LEFT:
+    case VK_RIGHT:
+        if (OnlyKeys(Shift, classlib::ssAlt)) HistoryStep(Key == VK_LEFT ? -1 : 1);
+        break;
+    case VK_DELETE:
+        if (!GetReadOnly()) ExecuteVerb(L"delete");
+        break;
+    case 'C':
+        if (ctrl) {
+            ExecuteVerb(L"copy");
+            Key = 0;
+        }
+        break;
+    case 'V':
+        if (ctrl && !GetReadOnly()) {
+            PasteIntoFolder();
+            Key = 0;
+        }
+        break;
+    case 'X':
+        if (ctrl && !GetReadOnly()) {
+            ExecuteVerb(L"cut");
+            Key = 0;
+        }
+        break;
+    case VK_F10:
+        if (OnlyKeys(Shift, classlib::ssShift) && ShellContextMenu && GetItemIndex() >= 0) {
+            RECT r{};
+            r.left = LVIR_SELECTBOUNDS;
+            SendToWindow(LVM_GETITEMRECT, static_cast<WPARAM>(GetItemIndex()), reinterpret_cast<LPARAM>(&r));
+            POINT corner{r.right, r.bottom};
+            ::ClientToScreen(GetHandle(), &corner);
+            ShowShellContextMenu(corner);
+            Key = 0;
+        }
+        break;
+    default: break;
     }
 }
 
@@ -3770,6 +4481,19 @@ void TShellList::CNNotify(classlib::TMessage& Message)
                 Message.Result |= CDRF_NEWFONT;
             }
         }
+        return;
+    }
+    if (hdr->code == LVN_BEGINLABELEDITW) {
+        // Only names the shell can change are edited (never " .. ").
+        const int index = reinterpret_cast<NMLVDISPINFOW*>(hdr)->item.iItem;
+        const TShellListItem* record =
+            index >= 0 && index < GetItems()->GetCount() ? ShellItem(GetItems()->GetItem(index)) : nullptr;
+        bool can = record && !record->IsParentFolder() && record->Pidl;
+        if (can) {
+            browser_->SetObjectIDList(record->Pidl.get());
+            can = browser_->CanRename();
+        }
+        Message.Result = can ? FALSE : TRUE;
         return;
     }
     if (hdr->code == LVN_ENDLABELEDITW) {
@@ -3823,15 +4547,6 @@ void TShellList::CNNotify(classlib::TMessage& Message)
             NavigateUp();
         }
     }
-    if (hdr->code == NM_RCLICK && ShellContextMenu) {
-        // The shell's menu of the selected objects (or of the one clicked).
-        auto* act = reinterpret_cast<NMITEMACTIVATE*>(hdr);
-        if (act->iItem >= 0 && act->iItem < GetItems()->GetCount()) {
-            ShowObjectMenu(act->iItem, act->ptAction);
-            Message.Result = TRUE;
-            return;
-        }
-    }
     classlib::TListView::CNNotify(Message);
     if (hdr->code == LVN_COLUMNCLICK) {
         const int column = reinterpret_cast<NMLISTVIEW*>(hdr)->iSubItem;
@@ -3843,8 +4558,10 @@ void TShellList::CNNotify(classlib::TMessage& Message)
             const TShellListItem* record = ShellItem(GetItems()->GetItem(act->iItem));
             if (record && record->IsParentFolder())
                 NavigateUp();
-            else
+            else if (OnDblClick && GetOwner())
                 OnDblClick(this);
+            else if (GetItems()->GetItem(act->iItem)->GetSelected())
+                ExecuteVerb(L"default");
         }
     }
 }

@@ -27,6 +27,8 @@
 #include "classlib/ComCtrls.h"
 #include "classlib/Controls.h"
 #include "classlib/Events.h"
+#include "classlib/Hints.h"
+#include "classlib/Menus.h"
 #include "controls/shell/ShFolderObject.h"
 #include "controls/shell/ShImageList.h"
 #include "controls/shell/ShNamespace.h"
@@ -34,6 +36,7 @@
 #include "controls/shell/ShellLink.h"
 
 namespace classlib {
+class TBitmap;
 class TTimer;
 }
 
@@ -97,6 +100,8 @@ IDropTarget* NewFolderDropTarget(const std::wstring& Folder, HWND Owner);
 // Makes a shell link in Folder to each of Files ("<name>.lnk", numbered
 // when taken); true when at least one was written.
 bool LinkInto(const classlib::TStringList* Files, const std::wstring& Folder);
+// How the list's background picture is placed.
+enum TShBackgroundImageStyle { bisLeftTop, bisRightBottom, bisTiled };
 
 // Sender; item index; object path; the new state.
 using TOnCheckStateChanged =
@@ -264,6 +269,20 @@ public:
     // set up on the thread; when that fails the value goes back to false.
     bool GetOleDragDrop() const { return oleDragDrop_; }
     void SetOleDragDrop(bool Value);
+    // Runs a shell verb on the selected node's object; true when it was
+    // done (false without a selection or when the shell did not carry it
+    // out). "delete" reports [sopDelete, sopRemove] with the folder's path,
+    // "paste" [sopCopy or sopMove, sopPaste, sopAdd] with the clipboard's
+    // files into SelectedFolder, "cut" shows the node dimmed, "rename"
+    // edits the node's name in place (not while ReadOnly).
+    bool ExecuteVerb(const std::wstring& Verb);
+    // The shell's menu of a node's object at a screen point (modal).
+    void ShowNodeMenu(HTREEITEM Item, POINT ScreenPoint);
+    // An edit of a node's name ended without a new name (Node: its item).
+    classlib::TEvent<void(classlib::TObject* Sender, HTREEITEM Node)> OnEditCanceled;
+    // A node was double-clicked; without a handler a double click on a
+    // file node (ShowFiles) runs the file's default verb.
+    classlib::TNotifyEvent OnDblClick;
     IDropTarget* GetDropTarget() const;
     // The effects offered to a drop target and allowed for a drag out;
     // setting stores cmLink while CreateLinkOnDrop is on.
@@ -308,9 +327,27 @@ protected:
     void CreateHandleDone() override;
     void CNNotify(classlib::TMessage& Message) override;
     void DestroyWnd() override;
+    void WndProc(classlib::TMessage& Message) override;
+    // The keys of the tree, before OnKeyDown: Alt+Enter ("properties"), Alt
+    // alone (kept from the menu bar), Alt+Left/Right (history), Delete
+    // (not on a root), Ctrl+A (the linked controls select all), Ctrl+C,
+    // Ctrl+V, Ctrl+X, Shift+F10 (the shell's menu).
+    void KeyDown(WORD& Key, classlib::TShiftState Shift) override;
+    // Ctrl+C, Ctrl+V and Ctrl+X leave no character behind.
+    void KeyPress(wchar_t& Key) override;
 
 private:
     struct TNode;
+    // Reports an operation to OnOperation (Files with at least one name).
+    void DoOperation(TShellOperations Operation, std::unique_ptr<classlib::TStringList> Files,
+                     const std::wstring& Destination);
+    // What follows a verb the shell carried out on the object of the
+    // absolute list (Path its path, Clipboard the files on the clipboard
+    // before it ran).
+    void AfterVerb(const std::wstring& Verb, LPCITEMIDLIST Absolute, const std::wstring& Path,
+                   std::unique_ptr<classlib::TStringList> Clipboard);
+    void PrepareRename();
+    void EditSelected(classlib::TObject* Sender);
     class TDropTarget;
     class TDropSource;
     std::unique_ptr<TDropTarget> dropTarget_;
@@ -352,7 +389,6 @@ private:
     void DeleteNode(HTREEITEM Item);
     void NotifyLink(HTREEITEM Item);
     void SelectNode(HTREEITEM Item);
-    void ShowNodeMenu(HTREEITEM Item, POINT ScreenPoint);
     TShSelectionList* Selection() const;
     int NodeState(HTREEITEM Item) const;
     void SetNodeState(HTREEITEM Item, int State);
@@ -713,6 +749,51 @@ public:
     void STDMETHODCALLTYPE SelectAll() override;
     void STDMETHODCALLTYPE NavigateUp() override;
 
+    // Runs a shell verb on the selected objects and follows what it did;
+    // true when something was done (false with nothing selected or when the
+    // shell did not carry it out). "default" or "open" on one folder opens
+    // it in the list (not a ".zip" file, which the shell opens), on a link
+    // to a folder shows the target; on the " .. " item "default" goes up.
+    // "delete" removes the deleted items and reports [sopDelete,
+    // sopRemove]; "paste" reports the paste into the shown folder; "cut"
+    // shows the selected items dimmed. "rename" edits the selected name in
+    // place (not while ReadOnly).
+    bool ExecuteVerb(const std::wstring& Verb);
+    // Pastes the clipboard's files into the shown folder through the shell
+    // (Ctrl+V) and reports [sopCopy or sopMove, sopPaste, sopAdd] with the
+    // folder as destination (move: the first clipboard file is gone
+    // afterwards); the list refreshes either way.
+    void PasteIntoFolder();
+    // The shell's menu of the selected objects at a screen point (nothing
+    // without a selection); the chosen verb is followed as by ExecuteVerb.
+    // Modal: returns when the menu has closed.
+    void ShowShellContextMenu(POINT ScreenPoint);
+    // Shown by a right click on no item (or the menu key with nothing
+    // selected). Not owned: forgotten when it is freed.
+    classlib::TPopupMenu* GetBackgroundPopupMenu() const { return backgroundPopupMenu_; }
+    void SetBackgroundPopupMenu(classlib::TPopupMenu* Value);
+    // Shown for an item when ShellContextMenu is off; without one the
+    // request goes to the parent window (WM_CONTEXTMENU). Not owned.
+    classlib::TPopupMenu* GetPopupMenu() const { return popupMenu_; }
+    void SetPopupMenu(classlib::TPopupMenu* Value);
+    // A picture behind the items (owned; a copy of what is set, nullptr or
+    // an empty picture removes it). The list view reads it from a file of
+    // its own in the temporary folder, made under a new unique name on
+    // every change and deleted with the change and with the window.
+    classlib::TBitmap* GetBackgroundImage() const { return backgroundImage_.get(); }
+    void SetBackgroundImage(const classlib::TBitmap* Value);
+    TShBackgroundImageStyle GetBackgroundImageStyle() const { return backgroundImageStyle_; }
+    void SetBackgroundImageStyle(TShBackgroundImageStyle Value);
+    // The file the list view reads the picture from ("" without one).
+    const std::wstring& BackgroundImageFile() const { return backgroundFile_; }
+
+    // The hint of the item under the pointer (with ShowHint on): the
+    // folder's path for " .. ", else the shell's info tip of the object,
+    // which OnInfoTip may change; it shows below and right of the item's
+    // top-left corner, as wide as the list at most, and stays while the
+    // pointer is on the item.
+    classlib::TEvent<void(classlib::TObject* Sender, classlib::TListItem* Item, std::wstring& InfoTip)> OnInfoTip;
+
     // The list was filled.
     classlib::TNotifyEvent OnPopulated;
     // After OnPopulated.
@@ -734,6 +815,13 @@ protected:
     void Loaded() override;
     void CreateHandleDone() override;
     void DestroyWnd() override;
+    void WndProc(classlib::TMessage& Message) override;
+    // The keys of the list (after OnKeyDown): Enter (with Alt:
+    // "properties"; without, and only while no OnKeyDown handler is
+    // assigned: "default"), Alt+Left/Right (history), Delete, Ctrl+C,
+    // Ctrl+V, Ctrl+X, Shift+F10 (the shell's menu).
+    void KeyDown(WORD& Key, classlib::TShiftState Shift) override;
+    void Notification(classlib::TComponent* AComponent, classlib::TOperation Operation) override;
     // Asks the work pool for the icon of an item the first time the window
     // draws it.
     int ItemImageIndex(classlib::TListItem* Item) override;
@@ -755,9 +843,30 @@ private:
     // Set while OnThumbnailUpdated runs: a new size or colour then waits
     // for the next fill (the image list is in use).
     bool settingThumbnail_ = false;
-    // The shell's context menu of the item at Index (with the other
-    // selected items when it is selected) at a client point.
-    void ShowObjectMenu(int Index, POINT ClientPoint);
+    // WM_CONTEXTMENU: the shell's menu, the item's or the background's.
+    void ContextMenu(classlib::TMessage& Message);
+    // CM_HINTSHOW: fills the hint record for the item under the pointer;
+    // false when there is none (the control's own hint then applies).
+    bool ItemHint(classlib::THintInfo& Info);
+    // Reports an operation: a delete first removes the selected items; a
+    // rename moves the check of the old path; OnOperation sees Files when
+    // it holds a name; the linked controls update after a move, delete,
+    // removal or rename.
+    void DoOperation(TShellOperations Operation, std::unique_ptr<classlib::TStringList> Files,
+                     const std::wstring& Destination);
+    // The paths of the selected objects (none while the " .. " item is the
+    // selected one).
+    std::unique_ptr<classlib::TStringList> SelectedPaths() const;
+    void ShowSelectedCut();
+    // The browser's rename step edits the selected name (none while
+    // ReadOnly).
+    void PrepareRename();
+    void EditSelected(classlib::TObject* Sender);
+    void RestartRefresh();
+    // Writes the picture to a new file and gives it to the window (or
+    // takes it away); the previous file is deleted.
+    void ApplyBackgroundImage();
+    void DeleteBackgroundFile();
     void Register();
     void Revoke();
     // The folder changed: selection cleared, history, link.
@@ -809,6 +918,11 @@ private:
     // The item's overlay (-1 none) and dimmed state, drawn by the window.
     void ShowItemState(TShellListItem* Record);
     std::unique_ptr<TShFolderObject> browser_;
+    classlib::TPopupMenu* backgroundPopupMenu_ = nullptr;
+    classlib::TPopupMenu* popupMenu_ = nullptr;
+    std::unique_ptr<classlib::TBitmap> backgroundImage_;
+    TShBackgroundImageStyle backgroundImageStyle_ = bisTiled;
+    std::wstring backgroundFile_;
     TPidl folderPidl_;
     // Path given while the form loads (shown once it has loaded).
     std::wstring pendingPath_;

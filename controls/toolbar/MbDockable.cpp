@@ -474,7 +474,7 @@ void TMbCustomDockableWindow::SetIsFloating(bool Value)
     TCustomForm* form = MbFindOwningFormOrRaise(this);
     if (!toolWindow_) {
         auto tw = std::make_unique<TMbFloatingWindowParent>(this);
-        tw->ShowHint = true;
+        tw->SetShowHint(true);
         toolWindow_ = tw.release();
     }
     form->FreeNotification(toolWindow_);

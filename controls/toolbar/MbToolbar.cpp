@@ -493,7 +493,7 @@ SIZE TMbCustomToolbar::RecalcViewLayout()
 
 void TMbCustomToolbar::UpdateTips()
 {
-    if (!ShowHint || !HandleAllocated()) return;
+    if (!GetShowHint() || !HandleAllocated()) return;
     if (!tips_) {
         tips_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, GetHandle(), nullptr, nullptr, nullptr);

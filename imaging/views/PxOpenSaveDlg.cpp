@@ -395,7 +395,7 @@ TOpenImgDialog::TOpenImgDialog(classlib::TComponent* Owner) : TPxCommonDialog(Ow
     PreviewButton->SetFlat(true);
     PreviewButton->SetEnabled(false);
     PreviewButton->SetGlyph(previewGlyph.get());
-    PreviewButton->ShowHint = true;
+    PreviewButton->SetShowHint(true);
     PreviewButton->OnClick = classlib::TNotifyEvent(this, &TOpenImgDialog::ShowPreviewWindow);
 
     auto playGlyph = MakeGlyph(true);
@@ -409,7 +409,7 @@ TOpenImgDialog::TOpenImgDialog(classlib::TComponent* Owner) : TPxCommonDialog(Ow
     PlayButton->SetAllowAllUp(true);
     PlayButton->SetGlyph(playGlyph.get());
     PlayButton->SetVisible(false);
-    PlayButton->ShowHint = true;
+    PlayButton->SetShowHint(true);
     PlayButton->OnClick = classlib::TNotifyEvent(this, &TOpenImgDialog::PlayClick);
 
     ImgView = new TImgView(this);
@@ -819,7 +819,7 @@ void TOpenImgDialog::NotifyShow()
             ZoomCombo->SetBounds(6, 8, 70, 21);
             ZoomCombo->SetStyle(classlib::csDropDownList);
             ZoomCombo->Hint = L"Zoom";
-            ZoomCombo->ShowHint = true;
+            ZoomCombo->SetShowHint(true);
             ZoomCombo->OnChange = classlib::TNotifyEvent(this, &TOpenImgDialog::ZoomComboChange);
             ZoomCombo->GetItems()->Add(Msg(148, MsgLanguage));
             for (const wchar_t* z : {L"25%", L"50%", L"75%", L"100%", L"125%", L"150%", L"175%", L"200%", L"300%",
