@@ -144,6 +144,8 @@ public:
     // Makes every hosted control a child of the toolbar; gives every child
     // control without an entry one at the end.
     void AdoptChildControls();
+    // At idle: with UpdateActions, the entries' actions refresh their state.
+    void InitiateAction() override;
 
     // Sizes.
     SIZE CalcArrangedSize(bool EntriesMayMove, int PresentDockType, bool TargetFloating,
@@ -187,9 +189,16 @@ protected:
     void Resize() override;
     void CreateHandleDone() override;
     void FontChanged(classlib::TObject* Sender) override;
+    // Adopts the child controls placed while loading, then arranges.
+    void Loaded() override;
 
 private:
     friend class TMbToolbarView;
+    // A control placed on the toolbar becomes a control entry at the end
+    // (not while loading); a removed one takes its entries along, the
+    // control itself kept.
+    void ControlInserted(classlib::TControl* Control);
+    void ControlRemoved(classlib::TControl* Control);
     void RootChanged(TMbCustomItem* Sender, TMbItemChange Change, int Index, TMbCustomItem* Item);
     // Lays the entries out with the view's limits; answers the client size.
     SIZE RecalcViewLayout();
