@@ -507,8 +507,9 @@ public:
     void SetTabStop(bool Value) { tabStop_ = Value; }
     int GetTabOrder() const;
     void SetTabOrder(int Value);
-    // The window controls inside this one in tab order, depth first.
-    void GetTabOrderList(std::vector<TWinControl*>& List) const;
+    // The window controls inside this one in tab order, depth first
+    // (appended to List). Overrides may leave out controls they manage.
+    virtual void GetTabOrderList(std::vector<TWinControl*>& List) const;
     // The control after (before, GoForward false) CurControl in the tab
     // order that can take the focus (and has TabStop when CheckTabStop);
     // wraps around; nullptr when none.

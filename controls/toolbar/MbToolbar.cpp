@@ -331,6 +331,22 @@ void TMbCustomToolbar::ControlRemoved(TControl* Control)
     }
 }
 
+void TMbCustomToolbar::GetTabOrderList(std::vector<TWinControl*>& List) const
+{
+    const std::size_t first = List.size();
+    TMbCustomDockableWindow::GetTabOrderList(List);
+    std::vector<TWinControl*> hosted;
+    for (int i = 0; i < items_->GetCount(); ++i)
+        if (auto* ci = dynamic_cast<TMbControlItem*>(items_->GetItem(i)))
+            if (auto* w = dynamic_cast<TWinControl*>(ci->GetControl())) hosted.push_back(w);
+    auto isHosted = [&](TWinControl* c) {
+        for (TWinControl* h : hosted)
+            if (h->ContainsControl(c)) return true;
+        return false;
+    };
+    List.erase(std::remove_if(List.begin() + static_cast<std::ptrdiff_t>(first), List.end(), isHosted), List.end());
+}
+
 void TMbCustomToolbar::InitiateAction()
 {
     TMbCustomDockableWindow::InitiateAction();

@@ -144,6 +144,9 @@ public:
     // Makes every hosted control a child of the toolbar; gives every child
     // control without an entry one at the end.
     void AdoptChildControls();
+    // The hosted controls (and those inside them) are reached through the
+    // toolbar's keyboard handling, not by Tab: they are left out.
+    void GetTabOrderList(std::vector<classlib::TWinControl*>& List) const override;
     // At idle: with UpdateActions, the entries' actions refresh their state.
     void InitiateAction() override;
 

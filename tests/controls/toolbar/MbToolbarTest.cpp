@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "classlib/ActnList.h"
 #include "classlib/Automation.h"
 #include "classlib/Component.h"
@@ -408,6 +411,13 @@ TEST(MbToolbar, ControlsPlacedOnTheToolbarBecomeEntriesAndTakeThemAlongWhenTheyL
     EXPECT_TRUE(v->Placed);
     EXPECT_EQ(combo->GetLeft(), v->EntryRect.left);
     EXPECT_EQ(bar->GetWidth(), narrow + 70);
+    // Tab does not go into the toolbar's controls.
+    auto* field = new classlib::TEdit(&form);
+    field->SetParent(&form);
+    std::vector<classlib::TWinControl*> tabs;
+    form.GetTabOrderList(tabs);
+    EXPECT_EQ(std::count(tabs.begin(), tabs.end(), combo), 0);
+    EXPECT_EQ(std::count(tabs.begin(), tabs.end(), field), 1);
 
     // Moved elsewhere: the entry goes, the control stays.
     combo->SetParent(&form);
