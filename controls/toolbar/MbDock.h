@@ -302,6 +302,9 @@ public:
     void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
     void SetParent(classlib::TWinControl* Value) override;
     void SetVisible(bool Value) override;
+    // The window's text; a floating window shows it as its caption.
+    const std::wstring& GetCaption() const { return caption_; }
+    void SetCaption(const std::wstring& Value);
     // Asks OnCloseQuery, then hides the window and fires OnClose.
     void Close();
     void ToggleDocking();
@@ -374,6 +377,7 @@ private:
     POINT floatOrigin_{};
     TMbFloatingWindowParent* toolWindow_ = nullptr;
     TMbPopupMenu* popupMenu_ = nullptr;
+    std::wstring caption_;
 };
 
 // The tool window a floating window sits in: a small caption with a close

@@ -206,6 +206,7 @@ void TMbCustomDockableWindow::CreateParams(TCreateParams& Params)
 {
     TCustomControl::CreateParams(Params);
     Params.WindowClassStyle &= ~static_cast<UINT>(CS_HREDRAW | CS_VREDRAW);
+    Params.Caption = caption_;
 }
 
 void TMbCustomDockableWindow::Notification(TComponent* AComponent, TOperation Operation)
@@ -496,7 +497,7 @@ void TMbCustomDockableWindow::SetIsFloating(bool Value)
     }
     form->FreeNotification(toolWindow_);
     toolWindow_->OwnerForm = form;
-    toolWindow_->SetCaption(Hint.empty() ? GetName() : Hint.substr(0, Hint.find(L'|')));
+    toolWindow_->SetCaption(caption_);
     SetParent(toolWindow_);
     SetBounds(0, 0, GetWidth(), GetHeight());
 }
@@ -616,6 +617,17 @@ void TMbCustomDockableWindow::SetVisible(bool Value)
     // The tool window follows its floating window.
     if (isFloating_) ShowingChanged();
     OnVisibleChanged(this);
+}
+
+void TMbCustomDockableWindow::SetCaption(const std::wstring& Value)
+{
+    if (Value == caption_) return;
+    caption_ = Value;
+    if (HandleAllocated()) ::SetWindowTextW(GetHandle(), caption_.c_str());
+    if (isFloating_ && toolWindow_) {
+        toolWindow_->SetCaption(caption_);
+        toolWindow_->RedrawFloating(2);
+    }
 }
 
 void TMbCustomDockableWindow::Close()

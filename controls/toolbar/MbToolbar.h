@@ -129,7 +129,6 @@ public:
     void SetOptions(TMbItemOptions Value) { items_->SetOptions(Value); }
     bool UpdateActions = true;
     TShortCutEvent OnShortCut;
-    std::wstring Caption;
 
     SIZE ViewSize{};
     int LineCount = 1;

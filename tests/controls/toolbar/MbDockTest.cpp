@@ -179,8 +179,12 @@ TEST(MbDockable, DockingAndFloatingKeepTheWindowAndItsControls)
     EXPECT_EQ(::GetParent(wnd), bottom->GetHandle());
     EXPECT_TRUE(bar->IsDocked);
 
+    bar->SetCaption(L"Tools");
     bar->SetIsFloating(true);
     ASSERT_NE(bar->GetToolWindow(), nullptr);
+    EXPECT_EQ(bar->GetToolWindow()->GetCaption(), L"Tools") << "the window's text is the caption";
+    bar->SetCaption(L"Zoom");
+    EXPECT_EQ(bar->GetToolWindow()->GetCaption(), L"Zoom");
     EXPECT_EQ(bar->GetHandle(), wnd);
     EXPECT_EQ(::GetParent(wnd), bar->GetToolWindow()->GetHandle());
     EXPECT_EQ(MbFindOwningForm(bar), &form);
