@@ -198,6 +198,70 @@ void TControl::UpdateBoundsFields(int ALeft, int ATop, int AWidth, int AHeight)
     top_ = ATop;
     width_ = AWidth;
     height_ = AHeight;
+    // Bounds set from outside are the new reference of the anchors.
+    if (!anchoring_ && anchors_ != kDefaultAnchors) UpdateAnchorRules();
+}
+
+void TControl::SetAnchors(TAnchors Value)
+{
+    anchors_ = Value & (akLeft | akTop | akRight | akBottom);
+    UpdateAnchorRules();
+}
+
+void TControl::UpdateAnchorRules()
+{
+    anchorParent_ = SIZE{-1, -1};
+    if (!parent_) return;
+    const RECT pc = parent_->GetClientRect();
+    const int w = pc.right - pc.left, h = pc.bottom - pc.top;
+    // A parent without a size yet: the distances are taken at its first
+    // alignment with a size.
+    if (w <= 0 && h <= 0) return;
+    anchorParent_ = SIZE{w, h};
+    anchorDist_ = RECT{left_, top_, w - (left_ + width_), h - (top_ + height_)};
+}
+
+void TControl::ApplyAnchors(int ParentWidth, int ParentHeight)
+{
+    if (align_ != alNone || anchors_ == kDefaultAnchors) return;
+    if (anchorParent_.cx < 0) {
+        UpdateAnchorRules();
+        return;
+    }
+    // One axis: the start and length from the distances (Near, Far) taken
+    // in a parent of length Was, for a parent of length Now.
+    auto place = [](bool NearSide, bool FarSide, int Near, int Far, int Length, int Was, int Now, int& Start,
+                    int& NewLength) {
+        NewLength = Length;
+        if (NearSide && FarSide) {
+            Start = Near;
+            NewLength = std::max(0, Now - Near - Far);
+        } else if (FarSide) {
+            Start = Now - Far - Length;
+        } else if (NearSide) {
+            Start = Near;
+        } else if (Was > 0) {
+            // The centre keeps its proportion (doubled to stay exact).
+            const long long centre2 = 2LL * Near + Length;
+            Start = static_cast<int>((centre2 * Now / Was - Length) / 2);
+        } else {
+            Start = Near;
+        }
+    };
+    int left, top, width, height;
+    place(anchors_ & akLeft, anchors_ & akRight, anchorDist_.left, anchorDist_.right, width_, anchorParent_.cx,
+          ParentWidth, left, width);
+    place(anchors_ & akTop, anchors_ & akBottom, anchorDist_.top, anchorDist_.bottom, height_, anchorParent_.cy,
+          ParentHeight, top, height);
+    auto alive = alive_;
+    anchoring_ = true;
+    try {
+        SetBounds(left, top, width, height);
+    } catch (...) {
+        if (*alive) anchoring_ = false;
+        throw;
+    }
+    if (*alive) anchoring_ = false;
 }
 
 void TControl::InvalidateInParent(const RECT& R)
@@ -799,18 +863,31 @@ void TWinControl::Repaint()
 
 void TWinControl::InsertControl(TControl* Control)
 {
+    const bool notify = !(GetComponentState() & csDestroying);
+    auto alive = alive_;
+    if (notify) Perform(CM_CONTROLLISTCHANGE, reinterpret_cast<WPARAM>(Control), 1);
+    if (!*alive) return;
     controls_.push_back(Control);
     if (auto* w = dynamic_cast<TWinControl*>(Control)) {
         winControls_.push_back(w);
         tabList_.push_back(w);
     }
     Control->parent_ = this;
+    if (Control->anchors_ != kDefaultAnchors) Control->UpdateAnchorRules();
     if (!dynamic_cast<TWinControl*>(Control)) Control->Invalidate();
     if (Control->align_ != alNone) AlignControls();
+    if (notify && *alive) Perform(CM_CONTROLCHANGE, reinterpret_cast<WPARAM>(Control), 1);
 }
 
 void TWinControl::RemoveControl(TControl* Control)
 {
+    if (std::find(controls_.begin(), controls_.end(), Control) == controls_.end()) return;
+    const bool notify = !(GetComponentState() & csDestroying);
+    auto alive = alive_;
+    if (notify) {
+        Perform(CM_CONTROLCHANGE, reinterpret_cast<WPARAM>(Control), 0);
+        if (!*alive) return;
+    }
     auto it = std::find(controls_.begin(), controls_.end(), Control);
     if (it == controls_.end()) return;
     if (captureControl_ == Control) {
@@ -826,7 +903,9 @@ void TWinControl::RemoveControl(TControl* Control)
     if (tit != tabList_.end()) tabList_.erase(tit);
     if (mouseControl_ == Control) mouseControl_ = nullptr;
     Control->parent_ = nullptr;
-    if (Control->align_ != alNone && !(GetComponentState() & csDestroying)) AlignControls();
+    Control->anchorParent_ = SIZE{-1, -1};
+    if (Control->align_ != alNone && notify) AlignControls();
+    if (notify && *alive) Perform(CM_CONTROLLISTCHANGE, reinterpret_cast<WPARAM>(Control), 0);
 }
 
 void TWinControl::CaptureMouse()
@@ -885,6 +964,11 @@ void TWinControl::WndProc(TMessage& Message)
 void TWinControl::Dispatch(TMessage& Message)
 {
     switch (Message.Msg) {
+    case CM_CONTROLLISTCHANGE:
+        if (parent_ && !(parent_->GetComponentState() & csDestroying))
+            parent_->Perform(Message.Msg, Message.WParam, Message.LParam);
+        break;
+    case CM_CONTROLCHANGE: break;
     case WM_PAINT: PaintHandler(Message); break;
     case WM_ERASEBKGND: EraseBackground(Message); break;
     case WM_SIZE: WMSize(Message); break;
@@ -1303,6 +1387,14 @@ void TWinControl::AlignControls()
                 case alNone: break;
                 }
             }
+        }
+        // Then the anchored children keep their distances to the sides.
+        const RECT client = GetClientRect();
+        std::vector<TControl*> snapshot = controls_;
+        for (TControl* c : snapshot) {
+            if (!*alive) return;
+            if (std::find(controls_.begin(), controls_.end(), c) == controls_.end()) continue;
+            c->ApplyAnchors(client.right - client.left, client.bottom - client.top);
         }
     } catch (...) {
         if (*alive) aligning_ = false;

@@ -108,6 +108,27 @@ class TDockManager;
 // character). A non-zero answer consumes the key.
 constexpr UINT CM_DIALOGKEY = 0xB032;
 constexpr UINT CM_DIALOGCHAR = 0xB033;
+// Changes of a window control's list of children, sent to it with WParam
+// the child (a TControl*, possibly half destroyed on removal: compare it,
+// do not call it). CM_CONTROLCHANGE: LParam 1 after the child was
+// inserted, 0 before it is removed. CM_CONTROLLISTCHANGE: LParam 1 before
+// the child is inserted, 0 after it was removed; a window control passes
+// it on to its own parent, so containers hear of changes deep inside.
+// Neither is sent to a control that is being destroyed.
+constexpr UINT CM_CONTROLLISTCHANGE = 0xB02C;
+constexpr UINT CM_CONTROLCHANGE = 0xB036;
+
+// The sides of its parent's client area a control keeps its distances to
+// when the parent is resized (bit flags). Left and right (top and bottom)
+// together stretch the control; neither keeps its centre at the same
+// proportion. A control with Align other than alNone is placed by the
+// alignment instead.
+using TAnchors = unsigned;
+constexpr TAnchors akLeft = 0x01;
+constexpr TAnchors akTop = 0x02;
+constexpr TAnchors akRight = 0x04;
+constexpr TAnchors akBottom = 0x08;
+constexpr TAnchors kDefaultAnchors = akLeft | akTop;
 
 // Size limits of a control; 0 means no limit. A top-level window is also
 // kept within them when the user resizes it.
@@ -196,6 +217,7 @@ constexpr TControlStyle csAcceptsControls = 0x01;  // may be the parent of contr
 constexpr TControlStyle csCaptureMouse = 0x02;     // keeps the mouse from button down to up
 constexpr TControlStyle csClickEvents = 0x04;      // a left press and release inside is a click
 constexpr TControlStyle csOpaque = 0x08;           // paints its whole rectangle
+constexpr TControlStyle csActionClient = 0x10;     // refreshes actions at idle (InitiateAction)
 
 // ControlState flags: what a control is doing now.
 using TControlState = unsigned;
@@ -260,6 +282,11 @@ public:
     // the parent's children.
     TAlign GetAlign() const { return align_; }
     void SetAlign(TAlign Value);
+    // Distances kept to the parent's sides (see TAnchors); they are taken
+    // from the bounds whenever the control is placed or re-parented, or
+    // the anchors are set.
+    TAnchors GetAnchors() const { return anchors_; }
+    void SetAnchors(TAnchors Value);
     // SetBounds keeps the size within the constraints; setting them applies
     // them to the current size.
     const TSizeConstraints& GetConstraints() const { return constraints_; }
@@ -324,6 +351,11 @@ public:
     // The offset of this control's client origin in its nearest window's
     // client area (zero for a window control).
     POINT ClientOrigin() const;
+
+    // Called at idle (TCustomForm::UpdateActions) on the visible controls
+    // with csActionClient: the place to let actions refresh their state.
+    // Nothing here.
+    virtual void InitiateAction() {}
 
     // Marks the control's rectangle for repainting.
     virtual void Invalidate();
@@ -398,11 +430,22 @@ private:
     void RequestParentAlign();
     void ConstrainSize(int& AWidth, int& AHeight) const;
     void ApplyShowHint(bool Value);
+    // Takes the distances to the parent's sides from the present bounds.
+    void UpdateAnchorRules();
+    // Places the control by its anchors in a parent client area of the size.
+    void ApplyAnchors(int ParentWidth, int ParentHeight);
 
     TWinControl* parent_ = nullptr;
     bool showHint_ = false;
     bool parentShowHint_ = true;
     TAlign align_ = alNone;
+    TAnchors anchors_ = kDefaultAnchors;
+    // Distances to the left, top, right and bottom sides, taken when the
+    // parent's client area had anchorParent_'s size (cx < 0: not taken).
+    RECT anchorDist_{};
+    SIZE anchorParent_{-1, -1};
+    // The control is being placed by its anchors.
+    bool anchoring_ = false;
     TCursor cursor_ = crDefault;
     TSizeConstraints constraints_;
     int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
@@ -484,8 +527,9 @@ public:
     void SetTabStop(bool Value) { tabStop_ = Value; }
     int GetTabOrder() const;
     void SetTabOrder(int Value);
-    // The window controls inside this one in tab order, depth first.
-    void GetTabOrderList(std::vector<TWinControl*>& List) const;
+    // The window controls inside this one in tab order, depth first
+    // (appended to List). Overrides may leave out controls they manage.
+    virtual void GetTabOrderList(std::vector<TWinControl*>& List) const;
     // The control after (before, GoForward false) CurControl in the tab
     // order that can take the focus (and has TabStop when CheckTabStop);
     // wraps around; nullptr when none.

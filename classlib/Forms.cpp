@@ -64,6 +64,36 @@ void TCustomForm::DoCreate()
     OnCreate(this);
 }
 
+namespace {
+
+// InitiateAction of Parent's visible controls with csActionClient and of
+// those inside them, depth first; a control an update removed is skipped.
+void InitiateActions(TWinControl* Parent)
+{
+    std::vector<TControl*> children;
+    for (int i = 0; i < Parent->GetControlCount(); ++i) children.push_back(Parent->GetControl(i));
+    for (TControl* c : children) {
+        bool present = false;
+        for (int i = 0; i < Parent->GetControlCount() && !present; ++i) present = Parent->GetControl(i) == c;
+        if (!present || !c->GetVisible()) continue;
+        if (c->ControlStyle & csActionClient) c->InitiateAction();
+        if (auto* w = dynamic_cast<TWinControl*>(c)) {
+            present = false;
+            for (int i = 0; i < Parent->GetControlCount() && !present; ++i) present = Parent->GetControl(i) == c;
+            if (present) InitiateActions(w);
+        }
+    }
+}
+
+}  // namespace
+
+void TCustomForm::UpdateActions()
+{
+    auto alive = AliveToken();
+    InitiateAction();
+    if (*alive) InitiateActions(this);
+}
+
 std::wstring TCustomForm::GetCaption() const { return caption_; }
 
 void TCustomForm::SetCaption(const std::wstring& Value)
@@ -695,6 +725,11 @@ void TApplication::HandleMessage()
         HandleException(this);
         return;
     }
+    try {
+        Idle();
+    } catch (...) {
+        HandleException(this);
+    }
     HANDLE sync = SyncEvent();
     DWORD r = ::MsgWaitForMultipleObjects(1, &sync, FALSE, INFINITE, QS_ALLINPUT);
     if (r == WAIT_OBJECT_0) {
@@ -703,6 +738,21 @@ void TApplication::HandleMessage()
         } catch (...) {
             HandleException(this);
         }
+    }
+}
+
+void TApplication::Idle()
+{
+    if (!Screen) return;
+    // A copy: an action's update may make or delete forms.
+    std::vector<TCustomForm*> forms;
+    for (int i = 0; i < Screen->GetFormCount(); ++i) forms.push_back(Screen->GetForms(i));
+    for (TCustomForm* f : forms) {
+        bool present = false;
+        for (int i = 0; i < Screen->GetFormCount() && !present; ++i) present = Screen->GetForms(i) == f;
+        if (!present) continue;
+        if (f->HandleAllocated() && ::IsWindowVisible(f->GetHandle()) && ::IsWindowEnabled(f->GetHandle()))
+            f->UpdateActions();
     }
 }
 

@@ -132,6 +132,10 @@ public:
     void Release();
     // Runs OnCreate unless it ran already.
     void DoCreate();
+    // The idle refresh of actions: InitiateAction of the form and of every
+    // visible control inside it with csActionClient (depth first, child
+    // order; the controls inside a hidden control are skipped).
+    virtual void UpdateActions();
 
     TNotifyEvent OnCreate;
     TNotifyEvent OnDestroy;
@@ -218,8 +222,11 @@ public:
     // Handles every pending message, then the pending synchronised calls.
     void ProcessMessages();
     // Handles one message, or waits for a message or a synchronised call
-    // and serves it.
+    // and serves it. Before it waits (the queue is empty) the application
+    // is idle: Idle runs.
     void HandleMessage();
+    // The idle work: UpdateActions of every visible, enabled form.
+    void Idle();
     void Terminate();
     bool Terminated() const { return terminated_; }
 

@@ -115,6 +115,21 @@ void TMbDock::RepaintBackground()
                            RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_NOCHILDREN);
 }
 
+bool TMbDock::PaintBackgroundAt(HDC DC, const RECT& Clip, POINT Origin)
+{
+    if (!BackgroundActive() || !HandleAllocated()) return false;
+    POINT picture{0, 0};
+    const HWND parentWnd = ::GetParent(GetHandle());
+    if (parentWnd) ::ClientToScreen(parentWnd, &picture);
+    else ::ClientToScreen(GetHandle(), &picture);
+    const RECT r{picture.x - Origin.x, picture.y - Origin.y, std::max(Clip.right, picture.x - Origin.x),
+                 std::max(Clip.bottom, picture.y - Origin.y)};
+    TSaveDCScope saved(DC);
+    ::IntersectClipRect(DC, Clip.left, Clip.top, Clip.right, Clip.bottom);
+    background_->PaintTo(DC, r);
+    return true;
+}
+
 void TMbDock::UnlockLayout()
 {
     if (--UpdateCount == 0 && LayoutPending) LayoutRows();
@@ -262,15 +277,35 @@ void TMbDock::DrawNonClient(HDC DC)
             ::LineTo(DC, 0, w.bottom);
         }
     }
-    TSelectObjectScope pen(DC, light.Get());
-    if (boundLines_ & blBottom) {
-        ::MoveToEx(DC, 0, w.bottom - 1, nullptr);
-        ::LineTo(DC, w.right, w.bottom - 1);
+    {
+        TSelectObjectScope pen(DC, light.Get());
+        if (boundLines_ & blBottom) {
+            ::MoveToEx(DC, 0, w.bottom - 1, nullptr);
+            ::LineTo(DC, w.right, w.bottom - 1);
+        }
+        if (boundLines_ & blRight) {
+            ::MoveToEx(DC, w.right - 1, 0, nullptr);
+            ::LineTo(DC, w.right - 1, w.bottom);
+        }
     }
-    if (boundLines_ & blRight) {
-        ::MoveToEx(DC, w.right - 1, 0, nullptr);
-        ::LineTo(DC, w.right - 1, w.bottom);
-    }
+    // The rest of the ring outside the client area takes the dock's colour.
+    RECT inner = w;
+    if (boundLines_ & blLeft) ++inner.left;
+    if (boundLines_ & blTop) ++inner.top;
+    if (boundLines_ & blRight) --inner.right;
+    if (boundLines_ & blBottom) --inner.bottom;
+    RECT lines = w;
+    const bool top = boundLines_ & blTop, left = boundLines_ & blLeft;
+    const bool bottom = boundLines_ & blBottom, right = boundLines_ & blRight;
+    TSaveDCScope saved(DC);
+    ::ExcludeClipRect(DC, inner.left, inner.top, inner.right, inner.bottom);
+    // Leave the lines drawn above alone.
+    if (top) ::ExcludeClipRect(DC, lines.left, lines.top, lines.right, lines.top + 1);
+    if (left) ::ExcludeClipRect(DC, lines.left, lines.top, lines.left + 1, lines.bottom);
+    if (bottom) ::ExcludeClipRect(DC, lines.left, lines.bottom - 1, lines.right, lines.bottom);
+    if (right) ::ExcludeClipRect(DC, lines.right - 1, lines.top, lines.right, lines.bottom);
+    TOwnedBrush face(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(GetColor()))));
+    ::FillRect(DC, &w, face.Get());
 }
 
 LRESULT TMbDock::RelayKey(UINT Msg, WPARAM WParam, LPARAM LParam)
@@ -302,13 +337,27 @@ void TMbDock::WndProc(TMessage& Message)
         return;
     }
     case WM_ERASEBKGND:
-        if (background_ && background_->IsActive()) {
+        if (BackgroundActive()) {
             RECT r{};
             ::GetClientRect(GetHandle(), &r);
-            background_->PaintTo(reinterpret_cast<HDC>(Message.WParam), r);
+            const HDC dc = reinterpret_cast<HDC>(Message.WParam);
+            // The DC may be a bitmap's with a moved origin: its (0, 0) is
+            // where the client origin's logical point maps.
+            POINT origin{0, 0};
+            ::ClientToScreen(GetHandle(), &origin);
+            PaintBackgroundAt(dc, r, origin);
             Message.Result = 1;
             return;
         }
+        break;
+    case WM_MOVE:
+        TCustomControl::WndProc(Message);
+        // The picture continues from the parent's origin: moved, the dock
+        // shows another part of it, and so do the windows on it.
+        if (BackgroundActive()) RepaintBackground();
+        return;
+    case WM_SYSCOLORCHANGE:
+        if (background_) background_->SystemColoursChanged();
         break;
     case CM_DIALOGKEY:
     case CM_DIALOGCHAR:
@@ -337,9 +386,15 @@ struct TRowEntry {
 
 }  // namespace
 
+void TMbDock::Loaded()
+{
+    TCustomControl::Loaded();
+    LayoutRows();
+}
+
 void TMbDock::LayoutRows()
 {
-    if (UpdateCount > 0) {
+    if (UpdateCount > 0 || (GetComponentState() & csLoading)) {
         LayoutPending = true;
         return;
     }

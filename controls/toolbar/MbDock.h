@@ -61,12 +61,14 @@ constexpr int kHitFloatCaption = 2002;
 class TMbDock;
 class TMbCustomDockableWindow;
 class TMbFloatingWindowParent;
+class TMbPopupMenu;
 
 using TMbInsertRemoveEvent = classlib::TEvent<void(classlib::TObject* Sender, bool Inserting,
                                                    TMbCustomDockableWindow* Bar)>;
 using TMbRequestDockEvent = classlib::TEvent<void(classlib::TObject* Sender, TMbCustomDockableWindow* Bar,
                                                   bool& Accept)>;
 using TMbDockChangingEvent = classlib::TEvent<void(classlib::TObject* Sender, bool Floating, TMbDock* DockingTo)>;
+using TMbContextPopupEvent = classlib::TEvent<void(classlib::TObject* Sender, POINT MousePos, bool& Handled)>;
 
 // A background shared by docks and their toolbars; no concrete class exists
 // here, so docks only hold a reference.
@@ -126,6 +128,14 @@ public:
     std::vector<TMbCustomDockableWindow*> ShownMembers;
 
     void RepaintBackground();
+    // Whether a background is set and in use.
+    bool BackgroundActive() const { return background_ && background_->IsActive(); }
+    // Paints the active background into Clip of DC, whose origin is at the
+    // screen point Origin, so that the picture starts at the client origin
+    // of the dock's parent: the docks of a form and the windows on them
+    // continue one picture. False (nothing painted) without an active
+    // background or a window.
+    bool PaintBackgroundAt(HDC DC, const RECT& Clip, POINT Origin);
     void LockLayout() { ++UpdateCount; }
     void UnlockLayout();
     // Arranges the rows and sizes the dock (see the rules in MbDock.cpp).
@@ -151,6 +161,8 @@ protected:
     void Resize() override;
     void CreateParams(classlib::TCreateParams& Params) override;
     void Notification(classlib::TComponent* AComponent, classlib::TOperation Operation) override;
+    // Lays out what was placed while loading.
+    void Loaded() override;
 
 private:
     void RepaintBackgroundEvent(classlib::TObject* Sender);
@@ -270,6 +282,8 @@ public:
     virtual void FloatFrameSize(int& AWidth, int& AHeight);
     virtual bool ControlLetsDragThrough(classlib::TControl* Control) { (void)Control; return false; }
     virtual void FireDockChangingHidden(bool Floating, TMbDock* Dock);
+    // Before the arrangement that ends loading; nothing here.
+    virtual void PrepareOrdering() {}
     // The resize of a floating window, in this order: begin, move (any
     // number), commit (only when accepted), finish.
     virtual void SizingBegin(int Edge) { (void)Edge; }
@@ -288,6 +302,9 @@ public:
     void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
     void SetParent(classlib::TWinControl* Value) override;
     void SetVisible(bool Value) override;
+    // The window's text; a floating window shows it as its caption.
+    const std::wstring& GetCaption() const { return caption_; }
+    void SetCaption(const std::wstring& Value);
     // Asks OnCloseQuery, then hides the window and fires OnClose.
     void Close();
     void ToggleDocking();
@@ -299,6 +316,16 @@ public:
     bool WantsShowing();
     void FireMoved();
     void RedrawNonClient();
+    // Docked in a dock whose active background shows on its windows.
+    bool ShowsDockBackground() const;
+    // The menu opened by a right click on the frame or drag handle, or a
+    // right click or the menu key on the content that the content leaves
+    // (not owned; cleared when it goes).
+    TMbPopupMenu* GetPopupMenu() const { return popupMenu_; }
+    void SetPopupMenu(TMbPopupMenu* Value);
+    // Fired before the popup menu opens, with the client point (-1, -1
+    // for the keyboard); Handled true keeps the menu shut.
+    TMbContextPopupEvent OnContextPopup;
     bool BeingDestroyed() const { return (GetComponentState() & classlib::csDestroying) != 0; }
     // The form the window belongs to (for a floating window, its form).
     classlib::TCustomForm* OwningForm();
@@ -309,12 +336,21 @@ protected:
     void CreateParams(classlib::TCreateParams& Params) override;
     void Notification(classlib::TComponent* AComponent, classlib::TOperation Operation) override;
     void MouseDown(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y) override;
+    // Moves over the content take the hot look off the close button.
+    void MouseMove(classlib::TShiftState Shift, int X, int Y) override;
     void WMMove(classlib::TMessage& Message) override;
+    // Arranges once loading ends.
+    void Loaded() override;
 
 private:
     friend class TMbDock;
     friend class TMbFloatingWindowParent;
     void ShowingChanged();
+    // After a move in a dock with a background: the picture under the
+    // window moved, so all of it is painted again, through a bitmap.
+    void RepaintMovedOverBackground();
+    // WM_CONTEXTMENU left unanswered: OnContextPopup, then the popup menu.
+    bool ContextPopup(LPARAM ScreenPos);
     void SyncTopmost();
     void SyncCaptionLook();
     void SyncFloatingList();
@@ -340,6 +376,8 @@ private:
     TMbFloatingMode floatingMode_ = fmOnTopOfParentForm;
     POINT floatOrigin_{};
     TMbFloatingWindowParent* toolWindow_ = nullptr;
+    TMbPopupMenu* popupMenu_ = nullptr;
+    std::wstring caption_;
 };
 
 // The tool window a floating window sits in: a small caption with a close

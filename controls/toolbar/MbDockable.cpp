@@ -5,7 +5,9 @@
 #include "classlib/Exceptions.h"
 #include "classlib/WinHandles.h"
 #include "controls/toolbar/MbDock.h"
+#include "controls/toolbar/MbCommon.h"
 #include "controls/toolbar/MbHook.h"
+#include "controls/toolbar/MbItem.h"
 
 namespace toolbar {
 
@@ -204,6 +206,7 @@ void TMbCustomDockableWindow::CreateParams(TCreateParams& Params)
 {
     TCustomControl::CreateParams(Params);
     Params.WindowClassStyle &= ~static_cast<UINT>(CS_HREDRAW | CS_VREDRAW);
+    Params.Caption = caption_;
 }
 
 void TMbCustomDockableWindow::Notification(TComponent* AComponent, TOperation Operation)
@@ -211,6 +214,7 @@ void TMbCustomDockableWindow::Notification(TComponent* AComponent, TOperation Op
     TCustomControl::Notification(AComponent, Operation);
     if (Operation != opRemove) return;
     if (AComponent == defaultDock_) defaultDock_ = nullptr;
+    if (AComponent == popupMenu_) popupMenu_ = nullptr;
     if (AComponent == lastDock_) lastDock_ = nullptr;
     if (AComponent == currentDock_) {
         currentDock_ = nullptr;
@@ -273,9 +277,16 @@ void TMbCustomDockableWindow::ReleaseRearrange()
     if (--ArrangeLock == 0 && RearrangePending) Rearrange();
 }
 
+void TMbCustomDockableWindow::Loaded()
+{
+    TCustomControl::Loaded();
+    PrepareOrdering();
+    Rearrange();
+}
+
 void TMbCustomDockableWindow::Rearrange()
 {
-    if (ArrangeLock > 0 || !GetParent()) {
+    if (ArrangeLock > 0 || (GetComponentState() & csLoading) || !GetParent()) {
         RearrangePending = true;
         return;
     }
@@ -292,9 +303,16 @@ void TMbCustomDockableWindow::ApplyClientSize(int AWidth, int AHeight)
     }
     int ncW = 0, ncH = 0;
     NonClientSize(ncW, ncH);
+    int width = AWidth + ncW, height = AHeight + ncH;
+    // On a form, anchors on both sides hold that size.
+    if (!isFloating_) {
+        const TAnchors anchors = GetAnchors();
+        if ((anchors & (akLeft | akRight)) == (akLeft | akRight)) width = GetWidth();
+        if ((anchors & (akTop | akBottom)) == (akTop | akBottom)) height = GetHeight();
+    }
     ++BoundsLock;
     try {
-        SetBounds(GetLeft(), GetTop(), AWidth + ncW, AHeight + ncH);
+        SetBounds(GetLeft(), GetTop(), width, height);
     } catch (...) {
         --BoundsLock;
         throw;
@@ -479,7 +497,7 @@ void TMbCustomDockableWindow::SetIsFloating(bool Value)
     }
     form->FreeNotification(toolWindow_);
     toolWindow_->OwnerForm = form;
-    toolWindow_->SetCaption(Hint.empty() ? GetName() : Hint.substr(0, Hint.find(L'|')));
+    toolWindow_->SetCaption(caption_);
     SetParent(toolWindow_);
     SetBounds(0, 0, GetWidth(), GetHeight());
 }
@@ -599,6 +617,17 @@ void TMbCustomDockableWindow::SetVisible(bool Value)
     // The tool window follows its floating window.
     if (isFloating_) ShowingChanged();
     OnVisibleChanged(this);
+}
+
+void TMbCustomDockableWindow::SetCaption(const std::wstring& Value)
+{
+    if (Value == caption_) return;
+    caption_ = Value;
+    if (HandleAllocated()) ::SetWindowTextW(GetHandle(), caption_.c_str());
+    if (isFloating_ && toolWindow_) {
+        toolWindow_->SetCaption(caption_);
+        toolWindow_->RedrawFloating(2);
+    }
 }
 
 void TMbCustomDockableWindow::Close()
@@ -737,15 +766,70 @@ void TMbCustomDockableWindow::SyncCaptionLook()
 
 void TMbCustomDockableWindow::FireMoved()
 {
-    if (MoveEventLock > 0) return;
+    if (MoveEventLock > 0 || (GetComponentState() & csLoading)) return;
     OnMove(this);
 }
 
 void TMbCustomDockableWindow::WMMove(TMessage& Message)
 {
+    auto alive = AliveToken();
     TCustomControl::WMMove(Message);
+    if (!*alive) return;
     WasMoved = true;
+    if (IsDocked && currentDock_ && currentDock_->BackgroundActive()) RepaintMovedOverBackground();
     FireMoved();
+}
+
+void TMbCustomDockableWindow::RepaintMovedOverBackground()
+{
+    if (!HandleAllocated() || !::IsWindowVisible(GetHandle())) return;
+    const HWND wnd = GetHandle();
+    RECT client{}, pending{};
+    ::GetClientRect(wnd, &client);
+    // All of it is to be painted anyway: no need for the bitmap.
+    if (::GetUpdateRect(wnd, &pending, FALSE) && ::EqualRect(&pending, &client)) {
+        ::RedrawWindow(wnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_NOCHILDREN);
+        return;
+    }
+    ::ValidateRect(wnd, nullptr);
+    DrawNonClient(nullptr, nullptr);
+    // Background and content into a bitmap, then onto the window at once.
+    RepaintThroughBitmap(wnd);
+}
+
+bool TMbCustomDockableWindow::ShowsDockBackground() const
+{
+    return IsDocked && currentDock_ && currentDock_->GetBackgroundOnToolbars() && currentDock_->BackgroundActive();
+}
+
+void TMbCustomDockableWindow::SetPopupMenu(TMbPopupMenu* Value)
+{
+    if (Value == popupMenu_) return;
+    if (popupMenu_) popupMenu_->RemoveFreeNotification(this);
+    popupMenu_ = Value;
+    if (Value) Value->FreeNotification(this);
+}
+
+bool TMbCustomDockableWindow::ContextPopup(LPARAM ScreenPos)
+{
+    if (GetComponentState() & csDesigning) return false;
+    POINT screen{static_cast<short>(LOWORD(ScreenPos)), static_cast<short>(HIWORD(ScreenPos))};
+    const bool keyboard = ScreenPos == -1;
+    POINT client{-1, -1};
+    if (!keyboard) {
+        client = ScreenToClient(screen);
+        // A click on the content is the content's business.
+        const RECT r = GetClientRect();
+        if (::PtInRect(&r, client)) return false;
+    } else {
+        screen = ClientToScreen(POINT{0, 0});
+    }
+    auto alive = AliveToken();
+    bool handled = false;
+    OnContextPopup(this, client, handled);
+    if (!*alive) return true;
+    if (!handled && popupMenu_) popupMenu_->Popup(screen.x, screen.y);
+    return true;
 }
 
 RECT TMbCustomDockableWindow::DockedCloseRect(bool VerticalDock)
@@ -796,13 +880,29 @@ void TMbCustomDockableWindow::DrawNonClient(HDC GivenDC, HRGN Region)
         ::FrameRect(dc, &r, face.Get());
     }
     ::InflateRect(&r, -1, -1);
-    ::FrameRect(dc, &r, face.Get());
+    const bool dockBackground = ShowsDockBackground();
+    if (dockBackground) {
+        // Inside the edge the ring shows the dock's picture, continued.
+        RECT wr{};
+        ::GetWindowRect(GetHandle(), &wr);
+        TSaveDCScope ring(dc);
+        ::ExcludeClipRect(dc, r.left + 1, r.top + 1, r.right - 1, r.bottom - 1);
+        currentDock_->PaintBackgroundAt(dc, r, POINT{wr.left, wr.top});
+    } else {
+        ::FrameRect(dc, &r, face.Get());
+    }
     const bool vertical = currentDock_->IsVertical();
     if (currentDock_->GetAllowDrag()) {
         const int H = DragHandleSize();
         const int L = (vertical ? client.right : client.bottom) + 2;
         RECT area = vertical ? RECT{2, 2, L, H + 2} : RECT{2, 2, H + 2, L};
-        ::FillRect(dc, &area, face.Get());
+        if (dockBackground) {
+            RECT wr{};
+            ::GetWindowRect(GetHandle(), &wr);
+            currentDock_->PaintBackgroundAt(dc, area, POINT{wr.left, wr.top});
+        } else {
+            ::FillRect(dc, &area, face.Get());
+        }
         if (dragHandleStyle_ != dhNone) {
             const int count = dragHandleStyle_ == dhDouble ? 2 : 1;
             const int inset = dragHandleStyle_ == dhSingle ? 1 : 0;
@@ -840,6 +940,15 @@ int TMbCustomDockableWindow::NonClientHitTest(POINT Screen)
         if (::PtInRect(&b, p)) return kHitCloseButton;
     }
     return kHitDragHandle;
+}
+
+void TMbCustomDockableWindow::MouseMove(TShiftState Shift, int X, int Y)
+{
+    if (CloseButtonHot) {
+        CloseButtonHot = false;
+        RedrawNonClient();
+    }
+    TCustomControl::MouseMove(Shift, X, Y);
 }
 
 void TMbCustomDockableWindow::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y)
@@ -953,6 +1062,40 @@ void TMbCustomDockableWindow::WndProc(TMessage& Message)
             if (DragAllowed()) ToggleDocking();
             Message.Result = 0;
             return;
+        }
+        break;
+    case WM_NCRBUTTONUP:
+        if (IsDocked) {
+            ::SendMessageW(GetHandle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(GetHandle()), Message.LParam);
+            Message.Result = 0;
+            return;
+        }
+        break;
+    case WM_CONTEXTMENU: {
+        // The content (a child window) answers first through the default
+        // handling, which passes the message up to its parents.
+        if (reinterpret_cast<HWND>(Message.WParam) != GetHandle()) break;
+        if (ContextPopup(Message.LParam)) {
+            Message.Result = 1;
+            return;
+        }
+        break;
+    }
+    case WM_ERASEBKGND:
+        if (ShowsDockBackground()) {
+            RECT r{};
+            ::GetClientRect(GetHandle(), &r);
+            POINT origin{0, 0};
+            ::ClientToScreen(GetHandle(), &origin);
+            currentDock_->PaintBackgroundAt(reinterpret_cast<HDC>(Message.WParam), r, origin);
+            Message.Result = 1;
+            return;
+        }
+        break;
+    case WM_MOUSELEAVE:
+        if (CloseButtonHot) {
+            CloseButtonHot = false;
+            RedrawNonClient();
         }
         break;
     default: break;

@@ -252,7 +252,7 @@ void TMbChevronItemViewer::Paint(TCanvas* Canvas, const RECT& ClientAreaRect, bo
 TMbCustomToolbar::TMbCustomToolbar(TComponent* AOwner)
     : TMbCustomDockableWindow(AOwner), items_(new TMbRootItem(this)), chevronItem_(nullptr)
 {
-    ControlStyle = (ControlStyle | csAcceptsControls) & ~csCaptureMouse;
+    ControlStyle = (ControlStyle | csAcceptsControls | csActionClient) & ~csCaptureMouse;
     ResizeOptions = 0;
     items_->HostComponent = this;
     chevronItem_ = new TMbChevronItem(this);
@@ -266,6 +266,9 @@ TMbCustomToolbar::TMbCustomToolbar(TComponent* AOwner)
 
 TMbCustomToolbar::~TMbCustomToolbar()
 {
+    // From here on the hosted controls' removals are no news: the items
+    // that would hear of them go with the toolbar.
+    Destroying();
     if (tips_) ::DestroyWindow(tips_);
     MbHookUnregister(this, &MenuBarMessageHook);
     UninstallAppHook();
@@ -299,9 +302,61 @@ TMbControlItem* TMbCustomToolbar::AddControlItem(int Index, TControl* Control)
 {
     auto* item = new TMbControlItem(GetOwner());
     item->SetControl(Control);
-    if (Control->GetParent() != this) Control->SetParent(this);
+    // Inserted first: the control then joins the toolbar (RootChanged) as
+    // an already hosted control.
     items_->Insert(Index, item);
+    if (Control->GetParent() != this) Control->SetParent(this);
     return item;
+}
+
+void TMbCustomToolbar::ControlInserted(TControl* Control)
+{
+    if (GetComponentState() & (csLoading | csDestroying | csUpdating)) return;
+    if (Control->GetParent() != this || FindControlItem(Control)) return;
+    AddControlItem(items_->GetCount(), Control);
+}
+
+void TMbCustomToolbar::ControlRemoved(TControl* Control)
+{
+    if (GetComponentState() & csDestroying) return;
+    // Control may be half destroyed: only compared.
+    std::vector<TMbControlItem*> hosts;
+    for (int i = 0; i < items_->GetCount(); ++i)
+        if (auto* ci = dynamic_cast<TMbControlItem*>(items_->GetItem(i)))
+            if (ci->GetControl() == Control) hosts.push_back(ci);
+    for (TMbControlItem* ci : hosts) {
+        ci->KeepControl = true;
+        // An item its owner is deleting goes with the owner.
+        if (!(ci->GetComponentState() & csDestroying)) delete ci;
+    }
+}
+
+void TMbCustomToolbar::GetTabOrderList(std::vector<TWinControl*>& List) const
+{
+    const std::size_t first = List.size();
+    TMbCustomDockableWindow::GetTabOrderList(List);
+    std::vector<TWinControl*> hosted;
+    for (int i = 0; i < items_->GetCount(); ++i)
+        if (auto* ci = dynamic_cast<TMbControlItem*>(items_->GetItem(i)))
+            if (auto* w = dynamic_cast<TWinControl*>(ci->GetControl())) hosted.push_back(w);
+    auto isHosted = [&](TWinControl* c) {
+        for (TWinControl* h : hosted)
+            if (h->ContainsControl(c)) return true;
+        return false;
+    };
+    List.erase(std::remove_if(List.begin() + static_cast<std::ptrdiff_t>(first), List.end(), isHosted), List.end());
+}
+
+void TMbCustomToolbar::InitiateAction()
+{
+    TMbCustomDockableWindow::InitiateAction();
+    if (UpdateActions) view_->RefreshEntryActions();
+}
+
+void TMbCustomToolbar::Loaded()
+{
+    AdoptChildControls();
+    TMbCustomDockableWindow::Loaded();
 }
 
 TMbControlItem* TMbCustomToolbar::FindControlItem(TControl* Control)
@@ -344,10 +399,13 @@ void TMbCustomToolbar::SetMenuBar(bool Value)
         ControlStyle &= ~csMenuEvents;
         view_->ViewStyle &= static_cast<uint8_t>(~(vsMenuBar | vsHideAccels));
     }
-    SetFullSize(Value);
-    SetShrinkMode(Value ? tbsmWrap : tbsmChevron);
-    SetCloseButton(!Value);
-    SetProcessShortCuts(Value);
+    // Read from a form, the dependent properties come with it.
+    if (!(GetComponentState() & csLoading)) {
+        SetFullSize(Value);
+        SetShrinkMode(Value ? tbsmWrap : tbsmChevron);
+        SetCloseButton(!Value);
+        SetProcessShortCuts(Value);
+    }
     if (!Value) MbHookUnregister(this, &MenuBarMessageHook);
     else MbHookRegister(this, &MenuBarMessageHook, hcGetMessage);
     UpdateAppHook();
@@ -447,8 +505,10 @@ void TMbCustomToolbar::UpdateViewLimits()
         view_->WrapAt = WrapOffsetFor(IsDocked ? dock : nullptr);
     } else {
         view_->ChevronAt = view_->WrapAt = 0;
-        // A free-standing toolbar that sizes itself never shrinks.
-        if (!GetAutoResize()) {
+        // A free-standing toolbar that sizes itself never shrinks, unless
+        // its anchors hold its width.
+        const bool heldWidth = (GetAnchors() & (akLeft | akRight)) == (akLeft | akRight);
+        if (!GetAutoResize() || heldWidth) {
             int ncW = 0, ncH = 0;
             NonClientSize(ncW, ncH);
             if (shrinkMode_ == tbsmChevron) view_->ChevronAt = GetWidth() - ncW;
@@ -579,7 +639,8 @@ bool TMbCustomToolbar::PointOnContent(POINT Client)
 void TMbCustomToolbar::Resize()
 {
     TMbCustomDockableWindow::Resize();
-    if (AlignLock == 0 && !GetAutoResize() && !IsDocked && !GetIsFloating()) {
+    const bool heldWidth = (GetAnchors() & (akLeft | akRight)) == (akLeft | akRight);
+    if (AlignLock == 0 && (!GetAutoResize() || heldWidth) && !IsDocked && !GetIsFloating()) {
         layoutValid_ = false;
         Rearrange();
     }
@@ -792,9 +853,12 @@ void TMbCustomToolbar::Paint()
 {
     TCanvas* canvas = GetCanvas();
     const RECT r = GetClientRect();
-    canvas->GetBrush()->SetColor(GetColor());
-    canvas->GetBrush()->SetStyle(bsSolid);
-    canvas->FillRect(r);
+    // Over the dock's picture the erase painted the background already.
+    if (!ShowsDockBackground()) {
+        canvas->GetBrush()->SetColor(GetColor());
+        canvas->GetBrush()->SetStyle(bsSolid);
+        canvas->FillRect(r);
+    }
     ValidateLayout();
     view_->DrawAll(canvas);
 }
@@ -860,6 +924,34 @@ void TMbCustomToolbar::WndProc(TMessage& Message)
             Message.Result = 1;
             return;
         }
+        break;
+    case WM_SETCURSOR:
+        if (reinterpret_cast<HWND>(Message.WParam) == GetHandle() && LOWORD(Message.LParam) == HTCLIENT &&
+            !(GetComponentState() & csDesigning)) {
+            POINT p{};
+            ::GetCursorPos(&p);
+            if (TMbItemViewer* v = view_->ViewerAt(ScreenToClient(p))) {
+                HCURSOR cursor = nullptr;
+                const POINT at = v->ScreenToViewer(p);
+                v->CursorAt(at.x, at.y, cursor);
+                if (cursor) {
+                    ::SetCursor(cursor);
+                    Message.Result = 1;
+                    return;
+                }
+            }
+        }
+        break;
+    case WM_NCMOUSEMOVE:
+        Hint.clear();
+        if (!(view_->RunFlags & rfInLoop) && ::GetCapture() != GetHandle())
+            view_->TrackPointer(POINT{-32000, -32000}, false);
+        break;
+    case CM_CONTROLCHANGE:
+        if (Message.LParam) ControlInserted(reinterpret_cast<TControl*>(Message.WParam));
+        break;
+    case CM_CONTROLLISTCHANGE:
+        if (!Message.LParam) ControlRemoved(reinterpret_cast<TControl*>(Message.WParam));
         break;
     case WM_GETOBJECT:
         if (MbAnswerGetObject(view_.get(), Message.WParam, Message.LParam, Message.Result)) return;

@@ -129,7 +129,6 @@ public:
     void SetOptions(TMbItemOptions Value) { items_->SetOptions(Value); }
     bool UpdateActions = true;
     TShortCutEvent OnShortCut;
-    std::wstring Caption;
 
     SIZE ViewSize{};
     int LineCount = 1;
@@ -144,6 +143,11 @@ public:
     // Makes every hosted control a child of the toolbar; gives every child
     // control without an entry one at the end.
     void AdoptChildControls();
+    // The hosted controls (and those inside them) are reached through the
+    // toolbar's keyboard handling, not by Tab: they are left out.
+    void GetTabOrderList(std::vector<classlib::TWinControl*>& List) const override;
+    // At idle: with UpdateActions, the entries' actions refresh their state.
+    void InitiateAction() override;
 
     // Sizes.
     SIZE CalcArrangedSize(bool EntriesMayMove, int PresentDockType, bool TargetFloating,
@@ -187,9 +191,16 @@ protected:
     void Resize() override;
     void CreateHandleDone() override;
     void FontChanged(classlib::TObject* Sender) override;
+    // Adopts the child controls placed while loading, then arranges.
+    void Loaded() override;
 
 private:
     friend class TMbToolbarView;
+    // A control placed on the toolbar becomes a control entry at the end
+    // (not while loading); a removed one takes its entries along, the
+    // control itself kept.
+    void ControlInserted(classlib::TControl* Control);
+    void ControlRemoved(classlib::TControl* Control);
     void RootChanged(TMbCustomItem* Sender, TMbItemChange Change, int Index, TMbCustomItem* Item);
     // Lays the entries out with the view's limits; answers the client size.
     SIZE RecalcViewLayout();

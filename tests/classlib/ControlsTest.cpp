@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "classlib/Controls.h"
@@ -712,4 +714,140 @@ TEST(Controls, ResizeEnabledFocusAndTabOrder)
     EXPECT_TRUE(kids[0]->Focused());
     EXPECT_EQ(log.Entries,
               (std::vector<std::wstring>{L"B focus", L"B unfocus", L"C focus", L"C unfocus", L"B focus"}));
+}
+
+TEST(Controls, AnchoredChildrenKeepTheirDistancesWhenTheParentResizes)
+{
+    // A 40 x 20 child at (20, 10) in a 200 x 100 client area; the parent
+    // grows to 300 x 150.
+    struct TCase {
+        TAnchors Anchors;
+        TAlign Align;
+        RECT Grown;
+    };
+    const TCase table[] = {
+        {akLeft | akTop, alNone, {20, 10, 60, 30}},
+        {akRight | akTop, alNone, {120, 10, 160, 30}},
+        {akLeft | akRight | akTop, alNone, {20, 10, 160, 30}},
+        {akLeft | akBottom, alNone, {20, 60, 60, 80}},
+        {akLeft | akTop | akBottom, alNone, {20, 10, 60, 80}},
+        {akLeft | akTop | akRight | akBottom, alNone, {20, 10, 160, 80}},
+        // Neither side: the centre (40, 20) keeps its proportion (60, 30).
+        {0, alNone, {40, 20, 80, 40}},
+        // Align wins over the anchors.
+        {akLeft | akRight, alLeft, {0, 0, 40, 150}},
+    };
+    for (bool windowed : {false, true}) {
+        for (const TCase& c : table) {
+            THostWindow host;
+            TWinControl parent(nullptr);
+            parent.SetParentWindow(host.Get());
+            parent.SetBounds(0, 0, 200, 100);
+            TControl* child = windowed ? static_cast<TControl*>(new TWinControl(&parent))
+                                       : static_cast<TControl*>(new TGraphicControl(&parent));
+            child->SetBounds(20, 10, 40, 20);
+            child->SetParent(&parent);
+            child->SetAnchors(c.Anchors);
+            child->SetAlign(c.Align);
+            if (windowed) parent.HandleNeeded();
+            parent.SetBounds(0, 0, 300, 150);
+            RECT got = child->GetBoundsRect();
+            EXPECT_TRUE(::EqualRect(&got, &c.Grown))
+                << "anchors " << c.Anchors << " align " << c.Align << (windowed ? " windowed" : " graphic") << ": "
+                << got.left << "," << got.top << "," << got.right << "," << got.bottom;
+            if (windowed) {
+                RECT real = WindowRectInParent(static_cast<TWinControl*>(child)->GetHandle());
+                EXPECT_TRUE(::EqualRect(&real, &c.Grown)) << "window of anchors " << c.Anchors;
+            }
+            // Back to the first size: back to the first place.
+            parent.SetBounds(0, 0, 200, 100);
+            got = child->GetBoundsRect();
+            if (c.Align == alNone) {
+                const RECT first{20, 10, 60, 30};
+                EXPECT_TRUE(::EqualRect(&got, &first)) << "anchors " << c.Anchors << " shrunk back";
+            }
+        }
+    }
+}
+
+TEST(Controls, AnchorDistancesAreRetakenWhenTheChildIsPlacedAgain)
+{
+    TWinControl parent(nullptr);
+    parent.SetBounds(0, 0, 200, 100);
+    TWinControl child(nullptr);
+    child.SetAnchors(akRight | akBottom);
+    child.SetBounds(150, 70, 30, 20);  // no parent yet: nothing to keep
+    child.SetParent(&parent);          // 20 and 10 from the right and bottom
+    parent.SetBounds(0, 0, 260, 130);
+    EXPECT_EQ(child.GetLeft(), 210);
+    EXPECT_EQ(child.GetTop(), 100);
+    child.SetBounds(100, 20, 30, 20);  // now 130 and 90 from them
+    parent.SetBounds(0, 0, 300, 200);
+    EXPECT_EQ(child.GetLeft(), 140);
+    EXPECT_EQ(child.GetTop(), 90);
+    // A parent without a size: the distances are taken once it has one.
+    TWinControl empty(nullptr);
+    TWinControl late(nullptr);
+    late.SetAnchors(akRight);
+    late.SetBounds(5, 5, 10, 10);
+    late.SetParent(&empty);
+    empty.SetBounds(0, 0, 100, 50);
+    EXPECT_EQ(late.GetLeft(), 5);
+    empty.SetBounds(0, 0, 150, 50);
+    EXPECT_EQ(late.GetLeft(), 55);
+    child.SetParent(nullptr);
+    late.SetParent(nullptr);
+}
+
+namespace {
+
+// Logs the control-change notices it receives.
+class TNoticeLog : public TWinControl {
+public:
+    using TWinControl::TWinControl;
+    // The child by address (it may be gone when the log is read).
+    std::vector<std::tuple<UINT, std::uintptr_t, LPARAM>> Notices;
+    void WndProc(TMessage& Message) override
+    {
+        if (Message.Msg == CM_CONTROLCHANGE || Message.Msg == CM_CONTROLLISTCHANGE) {
+            auto* c = reinterpret_cast<TControl*>(Message.WParam);
+            // Whether the child is in the list at the time of the notice.
+            const bool listed = c->GetParent() != nullptr;
+            Notices.emplace_back(Message.Msg, Message.WParam, Message.LParam * 2 + (listed ? 1 : 0));
+        }
+        TWinControl::WndProc(Message);
+    }
+};
+
+}  // namespace
+
+TEST(Controls, ParentsHearOfChildrenInsertedAndRemoved)
+{
+    using TNotice = std::tuple<UINT, std::uintptr_t, LPARAM>;
+    auto id = [](TControl* c) { return reinterpret_cast<std::uintptr_t>(c); };
+    TNoticeLog outer(nullptr);
+    auto* inner = new TNoticeLog(&outer);
+    inner->SetParent(&outer);
+    outer.Notices.clear();
+    auto* child = new TGraphicControl(nullptr);
+    const std::uintptr_t childId = id(child);
+    child->SetParent(inner);
+    // LParam * 2 + whether the child was listed then.
+    EXPECT_EQ(inner->Notices, (std::vector<TNotice>{{CM_CONTROLLISTCHANGE, childId, 2}, {CM_CONTROLCHANGE, childId, 3}}));
+    // The list change goes on up to the outer parent.
+    EXPECT_EQ(outer.Notices, (std::vector<TNotice>{{CM_CONTROLLISTCHANGE, childId, 2}}));
+    inner->Notices.clear();
+    outer.Notices.clear();
+    delete child;  // removal on deletion: the same notices
+    EXPECT_EQ(inner->Notices, (std::vector<TNotice>{{CM_CONTROLCHANGE, childId, 1}, {CM_CONTROLLISTCHANGE, childId, 0}}));
+    EXPECT_EQ(outer.Notices, (std::vector<TNotice>{{CM_CONTROLLISTCHANGE, childId, 0}}));
+    // A parent on its way out hears nothing of its children's going.
+    auto* orphan = new TGraphicControl(nullptr);
+    orphan->SetParent(inner);
+    outer.Notices.clear();
+    const std::uintptr_t innerId = id(inner);
+    delete inner;
+    EXPECT_EQ(orphan->GetParent(), nullptr);
+    EXPECT_EQ(outer.Notices, (std::vector<TNotice>{{CM_CONTROLCHANGE, innerId, 1}, {CM_CONTROLLISTCHANGE, innerId, 0}}));
+    delete orphan;
 }

@@ -588,3 +588,56 @@ TEST(Forms, FixedFrameFormsRefuseToMaximise)
         form.SetVisible(false);
     }
 }
+
+namespace {
+
+// Counts its idle calls; only with csActionClient does it get any.
+class TActionClientControl : public TCustomControl {
+public:
+    explicit TActionClientControl(TComponent* owner, bool client) : TCustomControl(owner)
+    {
+        if (client) ControlStyle |= csActionClient;
+    }
+    int Calls = 0;
+    void InitiateAction() override { ++Calls; }
+};
+
+}  // namespace
+
+TEST(Forms, IdleLetsTheVisibleActionClientsOfVisibleFormsUpdate)
+{
+    TAppScope scope;
+    TForm form(nullptr);
+    Frameless(form).SetBounds(0, 0, 100, 100);
+    auto* panel = new TCustomControl(&form);
+    panel->SetBounds(0, 0, 80, 80);
+    panel->SetParent(&form);
+    auto* deep = new TActionClientControl(&form, true);  // inside a plain panel
+    deep->SetParent(panel);
+    auto* plain = new TActionClientControl(&form, false);
+    plain->SetParent(&form);
+    auto* hidden = new TActionClientControl(&form, true);
+    hidden->SetVisible(false);
+    hidden->SetParent(&form);
+    scope.app.Idle();
+    EXPECT_EQ(deep->Calls, 0) << "the form is not shown";
+    form.SetVisible(true);
+    Pump();
+    scope.app.Idle();
+    EXPECT_EQ(deep->Calls, 1);
+    EXPECT_EQ(plain->Calls, 0);
+    EXPECT_EQ(hidden->Calls, 0);
+    panel->SetVisible(false);  // the controls inside a hidden one are skipped
+    scope.app.Idle();
+    EXPECT_EQ(deep->Calls, 1);
+    panel->SetVisible(true);
+
+    // The message loop is idle whenever it is about to wait (a timer keeps
+    // the waits short).
+    const UINT_PTR timer = ::SetTimer(form.GetHandle(), 1, 10, nullptr);
+    for (int i = 0; i < 10000 && deep->Calls < 2; ++i) scope.app.HandleMessage();
+    ::KillTimer(form.GetHandle(), timer);
+    EXPECT_GE(deep->Calls, 2);
+    EXPECT_EQ(hidden->Calls, 0);
+    form.SetVisible(false);
+}

@@ -10,8 +10,11 @@
 #include "classlib/Exceptions.h"
 #include "classlib/Forms.h"
 #include "classlib/StdCtrls.h"
+#include "classlib/WinHandles.h"
 #include "controls/toolbar/MbDock.h"
+#include "controls/toolbar/MbItem.h"
 #include "controls/toolbar/MbToolbar.h"
+#include "tests/controls/toolbar/MbInputDriver.h"
 
 namespace {
 
@@ -176,8 +179,12 @@ TEST(MbDockable, DockingAndFloatingKeepTheWindowAndItsControls)
     EXPECT_EQ(::GetParent(wnd), bottom->GetHandle());
     EXPECT_TRUE(bar->IsDocked);
 
+    bar->SetCaption(L"Tools");
     bar->SetIsFloating(true);
     ASSERT_NE(bar->GetToolWindow(), nullptr);
+    EXPECT_EQ(bar->GetToolWindow()->GetCaption(), L"Tools") << "the window's text is the caption";
+    bar->SetCaption(L"Zoom");
+    EXPECT_EQ(bar->GetToolWindow()->GetCaption(), L"Zoom");
     EXPECT_EQ(bar->GetHandle(), wnd);
     EXPECT_EQ(::GetParent(wnd), bar->GetToolWindow()->GetHandle());
     EXPECT_EQ(MbFindOwningForm(bar), &form);
@@ -260,3 +267,167 @@ TEST(MbDropRow, ChosenByQuartersAndHalves)
 }
 
 }  // namespace
+
+namespace {
+
+// Vertical stripes, 4 pixels red and 4 blue, from the rectangle's left.
+class TStripes : public TMbBasicBackground {
+public:
+    using TMbBasicBackground::TMbBasicBackground;
+    void PaintTo(HDC DC, const RECT& R) override
+    {
+        for (int x = R.left, i = 0; x < R.right; x += 4, ++i) {
+            const RECT s{x, R.top, x + 4, R.bottom};
+            classlib::TOwnedBrush b(::CreateSolidBrush(i % 2 ? RGB(0, 0, 255) : RGB(255, 0, 0)));
+            ::FillRect(DC, &s, b.Get());
+        }
+    }
+    HPALETTE PaletteHandle() override { return nullptr; }
+    void AddChangeHandler(const classlib::TNotifyEvent&) override {}
+    void SystemColoursChanged() override {}
+    void RemoveChangeHandler(const classlib::TNotifyEvent&) override {}
+    bool IsActive() override { return true; }
+};
+
+COLORREF ScreenPixel(POINT P)
+{
+    classlib::TWindowDC dc(nullptr);
+    return ::GetPixel(dc.Get(), P.x, P.y);
+}
+
+void PumpAll()
+{
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
+}  // namespace
+
+TEST(MbDockBackground, DocksAndTheirWindowsContinueOnePictureAlsoRightAfterAMove)
+{
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    form.SetBounds(30, 20, 400, 200);
+    auto* dock = new TMbDock(&form);
+    dock->SetParent(&form);
+    auto* left = new TMbDock(&form);
+    left->SetPosition(dpLeft);
+    left->SetFixAlign(true);
+    left->SetParent(&form);
+    auto* bar = new TFakeBar(&form, 60, 20);
+    bar->SetDockPos(0);
+    bar->SetParent(dock);
+    TStripes stripes(&form);
+    dock->SetBackground(&stripes);
+    left->SetBackground(&stripes);
+    form.Show();
+    PumpAll();
+    const POINT origin = form.ClientToScreen(POINT{0, 0});
+    auto expected = [&](POINT P) { return ((P.x - origin.x) / 4) % 2 ? RGB(0, 0, 255) : RGB(255, 0, 0); };
+    // Points on the screen: the dock beside the window, the left dock, the
+    // window's content and the ring inside its edge (second pixel from the
+    // right).
+    auto check = [&](const char* When) {
+        RECT wr{};
+        ::GetWindowRect(bar->GetHandle(), &wr);
+        const int midY = (wr.top + wr.bottom) / 2;
+        const POINT points[] = {
+            {wr.right + 9, midY},
+            {origin.x, dock->ClientToScreen(POINT{0, dock->GetHeight()}).y + 5},
+            {bar->ClientToScreen(POINT{bar->GetClientWidth() / 2, 0}).x, midY},
+            {bar->ClientToScreen(POINT{bar->GetClientWidth() / 2 + 1, 0}).x, midY},
+            {wr.right - 2, midY},
+            {wr.right - 3, midY},
+        };
+        for (const POINT& p : points)
+            EXPECT_EQ(ScreenPixel(p), expected(p)) << When << " at " << p.x << "," << p.y;
+    };
+    check("shown");
+    // An odd step: the copied pixels would show the stripes out of phase.
+    bar->SetDockPos(37);
+    ASSERT_EQ(bar->GetLeft(), 37);
+    RECT pending{};
+    EXPECT_FALSE(::GetUpdateRect(bar->GetHandle(), &pending, FALSE)) << "painted at once, through a bitmap";
+    check("moved");
+    PumpAll();
+    check("moved and painted");
+    dock->SetBackground(nullptr);
+    left->SetBackground(nullptr);
+}
+
+namespace {
+
+struct TContextLog {
+    int Events = 0, Popups = 0;
+    POINT At{};
+    bool Handle = false;
+    void Context(classlib::TObject*, POINT P, bool& Handled)
+    {
+        ++Events;
+        At = P;
+        Handled = Handle;
+    }
+    void Popup(classlib::TObject*) { ++Popups; }
+};
+
+}  // namespace
+
+TEST(MbDockable, ARightClickOnTheFrameOpensThePopupMenuAndTheContentIsLeftAlone)
+{
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    form.SetBounds(0, 0, 300, 100);
+    auto* dock = new TMbDock(&form);
+    dock->SetParent(&form);
+    auto* bar = new TFakeBar(&form, 60, 20);
+    bar->SetParent(dock);
+    auto* menu = new TMbPopupMenu(&form);
+    auto* entry = new TMbItem(&form);
+    entry->SetCaption(L"Customize");
+    menu->GetItems()->Add(entry);
+    TContextLog log;
+    bar->OnContextPopup = TMbContextPopupEvent(&log, &TContextLog::Context);
+    menu->OnPopup = classlib::TNotifyEvent(&log, &TContextLog::Popup);
+    bar->SetPopupMenu(menu);
+    form.Show();
+    PumpAll();
+    const HWND wnd = bar->GetHandle();
+    RECT wr{};
+    ::GetWindowRect(wnd, &wr);
+    const POINT handle{wr.left + 4, (wr.top + wr.bottom) / 2};
+    ASSERT_EQ(::SendMessageW(wnd, WM_NCHITTEST, 0, MAKELPARAM(handle.x, handle.y)), kHitDragHandle);
+
+    bool opened = false;
+    mbtest::RunDriven(
+        [&] { ::SendMessageW(wnd, WM_NCRBUTTONUP, kHitDragHandle, MAKELPARAM(handle.x, handle.y)); },
+        [&](mbtest::TInputDriver& d) {
+            opened = mbtest::WaitFor([] {
+                for (HWND w = ::FindWindowExW(nullptr, nullptr, L"VelmoMbPopupWindow", nullptr); w;
+                     w = ::FindWindowExW(nullptr, w, L"VelmoMbPopupWindow", nullptr))
+                    if (::IsWindowVisible(w)) return true;
+                return false;
+            });
+            d.Key(WM_KEYDOWN, VK_ESCAPE);
+            d.Key(WM_KEYDOWN, VK_ESCAPE, true);
+        });
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(log.Events, 1);
+    EXPECT_EQ(log.Popups, 1);
+    const POINT client = bar->ScreenToClient(handle);
+    EXPECT_EQ(log.At.x, client.x);
+    EXPECT_EQ(log.At.y, client.y);
+
+    // The event may keep the menu shut; a click on the content is left to
+    // the content.
+    log.Handle = true;
+    ::SendMessageW(wnd, WM_NCRBUTTONUP, kHitDragHandle, MAKELPARAM(handle.x, handle.y));
+    EXPECT_EQ(log.Events, 2);
+    const POINT inside = bar->ClientToScreen(POINT{5, 5});
+    EXPECT_EQ(::SendMessageW(wnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(wnd), MAKELPARAM(inside.x, inside.y)), 0);
+    EXPECT_EQ(log.Events, 2);
+    EXPECT_EQ(log.Popups, 1);
+    bar->SetPopupMenu(nullptr);
+}

@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "classlib/ActnList.h"
 #include "classlib/Automation.h"
+#include "classlib/Component.h"
 #include "classlib/Forms.h"
 #include "classlib/StdCtrls.h"
 #include "controls/toolbar/MbItem.h"
@@ -369,3 +374,161 @@ TEST(MbToolbar, ShortcutsGoToTheActiveFormsToolbarsAndSkipDisabledForms)
 }
 
 }  // namespace
+
+namespace {
+
+// The control entry hosting Control, and its viewer, or nulls.
+TMbItemViewer* HostViewerOf(TMbCustomToolbar* Bar, classlib::TControl* Control)
+{
+    for (TMbItemViewer* v : Bar->GetView()->ViewerList)
+        if (auto* ci = dynamic_cast<TMbControlItem*>(v->EntryItem))
+            if (ci->GetControl() == Control) return v;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(MbToolbar, ControlsPlacedOnTheToolbarBecomeEntriesAndTakeThemAlongWhenTheyLeave)
+{
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    form.SetBounds(0, 0, 400, 100);
+    auto* bar = new TMbToolbar(&form);
+    bar->SetParent(&form);
+    AddEntry(form, bar->GetItems(), new TMbItem(&form), L"First");
+    form.Show();
+    const int narrow = bar->GetWidth();
+
+    auto* combo = new classlib::TComboBox(&form);
+    combo->SetWidth(70);
+    combo->SetParent(bar);
+    TMbControlItem* host = bar->FindControlItem(combo);
+    ASSERT_NE(host, nullptr);
+    EXPECT_EQ(bar->GetItems()->IndexOf(host), 1) << "a new control goes last";
+    EXPECT_EQ(bar->GetItems()->GetCount(), 2) << "one entry, not one per notice";
+    TMbItemViewer* v = HostViewerOf(bar, combo);
+    ASSERT_NE(v, nullptr);
+    EXPECT_TRUE(v->Placed);
+    EXPECT_EQ(combo->GetLeft(), v->EntryRect.left);
+    EXPECT_EQ(bar->GetWidth(), narrow + 70);
+    // Tab does not go into the toolbar's controls.
+    auto* field = new classlib::TEdit(&form);
+    field->SetParent(&form);
+    std::vector<classlib::TWinControl*> tabs;
+    form.GetTabOrderList(tabs);
+    EXPECT_EQ(std::count(tabs.begin(), tabs.end(), combo), 0);
+    EXPECT_EQ(std::count(tabs.begin(), tabs.end(), field), 1);
+
+    // Moved elsewhere: the entry goes, the control stays.
+    combo->SetParent(&form);
+    EXPECT_EQ(bar->FindControlItem(combo), nullptr);
+    EXPECT_EQ(bar->GetItems()->GetCount(), 1);
+    EXPECT_EQ(combo->GetParent(), &form);
+    EXPECT_EQ(bar->GetWidth(), narrow);
+
+    // Deleted while on the toolbar: the entry goes with it.
+    auto* edit = new classlib::TEdit(&form);
+    edit->SetWidth(50);
+    edit->SetParent(bar);
+    ASSERT_NE(bar->FindControlItem(edit), nullptr);
+    delete edit;
+    EXPECT_EQ(bar->GetItems()->GetCount(), 1);
+    EXPECT_EQ(bar->GetWidth(), narrow);
+
+    // An entry made for a control does not make a second one.
+    bar->AddControlItem(0, combo);
+    EXPECT_EQ(combo->GetParent(), bar);
+    EXPECT_EQ(bar->GetItems()->GetCount(), 2);
+    EXPECT_EQ(bar->GetItems()->IndexOf(bar->FindControlItem(combo)), 0);
+}
+
+TEST(MbToolbar, WhileLoadingOnlyTheStylesChangeAndTheEndAdoptsTheControls)
+{
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    form.SetBounds(0, 0, 400, 100);
+    classlib::BeginLoading(&form);
+    auto* bar = new TMbToolbar(&form);
+    bar->SetParent(&form);
+    bar->SetMenuBar(true);
+    auto* combo = new classlib::TComboBox(&form);
+    combo->SetWidth(70);
+    combo->SetParent(bar);
+    EXPECT_EQ(bar->FindControlItem(combo), nullptr) << "adopted only when loading ends";
+    EXPECT_FALSE(bar->GetFullSize());
+    EXPECT_FALSE(bar->GetProcessShortCuts());
+    EXPECT_EQ(bar->GetShrinkMode(), tbsmChevron);
+    EXPECT_TRUE(bar->ControlStyle & csMenuEvents);
+    classlib::EndLoading(&form);
+    ASSERT_NE(bar->FindControlItem(combo), nullptr);
+    EXPECT_EQ(bar->GetItems()->GetCount(), 1);
+    EXPECT_EQ(bar->GetWidth(), 70) << "arranged once loading ended";
+    bar->SetMenuBar(false);
+}
+
+namespace {
+
+struct TActionUpdates {
+    int Calls = 0;
+    bool Enable = false;
+    void Update(classlib::TObject* Sender)
+    {
+        ++Calls;
+        static_cast<classlib::TCustomAction*>(Sender)->SetEnabled(Enable);
+    }
+};
+
+}  // namespace
+
+TEST(MbToolbar, IdleUpdatesTheActionsOfItsEntriesUnlessTurnedOff)
+{
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    form.SetBounds(0, 0, 300, 60);
+    auto* bar = new TMbToolbar(&form);
+    bar->SetParent(&form);
+    auto* action = new classlib::TCustomAction(&form);
+    TActionUpdates updates;
+    action->OnUpdate = classlib::TNotifyEvent(&updates, &TActionUpdates::Update);
+    TMbCustomItem* item = AddEntry(form, bar->GetItems(), new TMbItem(&form), L"Run");
+    item->SetAction(action);
+    form.Show();
+    const int before = updates.Calls;
+    classlib::Application->Idle();
+    EXPECT_GT(updates.Calls, before);
+    EXPECT_FALSE(item->GetEnabled()) << "the action's state reached the entry";
+    updates.Enable = true;
+    classlib::Application->Idle();
+    EXPECT_TRUE(item->GetEnabled());
+
+    bar->UpdateActions = false;
+    const int off = updates.Calls;
+    updates.Enable = false;
+    classlib::Application->Idle();
+    EXPECT_EQ(updates.Calls, off);
+    EXPECT_TRUE(item->GetEnabled());
+    form.Hide();
+}
+
+TEST(MbToolbar, AnchoredOnBothSidesItKeepsItsWidthAndShowsTheChevron)
+{
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    form.SetBounds(0, 0, 160, 100);
+    auto* bar = new TMbToolbar(&form);
+    for (int i = 0; i < 6; ++i) AddEntry(form, bar->GetItems(), new TMbItem(&form), (L"Button " + std::to_wstring(i)).c_str());
+    bar->SetBounds(0, 0, 150, 22);
+    bar->SetAnchors(classlib::akLeft | classlib::akTop | classlib::akRight);
+    bar->SetParent(&form);
+    form.Show();
+    EXPECT_EQ(bar->GetWidth(), 150);
+    auto chevronPlaced = [&] {
+        for (TMbItemViewer* v : bar->GetView()->ViewerList)
+            if (v->EntryItem == bar->GetChevronItem()) return v->Placed;
+        return false;
+    };
+    EXPECT_TRUE(chevronPlaced());
+    form.SetWidth(1010);  // the anchors stretch it; everything fits
+    EXPECT_EQ(bar->GetWidth(), 1000);
+    EXPECT_FALSE(chevronPlaced());
+}
