@@ -216,34 +216,9 @@ bool IsShownObject(TShFolderObject& Browser, ShellOptions Options)
 
 // ---- link client
 
-HRESULT STDMETHODCALLTYPE TShellLinkClient::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IShellControl) {
-        *ppv = static_cast<IShellControl*>(this);
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-class TShellLinkClient::TIconSink : public IIconViewer {
+class TShellLinkClient::TIconSink : public classlib::TComObject<IIconViewer, IID_IIconViewer> {
 public:
     explicit TIconSink(TShellLinkClient* Client) : client_(Client) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        const bool known = riid == IID_IUnknown || riid == IID_IIconViewer;
-        *ppv = known ? static_cast<IIconViewer*>(this) : nullptr;
-        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     // Main thread (the work items' done step).
     void STDMETHODCALLTYPE SetIconIndex(int IconIndex, std::uint8_t Kind, classlib::TObject* Item) override
     {
@@ -252,8 +227,7 @@ public:
     void Detach() { client_ = nullptr; }
 
 private:
-    virtual ~TIconSink() = default;
-    std::atomic<ULONG> refs_{1};
+    ~TIconSink() override = default;
     TShellLinkClient* client_;
 };
 
@@ -365,18 +339,9 @@ private:
 // The tree's drop target: not reference counted (the tree's lifetime; the
 // tree revokes it with its window). Every call answers S_OK: a change of
 // effect is an answer, not a failure.
-class TShellTree::TDropTarget : public IDropTarget {
+class TShellTree::TDropTarget : public classlib::TUncountedComObject<IDropTarget, IID_IDropTarget> {
 public:
     explicit TDropTarget(TShellTree* Tree) : tree_(Tree) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        const bool known = riid == IID_IUnknown || riid == IID_IDropTarget;
-        *ppv = known ? static_cast<IDropTarget*>(this) : nullptr;
-        return known ? S_OK : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL Point, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
@@ -1372,23 +1337,9 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
 
 // Receives the finished thumbnails of the list's work items on the main
 // thread; forwards nothing once the list has detached it.
-class TShellList::TThumbnailSink : public IThumbnailViewer {
+class TShellList::TThumbnailSink : public classlib::TComObject<IThumbnailViewer, IID_IThumbnailViewer> {
 public:
     explicit TThumbnailSink(TShellList* List) : list_(List) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        const bool known = riid == IID_IUnknown || riid == IID_IThumbnailViewer;
-        *ppv = known ? static_cast<IThumbnailViewer*>(this) : nullptr;
-        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     void STDMETHODCALLTYPE SetThumbnail(classlib::TBitmap* Bitmap, int ImageIndex, classlib::TObject* Item) override
     {
         if (list_)
@@ -1399,8 +1350,7 @@ public:
     void Detach() { list_ = nullptr; }
 
 private:
-    virtual ~TThumbnailSink() = default;
-    std::atomic<ULONG> refs_{1};
+    ~TThumbnailSink() override = default;
     TShellList* list_;
 };
 
@@ -2243,18 +2193,9 @@ void STDMETHODCALLTYPE TShellList::NavigateUp()
 
 // The list's drop target: not reference counted (the list's lifetime; the
 // list revokes it with its window).
-class TShellList::TDropTarget : public IDropTarget {
+class TShellList::TDropTarget : public classlib::TUncountedComObject<IDropTarget, IID_IDropTarget> {
 public:
     explicit TDropTarget(TShellList* List) : list_(List) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        const bool known = riid == IID_IUnknown || riid == IID_IDropTarget;
-        *ppv = known ? static_cast<IDropTarget*>(this) : nullptr;
-        return known ? S_OK : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "classlib/ComCtrls.h"
+#include "classlib/ComObject.h"
 #include "classlib/Controls.h"
 #include "classlib/Events.h"
 #include "controls/shell/ShFolderObject.h"
@@ -75,11 +76,8 @@ bool IsShownObject(TShFolderObject& Browser, ShellOptions Options);
 
 // The shared part of the tree and the list: the link registration and the
 // icons looked up in the background (out of the small system image list).
-class TShellLinkClient : public IShellControl {
+class TShellLinkClient : public classlib::TUncountedComObject<IShellControl, IID_IShellControl> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     void STDMETHODCALLTYPE SetShellLink(TShellLink* Link) override;
     TShellLink* STDMETHODCALLTYPE GetShellLink() override { return link_; }
 
