@@ -117,26 +117,14 @@ void TTmTabColors::Assign(const TPersistent* Source)
     TPersistent::Assign(Source);
 }
 
-void TTmTabColors::SetHighlightBar(TColor Value)
+void TTmTabColors::RepaintOwner()
 {
-    if (Value == highlightBar_) return;
-    highlightBar_ = Value;
     if (owner_) owner_->InvalidateTabs();
 }
 
-void TTmTabColors::SetShadow(TColor Value)
-{
-    if (Value == shadow_) return;
-    shadow_ = Value;
-    if (owner_) owner_->InvalidateTabs();
-}
-
-void TTmTabColors::SetUnselected(TColor Value)
-{
-    if (Value == unselected_) return;
-    unselected_ = Value;
-    if (owner_) owner_->InvalidateTabs();
-}
+TM_REDRAW_SETTER(TTmTabColors, HighlightBar, TColor, highlightBar_, RepaintOwner)
+TM_REDRAW_SETTER(TTmTabColors, Shadow, TColor, shadow_, RepaintOwner)
+TM_REDRAW_SETTER(TTmTabColors, Unselected, TColor, unselected_, RepaintOwner)
 
 void TTmTextColors::Assign(const TPersistent* Source)
 {
@@ -149,26 +137,14 @@ void TTmTextColors::Assign(const TPersistent* Source)
     TPersistent::Assign(Source);
 }
 
-void TTmTextColors::SetDisabled(TColor Value)
+void TTmTextColors::RepaintOwner()
 {
-    if (Value == disabled_) return;
-    disabled_ = Value;
     if (owner_) owner_->InvalidateTabs();
 }
 
-void TTmTextColors::SetSelected(TColor Value)
-{
-    if (Value == selected_) return;
-    selected_ = Value;
-    if (owner_) owner_->InvalidateTabs();
-}
-
-void TTmTextColors::SetUnselected(TColor Value)
-{
-    if (Value == unselected_) return;
-    unselected_ = Value;
-    if (owner_) owner_->InvalidateTabs();
-}
+TM_REDRAW_SETTER(TTmTextColors, Disabled, TColor, disabled_, RepaintOwner)
+TM_REDRAW_SETTER(TTmTextColors, Selected, TColor, selected_, RepaintOwner)
+TM_REDRAW_SETTER(TTmTextColors, Unselected, TColor, unselected_, RepaintOwner)
 
 // ============================================================ region cache
 

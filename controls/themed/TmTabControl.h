@@ -120,6 +120,8 @@ public:
     virtual void SetUnselected(TColor Value);
 
 private:
+    // Repaints the owner's tabs after a change.
+    void RepaintOwner();
     TTmCustomTabControl* owner_;
     TColor highlightBar_ = classlib::clHighlight;
     TColor shadow_ = classlib::clBtnFace;
@@ -140,6 +142,8 @@ public:
     virtual void SetUnselected(TColor Value);
 
 private:
+    // Repaints the owner's tabs after a change.
+    void RepaintOwner();
     TTmCustomTabControl* owner_;
     TColor disabled_ = classlib::clGrayText;
     TColor selected_ = classlib::clBtnText;
