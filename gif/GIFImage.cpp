@@ -291,19 +291,7 @@ void TGIFImage::ReleaseBitmap()
 
 void TGIFImage::LoadFromStream(classlib::TStream* Stream)
 {
-    DoProgress(this, classlib::psStarting, 0, false, L"Loading...");
-    bool Done = false;
-    struct Finally {
-        TGIFImage* img;
-        bool& done;
-        ~Finally()
-        {
-            try {
-                img->DoProgress(img, classlib::psEnding, done ? 100 : 0, true, L"Loading...");
-            } catch (...) {
-            }
-        }
-    } End{this, Done};
+    TGIFImageProgress progress(this, L"Loading...");
     Clear();
     const int64_t Start = Stream->GetPosition();
     try {
@@ -319,29 +307,17 @@ void TGIFImage::LoadFromStream(classlib::TStream* Stream)
         Stream->SetPosition(Start);
         throw;
     }
-    Done = true;
+    progress.Done = true;
 }
 
 void TGIFImage::SaveToStream(classlib::TStream* Stream)
 {
-    DoProgress(this, classlib::psStarting, 0, false, L"Saving...");
-    bool Done = false;
-    struct Finally {
-        TGIFImage* img;
-        bool& done;
-        ~Finally()
-        {
-            try {
-                img->DoProgress(img, classlib::psEnding, done ? 100 : 0, true, L"Saving...");
-            } catch (...) {
-            }
-        }
-    } End{this, Done};
+    TGIFImageProgress progress(this, L"Saving...");
     FileHeader->SaveToStream(Stream);
     Frames->SaveToStream(Stream);
     TGIFTrailer Trailer(this);
     Trailer.SaveToStream(Stream);
-    Done = true;
+    progress.Done = true;
 }
 
 // ---- copying -------------------------------------------------------------------------------

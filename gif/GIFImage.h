@@ -440,4 +440,30 @@ void GIFShutdown();
 // from main before classlib::RunStartups.
 void RegisterGIFUnit();
 
+// A whole-image operation's progress: psStarting with Msg when made, psEnding
+// with Msg when it goes, 100 once Done was set (the operation finished) and 0
+// otherwise. An exception of a handler at the end is dropped: the end runs
+// while the operation's own exception may be on its way.
+class TGIFImageProgress {
+public:
+    TGIFImageProgress(TGIFImage* Image, const wchar_t* Msg) : image_(Image), msg_(Msg)
+    {
+        image_->DoProgress(image_, classlib::psStarting, 0, false, msg_);
+    }
+    ~TGIFImageProgress()
+    {
+        try {
+            image_->DoProgress(image_, classlib::psEnding, Done ? 100 : 0, true, msg_);
+        } catch (...) {
+        }
+    }
+    TGIFImageProgress(const TGIFImageProgress&) = delete;
+    TGIFImageProgress& operator=(const TGIFImageProgress&) = delete;
+    bool Done = false;
+
+private:
+    TGIFImage* image_;
+    const wchar_t* msg_;
+};
+
 }  // namespace gif

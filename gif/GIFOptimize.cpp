@@ -394,20 +394,8 @@ void TGIFImage::Optimize(uint8_t Options, uint8_t Method, uint8_t, int)
         return;
     StopPainters();
     TLockedImage Locked(this);
-    DoProgress(this, classlib::psStarting, 0, false, L"Optimizing...");
-    bool Done = false;
+    TGIFImageProgress progress(this, L"Optimizing...");
     int Step = 0;
-    struct Finally {
-        TGIFImage* img;
-        bool& done;
-        ~Finally()
-        {
-            try {
-                img->DoProgress(img, classlib::psEnding, done ? 100 : 0, true, L"Optimizing...");
-            } catch (...) {
-            }
-        }
-    } End{this, Done};
     const int Total = std::max(1, 6 * Frames->GetCount());
     auto Report = [&](int Steps) {
         Step += Steps;
@@ -503,7 +491,7 @@ void TGIFImage::Optimize(uint8_t Options, uint8_t Method, uint8_t, int)
     }
     Report(2 * Frames->GetCount());
     ReleaseBitmap();
-    Done = true;
+    progress.Done = true;
 }
 
 }  // namespace gif

@@ -533,18 +533,6 @@ void TShDropFiles::Notification(classlib::TComponent* Component, classlib::TOper
     }
 }
 
-HRESULT STDMETHODCALLTYPE TShDropFiles::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDropTarget)) {
-        *ppv = static_cast<IDropTarget*>(this);
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
 HRESULT STDMETHODCALLTYPE TShDropFiles::DragEnter(IDataObject* DataObj, DWORD KeyState, POINTL Pt, DWORD* Effect)
 {
     if (DataObj)

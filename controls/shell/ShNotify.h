@@ -25,6 +25,7 @@
 #include <memory>
 #include <string>
 
+#include "classlib/ComObject.h"
 #include "classlib/Controls.h"
 #include "classlib/Events.h"
 #include "classlib/StringList.h"
@@ -184,7 +185,7 @@ using TShDragDropEvent = classlib::TEvent<void(classlib::TObject* Sender, classl
 
 // The drop target. Not reference counted: the component's lifetime rules
 // (it revokes its registration when destroyed).
-class TShDropFiles : public classlib::TComponent, public IDropTarget {
+class TShDropFiles : public classlib::TComponent, public classlib::TUncountedComObject<IDropTarget, IID_IDropTarget> {
 public:
     explicit TShDropFiles(classlib::TComponent* Owner);
     ~TShDropFiles() override;
@@ -213,10 +214,7 @@ public:
     TShDragDropEvent OnDragEnter;
     classlib::TNotifyEvent OnDragLeave;
 
-    // IUnknown (no counting) and IDropTarget.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    // IDropTarget.
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* DataObj, DWORD KeyState, POINTL Pt, DWORD* Effect) override;
     HRESULT STDMETHODCALLTYPE DragOver(DWORD KeyState, POINTL Pt, DWORD* Effect) override;
     HRESULT STDMETHODCALLTYPE DragLeave() override;

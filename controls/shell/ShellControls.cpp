@@ -372,34 +372,9 @@ bool IsShownObject(TShFolderObject& Browser, ShellOptions Options)
 
 // ---- link client
 
-HRESULT STDMETHODCALLTYPE TShellLinkClient::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IShellControl) {
-        *ppv = static_cast<IShellControl*>(this);
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-class TShellLinkClient::TIconSink : public IIconViewer {
+class TShellLinkClient::TIconSink : public classlib::TComObject<IIconViewer, IID_IIconViewer> {
 public:
     explicit TIconSink(TShellLinkClient* Client) : client_(Client) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        const bool known = riid == IID_IUnknown || riid == IID_IIconViewer;
-        *ppv = known ? static_cast<IIconViewer*>(this) : nullptr;
-        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     // Main thread (the work items' done step).
     void STDMETHODCALLTYPE SetIconIndex(int IconIndex, std::uint8_t Kind, classlib::TObject* Item) override
     {
@@ -408,8 +383,7 @@ public:
     void Detach() { client_ = nullptr; }
 
 private:
-    virtual ~TIconSink() = default;
-    std::atomic<ULONG> refs_{1};
+    ~TIconSink() override = default;
     TShellLinkClient* client_;
 };
 
@@ -598,18 +572,9 @@ constexpr DWORD DragHoverOpenDelay = 2000;
 // virtual operations. Not reference counted (the control's lifetime; a
 // drag ends before the control can go).
 template <class Control>
-class TForwardingDropSource : public IDropSource {
+class TForwardingDropSource : public classlib::TUncountedComObject<IDropSource, IID_IDropSource> {
 public:
     explicit TForwardingDropSource(Control* Owner) : owner_(Owner) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        const bool known = riid == IID_IUnknown || riid == IID_IDropSource;
-        *ppv = known ? static_cast<IDropSource*>(this) : nullptr;
-        return known ? S_OK : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL EscapePressed, DWORD KeyState) override
     {
         return owner_->QueryContinueDrag(EscapePressed, KeyState);
@@ -631,18 +596,9 @@ public:
 // tree revokes it with its window). The node under the cursor hands the
 // drop to its object's own target; a change of effect is an answer, not a
 // failure.
-class TShellTree::TDropTarget : public IDropTarget {
+class TShellTree::TDropTarget : public classlib::TUncountedComObject<IDropTarget, IID_IDropTarget> {
 public:
     explicit TDropTarget(TShellTree* Tree) : tree_(Tree) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        const bool known = riid == IID_IUnknown || riid == IID_IDropTarget;
-        *ppv = known ? static_cast<IDropTarget*>(this) : nullptr;
-        return known ? S_OK : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     // No node is asked yet: the first DragOver finds it.
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL, DWORD* Effect) override
     {
@@ -2121,23 +2077,9 @@ HBITMAP MakeSortArrow(const wchar_t* Name, bool Up);
 
 // Receives the finished thumbnails of the list's work items on the main
 // thread; forwards nothing once the list has detached it.
-class TShellList::TThumbnailSink : public IThumbnailViewer {
+class TShellList::TThumbnailSink : public classlib::TComObject<IThumbnailViewer, IID_IThumbnailViewer> {
 public:
     explicit TThumbnailSink(TShellList* List) : list_(List) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        const bool known = riid == IID_IUnknown || riid == IID_IThumbnailViewer;
-        *ppv = known ? static_cast<IThumbnailViewer*>(this) : nullptr;
-        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     void STDMETHODCALLTYPE SetThumbnail(classlib::TBitmap* Bitmap, int ImageIndex, classlib::TObject* Item) override
     {
         if (list_)
@@ -2148,8 +2090,7 @@ public:
     void Detach() { list_ = nullptr; }
 
 private:
-    virtual ~TThumbnailSink() = default;
-    std::atomic<ULONG> refs_{1};
+    ~TThumbnailSink() override = default;
     TShellList* list_;
 };
 
@@ -3411,18 +3352,9 @@ public:
 // The list's drop target: not reference counted (the list's lifetime; the
 // list revokes it with its window). A folder item under the cursor hands
 // the drop to its object's own target, anything else to the shown folder's.
-class TShellList::TDropTarget : public IDropTarget {
+class TShellList::TDropTarget : public classlib::TUncountedComObject<IDropTarget, IID_IDropTarget> {
 public:
     explicit TDropTarget(TShellList* List) : list_(List) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        const bool known = riid == IID_IUnknown || riid == IID_IDropTarget;
-        *ppv = known ? static_cast<IDropTarget*>(this) : nullptr;
-        return known ? S_OK : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL Point, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
@@ -3673,24 +3605,9 @@ namespace {
 // The drop target of one file-system folder (reference counted: the
 // controls and OLE hold it). The effect is chosen again at the drop from
 // the key state given there.
-class TFolderDropTarget final : public IDropTarget {
+class TFolderDropTarget final : public classlib::TComObject<IDropTarget, IID_IDropTarget> {
 public:
     TFolderDropTarget(std::wstring Folder, HWND Owner) : folder_(std::move(Folder)), owner_(Owner) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        const bool known = riid == IID_IUnknown || riid == IID_IDropTarget;
-        *ppv = known ? static_cast<IDropTarget*>(this) : nullptr;
-        if (known) AddRef();
-        return known ? S_OK : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
@@ -3728,7 +3645,6 @@ private:
     ~TFolderDropTarget() = default;
     std::wstring folder_;
     HWND owner_;
-    std::atomic<ULONG> refs_{1};
     std::unique_ptr<classlib::TStringList> files_;
 };
 

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "classlib/ComCtrls.h"
+#include "classlib/ComObject.h"
 #include "classlib/Controls.h"
 #include "classlib/Events.h"
 #include "classlib/Hints.h"
@@ -119,11 +120,8 @@ COLORREF AttributeTextColor(std::uint8_t Flags, ShellOptions Options);
 
 // The shared part of the tree and the list: the link registration and the
 // icons looked up in the background (out of the small system image list).
-class TShellLinkClient : public IShellControl {
+class TShellLinkClient : public classlib::TUncountedComObject<IShellControl, IID_IShellControl> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     void STDMETHODCALLTYPE SetShellLink(TShellLink* Link) override;
     TShellLink* STDMETHODCALLTYPE GetShellLink() override { return link_; }
 

@@ -640,29 +640,6 @@ void TWorkerThreadPool::TerminateAll(bool Wait)
 // ---------------------------------------------------------------------------
 // TBasicWorkItem
 
-HRESULT STDMETHODCALLTYPE TBasicWorkItem::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown)) {
-        *ppv = static_cast<IUnknown*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE TBasicWorkItem::AddRef() { return ++refCount_; }
-
-ULONG STDMETHODCALLTYPE TBasicWorkItem::Release()
-{
-    ULONG n = --refCount_;
-    if (n == 0)
-        delete this;
-    return n;
-}
-
 bool TBasicWorkItem::WaitWhilePaused()
 {
     while (paused_ && !terminated_)

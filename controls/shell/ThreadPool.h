@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <typeinfo>
 
+#include "classlib/ComObject.h"
 #include "classlib/Events.h"
 #include "classlib/Lists.h"
 #include "classlib/Persistent.h"
@@ -368,16 +369,10 @@ using TWorkItemEvent = classlib::TEvent<void(IWorkItem* Item)>;
 // A reference-counted work item with the flags and tags the pool uses.
 // Descendants implement RunWork (polling GetTerminated / WaitWhilePaused).
 // Starts with no reference; freed when the last reference is released.
-class TBasicWorkItem : public IWorkItem {
+class TBasicWorkItem : public classlib::TComObject<IWorkItem> {
 public:
-    TBasicWorkItem() = default;
-    virtual ~TBasicWorkItem() = default;
-    TBasicWorkItem(const TBasicWorkItem&) = delete;
-    TBasicWorkItem& operator=(const TBasicWorkItem&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    TBasicWorkItem() : TComObject(0) {}
+    ~TBasicWorkItem() override = default;
 
     void GetWorkDoneEvent(classlib::TThreadMethod& Event) override { Event = WorkDoneEvent; }
     classlib::TObject* GetTag() override { return Tag; }
@@ -405,7 +400,6 @@ public:
 private:
     void FireOnTerminate();
 
-    std::atomic<ULONG> refCount_{0};
     std::atomic<bool> paused_{false};
     std::atomic<bool> terminated_{false};
     TWorkItemEvent onTerminate_;

@@ -214,3 +214,14 @@ bool TmIsWindowsAtLeastFor(int VersionClass, DWORD PlatformId, DWORD Major, DWOR
 bool TmIsWindowsAtLeast(int VersionClass);
 
 }  // namespace themed
+
+// Defines Class::SetName(Type Value) for a property whose change only wants
+// the control drawn again: stores Value in Field and calls the member Redraw
+// (Invalidate, Repaint, or one that repaints the owner) when it differs.
+#define TM_REDRAW_SETTER(Class, Name, Type, Field, Redraw) \
+    void Class::Set##Name(Type Value)                      \
+    {                                                      \
+        if (Value == Field) return;                        \
+        Field = Value;                                     \
+        Redraw();                                          \
+    }

@@ -458,13 +458,7 @@ void TTmCustomPanel::Realign()
 
 // ------------------------------------------------------------------ setters
 
-#define TM_SETTER(Name, Type, field) \
-    void TTmCustomPanel::Set##Name(Type Value) \
-    { \
-        if (Value == field) return; \
-        field = Value; \
-        Invalidate(); \
-    }
+#define TM_SETTER(Name, Type, field) TM_REDRAW_SETTER(TTmCustomPanel, Name, Type, field, Invalidate)
 
 TM_SETTER(AlignmentVertical, TAlignmentVertical, alignmentVertical_)
 TM_SETTER(GradientColorStyle, TTmGradientColorStyle, gradientColorStyle_)

@@ -127,20 +127,8 @@ void TTmCustomProgressBar::FrameChanged(TTmFrameProperty Which)
 
 // ------------------------------------------------------------------ setters
 
-#define TM_REPAINT_SETTER(Name, Type, field) \
-    void TTmCustomProgressBar::Set##Name(Type Value) \
-    { \
-        if (Value == field) return; \
-        field = Value; \
-        Repaint(); \
-    }
-#define TM_INVALIDATE_SETTER(Name, Type, field) \
-    void TTmCustomProgressBar::Set##Name(Type Value) \
-    { \
-        if (Value == field) return; \
-        field = Value; \
-        Invalidate(); \
-    }
+#define TM_REPAINT_SETTER(Name, Type, field) TM_REDRAW_SETTER(TTmCustomProgressBar, Name, Type, field, Repaint)
+#define TM_INVALIDATE_SETTER(Name, Type, field) TM_REDRAW_SETTER(TTmCustomProgressBar, Name, Type, field, Invalidate)
 
 TM_REPAINT_SETTER(BackColor, TColor, backColor_)
 TM_REPAINT_SETTER(InteriorOffset, uint8_t, interiorOffset_)

@@ -282,13 +282,7 @@ void TTmCustomStatusPane::UpdateFrameController()
 
 // ------------------------------------------------------------------ setters
 
-#define TM_SETTER(Name, Type, field) \
-    void TTmCustomStatusPane::Set##Name(Type Value) \
-    { \
-        if (Value == field) return; \
-        field = Value; \
-        Invalidate(); \
-    }
+#define TM_SETTER(Name, Type, field) TM_REDRAW_SETTER(TTmCustomStatusPane, Name, Type, field, Invalidate)
 
 TM_SETTER(Alignment, TAlignment, alignment_)
 TM_SETTER(BlinkColor, TColor, blinkColor_)

@@ -117,26 +117,14 @@ void TTmTabColors::Assign(const TPersistent* Source)
     TPersistent::Assign(Source);
 }
 
-void TTmTabColors::SetHighlightBar(TColor Value)
+void TTmTabColors::RepaintOwner()
 {
-    if (Value == highlightBar_) return;
-    highlightBar_ = Value;
     if (owner_) owner_->InvalidateTabs();
 }
 
-void TTmTabColors::SetShadow(TColor Value)
-{
-    if (Value == shadow_) return;
-    shadow_ = Value;
-    if (owner_) owner_->InvalidateTabs();
-}
-
-void TTmTabColors::SetUnselected(TColor Value)
-{
-    if (Value == unselected_) return;
-    unselected_ = Value;
-    if (owner_) owner_->InvalidateTabs();
-}
+TM_REDRAW_SETTER(TTmTabColors, HighlightBar, TColor, highlightBar_, RepaintOwner)
+TM_REDRAW_SETTER(TTmTabColors, Shadow, TColor, shadow_, RepaintOwner)
+TM_REDRAW_SETTER(TTmTabColors, Unselected, TColor, unselected_, RepaintOwner)
 
 void TTmTextColors::Assign(const TPersistent* Source)
 {
@@ -149,26 +137,14 @@ void TTmTextColors::Assign(const TPersistent* Source)
     TPersistent::Assign(Source);
 }
 
-void TTmTextColors::SetDisabled(TColor Value)
+void TTmTextColors::RepaintOwner()
 {
-    if (Value == disabled_) return;
-    disabled_ = Value;
     if (owner_) owner_->InvalidateTabs();
 }
 
-void TTmTextColors::SetSelected(TColor Value)
-{
-    if (Value == selected_) return;
-    selected_ = Value;
-    if (owner_) owner_->InvalidateTabs();
-}
-
-void TTmTextColors::SetUnselected(TColor Value)
-{
-    if (Value == unselected_) return;
-    unselected_ = Value;
-    if (owner_) owner_->InvalidateTabs();
-}
+TM_REDRAW_SETTER(TTmTextColors, Disabled, TColor, disabled_, RepaintOwner)
+TM_REDRAW_SETTER(TTmTextColors, Selected, TColor, selected_, RepaintOwner)
+TM_REDRAW_SETTER(TTmTextColors, Unselected, TColor, unselected_, RepaintOwner)
 
 // ============================================================ region cache
 
@@ -2759,12 +2735,7 @@ TTmTabScroller::TTmTabScroller(TTmCustomTabControl* TabControl) : TCustomControl
 
 TTmTabScroller::~TTmTabScroller() = default;
 
-void TTmTabScroller::SetFrameColor(TColor Value)
-{
-    if (Value == frameColor_) return;
-    frameColor_ = Value;
-    Invalidate();
-}
+TM_REDRAW_SETTER(TTmTabScroller, FrameColor, TColor, frameColor_, Invalidate)
 
 void TTmTabScroller::SetOrientation(TOrientation Value)
 {
@@ -2899,28 +2870,21 @@ void TTmTabScroller::WndProc(TMessage& Message)
     TCustomControl::WndProc(Message);
 }
 
-TTmTabControlCloseButton::TTmTabControlCloseButton(TTmCustomTabControl* TabControl)
+TTmTabStripButton::TTmTabStripButton(TTmCustomTabControl* TabControl)
     : TCustomControl(TabControl), tabControl_(TabControl)
 {
     SetParent(TabControl);
     SetBounds(-100, -100, 16, 16);
 }
 
-void TTmTabControlCloseButton::SetFrameColor(TColor Value)
+TM_REDRAW_SETTER(TTmTabStripButton, FrameColor, TColor, frameColor_, Invalidate)
+
+void TTmTabStripButton::PaintFace(const RECT& R)
 {
-    if (Value == frameColor_) return;
-    frameColor_ = Value;
-    Invalidate();
+    DrawTabButtonFace(GetCanvas(), R, tabControl_, GetEnabled(), TmLightenColor(frameColor_, 30), hot_, pressed_);
 }
 
-void TTmTabControlCloseButton::Paint()
-{
-    RECT r = GetClientRect();
-    DrawTabButtonFace(GetCanvas(), r, tabControl_, GetEnabled(), TmLightenColor(frameColor_, 30), hot_, pressed_);
-    TmPaintCloseButtonGlyph(GetCanvas(), r, vsClassic, GetEnabled());
-}
-
-void TTmTabControlCloseButton::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y)
+void TTmTabStripButton::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y)
 {
     TCustomControl::MouseDown(Button, Shift, X, Y);
     mouseDown_ = true;
@@ -2929,7 +2893,7 @@ void TTmTabControlCloseButton::MouseDown(TMouseButton Button, TShiftState Shift,
     if (HandleAllocated()) ::SetCapture(GetHandle());
 }
 
-void TTmTabControlCloseButton::MouseMove(TShiftState Shift, int X, int Y)
+void TTmTabStripButton::MouseMove(TShiftState Shift, int X, int Y)
 {
     TCustomControl::MouseMove(Shift, X, Y);
     if (mouseDown_) {
@@ -2943,21 +2907,20 @@ void TTmTabControlCloseButton::MouseMove(TShiftState Shift, int X, int Y)
     }
 }
 
-void TTmTabControlCloseButton::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y)
+void TTmTabStripButton::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y)
 {
     auto alive = AliveToken();
     if (HandleAllocated() && ::GetCapture() == GetHandle()) ::ReleaseCapture();
     mouseDown_ = false;
     if (pressed_) {
         pressed_ = false;
-        DoClose();
+        Released();
         if (!*alive) return;
-        Invalidate();
     }
     TCustomControl::MouseUp(Button, Shift, X, Y);
 }
 
-void TTmTabControlCloseButton::WndProc(TMessage& Message)
+void TTmTabStripButton::WndProc(TMessage& Message)
 {
     if (Message.Msg == CM_MOUSEENTER || Message.Msg == CM_MOUSELEAVE) {
         hot_ = Message.Msg == CM_MOUSEENTER;
@@ -2968,6 +2931,21 @@ void TTmTabControlCloseButton::WndProc(TMessage& Message)
     TCustomControl::WndProc(Message);
 }
 
+void TTmTabControlCloseButton::Paint()
+{
+    RECT r = GetClientRect();
+    PaintFace(r);
+    TmPaintCloseButtonGlyph(GetCanvas(), r, vsClassic, GetEnabled());
+}
+
+// The close handler may free the button: it repaints only when still alive.
+void TTmTabControlCloseButton::Released()
+{
+    auto alive = AliveToken();
+    DoClose();
+    if (*alive) Invalidate();
+}
+
 TTmActiveTabCloseButton::TTmActiveTabCloseButton(TTmCustomTabControl* TabControl)
     : TGraphicControl(TabControl), tabControl_(TabControl)
 {
@@ -2975,12 +2953,7 @@ TTmActiveTabCloseButton::TTmActiveTabCloseButton(TTmCustomTabControl* TabControl
     SetBounds(-100, -100, 15, 13);
 }
 
-void TTmActiveTabCloseButton::SetFrameColor(TColor Value)
-{
-    if (Value == frameColor_) return;
-    frameColor_ = Value;
-    Invalidate();
-}
+TM_REDRAW_SETTER(TTmActiveTabCloseButton, FrameColor, TColor, frameColor_, Invalidate)
 
 void TTmActiveTabCloseButton::Paint()
 {
@@ -3044,23 +3017,10 @@ void TTmActiveTabCloseButton::MouseLeave()
     Repaint();
 }
 
-TTmTabMenuButton::TTmTabMenuButton(TTmCustomTabControl* TabControl) : TCustomControl(TabControl), tabControl_(TabControl)
-{
-    SetParent(TabControl);
-    SetBounds(-100, -100, 16, 16);
-}
-
-void TTmTabMenuButton::SetFrameColor(TColor Value)
-{
-    if (Value == frameColor_) return;
-    frameColor_ = Value;
-    Invalidate();
-}
-
 void TTmTabMenuButton::Paint()
 {
     RECT r = GetClientRect();
-    DrawTabButtonFace(GetCanvas(), r, tabControl_, GetEnabled(), TmLightenColor(frameColor_, 30), hot_, pressed_);
+    PaintFace(r);
     int dir = 1;
     switch (tabControl_->GetTabOrientation()) {
     case toTop: dir = 1; break;
@@ -3071,52 +3031,11 @@ void TTmTabMenuButton::Paint()
     TmPaintArrowGlyph(GetCanvas(), r, vsClassic, GetEnabled(), dir);
 }
 
-void TTmTabMenuButton::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y)
+// Repaints unpressed before the menu runs its own message loop.
+void TTmTabMenuButton::Released()
 {
-    TCustomControl::MouseDown(Button, Shift, X, Y);
-    mouseDown_ = true;
-    pressed_ = true;
     Invalidate();
-    if (HandleAllocated()) ::SetCapture(GetHandle());
-}
-
-void TTmTabMenuButton::MouseMove(TShiftState Shift, int X, int Y)
-{
-    TCustomControl::MouseMove(Shift, X, Y);
-    if (mouseDown_) {
-        const bool inside = X >= 0 && Y >= 0 && X < GetWidth() && Y < GetHeight();
-        if (inside != pressed_) {
-            pressed_ = inside;
-            Invalidate();
-        }
-    } else if (!hot_) {
-        SyncHot(this, hot_);
-    }
-}
-
-void TTmTabMenuButton::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y)
-{
-    auto alive = AliveToken();
-    if (HandleAllocated() && ::GetCapture() == GetHandle()) ::ReleaseCapture();
-    mouseDown_ = false;
-    if (pressed_) {
-        pressed_ = false;
-        Invalidate();
-        DisplayMenu();
-        if (!*alive) return;
-    }
-    TCustomControl::MouseUp(Button, Shift, X, Y);
-}
-
-void TTmTabMenuButton::WndProc(TMessage& Message)
-{
-    if (Message.Msg == CM_MOUSEENTER || Message.Msg == CM_MOUSELEAVE) {
-        hot_ = Message.Msg == CM_MOUSEENTER;
-        TCustomControl::WndProc(Message);
-        Repaint();
-        return;
-    }
-    TCustomControl::WndProc(Message);
+    DisplayMenu();
 }
 
 void TTmTabMenuButton::MenuItemClick(int Tag) { tabControl_->SetTabIndex(Tag); }

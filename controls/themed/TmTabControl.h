@@ -120,6 +120,8 @@ public:
     virtual void SetUnselected(TColor Value);
 
 private:
+    // Repaints the owner's tabs after a change.
+    void RepaintOwner();
     TTmCustomTabControl* owner_;
     TColor highlightBar_ = classlib::clHighlight;
     TColor shadow_ = classlib::clBtnFace;
@@ -140,6 +142,8 @@ public:
     virtual void SetUnselected(TColor Value);
 
 private:
+    // Repaints the owner's tabs after a change.
+    void RepaintOwner();
     TTmCustomTabControl* owner_;
     TColor disabled_ = classlib::clGrayText;
     TColor selected_ = classlib::clBtnText;
@@ -632,28 +636,43 @@ private:
     uint16_t repeatInterval_ = 100;
 };
 
-// The close button at the end of the strip.
-class TTmTabControlCloseButton : public classlib::TCustomControl {
+// A small windowed button of the strip (close, menu): pressed while the mouse
+// is held inside it, with the mouse captured from the press to the release; a
+// release inside it runs Released.
+class TTmTabStripButton : public classlib::TCustomControl {
 public:
-    explicit TTmTabControlCloseButton(TTmCustomTabControl* TabControl);
-    std::wstring ClassName() const override { return L"TTmTabControlCloseButton"; }
+    explicit TTmTabStripButton(TTmCustomTabControl* TabControl);
     TColor GetFrameColor() const { return frameColor_; }
     virtual void SetFrameColor(TColor Value);
-    classlib::TNotifyEvent OnClose;
     void WndProc(classlib::TMessage& Message) override;
 
 protected:
-    virtual void DoClose() { OnClose(this); }
-    void Paint() override;
+    // Runs on a release inside the button, after the pressed state is cleared.
+    // May free the button: MouseUp checks that it is still alive afterwards.
+    virtual void Released() = 0;
     void MouseDown(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y) override;
     void MouseMove(classlib::TShiftState Shift, int X, int Y) override;
     void MouseUp(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y) override;
     void EraseBackground(classlib::TMessage& Message) override { Message.Result = 1; }
+    // Fills the face in the tab control's button colours.
+    void PaintFace(const RECT& R);
 
-private:
     TColor frameColor_ = classlib::clBtnShadow;
     TTmCustomTabControl* tabControl_;
     bool mouseDown_ = false, pressed_ = false, hot_ = false;
+};
+
+// The close button at the end of the strip.
+class TTmTabControlCloseButton : public TTmTabStripButton {
+public:
+    explicit TTmTabControlCloseButton(TTmCustomTabControl* TabControl) : TTmTabStripButton(TabControl) {}
+    std::wstring ClassName() const override { return L"TTmTabControlCloseButton"; }
+    classlib::TNotifyEvent OnClose;
+
+protected:
+    virtual void DoClose() { OnClose(this); }
+    void Released() override;
+    void Paint() override;
 };
 
 // The close button drawn on the selected tab (no window).
@@ -681,29 +700,18 @@ private:
 };
 
 // The button that lists the tabs in a popup menu.
-class TTmTabMenuButton : public classlib::TCustomControl {
+class TTmTabMenuButton : public TTmTabStripButton {
 public:
-    explicit TTmTabMenuButton(TTmCustomTabControl* TabControl);
+    explicit TTmTabMenuButton(TTmCustomTabControl* TabControl) : TTmTabStripButton(TabControl) {}
     std::wstring ClassName() const override { return L"TTmTabMenuButton"; }
-    TColor GetFrameColor() const { return frameColor_; }
-    virtual void SetFrameColor(TColor Value);
     // Selects the tab of a menu entry (its Tag).
     void MenuItemClick(int Tag);
-    void WndProc(classlib::TMessage& Message) override;
 
 protected:
     // Shows the tab menu at the button and selects the chosen tab.
     virtual void DisplayMenu();
+    void Released() override;
     void Paint() override;
-    void MouseDown(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y) override;
-    void MouseMove(classlib::TShiftState Shift, int X, int Y) override;
-    void MouseUp(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y) override;
-    void EraseBackground(classlib::TMessage& Message) override { Message.Result = 1; }
-
-private:
-    TColor frameColor_ = classlib::clBtnShadow;
-    TTmCustomTabControl* tabControl_;
-    bool mouseDown_ = false, pressed_ = false, hot_ = false;
 };
 
 // The face of the small buttons: a gradient or flat fill in the tab

@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "classlib/ComObject.h"
 #include "classlib/WinHandles.h"
 #include "controls/toolbar/MbToolbar.h"
 
@@ -15,35 +16,15 @@ const GUID kIIDAccessible = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA
 
 // The base of the framework's accessibility objects: reference counting,
 // IDispatch answering E_NOTIMPL, and the live-object list.
-class TMbBaseAccObject : public IAccessible {
+class TMbBaseAccObject : public classlib::TComObject<IAccessible, IID_IDispatch, kIIDAccessible> {
 public:
     TMbBaseAccObject();
-    virtual ~TMbBaseAccObject();
-    TMbBaseAccObject(const TMbBaseAccObject&) = delete;
-    TMbBaseAccObject& operator=(const TMbBaseAccObject&) = delete;
+    ~TMbBaseAccObject() override;
     // Clears the back-reference (later calls answer E_FAIL) and the
     // owner's pointer to this object; answers whether the owner still held
     // its reference, which the caller then gives back.
     virtual bool Detach() = 0;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Riid, void** Object) override
-    {
-        if (!Object) return E_POINTER;
-        if (Riid == IID_IUnknown || Riid == IID_IDispatch || Riid == kIIDAccessible) {
-            *Object = static_cast<IAccessible*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *Object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
@@ -54,9 +35,6 @@ public:
 
     TMbBaseAccObject* Previous = nullptr;  // the next older live object
     TMbBaseAccObject* Next = nullptr;
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 namespace {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "classlib/ComObject.h"
 #include "classlib/Exceptions.h"
 #include "imaging/io/ExifBlock.h"
 #include "imaging/io/FileFormats.h"
@@ -57,37 +58,14 @@ const TCodecRow* FindCodec(int32_t FileType)
     return nullptr;
 }
 
-const GUID kIID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const GUID kIID_ISequentialStream = {0x0C733A30, 0x2A1C, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
 const GUID kIID_IStream = {0x0000000C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // IStream over a TStream that it does not own. Exceptions of the TStream
 // never cross the COM boundary: they become STG_E_* results.
-class TStreamAdapter final : public IStream {
+class TStreamAdapter final : public classlib::TComObject<IStream, kIID_ISequentialStream, kIID_IStream> {
 public:
     TStreamAdapter(classlib::TStream* Stream, int64_t Base) : Stream_(Stream), Base_(Base) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualGUID(riid, kIID_IUnknown) || IsEqualGUID(riid, kIID_ISequentialStream) ||
-            IsEqualGUID(riid, kIID_IStream)) {
-            *ppv = static_cast<IStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++Refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --Refs_;
-        if (n == 0)
-            delete this;
-        return n;
-    }
 
     HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* pcbRead) override
     {
@@ -195,7 +173,6 @@ private:
     ~TStreamAdapter() = default;
     classlib::TStream* Stream_;
     int64_t Base_;  // the TStream position that is position 0 of this stream
-    std::atomic<ULONG> Refs_{1};
 };
 
 template <typename T>

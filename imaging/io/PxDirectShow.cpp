@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "classlib/ComObject.h"
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/proc/ImgProc.h"
@@ -53,14 +54,15 @@ constexpr HRESULT kVFW_S_CANT_CUE = 0x00040268;
 
 // Interface identifiers, by interface.
 template <typename T>
-const GUID& IidOf();
-#define PX_IID(T, A, B, C, D0, D1, D2, D3, D4, D5, D6, D7)          \
-    template <>                                                      \
-    const GUID& IidOf<T>()                                           \
-    {                                                                \
-        static constexpr GUID g = {A, B, C, {D0, D1, D2, D3, D4, D5, D6, D7}}; \
-        return g;                                                    \
-    }
+extern const GUID kIid;
+#define PX_IID(T, A, B, C, D0, D1, D2, D3, D4, D5, D6, D7) \
+    template <>                                             \
+    constexpr GUID kIid<T> = {A, B, C, {D0, D1, D2, D3, D4, D5, D6, D7}};
+template <typename T>
+const GUID& IidOf()
+{
+    return kIid<T>;
+}
 PX_IID(IBaseFilter, 0x56A86895, 0x0AD4, 0x11CE, 0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70)
 PX_IID(IGraphBuilder, 0x56A868A9, 0x0AD4, 0x11CE, 0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70)
 PX_IID(ICaptureGraphBuilder2, 0x93E5A4E0, 0x2D50, 0x11D2, 0xAB, 0xFA, 0x00, 0xA0, 0xC9, 0xC6, 0xE3, 0x8D)
@@ -180,32 +182,12 @@ const VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& Type)
 // Receives the grabber's buffer callbacks on a streaming thread. The owner
 // is cleared (Detach) before the owner lets go of the grabber, so a late
 // callback finds none.
-class TPxSampleGrabberCB final : public ISampleGrabberCB {
+class TPxSampleGrabberCB final : public classlib::TComObject<ISampleGrabberCB, kIid<ISampleGrabberCB>> {
 public:
     explicit TPxSampleGrabberCB(TPxDirectShow* Owner) : owner_(Owner) {}
 
     void Detach() { owner_.store(nullptr); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Riid, void** Out) override
-    {
-        if (!Out)
-            return E_POINTER;
-        if (Riid == IID_IUnknown || Riid == IidOf<ISampleGrabberCB>()) {
-            *Out = static_cast<ISampleGrabberCB*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *Out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --refs_;
-        if (n == 0)
-            delete this;
-        return n;
-    }
     HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, LONG) override
     {
@@ -218,7 +200,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{1};
     std::atomic<TPxDirectShow*> owner_;
 };
 

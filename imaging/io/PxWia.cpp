@@ -2,6 +2,7 @@
 
 #include <wia.h>
 
+#include "classlib/ComObject.h"
 #include "classlib/Component.h"
 
 namespace imaging {
@@ -35,32 +36,12 @@ void PxSetWiaDeviceManagerFactory(TPxWiaDeviceManagerFactory Factory)
 
 // Receives the service's events on its thread and hands the three kinds
 // registered for to the owner.
-class TWiaEventCallBack final : public IWiaEventCallback {
+class TWiaEventCallBack final : public classlib::TComObject<IWiaEventCallback, kIID_IWiaEventCallback> {
 public:
     explicit TWiaEventCallBack(TPxWia* Owner) : owner_(Owner) {}
 
     void Detach() { owner_.store(nullptr); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Riid, void** Out) override
-    {
-        if (!Out)
-            return E_POINTER;
-        if (Riid == IID_IUnknown || Riid == kIID_IWiaEventCallback) {
-            *Out = static_cast<IWiaEventCallback*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *Out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --refs_;
-        if (n == 0)
-            delete this;
-        return n;
-    }
     HRESULT STDMETHODCALLTYPE ImageEventCallback(const GUID* EventGUID, BSTR, BSTR, BSTR, DWORD, BSTR, ULONG*,
                                                  ULONG) override
     {
@@ -82,7 +63,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{1};
     std::atomic<TPxWia*> owner_;
 };
 

@@ -60,16 +60,30 @@ bool ReadBitsPerSample(const TTIFFIFDContext& c, int32_t& bits)
     return true;
 }
 
+// The 3 * 2^bits SHORT values of a per-sample table (a colour map, a
+// transfer function); none when the bits per sample are out of range or the
+// tag holds fewer values (a short table is no table: its entries would lie
+// elsewhere). n receives 2^bits.
+std::vector<uint32_t> ReadSampleTable(const TTIFFIFDContext& c, const TTIFFVars& v, uint16_t tag, size_t& n)
+{
+    n = 0;
+    if (v.BitsPerSample < 1 || v.BitsPerSample > 16)
+        return {};
+    n = size_t(1) << v.BitsPerSample;
+    std::vector<uint32_t> table = PxTIFFGetTagArray(c, tag);
+    if (table.size() < 3 * n)
+        return {};
+    return table;
+}
+
 // 2^bits entries of three SHORT values (all reds, all greens, all blues).
 void ReadColorMap(const TTIFFIFDContext& c, TTIFFVars& v)
 {
     v.ColorMap.clear();
-    if (v.BitsPerSample < 1 || v.BitsPerSample > 16)
+    size_t n = 0;
+    const std::vector<uint32_t> map = ReadSampleTable(c, v, 320, n);
+    if (map.empty())
         return;
-    const size_t n = size_t(1) << v.BitsPerSample;
-    const std::vector<uint32_t> map = PxTIFFGetTagArray(c, 320);
-    if (map.size() < 3 * n)
-        return;  // a short map is no map (its entries would lie elsewhere)
     uint32_t largest = 0;
     for (size_t i = 0; i < 3 * n; ++i)
         largest = std::max(largest, map[i]);
@@ -85,11 +99,9 @@ void ReadColorMap(const TTIFFIFDContext& c, TTIFFVars& v)
 void ReadTransferFunction(const TTIFFIFDContext& c, TTIFFVars& v)
 {
     v.TransferFunction.clear();
-    if (v.BitsPerSample < 1 || v.BitsPerSample > 16)
-        return;
-    const size_t n = size_t(1) << v.BitsPerSample;
-    const std::vector<uint32_t> f = PxTIFFGetTagArray(c, 301);
-    if (f.size() < 3 * n)
+    size_t n = 0;
+    const std::vector<uint32_t> f = ReadSampleTable(c, v, 301, n);
+    if (f.empty())
         return;
     v.TransferFunction.resize(3 * n);
     for (size_t i = 0; i < 3 * n; ++i)

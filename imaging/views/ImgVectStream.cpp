@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "classlib/Exceptions.h"
+#include "classlib/StreamRecords.h"
 #include "classlib/Streams.h"
 #include "classlib/ZLibStreams.h"
 #include "imaging/io/ImgIO.h"
@@ -30,46 +31,9 @@ constexpr int64_t kMaxObjectPart = int64_t(1) << 30;
 
 [[noreturn]] void Damaged() { throw classlib::EReadError(L"Stream read error"); }
 
-template <class T>
-void Put(classlib::TStream* S, const T& V)
-{
-    S->WriteBuffer(&V, sizeof(T));
-}
-
-template <class T>
-T Get(classlib::TStream* S)
-{
-    T v{};
-    S->ReadBuffer(&v, sizeof(T));
-    return v;
-}
+using namespace classlib::streamrec;
 
 int64_t Left(classlib::TStream* S) { return S->GetSize() - S->GetPosition(); }
-
-// A count of Unit-byte items that must fit in what is left of S.
-int32_t GetCount(classlib::TStream* S, int64_t Unit)
-{
-    const int32_t n = Get<int32_t>(S);
-    if (n < 0 || (Unit > 0 && static_cast<int64_t>(n) * Unit > Left(S)))
-        Damaged();
-    return n;
-}
-
-void PutString(classlib::TStream* S, const std::string& Text)
-{
-    Put<int32_t>(S, static_cast<int32_t>(Text.size()));
-    if (!Text.empty())
-        S->WriteBuffer(Text.data(), static_cast<int64_t>(Text.size()));
-}
-
-std::string GetString(classlib::TStream* S)
-{
-    const int32_t n = GetCount(S, 1);
-    std::string s(static_cast<size_t>(n), '\0');
-    if (n > 0)
-        S->ReadBuffer(s.data(), n);
-    return s;
-}
 
 // Bytes of the PNG stream starting at S's position (signature to the end of
 // IEND), or raises when the chunks run past the end.

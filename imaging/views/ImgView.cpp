@@ -10,7 +10,9 @@
 #include "classlib/ExtCtrls.h"
 #include "classlib/Picture.h"
 #include "classlib/SysUtils.h"
+#include "classlib/StreamRecords.h"
 #include "classlib/Streams.h"
+#include "classlib/TextConv.h"
 #include "classlib/WinHandles.h"
 #include "classlib/ZLibStreams.h"
 #include "imaging/io/IOParams.h"
@@ -42,51 +44,8 @@ constexpr classlib::TCursor kDefaultCursor = 1785;
 // A TColor (system colours resolved) as the value TPxBitmap::Fill takes.
 double FillValue(classlib::TColor Color) { return static_cast<double>(classlib::ColorToRGB(Color) & 0xFFFFFF); }
 
-template <class T>
-void Put(classlib::TStream* Stream, const T& Value)
-{
-    Stream->WriteBuffer(&Value, sizeof(T));
-}
+using namespace classlib::streamrec;
 
-template <class T>
-T Get(classlib::TStream* Stream)
-{
-    T value{};
-    Stream->ReadBuffer(&value, sizeof(T));
-    return value;
-}
-
-std::string ToAnsi(const std::wstring& Text)
-{
-    if (Text.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(std::max(n, 0)), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring FromAnsi(const std::string& Text)
-{
-    if (Text.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(std::max(n, 0)), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n);
-    return out;
-}
-
-// A count of UnitSize-byte items that must fit in what is left of Stream.
-int32_t GetCount(classlib::TStream* Stream, int64_t UnitSize)
-{
-    const int32_t n = Get<int32_t>(Stream);
-    const int64_t left = Stream->GetSize() - Stream->GetPosition();
-    if (n < 0 || static_cast<int64_t>(n) * UnitSize > left)
-        throw classlib::EReadError(L"Stream read error");
-    return n;
-}
 
 }  // namespace
 
@@ -754,13 +713,8 @@ void TImgView::LayersSaveToStream(classlib::TStream* Stream, int Coding)
         Put<int32_t>(Stream, l.Height);
         Put<uint8_t>(Stream, static_cast<uint8_t>(l.ResampleFilter));
         Put<uint8_t>(Stream, l.UseResampleFilter);
-        const std::string name = ToAnsi(l.Name);
-        Put<int32_t>(Stream, static_cast<int32_t>(name.size()));
-        if (!name.empty())
-            Stream->WriteBuffer(name.data(), static_cast<int64_t>(name.size()));
-        Put<int32_t>(Stream, static_cast<int32_t>(l.Description.size()));
-        if (!l.Description.empty())
-            Stream->WriteBuffer(l.Description.data(), static_cast<int64_t>(l.Description.size()) * 2);
+        PutString(Stream, classlib::WideToAnsi(l.Name));
+        PutWideString(Stream, l.Description);
         const int32_t userLen = l.UserData ? std::max(l.UserDataLen, 0) : 0;
         Put<int32_t>(Stream, userLen);
         if (userLen > 0)
@@ -845,16 +799,8 @@ bool TImgView::LayersLoadFromStream(classlib::TStream* Stream)
             if (version >= 3) {
                 l.ResampleFilter = static_cast<TResampleFilter>(Get<uint8_t>(Stream));
                 l.UseResampleFilter = Get<uint8_t>(Stream) != 0;
-                const int32_t nameLen = GetCount(Stream, 1);
-                std::string name(static_cast<size_t>(nameLen), '\0');
-                if (nameLen > 0)
-                    Stream->ReadBuffer(name.data(), nameLen);
-                l.Name = FromAnsi(name);
-                const int32_t descLen = GetCount(Stream, 2);
-                std::wstring desc(static_cast<size_t>(descLen), L'\0');
-                if (descLen > 0)
-                    Stream->ReadBuffer(desc.data(), static_cast<int64_t>(descLen) * 2);
-                l.Description = desc;
+                l.Name = classlib::AnsiToWide(GetString(Stream));
+                l.Description = GetWideString(Stream);
                 const int32_t userLen = GetCount(Stream, 1);
                 if (l.UserDataLen > 0)
                     delete[] static_cast<uint8_t*>(l.UserData);

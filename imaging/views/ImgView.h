@@ -810,6 +810,9 @@ private:
     void ArmDelays(bool Zoom);
     void FinishZoomChange();
     void FinishViewMove(bool MovedX, bool MovedY);
+    // Moves the view along one axis (0 horizontal, 1 vertical), clamped to
+    // the image.
+    void SetViewAxis(int Axis, int Value);
     void SmoothScrollStep(classlib::TObject* Sender);
     void SetZoomFactors();
     // Paints the window now (its paint message), when it can paint.

@@ -378,33 +378,24 @@ void TImgView::SetViewXY(int X, int Y)
     FinishViewMove(true, true);
 }
 
-void TImgView::SetViewX(int X)
+void TImgView::SetViewAxis(int Axis, int Value)
 {
-    DoViewChanging(0, X);
-    if (X == viewX_)
+    DoViewChanging(Axis, Value);
+    int& view = Axis == 0 ? viewX_ : viewY_;
+    if (Value == view)
         return;
     int mx = 0, my = 0;
     GetMaxViewXY(mx, my);
-    const int nx = std::clamp(X, 0, mx);
-    if (nx == viewX_)
+    const int n = std::clamp(Value, 0, Axis == 0 ? mx : my);
+    if (n == view)
         return;
-    viewX_ = nx;
-    FinishViewMove(true, false);
+    view = n;
+    FinishViewMove(Axis == 0, Axis == 1);
 }
 
-void TImgView::SetViewY(int Y)
-{
-    DoViewChanging(1, Y);
-    if (Y == viewY_)
-        return;
-    int mx = 0, my = 0;
-    GetMaxViewXY(mx, my);
-    const int ny = std::clamp(Y, 0, my);
-    if (ny == viewY_)
-        return;
-    viewY_ = ny;
-    FinishViewMove(false, true);
-}
+void TImgView::SetViewX(int X) { SetViewAxis(0, X); }
+
+void TImgView::SetViewY(int Y) { SetViewAxis(1, Y); }
 
 void TImgView::SetCenter(bool Value)
 {

@@ -5,6 +5,7 @@
 
 #include "classlib/Exceptions.h"
 #include "classlib/ExtCtrls.h"
+#include "classlib/StreamRecords.h"
 #include "classlib/Streams.h"
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
@@ -20,19 +21,7 @@ namespace {
 
 int RoundInt(double Value) { return static_cast<int>(classlib::Round(Value)); }
 
-template <class T>
-void Put(classlib::TStream* Stream, const T& Value)
-{
-    Stream->WriteBuffer(&Value, sizeof(T));
-}
-
-template <class T>
-T Get(classlib::TStream* Stream)
-{
-    T value{};
-    Stream->ReadBuffer(&value, sizeof(T));
-    return value;
-}
+using namespace classlib::streamrec;
 
 [[noreturn]] void BadRecord() { throw classlib::EReadError(L"Stream read error"); }
 

@@ -8,6 +8,8 @@
 
 #include "classlib/Bitmap.h"
 #include "classlib/Exceptions.h"
+#include "classlib/StreamRecords.h"
+#include "classlib/TextConv.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxRawDump.h"
 
@@ -15,54 +17,11 @@ namespace imaging {
 
 namespace {
 
-template <class T>
-void Put(classlib::TStream* Stream, const T& Value)
-{
-    Stream->WriteBuffer(&Value, sizeof(T));
-}
-
-template <class T>
-T Get(classlib::TStream* Stream)
-{
-    T value{};
-    Stream->ReadBuffer(&value, sizeof(T));
-    return value;
-}
+using namespace classlib::streamrec;
 
 void PutBool(classlib::TStream* Stream, bool Value) { Put<uint8_t>(Stream, Value ? 1 : 0); }
 bool GetBool(classlib::TStream* Stream) { return Get<uint8_t>(Stream) != 0; }
 
-std::string ToAnsi(const std::wstring& Text)
-{
-    if (Text.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring FromAnsi(const std::string& Text)
-{
-    if (Text.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n);
-    return out;
-}
-
-// A count read from a record: never negative, never more than is left.
-int32_t GetCount(classlib::TStream* Stream, int64_t UnitSize)
-{
-    const int32_t n = Get<int32_t>(Stream);
-    const int64_t left = Stream->GetSize() - Stream->GetPosition();
-    if (n < 0 || static_cast<int64_t>(n) * UnitSize > left)
-        throw classlib::EReadError(L"Stream read error");
-    return n;
-}
 
 }  // namespace
 
@@ -218,13 +177,8 @@ void TPxLayer::SaveToStream(classlib::TStream* Stream, bool WithBitmap)
     Put<uint32_t>(Stream, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(UserData)));
     Put<uint8_t>(Stream, static_cast<uint8_t>(ResampleFilter));
     PutBool(Stream, UseResampleFilter);
-    const std::string name = ToAnsi(Name);
-    Put<int32_t>(Stream, static_cast<int32_t>(name.size()));
-    if (!name.empty())
-        Stream->WriteBuffer(name.data(), static_cast<int64_t>(name.size()));
-    Put<int32_t>(Stream, static_cast<int32_t>(Description.size()));
-    if (!Description.empty())
-        Stream->WriteBuffer(Description.data(), static_cast<int64_t>(Description.size() * sizeof(wchar_t)));
+    PutString(Stream, classlib::WideToAnsi(Name));
+    PutWideString(Stream, Description);
     PutBool(Stream, IsMask);
     PutBool(Stream, DimOutside);
     Put<double>(Stream, Rotate);
@@ -269,16 +223,8 @@ void TPxLayer::LoadFromStream(classlib::TStream* Stream)
     const uint8_t filter = Get<uint8_t>(Stream);
     ResampleFilter = static_cast<TResampleFilter>(filter);
     UseResampleFilter = GetBool(Stream);
-    const int32_t nameLen = GetCount(Stream, 1);
-    std::string name(static_cast<size_t>(nameLen), '\0');
-    if (nameLen > 0)
-        Stream->ReadBuffer(name.data(), nameLen);
-    Name = FromAnsi(name);
-    const int32_t descLen = GetCount(Stream, 2);
-    std::wstring desc(static_cast<size_t>(descLen), L'\0');
-    if (descLen > 0)
-        Stream->ReadBuffer(desc.data(), static_cast<int64_t>(descLen) * 2);
-    Description = desc;
+    Name = classlib::AnsiToWide(GetString(Stream));
+    Description = GetWideString(Stream);
     IsMask = GetBool(Stream);
     DimOutside = GetBool(Stream);
     Rotate = Get<double>(Stream);

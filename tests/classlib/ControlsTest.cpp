@@ -8,52 +8,12 @@
 #include <vector>
 
 #include "classlib/Controls.h"
+#include "support/HostWindow.h"
 
 using namespace classlib;
+using testsupport::THostWindow;
 
 namespace {
-
-// A visible top-level window of plain Win32 to put controls in.
-class THostWindow {
-public:
-    THostWindow(int width = 320, int height = 240)
-    {
-        static bool registered = false;
-        if (!registered) {
-            WNDCLASSEXW wc{};
-            wc.cbSize = sizeof(wc);
-            wc.lpfnWndProc = ::DefWindowProcW;
-            wc.hInstance = ::GetModuleHandleW(nullptr);
-            wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-            wc.lpszClassName = L"ControlsTestHost";
-            ::RegisterClassExW(&wc);
-            registered = true;
-        }
-        wnd_ = ::CreateWindowExW(0, L"ControlsTestHost", L"host", WS_POPUP | WS_CLIPCHILDREN, 0, 0,
-                                 width, height, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-        // Shown without activation: under a display without a window manager an
-        // activated top-level window takes seconds to hide.
-        ::ShowWindow(wnd_, SW_SHOWNOACTIVATE);
-        Pump();
-    }
-    ~THostWindow()
-    {
-        if (::IsWindow(wnd_)) ::DestroyWindow(wnd_);
-    }
-    HWND Get() const { return wnd_; }
-
-    static void Pump()
-    {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-    }
-
-private:
-    HWND wnd_ = nullptr;
-};
 
 // The colour at a client point of a window after every pending paint ran.
 COLORREF PixelAt(HWND wnd, int x, int y)

@@ -10,19 +10,13 @@
 #include "classlib/Docking.h"
 #include "classlib/ExtCtrls.h"
 #include "classlib/Forms.h"
+#include "support/HostWindow.h"
 
 using namespace classlib;
 
 namespace {
 
-void Pump()
-{
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-}
+using testsupport::PumpMessages;
 
 void Send(TWinControl* C, UINT Msg, POINT P, WPARAM Keys)
 {
@@ -47,7 +41,7 @@ struct TScene {
         form->Show();
         // Drag targets are found under the pointer: nothing may cover the form.
         ::SetWindowPos(form->GetHandle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        Pump();
+        PumpMessages();
     }
     // The target's centre in the source's client coordinates.
     POINT TargetInSource() const

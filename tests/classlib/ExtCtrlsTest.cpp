@@ -7,6 +7,7 @@
 
 #include "classlib/ExtCtrls.h"
 #include "classlib/Icon.h"
+#include "support/HostWindow.h"
 
 using namespace classlib;
 
@@ -16,14 +17,7 @@ constexpr COLORREF kRed = RGB(255, 0, 0);
 constexpr COLORREF kBlue = RGB(0, 0, 255);
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 
-void Pump()
-{
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-}
+using testsupport::PumpMessages;
 
 // A white window control inside a visible top-level window of plain Win32,
 // with the image under test at (10, 10) in it.
@@ -31,37 +25,25 @@ class TImageHost {
 public:
     TImageHost()
     {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = ::DefWindowProcW;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"ExtCtrlsTestHost";
-        ::RegisterClassExW(&wc);
-        top_ = ::CreateWindowExW(0, L"ExtCtrlsTestHost", L"", WS_POPUP | WS_CLIPCHILDREN, 0, 0, 200,
-                                 120, nullptr, nullptr, wc.hInstance, nullptr);
-        // Shown without activation: under a display without a window manager an
-        // activated top-level window takes seconds to hide.
-        ::ShowWindow(top_, SW_SHOWNOACTIVATE);
-        Panel.SetParentWindow(top_);
+        Panel.SetParentWindow(top_.Get());
         Panel.SetBounds(0, 0, 200, 120);
         Panel.SetColor(clWhite);
         Image.SetBounds(10, 10, 60, 40);
         Image.SetParent(&Panel);
         Panel.HandleNeeded();
-        Pump();
+        PumpMessages();
     }
     ~TImageHost()
     {
         Image.SetParent(nullptr);
         Panel.DestroyHandle();
-        ::DestroyWindow(top_);
     }
 
     // The colour at a point of the panel after every pending paint ran.
     COLORREF At(int x, int y)
     {
         ::UpdateWindow(Panel.GetHandle());
-        Pump();
+        PumpMessages();
         TWindowDC dc(Panel.GetHandle());
         return ::GetPixel(dc.Get(), x, y);
     }
@@ -75,7 +57,7 @@ public:
     TImage Image{nullptr};
 
 private:
-    HWND top_ = nullptr;
+    testsupport::THostWindow top_{200, 120};
 };
 
 // 20 x 10, the left half red and the right half blue, 32 bits per pixel.

@@ -12,6 +12,7 @@
 #include "classlib/Forms.h"
 #include "classlib/Startup.h"
 #include "classlib/Threads.h"
+#include "support/HostWindow.h"
 
 using namespace classlib;
 
@@ -37,14 +38,7 @@ F& Frameless(F& form)
     return form;
 }
 
-void Pump()
-{
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-}
+using testsupport::PumpMessages;
 
 // Counts its destructions; clicks (left press and release) set the form's
 // ModalResult like a dialog button.
@@ -138,7 +132,7 @@ TEST(Forms, ShowAndCloseFollowCloseQueryAndCloseAction)
     log.Action = caFree;
     form->Close();
     EXPECT_EQ(deaths, 0);
-    Pump();
+    PumpMessages();
     EXPECT_EQ(deaths, 1);
     EXPECT_FALSE(::IsWindow(wnd));
 }
@@ -622,7 +616,7 @@ TEST(Forms, IdleLetsTheVisibleActionClientsOfVisibleFormsUpdate)
     scope.app.Idle();
     EXPECT_EQ(deep->Calls, 0) << "the form is not shown";
     form.SetVisible(true);
-    Pump();
+    PumpMessages();
     scope.app.Idle();
     EXPECT_EQ(deep->Calls, 1);
     EXPECT_EQ(plain->Calls, 0);

@@ -8,50 +8,12 @@
 #include "classlib/ExtCtrls.h"
 #include "classlib/Forms.h"
 #include "classlib/StdCtrls.h"
+#include "support/HostWindow.h"
 
 using namespace classlib;
+using testsupport::THostWindow;
 
 namespace {
-
-// A plain top-level window, shown without activation, to put controls in.
-class TStdHost {
-public:
-    TStdHost()
-    {
-        static bool registered = false;
-        if (!registered) {
-            WNDCLASSEXW wc{};
-            wc.cbSize = sizeof(wc);
-            wc.lpfnWndProc = ::DefWindowProcW;
-            wc.hInstance = ::GetModuleHandleW(nullptr);
-            wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-            wc.lpszClassName = L"StdCtrlsTestHost";
-            ::RegisterClassExW(&wc);
-            registered = true;
-        }
-        wnd_ = ::CreateWindowExW(0, L"StdCtrlsTestHost", L"host", WS_POPUP | WS_CLIPCHILDREN, 0, 0, 400, 300,
-                                 nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-        ::ShowWindow(wnd_, SW_SHOWNOACTIVATE);
-        Pump();
-    }
-    ~TStdHost()
-    {
-        if (::IsWindow(wnd_)) ::DestroyWindow(wnd_);
-    }
-    HWND Get() const { return wnd_; }
-
-    static void Pump()
-    {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-    }
-
-private:
-    HWND wnd_ = nullptr;
-};
 
 struct TCounter {
     int Count = 0;
@@ -77,7 +39,7 @@ LONG_PTR Style(HWND wnd) { return ::GetWindowLongPtrW(wnd, GWL_STYLE); }
 
 TEST(StdCtrls, EditTextLimitAndReadOnlyReachTheWindowAndSurviveIt)
 {
-    TStdHost host;
+    THostWindow host(400, 300);
     TEdit edit(nullptr);
     edit.SetText(L"before");
     edit.SetMaxLength(5);
@@ -106,7 +68,7 @@ TEST(StdCtrls, EditTextLimitAndReadOnlyReachTheWindowAndSurviveIt)
 
 TEST(StdCtrls, EventsFireFromTheWindowsNotifications)
 {
-    TStdHost host;
+    THostWindow host(400, 300);
     // A class-library parent and a plain parent window both pass the
     // notifications back.
     TPanel panel(nullptr);
@@ -136,13 +98,13 @@ TEST(StdCtrls, EventsFireFromTheWindowsNotifications)
     EXPECT_EQ(&edit, changed.Last);
 
     ::SendMessageW(button.GetHandle(), BM_CLICK, 0, 0);
-    TStdHost::Pump();
+    THostWindow::Pump();
     EXPECT_EQ(1, clicked.Count);
     EXPECT_EQ(&button, clicked.Last);
 
     EXPECT_FALSE(check.GetChecked());
     ::SendMessageW(check.GetHandle(), BM_CLICK, 0, 0);
-    TStdHost::Pump();
+    THostWindow::Pump();
     EXPECT_EQ(1, checkClicked.Count);
     EXPECT_TRUE(check.GetChecked());
     // Setting the state is not a click.
@@ -153,7 +115,7 @@ TEST(StdCtrls, EventsFireFromTheWindowsNotifications)
 
 TEST(StdCtrls, ButtonAndCheckBoxStateReachesTheWindow)
 {
-    TStdHost host;
+    THostWindow host(400, 300);
     TButton button(nullptr);
     button.SetCaption(L"OK");
     button.SetDefault(true);
@@ -184,7 +146,7 @@ TEST(StdCtrls, ButtonAndCheckBoxStateReachesTheWindow)
 // change is still reported, once, however the text was set.
 TEST(StdCtrls, MemoAndEditReportEveryTextChangeOnce)
 {
-    TStdHost host;
+    THostWindow host(400, 300);
     TMemo memo(nullptr);
     TEdit edit(nullptr);
     int memoChanges = 0, editChanges = 0;
@@ -205,7 +167,7 @@ TEST(StdCtrls, MemoAndEditReportEveryTextChangeOnce)
 
 TEST(StdCtrls, MemoLinesAreTheTextsLines)
 {
-    TStdHost host;
+    THostWindow host(400, 300);
     TMemo memo(nullptr);
     TStrings* lines = memo.GetLines();
     lines->Add(L"one");
@@ -264,7 +226,7 @@ TEST(StdCtrls, MemoLinesAreTheTextsLines)
 
 TEST(StdCtrls, ComboBoxItemsSelectionAndText)
 {
-    TStdHost host;
+    THostWindow host(400, 300);
     TComboBox combo(nullptr);
     combo.GetItems()->Add(L"alpha");
     combo.GetItems()->Add(L"beta");
@@ -319,7 +281,7 @@ TEST(StdCtrls, ComboBoxItemsSelectionAndText)
 
 TEST(StdCtrls, ListBoxSingleAndMultiSelection)
 {
-    TStdHost host;
+    THostWindow host(400, 300);
     TListBox list(nullptr);
     for (const wchar_t* s : {L"a", L"b", L"c", L"d"}) list.GetItems()->Add(s);
     list.SetItemIndex(2);
@@ -339,7 +301,7 @@ TEST(StdCtrls, ListBoxSingleAndMultiSelection)
     LPARAM at = MAKELPARAM(5, itemHeight + itemHeight / 2);
     ::SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
     ::SendMessageW(wnd, WM_LBUTTONUP, 0, at);
-    TStdHost::Pump();
+    THostWindow::Pump();
     EXPECT_EQ(1, list.GetItemIndex());
     EXPECT_EQ(1, clicked.Count);
 
@@ -372,7 +334,7 @@ TEST(StdCtrls, ListBoxSingleAndMultiSelection)
 
 TEST(StdCtrls, LabelSizesToItsTextAndAlignsIt)
 {
-    TStdHost host;
+    THostWindow host(400, 300);
     TPanel panel(nullptr);
     panel.SetParentWindow(host.Get());
     panel.SetBounds(0, 0, 300, 100);
@@ -487,7 +449,7 @@ struct TThrower {
 
 TEST(StdCtrls, HandlerExceptionsGoToTheWindowExceptionHook)
 {
-    TStdHost host;
+    THostWindow host(400, 300);
     TWindowExceptionHook saved = GetWindowExceptionHook();
     SetWindowExceptionHook(&RecordingHook);
     hookCalls = 0;

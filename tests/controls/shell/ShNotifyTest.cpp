@@ -13,6 +13,7 @@
 #include "classlib/StringList.h"
 #include "classlib/Threads.h"
 #include "controls/shell/ShWorkItems.h"
+#include "support/HostWindow.h"
 #include "support/TestSupport.h"
 #include "tests/controls/shell/ShellPump.h"
 #include "tests/controls/shell/ShellTestFiles.h"
@@ -333,30 +334,6 @@ TEST_F(ShellNotify, DropTargetCollectsFilesAndHandlersChooseTheEffect)
 
 namespace {
 
-class THost {
-public:
-    THost()
-    {
-        static bool registered = false;
-        if (!registered) {
-            WNDCLASSEXW wc{};
-            wc.cbSize = sizeof(wc);
-            wc.lpfnWndProc = ::DefWindowProcW;
-            wc.hInstance = ::GetModuleHandleW(nullptr);
-            wc.lpszClassName = L"ShNotifyTestHost";
-            ::RegisterClassExW(&wc);
-            registered = true;
-        }
-        wnd_ = ::CreateWindowExW(0, L"ShNotifyTestHost", L"host", WS_POPUP | WS_CLIPCHILDREN, 0, 0, 100, 100,
-                                 nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    }
-    ~THost() { ::DestroyWindow(wnd_); }
-    HWND Get() const { return wnd_; }
-
-private:
-    HWND wnd_;
-};
-
 // Whether wnd is a registered drop target: registering it again fails so.
 bool IsDropTarget(HWND wnd)
 {
@@ -371,7 +348,7 @@ bool IsDropTarget(HWND wnd)
 
 TEST_F(ShellNotify, DropTargetFollowsTheControlsWindow)
 {
-    THost host;
+    testsupport::THostWindow host(100, 100, false);
     auto* panel = new classlib::TPanel(nullptr);
     panel->SetParentWindow(host.Get());
     TShDropFiles drop(nullptr);

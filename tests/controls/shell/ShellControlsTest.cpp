@@ -297,6 +297,8 @@ TEST(ShellControls, TreeIconsArriveInTheBackground)
     shelltest::PumpFor(300);
 }
 
+std::vector<std::wstring> TreeChildren(HWND Wnd, HTREEITEM Parent);
+
 // Folders the shell announces as created, renamed or removed appear in
 // and leave their parent node, in name order.
 TEST(ShellControls, TreeFollowsAnnouncedFolders)
@@ -312,23 +314,7 @@ TEST(ShellControls, TreeFollowsAnnouncedFolders)
     HWND wnd = tree->GetHandle();
     const auto parent = reinterpret_cast<HTREEITEM>(::SendMessageW(
         wnd, TVM_GETNEXTITEM, TVGN_PARENT, ::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0)));
-    auto children = [&] {
-        std::vector<std::wstring> names;
-        auto item = reinterpret_cast<HTREEITEM>(
-            ::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(parent)));
-        for (; item; item = reinterpret_cast<HTREEITEM>(
-                         ::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
-            wchar_t text[MAX_PATH] = {};
-            TVITEMW tv{};
-            tv.mask = TVIF_TEXT | TVIF_HANDLE;
-            tv.hItem = item;
-            tv.pszText = text;
-            tv.cchTextMax = MAX_PATH;
-            ::SendMessageW(wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
-            names.push_back(text);
-        }
-        return names;
-    };
+    auto children = [&] { return TreeChildren(wnd, parent); };
     using Names = std::vector<std::wstring>;
     ASSERT_EQ(children(), Names{L"b"});
 

@@ -7,17 +7,11 @@
 #include <functional>
 
 #include "classlib/Threads.h"
+#include "support/HostWindow.h"
 
 namespace shelltest {
 
-inline void PumpMessages()
-{
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-}
+using testsupport::PumpMessages;
 
 // Pumps until Pred holds or Timeout ms have passed; the last value of Pred.
 inline bool PumpUntil(const std::function<bool()>& Pred, DWORD Timeout = 5000)

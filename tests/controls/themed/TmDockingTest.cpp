@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "TmTestHost.h"
 #include "classlib/Controls.h"
 #include "classlib/Docking.h"
 #include "classlib/ExtCtrls.h"
@@ -14,9 +13,13 @@
 #include "controls/themed/TmPageControl.h"
 #include "controls/themed/TmPanel.h"
 #include "controls/themed/TmSplit.h"
+#include "support/HostWindow.h"
 
 using namespace classlib;
 using namespace themed;
+using testsupport::PumpMessages;
+using testsupport::SendMouse;
+using testsupport::THostWindow;
 
 namespace {
 
@@ -34,7 +37,7 @@ void ShowOnTop(TForm* Form)
 {
     Form->Show();
     ::SetWindowPos(Form->GetHandle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    TTmTestHost::Pump();
+    PumpMessages();
 }
 
 // Drags Client (its window) with the left button from (1, 1) of the client
@@ -48,7 +51,7 @@ void DragTo(TWinControl* Client, POINT To)
     SendMouse(w, WM_MOUSEMOVE, 12, 12, MK_LBUTTON);
     SendMouse(w, WM_MOUSEMOVE, c.x, c.y, MK_LBUTTON);
     SendMouse(w, WM_LBUTTONUP, c.x, c.y, 0);
-    TTmTestHost::Pump();
+    PumpMessages();
 }
 
 POINT ScreenCenter(TControl* C)
@@ -127,7 +130,7 @@ TEST(TmDockingTest, AControlDraggedOntoAThemedPanelDocksThereAndUndocksToAFloati
     ::ScreenToClient(client->GetHandle(), &c);
     SendMouse(client->GetHandle(), WM_MOUSEMOVE, c.x, c.y, MK_LBUTTON);
     SendMouse(client->GetHandle(), WM_LBUTTONUP, c.x, c.y, 0);
-    TTmTestHost::Pump();
+    PumpMessages();
     EXPECT_TRUE(client->Floating());
     EXPECT_EQ(site->GetDockClientCount(), 0);
     auto* host = dynamic_cast<TCustomDockForm*>(client->GetParent());

@@ -6,6 +6,7 @@
 
 #include "controls/themed/TmFrameController.h"
 #include "controls/themed/TmTables.h"
+#include "support/HostWindow.h"
 
 using namespace classlib;
 using namespace themed;
@@ -321,11 +322,7 @@ TEST(TmBlinkTest, TimerFiresWhileMessagesArePumped)
     list.AddControl(&a);
     const DWORD start = GetTickCount();
     while (a.states.size() < 3 && GetTickCount() - start < 5000) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+        testsupport::PumpMessages();
         Sleep(5);
     }
     ASSERT_EQ(a.states, (std::vector<int>{0, 1, 0}));

@@ -6,15 +6,18 @@
 #include <string>
 #include <vector>
 
-#include "TmTestHost.h"
 #include "classlib/Controls.h"
 #include "classlib/Docking.h"
 #include "classlib/ExtCtrls.h"
 #include "classlib/Forms.h"
 #include "controls/themed/TmPageControl.h"
+#include "support/HostWindow.h"
 
 using namespace classlib;
 using namespace themed;
+using testsupport::PumpMessages;
+using testsupport::SendMouse;
+using testsupport::THostWindow;
 
 namespace {
 
@@ -38,7 +41,7 @@ struct TPages {
         }
         if (Show) {
             form->Show();
-            TTmTestHost::Pump();
+            PumpMessages();
         }
         pc->UpdateTabs();
     }
@@ -161,14 +164,14 @@ TEST(TmPageControlTest, ClosingTheActiveTabFreesItsPageAndSelectsTheOneBefore)
         int expectedPage;  // index into the original pages
     };
     for (const Case& c : {Case{0, 0, 1}, Case{2, 1, 1}, Case{3, 2, 2}}) {
-        TTmTestHost host;
+        THostWindow host(640, 400, true, WS_EX_TOPMOST);
         TPages p(4);
         TLog log;
         Wire(p.pc, log);
         p.pc->SetShowCloseButton(true);
         p.form->SetParentWindow(host.Get());
         p.form->Show();
-        TTmTestHost::Pump();
+        PumpMessages();
         p.pc->SetActivePage(p.pages[static_cast<size_t>(c.active)]);
         p.pc->PaintToBitmap();
         HWND cw = p.pc->GetCloseButton()->GetHandle();
@@ -203,7 +206,7 @@ TEST(TmPageControlTest, ColouredTabsFollowPageColours)
 // Dragging a tab with the mouse moves the active page to the drop tab.
 TEST(TmPageControlTest, DraggingATabMovesItsPage)
 {
-    TTmTestHost host;
+    THostWindow host(640, 400, true, WS_EX_TOPMOST);
     TPages p(4);
     TLog log;
     Wire(p.pc, log);
@@ -211,7 +214,7 @@ TEST(TmPageControlTest, DraggingATabMovesItsPage)
     p.form->SetBorderStyle(bsNone);
     p.form->SetBounds(0, 0, 500, 300);
     p.form->Show();
-    TTmTestHost::Pump();
+    PumpMessages();
     p.pc->SetAllowTabDragging(true);
     p.pc->SetActivePage(p.pages[0]);
     p.pc->PaintToBitmap();
@@ -224,7 +227,7 @@ TEST(TmPageControlTest, DraggingATabMovesItsPage)
         SendMouse(w, WM_MOUSEMOVE, pa.x + 10, pa.y, MK_LBUTTON);
         SendMouse(w, WM_MOUSEMOVE, pb.x, pb.y, MK_LBUTTON);
         SendMouse(w, WM_LBUTTONUP, pb.x, pb.y, 0);
-        TTmTestHost::Pump();
+        PumpMessages();
     };
     // Dropped on itself: nothing moves.
     dragTo(0, 0);

@@ -4,30 +4,18 @@
 
 #include "classlib/Bitmap.h"
 #include "controls/themed/TmPrgres.h"
+#include "tests/controls/themed/TmPaintSupport.h"
 
 using namespace classlib;
 using namespace themed;
+using tmtest::PaintToBitmap;
+using tmtest::Px;
+using tmtest::ThemesOff;
 
 namespace {
 
 constexpr TColor kRed = 0x0000FF;
 constexpr TColor kWhite = 0xFFFFFF;
-
-std::unique_ptr<TBitmap> PaintToBitmap(TControl* Control)
-{
-    auto b = std::make_unique<TBitmap>();
-    b->SetPixelFormat(pf24bit);
-    b->SetSize(Control->GetWidth(), Control->GetHeight());
-    Control->Perform(WM_PAINT, reinterpret_cast<WPARAM>(b->GetCanvas()->GetHandle()), 0);
-    return b;
-}
-
-TColor Px(TBitmap& b, int x, int y) { return b.GetCanvas()->GetPixel(x, y); }
-
-struct ThemesOff {
-    ThemesOff() { TmForceThemesEnabled(0); }
-    ~ThemesOff() { TmForceThemesEnabled(-1); }
-};
 
 struct ChangeLog {
     int count = 0;

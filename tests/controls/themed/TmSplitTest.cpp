@@ -13,51 +13,13 @@
 #include "classlib/StdCtrls.h"
 #include "controls/themed/TmPanel.h"
 #include "controls/themed/TmSplit.h"
+#include "support/HostWindow.h"
 
 using namespace classlib;
 using namespace themed;
+using testsupport::THostWindow;
 
 namespace {
-
-// A plain top-level window to create splitter windows in; hidden unless a
-// test paints.
-class TSplitHost {
-public:
-    explicit TSplitHost(bool Show, int Width = 700, int Height = 300)
-    {
-        static bool registered = false;
-        if (!registered) {
-            WNDCLASSEXW wc{};
-            wc.cbSize = sizeof(wc);
-            wc.lpfnWndProc = ::DefWindowProcW;
-            wc.hInstance = ::GetModuleHandleW(nullptr);
-            wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-            wc.lpszClassName = L"TmSplitTestHost";
-            ::RegisterClassExW(&wc);
-            registered = true;
-        }
-        wnd_ = ::CreateWindowExW(0, L"TmSplitTestHost", L"host", WS_POPUP | WS_CLIPCHILDREN, 0, 0, Width, Height,
-                                 nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-        if (Show) ::ShowWindow(wnd_, SW_SHOWNOACTIVATE);
-        Pump();
-    }
-    ~TSplitHost()
-    {
-        if (::IsWindow(wnd_)) ::DestroyWindow(wnd_);
-    }
-    HWND Get() const { return wnd_; }
-    static void Pump()
-    {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-    }
-
-private:
-    HWND wnd_ = nullptr;
-};
 
 RECT Bounds(const TControl* C) { return C->GetBoundsRect(); }
 
@@ -288,7 +250,7 @@ TEST(TmSplitTest, ChangeEventsAndRefusal)
     EXPECT_EQ(counter.changes, 1);
     EXPECT_EQ(Bounds(s->GetPane1()).right, 200);
 
-    TSplitHost host(false);
+    THostWindow host(700, 300, false);
     s->SetParentWindow(host.Get());
     Drag(*s, 204, 100, 404, 100);
     EXPECT_EQ(s->GetPosition(), 200);
@@ -302,7 +264,7 @@ TEST(TmSplitTest, ChangeEventsAndRefusal)
 
 TEST(TmSplitTest, DraggingMovesTheBarWithinTheMargins)
 {
-    TSplitHost host(false);
+    THostWindow host(700, 300, false);
     auto s = MakeSplitter(600, 200, 8);
     s->SetParentWindow(host.Get());
     s->SetMarginMin(145);
@@ -348,7 +310,7 @@ TEST(TmSplitTest, DraggingMovesTheBarWithinTheMargins)
 
 TEST(TmSplitTest, EscapeCancelsADrag)
 {
-    TSplitHost host(false);
+    THostWindow host(700, 300, false);
     auto s = MakeSplitter(400, 100, 4);
     s->SetParentWindow(host.Get());
     s->SetPosition(100);
@@ -367,7 +329,7 @@ TEST(TmSplitTest, EscapeCancelsADrag)
 
 TEST(TmSplitTest, HotSpotClosesToEitherEndAndReopens)
 {
-    TSplitHost host(false);
+    THostWindow host(700, 300, false);
     auto s = MakeSplitter(600, 200, 8);
     s->SetParentWindow(host.Get());
     s->SetHotSpotVisible(true);
@@ -460,7 +422,7 @@ TEST(TmSplitTest, PaneDataReadsAndWritesThePane)
 
 TEST(TmSplitTest, PaintsBarAndHotSpot)
 {
-    TSplitHost host(true, 400, 200);
+    THostWindow host(400, 200, true);
     TTmSplitter s(nullptr);
     s.SetParentWindow(host.Get());
     s.SetBounds(0, 0, 400, 200);
@@ -477,7 +439,7 @@ TEST(TmSplitTest, PaintsBarAndHotSpot)
     s.HandleNeeded();
     ::ShowWindow(s.GetHandle(), SW_SHOWNOACTIVATE);
     ::RedrawWindow(host.Get(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    TSplitHost::Pump();
+    THostWindow::Pump();
 
     TWindowDC dc(host.Get());
     auto at = [&](int x, int y) { return ::GetPixel(dc.Get(), x, y); };
@@ -497,7 +459,7 @@ TEST(TmSplitTest, PaintsBarAndHotSpot)
 
 TEST(TmSplitTest, CursorOverTheBarUnlessLocked)
 {
-    TSplitHost host(true, 400, 200);
+    THostWindow host(400, 200, true);
     TTmSplitter s(nullptr);
     s.SetParentWindow(host.Get());
     s.SetBounds(0, 0, 400, 200);
@@ -505,7 +467,7 @@ TEST(TmSplitTest, CursorOverTheBarUnlessLocked)
     s.SetPosition(100);
     s.HandleNeeded();
     ::ShowWindow(s.GetHandle(), SW_SHOWNOACTIVATE);
-    TSplitHost::Pump();
+    THostWindow::Pump();
 
     auto cursorAt = [&](int x, int y) {
         POINT p{x, y};
@@ -554,7 +516,7 @@ TEST(TmSplitTest, NestedSplitterFollowsItsPane)
 
 TEST(TmSplitTest, BothWaysHotSpotHighlightsTheHalfUnderTheMouse)
 {
-    TSplitHost host(true, 400, 200);
+    THostWindow host(400, 200, true);
     TTmSplitter s(nullptr);
     s.SetParentWindow(host.Get());
     s.SetBounds(0, 0, 400, 200);
@@ -569,7 +531,7 @@ TEST(TmSplitTest, BothWaysHotSpotHighlightsTheHalfUnderTheMouse)
     s.HandleNeeded();
     ::ShowWindow(s.GetHandle(), SW_SHOWNOACTIVATE);
     ::RedrawWindow(host.Get(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    TSplitHost::Pump();
+    THostWindow::Pump();
     // Bar 400 x 8 at y 100; hot spot 160 long centred at x 200.
     ExpectRect(s.GetHotSpotRect(), 120, 100, 280, 108, "hot spot");
 
@@ -586,7 +548,7 @@ TEST(TmSplitTest, BothWaysHotSpotHighlightsTheHalfUnderTheMouse)
 // drawn in it is hit and gets its click.
 TEST(TmSplitTest, PaneKeepsTheClicksOfItsDrawnControls)
 {
-    TSplitHost host(true);
+    THostWindow host(700, 300, true);
     auto s = MakeSplitter(600, 200, 8);
     s->SetParentWindow(host.Get());
     s->SetPosition(300);

@@ -5,32 +5,18 @@
 #include "classlib/Bitmap.h"
 #include "controls/themed/TmPanel.h"
 #include "controls/themed/TmStatus.h"
+#include "tests/controls/themed/TmPaintSupport.h"
 
 using namespace classlib;
 using namespace themed;
+using tmtest::PaintToBitmap;
+using tmtest::Px;
+using tmtest::ThemesOff;
 
 namespace {
 
 constexpr TColor kRed = 0x0000FF;
 constexpr TColor kLime = 0x00FF00;
-
-std::unique_ptr<TBitmap> PaintToBitmap(TControl* Control)
-{
-    auto b = std::make_unique<TBitmap>();
-    b->SetPixelFormat(pf24bit);
-    b->SetSize(Control->GetWidth(), Control->GetHeight());
-    b->GetCanvas()->GetBrush()->SetColor(0x123456);
-    b->GetCanvas()->FillRect(RECT{0, 0, Control->GetWidth(), Control->GetHeight()});
-    Control->Perform(WM_PAINT, reinterpret_cast<WPARAM>(b->GetCanvas()->GetHandle()), 0);
-    return b;
-}
-
-TColor Px(TBitmap& b, int x, int y) { return b.GetCanvas()->GetPixel(x, y); }
-
-struct ThemesOff {
-    ThemesOff() { TmForceThemesEnabled(0); }
-    ~ThemesOff() { TmForceThemesEnabled(-1); }
-};
 
 int MeasuredWidth(TFont* Font, const std::wstring& Text)
 {

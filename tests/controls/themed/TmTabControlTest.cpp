@@ -6,13 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "TmTestHost.h"
 #include "classlib/Controls.h"
 #include "controls/themed/TmCommon.h"
 #include "controls/themed/TmTabControl.h"
+#include "support/HostWindow.h"
 
 using namespace classlib;
 using namespace themed;
+using testsupport::PumpMessages;
+using testsupport::SendMouse;
+using testsupport::THostWindow;
 
 namespace {
 
@@ -373,7 +376,7 @@ TEST(TmTabControlTest, KeyboardWalksSelectableTabsAndWraps)
 
 TEST(TmTabControlTest, ScrollingASingleLineStripShowsTheScrollerAndMovesTheFirstShownTab)
 {
-    TTmTestHost host;
+    THostWindow host(640, 400, true, WS_EX_TOPMOST);
     TTestTabs t;
     TEvents e;
     Wire(t, e);
@@ -419,7 +422,7 @@ TEST(TmTabControlTest, ScrollingASingleLineStripShowsTheScrollerAndMovesTheFirst
 
 TEST(TmTabControlTest, MouseSelectsTabsAndCloseButtonsAskOnClose)
 {
-    TTmTestHost host;
+    THostWindow host(640, 400, true, WS_EX_TOPMOST);
     TTestTabs t;
     TEvents e;
     Wire(t, e);
@@ -468,7 +471,7 @@ TEST(TmTabControlTest, MouseSelectsTabsAndCloseButtonsAskOnClose)
 
 TEST(TmTabControlTest, HotTrackingAndTabHintsFollowThePointer)
 {
-    TTmTestHost host;
+    THostWindow host(640, 400, true, WS_EX_TOPMOST);
     TTestTabs t;
     t.SetParentWindow(host.Get());
     t.SetBounds(0, 0, 400, 120);

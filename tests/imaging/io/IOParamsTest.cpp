@@ -486,6 +486,18 @@ void SetAllOther(P& p)
     for (const Row& r : Rows()) r.SetOther(p);
 }
 
+// After an assignment from parameters that hold every other value: the rows
+// of group Flag are copied into Dest, all the others keep their defaults.
+void ExpectOnlyGroupCopied(const P& Dest, unsigned Flag)
+{
+    for (const Row& r : Rows()) {
+        if (r.Flags & Flag)
+            EXPECT_TRUE(r.IsOther(Dest)) << r.Name << " must be copied";
+        else
+            EXPECT_TRUE(r.IsDefault(Dest)) << r.Name << " must not be copied";
+    }
+}
+
 TEST_F(IOParamsTest, NewParametersHoldEveryDefault)
 {
     P p(nullptr);
@@ -526,12 +538,7 @@ TEST_F(IOParamsTest, AssignCopiesEveryGroupButTheOwnerBoundFields)
     SetAllOther(source);
     P dest(nullptr);
     dest.Assign(&source);
-    for (const Row& r : Rows()) {
-        if (r.Flags & A)
-            EXPECT_TRUE(r.IsOther(dest)) << r.Name << " must be copied";
-        else
-            EXPECT_TRUE(r.IsDefault(dest)) << r.Name << " must not be copied";
-    }
+    ExpectOnlyGroupCopied(dest, A);
     // Copies, not shared objects.
     EXPECT_NE(dest.EXIFBitmap.get(), source.EXIFBitmap.get());
     EXPECT_NE(dest.ColorMap.get(), source.ColorMap.get());
@@ -544,12 +551,7 @@ TEST_F(IOParamsTest, AssignCompressionOptionsCopiesOnlyTheEncodingOptions)
     SetAllOther(source);
     P dest(nullptr);
     dest.AssignCompressionOptions(&source);
-    for (const Row& r : Rows()) {
-        if (r.Flags & K)
-            EXPECT_TRUE(r.IsOther(dest)) << r.Name << " must be copied";
-        else
-            EXPECT_TRUE(r.IsDefault(dest)) << r.Name << " must not be copied";
-    }
+    ExpectOnlyGroupCopied(dest, K);
 }
 
 TEST_F(IOParamsTest, AssignFromASourceWithoutEXIFDropsTheOldThumbnailAndObjects)

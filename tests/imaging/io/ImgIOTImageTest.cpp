@@ -10,6 +10,7 @@
 #include "classlib/Controls.h"
 #include "classlib/ExtCtrls.h"
 #include "classlib/Icon.h"
+#include "support/HostWindow.h"
 #include "support/TestSupport.h"
 #include "ImgIOTestSupport.h"
 
@@ -18,14 +19,7 @@ using namespace imgiotest;
 
 namespace {
 
-void Pump()
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
+using testsupport::PumpMessages;
 
 // A file in the raw test format holding Pattern(w, h): pixel (x, y) has
 // red x, green y and blue x + y.
@@ -59,7 +53,7 @@ public:
         image_->SetBounds(0, 0, 60, 40);
         image_->SetParent(&panel_);
         panel_.HandleNeeded();
-        Pump();
+        PumpMessages();
     }
     ~TShownImage()
     {
@@ -70,7 +64,7 @@ public:
     COLORREF At(int x, int y)
     {
         UpdateWindow(panel_.GetHandle());
-        Pump();
+        PumpMessages();
         classlib::TWindowDC dc(panel_.GetHandle());
         return GetPixel(dc.Get(), x, y);
     }

@@ -22,6 +22,7 @@
 #include "imaging/io/ImgIO.h"
 #include "imaging/io/ImgIOView.h"
 #include "imaging/model/PxBitmap.h"
+#include "support/HostWindow.h"
 
 namespace imgiotest {
 
@@ -314,11 +315,7 @@ inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000
             return false;
         HANDLE sync = classlib::SyncEvent();
         MsgWaitForMultipleObjects(1, &sync, FALSE, 20, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+        testsupport::PumpMessages();
         classlib::CheckSynchronize();
     }
     return true;

@@ -11,6 +11,9 @@
 
 #include "classlib/Streams.h"
 #include "imaging/io/Ccitt.h"
+#include "imaging/io/IOParams.h"
+#include "imaging/io/IOProgress.h"
+#include "imaging/io/JpegReader.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/proc/PxConvert.h"
@@ -195,6 +198,27 @@ inline std::string Between(const std::string& Text, const std::string& Begin, co
     if (b == std::string::npos)
         return {};
     return Text.substr(a + Begin.size(), b - a - Begin.size());
+}
+
+// Decodes the JPEG data a writer embedded into Back; what the reader found
+// (the samples per pixel) lands in Params.
+inline void ReadEmbeddedJpeg(const std::vector<uint8_t>& Data, TPxBitmap& Back, TIOParamsVals& Params)
+{
+    classlib::TMemoryStream js;
+    js.WriteBuffer(Data.data(), static_cast<int64_t>(Data.size()));
+    js.SetPosition(0);
+    TPxIOProgressInfo progress;
+    PxReadJPEG(&js, &Back, {}, progress, Params);
+}
+
+// The pixel (X, Y) of the decoded JPEG stays within 12 of the original in
+// each channel.
+inline void ExpectCloseColour(TPxBitmap& Original, TPxBitmap& Back, int X, int Y)
+{
+    const TPxRGB a = Original.GetPixelRGB(X, Y), b = Back.GetPixelRGB(X, Y);
+    EXPECT_NEAR(a.r, b.r, 12);
+    EXPECT_NEAR(a.g, b.g, 12);
+    EXPECT_NEAR(a.b, b.b, 12);
 }
 
 inline void InstallServices()

@@ -32,6 +32,7 @@
 #include "imaging/model/PxIfdEditor.h"
 #include "imaging/model/PxIptc.h"
 #include "imaging/model/PxMask.h"
+#include "tests/imaging/io/IoFixtureBytes.h"
 #include "tests/imaging/io/TiffTestFile.h"
 #include "tests/support/TestSupport.h"
 
@@ -157,6 +158,20 @@ struct TOptions {
     int FillOrder = 1;
 };
 
+// Writes b as a file of its own with the parameters p.
+TWritten WriteWith(TPxBitmap* b, TIOParamsVals& p)
+{
+    classlib::TMemoryStream s;
+    bool aborting = false;
+    TPxIOProgressInfo info;
+    info.Aborting = &aborting;
+    TWritten w;
+    w.Result = PxWriteTIFF(&s, false, b, info, p);
+    w.Aborted = aborting;
+    w.Bytes = iobytes::StreamBytes(s);
+    return w;
+}
+
 TWritten Write(TPxBitmap* b, const TOptions& o, TIOParamsVals* paramsOut = nullptr, int jpegColorSpace = 2)
 {
     PxInstallTIFFLZWCodec();
@@ -170,15 +185,7 @@ TWritten Write(TPxBitmap* b, const TOptions& o, TIOParamsVals* paramsOut = nullp
     p.DpiY = 150;
     p.TIFFJPEGColorSpace = uint8_t(jpegColorSpace);
     p.TIFFJPEGQuality = 90;
-    classlib::TMemoryStream s;
-    bool aborting = false;
-    TPxIOProgressInfo info;
-    info.Aborting = &aborting;
-    TWritten w;
-    w.Result = PxWriteTIFF(&s, false, b, info, p);
-    w.Aborted = aborting;
-    const uint8_t* m = static_cast<const uint8_t*>(s.GetMemory());
-    w.Bytes.assign(m, m + s.GetSize());
+    const TWritten w = WriteWith(b, p);
     if (paramsOut) {
         paramsOut->SamplesPerPixel = p.SamplesPerPixel;
         paramsOut->BitsPerSample = p.BitsPerSample;
@@ -585,14 +592,10 @@ TEST(TiffWriter, TagValues)
         ASSERT_TRUE(p.IPTCInfo);
         const std::string caption(size_t(dataLen), 'q');
         p.IPTCInfo->AddItem(2, 120, dataLen, caption.data());
-        classlib::TMemoryStream s;
-        bool aborting = false;
-        TPxIOProgressInfo info;
-        info.Aborting = &aborting;
-        ASSERT_EQ(PxWriteTIFF(&s, false, b.get(), info, p), 1);
+        const TWritten w = WriteWith(b.get(), p);
+        ASSERT_EQ(w.Result, 1);
         tifftest::TFile f;
-        const uint8_t* m = static_cast<const uint8_t*>(s.GetMemory());
-        f.Bytes.assign(m, m + s.GetSize());
+        f.Bytes = w.Bytes;
         ASSERT_EQ(f.Parse(), "");
         const tifftest::TDirectory& d = f.Directories[0];
         const tifftest::TEntry& desc = d.Entries.at(270);
@@ -650,8 +653,7 @@ TEST(TiffWriter, InsertsPages)
     ASSERT_EQ(PxWriteTIFF(&s, true, d.get(), info, p), 4);
     ASSERT_FALSE(aborting);
     tifftest::TFile f;
-    const uint8_t* m = static_cast<const uint8_t*>(s.GetMemory());
-    f.Bytes.assign(m, m + s.GetSize());
+    f.Bytes = iobytes::StreamBytes(s);
     ASSERT_EQ(f.Parse(), "");
     ASSERT_EQ(f.Directories.size(), 4u);
     EXPECT_EQ(f.Directories[0].Value(256), 11);
@@ -726,15 +728,11 @@ TEST(TiffWriter, RegistryAndLzwFallback)
     const TPxTIFFLZWCompressProc saved = PxGlobalTIFFLZWCompress;
     PxGlobalTIFFLZWCompress = nullptr;
     p.TIFFLZWCompress = nullptr;
-    classlib::TMemoryStream s;
-    bool aborting = false;
-    TPxIOProgressInfo info;
-    info.Aborting = &aborting;
-    EXPECT_EQ(PxWriteTIFF(&s, false, b.get(), info, p), 1);
+    const TWritten w = WriteWith(b.get(), p);
     PxGlobalTIFFLZWCompress = saved;
+    EXPECT_EQ(w.Result, 1);
     tifftest::TFile f;
-    const uint8_t* m = static_cast<const uint8_t*>(s.GetMemory());
-    f.Bytes.assign(m, m + s.GetSize());
+    f.Bytes = w.Bytes;
     ASSERT_EQ(f.Parse(), "");
     EXPECT_EQ(f.Directories[0].Value(259), 1);
     EXPECT_FALSE(f.Directories[0].Has(317));
@@ -877,14 +875,10 @@ TEST(TiffWriter, WritesEXIFDirectories)
     std::unique_ptr<TPxBitmap> b = MakeImage(srcRGB, 8, 4);
     TIOParamsVals p(nullptr);
     SetSomeEXIF(p);
-    classlib::TMemoryStream s;
-    bool aborting = false;
-    TPxIOProgressInfo info;
-    info.Aborting = &aborting;
-    ASSERT_EQ(PxWriteTIFF(&s, false, b.get(), info, p), 1);
+    const TWritten w = WriteWith(b.get(), p);
+    ASSERT_EQ(w.Result, 1);
     tifftest::TFile f;
-    const uint8_t* m = static_cast<const uint8_t*>(s.GetMemory());
-    f.Bytes.assign(m, m + s.GetSize());
+    f.Bytes = w.Bytes;
     ASSERT_EQ(f.Parse(), "");
     const tifftest::TDirectory& d = f.Directories.at(0);
     EXPECT_EQ(d.Value(274), 6);
@@ -987,14 +981,10 @@ TEST(TiffWriter, WritesAnnotations)
         p.ImagingAnnotTag = tag;
         const std::vector<uint8_t> block = annot->SaveToBuffer();
         ASSERT_FALSE(block.empty());
-        classlib::TMemoryStream s;
-        bool aborting = false;
-        TPxIOProgressInfo info;
-        info.Aborting = &aborting;
-        ASSERT_EQ(PxWriteTIFF(&s, false, b.get(), info, p), 1);
+        const TWritten w = WriteWith(b.get(), p);
+        ASSERT_EQ(w.Result, 1);
         tifftest::TFile f;
-        const uint8_t* m = static_cast<const uint8_t*>(s.GetMemory());
-        f.Bytes.assign(m, m + s.GetSize());
+        f.Bytes = w.Bytes;
         ASSERT_EQ(f.Parse(), "");
         const tifftest::TEntry& e = f.Directories[0].Entries.at(uint16_t(tag ? tag : 32932));
         EXPECT_EQ(e.Type, 1);
@@ -1025,8 +1015,7 @@ TEST(TiffWriter, CopiesEXIFIntoAFile)
     in.SetPosition(0);
     ASSERT_TRUE(PxCopyEXIFToTIFF(&in, &out, L"", exif, 1, L""));
     tifftest::TFile f;
-    const uint8_t* m = static_cast<const uint8_t*>(out.GetMemory());
-    f.Bytes.assign(m, m + out.GetSize());
+    f.Bytes = iobytes::StreamBytes(out);
     ASSERT_EQ(f.Parse(), "");
     ASSERT_EQ(f.Directories.size(), 2u);
     EXPECT_FALSE(f.Directories[0].Has(271));

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "classlib/ComObject.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
 #include "imaging/io/PxWia.h"
@@ -30,29 +31,9 @@ struct TFakeState {
 TFakeState* fake = nullptr;
 
 // A registration: releasing it ends the registration.
-class TFakeRegistration final : public IUnknown {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID Riid, void** Out) override
-    {
-        *Out = Riid == IID_IUnknown ? this : nullptr;
-        if (!*Out)
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --refs_;
-        if (n == 0) {
-            --fake->Live;
-            delete this;
-        }
-        return n;
-    }
-
+class TFakeRegistration final : public classlib::TComObject<IUnknown> {
 private:
-    std::atomic<ULONG> refs_{1};
+    ~TFakeRegistration() override { --fake->Live; }
 };
 
 class TFakeDevMgr final : public IWiaDevMgr {

@@ -26,6 +26,7 @@
 #include "imaging/views/ImgMIO.h"
 #include "imaging/views/ImgMView.h"
 #include "support/TestSupport.h"
+#include "tests/imaging/views/GridTestSupport.h"
 
 using namespace imaging;
 
@@ -62,50 +63,23 @@ int Differences(TPxBitmap* Image, const std::vector<uint8_t>& Raw, int Channels)
     return bad;
 }
 
-class MioGrid : public ::testing::Test {
+class MioGrid : public gridtest::TGridInHostTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        PxDefsInit();
-        hadRegistry_ = PxFormatRegistryExists();
-        if (!hadRegistry_)
-            PxBuildFormatRegistry();
-    }
-    static void TearDownTestSuite()
-    {
-        if (!hadRegistry_)
-            PxFreeFormatRegistry();
-    }
     void SetUp() override
     {
         PxInstallGIFFormat();
         PxInstallTIFFReader();
         PxInstallTIFFWriter();
         PxInstallTIFFLZWCodec();
-        host_ = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED | WS_CLIPCHILDREN, 0, 0, 600, 400, nullptr,
-                                nullptr, GetModuleHandleW(nullptr), nullptr);
-        ASSERT_NE(host_, nullptr);
-        grid_ = std::make_unique<TImgMView>(nullptr);
+        TGridInHostTest::SetUp();
+        if (HasFatalFailure())
+            return;
         grid_->SetParentWindow(host_);
         grid_->SetBounds(0, 0, 430, 300);
         mio_ = grid_->GetMIO();
         ASSERT_NE(mio_, nullptr);
         ASSERT_EQ(mio_->GetAttachedMView(), grid_.get());
     }
-    void TearDown() override
-    {
-        grid_.reset();
-        if (host_)
-            DestroyWindow(host_);
-    }
-    struct Finish {
-        int calls = 0;
-        void On(classlib::TObject*) { ++calls; }
-    };
-
-    static inline bool hadRegistry_ = false;
-    HWND host_ = nullptr;
-    std::unique_ptr<TImgMView> grid_;
     TImgMIO* mio_ = nullptr;
 };
 

@@ -26,6 +26,7 @@
 #include "imaging/views/ImgMView.h"
 #include "support/LoopbackServer.h"
 #include "support/TestSupport.h"
+#include "tests/imaging/views/GridTestSupport.h"
 
 using namespace imaging;
 
@@ -51,35 +52,16 @@ void ExpectFrame(TPxBitmap* b, int k)
             ASSERT_EQ(b->GetPixelRGB(x, y), Written(x, y, k)) << "frame " << k << " pixel " << x << "," << y;
 }
 
-class MioVideo : public ::testing::Test {
+class MioVideo : public gridtest::TGridInHostTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        PxDefsInit();
-        hadRegistry_ = PxFormatRegistryExists();
-        if (!hadRegistry_)
-            PxBuildFormatRegistry();
-    }
-    static void TearDownTestSuite()
-    {
-        if (!hadRegistry_)
-            PxFreeFormatRegistry();
-    }
     void SetUp() override
     {
-        host_ = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED | WS_CLIPCHILDREN, 0, 0, 600, 400, nullptr,
-                                nullptr, GetModuleHandleW(nullptr), nullptr);
-        ASSERT_NE(host_, nullptr);
-        grid_ = std::make_unique<TImgMView>(nullptr);
+        TGridInHostTest::SetUp();
+        if (HasFatalFailure())
+            return;
         grid_->SetParentWindow(host_);
         grid_->SetBounds(0, 0, 430, 300);
         mio_ = grid_->GetMIO();
-    }
-    void TearDown() override
-    {
-        grid_.reset();
-        if (host_)
-            DestroyWindow(host_);
     }
     // Every frame in order, from entry First on, as Format from FileName.
     void ExpectAllFrames(int First, int32_t Format, const std::wstring& FileName)
@@ -96,14 +78,6 @@ protected:
             ExpectFrame(grid_->FetchEntryImage(First + k), k);
         }
     }
-    struct Finish {
-        int calls = 0;
-        void On(classlib::TObject*) { ++calls; }
-    };
-
-    static inline bool hadRegistry_ = false;
-    HWND host_ = nullptr;
-    std::unique_ptr<TImgMView> grid_;
     TImgMIO* mio_ = nullptr;
 };
 

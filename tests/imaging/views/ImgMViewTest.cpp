@@ -20,6 +20,8 @@
 #include "imaging/views/ImgMIO.h"
 #include "imaging/views/ImgMView.h"
 #include "support/TestSupport.h"
+#include "tests/imaging/views/GridTestSupport.h"
+#include "support/HostWindow.h"
 
 using namespace imaging;
 
@@ -29,11 +31,7 @@ bool PumpUntil(const std::function<bool()>& Done, int Seconds = 10)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
     while (std::chrono::steady_clock::now() < end) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+        testsupport::PumpMessages();
         classlib::CheckSynchronize(0);
         if (Done())
             return true;
@@ -69,35 +67,16 @@ struct Sink : classlib::TObject {
     void AllDisplayed(classlib::TObject*) { ++allDisplayed; }
 };
 
-class GridInHost : public ::testing::Test {
+class GridInHost : public gridtest::TGridInHostTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        PxDefsInit();
-        hadRegistry_ = PxFormatRegistryExists();
-        if (!hadRegistry_)
-            PxBuildFormatRegistry();
-    }
-    static void TearDownTestSuite()
-    {
-        if (!hadRegistry_)
-            PxFreeFormatRegistry();
-    }
     void SetUp() override
     {
-        host_ = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED | WS_CLIPCHILDREN, 0, 0, 600, 400, nullptr,
-                                nullptr, GetModuleHandleW(nullptr), nullptr);
-        ASSERT_NE(host_, nullptr);
-        grid_ = std::make_unique<TImgMView>(nullptr);
+        TGridInHostTest::SetUp();
+        if (HasFatalFailure())
+            return;
         grid_->SetBorderStyle(bsNone);
         grid_->SetParentWindow(host_);
         ASSERT_NE(grid_->GetHandle(), nullptr);
-    }
-    void TearDown() override
-    {
-        grid_.reset();
-        if (host_)
-            DestroyWindow(host_);
     }
     // The album's preview settings on a control of W x H.
     void MakePreview(int W, int H)
@@ -125,10 +104,6 @@ protected:
         grid_->SetImageFileName(0, File);
         grid_->EndPaintLock();
     }
-
-    static inline bool hadRegistry_ = false;
-    HWND host_ = nullptr;
-    std::unique_ptr<TImgMView> grid_;
 };
 
 // ---- stored images (no window needed)

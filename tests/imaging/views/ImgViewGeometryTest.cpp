@@ -11,6 +11,7 @@
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/views/ImgView.h"
+#include "support/HostWindow.h"
 
 using namespace imaging;
 
@@ -373,11 +374,7 @@ TEST(ImgViewGeometry, ResizeRecentresAndSmoothScrollGlides)
     size_t seen = 0;
     DWORD lastMove = start;
     while (GetTickCount() - start < 5000 && GetTickCount() - lastMove < 500) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+        testsupport::PumpMessages();
         if (xs.size() != seen) {
             seen = xs.size();
             lastMove = GetTickCount();

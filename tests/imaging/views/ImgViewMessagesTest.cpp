@@ -12,6 +12,7 @@
 #include "imaging/model/PxDefs.h"
 #include "imaging/views/ImgView.h"
 #include "support/TestSupport.h"
+#include "support/HostWindow.h"
 
 using namespace imaging;
 
@@ -40,11 +41,7 @@ bool PumpUntil(const std::function<bool()>& Done)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < end) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+        testsupport::PumpMessages();
         classlib::CheckSynchronize(0);
         if (Done())
             return true;

@@ -13,6 +13,7 @@
 #include "imaging/model/PxMask.h"
 #include "imaging/proc/ImgProc.h"
 #include "imaging/views/ImgView.h"
+#include "support/HostWindow.h"
 
 using namespace imaging;
 
@@ -429,11 +430,7 @@ TEST(ImgViewMouse, MovingScrollGlidesTowardsTheMouse)
     // The timer goes on until the view stops at its range, then ends.
     const DWORD end = GetTickCount() + 5000;
     while (v.IsMovingScrollActive() && GetTickCount() < end) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+        testsupport::PumpMessages();
         Sleep(5);
     }
     EXPECT_FALSE(v.IsMovingScrollActive());

@@ -14,6 +14,7 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/views/ImgView.h"
 #include "imaging/views/PxTransitions.h"
+#include "support/HostWindow.h"
 
 using namespace imaging;
 
@@ -319,11 +320,7 @@ bool PumpUntil(const std::function<bool()>& Done, int Seconds = 10)
 {
     const auto stop = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
     while (std::chrono::steady_clock::now() < stop) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+        testsupport::PumpMessages();
         if (Done())
             return true;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
