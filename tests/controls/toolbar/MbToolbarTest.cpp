@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
+
 #include "classlib/Automation.h"
+#include "classlib/Bitmap.h"
 #include "classlib/Forms.h"
 #include "classlib/StdCtrls.h"
 #include "controls/toolbar/MbItem.h"
@@ -457,6 +461,16 @@ TEST(MbToolbar, EntryHintsShowOverTheToolbarAndTheirLongPartsInTheStatusHint)
             return window->IsHintShown() && window->GetCaption() == c.shown;
         }));
         EXPECT_EQ(window->GetHintData(), bar->GetView()->SelectedViewer);
+        // A look at the first hint when a path is given.
+        if (const char* shot = std::getenv("VELMO_TOOLBAR_HINT_SCREENSHOT"); shot && c.item == zoomIn) {
+            classlib::TBitmap bmp;
+            bmp.SetPixelFormat(classlib::pf24bit);
+            bmp.SetSize(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+            classlib::TWindowDC screen(nullptr);
+            ::BitBlt(bmp.GetCanvas()->GetHandle(), 0, 0, bmp.GetWidth(), bmp.GetHeight(), screen.Get(), 0, 0, SRCCOPY);
+            const std::string path(shot);
+            bmp.SaveToFile(std::wstring(path.begin(), path.end()));
+        }
     }
     EXPECT_EQ(hints.Status, (std::vector<std::wstring>{L"Enlarges the picture", L"Zoom Out", L"",
                                                        L"Enlarges the picture"}));
