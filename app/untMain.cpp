@@ -235,6 +235,7 @@ TfrmMain::TfrmMain(classlib::TComponent* AOwner) : classlib::TForm(AOwner)
     OnKeyPress = classlib::TKeyPressEvent(this, &TfrmMain::FormKeyPress);
     OnActivate = classlib::TNotifyEvent(this, &TfrmMain::FormActivate);
     if (!frmMain) frmMain = this;
+    if (classlib::Application) classlib::Application->OnHint = classlib::TNotifyEvent(this, &TfrmMain::AppHint);
 }
 
 TfrmMain::~TfrmMain()
@@ -242,6 +243,8 @@ TfrmMain::~TfrmMain()
     // The handlers reach the components, which the form's component list
     // deletes after this: none may run while they go.
     built_ = false;
+    if (classlib::Application && classlib::Application->OnHint == classlib::TNotifyEvent(this, &TfrmMain::AppHint))
+        classlib::Application->OnHint.Clear();
     OnResize.Clear();
     OnClose.Clear();
     OnCloseQuery.Clear();
@@ -1496,6 +1499,19 @@ void TfrmMain::LV1MouseEnter(TObject*)
 void TfrmMain::LV1MouseLeave(TObject*)
 {
     if (!BuildRunning()) TmP6->SetCaption(L"");
+}
+
+void TfrmMain::AppHint(TObject*)
+{
+    if (!built_) return;
+    const std::wstring& hint = classlib::Application->GetHint();
+    // The lists show their own hint by their enter and leave rules; the
+    // build state stays until the build ends.
+    if (hint.empty()) {
+        if (!BuildRunning()) TmP6->SetCaption(L"");
+    } else if (hint != LV1->Hint && hint != LV2->Hint) {
+        TmP6->SetCaption(hint);
+    }
 }
 
 void TfrmMain::LV2MouseEnter(TObject*)

@@ -236,6 +236,8 @@ public:
     void ImPreview2IOProgress(classlib::TObject* Sender, int Percent);
     void LV1MouseEnter(classlib::TObject* Sender);
     void LV1MouseLeave(classlib::TObject* Sender);
+    // The application's status hint (menus, toolbar, controls) in TmP6.
+    void AppHint(classlib::TObject* Sender);
     void LV2MouseEnter(classlib::TObject* Sender);
     void LV2MouseMove(classlib::TObject* Sender, classlib::TShiftState Shift, int X, int Y);
     void btnDirClick(classlib::TObject* Sender);

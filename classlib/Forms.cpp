@@ -579,11 +579,9 @@ void TApplication::HintTimerExpired()
 {
     const THintTimerKind kind = hintTimerKind_;
     StopHintTimer();
-    POINT p{};
-    ::GetCursorPos(&p);
     switch (kind) {
     case htShow:
-    case htReshow: ActivateHint(p); break;
+    case htReshow: ActivateHint(hintMousePos_); break;
     case htHide:
         // The hint control stays: no new hint until the pointer leaves the
         // cursor rectangle.
@@ -608,6 +606,7 @@ void TApplication::HintMouseMessage(TControl* Control, TMessage& Message)
     }
     const POINT screen =
         Control->ClientToScreen(POINT{GET_X_LPARAM(Message.LParam), GET_Y_LPARAM(Message.LParam)});
+    hintMousePos_ = screen;
     TControl* target = showHint_ ? HintControlAt(screen) : nullptr;
     if (!target) {
         CancelHint();

@@ -276,8 +276,9 @@ public:
     // holds the mouse capture calls it for the windows under the pointer.
     void HintMouseMessage(TControl* Control, TMessage& Message);
     // Shows the hint of the current hint control now (CursorPos: the
-    // pointer on the screen): CM_HINTSHOW, then the hint window. A pointer
-    // no longer over that control cancels the hint instead.
+    // pointer on the screen; a pending hint uses the pointer of the last
+    // tracked move): CM_HINTSHOW, then the hint window. A pointer no longer
+    // over that control cancels the hint instead.
     void ActivateHint(POINT CursorPos);
     // The hint window (made on first need, owned by the application).
     THintWindow* GetHintWindow();
@@ -314,6 +315,9 @@ private:
     TControl* hintControl_ = nullptr;
     // Screen coordinates; empty: the next move starts a new hint.
     RECT hintCursorRect_{};
+    // The pointer of the last tracked move (screen): where a pending hint
+    // shows.
+    POINT hintMousePos_{};
     UINT_PTR hintTimer_ = 0;
     THintTimerKind hintTimerKind_ = htShow;
 };

@@ -11,7 +11,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace toolbar {
 
@@ -122,5 +125,41 @@ void FlushPaintMessages();
 void DiscardMessages(UINT Min, UINT Max);
 // TrackMouseEvent for the window (false when the platform lacks it).
 bool RequestMouseTracking(HWND Wnd, DWORD Flags);
+
+// ----------------------------------------------------------------- lists
+
+// Lists made on first use and freed when they empty (a null list is an
+// empty one); they never own their items.
+template <class T>
+using TMbList = std::unique_ptr<std::vector<T*>>;
+
+// Appends Item when absent (making the list when null); whether it was added.
+template <class T>
+bool MbListAddUnique(TMbList<T>& List, T* Item)
+{
+    if (!List) List = std::make_unique<std::vector<T*>>();
+    if (std::find(List->begin(), List->end(), Item) != List->end()) return false;
+    List->push_back(Item);
+    return true;
+}
+
+// The same, inserting at the front.
+template <class T>
+bool MbListAddUniqueFirst(TMbList<T>& List, T* Item)
+{
+    if (!List) List = std::make_unique<std::vector<T*>>();
+    if (std::find(List->begin(), List->end(), Item) != List->end()) return false;
+    List->insert(List->begin(), Item);
+    return true;
+}
+
+// Removes Item (every occurrence) and frees the list once it is empty.
+template <class T>
+void MbListRemoveAndFree(TMbList<T>& List, T* Item)
+{
+    if (!List) return;
+    List->erase(std::remove(List->begin(), List->end(), Item), List->end());
+    if (List->empty()) List.reset();
+}
 
 }  // namespace toolbar

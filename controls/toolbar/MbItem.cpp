@@ -10,6 +10,7 @@
 #include "classlib/Forms.h"
 #include "classlib/SysUtils.h"
 #include "classlib/WinHandles.h"
+#include "controls/toolbar/MbAcc.h"
 #include "controls/toolbar/MbAnim.h"
 #include "controls/toolbar/MbCommon.h"
 
@@ -1096,7 +1097,7 @@ std::wstring TMbItemViewer::HintText() const
     }
     if (auto* action = dynamic_cast<classlib::TCustomAction*>(EntryItem->GetAction()))
         if (!action->DoHint(text)) text.clear();
-    if (!text.empty() && classlib::Application && EntryItem->GetShortCut())
+    if (!text.empty() && classlib::Application && classlib::Application->HintShortCuts && EntryItem->GetShortCut())
         text += L" (" + ShortCutToText(EntryItem->GetShortCut()) + L")";
     return text;
 }
@@ -2530,6 +2531,14 @@ bool TMbView::AnswerHintRequest(POINT Client, RECT& CursorRect, std::wstring& Te
     return true;
 }
 
+LRESULT MbAnswerHintShow(TMbView* View, classlib::THintInfo& Info)
+{
+    TMbItemViewer* viewer = nullptr;
+    if (!View || !View->AnswerHintRequest(Info.CursorPos, Info.CursorRect, Info.HintStr, viewer)) return 1;
+    Info.HintData = viewer;
+    return 0;
+}
+
 TMbItemViewer* TMbView::ViewerAt(POINT Client)
 {
     ValidateLayout();
@@ -2675,14 +2684,7 @@ namespace {
 
 constexpr const wchar_t* kPopupClass = L"VelmoMbPopupWindow";
 
-// The popup window's own object, kept in the window's user data.
-TMbPopupWindow* PopupOf(HWND Wnd)
-{
-    if (!Wnd) return nullptr;
-    wchar_t name[32] = {};
-    if (!::GetClassNameW(Wnd, name, 32) || std::wcscmp(name, kPopupClass) != 0) return nullptr;
-    return reinterpret_cast<TMbPopupWindow*>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA));
-}
+TMbPopupWindow* PopupOf(HWND Wnd);
 
 TMbView* PopupViewOf(HWND Wnd)
 {
@@ -2727,80 +2729,109 @@ void PaintPopupClient(HWND Wnd, TMbPopupWindow* Popup, HDC DC)
     canvas.SetHandle(nullptr);
 }
 
-LRESULT CALLBACK PopupWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam)
-{
-    TMbPopupWindow* popup = reinterpret_cast<TMbPopupWindow*>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA));
-    switch (Msg) {
-    case WM_MOUSEACTIVATE:
-        return MA_NOACTIVATE;  // a popup never takes the activation
-    case WM_CLOSE:
-        return 0;
-    case WM_NCCALCSIZE: {
-        auto* r = reinterpret_cast<RECT*>(LParam);
-        ::InflateRect(r, -3, -3);
-        return 0;
-    }
-    case WM_NCPAINT: {
-        HDC dc = ::GetWindowDC(Wnd);
-        if (dc) {
-            const int saved = ::SaveDC(dc);
-            ClipToUpdateRegion(Wnd, dc, reinterpret_cast<HRGN>(WParam));
-            PaintPopupFrame(Wnd, dc);
-            ::RestoreDC(dc, saved);
-            ::ReleaseDC(Wnd, dc);
-        }
-        return 0;
-    }
-    case WM_ERASEBKGND:
-        FinishOpenEffectOf(Wnd);
-        return 1;
-    case WM_PRINTCLIENT:
-        if (popup) PaintPopupClient(Wnd, popup, reinterpret_cast<HDC>(WParam));
-        return 0;
-    case WM_PRINT: {
-        HDC dc = reinterpret_cast<HDC>(WParam);
-        if ((LParam & PRF_CHECKVISIBLE) && !::IsWindowVisible(Wnd)) return 0;
-        if (LParam & PRF_NONCLIENT) PaintPopupFrame(Wnd, dc);
-        if ((LParam & PRF_CLIENT) && popup) {
-            const int saved = ::SaveDC(dc);
-            POINT org{};
-            ::GetWindowOrgEx(dc, &org);
-            ::SetWindowOrgEx(dc, org.x - 3, org.y - 3, nullptr);
-            PaintPopupClient(Wnd, popup, dc);
-            ::RestoreDC(dc, saved);
-        }
-        return 0;
-    }
-    case WM_PAINT: {
-        FinishOpenEffectOf(Wnd);
-        if (WParam) {
-            // Drawn into a given device context (the off-screen redraw).
-            if (popup) PaintPopupClient(Wnd, popup, reinterpret_cast<HDC>(WParam));
-            return 0;
-        }
-        classlib::TPaintScope paint(Wnd);
-        if (popup) PaintPopupClient(Wnd, popup, paint.Get());
-        return 0;
-    }
-    default:
-        return ::DefWindowProcW(Wnd, Msg, WParam, LParam);
-    }
-}
+}  // namespace
 
-void RegisterPopupClass()
+// The window of a TMbPopupWindow. Popup is cleared before the window goes,
+// so messages of the window's last moments find no popup.
+class TMbPopupControl : public classlib::TCustomControl {
+public:
+    TMbPopupControl(TMbPopupWindow* APopup, HWND AOwnerWnd) : classlib::TCustomControl(nullptr), Popup(APopup), ownerWnd_(AOwnerWnd)
+    {
+        TCustomControl::SetVisible(false);
+        SetBounds(0, 0, 320, 240);
+        ControlStyle &= ~classlib::csCaptureMouse;
+        SetShowHint(true);
+        SetColor(classlib::clMenu);
+    }
+    std::wstring ClassName() const override { return L"TMbPopupControl"; }
+    TMbPopupWindow* Popup;
+
+    void WndProc(classlib::TMessage& Message) override
+    {
+        const HWND wnd = HandleAllocated() ? GetHandle() : nullptr;
+        switch (Message.Msg) {
+        case WM_MOUSEACTIVATE:
+            Message.Result = MA_NOACTIVATE;  // a popup never takes the activation
+            return;
+        case WM_CLOSE:
+            Message.Result = 0;
+            return;
+        case WM_NCCALCSIZE:
+            ::InflateRect(reinterpret_cast<RECT*>(Message.LParam), -3, -3);
+            Message.Result = 0;
+            return;
+        case WM_NCPAINT: {
+            classlib::TWindowDC dc(wnd, nullptr, DCX_WINDOW | DCX_CACHE);
+            if (dc.Get()) {
+                classlib::TSaveDCScope saved(dc.Get());
+                ClipToUpdateRegion(wnd, dc.Get(), reinterpret_cast<HRGN>(Message.WParam));
+                PaintPopupFrame(wnd, dc.Get());
+            }
+            Message.Result = 0;
+            return;
+        }
+        case WM_ERASEBKGND:
+            FinishOpenEffectOf(wnd);
+            Message.Result = 1;
+            return;
+        case WM_PRINTCLIENT:
+            if (Popup) PaintPopupClient(wnd, Popup, reinterpret_cast<HDC>(Message.WParam));
+            Message.Result = 0;
+            return;
+        case WM_PRINT: {
+            HDC dc = reinterpret_cast<HDC>(Message.WParam);
+            Message.Result = 0;
+            if ((Message.LParam & PRF_CHECKVISIBLE) && !::IsWindowVisible(wnd)) return;
+            if (Message.LParam & PRF_NONCLIENT) PaintPopupFrame(wnd, dc);
+            if ((Message.LParam & PRF_CLIENT) && Popup) {
+                classlib::TSaveDCScope saved(dc);
+                POINT org{};
+                ::GetWindowOrgEx(dc, &org);
+                ::SetWindowOrgEx(dc, org.x - 3, org.y - 3, nullptr);
+                PaintPopupClient(wnd, Popup, dc);
+            }
+            return;
+        }
+        case WM_PAINT: {
+            FinishOpenEffectOf(wnd);
+            Message.Result = 0;
+            if (Message.WParam) {
+                // Drawn into a given device context (the off-screen redraw).
+                if (Popup) PaintPopupClient(wnd, Popup, reinterpret_cast<HDC>(Message.WParam));
+                return;
+            }
+            classlib::TPaintScope paint(wnd);
+            if (Popup) PaintPopupClient(wnd, Popup, paint.Get());
+            return;
+        }
+        case classlib::CM_HINTSHOW:
+            Message.Result = Popup ? MbAnswerHintShow(Popup->GetView(), *reinterpret_cast<classlib::THintInfo*>(Message.LParam)) : 1;
+            return;
+        default: TCustomControl::WndProc(Message);
+        }
+    }
+
+protected:
+    void CreateParams(classlib::TCreateParams& Params) override
+    {
+        TCustomControl::CreateParams(Params);
+        Params.Style = WS_POPUP;
+        Params.ExStyle = WS_EX_TOOLWINDOW | WS_EX_TOPMOST;
+        Params.WndParent = ownerWnd_;
+        Params.WinClassName = kPopupClass;
+        Params.WindowClassStyle = CS_SAVEBITS | (PlatformIsXPOrLater() ? CS_DROPSHADOW : 0);
+    }
+
+private:
+    HWND ownerWnd_;
+};
+
+namespace {
+
+TMbPopupWindow* PopupOf(HWND Wnd)
 {
-    static const bool registered = [] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.style = CS_SAVEBITS | (PlatformIsXPOrLater() ? CS_DROPSHADOW : 0);
-        wc.lpfnWndProc = &PopupWndProc;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        wc.lpszClassName = kPopupClass;
-        if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) classlib::RaiseLastOSError();
-        return true;
-    }();
-    (void)registered;
+    auto* control = dynamic_cast<TMbPopupControl*>(classlib::FindControl(Wnd));
+    return control ? control->Popup : nullptr;
 }
 
 // Whether "MenuPopup" was played once in this run (the first time the
@@ -2812,7 +2843,6 @@ bool gMenuPopupSoundPlayed = false;
 TMbPopupWindow::TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item, bool Customizing)
     : view_(std::make_unique<TMbPopupView>(nullptr, UpperView, Item, nullptr, false, Customizing))
 {
-    RegisterPopupClass();
     view_->RunFlags |= rfInLoop;  // a popup always belongs to a running loop
     if (UpperView) {
         view_->ViewStyle = static_cast<uint8_t>((view_->ViewStyle & ~vsHideAccels) | (UpperView->ViewStyle & vsHideAccels));
@@ -2824,10 +2854,8 @@ TMbPopupWindow::TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item, bool Cus
     if (classlib::Application && classlib::Application->GetMainForm() &&
         classlib::Application->GetMainForm()->HandleAllocated())
         owner = classlib::Application->GetMainForm()->GetHandle();
-    wnd_ = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kPopupClass, L"", WS_POPUP, 0, 0, 320, 240, owner,
-                             nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    if (!wnd_) classlib::RaiseLastOSError();
-    ::SetWindowLongPtrW(wnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    control_ = std::make_unique<TMbPopupControl>(this, owner);
+    wnd_ = control_->GetHandle();
     ::SetWindowPos(wnd_, nullptr, 0, 0, 0, 0,
                    SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     view_->Wnd = wnd_;
@@ -2844,11 +2872,13 @@ TMbPopupWindow::~TMbPopupWindow()
     FinishOpenEffectOf(wnd_);
     view_->DisarmAllTimers();
     view_->CloseOpenPopup();
-    ::NotifyWinEvent(EVENT_SYSTEM_MENUPOPUPEND, wnd_, OBJID_CLIENT, CHILDID_SELF);
-    ::SetWindowLongPtrW(wnd_, GWLP_USERDATA, 0);
+    MbNotifyAccEvent(EVENT_SYSTEM_MENUPOPUPEND, wnd_, OBJID_CLIENT, CHILDID_SELF);
+    control_->Popup = nullptr;
     view_->Wnd = nullptr;
-    ::DestroyWindow(wnd_);
+    control_.reset();
 }
+
+classlib::TCustomControl* TMbPopupWindow::GetControl() const { return control_.get(); }
 
 void TMbPopupWindow::SetVisible(bool Visible)
 {
@@ -3037,7 +3067,7 @@ void ShowPlacedPopup(TMbPopupWindow* W)
     } else {
         W->SetVisible(true);
     }
-    ::NotifyWinEvent(EVENT_SYSTEM_MENUPOPUPSTART, W->GetHandle(), OBJID_CLIENT, CHILDID_SELF);
+    MbNotifyAccEvent(EVENT_SYSTEM_MENUPOPUPSTART, W->GetHandle(), OBJID_CLIENT, CHILDID_SELF);
 }
 
 }  // namespace
@@ -3143,7 +3173,7 @@ void TMbItemViewer::AccFocusEvent(WPARAM WParam)
 {
     (void)WParam;
     const int index = OwnerView->IndexOfViewer(this);
-    if (HWND wnd = HostHandle(OwnerView)) ::NotifyWinEvent(EVENT_OBJECT_FOCUS, wnd, OBJID_CLIENT, index + 1);
+    if (HWND wnd = HostHandle(OwnerView)) MbNotifyAccEvent(EVENT_OBJECT_FOCUS, wnd, OBJID_CLIENT, index + 1);
 }
 
 bool TMbItemViewer::QueueClick()
@@ -3295,7 +3325,7 @@ TMbModalHandler::TMbModalHandler(HWND ExistingWnd)
     LockForeground(true);
     ::SetCapture(captureWnd_);
     ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
-    ::NotifyWinEvent(EVENT_SYSTEM_MENUSTART, captureWnd_, OBJID_CLIENT, CHILDID_SELF);
+    MbNotifyAccEvent(EVENT_SYSTEM_MENUSTART, captureWnd_, OBJID_CLIENT, CHILDID_SELF);
     eventsRaised_ = true;
 }
 
@@ -3303,7 +3333,7 @@ TMbModalHandler::~TMbModalHandler()
 {
     LockForeground(false);
     if (::GetCapture() == captureWnd_) ::ReleaseCapture();
-    if (eventsRaised_) ::NotifyWinEvent(EVENT_SYSTEM_MENUEND, captureWnd_, OBJID_CLIENT, CHILDID_SELF);
+    if (eventsRaised_) MbNotifyAccEvent(EVENT_SYSTEM_MENUEND, captureWnd_, OBJID_CLIENT, CHILDID_SELF);
     if (ownsWnd_) ::DestroyWindow(captureWnd_);
     if (!::GetFocus() && focusToRestore_ && ::IsWindow(focusToRestore_)) ::SetFocus(focusToRestore_);
 }
@@ -3321,6 +3351,11 @@ void TMbModalHandler::RunLoop(TMbView* V, bool StartedByMouseDown, bool ExecuteS
         {
             View->UncaptureMouse();
             View->LoopWnd = nullptr;
+            // The hints of a menu end with it.
+            if (classlib::Application) {
+                classlib::Application->SetHint(L"");
+                classlib::Application->CancelHint();
+            }
             DiscardMessages(WM_CHAR, WM_DEADCHAR);
             DiscardMessages(WM_SYSCHAR, WM_SYSDEADCHAR);
             DiscardMessages(WM_HELP, WM_HELP);
@@ -3364,18 +3399,47 @@ void TMbModalHandler::RunLoop(TMbView* V, bool StartedByMouseDown, bool ExecuteS
             }
         return nullptr;
     };
+    auto cancelHint = [] {
+        if (classlib::Application) classlib::Application->CancelHint();
+    };
+    // Entries of views that show hints (and entries that ask for them) get
+    // the hint tracking of their host window; others end the hint.
+    auto trackHint = [&](TMbView* View, TMbItemViewer* Viewer) {
+        const HWND host = HostHandle(View);
+        classlib::TWinControl* control = classlib::FindControl(host);
+        if (!classlib::Application || !control || View->MouseCaptured ||
+            !((View->ViewStyle & vsMenuHints) || (Viewer->EntryItem->GetEffectiveOptions() & tboShowHint))) {
+            cancelHint();
+            return;
+        }
+        ::UpdateWindow(host);
+        POINT c = LastPointerPos;
+        ::ScreenToClient(host, &c);
+        classlib::TMessage move{WM_MOUSEMOVE, 0, MAKELPARAM(c.x, c.y), 0};
+        classlib::Application->HintMouseMessage(control, move);
+    };
     auto pointerMove = [&] {
         track(LastPointerPos, true);
         TMbView* view = nullptr;
         HCURSOR cursor = nullptr;
         if (TMbItemViewer* t = target(view)) {
+            trackHint(view, t);
             const POINT p = t->ScreenToViewer(LastPointerPos);
             t->CursorAt(p.x, p.y, cursor);
             ::SetCursor(cursor ? cursor : ::LoadCursorW(nullptr, IDC_ARROW));
             t->MouseMove(p.x, p.y);
         } else {
+            cancelHint();
             ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
         }
+    };
+    // The status hint: the long hint of the deepest selected entry.
+    auto updateStatusHint = [&] {
+        if (!classlib::Application) return;
+        std::wstring status;
+        for (TMbView* v = V; v; v = v->OpenSubView)
+            if (v->SelectedViewer) status = classlib::GetLongHint(v->SelectedViewer->EntryItem->Hint);
+        classlib::Application->SetHint(status);
     };
 
     if (StartedByMouseDown) {
@@ -3449,6 +3513,7 @@ void TMbModalHandler::RunLoop(TMbView* V, bool StartedByMouseDown, bool ExecuteS
         case WM_SYSCHAR:
         case WM_DEADCHAR:
         case WM_SYSDEADCHAR: {
+            cancelHint();
             const bool buttonDown =
                 ::GetKeyState(VK_LBUTTON) < 0 || (TrackRightButton && ::GetKeyState(VK_RBUTTON) < 0);
             TMbView* d = DeepestView(V);
@@ -3514,6 +3579,7 @@ void TMbModalHandler::RunLoop(TMbView* V, bool StartedByMouseDown, bool ExecuteS
         case WM_RBUTTONDBLCLK: {
             const bool right = msg.message == WM_RBUTTONDOWN || msg.message == WM_RBUTTONDBLCLK;
             if (right && !TrackRightButton) break;
+            cancelHint();
             mouseDownOnMenu = false;
             V->RunFlags &= static_cast<uint8_t>(~rfIgnoreRelease);
             LastPointerPos = at;
@@ -3562,6 +3628,7 @@ void TMbModalHandler::RunLoop(TMbView* V, bool StartedByMouseDown, bool ExecuteS
             LastPointerPos = LastMessagePoint();
             pointerMove();
         }
+        updateStatusHint();
     }
 }
 

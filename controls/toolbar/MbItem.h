@@ -29,6 +29,7 @@
 #include "classlib/Events.h"
 #include "classlib/Exceptions.h"
 #include "classlib/Graphics.h"
+#include "classlib/Hints.h"
 #include "classlib/ImageList.h"
 
 namespace toolbar {
@@ -792,6 +793,16 @@ int FlatStripWidth();
 // A popup level: a top-level window that never takes the activation,
 // showing the sub-items of Item in its own popup view. Owns the window and
 // the view.
+// The answer of a window showing View to the class library's hint message
+// (CM_HINTSHOW): the entry under Info.CursorPos gives the cursor rectangle,
+// the text and the data (its viewer); 0 shows the hint, 1 (no entry there)
+// refuses it.
+LRESULT MbAnswerHintShow(TMbView* View, classlib::THintInfo& Info);
+
+class TMbPopupControl;
+
+// A popup menu window: a top-level control of the class library (it shows
+// hints, answers the hint message through its view) that draws the view.
 class TMbPopupWindow {
 public:
     TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item, bool Customizing = false);
@@ -812,8 +823,12 @@ public:
     // $01 slide leftward, $02 rightward, $04 downward, $08 upward.
     uint8_t AnimDirection = 0;
 
+    // The window's control (owned); FindControl of the handle gives it.
+    classlib::TCustomControl* GetControl() const;
+
 private:
     std::unique_ptr<TMbView> view_;
+    std::unique_ptr<TMbPopupControl> control_;
     HWND wnd_ = nullptr;
 };
 

@@ -269,7 +269,6 @@ TMbCustomToolbar::~TMbCustomToolbar()
     // From here on the hosted controls' removals are no news: the items
     // that would hear of them go with the toolbar.
     Destroying();
-    if (tips_) ::DestroyWindow(tips_);
     MbHookUnregister(this, &MenuBarMessageHook);
     UninstallAppHook();
     MbDetachAccObject(view_.get());
@@ -547,41 +546,15 @@ SIZE TMbCustomToolbar::RecalcViewLayout()
     ViewSize = SIZE{base.x, base.y};
     layoutValid_ = true;
     Invalidate();
-    UpdateTips();
     return SIZE{std::max<LONG>(total.x, minimum.cx), std::max<LONG>(total.y, minimum.cy)};
 }
 
-void TMbCustomToolbar::UpdateTips()
+void TMbCustomToolbar::ShowHintChanged()
 {
-    if (!GetShowHint() || !HandleAllocated()) return;
-    if (!tips_) {
-        tips_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, GetHandle(), nullptr, nullptr, nullptr);
-        if (!tips_) return;
-    }
-    TTTOOLINFOW info{};
-    info.cbSize = sizeof(info);
-    while (::SendMessageW(tips_, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info))) {
-        ::SendMessageW(tips_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&info));
-        info = TTTOOLINFOW{};
-        info.cbSize = sizeof(info);
-    }
-    tipTexts_.clear();
-    for (TMbItemViewer* v : view_->ViewerList)
-        if (v->Placed && !v->EntryItem->Hint.empty()) tipTexts_.push_back(v->EntryItem->Hint.substr(0, v->EntryItem->Hint.find(L'|')));
-    UINT id = 1;
-    std::size_t text = 0;
-    for (TMbItemViewer* v : view_->ViewerList) {
-        if (!v->Placed || v->EntryItem->Hint.empty()) continue;
-        TTTOOLINFOW t{};
-        t.cbSize = sizeof(t);
-        t.uFlags = TTF_SUBCLASS;
-        t.hwnd = GetHandle();
-        t.uId = id++;
-        t.rect = v->EntryRect;
-        t.lpszText = const_cast<wchar_t*>(tipTexts_[text++].c_str());
-        ::SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&t));
-    }
+    TMbCustomDockableWindow::ShowHintChanged();
+    if (!view_) return;
+    view_->ViewStyle = static_cast<uint8_t>(GetShowHint() ? (view_->ViewStyle | vsMenuHints)
+                                                          : (view_->ViewStyle & ~vsMenuHints));
 }
 
 void TMbCustomToolbar::ValidateLayout()
@@ -956,6 +929,9 @@ void TMbCustomToolbar::WndProc(TMessage& Message)
     case WM_GETOBJECT:
         if (MbAnswerGetObject(view_.get(), Message.WParam, Message.LParam, Message.Result)) return;
         break;
+    case classlib::CM_HINTSHOW:
+        Message.Result = MbAnswerHintShow(view_.get(), *reinterpret_cast<classlib::THintInfo*>(Message.LParam));
+        return;
     case WM_SETTINGCHANGE:
         if (Message.WParam == SPI_SETNONCLIENTMETRICS) {
             layoutValid_ = false;

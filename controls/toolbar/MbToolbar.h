@@ -193,6 +193,8 @@ protected:
     void FontChanged(classlib::TObject* Sender) override;
     // Adopts the child controls placed while loading, then arranges.
     void Loaded() override;
+    // The view shows hints while its menus run when the toolbar shows hints.
+    void ShowHintChanged() override;
 
 private:
     friend class TMbToolbarView;
@@ -206,9 +208,6 @@ private:
     SIZE RecalcViewLayout();
     void ValidateLayout();
     TMbLayoutAxis AxisOf(bool Floating, TMbDock* Dock) const;
-    // With ShowHint: one tooltip per shown entry with a hint (its short
-    // part, before "|").
-    void UpdateTips();
 
     TMbRootItem* items_;
     TMbChevronItem* chevronItem_;
@@ -220,8 +219,6 @@ private:
     bool systemFont_ = true;
     bool chevronMoveItems_ = true;
     bool layoutValid_ = false;
-    HWND tips_ = nullptr;
-    std::vector<std::wstring> tipTexts_;
 };
 
 class TMbToolbar : public TMbCustomToolbar {

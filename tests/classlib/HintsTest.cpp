@@ -71,7 +71,8 @@ protected:
     }
 };
 
-// A frameless form at (100, 100) with ShowHint on: a window control with a
+// A frameless form with ShowHint on, away from the corner where other test
+// programs on the display put their windows: a window control with a
 // "short|long" hint on the left, a graphic control with a plain hint in the
 // middle, a window control with ShowHint off on the right.
 class HintsTest : public ::testing::Test {
@@ -79,7 +80,7 @@ public:
     void SetUp() override
     {
         form.SetBorderStyle(bsNone);
-        form.SetBounds(100, 100, 300, 100);
+        form.SetBounds(700, 600, 300, 100);
         form.SetShowHint(true);
         probe.SetParent(&form);
         probe.SetBounds(0, 0, 100, 100);
@@ -92,6 +93,9 @@ public:
         quiet.Hint = L"Never|Not shown";
         quiet.SetShowHint(false);
         form.SetVisible(true);
+        // Above the windows of the other test programs on the display: the
+        // hints look at what lies under the pointer.
+        ::SetWindowPos(form.GetHandle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         Pump();
         app.HintPause = 30;
         app.HintShortPause = 10;
@@ -102,12 +106,12 @@ public:
 
     void HintChanged(TObject*) { statusLog.push_back(app.GetHint()); }
 
-    // The pointer to a point of the form (client coordinates) and the move
-    // message the system sends for it, to the window there.
+    // The move message the system sends for the pointer at a point of the
+    // form (client coordinates), to the window there. (The shared cursor
+    // stays where it is: other test programs use the display.)
     void MoveTo(int X, int Y)
     {
         const POINT screen = form.ClientToScreen(POINT{X, Y});
-        ::SetCursorPos(screen.x, screen.y);
         HWND target = ::WindowFromPoint(screen);
         POINT client = screen;
         ::ScreenToClient(target, &client);
@@ -298,7 +302,8 @@ TEST_F(HintsTest, LeavingTheProgramsWindowsClearsHintAndStatusHint)
     MoveTo(20, 30);
     ASSERT_TRUE(PumpUntil([&] { return HintShown(); }));
     ASSERT_EQ(app.GetHint(), L"Opens a picture");
-    ::SetCursorPos(form.ClientToScreen(POINT{0, 0}).x + 400, 20);  // the bare desktop
+    // The bare desktop, in the corner no test program uses.
+    ::SetCursorPos(::GetSystemMetrics(SM_CXSCREEN) - 2, ::GetSystemMetrics(SM_CYSCREEN) - 2);
     ::SendMessageW(probe.GetHandle(), WM_MOUSELEAVE, 0, 0);
     EXPECT_FALSE(HintShown());
     EXPECT_EQ(app.GetHintControl(), nullptr);

@@ -40,6 +40,26 @@ TEST(MbCommon, AcceleratorMarksAndHintTrimming)
     EXPECT_EQ(TrimEllipsisOrColon(L"A...:"), L"A...") << "only one of the two goes";
 }
 
+TEST(MbCommon, ListsAreMadeOnFirstAddAndFreedWhenEmptied)
+{
+    int a = 0, b = 0, c = 0;
+    TMbList<int> list;
+    MbListRemoveAndFree(list, &a);  // no list: nothing
+    EXPECT_EQ(list, nullptr);
+    EXPECT_TRUE(MbListAddUnique(list, &a));
+    ASSERT_NE(list, nullptr);
+    EXPECT_FALSE(MbListAddUnique(list, &a)) << "present already";
+    EXPECT_TRUE(MbListAddUnique(list, &b));
+    EXPECT_TRUE(MbListAddUniqueFirst(list, &c));
+    EXPECT_FALSE(MbListAddUniqueFirst(list, &b));
+    EXPECT_EQ(*list, (std::vector<int*>{&c, &a, &b}));
+    MbListRemoveAndFree(list, &a);
+    MbListRemoveAndFree(list, &c);
+    EXPECT_EQ(*list, (std::vector<int*>{&b}));
+    MbListRemoveAndFree(list, &b);
+    EXPECT_EQ(list, nullptr) << "freed once empty";
+}
+
 TEST(MbCommon, RegistryMenuDelay)
 {
     EXPECT_EQ(MenuDelayFromRegistryValue(false, false, L""), 400) << "no value";

@@ -8,7 +8,9 @@
 
 #include <cstdlib>
 #include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "classlib/Bitmap.h"
 #include "classlib/Forms.h"
@@ -250,6 +252,20 @@ TEST_F(MbMenuLoop, AcceleratorsAndFirstLettersChooseEntries)
     EXPECT_EQ(clicks.Alpha + clicks.Deep, 0);
 }
 
+TEST_F(MbMenuLoop, LetterKeysChooseEntriesAsTheirCharactersDo)
+{
+    // The key presses alone, as the keyboard queues them: the loop makes
+    // the characters itself.
+    TMbCustomItem* chosen = Run([] {
+        Key('M');  // More's accelerator opens it
+        if (!WaitPopup(1)) return;
+        Key('O');  // "Other": its first letter
+    });
+    EXPECT_EQ(chosen, more->GetItem(1));
+    EXPECT_EQ(VisiblePopup(0), nullptr);
+    classlib::Application->ProcessMessages();
+}
+
 struct THelpLog {
     UINT Command = 0;
     uint32_t Id = 0;
@@ -259,6 +275,67 @@ struct THelpLog {
         Id = I;
     }
 };
+
+// The program's visible hint window, or null.
+HWND ShownHintWindow()
+{
+    for (HWND w = ::FindWindowExW(nullptr, nullptr, L"THintWindow", nullptr); w;
+         w = ::FindWindowExW(nullptr, w, L"THintWindow", nullptr)) {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(w, &pid);
+        if (pid == ::GetCurrentProcessId() && ::IsWindowVisible(w)) return w;
+    }
+    return nullptr;
+}
+
+TEST_F(MbMenuLoop, EntriesAskingForHintsShowThemAndTheStatusHintFollowsTheSelection)
+{
+    classlib::TApplication* app = classlib::Application;
+    const int pause = app->HintPause;
+    std::vector<std::wstring> status;
+    struct TLog {
+        std::vector<std::wstring>* Into;
+        void Hint(classlib::TObject*) { Into->push_back(classlib::Application->GetHint()); }
+    } log{&status};
+    app->HintPause = 20;
+    app->OnHint = classlib::TNotifyEvent(&log, &TLog::Hint);
+    alpha->SetOptions(tboShowHint);
+    alpha->Hint = L"First|Runs the first command";
+    alpha->SetShortCut(ShortCut('A', classlib::ssCtrl));
+    deep->Hint = L"Deep|Goes deeper";  // no hint window: only the status hint
+
+    const char* shot = std::getenv("VELMO_MENU_HINT_SCREENSHOT");
+    std::wstring shown;
+    bool endedByKey = false, noneOnDeep = false;
+    TMbCustomItem* chosen = Run([&] {
+        HWND top = VisiblePopup(0);
+        MouseTo(RowPoint(top, 0));
+        if (!WaitFor([] { return ShownHintWindow() != nullptr; })) return;
+        wchar_t text[100] = {};
+        ::GetWindowTextW(ShownHintWindow(), text, 100);
+        shown = text;
+        if (shot) SaveScreen(shot);
+        Key(VK_DOWN);  // a key ends the hint
+        endedByKey = WaitFor([] { return ShownHintWindow() == nullptr; });
+        Key(VK_RIGHT);  // More opens with Deep selected
+        if (!WaitPopup(1)) return;
+        HWND sub = VisiblePopup(0) == top ? VisiblePopup(1) : VisiblePopup(0);
+        MouseTo(RowPoint(sub, 0));
+        ::Sleep(100);
+        noneOnDeep = ShownHintWindow() == nullptr;
+        Key(VK_ESCAPE);
+        Key(VK_ESCAPE);
+    });
+    app->OnHint = classlib::TNotifyEvent();
+    app->HintPause = pause;
+    EXPECT_EQ(chosen, nullptr);
+    EXPECT_EQ(shown, L"First (" + ShortCutToText(ShortCut('A', classlib::ssCtrl)) + L")");
+    EXPECT_TRUE(endedByKey);
+    EXPECT_TRUE(noneOnDeep);
+    EXPECT_EQ(status, (std::vector<std::wstring>{L"Runs the first command", L"", L"Goes deeper", L""}))
+        << "the long hint of the deepest selection, cleared when the menu ends";
+    EXPECT_EQ(ShownHintWindow(), nullptr);
+}
 
 TEST_F(MbMenuLoop, F1EndsTheMenuWithTheHelpOfTheSelectedEntry)
 {

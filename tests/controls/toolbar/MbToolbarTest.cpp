@@ -8,10 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "classlib/ActnList.h"
 #include "classlib/Automation.h"
+#include "classlib/Bitmap.h"
 #include "classlib/Component.h"
 #include "classlib/Forms.h"
 #include "classlib/StdCtrls.h"
@@ -253,6 +256,22 @@ TEST_F(MbMenuBarKeys, AltLetterOpensTheEntryWithThatAccelerator)
     EXPECT_EQ(VisiblePopup(), nullptr);
 }
 
+TEST_F(MbMenuBarKeys, ALetterKeyInTheOpenPopupChoosesItsEntry)
+{
+    TCounter opened;
+    file->GetItem(0)->OnClick = classlib::TNotifyEvent(&opened, &TCounter::Hit);
+    Run([&] { ::PostMessageW(form.GetHandle(), WM_SYSCHAR, L'f', 0x20000001); },
+        [&](TInputDriver& d) {
+            if (!WaitFor([&] { return OpenItem() == file && VisiblePopup(); })) return;
+            d.Key(WM_KEYDOWN, 'O');
+            d.Key(WM_KEYUP, 'O', true);
+        });
+    EXPECT_EQ(VisiblePopup(), nullptr);
+    classlib::Application->ProcessMessages();
+    classlib::Application->ProcessMessages();
+    EXPECT_EQ(opened.Clicks, 1);
+}
+
 TEST_F(MbMenuBarKeys, AltAloneAndF10EnterMenuModeOnTheFirstEntry)
 {
     for (WORD key : {static_cast<WORD>(VK_MENU), static_cast<WORD>(VK_F10)}) {
@@ -371,6 +390,99 @@ TEST(MbToolbar, ShortcutsGoToTheActiveFormsToolbarsAndSkipDisabledForms)
     one.SetEnabled(false);
     EXPECT_FALSE(MbProcessFormShortCuts(&one, key)) << "a disabled form's toolbars are skipped";
     EXPECT_EQ(countOne.Hits, 1);
+}
+
+// Saves the application's hint settings and sets short pauses; OnHint logs
+// the status hint.
+struct THintSettings {
+    THintSettings()
+        : app(classlib::Application), pause(app->HintPause), hide(app->HintHidePause), onHint(app->OnHint)
+    {
+        app->HintPause = 20;
+        app->HintShortPause = 10;
+        app->HintHidePause = 0;
+        app->OnHint = classlib::TNotifyEvent(this, &THintSettings::Logged);
+    }
+    ~THintSettings()
+    {
+        app->CancelHint();
+        app->HintPause = pause;
+        app->HintHidePause = hide;
+        app->OnHint = onHint;
+    }
+    void Logged(classlib::TObject*) { Status.push_back(app->GetHint()); }
+    classlib::TApplication* app;
+    int pause, hide;
+    classlib::TNotifyEvent onHint;
+    std::vector<std::wstring> Status;
+};
+
+TEST(MbToolbar, EntryHintsShowOverTheToolbarAndTheirLongPartsInTheStatusHint)
+{
+    THintSettings hints;
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    form.SetBounds(700, 600, 300, 60);  // away from the corner other test programs use
+    auto* bar = new TMbToolbar(&form);
+    bar->SetParent(&form);
+    auto add = [&](const wchar_t* Caption, const wchar_t* Hint) {
+        TMbCustomItem* item = AddEntry(form, bar->GetItems(), new TMbItem(&form), Caption);
+        item->Hint = Hint;
+        return item;
+    };
+    TMbCustomItem* zoomIn = add(L"In", L"Zoom In|Enlarges the picture");
+    TMbCustomItem* zoomOut = add(L"Out", L"Zoom Out");
+    TMbCustomItem* fit = add(L"&Fit...", L"");
+    TMbCustomItem* menuOnly = add(L"Next", L"Next|Shows the next file");
+    menuOnly->SetOptions(tboLongHintInMenuOnly);
+    bar->SetShowHint(true);
+    EXPECT_TRUE(bar->GetView()->ViewStyle & vsMenuHints) << "its menus show hints too";
+    form.Show();
+    // Above the windows of the other test programs on the display: the
+    // hints look at what lies under the pointer.
+    ::SetWindowPos(form.GetHandle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    classlib::Application->ProcessMessages();
+
+    struct {
+        TMbCustomItem* item;
+        const wchar_t* shown;
+        const wchar_t* status;
+    } cases[] = {
+        {zoomIn, L"Zoom In", L"Enlarges the picture"},
+        {zoomOut, L"Zoom Out", L"Zoom Out"},
+        {fit, L"Fit", L""},  // the caption without "&" and "..."
+        {menuOnly, L"Next", L""},
+        {zoomIn, L"Zoom In", L"Enlarges the picture"},
+    };
+    classlib::THintWindow* window = hints.app->GetHintWindow();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.shown)));
+        const RECT r = bar->GetView()->ViewerList[static_cast<std::size_t>(bar->GetItems()->IndexOf(c.item))]->EntryRect;
+        ::SendMessageW(bar->GetHandle(), WM_MOUSEMOVE, 0, MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+        EXPECT_EQ(hints.app->GetHint(), c.status);
+        EXPECT_TRUE(WaitFor([&] {
+            classlib::Application->ProcessMessages();
+            return window->IsHintShown() && window->GetCaption() == c.shown;
+        }));
+        EXPECT_EQ(window->GetHintData(), bar->GetView()->SelectedViewer);
+        // A look at the first hint when a path is given.
+        if (const char* shot = std::getenv("VELMO_TOOLBAR_HINT_SCREENSHOT"); shot && c.item == zoomIn) {
+            classlib::TBitmap bmp;
+            bmp.SetPixelFormat(classlib::pf24bit);
+            bmp.SetSize(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+            classlib::TWindowDC screen(nullptr);
+            ::BitBlt(bmp.GetCanvas()->GetHandle(), 0, 0, bmp.GetWidth(), bmp.GetHeight(), screen.Get(), 0, 0, SRCCOPY);
+            const std::string path(shot);
+            bmp.SaveToFile(std::wstring(path.begin(), path.end()));
+        }
+    }
+    EXPECT_EQ(hints.Status, (std::vector<std::wstring>{L"Enlarges the picture", L"Zoom Out", L"",
+                                                       L"Enlarges the picture"}));
+
+    bar->SetShowHint(false);
+    EXPECT_FALSE(bar->GetView()->ViewStyle & vsMenuHints);
+    ::SendMessageW(bar->GetHandle(), WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
+    EXPECT_FALSE(window->IsHintShown());
 }
 
 }  // namespace
