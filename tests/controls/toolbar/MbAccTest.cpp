@@ -129,6 +129,7 @@ struct MbAcc : ::testing::Test {
         dock->SetPosition(dpBottom);
         dock->SetParent(&form);
         tools = new TMbToolbar(&form);
+        tools->SetChevronPriorityForNewItems(tbcpLowest);  // the last entries go behind the chevron first
         for (int i = 0; i < 8; ++i) {
             auto* b = new TMbItem(&form);
             b->SetCaption(L"Tool " + std::to_wstring(i));
@@ -390,6 +391,7 @@ TEST_F(MbAcc, LocationAndHitTestAnswerAClientInScreenCoordinates)
 {
     auto* edit = new classlib::TEdit(&form);
     edit->SetWidth(60);
+    tools->SetChevronPriorityForNewItems(tbcpHighest);  // kept out of the chevron
     tools->AddControlItem(0, edit);
     menu->SetAutoResize(false);
     menu->SetWidth(250);
