@@ -250,9 +250,9 @@ TEST_F(MbDockDrag, AWindowThatCannotFloatStaysWhenDroppedOutsideDocks)
     RunDriven([&] { bar->RunDragLoop(grab); },
               [&](TInputDriver& d) {
                   if (!d.WaitCapture()) return;
-                  d.MoveTo(middle);
+                  d.RealMoveTo(middle);
                   cursor = ShownCursor();
-                  d.Release(middle);
+                  d.RealRelease(middle);
               });
     EXPECT_EQ(cursor, ::LoadCursorW(nullptr, IDC_NO));
     EXPECT_EQ(bar->GetCurrentDock(), top);

@@ -21,10 +21,18 @@ using namespace toolbar;
 using mbtest::RunDriven;
 using mbtest::TInputDriver;
 
-// A floating window of a fixed client size with a small minimum.
+// A floating window of a fixed client size with a small minimum; it
+// notes where its context menu was asked for.
 class TPlainBar : public TMbCustomDockableWindow {
 public:
     using TMbCustomDockableWindow::TMbCustomDockableWindow;
+    POINT ContextMenuAt{-1, -1};
+    void WndProc(classlib::TMessage& Message) override
+    {
+        if (Message.Msg == WM_CONTEXTMENU)
+            ContextMenuAt = POINT{static_cast<short>(LOWORD(Message.LParam)), static_cast<short>(HIWORD(Message.LParam))};
+        TMbCustomDockableWindow::WndProc(Message);
+    }
     SIZE CalcArrangedSize(bool, int, bool, TMbDock*) override { return SIZE{GetWidth(), GetHeight()}; }
     SIZE QueryBaseSize() override { return SIZE{GetWidth(), GetHeight()}; }
     void QueryMinMaxSize(int& MinW, int& MinH, int&, int&) override
@@ -59,7 +67,7 @@ struct MbFloatingWindow : ::testing::Test {
     TMbFloatingWindowParent* tw = nullptr;
 };
 
-// The frame drawn into a bitmap of the tool window's size, read back.
+// The frame printed into a bitmap of the tool window's size, read back.
 class TFramePicture {
 public:
     explicit TFramePicture(TMbFloatingWindowParent* W) : width_(W->GetWidth()), height_(W->GetHeight())
@@ -69,7 +77,7 @@ public:
         classlib::TMemoryDC dc(bitmap.Get(), screen.Get());
         const RECT all{0, 0, width_, height_};
         ::FillRect(dc.Get(), &all, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
-        W->DrawFloatingFrame(dc.Get(), 1 | 2 | 4, nullptr);
+        ::SendMessageW(W->GetHandle(), WM_PRINT, reinterpret_cast<WPARAM>(dc.Get()), PRF_NONCLIENT);
         pixels_.resize(static_cast<std::size_t>(width_ * height_));
         for (int y = 0; y < height_; ++y)
             for (int x = 0; x < width_; ++x) pixels_[static_cast<std::size_t>(y * width_ + x)] = ::GetPixel(dc.Get(), x, y);
@@ -165,7 +173,8 @@ TEST_F(MbFloatingWindow, FrameAndCaptionTakeTheColoursOfTheGradientSettingAndThe
 }
 
 // Each sizing zone, found by the window's hit test and pressed: the sides
-// that zone moves follow the pointer, the others stay.
+// that zone moves follow the pointer (moved with real input), the others
+// stay.
 TEST_F(MbFloatingWindow, EachSizingZoneMovesItsOwnSides)
 {
     ASSERT_NE(tw, nullptr);
@@ -186,6 +195,12 @@ TEST_F(MbFloatingWindow, EachSizingZoneMovesItsOwnSides)
         {"bottom right", 2, 2, HTBOTTOMRIGHT, false, false, true, true},
     };
     const int dx = 15, dy = 10;
+    // A work area smaller than the screen (a task bar at the bottom).
+    RECT oldWork{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &oldWork, 0);
+    RECT work{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN) - 30};
+    ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, 0);
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         const RECT start = ScreenRectOf(tw);
@@ -196,12 +211,20 @@ TEST_F(MbFloatingWindow, EachSizingZoneMovesItsOwnSides)
         const LRESULT code = ::SendMessageW(tw->GetHandle(), WM_NCHITTEST, 0, at);
         ASSERT_EQ(code, c.Code);
         ::SetCursorPos(press.x, press.y);
+        RECT confined{};
         RunDriven([&] { ::SendMessageW(tw->GetHandle(), WM_NCLBUTTONDOWN, static_cast<WPARAM>(code), at); },
                   [&](TInputDriver& d) {
                       if (!d.WaitCapture(tw->GetHandle())) return;
-                      d.MoveTo(POINT{press.x + dx, press.y + dy});
-                      d.Release(POINT{press.x + dx, press.y + dy});
+                      d.RealMoveTo(POINT{press.x + dx, press.y + dy});
+                      ::GetClipCursor(&confined);
+                      d.RealRelease(POINT{press.x + dx, press.y + dy});
                   });
+        // The window asks for it (ResizeOptions bit 1) and one screen is
+        // there: the pointer stayed on the work area while sizing.
+        RECT free{};
+        ::GetClipCursor(&free);
+        EXPECT_TRUE(::EqualRect(&confined, &work)) << confined.bottom << " " << work.bottom;
+        EXPECT_EQ(free.right - free.left, ::GetSystemMetrics(SM_CXVIRTUALSCREEN)) << "freed afterwards";
         const RECT r = ScreenRectOf(tw);
         EXPECT_EQ(r.left, start.left + (c.Left ? dx : 0));
         EXPECT_EQ(r.top, start.top + (c.Top ? dy : 0));
@@ -211,6 +234,23 @@ TEST_F(MbFloatingWindow, EachSizingZoneMovesItsOwnSides)
         EXPECT_EQ(bar->GetWidth(), client.right - client.left) << "the window fills the new client area";
         EXPECT_EQ(bar->GetHeight(), client.bottom - client.top);
     }
+    ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &oldWork, 0);
+}
+
+// A right click on the caption asks the floating window for its context
+// menu at the pointer.
+TEST_F(MbFloatingWindow, ARightClickOnTheFrameAsksTheWindowForItsContextMenu)
+{
+    ASSERT_NE(tw, nullptr);
+    const RECT w = ScreenRectOf(tw);
+    const RECT title = tw->TitleRect(true, true);
+    const POINT at{w.left + title.left + 6, w.top + (title.top + title.bottom) / 2};
+    const LPARAM l = MAKELPARAM(at.x, at.y);
+    const LRESULT code = ::SendMessageW(tw->GetHandle(), WM_NCHITTEST, 0, l);
+    ASSERT_EQ(code, kHitFloatCaption);
+    ::SendMessageW(tw->GetHandle(), WM_NCRBUTTONUP, static_cast<WPARAM>(code), l);
+    EXPECT_EQ(bar->ContextMenuAt.x, at.x);
+    EXPECT_EQ(bar->ContextMenuAt.y, at.y);
 }
 
 struct TCloseLog {
