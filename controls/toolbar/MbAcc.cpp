@@ -554,7 +554,7 @@ public:
             if (view->SelectedViewer == Viewer) {
                 s |= STATE_SYSTEM_HOTTRACKED;
                 if (Modal()) s |= STATE_SYSTEM_FOCUSED;
-                if (view->MouseCaptured && (view->RunFlags & rfPointerInside)) s |= STATE_SYSTEM_PRESSED;
+                if (view->MouseCaptured && view->PointerOnSelected) s |= STATE_SYSTEM_PRESSED;
             }
             if (Viewer->EntryItem->GetKinds() & ikSubmenu) s |= STATE_SYSTEM_HASPOPUP;
             if (Viewer->Placed || Viewer->ScrolledAway) {

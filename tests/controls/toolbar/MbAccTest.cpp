@@ -559,6 +559,46 @@ TEST_F(MbAcc, SelectionTakesTheFocusIntoMenuModeOnlyWhereTheEntryCanHaveIt)
     ::EnableWindow(form.GetHandle(), TRUE);
 }
 
+// A toolbar button held down with the mouse reports itself pressed while
+// the pointer stays on it; the release clicks it.
+TEST_F(MbAcc, AButtonHeldDownWithTheMouseIsPressed)
+{
+    int clicks = 0;
+    struct TClick {
+        int* Count;
+        void Run(classlib::TObject*) { ++*Count; }
+    } click{&clicks};
+    TMbItemViewer* first = tools->GetView()->ViewerList[0];
+    first->EntryItem->OnClick = classlib::TNotifyEvent(&click, &TClick::Run);
+    const HWND toolsWnd = tools->GetHandle();
+    const RECT r = ScreenEntryRect(first, toolsWnd);
+    const POINT on = Middle(r), off{r.right + 40, r.bottom + 60};
+    long held = 0, away = 0, after = 0;
+    AsClient([&](TInputDriver& d) {
+        TAccRef bar;
+        ASSERT_EQ(ObjectFromWindow(toolsWnd, bar.Out()), S_OK);
+        TAccRef entry(ChildObject(bar.Get(), 1));
+        ASSERT_TRUE(entry);
+        d.RealMoveTo(on);
+        d.RealPress(on);
+        if (!d.WaitCapture()) return;
+        d.RealMoveTo(POINT{on.x + 1, on.y});
+        held = State(entry.Get());
+        d.RealMoveTo(off);
+        away = State(entry.Get());
+        d.RealMoveTo(on);
+        d.RealRelease(on);
+        d.WaitReleased();
+        after = State(entry.Get());
+    });
+    classlib::Application->ProcessMessages();
+    EXPECT_TRUE(held & STATE_SYSTEM_PRESSED);
+    EXPECT_TRUE(held & STATE_SYSTEM_HOTTRACKED);
+    EXPECT_FALSE(away & STATE_SYSTEM_PRESSED) << "the pointer left it";
+    EXPECT_FALSE(after & STATE_SYSTEM_PRESSED);
+    EXPECT_EQ(clicks, 1);
+}
+
 // The shut-down cuts off objects that a client in another apartment still
 // holds: the disconnection drops the references the client's proxies kept,
 // so objects go while the walk runs; the client then gets an error, and
