@@ -1,8 +1,9 @@
 // The floating tool window: its frame and caption colours (gradient or
-// plain, active or dimmed) read back as pixels, resizing from each of the
-// eight sizing zones through the window's own hit test and press handling,
-// Alt+F4 on the tool window closing the form it belongs to, and the
-// caption's close button.
+// plain, active or dimmed) printed and read back as pixels, resizing from
+// each of the eight sizing zones through the window's own hit test and
+// press handling, the right click's context menu, the activation handed to
+// the form, Alt+F4 on the tool window closing the form it belongs to, and
+// the caption's close button.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -251,6 +252,27 @@ TEST_F(MbFloatingWindow, ARightClickOnTheFrameAsksTheWindowForItsContextMenu)
     ::SendMessageW(tw->GetHandle(), WM_NCRBUTTONUP, static_cast<WPARAM>(code), l);
     EXPECT_EQ(bar->ContextMenuAt.x, at.x);
     EXPECT_EQ(bar->ContextMenuAt.y, at.y);
+}
+
+// The tool window does not keep an activation that comes from elsewhere:
+// it hands it to its form; a click answers "no activation".
+TEST_F(MbFloatingWindow, TheToolWindowHandsTheActivationToItsForm)
+{
+    ASSERT_NE(tw, nullptr);
+    classlib::TForm other(nullptr);
+    other.SetBounds(500, 60, 200, 150);
+    other.Show();
+    ::SetForegroundWindow(other.GetHandle());
+    ::SetActiveWindow(other.GetHandle());
+    classlib::Application->ProcessMessages();
+    ASSERT_EQ(::GetActiveWindow(), other.GetHandle());
+    ::SetActiveWindow(tw->GetHandle());
+    classlib::Application->ProcessMessages();
+    EXPECT_EQ(::GetActiveWindow(), form.GetHandle());
+    const LRESULT answer = ::SendMessageW(tw->GetHandle(), WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(form.GetHandle()),
+                                          MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN));
+    EXPECT_EQ(answer, MA_NOACTIVATE);
+    EXPECT_EQ(::GetActiveWindow(), form.GetHandle());
 }
 
 struct TCloseLog {
