@@ -1,9 +1,12 @@
-// The drag and resize loops driven by input from a second thread: a
+// The drag and resize loops driven by input from a second thread (posted
+// messages, or real mouse input through the platform's input queue): a
 // toolbar dragged from one dock to another, to floating and back, rows
-// rearranged, Ctrl and Esc, a window that cannot float, a window deleted
-// during its own drag; a floating window resized (limits, snapping to the
-// widths at which a wrapped toolbar changes its line count) and the tool
-// window's hit areas and close route.
+// rearranged, Ctrl and Esc, a window that cannot float, split mode along a
+// crowded row, outline drags, a dock refusing the window, the snap
+// distance, double clicks, a window deleted during its own drag; a
+// floating window resized (limits, snapping to the widths at which a
+// wrapped toolbar changes its line count) and the tool window's hit areas
+// and close route.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -444,6 +447,29 @@ TEST_F(MbDockDrag, TheSnapDistanceFollowsWhereTheWindowIsGrabbed)
         delete moved;
         classlib::Application->ProcessMessages();
     }
+}
+
+// A double click on the drag handle floats a docked window; one on the
+// floating caption docks it again where it was. Both come through the
+// windows' own hit tests.
+TEST_F(MbDockDrag, DoubleClicksOnTheHandleAndTheFloatingCaptionToggleDocking)
+{
+    auto doubleClick = [](HWND Wnd, POINT Screen) {
+        const LPARAM at = MAKELPARAM(Screen.x, Screen.y);
+        const LRESULT code = ::SendMessageW(Wnd, WM_NCHITTEST, 0, at);
+        ::SendMessageW(Wnd, WM_NCLBUTTONDBLCLK, static_cast<WPARAM>(code), at);
+        return code;
+    };
+    EXPECT_EQ(doubleClick(bar->GetHandle(), ScreenOf(bar, HandleClient())), kHitDragHandle);
+    ASSERT_TRUE(bar->GetIsFloating());
+    TMbFloatingWindowParent* tw = bar->GetToolWindow();
+    ASSERT_NE(tw, nullptr);
+    const RECT w = ScreenRectOf(tw);
+    const RECT title = tw->TitleRect(true, true);
+    EXPECT_EQ(doubleClick(tw->GetHandle(), POINT{w.left + title.left + 5, w.top + (title.top + title.bottom) / 2}),
+              kHitFloatCaption);
+    EXPECT_FALSE(bar->GetIsFloating());
+    EXPECT_EQ(bar->GetCurrentDock(), top);
 }
 
 // Deletes its target when WM_APP arrives (a handler run from inside the
