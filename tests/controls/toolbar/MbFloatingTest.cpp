@@ -2,8 +2,8 @@
 // plain, active or dimmed) printed and read back as pixels, resizing from
 // each of the eight sizing zones through the window's own hit test and
 // press handling, the right click's context menu, the activation handed to
-// the form, Alt+F4 on the tool window closing the form it belongs to, and
-// the caption's close button.
+// the form, Esc handing the focus back, Alt+F4 on the tool window closing
+// the form it belongs to, and the caption's close button.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -273,6 +273,19 @@ TEST_F(MbFloatingWindow, TheToolWindowHandsTheActivationToItsForm)
                                           MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN));
     EXPECT_EQ(answer, MA_NOACTIVATE);
     EXPECT_EQ(::GetActiveWindow(), form.GetHandle());
+}
+
+// Esc pressed in the floating window gives the keyboard focus back to the
+// form it belongs to.
+TEST_F(MbFloatingWindow, EscInTheFloatingWindowReturnsTheFocusToTheForm)
+{
+    ASSERT_NE(tw, nullptr);
+    ::SetFocus(bar->GetHandle());
+    classlib::Application->ProcessMessages();
+    ASSERT_EQ(::GetFocus(), bar->GetHandle());
+    ::PostMessageW(bar->GetHandle(), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    classlib::Application->ProcessMessages();
+    EXPECT_EQ(::GetFocus(), form.GetHandle());
 }
 
 struct TCloseLog {
