@@ -573,7 +573,8 @@ TEST_F(MbAcc, AButtonHeldDownWithTheMouseIsPressed)
     const HWND toolsWnd = tools->GetHandle();
     const RECT r = ScreenEntryRect(first, toolsWnd);
     const POINT on = Middle(r), off{r.right + 40, r.bottom + 60};
-    long held = 0, away = 0, after = 0;
+    bool held = false, heldHot = false, away = false;
+    long after = 0;
     AsClient([&](TInputDriver& d) {
         TAccRef bar;
         ASSERT_EQ(ObjectFromWindow(toolsWnd, bar.Out()), S_OK);
@@ -583,18 +584,20 @@ TEST_F(MbAcc, AButtonHeldDownWithTheMouseIsPressed)
         d.RealPress(on);
         if (!d.WaitCapture()) return;
         d.RealMoveTo(POINT{on.x + 1, on.y});
-        held = State(entry.Get());
+        held = WaitFor([&] { return (State(entry.Get()) & STATE_SYSTEM_PRESSED) != 0; });
+        heldHot = (State(entry.Get()) & STATE_SYSTEM_HOTTRACKED) != 0;
         d.RealMoveTo(off);
-        away = State(entry.Get());
+        away = WaitFor([&] { return (State(entry.Get()) & STATE_SYSTEM_PRESSED) == 0; });
         d.RealMoveTo(on);
+        WaitFor([&] { return (State(entry.Get()) & STATE_SYSTEM_PRESSED) != 0; });
         d.RealRelease(on);
         d.WaitReleased();
         after = State(entry.Get());
     });
     classlib::Application->ProcessMessages();
-    EXPECT_TRUE(held & STATE_SYSTEM_PRESSED);
-    EXPECT_TRUE(held & STATE_SYSTEM_HOTTRACKED);
-    EXPECT_FALSE(away & STATE_SYSTEM_PRESSED) << "the pointer left it";
+    EXPECT_TRUE(held);
+    EXPECT_TRUE(heldHot);
+    EXPECT_TRUE(away) << "no longer pressed once the pointer left it";
     EXPECT_FALSE(after & STATE_SYSTEM_PRESSED);
     EXPECT_EQ(clicks, 1);
 }

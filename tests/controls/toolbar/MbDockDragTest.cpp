@@ -254,6 +254,7 @@ TEST_F(MbDockDrag, AWindowThatCannotFloatStaysWhenDroppedOutsideDocks)
               [&](TInputDriver& d) {
                   if (!d.WaitCapture()) return;
                   d.RealMoveTo(middle);
+                  mbtest::WaitFor([&] { return ShownCursor() == ::LoadCursorW(nullptr, IDC_NO); });
                   cursor = ShownCursor();
                   d.RealRelease(middle);
               });
@@ -288,7 +289,8 @@ TEST_F(MbDockDrag, AlongACrowdedRowTheDraggedWindowTakesRoomFromItsNeighbour)
         d.RealMoveTo(POINT{press.x - 6, press.y});
         splitEarly = wide->SplitMode;
         d.RealMoveTo(POINT{press.x - 50, press.y});
-        split = wide->SplitMode;
+        split = mbtest::WaitFor([&] { return wide->SplitMode; });
+        mbtest::WaitFor([&] { return ShownCursor() == ::LoadCursorW(nullptr, IDC_SIZEWE); });
         cursor = ShownCursor();
         d.RealRelease(POINT{press.x - 50, press.y});
     });
@@ -326,6 +328,7 @@ TEST_F(MbDockDrag, AnOutlineDragDrawsOnTheScreenAndMovesTheWindowOnlyAtTheEnd)
             if (!d.WaitCapture(wnd)) return;
             d.RealMoveTo(POINT{press.x + 20, press.y + 20});
             d.RealMoveTo(over);
+            mbtest::WaitFor([&] { return Differences(before, ScreenPixels(area)) > 40; });
             during = ScreenPixels(area);
             movedEarly = bar->GetCurrentDock() != top;
             if (release) {
