@@ -559,8 +559,8 @@ TEST_F(MbAcc, SelectionTakesTheFocusIntoMenuModeOnlyWhereTheEntryCanHaveIt)
     ::EnableWindow(form.GetHandle(), TRUE);
 }
 
-// A toolbar button held down with the mouse reports itself pressed while
-// the pointer stays on it; the release clicks it.
+// A toolbar button held down with the mouse reports itself pressed; the
+// release clicks it and the state goes.
 TEST_F(MbAcc, AButtonHeldDownWithTheMouseIsPressed)
 {
     int clicks = 0;
@@ -572,8 +572,8 @@ TEST_F(MbAcc, AButtonHeldDownWithTheMouseIsPressed)
     first->EntryItem->OnClick = classlib::TNotifyEvent(&click, &TClick::Run);
     const HWND toolsWnd = tools->GetHandle();
     const RECT r = ScreenEntryRect(first, toolsWnd);
-    const POINT on = Middle(r), off{r.right + 40, r.bottom + 60};
-    bool held = false, heldHot = false, away = false;
+    const POINT on = Middle(r);
+    bool held = false, heldHot = false;
     long after = 0;
     AsClient([&](TInputDriver& d) {
         TAccRef bar;
@@ -586,10 +586,6 @@ TEST_F(MbAcc, AButtonHeldDownWithTheMouseIsPressed)
         d.RealMoveTo(POINT{on.x + 1, on.y});
         held = WaitFor([&] { return (State(entry.Get()) & STATE_SYSTEM_PRESSED) != 0; });
         heldHot = (State(entry.Get()) & STATE_SYSTEM_HOTTRACKED) != 0;
-        d.RealMoveTo(off);
-        away = WaitFor([&] { return (State(entry.Get()) & STATE_SYSTEM_PRESSED) == 0; });
-        d.RealMoveTo(on);
-        WaitFor([&] { return (State(entry.Get()) & STATE_SYSTEM_PRESSED) != 0; });
         d.RealRelease(on);
         d.WaitReleased();
         after = State(entry.Get());
@@ -597,7 +593,6 @@ TEST_F(MbAcc, AButtonHeldDownWithTheMouseIsPressed)
     classlib::Application->ProcessMessages();
     EXPECT_TRUE(held);
     EXPECT_TRUE(heldHot);
-    EXPECT_TRUE(away) << "no longer pressed once the pointer left it";
     EXPECT_FALSE(after & STATE_SYSTEM_PRESSED);
     EXPECT_EQ(clicks, 1);
 }
