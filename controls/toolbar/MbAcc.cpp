@@ -532,7 +532,7 @@ public:
             if (view->SelectedViewer == Viewer) {
                 s |= STATE_SYSTEM_HOTTRACKED;
                 if (Modal()) s |= STATE_SYSTEM_FOCUSED;
-                if (view->MouseCaptured && (view->RunFlags & rfPointerInside)) s |= STATE_SYSTEM_PRESSED;
+                if (view->MouseCaptured && view->PointerOnSelected) s |= STATE_SYSTEM_PRESSED;
             }
             if (Viewer->EntryItem->GetKinds() & ikSubmenu) s |= STATE_SYSTEM_HASPOPUP;
             if (Viewer->Placed || Viewer->ScrolledAway) {
@@ -594,6 +594,7 @@ public:
         if (Flags != SELFLAG_TAKEFOCUS) return E_INVALIDARG;
         if (!WindowUsable(View()) || !(Viewer->Placed || Viewer->ScrolledAway)) return E_FAIL;
         View()->SelectViewer(Viewer);
+        View()->RevealSelection();
         if (!Modal() && !View()->UpperView) Post(arSelect);
         return S_OK;
     }
@@ -654,6 +655,7 @@ public:
             return S_OK;
         }
         view->SelectViewer(Viewer);
+        view->RevealSelection();
         Post(arExecute);
         return S_OK;
     }
@@ -680,13 +682,16 @@ public:
         if (Kind == arSelect && !WindowUsable(View())) return;
         TMbView* view = View();
         view->SelectViewer(Viewer);
+        view->RevealSelection();
         if (Modal()) {
             if (Kind == arExecute) view->ActivateSelection();
             return;
         }
         if (view->UpperView || ::GetCapture()) return;
+        // A client's request does not change which entries the chevron
+        // keeps shown.
         if (auto* bar = dynamic_cast<TMbCustomToolbar*>(view->HostWindow))
-            bar->EnterModalLoop(Kind == arExecute ? mlExecuteSelection : 0);
+            bar->EnterModalLoop(Kind == arExecute ? mlExecuteSelection | mlWithoutPriority : mlWithoutPriority);
     }
 };
 

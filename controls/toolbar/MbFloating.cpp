@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "classlib/WinHandles.h"
+#include "controls/toolbar/MbCommon.h"
 #include "controls/toolbar/MbDock.h"
 
 namespace toolbar {
@@ -89,7 +90,6 @@ void TMbFloatingWindowParent::RedrawFloating(uint8_t Parts)
 
 void TMbFloatingWindowParent::DrawFloatingFrame(HDC GivenDC, uint8_t Parts, HRGN Region)
 {
-    (void)Region;
     if (!HandleAllocated() || !Hosted) return;
     std::unique_ptr<TWindowDC> own;
     HDC dc = GivenDC;
@@ -101,6 +101,7 @@ void TMbFloatingWindowParent::DrawFloatingFrame(HDC GivenDC, uint8_t Parts, HRGN
     ::GetWindowRect(GetHandle(), &w);
     ::OffsetRect(&w, -w.left, -w.top);
     TSaveDCScope saved(dc);
+    if (own) ClipToUpdateRegion(GetHandle(), dc, Region);
     ::IntersectClipRect(dc, w.left, w.top, w.right, w.bottom);
     BOOL gradient = FALSE;
     if (!::SystemParametersInfoW(SPI_GETGRADIENTCAPTIONS, 0, &gradient, 0)) gradient = FALSE;
@@ -220,7 +221,7 @@ void TMbFloatingWindowParent::RunResizeLoop(int Edge, POINT PressScreen)
     (void)horizontal;
     (void)vertical;
     hosted->SizingBegin(Edge);
-    bool accepted = false;
+    bool accepted = false, confined = false;
     std::unique_ptr<TWindowDC> desk;
     RECT start{};
     ::GetWindowRect(wnd, &start);
@@ -248,6 +249,14 @@ void TMbFloatingWindowParent::RunResizeLoop(int Edge, POINT PressScreen)
             MbDrawOutline(desk->Get(), nullptr, &drawn, fw);
         }
         ::SetCapture(wnd);
+        // Optionally the pointer stays on a lone screen's work area.
+        if ((hosted->ResizeOptions & 0x02) && !SeveralMonitors()) {
+            RECT area{};
+            if (!::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0))
+                area = RECT{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+            ::ClipCursor(&area);
+            confined = true;
+        }
         while (::GetCapture() == wnd) {
             MSG msg;
             if (!::GetMessageW(&msg, nullptr, 0, 0)) {
@@ -311,6 +320,7 @@ void TMbFloatingWindowParent::RunResizeLoop(int Edge, POINT PressScreen)
         }
     } catch (...) {
         if (::GetCapture() == wnd) ::ReleaseCapture();
+        if (confined) ::ClipCursor(nullptr);
         if (desk) {
             MbDrawOutline(desk->Get(), &drawn, nullptr, fw);
             desk.reset();
@@ -320,6 +330,7 @@ void TMbFloatingWindowParent::RunResizeLoop(int Edge, POINT PressScreen)
         throw;
     }
     if (::GetCapture() == wnd) ::ReleaseCapture();
+    if (confined) ::ClipCursor(nullptr);
     if (desk) {
         MbDrawOutline(desk->Get(), &drawn, nullptr, fw);
         desk.reset();
@@ -346,7 +357,25 @@ void TMbFloatingWindowParent::WndProc(TMessage& Message)
         return;
     }
     case WM_NCPAINT:
-        DrawFloatingFrame(nullptr, 1 | 2 | 4, nullptr);
+        DrawFloatingFrame(nullptr, 1 | 2 | 4, reinterpret_cast<HRGN>(Message.WParam));
+        Message.Result = 0;
+        return;
+    case WM_PRINT:
+        Message.Result = PrintWindowTree(
+            GetHandle(), reinterpret_cast<HDC>(Message.WParam), Message.LParam,
+            [](HWND, HDC DC, void* Self) {
+                static_cast<TMbFloatingWindowParent*>(Self)->DrawFloatingFrame(DC, 1 | 2 | 4, nullptr);
+            },
+            this);
+        return;
+    case WM_PRINTCLIENT:
+        PaintHandler(Message);
+        return;
+    case WM_NCRBUTTONUP:
+        // The floating window's context menu, at the pointer.
+        if (Hosted && Hosted->HandleAllocated())
+            ::SendMessageW(Hosted->GetHandle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(Hosted->GetHandle()),
+                           Message.LParam);
         Message.Result = 0;
         return;
     case WM_NCACTIVATE:

@@ -258,6 +258,7 @@ TMbCustomToolbar::TMbCustomToolbar(TComponent* AOwner)
     chevronItem_ = new TMbChevronItem(this);
     chevronItem_->SetLinkSubitems(items_);
     view_ = std::make_unique<TMbToolbarView>(this, items_);
+    view_->SetUsesPriority(!(GetComponentState() & csDesigning));
     view_->SyncChevronViewer();
     items_->RegisterListener(TMbItemChangedProc(this, &TMbCustomToolbar::RootChanged));
     SetColor(clBtnFace);
@@ -450,6 +451,19 @@ void TMbCustomToolbar::SetChevronMoveItems(bool Value)
 {
     if (Value == chevronMoveItems_) return;
     chevronMoveItems_ = Value;
+    // Rebuilds the viewers (the priority order starts as list order); the
+    // chevron's viewer is made again with them.
+    view_->SetUsesPriority(Value && !(GetComponentState() & csDesigning));
+    view_->SyncChevronViewer();
+    layoutValid_ = false;
+    Rearrange();
+    Invalidate();
+}
+
+void TMbCustomToolbar::SetChevronPriorityForNewItems(TMbChevronPriorityForNewItems Value)
+{
+    chevronPriorityForNewItems_ = Value;
+    view_->NewFirstInPriority = Value == tbcpHighest;
 }
 
 void TMbCustomToolbar::FontChanged(TObject* Sender)

@@ -116,9 +116,14 @@ public:
     void SetFloatingWidth(int Value);
     bool GetSystemFont() const { return systemFont_; }
     void SetSystemFont(bool Value);
+    // True: entries keep their place by priority when the chevron takes
+    // some (the least important go first; one chosen from the chevron's
+    // popup comes back); False: the last entries go first.
     bool GetChevronMoveItems() const { return chevronMoveItems_; }
     void SetChevronMoveItems(bool Value);
-    TMbChevronPriorityForNewItems ChevronPriorityForNewItems = tbcpHighest;
+    // Where entries added outside loading enter the priority order.
+    TMbChevronPriorityForNewItems GetChevronPriorityForNewItems() const { return chevronPriorityForNewItems_; }
+    void SetChevronPriorityForNewItems(TMbChevronPriorityForNewItems Value);
     std::wstring GetChevronHint() const;
     void SetChevronHint(const std::wstring& Value);
     // Whether ChevronHint differs from its default (and so is stored).
@@ -218,6 +223,7 @@ private:
     int floatingWidth_ = 0;
     bool systemFont_ = true;
     bool chevronMoveItems_ = true;
+    TMbChevronPriorityForNewItems chevronPriorityForNewItems_ = tbcpHighest;
     bool layoutValid_ = false;
 };
 

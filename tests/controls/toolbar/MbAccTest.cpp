@@ -8,12 +8,23 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
+#include <ostream>
 #include <string>
 
 #include "classlib/Forms.h"
+#include "classlib/StdCtrls.h"
 #include "controls/toolbar/MbAcc.h"
 #include "controls/toolbar/MbToolbar.h"
 #include "tests/controls/toolbar/MbInputDriver.h"
+
+// Rectangles compared and printed in failures.
+static bool operator==(const RECT& A, const RECT& B) { return ::EqualRect(&A, &B) != FALSE; }
+static void PrintTo(const RECT& R, std::ostream* Out)
+{
+    *Out << "(" << R.left << ", " << R.top << ")-(" << R.right << ", " << R.bottom << ")";
+}
 
 namespace {
 
@@ -73,6 +84,17 @@ HRESULT ObjectFromWindow(HWND Wnd, IAccessible** Object)
     return fn(Wnd, static_cast<DWORD>(OBJID_CLIENT), kIAccessible, reinterpret_cast<void**>(Object));
 }
 
+// The window a platform window object stands for.
+HWND WindowOf(IAccessible* Object)
+{
+    using TFn = HRESULT(WINAPI*)(IAccessible*, HWND*);
+    static const TFn fn = reinterpret_cast<TFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::LoadLibraryW(L"oleacc.dll"), "WindowFromAccessibleObject")));
+    HWND w = nullptr;
+    if (!fn || FAILED(fn(Object, &w))) return nullptr;
+    return w;
+}
+
 IAccessible* ChildObject(IAccessible* Parent, long Id)
 {
     IDispatch* d = nullptr;
@@ -107,6 +129,7 @@ struct MbAcc : ::testing::Test {
         dock->SetPosition(dpBottom);
         dock->SetParent(&form);
         tools = new TMbToolbar(&form);
+        tools->SetChevronPriorityForNewItems(tbcpLowest);  // the last entries go behind the chevron first
         for (int i = 0; i < 8; ++i) {
             auto* b = new TMbItem(&form);
             b->SetCaption(L"Tool " + std::to_wstring(i));
@@ -266,6 +289,350 @@ TEST_F(MbAcc, ObjectsOutliveTheirEntriesAndShutDownCutsThemOffSafely)
     bar->Release();
     tool->Release();
     EXPECT_EQ(MbLiveAccObjectCount(), before) << "every object was freed once released";
+}
+
+// An object reference released at the end of its scope.
+class TAccRef {
+public:
+    TAccRef() = default;
+    explicit TAccRef(IAccessible* P) : p_(P) {}
+    explicit TAccRef(const VARIANT& V)
+    {
+        if (V.vt == VT_DISPATCH && V.pdispVal) V.pdispVal->QueryInterface(kIAccessible, reinterpret_cast<void**>(&p_));
+    }
+    ~TAccRef()
+    {
+        if (p_) p_->Release();
+    }
+    TAccRef(const TAccRef&) = delete;
+    TAccRef& operator=(const TAccRef&) = delete;
+    IAccessible* operator->() const { return p_; }
+    IAccessible* Get() const { return p_; }
+    IAccessible** Out() { return &p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    IAccessible* p_ = nullptr;
+};
+
+// A client in an apartment of its own, as a screen reader is: it gets the
+// objects through WM_GETOBJECT, and each of its calls is carried over to
+// the user-interface thread, which serves it from whatever loop it runs
+// (its idle pump here, a menu loop, a drag loop). The body may drive input
+// into the user-interface thread's loops.
+void AsClient(const std::function<void(TInputDriver&)>& Client)
+{
+    std::atomic<bool> done{false};
+    RunDriven(
+        [&] {
+            while (!done) {
+                ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+                classlib::Application->ProcessMessages();
+            }
+        },
+        [&](TInputDriver& d) {
+            ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            Client(d);
+            ::CoUninitialize();
+            done = true;
+        });
+}
+
+RECT Location(IAccessible* A, VARIANT C = Self())
+{
+    long l = 0, t = 0, w = 0, h = 0;
+    if (FAILED(A->accLocation(&l, &t, &w, &h, C))) return RECT{-1, -1, -1, -1};
+    return RECT{l, t, l + w, t + h};
+}
+
+// What a hit test names: an object's name, "self", or "" for nothing.
+std::wstring HitName(IAccessible* A, POINT P, HRESULT* Result = nullptr)
+{
+    VARIANT v;
+    ::VariantInit(&v);
+    const HRESULT h = A->accHitTest(P.x, P.y, &v);
+    if (Result) *Result = h;
+    std::wstring name;
+    if (v.vt == VT_I4) name = v.lVal == CHILDID_SELF ? L"self" : L"#" + std::to_wstring(v.lVal);
+    if (v.vt == VT_DISPATCH) {
+        TAccRef hit(v);
+        name = hit ? Name(hit.Get()) : L"<no object>";
+    }
+    ::VariantClear(&v);
+    return name;
+}
+
+std::wstring DefaultAction(IAccessible* A)
+{
+    BSTR b = nullptr;
+    const HRESULT h = A->get_accDefaultAction(Self(), &b);
+    std::wstring s = h == S_OK && b ? std::wstring(b, ::SysStringLen(b)) : L"<none>";
+    ::SysFreeString(b);
+    return s;
+}
+
+RECT ScreenRectOf(HWND W)
+{
+    RECT r{};
+    ::GetWindowRect(W, &r);
+    return r;
+}
+
+RECT ScreenEntryRect(TMbItemViewer* V, HWND Wnd)
+{
+    RECT r = V->EntryRect;
+    ::MapWindowPoints(Wnd, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+POINT Middle(const RECT& R) { return POINT{(R.left + R.right) / 2, (R.top + R.bottom) / 2}; }
+
+TEST_F(MbAcc, LocationAndHitTestAnswerAClientInScreenCoordinates)
+{
+    auto* edit = new classlib::TEdit(&form);
+    edit->SetWidth(60);
+    tools->SetChevronPriorityForNewItems(tbcpHighest);  // kept out of the chevron
+    tools->AddControlItem(0, edit);
+    menu->SetAutoResize(false);
+    menu->SetWidth(250);
+    classlib::Application->ProcessMessages();
+    const HWND menuWnd = menu->GetHandle(), toolsWnd = tools->GetHandle();
+    const RECT bar = ScreenRectOf(menuWnd);
+    const RECT help = ScreenEntryRect(menu->GetView()->ViewerList[1], menuWnd);
+    const HWND editWnd = edit->GetHandle();
+    const RECT editRect = ScreenRectOf(editWnd);
+    const RECT tool0 = ScreenEntryRect(tools->GetView()->ViewerList[1], toolsWnd);
+    ASSERT_LT(help.right + 10, bar.right) << "room on the bar right of its entries";
+
+    AsClient([&](TInputDriver&) {
+        TAccRef menuBar, toolbar;
+        ASSERT_EQ(ObjectFromWindow(menuWnd, menuBar.Out()), S_OK);
+        ASSERT_EQ(ObjectFromWindow(toolsWnd, toolbar.Out()), S_OK);
+        EXPECT_EQ(Location(menuBar.Get()), bar);
+        TAccRef helpEntry(ChildObject(menuBar.Get(), 2));
+        ASSERT_TRUE(helpEntry);
+        EXPECT_EQ(Location(helpEntry.Get()), help);
+
+        HRESULT h = S_OK;
+        EXPECT_EQ(HitName(menuBar.Get(), Middle(help)), L"Help");
+        EXPECT_EQ(HitName(menuBar.Get(), POINT{bar.right - 3, Middle(bar).y}), L"self") << "the bar, no entry";
+        EXPECT_EQ(HitName(menuBar.Get(), POINT{bar.left - 5, bar.top}, &h), L"");
+        EXPECT_EQ(h, S_FALSE) << "outside the bar";
+        EXPECT_EQ(HitName(helpEntry.Get(), Middle(help)), L"self");
+        EXPECT_EQ(HitName(helpEntry.Get(), POINT{help.left - 2, Middle(help).y}, &h), L"");
+        EXPECT_EQ(h, S_FALSE);
+
+        // A control hosted on the toolbar is answered by its own window's
+        // object, in the hit test and among the children alike.
+        VARIANT v;
+        ::VariantInit(&v);
+        ASSERT_EQ(toolbar->accHitTest(Middle(editRect).x, Middle(editRect).y, &v), S_OK);
+        TAccRef control(v);
+        ::VariantClear(&v);
+        ASSERT_TRUE(control);
+        EXPECT_EQ(WindowOf(control.Get()), editWnd);
+        TAccRef first(ChildObject(toolbar.Get(), 1));
+        ASSERT_TRUE(first);
+        EXPECT_EQ(WindowOf(first.Get()), editWnd);
+        EXPECT_EQ(HitName(toolbar.Get(), Middle(tool0)), L"Tool 0");
+    });
+}
+
+// The client's default action and selection return at once; the menu runs
+// afterwards, and the client's calls are answered from inside it.
+TEST_F(MbAcc, DefaultActionsOpenExecuteAndCloseMenusForAClient)
+{
+    int clicks = 0;
+    struct TClick {
+        int* Count;
+        void Run(classlib::TObject*) { ++*Count; }
+    } click{&clicks};
+    open->OnClick = classlib::TNotifyEvent(&click, &TClick::Run);
+    const HWND menuWnd = menu->GetHandle();
+    TMbView* view = menu->GetView();
+    auto popupOpen = [&] { return view->OpenSubView != nullptr; };
+    auto inLoop = [&] { return (view->RunFlags & rfInLoop) != 0; };
+
+    // "Open" on the menu bar's entry opens its popup; "Execute" on the
+    // popup's entry clicks it and ends the menu.
+    AsClient([&](TInputDriver&) {
+        TAccRef bar;
+        ASSERT_EQ(ObjectFromWindow(menuWnd, bar.Out()), S_OK);
+        TAccRef fileEntry(ChildObject(bar.Get(), 1));
+        ASSERT_TRUE(fileEntry);
+        EXPECT_EQ(DefaultAction(fileEntry.Get()), L"Open");
+        EXPECT_EQ(fileEntry->accDoDefaultAction(Self()), S_OK);
+        ASSERT_TRUE(WaitFor(popupOpen));
+        EXPECT_EQ(State(fileEntry.Get()) & (STATE_SYSTEM_FOCUSED | STATE_SYSTEM_HOTTRACKED),
+                  STATE_SYSTEM_FOCUSED | STATE_SYSTEM_HOTTRACKED)
+            << "selected in menu mode";
+        VARIANT focus;
+        ::VariantInit(&focus);
+        EXPECT_EQ(fileEntry->get_accFocus(&focus), S_OK);
+        EXPECT_EQ(focus.vt, VT_I4);
+        EXPECT_EQ(DefaultAction(fileEntry.Get()), L"Close");
+
+        TAccRef popup(ChildObject(fileEntry.Get(), 1));
+        ASSERT_TRUE(popup);
+        const RECT popupRect = ScreenRectOf(view->OpenSubView->Wnd);
+        EXPECT_EQ(Location(popup.Get()), popupRect);
+        TAccRef openEntry(ChildObject(popup.Get(), 1));
+        ASSERT_TRUE(openEntry);
+        const RECT openRect = Location(openEntry.Get());
+        EXPECT_EQ(HitName(popup.Get(), Middle(openRect)), L"Open\tCtrl+O");
+        EXPECT_EQ(DefaultAction(openEntry.Get()), L"Execute");
+        EXPECT_EQ(openEntry->accDoDefaultAction(Self()), S_OK);
+        EXPECT_TRUE(WaitFor([&] { return !inLoop(); }));
+    });
+    classlib::Application->ProcessMessages();
+    EXPECT_EQ(clicks, 1);
+
+    // "Close" on the entry whose popup is open closes it and leaves menu
+    // mode; nothing is clicked.
+    AsClient([&](TInputDriver&) {
+        TAccRef bar;
+        ASSERT_EQ(ObjectFromWindow(menuWnd, bar.Out()), S_OK);
+        TAccRef fileEntry(ChildObject(bar.Get(), 1));
+        ASSERT_TRUE(fileEntry);
+        EXPECT_EQ(fileEntry->accDoDefaultAction(Self()), S_OK);
+        ASSERT_TRUE(WaitFor(popupOpen));
+        EXPECT_EQ(fileEntry->accDoDefaultAction(Self()), S_OK);
+        EXPECT_TRUE(WaitFor([&] { return !inLoop(); }));
+        EXPECT_FALSE(popupOpen());
+    });
+    classlib::Application->ProcessMessages();
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(MbAcc, SelectionTakesTheFocusIntoMenuModeOnlyWhereTheEntryCanHaveIt)
+{
+    form.SetWidth(180);
+    classlib::Application->ProcessMessages();
+    TMbView* view = tools->GetView();
+    std::vector<TMbItemViewer*> shown, behind;
+    for (TMbItemViewer* v : view->ViewerList)
+        if (v->EntryItem != tools->GetChevronItem()) (v->BehindChevron ? behind : shown).push_back(v);
+    ASSERT_GE(shown.size(), 2u);
+    ASSERT_FALSE(behind.empty());
+    TMbItemViewer* second = shown[1];
+    const HWND toolsWnd = tools->GetHandle();
+    const long secondId = 2, hiddenId = static_cast<long>(shown.size()) + 1;
+    tools->GetItems()->GetItem(2)->SetEnabled(false);  // the third entry
+    bool wasModal = false, selectedInLoop = false;
+
+    AsClient([&](TInputDriver& d) {
+        TAccRef bar;
+        ASSERT_EQ(ObjectFromWindow(toolsWnd, bar.Out()), S_OK);
+        TAccRef entry(ChildObject(bar.Get(), secondId)), hidden(ChildObject(bar.Get(), hiddenId)),
+            disabled(ChildObject(bar.Get(), 3));
+        ASSERT_TRUE(entry && hidden && disabled);
+        EXPECT_EQ(entry->accSelect(SELFLAG_TAKEFOCUS | SELFLAG_TAKESELECTION, Self()), E_INVALIDARG);
+        EXPECT_EQ(hidden->accSelect(SELFLAG_TAKEFOCUS, Self()), E_FAIL) << "behind the chevron";
+        EXPECT_EQ(disabled->accDoDefaultAction(Self()), E_FAIL);
+        EXPECT_EQ(DefaultAction(disabled.Get()), L"<none>");
+        EXPECT_TRUE(State(disabled.Get()) & STATE_SYSTEM_UNAVAILABLE);
+
+        EXPECT_EQ(entry->accSelect(SELFLAG_TAKEFOCUS, Self()), S_OK);
+        // The deferred request enters menu mode with the entry selected.
+        if (!d.WaitCapture(toolsWnd)) return;
+        wasModal = WaitFor([&] { return (view->RunFlags & rfInLoop) != 0; });
+        selectedInLoop = view->SelectedViewer == second;
+        EXPECT_TRUE(State(entry.Get()) & STATE_SYSTEM_FOCUSED);
+        d.Key(WM_KEYDOWN, VK_ESCAPE, true);
+        WaitFor([&] { return (view->RunFlags & rfInLoop) == 0; });
+    });
+    EXPECT_TRUE(wasModal);
+    EXPECT_TRUE(selectedInLoop);
+    EXPECT_EQ(view->OpenSubView, nullptr);
+
+    // A window the user cannot reach (disabled) takes no selection.
+    ::EnableWindow(form.GetHandle(), FALSE);
+    AsClient([&](TInputDriver&) {
+        TAccRef bar;
+        ASSERT_EQ(ObjectFromWindow(toolsWnd, bar.Out()), S_OK);
+        TAccRef entry(ChildObject(bar.Get(), 1));
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->accSelect(SELFLAG_TAKEFOCUS, Self()), E_FAIL);
+        EXPECT_EQ(entry->accDoDefaultAction(Self()), E_FAIL);
+        EXPECT_FALSE(State(entry.Get()) & STATE_SYSTEM_FOCUSABLE);
+    });
+    ::EnableWindow(form.GetHandle(), TRUE);
+}
+
+// A toolbar button held down with the mouse reports itself pressed; the
+// release clicks it and the state goes.
+TEST_F(MbAcc, AButtonHeldDownWithTheMouseIsPressed)
+{
+    int clicks = 0;
+    struct TClick {
+        int* Count;
+        void Run(classlib::TObject*) { ++*Count; }
+    } click{&clicks};
+    TMbItemViewer* first = tools->GetView()->ViewerList[0];
+    first->EntryItem->OnClick = classlib::TNotifyEvent(&click, &TClick::Run);
+    const HWND toolsWnd = tools->GetHandle();
+    const RECT r = ScreenEntryRect(first, toolsWnd);
+    const POINT on = Middle(r);
+    bool held = false, heldHot = false;
+    long after = 0;
+    AsClient([&](TInputDriver& d) {
+        TAccRef bar;
+        ASSERT_EQ(ObjectFromWindow(toolsWnd, bar.Out()), S_OK);
+        TAccRef entry(ChildObject(bar.Get(), 1));
+        ASSERT_TRUE(entry);
+        d.RealMoveTo(on);
+        d.RealPress(on);
+        if (!d.WaitCapture()) return;
+        d.RealMoveTo(POINT{on.x + 1, on.y});
+        held = WaitFor([&] { return (State(entry.Get()) & STATE_SYSTEM_PRESSED) != 0; });
+        heldHot = (State(entry.Get()) & STATE_SYSTEM_HOTTRACKED) != 0;
+        d.RealRelease(on);
+        d.WaitReleased();
+        after = State(entry.Get());
+    });
+    classlib::Application->ProcessMessages();
+    EXPECT_TRUE(held);
+    EXPECT_TRUE(heldHot);
+    EXPECT_FALSE(after & STATE_SYSTEM_PRESSED);
+    EXPECT_EQ(clicks, 1);
+}
+
+// The shut-down cuts off objects that a client in another apartment still
+// holds: the disconnection drops the references the client's proxies kept,
+// so objects go while the walk runs; the client then gets an error, and
+// every object is freed exactly once.
+TEST_F(MbAcc, ShutDownCutsOffObjectsAClientStillHolds)
+{
+    const int before = MbLiveAccObjectCount();
+    const HWND menuWnd = menu->GetHandle(), toolsWnd = tools->GetHandle();
+    std::atomic<int> stage{0};
+    HRESULT afterCut = S_OK;
+    RunDriven(
+        [&] {
+            while (stage != 1) classlib::Application->ProcessMessages(), ::Sleep(5);
+            MbDisconnectAccObjects();
+            stage = 2;
+            while (stage != 3) classlib::Application->ProcessMessages(), ::Sleep(5);
+        },
+        [&](TInputDriver&) {
+            ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            {
+                TAccRef bar, toolbar;
+                ObjectFromWindow(menuWnd, bar.Out());
+                ObjectFromWindow(toolsWnd, toolbar.Out());
+                TAccRef entry(bar ? ChildObject(bar.Get(), 1) : nullptr);
+                TAccRef tool(toolbar ? ChildObject(toolbar.Get(), 2) : nullptr);
+                stage = 1;
+                while (stage != 2) ::Sleep(5);
+                BSTR name = nullptr;
+                afterCut = entry ? entry->get_accName(Self(), &name) : S_OK;
+                ::SysFreeString(name);
+            }
+            ::CoUninitialize();
+            stage = 3;
+        });
+    EXPECT_TRUE(FAILED(afterCut));
+    EXPECT_EQ(MbLiveAccObjectCount(), before);
 }
 
 }  // namespace

@@ -1,16 +1,23 @@
-// The drag and resize loops driven by input from a second thread: a
+// The drag and resize loops driven by input from a second thread (posted
+// messages, or real mouse input through the platform's input queue): a
 // toolbar dragged from one dock to another, to floating and back, rows
-// rearranged, Ctrl and Esc, a window that cannot float, a window deleted
-// during its own drag; a floating window resized (limits, snapping to the
-// widths at which a wrapped toolbar changes its line count) and the tool
-// window's hit areas and close route.
+// rearranged, Ctrl and Esc, a window that cannot float, split mode along a
+// crowded row, outline drags, a dock refusing the window, the snap
+// distance, double clicks, a window deleted during its own drag; a
+// floating window resized (limits, snapping to the widths at which a
+// wrapped toolbar changes its line count) and the tool window's hit areas
+// and close route.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <vector>
 
 #include "classlib/Forms.h"
+#include "classlib/WinHandles.h"
 #include "controls/toolbar/MbDock.h"
 #include "controls/toolbar/MbToolbar.h"
 #include "tests/controls/toolbar/MbInputDriver.h"
@@ -68,6 +75,61 @@ struct MbDockDrag : ::testing::Test {
     TMbDock *top, *bottom;
     TMbToolbar* bar;
 };
+
+// Runs Drive on a thread of its own while this thread serves the input it
+// makes, and the loops that input starts, until Drive is done and no
+// window holds the capture.
+void ServeInput(const std::function<void(TInputDriver&)>& Drive)
+{
+    std::atomic<bool> done{false};
+    RunDriven(
+        [&] {
+            while (!done || ::GetCapture()) {
+                ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+                classlib::Application->ProcessMessages();
+            }
+        },
+        [&](TInputDriver& d) {
+            Drive(d);
+            done = true;
+        });
+}
+
+HCURSOR ShownCursor()
+{
+    CURSORINFO info{};
+    info.cbSize = sizeof(info);
+    return ::GetCursorInfo(&info) ? info.hCursor : nullptr;
+}
+
+// Screen pixels of a rectangle, copied from the screen as shown.
+std::vector<COLORREF> ScreenPixels(const RECT& R)
+{
+    const int w = R.right - R.left, h = R.bottom - R.top;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    std::vector<COLORREF> pixels(static_cast<std::size_t>(w * h));
+    classlib::TScreenDC screen;
+    classlib::TOwnedBitmap bitmap(::CreateCompatibleBitmap(screen.Get(), w, h));
+    {
+        classlib::TMemoryDC copy(bitmap.Get(), screen.Get());
+        ::BitBlt(copy.Get(), 0, 0, w, h, screen.Get(), R.left, R.top, SRCCOPY);
+    }
+    ::GetDIBits(screen.Get(), bitmap.Get(), 0, static_cast<UINT>(h), pixels.data(), &info, DIB_RGB_COLORS);
+    return pixels;
+}
+
+int Differences(const std::vector<COLORREF>& A, const std::vector<COLORREF>& B)
+{
+    int n = 0;
+    for (std::size_t i = 0; i < A.size() && i < B.size(); ++i)
+        if (A[i] != B[i]) ++n;
+    return n;
+}
 
 TEST_F(MbDockDrag, ToAnotherDockToFloatingAndBack)
 {
@@ -187,15 +249,230 @@ TEST_F(MbDockDrag, AWindowThatCannotFloatStaysWhenDroppedOutsideDocks)
     const POINT grab = HandleClient();
     const POINT middle = Center(ScreenRectOf(&form));
     const HWND wnd = bar->GetHandle();
+    HCURSOR cursor = nullptr;
     RunDriven([&] { bar->RunDragLoop(grab); },
               [&](TInputDriver& d) {
                   if (!d.WaitCapture()) return;
-                  d.MoveTo(middle);
-                  d.Release(middle);
+                  d.RealMoveTo(middle);
+                  mbtest::WaitFor([&] { return ShownCursor() == ::LoadCursorW(nullptr, IDC_NO); });
+                  cursor = ShownCursor();
+                  d.RealRelease(middle);
               });
+    EXPECT_EQ(cursor, ::LoadCursorW(nullptr, IDC_NO));
     EXPECT_EQ(bar->GetCurrentDock(), top);
     EXPECT_FALSE(bar->GetIsFloating());
     EXPECT_EQ(::GetParent(wnd), top->GetHandle());
+}
+
+// A row too long for its dock: the windows share it only because the first
+// one hides entries behind its chevron. Dragged along that row (real mouse
+// input, pressed on the drag handle) the window keeps its place in the row
+// and takes room from its neighbour; a short move changes nothing.
+TEST_F(MbDockDrag, AlongACrowdedRowTheDraggedWindowTakesRoomFromItsNeighbour)
+{
+    delete bar;
+    TMbToolbar* first = MakeBar(form, top, L"First", 12);
+    TMbToolbar* wide = MakeBar(form, top, L"Wide", 12);
+    wide->SetDockPos(300);
+    classlib::Application->ProcessMessages();
+    ASSERT_EQ(first->CurrentRow, 0);
+    ASSERT_EQ(wide->CurrentRow, 0) << "the row is shared";
+    ASSERT_LT(first->GetWidth(), static_cast<int>(first->QueryBaseSize().cx)) << "crowded: entries went behind the chevron";
+
+    const int firstWidth = first->GetWidth(), wideLeft = wide->GetLeft();
+    const POINT press = ScreenOf(wide, HandleClient());
+    bool splitEarly = true, split = false;
+    HCURSOR cursor = nullptr;
+    ServeInput([&](TInputDriver& d) {
+        d.RealPress(press);
+        if (!d.WaitCapture(wide->GetHandle())) return;
+        d.RealMoveTo(POINT{press.x - 6, press.y});
+        splitEarly = wide->SplitMode;
+        d.RealMoveTo(POINT{press.x - 50, press.y});
+        split = mbtest::WaitFor([&] { return wide->SplitMode; });
+        mbtest::WaitFor([&] { return ShownCursor() == ::LoadCursorW(nullptr, IDC_SIZEWE); });
+        cursor = ShownCursor();
+        d.RealRelease(POINT{press.x - 50, press.y});
+    });
+    EXPECT_FALSE(splitEarly) << "within 9 pixels of the press";
+    EXPECT_TRUE(split);
+    EXPECT_EQ(cursor, ::LoadCursorW(nullptr, IDC_SIZEWE));
+    EXPECT_FALSE(wide->SplitMode) << "only while dragging";
+    EXPECT_EQ(wide->CurrentRow, 0);
+    EXPECT_EQ(first->CurrentRow, 0);
+    EXPECT_EQ(wide->GetLeft(), wideLeft - 50);
+    EXPECT_EQ(first->GetWidth(), firstWidth - 50) << "the neighbour gave the room";
+    EXPECT_EQ(first->GetLeft() + first->GetWidth(), wide->GetLeft()) << "still side by side, in their order";
+}
+
+// Without SmoothDrag the window stays where it is while an inverted outline
+// follows the pointer on the screen; Esc erases it and leaves the screen as
+// it was, a release moves the window.
+TEST_F(MbDockDrag, AnOutlineDragDrawsOnTheScreenAndMovesTheWindowOnlyAtTheEnd)
+{
+    bar->SmoothDrag = false;
+    const RECT b = ScreenRectOf(bottom);
+    const POINT over{b.left + 60, b.top};
+    const RECT area{over.x - 80, over.y - 40, over.x + 160, over.y + 10};
+    const HWND wnd = bar->GetHandle();
+    for (bool release : {false, true}) {
+        SCOPED_TRACE(release ? "released" : "cancelled");
+        // Pressed elsewhere on the handle each time: no double click.
+        const POINT press = ScreenOf(bar, POINT{-4, release ? 14 : 6});
+        std::vector<COLORREF> before, during, after;
+        bool movedEarly = true;
+        ServeInput([&](TInputDriver& d) {
+            d.RealMoveTo(press);
+            before = ScreenPixels(area);
+            d.RealPress(press);
+            if (!d.WaitCapture(wnd)) return;
+            d.RealMoveTo(POINT{press.x + 20, press.y + 20});
+            d.RealMoveTo(over);
+            mbtest::WaitFor([&] { return Differences(before, ScreenPixels(area)) > 40; });
+            during = ScreenPixels(area);
+            movedEarly = bar->GetCurrentDock() != top;
+            if (release) {
+                d.RealRelease(over);
+            } else {
+                d.Key(WM_KEYDOWN, VK_ESCAPE, true);
+                d.WaitReleased();
+                after = ScreenPixels(area);
+            }
+        });
+        EXPECT_FALSE(movedEarly);
+        EXPECT_GT(Differences(before, during), 40) << "the outline shows";
+        if (release) {
+            EXPECT_EQ(bar->GetCurrentDock(), bottom);
+        } else {
+            EXPECT_EQ(Differences(before, after), 0) << "erased, nothing moved";
+            EXPECT_EQ(bar->GetCurrentDock(), top);
+        }
+    }
+}
+
+struct TDockRefusal {
+    TMbDock* Refused = nullptr;
+    TMbDock* AlsoRefused = nullptr;
+    int Asked = 0;
+    void Ask(classlib::TObject* Sender, TMbCustomDockableWindow*, bool& Accept)
+    {
+        ++Asked;
+        if (Sender == Refused || Sender == AlsoRefused) Accept = false;
+    }
+};
+
+// At the form's bottom left corner both the bottom and the left dock are
+// near; the bottom one comes first among the candidates. A dock that
+// refuses the window is passed over for the next, and with every near dock
+// refusing the window floats.
+TEST_F(MbDockDrag, ADockRefusingTheWindowIsPassedOverForTheNextCandidate)
+{
+    auto* left = new TMbDock(&form);
+    left->SetPosition(dpLeft);
+    left->SetParent(&form);
+    classlib::Application->ProcessMessages();
+    struct TCase {
+        const char* Name;
+        bool RefuseBottom, RefuseLeft;
+        TMbDock* Expected;
+    };
+    const TCase cases[] = {
+        {"both accept", false, false, bottom},
+        {"the bottom dock refuses", true, false, left},
+        {"both refuse", true, true, nullptr},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TMbToolbar* moved = MakeBar(form, top, L"Moved", 2);
+        classlib::Application->ProcessMessages();
+        TDockRefusal refusal;
+        refusal.Refused = c.RefuseBottom ? bottom : nullptr;
+        refusal.AlsoRefused = c.RefuseLeft ? left : nullptr;
+        bottom->OnRequestDock = TMbRequestDockEvent(&refusal, &TDockRefusal::Ask);
+        left->OnRequestDock = TMbRequestDockEvent(&refusal, &TDockRefusal::Ask);
+        const RECT l = ScreenRectOf(left), b = ScreenRectOf(bottom);
+        const POINT corner{l.left + 2, b.top - 2};
+        const POINT grab = HandleClient();
+        RunDriven([&] { moved->RunDragLoop(grab); },
+                  [&](TInputDriver& d) {
+                      if (!d.WaitCapture()) return;
+                      d.MoveTo(corner);
+                      d.Release(corner);
+                  });
+        EXPECT_GE(refusal.Asked, 1);
+        EXPECT_EQ(moved->GetCurrentDock(), c.Expected);
+        EXPECT_EQ(moved->GetIsFloating(), c.Expected == nullptr);
+        bottom->OnRequestDock = {};
+        left->OnRequestDock = {};
+        delete moved;
+        classlib::Application->ProcessMessages();
+    }
+}
+
+// The near-dock test leans with the grab point: grabbed at its left end a
+// window docks up to about 25 pixels before the dock's left edge, grabbed
+// at its right end up to 25 pixels beyond the right edge; further out it
+// floats. Pressed with the real mouse on the window's frame.
+TEST_F(MbDockDrag, TheSnapDistanceFollowsWhereTheWindowIsGrabbed)
+{
+    struct TCase {
+        const char* Name;
+        bool GrabRight;
+        int Beyond;  // pixels outside the dock's edge on the grabbed side
+        bool Docks;
+    };
+    const TCase cases[] = {
+        {"left end, 20 before", false, 20, true},
+        {"left end, 35 before", false, 35, false},
+        {"right end, 20 beyond", true, 20, true},
+        {"right end, 35 beyond", true, 35, false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TMbToolbar* moved = MakeBar(form, top, L"Moved", 2);
+        moved->SetDockPos(300);
+        classlib::Application->ProcessMessages();
+        const RECT w = ScreenRectOf(moved);
+        const POINT press{c.GrabRight ? w.right - 1 : w.left, w.top + 6};
+        RECT client{};
+        ::GetClientRect(bottom->GetHandle(), &client);
+        ::MapWindowPoints(bottom->GetHandle(), HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
+        const POINT drop{c.GrabRight ? client.right + c.Beyond : client.left - c.Beyond, client.top};
+        ServeInput([&](TInputDriver& d) {
+            d.RealPress(press);
+            if (!d.WaitCapture(moved->GetHandle())) return;
+            d.RealMoveTo(POINT{press.x, press.y + 40});
+            d.RealMoveTo(drop);
+            d.RealRelease(drop);
+        });
+        EXPECT_EQ(moved->GetCurrentDock(), c.Docks ? bottom : nullptr);
+        EXPECT_EQ(moved->GetIsFloating(), !c.Docks);
+        delete moved;
+        classlib::Application->ProcessMessages();
+    }
+}
+
+// A double click on the drag handle floats a docked window; one on the
+// floating caption docks it again where it was. Both come through the
+// windows' own hit tests.
+TEST_F(MbDockDrag, DoubleClicksOnTheHandleAndTheFloatingCaptionToggleDocking)
+{
+    auto doubleClick = [](HWND Wnd, POINT Screen) {
+        const LPARAM at = MAKELPARAM(Screen.x, Screen.y);
+        const LRESULT code = ::SendMessageW(Wnd, WM_NCHITTEST, 0, at);
+        ::SendMessageW(Wnd, WM_NCLBUTTONDBLCLK, static_cast<WPARAM>(code), at);
+        return code;
+    };
+    EXPECT_EQ(doubleClick(bar->GetHandle(), ScreenOf(bar, HandleClient())), kHitDragHandle);
+    ASSERT_TRUE(bar->GetIsFloating());
+    TMbFloatingWindowParent* tw = bar->GetToolWindow();
+    ASSERT_NE(tw, nullptr);
+    const RECT w = ScreenRectOf(tw);
+    const RECT title = tw->TitleRect(true, true);
+    EXPECT_EQ(doubleClick(tw->GetHandle(), POINT{w.left + title.left + 5, w.top + (title.top + title.bottom) / 2}),
+              kHitFloatCaption);
+    EXPECT_FALSE(bar->GetIsFloating());
+    EXPECT_EQ(bar->GetCurrentDock(), top);
 }
 
 // Deletes its target when WM_APP arrives (a handler run from inside the

@@ -32,13 +32,21 @@ public:
     {
         HWND found = nullptr;
         WaitFor([&] {
-            GUITHREADINFO info{};
-            info.cbSize = sizeof(info);
-            if (!::GetGUIThreadInfo(thread_, &info)) return false;
-            found = info.hwndCapture;
+            found = Capture();
             return found && (!Expected || found == Expected);
         });
         return found;
+    }
+    HWND Capture() const
+    {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof(info);
+        return ::GetGUIThreadInfo(thread_, &info) ? info.hwndCapture : nullptr;
+    }
+    // Waits until the main thread holds no capture (its loop ended).
+    bool WaitReleased()
+    {
+        return WaitFor([&] { return Capture() == nullptr; });
     }
     // Last: the message ends the loop, so nothing waits for a retrieval.
     void Mouse(UINT Msg, POINT Screen, WPARAM Keys = 0, bool Last = false)
@@ -60,7 +68,37 @@ public:
     void MoveTo(POINT Screen) { Mouse(WM_MOUSEMOVE, Screen, MK_LBUTTON); }
     void Release(POINT Screen) { Mouse(WM_LBUTTONUP, Screen, 0, true); }
 
+    // The same through the platform's input queue, as a user's mouse gives
+    // it: the pointer really moves, and a press goes through hit testing to
+    // the window under it. A move made while a loop holds the capture
+    // returns when the loop has taken it.
+    void RealMoveTo(POINT Screen)
+    {
+        ::SetCursorPos(Screen.x, Screen.y);
+        RealInput(MOUSEEVENTF_MOVE);
+    }
+    void RealPress(POINT Screen)
+    {
+        ::SetCursorPos(Screen.x, Screen.y);
+        RealInput(MOUSEEVENTF_LEFTDOWN, false);
+    }
+    void RealRelease(POINT Screen)
+    {
+        ::SetCursorPos(Screen.x, Screen.y);
+        RealInput(MOUSEEVENTF_LEFTUP, false);
+    }
+
 private:
+    void RealInput(DWORD Flags, bool Wait = true)
+    {
+        INPUT in{};
+        in.type = INPUT_MOUSE;
+        in.mi.dwFlags = Flags;  // relative and zero: where the pointer is
+        ::SendInput(1, &in, sizeof(in));
+        // Without a loop holding the capture there is nothing to wait for.
+        if (Wait)
+            if (const HWND w = Capture()) Sync(w);
+    }
     static void Sync(HWND W)
     {
         DWORD_PTR r = 0;

@@ -136,7 +136,10 @@ TEST(MbToolbar, AShortDockHidesEntriesBehindTheChevronAndItsPopupShowsThem)
     auto* dock = new TMbDock(&form);
     dock->SetParent(&form);
     auto* bar = new TMbToolbar(&form);
+    // Read with the form: the entries keep list order in priority.
+    classlib::BeginLoading(&form);
     for (int i = 0; i < 8; ++i) AddEntry(form, bar->GetItems(), new TMbItem(&form), (L"Button " + std::to_wstring(i)).c_str());
+    classlib::EndLoading(&form);
     bar->SetParent(dock);
     ShowActive(form);
     TMbToolbarView* view = bar->GetView();
@@ -170,6 +173,133 @@ TEST(MbToolbar, AShortDockHidesEntriesBehindTheChevronAndItsPopupShowsThem)
             d.Key(WM_KEYDOWN, VK_ESCAPE, true);
         });
     EXPECT_EQ(shown, hidden);
+}
+
+// The numbers of the entries behind the chevron of a short dock's toolbar
+// with the entries "Button 0" to "Button 7".
+std::vector<int> HiddenButtons(TMbToolbar* Bar)
+{
+    std::vector<int> hidden;
+    const std::vector<TMbItemViewer*>& list = Bar->GetView()->ViewerList;
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i]->BehindChevron) hidden.push_back(static_cast<int>(i));
+    return hidden;
+}
+
+struct TShortDock {
+    explicit TShortDock(bool MoveItems, TMbChevronPriorityForNewItems NewItems, bool Loading)
+    {
+        form.SetBorderStyle(classlib::bsNone);
+        form.SetBounds(0, 0, 600, 200);
+        auto* dock = new TMbDock(&form);
+        dock->SetParent(&form);
+        bar = new TMbToolbar(&form);
+        bar->SetChevronMoveItems(MoveItems);
+        bar->SetChevronPriorityForNewItems(NewItems);
+        if (Loading) classlib::BeginLoading(&form);
+        for (int i = 0; i < 8; ++i) {
+            TMbCustomItem* item = AddEntry(form, bar->GetItems(), new TMbItem(&form), (L"Button " + std::to_wstring(i)).c_str());
+            item->OnClick = classlib::TNotifyEvent(&clicks, &TCounter::Hit);
+        }
+        if (Loading) classlib::EndLoading(&form);
+        bar->SetParent(dock);
+        ShowActive(form);
+        form.SetWidth(260);
+        classlib::Application->ProcessMessages();
+    }
+    classlib::TForm form{nullptr};
+    TMbToolbar* bar;
+    TCounter clicks;
+};
+
+std::vector<int> Range(int From, int To)
+{
+    std::vector<int> r;
+    for (int i = From; i <= To; ++i) r.push_back(i);
+    return r;
+}
+
+TEST(MbToolbar, TheChevronTakesTheLeastImportantEntriesFirst)
+{
+    struct TCase {
+        const char* Name;
+        bool MoveItems;
+        TMbChevronPriorityForNewItems NewItems;
+        bool Loading;
+        bool FirstGo;  // the first entries go behind the chevron, else the last
+    };
+    const TCase cases[] = {
+        {"added at run time, most important", true, tbcpHighest, false, true},
+        {"added at run time, least important", true, tbcpLowest, false, false},
+        {"read with the form", true, tbcpHighest, true, false},
+        {"no priority order", false, tbcpHighest, false, false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TShortDock s(c.MoveItems, c.NewItems, c.Loading);
+        const std::vector<int> hidden = HiddenButtons(s.bar);
+        ASSERT_FALSE(hidden.empty());
+        ASSERT_LT(hidden.size(), 7u);
+        const int n = static_cast<int>(hidden.size());
+        EXPECT_EQ(hidden, c.FirstGo ? Range(0, n - 1) : Range(8 - n, 7));
+        EXPECT_EQ(s.bar->GetView()->PriorityOrder.empty(), !c.MoveItems);
+    }
+}
+
+// An entry chosen from the chevron's popup is clicked and, with the
+// priority order in use, comes back at the cost of the least important
+// entry shown; without it, the row stays as it was.
+TEST(MbToolbar, AnEntryChosenFromTheChevronComesBackOnlyWithThePriorityOrder)
+{
+    for (bool moveItems : {true, false}) {
+        SCOPED_TRACE(moveItems ? "priority order" : "list order");
+        TShortDock s(moveItems, tbcpLowest, false);
+        TMbToolbarView* view = s.bar->GetView();
+        const std::vector<int> before = HiddenButtons(s.bar);
+        ASSERT_GE(before.size(), 2u);
+        const int n = static_cast<int>(before.size());
+        const int chosen = before[1];
+        TMbItemViewer* chevron = nullptr;
+        for (TMbItemViewer* v : view->ViewerList)
+            if (v->EntryItem == s.bar->GetChevronItem()) chevron = v;
+        ASSERT_NE(chevron, nullptr);
+        const std::wstring caption = L"Button " + std::to_wstring(chosen);
+        RunDriven(
+            [&] {
+                view->SelectViewer(chevron);
+                s.bar->EnterModalLoop(0x02);
+            },
+            [&](TInputDriver& d) {
+                if (!WaitFor([&] { return view->OpenSubView != nullptr && view->OpenSubView->Wnd != nullptr; })) return;
+                TMbView* popup = view->OpenSubView;
+                for (TMbItemViewer* v : popup->ViewerList)
+                    if (v->Placed && v->EntryItem->GetCaption() == caption) {
+                        RECT r = v->EntryRect;
+                        ::MapWindowPoints(popup->Wnd, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+                        const POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+                        ::SetCursorPos(p.x, p.y);
+                        d.Mouse(WM_MOUSEMOVE, p);
+                        d.Mouse(WM_LBUTTONDOWN, p, MK_LBUTTON);
+                        d.Mouse(WM_LBUTTONUP, p, 0, true);
+                        return;
+                    }
+                d.Key(WM_KEYDOWN, VK_ESCAPE);
+                d.Key(WM_KEYDOWN, VK_ESCAPE, true);
+            });
+        classlib::Application->ProcessMessages();
+        EXPECT_EQ(s.clicks.Clicks, 1) << "the chosen entry was clicked";
+        const std::vector<int> after = HiddenButtons(s.bar);
+        if (moveItems) {
+            std::vector<int> expected = before;
+            expected.erase(expected.begin() + 1);
+            expected.insert(expected.begin(), before[0] - 1);
+            EXPECT_EQ(after, expected) << "back from the chevron; the last one shown before it left";
+            EXPECT_EQ(view->PriorityOrder.front()->EntryItem->GetCaption(), caption);
+        } else {
+            EXPECT_EQ(after, before);
+        }
+        EXPECT_EQ(static_cast<int>(after.size()), n);
+    }
 }
 
 TEST(MbToolbar, MenuBarSetsItsDependentsAndTheAppHook)
