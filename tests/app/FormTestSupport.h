@@ -5,23 +5,13 @@
 
 #include <string>
 
+#include "support/AppScope.h"
 #include "support/TestSupport.h"
 #include "classlib/Forms.h"
 
 namespace formtest {
 
-// Points the global Application at a private one for the test's duration.
-class TAppScope {
-public:
-    TAppScope() : saved_(classlib::Application) { classlib::Application = &app; }
-    ~TAppScope() { classlib::Application = saved_; }
-    TAppScope(const TAppScope&) = delete;
-    TAppScope& operator=(const TAppScope&) = delete;
-    classlib::TApplication app{nullptr};
-
-private:
-    classlib::TApplication* saved_;
-};
+using testsupport::TAppScope;
 
 // A fixture of tests/fixtures/app.
 inline std::wstring AppFixture(const std::wstring& Name) { return testsupport::FixtureDir(L"app") + L"\\" + Name; }

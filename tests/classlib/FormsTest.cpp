@@ -12,22 +12,14 @@
 #include "classlib/Forms.h"
 #include "classlib/Startup.h"
 #include "classlib/Threads.h"
+#include "support/AppScope.h"
 #include "support/HostWindow.h"
 
 using namespace classlib;
 
 namespace {
 
-// Points the global Application at a private one for the test's duration.
-class TAppScope {
-public:
-    TAppScope() : saved_(Application) { Application = &app; }
-    ~TAppScope() { Application = saved_; }
-    TApplication app{nullptr};
-
-private:
-    TApplication* saved_;
-};
+using testsupport::TAppScope;
 
 // Forms of the tests have no frame: without a window manager, hiding a
 // captioned (managed) window costs seconds under this display.

@@ -8,29 +8,16 @@
 
 #include "classlib/Forms.h"
 #include "classlib/Hints.h"
+#include "support/AppScope.h"
+#include "support/HostWindow.h"
 
 using namespace classlib;
 
 namespace {
 
-class TAppScope {
-public:
-    TAppScope() : saved_(Application) { Application = &app; }
-    ~TAppScope() { Application = saved_; }
-    TApplication app{nullptr};
+using testsupport::TAppScope;
 
-private:
-    TApplication* saved_;
-};
-
-void Pump()
-{
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-}
+void Pump() { testsupport::PumpMessages(); }
 
 // Serves messages until Done holds (ten seconds at most: the machine is shared).
 bool PumpUntil(const std::function<bool()>& Done)
