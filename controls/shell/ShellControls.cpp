@@ -1517,7 +1517,24 @@ void STDMETHODCALLTYPE TShellTree::FullRefresh()
 void STDMETHODCALLTYPE TShellTree::UpdateContents()
 {
     HTREEITEM sel = Selected();
-    if (sel) RefreshNode(sel, true);
+    if (!sel) return;
+    RefreshNode(sel, true);
+    if (automaticRefresh_) return;
+    // Without the change notifier nothing says when cut folders have been
+    // pasted elsewhere: the folders that held them are read again.
+    std::vector<HTREEITEM> parents;
+    for (auto& [key, node] : nodes_) {
+        if (!node->Item || !(Send(TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(node->Item), TVIS_CUT) & TVIS_CUT))
+            continue;
+        HTREEITEM p = Parent(node->Item);
+        if (p && std::find(parents.begin(), parents.end(), p) == parents.end()) parents.push_back(p);
+    }
+    // Reading one folder again may remove another from the tree.
+    auto shown = [this](HTREEITEM Item) {
+        return std::any_of(nodes_.begin(), nodes_.end(), [Item](const auto& n) { return n.second->Item == Item; });
+    };
+    for (HTREEITEM p : parents)
+        if (shown(p)) RefreshNode(p, false);
 }
 
 void STDMETHODCALLTYPE TShellTree::NavigateUp()

@@ -1431,6 +1431,33 @@ HTREEITEM TreeChild(HWND Wnd, HTREEITEM Parent, const std::wstring& Caption)
 
 // Tree check boxes follow the link's selection list: checking a folder
 // makes its ancestors grey and its opened descendants checked; unchecking
+// Without the change notifier, a cut folder pasted elsewhere leaves its old
+// place when the tree next updates.
+TEST(ShellControls, TreeDropsPastedCutFoldersOnUpdateWithoutNotifier)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    using Names = std::vector<std::wstring>;
+    for (const wchar_t* name : {L"dst", L"keep", L"src"}) ::CreateDirectoryW(dir.File(name).c_str(), nullptr);
+    classlib::TForm form(nullptr);
+    auto* tree = new shell::TShellTree(&form);
+    tree->SetParent(&form);
+    tree->HandleNeeded();
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    ASSERT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"dst", L"keep", L"src"}));
+
+    tree->SetAutomaticRefresh(false);
+    tree->SetPath(dir.File(L"src"));
+    ASSERT_TRUE(tree->ExecuteVerb(L"cut"));
+    // Moved by hand and nothing announced: only the update can find out,
+    // though the folder read again is not the selected one.
+    ASSERT_TRUE(::MoveFileW(dir.File(L"src").c_str(), dir.File(L"dst\\src").c_str()));
+    tree->SetPath(dir.File(L"keep"));
+    tree->UpdateContents();
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"dst", L"keep"}));
+}
+
 // undoes it; without a link there are no boxes.
 TEST(ShellControls, TreeCheckBoxesFollowTheSelectionList)
 {
