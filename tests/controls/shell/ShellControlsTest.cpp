@@ -1998,3 +1998,39 @@ TEST(ShellControls, TreeSelectsWhatWasGivenBeforeItsWindow)
             EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DESKTOP);
     }
 }
+
+// A window made again (a style change) shows the same folder: the list its
+// objects, the tree its root with the nodes read again.
+TEST(ShellControls, WindowsMadeAgainShowTheSameFolders)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
+    Touch(dir.File(L"one.gif"));
+    Touch(dir.File(L"two.gif"));
+    HostForm form;
+    auto* link = new shell::TShellLink(&form);
+    auto* tree = new shell::TShellTree(&form);
+    auto* list = new shell::TShellList(&form);
+    tree->SetParent(&form);
+    list->SetParent(&form);
+    tree->SetShellLink(link);
+    list->SetShellLink(link);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    list->SetPath(dir.Path());
+    ASSERT_EQ(list->GetItems()->GetCount(), 3);
+
+    list->RecreateWnd();
+    list->HandleNeeded();
+    EXPECT_EQ(list->GetPath(), dir.Path() + L"\\");
+    EXPECT_EQ(list->GetItems()->GetCount(), 3);
+    tree->RecreateWnd();
+    tree->HandleNeeded();
+    HWND wnd = tree->GetHandle();
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), std::vector<std::wstring>{L"sub"});
+    EXPECT_EQ(tree->GetPath(), dir.Path());
+    // Both still follow each other.
+    tree->SetPath(dir.File(L"sub"));
+    EXPECT_EQ(list->GetPath(), dir.File(L"sub\\"));
+    EXPECT_EQ(list->GetItems()->GetCount(), 0);
+}
