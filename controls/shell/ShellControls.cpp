@@ -460,6 +460,8 @@ bool OnlyKeys(classlib::TShiftState Shift, classlib::TShiftState Keys)
 // The mouse's side buttons with nothing else held: back and forward.
 constexpr WPARAM kSideButtonBack = 0x10020;     // XBUTTON1, MK_XBUTTON1
 constexpr WPARAM kSideButtonForward = 0x20040;  // XBUTTON2, MK_XBUTTON2
+// The timer that acts on a selection change after the change delay.
+constexpr UINT_PTR kChangeTimer = 0x5443;
 
 }  // namespace
 
@@ -810,6 +812,7 @@ void TShellTree::SetCreateLinkOnDrop(bool Value)
 
 void TShellTree::DestroyWnd()
 {
+    StopChangeTimer();
     if (dropRegistered_ && HandleAllocated()) ::RevokeDragDrop(GetHandle());
     dropRegistered_ = false;
     classlib::TSystemControl::DestroyWnd();
@@ -841,6 +844,7 @@ TShellTree::~TShellTree()
 {
     if (dropRegistered_ && HandleAllocated()) ::RevokeDragDrop(GetHandle());
     dropRegistered_ = false;
+    StopChangeTimer();
     notifier_->SetEnabled(false);
     notifier_->OnChangeIDList = nullptr;
     DetachIcons();
@@ -1076,6 +1080,8 @@ void TShellTree::SetRootedAt(TShellFolder Value)
         if (Selection()) SetNodeState(root, NodeState(root));
         ExpandNode(root);
         Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
+        // A new root is the program's choice: it takes effect at once.
+        changeDelay_ = 0;
         SelectNode(root);
     }
     history_->Clear();
@@ -1322,12 +1328,16 @@ bool TShellTree::LocatePidl(LPCITEMIDLIST Pidl, int Mode)
     canFill_ = oldCanFill;
     if (!found && (Mode == 2 || Mode == 3)) Mode = 1;
     switch (Mode) {
-    case 0: SelectNode(node); break;
+    case 0:
+        changeDelay_ = 0;
+        SelectNode(node);
+        break;
     case 1: RefreshNode(node, !rootedAtFolder_.empty()); break;
     case 2:
         if (HTREEITEM p = Parent(node)) RefreshNode(p, false);
         break;
     case 3:
+        if (node == Selected()) changeDelay_ = 0;
         if (Parent(node)) DeleteNode(node);
         break;
     default: break;
@@ -1507,7 +1517,24 @@ void STDMETHODCALLTYPE TShellTree::FullRefresh()
 void STDMETHODCALLTYPE TShellTree::UpdateContents()
 {
     HTREEITEM sel = Selected();
-    if (sel) RefreshNode(sel, true);
+    if (!sel) return;
+    RefreshNode(sel, true);
+    if (automaticRefresh_) return;
+    // Without the change notifier nothing says when cut folders have been
+    // pasted elsewhere: the folders that held them are read again.
+    std::vector<HTREEITEM> parents;
+    for (auto& [key, node] : nodes_) {
+        if (!node->Item || !(Send(TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(node->Item), TVIS_CUT) & TVIS_CUT))
+            continue;
+        HTREEITEM p = Parent(node->Item);
+        if (p && std::find(parents.begin(), parents.end(), p) == parents.end()) parents.push_back(p);
+    }
+    // Reading one folder again may remove another from the tree.
+    auto shown = [this](HTREEITEM Item) {
+        return std::any_of(nodes_.begin(), nodes_.end(), [Item](const auto& n) { return n.second->Item == Item; });
+    };
+    for (HTREEITEM p : parents)
+        if (shown(p)) RefreshNode(p, false);
 }
 
 void STDMETHODCALLTYPE TShellTree::NavigateUp()
@@ -1707,6 +1734,7 @@ void TShellTree::AfterVerb(const std::wstring& Verb, LPCITEMIDLIST Absolute, con
                            std::unique_ptr<classlib::TStringList> Clipboard)
 {
     if (SameVerb(Verb, L"delete")) {
+        changeDelay_ = 0;
         HTREEITEM item = FindNode(Absolute);
         if (item && Parent(item)) LocatePidl(Absolute, PathExists(Path) ? 2 : 3);
         auto files = std::make_unique<classlib::TStringList>();
@@ -1789,9 +1817,40 @@ bool TShellTree::ExecuteVerb(const std::wstring& Verb)
     return done;
 }
 
+void TShellTree::StopChangeTimer()
+{
+    if (changeTimer_ && HandleAllocated()) ::KillTimer(GetHandle(), kChangeTimer);
+    changeTimer_ = false;
+}
+
+void TShellTree::Change(HTREEITEM Item)
+{
+    TNode* node = NodeOf(Item);
+    if (!node || quiet_) return;
+    if (!navigatingHistory_) history_->Push(PidlClone(node->Absolute.get()));
+    OnChange(this);
+    NotifyLink(Item);
+    if (ExpandOnSelected) {
+        HTREEITEM p = Parent(Item);
+        for (HTREEITEM c = p ? Child(p) : Root(); c; c = Next(c))
+            if (c != Item) Send(TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(c));
+        ExpandNode(Item);
+        Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(Item));
+    }
+    changeDelay_ = 0;
+}
+
 void TShellTree::WndProc(classlib::TMessage& Message)
 {
     switch (Message.Msg) {
+    case WM_TIMER:
+        if (Message.WParam == kChangeTimer) {
+            StopChangeTimer();
+            Change(Selected());
+            Message.Result = 0;
+            return;
+        }
+        break;
     case WM_CONTEXTMENU: {
         HTREEITEM item = Selected();
         if (!HandleAllocated() || reinterpret_cast<HWND>(Message.WParam) != GetHandle() || !ShellContextMenu ||
@@ -1826,6 +1885,8 @@ void TShellTree::KeyPress(wchar_t& Key)
         Key = 0;
         return;
     }
+    // Typing a name moves the selection like the arrow keys do.
+    KeyChangeDelay();
     classlib::TSystemControl::KeyPress(Key);
 }
 
@@ -1850,6 +1911,8 @@ void TShellTree::KeyDown(WORD& Key, classlib::TShiftState Shift)
             if (OnlyKeys(Shift, classlib::ssAlt)) {
                 HistoryStep(Key == VK_LEFT ? -1 : 1);
                 Key = 0;
+            } else {
+                KeyChangeDelay();
             }
             break;
         case VK_DELETE:
@@ -1896,7 +1959,14 @@ void TShellTree::KeyDown(WORD& Key, classlib::TShiftState Shift)
                 Key = 0;
             }
             break;
-        default: break;
+        case VK_F2:
+        case VK_F5:
+        case VK_SPACE:
+            break;
+        default:
+            // Navigation: the linked controls follow once the keys rest.
+            KeyChangeDelay();
+            break;
         }
     }
     if (Key != 0) classlib::TSystemControl::KeyDown(Key, Shift);
@@ -2027,18 +2097,13 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
     case TVN_SELCHANGEDW: {
         if (quiet_) break;
         auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
-        TNode* node = NodeOf(nm->itemNew.hItem);
-        if (!node) break;
-        if (!navigatingHistory_) history_->Push(PidlClone(node->Absolute.get()));
-        OnChange(this);
-        NotifyLink(nm->itemNew.hItem);
-        if (ExpandOnSelected) {
-            HTREEITEM p = Parent(nm->itemNew.hItem);
-            for (HTREEITEM c = p ? Child(p) : Root(); c; c = Next(c))
-                if (c != nm->itemNew.hItem) Send(TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(c));
-            ExpandNode(nm->itemNew.hItem);
-            Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(nm->itemNew.hItem));
+        if (changeDelay_ > 0) {
+            // Acted on when the timer fires, for the node selected then.
+            changeTimer_ = ::SetTimer(GetHandle(), kChangeTimer, changeDelay_, nullptr) != 0;
+            if (changeTimer_) break;
         }
+        StopChangeTimer();
+        Change(nm->itemNew.hItem);
         break;
     }
     case TVN_GETDISPINFOW: {
@@ -4234,6 +4299,10 @@ void TShellList::ContextMenu(classlib::TMessage& Message)
         LVHITTESTINFO hit{};
         hit.pt = point;
         ::ScreenToClient(GetHandle(), &hit.pt);
+        // The list view keeps the right button's release to itself: the
+        // program hears of it here, before any menu shows.
+        MouseUp(classlib::mbRight, classlib::KeyboardStateToShiftState(), hit.pt.x, hit.pt.y);
+        if (!HandleAllocated()) return;
         if (SendToWindow(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)) >= 0 &&
             (hit.flags & (LVHT_ONITEMICON | LVHT_ONITEMLABEL | LVHT_ONITEMSTATEICON)))
             index = hit.iItem;

@@ -314,6 +314,15 @@ public:
 
     // The selection changed.
     classlib::TNotifyEvent OnChange;
+    // How long after a selection change OnChange fires and the linked
+    // controls follow, in milliseconds (0: at once). A later change within
+    // that time restarts the wait, so stepping through nodes with the keys
+    // opens only the node the keys stop at. 100 at creation; the keys set it
+    // (600 with a link, 100 without), every change that fires sets it back
+    // to 0, and selections made by the program (SelectedFolder, the
+    // history, LocatePidl) fire at once.
+    unsigned GetChangeDelay() const { return changeDelay_; }
+    void SetChangeDelay(unsigned Value) { changeDelay_ = Value; }
     // A node is about to be added (Path: its file-system path); CanAdd
     // false keeps it out.
     classlib::TEvent<void(HTREEITEM Node, const std::wstring& Path, bool& CanAdd)> OnAddFolder;
@@ -411,6 +420,13 @@ private:
     // none).
     TShellFolder pendingSpecial_ = SF_FILESYSTEMFOLDER;
     bool navigatingHistory_ = false;
+    unsigned changeDelay_ = 100;
+    bool changeTimer_ = false;  // a delayed change is waiting
+    // Fires OnChange for Item, tells the link and sets the delay back to 0.
+    void Change(HTREEITEM Item);
+    void StopChangeTimer();
+    // The delay the keys set.
+    void KeyChangeDelay() { changeDelay_ = link_ ? 600 : 100; }
     bool canFill_ = true;
     bool automaticRefresh_ = true;
     int quiet_ = 0;

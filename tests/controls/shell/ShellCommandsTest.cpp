@@ -454,6 +454,17 @@ TEST(ShellCommands, ListContextMenuByPlace)
     list->SetBackgroundPopupMenu(background);
     list->SetPopupMenu(own);
     list->ShellContextMenu = false;
+    // The right button's release is heard before the menu shows, and only
+    // for the mouse's request.
+    struct UpRecorder {
+        CountingMenu* background;
+        std::vector<std::pair<POINT, size_t>> ups;  // point, menus shown then
+        void Up(classlib::TObject*, classlib::TMouseButton Button, classlib::TShiftState, int X, int Y)
+        {
+            if (Button == classlib::mbRight) ups.push_back({POINT{X, Y}, background->shown.size()});
+        }
+    } ups{background, {}};
+    list->OnMouseUp = classlib::TMouseEvent(&ups, &UpRecorder::Up);
 
     RECT item{};
     item.left = LVIR_LABEL;
@@ -467,6 +478,10 @@ TEST(ShellCommands, ListContextMenuByPlace)
     EXPECT_EQ(background->shown.size(), 1u);
     EXPECT_TRUE(own->shown.empty());
     EXPECT_EQ(background->PopupComponent, list);
+    ASSERT_EQ(ups.ups.size(), 1u);
+    EXPECT_EQ(ups.ups[0].first.x, 150);
+    EXPECT_EQ(ups.ups[0].first.y, 250);
+    EXPECT_EQ(ups.ups[0].second, 0u);
 
     rightClick(item.left + 2, item.top + 2);
     EXPECT_EQ(own->shown.size(), 1u);
@@ -484,6 +499,7 @@ TEST(ShellCommands, ListContextMenuByPlace)
     ::ClientToScreen(wnd, &corner);
     EXPECT_EQ(own->shown[1].x, corner.x);
     EXPECT_EQ(own->shown[1].y, corner.y);
+    EXPECT_EQ(ups.ups.size(), 2u);
 
     // Freed menus are forgotten; the item's request then reaches the form.
     delete own;
@@ -736,6 +752,79 @@ TEST(ShellCommands, TreeKeysRunVerbsOnTheSelectedFolder)
     ASSERT_EQ(reports.list.size(), 2u);
     EXPECT_EQ(reports.list[1].operation, Ops({shell::sopDelete, shell::sopRemove}));
     EXPECT_EQ(reports.list[1].files, std::vector<std::wstring>{dir.File(L"dst")});
+}
+
+// Stepping through nodes with the keys opens only the node the keys stop
+// at, once they rest; selections by the program and the mouse after a
+// change act at once.
+TEST(ShellCommands, TreeActsOnAKeySelectionWhenTheKeysRest)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* name : {L"a", L"b", L"c"}) ::CreateDirectoryW(dir.File(name).c_str(), nullptr);
+
+    HostForm form;
+    auto* link = new shell::TShellLink(&form);
+    auto* tree = Placed<shell::TShellTree>(form);
+    auto* list = Placed<shell::TShellList>(form);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    tree->SetShellLink(link);
+    list->SetShellLink(link);
+    std::vector<std::wstring> changes;
+    struct Recorder {
+        shell::TShellTree* tree;
+        std::vector<std::wstring>* changes;
+        void Changed(classlib::TObject*) { changes->push_back(tree->GetPath()); }
+    } recorder{tree, &changes};
+    tree->OnChange = classlib::TNotifyEvent(&recorder, &Recorder::Changed);
+    HWND wnd = tree->GetHandle();
+
+    tree->SetPath(dir.File(L"a"));
+    ASSERT_EQ(changes, std::vector<std::wstring>{dir.File(L"a")});
+    EXPECT_EQ(tree->GetChangeDelay(), 0u);
+    EXPECT_EQ(list->GetPath(), dir.File(L"a\\"));
+
+    // Two steps down: nothing happens until the keys rest, then only the
+    // last node counts and the list follows it.
+    PressKey(wnd, VK_DOWN);
+    EXPECT_EQ(tree->GetChangeDelay(), 600u);
+    PressKey(wnd, VK_DOWN);
+    EXPECT_EQ(tree->GetPath(), dir.File(L"c"));
+    EXPECT_EQ(changes.size(), 1u);
+    EXPECT_EQ(list->GetPath(), dir.File(L"a\\"));
+    ASSERT_TRUE(shelltest::PumpUntil([&] { return changes.size() == 2; }));
+    EXPECT_EQ(changes[1], dir.File(L"c"));
+    EXPECT_EQ(list->GetPath(), dir.File(L"c\\"));
+    EXPECT_EQ(tree->GetChangeDelay(), 0u);
+    shelltest::PumpFor(700);
+    EXPECT_EQ(changes.size(), 2u);
+
+    // A selection the window makes itself (as a click does) after a change:
+    // at once.
+    HTREEITEM root = reinterpret_cast<HTREEITEM>(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+    HTREEITEM first = reinterpret_cast<HTREEITEM>(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CHILD,
+                                                                  reinterpret_cast<LPARAM>(root)));
+    ::SendMessageW(wnd, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(first));
+    ASSERT_EQ(changes.size(), 3u);
+    EXPECT_EQ(changes[2], dir.File(L"a"));
+
+    // Keys that run commands leave the delay alone; typing sets it; a
+    // program's selection cuts a waiting one short.
+    PressKey(wnd, 'C', {VK_CONTROL});
+    EXPECT_EQ(tree->GetChangeDelay(), 0u);
+    ::SendMessageW(wnd, WM_CHAR, L'b', 1);
+    EXPECT_EQ(tree->GetChangeDelay(), 600u);
+    tree->SetPath(dir.File(L"c"));
+    EXPECT_EQ(changes.back(), dir.File(L"c"));
+    const size_t count = changes.size();
+    shelltest::PumpFor(700);
+    EXPECT_EQ(changes.size(), count);
+
+    // Without a link the keys wait less.
+    tree->SetShellLink(nullptr);
+    PressKey(wnd, VK_UP);
+    EXPECT_EQ(tree->GetChangeDelay(), 100u);
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return changes.back() == dir.File(L"b"); }));
 }
 
 // A cancelled edit of a node's name changes nothing and says so.
