@@ -1412,23 +1412,6 @@ TEST(ShellControls, ThumbnailsArriveForPictures)
     EXPECT_EQ(Captions(list), (std::vector<std::wstring>{L"note.txt", L"red.bmp"}));
 }
 
-// The node of a child by caption.
-HTREEITEM TreeChild(HWND Wnd, HTREEITEM Parent, const std::wstring& Caption)
-{
-    auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(Parent)));
-    for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
-        wchar_t text[MAX_PATH] = {};
-        TVITEMW tv{};
-        tv.mask = TVIF_TEXT | TVIF_HANDLE;
-        tv.hItem = item;
-        tv.pszText = text;
-        tv.cchTextMax = MAX_PATH;
-        ::SendMessageW(Wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
-        if (Caption == text) return item;
-    }
-    return nullptr;
-}
-
 // Tree check boxes follow the link's selection list: checking a folder
 // makes its ancestors grey and its opened descendants checked; unchecking
 // Without the change notifier, a cut folder pasted elsewhere leaves its old
@@ -1482,9 +1465,9 @@ TEST(ShellControls, TreeCheckBoxesFollowTheSelectionList)
     HWND wnd = tree->GetHandle();
     HTREEITEM root = TreeRoot(wnd);
     tree->SetSelectedFolder(dir.File(L"a\\in"));
-    HTREEITEM a = TreeChild(wnd, root, L"a");
-    HTREEITEM in = TreeChild(wnd, a, L"in");
-    HTREEITEM b = TreeChild(wnd, root, L"b");
+    HTREEITEM a = shelltest::TreeNode(wnd, root, L"a");
+    HTREEITEM in = shelltest::TreeNode(wnd, a, L"in");
+    HTREEITEM b = shelltest::TreeNode(wnd, root, L"b");
     ASSERT_TRUE(a && in && b);
     EXPECT_EQ(tree->GetNodeState(a), shell::ssUnChecked);
     std::vector<std::pair<int, int>> changes;
@@ -1547,7 +1530,7 @@ TEST(ShellControls, TreeRenamesInPlace)
             for (int i = 0; i < files->GetCount(); ++i) rep->files.push_back(files->GetStrings(i));
         },
         &report);
-    HTREEITEM node = TreeChild(wnd, TreeRoot(wnd), L"old");
+    HTREEITEM node = shelltest::TreeNode(wnd, TreeRoot(wnd), L"old");
     ASSERT_NE(node, nullptr);
     NMTVDISPINFOW edit{};
     edit.hdr.hwndFrom = wnd;
@@ -1565,7 +1548,7 @@ TEST(ShellControls, TreeRenamesInPlace)
     EXPECT_EQ(report.files, (std::vector<std::wstring>{dir.File(L"old")}));
     EXPECT_EQ(report.destination, dir.File(L"new"));
 
-    EXPECT_FALSE(tree->RenameNode(TreeChild(wnd, TreeRoot(wnd), L"new"), L"taken"));
+    EXPECT_FALSE(tree->RenameNode(shelltest::TreeNode(wnd, TreeRoot(wnd), L"new"), L"taken"));
     EXPECT_TRUE(shell::DirectoryExistsLong(dir.File(L"new")));
     EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (std::vector<std::wstring>{L"new", L"taken"}));
 }
@@ -1589,7 +1572,7 @@ TEST(ShellControls, FilesDroppedOntoATreeNodeArriveInItsFolder)
     form.SetVisible(true);
     tree->SetRootedAtFileSystemFolder(dir.Path());
     HWND wnd = tree->GetHandle();
-    HTREEITEM dst = TreeChild(wnd, TreeRoot(wnd), L"dst");
+    HTREEITEM dst = shelltest::TreeNode(wnd, TreeRoot(wnd), L"dst");
     ASSERT_NE(dst, nullptr);
     RECT r{};
     std::memcpy(&r, &dst, sizeof(dst));

@@ -115,22 +115,7 @@ POINTL ListItemPoint(shell::TShellList* List, int Index)
     return ScreenCentre(List->GetHandle(), r);
 }
 
-HTREEITEM TreeNode(HWND Wnd, HTREEITEM Parent, const std::wstring& Caption)
-{
-    const UINT first = Parent ? TVGN_CHILD : TVGN_ROOT;
-    auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, first, reinterpret_cast<LPARAM>(Parent)));
-    for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
-        wchar_t text[MAX_PATH] = {};
-        TVITEMW tv{};
-        tv.mask = TVIF_TEXT | TVIF_HANDLE;
-        tv.hItem = item;
-        tv.pszText = text;
-        tv.cchTextMax = MAX_PATH;
-        ::SendMessageW(Wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
-        if (Caption == text) return item;
-    }
-    return nullptr;
-}
+using shelltest::TreeNode;
 
 POINTL TreeNodePoint(HWND Wnd, HTREEITEM Node)
 {

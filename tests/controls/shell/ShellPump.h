@@ -1,10 +1,12 @@
 // Message pumping for the shell control tests: serves window messages and
-// synchronised calls as the program's main loop would.
+// synchronised calls as the program's main loop would; finds tree nodes.
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <functional>
+#include <string>
 
 #include "classlib/Threads.h"
 #include "support/HostWindow.h"
@@ -29,6 +31,25 @@ inline bool PumpUntil(const std::function<bool()>& Pred, DWORD Timeout = 5000)
 inline void PumpFor(DWORD ms)
 {
     PumpUntil([] { return false; }, ms);
+}
+
+// The node captioned Caption among the children of Parent (the root nodes
+// when Parent is null); null when there is none.
+inline HTREEITEM TreeNode(HWND Wnd, HTREEITEM Parent, const std::wstring& Caption)
+{
+    const UINT first = Parent ? TVGN_CHILD : TVGN_ROOT;
+    auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, first, reinterpret_cast<LPARAM>(Parent)));
+    for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+        wchar_t text[MAX_PATH] = {};
+        TVITEMW tv{};
+        tv.mask = TVIF_TEXT | TVIF_HANDLE;
+        tv.hItem = item;
+        tv.pszText = text;
+        tv.cchTextMax = MAX_PATH;
+        ::SendMessageW(Wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+        if (Caption == text) return item;
+    }
+    return nullptr;
 }
 
 }  // namespace shelltest
