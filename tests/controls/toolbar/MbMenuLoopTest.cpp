@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -140,13 +141,27 @@ protected:
         more->OnPopup = TMbPopupEvent(&clicks, &TClicks::OnPopup);
     }
     // Runs the menu at (100, 100) while Drive sends input from another thread.
+    // A driver that gives up early (a wait that timed out) would leave the
+    // menu open for ever: after three seconds more the menu is cancelled,
+    // so such a test fails instead of hanging the suite.
     TMbCustomItem* Run(const std::function<void()>& Drive)
     {
+        std::atomic<bool> ended{false};
         std::thread driver([&] {
             gCapture = WaitPopup(0);
             if (gCapture) Drive();
+            for (int i = 0; i < 400 && !ended; ++i) {
+                if (i >= 60 && i % 10 == 0) {
+                    if (HWND top = VisiblePopup(0)) {
+                        ::PostMessageW(top, WM_KEYDOWN, VK_ESCAPE, 1);
+                        ::PostMessageW(top, WM_CANCELMODE, 0, 0);
+                    }
+                }
+                ::Sleep(50);
+            }
         });
         TMbCustomItem* chosen = menu->Popup(100, 100);
+        ended = true;
         driver.join();
         return chosen;
     }
