@@ -144,7 +144,7 @@ protected:
     // A driver that gives up early (a wait that timed out) would leave the
     // menu open for ever: after three seconds more the menu is cancelled,
     // so such a test fails instead of hanging the suite.
-    TMbCustomItem* Run(const std::function<void()>& Drive)
+    TMbCustomItem* Run(const std::function<void()>& Drive, POINT At = POINT{100, 100})
     {
         std::atomic<bool> ended{false};
         std::thread driver([&] {
@@ -160,7 +160,7 @@ protected:
                 ::Sleep(50);
             }
         });
-        TMbCustomItem* chosen = menu->Popup(100, 100);
+        TMbCustomItem* chosen = menu->Popup(At.x, At.y);
         ended = true;
         driver.join();
         return chosen;
@@ -322,6 +322,8 @@ TEST_F(MbMenuLoop, EntriesAskingForHintsShowThemAndTheStatusHintFollowsTheSelect
     const char* shot = std::getenv("VELMO_MENU_HINT_SCREENSHOT");
     std::wstring shown;
     bool endedByKey = false, noneOnDeep = false;
+    // Away from the corner where other test programs put their windows:
+    // hints look at what lies under the pointer.
     TMbCustomItem* chosen = Run([&] {
         HWND top = VisiblePopup(0);
         MouseTo(RowPoint(top, 0));
@@ -340,7 +342,7 @@ TEST_F(MbMenuLoop, EntriesAskingForHintsShowThemAndTheStatusHintFollowsTheSelect
         noneOnDeep = ShownHintWindow() == nullptr;
         Key(VK_ESCAPE);
         Key(VK_ESCAPE);
-    });
+    }, POINT{700, 600});
     app->OnHint = classlib::TNotifyEvent();
     app->HintPause = pause;
     EXPECT_EQ(chosen, nullptr);
