@@ -360,8 +360,10 @@ void TControl::SetColor(TColor Value)
 {
     if (Value == color_) return;
     color_ = Value;
-    Invalidate();
+    ColorChanged();
 }
+
+void TControl::ColorChanged() { Invalidate(); }
 
 void TControl::FontChanged(TObject*) { Invalidate(); }
 

@@ -395,6 +395,9 @@ protected:
     // fires OnResize (overrides call the base).
     virtual void Resize();
     virtual void FontChanged(TObject* Sender);
+    // After Color changed to a different value; here the control is
+    // repainted (overrides call the base).
+    virtual void ColorChanged();
     // After ShowHint changed (set, or followed from the parent); a window
     // control passes the value on to its children with ParentShowHint
     // (overrides call the base).

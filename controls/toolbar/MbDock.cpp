@@ -4,6 +4,7 @@
 
 #include "classlib/Exceptions.h"
 #include "classlib/WinHandles.h"
+#include "controls/toolbar/MbCommon.h"
 
 namespace toolbar {
 
@@ -336,6 +337,14 @@ void TMbDock::WndProc(TMessage& Message)
         Message.Result = 0;
         return;
     }
+    case WM_PRINT:
+        Message.Result = PrintWindowTree(
+            GetHandle(), reinterpret_cast<HDC>(Message.WParam), Message.LParam,
+            [](HWND, HDC DC, void* Self) { static_cast<TMbDock*>(Self)->DrawNonClient(DC); }, this);
+        return;
+    case WM_PRINTCLIENT:
+        PaintHandler(Message);
+        return;
     case WM_ERASEBKGND:
         if (BackgroundActive()) {
             RECT r{};

@@ -339,6 +339,9 @@ protected:
     // Moves over the content take the hot look off the close button.
     void MouseMove(classlib::TShiftState Shift, int X, int Y) override;
     void WMMove(classlib::TMessage& Message) override;
+    // The frame (docked) is drawn in Color too: frame and client are
+    // painted again.
+    void ColorChanged() override;
     // Arranges once loading ends.
     void Loaded() override;
 

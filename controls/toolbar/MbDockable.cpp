@@ -841,6 +841,13 @@ RECT TMbCustomDockableWindow::DockedCloseRect(bool VerticalDock)
     return RECT{3, 2, 3 + s, 2 + s};
 }
 
+void TMbCustomDockableWindow::ColorChanged()
+{
+    if (HandleAllocated())
+        ::RedrawWindow(GetHandle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_NOCHILDREN);
+    TCustomControl::ColorChanged();
+}
+
 void TMbCustomDockableWindow::RedrawNonClient()
 {
     if (HandleAllocated() && ::IsWindowVisible(GetHandle())) DrawNonClient(nullptr, nullptr);
@@ -987,6 +994,17 @@ void TMbCustomDockableWindow::WndProc(TMessage& Message)
             return;
         }
         break;
+    case WM_PRINT:
+        // The docked frame is drawn by DrawNonClient; otherwise the window
+        // has no frame of its own.
+        Message.Result = PrintWindowTree(
+            GetHandle(), reinterpret_cast<HDC>(Message.WParam), Message.LParam,
+            [](HWND, HDC DC, void* Self) { static_cast<TMbCustomDockableWindow*>(Self)->DrawNonClient(DC, nullptr); },
+            this);
+        return;
+    case WM_PRINTCLIENT:
+        PaintHandler(Message);
+        return;
     case WM_NCHITTEST:
         if (IsDocked) {
             TCustomControl::WndProc(Message);

@@ -260,6 +260,7 @@ TMbCustomToolbar::TMbCustomToolbar(TComponent* AOwner)
     view_ = std::make_unique<TMbToolbarView>(this, items_);
     view_->SetUsesPriority(!(GetComponentState() & csDesigning));
     view_->SyncChevronViewer();
+    view_->BackColor = clBtnFace;
     items_->RegisterListener(TMbItemChangedProc(this, &TMbCustomToolbar::RootChanged));
     SetColor(clBtnFace);
     TMbCustomDockableWindow::SetBounds(GetLeft(), GetTop(), 23, 22);
@@ -569,6 +570,12 @@ void TMbCustomToolbar::ShowHintChanged()
     if (!view_) return;
     view_->ViewStyle = static_cast<uint8_t>(GetShowHint() ? (view_->ViewStyle | vsMenuHints)
                                                           : (view_->ViewStyle & ~vsMenuHints));
+}
+
+void TMbCustomToolbar::ColorChanged()
+{
+    if (view_) view_->BackColor = GetColor();
+    TMbCustomDockableWindow::ColorChanged();
 }
 
 void TMbCustomToolbar::ValidateLayout()

@@ -200,6 +200,8 @@ protected:
     void Loaded() override;
     // The view shows hints while its menus run when the toolbar shows hints.
     void ShowHintChanged() override;
+    // The view's background colour follows Color.
+    void ColorChanged() override;
 
 private:
     friend class TMbToolbarView;

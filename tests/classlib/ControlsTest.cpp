@@ -811,3 +811,37 @@ TEST(Controls, ParentsHearOfChildrenInsertedAndRemoved)
     EXPECT_EQ(outer.Notices, (std::vector<TNotice>{{CM_CONTROLCHANGE, innerId, 1}, {CM_CONTROLLISTCHANGE, innerId, 0}}));
     delete orphan;
 }
+
+namespace {
+
+class TColorLog : public TWinControl {
+public:
+    using TWinControl::TWinControl;
+    int Changes = 0;
+
+protected:
+    void ColorChanged() override
+    {
+        ++Changes;
+        TWinControl::ColorChanged();
+    }
+};
+
+}  // namespace
+
+TEST(Controls, AColourChangeIsAnnouncedOnceAndRepaints)
+{
+    THostWindow host;
+    TColorLog panel(nullptr);
+    panel.SetParentWindow(host.Get());
+    panel.SetBounds(0, 0, 60, 40);
+    panel.SetColor(clWhite);
+    panel.HandleNeeded();
+    EXPECT_EQ(PixelAt(panel.GetHandle(), 30, 20), RGB(255, 255, 255));
+    const int before = panel.Changes;
+    panel.SetColor(clWhite);
+    EXPECT_EQ(panel.Changes, before) << "the same colour is no change";
+    panel.SetColor(clRed);
+    EXPECT_EQ(panel.Changes, before + 1);
+    EXPECT_EQ(PixelAt(panel.GetHandle(), 30, 20), RGB(255, 0, 0));
+}

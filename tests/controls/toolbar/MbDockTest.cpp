@@ -431,3 +431,100 @@ TEST(MbDockable, ARightClickOnTheFrameOpensThePopupMenuAndTheContentIsLeftAlone)
     EXPECT_EQ(log.Popups, 1);
     bar->SetPopupMenu(nullptr);
 }
+
+TEST(MbDockable, AColourChangeRepaintsTheDockedFrameAndContent)
+{
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    form.SetBounds(600, 400, 400, 100);  // away from the corner other test programs use
+    auto* dock = new TMbDock(&form);
+    dock->SetParent(&form);
+    auto* plain = new TFakeBar(&form, 60, 20);
+    plain->SetDockPos(0);
+    plain->SetParent(dock);
+    auto* bar = new TMbToolbar(&form);
+    auto* entry = new TMbItem(&form);
+    entry->SetCaption(L"Go");
+    bar->GetItems()->Add(entry);
+    bar->SetDockPos(100);
+    bar->SetParent(dock);
+    form.Show();
+    form.Update();
+    PumpAll();
+    RECT plainRect{}, barRect{};
+    ::GetWindowRect(plain->GetHandle(), &plainRect);
+    ::GetWindowRect(bar->GetHandle(), &barRect);
+    const POINT plainRing{plainRect.right - 2, (plainRect.top + plainRect.bottom) / 2};
+    const POINT barRing{barRect.right - 2, (barRect.top + barRect.bottom) / 2};
+    const POINT plainContent = plain->ClientToScreen(POINT{plain->GetClientWidth() / 2, plain->GetClientHeight() / 2});
+    const POINT dockOnly{barRect.right + 20, barRing.y};
+    const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
+    ASSERT_EQ(ScreenPixel(plainRing), face);
+    ASSERT_EQ(ScreenPixel(barRing), face);
+
+    constexpr COLORREF green = RGB(0, 128, 0), navy = RGB(0, 0, 128), maroon = RGB(128, 0, 0);
+    plain->SetColor(static_cast<classlib::TColor>(green));
+    bar->SetColor(static_cast<classlib::TColor>(navy));
+    dock->SetColor(static_cast<classlib::TColor>(maroon));
+    EXPECT_EQ(bar->GetView()->BackColor, static_cast<classlib::TColor>(navy)) << "the view's background follows";
+    PumpAll();
+    // The ring inside the raised edge is drawn in Color as well as the
+    // content; the window frames are not touched by a plain invalidation.
+    const struct {
+        const char* what;
+        POINT at;
+        COLORREF colour;
+    } cases[] = {
+        {"frame of the plain window", plainRing, green},
+        {"content of the plain window", plainContent, green},
+        {"frame of the toolbar", barRing, navy},
+        {"dock beside the windows", dockOnly, maroon},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ScreenPixel(c.at), c.colour) << c.what;
+}
+
+TEST(MbDockable, PrintingADockDrawsItsLinesAndTheDockedFramesAndContent)
+{
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    form.SetBounds(600, 400, 300, 100);
+    auto* dock = new TMbDock(&form);
+    dock->SetBoundLines(blTop | blBottom);
+    dock->SetColor(static_cast<classlib::TColor>(RGB(128, 0, 0)));
+    dock->SetParent(&form);
+    auto* plain = new TFakeBar(&form, 60, 20);
+    plain->SetDockPos(0);
+    plain->SetColor(static_cast<classlib::TColor>(RGB(0, 128, 0)));
+    plain->SetParent(dock);
+    form.Show();
+    PumpAll();
+    const int w = dock->GetWidth(), h = dock->GetHeight();
+    ASSERT_GT(h, 20);
+    // Printed into white: every pixel below comes from the printing.
+    classlib::TWindowDC screen(nullptr);
+    classlib::TOwnedBitmap bmp(::CreateCompatibleBitmap(screen.Get(), w, h));
+    classlib::TMemoryDC mem(bmp.Get(), screen.Get());
+    const RECT all{0, 0, w, h};
+    ::FillRect(mem.Get(), &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    ::SendMessageW(dock->GetHandle(), WM_PRINT, reinterpret_cast<WPARAM>(mem.Get()),
+                   PRF_NONCLIENT | PRF_CLIENT | PRF_ERASEBKGND | PRF_CHILDREN);
+    RECT bar{};
+    ::GetWindowRect(plain->GetHandle(), &bar);
+    RECT dockRect{};
+    ::GetWindowRect(dock->GetHandle(), &dockRect);
+    ::OffsetRect(&bar, -dockRect.left, -dockRect.top);
+    const int midY = (bar.top + bar.bottom) / 2;
+    const struct {
+        const char* what;
+        POINT at;
+        COLORREF colour;
+    } cases[] = {
+        {"top line", {w - 5, 0}, ::GetSysColor(COLOR_BTNSHADOW)},
+        {"bottom line", {w - 5, h - 1}, ::GetSysColor(COLOR_BTNHIGHLIGHT)},
+        {"dock beside the window", {bar.right + 10, midY}, RGB(128, 0, 0)},
+        {"raised edge of the window", {bar.right - 1, midY}, ::GetSysColor(COLOR_BTNSHADOW)},
+        {"frame of the window", {bar.right - 2, midY}, RGB(0, 128, 0)},
+        {"content of the window", {bar.right - 10, midY}, RGB(0, 128, 0)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(::GetPixel(mem.Get(), c.at.x, c.at.y), c.colour) << c.what;
+}
