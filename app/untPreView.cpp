@@ -91,6 +91,10 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     SetClientWidth(560);
     SetClientHeight(400);
 
+    // The toolbar is built as if read with the form, so its entries keep
+    // their row order as priority: on a narrow window the last ones go
+    // behind the chevron first, as in the main window's menus.
+    classlib::BeginLoading(this);
     // A dock along the top that keeps its one toolbar in place (no drag
     // handle), the toolbar as wide as the dock.
     MbDock1 = NewControl<toolbar::TMbDock>(this, this, L"MbDock1");
@@ -154,6 +158,7 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     mnuListAll->SetVisible(false);
     item(&mnuSaveAs, L"mnuSaveAs", -1, nullptr);
     mnuSaveAs->SetVisible(false);
+    classlib::EndLoading(this);
     MbToolbar1->Rearrange();
 
     TmSB = NewControl<themed::TTmStatusBar>(this, this, L"TmSB");

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -166,6 +167,39 @@ TEST_F(PreviewWindow, TheToolbarFillsItsDockWithoutADragHandleAndHostsTheZoomBox
         const std::string path(shot);
         bmp.SaveToFile(std::wstring(path.begin(), path.end()));
     }
+}
+
+// Narrowed, the window hides the row's last entries behind the chevron
+// first: the hidden ones are a tail of the row, the first buttons stay.
+TEST_F(PreviewWindow, ANarrowWindowHidesTheLastButtonsBehindTheChevronFirst)
+{
+    FillAlbum();
+    PreviewRow(0);
+    ASSERT_TRUE(preview->GetVisible());
+    toolbar::TMbToolbar* bar = preview->MbToolbar1;
+    // The window keeps its first size as its least; lifted here, as the row's
+    // order is what is checked.
+    classlib::TSizeConstraints limits = preview->GetConstraints();
+    limits.MinWidth = 0;
+    preview->SetConstraints(limits);
+    preview->SetClientWidth(170);
+    classlib::Application->ProcessMessages();
+    ASSERT_LT(bar->GetWidth(), 200);
+    std::vector<bool> behind;
+    for (const toolbar::TMbItemViewer* v : bar->GetView()->ViewerList) {
+        if (v->EntryItem == bar->GetChevronItem() || !v->EntryItem->GetVisible()) continue;
+        if (dynamic_cast<toolbar::TMbSeparatorItem*>(v->EntryItem)) continue;
+        behind.push_back(v->BehindChevron);
+        if (v->EntryItem == preview->mnuFirst) {
+            EXPECT_FALSE(v->BehindChevron) << "the first button stays";
+        }
+        if (v->EntryItem == preview->mnuList) {
+            EXPECT_TRUE(v->BehindChevron) << "the last button goes first";
+        }
+    }
+    const auto firstHidden = std::find(behind.begin(), behind.end(), true);
+    ASSERT_NE(firstHidden, behind.end());
+    EXPECT_EQ(std::find(firstHidden, behind.end(), false), behind.end()) << "only a tail of the row is hidden";
 }
 
 TEST_F(PreviewWindow, LargePictureIsFittedSmallOneShownAtFullSize)

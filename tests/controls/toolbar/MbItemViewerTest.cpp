@@ -1,10 +1,12 @@
 // Item viewers: the flat look checked on pixels (the left strip, the
-// highlight fill and outline, the main-menu-bar rule, disabled text), the
-// menu entry size rule, and views keeping one viewer per sub-item.
+// highlight fill and outline, the main-menu-bar rule, disabled text, captions
+// turned on vertical rows), the menu entry size rule, and views keeping one
+// viewer per sub-item.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -140,6 +142,56 @@ TEST(MbItemViewer, FlatSeparatorAndCheckMark)
         for (int x = 2; x < 19; ++x) marks += c->GetPixel(x, y) == mark;
     EXPECT_GE(marks, 7);
     EXPECT_EQ(c->GetPixel(0, 0), classlib::ColorToRGB(classlib::clBtnShadow)) << "sunken box";
+}
+
+// A toolbar entry's caption on a vertical row is drawn turned: its ink runs
+// down the entry (taller than wide), on a horizontal row across it; an
+// entry that asks for no rotation keeps its caption level on both.
+TEST(MbItemViewer, CaptionInkRunsAlongTheRow)
+{
+    struct TCase {
+        const char* Name;
+        TMbLayoutAxis Axis;
+        TMbItemOptions Options;
+        bool Tall;
+    };
+    const TCase cases[] = {
+        {"horizontal row", laHorizontal, 0, false},
+        {"vertical row", laVertical, 0, true},
+        {"vertical row, no rotation", laVertical, tboNoRotation, false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TPaintFixture f(true);
+        f.item->SetCaption(L"Wide caption text");
+        f.item->SetOptions(c.Options);
+        f.view.Axis = c.Axis;
+        EXPECT_EQ(f.view.EntryViewer(0)->TextRotated(), c.Tall);
+        constexpr int kSide = 160;
+        f.bmp.SetSize(kSide, kSide);
+        classlib::TCanvas* canvas = f.bmp.GetCanvas();
+        canvas->GetBrush()->SetColor(kCanvas);
+        canvas->FillRect(RECT{0, 0, kSide, kSide});
+        canvas->GetFont()->SetColor(classlib::clBlack);
+        canvas->GetBrush()->SetStyle(classlib::bsClear);
+        f.view.EntryViewer(0)->Paint(canvas, RECT{0, 0, kSide, kSide}, false, false, false);
+        RECT ink{kSide, kSide, -1, -1};
+        for (int y = 0; y < kSide; ++y)
+            for (int x = 0; x < kSide; ++x)
+                if (canvas->GetPixel(x, y) == 0) {
+                    ink.left = std::min<LONG>(ink.left, x);
+                    ink.top = std::min<LONG>(ink.top, y);
+                    ink.right = std::max<LONG>(ink.right, x + 1);
+                    ink.bottom = std::max<LONG>(ink.bottom, y + 1);
+                }
+        ASSERT_GT(ink.right, ink.left) << "the caption is drawn";
+        const LONG w = ink.right - ink.left, h = ink.bottom - ink.top;
+        if (c.Tall) {
+            EXPECT_GT(h, 3 * w) << w << "x" << h;
+        } else {
+            EXPECT_GT(w, 3 * h) << w << "x" << h;
+        }
+    }
 }
 
 TEST(MbItemViewer, MenuEntrySizeFollowsImageList)

@@ -8,8 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "classlib/ActnList.h"
@@ -302,6 +307,123 @@ TEST(MbToolbar, AnEntryChosenFromTheChevronComesBackOnlyWithThePriorityOrder)
     }
 }
 
+
+// Fails the test instead of blocking the run when a menu loop never ends:
+// after the grace time it cancels the main thread's loop (WM_CANCELMODE to
+// the window holding the capture, repeated until it lets go).
+class TLoopWatchdog {
+public:
+    explicit TLoopWatchdog(int Seconds) : thread_(::GetCurrentThreadId())
+    {
+        watch_ = std::thread([this, Seconds] {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (done_cv_.wait_for(lock, std::chrono::seconds(Seconds), [this] { return done_; })) return;
+            Fired = true;
+            mbtest::TInputDriver d(thread_);
+            while (!done_) {
+                if (const HWND w = d.Capture()) ::PostMessageW(w, WM_CANCELMODE, 0, 0);
+                done_cv_.wait_for(lock, std::chrono::milliseconds(200), [this] { return done_; });
+            }
+        });
+    }
+    ~TLoopWatchdog() { Stop(); }
+    void Stop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        done_cv_.notify_all();
+        if (watch_.joinable()) watch_.join();
+    }
+    std::atomic<bool> Fired{false};
+
+private:
+    DWORD thread_;
+    std::mutex mutex_;
+    std::condition_variable done_cv_;
+    bool done_ = false;
+    std::thread watch_;
+};
+
+// The chevron's popup is a menu like any other: End selects its last entry
+// and Return clicks it once, after the loop has ended; a press on an entry
+// does the same.
+TEST(MbToolbar, KeysAndThePointerChooseAnEntryInTheChevronsPopup)
+{
+    struct TCase {
+        const char* Name;
+        bool ByKeys;
+        bool MoveItems;  // the chosen entry comes back to the row
+    };
+    const TCase cases[] = {
+        {"End, Return", true, false},
+        {"End, Return, priority order", true, true},
+        {"press on the entry", false, false},
+        {"press on the entry, priority order", false, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const bool byKeys = c.ByKeys;
+        TShortDock s(c.MoveItems, tbcpLowest, false);
+        TMbToolbarView* view = s.bar->GetView();
+        const std::vector<int> hidden = HiddenButtons(s.bar);
+        ASSERT_FALSE(hidden.empty());
+        TMbItemViewer* chevron = nullptr;
+        for (TMbItemViewer* v : view->ViewerList)
+            if (v->EntryItem == s.bar->GetChevronItem()) chevron = v;
+        ASSERT_NE(chevron, nullptr);
+        const std::wstring last = L"Button " + std::to_wstring(hidden.back());
+        TCounter lastClicks;
+        s.bar->GetItems()->GetItem(hidden.back())->OnClick = classlib::TNotifyEvent(&lastClicks, &TCounter::Hit);
+
+        std::wstring selected;
+        TMbCustomItem* chosen = nullptr;
+        TLoopWatchdog watchdog(30);
+        RunDriven(
+            [&] {
+                view->SelectViewer(chevron);
+                chosen = s.bar->EnterModalLoop(0x02);
+            },
+            [&](TInputDriver& d) {
+                if (!WaitFor([&] { return view->OpenSubView != nullptr && view->OpenSubView->Wnd != nullptr; })) return;
+                TMbView* popup = view->OpenSubView;
+                if (byKeys) {
+                    d.Key(WM_KEYDOWN, VK_END);
+                    if (popup->SelectedViewer) selected = popup->SelectedViewer->EntryItem->GetCaption();
+                    d.Key(WM_KEYDOWN, VK_RETURN, true);
+                    return;
+                }
+                for (TMbItemViewer* v : popup->ViewerList)
+                    if (v->Placed && v->EntryItem->GetCaption() == last) {
+                        RECT r = v->EntryRect;
+                        ::MapWindowPoints(popup->Wnd, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+                        const POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+                        ::SetCursorPos(p.x, p.y);
+                        d.Mouse(WM_MOUSEMOVE, p);
+                        d.Mouse(WM_LBUTTONDOWN, p, MK_LBUTTON);
+                        d.Mouse(WM_LBUTTONUP, p, 0, true);
+                        return;
+                    }
+            });
+        classlib::Application->ProcessMessages();
+        classlib::Application->ProcessMessages();
+        watchdog.Stop();
+        EXPECT_FALSE(watchdog.Fired) << "the menu loop did not end";
+        if (byKeys) {
+            EXPECT_EQ(selected, last);
+        }
+        ASSERT_NE(chosen, nullptr);
+        EXPECT_EQ(chosen->GetCaption(), last);
+        EXPECT_EQ(lastClicks.Clicks, 1);
+        EXPECT_EQ(s.clicks.Clicks, 0);
+        EXPECT_EQ(VisiblePopup(), nullptr) << "the popup is closed";
+        const std::vector<int> after = HiddenButtons(s.bar);
+        EXPECT_EQ(after.size(), hidden.size());
+        const bool back = std::find(after.begin(), after.end(), hidden.back()) == after.end();
+        EXPECT_EQ(back, c.MoveItems);
+    }
+}
 TEST(MbToolbar, MenuBarSetsItsDependentsAndTheAppHook)
 {
     classlib::TForm form(nullptr);
