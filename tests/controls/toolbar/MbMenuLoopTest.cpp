@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <functional>
@@ -355,6 +356,12 @@ TEST_F(MbMenuLoop, EntriesAskingForHintsShowThemAndTheStatusHintFollowsTheSelect
     EXPECT_EQ(shown, L"First (" + ShortCutToText(ShortCut('A', classlib::ssCtrl)) + L")");
     EXPECT_TRUE(endedByKey);
     EXPECT_TRUE(noneOnDeep);
+    // Placing the real pointer may select and leave the first entry once
+    // more before the posted moves arrive: only whole repeats of that pair
+    // are allowed before the sequence the keys make.
+    const std::vector<std::wstring> pair{L"Runs the first command", L""};
+    while (status.size() > 4 && std::equal(pair.begin(), pair.end(), status.begin()))
+        status.erase(status.begin(), status.begin() + 2);
     EXPECT_EQ(status, (std::vector<std::wstring>{L"Runs the first command", L"", L"Goes deeper", L""}))
         << "the long hint of the deepest selection, cleared when the menu ends";
     EXPECT_EQ(ShownHintWindow(), nullptr);
