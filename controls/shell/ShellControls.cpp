@@ -542,6 +542,26 @@ void ProcessPendingMessages()
     }
 }
 
+// Turns a window's drawing off for a scope and repaints it whole after.
+class TRedrawLock {
+public:
+    explicit TRedrawLock(classlib::TWinControl& Control) : window_(Control.GetHandle())
+    {
+        ::SendMessageW(window_, WM_SETREDRAW, FALSE, 0);
+    }
+    ~TRedrawLock()
+    {
+        if (!::IsWindow(window_)) return;
+        ::SendMessageW(window_, WM_SETREDRAW, TRUE, 0);
+        ::InvalidateRect(window_, nullptr, TRUE);
+    }
+    TRedrawLock(const TRedrawLock&) = delete;
+    TRedrawLock& operator=(const TRedrawLock&) = delete;
+
+private:
+    HWND window_;
+};
+
 // Scrolls Window one line toward the edge a client point is near (25
 // pixels from the left or right, 20 from the top or bottom) when that
 // scroll bar has room to move.
@@ -1516,10 +1536,44 @@ void STDMETHODCALLTYPE TShellTree::FullRefresh()
 
 void STDMETHODCALLTYPE TShellTree::UpdateContents()
 {
+    if (!Selected() || updatingContents_) return;
+    // Changes already announced are served first, so that the pass below
+    // sees the tree as they left it. The tree may be freed, or its
+    // selection moved, meanwhile.
+    auto alive = AliveToken();
+    updatingContents_ = true;
+    ProcessPendingMessages();
+    if (!*alive) return;
+    updatingContents_ = false;
     HTREEITEM sel = Selected();
     if (!sel) return;
-    RefreshNode(sel, true);
-    if (automaticRefresh_) return;
+    TRedrawLock redraw(*this);
+    // A node whose text is gone stands for an object that is being
+    // renamed or has vanished: its folder is read instead.
+    HTREEITEM target = sel;
+    if (NodeText(sel).empty())
+        if (HTREEITEM p = Parent(sel)) target = p;
+    RefreshNode(target, true);
+    if (!automaticRefresh_) RefreshCutParents();
+    if (checkBoxes_ && link_)
+        for (HTREEITEM p = Selected(); p; p = Parent(p)) SetNodeState(p, NodeState(p));
+}
+
+std::wstring TShellTree::NodeText(HTREEITEM Item) const
+{
+    wchar_t buffer[MAX_PATH] = {};
+    TVITEMW tv{};
+    tv.mask = TVIF_TEXT | TVIF_HANDLE;
+    tv.hItem = Item;
+    tv.pszText = buffer;
+    tv.cchTextMax = MAX_PATH;
+    if (!Send(TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return {};
+    // The control may answer with a pointer of its own.
+    return tv.pszText ? std::wstring(tv.pszText) : std::wstring();
+}
+
+void TShellTree::RefreshCutParents()
+{
     // Without the change notifier nothing says when cut folders have been
     // pasted elsewhere: the folders that held them are read again.
     std::vector<HTREEITEM> parents;

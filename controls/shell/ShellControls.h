@@ -393,6 +393,9 @@ private:
     // The child of Item whose object is ChildPidl (relative), or null.
     HTREEITEM FindChild(HTREEITEM Item, LPCITEMIDLIST ChildPidl) const;
     void RefreshNode(HTREEITEM Item, bool Recursive);
+    // Reads again the folders that hold nodes shown cut.
+    void RefreshCutParents();
+    std::wstring NodeText(HTREEITEM Item) const;
     void DeleteNode(HTREEITEM Item);
     void NotifyLink(HTREEITEM Item);
     void SelectNode(HTREEITEM Item);
@@ -429,6 +432,7 @@ private:
     void KeyChangeDelay() { changeDelay_ = link_ ? 600 : 100; }
     bool canFill_ = true;
     bool automaticRefresh_ = true;
+    bool updatingContents_ = false;  // UpdateContents is serving messages
     int quiet_ = 0;
     std::unique_ptr<TPidlHistory> history_;
     std::unique_ptr<TShellChangeNotifier> notifier_;

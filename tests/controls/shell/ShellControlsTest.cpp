@@ -1412,8 +1412,6 @@ TEST(ShellControls, ThumbnailsArriveForPictures)
     EXPECT_EQ(Captions(list), (std::vector<std::wstring>{L"note.txt", L"red.bmp"}));
 }
 
-// Tree check boxes follow the link's selection list: checking a folder
-// makes its ancestors grey and its opened descendants checked; unchecking
 // Without the change notifier, a cut folder pasted elsewhere leaves its old
 // place when the tree next updates.
 TEST(ShellControls, TreeDropsPastedCutFoldersOnUpdateWithoutNotifier)
@@ -1441,6 +1439,81 @@ TEST(ShellControls, TreeDropsPastedCutFoldersOnUpdateWithoutNotifier)
     EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"dst", L"keep"}));
 }
 
+// The tree's update serves the waiting messages before it reads, reads
+// the folder of a node whose text is gone, and brings the check boxes
+// above the selected node in line with the selection list.
+TEST(ShellControls, TreeUpdateContentsRules)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    using Names = std::vector<std::wstring>;
+    ::CreateDirectoryW(dir.File(L"a").c_str(), nullptr);
+    ::CreateDirectoryW(dir.File(L"a\\in").c_str(), nullptr);
+    Touch(dir.File(L"a\\in\\x.gif"));
+    Touch(dir.File(L"a\\in\\y.gif"));
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form);
+    auto* link = new shell::TShellLink(&form);
+    tree->SetShellLink(link);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    tree->SetAutomaticRefresh(false);  // only the update may find changes
+    HWND wnd = tree->GetHandle();
+    HTREEITEM root = TreeRoot(wnd);
+    ASSERT_EQ(TreeChildren(wnd, root), (Names{L"a"}));
+
+    // A message posted before the update is served inside it, before the
+    // folder is read.
+    tree->SetPath(dir.Path());
+    ::CreateDirectoryW(dir.File(L"b").c_str(), nullptr);
+    static Names seen;
+    static HWND treeWindow;
+    seen = {L"(not served)"};
+    treeWindow = wnd;
+    testsupport::THostWindow probe(10, 10, false);
+    ::SetWindowLongPtrW(probe.Get(), GWLP_WNDPROC,
+                        reinterpret_cast<LONG_PTR>(+[](HWND w, UINT msg, WPARAM wp, LPARAM lp) -> LRESULT {
+                            if (msg == WM_APP + 7) seen = TreeChildren(treeWindow, TreeRoot(treeWindow));
+                            return ::DefWindowProcW(w, msg, wp, lp);
+                        }));
+    ::PostMessageW(probe.Get(), WM_APP + 7, 0, 0);
+    tree->UpdateContents();
+    EXPECT_EQ(seen, (Names{L"a"}));
+    EXPECT_EQ(TreeChildren(wnd, root), (Names{L"a", L"b"}));
+
+    // The selected node has lost its text: its parent is read instead.
+    tree->SetPath(dir.File(L"a"));
+    HTREEITEM a = shelltest::TreeNode(wnd, root, L"a");
+    ASSERT_TRUE(a);
+    ASSERT_EQ(reinterpret_cast<HTREEITEM>(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0)), a);
+    ::CreateDirectoryW(dir.File(L"c").c_str(), nullptr);
+    TVITEMW tv{};
+    tv.mask = TVIF_TEXT | TVIF_HANDLE;
+    tv.hItem = a;
+    tv.pszText = const_cast<wchar_t*>(L"");
+    ::SendMessageW(wnd, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+    tree->UpdateContents();
+    EXPECT_EQ(TreeChildren(wnd, root).size(), 3u);
+    EXPECT_TRUE(shelltest::TreeNode(wnd, root, L"c"));
+    tv.pszText = const_cast<wchar_t*>(L"a");
+    ::SendMessageW(wnd, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+
+    // A file checked through the selection list (which updates the linked
+    // controls) turns the selected folder and its ancestors grey.
+    tree->SetPath(dir.Path());
+    tree->SetCheckBoxes(true);
+    ASSERT_TRUE(tree->GetCheckBoxes());
+    tree->SetPath(dir.File(L"a\\in"));
+    HTREEITEM in = shelltest::TreeNode(wnd, a, L"in");
+    ASSERT_TRUE(in);
+    ASSERT_EQ(tree->GetNodeState(in), shell::ssUnChecked);
+    link->GetSelectionList()->Check(dir.File(L"a\\in\\x.gif"));
+    EXPECT_EQ(tree->GetNodeState(in), shell::ssGrayed);
+    EXPECT_EQ(tree->GetNodeState(a), shell::ssGrayed);
+    EXPECT_EQ(tree->GetNodeState(root), shell::ssGrayed);
+}
+
+// Tree check boxes follow the link's selection list: checking a folder
+// makes its ancestors grey and its opened descendants checked; unchecking
 // undoes it; without a link there are no boxes.
 TEST(ShellControls, TreeCheckBoxesFollowTheSelectionList)
 {
