@@ -3449,6 +3449,9 @@ void TMbModalHandler::RunLoop(TMbView* V, bool StartedByMouseDown, bool ExecuteS
         }
         if (V->IsDone()) return;
         mouseDownOnMenu = false;
+        // The press opened a popup from the bar: its own release, on the
+        // entry or elsewhere on the bar, leaves the popup open for a click.
+        if (V->IsToolbarView && V->OpenSubView) V->RunFlags |= rfIgnoreRelease;
     } else if (ExecuteSelectedFirst) {
         V->ActivateSelection(!WithoutPriority);
         if (V->IsDone()) return;

@@ -603,6 +603,68 @@ TEST(MbToolbar, AMenuRowOpensByAltLetterThroughTheDialogCharacterRoute)
     EXPECT_EQ(opened, help) << "the first letter when no caption has an accelerator";
 }
 
+// A user's click on a menu-row entry (press and release through the
+// platform's input queue, on the same spot) opens its popup and leaves it
+// open. A second click then either chooses an entry of the popup, which
+// runs once, or lands on the row's entry again and closes the popup.
+TEST(MbToolbar, AClickOnAMenuRowEntryLeavesItsPopupOpen)
+{
+    for (const bool onEntryAgain : {false, true}) {
+        SCOPED_TRACE(onEntryAgain ? "second click on the row's entry" : "second click on the popup's entry");
+        classlib::TForm form(nullptr);
+        form.SetBounds(40, 40, 400, 300);
+        auto* bar = new TMbToolbar(&form);
+        bar->SetParent(&form);
+        TMbCustomItem* file = AddEntry(form, bar->GetItems(), new TMbSubmenuItem(&form), L"File");
+        TMbCustomItem* exit = AddEntry(form, file, new TMbItem(&form), L"Exit");
+        AddEntry(form, bar->GetItems(), new TMbSubmenuItem(&form), L"Help");
+        struct TCount {
+            std::atomic<int> Hits{0};
+            void Hit(classlib::TObject*) { ++Hits; }
+        } exits;
+        exit->OnClick = classlib::TNotifyEvent(&exits, &TCount::Hit);
+        ShowActive(form);
+        RECT entry = bar->GetView()->ViewerList[0]->EntryRect;
+        ::MapWindowPoints(bar->GetHandle(), HWND_DESKTOP, reinterpret_cast<POINT*>(&entry), 2);
+        const POINT on{(entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2};
+        std::atomic<bool> done{false};
+        bool openAfterRelease = false, closed = false;
+        RunDriven(
+            [&] {
+                while (!done) classlib::Application->ProcessMessages(), ::Sleep(5);
+                classlib::Application->ProcessMessages();
+            },
+            [&](TInputDriver& d) {
+                struct TDone {
+                    std::atomic<bool>& Flag;
+                    ~TDone() { Flag = true; }
+                } finish{done};
+                d.RealMoveTo(on);
+                d.RealPress(on);
+                if (!WaitFor([] { return VisiblePopup() != nullptr; })) return;
+                d.RealRelease(on);
+                ::Sleep(300);  // time for a wrongly taken release to close it
+                const HWND popup = VisiblePopup();
+                openAfterRelease = popup != nullptr;
+                if (!popup) return;
+                POINT second = on;
+                if (!onEntryAgain) {
+                    second = POINT{30, 10};
+                    ::ClientToScreen(popup, &second);
+                }
+                d.RealMoveTo(second);
+                d.RealPress(second);
+                d.RealRelease(second);
+                d.WaitReleased();
+                closed = WaitFor([] { return VisiblePopup() == nullptr; });
+                if (!onEntryAgain) WaitFor([&] { return exits.Hits > 0; });
+            });
+        EXPECT_TRUE(openAfterRelease);
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(exits.Hits, onEntryAgain ? 0 : 1);
+    }
+}
+
 struct TShortCutCount {
     int Hits = 0;
     void Hit(classlib::TObject*) { ++Hits; }
