@@ -91,13 +91,15 @@ Shot OnScreen(HWND Wnd)
     return Capture(Wnd, false);
 }
 
-struct Fixture {
+// A shown list of a folder of Files empty files.
+template <class List = shell::TShellList>
+struct TFixture {
     shell::TShellScope shellScope;
     testsupport::TempDir dir;
     classlib::TForm form{nullptr};
-    shell::TShellList* list = nullptr;
+    List* list = nullptr;
 
-    explicit Fixture(int Files)
+    explicit TFixture(int Files)
     {
         for (int i = 0; i < Files; ++i) {
             wchar_t name[32];
@@ -107,16 +109,23 @@ struct Fixture {
         }
         form.SetBorderStyle(classlib::bsNone);
         form.SetBounds(0, 0, 400, 330);
-        list = new shell::TShellList(&form);
+        list = new List(&form);
         list->SetParent(&form);
         list->SetBounds(0, 0, 330, 270);
         form.SetVisible(true);
+        // The window draws nothing while a fill runs.
+        bool populated = false;
+        list->OnPopulated = classlib::TNotifyEvent::FromFunction(
+            [](void* done, classlib::TObject*) { *static_cast<bool*>(done) = true; }, &populated);
         list->SetPath(dir.Path());
-        EXPECT_TRUE(shelltest::PumpUntil([&] { return list->GetItems()->GetCount() == Files; }));
+        EXPECT_TRUE(shelltest::PumpUntil([&] { return populated; }));
+        list->OnPopulated = {};
+        EXPECT_EQ(list->GetItems()->GetCount(), Files);
     }
     HWND Wnd() { return list->GetHandle(); }
     COLORREF Window() { return static_cast<COLORREF>(::SendMessageW(Wnd(), LVM_GETBKCOLOR, 0, 0)); }
 };
+using Fixture = TFixture<>;
 
 const char* StyleName(shell::TShBackgroundImageStyle Style)
 {
@@ -293,4 +302,68 @@ TEST(ShellBackground, ScrollingAndResizingKeepThePictureWhole)
         compare("smaller");
         f.list->SetBounds(0, 0, 330, 270);
     }
+}
+
+namespace {
+
+// Stands for a list view that takes pictures from files: answers TRUE to
+// LVM_SETBKIMAGEW and records what it was given (the window itself never
+// sees the message).
+struct TakingList : shell::TShellList {
+    using shell::TShellList::TShellList;
+    int calls = 0;
+    ULONG flags = 0;
+    int xPercent = -1, yPercent = -1;
+    std::wstring file;
+    void WndProc(classlib::TMessage& Message) override
+    {
+        if (Message.Msg != LVM_SETBKIMAGEW) return shell::TShellList::WndProc(Message);
+        const auto* image = reinterpret_cast<const LVBKIMAGEW*>(Message.LParam);
+        ++calls;
+        flags = image->ulFlags;
+        xPercent = image->xOffsetPercent;
+        yPercent = image->yOffsetPercent;
+        file = image->pszImage ? image->pszImage : L"";
+        Message.Result = TRUE;
+    }
+};
+
+}  // namespace
+
+// A list view that takes the picture is given the file with the placement
+// of each style and draws it alone: the list paints nothing of its own.
+TEST(ShellBackground, AListViewThatTakesThePictureDrawsItAlone)
+{
+    TFixture<TakingList> f(0);
+    TakingList& taken = *f.list;
+    // The report view leaves its header's place out when it prints.
+    f.list->SetViewStyle(classlib::vsIcon);
+    auto picture = MakePicture(48, 40);
+    f.list->SetBackgroundImage(picture.get());
+
+    struct Case {
+        shell::TShBackgroundImageStyle style;
+        ULONG placement;
+        int percent;
+    };
+    for (const Case& c : {Case{shell::bisLeftTop, LVBKIF_STYLE_NORMAL, 0},
+                          Case{shell::bisRightBottom, LVBKIF_STYLE_NORMAL, 100},
+                          Case{shell::bisTiled, LVBKIF_STYLE_TILE, 0}}) {
+        SCOPED_TRACE(StyleName(c.style));
+        const int before = taken.calls;
+        f.list->SetBackgroundImageStyle(c.style);
+        EXPECT_EQ(taken.calls, before + 1);
+        EXPECT_EQ(taken.flags, ULONG(LVBKIF_SOURCE_URL) | c.placement);
+        if (c.placement == LVBKIF_STYLE_NORMAL) {
+            EXPECT_EQ(taken.xPercent, c.percent);
+            EXPECT_EQ(taken.yPercent, c.percent);
+        }
+        EXPECT_EQ(taken.file, f.list->BackgroundImageFile());
+        const Shot shot = Capture(f.Wnd(), true);
+        int other = 0;
+        for (COLORREF px : shot.pixels) other += px != f.Window();
+        EXPECT_EQ(other, 0);
+    }
+    f.list->SetBackgroundImage(nullptr);
+    EXPECT_EQ(taken.flags, ULONG(LVBKIF_SOURCE_NONE));
 }
