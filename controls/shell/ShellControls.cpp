@@ -3597,6 +3597,8 @@ void TShellList::DestroyWnd()
 {
     Revoke();
     UnhookHeader();
+    // The picture goes with the window (a new one is given it again).
+    drawsBackground_ = false;
     classlib::TListView::DestroyWnd();
     DeleteBackgroundFile();
 }

@@ -175,8 +175,15 @@ TEST(ShellBackground, EachStylePlacesThePictureInEveryView)
         }
     }
 
-    // Without a header, the screen shows the whole client area.
+    // A new window shows the picture as well.
     f.list->SetViewStyle(classlib::vsIcon);
+    f.list->DestroyHandle();
+    f.list->HandleNeeded();
+    ASSERT_EQ(f.list->GetBackgroundImageStyle(), shell::bisTiled);
+    const Shot again = Capture(f.Wnd(), true);
+    EXPECT_EQ(again.At(200, 150), PictureColor(200 % pw, 150 % ph));
+
+    // Without a header, the screen shows the whole client area.
     OnScreen(f.Wnd());
     f.list->SetBackgroundImage(nullptr);
     for (bool printed : {true, false}) {
@@ -292,6 +299,13 @@ TEST(ShellBackground, ScrollingAndResizingKeepThePictureWhole)
         // The keyboard scrolls too (the focus moves to the last item).
         ::SendMessageW(f.Wnd(), WM_KEYDOWN, VK_END, 0);
         compare("after End");
+        // And the wheel.
+        const int h = ::GetScrollPos(f.Wnd(), SB_HORZ), v = ::GetScrollPos(f.Wnd(), SB_VERT);
+        POINT inside{100, 100};
+        ::ClientToScreen(f.Wnd(), &inside);
+        ::SendMessageW(f.Wnd(), WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(inside.x, inside.y));
+        EXPECT_TRUE(::GetScrollPos(f.Wnd(), SB_HORZ) != h || ::GetScrollPos(f.Wnd(), SB_VERT) != v);
+        compare("wheel");
 
         // A picture at the bottom-right corner follows the corner.
         f.list->SetBackgroundImageStyle(shell::bisRightBottom);
