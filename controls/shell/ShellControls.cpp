@@ -3651,6 +3651,8 @@ void TShellList::DestroyWnd()
 {
     Revoke();
     UnhookHeader();
+    // The picture goes with the window (a new one is given it again).
+    drawsBackground_ = false;
     classlib::TListView::DestroyWnd();
     DeleteBackgroundFile();
 }
@@ -4328,10 +4330,54 @@ void TShellList::ApplyBackgroundImage()
         } else {
             image.ulFlags = LVBKIF_SOURCE_NONE;
         }
-        SendToWindow(LVM_SETBKIMAGEW, 0, reinterpret_cast<LPARAM>(&image));
+        const bool accepted = SendToWindow(LVM_SETBKIMAGEW, 0, reinterpret_cast<LPARAM>(&image)) != 0;
+        // A list view that refuses a picture from a file (it answers FALSE
+        // and keeps nothing) never shows it: the list draws it itself.
+        drawsBackground_ = !file.empty() && !accepted;
         ::InvalidateRect(GetHandle(), nullptr, TRUE);
+    } else {
+        drawsBackground_ = false;
     }
     if (!previous.empty()) ::DeleteFileW(previous.c_str());
+}
+
+void TShellList::PaintBackgroundImage(HDC DC)
+{
+    RECT client{};
+    ::GetClientRect(GetHandle(), &client);
+    RECT box{};
+    if (::GetClipBox(DC, &box) == ERROR) box = client;
+    if (!::IntersectRect(&box, &box, &client)) return;
+    // Everything the picture leaves free gets the window's background, and
+    // text drawn without a background (LVM_SETTEXTBKCOLOR CLR_NONE) lies
+    // over both.
+    COLORREF back = static_cast<COLORREF>(SendToWindow(LVM_GETBKCOLOR, 0, 0));
+    if (back == CLR_NONE) back = static_cast<COLORREF>(classlib::ColorToRGB(GetColor()));
+    classlib::TOwnedBrush brush(::CreateSolidBrush(back));
+    ::FillRect(DC, &box, brush.Get());
+
+    const int width = backgroundImage_->GetWidth(), height = backgroundImage_->GetHeight();
+    HDC source = backgroundImage_->GetCanvas()->GetHandle();
+    if (width <= 0 || height <= 0 || !source) return;
+    // A monochrome picture in black and white.
+    classlib::TTextColorsScope colors(DC, RGB(0, 0, 0), RGB(255, 255, 255));
+    auto place = [&](int x, int y) {
+        const RECT tile{x, y, x + width, y + height};
+        RECT part{};
+        if (::IntersectRect(&part, &tile, &box))
+            ::BitBlt(DC, part.left, part.top, part.right - part.left, part.bottom - part.top, source, part.left - x,
+                     part.top - y, SRCCOPY);
+    };
+    switch (backgroundImageStyle_) {
+    case bisLeftTop: place(0, 0); break;
+    case bisRightBottom: place(client.right - width, client.bottom - height); break;
+    case bisTiled:
+        // Tiles are fixed to the client area (they do not move with the
+        // items); only those the update reaches are drawn.
+        for (int y = box.top - box.top % height; y < box.bottom; y += height)
+            for (int x = box.left - box.left % width; x < box.right; x += width) place(x, y);
+        break;
+    }
 }
 
 void TShellList::ContextMenu(classlib::TMessage& Message)
@@ -4433,9 +4479,32 @@ void TShellList::WndProc(classlib::TMessage& Message)
         else if (Message.WParam == kSideButtonForward)
             HistoryStep(1);
         break;
+    case WM_ERASEBKGND:
+        // The picture's painting fills the background itself; erasing
+        // first would only flash the plain colour.
+        if (drawsBackground_) {
+            Message.Result = 1;
+            return;
+        }
+        break;
     default: break;
     }
+    if (!drawsBackground_ || Message.Msg == WM_DESTROY || Message.Msg == WM_NCDESTROY || !HandleAllocated()) {
+        classlib::TListView::WndProc(Message);
+        return;
+    }
+    // The window scrolls by copying what it shows, which would drag the
+    // picture (fixed to the client area) along with the items; a new size
+    // moves a picture placed at the right or bottom. Either way the whole
+    // area is painted again.
+    HWND wnd = GetHandle();
+    const int horizontal = ::GetScrollPos(wnd, SB_HORZ), vertical = ::GetScrollPos(wnd, SB_VERT);
+    const auto alive = AliveToken();
     classlib::TListView::WndProc(Message);
+    if (!*alive || !drawsBackground_ || !::IsWindow(wnd)) return;
+    if (Message.Msg == WM_SIZE || ::GetScrollPos(wnd, SB_HORZ) != horizontal ||
+        ::GetScrollPos(wnd, SB_VERT) != vertical)
+        ::InvalidateRect(wnd, nullptr, FALSE);
 }
 
 void TShellList::KeyDown(WORD& Key, classlib::TShiftState Shift)
@@ -4501,6 +4570,10 @@ void TShellList::CNNotify(classlib::TMessage& Message)
         classlib::TListView::CNNotify(Message);
         auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(hdr);
         if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) {
+            // Before any item: the update area (painting and WM_PRINTCLIENT
+            // alike) receives the background picture the window does not
+            // draw.
+            if (drawsBackground_ && backgroundImage_) PaintBackgroundImage(draw->nmcd.hdc);
             Message.Result |= CDRF_NOTIFYITEMDRAW;
         } else if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT &&
                    (SendToWindow(LVM_GETITEMSTATE, draw->nmcd.dwItemSpec, LVIS_DROPHILITED) & LVIS_DROPHILITED)) {

@@ -797,7 +797,9 @@ public:
     // A picture behind the items (owned; a copy of what is set, nullptr or
     // an empty picture removes it). The list view reads it from a file of
     // its own in the temporary folder, made under a new unique name on
-    // every change and deleted with the change and with the window.
+    // every change and deleted with the change and with the window. A list
+    // view that does not take pictures from files has the list draw it
+    // under the items instead, fixed to the client area in every view.
     classlib::TBitmap* GetBackgroundImage() const { return backgroundImage_.get(); }
     void SetBackgroundImage(const classlib::TBitmap* Value);
     TShBackgroundImageStyle GetBackgroundImageStyle() const { return backgroundImageStyle_; }
@@ -885,6 +887,9 @@ private:
     // takes it away); the previous file is deleted.
     void ApplyBackgroundImage();
     void DeleteBackgroundFile();
+    // Fills the part of DC's clip box within the client area with the
+    // window's background and the picture placed by its style.
+    void PaintBackgroundImage(HDC DC);
     void Register();
     void Revoke();
     // The folder changed: selection cleared, history, link.
@@ -941,6 +946,8 @@ private:
     std::unique_ptr<classlib::TBitmap> backgroundImage_;
     TShBackgroundImageStyle backgroundImageStyle_ = bisTiled;
     std::wstring backgroundFile_;
+    // The window refused the picture: the list paints it under the items.
+    bool drawsBackground_ = false;
     TPidl folderPidl_;
     // Path given while the form loads (shown once it has loaded).
     std::wstring pendingPath_;
