@@ -786,6 +786,11 @@ struct TShFolderObject::TMergedMenu : classlib::TComponent {
         return bitmaps.back().Get();
     }
 
+    // Puts the default entry back on the shell's side when the shell's
+    // entries (count of them from position first of menu) made a plain
+    // copy the default.
+    void KeepDefaults(HMENU menu, UINT first, int count);
+
     // Inserts the visible copies of list into menu, submenus inside.
     void Fill(HMENU menu, const std::vector<classlib::TMenuItemCopy>& list, const classlib::TComponent* anchor)
     {
@@ -838,6 +843,24 @@ struct TShFolderObject::TMergedMenu : classlib::TComponent {
         }
     }
 };
+
+void TShFolderObject::TMergedMenu::KeepDefaults(HMENU menu, UINT first, int count)
+{
+    // A shell may make the entry at the first position the default, which
+    // is a copy when the copies come first: the default then goes to the
+    // shell's own first entry.
+    const UINT chosen = ::GetMenuDefaultItem(menu, FALSE, GMDI_USEDISABLED);
+    const auto it = byCommand.find(chosen);
+    if (chosen == UINT(-1) || it == byCommand.end() || it->second->Default) return;
+    for (int i = 0; i < count; ++i) {
+        const UINT id = ::GetMenuItemID(menu, int(first) + i);
+        if (id >= 1 && id <= 255) {
+            ::SetMenuDefaultItem(menu, id, FALSE);
+            return;
+        }
+    }
+    ::SetMenuDefaultItem(menu, UINT(-1), FALSE);
+}
 
 void TShFolderObject::MenuSelect(WPARAM wParam, LPARAM lParam)
 {
@@ -917,7 +940,9 @@ std::wstring TShFolderObject::ShowContextMenu(POINT point, classlib::TPopupMenu*
     } else {
         position = UINT(::GetMenuItemCount(popup.Get()));
     }
+    const int countBefore = ::GetMenuItemCount(shellMenu);
     if (FAILED(menu->QueryContextMenu(shellMenu, position, 1, 255, flags))) return {};
+    merged.KeepDefaults(shellMenu, position, ::GetMenuItemCount(shellMenu) - countBefore);
 
     static const wchar_t* const className = L"TShFolderObjectMenuWindow";
     WNDCLASSEXW wc{};

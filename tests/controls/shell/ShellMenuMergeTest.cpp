@@ -287,6 +287,10 @@ TEST(ShellMenuMerge, CopiesStandBeforeAfterOrAroundTheShellsEntries)
                                         [](const NativeEntry& e) { return e.text == L"Group"; });
         ASSERT_NE(group, MenuDriver::shown.end());
         EXPECT_EQ(Entries(Texts(group->sub)), c.group);
+        // None of these copies is a default entry, wherever the shell's go.
+        for (const NativeEntry& e : MenuDriver::shown)
+            if (e.text == L"First" || e.text == L"Group" || e.text == L"Last")
+                EXPECT_EQ(e.state & MFS_DEFAULT, 0u) << "shown as the default: " << testing::PrintToString(e.text);
     }
 }
 
