@@ -6,11 +6,16 @@
 #include <shlwapi.h>
 #include <shobjidl.h>
 
+#include <map>
+#include <set>
 #include <vector>
 
 #include "classlib/Bitmap.h"
 #include "classlib/Controls.h"
 #include "classlib/Forms.h"
+#include "classlib/Hints.h"
+#include "classlib/ImageList.h"
+#include "classlib/Menus.h"
 #include "classlib/WinHandles.h"
 #include "controls/shell/ShImageList.h"
 
@@ -716,17 +721,187 @@ bool TShFolderObject::CallBeforeShellCommand(const std::wstring& verb, const std
     return allow;
 }
 
+// The class library's popup menu copied into the native menu while the
+// shell's context menu shows: the copies, the command and submenu each copy
+// got, and the pictures of their images. Lives for one showing; it watches
+// the original entries, so that one freed while the menu shows is never
+// clicked.
+struct TShFolderObject::TMergedMenu : classlib::TComponent {
+    TMergedMenu() : classlib::TComponent(nullptr) {}
+    ~TMergedMenu() override
+    {
+        for (classlib::TComponent* c : watched) RemoveFreeNotification(c);
+    }
+    std::wstring ClassName() const override { return L"TShFolderObjectMergedMenu"; }
+
+    // The shell's commands are 1..255, but a shell may also remove entries
+    // it does not offer by numbers of its own beyond that (found in its
+    // 0x7000 block and as small offsets past 255), taking any entry with
+    // such a number along. The copies therefore take numbers from 0x8000
+    // up, below the system commands; WM_MENUSELECT carries 16 bits.
+    static constexpr UINT kFirstCommand = 0x8000;
+    static constexpr UINT kLastCommand = 0xEFFF;
+
+    std::vector<classlib::TMenuItemCopy> entries;
+    classlib::TCustomImageList* images = nullptr;  // the menu's own
+    std::map<UINT, const classlib::TMenuItemCopy*> byCommand;
+    std::map<HMENU, const classlib::TMenuItemCopy*> bySubmenu;
+    std::vector<classlib::TOwnedBitmap> bitmaps;
+    // The native menu and position just after the copy of the entry the
+    // shell's entries follow (anchorMenu null: the entry was not copied).
+    HMENU anchorMenu = nullptr;
+    UINT anchorPosition = 0;
+    UINT nextCommand = kFirstCommand;
+    IContextMenu* shell = nullptr;  // borrowed while the menu shows
+    std::set<classlib::TComponent*> watched;
+    std::set<classlib::TComponent*> gone;
+
+    void Watch(classlib::TComponent* c)
+    {
+        if (c && watched.insert(c).second) FreeNotification(c);
+    }
+    void Notification(classlib::TComponent* c, classlib::TOperation op) override
+    {
+        classlib::TComponent::Notification(c, op);
+        if (op == classlib::opRemove && watched.erase(c)) gone.insert(c);
+    }
+
+    // A picture of an entry's image on the menu's colour (null without one).
+    HBITMAP EntryBitmap(const classlib::TMenuItemCopy& e)
+    {
+        classlib::TCustomImageList* list = e.Images ? e.Images : images;
+        if (!list || e.ImageIndex < 0 || e.ImageIndex >= list->GetCount()) return nullptr;
+        const int w = list->GetWidth(), h = list->GetHeight();
+        classlib::TScreenDC screen;
+        classlib::TOwnedDC dc(::CreateCompatibleDC(screen.Get()));
+        classlib::TOwnedBitmap bitmap(::CreateCompatibleBitmap(screen.Get(), w, h));
+        if (!dc || !bitmap) return nullptr;
+        {
+            classlib::TSelectObjectScope select(dc.Get(), bitmap.Get());
+            const RECT r{0, 0, w, h};
+            ::FillRect(dc.Get(), &r, ::GetSysColorBrush(COLOR_MENU));
+            ::ImageList_Draw(list->GetHandle(), e.ImageIndex, dc.Get(), 0, 0, ILD_TRANSPARENT);
+        }
+        bitmaps.push_back(std::move(bitmap));
+        return bitmaps.back().Get();
+    }
+
+    // Puts the default entry back on the shell's side when the shell's
+    // entries (count of them from position first of menu) made a plain
+    // copy the default.
+    void KeepDefaults(HMENU menu, UINT first, int count);
+
+    // Inserts the visible copies of list into menu, submenus inside.
+    void Fill(HMENU menu, const std::vector<classlib::TMenuItemCopy>& list, const classlib::TComponent* anchor)
+    {
+        UINT position = 0;
+        for (const classlib::TMenuItemCopy& e : list) {
+            Watch(e.Source);
+            const bool isAnchor = anchor && e.Source == anchor;
+            if (!e.Visible || (!e.IsSeparator() && nextCommand > kLastCommand)) {
+                // A hidden anchor still places the shell's entries where it stands.
+                if (isAnchor) anchorMenu = menu, anchorPosition = position;
+                continue;
+            }
+            MENUITEMINFOW mi{};
+            mi.cbSize = sizeof(mi);
+            std::wstring text;
+            HMENU sub = nullptr;
+            if (e.IsSeparator()) {
+                mi.fMask = MIIM_FTYPE;
+                mi.fType = MFT_SEPARATOR;
+            } else {
+                mi.fMask = MIIM_FTYPE | MIIM_STRING | MIIM_STATE | MIIM_ID;
+                mi.fType = MFT_STRING;
+                if (e.RadioItem) mi.fType |= MFT_RADIOCHECK;
+                if (e.Break) mi.fType |= MFT_MENUBREAK;
+                if (e.Checked) mi.fState |= MFS_CHECKED;
+                if (!e.Enabled) mi.fState |= MFS_DISABLED;
+                if (e.Default) mi.fState |= MFS_DEFAULT;
+                text = e.Caption;
+                if (!e.ShortCutText.empty()) text += L"\t" + e.ShortCutText;
+                mi.dwTypeData = text.data();
+                mi.wID = nextCommand++;
+                if (HBITMAP picture = EntryBitmap(e)) {
+                    mi.fMask |= MIIM_BITMAP;
+                    mi.hbmpItem = picture;
+                }
+                if (e.IsSubmenu && (sub = ::CreatePopupMenu()) != nullptr) {
+                    Fill(sub, e.Items, anchor);
+                    mi.fMask |= MIIM_SUBMENU;
+                    mi.hSubMenu = sub;
+                }
+            }
+            if (!::InsertMenuItemW(menu, position, TRUE, &mi)) {
+                if (sub) ::DestroyMenu(sub);
+                continue;
+            }
+            ++position;
+            if (!e.IsSeparator()) byCommand[mi.wID] = &e;
+            if (sub) bySubmenu[sub] = &e;
+            if (isAnchor) anchorMenu = menu, anchorPosition = position;
+        }
+    }
+};
+
+void TShFolderObject::TMergedMenu::KeepDefaults(HMENU menu, UINT first, int count)
+{
+    // A shell may make the entry at the first position the default, which
+    // is a copy when the copies come first: the default then goes to the
+    // shell's own first entry.
+    const UINT chosen = ::GetMenuDefaultItem(menu, FALSE, GMDI_USEDISABLED);
+    const auto it = byCommand.find(chosen);
+    if (chosen == UINT(-1) || it == byCommand.end() || it->second->Default) return;
+    for (int i = 0; i < count; ++i) {
+        const UINT id = ::GetMenuItemID(menu, int(first) + i);
+        if (id >= 1 && id <= 255) {
+            ::SetMenuDefaultItem(menu, id, FALSE);
+            return;
+        }
+    }
+    ::SetMenuDefaultItem(menu, UINT(-1), FALSE);
+}
+
+void TShFolderObject::MenuSelect(WPARAM wParam, LPARAM lParam)
+{
+    if (!classlib::Application || !mergedMenu_) return;
+    const UINT id = LOWORD(wParam);
+    const UINT flags = HIWORD(wParam);
+    auto menu = reinterpret_cast<HMENU>(lParam);
+    std::wstring hint;
+    if (flags == 0xFFFF && !menu) {
+        // The menu closed.
+    } else if (flags & MF_POPUP) {
+        const auto it = mergedMenu_->bySubmenu.find(::GetSubMenu(menu, int(id)));
+        if (it != mergedMenu_->bySubmenu.end()) hint = classlib::GetLongHint(it->second->Hint);
+    } else if (id >= 1 && id <= 255) {
+        wchar_t text[2600] = {};
+        if (mergedMenu_->shell &&
+            SUCCEEDED(mergedMenu_->shell->GetCommandString(id - 1, GCS_HELPTEXTW, nullptr,
+                                                            reinterpret_cast<LPSTR>(text), 2600))) {
+            text[2599] = 0;
+            hint = text;
+        }
+    } else if (const auto it = mergedMenu_->byCommand.find(id); it != mergedMenu_->byCommand.end()) {
+        hint = classlib::GetLongHint(it->second->Hint);
+    }
+    classlib::Application->SetHint(hint);
+}
+
 LRESULT CALLBACK TShFolderObject::MenuWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* self = reinterpret_cast<TShFolderObject*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     const bool terminating = classlib::Application && classlib::Application->Terminated();
-    if (self && !terminating && self->contextMenu2_ &&
-        (message == WM_INITMENUPOPUP || message == WM_DRAWITEM || message == WM_MEASUREITEM))
-        self->contextMenu2_->HandleMenuMsg(message, wParam, lParam);
+    if (self && !terminating) {
+        if (self->contextMenu2_ && (message == WM_INITMENUPOPUP || message == WM_DRAWITEM || message == WM_MEASUREITEM))
+            self->contextMenu2_->HandleMenuMsg(message, wParam, lParam);
+        else if (message == WM_MENUSELECT)
+            self->MenuSelect(wParam, lParam);
+    }
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-std::wstring TShFolderObject::ShowContextMenu(POINT point)
+std::wstring TShFolderObject::ShowContextMenu(POINT point, classlib::TPopupMenu* popupMenu, classlib::TComponent* item)
 {
     struct TClear {
         classlib::TStringList* list;
@@ -736,16 +911,38 @@ std::wstring TShFolderObject::ShowContextMenu(POINT point)
     const std::wstring actionPath = ActionPath();
     // Taken before the UI object empties MultiObjects.
     const std::vector<std::wstring> paths = CommandPaths();
+
+    TMergedMenu merged;
+    if (popupMenu) {
+        merged.Watch(popupMenu);
+        popupMenu->OnPopup(popupMenu);
+        if (merged.gone.count(popupMenu)) return {};
+        merged.entries = popupMenu->CopyItems();
+        merged.images = popupMenu->GetImages();
+    }
+
     TComRef<IContextMenu> menu;
     if (FAILED(GetUIObjectOf(IID_IContextMenu, menu.PutVoid())) || !menu) return {};
 
     const classlib::TOwnedMenu popup(::CreatePopupMenu());
     if (!popup) return {};
+    merged.Fill(popup.Get(), merged.entries, item);
     UINT flags = CMF_EXPLORE;
     if (OnRename) flags |= CMF_CANRENAME;
     if (::GetKeyState(VK_SHIFT) < 0) flags |= CMF_EXTENDEDVERBS;
-    const UINT position = showContextMenuOnTop_ ? 0 : UINT(::GetMenuItemCount(popup.Get()));
-    if (FAILED(menu->QueryContextMenu(popup.Get(), position, 1, 255, flags))) return {};
+    HMENU shellMenu = popup.Get();
+    UINT position = 0;
+    if (showContextMenuOnTop_) {
+        position = 0;
+    } else if (merged.anchorMenu) {
+        shellMenu = merged.anchorMenu;
+        position = merged.anchorPosition;
+    } else {
+        position = UINT(::GetMenuItemCount(popup.Get()));
+    }
+    const int countBefore = ::GetMenuItemCount(shellMenu);
+    if (FAILED(menu->QueryContextMenu(shellMenu, position, 1, 255, flags))) return {};
+    merged.KeepDefaults(shellMenu, position, ::GetMenuItemCount(shellMenu) - countBefore);
 
     static const wchar_t* const className = L"TShFolderObjectMenuWindow";
     WNDCLASSEXW wc{};
@@ -758,22 +955,37 @@ std::wstring TShFolderObject::ShowContextMenu(POINT point)
         wc.lpszClassName = className;
         ::RegisterClassExW(&wc);
     }
-    struct TMenuWindow {
-        TShFolderObject* self;
-        ~TMenuWindow()
-        {
-            if (self->menuWindow_) ::DestroyWindow(self->menuWindow_);
-            self->menuWindow_ = nullptr;
-            self->contextMenu2_.Reset();
-        }
-    } menuWindow{this};
-    menu->QueryInterface(IID_IContextMenu2, contextMenu2_.PutVoid());
-    menuWindow_ = ::CreateWindowExW(0, className, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                    ::GetModuleHandleW(nullptr), nullptr);
-    if (!menuWindow_) return {};
-    ::SetWindowLongPtrW(menuWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    const UINT command = UINT(::TrackPopupMenu(popup.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, 0,
-                                               menuWindow_, nullptr));
+    UINT command = 0;
+    {
+        struct TMenuWindow {
+            TShFolderObject* self;
+            ~TMenuWindow()
+            {
+                if (self->menuWindow_) ::DestroyWindow(self->menuWindow_);
+                self->menuWindow_ = nullptr;
+                self->contextMenu2_.Reset();
+                self->mergedMenu_ = nullptr;
+            }
+        } menuWindow{this};
+        menu->QueryInterface(IID_IContextMenu2, contextMenu2_.PutVoid());
+        merged.shell = menu.Get();
+        mergedMenu_ = &merged;
+        menuWindow_ = ::CreateWindowExW(0, className, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                        ::GetModuleHandleW(nullptr), nullptr);
+        if (!menuWindow_) return {};
+        ::SetWindowLongPtrW(menuWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        command = UINT(::TrackPopupMenu(popup.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, 0,
+                                        menuWindow_, nullptr));
+    }
+
+    if (command >= TMergedMenu::kFirstCommand) {
+        // One of the class library's entries: its original is clicked and
+        // the shell runs nothing.
+        const auto it = merged.byCommand.find(command);
+        if (it != merged.byCommand.end() && it->second->Click && !merged.gone.count(it->second->Source))
+            it->second->Click();
+        return {};
+    }
 
     std::wstring verb;
     if (command >= 1 && command <= 255) {

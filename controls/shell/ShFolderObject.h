@@ -29,6 +29,7 @@
 
 namespace classlib {
 class TBitmap;
+class TPopupMenu;
 }
 
 namespace shell {
@@ -139,7 +140,14 @@ public:
     // handler refused it, when running it failed, or for a "delete" after
     // which the object still exists. A verb refused by OnBeforeShellCommand
     // is returned but not run. Modal: returns when the menu has closed.
-    std::wstring ShowContextMenu(POINT point);
+    //
+    // menu (may be null, borrowed): its OnPopup fires first and copies of
+    // its entries are shown with the shell's; the shell's entries go first
+    // with ShowContextMenuOnTop, else after the entry item of menu (in the
+    // same submenu) when given, else last. Choosing a copied entry clicks
+    // the original entry and returns an empty verb.
+    std::wstring ShowContextMenu(POINT point, classlib::TPopupMenu* menu = nullptr,
+                                 classlib::TComponent* item = nullptr);
     // Runs a verb ("" for the default) without a menu. True on success.
     bool ExecuteCommand(const std::wstring& verb);
     // The window for shell calls (0 keeps the shell from showing dialogs).
@@ -210,6 +218,9 @@ private:
     // Only while a context menu is shown.
     TComRef<IContextMenu2> contextMenu2_;
     HWND menuWindow_ = nullptr;
+    struct TMergedMenu;
+    TMergedMenu* mergedMenu_ = nullptr;
+    void MenuSelect(WPARAM wParam, LPARAM lParam);
 };
 
 }  // namespace shell

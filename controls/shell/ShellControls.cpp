@@ -1832,7 +1832,8 @@ void TShellTree::ShowNodeMenu(HTREEITEM Item, POINT ScreenPoint)
     ++quiet_;
     std::wstring verb;
     try {
-        verb = browser_->ShowContextMenu(ScreenPoint);
+        if (popupMenu_) popupMenu_->PopupComponent = this;
+        verb = browser_->ShowContextMenu(ScreenPoint, popupMenu_);
     } catch (const EShFolderObjectError&) {
         --quiet_;
         LocatePidl(absolute.get(), 2);  // the folder holding it is read again
@@ -1907,8 +1908,8 @@ void TShellTree::WndProc(classlib::TMessage& Message)
         break;
     case WM_CONTEXTMENU: {
         HTREEITEM item = Selected();
-        if (!HandleAllocated() || reinterpret_cast<HWND>(Message.WParam) != GetHandle() || !ShellContextMenu ||
-            !NodeOf(item))
+        if (!HandleAllocated() || reinterpret_cast<HWND>(Message.WParam) != GetHandle() ||
+            (!ShellContextMenu && !popupMenu_) || !NodeOf(item))
             break;
         POINT point{GET_X_LPARAM(Message.LParam), GET_Y_LPARAM(Message.LParam)};
         if (point.x <= 0) {
@@ -1918,7 +1919,12 @@ void TShellTree::WndProc(classlib::TMessage& Message)
             if (Send(TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r))) point = POINT{r.right, r.bottom};
             ::ClientToScreen(GetHandle(), &point);
         }
-        ShowNodeMenu(item, point);
+        if (ShellContextMenu) {
+            ShowNodeMenu(item, point);
+        } else {
+            popupMenu_->PopupComponent = this;
+            popupMenu_->Popup(point.x, point.y);
+        }
         Message.Result = 0;
         return;
     }
@@ -1931,6 +1937,19 @@ void TShellTree::WndProc(classlib::TMessage& Message)
     default: break;
     }
     classlib::TSystemControl::WndProc(Message);
+}
+
+void TShellTree::SetPopupMenu(classlib::TPopupMenu* Value)
+{
+    if (popupMenu_) RemoveFreeNotification(popupMenu_);
+    popupMenu_ = Value;
+    if (Value) FreeNotification(Value);
+}
+
+void TShellTree::Notification(classlib::TComponent* AComponent, classlib::TOperation Operation)
+{
+    classlib::TSystemControl::Notification(AComponent, Operation);
+    if (Operation == classlib::opRemove && AComponent == popupMenu_) popupMenu_ = nullptr;
 }
 
 void TShellTree::KeyPress(wchar_t& Key)
@@ -4193,7 +4212,8 @@ void TShellList::ShowShellContextMenu(POINT ScreenPoint)
     browser_->SetShowContextMenuOnTop(GetOption(soShowContextMenuOnTop));
     std::wstring verb;
     try {
-        verb = browser_->ShowContextMenu(ScreenPoint);
+        if (popupMenu_) popupMenu_->PopupComponent = this;
+        verb = browser_->ShowContextMenu(ScreenPoint, popupMenu_);
     } catch (const EShFolderObjectError&) {
         UpdateContents();
         return;

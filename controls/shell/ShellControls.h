@@ -243,6 +243,11 @@ public:
     bool ExpandOnSelected = false;
     // A right click on a node shows the shell's menu of its object.
     bool ShellContextMenu = true;
+    // Shown for a node when ShellContextMenu is off (without one the
+    // request goes to the parent window); when it is on, its entries are
+    // shown in the shell's menu. Not owned: forgotten when it is freed.
+    classlib::TPopupMenu* GetPopupMenu() const { return popupMenu_; }
+    void SetPopupMenu(classlib::TPopupMenu* Value);
     // Node names cannot be edited in place (F2 or a slow second click edit
     // them otherwise; set before the window is made).
     bool ReadOnly = false;
@@ -342,9 +347,11 @@ protected:
     void KeyDown(WORD& Key, classlib::TShiftState Shift) override;
     // Ctrl+C, Ctrl+V and Ctrl+X leave no character behind.
     void KeyPress(wchar_t& Key) override;
+    void Notification(classlib::TComponent* AComponent, classlib::TOperation Operation) override;
 
 private:
     struct TNode;
+    classlib::TPopupMenu* popupMenu_ = nullptr;
     // Reports an operation to OnOperation (Files with at least one name).
     void DoOperation(TShellOperations Operation, std::unique_ptr<classlib::TStringList> Files,
                      const std::wstring& Destination);
@@ -791,7 +798,8 @@ public:
     classlib::TPopupMenu* GetBackgroundPopupMenu() const { return backgroundPopupMenu_; }
     void SetBackgroundPopupMenu(classlib::TPopupMenu* Value);
     // Shown for an item when ShellContextMenu is off; without one the
-    // request goes to the parent window (WM_CONTEXTMENU). Not owned.
+    // request goes to the parent window (WM_CONTEXTMENU). When it is on,
+    // the menu's entries are shown in the shell's menu. Not owned.
     classlib::TPopupMenu* GetPopupMenu() const { return popupMenu_; }
     void SetPopupMenu(classlib::TPopupMenu* Value);
     // A picture behind the items (owned; a copy of what is set, nullptr or

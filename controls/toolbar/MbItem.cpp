@@ -3822,7 +3822,7 @@ void TMbCustomImageList::DrawForState(classlib::TCanvas* Canvas, int X, int Y, i
 }
 
 TMbPopupMenu::TMbPopupMenu(classlib::TComponent* AOwner)
-    : classlib::TComponent(AOwner), items_(new TMbRootItem(this))
+    : classlib::TPopupMenu(AOwner), items_(new TMbRootItem(this))
 {
     items_->HostComponent = this;
     items_->OnClick = classlib::TNotifyEvent(this, &TMbPopupMenu::RootClick);
@@ -3840,6 +3840,69 @@ TMbCustomItem* TMbPopupMenu::PopupReturningItem(int X, int Y, bool ReturnClicked
 {
     PopupPoint = POINT{X, Y};
     return items_->ShowAsPopup(X, Y, TrackButton == tbRightButton, Alignment, ReturnClickedItemOnly);
+}
+
+namespace {
+
+// Copies the entries shown for Level (its linked item's sub-items); Images
+// is the list the level's entries draw from unless they carry their own.
+std::vector<classlib::TMenuItemCopy> CopyLevel(TMbCustomItem* Level, classlib::TCustomImageList* Images)
+{
+    std::vector<classlib::TMenuItemCopy> copies;
+    TMbCustomItem* shown = Level->LinkedItem();
+    if (shown->GetSubMenuImages()) Images = shown->GetSubMenuImages();
+    else if (Level->GetSubMenuImages()) Images = Level->GetSubMenuImages();
+    for (int i = 0; i < shown->GetCount(); ++i) {
+        TMbCustomItem* item = shown->GetItem(i);
+        if (dynamic_cast<TMbControlItem*>(item)) continue;
+        classlib::TMenuItemCopy copy;
+        copy.Source = item;
+        if (!item->GetName().empty()) copy.Name = item->GetName() + L"2";
+        copy.Visible = item->GetVisible();
+        copy.Tag = item->GetTag();
+        copy.Hint = item->Hint;
+        copy.HelpContext = item->HelpContext;
+        copy.GroupIndex = item->GetGroupIndex();
+        if (item->GetKinds() & ikSeparator) {
+            copy.Caption = L"-";
+            copies.push_back(std::move(copy));
+            continue;
+        }
+        copy.Caption = item->MenuCaption();
+        copy.ShortCut = item->GetShortCut();
+        copy.ShortCutText = item->ShortCutText();
+        copy.Checked = item->GetChecked();
+        copy.RadioItem = item->GetRadioItem();
+        copy.Default = (item->GetEffectiveOptions() & tboDefault) != 0;
+        copy.Enabled = item->GetEnabled();
+        copy.ImageIndex = item->GetImageIndex();
+        copy.Images = item->GetImages() ? item->GetImages() : Images;
+        copy.Action = item->GetAction();
+        if (item->GetKinds() & ikSubmenu) {
+            copy.IsSubmenu = true;
+            // Opening a submenu announces it first (as OpenPopupWindow
+            // does); hidden ones never open.
+            if (copy.Visible) {
+                if (item->LinkedItem() != item) item->LinkedItem()->NotifyPopup(item, true);
+                item->NotifyPopup(item, false);
+            }
+            copy.Items = CopyLevel(item, Images);
+        } else if (!(item->GetKinds() & ikNoClick)) {
+            copy.Click = [item] { item->PerformClick(); };
+        }
+        copies.push_back(std::move(copy));
+    }
+    return copies;
+}
+
+}  // namespace
+
+std::vector<classlib::TMenuItemCopy> TMbPopupMenu::CopyItems()
+{
+    // The menu's own OnPopup is the caller's to fire; the items whose
+    // entries it shows in its place are announced here.
+    if (items_->LinkedItem() != items_) items_->LinkedItem()->NotifyPopup(items_, true);
+    return CopyLevel(items_, nullptr);
 }
 
 }  // namespace toolbar

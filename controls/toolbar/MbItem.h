@@ -31,6 +31,7 @@
 #include "classlib/Graphics.h"
 #include "classlib/Hints.h"
 #include "classlib/ImageList.h"
+#include "classlib/Menus.h"
 
 namespace toolbar {
 
@@ -953,7 +954,7 @@ void UncountInstance();
 TMbCustomItem* TrackItemsPopup(TMbCustomItem* Root, HWND Owner, int X, int Y);
 
 // A popup menu: its Items are shown at a screen point by Popup.
-class TMbPopupMenu : public classlib::TComponent, public IMbItemHost {
+class TMbPopupMenu : public classlib::TPopupMenu, public IMbItemHost {
 public:
     explicit TMbPopupMenu(classlib::TComponent* AOwner);
     ~TMbPopupMenu() override;
@@ -964,15 +965,22 @@ public:
     TMbCustomItem* GetRootItem() override { return items_; }
     // Fires OnPopup, then shows the menu at the screen point X, Y and runs
     // the menu loop; the chosen item's click runs afterwards from the
-    // message loop. Answers the chosen item (null when cancelled).
-    TMbCustomItem* Popup(int X, int Y) { return PopupReturningItem(X, Y, false); }
-    // As Popup; with ReturnClickedItemOnly the item is answered, not clicked.
+    // message loop.
+    void Popup(int X, int Y) override { PopupReturningItem(X, Y, false); }
+    // As Popup, answering the chosen item (null when cancelled); with
+    // ReturnClickedItemOnly the item is answered, not clicked.
     TMbCustomItem* PopupReturningItem(int X, int Y, bool ReturnClickedItemOnly);
     // Clicks the item whose shortcut the key message names.
     bool IsShortCut(const MSG& Message) { return items_->ExecuteShortCut(Message); }
 
+    // Copies of the items for another menu: hidden items are copied as
+    // hidden, control items are left out, a submenu's popup events fire
+    // before its entries are copied (submenus that fill themselves when
+    // they open show their entries). Each copy's Click clicks the item.
+    std::vector<classlib::TMenuItemCopy> CopyItems() override;
+
     // The images of the first level (the root's SubMenuImages).
-    classlib::TCustomImageList* GetImages() const { return items_->GetSubMenuImages(); }
+    classlib::TCustomImageList* GetImages() const override { return items_->GetSubMenuImages(); }
     void SetImages(classlib::TCustomImageList* Value) { items_->SetSubMenuImages(Value); }
     TMbCustomItem* GetLinkSubitems() const { return items_->GetLinkSubitems(); }
     void SetLinkSubitems(TMbCustomItem* Value) { items_->SetLinkSubitems(Value); }
@@ -983,9 +991,8 @@ public:
     // The point of the last Popup.
     POINT PopupPoint{};
 
-    // Fires every time the menu opens (and when a submenu of it opens,
-    // with that item as Sender).
-    classlib::TNotifyEvent OnPopup;
+    // OnPopup (of the class library's popup menu) fires every time the menu
+    // opens, and when a submenu of it opens, with that item as Sender.
 
 private:
     void RootClick(classlib::TObject* Sender);

@@ -517,3 +517,138 @@ TEST(MbItemTree, FlatSelectionColoursFollowTheCaptionColour)
 }
 
 }  // namespace
+
+// The popup menu hands out plain copies of its items for menus the platform
+// draws: each kind of item keeps what such a menu shows, hidden items are
+// marked, control items left out, submenus are announced before their
+// entries are read, and a copy's click is the item's own click.
+TEST(MbPopupMenuCopy, CopiesShowWhatTheItemsShowAndClickTheOriginals)
+{
+    classlib::TComponent owner(nullptr);
+    auto* menu = new TMbPopupMenu(&owner);
+    auto* images = new classlib::TImageList(&owner);
+    auto* ownImages = new classlib::TImageList(&owner);
+    menu->SetImages(images);
+    TMbCustomItem* root = menu->GetItems();
+
+    auto* open = Named<TMbItem>(&owner, L"open");
+    open->SetCaption(L"&Open");
+    open->SetShortCut(ShortCut('O', classlib::ssCtrl));
+    open->Hint = L"Open|Opens the file";
+    open->SetImageIndex(2);
+    open->SetTag(7);
+    open->HelpContext = 12;
+    auto* hidden = Named<TMbItem>(&owner, L"hidden");
+    hidden->SetCaption(L"Hidden");
+    hidden->SetVisible(false);
+    auto* off = Named<TMbItem>(&owner, L"off");
+    off->SetCaption(L"Off\tF9");
+    off->SetEnabled(false);
+    off->SetImages(ownImages);
+    off->SetImageIndex(0);
+    auto* radio = Named<TMbItem>(&owner, L"radio");
+    radio->SetCaption(L"Radio");
+    radio->SetRadioItem(true);
+    radio->SetGroupIndex(3);
+    radio->SetChecked(true);
+    radio->SetOptions(tboDefault);
+    auto* separator = Named<TMbSeparatorItem>(&owner, L"separator");
+    auto* control = new TMbControlItem(&owner);
+    auto* sub = Named<TMbSubmenuItem>(&owner, L"sub");
+    sub->SetCaption(L"More");
+    auto* inner = Named<TMbItem>(&owner, L"inner");
+    inner->SetCaption(L"Inner");
+    inner->AutoCheck = true;
+    for (TMbCustomItem* item : std::vector<TMbCustomItem*>{open, hidden, off, radio, separator, control, sub})
+        root->Add(item);
+    sub->Add(inner);
+
+    // A submenu that fills itself when it opens shows what it added.
+    struct TFiller {
+        TMbCustomItem* Sub;
+        classlib::TComponent* Owner;
+        int Popups = 0;
+        void Popup(classlib::TObject*, bool)
+        {
+            ++Popups;
+            auto* late = new TMbItem(Owner);
+            late->SetCaption(L"Late");
+            Sub->Add(late);
+        }
+    } filler{sub, &owner};
+    sub->OnPopup = TMbPopupEvent(&filler, &TFiller::Popup);
+
+    const std::vector<classlib::TMenuItemCopy> copies = menu->CopyItems();
+    EXPECT_EQ(filler.Popups, 1);
+    ASSERT_EQ(copies.size(), 6u) << "the control item is left out";
+
+    struct Expected {
+        const wchar_t* Caption;
+        const wchar_t* ShortCutText;
+        const wchar_t* Name;
+        bool Visible, Enabled, Checked, Radio, Default, Submenu, Clickable;
+        int ImageIndex;
+        classlib::TCustomImageList* Images;
+    };
+    const Expected expected[] = {
+        {L"&Open", L"Ctrl+O", L"open2", true, true, false, false, false, false, true, 2, images},
+        {L"Hidden", L"", L"hidden2", false, true, false, false, false, false, true, -1, images},
+        {L"Off", L"F9", L"off2", true, false, false, false, false, false, true, 0, ownImages},
+        {L"Radio", L"", L"radio2", true, true, true, true, true, false, true, -1, images},
+        {L"-", L"", L"separator2", true, true, false, false, false, false, false, -1, nullptr},
+        {L"More", L"", L"sub2", true, true, false, false, false, true, false, -1, images},
+    };
+    for (size_t i = 0; i < copies.size(); ++i) {
+        SCOPED_TRACE(copies[i].Caption);
+        const Expected& e = expected[i];
+        EXPECT_EQ(copies[i].Caption, e.Caption);
+        EXPECT_EQ(copies[i].ShortCutText, e.ShortCutText);
+        EXPECT_EQ(copies[i].Name, e.Name);
+        EXPECT_EQ(copies[i].Visible, e.Visible);
+        EXPECT_EQ(copies[i].Enabled, e.Enabled);
+        EXPECT_EQ(copies[i].Checked, e.Checked);
+        EXPECT_EQ(copies[i].RadioItem, e.Radio);
+        EXPECT_EQ(copies[i].Default, e.Default);
+        EXPECT_EQ(copies[i].IsSubmenu, e.Submenu);
+        EXPECT_EQ(bool(copies[i].Click), e.Clickable);
+        EXPECT_EQ(copies[i].ImageIndex, e.ImageIndex);
+        EXPECT_EQ(copies[i].Images, e.Images);
+    }
+    EXPECT_EQ(copies[0].ShortCut, ShortCut('O', classlib::ssCtrl));
+    EXPECT_EQ(copies[0].Hint, L"Open|Opens the file");
+    EXPECT_EQ(copies[0].Tag, 7);
+    EXPECT_EQ(copies[0].HelpContext, 12u);
+    EXPECT_EQ(copies[0].Source, open);
+    EXPECT_EQ(copies[3].GroupIndex, 3);
+    ASSERT_EQ(copies[5].Items.size(), 2u);
+    EXPECT_EQ(copies[5].Items[0].Caption, L"Inner");
+    EXPECT_EQ(copies[5].Items[1].Caption, L"Late");
+
+    // A copy's click is the item's: the check toggles, the handler runs
+    // once; a disabled item's copy does nothing.
+    TLog log;
+    inner->OnClick = classlib::TNotifyEvent(&log, &TLog::Click);
+    off->OnClick = classlib::TNotifyEvent(&log, &TLog::Click);
+    copies[5].Items[0].Click();
+    EXPECT_TRUE(inner->GetChecked());
+    copies[2].Click();
+    EXPECT_EQ(log.Lines, std::vector<std::wstring>{L"click inner"});
+}
+
+// The popup menu is the class library's: shown through the base class it
+// fires the base's OnPopup with itself as Sender.
+TEST(MbPopupMenuCopy, IsTheClassLibrarysPopupMenu)
+{
+    classlib::TComponent owner(nullptr);
+    auto* menu = new TMbPopupMenu(&owner);
+    classlib::TPopupMenu* base = menu;
+    std::vector<classlib::TObject*> senders;
+    struct TSeen {
+        std::vector<classlib::TObject*>* Senders;
+        void Popup(classlib::TObject* S) { Senders->push_back(S); }
+    } seen{&senders};
+    base->OnPopup = classlib::TNotifyEvent(&seen, &TSeen::Popup);
+    EXPECT_TRUE(menu->CopyItems().empty());
+    menu->GetItems()->DoPopup(false);
+    EXPECT_EQ(senders, std::vector<classlib::TObject*>{menu});
+}

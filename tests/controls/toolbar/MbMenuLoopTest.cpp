@@ -161,7 +161,7 @@ protected:
                 ::Sleep(50);
             }
         });
-        TMbCustomItem* chosen = menu->Popup(At.x, At.y);
+        TMbCustomItem* chosen = menu->PopupReturningItem(At.x, At.y, false);
         ended = true;
         driver.join();
         return chosen;
