@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <atomic>
 #include <unordered_map>
+#include <utility>
 
 #include "classlib/Bitmap.h"
 #include "classlib/ExtCtrls.h"
@@ -3665,11 +3666,39 @@ bool LinkInto(const classlib::TStringList* Files, const std::wstring& Folder)
     return any;
 }
 
+DWORD AskDropEffect(HWND Owner, POINT At, DWORD Allowed, DWORD Default)
+{
+    Allowed &= DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+    if (!Owner || !::IsWindow(Owner) || !Allowed) return DROPEFFECT_NONE;
+    classlib::TOwnedMenu menu(::CreatePopupMenu());
+    if (!menu) return DROPEFFECT_NONE;
+    // Each entry's command is the effect it stands for; "Cancel" has one of
+    // its own that is no effect.
+    constexpr UINT cancel = 0x100;
+    const std::pair<DWORD, const wchar_t*> entries[] = {
+        {DROPEFFECT_COPY, L"Copy Here"},
+        {DROPEFFECT_MOVE, L"Move Here"},
+        {DROPEFFECT_LINK, L"Create Shortcuts Here"},
+    };
+    for (const auto& [effect, text] : entries)
+        ::AppendMenuW(menu.Get(), MF_STRING | ((Allowed & effect) ? 0u : UINT(MF_GRAYED)), effect, text);
+    ::AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu.Get(), MF_STRING, cancel, L"Cancel");
+    if (Default & Allowed) ::SetMenuDefaultItem(menu.Get(), Default & Allowed, FALSE);
+    const UINT chosen = UINT(::TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY | TPM_LEFTALIGN |
+                                                              TPM_TOPALIGN,
+                                              At.x, At.y, 0, Owner, nullptr));
+    for (const auto& entry : entries)
+        if (chosen == entry.first && (Allowed & entry.first)) return entry.first;
+    return DROPEFFECT_NONE;
+}
+
 namespace {
 
 // The drop target of one file-system folder (reference counted: the
 // controls and OLE hold it). The effect is chosen again at the drop from
-// the key state given there.
+// the key state given there; a drag made with the right button (as the
+// last DragOver saw it) lets the user choose it from a menu instead.
 class TFolderDropTarget final : public classlib::TComObject<IDropTarget, IID_IDropTarget> {
 public:
     TFolderDropTarget(std::wstring Folder, HWND Owner) : folder_(std::move(Folder)), owner_(Owner) {}
@@ -3677,26 +3706,36 @@ public:
     {
         if (!Effect) return E_INVALIDARG;
         files_ = GetFilenamesFromDataObject(Data);
+        keys_ = KeyState;
         *Effect = DropEffectInto(files_.get(), KeyState, *Effect, folder_);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE DragOver(DWORD KeyState, POINTL, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
+        keys_ = KeyState;
         *Effect = DropEffectInto(files_.get(), KeyState, *Effect, folder_);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE DragLeave() override
     {
         files_.reset();
+        keys_ = 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Drop(IDataObject* Data, DWORD KeyState, POINTL, DWORD* Effect) override
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject* Data, DWORD KeyState, POINTL Point, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
         files_.reset();
+        // OLE gives the keys after the button went up: the right button is
+        // known from the drag itself.
+        const bool menu = ((keys_ | KeyState) & MK_RBUTTON) != 0;
+        keys_ = 0;
         std::unique_ptr<classlib::TStringList> files = GetFilenamesFromDataObject(Data);
-        const DWORD effect = DropEffectInto(files.get(), KeyState, *Effect, folder_);
+        DWORD effect = DropEffectInto(files.get(), KeyState, *Effect, folder_);
+        // The menu offers only what the source allows; the keys' effect is
+        // its default.
+        if (menu && effect != DROPEFFECT_NONE) effect = AskDropEffect(owner_, POINT{Point.x, Point.y}, *Effect, effect);
         bool done = false;
         if (effect == DROPEFFECT_LINK)
             done = LinkInto(files.get(), folder_);
@@ -3711,6 +3750,7 @@ private:
     std::wstring folder_;
     HWND owner_;
     std::unique_ptr<classlib::TStringList> files_;
+    DWORD keys_ = 0;
 };
 
 }  // namespace
