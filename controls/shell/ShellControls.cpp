@@ -3602,18 +3602,36 @@ void TShellList::DestroyWnd()
     DeleteBackgroundFile();
 }
 
-DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder)
+namespace {
+
+// The effects Files may have when dropped into Folder, within Allowed; Same
+// Drive tells whether they all share Folder's drive.
+DWORD PossibleDropEffects(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder,
+                          bool& SameDrive)
 {
+    SameDrive = true;
     if (!Files || Files->GetCount() == 0 || Folder.empty()) return DROPEFFECT_NONE;
-    bool sameDrive = true;
+    Allowed &= DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
     for (int i = 0; i < Files->GetCount(); ++i) {
         const std::wstring& f = Files->GetStrings(i);
-        // Already there, or a folder onto itself or into its own tree.
-        if (SamePath(classlib::ExtractFilePath(f), Folder) || SamePath(f, Folder) || IsPathBelow(f, Folder))
-            return DROPEFFECT_NONE;
-        sameDrive = sameDrive && classlib::WideSameText(classlib::ExtractFileDrive(f), classlib::ExtractFileDrive(Folder));
+        // A folder onto itself or into its own tree.
+        if (SamePath(f, Folder) || IsPathBelow(f, Folder)) return DROPEFFECT_NONE;
+        // Already there: only the right button's menu may still make links
+        // beside it.
+        if (SamePath(classlib::ExtractFilePath(f), Folder))
+            Allowed &= (KeyState & MK_RBUTTON) ? DWORD(DROPEFFECT_LINK) : DWORD(DROPEFFECT_NONE);
+        SameDrive = SameDrive && classlib::WideSameText(classlib::ExtractFileDrive(f), classlib::ExtractFileDrive(Folder));
     }
-    return ChooseDropEffect(KeyState, Allowed, sameDrive);
+    return Allowed;
+}
+
+}  // namespace
+
+DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder)
+{
+    bool sameDrive = true;
+    const DWORD possible = PossibleDropEffects(Files, KeyState, Allowed, Folder, sameDrive);
+    return possible ? ChooseDropEffect(KeyState, possible, sameDrive) : DWORD(DROPEFFECT_NONE);
 }
 
 bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::wstring& Folder, DWORD Effect)
@@ -3732,10 +3750,13 @@ public:
         const bool menu = ((keys_ | KeyState) & MK_RBUTTON) != 0;
         keys_ = 0;
         std::unique_ptr<classlib::TStringList> files = GetFilenamesFromDataObject(Data);
-        DWORD effect = DropEffectInto(files.get(), KeyState, *Effect, folder_);
-        // The menu offers only what the source allows; the keys' effect is
-        // its default.
-        if (menu && effect != DROPEFFECT_NONE) effect = AskDropEffect(owner_, POINT{Point.x, Point.y}, *Effect, effect);
+        const DWORD keys = KeyState | (menu ? DWORD(MK_RBUTTON) : 0);
+        bool sameDrive = true;
+        const DWORD possible = PossibleDropEffects(files.get(), keys, *Effect, folder_, sameDrive);
+        DWORD effect = possible ? ChooseDropEffect(keys, possible, sameDrive) : DWORD(DROPEFFECT_NONE);
+        // The menu offers only what the source allows and the place admits;
+        // the keys' effect is its default.
+        if (menu && effect != DROPEFFECT_NONE) effect = AskDropEffect(owner_, POINT{Point.x, Point.y}, possible, effect);
         bool done = false;
         if (effect == DROPEFFECT_LINK)
             done = LinkInto(files.get(), folder_);

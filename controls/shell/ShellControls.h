@@ -473,8 +473,9 @@ void SortEntries(std::vector<TFolderEntry>& Entries, TListDetail Detail, bool De
 // copy, then move, then link; DROPEFFECT_NONE when none is allowed.
 DWORD ChooseDropEffect(DWORD KeyState, DWORD Allowed, bool SameDrive);
 // The effect of dropping Files into Folder with KeyState within Allowed
-// (ChooseDropEffect); none without files or folder, for files already in
-// Folder and for a folder dropped onto itself or into its own tree.
+// (ChooseDropEffect); none without files or folder and for a folder
+// dropped onto itself or into its own tree; for files already in Folder
+// none, or a link when the right button drags (MK_RBUTTON).
 DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder);
 // Copies Files into Folder through the shell (moves them for
 // DROPEFFECT_MOVE); true when it went through and something arrived.

@@ -760,6 +760,38 @@ TEST(ShellDragDrop, RightButtonDropAsksWhatToDo)
             break;
         }
     }
+
+    // Onto the list's own background, where the files already are: the
+    // right button may still make links beside them, and nothing else.
+    const std::wstring name = L"own.jpg";
+    Touch(dir.File(L"src\\" + name));
+    source->SetCopyMode(shell::cmDefault);
+    source->Populate();
+    ASSERT_TRUE(shelltest::PumpUntil([&] { return ListIndex(source, name) >= 0; }));
+    for (int i = 0; i < source->GetItems()->GetCount(); ++i) source->GetItems()->GetItem(i)->SetSelected(false);
+    source->GetItems()->GetItem(ListIndex(source, name))->SetSelected(true);
+    sourceReports.Calls.clear();
+    ::GetClientRect(source->GetHandle(), &client);
+    client.top = client.bottom - 60;
+    {
+        DropMenuAnswer answer(linkHere);
+        std::atomic<bool> done{false};
+        std::thread mouse(MouseDrag, ListItemPoint(source, ListIndex(source, name)),
+                          ScreenCentre(source->GetHandle(), client), std::ref(done), true, 0);
+        const bool over = shelltest::PumpUntil([&] { return done && DropMenuAnswer::answered; }, 15000);
+        mouse.join();
+        ASSERT_TRUE(over);
+    }
+    ASSERT_EQ(DropMenuAnswer::entries.size(), 5u);
+    EXPECT_FALSE(DropMenuAnswer::entries[0].Enabled);
+    EXPECT_FALSE(DropMenuAnswer::entries[1].Enabled);
+    EXPECT_TRUE(DropMenuAnswer::entries[2].Enabled);
+    EXPECT_EQ(DropMenuAnswer::defaultText, linkHere);
+    EXPECT_EQ(shell::GetShellLinkTarget(dir.File(L"src\\own.jpg.lnk")), dir.File(L"src\\own.jpg"));
+    EXPECT_TRUE(Exists(dir.File(L"src\\own.jpg")));
+    ASSERT_EQ(sourceReports.Calls.size(), 2u);
+    EXPECT_EQ(sourceReports.Calls[0].Operation, OperationBit(shell::sopDrop));
+    EXPECT_EQ(sourceReports.Calls[1].Operation, OperationBit(shell::sopDrag));
 }
 
 }  // namespace
