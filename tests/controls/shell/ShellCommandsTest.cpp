@@ -890,13 +890,26 @@ void SendMouse(DWORD Flags, POINT At)
     ::SendInput(1, &in, sizeof(in));
 }
 
-// A double click with the mouse at Node's text; true once Until holds.
-bool DoubleClickNode(HWND Wnd, HTREEITEM Node, const std::function<bool()>& Until)
+// Whether a window of another process (a program a verb started) shows.
+bool OtherProcessWindowShown()
 {
-    RECT r{};
-    std::memcpy(&r, &Node, sizeof(Node));
-    ::SendMessageW(Wnd, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r));
-    POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    bool shown = false;
+    ::EnumWindows(
+        [](HWND w, LPARAM found) -> BOOL {
+            DWORD pid = 0;
+            ::GetWindowThreadProcessId(w, &pid);
+            if (pid != ::GetCurrentProcessId() && ::IsWindowVisible(w)) *reinterpret_cast<bool*>(found) = true;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&shown));
+    return shown;
+}
+
+// A double click with the mouse at the centre of R (client coordinates of
+// Wnd); true once Until holds.
+bool DoubleClickAt(HWND Wnd, RECT R, const std::function<bool()>& Until)
+{
+    POINT at{(R.left + R.right) / 2, (R.top + R.bottom) / 2};
     ::ClientToScreen(Wnd, &at);
     SendMouse(0, at);
     for (int i = 0; i < 2; ++i) {
@@ -906,10 +919,18 @@ bool DoubleClickNode(HWND Wnd, HTREEITEM Node, const std::function<bool()>& Unti
     return shelltest::PumpUntil(Until, 20000);
 }
 
+bool DoubleClickNode(HWND Wnd, HTREEITEM Node, const std::function<bool()>& Until)
+{
+    RECT r{};
+    std::memcpy(&r, &Node, sizeof(Node));
+    ::SendMessageW(Wnd, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r));
+    return DoubleClickAt(Wnd, r, Until);
+}
+
 // With files shown, a double click on the selected file node runs the
 // file's default verb; with an OnDblClick handler (and an owner) the
-// handler alone answers it.
-TEST(ShellCommands, TreeDoubleClickOnAFileRunsItsDefaultVerb)
+// handler alone answers it. The list's file items run it too.
+TEST(ShellCommands, DoubleClickOnAFileRunsItsDefaultVerb)
 {
     shell::TShellScope shellScope;
     testsupport::TempDir dir;
@@ -946,6 +967,25 @@ TEST(ShellCommands, TreeDoubleClickOnAFileRunsItsDefaultVerb)
     EXPECT_TRUE(DoubleClickNode(wnd, file, [&] { return Exists(opened); }));
     EXPECT_EQ(doubleClicks, 1);
     EXPECT_FALSE(Exists(handled));
+
+    // The command's console window may still cover the form for a moment.
+    EXPECT_TRUE(shelltest::PumpUntil([] { return !OtherProcessWindowShown(); }, 20000));
+    // Beside the tree: its clicks cannot make one with the tree's.
+    form.SetBounds(0, 0, 600, 300);
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetBounds(300, 0, 300, 300);
+    list->SetPath(dir.Path());
+    const std::wstring listed = dir.File(L"listed.txt");
+    type.SetOpenCommand(markerCommand(listed));
+    int item = -1;
+    for (int i = 0; i < list->GetItems()->GetCount(); ++i)
+        if (list->GetItems()->GetItem(i)->GetCaption() == L"doc.albumverbtest") item = i;
+    ASSERT_GE(item, 0);
+    list->GetItems()->GetItem(item)->SetSelected(true);
+    RECT r{};
+    r.left = LVIR_LABEL;
+    ::SendMessageW(list->GetHandle(), LVM_GETITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&r));
+    EXPECT_TRUE(DoubleClickAt(list->GetHandle(), r, [&] { return Exists(listed); }));
 }
 
 }  // namespace
