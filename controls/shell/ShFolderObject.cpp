@@ -1016,6 +1016,26 @@ std::wstring TShFolderObject::ShowContextMenu(POINT point, classlib::TPopupMenu*
     return verb;
 }
 
+bool TShFolderObject::RunDefaultVerb(const std::wstring& Folder)
+{
+    const std::wstring path = GetObjectPath();
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_FLAG_NO_UI;
+    info.hwnd = OwnerWindow();
+    info.nShow = SW_SHOWNORMAL;
+    if (!Folder.empty()) info.lpDirectory = Folder.c_str();
+    if (!path.empty()) {
+        info.lpFile = path.c_str();
+    } else if (LPCITEMIDLIST absolute = GetAbsoluteObjectIDList()) {
+        info.fMask |= SEE_MASK_IDLIST;
+        info.lpIDList = const_cast<LPITEMIDLIST>(absolute);
+    } else {
+        return false;
+    }
+    return ::ShellExecuteExW(&info) != FALSE;
+}
+
 bool TShFolderObject::ExecuteCommand(const std::wstring& verbIn)
 {
     struct TClear {
@@ -1051,8 +1071,13 @@ bool TShFolderObject::ExecuteCommand(const std::wstring& verbIn)
     HRESULT hr = E_FAIL;
     const classlib::TOwnedMenu popup(::CreatePopupMenu());
     if (classlib::WideSameText(verb, L"DEFAULT")) {
-        if (FAILED(menu->QueryContextMenu(popup.Get(), 0, 1, 0x7FFF, CMF_DEFAULTONLY))) return false;
-        const UINT item = ::GetMenuDefaultItem(popup.Get(), FALSE, 0);
+        UINT item = UINT(-1);
+        if (SUCCEEDED(menu->QueryContextMenu(popup.Get(), 0, 1, 0x7FFF, CMF_DEFAULTONLY)))
+            item = ::GetMenuDefaultItem(popup.Get(), FALSE, 0);
+        // Some shells put nothing into a menu of the default alone (and their
+        // full menu's default opens a file as a folder): one object is then
+        // run with its type's default verb.
+        if ((item == UINT(-1) || item == 0) && singleObject) return RunDefaultVerb(folder);
         if (item == UINT(-1) || item == 0) return false;
         info.lpVerb = MAKEINTRESOURCEA(item - 1);
         info.lpVerbW = MAKEINTRESOURCEW(item - 1);

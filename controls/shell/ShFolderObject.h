@@ -189,6 +189,9 @@ private:
     bool CallBeforeShellCommand(const std::wstring& verb, const std::vector<std::wstring>& paths);
     static LRESULT CALLBACK MenuWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     std::wstring ActionPath();
+    // Runs the object with its type's default verb (working folder Folder);
+    // true when the shell started it.
+    bool RunDefaultVerb(const std::wstring& Folder);
 
     std::wstring folderPath_;
     bool folderPathValid_ = false;

@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <atomic>
 #include <unordered_map>
+#include <utility>
 
 #include "classlib/Bitmap.h"
 #include "classlib/ExtCtrls.h"
@@ -3676,18 +3677,36 @@ void TShellList::DestroyWnd()
     DeleteBackgroundFile();
 }
 
-DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder)
+namespace {
+
+// The effects Files may have when dropped into Folder, within Allowed; Same
+// Drive tells whether they all share Folder's drive.
+DWORD PossibleDropEffects(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder,
+                          bool& SameDrive)
 {
+    SameDrive = true;
     if (!Files || Files->GetCount() == 0 || Folder.empty()) return DROPEFFECT_NONE;
-    bool sameDrive = true;
+    Allowed &= DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
     for (int i = 0; i < Files->GetCount(); ++i) {
         const std::wstring& f = Files->GetStrings(i);
-        // Already there, or a folder onto itself or into its own tree.
-        if (SamePath(classlib::ExtractFilePath(f), Folder) || SamePath(f, Folder) || IsPathBelow(f, Folder))
-            return DROPEFFECT_NONE;
-        sameDrive = sameDrive && classlib::WideSameText(classlib::ExtractFileDrive(f), classlib::ExtractFileDrive(Folder));
+        // A folder onto itself or into its own tree.
+        if (SamePath(f, Folder) || IsPathBelow(f, Folder)) return DROPEFFECT_NONE;
+        // Already there: only the right button's menu may still make links
+        // beside it.
+        if (SamePath(classlib::ExtractFilePath(f), Folder))
+            Allowed &= (KeyState & MK_RBUTTON) ? DWORD(DROPEFFECT_LINK) : DWORD(DROPEFFECT_NONE);
+        SameDrive = SameDrive && classlib::WideSameText(classlib::ExtractFileDrive(f), classlib::ExtractFileDrive(Folder));
     }
-    return ChooseDropEffect(KeyState, Allowed, sameDrive);
+    return Allowed;
+}
+
+}  // namespace
+
+DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder)
+{
+    bool sameDrive = true;
+    const DWORD possible = PossibleDropEffects(Files, KeyState, Allowed, Folder, sameDrive);
+    return possible ? ChooseDropEffect(KeyState, possible, sameDrive) : DWORD(DROPEFFECT_NONE);
 }
 
 bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::wstring& Folder, DWORD Effect)
@@ -3740,11 +3759,39 @@ bool LinkInto(const classlib::TStringList* Files, const std::wstring& Folder)
     return any;
 }
 
+DWORD AskDropEffect(HWND Owner, POINT At, DWORD Allowed, DWORD Default)
+{
+    Allowed &= DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+    if (!Owner || !::IsWindow(Owner) || !Allowed) return DROPEFFECT_NONE;
+    classlib::TOwnedMenu menu(::CreatePopupMenu());
+    if (!menu) return DROPEFFECT_NONE;
+    // Each entry's command is the effect it stands for; "Cancel" has one of
+    // its own that is no effect.
+    constexpr UINT cancel = 0x100;
+    const std::pair<DWORD, const wchar_t*> entries[] = {
+        {DROPEFFECT_COPY, L"Copy Here"},
+        {DROPEFFECT_MOVE, L"Move Here"},
+        {DROPEFFECT_LINK, L"Create Shortcuts Here"},
+    };
+    for (const auto& [effect, text] : entries)
+        ::AppendMenuW(menu.Get(), MF_STRING | ((Allowed & effect) ? 0u : UINT(MF_GRAYED)), effect, text);
+    ::AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu.Get(), MF_STRING, cancel, L"Cancel");
+    if (Default & Allowed) ::SetMenuDefaultItem(menu.Get(), Default & Allowed, FALSE);
+    const UINT chosen = UINT(::TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY | TPM_LEFTALIGN |
+                                                              TPM_TOPALIGN,
+                                              At.x, At.y, 0, Owner, nullptr));
+    for (const auto& entry : entries)
+        if (chosen == entry.first && (Allowed & entry.first)) return entry.first;
+    return DROPEFFECT_NONE;
+}
+
 namespace {
 
 // The drop target of one file-system folder (reference counted: the
 // controls and OLE hold it). The effect is chosen again at the drop from
-// the key state given there.
+// the key state given there; a drag made with the right button (as the
+// last DragOver saw it) lets the user choose it from a menu instead.
 class TFolderDropTarget final : public classlib::TComObject<IDropTarget, IID_IDropTarget> {
 public:
     TFolderDropTarget(std::wstring Folder, HWND Owner) : folder_(std::move(Folder)), owner_(Owner) {}
@@ -3752,26 +3799,39 @@ public:
     {
         if (!Effect) return E_INVALIDARG;
         files_ = GetFilenamesFromDataObject(Data);
+        keys_ = KeyState;
         *Effect = DropEffectInto(files_.get(), KeyState, *Effect, folder_);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE DragOver(DWORD KeyState, POINTL, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
+        keys_ = KeyState;
         *Effect = DropEffectInto(files_.get(), KeyState, *Effect, folder_);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE DragLeave() override
     {
         files_.reset();
+        keys_ = 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Drop(IDataObject* Data, DWORD KeyState, POINTL, DWORD* Effect) override
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject* Data, DWORD KeyState, POINTL Point, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
         files_.reset();
+        // OLE gives the keys after the button went up: the right button is
+        // known from the drag itself.
+        const bool menu = ((keys_ | KeyState) & MK_RBUTTON) != 0;
+        keys_ = 0;
         std::unique_ptr<classlib::TStringList> files = GetFilenamesFromDataObject(Data);
-        const DWORD effect = DropEffectInto(files.get(), KeyState, *Effect, folder_);
+        const DWORD keys = KeyState | (menu ? DWORD(MK_RBUTTON) : 0);
+        bool sameDrive = true;
+        const DWORD possible = PossibleDropEffects(files.get(), keys, *Effect, folder_, sameDrive);
+        DWORD effect = possible ? ChooseDropEffect(keys, possible, sameDrive) : DWORD(DROPEFFECT_NONE);
+        // The menu offers only what the source allows and the place admits;
+        // the keys' effect is its default.
+        if (menu && effect != DROPEFFECT_NONE) effect = AskDropEffect(owner_, POINT{Point.x, Point.y}, possible, effect);
         bool done = false;
         if (effect == DROPEFFECT_LINK)
             done = LinkInto(files.get(), folder_);
@@ -3786,6 +3846,7 @@ private:
     std::wstring folder_;
     HWND owner_;
     std::unique_ptr<classlib::TStringList> files_;
+    DWORD keys_ = 0;
 };
 
 }  // namespace

@@ -94,10 +94,18 @@ TShellOperations DragOperations(DWORD Effect);
 HRESULT ContinueDragAnswer(BOOL EscapePressed, DWORD KeyState, int DragButton);
 // A new drop target (the caller owns the reference) for the file-system
 // folder Folder: files dropped onto it are copied, moved or linked there
-// (DropEffectInto chooses the effect within what the source allows); Owner
-// is the window of any shell dialog. Drop answers S_OK with the effect done
-// (none when nothing arrived).
+// (DropEffectInto chooses the effect within what the source allows; after
+// a drag with the right button the user chooses it, see AskDropEffect);
+// Owner is the window of any shell dialog and of the menu. Drop answers
+// S_OK with the effect done (none when nothing arrived or the user
+// cancelled).
 IDropTarget* NewFolderDropTarget(const std::wstring& Folder, HWND Owner);
+// Shows the drop menu of a right-button drag at At (screen) on Owner's
+// thread and waits for the choice: "Copy Here", "Move Here", "Create
+// Shortcuts Here", "Cancel"; entries outside Allowed are disabled, Default
+// is the bold entry. Answers the chosen effect, or DROPEFFECT_NONE for
+// "Cancel", a menu closed without a choice, or no window to show it on.
+DWORD AskDropEffect(HWND Owner, POINT At, DWORD Allowed, DWORD Default);
 // Makes a shell link in Folder to each of Files ("<name>.lnk", numbered
 // when taken); true when at least one was written.
 bool LinkInto(const classlib::TStringList* Files, const std::wstring& Folder);
@@ -476,8 +484,9 @@ void SortEntries(std::vector<TFolderEntry>& Entries, TListDetail Detail, bool De
 // copy, then move, then link; DROPEFFECT_NONE when none is allowed.
 DWORD ChooseDropEffect(DWORD KeyState, DWORD Allowed, bool SameDrive);
 // The effect of dropping Files into Folder with KeyState within Allowed
-// (ChooseDropEffect); none without files or folder, for files already in
-// Folder and for a folder dropped onto itself or into its own tree.
+// (ChooseDropEffect); none without files or folder and for a folder
+// dropped onto itself or into its own tree; for files already in Folder
+// none, or a link when the right button drags (MK_RBUTTON).
 DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder);
 // Copies Files into Folder through the shell (moves them for
 // DROPEFFECT_MOVE); true when it went through and something arrived.

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -849,6 +850,129 @@ TEST(ShellCommands, TreeReportsACancelledEdit)
     EXPECT_EQ(cancelled, selected);
     EXPECT_TRUE(Exists(dir.File(L"sub")));
     EXPECT_EQ(tree->GetPath(), dir.File(L"sub"));
+}
+
+// A file type of the test's own, registered while it lives: its default
+// verb "open" runs Command. It goes into the classes root itself: the
+// emulator's root shows the machine's classes only, not the user's.
+struct TestFileType {
+    static constexpr const wchar_t* kExtension = L".albumverbtest";
+    static constexpr const wchar_t* kProgId = L"AlbumVerbTest.File";
+    TestFileType() { SetValue(kExtension, kProgId); }
+    ~TestFileType()
+    {
+        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kExtension);
+        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId);
+    }
+    void SetOpenCommand(const std::wstring& Command)
+    {
+        SetValue(std::wstring(kProgId) + L"\\shell\\open\\command", Command);
+    }
+    static void SetValue(const std::wstring& Key, const std::wstring& Value)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_CLASSES_ROOT, Key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(Value.c_str()),
+                         DWORD((Value.size() + 1) * sizeof(wchar_t)));
+        ::RegCloseKey(key);
+    }
+};
+
+void SendMouse(DWORD Flags, POINT At)
+{
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    const int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
+    in.mi.dx = static_cast<LONG>((At.x * 65535 + w / 2) / (w - 1));
+    in.mi.dy = static_cast<LONG>((At.y * 65535 + h / 2) / (h - 1));
+    in.mi.dwFlags = Flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    ::SendInput(1, &in, sizeof(in));
+}
+
+// A double click with the mouse at the centre of R (client coordinates of
+// Wnd); true once Until holds.
+bool DoubleClickAt(HWND Wnd, RECT R, const std::function<bool()>& Until)
+{
+    POINT at{(R.left + R.right) / 2, (R.top + R.bottom) / 2};
+    ::ClientToScreen(Wnd, &at);
+    SendMouse(0, at);
+    for (int i = 0; i < 2; ++i) {
+        SendMouse(MOUSEEVENTF_LEFTDOWN, at);
+        SendMouse(MOUSEEVENTF_LEFTUP, at);
+    }
+    return shelltest::PumpUntil(Until, 20000);
+}
+
+bool DoubleClickNode(HWND Wnd, HTREEITEM Node, const std::function<bool()>& Until)
+{
+    RECT r{};
+    std::memcpy(&r, &Node, sizeof(Node));
+    ::SendMessageW(Wnd, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r));
+    return DoubleClickAt(Wnd, r, Until);
+}
+
+// With files shown, a double click on the selected file node runs the
+// file's default verb; with an OnDblClick handler (and an owner) the
+// handler alone answers it. The list's file items run it too.
+TEST(ShellCommands, DoubleClickOnAFileRunsItsDefaultVerb)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    Touch(dir.File(L"doc.albumverbtest"));
+    TestFileType type;
+    const std::wstring handled = dir.File(L"handled.txt"), opened = dir.File(L"opened.txt");
+    // A program without a window: a console would show over the form and
+    // take the next clicks.
+    auto markerCommand = [](const std::wstring& Marker) {
+        return L"\"" + std::wstring(VELMO_SHELL_MARKER_EXE) + L"\" \"" + Marker + L"\"";
+    };
+
+    HostForm form;
+    form.SetBounds(0, 0, 300, 300);
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetBounds(0, 0, 300, 300);
+    form.SetVisible(true);
+    tree->SetShowFiles(true);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    HTREEITEM root = shelltest::TreeNode(wnd, nullptr, classlib::ExtractFileName(dir.Path()));
+    ::SendMessageW(wnd, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
+    HTREEITEM file = nullptr;
+    ASSERT_TRUE(shelltest::PumpUntil([&] { return (file = shelltest::TreeNode(wnd, root, L"doc.albumverbtest")); }));
+    ::SendMessageW(wnd, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(file));
+
+    // The handler's turn first. Were the verb run, it would leave
+    // "handled.txt"; the next double click runs it for "opened.txt", so by
+    // the time that one arrives a wrongly started first would have too.
+    int doubleClicks = 0;
+    tree->OnDblClick =
+        classlib::TNotifyEvent::FromFunction([](void* c, classlib::TObject*) { ++*static_cast<int*>(c); }, &doubleClicks);
+    type.SetOpenCommand(markerCommand(handled));
+    EXPECT_TRUE(DoubleClickNode(wnd, file, [&] { return doubleClicks == 1; }));
+
+    tree->OnDblClick = {};
+    type.SetOpenCommand(markerCommand(opened));
+    EXPECT_TRUE(DoubleClickNode(wnd, file, [&] { return Exists(opened); }));
+    EXPECT_EQ(doubleClicks, 1);
+    EXPECT_FALSE(Exists(handled));
+
+    // Beside the tree: its clicks cannot make one with the tree's.
+    form.SetBounds(0, 0, 600, 300);
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetBounds(300, 0, 300, 300);
+    list->SetPath(dir.Path());
+    const std::wstring listed = dir.File(L"listed.txt");
+    type.SetOpenCommand(markerCommand(listed));
+    int item = -1;
+    for (int i = 0; i < list->GetItems()->GetCount(); ++i)
+        if (list->GetItems()->GetItem(i)->GetCaption() == L"doc.albumverbtest") item = i;
+    ASSERT_GE(item, 0);
+    list->GetItems()->GetItem(item)->SetSelected(true);
+    RECT r{};
+    r.left = LVIR_LABEL;
+    ::SendMessageW(list->GetHandle(), LVM_GETITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&r));
+    EXPECT_TRUE(DoubleClickAt(list->GetHandle(), r, [&] { return Exists(listed); }));
 }
 
 }  // namespace

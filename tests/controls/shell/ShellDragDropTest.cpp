@@ -445,21 +445,42 @@ void SendMouse(DWORD Flags, POINTL At)
     ::SendInput(1, &in, sizeof(in));
 }
 
-// Presses the left (or right) button at From, moves in steps to To and
-// lets go.
-void MouseDrag(POINTL From, POINTL To, std::atomic<bool>& Done, bool Right)
+void SendKey(WORD Key, bool Up)
 {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = Key;
+    in.ki.dwFlags = Up ? KEYEVENTF_KEYUP : 0;
+    ::SendInput(1, &in, sizeof(in));
+}
+
+// Presses the left (or right) button at From, moves in steps to To and
+// lets go; Keys (MK_CONTROL, MK_SHIFT) are held from before the press to
+// after the release. A held key repeats, as a real one does: the display
+// server's own key state is taken over whenever the pointer enters a
+// window, which would otherwise let go of the keys.
+void MouseDrag(POINTL From, POINTL To, std::atomic<bool>& Done, bool Right, DWORD Keys)
+{
+    auto hold = [Keys] {
+        if (Keys & MK_CONTROL) SendKey(VK_CONTROL, false);
+        if (Keys & MK_SHIFT) SendKey(VK_SHIFT, false);
+    };
     SendMouse(0, From);
     ::Sleep(50);
+    hold();
     SendMouse(Right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN, From);
     for (int step = 1; step <= 20; ++step) {
         ::Sleep(30);
+        hold();
         SendMouse(0, POINTL{From.x + (To.x - From.x) * step / 20, From.y + (To.y - From.y) * step / 20});
     }
     ::Sleep(100);
+    hold();
     SendMouse(0, To);
     ::Sleep(100);
     SendMouse(Right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP, To);
+    if (Keys & MK_SHIFT) SendKey(VK_SHIFT, true);
+    if (Keys & MK_CONTROL) SendKey(VK_CONTROL, true);
     Done = true;
 }
 
@@ -494,7 +515,7 @@ TEST(ShellDragDrop, DragsOutOfListAndTreeWithTheMouse)
     ASSERT_GE(a, 0);
     list->GetItems()->GetItem(a)->SetSelected(true);
     std::atomic<bool> done{false};
-    std::thread mouse(MouseDrag, ListItemPoint(list, a), TreeNodePoint(wnd, dst), std::ref(done), false);
+    std::thread mouse(MouseDrag, ListItemPoint(list, a), TreeNodePoint(wnd, dst), std::ref(done), false, 0);
     const bool arrived = shelltest::PumpUntil([&] { return done && Exists(dir.File(L"dst\\a.jpg")); }, 10000);
     mouse.join();
     shelltest::PumpFor(100);
@@ -509,20 +530,8 @@ TEST(ShellDragDrop, DragsOutOfListAndTreeWithTheMouse)
     EXPECT_EQ(treeReports.Calls[0].Operation, OperationBit(shell::sopMove) | OperationBit(shell::sopDrop));
     EXPECT_EQ(treeReports.Calls[0].Destination, dir.File(L"dst"));
 
-    // The right button drags too (once the list has let the moved file go).
-    ASSERT_TRUE(shelltest::PumpUntil([&] { return ListIndex(list, L"a.jpg") < 0; }));
-    const int b = ListIndex(list, L"b.jpg");
-    ASSERT_GE(b, 0);
-    list->GetItems()->GetItem(b)->SetSelected(true);
-    done = false;
-    std::thread right(MouseDrag, ListItemPoint(list, b), TreeNodePoint(wnd, dst), std::ref(done), true);
-    const bool rightArrived = shelltest::PumpUntil([&] { return done && Exists(dir.File(L"dst\\b.jpg")); }, 10000);
-    right.join();
-    shelltest::PumpFor(100);
-    EXPECT_TRUE(rightArrived);
-    EXPECT_EQ(listReports.Calls.size(), 2u);
-
     // The tree's node "dst" dragged onto the list (showing "list").
+    ASSERT_TRUE(shelltest::PumpUntil([&] { return ListIndex(list, L"a.jpg") < 0; }));
     list->SetPath(dir.File(L"list"));
     listReports.Calls.clear();
     treeReports.Calls.clear();
@@ -530,7 +539,7 @@ TEST(ShellDragDrop, DragsOutOfListAndTreeWithTheMouse)
     ::GetClientRect(list->GetHandle(), &client);
     client.top = client.bottom - 60;
     done = false;
-    std::thread mouse2(MouseDrag, TreeNodePoint(wnd, dst), ScreenCentre(list->GetHandle(), client), std::ref(done), false);
+    std::thread mouse2(MouseDrag, TreeNodePoint(wnd, dst), ScreenCentre(list->GetHandle(), client), std::ref(done), false, 0);
     const bool moved = shelltest::PumpUntil([&] { return done && Exists(dir.File(L"list\\dst\\a.jpg")); }, 10000);
     mouse2.join();
     shelltest::PumpFor(100);
@@ -546,12 +555,243 @@ TEST(ShellDragDrop, DragsOutOfListAndTreeWithTheMouse)
     // The root stays: a drag of it starts nothing.
     treeReports.Calls.clear();
     done = false;
-    std::thread mouse3(MouseDrag, TreeNodePoint(wnd, root), ScreenCentre(list->GetHandle(), client), std::ref(done), false);
+    std::thread mouse3(MouseDrag, TreeNodePoint(wnd, root), ScreenCentre(list->GetHandle(), client), std::ref(done), false, 0);
     shelltest::PumpUntil([&] { return done.load(); }, 10000);
     mouse3.join();
     shelltest::PumpFor(200);
     EXPECT_TRUE(Exists(dir.Path()));
     EXPECT_TRUE(treeReports.Calls.empty());
+}
+
+// Answers the next drop menu shown on this thread with keys, as a user
+// would: its entries are read once it shows, then the arrow key steps down
+// until Choice is highlighted and Enter takes it (Escape when Choice is
+// empty).
+struct DropMenuAnswer {
+    struct Entry {
+        std::wstring Text;  // empty for the separator
+        bool Enabled;
+    };
+    static inline std::wstring choice;
+    static inline std::vector<Entry> entries;
+    static inline std::wstring defaultText;
+    static inline RECT shownAt;
+    static inline int target;
+    static inline int steps;
+    static inline std::atomic<bool> answered;
+
+    static void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD)
+    {
+        HWND window = ::FindWindowW(L"#32768", nullptr);
+        if (answered || !window || !::IsWindowVisible(window)) return;
+        auto menu = reinterpret_cast<HMENU>(::SendMessageW(window, 0x01E1 /* MN_GETHMENU */, 0, 0));
+        if (!menu) return;
+        if (entries.empty()) {
+            ::GetWindowRect(window, &shownAt);
+            for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
+                wchar_t text[256] = {};
+                ::GetMenuStringW(menu, UINT(i), text, 256, MF_BYPOSITION);
+                const UINT state = ::GetMenuState(menu, UINT(i), MF_BYPOSITION);
+                entries.push_back({text, !(state & (MF_SEPARATOR | MF_DISABLED | MF_GRAYED))});
+                if (!choice.empty() && choice == text) target = i;
+            }
+            const UINT byPos = ::GetMenuDefaultItem(menu, TRUE, GMDI_USEDISABLED);
+            if (byPos != UINT(-1) && byPos < entries.size()) defaultText = entries[byPos].Text;
+            if (target < 0) {
+                ::PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
+                answered = true;
+            }
+            return;
+        }
+        // One step per tick: the menu shows each step before the next.
+        if (::GetMenuState(menu, UINT(target), MF_BYPOSITION) & MF_HILITE) {
+            ::PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0);
+            answered = true;
+        } else if (++steps > 12) {
+            ::EndMenu();
+            answered = true;
+        } else {
+            ::PostMessageW(window, WM_KEYDOWN, VK_DOWN, 0);
+        }
+    }
+    explicit DropMenuAnswer(const std::wstring& Choice)
+    {
+        choice = Choice;
+        entries.clear();
+        defaultText.clear();
+        shownAt = RECT{};
+        target = -1;
+        steps = 0;
+        answered = false;
+        id = ::SetTimer(nullptr, 0, 50, &OnTimer);
+    }
+    ~DropMenuAnswer() { ::KillTimer(nullptr, id); }
+    UINT_PTR id;
+};
+
+// Files dragged with the right button out of one list and let go over
+// another list's background or over a tree node: the drop point shows the
+// menu (entries the source did not allow disabled, the keys' effect bold),
+// and what the user chooses is done and reported; Cancel and Escape leave
+// everything as it was and report nothing.
+TEST(ShellDragDrop, RightButtonDropAsksWhatToDo)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* d : {L"src", L"dst", L"node"}) ::CreateDirectoryW(dir.File(d).c_str(), nullptr);
+
+    HostForm form;
+    form.SetBounds(0, 0, 900, 300);
+    auto* source = Placed<shell::TShellList>(form, 0, 300);
+    auto* list = Placed<shell::TShellList>(form, 300, 300);
+    auto* tree = Placed<shell::TShellTree>(form, 600, 300);
+    form.SetVisible(true);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND treeWnd = tree->GetHandle();
+    HTREEITEM node = TreeNode(treeWnd, TreeNode(treeWnd, nullptr, classlib::ExtractFileName(dir.Path())), L"node");
+    ASSERT_NE(node, nullptr);
+    list->SetPath(dir.File(L"dst"));
+    Reports sourceReports, listReports, treeReports;
+    source->OnOperation = sourceReports.Handler();
+    list->OnOperation = listReports.Handler();
+    tree->OnOperation = treeReports.Handler();
+    RECT client{};
+    ::GetClientRect(list->GetHandle(), &client);
+    client.top = client.bottom - 60;
+    const POINTL listBackground = ScreenCentre(list->GetHandle(), client);
+
+    const std::wstring copyHere = L"Copy Here", moveHere = L"Move Here", linkHere = L"Create Shortcuts Here",
+                       cancel = L"Cancel";
+    enum Target { ToList, ToNode };
+    struct Case {
+        Target to;
+        DWORD keys;
+        shell::TShCopyMode sourceMode;
+        std::wstring defaultEntry;
+        bool moveEnabled, linkEnabled;
+        std::wstring choose;  // empty: Escape
+        DWORD effect;
+    };
+    const Case cases[] = {
+        // Same drive: a plain drag would move.
+        {ToList, 0, shell::cmDefault, moveHere, true, true, moveHere, DROPEFFECT_MOVE},
+        {ToList, MK_CONTROL, shell::cmDefault, copyHere, true, true, linkHere, DROPEFFECT_LINK},
+        {ToList, 0, shell::cmCopy, copyHere, false, false, copyHere, DROPEFFECT_COPY},
+        {ToList, 0, shell::cmDefault, moveHere, true, true, L"", DROPEFFECT_NONE},
+        {ToNode, 0, shell::cmDefault, moveHere, true, true, copyHere, DROPEFFECT_COPY},
+        {ToNode, MK_CONTROL | MK_SHIFT, shell::cmDefault, linkHere, true, true, moveHere, DROPEFFECT_MOVE},
+        {ToNode, 0, shell::cmDefault, moveHere, true, true, cancel, DROPEFFECT_NONE},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::wstring name = L"f" + std::to_wstring(++n) + L".jpg";
+        SCOPED_TRACE(::testing::Message() << "case " << n);
+        Touch(dir.File(L"src\\" + name));
+        source->SetPath(dir.File(L"src"));
+        source->Populate();
+        source->SetCopyMode(c.sourceMode);
+        ASSERT_TRUE(shelltest::PumpUntil([&] { return ListIndex(source, name) >= 0; }));
+        // The keys held during the drag reach the window that has the focus.
+        ::SetForegroundWindow(form.GetHandle());
+        ::SetFocus(source->GetHandle());
+        for (int i = 0; i < source->GetItems()->GetCount(); ++i) source->GetItems()->GetItem(i)->SetSelected(false);
+        source->GetItems()->GetItem(ListIndex(source, name))->SetSelected(true);
+        sourceReports.Calls.clear();
+        listReports.Calls.clear();
+        treeReports.Calls.clear();
+        const std::wstring folder = dir.File(c.to == ToList ? L"dst" : L"node");
+        const POINTL drop = c.to == ToList ? listBackground : TreeNodePoint(treeWnd, node);
+
+        DropMenuAnswer answer(c.choose);
+        std::atomic<bool> done{false};
+        std::thread mouse(MouseDrag, ListItemPoint(source, ListIndex(source, name)), drop, std::ref(done), true,
+                          c.keys);
+        // The drag, the menu and the drop run inside the pumped messages:
+        // once both are over, the drop has finished.
+        const bool over = shelltest::PumpUntil([&] { return done && DropMenuAnswer::answered; }, 15000);
+        mouse.join();
+        ASSERT_TRUE(over);
+
+        const std::vector<DropMenuAnswer::Entry> expected = {
+            {copyHere, true}, {moveHere, c.moveEnabled}, {linkHere, c.linkEnabled}, {L"", false}, {cancel, true}};
+        ASSERT_EQ(DropMenuAnswer::entries.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(DropMenuAnswer::entries[i].Text, expected[i].Text) << i;
+            EXPECT_EQ(DropMenuAnswer::entries[i].Enabled, expected[i].Enabled) << i;
+        }
+        EXPECT_EQ(DropMenuAnswer::defaultText, c.defaultEntry);
+        EXPECT_EQ(DropMenuAnswer::shownAt.left, drop.x);
+        EXPECT_EQ(DropMenuAnswer::shownAt.top, drop.y);
+
+        const std::wstring from = dir.File(L"src\\" + name), to = folder + L"\\" + name;
+        EXPECT_EQ(Exists(from), c.effect != DROPEFFECT_MOVE);
+        EXPECT_EQ(Exists(to), c.effect == DROPEFFECT_COPY || c.effect == DROPEFFECT_MOVE);
+        if (c.effect == DROPEFFECT_LINK)
+            EXPECT_EQ(shell::GetShellLinkTarget(to + L".lnk"), from);
+        else
+            EXPECT_FALSE(Exists(to + L".lnk"));
+
+        // The effect done is what both sides report.
+        const auto copy = OperationBit(shell::sopCopy), move = OperationBit(shell::sopMove),
+                   drag = OperationBit(shell::sopDrag), dropped = OperationBit(shell::sopDrop),
+                   remove = OperationBit(shell::sopRemove);
+        const Reports& targetReports = c.to == ToList ? listReports : treeReports;
+        EXPECT_TRUE((c.to == ToList ? treeReports : listReports).Calls.empty());
+        if (c.effect == DROPEFFECT_NONE) {
+            EXPECT_TRUE(sourceReports.Calls.empty());
+            EXPECT_TRUE(targetReports.Calls.empty());
+            continue;
+        }
+        ASSERT_EQ(sourceReports.Calls.size(), 1u);
+        ASSERT_EQ(targetReports.Calls.size(), 1u);
+        EXPECT_TRUE(shell::SamePath(targetReports.Calls[0].Destination, folder)) << targetReports.Calls[0].Destination;
+        switch (c.effect) {
+        case DROPEFFECT_COPY:
+            EXPECT_EQ(sourceReports.Calls[0].Operation, copy | drag);
+            EXPECT_EQ(targetReports.Calls[0].Operation, copy | dropped);
+            break;
+        case DROPEFFECT_MOVE:
+            EXPECT_EQ(sourceReports.Calls[0].Operation, move | remove | drag);
+            EXPECT_EQ(targetReports.Calls[0].Operation, move | dropped);
+            break;
+        default:
+            EXPECT_EQ(sourceReports.Calls[0].Operation, drag);
+            EXPECT_EQ(targetReports.Calls[0].Operation, dropped);
+            break;
+        }
+    }
+
+    // Onto the list's own background, where the files already are: the
+    // right button may still make links beside them, and nothing else.
+    const std::wstring name = L"own.jpg";
+    Touch(dir.File(L"src\\" + name));
+    source->SetCopyMode(shell::cmDefault);
+    source->Populate();
+    ASSERT_TRUE(shelltest::PumpUntil([&] { return ListIndex(source, name) >= 0; }));
+    for (int i = 0; i < source->GetItems()->GetCount(); ++i) source->GetItems()->GetItem(i)->SetSelected(false);
+    source->GetItems()->GetItem(ListIndex(source, name))->SetSelected(true);
+    sourceReports.Calls.clear();
+    ::GetClientRect(source->GetHandle(), &client);
+    client.top = client.bottom - 60;
+    {
+        DropMenuAnswer answer(linkHere);
+        std::atomic<bool> done{false};
+        std::thread mouse(MouseDrag, ListItemPoint(source, ListIndex(source, name)),
+                          ScreenCentre(source->GetHandle(), client), std::ref(done), true, 0);
+        const bool over = shelltest::PumpUntil([&] { return done && DropMenuAnswer::answered; }, 15000);
+        mouse.join();
+        ASSERT_TRUE(over);
+    }
+    ASSERT_EQ(DropMenuAnswer::entries.size(), 5u);
+    EXPECT_FALSE(DropMenuAnswer::entries[0].Enabled);
+    EXPECT_FALSE(DropMenuAnswer::entries[1].Enabled);
+    EXPECT_TRUE(DropMenuAnswer::entries[2].Enabled);
+    EXPECT_EQ(DropMenuAnswer::defaultText, linkHere);
+    EXPECT_EQ(shell::GetShellLinkTarget(dir.File(L"src\\own.jpg.lnk")), dir.File(L"src\\own.jpg"));
+    EXPECT_TRUE(Exists(dir.File(L"src\\own.jpg")));
+    ASSERT_EQ(sourceReports.Calls.size(), 2u);
+    EXPECT_EQ(sourceReports.Calls[0].Operation, OperationBit(shell::sopDrop));
+    EXPECT_EQ(sourceReports.Calls[1].Operation, OperationBit(shell::sopDrag));
 }
 
 }  // namespace
