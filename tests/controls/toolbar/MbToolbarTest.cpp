@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -663,6 +664,179 @@ TEST(MbToolbar, AClickOnAMenuRowEntryLeavesItsPopupOpen)
         EXPECT_TRUE(closed);
         EXPECT_EQ(exits.Hits, onEntryAgain ? 0 : 1);
     }
+}
+
+// The screen centre of entry Index of view V.
+POINT EntryCentre(TMbView* V, int Index)
+{
+    RECT r = V->ViewerList[Index]->EntryRect;
+    const HWND host = V->Wnd ? V->Wnd : V->HostWindow->GetHandle();  // a popup's own window, or the row's
+    ::MapWindowPoints(host, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+struct THits {
+    std::atomic<int> N{0};
+    void Hit(classlib::TObject*) { ++N; }
+};
+
+// A menu row (File: Open, Recent > First; Edit: Copy) over a button, driven
+// by a user's mouse and keyboard through the platform's input queue.
+class MbMenuRowMouse : public ::testing::Test {
+protected:
+    MbMenuRowMouse()
+    {
+        form.SetBounds(360, 260, 420, 300);
+        bar = new TMbToolbar(&form);
+        bar->SetParent(&form);
+        file = AddEntry(form, bar->GetItems(), new TMbSubmenuItem(&form), L"File");
+        open = AddEntry(form, file, new TMbItem(&form), L"Open");
+        recent = AddEntry(form, file, new TMbSubmenuItem(&form), L"Recent");
+        first = AddEntry(form, recent, new TMbItem(&form), L"First");
+        AddEntry(form, file, new TMbItem(&form), L"Exit");
+        edit = AddEntry(form, bar->GetItems(), new TMbSubmenuItem(&form), L"Edit");
+        AddEntry(form, edit, new TMbItem(&form), L"Copy");
+        open->OnClick = classlib::TNotifyEvent(&opens, &THits::Hit);
+        first->OnClick = classlib::TNotifyEvent(&firsts, &THits::Hit);
+        button = new classlib::TButton(&form);
+        button->SetParent(&form);
+        button->SetBounds(200, 200, 120, 40);
+        button->OnClick = classlib::TNotifyEvent(&presses, &THits::Hit);
+        ShowActive(form);
+    }
+    POINT BarEntry(int Index) { return EntryCentre(bar->GetView(), Index); }
+    TMbView* Row() { return bar->GetView(); }
+    // Clicks the row's entry Index and waits for its popup.
+    bool OpenByClick(TInputDriver& D, int Index)
+    {
+        const POINT at = BarEntry(Index);
+        D.RealMoveTo(at);
+        D.RealPress(at);
+        const bool opened = WaitFor([&] { return Row()->OpenSubView && VisiblePopup(); });
+        D.RealRelease(at);
+        return opened;
+    }
+    // Runs Steps on a second thread while this one serves the messages
+    // (the menu loops run inside them).
+    void Drive(const std::function<void(TInputDriver&)>& Steps)
+    {
+        std::atomic<bool> done{false};
+        RunDriven(
+            [&] {
+                while (!done) classlib::Application->ProcessMessages(), ::Sleep(5);
+                classlib::Application->ProcessMessages();
+            },
+            [&](TInputDriver& d) {
+                struct TDone {
+                    std::atomic<bool>& Flag;
+                    ~TDone() { Flag = true; }
+                } finish{done};
+                Steps(d);
+                // Whatever a failed step left open is closed for the next test.
+                for (int i = 0; i < 4 && d.Capture(); ++i) d.RealKey(VK_ESCAPE);
+            });
+    }
+    // After the menu closed, the clicks it deferred have run.
+    void Settle()
+    {
+        classlib::Application->ProcessMessages();
+        classlib::Application->ProcessMessages();
+    }
+
+    classlib::TForm form{nullptr};
+    TMbToolbar* bar = nullptr;
+    TMbCustomItem *file = nullptr, *open = nullptr, *recent = nullptr, *first = nullptr, *edit = nullptr;
+    classlib::TButton* button = nullptr;
+    THits opens, firsts, presses;
+};
+
+// With a popup open, the pointer on the next entry of the row opens that
+// entry's popup instead; Esc closes the popup and leaves the row in menu
+// mode, a second Esc ends the menu.
+TEST_F(MbMenuRowMouse, TheOpenPopupFollowsThePointerAndEscStepsBack)
+{
+    bool followed = false, steppedBack = false, ended = false;
+    Drive([&](TInputDriver& d) {
+        if (!OpenByClick(d, 0)) return;
+        d.RealMoveTo(BarEntry(1));
+        followed = WaitFor([&] { return Row()->OpenSubViewer == Row()->ViewerList[1] && VisiblePopup(); });
+        d.RealKey(VK_ESCAPE);
+        steppedBack = WaitFor([&] { return !VisiblePopup(); }) && d.Capture() != nullptr &&
+                      Row()->SelectedViewer == Row()->ViewerList[1];
+        d.RealKey(VK_ESCAPE);
+        ended = d.WaitReleased();
+    });
+    EXPECT_TRUE(followed);
+    EXPECT_TRUE(steppedBack) << "the first Esc closes only the popup";
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(VisiblePopup(), nullptr);
+}
+
+// Resting on a submenu entry opens its submenu after the delay; a click on
+// an entry there runs its click once and closes every level.
+TEST_F(MbMenuRowMouse, HoveringOpensTheSubmenuAndItsEntryClicksOnce)
+{
+    bool subOpened = false, closed = false;
+    Drive([&](TInputDriver& d) {
+        if (!OpenByClick(d, 0)) return;
+        TMbView* popup = Row()->OpenSubView;
+        d.RealMoveTo(EntryCentre(popup, 1));
+        subOpened = WaitFor([&] { return popup->OpenSubView != nullptr; });
+        if (!subOpened) return;
+        const POINT at = EntryCentre(popup->OpenSubView, 0);
+        d.RealMoveTo(at);
+        d.RealPress(at);
+        d.RealRelease(at);
+        closed = d.WaitReleased() && WaitFor([] { return !VisiblePopup(); });
+        WaitFor([&] { return firsts.N > 0; });
+    });
+    Settle();
+    EXPECT_TRUE(subOpened);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(firsts.N, 1);
+    EXPECT_EQ(opens.N, 0);
+}
+
+// Pressing on the row's entry, dragging into its popup and releasing on an
+// entry chooses that entry.
+TEST_F(MbMenuRowMouse, PressDragAndReleaseOnAnEntryChoosesIt)
+{
+    bool closed = false;
+    Drive([&](TInputDriver& d) {
+        const POINT on = BarEntry(0);
+        d.RealMoveTo(on);
+        d.RealPress(on);
+        if (!WaitFor([&] { return Row()->OpenSubView && VisiblePopup(); })) return;
+        const POINT target = EntryCentre(Row()->OpenSubView, 0);
+        d.RealMoveTo(POINT{on.x, on.y + 8});
+        d.RealMoveTo(target);
+        d.RealRelease(target);
+        closed = d.WaitReleased() && WaitFor([] { return !VisiblePopup(); });
+        WaitFor([&] { return opens.N > 0; });
+    });
+    Settle();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(opens.N, 1);
+}
+
+// A click outside every menu closes it, and the press stays in the queue
+// for the window under the pointer: the button there is clicked.
+TEST_F(MbMenuRowMouse, AClickOutsideClosesTheMenuAndReachesTheWindowThere)
+{
+    bool closed = false;
+    Drive([&](TInputDriver& d) {
+        if (!OpenByClick(d, 1)) return;
+        POINT at{60, 20};
+        ::ClientToScreen(button->GetHandle(), &at);
+        d.RealMoveTo(at);
+        d.RealPress(at);
+        d.RealRelease(at);
+        closed = d.WaitReleased() && WaitFor([] { return !VisiblePopup(); });
+        WaitFor([&] { return presses.N > 0; });
+    });
+    Settle();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(presses.N, 1) << "the click reaches the button";
 }
 
 struct TShortCutCount {
