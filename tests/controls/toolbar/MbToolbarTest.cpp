@@ -839,6 +839,98 @@ TEST_F(MbMenuRowMouse, AClickOutsideClosesTheMenuAndReachesTheWindowThere)
     EXPECT_EQ(presses.N, 1) << "the click reaches the button";
 }
 
+// Button entries of a toolbar under a user's mouse: a press and release on
+// the button clicks it once, a release away from it does not; the arrow
+// part of a dropdown button opens its popup (and the release of that press
+// leaves it open), its button part clicks.
+TEST(MbToolbarButtons, PressAndReleaseOnTheButtonClickIt)
+{
+    enum TSpot { Save, Off, UndoButton, UndoArrow };
+    enum TAct { Move, Press, Release };
+    struct TStep {
+        TAct Act;
+        TSpot Spot;
+    };
+    struct TCase {
+        const char* Name;
+        std::vector<TStep> Steps;
+        int Saves, Undos;
+        bool PopupOpen;
+    };
+    const TCase cases[] = {
+        {"on the button", {{Press, Save}, {Release, Save}}, 1, 0, false},
+        {"moved off", {{Press, Save}, {Move, Off}, {Release, Off}}, 0, 0, false},
+        {"moved off and back", {{Press, Save}, {Move, Off}, {Move, Save}, {Release, Save}}, 1, 0, false},
+        {"dropdown's button part", {{Press, UndoButton}, {Release, UndoButton}}, 0, 1, false},
+        {"dropdown's arrow", {{Press, UndoArrow}, {Release, UndoArrow}}, 0, 0, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        classlib::TForm form(nullptr);
+        form.SetBounds(520, 120, 360, 240);
+        auto* bar = new TMbToolbar(&form);
+        bar->SetParent(&form);
+        TMbCustomItem* save = AddEntry(form, bar->GetItems(), new TMbItem(&form), L"Save");
+        auto* undo = new TMbSubmenuItem(&form);
+        undo->SetDropdownCombo(true);
+        AddEntry(form, bar->GetItems(), undo, L"Undo");
+        AddEntry(form, undo, new TMbItem(&form), L"Typing");
+        THits saves, undos;
+        save->OnClick = classlib::TNotifyEvent(&saves, &THits::Hit);
+        undo->OnClick = classlib::TNotifyEvent(&undos, &THits::Hit);
+        ShowActive(form);
+        TMbView* view = bar->GetView();
+        auto spot = [&](TSpot S) {
+            if (S == Save) return EntryCentre(view, 0);
+            POINT p = EntryCentre(view, 1);
+            RECT r = view->ViewerList[1]->EntryRect;
+            ::MapWindowPoints(bar->GetHandle(), HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+            if (S == UndoButton) p.x = r.left + 6;
+            if (S == UndoArrow) p.x = r.right - 4;
+            if (S == Off) p = POINT{r.left, r.bottom + 80};
+            return p;
+        };
+        std::atomic<bool> done{false};
+        bool popupOpen = false, ended = false;
+        RunDriven(
+            [&] {
+                while (!done) classlib::Application->ProcessMessages(), ::Sleep(5);
+                classlib::Application->ProcessMessages();
+                classlib::Application->ProcessMessages();
+            },
+            [&](TInputDriver& d) {
+                struct TDone {
+                    std::atomic<bool>& Flag;
+                    ~TDone() { Flag = true; }
+                } finish{done};
+                d.RealMoveTo(spot(c.Steps[0].Spot));
+                for (const TStep& s : c.Steps) {
+                    const POINT at = spot(s.Spot);
+                    if (s.Act == Move) d.RealMoveTo(at);
+                    if (s.Act == Press) {
+                        d.RealPress(at);
+                        d.WaitCapture();  // the loop runs
+                    }
+                    if (s.Act == Release) d.RealRelease(at);
+                }
+                if (c.PopupOpen) {
+                    // The release was taken before the move after it.
+                    d.RealMoveTo(EntryCentre(view, 1));
+                    popupOpen = view->OpenSubView != nullptr && VisiblePopup() != nullptr;
+                    d.RealKey(VK_ESCAPE);
+                    d.RealKey(VK_ESCAPE);
+                }
+                ended = d.WaitReleased();
+                WaitFor([&] { return saves.N + undos.N >= c.Saves + c.Undos; });
+            });
+        EXPECT_TRUE(ended);
+        EXPECT_EQ(popupOpen, c.PopupOpen);
+        EXPECT_EQ(saves.N, c.Saves);
+        EXPECT_EQ(undos.N, c.Undos);
+        EXPECT_EQ(VisiblePopup(), nullptr);
+    }
+}
+
 struct TShortCutCount {
     int Hits = 0;
     void Hit(classlib::TObject*) { ++Hits; }
