@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -583,6 +584,56 @@ TEST_F(VelmoProgram, FailuresGiveAMessageAndLeaveTheWindowUsable)
     DWORD exitCode = 99;
     EXPECT_TRUE(app.WaitForEnd(IDYES, 20000, &exitCode)) << "Esc did not close the program";
     EXPECT_EQ(exitCode, 0u);
+}
+
+// A user's right click on a file of the file list shows the popup menu
+// with the large preview; its entry chosen with the left button opens the
+// preview window on that file, and the menu is gone.
+TEST_F(VelmoProgram, RightClickOnAFileOffersItsLargePreview)
+{
+    ChooseFolder(work_ + L"\\photos", 6);
+    HWND list = Control(L"LV1");
+    ASSERT_TRUE(list);
+    const int row = 2;
+    const std::wstring name = ListItemText(app.Process(), list, row);
+    const RECT item = ListItemRect(app.Process(), list, row);
+    ASSERT_FALSE(name.empty());
+    ASSERT_LT(item.left, item.right);
+    ::SetForegroundWindow(app.Main());
+    const POINT at{(item.left + item.right) / 2, (item.top + item.bottom) / 2};
+    RealMouse(at);
+    RealMouse(at, MOUSEEVENTF_RIGHTDOWN);
+    RealMouse(at, MOUSEEVENTF_RIGHTUP);
+    HWND popup = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto found = TopWindows(app.Pid(), L"VelmoMbPopupWindow");
+            popup = found.empty() ? nullptr : found[0];
+            return popup != nullptr;
+        },
+        10000))
+        << "no popup menu after the right click";
+    RECT menu{};
+    ::GetWindowRect(popup, &menu);
+    EXPECT_LE(std::abs(menu.left - at.x), 2) << "the menu opens at the pointer";
+    EXPECT_LE(std::abs(menu.top - at.y), 2);
+    Screenshot(L"05-file-popup");
+
+    const POINT entry{(menu.left + menu.right) / 2, (menu.top + menu.bottom) / 2};
+    RealMouse(entry);
+    RealMouse(entry, MOUSEEVENTF_LEFTDOWN);
+    RealMouse(entry, MOUSEEVENTF_LEFTUP);
+    HWND preview = nullptr;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const auto found = TopWindows(app.Pid(), L"TfrmPreview");
+            preview = found.empty() ? nullptr : found[0];
+            return preview && GetText(preview) == name;
+        },
+        10000))
+        << "no preview of " << Utf8(name) << (preview ? ", the preview shows " + Utf8(GetText(preview)) : "");
+    EXPECT_TRUE(TopWindows(app.Pid(), L"VelmoMbPopupWindow").empty()) << "the menu stays open";
+    Screenshot(L"06-large-preview");
 }
 
 }  // namespace
