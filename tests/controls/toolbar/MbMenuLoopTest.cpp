@@ -521,10 +521,11 @@ struct THits {
 
 // The right-button release that opened the menu leaves it open; then a
 // click on an entry runs it once, a click outside closes the menu and
-// reaches the button under the pointer.
+// reaches the button under the pointer, and a right click elsewhere on the
+// window opens the menu again there.
 TEST(MbPopupMenuMouse, ARightClickOpensTheMenuForTheNextClick)
 {
-    enum TNext { LeftOnEntry, RightOnEntry, LeftOnButton };
+    enum TNext { LeftOnEntry, RightOnEntry, LeftOnButton, RightElsewhere };
     struct TCase {
         const char* Name;
         TNext Next;
@@ -533,6 +534,7 @@ TEST(MbPopupMenuMouse, ARightClickOpensTheMenuForTheNextClick)
         {"left click on an entry", LeftOnEntry, 1, 0},
         {"right click on an entry", RightOnEntry, 1, 0},
         {"click outside, on a button", LeftOnButton, 0, 1},
+        {"right click elsewhere", RightElsewhere, 0, 0},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -563,7 +565,7 @@ TEST(MbPopupMenuMouse, ARightClickOpensTheMenuForTheNextClick)
 
         POINT at{60, 50};
         ::ClientToScreen(form.GetHandle(), &at);
-        bool openAfterRelease = false, ended = false;
+        bool openAfterRelease = false, ended = false, reopened = false;
         std::atomic<bool> done{false};
         mbtest::RunDriven(
             [&] {
@@ -593,7 +595,19 @@ TEST(MbPopupMenuMouse, ARightClickOpensTheMenuForTheNextClick)
                     ::ClientToScreen(button->GetHandle(), &target);
                     d.RealMoveTo(target);
                 }
-                if (c.Next == RightOnEntry) {
+                if (c.Next == RightElsewhere) {
+                    target = POINT{at.x + 150, at.y + 20};
+                    d.RealMoveTo(target);
+                    d.RealRightPress(target);
+                    d.RealRightRelease(target);
+                    reopened = mbtest::WaitFor([&] {
+                        RECT r{};
+                        const HWND w = VisiblePopup(0);
+                        return w && ::GetWindowRect(w, &r) && r.left == target.x && r.top == target.y &&
+                               d.Capture() != nullptr;
+                    });
+                    d.RealKey(VK_ESCAPE);
+                } else if (c.Next == RightOnEntry) {
                     d.RealRightPress(target);
                     d.RealRightRelease(target);
                 } else {
@@ -607,6 +621,7 @@ TEST(MbPopupMenuMouse, ARightClickOpensTheMenuForTheNextClick)
         ::SetWindowLongPtrW(form.GetHandle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gFormProc));
         EXPECT_TRUE(openAfterRelease);
         EXPECT_TRUE(ended);
+        EXPECT_EQ(reopened, c.Next == RightElsewhere) << "opened again at the second right click";
         EXPECT_EQ(entries.N, c.Entries);
         EXPECT_EQ(buttons.N, c.Buttons);
     }
