@@ -772,17 +772,21 @@ TEST_F(MbMenuRowMouse, TheOpenPopupFollowsThePointerAndEscStepsBack)
     EXPECT_EQ(VisiblePopup(), nullptr);
 }
 
-// Resting on a submenu entry opens its submenu after the delay; a click on
-// an entry there runs its click once and closes every level.
+// Resting on a submenu entry opens its submenu after the delay, resting on
+// another entry closes it again; a click on an entry of the submenu runs
+// its click once and closes every level.
 TEST_F(MbMenuRowMouse, HoveringOpensTheSubmenuAndItsEntryClicksOnce)
 {
-    bool subOpened = false, closed = false;
+    bool subOpened = false, subClosed = false, closed = false;
     Drive([&](TInputDriver& d) {
         if (!OpenByClick(d, 0)) return;
         TMbView* popup = Row()->OpenSubView;
         d.RealMoveTo(EntryCentre(popup, 1));
         subOpened = WaitFor([&] { return popup->OpenSubView != nullptr; });
-        if (!subOpened) return;
+        d.RealMoveTo(EntryCentre(popup, 2));
+        subClosed = WaitFor([&] { return popup->OpenSubView == nullptr; });
+        d.RealMoveTo(EntryCentre(popup, 1));
+        if (!subOpened || !WaitFor([&] { return popup->OpenSubView != nullptr; })) return;
         const POINT at = EntryCentre(popup->OpenSubView, 0);
         d.RealMoveTo(at);
         d.RealPress(at);
@@ -792,6 +796,7 @@ TEST_F(MbMenuRowMouse, HoveringOpensTheSubmenuAndItsEntryClicksOnce)
     });
     Settle();
     EXPECT_TRUE(subOpened);
+    EXPECT_TRUE(subClosed);
     EXPECT_TRUE(closed);
     EXPECT_EQ(firsts.N, 1);
     EXPECT_EQ(opens.N, 0);
@@ -820,23 +825,41 @@ TEST_F(MbMenuRowMouse, PressDragAndReleaseOnAnEntryChoosesIt)
 }
 
 // A click outside every menu closes it, and the press stays in the queue
-// for the window under the pointer: the button there is clicked.
+// for the window under the pointer: the button there, in the menu's window
+// or in another one, is clicked.
 TEST_F(MbMenuRowMouse, AClickOutsideClosesTheMenuAndReachesTheWindowThere)
 {
-    bool closed = false;
-    Drive([&](TInputDriver& d) {
-        if (!OpenByClick(d, 1)) return;
-        POINT at{60, 20};
-        ::ClientToScreen(button->GetHandle(), &at);
-        d.RealMoveTo(at);
-        d.RealPress(at);
-        d.RealRelease(at);
-        closed = d.WaitReleased() && WaitFor([] { return !VisiblePopup(); });
-        WaitFor([&] { return presses.N > 0; });
-    });
-    Settle();
-    EXPECT_TRUE(closed);
-    EXPECT_EQ(presses.N, 1) << "the click reaches the button";
+    classlib::TForm other(nullptr);
+    other.SetBorderStyle(classlib::bsNone);
+    other.SetBounds(820, 300, 160, 80);
+    auto* otherButton = new classlib::TButton(&other);
+    otherButton->SetParent(&other);
+    otherButton->SetBounds(20, 20, 120, 40);
+    THits otherPresses;
+    otherButton->OnClick = classlib::TNotifyEvent(&otherPresses, &THits::Hit);
+    other.Show();
+    ShowActive(form);
+    for (classlib::TButton* target : {button, otherButton}) {
+        SCOPED_TRACE(target == button ? "the menu's window" : "another window");
+        bool closed = false;
+        Drive([&](TInputDriver& d) {
+            if (!OpenByClick(d, 1)) return;
+            POINT at{60, 20};
+            ::ClientToScreen(target->GetHandle(), &at);
+            d.RealMoveTo(at);
+            d.RealPress(at);
+            d.RealRelease(at);
+            closed = d.WaitReleased() && WaitFor([] { return !VisiblePopup(); });
+            WaitFor([&] { return presses.N + otherPresses.N > 0; });
+        });
+        Settle();
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(presses.N, target == button ? 1 : 0);
+        EXPECT_EQ(otherPresses.N, target == button ? 0 : 1);
+        presses.N = 0;
+        otherPresses.N = 0;
+        ShowActive(form);
+    }
 }
 
 // Button entries of a toolbar under a user's mouse: a press and release on
