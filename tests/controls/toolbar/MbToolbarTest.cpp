@@ -750,24 +750,31 @@ protected:
     THits opens, firsts, presses;
 };
 
-// With a popup open, the pointer on the next entry of the row opens that
-// entry's popup instead; Esc closes the popup and leaves the row in menu
-// mode, a second Esc ends the menu.
+// Esc steps back one level at a time: from a submenu to its popup, from a
+// popup to the row (still in menu mode), then out of the menu. With a popup
+// open, the pointer on the next entry of the row opens that entry's popup
+// instead.
 TEST_F(MbMenuRowMouse, TheOpenPopupFollowsThePointerAndEscStepsBack)
 {
-    bool followed = false, steppedBack = false, ended = false;
+    bool subClosedAlone = false, followed = false, popupClosedAlone = false, ended = false;
     Drive([&](TInputDriver& d) {
         if (!OpenByClick(d, 0)) return;
+        TMbView* popup = Row()->OpenSubView;
+        d.RealMoveTo(EntryCentre(popup, 1));
+        if (!WaitFor([&] { return popup->OpenSubView != nullptr; })) return;
+        d.RealKey(VK_ESCAPE);
+        subClosedAlone = WaitFor([&] { return popup->OpenSubView == nullptr; }) && Row()->OpenSubView == popup;
         d.RealMoveTo(BarEntry(1));
         followed = WaitFor([&] { return Row()->OpenSubViewer == Row()->ViewerList[1] && VisiblePopup(); });
         d.RealKey(VK_ESCAPE);
-        steppedBack = WaitFor([&] { return !VisiblePopup(); }) && d.Capture() != nullptr &&
-                      Row()->SelectedViewer == Row()->ViewerList[1];
+        popupClosedAlone = WaitFor([&] { return !VisiblePopup(); }) && d.Capture() != nullptr &&
+                           Row()->SelectedViewer == Row()->ViewerList[1];
         d.RealKey(VK_ESCAPE);
         ended = d.WaitReleased();
     });
+    EXPECT_TRUE(subClosedAlone) << "the first Esc closes only the submenu";
     EXPECT_TRUE(followed);
-    EXPECT_TRUE(steppedBack) << "the first Esc closes only the popup";
+    EXPECT_TRUE(popupClosedAlone) << "the next Esc closes only the popup";
     EXPECT_TRUE(ended);
     EXPECT_EQ(VisiblePopup(), nullptr);
 }
