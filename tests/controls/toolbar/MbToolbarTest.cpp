@@ -870,7 +870,8 @@ TEST_F(MbMenuRowMouse, AClickOutsideClosesTheMenuAndReachesTheWindowThere)
 }
 
 // Button entries of a toolbar under a user's mouse: a press and release on
-// the button clicks it once, a release away from it does not; the arrow
+// the button clicks it once (a double click twice), a release away from it
+// does not; the arrow
 // part of a dropdown button opens its popup (and the release of that press
 // leaves it open), its button part clicks.
 TEST(MbToolbarButtons, PressAndReleaseOnTheButtonClickIt)
@@ -891,6 +892,7 @@ TEST(MbToolbarButtons, PressAndReleaseOnTheButtonClickIt)
         {"on the button", {{Press, Save}, {Release, Save}}, 1, 0, false},
         {"moved off", {{Press, Save}, {Move, Off}, {Release, Off}}, 0, 0, false},
         {"moved off and back", {{Press, Save}, {Move, Off}, {Move, Save}, {Release, Save}}, 1, 0, false},
+        {"double click", {{Press, Save}, {Release, Save}, {Press, Save}, {Release, Save}}, 2, 0, false},
         {"dropdown's button part", {{Press, UndoButton}, {Release, UndoButton}}, 0, 1, false},
         {"dropdown's arrow", {{Press, UndoArrow}, {Release, UndoArrow}}, 0, 0, true},
     };
