@@ -871,9 +871,8 @@ TEST_F(MbMenuRowMouse, AClickOutsideClosesTheMenuAndReachesTheWindowThere)
 
 // Button entries of a toolbar under a user's mouse: a press and release on
 // the button clicks it once (a double click twice), a release away from it
-// does not; the arrow
-// part of a dropdown button opens its popup (and the release of that press
-// leaves it open), its button part clicks.
+// does not; the arrow part of a dropdown button opens its popup (and the
+// release of that press leaves it open), its button part clicks.
 TEST(MbToolbarButtons, PressAndReleaseOnTheButtonClickIt)
 {
     enum TSpot { Save, Off, UndoButton, UndoArrow };
