@@ -31,6 +31,22 @@ using classlib::TObject;
 
 namespace {
 
+// Serves pending messages, so that the texts a selection handler just set
+// are painted before a slow preview loads. A list changes its selection
+// inside its handling of a press of the user's mouse, and for a right press
+// it then waits for the release itself: served here, that release would
+// open the context menu from inside the press, and the list would go on
+// waiting and swallow the next press anywhere. While a button is down only
+// the painting is done.
+void ServeMessagesAfterSelecting(HWND Form)
+{
+    if (::GetKeyState(VK_LBUTTON) < 0 || ::GetKeyState(VK_RBUTTON) < 0 || ::GetKeyState(VK_MBUTTON) < 0) {
+        if (Form) ::RedrawWindow(Form, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        return;
+    }
+    classlib::Application->ProcessMessages();
+}
+
 // The design size of the window's client area: the smallest size it can be
 // given.
 constexpr int kDesignWidth = 940;
@@ -1233,7 +1249,7 @@ void TfrmMain::LV1SelectItem(TObject*, TListItem* Item, bool Selected)
         return;
     }
     if (!E1->Focused()) E1->SetText(Item->GetCaption());
-    classlib::Application->ProcessMessages();
+    ServeMessagesAfterSelecting(HandleAllocated() ? GetHandle() : nullptr);
     const int index = LV1->GetItems()->IndexOf(Item);
     if (index < 0) return;  // gone while messages were handled
     ShellIndex = static_cast<int16_t>(index);
@@ -1283,7 +1299,7 @@ void TfrmMain::LV2SelectItem(TObject*, TListItem* Item, bool Selected)
         AlbumIndex = static_cast<int16_t>(LV2->GetItems()->IndexOf(Item));
         TmP22->SetCaption(PositionText(AlbumIndex, count));
         const std::wstring path = Item->GetCaption();
-        classlib::Application->ProcessMessages();
+        ServeMessagesAfterSelecting(HandleAllocated() ? GetHandle() : nullptr);
         if (ChB2->GetChecked() && LV2->GetItems()->IndexOf(Item) >= 0)
             ShowPreview(ImPreview2, path, RotationOf(SubItemOf(Item, siRotation)));
     } else {

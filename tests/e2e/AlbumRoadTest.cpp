@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -583,6 +584,69 @@ TEST_F(VelmoProgram, FailuresGiveAMessageAndLeaveTheWindowUsable)
     DWORD exitCode = 99;
     EXPECT_TRUE(app.WaitForEnd(IDYES, 20000, &exitCode)) << "Esc did not close the program";
     EXPECT_EQ(exitCode, 0u);
+}
+
+// A user's right click on a file of the file list, then on a row of the
+// album list, each with another one selected, shows the popup menu at the
+// pointer; its entry chosen with the left button opens the preview window
+// on the file clicked, and the menu is gone. (The file list's right click
+// must not leave the list waiting for a release it never gets: it would
+// swallow the album list's press.)
+TEST_F(VelmoProgram, RightClickOnAFileOffersItsLargePreview)
+{
+    ChooseFolder(work_ + L"\\photos", 6);
+    ASSERT_TRUE(app.Click(L"btnAddAll"));
+    for (const wchar_t* listName : {L"LV1", L"LV2"}) {
+        SCOPED_TRACE(Utf8(listName));
+        HWND list = Control(listName);
+        ASSERT_TRUE(list);
+        ASSERT_TRUE(WaitUntil([&] { return ListCount(list) == 6; }, 10000));
+        ListSelect(app.Process(), list, -1, false);
+        ListSelect(app.Process(), list, 0, true);
+        const int row = 2;
+        std::wstring name = ListItemText(app.Process(), list, row);
+        name = name.substr(name.rfind(L'\\') + 1);  // the album list shows full paths
+        const RECT item = ListItemRect(app.Process(), list, row);
+        ASSERT_FALSE(name.empty());
+        ASSERT_LT(item.left, item.right);
+        ::SetForegroundWindow(app.Main());
+        const POINT at{(item.left + item.right) / 2, (item.top + item.bottom) / 2};
+        RealMouse(at);
+        RealMouse(at, MOUSEEVENTF_RIGHTDOWN);
+        RealMouse(at, MOUSEEVENTF_RIGHTUP);
+        HWND popup = nullptr;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                const auto found = TopWindows(app.Pid(), L"VelmoMbPopupWindow");
+                popup = found.empty() ? nullptr : found[0];
+                return popup != nullptr;
+            },
+            10000))
+            << "no popup menu after the right click";
+        RECT menu{};
+        ::GetWindowRect(popup, &menu);
+        EXPECT_LE(std::abs(menu.left - at.x), 2) << "the menu opens at the pointer";
+        EXPECT_LE(std::abs(menu.top - at.y), 2);
+        Screenshot(std::wstring(L"05-popup-") + listName);
+
+        const POINT entry{(menu.left + menu.right) / 2, (menu.top + menu.bottom) / 2};
+        RealMouse(entry);
+        RealMouse(entry, MOUSEEVENTF_LEFTDOWN);
+        RealMouse(entry, MOUSEEVENTF_LEFTUP);
+        HWND preview = nullptr;
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                const auto found = TopWindows(app.Pid(), L"TfrmPreview");
+                preview = found.empty() ? nullptr : found[0];
+                return preview && GetText(preview) == name;
+            },
+            10000))
+            << "no preview of " << Utf8(name) << (preview ? ", the preview shows " + Utf8(GetText(preview)) : "");
+        EXPECT_TRUE(TopWindows(app.Pid(), L"VelmoMbPopupWindow").empty()) << "the menu stays open";
+        Screenshot(std::wstring(L"06-preview-") + listName);
+        if (preview) ::PostMessageW(preview, WM_CLOSE, 0, 0);
+        WaitUntil([&] { return TopWindows(app.Pid(), L"TfrmPreview").empty(); }, 10000);
+    }
 }
 
 }  // namespace

@@ -45,6 +45,8 @@ BOOL CALLBACK CollectWindow(HWND Wnd, LPARAM Param)
     return TRUE;
 }
 
+}  // namespace
+
 std::vector<HWND> TopWindows(DWORD Pid, const std::wstring& Class)
 {
     TWindowSearch s{Pid, Class, {}};
@@ -52,7 +54,14 @@ std::vector<HWND> TopWindows(DWORD Pid, const std::wstring& Class)
     return s.Found;
 }
 
-}  // namespace
+void RealMouse(POINT Screen, DWORD Buttons)
+{
+    ::SetCursorPos(Screen.x, Screen.y);
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = Buttons ? Buttons : MOUSEEVENTF_MOVE;  // relative and zero: where the pointer is
+    ::SendInput(1, &in, sizeof(in));
+}
 
 bool WaitUntil(const std::function<bool()>& Condition, DWORD TimeoutMs)
 {
@@ -228,6 +237,18 @@ std::wstring ListItemText(HANDLE Process, HWND List, int Index)
     std::wstring text(std::max(n, 0), L'\0');
     if (n > 0) buffer.Read(text.data(), n * sizeof(wchar_t), sizeof(LVITEMW));
     return text;
+}
+
+RECT ListItemRect(HANDLE Process, HWND List, int Index)
+{
+    TRemoteBuffer buffer(Process, sizeof(RECT));
+    RECT r{};
+    r.left = LVIR_LABEL;
+    buffer.Write(&r, sizeof(r));
+    if (!::SendMessageW(List, LVM_GETITEMRECT, static_cast<WPARAM>(Index), buffer.Address())) return RECT{};
+    buffer.Read(&r, sizeof(r));
+    ::MapWindowPoints(List, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+    return r;
 }
 
 void ListSelect(HANDLE Process, HWND List, int Index, bool Selected)

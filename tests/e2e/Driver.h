@@ -91,6 +91,8 @@ private:
 // A list view control of the program.
 int ListCount(HWND List);
 std::wstring ListItemText(HANDLE Process, HWND List, int Index);
+// The screen rectangle of item Index's text (empty when there is none).
+RECT ListItemRect(HANDLE Process, HWND List, int Index);
 // Selects (or deselects) item Index; -1 every item. The program sees the
 // change as a user's selection.
 void ListSelect(HANDLE Process, HWND List, int Index, bool Selected);
@@ -120,6 +122,14 @@ bool WaitForDialog(DWORD Pid, const std::wstring& Caption, DWORD TimeoutMs, TDia
 // Presses the button of the dialog with this id (IDOK, IDYES ...); false when
 // it has no such button.
 bool PressButton(HWND Dialog, int Id);
+
+// The visible top-level windows of process Pid with window class Class.
+std::vector<HWND> TopWindows(DWORD Pid, const std::wstring& Class);
+
+// A user's mouse, through the platform's input queue: the pointer moves to
+// Screen, then the button events Buttons (MOUSEEVENTF_LEFTDOWN ...; none:
+// only the move) happen there.
+void RealMouse(POINT Screen, DWORD Buttons = 0);
 
 // Saves the whole screen as a 24-bit BMP into the folder named by the
 // environment variable VELMO_E2E_SHOTS (nothing when it is not set).

@@ -87,6 +87,27 @@ public:
         ::SetCursorPos(Screen.x, Screen.y);
         RealInput(MOUSEEVENTF_LEFTUP, false);
     }
+    void RealRightPress(POINT Screen)
+    {
+        ::SetCursorPos(Screen.x, Screen.y);
+        RealInput(MOUSEEVENTF_RIGHTDOWN, false);
+    }
+    void RealRightRelease(POINT Screen)
+    {
+        ::SetCursorPos(Screen.x, Screen.y);
+        RealInput(MOUSEEVENTF_RIGHTUP, false);
+    }
+    // A key pressed and released on the keyboard (to the focused window);
+    // returns when a running loop has taken it.
+    void RealKey(WORD Vk)
+    {
+        INPUT in[2]{};
+        in[0].type = in[1].type = INPUT_KEYBOARD;
+        in[0].ki.wVk = in[1].ki.wVk = Vk;
+        in[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        ::SendInput(2, in, sizeof(INPUT));
+        if (const HWND w = Capture()) Sync(w);
+    }
 
 private:
     void RealInput(DWORD Flags, bool Wait = true)

@@ -16,7 +16,9 @@
 
 #include "classlib/Bitmap.h"
 #include "classlib/Forms.h"
+#include "classlib/StdCtrls.h"
 #include "controls/toolbar/MbItem.h"
+#include "tests/controls/toolbar/MbInputDriver.h"
 
 namespace {
 
@@ -489,6 +491,140 @@ TEST_F(MbMenuLoop, SecondPressOnTheOpenMenuBarEntryClosesTheMenu)
     EXPECT_EQ(VisiblePopup(0), nullptr);
     classlib::Application->ProcessMessages();
     EXPECT_EQ(clicks.Alpha + clicks.Deep, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A popup menu opened the way the program's windows open theirs: a user's
+// right click (through the platform's input queue) on a window whose
+// context-menu message shows the menu at the pointer.
+WNDPROC gFormProc = nullptr;
+TMbPopupMenu* gContextMenu = nullptr;
+
+LRESULT CALLBACK ContextMenuProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam)
+{
+    if (Msg == WM_CONTEXTMENU && gContextMenu) {
+        gContextMenu->Popup(static_cast<short>(LOWORD(LParam)), static_cast<short>(HIWORD(LParam)));
+        return 0;
+    }
+    return ::CallWindowProcW(gFormProc, Wnd, Msg, WParam, LParam);
+}
+
+struct THits {
+    std::atomic<int> N{0};
+    std::atomic<bool> Selected{false};
+    void Hit(classlib::TObject*) { ++N; }
+    void Select(TMbCustomItem*, TMbItemViewer*, bool Selecting) { Selected = Selecting; }
+};
+
+// The right-button release that opened the menu leaves it open; then a
+// click on an entry runs it once, a click outside closes the menu and
+// reaches the button under the pointer, and a right click elsewhere on the
+// window opens the menu again there.
+TEST(MbPopupMenuMouse, ARightClickOpensTheMenuForTheNextClick)
+{
+    enum TNext { LeftOnEntry, RightOnEntry, LeftOnButton, RightElsewhere };
+    struct TCase {
+        const char* Name;
+        TNext Next;
+        int Entries, Buttons;
+    } const cases[] = {
+        {"left click on an entry", LeftOnEntry, 1, 0},
+        {"right click on an entry", RightOnEntry, 1, 0},
+        {"click outside, on a button", LeftOnButton, 0, 1},
+        {"right click elsewhere", RightElsewhere, 0, 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        classlib::TForm form(nullptr);
+        form.SetBorderStyle(classlib::bsNone);
+        form.SetBounds(120, 560, 420, 300);
+        auto* button = new classlib::TButton(&form);
+        button->SetParent(&form);
+        button->SetBounds(260, 220, 120, 40);
+        auto* menu = new TMbPopupMenu(&form);
+        TMbCustomItem* entry = new TMbItem(&form);
+        entry->SetCaption(L"Alpha");
+        menu->GetItems()->Add(entry);
+        auto* other = new TMbItem(&form);
+        other->SetCaption(L"Beta");
+        menu->GetItems()->Add(other);
+        THits entries, buttons;
+        entry->OnClick = classlib::TNotifyEvent(&entries, &THits::Hit);
+        entry->OnSelect = TMbSelectEvent(&entries, &THits::Select);
+        button->OnClick = classlib::TNotifyEvent(&buttons, &THits::Hit);
+        form.Show();
+        ::SetForegroundWindow(form.GetHandle());
+        ::SetActiveWindow(form.GetHandle());
+        gFormProc = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
+            form.GetHandle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ContextMenuProc)));
+        gContextMenu = menu;
+        classlib::Application->ProcessMessages();
+
+        POINT at{60, 50};
+        ::ClientToScreen(form.GetHandle(), &at);
+        bool openAfterRelease = false, ended = false, reopened = false;
+        std::atomic<bool> done{false};
+        mbtest::RunDriven(
+            [&] {
+                while (!done) classlib::Application->ProcessMessages(), ::Sleep(5);
+                classlib::Application->ProcessMessages();
+                classlib::Application->ProcessMessages();
+            },
+            [&](mbtest::TInputDriver& d) {
+                struct TDone {
+                    std::atomic<bool>& Flag;
+                    ~TDone() { Flag = true; }
+                } finish{done};
+                d.RealMoveTo(at);
+                d.RealRightPress(at);
+                d.RealRightRelease(at);
+                const HWND popup = d.WaitCapture();
+                if (!popup || !mbtest::WaitFor([] { return VisiblePopup(0) != nullptr; })) return;
+                // The pointer onto the first entry: once it is selected the
+                // release before the move was taken too.
+                const POINT first = RowPoint(VisiblePopup(0), 0);
+                d.RealMoveTo(first);
+                openAfterRelease = mbtest::WaitFor([&] { return entries.Selected.load(); }) &&
+                                   VisiblePopup(0) != nullptr && d.Capture() != nullptr;
+                POINT target = first;
+                if (c.Next == LeftOnButton) {
+                    target = POINT{60, 20};
+                    ::ClientToScreen(button->GetHandle(), &target);
+                    d.RealMoveTo(target);
+                }
+                if (c.Next == RightElsewhere) {
+                    target = POINT{at.x + 150, at.y + 20};
+                    d.RealMoveTo(target);
+                    d.RealRightPress(target);
+                    d.RealRightRelease(target);
+                    reopened = mbtest::WaitFor([&] {
+                        RECT r{};
+                        const HWND w = VisiblePopup(0);
+                        return w && ::GetWindowRect(w, &r) && r.left == target.x && r.top == target.y &&
+                               d.Capture() != nullptr;
+                    });
+                    d.RealKey(VK_ESCAPE);
+                } else if (c.Next == RightOnEntry) {
+                    d.RealRightPress(target);
+                    d.RealRightRelease(target);
+                } else {
+                    d.RealPress(target);
+                    d.RealRelease(target);
+                }
+                ended = d.WaitReleased() && mbtest::WaitFor([] { return VisiblePopup(0) == nullptr; });
+                mbtest::WaitFor([&] { return entries.N + buttons.N >= c.Entries + c.Buttons; });
+            });
+        gContextMenu = nullptr;
+        ::SetWindowLongPtrW(form.GetHandle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gFormProc));
+        EXPECT_TRUE(openAfterRelease);
+        EXPECT_TRUE(ended);
+        EXPECT_EQ(reopened, c.Next == RightElsewhere) << "opened again at the second right click";
+        EXPECT_EQ(entries.N, c.Entries);
+        EXPECT_EQ(buttons.N, c.Buttons);
+    }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -662,6 +663,302 @@ TEST(MbToolbar, AClickOnAMenuRowEntryLeavesItsPopupOpen)
         EXPECT_TRUE(openAfterRelease);
         EXPECT_TRUE(closed);
         EXPECT_EQ(exits.Hits, onEntryAgain ? 0 : 1);
+    }
+}
+
+// The screen centre of entry Index of view V.
+POINT EntryCentre(TMbView* V, int Index)
+{
+    RECT r = V->ViewerList[Index]->EntryRect;
+    const HWND host = V->Wnd ? V->Wnd : V->HostWindow->GetHandle();  // a popup's own window, or the row's
+    ::MapWindowPoints(host, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+struct THits {
+    std::atomic<int> N{0};
+    void Hit(classlib::TObject*) { ++N; }
+};
+
+// A menu row (File: Open, Recent > First; Edit: Copy) over a button, driven
+// by a user's mouse and keyboard through the platform's input queue.
+class MbMenuRowMouse : public ::testing::Test {
+protected:
+    MbMenuRowMouse()
+    {
+        form.SetBounds(360, 260, 420, 300);
+        bar = new TMbToolbar(&form);
+        bar->SetParent(&form);
+        file = AddEntry(form, bar->GetItems(), new TMbSubmenuItem(&form), L"File");
+        open = AddEntry(form, file, new TMbItem(&form), L"Open");
+        recent = AddEntry(form, file, new TMbSubmenuItem(&form), L"Recent");
+        first = AddEntry(form, recent, new TMbItem(&form), L"First");
+        AddEntry(form, file, new TMbItem(&form), L"Exit");
+        edit = AddEntry(form, bar->GetItems(), new TMbSubmenuItem(&form), L"Edit");
+        AddEntry(form, edit, new TMbItem(&form), L"Copy");
+        open->OnClick = classlib::TNotifyEvent(&opens, &THits::Hit);
+        first->OnClick = classlib::TNotifyEvent(&firsts, &THits::Hit);
+        button = new classlib::TButton(&form);
+        button->SetParent(&form);
+        button->SetBounds(200, 200, 120, 40);
+        button->OnClick = classlib::TNotifyEvent(&presses, &THits::Hit);
+        ShowActive(form);
+    }
+    POINT BarEntry(int Index) { return EntryCentre(bar->GetView(), Index); }
+    TMbView* Row() { return bar->GetView(); }
+    // Clicks the row's entry Index and waits for its popup.
+    bool OpenByClick(TInputDriver& D, int Index)
+    {
+        const POINT at = BarEntry(Index);
+        D.RealMoveTo(at);
+        D.RealPress(at);
+        const bool opened = WaitFor([&] { return Row()->OpenSubView && VisiblePopup(); });
+        D.RealRelease(at);
+        return opened;
+    }
+    // Runs Steps on a second thread while this one serves the messages
+    // (the menu loops run inside them).
+    void Drive(const std::function<void(TInputDriver&)>& Steps)
+    {
+        std::atomic<bool> done{false};
+        RunDriven(
+            [&] {
+                while (!done) classlib::Application->ProcessMessages(), ::Sleep(5);
+                classlib::Application->ProcessMessages();
+            },
+            [&](TInputDriver& d) {
+                struct TDone {
+                    std::atomic<bool>& Flag;
+                    ~TDone() { Flag = true; }
+                } finish{done};
+                Steps(d);
+                // Whatever a failed step left open is closed for the next test.
+                for (int i = 0; i < 4 && d.Capture(); ++i) d.RealKey(VK_ESCAPE);
+            });
+    }
+    // After the menu closed, the clicks it deferred have run.
+    void Settle()
+    {
+        classlib::Application->ProcessMessages();
+        classlib::Application->ProcessMessages();
+    }
+
+    classlib::TForm form{nullptr};
+    TMbToolbar* bar = nullptr;
+    TMbCustomItem *file = nullptr, *open = nullptr, *recent = nullptr, *first = nullptr, *edit = nullptr;
+    classlib::TButton* button = nullptr;
+    THits opens, firsts, presses;
+};
+
+// Esc steps back one level at a time: from a submenu to its popup, from a
+// popup to the row (still in menu mode), then out of the menu. With a popup
+// open, the pointer on the next entry of the row opens that entry's popup
+// instead.
+TEST_F(MbMenuRowMouse, TheOpenPopupFollowsThePointerAndEscStepsBack)
+{
+    bool subClosedAlone = false, followed = false, popupClosedAlone = false, ended = false;
+    Drive([&](TInputDriver& d) {
+        if (!OpenByClick(d, 0)) return;
+        TMbView* popup = Row()->OpenSubView;
+        d.RealMoveTo(EntryCentre(popup, 1));
+        if (!WaitFor([&] { return popup->OpenSubView != nullptr; })) return;
+        d.RealKey(VK_ESCAPE);
+        subClosedAlone = WaitFor([&] { return popup->OpenSubView == nullptr; }) && Row()->OpenSubView == popup;
+        d.RealMoveTo(BarEntry(1));
+        followed = WaitFor([&] { return Row()->OpenSubViewer == Row()->ViewerList[1] && VisiblePopup(); });
+        d.RealKey(VK_ESCAPE);
+        popupClosedAlone = WaitFor([&] { return !VisiblePopup(); }) && d.Capture() != nullptr &&
+                           Row()->SelectedViewer == Row()->ViewerList[1];
+        d.RealKey(VK_ESCAPE);
+        ended = d.WaitReleased();
+    });
+    EXPECT_TRUE(subClosedAlone) << "the first Esc closes only the submenu";
+    EXPECT_TRUE(followed);
+    EXPECT_TRUE(popupClosedAlone) << "the next Esc closes only the popup";
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(VisiblePopup(), nullptr);
+}
+
+// Resting on a submenu entry opens its submenu after the delay, resting on
+// another entry closes it again; a click on an entry of the submenu runs
+// its click once and closes every level.
+TEST_F(MbMenuRowMouse, HoveringOpensTheSubmenuAndItsEntryClicksOnce)
+{
+    bool subOpened = false, subClosed = false, closed = false;
+    Drive([&](TInputDriver& d) {
+        if (!OpenByClick(d, 0)) return;
+        TMbView* popup = Row()->OpenSubView;
+        d.RealMoveTo(EntryCentre(popup, 1));
+        subOpened = WaitFor([&] { return popup->OpenSubView != nullptr; });
+        d.RealMoveTo(EntryCentre(popup, 2));
+        subClosed = WaitFor([&] { return popup->OpenSubView == nullptr; });
+        d.RealMoveTo(EntryCentre(popup, 1));
+        if (!subOpened || !WaitFor([&] { return popup->OpenSubView != nullptr; })) return;
+        const POINT at = EntryCentre(popup->OpenSubView, 0);
+        d.RealMoveTo(at);
+        d.RealPress(at);
+        d.RealRelease(at);
+        closed = d.WaitReleased() && WaitFor([] { return !VisiblePopup(); });
+        WaitFor([&] { return firsts.N > 0; });
+    });
+    Settle();
+    EXPECT_TRUE(subOpened);
+    EXPECT_TRUE(subClosed);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(firsts.N, 1);
+    EXPECT_EQ(opens.N, 0);
+}
+
+// Pressing on the row's entry, dragging into its popup and releasing on an
+// entry chooses that entry.
+TEST_F(MbMenuRowMouse, PressDragAndReleaseOnAnEntryChoosesIt)
+{
+    bool closed = false;
+    Drive([&](TInputDriver& d) {
+        const POINT on = BarEntry(0);
+        d.RealMoveTo(on);
+        d.RealPress(on);
+        if (!WaitFor([&] { return Row()->OpenSubView && VisiblePopup(); })) return;
+        const POINT target = EntryCentre(Row()->OpenSubView, 0);
+        d.RealMoveTo(POINT{on.x, on.y + 8});
+        d.RealMoveTo(target);
+        d.RealRelease(target);
+        closed = d.WaitReleased() && WaitFor([] { return !VisiblePopup(); });
+        WaitFor([&] { return opens.N > 0; });
+    });
+    Settle();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(opens.N, 1);
+}
+
+// A click outside every menu closes it, and the press stays in the queue
+// for the window under the pointer: the button there, in the menu's window
+// or in another one, is clicked.
+TEST_F(MbMenuRowMouse, AClickOutsideClosesTheMenuAndReachesTheWindowThere)
+{
+    classlib::TForm other(nullptr);
+    other.SetBorderStyle(classlib::bsNone);
+    other.SetBounds(820, 300, 160, 80);
+    auto* otherButton = new classlib::TButton(&other);
+    otherButton->SetParent(&other);
+    otherButton->SetBounds(20, 20, 120, 40);
+    THits otherPresses;
+    otherButton->OnClick = classlib::TNotifyEvent(&otherPresses, &THits::Hit);
+    other.Show();
+    ShowActive(form);
+    for (classlib::TButton* target : {button, otherButton}) {
+        SCOPED_TRACE(target == button ? "the menu's window" : "another window");
+        bool closed = false;
+        Drive([&](TInputDriver& d) {
+            if (!OpenByClick(d, 1)) return;
+            POINT at{60, 20};
+            ::ClientToScreen(target->GetHandle(), &at);
+            d.RealMoveTo(at);
+            d.RealPress(at);
+            d.RealRelease(at);
+            closed = d.WaitReleased() && WaitFor([] { return !VisiblePopup(); });
+            WaitFor([&] { return presses.N + otherPresses.N > 0; });
+        });
+        Settle();
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(presses.N, target == button ? 1 : 0);
+        EXPECT_EQ(otherPresses.N, target == button ? 0 : 1);
+        presses.N = 0;
+        otherPresses.N = 0;
+        ShowActive(form);
+    }
+}
+
+// Button entries of a toolbar under a user's mouse: a press and release on
+// the button clicks it once (a double click twice), a release away from it
+// does not; the arrow part of a dropdown button opens its popup (and the
+// release of that press leaves it open), its button part clicks.
+TEST(MbToolbarButtons, PressAndReleaseOnTheButtonClickIt)
+{
+    enum TSpot { Save, Off, UndoButton, UndoArrow };
+    enum TAct { Move, Press, Release };
+    struct TStep {
+        TAct Act;
+        TSpot Spot;
+    };
+    struct TCase {
+        const char* Name;
+        std::vector<TStep> Steps;
+        int Saves, Undos;
+        bool PopupOpen;
+    };
+    const TCase cases[] = {
+        {"on the button", {{Press, Save}, {Release, Save}}, 1, 0, false},
+        {"moved off", {{Press, Save}, {Move, Off}, {Release, Off}}, 0, 0, false},
+        {"moved off and back", {{Press, Save}, {Move, Off}, {Move, Save}, {Release, Save}}, 1, 0, false},
+        {"double click", {{Press, Save}, {Release, Save}, {Press, Save}, {Release, Save}}, 2, 0, false},
+        {"dropdown's button part", {{Press, UndoButton}, {Release, UndoButton}}, 0, 1, false},
+        {"dropdown's arrow", {{Press, UndoArrow}, {Release, UndoArrow}}, 0, 0, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        classlib::TForm form(nullptr);
+        form.SetBounds(520, 120, 360, 240);
+        auto* bar = new TMbToolbar(&form);
+        bar->SetParent(&form);
+        TMbCustomItem* save = AddEntry(form, bar->GetItems(), new TMbItem(&form), L"Save");
+        auto* undo = new TMbSubmenuItem(&form);
+        undo->SetDropdownCombo(true);
+        AddEntry(form, bar->GetItems(), undo, L"Undo");
+        AddEntry(form, undo, new TMbItem(&form), L"Typing");
+        THits saves, undos;
+        save->OnClick = classlib::TNotifyEvent(&saves, &THits::Hit);
+        undo->OnClick = classlib::TNotifyEvent(&undos, &THits::Hit);
+        ShowActive(form);
+        TMbView* view = bar->GetView();
+        auto spot = [&](TSpot S) {
+            if (S == Save) return EntryCentre(view, 0);
+            POINT p = EntryCentre(view, 1);
+            RECT r = view->ViewerList[1]->EntryRect;
+            ::MapWindowPoints(bar->GetHandle(), HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+            if (S == UndoButton) p.x = r.left + 6;
+            if (S == UndoArrow) p.x = r.right - 4;
+            if (S == Off) p = POINT{r.left, r.bottom + 80};
+            return p;
+        };
+        std::atomic<bool> done{false};
+        bool popupOpen = false, ended = false;
+        RunDriven(
+            [&] {
+                while (!done) classlib::Application->ProcessMessages(), ::Sleep(5);
+                classlib::Application->ProcessMessages();
+                classlib::Application->ProcessMessages();
+            },
+            [&](TInputDriver& d) {
+                struct TDone {
+                    std::atomic<bool>& Flag;
+                    ~TDone() { Flag = true; }
+                } finish{done};
+                d.RealMoveTo(spot(c.Steps[0].Spot));
+                for (const TStep& s : c.Steps) {
+                    const POINT at = spot(s.Spot);
+                    if (s.Act == Move) d.RealMoveTo(at);
+                    if (s.Act == Press) {
+                        d.RealPress(at);
+                        d.WaitCapture();  // the loop runs
+                    }
+                    if (s.Act == Release) d.RealRelease(at);
+                }
+                if (c.PopupOpen) {
+                    // The release was taken before the move after it.
+                    d.RealMoveTo(EntryCentre(view, 1));
+                    popupOpen = view->OpenSubView != nullptr && VisiblePopup() != nullptr;
+                    d.RealKey(VK_ESCAPE);
+                    d.RealKey(VK_ESCAPE);
+                }
+                ended = d.WaitReleased();
+                WaitFor([&] { return saves.N + undos.N >= c.Saves + c.Undos; });
+            });
+        EXPECT_TRUE(ended);
+        EXPECT_EQ(popupOpen, c.PopupOpen);
+        EXPECT_EQ(saves.N, c.Saves);
+        EXPECT_EQ(undos.N, c.Undos);
+        EXPECT_EQ(VisiblePopup(), nullptr);
     }
 }
 
