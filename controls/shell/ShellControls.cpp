@@ -2295,7 +2295,7 @@ void TShellList::RemakeThumbnails()
     items->BeginUpdate();
     for (int i = 0; i < items->GetCount(); ++i) {
         TShellListItem* record = ShellItem(items->GetItem(i));
-        if (!record || record->IsParentFolder()) continue;
+        if (!record) continue;
         record->IconAsked = false;
         items->GetItem(i)->SetImageIndex(-1);
     }
@@ -2428,16 +2428,22 @@ int TShellList::ItemImageIndex(classlib::TListItem* Item)
     FillDetails(Item);
     TShellListItem* record = ShellItem(Item);
     if (thumbnails_) {
-        if (record && !record->IconAsked && !record->IsParentFolder()) {
+        if (record && !record->IconAsked) {
             record->IconAsked = true;
             const int index = AddPlaceholder(record);
             Item->SetImageIndex(index);
-            if (index >= 0) QueueThumbnail(record, index);
+            if (index >= 0 && !record->IsParentFolder()) QueueThumbnail(record, index);
         }
         return Item->GetImageIndex();
     }
     if (record && !record->IconAsked && record->Pidl && browser_->FolderIDList()) {
         record->IconAsked = true;
+        // The icon of its kind at once (a plain folder's, or that of the
+        // file's extension); the object's own follows from the work pool.
+        if (Item->GetImageIndex() < 0 && (record->IsFolder() || !record->ObjectName.empty()))
+            Item->SetImageIndex(record->IsFolder()
+                                    ? GetIconIndexOfFolder(false)
+                                    : GetExtensionIconIndex(classlib::ExtractFileExt(record->ObjectName), si_small, false));
         QueueIcon(this, record, PidlCombine(browser_->FolderIDList(), record->Pidl.get()), 0);
         if (showOverlayIcons_) QueueIcon(this, record, PidlCombine(browser_->FolderIDList(), record->Pidl.get()), 1);
         OnGetImageIndex(this, Item);
@@ -2971,6 +2977,8 @@ classlib::TListItem* TShellList::AddEntry(const TFolderEntry& Entry)
         ShowItemState(raw);
     }
     if (OnAddItem) {
+        // The handler may choose by the detail texts: they are read now.
+        FillDetails(item);
         bool canAdd = true;
         OnAddItem(raw, canAdd);
         if (!canAdd) {
@@ -2989,12 +2997,15 @@ void TShellList::AddParentItem()
     auto record = std::make_unique<TShellListItem>();
     record->Item = item;
     record->Flags = TShellListItem::fParent | TShellListItem::fFolder;
-    record->IconAsked = true;
+    // With thumbnails the item gets a framed folder picture of its own in
+    // the thumbnail list when first drawn (an icon index means nothing
+    // there).
+    record->IconAsked = !thumbnails_;
     item->Data = record.get();
     TShellListItem* raw = record.get();
     records_.emplace(raw, std::move(record));
     item->SetCaption(L" .. ");
-    item->SetImageIndex(GetIconIndexOfFolder(false));
+    item->SetImageIndex(thumbnails_ ? -1 : GetIconIndexOfFolder(false));
     item->SetStateIndex(CheckState(item));  // a box that cannot be checked
 }
 
@@ -3196,12 +3207,21 @@ void TShellList::AddPending(bool Timed)
     }
     pending_.clear();
     pendingNext_ = 0;
+    classlib::TListItem* focused = nullptr;
     for (const std::wstring& name : reselect_) {
         const int i = IndexOfObject(name);
-        if (i >= 0) items->GetItem(i)->SetSelected(true);
+        if (i < 0) continue;
+        focused = items->GetItem(i);
+        focused->SetSelected(true);
+        focused->SetFocused(true);
     }
     reselect_.clear();
     if (!SortsByShell()) SortItems();
+    // The user finds the objects chosen before where the list shows them.
+    if (focused && HandleAllocated()) {
+        const int row = items->IndexOf(focused);
+        if (row >= 0) SendToWindow(LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+    }
     ShowSortArrow();
     OnPopulated(this);
     OnPathChanged(this);
