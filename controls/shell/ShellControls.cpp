@@ -2467,6 +2467,12 @@ void TShellList::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject
     if (Kind == 0) it->second->Item->SetImageIndex(IconIndex);
 }
 
+void TShellList::CreateParams(classlib::TCreateParams& Params)
+{
+    classlib::TListView::CreateParams(Params);
+    Params.Style |= LVS_AUTOARRANGE;
+}
+
 void TShellList::CreateHandleDone()
 {
     classlib::TListView::CreateHandleDone();

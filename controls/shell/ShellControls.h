@@ -823,6 +823,8 @@ public:
     TLVNotifyEvent OnGetImageIndex;
 
 protected:
+    // Icon views arrange their items again whenever items come or go.
+    void CreateParams(classlib::TCreateParams& Params) override;
     void CNNotify(classlib::TMessage& Message) override;
     // A form that has loaded fills the list: the folder given meanwhile
     // (Path), else the folder set; nothing with NoFillOnStartup.

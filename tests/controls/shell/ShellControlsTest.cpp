@@ -2175,3 +2175,33 @@ TEST(ShellControls, RefillShowsTheObjectsSelectedBefore)
     EXPECT_LT(55, top + page);
 }
 
+// In icon view the items close ranks when one leaves the folder.
+TEST(ShellControls, IconViewArrangesItemsAgainWhenOneLeaves)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* name : {L"a.gif", L"b.gif", L"c.gif"}) Touch(dir.File(name));
+
+    HostForm form;
+    form.SetBounds(0, 0, 400, 300);
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetBounds(0, 0, 400, 300);
+    list->SetViewStyle(classlib::vsIcon);
+    list->SetPath(dir.Path());
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L"a.gif", L"b.gif", L"c.gif"}));
+    HWND wnd = list->GetHandle();
+    auto position = [&](int row) {
+        POINT p{-1, -1};
+        ::SendMessageW(wnd, LVM_GETITEMPOSITION, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&p));
+        return std::make_pair(p.x, p.y);
+    };
+    const auto first = position(0);
+    const auto second = position(1);
+    ASSERT_NE(first, second);
+
+    ASSERT_TRUE(::DeleteFileW(dir.File(L"a.gif").c_str()));
+    list->UpdateContents();
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L"b.gif", L"c.gif"}));
+    EXPECT_EQ(position(0), first);
+    EXPECT_EQ(position(1), second);
+}
