@@ -1076,8 +1076,11 @@ void TShellTree::SetRootedAt(TShellFolder Value)
     }
     Watch();
     --quiet_;
-    if (HTREEITEM root = Root()) {
-        if (Selection()) SetNodeState(root, NodeState(root));
+    HTREEITEM root = Root();
+    if (root && Selection()) SetNodeState(root, NodeState(root));
+    // A tree asked not to fill at start-up reads nothing before the user
+    // opens the root.
+    if (root && !startingUnfilled_) {
         ExpandNode(root);
         Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
         // A new root is the program's choice: it takes effect at once.
@@ -1244,6 +1247,9 @@ void TShellTree::RefreshNode(HTREEITEM Item, bool Recursive)
     for (HTREEITEM c = Child(Item); c; c = Next(c))
         if (TNode* n = NodeOf(c)) n->SeenMark = 0;
     bool added = false;
+    // New nodes wait while a name is edited in place (sorting would move
+    // the edit away from its node).
+    const bool editing = Send(TVM_GETEDITCONTROL) != 0;
     while (browser_->NextObject()) {
         if (!GetShowFiles() && !browser_->IsFolder()) continue;
         if (!IsShownObject(*browser_, options_)) continue;
@@ -1255,7 +1261,14 @@ void TShellTree::RefreshNode(HTREEITEM Item, bool Recursive)
         if (found) {
             found->SeenMark = 1;
             SetChildren(found->Item, browser_->IsFolder() && (GetShowFiles() || browser_->HasSubFolders()));
-        } else if (AddChildNode(Item, false)) {
+            if (OnAddFolder) {
+                // The handler is asked again: a refusal now takes the node
+                // out (it is left unmarked and goes below).
+                bool canAdd = true;
+                OnAddFolder(found->Item, PidlToPath(found->Absolute.get()), canAdd);
+                if (!canAdd) found->SeenMark = 0;
+            }
+        } else if (!editing && AddChildNode(Item, false)) {
             added = true;
         }
     }
@@ -1382,9 +1395,7 @@ void TShellTree::SelectNode(HTREEITEM Item)
 std::wstring TShellTree::NodePath(HTREEITEM Item) const
 {
     TNode* node = NodeOf(Item);
-    if (!node) return {};
-    if (Level(Item) == 0 && rootedAt_ == SF_DESKTOP) return {};
-    return PidlToPath(node->Absolute.get());
+    return node ? PidlToPath(node->Absolute.get()) : std::wstring();
 }
 
 std::wstring TShellTree::GetSelectedFolder() const
@@ -1638,6 +1649,7 @@ void TShellTree::SetShowOverlayIcons(bool Value)
 void TShellTree::CreateHandleDone()
 {
     classlib::TSystemControl::CreateHandleDone();
+    const bool first = !windowCreated_;
     if (!windowCreated_) {
         windowCreated_ = true;
         if (useSystemStyles_) ApplyExplorerStyle(TTreeViewWindow{GetHandle()});
@@ -1647,7 +1659,9 @@ void TShellTree::CreateHandleDone()
     // Fails without OLE on this thread: the tree then takes no drops.
     SetOleDragDrop(oleDragDrop_);
     nodes_.clear();
+    startingUnfilled_ = first && GetOption(soNoFillOnStartup);
     SetRootedAt(rootedAt_);
+    startingUnfilled_ = false;
     const std::wstring pending = pendingPath_;
     const TShellFolder special = pendingSpecial_;
     pendingPath_.clear();

@@ -221,8 +221,9 @@ public:
     void SetColorCompressed(bool Value) { SetOption(soColorCompressed, Value); }
     bool GetColorEncrypted() const { return GetOption(soColorEncrypted); }
     void SetColorEncrypted(bool Value) { SetOption(soColorEncrypted, Value); }
-    // A folder given by SelectedFolder before the window exists is not
-    // selected when the window is made.
+    // When the window is first made the root is neither opened nor
+    // selected, and a folder given by SelectedFolder before is not
+    // selected: nothing is read until the user opens the root.
     bool GetNoFillOnStartup() const { return GetOption(soNoFillOnStartup); }
     void SetNoFillOnStartup(bool Value) { SetOption(soNoFillOnStartup, Value); }
     // Nodes draw the shell's overlay, hidden and ghosted ones dimmed
@@ -298,7 +299,8 @@ public:
     void SetAutomaticRefresh(bool Value);
     std::wstring Version() const { return L"TShellTree V1.0.0.0"; }
 
-    // The file-system path of a node's object ("" for virtual objects).
+    // The file-system path of a node's object ("" for virtual objects; the
+    // desktop's folder for the desktop root).
     std::wstring NodePath(HTREEITEM Node) const;
     // Whether the node of an absolute list is shown (read nodes only).
     HTREEITEM FindNode(LPCITEMIDLIST Pidl) const;
@@ -323,8 +325,8 @@ public:
     // history, LocatePidl) fire at once.
     unsigned GetChangeDelay() const { return changeDelay_; }
     void SetChangeDelay(unsigned Value) { changeDelay_ = Value; }
-    // A node is about to be added (Path: its file-system path); CanAdd
-    // false keeps it out.
+    // A node is about to be added (Path: its file-system path), or is read
+    // again by a refresh; CanAdd false keeps it out (takes it out).
     classlib::TEvent<void(HTREEITEM Node, const std::wstring& Path, bool& CanAdd)> OnAddFolder;
 
 protected:
@@ -428,6 +430,9 @@ private:
     // The delay the keys set.
     void KeyChangeDelay() { changeDelay_ = link_ ? 600 : 100; }
     bool canFill_ = true;
+    // Set while the first window builds its root with NoFillOnStartup: the
+    // root is neither opened nor selected.
+    bool startingUnfilled_ = false;
     bool automaticRefresh_ = true;
     int quiet_ = 0;
     std::unique_ptr<TPidlHistory> history_;

@@ -1195,6 +1195,9 @@ TEST(ShellControls, TreeRootsAndOptions)
     EXPECT_FALSE(TreeChildren(wnd, TreeRoot(wnd)).empty());  // opened one level
     tree->SetSelectedFolder(L"");
     EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DRIVES);
+    // The desktop root's path is the desktop's folder.
+    EXPECT_FALSE(tree->NodePath(TreeRoot(wnd)).empty());
+    EXPECT_TRUE(shell::SamePath(tree->NodePath(TreeRoot(wnd)), shell::SpecialFolderPath(shell::SF_DESKTOPDIRECTORY)));
 
     tree->SetRootedAt(shell::SF_DRIVES);
     EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DRIVES);
@@ -1977,8 +1980,16 @@ TEST(ShellControls, TreeSelectsWhatWasGivenBeforeItsWindow)
             EXPECT_TRUE(shell::SamePath(tree->GetSelectedFolder(), dir.Path()));
         else if (c == SpecialLast)
             EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DRIVES);
-        else
-            EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DESKTOP);
+        if (c != NoFill) continue;
+        // Nothing read: the root is neither opened nor selected until the
+        // user opens it.
+        HWND wnd = tree->GetHandle();
+        HTREEITEM root = TreeRoot(wnd);
+        ASSERT_NE(root, nullptr);
+        EXPECT_EQ(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0), 0);
+        EXPECT_TRUE(TreeChildren(wnd, root).empty());
+        ::SendMessageW(wnd, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
+        EXPECT_FALSE(TreeChildren(wnd, root).empty());
     }
 }
 
@@ -2204,4 +2215,50 @@ TEST(ShellControls, IconViewArrangesItemsAgainWhenOneLeaves)
     ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L"b.gif", L"c.gif"}));
     EXPECT_EQ(position(0), first);
     EXPECT_EQ(position(1), second);
+}
+
+// A node read again is put to OnAddFolder again (a refusal now takes it
+// out); new folders wait while a name is edited in place.
+TEST(ShellControls, TreeRefreshAsksOnAddFolderAndWaitsForAnEdit)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"a").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"b").c_str(), nullptr));
+
+    HostForm form;
+    form.SetBounds(0, 0, 300, 300);
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetBounds(0, 0, 300, 300);
+    struct Refuse {
+        std::wstring name;
+        int asked = 0;
+    } refuse;
+    tree->OnAddFolder = classlib::TEvent<void(HTREEITEM, const std::wstring&, bool&)>::FromFunction(
+        [](void* c, HTREEITEM, const std::wstring& path, bool& canAdd) {
+            auto* r = static_cast<Refuse*>(c);
+            ++r->asked;
+            canAdd = classlib::ExtractFileName(path) != r->name;
+        },
+        &refuse);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    using Names = std::vector<std::wstring>;
+    ASSERT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"a", L"b"}));
+
+    refuse.name = L"b";
+    refuse.asked = 0;
+    tree->FullRefresh();
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), Names{L"a"});
+    EXPECT_EQ(refuse.asked, 2);
+
+    const HTREEITEM a = shelltest::TreeNode(wnd, TreeRoot(wnd), L"a");
+    ASSERT_NE(::SendMessageW(wnd, TVM_EDITLABELW, 0, reinterpret_cast<LPARAM>(a)), 0);
+    ASSERT_NE(::SendMessageW(wnd, TVM_GETEDITCONTROL, 0, 0), 0);
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"c").c_str(), nullptr));
+    tree->FullRefresh();
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), Names{L"a"});
+    ::SendMessageW(wnd, TVM_ENDEDITLABELNOW, TRUE, 0);
+    tree->FullRefresh();
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"a", L"c"}));
 }
