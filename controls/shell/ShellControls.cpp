@@ -1417,6 +1417,10 @@ std::wstring TShellTree::GetPath() const { return WithoutBackslash(GetSelectedFo
 void TShellTree::SetSelectedFolder(const std::wstring& Value)
 {
     if (!HandleAllocated()) {
+        // A special folder given before (other than My Computer, which a
+        // path lies under) stays the choice, whatever order a form sets
+        // the two in.
+        if (pendingSpecial_ != SF_FILESYSTEMFOLDER && pendingSpecial_ != SF_DRIVES) return;
         pendingPath_ = Value;
         pendingSpecial_ = SF_FILESYSTEMFOLDER;
         return;

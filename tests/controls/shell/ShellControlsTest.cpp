@@ -1991,6 +1991,16 @@ TEST(ShellControls, TreeSelectsWhatWasGivenBeforeItsWindow)
         ::SendMessageW(wnd, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
         EXPECT_FALSE(TreeChildren(wnd, root).empty());
     }
+    // A special folder other than My Computer stays the choice when a path
+    // follows it.
+    HostForm form;
+    auto* tree = new shell::TShellTree(&form);
+    tree->SetParent(&form);
+    tree->SetSpecialFolder(shell::SF_DESKTOP);
+    tree->SetSelectedFolder(dir.Path());
+    EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DESKTOP);
+    tree->HandleNeeded();
+    EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DESKTOP);
 }
 
 // A window made again (a style change) shows the same folder: the list its
