@@ -2041,11 +2041,14 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
         if (hdr->code == NM_CLICK && (hit.flags & TVHT_ONITEMSTATEICON) && Selection()) {
             ToggleCheck(hit.hItem);
             Message.Result = TRUE;
-        } else if (hdr->code == NM_RCLICK && ShellContextMenu) {
-            // A right click selects the node first.
+        } else if (hdr->code == NM_RCLICK) {
+            // A right click selects the node (also when the menu is not
+            // the shell's), and then shows the shell's menu of it.
             if (hit.hItem != Selected()) Send(TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(hit.hItem));
-            ShowNodeMenu(hit.hItem, screen);
-            Message.Result = TRUE;
+            if (ShellContextMenu) {
+                ShowNodeMenu(hit.hItem, screen);
+                Message.Result = TRUE;
+            }
         }
         break;
     }

@@ -2272,3 +2272,36 @@ TEST(ShellControls, TreeRefreshAsksOnAddFolderAndWaitsForAnEdit)
     tree->FullRefresh();
     EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"a", L"c"}));
 }
+
+// A right click selects the node under the pointer, also when the menu is
+// not the shell's.
+TEST(ShellControls, TreeRightClickSelectsTheNode)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"a").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"b").c_str(), nullptr));
+
+    HostForm form;
+    form.SetBounds(0, 0, 300, 300);
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetBounds(0, 0, 300, 300);
+    tree->ShellContextMenu = false;
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    const HTREEITEM b = shelltest::TreeNode(wnd, TreeRoot(wnd), L"b");
+    ASSERT_NE(b, nullptr);
+    RECT r{};
+    std::memcpy(&r, &b, sizeof(b));
+    ASSERT_TRUE(::SendMessageW(wnd, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
+    POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ::ClientToScreen(wnd, &p);
+    ASSERT_TRUE(::SetCursorPos(p.x, p.y));
+    NMHDR nm{};
+    nm.hwndFrom = wnd;
+    nm.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(wnd));
+    nm.code = NM_RCLICK;
+    ::SendMessageW(form.GetHandle(), WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
+    EXPECT_EQ(reinterpret_cast<HTREEITEM>(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0)), b);
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return tree->GetPath() == dir.File(L"b"); }));
+}
