@@ -956,8 +956,10 @@ void TShellTree::UpdateStates(HTREEITEM Item)
 
 void TShellTree::SetCheckBoxes(bool Value)
 {
-    // The boxes show the link's selection list: without a link, none.
-    if (Value && (!link_ || !link_->GetSelectionList())) Value = false;
+    // The boxes show the link's selection list: without a link, none. A
+    // form that is loading may give the link after the boxes.
+    const bool loading = (GetComponentState() & classlib::csLoading) != 0;
+    if (Value && !loading && (!link_ || !link_->GetSelectionList())) Value = false;
     if (Value == checkBoxes_) return;
     checkBoxes_ = Value;
     if (Value && !checkImages_) checkImages_ = MakeCheckImages();
@@ -3060,8 +3062,9 @@ int TShellList::CheckState(classlib::TListItem* Item) const
 
 void TShellList::SetCheckboxes(bool Value)
 {
-    // Without a link there is no selection list to keep the checks.
-    if (Value && (!link_ || !link_->GetSelectionList())) Value = false;
+    // Without a link there is no selection list to keep the checks. A form
+    // that is loading may give the link after the boxes.
+    if (Value && !Loading() && (!link_ || !link_->GetSelectionList())) Value = false;
     if (Value == checkboxes_) return;
     checkboxes_ = Value;
     if (Value && !checkImages_) checkImages_ = MakeCheckImages();

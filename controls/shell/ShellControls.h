@@ -253,8 +253,9 @@ public:
     bool RenameNode(HTREEITEM Item, const std::wstring& NewName);
     // Check boxes from the link's selection list: a node's box shows the
     // state of its object (grey when something below is checked). Needs a
-    // link (without one the value stays false). Space or a click on the box
-    // toggles; the ancestors and the opened nodes below follow.
+    // link (without one the value stays false, unless the form is loading:
+    // it may give the link later). Space or a click on the box toggles; the
+    // ancestors and the opened nodes below follow.
     bool GetCheckBoxes() const { return checkBoxes_; }
     void SetCheckBoxes(bool Value);
     void ToggleCheck(HTREEITEM Item);
@@ -717,8 +718,9 @@ public:
     bool RenameItem(int Index, const std::wstring& NewName);
     // Check boxes from the link's selection list: checking an object adds
     // its path, unchecking removes it; a folder with something checked
-    // below shows grey. Needs a link (without one the value stays false).
-    // Space or a click on the box toggles the selected object.
+    // below shows grey. Needs a link (without one the value stays false,
+    // unless the form is loading: it may give the link later). Space or a
+    // click on the box toggles the selected object.
     bool GetCheckboxes() const { return checkboxes_; }
     void SetCheckboxes(bool Value);
     // Toggles the check of the item at Index (nothing for an object that

@@ -2305,3 +2305,46 @@ TEST(ShellControls, TreeRightClickSelectsTheNode)
     EXPECT_EQ(reinterpret_cast<HTREEITEM>(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0)), b);
     EXPECT_TRUE(shelltest::PumpUntil([&] { return tree->GetPath() == dir.File(L"b"); }));
 }
+
+// A form that is loading may turn the boxes on before it gives the link:
+// once loaded, the boxes show.
+TEST(ShellControls, CheckBoxesGivenBeforeTheLinkWhileTheFormLoads)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    Touch(dir.File(L"a.gif"));
+    ::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
+
+    HostForm form;
+    classlib::BeginLoading(&form);
+    auto* link = new shell::TShellLink(&form);
+    auto* list = new shell::TShellList(&form);
+    auto* tree = new shell::TShellTree(&form);
+    list->SetParent(&form);
+    tree->SetParent(&form);
+    list->SetCheckboxes(true);
+    tree->SetCheckBoxes(true);
+    list->SetPath(dir.Path());
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    list->SetShellLink(link);
+    tree->SetShellLink(link);
+    classlib::EndLoading(&form);
+    EXPECT_TRUE(list->GetCheckboxes());
+    EXPECT_TRUE(tree->GetCheckBoxes());
+
+    list->HandleNeeded();
+    tree->HandleNeeded();
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L"sub", L"a.gif"}));
+    HWND lv = list->GetHandle();
+    EXPECT_EQ(static_cast<int>((::SendMessageW(lv, LVM_GETITEMSTATE, 1, LVIS_STATEIMAGEMASK) >> 12) - 1),
+              shell::ssUnChecked);
+    HWND tv = tree->GetHandle();
+    const HTREEITEM sub = shelltest::TreeNode(tv, TreeRoot(tv), L"sub");
+    ASSERT_NE(sub, nullptr);
+    EXPECT_EQ(tree->GetNodeState(sub), shell::ssUnChecked);
+
+    // Outside loading the link is needed first.
+    auto* late = new shell::TShellList(&form);
+    late->SetCheckboxes(true);
+    EXPECT_FALSE(late->GetCheckboxes());
+}
