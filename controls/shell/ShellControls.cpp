@@ -1229,10 +1229,26 @@ void TShellTree::DeleteNode(HTREEITEM Item)
     if (Item) Send(TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(Item));
 }
 
+void TShellTree::FillNode(TNode* Node)
+{
+    Node->IconAsked = true;
+    QueueIcon(this, Node, PidlClone(Node->Absolute.get()), 0);
+    QueueIcon(this, Node, PidlClone(Node->Absolute.get()), 2);
+    if (showOverlayIcons_) QueueIcon(this, Node, PidlClone(Node->Absolute.get()), 1);
+    OnUpdatedFolder(this, Node->Item);
+}
+
 void TShellTree::RefreshNode(HTREEITEM Item, bool Recursive)
 {
     TNode* node = NodeOf(Item);
-    if (!node || !node->Filled) return;
+    if (!node) return;
+    // A node already drawn looks up its icons again.
+    if (node->IconAsked) {
+        FillNode(node);
+        node = NodeOf(Item);
+        if (!node) return;
+    }
+    if (!node->Filled) return;
     if (!Expanded(Item)) {
         // Read again on the next opening.
         while (HTREEITEM c = Child(Item)) DeleteNode(c);
@@ -2131,15 +2147,16 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
     }
     case TVN_GETDISPINFOW: {
         auto* info = reinterpret_cast<NMTVDISPINFOW*>(hdr);
-        auto it = nodes_.find(reinterpret_cast<classlib::TObject*>(info->item.lParam));
+        auto* key = reinterpret_cast<classlib::TObject*>(info->item.lParam);
+        auto it = nodes_.find(key);
         if (it == nodes_.end()) break;
-        TNode* node = it->second.get();
-        if (!node->IconAsked && (info->item.mask & (TVIF_IMAGE | TVIF_SELECTEDIMAGE))) {
-            node->IconAsked = true;
-            QueueIcon(this, node, PidlClone(node->Absolute.get()), 0);
-            QueueIcon(this, node, PidlClone(node->Absolute.get()), 2);
-            if (showOverlayIcons_) QueueIcon(this, node, PidlClone(node->Absolute.get()), 1);
+        if (!it->second->IconAsked && (info->item.mask & (TVIF_IMAGE | TVIF_SELECTEDIMAGE))) {
+            FillNode(it->second.get());
+            // The handler may have taken the node out.
+            it = nodes_.find(key);
+            if (it == nodes_.end()) break;
         }
+        TNode* node = it->second.get();
         info->item.iImage = node->Image;
         info->item.iSelectedImage = node->OpenImage >= 0 ? node->OpenImage : node->Image;
         break;

@@ -326,6 +326,9 @@ public:
     // history, LocatePidl) fire at once.
     unsigned GetChangeDelay() const { return changeDelay_; }
     void SetChangeDelay(unsigned Value) { changeDelay_ = Value; }
+    // A node was first drawn or was read again (its icons are being looked
+    // up). The handler may delete the node.
+    classlib::TEvent<void(classlib::TObject* Sender, HTREEITEM Node)> OnUpdatedFolder;
     // A node is about to be added (Path: its file-system path), or is read
     // again by a refresh; CanAdd false keeps it out (takes it out).
     classlib::TEvent<void(HTREEITEM Node, const std::wstring& Path, bool& CanAdd)> OnAddFolder;
@@ -392,6 +395,9 @@ private:
     HTREEITEM AddChildNode(HTREEITEM Parent, bool Keep);
     // Reads the children of a node that has none yet.
     void ExpandNode(HTREEITEM Item);
+    // Looks up the icons of a node (closed, open, overlay) in the
+    // background; OnUpdatedFolder follows.
+    void FillNode(TNode* Node);
     void SortChildren(HTREEITEM Item);
     // The child of Item whose object is ChildPidl (relative), or null.
     HTREEITEM FindChild(HTREEITEM Item, LPCITEMIDLIST ChildPidl) const;

@@ -2348,3 +2348,46 @@ TEST(ShellControls, CheckBoxesGivenBeforeTheLinkWhileTheFormLoads)
     late->SetCheckboxes(true);
     EXPECT_FALSE(late->GetCheckboxes());
 }
+
+// OnUpdatedFolder tells of a node when it is first drawn (once) and each
+// time it is read again.
+TEST(ShellControls, TreeTellsOfNodesDrawnAndReadAgain)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"a").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"b").c_str(), nullptr));
+
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form);
+    std::vector<HTREEITEM> told;
+    tree->OnUpdatedFolder = classlib::TEvent<void(classlib::TObject*, HTREEITEM)>::FromFunction(
+        [](void* c, classlib::TObject*, HTREEITEM node) { static_cast<std::vector<HTREEITEM>*>(c)->push_back(node); },
+        &told);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    const HTREEITEM root = TreeRoot(wnd);
+    const HTREEITEM a = shelltest::TreeNode(wnd, root, L"a");
+    const HTREEITEM b = shelltest::TreeNode(wnd, root, L"b");
+    ASSERT_TRUE(a && b);
+    told.clear();
+    auto draw = [&](HTREEITEM item) {
+        TVITEMW tv{};
+        tv.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_HANDLE;
+        tv.hItem = item;
+        ::SendMessageW(wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+    };
+    for (int i = 0; i < 2; ++i) {
+        draw(a);
+        draw(b);
+    }
+    EXPECT_EQ(told, (std::vector<HTREEITEM>{a, b}));
+
+    told.clear();
+    tree->FullRefresh();
+    std::sort(told.begin(), told.end());
+    std::vector<HTREEITEM> all{root, a, b};
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(told, all);
+    shelltest::PumpFor(300);
+}
