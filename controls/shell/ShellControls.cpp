@@ -3292,6 +3292,8 @@ bool WrittenJustNow(const FILETIME& Modified)
 
 void STDMETHODCALLTYPE TShellList::UpdateContents()
 {
+    // A disabled list follows the folder too: nothing would bring it up to
+    // date once it is enabled again.
     if (filling_ || !browser_->ShellFolder()) return;
     classlib::TListItems* items = GetItems();
     // A full fill would end a rename in place: the pass goes item by item
