@@ -645,7 +645,7 @@ public:
         if (dropNode_ && !hoverOpened_ && now - hoverStart_ > DragHoverOpenDelay) {
             hoverOpened_ = true;
             if (!tree_->Expanded(dropNode_)) {
-                tree_->ExpandNode(dropNode_);
+                tree_->ReadChildren(dropNode_);
                 tree_->Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(dropNode_));
             }
         }
@@ -1083,7 +1083,7 @@ void TShellTree::SetRootedAt(TShellFolder Value)
     // A tree asked not to fill at start-up reads nothing before the user
     // opens the root.
     if (root && !startingUnfilled_) {
-        ExpandNode(root);
+        ReadChildren(root);
         Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
         // A new root is the program's choice: it takes effect at once.
         changeDelay_ = 0;
@@ -1178,7 +1178,7 @@ HTREEITEM TShellTree::AddChildNode(HTREEITEM ParentItem, bool Keep)
     return raw->Item;
 }
 
-void TShellTree::ExpandNode(HTREEITEM Item)
+void TShellTree::ReadChildren(HTREEITEM Item)
 {
     TNode* node = NodeOf(Item);
     if (!node || node->Filled || !(node->Flags & TNode::fFolder)) return;
@@ -1198,6 +1198,22 @@ void TShellTree::ExpandNode(HTREEITEM Item)
         const std::wstring path = PidlToPath(node->Absolute.get());
         if (IsUncPath(path) && notifier_->GetDirectories()->IndexOf(path) < 0) notifier_->GetDirectories()->Add(path);
     }
+}
+
+void TShellTree::ExpandNode(HTREEITEM Item, bool Recurse)
+{
+    if (!NodeOf(Item)) return;
+    std::function<void(HTREEITEM)> open = [&](HTREEITEM Node) {
+        ReadChildren(Node);
+        if (Child(Node)) Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(Node));
+        if (!Recurse) return;
+        for (HTREEITEM c = Child(Node); c; c = Next(c)) open(c);
+    };
+    std::size_t before = 0;
+    do {
+        before = nodes_.size();
+        open(Item);
+    } while (Recurse && nodes_.size() > before && NodeOf(Item));
 }
 
 void TShellTree::SortChildren(HTREEITEM Item)
@@ -1328,7 +1344,7 @@ bool TShellTree::LocatePidl(LPCITEMIDLIST Pidl, int Mode)
         if (t > d && (d == 0 || SameObject(DesktopFolder(), head.get(), rootNode->Absolute.get()))) {
             for (int level = 0; level + d < t; ++level) {
                 if (Mode == 0) {
-                    ExpandNode(node);
+                    ReadChildren(node);
                     Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(node));
                 }
                 TPidl item = PidlGetItem(Pidl, level + d);
@@ -1741,7 +1757,7 @@ bool TShellTree::RenameNode(HTREEITEM Item, const std::wstring& NewName)
     if (link_) link_->NotifyUpdateContents(this);
     if (Item == Selected()) NotifyLink(Item);
     if (wasExpanded) {
-        ExpandNode(Item);
+        ReadChildren(Item);
         Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(Item));
     }
     return true;
@@ -1870,7 +1886,7 @@ void TShellTree::Change(HTREEITEM Item)
         HTREEITEM p = Parent(Item);
         for (HTREEITEM c = p ? Child(p) : Root(); c; c = Next(c))
             if (c != Item) Send(TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(c));
-        ExpandNode(Item);
+        ReadChildren(Item);
         Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(Item));
     }
     changeDelay_ = 0;
@@ -2112,7 +2128,7 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
             Message.Result = TRUE;
             break;
         }
-        ExpandNode(nm->itemNew.hItem);
+        ReadChildren(nm->itemNew.hItem);
         break;
     }
     case TVN_SELCHANGINGW: {

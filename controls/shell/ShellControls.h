@@ -305,6 +305,14 @@ public:
     std::wstring NodePath(HTREEITEM Node) const;
     // Whether the node of an absolute list is shown (read nodes only).
     HTREEITEM FindNode(LPCITEMIDLIST Pidl) const;
+    // Opens a node, its children read when it has none yet; with Recurse
+    // every node below it too, again while that adds nodes (a whole drive
+    // below a drive's node: use with care).
+    void ExpandNode(HTREEITEM Item, bool Recurse);
+    // Reads a node again: an opened one its children (Recursive: the opened
+    // nodes below too), a closed one drops them until it opens again; a
+    // drawn one looks up its icons again (OnUpdatedFolder).
+    void RefreshNode(HTREEITEM Item, bool Recursive);
 
     void STDMETHODCALLTYPE FolderChanged(LPCITEMIDLIST AbsolutePidl) override;
     void STDMETHODCALLTYPE SelectionChanged(LPCITEMIDLIST FolderPidl, LPCITEMIDLIST ObjectPidl) override;
@@ -394,14 +402,13 @@ private:
     // Adds the browser's current object under Parent (when it shows).
     HTREEITEM AddChildNode(HTREEITEM Parent, bool Keep);
     // Reads the children of a node that has none yet.
-    void ExpandNode(HTREEITEM Item);
+    void ReadChildren(HTREEITEM Item);
     // Looks up the icons of a node (closed, open, overlay) in the
     // background; OnUpdatedFolder follows.
     void FillNode(TNode* Node);
     void SortChildren(HTREEITEM Item);
     // The child of Item whose object is ChildPidl (relative), or null.
     HTREEITEM FindChild(HTREEITEM Item, LPCITEMIDLIST ChildPidl) const;
-    void RefreshNode(HTREEITEM Item, bool Recursive);
     void DeleteNode(HTREEITEM Item);
     void NotifyLink(HTREEITEM Item);
     void SelectNode(HTREEITEM Item);

@@ -2391,3 +2391,34 @@ TEST(ShellControls, TreeTellsOfNodesDrawnAndReadAgain)
     EXPECT_EQ(told, all);
     shelltest::PumpFor(300);
 }
+
+// A node opened with Recurse opens every node below it; a node read again
+// shows what its folder holds now.
+TEST(ShellControls, TreeOpensAndReadsNodesOnRequest)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* name : {L"a", L"a\\x", L"a\\x\\y", L"b"})
+        ASSERT_TRUE(::CreateDirectoryW(dir.File(name).c_str(), nullptr));
+
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    const HTREEITEM root = TreeRoot(wnd);
+    const HTREEITEM a = shelltest::TreeNode(wnd, root, L"a");
+    ASSERT_NE(a, nullptr);
+    using Names = std::vector<std::wstring>;
+    EXPECT_TRUE(TreeChildren(wnd, a).empty());  // not read yet
+    tree->ExpandNode(a, false);
+    ASSERT_EQ(TreeChildren(wnd, a), Names{L"x"});
+    const HTREEITEM x = shelltest::TreeNode(wnd, a, L"x");
+    EXPECT_TRUE(TreeChildren(wnd, x).empty());
+    tree->ExpandNode(root, true);
+    ASSERT_EQ(TreeChildren(wnd, x), Names{L"y"});
+    EXPECT_TRUE(::SendMessageW(wnd, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(x), TVIS_EXPANDED) & TVIS_EXPANDED);
+
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"a\\z").c_str(), nullptr));
+    tree->RefreshNode(a, false);
+    EXPECT_EQ(TreeChildren(wnd, a), (Names{L"x", L"z"}));
+}
