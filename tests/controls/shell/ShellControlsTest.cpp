@@ -2422,3 +2422,42 @@ TEST(ShellControls, TreeOpensAndReadsNodesOnRequest)
     tree->RefreshNode(a, false);
     EXPECT_EQ(TreeChildren(wnd, a), (Names{L"x", L"z"}));
 }
+
+// Up to 500 items the list follows a change item by item (a new object is
+// appended, the others keep their items); above that it fills again.
+TEST(ShellControls, UpdateContentsFillsAgainAbove500Items)
+{
+    shell::TShellScope shellScope;
+    for (int count : {500, 501}) {
+        SCOPED_TRACE(count);
+        testsupport::TempDir dir;
+        for (int i = 0; i < count; ++i) {
+            wchar_t name[16];
+            std::swprintf(name, 16, L"f%03d.gif", i);
+            Touch(dir.File(name));
+        }
+        HostForm form;
+        auto* list = Placed<shell::TShellList>(form);
+        list->SetAutomaticRefresh(false);
+        int fills = 0;
+        list->OnPopulated = classlib::TNotifyEvent::FromFunction(
+            [](void* c, classlib::TObject*) { ++*static_cast<int*>(c); }, &fills);
+        list->SetPath(dir.Path());
+        ASSERT_TRUE(shelltest::PumpUntil([&] { return fills == 1; }, 20000));
+        ASSERT_EQ(list->GetItems()->GetCount(), count);
+        classlib::TListItem* first = list->GetItems()->GetItem(0);
+
+        Touch(dir.File(L"a.gif"));
+        list->UpdateContents();
+        ASSERT_TRUE(shelltest::PumpUntil([&] { return list->GetItems()->GetCount() == count + 1; }, 20000));
+        classlib::TListItems* items = list->GetItems();
+        if (count == 500) {
+            EXPECT_EQ(fills, 1);
+            EXPECT_EQ(items->GetItem(0), first);
+            EXPECT_EQ(items->GetItem(count)->GetCaption(), L"a.gif");
+        } else {
+            EXPECT_TRUE(shelltest::PumpUntil([&] { return fills == 2; }, 20000));
+            EXPECT_EQ(items->GetItem(0)->GetCaption(), L"a.gif");
+        }
+    }
+}
