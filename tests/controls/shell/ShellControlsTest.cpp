@@ -2461,3 +2461,51 @@ TEST(ShellControls, UpdateContentsFillsAgainAbove500Items)
         }
     }
 }
+
+// A box that cannot be checked (the desktop root while nothing on a drive
+// is checked, the " .. " item) ignores a toggle and fires nothing; a
+// desktop-rooted tree shows its root grey once a path on a drive is
+// checked.
+TEST(ShellControls, BoxesThatCannotBeCheckedAndTheDesktopRoot)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
+
+    HostForm form;
+    auto* link = new shell::TShellLink(&form);
+    auto* tree = Placed<shell::TShellTree>(form);
+    auto* list = Placed<shell::TShellList>(form);
+    tree->SetShellLink(link);
+    list->SetShellLink(link);
+    tree->SetCheckBoxes(true);
+    list->SetShowParentFolder(true);
+    list->SetCheckboxes(true);
+    int events = 0;
+    auto count = shell::TOnCheckStateChanged::FromFunction(
+        [](void* c, classlib::TObject*, int, const std::wstring&, shell::TShSelectionState) { ++*static_cast<int*>(c); },
+        &events);
+    tree->OnCheckStateChanged = count;
+    list->OnCheckStateChanged = count;
+
+    HWND wnd = tree->GetHandle();
+    const HTREEITEM root = TreeRoot(wnd);
+    ASSERT_EQ(tree->GetRootedAt(), shell::SF_DESKTOP);
+    EXPECT_EQ(tree->GetNodeState(root), shell::ssNone);
+    tree->ToggleCheck(root);
+    EXPECT_EQ(tree->GetNodeState(root), shell::ssNone);
+
+    list->SetPath(dir.Path());
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L" .. ", L"sub"}));
+    list->ToggleCheck(0);
+    EXPECT_EQ(events, 0);
+    EXPECT_EQ(link->GetSelectionList()->GetPaths()->GetCount(), 0);
+
+    tree->SetSelectedFolder(dir.File(L"sub"));
+    const auto sub = reinterpret_cast<HTREEITEM>(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    ASSERT_EQ(tree->NodePath(sub), dir.File(L"sub"));
+    tree->ToggleCheck(sub);
+    EXPECT_EQ(events, 1);
+    EXPECT_EQ(tree->GetNodeState(sub), shell::ssChecked);
+    EXPECT_EQ(tree->GetNodeState(root), shell::ssGrayed);
+}
