@@ -4464,6 +4464,12 @@ void TShellList::WndProc(classlib::TMessage& Message)
         else if (Message.WParam == kSideButtonForward)
             HistoryStep(1);
         break;
+    case WM_CAPTURECHANGED:
+        // The end of a mouse action of the list itself, which may have
+        // redrawn the header without the arrow.
+        classlib::TListView::WndProc(Message);
+        ShowSortArrow();
+        return;
     default: break;
     }
     classlib::TListView::WndProc(Message);

@@ -513,6 +513,10 @@ TEST(ShellControls, ListSortsByEachColumn)
     ::SendMessageW(header, HDM_SETITEMW, 0, reinterpret_cast<LPARAM>(&plain));
     ::SendMessageW(header, WM_CAPTURECHANGED, 0, 0);
     checkArrows(0, false);
+    // So does the end of a mouse action of the list itself.
+    ::SendMessageW(header, HDM_SETITEMW, 0, reinterpret_cast<LPARAM>(&plain));
+    ::SendMessageW(list->GetHandle(), WM_CAPTURECHANGED, 0, 0);
+    checkArrows(0, false);
     ::DeleteObject(up);
     ::DeleteObject(down);
 
