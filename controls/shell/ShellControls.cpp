@@ -666,7 +666,7 @@ public:
         if (dropNode_ && !hoverOpened_ && now - hoverStart_ > DragHoverOpenDelay) {
             hoverOpened_ = true;
             if (!tree_->Expanded(dropNode_)) {
-                tree_->ExpandNode(dropNode_);
+                tree_->ReadChildren(dropNode_);
                 tree_->Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(dropNode_));
             }
         }
@@ -977,8 +977,10 @@ void TShellTree::UpdateStates(HTREEITEM Item)
 
 void TShellTree::SetCheckBoxes(bool Value)
 {
-    // The boxes show the link's selection list: without a link, none.
-    if (Value && (!link_ || !link_->GetSelectionList())) Value = false;
+    // The boxes show the link's selection list: without a link, none. A
+    // form that is loading may give the link after the boxes.
+    const bool loading = (GetComponentState() & classlib::csLoading) != 0;
+    if (Value && !loading && (!link_ || !link_->GetSelectionList())) Value = false;
     if (Value == checkBoxes_) return;
     checkBoxes_ = Value;
     if (Value && !checkImages_) checkImages_ = MakeCheckImages();
@@ -1097,9 +1099,12 @@ void TShellTree::SetRootedAt(TShellFolder Value)
     }
     Watch();
     --quiet_;
-    if (HTREEITEM root = Root()) {
-        if (Selection()) SetNodeState(root, NodeState(root));
-        ExpandNode(root);
+    HTREEITEM root = Root();
+    if (root && Selection()) SetNodeState(root, NodeState(root));
+    // A tree asked not to fill at start-up reads nothing before the user
+    // opens the root.
+    if (root && !startingUnfilled_) {
+        ReadChildren(root);
         Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
         // A new root is the program's choice: it takes effect at once.
         changeDelay_ = 0;
@@ -1194,7 +1199,7 @@ HTREEITEM TShellTree::AddChildNode(HTREEITEM ParentItem, bool Keep)
     return raw->Item;
 }
 
-void TShellTree::ExpandNode(HTREEITEM Item)
+void TShellTree::ReadChildren(HTREEITEM Item)
 {
     TNode* node = NodeOf(Item);
     if (!node || node->Filled || !(node->Flags & TNode::fFolder)) return;
@@ -1214,6 +1219,22 @@ void TShellTree::ExpandNode(HTREEITEM Item)
         const std::wstring path = PidlToPath(node->Absolute.get());
         if (IsUncPath(path) && notifier_->GetDirectories()->IndexOf(path) < 0) notifier_->GetDirectories()->Add(path);
     }
+}
+
+void TShellTree::ExpandNode(HTREEITEM Item, bool Recurse)
+{
+    if (!NodeOf(Item)) return;
+    std::function<void(HTREEITEM)> open = [&](HTREEITEM Node) {
+        ReadChildren(Node);
+        if (Child(Node)) Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(Node));
+        if (!Recurse) return;
+        for (HTREEITEM c = Child(Node); c; c = Next(c)) open(c);
+    };
+    std::size_t before = 0;
+    do {
+        before = nodes_.size();
+        open(Item);
+    } while (Recurse && nodes_.size() > before && NodeOf(Item));
 }
 
 void TShellTree::SortChildren(HTREEITEM Item)
@@ -1245,10 +1266,26 @@ void TShellTree::DeleteNode(HTREEITEM Item)
     if (Item) Send(TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(Item));
 }
 
+void TShellTree::FillNode(TNode* Node)
+{
+    Node->IconAsked = true;
+    QueueIcon(this, Node, PidlClone(Node->Absolute.get()), 0);
+    QueueIcon(this, Node, PidlClone(Node->Absolute.get()), 2);
+    if (showOverlayIcons_) QueueIcon(this, Node, PidlClone(Node->Absolute.get()), 1);
+    OnUpdatedFolder(this, Node->Item);
+}
+
 void TShellTree::RefreshNode(HTREEITEM Item, bool Recursive)
 {
     TNode* node = NodeOf(Item);
-    if (!node || !node->Filled) return;
+    if (!node) return;
+    // A node already drawn looks up its icons again.
+    if (node->IconAsked) {
+        FillNode(node);
+        node = NodeOf(Item);
+        if (!node) return;
+    }
+    if (!node->Filled) return;
     if (!Expanded(Item)) {
         // Read again on the next opening.
         while (HTREEITEM c = Child(Item)) DeleteNode(c);
@@ -1265,6 +1302,9 @@ void TShellTree::RefreshNode(HTREEITEM Item, bool Recursive)
     for (HTREEITEM c = Child(Item); c; c = Next(c))
         if (TNode* n = NodeOf(c)) n->SeenMark = 0;
     bool added = false;
+    // New nodes wait while a name is edited in place (sorting would move
+    // the edit away from its node).
+    const bool editing = Send(TVM_GETEDITCONTROL) != 0;
     while (browser_->NextObject()) {
         if (!GetShowFiles() && !browser_->IsFolder()) continue;
         if (!IsShownObject(*browser_, options_)) continue;
@@ -1276,7 +1316,14 @@ void TShellTree::RefreshNode(HTREEITEM Item, bool Recursive)
         if (found) {
             found->SeenMark = 1;
             SetChildren(found->Item, browser_->IsFolder() && (GetShowFiles() || browser_->HasSubFolders()));
-        } else if (AddChildNode(Item, false)) {
+            if (OnAddFolder) {
+                // The handler is asked again: a refusal now takes the node
+                // out (it is left unmarked and goes below).
+                bool canAdd = true;
+                OnAddFolder(found->Item, PidlToPath(found->Absolute.get()), canAdd);
+                if (!canAdd) found->SeenMark = 0;
+            }
+        } else if (!editing && AddChildNode(Item, false)) {
             added = true;
         }
     }
@@ -1318,7 +1365,7 @@ bool TShellTree::LocatePidl(LPCITEMIDLIST Pidl, int Mode)
         if (t > d && (d == 0 || SameObject(DesktopFolder(), head.get(), rootNode->Absolute.get()))) {
             for (int level = 0; level + d < t; ++level) {
                 if (Mode == 0) {
-                    ExpandNode(node);
+                    ReadChildren(node);
                     Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(node));
                 }
                 TPidl item = PidlGetItem(Pidl, level + d);
@@ -1403,9 +1450,7 @@ void TShellTree::SelectNode(HTREEITEM Item)
 std::wstring TShellTree::NodePath(HTREEITEM Item) const
 {
     TNode* node = NodeOf(Item);
-    if (!node) return {};
-    if (Level(Item) == 0 && rootedAt_ == SF_DESKTOP) return {};
-    return PidlToPath(node->Absolute.get());
+    return node ? PidlToPath(node->Absolute.get()) : std::wstring();
 }
 
 std::wstring TShellTree::GetSelectedFolder() const
@@ -1427,6 +1472,10 @@ std::wstring TShellTree::GetPath() const { return WithoutBackslash(GetSelectedFo
 void TShellTree::SetSelectedFolder(const std::wstring& Value)
 {
     if (!HandleAllocated()) {
+        // A special folder given before (other than My Computer, which a
+        // path lies under) stays the choice, whatever order a form sets
+        // the two in.
+        if (pendingSpecial_ != SF_FILESYSTEMFOLDER && pendingSpecial_ != SF_DRIVES) return;
         pendingPath_ = Value;
         pendingSpecial_ = SF_FILESYSTEMFOLDER;
         return;
@@ -1693,6 +1742,7 @@ void TShellTree::SetShowOverlayIcons(bool Value)
 void TShellTree::CreateHandleDone()
 {
     classlib::TSystemControl::CreateHandleDone();
+    const bool first = !windowCreated_;
     if (!windowCreated_) {
         windowCreated_ = true;
         if (useSystemStyles_) ApplyExplorerStyle(TTreeViewWindow{GetHandle()});
@@ -1702,7 +1752,9 @@ void TShellTree::CreateHandleDone()
     // Fails without OLE on this thread: the tree then takes no drops.
     SetOleDragDrop(oleDragDrop_);
     nodes_.clear();
+    startingUnfilled_ = first && GetOption(soNoFillOnStartup);
     SetRootedAt(rootedAt_);
+    startingUnfilled_ = false;
     const std::wstring pending = pendingPath_;
     const TShellFolder special = pendingSpecial_;
     pendingPath_.clear();
@@ -1760,7 +1812,7 @@ bool TShellTree::RenameNode(HTREEITEM Item, const std::wstring& NewName)
     if (link_) link_->NotifyUpdateContents(this);
     if (Item == Selected()) NotifyLink(Item);
     if (wasExpanded) {
-        ExpandNode(Item);
+        ReadChildren(Item);
         Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(Item));
     }
     return true;
@@ -1890,7 +1942,7 @@ void TShellTree::Change(HTREEITEM Item)
         HTREEITEM p = Parent(Item);
         for (HTREEITEM c = p ? Child(p) : Root(); c; c = Next(c))
             if (c != Item) Send(TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(c));
-        ExpandNode(Item);
+        ReadChildren(Item);
         Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(Item));
     }
     changeDelay_ = 0;
@@ -2097,11 +2149,14 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
         if (hdr->code == NM_CLICK && (hit.flags & TVHT_ONITEMSTATEICON) && Selection()) {
             ToggleCheck(hit.hItem);
             Message.Result = TRUE;
-        } else if (hdr->code == NM_RCLICK && ShellContextMenu) {
-            // A right click selects the node first.
+        } else if (hdr->code == NM_RCLICK) {
+            // A right click selects the node (also when the menu is not
+            // the shell's), and then shows the shell's menu of it.
             if (hit.hItem != Selected()) Send(TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(hit.hItem));
-            ShowNodeMenu(hit.hItem, screen);
-            Message.Result = TRUE;
+            if (ShellContextMenu) {
+                ShowNodeMenu(hit.hItem, screen);
+                Message.Result = TRUE;
+            }
         }
         break;
     }
@@ -2147,7 +2202,7 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
             Message.Result = TRUE;
             break;
         }
-        ExpandNode(nm->itemNew.hItem);
+        ReadChildren(nm->itemNew.hItem);
         break;
     }
     case TVN_SELCHANGINGW: {
@@ -2182,15 +2237,16 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
     }
     case TVN_GETDISPINFOW: {
         auto* info = reinterpret_cast<NMTVDISPINFOW*>(hdr);
-        auto it = nodes_.find(reinterpret_cast<classlib::TObject*>(info->item.lParam));
+        auto* key = reinterpret_cast<classlib::TObject*>(info->item.lParam);
+        auto it = nodes_.find(key);
         if (it == nodes_.end()) break;
-        TNode* node = it->second.get();
-        if (!node->IconAsked && (info->item.mask & (TVIF_IMAGE | TVIF_SELECTEDIMAGE))) {
-            node->IconAsked = true;
-            QueueIcon(this, node, PidlClone(node->Absolute.get()), 0);
-            QueueIcon(this, node, PidlClone(node->Absolute.get()), 2);
-            if (showOverlayIcons_) QueueIcon(this, node, PidlClone(node->Absolute.get()), 1);
+        if (!it->second->IconAsked && (info->item.mask & (TVIF_IMAGE | TVIF_SELECTEDIMAGE))) {
+            FillNode(it->second.get());
+            // The handler may have taken the node out.
+            it = nodes_.find(key);
+            if (it == nodes_.end()) break;
         }
+        TNode* node = it->second.get();
         info->item.iImage = node->Image;
         info->item.iSelectedImage = node->OpenImage >= 0 ? node->OpenImage : node->Image;
         break;
@@ -2369,7 +2425,7 @@ void TShellList::RemakeThumbnails()
     items->BeginUpdate();
     for (int i = 0; i < items->GetCount(); ++i) {
         TShellListItem* record = ShellItem(items->GetItem(i));
-        if (!record || record->IsParentFolder()) continue;
+        if (!record) continue;
         record->IconAsked = false;
         items->GetItem(i)->SetImageIndex(-1);
     }
@@ -2502,16 +2558,22 @@ int TShellList::ItemImageIndex(classlib::TListItem* Item)
     FillDetails(Item);
     TShellListItem* record = ShellItem(Item);
     if (thumbnails_) {
-        if (record && !record->IconAsked && !record->IsParentFolder()) {
+        if (record && !record->IconAsked) {
             record->IconAsked = true;
             const int index = AddPlaceholder(record);
             Item->SetImageIndex(index);
-            if (index >= 0) QueueThumbnail(record, index);
+            if (index >= 0 && !record->IsParentFolder()) QueueThumbnail(record, index);
         }
         return Item->GetImageIndex();
     }
     if (record && !record->IconAsked && record->Pidl && browser_->FolderIDList()) {
         record->IconAsked = true;
+        // The icon of its kind at once (a plain folder's, or that of the
+        // file's extension); the object's own follows from the work pool.
+        if (Item->GetImageIndex() < 0 && (record->IsFolder() || !record->ObjectName.empty()))
+            Item->SetImageIndex(record->IsFolder()
+                                    ? GetIconIndexOfFolder(false)
+                                    : GetExtensionIconIndex(classlib::ExtractFileExt(record->ObjectName), si_small, false));
         QueueIcon(this, record, PidlCombine(browser_->FolderIDList(), record->Pidl.get()), 0);
         if (showOverlayIcons_) QueueIcon(this, record, PidlCombine(browser_->FolderIDList(), record->Pidl.get()), 1);
         OnGetImageIndex(this, Item);
@@ -2533,6 +2595,12 @@ void TShellList::IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject
         return;
     }
     if (Kind == 0) it->second->Item->SetImageIndex(IconIndex);
+}
+
+void TShellList::CreateParams(classlib::TCreateParams& Params)
+{
+    classlib::TListView::CreateParams(Params);
+    Params.Style |= LVS_AUTOARRANGE;
 }
 
 void TShellList::CreateHandleDone()
@@ -3045,6 +3113,8 @@ classlib::TListItem* TShellList::AddEntry(const TFolderEntry& Entry)
         ShowItemState(raw);
     }
     if (OnAddItem) {
+        // The handler may choose by the detail texts: they are read now.
+        FillDetails(item);
         bool canAdd = true;
         OnAddItem(raw, canAdd);
         if (!canAdd) {
@@ -3063,12 +3133,15 @@ void TShellList::AddParentItem()
     auto record = std::make_unique<TShellListItem>();
     record->Item = item;
     record->Flags = TShellListItem::fParent | TShellListItem::fFolder;
-    record->IconAsked = true;
+    // With thumbnails the item gets a framed folder picture of its own in
+    // the thumbnail list when first drawn (an icon index means nothing
+    // there).
+    record->IconAsked = !thumbnails_;
     item->Data = record.get();
     TShellListItem* raw = record.get();
     records_.emplace(raw, std::move(record));
     item->SetCaption(L" .. ");
-    item->SetImageIndex(GetIconIndexOfFolder(false));
+    item->SetImageIndex(thumbnails_ ? -1 : GetIconIndexOfFolder(false));
     item->SetStateIndex(CheckState(item));  // a box that cannot be checked
 }
 
@@ -3096,8 +3169,9 @@ int TShellList::CheckState(classlib::TListItem* Item) const
 
 void TShellList::SetCheckboxes(bool Value)
 {
-    // Without a link there is no selection list to keep the checks.
-    if (Value && (!link_ || !link_->GetSelectionList())) Value = false;
+    // Without a link there is no selection list to keep the checks. A form
+    // that is loading may give the link after the boxes.
+    if (Value && !Loading() && (!link_ || !link_->GetSelectionList())) Value = false;
     if (Value == checkboxes_) return;
     checkboxes_ = Value;
     if (Value && !checkImages_) checkImages_ = MakeCheckImages();
@@ -3270,12 +3344,21 @@ void TShellList::AddPending(bool Timed)
     }
     pending_.clear();
     pendingNext_ = 0;
+    classlib::TListItem* focused = nullptr;
     for (const std::wstring& name : reselect_) {
         const int i = IndexOfObject(name);
-        if (i >= 0) items->GetItem(i)->SetSelected(true);
+        if (i < 0) continue;
+        focused = items->GetItem(i);
+        focused->SetSelected(true);
+        focused->SetFocused(true);
     }
     reselect_.clear();
     if (!SortsByShell()) SortItems();
+    // The user finds the objects chosen before where the list shows them.
+    if (focused && HandleAllocated()) {
+        const int row = items->IndexOf(focused);
+        if (row >= 0) SendToWindow(LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+    }
     ShowSortArrow();
     OnPopulated(this);
     OnPathChanged(this);
@@ -3299,6 +3382,8 @@ bool WrittenJustNow(const FILETIME& Modified)
 
 void STDMETHODCALLTYPE TShellList::UpdateContents()
 {
+    // A disabled list follows the folder too: nothing would bring it up to
+    // date once it is enabled again.
     if (filling_ || !browser_->ShellFolder()) return;
     classlib::TListItems* items = GetItems();
     // A full fill would end a rename in place: the pass goes item by item
@@ -4568,6 +4653,12 @@ void TShellList::WndProc(classlib::TMessage& Message)
             return;
         }
         break;
+    case WM_CAPTURECHANGED:
+        // The end of a mouse action of the list itself, which may have
+        // redrawn the header without the arrow.
+        classlib::TListView::WndProc(Message);
+        ShowSortArrow();
+        return;
     default: break;
     }
     if (!drawsBackground_ || Message.Msg == WM_DESTROY || Message.Msg == WM_NCDESTROY || !HandleAllocated()) {

@@ -229,8 +229,9 @@ public:
     void SetColorCompressed(bool Value) { SetOption(soColorCompressed, Value); }
     bool GetColorEncrypted() const { return GetOption(soColorEncrypted); }
     void SetColorEncrypted(bool Value) { SetOption(soColorEncrypted, Value); }
-    // A folder given by SelectedFolder before the window exists is not
-    // selected when the window is made.
+    // When the window is first made the root is neither opened nor
+    // selected, and a folder given by SelectedFolder before is not
+    // selected: nothing is read until the user opens the root.
     bool GetNoFillOnStartup() const { return GetOption(soNoFillOnStartup); }
     void SetNoFillOnStartup(bool Value) { SetOption(soNoFillOnStartup, Value); }
     // Nodes draw the shell's overlay, hidden and ghosted ones dimmed
@@ -265,8 +266,9 @@ public:
     bool RenameNode(HTREEITEM Item, const std::wstring& NewName);
     // Check boxes from the link's selection list: a node's box shows the
     // state of its object (grey when something below is checked). Needs a
-    // link (without one the value stays false). Space or a click on the box
-    // toggles; the ancestors and the opened nodes below follow.
+    // link (without one the value stays false, unless the form is loading:
+    // it may give the link later). Space or a click on the box toggles; the
+    // ancestors and the opened nodes below follow.
     bool GetCheckBoxes() const { return checkBoxes_; }
     void SetCheckBoxes(bool Value);
     void ToggleCheck(HTREEITEM Item);
@@ -311,10 +313,19 @@ public:
     void SetAutomaticRefresh(bool Value);
     std::wstring Version() const { return L"TShellTree V1.0.0.0"; }
 
-    // The file-system path of a node's object ("" for virtual objects).
+    // The file-system path of a node's object ("" for virtual objects; the
+    // desktop's folder for the desktop root).
     std::wstring NodePath(HTREEITEM Node) const;
     // Whether the node of an absolute list is shown (read nodes only).
     HTREEITEM FindNode(LPCITEMIDLIST Pidl) const;
+    // Opens a node, its children read when it has none yet; with Recurse
+    // every node below it too, again while that adds nodes (a whole drive
+    // below a drive's node: use with care).
+    void ExpandNode(HTREEITEM Item, bool Recurse);
+    // Reads a node again: an opened one its children (Recursive: the opened
+    // nodes below too), a closed one drops them until it opens again; a
+    // drawn one looks up its icons again (OnUpdatedFolder).
+    void RefreshNode(HTREEITEM Item, bool Recursive);
 
     void STDMETHODCALLTYPE FolderChanged(LPCITEMIDLIST AbsolutePidl) override;
     void STDMETHODCALLTYPE SelectionChanged(LPCITEMIDLIST FolderPidl, LPCITEMIDLIST ObjectPidl) override;
@@ -336,8 +347,11 @@ public:
     // history, LocatePidl) fire at once.
     unsigned GetChangeDelay() const { return changeDelay_; }
     void SetChangeDelay(unsigned Value) { changeDelay_ = Value; }
-    // A node is about to be added (Path: its file-system path); CanAdd
-    // false keeps it out.
+    // A node was first drawn or was read again (its icons are being looked
+    // up). The handler may delete the node.
+    classlib::TEvent<void(classlib::TObject* Sender, HTREEITEM Node)> OnUpdatedFolder;
+    // A node is about to be added (Path: its file-system path), or is read
+    // again by a refresh; CanAdd false keeps it out (takes it out).
     classlib::TEvent<void(HTREEITEM Node, const std::wstring& Path, bool& CanAdd)> OnAddFolder;
 
 protected:
@@ -403,11 +417,13 @@ private:
     // Adds the browser's current object under Parent (when it shows).
     HTREEITEM AddChildNode(HTREEITEM Parent, bool Keep);
     // Reads the children of a node that has none yet.
-    void ExpandNode(HTREEITEM Item);
+    void ReadChildren(HTREEITEM Item);
+    // Looks up the icons of a node (closed, open, overlay) in the
+    // background; OnUpdatedFolder follows.
+    void FillNode(TNode* Node);
     void SortChildren(HTREEITEM Item);
     // The child of Item whose object is ChildPidl (relative), or null.
     HTREEITEM FindChild(HTREEITEM Item, LPCITEMIDLIST ChildPidl) const;
-    void RefreshNode(HTREEITEM Item, bool Recursive);
     // Reads again the folders that hold nodes shown cut.
     void RefreshCutParents();
     std::wstring NodeText(HTREEITEM Item) const;
@@ -446,6 +462,9 @@ private:
     // The delay the keys set.
     void KeyChangeDelay() { changeDelay_ = link_ ? 600 : 100; }
     bool canFill_ = true;
+    // Set while the first window builds its root with NoFillOnStartup: the
+    // root is neither opened nor selected.
+    bool startingUnfilled_ = false;
     bool automaticRefresh_ = true;
     bool updatingContents_ = false;  // UpdateContents is serving messages
     int quiet_ = 0;
@@ -732,8 +751,9 @@ public:
     bool RenameItem(int Index, const std::wstring& NewName);
     // Check boxes from the link's selection list: checking an object adds
     // its path, unchecking removes it; a folder with something checked
-    // below shows grey. Needs a link (without one the value stays false).
-    // Space or a click on the box toggles the selected object.
+    // below shows grey. Needs a link (without one the value stays false,
+    // unless the form is loading: it may give the link later). Space or a
+    // click on the box toggles the selected object.
     bool GetCheckboxes() const { return checkboxes_; }
     void SetCheckboxes(bool Value);
     // Toggles the check of the item at Index (nothing for an object that
@@ -846,6 +866,8 @@ public:
     TLVNotifyEvent OnGetImageIndex;
 
 protected:
+    // Icon views arrange their items again whenever items come or go.
+    void CreateParams(classlib::TCreateParams& Params) override;
     void CNNotify(classlib::TMessage& Message) override;
     // A form that has loaded fills the list: the folder given meanwhile
     // (Path), else the folder set; nothing with NoFillOnStartup.

@@ -244,7 +244,7 @@ TEST(ShellControls, ListIconsArriveInTheBackgroundAndRefillsDropOldOnes)
         ::SendMessageW(wnd, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
         return lv.iImage;
     };
-    EXPECT_EQ(ask(0), -1);  // not there yet: asked for now
+    EXPECT_GE(ask(0), 0);  // the icon of its kind at once; its own is asked for now
     EXPECT_TRUE(shelltest::PumpUntil([&] { return list->GetItems()->GetItem(0)->GetImageIndex() >= 0; }));
     EXPECT_EQ(ask(0), list->GetItems()->GetItem(0)->GetImageIndex());
 
@@ -512,6 +512,10 @@ TEST(ShellControls, ListSortsByEachColumn)
     plain.fmt = HDF_STRING;
     ::SendMessageW(header, HDM_SETITEMW, 0, reinterpret_cast<LPARAM>(&plain));
     ::SendMessageW(header, WM_CAPTURECHANGED, 0, 0);
+    checkArrows(0, false);
+    // So does the end of a mouse action of the list itself.
+    ::SendMessageW(header, HDM_SETITEMW, 0, reinterpret_cast<LPARAM>(&plain));
+    ::SendMessageW(list->GetHandle(), WM_CAPTURECHANGED, 0, 0);
     checkArrows(0, false);
     ::DeleteObject(up);
     ::DeleteObject(down);
@@ -1195,6 +1199,9 @@ TEST(ShellControls, TreeRootsAndOptions)
     EXPECT_FALSE(TreeChildren(wnd, TreeRoot(wnd)).empty());  // opened one level
     tree->SetSelectedFolder(L"");
     EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DRIVES);
+    // The desktop root's path is the desktop's folder.
+    EXPECT_FALSE(tree->NodePath(TreeRoot(wnd)).empty());
+    EXPECT_TRUE(shell::SamePath(tree->NodePath(TreeRoot(wnd)), shell::SpecialFolderPath(shell::SF_DESKTOPDIRECTORY)));
 
     tree->SetRootedAt(shell::SF_DRIVES);
     EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DRIVES);
@@ -2050,9 +2057,27 @@ TEST(ShellControls, TreeSelectsWhatWasGivenBeforeItsWindow)
             EXPECT_TRUE(shell::SamePath(tree->GetSelectedFolder(), dir.Path()));
         else if (c == SpecialLast)
             EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DRIVES);
-        else
-            EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DESKTOP);
+        if (c != NoFill) continue;
+        // Nothing read: the root is neither opened nor selected until the
+        // user opens it.
+        HWND wnd = tree->GetHandle();
+        HTREEITEM root = TreeRoot(wnd);
+        ASSERT_NE(root, nullptr);
+        EXPECT_EQ(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0), 0);
+        EXPECT_TRUE(TreeChildren(wnd, root).empty());
+        ::SendMessageW(wnd, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
+        EXPECT_FALSE(TreeChildren(wnd, root).empty());
     }
+    // A special folder other than My Computer stays the choice when a path
+    // follows it.
+    HostForm form;
+    auto* tree = new shell::TShellTree(&form);
+    tree->SetParent(&form);
+    tree->SetSpecialFolder(shell::SF_DESKTOP);
+    tree->SetSelectedFolder(dir.Path());
+    EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DESKTOP);
+    tree->HandleNeeded();
+    EXPECT_EQ(tree->GetSpecialFolder(), shell::SF_DESKTOP);
 }
 
 // A window made again (a style change) shows the same folder: the list its
@@ -2089,4 +2114,475 @@ TEST(ShellControls, WindowsMadeAgainShowTheSameFolders)
     tree->SetPath(dir.File(L"sub"));
     EXPECT_EQ(list->GetPath(), dir.File(L"sub\\"));
     EXPECT_EQ(list->GetItems()->GetCount(), 0);
+}
+
+namespace {
+
+int ListImage(HWND Wnd, int Row)
+{
+    LVITEMW lv{};
+    lv.mask = LVIF_IMAGE;
+    lv.iItem = Row;
+    ::SendMessageW(Wnd, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
+    return lv.iImage;
+}
+
+}  // namespace
+
+// In thumbnail view the " .. " item shows a picture of its own in the
+// thumbnail list, not an index that means another picture there.
+TEST(ShellControls, ThumbnailsGiveTheParentItemAPictureOfItsOwn)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    WriteBmp(dir.File(L"red.bmp"), 16, 16, RGB(255, 0, 0));
+    Touch(dir.File(L"note.txt"));
+
+    HostForm form;
+    form.SetBounds(0, 0, 400, 300);
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetBounds(0, 0, 400, 300);
+    list->SetShowParentFolder(true);
+    list->SetThumbnails(true);
+    list->SetPath(dir.Path());
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L" .. ", L"note.txt", L"red.bmp"}));
+    HWND wnd = list->GetHandle();
+    std::set<int> seen;
+    for (int row = 0; row < 3; ++row) {
+        const int image = ListImage(wnd, row);
+        EXPECT_GE(image, 0) << row;
+        EXPECT_LT(image, ::ImageList_GetImageCount(list->GetThumbnailImages())) << row;
+        EXPECT_TRUE(seen.insert(image).second) << row;
+    }
+    // A new size makes every picture again, the parent item's too.
+    list->SetThumbnailWidth(64);
+    const int parent = ListImage(wnd, 0);
+    EXPECT_GE(parent, 0);
+    EXPECT_LT(parent, ::ImageList_GetImageCount(list->GetThumbnailImages()));
+}
+
+// Items show the icon of their kind from the first time they are drawn (a
+// plain folder's, the extension's), before the work pool has found their
+// own; for plain objects the two are the same.
+TEST(ShellControls, ListItemsShowAnIconBeforeTheirOwnArrives)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr));
+    Touch(dir.File(L"a.txt"));
+
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetPath(dir.Path());
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L"sub", L"a.txt"}));
+    HWND wnd = list->GetHandle();
+    // No message served since the fill: nothing has come from the pool.
+    const int folder = ListImage(wnd, 0);
+    const int file = ListImage(wnd, 1);
+    EXPECT_GE(folder, 0);
+    EXPECT_GE(file, 0);
+    shelltest::PumpFor(1500);
+    EXPECT_EQ(ListImage(wnd, 0), folder);
+    EXPECT_EQ(ListImage(wnd, 1), file);
+}
+
+// OnAddItem sees the detail texts of the item (report view with Details)
+// and may choose by them.
+TEST(ShellControls, OnAddItemSeesTheDetails)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    Touch(dir.File(L"empty.gif"));
+    {
+        HANDLE h = ::CreateFileW(dir.File(L"big.gif").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        std::vector<char> bytes(5000, 'x');
+        DWORD written = 0;
+        ::WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+        ::CloseHandle(h);
+    }
+
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    ASSERT_EQ(list->GetViewStyle(), classlib::vsReport);
+    list->SetPath(dir.Path());
+    ASSERT_GT(list->GetDetailColumnCount(), 1);
+    // The size column's texts as the list shows them.
+    int sizeColumn = -1;
+    for (int c = 1; c < list->GetDetailColumnCount(); ++c)
+        if (list->GetColumns()->GetItem(c)->GetCaption() == L"Size") sizeColumn = c;
+    ASSERT_GT(sizeColumn, 0);
+    auto sizeOf = [&](const std::wstring& caption) {
+        for (int i = 0; i < list->GetItems()->GetCount(); ++i) {
+            classlib::TListItem* item = list->GetItems()->GetItem(i);
+            list->FillItem(item);
+            if (item->GetCaption() == caption) return item->GetSubItems()->GetStrings(sizeColumn - 1);
+        }
+        return std::wstring();
+    };
+    const std::wstring bigSize = sizeOf(L"big.gif");
+    ASSERT_NE(bigSize, sizeOf(L"empty.gif"));
+
+    struct Seen {
+        int column;
+        std::wstring keep;
+        std::vector<int> counts;
+    } seen{sizeColumn, bigSize, {}};
+    list->OnAddItem = shell::TOnAddItem::FromFunction(
+        [](void* c, shell::TShellListItem* item, bool& canAdd) {
+            auto* s = static_cast<Seen*>(c);
+            classlib::TStrings* sub = item->Item->GetSubItems();
+            s->counts.push_back(sub->GetCount());
+            canAdd = s->column - 1 < sub->GetCount() && sub->GetStrings(s->column - 1) == s->keep;
+        },
+        &seen);
+    list->Populate();
+    EXPECT_EQ(Captions(list), std::vector<std::wstring>{L"big.gif"});
+    EXPECT_EQ(seen.counts, (std::vector<int>(2, list->GetDetailColumnCount() - 1)));
+}
+
+// A fill selects again the objects selected before; the last of them has
+// the focus and is scrolled into view.
+TEST(ShellControls, RefillShowsTheObjectsSelectedBefore)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (int i = 0; i < 60; ++i) {
+        wchar_t name[16];
+        std::swprintf(name, 16, L"f%02d.gif", i);
+        Touch(dir.File(name));
+    }
+
+    HostForm form;
+    form.SetBounds(0, 0, 300, 200);
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetBounds(0, 0, 300, 200);
+    list->SetPath(dir.Path());
+    ASSERT_EQ(list->GetItems()->GetCount(), 60);
+    HWND wnd = list->GetHandle();
+    list->GetItems()->GetItem(55)->SetSelected(true);
+    list->Populate();
+    ASSERT_EQ(list->GetItems()->GetCount(), 60);
+    EXPECT_TRUE(list->GetItems()->GetItem(55)->GetSelected());
+    EXPECT_EQ(::SendMessageW(wnd, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED), 55);
+    const auto top = static_cast<int>(::SendMessageW(wnd, LVM_GETTOPINDEX, 0, 0));
+    const auto page = static_cast<int>(::SendMessageW(wnd, LVM_GETCOUNTPERPAGE, 0, 0));
+    ASSERT_GT(page, 0);
+    ASSERT_LT(page, 55);
+    EXPECT_LE(top, 55);
+    EXPECT_LT(55, top + page);
+}
+
+// In icon view the items close ranks when one leaves the folder.
+TEST(ShellControls, IconViewArrangesItemsAgainWhenOneLeaves)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* name : {L"a.gif", L"b.gif", L"c.gif"}) Touch(dir.File(name));
+
+    HostForm form;
+    form.SetBounds(0, 0, 400, 300);
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetBounds(0, 0, 400, 300);
+    list->SetViewStyle(classlib::vsIcon);
+    list->SetPath(dir.Path());
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L"a.gif", L"b.gif", L"c.gif"}));
+    HWND wnd = list->GetHandle();
+    auto position = [&](int row) {
+        POINT p{-1, -1};
+        ::SendMessageW(wnd, LVM_GETITEMPOSITION, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&p));
+        return std::make_pair(p.x, p.y);
+    };
+    const auto first = position(0);
+    const auto second = position(1);
+    ASSERT_NE(first, second);
+
+    ASSERT_TRUE(::DeleteFileW(dir.File(L"a.gif").c_str()));
+    list->UpdateContents();
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L"b.gif", L"c.gif"}));
+    EXPECT_EQ(position(0), first);
+    EXPECT_EQ(position(1), second);
+}
+
+// A node read again is put to OnAddFolder again (a refusal now takes it
+// out); new folders wait while a name is edited in place.
+TEST(ShellControls, TreeRefreshAsksOnAddFolderAndWaitsForAnEdit)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"a").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"b").c_str(), nullptr));
+
+    HostForm form;
+    form.SetBounds(0, 0, 300, 300);
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetBounds(0, 0, 300, 300);
+    struct Refuse {
+        std::wstring name;
+        int asked = 0;
+    } refuse;
+    tree->OnAddFolder = classlib::TEvent<void(HTREEITEM, const std::wstring&, bool&)>::FromFunction(
+        [](void* c, HTREEITEM, const std::wstring& path, bool& canAdd) {
+            auto* r = static_cast<Refuse*>(c);
+            ++r->asked;
+            canAdd = classlib::ExtractFileName(path) != r->name;
+        },
+        &refuse);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    using Names = std::vector<std::wstring>;
+    ASSERT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"a", L"b"}));
+
+    refuse.name = L"b";
+    refuse.asked = 0;
+    tree->FullRefresh();
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), Names{L"a"});
+    EXPECT_EQ(refuse.asked, 2);
+
+    const HTREEITEM a = shelltest::TreeNode(wnd, TreeRoot(wnd), L"a");
+    ASSERT_NE(::SendMessageW(wnd, TVM_EDITLABELW, 0, reinterpret_cast<LPARAM>(a)), 0);
+    ASSERT_NE(::SendMessageW(wnd, TVM_GETEDITCONTROL, 0, 0), 0);
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"c").c_str(), nullptr));
+    tree->FullRefresh();
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), Names{L"a"});
+    ::SendMessageW(wnd, TVM_ENDEDITLABELNOW, TRUE, 0);
+    tree->FullRefresh();
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"a", L"c"}));
+}
+
+// A right click selects the node under the pointer, also when the menu is
+// not the shell's.
+TEST(ShellControls, TreeRightClickSelectsTheNode)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"a").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"b").c_str(), nullptr));
+
+    HostForm form;
+    form.SetBounds(0, 0, 300, 300);
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetBounds(0, 0, 300, 300);
+    tree->ShellContextMenu = false;
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    const HTREEITEM b = shelltest::TreeNode(wnd, TreeRoot(wnd), L"b");
+    ASSERT_NE(b, nullptr);
+    RECT r{};
+    std::memcpy(&r, &b, sizeof(b));
+    ASSERT_TRUE(::SendMessageW(wnd, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
+    POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ::ClientToScreen(wnd, &p);
+    ASSERT_TRUE(::SetCursorPos(p.x, p.y));
+    NMHDR nm{};
+    nm.hwndFrom = wnd;
+    nm.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(wnd));
+    nm.code = NM_RCLICK;
+    ::SendMessageW(form.GetHandle(), WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
+    EXPECT_EQ(reinterpret_cast<HTREEITEM>(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0)), b);
+    EXPECT_TRUE(shelltest::PumpUntil([&] { return tree->GetPath() == dir.File(L"b"); }));
+}
+
+// A form that is loading may turn the boxes on before it gives the link:
+// once loaded, the boxes show.
+TEST(ShellControls, CheckBoxesGivenBeforeTheLinkWhileTheFormLoads)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    Touch(dir.File(L"a.gif"));
+    ::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
+
+    HostForm form;
+    classlib::BeginLoading(&form);
+    auto* link = new shell::TShellLink(&form);
+    auto* list = new shell::TShellList(&form);
+    auto* tree = new shell::TShellTree(&form);
+    list->SetParent(&form);
+    tree->SetParent(&form);
+    list->SetCheckboxes(true);
+    tree->SetCheckBoxes(true);
+    list->SetPath(dir.Path());
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    list->SetShellLink(link);
+    tree->SetShellLink(link);
+    classlib::EndLoading(&form);
+    EXPECT_TRUE(list->GetCheckboxes());
+    EXPECT_TRUE(tree->GetCheckBoxes());
+
+    list->HandleNeeded();
+    tree->HandleNeeded();
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L"sub", L"a.gif"}));
+    HWND lv = list->GetHandle();
+    EXPECT_EQ(static_cast<int>((::SendMessageW(lv, LVM_GETITEMSTATE, 1, LVIS_STATEIMAGEMASK) >> 12) - 1),
+              shell::ssUnChecked);
+    HWND tv = tree->GetHandle();
+    const HTREEITEM sub = shelltest::TreeNode(tv, TreeRoot(tv), L"sub");
+    ASSERT_NE(sub, nullptr);
+    EXPECT_EQ(tree->GetNodeState(sub), shell::ssUnChecked);
+
+    // Outside loading the link is needed first.
+    auto* late = new shell::TShellList(&form);
+    late->SetCheckboxes(true);
+    EXPECT_FALSE(late->GetCheckboxes());
+}
+
+// OnUpdatedFolder tells of a node when it is first drawn (once) and each
+// time it is read again.
+TEST(ShellControls, TreeTellsOfNodesDrawnAndReadAgain)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"a").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"b").c_str(), nullptr));
+
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form);
+    std::vector<HTREEITEM> told;
+    tree->OnUpdatedFolder = classlib::TEvent<void(classlib::TObject*, HTREEITEM)>::FromFunction(
+        [](void* c, classlib::TObject*, HTREEITEM node) { static_cast<std::vector<HTREEITEM>*>(c)->push_back(node); },
+        &told);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    const HTREEITEM root = TreeRoot(wnd);
+    const HTREEITEM a = shelltest::TreeNode(wnd, root, L"a");
+    const HTREEITEM b = shelltest::TreeNode(wnd, root, L"b");
+    ASSERT_TRUE(a && b);
+    told.clear();
+    auto draw = [&](HTREEITEM item) {
+        TVITEMW tv{};
+        tv.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_HANDLE;
+        tv.hItem = item;
+        ::SendMessageW(wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+    };
+    for (int i = 0; i < 2; ++i) {
+        draw(a);
+        draw(b);
+    }
+    EXPECT_EQ(told, (std::vector<HTREEITEM>{a, b}));
+
+    told.clear();
+    tree->FullRefresh();
+    std::sort(told.begin(), told.end());
+    std::vector<HTREEITEM> all{root, a, b};
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(told, all);
+    shelltest::PumpFor(300);
+}
+
+// A node opened with Recurse opens every node below it; a node read again
+// shows what its folder holds now.
+TEST(ShellControls, TreeOpensAndReadsNodesOnRequest)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* name : {L"a", L"a\\x", L"a\\x\\y", L"b"})
+        ASSERT_TRUE(::CreateDirectoryW(dir.File(name).c_str(), nullptr));
+
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    const HTREEITEM root = TreeRoot(wnd);
+    const HTREEITEM a = shelltest::TreeNode(wnd, root, L"a");
+    ASSERT_NE(a, nullptr);
+    using Names = std::vector<std::wstring>;
+    EXPECT_TRUE(TreeChildren(wnd, a).empty());  // not read yet
+    tree->ExpandNode(a, false);
+    ASSERT_EQ(TreeChildren(wnd, a), Names{L"x"});
+    const HTREEITEM x = shelltest::TreeNode(wnd, a, L"x");
+    EXPECT_TRUE(TreeChildren(wnd, x).empty());
+    tree->ExpandNode(root, true);
+    ASSERT_EQ(TreeChildren(wnd, x), Names{L"y"});
+    EXPECT_TRUE(::SendMessageW(wnd, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(x), TVIS_EXPANDED) & TVIS_EXPANDED);
+
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"a\\z").c_str(), nullptr));
+    tree->RefreshNode(a, false);
+    EXPECT_EQ(TreeChildren(wnd, a), (Names{L"x", L"z"}));
+}
+
+// Up to 500 items the list follows a change item by item (a new object is
+// appended, the others keep their items); above that it fills again.
+TEST(ShellControls, UpdateContentsFillsAgainAbove500Items)
+{
+    shell::TShellScope shellScope;
+    for (int count : {500, 501}) {
+        SCOPED_TRACE(count);
+        testsupport::TempDir dir;
+        for (int i = 0; i < count; ++i) {
+            wchar_t name[16];
+            std::swprintf(name, 16, L"f%03d.gif", i);
+            Touch(dir.File(name));
+        }
+        HostForm form;
+        auto* list = Placed<shell::TShellList>(form);
+        list->SetAutomaticRefresh(false);
+        int fills = 0;
+        list->OnPopulated = classlib::TNotifyEvent::FromFunction(
+            [](void* c, classlib::TObject*) { ++*static_cast<int*>(c); }, &fills);
+        list->SetPath(dir.Path());
+        ASSERT_TRUE(shelltest::PumpUntil([&] { return fills == 1; }, 20000));
+        ASSERT_EQ(list->GetItems()->GetCount(), count);
+        classlib::TListItem* first = list->GetItems()->GetItem(0);
+
+        Touch(dir.File(L"a.gif"));
+        list->UpdateContents();
+        ASSERT_TRUE(shelltest::PumpUntil([&] { return list->GetItems()->GetCount() == count + 1; }, 20000));
+        classlib::TListItems* items = list->GetItems();
+        if (count == 500) {
+            EXPECT_EQ(fills, 1);
+            EXPECT_EQ(items->GetItem(0), first);
+            EXPECT_EQ(items->GetItem(count)->GetCaption(), L"a.gif");
+        } else {
+            EXPECT_TRUE(shelltest::PumpUntil([&] { return fills == 2; }, 20000));
+            EXPECT_EQ(items->GetItem(0)->GetCaption(), L"a.gif");
+        }
+    }
+}
+
+// A box that cannot be checked (the desktop root while nothing on a drive
+// is checked, the " .. " item) ignores a toggle and fires nothing; a
+// desktop-rooted tree shows its root grey once a path on a drive is
+// checked.
+TEST(ShellControls, BoxesThatCannotBeCheckedAndTheDesktopRoot)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
+
+    HostForm form;
+    auto* link = new shell::TShellLink(&form);
+    auto* tree = Placed<shell::TShellTree>(form);
+    auto* list = Placed<shell::TShellList>(form);
+    tree->SetShellLink(link);
+    list->SetShellLink(link);
+    tree->SetCheckBoxes(true);
+    list->SetShowParentFolder(true);
+    list->SetCheckboxes(true);
+    int events = 0;
+    auto count = shell::TOnCheckStateChanged::FromFunction(
+        [](void* c, classlib::TObject*, int, const std::wstring&, shell::TShSelectionState) { ++*static_cast<int*>(c); },
+        &events);
+    tree->OnCheckStateChanged = count;
+    list->OnCheckStateChanged = count;
+
+    HWND wnd = tree->GetHandle();
+    const HTREEITEM root = TreeRoot(wnd);
+    ASSERT_EQ(tree->GetRootedAt(), shell::SF_DESKTOP);
+    EXPECT_EQ(tree->GetNodeState(root), shell::ssNone);
+    tree->ToggleCheck(root);
+    EXPECT_EQ(tree->GetNodeState(root), shell::ssNone);
+
+    list->SetPath(dir.Path());
+    ASSERT_EQ(Captions(list), (std::vector<std::wstring>{L" .. ", L"sub"}));
+    list->ToggleCheck(0);
+    EXPECT_EQ(events, 0);
+    EXPECT_EQ(link->GetSelectionList()->GetPaths()->GetCount(), 0);
+
+    tree->SetSelectedFolder(dir.File(L"sub"));
+    const auto sub = reinterpret_cast<HTREEITEM>(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    ASSERT_EQ(tree->NodePath(sub), dir.File(L"sub"));
+    tree->ToggleCheck(sub);
+    EXPECT_EQ(events, 1);
+    EXPECT_EQ(tree->GetNodeState(sub), shell::ssChecked);
+    EXPECT_EQ(tree->GetNodeState(root), shell::ssGrayed);
 }
