@@ -586,6 +586,7 @@ std::wstring TShFolderObject::GetDetail(int column, bool header)
 HWND TShFolderObject::OwnerWindow()
 {
     if (!showErrorMessages_ && (enumerator_ || !IsNetworkPidl(GetAbsoluteObjectIDList()))) return nullptr;
+    if (dialogOwner_ && dialogOwner_->HandleAllocated()) return dialogOwner_->GetHandle();
     if (auto* control = dynamic_cast<classlib::TWinControl*>(GetOwner()); control && isLoaded_)
         return control->GetHandle();
     return MainWindowHandle();

@@ -24,6 +24,10 @@
 #include "classlib/Exceptions.h"
 #include "classlib/StringList.h"
 #include "classlib/SysUtils.h"
+
+namespace classlib {
+class TWinControl;
+}
 #include "controls/shell/ShComRef.h"
 #include "controls/shell/ShNamespace.h"
 
@@ -152,6 +156,11 @@ public:
     bool ExecuteCommand(const std::wstring& verb);
     // The window for shell calls (0 keeps the shell from showing dialogs).
     HWND OwnerWindow();
+    // The control whose window owns the shell's dialogs, in place of the
+    // application's (borrowed; the control owns this object, so it
+    // outlives it). Its current window is used, so a re-created window
+    // follows.
+    void SetDialogOwner(classlib::TWinControl* control) { dialogOwner_ = control; }
     // A new bitmap (caller owns) or null.
     classlib::TBitmap* GetThumbnailBitmap(int width, int height, bool iconFallback);
 
@@ -208,6 +217,7 @@ private:
     bool detailsFailed_ = false;
     WIN32_FIND_DATAW findData_{};
     bool isLoaded_ = false;
+    classlib::TWinControl* dialogOwner_ = nullptr;
     bool readOnly_ = false;
     int subFolderState_ = -1;
     // The object's attributes asked so far (knownAttributes_ the bits whose

@@ -1577,7 +1577,16 @@ void TShellTree::SetFileSystemOnly(bool Value)
 
 void STDMETHODCALLTYPE TShellTree::FullRefresh()
 {
+    if (!HandleAllocated() || updatingContents_) return;
+    // Changes already announced are served first (as in UpdateContents).
+    auto alive = AliveToken();
+    updatingContents_ = true;
+    ProcessPendingMessages();
+    if (!*alive) return;
+    updatingContents_ = false;
     if (!HandleAllocated()) return;
+    THourglass hourglass;
+    TRedrawLock redraw(*this);
     if (!Root())
         SetRootedAt(rootedAt_);
     else
@@ -1745,6 +1754,7 @@ void TShellTree::CreateHandleDone()
     const bool first = !windowCreated_;
     if (!windowCreated_) {
         windowCreated_ = true;
+        browser_->SetDialogOwner(this);
         if (useSystemStyles_) ApplyExplorerStyle(TTreeViewWindow{GetHandle()});
     }
     Send(TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(SmallIcons()));
@@ -2611,6 +2621,7 @@ void TShellList::CreateHandleDone()
     ShowSortArrow();
     if (!windowCreated_) {
         windowCreated_ = true;
+        browser_->SetDialogOwner(this);
         if (useSystemStyles_) ApplyExplorerStyle(TListViewWindow{GetHandle()});
     }
     if (backgroundImage_) ApplyBackgroundImage();

@@ -2100,11 +2100,17 @@ TEST(ShellControls, WindowsMadeAgainShowTheSameFolders)
     tree->SetRootedAtFileSystemFolder(dir.Path());
     list->SetPath(dir.Path());
     ASSERT_EQ(list->GetItems()->GetCount(), 3);
+    // The shell's dialogs (when it may show any) belong to the list's own
+    // window, the new one after a re-creation.
+    list->GetBrowser()->SetShowErrorMessages(true);
+    EXPECT_EQ(list->GetBrowser()->OwnerWindow(), list->GetHandle());
 
     list->RecreateWnd();
     list->HandleNeeded();
     EXPECT_EQ(list->GetPath(), dir.Path() + L"\\");
     EXPECT_EQ(list->GetItems()->GetCount(), 3);
+    EXPECT_EQ(list->GetBrowser()->OwnerWindow(), list->GetHandle());
+    list->GetBrowser()->SetShowErrorMessages(false);
     tree->RecreateWnd();
     tree->HandleNeeded();
     HWND wnd = tree->GetHandle();
