@@ -459,6 +459,21 @@ void PaintToolCaption(HWND Wnd, HDC DC, const RECT& R, const std::wstring& Capti
     ::SelectObject(DC, old);
 }
 
+HDC FrameDC(HWND Wnd, HDC Given, std::unique_ptr<classlib::TWindowDC>& Own)
+{
+    if (Given) return Given;
+    Own = std::make_unique<classlib::TWindowDC>(Wnd, nullptr, DCX_WINDOW | DCX_CACHE);
+    return Own->Get();
+}
+
+RECT WindowRectAtOrigin(HWND Wnd)
+{
+    RECT r{};
+    ::GetWindowRect(Wnd, &r);
+    ::OffsetRect(&r, -r.left, -r.top);
+    return r;
+}
+
 void ClipToUpdateRegion(HWND Wnd, HDC DC, HRGN Rgn)
 {
     if (reinterpret_cast<UINT_PTR>(Rgn) <= 1) return;

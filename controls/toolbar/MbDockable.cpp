@@ -869,14 +869,8 @@ void TMbCustomDockableWindow::DrawNonClient(HDC GivenDC, HRGN Region)
     (void)Region;
     if (!IsDocked || !currentDock_ || !HandleAllocated()) return;
     std::unique_ptr<TWindowDC> own;
-    HDC dc = GivenDC;
-    if (!dc) {
-        own = std::make_unique<TWindowDC>(GetHandle(), nullptr, DCX_WINDOW | DCX_CACHE);
-        dc = own->Get();
-    }
-    RECT w{};
-    ::GetWindowRect(GetHandle(), &w);
-    ::OffsetRect(&w, -w.left, -w.top);
+    const HDC dc = FrameDC(GetHandle(), GivenDC, own);
+    const RECT w = WindowRectAtOrigin(GetHandle());
     const RECT client = GetClientRect();
     // Only the ring outside the client area is painted.
     TSaveDCScope saved(dc);

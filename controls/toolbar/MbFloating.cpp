@@ -92,14 +92,8 @@ void TMbFloatingWindowParent::DrawFloatingFrame(HDC GivenDC, uint8_t Parts, HRGN
 {
     if (!HandleAllocated() || !Hosted) return;
     std::unique_ptr<TWindowDC> own;
-    HDC dc = GivenDC;
-    if (!dc) {
-        own = std::make_unique<TWindowDC>(GetHandle(), nullptr, DCX_WINDOW | DCX_CACHE);
-        dc = own->Get();
-    }
-    RECT w{};
-    ::GetWindowRect(GetHandle(), &w);
-    ::OffsetRect(&w, -w.left, -w.top);
+    const HDC dc = FrameDC(GetHandle(), GivenDC, own);
+    const RECT w = WindowRectAtOrigin(GetHandle());
     TSaveDCScope saved(dc);
     if (own) ClipToUpdateRegion(GetHandle(), dc, Region);
     ::IntersectClipRect(dc, w.left, w.top, w.right, w.bottom);
