@@ -363,6 +363,17 @@ void Line(TCanvas* Canvas, int x1, int y1, int x2, int y2)
 }
 
 void SetPixelColor(TCanvas* Canvas, int x, int y, TColor c) { Canvas->SetPixel(x, y, ColorToRGB(c)); }
+
+// Rc with By pixels taken off each of the sides.
+RECT InsetSides(const RECT& Rc, TSides Sides, int By)
+{
+    RECT r = Rc;
+    if (Sides & sdLeft) r.left += By;
+    if (Sides & sdTop) r.top += By;
+    if (Sides & sdRight) r.right -= By;
+    if (Sides & sdBottom) r.bottom -= By;
+    return r;
+}
 }  // namespace
 
 void TmPaintSideLines(TCanvas* Canvas, const RECT& Rc, TColor ULColor, TColor LRColor, TSides Sides, RECT& Interior)
@@ -382,15 +393,7 @@ void TmPaintSideLines(TCanvas* Canvas, const RECT& Rc, TColor ULColor, TColor LR
         if (Sides & sdBottom)
             Line(Canvas, r.left, r.bottom - 1, r.right, r.bottom - 1);
     }
-    if (Sides & sdLeft)
-        ++r.left;
-    if (Sides & sdTop)
-        ++r.top;
-    if (Sides & sdRight)
-        --r.right;
-    if (Sides & sdBottom)
-        --r.bottom;
-    Interior = r;
+    Interior = InsetSides(r, Sides, 1);
 }
 
 void TmPaintSideLinesRepeated(TCanvas* Canvas, const RECT& Rc, TColor ULColor, TColor LRColor, int Count,
@@ -444,15 +447,7 @@ void TmPaintFrame(TCanvas* Canvas, const RECT& Rc, TFrameStyle Style, TSides Sid
         TmPaintSideLines(Canvas, inner, lr, lr, Sides, dummy);
         OffsetRect(&inner, -1, -1);
         TmPaintSideLines(Canvas, inner, ul, ul, Sides, dummy);
-        Interior = Rc;
-        if (l)
-            Interior.left += 2;
-        if (t)
-            Interior.top += 2;
-        if (rt)
-            Interior.right -= 2;
-        if (b)
-            Interior.bottom -= 2;
+        Interior = InsetSides(Rc, Sides, 2);
         return;
     }
     default: Interior = Rc; return;
@@ -489,15 +484,7 @@ void TmPaintRoundedFrame(TCanvas* Canvas, const RECT& Rc, TColor Color, TSides S
         SetPixelColor(Canvas, Rc.right - 2, Rc.bottom - 2, Color);
     if (l && b)
         SetPixelColor(Canvas, Rc.left + 1, Rc.bottom - 2, Color);
-    Interior = Rc;
-    if (l)
-        Interior.left += 2;
-    if (t)
-        Interior.top += 2;
-    if (rt)
-        Interior.right -= 2;
-    if (b)
-        Interior.bottom -= 2;
+    Interior = InsetSides(Rc, Sides, 2);
 }
 
 namespace {
