@@ -398,7 +398,14 @@ TEST(MbToolbar, KeysAndThePointerChooseAnEntryInTheChevronsPopup)
                 TMbView* popup = view->OpenSubView;
                 if (byKeys) {
                     d.Key(WM_KEYDOWN, VK_END);
-                    if (popup->SelectedViewer) selected = popup->SelectedViewer->EntryItem->GetCaption();
+                    // The popup's loop may serve the sync messages before
+                    // the key: the selection is waited for, not read once.
+                    auto current = [&] {
+                        TMbItemViewer* v = popup->SelectedViewer;
+                        return v ? v->EntryItem->GetCaption() : std::wstring();
+                    };
+                    WaitFor([&] { return current() == last; });
+                    selected = current();
                     d.Key(WM_KEYDOWN, VK_RETURN, true);
                     return;
                 }
