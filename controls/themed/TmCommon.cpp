@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "classlib/Forms.h"
+#include "classlib/GradientFill.h"
 #include "classlib/Registry.h"
 #include "classlib/Startup.h"
 #include "classlib/SysUtils.h"
@@ -578,20 +579,6 @@ void TmPaintBarBackground(TCanvas* Canvas, const RECT& Rc, TTmVisualStyle Visual
 // ------------------------------------------------------------- gradients
 
 namespace {
-using TGradientFillProc = BOOL(WINAPI*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG);
-
-// The platform routine, looked up once; the library stays loaded for the
-// life of the process.
-TGradientFillProc GradientFillProc()
-{
-    static TGradientFillProc proc = [] {
-        HMODULE lib = ::LoadLibraryW(L"msimg32.dll");
-        return lib ? reinterpret_cast<TGradientFillProc>(reinterpret_cast<void*>(::GetProcAddress(lib, "GradientFill")))
-                   : nullptr;
-    }();
-    return proc;
-}
-
 // A colour moving towards a target in fixed-point steps (16.16 per channel).
 class TColorStepper {
 public:
@@ -780,23 +767,8 @@ void FillDiagonalBands(TCanvas* c, int W, int H, TColor First, TColor Last, bool
 
 bool GradientFillCanvas(TCanvas* Canvas, TColor StartColor, TColor StopColor, const RECT& Rc, bool Vertical)
 {
-    TGradientFillProc fill = GradientFillProc();
-    if (!fill)
-        return false;
-    const TColor a = ColorToRGB(StartColor), b = ColorToRGB(StopColor);
-    TRIVERTEX v[2] = {};
-    v[0].x = Rc.left;
-    v[0].y = Rc.top;
-    v[0].Red = static_cast<COLOR16>(R(a) << 8);
-    v[0].Green = static_cast<COLOR16>(G(a) << 8);
-    v[0].Blue = static_cast<COLOR16>(B(a) << 8);
-    v[1].x = Rc.right;
-    v[1].y = Rc.bottom;
-    v[1].Red = static_cast<COLOR16>(R(b) << 8);
-    v[1].Green = static_cast<COLOR16>(G(b) << 8);
-    v[1].Blue = static_cast<COLOR16>(B(b) << 8);
-    GRADIENT_RECT gr{0, 1};
-    return fill(Canvas->GetHandle(), v, 2, &gr, 1, Vertical ? GRADIENT_FILL_RECT_V : GRADIENT_FILL_RECT_H) != FALSE;
+    return classlib::FillGradientRect(Canvas->GetHandle(), Rc, static_cast<COLORREF>(ColorToRGB(StartColor)),
+                                      static_cast<COLORREF>(ColorToRGB(StopColor)), Vertical);
 }
 
 void TmPaintGradient(TCanvas* Canvas, const RECT& Rc, TGradientDirection Direction, TColor StartColor,
