@@ -192,6 +192,17 @@ void FillInfo(BitmapInfo& bi, int w, int h, int bits, bool bitfields, const DWOR
     }
 }
 
+// Reads a bitmap as top-down 32-bit pixels (w x h) into pixels; answers
+// the number of lines copied (0 on failure).
+int ReadTopDown32(HBITMAP bitmap, int w, int h, uint32_t* pixels)
+{
+    BitmapInfo bi;
+    FillInfo(bi, w, -h, 32, false, nullptr, {});
+    TScreenDC dc;
+    return ::GetDIBits(dc.Get(), bitmap, 0, static_cast<UINT>(h), pixels, reinterpret_cast<BITMAPINFO*>(&bi),
+                       DIB_RGB_COLORS);
+}
+
 HBITMAP CreateSection(const BitmapInfo& bi, void** bits)
 {
     TScreenDC dc;
@@ -581,17 +592,7 @@ void TBitmap::ReadPixels32(std::vector<uint32_t>& Pixels)
     }
     // A DDB is read through GDI; it must not be selected while that runs.
     if (canvas_) canvas_->SelectBitmap(nullptr);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bi.bmiHeader.biWidth = width_;
-    bi.bmiHeader.biHeight = -height_;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    {
-        TScreenDC dc;
-        ::GetDIBits(dc.Get(), handle_, 0, static_cast<UINT>(height_), Pixels.data(), &bi, DIB_RGB_COLORS);
-    }
+    ReadTopDown32(handle_, width_, height_, Pixels.data());
     if (canvas_) canvas_->SelectBitmap(handle_);
     for (auto& p : Pixels) p &= 0xFFFFFF;
 }
@@ -1306,18 +1307,7 @@ void TBitmap::LoadFromClipboardFormat(UINT Format, HANDLE Data, HPALETTE Palette
         if (table.size() > (size_t(1) << fbits)) table.resize(size_t(1) << fbits);
     }
     std::vector<uint32_t> pixels(static_cast<size_t>(w) * static_cast<size_t>(h));
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    {
-        TScreenDC sdc;
-        if (!::GetDIBits(sdc.Get(), src, 0, static_cast<UINT>(h), pixels.data(), &bi, DIB_RGB_COLORS))
-            throw EInvalidGraphic(L"Unsupported clipboard format");
-    }
+    if (!ReadTopDown32(src, w, h, pixels.data())) throw EInvalidGraphic(L"Unsupported clipboard format");
     for (auto& px : pixels) px &= 0xFFFFFF;
     HBITMAP nh = MakeHandle(w, h, format, bmDIB, table, pixels.data());
     Clear();

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "classlib/SysUtils.h"
+
 namespace classlib {
 
 const char* Exception::what() const noexcept
@@ -24,14 +26,7 @@ void RaiseLastOSError() { RaiseLastOSError(::GetLastError()); }
 
 void RaiseLastOSError(unsigned long code)
 {
-    wchar_t* text = nullptr;
-    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring msg = text ? text : L"";
-    if (text) ::LocalFree(text);
-    while (!msg.empty() && (msg.back() == L'\n' || msg.back() == L'\r' || msg.back() == L' '))
-        msg.pop_back();
+    const std::wstring msg = SysErrorMessage(code);
     if (code == 0)
         throw EOSError(L"A call to an OS function failed", code);
     throw EOSError(L"System Error.  Code: " + std::to_wstring(code) + L".\n" + msg, code);

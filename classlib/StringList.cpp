@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <utility>
 
+#include "classlib/SysUtils.h"
 #include "classlib/TextConv.h"
 
 namespace classlib {
@@ -30,12 +31,7 @@ int CompareOrdinal(const std::wstring& s1, const std::wstring& s2, bool ignoreCa
 // period, so that it can end a sentence of ours.
 std::wstring SystemMessage(DWORD code)
 {
-    wchar_t* text = nullptr;
-    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring msg = text ? text : L"";
-    if (text) ::LocalFree(text);
+    std::wstring msg = SysErrorMessage(code);
     while (!msg.empty() && (msg.back() <= L' ' || msg.back() == L'.')) msg.pop_back();
     if (msg.empty()) msg = L"System error " + std::to_wstring(code);
     return msg;

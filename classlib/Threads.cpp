@@ -72,21 +72,32 @@ void AddRequest(const std::shared_ptr<SyncRequest>& request)
     wake(request->thread);
 }
 
-void RunSynchronized(TThread* thread, const TThreadMethod& method, const std::function<void()>& function)
+// On the main thread the method (else the function) runs at once and no
+// request is made (null); on any other thread a request is queued for it.
+std::shared_ptr<SyncRequest> RunNowOrRequest(TThread* thread, const TThreadMethod& method,
+                                             const std::function<void()>& function, bool synchronous)
 {
     if (OnMainThread()) {
         if (method)
             method();
         else if (function)
             function();
-        return;
+        return nullptr;
     }
     auto request = std::make_shared<SyncRequest>();
     request->thread = thread;
     request->method = method;
     request->function = function;
-    request->synchronous = true;
+    request->synchronous = synchronous;
     AddRequest(request);
+    return request;
+}
+
+void RunSynchronized(TThread* thread, const TThreadMethod& method, const std::function<void()>& function)
+{
+    const std::shared_ptr<SyncRequest> request = RunNowOrRequest(thread, method, function, true);
+    if (!request)
+        return;
     SyncState& s = State();
     {
         std::unique_lock<std::mutex> guard(s.lock);
@@ -98,18 +109,7 @@ void RunSynchronized(TThread* thread, const TThreadMethod& method, const std::fu
 
 void RunQueued(TThread* thread, const TThreadMethod& method, const std::function<void()>& function)
 {
-    if (OnMainThread()) {
-        if (method)
-            method();
-        else if (function)
-            function();
-        return;
-    }
-    auto request = std::make_shared<SyncRequest>();
-    request->thread = thread;
-    request->method = method;
-    request->function = function;
-    AddRequest(request);
+    RunNowOrRequest(thread, method, function, false);
 }
 
 }  // namespace

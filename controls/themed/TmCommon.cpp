@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "classlib/Forms.h"
+#include "classlib/GradientFill.h"
 #include "classlib/Registry.h"
 #include "classlib/Startup.h"
 #include "classlib/SysUtils.h"
@@ -363,6 +364,17 @@ void Line(TCanvas* Canvas, int x1, int y1, int x2, int y2)
 }
 
 void SetPixelColor(TCanvas* Canvas, int x, int y, TColor c) { Canvas->SetPixel(x, y, ColorToRGB(c)); }
+
+// Rc with By pixels taken off each of the sides.
+RECT InsetSides(const RECT& Rc, TSides Sides, int By)
+{
+    RECT r = Rc;
+    if (Sides & sdLeft) r.left += By;
+    if (Sides & sdTop) r.top += By;
+    if (Sides & sdRight) r.right -= By;
+    if (Sides & sdBottom) r.bottom -= By;
+    return r;
+}
 }  // namespace
 
 void TmPaintSideLines(TCanvas* Canvas, const RECT& Rc, TColor ULColor, TColor LRColor, TSides Sides, RECT& Interior)
@@ -382,15 +394,7 @@ void TmPaintSideLines(TCanvas* Canvas, const RECT& Rc, TColor ULColor, TColor LR
         if (Sides & sdBottom)
             Line(Canvas, r.left, r.bottom - 1, r.right, r.bottom - 1);
     }
-    if (Sides & sdLeft)
-        ++r.left;
-    if (Sides & sdTop)
-        ++r.top;
-    if (Sides & sdRight)
-        --r.right;
-    if (Sides & sdBottom)
-        --r.bottom;
-    Interior = r;
+    Interior = InsetSides(r, Sides, 1);
 }
 
 void TmPaintSideLinesRepeated(TCanvas* Canvas, const RECT& Rc, TColor ULColor, TColor LRColor, int Count,
@@ -444,15 +448,7 @@ void TmPaintFrame(TCanvas* Canvas, const RECT& Rc, TFrameStyle Style, TSides Sid
         TmPaintSideLines(Canvas, inner, lr, lr, Sides, dummy);
         OffsetRect(&inner, -1, -1);
         TmPaintSideLines(Canvas, inner, ul, ul, Sides, dummy);
-        Interior = Rc;
-        if (l)
-            Interior.left += 2;
-        if (t)
-            Interior.top += 2;
-        if (rt)
-            Interior.right -= 2;
-        if (b)
-            Interior.bottom -= 2;
+        Interior = InsetSides(Rc, Sides, 2);
         return;
     }
     default: Interior = Rc; return;
@@ -489,15 +485,7 @@ void TmPaintRoundedFrame(TCanvas* Canvas, const RECT& Rc, TColor Color, TSides S
         SetPixelColor(Canvas, Rc.right - 2, Rc.bottom - 2, Color);
     if (l && b)
         SetPixelColor(Canvas, Rc.left + 1, Rc.bottom - 2, Color);
-    Interior = Rc;
-    if (l)
-        Interior.left += 2;
-    if (t)
-        Interior.top += 2;
-    if (rt)
-        Interior.right -= 2;
-    if (b)
-        Interior.bottom -= 2;
+    Interior = InsetSides(Rc, Sides, 2);
 }
 
 namespace {
@@ -591,20 +579,6 @@ void TmPaintBarBackground(TCanvas* Canvas, const RECT& Rc, TTmVisualStyle Visual
 // ------------------------------------------------------------- gradients
 
 namespace {
-using TGradientFillProc = BOOL(WINAPI*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG);
-
-// The platform routine, looked up once; the library stays loaded for the
-// life of the process.
-TGradientFillProc GradientFillProc()
-{
-    static TGradientFillProc proc = [] {
-        HMODULE lib = ::LoadLibraryW(L"msimg32.dll");
-        return lib ? reinterpret_cast<TGradientFillProc>(reinterpret_cast<void*>(::GetProcAddress(lib, "GradientFill")))
-                   : nullptr;
-    }();
-    return proc;
-}
-
 // A colour moving towards a target in fixed-point steps (16.16 per channel).
 class TColorStepper {
 public:
@@ -793,23 +767,8 @@ void FillDiagonalBands(TCanvas* c, int W, int H, TColor First, TColor Last, bool
 
 bool GradientFillCanvas(TCanvas* Canvas, TColor StartColor, TColor StopColor, const RECT& Rc, bool Vertical)
 {
-    TGradientFillProc fill = GradientFillProc();
-    if (!fill)
-        return false;
-    const TColor a = ColorToRGB(StartColor), b = ColorToRGB(StopColor);
-    TRIVERTEX v[2] = {};
-    v[0].x = Rc.left;
-    v[0].y = Rc.top;
-    v[0].Red = static_cast<COLOR16>(R(a) << 8);
-    v[0].Green = static_cast<COLOR16>(G(a) << 8);
-    v[0].Blue = static_cast<COLOR16>(B(a) << 8);
-    v[1].x = Rc.right;
-    v[1].y = Rc.bottom;
-    v[1].Red = static_cast<COLOR16>(R(b) << 8);
-    v[1].Green = static_cast<COLOR16>(G(b) << 8);
-    v[1].Blue = static_cast<COLOR16>(B(b) << 8);
-    GRADIENT_RECT gr{0, 1};
-    return fill(Canvas->GetHandle(), v, 2, &gr, 1, Vertical ? GRADIENT_FILL_RECT_V : GRADIENT_FILL_RECT_H) != FALSE;
+    return classlib::FillGradientRect(Canvas->GetHandle(), Rc, static_cast<COLORREF>(ColorToRGB(StartColor)),
+                                      static_cast<COLORREF>(ColorToRGB(StopColor)), Vertical);
 }
 
 void TmPaintGradient(TCanvas* Canvas, const RECT& Rc, TGradientDirection Direction, TColor StartColor,

@@ -806,19 +806,8 @@ void TTmStatusBar::SetSimpleStatus(bool Value)
     Invalidate();
 }
 
-void TTmStatusBar::SetSimpleCaption(const std::wstring& Value)
-{
-    if (Value == simpleCaption_) return;
-    simpleCaption_ = Value;
-    Invalidate();
-}
-
-void TTmStatusBar::SetSimpleFrameStyle(TFrameStyle Value)
-{
-    if (Value == simpleFrameStyle_) return;
-    simpleFrameStyle_ = Value;
-    Invalidate();
-}
+TM_REDRAW_SETTER(TTmStatusBar, SimpleCaption, const std::wstring&, simpleCaption_, Invalidate)
+TM_REDRAW_SETTER(TTmStatusBar, SimpleFrameStyle, TFrameStyle, simpleFrameStyle_, Invalidate)
 
 void TTmStatusBar::SetShowSizeGrip(bool Value)
 {

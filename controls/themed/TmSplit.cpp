@@ -407,54 +407,13 @@ void TTmSplitter::SetHotSpotSizePercent(int Value)
     Invalidate();
 }
 
-void TTmSplitter::SetHotSpotHighlight(TColor Value)
-{
-    if (Value == hotSpotHighlight_) return;
-    hotSpotHighlight_ = Value;
-    Invalidate();
-}
-
-void TTmSplitter::SetHotSpotColor(TColor Value)
-{
-    if (Value == hotSpotColor_) return;
-    hotSpotColor_ = Value;
-    Invalidate();
-}
-
-void TTmSplitter::SetHotSpotDotColor(TColor Value)
-{
-    if (Value == hotSpotDotColor_) return;
-    hotSpotDotColor_ = Value;
-    Invalidate();
-}
-
-void TTmSplitter::SetHotSpotFrameColor(TColor Value)
-{
-    if (Value == hotSpotFrameColor_) return;
-    hotSpotFrameColor_ = Value;
-    Invalidate();
-}
-
-void TTmSplitter::SetHotSpotDirection(THotSpotDirection Value)
-{
-    if (Value == hotSpotDirection_) return;
-    hotSpotDirection_ = Value;
-    Invalidate();
-}
-
-void TTmSplitter::SetGradientColorAdjustment(int Value)
-{
-    if (Value == gradientColorAdjustment_) return;
-    gradientColorAdjustment_ = Value;
-    Invalidate();
-}
-
-void TTmSplitter::SetGradientPath(TTmGroupBarGradientPath Value)
-{
-    if (Value == gradientPath_) return;
-    gradientPath_ = Value;
-    Invalidate();
-}
+TM_REDRAW_SETTER(TTmSplitter, HotSpotHighlight, TColor, hotSpotHighlight_, Invalidate)
+TM_REDRAW_SETTER(TTmSplitter, HotSpotColor, TColor, hotSpotColor_, Invalidate)
+TM_REDRAW_SETTER(TTmSplitter, HotSpotDotColor, TColor, hotSpotDotColor_, Invalidate)
+TM_REDRAW_SETTER(TTmSplitter, HotSpotFrameColor, TColor, hotSpotFrameColor_, Invalidate)
+TM_REDRAW_SETTER(TTmSplitter, HotSpotDirection, THotSpotDirection, hotSpotDirection_, Invalidate)
+TM_REDRAW_SETTER(TTmSplitter, GradientColorAdjustment, int, gradientColorAdjustment_, Invalidate)
+TM_REDRAW_SETTER(TTmSplitter, GradientPath, TTmGroupBarGradientPath, gradientPath_, Invalidate)
 
 void TTmSplitter::SetHotSpotState(bool Closed, bool ClosedToMin, bool ClosedToMax, int Position)
 {

@@ -2736,13 +2736,7 @@ TTmTabScroller::TTmTabScroller(TTmCustomTabControl* TabControl) : TCustomControl
 TTmTabScroller::~TTmTabScroller() = default;
 
 TM_REDRAW_SETTER(TTmTabScroller, FrameColor, TColor, frameColor_, Invalidate)
-
-void TTmTabScroller::SetOrientation(TOrientation Value)
-{
-    if (Value == orientation_) return;
-    orientation_ = Value;
-    Invalidate();
-}
+TM_REDRAW_SETTER(TTmTabScroller, Orientation, TOrientation, orientation_, Invalidate)
 
 int TTmTabScroller::HalfAt(int X, int Y) const
 {

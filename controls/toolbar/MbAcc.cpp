@@ -186,9 +186,145 @@ void MbAccOwnerGone(TMbBaseAccObject* AccObject)
 
 namespace {
 
-// Shared answers and argument checks of both concrete classes.
+// Clears the owner's pointer to Object where it still points there and
+// forgets the owner; answers whether the owner held the object.
+template <class TOwner>
+bool ForgetOwner(TOwner*& Owner, const TMbBaseAccObject* Object)
+{
+    const bool held = Owner && Owner->AccObject == Object;
+    if (held) Owner->AccObject = nullptr;
+    Owner = nullptr;
+    return held;
+}
+
+void Blank(VARIANT& V) { ::VariantInit(&V); }
+template <class T>
+void Blank(T& V)
+{
+    V = T{};
+}
+
+// What both concrete objects share: the argument checks, the answers that
+// carry no data and the shape of every answer. The concrete object gives
+// the data through the hooks below, which run only while its owner is
+// there and after the arguments were checked; an exception from a hook
+// answers E_UNEXPECTED.
 class TMbCustomAccObject : public TMbBaseAccObject {
+public:
+    HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** Parent) override
+    {
+        if (HRESULT h = Reset(Parent); FAILED(h)) return h;
+        return Guard([&] { return ParentObject(Parent); });
+    }
+    HRESULT STDMETHODCALLTYPE get_accChildCount(long* Count) override
+    {
+        if (HRESULT h = Reset(Count); FAILED(h)) return h;
+        return Guard([&] {
+            *Count = ChildCount();
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT Child, IDispatch** Result) override
+    {
+        if (HRESULT h = Reset(Result, Child, false); FAILED(h)) return h;
+        if (Child.lVal == CHILDID_SELF) {
+            *Result = this;
+            AddRef();
+            return S_OK;
+        }
+        return Guard([&] { return ChildObject(Child.lVal, Result); });
+    }
+    HRESULT STDMETHODCALLTYPE get_accName(VARIANT Child, BSTR* Name) override
+    {
+        if (HRESULT h = Reset(Name, Child); FAILED(h)) return h;
+        return Guard([&] {
+            *Name = MakeBstr(NameText());
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT Child, BSTR* Value) override { return Empty(Child, Value); }
+    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT Child, BSTR* D) override { return Empty(Child, D); }
+    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT Child, BSTR* H) override { return Empty(Child, H); }
+    HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* File, VARIANT Child, long* Topic) override
+    {
+        if (Topic) *Topic = 0;
+        return Empty(Child, File);
+    }
+    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT Child, VARIANT* Role) override
+    {
+        if (HRESULT h = Reset(Role, Child); FAILED(h)) return h;
+        return Guard([&] { return AnswerNumber(Role, RoleId()); });
+    }
+    HRESULT STDMETHODCALLTYPE get_accState(VARIANT Child, VARIANT* State) override
+    {
+        if (HRESULT h = Reset(State, Child); FAILED(h)) return h;
+        return Guard([&] { return AnswerNumber(State, StateBits()); });
+    }
+    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT Child, BSTR* Key) override
+    {
+        if (HRESULT h = Reset(Key, Child); FAILED(h)) return h;
+        return Guard([&] { return AnswerText(Key, ShortcutText()); });
+    }
+    HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* Selection) override { return NothingHeld(Selection); }
+    HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT Child, BSTR* Action) override
+    {
+        if (HRESULT h = Reset(Action, Child); FAILED(h)) return h;
+        return Guard([&] { return AnswerText(Action, DefaultActionText()); });
+    }
+    HRESULT STDMETHODCALLTYPE accSelect(long Flags, VARIANT Child) override
+    {
+        if (HRESULT h = CheckChild(Child); FAILED(h)) return h;
+        return Guard([&] { return Select(Flags); });
+    }
+    HRESULT STDMETHODCALLTYPE accLocation(long* Left, long* Top, long* Width, long* Height, VARIANT Child) override
+    {
+        if (!Left || !Top || !Width || !Height) return E_POINTER;
+        *Left = *Top = *Width = *Height = 0;
+        if (HRESULT h = CheckChild(Child); FAILED(h)) return h;
+        return Guard([&] {
+            const RECT r = ScreenRect();
+            *Left = r.left, *Top = r.top, *Width = r.right - r.left, *Height = r.bottom - r.top;
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE accNavigate(long Direction, VARIANT Start, VARIANT* End) override
+    {
+        if (HRESULT h = Reset(End, Start); FAILED(h)) return h;
+        return Guard([&] { return AnswerObject(End, Neighbour(Direction)); });
+    }
+    HRESULT STDMETHODCALLTYPE accHitTest(long X, long Y, VARIANT* Child) override
+    {
+        if (HRESULT h = Reset(Child); FAILED(h)) return h;
+        return Guard([&] { return HitTest(POINT{X, Y}, Child); });
+    }
+    HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT Child) override
+    {
+        if (HRESULT h = CheckChild(Child); FAILED(h)) return h;
+        return Guard([&] { return DefaultAction(); });
+    }
+    HRESULT STDMETHODCALLTYPE put_accName(VARIANT Child, BSTR) override { return Unchanged(Child); }
+    HRESULT STDMETHODCALLTYPE put_accValue(VARIANT Child, BSTR) override { return Unchanged(Child); }
+
 protected:
+    // Whether the owner is gone: every call that needs it answers E_FAIL.
+    virtual bool Cut() const = 0;
+    virtual HRESULT ParentObject(IDispatch** Parent) = 0;
+    virtual long ChildCount() = 0;
+    // A child by its number (from 1); E_INVALIDARG for none.
+    virtual HRESULT ChildObject(long Id, IDispatch** Result) = 0;
+    virtual std::wstring NameText() = 0;
+    virtual long RoleId() = 0;
+    virtual long StateBits() = 0;
+    // Empty for none (S_FALSE).
+    virtual std::wstring ShortcutText() = 0;
+    virtual std::wstring DefaultActionText() = 0;
+    virtual HRESULT Select(long Flags) = 0;
+    virtual HRESULT DefaultAction() = 0;
+    virtual RECT ScreenRect() = 0;
+    // The object in the direction, with a new reference; null for none.
+    virtual IAccessible* Neighbour(long Direction) = 0;
+    virtual HRESULT HitTest(POINT At, VARIANT* Child) = 0;
+
     template <class F>
     HRESULT Guard(F&& Body)
     {
@@ -198,240 +334,158 @@ protected:
             return E_UNEXPECTED;
         }
     }
+    HRESULT CheckChild(const VARIANT& Child, bool SelfOnly = true) const
+    {
+        if (Cut()) return E_FAIL;
+        if (Child.vt != VT_I4 || (SelfOnly && Child.lVal != CHILDID_SELF)) return E_INVALIDARG;
+        return S_OK;
+    }
+    // Empties the out-argument; then the checks: E_POINTER, E_FAIL (cut
+    // off), E_INVALIDARG (Child).
+    template <class T>
+    HRESULT Reset(T* Out) const
+    {
+        if (!Out) return E_POINTER;
+        Blank(*Out);
+        return Cut() ? E_FAIL : S_OK;
+    }
+    template <class T>
+    HRESULT Reset(T* Out, const VARIANT& Child, bool SelfOnly = true) const
+    {
+        if (HRESULT h = Reset(Out); FAILED(h)) return h;
+        return CheckChild(Child, SelfOnly);
+    }
+    HRESULT Empty(const VARIANT& Child, BSTR* Out) const
+    {
+        const HRESULT h = Reset(Out, Child);
+        return FAILED(h) ? h : S_FALSE;
+    }
+    HRESULT Unchanged(const VARIANT& Child) const
+    {
+        const HRESULT h = CheckChild(Child);
+        return FAILED(h) ? h : S_FALSE;
+    }
+    // For a VARIANT that is never null-checked: empty, S_FALSE.
+    HRESULT NothingHeld(VARIANT* Out) const
+    {
+        ClearVariant(Out);
+        return Cut() ? E_FAIL : S_FALSE;
+    }
+    static HRESULT AnswerNumber(VARIANT* Out, long Value)
+    {
+        Out->vt = VT_I4;
+        Out->lVal = Value;
+        return S_OK;
+    }
+    static HRESULT AnswerText(BSTR* Out, const std::wstring& Text)
+    {
+        if (Text.empty()) return S_FALSE;
+        *Out = MakeBstr(Text);
+        return S_OK;
+    }
+    // Hands over the reference the caller got for Object.
+    static HRESULT AnswerObject(VARIANT* Out, IDispatch* Object)
+    {
+        if (!Object) return S_FALSE;
+        Out->vt = VT_DISPATCH;
+        Out->pdispVal = Object;
+        return S_OK;
+    }
 };
 
 class TMbViewAccObject : public TMbCustomAccObject {
 public:
     explicit TMbViewAccObject(TMbView* AView) : View(AView) {}
-    ~TMbViewAccObject() override
-    {
-        if (View && View->AccObject == this) View->AccObject = nullptr;
-    }
-    bool Detach() override
-    {
-        const bool held = View && View->AccObject == this;
-        if (held) View->AccObject = nullptr;
-        View = nullptr;
-        return held;
-    }
+    ~TMbViewAccObject() override { ForgetOwner(View, this); }
+    bool Detach() override { return ForgetOwner(View, this); }
     TMbView* View;
 
-    HRESULT Check(const VARIANT& Child, bool SelfOnly = true)
+    HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* Focus) override { return NothingHeld(Focus); }
+
+protected:
+    bool Cut() const override { return !View; }
+    HRESULT ParentObject(IDispatch** Parent) override
     {
-        if (!View) return E_FAIL;
-        if (Child.vt != VT_I4 || (SelfOnly && Child.lVal != CHILDID_SELF)) return E_INVALIDARG;
-        return S_OK;
+        if (View->UpperView && View->UpperView->OpenSubViewer && View->UpperView->OpenSubView == View) {
+            *Parent = MbViewerAccObject(View->UpperView->OpenSubViewer);
+            return *Parent ? S_OK : E_FAIL;
+        }
+        return MbWindowAccObject(ViewWindow(View), Parent);
     }
-    HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** Parent) override
+    long ChildCount() override { return static_cast<long>(AccessibleEntries(View).size()); }
+    HRESULT ChildObject(long Id, IDispatch** Result) override
     {
-        if (!Parent) return E_POINTER;
-        *Parent = nullptr;
-        if (!View) return E_FAIL;
-        return Guard([&]() -> HRESULT {
-            if (View->UpperView && View->UpperView->OpenSubViewer && View->UpperView->OpenSubView == View) {
-                *Parent = MbViewerAccObject(View->UpperView->OpenSubViewer);
-                return *Parent ? S_OK : E_FAIL;
+        const std::vector<TMbItemViewer*> list = AccessibleEntries(View);
+        if (Id < 1 || static_cast<std::size_t>(Id) > list.size()) return E_INVALIDARG;
+        TMbItemViewer* v = list[static_cast<std::size_t>(Id - 1)];
+        if (auto* ci = dynamic_cast<TMbControlItem*>(v->EntryItem))
+            if (auto* w = dynamic_cast<classlib::TWinControl*>(ci->GetControl()))
+                if (w->HandleAllocated()) return MbWindowAccObject(w->GetHandle(), Result);
+        *Result = MbViewerAccObject(v);
+        return *Result ? S_OK : E_FAIL;
+    }
+    std::wstring NameText() override
+    {
+        std::wstring name;
+        if (View->UpperView && View->UpperView->OpenSubView == View && View->UpperView->OpenSubViewer)
+            name = WithoutAmpersands(View->UpperView->OpenSubViewer->CaptionText());
+        if (name.empty())
+            if (HWND w = ViewWindow(View)) {
+                wchar_t text[256] = {};
+                ::GetWindowTextW(w, text, 256);
+                name = text;
             }
-            return MbWindowAccObject(ViewWindow(View), Parent);
-        });
+        return name;
     }
-    HRESULT STDMETHODCALLTYPE get_accChildCount(long* Count) override
+    long RoleId() override
     {
-        if (!Count) return E_POINTER;
-        *Count = 0;
-        if (!View) return E_FAIL;
-        *Count = static_cast<long>(AccessibleEntries(View).size());
-        return S_OK;
+        return View->IsPopupView                ? ROLE_SYSTEM_MENUPOPUP
+               : (View->ViewStyle & vsMenuBar) ? ROLE_SYSTEM_MENUBAR
+                                               : ROLE_SYSTEM_TOOLBAR;
     }
-    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT Child, IDispatch** Result) override
+    long StateBits() override { return 0; }
+    std::wstring ShortcutText() override { return (View->ViewStyle & vsMenuBar) ? MbAltKeyName() : std::wstring(); }
+    std::wstring DefaultActionText() override { return {}; }
+    HRESULT Select(long) override { return DISP_E_MEMBERNOTFOUND; }
+    HRESULT DefaultAction() override { return S_FALSE; }
+    RECT ScreenRect() override
     {
-        if (!Result) return E_POINTER;
-        *Result = nullptr;
-        if (HRESULT h = Check(Child, false); FAILED(h)) return h;
-        return Guard([&]() -> HRESULT {
-            if (Child.lVal == CHILDID_SELF) {
-                *Result = this;
-                AddRef();
-                return S_OK;
-            }
-            const std::vector<TMbItemViewer*> list = AccessibleEntries(View);
-            if (Child.lVal < 1 || static_cast<std::size_t>(Child.lVal) > list.size()) return E_INVALIDARG;
-            TMbItemViewer* v = list[static_cast<std::size_t>(Child.lVal - 1)];
-            if (auto* ci = dynamic_cast<TMbControlItem*>(v->EntryItem))
-                if (auto* w = dynamic_cast<classlib::TWinControl*>(ci->GetControl()))
-                    if (w->HandleAllocated()) return MbWindowAccObject(w->GetHandle(), Result);
-            *Result = MbViewerAccObject(v);
-            return *Result ? S_OK : E_FAIL;
-        });
-    }
-    HRESULT STDMETHODCALLTYPE get_accName(VARIANT Child, BSTR* Name) override
-    {
-        if (!Name) return E_POINTER;
-        *Name = nullptr;
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        return Guard([&]() -> HRESULT {
-            std::wstring name;
-            if (View->UpperView && View->UpperView->OpenSubView == View && View->UpperView->OpenSubViewer)
-                name = WithoutAmpersands(View->UpperView->OpenSubViewer->CaptionText());
-            if (name.empty())
-                if (HWND w = ViewWindow(View)) {
-                    wchar_t text[256] = {};
-                    ::GetWindowTextW(w, text, 256);
-                    name = text;
-                }
-            *Name = MakeBstr(name);
-            return S_OK;
-        });
-    }
-    HRESULT Empty(VARIANT Child, BSTR* Out)
-    {
-        if (!Out) return E_POINTER;
-        *Out = nullptr;
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        return S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT Child, BSTR* Value) override { return Empty(Child, Value); }
-    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT Child, BSTR* D) override { return Empty(Child, D); }
-    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT Child, BSTR* H) override { return Empty(Child, H); }
-    HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT Child, BSTR* A) override { return Empty(Child, A); }
-    HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* File, VARIANT Child, long* Topic) override
-    {
-        if (Topic) *Topic = 0;
-        return Empty(Child, File);
-    }
-    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT Child, VARIANT* Role) override
-    {
-        ClearVariant(Role);
-        if (!Role) return E_POINTER;
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        Role->vt = VT_I4;
-        Role->lVal = View->IsPopupView                ? ROLE_SYSTEM_MENUPOPUP
-                     : (View->ViewStyle & vsMenuBar) ? ROLE_SYSTEM_MENUBAR
-                                                     : ROLE_SYSTEM_TOOLBAR;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_accState(VARIANT Child, VARIANT* State) override
-    {
-        ClearVariant(State);
-        if (!State) return E_POINTER;
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        State->vt = VT_I4;
-        State->lVal = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT Child, BSTR* Key) override
-    {
-        if (!Key) return E_POINTER;
-        *Key = nullptr;
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        if (!(View->ViewStyle & vsMenuBar)) return S_FALSE;
-        *Key = MakeBstr(MbAltKeyName());
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* Focus) override
-    {
-        ClearVariant(Focus);
-        return View ? S_FALSE : E_FAIL;
-    }
-    HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* Selection) override
-    {
-        ClearVariant(Selection);
-        return View ? S_FALSE : E_FAIL;
-    }
-    HRESULT STDMETHODCALLTYPE accSelect(long, VARIANT Child) override
-    {
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        return DISP_E_MEMBERNOTFOUND;
-    }
-    HRESULT STDMETHODCALLTYPE accLocation(long* Left, long* Top, long* Width, long* Height, VARIANT Child) override
-    {
-        if (!Left || !Top || !Width || !Height) return E_POINTER;
-        *Left = *Top = *Width = *Height = 0;
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
         RECT r{};
         if (HWND w = ViewWindow(View)) ::GetWindowRect(w, &r);
-        *Left = r.left, *Top = r.top, *Width = r.right - r.left, *Height = r.bottom - r.top;
-        return S_OK;
+        return r;
     }
-    HRESULT STDMETHODCALLTYPE accNavigate(long Direction, VARIANT Start, VARIANT* End) override
+    IAccessible* Neighbour(long Direction) override
     {
-        ClearVariant(End);
-        if (!End) return E_POINTER;
-        if (HRESULT h = Check(Start); FAILED(h)) return h;
-        if (Direction != NAVDIR_FIRSTCHILD && Direction != NAVDIR_LASTCHILD) return S_FALSE;
+        if (Direction != NAVDIR_FIRSTCHILD && Direction != NAVDIR_LASTCHILD) return nullptr;
         const std::vector<TMbItemViewer*> list = AccessibleEntries(View);
-        if (list.empty()) return S_FALSE;
-        IAccessible* a = MbViewerAccObject(Direction == NAVDIR_FIRSTCHILD ? list.front() : list.back());
-        if (!a) return S_FALSE;
-        End->vt = VT_DISPATCH;
-        End->pdispVal = a;
-        return S_OK;
+        if (list.empty()) return nullptr;
+        return MbViewerAccObject(Direction == NAVDIR_FIRSTCHILD ? list.front() : list.back());
     }
-    HRESULT STDMETHODCALLTYPE accHitTest(long X, long Y, VARIANT* Child) override
+    HRESULT HitTest(POINT At, VARIANT* Child) override
     {
-        ClearVariant(Child);
-        if (!Child) return E_POINTER;
-        if (!View) return E_FAIL;
-        return Guard([&]() -> HRESULT {
-            const HWND w = ViewWindow(View);
-            if (!w) return S_FALSE;
-            RECT r{};
-            ::GetWindowRect(w, &r);
-            const POINT p{X, Y};
-            if (!::PtInRect(&r, p)) return S_FALSE;
-            POINT c = p;
-            ::ScreenToClient(w, &c);
-            const HWND under = ::ChildWindowFromPointEx(w, c, CWP_SKIPINVISIBLE);
-            if (under && under != w) {
-                IDispatch* d = nullptr;
-                if (SUCCEEDED(MbWindowAccObject(under, &d)) && d) {
-                    Child->vt = VT_DISPATCH;
-                    Child->pdispVal = d;
-                    return S_OK;
-                }
-            }
-            if (TMbItemViewer* v = View->ViewerAt(c))
-                if (IAccessible* a = MbViewerAccObject(v)) {
-                    Child->vt = VT_DISPATCH;
-                    Child->pdispVal = a;
-                    return S_OK;
-                }
-            Child->vt = VT_I4;
-            Child->lVal = CHILDID_SELF;
-            return S_OK;
-        });
-    }
-    HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT Child) override
-    {
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        return S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE put_accName(VARIANT Child, BSTR) override
-    {
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        return S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE put_accValue(VARIANT Child, BSTR) override
-    {
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        return S_FALSE;
+        const HWND w = ViewWindow(View);
+        if (!w) return S_FALSE;
+        RECT r{};
+        ::GetWindowRect(w, &r);
+        if (!::PtInRect(&r, At)) return S_FALSE;
+        POINT c = At;
+        ::ScreenToClient(w, &c);
+        const HWND under = ::ChildWindowFromPointEx(w, c, CWP_SKIPINVISIBLE);
+        if (under && under != w) {
+            IDispatch* d = nullptr;
+            if (SUCCEEDED(MbWindowAccObject(under, &d)) && d) return AnswerObject(Child, d);
+        }
+        if (TMbItemViewer* v = View->ViewerAt(c))
+            if (IAccessible* a = MbViewerAccObject(v)) return AnswerObject(Child, a);
+        return AnswerNumber(Child, CHILDID_SELF);
     }
 };
 
 class TMbItemViewerAccObject : public TMbCustomAccObject {
 public:
     explicit TMbItemViewerAccObject(TMbItemViewer* AViewer) : Viewer(AViewer) {}
-    ~TMbItemViewerAccObject() override
-    {
-        if (Viewer && Viewer->AccObject == this) Viewer->AccObject = nullptr;
-    }
-    bool Detach() override
-    {
-        const bool held = Viewer && Viewer->AccObject == this;
-        if (held) Viewer->AccObject = nullptr;
-        Viewer = nullptr;
-        return held;
-    }
+    ~TMbItemViewerAccObject() override { ForgetOwner(Viewer, this); }
+    bool Detach() override { return ForgetOwner(Viewer, this); }
     TMbItemViewer* Viewer;
 
     TMbView* View() const { return Viewer->OwnerView; }
@@ -443,230 +497,10 @@ public:
     bool PopupOpen() const { return View()->OpenSubViewer == Viewer && View()->OpenSubView; }
     bool Modal() const { return (View()->RootView()->RunFlags & rfInLoop) != 0; }
 
-    HRESULT Check(const VARIANT& Child)
-    {
-        if (!Viewer) return E_FAIL;
-        if (Child.vt != VT_I4 || Child.lVal != CHILDID_SELF) return E_INVALIDARG;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** Parent) override
-    {
-        if (!Parent) return E_POINTER;
-        *Parent = nullptr;
-        if (!Viewer) return E_FAIL;
-        *Parent = MbViewAccObject(View());
-        return *Parent ? S_OK : E_FAIL;
-    }
-    HRESULT STDMETHODCALLTYPE get_accChildCount(long* Count) override
-    {
-        if (!Count) return E_POINTER;
-        *Count = 0;
-        if (!Viewer) return E_FAIL;
-        *Count = PopupOpen() ? 1 : 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT Child, IDispatch** Result) override
-    {
-        if (!Result) return E_POINTER;
-        *Result = nullptr;
-        if (!Viewer) return E_FAIL;
-        if (Child.vt != VT_I4) return E_INVALIDARG;
-        if (Child.lVal == CHILDID_SELF) {
-            *Result = this;
-            AddRef();
-            return S_OK;
-        }
-        if (Child.lVal == 1 && PopupOpen()) {
-            *Result = MbViewAccObject(View()->OpenSubView);
-            return *Result ? S_OK : E_FAIL;
-        }
-        return E_INVALIDARG;
-    }
-    HRESULT STDMETHODCALLTYPE get_accName(VARIANT Child, BSTR* Name) override
-    {
-        if (!Name) return E_POINTER;
-        *Name = nullptr;
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        return Guard([&]() -> HRESULT {
-            std::wstring name = WithoutAmpersands(Viewer->CaptionText());
-            if (!Viewer->HasToolbarStyle()) {
-                const std::wstring shortcut = Viewer->EntryItem->ShortCutText();
-                if (!shortcut.empty()) name += L"\t" + shortcut;
-            }
-            *Name = MakeBstr(name);
-            return S_OK;
-        });
-    }
-    HRESULT Empty(VARIANT Child, BSTR* Out)
-    {
-        if (!Out) return E_POINTER;
-        *Out = nullptr;
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        return S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT Child, BSTR* Value) override { return Empty(Child, Value); }
-    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT Child, BSTR* D) override { return Empty(Child, D); }
-    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT Child, BSTR* H) override { return Empty(Child, H); }
-    HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* File, VARIANT Child, long* Topic) override
-    {
-        if (Topic) *Topic = 0;
-        return Empty(Child, File);
-    }
-    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT Child, VARIANT* Role) override
-    {
-        ClearVariant(Role);
-        if (!Role) return E_POINTER;
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        Role->vt = VT_I4;
-        Role->lVal = Viewer->AccRole();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_accState(VARIANT Child, VARIANT* State) override
-    {
-        ClearVariant(State);
-        if (!State) return E_POINTER;
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        return Guard([&]() -> HRESULT {
-            long s = 0;
-            TMbView* view = View();
-            if (view->SelectedViewer == Viewer) {
-                s |= STATE_SYSTEM_HOTTRACKED;
-                if (Modal()) s |= STATE_SYSTEM_FOCUSED;
-                if (view->MouseCaptured && view->PointerOnSelected) s |= STATE_SYSTEM_PRESSED;
-            }
-            if (Viewer->EntryItem->GetKinds() & ikSubmenu) s |= STATE_SYSTEM_HASPOPUP;
-            if (Viewer->Placed || Viewer->ScrolledAway) {
-                if (WindowUsable(view)) s |= STATE_SYSTEM_FOCUSABLE;
-            } else if (Viewer->BehindChevron) {
-                s |= STATE_SYSTEM_INVISIBLE;
-            }
-            if (!Selectable()) s |= STATE_SYSTEM_UNAVAILABLE;
-            if (Viewer->EntryItem->GetChecked()) s |= STATE_SYSTEM_CHECKED;
-            State->vt = VT_I4;
-            State->lVal = s;
-            return S_OK;
-        });
-    }
-    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT Child, BSTR* Key) override
-    {
-        if (!Key) return E_POINTER;
-        *Key = nullptr;
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        const wchar_t c = Viewer->ShowsCaption() ? AccelChar(Viewer->CaptionText()) : 0;
-        if (!c) return S_FALSE;
-        const std::wstring key(1, c);
-        *Key = MakeBstr(View()->IsPopupView ? key : MbAltKeyName() + L"+" + key);
-        return S_OK;
-    }
     HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* Focus) override
     {
-        ClearVariant(Focus);
-        if (!Focus) return E_POINTER;
-        if (!Viewer) return E_FAIL;
-        if (Modal() && View()->SelectedViewer == Viewer) {
-            Focus->vt = VT_I4;
-            Focus->lVal = CHILDID_SELF;
-            return S_OK;
-        }
-        return S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* Selection) override
-    {
-        ClearVariant(Selection);
-        return Viewer ? S_FALSE : E_FAIL;
-    }
-    HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT Child, BSTR* Action) override
-    {
-        if (!Action) return E_POINTER;
-        *Action = nullptr;
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        if (!Available()) return S_FALSE;
-        const wchar_t* text = PopupOpen()                                        ? L"Close"
-                              : (Viewer->EntryItem->GetKinds() & ikSubmenu)     ? L"Open"
-                              : (View()->IsPopupView || (View()->ViewStyle & vsMenuBar)) ? L"Execute"
-                                                                                 : L"Press";
-        *Action = ::SysAllocString(text);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE accSelect(long Flags, VARIANT Child) override
-    {
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        if (Flags != SELFLAG_TAKEFOCUS) return E_INVALIDARG;
-        if (!WindowUsable(View()) || !(Viewer->Placed || Viewer->ScrolledAway)) return E_FAIL;
-        View()->SelectViewer(Viewer);
-        View()->RevealSelection();
-        if (!Modal() && !View()->UpperView) Post(arSelect);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE accLocation(long* Left, long* Top, long* Width, long* Height, VARIANT Child) override
-    {
-        if (!Left || !Top || !Width || !Height) return E_POINTER;
-        *Left = *Top = *Width = *Height = 0;
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        RECT r = Viewer->EntryRect;
-        if (HWND w = ViewWindow(View())) ::MapWindowPoints(w, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
-        *Left = r.left, *Top = r.top, *Width = r.right - r.left, *Height = r.bottom - r.top;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE accNavigate(long Direction, VARIANT Start, VARIANT* End) override
-    {
-        ClearVariant(End);
-        if (!End) return E_POINTER;
-        if (HRESULT h = Check(Start); FAILED(h)) return h;
-        IAccessible* a = nullptr;
-        if (Direction == NAVDIR_FIRSTCHILD || Direction == NAVDIR_LASTCHILD) {
-            if (PopupOpen()) a = MbViewAccObject(View()->OpenSubView);
-        } else {
-            const std::vector<TMbItemViewer*> list = AccessibleEntries(View());
-            auto it = std::find(list.begin(), list.end(), Viewer);
-            const bool back = Direction == NAVDIR_UP || Direction == NAVDIR_LEFT || Direction == NAVDIR_PREVIOUS;
-            const bool forward = Direction == NAVDIR_DOWN || Direction == NAVDIR_RIGHT || Direction == NAVDIR_NEXT;
-            if (it != list.end()) {
-                if (back && it != list.begin()) a = MbViewerAccObject(*(it - 1));
-                if (forward && it + 1 != list.end()) a = MbViewerAccObject(*(it + 1));
-            }
-        }
-        if (!a) return S_FALSE;
-        End->vt = VT_DISPATCH;
-        End->pdispVal = a;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE accHitTest(long X, long Y, VARIANT* Child) override
-    {
-        ClearVariant(Child);
-        if (!Child) return E_POINTER;
-        if (!Viewer) return E_FAIL;
-        RECT r = Viewer->EntryRect;
-        if (HWND w = ViewWindow(View())) ::MapWindowPoints(w, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
-        const POINT p{X, Y};
-        if (!::PtInRect(&r, p)) return S_FALSE;
-        Child->vt = VT_I4;
-        Child->lVal = CHILDID_SELF;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT Child) override
-    {
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        if (!Available()) return E_FAIL;
-        TMbView* view = View();
-        if (PopupOpen()) {
-            view->CloseOpenPopup();
-            if (Modal() && !view->IsPopupView) view->FinishCancel();
-            return S_OK;
-        }
-        view->SelectViewer(Viewer);
-        view->RevealSelection();
-        Post(arExecute);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE put_accName(VARIANT Child, BSTR) override
-    {
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
-        return S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE put_accValue(VARIANT Child, BSTR) override
-    {
-        if (HRESULT h = Check(Child); FAILED(h)) return h;
+        if (HRESULT h = Reset(Focus); FAILED(h)) return h;
+        if (Modal() && View()->SelectedViewer == Viewer) return AnswerNumber(Focus, CHILDID_SELF);
         return S_FALSE;
     }
 
@@ -692,6 +526,113 @@ public:
         // keeps shown.
         if (auto* bar = dynamic_cast<TMbCustomToolbar*>(view->HostWindow))
             bar->EnterModalLoop(Kind == arExecute ? mlExecuteSelection | mlWithoutPriority : mlWithoutPriority);
+    }
+
+protected:
+    bool Cut() const override { return !Viewer; }
+    HRESULT ParentObject(IDispatch** Parent) override
+    {
+        *Parent = MbViewAccObject(View());
+        return *Parent ? S_OK : E_FAIL;
+    }
+    long ChildCount() override { return PopupOpen() ? 1 : 0; }
+    HRESULT ChildObject(long Id, IDispatch** Result) override
+    {
+        if (Id != 1 || !PopupOpen()) return E_INVALIDARG;
+        *Result = MbViewAccObject(View()->OpenSubView);
+        return *Result ? S_OK : E_FAIL;
+    }
+    std::wstring NameText() override
+    {
+        std::wstring name = WithoutAmpersands(Viewer->CaptionText());
+        if (!Viewer->HasToolbarStyle()) {
+            const std::wstring shortcut = Viewer->EntryItem->ShortCutText();
+            if (!shortcut.empty()) name += L"\t" + shortcut;
+        }
+        return name;
+    }
+    long RoleId() override { return Viewer->AccRole(); }
+    long StateBits() override
+    {
+        long s = 0;
+        TMbView* view = View();
+        if (view->SelectedViewer == Viewer) {
+            s |= STATE_SYSTEM_HOTTRACKED;
+            if (Modal()) s |= STATE_SYSTEM_FOCUSED;
+            if (view->MouseCaptured && view->PointerOnSelected) s |= STATE_SYSTEM_PRESSED;
+        }
+        if (Viewer->EntryItem->GetKinds() & ikSubmenu) s |= STATE_SYSTEM_HASPOPUP;
+        if (Viewer->Placed || Viewer->ScrolledAway) {
+            if (WindowUsable(view)) s |= STATE_SYSTEM_FOCUSABLE;
+        } else if (Viewer->BehindChevron) {
+            s |= STATE_SYSTEM_INVISIBLE;
+        }
+        if (!Selectable()) s |= STATE_SYSTEM_UNAVAILABLE;
+        if (Viewer->EntryItem->GetChecked()) s |= STATE_SYSTEM_CHECKED;
+        return s;
+    }
+    std::wstring ShortcutText() override
+    {
+        const wchar_t c = Viewer->ShowsCaption() ? AccelChar(Viewer->CaptionText()) : 0;
+        if (!c) return {};
+        const std::wstring key(1, c);
+        return View()->IsPopupView ? key : MbAltKeyName() + L"+" + key;
+    }
+    std::wstring DefaultActionText() override
+    {
+        if (!Available()) return {};
+        return PopupOpen()                                                    ? L"Close"
+               : (Viewer->EntryItem->GetKinds() & ikSubmenu)                 ? L"Open"
+               : (View()->IsPopupView || (View()->ViewStyle & vsMenuBar)) ? L"Execute"
+                                                                             : L"Press";
+    }
+    HRESULT Select(long Flags) override
+    {
+        if (Flags != SELFLAG_TAKEFOCUS) return E_INVALIDARG;
+        if (!WindowUsable(View()) || !(Viewer->Placed || Viewer->ScrolledAway)) return E_FAIL;
+        View()->SelectViewer(Viewer);
+        View()->RevealSelection();
+        if (!Modal() && !View()->UpperView) Post(arSelect);
+        return S_OK;
+    }
+    HRESULT DefaultAction() override
+    {
+        if (!Available()) return E_FAIL;
+        TMbView* view = View();
+        if (PopupOpen()) {
+            view->CloseOpenPopup();
+            if (Modal() && !view->IsPopupView) view->FinishCancel();
+            return S_OK;
+        }
+        view->SelectViewer(Viewer);
+        view->RevealSelection();
+        Post(arExecute);
+        return S_OK;
+    }
+    RECT ScreenRect() override
+    {
+        RECT r = Viewer->EntryRect;
+        if (HWND w = ViewWindow(View())) ::MapWindowPoints(w, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    }
+    IAccessible* Neighbour(long Direction) override
+    {
+        if (Direction == NAVDIR_FIRSTCHILD || Direction == NAVDIR_LASTCHILD)
+            return PopupOpen() ? MbViewAccObject(View()->OpenSubView) : nullptr;
+        const std::vector<TMbItemViewer*> list = AccessibleEntries(View());
+        auto it = std::find(list.begin(), list.end(), Viewer);
+        if (it == list.end()) return nullptr;
+        const bool back = Direction == NAVDIR_UP || Direction == NAVDIR_LEFT || Direction == NAVDIR_PREVIOUS;
+        const bool forward = Direction == NAVDIR_DOWN || Direction == NAVDIR_RIGHT || Direction == NAVDIR_NEXT;
+        if (back && it != list.begin()) return MbViewerAccObject(*(it - 1));
+        if (forward && it + 1 != list.end()) return MbViewerAccObject(*(it + 1));
+        return nullptr;
+    }
+    HRESULT HitTest(POINT At, VARIANT* Child) override
+    {
+        const RECT r = ScreenRect();
+        if (!::PtInRect(&r, At)) return S_FALSE;
+        return AnswerNumber(Child, CHILDID_SELF);
     }
 };
 

@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "classlib/GradientFill.h"
 #include "classlib/WinHandles.h"
 
 namespace toolbar {
@@ -21,7 +22,6 @@ T Proc(HMODULE Module, const char* Name)
 
 // The optional platform functions, looked up once by name.
 struct TPlatformEntries {
-    using TGradientFill = BOOL(WINAPI*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG);
     using TMonitorFromRect = HMONITOR(WINAPI*)(LPCRECT, DWORD);
     using TMonitorFromPoint = HMONITOR(WINAPI*)(POINT, DWORD);
     using TMonitorFromWindow = HMONITOR(WINAPI*)(HWND, DWORD);
@@ -29,7 +29,6 @@ struct TPlatformEntries {
     using TLockSetForegroundWindow = BOOL(WINAPI*)(UINT);
     using TTrackMouseEvent = BOOL(WINAPI*)(LPTRACKMOUSEEVENT);
 
-    TGradientFill GradientFill = nullptr;
     TMonitorFromRect MonitorFromRect = nullptr;
     TMonitorFromPoint MonitorFromPoint = nullptr;
     TMonitorFromWindow MonitorFromWindow = nullptr;
@@ -40,10 +39,6 @@ struct TPlatformEntries {
 
     TPlatformEntries()
     {
-        const UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS);
-        if (HMODULE msimg = ::LoadLibraryW(L"msimg32.dll"))
-            GradientFill = Proc<TGradientFill>(msimg, "GradientFill");
-        ::SetErrorMode(oldMode);
         HMODULE user = ::GetModuleHandleW(L"user32.dll");
         MonitorFromRect = Proc<TMonitorFromRect>(user, "MonitorFromRect");
         MonitorFromPoint = Proc<TMonitorFromPoint>(user, "MonitorFromPoint");
@@ -405,24 +400,11 @@ void InvertCheckerFrames(HDC DC, const RECT& NewRect, const RECT& OldRect, SIZE 
     InvertFramePair(DC, NewRect, OldRect, brush.Get(), NewThickness, OldThickness);
 }
 
-bool HasGradientFill() { return Entries().GradientFill != nullptr; }
+bool HasGradientFill() { return classlib::GradientFillAvailable(); }
 
 void FillGradient(HDC DC, const RECT& R, COLORREF StartColor, COLORREF EndColor, bool Horizontal)
 {
-    if (!HasGradientFill()) return;
-    TRIVERTEX v[2]{};
-    v[0].x = R.left;
-    v[0].y = R.top;
-    v[0].Red = static_cast<COLOR16>(GetRValue(StartColor) << 8);
-    v[0].Green = static_cast<COLOR16>(GetGValue(StartColor) << 8);
-    v[0].Blue = static_cast<COLOR16>(GetBValue(StartColor) << 8);
-    v[1].x = R.right;
-    v[1].y = R.bottom;
-    v[1].Red = static_cast<COLOR16>(GetRValue(EndColor) << 8);
-    v[1].Green = static_cast<COLOR16>(GetGValue(EndColor) << 8);
-    v[1].Blue = static_cast<COLOR16>(GetBValue(EndColor) << 8);
-    GRADIENT_RECT rect{0, 1};
-    Entries().GradientFill(DC, v, 2, &rect, 1, Horizontal ? GRADIENT_FILL_RECT_H : GRADIENT_FILL_RECT_V);
+    classlib::FillGradientRect(DC, R, StartColor, EndColor, !Horizontal);
 }
 
 void PaintToolCaption(HWND Wnd, HDC DC, const RECT& R, const std::wstring& Caption, bool Active)
@@ -457,6 +439,21 @@ void PaintToolCaption(HWND Wnd, HDC DC, const RECT& R, const std::wstring& Capti
     ::SetTextColor(DC, color);
     ::SetBkMode(DC, mode);
     ::SelectObject(DC, old);
+}
+
+HDC FrameDC(HWND Wnd, HDC Given, std::unique_ptr<classlib::TWindowDC>& Own)
+{
+    if (Given) return Given;
+    Own = std::make_unique<classlib::TWindowDC>(Wnd, nullptr, DCX_WINDOW | DCX_CACHE);
+    return Own->Get();
+}
+
+RECT WindowRectAtOrigin(HWND Wnd)
+{
+    RECT r{};
+    ::GetWindowRect(Wnd, &r);
+    ::OffsetRect(&r, -r.left, -r.top);
+    return r;
 }
 
 void ClipToUpdateRegion(HWND Wnd, HDC DC, HRGN Rgn)

@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+namespace classlib {
+class TWindowDC;
+}
+
 namespace toolbar {
 
 // ------------------------------------------------------- system settings
@@ -94,6 +98,11 @@ void FillGradient(HDC DC, const RECT& R, COLORREF StartColor, COLORREF EndColor,
 void PaintToolCaption(HWND Wnd, HDC DC, const RECT& R, const std::wstring& Caption, bool Active);
 // Clips DC (a window DC) to an update region given in screen coordinates.
 void ClipToUpdateRegion(HWND Wnd, HDC DC, HRGN Rgn);
+// The DC to paint a window's frame with: Given when set, else a DC of the
+// whole window that Own then holds for the caller.
+HDC FrameDC(HWND Wnd, HDC Given, std::unique_ptr<classlib::TWindowDC>& Own);
+// The window's rectangle in its own window coordinates (top-left at 0,0).
+RECT WindowRectAtOrigin(HWND Wnd);
 // Redraws the visible part of the window's client area through a memory
 // bitmap (no flicker); invalidates the window when that is not possible.
 void RepaintThroughBitmap(HWND Wnd);

@@ -262,9 +262,7 @@ void TMbDock::DrawNonClient(HDC DC)
     for (TMbCustomDockableWindow* bar : Members)
         if (ShowsInDock(bar)) any = true;
     if (!boundLines_ || !any) return;
-    RECT w{};
-    ::GetWindowRect(GetHandle(), &w);
-    ::OffsetRect(&w, -w.left, -w.top);
+    const RECT w = WindowRectAtOrigin(GetHandle());
     TOwnedPen shadow(::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_BTNSHADOW)));
     TOwnedPen light(::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_BTNHIGHLIGHT)));
     {

@@ -23,6 +23,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -437,6 +438,23 @@ HWND MbFindActivatableWindow(HWND Excluded);
 // Tracks a button in a non-client area: pushed while the pointer is inside
 // Screen; answers whether it was released inside.
 bool MbTrackButton(HWND Wnd, const RECT& Screen, const classlib::TEvent<void(bool)>& SetPushed);
+// What a modal mouse loop reports to its caller; every member may be empty.
+struct TMbMouseLoop {
+    // The pointer moved to the screen point.
+    std::function<void(POINT)> OnMove;
+    // WM_KEYDOWN or WM_KEYUP; answers true to end the loop (cancelled).
+    std::function<bool(const MSG&)> OnKey;
+    // Asked before each message; false ends the loop (cancelled), e.g. when
+    // a handler destroyed what the loop works on.
+    std::function<bool()> Going;
+};
+// Runs the messages of the thread while Wnd holds the mouse capture (the
+// caller takes it before and gives it back after). Keys, characters and
+// the right and middle buttons are swallowed; a left button press or
+// WM_QUIT (posted again) cancels; other messages are dispatched. Answers
+// whether the left button was released, with its screen point in
+// ReleasedAt when given.
+bool MbRunMouseLoop(HWND Wnd, const TMbMouseLoop& Loop, POINT* ReleasedAt = nullptr);
 // The floating windows of the calling thread.
 const std::vector<TMbCustomDockableWindow*>& MbFloatingList();
 

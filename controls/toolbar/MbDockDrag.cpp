@@ -312,54 +312,24 @@ void TMbCustomDockableWindow::RunDragLoop(POINT Client)
         ::SetCapture(wnd);
         update();
         started = true;
-        while (*alive && ::GetCapture() == wnd) {
-            MSG msg;
-            if (!::GetMessageW(&msg, nullptr, 0, 0)) {
-                ::PostQuitMessage(static_cast<int>(msg.wParam));
-                break;
+        TMbMouseLoop loop;
+        loop.Going = [&] { return *alive; };
+        // Ctrl held down keeps the window from docking.
+        loop.OnKey = [&](const MSG& Msg) {
+            if (Msg.wParam == VK_CONTROL) {
+                ctrlDown = Msg.message == WM_KEYDOWN;
+                update();
+                return false;
             }
-            bool done = false;
-            switch (msg.message) {
-            case WM_KEYDOWN:
-            case WM_KEYUP:
-                if (msg.wParam == VK_CONTROL) {
-                    ctrlDown = msg.message == WM_KEYDOWN;
-                    update();
-                } else if (msg.wParam == VK_ESCAPE && msg.message == WM_KEYDOWN) {
-                    done = true;
-                }
-                break;
-            case WM_SYSKEYDOWN:
-            case WM_SYSKEYUP:
-            case WM_CHAR:
-            case WM_RBUTTONDOWN:
-            case WM_RBUTTONUP:
-            case WM_MBUTTONDOWN:
-            case WM_MBUTTONUP:
-                break;
-            case WM_MOUSEMOVE: {
-                POINT at{static_cast<short>(LOWORD(msg.lParam)), static_cast<short>(HIWORD(msg.lParam))};
-                ::ClientToScreen(msg.hwnd, &at);
-                if (at.x != pointer.x || at.y != pointer.y) {
-                    pointer = at;
-                    update();
-                }
-                break;
+            return Msg.wParam == VK_ESCAPE && Msg.message == WM_KEYDOWN;
+        };
+        loop.OnMove = [&](POINT At) {
+            if (At.x != pointer.x || At.y != pointer.y) {
+                pointer = At;
+                update();
             }
-            case WM_LBUTTONUP:
-                accepted = true;
-                done = true;
-                break;
-            case WM_LBUTTONDOWN:
-            case WM_LBUTTONDBLCLK:
-                done = true;
-                break;
-            default:
-                ::TranslateMessage(&msg);
-                ::DispatchMessageW(&msg);
-            }
-            if (done) break;
-        }
+        };
+        accepted = MbRunMouseLoop(wnd, loop);
         // Destroyed by a handler while dragging: nothing of it is touched.
         if (!*alive) {
             finish();

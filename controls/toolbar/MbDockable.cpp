@@ -116,48 +116,59 @@ HWND MbFindActivatableWindow(HWND Excluded)
     return search.Normal ? search.Normal : search.Topmost;
 }
 
-bool MbTrackButton(HWND Wnd, const RECT& Screen, const TEvent<void(bool)>& SetPushed)
+bool MbRunMouseLoop(HWND Wnd, const TMbMouseLoop& Loop, POINT* ReleasedAt)
 {
-    POINT p{};
-    ::GetCursorPos(&p);
-    SetPushed(::PtInRect(&Screen, p) != 0);
-    ::SetCapture(Wnd);
-    bool clicked = false;
-    while (::GetCapture() == Wnd) {
+    while ((!Loop.Going || Loop.Going()) && ::GetCapture() == Wnd) {
         MSG msg;
         if (!::GetMessageW(&msg, nullptr, 0, 0)) {
             ::PostQuitMessage(static_cast<int>(msg.wParam));
-            break;
+            return false;
         }
         POINT at = msg.pt;
         if (msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST && msg.hwnd) {
             at = POINT{static_cast<short>(LOWORD(msg.lParam)), static_cast<short>(HIWORD(msg.lParam))};
             ::ClientToScreen(msg.hwnd, &at);
         }
-        bool done = false;
         switch (msg.message) {
         case WM_KEYDOWN:
         case WM_KEYUP:
+            if (Loop.OnKey && Loop.OnKey(msg)) return false;
+            break;
         case WM_SYSKEYDOWN:
         case WM_SYSKEYUP:
+        case WM_CHAR:
         case WM_RBUTTONDOWN:
         case WM_RBUTTONUP:
         case WM_MBUTTONDOWN:
         case WM_MBUTTONUP:
             break;
-        case WM_MOUSEMOVE: SetPushed(::PtInRect(&Screen, at) != 0); break;
-        case WM_LBUTTONDOWN:
-        case WM_LBUTTONDBLCLK: done = true; break;
-        case WM_LBUTTONUP:
-            clicked = ::PtInRect(&Screen, at) != 0;
-            done = true;
+        case WM_MOUSEMOVE:
+            if (Loop.OnMove) Loop.OnMove(at);
             break;
+        case WM_LBUTTONUP:
+            if (ReleasedAt) *ReleasedAt = at;
+            return true;
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            return false;
         default:
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         }
-        if (done) break;
     }
+    return false;
+}
+
+bool MbTrackButton(HWND Wnd, const RECT& Screen, const TEvent<void(bool)>& SetPushed)
+{
+    POINT p{};
+    ::GetCursorPos(&p);
+    SetPushed(::PtInRect(&Screen, p) != 0);
+    ::SetCapture(Wnd);
+    POINT releasedAt{};
+    TMbMouseLoop loop;
+    loop.OnMove = [&](POINT At) { SetPushed(::PtInRect(&Screen, At) != 0); };
+    const bool clicked = MbRunMouseLoop(Wnd, loop, &releasedAt) && ::PtInRect(&Screen, releasedAt);
     if (::GetCapture() == Wnd) ::ReleaseCapture();
     SetPushed(false);
     return clicked;
@@ -858,14 +869,8 @@ void TMbCustomDockableWindow::DrawNonClient(HDC GivenDC, HRGN Region)
     (void)Region;
     if (!IsDocked || !currentDock_ || !HandleAllocated()) return;
     std::unique_ptr<TWindowDC> own;
-    HDC dc = GivenDC;
-    if (!dc) {
-        own = std::make_unique<TWindowDC>(GetHandle(), nullptr, DCX_WINDOW | DCX_CACHE);
-        dc = own->Get();
-    }
-    RECT w{};
-    ::GetWindowRect(GetHandle(), &w);
-    ::OffsetRect(&w, -w.left, -w.top);
+    const HDC dc = FrameDC(GetHandle(), GivenDC, own);
+    const RECT w = WindowRectAtOrigin(GetHandle());
     const RECT client = GetClientRect();
     // Only the ring outside the client area is painted.
     TSaveDCScope saved(dc);

@@ -92,14 +92,8 @@ void TMbFloatingWindowParent::DrawFloatingFrame(HDC GivenDC, uint8_t Parts, HRGN
 {
     if (!HandleAllocated() || !Hosted) return;
     std::unique_ptr<TWindowDC> own;
-    HDC dc = GivenDC;
-    if (!dc) {
-        own = std::make_unique<TWindowDC>(GetHandle(), nullptr, DCX_WINDOW | DCX_CACHE);
-        dc = own->Get();
-    }
-    RECT w{};
-    ::GetWindowRect(GetHandle(), &w);
-    ::OffsetRect(&w, -w.left, -w.top);
+    const HDC dc = FrameDC(GetHandle(), GivenDC, own);
+    const RECT w = WindowRectAtOrigin(GetHandle());
     TSaveDCScope saved(dc);
     if (own) ClipToUpdateRegion(GetHandle(), dc, Region);
     ::IntersectClipRect(dc, w.left, w.top, w.right, w.bottom);
@@ -238,6 +232,16 @@ void TMbFloatingWindowParent::RunResizeLoop(int Edge, POINT PressScreen)
         hosted->ReleaseRearrange();
         hosted->KeepOnScreen(true);
     };
+    // Gives back the capture and the pointer, and erases the outline.
+    auto finish = [&] {
+        if (::GetCapture() == wnd) ::ReleaseCapture();
+        if (confined) ::ClipCursor(nullptr);
+        if (desk) {
+            MbDrawOutline(desk->Get(), &drawn, nullptr, fw);
+            desk.reset();
+            ::LockWindowUpdate(nullptr);
+        }
+    };
     try {
         MSG pending;
         while (::PeekMessageW(&pending, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) ::DispatchMessageW(&pending);
@@ -257,85 +261,39 @@ void TMbFloatingWindowParent::RunResizeLoop(int Edge, POINT PressScreen)
             ::ClipCursor(&area);
             confined = true;
         }
-        while (::GetCapture() == wnd) {
-            MSG msg;
-            if (!::GetMessageW(&msg, nullptr, 0, 0)) {
-                ::PostQuitMessage(static_cast<int>(msg.wParam));
-                break;
+        TMbMouseLoop loop;
+        loop.Going = [&] { return *alive && *hostedAlive; };
+        loop.OnKey = [](const MSG& Msg) { return Msg.message == WM_KEYDOWN && Msg.wParam == VK_ESCAPE; };
+        loop.OnMove = [&](POINT At) {
+            RECT next = start;
+            const int dx = At.x - origin.x, dy = At.y - origin.y;
+            if (hEdge) (leftMoves ? next.left : next.right) += dx;
+            if (vEdge) (topMoves ? next.top : next.bottom) += dy;
+            auto clampSide = [](LONG& moving, LONG fixed, int size, bool before) {
+                if (before) moving = fixed - size;
+                else moving = fixed + size;
+            };
+            if (minW && next.right - next.left < minW) clampSide(leftMoves ? next.left : next.right, leftMoves ? next.right : next.left, minW, leftMoves);
+            if (minH && next.bottom - next.top < minH) clampSide(topMoves ? next.top : next.bottom, topMoves ? next.bottom : next.top, minH, topMoves);
+            if (maxW > 0 && next.right - next.left > maxW) clampSide(leftMoves ? next.left : next.right, leftMoves ? next.right : next.left, maxW, leftMoves);
+            if (maxH > 0 && next.bottom - next.top > maxH) clampSide(topMoves ? next.top : next.bottom, topMoves ? next.bottom : next.top, maxH, topMoves);
+            hosted->SizingMove(next, start);
+            if (::EqualRect(&next, &current)) return;
+            current = next;
+            if (live) {
+                apply(current);
+            } else {
+                MbDrawOutline(desk->Get(), &drawn, &current, fw);
+                drawn = current;
             }
-            bool done = false;
-            switch (msg.message) {
-            case WM_KEYDOWN:
-                if (msg.wParam == VK_ESCAPE) done = true;
-                break;
-            case WM_KEYUP:
-            case WM_SYSKEYDOWN:
-            case WM_SYSKEYUP:
-            case WM_CHAR:
-            case WM_RBUTTONDOWN:
-            case WM_RBUTTONUP:
-            case WM_MBUTTONDOWN:
-            case WM_MBUTTONUP:
-                break;
-            case WM_MOUSEMOVE: {
-                POINT at{static_cast<short>(LOWORD(msg.lParam)), static_cast<short>(HIWORD(msg.lParam))};
-                ::ClientToScreen(msg.hwnd, &at);
-                RECT next = start;
-                const int dx = at.x - origin.x, dy = at.y - origin.y;
-                if (hEdge) (leftMoves ? next.left : next.right) += dx;
-                if (vEdge) (topMoves ? next.top : next.bottom) += dy;
-                auto clampSide = [](LONG& moving, LONG fixed, int size, bool before) {
-                    if (before) moving = fixed - size;
-                    else moving = fixed + size;
-                };
-                if (minW && next.right - next.left < minW) clampSide(leftMoves ? next.left : next.right, leftMoves ? next.right : next.left, minW, leftMoves);
-                if (minH && next.bottom - next.top < minH) clampSide(topMoves ? next.top : next.bottom, topMoves ? next.bottom : next.top, minH, topMoves);
-                if (maxW > 0 && next.right - next.left > maxW) clampSide(leftMoves ? next.left : next.right, leftMoves ? next.right : next.left, maxW, leftMoves);
-                if (maxH > 0 && next.bottom - next.top > maxH) clampSide(topMoves ? next.top : next.bottom, topMoves ? next.bottom : next.top, maxH, topMoves);
-                hosted->SizingMove(next, start);
-                if (::EqualRect(&next, &current)) break;
-                current = next;
-                if (live) {
-                    apply(current);
-                } else {
-                    MbDrawOutline(desk->Get(), &drawn, &current, fw);
-                    drawn = current;
-                }
-                break;
-            }
-            case WM_LBUTTONUP:
-                accepted = true;
-                done = true;
-                break;
-            case WM_LBUTTONDOWN:
-            case WM_LBUTTONDBLCLK:
-                done = true;
-                break;
-            default:
-                ::TranslateMessage(&msg);
-                ::DispatchMessageW(&msg);
-            }
-            if (!*alive || !*hostedAlive) break;
-            if (done) break;
-        }
+        };
+        accepted = MbRunMouseLoop(wnd, loop);
     } catch (...) {
-        if (::GetCapture() == wnd) ::ReleaseCapture();
-        if (confined) ::ClipCursor(nullptr);
-        if (desk) {
-            MbDrawOutline(desk->Get(), &drawn, nullptr, fw);
-            desk.reset();
-            ::LockWindowUpdate(nullptr);
-        }
+        finish();
         if (*alive && *hostedAlive) hosted->SizingFinish();
         throw;
     }
-    if (::GetCapture() == wnd) ::ReleaseCapture();
-    if (confined) ::ClipCursor(nullptr);
-    if (desk) {
-        MbDrawOutline(desk->Get(), &drawn, nullptr, fw);
-        desk.reset();
-        ::LockWindowUpdate(nullptr);
-    }
+    finish();
     // Destroyed while resizing: nothing is left to apply.
     if (!*alive || !*hostedAlive) return;
     if (!live && accepted) apply(current);

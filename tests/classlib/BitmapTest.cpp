@@ -7,8 +7,11 @@
 #include "support/TestSupport.h"
 #include "classlib/Bitmap.h"
 #include "classlib/Streams.h"
+#include "tests/classlib/GraphicBytes.h"
 
 using namespace classlib;
+using classlibtest::LoadBytes;
+using classlibtest::SaveBytes;
 
 namespace {
 
@@ -37,23 +40,6 @@ HPALETTE MakePalette(std::initializer_list<COLORREF> colors)
     int i = 0;
     for (COLORREF c : colors) lp->palPalEntry[i++] = PALETTEENTRY{GetRValue(c), GetGValue(c), GetBValue(c), 0};
     return ::CreatePalette(lp);
-}
-
-std::vector<uint8_t> Save(TBitmap& b)
-{
-    TMemoryStream s;
-    b.SaveToStream(&s);
-    std::vector<uint8_t> v(static_cast<size_t>(s.GetSize()));
-    if (!v.empty()) std::memcpy(v.data(), s.GetMemory(), v.size());
-    return v;
-}
-
-void Load(TBitmap& b, const std::vector<uint8_t>& bytes)
-{
-    TMemoryStream s;
-    if (!bytes.empty()) s.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-    s.SetPosition(0);
-    b.LoadFromStream(&s);
 }
 
 int BitsOf(TPixelFormat f)
@@ -263,7 +249,7 @@ TEST(Bitmap, BmpStreamRoundTripsEveryDepth)
             auto* row = static_cast<uint8_t*>(b.GetScanLine(y));
             for (size_t i = 0; i < used; ++i) row[i] = static_cast<uint8_t>(rng());
         }
-        auto bytes = Save(b);
+        auto bytes = SaveBytes(b);
         ASSERT_GT(bytes.size(), 54u);
         EXPECT_EQ(bytes[0], 'B');
         for (bool topDown : {false, true}) {
@@ -279,7 +265,7 @@ TEST(Bitmap, BmpStreamRoundTripsEveryDepth)
                     std::memcpy(&input[off + y * stride], &bytes[off + (4 - y) * stride], stride);
             }
             TBitmap c;
-            Load(c, input);
+            LoadBytes(c, input);
             ASSERT_EQ(c.GetPixelFormat(), f) << topDown;
             ASSERT_EQ(c.GetWidth(), 11);
             ASSERT_EQ(c.GetHeight(), 5);
@@ -298,7 +284,7 @@ TEST(Bitmap, BmpStreamRoundTripsEveryDepth)
     d.SetSize(3, 2);
     d.GetCanvas()->SetPixel(1, 1, TColor(RGB(10, 20, 30)));
     TBitmap e;
-    Load(e, Save(d));
+    LoadBytes(e, SaveBytes(d));
     EXPECT_EQ(e.GetCanvas()->GetPixel(1, 1), TColor(RGB(10, 20, 30)));
 }
 
@@ -359,7 +345,7 @@ TEST(Bitmap, BadBmpDataRaisesInvalidGraphic)
         TBitmap b;
         b.SetSize(2, 2);
         try {
-            Load(b, bad[i]);
+            LoadBytes(b, bad[i]);
             ADD_FAILURE() << "case " << i << " loaded";
         } catch (const EInvalidGraphic& e) {
             EXPECT_EQ(e.Message(), L"Bitmap image is not valid") << i;
@@ -377,7 +363,7 @@ TEST(Bitmap, BadBmpDataRaisesInvalidGraphic)
                 damaged[i] = v;
                 TBitmap b;
                 try {
-                    Load(b, damaged);
+                    LoadBytes(b, damaged);
                 } catch (const EInvalidGraphic&) {
                 } catch (const EOutOfMemory&) {
                 }
@@ -386,9 +372,9 @@ TEST(Bitmap, BadBmpDataRaisesInvalidGraphic)
     // No bytes at all give an empty bitmap.
     TBitmap b;
     b.SetSize(2, 2);
-    Load(b, {});
+    LoadBytes(b, {});
     EXPECT_TRUE(b.GetEmpty());
-    EXPECT_TRUE(Save(b).empty());
+    EXPECT_TRUE(SaveBytes(b).empty());
 }
 
 TEST(Bitmap, AssignCopiesDeeplyAndNullEmpties)

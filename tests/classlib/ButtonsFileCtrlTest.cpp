@@ -8,9 +8,11 @@
 #include "classlib/Buttons.h"
 #include "classlib/ExtCtrls.h"
 #include "classlib/FileCtrl.h"
+#include "support/HostWindow.h"
 #include "support/TestSupport.h"
 
 using namespace classlib;
+using testsupport::THostWindow;
 
 namespace {
 
@@ -48,9 +50,8 @@ void Touch(const std::wstring& path)
 
 TEST(SpeedButton, GroupsPushAndToggle)
 {
-    HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 300, 100, nullptr, nullptr,
-                                  ::GetModuleHandleW(nullptr), nullptr);
-    ::ShowWindow(host, SW_SHOWNOACTIVATE);
+    THostWindow hostWindow(300, 100);
+    const HWND host = hostWindow.Get();
     {
         TPanel panel(nullptr);
         panel.SetParentWindow(host);
@@ -105,14 +106,12 @@ TEST(SpeedButton, GroupsPushAndToggle)
         plain.SetDown(true);
         EXPECT_FALSE(plain.GetDown());
     }
-    ::DestroyWindow(host);
 }
 
 TEST(SpeedButton, PaintsGlyphAndSunkenWhenDown)
 {
-    HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 60, nullptr, nullptr,
-                                  ::GetModuleHandleW(nullptr), nullptr);
-    ::ShowWindow(host, SW_SHOWNOACTIVATE);
+    THostWindow hostWindow(100, 60);
+    const HWND host = hostWindow.Get();
     {
         TPanel panel(nullptr);
         panel.SetParentWindow(host);
@@ -151,7 +150,6 @@ TEST(SpeedButton, PaintsGlyphAndSunkenWhenDown)
         button.Perform(CM_MOUSELEAVE, 0, 0);
         EXPECT_EQ(face, pixel(10, 10));
     }
-    ::DestroyWindow(host);
 }
 
 TEST(SpeedButton, DisabledGlyphIsEtchedGrey)
@@ -238,8 +236,8 @@ TEST(FileListBox, ListsTheFolderByMask)
         Touch(dir.File(n));
     ::CreateDirectoryW(dir.File(L"folder.jpg").c_str(), nullptr);
 
-    HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 200, 200, nullptr, nullptr,
-                                  ::GetModuleHandleW(nullptr), nullptr);
+    THostWindow hostWindow(200, 200, false);
+    const HWND host = hostWindow.Get();
     {
         TFileListBox list(nullptr);
         list.SetParentWindow(host);
@@ -274,5 +272,4 @@ TEST(FileListBox, ListsTheFolderByMask)
         EXPECT_EQ(dir.Path(), list.GetDirectory());
         EXPECT_EQ(4, list.GetItems()->GetCount());
     }
-    ::DestroyWindow(host);
 }

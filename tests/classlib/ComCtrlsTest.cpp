@@ -7,25 +7,12 @@
 #include <vector>
 
 #include "classlib/ComCtrls.h"
+#include "support/HostWindow.h"
 
 using namespace classlib;
+using testsupport::THostWindow;
 
 namespace {
-
-class TListViewHost {
-public:
-    TListViewHost()
-    {
-        wnd_ = ::CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_CLIPCHILDREN, 0, 0, 400, 300, nullptr, nullptr,
-                                 ::GetModuleHandleW(nullptr), nullptr);
-        ::ShowWindow(wnd_, SW_SHOWNOACTIVATE);
-    }
-    ~TListViewHost() { ::DestroyWindow(wnd_); }
-    HWND Get() const { return wnd_; }
-
-private:
-    HWND wnd_;
-};
 
 // What the window shows in a cell (asked from the list view object).
 std::wstring CellText(HWND wnd, int item, int sub)
@@ -69,7 +56,7 @@ TListItem* AddRow(TListView& view, const wchar_t* caption, std::initializer_list
 
 TEST(ListView, ColumnsItemsAndSubItemsReachTheWindow)
 {
-    TListViewHost host;
+    THostWindow host(400, 300);
     TListView view(nullptr);
     view.SetViewStyle(vsReport);
     TListColumn* name = view.GetColumns()->Add();
@@ -121,7 +108,7 @@ TEST(ListView, ColumnsItemsAndSubItemsReachTheWindow)
 // a borrowed image list that survives the window.
 TEST(ListView, ItemImagesFromABorrowedImageList)
 {
-    TListViewHost host;
+    THostWindow host(400, 300);
     HIMAGELIST images = ImageList_Create(16, 16, ILC_COLOR32, 4, 0);
     ASSERT_NE(images, nullptr);
     {
@@ -151,7 +138,7 @@ TEST(ListView, ItemImagesFromABorrowedImageList)
 
 TEST(ListView, SelectionEventsAndMultiSelect)
 {
-    TListViewHost host;
+    THostWindow host(400, 300);
     TListView view(nullptr);
     view.SetViewStyle(vsReport);
     view.GetColumns()->Add();
@@ -237,7 +224,7 @@ TEST(ListView, SelectionEventsAndMultiSelect)
 
 TEST(ListView, StylesReachTheWindow)
 {
-    TListViewHost host;
+    THostWindow host(400, 300);
     TListView view(nullptr);
     view.SetParentWindow(host.Get());
     view.SetViewStyle(vsReport);
@@ -265,7 +252,7 @@ TEST(ListView, StylesReachTheWindow)
 // the window colour.
 TEST(ListView, SelectionShowsWithoutTheFocus)
 {
-    TListViewHost host;
+    THostWindow host(400, 300);
     TListView view(nullptr);
     view.SetParentWindow(host.Get());
     view.SetBounds(0, 0, 200, 100);

@@ -14,8 +14,10 @@
 #include "classlib/Picture.h"
 #include "classlib/Streams.h"
 #include "support/TestSupport.h"
+#include "tests/classlib/GraphicBytes.h"
 
 using namespace classlib;
+using classlibtest::LoadBytes;
 
 namespace {
 
@@ -29,14 +31,6 @@ std::vector<uint8_t> ReadBytes(const std::wstring& file)
     s.LoadFromFile(file);
     auto* p = static_cast<const uint8_t*>(s.GetMemory());
     return std::vector<uint8_t>(p, p + s.GetSize());
-}
-
-void LoadBytes(TGraphic& g, const std::vector<uint8_t>& bytes)
-{
-    TMemoryStream s;
-    s.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-    s.SetPosition(0);
-    g.LoadFromStream(&s);
 }
 
 // The graphic drawn at its own size on a white 24-bit bitmap.

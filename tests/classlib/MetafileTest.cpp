@@ -13,8 +13,11 @@
 #include "classlib/Metafile.h"
 #include "classlib/Picture.h"
 #include "classlib/Streams.h"
+#include "tests/classlib/GraphicBytes.h"
 
 using namespace classlib;
+using classlibtest::LoadBytes;
+using classlibtest::SaveBytes;
 
 namespace {
 
@@ -84,22 +87,6 @@ std::vector<uint8_t> MakePlaceableWmf()
     for (size_t i = 0; i < 20; i += 2) sum ^= static_cast<uint16_t>(out[i] | (out[i + 1] << 8));
     put16(20, sum);
     return out;
-}
-
-void LoadBytes(TGraphic& g, const std::vector<uint8_t>& bytes)
-{
-    TMemoryStream s;
-    s.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-    s.SetPosition(0);
-    g.LoadFromStream(&s);
-}
-
-std::vector<uint8_t> SaveBytes(TGraphic& g)
-{
-    TMemoryStream s;
-    g.SaveToStream(&s);
-    auto* p = static_cast<const uint8_t*>(s.GetMemory());
-    return std::vector<uint8_t>(p, p + s.GetSize());
 }
 
 // Draws the picture into a white bitmap of (w, h) and checks the colour at

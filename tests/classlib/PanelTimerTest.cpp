@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "classlib/ExtCtrls.h"
+#include "support/HostWindow.h"
 
 using namespace classlib;
+using testsupport::THostWindow;
 
 namespace {
 
@@ -44,9 +46,8 @@ void PumpFor(DWORD Ms)
 
 TEST(Panel, PaintsBevelsColourAndCaption)
 {
-    HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 200, 120, nullptr, nullptr,
-                                  ::GetModuleHandleW(nullptr), nullptr);
-    ::ShowWindow(host, SW_SHOWNOACTIVATE);
+    THostWindow hostWindow(200, 120);
+    const HWND host = hostWindow.Get();
     {
         TPanel panel(nullptr);
         panel.SetParentWindow(host);
@@ -81,7 +82,6 @@ TEST(Panel, PaintsBevelsColourAndCaption)
         panel.SetCaption(L"Hello");
         EXPECT_GT(textPixels(), 0);
     }
-    ::DestroyWindow(host);
 }
 
 TEST(Timer, FiresOnTheCreatingThreadWhileMessagesArePumped)

@@ -10,9 +10,11 @@
 #include "classlib/Controls.h"
 #include "classlib/Registry.h"
 #include "controls/themed/TmCommon.h"
+#include "tests/controls/themed/TmPaintSupport.h"
 
 using namespace classlib;
 using namespace themed;
+using tmtest::ExpectRect;
 
 namespace {
 
@@ -38,14 +40,6 @@ struct ThemesForced {
     explicit ThemesForced(bool on) { TmForceThemesEnabled(on ? 1 : 0); }
     ~ThemesForced() { TmForceThemesEnabled(-1); }
 };
-
-void ExpectRect(const RECT& r, int l, int t, int rt, int b)
-{
-    EXPECT_EQ(r.left, l);
-    EXPECT_EQ(r.top, t);
-    EXPECT_EQ(r.right, rt);
-    EXPECT_EQ(r.bottom, b);
-}
 
 }  // namespace
 

@@ -1,5 +1,8 @@
-// Painting a themed control off screen, for the tests that check its pixels.
+// Painting a themed control off screen, for the tests that check its pixels,
+// and the colours and rectangle checks these tests share.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <memory>
 
@@ -8,6 +11,20 @@
 #include "controls/themed/TmCommon.h"
 
 namespace tmtest {
+
+// Pure colours that no system colour comes near.
+constexpr classlib::TColor kRed = 0x0000FF;
+constexpr classlib::TColor kLime = 0x00FF00;
+constexpr classlib::TColor kBlue = 0xFF0000;
+constexpr classlib::TColor kWhite = 0xFFFFFF;
+
+inline void ExpectRect(const RECT& Actual, int L, int T, int R, int B, const char* What = "")
+{
+    EXPECT_EQ(Actual.left, L) << What;
+    EXPECT_EQ(Actual.top, T) << What;
+    EXPECT_EQ(Actual.right, R) << What;
+    EXPECT_EQ(Actual.bottom, B) << What;
+}
 
 // Paints Control (window or graphic) into a fresh 24-bit bitmap of its size,
 // filled with 0x123456 first so that what the control leaves unpainted shows.

@@ -11,27 +11,19 @@
 using namespace classlib;
 using namespace themed;
 using tmtest::PaintToBitmap;
+using tmtest::kRed;
+using tmtest::kLime;
+using tmtest::kBlue;
+using tmtest::ExpectRect;
 using tmtest::Px;
 using tmtest::ThemesOff;
 
 namespace {
 
-constexpr TColor kRed = 0x0000FF;
-constexpr TColor kLime = 0x00FF00;
-constexpr TColor kBlue = 0xFF0000;
-
 struct MouseCounter {
     int downs = 0;
     void Down(TObject*, TMouseButton, TShiftState, int, int) { ++downs; }
 };
-
-void ExpectRect(const RECT& r, int l, int t, int rt, int b)
-{
-    EXPECT_EQ(r.left, l);
-    EXPECT_EQ(r.top, t);
-    EXPECT_EQ(r.right, rt);
-    EXPECT_EQ(r.bottom, b);
-}
 
 }  // namespace
 

@@ -9,13 +9,12 @@
 using namespace classlib;
 using namespace themed;
 using tmtest::PaintToBitmap;
+using tmtest::kRed;
+using tmtest::kWhite;
 using tmtest::Px;
 using tmtest::ThemesOff;
 
 namespace {
-
-constexpr TColor kRed = 0x0000FF;
-constexpr TColor kWhite = 0xFFFFFF;
 
 struct ChangeLog {
     int count = 0;

@@ -14,22 +14,16 @@
 #include "controls/themed/TmPanel.h"
 #include "controls/themed/TmSplit.h"
 #include "support/HostWindow.h"
+#include "tests/controls/themed/TmPaintSupport.h"
 
 using namespace classlib;
 using namespace themed;
 using testsupport::THostWindow;
+using tmtest::ExpectRect;
 
 namespace {
 
 RECT Bounds(const TControl* C) { return C->GetBoundsRect(); }
-
-void ExpectRect(const RECT& Actual, int L, int T, int R, int B, const char* What)
-{
-    EXPECT_EQ(Actual.left, L) << What;
-    EXPECT_EQ(Actual.top, T) << What;
-    EXPECT_EQ(Actual.right, R) << What;
-    EXPECT_EQ(Actual.bottom, B) << What;
-}
 
 // A splitter of the given size with a window in a host, as dragging needs.
 std::unique_ptr<TTmSplitter> MakeSplitter(int Width, int Height, uint16_t BarWidth)

@@ -10,13 +10,12 @@
 using namespace classlib;
 using namespace themed;
 using tmtest::PaintToBitmap;
+using tmtest::kRed;
+using tmtest::kLime;
 using tmtest::Px;
 using tmtest::ThemesOff;
 
 namespace {
-
-constexpr TColor kRed = 0x0000FF;
-constexpr TColor kLime = 0x00FF00;
 
 int MeasuredWidth(TFont* Font, const std::wstring& Text)
 {

@@ -291,6 +291,155 @@ TEST_F(MbAcc, ObjectsOutliveTheirEntriesAndShutDownCutsThemOffSafely)
     EXPECT_EQ(MbLiveAccObjectCount(), before) << "every object was freed once released";
 }
 
+// The answers that carry no data, and the argument checks, of a menu bar's
+// object and of one of its entries; once cut off from their owners both
+// answer E_FAIL to every call that needs them.
+TEST_F(MbAcc, EmptyAnswersAndArgumentChecksOfBarAndEntryObjects)
+{
+    // Runs a call, frees what it answered and gives back its result.
+    using TCall = std::function<HRESULT(IAccessible*)>;
+    auto bstr = [](std::function<HRESULT(IAccessible*, BSTR*)> F) -> TCall {
+        return [F](IAccessible* A) {
+            BSTR b = nullptr;
+            const HRESULT h = F(A, &b);
+            ::SysFreeString(b);
+            return h;
+        };
+    };
+    auto variant = [](std::function<HRESULT(IAccessible*, VARIANT*)> F) -> TCall {
+        return [F](IAccessible* A) {
+            VARIANT v;
+            ::VariantInit(&v);
+            const HRESULT h = F(A, &v);
+            ::VariantClear(&v);
+            return h;
+        };
+    };
+    VARIANT text;
+    ::VariantInit(&text);
+    text.vt = VT_BSTR;
+    const struct {
+        const char* What;
+        TCall Call;
+        HRESULT Bar, Entry, CutOff;
+    } cases[] = {
+        {"value", bstr([](IAccessible* A, BSTR* B) { return A->get_accValue(Self(), B); }), S_FALSE, S_FALSE, E_FAIL},
+        {"description", bstr([](IAccessible* A, BSTR* B) { return A->get_accDescription(Self(), B); }), S_FALSE,
+         S_FALSE, E_FAIL},
+        {"help", bstr([](IAccessible* A, BSTR* B) { return A->get_accHelp(Self(), B); }), S_FALSE, S_FALSE, E_FAIL},
+        {"help topic", bstr([](IAccessible* A, BSTR* B) {
+             long topic = -1;
+             const HRESULT h = A->get_accHelpTopic(B, Self(), &topic);
+             return topic == 0 ? h : E_UNEXPECTED;
+         }),
+         S_FALSE, S_FALSE, E_FAIL},
+        {"value of a child", bstr([](IAccessible* A, BSTR* B) { return A->get_accValue(Child(1), B); }),
+         E_INVALIDARG, E_INVALIDARG, E_FAIL},
+        {"name of a non-number child", bstr([&](IAccessible* A, BSTR* B) { return A->get_accName(text, B); }),
+         E_INVALIDARG, E_INVALIDARG, E_FAIL},
+        {"name into nothing", [](IAccessible* A) { return A->get_accName(Self(), nullptr); }, E_POINTER, E_POINTER,
+         E_POINTER},
+        {"help into nothing", [](IAccessible* A) { return A->get_accHelp(Self(), nullptr); }, E_POINTER, E_POINTER,
+         E_POINTER},
+        {"role into nothing", [](IAccessible* A) { return A->get_accRole(Self(), nullptr); }, E_POINTER, E_POINTER,
+         E_POINTER},
+        {"role of a child", variant([](IAccessible* A, VARIANT* V) { return A->get_accRole(Child(1), V); }),
+         E_INVALIDARG, E_INVALIDARG, E_FAIL},
+        {"state into nothing", [](IAccessible* A) { return A->get_accState(Self(), nullptr); }, E_POINTER,
+         E_POINTER, E_POINTER},
+        {"parent into nothing", [](IAccessible* A) { return A->get_accParent(nullptr); }, E_POINTER, E_POINTER,
+         E_POINTER},
+        {"child count into nothing", [](IAccessible* A) { return A->get_accChildCount(nullptr); }, E_POINTER,
+         E_POINTER, E_POINTER},
+        {"child count", [](IAccessible* A) {
+             long n = -1;
+             const HRESULT h = A->get_accChildCount(&n);
+             return n >= 0 ? h : E_UNEXPECTED;
+         },
+         S_OK, S_OK, E_FAIL},
+        {"child into nothing", [](IAccessible* A) { return A->get_accChild(Self(), nullptr); }, E_POINTER,
+         E_POINTER, E_POINTER},
+        {"itself as a child", [](IAccessible* A) {
+             IDispatch* d = nullptr;
+             const HRESULT h = A->get_accChild(Self(), &d);
+             if (d) d->Release();
+             return h == S_OK && !d ? E_UNEXPECTED : h;
+         },
+         S_OK, S_OK, E_FAIL},
+        {"child past the last", [](IAccessible* A) {
+             IDispatch* d = nullptr;
+             return A->get_accChild(Child(99), &d);
+         },
+         E_INVALIDARG, E_INVALIDARG, E_FAIL},
+        {"non-number child", [&](IAccessible* A) {
+             IDispatch* d = nullptr;
+             return A->get_accChild(text, &d);
+         },
+         E_INVALIDARG, E_INVALIDARG, E_FAIL},
+        {"selection", variant([](IAccessible* A, VARIANT* V) { return A->get_accSelection(V); }), S_FALSE, S_FALSE,
+         E_FAIL},
+        {"focus outside menu mode", variant([](IAccessible* A, VARIANT* V) { return A->get_accFocus(V); }),
+         S_FALSE, S_FALSE, E_FAIL},
+        {"keyboard shortcut of a child",
+         bstr([](IAccessible* A, BSTR* B) { return A->get_accKeyboardShortcut(Child(1), B); }), E_INVALIDARG,
+         E_INVALIDARG, E_FAIL},
+        {"default action of a child",
+         bstr([](IAccessible* A, BSTR* B) { return A->get_accDefaultAction(Child(1), B); }), E_INVALIDARG,
+         E_INVALIDARG, E_FAIL},
+        {"select a child", [](IAccessible* A) { return A->accSelect(SELFLAG_TAKEFOCUS, Child(1)); }, E_INVALIDARG,
+         E_INVALIDARG, E_FAIL},
+        {"location into nothing", [](IAccessible* A) {
+             long l, t, w;
+             return A->accLocation(&l, &t, &w, nullptr, Self());
+         },
+         E_POINTER, E_POINTER, E_POINTER},
+        {"location of a child", [](IAccessible* A) {
+             long l = -1, t = -1, w = -1, h = -1;
+             const HRESULT r = A->accLocation(&l, &t, &w, &h, Child(1));
+             return l == 0 && t == 0 && w == 0 && h == 0 ? r : E_UNEXPECTED;
+         },
+         E_INVALIDARG, E_INVALIDARG, E_FAIL},
+        {"navigate from a child",
+         variant([](IAccessible* A, VARIANT* V) { return A->accNavigate(NAVDIR_NEXT, Child(1), V); }), E_INVALIDARG,
+         E_INVALIDARG, E_FAIL},
+        {"navigate into nothing", [](IAccessible* A) { return A->accNavigate(NAVDIR_NEXT, Self(), nullptr); },
+         E_POINTER, E_POINTER, E_POINTER},
+        {"hit test into nothing", [](IAccessible* A) { return A->accHitTest(0, 0, nullptr); }, E_POINTER, E_POINTER,
+         E_POINTER},
+        {"hit test far away", variant([](IAccessible* A, VARIANT* V) { return A->accHitTest(-30000, -30000, V); }),
+         S_FALSE, S_FALSE, E_FAIL},
+        {"default action on a child", [](IAccessible* A) { return A->accDoDefaultAction(Child(1)); }, E_INVALIDARG,
+         E_INVALIDARG, E_FAIL},
+        {"rename", [](IAccessible* A) { return A->put_accName(Self(), nullptr); }, S_FALSE, S_FALSE, E_FAIL},
+        {"set a value", [](IAccessible* A) { return A->put_accValue(Self(), nullptr); }, S_FALSE, S_FALSE, E_FAIL},
+        {"set a child's value", [](IAccessible* A) { return A->put_accValue(Child(1), nullptr); }, E_INVALIDARG,
+         E_INVALIDARG, E_FAIL},
+    };
+    IAccessible* bar = MbViewAccObject(menu->GetView());
+    ASSERT_NE(bar, nullptr);
+    IAccessible* entry = ChildObject(bar, 2);  // "Help": its menu is not open
+    ASSERT_NE(entry, nullptr);
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.Call(bar), c.Bar) << "menu bar: " << c.What;
+        EXPECT_EQ(c.Call(entry), c.Entry) << "entry: " << c.What;
+    }
+    // What only the bar's object answers without data.
+    EXPECT_EQ(bstr([](IAccessible* A, BSTR* B) { return A->get_accDefaultAction(Self(), B); })(bar), S_FALSE);
+    EXPECT_EQ(bar->accSelect(SELFLAG_TAKEFOCUS, Self()), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(bar->accDoDefaultAction(Self()), S_FALSE);
+
+    MbDetachAccObject(menu->GetView());
+    delete menu->GetItems()->GetItem(1);  // the "Help" entry and its viewer go
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.Call(bar), c.CutOff) << "menu bar cut off: " << c.What;
+        EXPECT_EQ(c.Call(entry), c.CutOff) << "entry cut off: " << c.What;
+    }
+    EXPECT_EQ(bar->accSelect(SELFLAG_TAKEFOCUS, Self()), E_FAIL);
+    EXPECT_EQ(bar->accDoDefaultAction(Self()), E_FAIL);
+    entry->Release();
+    bar->Release();
+}
+
 // An object reference released at the end of its scope.
 class TAccRef {
 public:

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "classlib/Forms.h"
@@ -236,6 +237,37 @@ TEST_F(MbFloatingWindow, EachSizingZoneMovesItsOwnSides)
         EXPECT_EQ(bar->GetHeight(), client.bottom - client.top);
     }
     ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &oldWork, 0);
+}
+
+// Esc ends a resize: an outline resize leaves the window as it was, a live
+// one keeps the size it reached; a release applies the outline's size.
+TEST_F(MbFloatingWindow, EscEndsAResizeAndOnlyAReleaseAppliesAnOutline)
+{
+    ASSERT_NE(tw, nullptr);
+    const struct {
+        bool Live, Release;
+        int Grown;
+    } cases[] = {{false, false, 0}, {false, true, 20}, {true, false, 20}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Live ? "live" : "outline") + (c.Release ? ", released" : ", Esc"));
+        bar->SmoothDrag = c.Live;
+        const RECT start = ScreenRectOf(tw);
+        const POINT press{start.right - 1, (start.top + start.bottom) / 2 + 4};
+        const LPARAM at = MAKELPARAM(press.x, press.y);
+        ASSERT_EQ(::SendMessageW(tw->GetHandle(), WM_NCHITTEST, 0, at), HTRIGHT);
+        ::SetCursorPos(press.x, press.y);
+        RunDriven([&] { ::SendMessageW(tw->GetHandle(), WM_NCLBUTTONDOWN, HTRIGHT, at); },
+                  [&](TInputDriver& d) {
+                      if (!d.WaitCapture(tw->GetHandle())) return;
+                      const POINT to{press.x + 20, press.y};
+                      d.RealMoveTo(to);
+                      if (c.Release) d.RealRelease(to);
+                      else d.Key(WM_KEYDOWN, VK_ESCAPE, true);
+                  });
+        const RECT r = ScreenRectOf(tw);
+        EXPECT_EQ(r.right - r.left, start.right - start.left + c.Grown);
+        EXPECT_EQ(r.left, start.left);
+    }
 }
 
 // A right click on the caption asks the floating window for its context

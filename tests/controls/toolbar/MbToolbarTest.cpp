@@ -225,6 +225,25 @@ std::vector<int> Range(int From, int To)
     return r;
 }
 
+// Clicks the shown entry with the caption in an open popup, as the pointer
+// does (the last message ends the menu loop); false when no such entry is
+// shown.
+bool ClickPopupEntry(TInputDriver& D, TMbView* Popup, const std::wstring& Caption)
+{
+    for (TMbItemViewer* v : Popup->ViewerList)
+        if (v->Placed && v->EntryItem->GetCaption() == Caption) {
+            RECT r = v->EntryRect;
+            ::MapWindowPoints(Popup->Wnd, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+            const POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+            ::SetCursorPos(p.x, p.y);
+            D.Mouse(WM_MOUSEMOVE, p);
+            D.Mouse(WM_LBUTTONDOWN, p, MK_LBUTTON);
+            D.Mouse(WM_LBUTTONUP, p, 0, true);
+            return true;
+        }
+    return false;
+}
+
 TEST(MbToolbar, TheChevronTakesTheLeastImportantEntriesFirst)
 {
     struct TCase {
@@ -277,18 +296,7 @@ TEST(MbToolbar, AnEntryChosenFromTheChevronComesBackOnlyWithThePriorityOrder)
             },
             [&](TInputDriver& d) {
                 if (!WaitFor([&] { return view->OpenSubView != nullptr && view->OpenSubView->Wnd != nullptr; })) return;
-                TMbView* popup = view->OpenSubView;
-                for (TMbItemViewer* v : popup->ViewerList)
-                    if (v->Placed && v->EntryItem->GetCaption() == caption) {
-                        RECT r = v->EntryRect;
-                        ::MapWindowPoints(popup->Wnd, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
-                        const POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-                        ::SetCursorPos(p.x, p.y);
-                        d.Mouse(WM_MOUSEMOVE, p);
-                        d.Mouse(WM_LBUTTONDOWN, p, MK_LBUTTON);
-                        d.Mouse(WM_LBUTTONUP, p, 0, true);
-                        return;
-                    }
+                if (ClickPopupEntry(d, view->OpenSubView, caption)) return;
                 d.Key(WM_KEYDOWN, VK_ESCAPE);
                 d.Key(WM_KEYDOWN, VK_ESCAPE, true);
             });
@@ -391,21 +399,18 @@ TEST(MbToolbar, KeysAndThePointerChooseAnEntryInTheChevronsPopup)
                 TMbView* popup = view->OpenSubView;
                 if (byKeys) {
                     d.Key(WM_KEYDOWN, VK_END);
-                    if (popup->SelectedViewer) selected = popup->SelectedViewer->EntryItem->GetCaption();
+                    // The popup's loop may serve the sync messages before
+                    // the key: the selection is waited for, not read once.
+                    auto current = [&] {
+                        TMbItemViewer* v = popup->SelectedViewer;
+                        return v ? v->EntryItem->GetCaption() : std::wstring();
+                    };
+                    WaitFor([&] { return current() == last; });
+                    selected = current();
                     d.Key(WM_KEYDOWN, VK_RETURN, true);
                     return;
                 }
-                for (TMbItemViewer* v : popup->ViewerList)
-                    if (v->Placed && v->EntryItem->GetCaption() == last) {
-                        RECT r = v->EntryRect;
-                        ::MapWindowPoints(popup->Wnd, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
-                        const POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-                        ::SetCursorPos(p.x, p.y);
-                        d.Mouse(WM_MOUSEMOVE, p);
-                        d.Mouse(WM_LBUTTONDOWN, p, MK_LBUTTON);
-                        d.Mouse(WM_LBUTTONUP, p, 0, true);
-                        return;
-                    }
+                ClickPopupEntry(d, popup, last);
             });
         classlib::Application->ProcessMessages();
         classlib::Application->ProcessMessages();
