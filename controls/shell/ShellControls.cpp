@@ -1577,14 +1577,7 @@ void TShellTree::SetFileSystemOnly(bool Value)
 
 void STDMETHODCALLTYPE TShellTree::FullRefresh()
 {
-    if (!HandleAllocated() || updatingContents_) return;
-    // Changes already announced are served first (as in UpdateContents).
-    auto alive = AliveToken();
-    updatingContents_ = true;
-    ProcessPendingMessages();
-    if (!*alive) return;
-    updatingContents_ = false;
-    if (!HandleAllocated()) return;
+    if (!HandleAllocated() || !ServeWaitingMessages() || !HandleAllocated()) return;
     THourglass hourglass;
     TRedrawLock redraw(*this);
     if (!Root())
@@ -1595,15 +1588,7 @@ void STDMETHODCALLTYPE TShellTree::FullRefresh()
 
 void STDMETHODCALLTYPE TShellTree::UpdateContents()
 {
-    if (!Selected() || updatingContents_) return;
-    // Changes already announced are served first, so that the pass below
-    // sees the tree as they left it. The tree may be freed, or its
-    // selection moved, meanwhile.
-    auto alive = AliveToken();
-    updatingContents_ = true;
-    ProcessPendingMessages();
-    if (!*alive) return;
-    updatingContents_ = false;
+    if (!Selected() || !ServeWaitingMessages()) return;
     HTREEITEM sel = Selected();
     if (!sel) return;
     TRedrawLock redraw(*this);
@@ -1616,6 +1601,20 @@ void STDMETHODCALLTYPE TShellTree::UpdateContents()
     if (!automaticRefresh_) RefreshCutParents();
     if (checkBoxes_ && link_)
         for (HTREEITEM p = Selected(); p; p = Parent(p)) SetNodeState(p, NodeState(p));
+}
+
+bool TShellTree::ServeWaitingMessages()
+{
+    // Changes already announced are served first, so that a refresh sees
+    // the tree as they left it. A refresh asked for meanwhile is dropped:
+    // the one running covers it.
+    if (updatingContents_) return false;
+    auto alive = AliveToken();
+    updatingContents_ = true;
+    ProcessPendingMessages();
+    if (!*alive) return false;
+    updatingContents_ = false;
+    return true;
 }
 
 std::wstring TShellTree::NodeText(HTREEITEM Item) const

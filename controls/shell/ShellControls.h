@@ -466,7 +466,11 @@ private:
     // root is neither opened nor selected.
     bool startingUnfilled_ = false;
     bool automaticRefresh_ = true;
-    bool updatingContents_ = false;  // UpdateContents is serving messages
+    bool updatingContents_ = false;  // a refresh is serving messages
+    // Serves the thread's waiting messages; false when the tree was freed
+    // meanwhile or a refresh is already doing so. The selection may have
+    // moved afterwards.
+    bool ServeWaitingMessages();
     int quiet_ = 0;
     std::unique_ptr<TPidlHistory> history_;
     std::unique_ptr<TShellChangeNotifier> notifier_;

@@ -9,6 +9,9 @@
 
 #include <windows.h>
 
+#include "classlib/Forms.h"
+
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -136,6 +139,27 @@ inline void RunDriven(const std::function<void()>& Body, const std::function<voi
     std::thread t([&] { Drive(driver); });
     Body();
     t.join();
+}
+
+// Runs Steps on another thread while this one serves its messages (the
+// menu loops the input starts run inside); returns once Steps has ended and
+// what it left queued (deferred clicks) has run.
+inline void RunServing(const std::function<void(TInputDriver&)>& Steps)
+{
+    std::atomic<bool> done{false};
+    RunDriven(
+        [&] {
+            while (!done) classlib::Application->ProcessMessages(), ::Sleep(5);
+            classlib::Application->ProcessMessages();
+            classlib::Application->ProcessMessages();
+        },
+        [&](TInputDriver& d) {
+            struct TDone {
+                std::atomic<bool>& Flag;
+                ~TDone() { Flag = true; }
+            } finish{done};
+            Steps(d);
+        });
 }
 
 }  // namespace mbtest

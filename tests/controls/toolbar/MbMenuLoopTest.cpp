@@ -566,57 +566,46 @@ TEST(MbPopupMenuMouse, ARightClickOpensTheMenuForTheNextClick)
         POINT at{60, 50};
         ::ClientToScreen(form.GetHandle(), &at);
         bool openAfterRelease = false, ended = false, reopened = false;
-        std::atomic<bool> done{false};
-        mbtest::RunDriven(
-            [&] {
-                while (!done) classlib::Application->ProcessMessages(), ::Sleep(5);
-                classlib::Application->ProcessMessages();
-                classlib::Application->ProcessMessages();
-            },
-            [&](mbtest::TInputDriver& d) {
-                struct TDone {
-                    std::atomic<bool>& Flag;
-                    ~TDone() { Flag = true; }
-                } finish{done};
-                d.RealMoveTo(at);
-                d.RealRightPress(at);
-                d.RealRightRelease(at);
-                const HWND popup = d.WaitCapture();
-                if (!popup || !mbtest::WaitFor([] { return VisiblePopup(0) != nullptr; })) return;
-                // The pointer onto the first entry: once it is selected the
-                // release before the move was taken too.
-                const POINT first = RowPoint(VisiblePopup(0), 0);
-                d.RealMoveTo(first);
-                openAfterRelease = mbtest::WaitFor([&] { return entries.Selected.load(); }) &&
-                                   VisiblePopup(0) != nullptr && d.Capture() != nullptr;
-                POINT target = first;
-                if (c.Next == LeftOnButton) {
-                    target = POINT{60, 20};
-                    ::ClientToScreen(button->GetHandle(), &target);
-                    d.RealMoveTo(target);
-                }
-                if (c.Next == RightElsewhere) {
-                    target = POINT{at.x + 150, at.y + 20};
-                    d.RealMoveTo(target);
-                    d.RealRightPress(target);
-                    d.RealRightRelease(target);
-                    reopened = mbtest::WaitFor([&] {
-                        RECT r{};
-                        const HWND w = VisiblePopup(0);
-                        return w && ::GetWindowRect(w, &r) && r.left == target.x && r.top == target.y &&
-                               d.Capture() != nullptr;
-                    });
-                    d.RealKey(VK_ESCAPE);
-                } else if (c.Next == RightOnEntry) {
-                    d.RealRightPress(target);
-                    d.RealRightRelease(target);
-                } else {
-                    d.RealPress(target);
-                    d.RealRelease(target);
-                }
-                ended = d.WaitReleased() && mbtest::WaitFor([] { return VisiblePopup(0) == nullptr; });
-                mbtest::WaitFor([&] { return entries.N + buttons.N >= c.Entries + c.Buttons; });
-            });
+        mbtest::RunServing([&](mbtest::TInputDriver& d) {
+            d.RealMoveTo(at);
+            d.RealRightPress(at);
+            d.RealRightRelease(at);
+            const HWND popup = d.WaitCapture();
+            if (!popup || !mbtest::WaitFor([] { return VisiblePopup(0) != nullptr; })) return;
+            // The pointer onto the first entry: once it is selected the
+            // release before the move was taken too.
+            const POINT first = RowPoint(VisiblePopup(0), 0);
+            d.RealMoveTo(first);
+            openAfterRelease = mbtest::WaitFor([&] { return entries.Selected.load(); }) &&
+                               VisiblePopup(0) != nullptr && d.Capture() != nullptr;
+            POINT target = first;
+            if (c.Next == LeftOnButton) {
+                target = POINT{60, 20};
+                ::ClientToScreen(button->GetHandle(), &target);
+                d.RealMoveTo(target);
+            }
+            if (c.Next == RightElsewhere) {
+                target = POINT{at.x + 150, at.y + 20};
+                d.RealMoveTo(target);
+                d.RealRightPress(target);
+                d.RealRightRelease(target);
+                reopened = mbtest::WaitFor([&] {
+                    RECT r{};
+                    const HWND w = VisiblePopup(0);
+                    return w && ::GetWindowRect(w, &r) && r.left == target.x && r.top == target.y &&
+                           d.Capture() != nullptr;
+                });
+                d.RealKey(VK_ESCAPE);
+            } else if (c.Next == RightOnEntry) {
+                d.RealRightPress(target);
+                d.RealRightRelease(target);
+            } else {
+                d.RealPress(target);
+                d.RealRelease(target);
+            }
+            ended = d.WaitReleased() && mbtest::WaitFor([] { return VisiblePopup(0) == nullptr; });
+            mbtest::WaitFor([&] { return entries.N + buttons.N >= c.Entries + c.Buttons; });
+        });
         gContextMenu = nullptr;
         ::SetWindowLongPtrW(form.GetHandle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gFormProc));
         EXPECT_TRUE(openAfterRelease);

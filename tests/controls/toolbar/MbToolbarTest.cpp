@@ -633,38 +633,28 @@ TEST(MbToolbar, AClickOnAMenuRowEntryLeavesItsPopupOpen)
         RECT entry = bar->GetView()->ViewerList[0]->EntryRect;
         ::MapWindowPoints(bar->GetHandle(), HWND_DESKTOP, reinterpret_cast<POINT*>(&entry), 2);
         const POINT on{(entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2};
-        std::atomic<bool> done{false};
         bool openAfterRelease = false, closed = false;
-        RunDriven(
-            [&] {
-                while (!done) classlib::Application->ProcessMessages(), ::Sleep(5);
-                classlib::Application->ProcessMessages();
-            },
-            [&](TInputDriver& d) {
-                struct TDone {
-                    std::atomic<bool>& Flag;
-                    ~TDone() { Flag = true; }
-                } finish{done};
-                d.RealMoveTo(on);
-                d.RealPress(on);
-                if (!WaitFor([] { return VisiblePopup() != nullptr; })) return;
-                d.RealRelease(on);
-                ::Sleep(300);  // time for a wrongly taken release to close it
-                const HWND popup = VisiblePopup();
-                openAfterRelease = popup != nullptr;
-                if (!popup) return;
-                POINT second = on;
-                if (!onEntryAgain) {
-                    second = POINT{30, 10};
-                    ::ClientToScreen(popup, &second);
-                }
-                d.RealMoveTo(second);
-                d.RealPress(second);
-                d.RealRelease(second);
-                d.WaitReleased();
-                closed = WaitFor([] { return VisiblePopup() == nullptr; });
-                if (!onEntryAgain) WaitFor([&] { return exits.Hits > 0; });
-            });
+        mbtest::RunServing([&](mbtest::TInputDriver& d) {
+            d.RealMoveTo(on);
+            d.RealPress(on);
+            if (!WaitFor([] { return VisiblePopup() != nullptr; })) return;
+            d.RealRelease(on);
+            ::Sleep(300);  // time for a wrongly taken release to close it
+            const HWND popup = VisiblePopup();
+            openAfterRelease = popup != nullptr;
+            if (!popup) return;
+            POINT second = on;
+            if (!onEntryAgain) {
+                second = POINT{30, 10};
+                ::ClientToScreen(popup, &second);
+            }
+            d.RealMoveTo(second);
+            d.RealPress(second);
+            d.RealRelease(second);
+            d.WaitReleased();
+            closed = WaitFor([] { return VisiblePopup() == nullptr; });
+            if (!onEntryAgain) WaitFor([&] { return exits.Hits > 0; });
+        });
         EXPECT_TRUE(openAfterRelease);
         EXPECT_TRUE(closed);
         EXPECT_EQ(exits.Hits, onEntryAgain ? 0 : 1);
@@ -725,21 +715,11 @@ protected:
     // (the menu loops run inside them).
     void Drive(const std::function<void(TInputDriver&)>& Steps)
     {
-        std::atomic<bool> done{false};
-        RunDriven(
-            [&] {
-                while (!done) classlib::Application->ProcessMessages(), ::Sleep(5);
-                classlib::Application->ProcessMessages();
-            },
-            [&](TInputDriver& d) {
-                struct TDone {
-                    std::atomic<bool>& Flag;
-                    ~TDone() { Flag = true; }
-                } finish{done};
-                Steps(d);
-                // Whatever a failed step left open is closed for the next test.
-                for (int i = 0; i < 4 && d.Capture(); ++i) d.RealKey(VK_ESCAPE);
-            });
+        mbtest::RunServing([&](mbtest::TInputDriver& d) {
+            Steps(d);
+            // Whatever a failed step left open is closed for the next test.
+            for (int i = 0; i < 4 && d.Capture(); ++i) d.RealKey(VK_ESCAPE);
+        });
     }
     // After the menu closed, the clicks it deferred have run.
     void Settle()
@@ -926,39 +906,28 @@ TEST(MbToolbarButtons, PressAndReleaseOnTheButtonClickIt)
             if (S == Off) p = POINT{r.left, r.bottom + 80};
             return p;
         };
-        std::atomic<bool> done{false};
         bool popupOpen = false, ended = false;
-        RunDriven(
-            [&] {
-                while (!done) classlib::Application->ProcessMessages(), ::Sleep(5);
-                classlib::Application->ProcessMessages();
-                classlib::Application->ProcessMessages();
-            },
-            [&](TInputDriver& d) {
-                struct TDone {
-                    std::atomic<bool>& Flag;
-                    ~TDone() { Flag = true; }
-                } finish{done};
-                d.RealMoveTo(spot(c.Steps[0].Spot));
-                for (const TStep& s : c.Steps) {
-                    const POINT at = spot(s.Spot);
-                    if (s.Act == Move) d.RealMoveTo(at);
-                    if (s.Act == Press) {
-                        d.RealPress(at);
-                        d.WaitCapture();  // the loop runs
-                    }
-                    if (s.Act == Release) d.RealRelease(at);
+        mbtest::RunServing([&](mbtest::TInputDriver& d) {
+            d.RealMoveTo(spot(c.Steps[0].Spot));
+            for (const TStep& s : c.Steps) {
+                const POINT at = spot(s.Spot);
+                if (s.Act == Move) d.RealMoveTo(at);
+                if (s.Act == Press) {
+                    d.RealPress(at);
+                    d.WaitCapture();  // the loop runs
                 }
-                if (c.PopupOpen) {
-                    // The release was taken before the move after it.
-                    d.RealMoveTo(EntryCentre(view, 1));
-                    popupOpen = view->OpenSubView != nullptr && VisiblePopup() != nullptr;
-                    d.RealKey(VK_ESCAPE);
-                    d.RealKey(VK_ESCAPE);
-                }
-                ended = d.WaitReleased();
-                WaitFor([&] { return saves.N + undos.N >= c.Saves + c.Undos; });
-            });
+                if (s.Act == Release) d.RealRelease(at);
+            }
+            if (c.PopupOpen) {
+                // The release was taken before the move after it.
+                d.RealMoveTo(EntryCentre(view, 1));
+                popupOpen = view->OpenSubView != nullptr && VisiblePopup() != nullptr;
+                d.RealKey(VK_ESCAPE);
+                d.RealKey(VK_ESCAPE);
+            }
+            ended = d.WaitReleased();
+            WaitFor([&] { return saves.N + undos.N >= c.Saves + c.Undos; });
+        });
         EXPECT_TRUE(ended);
         EXPECT_EQ(popupOpen, c.PopupOpen);
         EXPECT_EQ(saves.N, c.Saves);
