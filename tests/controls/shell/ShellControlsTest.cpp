@@ -1468,13 +1468,11 @@ TEST(ShellControls, TreeUpdateContentsRules)
     HTREEITEM root = TreeRoot(wnd);
     ASSERT_EQ(TreeChildren(wnd, root), (Names{L"a"}));
 
-    // A message posted before the update is served inside it, before the
-    // folder is read.
+    // A message posted before a refresh (the update, then the full one) is
+    // served inside it, before the folders are read.
     tree->SetPath(dir.Path());
-    ::CreateDirectoryW(dir.File(L"b").c_str(), nullptr);
     static Names seen;
     static HWND treeWindow;
-    seen = {L"(not served)"};
     treeWindow = wnd;
     testsupport::THostWindow probe(10, 10, false);
     ::SetWindowLongPtrW(probe.Get(), GWLP_WNDPROC,
@@ -1482,10 +1480,21 @@ TEST(ShellControls, TreeUpdateContentsRules)
                             if (msg == WM_APP + 7) seen = TreeChildren(treeWindow, TreeRoot(treeWindow));
                             return ::DefWindowProcW(w, msg, wp, lp);
                         }));
-    ::PostMessageW(probe.Get(), WM_APP + 7, 0, 0);
-    tree->UpdateContents();
-    EXPECT_EQ(seen, (Names{L"a"}));
-    EXPECT_EQ(TreeChildren(wnd, root), (Names{L"a", L"b"}));
+    Names shown{L"a"};
+    for (const bool full : {false, true}) {
+        const std::wstring made = full ? L"b2" : L"b";
+        ::CreateDirectoryW(dir.File(made).c_str(), nullptr);
+        seen = {L"(not served)"};
+        ::PostMessageW(probe.Get(), WM_APP + 7, 0, 0);
+        if (full)
+            tree->FullRefresh();
+        else
+            tree->UpdateContents();
+        EXPECT_EQ(seen, shown) << (full ? "full refresh" : "update");
+        shown.push_back(made);
+        EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), shown) << (full ? "full refresh" : "update");
+    }
+    root = TreeRoot(wnd);
 
     // The selected node has lost its text: its parent is read instead.
     tree->SetPath(dir.File(L"a"));
@@ -1499,7 +1508,7 @@ TEST(ShellControls, TreeUpdateContentsRules)
     tv.pszText = const_cast<wchar_t*>(L"");
     ::SendMessageW(wnd, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
     tree->UpdateContents();
-    EXPECT_EQ(TreeChildren(wnd, root).size(), 3u);
+    EXPECT_EQ(TreeChildren(wnd, root).size(), 4u);
     EXPECT_TRUE(shelltest::TreeNode(wnd, root, L"c"));
     tv.pszText = const_cast<wchar_t*>(L"a");
     ::SendMessageW(wnd, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
