@@ -1163,16 +1163,8 @@ std::vector<std::wstring> TreeChildren(HWND Wnd, HTREEITEM Parent)
 {
     std::vector<std::wstring> names;
     auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(Parent)));
-    for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
-        wchar_t text[MAX_PATH] = {};
-        TVITEMW tv{};
-        tv.mask = TVIF_TEXT | TVIF_HANDLE;
-        tv.hItem = item;
-        tv.pszText = text;
-        tv.cchTextMax = MAX_PATH;
-        ::SendMessageW(Wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
-        names.push_back(text);
-    }
+    for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item))))
+        names.push_back(shelltest::TreeText(Wnd, item));
     return names;
 }
 

@@ -33,22 +33,27 @@ inline void PumpFor(DWORD ms)
     PumpUntil([] { return false; }, ms);
 }
 
+// The caption of a tree node.
+inline std::wstring TreeText(HWND Wnd, HTREEITEM Item)
+{
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW tv{};
+    tv.mask = TVIF_TEXT | TVIF_HANDLE;
+    tv.hItem = Item;
+    tv.pszText = text;
+    tv.cchTextMax = MAX_PATH;
+    ::SendMessageW(Wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+    return text;
+}
+
 // The node captioned Caption among the children of Parent (the root nodes
 // when Parent is null); null when there is none.
 inline HTREEITEM TreeNode(HWND Wnd, HTREEITEM Parent, const std::wstring& Caption)
 {
     const UINT first = Parent ? TVGN_CHILD : TVGN_ROOT;
     auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, first, reinterpret_cast<LPARAM>(Parent)));
-    for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
-        wchar_t text[MAX_PATH] = {};
-        TVITEMW tv{};
-        tv.mask = TVIF_TEXT | TVIF_HANDLE;
-        tv.hItem = item;
-        tv.pszText = text;
-        tv.cchTextMax = MAX_PATH;
-        ::SendMessageW(Wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
-        if (Caption == text) return item;
-    }
+    for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item))))
+        if (TreeText(Wnd, item) == Caption) return item;
     return nullptr;
 }
 
