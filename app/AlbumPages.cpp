@@ -9,8 +9,6 @@
 
 namespace album {
 
-const wchar_t kProductWebAddress[] = L"http://www.grembolt.com/velmo/";
-
 namespace {
 
 const wchar_t kCrLf[] = L"\r\n";
@@ -42,13 +40,17 @@ const wchar_t* const kHeaderScript[] = {
     L"<title>Velmo HTML Album - ",
 };
 
-// Lines after the body tag, each ended by CR LF.
+// Lines after the body tag, each ended by CR LF. The viewer script loads
+// asynchronously, before or after the settings below run: they go onto the
+// viewer's object when it is there already, else onto an object of their
+// own, which the viewer takes over when it loads.
 const wchar_t* const kHeaderViewer[] = {
     L"<script id=\"dynamic\" type=\"text/javascript\"></script>",
     L"<script type=\"text/javascript\">",
     L"    document.getElementById(\"dynamic\").src=findPath(\"\")+\"viewer/viewer.js\";",
     L"</script>",
     L"<script type=\"text/javascript\">",
+    L"    var vw = window.vw || {};",
     L"    vw.graphicsDir =\"viewer/graphics/\";",
     L"    vw.outlineType = \"rounded-white\";",
     L"    vw.numberOfImagesToPreload = 0;",
@@ -82,6 +84,12 @@ const wchar_t* const kHeaderViewer[] = {
 
 std::wstring Dec(std::int64_t Value) { return classlib::IntToStr(Value); }
 
+bool Unreserved(unsigned char C)
+{
+    return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '-' || C == '.' ||
+           C == '_' || C == '~';
+}
+
 // One navigation cell: a linked picture when Target is given, else the
 // disabled picture.
 std::wstring NavCell(bool Enabled, const std::wstring& Href, const wchar_t* Picture, const wchar_t* Alt)
@@ -93,6 +101,40 @@ std::wstring NavCell(bool Enabled, const std::wstring& Href, const wchar_t* Pict
 }
 
 }  // namespace
+
+std::wstring HTMLEscape(const std::wstring& Text)
+{
+    std::wstring out;
+    out.reserve(Text.size());
+    for (wchar_t c : Text) {
+        switch (c) {
+        case L'&': out += L"&amp;"; break;
+        case L'<': out += L"&lt;"; break;
+        case L'>': out += L"&gt;"; break;
+        case L'"': out += L"&quot;"; break;
+        case L'\'': out += L"&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::wstring URLPathSegment(const std::wstring& Name)
+{
+    static const wchar_t kHex[] = L"0123456789ABCDEF";
+    std::wstring out;
+    for (char byte : classlib::WideToUtf8(Name)) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (Unreserved(c)) {
+            out += static_cast<wchar_t>(c);
+        } else {
+            out += L'%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        }
+    }
+    return out;
+}
 
 std::wstring ColorToHTMLColor(classlib::TColor Color)
 {
@@ -117,7 +159,8 @@ std::wstring TAlbumPages::Header(const std::wstring& AlbumName) const
         text += line;
         first = false;
     }
-    text += AlbumName + L"</title>" + kCrLf;
+    const std::wstring name = HTMLEscape(AlbumName);
+    text += name + L"</title>" + kCrLf;
     text += std::wstring(L"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">") + kCrLf +
             L"</head>" + kCrLf;
     std::wstring link = ColorToHTMLColor(FOptions.FNCol);
@@ -125,7 +168,7 @@ std::wstring TAlbumPages::Header(const std::wstring& AlbumName) const
             ColorToHTMLColor(FOptions.TxtCol) + L"\" link=\"" + link + L"\" vlink=\"" + link + L"\" alink=\"" +
             link + L"\">" + kCrLf;
     for (const wchar_t* line : kHeaderViewer) text += std::wstring(line) + kCrLf;
-    text += L"<div align=\"center\"><font size=\"6\">" + AlbumName + L"</font></div>";
+    text += L"<div align=\"center\"><font size=\"6\">" + name + L"</font></div>";
     return text;
 }
 
@@ -133,7 +176,7 @@ std::wstring TAlbumPages::Navbar(int Page, int Pages, const std::wstring& Templa
 {
     using classlib::rfReplaceAll;
     std::wstring label = classlib::StringReplace(Template, L"$p", Dec(Page), rfReplaceAll);
-    label = classlib::StringReplace(label, L"$t", Dec(Pages), rfReplaceAll);
+    label = HTMLEscape(classlib::StringReplace(label, L"$t", Dec(Pages), rfReplaceAll));
 
     std::wstring previous = Page == 2 ? std::wstring() : Dec(Page - 1);
     std::wstring text = std::wstring(L"<BR>") + kCrLf + L"<div align=\"center\"><font size=\"4\">" + label +
@@ -150,15 +193,16 @@ std::wstring TAlbumPages::InsertImageHTML(std::size_t Index) const
 {
     if (Index >= FRows.size()) throw classlib::EListError(L"List index out of bounds (" + Dec(std::int64_t(Index)) + L")");
     const TAlbumRow& row = FRows[Index];
-    std::wstring name = classlib::ChangeFileExt(classlib::ExtractFileName(row.Path), L".jpg");
+    const std::wstring name = URLPathSegment(classlib::ChangeFileExt(classlib::ExtractFileName(row.Path), L".jpg"));
     std::wstring size = Dec(FOptions.MaxTh);
     return std::wstring(L"      <table width=\"100%\">") + kCrLf + L"        <tr>" + kCrLf +
            L"          <td width=\"" + size + L"\" height=\"" + size + L"\" bgcolor=\"" +
            ColorToHTMLColor(FOptions.CellCol) + L"\">" + kCrLf +
            L"            <div align=\"center\"><a class=\"viewer\" href=\"Images/" + name +
            L"\" onClick=\"return vw.expand(this)\"><img src=\"Thumbnails/tn_" + name + L"\" width=\"" +
-           row.SubItem(siThumbWidth) + L"\" height=\"" + row.SubItem(siThumbHeight) + L"\" border=\"0\" alt=\"" +
-           row.SubItem(siDescription) + L"\" title=\"" + row.SubItem(siTitle) + L"\"></a></div>" + kCrLf +
+           HTMLEscape(row.SubItem(siThumbWidth)) + L"\" height=\"" + HTMLEscape(row.SubItem(siThumbHeight)) +
+           L"\" border=\"0\" alt=\"" + HTMLEscape(row.SubItem(siDescription)) + L"\" title=\"" +
+           HTMLEscape(row.SubItem(siTitle)) + L"\"></a></div>" + kCrLf +
            L"          </td>" + kCrLf + L"        </tr>" + kCrLf + L"      </table>";
 }
 

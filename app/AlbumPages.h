@@ -4,9 +4,12 @@
 // cells, the navigation bar again and the footer.
 //
 // Text: every block of a page is followed by CR LF, and the page file is
-// UTF-8 without a byte-order mark. Album name, titles and descriptions are
-// inserted as typed, without HTML escaping (a line break typed into a
-// description stays inside the attribute).
+// UTF-8 without a byte-order mark. Everything the user typed or named (album
+// name, page label, titles, descriptions, thumbnail sizes from a list file)
+// goes through HTMLEscape, so it shows as typed and never becomes markup or
+// script; a line break typed into a description stays inside its attribute,
+// where the viewer's caption keeps it. File names go into links as
+// URLPathSegment. No user text is written into the pages' scripts.
 //
 // Pages: page 1 is "index.html", page k > 1 "index<k>.html". A page takes the
 // next ColumnsNr x RowsNr checked rows in list order (rows the build did not
@@ -23,12 +26,21 @@
 #include <vector>
 
 #include "app/AlbumListFile.h"
+#include "app/ProductInfo.h"
 #include "classlib/Graphics.h"
 
 namespace album {
 
-// The address the footer links to.
-extern const wchar_t kProductWebAddress[];
+// Text for an element's content or a quoted attribute value: "&", "<", ">",
+// '"' and "'" become character references; everything else, line breaks
+// included, stays as it is.
+std::wstring HTMLEscape(const std::wstring& Text);
+
+// A file name as one segment of a relative link: its UTF-8 bytes, every
+// byte but ASCII letters, digits and "-._~" written as "%XX" (so "#", "%",
+// "?" and spaces in a name reach the file instead of ending the path). The
+// result needs no further escaping inside a quoted attribute.
+std::wstring URLPathSegment(const std::wstring& Name);
 
 // "#RRGGBB" (upper-case hexadecimal) of a colour; system colours are resolved
 // to their current RGB value first.

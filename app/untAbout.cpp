@@ -69,7 +69,7 @@ TfrmAbout::TfrmAbout(TComponent* AOwner) : TForm(AOwner)
     BV1->SetShape(bsFrame);
 
     L3 = MakeLabel(this, L"L3", L"WWW:", 28, 86);
-    L4 = MakeLabel(this, L"L4", kProductPage, 86, 86);
+    L4 = MakeLabel(this, L"L4", kProductWebAddress, 86, 86);
     MakeLink(L4, this, &TfrmAbout::L4Click);
     L5 = MakeLabel(this, L"L5", L"E-mail:", 28, 110);
     L6 = MakeLabel(this, L"L6", kSupportAddress, 86, 110);
@@ -98,7 +98,7 @@ void TfrmAbout::FormShow(TObject*)
     L1->SetCaption(L"Velmo Morvane v.1.4");
 }
 
-void TfrmAbout::L4Click(TObject*) { OpenWithShell(kProductPage); }
+void TfrmAbout::L4Click(TObject*) { OpenWithShell(kProductWebAddress); }
 
 void TfrmAbout::L6Click(TObject*) { OpenWithShell(std::wstring(L"mailto:") + kSupportAddress); }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/ProductInfo.h"
 #include "classlib/Forms.h"
 
 namespace classlib {
@@ -16,10 +17,6 @@ class TLabel;
 namespace album {
 
 class TTranslation;
-
-// The product page and the support address the about box links to.
-inline constexpr wchar_t kProductPage[] = L"https://velmo.grembolt.example/morvane/";
-inline constexpr wchar_t kSupportAddress[] = L"morvane@grembolt.example";
 
 class TfrmAbout : public classlib::TForm {
 public:

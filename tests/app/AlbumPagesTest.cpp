@@ -4,14 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "AlbumTestFiles.h"
+#include "FormTestSupport.h"
+#include "app/untAbout.h"
 #include "support/TestSupport.h"
 #include "classlib/Exceptions.h"
 #include "classlib/Graphics.h"
+#include "classlib/StdCtrls.h"
 #include "classlib/TextConv.h"
 
 using album::TAlbumPageOptions;
@@ -204,4 +208,116 @@ TEST(AlbumPages, FaultyInput)
     options.RowsNr = 0;
     EXPECT_THROW(TAlbumPages(options, rows).WritePages(dir.Path() + L"\\", L"A", 1), classlib::EInvalidArgument);
     EXPECT_FALSE(albumtest::FileExists(dir.File(L"index.html")));
+}
+
+namespace {
+
+// How often each character that makes markup occurs in Text.
+std::string MarkupCounts(const std::wstring& Text)
+{
+    std::string counts;
+    for (wchar_t c : {L'<', L'>', L'"', L'\''})
+        counts += std::to_string(std::count(Text.begin(), Text.end(), c)) + " ";
+    return counts;
+}
+
+}  // namespace
+
+// Whatever the user typed or named shows on the page as typed: in the
+// page's title and heading (album name), the page label, a thumbnail's
+// description and title attributes and its size attributes (from a list
+// file). The hostile text adds no markup to the page at all: the page
+// holds as many markup characters as the page of a plain text.
+TEST(AlbumPages, UserTextIsEscapedInEveryPlace)
+{
+    struct Case {
+        const wchar_t* typed;
+        const wchar_t* written;
+    };
+    const Case cases[] = {
+        {L"Rocket <b>bold?</b> & \"quotes\"", L"Rocket &lt;b&gt;bold?&lt;/b&gt; &amp; &quot;quotes&quot;"},
+        {L"x\" onmouseover=\"alert(1)", L"x&quot; onmouseover=&quot;alert(1)"},
+        {L"x' onload='alert(1)", L"x&#39; onload=&#39;alert(1)"},
+        {L"</title><script>alert(1)</script>", L"&lt;/title&gt;&lt;script&gt;alert(1)&lt;/script&gt;"},
+        {L"&amp; stays &lt;literal&gt;", L"&amp;amp; stays &amp;lt;literal&amp;gt;"},
+        {L"two\r\nlines <i>", L"two\r\nlines &lt;i&gt;"},
+        {L"Strand \u03A9mega", L"Strand \u03A9mega"},
+    };
+    const auto page = [](const std::wstring& Text) {
+        TAlbumPageOptions options;
+        options.S_indx = Text + L" $p/$t";
+        std::vector<TAlbumRow> rows = {Row(L"C:\\p\\a.png", true, {L"0", L"1", Text, Text, Text, Text})};
+        size_t next = 0;
+        return TAlbumPages(options, rows).PageText(1, 1, Text, 1, next);
+    };
+    const std::string plain = MarkupCounts(page(L"x"));
+    for (const Case& c : cases) {
+        const std::wstring text = page(c.typed);
+        const std::wstring w = c.written;
+        SCOPED_TRACE(classlib::WideToUtf8(c.typed));
+        EXPECT_EQ(w, album::HTMLEscape(c.typed));
+        EXPECT_NE(std::wstring::npos, text.find(L"<title>Velmo HTML Album - " + w + L"</title>"));
+        EXPECT_NE(std::wstring::npos, text.find(L"<font size=\"6\">" + w + L"</font>"));
+        EXPECT_NE(std::wstring::npos, text.find(L"<font size=\"4\">" + w + L" 1/1</font>"));
+        EXPECT_NE(std::wstring::npos,
+                  text.find(L"width=\"" + w + L"\" height=\"" + w + L"\" border=\"0\" alt=\"" + w + L"\" title=\"" +
+                            w + L"\">"));
+        EXPECT_EQ(plain, MarkupCounts(text)) << "markup characters of a plain page and of this one";
+    }
+}
+
+// A file name reaches its picture from the page's links: characters that
+// end or change a link's path ("#", "?", "%", spaces, quotes) and
+// non-ASCII letters are percent-encoded from UTF-8.
+TEST(AlbumPages, FileNamesAreEncodedInLinks)
+{
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* link;
+    };
+    const Case cases[] = {
+        {L"C:\\p\\plain-name_1.~x.png", L"plain-name_1.~x.jpg"},
+        {L"C:\\p\\sun & sea #2.png", L"sun%20%26%20sea%20%232.jpg"},
+        {L"C:\\p\\100%41 it's (x);=.tif", L"100%2541%20it%27s%20%28x%29%3B%3D.jpg"},
+        {L"C:\\p\\\u00C5land \u0424.jpg", L"%C3%85land%20%D0%A4.jpg"},
+        {L"C:\\p\\x\" onclick=\"alert(1).jpg", L"x%22%20onclick%3D%22alert%281%29.jpg"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(classlib::WideToUtf8(c.path));
+        std::vector<TAlbumRow> rows = {Row(c.path, true, {L"0", L"1", L"140", L"105", L"t", L"d"})};
+        const std::wstring cell = TAlbumPages(TAlbumPageOptions(), rows).InsertImageHTML(0);
+        const std::wstring link = c.link;
+        EXPECT_NE(std::wstring::npos, cell.find(L"<a class=\"viewer\" href=\"Images/" + link +
+                                                L"\" onClick=\"return vw.expand(this)\"><img src=\"Thumbnails/tn_" +
+                                                link + L"\" width=\"140\""))
+            << classlib::WideToUtf8(cell);
+    }
+}
+
+// The footer of every page and the about box point to one product page,
+// under a domain reserved for examples; so does the support address.
+TEST(AlbumPages, FooterAndAboutBoxShareTheProductPage)
+{
+    // The host of a web address or a mail address is example.com/.org/.net
+    // or lies below one of them.
+    const auto reserved = [](const std::wstring& Address) {
+        size_t from = Address.find(L"://");
+        from = from != std::wstring::npos ? from + 3 : Address.find(L'@') + 1;
+        const std::wstring host = Address.substr(from, Address.find(L'/', from) - from);
+        for (const wchar_t* domain : {L"example.com", L"example.org", L"example.net"})
+            if (host == domain || host.ends_with(std::wstring(L".") + domain)) return true;
+        return false;
+    };
+    std::vector<TAlbumRow> none;
+    const std::wstring footer = TAlbumPages(TAlbumPageOptions(), none).Footer();
+    const size_t start = footer.find(L"<a href=\"");
+    ASSERT_NE(std::wstring::npos, start);
+    const size_t from = start + 9;
+    const std::wstring link = footer.substr(from, footer.find(L'"', from) - from);
+    EXPECT_TRUE(reserved(link)) << classlib::WideToUtf8(link);
+
+    formtest::TAppScope scope;
+    album::TfrmAbout about(nullptr);
+    EXPECT_EQ(link, about.L4->GetCaption());
+    EXPECT_TRUE(reserved(about.L6->GetCaption())) << classlib::WideToUtf8(about.L6->GetCaption());
 }

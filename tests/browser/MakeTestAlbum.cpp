@@ -1,10 +1,13 @@
 // Builds a small album for the browser test with the program's own album
 // build:  make_test_album <album folder> <program folder>
 // Five drawn photographs (JPEG and PNG, landscape and portrait) with titles
-// and descriptions (one of two lines), a 2 x 2 grid so the album has two
-// pages, the data files of the program folder. Prints one line per picture
-// (output name, title, description with "\n" for line breaks) and exits 0
-// when the build completed with every picture.
+// and descriptions (two of two lines), a 2 x 2 grid so the album has two
+// pages, the data files of the program folder. The album name, the page
+// label, some titles, descriptions and a file name are what a careless or
+// hostile user might type: markup, quotes, character references, "#" and
+// "%". Prints the album name, the page label and one line per picture
+// (output name, title, description with "\n" for line breaks), tab
+// separated, and exits 0 when the build completed with every picture.
 #include <windows.h>
 
 #include <algorithm>
@@ -103,10 +106,13 @@ int main(int argc, char** argv)
         ::CreateDirectoryW(albumFolder.c_str(), nullptr);
         ::CreateDirectoryW(sources.c_str(), nullptr);
         const Photo photos[] = {
-            {L"lake.jpg", 1600, 1200, 0x3A78C8, 0xA8D4F0, 0xFFE07A, L"Lake", L"Morning at the lake\nCalm water"},
-            {L"dusk.png", 1200, 800, 0x4A2F6E, 0xF29E5C, 0xFFC04A, L"Dusk", L"Evening over the hills"},
+            {L"lake.jpg", 1600, 1200, 0x3A78C8, 0xA8D4F0, 0xFFE07A, L"Lake\" onmouseover=\"window.pwned=1",
+             L"Rocket <b>bold?</b> & \"quotes\"\n<img src=x onerror=\"window.pwned=2\">second line"},
+            {L"sun & sea #2 100%41.png", 1200, 800, 0x4A2F6E, 0xF29E5C, 0xFFC04A, L"Dusk 'single' <i>",
+             L"Evening &amp; hills &lt;b&gt;"},
             {L"tower.jpg", 900, 1400, 0x2E5C8A, 0x9CCBF0, 0xFFF0B0, L"Tower", L"A tall view"},
-            {L"noon.jpg", 1400, 1000, 0x5AA0E0, 0xD8ECFF, 0xFFFFE0, L"Noon", L"Bright noon sky"},
+            {L"noon.jpg", 1400, 1000, 0x5AA0E0, 0xD8ECFF, 0xFFFFE0, L"</title><script>window.pwned=3</script>",
+             L"Bright noon sky' onclick='window.pwned=4"},
             {L"night.png", 1000, 700, 0x0B1A33, 0x2E4C7A, 0xF0F0E0, L"Night", L"Moon rise\nsecond page"},
         };
         album::TProgramEnvironment env;
@@ -117,6 +123,8 @@ int main(int argc, char** argv)
         settings.SetDefaults();
         settings.ColumnsNr = 2;
         settings.RowsNr = 2;
+        settings.S_indx = L"Page $p of $t <script>window.pwned=5</script> & \"so\"";
+        const std::wstring albumName = L"R&D's &lt;b&gt;trip &amp; co #1";
         std::vector<album::TAlbumRow> rows;
         for (const Photo& p : photos) {
             const std::wstring file = sources + L"\\" + p.File;
@@ -131,10 +139,12 @@ int main(int argc, char** argv)
         album::TAlbumBuildInput input;
         input.Settings = &settings;
         input.AlbumFolder = albumFolder;
-        input.AlbumName = L"Album";
+        input.AlbumName = albumName;
         input.ProgramFolder = programFolder;
         Host host;
         const album::TAlbumBuildResult result = album::BuildAlbum(input, rows, host);
+        std::printf("album\t%s\n", classlib::WideToUtf8(albumName).c_str());
+        std::printf("label\t%s\n", classlib::WideToUtf8(settings.S_indx).c_str());
         for (const Photo& p : photos) {
             std::string description = classlib::WideToUtf8(p.Description);
             for (size_t i = description.find('\n'); i != std::string::npos; i = description.find('\n', i))
