@@ -1,0 +1,188 @@
+// The real program builds an album whose album name, title, description and
+// file name carry markup, quotes and characters that end a link's path; the
+// page it writes must show them as typed and hold no markup made of them.
+//
+// Settings: the program's registry key is removed before and after each run
+// so it starts on its defaults; the shell's browser for the finished album
+// is pointed at a program that does nothing while the test runs.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Driver.h"
+#include "app/AlbumTestFiles.h"
+#include "support/TestSupport.h"
+
+using namespace e2e;
+using albumtest::ReadBytes;
+using testsupport::RemoveTree;
+
+namespace {
+
+const wchar_t kSettingsKey[] = L"Software\\Grembolt\\Velmo\\1.4";
+const wchar_t kBrowserKey[] = L"Software\\Wine\\WineBrowser";
+const wchar_t kCaption[] = L"Velmo Morvane";
+
+std::wstring AppExe()
+{
+    std::wstring exe = VELMO_APP_EXE;
+    for (auto& c : exe)
+        if (c == L'/') c = L'\\';
+    return exe;
+}
+
+// The shell's browser key's "Browsers" value, replaced by a program that
+// does nothing for the life of the object.
+class TQuietBrowser {
+public:
+    TQuietBrowser()
+    {
+        HKEY key = nullptr;
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, kBrowserKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        wchar_t old[1024] = {};
+        DWORD size = sizeof(old);
+        had_ = ::RegQueryValueExW(key, L"Browsers", nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) ==
+               ERROR_SUCCESS;
+        old_ = old;
+        const wchar_t quiet[] = L"true";
+        ::RegSetValueExW(key, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(quiet), sizeof(quiet));
+        ::RegCloseKey(key);
+    }
+    ~TQuietBrowser()
+    {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER, kBrowserKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+        if (had_)
+            ::RegSetValueExW(key, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(old_.c_str()),
+                             static_cast<DWORD>((old_.size() + 1) * sizeof(wchar_t)));
+        else
+            ::RegDeleteValueW(key, L"Browsers");
+        ::RegCloseKey(key);
+    }
+    TQuietBrowser(const TQuietBrowser&) = delete;
+    TQuietBrowser& operator=(const TQuietBrowser&) = delete;
+
+private:
+    bool had_ = false;
+    std::wstring old_;
+};
+
+class VelmoPages : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        work_ = L"C:\\velmo-e2e-pages-" + std::to_wstring(::GetCurrentProcessId());
+        RemoveTree(work_);
+        ::CreateDirectoryW(work_.c_str(), nullptr);
+        ::CreateDirectoryW((work_ + L"\\pictures").c_str(), nullptr);
+        ::CreateDirectoryW((work_ + L"\\out").c_str(), nullptr);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+        std::wstring error;
+        ASSERT_TRUE(app.Start(AppExe(), error)) << Utf8(error);
+    }
+
+    void TearDown() override
+    {
+        if (app.Running()) app.Close(IDYES, 20000);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+        RemoveTree(work_);
+    }
+
+    HWND Control(const wchar_t* Name)
+    {
+        HWND wnd = app.Find(Name);
+        EXPECT_NE(wnd, nullptr) << "the main window has no windowed component " << Utf8(Name);
+        return wnd;
+    }
+
+    // Starts a build and answers its messages until Start is enabled again
+    // and five seconds pass without one; returns the messages.
+    std::vector<std::wstring> Build(DWORD TimeoutMs)
+    {
+        HWND start = Control(L"btnStart");
+        EXPECT_TRUE(app.PostClick(L"btnStart"));
+        WaitUntil([&] { return !::IsWindowEnabled(start) || !Dialogs(app.Pid()).empty(); }, 10000);
+        std::vector<std::wstring> seen;
+        ULONGLONG quietSince = ::GetTickCount64();
+        WaitUntil(
+            [&] {
+                for (const TDialog& d : Dialogs(app.Pid())) {
+                    if (d.Caption != kCaption) continue;
+                    seen.push_back(d.Text);
+                    if (!PressButton(d.Wnd, IDOK)) PressButton(d.Wnd, IDYES);
+                    WaitUntil([&] { return !::IsWindow(d.Wnd) || !::IsWindowVisible(d.Wnd); }, 5000);
+                    quietSince = ::GetTickCount64();
+                }
+                if (!::IsWindowEnabled(start)) quietSince = ::GetTickCount64();
+                return !app.Running() || ::GetTickCount64() - quietSince > 5000;
+            },
+            TimeoutMs);
+        return seen;
+    }
+
+    TQuietBrowser browser_;
+    TProgram app;
+    std::wstring work_;
+};
+
+TEST_F(VelmoPages, TypedMarkupShowsAsTextOnTheWrittenPage)
+{
+    // A photo whose name holds "&", "#", "%" and spaces, beside a plain one.
+    const std::wstring photos = testsupport::FixtureDir(L"e2e") + L"\\photos\\";
+    const std::wstring odd = L"sun & sea #2 100%41.jpg";
+    ASSERT_TRUE(::CopyFileW((photos + L"o8-landscape.jpg").c_str(), (work_ + L"\\pictures\\" + odd).c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW((photos + L"o1-large.jpg").c_str(), (work_ + L"\\pictures\\plain.jpg").c_str(), FALSE));
+
+    HWND tree = Control(L"FTree");
+    HWND files = Control(L"LV1");
+    HWND album = Control(L"LV2");
+    ASSERT_TRUE(tree && files && album);
+    std::wstring trail;
+    ASSERT_TRUE(TreeSelectPath(app.Process(), tree, work_ + L"\\pictures", trail)) << Utf8(trail);
+    ASSERT_TRUE(WaitUntil([&] { return ListCount(files) == 2; }, 15000)) << "file list shows " << ListCount(files);
+    ASSERT_TRUE(app.Click(L"btnAddAll"));
+    ASSERT_TRUE(WaitUntil([&] { return ListCount(album) == 2; }, 10000)) << "album list holds " << ListCount(album);
+
+    const std::wstring title = L"x\" onmouseover=\"alert(1)";
+    const std::wstring description = L"Rocket <b>bold?</b> & \"quotes\"\r\n<img src=x onerror='alert(2)'>";
+    const int row = ListFind(app.Process(), album, odd);
+    ASSERT_GE(row, 0);
+    ListSelect(app.Process(), album, -1, false);
+    ListSelect(app.Process(), album, row, true);
+    HWND titleEdit = Control(L"E_Title");
+    HWND descEdit = Control(L"E_Desc");
+    ASSERT_TRUE(titleEdit && descEdit);
+    ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(titleEdit) != 0; }, 5000)) << "title field stays disabled";
+    SetText(titleEdit, title);
+    TypeText(descEdit, description);
+    SetText(Control(L"EAlbName"), L"Tom & Jerry's");
+    SetText(Control(L"EAlbDir"), work_ + L"\\out");
+    Screenshot(L"pages-01-hostile-texts");
+
+    const std::vector<std::wstring> messages = Build(90000);
+    ASSERT_TRUE(app.Running());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(L"successfully"), std::wstring::npos) << Utf8(messages[0]);
+
+    const std::wstring path = work_ + L"\\out\\Tom & Jerry's\\";
+    const std::string page = ReadBytes(path + L"index.html");
+    ASSERT_FALSE(page.empty()) << "index.html missing";
+    const std::string expected[] = {
+        "<title>Velmo HTML Album - Tom &amp; Jerry&#39;s</title>",
+        "<font size=\"6\">Tom &amp; Jerry&#39;s</font>",
+        "href=\"Images/sun%20%26%20sea%20%232%20100%2541.jpg\"",
+        "src=\"Thumbnails/tn_sun%20%26%20sea%20%232%20100%2541.jpg\"",
+        "alt=\"Rocket &lt;b&gt;bold?&lt;/b&gt; &amp; &quot;quotes&quot;\r\n"
+        "&lt;img src=x onerror=&#39;alert(2)&#39;&gt;\" title=\"x&quot; onmouseover=&quot;alert(1)\">",
+    };
+    for (const std::string& text : expected) EXPECT_NE(page.find(text), std::string::npos) << text;
+    for (const char* raw : {"<b>", "onmouseover=\"", "onerror='", "Tom & Jerry", "#2"})
+        EXPECT_EQ(page.find(raw), std::string::npos) << raw;
+    EXPECT_TRUE(albumtest::FileExists(path + L"Images\\" + odd));
+    EXPECT_TRUE(albumtest::FileExists(path + L"Thumbnails\\tn_" + odd));
+}
+
+}  // namespace
