@@ -16,8 +16,9 @@
  *   showCredits             kept for the pages; the viewer shows none
  *   captionEval             expression giving the caption, evaluated with
  *                           this = {thumb: <img>, a: <a>}
- * The defaults equal the values the album pages assign, so pages work the
- * same when their assignment runs before this script has loaded.
+ * A page that assigns them before this script has loaded puts them on an
+ * object vw of its own, which this script takes over. The defaults equal
+ * the values the album pages assign.
  *
  * Plain script: no modules, no network, nothing outside this folder; the
  * page's own style sheet supplies the classes "viewer-caption" and
