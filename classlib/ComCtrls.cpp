@@ -626,6 +626,11 @@ void TListView::CNNotify(TMessage& Message)
     // The items are the view's own: no notice per row when all go.
     case LVN_DELETEALLITEMS: Message.Result = TRUE; break;
     case LVN_ITEMCHANGED: ItemChanged(reinterpret_cast<NMLISTVIEW*>(hdr)); break;
+    case LVN_COLUMNCLICK: {
+        const int column = reinterpret_cast<NMLISTVIEW*>(hdr)->iSubItem;
+        if (column >= 0 && column < columns_->GetCount()) ColClick(columns_->GetItem(column));
+        break;
+    }
     case LVN_BEGINLABELEDITW: Message.Result = readOnly_ ? TRUE : FALSE; break;
     case LVN_ENDLABELEDITW: {
         auto* info = reinterpret_cast<NMLVDISPINFOW*>(hdr);
@@ -636,6 +641,11 @@ void TListView::CNNotify(TMessage& Message)
     }
     default: break;
     }
+}
+
+void TListView::ColClick(TListColumn* Column)
+{
+    if (OnColumnClick) OnColumnClick(this, Column);
 }
 
 // ================================================================= TUpDown

@@ -164,6 +164,8 @@ private:
 
 using TLVSelectItemEvent = TEvent<void(TObject* Sender, TListItem* Item, bool Selected)>;
 using TLVChangeEvent = TEvent<void(TObject* Sender, TListItem* Item, TItemChange Change)>;
+// Sender and the column whose header was clicked.
+using TLVColumnClickEvent = TEvent<void(TObject* Sender, TListColumn* Column)>;
 
 class TListView : public TSystemControl {
 public:
@@ -216,6 +218,8 @@ public:
     TLVSelectItemEvent OnSelectItem;
     // An item's state changed.
     TLVChangeEvent OnChange;
+    // A column header was clicked (after the view's own handling of it).
+    TLVColumnClickEvent OnColumnClick;
 
 protected:
     std::wstring SystemClassName() const override { return WC_LISTVIEWW; }
@@ -227,6 +231,9 @@ protected:
     // The image the window draws for Item (asked on every draw of the row);
     // the item's ImageIndex unless a descendant supplies it otherwise.
     virtual int ItemImageIndex(TListItem* Item) { return Item->GetImageIndex(); }
+    // A click on the header of Column: fires OnColumnClick. Descendants
+    // that sort by the column do so first, then call this.
+    virtual void ColClick(TListColumn* Column);
 
 private:
     friend class TListItem;

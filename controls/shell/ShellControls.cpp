@@ -487,35 +487,6 @@ struct TShellTree::TNode : classlib::TObject {
 
 namespace {
 
-// The five state images of the check boxes in the order of
-// TShSelectionState: none, disabled unchecked, checked, unchecked,
-// disabled checked. The caller owns the list.
-HIMAGELIST MakeCheckImages()
-{
-    HIMAGELIST images = ::ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 5, 0);
-    if (!images) return nullptr;
-    HDC screen = ::GetDC(nullptr);
-    HDC dc = ::CreateCompatibleDC(screen);
-    const UINT looks[] = {0, DFCS_INACTIVE, DFCS_CHECKED, 0, DFCS_CHECKED | DFCS_INACTIVE};
-    for (int i = 0; i < 5; ++i) {
-        HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 16, 16);
-        HGDIOBJ old = ::SelectObject(dc, bitmap);
-        const COLORREF mask = i == 0 ? RGB(255, 255, 255) : RGB(255, 0, 0);
-        RECT r{0, 0, 16, 16};
-        HBRUSH brush = ::CreateSolidBrush(mask);
-        ::FillRect(dc, &r, brush);
-        ::DeleteObject(brush);
-        RECT box{2, 2, 15, 15};
-        if (i != 0) ::DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | looks[i]);
-        ::SelectObject(dc, old);
-        ::ImageList_AddMasked(images, bitmap, mask);
-        ::DeleteObject(bitmap);
-    }
-    ::DeleteDC(dc);
-    ::ReleaseDC(nullptr, screen);
-    return images;
-}
-
 // The hourglass for a scope.
 class THourglass {
 public:
@@ -878,7 +849,7 @@ TShellTree::~TShellTree()
         Send(TVM_SETIMAGELIST, TVSIL_STATE, 0);
     }
     nodes_.clear();
-    if (checkImages_) ::ImageList_Destroy(checkImages_);
+    checkImages_.reset();
 }
 
 TShellTree::TNode* TShellTree::NodeOf(HTREEITEM Item) const
@@ -983,12 +954,10 @@ void TShellTree::SetCheckBoxes(bool Value)
     if (Value && !loading && (!link_ || !link_->GetSelectionList())) Value = false;
     if (Value == checkBoxes_) return;
     checkBoxes_ = Value;
-    if (Value && !checkImages_) checkImages_ = MakeCheckImages();
-    if (HandleAllocated()) Send(TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(Value ? checkImages_ : nullptr));
-    if (!Value && checkImages_) {
-        ::ImageList_Destroy(checkImages_);
-        checkImages_ = nullptr;
-    }
+    if (Value && !checkImages_) checkImages_ = std::make_unique<TShSelectionStateImageList>(nullptr);
+    if (HandleAllocated())
+        Send(TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(Value ? checkImages_->GetHandle() : nullptr));
+    if (!Value) checkImages_.reset();
     if (HTREEITEM root = Root()) {
         if (Value)
             UpdateStates(root);
@@ -1757,7 +1726,7 @@ void TShellTree::CreateHandleDone()
         if (useSystemStyles_) ApplyExplorerStyle(TTreeViewWindow{GetHandle()});
     }
     Send(TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(SmallIcons()));
-    if (checkImages_) Send(TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(checkImages_));
+    if (checkImages_) Send(TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(checkImages_->GetHandle()));
     // Fails without OLE on this thread: the tree then takes no drops.
     SetOleDragDrop(oleDragDrop_);
     nodes_.clear();
@@ -2344,7 +2313,7 @@ TShellList::~TShellList()
     Revoke();
     if (backgroundImage_) backgroundImage_->OnChange.Clear();
     DeleteBackgroundFile();
-    if (checkImages_) ::ImageList_Destroy(checkImages_);
+    checkImages_.reset();
     DetachIcons();
     notifier_->SetEnabled(false);
     notifier_->OnChange = nullptr;
@@ -3177,6 +3146,13 @@ int TShellList::CheckState(classlib::TListItem* Item) const
     return link_->GetSelectionList()->GetStateOfPidl(absolute.get(), byParent);
 }
 
+void TShellList::ColClick(classlib::TListColumn* Column)
+{
+    const int column = Column->GetIndex();
+    SortBy(column, column == sortColumn_ && !sortDescending_);
+    classlib::TListView::ColClick(Column);
+}
+
 void TShellList::SetCheckboxes(bool Value)
 {
     // Without a link there is no selection list to keep the checks. A form
@@ -3184,12 +3160,9 @@ void TShellList::SetCheckboxes(bool Value)
     if (Value && !Loading() && (!link_ || !link_->GetSelectionList())) Value = false;
     if (Value == checkboxes_) return;
     checkboxes_ = Value;
-    if (Value && !checkImages_) checkImages_ = MakeCheckImages();
-    SetStateImages(Value ? checkImages_ : nullptr);
-    if (!Value && checkImages_) {
-        ::ImageList_Destroy(checkImages_);
-        checkImages_ = nullptr;
-    }
+    if (Value && !checkImages_) checkImages_ = std::make_unique<TShSelectionStateImageList>(nullptr);
+    SetStateImages(Value ? checkImages_->GetHandle() : nullptr);
+    if (!Value) checkImages_.reset();
     Populate();
 }
 
@@ -3348,6 +3321,7 @@ void TShellList::AddPending(bool Timed)
         }
     }
     items->EndUpdate();
+    if (pendingObject_ && SelectObjectItem(pendingObject_.get())) linkedObject_ = std::move(pendingObject_);
     if (pendingNext_ < pending_.size()) {
         fillTimer_->SetEnabled(true);
         return;
@@ -3364,6 +3338,17 @@ void TShellList::AddPending(bool Timed)
     }
     reselect_.clear();
     if (!SortsByShell()) SortItems();
+    pendingObject_.reset();
+    if (linkedObject_) {
+        // Still chosen after the steps: it is the one to show.
+        for (int i = 0; i < items->GetCount(); ++i) {
+            const TShellListItem* record = ShellItem(items->GetItem(i));
+            if (record && record->Pidl && items->GetItem(i)->GetSelected() &&
+                SameObject(browser_->ShellFolder(), record->Pidl.get(), linkedObject_.get()))
+                focused = items->GetItem(i);
+        }
+        linkedObject_.reset();
+    }
     // The user finds the objects chosen before where the list shows them.
     if (focused && HandleAllocated()) {
         const int row = items->IndexOf(focused);
@@ -3549,18 +3534,28 @@ void STDMETHODCALLTYPE TShellList::FolderChanged(LPCITEMIDLIST AbsolutePidl)
 void STDMETHODCALLTYPE TShellList::SelectionChanged(LPCITEMIDLIST Folder, LPCITEMIDLIST Object)
 {
     FolderChanged(Folder);
+    pendingObject_.reset();
+    linkedObject_.reset();
     if (!Object) return;
     TPidl last = PidlGetLastItem(Object);
+    // A large folder fills in steps: an object not listed yet is selected
+    // by the step that brings it.
+    if (!SelectObjectItem(last.get()) && filling_) pendingObject_ = std::move(last);
+}
+
+bool TShellList::SelectObjectItem(LPCITEMIDLIST Object)
+{
     classlib::TListItems* items = GetItems();
     for (int i = 0; i < items->GetCount(); ++i) {
         const TShellListItem* record = ShellItem(items->GetItem(i));
-        if (record && record->Pidl && SameObject(browser_->ShellFolder(), record->Pidl.get(), last.get())) {
+        if (record && record->Pidl && SameObject(browser_->ShellFolder(), record->Pidl.get(), Object)) {
             SetSelected(items->GetItem(i));
             items->GetItem(i)->SetFocused(true);
             if (HandleAllocated()) SendToWindow(LVM_ENSUREVISIBLE, static_cast<WPARAM>(i), FALSE);
-            break;
+            return true;
         }
     }
+    return false;
 }
 
 void STDMETHODCALLTYPE TShellList::SelectAll()
@@ -4842,10 +4837,6 @@ void TShellList::CNNotify(classlib::TMessage& Message)
         }
     }
     classlib::TListView::CNNotify(Message);
-    if (hdr->code == LVN_COLUMNCLICK) {
-        const int column = reinterpret_cast<NMLISTVIEW*>(hdr)->iSubItem;
-        SortBy(column, column == sortColumn_ && !sortDescending_);
-    }
     if (hdr->code == NM_DBLCLK) {
         auto* act = reinterpret_cast<NMITEMACTIVATE*>(hdr);
         if (act->iItem >= 0 && act->iItem < GetItems()->GetCount()) {

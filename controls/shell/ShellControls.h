@@ -34,6 +34,7 @@
 #include "controls/shell/ShImageList.h"
 #include "controls/shell/ShNamespace.h"
 #include "controls/shell/ShNotify.h"
+#include "controls/shell/ShStateImages.h"
 #include "controls/shell/ShellLink.h"
 
 namespace classlib {
@@ -436,7 +437,7 @@ private:
     void UpdateStates(HTREEITEM Item);
     void ClearStates(HTREEITEM Item);
     bool checkBoxes_ = false;
-    HIMAGELIST checkImages_ = nullptr;
+    std::unique_ptr<TShSelectionStateImageList> checkImages_;
     void Watch();
     void ShellChanged(classlib::TObject* Sender, TNotificationEvent Event, LPCITEMIDLIST Pidl1, LPCITEMIDLIST Pidl2);
     LRESULT Send(UINT Msg, WPARAM WParam = 0, LPARAM LParam = 0) const { return SendToWindow(Msg, WParam, LParam); }
@@ -873,6 +874,9 @@ protected:
     // Icon views arrange their items again whenever items come or go.
     void CreateParams(classlib::TCreateParams& Params) override;
     void CNNotify(classlib::TMessage& Message) override;
+    // A header click sorts by that column (a second click on the sort
+    // column turns the order round), then OnColumnClick fires.
+    void ColClick(classlib::TListColumn* Column) override;
     // A form that has loaded fills the list: the folder given meanwhile
     // (Path), else the folder set; nothing with NoFillOnStartup.
     void Loaded() override;
@@ -1014,7 +1018,7 @@ private:
     bool oleDragDrop_ = true;
     bool checkboxes_ = false;
     // The state images of the check boxes (ssUnused .. ssGrayed); owned.
-    HIMAGELIST checkImages_ = nullptr;
+    std::unique_ptr<TShSelectionStateImageList> checkImages_;
     int CheckState(classlib::TListItem* Item) const;
     bool dropRegistered_ = false;
     std::unique_ptr<TDropTarget> dropTarget_;
@@ -1062,6 +1066,14 @@ private:
     std::vector<TFolderEntry> pending_;
     std::size_t pendingNext_ = 0;
     std::vector<std::wstring> reselect_;
+    // An object another control selected that the fill had not reached
+    // yet (relative to the shown folder); selected when its item comes in.
+    TPidl pendingObject_;
+    // That object once selected, shown again where the final sort puts it.
+    TPidl linkedObject_;
+    // Selects, focuses and shows the item of Object; false when the list
+    // has none.
+    bool SelectObjectItem(LPCITEMIDLIST Object);
     std::unique_ptr<classlib::TTimer> fillTimer_;
     // The records of the items shown, each owned here until its item leaves.
     std::unordered_map<classlib::TObject*, std::unique_ptr<TShellListItem>> records_;

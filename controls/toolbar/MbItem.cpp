@@ -1484,6 +1484,17 @@ TMbView::~TMbView()
     if (AccObject) MbAccOwnerGone(AccObject);
     if (ShownItem) ShownItem->UnregisterListener(TMbItemChangedProc(this, &TMbView::ShownChanged));
     if (SourceItem) SourceItem->UnregisterListener(TMbItemChangedProc(this, &TMbView::SourceChanged));
+    // The focus goes back to the entry that opened this level.
+    if (UpperView) UpperView->NotifyAccFocus();
+}
+
+// Screen readers follow a running menu through the focus event of its
+// selected entry. The event is posted, not raised here: a client that reads
+// the entry's state on the event then sees the selection already made, and
+// an entry freed before the post arrives is dropped by the deferred dispatch.
+void TMbView::NotifyAccFocus()
+{
+    if ((RunFlags & rfInLoop) && SelectedViewer) PostDeferred(SelectedViewer, 0);
 }
 
 TMbItemViewer* TMbView::EntryViewer(int Index) const
@@ -1646,18 +1657,41 @@ void TMbView::Notification(classlib::TComponent* AComponent, classlib::TOperatio
     if (AComponent == ChevronHost) ChevronHost = nullptr;
 }
 
+bool MbReadNonClientMetrics(NONCLIENTMETRICSW& Metrics)
+{
+    Metrics = NONCLIENTMETRICSW{};
+    Metrics.cbSize = sizeof(Metrics);
+    return ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(Metrics), &Metrics, 0) != FALSE;
+}
+
+namespace {
+
+// The framework's menu font lives as long as the process: views and popup
+// windows hand out pointers to it.
+classlib::TFont*& MenuFontSlot()
+{
+    static classlib::TFont* font = nullptr;
+    return font;
+}
+
+}  // namespace
+
 classlib::TFont* SharedMenuFont()
 {
-    static classlib::TFont* font = [] {
-        auto* f = new classlib::TFont();
-        NONCLIENTMETRICSW metrics{};
-        metrics.cbSize = sizeof(metrics);
-        if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
-            if (HFONT h = ::CreateFontIndirectW(&metrics.lfMenuFont)) f->SetHandle(h);
-        }
-        return f;
-    }();
+    classlib::TFont*& font = MenuFontSlot();
+    if (!font) {
+        font = new classlib::TFont();
+        MbUpdateMenuFont();
+    }
     return font;
+}
+
+void MbUpdateMenuFont()
+{
+    classlib::TFont* font = SharedMenuFont();
+    NONCLIENTMETRICSW metrics;
+    if (!MbReadNonClientMetrics(metrics)) return;
+    if (HFONT h = ::CreateFontIndirectW(&metrics.lfMenuFont)) font->SetHandle(h);
 }
 
 RECT TMbView::LayoutMargins(TMbLayoutAxis AAxis) const
@@ -1665,7 +1699,11 @@ RECT TMbView::LayoutMargins(TMbLayoutAxis AAxis) const
     return AAxis == laFloating ? RECT{4, 2, 4, 1} : RECT{0, 0, 0, 0};
 }
 
-classlib::TFont* TMbView::ViewFont() { return HostWindow ? HostWindow->GetFont() : SharedMenuFont(); }
+classlib::TFont* TMbView::ViewFont()
+{
+    if (classlib::TFont* font = SharedMenuFont()) return font;
+    return HostWindow ? HostWindow->GetFont() : nullptr;
+}
 
 namespace {
 
@@ -1728,6 +1766,13 @@ void TMbView::InvalidateLayoutDeep()
         v->InvalidateLayout();
         v->TryValidateLayout();
     }
+}
+
+classlib::TFont* TMbPopupView::ViewFont()
+{
+    if (Wnd)
+        if (classlib::TWinControl* window = classlib::FindControl(Wnd)) return window->GetFont();
+    return TMbView::ViewFont();
 }
 
 void TMbPopupView::ApplyBaseSize(int AWidth, int AHeight)
@@ -2204,6 +2249,7 @@ void TMbView::ChangeSelection(TMbItemViewer* Viewer, bool ViaMouse)
         if (Viewer->EntryItem->GetKinds() & ikRepaintOnSelect) InvalidateViewer(Viewer);
         Viewer->EnterSelection();
     }
+    NotifyAccFocus();
     if (!inLoop) return;
     if (IsPopupView) {
         DisarmTimer(kTimerOpen);
@@ -2855,6 +2901,10 @@ TMbPopupWindow::TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item, bool Cus
         classlib::Application->GetMainForm()->HandleAllocated())
         owner = classlib::Application->GetMainForm()->GetHandle();
     control_ = std::make_unique<TMbPopupControl>(this, owner);
+    // The entries' font: the opening view's, else the main form's.
+    if (UpperView) control_->GetFont()->Assign(UpperView->ViewFont());
+    else if (classlib::Application && classlib::Application->GetMainForm())
+        control_->GetFont()->Assign(classlib::Application->GetMainForm()->GetFont());
     wnd_ = control_->GetHandle();
     ::SetWindowPos(wnd_, nullptr, 0, 0, 0, 0,
                    SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -3068,6 +3118,7 @@ void ShowPlacedPopup(TMbPopupWindow* W)
         W->SetVisible(true);
     }
     MbNotifyAccEvent(EVENT_SYSTEM_MENUPOPUPSTART, W->GetHandle(), OBJID_CLIENT, CHILDID_SELF);
+    W->GetView()->NotifyAccFocus();
 }
 
 }  // namespace
@@ -3150,6 +3201,7 @@ TMbCustomItem* TMbView::EnterModalLoop(uint8_t Options)
         TMbModalHandler handler(HostHandle(this));
         RunFlags = static_cast<uint8_t>((RunFlags & rfAccelsShown) | rfInLoop);
         Outcome.Kind = moNone;
+        NotifyAccFocus();
         struct TFinally {
             TMbView* View;
             ~TFinally()
@@ -3676,54 +3728,7 @@ bool ClickItemForAutomation(classlib::TComponent* Component)
 
 const bool kAutomationRegistered = (classlib::RegisterAutomationClicker(&ClickItemForAutomation), true);
 
-// Builds the native menu of Root's visible children; ids are 1 + the index
-// into Items.
-HMENU BuildMenu(TMbCustomItem* Root, std::vector<TMbCustomItem*>& Items)
-{
-    HMENU menu = ::CreatePopupMenu();
-    for (int i = 0; i < Root->GetCount(); ++i) {
-        TMbCustomItem* item = Root->GetItem(i);
-        if (!item->GetVisible() || dynamic_cast<TMbControlItem*>(item)) continue;
-        if (item->GetKinds() & ikSeparator) {
-            ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-            continue;
-        }
-        UINT flags = MF_STRING;
-        if (!item->GetEnabled()) flags |= MF_GRAYED;
-        if (item->GetChecked()) flags |= MF_CHECKED;
-        if (item->GetCount() > 0 || (item->GetKinds() & ikSubmenu)) {
-            item->DoPopup(false);
-            HMENU sub = BuildMenu(item, Items);
-            ::AppendMenuW(menu, flags | MF_POPUP, reinterpret_cast<UINT_PTR>(sub), item->MenuCaption().c_str());
-        } else {
-            Items.push_back(item);
-            ::AppendMenuW(menu, flags, Items.size(), item->MenuCaption().c_str());
-        }
-    }
-    return menu;
-}
-
 }  // namespace
-
-TMbCustomItem* TrackItemsPopup(TMbCustomItem* Root, HWND Owner, int X, int Y)
-{
-    if (!Root) return nullptr;
-    std::vector<TMbCustomItem*> items;
-    Root->DoPopup(false);
-    HMENU menu = BuildMenu(Root, items);
-    if (!Owner) Owner = ::GetActiveWindow();
-    // The owner must be the foreground window for the menu to close when
-    // the user clicks elsewhere.
-    if (Owner) ::SetForegroundWindow(Owner);
-    UINT cmd = static_cast<UINT>(
-        ::TrackPopupMenu(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN | TPM_NONOTIFY, X, Y, 0, Owner, nullptr));
-    ::DestroyMenu(menu);
-    if (Owner) ::PostMessageW(Owner, WM_NULL, 0, 0);
-    if (cmd == 0 || cmd > items.size()) return nullptr;
-    TMbCustomItem* chosen = items[cmd - 1];
-    chosen->PerformClick();
-    return chosen;
-}
 
 // --------------------------------------------------------- image lists
 

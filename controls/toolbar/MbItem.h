@@ -722,6 +722,9 @@ public:
     // match is always unique).
     TMbItemViewer* FindAccelEntry(TMbItemViewer* From, wchar_t Char, bool& Unique, bool AcceleratorsOnly);
     void ShowAccelerators(bool Show);
+    // Posts the focus event of the selected entry while the view runs a
+    // menu loop; nothing otherwise.
+    void NotifyAccFocus();
     // Scrolls a tall popup by one entry.
     void ScrollStep(bool Down);
     // Scrolls a tall popup until the selection is fully shown.
@@ -775,9 +778,12 @@ private:
     void RebuildViewer(std::size_t Index);
 };
 
-// The system's menu font, made on first use (shared, never freed before
-// the process ends).
+// The framework's menu font (the system's menu font), made on first use and
+// kept for the process; MbUpdateMenuFont reads the system's font again.
 classlib::TFont* SharedMenuFont();
+void MbUpdateMenuFont();
+// The system's non-client metrics; false when the system gives none.
+bool MbReadNonClientMetrics(NONCLIENTMETRICSW& Metrics);
 
 // Whether accelerator underlines are hidden in View now: the system hides
 // keyboard cues, the view asks for it and Alt has not shown them yet.
@@ -840,6 +846,8 @@ public:
     using TMbView::TMbView;
     std::wstring ClassName() const override { return L"TMbPopupView"; }
     void ApplyBaseSize(int AWidth, int AHeight) override;
+    // The popup window's font (the opening view's font when it was made).
+    classlib::TFont* ViewFont() override;
 };
 
 // The modal menu loop: owns the mouse capture while a menu chain runs and
@@ -946,12 +954,6 @@ void CancelDeferred(const void* Target);
 // window.
 void CountInstance();
 void UncountInstance();
-
-// Shows Root's visible children as a native popup menu at the screen point
-// X, Y, owned by Owner (a window of the program), and clicks the chosen
-// item after the menu closed. Submenus fire OnPopup before they are built.
-// Returns the clicked item (nullptr when the menu was dismissed).
-TMbCustomItem* TrackItemsPopup(TMbCustomItem* Root, HWND Owner, int X, int Y);
 
 // A popup menu: its Items are shown at a screen point by Popup.
 class TMbPopupMenu : public classlib::TPopupMenu, public IMbItemHost {

@@ -955,6 +955,7 @@ void TMbCustomToolbar::WndProc(TMessage& Message)
         return;
     case WM_SETTINGCHANGE:
         if (Message.WParam == SPI_SETNONCLIENTMETRICS) {
+            MbUpdateMenuFont();
             layoutValid_ = false;
             Rearrange();
         }

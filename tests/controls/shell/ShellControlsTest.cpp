@@ -336,6 +336,16 @@ TEST(ShellControls, TreeFollowsAnnouncedFolders)
 // by the clicked column (again: the other way round), folders before files
 // in ascending order, ties by name, the " .. " item always first; the
 // selection stays with its items.
+// What OnColumnClick saw: the column, and the list's sort column then.
+struct TColumnClicks {
+    shell::TShellList* List = nullptr;
+    std::vector<std::pair<int, int>> Seen;
+    void Clicked(classlib::TObject*, classlib::TListColumn* Column)
+    {
+        Seen.emplace_back(Column->GetIndex(), List->GetSortColumn());
+    }
+};
+
 TEST(ShellControls, ListSortsByEachColumn)
 {
     shell::TShellScope shellScope;
@@ -480,8 +490,14 @@ TEST(ShellControls, ListSortsByEachColumn)
             }
         }
     };
+    TColumnClicks clicks;
+    clicks.List = list;
+    list->OnColumnClick = classlib::TLVColumnClickEvent(&clicks, &TColumnClicks::Clicked);
     for (const Step& st : steps) {
+        clicks.Seen.clear();
         click(st.column);
+        // The list sorts first; then the handler hears of the click, once.
+        EXPECT_EQ(clicks.Seen, (std::vector<std::pair<int, int>>{{st.column, st.column}}));
         EXPECT_EQ(list->GetSortColumn(), st.column);
         EXPECT_EQ(list->GetSortDescending(), st.descending);
         EXPECT_EQ(order(), expected(st.column, st.descending)) << st.column << " " << st.descending;
@@ -868,7 +884,9 @@ TEST(ShellControls, ListCheckBoxesFollowTheSelectionList)
     ASSERT_TRUE(list->GetCheckboxes());
     ASSERT_EQ(list->GetItems()->GetCount(), 2);  // sub, a.gif
     HWND wnd = list->GetHandle();
-    EXPECT_NE(::SendMessageW(wnd, LVM_GETIMAGELIST, LVSIL_STATE, 0), 0);
+    const auto states = reinterpret_cast<HIMAGELIST>(::SendMessageW(wnd, LVM_GETIMAGELIST, LVSIL_STATE, 0));
+    ASSERT_NE(states, nullptr);
+    EXPECT_EQ(::ImageList_GetImageCount(states), 5) << "one picture per selection state";
     auto shown = [&](int i) {  // the state image the window shows
         return static_cast<int>((::SendMessageW(wnd, LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_STATEIMAGEMASK) >> 12) - 1);
     };
@@ -986,6 +1004,45 @@ TEST(ShellControls, LargeFolderFillsWhileMessagesAreServed)
         std::printf("sort of %d items by column %d: %.0f ms\n", kFiles, column,
                     double(t1.QuadPart - t0.QuadPart) * 1000.0 / double(freq.QuadPart));
     }
+}
+
+// Another control selects an object of a large folder: the fill has not
+// reached it when the call returns, and the step that brings it selects,
+// focuses and shows it, where the finished list sorts it.
+TEST(ShellControls, LinkedSelectionInALargeFolderWaitsForItsItem)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    constexpr int kFiles = 3000;
+    for (int i = 0; i < kFiles; ++i) Touch(dir.File(L"f" + std::to_wstring(10000 + i) + L".jpg"));
+    const std::wstring wanted = L"f" + std::to_wstring(10000 + kFiles - 7) + L".jpg";
+
+    HostForm form;
+    auto* list = new shell::TShellList(&form);
+    list->SetParent(&form);
+    list->SetBounds(0, 0, 300, 200);
+    list->SetShowFolders(false);
+    list->HandleNeeded();
+    int populated = 0;
+    list->OnPopulated = classlib::TNotifyEvent::FromFunction([](void* c, classlib::TObject*) { ++*static_cast<int*>(c); },
+                                                             &populated);
+    shell::TPidl folder = shell::PathToPidl(nullptr, dir.Path());
+    shell::TPidl object = shell::PathToPidl(nullptr, dir.File(wanted));
+    ASSERT_TRUE(folder && object);
+    list->SelectionChanged(folder.get(), object.get());
+    ASSERT_LT(list->GetItems()->GetCount(), kFiles - 7) << "the folder filled in one go: nothing to wait for";
+    ASSERT_TRUE(shelltest::PumpUntil([&] { return populated > 0; }, 120000));
+    ASSERT_EQ(list->GetItems()->GetCount(), kFiles);
+    classlib::TListItem* selected = list->GetSelected();
+    ASSERT_NE(selected, nullptr) << "the object was never selected";
+    EXPECT_EQ(selected->GetCaption().substr(0, 6), wanted.substr(0, 6)) << "the shown name may hide the extension";
+    EXPECT_EQ(list->GetSelCount(), 1);
+    EXPECT_TRUE(selected->GetFocused());
+    const int row = list->GetItems()->IndexOf(selected);
+    const int top = static_cast<int>(::SendMessageW(list->GetHandle(), LVM_GETTOPINDEX, 0, 0));
+    const int rows = static_cast<int>(::SendMessageW(list->GetHandle(), LVM_GETCOUNTPERPAGE, 0, 0));
+    EXPECT_GE(row, top);
+    EXPECT_LE(row, top + std::max(rows, 1)) << "scrolled into view";
 }
 
 // The captions of a list in order.

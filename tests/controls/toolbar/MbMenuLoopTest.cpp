@@ -214,6 +214,56 @@ TEST_F(MbMenuLoop, EscClosesOneLevelThenTheMenu)
     EXPECT_EQ(clicks.Deep + clicks.Alpha, 0);
 }
 
+// What a screen reader hears: the focus events of the entries the user
+// moves through, raised for the popup window with the entry's child number.
+struct TFocusEvent {
+    HWND Window;
+    LONG Child;
+    bool operator==(const TFocusEvent&) const = default;
+};
+std::vector<TFocusEvent> gFocusEvents;
+
+void CALLBACK RecordFocus(HWINEVENTHOOK, DWORD Event, HWND Window, LONG Object, LONG Child, DWORD, DWORD)
+{
+    if (Event == EVENT_OBJECT_FOCUS && Object == OBJID_CLIENT) gFocusEvents.push_back({Window, Child});
+}
+
+TEST_F(MbMenuLoop, MovingThroughTheMenuRaisesFocusEventsForAScreenReader)
+{
+    gFocusEvents.clear();
+    HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_FOCUS, nullptr, &RecordFocus,
+                                           ::GetCurrentProcessId(), ::GetCurrentThreadId(), WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    HWND top = nullptr, sub = nullptr;
+    std::vector<TFocusEvent> beforeSub, inSub, back;
+    Run([&] {
+        top = VisiblePopup(0);
+        Key(VK_DOWN);  // Alpha
+        Key(VK_DOWN);  // More
+        WaitFor([] { return gFocusEvents.size() >= 2; });
+        beforeSub = gFocusEvents;
+        Key(VK_RIGHT);  // opens More with Deep selected
+        if (!WaitPopup(1)) return;
+        sub = VisiblePopup(0) == top ? VisiblePopup(1) : VisiblePopup(0);
+        WaitFor([&] { return gFocusEvents.size() >= beforeSub.size() + 1; });
+        inSub = gFocusEvents;
+        Key(VK_LEFT);  // back to More
+        WaitFor([&] { return VisiblePopup(1) == nullptr && gFocusEvents.size() > inSub.size(); });
+        back = gFocusEvents;
+        Key(VK_ESCAPE);
+    });
+    ::UnhookWinEvent(hook);
+    ASSERT_NE(top, nullptr);
+    ASSERT_NE(sub, nullptr);
+    ASSERT_GE(beforeSub.size(), 2u);
+    EXPECT_EQ(beforeSub.back(), (TFocusEvent{top, 2})) << "More is the second entry";
+    EXPECT_NE(std::find(beforeSub.begin(), beforeSub.end(), TFocusEvent{top, 1}), beforeSub.end()) << "Alpha";
+    ASSERT_GT(inSub.size(), beforeSub.size());
+    EXPECT_EQ(inSub.back(), (TFocusEvent{sub, 1})) << "Deep, first in the submenu";
+    ASSERT_GT(back.size(), inSub.size());
+    EXPECT_EQ(back.back(), (TFocusEvent{top, 2})) << "the focus returns to More";
+}
+
 TEST_F(MbMenuLoop, PointerHoversIntoTheSubmenuAndClicks)
 {
     const char* shot = std::getenv("VELMO_MENU_SCREENSHOT");

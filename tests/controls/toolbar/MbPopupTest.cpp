@@ -13,7 +13,9 @@
 
 #include "classlib/Bitmap.h"
 #include "classlib/ImageList.h"
+#include "classlib/Forms.h"
 #include "controls/toolbar/MbItem.h"
+#include "controls/toolbar/MbToolbar.h"
 
 namespace {
 
@@ -306,6 +308,54 @@ TEST(MbImageList, DrawsFromTheListOfTheEntrysState)
     EXPECT_EQ(draw(true, true, false), 0xFFFFFF);
     states.SetCheckedImages(&states);
     EXPECT_EQ(states.GetCheckedImages(), nullptr) << "never itself";
+}
+
+// A popup's entries are written in the font of the view that opened it: a
+// toolbar that keeps its own font passes it on, one on the system font
+// passes the menu font. The menu font follows a change of the system's
+// setting once the toolbar hears of it.
+TEST(MbPopupFont, APopupTakesTheOpeningViewsFontAndTheMenuFontFollowsTheSystem)
+{
+    classlib::TForm form(nullptr);
+    form.SetBounds(0, 0, 400, 200);
+    auto* bar = new TMbToolbar(&form);
+    bar->SetParent(&form);
+    TMbCustomItem* file = AddItem(bar->GetItems(), new TMbSubmenuItem(&form), L"&File");
+    AddItem(file, new TMbItem(&form), L"Open");
+    form.Show();
+
+    bar->SetSystemFont(false);
+    bar->GetFont()->SetName(L"Courier New");
+    bar->GetFont()->SetHeight(-19);
+    {
+        TMbPopupWindow popup(bar->GetView(), file);
+        classlib::TFont* font = popup.GetView()->ViewFont();
+        EXPECT_EQ(font->GetName(), L"Courier New");
+        EXPECT_EQ(font->GetHeight(), -19);
+    }
+    bar->SetSystemFont(true);
+    {
+        TMbPopupWindow popup(bar->GetView(), file);
+        EXPECT_EQ(popup.GetView()->ViewFont()->GetName(), SharedMenuFont()->GetName());
+        EXPECT_EQ(popup.GetView()->ViewFont()->GetHeight(), SharedMenuFont()->GetHeight());
+    }
+
+    NONCLIENTMETRICSW saved;
+    ASSERT_TRUE(MbReadNonClientMetrics(saved));
+    EXPECT_EQ(SharedMenuFont()->GetHeight(), saved.lfMenuFont.lfHeight);
+    NONCLIENTMETRICSW changed = saved;
+    changed.lfMenuFont.lfHeight = saved.lfMenuFont.lfHeight < 0 ? saved.lfMenuFont.lfHeight - 7 : -21;
+    ASSERT_TRUE(::SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof(changed), &changed, 0));
+    NONCLIENTMETRICSW now;
+    ASSERT_TRUE(MbReadNonClientMetrics(now));
+    const bool applied = now.lfMenuFont.lfHeight == changed.lfMenuFont.lfHeight;
+    ::SendMessageW(bar->GetHandle(), WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS, 0);
+    const int after = SharedMenuFont()->GetHeight();
+    ::SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof(saved), &saved, 0);
+    MbUpdateMenuFont();
+    ASSERT_TRUE(applied) << "the system kept its menu font";
+    EXPECT_EQ(after, changed.lfMenuFont.lfHeight);
+    EXPECT_EQ(SharedMenuFont()->GetHeight(), saved.lfMenuFont.lfHeight);
 }
 
 }  // namespace
