@@ -392,15 +392,57 @@ int64_t PxCCITTDecodeRowMH(uint8_t* Row, const uint8_t* Data, int64_t Size, int3
     return std::min<int64_t>((bits + 7) / 8, std::max<int64_t>(Size, 0));
 }
 
+namespace {
+
+// The changing elements of a decoded row (1 white, 0 black).
+void RowChanges(const uint8_t* Row, int64_t Width, std::vector<int32_t>& Out)
+{
+    Out.clear();
+    int bit = 0;  // the start of a black run first
+    for (int64_t x = FindBit(Row, 0, Width, bit); x < Width; x = FindBit(Row, x, Width, bit)) {
+        Out.push_back(static_cast<int32_t>(x));
+        bit = 1 - bit;
+    }
+}
+
+// Changing elements b1 and b2 of the reference row's element list for the
+// current position A0 (-1 before the row) and colour Black: b1 is the first
+// element right of a0 that starts a run of the colour opposite to a0's
+// (even entries start black runs), b2 the element after it; the width when
+// the list ends.
+void FindBInChanges(const std::vector<int32_t>& Ref, int64_t A0, bool Black, int64_t Width, int64_t& B1,
+                    int64_t& B2)
+{
+    size_t i = static_cast<size_t>(std::upper_bound(Ref.begin(), Ref.end(), A0) - Ref.begin());
+    if ((i & 1u) != (Black ? 1u : 0u)) ++i;
+    B1 = i < Ref.size() ? std::min<int64_t>(Ref[i], Width) : Width;
+    B2 = i + 1 < Ref.size() ? std::min<int64_t>(Ref[i + 1], Width) : Width;
+}
+
+}  // namespace
+
 int64_t PxCCITTDecodeRow2D(uint8_t* Row, const uint8_t* Data, int64_t Size, bool EOLScan, int32_t FillOrder,
-                           int64_t BitPos, uint8_t* RefRow, int32_t Width)
+                           int64_t BitPos, uint8_t* RefRow, int32_t Width, TPxCCITTChanges* Changes)
 {
     EnsureTrees();
     if (Width <= 0) return BitPos;
     const auto rowBytes = (static_cast<size_t>(Width) + 7) / 8;
+    const int64_t width = Width;
+    // b1 and b2 come from the reference row's changing elements as the
+    // coder saw them: a pass over a black run of length 0 moves a0 by
+    // nothing, which the bit row cannot tell from no run at all.
+    std::vector<int32_t> refOwn;
+    if (!Changes || !Changes->Known) RowChanges(RefRow, width, refOwn);
+    const std::vector<int32_t>& ref = Changes && Changes->Known ? Changes->Positions : refOwn;
+    std::vector<int32_t> cur;
+    bool rebuild = false;  // cur cannot be told from the codes: take it from the row
+    auto put = [&](int64_t x) {
+        x = std::clamp<int64_t>(x, 0, width);
+        if (!cur.empty()) x = std::max<int64_t>(x, cur.back());
+        cur.push_back(static_cast<int32_t>(x));
+    };
     std::memset(Row, 0xFF, rowBytes);
     const int64_t end = Size * 8;
-    const int64_t width = Width;
     int64_t a0 = -1;
     bool black = false;
     bool first = true;
@@ -426,8 +468,8 @@ int64_t PxCCITTDecodeRow2D(uint8_t* Row, const uint8_t* Data, int64_t Size, bool
                 ++BitPos;
                 if (oneDimensional) {
                     BitPos = PxCCITTDecodeRow1D(Row, Data, Size, FillOrder, BitPos, Width);
-                    std::memcpy(RefRow, Row, rowBytes);
-                    return BitPos;
+                    rebuild = true;
+                    break;
                 }
                 continue;
             }
@@ -441,7 +483,7 @@ int64_t PxCCITTDecodeRow2D(uint8_t* Row, const uint8_t* Data, int64_t Size, bool
         switch (mode) {
             case mdPass: {
                 int64_t b1 = 0, b2 = 0;
-                FindB(RefRow, a0, black, width, 1, b1, b2);
+                FindBInChanges(ref, a0, black, width, b1, b2);
                 if (black) SetRun(Row, x0, b2, width, 0);
                 a0 = b2;
                 break;
@@ -459,6 +501,8 @@ int64_t PxCCITTDecodeRow2D(uint8_t* Row, const uint8_t* Data, int64_t Size, bool
                     SetRun(Row, x0, a1, width, 0);
                 else
                     SetRun(Row, a1, a2, width, 0);
+                put(a1);
+                put(a2);
                 a0 = a2;
                 break;
             }
@@ -470,10 +514,11 @@ int64_t PxCCITTDecodeRow2D(uint8_t* Row, const uint8_t* Data, int64_t Size, bool
             case mdVR2:
             case mdVR3: {
                 int64_t b1 = 0, b2 = 0;
-                FindB(RefRow, a0, black, width, 1, b1, b2);
+                FindBInChanges(ref, a0, black, width, b1, b2);
                 // Damaged data may point before the row or past its end.
                 const int64_t a1 = std::clamp<int64_t>(b1 + (mode - mdV0), 0, width);
                 if (black) SetRun(Row, x0, a1, width, 0);
+                put(a1);
                 a0 = a1;
                 black = !black;
                 break;
@@ -484,6 +529,7 @@ int64_t PxCCITTDecodeRow2D(uint8_t* Row, const uint8_t* Data, int64_t Size, bool
                 // a one). 1..5: n - 1 white pixels and a black one; 6: five
                 // white pixels; 7..11: n - 7 white pixels, then the mode ends
                 // and the next bit gives the colour that follows.
+                rebuild = true;
                 int64_t x = x0;
                 while (BitPos < end) {
                     const uint32_t word = Peek32(Data, Size, FillOrder, BitPos);
@@ -514,6 +560,13 @@ int64_t PxCCITTDecodeRow2D(uint8_t* Row, const uint8_t* Data, int64_t Size, bool
         }
     }
     std::memcpy(RefRow, Row, rowBytes);
+    if (Changes) {
+        if (rebuild)
+            RowChanges(Row, width, Changes->Positions);
+        else
+            Changes->Positions.swap(cur);
+        Changes->Known = true;
+    }
     return BitPos;
 }
 

@@ -92,14 +92,27 @@ int64_t PxCCITTDecodeRow1D(uint8_t* Row, const uint8_t* Data, int64_t Size, int3
 // caller moves Data on by that much for the next row.
 int64_t PxCCITTDecodeRowMH(uint8_t* Row, const uint8_t* Data, int64_t Size, int32_t FillOrder, int32_t Width);
 
+// The changing elements of the previous row as its codes placed them, in
+// increasing order: even entries start a black run, odd ones end it. Unlike
+// the bit row they keep runs of length 0 (a horizontal code of a white and
+// a black run of 0 at the start of a row), which coders count as changing
+// elements of the reference row for the row that follows. Empty and not
+// Known before the first row of a strip.
+struct TPxCCITTChanges {
+    std::vector<int32_t> Positions;
+    bool Known = false;
+};
+
 // One row of Group 3 two-dimensional or Group 4 data from BitPos against
 // RefRow. EOLScan: 12 zero bits start an end of line (zero fill before an
 // end of line is skipped); Group 3 data, whose rows begin with an end of
 // line and a tag bit (1: the row is coded one-dimensionally), pass true.
-// Returns the bit position after the row; the decoded row is also copied
-// into RefRow.
+// Changes: the strip's changing elements, carried from row to row by the
+// caller (nullptr, or not Known: they are taken from RefRow, which loses
+// runs of length 0). Returns the bit position after the row; the decoded
+// row is also copied into RefRow and its changing elements into Changes.
 int64_t PxCCITTDecodeRow2D(uint8_t* Row, const uint8_t* Data, int64_t Size, bool EOLScan, int32_t FillOrder,
-                           int64_t BitPos, uint8_t* RefRow, int32_t Width);
+                           int64_t BitPos, uint8_t* RefRow, int32_t Width, TPxCCITTChanges* Changes = nullptr);
 
 // ---- encoders
 //

@@ -535,6 +535,11 @@ void TPxJpegDecoder::SetScale(int Denominator)
 
 void TPxJpegDecoder::SetDCTMethod(int Method) { impl_->cinfo.dct_method = LibraryDCTMethod(Method); }
 
+void TPxJpegDecoder::SetReplicatedUpsampling(bool Replicate)
+{
+    impl_->cinfo.do_fancy_upsampling = Replicate ? FALSE : TRUE;
+}
+
 void TPxJpegDecoder::Start()
 {
     Impl* d = impl_.get();

@@ -115,6 +115,9 @@ public:
     void SetOutput(TPxJpegColorSpace Output);
     void SetScale(int Denominator);
     void SetDCTMethod(int Method);
+    // Subsampled components are repeated over the pixels they cover
+    // instead of interpolated (the library's default).
+    void SetReplicatedUpsampling(bool Replicate);
 
     void Start();
     int32_t OutputWidth() const;

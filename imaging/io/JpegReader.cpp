@@ -514,6 +514,7 @@ int PxReadJPEG(classlib::TStream* Stream, TPxBitmap* Bitmap, const TPxJPEGReadOp
     TPxJpegDecoder decoder(aborting);
     if (ReadHeader(decoder, Stream, Options.Tables, aborting)) {
         HeaderToParams(decoder, Options.RawYCbCr, Params);
+        decoder.SetReplicatedUpsampling(Options.ReplicateChroma);
         if (Options.ParamsOnly) {
             Params.Width = decoder.Header().Width;
             Params.Height = decoder.Header().Height;

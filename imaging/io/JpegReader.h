@@ -47,6 +47,9 @@ struct TPxJPEGReadOptions {
     // Rows of YCbCr files carry Y, Cb, Cr without conversion (RGB-coded
     // files still give the bitmap's blue, green, red order).
     bool RawYCbCr = false;
+    // Subsampled chroma repeated over the pixels it covers rather than
+    // interpolated (old-style JPEG pages of TIFF files).
+    bool ReplicateChroma = false;
     // Fill the parameters and decode no pixel.
     bool ParamsOnly = false;
 };

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "classlib/SysUtils.h"
@@ -142,7 +143,7 @@ private:
         } else {
             const bool eolScan = v_.Compression == 3 || (v_.T4Options & 4) != 0;
             bitPos_ = PxCCITTDecodeRow2D(row_.data(), data_, size_, eolScan, fill, bitPos_, reference_.data(),
-                                         width_);
+                                         width_, &changes_);
         }
         return row_.data();
     }
@@ -214,6 +215,7 @@ private:
     int64_t pos_ = 0;
     int64_t bitPos_ = 0;
     std::vector<uint8_t> reference_;
+    TPxCCITTChanges changes_;  // the reference row's changing elements, runs of length 0 kept
     void* lzwState_ = nullptr;
     std::unique_ptr<std::vector<uint8_t>> inflated_;
     std::vector<uint8_t> row_;
@@ -787,9 +789,9 @@ void PutMarker(std::vector<uint8_t>& Out, uint8_t Marker, const std::vector<uint
 // from the page's tags, for old-style JPEG pages that keep their tables in
 // the JPEGQTables, JPEGDCTables and JPEGACTables tags instead of an
 // interchange format: component k uses tables k; the first component is
-// subsampled by YCbCrSubsampling on YCbCr pages. Empty when a table cannot
-// be read.
-std::vector<uint8_t> HeadersFromTags(const TTIFFIFDContext& Ctx, const TTIFFVars& v)
+// subsampled by YCbCrSubsampling on YCbCr pages. The frame is Width x
+// Height (the page, or a tile). Empty when a table cannot be read.
+std::vector<uint8_t> HeadersFromTags(const TTIFFIFDContext& Ctx, const TTIFFVars& v, int32_t Width, int32_t Height)
 {
     const int n = std::min(v.SamplesPerPixel, 4);
     std::vector<uint8_t> out = {0xFF, 0xD8};
@@ -817,8 +819,8 @@ std::vector<uint8_t> HeadersFromTags(const TTIFFIFDContext& Ctx, const TTIFFVars
     if (v.JPEGRestartInterval > 0)
         PutMarker(out, 0xDD, {uint8_t(v.JPEGRestartInterval >> 8), uint8_t(v.JPEGRestartInterval)});
     const bool sub = v.Photometric == 6 && n == 3;
-    std::vector<uint8_t> frame = {8, uint8_t(v.ImageHeight >> 8), uint8_t(v.ImageHeight), uint8_t(v.ImageWidth >> 8),
-                                  uint8_t(v.ImageWidth), uint8_t(n)};
+    std::vector<uint8_t> frame = {8, uint8_t(Height >> 8), uint8_t(Height), uint8_t(Width >> 8), uint8_t(Width),
+                                  uint8_t(n)};
     std::vector<uint8_t> scan = {uint8_t(n)};
     for (int k = 0; k < n; ++k) {
         const uint8_t sampling =
@@ -832,76 +834,309 @@ std::vector<uint8_t> HeadersFromTags(const TTIFFIFDContext& Ctx, const TTIFFVars
     return out;
 }
 
+// What the headers of a JPEG stream (SOI up to the scan header) say about
+// its frame. Positions are offsets in the headers; npos when absent.
+struct TJpegHeaders {
+    size_t Frame = std::string::npos;  // the frame header's marker
+    size_t Scan = std::string::npos;   // the scan header's marker
+    int32_t McuWidth = 0;
+    int32_t McuHeight = 0;
+    bool Restarts = false;  // a restart interval is defined
+};
+
+TJpegHeaders ParseHeaders(const std::vector<uint8_t>& h)
+{
+    TJpegHeaders r;
+    size_t pos = 2;
+    while (pos + 4 <= h.size() && h[pos] == 0xFF) {
+        const uint8_t marker = h[pos + 1];
+        const size_t length = (size_t(h[pos + 2]) << 8) | h[pos + 3];
+        if (length < 2 || pos + 2 + length > h.size())
+            break;
+        if ((marker == 0xC0 || marker == 0xC1) && length >= 8) {
+            r.Frame = pos;
+            const size_t n = h[pos + 9];
+            int hmax = 1, vmax = 1;
+            for (size_t k = 0; k < n && pos + 12 + 3 * k <= pos + 2 + length; ++k) {
+                const uint8_t sampling = h[pos + 11 + 3 * k];
+                hmax = std::max(hmax, sampling >> 4);
+                vmax = std::max(vmax, sampling & 15);
+            }
+            // A scan of one component has blocks of 8 x 8 as its units.
+            r.McuWidth = n > 1 ? 8 * hmax : 8;
+            r.McuHeight = n > 1 ? 8 * vmax : 8;
+        } else if (marker == 0xDD && length >= 4) {
+            r.Restarts = ((h[pos + 4] << 8) | h[pos + 5]) != 0;
+        } else if (marker == 0xDA) {
+            r.Scan = pos;
+            break;
+        }
+        pos += 2 + length;
+    }
+    return r;
+}
+
+// The YCbCr to RGB step of a YCbCr page as its ReferenceBlackWhite and
+// YCbCrCoefficients state it: Y from its black to its white spans 0 .. 255,
+// Cb and Cr from their zero to their white span 0 .. 127, each truncated
+// to a whole code value (as the reference decoder of these pages does);
+// then R = Y + (2 - 2 Kr) Cr, B = Y + (2 - 2 Kb) Cb, G = (Y - Kb B - Kr R)
+// / Kg, each rounded (halves to even) and clamped to a byte. Own is false when the page states the
+// full range and the coefficients of ITU-R BT.601 (or nothing): then the
+// JPEG library's own conversion gives the same colours.
+struct TYCbCrStep {
+    bool Own = false;
+    double Black[3] = {0, 128, 128};
+    double Span[3] = {255, 127, 127};
+    double Kr = 0.299, Kg = 0.587, Kb = 0.114;
+};
+
+TYCbCrStep PageYCbCrStep(const TTIFFVars& v)
+{
+    TYCbCrStep step;
+    if (v.Photometric != 6 || !v.Params)
+        return step;
+    const TIOParamsVals& p = *v.Params;
+    const double fullRange[6] = {0, 255, 128, 255, 128, 255};
+    const double bt601[3] = {0.299, 0.587, 0.114};
+    const bool hasRange = p.EXIFReferenceBlackWhite[0] != -1 || p.EXIFReferenceBlackWhite[1] != -1;
+    const bool hasCoefficients = p.EXIFYCbCrCoefficients[0] > 0 && p.EXIFYCbCrCoefficients[1] > 0 &&
+                                 p.EXIFYCbCrCoefficients[2] > 0;
+    for (int k = 0; k < 3 && hasRange; ++k) {
+        const double black = p.EXIFReferenceBlackWhite[2 * k], white = p.EXIFReferenceBlackWhite[2 * k + 1];
+        if (black == fullRange[2 * k] && white == fullRange[2 * k + 1])
+            continue;
+        if (white == black)
+            continue;  // no span: the tag is of no use
+        step.Own = true;
+        step.Black[k] = black;
+        step.Span[k] = (white - black) * 255.0 / (k == 0 ? 255.0 : 127.0);
+    }
+    for (int k = 0; k < 3 && hasCoefficients; ++k)
+        if (p.EXIFYCbCrCoefficients[k] != bt601[k])
+            step.Own = true;
+    if (hasCoefficients) {
+        step.Kr = p.EXIFYCbCrCoefficients[0];
+        step.Kg = p.EXIFYCbCrCoefficients[1];
+        step.Kb = p.EXIFYCbCrCoefficients[2];
+    }
+    return step;
+}
+
+uint8_t ToByte(double x) { return uint8_t(std::clamp<int64_t>(classlib::Round(x), 0, 255)); }
+
+// Y, Cb, Cr bytes of Count pixels turned in place into blue, green, red.
+void ConvertYCbCrRow(const TYCbCrStep& Step, uint8_t* Row, int32_t Count)
+{
+    for (int32_t x = 0; x < Count; ++x, Row += 3) {
+        const double y = double(classlib::Trunc((Row[0] - Step.Black[0]) * 255.0 / Step.Span[0]));
+        const double cb = double(classlib::Trunc((Row[1] - Step.Black[1]) * 255.0 / Step.Span[1]));
+        const double cr = double(classlib::Trunc((Row[2] - Step.Black[2]) * 255.0 / Step.Span[2]));
+        const double r = y + (2 - 2 * Step.Kr) * cr;
+        const double b = y + (2 - 2 * Step.Kb) * cb;
+        const double g = (y - Step.Kb * b - Step.Kr * r) / Step.Kg;
+        Row[0] = ToByte(b);
+        Row[1] = ToByte(g);
+        Row[2] = ToByte(r);
+    }
+}
+
+// Decodes one old-style JPEG stream into Out (px24RGB), subsampled chroma
+// repeated over its pixels and the page's YCbCr step applied. True when the
+// JPEG library read it to its end without a fault or a warning of damaged
+// data. Only the page's progress handler is used: the page's aborting flag
+// is left to the caller, which may try the data another way.
+bool DecodeOldJPEG(std::vector<uint8_t>& Data, const TTIFFVars& v, TPxBitmap& Out, const TPxIOProgressInfo& Progress,
+                   bool Report)
+{
+    TIOParamsVals scratch(nullptr);
+    scratch.NativePixelFormat = false;
+    const TYCbCrStep step = PageYCbCrStep(v);
+    bool aborting = false;
+    TPxReadFailure failure = TPxReadFailure::None;
+    TPxIOProgressInfo sub = Progress;
+    sub.Aborting = &aborting;
+    sub.Failure = &failure;
+    if (!Report)
+        sub.Handler = nullptr;
+    std::unique_ptr<classlib::TStream> stream = PxIOMemoryView(Data.data(), int64_t(Data.size()));
+    try {
+        PxReadJPEG(stream.get(), &Out, {.RawYCbCr = step.Own, .ReplicateChroma = true}, sub, scratch);
+    } catch (...) {
+        aborting = true;
+    }
+    if (Out.IsEmpty() || Out.GetPixelFormat() != px24RGB)
+        return false;
+    if (step.Own && scratch.JPEGColorSpace == 2)
+        for (int y = 0; y < Out.GetHeight(); ++y)
+            ConvertYCbCrRow(step, Out.GetScanline(y), Out.GetWidth());
+    return !aborting && scratch.JPEGWarningCount == 0;
+}
+
+// Old-style JPEG strips that continue one scan after the headers. Writers
+// code each strip afresh, as after a restart marker but with none written:
+// the strips are joined with restart markers between them and a restart
+// interval of one strip's units. Data that flows on from strip to strip
+// (cut anywhere) reads with damage that way; it is then joined as it is.
+// False when neither way decodes cleanly (Out holds the last try).
+bool DecodeOldJPEGStrips(const std::vector<uint8_t>& Headers, bool HeadersComplete,
+                         const std::vector<std::vector<uint8_t>>& Strips, const TTIFFVars& v, TPxBitmap& Out,
+                         const TPxIOProgressInfo& Progress)
+{
+    const TJpegHeaders h = ParseHeaders(Headers);
+    const int32_t rps = v.RowsPerStrip;
+    const size_t n = Strips.size();
+    const bool restarts = HeadersComplete && n > 1 && h.Scan != std::string::npos && !h.Restarts &&
+                          h.McuHeight > 0 && rps > 0 && rps < v.ImageHeight && rps % h.McuHeight == 0 &&
+                          int64_t(n - 1) * rps < v.ImageHeight;
+    if (restarts) {
+        const int64_t across = (int64_t(v.ImageWidth) + h.McuWidth - 1) / h.McuWidth;
+        const int64_t interval = across * (rps / h.McuHeight);
+        if (interval > 0 && interval <= 65535) {
+            std::vector<uint8_t> data(Headers.begin(), Headers.begin() + std::ptrdiff_t(h.Scan));
+            data.insert(data.end(), {0xFF, 0xDD, 0, 4, uint8_t(interval >> 8), uint8_t(interval)});
+            data.insert(data.end(), Headers.begin() + std::ptrdiff_t(h.Scan), Headers.end());
+            for (size_t k = 0; k < n; ++k) {
+                if (k > 0)
+                    data.insert(data.end(), {0xFF, uint8_t(0xD0 + (k - 1) % 8)});
+                data.insert(data.end(), Strips[k].begin(), Strips[k].end());
+            }
+            data.insert(data.end(), {0xFF, 0xD9});
+            if (DecodeOldJPEG(data, v, Out, Progress, true))
+                return true;
+        }
+    }
+    std::vector<uint8_t> data = Headers;
+    for (const std::vector<uint8_t>& strip : Strips)
+        data.insert(data.end(), strip.begin(), strip.end());
+    TPxBitmap joined;
+    const bool clean = DecodeOldJPEG(data, v, joined, Progress, true);
+    if (clean || Out.IsEmpty())
+        Out.Assign(&joined);
+    return clean;
+}
+
+// The headers of the page's JPEG data: the interchange format's bytes, or
+// headers made from the table tags when there is no interchange format and
+// the first strip or tile does not start a JPEG stream of its own. Complete
+// when they reach the scan header.
+std::vector<uint8_t> OldJPEGHeaders(const TTIFFIFDContext& Ctx, const TTIFFVars& v, bool DataStartsStream,
+                                    int32_t Width, int32_t Height)
+{
+    if (v.JPEGIFOffset != 0)
+        return ReadBlock(Ctx, v.JPEGIFOffset, v.JPEGIFByteCount);
+    if (!DataStartsStream && v.JPEGQTables[0] != 0)
+        return HeadersFromTags(Ctx, v, Width, Height);
+    return {};
+}
+
+// Old-style JPEG tiles: each tile is a JPEG image of the tile's size of its
+// own (the headers with the frame set to the tile, then the tile's data),
+// placed and clipped to the page.
+void ReadOldJPEGTiles(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap, TPxIOProgressInfo& Progress)
+{
+    const int32_t W = v.ImageWidth, H = v.ImageHeight, tw = v.TileWidth, tl = v.TileLength;
+    if (tw <= 0 || tl <= 0 || tw > 65535 || tl > 65535) {
+        Progress.Fail(TPxReadFailure::BadHeader);
+        return;
+    }
+    const bool singleTile = v.Params->TIFFGetTile != -1;
+    const size_t start = singleTile ? size_t(std::max(v.Params->TIFFGetTile, 0)) : 0;
+    const int64_t across = (int64_t(W) + tw - 1) / tw;
+    uint8_t head[2] = {};
+    Ctx.ReadAt(v.TileOffsets[std::min(start, v.TileOffsets.size() - 1)], head, 2);
+    std::vector<uint8_t> headers = OldJPEGHeaders(Ctx, v, head[0] == 0xFF && head[1] == 0xD8, tw, tl);
+    const TJpegHeaders h = ParseHeaders(headers);
+    if (h.Frame != std::string::npos) {
+        headers[h.Frame + 5] = uint8_t(tl >> 8);
+        headers[h.Frame + 6] = uint8_t(tl);
+        headers[h.Frame + 7] = uint8_t(tw >> 8);
+        headers[h.Frame + 8] = uint8_t(tw);
+    }
+    const size_t tiles = singleTile ? std::min(start + 1, v.TileOffsets.size()) : v.TileOffsets.size();
+    for (size_t i = start; i < tiles && !Progress.Aborted(); ++i) {
+        const int64_t index = singleTile ? 0 : int64_t(i);
+        const int32_t column = int32_t(index % across * tw), row = int32_t(index / across * tl);
+        if (row >= H)
+            break;  // more tiles than the page holds
+        int64_t size = CountOf(v.TileByteCounts, i);
+        if (size == 0)
+            size = Ctx.StreamSize() - Ctx.Base - v.TileOffsets[i];
+        std::vector<uint8_t> data = headers;
+        const std::vector<uint8_t> tile = ReadBlock(Ctx, v.TileOffsets[i], size);
+        data.insert(data.end(), tile.begin(), tile.end());
+        TPxBitmap decoded;
+        const bool clean = DecodeOldJPEG(data, v, decoded, Progress, tiles - start == 1);
+        const int32_t w = std::min(tw, W - column), rows = std::min(tl, H - row);
+        if (!decoded.IsEmpty())
+            CopyRectTo(decoded, &Bitmap, 0, 0, column, row, w, rows);
+        if (!clean || decoded.GetWidth() < w || decoded.GetHeight() < rows)
+            Progress.Fail(TPxReadFailure::Corrupt);
+        if (tiles - start > 1)
+            Progress.Progress(int(classlib::Trunc(double(i + 1 - start) * 100.0 / double(tiles - start))));
+    }
+}
+
 }  // namespace
 
 void PxTIFFReadOldJPEG(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap, TPxIOProgressInfo& Progress)
 {
     if (!v.Params)
         return;
-    TIOParamsVals scratch(nullptr);
-    scratch.NativePixelFormat = false;
-    const int64_t streamEnd = Ctx.StreamSize() - Ctx.Base;
-    auto copyRange = [&](classlib::TMemoryStream& m, int64_t offset, int64_t count) {
-        count = std::min(count, streamEnd - offset);
-        if (offset < 0 || count <= 0)
-            return;
-        std::vector<uint8_t> b(static_cast<size_t>(count));
-        const int64_t got = Ctx.ReadAt(offset, b.data(), count);
-        if (got > 0)
-            m.Write(b.data(), got);
-    };
-    if (!v.StripByteCounts.empty() && !v.StripOffsets.empty()) {
+    const bool tiled = (v.TileWidth > 0 || v.TileLength > 0) && !v.TileOffsets.empty();
+    const bool stripped = !v.StripByteCounts.empty() && !v.StripOffsets.empty();
+    if (tiled || stripped) {
         if (!Bitmap.Allocate(v.ImageWidth, v.ImageHeight, px24RGB)) {
             Progress.Fail(TPxReadFailure::OutOfMemory);
             return;
         }
         Bitmap.Fill(0);
+    }
+    if (tiled) {
+        ReadOldJPEGTiles(Ctx, v, Bitmap, Progress);
+        return;
+    }
+    if (stripped) {
         const size_t strips = std::min(v.StripOffsets.size(), v.StripByteCounts.size());
         // Strips that each start a JPEG stream of their own are decoded one
         // by one, stacked by the rows each gives. Otherwise the strips
-        // continue one scan after the interchange format's headers (cut at
-        // restart markers or anywhere): headers and strips in order make one
-        // stream, so neither the strips' row count nor RowsPerStrip matter.
+        // continue one scan after the headers.
         uint8_t head[2] = {};
         Ctx.ReadAt(v.StripOffsets[0], head, 2);
-        const bool standalone = strips > 1 && head[0] == 0xFF && head[1] == 0xD8;
-        const size_t streams = standalone ? strips : 1;
-        int32_t row = 0;
-        for (size_t i = 0; i < streams && !Progress.Aborted() && row < v.ImageHeight; ++i) {
-            classlib::TMemoryStream m;
-            if (standalone) {
-                copyRange(m, v.StripOffsets[i], v.StripByteCounts[i]);
-            } else {
-                if (v.JPEGIFOffset != 0) {
-                    copyRange(m, v.JPEGIFOffset, v.JPEGIFByteCount);
-                } else if (!(head[0] == 0xFF && head[1] == 0xD8) && v.JPEGQTables[0] != 0) {
-                    const std::vector<uint8_t> headers = HeadersFromTags(Ctx, v);
-                    if (headers.empty()) {
-                        Progress.Fail(TPxReadFailure::Corrupt);
-                        return;
-                    }
-                    m.Write(headers.data(), int64_t(headers.size()));
+        const bool startsStream = head[0] == 0xFF && head[1] == 0xD8;
+        if (strips > 1 && startsStream) {
+            int32_t row = 0;
+            for (size_t i = 0; i < strips && !Progress.Aborted() && row < v.ImageHeight; ++i) {
+                std::vector<uint8_t> data = ReadBlock(Ctx, v.StripOffsets[i], v.StripByteCounts[i]);
+                TPxBitmap decoded;
+                const bool clean = DecodeOldJPEG(data, v, decoded, Progress, false);
+                if (!decoded.IsEmpty()) {
+                    CopyRectTo(decoded, &Bitmap, 0, 0, 0, row, decoded.GetWidth(), decoded.GetHeight());
+                    row += decoded.GetHeight();
                 }
-                for (size_t k = 0; k < strips; ++k)
-                    copyRange(m, v.StripOffsets[k], v.StripByteCounts[k]);
+                if (!clean)
+                    Progress.Fail(TPxReadFailure::Corrupt);
+                Progress.Progress(int(classlib::Trunc(double(i + 1) / double(strips) * 100.0)));
             }
-            m.SetPosition(0);
-            TPxBitmap decoded;
-            TPxIOProgressInfo sub = Progress;
-            if (streams > 1)
-                sub.Handler = nullptr;
-            try {
-                PxReadJPEG(&m, &decoded, {}, sub, scratch);
-            } catch (...) {
+            if (row < v.ImageHeight)
                 Progress.Fail(TPxReadFailure::Corrupt);
-            }
-            if (!Progress.Aborted() && !decoded.IsEmpty()) {
-                CopyRectTo(decoded, &Bitmap, 0, 0, 0, row, decoded.GetWidth(), decoded.GetHeight());
-                row += decoded.GetHeight();
-            }
-            if (Progress.Handler && streams > 1)
-                Progress.Progress(int(classlib::Trunc(double(i + 1) / double(streams) * 100.0)));
+            return;
         }
+        const std::vector<uint8_t> headers = OldJPEGHeaders(Ctx, v, startsStream, v.ImageWidth, v.ImageHeight);
+        if (!startsStream && headers.empty() && v.JPEGIFOffset == 0 && v.JPEGQTables[0] != 0) {
+            Progress.Fail(TPxReadFailure::Corrupt);  // the table tags point at no tables
+            return;
+        }
+        std::vector<std::vector<uint8_t>> data(strips);
+        for (size_t k = 0; k < strips; ++k)
+            data[k] = ReadBlock(Ctx, v.StripOffsets[k], v.StripByteCounts[k]);
+        TPxBitmap decoded;
+        const bool clean = DecodeOldJPEGStrips(headers, ParseHeaders(headers).Scan != std::string::npos, data, v,
+                                               decoded, Progress);
+        if (!decoded.IsEmpty())
+            CopyRectTo(decoded, &Bitmap, 0, 0, 0, 0, decoded.GetWidth(), decoded.GetHeight());
+        if (!clean || decoded.GetHeight() < v.ImageHeight || decoded.GetWidth() < v.ImageWidth)
+            Progress.Fail(TPxReadFailure::Corrupt);
         return;
     }
     int64_t start = v.JPEGIFOffset;
@@ -917,14 +1152,13 @@ void PxTIFFReadOldJPEG(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitm
         Progress.Abort();
         return;
     }
-    classlib::TMemoryStream m;
-    copyRange(m, start, length);
-    m.SetPosition(0);
-    try {
-        PxReadJPEG(&m, &Bitmap, {}, Progress, scratch);
-    } catch (...) {
-        Progress.Abort();
-    }
+    std::vector<uint8_t> data = ReadBlock(Ctx, start, length);
+    TPxBitmap decoded;
+    const bool clean = DecodeOldJPEG(data, v, decoded, Progress, true);
+    if (!decoded.IsEmpty())
+        Bitmap.Assign(&decoded);
+    if (!clean)
+        Progress.Fail(TPxReadFailure::Corrupt);
 }
 
 }  // namespace imaging

@@ -1,7 +1,8 @@
 // Decodes every file of tests/fixtures/io/conformance (written by
 // independent tools) through the I/O object and compares each pixel and its
 // alpha with ImageMagick's decode stored beside it (8-bit PAM, or PBM for
-// bi-level pages). cases.txt lists the files with the largest difference
+// bi-level pages, zlib-compressed as <name>.pbm.z when large; libtiff's
+// where cases.txt says so). cases.txt lists the files with the largest difference
 // allowed per channel and, where that is not 0, why the decoders differ.
 // Colour is compared where the reference is not fully transparent (a fully
 // transparent pixel's colour is not part of the picture); alpha everywhere.
@@ -18,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "classlib/Stream.h"
+#include "classlib/ZLibStreams.h"
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/GifLzw.h"
 #include "imaging/io/IOParams.h"
@@ -50,9 +53,26 @@ std::string Token(const std::vector<uint8_t>& b, size_t& pos)
 
 // An 8-bit P7 PAM (GRAYSCALE, RGB, their _ALPHA forms, BLACKANDWHITE) or a
 // raw P4 PBM (1 = black).
+// The bytes of a reference file, inflated when its name ends in ".z".
+std::vector<uint8_t> ReferenceBytes(const std::wstring& Path)
+{
+    std::vector<uint8_t> b = iobytes::FileBytes(Path);
+    if (Path.size() < 2 || Path.compare(Path.size() - 2, 2, L".z") != 0)
+        return b;
+    classlib::TMemoryStream packed;
+    packed.Write(b.data(), int64_t(b.size()));
+    packed.SetPosition(0);
+    classlib::TDecompressionStream inflate(&packed);
+    std::vector<uint8_t> out;
+    uint8_t chunk[65536];
+    for (int64_t n; (n = inflate.Read(chunk, sizeof(chunk))) > 0;)
+        out.insert(out.end(), chunk, chunk + n);
+    return out;
+}
+
 TRefImage ReadReference(const std::wstring& Path)
 {
-    const std::vector<uint8_t> b = iobytes::FileBytes(Path);
+    const std::vector<uint8_t> b = ReferenceBytes(Path);
     TRefImage r;
     size_t pos = 0;
     const std::string magic = Token(b, pos);
@@ -120,8 +140,12 @@ std::string ReferenceName(const TCase& c, int Frame)
     const std::string stem = c.File.substr(0, c.File.rfind('.'));
     if (c.Frames > 1)
         return stem + "-" + std::to_string(Frame) + ".pam";
-    const std::wstring pbm = iobytes::FixtureFile(L"conformance", stem + ".pbm");
-    return GetFileAttributesW(pbm.c_str()) != INVALID_FILE_ATTRIBUTES ? stem + ".pbm" : stem + ".pam";
+    for (const char* ext : {".pbm", ".pbm.z"}) {
+        const std::wstring pbm = iobytes::FixtureFile(L"conformance", stem + ext);
+        if (GetFileAttributesW(pbm.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return stem + ext;
+    }
+    return stem + ".pam";
 }
 
 // Empty when every pixel is within the tolerance; otherwise where and how

@@ -497,6 +497,34 @@ TEST(TiffReader, HostileFilesFailCleanly)
     }
 }
 
+// Old-style JPEG strips coded afresh each (make_crafted_pages.py of the
+// conformance set): the page whose second strip's byte count is halved does
+// not decode to its rows and fails as damaged, never as a success; the
+// whole page loads.
+TEST(TiffReader, OldJpegStripsThatDoNotGiveTheirRowsFailThePage)
+{
+    PxInstallColorConversion();
+    for (const char* file : {"tiff-ojpeg-strip-restarts.tif", "bad-ojpeg-strip-cut.tif"}) {
+        classlib::TMemoryStream m;
+        m.LoadFromFile(testsupport::FixtureDir(L"io") + L"\\conformance\\" + std::wstring(file, file + strlen(file)));
+        TPxBitmap b;
+        TIOParamsVals p(nullptr);
+        bool aborting = false;
+        TPxReadFailure failure = TPxReadFailure::None;
+        TPxIOProgressInfo progress;
+        progress.Aborting = &aborting;
+        progress.Failure = &failure;
+        TPxMask* mask = nullptr;
+        int32_t pages = 0;
+        PxReadTIFF(&b, &m, pages, &p, progress, false, mask, true, false, false);
+        delete mask;
+        const bool bad = file[0] == 'b';
+        EXPECT_EQ(aborting, bad) << file;
+        EXPECT_EQ(failure, bad ? TPxReadFailure::Corrupt : TPxReadFailure::None) << file;
+        EXPECT_EQ(b.GetWidth(), 37) << file;
+    }
+}
+
 // Pages the decoder cannot place are refused before any image is made,
 // never handed out blank: floating-point samples, no strip offsets,
 // old-style LZW.
