@@ -269,12 +269,12 @@ TEST_F(AlbumBuildRoad, StartWaitsForPictures)
     EXPECT_FALSE(::IsWindowEnabled(start)) << "Start is enabled with an empty album list";
     EXPECT_FALSE(app.Click(L"btnStart"));
     EXPECT_TRUE(Dialogs(app.Pid()).empty());
-    Screenshot(L"start-empty-list");
 
     AddFolder(work_ + L"\\cut", 2);
     EXPECT_TRUE(::IsWindowEnabled(start)) << "Start stays disabled with pictures in the list";
     ASSERT_TRUE(app.Click(L"btnRemoveAll"));
     EXPECT_FALSE(::IsWindowEnabled(start)) << "Start is enabled after Remove all";
+    Screenshot(L"start-empty-list");
 }
 
 // Every name Windows refuses for a folder is refused before anything is
