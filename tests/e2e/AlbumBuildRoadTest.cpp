@@ -274,6 +274,7 @@ TEST_F(AlbumBuildRoad, StartWaitsForPictures)
     EXPECT_TRUE(::IsWindowEnabled(start)) << "Start stays disabled with pictures in the list";
     ASSERT_TRUE(app.Click(L"btnRemoveAll"));
     EXPECT_FALSE(::IsWindowEnabled(start)) << "Start is enabled after Remove all";
+    ::Sleep(500);  // the buttons repainted
     Screenshot(L"start-empty-list");
 }
 
