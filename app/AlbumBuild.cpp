@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "app/AlbumFolder.h"
 #include "app/AlbumPages.h"
 #include "app/Settings.h"
 #include "app/Translations.h"
@@ -57,16 +58,35 @@ std::wstring ShellPathList(const std::wstring& Path)
     return list;
 }
 
-// Creates FileName as an empty file and removes it again: can the folder be
-// written to?
-bool CanWriteFile(const std::wstring& FileName)
+std::wstring WithName(const std::wstring& Text, const std::wstring& Name)
 {
-    HANDLE file = ::CreateFileW(FileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    ::CloseHandle(file);
-    classlib::DeleteFileW(FileName);
+    return classlib::StringReplace(Text, L"%f1", Name, classlib::rfReplaceAll | classlib::rfIgnoreCase);
+}
+
+// An album name Windows would not accept as a folder name is refused with a
+// message naming the rule it breaks. True when refused.
+bool RefuseAlbumName(const std::wstring& Name, const TTranslation& Texts, TAlbumBuildHost& Host)
+{
+    const TAlbumNameRule rule = CheckAlbumName(Name);
+    if (rule == TAlbumNameRule::Valid) return false;
+    Host.MessageBox(WithName(Texts.Text(AlbumNameRuleKey(rule)), Name), MB_OK | MB_ICONWARNING);
+    Host.FocusAlbumName();
     return true;
+}
+
+// The closing message of a build that did not put an album in place: a
+// cancelled one, or one of which no picture could be read.
+void ReportNothingPublished(bool Cancelled, bool HadAlbum, const std::wstring& AlbumName,
+                            const std::vector<TAlbumRow>& Rows, const TTranslation& Texts, TAlbumBuildHost& Host)
+{
+    if (Cancelled) {
+        Host.MessageBox(WithName(Texts.Text(HadAlbum ? L"msgCancelledKept" : L"msgCancelledNone"), AlbumName),
+                        MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    std::wstring text = Texts.Text(L"msgNothingBuilt");
+    for (const TAlbumRow& row : Rows) text += L"\r\n" + SkippedRowText(row);
+    Host.MessageBox(text, MB_OK | MB_ICONWARNING);
 }
 
 TAlbumPageOptions PageOptionsOf(const TSettings& Settings)
@@ -140,6 +160,7 @@ struct TPhotoJob {
 struct TPhotoResult {
     bool Loaded = false;      // false: unreadable or empty, the row is skipped
     std::wstring SkipReason;  // why, when not Loaded (the I/O object's failure text)
+    std::wstring Incomplete;  // why only part of the picture was read (the I/O object's warning text)
     bool CopySource = false;  // the image copy is the source file, byte for byte
     std::unique_ptr<classlib::TMemoryStream> Image;      // encoded image copy
     std::unique_ptr<classlib::TMemoryStream> Thumbnail;  // encoded thumbnail
@@ -217,6 +238,7 @@ public:
         }
         if (!loaded) return;
         Result.Loaded = true;
+        Result.Incomplete = io->GetLastWarningText();
         // A mirrored orientation is undone by the work (the row's rotation
         // holds the turn that goes with it); the copies say "normal".
         orientation_ = io->FileParams->HasEXIF ? io->FileParams->EXIFOrientation : 1;
@@ -556,6 +578,7 @@ void WriteOutput(const std::wstring& FileName, classlib::TMemoryStream& Bytes)
 // rewritten from the work's result. False when the image could not be read.
 bool FinishImage(const TPhotoJob& Job, TPhotoResult& Result, TAlbumRow& Row, int Number)
 {
+    Row.Incomplete = Result.Incomplete;
     if (!Result.Loaded) {
         Row.Checked = false;
         Row.SkipReason = Result.SkipReason;
@@ -643,6 +666,11 @@ std::wstring SkippedRowText(const TAlbumRow& Row)
     return Row.SkipReason.empty() ? Row.Path : Row.Path + L": " + Row.SkipReason;
 }
 
+std::wstring IncompleteRowText(const TAlbumRow& Row, const std::wstring& Note)
+{
+    return Row.Path + L": " + Row.Incomplete + L"; " + Note;
+}
+
 int RotationOf(const std::wstring& Text)
 {
     int value = 0;
@@ -712,14 +740,21 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
     const TTranslation english;
     const TTranslation& texts = Input.Translation ? *Input.Translation : english;
 
+    if (!Input.AlbumName.empty() && RefuseAlbumName(Input.AlbumName, texts, Host)) {
+        result.Outcome = TAlbumBuildOutcome::NameRefused;
+        return result;
+    }
     const std::wstring albumFolder = WithBackslash(Input.AlbumFolder);
     classlib::CreateDir(albumFolder);
     const std::wstring albumPath = AlbumPathOf(Input.AlbumFolder, Input.AlbumName);
     result.AlbumPath = albumPath;
 
-    if (classlib::FileExists(albumPath + L"index.html")) {
-        const std::wstring question = classlib::StringReplace(
-            texts.Text(L"msgAlbumExist"), L"%f1", Input.AlbumName, classlib::rfReplaceAll | classlib::rfIgnoreCase);
+    // The album is written into a work folder of its own and takes the
+    // place of the previous one only when it is finished (AlbumFolder.h).
+    TAlbumStaging staging(albumPath);
+    const bool hadAlbum = staging.HasAlbum();
+    if (hadAlbum) {
+        const std::wstring question = WithName(texts.Text(L"msgAlbumExist"), Input.AlbumName);
         if (Host.MessageBox(question, MB_YESNO | MB_ICONQUESTION) != IDYES) {
             Host.FocusAlbumName();
             result.Outcome = TAlbumBuildOutcome::Declined;
@@ -727,22 +762,22 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
         }
     }
 
-    classlib::CreateDir(albumPath);
-    if (!CanWriteFile(albumPath + L"test.txt")) {
+    if (!staging.Create()) {
         Host.MessageBox(texts.Text(L"msgCouldNotWrite"), MB_OK | MB_ICONERROR);
         result.Outcome = TAlbumBuildOutcome::NotWritable;
         return result;
     }
+    const std::wstring workPath = staging.WorkPath();
 
     Host.SetStatusText(texts.Text(L"msgESC"));
     bool cancelled = false;
     {
         TRunningScope running(Host);
 
-        classlib::CreateDir(albumPath + L"Images");
-        classlib::CreateDir(albumPath + L"Thumbnails");
-        if (!classlib::DirectoryExists(albumPath + L"Images") ||
-            !classlib::DirectoryExists(albumPath + L"Thumbnails")) {
+        classlib::CreateDir(workPath + L"Images");
+        classlib::CreateDir(workPath + L"Thumbnails");
+        if (!classlib::DirectoryExists(workPath + L"Images") ||
+            !classlib::DirectoryExists(workPath + L"Thumbnails")) {
             Host.MessageBox(texts.Text(L"msgErrorCreateAlbum"), MB_OK | MB_ICONERROR);
             result.Outcome = TAlbumBuildOutcome::FoldersMissing;
             return result;
@@ -751,12 +786,12 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
         const std::wstring programFolder = WithBackslash(Input.ProgramFolder);
         const std::wstring gifFolder = programFolder + L"GIFs\\";
         for (const wchar_t* picture : kNavigationPictures)
-            CorrectGIF(gifFolder + picture + L".gif", albumPath + picture + L".gif", settings.TxtCol,
+            CorrectGIF(gifFolder + picture + L".gif", workPath + picture + L".gif", settings.TxtCol,
                        settings.CellCol);
         for (const wchar_t* picture : kDisabledPictures)
-            ::CopyFileW((gifFolder + picture).c_str(), (albumPath + picture).c_str(), FALSE);
+            ::CopyFileW((gifFolder + picture).c_str(), (workPath + picture).c_str(), FALSE);
 
-        if (!CopyFiles(programFolder + L"viewer", albumPath, Host.OwnerWindow()))
+        if (!CopyFiles(programFolder + L"viewer", workPath, Host.OwnerWindow()))
             Host.MessageBox(kCopyCancelledText, MB_OK);
 
         Host.ShowBuildProgress(true);
@@ -767,7 +802,7 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
             for (const TAlbumRow& row : Rows) {
                 const std::wstring name = OutputNameOf(row.Path);
                 jobs.push_back(TPhotoJob{row.Path, RotationOf(row.SubItem(siRotation)),
-                                         albumPath + L"Images\\" + name, albumPath + L"Thumbnails\\tn_" + name});
+                                         workPath + L"Images\\" + name, workPath + L"Thumbnails\\tn_" + name});
             }
             // Each worker holds one photo's images; a few finished photos
             // (encoded only) may wait for the window thread.
@@ -802,15 +837,29 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
             result.Outcome = TAlbumBuildOutcome::Cancelled;
         } else {
             const TAlbumPages pages(PageOptionsOf(settings), Rows);
-            result.PageCount = pages.WritePages(albumPath, Input.AlbumName, result.ImageCount);
+            result.PageCount = pages.WritePages(workPath, Input.AlbumName, result.ImageCount);
             result.Outcome = TAlbumBuildOutcome::Completed;
         }
     }
 
-    if (!cancelled && result.ImageCount > 0) {
-        Host.MessageBox(texts.Text(L"msgAlbumCreated"), MB_OK | MB_ICONINFORMATION);
-        Host.OpenDocument(albumPath + L"index.html");
+    if (cancelled || result.ImageCount == 0) {
+        staging.Discard();
+        result.PageCount = 0;
+        ReportNothingPublished(cancelled, hadAlbum, Input.AlbumName, Rows, texts, Host);
+        return result;
     }
+    try {
+        staging.Publish();
+    } catch (const classlib::EInOutError& e) {
+        Host.MessageBox(WithName(classlib::StringReplace(texts.Text(L"msgReplaceFailed"), L"%f2", e.Message(),
+                                                         classlib::rfReplaceAll),
+                                 albumPath),
+                        MB_OK | MB_ICONERROR);
+        result.Outcome = TAlbumBuildOutcome::NotPublished;
+        return result;
+    }
+    Host.MessageBox(texts.Text(L"msgAlbumCreated"), MB_OK | MB_ICONINFORMATION);
+    Host.OpenDocument(albumPath + L"index.html");
     return result;
 }
 

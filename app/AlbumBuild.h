@@ -21,6 +21,13 @@
 // rewritten, the cancel flag looked at between images. A cancel stops the
 // build before the next image: nothing of the photos after it is written.
 //
+// Album folder: the album is written into a work folder beside it and put in
+// its place only when the build finished with at least one picture
+// (AlbumFolder.h); a cancelled or failed build, or one of which no picture
+// could be read, leaves the album folder as it was and says so. An album
+// name that Windows does not accept for a folder is refused with a message
+// naming the rule, before anything is written.
+//
 // Output names: the file-name part of a row's path with its extension
 // replaced by ".jpg"; two sources that differ only in extension therefore
 // write the same files, the later row winning.
@@ -31,7 +38,9 @@
 // description]. Only checked rows appear on the pages.
 //
 // Failure: what the build can survive it handles itself (an unreadable
-// image: row unchecked, its SkipReason set, and skipped; a failed "viewer"
+// image: row unchecked, its SkipReason set, and skipped; an image read only
+// in part, such as a file that ends early: written with what was read, its
+// row's Incomplete set; a failed "viewer"
 // copy: a message, then the build goes on). Anything else raised on the way (a missing navigation
 // picture, resampling, rotating, saving a JPEG, writing a page) ends the
 // build and passes to the caller; the host's controls are restored and the
@@ -106,18 +115,20 @@ public:
 // Where the build ends.
 enum class TAlbumBuildOutcome {
     EmptyList,       // no rows: nothing happened
+    NameRefused,     // the album name breaks a rule of folder names (CheckAlbumName)
     Declined,        // the album exists and overwriting was not confirmed
-    NotWritable,     // "test.txt" could not be created in the album folder
+    NotWritable,     // the work folder could not be made or written to
     FoldersMissing,  // "Images" or "Thumbnails" could not be created
-    Cancelled,       // stopped by CancelRequested between images
-    Completed        // the image loop ran to its end (pages written when any image succeeded)
+    Cancelled,       // stopped by CancelRequested between images; the album folder as it was
+    NotPublished,    // finished, but the new album could not take the old one's place
+    Completed        // the image loop ran to its end; the album is in place when ImageCount > 0
 };
 
 struct TAlbumBuildResult {
     TAlbumBuildOutcome Outcome = TAlbumBuildOutcome::EmptyList;
     std::wstring AlbumPath;  // with a trailing backslash
     int ImageCount = 0;      // images written
-    int PageCount = 0;       // index pages written
+    int PageCount = 0;       // index pages of the album put in place
 };
 
 // Wall-clock seconds per phase of the image work, summed over the images
@@ -170,6 +181,9 @@ bool IsMirroredOrientation(int Orientation);
 // The line that names a skipped row and why: "<path>: <reason>", or the
 // path alone when no reason is known.
 std::wstring SkippedRowText(const TAlbumRow& Row);
+// The line that names a row whose picture was written incomplete:
+// "<path>: <reason>; <Note>".
+std::wstring IncompleteRowText(const TAlbumRow& Row, const std::wstring& Note);
 
 // The rotation of a row's text in degrees anticlockwise; text that is not a
 // whole number counts as 0.

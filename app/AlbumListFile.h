@@ -48,6 +48,10 @@ struct TAlbumRow {
     // Why the last build left this row out (the I/O object's failure text);
     // empty when the row was written or not reached. Not stored either.
     std::wstring SkipReason;
+    // Why the last build could read this row's picture only in part (the I/O
+    // object's warning text); the row was written with what could be read.
+    // Empty otherwise. Not stored either.
+    std::wstring Incomplete;
 
     // Sub-item Index, or an empty text when the row holds fewer sub-items.
     const std::wstring& SubItem(std::size_t Index) const;

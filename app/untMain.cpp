@@ -195,6 +195,14 @@ public:
                 text += L"\r\n\r\n" + form_.msgSkippedPictures + skipped;
                 Flags = (Flags & ~MB_ICONMASK) | MB_ICONWARNING;
             }
+            std::wstring incomplete;
+            for (const TAlbumRow& row : *Rows)
+                if (row.Checked && !row.Incomplete.empty())
+                    incomplete += L"\r\n" + IncompleteRowText(row, form_.strPictureIncomplete);
+            if (!incomplete.empty()) {
+                text += L"\r\n\r\n" + form_.msgIncompletePictures + incomplete;
+                Flags = (Flags & ~MB_ICONMASK) | MB_ICONWARNING;
+            }
         }
         return form_.ShowMessageBox(text, Flags);
     }
@@ -251,7 +259,10 @@ TfrmMain::TfrmMain(classlib::TComponent* AOwner) : classlib::TForm(AOwner)
     OnKeyPress = classlib::TKeyPressEvent(this, &TfrmMain::FormKeyPress);
     OnActivate = classlib::TNotifyEvent(this, &TfrmMain::FormActivate);
     if (!frmMain) frmMain = this;
-    if (classlib::Application) classlib::Application->OnHint = classlib::TNotifyEvent(this, &TfrmMain::AppHint);
+    if (classlib::Application) {
+        classlib::Application->OnHint = classlib::TNotifyEvent(this, &TfrmMain::AppHint);
+        classlib::Application->HookMainWindow(classlib::TApplication::TWindowHook(this, &TfrmMain::EscapeHook));
+    }
 }
 
 TfrmMain::~TfrmMain()
@@ -261,6 +272,8 @@ TfrmMain::~TfrmMain()
     built_ = false;
     if (classlib::Application && classlib::Application->OnHint == classlib::TNotifyEvent(this, &TfrmMain::AppHint))
         classlib::Application->OnHint.Clear();
+    if (classlib::Application)
+        classlib::Application->UnhookMainWindow(classlib::TApplication::TWindowHook(this, &TfrmMain::EscapeHook));
     OnResize.Clear();
     OnClose.Clear();
     OnCloseQuery.Clear();
@@ -524,6 +537,7 @@ void TfrmMain::CreateComponents()
     btnAdv->OnClick = TNotifyEvent(this, &TfrmMain::btnAdvClick);
     btnStart = placed(new TButton(this), L"btnStart", TmPanel1);
     btnStart->OnClick = TNotifyEvent(this, &TfrmMain::btnStartClick);
+    btnStart->SetEnabled(false);  // until the album list holds a picture
     btnCancel = placed(new TButton(this), L"btnCancel", TmPanel1);
     btnCancel->OnClick = TNotifyEvent(this, &TfrmMain::btnCancelClick);
 
@@ -837,6 +851,22 @@ void TfrmMain::FormKeyPress(TObject*, wchar_t& Key)
         Key = 0;
         btnCancel->Click();
     }
+}
+
+bool TfrmMain::EscapeHook(classlib::TMessage& Message)
+{
+    // The key preview misses Esc while a build runs: the control that had
+    // the focus is disabled then, and with no focus the key comes to the
+    // form as a system key; a focused control may also keep it for itself.
+    // Idle, the focused control has its say first (a list's label editor
+    // ends its edit with Esc).
+    if (Message.Msg != classlib::CM_APPKEYDOWN || !built_ || !HandleAllocated()) return false;
+    const MSG& msg = *reinterpret_cast<const MSG*>(Message.LParam);
+    if (msg.wParam != VK_ESCAPE || !::IsWindowEnabled(GetHandle())) return false;
+    const bool ours = msg.hwnd == GetHandle() || (BuildRunning() && ::IsChild(GetHandle(), msg.hwnd));
+    if (!ours) return false;
+    btnCancel->Click();
+    return true;
 }
 
 void TfrmMain::FormActivate(TObject*) {}
@@ -1232,6 +1262,7 @@ void TfrmMain::CheckList()
     btnPgDown->SetEnabled(move);
     btnRemoveAll->SetEnabled(count > 0);
     btnSave->SetEnabled(count > 0);
+    btnStart->SetEnabled(count > 0);
     const bool files = LV1->GetItems()->GetCount() > 0;
     btnAdd->SetEnabled(files);
     btnAddAll->SetEnabled(files);
@@ -1694,6 +1725,8 @@ void TfrmMain::SetLanguage()
     msgErrorCreateAlbum = text(L"msgErrorCreateAlbum");
     msgAlbumCreated = text(L"msgAlbumCreated");
     msgSelectDir = text(L"msgSelectDir");
+    msgIncompletePictures = text(L"msgIncompletePictures");
+    strPictureIncomplete = text(L"strPictureIncomplete");
     btnOpen->SetCaption(text(L"btnOpenList"));
     btnSave->SetCaption(text(L"btnSaveList"));
     btnPgUp->Hint = text(L"hintFileUp");
@@ -1708,7 +1741,7 @@ void TfrmMain::SetLanguage()
     msgNoPictures = L"No picture that can be read was found among the chosen files.";
     msgDamagedList = L"This file is no album list, or it is damaged; the album list was left as it was:";
     msgListNotSaved = L"The album list has changed since it was last saved. Close anyway?";
-    msgBuildFailed = L"The album could not be finished. What was written so far stays in the album folder.";
+    msgBuildFailed = L"The album could not be finished; the album folder was left as it was before the build.";
     msgNoAlbumName = L"Please enter a name for the album.";
     msgSkippedPictures = L"These pictures could not be read and are not in the album:";
 

@@ -168,6 +168,9 @@ public:
     // Messages of failures the user can act on.
     std::wstring msgNoPictures, msgDamagedList, msgBuildFailed, msgNoAlbumName,
         msgSkippedPictures, msgListNotSaved;
+    // The closing message's part about pictures that could be read only in
+    // part, and the note after each of them.
+    std::wstring msgIncompletePictures, strPictureIncomplete;
     // The languages of the menu and the translation in use.
     TLanguageMenu Languages;
     TTranslation Translation;
@@ -315,6 +318,10 @@ private:
     void ClearAlbumList();
     bool ContextMenu(HWND Window, int X, int Y);
     void BuildFinished(const TAlbumBuildResult& Result);
+    // The application's key hook: Esc for this window, whichever of its
+    // controls has the focus while a build runs (or when none has it),
+    // clicks Exit.
+    bool EscapeHook(classlib::TMessage& Message);
 
     TAlbumRowId nextRowId_ = 1;
     // The host of the running build (nullptr when none runs).

@@ -7,7 +7,10 @@
 // assigned, and stops early when *Aborting is set. A reader or writer reports
 // failure by setting *Aborting and returning; Fail also records why (the
 // first reason given stands; the I/O object shows it through
-// TImgIO::GetLastFailure).
+// TImgIO::GetLastFailure). A reader that delivers an image it could read
+// only in part (data that end early or are damaged, made up by the decoder)
+// records the reason with Warn and does not set *Aborting: the image is kept,
+// and the I/O object shows the reason through TImgIO::GetLastWarning.
 //
 // Mask, DataSize and Count carry the few per-format extras between the I/O
 // object and a routine: a reader that delivers transparency as a mask puts a
@@ -67,6 +70,13 @@ struct TPxIOProgressInfo {
         if (Failure && *Failure == TPxReadFailure::None)
             *Failure = Why;
         Abort();
+    }
+    // Records, unless one is recorded, why the image delivered is incomplete;
+    // the aborting flag is not touched.
+    void Warn(TPxReadFailure Why) const
+    {
+        if (Failure && *Failure == TPxReadFailure::None)
+            *Failure = Why;
     }
 };
 

@@ -430,6 +430,10 @@ TPxReadFailure TImgIO::GetLastFailure() const
 
 std::wstring TImgIO::GetLastFailureText() const { return PxReadFailureText(GetLastFailure()); }
 
+TPxReadFailure TImgIO::GetLastWarning() const { return AbortFlag ? TPxReadFailure::None : lastFailure_; }
+
+std::wstring TImgIO::GetLastWarningText() const { return PxReadFailureText(GetLastWarning()); }
+
 // ---- load dispatch
 
 bool TImgIO::TryDefer(std::function<void()> Call, std::unique_ptr<classlib::TStream> OwnedStream)

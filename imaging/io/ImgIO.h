@@ -127,6 +127,13 @@ public:
     TPxReadFailure GetLastFailure() const;
     // The message of GetLastFailure() ("" when none).
     std::wstring GetLastFailureText() const;
+    // Why the image of the last load, which succeeded, is incomplete: the
+    // reader could read its data only in part and made up the rest (for
+    // JPEG: Truncated when the file ends inside the picture, Corrupt for
+    // damaged data). None after a complete load and after a failed one.
+    TPxReadFailure GetLastWarning() const;
+    // The message of GetLastWarning() ("" when none).
+    std::wstring GetLastWarningText() const;
     // Loads and saves run on worker threads (see the header comment).
     bool AsyncMode = false;
     // After a load, an image whose horizontal and vertical resolutions differ

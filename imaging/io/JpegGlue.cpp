@@ -165,6 +165,9 @@ struct TErrorManager {
     bool* aborting = nullptr;
     jmp_buf jump;
     int lastWarning = 0;
+    // Warnings that say the coded picture was damaged or cut short: the
+    // decoder made up the pixels it could not decode.
+    int damage = 0;
     // A stream exception caught in a callback, raised again after the jump.
     std::exception_ptr pending;
 };
@@ -181,12 +184,26 @@ void ErrorExit(j_common_ptr cinfo)
     longjmp(manager->jump, 1);
 }
 
+bool IsDamageWarning(int Code)
+{
+    switch (Code) {
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_JPEG_EOF:
+    case JWRN_BOGUS_PROGRESSION: return true;
+    default: return false;
+    }
+}
+
 void EmitMessage(j_common_ptr cinfo, int level)
 {
     if (level == -1) {
         auto* manager = reinterpret_cast<TErrorManager*>(cinfo->err);
         manager->pub.num_warnings++;
         manager->lastWarning = manager->pub.msg_code;
+        if (IsDamageWarning(manager->pub.msg_code)) manager->damage++;
     }
 }
 
@@ -204,6 +221,7 @@ void ResetErrorManager(j_common_ptr cinfo)
     manager->pub.num_warnings = 0;
     manager->pub.msg_code = 0;
     manager->lastWarning = 0;
+    manager->damage = 0;
 }
 
 void InitErrorManager(TErrorManager& manager, bool* aborting)
@@ -576,6 +594,8 @@ std::vector<TPxJpegMarker> TPxJpegDecoder::Markers() const
 
 int TPxJpegDecoder::WarningCount() const { return static_cast<int>(impl_->errors.pub.num_warnings); }
 int TPxJpegDecoder::LastWarningCode() const { return impl_->errors.lastWarning; }
+bool TPxJpegDecoder::DataDamaged() const { return impl_->errors.damage > 0; }
+bool TPxJpegDecoder::DataEnded() const { return impl_->source && impl_->source->atEnd; }
 
 // ---- encoder
 

@@ -136,6 +136,12 @@ public:
     // Warnings of this decompression and the code of the last one.
     int WarningCount() const;
     int LastWarningCode() const;
+    // A warning said that the coded picture is damaged or ends early (the
+    // library made up the pixels it could not decode).
+    bool DataDamaged() const;
+    // The source stream ended before the library was done with it (the
+    // source manager fed it an end-of-image marker of its own).
+    bool DataEnded() const;
 
     struct Impl;
 

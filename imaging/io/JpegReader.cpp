@@ -547,6 +547,10 @@ int PxReadJPEG(classlib::TStream* Stream, TPxBitmap* Bitmap, const TPxJPEGReadOp
         Params.JPEGWarningCount = decoder.WarningCount();
         Params.JPEGWarningCode = decoder.LastWarningCode();
     }
+    // An image the library completed with made-up pixels is kept, with the
+    // reason it is incomplete.
+    if (started && !*aborting && decoder.DataDamaged())
+        Progress.Warn(decoder.DataEnded() ? TPxReadFailure::Truncated : TPxReadFailure::Corrupt);
     return rows;
 }
 

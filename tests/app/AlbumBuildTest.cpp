@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cwchar>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -109,6 +110,7 @@ struct RecordingHost : TAlbumBuildHost {
     int Focus = 0;
     std::vector<std::wstring> Opened;
     std::size_t CancelDuringImage = 0;  // 1-based image whose turn sets the cancel flag
+    std::function<void(std::size_t)> AtImage;  // called with the 1-based image at its turn
 
     int MessageBox(const std::wstring& Text, UINT Flags) override
     {
@@ -125,6 +127,7 @@ struct RecordingHost : TAlbumBuildHost {
         ImagePercents.push_back(Percent);
         Progress += 'I';
         if (ImagePercents.size() == CancelDuringImage) CancelRequested = 1;
+        if (AtImage) AtImage(ImagePercents.size());
     }
     void SetStepPercent(int) override
     {
@@ -433,8 +436,8 @@ TEST_F(AlbumBuild, OverwriteQuestion)
 }
 
 // Cancel during the first image's turn: that image is finished, the loop
-// stops before the next one; no pages, no message, no browser; the flag is
-// cleared and the window restored.
+// stops before the next one; nothing reaches the album folder, the message
+// says so; no browser; the flag is cleared and the window restored.
 TEST_F(AlbumBuild, CancelStopsBeforeNextImage)
 {
     std::vector<TAlbumRow> rows = {
@@ -447,25 +450,69 @@ TEST_F(AlbumBuild, CancelStopsBeforeNextImage)
     EXPECT_EQ(result.Outcome, TAlbumBuildOutcome::Cancelled);
     EXPECT_EQ(result.ImageCount, 1);
     EXPECT_EQ(result.PageCount, 0);
-    EXPECT_TRUE(FileExists(Album(L"Images\\rgb8.jpg")));
-    EXPECT_TRUE(FileExists(Album(L"Thumbnails\\tn_rgb8.jpg")));
-    EXPECT_FALSE(FileExists(Album(L"Images\\baseline.jpg")));
-    EXPECT_FALSE(FileExists(Album(L"index.html")));
-    EXPECT_TRUE(FileExists(Album(L"first.gif")));
-    EXPECT_TRUE(FileExists(Album(L"viewer\\viewer.js")));
+    EXPECT_FALSE(FileExists(Album()));
+    EXPECT_FALSE(FileExists(out.File(L"Album1.velmo-new")));
     EXPECT_EQ(rows[0].SubItems[1], L"1");
     EXPECT_TRUE(rows[0].Checked);
     EXPECT_FALSE(rows[1].Checked);
     EXPECT_EQ(rows[1].SubItems[1], L"");
     EXPECT_EQ(host.ImagePercents, (std::vector<int>{33}));
-    EXPECT_TRUE(host.Messages.empty());
+    ASSERT_EQ(host.Messages.size(), 1u);
+    EXPECT_EQ(host.Messages[0].first, L"The build was cancelled. No album \"Album1\" was written, and nothing of "
+                                      L"this build was left in the album folder.");
     EXPECT_TRUE(host.Opened.empty());
     EXPECT_EQ(host.CancelRequested, 0);
     EXPECT_EQ(host.Log, "DSHR");
+
+    // Over an existing album: the album stays as it was, and the message
+    // says so.
+    host = RecordingHost();
+    host.Answer = IDYES;
+    host.CancelDuringImage = 2;
+    ::CreateDirectoryW(Album().c_str(), nullptr);
+    ::CreateDirectoryW(Album(L"Images").c_str(), nullptr);
+    WriteBytes(Album(L"index.html"), "old album");
+    WriteBytes(Album(L"Images\\rgb8.jpg"), "old image");
+    EXPECT_EQ(BuildAlbum(input, rows, host).Outcome, TAlbumBuildOutcome::Cancelled);
+    ASSERT_EQ(host.Messages.size(), 2u);
+    EXPECT_EQ(host.Messages[1].first,
+              L"The build was cancelled. The album \"Album1\" was left as it was before: nothing of this build "
+              L"was written into it.");
+    EXPECT_EQ(ReadBytes(Album(L"index.html")), "old album");
+    EXPECT_EQ(ReadBytes(Album(L"Images\\rgb8.jpg")), "old image");
+    EXPECT_FALSE(FileExists(Album(L"first.gif")));
+    EXPECT_FALSE(FileExists(out.File(L"Album1.velmo-new")));
+}
+
+// A rebuild replaces the previous album's own files (its pages, including
+// those beyond the new page count, its folders and pictures) and leaves the
+// files the user put into the album folder.
+TEST_F(AlbumBuild, RebuildReplacesOnlyTheAlbumsOwnFiles)
+{
+    ::CreateDirectoryW(Album().c_str(), nullptr);
+    ::CreateDirectoryW(Album(L"Images").c_str(), nullptr);
+    WriteBytes(Album(L"index.html"), "old album");
+    WriteBytes(Album(L"index7.html"), "old page 7");
+    WriteBytes(Album(L"Images\\gone.jpg"), "a picture no longer in the list");
+    WriteBytes(Album(L"notes.txt"), "the user's notes");
+    WriteBytes(Album(L"index7.htm"), "not a page of the album");
+    std::vector<TAlbumRow> rows = {Row(Fixture(L"io\\png", L"rgb8.png"), L"0")};
+    host.Answer = IDYES;
+    const TAlbumBuildResult result = BuildAlbum(input, rows, host);
+    EXPECT_EQ(result.Outcome, TAlbumBuildOutcome::Completed);
+    EXPECT_NE(ReadBytes(Album(L"index.html")).find("tn_rgb8.jpg"), std::string::npos);
+    EXPECT_FALSE(FileExists(Album(L"index7.html")));
+    EXPECT_FALSE(FileExists(Album(L"Images\\gone.jpg")));
+    EXPECT_TRUE(FileExists(Album(L"Images\\rgb8.jpg")));
+    EXPECT_TRUE(FileExists(Album(L"viewer\\viewer.js")));
+    EXPECT_EQ(ReadBytes(Album(L"notes.txt")), "the user's notes");
+    EXPECT_EQ(ReadBytes(Album(L"index7.htm")), "not a page of the album");
+    EXPECT_FALSE(FileExists(out.File(L"Album1.velmo-new")));
+    EXPECT_FALSE(FileExists(out.File(L"Album1.velmo-old")));
 }
 
 // The ways a build ends early without images: an empty list, an album
-// folder that can't be written, "Images" that can't be created.
+// folder that can't be written.
 TEST_F(AlbumBuild, EarlyEnds)
 {
     std::vector<TAlbumRow> none;
@@ -485,20 +532,9 @@ TEST_F(AlbumBuild, EarlyEnds)
     EXPECT_EQ(host.Messages[0].second, static_cast<UINT>(MB_OK | MB_ICONERROR));
     EXPECT_EQ(host.Log, "");
     EXPECT_FALSE(rows[0].Checked);
+    EXPECT_EQ(ReadBytes(out.File(L"Album1")), "a file");
+    EXPECT_FALSE(FileExists(out.File(L"Album1.velmo-new")));
     ::DeleteFileW(out.File(L"Album1").c_str());
-
-    // "Images" is taken by a file: the album can't be made; controls restored.
-    host = RecordingHost();
-    ::CreateDirectoryW(Album().c_str(), nullptr);
-    WriteBytes(Album(L"Images"), "a file");
-    result = BuildAlbum(input, rows, host);
-    EXPECT_EQ(result.Outcome, TAlbumBuildOutcome::FoldersMissing);
-    ASSERT_EQ(host.Messages.size(), 1u);
-    EXPECT_EQ(host.Messages[0].first, L"Could not create the album.");
-    EXPECT_EQ(host.Messages[0].second, static_cast<UINT>(MB_OK | MB_ICONERROR));
-    EXPECT_EQ(host.Log, "DHR");
-    EXPECT_EQ(host.Status, (std::vector<std::wstring>{L"Press ESC to abort", L""}));
-    EXPECT_FALSE(FileExists(Album(L"first.gif")));
 }
 
 // An empty album name builds straight into the album folder; a single image
@@ -605,8 +641,8 @@ TEST_F(AlbumBuild, BadNavigationPictureRaises)
     ::DeleteFileW((program.Dir.Path() + L"\\GIFs\\next.gif").c_str());
     EXPECT_THROW(BuildAlbum(input, rows, host), classlib::Exception);
     EXPECT_EQ(host.Log, "DHR");
-    EXPECT_TRUE(FileExists(Album(L"prev.gif")));
-    EXPECT_FALSE(FileExists(Album(L"next.gif")));
+    EXPECT_FALSE(FileExists(Album()));
+    EXPECT_FALSE(FileExists(out.File(L"Album1.velmo-new")));
 
     // Two-entry table: entry 2 does not exist.
     std::string twoEntries = TinyGif(kNavColors);
@@ -811,8 +847,9 @@ TEST_F(AlbumBuild, SeveralPhotosAtOnceKeepListOrder)
     }
 }
 
-// A cancel while many photos are being worked on: the images before it are
-// written, nothing of the photos after it, even those already worked on.
+// A cancel while many photos are being worked on: the rows before it are
+// numbered, none of the photos after it, even those already worked on; the
+// album folder gets nothing.
 TEST_F(AlbumBuild, CancelWithSeveralPhotosAtOnce)
 {
     testsupport::TempDir sources;
@@ -821,9 +858,8 @@ TEST_F(AlbumBuild, CancelWithSeveralPhotosAtOnce)
     const TAlbumBuildResult result = BuildAlbum(input, rows, host);
     EXPECT_EQ(result.Outcome, TAlbumBuildOutcome::Cancelled);
     EXPECT_EQ(result.ImageCount, 3);
-    EXPECT_EQ(FilesIn(Album(L"Images")), 3u);
-    EXPECT_EQ(FilesIn(Album(L"Thumbnails")), 3u);
-    EXPECT_TRUE(FileExists(Album(L"Thumbnails\\tn_p03.jpg")));
+    EXPECT_EQ(rows[2].SubItems[1], L"3");
+    EXPECT_FALSE(FileExists(Album()));
     for (std::size_t i = 3; i < rows.size(); ++i) {
         EXPECT_FALSE(rows[i].Checked) << i;
         EXPECT_EQ(rows[i].SubItems[1], L"") << i;
@@ -832,27 +868,32 @@ TEST_F(AlbumBuild, CancelWithSeveralPhotosAtOnce)
     EXPECT_EQ(host.Log, "DSHR");
 }
 
-// A photo whose thumbnail can't be written ends the build there, as it
-// always did: its image copy and the files before it are written, nothing
-// after it; the window is restored.
+// A photo whose thumbnail can't be written ends the build there: the rows
+// before it are numbered, nothing after it; the previous album stays as it
+// was; the window is restored.
 TEST_F(AlbumBuild, FailingWriteInTheMiddleEndsTheBuild)
 {
     testsupport::TempDir sources;
     FitIntoSmallBoxes();
     std::vector<TAlbumRow> rows = PhotoRows(sources, 9, 0);
     ::CreateDirectoryW(Album().c_str(), nullptr);
-    ::CreateDirectoryW(Album(L"Thumbnails").c_str(), nullptr);
-    ::CreateDirectoryW(Album(L"Thumbnails\\tn_p04.jpg").c_str(), nullptr);
+    WriteBytes(Album(L"index.html"), "old album");
+    host.Answer = IDYES;
+    // A folder where the build writes the fourth thumbnail (in its work
+    // folder beside the album).
+    const std::wstring blocker = out.File(L"Album1.velmo-new\\Thumbnails\\tn_p04.jpg");
+    host.AtImage = [&](std::size_t Image) {
+        if (Image == 1) ::CreateDirectoryW(blocker.c_str(), nullptr);
+    };
 
     EXPECT_THROW(BuildAlbum(input, rows, host), classlib::Exception);
     EXPECT_EQ(host.Log, "DSHR");
     EXPECT_EQ(host.CancelRequested, 0);
-    EXPECT_TRUE(FileExists(Album(L"Images\\p04.jpg")));
-    EXPECT_EQ(FilesIn(Album(L"Images")), 4u);
-    EXPECT_EQ(FilesIn(Album(L"Thumbnails")), 3u);
     EXPECT_EQ(rows[2].SubItems[1], L"3");
     EXPECT_EQ(rows[3].SubItems[1], L"");
-    EXPECT_FALSE(FileExists(Album(L"index.html")));
+    EXPECT_EQ(ReadBytes(Album(L"index.html")), "old album");
+    EXPECT_FALSE(FileExists(Album(L"Images")));
+    EXPECT_FALSE(FileExists(out.File(L"Album1.velmo-new")));
 }
 
 }  // namespace

@@ -565,6 +565,38 @@ TEST(JpegRead, TruncatedFileKeepsWhatIsThere)
     }
 }
 
+// A picture the library could read only in part reaches the I/O object as a
+// successful load that keeps the decoded rows, with the reason it is
+// incomplete as a warning; a complete one has none.
+TEST(JpegRead, IOObjectNamesAnIncompletePicture)
+{
+    PxBuildFormatRegistry();
+    struct TCase {
+        const wchar_t* File;
+        TPxReadFailure Warning;
+        const wchar_t* Text;
+    };
+    for (const TCase& c : {TCase{L"baseline.jpg", TPxReadFailure::None, L""},
+                           TCase{L"truncated.jpg", TPxReadFailure::Truncated, L"the file ends before its image does"},
+                           TCase{L"corrupt.jpg", TPxReadFailure::Corrupt, L"the image data are damaged"}}) {
+        SCOPED_TRACE(c.File);
+        TImgIO io(nullptr);
+        io.LoadFromFile(Fixture(c.File));
+        EXPECT_FALSE(io.AbortFlag);
+        EXPECT_EQ(io.GetLastFailure(), TPxReadFailure::None);
+        EXPECT_EQ(io.GetLastWarning(), c.Warning);
+        EXPECT_EQ(io.GetLastWarningText(), c.Text);
+        EXPECT_EQ(io.GetCurrentBitmap()->GetWidth(), 50);
+        EXPECT_EQ(io.GetCurrentBitmap()->GetHeight(), 34);
+    }
+    // A failed load carries its reason as a failure, not as a warning.
+    TImgIO io(nullptr);
+    io.LoadFromFile(Fixture(L"make_fixtures.sh"));
+    EXPECT_TRUE(io.AbortFlag);
+    EXPECT_EQ(io.GetLastWarning(), TPxReadFailure::None);
+    PxFreeFormatRegistry();
+}
+
 TEST(JpegRead, FindsTheStartWithinTheSearchWindow)
 {
     const std::vector<uint8_t> jpeg = LoadBytes(Fixture(L"baseline.jpg"));
