@@ -164,6 +164,9 @@ private:
 
 using TLVSelectItemEvent = TEvent<void(TObject* Sender, TListItem* Item, bool Selected)>;
 using TLVChangeEvent = TEvent<void(TObject* Sender, TListItem* Item, TItemChange Change)>;
+// Sender; var ItemClass: the maker of the objects the sender is about to
+// make, which the handler may replace by a maker of a derived class.
+using TCreateItemClassEvent = TEvent<void(TObject* Sender, TObjectFactory& ItemClass)>;
 
 class TListView : public TSystemControl {
 public:
@@ -216,6 +219,11 @@ public:
     TLVSelectItemEvent OnSelectItem;
     // An item's state changed.
     TLVChangeEvent OnChange;
+    // Asked by a descendant that keeps an object of its own for each item
+    // (in the item's Data) for the maker of that object, each time it adds
+    // an item; the descendant names the class the objects must derive from.
+    // The list view itself asks nothing.
+    TCreateItemClassEvent OnCreateItemClass;
 
 protected:
     std::wstring SystemClassName() const override { return WC_LISTVIEWW; }
