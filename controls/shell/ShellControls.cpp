@@ -877,18 +877,32 @@ TShellTree::TNode* TShellTree::NodeOf(HTREEITEM Item) const
     return it == nodes_.end() ? nullptr : it->second.get();
 }
 
+namespace {
+
+// A new object from the maker Event gives Sender (which starts as T's own);
+// anything but a T (or nothing) raises EInvalidArgument with Error.
+template <class T>
+std::unique_ptr<T> MakeOfClass(const classlib::TCreateItemClassEvent& Event, classlib::TObject* Sender,
+                               const wchar_t* Error)
+{
+    classlib::TObjectFactory make = [] { return static_cast<classlib::TObject*>(new T); };
+    if (Event) Event(Sender, make);
+    std::unique_ptr<classlib::TObject> object(make ? make() : nullptr);
+    auto* made = dynamic_cast<T*>(object.get());
+    if (!made) throw classlib::EInvalidArgument(Error);
+    object.release();
+    return std::unique_ptr<T>(made);
+}
+
+}  // namespace
+
 std::unique_ptr<TShellTreeNode> TShellTree::NewNode()
 {
-    classlib::TObjectFactory make = [] { return static_cast<classlib::TObject*>(new TShellTreeNode); };
-    if (OnCreateNodeClass) OnCreateNodeClass(this, make);
-    std::unique_ptr<classlib::TObject> object(make ? make() : nullptr);
-    auto* node = dynamic_cast<TShellTreeNode*>(object.get());
-    if (!node)
-        throw classlib::EInvalidArgument(
-            L"Internal Error: TShellTree.OnCreateNodeClass.ItemClass must inherit from TShellTreeNode.");
-    object.release();
+    auto node = MakeOfClass<TShellTreeNode>(
+        OnCreateNodeClass, this,
+        L"Internal Error: TShellTree.OnCreateNodeClass.ItemClass must inherit from TShellTreeNode.");
     node->Tree = this;
-    return std::unique_ptr<TShellTreeNode>(node);
+    return node;
 }
 
 HTREEITEM TShellTree::Child(HTREEITEM Item) const
@@ -3105,15 +3119,9 @@ std::wstring TShellList::ObjectDisplayName(bool Folder, const std::wstring& File
 
 std::unique_ptr<TShellListItem> TShellList::NewRecord()
 {
-    classlib::TObjectFactory make = [] { return static_cast<classlib::TObject*>(new TShellListItem); };
-    if (OnCreateItemClass) OnCreateItemClass(this, make);
-    std::unique_ptr<classlib::TObject> object(make ? make() : nullptr);
-    auto* record = dynamic_cast<TShellListItem*>(object.get());
-    if (!record)
-        throw classlib::EInvalidArgument(
-            L"Internal Error: TShellList.OnCreateNodeClass.ItemClass must inherit from TShellListItem.");
-    object.release();
-    return std::unique_ptr<TShellListItem>(record);
+    return MakeOfClass<TShellListItem>(
+        OnCreateItemClass, this,
+        L"Internal Error: TShellList.OnCreateNodeClass.ItemClass must inherit from TShellListItem.");
 }
 
 classlib::TListItem* TShellList::AddEntry(const TFolderEntry& Entry)
