@@ -166,6 +166,9 @@ using TLVSelectItemEvent = TEvent<void(TObject* Sender, TListItem* Item, bool Se
 using TLVChangeEvent = TEvent<void(TObject* Sender, TListItem* Item, TItemChange Change)>;
 // Sender and the column whose header was clicked.
 using TLVColumnClickEvent = TEvent<void(TObject* Sender, TListColumn* Column)>;
+// Sender; var ItemClass: the maker of the objects the sender is about to
+// make, which the handler may replace by a maker of a derived class.
+using TCreateItemClassEvent = TEvent<void(TObject* Sender, TObjectFactory& ItemClass)>;
 
 class TListView : public TSystemControl {
 public:
@@ -220,6 +223,11 @@ public:
     TLVChangeEvent OnChange;
     // A column header was clicked (after the view's own handling of it).
     TLVColumnClickEvent OnColumnClick;
+    // Asked by a descendant that keeps an object of its own for each item
+    // (in the item's Data) for the maker of that object, each time it adds
+    // an item; the descendant names the class the objects must derive from.
+    // The list view itself asks nothing.
+    TCreateItemClassEvent OnCreateItemClass;
 
 protected:
     std::wstring SystemClassName() const override { return WC_LISTVIEWW; }

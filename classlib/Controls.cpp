@@ -972,7 +972,14 @@ void TWinControl::Dispatch(TMessage& Message)
         break;
     case CM_CONTROLCHANGE: break;
     case WM_PAINT: PaintHandler(Message); break;
-    case WM_ERASEBKGND: EraseBackground(Message); break;
+    case WM_ERASEBKGND:
+        // A buffered paint draws the background into its bitmap; an erase
+        // of the window itself would show before the picture.
+        if (doubleBuffered_ && Message.WParam != static_cast<WPARAM>(Message.LParam))
+            Message.Result = 1;
+        else
+            EraseBackground(Message);
+        break;
     case WM_SIZE: WMSize(Message); break;
     case WM_MOVE: WMMove(Message); break;
     case WM_DESTROY: WMDestroy(Message); break;
@@ -1109,6 +1116,10 @@ void TWinControl::PaintHandler(TMessage& Message)
     Message.Result = 0;
     // Without a DC or a window there is nothing to paint on.
     if (!Message.WParam && !handle_) return;
+    if (!Message.WParam && doubleBuffered_) {
+        PaintBuffered(Message);
+        return;
+    }
     auto alive = alive_;
     if (Message.WParam) {
         HDC dc = reinterpret_cast<HDC>(Message.WParam);
@@ -1124,6 +1135,44 @@ void TWinControl::PaintHandler(TMessage& Message)
 }
 
 void TWinControl::PaintWindow(HDC) {}
+
+void TWinControl::PaintBuffered(TMessage& Message)
+{
+    Message.Result = 0;
+    if (!handle_) return;
+    auto alive = alive_;
+    TPaintScope paint(handle_);
+    const RECT area = paint.Info().rcPaint;
+    if (::IsRectEmpty(&area)) return;
+    RECT client{};
+    ::GetClientRect(handle_, &client);
+    const auto dcParam = [](HDC dc) { return reinterpret_cast<WPARAM>(dc); };
+    TOwnedBitmap bitmap(::CreateCompatibleBitmap(paint.Get(), std::max<LONG>(client.right, 1),
+                                                 std::max<LONG>(client.bottom, 1)));
+    TMemoryDC memory(bitmap.Get(), paint.Get());
+    if (!bitmap || !memory.Get()) {
+        // No room for the bitmap: the same steps straight on the window.
+        Perform(WM_ERASEBKGND, dcParam(paint.Get()), static_cast<LPARAM>(dcParam(paint.Get())));
+        if (*alive) Perform(WM_PAINT, dcParam(paint.Get()), 0);
+        return;
+    }
+    // Only the part to be shown is drawn (the rest of the bitmap is never
+    // copied).
+    ::IntersectClipRect(memory.Get(), area.left, area.top, area.right, area.bottom);
+    Perform(WM_ERASEBKGND, dcParam(memory.Get()), static_cast<LPARAM>(dcParam(memory.Get())));
+    if (!*alive) return;
+    Perform(WM_PAINT, dcParam(memory.Get()), 0);
+    if (!*alive) return;
+    ::BitBlt(paint.Get(), area.left, area.top, area.right - area.left, area.bottom - area.top, memory.Get(),
+             area.left, area.top, SRCCOPY);
+}
+
+void TWinControl::SetDoubleBuffered(bool Value)
+{
+    if (doubleBuffered_ == Value) return;
+    doubleBuffered_ = Value;
+    if (handle_) ::InvalidateRect(handle_, nullptr, TRUE);
+}
 
 void TWinControl::PaintControls(HDC DC, TControl* First)
 {

@@ -598,6 +598,16 @@ public:
     void Update() override;
     void Repaint() override;
 
+    // A paint the system asks for (WM_PAINT without a DC) is drawn into a
+    // bitmap first: the background (WM_ERASEBKGND with the bitmap's DC as
+    // both parameters), then the paint (WM_PAINT with that DC, which a
+    // system control's own window procedure receives), then one copy to the
+    // window, so that the window never shows a half-drawn picture. While it
+    // is on, an erase with any other DC (the one BeginPaint sends) draws
+    // nothing. Off at creation; changing it repaints.
+    bool GetDoubleBuffered() const { return doubleBuffered_; }
+    void SetDoubleBuffered(bool Value);
+
     void WndProc(TMessage& Message) override;
     void Dispatch(TMessage& Message) override;
     void DefaultHandler(TMessage& Message) override;
@@ -617,6 +627,9 @@ protected:
     virtual void PaintHandler(TMessage& Message);
     // Paints the window's own content on DC.
     virtual void PaintWindow(HDC DC);
+    // The double-buffered paint of a WM_PAINT without a DC (see
+    // DoubleBuffered); Message.Result 0.
+    void PaintBuffered(TMessage& Message);
     virtual void EraseBackground(TMessage& Message);
     virtual void WMSize(TMessage& Message);
     virtual void WMMove(TMessage& Message);
@@ -670,6 +683,7 @@ private:
     bool destroyingHandle_ = false;
     bool aligning_ = false;
     bool tabStop_ = false;
+    bool doubleBuffered_ = false;
     // Window children in tab order.
     std::vector<TWinControl*> tabList_;
     // Mouse tracking for CM_MOUSEENTER/CM_MOUSELEAVE: the window itself and

@@ -1,6 +1,7 @@
 // The root of the class hierarchy and the base of assignable objects.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "classlib/Events.h"
@@ -16,6 +17,12 @@ public:
     // The name of the most derived class, e.g. L"TBitmap".
     virtual std::wstring ClassName() const { return L"TObject"; }
 };
+
+// Makes a new object (the caller owns it). Stands where a component lets a
+// program choose the class of the objects it makes: the component hands its
+// own maker to an event, the handler may put a maker of a derived class in
+// its place, and the component checks what comes back with dynamic_cast.
+using TObjectFactory = std::function<TObject*()>;
 
 // An object that can copy its state from another through Assign. Assign asks
 // the source (AssignTo) when it does not know the source's class; when neither

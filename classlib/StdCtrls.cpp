@@ -226,7 +226,13 @@ void TSystemControl::DefaultHandler(TMessage& Message)
         TWinControl::DefaultHandler(Message);
 }
 
-void TSystemControl::PaintHandler(TMessage& Message) { DefaultHandler(Message); }
+void TSystemControl::PaintHandler(TMessage& Message)
+{
+    if (!Message.WParam && GetDoubleBuffered())
+        PaintBuffered(Message);
+    else
+        DefaultHandler(Message);
+}
 
 void TSystemControl::EraseBackground(TMessage& Message) { DefaultHandler(Message); }
 

@@ -66,7 +66,8 @@ protected:
     void DestroyWnd() override;
     // Sets the font and hooks the parent's notifications.
     void CreateHandleDone() override;
-    // The system class paints and erases.
+    // The system class paints and erases (into the bitmap of a buffered
+    // paint with DoubleBuffered).
     void PaintHandler(TMessage& Message) override;
     void EraseBackground(TMessage& Message) override;
     void FontChanged(TObject* Sender) override;

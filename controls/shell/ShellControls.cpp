@@ -468,23 +468,6 @@ constexpr UINT_PTR kChangeTimer = 0x5443;
 
 // ---- tree
 
-// One node: the object's list relative to the folder holding it (a copy of
-// the absolute list for the root) and its absolute list, both owned.
-struct TShellTree::TNode : classlib::TObject {
-    enum : std::uint8_t { fFolder = 2, fCompressed = 4, fEncrypted = 8, fKeep = 32 };
-    TComRef<IShellFolder> ParentFolder;  // null for the root
-    TPidl Pidl;
-    TPidl Absolute;
-    int SeenMark = 1;
-    std::uint8_t Flags = 0;
-    HTREEITEM Item = nullptr;
-    bool Filled = false;  // the children were read
-    int Image = -1;       // closed icon (-1: not known yet)
-    int OpenImage = -1;   // icon while selected
-    bool IconAsked = false;
-    bool Dimmed = false;  // hidden or ghosted: drawn like a cut object
-};
-
 namespace {
 
 // The hourglass for a scope.
@@ -821,6 +804,7 @@ TShellTree::TShellTree(classlib::TComponent* AOwner)
     SetBounds(0, 0, 200, 300);
     SetTabStop(true);
     SetColor(classlib::clWindow);
+    SetDoubleBuffered(true);
     browser_->SetShowErrorMessages(false);
     notifier_->SetRecursive(true);
     notifier_->SetEventFilter(NotificationBit(neFileDelete) | NotificationBit(neDriveAdd) |
@@ -862,6 +846,34 @@ TShellTree::TNode* TShellTree::NodeOf(HTREEITEM Item) const
     auto* key = reinterpret_cast<classlib::TObject*>(tv.lParam);
     auto it = nodes_.find(key);
     return it == nodes_.end() ? nullptr : it->second.get();
+}
+
+namespace {
+
+// A new object from the maker Event gives Sender (which starts as T's own);
+// anything but a T (or nothing) raises EInvalidArgument with Error.
+template <class T>
+std::unique_ptr<T> MakeOfClass(const classlib::TCreateItemClassEvent& Event, classlib::TObject* Sender,
+                               const wchar_t* Error)
+{
+    classlib::TObjectFactory make = [] { return static_cast<classlib::TObject*>(new T); };
+    if (Event) Event(Sender, make);
+    std::unique_ptr<classlib::TObject> object(make ? make() : nullptr);
+    auto* made = dynamic_cast<T*>(object.get());
+    if (!made) throw classlib::EInvalidArgument(Error);
+    object.release();
+    return std::unique_ptr<T>(made);
+}
+
+}  // namespace
+
+std::unique_ptr<TShellTreeNode> TShellTree::NewNode()
+{
+    auto node = MakeOfClass<TShellTreeNode>(
+        OnCreateNodeClass, this,
+        L"Internal Error: TShellTree.OnCreateNodeClass.ItemClass must inherit from TShellTreeNode.");
+    node->Tree = this;
+    return node;
 }
 
 HTREEITEM TShellTree::Child(HTREEITEM Item) const
@@ -1016,6 +1028,8 @@ void TShellTree::SetRootedAt(TShellFolder Value)
     rootedAt_ = Value;
     if (Value != SF_FILESYSTEMFOLDER) rootedAtFolder_.clear();
     if (!HandleAllocated()) return;
+    // Made first: a maker that fails leaves the tree as it was.
+    auto node = NewNode();
     THourglass hourglass;
     ++quiet_;
     Send(TVM_SELECTITEM, TVGN_CARET, 0);
@@ -1024,7 +1038,6 @@ void TShellTree::SetRootedAt(TShellFolder Value)
     CancelWork(nullptr, this);
     nodes_.clear();
 
-    auto node = std::make_unique<TNode>();
     std::wstring text;
     bool children = true;
     try {
@@ -1124,7 +1137,7 @@ HTREEITEM TShellTree::AddChildNode(HTREEITEM ParentItem, bool Keep)
 {
     if (!IsShownObject(*browser_, options_)) return nullptr;
     const bool folder = browser_->IsFolder();
-    auto node = std::make_unique<TNode>();
+    auto node = NewNode();
     node->ParentFolder = Share(browser_->ShellFolder());
     node->Pidl = browser_->GetObjectIDList();
     node->Absolute = PidlClone(browser_->GetAbsoluteObjectIDList());
@@ -3073,11 +3086,19 @@ std::wstring TShellList::ObjectDisplayName(bool Folder, const std::wstring& File
     return name;
 }
 
+std::unique_ptr<TShellListItem> TShellList::NewRecord()
+{
+    return MakeOfClass<TShellListItem>(
+        OnCreateItemClass, this,
+        L"Internal Error: TShellList.OnCreateNodeClass.ItemClass must inherit from TShellListItem.");
+}
+
 classlib::TListItem* TShellList::AddEntry(const TFolderEntry& Entry)
 {
+    // Made first: a maker that fails adds no item.
+    auto record = NewRecord();
     classlib::TListItems* items = GetItems();
     classlib::TListItem* item = items->Add();
-    auto record = std::make_unique<TShellListItem>();
     record->Item = item;
     record->Pidl = PidlClone(Entry.Pidl.get());
     record->ObjectName = Entry.ObjectName;
@@ -3108,8 +3129,8 @@ void TShellList::AddParentItem()
 {
     if (link_ && !link_->GetParentAllowed()) return;
     if (!browser_->ShellFolder() || browser_->GetSpecialFolder() == SF_DESKTOP) return;
+    auto record = NewRecord();
     classlib::TListItem* item = GetItems()->Insert(0);
-    auto record = std::make_unique<TShellListItem>();
     record->Item = item;
     record->Flags = TShellListItem::fParent | TShellListItem::fFolder;
     // With thumbnails the item gets a framed folder picture of its own in
@@ -3224,6 +3245,8 @@ void TShellList::Populate()
 {
     // The form fills the list once it has loaded (Loaded).
     if (Loading() || !GetEnabled()) return;
+    // A maker of the wrong class raises before the list changes.
+    NewRecord();
     THourglass hourglass;
     classlib::TListItems* items = GetItems();
     // A fill still in progress hands on the names it was to select again.
@@ -3388,6 +3411,8 @@ void STDMETHODCALLTYPE TShellList::UpdateContents()
         Populate();
         return;
     }
+    // A maker of the wrong class raises before the list changes.
+    NewRecord();
     filling_ = true;
     std::unordered_map<std::wstring, TShellListItem*> shown;
     for (int i = 0; i < items->GetCount(); ++i) {

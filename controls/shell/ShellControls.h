@@ -30,6 +30,7 @@
 #include "classlib/Events.h"
 #include "classlib/Hints.h"
 #include "classlib/Menus.h"
+#include "controls/shell/ShComRef.h"
 #include "controls/shell/ShFolderObject.h"
 #include "controls/shell/ShImageList.h"
 #include "controls/shell/ShNamespace.h"
@@ -164,6 +165,36 @@ private:
     // control is gone (it then forwards nothing).
     TIconSink* iconSink_;
     std::unique_ptr<TShSystemImageList> smallIcons_;
+};
+
+class TShellTree;
+
+// One node of a TShellTree: the object's list relative to the folder that
+// holds it (a copy of the absolute list for the root) and its absolute
+// list, both owned. The tree makes one for each node through the maker
+// OnCreateNodeClass gives and deletes it when the node leaves the window
+// (its icon lookups cancelled first); a program may derive from it to keep
+// data of its own with each node. The fields belong to the tree: a program
+// reads them only.
+class TShellTreeNode : public classlib::TObject {
+public:
+    enum : std::uint8_t { fFolder = 2, fCompressed = 4, fEncrypted = 8, fKeep = 32 };
+    std::wstring ClassName() const override { return L"TShellTreeNode"; }
+    bool IsFolder() const { return (Flags & fFolder) != 0; }
+    TShellTree* Tree = nullptr;
+    HTREEITEM Item = nullptr;
+    TComRef<IShellFolder> ParentFolder;  // null for the root
+    TPidl Pidl;
+    TPidl Absolute;
+    int SeenMark = 1;  // a refresh pass found the object (0 before it)
+    // fFolder, fCompressed, fEncrypted; fKeep: added by navigation to a
+    // drive, never taken out by a refresh.
+    std::uint8_t Flags = 0;
+    bool Filled = false;  // the children were read
+    int Image = -1;       // closed icon (-1: not known yet)
+    int OpenImage = -1;   // icon while selected
+    bool IconAsked = false;
+    bool Dimmed = false;  // hidden or ghosted: drawn like a cut object
 };
 
 // The shell namespace as a tree: one root node (the desktop, a special
@@ -354,6 +385,13 @@ public:
     // A node is about to be added (Path: its file-system path), or is read
     // again by a refresh; CanAdd false keeps it out (takes it out).
     classlib::TEvent<void(HTREEITEM Node, const std::wstring& Path, bool& CanAdd)> OnAddFolder;
+    // Asked for the maker of each node's object before the node is added;
+    // the maker given starts with TShellTreeNode's. An object that is not a
+    // TShellTreeNode (or none) raises EInvalidArgument and adds no node.
+    classlib::TCreateItemClassEvent OnCreateNodeClass;
+    // The object of a node (null for a node of no tree); a handler of
+    // OnCreateNodeClass may cast it to its own class.
+    TShellTreeNode* GetNode(HTREEITEM Item) const { return NodeOf(Item); }
 
 protected:
     std::wstring SystemClassName() const override { return WC_TREEVIEWW; }
@@ -373,7 +411,9 @@ protected:
     void Notification(classlib::TComponent* AComponent, classlib::TOperation Operation) override;
 
 private:
-    struct TNode;
+    using TNode = TShellTreeNode;
+    // A new node object from the maker OnCreateNodeClass gives.
+    std::unique_ptr<TNode> NewNode();
     classlib::TPopupMenu* popupMenu_ = nullptr;
     // Reports an operation to OnOperation (Files with at least one name).
     void DoOperation(TShellOperations Operation, std::unique_ptr<classlib::TStringList> Files,
@@ -554,7 +594,10 @@ void MarkSortColumn(HWND Header, int Column, bool Descending, bool Themed, HBITM
 
 // What the list keeps of one of its items (the item's Data points to it):
 // the object's list relative to the shown folder and its flags. Owned by
-// the list; the background work of the item names it as its tag.
+// the list, made through the maker the list view's OnCreateItemClass gives
+// (a program may derive from it to keep data of its own with each item) and
+// deleted when its item leaves; the background work of the item names it as
+// its tag.
 class TShellListItem : public classlib::TObject {
 public:
     enum : std::uint8_t { fParent = 1, fFolder = 2, fCompressed = 4, fEncrypted = 8 };
@@ -864,6 +907,10 @@ public:
     classlib::TNotifyEvent OnBeforeFullRefresh;
     // An item was double-clicked (the " .. " item goes up instead).
     classlib::TNotifyEvent OnDblClick;
+    // An item is about to be added (its record is made through the maker
+    // the list view's OnCreateItemClass gives, which starts with
+    // TShellListItem's; one that makes anything else raises
+    // EInvalidArgument and the item is not added).
     TOnAddItem OnAddItem;
     TOnOperation OnOperation;
     // The window asked for an item's image; the list has given the item
@@ -1053,6 +1100,9 @@ private:
     void UnhookHeader();
     // Orders the fill's entries before they are added.
     void SortPending();
+    // A new item record from the maker OnCreateItemClass gives; one that
+    // makes no TShellListItem raises EInvalidArgument.
+    std::unique_ptr<TShellListItem> NewRecord();
     classlib::TListItem* AddEntry(const TFolderEntry& Entry);
     bool automaticRefresh_ = true;
     bool filling_ = false;

@@ -845,3 +845,83 @@ TEST(Controls, AColourChangeIsAnnouncedOnceAndRepaints)
     EXPECT_EQ(panel.Changes, before + 1);
     EXPECT_EQ(PixelAt(panel.GetHandle(), 30, 20), RGB(255, 0, 0));
 }
+
+namespace {
+
+// Erases in its Color and paints its left half blue; notes the kinds of DC
+// it erases and paints on and what the screen shows in the left half as
+// the paint begins.
+class TSampledCustom : public TCustomControl {
+public:
+    using TCustomControl::TCustomControl;
+    std::vector<DWORD> EraseDCs;
+    DWORD PaintDC = 0;
+    COLORREF ScreenAtPaint = CLR_INVALID;
+
+protected:
+    void EraseBackground(TMessage& Message) override
+    {
+        EraseDCs.push_back(::GetObjectType(reinterpret_cast<HDC>(Message.WParam)));
+        TCustomControl::EraseBackground(Message);
+    }
+    void Paint() override
+    {
+        PaintDC = ::GetObjectType(GetCanvas()->GetHandle());
+        TWindowDC screen(GetHandle());
+        ScreenAtPaint = ::GetPixel(screen.Get(), 5, 5);
+        GetCanvas()->GetBrush()->SetColor(clBlue);
+        GetCanvas()->FillRect(RECT{0, 0, GetWidth() / 2, GetHeight()});
+    }
+};
+
+std::vector<COLORREF> ClientPixels(HWND wnd)
+{
+    ::RedrawWindow(wnd, nullptr, nullptr, RDW_UPDATENOW);
+    RECT r{};
+    ::GetClientRect(wnd, &r);
+    TWindowDC dc(wnd);
+    std::vector<COLORREF> pixels;
+    for (int y = 0; y < r.bottom; ++y)
+        for (int x = 0; x < r.right; ++x) pixels.push_back(::GetPixel(dc.Get(), x, y));
+    return pixels;
+}
+
+}  // namespace
+
+// A double-buffered window erases and paints into a bitmap and shows the
+// same picture, never its background alone: in the middle of the paint the
+// screen still shows the last picture. A part of the window is painted
+// where it belongs.
+TEST(Controls, DoubleBufferedPaintsReachTheScreenWhole)
+{
+    THostWindow host;
+    TSampledCustom control(nullptr);
+    control.SetParentWindow(host.Get());
+    control.SetBounds(0, 0, 60, 40);
+    control.SetColor(clRed);
+    EXPECT_FALSE(control.GetDoubleBuffered());
+    control.HandleNeeded();
+    HWND wnd = control.GetHandle();
+
+    const std::vector<COLORREF> direct = ClientPixels(wnd);
+    EXPECT_EQ(direct[5 * 60 + 5], RGB(0, 0, 255));
+    EXPECT_EQ(direct[5 * 60 + 50], RGB(255, 0, 0));
+    EXPECT_EQ(control.PaintDC, static_cast<DWORD>(OBJ_DC));
+    EXPECT_EQ(control.ScreenAtPaint, RGB(255, 0, 0));  // the background alone showed
+
+    control.EraseDCs.clear();
+    control.SetDoubleBuffered(true);
+    EXPECT_TRUE(ClientPixels(wnd) == direct);
+    EXPECT_EQ(control.PaintDC, static_cast<DWORD>(OBJ_MEMDC));
+    EXPECT_EQ(control.EraseDCs, std::vector<DWORD>{OBJ_MEMDC});
+    EXPECT_EQ(control.ScreenAtPaint, RGB(0, 0, 255));
+
+    control.SetColor(clLime);  // only a part is painted again:
+    RECT part{40, 10, 60, 40};
+    ::ValidateRect(wnd, nullptr);
+    ::InvalidateRect(wnd, &part, TRUE);
+    const std::vector<COLORREF> partly = ClientPixels(wnd);
+    EXPECT_EQ(partly[20 * 60 + 50], RGB(0, 255, 0));
+    EXPECT_EQ(partly[5 * 60 + 50], RGB(255, 0, 0));   // outside the part
+    EXPECT_EQ(partly[20 * 60 + 5], RGB(0, 0, 255));
+}
