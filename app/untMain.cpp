@@ -507,6 +507,19 @@ void TfrmMain::CreateComponents()
         grid->SetMouseInteract(0);
         grid->SetKeyInteract(0);
         grid->SetImageCacheSize(1);
+        // A right click on a small preview opens the enlarged preview of
+        // the picture it shows, as the lists' hint promises.
+        grid->OnMouseUp = TMouseEvent::FromFunction(
+            [](void* Form, TObject* Sender, TMouseButton Button, TShiftState, int, int) {
+                auto* f = static_cast<TfrmMain*>(Form);
+                if (Button != mbRight || !f->built_ || f->BuildRunning()) return;
+                if (Sender == f->ImPreView1 && f->ShellIndex >= 0 && f->ShellIndex < f->LV1->GetItems()->GetCount())
+                    f->ShowLargePreView(L'L', f->ShellIndex);
+                else if (Sender == f->ImPreview2 && f->AlbumIndex >= 0 &&
+                         f->AlbumIndex < f->LV2->GetItems()->GetCount())
+                    f->ShowLargePreView(L'R', f->AlbumIndex);
+            },
+            this);
     }
 
     // Bottom panel: album name and folder, options, Start, Exit.
@@ -591,7 +604,6 @@ void TfrmMain::CreateMenus()
     tbTranslate2->SetTag(-1);
     tbTranslate = make(new TMbItem(this), L"tbTranslate", mnuLanguage);
     tbTranslate->SetTag(-1);
-    tbTranslate->SetCaption(L"Translate to your language...");
     tbTranslate->OnClick = classlib::TNotifyEvent(this, &TfrmMain::tbTranslateClick);
     mnuFileSep = make(new toolbar::TMbSeparatorItem(this), L"mnuFileSep", mnuFile);
     mnuExit = make(new TMbItem(this), L"mnuExit", mnuFile);
@@ -1201,9 +1213,30 @@ void TfrmMain::btnRemoveClick(TObject*)
     if (removed) ListModified = true;
     AlbumIndex = -1;
     TmP22->SetCaption(msgFileOf + L": 0/" + std::to_wstring(items->GetCount()));
+    if (LV2->GetSelCount() == 0) ClearAlbumDetails();
     classlib::Application->ProcessMessages();
     ImPreview2->Clear();
     CheckList();
+}
+
+void TfrmMain::ClearAlbumDetails()
+{
+    // No row is selected any more: nothing is shown and nothing can be
+    // typed or turned until a row is chosen again.
+    E_Title->SetTag(1);
+    E_Desc->SetTag(1);
+    E_Title->SetText(L"");
+    E_Desc->SetText(L"");
+    E_Title->SetTag(0);
+    E_Desc->SetTag(0);
+    E_Title->SetEnabled(false);
+    E_Desc->SetEnabled(false);
+    btnRemove->SetEnabled(false);
+    for (classlib::TSpeedButton* r : {R1, R2, R3, R4}) {
+        r->SetEnabled(false);
+        r->SetDown(false);
+    }
+    LBL_Rotate->SetVisible(false);
 }
 
 void TfrmMain::btnRemoveAllClick(TObject*)
@@ -1217,6 +1250,7 @@ void TfrmMain::ClearAlbumList()
 {
     LV2->GetItems()->Clear();
     AlbumIndex = -1;
+    ClearAlbumDetails();
     TmP22->SetCaption(msgFileOf + L": 0/0");
     classlib::Application->ProcessMessages();
     ImPreview2->Clear();
@@ -1271,7 +1305,7 @@ void TfrmMain::ApplyRotationButtons(const std::wstring& Rotation)
 void TfrmMain::ShowRotationLabel(const std::wstring& Rotation)
 {
     const bool turned = !(Rotation == L"0" || Rotation.empty());
-    if (turned) LBL_Rotate->SetCaption(msgRotation + L" " + Rotation + L"\u00B0");
+    if (turned) LBL_Rotate->SetCaption(RotationLabelText(Translation, msgRotation, Rotation));
     LBL_Rotate->SetVisible(turned);
 }
 
@@ -1704,13 +1738,13 @@ void TfrmMain::SetLanguage()
     LV1->Hint = text(L"hintRightClick");
     popLargePreView->SetCaption(text(L"msgLargePreView"));
 
-    // Texts without a translation key.
-    msgNoPictures = L"No picture that can be read was found among the chosen files.";
-    msgDamagedList = L"This file is no album list, or it is damaged; the album list was left as it was:";
-    msgListNotSaved = L"The album list has changed since it was last saved. Close anyway?";
-    msgBuildFailed = L"The album could not be finished. What was written so far stays in the album folder.";
-    msgNoAlbumName = L"Please enter a name for the album.";
-    msgSkippedPictures = L"These pictures could not be read and are not in the album:";
+    msgNoPictures = text(L"msgNoPictures");
+    msgDamagedList = text(L"msgDamagedList");
+    msgListNotSaved = text(L"msgListNotSaved");
+    msgBuildFailed = text(L"msgBuildFailed");
+    msgNoAlbumName = text(L"msgNoAlbumName");
+    msgSkippedPictures = text(L"msgSkippedPictures");
+    tbTranslate->SetCaption(text(L"msgTranslateMenu"));
 
     LV2->Hint = LV1->Hint;
     mnuExit->SetCaption(btnCancel->GetCaption());

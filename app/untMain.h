@@ -313,6 +313,8 @@ private:
     void ShowRotationLabel(const std::wstring& Rotation);
     std::wstring PositionText(int Index, int Count) const;
     void ClearAlbumList();
+    // Empties and disables the fields and buttons of the selected rows.
+    void ClearAlbumDetails();
     bool ContextMenu(HWND Window, int X, int Y);
     void BuildFinished(const TAlbumBuildResult& Result);
 
