@@ -396,6 +396,18 @@ void TfrmMain::CreateComponents()
     LV1->OnSelectItem = TLVSelectItemEvent(this, &TfrmMain::LV1SelectItem);
     LV1->OnDblClick = TNotifyEvent(this, &TfrmMain::btnAddClick);
     LV1->OnPopulated = TNotifyEvent(this, &TfrmMain::LV1Populated);
+    // While the list fills, a part of the folder is listed: adding waits
+    // for the whole (LV1Populated gives the buttons back).
+    LV1->OnBeforeFullRefresh = TNotifyEvent::FromFunction(
+        [](void* Form, TObject*) {
+            auto* f = static_cast<TfrmMain*>(Form);
+            f->shellListFilling_ = true;
+            if (f->built_ && !f->BuildRunning()) {
+                f->btnAdd->SetEnabled(false);
+                f->btnAddAll->SetEnabled(false);
+            }
+        },
+        this);
     LV1->OnMouseEnter = TNotifyEvent(this, &TfrmMain::LV1MouseEnter);
     LV1->OnMouseLeave = TNotifyEvent(this, &TfrmMain::LV1MouseLeave);
     CB1 = placed(new TComboBox(this), L"CB1", browse);
@@ -826,6 +838,10 @@ void TfrmMain::FormShow(TObject*)
     CancelRequested = 0;
     for (classlib::TSpeedButton* r : {R1, R2, R3, R4}) r->SetVisible(true);
     FormResize(this);
+    // The tree chose its folder before it had its size, scrolled sideways
+    // to that folder's name: it opens at its left edge, every top-level
+    // name whole.
+    if (FTree->HandleAllocated()) ::SendMessageW(FTree->GetHandle(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);
 }
 
 void TfrmMain::FormCloseQuery(TObject*, bool& CanClose)
@@ -861,7 +877,11 @@ void TfrmMain::CB1Change(TObject*)
 
 void TfrmMain::FTreeChange(TObject*) { ShellIndex = -1; }
 
-void TfrmMain::LV1Populated(TObject*) { CheckList(); }
+void TfrmMain::LV1Populated(TObject*)
+{
+    shellListFilling_ = false;
+    CheckList();
+}
 
 void TfrmMain::mnuExitClick(TObject*) { Close(); }
 
@@ -1267,8 +1287,8 @@ void TfrmMain::CheckList()
     btnRemoveAll->SetEnabled(count > 0);
     btnSave->SetEnabled(count > 0);
     const bool files = LV1->GetItems()->GetCount() > 0;
-    btnAdd->SetEnabled(files);
-    btnAddAll->SetEnabled(files);
+    btnAdd->SetEnabled(files && !shellListFilling_);
+    btnAddAll->SetEnabled(files && !shellListFilling_);
     if (!files) {
         TmP2->SetCaption(L"");
         E1->SetText(L"");

@@ -329,6 +329,9 @@ private:
     classlib::TListView* popupOwner_ = nullptr;
     // Set once every component exists: layout handlers wait for it.
     bool built_ = false;
+    // The shell list is filling (from its OnBeforeFullRefresh to its
+    // OnPopulated): it lists only a part of its folder.
+    bool shellListFilling_ = false;
 };
 
 extern TfrmMain* frmMain;

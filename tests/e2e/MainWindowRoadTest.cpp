@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -352,6 +353,91 @@ TEST_F(MainWindowRoad, AboutBoxClosesWithEnter)
     EXPECT_TRUE(WaitUntil([&] { return TopWindows(app.Pid(), L"TfrmAbout").empty(); }, 5000))
         << "Enter does not close the about box";
     EXPECT_TRUE(app.Running());
+}
+
+// The folder tree opens on the program's own folder, deep below the
+// roots: the top-level names stay whole (the tree is not scrolled
+// sideways further than the selected name needs).
+TEST_F(MainWindowRoad, FolderTreeOpensWithTheTopLevelNamesWhole)
+{
+    Start();
+    HWND tree = Control(L"FTree");
+    ASSERT_NE(tree, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0) != 0; }, 15000));
+    ::Sleep(1000);
+    Screenshot(L"main-on-start");
+    auto textRect = [&](LPARAM Item) {
+        TRemoteBuffer buffer(app.Process(), sizeof(RECT));
+        RECT r{};
+        std::memcpy(&r, &Item, sizeof(Item));
+        buffer.Write(&r, sizeof(r));
+        ::SendMessageW(tree, TVM_GETITEMRECT, TRUE, buffer.Address());
+        buffer.Read(&r, sizeof(r));
+        return r;
+    };
+    const LPARAM root = ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    const LPARAM selected = ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    RECT client{};
+    ::GetClientRect(tree, &client);
+    const RECT rootText = textRect(root), selectedText = textRect(selected);
+    EXPECT_GE(rootText.left, 0) << "the first top-level name is cut off on the left";
+    EXPECT_GE(selectedText.left, 0) << "the selected folder's name is hidden";
+    EXPECT_LT(selectedText.left, client.right) << "the selected folder's name is hidden";
+}
+
+// "Add all" while a large folder is still being listed adds either nothing
+// or the whole folder, never the part listed so far; once the list is
+// complete it adds every picture.
+TEST_F(MainWindowRoad, AddAllWaitsForTheWholeFolder)
+{
+    const std::wstring folder = work_ + L"\\many";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring picture = work_ + L"\\photos\\drawing-gif.gif";
+    constexpr int kFiles = 1500;
+    for (int i = 0; i < kFiles; ++i)
+        ::CopyFileW(picture.c_str(), (folder + L"\\p" + std::to_wstring(10000 + i) + L".gif").c_str(), FALSE);
+    Start();
+    HWND list = Control(L"LV1");
+    HWND album = Control(L"LV2");
+    ChooseFolder(folder, -1);
+    // At once, while the list fills.
+    const bool clicked = app.Click(L"btnAddAll");
+    const int listed = ListCount(list);
+    ASSERT_TRUE(WaitUntil([&] { return ListCount(list) == kFiles; }, 30000)) << ListCount(list);
+    const int added = ListCount(album);
+    EXPECT_TRUE(added == 0 || added == kFiles)
+        << "Add all (accepted: " << clicked << ") with " << listed << " files listed added " << added;
+    ASSERT_TRUE(WaitUntil([&] { return app.Click(L"btnAddAll"); }, 10000)) << "Add all stays disabled";
+    EXPECT_TRUE(WaitUntil([&] { return ListCount(album) == kFiles; }, 60000)) << ListCount(album);
+}
+
+// A German user meets a failure: the message is the German one of the
+// translation file beside the program, and the window speaks German.
+TEST_F(MainWindowRoad, FailureMessageSpeaksTheUsersLanguage)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const DWORD german = 7;
+    ::RegSetValueExW(key, L"Language", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&german), sizeof(german));
+    ::RegCloseKey(key);
+    const std::wstring expected = TranslationText(L"Morvane_Ger.txt", L"msgNoPictures");
+    ASSERT_FALSE(expected.empty()) << "the German file has no msgNoPictures";
+
+    const std::wstring folder = work_ + L"\\texts";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    std::ofstream((folder + L"\\notes.txt").c_str()) << "no picture";
+    Start();
+    EXPECT_EQ(GetText(Control(L"btnStart")), TranslationText(L"Morvane_Ger.txt", L"btnStart"));
+    ComboSelect(Control(L"CB1"), 6);  // all files
+    ChooseFolder(folder, 1);
+    ASSERT_TRUE(app.PostClick(L"btnAddAll"));
+    TDialog message;
+    ASSERT_TRUE(WaitForDialog(app.Pid(), kCaption, 10000, message)) << "no message for a folder without pictures";
+    ::Sleep(300);
+    Screenshot(L"german-failure");
+    EXPECT_EQ(message.Text, expected) << Utf8(message.Text);
+    PressButton(message.Wnd, IDOK);
 }
 
 }  // namespace
