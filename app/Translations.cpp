@@ -169,7 +169,7 @@ const std::vector<TTextEntry>& TextTable()
         {L"msgNextFile", L"Next File in the List", L"", L""},
         {L"msgLastFile", L"Last File in the List", L"", L""},
         {L"msgRotation", L"Rotation:", L"", L""},
-        {L"hintRightClick", L"Right click the mouse to enlarged preview", L"", L""},
+        {L"hintRightClick", L"Right-click a picture for an enlarged preview", L"", L""},
         {L"msgLargePreView", L"Enlarged preview...", L"", L""},
         {L"msgNameEmpty",
          L"Please enter a name for the album.", L"", L""},
@@ -193,6 +193,33 @@ const std::vector<TTextEntry>& TextTable()
          L"These pictures are damaged: the album shows each of them only as far as it could be read. Replace them with undamaged files and build the album again:", L"", L""},
         {L"strPictureIncomplete",
          L"the picture is incomplete", L"", L""},
+        // Messages of failures the user can act on, questions, and the
+        // words of the rotation label.
+        {L"msgNoPictures",
+         L"None of the chosen files is a picture this program can read, so nothing was added. Choose picture "
+         L"files (JPEG, PNG, TIFF, GIF, BMP ...) and add them again.",
+         L"", L""},
+        {L"msgDamagedList",
+         L"This file is not an album list, or it is damaged, so it was not opened; the album list was left as "
+         L"it was. Open a file saved with \"Save file list...\":",
+         L"", L""},
+        {L"msgListNotSaved", L"The album list has changed since it was last saved. Close without saving it?", L"",
+         L""},
+        {L"msgBuildFailed",
+         L"The album could not be finished; the album folder was left as it was before the build. The reason "
+         L"is below; put it right and press Start again.",
+         L"", L""},
+        {L"msgNoAlbumName", L"The album has no name. Type a name into the \"Album name\" field, then press Start.",
+         L"", L""},
+        {L"msgSkippedPictures",
+         L"These pictures could not be read and are not in the album; check or replace the files and press Start "
+         L"again:",
+         L"", L""},
+        {L"msgRemoveFromAlbum", L"Remove \"%f\" from the album list? The file itself stays where it is.", L"", L""},
+        {L"strClockwise", L"clockwise", L"", L""},
+        {L"strAntiClockwise", L"anti-clockwise", L"", L""},
+        {L"msgTranslateMenu", L"Translate to your language...", L"", L""},
+        {L"msgAboutNotice", L"Web photo albums, made on your own computer.", L"", L""},
     };
     return table;
 }
@@ -358,6 +385,14 @@ std::wstring TTranslation::Text(const std::wstring& Key) const
 {
     const TTextEntry* entry = FindText(Key);
     return entry ? Text(*entry) : Key;
+}
+
+std::wstring RotationLabelText(const TTranslation& T, const std::wstring& Prefix, const std::wstring& Rotation)
+{
+    const std::wstring degrees = L"\u00B0";
+    if (Rotation == L"90") return Prefix + L" 90" + degrees + L" " + T.Text(L"strAntiClockwise");
+    if (Rotation == L"270") return Prefix + L" 90" + degrees + L" " + T.Text(L"strClockwise");
+    return Prefix + L" " + Rotation + degrees;
 }
 
 // --- preparing a new translation

@@ -126,6 +126,13 @@ private:
     bool active_ = false;
 };
 
+// The rotation label of an album row turned by Rotation ("90", "180" or
+// "270" degrees anti-clockwise, the row's stored form): Prefix (the
+// "Rotation:" text) and the turn as the picture will be turned, e.g.
+// "Rotation: 90\u00B0 clockwise" for "270". Any other text is shown as
+// Prefix + " " + Rotation + "\u00B0".
+std::wstring RotationLabelText(const TTranslation& T, const std::wstring& Prefix, const std::wstring& Rotation);
+
 // What the "Translate to your language..." command prepared.
 struct TTranslationOffer {
     bool Show = false;        // false when the user's language is unknown

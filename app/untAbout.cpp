@@ -84,7 +84,11 @@ TfrmAbout::TfrmAbout(TComponent* AOwner) : TForm(AOwner)
     OnKeyDown = TKeyEvent(this, &TfrmAbout::FormKeyDown);
 }
 
-void TfrmAbout::ApplyTexts(const TTranslation& T) { SetCaption(T.Text(L"msgAbout")); }
+void TfrmAbout::ApplyTexts(const TTranslation& T)
+{
+    SetCaption(T.Text(L"msgAbout"));
+    L2->SetCaption(T.Text(L"msgAboutNotice"));
+}
 
 void TfrmAbout::FormShow(TObject*)
 {
@@ -104,6 +108,13 @@ void TfrmAbout::L6Click(TObject*) { OpenWithShell(std::wstring(L"mailto:") + kSu
 
 void TfrmAbout::FormKeyDown(TObject*, WORD& Key, TShiftState)
 {
+    // Enter presses OK (the box's only button, which has the focus); Esc
+    // closes the box.
+    if (Key == VK_RETURN) {
+        Key = 0;
+        btnOK->Click();
+        return;
+    }
     if (Key != VK_ESCAPE) return;
     Key = 0;
     Close();

@@ -409,6 +409,18 @@ void TfrmMain::CreateComponents()
     LV1->OnSelectItem = TLVSelectItemEvent(this, &TfrmMain::LV1SelectItem);
     LV1->OnDblClick = TNotifyEvent(this, &TfrmMain::btnAddClick);
     LV1->OnPopulated = TNotifyEvent(this, &TfrmMain::LV1Populated);
+    // While the list fills, a part of the folder is listed: adding waits
+    // for the whole (LV1Populated gives the buttons back).
+    LV1->OnBeforeFullRefresh = TNotifyEvent::FromFunction(
+        [](void* Form, TObject*) {
+            auto* f = static_cast<TfrmMain*>(Form);
+            f->shellListFilling_ = true;
+            if (f->built_ && !f->BuildRunning()) {
+                f->btnAdd->SetEnabled(false);
+                f->btnAddAll->SetEnabled(false);
+            }
+        },
+        this);
     LV1->OnMouseEnter = TNotifyEvent(this, &TfrmMain::LV1MouseEnter);
     LV1->OnMouseLeave = TNotifyEvent(this, &TfrmMain::LV1MouseLeave);
     CB1 = placed(new TComboBox(this), L"CB1", browse);
@@ -520,6 +532,19 @@ void TfrmMain::CreateComponents()
         grid->SetMouseInteract(0);
         grid->SetKeyInteract(0);
         grid->SetImageCacheSize(1);
+        // A right click on a small preview opens the enlarged preview of
+        // the picture it shows, as the lists' hint promises.
+        grid->OnMouseUp = TMouseEvent::FromFunction(
+            [](void* Form, TObject* Sender, TMouseButton Button, TShiftState, int, int) {
+                auto* f = static_cast<TfrmMain*>(Form);
+                if (Button != mbRight || !f->built_ || f->BuildRunning()) return;
+                if (Sender == f->ImPreView1 && f->ShellIndex >= 0 && f->ShellIndex < f->LV1->GetItems()->GetCount())
+                    f->ShowLargePreView(L'L', f->ShellIndex);
+                else if (Sender == f->ImPreview2 && f->AlbumIndex >= 0 &&
+                         f->AlbumIndex < f->LV2->GetItems()->GetCount())
+                    f->ShowLargePreView(L'R', f->AlbumIndex);
+            },
+            this);
     }
 
     // Bottom panel: album name and folder, options, Start, Exit.
@@ -605,7 +630,6 @@ void TfrmMain::CreateMenus()
     tbTranslate2->SetTag(-1);
     tbTranslate = make(new TMbItem(this), L"tbTranslate", mnuLanguage);
     tbTranslate->SetTag(-1);
-    tbTranslate->SetCaption(L"Translate to your language...");
     tbTranslate->OnClick = classlib::TNotifyEvent(this, &TfrmMain::tbTranslateClick);
     mnuFileSep = make(new toolbar::TMbSeparatorItem(this), L"mnuFileSep", mnuFile);
     mnuExit = make(new TMbItem(this), L"mnuExit", mnuFile);
@@ -828,6 +852,10 @@ void TfrmMain::FormShow(TObject*)
     CancelRequested = 0;
     for (classlib::TSpeedButton* r : {R1, R2, R3, R4}) r->SetVisible(true);
     FormResize(this);
+    // The tree chose its folder before it had its size, scrolled sideways
+    // to that folder's name: it opens at its left edge, every top-level
+    // name whole.
+    if (FTree->HandleAllocated()) ::SendMessageW(FTree->GetHandle(), WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), 0);
 }
 
 void TfrmMain::FormCloseQuery(TObject*, bool& CanClose)
@@ -879,7 +907,11 @@ void TfrmMain::CB1Change(TObject*)
 
 void TfrmMain::FTreeChange(TObject*) { ShellIndex = -1; }
 
-void TfrmMain::LV1Populated(TObject*) { CheckList(); }
+void TfrmMain::LV1Populated(TObject*)
+{
+    shellListFilling_ = false;
+    CheckList();
+}
 
 void TfrmMain::mnuExitClick(TObject*) { Close(); }
 
@@ -1231,9 +1263,30 @@ void TfrmMain::btnRemoveClick(TObject*)
     if (removed) ListModified = true;
     AlbumIndex = -1;
     TmP22->SetCaption(msgFileOf + L": 0/" + std::to_wstring(items->GetCount()));
+    if (LV2->GetSelCount() == 0) ClearAlbumDetails();
     classlib::Application->ProcessMessages();
     ImPreview2->Clear();
     CheckList();
+}
+
+void TfrmMain::ClearAlbumDetails()
+{
+    // No row is selected any more: nothing is shown and nothing can be
+    // typed or turned until a row is chosen again.
+    E_Title->SetTag(1);
+    E_Desc->SetTag(1);
+    E_Title->SetText(L"");
+    E_Desc->SetText(L"");
+    E_Title->SetTag(0);
+    E_Desc->SetTag(0);
+    E_Title->SetEnabled(false);
+    E_Desc->SetEnabled(false);
+    btnRemove->SetEnabled(false);
+    for (classlib::TSpeedButton* r : {R1, R2, R3, R4}) {
+        r->SetEnabled(false);
+        r->SetDown(false);
+    }
+    LBL_Rotate->SetVisible(false);
 }
 
 void TfrmMain::btnRemoveAllClick(TObject*)
@@ -1247,6 +1300,7 @@ void TfrmMain::ClearAlbumList()
 {
     LV2->GetItems()->Clear();
     AlbumIndex = -1;
+    ClearAlbumDetails();
     TmP22->SetCaption(msgFileOf + L": 0/0");
     classlib::Application->ProcessMessages();
     ImPreview2->Clear();
@@ -1264,8 +1318,8 @@ void TfrmMain::CheckList()
     btnSave->SetEnabled(count > 0);
     btnStart->SetEnabled(count > 0);
     const bool files = LV1->GetItems()->GetCount() > 0;
-    btnAdd->SetEnabled(files);
-    btnAddAll->SetEnabled(files);
+    btnAdd->SetEnabled(files && !shellListFilling_);
+    btnAddAll->SetEnabled(files && !shellListFilling_);
     if (!files) {
         TmP2->SetCaption(L"");
         E1->SetText(L"");
@@ -1302,7 +1356,7 @@ void TfrmMain::ApplyRotationButtons(const std::wstring& Rotation)
 void TfrmMain::ShowRotationLabel(const std::wstring& Rotation)
 {
     const bool turned = !(Rotation == L"0" || Rotation.empty());
-    if (turned) LBL_Rotate->SetCaption(msgRotation + L" " + Rotation + L"\u00B0");
+    if (turned) LBL_Rotate->SetCaption(RotationLabelText(Translation, msgRotation, Rotation));
     LBL_Rotate->SetVisible(turned);
 }
 
@@ -1737,13 +1791,13 @@ void TfrmMain::SetLanguage()
     LV1->Hint = text(L"hintRightClick");
     popLargePreView->SetCaption(text(L"msgLargePreView"));
 
-    // Texts without a translation key.
-    msgNoPictures = L"No picture that can be read was found among the chosen files.";
-    msgDamagedList = L"This file is no album list, or it is damaged; the album list was left as it was:";
-    msgListNotSaved = L"The album list has changed since it was last saved. Close anyway?";
-    msgBuildFailed = L"The album could not be finished; the album folder was left as it was before the build.";
-    msgNoAlbumName = L"Please enter a name for the album.";
-    msgSkippedPictures = L"These pictures could not be read and are not in the album:";
+    msgNoPictures = text(L"msgNoPictures");
+    msgDamagedList = text(L"msgDamagedList");
+    msgListNotSaved = text(L"msgListNotSaved");
+    msgBuildFailed = text(L"msgBuildFailed");
+    msgNoAlbumName = text(L"msgNoAlbumName");
+    msgSkippedPictures = text(L"msgSkippedPictures");
+    tbTranslate->SetCaption(text(L"msgTranslateMenu"));
 
     LV2->Hint = LV1->Hint;
     mnuExit->SetCaption(btnCancel->GetCaption());

@@ -316,6 +316,8 @@ private:
     void ShowRotationLabel(const std::wstring& Rotation);
     std::wstring PositionText(int Index, int Count) const;
     void ClearAlbumList();
+    // Empties and disables the fields and buttons of the selected rows.
+    void ClearAlbumDetails();
     bool ContextMenu(HWND Window, int X, int Y);
     void BuildFinished(const TAlbumBuildResult& Result);
     // The application's key hook: Esc for this window, whichever of its
@@ -334,6 +336,9 @@ private:
     classlib::TListView* popupOwner_ = nullptr;
     // Set once every component exists: layout handlers wait for it.
     bool built_ = false;
+    // The shell list is filling (from its OnBeforeFullRefresh to its
+    // OnPopulated): it lists only a part of its folder.
+    bool shellListFilling_ = false;
 };
 
 extern TfrmMain* frmMain;

@@ -193,6 +193,9 @@ TfrmPreview::TfrmPreview(TComponent* AOwner) : TForm(AOwner)
     OnShow = TNotifyEvent(this, &TfrmPreview::FormShow);
     OnClose = TCloseEvent(this, &TfrmPreview::FormClose);
     OnResize = TNotifyEvent(this, &TfrmPreview::FormResize);
+    // Esc closes the window whichever of its controls has the focus.
+    KeyPreview = true;
+    OnKeyDown = TKeyEvent(this, &TfrmPreview::FormKeyDown);
 }
 
 TfrmPreview::~TfrmPreview()
@@ -343,9 +346,18 @@ void TfrmPreview::mnuListClick(TObject*)
         return;
     }
     if (!frmMain->btnRemove->GetEnabled()) return;
-    const int index = CurrentIndex();
+    int index = CurrentIndex();
     // The row shown is no longer in the list: nothing to remove.
     if (index < 0) return;
+    // The button takes a row out of the album: the user confirms first. The
+    // question stays above this top-most window.
+    const std::wstring question =
+        StringReplace(frmMain->Translation.Text(L"msgRemoveFromAlbum"), L"%f",
+                      ExtractFileName(album->GetItems()->GetItem(index)->GetCaption()), rfReplaceAll);
+    if (frmMain->ShowMessageBox(question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_TOPMOST) != IDYES) return;
+    // The list may have changed while the question was open.
+    index = CurrentIndex();
+    if (index < 0 || !frmMain->btnRemove->GetEnabled()) return;
     album->GetItems()->Delete(index);
     frmMain->ListModified = true;
     frmMain->AlbumIndex = -1;
@@ -580,6 +592,13 @@ void TfrmPreview::FormClose(TObject*, TCloseAction&)
 }
 
 void TfrmPreview::FormResize(TObject*) { CheckZoom(); }
+
+void TfrmPreview::FormKeyDown(TObject*, WORD& Key, TShiftState)
+{
+    if (Key != VK_ESCAPE) return;
+    Key = 0;
+    Close();
+}
 
 void TfrmPreview::ApplyTexts(const TTranslation& T)
 {

@@ -1,7 +1,9 @@
 // The enlarged preview window: one picture of the shell file list (mode
 // 'L') or of the album list (mode 'R') in a zoomable view, with a toolbar
 // that steps through the list the picture came from, zooms, turns the shown
-// picture and adds it to the album (with the turn shown) or removes it.
+// picture and adds it to the album (with the turn shown) or removes it
+// (after the user confirms through the main window's message box). Esc
+// closes it.
 // Not modal, top-most. The window's geometry is kept in the main window's
 // settings (L2, T2, W2, H2).
 //
@@ -110,6 +112,8 @@ public:
     void FormShow(classlib::TObject* Sender);
     void FormClose(classlib::TObject* Sender, classlib::TCloseAction& Action);
     void FormResize(classlib::TObject* Sender);
+    // Esc closes the window.
+    void FormKeyDown(classlib::TObject* Sender, WORD& Key, classlib::TShiftState Shift);
     void SetArrows(int Index, int Count);
     void mnuFirstClick(classlib::TObject* Sender);
     void mnuListClick(classlib::TObject* Sender);

@@ -1604,8 +1604,16 @@ namespace classlib {
 
 TWinControl* FindControl(HWND Wnd)
 {
-    if (!Wnd || ::GetWindowLongPtrW(Wnd, GWLP_WNDPROC) !=
-                    reinterpret_cast<LONG_PTR>(&TWinControl::SharedWindowProc))
+    if (!Wnd) return nullptr;
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(Wnd, &process);
+    if (process != ::GetCurrentProcessId()) return nullptr;
+    // A window of ours is of a class whose procedure is the shared one; a
+    // window that parents a system control is subclassed (for the
+    // reflected notifications), so its own procedure is no test.
+    const auto shared = reinterpret_cast<LONG_PTR>(&TWinControl::SharedWindowProc);
+    if (::GetWindowLongPtrW(Wnd, GWLP_WNDPROC) != shared &&
+        static_cast<LONG_PTR>(::GetClassLongPtrW(Wnd, GCLP_WNDPROC)) != shared)
         return nullptr;
     return reinterpret_cast<TWinControl*>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA));
 }

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts the program under Wine on $DISPLAY; without a
-# display it starts a virtual one and says so.
+# Sets up, builds the program (not the tests) and starts it under Wine on
+# $DISPLAY; without a display it starts a virtual one and says so.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$top/scripts/setup.sh"
-bash "$top/scripts/build.sh"
+bash "$top/scripts/build.sh" --target Velmo
 source "$top/scripts/wine-env.sh"
 exe="$VELMO_BUILD_DIR/app/Velmo.exe"
 if [ -z "${DISPLAY:-}" ]; then

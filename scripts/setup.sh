@@ -9,9 +9,10 @@ packages=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools
   libz-mingw-w64-dev nasm googletest wine wine64 xvfb xauth imagemagick
   dpkg-dev libtiff-tools gifsicle ghostscript libimage-exiftool-perl ccache
   chromium chromium-driver python3-selenium
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good fonts-wine)
 # (the two GStreamer plug-in sets: Wine's media splitters for the video-frame
-# tests)
+# tests; fonts-wine: Wine's own fonts, among them the symbol font of the
+# window frames' buttons, which --no-install-recommends leaves out)
 
 missing=()
 for p in "${packages[@]}"; do

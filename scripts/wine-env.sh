@@ -24,6 +24,12 @@ velmo_wine_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.velmo-ready"
   fi
+  # The window frames draw their buttons with Wine's Marlett font (package
+  # fonts-wine); this Wine looks for it only in the prefix's Fonts folder.
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$fonts/marlett.ttf" ]; then
+    mkdir -p "$fonts" && cp /usr/share/wine/fonts/marlett.ttf "$fonts/" || true
+  fi
 }
 
 # Starts Wine's background services (services.exe, winedevice ...) detached

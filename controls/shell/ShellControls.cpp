@@ -26,6 +26,30 @@ namespace shell {
 
 namespace {
 
+// The characters a file name cannot hold.
+const wchar_t kInvalidNameCharacters[] = L"\\/:*?\"<>|";
+
+// What a user is told when a name typed in place is refused: the names,
+// the reason and what to do.
+std::wstring RenameRefusal(const std::wstring& OldName, const std::wstring& NewName, DWORD Error)
+{
+    std::wstring reason;
+    if (Error == ERROR_INVALID_NAME)
+        reason = L"a name cannot contain any of the characters \\ / : * ? \" < > |";
+    else if (Error == ERROR_ALREADY_EXISTS || Error == ERROR_FILE_EXISTS)
+        reason = L"an object of that name already exists";
+    else if (Error != 0)
+        reason = SystemErrorText(Error);
+    else
+        reason = L"the file system refused the name";
+    while (!reason.empty() && (reason.back() == L'.' || reason.back() == L'\n' || reason.back() == L'\r' ||
+                               reason.back() == L' '))
+        reason.pop_back();
+    return L"\"" + OldName + L"\" cannot be renamed to \"" + NewName + L"\": " + reason +
+           L". Choose another name and rename it again.";
+}
+
+
 std::wstring WithBackslash(std::wstring Path)
 {
     if (!Path.empty() && Path.back() != L'\\') Path += L'\\';
@@ -4156,49 +4180,56 @@ HRESULT TShellList::GiveFeedback(DWORD) { return DRAGDROP_S_USEDEFAULTCURSORS; }
 
 bool TShellList::RenameItem(int Index, const std::wstring& NewName)
 {
+    renameError_.clear();
     const std::wstring folder = GetPath();
     if (Index < 0 || Index >= GetItems()->GetCount() || folder.empty()) return false;
     classlib::TListItem* item = GetItems()->GetItem(Index);
     TShellListItem* record = ShellItem(item);
-    if (!record || record->IsParentFolder() || record->ObjectName.empty()) return false;
+    if (!record || record->IsParentFolder() || record->ObjectName.empty() || !record->Pidl) return false;
     const std::wstring oldName = record->ObjectName;
-    if (NewName.empty() || NewName == oldName || NewName.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos ||
-        NewName == L"." || NewName == L"..")
+    if (NewName.empty() || NewName == item->GetCaption()) return false;
+    if (NewName.find_first_of(kInvalidNameCharacters) != std::wstring::npos || NewName == L"." || NewName == L"..") {
+        renameError_ = RenameRefusal(item->GetCaption(), NewName, ERROR_INVALID_NAME);
         return false;
-    const std::wstring from = folder + oldName, to = folder + NewName;
-    // MoveFileW refuses an existing target (other than the object itself
-    // under a new letter case).
-    if (!::MoveFileW(from.c_str(), to.c_str())) return false;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW(to.c_str(), &fd);
-    TFolderEntry entry;
-    entry.Name = NewName;
-    if (h != INVALID_HANDLE_VALUE) {
-        ::FindClose(h);
-        entry.Name = fd.cFileName;
-        entry.Folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        entry.Size = (std::uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
-        entry.Modified = fd.ftLastWriteTime;
     }
-    // The object's list follows its new name.
-    if (TPidl pidl = PathToPidl(browser_->ShellFolder(), entry.Name)) record->Pidl = std::move(pidl);
-    record->ObjectName = entry.Name;
+    // The shell renames: a name typed without the extension its caption
+    // hides keeps that extension, and the shell announces the change.
+    std::wstring shown = NewName;
+    bool done = false;
+    ::SetLastError(0);
+    try {
+        browser_->SetObjectIDList(record->Pidl.get());
+        done = browser_->Rename(shown);
+    } catch (const EShFolderObjectError&) {
+        done = false;
+    }
+    if (!done) {
+        renameError_ = RenameRefusal(item->GetCaption(), NewName, ::GetLastError());
+        return false;
+    }
+    record->Pidl = browser_->GetObjectIDList();
+    const std::wstring newName = browser_->GetObjectName();
+    record->ObjectName = newName.empty() ? shown : newName;
     record->FullPath.clear();
-    browser_->SetObjectIDList(record->Pidl.get());
-    const std::wstring shown = browser_->GetDisplayName();
-    item->SetCaption(shown.empty() ? entry.Name : shown);
+    item->SetCaption(shown.empty() ? record->ObjectName : shown);
     item->GetSubItems()->Clear();
     FillDetails(item);
     CancelWork(record, this);
     item->SetImageIndex(-1);
     record->IconAsked = false;
-    // The other views of the folder (and the tree, for a folder) follow.
-    ::SHChangeNotify(entry.Folder ? SHCNE_RENAMEFOLDER : SHCNE_RENAMEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, from.c_str(),
-                     to.c_str());
     auto files = std::make_unique<classlib::TStringList>();
-    files->Add(from);
-    DoOperation(OperationBit(sopRename), std::move(files), folder + entry.Name);
+    files->Add(folder + oldName);
+    DoOperation(OperationBit(sopRename), std::move(files), folder + record->ObjectName);
     return true;
+}
+
+void TShellList::RenameRefused(const std::wstring& Message)
+{
+    if (Message.empty()) return;
+    if (OnRenameRefused)
+        OnRenameRefused(this, Message);
+    else if (HandleAllocated())
+        ::MessageBoxW(GetHandle(), Message.c_str(), nullptr, MB_OK | MB_ICONWARNING);
 }
 
 std::unique_ptr<classlib::TStringList> TShellList::SelectedPaths() const
@@ -4814,7 +4845,7 @@ void TShellList::CNNotify(classlib::TMessage& Message)
         // The list renames the object itself; the caption follows only a
         // rename that succeeded.
         auto* info = reinterpret_cast<NMLVDISPINFOW*>(hdr);
-        if (info->item.pszText) RenameItem(info->item.iItem, info->item.pszText);
+        if (info->item.pszText && !RenameItem(info->item.iItem, info->item.pszText)) RenameRefused(renameError_);
         Message.Result = FALSE;
         return;
     }

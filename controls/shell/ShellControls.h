@@ -797,6 +797,10 @@ public:
     // or the file system refuses. With ReadOnly off, F2 and a slow second
     // click edit the selected name in place and end here.
     bool RenameItem(int Index, const std::wstring& NewName);
+    // A name edited in place that RenameItem refused: the handler gets a
+    // message naming the names and the reason; without a handler the list
+    // shows it in a message box.
+    classlib::TEvent<void(classlib::TObject* Sender, const std::wstring& Message)> OnRenameRefused;
     // Check boxes from the link's selection list: checking an object adds
     // its path, unchecking removes it; a folder with something checked
     // below shows grey. Needs a link (without one the value stays false,
@@ -975,6 +979,10 @@ private:
     // The browser's rename step edits the selected name (none while
     // ReadOnly).
     void PrepareRename();
+    // Hands Message to OnRenameRefused, or shows it (nothing when empty).
+    void RenameRefused(const std::wstring& Message);
+    // Why the last RenameItem refused (empty: no reason to tell).
+    std::wstring renameError_;
     void EditSelected(classlib::TObject* Sender);
     void RestartRefresh();
     // Writes the picture to a new file and gives it to the window (or

@@ -213,6 +213,8 @@ TEST_F(MainWindow, RotationButtonsAndTexts)
     EXPECT_TRUE(form->R1->GetEnabled());
     EXPECT_FALSE(form->R2->GetEnabled() || form->R3->GetEnabled() || form->R4->GetEnabled());
     EXPECT_TRUE(form->LBL_Rotate->GetVisible());
+    // "270" turns the picture a quarter clockwise, as the label says.
+    EXPECT_EQ(form->LBL_Rotate->GetCaption(), L"Rotation: 90\u00B0 clockwise");
     form->R1->Click();
     EXPECT_EQ(Sub(1, album::siRotation), L"0");
     EXPECT_FALSE(form->R1->GetEnabled());
@@ -220,6 +222,7 @@ TEST_F(MainWindow, RotationButtonsAndTexts)
     EXPECT_FALSE(form->LBL_Rotate->GetVisible());
     form->R2->Click();
     EXPECT_EQ(Sub(1, album::siRotation), L"90");
+    EXPECT_EQ(form->LBL_Rotate->GetCaption(), L"Rotation: 90\u00B0 anti-clockwise");
 
     SelectRows({0, 1, 2});
     form->E_Title->SetText(L"  Harbour at dawn  ");

@@ -36,7 +36,8 @@ std::wstring Fixture(const std::wstring& Area, const std::wstring& Name)
     return testsupport::FixtureDir(Area) + L"\\" + Name;
 }
 
-int Answer(void*, const std::wstring&, UINT) { return IDOK; }
+// Yes to a question (the remove button asks), OK to anything else.
+int Answer(void*, const std::wstring&, UINT Flags) { return (Flags & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK; }
 
 class PreviewWindow : public ::testing::Test {
 protected:

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -64,11 +65,11 @@ std::vector<std::wstring> Lines(const std::wstring& file)
 TEST(TranslationTexts, TableKeysAreUniqueAndTranslatedCaptionsAreWrapped)
 {
     const auto& table = album::TextTable();
-    EXPECT_EQ(table.size(), 73u);
+    EXPECT_EQ(table.size(), 84u);
     std::set<std::wstring> keys;
     for (const auto& e : table) EXPECT_TRUE(keys.insert(e.Key).second) << "duplicate key";
     EXPECT_STREQ(table.front().Key, L"msg_PrName");
-    EXPECT_STREQ(table.back().Key, L"strPictureIncomplete");
+    EXPECT_STREQ(table.back().Key, L"msgAboutNotice");
 
     testsupport::TempDir dir;
     WriteBytes(dir.File(L"t.txt"), "msg_PrName=HTML-Album\r\nmsgAbout=Info\r\nmsgColors=Farben\r\n"
@@ -93,6 +94,51 @@ TEST(TranslationTexts, TableKeysAreUniqueAndTranslatedCaptionsAreWrapped)
         EXPECT_EQ(english.Text(c.key), c.english);
         EXPECT_EQ(german.Text(c.key), c.translated);
     }
+}
+
+// The program's windows set their texts through the text table: a text
+// literal handed to a caption, a hint, a message box or a message member in
+// the program's sources is the English form of a table entry (the text
+// shown until the language is applied), or one of the few texts that stay
+// as they are in every language. Texts the sources build elsewhere (tables
+// of their own, texts of the libraries) are not seen here.
+TEST(TranslationTexts, EveryTextTheWindowsSetHasAKey)
+{
+    std::string source = VELMO_FIXTURES;
+    source = source.substr(0, source.rfind("/tests/fixtures")) + "/app/";
+    const std::set<std::string> untranslated = {
+        "",                      // cleared
+        "Velmo Morvane", "Velmo Morvane v.1.4",  // the product's name
+        "WWW:", "E-mail:",       // the about box's address labels
+        "&OK", "OK",             // the OK buttons, and the preview's "OK" state
+        "HTML",                  // the options dialog's page of HTML settings
+        "Album Name",            // the options dialog's example page
+        "Translate me!",         // the translation window: for a language without a translation
+    };
+    std::set<std::string> english;
+    for (const album::TTextEntry& e : album::TextTable()) english.insert(Utf8(e.English));
+
+    const std::regex sink(R"re((?:SetCaption\(|Hint\s*=\s*|ShowMessageBox\(|MessageBoxW\([^,;]*,\s*|\bmsg\w+\s*=\s*|MakeLabel\(\s*this,\s*L"\w+",\s*)L"((?:[^"\\]|\\.)*)")re");
+    int seen = 0;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = ::FindFirstFileA((source + "*.cpp").c_str(), &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << source;
+    do {
+        std::ifstream in((source + fd.cFileName).c_str(), std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (std::sregex_iterator m(text.begin(), text.end(), sink), end; m != end; ++m) {
+            ++seen;
+            // The literal as C++ reads it (the sources escape only quotes and
+            // backslashes in these texts).
+            std::string literal = (*m)[1];
+            for (std::size_t at = literal.find('\\'); at != std::string::npos; at = literal.find('\\', at + 1))
+                literal.erase(at, 1);
+            EXPECT_TRUE(english.count(literal) || untranslated.count(literal))
+                << fd.cFileName << ": \"" << literal << "\" has no translation key";
+        }
+    } while (::FindNextFileA(h, &fd));
+    ::FindClose(h);
+    EXPECT_GT(seen, 20) << "the scan found hardly any texts: the patterns no longer match the sources";
 }
 
 TEST(TranslationFile, TranslateFindsFirstExactKeyAndDropsComments)

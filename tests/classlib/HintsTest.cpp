@@ -8,6 +8,7 @@
 
 #include "classlib/Forms.h"
 #include "classlib/Hints.h"
+#include "classlib/StdCtrls.h"
 #include "support/AppScope.h"
 #include "support/HostWindow.h"
 
@@ -210,6 +211,26 @@ TEST_F(HintsTest, RestingPointerShowsTheShortHintBelowTheCursorAndSetsTheStatusH
     ::Sleep(60);
     Pump();
     EXPECT_FALSE(HintShown());
+}
+
+// A window that parents a system control is subclassed for its reflected
+// notifications: the graphic controls on it are still found under the
+// pointer and show their hints.
+TEST_F(HintsTest, AGraphicControlBesideASystemControlShowsItsHint)
+{
+    TEdit edit(nullptr);
+    edit.SetParent(&form);
+    edit.SetBounds(0, 80, 60, 20);
+    ASSERT_NE(edit.GetHandle(), nullptr);
+    Pump();
+    const POINT over = form.ClientToScreen(POINT{150, 50});
+    EXPECT_EQ(FindDragTarget(over, true), &label);
+    MoveTo(150, 50);
+    EXPECT_EQ(app.GetHintControl(), &label);
+    ASSERT_TRUE(PumpUntil([&] { return HintShown(); }));
+    EXPECT_EQ(app.GetHintWindow()->GetCaption(), L"Plain");
+    app.CancelHint();
+    edit.SetParent(nullptr);
 }
 
 TEST_F(HintsTest, ChangesMadeByTheControlAreHonoured)

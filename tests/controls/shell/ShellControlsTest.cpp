@@ -749,16 +749,37 @@ TEST(ShellControls, ListRenamesInPlace)
     };
     auto exists = [&](const wchar_t* name) { return ::GetFileAttributesW(dir.File(name).c_str()) != INVALID_FILE_ATTRIBUTES; };
 
+    // A refused name is told with both names and the reason; an empty or
+    // cancelled edit says nothing.
+    std::vector<std::wstring> told;
+    list->OnRenameRefused = decltype(list->OnRenameRefused)::FromFunction(
+        [](void* Told, classlib::TObject*, const std::wstring& Message) {
+            static_cast<std::vector<std::wstring>*>(Told)->push_back(Message);
+        },
+        &told);
     struct Case {
         const wchar_t* text;  // nullptr: cancelled
-        const wchar_t* caption;
+        const wchar_t* reason;  // nullptr: no message
     };
-    const Case refused[] = {{L"b.gif", L"a.gif"}, {L"x?.gif", L"a.gif"}, {L"", L"a.gif"}, {nullptr, L"a.gif"}};
+    const Case refused[] = {{L"b.gif", L"already exists"},
+                            {L"x?.gif", L"cannot contain"},
+                            {L"", nullptr},
+                            {nullptr, nullptr}};
     for (const Case& c : refused) {
+        const std::string what = c.text ? std::string(c.text, c.text + wcslen(c.text)) : "(cancelled)";
+        told.clear();
         endEdit(0, c.text);
-        EXPECT_EQ(list->GetItems()->GetItem(0)->GetCaption(), c.caption) << (c.text ? c.text : L"(cancelled)");
+        EXPECT_EQ(list->GetItems()->GetItem(0)->GetCaption(), L"a.gif") << what;
         EXPECT_TRUE(exists(L"a.gif"));
         EXPECT_TRUE(exists(L"b.gif"));
+        if (!c.reason) {
+            EXPECT_TRUE(told.empty()) << what;
+            continue;
+        }
+        ASSERT_EQ(told.size(), 1u) << what;
+        EXPECT_NE(told[0].find(L"\"a.gif\""), std::wstring::npos) << what;
+        EXPECT_NE(told[0].find(std::wstring(L"\"") + c.text + L"\""), std::wstring::npos) << what;
+        EXPECT_NE(told[0].find(c.reason), std::wstring::npos) << what;
     }
     endEdit(0, L"renamed.gif");
     EXPECT_EQ(list->GetItems()->GetItem(0)->GetCaption(), L"renamed.gif");
@@ -783,6 +804,82 @@ TEST(ShellControls, ListRenamesInPlace)
     notify(key.hdr, LVN_KEYDOWN);
     EXPECT_NE(::SendMessageW(wnd, LVM_GETEDITCONTROL, 0, 0), 0);
     ::SendMessageW(wnd, LVM_CANCELEDITLABEL, 0, 0);
+}
+
+// A file type whose captions hide the extension: the name typed in place
+// (without the extension) renames through the shell, which keeps the
+// extension; the file stays in the list filtered by its extension.
+TEST(ShellControls, ListRenameKeepsTheExtensionTheCaptionHides)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    // The type's class says "never show the extension"; removed at the end.
+    struct TFileType {
+        TFileType()
+        {
+            HKEY key = nullptr;
+            ::RegCreateKeyExW(HKEY_CLASSES_ROOT, L".velmohid", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+            const wchar_t cls[] = L"VelmoHiddenExtension";
+            ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(cls), sizeof(cls));
+            ::RegCloseKey(key);
+            ::RegCreateKeyExW(HKEY_CLASSES_ROOT, cls, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+            ::RegSetValueExW(key, L"NeverShowExt", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(wchar_t));
+            ::RegCloseKey(key);
+        }
+        ~TFileType()
+        {
+            ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L".velmohid");
+            ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"VelmoHiddenExtension");
+        }
+    } type;
+    Touch(dir.File(L"holiday.velmohid"));
+    Touch(dir.File(L"taken.velmohid"));
+
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetFilter(L"*.velmohid");
+    list->SetPath(dir.Path());
+    ASSERT_EQ(list->GetItems()->GetCount(), 2);
+    const int index = list->GetItems()->GetItem(0)->GetCaption() == L"holiday" ? 0 : 1;
+    ASSERT_EQ(list->GetItems()->GetItem(index)->GetCaption(), L"holiday") << "the caption shows the extension";
+
+    std::vector<std::wstring> told;
+    list->OnRenameRefused = decltype(list->OnRenameRefused)::FromFunction(
+        [](void* Told, classlib::TObject*, const std::wstring& Message) {
+            static_cast<std::vector<std::wstring>*>(Told)->push_back(Message);
+        },
+        &told);
+    HWND wnd = list->GetHandle();
+    NMLVDISPINFOW info{};
+    info.hdr.hwndFrom = wnd;
+    info.hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(wnd));
+    info.hdr.code = LVN_ENDLABELEDITW;
+    info.item.iItem = index;
+    wchar_t typed[] = L"summer";
+    info.item.pszText = typed;
+    ::SendMessageW(form.GetHandle(), WM_NOTIFY, info.hdr.idFrom, reinterpret_cast<LPARAM>(&info));
+    EXPECT_TRUE(told.empty()) << (told.empty() ? "" : std::string(told[0].begin(), told[0].end()));
+    EXPECT_EQ(::GetFileAttributesW(dir.File(L"summer").c_str()), INVALID_FILE_ATTRIBUTES) << "the extension was lost";
+    EXPECT_NE(::GetFileAttributesW(dir.File(L"summer.velmohid").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(::GetFileAttributesW(dir.File(L"holiday.velmohid").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(list->GetItems()->GetItem(index)->GetCaption(), L"summer");
+    EXPECT_EQ(list->GetItemPathAt(index), dir.File(L"summer.velmohid"));
+    // The refresh that follows the shell's announcement keeps it listed.
+    shelltest::PumpFor(600);
+    ASSERT_EQ(list->GetItems()->GetCount(), 2);
+    std::set<std::wstring> paths;
+    for (int i = 0; i < 2; ++i) paths.insert(list->GetItemPathAt(i));
+    EXPECT_EQ(paths, (std::set<std::wstring>{dir.File(L"summer.velmohid"), dir.File(L"taken.velmohid")}));
+
+    // A name taken by another file of the type is refused with a message.
+    const int summer = list->GetItemPathAt(0) == dir.File(L"summer.velmohid") ? 0 : 1;
+    info.item.iItem = summer;
+    wchar_t taken[] = L"taken";
+    info.item.pszText = taken;
+    ::SendMessageW(form.GetHandle(), WM_NOTIFY, info.hdr.idFrom, reinterpret_cast<LPARAM>(&info));
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find(L"\"taken\""), std::wstring::npos);
+    EXPECT_NE(::GetFileAttributesW(dir.File(L"summer.velmohid").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // The drop effect follows the keys but never leaves what the source
