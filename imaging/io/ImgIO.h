@@ -442,6 +442,13 @@ private:
     // notifications. Returns the reader's count.
     int RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags, int64_t DataSize);
     int LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigned Flags);
+    // The PSD read of the load frame: with PSDLoadLayers and a view with
+    // layers the document's layers go into the view (true: a layered load,
+    // no resampling of one layer); otherwise the merged image, with the
+    // alpha of a document's only layer.
+    bool ReadPSDDocument(classlib::TStream* Stream, TPxIOProgressInfo& Info);
+    // Runs Call on the main thread when called from a worker.
+    void OnViewThread(const std::function<void()>& Call);
     int LoadTIFFCore(classlib::TStream* Stream);
     void LoadJPEGCore(classlib::TStream* Stream);
     void LoadPCXCore(classlib::TStream* Stream);
