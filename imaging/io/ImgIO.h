@@ -30,7 +30,10 @@
 // finish notification. A load whose reader ran and failed (damaged,
 // truncated or unsupported data, or a stopped load) leaves the image empty:
 // 0 x 0, no alpha channel, never partly decoded rows. A load refused before
-// any reading (no reader for the format) leaves the image as it was.
+// any reading (no reader for the format, a file type without a registry
+// row, stream content nothing recognises) leaves the image as it was, and
+// also sets AbortFlag with a reason. A reader that reports success without
+// pixels fails the load (NoImage).
 // A save never creates a file when no writer is installed, and removes the
 // file it created when the writer failed. A file that cannot be opened or
 // created raises from the file stream, and an exception of a writer passes
