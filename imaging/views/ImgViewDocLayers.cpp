@@ -2,6 +2,7 @@
 // them (the I/O object's PSD loads with PSDLoadLayers, and its PSD saves).
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "imaging/model/PxBitmap.h"
@@ -108,7 +109,7 @@ bool TImgView::GetDocumentLayers(TPxPSDLayerList& Layers, TPxBitmap& Merged)
         auto record = std::make_unique<TPxPSDLayer>(l.Bitmap);
         record->PosX = l.PosX;
         record->PosY = l.PosY;
-        record->Transparency = static_cast<uint8_t>(l.Transparency < 0 ? 0 : l.Transparency > 255 ? 255 : l.Transparency);
+        record->Transparency = static_cast<uint8_t>(std::clamp(l.Transparency, 0, 255));
         record->Visible = l.Visible;
         record->Cropped = l.ClipToBase;
         record->IsMask = l.IsMask;
