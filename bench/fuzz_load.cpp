@@ -38,6 +38,7 @@
 #include "classlib/Streams.h"
 #include "gif/GIFImage.h"
 #include "imaging/io/ImgIO.h"
+#include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
 
 namespace {
@@ -277,12 +278,15 @@ int main(int argc, char** argv)
         startedMs.store(NowMs());
         current.store(i);
         bool aborted = true;
+        // A load that reports success must have pixels.
+        bool empty = false;
         {
             imaging::TImgIO io(nullptr);
             try {
                 io.ReadParamsFromFile(path);
                 io.LoadFromFile(path);
                 aborted = io.AbortFlag;
+                empty = !aborted && (!io.GetCurrentBitmap() || io.GetCurrentBitmap()->IsEmpty());
             } catch (...) {
                 aborted = true;
             }
@@ -295,8 +299,8 @@ int main(int argc, char** argv)
         const int64_t peak =
             after.PeakKb > peakBefore ? after.PeakKb : std::max(after.ResidentKb, sampledPeakKb.load());
         current.store(-1);
-        LogLine("END %ld %lld io=%d gif=%s peak=%lld", i, static_cast<long long>(spent), aborted ? 1 : 0, gifResult,
-                static_cast<long long>(peak / 1024));
+        LogLine("END %ld %lld io=%d gif=%s peak=%lld empty=%d", i, static_cast<long long>(spent), aborted ? 1 : 0,
+                gifResult, static_cast<long long>(peak / 1024), empty ? 1 : 0);
         ++done;
     }
     LogLine("DONE %ld", done);

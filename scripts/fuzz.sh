@@ -13,10 +13,11 @@
 # The watchdog restarts a driver after a crash, a hang or a load above the
 # ceiling and goes on with the next file; the driver itself ends a load over
 # the time limit or the ceiling, and the script kills a driver whose log
-# stops moving. Every such file is copied to <output>/findings/ with a note;
+# stops moving. Every such file, and every load that reported success
+# without pixels ("empty"), is copied to <output>/findings/ with a note;
 # <output>/summary.txt has the figures per format (mutants, loads that
-# failed cleanly, crashes, hangs, loads over the ceiling, slowest load, peak
-# resident memory of a load).
+# failed cleanly, crashes, hangs, loads over the ceiling, empty successes,
+# slowest load, peak resident memory of a load).
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 count=2000 jobs=4 formats="" out=/tmp/velmo-fuzz seed=1 limit=1024 timeout=10
@@ -126,30 +127,36 @@ for j in range(jobs):
         unix = path[2:].replace("\\", "/")
         parts = unix.split("/")
         fmt = parts[-2] if len(parts) > 1 else "?"
-        s = stats.setdefault(fmt, dict(n=0, failed=0, gif_failed=0, crash=0, hang=0, overmem=0, ms=0, peak=0))
+        s = stats.setdefault(fmt, dict(n=0, failed=0, gif_failed=0, crash=0, hang=0, overmem=0, empty=0, ms=0,
+                                       peak=0))
         if f[0] == "END":
             s["n"] += 1
             s["failed"] += f[3] == "io=1"
             s["gif_failed"] += f[4] == "gif=failed"
             s["ms"] = max(s["ms"], int(f[2]))
             s["peak"] = max(s["peak"], int(f[5].split("=")[1]))
-            continue
-        s["n"] += 1
-        s[{"CRASH": "crash", "HANG": "hang", "OVERMEM": "overmem"}[f[0]]] += 1
-        name = "%s-%s-%s" % (f[0].lower(), fmt, os.path.basename(unix))
+            if len(f) < 7 or f[6] != "empty=1":
+                continue
+            # A load that reported success without pixels.
+            s["empty"] += 1
+        else:
+            s["n"] += 1
+            s[{"CRASH": "crash", "HANG": "hang", "OVERMEM": "overmem"}[f[0]]] += 1
+        name = "%s-%s-%s" % ("empty" if f[0] == "END" else f[0].lower(), fmt, os.path.basename(unix))
         if os.path.exists(unix):
             shutil.copy(unix, os.path.join(out, "findings", name))
         notes.append("%s %s  (%s)" % (name, " ".join(f[2:]), unix))
 with open(os.path.join(out, "findings", "notes.txt"), "w") as n:
     n.write("".join(x + "\n" for x in notes))
-rows = ["%-7s %7s %7s %7s %6s %5s %8s %8s %8s" % ("format", "files", "failed", "gif-fail", "crash", "hang",
-                                                    "overmem", "max ms", "peak MB")]
+rows = ["%-7s %7s %7s %7s %6s %5s %8s %6s %8s %8s" % ("format", "files", "failed", "gif-fail", "crash", "hang",
+                                                         "overmem", "empty", "max ms", "peak MB")]
 for fmt in sorted(stats):
     s = stats[fmt]
-    rows.append("%-7s %7d %7d %7d %6d %5d %8d %8d %8d" % (fmt, s["n"], s["failed"], s["gif_failed"], s["crash"],
-                                                           s["hang"], s["overmem"], s["ms"], s["peak"]))
-t = [sum(s[k] for s in stats.values()) for k in ("n", "crash", "hang", "overmem")]
-rows.append("total: %d files, %d crashes, %d hangs, %d over the ceiling" % tuple(t))
+    rows.append("%-7s %7d %7d %7d %6d %5d %8d %6d %8d %8d" % (fmt, s["n"], s["failed"], s["gif_failed"], s["crash"],
+                                                               s["hang"], s["overmem"], s["empty"], s["ms"],
+                                                               s["peak"]))
+t = [sum(s[k] for s in stats.values()) for k in ("n", "crash", "hang", "overmem", "empty")]
+rows.append("total: %d files, %d crashes, %d hangs, %d over the ceiling, %d successes without pixels" % tuple(t))
 open(os.path.join(out, "summary.txt"), "w").write("\n".join(rows) + "\n")
 print("\n".join(rows))
 if notes:

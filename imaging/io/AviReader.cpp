@@ -192,21 +192,23 @@ int TPxAVIReader::OpenAVIFile(const std::wstring& FileName)
     return p.AVIFrameCount;
 }
 
-void TPxAVIReader::LoadAVIFrame(uint32_t Index)
+void TPxAVIReader::LoadAVIFrame(uint32_t Index, bool Required)
 {
     if (io_.ShouldDefer()) {
         TPxIOThread::Launch(
             &io_,
-            [this, Index] {
+            [this, Index, Required] {
                 TComScope com;
-                LoadAVIFrame(Index);
+                LoadAVIFrame(Index, Required);
             },
             nullptr);
         return;
     }
     try {
         io_.AbortFlag = false;
+        TPxReadFailure failure = TPxReadFailure::NoImage;
         if (io_.PrepareBitmap(0) && getFrame_ && Index < (length_ > INT32_MAX ? uint32_t(INT32_MAX) : length_)) {
+            failure = TPxReadFailure::Unsupported;
             TAviLibrary& avi = Avi();
             void* dib = avi.GetFrame(static_cast<PGETFRAME>(getFrame_), static_cast<LONG>(Index));
             SetTiming();
@@ -225,8 +227,13 @@ void TPxAVIReader::LoadAVIFrame(uint32_t Index)
                     p.Height = p.OriginalHeight = frame.GetHeight();
                     p.FreeColorMap();
                     io_.NotifyImageChanged();
+                    failure = TPxReadFailure::None;
                 }
             }
+        }
+        if (Required && failure != TPxReadFailure::None) {
+            io_.lastFailure_ = failure;
+            io_.AbortFlag = true;
         }
     } catch (...) {
         io_.DoFinishWork();
@@ -258,7 +265,7 @@ void LoadAVIFileWith(TPxAVIReader& Reader, TImgIO& IO, const std::wstring& FileN
         return;
     }
     try {
-        Reader.LoadAVIFrame(static_cast<uint32_t>(IO.FileParams->ImageIndex));
+        Reader.LoadAVIFrame(static_cast<uint32_t>(IO.FileParams->ImageIndex), true);
     } catch (...) {
         Reader.CloseAVIFile();
         throw;

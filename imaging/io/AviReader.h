@@ -48,8 +48,11 @@ public:
     int OpenAVIFile(const std::wstring& FileName);
     // Decodes frame Index of the open file into the I/O object's image
     // (1-bit frames as px1g, others px24RGB) and sets the parameters of the
-    // frame; always ends with the finish notification.
-    void LoadAVIFrame(uint32_t Index);
+    // frame; always ends with the finish notification. A frame that is not
+    // there or cannot be decoded leaves the image unchanged; with Required
+    // it also fails the load (aborting flag and reason, set before the
+    // finish notification).
+    void LoadAVIFrame(uint32_t Index, bool Required = false);
     // Releases the frame reader, the stream and the file (nothing when none
     // is open).
     void CloseAVIFile();
@@ -70,10 +73,11 @@ private:
     uint32_t rate_ = 0, scale_ = 0, length_ = 0;
 };
 
-// The ".avi" road of TImgIO::LoadFromFile: opens FileName, reads the frame
-// ImageIndex of the parameters and closes the file; FileName and FileFormat
-// 15 are set when the file could be opened. A file that cannot be opened
-// sets the aborting flag and sends the finish notification.
+// The ".avi" road of TImgIO::LoadFromFile (and of a load by type 15): opens
+// FileName, reads the frame ImageIndex of the parameters and closes the
+// file; FileName and FileFormat 15 are set when the file could be opened. A
+// file that cannot be opened, or a frame that is not there or cannot be
+// decoded, fails the load: aborting flag, reason, finish notification.
 void PxLoadAVIFile(TImgIO& IO, const std::wstring& FileName);
 
 // AVIFrameDelay of a stream: round(1000 / (Rate / Scale)) milliseconds, 0

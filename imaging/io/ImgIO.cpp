@@ -530,8 +530,18 @@ void TImgIO::LoadFromFileAuto(const std::wstring& FileName)
 void TImgIO::LoadFromFileFormat(const std::wstring& FileName, int32_t FileType)
 {
     TPxFileFormatInfo* row = PxFormatInfoById(FileType);
-    if (!row)
+    if (!row) {
+        // AVI has no registry row: its frames come from the AVI reader, as
+        // for a name ending in ".avi". Any other type without a row loads
+        // nothing, and says so.
+        if (FileType == ffAVI) {
+            if (currentBitmap_)
+                PxLoadAVIFile(*this, FileName);
+        } else {
+            FailLoad(TPxReadFailure::NoReader);
+        }
         return;
+    }
     if (row->IsBuiltIn) {
         if (!LoadBuiltInFile(FileName, FileType, true))
             LoadFromFile(FileName);
@@ -565,13 +575,15 @@ void TImgIO::LoadFromStream(classlib::TStream* Stream)
     int64_t pos = Stream->GetPosition();
     int32_t type = PxDetectStreamFormat(*Stream);
     TPxFileFormatInfo* row = PxFormatInfoById(type);
-    if (!row)
-        return;
     Stream->SetPosition(pos);
-    if (row->IsBuiltIn) {
-        LoadBuiltInStream(Stream, type, false);
+    // Content nothing recognises, or a format read only from files, loads
+    // nothing: the load fails rather than leave the image as if loaded.
+    if (!row || (row->IsBuiltIn && !LoadBuiltInStream(Stream, type, false))) {
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
+    if (row->IsBuiltIn)
+        return;
     if (TryDefer([this, Stream] { LoadFromStream(Stream); }))
         return;
     LoadRegisteredStream(Stream, row);
@@ -586,12 +598,12 @@ void TImgIO::LoadFromStreamFormat(classlib::TStream* Stream, int32_t FileType)
     if (!Stream)
         return;
     TPxFileFormatInfo* row = PxFormatInfoById(FileType);
-    if (!row)
-        return;
-    if (row->IsBuiltIn) {
-        LoadBuiltInStream(Stream, FileType, true);
+    if (!row || (row->IsBuiltIn && !LoadBuiltInStream(Stream, FileType, true))) {
+        FailLoad(TPxReadFailure::NoReader);
         return;
     }
+    if (row->IsBuiltIn)
+        return;
     if (TryDefer([this, Stream, FileType] { LoadFromStreamFormat(Stream, FileType); }))
         return;
     LoadRegisteredStream(Stream, row);

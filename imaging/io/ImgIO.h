@@ -30,7 +30,10 @@
 // finish notification. A load whose reader ran and failed (damaged,
 // truncated or unsupported data, or a stopped load) leaves the image empty:
 // 0 x 0, no alpha channel, never partly decoded rows. A load refused before
-// any reading (no reader for the format) leaves the image as it was.
+// any reading (no reader for the format, a file type without a registry
+// row, stream content nothing recognises) leaves the image as it was, and
+// also sets AbortFlag with a reason. A reader that reports success without
+// pixels fails the load (NoImage).
 // A save never creates a file when no writer is installed, and removes the
 // file it created when the writer failed. A file that cannot be opened or
 // created raises from the file stream, and an exception of a writer passes
@@ -449,6 +452,13 @@ private:
     // notifications. Returns the reader's count.
     int RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags, int64_t DataSize);
     int LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigned Flags);
+    // The PSD read of the load frame: with PSDLoadLayers and a view with
+    // layers the document's layers go into the view (true: a layered load,
+    // no resampling of one layer); otherwise the merged image, with the
+    // alpha of a document's only layer.
+    bool ReadPSDDocument(classlib::TStream* Stream, TPxIOProgressInfo& Info);
+    // Runs Call on the main thread when called from a worker.
+    void OnViewThread(const std::function<void()>& Call);
     int LoadTIFFCore(classlib::TStream* Stream);
     void LoadJPEGCore(classlib::TStream* Stream);
     void LoadPCXCore(classlib::TStream* Stream);

@@ -10,11 +10,14 @@
 
 #include "classlib/Graphics.h"
 #include "classlib/Streams.h"
+#include "classlib/Threads.h"
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/IOStartup.h"
 #include "imaging/io/ImgIO.h"
 #include "imaging/io/MetafileImport.h"
+#include "imaging/io/PsdReader.h"
+#include "imaging/io/PsdWriter.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxMask.h"
@@ -138,13 +141,20 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
     if (!(Flags & lfRegistered))
         currentBitmap_->RemoveAlphaChannel(false, classlib::clWhite);
     TPxFileFormatInfo* row = PxFormatInfoById(FileType);
+    bool layered = false;
     if (!row || !row->Reader) {
         info.Fail(TPxReadFailure::NoReader);
     } else {
         // A reader reports failure through the flag; an exception counts
         // the same and goes no further.
         try {
-            row->Reader(Stream, currentBitmap_, *FileParams, false, info);
+            if (FileType == ffPSD)
+                layered = ReadPSDDocument(Stream, info);
+            else
+                row->Reader(Stream, currentBitmap_, *FileParams, false, info);
+            // Whatever the reader says, a load without pixels has failed.
+            if (!AbortFlag && currentBitmap_->IsEmpty())
+                info.Fail(TPxReadFailure::NoImage);
         } catch (const std::bad_alloc&) {
             info.Fail(TPxReadFailure::OutOfMemory);
         } catch (...) {
@@ -160,7 +170,8 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
             ApplyDefaultDpi();
         if (mask)
             CopyFromMask(*currentBitmap_->GetAlphaChannel(), mask.get());
-        if (AutoAdjustDPI && !(Flags & pxlfNoAdjust))
+        // One layer of a stack is never resampled on its own.
+        if (AutoAdjustDPI && !(Flags & pxlfNoAdjust) && !layered)
             AdjustDPI();
         FileParams->FileName.clear();
         FileParams->FileFormat = FileType;
@@ -177,6 +188,67 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
     ++loading_;
     DoFinishWork();
     return info.Count;
+}
+
+void TImgIO::OnViewThread(const std::function<void()>& Call)
+{
+    if (InWorkerThread())
+        classlib::TThread::Synchronize(nullptr, Call);
+    else
+        Call();
+}
+
+namespace {
+
+// The alpha of a document's only layer laid over the merged image at the
+// layer's position; outside the layer the image is transparent. A layer
+// without alpha that covers the whole image changes nothing.
+void TakeLayerAlpha(TPxBitmap& Image, const TPxPSDLayer& Layer)
+{
+    TPxBitmap* source = Layer.GetBitmap();
+    const int w = Image.GetWidth(), h = Image.GetHeight();
+    const int lw = source->GetWidth(), lh = source->GetHeight();
+    const bool covers = Layer.PosX <= 0 && Layer.PosY <= 0 && Layer.PosX + lw >= w && Layer.PosY + lh >= h;
+    if (Image.IsEmpty() || (!source->HasAlphaChannel() && covers))
+        return;
+    TPxBitmap* layerAlpha = source->HasAlphaChannel() ? source->GetAlphaChannel() : nullptr;
+    TPxBitmap* alpha = Image.GetAlphaChannel();
+    for (int y = 0; y < h; ++y) {
+        uint8_t* d = alpha->GetScanline(y);
+        const int ly = y - Layer.PosY;
+        for (int x = 0; x < w; ++x) {
+            const int lx = x - Layer.PosX;
+            if (ly < 0 || ly >= lh || lx < 0 || lx >= lw)
+                d[x] = 0;
+            else
+                d[x] = layerAlpha ? layerAlpha->GetScanline(ly)[lx] : 255;
+        }
+    }
+    alpha->CheckFullAlpha();
+}
+
+}  // namespace
+
+bool TImgIO::ReadPSDDocument(classlib::TStream* Stream, TPxIOProgressInfo& Info)
+{
+    const bool toView = FileParams->PSDLoadLayers && attachedImg_ && attachedImg_->IsImageView();
+    const bool replace = toView && FileParams->PSDReplaceLayers;
+    if (replace)
+        OnViewThread([this] { attachedImg_->ClearDocumentLayers(); });
+    TPxPSDLayerList layers;
+    PxReadPSD(Stream, currentBitmap_, *FileParams, &layers, toView, Info);
+    if (AbortFlag || layers.empty())
+        return false;
+    if (toView) {
+        bool taken = false;
+        const int w = FileParams->Width, h = FileParams->Height;
+        OnViewThread([&] { taken = attachedImg_->TakeDocumentLayers(layers, w, h, replace); });
+        if (taken)
+            return true;
+    }
+    if (layers.size() == 1 && !FileParams->UseEmbeddedThumbnail)
+        TakeLayerAlpha(*currentBitmap_, *layers[0]);
+    return false;
 }
 
 int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigned Flags)
@@ -600,6 +672,18 @@ TPxBitmap* TImgIO::SaveSource(TPxSaveConversion Conv, std::unique_ptr<TPxBitmap>
 void TImgIO::CallWriter(TPxFileFormatInfo& Row, classlib::TStream* Stream, TPxBitmap* Source, unsigned Flags)
 {
     TPxIOProgressInfo info = MakeProgress(true);
+    if (Row.TypeNumber == ffPSD && attachedImg_ && attachedImg_->IsImageView()) {
+        // A view with layers is written whole: every layer and the merged
+        // picture of them all.
+        TPxPSDLayerList layers;
+        TPxBitmap merged;
+        bool got = false;
+        OnViewThread([&] { got = attachedImg_->GetDocumentLayers(layers, merged); });
+        if (got) {
+            PxWritePSD(Stream, *FileParams, info, layers, &merged);
+            return;
+        }
+    }
     std::unique_ptr<TPxMask> mask;
     if ((Flags & pxsfMask) && Source->HasAlphaChannel()) {
         mask = std::make_unique<TPxMask>();

@@ -28,6 +28,7 @@
 
 #include "classlib/Events.h"
 #include "classlib/Graphics.h"
+#include "imaging/io/PsdReader.h"
 
 namespace classlib {
 class TBitmap;
@@ -113,6 +114,30 @@ public:
         (void)Stream;
         (void)FileType;
         return -1;
+    }
+
+    // Layered documents (PSD). A view with layers answers true and:
+    // ClearDocumentLayers leaves it one empty base layer; TakeDocumentLayers
+    // puts Layers (bottom first, not empty) into it: over its layers (Replace)
+    // or after them. A first layer that does not start at (0, 0) gets a
+    // transparent Width x Height layer under it, locked like the base layer.
+    // GetDocumentLayers fills Layers with records that share the view's
+    // layer images (valid until the view's layers change) and Merged with
+    // all layers drawn together, in the pixel format of layer 0.
+    virtual bool ClearDocumentLayers() { return false; }
+    virtual bool TakeDocumentLayers(TPxPSDLayerList& Layers, int Width, int Height, bool Replace)
+    {
+        (void)Layers;
+        (void)Width;
+        (void)Height;
+        (void)Replace;
+        return false;
+    }
+    virtual bool GetDocumentLayers(TPxPSDLayerList& Layers, TPxBitmap& Merged)
+    {
+        (void)Layers;
+        (void)Merged;
+        return false;
     }
 };
 

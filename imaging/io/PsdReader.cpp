@@ -603,6 +603,13 @@ void ReadMerged(TContext& C)
     TIn& in = C.In;
     TRowSource src;
     src.Compression = in.U16();
+    if (src.Compression > 1) {
+        // Deflated rows (codes 2 and 3) are not decoded here; other codes
+        // do not exist. Either way there is no picture to show.
+        C.Progress.Fail(src.Compression <= 3 ? TPxReadFailure::Unsupported : TPxReadFailure::Corrupt);
+        C.Failed = true;
+        return;
+    }
     const TLayout layout = LayoutFor(C.Depth, C.Mode);
     const int64_t rows = C.Rows;
     std::vector<uint16_t> counts;
@@ -670,6 +677,18 @@ void PxReadPSD(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
         Progress.Fail(TPxReadFailure::BadHeader);
         return;
     }
+    // A depth the colour mode has no pixel format for (Bitmap mode above 1
+    // bit, Indexed at 16 bits, modes 5 and 6), and fewer channels than the
+    // mode has colours, would decode nothing: refused, like a bad header.
+    const TLayout layout = LayoutFor(depth, mode);
+    if (layout.Format == pxNoPixels) {
+        Progress.Fail(TPxReadFailure::Unsupported);
+        return;
+    }
+    if (channels < layout.Colours) {
+        Progress.Fail(TPxReadFailure::BadHeader);
+        return;
+    }
 
     TContext C(Stream, Params, Progress);
     C.Start = start;
@@ -725,6 +744,11 @@ void PxReadPSD(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
     // Nothing decoded leaves the destination as it was, as without a copy.
     if (temp && !temp->IsEmpty())
         Bitmap->Assign(temp.get());
+    // A merged image that was due and did not come is a failed read, never
+    // a success without pixels.
+    const bool mergedDue = C.Work && (!C.LoadLayers || loaded == 0);
+    if (!C.Failed && mergedDue && C.Work->IsEmpty())
+        Progress.Fail(TPxReadFailure::NoImage);
     if (C.Failed)
         Progress.Abort();
 }

@@ -12,7 +12,9 @@
 // 8-bit Grayscale, Multichannel and Duotone px8g; 8-bit Indexed px8p (alpha
 // from the transparent index of resource 1047); 8-bit RGB px24RGB; CMYK
 // pxCMYK (16-bit samples cut to their high byte); Lab pxCIELab (a and b made
-// signed); 16-bit Grayscale and Duotone px16g; 16-bit RGB pxRGB48. Extra
+// signed); 16-bit Grayscale and Duotone px16g; 16-bit RGB pxRGB48. Any
+// other depth of a mode (and modes 5 and 6) is refused as
+// unsupported, fewer channels than the mode's colours as a bad header. Extra
 // channels after the colour channels give the alpha channel (16-bit samples
 // by their high byte). A layer's user mask becomes a px8g mask layer right
 // after it (IsMask, not visible; 16-bit masks by their high byte); a repeated
@@ -21,7 +23,9 @@
 // profile when colour management is on and the file carries one). An
 // Indexed document without a palette shows its indices as grey levels.
 // Channel data compressed with the ZIP codes are not decoded: such layer
-// channels are passed over, merged-image rows in them stay zero.
+// channels are passed over, a merged image in them is refused as
+// unsupported. A read that was to give a merged image and gives none fails
+// (no image): no load ends in success without pixels.
 //
 // Untrusted data: every count, size and offset is checked against the
 // stream before anything is allocated; a layer channel is always left by its

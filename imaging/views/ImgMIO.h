@@ -51,7 +51,9 @@ public:
     ~TImgMIO() override;
     std::wstring ClassName() const override { return L"TImgMIO"; }
 
-    bool AutoAdjustDPI = false;
+    // Images whose horizontal and vertical resolutions differ are resampled
+    // so that they agree (the grid's loaders copy it).
+    bool AutoAdjustDPI = true;
     bool FilteredAdjustDPI = false;
     // Copied into each frame's parameters before it is read.
     bool NativePixelFormat = false;

@@ -511,6 +511,12 @@ private:
     void ApplyThumbSettings(TImgIO* IO, TImgMViewEntry* E);
     void StartPlainLoad(TImgIO* IO, const std::wstring& FileName);
     TImgIO* GetFrameReader(const std::wstring& Name, int& Frame);
+    // Frame Frame of the reader's file into its image: pages and frames of
+    // formats the registry reads by content, video (AVI and every file no
+    // row reads) through the reader's open media file. Returns the frame's
+    // delay in milliseconds; a frame that gives no picture sets the
+    // reader's aborting flag.
+    int LoadFrame(TImgIO* Reader, int Frame);
     void FinishLoad(int Index, TImgIO* IO, TPxBitmap* Bitmap);
     void PurgeLoaders(std::vector<TLoader>& Freed);
     void PruneRequests();

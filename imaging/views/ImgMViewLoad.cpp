@@ -131,6 +131,36 @@ TImgIO* TImgMView::GetFrameReader(const std::wstring& Name, int& Frame)
     return reader;
 }
 
+int TImgMView::LoadFrame(TImgIO* Reader, int Frame)
+{
+    const std::wstring file = Reader->FileParams->FileName;
+    const TPxFileFormatInfo* row = PxFormatInfoByExtension(LowerExt(file));
+    const int32_t type = row ? row->TypeNumber : ffUnknown;
+    if (type != ffUnknown && type != ffAVI && type != 22 && type != 23) {
+        Reader->FileParams->SetImageIndex(Frame);
+        Reader->LoadFromFileAuto(file);
+        Reader->FileParams->FileName = file;
+        return type == ffGIF ? Reader->FileParams->GIFDelayTime * 10 : 0;
+    }
+    // Video: the file stays open in the reader for the next frames.
+    if (!Reader->IsMediaFileOpen()) {
+        Reader->OpenMediaFile(file);
+        Reader->FileParams->FileName = file;
+        if (Reader->AbortFlag) {
+            // Closed again, so that the next frame tries afresh.
+            Reader->CloseMediaFile();
+            return 0;
+        }
+    }
+    Reader->AbortFlag = false;
+    Reader->LoadMediaFrame(Frame);
+    Reader->FileParams->FileName = file;
+    if (Reader->GetCurrentBitmap()->IsEmpty())
+        Reader->AbortFlag = true;
+    // The grab gives the frame time in milliseconds.
+    return Reader->FileParams->MediaFrameDelay;
+}
+
 // ---- loads on the calling thread
 
 void TImgMView::FinishLoad(int Index, TImgIO* IO, TPxBitmap* Bitmap)
@@ -189,11 +219,7 @@ bool TImgMView::LoadImageNow(int Index)
             if (reader == internalIO_) {
                 StartPlainLoad(reader, name);
             } else {
-                const std::wstring file = reader->FileParams->FileName;
-                reader->FileParams->SetImageIndex(frame);
-                reader->LoadFromFileAuto(file);
-                reader->FileParams->FileName = file;
-                e->DelayTime = reader->FileParams->FileFormat == ffGIF ? reader->FileParams->GIFDelayTime * 10 : 0;
+                e->DelayTime = LoadFrame(reader, frame);
             }
         } catch (...) {
             reader->AbortFlag = true;

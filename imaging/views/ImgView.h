@@ -491,6 +491,11 @@ public:
     // files (type 26) and streams.
     int LoadViewDataFromFile(const std::wstring& FileName, int32_t FileType) override;
     int LoadViewDataFromStream(classlib::TStream* Stream, int32_t FileType) override;
+    // Layered documents through the I/O object (ImgViewDocLayers.cpp; the
+    // contract is TPxIOView's).
+    bool ClearDocumentLayers() override;
+    bool TakeDocumentLayers(TPxPSDLayerList& Layers, int Width, int Height, bool Replace) override;
+    bool GetDocumentLayers(TPxPSDLayerList& Layers, TPxBitmap& Merged) override;
 
     // Vector objects: a plain image view has none.
     void SaveToStreamPxV(classlib::TStream*) override {}

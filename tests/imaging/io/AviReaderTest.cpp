@@ -219,6 +219,57 @@ TEST(AviFrames, LoadFileReadsImageIndexAndReleasesTheFile)
     EXPECT_TRUE(DeleteFileW(copy.c_str()));
 }
 
+// A load by content finds an AVI file whatever its name, and a load by type
+// 15 reaches the AVI reader too; a frame the file does not have, or a file
+// the reader refuses, fails the load with a reason instead of leaving the
+// old picture as if it had been loaded.
+TEST(AviFrames, LoadsByContentAndTypeReadTheFrameOrFail)
+{
+    const bool existed = PxFormatRegistryExists();
+    if (!existed)
+        PxBuildFormatRegistry();
+    testsupport::TempDir dir;
+    const std::wstring odd = dir.File(L"clip.dat");
+    ASSERT_TRUE(CopyFileW(Fixture(L"rgb25fps.avi").c_str(), odd.c_str(), FALSE));
+    const std::wstring huge = dir.File(L"huge.bin");
+    ASSERT_TRUE(CopyFileW(Fixture(L"huge.avi").c_str(), huge.c_str(), FALSE));
+    struct TCase {
+        const char* What;
+        std::wstring Name;
+        int Index;
+        bool ByType;
+        TPxReadFailure Failure;  // None: frame Index decoded
+    } const cases[] = {
+        {"by content, other extension", odd, 2, false, TPxReadFailure::None},
+        {"by content, .avi", Fixture(L"rgb25fps.avi"), 4, false, TPxReadFailure::None},
+        {"by type 15", odd, 1, true, TPxReadFailure::None},
+        {"frame past the end", odd, 5, false, TPxReadFailure::NoImage},
+        {"frames larger than their data", huge, 0, false, TPxReadFailure::MoreThanData},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        TImgIO io(nullptr);
+        TFinishCounter finish;
+        io.OnFinishWork = classlib::TNotifyEvent(&finish, &TFinishCounter::Finish);
+        io.GetCurrentBitmap()->Allocate(2, 2, px8g);  // an earlier picture
+        io.FileParams->ImageIndex = c.Index;
+        if (c.ByType)
+            io.LoadFromFileFormat(c.Name, ffAVI);
+        else
+            io.LoadFromFileAuto(c.Name);
+        EXPECT_EQ(finish.Count, 1);
+        EXPECT_EQ(io.AbortFlag, c.Failure != TPxReadFailure::None);
+        EXPECT_EQ(io.GetLastFailure(), c.Failure);
+        EXPECT_FALSE(TPxAVIReader::Of(io).IsOpen());
+        if (c.Failure == TPxReadFailure::None) {
+            ExpectFrame24(*io.GetCurrentBitmap(), c.Index, Expected24);
+            EXPECT_EQ(io.FileParams->FileFormat, ffAVI);
+        }
+    }
+    if (!existed)
+        PxFreeFormatRegistry();
+}
+
 TEST(AviFrames, AsynchronousFrameReadRunsOnAWorker)
 {
     TPxBitmap target;

@@ -183,9 +183,9 @@ TEST(ImgIODispatch, AbortFlagAndFinishTable)
              io.ReplaceBitmap(nullptr);
              io.LoadBMPFromStream(&s);
          }, 1, 1, {}},
-        {"load by type: no row", [&](TImgIO& io) { io.LoadFromFileFormat(thr, 99); }, Unchanged, 0, {}},
-        {"stream load by type: no row", [&](TImgIO& io) { io.LoadFromStreamFormat(&junkStream, 99); }, Unchanged, 0, {}},
-        {"stream load: nothing recognised", [&](TImgIO& io) { junkStream.SetPosition(0); io.LoadFromStream(&junkStream); }, Unchanged, 0, {}},
+        {"load by type: no row", [&](TImgIO& io) { io.LoadFromFileFormat(thr, 99); }, 1, 1, {}},
+        {"stream load by type: no row", [&](TImgIO& io) { io.LoadFromStreamFormat(&junkStream, 99); }, 1, 1, {}},
+        {"stream load: nothing recognised", [&](TImgIO& io) { junkStream.SetPosition(0); io.LoadFromStream(&junkStream); }, 1, 1, {}},
         {"URL load: download fails", [](TImgIO& io) { io.LoadFromURL(L"http://localhost/x.png"); }, 1, 1, {}},
         {"save: empty name", [](TImgIO& io) { io.SaveToFile(L""); }, Unchanged, 0, {}},
         {"save: no row", [&](TImgIO& io) { io.SaveToFile(dir.File(L"o.zzz")); }, 1, 0, dir.File(L"o.zzz")},

@@ -17,6 +17,7 @@
 #include "imaging/io/JpegWriter.h"
 #include "imaging/io/PsdReader.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxByteOrder.h"
 #include "support/TestSupport.h"
 #include "PsdTestFile.h"
 
@@ -606,6 +607,128 @@ TEST_F(PsdReaderTest, DamagedDocumentsFailCleanly)
             EXPECT_LE(int64_t(b.GetWidth()) * b.GetHeight(), 4);
         }
     }
+}
+
+// ---- no load ends in success without pixels
+
+// Loads Bytes through the I/O object's PSD stream load; the image and the
+// reason of a failure.
+struct TLoadResult {
+    bool Failed = false;
+    TPxReadFailure Why = TPxReadFailure::None;
+    int Width = 0, Height = 0;
+};
+
+TLoadResult LoadThroughIO(const std::vector<uint8_t>& Bytes)
+{
+    TPxBitmap b;
+    auto io = TImgIO::CreateForBitmap(&b);
+    classlib::TMemoryStream m;
+    Fill(m, Bytes);
+    io->LoadPSDFromStream(&m);
+    return {io->AbortFlag, io->GetLastFailure(), b.GetWidth(), b.GetHeight()};
+}
+
+class PsdLoadTest : public PsdReaderTest {
+protected:
+    void SetUp() override
+    {
+        existed_ = PxFormatRegistryExists();
+        if (!existed_)
+            PxBuildFormatRegistry();
+        PxInstallPSDFormat();
+    }
+    void TearDown() override
+    {
+        if (!existed_)
+            PxFreeFormatRegistry();
+    }
+    bool existed_ = false;
+};
+
+// Documents of tests/fixtures/io/psd/make_refused.py: headers and merged
+// data that leave nothing to show are refused with their reason.
+TEST_F(PsdLoadTest, DocumentsWithNothingToShowAreRefusedWithAReason)
+{
+    const struct {
+        const char* File;
+        TPxReadFailure Why;
+    } cases[] = {
+        {"bitmap16.psd", TPxReadFailure::Unsupported},  // Bitmap mode at 16 bits
+        {"mode5.psd", TPxReadFailure::Unsupported},     // a mode without pixel format
+        {"rgb1chan.psd", TPxReadFailure::BadHeader},    // RGB with one channel
+        {"zipmerged.psd", TPxReadFailure::Unsupported}, // deflated merged image
+        {"badcode.psd", TPxReadFailure::Corrupt},       // compression 7
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.File);
+        const TLoadResult r = LoadThroughIO(Fixture(c.File));
+        EXPECT_TRUE(r.Failed);
+        EXPECT_EQ(r.Why, c.Why);
+        EXPECT_EQ(r.Width, 0);
+    }
+}
+
+// Every fixture with its header's mode, depth and channel count replaced by
+// every combination, and its section lengths and merged compression word
+// replaced by values around and far from the true ones: each load either
+// fails with the aborting flag or gives the picture its header announces.
+TEST_F(PsdLoadTest, MutatedDocumentsLoadThePictureOrFail)
+{
+    const char* files[] = {"rgb8.psd", "raw8.psd", "rgb16.psd", "gray16.psd", "pal8.psd", "mono.psd",
+                           "cmyk8.psd", "rgba8.psd", "graya8.psd", "layers.psd", "dpi300.psd"};
+    int loads = 0, failed = 0;
+    auto check = [&](const std::vector<uint8_t>& Bytes, const std::string& What) {
+        const TLoadResult r = LoadThroughIO(Bytes);
+        ++loads;
+        if (r.Failed) {
+            ++failed;
+            return;
+        }
+        ASSERT_EQ(r.Width, int(PxBe32(&Bytes[18]))) << What;
+        ASSERT_EQ(r.Height, int(PxBe32(&Bytes[14]))) << What;
+        ASSERT_GT(r.Width, 0) << What;
+    };
+    for (const char* file : files) {
+        const std::vector<uint8_t> good = Fixture(file);
+        ASSERT_GT(good.size(), 40u);
+        for (uint16_t mode = 0; mode <= 9; ++mode)
+            for (uint16_t depth : {1, 2, 4, 8, 16})
+                for (uint16_t channels = 1; channels <= 5; ++channels) {
+                    std::vector<uint8_t> m = good;
+                    m[12] = uint8_t(channels >> 8), m[13] = uint8_t(channels);
+                    m[22] = uint8_t(depth >> 8), m[23] = uint8_t(depth);
+                    m[24] = uint8_t(mode >> 8), m[25] = uint8_t(mode);
+                    check(m, std::string(file) + " mode " + std::to_string(mode) + " depth " + std::to_string(depth) +
+                                 " channels " + std::to_string(channels));
+                    if (HasFatalFailure())
+                        return;
+                }
+        // The three section lengths, then the compression word after them.
+        size_t at = 26;
+        for (int section = 0; section < 4; ++section) {
+            ASSERT_LE(at + 4, good.size());
+            const uint32_t length = section < 3 ? PxBe32(&good[at]) : 0;
+            const uint32_t values[] = {0,          1,          2,          3,         length - 1, length + 1,
+                                       length + 2, length + 7, 0x7FFFFFFF, 0xFFFFFFFF, 0x00010000};
+            for (uint32_t v : values) {
+                std::vector<uint8_t> m = good;
+                if (section < 3) {
+                    for (int i = 0; i < 4; ++i)
+                        m[at + size_t(i)] = uint8_t(v >> (24 - 8 * i));
+                } else {
+                    m[at] = uint8_t(v >> 8), m[at + 1] = uint8_t(v);
+                }
+                check(m, std::string(file) + " section " + std::to_string(section) + " = " + std::to_string(v));
+                if (HasFatalFailure())
+                    return;
+            }
+            at += 4 + length;
+        }
+    }
+    // The sweep reached both outcomes.
+    EXPECT_GT(failed, 0);
+    EXPECT_LT(failed, loads);
 }
 
 TEST_F(PsdReaderTest, LoadsThroughTheIOObject)
