@@ -120,17 +120,44 @@ struct TAlbumBuildResult {
     int PageCount = 0;       // index pages written
 };
 
+// What a thread of the build was doing, for measurements.
+enum class TAlbumBuildActivity : uint8_t {
+    Read,        // a worker reads a photo's file, its format and parameters
+    Decode,      // ... decodes it
+    Fit,         // ... fits the image copy
+    Rotate,      // ... mirrors and turns it
+    Encode,      // ... encodes it
+    Thumbnail,   // ... makes the whole thumbnail (fit, turn, encoding)
+    Write,       // ... writes the photo's files under their passing names
+    WaitMemory,  // ... waits until the image memory allows its photo
+    WaitTurn,    // a worker waits for the window thread to catch up; the
+                 // window thread waits for the photo in turn
+    Messages,    // the window thread serves messages and shows progress
+    Finish       // ... puts a photo's files in place and rewrites its row
+};
+
+// One stretch of one thread's time line.
+struct TAlbumBuildSpan {
+    int Thread = 0;  // 0 the window thread, 1 .. the workers
+    TAlbumBuildActivity Activity = TAlbumBuildActivity::Read;
+    double Start = 0;  // seconds since the image work began
+    double End = 0;
+};
+
 // Wall-clock seconds per phase of the image work, summed over the images
-// and the worker threads: reading the source, fitting the image copy,
-// rotating it, encoding it, and the whole thumbnail (fit, rotation,
-// encoding). For measurements only; filled in when the image loop ends
-// without an exception.
+// and the worker threads: reading and decoding the source, fitting the
+// image copy, rotating it, encoding it, and the whole thumbnail (fit,
+// rotation, encoding); and the time line of every thread. For measurements
+// only; filled in when the image loop ends without an exception.
 struct TAlbumBuildTimes {
     double Decode = 0;
     double Fit = 0;
     double Rotate = 0;
     double Encode = 0;
     double Thumbnail = 0;
+    int Workers = 0;
+    double Seconds = 0;  // the image work from its start to the last photo's turn
+    std::vector<TAlbumBuildSpan> Timeline;
 };
 
 // The input of one build.
