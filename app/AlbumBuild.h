@@ -12,14 +12,19 @@
 // finished album. Tests replace the host to answer the questions and to
 // look at what the build reported.
 //
-// Threads: the photos are decoded, fitted, turned and encoded (in memory)
-// by worker threads, one photo per worker, a bounded number of photos ahead
-// of the one in turn; each photo is decoded once and both of its files are
-// made from that image. The user-interface thread takes the photos in list
-// order and does everything the user sees: the image counter, the replayed
-// progress reports of the photo's work, the files written, the row
-// rewritten, the cancel flag looked at between images. A cancel stops the
-// build before the next image: nothing of the photos after it is written.
+// Threads: the photos are read, decoded, fitted, turned and encoded by
+// worker threads, one photo per worker, a bounded number of photos ahead of
+// the one in turn and within a budget of image memory sized from each
+// photo's parameters; each photo's file is opened and read once, its format
+// found once, and both of its files are made from the one decoded image and
+// written by the worker under passing names ("<file>.<row>.part" beside the
+// final one). The user-interface thread takes the photos in list order and
+// does everything the user sees: the image counter, the photo's progress
+// (rising from 0 to 100 over its whole work), the files moved to their
+// names, the row rewritten, the cancel flag looked at between images; while
+// it waits for a photo it serves messages at least every 15 ms. A cancel
+// stops the build before the next image: the passing files of the photos
+// after it are removed, so nothing of them is written.
 //
 // Output names: the file-name part of a row's path with its extension
 // replaced by ".jpg"; two sources that differ only in extension therefore
