@@ -368,8 +368,8 @@ public:
         Report(100);
     }
 
-    // Gives back the memory of the images and the file buffer kept for the
-    // next photo.
+    // Gives back the memory of the images kept for the next photo (not the
+    // file buffer: it holds the photo in the work).
     void ReleaseImages()
     {
         for (imaging::TPxBitmap* b : {&decoded_, &copy_, &thumbnail_}) {
@@ -377,7 +377,6 @@ public:
             b->FreeImage(true);
             b->KeepStorage = true;
         }
-        std::vector<uint8_t>().swap(source_);
     }
 
 private:
