@@ -20,6 +20,10 @@
 # VELMO_BENCH_LARGE (default "200") and VELMO_BENCH_HUGE (default "1000";
 # empty skips it) change those counts. The build's per-thread timeline (busy,
 # waiting for memory, waiting for its turn, writing) comes with each run.
+#
+# "scripts/bench.sh window" measures the program's window from outside: the
+# longest wait for it to answer while a folder of 1,000 photos is listed,
+# previewed and added, and during a build of 200 photos.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$top/scripts/setup.sh"
@@ -198,10 +202,32 @@ bench_album() {
   for huge in ${VELMO_BENCH_HUGE-1000}; do bench_album_large "$work" "$huge" 0 1; done
 }
 
+# The window's answers (bench/window_bench.cpp): a folder of 1,000 photos
+# listed, previewed and added, then a build of 200 photos, on a private
+# virtual display; prints the longest wait for the window in each.
+bench_window() {
+  local work=${TMPDIR:-/tmp}/velmo-window-bench
+  album_photos "$work/photos"
+  album_copies "$work/photos" "$work/photos1000" 50
+  album_copies "$work/photos" "$work/photos200" 10
+  rm -rf "$work/photos"
+  rm -rf "$work/albums"
+  mkdir -p "$work/albums"
+  velmo_start_session
+  trap velmo_end_session EXIT
+  "$top/scripts/wine-exec.sh" "$VELMO_BUILD_DIR/bench/bench_window.exe" "$(winepath -w "$VELMO_BUILD_DIR/app/Velmo.exe")" \
+    "$(winepath -w "$work/photos1000")" 1000 "$(winepath -w "$work/photos200")" 200 "$(winepath -w "$work/albums")" |
+    tr -d '\r'
+  velmo_end_session
+  trap - EXIT
+}
+
 for t in "${targets[@]}"; do
   echo "== $t"
   if [ "$t" = bench_album ]; then
     bench_album
+  elif [ "$t" = bench_window ]; then
+    bench_window
   else
     "$top/scripts/wine-exec.sh" "$VELMO_BUILD_DIR/bench/$t.exe"
   fi
