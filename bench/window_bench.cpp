@@ -2,18 +2,19 @@
 // starts Velmo.exe, drives it from outside through its windows (the driver
 // of the end-to-end test) and, from a second thread, sends it an empty
 // message every few milliseconds; the time each one takes to be answered is
-// the time the window thread was busy elsewhere. Two stretches are measured:
+// the time the window thread was busy elsewhere. Measured step by step:
 //
-//   folder  choosing a folder of many photos in the folder tree until the
-//           file list shows them all, a file selected (its preview), every
-//           file added to the album list and a row selected (its preview)
-//   build   the album build of the photos of a second folder, from Start to
-//           its closing message
+//   listed   a folder of many photos chosen in the folder tree until the
+//            file list shows them all
+//   preview  a file selected (its preview), and later an album row
+//   added    every file added to the album list
+//   built    the album build of the photos of a second folder, from Start
+//            to its closing message
 //
 //   bench_window.exe VELMO_EXE BIG_FOLDER BIG_COUNT BUILD_FOLDER BUILD_COUNT ALBUM_FOLDER
 //
-// Prints per stretch its length, the longest wait for an answer and how
-// many waits were above 100 ms. The program's settings are its defaults
+// Prints per step its length, the longest wait for an answer and how many
+// waits were above 100 ms. The program's settings are its defaults
 // (its registry key is removed before and after); the finished album is
 // "opened" with a browser that does nothing.
 #include <windows.h>
