@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -39,6 +40,11 @@ constexpr int kJPEGQuality = 85;
 constexpr int kMostWorkers = 8;
 // The image memory the workers may hold together.
 constexpr int64_t kPhotoMemory = int64_t{640} << 20;
+// Photos that may be finished ahead of the window thread, per worker.
+constexpr std::size_t kAheadPerWorker = 4;
+// The longest the window thread goes without serving messages while it
+// waits for a photo.
+constexpr std::chrono::milliseconds kServeInterval{15};
 
 const wchar_t* const kNavigationPictures[] = {L"first", L"prev", L"next", L"last", L"index"};
 const wchar_t* const kDisabledPictures[] = {L"first_d.gif", L"prev_d.gif", L"next_d.gif", L"last_d.gif"};
@@ -126,24 +132,82 @@ private:
     TAlbumBuildHost& host_;
 };
 
-// Adds the time since the last lap (or construction) to a phase.
+// Seconds since Origin, on the performance counter.
+double SecondsSince(const LARGE_INTEGER& Origin)
+{
+    LARGE_INTEGER now, freq;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&freq);
+    return static_cast<double>(now.QuadPart - Origin.QuadPart) / static_cast<double>(freq.QuadPart);
+}
+
+// One thread's time line: each Lap closes the stretch since the last one
+// (or construction) as an activity and adds it to a phase sum. Records
+// nothing without a span list.
 class TPhaseClock {
 public:
-    explicit TPhaseClock(TAlbumBuildTimes& Times) : times_(Times) { ::QueryPerformanceCounter(&last_); }
-    void Lap(double TAlbumBuildTimes::*Phase)
+    TPhaseClock(TAlbumBuildTimes& Times, const LARGE_INTEGER& Origin, int Thread)
+        : times_(Times), origin_(Origin), thread_(Thread), last_(SecondsSince(Origin))
     {
-        LARGE_INTEGER now, freq;
-        ::QueryPerformanceCounter(&now);
-        ::QueryPerformanceFrequency(&freq);
-        times_.*Phase += static_cast<double>(now.QuadPart - last_.QuadPart) / static_cast<double>(freq.QuadPart);
+    }
+    void Lap(double TAlbumBuildTimes::*Phase, TAlbumBuildActivity Activity)
+    {
+        const double start = last_;
+        Mark(Activity);
+        if (Phase) times_.*Phase += last_ - start;
+    }
+    void Mark(TAlbumBuildActivity Activity)
+    {
+        const double now = SecondsSince(origin_);
+        if (now > last_) times_.Timeline.push_back(TAlbumBuildSpan{thread_, Activity, last_, now});
         last_ = now;
     }
-    // Leaves the time since the last lap out of every phase.
-    void Skip() { ::QueryPerformanceCounter(&last_); }
+    // Leaves the time since the last lap out of the time line.
+    void Skip() { last_ = SecondsSince(origin_); }
 
 private:
     TAlbumBuildTimes& times_;
-    LARGE_INTEGER last_;
+    const LARGE_INTEGER origin_;
+    const int thread_;
+    double last_;
+};
+
+// A file written under a passing name beside its final one; removed when
+// the owner dies before PutInPlace moved it there.
+class TPartFile {
+public:
+    TPartFile() = default;
+    explicit TPartFile(std::wstring Name) : name_(std::move(Name)) {}
+    TPartFile(TPartFile&& Other) noexcept : name_(std::move(Other.name_)) { Other.name_.clear(); }
+    TPartFile& operator=(TPartFile&& Other) noexcept
+    {
+        if (this != &Other) {
+            Remove();
+            name_ = std::move(Other.name_);
+            Other.name_.clear();
+        }
+        return *this;
+    }
+    ~TPartFile() { Remove(); }
+
+    bool Written() const { return !name_.empty(); }
+    // Moves the file to FileName, replacing what is there. False (the file
+    // removed) when that can't be done.
+    bool PutInPlace(const std::wstring& FileName)
+    {
+        const bool moved = ::MoveFileExW(name_.c_str(), FileName.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+        if (moved) name_.clear();
+        Remove();
+        return moved;
+    }
+
+private:
+    void Remove()
+    {
+        if (!name_.empty()) ::DeleteFileW(name_.c_str());
+        name_.clear();
+    }
+    std::wstring name_;
 };
 
 // One row as the image work sees it: the workers never touch the rows.
@@ -154,29 +218,27 @@ struct TPhotoJob {
     std::wstring ThumbnailFile;  // the thumbnail to write
 };
 
-// What the work on one photo produced. The window thread takes it over in
-// list order and writes the files; the work writes nothing itself, so that a
-// cancelled build leaves no file of a photo after the one it stopped before.
+// What the work on one photo produced. The worker writes the files under
+// passing names; the window thread takes the result over in list order and
+// puts them in place, so that a cancelled build leaves no file of a photo
+// after the one it stopped before and of two rows with one output name the
+// later one wins.
 struct TPhotoResult {
     bool Loaded = false;      // false: unreadable or empty, the row is skipped
     std::wstring SkipReason;  // why, when not Loaded (the I/O object's failure text)
     std::wstring Incomplete;  // why only part of the picture was read (the I/O object's warning text)
     bool CopySource = false;  // the image copy is the source file, byte for byte
-    std::unique_ptr<classlib::TMemoryStream> Image;      // encoded image copy
-    std::unique_ptr<classlib::TMemoryStream> Thumbnail;  // encoded thumbnail
+    TPartFile Image;          // the image copy (none: nothing to write, or it failed)
+    TPartFile Thumbnail;
+    // Why writing a file failed (raised in the row's turn, as the write
+    // would have raised there).
+    std::exception_ptr ImageError;
+    std::exception_ptr ThumbnailError;
     int ThumbnailWidth = 0;
     int ThumbnailHeight = 0;
-    // Raised by the build once the files made before the failure are written,
-    // as the failing step would have raised.
+    // Raised by the build once the files made before the failure are in
+    // place, as the failing step would have raised.
     std::exception_ptr Error;
-};
-
-// The progress reports of one photo's work in the order they came, without
-// repeats of the same value; filled by a worker, replayed by the window
-// thread. Guarded by the pipeline's lock.
-struct TPhotoProgress {
-    std::vector<uint8_t> Reports;
-    int Last = -1;  // the last value reported (worker side only)
 };
 
 void ResetOrientation(imaging::TImgIO& IO)
@@ -184,26 +246,80 @@ void ResetOrientation(imaging::TImgIO& IO)
     if (IO.FileParams->HasEXIF) IO.FileParams->SetEXIFOrientation(1);
 }
 
-// The work on one photo: decode, fit, rotate, encode, all on the thread
-// that calls Make. The JPEG reader's reduced decoding (1/2 .. 1/8) is not
-// used: fitting from a reduced decoding came out softer and further from a
-// full-resolution reference fit than fitting from the full image does.
-// The images are kept from photo to photo so that their memory is reused.
+// Writes Size bytes at Data as FileName; a file that can't be written
+// completely is removed and the failure raised.
+void WriteOutput(const std::wstring& FileName, const void* Data, int64_t Size)
+{
+    bool written = false;
+    try {
+        imaging::TPxWideFileStream file(FileName, imaging::pxFmCreate);
+        file.WriteBuffer(Data, Size);
+        written = true;
+    } catch (const classlib::EFCreateError&) {
+        throw;
+    } catch (...) {
+    }
+    if (!written) {
+        ::DeleteFileW(FileName.c_str());
+        throw classlib::EInOutError(L"Could not write \"" + FileName + L"\"");
+    }
+}
+
+// Writes the bytes under the passing name of FileName for photo Index;
+// a failure goes to Error.
+TPartFile WritePart(const std::wstring& FileName, std::size_t Index, const void* Data, int64_t Size,
+                    std::exception_ptr& Error)
+{
+    const std::wstring part = FileName + L"." + std::to_wstring(Index) + L".part";
+    try {
+        WriteOutput(part, Data, Size);
+        return TPartFile(part);
+    } catch (...) {
+        Error = std::current_exception();
+        return TPartFile();
+    }
+}
+
+// How far the work on one photo is, from 0 to 100 and never going back:
+// each step of the work fills its own stretch of the range.
+struct TPhotoStage {
+    int From = 0;
+    int To = 100;
+};
+constexpr TPhotoStage kStageDecode{0, 65};
+constexpr TPhotoStage kStageFit{65, 85};
+constexpr TPhotoStage kStageRotate{85, 88};
+constexpr TPhotoStage kStageEncode{88, 93};
+constexpr TPhotoStage kStageThumbnail{93, 100};
+
+// The work on one photo: read, decode, fit, rotate, encode and write under
+// passing names, all on the thread that calls Make. The file is opened and
+// read once; its format is found once, by content (checked against its
+// extension), and that format decodes it. The JPEG reader's reduced
+// decoding (1/2 .. 1/8) is not used: fitting from a reduced decoding came
+// out softer and further from a full-resolution reference fit than fitting
+// from the full image does. The images and the file buffer are kept from
+// photo to photo so that their memory is reused.
 class TPhotoMaker {
 public:
-    TPhotoMaker(const TSettings& Settings, TAlbumBuildTimes& Times) : settings_(Settings), times_(Times)
+    // Report(Context, Percent) gets the photo's progress (0 .. 100, rising).
+    TPhotoMaker(const TSettings& Settings, TAlbumBuildTimes& Times, const LARGE_INTEGER& Origin, int Thread,
+                void (*Report)(void*, int), void* Context)
+        : settings_(Settings), times_(Times), origin_(Origin), thread_(Thread), report_(Report), context_(Context)
     {
         for (imaging::TPxBitmap* b : {&decoded_, &copy_, &thumbnail_}) b->KeepStorage = true;
     }
 
-    // Reports go to Report(Context, Percent). Admit is called once, before
-    // the decoding, with the image memory the photo will take (a guess from
-    // the file's parameters); false from it ends the work on the photo.
-    void Make(const TPhotoJob& Job, TPhotoResult& Result, void (*Report)(void*, classlib::TObject*, int),
-              void* Context, const std::function<bool(int64_t)>& Admit)
+    // Admit is called once, before the decoding, with the memory the photo
+    // will take (a guess from the file's parameters); false from it ends
+    // the work on the photo.
+    void Make(const TPhotoJob& Job, std::size_t Index, TPhotoResult& Result,
+              const std::function<bool(int64_t)>& Admit)
     {
-        TPhaseClock clock(times_);
-        const imaging::TPxProgressEvent progress = imaging::TPxProgressEvent::FromFunction(Report, Context);
+        TPhaseClock clock(times_, origin_, thread_);
+        stage_ = kStageDecode;
+        shown_ = -1;
+        const imaging::TPxProgressEvent progress = imaging::TPxProgressEvent::FromFunction(&OnProgress, this);
         std::unique_ptr<imaging::TImgIO> io = imaging::TImgIO::CreateForBitmap(&decoded_);
         io->FileParams->JPEGQuality = kJPEGQuality;
         // The background of an off-screen view, which rotations by other
@@ -211,18 +327,27 @@ public:
         io->SetBackground(classlib::clBtnFace);
         io->OnProgress = progress;
 
+        const int64_t bytes = ReadSource(Job.Path);
+        if (bytes >= 0) io->UseFileBytes(Job.Path, source_.data(), bytes);
         try {
             io->ReadParamsFromFile(Job.Path);
         } catch (...) {
         }
-        io->AutoAdjustDPI = io->FileParams->FileFormat == imaging::ffTIFF;
-        clock.Lap(&TAlbumBuildTimes::Decode);
-        if (!Admit(MemoryGuess(*io->FileParams))) return;
-        clock.Skip();
+        const int32_t format = io->FileParams->FileFormat;
+        io->AutoAdjustDPI = format == imaging::ffTIFF;
+        clock.Lap(&TAlbumBuildTimes::Decode, TAlbumBuildActivity::Read);
+        const bool admitted = Admit(MemoryGuess(*io->FileParams) + std::max<int64_t>(bytes, 0));
+        clock.Mark(TAlbumBuildActivity::WaitMemory);
+        if (!admitted) return;
 
         bool loaded = true;
         try {
-            io->LoadFromFile(Job.Path);
+            // The format found above decodes the file; without one (content
+            // unknown, or not what the extension says) the extension decides.
+            if (format != 0)
+                io->LoadFromFileFormat(Job.Path, format);
+            else
+                io->LoadFromFile(Job.Path);
             loaded = !io->AbortFlag;
             if (!loaded) Result.SkipReason = io->GetLastFailureText();
         } catch (const classlib::Exception& e) {
@@ -236,6 +361,8 @@ public:
             loaded = false;
             Result.SkipReason = imaging::PxReadFailureText(imaging::TPxReadFailure::NoImage);
         }
+        io->ForgetFileBytes();
+        clock.Lap(&TAlbumBuildTimes::Decode, TAlbumBuildActivity::Decode);
         if (!loaded) return;
         Result.Loaded = true;
         Result.Incomplete = io->GetLastWarningText();
@@ -243,17 +370,28 @@ public:
         // holds the turn that goes with it); the copies say "normal".
         orientation_ = io->FileParams->HasEXIF ? io->FileParams->EXIFOrientation : 1;
         ResetOrientation(*io);
-        clock.Lap(&TAlbumBuildTimes::Decode);
 
         try {
-            MakeOutputs(Job, *io, progress, clock, Result);
+            MakeOutputs(Job, Index, *io, progress, clock, Result);
         } catch (...) {
             Result.Error = std::current_exception();
         }
         io->ReplaceBitmap(&decoded_);
+        if (Result.CopySource) {
+            if (bytes >= 0) {
+                std::exception_ptr ignored;  // a failed copy is left out, as the platform's copy would be
+                Result.Image = WritePart(Job.ImageFile, Index, source_.data(), bytes, ignored);
+            } else {
+                const std::wstring part = Job.ImageFile + L"." + std::to_wstring(Index) + L".part";
+                if (::CopyFileW(Job.Path.c_str(), part.c_str(), FALSE)) Result.Image = TPartFile(part);
+            }
+        }
+        clock.Lap(nullptr, TAlbumBuildActivity::Write);
+        Report(100);
     }
 
-    // Gives back the memory of the images kept for the next photo.
+    // Gives back the memory of the images kept for the next photo (not the
+    // file buffer: it holds the photo in the work).
     void ReleaseImages()
     {
         for (imaging::TPxBitmap* b : {&decoded_, &copy_, &thumbnail_}) {
@@ -264,6 +402,41 @@ public:
     }
 
 private:
+    // Files above this size are read by the decoder from the file itself.
+    static constexpr int64_t kMostBuffered = int64_t{256} << 20;
+
+    // Reads the whole file into source_ with one open and one read; its
+    // size, or -1 when it can't be read so (the load then opens the file
+    // and reports why it fails).
+    int64_t ReadSource(const std::wstring& Path)
+    {
+        try {
+            imaging::TPxWideFileStream file(Path, classlib::fmOpenRead | classlib::fmShareDenyWrite);
+            const int64_t size = file.GetSize();
+            if (size < 0 || size > kMostBuffered) return -1;
+            if (source_.size() < static_cast<std::size_t>(size)) source_.resize(static_cast<std::size_t>(size));
+            if (size > 0) file.ReadBuffer(source_.data(), size);
+            return size;
+        } catch (...) {
+            return -1;
+        }
+    }
+
+    void Report(int Percent)
+    {
+        if (Percent > shown_ || Percent == 100) {
+            shown_ = Percent;
+            report_(context_, Percent);
+        }
+    }
+
+    static void OnProgress(void* Self, classlib::TObject*, int Percent)
+    {
+        auto* maker = static_cast<TPhotoMaker*>(Self);
+        const int p = std::clamp(Percent, 0, 100);
+        maker->Report(maker->stage_.From + (maker->stage_.To - maker->stage_.From) * p / 100);
+    }
+
     // The decoded image and the work image of fitting it (as wide as the
     // fitted copy, as high as the source), in 24 bits per pixel.
     int64_t MemoryGuess(const imaging::TIOParamsVals& Params) const
@@ -306,19 +479,25 @@ private:
             ->Rotate(Rotation, false, 0, static_cast<classlib::TColor>(-1));
     }
 
-    // Bitmap encoded as a JPEG with the loaded file's parameters.
-    static std::unique_ptr<classlib::TMemoryStream> Encode(imaging::TImgIO& IO, imaging::TPxBitmap& Bitmap,
-                                                          const std::wstring& FileName)
+    // Bitmap encoded as a JPEG with the loaded file's parameters (the time
+    // up to here going to Phase), written under the passing name of
+    // FileName.
+    TPartFile Encode(imaging::TImgIO& IO, imaging::TPxBitmap& Bitmap, const std::wstring& FileName,
+                     std::size_t Index, std::exception_ptr& WriteError, TPhaseClock& Clock,
+                     double TAlbumBuildTimes::*Phase, TAlbumBuildActivity Activity)
     {
-        auto stream = std::make_unique<classlib::TMemoryStream>();
+        encoded_.SetSize(0);
         IO.ReplaceBitmap(&Bitmap);
-        IO.SaveJPEGToStream(stream.get());
+        IO.SaveJPEGToStream(&encoded_);
         if (IO.AbortFlag) throw classlib::EInOutError(L"Could not write \"" + FileName + L"\"");
-        return stream;
+        Clock.Lap(Phase, Activity);
+        TPartFile part = WritePart(FileName, Index, encoded_.GetMemory(), encoded_.GetSize(), WriteError);
+        Clock.Lap(nullptr, TAlbumBuildActivity::Write);
+        return part;
     }
 
-    void MakeOutputs(const TPhotoJob& Job, imaging::TImgIO& IO, const imaging::TPxProgressEvent& Progress,
-                     TPhaseClock& Clock, TPhotoResult& Result)
+    void MakeOutputs(const TPhotoJob& Job, std::size_t Index, imaging::TImgIO& IO,
+                     const imaging::TPxProgressEvent& Progress, TPhaseClock& Clock, TPhotoResult& Result)
     {
         const int rotation = Job.Rotation;
         const bool mirrored = IsMirroredOrientation(orientation_);
@@ -334,6 +513,7 @@ private:
         Result.CopySource =
             IO.FileParams->FileFormat == imaging::ffJPEG && !settings_.ResizeImg && rotation == 0 && normal;
         if (!Result.CopySource) {
+            stage_ = kStageFit;
             if (settings_.ResizeImg) {
                 if (Fit(decoded_, copy_, settings_.MaxImg, Progress)) {
                     image = &copy_;
@@ -342,16 +522,19 @@ private:
                     image = &copy_;
                 }
             }
-            Clock.Lap(&TAlbumBuildTimes::Fit);
+            Clock.Lap(&TAlbumBuildTimes::Fit, TAlbumBuildActivity::Fit);
+            stage_ = kStageRotate;
             if (mirrored) Mirror(*image);
             if (rotation != 0) Rotate(*image, rotation, IO, Progress);
-            Clock.Lap(&TAlbumBuildTimes::Rotate);
-            Result.Image = Encode(IO, *image, Job.ImageFile);
-            Clock.Lap(&TAlbumBuildTimes::Encode);
+            Clock.Lap(&TAlbumBuildTimes::Rotate, TAlbumBuildActivity::Rotate);
+            stage_ = kStageEncode;
+            Result.Image = Encode(IO, *image, Job.ImageFile, Index, Result.ImageError, Clock,
+                                  &TAlbumBuildTimes::Encode, TAlbumBuildActivity::Encode);
         }
 
         // The thumbnail: with resizing fitted from the decoded image, then
         // turned; without, fitted from the (already turned) image.
+        stage_ = kStageThumbnail;
         imaging::TPxBitmap& source = settings_.ResizeImg ? decoded_ : *image;
         imaging::TPxBitmap* thumbnail = &source;
         if (Fit(source, thumbnail_, settings_.MaxTh, Progress)) thumbnail = &thumbnail_;
@@ -361,33 +544,46 @@ private:
             if (mirrored) Mirror(*thumbnail);
             if (rotation != 0) Rotate(*thumbnail, rotation, IO, Progress);
         }
-        Result.Thumbnail = Encode(IO, *thumbnail, Job.ThumbnailFile);
+        Result.Thumbnail = Encode(IO, *thumbnail, Job.ThumbnailFile, Index, Result.ThumbnailError, Clock,
+                                  &TAlbumBuildTimes::Thumbnail, TAlbumBuildActivity::Thumbnail);
         Result.ThumbnailWidth = thumbnail->GetWidth();
         Result.ThumbnailHeight = thumbnail->GetHeight();
-        Clock.Lap(&TAlbumBuildTimes::Thumbnail);
     }
 
     const TSettings& settings_;
     TAlbumBuildTimes& times_;
+    const LARGE_INTEGER origin_;
+    const int thread_;
+    void (*report_)(void*, int);
+    void* context_;
+    TPhotoStage stage_;
+    int shown_ = -1;  // the last progress reported for the photo in the work
     imaging::TPxBitmap decoded_;
     imaging::TPxBitmap copy_;
     imaging::TPxBitmap thumbnail_;
+    std::vector<uint8_t> source_;      // the file's bytes
+    classlib::TMemoryStream encoded_;  // the JPEG being made
     int orientation_ = 1;  // the stored EXIF orientation of the photo in the work
 };
 
 // The photos of the album list worked on by worker threads, at most Ahead
 // photos beyond the last one the window thread has taken, each taken in list
 // order. The image memory of the workers (what they work on and what they
-// keep for the next photo, as guessed by TPhotoMaker) stays within
-// kPhotoMemory, except that the photo the window thread waits for is always
-// let in; a worker that has to wait for memory first gives back what it
-// keeps. The destructor stops the work (photos being worked on are
-// finished, no new one is started) and waits for the workers.
+// keep for the next photo, as guessed by TPhotoMaker from each photo's size)
+// stays within Memory, except that the photo the window thread waits for is
+// always let in; a worker that has to wait for memory first gives back what
+// it keeps. A finished photo waiting for its turn holds no image memory (its
+// files are written), so the lookahead costs only work thrown away on a
+// cancel. The destructor stops the work (photos being worked on are
+// finished, no new one is started), waits for the workers and removes the
+// files of the photos not taken.
 class TPhotoPipeline {
 public:
-    TPhotoPipeline(std::vector<TPhotoJob> Jobs, const TSettings& Settings, int Workers, std::size_t Ahead)
-        : jobs_(std::move(Jobs)), settings_(Settings), ahead_(std::max<std::size_t>(Ahead, 1)),
-          slots_(jobs_.size()), times_(static_cast<std::size_t>(Workers)), held_(static_cast<std::size_t>(Workers))
+    TPhotoPipeline(std::vector<TPhotoJob> Jobs, const TSettings& Settings, int Workers, std::size_t Ahead,
+                   int64_t Memory, const LARGE_INTEGER& Origin)
+        : jobs_(std::move(Jobs)), settings_(Settings), ahead_(std::max<std::size_t>(Ahead, 1)), memoryLimit_(Memory),
+          origin_(Origin), slots_(jobs_.size()), times_(static_cast<std::size_t>(Workers)),
+          held_(static_cast<std::size_t>(Workers))
     {
         try {
             for (int w = 0; w < Workers; ++w) threads_.emplace_back([this, w] { Work(w); });
@@ -401,27 +597,28 @@ public:
     TPhotoPipeline& operator=(const TPhotoPipeline&) = delete;
 
     // Photo Index's result, once its work is done (Index is the photo after
-    // the last one taken). Meanwhile and afterwards each of its progress
-    // reports goes to Report in order; Idle runs whenever the wait goes on
-    // for a while without a report.
-    TPhotoResult Take(std::size_t Index, const std::function<void(int)>& Report, const std::function<void()>& Idle)
+    // the last one taken). Meanwhile its progress goes to Report whenever it
+    // has moved on (at most every Interval, once more at the end), and Idle
+    // runs when it has not; so one of them runs at least every Interval.
+    TPhotoResult Take(std::size_t Index, const std::function<void(int)>& Report, const std::function<void()>& Idle,
+                      std::chrono::milliseconds Interval)
     {
         TSlot& slot = slots_[Index];
-        std::size_t shown = 0;
+        int shown = -1;
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             const bool done = slot.Done;
-            std::vector<uint8_t> fresh(slot.Progress.Reports.begin() + static_cast<std::ptrdiff_t>(shown),
-                                       slot.Progress.Reports.end());
-            shown = slot.Progress.Reports.size();
-            if (!fresh.empty() || !done) {
-                lock.unlock();
-                for (uint8_t percent : fresh) Report(percent);
-                if (fresh.empty()) Idle();
-                lock.lock();
+            const int percent = slot.Percent.load(std::memory_order_relaxed);
+            lock.unlock();
+            if (percent != shown) {
+                shown = percent;
+                Report(percent);
+            } else if (!done) {
+                Idle();
             }
-            if (done && shown == slot.Progress.Reports.size()) break;
-            if (!slot.Done) doneChanged_.wait_for(lock, std::chrono::milliseconds(15));
+            lock.lock();
+            if (done) break;
+            doneChanged_.wait_for(lock, Interval, [&] { return slot.Done; });
         }
         TPhotoResult result = std::move(slot.Result);
         taken_ = Index + 1;
@@ -430,38 +627,36 @@ public:
         return result;
     }
 
-    // The phase times of all workers, after Stop.
+    // The phase times and time lines of all workers, after Stop.
     void AddTimes(TAlbumBuildTimes& Times)
     {
         Stop();
-        for (const TAlbumBuildTimes& t : times_) {
+        for (TAlbumBuildTimes& t : times_) {
             Times.Decode += t.Decode;
             Times.Fit += t.Fit;
             Times.Rotate += t.Rotate;
             Times.Encode += t.Encode;
             Times.Thumbnail += t.Thumbnail;
+            Times.Timeline.insert(Times.Timeline.end(), t.Timeline.begin(), t.Timeline.end());
         }
+        Times.Workers = static_cast<int>(times_.size());
     }
 
 private:
     struct TSlot {
         bool Done = false;
         TPhotoResult Result;
-        TPhotoProgress Progress;
+        std::atomic<int> Percent{-1};  // the work's progress, rising
     };
     struct TReportContext {
         TPhotoPipeline* Pipeline;
         std::size_t Index;
     };
 
-    static void OnProgress(void* Context, classlib::TObject*, int Percent)
+    static void OnProgress(void* Context, int Percent)
     {
         auto* c = static_cast<TReportContext*>(Context);
-        TPhotoProgress& p = c->Pipeline->slots_[c->Index].Progress;
-        if (Percent == p.Last) return;
-        p.Last = Percent;
-        std::lock_guard<std::mutex> lock(c->Pipeline->mutex_);
-        p.Reports.push_back(static_cast<uint8_t>(std::clamp(Percent, 0, 255)));
+        c->Pipeline->slots_[c->Index].Percent.store(Percent, std::memory_order_relaxed);
     }
 
     // Lets photo Index (needing Bytes) in once the memory allows; the worker's
@@ -470,7 +665,9 @@ private:
     {
         std::unique_lock<std::mutex> lock(mutex_);
         int64_t& held = held_[Worker];
-        auto fits = [&] { return stop_ || Index <= taken_ || memory_ - held + std::max(held, Bytes) <= kPhotoMemory; };
+        auto fits = [&] {
+            return stop_ || Index <= taken_ || memory_ - held + std::max(held, Bytes) <= memoryLimit_;
+        };
         if (!fits()) {
             lock.unlock();
             Maker.ReleaseImages();
@@ -489,7 +686,9 @@ private:
     void Work(int Worker)
     {
         const std::size_t w = static_cast<std::size_t>(Worker);
-        TPhotoMaker maker(settings_, times_[w]);
+        TReportContext context{this, 0};
+        TPhotoMaker maker(settings_, times_[w], origin_, Worker + 1, &OnProgress, &context);
+        TPhaseClock clock(times_[w], origin_, Worker + 1);
         for (;;) {
             std::size_t index = 0;
             {
@@ -499,11 +698,12 @@ private:
                 if (stop_ || next_ >= jobs_.size()) return;
                 index = next_++;
             }
+            clock.Mark(TAlbumBuildActivity::WaitTurn);
             TPhotoResult result;
-            TReportContext context{this, index};
+            context.Index = index;
             try {
-                maker.Make(jobs_[index], result, &OnProgress, &context,
-                            [&](int64_t Bytes) { return Admit(w, index, Bytes, maker); });
+                maker.Make(jobs_[index], index, result,
+                           [&](int64_t Bytes) { return Admit(w, index, Bytes, maker); });
             } catch (...) {
                 result.Error = std::current_exception();
             }
@@ -514,6 +714,7 @@ private:
             }
             doneChanged_.notify_all();
             workChanged_.notify_all();
+            clock.Skip();  // the photo's time line is the maker's
         }
     }
 
@@ -531,6 +732,8 @@ private:
     const std::vector<TPhotoJob> jobs_;
     const TSettings& settings_;
     const std::size_t ahead_;
+    const int64_t memoryLimit_;
+    const LARGE_INTEGER origin_;
     std::vector<TSlot> slots_;
     std::vector<TAlbumBuildTimes> times_;
     std::vector<std::thread> threads_;
@@ -555,27 +758,30 @@ int UsableProcessors()
     return std::max(count, 1);
 }
 
-// Writes Bytes as FileName; a file that can't be written completely is
-// removed and the failure raised.
-void WriteOutput(const std::wstring& FileName, classlib::TMemoryStream& Bytes)
+// The image memory the workers may hold together: kPhotoMemory, or less on
+// a machine with little memory (a quarter of its physical memory).
+int64_t PhotoMemoryLimit()
 {
-    bool written = false;
-    try {
-        imaging::TPxWideFileStream file(FileName, imaging::pxFmCreate);
-        Bytes.SaveToStream(&file);
-        written = true;
-    } catch (const classlib::EFCreateError&) {
-        throw;
-    } catch (...) {
-    }
-    if (!written) {
-        ::DeleteFileW(FileName.c_str());
-        throw classlib::EInOutError(L"Could not write \"" + FileName + L"\"");
-    }
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof(status);
+    if (!::GlobalMemoryStatusEx(&status) || status.ullTotalPhys == 0) return kPhotoMemory;
+    return std::min<int64_t>(kPhotoMemory, static_cast<int64_t>(status.ullTotalPhys / 4));
 }
 
-// The window thread's part of a row's turn: the files written and the row
-// rewritten from the work's result. False when the image could not be read.
+// Puts a photo's written file in place as FileName, or raises why it could
+// not be written (Error) or moved there, as writing it there would have.
+void PlaceOutput(TPartFile& Part, const std::exception_ptr& Error, const std::wstring& FileName)
+{
+    if (Error) std::rethrow_exception(Error);
+    if (!Part.Written() || Part.PutInPlace(FileName)) return;
+    const DWORD code = ::GetLastError();
+    throw classlib::EFCreateError(classlib::Format(L"Cannot create file \"%s\". %s", FileName,
+                                                   classlib::SysErrorMessage(code)));
+}
+
+// The window thread's part of a row's turn: the files put in place and the
+// row rewritten from the work's result. False when the image could not be
+// read.
 bool FinishImage(const TPhotoJob& Job, TPhotoResult& Result, TAlbumRow& Row, int Number)
 {
     Row.Incomplete = Result.Incomplete;
@@ -584,11 +790,13 @@ bool FinishImage(const TPhotoJob& Job, TPhotoResult& Result, TAlbumRow& Row, int
         Row.SkipReason = Result.SkipReason;
         return false;
     }
-    if (Result.CopySource)
-        ::CopyFileW(Job.Path.c_str(), Job.ImageFile.c_str(), FALSE);
-    else if (Result.Image)
-        WriteOutput(Job.ImageFile, *Result.Image);
-    if (Result.Thumbnail) WriteOutput(Job.ThumbnailFile, *Result.Thumbnail);
+    if (Result.CopySource) {
+        // A failed copy is left out, as the platform's file copy was.
+        if (Result.Image.Written()) Result.Image.PutInPlace(Job.ImageFile);
+    } else {
+        PlaceOutput(Result.Image, Result.ImageError, Job.ImageFile);
+    }
+    PlaceOutput(Result.Thumbnail, Result.ThumbnailError, Job.ThumbnailFile);
     if (Result.Error) std::rethrow_exception(Result.Error);
 
     const std::wstring rotation = Row.SubItem(siRotation);
@@ -804,16 +1012,27 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
                 jobs.push_back(TPhotoJob{row.Path, RotationOf(row.SubItem(siRotation)),
                                          workPath + L"Images\\" + name, workPath + L"Thumbnails\\tn_" + name});
             }
-            // Each worker holds one photo's images; a few finished photos
-            // (encoded only) may wait for the window thread.
+            // Each worker holds one photo's images; finished photos (their
+            // files written) wait for the window thread.
             const int workers = static_cast<int>(std::min<std::size_t>(
                 {static_cast<std::size_t>(std::min(UsableProcessors(), kMostWorkers)), count}));
-            TPhotoPipeline photos(jobs, settings, workers, 2 * static_cast<std::size_t>(workers));
-            const auto report = [&Host](int Percent) {
+            LARGE_INTEGER origin;
+            ::QueryPerformanceCounter(&origin);
+            TAlbumBuildTimes windowTimes;
+            TPhaseClock clock(windowTimes, origin, 0);
+            TPhotoPipeline photos(jobs, settings, workers, kAheadPerWorker * static_cast<std::size_t>(workers),
+                                  PhotoMemoryLimit(), origin);
+            const auto report = [&](int Percent) {
+                clock.Mark(TAlbumBuildActivity::WaitTurn);
                 Host.SetStepPercent(Percent);
                 Host.ProcessMessages();
+                clock.Mark(TAlbumBuildActivity::Messages);
             };
-            const auto idle = [&Host] { Host.ProcessMessages(); };
+            const auto idle = [&] {
+                clock.Mark(TAlbumBuildActivity::WaitTurn);
+                Host.ProcessMessages();
+                clock.Mark(TAlbumBuildActivity::Messages);
+            };
 
             for (std::size_t i = 0; i < count; ++i) {
                 if (Host.CancelRequested == 1) {
@@ -824,13 +1043,21 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
                 if (percent >= 100) percent = 99;
                 Host.SetImagePercent(percent);
                 Host.ProcessMessages();
+                clock.Mark(TAlbumBuildActivity::Messages);
 
                 Rows[i].Checked = true;
                 Rows[i].SkipReason.clear();
-                TPhotoResult photo = photos.Take(i, report, idle);
+                TPhotoResult photo = photos.Take(i, report, idle, kServeInterval);
+                clock.Mark(TAlbumBuildActivity::WaitTurn);
                 if (FinishImage(jobs[i], photo, Rows[i], result.ImageCount + 1)) ++result.ImageCount;
+                clock.Mark(TAlbumBuildActivity::Finish);
             }
-            if (Input.Times) photos.AddTimes(*Input.Times);
+            if (Input.Times) {
+                photos.AddTimes(*Input.Times);
+                Input.Times->Timeline.insert(Input.Times->Timeline.end(), windowTimes.Timeline.begin(),
+                                             windowTimes.Timeline.end());
+                Input.Times->Seconds = SecondsSince(origin);
+            }
         }
 
         if (cancelled) {

@@ -12,14 +12,19 @@
 // finished album. Tests replace the host to answer the questions and to
 // look at what the build reported.
 //
-// Threads: the photos are decoded, fitted, turned and encoded (in memory)
-// by worker threads, one photo per worker, a bounded number of photos ahead
-// of the one in turn; each photo is decoded once and both of its files are
-// made from that image. The user-interface thread takes the photos in list
-// order and does everything the user sees: the image counter, the replayed
-// progress reports of the photo's work, the files written, the row
-// rewritten, the cancel flag looked at between images. A cancel stops the
-// build before the next image: nothing of the photos after it is written.
+// Threads: the photos are read, decoded, fitted, turned and encoded by
+// worker threads, one photo per worker, a bounded number of photos ahead of
+// the one in turn and within a budget of image memory sized from each
+// photo's parameters; each photo's file is opened and read once, its format
+// found once, and both of its files are made from the one decoded image and
+// written by the worker under passing names ("<file>.<row>.part" beside the
+// final one). The user-interface thread takes the photos in list order and
+// does everything the user sees: the image counter, the photo's progress
+// (rising from 0 to 100 over its whole work), the files moved to their
+// names, the row rewritten, the cancel flag looked at between images; while
+// it waits for a photo it serves messages at least every 15 ms. A cancel
+// stops the build before the next image: the passing files of the photos
+// after it are removed, so nothing of them is written.
 //
 // Album folder: the album is written into a work folder beside it and put in
 // its place only when the build finished with at least one picture
@@ -131,17 +136,44 @@ struct TAlbumBuildResult {
     int PageCount = 0;       // index pages of the album put in place
 };
 
+// What a thread of the build was doing, for measurements.
+enum class TAlbumBuildActivity : uint8_t {
+    Read,        // a worker reads a photo's file, its format and parameters
+    Decode,      // ... decodes it
+    Fit,         // ... fits the image copy
+    Rotate,      // ... mirrors and turns it
+    Encode,      // ... encodes it
+    Thumbnail,   // ... makes the whole thumbnail (fit, turn, encoding)
+    Write,       // ... writes the photo's files under their passing names
+    WaitMemory,  // ... waits until the image memory allows its photo
+    WaitTurn,    // a worker waits for the window thread to catch up; the
+                 // window thread waits for the photo in turn
+    Messages,    // the window thread serves messages and shows progress
+    Finish       // ... puts a photo's files in place and rewrites its row
+};
+
+// One stretch of one thread's time line.
+struct TAlbumBuildSpan {
+    int Thread = 0;  // 0 the window thread, 1 .. the workers
+    TAlbumBuildActivity Activity = TAlbumBuildActivity::Read;
+    double Start = 0;  // seconds since the image work began
+    double End = 0;
+};
+
 // Wall-clock seconds per phase of the image work, summed over the images
-// and the worker threads: reading the source, fitting the image copy,
-// rotating it, encoding it, and the whole thumbnail (fit, rotation,
-// encoding). For measurements only; filled in when the image loop ends
-// without an exception.
+// and the worker threads: reading and decoding the source, fitting the
+// image copy, rotating it, encoding it, and the whole thumbnail (fit,
+// rotation, encoding); and the time line of every thread. For measurements
+// only; filled in when the image loop ends without an exception.
 struct TAlbumBuildTimes {
     double Decode = 0;
     double Fit = 0;
     double Rotate = 0;
     double Encode = 0;
     double Thumbnail = 0;
+    int Workers = 0;
+    double Seconds = 0;  // the image work from its start to the last photo's turn
+    std::vector<TAlbumBuildSpan> Timeline;
 };
 
 // The input of one build.

@@ -4,6 +4,12 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "classlib/Exceptions.h"
 #include "classlib/SysUtils.h"
@@ -167,6 +173,74 @@ bool ReadPictureParams(imaging::TImgIO* IO, const std::wstring& FileName)
         params->Width = 0;
     }
     return params->Width != 0 && params->Height != 0;
+}
+
+// What adding a file to the album list needs of it: is it a picture the
+// toolkit reads, and the EXIF orientation it states (1 without one).
+struct TPictureFacts {
+    bool Readable = false;
+    int Orientation = 1;
+};
+
+// Paints what waits to be painted and answers the messages other threads
+// send, and nothing else: no input, no posted message, so nothing can
+// change what the caller works on.
+void ServePaintOnly()
+{
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT)) ::DispatchMessageW(&msg);
+}
+
+// The facts of every file of Paths, read by worker threads (as many as
+// there are processors, at most 8), each file once; the calling thread
+// waits for them, keeping its windows painted (ServePaintOnly).
+std::vector<TPictureFacts> ReadPictureFacts(const std::vector<std::wstring>& Paths)
+{
+    std::vector<TPictureFacts> facts(Paths.size());
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> running{0};
+    HANDLE allDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const auto work = [&] {
+        imaging::TPxBitmap bitmap;
+        std::unique_ptr<imaging::TImgIO> io = imaging::TImgIO::CreateForBitmap(&bitmap);
+        for (std::size_t i = next++; i < Paths.size(); i = next++) {
+            try {
+                if (!ReadPictureParams(io.get(), Paths[i])) continue;
+                facts[i].Readable = true;
+                facts[i].Orientation = io->FileParams->HasEXIF ? io->FileParams->EXIFOrientation : 1;
+            } catch (...) {
+            }
+        }
+        if (--running == 0 && allDone) ::SetEvent(allDone);
+    };
+    const std::size_t workers =
+        std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()), 8, Paths.size()});
+    std::vector<std::thread> threads;
+    if (allDone) {
+        running = workers;
+        try {
+            for (std::size_t w = 0; w < workers; ++w) threads.emplace_back(work);
+        } catch (...) {
+            // The threads that did start finish the files.
+            if ((running -= workers - threads.size()) == 0) ::SetEvent(allDone);
+        }
+        if (!threads.empty()) {
+            while (::MsgWaitForMultipleObjects(1, &allDone, FALSE, INFINITE, QS_PAINT | QS_SENDMESSAGE) ==
+                   WAIT_OBJECT_0 + 1)
+                ServePaintOnly();
+        }
+    }
+    if (threads.empty()) work();  // no thread could start: this one reads them all
+    for (std::thread& t : threads) t.join();
+    if (allDone) ::CloseHandle(allDone);
+    return facts;
+}
+
+// The text SamePathText compares, as a key.
+std::wstring PathKey(std::wstring Path)
+{
+    if (!Path.empty()) ::CharUpperBuffW(Path.data(), static_cast<DWORD>(Path.size()));
+    return Path;
 }
 
 std::wstring CleanAlbumName(const std::wstring& Name)
@@ -1205,16 +1279,57 @@ int TfrmMain::AddFiles(const std::vector<std::wstring>& Paths, bool Single)
     if (BuildRunning()) return 0;
     int added = 0;
     bool known = false;
-    for (const std::wstring& path : Paths) {
+    if (Paths.size() == 1) {
+        const std::wstring& path = Paths.front();
         if (TListItem* existing = FindAlbumRow(path)) {
             known = true;
             if (Single) LV2->SetSelected(existing);
-            continue;
+        } else if (ReadPictureParams(ImgIO1, path)) {
+            TListItem* row = AddAlbumRow(path, InitialRotation(path));
+            ++added;
+            if (Single) LV2->SetSelected(row);
         }
-        if (!ReadPictureParams(ImgIO1, path)) continue;
-        TListItem* row = AddAlbumRow(path, InitialRotation(path));
-        ++added;
-        if (Single) LV2->SetSelected(row);
+    } else if (!Paths.empty()) {
+        // Many files: the listed paths looked up by key, the new files'
+        // parameters read on every core, the rows added in one update.
+        std::unordered_set<std::wstring> listed;
+        classlib::TListItems* items = LV2->GetItems();
+        for (int i = 0; i < items->GetCount(); ++i) listed.insert(PathKey(items->GetItem(i)->GetCaption()));
+        std::vector<std::wstring> fresh;
+        std::vector<std::size_t> firstOf(Paths.size());  // the index in fresh of a path's first mention
+        std::unordered_map<std::wstring, std::size_t> mentioned;
+        for (std::size_t i = 0; i < Paths.size(); ++i) {
+            const std::wstring key = PathKey(Paths[i]);
+            if (listed.count(key)) {
+                known = true;
+                firstOf[i] = SIZE_MAX;
+                continue;
+            }
+            auto [at, isNew] = mentioned.emplace(key, fresh.size());
+            if (isNew) fresh.push_back(Paths[i]);
+            firstOf[i] = at->second;
+        }
+        const std::vector<TPictureFacts> facts = ReadPictureFacts(fresh);
+        std::vector<bool> rowAdded(fresh.size(), false);
+        items->BeginUpdate();
+        try {
+            for (std::size_t i = 0; i < Paths.size(); ++i) {
+                const std::size_t f = firstOf[i];
+                if (f == SIZE_MAX) continue;
+                if (rowAdded[f]) {
+                    known = true;  // named twice: the second finds the row of the first
+                    continue;
+                }
+                if (!facts[f].Readable) continue;
+                AddAlbumRow(Paths[i], RotationOfOrientation(facts[f].Orientation));
+                rowAdded[f] = true;
+                ++added;
+            }
+        } catch (...) {
+            items->EndUpdate();
+            throw;
+        }
+        items->EndUpdate();
     }
     CheckList();
     if (!Paths.empty() && added == 0 && !known) ShowMessageBox(msgNoPictures, MB_OK | MB_ICONINFORMATION);
@@ -1575,8 +1690,26 @@ void TfrmMain::ChB2Click(TObject*)
     }
 }
 
+namespace {
+
+// A preview load reports every percent, and each drawing of the bar costs
+// the window thread a few milliseconds: the bar is drawn at most every
+// kPreviewProgressMs, and always at the start and the end of a load.
+constexpr ULONGLONG kPreviewProgressMs = 50;
+
+bool ShowPreviewProgress(ULONGLONG& Shown, int Percent)
+{
+    const ULONGLONG now = ::GetTickCount64();
+    if (Percent > 0 && Percent < 100 && now - Shown < kPreviewProgressMs) return false;
+    Shown = now;
+    return true;
+}
+
+}  // namespace
+
 void TfrmMain::ImPreview1IOProgress(TObject*, int Percent)
 {
+    if (!ShowPreviewProgress(previewProgressShown_[0], Percent)) return;
     TmB1->SetPercent(static_cast<uint16_t>(std::clamp(Percent, 0, 100)));
     TmB1->SetVisible(Percent < 100);
     TmP2->SetVisible(Percent >= 100);
@@ -1584,6 +1717,7 @@ void TfrmMain::ImPreview1IOProgress(TObject*, int Percent)
 
 void TfrmMain::ImPreview2IOProgress(TObject*, int Percent)
 {
+    if (!ShowPreviewProgress(previewProgressShown_[1], Percent)) return;
     TmB11->SetPercent(static_cast<uint16_t>(std::clamp(Percent, 0, 100)));
     TmB11->SetVisible(Percent < 100);
     TmP22->SetVisible(Percent >= 100);

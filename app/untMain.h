@@ -326,6 +326,8 @@ private:
     bool EscapeHook(classlib::TMessage& Message);
 
     TAlbumRowId nextRowId_ = 1;
+    // When each preview's progress bar was last drawn (tick count).
+    ULONGLONG previewProgressShown_[2] = {0, 0};
     // The host of the running build (nullptr when none runs).
     TBuildHost* build_ = nullptr;
     // Controls disabled by SetLocked and their former enabled state.

@@ -1,8 +1,12 @@
 // Builds an album from every JPEG of a folder with the default settings
 // (image box 1000, thumbnail box 140, quality 85) through the real album
 // build, and prints the build's wall-clock time, the time per photo of each
-// phase and the process's peak memory. scripts/bench.sh runs it beside the
-// peer tool on the same photos and prints the ratio.
+// phase, the time line of every thread summed per activity, the longest
+// stretch between two calls that serve the window's messages, and the
+// process's peak memory. scripts/bench.sh runs it beside the peer tool on
+// the same photos and prints the ratio. With VELMO_BENCH_TIMELINE set to a
+// file name, the last run's time line is written there (one stretch a
+// line: thread, activity, start and end in seconds).
 //
 //   bench_album.exe PHOTO_FOLDER PROGRAM_FOLDER ALBUM_FOLDER [RUNS]
 //
@@ -14,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -24,12 +29,80 @@
 
 namespace {
 
-// Answers Yes to the overwrite question and shows nothing.
+double Now()
+{
+    LARGE_INTEGER now, freq;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&freq);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(freq.QuadPart);
+}
+
+// Answers Yes to the overwrite question and shows nothing; measures the
+// longest stretch between two calls that would serve the window's messages
+// while the progress bars show.
 struct QuietHost : album::TAlbumBuildHost {
     int MessageBox(const std::wstring&, UINT Flags) override { return (Flags & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK; }
-    void ProcessMessages() override {}
+    void ShowBuildProgress(bool Visible) override
+    {
+        running = Visible;
+        last = Now();
+    }
+    void ProcessMessages() override
+    {
+        if (!running) return;
+        const double now = Now();
+        LongestGap = std::max(LongestGap, now - last);
+        last = now;
+    }
     void OpenDocument(const std::wstring&) override {}
+    double LongestGap = 0;
+
+private:
+    bool running = false;
+    double last = 0;
 };
+
+const char* const kActivityNames[] = {"read",      "decode", "fit",      "rotate",   "encode", "thumbnail",
+                                      "write",     "wait-memory", "wait-turn", "messages", "finish"};
+constexpr int kActivities = sizeof(kActivityNames) / sizeof(kActivityNames[0]);
+
+// Per thread, the seconds of each activity, and how much of the image
+// work's time the thread was busy (working, writing, serving messages).
+void PrintTimeline(const album::TAlbumBuildTimes& Times)
+{
+    const int threads = Times.Workers + 1;
+    std::vector<std::vector<double>> sums(static_cast<std::size_t>(threads), std::vector<double>(kActivities, 0.0));
+    for (const album::TAlbumBuildSpan& span : Times.Timeline)
+        if (span.Thread >= 0 && span.Thread < threads)
+            sums[static_cast<std::size_t>(span.Thread)][static_cast<int>(span.Activity)] += span.End - span.Start;
+    std::printf("time line (s, last run; image work %.3f s):\n  %-8s", Times.Seconds, "thread");
+    for (const char* name : kActivityNames) std::printf(" %9s", name);
+    std::printf(" %6s\n", "busy");
+    double busyAll = 0;
+    for (int t = 0; t < threads; ++t) {
+        const std::vector<double>& sum = sums[static_cast<std::size_t>(t)];
+        double busy = 0;
+        for (int a = 0; a < kActivities; ++a)
+            if (a != static_cast<int>(album::TAlbumBuildActivity::WaitMemory) &&
+                a != static_cast<int>(album::TAlbumBuildActivity::WaitTurn))
+                busy += sum[a];
+        if (t > 0) busyAll += busy;
+        std::printf("  %-8s", t == 0 ? "window" : ("worker" + std::to_string(t)).c_str());
+        for (int a = 0; a < kActivities; ++a) std::printf(" %9.3f", sum[a]);
+        std::printf(" %5.0f%%\n", Times.Seconds > 0 ? 100.0 * busy / Times.Seconds : 0.0);
+    }
+    if (Times.Seconds > 0) std::printf("  workers busy on average: %.2f of %d\n", busyAll / Times.Seconds, Times.Workers);
+}
+
+void WriteTimeline(const album::TAlbumBuildTimes& Times, const wchar_t* FileName)
+{
+    FILE* f = _wfopen(FileName, L"w");
+    if (!f) return;
+    for (const album::TAlbumBuildSpan& span : Times.Timeline)
+        std::fprintf(f, "%d %s %.6f %.6f\n", span.Thread, kActivityNames[static_cast<int>(span.Activity)], span.Start,
+                     span.End);
+    std::fclose(f);
+}
 
 std::vector<std::wstring> JPEGsIn(const std::wstring& Folder)
 {
@@ -77,6 +150,7 @@ int wmain(int argc, wchar_t** argv)
 
     album::TAlbumBuildTimes times;
     album::TAlbumBuildResult result;
+    double longestGap = 0;
     const double best = bench::Seconds(
         [&] {
             std::vector<album::TAlbumRow> rows;
@@ -90,6 +164,7 @@ int wmain(int argc, wchar_t** argv)
             times = album::TAlbumBuildTimes();
             input.Times = &times;
             result = album::BuildAlbum(input, rows, host);
+            longestGap = host.LongestGap;
         },
         runs);
 
@@ -98,6 +173,9 @@ int wmain(int argc, wchar_t** argv)
     std::printf("per photo (ms, last run): decode %.1f  fit %.1f  rotate %.1f  encode %.1f  thumbnail %.1f\n",
                 times.Decode * 1000 / n, times.Fit * 1000 / n, times.Rotate * 1000 / n, times.Encode * 1000 / n,
                 times.Thumbnail * 1000 / n);
+    PrintTimeline(times);
+    std::printf("longest stretch without serving messages (last run): %.1f ms\n", longestGap * 1000);
+    if (const wchar_t* file = _wgetenv(L"VELMO_BENCH_TIMELINE")) WriteTimeline(times, file);
     PROCESS_MEMORY_COUNTERS mem{};
     mem.cb = sizeof(mem);
     if (::GetProcessMemoryInfo(::GetCurrentProcess(), &mem, sizeof(mem)))

@@ -553,17 +553,11 @@ TPxFileFormatId PxDetectStreamFormat(classlib::TStream& Stream)
     }
 }
 
-TPxFileFormatId PxDetectFileFormat(const std::wstring& FileName, bool Check)
+namespace {
+
+// The content's type reconciled with the extension of FileName.
+TPxFileFormatId ReconcileWithExtension(TPxFileFormatId result, const std::wstring& FileName, bool Check)
 {
-    TPxFileFormatId result = ffUnknown;
-    try {
-        if (!FileName.empty() && PxFileExists(FileName)) {
-            TPxWideFileStream stream(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
-            result = PxDetectStreamFormat(stream);
-        }
-    } catch (...) {
-        result = ffUnknown;
-    }
     const TPxFileFormatInfo* row = PxFormatInfoByExtension(PxExtractFileExt(FileName, false));
     if (row && row->TypeNumber == ffRAW && result == ffTIFF)
         return ffRAW;
@@ -581,6 +575,27 @@ TPxFileFormatId PxDetectFileFormat(const std::wstring& FileName, bool Check)
             result = ffUnknown;
     }
     return result;
+}
+
+}  // namespace
+
+TPxFileFormatId PxDetectFileFormat(const std::wstring& FileName, bool Check)
+{
+    TPxFileFormatId result = ffUnknown;
+    try {
+        if (!FileName.empty() && PxFileExists(FileName)) {
+            TPxWideFileStream stream(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
+            result = PxDetectStreamFormat(stream);
+        }
+    } catch (...) {
+        result = ffUnknown;
+    }
+    return ReconcileWithExtension(result, FileName, Check);
+}
+
+TPxFileFormatId PxDetectFileContentFormat(classlib::TStream& Content, const std::wstring& FileName, bool Check)
+{
+    return ReconcileWithExtension(PxDetectStreamFormat(Content), FileName, Check);
 }
 
 // ---- content tests

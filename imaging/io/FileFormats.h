@@ -234,6 +234,9 @@ TPxFileFormatId PxDetectStreamFormat(classlib::TStream& Stream);
 // The file type of a file by its content reconciled with its extension; with
 // Check set, content and extension must agree (else 0). Never raises.
 TPxFileFormatId PxDetectFileFormat(const std::wstring& FileName, bool Check);
+// The same for a file whose bytes are Content (read from its position; the
+// position is left where it was): nothing is opened.
+TPxFileFormatId PxDetectFileContentFormat(classlib::TStream& Content, const std::wstring& FileName, bool Check);
 
 // ---- decoder-free content tests (each restores the position; none raises
 // on short data, they answer false)

@@ -1,5 +1,6 @@
 #include "imaging/io/ImgIO.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "classlib/Bitmap.h"
@@ -483,8 +484,8 @@ void TImgIO::LoadRegisteredFile(const std::wstring& FileName, TPxFileFormatInfo*
         DoFinishWork();
         return;
     }
-    TPxWideFileStream stream(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
-    RunLoad(&stream, Row->TypeNumber, lfRegistered, -1);
+    std::unique_ptr<classlib::TStream> stream = OpenToRead(FileName);
+    RunLoad(stream.get(), Row->TypeNumber, lfRegistered, -1);
     if (!AbortFlag)
         FileParams->FileName = FileName;
 }
@@ -675,10 +676,36 @@ void TImgIO::SaveToStream(classlib::TStream* Stream, int32_t FileType)
 void TImgIO::ReadParamsFromFile(const std::wstring& FileName)
 {
     try {
-        ReadParamsFromFileFormat(FileName, PxDetectFileFormat(FileName, true));
+        int32_t type = 0;
+        if (fileBytes_ && FileName == fileBytesName_)
+            type = PxDetectFileContentFormat(*OpenToRead(FileName), FileName, true);
+        else
+            type = PxDetectFileFormat(FileName, true);
+        ReadParamsFromFileFormat(FileName, type);
     } catch (...) {
         FileParams->FileFormat = 0;
     }
+}
+
+void TImgIO::UseFileBytes(const std::wstring& FileName, const void* Data, int64_t Count)
+{
+    fileBytesName_ = FileName;
+    fileBytes_ = Data;
+    fileBytesCount_ = Data ? std::max<int64_t>(Count, 0) : 0;
+}
+
+void TImgIO::ForgetFileBytes()
+{
+    fileBytesName_.clear();
+    fileBytes_ = nullptr;
+    fileBytesCount_ = 0;
+}
+
+std::unique_ptr<classlib::TStream> TImgIO::OpenToRead(const std::wstring& FileName) const
+{
+    if (fileBytes_ && FileName == fileBytesName_)
+        return PxIOMemoryView(fileBytes_, fileBytesCount_);
+    return std::make_unique<TPxWideFileStream>(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
 }
 
 void TImgIO::ReadParamsWith(classlib::TStream* Source, int32_t FileType, bool Buffered)
@@ -709,13 +736,13 @@ void TImgIO::ReadParamsFromFileFormat(const std::wstring& FileName, int32_t File
     FileParams->ClearInfo();
     BeginFailableLoad();
     try {
-        TPxWideFileStream file(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
+        std::unique_ptr<classlib::TStream> file = OpenToRead(FileName);
         AbortFlag = false;
         // 4096 and 4097 reach the camera-raw reader on the file itself.
         if (FileType == 4096 || FileType == 4097)
-            ReadParamsWith(&file, ffRAW, false);
+            ReadParamsWith(file.get(), ffRAW, false);
         else
-            ReadParamsWith(&file, FileType, true);
+            ReadParamsWith(file.get(), FileType, true);
     } catch (...) {
         AbortFlag = true;
         FileParams->FileFormat = 0;

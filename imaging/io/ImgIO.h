@@ -294,6 +294,13 @@ public:
     virtual void ReadParamsFromFileFormat(const std::wstring& FileName, int32_t FileType);
     virtual void ReadParamsFromStream(classlib::TStream* Stream);
     virtual void ReadParamsFromStreamFormat(classlib::TStream* Stream, int32_t FileType);
+    // The bytes of the file FileName, read by the caller (Count bytes at
+    // Data, which stay the caller's and must live until ForgetFileBytes):
+    // until then the content detection, the parameter reads and the loads
+    // of that file (by that name) read these bytes instead of opening the
+    // file again. For loads on the calling thread (no asynchronous mode).
+    void UseFileBytes(const std::wstring& FileName, const void* Data, int64_t Count);
+    void ForgetFileBytes();
 
     // ---- per-format methods (ImgIOFormats.cpp). Each calls the reader or
     // writer of its built-in registry row with the options of the format's
@@ -478,6 +485,9 @@ private:
     void SaveFormatFile(const std::wstring& FileName, int32_t FileType, std::function<void()> Again);
     void SaveFormatStream(classlib::TStream* Stream, int32_t FileType, std::function<void()> Again);
     void ReadParamsWith(classlib::TStream* Source, int32_t FileType, bool Buffered);
+    // FileName to read from: the bytes given by UseFileBytes, or the file
+    // opened for reading (denying writes).
+    std::unique_ptr<classlib::TStream> OpenToRead(const std::wstring& FileName) const;
 
     TPxBitmap* currentBitmap_ = nullptr;
     bool ownsBitmap_ = true;
@@ -499,6 +509,10 @@ private:
     TPxDirectShow* mediaReader_ = nullptr;    // owned
     TPxDirectShow* captureDevice_ = nullptr;  // owned
     TPxWia* wiaObject_ = nullptr;             // owned
+    // UseFileBytes: the file's name and its bytes (borrowed).
+    std::wstring fileBytesName_;
+    const void* fileBytes_ = nullptr;
+    int64_t fileBytesCount_ = 0;
 };
 
 // The 12-byte block header of stream saves: a tag of 4 ASCII characters and

@@ -29,8 +29,6 @@ namespace imaging {
 
 namespace {
 
-constexpr uint32_t kReadDenyWrite = classlib::fmOpenRead | classlib::fmShareDenyWrite;
-
 // Sends the finish notification when the save leaves, also by an exception
 // (an exception of the handler is then dropped, the first one goes on).
 class TFinishGuard {
@@ -254,8 +252,8 @@ bool TImgIO::ReadPSDDocument(classlib::TStream* Stream, TPxIOProgressInfo& Info)
 int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigned Flags)
 {
     BeginFailableLoad();
-    TPxWideFileStream stream(FileName, kReadDenyWrite);
-    int count = RunLoad(&stream, FileType, Flags, -1);
+    std::unique_ptr<classlib::TStream> stream = OpenToRead(FileName);
+    int count = RunLoad(stream.get(), FileType, Flags, -1);
     if (!AbortFlag)
         FileParams->FileName = FileName;
     return count;
@@ -385,8 +383,8 @@ int TImgIO::LoadTIFFFromFile(const std::wstring& FileName)
     if (TryDefer([this, FileName] { LoadTIFFFromFile(FileName); }))
         return -1;
     BeginFailableLoad();
-    TPxWideFileStream file(FileName, kReadDenyWrite);
-    std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(&file, PxBufferedReadFromPosition, 8192);
+    std::unique_ptr<classlib::TStream> file = OpenToRead(FileName);
+    std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(file.get(), PxBufferedReadFromPosition, 8192);
     int count = RunLoad(buffered.get(), ffTIFF, LoadFlagsOf(ffTIFF, false), -1);
     if (!AbortFlag)
         FileParams->FileName = FileName;
@@ -413,8 +411,8 @@ void TImgIO::LoadJPEGFromFile(const std::wstring& FileName)
     if (TryDefer([this, FileName] { LoadJPEGFromFile(FileName); }))
         return;
     BeginFailableLoad();
-    TPxWideFileStream file(FileName, kReadDenyWrite);
-    std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(&file, true, 8192);
+    std::unique_ptr<classlib::TStream> file = OpenToRead(FileName);
+    std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(file.get(), true, 8192);
     RunLoad(buffered.get(), ffJPEG, LoadFlagsOf(ffJPEG, false), -1);
     if (!AbortFlag)
         FileParams->FileName = FileName;
@@ -485,8 +483,8 @@ void TImgIO::LoadPCXFromFile(const std::wstring& FileName)
     if (TryDefer([this, FileName] { LoadPCXFromFile(FileName); }))
         return;
     BeginFailableLoad();
-    TPxWideFileStream file(FileName, kReadDenyWrite);
-    RunLoad(&file, ffPCX, LoadFlagsOf(ffPCX, false), file.GetSize());
+    std::unique_ptr<classlib::TStream> file = OpenToRead(FileName);
+    RunLoad(file.get(), ffPCX, LoadFlagsOf(ffPCX, false), file->GetSize());
     if (!AbortFlag)
         FileParams->FileName = FileName;
 }
@@ -550,8 +548,8 @@ void TImgIO::LoadRAWFromFile(const std::wstring& FileName)
     if (TryDefer([this, FileName] { LoadRAWFromFile(FileName); }))
         return;
     BeginFailableLoad();
-    TPxWideFileStream file(FileName, kReadDenyWrite);
-    LoadRAWCore(&file);
+    std::unique_ptr<classlib::TStream> file = OpenToRead(FileName);
+    LoadRAWCore(file.get());
     if (!AbortFlag)
         FileParams->FileName = FileName;
 }

@@ -107,6 +107,7 @@ struct RecordingHost : TAlbumBuildHost {
     std::vector<int> ImagePercents;
     int StepReports = 0;
     std::string Progress;               // I per image counter, s per step report, in order
+    std::vector<std::vector<int>> Steps;  // the step reports of each image's turn
     int Focus = 0;
     std::vector<std::wstring> Opened;
     std::size_t CancelDuringImage = 0;  // 1-based image whose turn sets the cancel flag
@@ -126,13 +127,15 @@ struct RecordingHost : TAlbumBuildHost {
     {
         ImagePercents.push_back(Percent);
         Progress += 'I';
+        Steps.emplace_back();
         if (ImagePercents.size() == CancelDuringImage) CancelRequested = 1;
         if (AtImage) AtImage(ImagePercents.size());
     }
-    void SetStepPercent(int) override
+    void SetStepPercent(int Percent) override
     {
         ++StepReports;
         Progress += 's';
+        if (!Steps.empty()) Steps.back().push_back(Percent);
     }
     void ProcessMessages() override {}
     void OpenDocument(const std::wstring& FileName) override { Opened.push_back(FileName); }
@@ -785,7 +788,8 @@ std::size_t FilesIn(const std::wstring& Folder)
 // Many photos and a broken one in the middle, worked on by several threads:
 // numbers, rows, pages and progress come in list order; the broken row is
 // skipped as it always was; each photo's step reports come after its own
-// image counter and before the next one.
+// image counter and before the next one, rise through the photo's whole
+// work (never back to the start of each step) and end at 100.
 TEST_F(AlbumBuild, SeveralPhotosAtOnceKeepListOrder)
 {
     testsupport::TempDir sources;
@@ -840,9 +844,15 @@ TEST_F(AlbumBuild, SeveralPhotosAtOnceKeepListOrder)
         }
     }
     ASSERT_EQ(turns.size(), 13u);
+    ASSERT_EQ(host.Steps.size(), 13u);
     for (std::size_t i = 0; i < turns.size(); ++i) {
         if (i != 5) {
             EXPECT_FALSE(turns[i].empty()) << "no step reports in turn " << i;
+            const std::vector<int>& steps = host.Steps[i];
+            EXPECT_TRUE(std::is_sorted(steps.begin(), steps.end())) << "turn " << i << ": " << testing::PrintToString(steps);
+            if (!steps.empty()) {
+                EXPECT_EQ(steps.back(), 100) << "turn " << i;
+            }
         }
     }
 }

@@ -200,6 +200,20 @@ TEST_F(MainWindow, AddMoveAndRemoveRows)
     EXPECT_EQ(form->LV2->GetItems()->GetCount(), 0);
     EXPECT_FALSE(form->btnSave->GetEnabled());
     EXPECT_FALSE(form->btnRemoveAll->GetEnabled());
+
+    // Several files at once: one named twice (in two letter cases) is added
+    // once, an unreadable one not at all, in the order named; naming them
+    // all again adds nothing and, some being listed, asks nothing.
+    const std::vector<std::wstring> many = {pictures.File(L"rgb8.png"), pictures.File(L"notes.jpg"),
+                                            classlib::UpperCase(pictures.File(L"rgb8.png")),
+                                            pictures.File(L"camera.jpg")};
+    EXPECT_EQ(form->AddFiles(many, false), 2);
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"rgb8.png", L"camera.jpg"}));
+    EXPECT_EQ(Sub(1, album::siRotation), L"270");
+    const std::size_t seen = messages.Seen.size();
+    EXPECT_EQ(form->AddFiles(many, false), 0);
+    EXPECT_EQ(form->LV2->GetItems()->GetCount(), 2);
+    EXPECT_EQ(messages.Seen.size(), seen);
 }
 
 // A turned row offers only the way back; the way back offers the three

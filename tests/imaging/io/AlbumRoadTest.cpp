@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "classlib/Exceptions.h"
+#include "classlib/Streams.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
@@ -76,6 +78,60 @@ TEST(AlbumRoad, LoadFitRotateSaveReload)
                 total += std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
             }
         EXPECT_LT(static_cast<double>(total) / (3.0 * back->GetWidth() * back->GetHeight()), 12.0);
+    }
+    if (!hadRegistry)
+        PxFreeFormatRegistry();
+}
+
+// A file's bytes handed to the I/O object serve the content detection, the
+// parameters and the load of that file without opening it (the file is
+// gone): the picture is the one a load of the file gives; the extension is
+// still checked against the content; once forgotten, the name is a file
+// again.
+TEST(AlbumRoad, FileBytesServeDetectionParametersAndLoad)
+{
+    const bool hadRegistry = PxFormatRegistryExists();
+    if (!hadRegistry)
+        PxBuildFormatRegistry();
+    struct Case {
+        const wchar_t* Fixture;
+        const wchar_t* Name;  // the name the bytes are given under
+        int32_t Format;       // what the detection says (0: content and extension differ)
+    };
+    const Case cases[] = {
+        {L"jpeg.jpg", L"a.jpg", ffJPEG}, {L"png.png", L"a.png", ffPNG}, {L"tiff-le.tif", L"a.tif", ffTIFF},
+        {L"bmp.bmp", L"a.bmp", ffBMP},   {L"pcx.pcx", L"a.pcx", ffPCX}, {L"png.png", L"png-named.jpg", 0},
+    };
+    testsupport::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.Fixture) + L" as " + c.Name));
+        const std::wstring source = testsupport::FixtureDir(L"io\\formats") + L"\\" + c.Fixture;
+        classlib::TMemoryStream bytes;
+        bytes.LoadFromFile(source);
+        const std::wstring name = dir.File(c.Name);  // never created
+
+        TImgIO io(nullptr);
+        io.UseFileBytes(name, bytes.GetMemory(), bytes.GetSize());
+        io.ReadParamsFromFile(name);
+        EXPECT_EQ(io.FileParams->FileFormat, c.Format);
+        if (c.Format == 0) continue;
+        io.LoadFromFileFormat(name, c.Format);
+        ASSERT_FALSE(io.AbortFlag);
+        EXPECT_EQ(io.FileParams->FileName, name);
+        TImgIO reference(nullptr);
+        reference.LoadFromFile(source);
+        ASSERT_FALSE(reference.AbortFlag);
+        EXPECT_TRUE(PxCompareBitmaps(io.GetCurrentBitmap(), reference.GetCurrentBitmap()));
+
+        io.ForgetFileBytes();
+        bool failed = false;
+        try {
+            io.LoadFromFile(name);
+            failed = io.AbortFlag;
+        } catch (const classlib::Exception&) {
+            failed = true;
+        }
+        EXPECT_TRUE(failed);
     }
     if (!hadRegistry)
         PxFreeFormatRegistry();
