@@ -171,6 +171,23 @@ const std::vector<TTextEntry>& TextTable()
         {L"msgRotation", L"Rotation:", L"", L""},
         {L"hintRightClick", L"Right click the mouse to enlarged preview", L"", L""},
         {L"msgLargePreView", L"Enlarged preview...", L"", L""},
+        {L"msgNotAlbumList",
+         L"\"%f1\" is not an album list: line %n1 does not describe a picture. Nothing was opened; your album "
+         L"list is unchanged. Choose a file saved with \"Save file list...\", or correct that line in a text "
+         L"editor.",
+         L"", L""},
+        {L"msgEmptyAlbumList",
+         L"\"%f1\" is not an album list: it names no pictures. Nothing was opened; your album list is "
+         L"unchanged. Choose a file saved with \"Save file list...\".",
+         L"", L""},
+        {L"msgListNotRead",
+         L"The album list \"%f1\" could not be read, so nothing was opened; your album list is unchanged. Check "
+         L"that the file still exists and that you may read it, then try again.",
+         L"", L""},
+        {L"msgListNotWritten",
+         L"The album list could not be saved as \"%f1\". Choose another folder or file name, or check that you "
+         L"may write to that folder and that the file is not read-only.",
+         L"", L""},
     };
     return table;
 }

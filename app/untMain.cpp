@@ -1570,17 +1570,29 @@ void TfrmMain::ShowLargePreView(wchar_t Mode, int Index)
 
 // ---- album list file ------------------------------------------------------------
 
+namespace {
+
+// Text with "%f1" replaced by FileName and "%n1" by Line.
+std::wstring ListMessage(const std::wstring& Text, const std::wstring& FileName, int Line = 0)
+{
+    const auto all = classlib::rfReplaceAll | classlib::rfIgnoreCase;
+    return classlib::StringReplace(classlib::StringReplace(Text, L"%f1", FileName, all), L"%n1",
+                                   std::to_wstring(Line), all);
+}
+
+}  // namespace
+
 bool TfrmMain::OpenAlbumList(const std::wstring& FileName)
 {
     std::vector<TAlbumRow> rows;
     try {
         LoadAlbumList(FileName, rows);
-    } catch (const classlib::Exception& e) {
-        ShowMessageBox(msgDamagedList + L"\r\n" + FileName + L"\r\n\r\n" + e.Message(), MB_OK | MB_ICONERROR);
+    } catch (const EAlbumListFormat& e) {
+        ShowMessageBox(ListMessage(e.Line > 0 ? msgNotAlbumList : msgEmptyAlbumList, FileName, e.Line),
+                       MB_OK | MB_ICONWARNING);
         return false;
-    }
-    if (rows.empty()) {
-        ShowMessageBox(msgDamagedList + L"\r\n" + FileName, MB_OK | MB_ICONERROR);
+    } catch (const classlib::Exception& e) {
+        ShowMessageBox(ListMessage(msgListNotRead, FileName) + L"\r\n\r\n" + e.Message(), MB_OK | MB_ICONERROR);
         return false;
     }
     ClearAlbumList();
@@ -1595,20 +1607,33 @@ bool TfrmMain::SaveAlbumListTo(const std::wstring& FileName)
     try {
         SaveAlbumList(FileName, AlbumRows());
     } catch (const classlib::Exception& e) {
-        ShowMessageBox(e.Message(), MB_OK | MB_ICONERROR);
+        ShowMessageBox(ListMessage(msgListNotWritten, FileName) + L"\r\n\r\n" + e.Message(), MB_OK | MB_ICONERROR);
         return false;
     }
     ListModified = false;
     return true;
 }
 
+std::wstring TfrmMain::AlbumListFolder() const
+{
+    return listFolder_.empty() ? Settings.GetEnvironment().DocumentsFolder : listFolder_;
+}
+
+void TfrmMain::PrepareListDialog(classlib::TOpenDialog* Dialog) const
+{
+    Dialog->InitialDir = AlbumListFolder();
+    // A name with a folder would take the dialog to that folder instead.
+    Dialog->FileName.clear();
+}
+
 void TfrmMain::btnOpenClick(TObject*)
 {
     if (BuildRunning()) return;
-    OpenDialog1->InitialDir = Settings.GetEnvironment().ProgramFolder();
+    PrepareListDialog(OpenDialog1);
     const bool accepted =
         DialogHook ? DialogHook(OpenDialog1) : OpenDialog1->Execute(HandleAllocated() ? GetHandle() : nullptr);
     if (!accepted) return;  // the list stays as it was
+    listFolder_ = classlib::ExtractFilePath(OpenDialog1->FileName);
     classlib::Application->ProcessMessages();
     OpenAlbumList(OpenDialog1->FileName);
 }
@@ -1617,10 +1642,11 @@ void TfrmMain::btnSaveClick(TObject*)
 {
     // Saving writes every row; which rows are selected does not matter.
     if (BuildRunning() || LV2->GetItems()->GetCount() == 0) return;
-    SaveDialog1->InitialDir = Settings.GetEnvironment().ProgramFolder();
+    PrepareListDialog(SaveDialog1);
     const bool accepted =
         DialogHook ? DialogHook(SaveDialog1) : SaveDialog1->Execute(HandleAllocated() ? GetHandle() : nullptr);
     if (!accepted) return;
+    listFolder_ = classlib::ExtractFilePath(SaveDialog1->FileName);
     SaveAlbumListTo(SaveDialog1->FileName);
 }
 
@@ -1703,10 +1729,13 @@ void TfrmMain::SetLanguage()
     msgRotation = text(L"msgRotation");
     LV1->Hint = text(L"hintRightClick");
     popLargePreView->SetCaption(text(L"msgLargePreView"));
+    msgNotAlbumList = text(L"msgNotAlbumList");
+    msgEmptyAlbumList = text(L"msgEmptyAlbumList");
+    msgListNotRead = text(L"msgListNotRead");
+    msgListNotWritten = text(L"msgListNotWritten");
 
     // Texts without a translation key.
     msgNoPictures = L"No picture that can be read was found among the chosen files.";
-    msgDamagedList = L"This file is no album list, or it is damaged; the album list was left as it was:";
     msgListNotSaved = L"The album list has changed since it was last saved. Close anyway?";
     msgBuildFailed = L"The album could not be finished. What was written so far stays in the album folder.";
     msgNoAlbumName = L"Please enter a name for the album.";
