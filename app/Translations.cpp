@@ -177,8 +177,8 @@ const std::vector<TTextEntry>& TextTable()
          L"editor.",
          L"", L""},
         {L"msgEmptyAlbumList",
-         L"\"%f1\" is not an album list: it names no pictures. Nothing was opened; your album list is "
-         L"unchanged. Choose a file saved with \"Save file list...\".",
+         L"\"%f1\" is not an album list: none of its lines describes a picture. Nothing was opened; "
+         L"your album list is unchanged. Choose a file saved with \"Save file list...\".",
          L"", L""},
         {L"msgListNotRead",
          L"The album list \"%f1\" could not be read, so nothing was opened; your album list is unchanged. Check "

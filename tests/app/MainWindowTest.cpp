@@ -416,7 +416,7 @@ TEST_F(MainWindow, OpenAndSaveTheList)
     WriteBytes(damaged, std::string("\x00\x01\x02\xFF\xFE garbage without fields\r\n", 29));
     dialog = TDialogAnswer{true, damaged, 0};
     form->btnOpen->Click();
-    EXPECT_TRUE(Asked(L"\"" + damaged + L"\" is not an album list: it names no pictures."));
+    EXPECT_TRUE(Asked(L"\"" + damaged + L"\" is not an album list: none of its lines describes a picture."));
     EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"rgb8.png"}));
 
     dialog = TDialogAnswer{true, saved, 0};
