@@ -182,11 +182,12 @@ const std::vector<TTextEntry>& TextTable()
          L"", L""},
         {L"msgListNotRead",
          L"The album list \"%f1\" could not be read, so nothing was opened; your album list is unchanged. Check "
-         L"that the file still exists and that you may read it, then try again.",
+         L"that the file still exists, that you may read it and that no other program holds it open, then try "
+         L"again.",
          L"", L""},
         {L"msgListNotWritten",
          L"The album list could not be saved as \"%f1\". Choose another folder or file name, or check that you "
-         L"may write to that folder and that the file is not read-only.",
+         L"may write to that folder and that the file is neither read-only nor open in another program.",
          L"", L""},
     };
     return table;

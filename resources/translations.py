@@ -80,13 +80,13 @@ TEXTS = [
      '„%f1“ ist keine Albumliste: Keine ihrer Zeilen beschreibt ein Bild. Es wurde nichts geöffnet; Ihre Albumliste bleibt unverändert. Wählen Sie eine mit „Dateiliste speichern...“ gespeicherte Datei.',
      '«%f1» не является списком альбома: ни одна его строка не описывает изображение. Ничего не открыто; ваш список альбома не изменён. Выберите файл, сохранённый кнопкой «Сохранить список файлов...».'),
     ('msgListNotRead',
-     'The album list "%f1" could not be read, so nothing was opened; your album list is unchanged. Check that the file still exists and that you may read it, then try again.',
-     'Die Albumliste „%f1“ konnte nicht gelesen werden; es wurde nichts geöffnet, Ihre Albumliste bleibt unverändert. Prüfen Sie, ob die Datei noch existiert und Sie sie lesen dürfen, und versuchen Sie es erneut.',
-     'Не удалось прочитать список альбома «%f1», поэтому ничего не открыто; ваш список альбома не изменён. Проверьте, что файл существует и у вас есть право его читать, и попробуйте ещё раз.'),
+     'The album list "%f1" could not be read, so nothing was opened; your album list is unchanged. Check that the file still exists, that you may read it and that no other program holds it open, then try again.',
+     'Die Albumliste „%f1“ konnte nicht gelesen werden; es wurde nichts geöffnet, Ihre Albumliste bleibt unverändert. Prüfen Sie, ob die Datei noch existiert, Sie sie lesen dürfen und kein anderes Programm sie geöffnet hält, und versuchen Sie es erneut.',
+     'Не удалось прочитать список альбома «%f1», поэтому ничего не открыто; ваш список альбома не изменён. Проверьте, что файл существует, у вас есть право его читать и он не открыт в другой программе, и попробуйте ещё раз.'),
     ('msgListNotWritten',
-     'The album list could not be saved as "%f1". Choose another folder or file name, or check that you may write to that folder and that the file is not read-only.',
-     'Die Albumliste konnte nicht als „%f1“ gespeichert werden. Wählen Sie einen anderen Ordner oder Dateinamen, oder prüfen Sie, ob Sie in diesen Ordner schreiben dürfen und die Datei nicht schreibgeschützt ist.',
-     'Не удалось сохранить список альбома как «%f1». Выберите другую папку или другое имя файла либо проверьте, что у вас есть право записи в эту папку и файл не защищён от записи.'),
+     'The album list could not be saved as "%f1". Choose another folder or file name, or check that you may write to that folder and that the file is neither read-only nor open in another program.',
+     'Die Albumliste konnte nicht als „%f1“ gespeichert werden. Wählen Sie einen anderen Ordner oder Dateinamen, oder prüfen Sie, ob Sie in diesen Ordner schreiben dürfen und die Datei weder schreibgeschützt noch in einem anderen Programm geöffnet ist.',
+     'Не удалось сохранить список альбома как «%f1». Выберите другую папку или другое имя файла либо проверьте, что у вас есть право записи в эту папку и файл не защищён от записи и не открыт в другой программе.'),
 ]
 
 NOTES = [
