@@ -1572,12 +1572,13 @@ void TfrmMain::ShowLargePreView(wchar_t Mode, int Index)
 
 namespace {
 
-// Text with "%f1" replaced by FileName and "%n1" by Line.
+// Text with "%n1" replaced by Line, then "%f1" by FileName (whatever the
+// file's name holds stays as it is).
 std::wstring ListMessage(const std::wstring& Text, const std::wstring& FileName, int Line = 0)
 {
     const auto all = classlib::rfReplaceAll | classlib::rfIgnoreCase;
-    return classlib::StringReplace(classlib::StringReplace(Text, L"%f1", FileName, all), L"%n1",
-                                   std::to_wstring(Line), all);
+    return classlib::StringReplace(classlib::StringReplace(Text, L"%n1", std::to_wstring(Line), all), L"%f1",
+                                   FileName, all);
 }
 
 }  // namespace
