@@ -2,30 +2,47 @@
 //
 // An album row is one picture of the album list: its full path and the
 // sub-items [rotation, running number, thumbnail width, thumbnail height,
-// title, description]. The list file holds one row per line, UTF-8 without a
-// byte-order mark, lines ended by CR LF:
+// title, description]. The list file is UTF-8 without a byte-order mark,
+// lines ended by CR LF. Its first line is the format line
+//
+//     Velmo Morvane album list 2
+//
+// and every further line one row:
 //
 //     path|sub-item 0|sub-item 1|...|sub-item n|
 //
-// "|" separates the fields and is not escaped: a "|" typed into a title
-// splits that field when the file is read. Inside a sub-item a line break is
-// written as "^", and every "^" reads back as CR LF (so a "^" typed by the
-// user comes back as a line break). Besides CR LF pairs, a lone CR or LF is
-// also written as "^": a raw line break would cut the row in two and spill
-// the rest of it into a row of its own. Reading keeps the empty text after
-// the last "|" as one more sub-item, so a row read from a file holds one
-// sub-item more than the row it was saved from.
+// "|" separates the fields and stands for nothing else. The path is written
+// as it is (a Windows path holds no "|"). Inside a sub-item a line break
+// (CR LF, or a lone CR or LF) is written as "^", and the characters the
+// format uses are escaped with "\": "\\" is "\", "\^" is "^" and "\p" is
+// "|". So every text a user can type comes back as it was typed; a "\"
+// before any other character is read as a plain "\".
 //
-// Lines without a "|" (an empty line in a file edited by hand) are no row and
-// are skipped; the lines after them still become their own rows.
+// A file without the format line (written before the escapes existed) is
+// read as it was written: no escapes, and every "^" reads back as CR LF.
+//
+// Reading keeps the empty text after the last "|" as one more sub-item, so a
+// row read from a file holds one sub-item more than the row it was saved
+// from.
+//
+// What makes a file an album list: every line that holds a "|" is a row
+// whose path is a full path to a file (drive or network share, no character
+// a file name cannot have) and whose first sub-item is a rotation ("0",
+// "90", "180" or "270"); and there is at least one row. The other sub-items
+// are free text (the build writes the numbers afresh). Lines without a "|" (an empty line
+// in a file edited by hand) are no row and are skipped; the lines after them
+// still become their own rows.
 //
 // Errors: input and output failures raise classlib::EInOutError (naming the
-// file). A failed read leaves the rows read before the failure appended.
+// file); a file that is not an album list raises EAlbumListFormat. Either
+// way a failed load appends nothing.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <vector>
+
+#include "classlib/Exceptions.h"
 
 namespace album {
 
@@ -57,18 +74,35 @@ struct TAlbumRow {
     const std::wstring& SubItem(std::size_t Index) const;
 };
 
-// The line of a row without its line end.
+// The first line of every list file SaveAlbumList writes.
+extern const wchar_t kAlbumListFormatLine[];
+
+// A file that is not an album list. Line is the 1-based number of the first
+// line that holds a "|" but is no row; 0 when the file holds no row at all.
+class EAlbumListFormat : public classlib::Exception {
+public:
+    EAlbumListFormat(const std::wstring& FileName, int Line);
+    std::wstring FileName;
+    int Line;
+};
+
+// The line of a row without its line end (with the escapes).
 std::wstring AlbumRowToLine(const TAlbumRow& Row);
 
-// Parses one line (without its line end). False, and Row untouched, when the
-// line holds no "|"; otherwise Row is replaced by the row the line describes
-// (Checked false).
-bool AlbumRowFromLine(const std::wstring& Line, TAlbumRow& Row);
+// Parses one line (without its line end); Escaped: the line comes from a
+// file with the format line. False, and Row untouched, when the line holds
+// no "|"; otherwise Row is replaced by the row the line describes (Checked
+// false), whether or not that is a valid row.
+bool AlbumRowFromLine(const std::wstring& Line, TAlbumRow& Row, bool Escaped = true);
 
-// Creates or overwrites FileName with one line per row, in order.
+// True when Row can stand in an album list (see above).
+bool IsValidAlbumRow(const TAlbumRow& Row);
+
+// Creates or overwrites FileName with the format line and one line per row,
+// in order.
 void SaveAlbumList(const std::wstring& FileName, const std::vector<TAlbumRow>& Rows);
 
-// Reads FileName line by line and appends a row for every valid line to Rows.
+// Reads FileName and, when it is an album list, appends its rows to Rows.
 void LoadAlbumList(const std::wstring& FileName, std::vector<TAlbumRow>& Rows);
 
 }  // namespace album

@@ -199,10 +199,6 @@ const std::vector<TTextEntry>& TextTable()
          L"None of the chosen files is a picture this program can read, so nothing was added. Choose picture "
          L"files (JPEG, PNG, TIFF, GIF, BMP ...) and add them again.",
          L"", L""},
-        {L"msgDamagedList",
-         L"This file is not an album list, or it is damaged, so it was not opened; the album list was left as "
-         L"it was. Open a file saved with \"Save file list...\":",
-         L"", L""},
         {L"msgListNotSaved", L"The album list has changed since it was last saved. Close without saving it?", L"",
          L""},
         {L"msgBuildFailed",
@@ -220,6 +216,24 @@ const std::vector<TTextEntry>& TextTable()
         {L"strAntiClockwise", L"anti-clockwise", L"", L""},
         {L"msgTranslateMenu", L"Translate to your language...", L"", L""},
         {L"msgAboutNotice", L"Web photo albums, made on your own computer.", L"", L""},
+        {L"msgNotAlbumList",
+         L"\"%f1\" is not an album list: line %n1 does not describe a picture. Nothing was opened; your album "
+         L"list is unchanged. Choose a file saved with \"Save file list...\", or correct that line in a text "
+         L"editor.",
+         L"", L""},
+        {L"msgEmptyAlbumList",
+         L"\"%f1\" is not an album list: none of its lines describes a picture. Nothing was opened; "
+         L"your album list is unchanged. Choose a file saved with \"Save file list...\".",
+         L"", L""},
+        {L"msgListNotRead",
+         L"The album list \"%f1\" could not be read, so nothing was opened; your album list is unchanged. Check "
+         L"that the file still exists, that you may read it and that no other program holds it open, then try "
+         L"again.",
+         L"", L""},
+        {L"msgListNotWritten",
+         L"The album list could not be saved as \"%f1\". Choose another folder or file name, or check that you "
+         L"may write to that folder and that the file is neither read-only nor open in another program.",
+         L"", L""},
     };
     return table;
 }

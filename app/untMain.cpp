@@ -1789,17 +1789,30 @@ void TfrmMain::ShowLargePreView(wchar_t Mode, int Index)
 
 // ---- album list file ------------------------------------------------------------
 
+namespace {
+
+// Text with "%n1" replaced by Line, then "%f1" by FileName (whatever the
+// file's name holds stays as it is).
+std::wstring ListMessage(const std::wstring& Text, const std::wstring& FileName, int Line = 0)
+{
+    const auto all = classlib::rfReplaceAll | classlib::rfIgnoreCase;
+    return classlib::StringReplace(classlib::StringReplace(Text, L"%n1", std::to_wstring(Line), all), L"%f1",
+                                   FileName, all);
+}
+
+}  // namespace
+
 bool TfrmMain::OpenAlbumList(const std::wstring& FileName)
 {
     std::vector<TAlbumRow> rows;
     try {
         LoadAlbumList(FileName, rows);
-    } catch (const classlib::Exception& e) {
-        ShowMessageBox(msgDamagedList + L"\r\n" + FileName + L"\r\n\r\n" + e.Message(), MB_OK | MB_ICONERROR);
+    } catch (const EAlbumListFormat& e) {
+        ShowMessageBox(ListMessage(e.Line > 0 ? msgNotAlbumList : msgEmptyAlbumList, FileName, e.Line),
+                       MB_OK | MB_ICONWARNING);
         return false;
-    }
-    if (rows.empty()) {
-        ShowMessageBox(msgDamagedList + L"\r\n" + FileName, MB_OK | MB_ICONERROR);
+    } catch (const classlib::Exception& e) {
+        ShowMessageBox(ListMessage(msgListNotRead, FileName) + L"\r\n\r\n" + e.Message(), MB_OK | MB_ICONERROR);
         return false;
     }
     ClearAlbumList();
@@ -1814,20 +1827,33 @@ bool TfrmMain::SaveAlbumListTo(const std::wstring& FileName)
     try {
         SaveAlbumList(FileName, AlbumRows());
     } catch (const classlib::Exception& e) {
-        ShowMessageBox(e.Message(), MB_OK | MB_ICONERROR);
+        ShowMessageBox(ListMessage(msgListNotWritten, FileName) + L"\r\n\r\n" + e.Message(), MB_OK | MB_ICONERROR);
         return false;
     }
     ListModified = false;
     return true;
 }
 
+std::wstring TfrmMain::AlbumListFolder() const
+{
+    return listFolder_.empty() ? Settings.GetEnvironment().DocumentsFolder : listFolder_;
+}
+
+void TfrmMain::PrepareListDialog(classlib::TOpenDialog* Dialog) const
+{
+    Dialog->InitialDir = AlbumListFolder();
+    // A name with a folder would take the dialog to that folder instead.
+    Dialog->FileName.clear();
+}
+
 void TfrmMain::btnOpenClick(TObject*)
 {
     if (BuildRunning()) return;
-    OpenDialog1->InitialDir = Settings.GetEnvironment().ProgramFolder();
+    PrepareListDialog(OpenDialog1);
     const bool accepted =
         DialogHook ? DialogHook(OpenDialog1) : OpenDialog1->Execute(HandleAllocated() ? GetHandle() : nullptr);
     if (!accepted) return;  // the list stays as it was
+    listFolder_ = classlib::ExtractFilePath(OpenDialog1->FileName);
     classlib::Application->ProcessMessages();
     OpenAlbumList(OpenDialog1->FileName);
 }
@@ -1836,10 +1862,11 @@ void TfrmMain::btnSaveClick(TObject*)
 {
     // Saving writes every row; which rows are selected does not matter.
     if (BuildRunning() || LV2->GetItems()->GetCount() == 0) return;
-    SaveDialog1->InitialDir = Settings.GetEnvironment().ProgramFolder();
+    PrepareListDialog(SaveDialog1);
     const bool accepted =
         DialogHook ? DialogHook(SaveDialog1) : SaveDialog1->Execute(HandleAllocated() ? GetHandle() : nullptr);
     if (!accepted) return;
+    listFolder_ = classlib::ExtractFilePath(SaveDialog1->FileName);
     SaveAlbumListTo(SaveDialog1->FileName);
 }
 
@@ -1924,9 +1951,12 @@ void TfrmMain::SetLanguage()
     msgRotation = text(L"msgRotation");
     LV1->Hint = text(L"hintRightClick");
     popLargePreView->SetCaption(text(L"msgLargePreView"));
+    msgNotAlbumList = text(L"msgNotAlbumList");
+    msgEmptyAlbumList = text(L"msgEmptyAlbumList");
+    msgListNotRead = text(L"msgListNotRead");
+    msgListNotWritten = text(L"msgListNotWritten");
 
     msgNoPictures = text(L"msgNoPictures");
-    msgDamagedList = text(L"msgDamagedList");
     msgListNotSaved = text(L"msgListNotSaved");
     msgBuildFailed = text(L"msgBuildFailed");
     msgNoAlbumName = text(L"msgNoAlbumName");

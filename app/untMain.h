@@ -166,11 +166,13 @@ public:
     std::wstring msgRotation, msgFileOf, msgAlbumExist, msgCouldNotWrite, msgESC, msgErrorCreateAlbum,
         msgAlbumCreated, msgSelectDir;
     // Messages of failures the user can act on.
-    std::wstring msgNoPictures, msgDamagedList, msgBuildFailed, msgNoAlbumName,
+    std::wstring msgNoPictures, msgBuildFailed, msgNoAlbumName,
         msgSkippedPictures, msgListNotSaved;
     // The closing message's part about pictures that could be read only in
     // part, and the note after each of them.
     std::wstring msgIncompletePictures, strPictureIncomplete;
+    // Album list file failures; "%f1" stands for the file, "%n1" for a line.
+    std::wstring msgNotAlbumList, msgEmptyAlbumList, msgListNotRead, msgListNotWritten;
     // The languages of the menu and the translation in use.
     TLanguageMenu Languages;
     TTranslation Translation;
@@ -273,6 +275,9 @@ public:
     // the user was told about (the list keeps what it had on a failed load).
     bool OpenAlbumList(const std::wstring& FileName);
     bool SaveAlbumListTo(const std::wstring& FileName);
+    // The folder the album list dialogs start in: the folder of the list
+    // file last chosen in either of them, before that the user's documents.
+    std::wstring AlbumListFolder() const;
 
     // ---- preview window
     // Shows item Index of the shell list (Mode 'L') or of the album list
@@ -325,9 +330,14 @@ private:
     // clicks Exit.
     bool EscapeHook(classlib::TMessage& Message);
 
+    // Sets a list dialog up to start in AlbumListFolder with an empty name.
+    void PrepareListDialog(classlib::TOpenDialog* Dialog) const;
+
     TAlbumRowId nextRowId_ = 1;
     // When each preview's progress bar was last drawn (tick count).
     ULONGLONG previewProgressShown_[2] = {0, 0};
+    // The folder of the list file last chosen in a list dialog ("" none yet).
+    std::wstring listFolder_;
     // The host of the running build (nullptr when none runs).
     TBuildHost* build_ = nullptr;
     // Controls disabled by SetLocked and their former enabled state.

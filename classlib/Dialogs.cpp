@@ -95,25 +95,33 @@ DWORD OpenOptionsToFlags(TOpenOptions Options)
     return flags;
 }
 
-void ReadDialogFiles(const wchar_t* Buffer, std::size_t Size, TStrings* Files)
+void ReadDialogFiles(const OPENFILENAMEW& Ofn, TStrings* Files)
 {
     Files->Clear();
-    std::vector<std::wstring> names;
-    std::size_t i = 0;
-    while (i < Size && Buffer[i]) {
-        std::size_t end = i;
-        while (end < Size && Buffer[end]) ++end;
-        names.emplace_back(Buffer + i, end - i);
-        i = end + 1;
-    }
-    if (names.empty()) return;
-    if (names.size() == 1) {
-        Files->Add(names[0]);
+    const wchar_t* buffer = Ofn.lpstrFile;
+    const std::size_t size = buffer ? Ofn.nMaxFile : 0;
+    auto nameAt = [&](std::size_t At) {
+        std::size_t end = At;
+        while (end < size && buffer[end]) ++end;
+        return std::wstring(buffer + At, end - At);
+    };
+    const std::wstring first = nameAt(0);
+    if (first.empty()) return;
+    // A multiple choice: the folder's zero sits right before the first name.
+    const std::size_t offset = Ofn.nFileOffset;
+    const bool multiple = (Ofn.Flags & OFN_ALLOWMULTISELECT) && offset == first.size() + 1 && offset < size &&
+                          buffer[offset] != L'\0';
+    if (!multiple) {
+        Files->Add(first);
         return;
     }
-    std::wstring folder = names[0];
-    if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
-    for (std::size_t k = 1; k < names.size(); ++k) Files->Add(IsFullPath(names[k]) ? names[k] : folder + names[k]);
+    std::wstring folder = first;
+    if (folder.back() != L'\\') folder += L'\\';
+    for (std::size_t i = offset; i < size && buffer[i];) {
+        const std::wstring name = nameAt(i);
+        Files->Add(IsFullPath(name) ? name : folder + name);
+        i += name.size() + 1;
+    }
 }
 
 // ============================================================= TOpenDialog
@@ -147,7 +155,7 @@ void TOpenDialog::Prepare(TParams& P, HWND Owner) const
 
 void TOpenDialog::Accept(const TParams& P)
 {
-    ReadDialogFiles(P.FileBuffer.data(), P.FileBuffer.size(), files_.get());
+    ReadDialogFiles(P.Ofn, files_.get());
     FileName = files_->GetCount() > 0 ? files_->GetStrings(0) : std::wstring();
     FilterIndex = static_cast<int>(P.Ofn.nFilterIndex);
     Options &= ~(ofReadOnly | ofExtensionDifferent);

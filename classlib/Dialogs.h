@@ -47,10 +47,15 @@ constexpr TOpenOptions ofForceShowHidden = 1u << 14;
 std::wstring FilterToSystem(const std::wstring& Filter);
 // The system's OFN_xxx flags of Options (always the explorer style).
 DWORD OpenOptionsToFlags(TOpenOptions Options);
-// Reads the file buffer of an accepted dialog into Files (full names); a
-// multiple choice is the folder followed by the names, each zero-ended, and
-// an empty string. Names that are already full paths are kept as they are.
-void ReadDialogFiles(const wchar_t* Buffer, std::size_t Size, TStrings* Files);
+// Reads the file buffer of an accepted dialog (Ofn.lpstrFile, at most
+// Ofn.nMaxFile characters) into Files (full names). The dialog writes its
+// answer over the initial name and ends it with one zero, so what follows
+// may be the rest of a longer initial name: a single choice is read up to
+// its first zero and nothing after it. Only a multiple choice (flag
+// OFN_ALLOWMULTISELECT, and the folder ending right before nFileOffset) is
+// the folder followed by the names, each zero-ended, and an empty string;
+// names that are already full paths are kept as they are.
+void ReadDialogFiles(const OPENFILENAMEW& Ofn, TStrings* Files);
 
 class TOpenDialog : public TComponent {
 public:

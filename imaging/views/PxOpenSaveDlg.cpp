@@ -701,7 +701,7 @@ void TOpenImgDialog::CollectFileNames(const OPENFILENAMEW& Ofn)
         wideFileList_->Add(fileName_);
         return;
     }
-    classlib::ReadDialogFiles(Ofn.lpstrFile, Ofn.nMaxFile, fileList_.get());
+    classlib::ReadDialogFiles(Ofn, fileList_.get());
     wideFileList_->Assign(fileList_.get());
     if (fileList_->GetCount() > 0)
         fileName_ = fileList_->GetStrings(0);

@@ -49,15 +49,23 @@ int RecordMessage(void* Context, const std::wstring& Text, UINT Flags)
 }
 
 struct TDialogAnswer {
+    TDialogAnswer(bool AAccept = false, std::wstring AFileName = {}, int ACalls = 0)
+        : Accept(AAccept), FileName(std::move(AFileName)), Calls(ACalls)
+    {
+    }
     bool Accept = false;
     std::wstring FileName;
     int Calls = 0;
+    // The folder and name the dialog was to start with.
+    std::wstring StartDir, StartName;
 };
 
 bool AnswerDialog(void* Context, classlib::TOpenDialog* Dialog)
 {
     auto* answer = static_cast<TDialogAnswer*>(Context);
     ++answer->Calls;
+    answer->StartDir = Dialog->InitialDir;
+    answer->StartName = Dialog->FileName;
     if (answer->Accept) Dialog->FileName = answer->FileName;
     return answer->Accept;
 }
@@ -85,6 +93,7 @@ protected:
         env.ProgramFile = program.Dir.File(L"Velmo.exe");
         env.ScreenWidth = 1280;
         env.ScreenHeight = 1024;
+        env.DocumentsFolder = documents.Path();
         auto* f = new TfrmMain(&scope.app);
         f->SetBorderStyle(classlib::bsNone);
         f->Settings = album::TSettings(key.Places(), env);
@@ -137,6 +146,7 @@ protected:
     albumtest::ProgramFolder program;
     testsupport::TempDir pictures;
     testsupport::TempDir out;
+    testsupport::TempDir documents;
     TMessageLog messages;
     TDialogAnswer dialog;
     TfrmMain* form = nullptr;
@@ -389,6 +399,10 @@ TEST_F(MainWindow, OpenAndSaveTheList)
     dialog = TDialogAnswer{true, saved, 0};
     form->btnSave->Click();
     EXPECT_EQ(dialog.Calls, 1);
+    // The first list dialog starts in the documents, the next ones in the
+    // folder of the last list chosen; both without a name.
+    EXPECT_EQ(dialog.StartDir, documents.Path());
+    EXPECT_EQ(dialog.StartName, L"");
     EXPECT_FALSE(form->ListModified);
     std::vector<album::TAlbumRow> rows;
     album::LoadAlbumList(saved, rows);
@@ -400,13 +414,26 @@ TEST_F(MainWindow, OpenAndSaveTheList)
     dialog = TDialogAnswer{false, L"", 0};
     form->btnOpen->Click();
     EXPECT_EQ(dialog.Calls, 1);
+    EXPECT_EQ(dialog.StartDir, classlib::ExtractFilePath(saved));
+    EXPECT_EQ(dialog.StartName, L"");
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"rgb8.png"}));
+
+    // Files that cannot be read or written: each named, the list kept.
+    const std::wstring missing = out.File(L"missing.alb");
+    dialog = TDialogAnswer{true, missing, 0};
+    form->btnOpen->Click();
+    EXPECT_TRUE(Asked(L"The album list \"" + missing + L"\" could not be read"));
+    const std::wstring unwritable = out.File(L"no such folder\\list.alb");
+    dialog = TDialogAnswer{true, unwritable, 0};
+    form->btnSave->Click();
+    EXPECT_TRUE(Asked(L"The album list could not be saved as \"" + unwritable + L"\""));
     EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"rgb8.png"}));
 
     const std::wstring damaged = out.File(L"damaged.alb");
     WriteBytes(damaged, std::string("\x00\x01\x02\xFF\xFE garbage without fields\r\n", 29));
     dialog = TDialogAnswer{true, damaged, 0};
     form->btnOpen->Click();
-    EXPECT_TRUE(Asked(form->msgDamagedList));
+    EXPECT_TRUE(Asked(L"\"" + damaged + L"\" is not an album list: none of its lines describes a picture."));
     EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"rgb8.png"}));
 
     dialog = TDialogAnswer{true, saved, 0};

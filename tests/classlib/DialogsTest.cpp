@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "classlib/Dialogs.h"
 
@@ -16,7 +17,10 @@ std::wstring Z(const wchar_t* s, std::size_t n) { return std::wstring(s, n); }
 class TScriptedDialog : public TSaveDialog {
 public:
     TScriptedDialog() : TSaveDialog(nullptr) {}
-    std::wstring Answer;  // file buffer contents written back
+    // File buffer contents written back over the initial name, ended by
+    // one zero (the rest of a longer initial name stays behind it).
+    std::wstring Answer;
+    WORD AnswerOffset = 0;  // nFileOffset
     DWORD AnswerFilter = 0;
     bool Accepts = true;
     DWORD SeenFlags = 0;
@@ -30,6 +34,7 @@ protected:
         if (!Accepts) return FALSE;
         Answer.copy(Ofn->lpstrFile, Answer.size());
         Ofn->lpstrFile[Answer.size()] = L'\0';
+        Ofn->nFileOffset = AnswerOffset;
         Ofn->nFilterIndex = AnswerFilter;
         Ofn->Flags |= OFN_EXTENSIONDIFFERENT;
         return TRUE;
@@ -98,31 +103,44 @@ TEST(Dialogs, PrepareFillsTheParameterBlock)
     EXPECT_EQ(1u, p.Ofn.nFilterIndex);
 }
 
+// The result buffer as the system dialog leaves it: its answer written over
+// the initial name, so a single choice may be followed by the rest of a
+// longer initial name, which is no second file.
 TEST(Dialogs, ResultBufferBecomesFiles)
 {
+    struct Case {
+        const char* what;
+        std::wstring buffer;
+        bool multiSelect;
+        WORD offset;
+        std::vector<std::wstring> files;
+    };
+    const Case cases[] = {
+        {"one name", Z(L"C:\\pics\\one.jpg\0\0", 17), false, 8, {L"C:\\pics\\one.jpg"}},
+        {"one name, the rest of a longer one behind it", Z(L"Z:\\tmp\\x\\summer.alb\0Kite_2560x1600.jpg\0", 39),
+         false, 9, {L"Z:\\tmp\\x\\summer.alb"}},
+        {"one name of a multiple-choice dialog, rest behind it", Z(L"C:\\b\\s2.alb\0long_name.alb\0", 26), true, 5,
+         {L"C:\\b\\s2.alb"}},
+        {"several names", Z(L"C:\\pics\0a.jpg\0b.jpg\0\0", 21), true, 8, {L"C:\\pics\\a.jpg", L"C:\\pics\\b.jpg"}},
+        {"several names in a root, one of them full", Z(L"C:\\\0a.jpg\0D:\\x\\b.jpg\0\0", 22), true, 4,
+         {L"C:\\a.jpg", L"D:\\x\\b.jpg"}},
+        {"nothing", Z(L"\0\0", 2), true, 0, {}},
+        {"no terminator: ends at the buffer's size", L"ab", false, 0, {L"ab"}},
+    };
     TStringList files;
-    const std::wstring multi = Z(L"C:\\pics\0a.jpg\0b.jpg\0\0", 21);
-    ReadDialogFiles(multi.data(), multi.size(), &files);
-    ASSERT_EQ(2, files.GetCount());
-    EXPECT_EQ(L"C:\\pics\\a.jpg", files[0]);
-    EXPECT_EQ(L"C:\\pics\\b.jpg", files[1]);
-
-    const std::wstring root = Z(L"C:\\\0a.jpg\0D:\\x\\b.jpg\0\0", 22);
-    ReadDialogFiles(root.data(), root.size(), &files);
-    ASSERT_EQ(2, files.GetCount());
-    EXPECT_EQ(L"C:\\a.jpg", files[0]);
-    EXPECT_EQ(L"D:\\x\\b.jpg", files[1]);
-
-    const std::wstring single = Z(L"C:\\pics\\one.jpg\0\0", 17);
-    ReadDialogFiles(single.data(), single.size(), &files);
-    ASSERT_EQ(1, files.GetCount());
-    EXPECT_EQ(L"C:\\pics\\one.jpg", files[0]);
-
-    // A buffer without terminators ends at its size.
-    const wchar_t unterminated[] = {L'a', L'b'};
-    ReadDialogFiles(unterminated, 2, &files);
-    ASSERT_EQ(1, files.GetCount());
-    EXPECT_EQ(L"ab", files[0]);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::wstring buffer = c.buffer;
+        OPENFILENAMEW ofn{};
+        ofn.lpstrFile = buffer.data();
+        ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+        ofn.nFileOffset = c.offset;
+        ofn.Flags = OFN_EXPLORER | (c.multiSelect ? OFN_ALLOWMULTISELECT : 0);
+        ReadDialogFiles(ofn, &files);
+        std::vector<std::wstring> got;
+        for (int i = 0; i < files.GetCount(); ++i) got.push_back(files[i]);
+        EXPECT_EQ(c.files, got);
+    }
 }
 
 TEST(Dialogs, ExecuteTakesTheAnswerOrKeepsTheSettingsOnCancel)
@@ -144,6 +162,16 @@ TEST(Dialogs, ExecuteTakesTheAnswerOrKeepsTheSettingsOnCancel)
     EXPECT_EQ(3, dlg.FilterIndex);
     ASSERT_EQ(1, dlg.GetFiles()->GetCount());
     EXPECT_TRUE(dlg.Options & ofExtensionDifferent);
+
+    // The next answer is shorter than this one, which the dialog starts
+    // with: only the new name comes back.
+    dlg.Answer = L"C:\\s2.png";
+    dlg.AnswerOffset = 3;
+    EXPECT_TRUE(dlg.Execute());
+    EXPECT_EQ(L"C:\\out\\new.png", dlg.SeenFile);
+    EXPECT_EQ(L"C:\\s2.png", dlg.FileName);
+    ASSERT_EQ(1, dlg.GetFiles()->GetCount());
+    EXPECT_EQ(L"C:\\s2.png", dlg.GetFiles()->GetStrings(0));
 }
 
 TEST(Dialogs, MessageBoxStyleOfTypeAndButtons)

@@ -18,6 +18,7 @@
 #include "classlib/Exceptions.h"
 #include "classlib/Forms.h"
 #include "classlib/Streams.h"
+#include "classlib/TextConv.h"
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/GifLzw.h"
 #include "imaging/io/IOParams.h"
@@ -273,6 +274,49 @@ TEST_F(DialogTest, OpenDialogPreviewsRealFilesAndReturnsTheChosenOne)
     // Closing stopped and emptied the previews.
     EXPECT_EQ(dlg.ImgMView->GetImageCount(), 0);
     EXPECT_EQ(dlg.GetDialogWindow(), nullptr);
+}
+
+// With several files allowed, the dialog writes a single choice over the
+// initial name and leaves the rest of a longer one behind it: that rest is
+// no second file. Several names chosen are each listed with their folder.
+TEST_F(DialogTest, OpenDialogWithSeveralFilesAllowedReturnsOnlyTheChosenOnes)
+{
+    const std::wstring png = testsupport::FixtureDir(L"io") + L"\\png";
+    struct Case {
+        std::wstring initialName;
+        std::wstring typed;
+        std::vector<std::wstring> files;
+    };
+    const Case cases[] = {
+        {png + L"\\a-name-much-longer-than-the-one-chosen.png", png + L"\\rgb8.png", {png + L"\\rgb8.png"}},
+        {L"", L"\"rgb8.png\" \"g16.png\"", {png + L"\\rgb8.png", png + L"\\g16.png"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(classlib::WideToUtf8(c.typed));
+        TOpenImgDialog dlg(nullptr);
+        dlg.SetInitialDir(png);
+        dlg.Options |= classlib::ofAllowMultiSelect;
+        dlg.SetFileName(c.initialName);
+        Script s;
+        s.steps.push_back(
+            [&](Script&) { return dlg.GetDialogWindow() != nullptr && IsWindowVisible(GetParent(dlg.GetDialogWindow())); });
+        s.steps.push_back([&](Script&) {
+            TypeName(dlg, c.typed);
+            PostMessageW(GetParent(dlg.GetDialogWindow()), WM_COMMAND, IDOK, 0);
+            return true;
+        });
+        bool ok = false;
+        {
+            ScriptRun run(s);
+            ok = dlg.Execute();
+        }
+        EXPECT_TRUE(s.log.empty()) << s.log.front();
+        ASSERT_TRUE(ok);
+        std::vector<std::wstring> files;
+        for (int i = 0; i < dlg.GetFileList()->GetCount(); ++i) files.push_back(dlg.GetFileList()->GetStrings(i));
+        EXPECT_EQ(files, c.files);
+        EXPECT_EQ(dlg.GetFileName(), c.files.front());
+    }
 }
 
 TEST_F(DialogTest, OpenDialogCancelledLeavesTheNameAndShowsNothingForMissingFiles)
