@@ -292,8 +292,12 @@ public:
     void SetMeasureScale(double Value);
     double UnitSizeX = 1.0, UnitSizeY = 1.0;
     bool ShareBitmaps = true;
-    bool ZoomObjectsWidth = true;
-    TResampleFilter BitmapResampleFilter = rfNone;
+    // Pen widths follow the zoom; the filter of zoomed bitmap objects. Each
+    // setter stores and updates the view.
+    bool GetZoomObjectsWidth() const { return zoomObjectsWidth_; }
+    void SetZoomObjectsWidth(bool Value);
+    TResampleFilter GetBitmapResampleFilter() const { return bitmapResampleFilter_; }
+    void SetBitmapResampleFilter(TResampleFilter Value);
     int ObjUndoLimit = 1;
     bool ObjAutoUndo = false;
     TPxVUndoMode ObjUndoMode = pxumSeparated;
@@ -520,6 +524,8 @@ private:
     int floatPrecision_ = 15;
     double measureScale_ = 1.0;
     bool objAntialias_ = true;
+    bool zoomObjectsWidth_ = true;
+    TResampleFilter bitmapResampleFilter_ = rfNone;
     bool highQuality_ = false;
     std::vector<std::unique_ptr<classlib::TMemoryStream>> undo_;
     std::vector<std::unique_ptr<classlib::TMemoryStream>> redo_;
