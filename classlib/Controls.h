@@ -375,6 +375,8 @@ public:
     virtual void DefaultHandler(TMessage& Message);
 
     TNotifyEvent OnClick;
+    // A double click of the left button (before the press's OnMouseDown).
+    TNotifyEvent OnDblClick;
     TMouseEvent OnMouseDown;
     TMouseMoveEvent OnMouseMove;
     TMouseEvent OnMouseUp;
@@ -386,6 +388,7 @@ public:
 
 protected:
     virtual void Click();
+    virtual void DblClick();
     virtual void MouseEnter();
     virtual void MouseLeave();
     virtual void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
