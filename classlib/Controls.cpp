@@ -1121,12 +1121,29 @@ void TWinControl::PaintHandler(TMessage& Message)
         PaintWindow(dc);
         if (*alive) PaintControls(dc);
         if (*alive && dockManager_ && useDockManager_) dockManager_->PaintSite(dc);
+    } else if (DoubleBuffered) {
+        TPaintScope paint(handle_);
+        RECT r{};
+        ::GetClientRect(handle_, &r);
+        const TOwnedBitmap bitmap(::CreateCompatibleBitmap(paint.Get(), r.right, r.bottom));
+        if (!bitmap.Get()) return;
+        const TMemoryDC memory(bitmap.Get(), paint.Get());
+        if (!memory.Get()) return;
+        // WParam = LParam marks the erase into the memory DC.
+        Perform(WM_ERASEBKGND, reinterpret_cast<WPARAM>(memory.Get()), reinterpret_cast<LPARAM>(memory.Get()));
+        if (*alive) Perform(WM_PAINT, reinterpret_cast<WPARAM>(memory.Get()), 0);
+        if (*alive) ::BitBlt(paint.Get(), 0, 0, r.right, r.bottom, memory.Get(), 0, 0, SRCCOPY);
     } else {
         TPaintScope paint(handle_);
         PaintWindow(paint.Get());
         if (*alive) PaintControls(paint.Get());
         if (*alive && dockManager_ && useDockManager_) dockManager_->PaintSite(paint.Get());
     }
+}
+
+void TWinControl::ShowControl(TControl*)
+{
+    if (TWinControl* parent = GetParent()) parent->ShowControl(this);
 }
 
 void TWinControl::PaintWindow(HDC) {}
@@ -1159,6 +1176,11 @@ void TWinControl::PaintControls(HDC DC, TControl* First)
 
 void TWinControl::EraseBackground(TMessage& Message)
 {
+    // A double-buffered control erases only into its memory DC.
+    if (DoubleBuffered && Message.WParam != static_cast<WPARAM>(Message.LParam)) {
+        Message.Result = 1;
+        return;
+    }
     HDC dc = reinterpret_cast<HDC>(Message.WParam);
     RECT r = GetClientRect();
     TOwnedBrush brush(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(GetColor()))));

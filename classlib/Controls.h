@@ -549,6 +549,15 @@ public:
     // controls that keep a band of their own (borders inside the frame).
     virtual void AdjustClientRect(RECT& Rect) { (void)Rect; }
 
+    // Paints through a memory bitmap of the client size: WM_ERASEBKGND and
+    // WM_PAINT go to a memory DC, then one copy reaches the window (no
+    // flicker). The window's own erase is then skipped.
+    bool DoubleBuffered = false;
+    // Brings Control (a child, or this control itself) into view: the base
+    // asks the parent to show this control; containers that hide their
+    // children (pages, panes) make the right one visible first.
+    virtual void ShowControl(TControl* Control);
+
     // Docking (see the comment at TDragMode). A dock site with
     // UseDockManager places its docked clients through its dock manager
     // (owned, made by CreateDockManager on first need).

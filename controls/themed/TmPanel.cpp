@@ -95,6 +95,8 @@ void TTmCustomPanel::CreateDockManager()
         auto* m = new TTmPanelDockManager(this);
         AdoptDockManager(m);
     }
+    // Docked clients and their grabbers repaint without flicker.
+    if (GetDockManager()) DoubleBuffered = true;
 }
 
 // ------------------------------------------------------- dock manager
