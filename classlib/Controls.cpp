@@ -515,6 +515,10 @@ void TControl::MouseButtonDown(TMessage& Message, TMouseButton Button, bool Doub
     if (auto* w = dynamic_cast<TWinControl*>(this); w && Button == mbLeft && !Double && w->dockManager_ &&
                                                      w->useDockManager_ && w->dockManager_->MouseDown(p))
         return;
+    if (Double && Button == mbLeft) {
+        DblClick();
+        if (!*alive) return;
+    }
     MouseDown(Button, shift, p.x, p.y);
     if (*alive && Button == mbLeft && DragMode == dmAutomatic && !Dragging()) BeginDrag(false);
 }
@@ -551,6 +555,8 @@ void TControl::MouseMoved(TMessage& Message)
 }
 
 void TControl::Click() { OnClick(this); }
+
+void TControl::DblClick() { OnDblClick(this); }
 
 void TControl::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) { OnMouseDown(this, Button, Shift, X, Y); }
 
@@ -1132,6 +1138,11 @@ void TWinControl::PaintHandler(TMessage& Message)
         if (*alive) PaintControls(paint.Get());
         if (*alive && dockManager_ && useDockManager_) dockManager_->PaintSite(paint.Get());
     }
+}
+
+void TWinControl::ShowControl(TControl*)
+{
+    if (TWinControl* parent = GetParent()) parent->ShowControl(this);
 }
 
 void TWinControl::PaintWindow(HDC) {}

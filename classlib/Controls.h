@@ -375,6 +375,8 @@ public:
     virtual void DefaultHandler(TMessage& Message);
 
     TNotifyEvent OnClick;
+    // A double click of the left button (before the press's OnMouseDown).
+    TNotifyEvent OnDblClick;
     TMouseEvent OnMouseDown;
     TMouseMoveEvent OnMouseMove;
     TMouseEvent OnMouseUp;
@@ -386,6 +388,7 @@ public:
 
 protected:
     virtual void Click();
+    virtual void DblClick();
     virtual void MouseEnter();
     virtual void MouseLeave();
     virtual void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
@@ -545,6 +548,11 @@ public:
     // The area the aligned children share: the client rectangle, narrowed by
     // controls that keep a band of their own (borders inside the frame).
     virtual void AdjustClientRect(RECT& Rect) { (void)Rect; }
+
+    // Brings Control (a child, or this control itself) into view: the base
+    // asks the parent to show this control; containers that hide their
+    // children (pages, panes) make the right one visible first.
+    virtual void ShowControl(TControl* Control);
 
     // Docking (see the comment at TDragMode). A dock site with
     // UseDockManager places its docked clients through its dock manager

@@ -88,8 +88,9 @@ DWORD OpenOptionsToFlags(TOpenOptions Options)
         {ofEnableSizing, OFN_ENABLESIZING},
         {ofDontAddToRecent, OFN_DONTADDTORECENT},
         {ofForceShowHidden, OFN_FORCESHOWHIDDEN},
+        {ofShowHelp, OFN_SHOWHELP},
     };
-    DWORD flags = OFN_EXPLORER;
+    DWORD flags = (Options & ofOldStyleDialog) ? 0 : OFN_EXPLORER;
     for (const Map& m : map)
         if (Options & m.option) flags |= m.flag;
     return flags;

@@ -40,12 +40,15 @@ constexpr TOpenOptions ofNoDereferenceLinks = 1u << 11;
 constexpr TOpenOptions ofEnableSizing = 1u << 12;
 constexpr TOpenOptions ofDontAddToRecent = 1u << 13;
 constexpr TOpenOptions ofForceShowHidden = 1u << 14;
+constexpr TOpenOptions ofShowHelp = 1u << 15;        // a Help button (the owner gets the dialog's help message)
+constexpr TOpenOptions ofOldStyleDialog = 1u << 16;  // the classic dialog instead of the explorer style
 
 // "Description|mask|Description|mask" -> the system's list of
 // zero-terminated strings ending with an empty one. A description without
 // its mask at the end is dropped; an empty filter gives an empty string.
 std::wstring FilterToSystem(const std::wstring& Filter);
-// The system's OFN_xxx flags of Options (always the explorer style).
+// The system's OFN_xxx flags of Options (the explorer style unless
+// ofOldStyleDialog).
 DWORD OpenOptionsToFlags(TOpenOptions Options);
 // Reads the file buffer of an accepted dialog (Ofn.lpstrFile, at most
 // Ofn.nMaxFile characters) into Files (full names). The dialog writes its

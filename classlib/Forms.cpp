@@ -364,6 +364,11 @@ TModalResult TCustomForm::ShowModal()
 
 void TCustomForm::Dispatch(TMessage& Message)
 {
+    // Registered messages sent to the main window (the owner of the
+    // system dialogs, e.g. their help request) go to its hooks first.
+    if (Message.Msg >= 0xC000 && Message.Msg <= 0xFFFF && Application && Application->GetMainForm() == this &&
+        Application->CallMainWindowHooks(Message))
+        return;
     switch (Message.Msg) {
     case WM_CLOSE:
         Close();
@@ -682,6 +687,13 @@ void TApplication::UnhookMainWindow(const TWindowHook& Hook)
 {
     auto it = std::find(windowHooks_.begin(), windowHooks_.end(), Hook);
     if (it != windowHooks_.end()) windowHooks_.erase(it);
+}
+
+bool TApplication::HelpContext(int Context)
+{
+    if (!OnHelp) return false;
+    bool callHelp = true;
+    return OnHelp(static_cast<uint16_t>(HELP_CONTEXT), static_cast<intptr_t>(Context), callHelp);
 }
 
 bool TApplication::CallMainWindowHooks(TMessage& Message)

@@ -249,6 +249,14 @@ public:
     std::wstring ExeName() const;
     TExceptionEvent OnException;
 
+    // Help requests: OnHelp(Command, Data, CallHelp) answers them; the
+    // program has no help file of its own, so an unanswered request shows
+    // nothing. HelpContext asks with HELP_CONTEXT and the context number
+    // and returns OnHelp's answer (false without a handler).
+    using THelpEvent = TEvent<bool(uint16_t Command, intptr_t Data, bool& CallHelp)>;
+    THelpEvent OnHelp;
+    bool HelpContext(int Context);
+
     // Hints (see Hints.h and the comment in Controls.h). The status hint:
     // the long hint of the control under the pointer, also set by menus
     // and by the program; OnHint fires after each change of the text.

@@ -114,7 +114,7 @@ public:
     // The control's colour; with UseColoredTabs off every page takes it.
     void SetColor(TColor Value);
     // When Control is one of the pages it becomes the active page.
-    void ShowControl(classlib::TControl* Control);
+    void ShowControl(classlib::TControl* Control) override;
     void Loaded() override;
 
     // Docking: a control docked here gets a page of its own.

@@ -95,6 +95,8 @@ void TTmCustomPanel::CreateDockManager()
         auto* m = new TTmPanelDockManager(this);
         AdoptDockManager(m);
     }
+    // Docked clients and their grabbers repaint without flicker.
+    if (GetDockManager()) SetDoubleBuffered(true);
 }
 
 // ------------------------------------------------------- dock manager
@@ -565,6 +567,39 @@ void TTmCustomGroupBox::SetBannerHeight(int Value)
     bannerHeight_ = Value;
     Realign();
     Invalidate();
+}
+
+namespace {
+
+// Whether Key is the caption's accelerator: the character after a single
+// "&" ("&&" is a plain ampersand), compared without case.
+bool IsCaptionAccelerator(wchar_t Key, const std::wstring& Caption)
+{
+    for (size_t i = 0; i + 1 < Caption.size(); ++i) {
+        if (Caption[i] != L'&') continue;
+        if (Caption[i + 1] == L'&') {
+            ++i;
+            continue;
+        }
+        wchar_t a[2] = {Caption[i + 1], 0}, b[2] = {Key, 0};
+        ::CharUpperW(a);
+        ::CharUpperW(b);
+        return a[0] == b[0];
+    }
+    return false;
+}
+
+}  // namespace
+
+void TTmCustomGroupBox::WndProc(TMessage& Message)
+{
+    if (Message.Msg == CM_DIALOGCHAR && IsCaptionAccelerator(static_cast<wchar_t>(Message.WParam), GetCaption()) &&
+        CanFocus()) {
+        SelectNext(nullptr, true, true);
+        Message.Result = 1;
+        return;
+    }
+    TTmCustomPanel::WndProc(Message);
 }
 
 void TTmCustomGroupBox::FontChanged(TObject* Sender)

@@ -234,6 +234,9 @@ public:
 protected:
     void Paint() override;
     void FontChanged(classlib::TObject* Sender) override;
+    // CM_DIALOGCHAR: Alt with the caption's accelerator focuses the box's
+    // first child (in tab order) and answers 1.
+    void WndProc(classlib::TMessage& Message) override;
 
 private:
     TTmGroupBoxStyle groupStyle_ = gsFlat;

@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "classlib/Exceptions.h"
+#include "classlib/Forms.h"
 #include "classlib/PatternBitmap.h"
 #include "classlib/SysUtils.h"
 #include "classlib/WinHandles.h"
@@ -199,6 +200,24 @@ int TTmSplitter::AlongSize() const { return orientation_ == orHorizontal ? GetWi
 int TTmSplitter::PercentBase() const { return AlongSize() - splitterWidth_ / 2; }
 
 bool TTmSplitter::Loading() const { return (GetComponentState() & csLoading) != 0; }
+
+void TTmSplitter::ShowControl(TControl* Control)
+{
+    TTmSplitterPane* pane = Control == pane1_ ? pane1_ : Control == pane2_ ? pane2_ : nullptr;
+    if (!pane) {
+        TTmCustomPanel::ShowControl(Control);
+        return;
+    }
+    if (Loading() || pane->GetVisible()) return;
+    if (classlib::TCustomForm* form = classlib::GetParentForm(this)) {
+        for (TWinControl* c = form->GetActiveControl(); c; c = c->GetParent())
+            if (c == this) {
+                if (CanFocus()) form->SetActiveControl(this);
+                break;
+            }
+    }
+    pane->SetVisible(true);
+}
 
 int TTmSplitter::LoadingCount() { return g_loadingSplitters; }
 

@@ -162,6 +162,10 @@ public:
     TOrientation GetOrientation() const { return orientation_; }
     TSelectedPane GetSelectedPane() const { return selectedPane_; }
     TFixedPane GetFixedPane() const { return fixedPane_; }
+    // For one of the panes: unless loading or already shown, the form's
+    // focus leaves a control inside the splitter for the splitter, and the
+    // pane becomes visible. Other controls: the inherited handling.
+    void ShowControl(classlib::TControl* Control) override;
     TTmSplitterPane* GetPane1() const { return pane1_; }
     TTmSplitterPane* GetPane2() const { return pane2_; }
     TTmPaneData* GetUpperLeft() { return GetPaneData(1); }

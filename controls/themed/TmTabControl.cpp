@@ -1,6 +1,7 @@
 #include "controls/themed/TmTabControl.h"
 
 #include <windowsx.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -3034,16 +3035,50 @@ void TTmTabMenuButton::Released()
 
 void TTmTabMenuButton::MenuItemClick(int Tag) { tabControl_->SetTabIndex(Tag); }
 
-void TTmTabMenuButton::DisplayMenu()
+HMENU TTmTabMenuButton::BuildMenu()
 {
+    menuGlyphs_.clear();
     const std::vector<TTmTabMenuEntry> entries = tabControl_->TabMenuEntries();
     HMENU menu = ::CreatePopupMenu();
-    if (!menu) return;
+    if (!menu) return nullptr;
+    classlib::TCustomImageList* images = tabControl_->GetImages();
+    HIMAGELIST list = images ? images->GetHandle() : nullptr;
+    const int count = list ? ::ImageList_GetImageCount(list) : 0;
+    int iw = 0, ih = 0;
+    if (list) ::ImageList_GetIconSize(list, &iw, &ih);
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
     for (size_t i = 0; i < entries.size(); ++i) {
         const TTmTabMenuEntry& e = entries[i];
         UINT flags = MF_STRING | (e.Enabled ? 0 : MF_GRAYED) | (e.Checked ? MF_CHECKED : 0);
         ::AppendMenuW(menu, flags, i + 1, e.Caption.c_str());
+        if (e.ImageIndex < 0 || e.ImageIndex >= count || iw <= 0 || ih <= 0 || !memory) continue;
+        // The image over the menu's colour (the item bitmap has no
+        // transparency of its own).
+        classlib::TOwnedBitmap glyph(::CreateCompatibleBitmap(screen, iw, ih));
+        if (!glyph.Get()) continue;
+        HGDIOBJ old = ::SelectObject(memory, glyph.Get());
+        const RECT r{0, 0, iw, ih};
+        ::FillRect(memory, &r, ::GetSysColorBrush(COLOR_MENU));
+        ::ImageList_Draw(list, e.ImageIndex, memory, 0, 0, ILD_TRANSPARENT);
+        ::SelectObject(memory, old);
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_BITMAP;
+        info.hbmpItem = glyph.Get();
+        ::SetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
+        menuGlyphs_.push_back(std::move(glyph));
     }
+    if (memory) ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return menu;
+}
+
+void TTmTabMenuButton::DisplayMenu()
+{
+    const std::vector<TTmTabMenuEntry> entries = tabControl_->TabMenuEntries();
+    HMENU menu = BuildMenu();
+    if (!menu) return;
     const bool rev = tabControl_->GetTabSequence() == tsReverse;
     POINT p{};
     UINT align = TPM_LEFTALIGN;

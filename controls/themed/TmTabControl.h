@@ -34,6 +34,7 @@
 #include "classlib/Exceptions.h"
 #include "classlib/ExtCtrls.h"
 #include "classlib/ImageList.h"
+#include "classlib/WinHandles.h"
 #include "controls/themed/TmCommon.h"
 
 namespace themed {
@@ -706,12 +707,20 @@ public:
     std::wstring ClassName() const override { return L"TTmTabMenuButton"; }
     // Selects the tab of a menu entry (its Tag).
     void MenuItemClick(int Tag);
+    // The tab menu (the caller destroys it): one item per entry of
+    // TabMenuEntries, command i + 1 for entry i, each with its image from
+    // the tab control's Images when it has one. The images live until the
+    // next BuildMenu or the button's end.
+    HMENU BuildMenu();
 
 protected:
     // Shows the tab menu at the button and selects the chosen tab.
     virtual void DisplayMenu();
     void Released() override;
     void Paint() override;
+
+private:
+    std::vector<classlib::TOwnedBitmap> menuGlyphs_;
 };
 
 // The face of the small buttons: a gradient or flat fill in the tab

@@ -148,6 +148,10 @@ public:
     TScrollStyle GetScrollBars() const { return scrollBars_; }
     // Stores the style, hides the bars it leaves out and re-lays the grid.
     virtual void SetScrollBars(TScrollStyle Value);
+    // Flat scroll bars (the platform's flat scroll-bar support on the
+    // window). Turning them on hides both bars until the next layout.
+    bool GetFlatScrollBars() const { return flatScrollBars_; }
+    void SetFlatScrollBars(bool Value);
     TPxStoreType StoreType = pxtNormal;
     int GetThumbWidth() const { return thumbWidth_; }
     int GetThumbHeight() const { return thumbHeight_; }
@@ -557,6 +561,7 @@ private:
     TPxVirtualImageItem* currentItem_ = nullptr;
 
     TScrollStyle scrollBars_ = ssBoth;
+    bool flatScrollBars_ = false;
     int thumbWidth_ = 100;
     int thumbHeight_ = 100;
     int horizBorder_ = 4;

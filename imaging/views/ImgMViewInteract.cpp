@@ -1,6 +1,10 @@
 // Selection, mouse and key handling, scrolling and playing of TImgMView.
 #include <algorithm>
 
+#include <windows.h>
+#include <commctrl.h>
+
+#include "imaging/model/PxStreamUtils.h"
 #include "imaging/views/ImgMView.h"
 
 namespace imaging {
@@ -469,37 +473,54 @@ void TImgMView::SetScrollBars(TScrollStyle Value)
     scrollBars_ = Value;
     if ((GetParent() || GetParentWindow()) && HandleAllocated()) {
         if (!HasBar(Value, SB_VERT))
-            ShowScrollBar(GetHandle(), SB_VERT, FALSE);
+            PxShowScrollBar(GetHandle(), SB_VERT, false, flatScrollBars_);
         if (!HasBar(Value, SB_HORZ))
-            ShowScrollBar(GetHandle(), SB_HORZ, FALSE);
+            PxShowScrollBar(GetHandle(), SB_HORZ, false, flatScrollBars_);
         UpdateLayout(false);
     }
+}
+
+void TImgMView::SetFlatScrollBars(bool Value)
+{
+    if (Value == flatScrollBars_)
+        return;
+    flatScrollBars_ = Value;
+    if (!HandleAllocated())
+        return;
+    HWND h = GetHandle();
+    if (!Value) {
+        UninitializeFlatSB(h);
+        return;
+    }
+    SetScrollRange(h, SB_HORZ, 0, 65535, FALSE);
+    SetScrollRange(h, SB_VERT, 0, 65535, FALSE);
+    InitializeFlatSB(h);
+    PxShowScrollBar(h, SB_HORZ, false, true);
+    PxShowScrollBar(h, SB_VERT, false, true);
 }
 
 void TImgMView::UpdateScrollBar(int Bar, int Max, int ClientSize, int Offset)
 {
     HWND h = GetHandle();
+    const bool flat = flatScrollBars_;
     if (Max > 0) {
         const double factor = BarFactor(ClientSize, Max);
-        SCROLLINFO si{};
-        si.cbSize = sizeof(si);
-        si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-        si.nMin = 0;
-        si.nMax = 65535;
-        si.nPage = static_cast<UINT>(ClientSize / factor);
-        si.nPos = static_cast<int>(Offset / factor);
-        ShowScrollBar(h, Bar, TRUE);
-        EnableScrollBar(h, static_cast<UINT>(Bar), ESB_ENABLE_BOTH);
-        SetScrollInfo(h, Bar, &si, TRUE);
+        PxShowScrollBar(h, Bar, true, flat);
+        PxEnableScrollBar(h, Bar, ESB_ENABLE_BOTH, flat);
+        PxSetScrollInfo(h, Bar, 0, 65535, static_cast<int>(ClientSize / factor), static_cast<int>(Offset / factor),
+                        true, flat);
     } else if (ScrollBarsAlwaysVisible) {
         SCROLLINFO si{};
         si.cbSize = sizeof(si);
         si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
-        SetScrollInfo(h, Bar, &si, TRUE);
-        ShowScrollBar(h, Bar, TRUE);
-        EnableScrollBar(h, static_cast<UINT>(Bar), ESB_DISABLE_BOTH);
+        if (flat)
+            FlatSB_SetScrollInfo(h, Bar, &si, TRUE);
+        else
+            SetScrollInfo(h, Bar, &si, TRUE);
+        PxShowScrollBar(h, Bar, true, flat);
+        PxEnableScrollBar(h, Bar, ESB_DISABLE_BOTH, flat);
     } else {
-        ShowScrollBar(h, Bar, FALSE);
+        PxShowScrollBar(h, Bar, false, flat);
     }
 }
 
@@ -542,7 +563,7 @@ void TImgMView::SetScrollBarPos(int Bar, int Offset)
     if (m <= 0)
         return;
     const int size = Bar == SB_HORZ ? GetClientWidth() : GetClientHeight();
-    SetScrollPos(GetHandle(), Bar, static_cast<int>(Offset / BarFactor(size, m)), TRUE);
+    PxSetScrollPos(GetHandle(), Bar, static_cast<int>(Offset / BarFactor(size, m)), true, flatScrollBars_);
 }
 
 bool TImgMView::InteractMessage(classlib::TMessage& Message)

@@ -632,6 +632,18 @@ void TImgVect::SetObjAntialias(bool Value)
     Update();
 }
 
+void TImgVect::SetZoomObjectsWidth(bool Value)
+{
+    zoomObjectsWidth_ = Value;
+    Update();
+}
+
+void TImgVect::SetBitmapResampleFilter(TResampleFilter Value)
+{
+    bitmapResampleFilter_ = Value;
+    Update();
+}
+
 void TImgVect::SetHighQualityDrawing(bool Value)
 {
     highQuality_ = Value;

@@ -34,6 +34,7 @@
 #include "classlib/Graphics.h"
 #include "imaging/views/ImgView.h"
 #include "imaging/views/ImgVectEdit.h"
+#include "imaging/views/PxVSoftShadow.h"
 
 namespace classlib {
 class TPicture;
@@ -106,15 +107,6 @@ enum TPxVUndoMode : uint8_t { pxumSeparated, pxumShared };
 
 // Marks an angle point that is not given yet.
 constexpr int PxAngleUnset = -1000000;
-
-struct TPxVSoftShadow {
-    bool Enabled = false;
-    double Radius = 3.0;
-    int32_t OffsetX = 0;
-    int32_t OffsetY = 0;
-    int32_t Intensity = 100;
-    classlib::TColor ShadowColor = 0;
-};
 
 struct TPxDPoint {
     double X = 0;
@@ -216,7 +208,8 @@ struct TPxVectObject {
     RECT SavedRect{0, 0, 0, 0};
     RECT DrawnRect{0, 0, 0, 0};
     int32_t DrawnMargin = 0;
-    TPxVSoftShadow Shadow;
+    // An object's shadow starts without offsets (the grid's is 3 x 3).
+    TPxVSoftShadow Shadow{false, 3.0, 0, 0, 100, classlib::clBlack};
     // Owned; kind pxvoCustom only.
     TPxCustomObjectBase* CustomObject = nullptr;
 };
@@ -292,8 +285,12 @@ public:
     void SetMeasureScale(double Value);
     double UnitSizeX = 1.0, UnitSizeY = 1.0;
     bool ShareBitmaps = true;
-    bool ZoomObjectsWidth = true;
-    TResampleFilter BitmapResampleFilter = rfNone;
+    // Pen widths follow the zoom; the filter of zoomed bitmap objects. Each
+    // setter stores and updates the view.
+    bool GetZoomObjectsWidth() const { return zoomObjectsWidth_; }
+    void SetZoomObjectsWidth(bool Value);
+    TResampleFilter GetBitmapResampleFilter() const { return bitmapResampleFilter_; }
+    void SetBitmapResampleFilter(TResampleFilter Value);
     int ObjUndoLimit = 1;
     bool ObjAutoUndo = false;
     TPxVUndoMode ObjUndoMode = pxumSeparated;
@@ -520,6 +517,8 @@ private:
     int floatPrecision_ = 15;
     double measureScale_ = 1.0;
     bool objAntialias_ = true;
+    bool zoomObjectsWidth_ = true;
+    TResampleFilter bitmapResampleFilter_ = rfNone;
     bool highQuality_ = false;
     std::vector<std::unique_ptr<classlib::TMemoryStream>> undo_;
     std::vector<std::unique_ptr<classlib::TMemoryStream>> redo_;

@@ -8,6 +8,7 @@
 #include "classlib/Bitmap.h"
 #include "classlib/ExtCtrls.h"
 #include "classlib/SysUtils.h"
+#include "classlib/WinHandles.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxGeometry.h"
 #include "imaging/model/PxIntColor.h"
@@ -108,6 +109,27 @@ std::string Narrow(const std::wstring& W)
     return s;
 }
 
+// The marker box's opacity: the alpha surface is 24-bit (one channel is
+// taken as the alpha afterwards), so the box's pixels take the colour, as
+// the red value replaces the bytes of an 8-bit alpha channel.
+void PxFillAlphaBox(classlib::TBitmap* Bitmap, int X1, int Y1, int X2, int Y2, classlib::TColor Color)
+{
+    if (!Bitmap || Bitmap->GetWidth() <= 0 || Bitmap->GetHeight() <= 0)
+        return;
+    const int w = Bitmap->GetWidth(), h = Bitmap->GetHeight();
+    X1 = std::clamp(X1, 0, w - 1);
+    X2 = std::clamp(X2, 0, w - 1);
+    Y1 = std::clamp(Y1, 0, h - 1);
+    Y2 = std::clamp(Y2, 0, h - 1);
+    if (X1 > X2)
+        std::swap(X1, X2);
+    if (Y1 > Y2)
+        std::swap(Y1, Y2);
+    const classlib::TOwnedBrush brush(::CreateSolidBrush(static_cast<COLORREF>(classlib::ColorToRGB(Color))));
+    const RECT r{X1, Y1, X2 + 1, Y2 + 1};
+    ::FillRect(Bitmap->GetCanvas()->GetHandle(), &r, brush.Get());
+}
+
 // Marker-pen box: the colour's channels AND the pixels (24-bit), or the
 // colour's red value replaces them (8-bit).
 void PxHighlightBox(classlib::TBitmap* Bitmap, int X1, int Y1, int X2, int Y2, classlib::TColor Color)
@@ -163,7 +185,7 @@ int TImgVect::ObjToDestY(int Y, bool OnScreen, double Scale)
 
 int TImgVect::ObjPenWidth(const TPxVectObject& Record, double ZoomX, double ZoomY) const
 {
-    if (!ZoomObjectsWidth)
+    if (!zoomObjectsWidth_)
         return Record.PenWidth;
     return PxCeil(std::max(1.0, std::min(ZoomX, ZoomY) * Record.PenWidth));
 }
@@ -348,6 +370,14 @@ void TImgVect::DrawObjects(bool IntoImage, bool HighQuality, classlib::TBitmap* 
             std::swap(a.left, a.right);
         if (a.top > a.bottom)
             std::swap(a.top, a.bottom);
+        if (R > 1) {
+            // The reduction's filter reaches past the edges of a
+            // supersampled area.
+            a.left += 2;
+            a.top += 2;
+            a.right -= 2;
+            a.bottom -= 2;
+        }
         if (o.Shadow.Enabled) {
             const uint32_t c = static_cast<uint32_t>(classlib::ColorToRGB(o.Shadow.ShadowColor));
             const TPxRGB rgb{static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c)};
@@ -369,6 +399,36 @@ void TImgVect::DrawObjects(bool IntoImage, bool HighQuality, classlib::TBitmap* 
                                     255, rfTriangle, 0);
     };
     const bool onScreen = !IntoImage;
+    // A marker box draws over what lies under it: that part of the
+    // destination, clipped to it, goes into the work image (R times the size).
+    auto highlightBackground = [&](const TPxVectObject& o, int R) {
+        int l = o.Left, t = o.Top, rr = o.Right, b = o.Bottom;
+        while (ObjToDestX(l, onScreen, 1) < 0 && l < rr)
+            ++l;
+        while (ObjToDestY(t, onScreen, 1) < 0 && t < b)
+            ++t;
+        while (ObjToDestX(rr + 1, onScreen, 1) >= dw && rr > l)
+            --rr;
+        while (ObjToDestY(b + 1, onScreen, 1) >= dh && b > t)
+            --b;
+        int x1 = ObjToDestX(l, onScreen, 1), y1 = ObjToDestY(t, onScreen, 1);
+        int x2 = ObjToDestX(rr + 1, onScreen, 1), y2 = ObjToDestY(b + 1, onScreen, 1);
+        if (x1 > x2)
+            std::swap(x1, x2);
+        if (y1 > y2)
+            std::swap(y1, y2);
+        if (x1 < 0 || y1 < 0 || x2 <= x1 || y2 <= y1)
+            return;
+        HDC work = workImage_->GetVclBitmap()->GetCanvas()->GetHandle();
+        HDC dest = Destination->GetCanvas()->GetHandle();
+        if (R == 1) {
+            ::BitBlt(work, x1, y1, x2 - x1, y2 - y1, dest, x1, y1, SRCCOPY);
+        } else {
+            const int oldMode = ::SetStretchBltMode(work, COLORONCOLOR);
+            ::StretchBlt(work, x1 * R, y1 * R, (x2 - x1) * R, (y2 - y1) * R, dest, x1, y1, x2 - x1, y2 - y1, SRCCOPY);
+            ::SetStretchBltMode(work, oldMode);
+        }
+    };
     if (highQuality_ && !objects_.empty() && !PxGDIPlusEnabled()) {
         // Supersampled: every object at r times the size, reduced on blending.
         const int r = HighQuality ? 2 : 1;
@@ -377,6 +437,8 @@ void TImgVect::DrawObjects(bool IntoImage, bool HighQuality, classlib::TBitmap* 
             TPxVectObject& o = objects_[static_cast<size_t>(h)];
             if (HighQuality)
                 workImage_->Fill(static_cast<double>(classlib::ColorToRGB(o.PenColor) & 0xFFFFFF));
+            if (o.BoxHighlight)
+                highlightBackground(o, r);
             workImage_->GetAlphaChannel()->Fill(0);
             if (!DrawObject(o, h, false, r, workImage_.get(), onScreen, onScreen, workImage_->GetVclBitmap()))
                 continue;
@@ -398,23 +460,8 @@ void TImgVect::DrawObjects(bool IntoImage, bool HighQuality, classlib::TBitmap* 
         }
         makeWork(dw, dh);
         workImage_->Fill(static_cast<double>(classlib::ColorToRGB(o.PenColor) & 0xFFFFFF));
-        if (o.BoxHighlight) {
-            // The destination under the box is the marker's background.
-            int l = o.Left, t = o.Top, rr = o.Right, b = o.Bottom;
-            while (ObjToDestX(l, onScreen, 1) < 0 && l < rr)
-                ++l;
-            while (ObjToDestY(t, onScreen, 1) < 0 && t < b)
-                ++t;
-            while (ObjToDestX(rr + 1, onScreen, 1) >= dw && rr > l)
-                --rr;
-            while (ObjToDestY(b + 1, onScreen, 1) >= dh && b > t)
-                --b;
-            const int x1 = ObjToDestX(l, onScreen, 1), y1 = ObjToDestY(t, onScreen, 1);
-            const int x2 = ObjToDestX(rr + 1, onScreen, 1), y2 = ObjToDestY(b + 1, onScreen, 1);
-            if (x1 >= 0 && y1 >= 0 && x2 > x1 && y2 > y1)
-                ::BitBlt(workImage_->GetVclBitmap()->GetCanvas()->GetHandle(), x1, y1, x2 - x1, y2 - y1,
-                         Destination->GetCanvas()->GetHandle(), x1, y1, SRCCOPY);
-        }
+        if (o.BoxHighlight)
+            highlightBackground(o, 1);
         if (!DrawObject(o, h, false, 1, workImage_.get(), onScreen, onScreen, workImage_->GetVclBitmap()))
             continue;
         if (o.Kind == pxvoBitmap && GetSharedBitmap(o.BitmapIndex)) {
@@ -444,7 +491,7 @@ bool TImgVect::DrawObject(TPxVectObject& R, int hobj, bool DrawingAlpha, double 
     if (R.BoxHighlight)
         R.PenWidth = 1;
     const int w = ObjPenWidth(R, zx, zy);
-    if (ZoomObjectsWidth && R.Kind == pxvoBitmap) {
+    if (zoomObjectsWidth_ && R.Kind == pxvoBitmap) {
         if (zx != 1.0)
             x2 = x2p - 1;
         if (zy != 1.0)
@@ -500,7 +547,9 @@ bool TImgVect::DrawObject(TPxVectObject& R, int hobj, bool DrawingAlpha, double 
         }
         case pxvoBox:
             pen->SetLineJoin(pxLineJoinMiter);
-            if (R.BoxHighlight)
+            if (R.BoxHighlight && DrawingAlpha)
+                PxFillAlphaBox(Destination, x1, y1, x2, y2, R.BrushColor);
+            else if (R.BoxHighlight)
                 PxHighlightBox(Destination, x1, y1, x2, y2, R.BrushColor);
             else
                 canvas.Rectangle(x1, y1, x2 + 1, y2 + 1);
@@ -859,7 +908,7 @@ void TImgVect::DrawBitmapObject(classlib::TBitmap* Destination, TPxCanvas* Canva
         std::swap(X1, X2);
     if (Y1 > Y2)
         std::swap(Y1, Y2);
-    const TResampleFilter filter = ObjectsMoving ? rfNone : BitmapResampleFilter;
+    const TResampleFilter filter = ObjectsMoving ? rfNone : bitmapResampleFilter_;
     const uint32_t pc = static_cast<uint32_t>(classlib::ColorToRGB(R.PenColor));
     auto border = [&](TPxBitmap* Image) {
         // W nested frames in the pen colour, clipped to the image.

@@ -653,6 +653,11 @@ public:
     // While a polygon (not lasso) selection is drawn: the inverting line from
     // the last mouse position to the last polygon point, on the window.
     void DrawPolygonRubberLine();
+    // The copy of PaintRect for a navigator that shades: Rect of the back
+    // buffer goes through the shadow buffer, where the current layer's
+    // client area outside the last drawn selection rectangle is darkened,
+    // to the window.
+    void PaintShadowedRect(const RECT& Rect);
     // The system palette changed: realises the DIB palette into the main
     // form's canvas and invalidates the view when entries changed (always
     // without a main form). Always true.
@@ -878,6 +883,9 @@ private:
     HWND lastPaintHandle_ = nullptr;
     std::unique_ptr<TPxBitmap> backBuffer_;
     bool backBufferInvalid_ = true;
+    // A navigator's shaded copy of the back buffer (px24RGB, pxTBitmap);
+    // made at first use, resized with the view.
+    std::unique_ptr<TPxBitmap> shadowBuffer_;
     bool fullRepaint_ = true;
     TPxBackgroundStyle backgroundStyle_ = pxbsSolid;
     std::unique_ptr<classlib::TPicture> wallPaper_;

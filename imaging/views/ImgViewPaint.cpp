@@ -468,9 +468,36 @@ void TImgView::PaintRect(const RECT& Rect)
     const int w = std::min(static_cast<int>(Rect.right - Rect.left), vw);
     const int h = std::min(static_cast<int>(Rect.bottom - Rect.top), vh);
     classlib::TCanvas* source = backBuffer_->GetCanvas();
-    if (w > 0 && h > 0 && source)
-        BitBlt(GetCanvas()->GetHandle(), Rect.left, Rect.top, w, h, source->GetHandle(), Rect.left, Rect.top,
-               SRCCOPY);
+    if (w > 0 && h > 0 && source) {
+        const TImgViewGlobals& g = Globals();
+        HDC target = GetCanvas()->GetHandle();
+        if (g.ScreenBits <= 8 && !g.RemoteSession) {
+            // Palette screens: the video-for-Windows drawing dithers the
+            // 24-bit buffer itself. Its pixel memory starts at the bottom row.
+            if (!drawDib_)
+                drawDib_.reset(PxDrawDibOpen());
+            BITMAPINFOHEADER header{};
+            header.biSize = sizeof(header);
+            header.biWidth = vw;
+            header.biHeight = vh;
+            header.biPlanes = 1;
+            header.biBitCount = 24;
+            header.biCompression = BI_RGB;
+            const std::vector<uint8_t*>& rows = backBuffer_->GetRowTable();
+            const uint8_t* bits = rows.empty() ? nullptr : std::min(rows.front(), rows.back());
+            if (bits)
+                PxDrawDibDraw(drawDib_.get(), target, Rect.left, Rect.top, w, h, &header, bits, Rect.left,
+                              Rect.top, w, h, 0);
+        } else if (g.ScreenBits <= 23 && !g.RemoteSession) {
+            const int oldMode = SetStretchBltMode(target, HALFTONE);
+            StretchBlt(target, Rect.left, Rect.top, w, h, source->GetHandle(), Rect.left, Rect.top, w, h, SRCCOPY);
+            SetStretchBltMode(target, oldMode);
+        } else if (isNavigator_ && (navigatorOptions_ & 2) != 0) {
+            PaintShadowedRect(RECT{Rect.left, Rect.top, Rect.left + w, Rect.top + h});
+        } else {
+            BitBlt(target, Rect.left, Rect.top, w, h, source->GetHandle(), Rect.left, Rect.top, SRCCOPY);
+        }
+    }
     // A re-created window gets the capture object's messages again.
     const HWND handle = GetHandle();
     if (lastPaintHandle_ && lastPaintHandle_ != handle && io_)
@@ -1116,6 +1143,34 @@ void TImgView::DrawPolygonRubberLine()
 {
     if (PolySelecting && !LassoSelecting)
         DrawRubberLine();
+}
+
+void TImgView::PaintShadowedRect(const RECT& Rect)
+{
+    const int vw = GetViewWidth();
+    const int vh = GetViewHeight();
+    if (!backBuffer_ || vw <= 0 || vh <= 0)
+        return;
+    if (!shadowBuffer_)
+        shadowBuffer_ = std::make_unique<TPxBitmap>();
+    if (shadowBuffer_->GetWidth() != vw || shadowBuffer_->GetHeight() != vh) {
+        shadowBuffer_->Allocate(vw, vh, px24RGB);
+        shadowBuffer_->SetLocation(pxTBitmap);
+        shadowBuffer_->Fill(0);
+    }
+    classlib::TCanvas* shadow = shadowBuffer_->GetCanvas();
+    classlib::TCanvas* back = backBuffer_->GetCanvas();
+    if (!shadow || !back)
+        return;
+    const int w = static_cast<int>(Rect.right - Rect.left);
+    const int h = static_cast<int>(Rect.bottom - Rect.top);
+    BitBlt(shadow->GetHandle(), Rect.left, Rect.top, w, h, back->GetHandle(), Rect.left, Rect.top, SRCCOPY);
+    if (currentLayer_ >= 0 && currentLayer_ < GetLayersCount()) {
+        const RECT area = layers_[static_cast<size_t>(currentLayer_)]->ScreenRect;
+        PxDrawShadowRects(shadow, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                          lastSelRect_.left, lastSelRect_.top, lastSelRect_.right, lastSelRect_.bottom);
+    }
+    BitBlt(GetCanvas()->GetHandle(), Rect.left, Rect.top, w, h, shadow->GetHandle(), Rect.left, Rect.top, SRCCOPY);
 }
 
 bool TImgView::CloseDrawDib(HANDLE Handle) { return PxDrawDibClose(Handle); }

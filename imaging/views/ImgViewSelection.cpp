@@ -311,11 +311,24 @@ void TImgView::SelectRect(int X1, int Y1, int X2, int Y2, uint8_t Op)
     // cleared either).
     if (X1 == X2 || Y1 == Y2)
         return;
+    // A navigator composes nothing in between: the outline is drawn first so
+    // that the shading of the paint follows the new rectangle, then drawn
+    // again over the shaded picture.
+    const bool navigator = isNavigator_;
+    if (navigator)
+        BeginPaintLock();
     SelectRectCore(X1, Y1, X2, Y2, Op, false, false);
     if (Op == 0)
         SyncSelectionMask()->Clear();
     SelectFromPolygon();
-    SelectionRepaint();
+    if (!navigator) {
+        SelectionRepaint();
+        return;
+    }
+    EndPaintLockNoUpdate();
+    DrawSelection(this);
+    PaintNow();
+    DrawSelection(this);
 }
 
 void TImgView::AddSelectionPoint(int X, int Y)
@@ -405,6 +418,11 @@ void TImgView::MoveSelectionBy(int Dx, int Dy, bool CutBorders)
         p.y = std::clamp(static_cast<int>(p.y) + Dy, 0, h);
     }
     DrawSelection(this);
+    if (isNavigator_) {
+        // The shading follows the rectangle just drawn.
+        PaintNow();
+        DrawSelection(this);
+    }
 }
 
 void TImgView::MoveSelection(int Dx, int Dy)

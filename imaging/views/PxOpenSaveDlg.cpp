@@ -286,27 +286,37 @@ void TPxCommonDialog::DialogWindowProc(classlib::TMessage& Message)
 
 bool TPxCommonDialog::HelpMessageHook(classlib::TMessage& Message)
 {
-    static const UINT helpMsg = RegisterWindowMessageW(L"commdlg_help");
-    return Message.Msg == helpMsg && HelpContext != 0;
+    static const UINT helpMsg = RegisterWindowMessageW(HELPMSGSTRINGW);
+    if (Message.Msg != helpMsg || HelpContext == 0)
+        return false;
+    if (classlib::Application)
+        classlib::Application->HelpContext(HelpContext);
+    return true;
 }
 
 bool TPxCommonDialog::RunModal(TDialogFunction DialogFunction, OPENFILENAMEW& DialogData)
 {
     HWND active = GetActiveWindow();
+    // The dialog sends its help request to its owner, the main window.
+    const classlib::TApplication::TWindowHook hook(this, &TPxCommonDialog::HelpMessageHook);
+    classlib::TApplication* app = classlib::Application;
+    if (app)
+        app->HookMainWindow(hook);
+    struct Restore {
+        classlib::TApplication* App;
+        const classlib::TApplication::TWindowHook& Hook;
+        HWND Active;
+        ~Restore()
+        {
+            creatingDialog = nullptr;
+            if (App && App == classlib::Application)
+                App->UnhookMainWindow(Hook);
+            if (Active && IsWindow(Active))
+                SetActiveWindow(Active);
+        }
+    } restore{app, hook, active};
     creatingDialog = this;
-    BOOL r = FALSE;
-    try {
-        r = DialogFunction(&DialogData);
-    } catch (...) {
-        creatingDialog = nullptr;
-        if (active && IsWindow(active))
-            SetActiveWindow(active);
-        throw;
-    }
-    creatingDialog = nullptr;
-    if (active && IsWindow(active))
-        SetActiveWindow(active);
-    return r != FALSE;
+    return DialogFunction(&DialogData) != FALSE;
 }
 
 void TPxCommonDialog::NotifyClose() { OnClose(this); }
@@ -412,7 +422,7 @@ TOpenImgDialog::TOpenImgDialog(classlib::TComponent* Owner) : TPxCommonDialog(Ow
     PlayButton->SetShowHint(true);
     PlayButton->OnClick = classlib::TNotifyEvent(this, &TOpenImgDialog::PlayClick);
 
-    ImgView = new TImgView(this);
+    ImgView = new TImgVect(this);
     ImgView->SetName(L"ImgView");
     ImgView->SetParent(PicturePanel);
     ImgView->SetBounds(S(6), S(36), S(230), S(217));
@@ -425,6 +435,7 @@ TOpenImgDialog::TOpenImgDialog(classlib::TComponent* Owner) : TPxCommonDialog(Ow
     ImgView->DelayZoomFilter = false;
     ImgView->SetEnableAlphaChannel(true);
     ImgView->SetOnProgress(TPxProgressEvent(this, &TOpenImgDialog::DialogProgress));
+    ImgView->OnDblClick = classlib::TNotifyEvent(this, &TOpenImgDialog::ShowPreviewWindow);
 
     ImgMView = new TImgMView(this);
     ImgMView->SetName(L"ImgMView");
@@ -655,8 +666,11 @@ bool TOpenImgDialog::DoExecute(TDialogFunction DialogFunction)
     if (!defExtBuffer_.empty() && defExtBuffer_[0] == L'.')
         defExtBuffer_.erase(0, 1);
     ofn.lpstrDefExt = defExtBuffer_.empty() ? nullptr : defExtBuffer_.c_str();
-    ofn.lpfnHook = &TPxCommonDialog::HookExplorer;
-    if (!TemplateName.empty()) {
+    const bool oldStyle = (Options & classlib::ofOldStyleDialog) != 0;
+    ofn.lpfnHook = oldStyle ? &TPxCommonDialog::HookOldStyle : &TPxCommonDialog::HookExplorer;
+    // The classic dialog takes a template as its whole window, not as a
+    // child beside its controls: it runs without the preview area.
+    if (!TemplateName.empty() && !oldStyle) {
         if (template_)
             GlobalFree(template_);
         template_ = TemplateName == L"IDD_IETEMPLATE" ? MakeTemplate(443, 181, 2, 4, 278, 145)
@@ -701,7 +715,30 @@ void TOpenImgDialog::CollectFileNames(const OPENFILENAMEW& Ofn)
         wideFileList_->Add(fileName_);
         return;
     }
-    classlib::ReadDialogFiles(Ofn, fileList_.get());
+    // The classic dialog gives a multiple choice as the folder and the names
+    // separated by spaces (short names, which hold none); everything else is
+    // read as the explorer style writes it, a single choice up to its zero.
+    const bool spaces = (Options & classlib::ofOldStyleDialog) != 0 && (Ofn.Flags & OFN_ALLOWMULTISELECT) != 0;
+    const wchar_t* p = Ofn.lpstrFile;
+    const std::wstring all = p ? std::wstring(p, std::find(p, p + Ofn.nMaxFile, L'\0')) : std::wstring();
+    if (!spaces || all.find(L' ') == std::wstring::npos) {
+        classlib::ReadDialogFiles(Ofn, fileList_.get());
+    } else {
+        std::vector<std::wstring> parts;
+        for (size_t i = 0; i < all.size();) {
+            const size_t j = std::min(all.find(L' ', i), all.size());
+            if (j > i) parts.push_back(all.substr(i, j - i));
+            i = j + 1;
+        }
+        std::wstring folder = parts[0];
+        if (folder.empty() || folder.back() != L'\\') folder += L'\\';
+        for (size_t i = 1; i < parts.size(); ++i) {
+            const std::wstring& n = parts[i];
+            const bool full = (!n.empty() && n[0] == L'\\') || (n.size() > 3 && n[1] == L':' && n[2] == L'\\');
+            fileList_->Add(full ? n : folder + n);
+        }
+        if (parts.size() == 1) fileList_->Add(parts[0]);
+    }
     wideFileList_->Assign(fileList_.get());
     if (fileList_->GetCount() > 0)
         fileName_ = fileList_->GetStrings(0);
@@ -731,7 +768,7 @@ void TOpenImgDialog::TypeChanged() { OnTypeChange(this); }
 void TOpenImgDialog::DialogWindowProc(classlib::TMessage& Message)
 {
     Message.Result = 0;
-    if (Message.Msg == WM_INITDIALOG) {
+    if (Message.Msg == WM_INITDIALOG && !(Options & classlib::ofOldStyleDialog)) {
         // Explorer style: the show comes with CDN_INITDONE.
         return;
     }
@@ -965,6 +1002,7 @@ void TOpenImgDialog::SelectionChanged()
                     ProgressBar->SetVisible(true);
                     ProgressBar->Repaint();
                     ImgMView->GetMIO()->AutoAdjustDPI = AutoAdjustDPI;
+                    ImgMView->GetMIO()->FilteredAdjustDPI = FilteredAdjustDPI;
                     if (OnPreviewFile)
                         OnPreviewFile(this, ImgMView, name, false);
                     else if (type == ffGIF)
@@ -1004,6 +1042,7 @@ void TOpenImgDialog::SelectionChanged()
                     p->SetUseEmbeddedThumbnail(true);
                     io->AutoAdjustDPI = AutoAdjustDPI;
                     io->FilteredAdjustDPI = FilteredAdjustDPI;
+                    ImgView->RemoveAllObjects();
                     ImgView->ClearLayers();
                     if (OnPreviewFile)
                         OnPreviewFile(this, ImgView, name, false);
@@ -1164,7 +1203,7 @@ void TOpenImgDialog::ShowPreviewWindow(classlib::TObject*)
                 static_cast<classlib::TForm*>(F)->Close();
         },
         &form);
-    auto* view = new TImgView(&form);
+    auto* view = new TImgVect(&form);
     view->SetName(L"ImgView");
     view->SetParent(&form);
     view->SetAlign(classlib::alClient);
@@ -1176,6 +1215,9 @@ void TOpenImgDialog::ShowPreviewWindow(classlib::TObject*)
         source = ImgMView->GetPxBitmap();
     if (source)
         view->GetPxBitmap()->Assign(source);
+    // A vector file's objects come along with its picture.
+    if (source && ImgView->GetVisible())
+        ImgView->CopyObjectsTo(view);
     view->SetBackground(classlib::clBtnFace);
     view->SetBackgroundStyle(pxbsSolid);
     view->SetEnableAlphaChannel(true);
@@ -1265,6 +1307,8 @@ void TSaveImgDialog::SetAttachedImgIO(classlib::TComponent* Value)
     attached_->FreeNotification(this);
     if (auto* io = dynamic_cast<TImgIO*>(Value))
         MsgLanguage = io->MsgLanguage;
+    else if (auto* mio = dynamic_cast<TImgMIO*>(Value))
+        MsgLanguage = mio->MsgLanguage;
 }
 
 void TSaveImgDialog::Notification(classlib::TComponent* AComponent, classlib::TOperation Operation)

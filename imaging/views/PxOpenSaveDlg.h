@@ -32,6 +32,7 @@
 #include "classlib/StdCtrls.h"
 #include "imaging/model/PxWords.h"
 #include "imaging/views/ImgMView.h"
+#include "imaging/views/ImgVect.h"
 #include "imaging/views/ImgView.h"
 
 namespace classlib {
@@ -172,7 +173,7 @@ public:
     classlib::TLabel* InfoLabel1 = nullptr;
     classlib::TSpeedButton* PreviewButton = nullptr;
     classlib::TSpeedButton* PlayButton = nullptr;
-    TImgView* ImgView = nullptr;
+    TImgVect* ImgView = nullptr;
     TImgMView* ImgMView = nullptr;
     TPxDialogProgressBar* ProgressBar = nullptr;
     // Made at the first show.

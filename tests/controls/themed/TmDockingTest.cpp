@@ -108,6 +108,7 @@ TEST(TmDockingTest, AControlDraggedOntoAThemedPanelDocksThereAndUndocksToAFloati
     ShowOnTop(form.get());
 
     ASSERT_NE(dynamic_cast<TTmPanelDockManager*>(site->GetDockManager()), nullptr);
+    EXPECT_TRUE(site->GetDoubleBuffered());  // the dock manager's panel paints without flicker
     DragTo(client, ScreenCenter(site));
     EXPECT_EQ(client->GetHostDockSite(), site);
     EXPECT_EQ(client->GetParent(), site);

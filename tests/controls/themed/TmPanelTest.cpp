@@ -4,6 +4,7 @@
 
 #include "classlib/Bitmap.h"
 #include "classlib/Forms.h"
+#include "classlib/StdCtrls.h"
 #include "controls/themed/TmPanel.h"
 #include "controls/themed/TmStatus.h"
 #include "tests/controls/themed/TmPaintSupport.h"
@@ -472,4 +473,44 @@ TEST(TmPanelTest, TransparentPanelErasesWithParentBackground)
     child.SetTransparent(true);
     EXPECT_EQ(Px(*erase(), 10, 10), kLime);
     child.SetParent(nullptr);
+}
+
+// Alt with the group box caption's accelerator focuses the box's first
+// child; other characters and "&&" are not its accelerator.
+TEST(TmGroupBoxTest, AcceleratorFocusesTheFirstChild)
+{
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 300, 200);
+    auto* outside = new classlib::TEdit(&form);
+    outside->SetParent(&form);
+    outside->SetBounds(5, 5, 100, 20);
+    auto* box = new TTmGroupBox(&form);
+    box->SetParent(&form);
+    box->SetBounds(5, 40, 200, 120);
+    box->SetCaption(L"Fish && &Chips");
+    auto* first = new classlib::TEdit(&form);
+    first->SetParent(box);
+    first->SetBounds(10, 20, 100, 20);
+    auto* second = new classlib::TEdit(&form);
+    second->SetParent(box);
+    second->SetBounds(10, 50, 100, 20);
+    first->SetTabStop(true);
+    second->SetTabStop(true);
+    form.Show();
+    outside->SetFocus();
+    ASSERT_EQ(GetFocus(), outside->GetHandle());
+    const struct {
+        wchar_t key;
+        bool taken;
+    } cases[] = {{L'x', false}, {L'&', false}, {L'c', true}, {L'C', true}};
+    for (const auto& c : cases) {
+        outside->SetFocus();
+        EXPECT_EQ(form.Perform(CM_DIALOGCHAR, c.key, 0) != 0, c.taken) << static_cast<char>(c.key);
+        EXPECT_EQ(GetFocus(), c.taken ? first->GetHandle() : outside->GetHandle()) << static_cast<char>(c.key);
+    }
+    // A box that cannot take the focus leaves it.
+    box->SetEnabled(false);
+    outside->SetFocus();
+    EXPECT_EQ(form.Perform(CM_DIALOGCHAR, L'c', 0), 0);
+    EXPECT_EQ(GetFocus(), outside->GetHandle());
 }

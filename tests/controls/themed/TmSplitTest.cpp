@@ -451,6 +451,69 @@ TEST(TmSplitTest, PaintsBarAndHotSpot)
     EXPECT_EQ(at(103, 70), RGB(255, 255, 255));
 }
 
+// Double-buffered, the splitter paints into a memory bitmap and the window
+// shows the same picture.
+TEST(TmSplitTest, DoubleBufferedPaintGoesThroughAMemoryBitmap)
+{
+    for (bool buffered : {false, true}) {
+        SCOPED_TRACE(buffered ? "buffered" : "direct");
+        THostWindow host(400, 200, true);
+        TTmSplitter s(nullptr);
+        s.SetParentWindow(host.Get());
+        s.SetBounds(0, 0, 400, 200);
+        s.SetSplitterWidth(8);
+        s.SetPosition(100);
+        s.SetFullRepaint(false);
+        s.SetColor(0x0000FF);
+        s.GetUpperLeft()->SetColor(0x00FF00);
+        s.SetDoubleBuffered(buffered);
+        struct Seen {
+            TTmSplitter* s = nullptr;
+            std::vector<DWORD> types;
+            void Painted(TObject*) { types.push_back(::GetObjectType(s->GetCanvas()->GetHandle())); }
+        } seen;
+        seen.s = &s;
+        s.OnPaint = TNotifyEvent(&seen, &Seen::Painted);
+        s.HandleNeeded();
+        ::ShowWindow(s.GetHandle(), SW_SHOWNOACTIVATE);
+        ::RedrawWindow(host.Get(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        THostWindow::Pump();
+        ASSERT_FALSE(seen.types.empty());
+        for (DWORD t : seen.types)
+            EXPECT_EQ(t == OBJ_MEMDC, buffered);
+        TWindowDC dc(host.Get());
+        EXPECT_EQ(::GetPixel(dc.Get(), 104, 10), RGB(255, 0, 0));  // the bar
+        EXPECT_EQ(::GetPixel(dc.Get(), 50, 100), RGB(0, 255, 0));  // pane 1
+        s.OnPaint = nullptr;
+    }
+}
+
+// Showing a hidden pane through the splitter makes it visible and lays the
+// panes out again; other controls go up the parent chain.
+TEST(TmSplitTest, ShowControlShowsAHiddenPane)
+{
+    THostWindow host(400, 200, true);
+    TTmSplitter s(nullptr);
+    s.SetParentWindow(host.Get());
+    s.SetBounds(0, 0, 400, 200);
+    s.SetSplitterWidth(8);
+    s.SetPosition(100);
+    s.HandleNeeded();
+    s.GetPane2()->SetVisible(false);
+    EXPECT_EQ(Bounds(s.GetPane1()).right, 400);
+    s.ShowControl(s.GetPane2());
+    EXPECT_TRUE(s.GetPane2()->GetVisible());
+    EXPECT_EQ(Bounds(s.GetPane1()).right, 100);
+    // A control inside a hidden pane asks its pane's parent: the splitter.
+    s.GetPane1()->SetVisible(false);
+    TPanel inner(nullptr);
+    inner.SetParent(s.GetPane1());
+    inner.SetVisible(true);
+    s.GetPane1()->ShowControl(&inner);
+    EXPECT_TRUE(s.GetPane1()->GetVisible());
+    inner.SetParent(nullptr);
+}
+
 TEST(TmSplitTest, CursorOverTheBarUnlessLocked)
 {
     THostWindow host(400, 200, true);

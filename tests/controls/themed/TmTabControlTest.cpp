@@ -526,6 +526,60 @@ TEST(TmTabControlTest, TabMenuListsVisibleTabsSortedWithTheSelectedOneTicked)
     EXPECT_EQ(entries[0].Caption, L"Pear");
 }
 
+// The tab menu shows each tab's image, the disabled image of a disabled
+// tab that has one, and no image for a tab without.
+TEST(TmTabControlTest, TabMenuShowsTheTabsImages)
+{
+    TTestTabs t;
+    t.SetTabs({L"One", L"Two", L"Three", L"Four"});
+    classlib::TImageList images(nullptr);
+    for (TColor c : {TColor(0x0000FF), TColor(0x00FF00), TColor(0xFF0000)}) {
+        classlib::TBitmap b;
+        b.SetPixelFormat(classlib::pf24bit);
+        b.SetSize(16, 16);
+        b.GetCanvas()->GetBrush()->SetColor(c);
+        b.GetCanvas()->FillRect(RECT{0, 0, 16, 16});
+        images.Add(&b, nullptr);
+    }
+    t.SetImages(&images);
+    t.SetSortTabMenu(false);
+    t.TabData()->GetItem(0)->ImageIndex = 0;
+    t.TabData()->GetItem(1)->ImageIndex = 1;
+    t.TabData()->GetItem(1)->DisabledIndex = 2;
+    t.TabData()->GetItem(1)->Enabled = false;
+    t.TabData()->GetItem(3)->ImageIndex = 1;
+    t.TabData()->GetItem(3)->Enabled = false;  // no disabled image: its own
+    t.TabsChanged();
+    t.UpdateTabs();
+    auto* button = new TTmTabMenuButton(&t);
+    HMENU menu = button->BuildMenu();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(GetMenuItemCount(menu), 4);
+    auto glyph = [&](int Item) -> TColor {
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_BITMAP | MIIM_STATE;
+        if (!GetMenuItemInfoW(menu, static_cast<UINT>(Item), TRUE, &info) || !info.hbmpItem)
+            return classlib::clNone;
+        HDC dc = CreateCompatibleDC(nullptr);
+        HGDIOBJ old = SelectObject(dc, info.hbmpItem);
+        const TColor c = GetPixel(dc, 8, 8) & 0xFFFFFF;
+        SelectObject(dc, old);
+        DeleteDC(dc);
+        return c;
+    };
+    EXPECT_EQ(glyph(0), TColor(0x0000FF));
+    EXPECT_EQ(glyph(1), TColor(0xFF0000));
+    EXPECT_EQ(glyph(2), classlib::clNone);
+    EXPECT_EQ(glyph(3), TColor(0x00FF00));
+    DestroyMenu(menu);
+    // Without images no entry has one.
+    t.SetImages(nullptr);
+    menu = button->BuildMenu();
+    EXPECT_EQ(glyph(0), classlib::clNone);
+    DestroyMenu(menu);
+}
+
 namespace {
 
 // Drawing fixture: red background, green control colour (selected tab and

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
+
+#include <windows.h>
 
 #include <algorithm>
 #include <memory>
@@ -328,6 +331,30 @@ TEST_F(GridInteract, ScrollBarsFollowTheExtent)
     EXPECT_FALSE(visible(WS_VSCROLL));
     grid_->SetScrollBars(ssNone);
     EXPECT_FALSE(visible(WS_VSCROLL));
+}
+
+TEST_F(GridInteract, FlatScrollBarsHideUntilTheNextLayoutAndThenScroll)
+{
+    HWND h = grid_->GetHandle();
+    auto visible = [h](LONG Style) { return (GetWindowLongW(h, GWL_STYLE) & Style) != 0; };
+    Fill(20, -1);
+    grid_->SetScrollBars(ssVertical);
+    ASSERT_TRUE(visible(WS_VSCROLL));
+    EXPECT_FALSE(grid_->GetFlatScrollBars());
+    grid_->SetFlatScrollBars(true);
+    EXPECT_TRUE(grid_->GetFlatScrollBars());
+    EXPECT_FALSE(visible(WS_VSCROLL));
+    grid_->Update();
+    EXPECT_TRUE(visible(WS_VSCROLL));
+    int mx = 0, my = 0;
+    grid_->GetMaxViewXY(mx, my);
+    grid_->SetViewY(200);
+    EXPECT_EQ(FlatSB_GetScrollPos(h, SB_VERT), static_cast<int>(200 / ((300 + my - 1) / 65536.0)));
+    grid_->SetScrollBars(ssNone);
+    EXPECT_FALSE(visible(WS_VSCROLL));
+    grid_->SetFlatScrollBars(false);
+    grid_->SetScrollBars(ssVertical);
+    EXPECT_TRUE(visible(WS_VSCROLL));
 }
 
 TEST_F(GridInteract, PlayingWithAndWithoutLoop)

@@ -11,6 +11,7 @@
 #include "imaging/model/PxMask.h"
 #include "imaging/model/PxStartup.h"
 #include "imaging/views/ImgVect.h"
+#include "imaging/views/PxGDIPlus.h"
 
 using namespace imaging;
 
@@ -245,6 +246,89 @@ TEST_F(VectDraw, TranslucentTextBlendsThroughTheWorkImage)
     EXPECT_EQ(At(150, 55).r, 0);
 }
 
+// A marker box keeps what lies under it: layered with GDI+, and at twice
+// the size and reduced without it; the supersampled area ends at the
+// object's edge.
+TEST_F(VectDraw, MarkerBoxOverDarkAndLightInBothWays)
+{
+    TPxBitmap* image = view->GetPxBitmap();
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < 100; ++x)
+            image->SetPixelRGB(x, y, TPxRGB{0, 0, 0});
+    Add(pxvoBox, 50, 40, 150, 80, [](TPxVectObject& o) {
+        o.BoxHighlight = true;
+        o.BrushColor = 0x00FFFF;  // yellow
+    });
+    Add(pxvoBox, 120, 100, 160, 130, [](TPxVectObject& o) {
+        o.BrushStyle = classlib::bsSolid;
+        o.BrushColor = 0xFF0000;
+        o.PenColor = 0xFF0000;
+        o.Transparency = 128;
+    });
+    for (bool gdiplus : {true, false}) {
+        SCOPED_TRACE(gdiplus ? "layered" : "supersampled");
+        PxGDIPlusAllowed = gdiplus;
+        view->SetObjAntialias(!gdiplus);
+        view->SetHighQualityDrawing(!gdiplus);
+        Compose();
+        PxGDIPlusAllowed = true;
+        const TPxRGB dark = At(70, 60), light = At(130, 60);
+        EXPECT_EQ(dark.r + dark.g + dark.b, 0);
+        EXPECT_EQ(light.r, 255);
+        EXPECT_EQ(light.g, 255);
+        EXPECT_EQ(light.b, 0);
+        EXPECT_TRUE(White(170, 60));
+        // The translucent box: half blue inside, with sharp edges (no
+        // half-tinted pixel just outside).
+        EXPECT_NEAR(At(140, 115).b, 255, 1);
+        EXPECT_NEAR(At(140, 115).r, 127, 3);
+        EXPECT_NEAR(At(140, 101).r, 127, 3);
+        EXPECT_TRUE(White(119, 115));
+        EXPECT_TRUE(White(140, 99));
+    }
+}
+
+// The drawing settings take effect on the view at once: each setter
+// recomposes the picture shown in the window.
+TEST_F(VectDraw, PenWidthAndBitmapFilterSettingsRedrawTheView)
+{
+    HWND host = GetParent(view->GetHandle());
+    SetWindowPos(host, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+    TPxBitmap pic;  // black left column, white right column
+    pic.Allocate(2, 1, px24RGB);
+    pic.SetPixelRGB(0, 0, TPxRGB{0, 0, 0});
+    pic.SetPixelRGB(1, 0, TPxRGB{255, 255, 255});
+    view->SetObjBitmap(Add(pxvoBitmap, 5, 5, 24, 14), &pic);
+    Add(pxvoLine, 30, 10, 60, 10);
+    view->SetZoom(300);
+    view->SetViewXY(0, 0);
+    UpdateWindow(view->GetHandle());
+    auto shown = [&](int X, int Y) {
+        UpdateWindow(view->GetHandle());
+        return GetPixel(view->GetBackBufferBitmap()->GetCanvas()->GetHandle(), X, Y);
+    };
+    auto lineRows = [&] {
+        int n = 0;
+        for (int y = 20; y < 40; ++y)
+            n += shown(130, y) == RGB(255, 0, 0);
+        return n;
+    };
+    auto greyInBetween = [&] {
+        int n = 0;
+        for (int x = 15; x < 75; ++x) {
+            const int v = GetRValue(shown(x, 30));
+            n += v > 0 && v < 255;
+        }
+        return n;
+    };
+    EXPECT_EQ(lineRows(), 3);
+    EXPECT_EQ(greyInBetween(), 0);
+    view->SetZoomObjectsWidth(false);
+    EXPECT_EQ(lineRows(), 1);
+    view->SetBitmapResampleFilter(rfTriangle);
+    EXPECT_GT(greyInBetween(), 0);
+}
+
 TEST_F(VectDraw, ObjectsBurnIntoTheImageAndZoomedPensWiden)
 {
     Add(pxvoBox, 5, 5, 20, 20, [](TPxVectObject& o) {
@@ -257,7 +341,7 @@ TEST_F(VectDraw, ObjectsBurnIntoTheImageAndZoomedPensWiden)
     TPxVectObject o;
     o.PenWidth = 3;
     EXPECT_EQ(view->ObjPenWidth(o, 0.5, 0.5), 2);
-    view->ZoomObjectsWidth = false;
+    view->SetZoomObjectsWidth(false);
     EXPECT_EQ(view->ObjPenWidth(o, 0.5, 0.5), 3);
 }
 

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include "classlib/Component.h"
 #include "classlib/Controls.h"
@@ -33,6 +34,11 @@ public:
     }
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
+    void Show()
+    {
+        SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+        UpdateWindow(hwnd_);
+    }
 
     std::unique_ptr<TImgView> MakeView(int W, int H, int ImgW, int ImgH)
     {
@@ -417,6 +423,89 @@ TEST(ImgViewEvents, DestroyingEitherSideClearsTheLink)
     EXPECT_FALSE(nav->OnNavigatorWheel);
     nav->GetPxBitmap()->Allocate(4, 4, px24RGB);
     nav->Update();
+}
+
+// Grey level of a pixel as the window shows it.
+int OnWindow(TImgView& View, int X, int Y)
+{
+    HDC dc = GetDC(View.GetHandle());
+    const COLORREF c = GetPixel(dc, X, Y);
+    ReleaseDC(View.GetHandle(), dc);
+    return GetGValue(c);
+}
+
+TEST(ImgViewEvents, NavigatorShadesOutsideTheVisibleArea)
+{
+    Host host;
+    host.Show();
+    // The navigator shows the 400 x 300 image at half size; the main view's
+    // 100 x 100 area is a 50 x 50 selection in it.
+    auto main = host.MakeView(100, 100, 400, 300);
+    auto nav = host.MakeView(200, 150, 10, 10);
+    nav->SetBounds(250, 0, 200, 150);
+    const int grey = 0x80;
+    auto shaded = [&](int X, int Y) { return OnWindow(*nav, X, Y) < grey - 20; };
+    auto plain = [&](int X, int Y) { return OnWindow(*nav, X, Y) == grey; };
+
+    main->SetNavigator(nav.get(), 2);
+    // The link itself arms the delayed outline; the paint that the message
+    // loop delivers next shades around it.
+    UpdateWindow(nav->GetHandle());
+    EXPECT_TRUE(plain(25, 25));
+    EXPECT_TRUE(shaded(125, 75));
+    EXPECT_TRUE(shaded(190, 140));
+
+    // Each move of the main view moves the unshaded area with it, at once
+    // (the paint follows the rectangle of this update, not the one before).
+    struct Step {
+        int viewX, viewY;
+        POINT inside, outside;
+    } steps[] = {
+        {200, 100, {125, 75}, {25, 25}},
+        {300, 200, {175, 125}, {125, 75}},
+        {0, 0, {25, 25}, {175, 125}},
+    };
+    // Every paint of the navigator during a move shades around the new
+    // rectangle: no frame shows the old one.
+    struct PaintLog {
+        TImgView* nav = nullptr;
+        std::vector<RECT> shadedAround;
+        void Painted(classlib::TObject*) { shadedAround.push_back(nav->GetLastSelectionRect()); }
+    } log;
+    log.nav = nav.get();
+    nav->OnPaint = classlib::TNotifyEvent(&log, &PaintLog::Painted);
+    for (const Step& s : steps) {
+        log.shadedAround.clear();
+        main->SetViewXY(s.viewX, s.viewY);
+        main->UpdateNavigator();
+        ASSERT_FALSE(log.shadedAround.empty());
+        for (const RECT& r : log.shadedAround) {
+            EXPECT_EQ(r.left, s.inside.x - 24) << s.viewX;
+            EXPECT_EQ(r.top, s.inside.y - 24) << s.viewX;
+        }
+        EXPECT_TRUE(plain(s.inside.x, s.inside.y)) << s.viewX;
+        EXPECT_TRUE(shaded(s.outside.x, s.outside.y)) << s.viewX;
+        // A paint message on its own keeps the same picture.
+        RedrawWindow(nav->GetHandle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        EXPECT_TRUE(plain(s.inside.x, s.inside.y)) << s.viewX;
+        EXPECT_TRUE(shaded(s.outside.x, s.outside.y)) << s.viewX;
+    }
+
+    nav->OnPaint = nullptr;
+
+    // Without option bit 1 nothing is shaded; a screen of 16 bits copies
+    // plainly as well.
+    main->SetNavigator(nav.get(), 0);
+    main->SetViewXY(200, 100);
+    main->UpdateNavigator();
+    EXPECT_TRUE(plain(25, 25));
+    EXPECT_TRUE(plain(190, 140));
+    TImgView::TImgViewGlobals& g = TImgView::Globals();
+    const int bits = g.ScreenBits;
+    g.ScreenBits = 16;
+    main->SetNavigator(nav.get(), 2);
+    EXPECT_TRUE(plain(25, 25));
+    g.ScreenBits = bits;
 }
 
 TEST(ImgViewEvents, NavigatorWheelZoomsTheView)

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <commdlg.h>
+#include <dlgs.h>
 
 #include <chrono>
 #include <functional>
@@ -30,6 +31,8 @@
 #include "imaging/model/PxPaletteDialog.h"
 #include "imaging/model/PxWords.h"
 #include "imaging/model/PxWideFiles.h"
+#include "imaging/views/ImgMIO.h"
+#include "imaging/views/ImgVect.h"
 #include "imaging/views/PxIOPreviews.h"
 #include "imaging/views/PxOpenSaveDlg.h"
 #include "support/TestSupport.h"
@@ -206,6 +209,7 @@ struct Shown {
     std::wstring size, colours, dpi, file, format;
     int frames = 0;
     bool grid = false;
+    bool filteredDpi = false;
 };
 
 TEST_F(DialogTest, OpenDialogPreviewsRealFilesAndReturnsTheChosenOne)
@@ -215,6 +219,7 @@ TEST_F(DialogTest, OpenDialogPreviewsRealFilesAndReturnsTheChosenOne)
                                   L"tiff\\multipage.tif"};
     TOpenImgDialog dlg(nullptr);
     dlg.SetInitialDir(testsupport::FixtureDir(L"io"));
+    dlg.FilteredAdjustDPI = true;
     std::vector<Shown> shown;
     Script s;
     s.steps.push_back([&](Script&) { return dlg.GetDialogWindow() != nullptr && IsWindowVisible(GetParent(dlg.GetDialogWindow())); });
@@ -229,6 +234,7 @@ TEST_F(DialogTest, OpenDialogPreviewsRealFilesAndReturnsTheChosenOne)
             v.format = dlg.InfoLabel1->GetCaption();
             v.frames = dlg.GetTotalFrames();
             v.grid = dlg.ImgMView->GetVisible() && !dlg.ImgView->GetVisible();
+            v.filteredDpi = (v.grid ? dlg.ImgMView->GetMIO()->FilteredAdjustDPI : dlg.ImgView->GetIO()->FilteredAdjustDPI);
             shown.push_back(v);
             return true;
         });
@@ -268,6 +274,8 @@ TEST_F(DialogTest, OpenDialogPreviewsRealFilesAndReturnsTheChosenOne)
         EXPECT_EQ(shown[static_cast<size_t>(i)].frames, 1) << i;
         EXPECT_FALSE(shown[static_cast<size_t>(i)].grid) << i;
     }
+    for (const Shown& v : shown)
+        EXPECT_TRUE(v.filteredDpi);
     EXPECT_TRUE(shown[4].grid);
     EXPECT_EQ(shown[4].frames, 3);
     EXPECT_EQ(gridInfo, L"17 x 13 pixel, 3 frames");
@@ -344,6 +352,203 @@ TEST_F(DialogTest, OpenDialogCancelledLeavesTheNameAndShowsNothingForMissingFile
     EXPECT_EQ(info, L"");
     EXPECT_FALSE(previewEnabled);
     EXPECT_EQ(dlg.GetFileName(), L"before.png");
+}
+
+// A folder holding a combined layers-and-objects file (a red box over a
+// green picture) and two PNG files.
+struct VectorFolder {
+    VectorFolder()
+    {
+        TImgVect maker(nullptr);
+        maker.SetLegacyBitmap(false);
+        maker.GetPxBitmap()->Allocate(60, 40, px24RGB);
+        maker.GetPxBitmap()->Fill(0x00FF00);
+        TPxVectObject o = *maker.ObjectRecord(-1);
+        o.Kind = pxvoBox;
+        o.Left = 10;
+        o.Top = 10;
+        o.Right = 39;
+        o.Bottom = 29;
+        o.BrushStyle = classlib::bsSolid;
+        o.BrushColor = 0x0000FF;
+        o.PenColor = 0x0000FF;
+        maker.AddObject(o);
+        classlib::TFileStream f(dir.File(L"drawing.all"), classlib::fmCreate);
+        maker.SaveToStreamAll(&f, -1);
+        CopyFileW(Fixture(L"io\\png", L"rgb8.png").c_str(), dir.File(L"a.png").c_str(), FALSE);
+        CopyFileW(Fixture(L"io\\png", L"g16.png").c_str(), dir.File(L"b.png").c_str(), FALSE);
+    }
+    testsupport::TempDir dir;
+};
+
+// The preview window shown now, if any.
+classlib::TCustomForm* PreviewWindow()
+{
+    for (int i = 0; i < classlib::Screen->GetFormCount(); ++i)
+        if (auto* f = classlib::Screen->GetForms(i); f->GetName() == L"PreviewForm" && f->HandleAllocated() &&
+                                                     IsWindowVisible(f->GetHandle()))
+            return f;
+    return nullptr;
+}
+
+TEST_F(DialogTest, OpenDialogPreviewsVectorObjectsAndDoubleClickOpensThePreviewWindow)
+{
+    VectorFolder folder;
+    TOpenImgDialog dlg(nullptr);
+    dlg.SetInitialDir(folder.dir.Path());
+    int objects = -1, windowObjects = -1;
+    TPxRGB boxPixel{}, windowPixel{};
+    std::wstring windowClass;
+    Script s;
+    s.steps.push_back([&](Script&) { return dlg.GetDialogWindow() != nullptr && IsWindowVisible(GetParent(dlg.GetDialogWindow())); });
+    s.steps.push_back([&](Script&) {
+        TypeAndSelect(dlg, L"drawing.all");
+        objects = dlg.ImgView->GetObjectsCount();
+        // The picture itself stays green under the box: the box is an object.
+        boxPixel = dlg.ImgView->GetPxBitmap()->GetPixelRGB(20, 20);
+        return true;
+    });
+    s.steps.push_back([&](Script& S) {
+        ++S.i;  // the window's loop runs the next steps
+        S.busy = false;
+        SendMessageW(dlg.ImgView->GetHandle(), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(20, 20));
+        return true;
+    });
+    s.steps.push_back([&](Script&) {
+        classlib::TCustomForm* w = PreviewWindow();
+        if (!w)
+            return false;
+        if (auto* v = dynamic_cast<TImgVect*>(w->FindComponent(L"ImgView"))) {
+            windowObjects = v->GetObjectsCount();
+            windowPixel = v->GetPxBitmap()->GetPixelRGB(20, 20);
+        }
+        PostMessageW(w->GetHandle(), WM_CHAR, 27, 0);
+        return true;
+    });
+    s.steps.push_back([&](Script&) {
+        if (PreviewWindow())
+            return false;
+        PostMessageW(GetParent(dlg.GetDialogWindow()), WM_COMMAND, IDCANCEL, 0);
+        return true;
+    });
+    {
+        ScriptRun run(s);
+        dlg.Execute();
+    }
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    EXPECT_EQ(objects, 1);
+    EXPECT_EQ(boxPixel.g, 255);
+    EXPECT_EQ(boxPixel.r, 0);
+    EXPECT_EQ(windowObjects, 1);
+    EXPECT_EQ(windowPixel.g, 255);
+}
+
+// Several files chosen at once in the explorer-style dialog; the classic
+// dialog (one name) is the dialog window itself and shows at its
+// WM_INITDIALOG.
+TEST_F(DialogTest, OpenDialogMultiSelectAndTheClassicDialog)
+{
+    VectorFolder folder;
+    for (bool classic : {false, true}) {
+        SCOPED_TRACE(classic ? "classic" : "explorer");
+        TOpenImgDialog dlg(nullptr);
+        dlg.SetInitialDir(folder.dir.Path());
+        dlg.Options |= classic ? classlib::ofOldStyleDialog : classlib::ofAllowMultiSelect;
+        int shows = 0;
+        struct Count {
+            int* n;
+            void Shown(classlib::TObject*) { ++*n; }
+        } count{&shows};
+        dlg.OnShow = classlib::TNotifyEvent(&count, &Count::Shown);
+        bool framed = true;
+        Script s;
+        s.steps.push_back([&](Script&) { return dlg.GetDialogWindow() != nullptr && IsWindowVisible(dlg.GetDialogWindow()); });
+        s.steps.push_back([&](Script&) {
+            HWND d = dlg.GetDialogWindow();
+            framed = GetDlgItem(d, edt1) == nullptr;  // the classic name box is the dialog's own
+            if (framed) {
+                TypeName(dlg, L"\"drawing.all\" \"a.png\" \"b.png\"");
+                PostMessageW(GetParent(d), WM_COMMAND, IDOK, 0);
+            } else {
+                SetDlgItemTextW(d, edt1, L"a.png");
+                PostMessageW(d, WM_COMMAND, IDOK, 0);
+            }
+            return true;
+        });
+        bool ok = false;
+        {
+            ScriptRun run(s);
+            ok = dlg.Execute();
+        }
+        EXPECT_TRUE(s.log.empty()) << s.log.front();
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(framed, !classic);
+        EXPECT_EQ(shows, 1);
+        const std::vector<std::wstring> want =
+            classic ? std::vector<std::wstring>{L"a.png"} : std::vector<std::wstring>{L"drawing.all", L"a.png", L"b.png"};
+        ASSERT_EQ(dlg.GetFileList()->GetCount(), static_cast<int>(want.size()));
+        std::set<std::wstring> got, expected;
+        for (size_t i = 0; i < want.size(); ++i) {
+            got.insert(dlg.GetFileList()->GetStrings(static_cast<int>(i)));
+            expected.insert(folder.dir.File(want[i]));
+        }
+        EXPECT_EQ(got, expected);
+        EXPECT_EQ(dlg.GetWideFileList()->GetCount(), static_cast<int>(want.size()));
+        EXPECT_EQ(dlg.GetFileName(), dlg.GetFileList()->GetStrings(0));
+    }
+}
+
+// With ofShowHelp the dialog has a Help button; its request asks the
+// application for the dialog's help context (through the main window, the
+// dialog's owner).
+TEST_F(DialogTest, OpenDialogHelpButtonShowsTheHelpContext)
+{
+    classlib::TForm* main = app_.CreateForm<classlib::TForm>();
+    main->GetHandle();
+    struct Help {
+        std::vector<intptr_t> asked;
+        bool OnHelp(uint16_t Command, intptr_t Data, bool&)
+        {
+            if (Command == HELP_CONTEXT)
+                asked.push_back(Data);
+            return true;
+        }
+    } help;
+    app_.OnHelp = classlib::TApplication::THelpEvent(&help, &Help::OnHelp);
+    TOpenImgDialog dlg(nullptr);
+    dlg.Options |= classlib::ofShowHelp;
+    dlg.HelpContext = 417;
+    bool helpButton = false;
+    HWND owner = nullptr;
+    Script s;
+    s.steps.push_back([&](Script&) { return dlg.GetDialogWindow() != nullptr && IsWindowVisible(GetParent(dlg.GetDialogWindow())); });
+    s.steps.push_back([&](Script&) {
+        HWND frame = GetParent(dlg.GetDialogWindow());
+        HWND button = GetDlgItem(frame, pshHelp);
+        helpButton = button && IsWindowVisible(button);
+        // The button's request goes to the dialog's owner as the registered
+        // help message (sent here as the system dialog sends it; Wine's file
+        // dialog sends nothing).
+        owner = GetWindow(frame, GW_OWNER);
+        SendMessageW(owner, RegisterWindowMessageW(HELPMSGSTRINGW), 0, 0);
+        return true;
+    });
+    s.steps.push_back([&](Script&) {
+        PostMessageW(GetParent(dlg.GetDialogWindow()), WM_COMMAND, IDCANCEL, 0);
+        return true;
+    });
+    {
+        ScriptRun run(s);
+        dlg.Execute();
+    }
+    EXPECT_TRUE(s.log.empty()) << s.log.front();
+    EXPECT_TRUE(helpButton);
+    EXPECT_EQ(owner, main->GetHandle());
+    EXPECT_EQ(help.asked, std::vector<intptr_t>{417});
+    // After the dialog the main window no longer answers help requests.
+    SendMessageW(main->GetHandle(), RegisterWindowMessageW(HELPMSGSTRINGW), 0, 0);
+    EXPECT_EQ(help.asked.size(), 1u);
+    app_.OnHelp = nullptr;
 }
 
 // ---- the save dialog and the parameters form
@@ -1229,6 +1434,18 @@ TEST_F(DialogTest, SaveDialogWithoutAttachmentRaises)
     }
     EXPECT_EQ(dlg.GetAttachedImgIO(), nullptr);  // removal followed
     EXPECT_THROW(dlg.Execute(), classlib::EInOutError);
+    // The I/O objects give the dialog their message language.
+    TImgIO io(nullptr);
+    TImgMIO mio(nullptr);
+    for (TMsgLanguage language : {msEnglish, msSystem}) {
+        dlg.MsgLanguage = language == msEnglish ? msSystem : msEnglish;
+        io.MsgLanguage = mio.MsgLanguage = language;
+        dlg.SetAttachedImgIO(&io);
+        EXPECT_EQ(dlg.MsgLanguage, language);
+        dlg.MsgLanguage = language == msEnglish ? msSystem : msEnglish;
+        dlg.SetAttachedImgIO(&mio);
+        EXPECT_EQ(dlg.MsgLanguage, language);
+    }
 }
 
 }  // namespace
