@@ -776,6 +776,8 @@ private:
     TMbItemViewer* AppendViewer(TMbCustomItem* Item, int At, bool Priority, bool Front);
     // Replaces the viewer at Index by a new one of its item's class.
     void RebuildViewer(std::size_t Index);
+    // The steps of one Layout run over their work record (MbViewLayout.cpp).
+    struct TLayoutRun;
 };
 
 // The framework's menu font (the system's menu font), made on first use and
