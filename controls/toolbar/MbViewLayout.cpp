@@ -381,7 +381,8 @@ void TMbView::TLayoutRun::PlaceEntries()
     TotalSize.y += Margins.bottom;
     if (Vertical)
         for (TWork& e : W)
-            if (e.Placed) e.Rect = RECT{TotalSize.x - e.Rect.right, e.Rect.top, TotalSize.x - e.Rect.left, e.Rect.bottom};
+            if (e.Placed)
+                e.Rect = RECT{TotalSize.x - e.Rect.right, e.Rect.top, TotalSize.x - e.Rect.left, e.Rect.bottom};
 }
 
 // Beyond HeightLimit the view scrolls: entries move up by ScrollPos, the

@@ -319,195 +319,262 @@ void TMbItemViewer::DrawEntryText(classlib::TCanvas* Canvas, RECT Rect, const st
     ::SelectObject(dc, old);
 }
 
+namespace {
+
+// One paint of an entry: what the steps share, worked out once from the
+// item, its view and the canvas as the caller prepared it. R is the content
+// rectangle, which the toolbar frame step shrinks and shifts for the rest.
+struct TEntryPaint {
+    TMbItemViewer& V;
+    classlib::TCanvas* Canvas;
+    const RECT& ClientAreaRect;
+    const bool IsSelected, IsPushed;
+    bool UseDisabledShadow;
+
+    TMbCustomItem* const Item = V.EntryItem;
+    const TMbItemKinds Kinds = Item->GetKinds();
+    const TMbItemOptions Options = Item->GetEffectiveOptions();
+    const bool Toolbar = V.HasToolbarStyle();
+    const bool Vertical = V.OwnerView && V.OwnerView->Axis == laVertical;
+    const bool Captured = V.OwnerView && V.OwnerView->MouseCaptured;
+    const bool Designing = (Item->GetComponentState() & classlib::csDesigning) != 0;
+    const int Strip = FlatStripWidth();
+    const bool ShowEnabled = Item->GetEnabled() || (V.OwnerView && V.OwnerView->InCustomizeMode);
+    classlib::TCustomImageList* const Images = V.ImageList();
+    const int Height = ClientAreaRect.bottom - ClientAreaRect.top;
+    const int ImageColumn =
+        Toolbar ? 0 : (Images ? ::MulDiv(Images->GetWidth() + 3, Height, Images->GetHeight() + 3) : Height);
+    const int CheckW = ::GetSystemMetrics(SM_CXMENUCHECK), CheckH = ::GetSystemMetrics(SM_CYMENUCHECK);
+    const bool HasArrow = (Kinds & ikSubmenu) && ((Kinds & ikCombo) || (Options & tboDropdownArrow));
+    const bool Tag99 = Item->GetTag() == 99;
+    const classlib::TBrushStyle PreparedStyle = Canvas->GetBrush()->GetStyle();
+    const classlib::TColor PreparedColor = Canvas->GetBrush()->GetColor();
+    RECT R = ClientAreaRect;
+
+    // Text state, set by PrepareText.
+    classlib::TFont* Font = nullptr;
+    TEXTMETRICW Tm{};
+    UINT Hide = 0;
+
+    void PaintBackground();
+    void PaintToolbarFrame();
+    void PaintMenuHighlight();
+    void PrepareText();
+    void AdjustVertically(RECT& T) const;
+    void PaintCaption();
+    void PaintShortcutAndArrow();
+    void PaintImageOrCheck();
+};
+
+// The selection colours of a tag-99 entry, and the flat look's background
+// with its strip.
+void TEntryPaint::PaintBackground()
+{
+    if (IsSelected && Tag99) {
+        FillSolid(Canvas, R, Item->GetXPItemSelBkgrCol());
+        FrameSolid(Canvas, R, Item->GetXPItemOutlineCol());
+    }
+    if (Item->DisplayXP) UseDisabledShadow = false;
+    if (Item->DisplayXP && !Tag99) {
+        FillSolid(Canvas, R, Item->XPItemBkgrCol);
+        FillSolid(Canvas, RECT{R.left, R.top, Strip, R.bottom},
+                  FlatStripColor(Item->XPItemLeftCol, Item->XPItemBkgrCol));
+    }
+}
+
+// A toolbar button's edges, dropdown arrow and checked pattern; leaves R as
+// the content area, pushed in when the button is down.
+void TEntryPaint::PaintToolbarFrame()
+{
+    RECT a{};
+    if (HasArrow) {
+        if (Kinds & ikCombo) {
+            R.right -= 2;
+            a = RECT{R.right - 9, R.top, R.right, R.bottom};
+            R.right -= 9;
+        } else if (Vertical) {
+            a = RECT{0, R.bottom - 11, R.right, R.bottom - 3};
+        } else {
+            a = RECT{R.right - 11, 0, R.right - 3, R.bottom};
+        }
+    }
+    if ((IsSelected && ShowEnabled) || Item->GetChecked() || Designing) {
+        if (Kinds & ikCombo) {
+            Edge(Canvas, R, EdgeFor((IsPushed && Captured) || Item->GetChecked()), BF_RECT);
+            if ((IsSelected && ShowEnabled) || Designing) Edge(Canvas, a, EdgeFor(IsPushed && !Captured), BF_RECT);
+        } else {
+            Edge(Canvas, R, EdgeFor(IsPushed || Item->GetChecked()), BF_RECT);
+        }
+    }
+    if (HasArrow) {
+        if (!(Kinds & ikCombo) && IsPushed) ::OffsetRect(&a, 1, 1);
+        Triangle(Canvas, a, !(Kinds & ikCombo) && Vertical, UseDisabledShadow, Canvas->GetFont()->GetColor());
+    }
+    ::InflateRect(&R, -1, -1);
+    if (Item->GetChecked() && !(IsSelected && ShowEnabled)) {
+        FillCheckedPattern(Canvas, R);
+        Canvas->GetBrush()->SetStyle(classlib::bsClear);
+    }
+    ::InflateRect(&R, -1, -1);
+    if (Item->GetChecked() || (IsSelected && IsPushed && (!(Kinds & ikCombo) || Captured))) ::OffsetRect(&R, 1, 1);
+    if (HasArrow && !(Kinds & ikCombo)) (Vertical ? R.bottom : R.right) -= 8;
+}
+
+// The highlight of a selected menu entry: the flat look's colours beside the
+// image column, else the brush the caller prepared.
+void TEntryPaint::PaintMenuHighlight()
+{
+    RECT h = R;
+    if (Item->DisplayXP) h.left = R.left + ImageColumn + 1;
+    if ((Kinds & ikCombo) && ShowEnabled) h.right -= CheckW;
+    if (Item->GetEnabled()) {
+        if (Item->DisplayXP) {
+            FillSolid(Canvas, h, Item->GetXPItemSelBkgrCol());
+            FrameSolid(Canvas, h, Item->GetXPItemOutlineCol());
+        } else {
+            Canvas->GetBrush()->SetColor(PreparedColor);
+            Canvas->GetBrush()->SetStyle(PreparedStyle);
+            Canvas->FillRect(h);
+        }
+    } else if (!Item->DisplayXP) {
+        Canvas->GetBrush()->SetColor(PreparedColor);
+        Canvas->GetBrush()->SetStyle(PreparedStyle);
+        Canvas->FillRect(h);
+    }
+}
+
+void TEntryPaint::PrepareText()
+{
+    Canvas->GetBrush()->SetStyle(classlib::bsClear);
+    Font = Canvas->GetFont();
+    if (Options & tboDefault) Font->SetStyle(Font->GetStyle() | classlib::fsBold);
+    TextSize(Canvas, L"", &Tm);
+    Hide = AccelsHidden(V.OwnerView) ? DT_HIDEPREFIX : 0;
+}
+
+void TEntryPaint::AdjustVertically(RECT& T) const
+{
+    if ((T.bottom - T.top) - (Tm.tmHeight + Tm.tmExternalLeading) == 4) T.bottom -= 1;
+    T.top += Tm.tmExternalLeading;
+}
+
+// The caption: centred beside or under the image on a button, after the
+// image column in a menu (in the flat look's text colours).
+void TEntryPaint::PaintCaption()
+{
+    if (!V.ShowsCaption()) return;
+    RECT t = R;
+    if (Toolbar) {
+        if (V.ShowsImage() && Images) {
+            if (V.TextRotated() || (Options & tboImageAboveCaption)) t.top += Images->GetHeight() + 1;
+            else t.left += Images->GetWidth() + 1;
+        }
+        V.DrawEntryText(Canvas, t, V.CaptionText(), UseDisabledShadow, Hide | DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    } else {
+        t.left += ImageColumn + 5;
+        AdjustVertically(t);
+        if (IsSelected && Item->DisplayXP && Item->GetEnabled()) Font->SetColor(Item->XPItemSelTxtCol);
+        if (Item->DisplayXP && !Item->GetEnabled()) Font->SetColor(Item->XPItemUnactTxtCol);
+        V.DrawEntryText(Canvas, t, V.CaptionText(), UseDisabledShadow, Hide | DT_VCENTER | DT_SINGLELINE);
+    }
+}
+
+// A menu entry's shortcut text at the right, and a submenu's arrow (with
+// the split edge of a dropdown combo).
+void TEntryPaint::PaintShortcutAndArrow()
+{
+    const std::wstring shortcut = Item->ShortCutText();
+    if (!shortcut.empty()) {
+        RECT t = R;
+        t.left = t.right - TextSize(Canvas, RemoveAccelMarks(shortcut)).cx - 8;
+        AdjustVertically(t);
+        V.DrawEntryText(Canvas, t, shortcut, UseDisabledShadow, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    }
+    if (!(Kinds & ikSubmenu)) return;
+    if (Kinds & ikCombo) {
+        RECT t = R;
+        t.left = R.right - CheckW;
+        if (IsSelected && ShowEnabled) {
+            Edge(Canvas, t, BDR_SUNKENOUTER, BF_RECT | BF_MIDDLE);
+        } else {
+            t.left -= 1;
+            Edge(Canvas, t, IsSelected ? BDR_SUNKENOUTER : EDGE_ETCHED, BF_LEFT);
+        }
+    }
+    const int ax = ClientAreaRect.right - CheckW, ay = ClientAreaRect.top + (Height - CheckH) / 2;
+    if (UseDisabledShadow) {
+        MenuArrow(Canvas, ax + 1, ay + 1, classlib::clBtnHighlight);
+        MenuArrow(Canvas, ax, ay, classlib::clBtnShadow);
+    } else if ((Kinds & ikCombo) && IsSelected && ShowEnabled) {
+        MenuArrow(Canvas, ax + 1, ay + 1, classlib::clBtnText);
+    } else {
+        MenuArrow(Canvas, ax, ay, Font->GetColor());
+    }
+    Canvas->GetBrush()->SetStyle(classlib::bsClear);
+}
+
+// The image centred in its box, or in a menu without one the check mark or
+// radio dot of a checked entry; a menu's box is edged when selected or
+// checked.
+void TEntryPaint::PaintImageOrCheck()
+{
+    const bool image = V.ShowsImage() && Images;
+    if (!(image || (!Toolbar && Item->GetChecked()))) return;
+    RECT b = R;
+    if (Toolbar) {
+        if (V.TextRotated() || (Options & tboImageAboveCaption)) b.bottom = b.top + Images->GetHeight() + 2;
+        else b.right = b.left + Images->GetWidth() + 2;
+    } else {
+        b.right = b.left + ImageColumn;
+        if ((IsSelected && ShowEnabled) || Item->GetChecked())
+            Edge(Canvas, b, EdgeFor(Item->GetChecked()), BF_RECT | BF_MIDDLE);
+        if (Item->GetChecked() && !IsSelected) {
+            ::InflateRect(&b, -1, -1);
+            FillCheckedPattern(Canvas, b);
+            Canvas->GetBrush()->SetStyle(classlib::bsClear);
+            ::InflateRect(&b, 1, 1);
+        }
+        if (Item->GetChecked()) ::OffsetRect(&b, 1, 1);
+    }
+    if (image) {
+        const int x = b.left + ((b.right - b.left) - Images->GetWidth()) / 2;
+        const int y = b.top + ((b.bottom - b.top) - Images->GetHeight()) / 2;
+        if (auto* states = dynamic_cast<TMbCustomImageList*>(Images))
+            states->DrawForState(Canvas, x, y, Item->GetImageIndex(), ShowEnabled, IsSelected, Item->GetChecked());
+        else
+            Images->Draw(Canvas, x, y, Item->GetImageIndex(), ShowEnabled);
+        return;
+    }
+    const int cx = (b.left + b.right) / 2, cy = (b.top + b.bottom) / 2;
+    if (Item->GetRadioItem()) {
+        Canvas->GetPen()->SetColor(classlib::clBtnText);
+        Canvas->GetBrush()->SetColor(classlib::clBtnText);
+        Canvas->RoundRect(cx - 3, cy - 3, cx + 2, cy + 2, 2, 2);
+        Canvas->GetPen()->SetColor(classlib::clBtnHighlight);
+        Canvas->GetBrush()->SetStyle(classlib::bsClear);
+        Canvas->RoundRect(cx - 4, cy - 4, cx + 3, cy + 3, 6, 6);
+    } else {
+        static const POINT kMark[] = {{-2, -2}, {0, 0}, {4, -4}, {4, -3}, {0, 1}, {-2, -1}, {-2, -2}};
+        std::vector<POINT> pts;
+        for (const POINT& p : kMark) pts.push_back(POINT{cx - 2 + p.x, cy + 1 + p.y});
+        Canvas->GetPen()->SetColor(classlib::clBtnText);
+        Canvas->Polyline(pts);
+    }
+}
+
+}  // namespace
+
 void TMbItemViewer::Paint(classlib::TCanvas* Canvas, const RECT& ClientAreaRect, bool IsSelected, bool IsPushed,
                           bool UseDisabledShadow)
 {
-    TMbCustomItem* item = EntryItem;
-    const TMbItemKinds kinds = item->GetKinds();
-    const TMbItemOptions options = item->GetEffectiveOptions();
-    const bool toolbar = HasToolbarStyle();
-    const bool vertical = OwnerView && OwnerView->Axis == laVertical;
-    const bool captured = OwnerView && OwnerView->MouseCaptured;
-    const bool designing = (item->GetComponentState() & classlib::csDesigning) != 0;
-    const int strip = FlatStripWidth();
-    const bool showEnabled = item->GetEnabled() || (OwnerView && OwnerView->InCustomizeMode);
-    classlib::TCustomImageList* images = ImageList();
-    const int height = ClientAreaRect.bottom - ClientAreaRect.top;
-    const int imageColumn =
-        toolbar ? 0 : (images ? ::MulDiv(images->GetWidth() + 3, height, images->GetHeight() + 3) : height);
-    const int checkW = ::GetSystemMetrics(SM_CXMENUCHECK), checkH = ::GetSystemMetrics(SM_CYMENUCHECK);
-    const bool hasArrow = (kinds & ikSubmenu) && ((kinds & ikCombo) || (options & tboDropdownArrow));
-    const bool tag99 = item->GetTag() == 99;
-    const classlib::TBrushStyle preparedStyle = Canvas->GetBrush()->GetStyle();
-    const classlib::TColor preparedColor = Canvas->GetBrush()->GetColor();
-    RECT r = ClientAreaRect;
-
-    if (IsSelected && tag99) {
-        FillSolid(Canvas, r, item->GetXPItemSelBkgrCol());
-        FrameSolid(Canvas, r, item->GetXPItemOutlineCol());
-    }
-    if (item->DisplayXP) UseDisabledShadow = false;
-    if (item->DisplayXP && !tag99) {
-        FillSolid(Canvas, r, item->XPItemBkgrCol);
-        FillSolid(Canvas, RECT{r.left, r.top, strip, r.bottom}, FlatStripColor(item->XPItemLeftCol, item->XPItemBkgrCol));
-    }
-
-    if (toolbar) {
-        RECT a{};
-        if (hasArrow) {
-            if (kinds & ikCombo) {
-                r.right -= 2;
-                a = RECT{r.right - 9, r.top, r.right, r.bottom};
-                r.right -= 9;
-            } else if (vertical) {
-                a = RECT{0, r.bottom - 11, r.right, r.bottom - 3};
-            } else {
-                a = RECT{r.right - 11, 0, r.right - 3, r.bottom};
-            }
-        }
-        if ((IsSelected && showEnabled) || item->GetChecked() || designing) {
-            if (kinds & ikCombo) {
-                Edge(Canvas, r, EdgeFor((IsPushed && captured) || item->GetChecked()), BF_RECT);
-                if ((IsSelected && showEnabled) || designing) Edge(Canvas, a, EdgeFor(IsPushed && !captured), BF_RECT);
-            } else {
-                Edge(Canvas, r, EdgeFor(IsPushed || item->GetChecked()), BF_RECT);
-            }
-        }
-        if (hasArrow) {
-            if (!(kinds & ikCombo) && IsPushed) ::OffsetRect(&a, 1, 1);
-            Triangle(Canvas, a, !(kinds & ikCombo) && vertical, UseDisabledShadow, Canvas->GetFont()->GetColor());
-        }
-        ::InflateRect(&r, -1, -1);
-        if (item->GetChecked() && !(IsSelected && showEnabled)) {
-            FillCheckedPattern(Canvas, r);
-            Canvas->GetBrush()->SetStyle(classlib::bsClear);
-        }
-        ::InflateRect(&r, -1, -1);
-        if (item->GetChecked() || (IsSelected && IsPushed && (!(kinds & ikCombo) || captured))) ::OffsetRect(&r, 1, 1);
-        if (hasArrow && !(kinds & ikCombo)) (vertical ? r.bottom : r.right) -= 8;
-    } else if (IsSelected) {
-        RECT h = r;
-        if (item->DisplayXP) h.left = r.left + imageColumn + 1;
-        if ((kinds & ikCombo) && showEnabled) h.right -= checkW;
-        if (item->GetEnabled()) {
-            if (item->DisplayXP) {
-                FillSolid(Canvas, h, item->GetXPItemSelBkgrCol());
-                FrameSolid(Canvas, h, item->GetXPItemOutlineCol());
-            } else {
-                Canvas->GetBrush()->SetColor(preparedColor);
-                Canvas->GetBrush()->SetStyle(preparedStyle);
-                Canvas->FillRect(h);
-            }
-        } else if (!item->DisplayXP) {
-            Canvas->GetBrush()->SetColor(preparedColor);
-            Canvas->GetBrush()->SetStyle(preparedStyle);
-            Canvas->FillRect(h);
-        }
-    }
-
-    Canvas->GetBrush()->SetStyle(classlib::bsClear);
-    classlib::TFont* font = Canvas->GetFont();
-    if (options & tboDefault) font->SetStyle(font->GetStyle() | classlib::fsBold);
-    TEXTMETRICW tm{};
-    TextSize(Canvas, L"", &tm);
-    const UINT hide = AccelsHidden(OwnerView) ? DT_HIDEPREFIX : 0;
-    auto adjustVertically = [&](RECT& t) {
-        if ((t.bottom - t.top) - (tm.tmHeight + tm.tmExternalLeading) == 4) t.bottom -= 1;
-        t.top += tm.tmExternalLeading;
-    };
-
-    if (ShowsCaption()) {
-        RECT t = r;
-        if (toolbar) {
-            if (ShowsImage() && images) {
-                if (TextRotated() || (options & tboImageAboveCaption)) t.top += images->GetHeight() + 1;
-                else t.left += images->GetWidth() + 1;
-            }
-            DrawEntryText(Canvas, t, CaptionText(), UseDisabledShadow, hide | DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-        } else {
-            t.left += imageColumn + 5;
-            adjustVertically(t);
-            if (IsSelected && item->DisplayXP && item->GetEnabled()) font->SetColor(item->XPItemSelTxtCol);
-            if (item->DisplayXP && !item->GetEnabled()) font->SetColor(item->XPItemUnactTxtCol);
-            DrawEntryText(Canvas, t, CaptionText(), UseDisabledShadow, hide | DT_VCENTER | DT_SINGLELINE);
-        }
-    }
-
-    if (!toolbar) {
-        const std::wstring shortcut = item->ShortCutText();
-        if (!shortcut.empty()) {
-            RECT t = r;
-            t.left = t.right - TextSize(Canvas, RemoveAccelMarks(shortcut)).cx - 8;
-            adjustVertically(t);
-            DrawEntryText(Canvas, t, shortcut, UseDisabledShadow, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
-        }
-        if (kinds & ikSubmenu) {
-            if (kinds & ikCombo) {
-                RECT t = r;
-                t.left = r.right - checkW;
-                if (IsSelected && showEnabled) {
-                    Edge(Canvas, t, BDR_SUNKENOUTER, BF_RECT | BF_MIDDLE);
-                } else {
-                    t.left -= 1;
-                    Edge(Canvas, t, IsSelected ? BDR_SUNKENOUTER : EDGE_ETCHED, BF_LEFT);
-                }
-            }
-            const int ax = ClientAreaRect.right - checkW, ay = ClientAreaRect.top + (height - checkH) / 2;
-            if (UseDisabledShadow) {
-                MenuArrow(Canvas, ax + 1, ay + 1, classlib::clBtnHighlight);
-                MenuArrow(Canvas, ax, ay, classlib::clBtnShadow);
-            } else if ((kinds & ikCombo) && IsSelected && showEnabled) {
-                MenuArrow(Canvas, ax + 1, ay + 1, classlib::clBtnText);
-            } else {
-                MenuArrow(Canvas, ax, ay, font->GetColor());
-            }
-            Canvas->GetBrush()->SetStyle(classlib::bsClear);
-        }
-    }
-
-    const bool image = ShowsImage() && images;
-    if (image || (!toolbar && item->GetChecked())) {
-        RECT b = r;
-        if (toolbar) {
-            if (TextRotated() || (options & tboImageAboveCaption)) b.bottom = b.top + images->GetHeight() + 2;
-            else b.right = b.left + images->GetWidth() + 2;
-        } else {
-            b.right = b.left + imageColumn;
-            if ((IsSelected && showEnabled) || item->GetChecked())
-                Edge(Canvas, b, EdgeFor(item->GetChecked()), BF_RECT | BF_MIDDLE);
-            if (item->GetChecked() && !IsSelected) {
-                ::InflateRect(&b, -1, -1);
-                FillCheckedPattern(Canvas, b);
-                Canvas->GetBrush()->SetStyle(classlib::bsClear);
-                ::InflateRect(&b, 1, 1);
-            }
-            if (item->GetChecked()) ::OffsetRect(&b, 1, 1);
-        }
-        if (image) {
-            const int x = b.left + ((b.right - b.left) - images->GetWidth()) / 2;
-            const int y = b.top + ((b.bottom - b.top) - images->GetHeight()) / 2;
-            if (auto* states = dynamic_cast<TMbCustomImageList*>(images))
-                states->DrawForState(Canvas, x, y, item->GetImageIndex(), showEnabled, IsSelected, item->GetChecked());
-            else
-                images->Draw(Canvas, x, y, item->GetImageIndex(), showEnabled);
-        } else {
-            const int cx = (b.left + b.right) / 2, cy = (b.top + b.bottom) / 2;
-            if (item->GetRadioItem()) {
-                Canvas->GetPen()->SetColor(classlib::clBtnText);
-                Canvas->GetBrush()->SetColor(classlib::clBtnText);
-                Canvas->RoundRect(cx - 3, cy - 3, cx + 2, cy + 2, 2, 2);
-                Canvas->GetPen()->SetColor(classlib::clBtnHighlight);
-                Canvas->GetBrush()->SetStyle(classlib::bsClear);
-                Canvas->RoundRect(cx - 4, cy - 4, cx + 3, cy + 3, 6, 6);
-            } else {
-                static const POINT kMark[] = {{-2, -2}, {0, 0}, {4, -4}, {4, -3}, {0, 1}, {-2, -1}, {-2, -2}};
-                std::vector<POINT> pts;
-                for (const POINT& p : kMark) pts.push_back(POINT{cx - 2 + p.x, cy + 1 + p.y});
-                Canvas->GetPen()->SetColor(classlib::clBtnText);
-                Canvas->Polyline(pts);
-            }
-        }
-    }
+    TEntryPaint p{*this, Canvas, ClientAreaRect, IsSelected, IsPushed, UseDisabledShadow};
+    p.PaintBackground();
+    if (p.Toolbar) p.PaintToolbarFrame();
+    else if (IsSelected) p.PaintMenuHighlight();
+    p.PrepareText();
+    p.PaintCaption();
+    if (!p.Toolbar) p.PaintShortcutAndArrow();
+    p.PaintImageOrCheck();
 }
 
 void TMbSeparatorItemViewer::MeasureSize(classlib::TCanvas* Canvas, int& AWidth, int& AHeight)
