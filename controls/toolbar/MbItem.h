@@ -13,6 +13,11 @@
 // items and the host component are references, cleared by free
 // notification. Threads: the user-interface thread only; the deferred-click
 // window and its list are per thread.
+//
+// The classes declared here are implemented across MbItem.cpp (items,
+// actions, deferred dispatch), MbViewer.cpp, MbView.cpp, MbViewLayout.cpp,
+// MbPopup.cpp, MbMenuLoop.cpp and MbImageList.cpp; MbItemInternal.h holds
+// the few helpers they share.
 #pragma once
 
 #include <windows.h>
