@@ -13,6 +13,11 @@
 // items and the host component are references, cleared by free
 // notification. Threads: the user-interface thread only; the deferred-click
 // window and its list are per thread.
+//
+// The classes declared here are implemented across MbItem.cpp (items,
+// actions, deferred dispatch), MbViewer.cpp, MbView.cpp, MbViewLayout.cpp,
+// MbPopup.cpp, MbMenuLoop.cpp and MbImageList.cpp; MbItemInternal.h holds
+// the few helpers they share.
 #pragma once
 
 #include <windows.h>
@@ -776,6 +781,8 @@ private:
     TMbItemViewer* AppendViewer(TMbCustomItem* Item, int At, bool Priority, bool Front);
     // Replaces the viewer at Index by a new one of its item's class.
     void RebuildViewer(std::size_t Index);
+    // The steps of one Layout run over their work record (MbViewLayout.cpp).
+    struct TLayoutRun;
 };
 
 // The framework's menu font (the system's menu font), made on first use and
