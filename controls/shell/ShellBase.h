@@ -171,4 +171,57 @@ private:
     std::unique_ptr<TShSystemImageList> smallIcons_;
 };
 
+
+// The option set of a control (the tree or the list) with a named accessor
+// for each option, and the font and look both take from the system.
+// Control declares SetShellOptions and SetOption, which decide what a change
+// reads again; the named setters go through its SetOption.
+template <class Control>
+class TShellOptionAccess {
+public:
+    ShellOptions GetShellOptions() const { return options_; }
+    bool GetOption(TShellOption Option) const { return (options_ & Option) != 0; }
+    bool GetShowHidden() const { return GetOption(soShowHidden); }
+    void SetShowHidden(bool Value) { Self().SetOption(soShowHidden, Value); }
+    bool GetShowFiles() const { return GetOption(soShowFiles); }
+    void SetShowFiles(bool Value) { Self().SetOption(soShowFiles, Value); }
+    bool GetShowNethood() const { return GetOption(soShowNethood); }
+    void SetShowNethood(bool Value) { Self().SetOption(soShowNethood, Value); }
+    bool GetShowRecycleBin() const { return GetOption(soShowRecycleBin); }
+    void SetShowRecycleBin(bool Value) { Self().SetOption(soShowRecycleBin, Value); }
+    bool GetShowErrorMessages() const { return GetOption(soShowErrorMessages); }
+    void SetShowErrorMessages(bool Value) { Self().SetOption(soShowErrorMessages, Value); }
+    // Compressed objects are drawn in blue, encrypted ones in green.
+    bool GetColorCompressed() const { return GetOption(soColorCompressed); }
+    void SetColorCompressed(bool Value) { Self().SetOption(soColorCompressed, Value); }
+    bool GetColorEncrypted() const { return GetOption(soColorEncrypted); }
+    void SetColorEncrypted(bool Value) { Self().SetOption(soColorEncrypted, Value); }
+    // What it means is the control's (see its SetShellOptions).
+    bool GetNoFillOnStartup() const { return GetOption(soNoFillOnStartup); }
+    void SetNoFillOnStartup(bool Value) { Self().SetOption(soNoFillOnStartup, Value); }
+    // The system's icon-title font, applied when the form has loaded and
+    // when set to true (default true).
+    bool GetUseSystemFont() const { return useSystemFont_; }
+    void SetUseSystemFont(bool Value)
+    {
+        useSystemFont_ = Value;
+        if (Value) GetIconTitleFont(*Self().GetFont());
+    }
+    // The platform's explorer look for the window, given when the window is
+    // first made (default true; set before).
+    bool GetUseSystemStyles() const { return useSystemStyles_; }
+    void SetUseSystemStyles(bool Value) { useSystemStyles_ = Value; }
+
+protected:
+    explicit TShellOptionAccess(ShellOptions Initial) : options_(Initial) {}
+    ~TShellOptionAccess() = default;
+
+    ShellOptions options_;
+    bool useSystemFont_ = true;
+    bool useSystemStyles_ = true;
+
+private:
+    Control& Self() { return static_cast<Control&>(*this); }
+};
+
 }  // namespace shell

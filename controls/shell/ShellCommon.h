@@ -159,4 +159,55 @@ std::unique_ptr<T> MakeOfClass(const classlib::TCreateItemClassEvent& Event, cla
     return std::unique_ptr<T>(made);
 }
 
+// The frame of a control's drop target: the data and keys of the drag in
+// progress, scrolling toward an edge at a steady pace, and the run of a drop
+// through the target that takes it. Not reference counted (the control's
+// lifetime; the control revokes it with its window).
+class TDropTargetFrame : public classlib::TUncountedComObject<IDropTarget, IID_IDropTarget> {
+protected:
+    // A drag entered: keeps its data and key state and starts the pace of
+    // scrolling.
+    void Enter(IDataObject* Data, DWORD KeyState)
+    {
+        if (Data) Data->AddRef();
+        data_ = TComRef<IDataObject>(Data);
+        keyState_ = KeyState;
+        lastScroll_ = ::GetTickCount();
+    }
+    // Scrolls Window one line toward an edge the screen Point is near
+    // (ScrollTowardEdge), at most once per DragScrollInterval.
+    void ScrollWhenDue(HWND Window, POINTL Point)
+    {
+        const DWORD now = ::GetTickCount();
+        if (now - lastScroll_ >= DragScrollInterval) {
+            lastScroll_ = now;
+            POINT client{Point.x, Point.y};
+            ::ScreenToClient(Window, &client);
+            ScrollTowardEdge(Window, client);
+        }
+    }
+    // Asks Before (Sender; What, the node, item or control dropped on) and
+    // then drops Data onto Target with the keys of the last DragOver;
+    // Effect starts as what may be done and ends as what was. Dropped tells
+    // whether Target saw the drop (false without a target or when the
+    // handler refused; the effect is then none and the answer E_UNEXPECTED).
+    HRESULT DropThrough(IDropTarget* Target, IDataObject* Data, POINTL Point, classlib::TStringList* Files,
+                        const TOnBeforeShellDropEvent& Before, classlib::TObject* Sender, classlib::TObject* What,
+                        DWORD& Effect, bool& Dropped)
+    {
+        bool execute = true;
+        if (Target && Files) Before(Sender, What, Files, execute, keyState_);
+        Dropped = Target && execute;
+        if (!Dropped) {
+            Effect = DROPEFFECT_NONE;
+            return E_UNEXPECTED;
+        }
+        return Target->Drop(Data, keyState_, Point, &Effect);
+    }
+
+    TComRef<IDataObject> data_;
+    DWORD keyState_ = 0;
+    DWORD lastScroll_ = 0;
+};
+
 }  // namespace shell

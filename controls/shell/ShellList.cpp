@@ -33,6 +33,7 @@ HBITMAP MakeSortArrow(const wchar_t* Name, bool Up);
 
 TShellList::TShellList(classlib::TComponent* AOwner)
     : classlib::TListView(AOwner),
+      TShellOptionAccess<TShellList>(soShowNethood | soShowRecycleBin | soShowFiles),
       browser_(std::make_unique<TShFolderObject>(nullptr)),
       history_(std::make_unique<TPidlHistory>()),
       dropTarget_(std::make_unique<TDropTarget>(this)),
@@ -180,12 +181,6 @@ void TShellList::Loaded()
         // A folder that cannot be parsed leaves the list empty; the form
         // loads on.
     }
-}
-
-void TShellList::SetUseSystemFont(bool Value)
-{
-    useSystemFont_ = Value;
-    if (Value) GetIconTitleFont(*GetFont());
 }
 
 void TShellList::SetShowOverlayIcons(bool Value)

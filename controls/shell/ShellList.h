@@ -134,7 +134,7 @@ using TOnListCompare = classlib::TEvent<void(classlib::TObject* Sender, classlib
 // The objects of one shell folder (file-system or virtual) in a list view,
 // read through a TShFolderObject: the files matching Filter and (with
 // ShowFolders) the folders, filtered by the options, sorted by a column.
-class TShellList : public classlib::TListView, public TShellLinkClient {
+class TShellList : public classlib::TListView, public TShellLinkClient, public TShellOptionAccess<TShellList> {
 public:
     explicit TShellList(classlib::TComponent* AOwner);
     ~TShellList() override;
@@ -167,21 +167,11 @@ public:
     bool GetFileSystemOnly() const;
     void SetFileSystemOnly(bool Value);
 
-    ShellOptions GetShellOptions() const { return options_; }
-    // Stores the set and refills.
+    // Stores the set and refills (SetOption only when the option changes).
+    // NoFillOnStartup: the list stays empty when its form has loaded (until
+    // a folder, a filter or a refill is asked for).
     void SetShellOptions(ShellOptions Value);
-    bool GetOption(TShellOption Option) const { return (options_ & Option) != 0; }
     void SetOption(TShellOption Option, bool Value);
-    bool GetShowHidden() const { return GetOption(soShowHidden); }
-    void SetShowHidden(bool Value) { SetOption(soShowHidden, Value); }
-    bool GetShowFiles() const { return GetOption(soShowFiles); }
-    void SetShowFiles(bool Value) { SetOption(soShowFiles, Value); }
-    bool GetShowNethood() const { return GetOption(soShowNethood); }
-    void SetShowNethood(bool Value) { SetOption(soShowNethood, Value); }
-    bool GetShowRecycleBin() const { return GetOption(soShowRecycleBin); }
-    void SetShowRecycleBin(bool Value) { SetOption(soShowRecycleBin, Value); }
-    bool GetShowErrorMessages() const { return GetOption(soShowErrorMessages); }
-    void SetShowErrorMessages(bool Value) { SetOption(soShowErrorMessages, Value); }
 
     // Report view shows a column for each detail the shell shows by default
     // for the folder (default); off: the name only. Changing refills.
@@ -238,23 +228,6 @@ public:
     // ghosted ones dimmed (default true). Changing refills.
     bool GetShowOverlayIcons() const { return showOverlayIcons_; }
     void SetShowOverlayIcons(bool Value);
-    // Compressed objects are drawn in blue, encrypted ones in green.
-    bool GetColorCompressed() const { return GetOption(soColorCompressed); }
-    void SetColorCompressed(bool Value) { SetOption(soColorCompressed, Value); }
-    bool GetColorEncrypted() const { return GetOption(soColorEncrypted); }
-    void SetColorEncrypted(bool Value) { SetOption(soColorEncrypted, Value); }
-    // The list stays empty when its form has loaded (until a folder, a
-    // filter or a refill is asked for).
-    bool GetNoFillOnStartup() const { return GetOption(soNoFillOnStartup); }
-    void SetNoFillOnStartup(bool Value) { SetOption(soNoFillOnStartup, Value); }
-    // The system's icon-title font, applied when the form has loaded and
-    // when set to true (default true).
-    bool GetUseSystemFont() const { return useSystemFont_; }
-    void SetUseSystemFont(bool Value);
-    // The platform's explorer look for the window, given when the window is
-    // first made (default true; set before).
-    bool GetUseSystemStyles() const { return useSystemStyles_; }
-    void SetUseSystemStyles(bool Value) { useSystemStyles_ = Value; }
 
     // Icon view with a picture of each object: a placeholder with the
     // object's icon at once, the thumbnail made on the work pool when the
@@ -504,8 +477,6 @@ private:
     classlib::TListItem* ItemAt(POINTL ScreenPoint);
     // Drags the selected objects out (Button 1 left, 2 right).
     void OleDrag(int Button);
-    // Scrolls one line toward an edge the client Point is near.
-    void DragScroll(POINT ClientPoint);
     // OnOperation, and the linked controls told of a move.
     void ReportOperation(TShellOperations Operation, classlib::TStringList* Files, const std::wstring& Destination);
     void IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag) override;
@@ -558,8 +529,6 @@ private:
     std::wstring pendingPath_;
     bool windowCreated_ = false;
     bool showOverlayIcons_ = true;
-    bool useSystemFont_ = true;
-    bool useSystemStyles_ = true;
     bool thumbnails_ = false;
     int thumbWidth_ = 96;
     int thumbHeight_ = 96;
@@ -569,7 +538,6 @@ private:
     TThumbnailSink* thumbSink_ = nullptr;
     std::unique_ptr<TPidlHistory> history_;
     bool navigatingHistory_ = false;
-    ShellOptions options_ = soShowNethood | soShowRecycleBin | soShowFiles;
     bool showFolders_ = true;
     bool showParentFolder_ = false;
     bool details_ = true;

@@ -140,8 +140,6 @@ classlib::TListItem* TShellList::ItemAt(POINTL ScreenPoint)
     return GetItems()->GetItem(index);
 }
 
-void TShellList::DragScroll(POINT ClientPoint) { ScrollTowardEdge(GetHandle(), ClientPoint); }
-
 void TShellList::ReportOperation(TShellOperations Operation, classlib::TStringList* Files,
                                  const std::wstring& Destination)
 {

@@ -35,17 +35,14 @@ public:
 // The list's drop target: not reference counted (the list's lifetime; the
 // list revokes it with its window). A folder item under the cursor hands
 // the drop to its object's own target, anything else to the shown folder's.
-class TShellList::TDropTarget : public classlib::TUncountedComObject<IDropTarget, IID_IDropTarget> {
+class TShellList::TDropTarget : public TDropTargetFrame {
 public:
     explicit TDropTarget(TShellList* List) : list_(List) {}
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL Point, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
         Leave();
-        if (Data) Data->AddRef();
-        data_ = TComRef<IDataObject>(Data);
-        keyState_ = KeyState;
-        lastScroll_ = ::GetTickCount();
+        Enter(Data, KeyState);
         background_ = TComRef<IDropTarget>(list_->GetDropTargetOf(nullptr));
         if (!background_) {
             *Effect = DROPEFFECT_NONE;
@@ -75,13 +72,7 @@ public:
             }
             ::UpdateWindow(list_->GetHandle());
         }
-        const DWORD now = ::GetTickCount();
-        if (now - lastScroll_ >= DragScrollInterval) {
-            lastScroll_ = now;
-            POINT client{Point.x, Point.y};
-            ::ScreenToClient(list_->GetHandle(), &client);
-            list_->DragScroll(client);
-        }
+        ScrollWhenDue(list_->GetHandle(), Point);
         if (itemTarget_) return itemTarget_->DragOver(KeyState, Point, Effect);
         if (IDropTarget* background = Background(KeyState)) return background->DragOver(KeyState, Point, Effect);
         *Effect = DROPEFFECT_NONE;
@@ -104,25 +95,22 @@ public:
         if (!onItem && target) target.Get()->AddRef();
         classlib::TObject* what = onItem ? static_cast<classlib::TObject*>(dropRecord_) : list_;
         const std::wstring destination = onItem ? list_->GetItemPath(dropItem) : list_->GetPath();
-        bool execute = true;
-        if (target && files) list_->OnBeforeShellDrop(list_, what, files.get(), execute, keyState_);
-        HRESULT result = E_UNEXPECTED;
-        if (target && execute) {
-            result = target->Drop(Data, keyState_, Point, &effect);
-            // The target has seen its Drop: no DragLeave for it.
+        bool dropped = false;
+        const HRESULT result = DropThrough(target.Get(), Data, Point, files.get(), list_->OnBeforeShellDrop, list_, what,
+                                           effect, dropped);
+        // The target has seen its Drop: no DragLeave for it.
+        if (dropped) {
             if (onItem)
                 itemTarget_.Reset();
             else
                 background_.Reset();
-        } else {
-            effect = DROPEFFECT_NONE;
         }
         *Effect = effect;
         list_->droppedNames_.clear();
         for (int i = 0; files && i < files->GetCount(); ++i)
             list_->droppedNames_.push_back(classlib::ExtractFileName(files->GetStrings(i)));
         Leave();
-        if (SUCCEEDED(result) && target && execute && files) {
+        if (SUCCEEDED(result) && dropped && files) {
             if (const TShellOperations done = DropOperations(effect, files.get())) {
                 // What arrived in the shown folder shows (and is selected) at once.
                 if (!onItem) {
@@ -176,12 +164,9 @@ private:
         keyState_ = 0;
     }
     TShellList* list_;
-    TComRef<IDataObject> data_;
     TComRef<IDropTarget> background_;
     TComRef<IDropTarget> itemTarget_;
     TShellListItem* dropRecord_ = nullptr;
-    DWORD keyState_ = 0;
-    DWORD lastScroll_ = 0;
 };
 
 }  // namespace shell

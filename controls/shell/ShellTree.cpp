@@ -43,7 +43,7 @@ public:
 // tree revokes it with its window). The node under the cursor hands the
 // drop to its object's own target; a change of effect is an answer, not a
 // failure.
-class TShellTree::TDropTarget : public classlib::TUncountedComObject<IDropTarget, IID_IDropTarget> {
+class TShellTree::TDropTarget : public TDropTargetFrame {
 public:
     explicit TDropTarget(TShellTree* Tree) : tree_(Tree) {}
     // No node is asked yet: the first DragOver finds it.
@@ -51,10 +51,7 @@ public:
     {
         if (!Effect) return E_INVALIDARG;
         *Effect = DROPEFFECT_NONE;
-        if (Data) Data->AddRef();
-        data_ = TComRef<IDataObject>(Data);
-        keyState_ = KeyState;
-        lastScroll_ = ::GetTickCount();
+        Enter(Data, KeyState);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE DragOver(DWORD KeyState, POINTL Point, DWORD* Effect) override
@@ -79,13 +76,8 @@ public:
                 hoverOpened_ = false;
             }
         }
+        ScrollWhenDue(tree_->GetHandle(), Point);
         const DWORD now = ::GetTickCount();
-        if (now - lastScroll_ >= DragScrollInterval) {
-            lastScroll_ = now;
-            POINT client{Point.x, Point.y};
-            ::ScreenToClient(tree_->GetHandle(), &client);
-            tree_->DragScroll(client);
-        }
         // A node the cursor rests on opens one level.
         if (dropNode_ && !hoverOpened_ && now - hoverStart_ > DragHoverOpenDelay) {
             hoverOpened_ = true;
@@ -120,19 +112,14 @@ public:
         const std::wstring destination = tree_->NodePath(node);
         TNode* record = tree_->NodeOf(node);
         TPidl nodePidl = record ? PidlClone(record->Absolute.get()) : TPidl();
-        bool execute = true;
-        if (target && files) tree_->OnBeforeShellDrop(tree_, record, files.get(), execute, keyState_);
-        HRESULT result = E_UNEXPECTED;
-        if (target && execute) {
-            result = target->Drop(Data, keyState_, Point, &effect);
-            // The target has seen its Drop: no DragLeave for it.
-            nodeTarget_.Reset();
-        } else {
-            effect = DROPEFFECT_NONE;
-        }
+        bool dropped = false;
+        const HRESULT result = DropThrough(target.Get(), Data, Point, files.get(), tree_->OnBeforeShellDrop, tree_,
+                                           record, effect, dropped);
+        // The target has seen its Drop: no DragLeave for it.
+        if (dropped) nodeTarget_.Reset();
         *Effect = effect;
         ProcessPendingMessages();
-        if (SUCCEEDED(result) && target && execute && files) {
+        if (SUCCEEDED(result) && dropped && files) {
             if (const TShellOperations done = DropOperations(effect, files.get())) {
                 tree_->OnOperation(tree_, done, files.get(), destination);
                 if (tree_->link_) tree_->link_->NotifyUpdateContents(tree_);
@@ -158,11 +145,8 @@ private:
             tree_->Send(TVM_SELECTITEM, TVGN_DROPHILITE, reinterpret_cast<LPARAM>(Node));
     }
     TShellTree* tree_;
-    TComRef<IDataObject> data_;
     TComRef<IDropTarget> nodeTarget_;
     HTREEITEM dropNode_ = nullptr;
-    DWORD keyState_ = 0;
-    DWORD lastScroll_ = 0;
     DWORD hoverStart_ = 0;
     bool hoverOpened_ = false;
 };
@@ -194,8 +178,6 @@ IDropTarget* TShellTree::NodeDropTarget(HTREEITEM Node)
         return nullptr;
     return target;
 }
-
-void TShellTree::DragScroll(POINT ClientPoint) { ScrollTowardEdge(GetHandle(), ClientPoint); }
 
 void TShellTree::OleDrag(HTREEITEM Node, int Button)
 {
@@ -265,6 +247,7 @@ void TShellTree::DestroyWnd()
 
 TShellTree::TShellTree(classlib::TComponent* AOwner)
     : classlib::TSystemControl(AOwner),
+      TShellOptionAccess<TShellTree>(soShowNethood | soShowRecycleBin),
       dropTarget_(std::make_unique<TDropTarget>(this)),
       dropSource_(std::make_unique<TDropSource>(this)),
       browser_(std::make_unique<TShFolderObject>(nullptr)),
@@ -1166,12 +1149,6 @@ void TShellTree::Loaded()
 {
     classlib::TSystemControl::Loaded();
     if (useSystemFont_) GetIconTitleFont(*GetFont());
-}
-
-void TShellTree::SetUseSystemFont(bool Value)
-{
-    useSystemFont_ = Value;
-    if (Value) GetIconTitleFont(*GetFont());
 }
 
 void TShellTree::SetShowOverlayIcons(bool Value)

@@ -56,7 +56,7 @@ public:
 // folder or a file-system folder), below it the folders (and, with
 // ShowFiles, the files), read when a node first opens. Selecting a node
 // fires OnChange and tells the linked controls.
-class TShellTree : public classlib::TSystemControl, public TShellLinkClient {
+class TShellTree : public classlib::TSystemControl, public TShellLinkClient, public TShellOptionAccess<TShellTree> {
 public:
     explicit TShellTree(classlib::TComponent* AOwner);
     ~TShellTree() override;
@@ -98,38 +98,17 @@ public:
     void HistoryStep(int Count);
     TPidlHistory* GetHistory() const { return history_.get(); }
 
-    ShellOptions GetShellOptions() const { return options_; }
+    // Stores the set and reads the tree again (SetOption too, even when the
+    // option does not change). NoFillOnStartup: when the window is first
+    // made the root is neither opened nor selected, and a folder given by
+    // SelectedFolder before is not selected: nothing is read until the user
+    // opens the root.
     void SetShellOptions(ShellOptions Value);
-    bool GetOption(TShellOption Option) const { return (options_ & Option) != 0; }
     void SetOption(TShellOption Option, bool Value);
-    bool GetShowHidden() const { return GetOption(soShowHidden); }
-    void SetShowHidden(bool Value) { SetOption(soShowHidden, Value); }
-    bool GetShowFiles() const { return GetOption(soShowFiles); }
-    void SetShowFiles(bool Value) { SetOption(soShowFiles, Value); }
-    bool GetShowNethood() const { return GetOption(soShowNethood); }
-    void SetShowNethood(bool Value) { SetOption(soShowNethood, Value); }
-    bool GetShowRecycleBin() const { return GetOption(soShowRecycleBin); }
-    void SetShowRecycleBin(bool Value) { SetOption(soShowRecycleBin, Value); }
-    bool GetShowErrorMessages() const { return GetOption(soShowErrorMessages); }
-    void SetShowErrorMessages(bool Value) { SetOption(soShowErrorMessages, Value); }
-    bool GetColorCompressed() const { return GetOption(soColorCompressed); }
-    void SetColorCompressed(bool Value) { SetOption(soColorCompressed, Value); }
-    bool GetColorEncrypted() const { return GetOption(soColorEncrypted); }
-    void SetColorEncrypted(bool Value) { SetOption(soColorEncrypted, Value); }
-    // When the window is first made the root is neither opened nor
-    // selected, and a folder given by SelectedFolder before is not
-    // selected: nothing is read until the user opens the root.
-    bool GetNoFillOnStartup() const { return GetOption(soNoFillOnStartup); }
-    void SetNoFillOnStartup(bool Value) { SetOption(soNoFillOnStartup, Value); }
     // Nodes draw the shell's overlay, hidden and ghosted ones dimmed
     // (default true). Changing reads the tree again.
     bool GetShowOverlayIcons() const { return showOverlayIcons_; }
     void SetShowOverlayIcons(bool Value);
-    // As the list's.
-    bool GetUseSystemFont() const { return useSystemFont_; }
-    void SetUseSystemFont(bool Value);
-    bool GetUseSystemStyles() const { return useSystemStyles_; }
-    void SetUseSystemStyles(bool Value) { useSystemStyles_ = Value; }
     // The browser's masks (";"-separated); setting reads the tree again.
     std::wstring GetFilter() const;
     void SetFilter(const std::wstring& Value);
@@ -298,8 +277,6 @@ private:
     IDropTarget* NodeDropTarget(HTREEITEM Node);
     // Drags the object of Node out (Button 1 left, 2 right).
     void OleDrag(HTREEITEM Node, int Button);
-    // Scrolls one line toward an edge the client Point is near.
-    void DragScroll(POINT ClientPoint);
     void IconArrived(int IconIndex, std::uint8_t Kind, classlib::TObject* Tag) override;
     TNode* NodeOf(HTREEITEM Item) const;
     HTREEITEM Child(HTREEITEM Item) const;
@@ -340,11 +317,8 @@ private:
     std::unique_ptr<TShFolderObject> browser_;
     bool windowCreated_ = false;
     bool showOverlayIcons_ = true;
-    bool useSystemFont_ = true;
-    bool useSystemStyles_ = true;
     TShellFolder rootedAt_ = SF_DESKTOP;
     std::wstring rootedAtFolder_;
-    ShellOptions options_ = soShowNethood | soShowRecycleBin;
     std::wstring pendingPath_;  // set before the window exists
     // A special folder set before the window exists (SF_FILESYSTEMFOLDER:
     // none).
