@@ -82,6 +82,12 @@ bool OnlyKeys(classlib::TShiftState Shift, classlib::TShiftState Keys);
 // The mouse's side buttons with nothing else held: back and forward.
 constexpr WPARAM kSideButtonBack = 0x10020;     // XBUTTON1, MK_XBUTTON1
 constexpr WPARAM kSideButtonForward = 0x20040;  // XBUTTON2, MK_XBUTTON2
+// The history step of a WM_XBUTTONDOWN's WParam: -1 back, 1 forward, 0
+// for anything but exactly one side button with nothing else held.
+constexpr int SideButtonStep(WPARAM WParam)
+{
+    return WParam == kSideButtonBack ? -1 : WParam == kSideButtonForward ? 1 : 0;
+}
 
 // The hourglass for a scope.
 class THourglass {

@@ -1527,11 +1527,7 @@ void TShellList::WndProc(classlib::TMessage& Message)
         }
         break;
     case WM_XBUTTONDOWN:
-        // Exactly one side button and nothing else held.
-        if (Message.WParam == kSideButtonBack)
-            HistoryStep(-1);
-        else if (Message.WParam == kSideButtonForward)
-            HistoryStep(1);
+        if (const int step = SideButtonStep(Message.WParam)) HistoryStep(step);
         break;
     case WM_ERASEBKGND:
         // The picture's painting fills the background itself; erasing

@@ -1402,10 +1402,7 @@ void TShellTree::WndProc(classlib::TMessage& Message)
         return;
     }
     case WM_XBUTTONDOWN:
-        if (Message.WParam == kSideButtonBack)
-            HistoryStep(-1);
-        else if (Message.WParam == kSideButtonForward)
-            HistoryStep(1);
+        if (const int step = SideButtonStep(Message.WParam)) HistoryStep(step);
         break;
     default: break;
     }
