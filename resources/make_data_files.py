@@ -29,7 +29,9 @@ Each DIR receives:
       every colour has its own pixel count so the order is fixed
 The glyph folder receives the 16 x 16 24-bit button bitmaps (magenta
 255,0,255 transparent) named as their resources, e.g. TB_FIRST.bmp and
-TB_FIRST_D.bmp.
+TB_FIRST_D.bmp, and the splitter's four 32 x 32 monochrome cursors
+TMSPLIT_HORZ.cur, TMSPLIT_HORZHOTSPOT.cur, TMSPLIT_VERT.cur and
+TMSPLIT_VERTHOTSPOT.cur (hot spot at 15,15).
 """
 import argparse
 import math
@@ -521,6 +523,74 @@ def make_glyphs(folder):
             save(os.path.join(folder, name + suffix + '.bmp'), bmp24(rows))
 
 # ---------------------------------------------------------------------------
+# Splitter cursors: black shapes with a white rim on a transparent ground.
+# HORZ is for a bar between side-by-side panes (two bars, arrows left and
+# right); VERT is the same turned for stacked panes. The hot-spot variants
+# fill the gap between the two bars, the look of the button that folds a pane.
+
+CURSOR_SIZE = 32
+CURSOR_HOT = 15
+
+
+def splitter_cursor_shape(hot_spot):
+    """The set of black (x, y) pixels of the side-by-side cursor."""
+    black = set()
+    for y in range(9, 23):
+        black.add((13, y))
+        black.add((18, y))
+        if hot_spot and 11 <= y <= 20:
+            black.update({(14, y), (15, y), (16, y), (17, y)})
+    for x in range(8, 13):          # shafts
+        black.add((x, 15))
+    for x in range(19, 24):
+        black.add((x, 15))
+    for d in range(0, 5):           # arrow heads, tips at x 4 and 27
+        for y in range(15 - d, 16 + d):
+            black.add((4 + d, y))
+            black.add((27 - d, y))
+    return black
+
+
+def cur_file(black, hot_x, hot_y):
+    """A one-image .cur file: 1 bit per pixel, XOR mask then AND mask."""
+    n = CURSOR_SIZE
+    rim = set()
+    for (x, y) in black:
+        for dx in (-1, 0, 1):
+            for dy in (-1, 0, 1):
+                q = (x + dx, y + dy)
+                if q not in black and 0 <= q[0] < n and 0 <= q[1] < n:
+                    rim.add(q)
+    xor_rows, and_rows = [], []
+    for y in reversed(range(n)):
+        xr = ar = 0
+        for x in range(n):
+            bit = 1 << (n - 1 - x)
+            if (x, y) in rim:
+                xr |= bit
+            elif (x, y) not in black:
+                ar |= bit
+        xor_rows.append(struct.pack('>I', xr))
+        and_rows.append(struct.pack('>I', ar))
+    info = struct.pack('<IiiHHIIiiII', 40, n, 2 * n, 1, 1, 0, 0, 0, 0, 2, 0)
+    palette = bytes((0, 0, 0, 0, 255, 255, 255, 0))
+    image = info + palette + b''.join(xor_rows) + b''.join(and_rows)
+    head = struct.pack('<HHH', 0, 2, 1)
+    entry = struct.pack('<BBBBHHII', n, n, 2, 0, hot_x, hot_y, len(image), 6 + 16)
+    return head + entry + image
+
+
+def make_cursors(folder):
+    for hot_spot in (False, True):
+        black = splitter_cursor_shape(hot_spot)
+        turned = {(y, x) for (x, y) in black}
+        suffix = 'HOTSPOT' if hot_spot else ''
+        save(os.path.join(folder, 'TMSPLIT_HORZ' + suffix + '.cur'),
+             cur_file(black, CURSOR_HOT, CURSOR_HOT))
+        save(os.path.join(folder, 'TMSPLIT_VERT' + suffix + '.cur'),
+             cur_file(turned, CURSOR_HOT, CURSOR_HOT))
+
+# ---------------------------------------------------------------------------
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
@@ -535,6 +605,7 @@ def main():
         make_screen3(out)
     if args.glyphs:
         make_glyphs(args.glyphs)
+        make_cursors(args.glyphs)
 
 
 if __name__ == '__main__':
