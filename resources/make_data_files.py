@@ -29,7 +29,10 @@ Each DIR receives:
       every colour has its own pixel count so the order is fixed
 The glyph folder receives the 16 x 16 24-bit button bitmaps (magenta
 255,0,255 transparent) named as their resources, e.g. TB_FIRST.bmp and
-TB_FIRST_D.bmp.
+TB_FIRST_D.bmp, and the splitter's four 32 x 32 monochrome cursors
+TMSPLIT_HORZ.cur, TMSPLIT_HORZHOTSPOT.cur, TMSPLIT_VERT.cur and
+TMSPLIT_VERTHOTSPOT.cur (hot spot at 15,15), and the image view's cursors
+VIEW_<name>.cur (+ and - spelt _plus, _minus) for the resource names of its cursor table (ViewCursors.rc).
 """
 import argparse
 import math
@@ -521,6 +524,238 @@ def make_glyphs(folder):
             save(os.path.join(folder, name + suffix + '.bmp'), bmp24(rows))
 
 # ---------------------------------------------------------------------------
+# Splitter cursors: black shapes with a white rim on a transparent ground.
+# HORZ is for a bar between side-by-side panes (two bars, arrows left and
+# right); VERT is the same turned for stacked panes. The hot-spot variants
+# fill the gap between the two bars, the look of the button that folds a pane.
+
+CURSOR_SIZE = 32
+CURSOR_HOT = 15
+
+
+def splitter_cursor_shape(hot_spot):
+    """The set of black (x, y) pixels of the side-by-side cursor."""
+    black = set()
+    for y in range(9, 23):
+        black.add((13, y))
+        black.add((18, y))
+        if hot_spot and 11 <= y <= 20:
+            black.update({(14, y), (15, y), (16, y), (17, y)})
+    for x in range(8, 13):          # shafts
+        black.add((x, 15))
+    for x in range(19, 24):
+        black.add((x, 15))
+    for d in range(0, 5):           # arrow heads, tips at x 4 and 27
+        for y in range(15 - d, 16 + d):
+            black.add((4 + d, y))
+            black.add((27 - d, y))
+    return black
+
+
+def cur_file(black, hot_x, hot_y):
+    """A one-image .cur file: 1 bit per pixel, XOR mask then AND mask."""
+    n = CURSOR_SIZE
+    rim = set()
+    for (x, y) in black:
+        for dx in (-1, 0, 1):
+            for dy in (-1, 0, 1):
+                q = (x + dx, y + dy)
+                if q not in black and 0 <= q[0] < n and 0 <= q[1] < n:
+                    rim.add(q)
+    xor_rows, and_rows = [], []
+    for y in reversed(range(n)):
+        xr = ar = 0
+        for x in range(n):
+            bit = 1 << (n - 1 - x)
+            if (x, y) in rim:
+                xr |= bit
+            elif (x, y) not in black:
+                ar |= bit
+        xor_rows.append(struct.pack('>I', xr))
+        and_rows.append(struct.pack('>I', ar))
+    info = struct.pack('<IiiHHIIiiII', 40, n, 2 * n, 1, 1, 0, 0, 0, 0, 2, 0)
+    palette = bytes((0, 0, 0, 0, 255, 255, 255, 0))
+    image = info + palette + b''.join(xor_rows) + b''.join(and_rows)
+    head = struct.pack('<HHH', 0, 2, 1)
+    entry = struct.pack('<BBBBHHII', n, n, 2, 0, hot_x, hot_y, len(image), 6 + 16)
+    return head + entry + image
+
+
+def make_cursors(folder):
+    for hot_spot in (False, True):
+        black = splitter_cursor_shape(hot_spot)
+        turned = {(y, x) for (x, y) in black}
+        suffix = 'HOTSPOT' if hot_spot else ''
+        save(os.path.join(folder, 'TMSPLIT_HORZ' + suffix + '.cur'),
+             cur_file(black, CURSOR_HOT, CURSOR_HOT))
+        save(os.path.join(folder, 'TMSPLIT_VERT' + suffix + '.cur'),
+             cur_file(turned, CURSOR_HOT, CURSOR_HOT))
+
+# ---------------------------------------------------------------------------
+# The image view's cursors, one file per resource name of its cursor table.
+# Each is a set of black pixels (the white rim is added by cur_file) and a
+# hot spot.
+
+def _segment(black, xa, ya, xb, yb, t=1):
+    steps = max(abs(xb - xa), abs(yb - ya), 1)
+    for i in range(steps + 1):
+        x = xa + (xb - xa) * i / steps
+        y = ya + (yb - ya) * i / steps
+        for dx in range(t):
+            for dy in range(t):
+                black.add((int(round(x)) + dx, int(round(y)) + dy))
+
+
+def _arrow_head(black, tip, direction, size=4):
+    """A filled head with its tip at tip, pointing along direction (dx, dy),
+    one of the eight compass directions."""
+    tx, ty = tip
+    dx, dy = direction
+    for d in range(size + 1):
+        cx, cy = tx - dx * d, ty - dy * d
+        for k in range(-d, d + 1):
+            if dx and dy:       # diagonal: spread along the other diagonal
+                black.add((cx + k, cy - k * dx * dy))
+                black.add((cx + k, cy - k * dx * dy + dy))
+            elif dx:
+                black.add((cx, cy + k))
+            else:
+                black.add((cx + k, cy))
+
+
+def _double_arrow(black, a, b):
+    (xa, ya), (xb, yb) = a, b
+    _segment(black, xa, ya, xb, yb)
+    sx = (xb > xa) - (xb < xa)
+    sy = (yb > ya) - (yb < ya)
+    _arrow_head(black, a, (-sx, -sy))
+    _arrow_head(black, b, (sx, sy))
+
+
+def _cross(gap, box=False, badge=None):
+    black = set()
+    for d in range(gap, 11):
+        black.update({(15 + d, 15), (15 - d, 15), (15, 15 + d), (15, 15 - d)})
+    if gap == 0:
+        black.add((15, 15))
+    if box:
+        for d in range(-3, 4):
+            black.update({(12, 15 + d), (18, 15 + d), (15 + d, 12), (15 + d, 18)})
+    if badge:
+        _segment(black, 21, 25, 27, 25, 2)
+        if badge == '+':
+            _segment(black, 24, 22, 24, 28, 2)
+    return black
+
+
+def _magnifier(sign):
+    black = set()
+    for y in range(32):
+        for x in range(32):
+            r = math.hypot(x - 11, y - 11)
+            if 6.0 <= r <= 7.6:
+                black.add((x, y))
+    _segment(black, 16, 16, 24, 24, 3)
+    _segment(black, 8, 11, 14, 11)
+    if sign == '+':
+        _segment(black, 11, 8, 11, 14)
+    return black, (11, 11)
+
+
+def _hand():
+    black = set()
+    for i, (x, top) in enumerate(((9, 7), (12, 4), (15, 4), (18, 6))):
+        for y in range(top, 16):
+            black.update({(x, y), (x + 1, y)})
+    for y in range(14, 25):
+        for x in range(8, 21 - (y > 21)):
+            black.add((x, y))
+    _segment(black, 7, 17, 4, 13, 2)   # the thumb
+    return black, (12, 4)
+
+
+def _pen():
+    black = set()
+    _segment(black, 6, 25, 24, 7, 3)
+    _segment(black, 3, 28, 6, 25)
+    return black, (3, 28)
+
+
+def _eraser():
+    black = set()
+    for y in range(32):
+        for x in range(32):
+            u = (x - y) / math.sqrt(2)          # across the block
+            v = (x + y) / math.sqrt(2)          # along it
+            if -4.5 <= u <= 4.5 and 14 <= v <= 34 and (v > 30 or abs(u) > 3.3 or v < 15.5):
+                black.add((x, y))
+    return black, (8, 23)
+
+
+def _rotation(quadrant):
+    """A quarter ring with heads at both ends; quadrant 0 bulges to the upper
+    left, the others are its mirrors."""
+    black = set()
+    for y in range(32):
+        for x in range(32):
+            if x <= 24 and y <= 24 and 12.5 <= math.hypot(x - 24, y - 24) <= 14.5:
+                black.add((x, y))
+    for d in range(5):                       # heads at the ring's two ends
+        for k in range(-d, d + 1):
+            black.add((10 + k + 3, 28 - d))
+            black.add((28 - d, 10 + k + 3))
+    black = {(x, y) for (x, y) in black if 0 <= x < 31 and 0 <= y < 31}
+    fx, fy = quadrant in (1, 2), quadrant in (2, 3)
+    black = {(30 - x if fx else x, 30 - y if fy else y) for (x, y) in black}
+    return black, (15, 15)
+
+
+def view_cursor_shapes():
+    """Resource name -> (black pixels, hot spot)."""
+    centre = (15, 15)
+    shapes = {
+        'ZOOMMENO': _magnifier('-'),
+        'ZOOMPIU': _magnifier('+'),
+        'CROCE': (_cross(0), centre),
+        'GOMMA': _eraser(),
+        'MANO': _hand(),
+        'PENNA': _pen(),
+        'CROCE1': (_cross(3), centre),
+        'CROCE3': (_cross(2), centre),
+        'CROCE3+': (_cross(2, badge='+'), centre),
+        'CROCE3-': (_cross(2, badge='-'), centre),
+        'CROCE2': (_cross(5, box=True), centre),
+        'CROCE2+': (_cross(5, box=True, badge='+'), centre),
+        'CROCE2-': (_cross(5, box=True, badge='-'), centre),
+    }
+    moves = {'MOVEX': [((4, 15), (26, 15))], 'MOVEY': [((15, 4), (15, 26))],
+             'MOVE1': [((7, 23), (23, 7))], 'MOVE2': [((7, 7), (23, 23))],
+             'MOVE': [((4, 15), (26, 15)), ((15, 4), (15, 26))]}
+    for name, pairs in moves.items():
+        black = set()
+        for a, b in pairs:
+            _double_arrow(black, a, b)
+        shapes[name] = (black, centre)
+    for i in range(4):
+        shapes['ROT%d' % (i + 1)] = _rotation((2, 1, 3, 0)[i])
+    # The numbered entries serve drawing tools of the vector view: a fine
+    # cross like CROCE1.
+    for n in (1795, 1796, 1797, 1798, 1799, 1800, 1801, 1802, 1803, 1805, 1806, 1807, 1808):
+        shapes[str(n)] = (_cross(3), centre)
+    return shapes
+
+
+def view_cursor_file(name):
+    """The file of a cursor name: + and - spelt out, so the resource script
+    can name the file without quotes."""
+    return 'VIEW_' + name.replace('+', '_plus').replace('-', '_minus') + '.cur'
+
+
+def make_view_cursors(folder):
+    for name, (black, (hx, hy)) in view_cursor_shapes().items():
+        save(os.path.join(folder, view_cursor_file(name)), cur_file(black, hx, hy))
+
+# ---------------------------------------------------------------------------
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
@@ -535,6 +770,8 @@ def main():
         make_screen3(out)
     if args.glyphs:
         make_glyphs(args.glyphs)
+        make_cursors(args.glyphs)
+        make_view_cursors(args.glyphs)
 
 
 if __name__ == '__main__':

@@ -18,6 +18,7 @@
 #include "classlib/TextConv.h"
 #include "gif/GIFColorMap.h"
 #include "gif/GIFImage.h"
+#include "imaging/views/ImgView.h"
 #include "support/TestSupport.h"
 
 using albumtest::FileExists;
@@ -239,6 +240,33 @@ TEST(DataFiles, GlyphResources)
         EXPECT_EQ(info->biBitCount, 24) << Narrow(name);
     }
     EXPECT_NE(::FindResourceW(module, L"MAINICON", MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */), nullptr);
+    ::FreeLibrary(module);
+}
+
+// Every name of the image view's cursor table and the splitter's four names
+// is a 32 x 32 cursor of the program, so no view or splitter falls back on
+// the screen's default cursor.
+TEST(DataFiles, CursorResources)
+{
+    std::wstring exe = VELMO_APP_EXE;
+    std::replace(exe.begin(), exe.end(), L'/', L'\\');
+    HMODULE module = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    std::vector<std::wstring> names = {L"TMSPLIT_HORZ", L"TMSPLIT_HORZHOTSPOT", L"TMSPLIT_VERT",
+                                       L"TMSPLIT_VERTHOTSPOT"};
+    for (int i = 0; i < imaging::TImgView::CursorCount; ++i)
+        names.push_back(imaging::TImgView::CursorResourceName(imaging::TImgView::FirstCursorId + i));
+    for (const std::wstring& name : names) {
+        ASSERT_FALSE(name.empty());
+        HRSRC res = ::FindResourceW(module, name.c_str(), MAKEINTRESOURCEW(12) /* RT_GROUP_CURSOR */);
+        ASSERT_NE(res, nullptr) << Narrow(name);
+        const auto* dir = static_cast<const WORD*>(::LockResource(::LoadResource(module, res)));
+        ASSERT_NE(dir, nullptr);
+        EXPECT_EQ(dir[1], 2) << Narrow(name);  // a cursor directory
+        ASSERT_EQ(dir[2], 1) << Narrow(name);  // of one image
+        EXPECT_EQ(dir[3], 32) << Narrow(name);  // width
+        EXPECT_EQ(dir[4], 64) << Narrow(name);  // height of both masks
+    }
     ::FreeLibrary(module);
 }
 

@@ -11,6 +11,7 @@
 #include "classlib/Controls.h"
 #include "classlib/Exceptions.h"
 #include "classlib/StdCtrls.h"
+#include "classlib/WinHandles.h"
 #include "controls/themed/TmPanel.h"
 #include "controls/themed/TmSplit.h"
 #include "support/HostWindow.h"
@@ -24,6 +25,24 @@ using tmtest::ExpectRect;
 namespace {
 
 RECT Bounds(const TControl* C) { return C->GetBoundsRect(); }
+
+// A cursor's hot spot and mask bits, to tell two cursor handles of the same
+// image apart from different images.
+std::vector<uint8_t> CursorImage(HCURSOR Cursor)
+{
+    ICONINFO info{};
+    if (!Cursor || !::GetIconInfo(Cursor, &info)) return {};
+    TOwnedBitmap mask(info.hbmMask), color(info.hbmColor);
+    std::vector<uint8_t> out{static_cast<uint8_t>(info.xHotspot), static_cast<uint8_t>(info.yHotspot)};
+    for (HBITMAP b : {mask.Get(), color.Get()}) {
+        BITMAP bm{};
+        if (!b || !::GetObjectW(b, sizeof(bm), &bm)) continue;
+        std::vector<uint8_t> bits(static_cast<size_t>(bm.bmWidthBytes) * bm.bmHeight);
+        ::GetBitmapBits(b, static_cast<LONG>(bits.size()), bits.data());
+        out.insert(out.end(), bits.begin(), bits.end());
+    }
+    return out;
+}
 
 // A splitter of the given size with a window in a host, as dragging needs.
 std::unique_ptr<TTmSplitter> MakeSplitter(int Width, int Height, uint16_t BarWidth)
@@ -540,13 +559,31 @@ TEST(TmSplitTest, CursorOverTheBarUnlessLocked)
     ::GetCursorPos(&check);
     if (check.x != 104 || check.y != 20) GTEST_SKIP() << "the display does not move the mouse";
 
-    const HCURSOR sizeWE = ::LoadCursorW(nullptr, IDC_SIZEWE);
-    EXPECT_EQ(cursorAt(104, 20), sizeWE);
-    EXPECT_NE(cursorAt(50, 20), sizeWE);
+    // The test program links the splitter's cursor resources: over the bar
+    // the cursor is the named resource's image, hot spot variant over the
+    // visible hot spot; a locked bar leaves the window's own cursor.
+    auto same = [](HCURSOR shown, const wchar_t* name) {
+        const std::vector<uint8_t> a = CursorImage(shown);
+        TOwnedCursor expected(static_cast<HCURSOR>(
+            ::LoadImageW(::GetModuleHandleW(nullptr), name, IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE)));
+        return expected.Get() && !a.empty() && a == CursorImage(expected.Get());
+    };
+    EXPECT_TRUE(same(cursorAt(104, 20), L"TMSPLIT_HORZ"));
+    EXPECT_FALSE(same(cursorAt(50, 20), L"TMSPLIT_HORZ"));
+    s.SetHotSpotVisible(true);
+    const RECT hot = s.GetHotSpotRect();
+    const int hx = (hot.left + hot.right) / 2, hy = (hot.top + hot.bottom) / 2;
+    EXPECT_TRUE(same(cursorAt(hx, hy), L"TMSPLIT_HORZHOTSPOT"));
+    EXPECT_TRUE(same(cursorAt(hx, hot.top - 3), L"TMSPLIT_HORZ"));
+    s.SetHotSpotVisible(false);
     s.SetOrientation(orVertical);
-    EXPECT_EQ(cursorAt(20, 104), ::LoadCursorW(nullptr, IDC_SIZENS));
+    EXPECT_TRUE(same(cursorAt(20, 104), L"TMSPLIT_VERT"));
+    s.SetHotSpotVisible(true);
+    const RECT vhot = s.GetHotSpotRect();
+    EXPECT_TRUE(same(cursorAt((vhot.left + vhot.right) / 2, (vhot.top + vhot.bottom) / 2), L"TMSPLIT_VERTHOTSPOT"));
     s.SetLockBar(true);
-    EXPECT_NE(cursorAt(20, 104), ::LoadCursorW(nullptr, IDC_SIZENS));
+    EXPECT_FALSE(same(cursorAt((vhot.left + vhot.right) / 2, (vhot.top + vhot.bottom) / 2), L"TMSPLIT_VERTHOTSPOT"));
+    EXPECT_FALSE(same(cursorAt(20, 104), L"TMSPLIT_VERT"));
 }
 
 TEST(TmSplitTest, NestedSplitterFollowsItsPane)
