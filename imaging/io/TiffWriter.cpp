@@ -591,6 +591,24 @@ private:
     std::vector<int32_t> indexes_;
 };
 
+// Image as one interchange-format JPEG at the stream's position, with the
+// form's quality, colour space and the page's resolution; a failure sets
+// Aborting.
+void WriteJPEGImage(classlib::TStream* Stream, TPxBitmap& Image, const TStoredForm& Form, bool& Aborting,
+                    TPxIOProgressInfo& Progress)
+{
+    TIOParamsVals scratch(nullptr);
+    scratch.JPEGQuality = Form.JPEGQuality;
+    scratch.JPEGColorSpace = Form.JPEGColorSpace;
+    scratch.DpiX = Form.Params->DpiX;
+    scratch.DpiY = Form.Params->DpiY;
+    try {
+        PxWriteJPEG(Stream, &Image, scratch, Progress);
+    } catch (const classlib::Exception&) {
+        Aborting = true;
+    }
+}
+
 // Writes the strips of Image and their tags (278, 273, 279).
 void WriteStrips(classlib::TStream* Stream, TPxTIFFEntryList& List, TPxBitmap& Image, TStoredForm& Form,
                  TPxIOProgressInfo& Progress)
@@ -610,16 +628,7 @@ void WriteStrips(classlib::TStream* Stream, TPxTIFFEntryList& List, TPxBitmap& I
 
     if (Form.Compression == kCompJPEG) {
         const uint32_t at = Offset32(Stream, aborting);
-        TIOParamsVals scratch(nullptr);
-        scratch.JPEGQuality = Form.JPEGQuality;
-        scratch.JPEGColorSpace = Form.JPEGColorSpace;
-        scratch.DpiX = Form.Params->DpiX;
-        scratch.DpiY = Form.Params->DpiY;
-        try {
-            PxWriteJPEG(Stream, &Image, scratch, Progress);
-        } catch (const classlib::Exception&) {
-            aborting = true;
-        }
+        WriteJPEGImage(Stream, Image, Form, aborting, Progress);
         const uint32_t end = Offset32(Stream, aborting);
         offsets.push_back(at);
         counts.push_back(end - at);
@@ -658,16 +667,7 @@ void WriteOldJPEG(classlib::TStream* Stream, TPxTIFFEntryList& List, TPxBitmap& 
 {
     bool& aborting = *List.Aborting;
     classlib::TMemoryStream jpeg;
-    TIOParamsVals scratch(nullptr);
-    scratch.JPEGQuality = Form.JPEGQuality;
-    scratch.JPEGColorSpace = Form.JPEGColorSpace;
-    scratch.DpiX = Form.Params->DpiX;
-    scratch.DpiY = Form.Params->DpiY;
-    try {
-        PxWriteJPEG(&jpeg, &Image, scratch, Progress);
-    } catch (const classlib::Exception&) {
-        aborting = true;
-    }
+    WriteJPEGImage(&jpeg, Image, Form, aborting, Progress);
     if (aborting)
         return;
     const uint8_t* data = static_cast<const uint8_t*>(jpeg.GetMemory());
