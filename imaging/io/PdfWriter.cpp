@@ -190,13 +190,11 @@ void PxPDFAddPage(TPxPDFDocument* Document, TPxBitmap* Bitmap, TIOParamsVals& Pa
         return;
     }
     std::unique_ptr<TPxBitmap> copy;
-    TPxBitmap* image = PxPSPageImage(Bitmap, copy);
+    TPxBitmap* image = PxPSCheckedPageImage(Bitmap, copy, Progress);
+    if (!image)
+        return;
     const int w = image->GetWidth();
     const int h = image->GetHeight();
-    if (w <= 0 || h <= 0) {
-        Progress.Abort();
-        return;
-    }
     const bool bilevel = image->GetPixelFormat() == px1g;
     Params.BitsPerSample = bilevel ? 1 : 8;
     Params.SamplesPerPixel = bilevel ? 1 : 3;

@@ -103,6 +103,16 @@ TPxBitmap* PxPSPageImage(TPxBitmap* Bitmap, std::unique_ptr<TPxBitmap>& Copy)
     return Copy.get();
 }
 
+TPxBitmap* PxPSCheckedPageImage(TPxBitmap* Bitmap, std::unique_ptr<TPxBitmap>& Copy, TPxIOProgressInfo& Progress)
+{
+    TPxBitmap* image = PxPSPageImage(Bitmap, Copy);
+    if (image->GetWidth() <= 0 || image->GetHeight() <= 0) {
+        Progress.Abort();
+        return nullptr;
+    }
+    return image;
+}
+
 void PxPSFaxEncodeImage(TPxBitmap* Bitmap, classlib::TStream* Output, bool Group4, bool& Aborting)
 {
     const int w = Bitmap->GetWidth();
@@ -236,13 +246,11 @@ void PxPSWritePageBody(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVa
                        TPxIOProgressInfo& Progress, int Page, int PaperWidth, int PaperHeight)
 {
     std::unique_ptr<TPxBitmap> copy;
-    TPxBitmap* image = PxPSPageImage(Bitmap, copy);
+    TPxBitmap* image = PxPSCheckedPageImage(Bitmap, copy, Progress);
+    if (!image)
+        return;
     const int w = image->GetWidth();
     const int h = image->GetHeight();
-    if (w <= 0 || h <= 0) {
-        Progress.Abort();
-        return;
-    }
     const bool bilevel = image->GetPixelFormat() == px1g;
 
     Line(Stream, "%%Page: " + Num(Page) + " " + Num(Page));
