@@ -103,14 +103,17 @@ TPxBitmap* PxPSPageImage(TPxBitmap* Bitmap, std::unique_ptr<TPxBitmap>& Copy)
     return Copy.get();
 }
 
-TPxBitmap* PxPSCheckedPageImage(TPxBitmap* Bitmap, std::unique_ptr<TPxBitmap>& Copy, TPxIOProgressInfo& Progress)
+bool PxPSPreparePageImage(TPxBitmap* Bitmap, TPxPSPageImage& Page, TPxIOProgressInfo& Progress)
 {
-    TPxBitmap* image = PxPSPageImage(Bitmap, Copy);
-    if (image->GetWidth() <= 0 || image->GetHeight() <= 0) {
+    Page.Image = PxPSPageImage(Bitmap, Page.Copy);
+    Page.Width = Page.Image->GetWidth();
+    Page.Height = Page.Image->GetHeight();
+    if (Page.Width <= 0 || Page.Height <= 0) {
         Progress.Abort();
-        return nullptr;
+        return false;
     }
-    return image;
+    Page.Bilevel = Page.Image->GetPixelFormat() == px1g;
+    return true;
 }
 
 void PxPSFaxEncodeImage(TPxBitmap* Bitmap, classlib::TStream* Output, bool Group4, bool& Aborting)
@@ -245,13 +248,13 @@ void PxWritePS(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
 void PxPSWritePageBody(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params,
                        TPxIOProgressInfo& Progress, int Page, int PaperWidth, int PaperHeight)
 {
-    std::unique_ptr<TPxBitmap> copy;
-    TPxBitmap* image = PxPSCheckedPageImage(Bitmap, copy, Progress);
-    if (!image)
+    TPxPSPageImage pageImage;
+    if (!PxPSPreparePageImage(Bitmap, pageImage, Progress))
         return;
-    const int w = image->GetWidth();
-    const int h = image->GetHeight();
-    const bool bilevel = image->GetPixelFormat() == px1g;
+    TPxBitmap* image = pageImage.Image;
+    const int w = pageImage.Width;
+    const int h = pageImage.Height;
+    const bool bilevel = pageImage.Bilevel;
 
     Line(Stream, "%%Page: " + Num(Page) + " " + Num(Page));
     Line(Stream, "0 " + Num(PaperHeight) + " translate");
