@@ -31,151 +31,144 @@ void PutWord(std::vector<uint8_t>& Out, int32_t Value)
     Out.push_back(static_cast<uint8_t>(v >> 8));
 }
 
-}  // namespace
-
-void PxWriteGIF(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, TPxIOProgressInfo& Progress)
-{
-    TPxAbortFlagScope abortScope(Progress);
-    bool& aborting = *Progress.Aborting;
-    Progress.Progress(0);
-    if (aborting)
-        return;
-
-    const int32_t width = Bitmap->GetWidth();
-    const int32_t height = Bitmap->GetHeight();
-    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) {
-        aborting = true;  // a GIF cannot hold it
-        return;
-    }
-    const bool hasAlpha = Bitmap->HasAlphaChannel();
-    TPxBitmap* alpha = hasAlpha ? Bitmap->GetAlphaChannel() : nullptr;
-
+// The state one save shares between its steps.
+struct TGifSave {
+    int32_t Width = 0;
+    int32_t Height = 0;
+    bool HasAlpha = false;
+    TPxBitmap* Alpha = nullptr;
     // Formats the quantizer does not read go through a px24RGB copy.
+    std::unique_ptr<TPxBitmap> Converted;
+    // The working image: the source, or a copy in the output's colour bits.
+    std::unique_ptr<TPxBitmap> WorkCopy;
+    TPxBitmap* Work = nullptr;
+    TPxPixelFormat WorkFormat = px24RGB;
+    int Bits = 8;
+    int Colors = 256;  // entries for pixels; the transparent one follows
+    std::vector<uint8_t> Indexes;
+    std::array<TPxRGB, 256> Table{};
+    std::unique_ptr<TPxQuantizer> Quantizer;
+};
+
+// The colour bits and the working image; false when the working image
+// could not be made.
+bool PrepareWorkImage(TGifSave& S, TPxBitmap* Bitmap, const TIOParamsVals& Params)
+{
     TPxBitmap* source = Bitmap;
-    std::unique_ptr<TPxBitmap> converted;
     const TPxPixelFormat sourceFormat = Bitmap->GetPixelFormat();
     if (sourceFormat != px1g && sourceFormat != px8p && sourceFormat != px24RGB) {
-        converted = std::make_unique<TPxBitmap>();
-        converted->Assign(Bitmap);
-        converted->SetPixelFormat(px24RGB);
-        source = converted.get();
+        S.Converted = std::make_unique<TPxBitmap>();
+        S.Converted->Assign(Bitmap);
+        S.Converted->SetPixelFormat(px24RGB);
+        source = S.Converted.get();
     }
 
-    // Colour bits and the working image.
-    int bits;
-    TPxBitmap* work = source;
-    std::unique_ptr<TPxBitmap> workCopy;
+    S.Work = source;
     if (Params.BitsPerSample == 1) {
-        bits = 1;
+        S.Bits = 1;
         if (source->GetPixelFormat() != px1g) {
             TPxRGB c0{}, c1{};
-            workCopy = PxBilevelFromTwoColors(source, c0, c1);
-            if (!workCopy) {
-                workCopy = std::make_unique<TPxBitmap>();
-                if (workCopy->Allocate(width, height, px1g))
-                    PxConvertPixelsFrom(*workCopy, *source);
+            S.WorkCopy = PxBilevelFromTwoColors(source, c0, c1);
+            if (!S.WorkCopy) {
+                S.WorkCopy = std::make_unique<TPxBitmap>();
+                if (S.WorkCopy->Allocate(S.Width, S.Height, px1g))
+                    PxConvertPixelsFrom(*S.WorkCopy, *source);
             }
-            work = workCopy.get();
+            S.Work = S.WorkCopy.get();
         }
-        if (hasAlpha)
-            bits = 2;  // black, white and the transparent entry
+        if (S.HasAlpha)
+            S.Bits = 2;  // black, white and the transparent entry
     } else {
-        bits = (Params.BitsPerSample >= 2 && Params.BitsPerSample <= 8) ? Params.BitsPerSample : 8;
+        S.Bits = (Params.BitsPerSample >= 2 && Params.BitsPerSample <= 8) ? Params.BitsPerSample : 8;
         if (source->GetPixelFormat() == px1g) {
-            workCopy = std::make_unique<TPxBitmap>();
-            workCopy->Assign(source);
-            workCopy->SetPixelFormat(px24RGB);
-            work = workCopy.get();
+            S.WorkCopy = std::make_unique<TPxBitmap>();
+            S.WorkCopy->Assign(source);
+            S.WorkCopy->SetPixelFormat(px24RGB);
+            S.Work = S.WorkCopy.get();
         }
     }
-    if (work->GetWidth() != width || work->GetHeight() != height) {
-        aborting = true;  // the working image could not be made
-        return;
-    }
+    return S.Work->GetWidth() == S.Width && S.Work->GetHeight() == S.Height;
+}
 
-    int colors = 1 << bits;
-    if (hasAlpha) {
-        colors -= 1;
-        Params.GIFTransparent = true;
-    }
-
-    std::vector<uint8_t> indexes;
-    try {
-        indexes.assign(static_cast<size_t>(width) * static_cast<size_t>(height) + 9, 0);
-    } catch (const std::bad_alloc&) {
-        aborting = true;
-        return;
-    }
-
-    std::array<TPxRGB, 256> table{};
-    std::unique_ptr<TPxQuantizer> quantizer;
-    const TPxPixelFormat workFormat = work->GetPixelFormat();
+// The colour table and every pixel's index into it: bilevel images take
+// black and white, others the quantizer's colours; pixels that are not
+// opaque take the transparent entry.
+void MapIndexes(TGifSave& S)
+{
+    const int32_t width = S.Width;
+    TPxBitmap* work = S.Work;
+    S.WorkFormat = work->GetPixelFormat();
     {
         TPxAccessScope access(*work, pxAccessRead);
-        if (workFormat == px1g) {
-            table[0] = TPxRGB{0, 0, 0};
-            table[1] = TPxRGB{255, 255, 255};
-            for (int32_t y = 0; y < height; ++y) {
+        if (S.WorkFormat == px1g) {
+            S.Table[0] = TPxRGB{0, 0, 0};
+            S.Table[1] = TPxRGB{255, 255, 255};
+            for (int32_t y = 0; y < S.Height; ++y) {
                 const uint8_t* row = work->GetScanline(y);
-                uint8_t* out = indexes.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
+                uint8_t* out = S.Indexes.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
                 for (int32_t x = 0; x < width; ++x)
                     out[x] = (row[x >> 3] >> (7 - (x & 7))) & 1;
             }
         } else {
-            quantizer = std::make_unique<TPxQuantizer>(*work, std::span<TPxRGB>(table), 255, colors);
-            for (int32_t y = 0; y < height; ++y) {
+            S.Quantizer = std::make_unique<TPxQuantizer>(*work, std::span<TPxRGB>(S.Table), 255, S.Colors);
+            for (int32_t y = 0; y < S.Height; ++y) {
                 const uint8_t* row = work->GetScanline(y);
-                uint8_t* out = indexes.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
+                uint8_t* out = S.Indexes.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
                 for (int32_t x = 0; x < width; ++x) {
-                    if (workFormat == px8p) {
+                    if (S.WorkFormat == px8p) {
                         const uint8_t own = row[x];
                         // An index beyond the table (fewer bits than the
                         // image's palette, or the transparent entry) is
                         // mapped through its colour.
-                        out[x] = own < colors ? own
-                                              : static_cast<uint8_t>(quantizer->ColorIndex(work->GetPaletteEntry(own)));
+                        out[x] = own < S.Colors
+                                     ? own
+                                     : static_cast<uint8_t>(S.Quantizer->ColorIndex(work->GetPaletteEntry(own)));
                     } else {
-                        out[x] = static_cast<uint8_t>(quantizer->ColorIndex(reinterpret_cast<const TPxRGB*>(row)[x]));
+                        out[x] =
+                            static_cast<uint8_t>(S.Quantizer->ColorIndex(reinterpret_cast<const TPxRGB*>(row)[x]));
                     }
                 }
             }
         }
     }
-    if (alpha) {
-        TPxAccessScope access(*alpha, pxAccessRead);
-        for (int32_t y = 0; y < height; ++y) {
-            const uint8_t* a = alpha->GetScanline(y);
-            uint8_t* out = indexes.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
+    if (S.Alpha) {
+        TPxAccessScope access(*S.Alpha, pxAccessRead);
+        for (int32_t y = 0; y < S.Height; ++y) {
+            const uint8_t* a = S.Alpha->GetScanline(y);
+            uint8_t* out = S.Indexes.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
             for (int32_t x = 0; x < width; ++x)
                 if (a[x] != 255)
-                    out[x] = static_cast<uint8_t>(colors);
+                    out[x] = static_cast<uint8_t>(S.Colors);
         }
     }
+}
 
-    auto indexOf = [&](const TPxRGB& Colour) -> int {
-        if (workFormat == px24RGB && quantizer)
-            return quantizer->ColorIndex(Colour);
-        return PxNearestPaletteIndex(table.data(), colors, Colour);
-    };
-    const int background = indexOf(Params.GIFBackground);
-    const int transparentIndex = hasAlpha ? colors : indexOf(Params.GIFTransparentColor);
+// The table entry for a colour: the quantizer's own choice for colour
+// images, else the nearest entry.
+int TableIndex(const TGifSave& S, const TPxRGB& Colour)
+{
+    if (S.WorkFormat == px24RGB && S.Quantizer)
+        return S.Quantizer->ColorIndex(Colour);
+    return PxNearestPaletteIndex(S.Table.data(), S.Colors, Colour);
+}
 
-    Progress.Progress(30);
-    if (aborting)
-        return;
-
+// Everything before the image data: the signature, the screen descriptor
+// with the global colour table, the graphic control extension and the
+// image descriptor.
+std::vector<uint8_t> HeadBlocks(const TGifSave& S, const TIOParamsVals& Params, int Background, int Transparent)
+{
     std::vector<uint8_t> head;
     std::string version = Params.GIFVersion;
     if (version.size() < 6 || version.compare(0, 3, "GIF") != 0)
         version = "GIF89a";
     head.insert(head.end(), version.begin(), version.begin() + 6);
-    PutWord(head, width);
-    PutWord(head, height);
-    head.push_back(static_cast<uint8_t>((bits - 1) | ((bits - 1) << 4) | 0x80));
-    head.push_back(static_cast<uint8_t>(background));
+    PutWord(head, S.Width);
+    PutWord(head, S.Height);
+    head.push_back(static_cast<uint8_t>((S.Bits - 1) | ((S.Bits - 1) << 4) | 0x80));
+    head.push_back(static_cast<uint8_t>(Background));
     head.push_back(0);
-    for (int i = 0; i < (1 << bits); ++i) {
-        const TPxRGB& c = table[static_cast<size_t>(i)];
+    for (int i = 0; i < (1 << S.Bits); ++i) {
+        const TPxRGB& c = S.Table[static_cast<size_t>(i)];
         head.push_back(c.r);
         head.push_back(c.g);
         head.push_back(c.b);
@@ -185,31 +178,20 @@ void PxWriteGIF(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Par
     head.push_back(4);
     head.push_back(static_cast<uint8_t>((Params.GIFTransparent ? 1 : 0) | ((Params.GIFAction & 7) << 2)));
     PutWord(head, Params.GIFDelayTime);
-    head.push_back(static_cast<uint8_t>(transparentIndex));
+    head.push_back(static_cast<uint8_t>(Transparent));
     head.push_back(0);
     head.push_back(0x2C);
     PutWord(head, Params.GIFXPos);
     PutWord(head, Params.GIFYPos);
-    PutWord(head, width);
-    PutWord(head, height);
+    PutWord(head, S.Width);
+    PutWord(head, S.Height);
     head.push_back(static_cast<uint8_t>(Params.GIFInterlaced ? 0x40 : 0));
-    PxSafeStreamWrite(Stream, aborting, head.data(), static_cast<int64_t>(head.size()));
+    return head;
+}
 
-    Progress.Progress(70);
-    if (aborting)
-        return;
-
-    TPxGIFLZWCompressProc encoder = Params.GIFLZWCompress ? Params.GIFLZWCompress : PxGlobalGIFLZWCompress;
-    if (!encoder) {
-        aborting = true;
-        return;
-    }
-    encoder(Stream, height, width, Params.GIFInterlaced, indexes.data(), bits);
-    quantizer.reset();
-    workCopy.reset();
-    converted.reset();
-    indexes.clear();
-
+// The comment extension and the trailer.
+std::vector<uint8_t> TailBlocks(const TIOParamsVals& Params)
+{
     std::vector<uint8_t> tail{0x21, 0xFE};
     if (Params.GIFComments) {
         for (int i = 0; i < Params.GIFComments->GetCount(); ++i) {
@@ -226,6 +208,71 @@ void PxWriteGIF(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Par
     }
     tail.push_back(0);
     tail.push_back(0x3B);
+    return tail;
+}
+
+}  // namespace
+
+void PxWriteGIF(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, TPxIOProgressInfo& Progress)
+{
+    TPxAbortFlagScope abortScope(Progress);
+    bool& aborting = *Progress.Aborting;
+    Progress.Progress(0);
+    if (aborting)
+        return;
+
+    TGifSave save;
+    save.Width = Bitmap->GetWidth();
+    save.Height = Bitmap->GetHeight();
+    if (save.Width <= 0 || save.Height <= 0 || save.Width > kMaxSide || save.Height > kMaxSide) {
+        aborting = true;  // a GIF cannot hold it
+        return;
+    }
+    save.HasAlpha = Bitmap->HasAlphaChannel();
+    save.Alpha = save.HasAlpha ? Bitmap->GetAlphaChannel() : nullptr;
+    if (!PrepareWorkImage(save, Bitmap, Params)) {
+        aborting = true;  // the working image could not be made
+        return;
+    }
+
+    save.Colors = 1 << save.Bits;
+    if (save.HasAlpha) {
+        save.Colors -= 1;
+        Params.GIFTransparent = true;
+    }
+    try {
+        save.Indexes.assign(static_cast<size_t>(save.Width) * static_cast<size_t>(save.Height) + 9, 0);
+    } catch (const std::bad_alloc&) {
+        aborting = true;
+        return;
+    }
+    MapIndexes(save);
+    const int background = TableIndex(save, Params.GIFBackground);
+    const int transparentIndex = save.HasAlpha ? save.Colors : TableIndex(save, Params.GIFTransparentColor);
+
+    Progress.Progress(30);
+    if (aborting)
+        return;
+
+    const std::vector<uint8_t> head = HeadBlocks(save, Params, background, transparentIndex);
+    PxSafeStreamWrite(Stream, aborting, head.data(), static_cast<int64_t>(head.size()));
+
+    Progress.Progress(70);
+    if (aborting)
+        return;
+
+    TPxGIFLZWCompressProc encoder = Params.GIFLZWCompress ? Params.GIFLZWCompress : PxGlobalGIFLZWCompress;
+    if (!encoder) {
+        aborting = true;
+        return;
+    }
+    encoder(Stream, save.Height, save.Width, Params.GIFInterlaced, save.Indexes.data(), save.Bits);
+    save.Quantizer.reset();
+    save.WorkCopy.reset();
+    save.Converted.reset();
+    save.Indexes.clear();
+
+    const std::vector<uint8_t> tail = TailBlocks(Params);
     PxSafeStreamWrite(Stream, aborting, tail.data(), static_cast<int64_t>(tail.size()));
     Progress.Progress(100);
 }

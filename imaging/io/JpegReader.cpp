@@ -146,6 +146,19 @@ int MarkerCode(TByteReader& Reader)
     return m;
 }
 
+// The code of the next marker, skipping the bytes before its 0xFF; -1 at
+// the end of the data.
+int NextMarker(TByteReader& Reader)
+{
+    for (;;) {
+        const int b = Reader.Next();
+        if (b < 0)
+            return -1;
+        if (b == 0xFF)
+            return MarkerCode(Reader);
+    }
+}
+
 void ReportRow(TPxIOProgressInfo& Progress, int Rows, int Height, int& LastPercent)
 {
     if (!Progress.Handler || Height <= 0)
@@ -559,12 +572,7 @@ int64_t PxGetJPEGLength(classlib::TStream* Stream)
     TByteReader reader(Stream);
     TPositionRestore restore(reader);
     for (;;) {
-        const int b = reader.Next();
-        if (b < 0)
-            break;
-        if (b != 0xFF)
-            continue;
-        const int m = MarkerCode(reader);
+        const int m = NextMarker(reader);
         if (m < 0 || m == 0xD9)
             break;
         if ((m >= 0xC0 && m <= 0xCF) || (m >= 0xDA && m <= 0xFE)) {
@@ -584,12 +592,7 @@ void PxReadJPEGICC(classlib::TStream* Stream, TIOParamsVals& Params)
     TPxICCChunks chunks;
     std::vector<uint8_t> segment;
     for (;;) {
-        const int b = reader.Next();
-        if (b < 0)
-            break;
-        if (b != 0xFF)
-            continue;
-        const int m = MarkerCode(reader);
+        const int m = NextMarker(reader);
         if (m < 0)
             break;
         if (m <= 0xBF || (m >= 0xD0 && m <= 0xD8))

@@ -189,15 +189,13 @@ void PxPDFAddPage(TPxPDFDocument* Document, TPxBitmap* Bitmap, TIOParamsVals& Pa
         Progress.Abort();
         return;
     }
-    std::unique_ptr<TPxBitmap> copy;
-    TPxBitmap* image = PxPSPageImage(Bitmap, copy);
-    const int w = image->GetWidth();
-    const int h = image->GetHeight();
-    if (w <= 0 || h <= 0) {
-        Progress.Abort();
+    TPxPSPageImage pageImage;
+    if (!PxPSPreparePageImage(Bitmap, pageImage, Progress))
         return;
-    }
-    const bool bilevel = image->GetPixelFormat() == px1g;
+    TPxBitmap* image = pageImage.Image;
+    const int w = pageImage.Width;
+    const int h = pageImage.Height;
+    const bool bilevel = pageImage.Bilevel;
     Params.BitsPerSample = bilevel ? 1 : 8;
     Params.SamplesPerPixel = bilevel ? 1 : 3;
 

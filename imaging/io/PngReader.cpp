@@ -136,37 +136,66 @@ bool AllocBuffer(std::vector<uint8_t>& Buffer, uint64_t Count, uint64_t Size)
     return true;
 }
 
-void ReadPNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly,
-             TPxIOProgressInfo& Progress)
-{
-    TPngSource source(Stream);
-    TPngReadGlue png;
-    TPngHeader h;
-    // A failure of the library names the source's reason when it has one.
-    const auto fail = [&source, &Progress](TPxReadFailure Otherwise) {
-        Progress.Fail(source.Failure != TPxReadFailure::None ? source.Failure : Otherwise);
-    };
-    if (!png.Create(ReadFromStream, &source) || !png.ReadInfo() || !png.GetHeader(h)) {
-        fail(TPxReadFailure::BadHeader);
-        return;
+// The state one load shares between its steps.
+struct TPngLoad {
+    TPngSource Source;
+    TPngReadGlue Png;
+    TPngHeader Header;
+    TIOParamsVals& Params;
+    TPxIOProgressInfo& Progress;
+    int Depth = 0;
+    int Type = 0;
+    int Width = 0;
+    int Height = 0;
+    bool Native = false;   // 8/16-bit grey or palette read as they are
+    uint32_t Transforms = 0;
+    // The transparency chunk of a layout that keeps its own pixels.
+    std::vector<uint8_t> KeyAlpha;
+    uint16_t KeyGray = 0;
+    bool Keyed = false;
+    int Passes = 1;
+    TPxPixelFormat Format = px24RGB;
+    std::size_t RowBytes = 0;   // the library's row size, as this layout expects
+    bool Four = false;          // rows come as BGRA
+    bool BitPalette = false;    // 1-bit palette rows expanded here
+    std::vector<uint8_t> Work;  // work rows of BGRA or 1-bit palette layouts
+    std::size_t WorkRow = 0;
+    TPxBitmap* Alpha = nullptr;
+
+    TPngLoad(classlib::TStream* Stream, TIOParamsVals& P, TPxIOProgressInfo& Pr)
+        : Source(Stream), Params(P), Progress(Pr)
+    {
     }
 
-    Params.PNGTextKeys->Clear();
-    Params.PNGTextValues->Clear();
-    for (const TPngText& t : png.GetTexts()) {
-        Params.PNGTextKeys->Add(classlib::AnsiToWide(t.Key));
-        Params.PNGTextValues->Add(TextToWide(t.Text, t.Utf8));
+    // A failure of the library names the source's reason when it has one.
+    void Fail(TPxReadFailure Otherwise)
+    {
+        Progress.Fail(Source.Failure != TPxReadFailure::None ? Source.Failure : Otherwise);
+    }
+};
+
+void StoreTextsAndBackground(TPngLoad& L)
+{
+    L.Params.PNGTextKeys->Clear();
+    L.Params.PNGTextValues->Clear();
+    for (const TPngText& t : L.Png.GetTexts()) {
+        L.Params.PNGTextKeys->Add(classlib::AnsiToWide(t.Key));
+        L.Params.PNGTextValues->Add(TextToWide(t.Text, t.Utf8));
     }
 
     TPngBackground background;
-    if (png.GetBackground(background))
-        Params.PNGBackground = BackgroundColour(background, h);
+    if (L.Png.GetBackground(background))
+        L.Params.PNGBackground = BackgroundColour(background, L.Header);
+}
 
-    const int depth = h.BitDepth;
-    const int type = h.ColorType;
-    const bool native = Params.NativePixelFormat && (depth == 8 || depth == 16) && (type == pngGray || type == pngPalette);
+// Native layouts keep their samples (16-bit ones byte-swapped); every other
+// layout becomes BGR, with alpha when the file has it or keys it.
+uint32_t ChooseTransforms(const TPngLoad& L)
+{
+    const int depth = L.Depth;
+    const int type = L.Type;
     uint32_t transforms = 0;
-    if (native) {
+    if (L.Native) {
         if (depth == 16)
             transforms |= pngtSwap;
     } else {
@@ -183,174 +212,233 @@ void ReadPNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params
         if (depth > 1)
             transforms |= pngtBGR | pngtTRNSToAlpha;
     }
+    return transforms;
+}
+
+// Picks the transforms and reads the transparency chunk that the library
+// does not turn into alpha; false when the library refuses the set-up.
+bool SetUpTransforms(TPngLoad& L)
+{
+    L.Transforms = ChooseTransforms(L);
     // Layouts read without the library's expansion (1-bit grey and palette,
     // native grey and palette) keep their pixels and get the transparency
     // chunk as an alpha channel of their own.
-    std::vector<uint8_t> keyAlpha;
-    uint16_t keyGray = 0;
-    const bool keyed = !(transforms & pngtTRNSToAlpha) && (type == pngGray || type == pngPalette) &&
-                       png.GetTransparency(keyAlpha, keyGray);
-    int passes = 1;
-    if (!png.SetTransforms(transforms) || !png.SetInterlaceHandling(passes) || !png.UpdateInfo()) {
-        Progress.Abort();
-        return;
-    }
+    L.Keyed = !(L.Transforms & pngtTRNSToAlpha) && (L.Type == pngGray || L.Type == pngPalette) &&
+              L.Png.GetTransparency(L.KeyAlpha, L.KeyGray);
+    return L.Png.SetTransforms(L.Transforms) && L.Png.SetInterlaceHandling(L.Passes) && L.Png.UpdateInfo();
+}
 
-    const int width = static_cast<int>(h.Width);
-    const int height = static_cast<int>(h.Height);
-    Params.SetImageCount(1);
-    Params.Width = Params.OriginalWidth = width;
-    Params.Height = Params.OriginalHeight = height;
-    Params.BitsPerSample = depth;
-    switch (type) {
-    case pngRGB: Params.SamplesPerPixel = 3; break;
-    case pngGrayAlpha: Params.SamplesPerPixel = 2; break;
-    case pngRGBA: Params.SamplesPerPixel = 4; break;
-    default: Params.SamplesPerPixel = 1; break;
+void StoreImageParams(TPngLoad& L)
+{
+    TIOParamsVals& params = L.Params;
+    params.SetImageCount(1);
+    params.Width = params.OriginalWidth = L.Width;
+    params.Height = params.OriginalHeight = L.Height;
+    params.BitsPerSample = L.Depth;
+    switch (L.Type) {
+    case pngRGB: params.SamplesPerPixel = 3; break;
+    case pngGrayAlpha: params.SamplesPerPixel = 2; break;
+    case pngRGBA: params.SamplesPerPixel = 4; break;
+    default: params.SamplesPerPixel = 1; break;
     }
     uint32_t ppmX = 0, ppmY = 0;
     bool metre = false;
     int32_t dpiX = 0, dpiY = 0;
-    if (png.GetPhysical(ppmX, ppmY, metre) && metre) {
+    if (L.Png.GetPhysical(ppmX, ppmY, metre) && metre) {
         dpiX = DpiFromMetres(ppmX);
         dpiY = DpiFromMetres(ppmY);
     }
-    Params.SetDpiX(dpiX != 0 ? dpiX : PxDefaultDpiX);
-    Params.SetDpiY(dpiY != 0 ? dpiY : PxDefaultDpiY);
-    Params.FreeColorMap();
-    if (type == pngPalette) {
-        const std::vector<TPngPaletteEntry> palette = png.GetPalette();
-        Params.AllocColorMap(static_cast<int32_t>(palette.size()));
+    params.SetDpiX(dpiX != 0 ? dpiX : PxDefaultDpiX);
+    params.SetDpiY(dpiY != 0 ? dpiY : PxDefaultDpiY);
+    params.FreeColorMap();
+    if (L.Type == pngPalette) {
+        const std::vector<TPngPaletteEntry> palette = L.Png.GetPalette();
+        params.AllocColorMap(static_cast<int32_t>(palette.size()));
         for (std::size_t i = 0; i < palette.size(); ++i)
-            Params.ColorMap[i] = TPxRGB{palette[i].Blue, palette[i].Green, palette[i].Red};
+            params.ColorMap[i] = TPxRGB{palette[i].Blue, palette[i].Green, palette[i].Red};
     }
-    Params.PNGInterlaced = h.Interlaced;
+    params.PNGInterlaced = L.Header.Interlaced;
+}
 
-    if (ParamsOnly)
-        return;
+// The bitmap's pixel format and the row layout the library delivers; false
+// when the library's row size is not the one this layout expects (rows are
+// only ever read into buffers sized for them).
+bool ChooseRowLayout(TPngLoad& L)
+{
+    if (L.Depth == 1 && L.Type != pngPalette)
+        L.Format = px1g;
+    else if (L.Native && L.Type == pngPalette)
+        L.Format = px8p;
+    else if (L.Native && L.Depth == 8)
+        L.Format = px8g;
+    else if (L.Native)
+        L.Format = px16g;
 
-    TPxPixelFormat format = px24RGB;
-    if (depth == 1 && type != pngPalette)
-        format = px1g;
-    else if (native && type == pngPalette)
-        format = px8p;
-    else if (native && depth == 8)
-        format = px8g;
-    else if (native)
-        format = px16g;
+    const int channels = L.Png.GetChannels();
+    const std::size_t rowBytes = L.Png.GetRowBytes();
+    L.Four = channels == 4;
+    L.BitPalette = L.Depth == 1 && L.Type == pngPalette;
 
-    const int channels = png.GetChannels();
-    const std::size_t rowBytes = png.GetRowBytes();
-    const bool four = channels == 4;
-    const bool bitPalette = depth == 1 && type == pngPalette;
-
-    // Rows are only ever read into buffers sized for them: the library's row
-    // size must be what this layout expects.
+    const std::size_t width = static_cast<std::size_t>(L.Width);
     std::size_t expected = 0;
-    if (four)
-        expected = 4 * static_cast<std::size_t>(width);
-    else if (format == px1g || bitPalette)
-        expected = (static_cast<std::size_t>(width) + 7) / 8;
-    else if (format == px24RGB)
-        expected = 3 * static_cast<std::size_t>(width);
+    if (L.Four)
+        expected = 4 * width;
+    else if (L.Format == px1g || L.BitPalette)
+        expected = (width + 7) / 8;
+    else if (L.Format == px24RGB)
+        expected = 3 * width;
     else
-        expected = static_cast<std::size_t>(width) * (format == px16g ? 2 : 1);
-    if (rowBytes != expected || (channels != 4 && channels != 3 && channels != 1)) {
-        Progress.Abort();
-        return;
-    }
+        expected = width * (L.Format == px16g ? 2 : 1);
+    L.RowBytes = expected;
+    return rowBytes == expected && (channels == 4 || channels == 3 || channels == 1);
+}
 
-    // The bitmap, its alpha channel and (interlaced) the work rows, against
-    // what the deflated data left in the stream can hold.
+// The bitmap, its alpha channel and (interlaced) the work rows, against
+// what the deflated data left in the stream can hold; a palette bitmap
+// gets the file's palette.
+bool AllocateBitmap(TPngLoad& L, TPxBitmap* Bitmap)
+{
     TPxRasterCheck check;
-    check.Width = width;
-    check.Height = height;
-    check.CodedBits = int64_t(depth) * Params.SamplesPerPixel;
-    check.StorageBits = four ? (h.Interlaced ? 64 : 32) : PxPixelFormatBits[format];
+    check.Width = L.Width;
+    check.Height = L.Height;
+    check.CodedBits = int64_t(L.Depth) * L.Params.SamplesPerPixel;
+    check.StorageBits = L.Four ? (L.Header.Interlaced ? 64 : 32) : PxPixelFormatBits[L.Format];
     check.Coding = TPxCoding::Deflate;
-    check.DataBytes = source.Left;
-    if (!PxCheckRaster(check, Progress))
-        return;
+    check.DataBytes = L.Source.Left;
+    if (!PxCheckRaster(check, L.Progress))
+        return false;
     Bitmap->RemoveAlphaChannel(false, 0);
-    if (!Bitmap->Allocate(width, height, format)) {
-        Progress.Fail(TPxReadFailure::OutOfMemory);
-        return;
+    if (!Bitmap->Allocate(L.Width, L.Height, L.Format)) {
+        L.Progress.Fail(TPxReadFailure::OutOfMemory);
+        return false;
     }
-    if (format == px8p) {
-        Bitmap->SetPaletteLen(1 << depth);
-        for (int i = 0; i < (1 << depth); ++i)
-            Bitmap->SetPaletteEntry(i, i < Params.ColorMapCount ? Params.ColorMap[i] : TPxRGB{0, 0, 0});
+    if (L.Format == px8p) {
+        Bitmap->SetPaletteLen(1 << L.Depth);
+        for (int i = 0; i < (1 << L.Depth); ++i)
+            Bitmap->SetPaletteEntry(i, i < L.Params.ColorMapCount ? L.Params.ColorMap[i] : TPxRGB{0, 0, 0});
     }
+    return true;
+}
 
-    const double step = 100.0 / (static_cast<double>(height) * passes);
-    Progress.Per1 = step;
-
-    // Work rows: one row, or every row when an interlaced file fills them
-    // over several passes.
-    std::vector<uint8_t> work;
-    std::size_t workRow = 0;
-    TPxBitmap* alpha = nullptr;
-    if (four || bitPalette) {
-        workRow = four ? expected : static_cast<std::size_t>(width) / 8 + 1;
-        if (!AllocBuffer(work, h.Interlaced ? static_cast<uint64_t>(height) : 1, workRow)) {
-            Progress.Abort();
-            return;
+// Work rows: one row, or every row when an interlaced file fills them over
+// several passes; and the alpha channel that BGRA or keyed rows fill.
+bool PrepareWorkRows(TPngLoad& L, TPxBitmap* Bitmap)
+{
+    if (L.Four || L.BitPalette) {
+        L.WorkRow = L.Four ? L.RowBytes : static_cast<std::size_t>(L.Width) / 8 + 1;
+        if (!AllocBuffer(L.Work, L.Header.Interlaced ? static_cast<uint64_t>(L.Height) : 1, L.WorkRow)) {
+            L.Progress.Abort();
+            return false;
         }
     }
-    if (four || keyed) {
-        alpha = Bitmap->GetAlphaChannel();
-        if (!alpha || alpha->GetWidth() != width || alpha->GetHeight() != height) {
-            Progress.Abort();
-            return;
+    if (L.Four || L.Keyed) {
+        L.Alpha = Bitmap->GetAlphaChannel();
+        if (!L.Alpha || L.Alpha->GetWidth() != L.Width || L.Alpha->GetHeight() != L.Height) {
+            L.Progress.Abort();
+            return false;
         }
-        alpha->FullAlpha = false;
+        L.Alpha->FullAlpha = false;
     }
+    return true;
+}
+
+// One row through a work row: BGRA splits into pixels and alpha, 1-bit
+// palette indexes become the palette's first two colours.
+bool ReadWorkRow(TPngLoad& L, TPxBitmap* Bitmap, int Y, const TPxRGB (&Map)[2])
+{
+    uint8_t* src = L.Work.data() + (L.Header.Interlaced ? static_cast<std::size_t>(Y) * L.WorkRow : 0);
+    if (!L.Png.ReadRow(src)) {
+        L.Fail(TPxReadFailure::Corrupt);
+        return false;
+    }
+    uint8_t* dst = Bitmap->GetScanline(Y);
+    if (L.Four) {
+        uint8_t* a = L.Alpha->GetScanline(Y);
+        for (int x = 0; x < L.Width; ++x) {
+            std::memcpy(dst + 3 * x, src + 4 * x, 3);
+            a[x] = src[4 * x + 3];
+        }
+    } else {
+        auto* rgb = reinterpret_cast<TPxRGB*>(dst);
+        for (int x = 0; x < L.Width; ++x)
+            rgb[x] = Map[(src[x >> 3] & (0x80 >> (x & 7))) ? 1 : 0];
+        if (L.Keyed)
+            KeyedAlphaRow(src, 1, true, L.Width, L.KeyAlpha, L.KeyGray, L.Alpha->GetScanline(Y));
+    }
+    return true;
+}
+
+// Every pass's rows with progress; false after a failed row (already
+// reported).
+bool ReadRows(TPngLoad& L, TPxBitmap* Bitmap)
+{
+    TPxIOProgressInfo& progress = L.Progress;
+    const double step = 100.0 / (static_cast<double>(L.Height) * L.Passes);
+    progress.Per1 = step;
+
     TPxRGB map[2] = {{0, 0, 0}, {0, 0, 0}};
-    for (int i = 0; i < 2 && i < Params.ColorMapCount; ++i)
-        map[i] = Params.ColorMap[i];
+    for (int i = 0; i < 2 && i < L.Params.ColorMapCount; ++i)
+        map[i] = L.Params.ColorMap[i];
 
     int64_t done = 0;
     int lastPer = -1;
-    for (int pass = 0; pass < passes && !Progress.Aborted(); ++pass) {
-        for (int y = 0; y < height; ++y) {
-            if (Progress.Aborted())
+    for (int pass = 0; pass < L.Passes && !progress.Aborted(); ++pass) {
+        for (int y = 0; y < L.Height; ++y) {
+            if (progress.Aborted())
                 break;
-            if (four || bitPalette) {
-                uint8_t* src = work.data() + (h.Interlaced ? static_cast<std::size_t>(y) * workRow : 0);
-                if (!png.ReadRow(src)) {
-                    fail(TPxReadFailure::Corrupt);
-                    return;
-                }
-                uint8_t* dst = Bitmap->GetScanline(y);
-                if (four) {
-                    uint8_t* a = alpha->GetScanline(y);
-                    for (int x = 0; x < width; ++x) {
-                        std::memcpy(dst + 3 * x, src + 4 * x, 3);
-                        a[x] = src[4 * x + 3];
-                    }
-                } else {
-                    auto* rgb = reinterpret_cast<TPxRGB*>(dst);
-                    for (int x = 0; x < width; ++x)
-                        rgb[x] = map[(src[x >> 3] & (0x80 >> (x & 7))) ? 1 : 0];
-                    if (keyed)
-                        KeyedAlphaRow(src, 1, true, width, keyAlpha, keyGray, alpha->GetScanline(y));
-                }
-            } else if (!png.ReadRow(Bitmap->GetScanline(y))) {
-                fail(TPxReadFailure::Corrupt);
-                return;
-            } else if (keyed) {
-                KeyedAlphaRow(Bitmap->GetScanline(y), depth, type == pngPalette, width, keyAlpha, keyGray,
-                              alpha->GetScanline(y));
+            if (L.Four || L.BitPalette) {
+                if (!ReadWorkRow(L, Bitmap, y, map))
+                    return false;
+            } else if (!L.Png.ReadRow(Bitmap->GetScanline(y))) {
+                L.Fail(TPxReadFailure::Corrupt);
+                return false;
+            } else if (L.Keyed) {
+                KeyedAlphaRow(Bitmap->GetScanline(y), L.Depth, L.Type == pngPalette, L.Width, L.KeyAlpha,
+                              L.KeyGray, L.Alpha->GetScanline(y));
             }
             ++done;
             const int per = static_cast<int>(classlib::Trunc(static_cast<double>(done) * step));
             if (per != lastPer) {
                 lastPer = per;
-                Progress.Progress(per);
+                progress.Progress(per);
             }
         }
     }
-    if (!Progress.Aborted() && !png.ReadEnd())
+    return true;
+}
+
+void ReadPNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly,
+             TPxIOProgressInfo& Progress)
+{
+    TPngLoad load(Stream, Params, Progress);
+    if (!load.Png.Create(ReadFromStream, &load.Source) || !load.Png.ReadInfo() || !load.Png.GetHeader(load.Header)) {
+        load.Fail(TPxReadFailure::BadHeader);
+        return;
+    }
+    StoreTextsAndBackground(load);
+
+    load.Depth = load.Header.BitDepth;
+    load.Type = load.Header.ColorType;
+    load.Native = Params.NativePixelFormat && (load.Depth == 8 || load.Depth == 16) &&
+                  (load.Type == pngGray || load.Type == pngPalette);
+    if (!SetUpTransforms(load)) {
+        Progress.Abort();
+        return;
+    }
+
+    load.Width = static_cast<int>(load.Header.Width);
+    load.Height = static_cast<int>(load.Header.Height);
+    StoreImageParams(load);
+    if (ParamsOnly)
+        return;
+
+    if (!ChooseRowLayout(load)) {
+        Progress.Abort();
+        return;
+    }
+    if (!AllocateBitmap(load, Bitmap) || !PrepareWorkRows(load, Bitmap) || !ReadRows(load, Bitmap))
+        return;
+    if (!Progress.Aborted() && !load.Png.ReadEnd())
         Progress.Abort();
 }
 

@@ -92,138 +92,136 @@ uint8_t MaskValue(TPxMask* Mask, const uint8_t* Row, int x)
     return (Row[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
 }
 
-}  // namespace
-
-void PxWritePNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, TPxMask* Mask,
-                TPxIOProgressInfo& Progress)
+uint32_t MetresFromDpi(int32_t Dpi)
 {
-    if (!Stream || !Bitmap)
-        RaiseCreateError();
-    TWriteContext context{Stream, &Progress};
-    TPngWriteGlue png;
-    if (!png.Create(WriteToStream, &context))
-        RaiseCreateError();
+    if (Dpi <= 0)
+        return 0;
+    return static_cast<uint32_t>(classlib::Round(static_cast<double>(Dpi) * 100 / 2.54));
+}
 
-    const int width = Bitmap->GetWidth();
-    const int height = Bitmap->GetHeight();
-    if (width <= 0 || height <= 0)
-        RaiseCreateError();
-
-    const int samples = Params.SamplesPerPixel;
-    int bits = Params.BitsPerSample;
-    if (samples == 1 && bits != 1 && bits != 8 && bits != 16)
-        bits = 8;
-    const bool oneSample = samples == 1;
-
-    // A mask counts only when it covers the image and is not full.
-    if (Mask && (Mask->Full || Mask->Width != width || Mask->Height != height ||
-                 (Mask->BitsPerPixel != 8 && Mask->BitsPerPixel != 1) || !Mask->GetBits()))
-        Mask = nullptr;
-
+// The state one save shares between its steps.
+struct TPngSave {
+    TPngWriteGlue Png;
+    int Width = 0;
+    int Height = 0;
+    int Bits = 8;             // bits per sample of a one-sample output
+    bool OneSample = false;
+    TPxMask* Mask = nullptr;  // null unless it covers the image and is not full
     // The work image: the bitmap itself when its format suits the output,
     // else a converted copy.
-    std::unique_ptr<TPxBitmap> copy;
-    TPxBitmap* work = Bitmap;
+    std::unique_ptr<TPxBitmap> Copy;
+    TPxBitmap* Work = nullptr;
+    TPxPixelFormat Format = px24RGB;
+    TPxRGB WorkPalette[256] = {};
+    TPngHeader Header;
+    bool Masked = false;  // palette whose entry 0 is the transparent background
+    std::unique_ptr<TPxQuantizer> Quantizer;
+    TPngBackground Background;
+    std::vector<TPngPaletteEntry> Plte;
+};
+
+void PrepareWorkImage(TPngSave& S, TPxBitmap* Bitmap)
+{
+    S.Work = Bitmap;
     const TPxPixelFormat source = Bitmap->GetPixelFormat();
-    if (oneSample && bits == 1) {
+    if (S.OneSample && S.Bits == 1) {
         if (source != px1g) {
             TPxRGB c0{}, c1{};
-            copy = PxBilevelFromTwoColors(Bitmap, c0, c1);
-            if (!copy) {
-                copy = std::make_unique<TPxBitmap>();
-                copy->BiLevelMethod = Bitmap->BiLevelMethod;
-                if (!copy->Allocate(width, height, px1g))
+            S.Copy = PxBilevelFromTwoColors(Bitmap, c0, c1);
+            if (!S.Copy) {
+                S.Copy = std::make_unique<TPxBitmap>();
+                S.Copy->BiLevelMethod = Bitmap->BiLevelMethod;
+                if (!S.Copy->Allocate(S.Width, S.Height, px1g))
                     RaiseCreateError();
-                PxConvertPixelsFrom(*copy, *Bitmap);
+                PxConvertPixelsFrom(*S.Copy, *Bitmap);
             }
-            work = copy.get();
+            S.Work = S.Copy.get();
         }
     } else {
-        const bool keep = oneSample ? (source == px8p || source == px8g || source == px16g || source == px24RGB)
-                                    : source == px24RGB;
+        const bool keep = S.OneSample ? (source == px8p || source == px8g || source == px16g || source == px24RGB)
+                                      : source == px24RGB;
         if (!keep) {
-            copy = std::make_unique<TPxBitmap>();
-            if (!copy->Allocate(width, height, px24RGB))
+            S.Copy = std::make_unique<TPxBitmap>();
+            if (!S.Copy->Allocate(S.Width, S.Height, px24RGB))
                 RaiseCreateError();
-            PxConvertPixelsFrom(*copy, *Bitmap);
-            copy->RemoveAlphaChannel(false, 0);
-            work = copy.get();
+            PxConvertPixelsFrom(*S.Copy, *Bitmap);
+            S.Copy->RemoveAlphaChannel(false, 0);
+            S.Work = S.Copy.get();
         }
     }
-    const TPxPixelFormat format = work->GetPixelFormat();
-    TPxRGB workPalette[256] = {};
-    if (format == px8p)
+    S.Format = S.Work->GetPixelFormat();
+    if (S.Format == px8p)
         for (int i = 0; i < 256; ++i)
-            workPalette[i] = work->GetPaletteEntry(i);
+            S.WorkPalette[i] = S.Work->GetPaletteEntry(i);
+}
 
-    TPngHeader header;
-    header.Width = static_cast<uint32_t>(width);
-    header.Height = static_cast<uint32_t>(height);
-    header.Interlaced = Params.PNGInterlaced;
-    bool masked = false;  // palette whose entry 0 is the transparent background
-    std::unique_ptr<TPxQuantizer> quantizer;
-    TPngBackground background;
-    const TPxRGB bg = Params.PNGBackground;
-    std::vector<TPngPaletteEntry> plte;
-    if (oneSample && format == px1g) {
+// The colour type and depth, the palette (quantized for one-sample images
+// that are not plain grey) and the background chunk in that layout.
+void ChooseLayout(TPngSave& S, const TPxRGB& Bg)
+{
+    TPngHeader& header = S.Header;
+    if (S.OneSample && S.Format == px1g) {
         header.ColorType = pngGray;
         header.BitDepth = 1;
-        background.Gray = PxRGB2Gray(bg) >= 128 ? 1 : 0;
-    } else if (oneSample) {
-        if (Mask) {
-            masked = true;
-            const int m = std::min(1 << std::min(bits, 8), 255);
+        S.Background.Gray = PxRGB2Gray(Bg) >= 128 ? 1 : 0;
+    } else if (S.OneSample) {
+        if (S.Mask) {
+            S.Masked = true;
+            const int m = std::min(1 << std::min(S.Bits, 8), 255);
             std::vector<TPxRGB> colours(static_cast<std::size_t>(m), TPxRGB{0, 0, 0});
-            quantizer = std::make_unique<TPxQuantizer>(*work, std::span<TPxRGB>(colours), 255, m);
+            S.Quantizer = std::make_unique<TPxQuantizer>(*S.Work, std::span<TPxRGB>(colours), 255, m);
             header.ColorType = pngPalette;
             header.BitDepth = 8;
-            plte.push_back({bg.r, bg.g, bg.b});
+            S.Plte.push_back({Bg.r, Bg.g, Bg.b});
             for (const TPxRGB& c : colours)
-                plte.push_back({c.r, c.g, c.b});
-            background.Index = 0;
+                S.Plte.push_back({c.r, c.g, c.b});
+            S.Background.Index = 0;
         } else {
             std::vector<TPxRGB> colours(256, TPxRGB{0, 0, 0});
-            quantizer = std::make_unique<TPxQuantizer>(*work, std::span<TPxRGB>(colours), 255, 256);
-            if (quantizer->GetGrey()) {
+            S.Quantizer = std::make_unique<TPxQuantizer>(*S.Work, std::span<TPxRGB>(colours), 255, 256);
+            if (S.Quantizer->GetGrey()) {
                 header.ColorType = pngGray;
-                header.BitDepth = bits == 16 ? 16 : 8;
-                background.Gray = header.BitDepth == 16 ? static_cast<uint16_t>(bg.r * 257) : bg.r;
+                header.BitDepth = S.Bits == 16 ? 16 : 8;
+                S.Background.Gray = header.BitDepth == 16 ? static_cast<uint16_t>(Bg.r * 257) : Bg.r;
             } else {
                 header.ColorType = pngPalette;
                 header.BitDepth = 8;
                 for (const TPxRGB& c : colours)
-                    plte.push_back({c.r, c.g, c.b});
-                background.Index = static_cast<uint8_t>(quantizer->ColorIndex(bg));
+                    S.Plte.push_back({c.r, c.g, c.b});
+                S.Background.Index = static_cast<uint8_t>(S.Quantizer->ColorIndex(Bg));
             }
         }
     } else {
-        header.ColorType = Mask ? pngRGBA : pngRGB;
+        header.ColorType = S.Mask ? pngRGBA : pngRGB;
         header.BitDepth = 8;
-        background.Red = bg.r;
-        background.Green = bg.g;
-        background.Blue = bg.b;
+        S.Background.Red = Bg.r;
+        S.Background.Green = Bg.g;
+        S.Background.Blue = Bg.b;
     }
-    Check(png.SetHeader(header));
-    if (!plte.empty())
-        Check(png.SetPalette(plte.data(), static_cast<int>(plte.size())));
-    if (masked) {
+}
+
+// Everything before the image data: header, palette and its transparency,
+// resolution, filter, background, compression and the text chunks whose
+// keywords the format accepts.
+void WriteInfoChunks(TPngSave& S, TIOParamsVals& Params)
+{
+    TPngWriteGlue& png = S.Png;
+    Check(png.SetHeader(S.Header));
+    if (!S.Plte.empty())
+        Check(png.SetPalette(S.Plte.data(), static_cast<int>(S.Plte.size())));
+    if (S.Masked) {
         const uint8_t transparent = 0;
         Check(png.SetPaletteTransparency(&transparent, 1));
     }
 
-    const auto toMetres = [](int32_t Dpi) -> uint32_t {
-        if (Dpi <= 0)
-            return 0;
-        return static_cast<uint32_t>(classlib::Round(static_cast<double>(Dpi) * 100 / 2.54));
-    };
-    Check(png.SetPhysical(toMetres(Params.DpiX), toMetres(Params.DpiY)));
+    Check(png.SetPhysical(MetresFromDpi(Params.DpiX), MetresFromDpi(Params.DpiY)));
     switch (Params.PNGFilter) {
     case 0: Check(png.SetFilter(pngFilterNone)); break;
     case 1: Check(png.SetFilter(pngFilterSub)); break;
     case 2: Check(png.SetFilter(pngFilterPaeth)); break;
     default: break;
     }
-    Check(png.SetBackground(background));
+    Check(png.SetBackground(S.Background));
     Check(png.SetCompressionLevel(std::clamp<int32_t>(Params.PNGCompression, 0, 9)));
     Check(png.SetBGR());
 
@@ -238,73 +236,123 @@ void PxWritePNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Par
     }
     Check(png.SetTexts(texts));
     Check(png.WriteInfo());
+}
 
+// Row y of the work image in the output layout: Row when it had to be
+// filled, else the work image's own scanline.
+const uint8_t* OutputRow(TPngSave& S, int y, std::vector<uint8_t>& row)
+{
+    const int width = S.Width;
+    const TPxPixelFormat format = S.Format;
+    const TPxRGB* workPalette = S.WorkPalette;
+    const uint8_t* src = S.Work->GetScanline(y);
+    const uint8_t* maskRow = S.Mask ? S.Mask->GetScanline(y) : nullptr;
+    const uint8_t* out = row.data();
+    if (S.Header.ColorType == pngPalette && S.Masked) {
+        // Entry 0 is the transparent background, colour i of the
+        // quantizer is entry i + 1.
+        for (int x = 0; x < width; ++x)
+            row[x] = MaskValue(S.Mask, maskRow, x) == 255
+                         ? static_cast<uint8_t>(S.Quantizer->ColorIndex(PixelColour(format, src, x, workPalette)) + 1)
+                         : 0;
+    } else if (S.Header.ColorType == pngPalette) {
+        if (format == px8p)
+            std::memcpy(row.data(), src, static_cast<std::size_t>(width));
+        else
+            for (int x = 0; x < width; ++x)
+                row[x] = static_cast<uint8_t>(S.Quantizer->ColorIndex(PixelColour(format, src, x, workPalette)));
+    } else if (S.Header.ColorType == pngRGBA) {
+        for (int x = 0; x < width; ++x) {
+            std::memcpy(&row[4 * x], src + 3 * x, 3);
+            row[4 * x + 3] = MaskValue(S.Mask, maskRow, x);
+        }
+    } else if (S.Header.ColorType == pngRGB) {
+        out = src;
+    } else if (S.Header.BitDepth == 16) {
+        for (int x = 0; x < width; ++x) {
+            const uint16_t v = GreyLevel16(format, src, x, workPalette);
+            row[2 * x] = static_cast<uint8_t>(v >> 8);
+            row[2 * x + 1] = static_cast<uint8_t>(v & 0xFF);
+        }
+    } else if (S.Header.BitDepth == 8) {
+        if (format == px8g)
+            std::memcpy(row.data(), src, static_cast<std::size_t>(width));
+        else
+            for (int x = 0; x < width; ++x)
+                row[x] = PixelColour(format, src, x, workPalette).r;
+    } else {
+        // One bit per pixel: the bits behind the last pixel are
+        // cleared, so that the file depends on the pixels only.
+        const std::size_t bytes = (static_cast<std::size_t>(width) + 7) / 8;
+        std::memcpy(row.data(), src, bytes);
+        if (width % 8 != 0)
+            row[bytes - 1] &= static_cast<uint8_t>(0xFF00 >> (width % 8));
+    }
+    return out;
+}
+
+// Every pass's rows with progress, then the end of the file unless the save
+// was stopped.
+void WriteRows(TPngSave& S, TPxIOProgressInfo& Progress)
+{
     int passes = 1;
-    Check(png.SetInterlaceHandling(passes));
-    const double step = 100.0 / (static_cast<double>(height) * passes);
+    Check(S.Png.SetInterlaceHandling(passes));
+    const double step = 100.0 / (static_cast<double>(S.Height) * passes);
     Progress.Per1 = step;
 
     std::vector<uint8_t> row;
-    if (header.ColorType == pngRGBA)
-        row.assign(4 * static_cast<std::size_t>(width), 0);
-    else if (header.ColorType != pngRGB)
-        row.assign(static_cast<std::size_t>(width) * std::max(1, header.BitDepth / 8), 0);
+    if (S.Header.ColorType == pngRGBA)
+        row.assign(4 * static_cast<std::size_t>(S.Width), 0);
+    else if (S.Header.ColorType != pngRGB)
+        row.assign(static_cast<std::size_t>(S.Width) * std::max(1, S.Header.BitDepth / 8), 0);
 
-    TPxAccessScope access(*work, pxAccessRead);
+    TPxAccessScope access(*S.Work, pxAccessRead);
     int64_t done = 0;
     for (int pass = 0; pass < passes && !Progress.Aborted(); ++pass) {
-        for (int y = 0; y < height && !Progress.Aborted(); ++y) {
-            const uint8_t* src = work->GetScanline(y);
-            const uint8_t* maskRow = Mask ? Mask->GetScanline(y) : nullptr;
-            const uint8_t* out = row.data();
-            if (header.ColorType == pngPalette && masked) {
-                // Entry 0 is the transparent background, colour i of the
-                // quantizer is entry i + 1.
-                for (int x = 0; x < width; ++x)
-                    row[x] = MaskValue(Mask, maskRow, x) == 255
-                                 ? static_cast<uint8_t>(
-                                       quantizer->ColorIndex(PixelColour(format, src, x, workPalette)) + 1)
-                                 : 0;
-            } else if (header.ColorType == pngPalette) {
-                if (format == px8p)
-                    std::memcpy(row.data(), src, static_cast<std::size_t>(width));
-                else
-                    for (int x = 0; x < width; ++x)
-                        row[x] = static_cast<uint8_t>(quantizer->ColorIndex(PixelColour(format, src, x, workPalette)));
-            } else if (header.ColorType == pngRGBA) {
-                for (int x = 0; x < width; ++x) {
-                    std::memcpy(&row[4 * x], src + 3 * x, 3);
-                    row[4 * x + 3] = MaskValue(Mask, maskRow, x);
-                }
-            } else if (header.ColorType == pngRGB) {
-                out = src;
-            } else if (header.BitDepth == 16) {
-                for (int x = 0; x < width; ++x) {
-                    const uint16_t v = GreyLevel16(format, src, x, workPalette);
-                    row[2 * x] = static_cast<uint8_t>(v >> 8);
-                    row[2 * x + 1] = static_cast<uint8_t>(v & 0xFF);
-                }
-            } else if (header.BitDepth == 8) {
-                if (format == px8g)
-                    std::memcpy(row.data(), src, static_cast<std::size_t>(width));
-                else
-                    for (int x = 0; x < width; ++x)
-                        row[x] = PixelColour(format, src, x, workPalette).r;
-            } else {
-                // One bit per pixel: the bits behind the last pixel are
-                // cleared, so that the file depends on the pixels only.
-                const std::size_t bytes = (static_cast<std::size_t>(width) + 7) / 8;
-                std::memcpy(row.data(), src, bytes);
-                if (width % 8 != 0)
-                    row[bytes - 1] &= static_cast<uint8_t>(0xFF00 >> (width % 8));
-            }
-            Check(png.WriteRow(out));
+        for (int y = 0; y < S.Height && !Progress.Aborted(); ++y) {
+            Check(S.Png.WriteRow(OutputRow(S, y, row)));
             ++done;
             Progress.Progress(static_cast<int>(classlib::Trunc(static_cast<double>(done) * step)));
         }
     }
     if (!Progress.Aborted())
-        Check(png.WriteEnd());
+        Check(S.Png.WriteEnd());
+}
+
+}  // namespace
+
+void PxWritePNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, TPxMask* Mask,
+                TPxIOProgressInfo& Progress)
+{
+    if (!Stream || !Bitmap)
+        RaiseCreateError();
+    TWriteContext context{Stream, &Progress};
+    TPngSave save;
+    if (!save.Png.Create(WriteToStream, &context))
+        RaiseCreateError();
+
+    save.Width = Bitmap->GetWidth();
+    save.Height = Bitmap->GetHeight();
+    if (save.Width <= 0 || save.Height <= 0)
+        RaiseCreateError();
+
+    const int samples = Params.SamplesPerPixel;
+    save.Bits = Params.BitsPerSample;
+    if (samples == 1 && save.Bits != 1 && save.Bits != 8 && save.Bits != 16)
+        save.Bits = 8;
+    save.OneSample = samples == 1;
+
+    if (Mask && !(Mask->Full || Mask->Width != save.Width || Mask->Height != save.Height ||
+                  (Mask->BitsPerPixel != 8 && Mask->BitsPerPixel != 1) || !Mask->GetBits()))
+        save.Mask = Mask;
+
+    PrepareWorkImage(save, Bitmap);
+    save.Header.Width = static_cast<uint32_t>(save.Width);
+    save.Header.Height = static_cast<uint32_t>(save.Height);
+    save.Header.Interlaced = Params.PNGInterlaced;
+    ChooseLayout(save, Params.PNGBackground);
+    WriteInfoChunks(save, Params);
+    WriteRows(save, Progress);
 }
 
 }  // namespace imaging

@@ -103,6 +103,19 @@ TPxBitmap* PxPSPageImage(TPxBitmap* Bitmap, std::unique_ptr<TPxBitmap>& Copy)
     return Copy.get();
 }
 
+bool PxPSPreparePageImage(TPxBitmap* Bitmap, TPxPSPageImage& Page, TPxIOProgressInfo& Progress)
+{
+    Page.Image = PxPSPageImage(Bitmap, Page.Copy);
+    Page.Width = Page.Image->GetWidth();
+    Page.Height = Page.Image->GetHeight();
+    if (Page.Width <= 0 || Page.Height <= 0) {
+        Progress.Abort();
+        return false;
+    }
+    Page.Bilevel = Page.Image->GetPixelFormat() == px1g;
+    return true;
+}
+
 void PxPSFaxEncodeImage(TPxBitmap* Bitmap, classlib::TStream* Output, bool Group4, bool& Aborting)
 {
     const int w = Bitmap->GetWidth();
@@ -235,15 +248,13 @@ void PxWritePS(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
 void PxPSWritePageBody(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params,
                        TPxIOProgressInfo& Progress, int Page, int PaperWidth, int PaperHeight)
 {
-    std::unique_ptr<TPxBitmap> copy;
-    TPxBitmap* image = PxPSPageImage(Bitmap, copy);
-    const int w = image->GetWidth();
-    const int h = image->GetHeight();
-    if (w <= 0 || h <= 0) {
-        Progress.Abort();
+    TPxPSPageImage pageImage;
+    if (!PxPSPreparePageImage(Bitmap, pageImage, Progress))
         return;
-    }
-    const bool bilevel = image->GetPixelFormat() == px1g;
+    TPxBitmap* image = pageImage.Image;
+    const int w = pageImage.Width;
+    const int h = pageImage.Height;
+    const bool bilevel = pageImage.Bilevel;
 
     Line(Stream, "%%Page: " + Num(Page) + " " + Num(Page));
     Line(Stream, "0 " + Num(PaperHeight) + " translate");

@@ -89,6 +89,18 @@ std::string PxPSFormatDate(const SYSTEMTIME& Time);
 // Bitmap itself when it is px1g or px24RGB, else a px24RGB copy held in
 // Copy.
 TPxBitmap* PxPSPageImage(TPxBitmap* Bitmap, std::unique_ptr<TPxBitmap>& Copy);
+// A page's image as PxPSPageImage gives it, with its size and whether it
+// is bilevel (px1g).
+struct TPxPSPageImage {
+    std::unique_ptr<TPxBitmap> Copy;
+    TPxBitmap* Image = nullptr;
+    int Width = 0;
+    int Height = 0;
+    bool Bilevel = false;
+};
+// Fills Page for Bitmap; false (after Progress.Abort()) when the image has
+// no pixels.
+bool PxPSPreparePageImage(TPxBitmap* Bitmap, TPxPSPageImage& Page, TPxIOProgressInfo& Progress);
 // Every row of a px1g image through the Group 4 (Group4 true) or Group 3
 // two-dimensional row encoder (fill order 1, one encoder state), then the
 // flush call. The rows are coded as they are stored, so a reader told that

@@ -321,17 +321,33 @@ void PutRGB(uint8_t* d, int x, uint8_t r, uint8_t g, uint8_t b)
     d[3 * x + 2] = r;
 }
 
-// Converts one prepared row of Width pixels into D, a row of the bitmap's
-// format; X0 and Y place alpha samples in the mask.
-void ConvertRow(const TTIFFVars& v, TPxPixelFormat fmt, uint8_t* s, uint8_t* d, int32_t W, int X0, int Y,
-                std::vector<uint8_t>& scratch)
+// One prepared row on its way into the bitmap: s holds W pixels of the
+// page's samples, d is a row of the bitmap's format fmt, t a work row of
+// at least 8 bytes a pixel; X0 and Y place alpha samples in the mask.
+struct TRowJob {
+    const TTIFFVars& v;
+    TPxPixelFormat fmt;
+    uint8_t* s;
+    uint8_t* d;
+    int32_t W;
+    int X0;
+    int Y;
+    uint8_t* t;
+    TPxConvertColorRowProc hook;
+    TIOParamsVals* params;
+};
+
+// RGB pages: 8-bit samples with or without alpha or other extra samples,
+// 16-bit samples with or without alpha, and 5:5:5 words.
+void ConvertRGBRow(const TRowJob& j)
 {
-    const int P = v.Photometric, S = v.SamplesPerPixel, B = v.BitsPerSample;
-    const TPxConvertColorRowProc hook = ColorHook();
-    TIOParamsVals* params = v.Params;
-    scratch.resize(size_t(W) * 8 + 16);
-    uint8_t* t = scratch.data();
-    if (P == 2 && (S == 3 || S == 4) && B == 8) {
+    const TTIFFVars& v = j.v;
+    const int S = v.SamplesPerPixel, B = v.BitsPerSample;
+    uint8_t* const s = j.s;
+    uint8_t* const d = j.d;
+    uint8_t* const t = j.t;
+    const int32_t W = j.W;
+    if ((S == 3 || S == 4) && B == 8) {
         if (S == 4 && v.AlphaMask) {
             const bool associated = v.ExtraSampleCount > 0 && v.ExtraSample == 1;
             for (int x = 0; x < W; ++x) {
@@ -339,7 +355,7 @@ void ConvertRow(const TTIFFVars& v, TPxPixelFormat fmt, uint8_t* s, uint8_t* d, 
                 const int a = px[3];
                 PutRGB(d, x, Unpremultiply(px[0], a, associated), Unpremultiply(px[1], a, associated),
                        Unpremultiply(px[2], a, associated));
-                SetMask(v, X0 + x, Y, a);
+                SetMask(v, j.X0 + x, j.Y, a);
             }
         } else {
             const uint8_t* rgb = s;
@@ -348,9 +364,9 @@ void ConvertRow(const TTIFFVars& v, TPxPixelFormat fmt, uint8_t* s, uint8_t* d, 
                     std::memcpy(t + 3 * x, s + 4 * x, 3);
                 rgb = t;
             }
-            hook(rgb, pxRowRGB, d, params, W, pxRowBGR);
+            j.hook(rgb, pxRowRGB, d, j.params, W, pxRowBGR);
         }
-    } else if (P == 2 && S >= 5 && B == 8 && v.ExtraSampleCount > 0) {
+    } else if (S >= 5 && B == 8 && v.ExtraSampleCount > 0) {
         for (int x = 0; x < W; ++x) {
             const uint8_t* px = s + int64_t(S) * x;
             int c[3] = {px[0], px[1], px[2]};
@@ -358,17 +374,17 @@ void ConvertRow(const TTIFFVars& v, TPxPixelFormat fmt, uint8_t* s, uint8_t* d, 
                 for (int k = 0; k < v.ExtraSampleCount && 3 + k < S; ++k) {
                     const int a = px[3 + k];
                     if (v.ExtraSamples[k] == 1) {
-                        SetMask(v, X0 + x, Y, a);
+                        SetMask(v, j.X0 + x, j.Y, a);
                         for (int& ch : c)
                             ch = Unpremultiply(ch, a, true);
                     } else if (v.ExtraSamples[k] == 2) {
-                        SetMask(v, X0 + x, Y, a);
+                        SetMask(v, j.X0 + x, j.Y, a);
                     }
                 }
             }
             PutRGB(d, x, uint8_t(c[0]), uint8_t(c[1]), uint8_t(c[2]));
         }
-    } else if (P == 2 && (S == 3 || S == 4) && B == 16) {
+    } else if ((S == 3 || S == 4) && B == 16) {
         const uint8_t* rgb = s;
         if (S == 4) {
             // The fourth word is alpha (associated: the colours are
@@ -384,51 +400,53 @@ void ConvertRow(const TTIFFVars& v, TPxPixelFormat fmt, uint8_t* s, uint8_t* d, 
                     t[6 * x + 2 * k] = uint8_t(c);
                     t[6 * x + 2 * k + 1] = uint8_t(c >> 8);
                 }
-                SetMask(v, X0 + x, Y, a >> 8);
+                SetMask(v, j.X0 + x, j.Y, a >> 8);
             }
             rgb = t;
         }
-        if (fmt == pxRGB48)
+        if (j.fmt == pxRGB48)
             std::memcpy(d, rgb, size_t(W) * 6);
         else
-            hook(rgb, pxRowRGB48LE, d, params, W, pxRowBGR);
-    } else if (P == 2 && S == 1 && B == 16) {
+            j.hook(rgb, pxRowRGB48LE, d, j.params, W, pxRowBGR);
+    } else if (S == 1 && B == 16) {
         for (int x = 0; x < W; ++x) {
             const uint16_t w = Word(s, x);
             PutRGB(d, x, uint8_t((w >> 10) * 8), uint8_t(((w >> 5) & 31) * 8), uint8_t((w & 31) * 8));
         }
-    } else if (P == 3 && S == 1 && B == 1) {
-        for (int x = 0; x < W; ++x) {
-            const uint8_t bit = (s[x >> 3] >> (7 - (x & 7))) & 1;
-            if (fmt == px8p) {
-                d[x] = bit;
-            } else {
-                const TPxRGB c = MapEntry(v, bit);
-                PutRGB(d, x, c.r, c.g, c.b);
-            }
-        }
-    } else if ((P == 0 || P == 1) && S == 1 && B >= 2 && B <= 8) {
+    }
+}
+
+// Grey pages (0 white is zero, 1 black is zero): 2 to 8 bits, 8 bits with
+// alpha, 16 bits, and bilevel rows, which CCITT codings store inverted.
+void ConvertGreyRow(const TRowJob& j)
+{
+    const TTIFFVars& v = j.v;
+    const int P = v.Photometric, S = v.SamplesPerPixel, B = v.BitsPerSample;
+    const uint8_t* const s = j.s;
+    uint8_t* const d = j.d;
+    const int32_t W = j.W;
+    if (S == 1 && B >= 2 && B <= 8) {
         for (int x = 0; x < W; ++x) {
             const uint8_t g = P == 1 ? s[x] : uint8_t(255 - s[x]);
-            if (fmt == px8g)
+            if (j.fmt == px8g)
                 d[x] = g;
             else
                 PutRGB(d, x, g, g, g);
         }
-    } else if ((P == 0 || P == 1) && S == 2 && B == 8) {
+    } else if (S == 2 && B == 8) {
         for (int x = 0; x < W; ++x) {
             const uint8_t g = P == 1 ? s[2 * x] : uint8_t(255 - s[2 * x]);
-            if (fmt == px8g)
+            if (j.fmt == px8g)
                 d[x] = g;
             else
                 PutRGB(d, x, g, g, g);
-            SetMask(v, X0 + x, Y, s[2 * x + 1]);
+            SetMask(v, j.X0 + x, j.Y, s[2 * x + 1]);
         }
-    } else if ((P == 0 || P == 1) && S == 1 && B == 16) {
+    } else if (S == 1 && B == 16) {
         const int shift = v.Software.compare(0, 15, "Look@Molli v1.1") == 0 ? 4 : 8;
         for (int x = 0; x < W; ++x) {
             const uint16_t w = Word(s, x);
-            if (fmt == px16g) {
+            if (j.fmt == px16g) {
                 const uint16_t g = P == 1 ? w : uint16_t(~w);
                 d[2 * x] = uint8_t(g);
                 d[2 * x + 1] = uint8_t(g >> 8);
@@ -437,50 +455,44 @@ void ConvertRow(const TTIFFVars& v, TPxPixelFormat fmt, uint8_t* s, uint8_t* d, 
                 PutRGB(d, x, g, g, g);
             }
         }
-    } else if ((P == 0 || P == 1) && S == 1 && B == 1) {
+    } else if (S == 1 && B == 1) {
         const int64_t bytes = (int64_t(W) + 7) / 8;
         const int c = v.Compression;
         const bool ccitt = c >= 2 && c <= 4;
         const bool invert = (P == 0 && !ccitt) || (P == 1 && ccitt);
         for (int64_t i = 0; i < bytes; ++i)
             d[i] = invert ? uint8_t(~s[i]) : s[i];
-    } else if (P == 5 && S >= 4 && B == 8) {
+    }
+}
+
+// Palette pages: bilevel indexes, 8-bit indexes with alpha (stored
+// inverted), and indexes of up to 8 bits.
+void ConvertPaletteRow(const TRowJob& j)
+{
+    const TTIFFVars& v = j.v;
+    const int S = v.SamplesPerPixel, B = v.BitsPerSample;
+    const uint8_t* const s = j.s;
+    uint8_t* const d = j.d;
+    const int32_t W = j.W;
+    if (S == 1 && B == 1) {
         for (int x = 0; x < W; ++x) {
-            for (int k = 0; k < 4; ++k)
-                t[4 * x + k] = uint8_t(255 - s[int64_t(S) * x + k]);
-            if (S >= 5 && v.ExtraSample == 2)
-                SetMask(v, X0 + x, Y, s[int64_t(S) * x + 4]);
+            const uint8_t bit = (s[x >> 3] >> (7 - (x & 7))) & 1;
+            if (j.fmt == px8p) {
+                d[x] = bit;
+            } else {
+                const TPxRGB c = MapEntry(v, bit);
+                PutRGB(d, x, c.r, c.g, c.b);
+            }
         }
-        if (fmt == pxCMYK)
-            std::memcpy(d, t, size_t(W) * 4);
-        else
-            hook(t, pxRowCMYK, d, params, W, pxRowBGR);
-    } else if (P == 5 && S == 4 && B == 16) {
-        for (int64_t i = 0; i < int64_t(W) * 4; ++i)
-            t[i] = uint8_t(255 - s[2 * i + 1]);
-        if (fmt == pxCMYK)
-            std::memcpy(d, t, size_t(W) * 4);
-        else
-            hook(t, pxRowCMYK, d, params, W, pxRowBGR);
-    } else if (P == 8 && S == 3 && B == 8) {
-        hook(s, pxRowCIELab, d, params, W, pxRowBGR);
-    } else if (P == 6 && S == 3 && B == 8 && v.YCbCrSubsampling[0] == 2 && v.YCbCrSubsampling[1] == 1) {
-        for (int x = 0; x < W; ++x) {
-            const uint8_t* unit = s + (x / 2) * 4;
-            t[3 * x] = unit[x & 1];
-            t[3 * x + 1] = unit[2];
-            t[3 * x + 2] = unit[3];
-        }
-        hook(t, pxRowYCbCr, d, params, W, pxRowBGR);
-    } else if (P == 3 && S == 2 && B == 8) {
+    } else if (S == 2 && B == 8) {
         for (int x = 0; x < W; ++x) {
             const TPxRGB c = MapEntry(v, s[2 * x]);
             PutRGB(d, x, c.r, c.g, c.b);
-            SetMask(v, X0 + x, Y, 255 - s[2 * x + 1]);
+            SetMask(v, j.X0 + x, j.Y, 255 - s[2 * x + 1]);
         }
-    } else if (P == 3 && S == 1 && B <= 8) {
+    } else if (S == 1 && B <= 8) {
         for (int x = 0; x < W; ++x) {
-            if (fmt == px8p) {
+            if (j.fmt == px8p) {
                 d[x] = s[x];
             } else {
                 const TPxRGB c = MapEntry(v, s[x]);
@@ -488,7 +500,69 @@ void ConvertRow(const TTIFFVars& v, TPxPixelFormat fmt, uint8_t* s, uint8_t* d, 
             }
         }
     }
-    // Any other combination places nothing.
+}
+
+// Separated (CMYK) pages of 8 bits, with an optional unassociated alpha
+// fifth sample, or of 16 bits (the high bytes); the samples are inverted.
+void ConvertCMYKRow(const TRowJob& j)
+{
+    const TTIFFVars& v = j.v;
+    const int S = v.SamplesPerPixel, B = v.BitsPerSample;
+    const uint8_t* const s = j.s;
+    uint8_t* const t = j.t;
+    const int32_t W = j.W;
+    if (S >= 4 && B == 8) {
+        for (int x = 0; x < W; ++x) {
+            for (int k = 0; k < 4; ++k)
+                t[4 * x + k] = uint8_t(255 - s[int64_t(S) * x + k]);
+            if (S >= 5 && v.ExtraSample == 2)
+                SetMask(v, j.X0 + x, j.Y, s[int64_t(S) * x + 4]);
+        }
+    } else if (S == 4 && B == 16) {
+        for (int64_t i = 0; i < int64_t(W) * 4; ++i)
+            t[i] = uint8_t(255 - s[2 * i + 1]);
+    } else {
+        return;
+    }
+    if (j.fmt == pxCMYK)
+        std::memcpy(j.d, t, size_t(W) * 4);
+    else
+        j.hook(t, pxRowCMYK, j.d, j.params, W, pxRowBGR);
+}
+
+// Converts one prepared row of Width pixels into D, a row of the bitmap's
+// format; X0 and Y place alpha samples in the mask. A combination of
+// photometric, samples and bits not handled here places nothing.
+void ConvertRow(const TTIFFVars& v, TPxPixelFormat fmt, uint8_t* s, uint8_t* d, int32_t W, int X0, int Y,
+                std::vector<uint8_t>& scratch)
+{
+    const int P = v.Photometric, S = v.SamplesPerPixel, B = v.BitsPerSample;
+    scratch.resize(size_t(W) * 8 + 16);
+    const TRowJob job{v, fmt, s, d, W, X0, Y, scratch.data(), ColorHook(), v.Params};
+    switch (P) {
+    case 0:
+    case 1: ConvertGreyRow(job); break;
+    case 2: ConvertRGBRow(job); break;
+    case 3: ConvertPaletteRow(job); break;
+    case 5: ConvertCMYKRow(job); break;
+    case 8:
+        if (S == 3 && B == 8)
+            job.hook(s, pxRowCIELab, d, job.params, W, pxRowBGR);
+        break;
+    case 6:
+        if (S == 3 && B == 8 && v.YCbCrSubsampling[0] == 2 && v.YCbCrSubsampling[1] == 1) {
+            uint8_t* t = job.t;
+            for (int x = 0; x < W; ++x) {
+                const uint8_t* unit = s + (x / 2) * 4;
+                t[3 * x] = unit[x & 1];
+                t[3 * x + 1] = unit[2];
+                t[3 * x + 2] = unit[3];
+            }
+            job.hook(t, pxRowYCbCr, d, job.params, W, pxRowBGR);
+        }
+        break;
+    default: break;
+    }
 }
 
 // Bytes of Width pixels of the bitmap's format.

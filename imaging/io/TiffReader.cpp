@@ -607,6 +607,155 @@ struct TProfileTransformGuard {
     }
 };
 
+// The file header: the byte order into Page and the first directory's
+// offset; false after a failure is reported.
+bool ReadFileHeader(TTIFFIFDContext& Page, int64_t& FirstIFD, TPxIOProgressInfo& Progress)
+{
+    uint8_t header[8] = {};
+    if (Page.ReadAt(0, header, 8) != 8) {
+        Progress.Fail(TPxReadFailure::Truncated);
+        return false;
+    }
+    if (header[0] == 'I' && header[1] == 'I')
+        Page.LittleEndian = true;
+    else if (header[0] == 'M' && header[1] == 'M')
+        Page.LittleEndian = false;
+    else {
+        Progress.Fail(TPxReadFailure::BadHeader);
+        return false;
+    }
+    FirstIFD = PxGetU32(header + 4, Page.LittleEndian);
+    if (FirstIFD == 0) {
+        Progress.Abort();
+        return false;
+    }
+    return true;
+}
+
+// The sub-directory TIFFSubIndex of the page (tag 330) replaces it when the
+// page has one; false (aborted) when it cannot be read.
+bool SelectSubIFD(TTIFFIFDContext& Page, const TIOParamsVals& P, TPxIOProgressInfo& Progress)
+{
+    if (P.TIFFSubIndex < 0)
+        return true;
+    const int64_t sub = PxTIFFGetTagValueN(Page, 330, uint32_t(P.TIFFSubIndex), 0);
+    if (sub == 0)
+        return true;
+    int32_t subCount = 0;
+    if (!PxTIFFReadIFD(0, sub, Page, subCount)) {
+        Progress.Abort();
+        return false;
+    }
+    return true;
+}
+
+// The page's tags, metadata and its EXIF and GPS directories into v and P;
+// false (aborted) when the page's tags are unusable.
+bool ReadPageParams(TTIFFIFDContext& Page, int32_t PageCount, TTIFFVars& v, TIOParamsVals& P,
+                    TPxIOProgressInfo& Progress)
+{
+    TTIFFIFDContext exif, gps;
+    exif.Stream = gps.Stream = Page.Stream;
+    exif.Base = gps.Base = Page.Base;
+    exif.LittleEndian = gps.LittleEndian = Page.LittleEndian;
+    const int64_t exifOffset = PxTIFFGetTagValue(Page, 34665, 0);
+    if (exifOffset != 0) {
+        int32_t n = 0;
+        PxTIFFReadIFD(0, exifOffset, exif, n);
+        P.HasEXIF = true;
+    }
+    const int64_t gpsOffset = PxTIFFGetTagValue(Page, 34853, 0);
+    if (gpsOffset != 0) {
+        int32_t n = 0;
+        PxTIFFReadIFD(0, gpsOffset, gps, n);
+    }
+
+    if (!ReadPageTags(Page, v, P)) {
+        Progress.Abort();
+        return false;
+    }
+    v.Artist = PxTIFFGetTagString(Page, 315);
+    ReadPageMetadata(Page, P);
+    TransferToParams(v, Page, PageCount, P);
+    ReadExifIFD(exif, P);
+    ReadGpsIFD(gps, P);
+    TransferColorMapAndResolution(v, P);
+    return true;
+}
+
+// Everything that refuses a page before its pixels are allocated: layout,
+// size, a missing LZW decoder or colour map, thumbnail size, the raster
+// check; false after the failure is reported.
+bool AcceptPage(const TTIFFIFDContext& Page, TTIFFVars& v, TIOParamsVals& P, TPxBitmap* Bitmap, bool ThumbnailMode,
+                TPxIOProgressInfo& Progress)
+{
+    if (!Bitmap || !PlausibleLayout(v) || ((v.ImageWidth == 0 || v.ImageHeight == 0) && !ThumbnailMode)) {
+        Progress.Fail(v.ImageWidth == 0 || v.ImageHeight == 0 ? TPxReadFailure::NoImage : TPxReadFailure::BadHeader);
+        return false;
+    }
+    if (v.Compression == 5) {
+        v.LZWDecompress = P.TIFFLZWDecompress ? P.TIFFLZWDecompress : PxGlobalTIFFLZWDecompress;
+        if (!v.LZWDecompress) {
+            Progress.Abort();
+            return false;
+        }
+    }
+    if (v.Photometric == 3 && v.ColorMap.empty() && v.Compression != 6 && v.Compression != 7) {
+        Progress.Fail(TPxReadFailure::BadHeader);  // a palette page without a usable colour map
+        return false;
+    }
+    if (ThumbnailMode && (v.ImageWidth > 400 || v.ImageHeight > 400)) {
+        Progress.Abort();
+        return false;
+    }
+    return ThumbnailMode || CheckPage(Page, v, ChoosePixelFormat(v, P), Progress);
+}
+
+// The page's pixels from its strips or tiles into Bitmap (allocated here,
+// cleared first); old-style JPEG pages go to their own decoder.
+void DecodePagePixels(const TTIFFIFDContext& Page, TTIFFVars& v, const TIOParamsVals& P, TPxBitmap& Bitmap,
+                      TPxIOProgressInfo& Progress)
+{
+    if ((v.Compression == 6 || (v.JPEGIFOffset != 0 && v.Compression != 5)) && v.JPEGProc < 2) {
+        PxTIFFReadOldJPEG(Page, v, Bitmap, Progress);
+        return;
+    }
+    if (v.ImageWidth == 0 || v.ImageHeight == 0) {
+        Progress.Abort();
+        return;
+    }
+    const bool tiled = v.TileWidth > 0 || v.TileLength > 0;
+    if (v.StripOffsets.empty() && (!tiled || v.TileOffsets.empty())) {
+        Progress.Fail(TPxReadFailure::BadHeader);  // no pixel data to read
+        return;
+    }
+    if (!PxTIFFCanDecode(v) || IsCompatLzw(Page, v)) {
+        Progress.Fail(TPxReadFailure::Unsupported);
+        return;
+    }
+    const TPxPixelFormat format = ChoosePixelFormat(v, P);
+    if (!Bitmap.Allocate(v.ImageWidth, v.ImageHeight, format)) {
+        Progress.Fail(TPxReadFailure::OutOfMemory);
+        return;
+    }
+    if (format == px8p) {
+        for (size_t i = 0; i < v.ColorMap.size() && i < 256; ++i)
+            Bitmap.SetPaletteEntry(int(i), v.ColorMap[i]);
+    }
+    // Cleared whatever the mode: rows a short strip never reaches stay
+    // black, never the storage's earlier content.
+    Bitmap.Fill(0);
+    if (v.TileWidth > 0 || v.TileLength > 0) {
+        if (v.TileOffsets.empty() && !v.StripOffsets.empty()) {
+            v.TileOffsets = v.StripOffsets;
+            v.TileByteCounts = v.StripByteCounts;
+        }
+        PxTIFFReadTiles(Page, v, Bitmap, Progress);
+    } else {
+        PxTIFFReadStrips(Page, v, Bitmap, Progress);
+    }
+}
+
 }  // namespace
 
 void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount, TIOParamsVals* Params,
@@ -622,25 +771,9 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
     TTIFFIFDContext page;
     page.Stream = Stream;
     page.Base = PositionIsBase ? Stream->GetPosition() : 0;
-    uint8_t header[8] = {};
-    if (page.ReadAt(0, header, 8) != 8) {
-        Progress.Fail(TPxReadFailure::Truncated);
+    int64_t firstIFD = 0;
+    if (!ReadFileHeader(page, firstIFD, Progress))
         return;
-    }
-    if (header[0] == 'I' && header[1] == 'I')
-        page.LittleEndian = true;
-    else if (header[0] == 'M' && header[1] == 'M')
-        page.LittleEndian = false;
-    else {
-        Progress.Fail(TPxReadFailure::BadHeader);
-        return;
-    }
-    const bool le = page.LittleEndian;
-    const int64_t firstIFD = PxGetU32(header + 4, le);
-    if (firstIFD == 0) {
-        Progress.Abort();
-        return;
-    }
     const int32_t pageIndex = Params ? Params->TIFFImageIndex : -1;
     const bool loaded = PxTIFFReadIFD(pageIndex, firstIFD, page, PageCount);
     if (!Params)
@@ -649,70 +782,19 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
         Progress.Abort();
         return;
     }
-    if (Params->TIFFSubIndex >= 0) {
-        const int64_t sub = PxTIFFGetTagValueN(page, 330, uint32_t(Params->TIFFSubIndex), 0);
-        if (sub != 0) {
-            int32_t subCount = 0;
-            if (!PxTIFFReadIFD(0, sub, page, subCount)) {
-                Progress.Abort();
-                return;
-            }
-        }
-    }
+    if (!SelectSubIFD(page, *Params, Progress))
+        return;
     TIOParamsVals& p = *Params;
-    TTIFFIFDContext exif, gps;
-    exif.Stream = gps.Stream = Stream;
-    exif.Base = gps.Base = page.Base;
-    exif.LittleEndian = gps.LittleEndian = le;
-    const int64_t exifOffset = PxTIFFGetTagValue(page, 34665, 0);
-    if (exifOffset != 0) {
-        int32_t n = 0;
-        PxTIFFReadIFD(0, exifOffset, exif, n);
-        p.HasEXIF = true;
-    }
-    const int64_t gpsOffset = PxTIFFGetTagValue(page, 34853, 0);
-    if (gpsOffset != 0) {
-        int32_t n = 0;
-        PxTIFFReadIFD(0, gpsOffset, gps, n);
-    }
-
     TTIFFVars v;
-    v.LittleEndian = le;
+    v.LittleEndian = page.LittleEndian;
     v.Params = Params;
     v.IgnoreAlpha = IgnoreAlpha;
-    if (!ReadPageTags(page, v, p)) {
-        Progress.Abort();
+    if (!ReadPageParams(page, PageCount, v, p, Progress))
         return;
-    }
-    v.Artist = PxTIFFGetTagString(page, 315);
-    ReadPageMetadata(page, p);
-    TransferToParams(v, page, PageCount, p);
-    ReadExifIFD(exif, p);
-    ReadGpsIFD(gps, p);
-    TransferColorMapAndResolution(v, p);
 
     if (ParamsOnly)
         return;
-    if (!Bitmap || !PlausibleLayout(v) || ((v.ImageWidth == 0 || v.ImageHeight == 0) && !ThumbnailMode)) {
-        Progress.Fail(v.ImageWidth == 0 || v.ImageHeight == 0 ? TPxReadFailure::NoImage : TPxReadFailure::BadHeader);
-        return;
-    }
-    if (v.Compression == 5) {
-        v.LZWDecompress = p.TIFFLZWDecompress ? p.TIFFLZWDecompress : PxGlobalTIFFLZWDecompress;
-        if (!v.LZWDecompress) {
-            Progress.Abort();
-            return;
-        }
-    }
-    if (v.Photometric == 3 && v.ColorMap.empty() && v.Compression != 6 && v.Compression != 7) {
-        Progress.Fail(TPxReadFailure::BadHeader);  // a palette page without a usable colour map
-        return;
-    }
-    if (ThumbnailMode && (v.ImageWidth > 400 || v.ImageHeight > 400)) {
-        Progress.Abort();
-        return;
-    }
-    if (!ThumbnailMode && !CheckPage(page, v, ChoosePixelFormat(v, p), Progress))
+    if (!AcceptPage(page, v, p, Bitmap, ThumbnailMode, Progress))
         return;
     if (!IgnoreAlpha) {
         if (PageHasAlpha(v) && !AlphaMask)
@@ -724,44 +806,7 @@ void PxReadTIFF(TPxBitmap* Bitmap, classlib::TStream* Stream, int32_t& PageCount
         v.AlphaMask = AlphaMask;
     }
     TPxAccessScope access(*Bitmap, pxAccessWrite);
-    if ((v.Compression == 6 || (v.JPEGIFOffset != 0 && v.Compression != 5)) && v.JPEGProc < 2) {
-        PxTIFFReadOldJPEG(page, v, *Bitmap, Progress);
-    } else {
-        if (v.ImageWidth == 0 || v.ImageHeight == 0) {
-            Progress.Abort();
-            return;
-        }
-        const bool tiled = v.TileWidth > 0 || v.TileLength > 0;
-        if (v.StripOffsets.empty() && (!tiled || v.TileOffsets.empty())) {
-            Progress.Fail(TPxReadFailure::BadHeader);  // no pixel data to read
-            return;
-        }
-        if (!PxTIFFCanDecode(v) || IsCompatLzw(page, v)) {
-            Progress.Fail(TPxReadFailure::Unsupported);
-            return;
-        }
-        const TPxPixelFormat format = ChoosePixelFormat(v, p);
-        if (!Bitmap->Allocate(v.ImageWidth, v.ImageHeight, format)) {
-            Progress.Fail(TPxReadFailure::OutOfMemory);
-            return;
-        }
-        if (format == px8p) {
-            for (size_t i = 0; i < v.ColorMap.size() && i < 256; ++i)
-                Bitmap->SetPaletteEntry(int(i), v.ColorMap[i]);
-        }
-        // Cleared whatever the mode: rows a short strip never reaches stay
-        // black, never the storage's earlier content.
-        Bitmap->Fill(0);
-        if (v.TileWidth > 0 || v.TileLength > 0) {
-            if (v.TileOffsets.empty() && !v.StripOffsets.empty()) {
-                v.TileOffsets = v.StripOffsets;
-                v.TileByteCounts = v.StripByteCounts;
-            }
-            PxTIFFReadTiles(page, v, *Bitmap, Progress);
-        } else {
-            PxTIFFReadStrips(page, v, *Bitmap, Progress);
-        }
-    }
+    DecodePagePixels(page, v, p, *Bitmap, Progress);
     if (p.TIFFApplyOrientation && !Progress.Aborted() && !Bitmap->IsEmpty())
         PxApplyEXIFOrientation(Bitmap, v.Orientation);
 }

@@ -344,15 +344,8 @@ public:
                 PxEncodeMHRow(Data, width_, stream_, form_.FillOrder, aborting_);
                 break;
             case kCompG3:
-                if (form_.TwoD)
-                    PxEncodeG3Row2D(Data, width_, stream_, form_.FillOrder, aborting_, refRow_, pendingBits_,
-                                    pendingByte_);
-                else
-                    PxEncodeG3Row1D(Data, width_, stream_, form_.FillOrder, aborting_, pendingBits_, pendingByte_);
-                break;
             case kCompG4:
-                PxEncodeG4Row(Data, width_, stream_, form_.FillOrder, aborting_, refRow_, pendingBits_,
-                              pendingByte_);
+                EncodeFaxRow(Data);
                 break;
             case kCompLZW:
                 form_.Lzw(Data, Length, stream_, lzwState_);
@@ -386,16 +379,8 @@ public:
         try {
             switch (form_.Compression) {
             case kCompG3:
-                if (form_.TwoD)
-                    PxEncodeG3Row2D(nullptr, width_, stream_, form_.FillOrder, aborting_, refRow_, pendingBits_,
-                                    pendingByte_);
-                else
-                    PxEncodeG3Row1D(nullptr, width_, stream_, form_.FillOrder, aborting_, pendingBits_,
-                                    pendingByte_);
-                break;
             case kCompG4:
-                PxEncodeG4Row(nullptr, width_, stream_, form_.FillOrder, aborting_, refRow_, pendingBits_,
-                              pendingByte_);
+                EncodeFaxRow(nullptr);
                 break;
             case kCompLZW:
                 if (lzwState_)
@@ -418,6 +403,18 @@ public:
     }
 
 private:
+    // One row of a G3 or G4 strip; a null row flushes the coder's pending
+    // bits at the end of the strip.
+    void EncodeFaxRow(const uint8_t* Data)
+    {
+        if (form_.Compression == kCompG4)
+            PxEncodeG4Row(Data, width_, stream_, form_.FillOrder, aborting_, refRow_, pendingBits_, pendingByte_);
+        else if (form_.TwoD)
+            PxEncodeG3Row2D(Data, width_, stream_, form_.FillOrder, aborting_, refRow_, pendingBits_, pendingByte_);
+        else
+            PxEncodeG3Row1D(Data, width_, stream_, form_.FillOrder, aborting_, pendingBits_, pendingByte_);
+    }
+
     // Frees whatever coding state is left without writing (after a failure).
     void Discard()
     {
@@ -594,6 +591,24 @@ private:
     std::vector<int32_t> indexes_;
 };
 
+// Image as one interchange-format JPEG at the stream's position, with the
+// form's quality, colour space and the page's resolution; a failure sets
+// Aborting.
+void WriteJPEGImage(classlib::TStream* Stream, TPxBitmap& Image, const TStoredForm& Form, bool& Aborting,
+                    TPxIOProgressInfo& Progress)
+{
+    TIOParamsVals scratch(nullptr);
+    scratch.JPEGQuality = Form.JPEGQuality;
+    scratch.JPEGColorSpace = Form.JPEGColorSpace;
+    scratch.DpiX = Form.Params->DpiX;
+    scratch.DpiY = Form.Params->DpiY;
+    try {
+        PxWriteJPEG(Stream, &Image, scratch, Progress);
+    } catch (const classlib::Exception&) {
+        Aborting = true;
+    }
+}
+
 // Writes the strips of Image and their tags (278, 273, 279).
 void WriteStrips(classlib::TStream* Stream, TPxTIFFEntryList& List, TPxBitmap& Image, TStoredForm& Form,
                  TPxIOProgressInfo& Progress)
@@ -613,16 +628,7 @@ void WriteStrips(classlib::TStream* Stream, TPxTIFFEntryList& List, TPxBitmap& I
 
     if (Form.Compression == kCompJPEG) {
         const uint32_t at = Offset32(Stream, aborting);
-        TIOParamsVals scratch(nullptr);
-        scratch.JPEGQuality = Form.JPEGQuality;
-        scratch.JPEGColorSpace = Form.JPEGColorSpace;
-        scratch.DpiX = Form.Params->DpiX;
-        scratch.DpiY = Form.Params->DpiY;
-        try {
-            PxWriteJPEG(Stream, &Image, scratch, Progress);
-        } catch (const classlib::Exception&) {
-            aborting = true;
-        }
+        WriteJPEGImage(Stream, Image, Form, aborting, Progress);
         const uint32_t end = Offset32(Stream, aborting);
         offsets.push_back(at);
         counts.push_back(end - at);
@@ -661,16 +667,7 @@ void WriteOldJPEG(classlib::TStream* Stream, TPxTIFFEntryList& List, TPxBitmap& 
 {
     bool& aborting = *List.Aborting;
     classlib::TMemoryStream jpeg;
-    TIOParamsVals scratch(nullptr);
-    scratch.JPEGQuality = Form.JPEGQuality;
-    scratch.JPEGColorSpace = Form.JPEGColorSpace;
-    scratch.DpiX = Form.Params->DpiX;
-    scratch.DpiY = Form.Params->DpiY;
-    try {
-        PxWriteJPEG(&jpeg, &Image, scratch, Progress);
-    } catch (const classlib::Exception&) {
-        aborting = true;
-    }
+    WriteJPEGImage(&jpeg, Image, Form, aborting, Progress);
     if (aborting)
         return;
     const uint8_t* data = static_cast<const uint8_t*>(jpeg.GetMemory());
@@ -708,10 +705,9 @@ void WriteDirectory(classlib::TStream* Stream, bool& Aborting, std::vector<TTIFF
     PutU32(Stream, Aborting, Next);
 }
 
-// The EXIF-derived tags of the page, and the EXIF and GPS sub-directories.
-void WriteEXIFTags(TPxTIFFEntryList& Page, TIOParamsVals& P)
+// The page tags that EXIF data gives.
+void AddEXIFPageTags(TPxTIFFEntryList& Page, const TIOParamsVals& P)
 {
-    bool& aborting = *Page.Aborting;
     PxTIFFAddString(Page, 270, P.EXIFImageDescription);
     if (P.EXIFXResolution != 0)
         PxTIFFAddRational(Page, 282, P.EXIFXResolution);
@@ -746,87 +742,182 @@ void WriteEXIFTags(TPxTIFFEntryList& Page, TIOParamsVals& P)
                                                           P.EXIFReferenceBlackWhite.end()));
     if (P.EXIFYCbCrPositioning != 0)
         PxTIFFAddShort(Page, 531, uint16_t(P.EXIFYCbCrPositioning));
+}
 
-    // The EXIF sub-directory.
-    TPxTIFFEntryList exif;
-    exif.Stream = Page.Stream;
-    exif.Aborting = Page.Aborting;
+// A version tag of up to four characters, stored in the entry itself.
+void AddVersionEntry(TPxTIFFEntryList& List, uint16_t Tag, const std::string& Version)
+{
+    TTIFFIFDEntry e{Tag, kUndefined, uint32_t(std::min<size_t>(Version.size(), 4)), 0};
+    for (size_t i = 0; i < Version.size() && i < 4; ++i)
+        e.Value |= uint32_t(uint8_t(Version[i])) << (8 * i);
+    List.Entries.push_back(e);
+}
+
+// The camera tags of the EXIF sub-directory; those of the first run are
+// written when they are marked in P, whatever their value.
+void AddEXIFCameraTags(TPxTIFFEntryList& Exif, const TIOParamsVals& P)
+{
     const TIOParamsVals* m = &P;
-    PxTIFFAddRational(exif, 33434, P.EXIFExposureTime, m);
-    PxTIFFAddRational(exif, 33437, P.EXIFFNumber, m);
-    PxTIFFAddShort(exif, 34850, uint16_t(P.EXIFExposureProgram), m);
-    PxTIFFAddRational(exif, 37122, P.EXIFCompressedBitsPerPixel, m);
-    PxTIFFAddRational(exif, 37377, P.EXIFShutterSpeedValue, m);
-    PxTIFFAddRational(exif, 37378, P.EXIFApertureValue, m);
-    PxTIFFAddRational(exif, 37379, P.EXIFBrightnessValue, m);
-    PxTIFFAddRational(exif, 37380, P.EXIFExposureBiasValue, m);
-    PxTIFFAddRational(exif, 37381, P.EXIFMaxApertureValue, m);
-    PxTIFFAddRational(exif, 37382, P.EXIFSubjectDistance, m);
-    PxTIFFAddShort(exif, 37383, uint16_t(P.EXIFMeteringMode), m);
-    PxTIFFAddShort(exif, 37384, uint16_t(P.EXIFLightSource), m);
-    PxTIFFAddShort(exif, 37385, uint16_t(P.EXIFFlash), m);
-    PxTIFFAddRational(exif, 37386, P.EXIFFocalLength, m);
-    PxTIFFAddShort(exif, 40961, uint16_t(P.EXIFColorSpace), m);
-    PxTIFFAddShort(exif, 40962, uint16_t(P.EXIFPixelXDimension), m);
-    PxTIFFAddShort(exif, 40963, uint16_t(P.EXIFPixelYDimension), m);
-    PxTIFFAddRational(exif, 41486, P.EXIFFocalPlaneXResolution, m);
-    PxTIFFAddRational(exif, 41487, P.EXIFFocalPlaneYResolution, m);
-    PxTIFFAddShort(exif, 41488, uint16_t(P.EXIFFocalPlaneResolutionUnit), m);
-    PxTIFFAddRational(exif, 41493, P.EXIFExposureIndex, m);
-    PxTIFFAddShort(exif, 41495, uint16_t(P.EXIFSensingMethod), m);
-    PxTIFFAddUndefinedByte(exif, 41728, uint8_t(P.EXIFFileSource), m);
-    PxTIFFAddUndefinedByte(exif, 41729, uint8_t(P.EXIFSceneType), m);
+    PxTIFFAddRational(Exif, 33434, P.EXIFExposureTime, m);
+    PxTIFFAddRational(Exif, 33437, P.EXIFFNumber, m);
+    PxTIFFAddShort(Exif, 34850, uint16_t(P.EXIFExposureProgram), m);
+    PxTIFFAddRational(Exif, 37122, P.EXIFCompressedBitsPerPixel, m);
+    PxTIFFAddRational(Exif, 37377, P.EXIFShutterSpeedValue, m);
+    PxTIFFAddRational(Exif, 37378, P.EXIFApertureValue, m);
+    PxTIFFAddRational(Exif, 37379, P.EXIFBrightnessValue, m);
+    PxTIFFAddRational(Exif, 37380, P.EXIFExposureBiasValue, m);
+    PxTIFFAddRational(Exif, 37381, P.EXIFMaxApertureValue, m);
+    PxTIFFAddRational(Exif, 37382, P.EXIFSubjectDistance, m);
+    PxTIFFAddShort(Exif, 37383, uint16_t(P.EXIFMeteringMode), m);
+    PxTIFFAddShort(Exif, 37384, uint16_t(P.EXIFLightSource), m);
+    PxTIFFAddShort(Exif, 37385, uint16_t(P.EXIFFlash), m);
+    PxTIFFAddRational(Exif, 37386, P.EXIFFocalLength, m);
+    PxTIFFAddShort(Exif, 40961, uint16_t(P.EXIFColorSpace), m);
+    PxTIFFAddShort(Exif, 40962, uint16_t(P.EXIFPixelXDimension), m);
+    PxTIFFAddShort(Exif, 40963, uint16_t(P.EXIFPixelYDimension), m);
+    PxTIFFAddRational(Exif, 41486, P.EXIFFocalPlaneXResolution, m);
+    PxTIFFAddRational(Exif, 41487, P.EXIFFocalPlaneYResolution, m);
+    PxTIFFAddShort(Exif, 41488, uint16_t(P.EXIFFocalPlaneResolutionUnit), m);
+    PxTIFFAddRational(Exif, 41493, P.EXIFExposureIndex, m);
+    PxTIFFAddShort(Exif, 41495, uint16_t(P.EXIFSensingMethod), m);
+    PxTIFFAddUndefinedByte(Exif, 41728, uint8_t(P.EXIFFileSource), m);
+    PxTIFFAddUndefinedByte(Exif, 41729, uint8_t(P.EXIFSceneType), m);
     if (P.EXIFISOSpeedRatings[1] != 0)
-        PxTIFFAddShorts(exif, 34855, {uint16_t(P.EXIFISOSpeedRatings[0]), uint16_t(P.EXIFISOSpeedRatings[1])});
+        PxTIFFAddShorts(Exif, 34855, {uint16_t(P.EXIFISOSpeedRatings[0]), uint16_t(P.EXIFISOSpeedRatings[1])});
     else if (P.EXIFISOSpeedRatings[0] != 0)
-        PxTIFFAddShort(exif, 34855, uint16_t(P.EXIFISOSpeedRatings[0]));
-    {
-        TTIFFIFDEntry e{36864, kUndefined, uint32_t(std::min<size_t>(P.EXIFExifVersion.size(), 4)), 0};
-        for (size_t i = 0; i < P.EXIFExifVersion.size() && i < 4; ++i)
-            e.Value |= uint32_t(uint8_t(P.EXIFExifVersion[i])) << (8 * i);
-        exif.Entries.push_back(e);
-    }
-    PxTIFFAddString(exif, 36867, P.EXIFDateTimeOriginal);
-    PxTIFFAddString(exif, 36868, P.EXIFDateTimeDigitized);
-    PxTIFFAddString(exif, 37520, P.EXIFSubsecTime);
-    PxTIFFAddString(exif, 37521, P.EXIFSubsecTimeOriginal);
-    PxTIFFAddString(exif, 37522, P.EXIFSubsecTimeDigitized);
-    PxTIFFAddString(exif, 40964, P.EXIFRelatedSoundFile);
-    PxTIFFAddString(exif, 42016, P.EXIFImageUniqueID);
-    if (!P.EXIFFlashPixVersion.empty()) {
-        TTIFFIFDEntry e{40960, kUndefined, uint32_t(std::min<size_t>(P.EXIFFlashPixVersion.size(), 4)), 0};
-        for (size_t i = 0; i < P.EXIFFlashPixVersion.size() && i < 4; ++i)
-            e.Value |= uint32_t(uint8_t(P.EXIFFlashPixVersion[i])) << (8 * i);
-        exif.Entries.push_back(e);
-    }
+        PxTIFFAddShort(Exif, 34855, uint16_t(P.EXIFISOSpeedRatings[0]));
+    AddVersionEntry(Exif, 36864, P.EXIFExifVersion);
+    PxTIFFAddString(Exif, 36867, P.EXIFDateTimeOriginal);
+    PxTIFFAddString(Exif, 36868, P.EXIFDateTimeDigitized);
+    PxTIFFAddString(Exif, 37520, P.EXIFSubsecTime);
+    PxTIFFAddString(Exif, 37521, P.EXIFSubsecTimeOriginal);
+    PxTIFFAddString(Exif, 37522, P.EXIFSubsecTimeDigitized);
+    PxTIFFAddString(Exif, 40964, P.EXIFRelatedSoundFile);
+    PxTIFFAddString(Exif, 42016, P.EXIFImageUniqueID);
+    if (!P.EXIFFlashPixVersion.empty())
+        AddVersionEntry(Exif, 40960, P.EXIFFlashPixVersion);
     const std::pair<uint16_t, int32_t> shorts[] = {
         {41986, P.EXIFExposureMode}, {41987, P.EXIFWhiteBalance}, {41989, P.EXIFFocalLengthIn35mmFilm},
         {41990, P.EXIFSceneCaptureType}, {41991, P.EXIFGainControl}, {41992, P.EXIFContrast},
         {41993, P.EXIFSaturation}, {41994, P.EXIFSharpness}, {41996, P.EXIFSubjectDistanceRange}};
     for (auto [tag, value] : shorts)
         if (value != -1)
-            PxTIFFAddShort(exif, tag, uint16_t(value));
+            PxTIFFAddShort(Exif, tag, uint16_t(value));
     if (P.EXIFDigitalZoomRatio != -1)
-        PxTIFFAddRational(exif, 41988, P.EXIFDigitalZoomRatio);
-    if (!P.EXIFUserComment.empty()) {
-        const std::string code = P.EXIFUserCommentCode.empty() ? std::string("UNICODE\0", 8) : P.EXIFUserCommentCode;
-        if (code.size() == 8) {
-            std::vector<uint8_t> bytes(code.begin(), code.end());
-            if (code == std::string("UNICODE\0", 8)) {
-                for (wchar_t c : P.EXIFUserComment) {
-                    bytes.push_back(uint8_t(c));
-                    bytes.push_back(uint8_t(uint16_t(c) >> 8));
-                }
-                bytes.push_back(0);
-                bytes.push_back(0);
-            } else {
-                const std::string text = WideToAnsi(P.EXIFUserComment);
-                bytes.insert(bytes.end(), text.begin(), text.end());
-                bytes.push_back(0);
-            }
-            PxTIFFAddBlock(exif, 37510, kUndefined, bytes);
+        PxTIFFAddRational(Exif, 41988, P.EXIFDigitalZoomRatio);
+}
+
+// The user comment: its 8-byte character code, then the text (UTF-16 or
+// the code page's bytes) with its terminator; left out for an empty text or
+// a code that is not 8 bytes.
+void AddUserComment(TPxTIFFEntryList& Exif, const TIOParamsVals& P)
+{
+    if (P.EXIFUserComment.empty())
+        return;
+    const std::string code = P.EXIFUserCommentCode.empty() ? std::string("UNICODE\0", 8) : P.EXIFUserCommentCode;
+    if (code.size() != 8)
+        return;
+    std::vector<uint8_t> bytes(code.begin(), code.end());
+    if (code == std::string("UNICODE\0", 8)) {
+        for (wchar_t c : P.EXIFUserComment) {
+            bytes.push_back(uint8_t(c));
+            bytes.push_back(uint8_t(uint16_t(c) >> 8));
         }
+        bytes.push_back(0);
+        bytes.push_back(0);
+    } else {
+        const std::string text = WideToAnsi(P.EXIFUserComment);
+        bytes.insert(bytes.end(), text.begin(), text.end());
+        bytes.push_back(0);
     }
+    PxTIFFAddBlock(Exif, 37510, kUndefined, bytes);
+}
+
+// Writes a sub-directory at the next even offset and points the page's
+// tag PointerTag at it.
+void WriteSubDirectory(TPxTIFFEntryList& Page, TPxTIFFEntryList& Sub, uint16_t PointerTag)
+{
+    bool& aborting = *Page.Aborting;
+    PxTIFFAlignEven(Page.Stream, aborting);
+    const uint32_t at = Offset32(Page.Stream, aborting);
+    WriteDirectory(Page.Stream, aborting, Sub.Entries, 0);
+    PutU32(Page.Stream, aborting, at);
+    PxTIFFAddLong(Page, PointerTag, at);
+}
+
+// "2.2.0.0" -> 2, 2, 0, 0 (missing or bad parts 0), first part lowest.
+uint32_t GPSVersionBytes(const std::string& Version)
+{
+    uint32_t value = 0;
+    size_t at = 0;
+    for (int k = 0; k < 4 && at <= Version.size(); ++k) {
+        const size_t dot = Version.find('.', at);
+        const std::string part = Version.substr(at, dot == std::string::npos ? std::string::npos : dot - at);
+        int v = 0;
+        for (char ch : part)
+            v = ch >= '0' && ch <= '9' ? std::min(v * 10 + (ch - '0'), 255) : v;
+        value |= uint32_t(v) << (8 * k);
+        if (dot == std::string::npos)
+            break;
+        at = dot + 1;
+    }
+    return value;
+}
+
+// The altitude reference as a byte: its decimal digits (at most 255), 0
+// when it is empty or not a number.
+uint8_t GPSAltitudeRefByte(const std::string& Ref)
+{
+    int v = 0;
+    bool number = !Ref.empty();
+    for (char ch : Ref) {
+        if (ch < '0' || ch > '9') {
+            number = false;
+            break;
+        }
+        v = std::min(v * 10 + (ch - '0'), 255);
+    }
+    return uint8_t(number ? v : 0);
+}
+
+// The GPS sub-directory's tags: every tag, whatever its value.
+void AddGPSTags(TPxTIFFEntryList& Gps, const TIOParamsVals& P)
+{
+    AddEntry(Gps, 0, kByte, 4, GPSVersionBytes(P.EXIFGPSVersionID));
+    const std::pair<uint16_t, const std::string*> refs[] = {
+        {1, &P.EXIFGPSLatitudeRef},      {3, &P.EXIFGPSLongitudeRef},     {9, &P.EXIFGPSStatus},
+        {10, &P.EXIFGPSMeasureMode},     {12, &P.EXIFGPSSpeedRef},        {14, &P.EXIFGPSTrackRef},
+        {16, &P.EXIFGPSImgDirectionRef}, {19, &P.EXIFGPSDestLatitudeRef}, {21, &P.EXIFGPSDestLongitudeRef},
+        {23, &P.EXIFGPSDestBearingRef},  {25, &P.EXIFGPSDestDistanceRef}};
+    for (auto [tag, text] : refs)
+        PxTIFFAddInlineASCII(Gps, tag, *text);
+    const std::pair<uint16_t, const std::array<double, 3>*> triples[] = {
+        {2, &P.EXIFGPSLatitude}, {4, &P.EXIFGPSLongitude}, {7, &P.EXIFGPSTimeStamp},
+        {20, &P.EXIFGPSDestLatitude}, {22, &P.EXIFGPSDestLongitude}};
+    for (auto [tag, values] : triples)
+        PxTIFFAddRationals(Gps, tag, std::vector<double>(values->begin(), values->end()));
+    PxTIFFAddByte(Gps, 5, GPSAltitudeRefByte(P.EXIFGPSAltitudeRef));
+    const std::pair<uint16_t, double> singles[] = {
+        {6, P.EXIFGPSAltitude}, {11, P.EXIFGPSDOP},          {13, P.EXIFGPSSpeed},       {15, P.EXIFGPSTrack},
+        {17, P.EXIFGPSImgDirection}, {24, P.EXIFGPSDestBearing}, {26, P.EXIFGPSDestDistance}};
+    for (auto [tag, value] : singles)
+        PxTIFFAddRational(Gps, tag, value);
+    PxTIFFAddString(Gps, 8, P.EXIFGPSSatellites);
+    PxTIFFAddString(Gps, 18, P.EXIFGPSMapDatum);
+    PxTIFFAddString(Gps, 29, P.EXIFGPSDateStamp);
+}
+
+// The EXIF-derived tags of the page, and the EXIF and GPS sub-directories.
+void WriteEXIFTags(TPxTIFFEntryList& Page, TIOParamsVals& P)
+{
+    bool& aborting = *Page.Aborting;
+    AddEXIFPageTags(Page, P);
+
+    TPxTIFFEntryList exif;
+    exif.Stream = Page.Stream;
+    exif.Aborting = Page.Aborting;
+    AddEXIFCameraTags(exif, P);
+    AddUserComment(exif, P);
     if (P.EXIFMakerNote && P.EXIFMakerNote->GetDataSize() >= 13 && !aborting) {
         // The note's own offsets count from stream position 0, the header
         // of a file written from the start of its stream.
@@ -836,72 +927,15 @@ void WriteEXIFTags(TPxTIFFEntryList& Page, TIOParamsVals& P)
         if (n > 0)
             AddEntry(exif, 37500, kUndefined, uint32_t(n), at);
     }
-    PxTIFFAlignEven(Page.Stream, aborting);
-    const uint32_t exifAt = Offset32(Page.Stream, aborting);
-    WriteDirectory(Page.Stream, aborting, exif.Entries, 0);
-    PutU32(Page.Stream, aborting, exifAt);
-    PxTIFFAddLong(Page, 34665, exifAt);
+    WriteSubDirectory(Page, exif, 34665);
 
     if (P.EXIFGPSVersionID.empty())
         return;
-    // The GPS sub-directory: every tag, whatever its value.
     TPxTIFFEntryList gps;
     gps.Stream = Page.Stream;
     gps.Aborting = Page.Aborting;
-    {
-        // "2.2.0.0" -> 2, 2, 0, 0 (missing or bad parts 0).
-        uint32_t value = 0;
-        size_t at = 0;
-        for (int k = 0; k < 4 && at <= P.EXIFGPSVersionID.size(); ++k) {
-            const size_t dot = P.EXIFGPSVersionID.find('.', at);
-            const std::string part = P.EXIFGPSVersionID.substr(at, dot == std::string::npos ? std::string::npos : dot - at);
-            int v = 0;
-            for (char ch : part)
-                v = ch >= '0' && ch <= '9' ? std::min(v * 10 + (ch - '0'), 255) : v;
-            value |= uint32_t(v) << (8 * k);
-            if (dot == std::string::npos)
-                break;
-            at = dot + 1;
-        }
-        AddEntry(gps, 0, kByte, 4, value);
-    }
-    const std::pair<uint16_t, const std::string*> refs[] = {
-        {1, &P.EXIFGPSLatitudeRef},      {3, &P.EXIFGPSLongitudeRef},     {9, &P.EXIFGPSStatus},
-        {10, &P.EXIFGPSMeasureMode},     {12, &P.EXIFGPSSpeedRef},        {14, &P.EXIFGPSTrackRef},
-        {16, &P.EXIFGPSImgDirectionRef}, {19, &P.EXIFGPSDestLatitudeRef}, {21, &P.EXIFGPSDestLongitudeRef},
-        {23, &P.EXIFGPSDestBearingRef},  {25, &P.EXIFGPSDestDistanceRef}};
-    for (auto [tag, text] : refs)
-        PxTIFFAddInlineASCII(gps, tag, *text);
-    const std::pair<uint16_t, const std::array<double, 3>*> triples[] = {
-        {2, &P.EXIFGPSLatitude}, {4, &P.EXIFGPSLongitude}, {7, &P.EXIFGPSTimeStamp},
-        {20, &P.EXIFGPSDestLatitude}, {22, &P.EXIFGPSDestLongitude}};
-    for (auto [tag, values] : triples)
-        PxTIFFAddRationals(gps, tag, std::vector<double>(values->begin(), values->end()));
-    {
-        int v = 0;
-        bool number = !P.EXIFGPSAltitudeRef.empty();
-        for (char ch : P.EXIFGPSAltitudeRef) {
-            if (ch < '0' || ch > '9') {
-                number = false;
-                break;
-            }
-            v = std::min(v * 10 + (ch - '0'), 255);
-        }
-        PxTIFFAddByte(gps, 5, uint8_t(number ? v : 0));
-    }
-    const std::pair<uint16_t, double> singles[] = {
-        {6, P.EXIFGPSAltitude}, {11, P.EXIFGPSDOP},          {13, P.EXIFGPSSpeed},       {15, P.EXIFGPSTrack},
-        {17, P.EXIFGPSImgDirection}, {24, P.EXIFGPSDestBearing}, {26, P.EXIFGPSDestDistance}};
-    for (auto [tag, value] : singles)
-        PxTIFFAddRational(gps, tag, value);
-    PxTIFFAddString(gps, 8, P.EXIFGPSSatellites);
-    PxTIFFAddString(gps, 18, P.EXIFGPSMapDatum);
-    PxTIFFAddString(gps, 29, P.EXIFGPSDateStamp);
-    PxTIFFAlignEven(Page.Stream, aborting);
-    const uint32_t gpsAt = Offset32(Page.Stream, aborting);
-    WriteDirectory(Page.Stream, aborting, gps.Entries, 0);
-    PutU32(Page.Stream, aborting, gpsAt);
-    PxTIFFAddLong(Page, 34853, gpsAt);
+    AddGPSTags(gps, P);
+    WriteSubDirectory(Page, gps, 34853);
 }
 
 // Walks the chain of the TIFF at position 0 for an insertion; false when

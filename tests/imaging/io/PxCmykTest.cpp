@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include <zlib.h>
+
 #include "imaging/io/IOParams.h"
 #include "imaging/io/IOStartup.h"
 #include "imaging/io/PxCmyk.h"
@@ -130,6 +132,17 @@ TEST(PxCmyk, RowFormatsWithTheProfileOff)
     PxConvertColorRow(lab, pxRowCIELab, back, nullptr, 1, pxRowBGR);
     const TPxRGB expectRGB = PxCIELab2RGB((uint32_t(lab[2]) << 16) | (uint32_t(lab[1]) << 8) | lab[0]);
     EXPECT_EQ(0, std::memcmp(back, &expectRGB, 3));
+}
+
+// The compiled-in table is data only: its length and checksum pin the bytes
+// whatever the layout of the source file that holds them.
+TEST(PxCmyk, BuiltInProfileTableKeepsItsBytes)
+{
+    ASSERT_EQ(PxCmykProfileZSize, 61948u);
+    EXPECT_EQ(crc32(0, PxCmykProfileZData, static_cast<uInt>(PxCmykProfileZSize)), 2423944684u);
+    const std::vector<uint8_t> raw = PxBuiltInCMYKProfile();
+    ASSERT_EQ(raw.size(), 155136u);
+    EXPECT_EQ(crc32(0, raw.data(), static_cast<uInt>(raw.size())), 2986826676u);
 }
 
 TEST(PxCmyk, BuiltInProfileIsACmykPrinterProfile)
