@@ -317,6 +317,8 @@ private:
     void FitThumbnail(imaging::TImgMView* Grid);
     void LoadGlyph(classlib::TSpeedButton* Button, const wchar_t* Resource, const std::wstring& Fallback);
     void SetLocked(bool Locked);
+    // Asks the running build to stop (it stops between two steps).
+    void RequestCancel();
     void ApplyRotationButtons(const std::wstring& Rotation);
     void ShowRotationLabel(const std::wstring& Rotation);
     std::wstring PositionText(int Index, int Count) const;
