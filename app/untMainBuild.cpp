@@ -172,9 +172,7 @@ void TfrmMain::btnStartClick(TObject*)
     AlbumPath = AlbumPathOf(input.AlbumFolder, name);
 
     // The rows the build numbered keep their numbers, also after a failure.
-    classlib::TListItems* items = LV2->GetItems();
-    for (int i = 0; i < items->GetCount() && i < static_cast<int>(rows.size()); ++i)
-        SetSubItems(items->GetItem(i), rows[static_cast<std::size_t>(i)].SubItems);
+    TakeBuildResults(rows);
     if (!failure.empty()) {
         ShowMessageBox(msgBuildFailed + L"\r\n\r\n" + failure, MB_OK | MB_ICONERROR);
         return;

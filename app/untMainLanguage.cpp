@@ -115,7 +115,8 @@ void TfrmMain::SetLanguage()
     const int albumCount = LV2->GetItems()->GetCount();
     if (AlbumIndex >= 0 && AlbumIndex < albumCount) {
         TmP22->SetCaption(PositionText(AlbumIndex, albumCount));
-        ShowRotationLabel(SubItemOf(LV2->GetItems()->GetItem(AlbumIndex), siRotation));
+        if (const TAlbumRow* record = AlbumRowOf(LV2->GetItems()->GetItem(AlbumIndex)))
+            ShowRotationLabel(record->SubItem(siRotation));
     }
     if (ShellIndex >= 0 && ShellIndex < LV1->GetItems()->GetCount())
         TmP2->SetCaption(PositionText(ShellIndex, LV1->GetItems()->GetCount()));

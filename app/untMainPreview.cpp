@@ -71,8 +71,8 @@ void TfrmMain::ChB2Click(TObject*)
     if (!ChB2->GetChecked()) {
         ImPreview2->Clear();
     } else if (AlbumIndex >= 0 && AlbumIndex < LV2->GetItems()->GetCount()) {
-        TListItem* row = LV2->GetItems()->GetItem(AlbumIndex);
-        ShowPreview(ImPreview2, row->GetCaption(), RotationOf(SubItemOf(row, siRotation)));
+        if (const TAlbumRow* record = AlbumRowOf(LV2->GetItems()->GetItem(AlbumIndex)))
+            ShowPreview(ImPreview2, record->Path, record->Rotation());
     }
 }
 

@@ -58,14 +58,10 @@ bool SamePathText(const std::wstring& A, const std::wstring& B)
 
 }  // namespace
 
-namespace mainform {
+namespace {
 
-std::wstring SubItemOf(const TListItem* Row, int Index)
-{
-    classlib::TStrings* subs = Row->GetSubItems();
-    return Index < subs->GetCount() ? subs->GetStrings(Index) : std::wstring();
-}
-
+// The list item's side of a row record: sub-item Index of Row shows Value
+// (empty ones added before it as needed), or all of them show Values.
 void SetSubItem(TListItem* Row, int Index, const std::wstring& Value)
 {
     classlib::TStrings* subs = Row->GetSubItems();
@@ -82,7 +78,7 @@ void SetSubItems(TListItem* Row, const std::vector<std::wstring>& Values)
     subs->EndUpdate();
 }
 
-}  // namespace mainform
+}  // namespace
 
 namespace {
 
@@ -158,21 +154,79 @@ std::wstring PathKey(std::wstring Path)
 
 // ---- album rows ---------------------------------------------------------------
 
+void TfrmMain::ShowAlbumRow(TListItem* Row, const TAlbumRow& Record)
+{
+    Row->SetCaption(Record.Path);
+    SetSubItems(Row, Record.SubItems);
+}
+
+TListItem* TfrmMain::AppendAlbumRow(TAlbumRow Record)
+{
+    Record.Checked = false;
+    Record.SkipReason.clear();
+    Record.Incomplete.clear();
+    const TAlbumRowId id = nextRowId_++;
+    TListItem* row = LV2->GetItems()->Add();
+    row->Data = reinterpret_cast<void*>(id);
+    ShowAlbumRow(row, rowRecords_.insert_or_assign(id, std::move(Record)).first->second);
+    return row;
+}
+
 TListItem* TfrmMain::AddAlbumRow(const std::wstring& Path, const std::wstring& Rotation)
 {
-    TListItem* row = LV2->GetItems()->Add();
-    row->Data = reinterpret_cast<void*>(nextRowId_++);
-    row->SetCaption(Path);
-    SetSubItems(row, {Rotation, L"", L"", L"", classlib::ExtractFileName(Path), L""});
+    TAlbumRow record;
+    record.Path = Path;
+    record.SubItems = {Rotation, L"", L"", L"", classlib::ExtractFileName(Path), L""};
+    TListItem* row = AppendAlbumRow(std::move(record));
     ListModified = true;
     return row;
+}
+
+const TAlbumRow* TfrmMain::AlbumRowOf(const TListItem* Row) const
+{
+    if (!Row) return nullptr;
+    const auto found = rowRecords_.find(AlbumRowId(Row));
+    return found == rowRecords_.end() ? nullptr : &found->second;
+}
+
+bool TfrmMain::SetAlbumRowText(TListItem* Row, std::size_t SubItem, const std::wstring& Text)
+{
+    const auto found = rowRecords_.find(AlbumRowId(Row));
+    if (found == rowRecords_.end()) return false;
+    if (found->second.SubItem(SubItem) == Text) return false;
+    std::vector<std::wstring>& texts = found->second.SubItems;
+    if (texts.size() <= SubItem) texts.resize(SubItem + 1);
+    texts[SubItem] = Text;
+    SetSubItem(Row, static_cast<int>(SubItem), Text);
+    return true;
+}
+
+void TfrmMain::DeleteAlbumRow(int Index)
+{
+    classlib::TListItems* items = LV2->GetItems();
+    rowRecords_.erase(AlbumRowId(items->GetItem(Index)));
+    items->Delete(Index);
+}
+
+void TfrmMain::TakeBuildResults(const std::vector<TAlbumRow>& Rows)
+{
+    classlib::TListItems* items = LV2->GetItems();
+    for (int i = 0; i < items->GetCount() && i < static_cast<int>(Rows.size()); ++i) {
+        TListItem* row = items->GetItem(i);
+        const auto found = rowRecords_.find(AlbumRowId(row));
+        if (found == rowRecords_.end()) continue;
+        found->second.SubItems = Rows[static_cast<std::size_t>(i)].SubItems;
+        ShowAlbumRow(row, found->second);
+    }
 }
 
 TListItem* TfrmMain::FindAlbumRow(const std::wstring& Path) const
 {
     classlib::TListItems* items = LV2->GetItems();
-    for (int i = 0; i < items->GetCount(); ++i)
-        if (SamePathText(items->GetItem(i)->GetCaption(), Path)) return items->GetItem(i);
+    for (int i = 0; i < items->GetCount(); ++i) {
+        const TAlbumRow* record = AlbumRowOf(items->GetItem(i));
+        if (record && SamePathText(record->Path, Path)) return items->GetItem(i);
+    }
     return nullptr;
 }
 
@@ -195,10 +249,11 @@ std::vector<TAlbumRow> TfrmMain::AlbumRows() const
     std::vector<TAlbumRow> rows;
     classlib::TListItems* items = LV2->GetItems();
     for (int i = 0; i < items->GetCount(); ++i) {
-        TListItem* item = items->GetItem(i);
+        const TAlbumRow* record = AlbumRowOf(items->GetItem(i));
+        if (!record) continue;
         TAlbumRow row;
-        row.Path = item->GetCaption();
-        for (int j = 0; j < item->GetSubItems()->GetCount(); ++j) row.SubItems.push_back(item->GetSubItems()->GetStrings(j));
+        row.Path = record->Path;
+        row.SubItems = record->SubItems;
         rows.push_back(std::move(row));
     }
     return rows;
@@ -208,12 +263,7 @@ void TfrmMain::SetAlbumRows(const std::vector<TAlbumRow>& Rows)
 {
     classlib::TListItems* items = LV2->GetItems();
     items->BeginUpdate();
-    for (const TAlbumRow& r : Rows) {
-        TListItem* row = items->Add();
-        row->Data = reinterpret_cast<void*>(nextRowId_++);
-        row->SetCaption(r.Path);
-        SetSubItems(row, r.SubItems);
-    }
+    for (const TAlbumRow& r : Rows) AppendAlbumRow(r);
     items->EndUpdate();
 }
 
@@ -248,7 +298,8 @@ int TfrmMain::AddFiles(const std::vector<std::wstring>& Paths, bool Single)
         // parameters read on every core, the rows added in one update.
         std::unordered_set<std::wstring> listed;
         classlib::TListItems* items = LV2->GetItems();
-        for (int i = 0; i < items->GetCount(); ++i) listed.insert(PathKey(items->GetItem(i)->GetCaption()));
+        for (int i = 0; i < items->GetCount(); ++i)
+            if (const TAlbumRow* record = AlbumRowOf(items->GetItem(i))) listed.insert(PathKey(record->Path));
         std::vector<std::wstring> fresh;
         std::vector<std::size_t> firstOf(Paths.size());  // the index in fresh of a path's first mention
         std::unordered_map<std::wstring, std::size_t> mentioned;
@@ -323,7 +374,7 @@ void TfrmMain::btnRemoveClick(TObject*)
     bool removed = false;
     for (int i = 0; i < items->GetCount();) {
         if (items->GetItem(i)->GetSelected()) {
-            items->Delete(i);
+            DeleteAlbumRow(i);
             removed = true;
         } else {
             ++i;
@@ -368,6 +419,7 @@ void TfrmMain::btnRemoveAllClick(TObject*)
 void TfrmMain::ClearAlbumList()
 {
     LV2->GetItems()->Clear();
+    rowRecords_.clear();
     AlbumIndex = -1;
     ClearAlbumDetails();
     TmP22->SetCaption(msgFileOf + L": 0/0");
@@ -445,17 +497,22 @@ void TfrmMain::LV2SelectItem(TObject*, TListItem* Item, bool Selected)
     for (classlib::TSpeedButton* r : {R1, R2, R3, R4}) r->SetEnabled(false);
     LBL_Rotate->SetVisible(false);
     if (Selected) {
-        E_Title->SetText(SubItemOf(Item, siTitle));
-        E_Desc->SetText(SubItemOf(Item, siDescription));
-        const std::wstring rotation = SubItemOf(Item, siRotation);
+        static const TAlbumRow kNoRecord;
+        const TAlbumRow* record = AlbumRowOf(Item);
+        if (!record) record = &kNoRecord;
+        E_Title->SetText(record->SubItem(siTitle));
+        E_Desc->SetText(record->SubItem(siDescription));
+        const std::wstring rotation = record->SubItem(siRotation);
         if (!BuildRunning()) ApplyRotationButtons(rotation);
         ShowRotationLabel(rotation);
         AlbumIndex = static_cast<int16_t>(LV2->GetItems()->IndexOf(Item));
         TmP22->SetCaption(PositionText(AlbumIndex, count));
-        const std::wstring path = Item->GetCaption();
+        const TAlbumRowId id = AlbumRowId(Item);
         ServeMessagesAfterSelecting(HandleAllocated() ? GetHandle() : nullptr);
-        if (ChB2->GetChecked() && LV2->GetItems()->IndexOf(Item) >= 0)
-            ShowPreview(ImPreview2, path, RotationOf(SubItemOf(Item, siRotation)));
+        // The row may have gone while messages were served.
+        const auto shown = rowRecords_.find(id);
+        if (ChB2->GetChecked() && LV2->GetItems()->IndexOf(Item) >= 0 && shown != rowRecords_.end())
+            ShowPreview(ImPreview2, shown->second.Path, shown->second.Rotation());
     } else {
         if (popupOwner_ == LV2) {
             popupOwner_ = nullptr;
@@ -492,11 +549,10 @@ void TfrmMain::R1Click(TObject* Sender)
     classlib::TListItems* items = LV2->GetItems();
     for (int i = 0; i < items->GetCount(); ++i) {
         TListItem* row = items->GetItem(i);
-        if (!row->GetSelected() || SubItemOf(row, siRotation) == angle) continue;
-        SetSubItem(row, siRotation, angle);
+        if (!row->GetSelected() || !SetAlbumRowText(row, siRotation, angle)) continue;
         ListModified = true;
         ShowRotationLabel(angle);
-        if (ChB2->GetChecked()) ShowPreview(ImPreview2, row->GetCaption(), button->GetTag());
+        if (ChB2->GetChecked()) ShowPreview(ImPreview2, AlbumRowOf(row)->Path, button->GetTag());
     }
 }
 
@@ -516,10 +572,7 @@ void TfrmMain::SetSelectedRowsText(int SubItem, const std::wstring& Text)
     classlib::TListItems* items = LV2->GetItems();
     for (int i = 0; i < items->GetCount(); ++i) {
         TListItem* row = items->GetItem(i);
-        if (row->GetSelected() && SubItemOf(row, SubItem) != text) {
-            SetSubItem(row, SubItem, text);
-            ListModified = true;
-        }
+        if (row->GetSelected() && SetAlbumRowText(row, static_cast<std::size_t>(SubItem), text)) ListModified = true;
     }
 }
 

@@ -1,11 +1,6 @@
 // What the main window's source files share and nothing else needs: the
-// layout's measures and the album rows' sub-item texts. Main thread only.
+// layout's measures.
 #pragma once
-
-#include <string>
-#include <vector>
-
-#include "classlib/ComCtrls.h"
 
 namespace album::mainform {
 
@@ -20,12 +15,5 @@ constexpr int kCheckHeight = 17;
 constexpr int kLabelHeight = 14;
 constexpr int kToolButton = 26;   // rotation and move buttons
 constexpr int kPaneMargin = 145;  // smallest pane of the inner splitters
-
-// Sub-item Index of Row ("" when the row has fewer).
-std::wstring SubItemOf(const classlib::TListItem* Row, int Index);
-// Sets sub-item Index of Row, adding empty ones before it as needed.
-void SetSubItem(classlib::TListItem* Row, int Index, const std::wstring& Value);
-// Replaces the sub-items of Row by Values.
-void SetSubItems(classlib::TListItem* Row, const std::vector<std::wstring>& Values);
 
 }  // namespace album::mainform
