@@ -14,6 +14,7 @@
 #include "imaging/io/ImgIO.h"
 #include "imaging/views/ImgMView.h"
 
+#include "app/FormParts.h"
 #include "app/untAbout.h"
 #include "app/untScreen.h"
 
@@ -132,6 +133,14 @@ TfrmMain::~TfrmMain()
 
 void TfrmMain::CreateComponents()
 {
+    CreateFrame();
+    CreateBrowsePane();
+    CreateAlbumPanes();
+    CreateBottomPanel();
+}
+
+void TfrmMain::CreateFrame()
+{
     using namespace classlib;
     using namespace themed;
 
@@ -143,59 +152,49 @@ void TfrmMain::CreateComponents()
     SetClientWidth(kDesignWidth);
     SetClientHeight(kDesignHeight);
 
-    auto named = [](auto* Component, const wchar_t* Name) {
-        Component->SetName(Name);
-        return Component;
-    };
-    auto placed = [&](auto* Control, const wchar_t* Name, TWinControl* Parent) {
-        named(Control, Name);
-        Control->SetParent(Parent);
-        return Control;
-    };
-
     // Menu row, top strip, bottom panel, status bar, margins, splitters.
     // The menu row stands on the form with the framework's defaults: it
     // takes the height of its entries and never shows a chevron.
-    MbToolbar1 = placed(new toolbar::TMbToolbar(this), L"MbToolbar1", this);
+    MbToolbar1 = NewControl<toolbar::TMbToolbar>(this, this, L"MbToolbar1");
     MbToolbar1->SetAlign(alTop);
 
-    PanelTOP = placed(new TTmPanel(this), L"PanelTOP", this);
+    PanelTOP = NewControl<TTmPanel>(this, this, L"PanelTOP");
     PanelTOP->SetAlign(alTop);
     PanelTOP->SetBorderSides(0);
     PanelTOP->SetHeight(20);
-    L3 = placed(new TLabel(this), L"L3", PanelTOP);
+    L3 = NewControl<TLabel>(this, PanelTOP, L"L3");
     L3->SetBounds(0, 4, 300, kLabelHeight);
 
-    TmSB1 = placed(new TTmStatusBar(this), L"TmSB1", this);
+    TmSB1 = NewControl<TTmStatusBar>(this, this, L"TmSB1");
     TmSB1->SetAlign(alBottom);
     TmSB1->SetHeight(22);
     TmSB1->SetBorderSides(0);
-    TmP2 = placed(new TTmStatusPane(this), L"TmP2", TmSB1);
-    TmP22 = placed(new TTmStatusPane(this), L"TmP22", TmSB1);
-    TmP6 = placed(new TTmStatusPane(this), L"TmP6", TmSB1);
-    TmB1 = placed(new TTmProgressBar(this), L"TmB1", TmSB1);
-    TmB11 = placed(new TTmProgressBar(this), L"TmB11", TmSB1);
-    TmB4 = placed(new TTmProgressBar(this), L"TmB4", TmSB1);
-    TmB3 = placed(new TTmProgressBar(this), L"TmB3", TmSB1);
+    TmP2 = NewControl<TTmStatusPane>(this, TmSB1, L"TmP2");
+    TmP22 = NewControl<TTmStatusPane>(this, TmSB1, L"TmP22");
+    TmP6 = NewControl<TTmStatusPane>(this, TmSB1, L"TmP6");
+    TmB1 = NewControl<TTmProgressBar>(this, TmSB1, L"TmB1");
+    TmB11 = NewControl<TTmProgressBar>(this, TmSB1, L"TmB11");
+    TmB4 = NewControl<TTmProgressBar>(this, TmSB1, L"TmB4");
+    TmB3 = NewControl<TTmProgressBar>(this, TmSB1, L"TmB3");
     for (TTmProgressBar* bar : {TmB1, TmB11, TmB4, TmB3}) bar->SetVisible(false);
 
-    TmPanel1 = placed(new TTmPanel(this), L"TmPanel1", this);
+    TmPanel1 = NewControl<TTmPanel>(this, this, L"TmPanel1");
     TmPanel1->SetAlign(alBottom);
     TmPanel1->SetHeight(44);
     TmPanel1->SetBorderSides(sdTop);
     TmPanel1->SetBorderOuter(fsBump);
     TmPanel1->SetBorderInner(fsNone);
 
-    PanelLEFT = placed(new TTmPanel(this), L"PanelLEFT", this);
+    PanelLEFT = NewControl<TTmPanel>(this, this, L"PanelLEFT");
     PanelLEFT->SetAlign(alLeft);
     PanelLEFT->SetWidth(6);
     PanelLEFT->SetBorderSides(0);
-    PanelRIGHT = placed(new TTmPanel(this), L"PanelRIGHT", this);
+    PanelRIGHT = NewControl<TTmPanel>(this, this, L"PanelRIGHT");
     PanelRIGHT->SetAlign(alRight);
     PanelRIGHT->SetWidth(6);
     PanelRIGHT->SetBorderSides(0);
 
-    TMSP = placed(new TTmSplitter(this), L"TMSP", this);
+    TMSP = NewControl<TTmSplitter>(this, this, L"TMSP");
     TMSP->SetAlign(alClient);
     TMSP->SetBorderSides(0);
     TMSP->SetLockBar(true);
@@ -203,7 +202,7 @@ void TfrmMain::CreateComponents()
     TMSP->SetPosition(386);
     TMSP->SetUsePercent(true);
 
-    TmSplitter1 = placed(new TTmSplitter(this), L"TmSplitter1", TMSP->GetPane1());
+    TmSplitter1 = NewControl<TTmSplitter>(this, TMSP->GetPane1(), L"TmSplitter1");
     TmSplitter1->SetAlign(alClient);
     TmSplitter1->SetBorderSides(0);
     TmSplitter1->SetUsePercent(true);
@@ -213,7 +212,7 @@ void TfrmMain::CreateComponents()
     TmSplitter1->SetHotSpotIgnoreMargins(false);
     TmSplitter1->OnChange = TNotifyEvent(this, &TfrmMain::TmSplitter1Change);
 
-    TmSplitter2 = placed(new TTmSplitter(this), L"TmSplitter2", TMSP->GetPane2());
+    TmSplitter2 = NewControl<TTmSplitter>(this, TMSP->GetPane2(), L"TmSplitter2");
     TmSplitter2->SetAlign(alClient);
     TmSplitter2->SetBorderSides(0);
     TmSplitter2->SetUsePercent(true);
@@ -227,19 +226,25 @@ void TfrmMain::CreateComponents()
             pane->OnResize = TNotifyEvent::FromFunction(
                 [](void* Form, TObject* Pane) { static_cast<TfrmMain*>(Form)->FormResize(Pane); }, this);
         }
+}
+
+void TfrmMain::CreateBrowsePane()
+{
+    using namespace classlib;
+    using namespace themed;
 
     // Browsing side: folder tree | find field, file list, type box, buttons,
     // preview.
-    FTree = placed(new shell::TShellTree(this), L"FTree", TmSplitter1->GetPane1());
+    FTree = NewControl<shell::TShellTree>(this, TmSplitter1->GetPane1(), L"FTree");
     FTree->SetAlign(alClient);
     FTree->OnChange = TNotifyEvent(this, &TfrmMain::FTreeChange);
     FTree->OnKeyPress = TKeyPressEvent(this, &TfrmMain::E1KeyPress);
 
     TWinControl* browse = TmSplitter1->GetPane2();
-    E1 = placed(new TEdit(this), L"E1", browse);
+    E1 = NewControl<TEdit>(this, browse, L"E1");
     E1->OnChange = TNotifyEvent(this, &TfrmMain::E1Change);
     E1->OnKeyPress = TKeyPressEvent(this, &TfrmMain::E1KeyPress);
-    LV1 = placed(new shell::TShellList(this), L"LV1", browse);
+    LV1 = NewControl<shell::TShellList>(this, browse, L"LV1");
     LV1->SetShowColumnHeaders(false);
     LV1->SetHideSelection(false);
     LV1->ShellContextMenu = false;
@@ -263,28 +268,34 @@ void TfrmMain::CreateComponents()
         this);
     LV1->OnMouseEnter = TNotifyEvent(this, &TfrmMain::LV1MouseEnter);
     LV1->OnMouseLeave = TNotifyEvent(this, &TfrmMain::LV1MouseLeave);
-    CB1 = placed(new TComboBox(this), L"CB1", browse);
+    CB1 = NewControl<TComboBox>(this, browse, L"CB1");
     CB1->SetStyle(csDropDownList);
     for (const wchar_t* text : kFileTypeTexts) CB1->GetItems()->Add(text);
     CB1->OnChange = TNotifyEvent(this, &TfrmMain::CB1Change);
-    btnAdd = placed(new TButton(this), L"btnAdd", browse);
+    btnAdd = NewControl<TButton>(this, browse, L"btnAdd");
     btnAdd->OnClick = TNotifyEvent(this, &TfrmMain::btnAddClick);
-    btnAddAll = placed(new TButton(this), L"btnAddAll", browse);
+    btnAddAll = NewControl<TButton>(this, browse, L"btnAddAll");
     btnAddAll->OnClick = TNotifyEvent(this, &TfrmMain::btnAddAllClick);
     btnAdd->SetEnabled(false);
     btnAddAll->SetEnabled(false);
-    ChB1 = placed(new TCheckBox(this), L"ChB1", browse);
+    ChB1 = NewControl<TCheckBox>(this, browse, L"ChB1");
     ChB1->SetChecked(true);
     ChB1->OnClick = TNotifyEvent(this, &TfrmMain::ChB1Click);
-    BPanel1 = placed(new TPanel(this), L"BPanel1", browse);
+    BPanel1 = NewControl<TPanel>(this, browse, L"BPanel1");
     BPanel1->SetBevelOuter(bvLowered);
-    ImPreView1 = placed(new imaging::TImgMView(this), L"ImPreView1", BPanel1);
+    ImPreView1 = NewControl<imaging::TImgMView>(this, BPanel1, L"ImPreView1");
     ImPreView1->OnIOProgress = imaging::TPxProgressEvent(this, &TfrmMain::ImPreview1IOProgress);
+}
+
+void TfrmMain::CreateAlbumPanes()
+{
+    using namespace classlib;
+    using namespace themed;
 
     // Album side: album list and its buttons | rotation, move, title,
     // description, preview.
     TWinControl* album = TmSplitter2->GetPane1();
-    LV2 = placed(new TListView(this), L"LV2", album);
+    LV2 = NewControl<TListView>(this, album, L"LV2");
     LV2->SetViewStyle(vsReport);
     LV2->SetShowColumnHeaders(false);
     LV2->SetMultiSelect(true);
@@ -296,14 +307,14 @@ void TfrmMain::CreateComponents()
     LV2->OnMouseEnter = TNotifyEvent(this, &TfrmMain::LV2MouseEnter);
     LV2->OnMouseLeave = TNotifyEvent(this, &TfrmMain::LV1MouseLeave);
     LV2->OnMouseMove = TMouseMoveEvent(this, &TfrmMain::LV2MouseMove);
-    btnOpen = placed(new TButton(this), L"btnOpen", album);
+    btnOpen = NewControl<TButton>(this, album, L"btnOpen");
     btnOpen->OnClick = TNotifyEvent(this, &TfrmMain::btnOpenClick);
-    btnSave = placed(new TButton(this), L"btnSave", album);
+    btnSave = NewControl<TButton>(this, album, L"btnSave");
     btnSave->OnClick = TNotifyEvent(this, &TfrmMain::btnSaveClick);
     btnSave->SetEnabled(false);
-    btnRemove = placed(new TButton(this), L"btnRemove", album);
+    btnRemove = NewControl<TButton>(this, album, L"btnRemove");
     btnRemove->OnClick = TNotifyEvent(this, &TfrmMain::btnRemoveClick);
-    btnRemoveAll = placed(new TButton(this), L"btnRemoveAll", album);
+    btnRemoveAll = NewControl<TButton>(this, album, L"btnRemoveAll");
     btnRemoveAll->OnClick = TNotifyEvent(this, &TfrmMain::btnRemoveAllClick);
     btnRemove->SetEnabled(false);
     btnRemoveAll->SetEnabled(false);
@@ -324,7 +335,7 @@ void TfrmMain::CreateComponents()
         {&btnPgDown, L"btnPgDown", 0, L"GLYPH_DOWN", L"\u25BC"},
     };
     for (const auto& t : tools) {
-        TSpeedButton* b = placed(new TSpeedButton(this), t.Name, details);
+        TSpeedButton* b = NewControl<TSpeedButton>(this, details, t.Name);
         b->SetTag(t.Tag);
         b->SetShowHint(true);
         b->SetEnabled(false);
@@ -338,30 +349,30 @@ void TfrmMain::CreateComponents()
     }
     btnPgUp->OnClick = TNotifyEvent(this, &TfrmMain::TmSpinButtons1UpRightClick);
     btnPgDown->OnClick = TNotifyEvent(this, &TfrmMain::TmSpinButtons1DownLeftClick);
-    LBL_Rotate = placed(new TLabel(this), L"LBL_Rotate", details);
+    LBL_Rotate = NewControl<TLabel>(this, details, L"LBL_Rotate");
     LBL_Rotate->SetAutoSize(false);
     LBL_Rotate->SetAlignment(taCenter);
     LBL_Rotate->SetVisible(false);
-    LBL_Title = placed(new TLabel(this), L"LBL_Title", details);
-    LBL_Desc = placed(new TLabel(this), L"LBL_Desc", details);
+    LBL_Title = NewControl<TLabel>(this, details, L"LBL_Title");
+    LBL_Desc = NewControl<TLabel>(this, details, L"LBL_Desc");
     for (TLabel* l : {LBL_Title, LBL_Desc}) {
         l->SetCursor(crHandPoint);
         l->OnClick = TNotifyEvent(this, &TfrmMain::LBL_DescClick);
     }
-    E_Title = placed(new TEdit(this), L"E_Title", details);
+    E_Title = NewControl<TEdit>(this, details, L"E_Title");
     E_Title->SetEnabled(false);
     E_Title->OnChange = TNotifyEvent(this, &TfrmMain::E_TitleChange);
-    E_Desc = placed(new TMemo(this), L"E_Desc", details);
+    E_Desc = NewControl<TMemo>(this, details, L"E_Desc");
     E_Desc->SetWordWrap(true);
     E_Desc->SetScrollBars(classlib::ssVertical);
     E_Desc->SetEnabled(false);
     E_Desc->OnChange = TNotifyEvent(this, &TfrmMain::E_DescChange);
-    ChB2 = placed(new TCheckBox(this), L"ChB2", details);
+    ChB2 = NewControl<TCheckBox>(this, details, L"ChB2");
     ChB2->SetChecked(true);
     ChB2->OnClick = TNotifyEvent(this, &TfrmMain::ChB2Click);
-    BPanel2 = placed(new TPanel(this), L"BPanel2", details);
+    BPanel2 = NewControl<TPanel>(this, details, L"BPanel2");
     BPanel2->SetBevelOuter(bvLowered);
-    ImPreview2 = placed(new imaging::TImgMView(this), L"ImPreview2", BPanel2);
+    ImPreview2 = NewControl<imaging::TImgMView>(this, BPanel2, L"ImPreview2");
     ImPreview2->OnIOProgress = imaging::TPxProgressEvent(this, &TfrmMain::ImPreview2IOProgress);
 
     for (imaging::TImgMView* grid : {ImPreView1, ImPreview2}) {
@@ -386,79 +397,81 @@ void TfrmMain::CreateComponents()
             },
             this);
     }
+}
+
+void TfrmMain::CreateBottomPanel()
+{
+    using namespace classlib;
+    using namespace themed;
 
     // Bottom panel: album name and folder, options, Start, Exit.
-    LAlb = placed(new TLabel(this), L"LAlb", TmPanel1);
-    EAlbName = placed(new TEdit(this), L"EAlbName", TmPanel1);
+    LAlb = NewControl<TLabel>(this, TmPanel1, L"LAlb");
+    EAlbName = NewControl<TEdit>(this, TmPanel1, L"EAlbName");
     EAlbName->SetText(L"Album1");
     EAlbName->OnKeyPress = TKeyPressEvent(this, &TfrmMain::E1KeyPress);
     EAlbName->OnChange = TNotifyEvent(this, &TfrmMain::EAlbNameChange);
-    LDir = placed(new TLabel(this), L"LDir", TmPanel1);
-    EAlbDir = placed(new TEdit(this), L"EAlbDir", TmPanel1);
-    btnDir = placed(new TSpeedButton(this), L"btnDir", TmPanel1);
+    LDir = NewControl<TLabel>(this, TmPanel1, L"LDir");
+    EAlbDir = NewControl<TEdit>(this, TmPanel1, L"EAlbDir");
+    btnDir = NewControl<TSpeedButton>(this, TmPanel1, L"btnDir");
     LoadGlyph(btnDir, L"GLYPH_FOLDER", L"...");
     btnDir->OnClick = TNotifyEvent(this, &TfrmMain::btnDirClick);
-    btnAdv = placed(new TButton(this), L"btnAdv", TmPanel1);
+    btnAdv = NewControl<TButton>(this, TmPanel1, L"btnAdv");
     btnAdv->OnClick = TNotifyEvent(this, &TfrmMain::btnAdvClick);
-    btnStart = placed(new TButton(this), L"btnStart", TmPanel1);
+    btnStart = NewControl<TButton>(this, TmPanel1, L"btnStart");
     btnStart->OnClick = TNotifyEvent(this, &TfrmMain::btnStartClick);
     btnStart->SetEnabled(false);  // until the album list holds a picture
-    btnCancel = placed(new TButton(this), L"btnCancel", TmPanel1);
+    btnCancel = NewControl<TButton>(this, TmPanel1, L"btnCancel");
     btnCancel->OnClick = TNotifyEvent(this, &TfrmMain::btnCancelClick);
 
     // Hidden helpers and components without a window.
-    TxtFile = placed(new TMemo(this), L"TxtFile", this);
+    TxtFile = NewControl<TMemo>(this, this, L"TxtFile");
     TxtFile->SetVisible(false);
     TxtFile->SetWordWrap(false);
-    LngFiles = placed(new TFileListBox(this), L"LngFiles", this);
+    LngFiles = NewControl<TFileListBox>(this, this, L"LngFiles");
     LngFiles->SetVisible(false);
     LngFiles->SetMask(L"Morvane_*.txt");
 
-    ShellLink1 = named(new shell::TShellLink(this), L"ShellLink1");
+    ShellLink1 = NewComponent<shell::TShellLink>(this, L"ShellLink1");
     FTree->SetShellLink(ShellLink1);
     LV1->SetShellLink(ShellLink1);
-    ShDropFiles1 = named(new shell::TShDropFiles(this), L"ShDropFiles1");
+    ShDropFiles1 = NewComponent<shell::TShDropFiles>(this, L"ShDropFiles1");
     ShDropFiles1->SetControl(LV2);
     ShDropFiles1->SetEnabled(true);
     ShDropFiles1->OnDrop = shell::TShDragDropEvent(this, &TfrmMain::ShDropFiles1Drop);
-    FBrowser = named(new shell::TShBrowseForFolder(this), L"FBrowser");
-    SaveDialog1 = named(new TSaveDialog(this), L"SaveDialog1");
-    OpenDialog1 = named(new TOpenDialog(this), L"OpenDialog1");
+    FBrowser = NewComponent<shell::TShBrowseForFolder>(this, L"FBrowser");
+    SaveDialog1 = NewComponent<TSaveDialog>(this, L"SaveDialog1");
+    OpenDialog1 = NewComponent<TOpenDialog>(this, L"OpenDialog1");
     for (TOpenDialog* d : {static_cast<TOpenDialog*>(SaveDialog1), OpenDialog1}) {
         d->Filter = L"Velmo HTML Album (*.alb)|*.alb";
         d->DefaultExt = L"alb";
     }
     SaveDialog1->Options = ofOverwritePrompt | ofHideReadOnly | ofExtensionDifferent | ofPathMustExist;
     OpenDialog1->Options = ofHideReadOnly | ofFileMustExist | ofPathMustExist;
-    ImgIO1 = named(new imaging::TImgIO(this), L"ImgIO1");
-    ApplicationEvents1 = named(new TApplicationEvents(this), L"ApplicationEvents1");
+    ImgIO1 = NewComponent<imaging::TImgIO>(this, L"ImgIO1");
+    ApplicationEvents1 = NewComponent<TApplicationEvents>(this, L"ApplicationEvents1");
     ApplicationEvents1->OnException = TExceptionEvent(this, &TfrmMain::ApplicationEvents1Exception);
 }
 
 void TfrmMain::CreateMenus()
 {
     using toolbar::TMbItem;
-    auto flat = [](toolbar::TMbCustomItem* Item) {
+    // Item in the flat menu look, added to Parent's entries.
+    auto add = [](auto* Item, toolbar::TMbCustomItem* Parent) {
         Item->XPItemBkgrCol = classlib::clWhite;
         Item->SetXPItemSelBkgrCol(15717318);
         Item->XPItemSelTxtCol = classlib::clBlack;
         Item->XPItemUnactTxtCol = 13816530;
         Item->XPItemLeftCol = classlib::clBtnFace;
         Item->SetXPItemOutlineCol(classlib::clNavy);
-        return Item;
-    };
-    auto make = [&](auto* Item, const wchar_t* Name, toolbar::TMbCustomItem* Parent) {
-        Item->SetName(Name);
-        flat(Item);
         Parent->Add(Item);
         return Item;
     };
-    mnuFile = make(new toolbar::TMbSubmenuItem(this), L"mnuFile", MbToolbar1->GetItems());
+    mnuFile = add(NewComponent<toolbar::TMbSubmenuItem>(this, L"mnuFile"), MbToolbar1->GetItems());
     mnuFile->SetTag(99);
-    mnuLanguage = make(new toolbar::TMbSubmenuItem(this), L"mnuLanguage", mnuFile);
+    mnuLanguage = add(NewComponent<toolbar::TMbSubmenuItem>(this, L"mnuLanguage"), mnuFile);
     mnuLanguage->OnPopup = toolbar::TMbPopupEvent(this, &TfrmMain::mnuLanguagePopUp);
     for (const TLanguageItem& language : Languages.Items()) {
-        TMbItem* item = make(new TMbItem(this), language.Name.c_str(), mnuLanguage);
+        TMbItem* item = add(NewComponent<TMbItem>(this, language.Name.c_str()), mnuLanguage);
         item->SetTag(language.Id);
         item->SetCaption(language.Caption);
         item->SetVisible(language.Visible);
@@ -466,22 +479,21 @@ void TfrmMain::CreateMenus()
         LanguageItems.push_back(item);
         if (language.Id == kEnglishLangId) English = item;
     }
-    tbTranslate2 = make(new toolbar::TMbSeparatorItem(this), L"tbTranslate2", mnuLanguage);
+    tbTranslate2 = add(NewComponent<toolbar::TMbSeparatorItem>(this, L"tbTranslate2"), mnuLanguage);
     tbTranslate2->SetTag(-1);
-    tbTranslate = make(new TMbItem(this), L"tbTranslate", mnuLanguage);
+    tbTranslate = add(NewComponent<TMbItem>(this, L"tbTranslate"), mnuLanguage);
     tbTranslate->SetTag(-1);
     tbTranslate->OnClick = classlib::TNotifyEvent(this, &TfrmMain::tbTranslateClick);
-    mnuFileSep = make(new toolbar::TMbSeparatorItem(this), L"mnuFileSep", mnuFile);
-    mnuExit = make(new TMbItem(this), L"mnuExit", mnuFile);
+    mnuFileSep = add(NewComponent<toolbar::TMbSeparatorItem>(this, L"mnuFileSep"), mnuFile);
+    mnuExit = add(NewComponent<TMbItem>(this, L"mnuExit"), mnuFile);
     mnuExit->OnClick = classlib::TNotifyEvent(this, &TfrmMain::mnuExitClick);
-    mnuHelp = make(new toolbar::TMbSubmenuItem(this), L"mnuHelp", MbToolbar1->GetItems());
+    mnuHelp = add(NewComponent<toolbar::TMbSubmenuItem>(this, L"mnuHelp"), MbToolbar1->GetItems());
     mnuHelp->SetTag(99);
-    mnuAbout = make(new TMbItem(this), L"mnuAbout", mnuHelp);
+    mnuAbout = add(NewComponent<TMbItem>(this, L"mnuAbout"), mnuHelp);
     mnuAbout->OnClick = classlib::TNotifyEvent(this, &TfrmMain::mnuAboutClick);
 
-    PopUp1 = new toolbar::TMbPopupMenu(this);
-    PopUp1->SetName(L"PopUp1");
-    popLargePreView = make(new TMbItem(this), L"popLargePreView", PopUp1->GetItems());
+    PopUp1 = NewComponent<toolbar::TMbPopupMenu>(this, L"PopUp1");
+    popLargePreView = add(NewComponent<TMbItem>(this, L"popLargePreView"), PopUp1->GetItems());
     popLargePreView->OnClick = classlib::TNotifyEvent(this, &TfrmMain::popLargePreViewClick);
     MbToolbar1->Rearrange();
 }

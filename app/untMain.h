@@ -323,7 +323,14 @@ protected:
 
 private:
     class TBuildHost;
+    // The form's controls and components, in the order they are built: the
+    // frame (menu row, strips, status bar, splitters), the browsing side,
+    // the album list with its details, the bottom panel with the helpers.
     void CreateComponents();
+    void CreateFrame();
+    void CreateBrowsePane();
+    void CreateAlbumPanes();
+    void CreateBottomPanel();
     void CreateMenus();
     void LayoutControls();
     void SetSelectedRowsText(int SubItem, const std::wstring& Text);
