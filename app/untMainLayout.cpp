@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "classlib/WinHandles.h"
+
 #include "app/untMainShared.h"
 
 namespace album {
@@ -19,12 +21,10 @@ namespace {
 // Width a button needs for its caption.
 int CaptionWidth(TControl* Control, const std::wstring& Text)
 {
-    HDC dc = ::GetDC(nullptr);
-    HGDIOBJ old = ::SelectObject(dc, Control->GetFont()->GetHandle());
+    classlib::TScreenDC dc;
+    classlib::TSelectObjectScope font(dc.Get(), Control->GetFont()->GetHandle());
     SIZE size{};
-    ::GetTextExtentPoint32W(dc, Text.c_str(), static_cast<int>(Text.size()), &size);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(nullptr, dc);
+    ::GetTextExtentPoint32W(dc.Get(), Text.c_str(), static_cast<int>(Text.size()), &size);
     return size.cx;
 }
 
