@@ -879,12 +879,6 @@ std::wstring IncompleteRowText(const TAlbumRow& Row, const std::wstring& Note)
     return Row.Path + L": " + Row.Incomplete + L"; " + Note;
 }
 
-int RotationOf(const std::wstring& Text)
-{
-    int value = 0;
-    return classlib::TryStrToInt(Text, value) ? value : 0;
-}
-
 void CorrectGIF(const std::wstring& Source, const std::wstring& Dest, classlib::TColor TextColor,
                 classlib::TColor CellColor)
 {
@@ -1009,7 +1003,7 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
             jobs.reserve(count);
             for (const TAlbumRow& row : Rows) {
                 const std::wstring name = OutputNameOf(row.Path);
-                jobs.push_back(TPhotoJob{row.Path, RotationOf(row.SubItem(siRotation)),
+                jobs.push_back(TPhotoJob{row.Path, row.Rotation(),
                                          workPath + L"Images\\" + name, workPath + L"Thumbnails\\tn_" + name});
             }
             // Each worker holds one photo's images; finished photos (their

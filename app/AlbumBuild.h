@@ -217,10 +217,6 @@ std::wstring SkippedRowText(const TAlbumRow& Row);
 // "<path>: <reason>; <Note>".
 std::wstring IncompleteRowText(const TAlbumRow& Row, const std::wstring& Note);
 
-// The rotation of a row's text in degrees anticlockwise; text that is not a
-// whole number counts as 0.
-int RotationOf(const std::wstring& Text);
-
 // Loads the GIF Source, sets entries 1 and 2 of its global colour table to
 // TextColor and CellColor (system colours resolved) and saves it as Dest;
 // the pixels are not touched. Raises when Source cannot be read, when its

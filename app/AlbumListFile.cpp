@@ -1,5 +1,6 @@
 #include "app/AlbumListFile.h"
 
+#include "classlib/SysUtils.h"
 #include "classlib/TextFile.h"
 
 namespace album {
@@ -121,6 +122,14 @@ const std::wstring& TAlbumRow::SubItem(std::size_t Index) const
 {
     static const std::wstring kEmpty;
     return Index < SubItems.size() ? SubItems[Index] : kEmpty;
+}
+
+int TAlbumRow::Rotation() const { return RotationOf(SubItem(siRotation)); }
+
+int RotationOf(const std::wstring& Text)
+{
+    int value = 0;
+    return classlib::TryStrToInt(Text, value) ? value : 0;
 }
 
 std::wstring AlbumRowToLine(const TAlbumRow& Row)

@@ -72,7 +72,13 @@ struct TAlbumRow {
 
     // Sub-item Index, or an empty text when the row holds fewer sub-items.
     const std::wstring& SubItem(std::size_t Index) const;
+    // The rotation sub-item in degrees anticlockwise (see RotationOf).
+    int Rotation() const;
 };
+
+// The rotation of a row's text in degrees anticlockwise; text that is not a
+// whole number counts as 0.
+int RotationOf(const std::wstring& Text);
 
 // The first line of every list file SaveAlbumList writes.
 extern const wchar_t kAlbumListFormatLine[];

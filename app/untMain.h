@@ -3,10 +3,14 @@
 // folder fields, Start and Exit, the menu row and the status bar.
 //
 // The window keeps the settings (TSettings, read when it is created and
-// written when it closes), the album rows (the items of LV2: caption = full
-// path, sub-items [rotation, running number, thumbnail width, thumbnail
-// height, title, description]) and the interface texts of the language in
-// use. Each album row carries a unique id in its Data (never reused), so a
+// written when it closes), the album rows and the interface texts of the
+// language in use. Each album row is a record (TAlbumRow: full path,
+// sub-items [rotation, running number, thumbnail width, thumbnail height,
+// title, description]) kept by the form under a unique id (never reused);
+// LV2 shows the rows in album order, each item carrying its row's id in its
+// Data and showing the record (caption = path, sub-items = the record's
+// texts). The list view gives the order and the selection, the record the
+// data: the build, the list files and the previews read the records. A
 // window that refers to a row keeps finding it when rows move or go
 // (AlbumRowId / AlbumRowIndex).
 //
@@ -24,6 +28,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/AlbumBuild.h"
@@ -265,6 +270,14 @@ public:
     // The album rows as records / replaced from records (fresh ids).
     std::vector<TAlbumRow> AlbumRows() const;
     void SetAlbumRows(const std::vector<TAlbumRow>& Rows);
+    // The record of the album row Row shows (nullptr for nullptr, or for an
+    // item that no album row put there).
+    const TAlbumRow* AlbumRowOf(const classlib::TListItem* Row) const;
+    // Sets sub-item SubItem of Row's record (empty ones added before it as
+    // needed) and shows it; false when it held Text already.
+    bool SetAlbumRowText(classlib::TListItem* Row, std::size_t SubItem, const std::wstring& Text);
+    // Takes the row at Index out of the album list, record and item.
+    void DeleteAlbumRow(int Index);
     // The initial rotation of a picture from its EXIF orientation.
     std::wstring InitialRotation(const std::wstring& FileName);
 
@@ -310,13 +323,22 @@ protected:
 
 private:
     class TBuildHost;
+    // The form's controls and components, in the order they are built: the
+    // frame (menu row, strips, status bar, splitters), the browsing side,
+    // the album list with its details, the bottom panel with the helpers.
     void CreateComponents();
+    void CreateFrame();
+    void CreateBrowsePane();
+    void CreateAlbumPanes();
+    void CreateBottomPanel();
     void CreateMenus();
     void LayoutControls();
     void SetSelectedRowsText(int SubItem, const std::wstring& Text);
     void FitThumbnail(imaging::TImgMView* Grid);
     void LoadGlyph(classlib::TSpeedButton* Button, const wchar_t* Resource, const std::wstring& Fallback);
     void SetLocked(bool Locked);
+    // Asks the running build to stop (it stops between two steps).
+    void RequestCancel();
     void ApplyRotationButtons(const std::wstring& Rotation);
     void ShowRotationLabel(const std::wstring& Rotation);
     std::wstring PositionText(int Index, int Count) const;
@@ -333,7 +355,17 @@ private:
     // Sets a list dialog up to start in AlbumListFolder with an empty name.
     void PrepareListDialog(classlib::TOpenDialog* Dialog) const;
 
+    // Shows Record in Row: its path as the caption, its texts as sub-items.
+    static void ShowAlbumRow(classlib::TListItem* Row, const TAlbumRow& Record);
+    // Appends an item to LV2 for Record under a fresh id.
+    classlib::TListItem* AppendAlbumRow(TAlbumRow Record);
+    // The build's numbers and sizes of Rows (in list order) into the
+    // records and onto the list.
+    void TakeBuildResults(const std::vector<TAlbumRow>& Rows);
+
     TAlbumRowId nextRowId_ = 1;
+    // The album rows' records by id (the id in their item's Data).
+    std::unordered_map<TAlbumRowId, TAlbumRow> rowRecords_;
     // When each preview's progress bar was last drawn (tick count).
     ULONGLONG previewProgressShown_[2] = {0, 0};
     // The folder of the list file last chosen in a list dialog ("" none yet).

@@ -241,8 +241,9 @@ void TfrmPreview::ShowItem(wchar_t AMode, int Index)
     if (!frmMain) return;
     TListView* list = AMode == L'R' ? frmMain->LV2 : static_cast<TListView*>(frmMain->LV1);
     if (Index < 0 || Index >= list->GetItems()->GetCount()) return;
-    const std::wstring path =
-        AMode == L'R' ? list->GetItems()->GetItem(Index)->GetCaption() : frmMain->LV1->GetItemPathAt(Index);
+    const TAlbumRow* record = AMode == L'R' ? frmMain->AlbumRowOf(list->GetItems()->GetItem(Index)) : nullptr;
+    if (AMode == L'R' && !record) return;
+    const std::wstring path = AMode == L'R' ? record->Path : frmMain->LV1->GetItemPathAt(Index);
     if (!FileExists(path)) return;
     Mode = AMode;
     rowId_ = Mode == L'R' ? frmMain->AlbumRowId(list->GetItems()->GetItem(Index)) : 0;
@@ -335,7 +336,7 @@ void TfrmPreview::mnuListClick(TObject*)
         TListItem* row = frmMain->FindAlbumRow(file);
         if (row) {
             album->SetSelected(nullptr);
-            row->GetSubItems()->SetStrings(0, rotation);
+            frmMain->SetAlbumRowText(row, siRotation, rotation);
         } else {
             row = frmMain->AddAlbumRow(file, rotation);
             album->SetSelected(nullptr);
@@ -351,14 +352,15 @@ void TfrmPreview::mnuListClick(TObject*)
     if (index < 0) return;
     // The button takes a row out of the album: the user confirms first. The
     // question stays above this top-most window.
-    const std::wstring question =
-        StringReplace(frmMain->Translation.Text(L"msgRemoveFromAlbum"), L"%f",
-                      ExtractFileName(album->GetItems()->GetItem(index)->GetCaption()), rfReplaceAll);
+    const TAlbumRow* shown = frmMain->AlbumRowOf(album->GetItems()->GetItem(index));
+    if (!shown) return;
+    const std::wstring question = StringReplace(frmMain->Translation.Text(L"msgRemoveFromAlbum"), L"%f",
+                                                ExtractFileName(shown->Path), rfReplaceAll);
     if (frmMain->ShowMessageBox(question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_TOPMOST) != IDYES) return;
     // The list may have changed while the question was open.
     index = CurrentIndex();
     if (index < 0 || !frmMain->btnRemove->GetEnabled()) return;
-    album->GetItems()->Delete(index);
+    frmMain->DeleteAlbumRow(index);
     frmMain->ListModified = true;
     frmMain->AlbumIndex = -1;
     const int count = album->GetItems()->GetCount();
