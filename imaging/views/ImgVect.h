@@ -26,6 +26,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -500,6 +501,38 @@ private:
     bool ObjectOnScreen(TPxVectObject& Record);
     void CustomUnderMouse(int X, int Y);
     void PutObjectAtRelease();
+    // Mouse presses, one step per interaction mode.
+    bool PressNewObject(int X, int Y, POINT& Used);
+    void PressAngle(bool Ctrl, int CX, int CY);
+    void FinishAngle(TPxVectObject& A);
+    POINT PressPolyline(bool Ctrl, POINT P);
+    void PressToSelect(classlib::TShiftState Shift, int X, int Y);
+    void DoubleClickObject(int X, int Y);
+    // One mouse move: the client point, and the same point held inside the
+    // image area.
+    struct TMouseStep {
+        classlib::TShiftState Shift;
+        int X, Y;
+        int CX, CY;
+        bool Ctrl;
+    };
+    void MoveWithButtonHeld(const TMouseStep& M);
+    void MoveHovering(const TMouseStep& M);
+    void DragNewObject(const TMouseStep& M);
+    void DragNewLine(const TMouseStep& M);
+    void DragNewBoxOrEllipse(const TMouseStep& M);
+    void DragNewBitmap(const TMouseStep& M);
+    void DragNewRuler(const TMouseStep& M);
+    void DragPolylineFreehand(const TMouseStep& M);
+    void FollowAngleInProgress(const TMouseStep& M);
+    void DragSelectionByGrip(const TMouseStep& M);
+    void ResizeByGrip(int H, int Dx, int Dy, bool Keep, bool Ctrl);
+    void DragPolylineVertex(const TMouseStep& M);
+    void DragRubberBandSelection(const TMouseStep& M);
+    // Invalidates the window and repaints it at once.
+    void RepaintNow();
+    // Draws straight onto the window (nothing without a handle).
+    void DrawOnWindow(const std::function<void(TPxCanvas*)>& Draw);
     std::unique_ptr<classlib::TMemoryStream> SaveState();
 
     std::vector<TPxVectObject> objects_;
