@@ -501,6 +501,9 @@ private:
     bool ObjectOnScreen(TPxVectObject& Record);
     void CustomUnderMouse(int X, int Y);
     void PutObjectAtRelease();
+    // The named custom object class and its data, at the stream's position;
+    // throws on a class not registered.
+    std::unique_ptr<TPxCustomObjectBase> ReadCustomObject(classlib::TStream* S);
     // Mouse presses, one step per interaction mode.
     bool PressNewObject(int X, int Y, POINT& Used);
     void PressAngle(bool Ctrl, int CX, int CY);
