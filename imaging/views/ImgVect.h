@@ -487,8 +487,33 @@ private:
     void MemoKeyPress(classlib::TObject* Sender, WORD& Key, classlib::TShiftState Shift);
     void InteractionTimer(classlib::TObject* Sender);
     void DrawObjects(bool IntoImage, bool HighQuality, classlib::TBitmap* Destination);
+    // Steps of DrawObjects. Objects that blend go through the work image (the
+    // destination's size, times the supersampling factor R) with an alpha
+    // channel drawn in a second, grey pass.
+    void DrawObjectsSupersampled(bool HighQuality, bool OnScreen, classlib::TBitmap* Destination);
+    void EnsureWorkImage(int W, int H);
+    void DrawAlphaPass(TPxVectObject& O, int H, double Scale, bool OnScreen);
+    // A marker box draws over what lies under it: that part of the
+    // destination, clipped to it, goes into the work image (R times the size).
+    void CopyHighlightBackground(const TPxVectObject& O, int R, bool OnScreen, classlib::TBitmap* Destination);
+    void BlendWorkImage(TPxVectObject& O, int R, classlib::TBitmap* Destination);
+    // Whether the box (destination pixels, Scale times the view) meets the
+    // part of the image the view shows.
+    bool BoxMeetsShownArea(int X1, int Y1, int X2, int Y2, double Scale);
+    void DrawLineObject(TPxCanvas* Canvas, TPxVectObject& Record, POINT A, POINT B, double ZoomX, double ZoomY);
+    // The ruler's length in its own unit; the view's unit scale is kept.
+    double RulerLength(const TPxVectObject& Record);
+    // Lays out ScreenPoints from the points and the box, and draws them.
+    void DrawPolylineObject(TPxCanvas* Canvas, TPxVectObject& Record, bool OnScreen, double Scale);
     void DrawLineEndShape(TPxCanvas* Canvas, TPxVectObject& Record, POINT E, POINT O, uint8_t Shape, int Sw, int Sh);
     void DrawLineLabel(TPxCanvas* Canvas, TPxVectObject& Record, POINT S, POINT T, double ZoomY);
+    // Steps of DrawTextObject.
+    void DrawMemoObject(TPxCanvas* Canvas, TPxVectObject& Record, int X1, int Y1, int X2, int Y2, double ZoomY,
+                        bool DrawingAlpha);
+    void DrawPlainText(TPxCanvas* Canvas, TPxVectObject& Record, const LOGFONTA& Font, int X1, int Y1, int X2, int Y2,
+                       double ZoomX);
+    void DrawTextAlongPath(TPxCanvas* Canvas, TPxVectObject& Record, const LOGFONTA& Font, int X1, int Y1, int X2,
+                           int Y2);
     void DrawTextObject(TPxCanvas* Canvas, TPxVectObject& Record, int hobj, int X1, int Y1, int X2, int Y2,
                         double ZoomX, double ZoomY, bool DrawingAlpha);
     void DrawBitmapObject(classlib::TBitmap* Destination, TPxCanvas* Canvas, TPxVectObject& Record, int W,
