@@ -43,24 +43,11 @@ constexpr RECT kEmptyDrawn{2000000000, 2000000000, -2000000000, -2000000000};
 // A GDI font made for one drawing, selected into a DC, deleted at the end.
 class TTempFont {
 public:
-    TTempFont(HDC DC, const LOGFONTA& Font) : dc_(DC), font_(::CreateFontIndirectA(&Font))
-    {
-        old_ = font_ ? ::SelectObject(DC, font_) : nullptr;
-    }
-    ~TTempFont()
-    {
-        if (old_)
-            ::SelectObject(dc_, old_);
-        if (font_)
-            ::DeleteObject(font_);
-    }
-    TTempFont(const TTempFont&) = delete;
-    TTempFont& operator=(const TTempFont&) = delete;
+    TTempFont(HDC DC, const LOGFONTA& Font) : font_(::CreateFontIndirectA(&Font)), select_(DC, font_.Get()) {}
 
 private:
-    HDC dc_;
-    HFONT font_;
-    HGDIOBJ old_ = nullptr;
+    classlib::TOwnedFont font_;  // declared first: deselected before it is deleted
+    classlib::TSelectObjectScope select_;
 };
 
 // Text colour, transparent background and text alignment for a scope.
@@ -88,6 +75,33 @@ private:
     int mode_;
     UINT align_;
 };
+
+// Text at (X, Y) in the font and colour, clipped to Clip, on a transparent
+// background.
+void DrawClippedText(HDC DC, const LOGFONTA& Font, classlib::TColor Color, RECT Clip, int X, int Y,
+                     const std::string& Text)
+{
+    TTempFont font(DC, Font);
+    TTextScope text(DC, Color);
+    ::ExtTextOutA(DC, X, Y, ETO_CLIPPED, &Clip, Text.data(), static_cast<UINT>(Text.size()), nullptr);
+}
+
+// The x offset in a box BoxW wide of a text Tw x Th turned by A radians:
+// Align 0 left (Pad in from the edge), 1 right (Pad in), 2 and 3 centred.
+int AlignedTextOffset(uint8_t Align, double A, int BoxW, int Tw, int Th, int Pad)
+{
+    switch (Align) {
+    case 0:
+        return std::abs(Trunc(std::sin(A) * Th)) + Pad;
+    case 1:
+        return Trunc(BoxW - std::cos(A) * Tw) - Pad;
+    case 2:
+    case 3:
+        return Trunc(BoxW - std::cos(A) * Tw - std::sin(A) * Th) / 2;
+    default:
+        return 0;
+    }
+}
 
 SIZE TextSize(HDC DC, const std::string& Text)
 {
@@ -711,21 +725,7 @@ void TImgVect::DrawLineLabel(TPxCanvas* Canvas, TPxVectObject& R, POINT S, POINT
     const int top = S.y < T.y ? S.y - th : S.y;
     const int right = left + tw, bottom = top + th;
     const int yOff = Trunc(th - std::cos(a) * th + std::sin(a) * tw) / 2;
-    int xOff = 0;
-    switch (R.TextAlign) {
-    case 0:
-        xOff = std::abs(Trunc(std::sin(a) * th));
-        break;
-    case 1:
-        xOff = Trunc((right - left) - std::cos(a) * tw);
-        break;
-    case 2:
-    case 3:
-        xOff = Trunc((right - left) - std::cos(a) * tw - std::sin(a) * th) / 2;
-        break;
-    default:
-        break;
-    }
+    const int xOff = AlignedTextOffset(R.TextAlign, a, right - left, tw, th, 0);
     Canvas->GetBrush()->SetColor(R.LabelBrushColor);
     Canvas->GetBrush()->SetStyle(R.LabelBrushStyle);
     Canvas->GetPen()->SetStyle(R.LabelBorder == 0 ? classlib::psClear : classlib::psSolid);
@@ -746,14 +746,8 @@ void TImgVect::DrawLineLabel(TPxCanvas* Canvas, TPxVectObject& R, POINT S, POINT
     Grow(R.DrawnRect, left, top);
     Grow(R.DrawnRect, right + 1, bottom + 1);
     Canvas->GetBrush()->SetStyle(classlib::bsClear);
-    {
-        // The box drawing may have put the canvas's own font back.
-        TTempFont font(dc, lf);
-        TTextScope text(dc, R.PenColor);
-        RECT clip{left, top, right, bottom};
-        ::ExtTextOutA(dc, left + xOff, top + yOff, ETO_CLIPPED, &clip, R.Text.data(), static_cast<UINT>(R.Text.size()),
-                      nullptr);
-    }
+    // The box drawing may have put the canvas's own font back.
+    DrawClippedText(dc, lf, R.PenColor, RECT{left, top, right, bottom}, left + xOff, top + yOff, R.Text);
     R.LabelRect = RECT{ScreenToBitmapX(left), ScreenToBitmapY(top), ScreenToBitmapX(right), ScreenToBitmapY(bottom)};
 }
 
@@ -818,29 +812,11 @@ void TImgVect::DrawPlainText(TPxCanvas* Canvas, TPxVectObject& R, const LOGFONTA
         th = ts.cy;
     }
     const int yOff = Trunc((Y2 - Y1) - std::cos(a) * th + std::sin(a) * tw) / 2;
-    int xOff = 0;
     const int pad = R.PenStyle != classlib::psClear ? RoundI((R.PenWidth + 1) * ZoomX) : 0;
-    switch (R.TextAlign) {
-    case 0:
-        xOff = std::abs(Trunc(std::sin(a) * th)) + pad;
-        break;
-    case 1:
-        xOff = Trunc((X2 - X1) - std::cos(a) * tw) - pad;
-        break;
-    case 2:
-    case 3:
-        xOff = Trunc((X2 - X1) - std::cos(a) * tw - std::sin(a) * th) / 2;
-        break;
-    default:
-        break;
-    }
+    const int xOff = AlignedTextOffset(R.TextAlign, a, X2 - X1, tw, th, pad);
     Canvas->Rectangle(X1, Y1, X2 + 1, Y2 + 1);
     Canvas->GetBrush()->SetStyle(classlib::bsClear);
-    TTempFont font(dc, lf);
-    TTextScope text(dc, R.PenColor);
-    RECT clip{X1, Y1, X2, Y2};
-    ::ExtTextOutA(dc, X1 + xOff, Y1 + yOff, ETO_CLIPPED, &clip, R.Text.data(), static_cast<UINT>(R.Text.size()),
-                  nullptr);
+    DrawClippedText(dc, lf, R.PenColor, RECT{X1, Y1, X2, Y2}, X1 + xOff, Y1 + yOff, R.Text);
 }
 
 void TImgVect::DrawTextAlongPath(TPxCanvas* Canvas, TPxVectObject& R, const LOGFONTA& lf, int X1, int Y1, int X2,

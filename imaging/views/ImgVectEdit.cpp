@@ -21,21 +21,11 @@ int RoundI(double v) { return static_cast<int>(classlib::Round(v)); }
 // An owned GDI font selected into a DC for the life of the scope.
 class TFontScope {
 public:
-    TFontScope(HDC DC, HFONT Font) : dc_(DC), font_(Font), old_(Font ? ::SelectObject(DC, Font) : nullptr) {}
-    ~TFontScope()
-    {
-        if (old_)
-            ::SelectObject(dc_, old_);
-        if (font_)
-            ::DeleteObject(font_);
-    }
-    TFontScope(const TFontScope&) = delete;
-    TFontScope& operator=(const TFontScope&) = delete;
+    TFontScope(HDC DC, HFONT Font) : font_(Font), select_(DC, Font) {}
 
 private:
-    HDC dc_;
-    HFONT font_;
-    HGDIOBJ old_;
+    classlib::TOwnedFont font_;  // declared first: deselected before it is deleted
+    classlib::TSelectObjectScope select_;
 };
 
 HFONT MakeFont(const TPxMemoCharFormat& F, double Zoom)
@@ -770,13 +760,7 @@ void TPxTextControl::MouseDown(classlib::TMouseButton Button, classlib::TShiftSt
         return;
     }
     if (Shift & classlib::ssShift) {
-        CaretFromPoint(PressX, PressY);
-        const int first = CaretPos;
-        CaretFromPoint(X, Y);
-        if (CaretPos != first) {
-            SelStart = std::min(first, CaretPos);
-            SelEnd = std::max(first, CaretPos);
-        }
+        SelectFromPressTo(X, Y);
     } else {
         SelStart = SelEnd = 0;
         CaretFromPoint(X, Y);
@@ -787,12 +771,8 @@ void TPxTextControl::MouseDown(classlib::TMouseButton Button, classlib::TShiftSt
     OnCursorMoved(this);
 }
 
-void TPxTextControl::MouseMove(classlib::TShiftState Shift, int X, int Y)
+void TPxTextControl::SelectFromPressTo(int X, int Y)
 {
-    classlib::TCustomControl::MouseMove(Shift, X, Y);
-    if (!(Shift & classlib::ssLeft))
-        return;
-    SelStart = SelEnd = 0;
     CaretFromPoint(PressX, PressY);
     const int first = CaretPos;
     CaretFromPoint(X, Y);
@@ -800,6 +780,15 @@ void TPxTextControl::MouseMove(classlib::TShiftState Shift, int X, int Y)
         SelStart = std::min(first, CaretPos);
         SelEnd = std::max(first, CaretPos);
     }
+}
+
+void TPxTextControl::MouseMove(classlib::TShiftState Shift, int X, int Y)
+{
+    classlib::TCustomControl::MouseMove(Shift, X, Y);
+    if (!(Shift & classlib::ssLeft))
+        return;
+    SelStart = SelEnd = 0;
+    SelectFromPressTo(X, Y);
     Update();
     OnCursorMoved(this);
 }

@@ -156,6 +156,8 @@ private:
     void ResetLayout(int From);
     void GrowLayout();
     void CaretMoved(int OldCaret, classlib::TShiftState Shift);
+    // The caret to (X, Y), selecting from the press point when it moved.
+    void SelectFromPressTo(int X, int Y);
     // Key groups of HandleKey; each says whether the key was its own.
     bool HandleEditKey(WORD Key, classlib::TShiftState Shift);
     bool HandleCaretKey(WORD Key, classlib::TShiftState Shift);
