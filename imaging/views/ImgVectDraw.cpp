@@ -103,6 +103,17 @@ int AlignedTextOffset(uint8_t Align, double A, int BoxW, int Tw, int Th, int Pad
     }
 }
 
+// A solid pen and no fill, as rulers and angles are drawn.
+void SetMeasurePen(TPxCanvas* Canvas, classlib::TColor Color, int PenWidth)
+{
+    TPxPen* pen = Canvas->GetPen();
+    pen->SetMode(classlib::pmCopy);
+    pen->SetWidth(static_cast<float>(PenWidth));
+    pen->SetStyle(classlib::psSolid);
+    pen->SetColor(Color);
+    Canvas->GetBrush()->SetStyle(classlib::bsClear);
+}
+
 SIZE TextSize(HDC DC, const std::string& Text)
 {
     SIZE s{0, 0};
@@ -1038,12 +1049,7 @@ void TImgVect::DrawRuler(TPxCanvas* Canvas, POINT P1, POINT P2, double Length, T
         theta = y1 < y2 ? -kPi / 2 : kPi / 2;
     const bool flip = (x2 < x1 && y2 < y1) || (x1 < x2 && y1 < y2);
     const double q = flip ? 2 * kPi - theta + kPi / 2 : theta + kPi / 2;
-    TPxPen* pen = Canvas->GetPen();
-    pen->SetMode(classlib::pmCopy);
-    pen->SetWidth(static_cast<float>(PenWidth));
-    pen->SetStyle(classlib::psSolid);
-    pen->SetColor(Color);
-    Canvas->GetBrush()->SetStyle(classlib::bsClear);
+    SetMeasurePen(Canvas, Color, PenWidth);
     HDC dc = Canvas->GetHandle();
     const LOGFONTA lf = MeasureFont(Font, iy);
     const double D = PxDistance(x1, y1, x2, y2);
@@ -1185,12 +1191,7 @@ void TImgVect::DrawAngle(TPxCanvas* Canvas, const POINT (&Points)[3], classlib::
     (void)ix;
     if (Points[0].x == PxAngleUnset)
         return;
-    TPxPen* pen = Canvas->GetPen();
-    pen->SetMode(classlib::pmCopy);
-    pen->SetWidth(static_cast<float>(PenWidth));
-    pen->SetStyle(classlib::psSolid);
-    pen->SetColor(Color);
-    Canvas->GetBrush()->SetStyle(classlib::bsClear);
+    SetMeasurePen(Canvas, Color, PenWidth);
     POINT m[3];
     int drawn = 0;
     for (int i = 0; i < 3; ++i) {
