@@ -9,6 +9,7 @@
 #include "classlib/Picture.h"
 #include "classlib/Streams.h"
 #include "classlib/SysUtils.h"
+#include "classlib/WinHandles.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
 #include "imaging/model/PxWideFiles.h"
@@ -446,29 +447,26 @@ void TImgVect::SetObjBitmapFromIcon(int hobj, int IconId, int Height, int Width)
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 24;
     void* bits = nullptr;
-    HDC screen = ::GetDC(nullptr);
-    HBITMAP dib = ::CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC mem = ::CreateCompatibleDC(screen);
-    ::ReleaseDC(nullptr, screen);
-    if (dib && mem && bits) {
-        HGDIOBJ old = ::SelectObject(mem, dib);
-        RECT all{0, 0, Width, Height};
-        ::FillRect(mem, &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-        HICON icon = static_cast<HICON>(
-            ::LoadImageW(nullptr, MAKEINTRESOURCEW(IconId), IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
-        if (icon)
-            ::DrawIconEx(mem, 0, 0, icon, Width, Height, 0, nullptr, DI_NORMAL);
-        ::GdiFlush();
-        const int stride = ((Width * 3 + 3) / 4) * 4;
-        for (int y = 0; y < Height; ++y)
-            std::memcpy(bmp.GetScanline(y), static_cast<uint8_t*>(bits) + static_cast<size_t>(y) * stride,
-                        static_cast<size_t>(Width) * 3);
-        ::SelectObject(mem, old);
+    {
+        HDC screen = ::GetDC(nullptr);
+        classlib::TOwnedBitmap dib(::CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        classlib::TOwnedDC mem(::CreateCompatibleDC(screen));
+        ::ReleaseDC(nullptr, screen);
+        if (dib && mem && bits) {
+            classlib::TSelectObjectScope select(mem.Get(), dib.Get());
+            RECT all{0, 0, Width, Height};
+            ::FillRect(mem.Get(), &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+            HICON icon = static_cast<HICON>(
+                ::LoadImageW(nullptr, MAKEINTRESOURCEW(IconId), IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
+            if (icon)
+                ::DrawIconEx(mem.Get(), 0, 0, icon, Width, Height, 0, nullptr, DI_NORMAL);
+            ::GdiFlush();
+            const int stride = ((Width * 3 + 3) / 4) * 4;
+            for (int y = 0; y < Height; ++y)
+                std::memcpy(bmp.GetScanline(y), static_cast<uint8_t*>(bits) + static_cast<size_t>(y) * stride,
+                            static_cast<size_t>(Width) * 3);
+        }
     }
-    if (mem)
-        ::DeleteDC(mem);
-    if (dib)
-        ::DeleteObject(dib);
     SetObjBitmap(hobj, &bmp);
     if (hobj != -1)
         Update();

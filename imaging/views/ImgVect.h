@@ -26,6 +26,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -486,8 +487,33 @@ private:
     void MemoKeyPress(classlib::TObject* Sender, WORD& Key, classlib::TShiftState Shift);
     void InteractionTimer(classlib::TObject* Sender);
     void DrawObjects(bool IntoImage, bool HighQuality, classlib::TBitmap* Destination);
+    // Steps of DrawObjects. Objects that blend go through the work image (the
+    // destination's size, times the supersampling factor R) with an alpha
+    // channel drawn in a second, grey pass.
+    void DrawObjectsSupersampled(bool HighQuality, bool OnScreen, classlib::TBitmap* Destination);
+    void EnsureWorkImage(int W, int H);
+    void DrawAlphaPass(TPxVectObject& O, int H, double Scale, bool OnScreen);
+    // A marker box draws over what lies under it: that part of the
+    // destination, clipped to it, goes into the work image (R times the size).
+    void CopyHighlightBackground(const TPxVectObject& O, int R, bool OnScreen, classlib::TBitmap* Destination);
+    void BlendWorkImage(TPxVectObject& O, int R, classlib::TBitmap* Destination);
+    // Whether the box (destination pixels, Scale times the view) meets the
+    // part of the image the view shows.
+    bool BoxMeetsShownArea(int X1, int Y1, int X2, int Y2, double Scale);
+    void DrawLineObject(TPxCanvas* Canvas, TPxVectObject& Record, POINT A, POINT B, double ZoomX, double ZoomY);
+    // The ruler's length in its own unit; the view's unit scale is kept.
+    double RulerLength(const TPxVectObject& Record);
+    // Lays out ScreenPoints from the points and the box, and draws them.
+    void DrawPolylineObject(TPxCanvas* Canvas, TPxVectObject& Record, bool OnScreen, double Scale);
     void DrawLineEndShape(TPxCanvas* Canvas, TPxVectObject& Record, POINT E, POINT O, uint8_t Shape, int Sw, int Sh);
     void DrawLineLabel(TPxCanvas* Canvas, TPxVectObject& Record, POINT S, POINT T, double ZoomY);
+    // Steps of DrawTextObject.
+    void DrawMemoObject(TPxCanvas* Canvas, TPxVectObject& Record, int X1, int Y1, int X2, int Y2, double ZoomY,
+                        bool DrawingAlpha);
+    void DrawPlainText(TPxCanvas* Canvas, TPxVectObject& Record, const LOGFONTA& Font, int X1, int Y1, int X2, int Y2,
+                       double ZoomX);
+    void DrawTextAlongPath(TPxCanvas* Canvas, TPxVectObject& Record, const LOGFONTA& Font, int X1, int Y1, int X2,
+                           int Y2);
     void DrawTextObject(TPxCanvas* Canvas, TPxVectObject& Record, int hobj, int X1, int Y1, int X2, int Y2,
                         double ZoomX, double ZoomY, bool DrawingAlpha);
     void DrawBitmapObject(classlib::TBitmap* Destination, TPxCanvas* Canvas, TPxVectObject& Record, int W,
@@ -500,6 +526,41 @@ private:
     bool ObjectOnScreen(TPxVectObject& Record);
     void CustomUnderMouse(int X, int Y);
     void PutObjectAtRelease();
+    // The named custom object class and its data, at the stream's position;
+    // throws on a class not registered.
+    std::unique_ptr<TPxCustomObjectBase> ReadCustomObject(classlib::TStream* S);
+    // Mouse presses, one step per interaction mode.
+    bool PressNewObject(int X, int Y, POINT& Used);
+    void PressAngle(bool Ctrl, int CX, int CY);
+    void FinishAngle(TPxVectObject& A);
+    POINT PressPolyline(bool Ctrl, POINT P);
+    void PressToSelect(classlib::TShiftState Shift, int X, int Y);
+    void DoubleClickObject(int X, int Y);
+    // One mouse move: the client point, and the same point held inside the
+    // image area.
+    struct TMouseStep {
+        classlib::TShiftState Shift;
+        int X, Y;
+        int CX, CY;
+        bool Ctrl;
+    };
+    void MoveWithButtonHeld(const TMouseStep& M);
+    void MoveHovering(const TMouseStep& M);
+    void DragNewObject(const TMouseStep& M);
+    void DragNewLine(const TMouseStep& M);
+    void DragNewBoxOrEllipse(const TMouseStep& M);
+    void DragNewBitmap(const TMouseStep& M);
+    void DragNewRuler(const TMouseStep& M);
+    void DragPolylineFreehand(const TMouseStep& M);
+    void FollowAngleInProgress(const TMouseStep& M);
+    void DragSelectionByGrip(const TMouseStep& M);
+    void ResizeByGrip(int H, int Dx, int Dy, bool Keep, bool Ctrl);
+    void DragPolylineVertex(const TMouseStep& M);
+    void DragRubberBandSelection(const TMouseStep& M);
+    // Invalidates the window and repaints it at once.
+    void RepaintNow();
+    // Draws straight onto the window (nothing without a handle).
+    void DrawOnWindow(const std::function<void(TPxCanvas*)>& Draw);
     std::unique_ptr<classlib::TMemoryStream> SaveState();
 
     std::vector<TPxVectObject> objects_;

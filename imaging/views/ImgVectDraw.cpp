@@ -3,6 +3,7 @@
 // measures; the selection area.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <cstring>
 
 #include "classlib/Bitmap.h"
@@ -42,24 +43,11 @@ constexpr RECT kEmptyDrawn{2000000000, 2000000000, -2000000000, -2000000000};
 // A GDI font made for one drawing, selected into a DC, deleted at the end.
 class TTempFont {
 public:
-    TTempFont(HDC DC, const LOGFONTA& Font) : dc_(DC), font_(::CreateFontIndirectA(&Font))
-    {
-        old_ = font_ ? ::SelectObject(DC, font_) : nullptr;
-    }
-    ~TTempFont()
-    {
-        if (old_)
-            ::SelectObject(dc_, old_);
-        if (font_)
-            ::DeleteObject(font_);
-    }
-    TTempFont(const TTempFont&) = delete;
-    TTempFont& operator=(const TTempFont&) = delete;
+    TTempFont(HDC DC, const LOGFONTA& Font) : font_(::CreateFontIndirectA(&Font)), select_(DC, font_.Get()) {}
 
 private:
-    HDC dc_;
-    HFONT font_;
-    HGDIOBJ old_ = nullptr;
+    classlib::TOwnedFont font_;  // declared first: deselected before it is deleted
+    classlib::TSelectObjectScope select_;
 };
 
 // Text colour, transparent background and text alignment for a scope.
@@ -88,6 +76,44 @@ private:
     UINT align_;
 };
 
+// Text at (X, Y) in the font and colour, clipped to Clip, on a transparent
+// background.
+void DrawClippedText(HDC DC, const LOGFONTA& Font, classlib::TColor Color, RECT Clip, int X, int Y,
+                     const std::string& Text)
+{
+    TTempFont font(DC, Font);
+    TTextScope text(DC, Color);
+    ::ExtTextOutA(DC, X, Y, ETO_CLIPPED, &Clip, Text.data(), static_cast<UINT>(Text.size()), nullptr);
+}
+
+// The x offset in a box BoxW wide of a text Tw x Th turned by A radians:
+// Align 0 left (Pad in from the edge), 1 right (Pad in), 2 and 3 centred.
+int AlignedTextOffset(uint8_t Align, double A, int BoxW, int Tw, int Th, int Pad)
+{
+    switch (Align) {
+    case 0:
+        return std::abs(Trunc(std::sin(A) * Th)) + Pad;
+    case 1:
+        return Trunc(BoxW - std::cos(A) * Tw) - Pad;
+    case 2:
+    case 3:
+        return Trunc(BoxW - std::cos(A) * Tw - std::sin(A) * Th) / 2;
+    default:
+        return 0;
+    }
+}
+
+// A solid pen and no fill, as rulers and angles are drawn.
+void SetMeasurePen(TPxCanvas* Canvas, classlib::TColor Color, int PenWidth)
+{
+    TPxPen* pen = Canvas->GetPen();
+    pen->SetMode(classlib::pmCopy);
+    pen->SetWidth(static_cast<float>(PenWidth));
+    pen->SetStyle(classlib::psSolid);
+    pen->SetColor(Color);
+    Canvas->GetBrush()->SetStyle(classlib::bsClear);
+}
+
 SIZE TextSize(HDC DC, const std::string& Text)
 {
     SIZE s{0, 0};
@@ -109,13 +135,12 @@ std::string Narrow(const std::wstring& W)
     return s;
 }
 
-// The marker box's opacity: the alpha surface is 24-bit (one channel is
-// taken as the alpha afterwards), so the box's pixels take the colour, as
-// the red value replaces the bytes of an 8-bit alpha channel.
-void PxFillAlphaBox(classlib::TBitmap* Bitmap, int X1, int Y1, int X2, int Y2, classlib::TColor Color)
+// Clamps the box to the bitmap and orders its corners; false for an empty
+// bitmap.
+bool ClampBoxToBitmap(classlib::TBitmap* Bitmap, int& X1, int& Y1, int& X2, int& Y2)
 {
     if (!Bitmap || Bitmap->GetWidth() <= 0 || Bitmap->GetHeight() <= 0)
-        return;
+        return false;
     const int w = Bitmap->GetWidth(), h = Bitmap->GetHeight();
     X1 = std::clamp(X1, 0, w - 1);
     X2 = std::clamp(X2, 0, w - 1);
@@ -125,6 +150,16 @@ void PxFillAlphaBox(classlib::TBitmap* Bitmap, int X1, int Y1, int X2, int Y2, c
         std::swap(X1, X2);
     if (Y1 > Y2)
         std::swap(Y1, Y2);
+    return true;
+}
+
+// The marker box's opacity: the alpha surface is 24-bit (one channel is
+// taken as the alpha afterwards), so the box's pixels take the colour, as
+// the red value replaces the bytes of an 8-bit alpha channel.
+void PxFillAlphaBox(classlib::TBitmap* Bitmap, int X1, int Y1, int X2, int Y2, classlib::TColor Color)
+{
+    if (!ClampBoxToBitmap(Bitmap, X1, Y1, X2, Y2))
+        return;
     const classlib::TOwnedBrush brush(::CreateSolidBrush(static_cast<COLORREF>(classlib::ColorToRGB(Color))));
     const RECT r{X1, Y1, X2 + 1, Y2 + 1};
     ::FillRect(Bitmap->GetCanvas()->GetHandle(), &r, brush.Get());
@@ -134,17 +169,9 @@ void PxFillAlphaBox(classlib::TBitmap* Bitmap, int X1, int Y1, int X2, int Y2, c
 // colour's red value replaces them (8-bit).
 void PxHighlightBox(classlib::TBitmap* Bitmap, int X1, int Y1, int X2, int Y2, classlib::TColor Color)
 {
-    if (!Bitmap || Bitmap->GetWidth() <= 0 || Bitmap->GetHeight() <= 0)
+    if (!ClampBoxToBitmap(Bitmap, X1, Y1, X2, Y2))
         return;
-    const int w = Bitmap->GetWidth(), h = Bitmap->GetHeight();
-    X1 = std::clamp(X1, 0, w - 1);
-    X2 = std::clamp(X2, 0, w - 1);
-    Y1 = std::clamp(Y1, 0, h - 1);
-    Y2 = std::clamp(Y2, 0, h - 1);
-    if (X1 > X2)
-        std::swap(X1, X2);
-    if (Y1 > Y2)
-        std::swap(Y1, Y2);
+    const int h = Bitmap->GetHeight();
     const uint32_t rgb = static_cast<uint32_t>(classlib::ColorToRGB(Color));
     const uint8_t r = rgb & 0xFF, g = (rgb >> 8) & 0xFF, b = (rgb >> 16) & 0xFF;
     DIBSECTION ds{};
@@ -308,170 +335,234 @@ void TImgVect::DrawObjectsToBitmap(TPxBitmap* Image, bool HighQuality)
     FastDrawing = savedFast;
 }
 
+void TImgVect::EnsureWorkImage(int W, int H)
+{
+    if (!workImage_ || workImage_->GetWidth() != W || workImage_->GetHeight() != H) {
+        workImage_ = std::make_unique<TPxBitmap>();
+        workImage_->SetLocation(pxTBitmap);
+        workImage_->Allocate(W, H, px24RGB);
+        auto alpha = TPxBitmap::CreateAsAlphaChannel(W, H, pxTBitmap);
+        workImage_->AttachAlphaChannel(alpha.release());
+    }
+}
+
+void TImgVect::DrawAlphaPass(TPxVectObject& O, int H, double Scale, bool OnScreen)
+{
+    // Drawn in grey on a 24-bit surface, then one channel becomes the alpha
+    // (a palette surface would map the greys to its nearest entries).
+    const int W = workImage_->GetWidth(), Ht = workImage_->GetHeight();
+    if (!alphaDraw_ || alphaDraw_->GetWidth() != W || alphaDraw_->GetHeight() != Ht) {
+        alphaDraw_ = std::make_unique<TPxBitmap>();
+        alphaDraw_->SetLocation(pxTBitmap);
+        alphaDraw_->Allocate(W, Ht, px24RGB);
+    }
+    alphaDraw_->Fill(0);
+    const classlib::TColor grey = (O.Transparency & 0xFF) * 0x010101;
+    const classlib::TColor saved[4] = {O.PenColor, O.BrushColor, O.LabelBrushColor, O.MemoBorderColor};
+    O.PenColor = O.BrushColor = O.LabelBrushColor = O.MemoBorderColor = grey;
+    try {
+        DrawObject(O, H, true, Scale, workImage_.get(), OnScreen, OnScreen, alphaDraw_->GetVclBitmap());
+    } catch (...) {
+        O.PenColor = saved[0], O.BrushColor = saved[1], O.LabelBrushColor = saved[2], O.MemoBorderColor = saved[3];
+        throw;
+    }
+    O.PenColor = saved[0], O.BrushColor = saved[1], O.LabelBrushColor = saved[2], O.MemoBorderColor = saved[3];
+    ::GdiFlush();
+    TPxBitmap* alpha = workImage_->GetAlphaChannel();
+    for (int y = 0; y < Ht; ++y) {
+        const uint8_t* src = alphaDraw_->GetScanline(y);
+        uint8_t* dst = alpha->GetScanline(y);
+        for (int x = 0; x < W; ++x)
+            dst[x] = src[static_cast<size_t>(x) * 3 + 2];
+    }
+    alpha->FullAlpha = false;
+}
+
+void TImgVect::BlendWorkImage(TPxVectObject& O, int R, classlib::TBitmap* Destination)
+{
+    RECT a = O.DrawnRect;
+    a.left -= O.DrawnMargin;
+    a.top -= O.DrawnMargin;
+    a.right += O.DrawnMargin;
+    a.bottom += O.DrawnMargin;
+    const int ww = workImage_->GetWidth(), wh = workImage_->GetHeight();
+    a.left = std::clamp<LONG>(a.left, 0, ww - 1);
+    a.right = std::clamp<LONG>(a.right, 0, ww - 1);
+    a.top = std::clamp<LONG>(a.top, 0, wh - 1);
+    a.bottom = std::clamp<LONG>(a.bottom, 0, wh - 1);
+    if (a.left > a.right)
+        std::swap(a.left, a.right);
+    if (a.top > a.bottom)
+        std::swap(a.top, a.bottom);
+    if (R > 1) {
+        // The reduction's filter reaches past the edges of a supersampled
+        // area.
+        a.left += 2;
+        a.top += 2;
+        a.right -= 2;
+        a.bottom -= 2;
+    }
+    if (O.Shadow.Enabled) {
+        const uint32_t c = static_cast<uint32_t>(classlib::ColorToRGB(O.Shadow.ShadowColor));
+        const TPxRGB rgb{static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c)};
+        const int m = PxAddSoftShadowRect(workImage_.get(), O.Shadow.OffsetX * R, O.Shadow.OffsetY * R,
+                                          O.Shadow.Radius * R, O.Shadow.Intensity, rgb, a.left, a.top, a.right,
+                                          a.bottom);
+        a.left = std::max<LONG>(a.left - m, 0);
+        a.top = std::max<LONG>(a.top - m, 0);
+        a.right = std::min<LONG>(a.right + m, ww - 1);
+        a.bottom = std::min<LONG>(a.bottom + m, wh - 1);
+    }
+    const int w = a.right - a.left + 1, h = a.bottom - a.top + 1;
+    if (w <= 0 || h <= 0)
+        return;
+    if (R == 1)
+        RenderToVclBitmapSimple(*workImage_, Destination, a.left, a.top, w, h, a.left, a.top, w, h, 255, rfNone, 0);
+    else
+        RenderToVclBitmapSimple(*workImage_, Destination, a.left / R, a.top / R, w / R, h / R, a.left, a.top, w, h,
+                                255, rfTriangle, 0);
+}
+
+void TImgVect::CopyHighlightBackground(const TPxVectObject& O, int R, bool OnScreen, classlib::TBitmap* Destination)
+{
+    const int dw = Destination->GetWidth(), dh = Destination->GetHeight();
+    int l = O.Left, t = O.Top, rr = O.Right, b = O.Bottom;
+    while (ObjToDestX(l, OnScreen, 1) < 0 && l < rr)
+        ++l;
+    while (ObjToDestY(t, OnScreen, 1) < 0 && t < b)
+        ++t;
+    while (ObjToDestX(rr + 1, OnScreen, 1) >= dw && rr > l)
+        --rr;
+    while (ObjToDestY(b + 1, OnScreen, 1) >= dh && b > t)
+        --b;
+    int x1 = ObjToDestX(l, OnScreen, 1), y1 = ObjToDestY(t, OnScreen, 1);
+    int x2 = ObjToDestX(rr + 1, OnScreen, 1), y2 = ObjToDestY(b + 1, OnScreen, 1);
+    if (x1 > x2)
+        std::swap(x1, x2);
+    if (y1 > y2)
+        std::swap(y1, y2);
+    if (x1 < 0 || y1 < 0 || x2 <= x1 || y2 <= y1)
+        return;
+    HDC work = workImage_->GetVclBitmap()->GetCanvas()->GetHandle();
+    HDC dest = Destination->GetCanvas()->GetHandle();
+    if (R == 1) {
+        ::BitBlt(work, x1, y1, x2 - x1, y2 - y1, dest, x1, y1, SRCCOPY);
+    } else {
+        const int oldMode = ::SetStretchBltMode(work, COLORONCOLOR);
+        ::StretchBlt(work, x1 * R, y1 * R, (x2 - x1) * R, (y2 - y1) * R, dest, x1, y1, x2 - x1, y2 - y1, SRCCOPY);
+        ::SetStretchBltMode(work, oldMode);
+    }
+}
+
+void TImgVect::DrawObjectsSupersampled(bool HighQuality, bool OnScreen, classlib::TBitmap* Destination)
+{
+    // Every object at r times the size, reduced on blending.
+    const int r = HighQuality ? 2 : 1;
+    EnsureWorkImage(Destination->GetWidth() * r, Destination->GetHeight() * r);
+    for (int h : drawOrder_) {
+        TPxVectObject& o = objects_[static_cast<size_t>(h)];
+        if (HighQuality)
+            workImage_->Fill(static_cast<double>(classlib::ColorToRGB(o.PenColor) & 0xFFFFFF));
+        if (o.BoxHighlight)
+            CopyHighlightBackground(o, r, OnScreen, Destination);
+        workImage_->GetAlphaChannel()->Fill(0);
+        if (!DrawObject(o, h, false, r, workImage_.get(), OnScreen, OnScreen, workImage_->GetVclBitmap()))
+            continue;
+        if (!(o.Kind == pxvoBitmap && GetSharedBitmap(o.BitmapIndex)))
+            DrawAlphaPass(o, h, r, OnScreen);
+        BlendWorkImage(o, r, Destination);
+    }
+}
+
 void TImgVect::DrawObjects(bool IntoImage, bool HighQuality, classlib::TBitmap* Destination)
 {
     if (!Destination || Destination->GetWidth() <= 0 || Destination->GetHeight() <= 0)
         return;
     const int dw = Destination->GetWidth(), dh = Destination->GetHeight();
-    auto makeWork = [&](int W, int H) {
-        if (!workImage_ || workImage_->GetWidth() != W || workImage_->GetHeight() != H) {
-            workImage_ = std::make_unique<TPxBitmap>();
-            workImage_->SetLocation(pxTBitmap);
-            workImage_->Allocate(W, H, px24RGB);
-            auto alpha = TPxBitmap::CreateAsAlphaChannel(W, H, pxTBitmap);
-            workImage_->AttachAlphaChannel(alpha.release());
-        }
-    };
-    // The grey second drawing into the alpha channel: every colour becomes
-    // (T, T, T), T the object's opacity.
-    auto alphaPass = [&](TPxVectObject& o, int h, double Scale, bool OnScreen) {
-        // Drawn in grey on a 24-bit surface, then one channel becomes the
-        // alpha (a palette surface would map the greys to its nearest
-        // entries).
-        const int W = workImage_->GetWidth(), H = workImage_->GetHeight();
-        if (!alphaDraw_ || alphaDraw_->GetWidth() != W || alphaDraw_->GetHeight() != H) {
-            alphaDraw_ = std::make_unique<TPxBitmap>();
-            alphaDraw_->SetLocation(pxTBitmap);
-            alphaDraw_->Allocate(W, H, px24RGB);
-        }
-        alphaDraw_->Fill(0);
-        const classlib::TColor grey = (o.Transparency & 0xFF) * 0x010101;
-        const classlib::TColor saved[4] = {o.PenColor, o.BrushColor, o.LabelBrushColor, o.MemoBorderColor};
-        o.PenColor = o.BrushColor = o.LabelBrushColor = o.MemoBorderColor = grey;
-        try {
-            DrawObject(o, h, true, Scale, workImage_.get(), OnScreen, OnScreen, alphaDraw_->GetVclBitmap());
-        } catch (...) {
-            o.PenColor = saved[0], o.BrushColor = saved[1], o.LabelBrushColor = saved[2], o.MemoBorderColor = saved[3];
-            throw;
-        }
-        o.PenColor = saved[0], o.BrushColor = saved[1], o.LabelBrushColor = saved[2], o.MemoBorderColor = saved[3];
-        ::GdiFlush();
-        TPxBitmap* alpha = workImage_->GetAlphaChannel();
-        for (int y = 0; y < H; ++y) {
-            const uint8_t* src = alphaDraw_->GetScanline(y);
-            uint8_t* dst = alpha->GetScanline(y);
-            for (int x = 0; x < W; ++x)
-                dst[x] = src[static_cast<size_t>(x) * 3 + 2];
-        }
-        alpha->FullAlpha = false;
-    };
-    auto blend = [&](TPxVectObject& o, int R) {
-        RECT a = o.DrawnRect;
-        a.left -= o.DrawnMargin;
-        a.top -= o.DrawnMargin;
-        a.right += o.DrawnMargin;
-        a.bottom += o.DrawnMargin;
-        const int ww = workImage_->GetWidth(), wh = workImage_->GetHeight();
-        a.left = std::clamp<LONG>(a.left, 0, ww - 1);
-        a.right = std::clamp<LONG>(a.right, 0, ww - 1);
-        a.top = std::clamp<LONG>(a.top, 0, wh - 1);
-        a.bottom = std::clamp<LONG>(a.bottom, 0, wh - 1);
-        if (a.left > a.right)
-            std::swap(a.left, a.right);
-        if (a.top > a.bottom)
-            std::swap(a.top, a.bottom);
-        if (R > 1) {
-            // The reduction's filter reaches past the edges of a
-            // supersampled area.
-            a.left += 2;
-            a.top += 2;
-            a.right -= 2;
-            a.bottom -= 2;
-        }
-        if (o.Shadow.Enabled) {
-            const uint32_t c = static_cast<uint32_t>(classlib::ColorToRGB(o.Shadow.ShadowColor));
-            const TPxRGB rgb{static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c)};
-            const int m = PxAddSoftShadowRect(workImage_.get(), o.Shadow.OffsetX * R, o.Shadow.OffsetY * R,
-                                              o.Shadow.Radius * R, o.Shadow.Intensity, rgb, a.left, a.top, a.right,
-                                              a.bottom);
-            a.left = std::max<LONG>(a.left - m, 0);
-            a.top = std::max<LONG>(a.top - m, 0);
-            a.right = std::min<LONG>(a.right + m, ww - 1);
-            a.bottom = std::min<LONG>(a.bottom + m, wh - 1);
-        }
-        const int w = a.right - a.left + 1, h = a.bottom - a.top + 1;
-        if (w <= 0 || h <= 0)
-            return;
-        if (R == 1)
-            RenderToVclBitmapSimple(*workImage_, Destination, a.left, a.top, w, h, a.left, a.top, w, h, 255, rfNone, 0);
-        else
-            RenderToVclBitmapSimple(*workImage_, Destination, a.left / R, a.top / R, w / R, h / R, a.left, a.top, w, h,
-                                    255, rfTriangle, 0);
-    };
     const bool onScreen = !IntoImage;
-    // A marker box draws over what lies under it: that part of the
-    // destination, clipped to it, goes into the work image (R times the size).
-    auto highlightBackground = [&](const TPxVectObject& o, int R) {
-        int l = o.Left, t = o.Top, rr = o.Right, b = o.Bottom;
-        while (ObjToDestX(l, onScreen, 1) < 0 && l < rr)
-            ++l;
-        while (ObjToDestY(t, onScreen, 1) < 0 && t < b)
-            ++t;
-        while (ObjToDestX(rr + 1, onScreen, 1) >= dw && rr > l)
-            --rr;
-        while (ObjToDestY(b + 1, onScreen, 1) >= dh && b > t)
-            --b;
-        int x1 = ObjToDestX(l, onScreen, 1), y1 = ObjToDestY(t, onScreen, 1);
-        int x2 = ObjToDestX(rr + 1, onScreen, 1), y2 = ObjToDestY(b + 1, onScreen, 1);
-        if (x1 > x2)
-            std::swap(x1, x2);
-        if (y1 > y2)
-            std::swap(y1, y2);
-        if (x1 < 0 || y1 < 0 || x2 <= x1 || y2 <= y1)
-            return;
-        HDC work = workImage_->GetVclBitmap()->GetCanvas()->GetHandle();
-        HDC dest = Destination->GetCanvas()->GetHandle();
-        if (R == 1) {
-            ::BitBlt(work, x1, y1, x2 - x1, y2 - y1, dest, x1, y1, SRCCOPY);
-        } else {
-            const int oldMode = ::SetStretchBltMode(work, COLORONCOLOR);
-            ::StretchBlt(work, x1 * R, y1 * R, (x2 - x1) * R, (y2 - y1) * R, dest, x1, y1, x2 - x1, y2 - y1, SRCCOPY);
-            ::SetStretchBltMode(work, oldMode);
-        }
-    };
     if (highQuality_ && !objects_.empty() && !PxGDIPlusEnabled()) {
-        // Supersampled: every object at r times the size, reduced on blending.
-        const int r = HighQuality ? 2 : 1;
-        makeWork(dw * r, dh * r);
-        for (int h : drawOrder_) {
-            TPxVectObject& o = objects_[static_cast<size_t>(h)];
-            if (HighQuality)
-                workImage_->Fill(static_cast<double>(classlib::ColorToRGB(o.PenColor) & 0xFFFFFF));
-            if (o.BoxHighlight)
-                highlightBackground(o, r);
-            workImage_->GetAlphaChannel()->Fill(0);
-            if (!DrawObject(o, h, false, r, workImage_.get(), onScreen, onScreen, workImage_->GetVclBitmap()))
-                continue;
-            if (!(o.Kind == pxvoBitmap && GetSharedBitmap(o.BitmapIndex)))
-                alphaPass(o, h, r, onScreen);
-            blend(o, r);
-        }
+        DrawObjectsSupersampled(HighQuality, onScreen, Destination);
         return;
     }
     for (int h : drawOrder_) {
         if (h < 0 || h >= static_cast<int>(objects_.size()))
             continue;
         TPxVectObject& o = objects_[static_cast<size_t>(h)];
+        // Shadows, marker boxes and translucent texts go through the work
+        // image; everything else draws straight onto the destination.
         const bool direct = FastDrawing || (!o.Shadow.Enabled && !o.BoxHighlight &&
                                             (o.Transparency >= 255 || (o.Kind != pxvoText && o.Kind != pxvoMemo)));
         if (direct) {
             DrawObject(o, h, false, 1, nullptr, onScreen, onScreen, Destination);
             continue;
         }
-        makeWork(dw, dh);
+        EnsureWorkImage(dw, dh);
         workImage_->Fill(static_cast<double>(classlib::ColorToRGB(o.PenColor) & 0xFFFFFF));
         if (o.BoxHighlight)
-            highlightBackground(o, 1);
+            CopyHighlightBackground(o, 1, onScreen, Destination);
         if (!DrawObject(o, h, false, 1, workImage_.get(), onScreen, onScreen, workImage_->GetVclBitmap()))
             continue;
         if (o.Kind == pxvoBitmap && GetSharedBitmap(o.BitmapIndex)) {
             workImage_->GetAlphaChannel()->Fill(0);
             DrawObject(o, h, false, 1, workImage_.get(), onScreen, onScreen, workImage_->GetVclBitmap());
         } else {
-            alphaPass(o, h, 1, onScreen);
+            DrawAlphaPass(o, h, 1, onScreen);
         }
-        blend(o, 1);
+        BlendWorkImage(o, 1, Destination);
     }
+}
+
+bool TImgVect::BoxMeetsShownArea(int X1, int Y1, int X2, int Y2, double Scale)
+{
+    const RECT shown{static_cast<LONG>(GetOffsetX() * Scale), static_cast<LONG>(GetOffsetY() * Scale),
+                     static_cast<LONG>((GetOffsetX() + GetExtentX()) * Scale),
+                     static_cast<LONG>((GetOffsetY() + GetExtentY()) * Scale)};
+    const int l = std::min(X1, X2), r = std::max(X1, X2), t = std::min(Y1, Y2), b = std::max(Y1, Y2);
+    return !(r < shown.left || l > shown.right || b < shown.top || t > shown.bottom);
+}
+
+void TImgVect::DrawLineObject(TPxCanvas* Canvas, TPxVectObject& R, POINT A, POINT B, double ZoomX, double ZoomY)
+{
+    Canvas->DrawLine(A.x, A.y, B.x, B.y);
+    const int sw = Trunc(R.ShapeWidth * ZoomX), sh = Trunc(R.ShapeHeight * ZoomY);
+    DrawLineEndShape(Canvas, R, A, B, R.BeginShape, sw, sh);
+    DrawLineEndShape(Canvas, R, B, A, R.EndShape, sw, sh);
+    if (R.Kind == pxvoLineLabel)
+        DrawLineLabel(Canvas, R, A, B, ZoomY);
+}
+
+double TImgVect::RulerLength(const TPxVectObject& R)
+{
+    const double ux0 = UnitSizeX, uy0 = UnitSizeY;
+    ComputeUnitScale(R.MeasureUnit);
+    const double len = std::sqrt(std::pow(std::abs(R.Right - R.Left) * UnitSizeX, 2) +
+                                 std::pow(std::abs(R.Bottom - R.Top) * UnitSizeY, 2));
+    UnitSizeX = ux0;
+    UnitSizeY = uy0;
+    return len;
+}
+
+void TImgVect::DrawPolylineObject(TPxCanvas* Canvas, TPxVectObject& R, bool OnScreen, double Scale)
+{
+    const RECT& b = R.PointsBounds;
+    if ((b.left == b.right && b.top == b.bottom) || R.Points.empty())
+        return;
+    double sx, sy;
+    PolylineScale(R, sx, sy);
+    R.ScreenPoints.resize(R.Points.size());
+    for (size_t i = 0; i < R.Points.size(); ++i)
+        R.ScreenPoints[i] = POINT{ObjToDestX(RoundI((R.Points[i].x - b.left) * sx) + R.Left, OnScreen, Scale),
+                                  ObjToDestY(RoundI((R.Points[i].y - b.top) * sy) + R.Top, OnScreen, Scale)};
+    if (R.Closed)
+        Canvas->Polygon(R.ScreenPoints);
+    else
+        Canvas->Polyline(R.ScreenPoints);
+    // Hit tests use the points at the final size.
+    if (Scale != 1)
+        for (POINT& p : R.ScreenPoints) {
+            p.x = static_cast<LONG>(p.x / static_cast<int>(Scale));
+            p.y = static_cast<LONG>(p.y / static_cast<int>(Scale));
+        }
 }
 
 bool TImgVect::DrawObject(TPxVectObject& R, int hobj, bool DrawingAlpha, double Scale, TPxBitmap* WorkImage,
@@ -513,14 +604,8 @@ bool TImgVect::DrawObject(TPxVectObject& R, int hobj, bool DrawingAlpha, double 
     R.DrawnMargin = w;
     if (!(R.Options & pxvoptVisible))
         return false;
-    if (OnlyIfVisible) {
-        const RECT shown{static_cast<LONG>(GetOffsetX() * Scale), static_cast<LONG>(GetOffsetY() * Scale),
-                         static_cast<LONG>((GetOffsetX() + GetExtentX()) * Scale),
-                         static_cast<LONG>((GetOffsetY() + GetExtentY()) * Scale)};
-        const int l = std::min(x1, x2), r = std::max(x1, x2), t = std::min(y1, y2), b = std::max(y1, y2);
-        if (r < shown.left || l > shown.right || b < shown.top || t > shown.bottom)
-            return false;
-    }
+    if (OnlyIfVisible && !BoxMeetsShownArea(x1, y1, x2, y2, Scale))
+        return false;
     bool handled = false;
     if (OnBeforeDrawObject) {
         OnBeforeDrawObject(this, hobj, Destination, RECT{x1, y1, x2, y2}, DrawingAlpha, handled);
@@ -536,15 +621,9 @@ bool TImgVect::DrawObject(TPxVectObject& R, int hobj, bool DrawingAlpha, double 
         }
         switch (R.Kind) {
         case pxvoLine:
-        case pxvoLineLabel: {
-            canvas.DrawLine(x1, y1, x2, y2);
-            const int sw = Trunc(R.ShapeWidth * zx), sh = Trunc(R.ShapeHeight * zy);
-            DrawLineEndShape(&canvas, R, POINT{x1, y1}, POINT{x2, y2}, R.BeginShape, sw, sh);
-            DrawLineEndShape(&canvas, R, POINT{x2, y2}, POINT{x1, y1}, R.EndShape, sw, sh);
-            if (R.Kind == pxvoLineLabel)
-                DrawLineLabel(&canvas, R, POINT{x1, y1}, POINT{x2, y2}, zy);
+        case pxvoLineLabel:
+            DrawLineObject(&canvas, R, POINT{x1, y1}, POINT{x2, y2}, zx, zy);
             break;
-        }
         case pxvoBox:
             pen->SetLineJoin(pxLineJoinMiter);
             if (R.BoxHighlight && DrawingAlpha)
@@ -576,15 +655,8 @@ bool TImgVect::DrawObject(TPxVectObject& R, int hobj, bool DrawingAlpha, double 
             break;
         case pxvoRuler: {
             pen->SetLineJoin(pxLineJoinMiter);
-            TPxUnits unit = R.MeasureUnit;
-            const TPxUnits savedUnit = mUnit_;
-            const double ux0 = UnitSizeX, uy0 = UnitSizeY;
-            ComputeUnitScale(unit);
-            const double len = std::sqrt(std::pow(std::abs(R.Right - R.Left) * UnitSizeX, 2) +
-                                         std::pow(std::abs(R.Bottom - R.Top) * UnitSizeY, 2));
-            UnitSizeX = ux0;
-            UnitSizeY = uy0;
-            (void)savedUnit;
+            const TPxUnits unit = R.MeasureUnit;
+            const double len = RulerLength(R);
             DrawRuler(&canvas, POINT{x1, y1}, POINT{x2, y2}, len, unit, R.PenColor, R.PenWidth, R.RulerStyle, 1 / zx,
                       1 / zy, R.DrawnRect, R.HasFont ? &R.Font : nullptr);
             break;
@@ -594,29 +666,10 @@ bool TImgVect::DrawObject(TPxVectObject& R, int hobj, bool DrawingAlpha, double 
             DrawAngle(&canvas, R.AnglePoints, R.PenColor, R.PenWidth, R.DrawnRect, OnScreen, Scale, 1 / zx, 1 / zy,
                       R.HasFont ? &R.Font : nullptr);
             break;
-        case pxvoPolyline: {
+        case pxvoPolyline:
             pen->SetLineJoin(pxLineJoinRound);
-            const RECT& b = R.PointsBounds;
-            if ((b.left != b.right || b.top != b.bottom) && !R.Points.empty()) {
-                double sx, sy;
-                PolylineScale(R, sx, sy);
-                R.ScreenPoints.resize(R.Points.size());
-                for (size_t i = 0; i < R.Points.size(); ++i)
-                    R.ScreenPoints[i] =
-                        POINT{ObjToDestX(RoundI((R.Points[i].x - b.left) * sx) + R.Left, OnScreen, Scale),
-                              ObjToDestY(RoundI((R.Points[i].y - b.top) * sy) + R.Top, OnScreen, Scale)};
-                if (R.Closed)
-                    canvas.Polygon(R.ScreenPoints);
-                else
-                    canvas.Polyline(R.ScreenPoints);
-                if (Scale != 1)
-                    for (POINT& p : R.ScreenPoints) {
-                        p.x = static_cast<LONG>(p.x / static_cast<int>(Scale));
-                        p.y = static_cast<LONG>(p.y / static_cast<int>(Scale));
-                    }
-            }
+            DrawPolylineObject(&canvas, R, OnScreen, Scale);
             break;
-        }
         case pxvoCustom:
             if (R.CustomObject)
                 R.CustomObject->Draw(Destination, x1, y1, x2, y2, DrawingAlpha, zx, zy);
@@ -683,21 +736,7 @@ void TImgVect::DrawLineLabel(TPxCanvas* Canvas, TPxVectObject& R, POINT S, POINT
     const int top = S.y < T.y ? S.y - th : S.y;
     const int right = left + tw, bottom = top + th;
     const int yOff = Trunc(th - std::cos(a) * th + std::sin(a) * tw) / 2;
-    int xOff = 0;
-    switch (R.TextAlign) {
-    case 0:
-        xOff = std::abs(Trunc(std::sin(a) * th));
-        break;
-    case 1:
-        xOff = Trunc((right - left) - std::cos(a) * tw);
-        break;
-    case 2:
-    case 3:
-        xOff = Trunc((right - left) - std::cos(a) * tw - std::sin(a) * th) / 2;
-        break;
-    default:
-        break;
-    }
+    const int xOff = AlignedTextOffset(R.TextAlign, a, right - left, tw, th, 0);
     Canvas->GetBrush()->SetColor(R.LabelBrushColor);
     Canvas->GetBrush()->SetStyle(R.LabelBrushStyle);
     Canvas->GetPen()->SetStyle(R.LabelBorder == 0 ? classlib::psClear : classlib::psSolid);
@@ -718,114 +757,85 @@ void TImgVect::DrawLineLabel(TPxCanvas* Canvas, TPxVectObject& R, POINT S, POINT
     Grow(R.DrawnRect, left, top);
     Grow(R.DrawnRect, right + 1, bottom + 1);
     Canvas->GetBrush()->SetStyle(classlib::bsClear);
-    {
-        // The box drawing may have put the canvas's own font back.
-        TTempFont font(dc, lf);
-        TTextScope text(dc, R.PenColor);
-        RECT clip{left, top, right, bottom};
-        ::ExtTextOutA(dc, left + xOff, top + yOff, ETO_CLIPPED, &clip, R.Text.data(), static_cast<UINT>(R.Text.size()),
-                      nullptr);
-    }
+    // The box drawing may have put the canvas's own font back.
+    DrawClippedText(dc, lf, R.PenColor, RECT{left, top, right, bottom}, left + xOff, top + yOff, R.Text);
     R.LabelRect = RECT{ScreenToBitmapX(left), ScreenToBitmapY(top), ScreenToBitmapX(right), ScreenToBitmapY(bottom)};
 }
 
-void TImgVect::DrawTextObject(TPxCanvas* Canvas, TPxVectObject& R, int hobj, int X1, int Y1, int X2, int Y2,
-                              double ZoomX, double ZoomY, bool DrawingAlpha)
+void TImgVect::DrawMemoObject(TPxCanvas* Canvas, TPxVectObject& R, int X1, int Y1, int X2, int Y2, double ZoomY,
+                              bool DrawingAlpha)
 {
-    if (R.Kind == pxvoMemo) {
-        if (hobj == EditingObject)
-            return;
-        TPxTextControl control(nullptr);
-        control.TextBuf = std::move(R.Text);
-        control.Formats = std::move(R.MemoFormats);
-        control.CharFormats = std::move(R.MemoCharFormats);
-        control.Zoom = ZoomY;
-        std::copy(R.MemoMargins, R.MemoMargins + 4, control.Margins);
-        if (R.HasFont) {
-            wchar_t face[LF_FACESIZE] = {};
-            ::MultiByteToWideChar(CP_ACP, 0, R.Font.lfFaceName, -1, face, LF_FACESIZE);
-            control.TextFont->SetName(face);
-            control.TextFont->SetHeight(R.Font.lfHeight);
-            control.TextFont->SetStyle(static_cast<classlib::TFontStyles>(
-                (R.Font.lfWeight >= 700 ? classlib::fsBold : 0) | (R.Font.lfItalic ? classlib::fsItalic : 0) |
-                (R.Font.lfUnderline ? classlib::fsUnderline : 0) | (R.Font.lfStrikeOut ? classlib::fsStrikeOut : 0)));
-        }
-        control.TextFont->SetColor(R.PenColor);
-        control.TextBrush->SetColor(R.BrushColor);
-        control.TextBrush->SetStyle(R.MemoBrushStyle);
-        control.Alignment = R.TextAlign;
-        control.BoxBrush->SetColor(R.BrushColor);
-        control.BoxBrush->SetStyle(R.BrushStyle);
-        control.IgnoreColors = DrawingAlpha;
-        control.SetFixedFont(R.MemoFixedFont);
-        control.AutoHeight = R.TextAutoSize;
-        control.LineSpacing = R.MemoLineGap;
-        control.BorderPen->SetColor(R.MemoBorderColor);
-        control.BorderPen->SetStyle(R.MemoBorderStyle);
-        control.LineHeight = R.MemoLineHeight;
-        control.InitText();
-        try {
-            control.PaintTo(Canvas, std::min(X1, X2), std::min(Y1, Y2), std::abs(R.Right - R.Left) + 1,
-                            std::abs(R.Bottom - R.Top) + 1);
-        } catch (...) {
-            R.Text = std::move(control.TextBuf);
-            R.MemoFormats = std::move(control.Formats);
-            R.MemoCharFormats = std::move(control.CharFormats);
-            throw;
-        }
+    // The memo's text and formats are lent to a control that lays them out
+    // and draws them, and are given back however the drawing ends.
+    TPxTextControl control(nullptr);
+    control.TextBuf = std::move(R.Text);
+    control.Formats = std::move(R.MemoFormats);
+    control.CharFormats = std::move(R.MemoCharFormats);
+    control.Zoom = ZoomY;
+    std::copy(R.MemoMargins, R.MemoMargins + 4, control.Margins);
+    if (R.HasFont) {
+        wchar_t face[LF_FACESIZE] = {};
+        ::MultiByteToWideChar(CP_ACP, 0, R.Font.lfFaceName, -1, face, LF_FACESIZE);
+        control.TextFont->SetName(face);
+        control.TextFont->SetHeight(R.Font.lfHeight);
+        control.TextFont->SetStyle(static_cast<classlib::TFontStyles>(
+            (R.Font.lfWeight >= 700 ? classlib::fsBold : 0) | (R.Font.lfItalic ? classlib::fsItalic : 0) |
+            (R.Font.lfUnderline ? classlib::fsUnderline : 0) | (R.Font.lfStrikeOut ? classlib::fsStrikeOut : 0)));
+    }
+    control.TextFont->SetColor(R.PenColor);
+    control.TextBrush->SetColor(R.BrushColor);
+    control.TextBrush->SetStyle(R.MemoBrushStyle);
+    control.Alignment = R.TextAlign;
+    control.BoxBrush->SetColor(R.BrushColor);
+    control.BoxBrush->SetStyle(R.BrushStyle);
+    control.IgnoreColors = DrawingAlpha;
+    control.SetFixedFont(R.MemoFixedFont);
+    control.AutoHeight = R.TextAutoSize;
+    control.LineSpacing = R.MemoLineGap;
+    control.BorderPen->SetColor(R.MemoBorderColor);
+    control.BorderPen->SetStyle(R.MemoBorderStyle);
+    control.LineHeight = R.MemoLineHeight;
+    control.InitText();
+    try {
+        control.PaintTo(Canvas, std::min(X1, X2), std::min(Y1, Y2), std::abs(R.Right - R.Left) + 1,
+                        std::abs(R.Bottom - R.Top) + 1);
+    } catch (...) {
         R.Text = std::move(control.TextBuf);
         R.MemoFormats = std::move(control.Formats);
         R.MemoCharFormats = std::move(control.CharFormats);
-        return;
+        throw;
     }
-    // A text object.
-    if (hobj == EditingObject) {
-        Canvas->GetBrush()->SetStyle(classlib::bsClear);
-        Canvas->Rectangle(X1 - 1, Y1 - 1, X2 + 1, Y2 + 1);
-        return;
-    }
-    if (!R.HasText || !R.HasFont)
-        return;
+    R.Text = std::move(control.TextBuf);
+    R.MemoFormats = std::move(control.Formats);
+    R.MemoCharFormats = std::move(control.CharFormats);
+}
+
+void TImgVect::DrawPlainText(TPxCanvas* Canvas, TPxVectObject& R, const LOGFONTA& lf, int X1, int Y1, int X2, int Y2,
+                             double ZoomX)
+{
     HDC dc = Canvas->GetHandle();
-    LOGFONTA lf = R.Font;
-    lf.lfQuality = kFontQuality[std::min<int>(R.TextQuality, 2)];
-    lf.lfHeight = lf.lfHeight != 0 ? Trunc(lf.lfHeight * ZoomY) : Y2 - Y1;
-    if (R.TextPath.empty() || R.Text.empty()) {
-        const double a = R.Font.lfEscapement / 10.0 * kPi / 180;
-        int tw = 0, th = 0;
-        {
-            TTempFont font(dc, lf);
-            const SIZE ts = TextSize(dc, R.Text);
-            tw = ts.cx;
-            th = ts.cy;
-        }
-        const int yOff = Trunc((Y2 - Y1) - std::cos(a) * th + std::sin(a) * tw) / 2;
-        int xOff = 0;
-        const int pad = R.PenStyle != classlib::psClear ? RoundI((R.PenWidth + 1) * ZoomX) : 0;
-        switch (R.TextAlign) {
-        case 0:
-            xOff = std::abs(Trunc(std::sin(a) * th)) + pad;
-            break;
-        case 1:
-            xOff = Trunc((X2 - X1) - std::cos(a) * tw) - pad;
-            break;
-        case 2:
-        case 3:
-            xOff = Trunc((X2 - X1) - std::cos(a) * tw - std::sin(a) * th) / 2;
-            break;
-        default:
-            break;
-        }
-        Canvas->Rectangle(X1, Y1, X2 + 1, Y2 + 1);
-        Canvas->GetBrush()->SetStyle(classlib::bsClear);
+    const double a = R.Font.lfEscapement / 10.0 * kPi / 180;
+    int tw = 0, th = 0;
+    {
         TTempFont font(dc, lf);
-        TTextScope text(dc, R.PenColor);
-        RECT clip{X1, Y1, X2, Y2};
-        ::ExtTextOutA(dc, X1 + xOff, Y1 + yOff, ETO_CLIPPED, &clip, R.Text.data(), static_cast<UINT>(R.Text.size()),
-                      nullptr);
-        return;
+        const SIZE ts = TextSize(dc, R.Text);
+        tw = ts.cx;
+        th = ts.cy;
     }
-    // Along a path: one character per step along the path's length.
+    const int yOff = Trunc((Y2 - Y1) - std::cos(a) * th + std::sin(a) * tw) / 2;
+    const int pad = R.PenStyle != classlib::psClear ? RoundI((R.PenWidth + 1) * ZoomX) : 0;
+    const int xOff = AlignedTextOffset(R.TextAlign, a, X2 - X1, tw, th, pad);
+    Canvas->Rectangle(X1, Y1, X2 + 1, Y2 + 1);
+    Canvas->GetBrush()->SetStyle(classlib::bsClear);
+    DrawClippedText(dc, lf, R.PenColor, RECT{X1, Y1, X2, Y2}, X1 + xOff, Y1 + yOff, R.Text);
+}
+
+void TImgVect::DrawTextAlongPath(TPxCanvas* Canvas, TPxVectObject& R, const LOGFONTA& lf, int X1, int Y1, int X2,
+                                 int Y2)
+{
+    // One character per step along the path's length, each turned along the
+    // path or by the given escapement.
+    HDC dc = Canvas->GetHandle();
     const double W = std::abs(X2 - X1), H = std::abs(Y2 - Y1);
     TTextScope text(dc, R.PenColor, TA_BASELINE | TA_CENTER);
     double L = 0;
@@ -837,8 +847,10 @@ void TImgVect::DrawTextObject(TPxCanvas* Canvas, TPxVectObject& R, int hobj, int
     double px = R.TextPath[0].X * W, py = R.TextPath[0].Y * H, acc = 0;
     size_t next = 0;
     int escapement = INT32_MIN;
-    HFONT current = nullptr;
-    HGDIOBJ original = nullptr;
+    // The font of the present escapement; the scope selects the DC's own
+    // font back before the last font is deleted.
+    classlib::TOwnedFont current;
+    std::optional<classlib::TSelectObjectScope> selected;
     for (size_t i = 1; i < R.TextPath.size() && next < R.Text.size(); ++i) {
         const double tx = R.TextPath[i].X * W, ty = R.TextPath[i].Y * H;
         acc += std::hypot(tx - px, ty - py);
@@ -861,13 +873,12 @@ void TImgVect::DrawTextObject(TPxCanvas* Canvas, TPxVectObject& R, int hobj, int
                 if (e != escapement) {
                     LOGFONTA f = lf;
                     f.lfEscapement = f.lfOrientation = e;
-                    HFONT nf = ::CreateFontIndirectA(&f);
-                    HGDIOBJ prev = ::SelectObject(dc, nf);
-                    if (!original)
-                        original = prev;
-                    if (current)
-                        ::DeleteObject(current);
-                    current = nf;
+                    classlib::TOwnedFont nf(::CreateFontIndirectA(&f));
+                    if (!selected || !selected->Previous())
+                        selected.emplace(dc, nf.Get());
+                    else
+                        ::SelectObject(dc, nf.Get());
+                    current = std::move(nf);
                     escapement = e;
                 }
                 const int ox = Trunc(px) + X1, oy = Trunc(py) + Y1;
@@ -888,10 +899,31 @@ void TImgVect::DrawTextObject(TPxCanvas* Canvas, TPxVectObject& R, int hobj, int
         px = tx;
         py = ty;
     }
-    if (original)
-        ::SelectObject(dc, original);
-    if (current)
-        ::DeleteObject(current);
+}
+
+void TImgVect::DrawTextObject(TPxCanvas* Canvas, TPxVectObject& R, int hobj, int X1, int Y1, int X2, int Y2,
+                              double ZoomX, double ZoomY, bool DrawingAlpha)
+{
+    if (R.Kind == pxvoMemo) {
+        if (hobj != EditingObject)
+            DrawMemoObject(Canvas, R, X1, Y1, X2, Y2, ZoomY, DrawingAlpha);
+        return;
+    }
+    // A text object.
+    if (hobj == EditingObject) {
+        Canvas->GetBrush()->SetStyle(classlib::bsClear);
+        Canvas->Rectangle(X1 - 1, Y1 - 1, X2 + 1, Y2 + 1);
+        return;
+    }
+    if (!R.HasText || !R.HasFont)
+        return;
+    LOGFONTA lf = R.Font;
+    lf.lfQuality = kFontQuality[std::min<int>(R.TextQuality, 2)];
+    lf.lfHeight = lf.lfHeight != 0 ? Trunc(lf.lfHeight * ZoomY) : Y2 - Y1;
+    if (R.TextPath.empty() || R.Text.empty())
+        DrawPlainText(Canvas, R, lf, X1, Y1, X2, Y2, ZoomX);
+    else
+        DrawTextAlongPath(Canvas, R, lf, X1, Y1, X2, Y2);
 }
 
 void TImgVect::DrawBitmapObject(classlib::TBitmap* Destination, TPxCanvas* Canvas, TPxVectObject& R, int W,
@@ -1017,12 +1049,7 @@ void TImgVect::DrawRuler(TPxCanvas* Canvas, POINT P1, POINT P2, double Length, T
         theta = y1 < y2 ? -kPi / 2 : kPi / 2;
     const bool flip = (x2 < x1 && y2 < y1) || (x1 < x2 && y1 < y2);
     const double q = flip ? 2 * kPi - theta + kPi / 2 : theta + kPi / 2;
-    TPxPen* pen = Canvas->GetPen();
-    pen->SetMode(classlib::pmCopy);
-    pen->SetWidth(static_cast<float>(PenWidth));
-    pen->SetStyle(classlib::psSolid);
-    pen->SetColor(Color);
-    Canvas->GetBrush()->SetStyle(classlib::bsClear);
+    SetMeasurePen(Canvas, Color, PenWidth);
     HDC dc = Canvas->GetHandle();
     const LOGFONTA lf = MeasureFont(Font, iy);
     const double D = PxDistance(x1, y1, x2, y2);
@@ -1164,12 +1191,7 @@ void TImgVect::DrawAngle(TPxCanvas* Canvas, const POINT (&Points)[3], classlib::
     (void)ix;
     if (Points[0].x == PxAngleUnset)
         return;
-    TPxPen* pen = Canvas->GetPen();
-    pen->SetMode(classlib::pmCopy);
-    pen->SetWidth(static_cast<float>(PenWidth));
-    pen->SetStyle(classlib::psSolid);
-    pen->SetColor(Color);
-    Canvas->GetBrush()->SetStyle(classlib::bsClear);
+    SetMeasurePen(Canvas, Color, PenWidth);
     POINT m[3];
     int drawn = 0;
     for (int i = 0; i < 3; ++i) {

@@ -7,6 +7,7 @@
 #include "classlib/Bitmap.h"
 #include "classlib/Dialogs.h"
 #include "classlib/SysUtils.h"
+#include "classlib/WinHandles.h"
 #include "imaging/views/PxGDIPlus.h"
 
 namespace imaging {
@@ -20,21 +21,11 @@ int RoundI(double v) { return static_cast<int>(classlib::Round(v)); }
 // An owned GDI font selected into a DC for the life of the scope.
 class TFontScope {
 public:
-    TFontScope(HDC DC, HFONT Font) : dc_(DC), font_(Font), old_(Font ? ::SelectObject(DC, Font) : nullptr) {}
-    ~TFontScope()
-    {
-        if (old_)
-            ::SelectObject(dc_, old_);
-        if (font_)
-            ::DeleteObject(font_);
-    }
-    TFontScope(const TFontScope&) = delete;
-    TFontScope& operator=(const TFontScope&) = delete;
+    TFontScope(HDC DC, HFONT Font) : font_(Font), select_(DC, Font) {}
 
 private:
-    HDC dc_;
-    HFONT font_;
-    HGDIOBJ old_;
+    classlib::TOwnedFont font_;  // declared first: deselected before it is deleted
+    classlib::TSelectObjectScope select_;
 };
 
 HFONT MakeFont(const TPxMemoCharFormat& F, double Zoom)
@@ -517,10 +508,8 @@ void TPxTextControl::PasteClipboard()
     ::CloseClipboard();
 }
 
-void TPxTextControl::HandleKey(WORD& Key, classlib::TShiftState Shift)
+bool TPxTextControl::HandleEditKey(WORD Key, classlib::TShiftState Shift)
 {
-    const bool ctrl = (Shift & classlib::ssCtrl) != 0;
-    const int old = CaretPos;
     switch (Key) {
     case VK_BACK:
         if (SelStart < SelEnd) {
@@ -530,72 +519,21 @@ void TPxTextControl::HandleKey(WORD& Key, classlib::TShiftState Shift)
             DeleteChar(CaretPos);
         }
         Update();
-        return;
+        return true;
     case VK_RETURN:
         InsertChar(10);
         Update();
-        return;
-    case VK_END:
-        CaretPos = ctrl ? TextLen() : LineEnd(CaretPos);
-        CaretMoved(old, Shift);
-        return;
-    case VK_HOME:
-        CaretPos = ctrl ? 0 : LineStart(CaretPos);
-        CaretMoved(old, Shift);
-        return;
-    case VK_LEFT:
-        CaretPos = ctrl ? WordLeft(CaretPos) : std::max(CaretPos - 1, 0);
-        CaretMoved(old, Shift);
-        return;
-    case VK_RIGHT:
-        CaretPos = ctrl ? WordRight(CaretPos) : std::min(CaretPos + 1, TextLen());
-        CaretMoved(old, Shift);
-        return;
-    case VK_UP:
-    case VK_DOWN: {
-        if (CaretPos >= static_cast<int>(CharY.size()) || CharY[static_cast<size_t>(CaretPos)] < 0)
-            return;
-        const int y = CharY[static_cast<size_t>(CaretPos)];
-        int target = -1;
-        if (Key == VK_UP) {
-            for (int i = CaretPos - 1; i >= 0; --i)
-                if (CharY[static_cast<size_t>(i)] >= 0 && CharY[static_cast<size_t>(i)] < y) {
-                    target = CharY[static_cast<size_t>(i)];
-                    break;
-                }
-        } else {
-            for (int i = CaretPos + 1; i <= TextLen(); ++i)
-                if (CharY[static_cast<size_t>(i)] > y) {
-                    target = CharY[static_cast<size_t>(i)];
-                    break;
-                }
-        }
-        if (target < 0)
-            return;
-        int best = -1, bestD = 0;
-        for (int i = 0; i <= TextLen(); ++i)
-            if (CharY[static_cast<size_t>(i)] == target) {
-                const int d = std::abs(CharX[static_cast<size_t>(i)] - CaretX);
-                if (best < 0 || d < bestD) {
-                    best = i;
-                    bestD = d;
-                }
-            }
-        if (best >= 0)
-            CaretPos = best;
-        CaretMoved(old, Shift);
-        return;
-    }
+        return true;
     case VK_INSERT:
         InsertMode = !InsertMode;
-        return;
+        return true;
     case VK_DELETE:
         if (SelStart < SelEnd)
             DeleteSelection();
         else
             DeleteChar(CaretPos);
         Update();
-        return;
+        return true;
     case VK_F1:
     case VK_F2:
         if (Shift & classlib::ssShift) {
@@ -605,12 +543,80 @@ void TPxTextControl::HandleKey(WORD& Key, classlib::TShiftState Shift)
                 SelectionFontBigger();
             Update();
         }
-        return;
+        return true;
     default:
+        return false;
+    }
+}
+
+int TPxTextControl::CaretOnNextLine(bool Up) const
+{
+    if (CaretPos >= static_cast<int>(CharY.size()) || CharY[static_cast<size_t>(CaretPos)] < 0)
+        return -1;
+    const int y = CharY[static_cast<size_t>(CaretPos)];
+    int target = -1;
+    if (Up) {
+        for (int i = CaretPos - 1; i >= 0; --i)
+            if (CharY[static_cast<size_t>(i)] >= 0 && CharY[static_cast<size_t>(i)] < y) {
+                target = CharY[static_cast<size_t>(i)];
+                break;
+            }
+    } else {
+        for (int i = CaretPos + 1; i <= TextLen(); ++i)
+            if (CharY[static_cast<size_t>(i)] > y) {
+                target = CharY[static_cast<size_t>(i)];
+                break;
+            }
+    }
+    if (target < 0)
+        return -1;
+    int best = -1, bestD = 0;
+    for (int i = 0; i <= TextLen(); ++i)
+        if (CharY[static_cast<size_t>(i)] == target) {
+            const int d = std::abs(CharX[static_cast<size_t>(i)] - CaretX);
+            if (best < 0 || d < bestD) {
+                best = i;
+                bestD = d;
+            }
+        }
+    return best;
+}
+
+bool TPxTextControl::HandleCaretKey(WORD Key, classlib::TShiftState Shift)
+{
+    const bool ctrl = (Shift & classlib::ssCtrl) != 0;
+    const int old = CaretPos;
+    switch (Key) {
+    case VK_END:
+        CaretPos = ctrl ? TextLen() : LineEnd(CaretPos);
+        break;
+    case VK_HOME:
+        CaretPos = ctrl ? 0 : LineStart(CaretPos);
+        break;
+    case VK_LEFT:
+        CaretPos = ctrl ? WordLeft(CaretPos) : std::max(CaretPos - 1, 0);
+        break;
+    case VK_RIGHT:
+        CaretPos = ctrl ? WordRight(CaretPos) : std::min(CaretPos + 1, TextLen());
+        break;
+    case VK_UP:
+    case VK_DOWN: {
+        // Without a line to go to nothing moves, not even the selection.
+        const int best = CaretOnNextLine(Key == VK_UP);
+        if (best < 0)
+            return true;
+        CaretPos = best;
         break;
     }
-    if (!ctrl)
-        return;
+    default:
+        return false;
+    }
+    CaretMoved(old, Shift);
+    return true;
+}
+
+void TPxTextControl::HandleCtrlKey(WORD Key)
+{
     switch (Key) {
     case 'L':
     case 'R':
@@ -640,37 +646,7 @@ void TPxTextControl::HandleKey(WORD& Key, classlib::TShiftState Shift)
         break;
     case 'F':
         if (!fixedFont_) {
-            LOGFONTA lf{};
-            lf.lfHeight = CurrentFormat.FontHeight;
-            lf.lfWeight = (CurrentFormat.FontStyle & 1) ? FW_BOLD : FW_NORMAL;
-            lf.lfItalic = (CurrentFormat.FontStyle & 2) != 0;
-            lf.lfUnderline = (CurrentFormat.FontStyle & 4) != 0;
-            lf.lfStrikeOut = (CurrentFormat.FontStyle & 8) != 0;
-            const std::string name = PxFormatFontName(CurrentFormat);
-            std::strncpy(lf.lfFaceName, name.c_str(), LF_FACESIZE - 1);
-            CHOOSEFONTA cf{};
-            cf.lStructSize = sizeof(cf);
-            cf.hwndOwner = HandleAllocated() ? GetHandle() : nullptr;
-            cf.lpLogFont = &lf;
-            cf.Flags = CF_SCREENFONTS | CF_EFFECTS | CF_INITTOLOGFONTSTRUCT;
-            cf.rgbColors = static_cast<COLORREF>(CurrentFormat.FontColor);
-            if (::ChooseFontA(&cf)) {
-                struct Chosen {
-                    LOGFONTA Lf;
-                    COLORREF Color;
-                } chosen{lf, cf.rgbColors};
-                ApplyToSelection(
-                    [](TPxMemoCharFormat& f, intptr_t a) {
-                        const auto* c = reinterpret_cast<const Chosen*>(a);
-                        PxSetFormatFontName(f, c->Lf.lfFaceName);
-                        f.FontHeight = c->Lf.lfHeight;
-                        f.FontStyle = static_cast<uint8_t>((c->Lf.lfWeight >= FW_BOLD ? 1 : 0) |
-                                                           (c->Lf.lfItalic ? 2 : 0) | (c->Lf.lfUnderline ? 4 : 0) |
-                                                           (c->Lf.lfStrikeOut ? 8 : 0));
-                        f.FontColor = static_cast<int32_t>(c->Color);
-                    },
-                    reinterpret_cast<intptr_t>(&chosen), true);
-            }
+            ChooseSelectionFont();
             Update();
         }
         break;
@@ -686,6 +662,48 @@ void TPxTextControl::HandleKey(WORD& Key, classlib::TShiftState Shift)
     default:
         break;
     }
+}
+
+void TPxTextControl::ChooseSelectionFont()
+{
+    LOGFONTA lf{};
+    lf.lfHeight = CurrentFormat.FontHeight;
+    lf.lfWeight = (CurrentFormat.FontStyle & 1) ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = (CurrentFormat.FontStyle & 2) != 0;
+    lf.lfUnderline = (CurrentFormat.FontStyle & 4) != 0;
+    lf.lfStrikeOut = (CurrentFormat.FontStyle & 8) != 0;
+    const std::string name = PxFormatFontName(CurrentFormat);
+    std::strncpy(lf.lfFaceName, name.c_str(), LF_FACESIZE - 1);
+    CHOOSEFONTA cf{};
+    cf.lStructSize = sizeof(cf);
+    cf.hwndOwner = HandleAllocated() ? GetHandle() : nullptr;
+    cf.lpLogFont = &lf;
+    cf.Flags = CF_SCREENFONTS | CF_EFFECTS | CF_INITTOLOGFONTSTRUCT;
+    cf.rgbColors = static_cast<COLORREF>(CurrentFormat.FontColor);
+    if (!::ChooseFontA(&cf))
+        return;
+    struct Chosen {
+        LOGFONTA Lf;
+        COLORREF Color;
+    } chosen{lf, cf.rgbColors};
+    ApplyToSelection(
+        [](TPxMemoCharFormat& f, intptr_t a) {
+            const auto* c = reinterpret_cast<const Chosen*>(a);
+            PxSetFormatFontName(f, c->Lf.lfFaceName);
+            f.FontHeight = c->Lf.lfHeight;
+            f.FontStyle = static_cast<uint8_t>((c->Lf.lfWeight >= FW_BOLD ? 1 : 0) | (c->Lf.lfItalic ? 2 : 0) |
+                                               (c->Lf.lfUnderline ? 4 : 0) | (c->Lf.lfStrikeOut ? 8 : 0));
+            f.FontColor = static_cast<int32_t>(c->Color);
+        },
+        reinterpret_cast<intptr_t>(&chosen), true);
+}
+
+void TPxTextControl::HandleKey(WORD& Key, classlib::TShiftState Shift)
+{
+    if (HandleEditKey(Key, Shift) || HandleCaretKey(Key, Shift))
+        return;
+    if (Shift & classlib::ssCtrl)
+        HandleCtrlKey(Key);
 }
 
 void TPxTextControl::HandleChar(char Ch)
@@ -742,13 +760,7 @@ void TPxTextControl::MouseDown(classlib::TMouseButton Button, classlib::TShiftSt
         return;
     }
     if (Shift & classlib::ssShift) {
-        CaretFromPoint(PressX, PressY);
-        const int first = CaretPos;
-        CaretFromPoint(X, Y);
-        if (CaretPos != first) {
-            SelStart = std::min(first, CaretPos);
-            SelEnd = std::max(first, CaretPos);
-        }
+        SelectFromPressTo(X, Y);
     } else {
         SelStart = SelEnd = 0;
         CaretFromPoint(X, Y);
@@ -759,12 +771,8 @@ void TPxTextControl::MouseDown(classlib::TMouseButton Button, classlib::TShiftSt
     OnCursorMoved(this);
 }
 
-void TPxTextControl::MouseMove(classlib::TShiftState Shift, int X, int Y)
+void TPxTextControl::SelectFromPressTo(int X, int Y)
 {
-    classlib::TCustomControl::MouseMove(Shift, X, Y);
-    if (!(Shift & classlib::ssLeft))
-        return;
-    SelStart = SelEnd = 0;
     CaretFromPoint(PressX, PressY);
     const int first = CaretPos;
     CaretFromPoint(X, Y);
@@ -772,6 +780,15 @@ void TPxTextControl::MouseMove(classlib::TShiftState Shift, int X, int Y)
         SelStart = std::min(first, CaretPos);
         SelEnd = std::max(first, CaretPos);
     }
+}
+
+void TPxTextControl::MouseMove(classlib::TShiftState Shift, int X, int Y)
+{
+    classlib::TCustomControl::MouseMove(Shift, X, Y);
+    if (!(Shift & classlib::ssLeft))
+        return;
+    SelStart = SelEnd = 0;
+    SelectFromPressTo(X, Y);
     Update();
     OnCursorMoved(this);
 }
@@ -857,13 +874,8 @@ void TPxTextControl::Paint()
     }
 }
 
-void TPxTextControl::PaintTo(TPxCanvas* Canvas, int Left, int Top, int Width, int Height)
+void TPxTextControl::PaintBox(TPxCanvas* Canvas, int Left, int Top, int Width, int Height)
 {
-    if (Width < 2 || Height < 2)
-        return;
-    GrowLayout();
-    classlib::TCanvas* vcl = Canvas->GetCanvas();
-    // 1. The box.
     TPxPen* pen = Canvas->GetPen();
     pen->SetWidth(1);
     pen->SetStyle(BorderPen->GetStyle());
@@ -873,80 +885,78 @@ void TPxTextControl::PaintTo(TPxCanvas* Canvas, int Left, int Top, int Width, in
     Canvas->GetBrush()->SetStyle(BoxBrush->GetStyle());
     Canvas->Rectangle(Left, Top, Left + RoundI(Width * Zoom), Top + RoundI(Height * Zoom));
     pen->SetStyle(classlib::psSolid);
-    // 2. Usable area and origin.
-    const int usableW = RoundI(Width - Width * Margins[2] / 100 - Width * Margins[0] / 100) - 2;
-    const int usableH = RoundI(Height - Height * Margins[3] / 100 - Height * Margins[1] / 100) - 2;
-    const int originX = RoundI(Width * Margins[0] / 100) + 1;
-    const int originY = RoundI(Height * Margins[1] / 100) + 1;
-    HDC dc = Canvas->GetHandle();
+}
+
+void TPxTextControl::MeasureChars(HDC DC)
+{
     const int n = TextLen();
-    // 4. Measuring pass at zoom 1 (cached per character).
-    {
-        std::vector<HFONT> fonts(Formats.size() + 1, nullptr);
-        for (int i = 0; i < n; ++i) {
-            const size_t si = static_cast<size_t>(i);
-            if (CharWidths[si] != 0 || CharHeights[si] != 0)
-                continue;
-            const TPxMemoCharFormat f = FormatOf(i);
-            const size_t key = fixedFont_ || si >= CharFormats.size() || CharFormats[si] >= Formats.size()
-                                   ? Formats.size()
-                                   : CharFormats[si];
-            if (!fonts[key])
-                fonts[key] = MakeFont(f, 1.0);
-            HGDIOBJ old = ::SelectObject(dc, fonts[key]);
-            char c = TextBuf[si];
-            if (static_cast<uint8_t>(c) < 31 || c == 127)
-                c = ' ';
-            SIZE sz{};
-            ::GetTextExtentPoint32A(dc, &c, 1, &sz);
-            TEXTMETRICA tm{};
-            ::GetTextMetricsA(dc, &tm);
-            ::SelectObject(dc, old);
-            CharWidths[si] = static_cast<int16_t>(sz.cx);
-            if (LineHeight != 0) {
-                CharHeights[si] = static_cast<int16_t>(LineHeight);
-                CharLeadings[si] = CharDescents[si] = 0;
-            } else {
-                CharHeights[si] = static_cast<int16_t>(tm.tmHeight);
-                CharLeadings[si] = static_cast<uint8_t>(std::clamp<LONG>(tm.tmInternalLeading, 0, 255));
-                CharDescents[si] = static_cast<uint8_t>(std::clamp<LONG>(tm.tmDescent, 0, 255));
-            }
+    std::vector<HFONT> fonts(Formats.size() + 1, nullptr);
+    for (int i = 0; i < n; ++i) {
+        const size_t si = static_cast<size_t>(i);
+        if (CharWidths[si] != 0 || CharHeights[si] != 0)
+            continue;
+        const TPxMemoCharFormat f = FormatOf(i);
+        const size_t key = fixedFont_ || si >= CharFormats.size() || CharFormats[si] >= Formats.size()
+                               ? Formats.size()
+                               : CharFormats[si];
+        if (!fonts[key])
+            fonts[key] = MakeFont(f, 1.0);
+        char c = TextBuf[si];
+        if (static_cast<uint8_t>(c) < 31 || c == 127)
+            c = ' ';
+        SIZE sz{};
+        TEXTMETRICA tm{};
+        {
+            classlib::TSelectObjectScope font(DC, fonts[key]);
+            ::GetTextExtentPoint32A(DC, &c, 1, &sz);
+            ::GetTextMetricsA(DC, &tm);
         }
-        for (HFONT f : fonts)
-            if (f)
-                ::DeleteObject(f);
+        CharWidths[si] = static_cast<int16_t>(sz.cx);
+        if (LineHeight != 0) {
+            CharHeights[si] = static_cast<int16_t>(LineHeight);
+            CharLeadings[si] = CharDescents[si] = 0;
+        } else {
+            CharHeights[si] = static_cast<int16_t>(tm.tmHeight);
+            CharLeadings[si] = static_cast<uint8_t>(std::clamp<LONG>(tm.tmInternalLeading, 0, 255));
+            CharDescents[si] = static_cast<uint8_t>(std::clamp<LONG>(tm.tmDescent, 0, 255));
+        }
     }
-    // Layout: lines of [start, end) with their placement.
-    struct Glyph {
-        int Index;
-        int X, Y, Base;
-    };
-    std::vector<Glyph> glyphs;
+    for (HFONT f : fonts)
+        if (f)
+            ::DeleteObject(f);
+}
+
+int TPxTextControl::LineBreak(int Start, int UsableW, bool& Cut) const
+{
+    const int n = TextLen();
+    int x = 0, end = Start, lastBlank = -1;
+    Cut = false;
+    while (end < n) {
+        const char c = TextBuf[static_cast<size_t>(end)];
+        if (c == 10)
+            return end + 1;
+        const int adv = CharWidths[static_cast<size_t>(end)] + 1;
+        if (x + adv + 2 >= UsableW && end > Start) {
+            Cut = true;
+            return lastBlank >= Start ? lastBlank + 1 : end;
+        }
+        if (c == ' ')
+            lastBlank = end;
+        x += adv;
+        ++end;
+    }
+    return end;
+}
+
+int TPxTextControl::LayOutLines(const TTextArea& A, std::vector<TGlyph>& Glyphs)
+{
+    const int n = TextLen();
     int lineTop = 0;
     int start = 0;
     bool stop = false;
-    int lastDescent = 0;
     while (start < n && !stop) {
-        int x = 0, end = start, lastBlank = -1;
         bool cut = false;
-        while (end < n) {
-            const char c = TextBuf[static_cast<size_t>(end)];
-            if (c == 10) {
-                ++end;
-                break;
-            }
-            const int adv = CharWidths[static_cast<size_t>(end)] + 1;
-            if (x + adv + 2 >= usableW && end > start) {
-                cut = true;
-                if (lastBlank >= start)
-                    end = lastBlank + 1;
-                break;
-            }
-            if (c == ' ')
-                lastBlank = end;
-            x += adv;
-            ++end;
-        }
+        const int end = LineBreak(start, A.UsableW, cut);
         int lineH = 0, descent = 0;
         for (int i = start; i < end; ++i) {
             lineH = std::max<int>(lineH, CharHeights[static_cast<size_t>(i)]);
@@ -960,47 +970,46 @@ void TPxTextControl::PaintTo(TPxCanvas* Canvas, int Left, int Top, int Width, in
             --vis;
         const uint8_t align = vis > start ? (fixedFont_ ? Alignment : FormatOf(vis - 1).Alignment) : 0;
         int width = 0;
-        {
-            int xx = 0;
-            for (int i = start; i < vis; ++i)
-                xx += CharWidths[static_cast<size_t>(i)] + 1;
-            width = xx;
-        }
+        for (int i = start; i < vis; ++i)
+            width += CharWidths[static_cast<size_t>(i)] + 1;
         int offset = 0;
         double factor = 1.0;
         if (align == 1)
-            offset = usableW - width - 1;
+            offset = A.UsableW - width - 1;
         else if (align == 2)
-            offset = (usableW - width - 1) / 2;
+            offset = (A.UsableW - width - 1) / 2;
         else if (align == 3 && cut && width > 0)
-            factor = static_cast<double>(usableW) / (width + 1);
-        if (lineTop + lineH > usableH && AutoHeight && GetVisible() && HandleAllocated()) {
-            SetHeight(RoundI((originY + lineTop + lineH + 2) * Zoom));
+            factor = static_cast<double>(A.UsableW) / (width + 1);
+        if (lineTop + lineH > A.UsableH && AutoHeight && GetVisible() && HandleAllocated()) {
+            SetHeight(RoundI((A.OriginY + lineTop + lineH + 2) * Zoom));
             stop = true;
         }
         int xx = 0;
         for (int i = start; i < end; ++i) {
             const size_t si = static_cast<size_t>(i);
-            const int px = originX + (factor != 1.0 ? static_cast<int>(xx * factor) : xx + offset);
+            const int px = A.OriginX + (factor != 1.0 ? static_cast<int>(xx * factor) : xx + offset);
             CharX[si] = px;
-            CharY[si] = originY + lineTop;
-            if (!stop && lineTop + lineH <= usableH && px - originX + CharWidths[si] <= usableW)
-                glyphs.push_back(Glyph{i, px, originY + lineTop, originY + lineTop + lineH - descent});
+            CharY[si] = A.OriginY + lineTop;
+            if (!stop && lineTop + lineH <= A.UsableH && px - A.OriginX + CharWidths[si] <= A.UsableW)
+                Glyphs.push_back(TGlyph{i, px, A.OriginY + lineTop, A.OriginY + lineTop + lineH - descent});
             xx += CharWidths[si] + 1;
         }
-        lastDescent = descent;
-        (void)lastDescent;
         start = end;
         if (start < n || (n > 0 && TextBuf[static_cast<size_t>(n - 1)] == 10))
             lineTop += lineH + LineSpacing;
         else
             break;
     }
-    // 8. The caret (in layout coordinates).
+    return lineTop;
+}
+
+int TPxTextControl::PlaceCaret(const TTextArea& A, int LineTop)
+{
+    const int n = TextLen();
     const int caret = std::clamp(CaretPos, 0, n);
     if (n == 0) {
-        CaretX = originX;
-        CaretY = originY;
+        CaretX = A.OriginX;
+        CaretY = A.OriginY;
         CaretHeight = std::abs(TextFont->GetHeight()) + 2;
     } else if (caret < n && CharY[static_cast<size_t>(caret)] >= 0) {
         CaretX = CharX[static_cast<size_t>(caret)];
@@ -1009,8 +1018,8 @@ void TPxTextControl::PaintTo(TPxCanvas* Canvas, int Left, int Top, int Width, in
     } else {
         const size_t last = static_cast<size_t>(n - 1);
         if (TextBuf[last] == 10) {
-            CaretX = originX;
-            CaretY = originY + lineTop;
+            CaretX = A.OriginX;
+            CaretY = A.OriginY + LineTop;
         } else {
             CaretX = CharX[last] + CharWidths[last] + 1;
             CaretY = CharY[last];
@@ -1023,20 +1032,24 @@ void TPxTextControl::PaintTo(TPxCanvas* Canvas, int Left, int Top, int Width, in
     if (n > 0 && static_cast<size_t>(n) < CharX.size()) {
         const size_t last = static_cast<size_t>(n - 1);
         if (TextBuf[last] == 10) {
-            CharX[static_cast<size_t>(n)] = originX;
-            CharY[static_cast<size_t>(n)] = originY + lineTop;
+            CharX[static_cast<size_t>(n)] = A.OriginX;
+            CharY[static_cast<size_t>(n)] = A.OriginY + LineTop;
         } else if (CharY[last] >= 0) {
             CharX[static_cast<size_t>(n)] = CharX[last] + CharWidths[last] + 1;
             CharY[static_cast<size_t>(n)] = CharY[last];
         }
     }
-    // 3./6. Drawing, scaled by Zoom.
-    const int savedAlign = static_cast<int>(::SetTextAlign(dc, TA_BASELINE | TA_LEFT));
-    const int savedMode = ::GetBkMode(dc);
-    const COLORREF savedText = ::GetTextColor(dc), savedBk = ::GetBkColor(dc);
-    for (const Glyph& g : glyphs) {
+    return caret;
+}
+
+void TPxTextControl::DrawGlyphs(HDC DC, const std::vector<TGlyph>& Glyphs, int Left, int Top)
+{
+    const int savedAlign = static_cast<int>(::SetTextAlign(DC, TA_BASELINE | TA_LEFT));
+    const int savedMode = ::GetBkMode(DC);
+    const COLORREF savedText = ::GetTextColor(DC), savedBk = ::GetBkColor(DC);
+    for (const TGlyph& g : Glyphs) {
         const TPxMemoCharFormat f = FormatOf(g.Index);
-        TFontScope font(dc, MakeFont(f, Zoom));
+        TFontScope font(DC, MakeFont(f, Zoom));
         const bool selected = g.Index >= SelStart && g.Index < SelEnd;
         COLORREF fg = static_cast<COLORREF>(classlib::ColorToRGB(f.FontColor));
         COLORREF bg = static_cast<COLORREF>(classlib::ColorToRGB(f.BackColor));
@@ -1050,21 +1063,22 @@ void TPxTextControl::PaintTo(TPxCanvas* Canvas, int Left, int Top, int Width, in
             bg ^= 0xFFFFFF;
             opaque = true;
         }
-        ::SetTextColor(dc, fg);
-        ::SetBkColor(dc, bg);
-        ::SetBkMode(dc, opaque ? OPAQUE : TRANSPARENT);
+        ::SetTextColor(DC, fg);
+        ::SetBkColor(DC, bg);
+        ::SetBkMode(DC, opaque ? OPAQUE : TRANSPARENT);
         char c = TextBuf[static_cast<size_t>(g.Index)];
         if (static_cast<uint8_t>(c) < 32 || c == 127)
             c = ' ';
-        ::TextOutA(dc, Left + RoundI(g.X * Zoom), Top + RoundI(g.Base * Zoom), &c, 1);
+        ::TextOutA(DC, Left + RoundI(g.X * Zoom), Top + RoundI(g.Base * Zoom), &c, 1);
     }
-    ::SetTextAlign(dc, static_cast<UINT>(savedAlign));
-    ::SetBkMode(dc, savedMode);
-    ::SetTextColor(dc, savedText);
-    ::SetBkColor(dc, savedBk);
-    (void)vcl;
-    if (AutoHeight && GetVisible() && HandleAllocated() && CaretY + CaretHeight > RoundI(Height * Zoom) / Zoom)
-        SetHeight(RoundI((CaretY + CaretHeight) * Zoom) + 2);
+    ::SetTextAlign(DC, static_cast<UINT>(savedAlign));
+    ::SetBkMode(DC, savedMode);
+    ::SetTextColor(DC, savedText);
+    ::SetBkColor(DC, savedBk);
+}
+
+void TPxTextControl::ZoomLayout(int Caret)
+{
     if (Zoom != 1.0) {
         for (size_t i = 0; i < CharX.size(); ++i) {
             if (CharX[i] >= 0)
@@ -1076,10 +1090,34 @@ void TPxTextControl::PaintTo(TPxCanvas* Canvas, int Left, int Top, int Width, in
         CaretY = RoundI(CaretY * Zoom);
         CaretHeight = RoundI(CaretHeight * Zoom);
     }
-    if (static_cast<size_t>(caret) < CharX.size()) {
-        CharX[static_cast<size_t>(caret)] = CaretX;
-        CharY[static_cast<size_t>(caret)] = CaretY;
+    if (static_cast<size_t>(Caret) < CharX.size()) {
+        CharX[static_cast<size_t>(Caret)] = CaretX;
+        CharY[static_cast<size_t>(Caret)] = CaretY;
     }
+}
+
+void TPxTextControl::PaintTo(TPxCanvas* Canvas, int Left, int Top, int Width, int Height)
+{
+    if (Width < 2 || Height < 2)
+        return;
+    GrowLayout();
+    PaintBox(Canvas, Left, Top, Width, Height);
+    TTextArea area;
+    area.UsableW = RoundI(Width - Width * Margins[2] / 100 - Width * Margins[0] / 100) - 2;
+    area.UsableH = RoundI(Height - Height * Margins[3] / 100 - Height * Margins[1] / 100) - 2;
+    area.OriginX = RoundI(Width * Margins[0] / 100) + 1;
+    area.OriginY = RoundI(Height * Margins[1] / 100) + 1;
+    HDC dc = Canvas->GetHandle();
+    // Character sizes are measured at zoom 1 and kept until the text or a
+    // format changes.
+    MeasureChars(dc);
+    std::vector<TGlyph> glyphs;
+    const int lineTop = LayOutLines(area, glyphs);
+    const int caret = PlaceCaret(area, lineTop);
+    DrawGlyphs(dc, glyphs, Left, Top);
+    if (AutoHeight && GetVisible() && HandleAllocated() && CaretY + CaretHeight > RoundI(Height * Zoom) / Zoom)
+        SetHeight(RoundI((CaretY + CaretHeight) * Zoom) + 2);
+    ZoomLayout(caret);
 }
 
 }  // namespace imaging

@@ -156,12 +156,48 @@ private:
     void ResetLayout(int From);
     void GrowLayout();
     void CaretMoved(int OldCaret, classlib::TShiftState Shift);
+    // The caret to (X, Y), selecting from the press point when it moved.
+    void SelectFromPressTo(int X, int Y);
+    // Key groups of HandleKey; each says whether the key was its own.
+    bool HandleEditKey(WORD Key, classlib::TShiftState Shift);
+    bool HandleCaretKey(WORD Key, classlib::TShiftState Shift);
+    void HandleCtrlKey(WORD Key);
+    // The character index on the line above (or below) nearest the caret's
+    // x, -1 when there is no such line.
+    int CaretOnNextLine(bool Up) const;
+    // Asks for a font and gives it to the selection.
+    void ChooseSelectionFont();
     int WordLeft(int Pos) const;
     int WordRight(int Pos) const;
     int LineStart(int Pos) const;
     int LineEnd(int Pos) const;
     void ApplyToSelection(void (*Change)(TPxMemoCharFormat&, intptr_t), intptr_t Arg, bool Current);
     void DoubleClickWord();
+    // Steps of PaintTo. Layout coordinates are at zoom 1 from the box's
+    // corner; the drawing scales them by Zoom.
+    struct TTextArea {
+        int UsableW = 0, UsableH = 0;
+        int OriginX = 0, OriginY = 0;
+    };
+    struct TGlyph {
+        int Index;
+        int X, Y, Base;
+    };
+    void PaintBox(TPxCanvas* Canvas, int Left, int Top, int Width, int Height);
+    // Sizes of the characters not measured yet, each in its own font.
+    void MeasureChars(HDC DC);
+    // The end (exclusive) of the line from Start: after its break, after
+    // the last blank that fits, or at the first character that does not fit
+    // (Cut set for the last two).
+    int LineBreak(int Start, int UsableW, bool& Cut) const;
+    // Places every character and collects the ones inside the area; returns
+    // the top of the last line.
+    int LayOutLines(const TTextArea& A, std::vector<TGlyph>& Glyphs);
+    // The caret from the layout; returns the caret index clamped to the text.
+    int PlaceCaret(const TTextArea& A, int LineTop);
+    void DrawGlyphs(HDC DC, const std::vector<TGlyph>& Glyphs, int Left, int Top);
+    // Layout and caret scaled by Zoom; the caret's own place takes the caret.
+    void ZoomLayout(int Caret);
     std::unique_ptr<classlib::TBitmap> backBuffer_;
     bool fixedFont_ = false;
 };

@@ -3,6 +3,7 @@
 // measuring with a hint box, and the grips.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "classlib/Bitmap.h"
 #include "classlib/Picture.h"
@@ -48,6 +49,18 @@ classlib::TCursor GripCursor(int Code)
     default:
         return 0;
     }
+}
+
+// P held to the nearest of the eight directions from Anchor when Ctrl is
+// down, otherwise P itself.
+POINT ConstrainedTo45If(bool Ctrl, POINT Anchor, POINT P)
+{
+    if (Ctrl) {
+        int x = P.x, y = P.y;
+        PxConstrainTo45(Anchor.x, Anchor.y, x, y);
+        P = POINT{x, y};
+    }
+    return P;
 }
 
 }  // namespace
@@ -162,7 +175,7 @@ void TImgVect::PaintRubber(HDC DC)
         OnWindow(*this, RubberPen.get(), [&](HDC dc) { DrawRubberShape(dc, rubber_.Shape, rubber_.A, rubber_.B); }, DC);
 }
 
-void TImgVect::DrawRulerInProgress()
+void TImgVect::DrawOnWindow(const std::function<void(TPxCanvas*)>& Draw)
 {
     if (!HandleAllocated())
         return;
@@ -173,13 +186,20 @@ void TImgVect::DrawRulerInProgress()
     c->SetHandle(dc);
     {
         TPxCanvas canvas(c, objAntialias_, true);
-        RECT drawn{};
-        DrawRuler(&canvas, pressPoint_, currentPoint_, -1, default_.MeasureUnit, default_.PenColor, default_.PenWidth,
-                  default_.RulerStyle, 100 / GetZoomX(), 100 / GetZoomY(), drawn,
-                  default_.HasFont ? &default_.Font : nullptr);
+        Draw(&canvas);
     }
     c->SetHandle(nullptr);
     ::ReleaseDC(GetHandle(), dc);
+}
+
+void TImgVect::DrawRulerInProgress()
+{
+    DrawOnWindow([&](TPxCanvas* canvas) {
+        RECT drawn{};
+        DrawRuler(canvas, pressPoint_, currentPoint_, -1, default_.MeasureUnit, default_.PenColor, default_.PenWidth,
+                  default_.RulerStyle, 100 / GetZoomX(), 100 / GetZoomY(), drawn,
+                  default_.HasFont ? &default_.Font : nullptr);
+    });
 }
 
 void TImgVect::DrawAngleInProgress()
@@ -193,19 +213,11 @@ void TImgVect::DrawAngleInProgress()
             p = POINT{ScreenToBitmapX(currentPoint_.x), ScreenToBitmapY(currentPoint_.y)};
             break;
         }
-    classlib::TCanvas* c = GetCanvas();
-    HDC dc = ::GetDC(GetHandle());
-    if (!dc)
-        return;
-    c->SetHandle(dc);
-    {
-        TPxCanvas canvas(c, objAntialias_, true);
+    DrawOnWindow([&](TPxCanvas* canvas) {
         RECT drawn{};
-        DrawAngle(&canvas, pts, a->PenColor, a->PenWidth, drawn, true, 1, 100 / GetZoomX(), 100 / GetZoomY(),
+        DrawAngle(canvas, pts, a->PenColor, a->PenWidth, drawn, true, 1, 100 / GetZoomX(), 100 / GetZoomY(),
                   a->HasFont ? &a->Font : nullptr);
-    }
-    c->SetHandle(nullptr);
-    ::ReleaseDC(GetHandle(), dc);
+    });
 }
 
 // ---- grips
@@ -733,6 +745,167 @@ void TImgVect::CustomUnderMouse(int X, int Y)
 
 // ---- mouse handlers
 
+bool TImgVect::PressNewObject(int X, int Y, POINT& Used)
+{
+    struct TPut {
+        TPxVectInteract Bit;
+        TPxVectObjectKind Kind;
+    };
+    // Precedence order of the object-putting bits.
+    static const TPut puts[] = {{viNewLine, pxvoLine},       {viNewLineLabel, pxvoLineLabel}, {viNewRuler, pxvoRuler},
+                                {viNewBox, pxvoBox},         {viNewEllipse, pxvoEllipse},     {viNewBitmap, pxvoBitmap},
+                                {viNewText, pxvoText},       {viNewMemo, pxvoMemo},           {viDragLength, pxvoLine},
+                                {viNewCustom, pxvoCustom}};
+    for (const TPut& p : puts) {
+        if (VectInteract & p.Bit) {
+            newKind_ = p.Kind;
+            dragLength_ = p.Bit == viDragLength;
+            Used = POINT{X, Y};
+            return true;
+        }
+    }
+    return false;
+}
+
+void TImgVect::FinishAngle(TPxVectObject& A)
+{
+    // The box is centred on the vertex and reaches the farther of the arms'
+    // ends on each side.
+    const POINT* ap = A.AnglePoints;
+    const int mx = std::max(ap[0].x, ap[2].x), my = std::max(ap[0].y, ap[2].y);
+    const int l = ap[1].x - std::abs(ap[1].x - mx);
+    const int r = ap[1].x + std::abs(ap[1].x - mx);
+    const int t = ap[1].y - std::abs(ap[1].y - my);
+    const int b = ap[1].y + std::abs(ap[1].y - my);
+    A.Left = l;
+    A.Top = t;
+    A.Right = r;
+    A.Bottom = b;
+    default_.Left = l;
+    default_.Top = t;
+    default_.Right = r;
+    default_.Bottom = b;
+    AddSelObject(-2);
+    DoVectorialChanged();
+    DoNewObject(static_cast<int>(objects_.size()) - 1);
+    newKind_ = pxvoNone;
+    angleObject_ = -1;
+}
+
+void TImgVect::PressAngle(bool Ctrl, int CX, int CY)
+{
+    if (doubleClicked_)
+        return;
+    const POINT ip{ScreenToBitmapX(CX), ScreenToBitmapY(CY)};
+    TPxVectObject* a = ObjectRecord(angleObject_);
+    if (newKind_ != pxvoAngle || !a) {
+        newKind_ = pxvoAngle;
+        default_.Kind = pxvoAngle;
+        default_.AnglePoints[0] = ip;
+        default_.AnglePoints[1] = default_.AnglePoints[2] = POINT{PxAngleUnset, PxAngleUnset};
+        default_.Left = default_.Top = 1000000;
+        default_.Right = default_.Bottom = -1000000;
+        angleObject_ = AddObject(default_);
+        UnSelAllObjects();
+    } else if (a->AnglePoints[1].x == PxAngleUnset) {
+        POINT p = ip;
+        if (Ctrl) {
+            int px = p.x, py = p.y;
+            PxConstrainTo45(a->AnglePoints[0].x, a->AnglePoints[0].y, px, py);
+            p = POINT{px, py};
+            pressPoint_ = POINT{BitmapToScreenX(px), BitmapToScreenY(py)};
+        }
+        a->AnglePoints[1] = p;
+    } else {
+        POINT p = ip;
+        if (Ctrl) {
+            int px = p.x, py = p.y;
+            PxConstrainTo45(a->AnglePoints[1].x, a->AnglePoints[1].y, px, py);
+            p = POINT{px, py};
+        }
+        a->AnglePoints[2] = p;
+        FinishAngle(*a);
+    }
+    Update();
+}
+
+POINT TImgVect::PressPolyline(bool Ctrl, POINT P)
+{
+    if (newKind_ == pxvoPolyline && ObjectRecord(polylineObject_)) {
+        if (Ctrl) {
+            int px = P.x, py = P.y;
+            PxConstrainTo45(lastPolylinePoint_.x, lastPolylinePoint_.y, px, py);
+            P = POINT{px, py};
+            pressPoint_ = P;
+        }
+        lastPolylinePoint_ = P;
+        AddPolylinePoint(polylineObject_, ScreenToBitmapX(P.x), ScreenToBitmapY(P.y));
+        if (doubleClicked_ && PolylineEndMode == 0) {
+            TPxVectObject* pl = ObjectRecord(polylineObject_);
+            default_.Left = pl->Left;
+            default_.Top = pl->Top;
+            default_.Right = pl->Right;
+            default_.Bottom = pl->Bottom;
+            AddSelObject(-2);
+            DoVectorialChanged();
+            modified_ = false;
+            DoNewObject(static_cast<int>(objects_.size()) - 1);
+            newKind_ = pxvoNone;
+            polylineObject_ = -1;
+        }
+        Update();
+    } else {
+        newKind_ = pxvoPolyline;
+        default_.Kind = pxvoPolyline;
+        default_.Left = default_.Top = 1000000;
+        default_.Right = default_.Bottom = -1000000;
+        modified_ = true;
+        polylineObject_ = AddObject(default_);
+        lastPolylinePoint_ = P;
+        AddPolylinePoint(polylineObject_, ScreenToBitmapX(P.x), ScreenToBitmapY(P.y));
+        UnSelAllObjects();
+        Update();
+    }
+    return P;
+}
+
+void TImgVect::PressToSelect(classlib::TShiftState Shift, int X, int Y)
+{
+    FindGrip(X, Y, gripCode_);
+    if ((gripCode_ == 0 || (gripCode_ == 3 && !CenterGrip)) && SelectOnMouseDown) {
+        SelectAtPoint(Shift, X, Y, true);
+        FindGrip(X, Y, gripCode_);
+    }
+    if (gripCode_ != 0)
+        for (int h : selection_) {
+            TPxVectObject& r = objects_[static_cast<size_t>(h)];
+            r.SavedRect = RECT{r.Left, r.Top, r.Right, r.Bottom};
+        }
+}
+
+void TImgVect::DoubleClickObject(int X, int Y)
+{
+    double d = 0;
+    const int hit = FindObjectAt(ScreenToBitmapX(X), ScreenToBitmapY(Y), true, d);
+    if (hit < 0)
+        return;
+    DoObjectDblClick(hit);
+    TPxVectObject& r = objects_[static_cast<size_t>(hit)];
+    if ((r.Kind == pxvoText || r.Kind == pxvoMemo) && d == 0) {
+        const bool was = IsSelObject(hit);
+        for (int h : std::vector<int>(selection_))
+            if (h != hit)
+                DoUserDeselectObject(h);
+        UnSelAllObjects();
+        AddSelObject(hit);
+        if (!was)
+            DoUserSelectObject(hit);
+        EditingObject = hit;
+        StartTextEdit();
+        Update();
+    }
+}
+
 void TImgVect::MouseDown(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y)
 {
     TImgView::MouseDown(Button, Shift, X, Y);
@@ -756,162 +929,22 @@ void TImgVect::MouseDown(classlib::TMouseButton Button, classlib::TShiftState Sh
     pressPoint_ = POINT{cx, cy};
     POINT used{cx, cy};
     const TPxVectInteract vi = VectInteract;
-    struct TPut {
-        TPxVectInteract Bit;
-        TPxVectObjectKind Kind;
-    };
-    // Precedence order of the object-putting bits.
-    static const TPut puts[] = {{viNewLine, pxvoLine},       {viNewLineLabel, pxvoLineLabel}, {viNewRuler, pxvoRuler},
-                                {viNewBox, pxvoBox},         {viNewEllipse, pxvoEllipse},     {viNewBitmap, pxvoBitmap},
-                                {viNewText, pxvoText},       {viNewMemo, pxvoMemo},           {viDragLength, pxvoLine},
-                                {viNewCustom, pxvoCustom}};
-    bool decided = false;
-    for (const TPut& p : puts) {
-        if (vi & p.Bit) {
-            newKind_ = p.Kind;
-            dragLength_ = p.Bit == viDragLength;
-            used = POINT{X, Y};
-            decided = true;
-            break;
-        }
-    }
-    if (!decided && (vi & viNewAngle)) {
-        decided = true;
-        if (!doubleClicked_) {
-            const POINT ip{ScreenToBitmapX(cx), ScreenToBitmapY(cy)};
-            TPxVectObject* a = ObjectRecord(angleObject_);
-            if (newKind_ != pxvoAngle || !a) {
-                newKind_ = pxvoAngle;
-                default_.Kind = pxvoAngle;
-                default_.AnglePoints[0] = ip;
-                default_.AnglePoints[1] = default_.AnglePoints[2] = POINT{PxAngleUnset, PxAngleUnset};
-                default_.Left = default_.Top = 1000000;
-                default_.Right = default_.Bottom = -1000000;
-                angleObject_ = AddObject(default_);
-                UnSelAllObjects();
-            } else if (a->AnglePoints[1].x == PxAngleUnset) {
-                POINT p = ip;
-                if (ctrl) {
-                    int px = p.x, py = p.y;
-                    PxConstrainTo45(a->AnglePoints[0].x, a->AnglePoints[0].y, px, py);
-                    p = POINT{px, py};
-                    pressPoint_ = POINT{BitmapToScreenX(px), BitmapToScreenY(py)};
-                }
-                a->AnglePoints[1] = p;
-            } else {
-                POINT p = ip;
-                if (ctrl) {
-                    int px = p.x, py = p.y;
-                    PxConstrainTo45(a->AnglePoints[1].x, a->AnglePoints[1].y, px, py);
-                    p = POINT{px, py};
-                }
-                a->AnglePoints[2] = p;
-                int l, t, r, b;
-                {
-                    const POINT* ap = a->AnglePoints;
-                    const int mx = std::max(ap[0].x, ap[2].x), my = std::max(ap[0].y, ap[2].y);
-                    l = ap[1].x - std::abs(ap[1].x - mx);
-                    r = ap[1].x + std::abs(ap[1].x - mx);
-                    t = ap[1].y - std::abs(ap[1].y - my);
-                    b = ap[1].y + std::abs(ap[1].y - my);
-                }
-                a->Left = l;
-                a->Top = t;
-                a->Right = r;
-                a->Bottom = b;
-                default_.Left = l;
-                default_.Top = t;
-                default_.Right = r;
-                default_.Bottom = b;
-                AddSelObject(-2);
-                DoVectorialChanged();
-                DoNewObject(static_cast<int>(objects_.size()) - 1);
-                newKind_ = pxvoNone;
-                angleObject_ = -1;
-            }
-            Update();
-        }
-    }
-    if (!decided && (vi & viNewPolyline)) {
-        decided = true;
-        POINT p = PolylineUnclamped ? POINT{X, Y} : POINT{cx, cy};
-        if (newKind_ == pxvoPolyline && ObjectRecord(polylineObject_)) {
-            if (ctrl) {
-                int px = p.x, py = p.y;
-                PxConstrainTo45(lastPolylinePoint_.x, lastPolylinePoint_.y, px, py);
-                p = POINT{px, py};
-                pressPoint_ = p;
-            }
-            lastPolylinePoint_ = p;
-            AddPolylinePoint(polylineObject_, ScreenToBitmapX(p.x), ScreenToBitmapY(p.y));
-            if (doubleClicked_ && PolylineEndMode == 0) {
-                TPxVectObject* pl = ObjectRecord(polylineObject_);
-                default_.Left = pl->Left;
-                default_.Top = pl->Top;
-                default_.Right = pl->Right;
-                default_.Bottom = pl->Bottom;
-                AddSelObject(-2);
-                DoVectorialChanged();
-                modified_ = false;
-                DoNewObject(static_cast<int>(objects_.size()) - 1);
-                newKind_ = pxvoNone;
-                polylineObject_ = -1;
-            }
-            Update();
-        } else {
-            newKind_ = pxvoPolyline;
-            default_.Kind = pxvoPolyline;
-            default_.Left = default_.Top = 1000000;
-            default_.Right = default_.Bottom = -1000000;
-            modified_ = true;
-            polylineObject_ = AddObject(default_);
-            lastPolylinePoint_ = p;
-            AddPolylinePoint(polylineObject_, ScreenToBitmapX(p.x), ScreenToBitmapY(p.y));
-            UnSelAllObjects();
-            Update();
-        }
-        used = p;
-    }
-    if (!decided && (vi & viEditPolyline)) {
-        decided = true;
+    if (PressNewObject(X, Y, used)) {
+        // The object is put at the release.
+    } else if (vi & viNewAngle) {
+        PressAngle(ctrl, cx, cy);
+    } else if (vi & viNewPolyline) {
+        used = PressPolyline(ctrl, PolylineUnclamped ? POINT{X, Y} : POINT{cx, cy});
+    } else if (vi & viEditPolyline) {
         const POINT p = PolylineUnclamped ? POINT{X, Y} : POINT{cx, cy};
         polylineVertex_ = FindPolylineVertex(p.x, p.y);
         polylineSegment_ = polylineVertex_ == -1 ? FindPolylineSegment(p.x, p.y) : -1;
         used = p;
-    }
-    if (!decided && (vi & viSelectObjects)) {
-        if (!doubleClicked_) {
-            FindGrip(X, Y, gripCode_);
-            if ((gripCode_ == 0 || (gripCode_ == 3 && !CenterGrip)) && SelectOnMouseDown) {
-                SelectAtPoint(Shift, X, Y, true);
-                FindGrip(X, Y, gripCode_);
-            }
-            if (gripCode_ != 0)
-                for (int h : selection_) {
-                    TPxVectObject& r = objects_[static_cast<size_t>(h)];
-                    r.SavedRect = RECT{r.Left, r.Top, r.Right, r.Bottom};
-                }
-        } else {
-            double d = 0;
-            const int hit = FindObjectAt(ScreenToBitmapX(X), ScreenToBitmapY(Y), true, d);
-            if (hit >= 0) {
-                DoObjectDblClick(hit);
-                TPxVectObject& r = objects_[static_cast<size_t>(hit)];
-                if ((r.Kind == pxvoText || r.Kind == pxvoMemo) && d == 0) {
-                    const bool was = IsSelObject(hit);
-                    for (int h : std::vector<int>(selection_))
-                        if (h != hit)
-                            DoUserDeselectObject(h);
-                    UnSelAllObjects();
-                    AddSelObject(hit);
-                    if (!was)
-                        DoUserSelectObject(hit);
-                    EditingObject = hit;
-                    StartTextEdit();
-                    Update();
-                }
-            }
-        }
+    } else if (vi & viSelectObjects) {
+        if (!doubleClicked_)
+            PressToSelect(Shift, X, Y);
+        else
+            DoubleClickObject(X, Y);
         double d = 0;
         const int hit = FindObjectAtScreen(X, Y, d);
         if (hit >= 0 && d == 0 && objects_[static_cast<size_t>(hit)].CustomObject)
@@ -919,6 +952,299 @@ void TImgVect::MouseDown(classlib::TMouseButton Button, classlib::TShiftState Sh
     }
     currentPoint_ = used;
     appliedOffset_ = POINT{0, 0};
+}
+
+// ---- mouse moves
+
+void TImgVect::RepaintNow()
+{
+    if (HandleAllocated()) {
+        Invalidate();
+        ::UpdateWindow(GetHandle());
+    }
+}
+
+
+void TImgVect::DragNewLine(const TMouseStep& M)
+{
+    const POINT e = dragLength_ ? lastMouse_ : POINT{M.CX, M.CY};
+    if (dragLength_)
+        MeasureHint = true;
+    DrawRubberLine(true);
+    AutoScroll();
+    currentPoint_ = ConstrainedTo45If(M.Ctrl, pressPoint_, e);
+    DrawRubberLine(false);
+}
+
+void TImgVect::DragNewBoxOrEllipse(const TMouseStep& M)
+{
+    const bool ell = newKind_ == pxvoEllipse;
+    if (ell)
+        DrawRubberEllipse(true);
+    else
+        DrawRubberBox(true);
+    AutoScroll();
+    if (M.Ctrl) {
+        const int dx = M.CX - pressPoint_.x, dy = M.CY - pressPoint_.y;
+        const int side = std::abs(dx) > std::abs(dy) ? dx : dy;
+        currentPoint_ = POINT{pressPoint_.x + side, pressPoint_.y + side};
+    } else {
+        currentPoint_ = POINT{M.CX, M.CY};
+    }
+    if (ell)
+        DrawRubberEllipse(false);
+    else
+        DrawRubberBox(false);
+}
+
+void TImgVect::DragNewBitmap(const TMouseStep& M)
+{
+    DrawRubberBox(true);
+    AutoScroll();
+    currentPoint_ = POINT{M.CX, M.CY};
+    TPxBitmap* b = GetSharedBitmap(default_.BitmapIndex);
+    if (((M.Shift & classlib::ssAlt) || ConstrainAlways || default_.KeepAspect) && b && b->GetWidth() > 0)
+        currentPoint_.y =
+            RoundI(pressPoint_.y + (M.CX - pressPoint_.x) * static_cast<double>(b->GetHeight()) / b->GetWidth());
+    DrawRubberBox(false);
+}
+
+void TImgVect::DragNewRuler(const TMouseStep& M)
+{
+    AutoScroll();
+    currentPoint_ = ConstrainedTo45If(M.Ctrl, pressPoint_, POINT{M.CX, M.CY});
+    RepaintNow();
+    DrawRulerInProgress();
+}
+
+void TImgVect::DragNewObject(const TMouseStep& M)
+{
+    ObjectsMoving = true;
+    if (!(default_.Options & pxvoptSizeable)) {
+        pressPoint_ = currentPoint_ = POINT{M.CX, M.CY};
+        return;
+    }
+    switch (newKind_) {
+    case pxvoLine:
+    case pxvoLineLabel:
+        DragNewLine(M);
+        break;
+    case pxvoBox:
+    case pxvoCustom:
+    case pxvoEllipse:
+        DragNewBoxOrEllipse(M);
+        break;
+    case pxvoBitmap:
+        DragNewBitmap(M);
+        break;
+    case pxvoText:
+    case pxvoMemo:
+        DrawRubberBox(true);
+        AutoScroll();
+        currentPoint_ = POINT{M.CX, M.CY};
+        DrawRubberBox(false);
+        break;
+    case pxvoRuler:
+        DragNewRuler(M);
+        break;
+    default:
+        break;
+    }
+}
+
+void TImgVect::DragPolylineFreehand(const TMouseStep& M)
+{
+    ObjectsMoving = true;
+    const POINT p = PolylineUnclamped ? POINT{M.X, M.Y} : POINT{M.CX, M.CY};
+    lastMouse_ = p;
+    AddPolylinePoint(polylineObject_, ScreenToBitmapX(p.x), ScreenToBitmapY(p.y));
+    lastPolylinePoint_ = p;
+    Update();
+}
+
+void TImgVect::FollowAngleInProgress(const TMouseStep& M)
+{
+    AutoScroll();
+    currentPoint_ = POINT{M.CX, M.CY};
+    RepaintNow();
+    DrawAngleInProgress();
+}
+
+void TImgVect::ResizeByGrip(int H, int Dx, int Dy, bool Keep, bool Ctrl)
+{
+    TPxVectObject& r = objects_[static_cast<size_t>(H)];
+    switch (gripCode_) {
+    case 1:
+        ResizeObject(H, Dx, 1, Keep, 0, 0, Dy);
+        break;
+    case 2:
+        ResizeObject(H, 0, 2, Keep, Dy, Dx, 0);
+        break;
+    case 4:
+        ResizeObject(H, 0, 4, Keep, 0, Dx, Dy);
+        break;
+    case 5:
+        ResizeObject(H, Dx, 5, Keep, Dy, 0, 0);
+        break;
+    case 6:
+        ResizeObject(H, Dx, 6, Keep, 0, 0, 0);
+        break;
+    case 7:
+        ResizeObject(H, 0, 7, Keep, 0, Dx, 0);
+        break;
+    case 8:
+        ResizeObject(H, 0, 8, Keep, 0, 0, Dy);
+        break;
+    case 9:
+        ResizeObject(H, 0, 9, Keep, Dy, 0, 0);
+        break;
+    case 10:
+    case 11:
+    case 12:
+        r.AnglePoints[gripCode_ - 10].x += Dx;
+        r.AnglePoints[gripCode_ - 10].y += Dy;
+        break;
+    default:
+        break;
+    }
+    if (Ctrl && IsLineKind(r.Kind) && (gripCode_ == 1 || gripCode_ == 2)) {
+        if (gripCode_ == 1) {
+            int x = r.Left, y = r.Top;
+            PxConstrainTo45(r.Right, r.Bottom, x, y);
+            r.Left = x;
+            r.Top = y;
+        } else {
+            int x = r.Right, y = r.Bottom;
+            PxConstrainTo45(r.Left, r.Top, x, y);
+            r.Right = x;
+            r.Bottom = y;
+        }
+    }
+}
+
+void TImgVect::DragSelectionByGrip(const TMouseStep& M)
+{
+    DoVectorialChangedOnce();
+    ObjectsMoving = true;
+    AutoScroll();
+    int mx = M.X, my = M.Y;
+    if (M.Ctrl && !selection_.empty()) {
+        TPxVectObject& f = objects_[static_cast<size_t>(selection_.front())];
+        if (IsLineKind(f.Kind) && (gripCode_ == 1 || gripCode_ == 2)) {
+            // The fixed end, in client pixels, anchors the mouse.
+            const int ax = gripCode_ == 1 ? f.Right : f.Left, ay = gripCode_ == 1 ? f.Bottom : f.Top;
+            PxConstrainTo45(BitmapToScreenX(ax), BitmapToScreenY(ay), mx, my);
+        }
+    }
+    const int tx = RoundI((mx - rawPress_.x) * (100 / GetZoomX()));
+    const int ty = RoundI((my - rawPress_.y) * (100 / GetZoomY()));
+    const int sx = tx - appliedOffset_.x, sy = ty - appliedOffset_.y;
+    appliedOffset_ = POINT{tx, ty};
+    RECT u;
+    SelectionBounds(u);
+    TPxBitmap* img = GetPxBitmap();
+    const int iw = img ? img->GetWidth() : 0, ih = img ? img->GetHeight() : 0;
+    for (int h : std::vector<int>(selection_)) {
+        TPxVectObject& r = objects_[static_cast<size_t>(h)];
+        const bool keep = (M.Shift & classlib::ssAlt) || ConstrainAlways || r.KeepAspect;
+        int dx = sx, dy = sy;
+        DoObjectMoveResize(h, gripCode_, dx, dy);
+        if (r.Options & pxvoptSizeable)
+            ResizeByGrip(h, dx, dy, keep, M.Ctrl);
+        if ((r.Options & pxvoptMovable) && gripCode_ == 3) {
+            const bool inside = u.left + dx >= 0 && u.right + dx < iw && u.top + dy >= 0 && u.bottom + dy < ih;
+            if (inside || AllowOutsideMoves)
+                OffsetObject(h, dx, dy);
+        }
+    }
+    Update();
+}
+
+void TImgVect::DragPolylineVertex(const TMouseStep& M)
+{
+    AutoScroll();
+    const int tx = RoundI((M.CX - pressPoint_.x) * (100 / GetZoomX()));
+    const int ty = RoundI((M.CY - pressPoint_.y) * (100 / GetZoomY()));
+    const int sx = tx - appliedOffset_.x, sy = ty - appliedOffset_.y;
+    appliedOffset_ = POINT{tx, ty};
+    TPxVectObject& r = objects_[static_cast<size_t>(selection_.front())];
+    if (polylineVertex_ < static_cast<int>(r.Points.size())) {
+        double scx, scy;
+        PolylineScale(r, scx, scy);
+        r.Points[static_cast<size_t>(polylineVertex_)].x += RoundI(sx / (scx != 0 ? scx : 1));
+        r.Points[static_cast<size_t>(polylineVertex_)].y += RoundI(sy / (scy != 0 ? scy : 1));
+        FitPolylineBox(r);
+        modified_ = true;
+    }
+    Update();
+}
+
+void TImgVect::DragRubberBandSelection(const TMouseStep& M)
+{
+    DrawRubberBox(true);
+    AutoScroll();
+    currentPoint_ = POINT{M.CX, M.CY};
+    if (!(M.Shift & classlib::ssShift))
+        selection_.clear();
+    const int x1 = ScreenToBitmapX(std::min(pressPoint_.x, currentPoint_.x));
+    const int y1 = ScreenToBitmapY(std::min(pressPoint_.y, currentPoint_.y));
+    const int x2 = ScreenToBitmapX(std::max(pressPoint_.x, currentPoint_.x));
+    const int y2 = ScreenToBitmapY(std::max(pressPoint_.y, currentPoint_.y));
+    SelectObjectsInRect(-3, x1, y1, x2, y2);
+    OnSelectObject(this);
+    Update();
+    DrawRubberBox(false);
+}
+
+void TImgVect::MoveWithButtonHeld(const TMouseStep& M)
+{
+    if (newKind_ != pxvoNone && newKind_ != pxvoPolyline && newKind_ != pxvoAngle)
+        DragNewObject(M);
+    else if (newKind_ == pxvoPolyline && ObjectRecord(polylineObject_))
+        DragPolylineFreehand(M);
+    else if (newKind_ == pxvoAngle)
+        FollowAngleInProgress(M);
+    else if (gripCode_ != 0)
+        DragSelectionByGrip(M);
+    else if ((VectInteract & viEditPolyline) && polylineVertex_ >= 0 && selection_.size() == 1)
+        DragPolylineVertex(M);
+    else if ((VectInteract & viSelectObjects) && RubberBandSelect)
+        DragRubberBandSelection(M);
+}
+
+void TImgVect::MoveHovering(const TMouseStep& M)
+{
+    if (newKind_ == pxvoPolyline && ObjectRecord(polylineObject_)) {
+        // The rubber line from the polyline's last point follows the mouse.
+        DrawRubberLine(true);
+        AutoScroll();
+        const POINT m = ConstrainedTo45If(M.Ctrl, lastPolylinePoint_, lastMouse_);
+        pressPoint_ = lastPolylinePoint_;
+        currentPoint_ = m;
+        DrawRubberLine(false);
+    } else if (newKind_ == pxvoAngle) {
+        FollowAngleInProgress(M);
+    } else {
+        double d = 0;
+        const int hit = FindObjectAt(ScreenToBitmapX(M.X), ScreenToBitmapY(M.Y), false, d);
+        if (hit >= 0)
+            DoObjectOver(hit);
+    }
+    if (VectInteract & viEditPolyline) {
+        if (FindPolylineVertex(M.X, M.Y) >= 0)
+            SetTempCursor(M.Ctrl ? kCurDelPoint : kCurMove);
+        else if (FindPolylineSegment(M.X, M.Y) >= 0)
+            SetTempCursor(kCurAddPoint);
+        else
+            RestoreCursor();
+    } else if (VectInteract & viSelectObjects) {
+        int code = 0;
+        FindGrip(M.X, M.Y, code);
+        if (code != 0)
+            SetTempCursor(GripCursor(code));
+        else
+            RestoreCursor();
+    }
 }
 
 void TImgVect::MouseMove(classlib::TShiftState Shift, int X, int Y)
@@ -930,267 +1256,15 @@ void TImgVect::MouseMove(classlib::TShiftState Shift, int X, int Y)
     EraseMeasureHint();
     TImgView::MouseMove(Shift, X, Y);
     lastMouse_ = POINT{X, Y};
-    int cx, cy;
-    ClampToImageArea(X, Y, cx, cy);
-    const bool ctrl = (Shift & classlib::ssCtrl) != 0;
+    TMouseStep m{Shift, X, Y, 0, 0, (Shift & classlib::ssCtrl) != 0};
+    ClampToImageArea(X, Y, m.CX, m.CY);
     const bool held = (Shift & classlib::ssLeft) != 0;
     if (held && X == rawPress_.x && Y == rawPress_.y && newKind_ == pxvoNone && gripCode_ == 0)
         return;
-    if (held) {
-        if (newKind_ != pxvoNone && newKind_ != pxvoPolyline && newKind_ != pxvoAngle) {
-            ObjectsMoving = true;
-            if (!(default_.Options & pxvoptSizeable)) {
-                pressPoint_ = currentPoint_ = POINT{cx, cy};
-            } else {
-                switch (newKind_) {
-                case pxvoLine:
-                case pxvoLineLabel: {
-                    POINT e = dragLength_ ? lastMouse_ : POINT{cx, cy};
-                    if (dragLength_)
-                        MeasureHint = true;
-                    DrawRubberLine(true);
-                    AutoScroll();
-                    if (ctrl) {
-                        int ex = e.x, ey = e.y;
-                        PxConstrainTo45(pressPoint_.x, pressPoint_.y, ex, ey);
-                        e = POINT{ex, ey};
-                    }
-                    currentPoint_ = e;
-                    DrawRubberLine(false);
-                    break;
-                }
-                case pxvoBox:
-                case pxvoCustom:
-                case pxvoEllipse: {
-                    const bool ell = newKind_ == pxvoEllipse;
-                    if (ell)
-                        DrawRubberEllipse(true);
-                    else
-                        DrawRubberBox(true);
-                    AutoScroll();
-                    if (ctrl) {
-                        const int dx = cx - pressPoint_.x, dy = cy - pressPoint_.y;
-                        const int side = std::abs(dx) > std::abs(dy) ? dx : dy;
-                        currentPoint_ = POINT{pressPoint_.x + side, pressPoint_.y + side};
-                    } else {
-                        currentPoint_ = POINT{cx, cy};
-                    }
-                    if (ell)
-                        DrawRubberEllipse(false);
-                    else
-                        DrawRubberBox(false);
-                    break;
-                }
-                case pxvoBitmap: {
-                    DrawRubberBox(true);
-                    AutoScroll();
-                    currentPoint_ = POINT{cx, cy};
-                    TPxBitmap* b = GetSharedBitmap(default_.BitmapIndex);
-                    if (((Shift & classlib::ssAlt) || ConstrainAlways || default_.KeepAspect) && b &&
-                        b->GetWidth() > 0)
-                        currentPoint_.y =
-                            RoundI(pressPoint_.y + (cx - pressPoint_.x) * static_cast<double>(b->GetHeight()) / b->GetWidth());
-                    DrawRubberBox(false);
-                    break;
-                }
-                case pxvoText:
-                case pxvoMemo:
-                    DrawRubberBox(true);
-                    AutoScroll();
-                    currentPoint_ = POINT{cx, cy};
-                    DrawRubberBox(false);
-                    break;
-                case pxvoRuler: {
-                    AutoScroll();
-                    POINT e{cx, cy};
-                    if (ctrl) {
-                        int ex = e.x, ey = e.y;
-                        PxConstrainTo45(pressPoint_.x, pressPoint_.y, ex, ey);
-                        e = POINT{ex, ey};
-                    }
-                    currentPoint_ = e;
-                    if (HandleAllocated()) {
-                        Invalidate();
-                        ::UpdateWindow(GetHandle());
-                    }
-                    DrawRulerInProgress();
-                    break;
-                }
-                default:
-                    break;
-                }
-            }
-        } else if (newKind_ == pxvoPolyline && ObjectRecord(polylineObject_)) {
-            ObjectsMoving = true;
-            POINT p = PolylineUnclamped ? POINT{X, Y} : POINT{cx, cy};
-            lastMouse_ = p;
-            AddPolylinePoint(polylineObject_, ScreenToBitmapX(p.x), ScreenToBitmapY(p.y));
-            lastPolylinePoint_ = p;
-            Update();
-        } else if (newKind_ == pxvoAngle) {
-            AutoScroll();
-            currentPoint_ = POINT{cx, cy};
-            if (HandleAllocated()) {
-                Invalidate();
-                ::UpdateWindow(GetHandle());
-            }
-            DrawAngleInProgress();
-        } else if (gripCode_ != 0) {
-            DoVectorialChangedOnce();
-            ObjectsMoving = true;
-            AutoScroll();
-            int mx = X, my = Y;
-            if (ctrl && !selection_.empty()) {
-                TPxVectObject& f = objects_[static_cast<size_t>(selection_.front())];
-                if (IsLineKind(f.Kind) && (gripCode_ == 1 || gripCode_ == 2)) {
-                    // The fixed end, in client pixels, anchors the mouse.
-                    const int ax = gripCode_ == 1 ? f.Right : f.Left, ay = gripCode_ == 1 ? f.Bottom : f.Top;
-                    PxConstrainTo45(BitmapToScreenX(ax), BitmapToScreenY(ay), mx, my);
-                }
-            }
-            const int tx = RoundI((mx - rawPress_.x) * (100 / GetZoomX()));
-            const int ty = RoundI((my - rawPress_.y) * (100 / GetZoomY()));
-            const int sx = tx - appliedOffset_.x, sy = ty - appliedOffset_.y;
-            appliedOffset_ = POINT{tx, ty};
-            RECT u;
-            SelectionBounds(u);
-            TPxBitmap* img = GetPxBitmap();
-            const int iw = img ? img->GetWidth() : 0, ih = img ? img->GetHeight() : 0;
-            for (int h : std::vector<int>(selection_)) {
-                TPxVectObject& r = objects_[static_cast<size_t>(h)];
-                const bool keep = (Shift & classlib::ssAlt) || ConstrainAlways || r.KeepAspect;
-                int dx = sx, dy = sy;
-                DoObjectMoveResize(h, gripCode_, dx, dy);
-                if (r.Options & pxvoptSizeable) {
-                    switch (gripCode_) {
-                    case 1:
-                        ResizeObject(h, dx, 1, keep, 0, 0, dy);
-                        break;
-                    case 2:
-                        ResizeObject(h, 0, 2, keep, dy, dx, 0);
-                        break;
-                    case 4:
-                        ResizeObject(h, 0, 4, keep, 0, dx, dy);
-                        break;
-                    case 5:
-                        ResizeObject(h, dx, 5, keep, dy, 0, 0);
-                        break;
-                    case 6:
-                        ResizeObject(h, dx, 6, keep, 0, 0, 0);
-                        break;
-                    case 7:
-                        ResizeObject(h, 0, 7, keep, 0, dx, 0);
-                        break;
-                    case 8:
-                        ResizeObject(h, 0, 8, keep, 0, 0, dy);
-                        break;
-                    case 9:
-                        ResizeObject(h, 0, 9, keep, dy, 0, 0);
-                        break;
-                    case 10:
-                    case 11:
-                    case 12:
-                        r.AnglePoints[gripCode_ - 10].x += dx;
-                        r.AnglePoints[gripCode_ - 10].y += dy;
-                        break;
-                    default:
-                        break;
-                    }
-                    if (ctrl && IsLineKind(r.Kind) && (gripCode_ == 1 || gripCode_ == 2)) {
-                        if (gripCode_ == 1) {
-                            int x = r.Left, y = r.Top;
-                            PxConstrainTo45(r.Right, r.Bottom, x, y);
-                            r.Left = x;
-                            r.Top = y;
-                        } else {
-                            int x = r.Right, y = r.Bottom;
-                            PxConstrainTo45(r.Left, r.Top, x, y);
-                            r.Right = x;
-                            r.Bottom = y;
-                        }
-                    }
-                }
-                if ((r.Options & pxvoptMovable) && gripCode_ == 3) {
-                    const bool inside = u.left + dx >= 0 && u.right + dx < iw && u.top + dy >= 0 && u.bottom + dy < ih;
-                    if (inside || AllowOutsideMoves)
-                        OffsetObject(h, dx, dy);
-                }
-            }
-            Update();
-        } else if ((VectInteract & viEditPolyline) && polylineVertex_ >= 0 && selection_.size() == 1) {
-            AutoScroll();
-            const int tx = RoundI((cx - pressPoint_.x) * (100 / GetZoomX()));
-            const int ty = RoundI((cy - pressPoint_.y) * (100 / GetZoomY()));
-            const int sx = tx - appliedOffset_.x, sy = ty - appliedOffset_.y;
-            appliedOffset_ = POINT{tx, ty};
-            TPxVectObject& r = objects_[static_cast<size_t>(selection_.front())];
-            if (polylineVertex_ < static_cast<int>(r.Points.size())) {
-                double scx, scy;
-                PolylineScale(r, scx, scy);
-                r.Points[static_cast<size_t>(polylineVertex_)].x += RoundI(sx / (scx != 0 ? scx : 1));
-                r.Points[static_cast<size_t>(polylineVertex_)].y += RoundI(sy / (scy != 0 ? scy : 1));
-                FitPolylineBox(r);
-                modified_ = true;
-            }
-            Update();
-        } else if ((VectInteract & viSelectObjects) && RubberBandSelect) {
-            DrawRubberBox(true);
-            AutoScroll();
-            currentPoint_ = POINT{cx, cy};
-            if (!(Shift & classlib::ssShift))
-                selection_.clear();
-            const int x1 = ScreenToBitmapX(std::min(pressPoint_.x, currentPoint_.x));
-            const int y1 = ScreenToBitmapY(std::min(pressPoint_.y, currentPoint_.y));
-            const int x2 = ScreenToBitmapX(std::max(pressPoint_.x, currentPoint_.x));
-            const int y2 = ScreenToBitmapY(std::max(pressPoint_.y, currentPoint_.y));
-            SelectObjectsInRect(-3, x1, y1, x2, y2);
-            OnSelectObject(this);
-            Update();
-            DrawRubberBox(false);
-        }
-    } else {
-        if (newKind_ == pxvoPolyline && ObjectRecord(polylineObject_)) {
-            DrawRubberLine(true);
-            AutoScroll();
-            POINT m = lastMouse_;
-            if (ctrl) {
-                int mx = m.x, my = m.y;
-                PxConstrainTo45(lastPolylinePoint_.x, lastPolylinePoint_.y, mx, my);
-                m = POINT{mx, my};
-            }
-            pressPoint_ = lastPolylinePoint_;
-            currentPoint_ = m;
-            DrawRubberLine(false);
-        } else if (newKind_ == pxvoAngle) {
-            AutoScroll();
-            currentPoint_ = POINT{cx, cy};
-            if (HandleAllocated()) {
-                Invalidate();
-                ::UpdateWindow(GetHandle());
-            }
-            DrawAngleInProgress();
-        } else {
-            double d = 0;
-            const int hit = FindObjectAt(ScreenToBitmapX(X), ScreenToBitmapY(Y), false, d);
-            if (hit >= 0)
-                DoObjectOver(hit);
-        }
-        if (VectInteract & viEditPolyline) {
-            if (FindPolylineVertex(X, Y) >= 0)
-                SetTempCursor(ctrl ? kCurDelPoint : kCurMove);
-            else if (FindPolylineSegment(X, Y) >= 0)
-                SetTempCursor(kCurAddPoint);
-            else
-                RestoreCursor();
-        } else if (VectInteract & viSelectObjects) {
-            int code = 0;
-            FindGrip(X, Y, code);
-            if (code != 0)
-                SetTempCursor(GripCursor(code));
-            else
-                RestoreCursor();
-        }
-    }
+    if (held)
+        MoveWithButtonHeld(m);
+    else
+        MoveHovering(m);
     EraseMeasureHint();
     DrawMeasureHint(lastMouse_.x, lastMouse_.y);
     CustomUnderMouse(X, Y);

@@ -346,22 +346,11 @@ void TImgVect::SaveObjectToStream(classlib::TStream* Stream, int hobj)
 
 // ---- reading
 
-int TImgVect::LoadObjectFromStream(classlib::TStream* S, char V)
+namespace {
+
+// The fields every record starts with, up to its user data block.
+void ReadCommonFields(classlib::TStream* S, char V, TPxVectObject& r, std::vector<uint8_t>& UserData)
 {
-    // Nested records (kind 0 of old writers) may nest again; the depth is
-    // limited so that a crafted stream cannot exhaust the stack.
-    static thread_local int depth = 0;
-    struct Depth {
-        Depth()
-        {
-            if (++depth > 32) {
-                --depth;
-                Damaged();
-            }
-        }
-        ~Depth() { --depth; }
-    } guard;
-    TPxVectObject r;
     r.PenColor = 0;
     r.Shadow.OffsetX = r.Shadow.OffsetY = 2;
     r.Options = pxvoptAll;
@@ -404,13 +393,201 @@ int TImgVect::LoadObjectFromStream(classlib::TStream* S, char V)
         r.BoxHighlight = Get<uint8_t>(S) != 0;
     if (V >= 'Q')
         r.TextQuality = Get<uint8_t>(S);
-    std::vector<uint8_t> userData;
     if (V >= 'I') {
         const int32_t n = GetCount(S, 1);
-        userData.resize(static_cast<size_t>(n));
+        UserData.resize(static_cast<size_t>(n));
         if (n > 0)
-            S->ReadBuffer(userData.data(), n);
+            S->ReadBuffer(UserData.data(), n);
     }
+}
+
+void ReadLineFields(classlib::TStream* S, char V, TPxVectObject& r)
+{
+    if (r.Kind == pxvoLineLabel) {
+        r.LabelBrushColor = Get<int32_t>(S);
+        r.LabelBrushStyle = static_cast<classlib::TBrushStyle>(std::min<uint8_t>(Get<uint8_t>(S), classlib::bsDiagCross));
+        r.LabelPosition = Get<uint8_t>(S);
+        if (V >= 'P')
+            r.LabelBorder = Get<uint8_t>(S);
+    }
+    r.BeginShape = Get<uint8_t>(S);
+    r.EndShape = Get<uint8_t>(S);
+    r.ShapeWidth = Get<int32_t>(S);
+    r.ShapeHeight = Get<int32_t>(S);
+}
+
+// A shared bitmap index: -1 (none) or one of the Count bitmaps read.
+int32_t CheckedBitmapIndex(int32_t I, int Count)
+{
+    if (I < -1 || I >= Count)
+        Damaged();
+    return I;
+}
+
+void ReadBitmapFields(classlib::TStream* S, char V, TPxVectObject& r, int BitmapCount)
+{
+    r.BitmapIndex = CheckedBitmapIndex(Get<int32_t>(S), BitmapCount);
+    if (V >= 'B')
+        r.BitmapBorder = Get<uint8_t>(S) != 0;
+    if (V >= 'F') {
+        r.Text = GetString(S);
+        r.HasText = true;
+    }
+}
+
+void ReadTextFields(classlib::TStream* S, char V, TPxVectObject& r)
+{
+    if (V >= '4')
+        r.TextAlign = Get<uint8_t>(S);
+    if (V >= '9')
+        r.TextAutoSize = Get<uint8_t>(S) != 0;
+    r.Text = GetString(S);
+    r.HasText = true;
+    ReadFontField(S, r);
+    if (V >= '?') {
+        const int32_t c = GetCount(S, 16);
+        r.TextPath.resize(static_cast<size_t>(c));
+        for (auto& p : r.TextPath) {
+            p.X = Get<double>(S);
+            p.Y = Get<double>(S);
+        }
+        if (c > 0)
+            r.TextPathValue = Get<int32_t>(S);
+    }
+}
+
+void ReadMemoFields(classlib::TStream* S, char V, TPxVectObject& r, int BitmapCount)
+{
+    r.Text = GetString(S);
+    r.HasText = true;
+    ReadFontField(S, r);
+    bool formats = true;
+    if (V >= 'C')
+        formats = Get<uint8_t>(S) != 0;
+    if (formats) {
+        if (static_cast<int64_t>(r.Text.size()) * 4 > Left(S))
+            Damaged();
+        r.MemoCharFormats.resize(r.Text.size());
+        for (auto& f : r.MemoCharFormats)
+            f = Get<uint32_t>(S);
+    }
+    const int32_t f = GetCount(S, 280);
+    r.MemoFormats.resize(static_cast<size_t>(f));
+    for (auto& rec : r.MemoFormats)
+        S->ReadBuffer(&rec, 280);
+    for (uint32_t i : r.MemoCharFormats)
+        if (i >= static_cast<uint32_t>(f))
+            Damaged();
+    r.MemoFixedFont = Get<uint8_t>(S) != 0;
+    r.TextAutoSize = Get<uint8_t>(S) != 0;
+    r.MemoLineGap = Get<int32_t>(S);
+    r.MemoBorderColor = Get<int32_t>(S);
+    r.MemoBorderStyle = static_cast<classlib::TPenStyle>(std::min<uint8_t>(Get<uint8_t>(S), classlib::psInsideFrame));
+    r.TextAlign = Get<uint8_t>(S);
+    r.MemoLineHeight = Get<int32_t>(S);
+    if (V >= 'I') {
+        r.MemoHasBitmap = Get<uint8_t>(S) != 0;
+        if (r.MemoHasBitmap) {
+            r.BitmapIndex = CheckedBitmapIndex(Get<int32_t>(S), BitmapCount);
+            if (V >= 'B')
+                r.BitmapBorder = Get<uint8_t>(S) != 0;
+        }
+    }
+    if (V >= 'H')
+        for (double& m : r.MemoMargins)
+            m = Get<double>(S);
+    if (V >= 'L')
+        r.MemoBrushStyle = static_cast<classlib::TBrushStyle>(std::min<uint8_t>(Get<uint8_t>(S), classlib::bsDiagCross));
+}
+
+// Records written without a font take Arial of the given height over the
+// rest of the view's default font.
+void SetDefaultFont(TPxVectObject& r, const LOGFONTA& Default, int Height)
+{
+    r.HasFont = true;
+    r.Font = Default;
+    r.Font.lfHeight = Height;
+    std::memset(r.Font.lfFaceName, 0, sizeof(r.Font.lfFaceName));
+    std::strcpy(r.Font.lfFaceName, "Arial");
+}
+
+void ReadRulerFields(classlib::TStream* S, char V, TPxVectObject& r, const LOGFONTA& Default)
+{
+    if (V < '5')
+        return;
+    r.MeasureUnit = static_cast<TPxUnits>(std::min<uint8_t>(Get<uint8_t>(S), pxuNANOMETERS));
+    r.RulerStyle = Get<uint8_t>(S);
+    if (V >= 'A')
+        ReadFontField(S, r);
+    if (!r.HasFont)
+        SetDefaultFont(r, Default, 12);
+}
+
+void ReadPolylineFields(classlib::TStream* S, char V, TPxVectObject& r)
+{
+    if (V >= '8') {
+        const int32_t p = GetCount(S, 8);
+        r.Points.resize(static_cast<size_t>(p));
+        for (auto& pt : r.Points) {
+            pt.x = Get<int32_t>(S);
+            pt.y = Get<int32_t>(S);
+        }
+        r.PointsBounds.left = Get<int32_t>(S);
+        r.PointsBounds.top = Get<int32_t>(S);
+        r.PointsBounds.right = Get<int32_t>(S);
+        r.PointsBounds.bottom = Get<int32_t>(S);
+    }
+    if (V >= ';')
+        r.Closed = Get<uint8_t>(S) != 0;
+}
+
+void ReadAngleFields(classlib::TStream* S, char V, TPxVectObject& r, const LOGFONTA& Default)
+{
+    if (V >= ':')
+        for (auto& pt : r.AnglePoints) {
+            pt.x = Get<int32_t>(S);
+            pt.y = Get<int32_t>(S);
+        }
+    if (V >= 'K')
+        ReadFontField(S, r);
+    if (!r.HasFont)
+        SetDefaultFont(r, Default, 10);
+}
+
+}  // namespace
+
+std::unique_ptr<TPxCustomObjectBase> TImgVect::ReadCustomObject(classlib::TStream* S)
+{
+    const std::string name = GetString(S);
+    std::unique_ptr<TPxCustomObjectBase> custom(PxCreateVectObjectByName(name));
+    // An unknown class gives no length for its data: nothing after it can
+    // be read.
+    if (!custom)
+        Damaged();
+    custom->Owner = this;
+    custom->Initialize();
+    custom->LoadFromStream(S);
+    return custom;
+}
+
+int TImgVect::LoadObjectFromStream(classlib::TStream* S, char V)
+{
+    // Nested records (kind 0 of old writers) may nest again; the depth is
+    // limited so that a crafted stream cannot exhaust the stack.
+    static thread_local int depth = 0;
+    struct Depth {
+        Depth()
+        {
+            if (++depth > 32) {
+                --depth;
+                Damaged();
+            }
+        }
+        ~Depth() { --depth; }
+    } guard;
+    TPxVectObject r;
+    std::vector<uint8_t> userData;
+    ReadCommonFields(S, V, r, userData);
     const uint8_t k = r.Kind;
     if (k == pxvoNone) {
         // Each nested record must take at least 30 bytes.
@@ -420,156 +597,30 @@ int TImgVect::LoadObjectFromStream(classlib::TStream* S, char V)
             last = LoadObjectFromStream(S, V);
         return last;
     }
-    if (k == pxvoLineLabel) {
-        r.LabelBrushColor = Get<int32_t>(S);
-        r.LabelBrushStyle = static_cast<classlib::TBrushStyle>(std::min<uint8_t>(Get<uint8_t>(S), classlib::bsDiagCross));
-        r.LabelPosition = Get<uint8_t>(S);
-        if (V >= 'P')
-            r.LabelBorder = Get<uint8_t>(S);
-    }
-    if (k == pxvoLine || k == pxvoLineLabel) {
-        r.BeginShape = Get<uint8_t>(S);
-        r.EndShape = Get<uint8_t>(S);
-        r.ShapeWidth = Get<int32_t>(S);
-        r.ShapeHeight = Get<int32_t>(S);
-    }
+    const int bitmapCount = static_cast<int>(bitmaps_.size());
+    if (k == pxvoLine || k == pxvoLineLabel)
+        ReadLineFields(S, V, r);
     if (k == pxvoArc) {
         r.ArcStart = Get<double>(S);
         r.ArcEnd = Get<double>(S);
     }
-    const int bitmapCount = static_cast<int>(bitmaps_.size());
-    auto checkIndex = [&](int32_t i) {
-        if (i < -1 || i >= bitmapCount)
-            Damaged();
-        return i;
-    };
-    if (k == pxvoBitmap) {
-        r.BitmapIndex = checkIndex(Get<int32_t>(S));
-        if (V >= 'B')
-            r.BitmapBorder = Get<uint8_t>(S) != 0;
-        if (V >= 'F') {
-            r.Text = GetString(S);
-            r.HasText = true;
-        }
-    }
-    if (k == pxvoText || k == pxvoLineLabel || k == pxvoCustom) {
-        if (V >= '4')
-            r.TextAlign = Get<uint8_t>(S);
-        if (V >= '9')
-            r.TextAutoSize = Get<uint8_t>(S) != 0;
-        r.Text = GetString(S);
-        r.HasText = true;
-        ReadFontField(S, r);
-        if (V >= '?') {
-            const int32_t c = GetCount(S, 16);
-            r.TextPath.resize(static_cast<size_t>(c));
-            for (auto& p : r.TextPath) {
-                p.X = Get<double>(S);
-                p.Y = Get<double>(S);
-            }
-            if (c > 0)
-                r.TextPathValue = Get<int32_t>(S);
-        }
-    }
-    if (k == pxvoMemo) {
-        r.Text = GetString(S);
-        r.HasText = true;
-        ReadFontField(S, r);
-        bool formats = true;
-        if (V >= 'C')
-            formats = Get<uint8_t>(S) != 0;
-        if (formats) {
-            if (static_cast<int64_t>(r.Text.size()) * 4 > Left(S))
-                Damaged();
-            r.MemoCharFormats.resize(r.Text.size());
-            for (auto& f : r.MemoCharFormats)
-                f = Get<uint32_t>(S);
-        }
-        const int32_t f = GetCount(S, 280);
-        r.MemoFormats.resize(static_cast<size_t>(f));
-        for (auto& rec : r.MemoFormats)
-            S->ReadBuffer(&rec, 280);
-        for (uint32_t i : r.MemoCharFormats)
-            if (i >= static_cast<uint32_t>(f))
-                Damaged();
-        r.MemoFixedFont = Get<uint8_t>(S) != 0;
-        r.TextAutoSize = Get<uint8_t>(S) != 0;
-        r.MemoLineGap = Get<int32_t>(S);
-        r.MemoBorderColor = Get<int32_t>(S);
-        r.MemoBorderStyle = static_cast<classlib::TPenStyle>(std::min<uint8_t>(Get<uint8_t>(S), classlib::psInsideFrame));
-        r.TextAlign = Get<uint8_t>(S);
-        r.MemoLineHeight = Get<int32_t>(S);
-        if (V >= 'I') {
-            r.MemoHasBitmap = Get<uint8_t>(S) != 0;
-            if (r.MemoHasBitmap) {
-                r.BitmapIndex = checkIndex(Get<int32_t>(S));
-                if (V >= 'B')
-                    r.BitmapBorder = Get<uint8_t>(S) != 0;
-            }
-        }
-        if (V >= 'H')
-            for (double& m : r.MemoMargins)
-                m = Get<double>(S);
-        if (V >= 'L')
-            r.MemoBrushStyle = static_cast<classlib::TBrushStyle>(std::min<uint8_t>(Get<uint8_t>(S), classlib::bsDiagCross));
-    }
+    if (k == pxvoBitmap)
+        ReadBitmapFields(S, V, r, bitmapCount);
+    if (k == pxvoText || k == pxvoLineLabel || k == pxvoCustom)
+        ReadTextFields(S, V, r);
+    if (k == pxvoMemo)
+        ReadMemoFields(S, V, r, bitmapCount);
     if (V >= 'J')
         r.TextEditable = Get<uint8_t>(S) != 0;
-    auto defaultFont = [&](int Height) {
-        r.HasFont = true;
-        r.Font = default_.Font;
-        r.Font.lfHeight = Height;
-        std::memset(r.Font.lfFaceName, 0, sizeof(r.Font.lfFaceName));
-        std::strcpy(r.Font.lfFaceName, "Arial");
-    };
-    if (k == pxvoRuler) {
-        if (V >= '5') {
-            r.MeasureUnit = static_cast<TPxUnits>(std::min<uint8_t>(Get<uint8_t>(S), pxuNANOMETERS));
-            r.RulerStyle = Get<uint8_t>(S);
-            if (V >= 'A')
-                ReadFontField(S, r);
-            if (!r.HasFont)
-                defaultFont(12);
-        }
-    }
-    if (k == pxvoPolyline) {
-        if (V >= '8') {
-            const int32_t p = GetCount(S, 8);
-            r.Points.resize(static_cast<size_t>(p));
-            for (auto& pt : r.Points) {
-                pt.x = Get<int32_t>(S);
-                pt.y = Get<int32_t>(S);
-            }
-            r.PointsBounds.left = Get<int32_t>(S);
-            r.PointsBounds.top = Get<int32_t>(S);
-            r.PointsBounds.right = Get<int32_t>(S);
-            r.PointsBounds.bottom = Get<int32_t>(S);
-        }
-        if (V >= ';')
-            r.Closed = Get<uint8_t>(S) != 0;
-    }
-    if (k == pxvoAngle) {
-        if (V >= ':')
-            for (auto& pt : r.AnglePoints) {
-                pt.x = Get<int32_t>(S);
-                pt.y = Get<int32_t>(S);
-            }
-        if (V >= 'K')
-            ReadFontField(S, r);
-        if (!r.HasFont)
-            defaultFont(10);
-    }
+    if (k == pxvoRuler)
+        ReadRulerFields(S, V, r, default_.Font);
+    if (k == pxvoPolyline)
+        ReadPolylineFields(S, V, r);
+    if (k == pxvoAngle)
+        ReadAngleFields(S, V, r, default_.Font);
     std::unique_ptr<TPxCustomObjectBase> custom;
     if (k == pxvoCustom && V >= 'N' && Get<uint8_t>(S) != 0) {
-        const std::string name = GetString(S);
-        custom.reset(PxCreateVectObjectByName(name));
-        // An unknown class gives no length for its data: nothing after it
-        // can be read.
-        if (!custom)
-            Damaged();
-        custom->Owner = this;
-        custom->Initialize();
-        custom->LoadFromStream(S);
+        custom = ReadCustomObject(S);
         r.CustomObject = custom.get();
     }
     const int h = AddObject(r);

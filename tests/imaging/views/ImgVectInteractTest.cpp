@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
 #include "imaging/views/ImgVect.h"
@@ -164,6 +165,64 @@ TEST_F(VectMouse, SelectMoveAndResizeByGrips)
     // A rubber band selects what lies inside it.
     Drag({{5, 5}, {200, 100}, {200, 120}});
     EXPECT_EQ(view->GetSelObjectsCount(), 2);
+}
+
+TEST_F(VectMouse, CtrlAndAspectConstrainDragsAndAnglePointsMoveByTheirGrips)
+{
+    // Ctrl holds a new line's end to the press point's row when the drag is
+    // mostly sideways, and holds a dragged end grip to the fixed end's row.
+    view->VectInteract = viNewLine;
+    Drag({{20, 20}, {60, 30}, {100, 35}}, MK_CONTROL);
+    ASSERT_EQ(view->GetObjectsCount(), 1);
+    EXPECT_EQ(Box(0).right, 100);
+    EXPECT_EQ(Box(0).bottom, 20);
+    view->VectInteract = viSelectObjects;
+    int code = 0;
+    view->FindGrip(100, 20, code);
+    ASSERT_EQ(code, 2);
+    Drag({{100, 20}, {130, 60}}, MK_CONTROL);
+    EXPECT_EQ(Box(0).left, 20);
+    EXPECT_EQ(Box(0).top, 20);
+    EXPECT_EQ(Box(0).right, 130);
+    EXPECT_EQ(Box(0).bottom, 20);
+
+    // With the aspect kept, a new bitmap object takes its picture's
+    // proportions and a corner grip keeps the box's own.
+    view->ConstrainAlways = true;
+    view->VectInteract = viNewBitmap;
+    Drag({{20, 40}, {50, 45}, {80, 60}});
+    ASSERT_EQ(view->GetObjectsCount(), 2);
+    TPxBitmap* pic = view->GetSharedBitmap(view->ObjectRecord(1)->BitmapIndex);
+    ASSERT_NE(pic, nullptr);
+    ASSERT_GT(pic->GetWidth(), 0);
+    EXPECT_EQ(Box(1).right, 80);
+    EXPECT_EQ(Box(1).bottom,
+              static_cast<int>(classlib::Round(40 + 60 * static_cast<double>(pic->GetHeight()) / pic->GetWidth())));
+    view->VectInteract = viNewBox;
+    Drag({{150, 20}, {190, 40}});
+    view->VectInteract = viSelectObjects;
+    view->FindGrip(190, 40, code);
+    ASSERT_EQ(code, 2);
+    Drag({{190, 40}, {210, 45}});
+    EXPECT_EQ(Box(2).right, 210);
+    EXPECT_EQ(Box(2).bottom, 20 + 30);  // 60 wide at 2:1
+    view->ConstrainAlways = false;
+
+    // An angle's vertex grip moves only that point.
+    view->RemoveAllObjects();
+    view->VectInteract = viNewAngle;
+    Click(100, 20);
+    Click(140, 100);
+    Click(180, 20);
+    ASSERT_EQ(view->GetObjectsCount(), 1);
+    view->VectInteract = viSelectObjects;
+    Drag({{140, 100}, {145, 104}, {150, 110}});
+    const TPxVectObject* a = view->ObjectRecord(0);
+    EXPECT_EQ(a->AnglePoints[0].x, 100);
+    EXPECT_EQ(a->AnglePoints[0].y, 20);
+    EXPECT_EQ(a->AnglePoints[1].x, 150);
+    EXPECT_EQ(a->AnglePoints[1].y, 110);
+    EXPECT_EQ(a->AnglePoints[2].x, 180);
 }
 
 TEST_F(VectMouse, PolylinesAndAnglesArePutPointByPoint)

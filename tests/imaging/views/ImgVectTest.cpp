@@ -152,6 +152,27 @@ TEST_F(VectStore, SharedBitmapsCountTheirUsers)
     EXPECT_NE(view->GetSharedBitmap(view->ObjectRecord(-1)->BitmapIndex), nullptr);
 }
 
+TEST_F(VectStore, DefaultPictureIsTheSystemIconOnWhite)
+{
+    // A new view's default bitmap object shows a 64 x 64 system icon drawn
+    // over white: white corners, coloured pixels inside.
+    TPxBitmap* b = view->GetSharedBitmap(view->ObjectRecord(-1)->BitmapIndex);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->GetWidth(), 64);
+    ASSERT_EQ(b->GetHeight(), 64);
+    const uint8_t* top = b->GetScanline(0);
+    EXPECT_EQ(top[0], 255);
+    EXPECT_EQ(top[1], 255);
+    EXPECT_EQ(top[2], 255);
+    int coloured = 0;
+    for (int y = 0; y < 64; ++y) {
+        const uint8_t* row = b->GetScanline(y);
+        for (int x = 0; x < 64; ++x)
+            coloured += row[x * 3] != row[x * 3 + 1] || row[x * 3 + 1] != row[x * 3 + 2] ? 1 : 0;
+    }
+    EXPECT_GT(coloured, 200);
+}
+
 TEST_F(VectStore, SelectionNotificationsAndPolylinePoints)
 {
     const int a = view->AddObject(Make(pxvoBox, 0, 0, 5, 5));
