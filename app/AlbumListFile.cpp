@@ -156,8 +156,10 @@ bool AlbumRowFromLine(const std::wstring& Line, TAlbumRow& Row, bool Escaped)
         row.SubItems.push_back(DecodeField(Line.substr(start, next - start), Escaped));
         start = next + 1;
     }
-    // The text after the last separator: empty for a line this unit wrote.
-    row.SubItems.push_back(DecodeField(Line.substr(start), Escaped));
+    // The text after the last separator: empty for a line this unit wrote,
+    // where the separator closes the last sub-item. Kept as a sub-item of
+    // its own only when it holds text, or in a file of the older format.
+    if (!Escaped || start < Line.size()) row.SubItems.push_back(DecodeField(Line.substr(start), Escaped));
     Row = std::move(row);
     return true;
 }

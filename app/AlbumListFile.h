@@ -21,9 +21,12 @@
 // A file without the format line (written before the escapes existed) is
 // read as it was written: no escapes, and every "^" reads back as CR LF.
 //
-// Reading keeps the empty text after the last "|" as one more sub-item, so a
-// row read from a file holds one sub-item more than the row it was saved
-// from.
+// Every row this unit writes ends with "|". In a file with the format line
+// that last "|" closes the last sub-item, so a row reads back with exactly
+// the sub-items it was saved with and a list opened and saved again is the
+// same file. In a file without the format line the text after the last "|"
+// is kept as one more sub-item (empty for such a file's own lines), as those
+// files were always read.
 //
 // What makes a file an album list: every line that holds a "|" is a row
 // whose path is a full path to a file (drive or network share, no character
