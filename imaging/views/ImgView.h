@@ -461,6 +461,19 @@ private:
     int DragSelectionGrip(int X, int Y, bool Constrain);
     void ResizeLayer(int X, int Y, bool Constrain);
     void RotationCentre(TPxLayer& Layer, int& X, int& Y);
+    // A move with a button held, by what the press started.
+    void MouseDrag(classlib::TShiftState Shift, int X, int Y, int x, int y, bool Constrain);
+    void DragLayerPosition(int X, int Y);
+    void DragLayerRotation(int X, int Y, bool Snap);
+    void DragLayerGrip(int X, int Y, bool Constrain);
+    // A move without a button: the polygon's rubber line (which may move
+    // the clamped point x, y) and the cursor of what lies under the pointer.
+    void MouseHover(classlib::TShiftState Shift, int X, int Y, int& x, int& y, bool Constrain);
+    void ShowSelectionHoverCursor(int X, int Y, bool Shift);
+    void ShowRotationHoverCursor(int X, int Y);
+    void ShowLayerHoverCursor(int X, int Y);
+    // Aims the moving scroll at the view position the pointer stands for.
+    void SteerMovingScroll(int X, int Y);
     void SaveLayerUndo(bool Full);
     void DrawRubberLine();
     void StartMovingScroll(int X, int Y);
