@@ -54,6 +54,7 @@ namespace imaging {
 class TImgIO;
 class TImgProc;
 class TPxDirectShow;
+struct TPxRenderClip;
 
 enum TPxBackgroundStyle : uint8_t {
     pxbsSolid,
@@ -854,14 +855,27 @@ private:
     // The selection's fill (inverted) and outer shading of the current
     // layer's drawn area, as SelectionOptions ask.
     void DrawSelectionMarks(TPxBitmap* Dest);
-    // Image at five times (W x H), turned by Angle with its alpha channel;
-    // nullptr when nothing can be drawn.
+    // One visible layer of DrawLayers: its mask, the background under the
+    // first one, the picture, and the current layer's marks.
+    struct TLayerPaint;
+    void DrawLayer(int Index, TPxBitmap* Dest, std::vector<uint8_t*>* RowTable, bool DrawMarks, bool DrawBackground,
+                   const RECT* ClipRect, const TPxRenderClip* Clip, bool First);
+    // The only layer, unplaced, through the view's coordinate tables.
+    void RenderSoleLayer(TPxLayer& Layer, const TLayerPaint& P);
+    // A layer at its place (a rotated one through a rotated copy).
+    void RenderPlacedLayer(int Index, TPxLayer& Layer, const TLayerPaint& P);
+    // Corners, size and position of a layer of W x H drawn from Rotated.
+    void PlaceRotatedLayer(TPxLayer& Layer, TPxBitmap& Rotated, int W, int H);
+    // Image into the layer's screen rectangle (cut to layer 0 when asked).
+    void RenderLayerRect(int Index, TPxLayer& Layer, TPxBitmap& Image, const TLayerPaint& P);
     // Puts L's alpha limited by mask layer M (or L's cached result) in
     // place of L's alpha channel and returns a copy of L's own channel.
     std::unique_ptr<TPxBitmap> PrepareLayerMask(TPxLayer& L, TPxLayer& M);
     // Fills a magnifier layer's image with the enlarged area under it (of
     // layer 0 or of what Dest shows so far) and shapes its alpha.
     void PrepareMagnifier(TPxLayer& Layer, TPxBitmap* Dest, TResampleFilter Filter);
+    // Image at five times (W x H), turned by Angle with its alpha channel;
+    // nullptr when nothing can be drawn.
     static std::unique_ptr<TPxBitmap> RotatedLayerCopy(TPxBitmap* Image, int W, int H, double Angle);
     double zoomX_ = 100;
     double zoomY_ = 100;
