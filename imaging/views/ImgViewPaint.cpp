@@ -30,23 +30,6 @@ namespace imaging {
 
 namespace {
 
-// SaveDC/RestoreDC around a temporary clip.
-class TDCStateScope {
-public:
-    explicit TDCStateScope(HDC DC) : dc_(DC), saved_(DC ? SaveDC(DC) : 0) {}
-    ~TDCStateScope()
-    {
-        if (dc_ && saved_)
-            RestoreDC(dc_, saved_);
-    }
-    TDCStateScope(const TDCStateScope&) = delete;
-    TDCStateScope& operator=(const TDCStateScope&) = delete;
-
-private:
-    HDC dc_;
-    int saved_;
-};
-
 using TGradientFillProc = BOOL(WINAPI*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG);
 
 // Loaded once on first use; a failed load is tried again next time. The
@@ -571,7 +554,7 @@ void TImgView::DrawLayersBackground(TPxBitmap* Dest, const RECT* ClipRect, bool 
     classlib::TCanvas* canvas = Dest->GetCanvas();
     if (!dib || !canvas)
         return;
-    TDCStateScope state(canvas->GetHandle());
+    classlib::TSaveDCScope state(canvas->GetHandle());
     if (ClipRect)
         IntersectClipRect(canvas->GetHandle(), ClipRect->left, ClipRect->top, ClipRect->right + 1,
                           ClipRect->bottom + 1);
@@ -1141,8 +1124,8 @@ void TImgView::DrawLayerBox(classlib::TBitmap* Bitmap, int Layer)
     HDC dc = Bitmap->GetCanvas()->GetHandle();
     classlib::TOwnedPen pen(::CreatePen(PS_DOT, 1, 0));
     classlib::TSaveDCScope saved(dc);
-    ::SelectObject(dc, pen.Get());
-    ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
+    classlib::TSelectObjectScope selectPen(dc, pen.Get());
+    classlib::TSelectObjectScope selectBrush(dc, ::GetStockObject(NULL_BRUSH));
     ::SetROP2(dc, R2_NOT);
     ::SetBkMode(dc, TRANSPARENT);
     if (l.Rotate != 0) {
@@ -1152,6 +1135,21 @@ void TImgView::DrawLayerBox(classlib::TBitmap* Bitmap, int Layer)
         ::Rectangle(dc, r.left, r.top, r.right, r.bottom);
     }
 }
+
+namespace {
+
+// The pen and brush of the view's layer grips (resizing and rotation).
+void SetGripPenAndBrush(TPxCanvas& Canvas, const TImgView& View)
+{
+    Canvas.GetPen()->SetStyle(classlib::psSolid);
+    Canvas.GetPen()->SetMode(classlib::pmCopy);
+    Canvas.GetPen()->SetColor(View.LayerGripPenColor);
+    Canvas.GetPen()->SetWidth(1);
+    Canvas.GetBrush()->SetStyle(View.LayerGripBrushStyle);
+    Canvas.GetBrush()->SetColor(View.LayerGripBrushColor);
+}
+
+}  // namespace
 
 void TImgView::DrawLayerGrips(classlib::TBitmap* Bitmap, int Layer)
 {
@@ -1164,12 +1162,7 @@ void TImgView::DrawLayerGrips(classlib::TBitmap* Bitmap, int Layer)
         return;
     }
     TPxCanvas canvas(Bitmap->GetCanvas(), true, true);
-    canvas.GetPen()->SetStyle(classlib::psSolid);
-    canvas.GetPen()->SetMode(classlib::pmCopy);
-    canvas.GetPen()->SetColor(LayerGripPenColor);
-    canvas.GetPen()->SetWidth(1);
-    canvas.GetBrush()->SetStyle(LayerGripBrushStyle);
-    canvas.GetBrush()->SetColor(LayerGripBrushColor);
+    SetGripPenAndBrush(canvas, *this);
     for (const RECT& r : rects) {
         if (LayerGripShape == 0)
             canvas.RectangleR(r);
@@ -1186,12 +1179,7 @@ void TImgView::DrawRotationGrip(classlib::TBitmap* Bitmap, int Layer)
     int x = 0, y = 0;
     RotationCentre(*layers_[static_cast<size_t>(Layer)], x, y);
     TPxCanvas canvas(Bitmap->GetCanvas(), true, true);
-    canvas.GetPen()->SetStyle(classlib::psSolid);
-    canvas.GetPen()->SetMode(classlib::pmCopy);
-    canvas.GetPen()->SetColor(LayerGripPenColor);
-    canvas.GetPen()->SetWidth(1);
-    canvas.GetBrush()->SetStyle(LayerGripBrushStyle);
-    canvas.GetBrush()->SetColor(LayerGripBrushColor);
+    SetGripPenAndBrush(canvas, *this);
     const int g = LayerGripSize;
     canvas.Ellipse(x - g, y - g, x + g, y + g);
 }
