@@ -53,6 +53,37 @@ void FillAxis(std::vector<int32_t>& S2B, std::vector<int32_t>& B2S, double Zoom,
     }
 }
 
+// Entry P of the window (Off, Len) of an axis table, or -1 when P lies
+// outside the window or the table.
+int32_t WindowAt(const std::vector<int32_t>& Table, size_t Off, int Len, int P)
+{
+    if (P < 0 || P >= Len)
+        return -1;
+    return At(Table, static_cast<int64_t>(Off) + P);
+}
+
+// Screen position Z (at least 0) moved to the first screen position of its
+// bitmap pixel, when the axis has tables and Z lies on the zoomed image.
+int SnapToPixelStart(int Z, int Zoomed, const std::vector<int32_t>& S2B, const std::vector<int32_t>& B2S, int S2BLen)
+{
+    if (Z < 0)
+        Z = 0;
+    if (Z < Zoomed && !S2B.empty() && S2BLen > 0 && Z < static_cast<int>(S2B.size())) {
+        const int32_t v = At(B2S, S2B[static_cast<size_t>(Z)]);
+        if (v >= 0)
+            return v;
+    }
+    return Z;
+}
+
+// Bitmap position B on screen without the tables, from the snapped view
+// position Snapped.
+int ZoomedFromSnap(int B, int Snapped, double Zoom, int Offset)
+{
+    const int c = Rnd(-Snapped * 100.0 / Zoom) + B;
+    return Rnd(c * Zoom / 100.0 + Offset);
+}
+
 }  // namespace
 
 bool PxIsRectPolygon(const POINT* Points, int Count)
@@ -217,76 +248,38 @@ void TImgView::BuildCoordinateTables()
     }
 }
 
-int TImgView::ScreenSnapX(int Z)
-{
-    if (Z < 0)
-        Z = 0;
-    if (Z < zoomedW_ && !s2bX_.empty() && s2bXLen_ > 0 && Z < static_cast<int>(s2bX_.size())) {
-        const int32_t v = At(b2sX_, s2bX_[static_cast<size_t>(Z)]);
-        if (v >= 0)
-            return v;
-    }
-    return Z;
-}
+int TImgView::ScreenSnapX(int Z) { return SnapToPixelStart(Z, zoomedW_, s2bX_, b2sX_, s2bXLen_); }
 
-int TImgView::ScreenSnapY(int Z)
-{
-    if (Z < 0)
-        Z = 0;
-    if (Z < zoomedH_ && !s2bY_.empty() && s2bYLen_ > 0 && Z < static_cast<int>(s2bY_.size())) {
-        const int32_t v = At(b2sY_, s2bY_[static_cast<size_t>(Z)]);
-        if (v >= 0)
-            return v;
-    }
-    return Z;
-}
+int TImgView::ScreenSnapY(int Z) { return SnapToPixelStart(Z, zoomedH_, s2bY_, b2sY_, s2bYLen_); }
 
 int TImgView::ScreenToBitmapX(int X)
 {
     const int s = X - offsetX_;
-    if (s >= 0 && s < s2bXLen_) {
-        const int32_t v = At(s2bX_, static_cast<int64_t>(s2bXOff_) + s);
-        if (v >= 0)
-            return v;
-    }
-    return Trc(s * 100.0 / zoomX_ + visBmpX_);
+    const int32_t v = WindowAt(s2bX_, s2bXOff_, s2bXLen_, s);
+    return v >= 0 ? v : Trc(s * 100.0 / zoomX_ + visBmpX_);
 }
 
 int TImgView::ScreenToBitmapY(int Y)
 {
     const int s = Y - offsetY_;
-    if (s >= 0 && s < s2bYLen_) {
-        const int32_t v = At(s2bY_, static_cast<int64_t>(s2bYOff_) + s);
-        if (v >= 0)
-            return v;
-    }
-    return Trc(s * 100.0 / zoomY_ + visBmpY_);
+    const int32_t v = WindowAt(s2bY_, s2bYOff_, s2bYLen_, s);
+    return v >= 0 ? v : Trc(s * 100.0 / zoomY_ + visBmpY_);
 }
 
 int TImgView::BitmapToScreenX(int X)
 {
-    const int d = X - visBmpX_;
-    if (d >= 0 && d < b2sXLen_) {
-        const int32_t v = At(b2sX_, static_cast<int64_t>(b2sXOff_) + d);
-        if (v >= 0)
-            return v + offsetX_;
-    }
-    const int b = ScreenSnapX(viewX_);
-    const int c = Rnd(-b * 100.0 / zoomX_) + X;
-    return Rnd(c * zoomX_ / 100.0 + offsetX_);
+    const int32_t v = WindowAt(b2sX_, b2sXOff_, b2sXLen_, X - visBmpX_);
+    if (v >= 0)
+        return v + offsetX_;
+    return ZoomedFromSnap(X, ScreenSnapX(viewX_), zoomX_, offsetX_);
 }
 
 int TImgView::BitmapToScreenY(int Y)
 {
-    const int d = Y - visBmpY_;
-    if (d >= 0 && d < b2sYLen_) {
-        const int32_t v = At(b2sY_, static_cast<int64_t>(b2sYOff_) + d);
-        if (v >= 0)
-            return v + offsetY_;
-    }
-    const int b = ScreenSnapY(viewY_);
-    const int c = Rnd(-b * 100.0 / zoomY_) + Y;
-    return Rnd(c * zoomY_ / 100.0 + offsetY_);
+    const int32_t v = WindowAt(b2sY_, b2sYOff_, b2sYLen_, Y - visBmpY_);
+    if (v >= 0)
+        return v + offsetY_;
+    return ZoomedFromSnap(Y, ScreenSnapY(viewY_), zoomY_, offsetY_);
 }
 
 // ---- view position
