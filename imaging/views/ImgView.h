@@ -837,6 +837,9 @@ private:
     // Moves the view along one axis (0 horizontal, 1 vertical), clamped to
     // the image.
     void SetViewAxis(int Axis, int Value);
+    // DoZoomX/DoZoomY over the axis's zoom and setter.
+    void DoZoomAxis(double Value, double TImgView::*Zoom, void (TImgView::*SetAxisZoom)(double));
+    void HideScrollBar(int Bar, bool& Shown);
     void SmoothScrollStep(classlib::TObject* Sender);
     void SetZoomFactors();
     // Paints the window now (its paint message), when it can paint.

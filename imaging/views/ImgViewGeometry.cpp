@@ -84,6 +84,36 @@ int ZoomedFromSnap(int B, int Snapped, double Zoom, int Offset)
     return Rnd(c * Zoom / 100.0 + Offset);
 }
 
+// The view position along one axis that keeps the bitmap point at the
+// middle of the view (of ViewSize) there when the zoom goes from OldZoom to
+// NewZoom.
+int ZoomedViewPosition(int View, int ViewSize, int Offset, double OldZoom, double NewZoom)
+{
+    const int c = ViewSize / 2 + View - Offset;
+    const int b = Rnd(c * 100.0 / OldZoom);
+    return Trc(b * (NewZoom / 100.0) - ViewSize / 2);
+}
+
+// The margins a cropped or shadowed background keeps around the image;
+// false (MX, MY untouched) for the other styles.
+bool BackgroundMargins(TPxBackgroundStyle Style, int& MX, int& MY)
+{
+    switch (Style) {
+    case pxbsCropped:
+        MX = GetSystemMetrics(SM_CXEDGE);
+        MY = GetSystemMetrics(SM_CYEDGE);
+        return true;
+    case pxbsCropShadow:
+        MX = MY = 5;
+        return true;
+    case pxbsSoftShadow:
+        MX = MY = 9;
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
 
 bool PxIsRectPolygon(const POINT* Points, int Count)
@@ -442,15 +472,10 @@ void TImgView::SetZoomFactors()
 
 void TImgView::SetZoomXY(double Value)
 {
-    const double f = Value / 100.0;
     const int vw = GetViewWidth();
     const int vh = GetViewHeight();
-    const int cx = vw / 2 + viewX_ - offsetX_;
-    const int bx = Rnd(cx * 100.0 / zoomX_);
-    const int nx = Trc(bx * f - vw / 2);
-    const int cy = vh / 2 + viewY_ - offsetY_;
-    const int by = Rnd(cy * 100.0 / zoomY_);
-    const int ny = Trc(by * f - vh / 2);
+    const int nx = ZoomedViewPosition(viewX_, vw, offsetX_, zoomX_, Value);
+    const int ny = ZoomedViewPosition(viewY_, vh, offsetY_, zoomY_, Value);
     zoomX_ = zoomY_ = Value;
     SetZoomFactors();
     int mx = 0, my = 0;
@@ -461,10 +486,7 @@ void TImgView::SetZoomXY(double Value)
 
 void TImgView::SetZoomX(double Value)
 {
-    const int vw = GetViewWidth();
-    const int cx = vw / 2 + viewX_ - offsetX_;
-    const int bx = Rnd(cx * 100.0 / zoomX_);
-    const int nx = Trc(bx * (Value / 100.0) - vw / 2);
+    const int nx = ZoomedViewPosition(viewX_, GetViewWidth(), offsetX_, zoomX_, Value);
     int mx = 0, my = 0;
     GetMaxViewXY(mx, my);
     viewX_ = std::clamp(nx, 0, mx);
@@ -474,10 +496,7 @@ void TImgView::SetZoomX(double Value)
 
 void TImgView::SetZoomY(double Value)
 {
-    const int vh = GetViewHeight();
-    const int cy = vh / 2 + viewY_ - offsetY_;
-    const int by = Rnd(cy * 100.0 / zoomY_);
-    const int ny = Trc(by * (Value / 100.0) - vh / 2);
+    const int ny = ZoomedViewPosition(viewY_, GetViewHeight(), offsetY_, zoomY_, Value);
     int mx = 0, my = 0;
     GetMaxViewXY(mx, my);
     viewY_ = std::clamp(ny, 0, my);
@@ -512,25 +531,19 @@ void TImgView::SetZoom(double Value)
     FinishZoomChange();
 }
 
-void TImgView::DoZoomX(double Value)
-{
-    DoViewChanging(2, Value);
-    if (!(Value > 0) || Value == zoomX_)
-        return;
-    ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && zoomX_ != 100);
-    BeginPaintLock();
-    SetZoomX(Value);
-    FinishZoomChange();
-}
+void TImgView::DoZoomX(double Value) { DoZoomAxis(Value, &TImgView::zoomX_, &TImgView::SetZoomX); }
 
-void TImgView::DoZoomY(double Value)
+void TImgView::DoZoomY(double Value) { DoZoomAxis(Value, &TImgView::zoomY_, &TImgView::SetZoomY); }
+
+void TImgView::DoZoomAxis(double Value, double TImgView::*Zoom, void (TImgView::*SetAxisZoom)(double))
 {
+    // The zoom is read after the changing event, whose handler may set it.
     DoViewChanging(2, Value);
-    if (!(Value > 0) || Value == zoomY_)
+    if (!(Value > 0) || Value == this->*Zoom)
         return;
-    ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && zoomY_ != 100);
+    ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && this->*Zoom != 100);
     BeginPaintLock();
-    SetZoomY(Value);
+    (this->*SetAxisZoom)(Value);
     FinishZoomChange();
 }
 
@@ -555,18 +568,7 @@ void TImgView::ZoomAt(int X, int Y, double NewZoom, bool Center)
 double TImgView::GetFitZoom()
 {
     int mx = 0, my = 0;
-    switch (backgroundStyle_) {
-    case pxbsCropped:
-        mx = GetSystemMetrics(SM_CXEDGE);
-        my = GetSystemMetrics(SM_CYEDGE);
-        break;
-    case pxbsCropShadow:
-        mx = my = 5;
-        break;
-    case pxbsSoftShadow:
-        mx = my = 9;
-        break;
-    default:
+    if (!BackgroundMargins(backgroundStyle_, mx, my)) {
         if (GetBorderStyle() == bsNone) {
             mx = my = 0;
         } else if (GetCtl3D()) {
@@ -576,7 +578,6 @@ double TImgView::GetFitZoom()
             mx = GetSystemMetrics(SM_CXBORDER);
             my = GetSystemMetrics(SM_CYBORDER);
         }
-        break;
     }
     const double fx = (GetWidth() - 2 * mx) / (layersW_ / 100.0);
     const double fy = (GetHeight() - 2 * my) / (layersH_ / 100.0);
@@ -640,22 +641,17 @@ void TImgView::SetFlatScrollBars(bool Value)
     PxSetFlatScrollBars(GetHandle(), Value);
 }
 
-void TImgView::HideHScrollBar()
-{
-    if (!hScrollShown_)
-        return;
-    hScrollShown_ = false;
-    if (HandleAllocated())
-        PxShowScrollBar(GetHandle(), SB_HORZ, false, flatScrollBars_);
-}
+void TImgView::HideHScrollBar() { HideScrollBar(SB_HORZ, hScrollShown_); }
 
-void TImgView::HideVScrollBar()
+void TImgView::HideVScrollBar() { HideScrollBar(SB_VERT, vScrollShown_); }
+
+void TImgView::HideScrollBar(int Bar, bool& Shown)
 {
-    if (!vScrollShown_)
+    if (!Shown)
         return;
-    vScrollShown_ = false;
+    Shown = false;
     if (HandleAllocated())
-        PxShowScrollBar(GetHandle(), SB_VERT, false, flatScrollBars_);
+        PxShowScrollBar(GetHandle(), Bar, false, flatScrollBars_);
 }
 
 void TImgView::SetScrollInfoFor(int Bar, double Factor, int Page, int Pos, bool Show)
@@ -785,21 +781,9 @@ void TImgView::Update()
     if ((AutoFit || AutoStretch || AutoShrink) && layersW_ != 0 && layersH_ != 0) {
         DoViewChanging(2, zoomX_);
         int mx = 0, my = 0;
-        switch (backgroundStyle_) {
-        case pxbsCropped:
-            mx = GetSystemMetrics(SM_CXEDGE);
-            my = GetSystemMetrics(SM_CYEDGE);
-            break;
-        case pxbsCropShadow:
-            mx = my = 5;
-            break;
-        case pxbsSoftShadow:
-            mx = my = 9;
-            break;
-        default:
+        if (!BackgroundMargins(backgroundStyle_, mx, my)) {
             mx = (GetWidth() - GetViewWidth()) / 2;
             my = (GetHeight() - GetViewHeight()) / 2;
-            break;
         }
         double zoom = 100;
         if (!(layersW_ < 2 && layersH_ < 2))
