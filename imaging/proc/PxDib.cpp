@@ -616,28 +616,33 @@ void PxYUVRowsIYU2(const uint8_t* Source, TPxBitmap* Dest, bool TopDown)
     ReadPacked(Source, Dest, TopDown, 1, 3, true, [](const uint8_t* s, TPxRGB* p) { PxYUVToRGB(s[1], s[0], s[2], p[0]); });
 }
 
+namespace {
+
+// Two pixels in four bytes (4:2:2): the bytes of the two lumas and of the
+// shared U and V.
+void ReadPacked422(const uint8_t* Source, TPxBitmap* Dest, bool TopDown, int Y0, int Y1, int U, int V)
+{
+    ReadPacked(Source, Dest, TopDown, 2, 4, false, [=](const uint8_t* s, TPxRGB* p) {
+        PxYUVToRGB(s[Y0], s[U], s[V], p[0]);
+        PxYUVToRGB(s[Y1], s[U], s[V], p[1]);
+    });
+}
+
+}  // namespace
+
 void PxYUVRowsUYVY(const uint8_t* Source, TPxBitmap* Dest, bool TopDown)
 {
-    ReadPacked(Source, Dest, TopDown, 2, 4, false, [](const uint8_t* s, TPxRGB* p) {
-        PxYUVToRGB(s[1], s[0], s[2], p[0]);
-        PxYUVToRGB(s[3], s[0], s[2], p[1]);
-    });
+    ReadPacked422(Source, Dest, TopDown, 1, 3, 0, 2);
 }
 
 void PxYUVRowsYUY2(const uint8_t* Source, TPxBitmap* Dest, bool TopDown)
 {
-    ReadPacked(Source, Dest, TopDown, 2, 4, false, [](const uint8_t* s, TPxRGB* p) {
-        PxYUVToRGB(s[0], s[1], s[3], p[0]);
-        PxYUVToRGB(s[2], s[1], s[3], p[1]);
-    });
+    ReadPacked422(Source, Dest, TopDown, 0, 2, 1, 3);
 }
 
 void PxYUVRowsYVYU(const uint8_t* Source, TPxBitmap* Dest, bool TopDown)
 {
-    ReadPacked(Source, Dest, TopDown, 2, 4, false, [](const uint8_t* s, TPxRGB* p) {
-        PxYUVToRGB(s[0], s[3], s[1], p[0]);
-        PxYUVToRGB(s[2], s[3], s[1], p[1]);
-    });
+    ReadPacked422(Source, Dest, TopDown, 0, 2, 3, 1);
 }
 
 void PxYUVRowsY41P(const uint8_t* Source, TPxBitmap* Dest, bool TopDown)

@@ -536,26 +536,12 @@ void RenderResampled(TPxBitmap& Source, const TDestination& Dest, const TArgs& a
     Render(scaled, Dest, nullptr, nullptr, true, b);
 }
 
-void Render(TPxBitmap& Source, const TDestination& Dest, TPxIndexTable* XTable, TPxIndexTable* YTable,
-            bool FreeTables, TArgs a)
+// Cuts the rectangles of a to the destination (W x H) and the source
+// (SW x SH), moving the source edges by the scales; false when nothing is
+// left to draw.
+bool ClipToDestination(TArgs& a, int W, int H, int SW, int SH, double xScale, double yScale)
 {
-    const int W = Dest.Width;
-    const int H = Dest.Height;
-    if (W <= 0 || H <= 0 || Source.IsEmpty())
-        return;
-    const TPxPixelFormat format = Source.GetPixelFormat();
-    const int SW = Source.GetWidth();
-    const int SH = Source.GetHeight();
-    TPxAccessScope sourceAccess(Source, pxAccessRead);
-
-    if (a.dxDst <= 0 || a.dyDst <= 0 || a.dxSrc <= 0 || a.dySrc <= 0 || a.yDst >= H || a.xDst >= W)
-        return;
-    a.Transparency = std::clamp(a.Transparency, 0, 255);
-
-    const double yScale = static_cast<double>(a.dySrc) / a.dyDst;
-    const double xScale = static_cast<double>(a.dxSrc) / a.dxDst;
-
-    // Clipping against the destination (64-bit: the sums may leave int).
+    // 64-bit: the sums may leave int.
     int64_t xDst = a.xDst, yDst = a.yDst, dxDst = a.dxDst, dyDst = a.dyDst;
     int64_t xSrc = a.xSrc, ySrc = a.ySrc, dxSrc = a.dxSrc, dySrc = a.dySrc;
     if (yDst < 0) {
@@ -588,26 +574,25 @@ void Render(TPxBitmap& Source, const TDestination& Dest, TPxIndexTable* XTable, 
     a.ySrc = static_cast<int>(std::clamp<int64_t>(ySrc, 0, SH - 1));
     a.dxSrc = static_cast<int>(std::clamp<int64_t>(dxSrc, 0, SW));
     a.dySrc = static_cast<int>(std::clamp<int64_t>(dySrc, 0, SH));
-    if (a.dxDst == 0 || a.dyDst == 0 || a.dxSrc == 0 || a.dySrc == 0)
-        return;
+    return a.dxDst != 0 && a.dyDst != 0 && a.dxSrc != 0 && a.dySrc != 0;
+}
 
-    TPxBitmap* alpha = nullptr;
-    if (a.EnableAlpha && Source.HasAlphaChannel()) {
-        TPxBitmap* channel = Source.GetAlphaChannel();
-        // An alpha channel of another size than its image is not followed.
-        if (!channel->FullAlpha && channel->GetWidth() == SW && channel->GetHeight() == SH)
-            alpha = channel;
-    }
+// The source's alpha channel when it takes part in the drawing.
+TPxBitmap* BlendingAlpha(TPxBitmap& Source, const TArgs& a)
+{
+    if (!a.EnableAlpha || !Source.HasAlphaChannel())
+        return nullptr;
+    TPxBitmap* channel = Source.GetAlphaChannel();
+    // An alpha channel of another size than its image is not followed.
+    if (!channel->FullAlpha && channel->GetWidth() == Source.GetWidth() && channel->GetHeight() == Source.GetHeight())
+        return channel;
+    return nullptr;
+}
 
-    if (a.Filter != rfNone && (a.dxDst != a.dxSrc || a.dyDst != a.dySrc) && (format == px1g || format == px24RGB)) {
-        RenderResampled(Source, Dest, a, alpha != nullptr);
-        return;
-    }
-
-    const int yStep = static_cast<int>(classlib::Trunc(static_cast<double>(a.dySrc) / a.dyDst * kOne));
-    const int xStep = static_cast<int>(classlib::Trunc(static_cast<double>(a.dxSrc) / a.dxDst * kOne));
-
-    TKernel k;
+// The destination pixels the kernel writes: the clipped rectangle, cut to
+// the caller's clip and the destination; false when empty.
+bool SetKernelArea(TKernel& k, const TArgs& a, int W, int H)
+{
     k.y1 = a.yDst;
     k.y2 = std::min(a.yDst + a.dyDst - 1, H - 1);
     k.x1 = a.xDst;
@@ -622,25 +607,106 @@ void Render(TPxBitmap& Source, const TDestination& Dest, TPxIndexTable* XTable, 
         k.x2 = std::min(k.x2, W - 1);
         k.y2 = std::min(k.y2, H - 1);
     }
-    if (k.x1 > k.x2 || k.y1 > k.y2)
-        return;
+    return k.x1 <= k.x2 && k.y1 <= k.y2;
+}
 
-    const bool effects = Source.Adjust != 0 || Source.Contrast != 0 || a.Operation != 0;
-    const bool oneToOne = xStep == kOne && yStep == kOne;
+void SetKernelSource(TKernel& k, TPxBitmap& Source, const TArgs& a, TPxBitmap* Alpha)
+{
     k.Source = &Source;
     k.xDst = a.xDst;
     k.yDst = a.yDst;
     k.xSrc = a.xSrc;
     k.ySrc = a.ySrc;
     k.Transparency = a.Transparency;
-    k.AlphaKernel = a.Transparency < 255 || alpha != nullptr;
-    k.Alpha = alpha;
+    k.AlphaKernel = a.Transparency < 255 || Alpha != nullptr;
+    k.Alpha = Alpha;
     k.RowRepeat = a.RowRepeat;
     k.Operation = a.Operation;
     k.K = ContrastFactor(Source.Contrast);
     k.RedOffset = Source.RedOffset;
     k.GreenOffset = Source.GreenOffset;
     k.BlueOffset = Source.BlueOffset;
+}
+
+// The general path: each destination pixel through the column and row
+// tables (the caller's, checked, or built here and handed back unless
+// FreeTables).
+void RenderThroughTables(TKernel& k, TPxBitmap& Source, const TDestination& Dest, const TArgs& a,
+                         TPxIndexTable* XTable, TPxIndexTable* YTable, bool FreeTables, double xScale, double yScale,
+                         bool Effects, bool OneToOne)
+{
+    const int SW = Source.GetWidth();
+    const int SH = Source.GetHeight();
+    const bool callerX = XTable && !XTable->empty();
+    const bool callerY = YTable && !YTable->empty();
+    TPxIndexTable builtX, builtY;
+    if (callerX) {
+        if (!CheckCallerTable(*XTable, k.x1, k.x2, SW))
+            return;
+    } else {
+        BuildTable(builtX, Dest.Width, a.xDst, xScale, a.xSrc, SW);
+    }
+    if (callerY) {
+        if (!CheckCallerTable(*YTable, k.y1, k.y2, SH))
+            return;
+    } else {
+        BuildTable(builtY, Dest.Height, a.yDst, yScale, a.ySrc, SH);
+    }
+    k.XT = callerX ? XTable->data() : builtX.data();
+    k.YT = callerY ? YTable->data() : builtY.data();
+
+    if (k.x1 <= k.x2 && k.y1 <= k.y2) {
+        try {
+            RunKernel(k, Source, Effects, OneToOne);
+        } catch (...) {
+            // A failing row ends the drawing (see the header).
+        }
+    }
+
+    if (!FreeTables) {
+        if (XTable && !callerX)
+            *XTable = std::move(builtX);
+        if (YTable && !callerY)
+            *YTable = std::move(builtY);
+    }
+}
+
+void Render(TPxBitmap& Source, const TDestination& Dest, TPxIndexTable* XTable, TPxIndexTable* YTable,
+            bool FreeTables, TArgs a)
+{
+    const int W = Dest.Width;
+    const int H = Dest.Height;
+    if (W <= 0 || H <= 0 || Source.IsEmpty())
+        return;
+    const TPxPixelFormat format = Source.GetPixelFormat();
+    const int SW = Source.GetWidth();
+    const int SH = Source.GetHeight();
+    TPxAccessScope sourceAccess(Source, pxAccessRead);
+
+    if (a.dxDst <= 0 || a.dyDst <= 0 || a.dxSrc <= 0 || a.dySrc <= 0 || a.yDst >= H || a.xDst >= W)
+        return;
+    a.Transparency = std::clamp(a.Transparency, 0, 255);
+
+    const double yScale = static_cast<double>(a.dySrc) / a.dyDst;
+    const double xScale = static_cast<double>(a.dxSrc) / a.dxDst;
+    if (!ClipToDestination(a, W, H, SW, SH, xScale, yScale))
+        return;
+
+    TPxBitmap* alpha = BlendingAlpha(Source, a);
+    if (a.Filter != rfNone && (a.dxDst != a.dxSrc || a.dyDst != a.dySrc) && (format == px1g || format == px24RGB)) {
+        RenderResampled(Source, Dest, a, alpha != nullptr);
+        return;
+    }
+
+    const int yStep = static_cast<int>(classlib::Trunc(static_cast<double>(a.dySrc) / a.dyDst * kOne));
+    const int xStep = static_cast<int>(classlib::Trunc(static_cast<double>(a.dxSrc) / a.dxDst * kOne));
+
+    TKernel k;
+    if (!SetKernelArea(k, a, W, H))
+        return;
+    const bool effects = Source.Adjust != 0 || Source.Contrast != 0 || a.Operation != 0;
+    const bool oneToOne = xStep == kOne && yStep == kOne;
+    SetKernelSource(k, Source, a, alpha);
 
     std::unique_ptr<TPxAccessScope> alphaAccess;
     if (alpha)
@@ -661,39 +727,7 @@ void Render(TPxBitmap& Source, const TDestination& Dest, TPxIndexTable* XTable, 
         }
         return;
     }
-
-    const bool callerX = XTable && !XTable->empty();
-    const bool callerY = YTable && !YTable->empty();
-    TPxIndexTable builtX, builtY;
-    if (callerX) {
-        if (!CheckCallerTable(*XTable, k.x1, k.x2, SW))
-            return;
-    } else {
-        BuildTable(builtX, W, a.xDst, xScale, a.xSrc, SW);
-    }
-    if (callerY) {
-        if (!CheckCallerTable(*YTable, k.y1, k.y2, SH))
-            return;
-    } else {
-        BuildTable(builtY, H, a.yDst, yScale, a.ySrc, SH);
-    }
-    k.XT = callerX ? XTable->data() : builtX.data();
-    k.YT = callerY ? YTable->data() : builtY.data();
-
-    if (k.x1 <= k.x2 && k.y1 <= k.y2) {
-        try {
-            RunKernel(k, Source, effects, oneToOne);
-        } catch (...) {
-            // A failing row ends the drawing (see the header).
-        }
-    }
-
-    if (!FreeTables) {
-        if (XTable && !callerX)
-            *XTable = std::move(builtX);
-        if (YTable && !callerY)
-            *YTable = std::move(builtY);
-    }
+    RenderThroughTables(k, Source, Dest, a, XTable, YTable, FreeTables, xScale, yScale, effects, oneToOne);
 }
 
 TArgs MakeArgs(const TPxRenderClip* Clip, int xDst, int yDst, int dxDst, int dyDst, int xSrc, int ySrc, int dxSrc,

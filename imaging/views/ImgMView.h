@@ -535,6 +535,18 @@ private:
     TLoader* FindLoader(TImgIO* IO);
     bool CanReloadImage(TImgMViewEntry* E);
     void DrawThumbnail(classlib::TBitmap* Bitmap, TImgMViewEntry* E, int Index, bool Selected);
+    // The steps of DrawThumbnail over one cell's record: the place (frame
+    // picture, OnBeforeImageDrawEx), the picture from the image list or the
+    // cache of display copies, what surrounds it, and the frames, border and
+    // selection.
+    struct TThumbCell;
+    void PlaceThumbnailCell(classlib::TBitmap* Bitmap, int Index, bool Selected, TThumbCell& Cell);
+    bool DrawThumbnailFromImage(classlib::TBitmap* Bitmap, TImgMViewEntry* E, TThumbCell& Cell);
+    bool DrawThumbnailFromCache(classlib::TBitmap* Bitmap, TImgMViewEntry* E, TThumbCell& Cell);
+    void DrawPictureSurround(classlib::TCanvas* C, TImgMViewEntry* E, const TThumbCell& Cell);
+    void DrawCellFrames3D(classlib::TCanvas* C, TImgMViewEntry* E, const TThumbCell& Cell);
+    void DrawThumbnailBorder(classlib::TCanvas* C, const TThumbCell& Cell);
+    void DrawThumbnailSelection(classlib::TCanvas* C, const TThumbCell& Cell);
     void DrawCaptions(classlib::TCanvas* C, TImgMViewEntry* E, int x, int y, int w, int h, bool Selected);
     void FillSolid(classlib::TCanvas* C, const RECT& R, classlib::TColor Color);
     // Display (w x h) with SoftShadow added, resampled back to w x h; sets

@@ -487,16 +487,7 @@ void TImgMView::SetFlatScrollBars(bool Value)
     flatScrollBars_ = Value;
     if (!HandleAllocated())
         return;
-    HWND h = GetHandle();
-    if (!Value) {
-        UninitializeFlatSB(h);
-        return;
-    }
-    SetScrollRange(h, SB_HORZ, 0, 65535, FALSE);
-    SetScrollRange(h, SB_VERT, 0, 65535, FALSE);
-    InitializeFlatSB(h);
-    PxShowScrollBar(h, SB_HORZ, false, true);
-    PxShowScrollBar(h, SB_VERT, false, true);
+    PxSetFlatScrollBars(GetHandle(), Value);
 }
 
 void TImgMView::UpdateScrollBar(int Bar, int Max, int ClientSize, int Offset)

@@ -232,177 +232,225 @@ void TImgMView::DrawCaptions(classlib::TCanvas* C, TImgMViewEntry* E, int x, int
     }
 }
 
+// One cell being drawn: where the thumbnail goes (x, y, w, h, inside a
+// frame picture when there is one), the picture's height room (a), the
+// fill colour, and the picture's place once drawn (left, top, dw, dh).
+struct TImgMView::TThumbCell {
+    int x = 0, y = 0, w = 0, h = 0;
+    bool framed = false;
+    int a = 0;
+    classlib::TColor c = 0;
+    int left = 0, top = 0, dw = 0, dh = 0;
+};
+
 void TImgMView::DrawThumbnail(classlib::TBitmap* Bitmap, TImgMViewEntry* E, int Index, bool Selected)
 {
     if (!E)
         return;
     classlib::TCriticalSectionGuard guard(starterLock_);
     classlib::TCanvas* C = Bitmap->GetCanvas();
-    int x = E->X - ViewX;
-    int y = E->Y - ViewY;
-    int w = thumbWidth_;
-    int h = thumbHeight_;
+    TThumbCell cell;
+    cell.x = E->X - ViewX;
+    cell.y = E->Y - ViewY;
+    cell.w = thumbWidth_;
+    cell.h = thumbHeight_;
     if (OnBeforeImageDraw)
-        OnBeforeImageDraw(this, Index, x, y, C);
-    // Frame pictures: the cell shows the frame, the thumbnail goes into its
-    // inner rectangle.
-    const bool framed = thumbnailFrame_ && thumbnailFrameSelected_;
-    if (framed) {
-        TPxBitmap* frame = Selected ? thumbnailFrameSelected_.get() : thumbnailFrame_.get();
-        if (!frame->IsEmpty() && w > 0 && h > 0) {
-            GdiFlush();
-            RenderToVclBitmap(*frame, Bitmap, nullptr, nullptr, nullptr, nullptr, x, y, w, h, 0, 0,
-                              frame->GetWidth(), frame->GetHeight(), true, false, 255,
-                              frame->GetWidth() == w && frame->GetHeight() == h ? rfNone : rfFastLinear, true, 0);
-        }
-        x += ThumbnailFrameRect.left;
-        y += ThumbnailFrameRect.top;
-        w = ThumbnailFrameRect.right - ThumbnailFrameRect.left;
-        h = ThumbnailFrameRect.bottom - ThumbnailFrameRect.top;
-    }
-    if (OnBeforeImageDrawEx) {
-        RECT r{0, 0, w, h};
-        OnBeforeImageDrawEx(this, Index, x, y, Bitmap, r);
-        x += r.left;
-        y += r.top;
-        w = r.right - r.left;
-        h = r.bottom - r.top;
-    }
+        OnBeforeImageDraw(this, Index, cell.x, cell.y, C);
+    PlaceThumbnailCell(Bitmap, Index, Selected, cell);
 
     int t = 0;
     if (EnableCaptions && !E->BottomText->Caption.empty()) {
         C->SetFont(E->BottomText->GetFont());
         t = C->TextHeight(E->BottomText->Caption);
     }
-    const int a = h - bottomGap_ - upperGap_ - t;
-    const classlib::TColor c = (Selected && selectionStyle_ == pxssACD) ? SelectionBackgroundColor
-                               : drawImageBackground_                   ? E->Background
-                                                                        : ThumbnailsBackground;
+    cell.a = cell.h - bottomGap_ - upperGap_ - t;
+    cell.c = (Selected && selectionStyle_ == pxssACD) ? SelectionBackgroundColor
+             : drawImageBackground_                   ? E->Background
+                                                      : ThumbnailsBackground;
     if (fillThumbnail_)
-        PxDrawBackground(GetComponentState(), C, Bitmap, thumbnailsBackgroundStyle_, c, x, y, w, h, x, y, x + w, y + h,
-                         ChessboardSize, ChessboardBrushStyle, GradientEndColor, nullptr, wallPaperStyle_);
+        PxDrawBackground(GetComponentState(), C, Bitmap, thumbnailsBackgroundStyle_, cell.c, cell.x, cell.y, cell.w,
+                         cell.h, cell.x, cell.y, cell.x + cell.w, cell.y + cell.h, ChessboardSize,
+                         ChessboardBrushStyle, GradientEndColor, nullptr, wallPaperStyle_);
 
-    int left = x;
-    int top = y + upperGap_;
-    int dw = 0;
-    int dh = 0;
+    cell.left = cell.x;
+    cell.top = cell.y + upperGap_;
     bool pictured = false;
-    if (E->ImageItem && !E->CacheItem) {
-        const int W = ilist_->GetImageWidth(E->ImageItem);
-        const int H = ilist_->GetImageHeight(E->ImageItem);
-        if (W >= 1 && H > 0 && w > 0 && a > 0) {
-            if (EnlargeSmallImages || W > w || H > a)
-                PxAspectFit(W, H, w, a, dw, dh);
-            else {
-                dw = W;
-                dh = H;
-            }
-            left = x + std::abs(w - dw) / 2;
-            top = y + upperGap_ + std::abs(a - dh) / 2;
-            TPxBitmap* src = ilist_->GetBitmap(E->ImageItem);
-            if (src) {
-                auto display = std::make_unique<TPxBitmap>();
-                display->SetLocation(pxMemory);
-                const bool reduce1 = src->GetPixelFormat() == px1g && (dw < W || dh < H);
-                if (display->Allocate(dw, dh, src->GetPixelFormat()))
-                    PxResampleBitmap(src, display.get(), reduce1 ? rfFastLinear : ThumbnailDisplayFilter);
-                ilist_->ReleaseBitmap(src, false);
-                if (RoundCornersDivisor > 0 && !display->IsEmpty()) {
-                    const int r = std::min(w, h) / RoundCornersDivisor;
-                    PxRoundCorners(display.get(), r, r, 0, 0, 0);
-                }
-                E->ImageRect = RECT{0, 0, dw, dh};
-                if (SoftShadow.Enabled && !display->IsEmpty())
-                    display = AddThumbnailShadow(std::move(display), E);
-                if (!display->IsEmpty()) {
-                    RenderToVclBitmap(*display, Bitmap, nullptr, nullptr, nullptr, nullptr, left, top, dw, dh, 0, 0,
-                                      dw, dh, enableAlphaChannel_, false, 255, rfNone, true, 0);
-                    pictured = true;
-                    if (CacheDisplayCopies) {
-                        E->CacheItem = icache_->AddBitmap(display.get());
-                        if (E->CacheItem) {
-                            E->CacheItem->SourceWidth = E->ImageItem->SourceWidth;
-                            E->CacheItem->SourceHeight = E->ImageItem->SourceHeight;
-                        }
-                    }
-                }
-            }
-        }
-    } else if (E->CacheItem) {
-        TPxBitmap* copy = icache_->GetBitmap(E->CacheItem);
-        if (copy) {
-            dw = copy->GetWidth();
-            dh = copy->GetHeight();
-            left = x + std::abs(w - dw) / 2;
-            top = y + upperGap_ + std::abs(a - dh) / 2;
-            // The same alpha rule as the first drawing of the copy.
-            RenderToVclBitmap(*copy, Bitmap, nullptr, nullptr, nullptr, nullptr, left, top, dw, dh, 0, 0, dw, dh,
-                              enableAlphaChannel_, false, 255, rfNone, true, 0);
-            icache_->ReleaseBitmap(copy, false);
-            pictured = true;
-        }
-    }
-    if (pictured) {
-        if (thumbnailsInternalBorder_) {
-            C->GetPen()->SetColor(thumbnailsInternalBorderColor_);
-            C->GetPen()->SetWidth(1);
-            C->GetBrush()->SetStyle(classlib::bsClear);
-            C->Rectangle(E->ImageRect.left + left, E->ImageRect.top + top, E->ImageRect.right + left,
-                         E->ImageRect.bottom + top);
-        }
-        if (fillThumbnail_) {
-            FillSolid(C, RECT{x, y, left, y + h}, c);
-            FillSolid(C, RECT{left + dw, y, x + w, y + h}, c);
-            FillSolid(C, RECT{left, y, left + dw, top}, c);
-            FillSolid(C, RECT{left, top + dh, left + dw, y + h}, c);
-        }
-    }
+    if (E->ImageItem && !E->CacheItem)
+        pictured = DrawThumbnailFromImage(Bitmap, E, cell);
+    else if (E->CacheItem)
+        pictured = DrawThumbnailFromCache(Bitmap, E, cell);
+    if (pictured)
+        DrawPictureSurround(C, E, cell);
     if (EnableCaptions)
-        DrawCaptions(C, E, x, y, w, h, Selected);
-    if (style_ == pxmsACD) {
-        const bool info = EnableCaptions && !E->InfoText->Caption.empty();
-        int b = 0;
-        if (info) {
-            C->SetFont(E->InfoText->GetFont());
-            b = C->TextHeight(E->InfoText->Caption) + 3;
-        }
-        if (bottomGap_ + upperGap_ > 0 || (EnableCaptions && !E->BottomText->Caption.empty()))
-            PxDrawFrame3D(C, x, y, x + w - 1, y + h - b - 1, classlib::clBlack, classlib::clWhite);
-        if (info)
-            PxDrawFrame3D(C, x, y + h - b, x + w - 1, y + h - 1, classlib::clBlack, classlib::clWhite);
-    }
+        DrawCaptions(C, E, cell.x, cell.y, cell.w, cell.h, Selected);
+    if (style_ == pxmsACD)
+        DrawCellFrames3D(C, E, cell);
     if (OnImageDraw)
-        OnImageDraw(this, Index, x, y, C);
+        OnImageDraw(this, Index, cell.x, cell.y, C);
     if (OnImageDraw2)
-        OnImageDraw2(this, Index, x, y, RECT{left, top, left + dw, top + dh}, C);
+        OnImageDraw2(this, Index, cell.x, cell.y, RECT{cell.left, cell.top, cell.left + cell.dw, cell.top + cell.dh},
+                     C);
+    if (thumbnailsBorderWidth_ > 0)
+        DrawThumbnailBorder(C, cell);
+    if (Selected && selectionStyle_ != pxssACD && !OnBeforeImageDrawEx && !cell.framed)
+        DrawThumbnailSelection(C, cell);
+}
 
-    if (thumbnailsBorderWidth_ > 0) {
-        C->GetPen()->SetWidth(1);
-        C->GetPen()->SetColor(thumbnailsBorderColor_);
-        C->GetBrush()->SetStyle(classlib::bsClear);
-        for (int i = 1; i <= thumbnailsBorderWidth_; ++i) {
-            if (RoundCornersDivisor > 0) {
-                const int r = std::min(w, h) / RoundCornersDivisor;
-                C->RoundRect(x - i, y - i, x + w + i, y + h + i, r, r);
-            } else {
-                C->Rectangle(x - i, y - i, x + w + i, y + h + i);
-            }
+void TImgMView::PlaceThumbnailCell(classlib::TBitmap* Bitmap, int Index, bool Selected, TThumbCell& Cell)
+{
+    // Frame pictures: the cell shows the frame, the thumbnail goes into its
+    // inner rectangle.
+    Cell.framed = thumbnailFrame_ && thumbnailFrameSelected_;
+    if (Cell.framed) {
+        TPxBitmap* frame = Selected ? thumbnailFrameSelected_.get() : thumbnailFrame_.get();
+        if (!frame->IsEmpty() && Cell.w > 0 && Cell.h > 0) {
+            GdiFlush();
+            RenderToVclBitmap(*frame, Bitmap, nullptr, nullptr, nullptr, nullptr, Cell.x, Cell.y, Cell.w, Cell.h, 0, 0,
+                              frame->GetWidth(), frame->GetHeight(), true, false, 255,
+                              frame->GetWidth() == Cell.w && frame->GetHeight() == Cell.h ? rfNone : rfFastLinear,
+                              true, 0);
+        }
+        Cell.x += ThumbnailFrameRect.left;
+        Cell.y += ThumbnailFrameRect.top;
+        Cell.w = ThumbnailFrameRect.right - ThumbnailFrameRect.left;
+        Cell.h = ThumbnailFrameRect.bottom - ThumbnailFrameRect.top;
+    }
+    if (OnBeforeImageDrawEx) {
+        RECT r{0, 0, Cell.w, Cell.h};
+        OnBeforeImageDrawEx(this, Index, Cell.x, Cell.y, Bitmap, r);
+        Cell.x += r.left;
+        Cell.y += r.top;
+        Cell.w = r.right - r.left;
+        Cell.h = r.bottom - r.top;
+    }
+}
+
+bool TImgMView::DrawThumbnailFromImage(classlib::TBitmap* Bitmap, TImgMViewEntry* E, TThumbCell& Cell)
+{
+    const int W = ilist_->GetImageWidth(E->ImageItem);
+    const int H = ilist_->GetImageHeight(E->ImageItem);
+    if (W < 1 || H <= 0 || Cell.w <= 0 || Cell.a <= 0)
+        return false;
+    if (EnlargeSmallImages || W > Cell.w || H > Cell.a)
+        PxAspectFit(W, H, Cell.w, Cell.a, Cell.dw, Cell.dh);
+    else {
+        Cell.dw = W;
+        Cell.dh = H;
+    }
+    const int dw = Cell.dw, dh = Cell.dh;
+    Cell.left = Cell.x + std::abs(Cell.w - dw) / 2;
+    Cell.top = Cell.y + upperGap_ + std::abs(Cell.a - dh) / 2;
+    TPxBitmap* src = ilist_->GetBitmap(E->ImageItem);
+    if (!src)
+        return false;
+    auto display = std::make_unique<TPxBitmap>();
+    display->SetLocation(pxMemory);
+    const bool reduce1 = src->GetPixelFormat() == px1g && (dw < W || dh < H);
+    if (display->Allocate(dw, dh, src->GetPixelFormat()))
+        PxResampleBitmap(src, display.get(), reduce1 ? rfFastLinear : ThumbnailDisplayFilter);
+    ilist_->ReleaseBitmap(src, false);
+    if (RoundCornersDivisor > 0 && !display->IsEmpty()) {
+        const int r = std::min(Cell.w, Cell.h) / RoundCornersDivisor;
+        PxRoundCorners(display.get(), r, r, 0, 0, 0);
+    }
+    E->ImageRect = RECT{0, 0, dw, dh};
+    if (SoftShadow.Enabled && !display->IsEmpty())
+        display = AddThumbnailShadow(std::move(display), E);
+    if (display->IsEmpty())
+        return false;
+    RenderToVclBitmap(*display, Bitmap, nullptr, nullptr, nullptr, nullptr, Cell.left, Cell.top, dw, dh, 0, 0, dw, dh,
+                      enableAlphaChannel_, false, 255, rfNone, true, 0);
+    if (CacheDisplayCopies) {
+        E->CacheItem = icache_->AddBitmap(display.get());
+        if (E->CacheItem) {
+            E->CacheItem->SourceWidth = E->ImageItem->SourceWidth;
+            E->CacheItem->SourceHeight = E->ImageItem->SourceHeight;
         }
     }
-    if (Selected && selectionStyle_ != pxssACD && !OnBeforeImageDrawEx && !framed) {
-        const int width = Focused() ? selectionWidth_ : SelectionWidthNoFocus;
-        C->GetPen()->SetColor(selectionColor_);
+    return true;
+}
+
+bool TImgMView::DrawThumbnailFromCache(classlib::TBitmap* Bitmap, TImgMViewEntry* E, TThumbCell& Cell)
+{
+    TPxBitmap* copy = icache_->GetBitmap(E->CacheItem);
+    if (!copy)
+        return false;
+    Cell.dw = copy->GetWidth();
+    Cell.dh = copy->GetHeight();
+    Cell.left = Cell.x + std::abs(Cell.w - Cell.dw) / 2;
+    Cell.top = Cell.y + upperGap_ + std::abs(Cell.a - Cell.dh) / 2;
+    // The same alpha rule as the first drawing of the copy.
+    RenderToVclBitmap(*copy, Bitmap, nullptr, nullptr, nullptr, nullptr, Cell.left, Cell.top, Cell.dw, Cell.dh, 0, 0,
+                      Cell.dw, Cell.dh, enableAlphaChannel_, false, 255, rfNone, true, 0);
+    icache_->ReleaseBitmap(copy, false);
+    return true;
+}
+
+void TImgMView::DrawPictureSurround(classlib::TCanvas* C, TImgMViewEntry* E, const TThumbCell& Cell)
+{
+    const int x = Cell.x, y = Cell.y, w = Cell.w, h = Cell.h;
+    const int left = Cell.left, top = Cell.top, dw = Cell.dw, dh = Cell.dh;
+    if (thumbnailsInternalBorder_) {
+        C->GetPen()->SetColor(thumbnailsInternalBorderColor_);
+        C->GetPen()->SetWidth(1);
         C->GetBrush()->SetStyle(classlib::bsClear);
-        if (SelectionAntialiased && width > 0) {
-            C->GetPen()->SetWidth(width);
-            C->RoundRect(x, y, x + w, y + h, 4, 4);
+        C->Rectangle(E->ImageRect.left + left, E->ImageRect.top + top, E->ImageRect.right + left,
+                     E->ImageRect.bottom + top);
+    }
+    if (fillThumbnail_) {
+        FillSolid(C, RECT{x, y, left, y + h}, Cell.c);
+        FillSolid(C, RECT{left + dw, y, x + w, y + h}, Cell.c);
+        FillSolid(C, RECT{left, y, left + dw, top}, Cell.c);
+        FillSolid(C, RECT{left, top + dh, left + dw, y + h}, Cell.c);
+    }
+}
+
+void TImgMView::DrawCellFrames3D(classlib::TCanvas* C, TImgMViewEntry* E, const TThumbCell& Cell)
+{
+    const int x = Cell.x, y = Cell.y, w = Cell.w, h = Cell.h;
+    const bool info = EnableCaptions && !E->InfoText->Caption.empty();
+    int b = 0;
+    if (info) {
+        C->SetFont(E->InfoText->GetFont());
+        b = C->TextHeight(E->InfoText->Caption) + 3;
+    }
+    if (bottomGap_ + upperGap_ > 0 || (EnableCaptions && !E->BottomText->Caption.empty()))
+        PxDrawFrame3D(C, x, y, x + w - 1, y + h - b - 1, classlib::clBlack, classlib::clWhite);
+    if (info)
+        PxDrawFrame3D(C, x, y + h - b, x + w - 1, y + h - 1, classlib::clBlack, classlib::clWhite);
+}
+
+void TImgMView::DrawThumbnailBorder(classlib::TCanvas* C, const TThumbCell& Cell)
+{
+    const int x = Cell.x, y = Cell.y, w = Cell.w, h = Cell.h;
+    C->GetPen()->SetWidth(1);
+    C->GetPen()->SetColor(thumbnailsBorderColor_);
+    C->GetBrush()->SetStyle(classlib::bsClear);
+    for (int i = 1; i <= thumbnailsBorderWidth_; ++i) {
+        if (RoundCornersDivisor > 0) {
+            const int r = std::min(w, h) / RoundCornersDivisor;
+            C->RoundRect(x - i, y - i, x + w + i, y + h + i, r, r);
         } else {
-            C->GetPen()->SetWidth(1);
-            for (int i = 1; i <= width; ++i)
-                C->Rectangle(x - i, y - i, x + w + i, y + h + i);
+            C->Rectangle(x - i, y - i, x + w + i, y + h + i);
         }
-        C->GetPen()->SetWidth(1);
     }
+}
+
+void TImgMView::DrawThumbnailSelection(classlib::TCanvas* C, const TThumbCell& Cell)
+{
+    const int x = Cell.x, y = Cell.y, w = Cell.w, h = Cell.h;
+    const int width = Focused() ? selectionWidth_ : SelectionWidthNoFocus;
+    C->GetPen()->SetColor(selectionColor_);
+    C->GetBrush()->SetStyle(classlib::bsClear);
+    if (SelectionAntialiased && width > 0) {
+        C->GetPen()->SetWidth(width);
+        C->RoundRect(x, y, x + w, y + h, 4, 4);
+    } else {
+        C->GetPen()->SetWidth(1);
+        for (int i = 1; i <= width; ++i)
+            C->Rectangle(x - i, y - i, x + w + i, y + h + i);
+    }
+    C->GetPen()->SetWidth(1);
 }
 
 std::unique_ptr<TPxBitmap> TImgMView::AddThumbnailShadow(std::unique_ptr<TPxBitmap> Display, TImgMViewEntry* E)

@@ -54,6 +54,7 @@ namespace imaging {
 class TImgIO;
 class TImgProc;
 class TPxDirectShow;
+struct TPxRenderClip;
 
 enum TPxBackgroundStyle : uint8_t {
     pxbsSolid,
@@ -461,6 +462,19 @@ private:
     int DragSelectionGrip(int X, int Y, bool Constrain);
     void ResizeLayer(int X, int Y, bool Constrain);
     void RotationCentre(TPxLayer& Layer, int& X, int& Y);
+    // A move with a button held, by what the press started.
+    void MouseDrag(classlib::TShiftState Shift, int X, int Y, int x, int y, bool Constrain);
+    void DragLayerPosition(int X, int Y);
+    void DragLayerRotation(int X, int Y, bool Snap);
+    void DragLayerGrip(int X, int Y, bool Constrain);
+    // A move without a button: the polygon's rubber line (which may move
+    // the clamped point x, y) and the cursor of what lies under the pointer.
+    void MouseHover(classlib::TShiftState Shift, int X, int Y, int& x, int& y, bool Constrain);
+    void ShowSelectionHoverCursor(int X, int Y, bool Shift);
+    void ShowRotationHoverCursor(int X, int Y);
+    void ShowLayerHoverCursor(int X, int Y);
+    // Aims the moving scroll at the view position the pointer stands for.
+    void SteerMovingScroll(int X, int Y);
     void SaveLayerUndo(bool Full);
     void DrawRubberLine();
     void StartMovingScroll(int X, int Y);
@@ -823,6 +837,9 @@ private:
     // Moves the view along one axis (0 horizontal, 1 vertical), clamped to
     // the image.
     void SetViewAxis(int Axis, int Value);
+    // DoZoomX/DoZoomY over the axis's zoom and setter.
+    void DoZoomAxis(double Value, double TImgView::*Zoom, void (TImgView::*SetAxisZoom)(double));
+    void HideScrollBar(int Bar, bool& Shown);
     void SmoothScrollStep(classlib::TObject* Sender);
     void SetZoomFactors();
     // Paints the window now (its paint message), when it can paint.
@@ -841,14 +858,27 @@ private:
     // The selection's fill (inverted) and outer shading of the current
     // layer's drawn area, as SelectionOptions ask.
     void DrawSelectionMarks(TPxBitmap* Dest);
-    // Image at five times (W x H), turned by Angle with its alpha channel;
-    // nullptr when nothing can be drawn.
+    // One visible layer of DrawLayers: its mask, the background under the
+    // first one, the picture, and the current layer's marks.
+    struct TLayerPaint;
+    void DrawLayer(int Index, TPxBitmap* Dest, std::vector<uint8_t*>* RowTable, bool DrawMarks, bool DrawBackground,
+                   const RECT* ClipRect, const TPxRenderClip* Clip, bool First);
+    // The only layer, unplaced, through the view's coordinate tables.
+    void RenderSoleLayer(TPxLayer& Layer, const TLayerPaint& P);
+    // A layer at its place (a rotated one through a rotated copy).
+    void RenderPlacedLayer(int Index, TPxLayer& Layer, const TLayerPaint& P);
+    // Corners, size and position of a layer of W x H drawn from Rotated.
+    void PlaceRotatedLayer(TPxLayer& Layer, TPxBitmap& Rotated, int W, int H);
+    // Image into the layer's screen rectangle (cut to layer 0 when asked).
+    void RenderLayerRect(int Index, TPxLayer& Layer, TPxBitmap& Image, const TLayerPaint& P);
     // Puts L's alpha limited by mask layer M (or L's cached result) in
     // place of L's alpha channel and returns a copy of L's own channel.
     std::unique_ptr<TPxBitmap> PrepareLayerMask(TPxLayer& L, TPxLayer& M);
     // Fills a magnifier layer's image with the enlarged area under it (of
     // layer 0 or of what Dest shows so far) and shapes its alpha.
     void PrepareMagnifier(TPxLayer& Layer, TPxBitmap* Dest, TResampleFilter Filter);
+    // Image at five times (W x H), turned by Angle with its alpha channel;
+    // nullptr when nothing can be drawn.
     static std::unique_ptr<TPxBitmap> RotatedLayerCopy(TPxBitmap* Image, int W, int H, double Angle);
     double zoomX_ = 100;
     double zoomY_ = 100;

@@ -53,6 +53,67 @@ void FillAxis(std::vector<int32_t>& S2B, std::vector<int32_t>& B2S, double Zoom,
     }
 }
 
+// Entry P of the window (Off, Len) of an axis table, or -1 when P lies
+// outside the window or the table.
+int32_t WindowAt(const std::vector<int32_t>& Table, size_t Off, int Len, int P)
+{
+    if (P < 0 || P >= Len)
+        return -1;
+    return At(Table, static_cast<int64_t>(Off) + P);
+}
+
+// Screen position Z (at least 0) moved to the first screen position of its
+// bitmap pixel, when the axis has tables and Z lies on the zoomed image.
+int SnapToPixelStart(int Z, int Zoomed, const std::vector<int32_t>& S2B, const std::vector<int32_t>& B2S, int S2BLen)
+{
+    if (Z < 0)
+        Z = 0;
+    if (Z < Zoomed && !S2B.empty() && S2BLen > 0 && Z < static_cast<int>(S2B.size())) {
+        const int32_t v = At(B2S, S2B[static_cast<size_t>(Z)]);
+        if (v >= 0)
+            return v;
+    }
+    return Z;
+}
+
+// Bitmap position B on screen without the tables, from the snapped view
+// position Snapped.
+int ZoomedFromSnap(int B, int Snapped, double Zoom, int Offset)
+{
+    const int c = Rnd(-Snapped * 100.0 / Zoom) + B;
+    return Rnd(c * Zoom / 100.0 + Offset);
+}
+
+// The view position along one axis that keeps the bitmap point at the
+// middle of the view (of ViewSize) there when the zoom goes from OldZoom to
+// NewZoom.
+int ZoomedViewPosition(int View, int ViewSize, int Offset, double OldZoom, double NewZoom)
+{
+    const int c = ViewSize / 2 + View - Offset;
+    const int b = Rnd(c * 100.0 / OldZoom);
+    return Trc(b * (NewZoom / 100.0) - ViewSize / 2);
+}
+
+// The margins a cropped or shadowed background keeps around the image;
+// false (MX, MY untouched) for the other styles.
+bool BackgroundMargins(TPxBackgroundStyle Style, int& MX, int& MY)
+{
+    switch (Style) {
+    case pxbsCropped:
+        MX = GetSystemMetrics(SM_CXEDGE);
+        MY = GetSystemMetrics(SM_CYEDGE);
+        return true;
+    case pxbsCropShadow:
+        MX = MY = 5;
+        return true;
+    case pxbsSoftShadow:
+        MX = MY = 9;
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
 
 bool PxIsRectPolygon(const POINT* Points, int Count)
@@ -217,76 +278,38 @@ void TImgView::BuildCoordinateTables()
     }
 }
 
-int TImgView::ScreenSnapX(int Z)
-{
-    if (Z < 0)
-        Z = 0;
-    if (Z < zoomedW_ && !s2bX_.empty() && s2bXLen_ > 0 && Z < static_cast<int>(s2bX_.size())) {
-        const int32_t v = At(b2sX_, s2bX_[static_cast<size_t>(Z)]);
-        if (v >= 0)
-            return v;
-    }
-    return Z;
-}
+int TImgView::ScreenSnapX(int Z) { return SnapToPixelStart(Z, zoomedW_, s2bX_, b2sX_, s2bXLen_); }
 
-int TImgView::ScreenSnapY(int Z)
-{
-    if (Z < 0)
-        Z = 0;
-    if (Z < zoomedH_ && !s2bY_.empty() && s2bYLen_ > 0 && Z < static_cast<int>(s2bY_.size())) {
-        const int32_t v = At(b2sY_, s2bY_[static_cast<size_t>(Z)]);
-        if (v >= 0)
-            return v;
-    }
-    return Z;
-}
+int TImgView::ScreenSnapY(int Z) { return SnapToPixelStart(Z, zoomedH_, s2bY_, b2sY_, s2bYLen_); }
 
 int TImgView::ScreenToBitmapX(int X)
 {
     const int s = X - offsetX_;
-    if (s >= 0 && s < s2bXLen_) {
-        const int32_t v = At(s2bX_, static_cast<int64_t>(s2bXOff_) + s);
-        if (v >= 0)
-            return v;
-    }
-    return Trc(s * 100.0 / zoomX_ + visBmpX_);
+    const int32_t v = WindowAt(s2bX_, s2bXOff_, s2bXLen_, s);
+    return v >= 0 ? v : Trc(s * 100.0 / zoomX_ + visBmpX_);
 }
 
 int TImgView::ScreenToBitmapY(int Y)
 {
     const int s = Y - offsetY_;
-    if (s >= 0 && s < s2bYLen_) {
-        const int32_t v = At(s2bY_, static_cast<int64_t>(s2bYOff_) + s);
-        if (v >= 0)
-            return v;
-    }
-    return Trc(s * 100.0 / zoomY_ + visBmpY_);
+    const int32_t v = WindowAt(s2bY_, s2bYOff_, s2bYLen_, s);
+    return v >= 0 ? v : Trc(s * 100.0 / zoomY_ + visBmpY_);
 }
 
 int TImgView::BitmapToScreenX(int X)
 {
-    const int d = X - visBmpX_;
-    if (d >= 0 && d < b2sXLen_) {
-        const int32_t v = At(b2sX_, static_cast<int64_t>(b2sXOff_) + d);
-        if (v >= 0)
-            return v + offsetX_;
-    }
-    const int b = ScreenSnapX(viewX_);
-    const int c = Rnd(-b * 100.0 / zoomX_) + X;
-    return Rnd(c * zoomX_ / 100.0 + offsetX_);
+    const int32_t v = WindowAt(b2sX_, b2sXOff_, b2sXLen_, X - visBmpX_);
+    if (v >= 0)
+        return v + offsetX_;
+    return ZoomedFromSnap(X, ScreenSnapX(viewX_), zoomX_, offsetX_);
 }
 
 int TImgView::BitmapToScreenY(int Y)
 {
-    const int d = Y - visBmpY_;
-    if (d >= 0 && d < b2sYLen_) {
-        const int32_t v = At(b2sY_, static_cast<int64_t>(b2sYOff_) + d);
-        if (v >= 0)
-            return v + offsetY_;
-    }
-    const int b = ScreenSnapY(viewY_);
-    const int c = Rnd(-b * 100.0 / zoomY_) + Y;
-    return Rnd(c * zoomY_ / 100.0 + offsetY_);
+    const int32_t v = WindowAt(b2sY_, b2sYOff_, b2sYLen_, Y - visBmpY_);
+    if (v >= 0)
+        return v + offsetY_;
+    return ZoomedFromSnap(Y, ScreenSnapY(viewY_), zoomY_, offsetY_);
 }
 
 // ---- view position
@@ -449,15 +472,10 @@ void TImgView::SetZoomFactors()
 
 void TImgView::SetZoomXY(double Value)
 {
-    const double f = Value / 100.0;
     const int vw = GetViewWidth();
     const int vh = GetViewHeight();
-    const int cx = vw / 2 + viewX_ - offsetX_;
-    const int bx = Rnd(cx * 100.0 / zoomX_);
-    const int nx = Trc(bx * f - vw / 2);
-    const int cy = vh / 2 + viewY_ - offsetY_;
-    const int by = Rnd(cy * 100.0 / zoomY_);
-    const int ny = Trc(by * f - vh / 2);
+    const int nx = ZoomedViewPosition(viewX_, vw, offsetX_, zoomX_, Value);
+    const int ny = ZoomedViewPosition(viewY_, vh, offsetY_, zoomY_, Value);
     zoomX_ = zoomY_ = Value;
     SetZoomFactors();
     int mx = 0, my = 0;
@@ -468,10 +486,7 @@ void TImgView::SetZoomXY(double Value)
 
 void TImgView::SetZoomX(double Value)
 {
-    const int vw = GetViewWidth();
-    const int cx = vw / 2 + viewX_ - offsetX_;
-    const int bx = Rnd(cx * 100.0 / zoomX_);
-    const int nx = Trc(bx * (Value / 100.0) - vw / 2);
+    const int nx = ZoomedViewPosition(viewX_, GetViewWidth(), offsetX_, zoomX_, Value);
     int mx = 0, my = 0;
     GetMaxViewXY(mx, my);
     viewX_ = std::clamp(nx, 0, mx);
@@ -481,10 +496,7 @@ void TImgView::SetZoomX(double Value)
 
 void TImgView::SetZoomY(double Value)
 {
-    const int vh = GetViewHeight();
-    const int cy = vh / 2 + viewY_ - offsetY_;
-    const int by = Rnd(cy * 100.0 / zoomY_);
-    const int ny = Trc(by * (Value / 100.0) - vh / 2);
+    const int ny = ZoomedViewPosition(viewY_, GetViewHeight(), offsetY_, zoomY_, Value);
     int mx = 0, my = 0;
     GetMaxViewXY(mx, my);
     viewY_ = std::clamp(ny, 0, my);
@@ -519,25 +531,19 @@ void TImgView::SetZoom(double Value)
     FinishZoomChange();
 }
 
-void TImgView::DoZoomX(double Value)
-{
-    DoViewChanging(2, Value);
-    if (!(Value > 0) || Value == zoomX_)
-        return;
-    ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && zoomX_ != 100);
-    BeginPaintLock();
-    SetZoomX(Value);
-    FinishZoomChange();
-}
+void TImgView::DoZoomX(double Value) { DoZoomAxis(Value, &TImgView::zoomX_, &TImgView::SetZoomX); }
 
-void TImgView::DoZoomY(double Value)
+void TImgView::DoZoomY(double Value) { DoZoomAxis(Value, &TImgView::zoomY_, &TImgView::SetZoomY); }
+
+void TImgView::DoZoomAxis(double Value, double TImgView::*Zoom, void (TImgView::*SetAxisZoom)(double))
 {
+    // The zoom is read after the changing event, whose handler may set it.
     DoViewChanging(2, Value);
-    if (!(Value > 0) || Value == zoomY_)
+    if (!(Value > 0) || Value == this->*Zoom)
         return;
-    ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && zoomY_ != 100);
+    ArmDelays(DelayZoomFilter && ZoomFilter != rfNone && this->*Zoom != 100);
     BeginPaintLock();
-    SetZoomY(Value);
+    (this->*SetAxisZoom)(Value);
     FinishZoomChange();
 }
 
@@ -562,18 +568,7 @@ void TImgView::ZoomAt(int X, int Y, double NewZoom, bool Center)
 double TImgView::GetFitZoom()
 {
     int mx = 0, my = 0;
-    switch (backgroundStyle_) {
-    case pxbsCropped:
-        mx = GetSystemMetrics(SM_CXEDGE);
-        my = GetSystemMetrics(SM_CYEDGE);
-        break;
-    case pxbsCropShadow:
-        mx = my = 5;
-        break;
-    case pxbsSoftShadow:
-        mx = my = 9;
-        break;
-    default:
+    if (!BackgroundMargins(backgroundStyle_, mx, my)) {
         if (GetBorderStyle() == bsNone) {
             mx = my = 0;
         } else if (GetCtl3D()) {
@@ -583,7 +578,6 @@ double TImgView::GetFitZoom()
             mx = GetSystemMetrics(SM_CXBORDER);
             my = GetSystemMetrics(SM_CYBORDER);
         }
-        break;
     }
     const double fx = (GetWidth() - 2 * mx) / (layersW_ / 100.0);
     const double fy = (GetHeight() - 2 * my) / (layersH_ / 100.0);
@@ -644,34 +638,20 @@ void TImgView::SetFlatScrollBars(bool Value)
     flatScrollBars_ = Value;
     if (!HandleAllocated())
         return;
-    HWND h = GetHandle();
-    if (!Value) {
-        UninitializeFlatSB(h);
-    } else {
-        SetScrollRange(h, SB_HORZ, 0, 65535, FALSE);
-        SetScrollRange(h, SB_VERT, 0, 65535, FALSE);
-        InitializeFlatSB(h);
-        PxShowScrollBar(h, SB_HORZ, false, true);
-        PxShowScrollBar(h, SB_VERT, false, true);
-    }
+    PxSetFlatScrollBars(GetHandle(), Value);
 }
 
-void TImgView::HideHScrollBar()
-{
-    if (!hScrollShown_)
-        return;
-    hScrollShown_ = false;
-    if (HandleAllocated())
-        PxShowScrollBar(GetHandle(), SB_HORZ, false, flatScrollBars_);
-}
+void TImgView::HideHScrollBar() { HideScrollBar(SB_HORZ, hScrollShown_); }
 
-void TImgView::HideVScrollBar()
+void TImgView::HideVScrollBar() { HideScrollBar(SB_VERT, vScrollShown_); }
+
+void TImgView::HideScrollBar(int Bar, bool& Shown)
 {
-    if (!vScrollShown_)
+    if (!Shown)
         return;
-    vScrollShown_ = false;
+    Shown = false;
     if (HandleAllocated())
-        PxShowScrollBar(GetHandle(), SB_VERT, false, flatScrollBars_);
+        PxShowScrollBar(GetHandle(), Bar, false, flatScrollBars_);
 }
 
 void TImgView::SetScrollInfoFor(int Bar, double Factor, int Page, int Pos, bool Show)
@@ -801,21 +781,9 @@ void TImgView::Update()
     if ((AutoFit || AutoStretch || AutoShrink) && layersW_ != 0 && layersH_ != 0) {
         DoViewChanging(2, zoomX_);
         int mx = 0, my = 0;
-        switch (backgroundStyle_) {
-        case pxbsCropped:
-            mx = GetSystemMetrics(SM_CXEDGE);
-            my = GetSystemMetrics(SM_CYEDGE);
-            break;
-        case pxbsCropShadow:
-            mx = my = 5;
-            break;
-        case pxbsSoftShadow:
-            mx = my = 9;
-            break;
-        default:
+        if (!BackgroundMargins(backgroundStyle_, mx, my)) {
             mx = (GetWidth() - GetViewWidth()) / 2;
             my = (GetHeight() - GetViewHeight()) / 2;
-            break;
         }
         double zoom = 100;
         if (!(layersW_ < 2 && layersH_ < 2))

@@ -715,155 +715,14 @@ void TImgView::MouseMove(classlib::TShiftState Shift, int X, int Y)
     TClientBaseScope scope(*this);
     int x, y;
     ClampToLayer(X, Y, x, y);
-    const bool shift = (Shift & classlib::ssShift) != 0;
     const bool constrain = (Shift & classlib::ssAlt) || ConstrainAlways;
     const bool captured = (Shift & (classlib::ssLeft | classlib::ssRight)) != 0;
-    TPxSelectionOutline& outline = GetSelectionOutline();
-    if (captured) {
-        if (mouseInteract_ & miScroll) {
-            SetViewXY(DownViewX - RoundI((X - DownX) * ScrollDragFactor),
-                      DownViewY - RoundI((Y - DownY) * ScrollDragFactor));
-        } else if (SelGrip != 0) {
-            AutoScrollToCursor();
-            SelGrip = static_cast<uint8_t>(DragSelectionGrip(x, y, constrain || SelectionAspect > 0));
-            DoSelectionChanging();
-        } else if (SelMoving >= 0) {
-            if (GetSelectionOptions() & pxsoCanScroll)
-                AutoScrollToCursor();
-            MoveSelectionBy(SelScreenToLayerX(x) - SelScreenToLayerX(LastClampedX),
-                            SelScreenToLayerY(y) - SelScreenToLayerY(LastClampedY),
-                            (GetSelectionOptions() & pxsoCutBorders) != 0);
-            DoSelectionChanging();
-        } else if (RectSelecting) {
-            UpdateRectSelection(x, y, Shift);
-        } else if (PolySelecting) {
-            AutoScrollToCursor();
-            BeginPaintLock();
-            AddSelectionPoint(x, y);
-            EndPaintLockNoUpdate();
-            Invalidate();
-            DoSelectionChanging();
-        } else if (CircleSelecting) {
-            UpdateCircleSelection(x, y, Shift);
-        } else if (MovingLayer >= 0 && MovingLayer < GetLayersCount()) {
-            TPxLayer* layer = GetLayer(MovingLayer);
-            if (!layer->Locked) {
-                SaveLayerUndo(false);
-                AutoScrollToCursor();
-                const int ox = layer->PosX, oy = layer->PosY;
-                layer->PosX += ScreenToBitmapX(X) - ScreenToBitmapX(LastRawX);
-                layer->PosY += ScreenToBitmapY(Y) - ScreenToBitmapY(LastRawY);
-                if (layer->PosX != ox || layer->PosY != oy)
-                    LayerMoved = true;
-                SetInteractionHint(L"X=" + std::to_wstring(layer->PosX) + L" Y=" + std::to_wstring(layer->PosY), X,
-                                   Y, L"X=000 Y=000");
-                layer->MaskCache.reset();
-                Update();
-                DoLayerNotify(MovingLayer, pxlMoving);
-            }
-        } else if (RotatingLayer >= 0 && RotatingLayer < GetLayersCount()) {
-            TPxLayer* layer = GetLayer(RotatingLayer);
-            if (!layer->Locked) {
-                SaveLayerUndo(true);
-                double dA = (ScreenToBitmapX(X) - ScreenToBitmapX(LastRawX)) / 4.0;
-                double dB = (ScreenToBitmapY(Y) - ScreenToBitmapY(LastRawY)) / 4.0;
-                int cx, cy;
-                RotationCentre(*layer, cx, cy);
-                if (cx < X)
-                    dB = -dB;
-                if (cy > Y)
-                    dA = -dA;
-                RotationAccumulator += dA + dB;
-                double angle = RotationAccumulator;
-                if (shift && RotationSnap != 0)
-                    angle = static_cast<double>(RoundI(RotationAccumulator / RotationSnap)) * RotationSnap;
-                layer->SetRotation(angle);
-                SetInteractionHint(PxFloatToStrDot(layer->Rotate) + L"\u00B0", X, Y, L"0000\u00B0");
-                layer->MaskCache.reset();
-                Update();
-                DoLayerNotify(RotatingLayer, pxlRotating);
-            }
-        } else if (LayerGrip != 0 && GetLayersCount() > 0) {
-            TPxLayer* layer = GetCurrentLayer();
-            if (!layer->Locked) {
-                SaveLayerUndo(false);
-                AutoScrollToCursor();
-                ResizeLayer(X, Y, constrain);
-                SetInteractionHint(std::to_wstring(layer->GetWidth()) + L" x " + std::to_wstring(layer->GetHeight()),
-                                   X, Y, L"0000 x 0000");
-                layer->MaskCache.reset();
-                Update();
-                DoLayerNotify(currentLayer_, pxlResizing);
-            }
-        }
-    } else {
-        if (PolySelecting && !LassoSelecting) {
-            if (constrain && !outline.Points.empty() && !PxIsSeparator(outline.Points.back())) {
-                const POINT v = outline.Points.back();
-                PxConstrainTo45(SelLayerToScreenX(v.x), SelLayerToScreenY(v.y), x, y);
-            }
-            DrawRubberLine();
-            LastX = x;
-            LastY = y;
-            DrawRubberLine();
-            DoSelectionChanging();
-        }
-        if (mouseInteract_ & (miSelect | miSelectPolygon | miSelectCircle | miSelectMagicWand | miSelectLasso)) {
-            const int g = GetSelectionGripAt(X, Y, shift);
-            DoMouseInResizingGrip(g);
-            if (g == 0) {
-                if (GetMovableSelectionAt(X, Y, shift) == 0) {
-                    SetTempCursor(kCurMove);
-                } else if (shift && ShiftAddsSelection) {
-                    if (GetCursor() == kCurSelect)
-                        SetTempCursor(kCurSelectAdd);
-                    else if (GetCursor() == kCurSelect2)
-                        SetTempCursor(kCurSelect2Add);
-                } else {
-                    RestoreCursor();
-                }
-            } else {
-                SetTempCursor(GripCursor(g));
-            }
-        } else if ((mouseInteract_ & miRotateLayers) && GetLayersCount() > 0) {
-            if (IsPointInLayer(X, Y, currentLayer_)) {
-                RestoreCursor();
-            } else {
-                int cx, cy;
-                RotationCentre(*GetCurrentLayer(), cx, cy);
-                if (X < cx && Y < cy)
-                    SetTempCursor(1814);
-                else if (X < cx && Y > cy)
-                    SetTempCursor(1811);
-                else if (X > cx && Y < cy)
-                    SetTempCursor(1812);
-                else if (X > cx && Y > cy)
-                    SetTempCursor(1813);
-            }
-        } else if (mouseInteract_ & (miResizeLayers | miMoveLayers)) {
-            int g = 0;
-            if ((mouseInteract_ & miResizeLayers) && GetLayersCount() > 0 && !GetCurrentLayer()->Locked)
-                g = GetGripAt(X, Y);
-            if (g == 0) {
-                const int l = FindLayerAt(X, Y, true);
-                if (l >= 0 && !GetLayer(l)->Locked && (mouseInteract_ & miMoveLayers))
-                    SetTempCursor(kCurMove);
-                else
-                    RestoreCursor();
-            } else {
-                SetTempCursor(GripCursor(g));
-            }
-        }
-    }
-    if ((mouseInteract_ & miMovingScroll) && (X != LastRawX || Y != LastRawY) && !captured) {
-        const int vw = std::max(GetViewWidth(), 1);
-        const int vh = std::max(GetViewHeight(), 1);
-        int mx = 0, my = 0;
-        GetMaxViewXY(mx, my);
-        const double fx = std::min(std::max(X, 0), vw - 1) / static_cast<double>(vw) - 0.02;
-        const double fy = std::min(std::max(Y, 0), vh - 1) / static_cast<double>(vh) - 0.02;
-        StartMovingScroll(RoundI(fx * 1.05 * mx), RoundI(fy * 1.05 * my));
-    }
+    if (captured)
+        MouseDrag(Shift, X, Y, x, y, constrain);
+    else
+        MouseHover(Shift, X, Y, x, y, constrain);
+    if ((mouseInteract_ & miMovingScroll) && (X != LastRawX || Y != LastRawY) && !captured)
+        SteerMovingScroll(X, Y);
     if (Selected && OnMouseInSel) {
         TPxMask* mask = SyncSelectionMask();
         const int bx = SelScreenToLayerX(x), by = SelScreenToLayerY(y);
@@ -876,6 +735,193 @@ void TImgView::MouseMove(classlib::TShiftState Shift, int X, int Y)
     LastClampedY = y;
     LastRawX = X;
     LastRawY = Y;
+}
+
+void TImgView::MouseDrag(classlib::TShiftState Shift, int X, int Y, int x, int y, bool Constrain)
+{
+    if (mouseInteract_ & miScroll) {
+        SetViewXY(DownViewX - RoundI((X - DownX) * ScrollDragFactor),
+                  DownViewY - RoundI((Y - DownY) * ScrollDragFactor));
+    } else if (SelGrip != 0) {
+        AutoScrollToCursor();
+        SelGrip = static_cast<uint8_t>(DragSelectionGrip(x, y, Constrain || SelectionAspect > 0));
+        DoSelectionChanging();
+    } else if (SelMoving >= 0) {
+        if (GetSelectionOptions() & pxsoCanScroll)
+            AutoScrollToCursor();
+        MoveSelectionBy(SelScreenToLayerX(x) - SelScreenToLayerX(LastClampedX),
+                        SelScreenToLayerY(y) - SelScreenToLayerY(LastClampedY),
+                        (GetSelectionOptions() & pxsoCutBorders) != 0);
+        DoSelectionChanging();
+    } else if (RectSelecting) {
+        UpdateRectSelection(x, y, Shift);
+    } else if (PolySelecting) {
+        AutoScrollToCursor();
+        BeginPaintLock();
+        AddSelectionPoint(x, y);
+        EndPaintLockNoUpdate();
+        Invalidate();
+        DoSelectionChanging();
+    } else if (CircleSelecting) {
+        UpdateCircleSelection(x, y, Shift);
+    } else if (MovingLayer >= 0 && MovingLayer < GetLayersCount()) {
+        DragLayerPosition(X, Y);
+    } else if (RotatingLayer >= 0 && RotatingLayer < GetLayersCount()) {
+        DragLayerRotation(X, Y, (Shift & classlib::ssShift) != 0);
+    } else if (LayerGrip != 0 && GetLayersCount() > 0) {
+        DragLayerGrip(X, Y, Constrain);
+    }
+}
+
+void TImgView::DragLayerPosition(int X, int Y)
+{
+    TPxLayer* layer = GetLayer(MovingLayer);
+    if (layer->Locked)
+        return;
+    SaveLayerUndo(false);
+    AutoScrollToCursor();
+    const int ox = layer->PosX, oy = layer->PosY;
+    layer->PosX += ScreenToBitmapX(X) - ScreenToBitmapX(LastRawX);
+    layer->PosY += ScreenToBitmapY(Y) - ScreenToBitmapY(LastRawY);
+    if (layer->PosX != ox || layer->PosY != oy)
+        LayerMoved = true;
+    SetInteractionHint(L"X=" + std::to_wstring(layer->PosX) + L" Y=" + std::to_wstring(layer->PosY), X, Y,
+                       L"X=000 Y=000");
+    layer->MaskCache.reset();
+    Update();
+    DoLayerNotify(MovingLayer, pxlMoving);
+}
+
+void TImgView::DragLayerRotation(int X, int Y, bool Snap)
+{
+    TPxLayer* layer = GetLayer(RotatingLayer);
+    if (layer->Locked)
+        return;
+    SaveLayerUndo(true);
+    // A quarter degree per bitmap pixel, the sign by the side of the
+    // rotation centre the pointer is on.
+    double dA = (ScreenToBitmapX(X) - ScreenToBitmapX(LastRawX)) / 4.0;
+    double dB = (ScreenToBitmapY(Y) - ScreenToBitmapY(LastRawY)) / 4.0;
+    int cx, cy;
+    RotationCentre(*layer, cx, cy);
+    if (cx < X)
+        dB = -dB;
+    if (cy > Y)
+        dA = -dA;
+    RotationAccumulator += dA + dB;
+    double angle = RotationAccumulator;
+    if (Snap && RotationSnap != 0)
+        angle = static_cast<double>(RoundI(RotationAccumulator / RotationSnap)) * RotationSnap;
+    layer->SetRotation(angle);
+    SetInteractionHint(PxFloatToStrDot(layer->Rotate) + L"\u00B0", X, Y, L"0000\u00B0");
+    layer->MaskCache.reset();
+    Update();
+    DoLayerNotify(RotatingLayer, pxlRotating);
+}
+
+void TImgView::DragLayerGrip(int X, int Y, bool Constrain)
+{
+    TPxLayer* layer = GetCurrentLayer();
+    if (layer->Locked)
+        return;
+    SaveLayerUndo(false);
+    AutoScrollToCursor();
+    ResizeLayer(X, Y, Constrain);
+    SetInteractionHint(std::to_wstring(layer->GetWidth()) + L" x " + std::to_wstring(layer->GetHeight()), X, Y,
+                       L"0000 x 0000");
+    layer->MaskCache.reset();
+    Update();
+    DoLayerNotify(currentLayer_, pxlResizing);
+}
+
+void TImgView::MouseHover(classlib::TShiftState Shift, int X, int Y, int& x, int& y, bool Constrain)
+{
+    const bool shift = (Shift & classlib::ssShift) != 0;
+    if (PolySelecting && !LassoSelecting) {
+        // The rubber line follows the pointer (at 45 degree steps when
+        // constrained); the pointer so moved is the one remembered.
+        const TPxSelectionOutline& outline = GetSelectionOutline();
+        if (Constrain && !outline.Points.empty() && !PxIsSeparator(outline.Points.back())) {
+            const POINT v = outline.Points.back();
+            PxConstrainTo45(SelLayerToScreenX(v.x), SelLayerToScreenY(v.y), x, y);
+        }
+        DrawRubberLine();
+        LastX = x;
+        LastY = y;
+        DrawRubberLine();
+        DoSelectionChanging();
+    }
+    if (mouseInteract_ & (miSelect | miSelectPolygon | miSelectCircle | miSelectMagicWand | miSelectLasso))
+        ShowSelectionHoverCursor(X, Y, shift);
+    else if ((mouseInteract_ & miRotateLayers) && GetLayersCount() > 0)
+        ShowRotationHoverCursor(X, Y);
+    else if (mouseInteract_ & (miResizeLayers | miMoveLayers))
+        ShowLayerHoverCursor(X, Y);
+}
+
+void TImgView::ShowSelectionHoverCursor(int X, int Y, bool Shift)
+{
+    const int g = GetSelectionGripAt(X, Y, Shift);
+    DoMouseInResizingGrip(g);
+    if (g != 0) {
+        SetTempCursor(GripCursor(g));
+    } else if (GetMovableSelectionAt(X, Y, Shift) == 0) {
+        SetTempCursor(kCurMove);
+    } else if (Shift && ShiftAddsSelection) {
+        if (GetCursor() == kCurSelect)
+            SetTempCursor(kCurSelectAdd);
+        else if (GetCursor() == kCurSelect2)
+            SetTempCursor(kCurSelect2Add);
+    } else {
+        RestoreCursor();
+    }
+}
+
+void TImgView::ShowRotationHoverCursor(int X, int Y)
+{
+    if (IsPointInLayer(X, Y, currentLayer_)) {
+        RestoreCursor();
+        return;
+    }
+    // The quadrant around the rotation centre; on one of its axes the
+    // cursor stays.
+    int cx, cy;
+    RotationCentre(*GetCurrentLayer(), cx, cy);
+    if (X < cx && Y < cy)
+        SetTempCursor(1814);
+    else if (X < cx && Y > cy)
+        SetTempCursor(1811);
+    else if (X > cx && Y < cy)
+        SetTempCursor(1812);
+    else if (X > cx && Y > cy)
+        SetTempCursor(1813);
+}
+
+void TImgView::ShowLayerHoverCursor(int X, int Y)
+{
+    int g = 0;
+    if ((mouseInteract_ & miResizeLayers) && GetLayersCount() > 0 && !GetCurrentLayer()->Locked)
+        g = GetGripAt(X, Y);
+    if (g != 0) {
+        SetTempCursor(GripCursor(g));
+        return;
+    }
+    const int l = FindLayerAt(X, Y, true);
+    if (l >= 0 && !GetLayer(l)->Locked && (mouseInteract_ & miMoveLayers))
+        SetTempCursor(kCurMove);
+    else
+        RestoreCursor();
+}
+
+void TImgView::SteerMovingScroll(int X, int Y)
+{
+    const int vw = std::max(GetViewWidth(), 1);
+    const int vh = std::max(GetViewHeight(), 1);
+    int mx = 0, my = 0;
+    GetMaxViewXY(mx, my);
+    const double fx = std::min(std::max(X, 0), vw - 1) / static_cast<double>(vw) - 0.02;
+    const double fy = std::min(std::max(Y, 0), vh - 1) / static_cast<double>(vh) - 0.02;
+    StartMovingScroll(RoundI(fx * 1.05 * mx), RoundI(fy * 1.05 * my));
 }
 
 void TImgView::MouseUp(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y)

@@ -30,23 +30,6 @@ namespace imaging {
 
 namespace {
 
-// SaveDC/RestoreDC around a temporary clip.
-class TDCStateScope {
-public:
-    explicit TDCStateScope(HDC DC) : dc_(DC), saved_(DC ? SaveDC(DC) : 0) {}
-    ~TDCStateScope()
-    {
-        if (dc_ && saved_)
-            RestoreDC(dc_, saved_);
-    }
-    TDCStateScope(const TDCStateScope&) = delete;
-    TDCStateScope& operator=(const TDCStateScope&) = delete;
-
-private:
-    HDC dc_;
-    int saved_;
-};
-
 using TGradientFillProc = BOOL(WINAPI*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG);
 
 // Loaded once on first use; a failed load is tried again next time. The
@@ -571,7 +554,7 @@ void TImgView::DrawLayersBackground(TPxBitmap* Dest, const RECT* ClipRect, bool 
     classlib::TCanvas* canvas = Dest->GetCanvas();
     if (!dib || !canvas)
         return;
-    TDCStateScope state(canvas->GetHandle());
+    classlib::TSaveDCScope state(canvas->GetHandle());
     if (ClipRect)
         IntersectClipRect(canvas->GetHandle(), ClipRect->left, ClipRect->top, ClipRect->right + 1,
                           ClipRect->bottom + 1);
@@ -585,6 +568,71 @@ void TImgView::DrawLayersBackground(TPxBitmap* Dest, const RECT* ClipRect, bool 
                          chessBrush_, GradientEndColor, wallPaper_.get(), wallPaperStyle_);
     canvas->Refresh();
 }
+
+// What every layer of one DrawLayers pass is drawn with.
+struct TImgView::TLayerPaint {
+    TPxBitmap* Dest;
+    TPxRowTable* Rows;
+    const TPxRenderClip* Clip;
+    bool First;  // the first layer drawn (over a solid background it need not blend)
+    TResampleFilter Filter;
+};
+
+namespace {
+
+// The layer's placement, put back when a rotated copy stood in for it.
+struct TLayerPlacementRestore {
+    TPxLayer* Layer;
+    int32_t PosX, PosY, Width, Height;
+    explicit TLayerPlacementRestore(TPxLayer* L)
+        : Layer(L), PosX(L->PosX), PosY(L->PosY), Width(L->Width), Height(L->Height)
+    {
+    }
+    ~TLayerPlacementRestore()
+    {
+        Layer->PosX = PosX;
+        Layer->PosY = PosY;
+        Layer->Width = Width;
+        Layer->Height = Height;
+    }
+    TLayerPlacementRestore(const TLayerPlacementRestore&) = delete;
+    TLayerPlacementRestore& operator=(const TLayerPlacementRestore&) = delete;
+};
+
+// While a mask layer limits a layer's alpha, the limited channel is kept as
+// the layer's mask cache and the layer's own channel goes back at the end.
+struct TMaskRestore {
+    TPxLayer* Layer;
+    std::unique_ptr<TPxBitmap>* Own;
+    ~TMaskRestore()
+    {
+        if (!Layer || !*Own)
+            return;
+        TPxBitmap* image = Layer->Bitmap;
+        auto cache = std::make_unique<TPxBitmap>();
+        cache->Assign(image->GetAlphaChannel());
+        Layer->MaskCache = std::move(cache);
+        image->AttachAlphaChannel(Own->release());
+    }
+};
+
+// Every other pixel of Dest outside R turns grey.
+void DimOutside(TPxBitmap* Dest, const RECT& R)
+{
+    for (int y = 0; y < Dest->GetHeight(); ++y) {
+        uint8_t* row = Dest->GetScanline(y);
+        for (int x = 0; x < Dest->GetWidth(); ++x) {
+            if (x >= R.left && x <= R.right && y >= R.top && y <= R.bottom)
+                continue;
+            if ((x % 2) == (y % 2)) {
+                uint8_t* p = row + static_cast<size_t>(x) * 3;
+                p[0] = p[1] = p[2] = 97;
+            }
+        }
+    }
+}
+
+}  // namespace
 
 void TImgView::DrawLayers(TPxBitmap* Dest, std::vector<uint8_t*>* RowTable, bool DrawMarks, bool DrawBackground,
                           const RECT* ClipRect)
@@ -614,187 +662,7 @@ void TImgView::DrawLayers(TPxBitmap* Dest, std::vector<uint8_t*>* RowTable, bool
         if (!layer->Visible || visScrW_ == 0 || visScrH_ == 0 || !image ||
             (image->GetWidth() < 2 && image->GetHeight() < 2))
             continue;
-        // The next layer, when a mask, limits this one's alpha while it is
-        // drawn.
-        std::unique_ptr<TPxBitmap> ownAlpha;
-        TPxLayer* mask = nullptr;
-        if (i + 1 < GetLayersCount() && layers_[static_cast<size_t>(i) + 1]->IsMask && !layer->IsMask &&
-            layer->Rotate == 0) {
-            mask = layers_[static_cast<size_t>(i) + 1].get();
-            ownAlpha = PrepareLayerMask(*layer, *mask);
-        }
-        struct MaskRestore {
-            TPxLayer* Layer;
-            std::unique_ptr<TPxBitmap>* Own;
-            ~MaskRestore()
-            {
-                if (!Layer || !*Own)
-                    return;
-                TPxBitmap* image = Layer->Bitmap;
-                auto cache = std::make_unique<TPxBitmap>();
-                cache->Assign(image->GetAlphaChannel());
-                Layer->MaskCache = std::move(cache);
-                image->AttachAlphaChannel(Own->release());
-            }
-        } maskRestore{mask ? layer : nullptr, &ownAlpha};
-        if (first && DrawBackground)
-            DrawLayersBackground(Dest, ClipRect, true, layer);
-        TResampleFilter filter = rfNone;
-        if (zoomDelay_ < 1 && (layer->Width != 0 || layer->Height != 0 || zoomX_ != 100 || zoomY_ != 100))
-            filter = layer->UseResampleFilter ? layer->ResampleFilter : ZoomFilter;
-        // The back buffer's rows move when the canvas was used; take them
-        // again after the background.
-        std::vector<uint8_t*> rows;
-        if (RowTable) {
-            rows = Dest->GetRowTable();
-            if (rows.empty())
-                rows = *RowTable;
-        }
-        TPxRowTable* rowsPtr = rows.empty() ? nullptr : &rows;
-        const bool simple = GetLayersCount() == 1 && i == 0 && layer->PosX == 0 && layer->PosY == 0 &&
-                            layer->Width == 0 && layer->Height == 0;
-        if (simple) {
-            // The view's screen-to-bitmap tables, indexed by destination
-            // column and row.
-            TPxIndexTable xt, yt;
-            if (!s2bX_.empty() && !s2bY_.empty()) {
-                xt.assign(static_cast<size_t>(offsetX_ + visScrW_), 0);
-                yt.assign(static_cast<size_t>(offsetY_ + visScrH_), 0);
-                for (int x = 0; x < visScrW_; ++x) {
-                    const size_t k = s2bXOff_ + static_cast<size_t>(x);
-                    xt[static_cast<size_t>(offsetX_ + x)] = k < s2bX_.size() ? s2bX_[k] : -1;
-                }
-                for (int y = 0; y < visScrH_; ++y) {
-                    const size_t k = s2bYOff_ + static_cast<size_t>(y);
-                    yt[static_cast<size_t>(offsetY_ + y)] = k < s2bY_.size() ? s2bY_[k] : -1;
-                }
-            }
-            RenderToBitmap(*image, Dest, rowsPtr, xt.empty() ? nullptr : &xt, yt.empty() ? nullptr : &yt, clipPtr,
-                           offsetX_, offsetY_, visScrW_, visScrH_, visBmpX_, visBmpY_, visBmpW_, visBmpH_,
-                           GetEnableAlphaChannel(), first && backgroundStyle_ == pxbsSolid, layer->Transparency, filter,
-                           true, layer->BlendMode);
-            layer->ScreenRect = RECT{offsetX_, offsetY_, offsetX_ + visScrW_, offsetY_ + visScrH_};
-            const int32_t drawRect[8] = {offsetX_, offsetY_, visScrW_, visScrH_, visBmpX_, visBmpY_, visBmpW_, visBmpH_};
-            std::copy(drawRect, drawRect + 8, layer->DrawRect);
-        } else {
-            // A rotated layer is drawn from a rotated copy (five times its
-            // displayed size, nearest neighbour, transparent corners) placed
-            // at the rotated bounds; its placement is put back afterwards.
-            struct Placement {
-                TPxLayer* Layer;
-                int32_t PosX, PosY, Width, Height;
-                ~Placement()
-                {
-                    Layer->PosX = PosX;
-                    Layer->PosY = PosY;
-                    Layer->Width = Width;
-                    Layer->Height = Height;
-                }
-            };
-            std::unique_ptr<Placement> placement;
-            std::unique_ptr<TPxBitmap> rotated;
-            if (layer->Rotate != 0 && !layer->IsMask) {
-                const int w = layer->GetWidth();
-                const int h = layer->GetHeight();
-                rotated = RotatedLayerCopy(image, w, h, layer->Rotate);
-                if (rotated) {
-                    placement = std::make_unique<Placement>(
-                        Placement{layer, layer->PosX, layer->PosY, layer->Width, layer->Height});
-                    POINT corners[4] = {{0, 0}, {w, 0}, {w, h}, {0, h}};
-                    PxRotatePoints(corners, 3, static_cast<int>(classlib::Trunc(w * layer->RotateCenterX)),
-                                   static_cast<int>(classlib::Trunc(h * layer->RotateCenterY)), layer->Rotate);
-                    LONG minX = corners[0].x, minY = corners[0].y;
-                    for (int k = 0; k < 4; ++k) {
-                        minX = std::min(minX, corners[k].x);
-                        minY = std::min(minY, corners[k].y);
-                        layer->Corners[k].x = static_cast<LONG>(
-                            classlib::Trunc((corners[k].x + placement->PosX) * zoomX_ / 100.0) + offsetX_ - viewX_);
-                        layer->Corners[k].y = static_cast<LONG>(
-                            classlib::Trunc((corners[k].y + placement->PosY) * zoomY_ / 100.0) + offsetY_ - viewY_);
-                    }
-                    layer->Width = rotated->GetWidth() / 5;
-                    layer->Height = rotated->GetHeight() / 5;
-                    layer->PosX = placement->PosX + minX;
-                    layer->PosY = placement->PosY + minY;
-                    image = rotated.get();
-                }
-            }
-            if (i > 0 && layer->Magnify && layer->MagnifyRate >= 1 && image == layer->Bitmap)
-                PrepareMagnifier(*layer, Dest, filter);
-            const int w = layer->GetWidth();
-            const int h = layer->GetHeight();
-            auto snapX = [this](int e, int b) {
-                const int m = ScreenToBitmapX(e);
-                return m < b ? e + 1 : (m > b ? e - 1 : e);
-            };
-            auto snapY = [this](int e, int b) {
-                const int m = ScreenToBitmapY(e);
-                return m < b ? e + 1 : (m > b ? e - 1 : e);
-            };
-            int left = snapX(BitmapToScreenX(layer->PosX), layer->PosX);
-            int top = snapY(BitmapToScreenY(layer->PosY), layer->PosY);
-            int right = snapX(BitmapToScreenX(layer->PosX + w), layer->PosX + w);
-            int bottom = snapY(BitmapToScreenY(layer->PosY + h), layer->PosY + h);
-            layer->ScreenRect = RECT{left, top, right, bottom};
-            int sx = 0, sy = 0, sw = image->GetWidth(), sh = image->GetHeight();
-            if (layer->ClipToBase && i > 0) {
-                const RECT base = layers_[0]->ScreenRect;
-                if (left < base.left && w > 0) {
-                    const int cut = static_cast<int>(classlib::Trunc(static_cast<double>(image->GetWidth()) / w * -layer->PosX));
-                    sx += cut;
-                    sw -= cut;
-                    left = base.left;
-                }
-                if (top < base.top && h > 0) {
-                    const int cut = static_cast<int>(classlib::Trunc(static_cast<double>(image->GetHeight()) / h * -layer->PosY));
-                    sy += cut;
-                    sh -= cut;
-                    top = base.top;
-                }
-                const int fullW = layer->ScreenRect.right - layer->ScreenRect.left;
-                const int fullH = layer->ScreenRect.bottom - layer->ScreenRect.top;
-                if (right > base.right && fullW > 0) {
-                    right = base.right;
-                    sw = static_cast<int>(classlib::Trunc(static_cast<double>(image->GetWidth()) / fullW * (right - left)));
-                }
-                if (bottom > base.bottom && fullH > 0) {
-                    bottom = base.bottom;
-                    sh = static_cast<int>(classlib::Trunc(static_cast<double>(image->GetHeight()) / fullH * (bottom - top)));
-                }
-            }
-            if (right > left && bottom > top && sw > 0 && sh > 0)
-                RenderToBitmap(*image, Dest, rowsPtr, nullptr, nullptr, clipPtr, left, top, right - left, bottom - top,
-                               sx, sy, sw, sh, GetEnableAlphaChannel(), first && backgroundStyle_ == pxbsSolid,
-                               layer->Transparency, filter, true, layer->BlendMode);
-            const int32_t drawRect[8] = {left, top, right - left, bottom - top, sx, sy, sw, sh};
-            std::copy(drawRect, drawRect + 8, layer->DrawRect);
-        }
-        if (DrawMarks && i == currentLayer_ && layer->ShowBox && Dest->GetLocation() == pxTBitmap) {
-            // The marks go through the image's own system bitmap (its rows
-            // stay where they are).
-            classlib::TBitmap* marks = Dest->GetVclBitmap();
-            if (mouseInteract_ & (miMoveLayers | miResizeLayers))
-                DrawLayerBox(marks, i);
-            if ((mouseInteract_ & miResizeLayers) && !layer->Locked)
-                DrawLayerGrips(marks, i);
-            if (mouseInteract_ & miRotateLayers)
-                DrawRotationGrip(marks, i);
-        }
-        if (DrawMarks && i == currentLayer_ && layer->DimOutside) {
-            // Every other pixel outside the layer's rectangle turns grey.
-            const RECT r = layer->ScreenRect;
-            for (int y = 0; y < Dest->GetHeight(); ++y) {
-                uint8_t* row = Dest->GetScanline(y);
-                for (int x = 0; x < Dest->GetWidth(); ++x) {
-                    if (x >= r.left && x <= r.right && y >= r.top && y <= r.bottom)
-                        continue;
-                    if ((x % 2) == (y % 2)) {
-                        uint8_t* p = row + static_cast<size_t>(x) * 3;
-                        p[0] = p[1] = p[2] = 97;
-                    }
-                }
-            }
-        }
+        DrawLayer(i, Dest, RowTable, DrawMarks, first && DrawBackground, ClipRect, clipPtr, first);
         first = false;
         drawn = true;
     }
@@ -802,6 +670,178 @@ void TImgView::DrawLayers(TPxBitmap* Dest, std::vector<uint8_t*>* RowTable, bool
         DrawLayersBackground(Dest, ClipRect, false, nullptr);
     if (DrawMarks)
         DrawSelectionMarks(Dest);
+}
+
+void TImgView::DrawLayer(int Index, TPxBitmap* Dest, std::vector<uint8_t*>* RowTable, bool DrawMarks,
+                         bool DrawBackground, const RECT* ClipRect, const TPxRenderClip* Clip, bool First)
+{
+    TPxLayer* layer = layers_[static_cast<size_t>(Index)].get();
+    // The next layer, when a mask, limits this one's alpha while it is
+    // drawn.
+    std::unique_ptr<TPxBitmap> ownAlpha;
+    TPxLayer* mask = nullptr;
+    if (Index + 1 < GetLayersCount() && layers_[static_cast<size_t>(Index) + 1]->IsMask && !layer->IsMask &&
+        layer->Rotate == 0) {
+        mask = layers_[static_cast<size_t>(Index) + 1].get();
+        ownAlpha = PrepareLayerMask(*layer, *mask);
+    }
+    TMaskRestore maskRestore{mask ? layer : nullptr, &ownAlpha};
+    if (DrawBackground)
+        DrawLayersBackground(Dest, ClipRect, true, layer);
+    TResampleFilter filter = rfNone;
+    if (zoomDelay_ < 1 && (layer->Width != 0 || layer->Height != 0 || zoomX_ != 100 || zoomY_ != 100))
+        filter = layer->UseResampleFilter ? layer->ResampleFilter : ZoomFilter;
+    // The back buffer's rows move when the canvas was used; take them
+    // again after the background.
+    std::vector<uint8_t*> rows;
+    if (RowTable) {
+        rows = Dest->GetRowTable();
+        if (rows.empty())
+            rows = *RowTable;
+    }
+    const TLayerPaint paint{Dest, rows.empty() ? nullptr : &rows, Clip, First, filter};
+    const bool simple = GetLayersCount() == 1 && Index == 0 && layer->PosX == 0 && layer->PosY == 0 &&
+                        layer->Width == 0 && layer->Height == 0;
+    if (simple)
+        RenderSoleLayer(*layer, paint);
+    else
+        RenderPlacedLayer(Index, *layer, paint);
+    if (DrawMarks && Index == currentLayer_ && layer->ShowBox && Dest->GetLocation() == pxTBitmap) {
+        // The marks go through the image's own system bitmap (its rows
+        // stay where they are).
+        classlib::TBitmap* marks = Dest->GetVclBitmap();
+        if (mouseInteract_ & (miMoveLayers | miResizeLayers))
+            DrawLayerBox(marks, Index);
+        if ((mouseInteract_ & miResizeLayers) && !layer->Locked)
+            DrawLayerGrips(marks, Index);
+        if (mouseInteract_ & miRotateLayers)
+            DrawRotationGrip(marks, Index);
+    }
+    if (DrawMarks && Index == currentLayer_ && layer->DimOutside)
+        DimOutside(Dest, layer->ScreenRect);
+}
+
+void TImgView::RenderSoleLayer(TPxLayer& Layer, const TLayerPaint& P)
+{
+    // The view's screen-to-bitmap tables, indexed by destination column and
+    // row.
+    TPxIndexTable xt, yt;
+    if (!s2bX_.empty() && !s2bY_.empty()) {
+        xt.assign(static_cast<size_t>(offsetX_ + visScrW_), 0);
+        yt.assign(static_cast<size_t>(offsetY_ + visScrH_), 0);
+        for (int x = 0; x < visScrW_; ++x) {
+            const size_t k = s2bXOff_ + static_cast<size_t>(x);
+            xt[static_cast<size_t>(offsetX_ + x)] = k < s2bX_.size() ? s2bX_[k] : -1;
+        }
+        for (int y = 0; y < visScrH_; ++y) {
+            const size_t k = s2bYOff_ + static_cast<size_t>(y);
+            yt[static_cast<size_t>(offsetY_ + y)] = k < s2bY_.size() ? s2bY_[k] : -1;
+        }
+    }
+    RenderToBitmap(*Layer.Bitmap, P.Dest, P.Rows, xt.empty() ? nullptr : &xt, yt.empty() ? nullptr : &yt, P.Clip,
+                   offsetX_, offsetY_, visScrW_, visScrH_, visBmpX_, visBmpY_, visBmpW_, visBmpH_,
+                   GetEnableAlphaChannel(), P.First && backgroundStyle_ == pxbsSolid, Layer.Transparency, P.Filter,
+                   true, Layer.BlendMode);
+    Layer.ScreenRect = RECT{offsetX_, offsetY_, offsetX_ + visScrW_, offsetY_ + visScrH_};
+    const int32_t drawRect[8] = {offsetX_, offsetY_, visScrW_, visScrH_, visBmpX_, visBmpY_, visBmpW_, visBmpH_};
+    std::copy(drawRect, drawRect + 8, Layer.DrawRect);
+}
+
+void TImgView::RenderPlacedLayer(int Index, TPxLayer& Layer, const TLayerPaint& P)
+{
+    // A rotated layer is drawn from a rotated copy (five times its displayed
+    // size, nearest neighbour, transparent corners) placed at the rotated
+    // bounds; its placement is put back afterwards.
+    TPxBitmap* image = Layer.Bitmap;
+    std::unique_ptr<TLayerPlacementRestore> placement;
+    std::unique_ptr<TPxBitmap> rotated;
+    if (Layer.Rotate != 0 && !Layer.IsMask) {
+        const int w = Layer.GetWidth();
+        const int h = Layer.GetHeight();
+        rotated = RotatedLayerCopy(image, w, h, Layer.Rotate);
+        if (rotated) {
+            placement = std::make_unique<TLayerPlacementRestore>(&Layer);
+            PlaceRotatedLayer(Layer, *rotated, w, h);
+            image = rotated.get();
+        }
+    }
+    if (Index > 0 && Layer.Magnify && Layer.MagnifyRate >= 1 && image == Layer.Bitmap)
+        PrepareMagnifier(Layer, P.Dest, P.Filter);
+    RenderLayerRect(Index, Layer, *image, P);
+}
+
+void TImgView::PlaceRotatedLayer(TPxLayer& Layer, TPxBitmap& Rotated, int W, int H)
+{
+    const int32_t posX = Layer.PosX, posY = Layer.PosY;
+    POINT corners[4] = {{0, 0}, {W, 0}, {W, H}, {0, H}};
+    PxRotatePoints(corners, 3, static_cast<int>(classlib::Trunc(W * Layer.RotateCenterX)),
+                   static_cast<int>(classlib::Trunc(H * Layer.RotateCenterY)), Layer.Rotate);
+    LONG minX = corners[0].x, minY = corners[0].y;
+    for (int k = 0; k < 4; ++k) {
+        minX = std::min(minX, corners[k].x);
+        minY = std::min(minY, corners[k].y);
+        Layer.Corners[k].x =
+            static_cast<LONG>(classlib::Trunc((corners[k].x + posX) * zoomX_ / 100.0) + offsetX_ - viewX_);
+        Layer.Corners[k].y =
+            static_cast<LONG>(classlib::Trunc((corners[k].y + posY) * zoomY_ / 100.0) + offsetY_ - viewY_);
+    }
+    Layer.Width = Rotated.GetWidth() / 5;
+    Layer.Height = Rotated.GetHeight() / 5;
+    Layer.PosX = posX + minX;
+    Layer.PosY = posY + minY;
+}
+
+void TImgView::RenderLayerRect(int Index, TPxLayer& Layer, TPxBitmap& Image, const TLayerPaint& P)
+{
+    const int w = Layer.GetWidth();
+    const int h = Layer.GetHeight();
+    // Screen edges moved by a pixel where they map back to a neighbouring
+    // bitmap column or row.
+    auto snapX = [this](int e, int b) {
+        const int m = ScreenToBitmapX(e);
+        return m < b ? e + 1 : (m > b ? e - 1 : e);
+    };
+    auto snapY = [this](int e, int b) {
+        const int m = ScreenToBitmapY(e);
+        return m < b ? e + 1 : (m > b ? e - 1 : e);
+    };
+    int left = snapX(BitmapToScreenX(Layer.PosX), Layer.PosX);
+    int top = snapY(BitmapToScreenY(Layer.PosY), Layer.PosY);
+    int right = snapX(BitmapToScreenX(Layer.PosX + w), Layer.PosX + w);
+    int bottom = snapY(BitmapToScreenY(Layer.PosY + h), Layer.PosY + h);
+    Layer.ScreenRect = RECT{left, top, right, bottom};
+    int sx = 0, sy = 0, sw = Image.GetWidth(), sh = Image.GetHeight();
+    if (Layer.ClipToBase && Index > 0) {
+        const RECT base = layers_[0]->ScreenRect;
+        if (left < base.left && w > 0) {
+            const int cut = static_cast<int>(classlib::Trunc(static_cast<double>(Image.GetWidth()) / w * -Layer.PosX));
+            sx += cut;
+            sw -= cut;
+            left = base.left;
+        }
+        if (top < base.top && h > 0) {
+            const int cut = static_cast<int>(classlib::Trunc(static_cast<double>(Image.GetHeight()) / h * -Layer.PosY));
+            sy += cut;
+            sh -= cut;
+            top = base.top;
+        }
+        const int fullW = Layer.ScreenRect.right - Layer.ScreenRect.left;
+        const int fullH = Layer.ScreenRect.bottom - Layer.ScreenRect.top;
+        if (right > base.right && fullW > 0) {
+            right = base.right;
+            sw = static_cast<int>(classlib::Trunc(static_cast<double>(Image.GetWidth()) / fullW * (right - left)));
+        }
+        if (bottom > base.bottom && fullH > 0) {
+            bottom = base.bottom;
+            sh = static_cast<int>(classlib::Trunc(static_cast<double>(Image.GetHeight()) / fullH * (bottom - top)));
+        }
+    }
+    if (right > left && bottom > top && sw > 0 && sh > 0)
+        RenderToBitmap(Image, P.Dest, P.Rows, nullptr, nullptr, P.Clip, left, top, right - left, bottom - top, sx, sy,
+                       sw, sh, GetEnableAlphaChannel(), P.First && backgroundStyle_ == pxbsSolid, Layer.Transparency,
+                       P.Filter, true, Layer.BlendMode);
+    const int32_t drawRect[8] = {left, top, right - left, bottom - top, sx, sy, sw, sh};
+    std::copy(drawRect, drawRect + 8, Layer.DrawRect);
 }
 
 std::unique_ptr<TPxBitmap> TImgView::PrepareLayerMask(TPxLayer& L, TPxLayer& M)
@@ -1084,8 +1124,8 @@ void TImgView::DrawLayerBox(classlib::TBitmap* Bitmap, int Layer)
     HDC dc = Bitmap->GetCanvas()->GetHandle();
     classlib::TOwnedPen pen(::CreatePen(PS_DOT, 1, 0));
     classlib::TSaveDCScope saved(dc);
-    ::SelectObject(dc, pen.Get());
-    ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
+    classlib::TSelectObjectScope selectPen(dc, pen.Get());
+    classlib::TSelectObjectScope selectBrush(dc, ::GetStockObject(NULL_BRUSH));
     ::SetROP2(dc, R2_NOT);
     ::SetBkMode(dc, TRANSPARENT);
     if (l.Rotate != 0) {
@@ -1095,6 +1135,21 @@ void TImgView::DrawLayerBox(classlib::TBitmap* Bitmap, int Layer)
         ::Rectangle(dc, r.left, r.top, r.right, r.bottom);
     }
 }
+
+namespace {
+
+// The pen and brush of the view's layer grips (resizing and rotation).
+void SetGripPenAndBrush(TPxCanvas& Canvas, const TImgView& View)
+{
+    Canvas.GetPen()->SetStyle(classlib::psSolid);
+    Canvas.GetPen()->SetMode(classlib::pmCopy);
+    Canvas.GetPen()->SetColor(View.LayerGripPenColor);
+    Canvas.GetPen()->SetWidth(1);
+    Canvas.GetBrush()->SetStyle(View.LayerGripBrushStyle);
+    Canvas.GetBrush()->SetColor(View.LayerGripBrushColor);
+}
+
+}  // namespace
 
 void TImgView::DrawLayerGrips(classlib::TBitmap* Bitmap, int Layer)
 {
@@ -1107,12 +1162,7 @@ void TImgView::DrawLayerGrips(classlib::TBitmap* Bitmap, int Layer)
         return;
     }
     TPxCanvas canvas(Bitmap->GetCanvas(), true, true);
-    canvas.GetPen()->SetStyle(classlib::psSolid);
-    canvas.GetPen()->SetMode(classlib::pmCopy);
-    canvas.GetPen()->SetColor(LayerGripPenColor);
-    canvas.GetPen()->SetWidth(1);
-    canvas.GetBrush()->SetStyle(LayerGripBrushStyle);
-    canvas.GetBrush()->SetColor(LayerGripBrushColor);
+    SetGripPenAndBrush(canvas, *this);
     for (const RECT& r : rects) {
         if (LayerGripShape == 0)
             canvas.RectangleR(r);
@@ -1129,12 +1179,7 @@ void TImgView::DrawRotationGrip(classlib::TBitmap* Bitmap, int Layer)
     int x = 0, y = 0;
     RotationCentre(*layers_[static_cast<size_t>(Layer)], x, y);
     TPxCanvas canvas(Bitmap->GetCanvas(), true, true);
-    canvas.GetPen()->SetStyle(classlib::psSolid);
-    canvas.GetPen()->SetMode(classlib::pmCopy);
-    canvas.GetPen()->SetColor(LayerGripPenColor);
-    canvas.GetPen()->SetWidth(1);
-    canvas.GetBrush()->SetStyle(LayerGripBrushStyle);
-    canvas.GetBrush()->SetColor(LayerGripBrushColor);
+    SetGripPenAndBrush(canvas, *this);
     const int g = LayerGripSize;
     canvas.Ellipse(x - g, y - g, x + g, y + g);
 }

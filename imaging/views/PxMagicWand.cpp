@@ -156,6 +156,195 @@ constexpr TDirection kDirections[8] = {{1, 0, 0},  {0, -1, 2}, {-1, 0, 4}, {0, 1
 constexpr int kCodeDx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
 constexpr int kCodeDy[8] = {0, -1, -1, -1, 0, 1, 1, 1};
 
+// The region relative to its bounding box, grown by a pixel when Dilate.
+TBitMap BoxMap(const TRegion& Region, bool Dilate)
+{
+    const int minX = Region.MinX;
+    const int minY = Region.MinY;
+    const int bw = Region.MaxX - minX + 1;
+    const int bh = Region.MaxY - minY + 1;
+    TBitMap map(bw, bh);
+    for (int py = 0; py < bh; ++py) {
+        for (int px = 0; px < bw; ++px) {
+            if (!Region.Visited.Get(px + minX, py + minY))
+                continue;
+            if (!Dilate) {
+                map.Set(px, py);
+                continue;
+            }
+            for (int ny = std::max(py - 1, 0); ny <= std::min(py + 1, bh - 1); ++ny)
+                for (int nx = std::max(px - 1, 0); nx <= std::min(px + 1, bw - 1); ++nx)
+                    map.Set(nx, ny);
+        }
+    }
+    return map;
+}
+
+// The contour grid: each region pixel a 4 x 4 block of 1s two cells inside
+// the edges; border cells are 3, walked border cells 2.
+struct TContourGrid {
+    int Cols;
+    int Rows;
+    std::vector<uint8_t> Cells;
+
+    TContourGrid(const TBitMap& Map, int BW, int BH)
+        : Cols(4 * BW + 4), Rows(4 * BH + 4), Cells(static_cast<size_t>(Cols) * static_cast<size_t>(Rows), 0)
+    {
+        for (int py = 0; py < BH; ++py)
+            for (int px = 0; px < BW; ++px)
+                if (Map.Get(px, py))
+                    for (int r = 4 * py + 2; r <= 4 * py + 5; ++r)
+                        for (int c = 4 * px + 2; c <= 4 * px + 5; ++c)
+                            Cell(c, r) = 1;
+    }
+    uint8_t& Cell(int c, int r) { return Cells[static_cast<size_t>(r) * Cols + static_cast<size_t>(c)]; }
+    bool IsBorder(int c, int r) { return c >= 0 && r >= 0 && c < Cols && r < Rows && Cell(c, r) == 3; }
+};
+
+// Border cells: the cell just outside the first 1 of every run, in four
+// passes (rows both ways, then columns both ways).
+void MarkBorderCells(TContourGrid& G)
+{
+    for (int r = 0; r < G.Rows; ++r) {
+        bool run = false;
+        for (int c = 1; c < G.Cols; ++c) {
+            if (G.Cell(c, r) != 1) {
+                run = false;
+            } else if (!run) {
+                G.Cell(c - 1, r) = 3;
+                run = true;
+            }
+        }
+        run = false;
+        for (int c = G.Cols - 1; c >= 0; --c) {
+            if (G.Cell(c, r) != 1) {
+                run = false;
+            } else if (!run) {
+                if (c + 1 < G.Cols)
+                    G.Cell(c + 1, r) = 3;
+                run = true;
+            }
+        }
+    }
+    for (int c = 0; c < G.Cols; ++c) {
+        bool run = false;
+        for (int r = 0; r < G.Rows; ++r) {
+            if (G.Cell(c, r) != 1) {
+                run = false;
+            } else if (!run) {
+                if (r > 0)
+                    G.Cell(c, r - 1) = 3;
+                run = true;
+            }
+        }
+        run = false;
+        for (int r = G.Rows - 1; r >= 0; --r) {
+            if (G.Cell(c, r) != 1) {
+                run = false;
+            } else if (!run) {
+                if (r + 1 < G.Rows)
+                    G.Cell(c, r + 1) = 3;
+                run = true;
+            }
+        }
+    }
+}
+
+// The border cell nearest the top-left of the border cells' box (column 0
+// not searched); false when there is none.
+bool FindStartCell(TContourGrid& G, int& StartC, int& StartR)
+{
+    int boxL = INT_MAX, boxT = INT_MAX;
+    for (int r = 0; r < G.Rows; ++r)
+        for (int c = 1; c < G.Cols; ++c)
+            if (G.Cell(c, r) == 3) {
+                boxL = std::min(boxL, c);
+                boxT = std::min(boxT, r);
+            }
+    if (boxL == INT_MAX)
+        return false;
+    StartC = -1;
+    StartR = -1;
+    int64_t best = INT64_MAX;
+    for (int r = 0; r < G.Rows; ++r)
+        for (int c = 1; c < G.Cols; ++c)
+            if (G.Cell(c, r) == 3) {
+                const int64_t dc = c - boxL;
+                const int64_t dr = r - boxT;
+                const int64_t d = dc * dc + dr * dr;
+                if (d < best) {
+                    best = d;
+                    StartC = c;
+                    StartR = r;
+                }
+            }
+    return true;
+}
+
+// Walks the border from the start cell, marking walked cells 2, and returns
+// the chain codes of the steps (closed back to the start when it is a
+// neighbour of the last cell).
+std::vector<uint8_t> WalkBorder(TContourGrid& G, int StartC, int StartR)
+{
+    std::vector<uint8_t> chain;
+    chain.reserve(8192);
+    int c = StartC, r = StartR;
+    G.Cell(c, r) = 2;
+    int previous = 4;
+    for (;;) {
+        const TDirection& p = kDirections[previous];
+        if (G.IsBorder(c + p.Dx, r + p.Dy)) {
+            c += p.Dx;
+            r += p.Dy;
+            G.Cell(c, r) = 2;
+            chain.push_back(static_cast<uint8_t>(p.Code));
+        }
+        int found = -1;
+        for (int i = 0; i < 8; ++i) {
+            if (G.IsBorder(c + kDirections[i].Dx, r + kDirections[i].Dy)) {
+                found = i;
+                break;
+            }
+        }
+        if (found < 0)
+            break;
+        c += kDirections[found].Dx;
+        r += kDirections[found].Dy;
+        G.Cell(c, r) = 2;
+        chain.push_back(static_cast<uint8_t>(kDirections[found].Code));
+        previous = found;
+    }
+    for (const TDirection& d : kDirections) {
+        if (c + d.Dx == StartC && r + d.Dy == StartR) {
+            chain.push_back(static_cast<uint8_t>(d.Code));
+            break;
+        }
+    }
+    return chain;
+}
+
+// Vertices at every change of direction of the chain from grid cell
+// (StartC, StartR), back in pixel corners of the image (the box at MinX,
+// MinY).
+std::vector<POINT> ChainVertices(const std::vector<uint8_t>& Chain, int StartC, int StartR, int MinX, int MinY)
+{
+    std::vector<POINT> points;
+    int64_t px = static_cast<int64_t>(StartC) - 1 + 4 * static_cast<int64_t>(MinX);
+    int64_t py = static_cast<int64_t>(StartR) - 1 + 4 * static_cast<int64_t>(MinY);
+    auto append = [&] { points.push_back(POINT{static_cast<LONG>(px / 4), static_cast<LONG>(py / 4)}); };
+    append();
+    int last = Chain.empty() ? 0 : Chain.front();
+    for (uint8_t code : Chain) {
+        if (code != last) {
+            append();
+            last = code;
+        }
+        px += kCodeDx[code];
+        py += kCodeDy[code];
+    }
+    return points;
+}
+
 }  // namespace
 
 void PxMagicWandFill(TPxBitmap* Bitmap, int x, int y, int Value, TPxMask* Mask, int Tolerance, bool Dilate)
@@ -204,164 +393,18 @@ std::vector<POINT> PxMagicWandContour(TPxBitmap* Bitmap, int x, int y, bool Dila
     TPxAccessScope access(*Bitmap, pxAccessRead);
     TRegion region{TBitMap(Bitmap->GetWidth(), Bitmap->GetHeight())};
     FindRegion(Bitmap, x, y, Tolerance, region);
-    const int minX = region.MinX;
-    const int minY = region.MinY;
-    const int bw = region.MaxX - minX + 1;
-    const int bh = region.MaxY - minY + 1;
-
-    // Region map relative to the bounding box.
-    TBitMap map(bw, bh);
-    for (int py = 0; py < bh; ++py) {
-        for (int px = 0; px < bw; ++px) {
-            if (!region.Visited.Get(px + minX, py + minY))
-                continue;
-            if (!Dilate) {
-                map.Set(px, py);
-                continue;
-            }
-            for (int ny = std::max(py - 1, 0); ny <= std::min(py + 1, bh - 1); ++ny)
-                for (int nx = std::max(px - 1, 0); nx <= std::min(px + 1, bw - 1); ++nx)
-                    map.Set(nx, ny);
-        }
-    }
-
-    // Grid: each region cell is a 4 x 4 block two cells inside the edges.
-    const int cols = 4 * bw + 4;
-    const int rows = 4 * bh + 4;
-    std::vector<uint8_t> grid(static_cast<size_t>(cols) * static_cast<size_t>(rows), 0);
-    auto cell = [&](int c, int r) -> uint8_t& { return grid[static_cast<size_t>(r) * cols + static_cast<size_t>(c)]; };
-    for (int py = 0; py < bh; ++py)
-        for (int px = 0; px < bw; ++px)
-            if (map.Get(px, py))
-                for (int r = 4 * py + 2; r <= 4 * py + 5; ++r)
-                    for (int c = 4 * px + 2; c <= 4 * px + 5; ++c)
-                        cell(c, r) = 1;
-
-    // Border cells: the cell just outside the first 1 of every run, in four
-    // passes.
-    for (int r = 0; r < rows; ++r) {
-        bool run = false;
-        for (int c = 1; c < cols; ++c) {
-            if (cell(c, r) != 1) {
-                run = false;
-            } else if (!run) {
-                cell(c - 1, r) = 3;
-                run = true;
-            }
-        }
-        run = false;
-        for (int c = cols - 1; c >= 0; --c) {
-            if (cell(c, r) != 1) {
-                run = false;
-            } else if (!run) {
-                if (c + 1 < cols)
-                    cell(c + 1, r) = 3;
-                run = true;
-            }
-        }
-    }
-    for (int c = 0; c < cols; ++c) {
-        bool run = false;
-        for (int r = 0; r < rows; ++r) {
-            if (cell(c, r) != 1) {
-                run = false;
-            } else if (!run) {
-                if (r > 0)
-                    cell(c, r - 1) = 3;
-                run = true;
-            }
-        }
-        run = false;
-        for (int r = rows - 1; r >= 0; --r) {
-            if (cell(c, r) != 1) {
-                run = false;
-            } else if (!run) {
-                if (r + 1 < rows)
-                    cell(c, r + 1) = 3;
-                run = true;
-            }
-        }
-    }
-
-    // Start: the border cell nearest the top-left of the border cells' box.
-    int boxL = INT_MAX, boxT = INT_MAX;
-    for (int r = 0; r < rows; ++r)
-        for (int c = 1; c < cols; ++c)
-            if (cell(c, r) == 3) {
-                boxL = std::min(boxL, c);
-                boxT = std::min(boxT, r);
-            }
-    if (boxL == INT_MAX)
-        return {};
-    int startC = -1, startR = -1;
-    int64_t best = INT64_MAX;
-    for (int r = 0; r < rows; ++r)
-        for (int c = 1; c < cols; ++c)
-            if (cell(c, r) == 3) {
-                const int64_t dc = c - boxL;
-                const int64_t dr = r - boxT;
-                const int64_t d = dc * dc + dr * dr;
-                if (d < best) {
-                    best = d;
-                    startC = c;
-                    startR = r;
-                }
-            }
-
-    // Walk the border, marking walked cells 2 and recording chain codes.
-    auto isBorder = [&](int c, int r) { return c >= 0 && r >= 0 && c < cols && r < rows && cell(c, r) == 3; };
+    const int bw = region.MaxX - region.MinX + 1;
+    const int bh = region.MaxY - region.MinY + 1;
     std::vector<uint8_t> chain;
-    chain.reserve(8192);
-    int c = startC, r = startR;
-    cell(c, r) = 2;
-    int previous = 4;
-    for (;;) {
-        const TDirection& p = kDirections[previous];
-        if (isBorder(c + p.Dx, r + p.Dy)) {
-            c += p.Dx;
-            r += p.Dy;
-            cell(c, r) = 2;
-            chain.push_back(static_cast<uint8_t>(p.Code));
-        }
-        int found = -1;
-        for (int i = 0; i < 8; ++i) {
-            if (isBorder(c + kDirections[i].Dx, r + kDirections[i].Dy)) {
-                found = i;
-                break;
-            }
-        }
-        if (found < 0)
-            break;
-        c += kDirections[found].Dx;
-        r += kDirections[found].Dy;
-        cell(c, r) = 2;
-        chain.push_back(static_cast<uint8_t>(kDirections[found].Code));
-        previous = found;
+    int startC = -1, startR = -1;
+    {
+        TContourGrid grid(BoxMap(region, Dilate), bw, bh);
+        MarkBorderCells(grid);
+        if (!FindStartCell(grid, startC, startR))
+            return {};
+        chain = WalkBorder(grid, startC, startR);
     }
-    for (const TDirection& d : kDirections) {
-        if (c + d.Dx == startC && r + d.Dy == startR) {
-            chain.push_back(static_cast<uint8_t>(d.Code));
-            break;
-        }
-    }
-    grid.clear();
-    grid.shrink_to_fit();
-
-    // Vertices at every change of direction, then back to pixel corners.
-    std::vector<POINT> points;
-    int64_t px = static_cast<int64_t>(startC) - 1 + 4 * static_cast<int64_t>(minX);
-    int64_t py = static_cast<int64_t>(startR) - 1 + 4 * static_cast<int64_t>(minY);
-    auto append = [&] { points.push_back(POINT{static_cast<LONG>(px / 4), static_cast<LONG>(py / 4)}); };
-    append();
-    int last = chain.empty() ? 0 : chain.front();
-    for (uint8_t code : chain) {
-        if (code != last) {
-            append();
-            last = code;
-        }
-        px += kCodeDx[code];
-        py += kCodeDy[code];
-    }
+    std::vector<POINT> points = ChainVertices(chain, startC, startR, region.MinX, region.MinY);
     Count = static_cast<int>(points.size());
     return points;
 }

@@ -928,6 +928,29 @@ void TOpenImgDialog::SelectionChanged()
         ~TGuard() { Flag = false; }
     } guard{inSelectionChange_};
 
+    const std::wstring name = SelectedPreviewName();
+    bool previewable = PxFileExistsWS(name) && Lower(PxExtractFileExtWS(name, true)) != L".lnk";
+    if (previewable) {
+        try {
+            PreviewFileSize = static_cast<int>(PxGetFileSize(name));
+            if (!PreviewCheck->GetChecked())
+                PreviewParamsOnly(name);
+            else
+                PreviewPictures(name);
+        } catch (...) {
+            ProgressBar->SetVisible(false);
+            previewable = false;
+        }
+    }
+    if (!previewable)
+        ClearPreviewInfo();
+    OnSelectionChange(this);
+}
+
+std::wstring TOpenImgDialog::SelectedPreviewName()
+{
+    // With several files selected the edit holds quoted names; the first
+    // one is previewed.
     std::wstring name;
     if ((Options & classlib::ofAllowMultiSelect) && GetDialogWindow()) {
         std::vector<wchar_t> buf(65535, L'\0');
@@ -950,158 +973,170 @@ void TOpenImgDialog::SelectionChanged()
     }
     if (name.empty())
         name = GetFileName();
+    return name;
+}
 
-    bool previewable = PxFileExistsWS(name) && Lower(PxExtractFileExtWS(name, true)) != L".lnk";
-    if (previewable) {
-        try {
-            PreviewFileSize = static_cast<int>(PxGetFileSize(name));
-            if (!PreviewCheck->GetChecked()) {
-                ClearPreview();
-                TImgIO* io = ImgView->GetIO();
-                if (OnPreviewFile)
-                    OnPreviewFile(this, ImgView, name, true);
-                else
-                    io->ReadParamsFromFile(name);
-                totalFrames_ = 1;
-                ShowInfo(io->FileParams->FileFormat != 0 ? io->FileParams : nullptr);
-            } else {
-                HCURSOR old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-                struct TCursorBack {
-                    HCURSOR C;
-                    ~TCursorBack() { SetCursor(C); }
-                } back{old};
-                ClearPreview();
-                ImgMView->Clear();
-                ImgMView->Invalidate();
-                PlayButton->SetDown(false);
-                const std::wstring ext = Lower(PxExtractFileExtWS(name, true));
-                const int type = PxDetectFileFormat(name, false);
-                const std::wstring bare = ext.empty() ? ext : ext.substr(1);
-                const bool video = bare == L"mpg" || bare == L"mpeg" || bare == L"wmv" || bare == L"avi";
-                bool multi = type == ffAVI || type == ffDCX || video;
-                if (!multi && type == ffGIF) {
-                    TPxFileFormatInfo* row = PxFormatInfoById(ffGIF);
-                    multi = row && row->Reader && PxCountGIFFrames(name) > 1;
-                }
-                if (!multi && type == ffTIFF)
-                    multi = PxCountTIFFPagesInFile(name) > 1;
-                if (!multi && (type == ffDICOM || type == ffHDP))
-                    multi = PxCountFileFrames(name) > 1;
-                if (multi && ShowAllFrames) {
-                    ImgMView->SetThumbWidth(S(175));
-                    ImgMView->SetThumbHeight(S(189));
-                    ImgMView->SetHorizBorder(4);
-                    ImgMView->SetVertBorder(4);
-                    PlayButton->SetEnabled(true);
-                    if (ZoomCombo)
-                        ZoomCombo->SetEnabled(false);
-                    ImgMView->SetVisible(true);
-                    ImgView->SetVisible(false);
-                    ProgressBar->SetParent(ImgMView);
-                    ProgressBar->SetPosition(0);
-                    ProgressBar->SetVisible(true);
-                    ProgressBar->Repaint();
-                    ImgMView->GetMIO()->AutoAdjustDPI = AutoAdjustDPI;
-                    ImgMView->GetMIO()->FilteredAdjustDPI = FilteredAdjustDPI;
-                    if (OnPreviewFile)
-                        OnPreviewFile(this, ImgMView, name, false);
-                    else if (type == ffGIF)
-                        ImgMView->GetMIO()->LoadFromFile(name);
-                    else
-                        ImgMView->AddFileFramesOnDemand(name);
-                    totalFrames_ = ImgMView->GetMIO()->GetParamsCount();
-                    selectedIndex_ = 0;
-                    ImgMView->MoveSelection(4);
-                    PreviewButton->SetEnabled(true);
-                    if (ZoomCombo)
-                        ZoomCombo->SetEnabled(false);
-                    if (totalFrames_ > 0)
-                        ShowInfo(ImgMView->GetMIO()->GetParams(0));
-                    TPxFileFormatInfo* gifRow = PxFormatInfoById(ffGIF);
-                    if (alwaysAnimate_ && (ext == L".avi" || (ext == L".gif" && gifRow && gifRow->Reader))) {
-                        PlayButton->SetDown(true);
-                        PlayClick(PlayButton);
-                    }
-                } else {
-                    PlayButton->SetEnabled(false);
-                    if (ZoomCombo)
-                        ZoomCombo->SetEnabled(true);
-                    ImgView->SetVisible(true);
-                    ImgMView->SetVisible(false);
-                    ProgressBar->SetParent(ImgView);
-                    ProgressBar->SetPosition(0);
-                    ProgressBar->SetVisible(true);
-                    ProgressBar->Repaint();
-                    TImgIO* io = ImgView->GetIO();
-                    TIOParamsVals* p = io->FileParams;
-                    p->Width = ImgView->GetWidth();
-                    p->Height = ImgView->GetHeight();
-                    p->JPEGScale = 0;
-                    p->RAWHalfSize = true;
-                    p->SetRAWUseEmbeddedPreview(true);
-                    p->SetUseEmbeddedThumbnail(true);
-                    io->AutoAdjustDPI = AutoAdjustDPI;
-                    io->FilteredAdjustDPI = FilteredAdjustDPI;
-                    ImgView->RemoveAllObjects();
-                    ImgView->ClearLayers();
-                    if (OnPreviewFile)
-                        OnPreviewFile(this, ImgView, name, false);
-                    else
-                        io->LoadFromFileAuto(name);
-                    InfoLabel1->SetVisible(!OnPreviewFile);
-                    PicLabel2->SetVisible(!OnPreviewFile);
-                    PicLabel3->SetVisible(!OnPreviewFile);
-                    switch (p->FileFormat) {
-                    case ffAVI:
-                        totalFrames_ = p->AVIFrameCount;
-                        break;
-                    case ffGIF:
-                        totalFrames_ = PxCountGIFFrames(name);
-                        break;
-                    case ffTIFF:
-                        totalFrames_ = PxCountTIFFPagesInFile(name);
-                        break;
-                    case ffICO:
-                        totalFrames_ = PxCountICOImagesInFile(name);
-                        break;
-                    case ffDCX:
-                        totalFrames_ = PxCountDCXPagesInFile(name);
-                        break;
-                    case ffDICOM:
-                    case ffHDP:
-                        totalFrames_ = PxCountFileFrames(name);
-                        break;
-                    default:
-                        totalFrames_ = 1;
-                    }
-                    ShowInfo(p);
-                    PreviewButton->SetEnabled(true);
-                    if (ZoomCombo)
-                        ZoomCombo->SetEnabled(true);
-                }
-                ProgressBar->SetVisible(false);
-                ApplyZoomChoice();
-            }
-        } catch (...) {
-            ProgressBar->SetVisible(false);
-            previewable = false;
-        }
+void TOpenImgDialog::PreviewParamsOnly(const std::wstring& Name)
+{
+    ClearPreview();
+    TImgIO* io = ImgView->GetIO();
+    if (OnPreviewFile)
+        OnPreviewFile(this, ImgView, Name, true);
+    else
+        io->ReadParamsFromFile(Name);
+    totalFrames_ = 1;
+    ShowInfo(io->FileParams->FileFormat != 0 ? io->FileParams : nullptr);
+}
+
+void TOpenImgDialog::PreviewPictures(const std::wstring& Name)
+{
+    HCURSOR old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    struct TCursorBack {
+        HCURSOR C;
+        ~TCursorBack() { SetCursor(C); }
+    } back{old};
+    ClearPreview();
+    ImgMView->Clear();
+    ImgMView->Invalidate();
+    PlayButton->SetDown(false);
+    const std::wstring ext = Lower(PxExtractFileExtWS(Name, true));
+    const int type = PxDetectFileFormat(Name, false);
+    if (HasSeveralFrames(Name, ext, type) && ShowAllFrames)
+        PreviewAllFrames(Name, ext, type);
+    else
+        PreviewSingleImage(Name);
+    ProgressBar->SetVisible(false);
+    ApplyZoomChoice();
+}
+
+bool TOpenImgDialog::HasSeveralFrames(const std::wstring& Name, const std::wstring& Ext, int Type)
+{
+    const std::wstring bare = Ext.empty() ? Ext : Ext.substr(1);
+    const bool video = bare == L"mpg" || bare == L"mpeg" || bare == L"wmv" || bare == L"avi";
+    bool multi = Type == ffAVI || Type == ffDCX || video;
+    if (!multi && Type == ffGIF) {
+        TPxFileFormatInfo* row = PxFormatInfoById(ffGIF);
+        multi = row && row->Reader && PxCountGIFFrames(Name) > 1;
     }
-    if (!previewable) {
-        InfoLabel1->SetCaption(L"");
-        InfoLabel2->SetCaption(L"");
-        PreviewButton->SetEnabled(false);
-        if (ZoomCombo)
-            ZoomCombo->SetEnabled(false);
-        ImgView->ClearImage();
-        ImgView->SetBackground(classlib::clBtnFace);
-        PicLabel1->SetCaption(L"");
-        PicLabel2->SetCaption(L"");
-        PicLabel3->SetCaption(L"");
-        ImgMView->Clear();
-        PlayButton->SetEnabled(false);
+    if (!multi && Type == ffTIFF)
+        multi = PxCountTIFFPagesInFile(Name) > 1;
+    if (!multi && (Type == ffDICOM || Type == ffHDP))
+        multi = PxCountFileFrames(Name) > 1;
+    return multi;
+}
+
+void TOpenImgDialog::PreviewAllFrames(const std::wstring& Name, const std::wstring& Ext, int Type)
+{
+    ImgMView->SetThumbWidth(S(175));
+    ImgMView->SetThumbHeight(S(189));
+    ImgMView->SetHorizBorder(4);
+    ImgMView->SetVertBorder(4);
+    PlayButton->SetEnabled(true);
+    if (ZoomCombo)
+        ZoomCombo->SetEnabled(false);
+    ImgMView->SetVisible(true);
+    ImgView->SetVisible(false);
+    ProgressBar->SetParent(ImgMView);
+    ProgressBar->SetPosition(0);
+    ProgressBar->SetVisible(true);
+    ProgressBar->Repaint();
+    ImgMView->GetMIO()->AutoAdjustDPI = AutoAdjustDPI;
+    ImgMView->GetMIO()->FilteredAdjustDPI = FilteredAdjustDPI;
+    if (OnPreviewFile)
+        OnPreviewFile(this, ImgMView, Name, false);
+    else if (Type == ffGIF)
+        ImgMView->GetMIO()->LoadFromFile(Name);
+    else
+        ImgMView->AddFileFramesOnDemand(Name);
+    totalFrames_ = ImgMView->GetMIO()->GetParamsCount();
+    selectedIndex_ = 0;
+    ImgMView->MoveSelection(4);
+    PreviewButton->SetEnabled(true);
+    if (ZoomCombo)
+        ZoomCombo->SetEnabled(false);
+    if (totalFrames_ > 0)
+        ShowInfo(ImgMView->GetMIO()->GetParams(0));
+    TPxFileFormatInfo* gifRow = PxFormatInfoById(ffGIF);
+    if (alwaysAnimate_ && (Ext == L".avi" || (Ext == L".gif" && gifRow && gifRow->Reader))) {
+        PlayButton->SetDown(true);
+        PlayClick(PlayButton);
     }
-    OnSelectionChange(this);
+}
+
+void TOpenImgDialog::PreviewSingleImage(const std::wstring& Name)
+{
+    PlayButton->SetEnabled(false);
+    if (ZoomCombo)
+        ZoomCombo->SetEnabled(true);
+    ImgView->SetVisible(true);
+    ImgMView->SetVisible(false);
+    ProgressBar->SetParent(ImgView);
+    ProgressBar->SetPosition(0);
+    ProgressBar->SetVisible(true);
+    ProgressBar->Repaint();
+    TImgIO* io = ImgView->GetIO();
+    TIOParamsVals* p = io->FileParams;
+    // A preview-sized load: the reader may take an embedded thumbnail or a
+    // reduced decode.
+    p->Width = ImgView->GetWidth();
+    p->Height = ImgView->GetHeight();
+    p->JPEGScale = 0;
+    p->RAWHalfSize = true;
+    p->SetRAWUseEmbeddedPreview(true);
+    p->SetUseEmbeddedThumbnail(true);
+    io->AutoAdjustDPI = AutoAdjustDPI;
+    io->FilteredAdjustDPI = FilteredAdjustDPI;
+    ImgView->RemoveAllObjects();
+    ImgView->ClearLayers();
+    if (OnPreviewFile)
+        OnPreviewFile(this, ImgView, Name, false);
+    else
+        io->LoadFromFileAuto(Name);
+    InfoLabel1->SetVisible(!OnPreviewFile);
+    PicLabel2->SetVisible(!OnPreviewFile);
+    PicLabel3->SetVisible(!OnPreviewFile);
+    totalFrames_ = FrameCountOf(p, Name);
+    ShowInfo(p);
+    PreviewButton->SetEnabled(true);
+    if (ZoomCombo)
+        ZoomCombo->SetEnabled(true);
+}
+
+int TOpenImgDialog::FrameCountOf(TIOParamsVals* Params, const std::wstring& Name)
+{
+    switch (Params->FileFormat) {
+    case ffAVI:
+        return Params->AVIFrameCount;
+    case ffGIF:
+        return PxCountGIFFrames(Name);
+    case ffTIFF:
+        return PxCountTIFFPagesInFile(Name);
+    case ffICO:
+        return PxCountICOImagesInFile(Name);
+    case ffDCX:
+        return PxCountDCXPagesInFile(Name);
+    case ffDICOM:
+    case ffHDP:
+        return PxCountFileFrames(Name);
+    default:
+        return 1;
+    }
+}
+
+void TOpenImgDialog::ClearPreviewInfo()
+{
+    InfoLabel1->SetCaption(L"");
+    InfoLabel2->SetCaption(L"");
+    PreviewButton->SetEnabled(false);
+    if (ZoomCombo)
+        ZoomCombo->SetEnabled(false);
+    ImgView->ClearImage();
+    ImgView->SetBackground(classlib::clBtnFace);
+    PicLabel1->SetCaption(L"");
+    PicLabel2->SetCaption(L"");
+    PicLabel3->SetCaption(L"");
+    ImgMView->Clear();
+    PlayButton->SetEnabled(false);
 }
 
 void TOpenImgDialog::ShowInfo(TIOParamsVals* Params)

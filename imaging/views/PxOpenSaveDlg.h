@@ -207,6 +207,17 @@ protected:
     bool CanCloseCheck();
     void ClearPreview();
     void PlacePreviewOutside();
+    // The steps of SelectionChanged: the file to preview, its parameters
+    // only (preview unchecked) or its pictures (every frame of a file with
+    // several, else one preview-sized image), and the empty preview.
+    std::wstring SelectedPreviewName();
+    void PreviewParamsOnly(const std::wstring& Name);
+    void PreviewPictures(const std::wstring& Name);
+    bool HasSeveralFrames(const std::wstring& Name, const std::wstring& Ext, int Type);
+    void PreviewAllFrames(const std::wstring& Name, const std::wstring& Ext, int Type);
+    void PreviewSingleImage(const std::wstring& Name);
+    static int FrameCountOf(TIOParamsVals* Params, const std::wstring& Name);
+    void ClearPreviewInfo();
 
     OPENFILENAMEW* openRecord_ = nullptr;
     std::wstring defExtBuffer_;

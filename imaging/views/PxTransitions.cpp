@@ -104,6 +104,211 @@ RECT CentreRect(int W, int H, int D)
     return RECT{x, y, x + w, y + h};
 }
 
+// The band of Src from SrcPos, Length long along one axis (columns when
+// Horizontal, else rows) and across the whole of the frame, copied to DstPos
+// of the frame.
+void CopyBand(const Pic& Frame, bool Horizontal, int DstPos, const Pic& Src, int SrcPos, int Length)
+{
+    if (Horizontal)
+        CopyBlock(Frame, DstPos, 0, Src, SrcPos, 0, Length, Frame.h);
+    else
+        CopyBlock(Frame, 0, DstPos, Src, 0, SrcPos, Frame.w, Length);
+}
+
+// One frame being composed: the pictures, the step s (0..1024) and what the
+// kinds derive from it.
+struct TFrameJob {
+    TPxTransitionType Type;
+    int s;
+    int64_t s64, r64;  // s and 1024 - s, for products that leave int
+    Pic st, en, fr;
+    TBitmap* Start;
+    TBitmap* End;
+    TBitmap* Frame;
+    int W, H;
+    uint8_t bgr[3];  // the background colour, for the fades
+    int& DrawnCount;
+
+    // Kinds that only draw the end picture over the frame start from the
+    // start picture at step 0.
+    void StartAtZero() const
+    {
+        if (s == 0)
+            CopyAll(fr, st);
+    }
+};
+
+void ComposeFade(const TFrameJob& J)
+{
+    switch (J.Type) {
+    case pxttCrossDissolve:
+        Blend(J.fr, &J.st, &J.en, J.bgr, J.s);
+        break;
+    case pxttFadeOut:
+        Blend(J.fr, &J.st, nullptr, J.bgr, J.s);
+        break;
+    case pxttFadeIn:
+        Blend(J.fr, nullptr, &J.en, J.bgr, J.s);
+        break;
+    default:  // pxttFadeOutIn
+        if (J.s < 512)
+            Blend(J.fr, &J.st, nullptr, J.bgr, 2 * J.s);
+        else
+            Blend(J.fr, nullptr, &J.en, J.bgr, 2 * J.s - 1024);
+        break;
+    }
+}
+
+// The end picture uncovered from the far edge (right or bottom) back, with
+// a red edge line when asked.
+void WipeFromFarEdge(const TFrameJob& J, bool Horizontal, bool RedEdge)
+{
+    J.StartAtZero();
+    const int n = Horizontal ? J.W : J.H;
+    const int p = Rnd(n * (1024.0 - J.s) / 1024.0);
+    const int len = Rnd(J.s * static_cast<double>(n) / 1024.0);
+    CopyBand(J.fr, Horizontal, p, J.en, p, len);
+    if (RedEdge) {
+        if (Horizontal)
+            RedLine(J.Frame, p, 0, p, J.H);
+        else
+            RedLine(J.Frame, 0, p, J.W, p);
+    }
+}
+
+void ComposeWipe(const TFrameJob& J)
+{
+    switch (J.Type) {
+    case pxttLeftRight1:
+    case pxttLeftRight2: {
+        J.StartAtZero();
+        const int x = static_cast<int>((J.s64 * J.W) >> 10);
+        CopyBlock(J.fr, 0, 0, J.en, 0, 0, x, J.H);
+        if (J.Type == pxttLeftRight2)
+            RedLine(J.Frame, x, 0, x, J.H);
+        break;
+    }
+    case pxttRightLeft1:
+    case pxttRightLeft2:
+        WipeFromFarEdge(J, true, J.Type == pxttRightLeft2);
+        break;
+    case pxttUpDown1:
+    case pxttUpDown2: {
+        J.StartAtZero();
+        const int y = Rnd(J.s * static_cast<double>(J.H) / 1024.0);
+        CopyBlock(J.fr, 0, 0, J.en, 0, 0, J.W, y);
+        if (J.Type == pxttUpDown2)
+            RedLine(J.Frame, 0, y, J.W, y);
+        break;
+    }
+    default:  // pxttDownUp1, pxttDownUp2
+        WipeFromFarEdge(J, false, J.Type == pxttDownUp2);
+        break;
+    }
+}
+
+// The whole end picture slides in from a corner.
+void ComposeCornerSlide(const TFrameJob& J)
+{
+    J.StartAtZero();
+    const int dx = static_cast<int>((J.r64 * J.W) >> 10), dy = static_cast<int>((J.r64 * J.H) >> 10);
+    const int x = (J.Type == pxttFromUpLeft || J.Type == pxttFromBottomLeft) ? -dx : dx;
+    const int y = (J.Type == pxttFromUpLeft || J.Type == pxttFromUpRight) ? -dy : dy;
+    CopyBlock(J.fr, x, y, J.en, 0, 0, J.en.w, J.en.h);
+}
+
+// The end picture pushes the start picture forward (right or down); its
+// band comes from its far end when FromFarEnd, else from its start.
+void PushForward(const TFrameJob& J, bool Horizontal, bool FromFarEnd)
+{
+    const int n = Horizontal ? J.W : J.H;
+    const int c = static_cast<int>((J.s64 * n) >> 10);
+    CopyBand(J.fr, Horizontal, 0, J.en, FromFarEnd ? n - c : 0, c);
+    CopyBand(J.fr, Horizontal, c, J.st, 0, n - c);
+}
+
+void ComposePush(const TFrameJob& J)
+{
+    switch (J.Type) {
+    case pxttMoveLeftRight1:
+    case pxttMoveLeftRight2:
+        PushForward(J, true, J.Type == pxttMoveLeftRight1);
+        break;
+    case pxttMoveUpDown1:
+    case pxttMoveUpDown2:
+        PushForward(J, false, J.Type == pxttMoveUpDown1);
+        break;
+    case pxttMoveRightLeft1:
+    case pxttMoveRightLeft2: {
+        const int c = static_cast<int>((J.r64 * J.W) >> 10);
+        CopyBand(J.fr, true, 0, J.st, J.Type == pxttMoveRightLeft1 ? J.W - c : 0, c);
+        CopyBand(J.fr, true, c, J.en, 0, J.W - c);
+        break;
+    }
+    default: {  // pxttMoveDownUp1, pxttMoveDownUp2
+        const int c = static_cast<int>((J.r64 * J.H) >> 10);
+        CopyBand(J.fr, false, 0, J.st, J.H - c, c);
+        CopyBand(J.fr, false, c, J.en, J.Type == pxttMoveDownUp1 ? 0 : c, J.H - c);
+        break;
+    }
+    }
+}
+
+// Random points or 8 x 8 boxes of the end picture, DrawnCount of them
+// already drawn by the earlier steps.
+void ComposeRandom(const TFrameJob& J)
+{
+    if (J.s == 0) {
+        CopyAll(J.fr, J.st);
+        return;
+    }
+    if (J.Type == pxttRandomPoints) {
+        const int target = Rnd(J.s * static_cast<double>(J.W) * (J.s / 180.0) / 1024.0);
+        const int count = target - J.DrawnCount;
+        for (int y = 0; y < J.H; ++y)
+            for (int i = 0; i < count; ++i) {
+                const int x = classlib::Random(J.W);
+                CopyBlock(J.fr, x, y, J.en, x, y, 1, 1);
+            }
+        J.DrawnCount = target;
+        return;
+    }
+    const double cells = static_cast<double>((static_cast<int64_t>(J.W) * J.H) / 64);
+    const int target = Rnd(J.s * cells * (J.s / 180.0) / 1024.0);
+    for (int i = J.DrawnCount; i < target; ++i) {
+        const int x = classlib::Random(J.W) & ~7;
+        const int y = classlib::Random(J.H) & ~7;
+        CopyBlock(J.fr, x, y, J.en, x, y, 8, 8);
+    }
+    J.DrawnCount = target;
+}
+
+void ComposeCentre(const TFrameJob& J)
+{
+    switch (J.Type) {
+    case pxttCenter1: {
+        J.StartAtZero();
+        const RECT r = CentreRect(J.W, J.H, J.s);
+        CopyBlock(J.fr, r.left, r.top, J.en, r.left, r.top, r.right - r.left, r.bottom - r.top);
+        break;
+    }
+    case pxttCenter2: {
+        CopyAll(J.fr, J.en);
+        const RECT r = CentreRect(J.W, J.H, 1024 - J.s);
+        CopyBlock(J.fr, r.left, r.top, J.st, r.left, r.top, r.right - r.left, r.bottom - r.top);
+        break;
+    }
+    case pxttCenterZoom1:
+        J.StartAtZero();
+        StretchInto(J.Frame, J.End, CentreRect(J.W, J.H, J.s));
+        break;
+    default:  // pxttCenterZoom2
+        CopyAll(J.fr, J.en);
+        StretchInto(J.Frame, J.Start, CentreRect(J.W, J.H, 1024 - J.s));
+        break;
+    }
+}
+
 }  // namespace
 
 void PxTransitionComposeFrame(TPxTransitionType Type, int Step, TBitmap* Start, TBitmap* End, TBitmap* Frame,
@@ -120,157 +325,53 @@ void PxTransitionComposeFrame(TPxTransitionType Type, int Step, TBitmap* Start, 
     const int W = fr.w, H = fr.h;
     if (W <= 0 || H <= 0)
         return;
-    const int64_t s64 = s, r64 = 1024 - s;
     const uint32_t bg = static_cast<uint32_t>(classlib::ColorToRGB(Background));
-    const uint8_t bgr[3] = {static_cast<uint8_t>(bg >> 16), static_cast<uint8_t>(bg >> 8), static_cast<uint8_t>(bg)};
-
-    auto startAtZero = [&] {
-        if (s == 0)
-            CopyAll(fr, st);
-    };
+    const TFrameJob job{Type, s, s, 1024 - s, st, en, fr, Start, End, Frame, W, H,
+                        {static_cast<uint8_t>(bg >> 16), static_cast<uint8_t>(bg >> 8), static_cast<uint8_t>(bg)},
+                        DrawnCount};
 
     switch (Type) {
     case pxttCrossDissolve:
-        Blend(fr, &st, &en, bgr, s);
-        break;
     case pxttFadeOut:
-        Blend(fr, &st, nullptr, bgr, s);
-        break;
     case pxttFadeIn:
-        Blend(fr, nullptr, &en, bgr, s);
-        break;
     case pxttFadeOutIn:
-        if (s < 512)
-            Blend(fr, &st, nullptr, bgr, 2 * s);
-        else
-            Blend(fr, nullptr, &en, bgr, 2 * s - 1024);
+        ComposeFade(job);
         break;
     case pxttLeftRight1:
-    case pxttLeftRight2: {
-        startAtZero();
-        const int x = static_cast<int>((s64 * W) >> 10);
-        CopyBlock(fr, 0, 0, en, 0, 0, x, H);
-        if (Type == pxttLeftRight2)
-            RedLine(Frame, x, 0, x, H);
-        break;
-    }
+    case pxttLeftRight2:
     case pxttRightLeft1:
-    case pxttRightLeft2: {
-        startAtZero();
-        const int x = Rnd(W * (1024.0 - s) / 1024.0);
-        const int n = Rnd(s * static_cast<double>(W) / 1024.0);
-        CopyBlock(fr, x, 0, en, x, 0, n, H);
-        if (Type == pxttRightLeft2)
-            RedLine(Frame, x, 0, x, H);
-        break;
-    }
+    case pxttRightLeft2:
     case pxttUpDown1:
-    case pxttUpDown2: {
-        startAtZero();
-        const int y = Rnd(s * static_cast<double>(H) / 1024.0);
-        CopyBlock(fr, 0, 0, en, 0, 0, W, y);
-        if (Type == pxttUpDown2)
-            RedLine(Frame, 0, y, W, y);
-        break;
-    }
+    case pxttUpDown2:
     case pxttDownUp1:
-    case pxttDownUp2: {
-        startAtZero();
-        const int y = Rnd(H * (1024.0 - s) / 1024.0);
-        const int n = Rnd(s * static_cast<double>(H) / 1024.0);
-        CopyBlock(fr, 0, y, en, 0, y, W, n);
-        if (Type == pxttDownUp2)
-            RedLine(Frame, 0, y, W, y);
+    case pxttDownUp2:
+        ComposeWipe(job);
         break;
-    }
     case pxttFromUpLeft:
     case pxttFromUpRight:
     case pxttFromBottomLeft:
-    case pxttFromBottomRight: {
-        startAtZero();
-        const int dx = static_cast<int>((r64 * W) >> 10), dy = static_cast<int>((r64 * H) >> 10);
-        const int x = (Type == pxttFromUpLeft || Type == pxttFromBottomLeft) ? -dx : dx;
-        const int y = (Type == pxttFromUpLeft || Type == pxttFromUpRight) ? -dy : dy;
-        CopyBlock(fr, x, y, en, 0, 0, en.w, en.h);
+    case pxttFromBottomRight:
+        ComposeCornerSlide(job);
         break;
-    }
     case pxttMoveLeftRight1:
-    case pxttMoveLeftRight2: {
-        const int c = static_cast<int>((s64 * W) >> 10);
-        CopyBlock(fr, 0, 0, en, Type == pxttMoveLeftRight1 ? W - c : 0, 0, c, H);
-        CopyBlock(fr, c, 0, st, 0, 0, W - c, H);
-        break;
-    }
+    case pxttMoveLeftRight2:
     case pxttMoveRightLeft1:
-    case pxttMoveRightLeft2: {
-        const int c = static_cast<int>((r64 * W) >> 10);
-        CopyBlock(fr, 0, 0, st, Type == pxttMoveRightLeft1 ? W - c : 0, 0, c, H);
-        CopyBlock(fr, c, 0, en, 0, 0, W - c, H);
-        break;
-    }
+    case pxttMoveRightLeft2:
     case pxttMoveUpDown1:
-    case pxttMoveUpDown2: {
-        const int c = static_cast<int>((s64 * H) >> 10);
-        CopyBlock(fr, 0, 0, en, 0, Type == pxttMoveUpDown1 ? H - c : 0, W, c);
-        CopyBlock(fr, 0, c, st, 0, 0, W, H - c);
-        break;
-    }
+    case pxttMoveUpDown2:
     case pxttMoveDownUp1:
-    case pxttMoveDownUp2: {
-        const int c = static_cast<int>((r64 * H) >> 10);
-        CopyBlock(fr, 0, 0, st, 0, H - c, W, c);
-        CopyBlock(fr, 0, c, en, 0, Type == pxttMoveDownUp1 ? 0 : c, W, H - c);
+    case pxttMoveDownUp2:
+        ComposePush(job);
         break;
-    }
-    case pxttRandomPoints: {
-        if (s == 0) {
-            CopyAll(fr, st);
-            break;
-        }
-        const int target = Rnd(s * static_cast<double>(W) * (s / 180.0) / 1024.0);
-        const int count = target - DrawnCount;
-        for (int y = 0; y < H; ++y)
-            for (int i = 0; i < count; ++i) {
-                const int x = classlib::Random(W);
-                CopyBlock(fr, x, y, en, x, y, 1, 1);
-            }
-        DrawnCount = target;
+    case pxttRandomPoints:
+    case pxttRandomBoxes:
+        ComposeRandom(job);
         break;
-    }
-    case pxttRandomBoxes: {
-        if (s == 0) {
-            CopyAll(fr, st);
-            break;
-        }
-        const double cells = static_cast<double>((static_cast<int64_t>(W) * H) / 64);
-        const int target = Rnd(s * cells * (s / 180.0) / 1024.0);
-        for (int i = DrawnCount; i < target; ++i) {
-            const int x = classlib::Random(W) & ~7;
-            const int y = classlib::Random(H) & ~7;
-            CopyBlock(fr, x, y, en, x, y, 8, 8);
-        }
-        DrawnCount = target;
-        break;
-    }
-    case pxttCenter1: {
-        startAtZero();
-        const RECT r = CentreRect(W, H, s);
-        CopyBlock(fr, r.left, r.top, en, r.left, r.top, r.right - r.left, r.bottom - r.top);
-        break;
-    }
-    case pxttCenter2: {
-        CopyAll(fr, en);
-        const RECT r = CentreRect(W, H, 1024 - s);
-        CopyBlock(fr, r.left, r.top, st, r.left, r.top, r.right - r.left, r.bottom - r.top);
-        break;
-    }
+    case pxttCenter1:
+    case pxttCenter2:
     case pxttCenterZoom1:
-        startAtZero();
-        StretchInto(Frame, End, CentreRect(W, H, s));
-        break;
     case pxttCenterZoom2:
-        CopyAll(fr, en);
-        StretchInto(Frame, Start, CentreRect(W, H, 1024 - s));
+        ComposeCentre(job);
         break;
     case pxttNone:
     case pxttPanZoom:

@@ -1,6 +1,10 @@
 #include "imaging/views/PxView.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
+
+#include "imaging/model/PxStreamUtils.h"
 
 namespace imaging {
 
@@ -97,6 +101,19 @@ void TPxView::CreateParams(classlib::TCreateParams& Params)
             Params.Style |= WS_BORDER;
     }
     Params.WindowClassStyle &= ~static_cast<UINT>(CS_HREDRAW | CS_VREDRAW);
+}
+
+void PxSetFlatScrollBars(HWND Window, bool Flat)
+{
+    if (!Flat) {
+        UninitializeFlatSB(Window);
+        return;
+    }
+    SetScrollRange(Window, SB_HORZ, 0, 65535, FALSE);
+    SetScrollRange(Window, SB_VERT, 0, 65535, FALSE);
+    InitializeFlatSB(Window);
+    PxShowScrollBar(Window, SB_HORZ, false, true);
+    PxShowScrollBar(Window, SB_VERT, false, true);
 }
 
 }  // namespace imaging

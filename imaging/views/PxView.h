@@ -102,4 +102,8 @@ private:
     bool ctl3D_ = true;
 };
 
+// Turns the flat scroll bars of Window on (both bars set up hidden over
+// 0..65535) or off.
+void PxSetFlatScrollBars(HWND Window, bool Flat);
+
 }  // namespace imaging

@@ -519,3 +519,37 @@ TEST(PxDibTest, DrawToDibbitmap)
 }
 
 }  // namespace
+
+// The two-pixel packed readers take luma and chroma from their own byte
+// positions: a 2 x 1 frame of distinct lumas and far-apart U and V.
+TEST(PxDibTest, PackedChromaPositions)
+{
+    const int y0 = 70, y1 = 150, u = 60, v = 200;
+    const struct {
+        const char* name;
+        void (*read)(const uint8_t*, TPxBitmap*, bool);
+        std::vector<uint8_t> frame;
+    } cases[] = {
+        {"UYVY", PxYUVRowsUYVY, {u, y0, v, y1}},
+        {"YUY2", PxYUVRowsYUY2, {y0, u, y1, v}},
+        {"YVYU", PxYUVRowsYVYU, {y0, v, y1, u}},
+    };
+    TPxRGB want[2];
+    PxYUVToRGB(y0, u, v, want[0]);
+    PxYUVToRGB(y1, u, v, want[1]);
+    TPxRGB swapped;
+    PxYUVToRGB(y0, v, u, swapped);
+    ASSERT_NE(swapped.r, want[0].r);  // U and V taken the other way round would show
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TPxBitmap out;
+        ASSERT_TRUE(out.Allocate(2, 1, px24RGB));
+        c.read(c.frame.data(), &out, true);
+        const auto* got = reinterpret_cast<const TPxRGB*>(out.GetScanline(0));
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(got[i].r, want[i].r) << i;
+            EXPECT_EQ(got[i].g, want[i].g) << i;
+            EXPECT_EQ(got[i].b, want[i].b) << i;
+        }
+    }
+}

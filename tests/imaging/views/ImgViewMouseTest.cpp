@@ -23,11 +23,13 @@ using TV = TImgView;
 
 class MouseHost {
 public:
-    MouseHost(int W, int H)
+    // A view with an owner shows temporary cursors (an ownerless one keeps
+    // its own); the owner must outlive the host.
+    MouseHost(int W, int H, classlib::TComponent* Owner = nullptr)
     {
         host_ = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED | WS_CLIPCHILDREN, 0, 0, 600, 600, nullptr, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
-        view = std::make_unique<TImgView>(nullptr);
+        view = std::make_unique<TImgView>(Owner);
         view->SetBorderStyle(imaging::bsNone);
         view->SetScrollBars(classlib::ssNone);
         view->SetParentWindow(host_);
@@ -436,4 +438,59 @@ TEST(ImgViewMouse, MovingScrollGlidesTowardsTheMouse)
     EXPECT_FALSE(v.IsMovingScrollActive());
     EXPECT_EQ(v.GetViewX(), 200);
     EXPECT_EQ(v.GetViewY(), 200);
+}
+
+// Without a button held the pointer only chooses the cursor: the rotation
+// quadrant around the layer's centre, a move cursor over a movable layer, a
+// grip's cursor, and over a selection the move or Shift-add cursor.
+TEST(ImgViewMouse, HoverCursorsFollowTheInteraction)
+{
+    classlib::TComponent owner(nullptr);
+    MouseHost h(100, 100, &owner);
+    h.Image(100, 100);
+    TImgView& v = *h.view;
+    v.GetLayer(0)->Selectable = false;
+    const int l = v.AddLayer();
+    TPxLayer* layer = v.GetLayer(l);
+    layer->Bitmap->Allocate(20, 20, px24RGB);
+    layer->PosX = 40;
+    layer->PosY = 40;
+    v.Update();
+    h.Compose();
+    ASSERT_EQ(v.GetLayersCurrent(), l);
+    v.SetCursor(1785);
+    auto hover = [&](int X, int Y, WPARAM Keys = 0) {
+        h.Send(WM_MOUSEMOVE, Keys, X, Y);
+        return v.GetCursor();
+    };
+
+    v.SetMouseInteract(TV::miRotateLayers);
+    const struct {
+        int x, y;
+        classlib::TCursor cursor;
+    } rotate[] = {{10, 10, 1814}, {10, 90, 1811}, {90, 10, 1812}, {90, 90, 1813}, {50, 50, 1785}};
+    for (const auto& c : rotate)
+        EXPECT_EQ(hover(c.x, c.y), c.cursor) << c.x << "," << c.y;
+
+    v.SetMouseInteract(TV::miMoveLayers | TV::miResizeLayers);
+    h.Compose();
+    EXPECT_EQ(hover(50, 50), 1790);
+    EXPECT_EQ(hover(5, 5), 1785);
+    RECT grips[8];
+    ASSERT_TRUE(v.GetGripRects(l, grips));
+    EXPECT_EQ(hover((grips[4].left + grips[4].right) / 2, (grips[4].top + grips[4].bottom) / 2), 1789);
+    layer->Locked = true;
+    EXPECT_EQ(hover(50, 50), 1785);
+    layer->Locked = false;
+
+    v.GetLayer(0)->Selectable = true;
+    v.SetCurrentLayer(0);
+    v.SetMouseInteract(TV::miSelect);
+    h.Compose();
+    h.Drag({{10, 10}, {30, 30}});
+    ASSERT_TRUE(v.HasSelection());
+    EXPECT_EQ(hover(20, 20), 1790);
+    EXPECT_EQ(hover(70, 70), 1785);
+    v.ShiftAddsSelection = true;
+    EXPECT_EQ(hover(71, 71, MK_SHIFT), 1791);
 }
