@@ -166,6 +166,7 @@ protected:
     void Loaded() override;
 
 private:
+    struct TRowLayout;
     void RepaintBackgroundEvent(classlib::TObject* Sender);
     void DrawNonClient(HDC DC);
     LRESULT RelayKey(UINT Msg, WPARAM WParam, LPARAM LParam);
