@@ -350,6 +350,7 @@ protected:
 private:
     friend class TMbDock;
     friend class TMbFloatingWindowParent;
+    struct TDragRun;
     void ShowingChanged();
     // After a move in a dock with a background: the picture under the
     // window moved, so all of it is painted again, through a bitmap.
