@@ -1319,6 +1319,23 @@ void TShellTree::ShowNodeMenu(HTREEITEM Item, POINT ScreenPoint)
     if (!verb.empty()) AfterVerb(verb, absolute.get(), path, std::move(clipboard));
 }
 
+bool TShellTree::RunVerbQuietly(LPCITEMIDLIST Absolute, const std::wstring& Verb)
+{
+    bool done = false;
+    ++quiet_;
+    try {
+        browser_->SetAbsoluteIDList(Absolute);
+        done = browser_->ExecuteCommand(Verb);
+    } catch (const EShFolderObjectError&) {
+        done = false;
+    } catch (...) {
+        --quiet_;
+        throw;
+    }
+    --quiet_;
+    return done;
+}
+
 bool TShellTree::ExecuteVerb(const std::wstring& Verb)
 {
     HTREEITEM item = Selected();
@@ -1329,18 +1346,7 @@ bool TShellTree::ExecuteVerb(const std::wstring& Verb)
     std::unique_ptr<classlib::TStringList> clipboard = SameVerb(Verb, L"paste") ? ClipboardFiles() : nullptr;
     TPidl absolute = PidlClone(node->Absolute.get());
     const std::wstring path = PidlToPath(absolute.get());
-    bool done = false;
-    ++quiet_;
-    try {
-        browser_->SetAbsoluteIDList(absolute.get());
-        done = browser_->ExecuteCommand(Verb);
-    } catch (const EShFolderObjectError&) {
-        done = false;
-    } catch (...) {
-        --quiet_;
-        throw;
-    }
-    --quiet_;
+    const bool done = RunVerbQuietly(absolute.get(), Verb);
     if (done) AfterVerb(Verb, absolute.get(), path, std::move(clipboard));
     return done;
 }
@@ -1470,19 +1476,7 @@ void TShellTree::KeyDown(WORD& Key, classlib::TShiftState Shift)
         case 'V':
             if (ctrl && !ReadOnly && NodeOf(selected)) {
                 std::unique_ptr<classlib::TStringList> files = ClipboardFiles();
-                bool done = false;
-                ++quiet_;
-                try {
-                    browser_->SetAbsoluteIDList(NodeOf(selected)->Absolute.get());
-                    done = browser_->ExecuteCommand(L"paste");
-                } catch (const EShFolderObjectError&) {
-                    done = false;
-                } catch (...) {
-                    --quiet_;
-                    throw;
-                }
-                --quiet_;
-                if (done) {
+                if (RunVerbQuietly(NodeOf(selected)->Absolute.get(), L"paste")) {
                     UpdateContents();
                     DoOperation(OperationBit(sopPaste) | OperationBit(sopAdd), std::move(files), GetSelectedFolder());
                 }

@@ -300,6 +300,9 @@ private:
     bool Expanded(HTREEITEM Item) const;
     int Level(HTREEITEM Item) const;
     void SetChildren(HTREEITEM Item, bool Value);
+    // Runs Verb on the object of the absolute list with the tree's own
+    // notifications held; false when it did not run.
+    bool RunVerbQuietly(LPCITEMIDLIST Absolute, const std::wstring& Verb);
     // Adds the browser's current object under Parent (when it shows).
     HTREEITEM AddChildNode(HTREEITEM Parent, bool Keep);
     // Reads the children of a node that has none yet.
