@@ -353,37 +353,22 @@ void TTmCustomTabControl::RotateRows()
 
 void TTmCustomTabControl::ScrollTabs(bool Forward)
 {
+    // Steps the first shown tab towards the hidden end until a tab shows
+    // there; none does: the first shown tab stays.
     const int count = TabCount();
-    if (Forward) {
-        const int last = LastVisibleTab();
-        if (firstShownTab_ < count - 1 && last >= 0 && !IsTabShown(last)) {
-            const int old = firstShownTab_;
-            for (;;) {
-                ++firstShownTab_;
-                if (firstShownTab_ >= count) {
-                    firstShownTab_ = old;
-                    break;
-                }
-                if (IsTabShown(firstShownTab_)) {
-                    InvalidateTabs();
-                    break;
-                }
+    const int edge = Forward ? LastVisibleTab() : FirstVisibleTab();
+    const bool room = Forward ? firstShownTab_ < count - 1 : firstShownTab_ > 0;
+    if (room && edge >= 0 && !IsTabShown(edge)) {
+        const int old = firstShownTab_;
+        for (;;) {
+            firstShownTab_ += Forward ? 1 : -1;
+            if (Forward ? firstShownTab_ >= count : firstShownTab_ < 0) {
+                firstShownTab_ = old;
+                break;
             }
-        }
-    } else {
-        const int first = FirstVisibleTab();
-        if (firstShownTab_ > 0 && first >= 0 && !IsTabShown(first)) {
-            const int old = firstShownTab_;
-            for (;;) {
-                --firstShownTab_;
-                if (firstShownTab_ < 0) {
-                    firstShownTab_ = old;
-                    break;
-                }
-                if (IsTabShown(firstShownTab_)) {
-                    InvalidateTabs();
-                    break;
-                }
+            if (IsTabShown(firstShownTab_)) {
+                InvalidateTabs();
+                break;
             }
         }
     }

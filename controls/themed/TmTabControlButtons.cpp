@@ -80,6 +80,17 @@ void DrawTabButtonFace(TCanvas* Canvas, const RECT& Rect, TTmCustomTabControl* T
 
 namespace {
 
+bool PointInside(const TControl* C, int X, int Y) { return X >= 0 && Y >= 0 && X < C->GetWidth() && Y < C->GetHeight(); }
+
+// While a button is held, its pressed look follows whether the pointer is
+// on it; true when the look changed.
+bool FollowPress(bool& Pressed, bool OnButton)
+{
+    if (OnButton == Pressed) return false;
+    Pressed = OnButton;
+    return true;
+}
+
 // The hot state follows the control under the cursor.
 void SyncHot(TControl* C, bool& Hot)
 {
@@ -177,11 +188,7 @@ void TTmTabScroller::MouseMove(TShiftState Shift, int X, int Y)
 {
     TCustomControl::MouseMove(Shift, X, Y);
     if (mouseDown_) {
-        const bool inside = X >= 0 && Y >= 0 && X < GetWidth() && Y < GetHeight() && HalfAt(X, Y) == pressedHalf_;
-        if (inside != pressed_) {
-            pressed_ = inside;
-            Invalidate();
-        }
+        if (FollowPress(pressed_, PointInside(this, X, Y) && HalfAt(X, Y) == pressedHalf_)) Invalidate();
     } else if (!hot_) {
         SyncHot(this, hot_);
     } else {
@@ -263,11 +270,7 @@ void TTmTabStripButton::MouseMove(TShiftState Shift, int X, int Y)
 {
     TCustomControl::MouseMove(Shift, X, Y);
     if (mouseDown_) {
-        const bool inside = X >= 0 && Y >= 0 && X < GetWidth() && Y < GetHeight();
-        if (inside != pressed_) {
-            pressed_ = inside;
-            Invalidate();
-        }
+        if (FollowPress(pressed_, PointInside(this, X, Y))) Invalidate();
     } else if (!hot_) {
         SyncHot(this, hot_);
     }
@@ -345,11 +348,7 @@ void TTmActiveTabCloseButton::MouseMove(TShiftState Shift, int X, int Y)
 {
     TGraphicControl::MouseMove(Shift, X, Y);
     if (mouseDown_) {
-        const bool inside = X >= 0 && Y >= 0 && X < GetWidth() && Y < GetHeight();
-        if (inside != pressed_) {
-            pressed_ = inside;
-            Repaint();
-        }
+        if (FollowPress(pressed_, PointInside(this, X, Y))) Repaint();
     } else if (!hot_) {
         SyncHot(this, hot_);
     }

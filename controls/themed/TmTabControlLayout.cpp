@@ -316,20 +316,12 @@ bool TTmCustomTabControl::TextAlongStrip() const
 
 SIZE TTmCustomTabControl::MinimumContent()
 {
-    TFontStyles style = drawFont_->GetStyle();
-    if (boldCurrentTab_) drawFont_->SetStyle(style | fsBold);
     SIZE m{};
-    SelectTabFont();
-    try {
+    {
+        TTabFontScope font(*this, boldCurrentTab_);
         bool horiz = textOrientation_ == orHorizontal;
         MeasureText((tabStyle_ == tsRoundCorners || tabStyle_ == tsSquareCorners) ? L"AAA" : L"A", horiz, m);
-    } catch (...) {
-        RestoreTabFont();
-        drawFont_->SetStyle(style);
-        throw;
     }
-    RestoreTabFont();
-    drawFont_->SetStyle(style);
     const int fh = std::abs(GetFont()->GetHeight());
     return textOrientation_ == orHorizontal ? SIZE{m.cx, fh} : SIZE{fh, m.cy};
 }
@@ -338,19 +330,11 @@ SIZE TTmCustomTabControl::ContentSize(int Index)
 {
     const TTmTabData* t = Tab(Index);
     if (!t->Visible) return SIZE{0, 0};
-    TFontStyles style = drawFont_->GetStyle();
-    if (boldCurrentTab_) drawFont_->SetStyle(style | fsBold);
     SIZE text{};
-    SelectTabFont();
-    try {
+    {
+        TTabFontScope font(*this, boldCurrentTab_);
         if (!t->Caption.empty()) MeasureText(t->Caption, textOrientation_ == orHorizontal, text);
-    } catch (...) {
-        RestoreTabFont();
-        drawFont_->SetStyle(style);
-        throw;
     }
-    RestoreTabFont();
-    drawFont_->SetStyle(style);
     const SIZE img = ImageSize(t);
     SIZE c{};
     switch (imagePosition_) {

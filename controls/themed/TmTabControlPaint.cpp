@@ -185,17 +185,30 @@ RECT TTmCustomTabControl::GetTabContentRect(RECT R) const
     const int C = cutCornerSize_;
     auto shrink = [&](int dx, int dy) { ::InflateRect(&R, -dx, -dy); };
     auto shift = [&](int dx, int dy) { ::OffsetRect(&R, dx, dy); };
+    // Keep the content N off the tab's outer edge; on bottom tabs the
+    // content also moves Dy down, on right tabs one to the right.
+    auto padOuterH = [&](int N, int Dy) {
+        if (tabOrientation_ == toTop) R.top += N;
+        if (tabOrientation_ == toBottom) {
+            R.bottom -= N;
+            shift(0, Dy);
+        }
+    };
+    auto padOuterV = [&](int N) {
+        if (tabOrientation_ == toLeft)
+            R.left += N;
+        else {
+            R.right -= N;
+            shift(1, 0);
+        }
+    };
     switch (tabStyle_) {
     case tsSingleSlant:
         if (!side) {
             shrink(1, 1);
             R.right -= 2 * SlantOverlap(R.bottom - R.top + 2) + 2;
             shift(3, 0);
-            if (tabOrientation_ == toTop) R.top += 2;
-            if (tabOrientation_ == toBottom) {
-                R.bottom -= 2;
-                shift(0, 1);
-            }
+            padOuterH(2, 1);
         } else {
             shrink(1, 1);
             const int o = SlantOverlap(R.right - R.left + 2);
@@ -207,12 +220,7 @@ RECT TTmCustomTabControl::GetTabContentRect(RECT R) const
                 shift(0, 2);
             }
             shift(0, 1);
-            if (tabOrientation_ == toLeft)
-                R.left += 2;
-            else {
-                R.right -= 2;
-                shift(1, 0);
-            }
+            padOuterV(2);
         }
         break;
     case tsBackSlant:
@@ -220,11 +228,7 @@ RECT TTmCustomTabControl::GetTabContentRect(RECT R) const
             shrink(1, 1);
             R.left += 2 * SlantOverlap(R.bottom - R.top + 2) + 2;
             shift(-3, 0);
-            if (tabOrientation_ == toTop) R.top += 2;
-            if (tabOrientation_ == toBottom) {
-                R.bottom -= 2;
-                shift(0, -1);
-            }
+            padOuterH(2, -1);
         } else {
             shrink(1, 1);
             const int o = SlantOverlap(R.right - R.left + 2);
@@ -236,12 +240,7 @@ RECT TTmCustomTabControl::GetTabContentRect(RECT R) const
                 shift(0, -2);
             }
             shift(0, -1);
-            if (tabOrientation_ == toLeft)
-                R.left += 2;
-            else {
-                R.right -= 2;
-                shift(1, 0);
-            }
+            padOuterV(2);
         }
         break;
     case tsDoubleSlant:
@@ -251,11 +250,7 @@ RECT TTmCustomTabControl::GetTabContentRect(RECT R) const
             R.left += o;
             R.right -= o;
             shift(1, 0);
-            if (tabOrientation_ == toTop) R.top += 2;
-            if (tabOrientation_ == toBottom) {
-                R.bottom -= 2;
-                shift(0, 1);
-            }
+            padOuterH(2, 1);
         } else {
             ::InflateRect(&R, -1, 1);
             const int o = SlantOverlap(R.right - R.left + 2);
@@ -263,48 +258,25 @@ RECT TTmCustomTabControl::GetTabContentRect(RECT R) const
             R.bottom -= o;
             R.bottom += 2;
             shift(0, 1);
-            if (tabOrientation_ == toLeft)
-                R.left += 2;
-            else {
-                R.right -= 2;
-                shift(1, 0);
-            }
+            padOuterV(2);
         }
         break;
     case tsCutCorner:
         if (horizText) {
             if (!side) {
                 shrink(C + 3, 1);
-                if (tabOrientation_ == toTop) R.top += 3;
-                if (tabOrientation_ == toBottom) {
-                    R.bottom -= 3;
-                    shift(0, 1);
-                }
+                padOuterH(3, 1);
             } else {
                 shrink(1, 4);
-                if (tabOrientation_ == toLeft)
-                    R.left += C + 5;
-                else {
-                    R.right -= C + 5;
-                    shift(1, 0);
-                }
+                padOuterV(C + 5);
             }
         } else {
             if (!side) {
                 shrink(4, 1);
-                if (tabOrientation_ == toTop) R.top += C + 3;
-                if (tabOrientation_ == toBottom) {
-                    R.bottom -= C + 3;
-                    shift(0, 1);
-                }
+                padOuterH(C + 3, 1);
             } else {
                 shrink(1, C + 3);
-                if (tabOrientation_ == toLeft)
-                    R.left += 5;
-                else {
-                    R.right -= 5;
-                    shift(1, 0);
-                }
+                padOuterV(5);
             }
         }
         break;
@@ -471,69 +443,59 @@ void TTmCustomTabControl::DrawCaption(TColor Color)
 {
     const int i = drawTab_;
     const TTmTabData* t = Tab(i);
-    const TFontStyles style = drawFont_->GetStyle();
-    if (i == tabIndex_ && boldCurrentTab_) drawFont_->SetStyle(style | fsBold);
     TCanvas* canvas = bitmap_->GetCanvas();
     const bool horiz = textOrientation_ == orHorizontal;
-    SelectTabFont();
-    try {
-        SIZE e{};
-        MeasureText(t->Caption, horiz, e);
-        RECT& r = drawTextRect_;
-        const int w = r.right - r.left, h = r.bottom - r.top;
-        if (horiz) {
-            if (textAlignmentVertical_ == vaCenter) {
-                const int d = (h - e.cy) / 2;
-                r.top += d;
-                r.bottom -= d;
-            } else if (textAlignmentVertical_ == vaBottom)
-                r.top = r.bottom - e.cy;
-        } else if (tabOrientation_ == toRight) {
-            if (textAlignment_ == haLeft)
-                r.right = r.left + e.cx;
-            else if (textAlignment_ == haCenter) {
-                const int d = (w - e.cx) / 2;
-                r.left += d;
-                r.right -= d;
-            }
-        } else {
-            if (textAlignment_ == haCenter) {
-                const int d = (w - e.cx) / 2;
-                r.left += d;
-                r.right -= d;
-            } else if (textAlignment_ == haRight)
-                r.left = r.right - e.cx;
+    TTabFontScope font(*this, i == tabIndex_ && boldCurrentTab_);
+    SIZE e{};
+    MeasureText(t->Caption, horiz, e);
+    RECT& r = drawTextRect_;
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (horiz) {
+        if (textAlignmentVertical_ == vaCenter) {
+            const int d = (h - e.cy) / 2;
+            r.top += d;
+            r.bottom -= d;
+        } else if (textAlignmentVertical_ == vaBottom)
+            r.top = r.bottom - e.cy;
+    } else if (tabOrientation_ == toRight) {
+        if (textAlignment_ == haLeft)
+            r.right = r.left + e.cx;
+        else if (textAlignment_ == haCenter) {
+            const int d = (w - e.cx) / 2;
+            r.left += d;
+            r.right -= d;
         }
-        const int rw = r.right - r.left, rh = r.bottom - r.top;
-        int before = 0;
-        for (const std::wstring& line : SplitLines(t->Caption)) {
-            SIZE le{};
-            MeasureText(line, horiz, le);
-            if (horiz) {
-                int off = textAlignment_ == haLeft ? 0 : textAlignment_ == haCenter ? (rw - le.cx) / 2 : rw - le.cx;
-                DrawTextLine(r.left + off, r.top + before, Color, true, canvas, line);
-                before += le.cy;
-            } else if (tabOrientation_ == toRight) {
-                int off = textAlignmentVertical_ == vaTop      ? 0
-                          : textAlignmentVertical_ == vaCenter ? (rh - le.cy) / 2
-                                                               : rh - le.cy;
-                DrawTextLine(r.right - before, r.top + off, Color, false, canvas, line);
-                before += le.cx;
-            } else {
-                int off = textAlignmentVertical_ == vaTop      ? rh - le.cy
-                          : textAlignmentVertical_ == vaCenter ? (rh - le.cy) / 2
-                                                               : 0;
-                DrawTextLine(r.left + before, r.bottom - off, Color, false, canvas, line);
-                before += le.cx;
-            }
-        }
-    } catch (...) {
-        RestoreTabFont();
-        drawFont_->SetStyle(style);
-        throw;
+    } else {
+        if (textAlignment_ == haCenter) {
+            const int d = (w - e.cx) / 2;
+            r.left += d;
+            r.right -= d;
+        } else if (textAlignment_ == haRight)
+            r.left = r.right - e.cx;
     }
-    RestoreTabFont();
-    drawFont_->SetStyle(style);
+    const int rw = r.right - r.left, rh = r.bottom - r.top;
+    int before = 0;
+    for (const std::wstring& line : SplitLines(t->Caption)) {
+        SIZE le{};
+        MeasureText(line, horiz, le);
+        if (horiz) {
+            int off = textAlignment_ == haLeft ? 0 : textAlignment_ == haCenter ? (rw - le.cx) / 2 : rw - le.cx;
+            DrawTextLine(r.left + off, r.top + before, Color, true, canvas, line);
+            before += le.cy;
+        } else if (tabOrientation_ == toRight) {
+            int off = textAlignmentVertical_ == vaTop      ? 0
+                      : textAlignmentVertical_ == vaCenter ? (rh - le.cy) / 2
+                                                           : rh - le.cy;
+            DrawTextLine(r.right - before, r.top + off, Color, false, canvas, line);
+            before += le.cx;
+        } else {
+            int off = textAlignmentVertical_ == vaTop      ? rh - le.cy
+                      : textAlignmentVertical_ == vaCenter ? (rh - le.cy) / 2
+                                                           : 0;
+            DrawTextLine(r.left + before, r.bottom - off, Color, false, canvas, line);
+            before += le.cx;
+        }
+    }
 }
 
 void TTmCustomTabControl::DrawTextLine(int X, int Y, TColor Color, bool Horizontal, TCanvas* Canvas,
