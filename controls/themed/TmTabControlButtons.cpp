@@ -427,11 +427,12 @@ HMENU TTmTabMenuButton::BuildMenu()
         // transparency of its own).
         classlib::TOwnedBitmap glyph(::CreateCompatibleBitmap(screen, iw, ih));
         if (!glyph.Get()) continue;
-        HGDIOBJ old = ::SelectObject(memory, glyph.Get());
-        const RECT r{0, 0, iw, ih};
-        ::FillRect(memory, &r, ::GetSysColorBrush(COLOR_MENU));
-        ::ImageList_Draw(list, e.ImageIndex, memory, 0, 0, ILD_TRANSPARENT);
-        ::SelectObject(memory, old);
+        {
+            TSelectObjectScope select(memory, glyph.Get());
+            const RECT r{0, 0, iw, ih};
+            ::FillRect(memory, &r, ::GetSysColorBrush(COLOR_MENU));
+            ::ImageList_Draw(list, e.ImageIndex, memory, 0, 0, ILD_TRANSPARENT);
+        }
         MENUITEMINFOW info{};
         info.cbSize = sizeof(info);
         info.fMask = MIIM_BITMAP;
