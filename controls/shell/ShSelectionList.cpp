@@ -389,15 +389,26 @@ struct TUpdateScope {
 
 }  // namespace
 
-void TShSelectionList::Check(const std::wstring& Path)
+bool TShSelectionList::EntryState(const std::wstring& Path, std::wstring& Entry, TShSelectionState& State,
+                                  bool& ByParent)
 {
-    TUpdateScope update(paths_.get());
     std::wstring path = Path;
     ResolveShortcut(path);
     if (!NormalizeEntry(path))
-        return;
+        return false;
+    Entry = path;
+    State = StateOf(Entry, ByParent);
+    return true;
+}
+
+void TShSelectionList::Check(const std::wstring& Path)
+{
+    TUpdateScope update(paths_.get());
+    std::wstring path;
+    TShSelectionState state{};
     bool byParent = false;
-    const TShSelectionState state = StateOf(path, byParent);
+    if (!EntryState(Path, path, state, byParent))
+        return;
     if (state == ssChecked)
         return;
     if (state == ssGrayed)
@@ -423,12 +434,11 @@ void TShSelectionList::Check(const std::wstring& Path)
 void TShSelectionList::Uncheck(const std::wstring& Path)
 {
     TUpdateScope update(paths_.get());
-    std::wstring path = Path;
-    ResolveShortcut(path);
-    if (!NormalizeEntry(path))
-        return;
+    std::wstring path;
+    TShSelectionState state{};
     bool byParent = false;
-    const TShSelectionState state = StateOf(path, byParent);
+    if (!EntryState(Path, path, state, byParent))
+        return;
     if (state == ssGrayed) {
         RemoveBelow(path);
         return;

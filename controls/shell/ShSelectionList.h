@@ -112,6 +112,9 @@ private:
     void StartSizeWork(const std::wstring& Path, bool Negative);
     void SizeWorkDone(TShFolderSizeWorkItem* Item);
     void ResolveShortcut(std::wstring& Path) const;
+    // The entry Path stands for (a shortcut resolved, then normalized) and
+    // its state; false, and nothing else set, when Path makes no entry.
+    bool EntryState(const std::wstring& Path, std::wstring& Entry, TShSelectionState& State, bool& ByParent);
 
     // Cleared when the list is destroyed; pending counts check it on the
     // main thread before they touch the list.

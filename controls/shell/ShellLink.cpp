@@ -56,7 +56,11 @@ void TShellLink::ForOthers(IShellControl* Sender, F Call)
         Call(c.Get());
 }
 
-void TShellLink::NotifyFolderChanged(IShellControl* Sender, LPCITEMIDLIST AbsolutePidl)
+// Passes a change on to the other controls with the link switched off, so
+// that what they do about it does not come back round, then fires OnChange.
+// A link already switched off passes nothing on.
+template <class F>
+void TShellLink::BroadcastChange(IShellControl* Sender, F Call)
 {
     if (!GetEnabled())
         return;
@@ -66,24 +70,19 @@ void TShellLink::NotifyFolderChanged(IShellControl* Sender, LPCITEMIDLIST Absolu
             TShellLink* link;
             ~Reenable() { link->SetEnabled(true); }
         } reenable{this};
-        ForOthers(Sender, [&](IShellControl* c) { c->FolderChanged(AbsolutePidl); });
+        ForOthers(Sender, Call);
     }
     OnChange(this);
 }
 
+void TShellLink::NotifyFolderChanged(IShellControl* Sender, LPCITEMIDLIST AbsolutePidl)
+{
+    BroadcastChange(Sender, [&](IShellControl* c) { c->FolderChanged(AbsolutePidl); });
+}
+
 void TShellLink::NotifySelectionChanged(IShellControl* Sender, LPCITEMIDLIST FolderPidl, LPCITEMIDLIST ObjectPidl)
 {
-    if (!GetEnabled())
-        return;
-    SetEnabled(false);
-    {
-        struct Reenable {
-            TShellLink* link;
-            ~Reenable() { link->SetEnabled(true); }
-        } reenable{this};
-        ForOthers(Sender, [&](IShellControl* c) { c->SelectionChanged(FolderPidl, ObjectPidl); });
-    }
-    OnChange(this);
+    BroadcastChange(Sender, [&](IShellControl* c) { c->SelectionChanged(FolderPidl, ObjectPidl); });
 }
 
 void TShellLink::NotifySelectAll(IShellControl* Sender)

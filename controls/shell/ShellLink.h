@@ -120,6 +120,8 @@ public:
 private:
     template <class F>
     void ForOthers(IShellControl* Sender, F Call);
+    template <class F>
+    void BroadcastChange(IShellControl* Sender, F Call);
 
     TShellControlList controls_;
     TShSelectionList* selectionList_ = nullptr;

@@ -113,26 +113,30 @@ HBITMAP FramedPicture(HBITMAP Source, int Width, int Height, COLORREF Border)
     ::ReleaseDC(nullptr, screen);
     if (!result) return nullptr;
     HDC dc = ::CreateCompatibleDC(nullptr);
-    HGDIOBJ oldResult = ::SelectObject(dc, result);
-    RECT all{0, 0, Width, Height};
-    ::FillRect(dc, &all, ::GetSysColorBrush(COLOR_WINDOW));
-    BITMAP src{};
-    if (Source && ::GetObjectW(Source, sizeof(src), &src) && src.bmWidth > 0 && src.bmHeight > 0) {
-        // Scaled down to fit inside the frame, never up.
-        const int room = 2;
-        const double scale = std::min({1.0, double(Width - 2 * room) / src.bmWidth, double(Height - 2 * room) / src.bmHeight});
-        const int w = std::max(1, int(src.bmWidth * scale)), h = std::max(1, int(src.bmHeight * scale));
-        HDC from = ::CreateCompatibleDC(nullptr);
-        HGDIOBJ oldFrom = ::SelectObject(from, Source);
-        ::SetStretchBltMode(dc, HALFTONE);
-        ::StretchBlt(dc, (Width - w) / 2, (Height - h) / 2, w, h, from, 0, 0, src.bmWidth, src.bmHeight, SRCCOPY);
-        ::SelectObject(from, oldFrom);
-        ::DeleteDC(from);
+    {
+        classlib::TSelectObjectScope selectResult(dc, result);
+        RECT all{0, 0, Width, Height};
+        ::FillRect(dc, &all, ::GetSysColorBrush(COLOR_WINDOW));
+        BITMAP src{};
+        if (Source && ::GetObjectW(Source, sizeof(src), &src) && src.bmWidth > 0 && src.bmHeight > 0) {
+            // Scaled down to fit inside the frame, never up.
+            const int room = 2;
+            const double scale =
+                std::min({1.0, double(Width - 2 * room) / src.bmWidth, double(Height - 2 * room) / src.bmHeight});
+            const int w = std::max(1, int(src.bmWidth * scale)), h = std::max(1, int(src.bmHeight * scale));
+            HDC from = ::CreateCompatibleDC(nullptr);
+            {
+                classlib::TSelectObjectScope selectSource(from, Source);
+                ::SetStretchBltMode(dc, HALFTONE);
+                ::StretchBlt(dc, (Width - w) / 2, (Height - h) / 2, w, h, from, 0, 0, src.bmWidth, src.bmHeight,
+                             SRCCOPY);
+            }
+            ::DeleteDC(from);
+        }
+        HBRUSH frame = ::CreateSolidBrush(Border);
+        ::FrameRect(dc, &all, frame);
+        ::DeleteObject(frame);
     }
-    HBRUSH frame = ::CreateSolidBrush(Border);
-    ::FrameRect(dc, &all, frame);
-    ::DeleteObject(frame);
-    ::SelectObject(dc, oldResult);
     ::DeleteDC(dc);
     return result;
 }
@@ -153,9 +157,10 @@ int TShellList::AddPlaceholder(const TShellListItem* Record)
         int w = 32, h = 32;
         if (large) ::ImageList_GetIconSize(large, &w, &h);
         HDC dc = ::CreateCompatibleDC(nullptr);
-        HGDIOBJ old = ::SelectObject(dc, picture);
-        if (large) ::ImageList_Draw(large, icon, dc, (thumbWidth_ - w) / 2, (thumbHeight_ - h) / 2, ILD_TRANSPARENT);
-        ::SelectObject(dc, old);
+        {
+            classlib::TSelectObjectScope select(dc, picture);
+            if (large) ::ImageList_Draw(large, icon, dc, (thumbWidth_ - w) / 2, (thumbHeight_ - h) / 2, ILD_TRANSPARENT);
+        }
         ::DeleteDC(dc);
     }
     auto placeholder = std::make_unique<classlib::TBitmap>();

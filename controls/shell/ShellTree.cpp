@@ -1319,6 +1319,23 @@ void TShellTree::ShowNodeMenu(HTREEITEM Item, POINT ScreenPoint)
     if (!verb.empty()) AfterVerb(verb, absolute.get(), path, std::move(clipboard));
 }
 
+bool TShellTree::RunVerbQuietly(LPCITEMIDLIST Absolute, const std::wstring& Verb)
+{
+    bool done = false;
+    ++quiet_;
+    try {
+        browser_->SetAbsoluteIDList(Absolute);
+        done = browser_->ExecuteCommand(Verb);
+    } catch (const EShFolderObjectError&) {
+        done = false;
+    } catch (...) {
+        --quiet_;
+        throw;
+    }
+    --quiet_;
+    return done;
+}
+
 bool TShellTree::ExecuteVerb(const std::wstring& Verb)
 {
     HTREEITEM item = Selected();
@@ -1329,18 +1346,7 @@ bool TShellTree::ExecuteVerb(const std::wstring& Verb)
     std::unique_ptr<classlib::TStringList> clipboard = SameVerb(Verb, L"paste") ? ClipboardFiles() : nullptr;
     TPidl absolute = PidlClone(node->Absolute.get());
     const std::wstring path = PidlToPath(absolute.get());
-    bool done = false;
-    ++quiet_;
-    try {
-        browser_->SetAbsoluteIDList(absolute.get());
-        done = browser_->ExecuteCommand(Verb);
-    } catch (const EShFolderObjectError&) {
-        done = false;
-    } catch (...) {
-        --quiet_;
-        throw;
-    }
-    --quiet_;
+    const bool done = RunVerbQuietly(absolute.get(), Verb);
     if (done) AfterVerb(Verb, absolute.get(), path, std::move(clipboard));
     return done;
 }
@@ -1470,19 +1476,7 @@ void TShellTree::KeyDown(WORD& Key, classlib::TShiftState Shift)
         case 'V':
             if (ctrl && !ReadOnly && NodeOf(selected)) {
                 std::unique_ptr<classlib::TStringList> files = ClipboardFiles();
-                bool done = false;
-                ++quiet_;
-                try {
-                    browser_->SetAbsoluteIDList(NodeOf(selected)->Absolute.get());
-                    done = browser_->ExecuteCommand(L"paste");
-                } catch (const EShFolderObjectError&) {
-                    done = false;
-                } catch (...) {
-                    --quiet_;
-                    throw;
-                }
-                --quiet_;
-                if (done) {
+                if (RunVerbQuietly(NodeOf(selected)->Absolute.get(), L"paste")) {
                     UpdateContents();
                     DoOperation(OperationBit(sopPaste) | OperationBit(sopAdd), std::move(files), GetSelectedFolder());
                 }
@@ -1515,94 +1509,19 @@ void TShellTree::KeyDown(WORD& Key, classlib::TShiftState Shift)
     if (Key != 0) classlib::TSystemControl::KeyDown(Key, Shift);
 }
 
+// The tree's notifications, decoded once here into the handlers below.
 void TShellTree::CNNotify(classlib::TMessage& Message)
 {
     Message.Result = 0;
     auto* hdr = reinterpret_cast<NMHDR*>(Message.LParam);
     switch (hdr->code) {
-    case TVN_BEGINLABELEDITW: {
-        auto* info = reinterpret_cast<NMTVDISPINFOW*>(hdr);
-        TNode* node = NodeOf(info->item.hItem);
-        bool can = node && node->ParentFolder;
-        if (can) {
-            browser_->SetAbsoluteIDList(node->Absolute.get());
-            can = browser_->CanRename();
-        }
-        Message.Result = can ? FALSE : TRUE;
-        break;
-    }
-    case TVN_ENDLABELEDITW: {
-        auto* info = reinterpret_cast<NMTVDISPINFOW*>(hdr);
-        // The tree sets the new text itself, and only after a rename that
-        // worked.
-        if (info->item.pszText)
-            RenameNode(info->item.hItem, info->item.pszText);
-        else
-            OnEditCanceled(this, info->item.hItem);
-        Message.Result = FALSE;
-        break;
-    }
-    case TVN_KEYDOWN: {
-        const WORD key = reinterpret_cast<NMTVKEYDOWN*>(hdr)->wVKey;
-        if (key == VK_SPACE && Selection()) {
-            ToggleCheck(Selected());
-            Message.Result = TRUE;
-        } else if (key == VK_F5) {
-            FullRefresh();
-            if (link_) link_->NotifyFullRefresh(this);
-        } else if (key == VK_F2 && !ReadOnly && Selected()) {
-            Send(TVM_EDITLABELW, 0, reinterpret_cast<LPARAM>(Selected()));
-        }
-        break;
-    }
+    case TVN_BEGINLABELEDITW: Message.Result = LabelEditStarting(reinterpret_cast<NMTVDISPINFOW*>(hdr)->item.hItem); break;
+    case TVN_ENDLABELEDITW: Message.Result = LabelEditEnded(reinterpret_cast<NMTVDISPINFOW*>(hdr)->item); break;
+    case TVN_KEYDOWN: Message.Result = TreeKeyDown(reinterpret_cast<NMTVKEYDOWN*>(hdr)->wVKey); break;
     case NM_CLICK:
-    case NM_RCLICK: {
-        TVHITTESTINFO hit{};
-        ::GetCursorPos(&hit.pt);
-        POINT screen = hit.pt;
-        ::ScreenToClient(GetHandle(), &hit.pt);
-        Send(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-        if (!hit.hItem) break;
-        if (hdr->code == NM_CLICK && (hit.flags & TVHT_ONITEMSTATEICON) && Selection()) {
-            ToggleCheck(hit.hItem);
-            Message.Result = TRUE;
-        } else if (hdr->code == NM_RCLICK) {
-            // A right click selects the node (also when the menu is not
-            // the shell's), and then shows the shell's menu of it.
-            if (hit.hItem != Selected()) Send(TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(hit.hItem));
-            if (ShellContextMenu) {
-                ShowNodeMenu(hit.hItem, screen);
-                Message.Result = TRUE;
-            }
-        }
-        break;
-    }
-    case NM_DBLCLK: {
-        TVHITTESTINFO hit{};
-        ::GetCursorPos(&hit.pt);
-        ::ScreenToClient(GetHandle(), &hit.pt);
-        Send(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-        TNode* node = NodeOf(hit.hItem);
-        if ((!OnDblClick || !GetOwner()) && node && GetShowFiles() && !(node->Flags & TNode::fFolder) &&
-            hit.hItem == Selected())
-            ExecuteVerb(L"default");
-        OnDblClick(this);
-        break;
-    }
-    case NM_CUSTOMDRAW: {
-        auto* draw = reinterpret_cast<NMTVCUSTOMDRAW*>(hdr);
-        Message.Result = classlib::DrawInactiveSelection(GetHandle(), draw->nmcd.dwDrawStage, draw->nmcd.uItemState,
-                                                         draw->clrText, draw->clrTextBk);
-        if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
-            auto it = nodes_.find(reinterpret_cast<classlib::TObject*>(draw->nmcd.lItemlParam));
-            const COLORREF color = it != nodes_.end() ? AttributeTextColor(it->second->Flags, options_) : CLR_INVALID;
-            if (color != CLR_INVALID) {
-                draw->clrText = color;
-                Message.Result |= CDRF_NEWFONT;
-            }
-        }
-        break;
-    }
+    case NM_RCLICK: Message.Result = TreeClick(hdr->code == NM_RCLICK); break;
+    case NM_DBLCLK: TreeDblClick(); break;
+    case NM_CUSTOMDRAW: Message.Result = TreeCustomDraw(*reinterpret_cast<NMTVCUSTOMDRAW*>(hdr)); break;
     case TVN_BEGINDRAGW:
     case TVN_BEGINDRAGA:
     case TVN_BEGINRDRAGW:
@@ -1612,73 +1531,176 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
         OleDrag(reinterpret_cast<NMTREEVIEWW*>(hdr)->itemNew.hItem, right ? 2 : 1);
         break;
     }
-    case TVN_ITEMEXPANDINGW: {
-        auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
-        if (!(nm->action & TVE_EXPAND)) break;
-        if (!canFill_ && Parent(nm->itemNew.hItem)) {
-            Message.Result = TRUE;
-            break;
-        }
-        ReadChildren(nm->itemNew.hItem);
+    case TVN_ITEMEXPANDINGW: Message.Result = NodeExpanding(*reinterpret_cast<NMTREEVIEWW*>(hdr)); break;
+    case TVN_SELCHANGINGW: Message.Result = NodeSelecting(*reinterpret_cast<NMTREEVIEWW*>(hdr)); break;
+    case TVN_SELCHANGEDW:
+        if (!quiet_) NodeSelected(reinterpret_cast<NMTREEVIEWW*>(hdr)->itemNew.hItem);
         break;
-    }
-    case TVN_SELCHANGINGW: {
-        // With error messages on, a folder that cannot be opened cannot be
-        // selected: the shell says why while trying.
-        auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
-        TNode* node = NodeOf(nm->itemNew.hItem);
-        if (quiet_ || nm->action == TVC_UNKNOWN || !node || !GetShowErrorMessages() || !Parent(nm->itemNew.hItem))
-            break;
-        if (GetShowFiles() && !(node->Flags & TNode::fFolder)) break;
-        bool can = false;
-        try {
-            browser_->SetAbsoluteIDList(node->Absolute.get());
-            can = browser_->OpenObjectAsFolder();
-        } catch (...) {
-            can = false;
-        }
-        Message.Result = can ? FALSE : TRUE;
+    case TVN_GETDISPINFOW: NodeDisplayInfo(reinterpret_cast<NMTVDISPINFOW*>(hdr)->item); break;
+    case TVN_DELETEITEMW:
+        NodeDeleted(reinterpret_cast<classlib::TObject*>(reinterpret_cast<NMTREEVIEWW*>(hdr)->itemOld.lParam));
         break;
-    }
-    case TVN_SELCHANGEDW: {
-        if (quiet_) break;
-        auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
-        if (changeDelay_ > 0) {
-            // Acted on when the timer fires, for the node selected then.
-            changeTimer_ = ::SetTimer(GetHandle(), kChangeTimer, changeDelay_, nullptr) != 0;
-            if (changeTimer_) break;
-        }
-        StopChangeTimer();
-        Change(nm->itemNew.hItem);
-        break;
-    }
-    case TVN_GETDISPINFOW: {
-        auto* info = reinterpret_cast<NMTVDISPINFOW*>(hdr);
-        auto* key = reinterpret_cast<classlib::TObject*>(info->item.lParam);
-        auto it = nodes_.find(key);
-        if (it == nodes_.end()) break;
-        if (!it->second->IconAsked && (info->item.mask & (TVIF_IMAGE | TVIF_SELECTEDIMAGE))) {
-            FillNode(it->second.get());
-            // The handler may have taken the node out.
-            it = nodes_.find(key);
-            if (it == nodes_.end()) break;
-        }
-        TNode* node = it->second.get();
-        info->item.iImage = node->Image;
-        info->item.iSelectedImage = node->OpenImage >= 0 ? node->OpenImage : node->Image;
-        break;
-    }
-    case TVN_DELETEITEMW: {
-        auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
-        auto* key = reinterpret_cast<classlib::TObject*>(nm->itemOld.lParam);
-        auto it = nodes_.find(key);
-        if (it == nodes_.end()) break;
-        CancelWork(key, this);
-        nodes_.erase(it);
-        break;
-    }
     default: break;
     }
+}
+
+// Only the names the shell can change are edited (a node under a folder).
+LRESULT TShellTree::LabelEditStarting(HTREEITEM Item)
+{
+    TNode* node = NodeOf(Item);
+    bool can = node && node->ParentFolder;
+    if (can) {
+        browser_->SetAbsoluteIDList(node->Absolute.get());
+        can = browser_->CanRename();
+    }
+    return can ? FALSE : TRUE;
+}
+
+// The tree sets the new text itself, and only after a rename that worked.
+LRESULT TShellTree::LabelEditEnded(const TVITEMW& Item)
+{
+    if (Item.pszText)
+        RenameNode(Item.hItem, Item.pszText);
+    else
+        OnEditCanceled(this, Item.hItem);
+    return FALSE;
+}
+
+// Space toggles the selected node's check box, F5 reads everything again,
+// F2 edits the selected node's name.
+LRESULT TShellTree::TreeKeyDown(WORD Key)
+{
+    if (Key == VK_SPACE && Selection()) {
+        ToggleCheck(Selected());
+        return TRUE;
+    }
+    if (Key == VK_F5) {
+        FullRefresh();
+        if (link_) link_->NotifyFullRefresh(this);
+    } else if (Key == VK_F2 && !ReadOnly && Selected()) {
+        Send(TVM_EDITLABELW, 0, reinterpret_cast<LPARAM>(Selected()));
+    }
+    return 0;
+}
+
+// A click on a check box toggles it; a right click selects the node (also
+// when the menu is not the shell's), and then shows the shell's menu of it.
+LRESULT TShellTree::TreeClick(bool Right)
+{
+    TVHITTESTINFO hit{};
+    ::GetCursorPos(&hit.pt);
+    POINT screen = hit.pt;
+    ::ScreenToClient(GetHandle(), &hit.pt);
+    Send(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    if (!hit.hItem) return 0;
+    if (!Right && (hit.flags & TVHT_ONITEMSTATEICON) && Selection()) {
+        ToggleCheck(hit.hItem);
+        return TRUE;
+    }
+    if (Right) {
+        if (hit.hItem != Selected()) Send(TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(hit.hItem));
+        if (ShellContextMenu) {
+            ShowNodeMenu(hit.hItem, screen);
+            return TRUE;
+        }
+    }
+    return 0;
+}
+
+// A double click on the selected file node runs its default verb, unless
+// an owner handles OnDblClick.
+void TShellTree::TreeDblClick()
+{
+    TVHITTESTINFO hit{};
+    ::GetCursorPos(&hit.pt);
+    ::ScreenToClient(GetHandle(), &hit.pt);
+    Send(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    TNode* node = NodeOf(hit.hItem);
+    if ((!OnDblClick || !GetOwner()) && node && GetShowFiles() && !(node->Flags & TNode::fFolder) &&
+        hit.hItem == Selected())
+        ExecuteVerb(L"default");
+    OnDblClick(this);
+}
+
+// The selection keeps its colours without the focus; a node's text takes
+// the colour of its attributes.
+LRESULT TShellTree::TreeCustomDraw(NMTVCUSTOMDRAW& Draw)
+{
+    LRESULT result = classlib::DrawInactiveSelection(GetHandle(), Draw.nmcd.dwDrawStage, Draw.nmcd.uItemState,
+                                                     Draw.clrText, Draw.clrTextBk);
+    if (Draw.nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+        auto it = nodes_.find(reinterpret_cast<classlib::TObject*>(Draw.nmcd.lItemlParam));
+        const COLORREF color = it != nodes_.end() ? AttributeTextColor(it->second->Flags, options_) : CLR_INVALID;
+        if (color != CLR_INVALID) {
+            Draw.clrText = color;
+            result |= CDRF_NEWFONT;
+        }
+    }
+    return result;
+}
+
+// A node opening reads its children; while filling is not allowed, only
+// the roots open.
+LRESULT TShellTree::NodeExpanding(const NMTREEVIEWW& Nm)
+{
+    if (!(Nm.action & TVE_EXPAND)) return 0;
+    if (!canFill_ && Parent(Nm.itemNew.hItem)) return TRUE;
+    ReadChildren(Nm.itemNew.hItem);
+    return 0;
+}
+
+// With error messages on, a folder that cannot be opened cannot be
+// selected: the shell says why while trying.
+LRESULT TShellTree::NodeSelecting(const NMTREEVIEWW& Nm)
+{
+    TNode* node = NodeOf(Nm.itemNew.hItem);
+    if (quiet_ || Nm.action == TVC_UNKNOWN || !node || !GetShowErrorMessages() || !Parent(Nm.itemNew.hItem)) return 0;
+    if (GetShowFiles() && !(node->Flags & TNode::fFolder)) return 0;
+    bool can = false;
+    try {
+        browser_->SetAbsoluteIDList(node->Absolute.get());
+        can = browser_->OpenObjectAsFolder();
+    } catch (...) {
+        can = false;
+    }
+    return can ? FALSE : TRUE;
+}
+
+void TShellTree::NodeSelected(HTREEITEM Item)
+{
+    if (changeDelay_ > 0) {
+        // Acted on when the timer fires, for the node selected then.
+        changeTimer_ = ::SetTimer(GetHandle(), kChangeTimer, changeDelay_, nullptr) != 0;
+        if (changeTimer_) return;
+    }
+    StopChangeTimer();
+    Change(Item);
+}
+
+// The images of a node, looked up the first time the tree asks.
+void TShellTree::NodeDisplayInfo(TVITEMW& Item)
+{
+    auto* key = reinterpret_cast<classlib::TObject*>(Item.lParam);
+    auto it = nodes_.find(key);
+    if (it == nodes_.end()) return;
+    if (!it->second->IconAsked && (Item.mask & (TVIF_IMAGE | TVIF_SELECTEDIMAGE))) {
+        FillNode(it->second.get());
+        // The handler may have taken the node out.
+        it = nodes_.find(key);
+        if (it == nodes_.end()) return;
+    }
+    TNode* node = it->second.get();
+    Item.iImage = node->Image;
+    Item.iSelectedImage = node->OpenImage >= 0 ? node->OpenImage : node->Image;
+}
+
+// A node leaving the tree: its pending work stops and its object goes.
+void TShellTree::NodeDeleted(classlib::TObject* Key)
+{
+    auto it = nodes_.find(Key);
+    if (it == nodes_.end()) return;
+    CancelWork(Key, this);
+    nodes_.erase(it);
 }
 
 }  // namespace shell

@@ -259,6 +259,19 @@ private:
                    std::unique_ptr<classlib::TStringList> Clipboard);
     void PrepareRename();
     void EditSelected(classlib::TObject* Sender);
+    // The tree's notifications, as CNNotify decodes them; each returns the
+    // notification's reply.
+    LRESULT LabelEditStarting(HTREEITEM Item);
+    LRESULT LabelEditEnded(const TVITEMW& Item);
+    LRESULT TreeKeyDown(WORD Key);
+    LRESULT TreeClick(bool Right);
+    void TreeDblClick();
+    LRESULT TreeCustomDraw(NMTVCUSTOMDRAW& Draw);
+    LRESULT NodeExpanding(const NMTREEVIEWW& Nm);
+    LRESULT NodeSelecting(const NMTREEVIEWW& Nm);
+    void NodeSelected(HTREEITEM Item);
+    void NodeDisplayInfo(TVITEMW& Item);
+    void NodeDeleted(classlib::TObject* Key);
     class TDropTarget;
     class TDropSource;
     std::unique_ptr<TDropTarget> dropTarget_;
@@ -287,6 +300,9 @@ private:
     bool Expanded(HTREEITEM Item) const;
     int Level(HTREEITEM Item) const;
     void SetChildren(HTREEITEM Item, bool Value);
+    // Runs Verb on the object of the absolute list with the tree's own
+    // notifications held; false when it did not run.
+    bool RunVerbQuietly(LPCITEMIDLIST Absolute, const std::wstring& Verb);
     // Adds the browser's current object under Parent (when it shows).
     HTREEITEM AddChildNode(HTREEITEM Parent, bool Keep);
     // Reads the children of a node that has none yet.

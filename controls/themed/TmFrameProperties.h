@@ -135,6 +135,14 @@ public:
     bool HasPublishedProperty(const std::wstring& Name, bool WithTransparent) const;
     int64_t GetPublishedProperty(const std::wstring& Name) const;
     bool SetPublishedProperty(const std::wstring& Name, int64_t Value);
+    // Set for a control that publishes "Transparent": the notification set
+    // goes here, the transparency through Control's own SetTransparent.
+    template <class TControl>
+    void SetPublishedPropertyOf(TControl& Control, const std::wstring& Name, int64_t Value)
+    {
+        if (!SetPublishedProperty(Name, Value) && Name == L"Transparent")
+            Control.SetTransparent(Value != 0);
+    }
 
 private:
     template <class T>

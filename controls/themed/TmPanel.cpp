@@ -539,8 +539,7 @@ int64_t TTmCustomPanel::GetPublishedProperty(const std::wstring& Name) const
 
 void TTmCustomPanel::SetPublishedProperty(const std::wstring& Name, int64_t Value)
 {
-    if (!frame_.SetPublishedProperty(Name, Value) && Name == L"Transparent")
-        SetTransparent(Value != 0);
+    frame_.SetPublishedPropertyOf(*this, Name, Value);
 }
 
 // ========================================================= TTmCustomGroupBox

@@ -363,8 +363,7 @@ int64_t TTmCustomStatusPane::GetPublishedProperty(const std::wstring& Name) cons
 
 void TTmCustomStatusPane::SetPublishedProperty(const std::wstring& Name, int64_t Value)
 {
-    if (!frame_.SetPublishedProperty(Name, Value) && Name == L"Transparent")
-        SetTransparent(Value != 0);
+    frame_.SetPublishedPropertyOf(*this, Name, Value);
 }
 
 }  // namespace themed

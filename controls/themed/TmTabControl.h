@@ -475,6 +475,7 @@ private:
     friend class TTmTabColors;
     friend class TTmTextColors;
     friend class TTmTabMenuButton;
+    class TTabFontScope;
 
     // Layout helpers.
     SIZE ImageSize(const TTmTabData* Tab) const;

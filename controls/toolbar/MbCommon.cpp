@@ -280,7 +280,7 @@ HFONT MakeVerticalFont(HDC DC)
 void DrawVerticalText(HDC DC, const std::wstring& S, const RECT& R, UINT Format)
 {
     classlib::TOwnedFont font(MakeVerticalFont(DC));
-    HGDIOBJ old = ::SelectObject(DC, font.Get());
+    classlib::TSelectObjectScope selectFont(DC, font.Get());
     TEXTMETRICW tm{};
     ::GetTextMetricsW(DC, &tm);
     const std::wstring plain = RemoveAccelMarks(S);
@@ -307,13 +307,11 @@ void DrawVerticalText(HDC DC, const std::wstring& S, const RECT& R, UINT Format)
         ::GetTextExtentPoint32W(DC, plain.c_str(), static_cast<int>(accel), &before);
         ::GetTextExtentPoint32W(DC, plain.c_str() + accel, 1, &ch);
         classlib::TOwnedPen pen(::CreatePen(PS_SOLID, 1, ::GetTextColor(DC)));
-        HGDIOBJ oldPen = ::SelectObject(DC, pen.Get());
+        classlib::TSelectObjectScope selectPen(DC, pen.Get());
         const int lx = x + tm.tmDescent - 2;
         ::MoveToEx(DC, lx, y + before.cx, nullptr);
         ::LineTo(DC, lx, y + before.cx + ch.cx);
-        ::SelectObject(DC, oldPen);
     }
-    ::SelectObject(DC, old);
 }
 
 // -------------------------------------------------------------- monitors
@@ -381,9 +379,10 @@ void InvertFramePair(HDC DC, const RECT& NewRect, const RECT& OldRect, HBRUSH Br
     ::SelectClipRgn(DC, a.Get());
     RECT box{};
     ::GetClipBox(DC, &box);
-    HGDIOBJ old = ::SelectObject(DC, Brush);
-    ::PatBlt(DC, box.left, box.top, box.right - box.left, box.bottom - box.top, PATINVERT);
-    ::SelectObject(DC, old);
+    {
+        classlib::TSelectObjectScope selectBrush(DC, Brush);
+        ::PatBlt(DC, box.left, box.top, box.right - box.left, box.bottom - box.top, PATINVERT);
+    }
     ::RestoreDC(DC, saved);
 }
 
@@ -429,7 +428,7 @@ void PaintToolCaption(HWND Wnd, HDC DC, const RECT& R, const std::wstring& Capti
     metrics.cbSize = sizeof(metrics);
     ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
     classlib::TOwnedFont font(::CreateFontIndirectW(&metrics.lfSmCaptionFont));
-    HGDIOBJ old = ::SelectObject(DC, font.Get());
+    classlib::TSelectObjectScope selectFont(DC, font.Get());
     const int mode = ::SetBkMode(DC, TRANSPARENT);
     const COLORREF color = ::SetTextColor(DC, ::GetSysColor(Active ? COLOR_CAPTIONTEXT : COLOR_INACTIVECAPTIONTEXT));
     RECT t = R;
@@ -438,7 +437,6 @@ void PaintToolCaption(HWND Wnd, HDC DC, const RECT& R, const std::wstring& Capti
                 DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
     ::SetTextColor(DC, color);
     ::SetBkMode(DC, mode);
-    ::SelectObject(DC, old);
 }
 
 HDC FrameDC(HWND Wnd, HDC Given, std::unique_ptr<classlib::TWindowDC>& Own)
@@ -484,13 +482,12 @@ void RepaintThroughBitmap(HWND Wnd)
     classlib::TOwnedDC mem(::CreateCompatibleDC(dc.Get()));
     classlib::TOwnedBitmap bmp(::CreateCompatibleBitmap(dc.Get(), w, h));
     if (!mem.Get() || !bmp.Get()) return fallback();
-    HGDIOBJ old = ::SelectObject(mem.Get(), bmp.Get());
+    classlib::TSelectObjectScope selectBitmap(mem.Get(), bmp.Get());
     ::SetWindowOrgEx(mem.Get(), box.left, box.top, nullptr);
     ::SendMessageW(Wnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(mem.Get()), 0);
     ::SendMessageW(Wnd, WM_PAINT, reinterpret_cast<WPARAM>(mem.Get()), 0);
     ::SetWindowOrgEx(mem.Get(), 0, 0, nullptr);
     ::BitBlt(dc.Get(), box.left, box.top, w, h, mem.Get(), 0, 0, SRCCOPY);
-    ::SelectObject(mem.Get(), old);
 }
 
 namespace {

@@ -399,6 +399,388 @@ void TMbDock::Loaded()
     LayoutRows();
 }
 
+// One run of LayoutRows: the work list in row and position order with the
+// row each window shows in (Row, -1 when it does not show) and the row it
+// is counted in (WorkRow), and the row being fitted. The steps run in the
+// order LayoutRows calls them; only PlaceRows moves the windows.
+struct TMbDock::TRowLayout {
+    TMbDock& Dock;
+    const bool Vertical;
+    std::vector<TRowEntry> E;
+    int Dragged = -1;  // the dragged window's place in E
+    int MaxRow = 0;
+    int RowLen = 0;
+
+    // The row being fitted: its entries, how much longer than the dock they
+    // are, and the dragged window's wanted position and place in the row.
+    std::vector<std::size_t> Row;
+    int Excess = 0;
+    int DraggedWant = 0, DraggedAt = -1;
+
+    TRowLayout(TMbDock& ADock) : Dock(ADock), Vertical(ADock.IsVertical()) {}
+
+    void DropLeavingMembers();
+    bool AnyShown() const;
+    void BuildWorkList();
+    void OpenRequestedRows();
+    void DropEmptyRows();
+    void FitRow(int R);
+    void CollectRow(int R);
+    void PlanPositions();
+    void CloseGapsBeforeDragged();
+    void TrimGapsToRow();
+    void ShrinkChevronsForOverlaps();
+    void ShrinkFromEnd();
+    void SetFinalPositions();
+    int SpanTo(std::size_t Last) const;
+    void RecordPositions();
+    int RowThickness(int R);
+    void PlaceRow(int R, int Offset, int RowSize);
+};
+
+// Walking from the end, windows on their way out leave both lists.
+void TMbDock::TRowLayout::DropLeavingMembers()
+{
+    std::vector<TMbCustomDockableWindow*>& members = Dock.Members;
+    std::vector<TMbCustomDockableWindow*>& shown = Dock.ShownMembers;
+    for (std::size_t i = members.size(); i-- > 0;)
+        if (members[i]->BeingDestroyed()) {
+            TMbCustomDockableWindow* bar = members[i];
+            members.erase(members.begin() + static_cast<std::ptrdiff_t>(i));
+            shown.erase(std::remove(shown.begin(), shown.end(), bar), shown.end());
+        }
+}
+
+bool TMbDock::TRowLayout::AnyShown() const
+{
+    bool anyShown = false;
+    for (TMbCustomDockableWindow* bar : Dock.Members)
+        if (Dock.ShowsInDock(bar)) anyShown = true;
+    return anyShown;
+}
+
+// The work list in row and position order; a dragged window in split mode
+// keeps its list place.
+void TMbDock::TRowLayout::BuildWorkList()
+{
+    const int clientW = std::max(0, Dock.GetWidth() - Dock.FrameWidth);
+    const int clientH = std::max(0, Dock.GetHeight() - Dock.FrameHeight);
+    RowLen = Vertical ? clientH : clientW;
+    if (Dock.LimitToOneRow)
+        for (TMbCustomDockableWindow* bar : Dock.Members) bar->dockRow_ = 0;
+
+    std::vector<TMbCustomDockableWindow*> L = Dock.Members;
+    int dragIndex = -1;
+    for (std::size_t i = 0; i < L.size(); ++i)
+        if (L[i]->InDrag) dragIndex = static_cast<int>(i);
+    auto before = [](const TMbCustomDockableWindow* a, const TMbCustomDockableWindow* b) {
+        return a->dockRow_ != b->dockRow_ ? a->dockRow_ < b->dockRow_ : a->dockPos_ < b->dockPos_;
+    };
+    TMbCustomDockableWindow* dragged = dragIndex >= 0 ? L[static_cast<std::size_t>(dragIndex)] : nullptr;
+    std::stable_sort(L.begin(), L.end(), before);
+    if (dragged && dragged->SplitMode) {
+        L.erase(std::find(L.begin(), L.end(), dragged));
+        L.insert(L.begin() + dragIndex, dragged);
+    }
+    for (std::size_t i = 0; i < L.size(); ++i)
+        if (L[i] == dragged) Dragged = static_cast<int>(i);
+    std::stable_sort(Dock.ShownMembers.begin(), Dock.ShownMembers.end(), before);
+
+    E.reserve(L.size());
+    for (TMbCustomDockableWindow* bar : L) {
+        E.push_back(TRowEntry{bar, Dock.ShowsInDock(bar) ? bar->dockRow_ : -1, bar->dockRow_, bar->dockPos_});
+        E.back().ShrinkKind = bar->QueryShrinkMode();
+        MaxRow = std::max(MaxRow, bar->dockRow_);
+    }
+}
+
+// A window asking for a row of its own (a drop), then full-size windows,
+// push every other window at or below their row down by one.
+void TMbDock::TRowLayout::OpenRequestedRows()
+{
+    const std::size_t n = E.size();
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 0 && Dock.LimitToOneRow) continue;
+        for (int r = 0; r <= MaxRow; ++r)
+            for (std::size_t i = 0; i < n; ++i) {
+                TRowEntry& e = E[i];
+                const bool flagged = pass == 0 ? e.Bar->NewRowRequest : e.Bar->fullSize_;
+                if (!flagged || e.WorkRow != r || e.Row < 0) continue;
+                bool shared = false;
+                for (std::size_t j = 0; j < n; ++j)
+                    if (j != i && E[j].WorkRow == r) shared = true;
+                if (!shared) continue;
+                for (std::size_t j = 0; j < n; ++j) {
+                    if (j == i) continue;
+                    if (E[j].WorkRow >= r) ++E[j].WorkRow;
+                    if (E[j].Row >= r) ++E[j].Row;
+                }
+                ++MaxRow;
+            }
+    }
+}
+
+void TMbDock::TRowLayout::DropEmptyRows()
+{
+    for (int r = 0; r <= MaxRow;) {
+        bool used = false;
+        for (const TRowEntry& e : E)
+            if (e.WorkRow == r) used = true;
+        if (used) {
+            ++r;
+            continue;
+        }
+        for (TRowEntry& e : E) {
+            if (e.WorkRow > r) --e.WorkRow;
+            if (e.Row > r) --e.Row;
+        }
+        --MaxRow;
+    }
+}
+
+// Fits row R into the dock's length: gaps where the windows want them,
+// then shrinking where they are too long.
+void TMbDock::TRowLayout::FitRow(int R)
+{
+    CollectRow(R);
+    int total = 0;
+    for (std::size_t i : Row) total += E[i].FullLen;
+    Excess = total - RowLen;
+    PlanPositions();
+    if (Excess < 0 && DraggedAt > 0) CloseGapsBeforeDragged();
+    if (!Row.empty()) TrimGapsToRow();
+    if (Excess > 0) ShrinkChevronsForOverlaps();
+    ShrinkFromEnd();
+    SetFinalPositions();
+}
+
+// Measures the windows of row R in order; the first one that overflows a
+// row that already holds a window moves with all after it to a new row.
+void TMbDock::TRowLayout::CollectRow(int R)
+{
+    const std::size_t n = E.size();
+    Row.clear();
+    int sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        TRowEntry& e = E[i];
+        if (e.Row != R) continue;
+        const SIZE base = e.Bar->QueryBaseSize();
+        int ncW = 0, ncH = 0;
+        e.Bar->NonClientSize(ncW, ncH);
+        e.FullLen = e.Len = Vertical ? base.cy + ncH : base.cx + ncW;
+        int minLen = 0;
+        e.Bar->QueryMinShrinkSize(minLen);
+        e.MinLen = std::min(minLen, e.FullLen);
+        sum += e.ShrinkKind == tbsmChevron ? e.MinLen : e.FullLen;
+        if (!Row.empty() && sum > RowLen && !Dock.LimitToOneRow) {
+            for (std::size_t j = i; j < n; ++j)
+                if (E[j].Row >= R) {
+                    ++E[j].Row;
+                    ++E[j].WorkRow;
+                }
+            ++MaxRow;
+            break;
+        }
+        Row.push_back(i);
+    }
+}
+
+// Desired positions: a gap before a window that wants to stand further on
+// (only while the row fits), an overlap where it wants to stand earlier.
+void TMbDock::TRowLayout::PlanPositions()
+{
+    int cursor = 0, prevEnd = 0, minSum = 0;
+    DraggedWant = 0;
+    DraggedAt = -1;
+    for (std::size_t k = 0; k < Row.size(); ++k) {
+        TRowEntry& e = E[Row[k]];
+        int want = e.Bar->dockPos_;
+        if (k == 0 && (e.Bar->fullSize_ || e.Bar->stretch_)) want = 0;
+        if (static_cast<int>(Row[k]) == Dragged) {
+            DraggedWant = want;
+            DraggedAt = static_cast<int>(k);
+        }
+        want = std::max(want, minSum);
+        minSum += e.MinLen;
+        if (want > cursor) {
+            if (Excess <= 0) {
+                e.Gap = want - cursor;
+                cursor = want;
+            }
+        } else if (want < prevEnd) {
+            e.Overlap = prevEnd - want;
+        }
+        cursor += e.Len;
+        prevEnd = want + e.Len;
+    }
+}
+
+int TMbDock::TRowLayout::SpanTo(std::size_t Last) const
+{
+    int s = 0;
+    for (std::size_t k = 0; k <= Last; ++k) s += E[Row[k]].Gap + E[Row[k]].Len;
+    return s;
+}
+
+// Room to spare and a dragged window: only it and the windows before it
+// move; the gaps taken before it go to the window after it.
+void TMbDock::TRowLayout::CloseGapsBeforeDragged()
+{
+    int need = SpanTo(static_cast<std::size_t>(DraggedAt - 1)) - DraggedWant;
+    if (need <= 0) return;
+    int removed = 0;
+    for (int k = DraggedAt - 1; k >= 0 && need > 0; --k) {
+        TRowEntry& e = E[Row[static_cast<std::size_t>(k)]];
+        const int take = std::min(e.Gap, need);
+        e.Gap -= take;
+        need -= take;
+        removed += take;
+    }
+    if (static_cast<std::size_t>(DraggedAt + 1) < Row.size()) E[Row[static_cast<std::size_t>(DraggedAt + 1)]].Gap += removed;
+}
+
+// Gaps that carry the row past the dock's end shrink from the end.
+void TMbDock::TRowLayout::TrimGapsToRow()
+{
+    int over = SpanTo(Row.size() - 1) - RowLen;
+    for (std::size_t k = Row.size(); k-- > 0 && over > 0;) {
+        TRowEntry& e = E[Row[k]];
+        const int take = std::min(e.Gap, over);
+        e.Gap -= take;
+        over -= take;
+    }
+}
+
+// Overlaps shrink the chevron windows before them (not past the dragged
+// window).
+void TMbDock::TRowLayout::ShrinkChevronsForOverlaps()
+{
+    int carry = 0;
+    for (std::size_t k = 0; k < Row.size(); ++k) {
+        TRowEntry& e = E[Row[k]];
+        if (static_cast<int>(Row[k]) == Dragged && Row.size() > 1) e.Bar->DragCrowded = true;
+        carry = std::min(carry + e.Overlap, Excess);
+        for (std::size_t j = k; j-- > 0 && carry > 0;) {
+            TRowEntry& p = E[Row[j]];
+            if (p.ShrinkKind == tbsmChevron) {
+                const int give = std::min(carry, p.Len - p.MinLen);
+                if (give > 0) {
+                    p.Len -= give;
+                    Excess -= give;
+                    carry -= give;
+                }
+            }
+            if (static_cast<int>(Row[j]) == Dragged) break;
+        }
+    }
+}
+
+// Still too long: shrink from the end.
+void TMbDock::TRowLayout::ShrinkFromEnd()
+{
+    for (std::size_t k = Row.size(); k-- > 0 && Excess > 0;) {
+        TRowEntry& e = E[Row[k]];
+        if (e.ShrinkKind == tbsmNone || (e.ShrinkKind == tbsmWrap && Row.size() > 1)) continue;
+        const int give = std::min(e.Len - e.MinLen, Excess);
+        if (give > 0) {
+            e.Len -= give;
+            Excess -= give;
+        }
+    }
+}
+
+// Final positions: full-size and stretching windows take up the gaps
+// beside them and the rest of the row.
+void TMbDock::TRowLayout::SetFinalPositions()
+{
+    int cursor = 0;
+    for (std::size_t k = 0; k < Row.size(); ++k) {
+        TRowEntry& e = E[Row[k]];
+        if (e.Bar->fullSize_ || e.Bar->stretch_) {
+            e.Len += e.Gap;
+            e.Gap = 0;
+        }
+        cursor += e.Gap;
+        if (e.Bar->fullSize_) e.Len = std::max(e.Len, RowLen);
+        if (e.Bar->stretch_) {
+            if (k + 1 < Row.size()) {
+                TRowEntry& next = E[Row[k + 1]];
+                e.Len += next.Gap;
+                next.Gap = 0;
+            } else {
+                e.Len = std::max(e.Len, RowLen - cursor);
+            }
+        }
+        e.Pos = cursor;
+        cursor += e.Len;
+    }
+}
+
+// The current rows and positions; with CommitLayout also the windows' own
+// rows and positions and the members' order.
+void TMbDock::TRowLayout::RecordPositions()
+{
+    for (std::size_t i = 0; i < E.size(); ++i) {
+        TRowEntry& e = E[i];
+        e.Bar->CurrentRow = e.WorkRow;
+        e.Bar->CurrentPos = e.Pos;
+        if (Dock.CommitLayout) {
+            e.Bar->dockRow_ = e.WorkRow;
+            e.Bar->dockPos_ = e.Pos;
+            Dock.Members[i] = e.Bar;
+        }
+    }
+}
+
+// Gives each window of row R its allotted length and thickness; the
+// thickest of them, -1 for a row without windows.
+int TMbDock::TRowLayout::RowThickness(int R)
+{
+    int thickest = -1;
+    for (TRowEntry& e : E) {
+        if (e.Row != R) continue;
+        const int previous = e.Bar->AllottedLength;
+        e.Bar->AllottedLength = e.Len >= e.FullLen ? 0 : e.Len;
+        SIZE size;
+        if (e.ShrinkKind != tbsmNone && e.Bar->AllottedLength != previous) {
+            size = e.Bar->CalcArrangedSize(false, MbDockTypeOf(&Dock, false), false, &Dock);
+            e.NeedsArrange = true;
+        } else if (e.ShrinkKind == tbsmWrap && e.Bar->AllottedLength != 0) {
+            const RECT c = e.Bar->GetClientRect();
+            size = SIZE{c.right - c.left, c.bottom - c.top};
+        } else {
+            size = e.Bar->QueryBaseSize();
+        }
+        e.Bar->RowThickness = Vertical ? size.cx : size.cy;
+        thickest = std::max(thickest, e.Bar->RowThickness);
+    }
+    return thickest;
+}
+
+// Moves the windows of row R to Offset across the dock; their allotted
+// length stays through the move, which may arrange them again.
+void TMbDock::TRowLayout::PlaceRow(int R, int Offset, int RowSize)
+{
+    for (TRowEntry& e : E) {
+        if (e.Row != R) continue;
+        TMbCustomDockableWindow* bar = e.Bar;
+        ++bar->BoundsLock;
+        const int allotted = bar->AllottedLength;
+        try {
+            if (e.NeedsArrange) bar->RearrangePending = true;
+            if (Vertical) bar->SetBounds(Offset, e.Pos, RowSize, e.Len);
+            else bar->SetBounds(e.Pos, Offset, e.Len, RowSize);
+            if (bar->RearrangePending) bar->Rearrange();
+        } catch (...) {
+            bar->AllottedLength = allotted;
+            --bar->BoundsLock;
+            throw;
+        }
+        bar->AllottedLength = allotted;
+        --bar->BoundsLock;
+    }
+}
+
 void TMbDock::LayoutRows()
 {
     if (UpdateCount > 0 || (GetComponentState() & csLoading)) {
@@ -415,285 +797,28 @@ void TMbDock::LayoutRows()
             Dock->CommitLayout = false;
         }
     } done{this};
-    const bool vertical = IsVertical();
+    TRowLayout run(*this);
+    const bool vertical = run.Vertical;
 
-    // Walking from the end, windows on their way out leave both lists.
-    for (std::size_t i = Members.size(); i-- > 0;)
-        if (Members[i]->BeingDestroyed()) {
-            TMbCustomDockableWindow* bar = Members[i];
-            Members.erase(Members.begin() + static_cast<std::ptrdiff_t>(i));
-            ShownMembers.erase(std::remove(ShownMembers.begin(), ShownMembers.end(), bar), ShownMembers.end());
-        }
-    bool anyShown = false;
-    for (TMbCustomDockableWindow* bar : Members)
-        if (ShowsInDock(bar)) anyShown = true;
-    if (!anyShown) {
+    run.DropLeavingMembers();
+    if (!run.AnyShown()) {
         const int thickness = fixAlign_ ? 1 : 0;
         if (vertical) ResizeDock(thickness, GetHeight());
         else ResizeDock(GetWidth(), thickness);
         return;
     }
-    const int clientW = std::max(0, GetWidth() - FrameWidth);
-    const int clientH = std::max(0, GetHeight() - FrameHeight);
-    if (LimitToOneRow)
-        for (TMbCustomDockableWindow* bar : Members) bar->dockRow_ = 0;
-
-    // The work list in row and position order; a dragged window in split
-    // mode keeps its list place.
-    std::vector<TMbCustomDockableWindow*> L = Members;
-    int dragIndex = -1;
-    for (std::size_t i = 0; i < L.size(); ++i)
-        if (L[i]->InDrag) dragIndex = static_cast<int>(i);
-    auto before = [](const TMbCustomDockableWindow* a, const TMbCustomDockableWindow* b) {
-        return a->dockRow_ != b->dockRow_ ? a->dockRow_ < b->dockRow_ : a->dockPos_ < b->dockPos_;
-    };
-    TMbCustomDockableWindow* dragged = dragIndex >= 0 ? L[static_cast<std::size_t>(dragIndex)] : nullptr;
-    std::stable_sort(L.begin(), L.end(), before);
-    if (dragged && dragged->SplitMode) {
-        L.erase(std::find(L.begin(), L.end(), dragged));
-        L.insert(L.begin() + dragIndex, dragged);
-    }
-    int D = -1;
-    for (std::size_t i = 0; i < L.size(); ++i)
-        if (L[i] == dragged) D = static_cast<int>(i);
-    std::stable_sort(ShownMembers.begin(), ShownMembers.end(), before);
-
-    std::vector<TRowEntry> E;
-    E.reserve(L.size());
-    int maxRow = 0;
-    for (TMbCustomDockableWindow* bar : L) {
-        E.push_back(TRowEntry{bar, ShowsInDock(bar) ? bar->dockRow_ : -1, bar->dockRow_, bar->dockPos_});
-        E.back().ShrinkKind = bar->QueryShrinkMode();
-        maxRow = std::max(maxRow, bar->dockRow_);
-    }
-    const std::size_t n = E.size();
-
-    // A window asking for a row of its own (a drop), then full-size
-    // windows, push every other window at or below their row down by one.
-    for (int pass = 0; pass < 2; ++pass) {
-        if (pass == 0 && LimitToOneRow) continue;
-        for (int r = 0; r <= maxRow; ++r)
-            for (std::size_t i = 0; i < n; ++i) {
-                TRowEntry& e = E[i];
-                const bool flagged = pass == 0 ? e.Bar->NewRowRequest : e.Bar->fullSize_;
-                if (!flagged || e.WorkRow != r || e.Row < 0) continue;
-                bool shared = false;
-                for (std::size_t j = 0; j < n; ++j)
-                    if (j != i && E[j].WorkRow == r) shared = true;
-                if (!shared) continue;
-                for (std::size_t j = 0; j < n; ++j) {
-                    if (j == i) continue;
-                    if (E[j].WorkRow >= r) ++E[j].WorkRow;
-                    if (E[j].Row >= r) ++E[j].Row;
-                }
-                ++maxRow;
-            }
-    }
-    // Empty rows vanish.
-    for (int r = 0; r <= maxRow;) {
-        bool used = false;
-        for (const TRowEntry& e : E)
-            if (e.WorkRow == r) used = true;
-        if (used) {
-            ++r;
-            continue;
-        }
-        for (TRowEntry& e : E) {
-            if (e.WorkRow > r) --e.WorkRow;
-            if (e.Row > r) --e.Row;
-        }
-        --maxRow;
-    }
-
-    const int rowLen = vertical ? clientH : clientW;
-    for (int r = 0; r <= maxRow; ++r) {
-        std::vector<std::size_t> row;
-        int sum = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            TRowEntry& e = E[i];
-            if (e.Row != r) continue;
-            const SIZE base = e.Bar->QueryBaseSize();
-            int ncW = 0, ncH = 0;
-            e.Bar->NonClientSize(ncW, ncH);
-            e.FullLen = e.Len = vertical ? base.cy + ncH : base.cx + ncW;
-            int minLen = 0;
-            e.Bar->QueryMinShrinkSize(minLen);
-            e.MinLen = std::min(minLen, e.FullLen);
-            sum += e.ShrinkKind == tbsmChevron ? e.MinLen : e.FullLen;
-            if (!row.empty() && sum > rowLen && !LimitToOneRow) {
-                for (std::size_t j = i; j < n; ++j)
-                    if (E[j].Row >= r) {
-                        ++E[j].Row;
-                        ++E[j].WorkRow;
-                    }
-                ++maxRow;
-                break;
-            }
-            row.push_back(i);
-        }
-        int total = 0;
-        for (std::size_t i : row) total += E[i].FullLen;
-        int excess = total - rowLen;
-
-        // Desired positions.
-        int cursor = 0, prevEnd = 0, minSum = 0, dWant = 0;
-        int dAt = -1;
-        for (std::size_t k = 0; k < row.size(); ++k) {
-            TRowEntry& e = E[row[k]];
-            int want = e.Bar->dockPos_;
-            if (k == 0 && (e.Bar->fullSize_ || e.Bar->stretch_)) want = 0;
-            if (static_cast<int>(row[k]) == D) {
-                dWant = want;
-                dAt = static_cast<int>(k);
-            }
-            want = std::max(want, minSum);
-            minSum += e.MinLen;
-            if (want > cursor) {
-                if (excess <= 0) {
-                    e.Gap = want - cursor;
-                    cursor = want;
-                }
-            } else if (want < prevEnd) {
-                e.Overlap = prevEnd - want;
-            }
-            cursor += e.Len;
-            prevEnd = want + e.Len;
-        }
-        auto spanTo = [&](std::size_t last) {
-            int s = 0;
-            for (std::size_t k = 0; k <= last; ++k) s += E[row[k]].Gap + E[row[k]].Len;
-            return s;
-        };
-        // Room to spare and a dragged window: only it and the windows
-        // before it move.
-        if (excess < 0 && dAt > 0) {
-            int need = spanTo(static_cast<std::size_t>(dAt - 1)) - dWant;
-            if (need > 0) {
-                int removed = 0;
-                for (int k = dAt - 1; k >= 0 && need > 0; --k) {
-                    TRowEntry& e = E[row[static_cast<std::size_t>(k)]];
-                    const int take = std::min(e.Gap, need);
-                    e.Gap -= take;
-                    need -= take;
-                    removed += take;
-                }
-                if (static_cast<std::size_t>(dAt + 1) < row.size()) E[row[static_cast<std::size_t>(dAt + 1)]].Gap += removed;
-            }
-        }
-        if (!row.empty()) {
-            int over = spanTo(row.size() - 1) - rowLen;
-            for (std::size_t k = row.size(); k-- > 0 && over > 0;) {
-                TRowEntry& e = E[row[k]];
-                const int take = std::min(e.Gap, over);
-                e.Gap -= take;
-                over -= take;
-            }
-        }
-        // Overlaps shrink the chevron windows before them.
-        if (excess > 0) {
-            int carry = 0;
-            for (std::size_t k = 0; k < row.size(); ++k) {
-                TRowEntry& e = E[row[k]];
-                if (static_cast<int>(row[k]) == D && row.size() > 1) e.Bar->DragCrowded = true;
-                carry = std::min(carry + e.Overlap, excess);
-                for (std::size_t j = k; j-- > 0 && carry > 0;) {
-                    TRowEntry& p = E[row[j]];
-                    if (p.ShrinkKind == tbsmChevron) {
-                        const int give = std::min(carry, p.Len - p.MinLen);
-                        if (give > 0) {
-                            p.Len -= give;
-                            excess -= give;
-                            carry -= give;
-                        }
-                    }
-                    if (static_cast<int>(row[j]) == D) break;
-                }
-            }
-        }
-        // Still too long: shrink from the end.
-        for (std::size_t k = row.size(); k-- > 0 && excess > 0;) {
-            TRowEntry& e = E[row[k]];
-            if (e.ShrinkKind == tbsmNone || (e.ShrinkKind == tbsmWrap && row.size() > 1)) continue;
-            const int give = std::min(e.Len - e.MinLen, excess);
-            if (give > 0) {
-                e.Len -= give;
-                excess -= give;
-            }
-        }
-        // Final positions.
-        cursor = 0;
-        for (std::size_t k = 0; k < row.size(); ++k) {
-            TRowEntry& e = E[row[k]];
-            if (e.Bar->fullSize_ || e.Bar->stretch_) {
-                e.Len += e.Gap;
-                e.Gap = 0;
-            }
-            cursor += e.Gap;
-            if (e.Bar->fullSize_) e.Len = std::max(e.Len, rowLen);
-            if (e.Bar->stretch_) {
-                if (k + 1 < row.size()) {
-                    TRowEntry& next = E[row[k + 1]];
-                    e.Len += next.Gap;
-                    next.Gap = 0;
-                } else {
-                    e.Len = std::max(e.Len, rowLen - cursor);
-                }
-            }
-            e.Pos = cursor;
-            cursor += e.Len;
-        }
-    }
-
-    for (std::size_t i = 0; i < n; ++i) {
-        TRowEntry& e = E[i];
-        e.Bar->CurrentRow = e.WorkRow;
-        e.Bar->CurrentPos = e.Pos;
-        if (CommitLayout) {
-            e.Bar->dockRow_ = e.WorkRow;
-            e.Bar->dockPos_ = e.Pos;
-            Members[i] = e.Bar;
-        }
-    }
+    run.BuildWorkList();
+    run.OpenRequestedRows();
+    run.DropEmptyRows();
+    // Fitting a row may push windows on to a new row at the end.
+    for (int r = 0; r <= run.MaxRow; ++r) run.FitRow(r);
+    run.RecordPositions();
 
     int offset = 0;
-    for (int r = 0; r <= maxRow; ++r) {
-        int thickest = -1;
-        for (TRowEntry& e : E) {
-            if (e.Row != r) continue;
-            const int previous = e.Bar->AllottedLength;
-            e.Bar->AllottedLength = e.Len >= e.FullLen ? 0 : e.Len;
-            SIZE size;
-            if (e.ShrinkKind != tbsmNone && e.Bar->AllottedLength != previous) {
-                size = e.Bar->CalcArrangedSize(false, MbDockTypeOf(this, false), false, this);
-                e.NeedsArrange = true;
-            } else if (e.ShrinkKind == tbsmWrap && e.Bar->AllottedLength != 0) {
-                const RECT c = e.Bar->GetClientRect();
-                size = SIZE{c.right - c.left, c.bottom - c.top};
-            } else {
-                size = e.Bar->QueryBaseSize();
-            }
-            e.Bar->RowThickness = vertical ? size.cx : size.cy;
-            thickest = std::max(thickest, e.Bar->RowThickness);
-        }
+    for (int r = 0; r <= run.MaxRow; ++r) {
+        const int thickest = run.RowThickness(r);
         const int rowSize = thickest < 0 ? 0 : thickest + 4;
-        for (TRowEntry& e : E) {
-            if (e.Row != r) continue;
-            TMbCustomDockableWindow* bar = e.Bar;
-            ++bar->BoundsLock;
-            const int allotted = bar->AllottedLength;
-            try {
-                if (e.NeedsArrange) bar->RearrangePending = true;
-                if (vertical) bar->SetBounds(offset, e.Pos, rowSize, e.Len);
-                else bar->SetBounds(e.Pos, offset, e.Len, rowSize);
-                if (bar->RearrangePending) bar->Rearrange();
-            } catch (...) {
-                bar->AllottedLength = allotted;
-                --bar->BoundsLock;
-                throw;
-            }
-            bar->AllottedLength = allotted;
-            --bar->BoundsLock;
-        }
+        run.PlaceRow(r, offset, rowSize);
         offset += rowSize;
     }
     if (vertical) ResizeDock(FrameWidth + offset, GetHeight());

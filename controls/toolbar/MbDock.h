@@ -166,6 +166,7 @@ protected:
     void Loaded() override;
 
 private:
+    struct TRowLayout;
     void RepaintBackgroundEvent(classlib::TObject* Sender);
     void DrawNonClient(HDC DC);
     LRESULT RelayKey(UINT Msg, WPARAM WParam, LPARAM LParam);
@@ -349,6 +350,7 @@ protected:
 private:
     friend class TMbDock;
     friend class TMbFloatingWindowParent;
+    struct TDragRun;
     void ShowingChanged();
     // After a move in a dock with a background: the picture under the
     // window moved, so all of it is painted again, through a bitmap.

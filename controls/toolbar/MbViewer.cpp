@@ -77,11 +77,10 @@ void FillCheckedPattern(classlib::TCanvas* Canvas, const RECT& R)
 SIZE TextSize(classlib::TCanvas* Canvas, const std::wstring& Text, TEXTMETRICW* Metrics = nullptr)
 {
     HDC dc = Canvas->GetHandle();
-    HGDIOBJ old = ::SelectObject(dc, Canvas->GetFont()->GetHandle());
+    classlib::TSelectObjectScope selectFont(dc, Canvas->GetFont()->GetHandle());
     SIZE size{};
     ::GetTextExtentPoint32W(dc, Text.c_str(), static_cast<int>(Text.size()), &size);
     if (Metrics) ::GetTextMetricsW(dc, Metrics);
-    ::SelectObject(dc, old);
     return size;
 }
 
@@ -110,17 +109,15 @@ void MenuArrow(classlib::TCanvas* Canvas, int X, int Y, classlib::TColor Color)
     HDC dc = Canvas->GetHandle();
     classlib::TOwnedDC mem(::CreateCompatibleDC(dc));
     classlib::TOwnedBitmap mono(::CreateBitmap(w, h, 1, 1, nullptr));
-    HGDIOBJ oldBmp = ::SelectObject(mem.Get(), mono.Get());
+    classlib::TSelectObjectScope selectBitmap(mem.Get(), mono.Get());
     RECT r{0, 0, w, h};
     ::DrawFrameControl(mem.Get(), &r, DFC_MENU, DFCS_MENUARROW);
     classlib::TOwnedBrush brush(::CreateSolidBrush(static_cast<COLORREF>(classlib::ColorToRGB(Color))));
-    HGDIOBJ oldBrush = ::SelectObject(dc, brush.Get());
+    classlib::TSelectObjectScope selectBrush(dc, brush.Get());
     const COLORREF text = ::SetTextColor(dc, RGB(255, 255, 255)), back = ::SetBkColor(dc, RGB(0, 0, 0));
     ::BitBlt(dc, X, Y, w, h, mem.Get(), 0, 0, 0x00E20746);
     ::SetTextColor(dc, text);
     ::SetBkColor(dc, back);
-    ::SelectObject(dc, oldBrush);
-    ::SelectObject(mem.Get(), oldBmp);
 }
 
 }  // namespace
@@ -296,7 +293,7 @@ void TMbItemViewer::DrawEntryText(classlib::TCanvas* Canvas, RECT Rect, const st
                                   bool UseDisabledShadow, UINT Format)
 {
     HDC dc = Canvas->GetHandle();
-    HGDIOBJ old = ::SelectObject(dc, Canvas->GetFont()->GetHandle());
+    classlib::TSelectObjectScope selectFont(dc, Canvas->GetFont()->GetHandle());
     const int mode = ::SetBkMode(dc, TRANSPARENT);
     const COLORREF previous =
         ::SetTextColor(dc, static_cast<COLORREF>(classlib::ColorToRGB(Canvas->GetFont()->GetColor())));
@@ -316,7 +313,6 @@ void TMbItemViewer::DrawEntryText(classlib::TCanvas* Canvas, RECT Rect, const st
     draw(Rect);
     ::SetTextColor(dc, previous);
     ::SetBkMode(dc, mode);
-    ::SelectObject(dc, old);
 }
 
 namespace {
