@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 #include "classlib/Streams.h"
 #include "imaging/io/FileFormats.h"
@@ -32,15 +33,9 @@ using namespace imaging;
 
 namespace {
 
-std::wstring Fixture(const std::wstring& name) { return testsupport::FixtureDir(L"io\\jpeg") + L"\\" + name; }
+std::wstring Fixture(const std::wstring& name) { return testsupport::FixturePath(L"io\\jpeg", name); }
 
-std::vector<uint8_t> LoadBytes(const std::wstring& path)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(path);
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+std::vector<uint8_t> LoadBytes(const std::wstring& path) { return testsupport::FileBytes(path); }
 
 // A binary PPM (P6) or PGM (P5) with maxval 255.
 struct TPnm {

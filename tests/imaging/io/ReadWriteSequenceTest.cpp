@@ -16,19 +16,14 @@
 #include "imaging/io/PngWriter.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxJpegMarkers.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
 
 namespace {
 
-std::vector<uint8_t> LoadBytes(const std::wstring& Path)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(Path);
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+std::vector<uint8_t> LoadBytes(const std::wstring& Path) { return testsupport::FileBytes(Path); }
 
 // The payload of the first APP1 segment that holds EXIF.
 std::vector<uint8_t> FirstEXIFPayload(const std::vector<uint8_t>& File)
