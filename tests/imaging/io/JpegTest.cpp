@@ -28,6 +28,7 @@
 #include "imaging/model/PxICC.h"
 #include "imaging/model/PxIptc.h"
 #include "imaging/model/PxJpegMarkers.h"
+#include "support/ValueScope.h"
 
 using namespace imaging;
 
@@ -218,13 +219,9 @@ private:
 };
 
 // Restores PxUseCMYKProfile.
-class TProfileSwitch {
+class TProfileSwitch : public testsupport::TValueScope<bool> {
 public:
-    explicit TProfileSwitch(bool Value) : saved_(PxUseCMYKProfile) { PxUseCMYKProfile = Value; }
-    ~TProfileSwitch() { PxUseCMYKProfile = saved_; }
-
-private:
-    bool saved_;
+    explicit TProfileSwitch(bool Value) : TValueScope(PxUseCMYKProfile, Value) {}
 };
 
 }  // namespace
@@ -245,16 +242,9 @@ bool FakeEXIFReader(const uint8_t* Buffer, int32_t Length, TIOParamsVals& Params
     return true;
 }
 
-class THookScope {
+class THookScope : public testsupport::TValueScope<TPxLoadEXIFFromBufferProc> {
 public:
-    explicit THookScope(TPxLoadEXIFFromBufferProc Hook) : saved_(PxLoadEXIFFromBufferHook)
-    {
-        PxLoadEXIFFromBufferHook = Hook;
-    }
-    ~THookScope() { PxLoadEXIFFromBufferHook = saved_; }
-
-private:
-    TPxLoadEXIFFromBufferProc saved_;
+    explicit THookScope(TPxLoadEXIFFromBufferProc Hook) : TValueScope(PxLoadEXIFFromBufferHook, Hook) {}
 };
 }  // namespace
 

@@ -18,6 +18,7 @@
 #include "imaging/model/PxJpegMarkers.h"
 #include "support/Fixtures.h"
 #include "support/TestSupport.h"
+#include "support/ValueScope.h"
 
 using namespace imaging;
 
@@ -67,18 +68,9 @@ bool RecordingEXIFReader(const uint8_t* Buffer, int32_t Length, TIOParamsVals& P
     return true;
 }
 
-class THookScope {
+class THookScope : public testsupport::TValueScope<TPxLoadEXIFFromBufferProc> {
 public:
-    explicit THookScope(TPxLoadEXIFFromBufferProc Hook) : saved_(PxLoadEXIFFromBufferHook)
-    {
-        PxLoadEXIFFromBufferHook = Hook;
-    }
-    ~THookScope() { PxLoadEXIFFromBufferHook = saved_; }
-    THookScope(const THookScope&) = delete;
-    THookScope& operator=(const THookScope&) = delete;
-
-private:
-    TPxLoadEXIFFromBufferProc saved_;
+    explicit THookScope(TPxLoadEXIFFromBufferProc Hook) : TValueScope(PxLoadEXIFFromBufferHook, Hook) {}
 };
 
 int ReadJpegFile(const std::vector<uint8_t>& Data, TPxBitmap& Bitmap, TIOParamsVals& Params)
