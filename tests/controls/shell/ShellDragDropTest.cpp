@@ -20,6 +20,7 @@
 #include "classlib/Forms.h"
 #include "controls/shell/ShNamespace.h"
 #include "support/TestSupport.h"
+#include "tests/controls/shell/ShellHost.h"
 #include "tests/controls/shell/ShellPump.h"
 #include "tests/controls/shell/ShellTestFiles.h"
 
@@ -36,19 +37,8 @@ void Touch(const std::wstring& File)
 
 bool Exists(const std::wstring& Path) { return ::GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-struct HostForm : classlib::TForm {
-    HostForm() : classlib::TForm(nullptr) { SetBorderStyle(classlib::bsNone); }
-};
-
-template <class T>
-T* Placed(classlib::TForm& Form, int Left, int Width)
-{
-    auto* control = new T(&Form);
-    control->SetParent(&Form);
-    control->SetBounds(Left, 0, Width, 300);
-    control->HandleNeeded();
-    return control;
-}
+using shelltest::HostForm;
+using shelltest::Placed;
 
 // Every OnOperation call of a control.
 struct Report {

@@ -21,6 +21,7 @@
 #include "controls/shell/ShellControls.h"
 #include "support/AppScope.h"
 #include "support/TestSupport.h"
+#include "tests/controls/shell/ShellHost.h"
 
 namespace {
 
@@ -479,10 +480,7 @@ TEST(ShellMenuMerge, TheStatusHintFollowsTheSelection)
     EXPECT_EQ(classlib::Application->GetHint(), L"");
 }
 
-// A borderless host form for the controls.
-struct HostForm : classlib::TForm {
-    HostForm() : classlib::TForm(nullptr) { SetBorderStyle(classlib::bsNone); }
-};
+using shelltest::HostForm;
 
 // The list and the tree hand their popup menu to the shell's menu; the
 // tree shows it alone when the shell's menu is off, and forgets it when it
