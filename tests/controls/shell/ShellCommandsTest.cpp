@@ -27,12 +27,7 @@
 
 namespace {
 
-void Touch(const std::wstring& File)
-{
-    HANDLE h = ::CreateFileW(File.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    ::CloseHandle(h);
-}
+using testsupport::Touch;
 
 bool Exists(const std::wstring& Path) { return ::GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

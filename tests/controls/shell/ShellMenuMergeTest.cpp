@@ -25,12 +25,7 @@
 
 namespace {
 
-void Touch(const std::wstring& File)
-{
-    HANDLE h = ::CreateFileW(File.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    ::CloseHandle(h);
-}
+using testsupport::Touch;
 
 // A popup menu of the class library that keeps its entries as copies and
 // counts its own showings.
