@@ -169,39 +169,13 @@ protected:
         return out;
     }
 
-    // Answers the program's message boxes with OK until the build is over:
-    // Start enabled again and five seconds without a message. Returns the
-    // messages.
-    std::vector<std::wstring> WaitBuildOver(DWORD TimeoutMs)
-    {
-        HWND start = Control(L"btnStart");
-        std::vector<std::wstring> seen;
-        ULONGLONG quietSince = ::GetTickCount64();
-        WaitUntil(
-            [&] {
-                for (const TDialog& d : Dialogs(app.Pid())) {
-                    if (d.Caption != kCaption) continue;
-                    seen.push_back(d.Text);
-                    static int shots = 0;
-                    Screenshot(L"message-" + std::to_wstring(++shots));
-                    if (!PressButton(d.Wnd, IDOK)) PressButton(d.Wnd, IDYES);
-                    WaitUntil([&] { return !::IsWindow(d.Wnd) || !::IsWindowVisible(d.Wnd); }, 5000);
-                    quietSince = ::GetTickCount64();
-                }
-                if (!::IsWindowEnabled(start)) quietSince = ::GetTickCount64();
-                return !app.Running() || ::GetTickCount64() - quietSince > 5000;
-            },
-            TimeoutMs);
-        return seen;
-    }
-
     // Start clicked by the automation (the focus stays where it is); the
     // build is over when Start is enabled again.
     std::vector<std::wstring> Build(DWORD TimeoutMs)
     {
         EXPECT_TRUE(app.PostClick(L"btnStart"));
         WaitUntil([&] { return !::IsWindowEnabled(Control(L"btnStart")) || !Dialogs(app.Pid()).empty(); }, 10000);
-        return WaitBuildOver(TimeoutMs);
+        return run_.WaitBuildOver(TimeoutMs);
     }
 
     bool BuildRunning() { return !::IsWindowEnabled(Control(L"btnStart")) && Dialogs(app.Pid()).empty(); }
@@ -324,7 +298,7 @@ TEST_F(AlbumBuildRoad, EscStopsTheBuildWhereverTheFocusIs)
     for (const TFocus& f : starts) {
         SCOPED_TRACE(f.Where);
         f.Start();
-        const std::vector<std::wstring> messages = WaitBuildOver(120000);
+        const std::vector<std::wstring> messages = run_.WaitBuildOver(120000);
         ASSERT_TRUE(app.Running()) << "Esc closed the program";
         ASSERT_EQ(messages.size(), 1u) << Joined(messages);
         EXPECT_NE(messages[0].find(kCancelled), std::wstring::npos) << Joined(messages);
@@ -366,7 +340,7 @@ TEST_F(AlbumBuildRoad, EscStopsTheBuildWhereverTheFocusIs)
     RealKey(VK_ESCAPE);
     EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(ask) || !::IsWindowVisible(ask); }, 5000))
         << "Esc does not answer the overwrite question";
-    messages = WaitBuildOver(60000);
+    messages = run_.WaitBuildOver(60000);
     EXPECT_TRUE(messages.empty()) << Joined(messages);
     EXPECT_EQ(Listing(album), built);
     EXPECT_EQ(ReadBytes(album + L"\\index.html"), page);
@@ -380,7 +354,7 @@ TEST_F(AlbumBuildRoad, EscStopsTheBuildWhereverTheFocusIs)
     RealKey(VK_RETURN);
     ASSERT_TRUE(WaitUntil([&] { return BuildRunning(); }, 10000)) << "Enter did not answer Yes";
     RealKey(VK_ESCAPE);
-    messages = WaitBuildOver(120000);
+    messages = run_.WaitBuildOver(120000);
     ASSERT_TRUE(app.Running());
     ASSERT_EQ(messages.size(), 1u) << Joined(messages);
     EXPECT_NE(messages[0].find(kCancelled), std::wstring::npos) << Joined(messages);

@@ -23,8 +23,6 @@ using testsupport::RemoveTree;
 
 namespace {
 
-const wchar_t kCaption[] = L"Velmo Morvane";
-
 class VelmoPages : public ::testing::Test {
 protected:
     void SetUp() override
@@ -50,25 +48,9 @@ protected:
     // and five seconds pass without one; returns the messages.
     std::vector<std::wstring> Build(DWORD TimeoutMs)
     {
-        HWND start = Control(L"btnStart");
         EXPECT_TRUE(app.PostClick(L"btnStart"));
-        WaitUntil([&] { return !::IsWindowEnabled(start) || !Dialogs(app.Pid()).empty(); }, 10000);
-        std::vector<std::wstring> seen;
-        ULONGLONG quietSince = ::GetTickCount64();
-        WaitUntil(
-            [&] {
-                for (const TDialog& d : Dialogs(app.Pid())) {
-                    if (d.Caption != kCaption) continue;
-                    seen.push_back(d.Text);
-                    if (!PressButton(d.Wnd, IDOK)) PressButton(d.Wnd, IDYES);
-                    WaitUntil([&] { return !::IsWindow(d.Wnd) || !::IsWindowVisible(d.Wnd); }, 5000);
-                    quietSince = ::GetTickCount64();
-                }
-                if (!::IsWindowEnabled(start)) quietSince = ::GetTickCount64();
-                return !app.Running() || ::GetTickCount64() - quietSince > 5000;
-            },
-            TimeoutMs);
-        return seen;
+        WaitUntil([&] { return !::IsWindowEnabled(Control(L"btnStart")) || !Dialogs(app.Pid()).empty(); }, 10000);
+        return run_.WaitBuildOver(TimeoutMs);
     }
 
     TRoadRun run_{TBrowser::Quiet};

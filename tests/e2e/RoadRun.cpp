@@ -7,6 +7,7 @@ namespace e2e {
 namespace {
 
 const wchar_t kBrowserKey[] = L"Software\\Wine\\WineBrowser";
+const wchar_t kCaption[] = L"Velmo Morvane";
 
 }  // namespace
 
@@ -65,6 +66,29 @@ HWND TRoadRun::Control(const wchar_t* Name)
     HWND wnd = app.Find(Name);
     EXPECT_NE(wnd, nullptr) << "the main window has no windowed component " << Utf8(Name);
     return wnd;
+}
+
+std::vector<std::wstring> TRoadRun::WaitBuildOver(DWORD TimeoutMs)
+{
+    HWND start = Control(L"btnStart");
+    std::vector<std::wstring> seen;
+    ULONGLONG quietSince = ::GetTickCount64();
+    WaitUntil(
+        [&] {
+            for (const TDialog& d : Dialogs(app.Pid())) {
+                if (d.Caption != kCaption) continue;
+                seen.push_back(d.Text);
+                static int shots = 0;
+                Screenshot(L"message-" + std::to_wstring(++shots));
+                if (!PressButton(d.Wnd, IDOK)) PressButton(d.Wnd, IDYES);
+                WaitUntil([&] { return !::IsWindow(d.Wnd) || !::IsWindowVisible(d.Wnd); }, 5000);
+                quietSince = ::GetTickCount64();
+            }
+            if (!::IsWindowEnabled(start)) quietSince = ::GetTickCount64();
+            return !app.Running() || ::GetTickCount64() - quietSince > 5000;
+        },
+        TimeoutMs);
+    return seen;
 }
 
 void TRoadRun::Finish()

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Driver.h"
 
@@ -61,6 +62,12 @@ public:
     // The window of the main form's component Name; a missing one fails the
     // test by name.
     HWND Control(const wchar_t* Name);
+
+    // Answers the program's message boxes with OK (Yes where there is no
+    // OK) until a build is over: Start enabled again and five seconds
+    // without a message, or the program gone. Returns the messages; each is
+    // also saved as a screenshot (Screenshot).
+    std::vector<std::wstring> WaitBuildOver(DWORD TimeoutMs);
 
     TProgram app;
 
