@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 namespace albumtest {
@@ -31,7 +32,7 @@ inline bool FileExists(const std::wstring& FileName)
 // A fixture of another area's tests, e.g. Fixture(L"io\\jpeg", L"rgb.jpg").
 inline std::wstring Fixture(const std::wstring& Area, const std::wstring& Name)
 {
-    return testsupport::FixtureDir(Area) + L"\\" + Name;
+    return testsupport::FixturePath(Area, Name);
 }
 
 inline void WriteBytes(const std::wstring& FileName, const std::string& Bytes)

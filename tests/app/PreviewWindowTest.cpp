@@ -31,10 +31,7 @@ using album::TfrmPreview;
 
 namespace {
 
-std::wstring Fixture(const std::wstring& Area, const std::wstring& Name)
-{
-    return testsupport::FixtureDir(Area) + L"\\" + Name;
-}
+using albumtest::Fixture;
 
 // Yes to a question (the remove button asks), OK to anything else.
 int Answer(void*, const std::wstring&, UINT Flags) { return (Flags & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK; }

@@ -39,12 +39,7 @@ void BlueBlockGlyph(TBitmap& glyph)
     glyph.GetCanvas()->FillRect(RECT{3, 3, 7, 7});
 }
 
-void Touch(const std::wstring& path)
-{
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    ::CloseHandle(h);
-}
+using testsupport::Touch;
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 
 #include "classlib/Graphics.h"
 #include "classlib/Streams.h"
+#include "support/StreamBytes.h"
 
 namespace classlibtest {
 
@@ -15,17 +16,14 @@ inline std::vector<uint8_t> SaveBytes(classlib::TGraphic& G)
 {
     classlib::TMemoryStream s;
     G.SaveToStream(&s);
-    std::vector<uint8_t> v(static_cast<size_t>(s.GetSize()));
-    if (!v.empty()) std::memcpy(v.data(), s.GetMemory(), v.size());
-    return v;
+    return testsupport::StreamBytes(s);
 }
 
 // Loads from the start of a stream holding exactly Bytes.
 inline void LoadBytes(classlib::TGraphic& G, const std::vector<uint8_t>& Bytes)
 {
     classlib::TMemoryStream s;
-    if (!Bytes.empty()) s.WriteBuffer(Bytes.data(), static_cast<int64_t>(Bytes.size()));
-    s.SetPosition(0);
+    testsupport::SetBytes(s, Bytes);
     G.LoadFromStream(&s);
 }
 

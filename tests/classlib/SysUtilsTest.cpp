@@ -8,6 +8,7 @@
 #include "classlib/SysUtils.h"
 #include "classlib/TextConv.h"
 #include "tests/support/TestSupport.h"
+#include "support/ValueScope.h"
 
 using namespace classlib;
 
@@ -16,19 +17,11 @@ namespace {
 // Sets the separators for one test and restores the locale's afterwards.
 class Separators {
 public:
-    Separators(wchar_t dec, wchar_t thousand) : dec_(DecimalSeparator), th_(ThousandSeparator)
-    {
-        DecimalSeparator = dec;
-        ThousandSeparator = thousand;
-    }
-    ~Separators()
-    {
-        DecimalSeparator = dec_;
-        ThousandSeparator = th_;
-    }
+    Separators(wchar_t dec, wchar_t thousand) : dec_(DecimalSeparator, dec), th_(ThousandSeparator, thousand) {}
 
 private:
-    wchar_t dec_, th_;
+    testsupport::TValueScope<wchar_t> dec_;
+    testsupport::TValueScope<wchar_t> th_;
 };
 
 TEST(SysUtilsRound, HalvesGoToEven)

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Driver.h"
+#include "RoadRun.h"
 #include "app/AlbumTestFiles.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
@@ -31,21 +32,12 @@ using testsupport::RemoveTree;
 
 namespace {
 
-const wchar_t kSettingsKey[] = L"Software\\Grembolt\\Velmo\\1.4";
-const wchar_t kBrowserKey[] = L"Software\\Wine\\WineBrowser";
 const wchar_t kCaption[] = L"Velmo Morvane";
 const wchar_t kSucceeded[] = L"successfully";
 const wchar_t kCancelled[] = L"cancelled";
 // Photos of the slow folder: enough large pictures that a build takes
 // seconds, so that a key pressed during it arrives while it runs.
 constexpr int kSlowPhotos = 40;
-
-std::wstring AppExe()
-{
-    std::wstring exe = VELMO_APP_EXE;
-    std::replace(exe.begin(), exe.end(), L'/', L'\\');
-    return exe;
-}
 
 // The files and folders below Folder (relative names, folders with a
 // trailing backslash), sorted.
@@ -139,55 +131,17 @@ protected:
             ::swprintf(name, 32, L"\\p%02d.jpg", i);
             ::CopyFileW((slow + L"\\p01.jpg").c_str(), (slow + name).c_str(), FALSE);
         }
-
-        // The finished album is opened with the shell's browser: a program
-        // that does nothing instead, and the old setting back at the end.
-        HKEY key = nullptr;
-        ::RegCreateKeyExW(HKEY_CURRENT_USER, kBrowserKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-        wchar_t old[1024] = {};
-        DWORD size = sizeof(old);
-        hadBrowsers_ = ::RegQueryValueExW(key, L"Browsers", nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) ==
-                       ERROR_SUCCESS;
-        oldBrowsers_ = old;
-        const wchar_t quiet[] = L"true";
-        ::RegSetValueExW(key, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(quiet), sizeof(quiet));
-        ::RegCloseKey(key);
     }
 
-    static void TearDownTestSuite()
-    {
-        RemoveTree(work_);
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-        HKEY key = nullptr;
-        if (::RegOpenKeyExW(HKEY_CURRENT_USER, kBrowserKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-            if (hadBrowsers_)
-                ::RegSetValueExW(key, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(oldBrowsers_.c_str()),
-                                 static_cast<DWORD>((oldBrowsers_.size() + 1) * sizeof(wchar_t)));
-            else
-                ::RegDeleteValueW(key, L"Browsers");
-            ::RegCloseKey(key);
-        }
-    }
+    static void TearDownTestSuite() { RemoveTree(work_); }
 
     void SetUp() override
     {
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
         std::wstring error;
-        ASSERT_TRUE(app.Start(AppExe(), error)) << Utf8(error);
+        ASSERT_TRUE(run_.Start(error)) << Utf8(error);
     }
 
-    void TearDown() override
-    {
-        if (app.Running()) app.Close(IDYES, 20000);
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-    }
-
-    HWND Control(const wchar_t* Name)
-    {
-        HWND wnd = app.Find(Name);
-        EXPECT_NE(wnd, nullptr) << "the main window has no windowed component " << Utf8(Name);
-        return wnd;
-    }
+    HWND Control(const wchar_t* Name) { return run_.Control(Name); }
 
     // Chooses Folder in the folder tree, waits for its Count files and adds
     // them all to the album list.
@@ -215,52 +169,23 @@ protected:
         return out;
     }
 
-    // Answers the program's message boxes with OK until the build is over:
-    // Start enabled again and five seconds without a message. Returns the
-    // messages.
-    std::vector<std::wstring> WaitBuildOver(DWORD TimeoutMs)
-    {
-        HWND start = Control(L"btnStart");
-        std::vector<std::wstring> seen;
-        ULONGLONG quietSince = ::GetTickCount64();
-        WaitUntil(
-            [&] {
-                for (const TDialog& d : Dialogs(app.Pid())) {
-                    if (d.Caption != kCaption) continue;
-                    seen.push_back(d.Text);
-                    static int shots = 0;
-                    Screenshot(L"message-" + std::to_wstring(++shots));
-                    if (!PressButton(d.Wnd, IDOK)) PressButton(d.Wnd, IDYES);
-                    WaitUntil([&] { return !::IsWindow(d.Wnd) || !::IsWindowVisible(d.Wnd); }, 5000);
-                    quietSince = ::GetTickCount64();
-                }
-                if (!::IsWindowEnabled(start)) quietSince = ::GetTickCount64();
-                return !app.Running() || ::GetTickCount64() - quietSince > 5000;
-            },
-            TimeoutMs);
-        return seen;
-    }
-
     // Start clicked by the automation (the focus stays where it is); the
     // build is over when Start is enabled again.
     std::vector<std::wstring> Build(DWORD TimeoutMs)
     {
         EXPECT_TRUE(app.PostClick(L"btnStart"));
         WaitUntil([&] { return !::IsWindowEnabled(Control(L"btnStart")) || !Dialogs(app.Pid()).empty(); }, 10000);
-        return WaitBuildOver(TimeoutMs);
+        return run_.WaitBuildOver(TimeoutMs);
     }
 
     bool BuildRunning() { return !::IsWindowEnabled(Control(L"btnStart")) && Dialogs(app.Pid()).empty(); }
 
-    TProgram app;
+    TRoadRun run_{TBrowser::Quiet};
+    TProgram& app = run_.app;
     static std::wstring work_;
-    static bool hadBrowsers_;
-    static std::wstring oldBrowsers_;
 };
 
 std::wstring AlbumBuildRoad::work_;
-bool AlbumBuildRoad::hadBrowsers_ = false;
-std::wstring AlbumBuildRoad::oldBrowsers_;
 
 TEST_F(AlbumBuildRoad, StartWaitsForPictures)
 {
@@ -373,7 +298,7 @@ TEST_F(AlbumBuildRoad, EscStopsTheBuildWhereverTheFocusIs)
     for (const TFocus& f : starts) {
         SCOPED_TRACE(f.Where);
         f.Start();
-        const std::vector<std::wstring> messages = WaitBuildOver(120000);
+        const std::vector<std::wstring> messages = run_.WaitBuildOver(120000);
         ASSERT_TRUE(app.Running()) << "Esc closed the program";
         ASSERT_EQ(messages.size(), 1u) << Joined(messages);
         EXPECT_NE(messages[0].find(kCancelled), std::wstring::npos) << Joined(messages);
@@ -415,7 +340,7 @@ TEST_F(AlbumBuildRoad, EscStopsTheBuildWhereverTheFocusIs)
     RealKey(VK_ESCAPE);
     EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(ask) || !::IsWindowVisible(ask); }, 5000))
         << "Esc does not answer the overwrite question";
-    messages = WaitBuildOver(60000);
+    messages = run_.WaitBuildOver(60000);
     EXPECT_TRUE(messages.empty()) << Joined(messages);
     EXPECT_EQ(Listing(album), built);
     EXPECT_EQ(ReadBytes(album + L"\\index.html"), page);
@@ -429,7 +354,7 @@ TEST_F(AlbumBuildRoad, EscStopsTheBuildWhereverTheFocusIs)
     RealKey(VK_RETURN);
     ASSERT_TRUE(WaitUntil([&] { return BuildRunning(); }, 10000)) << "Enter did not answer Yes";
     RealKey(VK_ESCAPE);
-    messages = WaitBuildOver(120000);
+    messages = run_.WaitBuildOver(120000);
     ASSERT_TRUE(app.Running());
     ASSERT_EQ(messages.size(), 1u) << Joined(messages);
     EXPECT_NE(messages[0].find(kCancelled), std::wstring::npos) << Joined(messages);

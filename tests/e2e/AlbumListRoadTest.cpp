@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "Driver.h"
+#include "RoadRun.h"
 #include "app/AlbumTestFiles.h"
 #include "support/TestSupport.h"
 
@@ -37,16 +38,7 @@ using albumtest::ReadBytes;
 
 namespace {
 
-const wchar_t kSettingsKey[] = L"Software\\Grembolt\\Velmo\\1.4";
 const wchar_t kCaption[] = L"Velmo Morvane";
-
-std::wstring AppExe()
-{
-    std::wstring exe = VELMO_APP_EXE;
-    for (auto& c : exe)
-        if (c == L'/') c = L'\\';
-    return exe;
-}
 
 std::wstring Lower(std::wstring S)
 {
@@ -131,23 +123,11 @@ protected:
 
     void SetUp() override
     {
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
         std::wstring error;
-        ASSERT_TRUE(app.Start(AppExe(), error)) << Utf8(error);
+        ASSERT_TRUE(run_.Start(error)) << Utf8(error);
     }
 
-    void TearDown() override
-    {
-        if (app.Running()) app.Close(IDYES, 20000);
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-    }
-
-    HWND Control(const wchar_t* Name)
-    {
-        HWND wnd = app.Find(Name);
-        EXPECT_NE(wnd, nullptr) << "the main window has no windowed component " << Utf8(Name);
-        return wnd;
-    }
+    HWND Control(const wchar_t* Name) { return run_.Control(Name); }
 
     // The three photos of the work folder, added through the folder tree
     // and "Add all".
@@ -300,7 +280,8 @@ protected:
         return s;
     }
 
-    TProgram app;
+    TRoadRun run_;
+    TProgram& app = run_.app;
     static std::wstring work_;
 };
 

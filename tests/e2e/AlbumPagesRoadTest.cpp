@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Driver.h"
+#include "RoadRun.h"
 #include "app/AlbumTestFiles.h"
 #include "support/TestSupport.h"
 
@@ -21,54 +22,6 @@ using albumtest::ReadBytes;
 using testsupport::RemoveTree;
 
 namespace {
-
-const wchar_t kSettingsKey[] = L"Software\\Grembolt\\Velmo\\1.4";
-const wchar_t kBrowserKey[] = L"Software\\Wine\\WineBrowser";
-const wchar_t kCaption[] = L"Velmo Morvane";
-
-std::wstring AppExe()
-{
-    std::wstring exe = VELMO_APP_EXE;
-    for (auto& c : exe)
-        if (c == L'/') c = L'\\';
-    return exe;
-}
-
-// The shell's browser key's "Browsers" value, replaced by a program that
-// does nothing for the life of the object.
-class TQuietBrowser {
-public:
-    TQuietBrowser()
-    {
-        HKEY key = nullptr;
-        ::RegCreateKeyExW(HKEY_CURRENT_USER, kBrowserKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-        wchar_t old[1024] = {};
-        DWORD size = sizeof(old);
-        had_ = ::RegQueryValueExW(key, L"Browsers", nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) ==
-               ERROR_SUCCESS;
-        old_ = old;
-        const wchar_t quiet[] = L"true";
-        ::RegSetValueExW(key, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(quiet), sizeof(quiet));
-        ::RegCloseKey(key);
-    }
-    ~TQuietBrowser()
-    {
-        HKEY key = nullptr;
-        if (::RegOpenKeyExW(HKEY_CURRENT_USER, kBrowserKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-        if (had_)
-            ::RegSetValueExW(key, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(old_.c_str()),
-                             static_cast<DWORD>((old_.size() + 1) * sizeof(wchar_t)));
-        else
-            ::RegDeleteValueW(key, L"Browsers");
-        ::RegCloseKey(key);
-    }
-    TQuietBrowser(const TQuietBrowser&) = delete;
-    TQuietBrowser& operator=(const TQuietBrowser&) = delete;
-
-private:
-    bool had_ = false;
-    std::wstring old_;
-};
 
 class VelmoPages : public ::testing::Test {
 protected:
@@ -79,52 +32,29 @@ protected:
         ::CreateDirectoryW(work_.c_str(), nullptr);
         ::CreateDirectoryW((work_ + L"\\pictures").c_str(), nullptr);
         ::CreateDirectoryW((work_ + L"\\out").c_str(), nullptr);
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
         std::wstring error;
-        ASSERT_TRUE(app.Start(AppExe(), error)) << Utf8(error);
+        ASSERT_TRUE(run_.Start(error)) << Utf8(error);
     }
 
     void TearDown() override
     {
-        if (app.Running()) app.Close(IDYES, 20000);
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+        run_.Finish();
         RemoveTree(work_);
     }
 
-    HWND Control(const wchar_t* Name)
-    {
-        HWND wnd = app.Find(Name);
-        EXPECT_NE(wnd, nullptr) << "the main window has no windowed component " << Utf8(Name);
-        return wnd;
-    }
+    HWND Control(const wchar_t* Name) { return run_.Control(Name); }
 
     // Starts a build and answers its messages until Start is enabled again
     // and five seconds pass without one; returns the messages.
     std::vector<std::wstring> Build(DWORD TimeoutMs)
     {
-        HWND start = Control(L"btnStart");
         EXPECT_TRUE(app.PostClick(L"btnStart"));
-        WaitUntil([&] { return !::IsWindowEnabled(start) || !Dialogs(app.Pid()).empty(); }, 10000);
-        std::vector<std::wstring> seen;
-        ULONGLONG quietSince = ::GetTickCount64();
-        WaitUntil(
-            [&] {
-                for (const TDialog& d : Dialogs(app.Pid())) {
-                    if (d.Caption != kCaption) continue;
-                    seen.push_back(d.Text);
-                    if (!PressButton(d.Wnd, IDOK)) PressButton(d.Wnd, IDYES);
-                    WaitUntil([&] { return !::IsWindow(d.Wnd) || !::IsWindowVisible(d.Wnd); }, 5000);
-                    quietSince = ::GetTickCount64();
-                }
-                if (!::IsWindowEnabled(start)) quietSince = ::GetTickCount64();
-                return !app.Running() || ::GetTickCount64() - quietSince > 5000;
-            },
-            TimeoutMs);
-        return seen;
+        WaitUntil([&] { return !::IsWindowEnabled(Control(L"btnStart")) || !Dialogs(app.Pid()).empty(); }, 10000);
+        return run_.WaitBuildOver(TimeoutMs);
     }
 
-    TQuietBrowser browser_;
-    TProgram app;
+    TRoadRun run_{TBrowser::Quiet};
+    TProgram& app = run_.app;
     std::wstring work_;
 };
 

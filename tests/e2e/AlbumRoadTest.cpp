@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Driver.h"
+#include "RoadRun.h"
 #include "app/AlbumTestFiles.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIO.h"
@@ -33,24 +34,8 @@ using testsupport::RemoveTree;
 
 namespace {
 
-const wchar_t kSettingsKey[] = L"Software\\Grembolt\\Velmo\\1.4";
-const wchar_t kBrowserKey[] = L"Software\\Wine\\WineBrowser";
 const wchar_t kCaption[] = L"Velmo Morvane";
 const wchar_t kSucceeded[] = L"successfully";
-
-std::wstring Backslashes(std::wstring Path)
-{
-    for (auto& c : Path)
-        if (c == L'/') c = L'\\';
-    return Path;
-}
-
-std::wstring AppExe() { return Backslashes(VELMO_APP_EXE); }
-std::wstring ProgramFolder()
-{
-    std::wstring exe = AppExe();
-    return exe.substr(0, exe.rfind(L'\\') + 1);
-}
 
 // The files below Folder (relative names), depth first.
 void ListFiles(const std::wstring& Folder, const std::wstring& Prefix, std::vector<std::wstring>& Out)
@@ -164,56 +149,18 @@ protected:
             CopyTree(fixtures + L"\\" + folder, work_ + L"\\" + folder);
         ::CopyFileW((fixtures + L"\\damaged.alb").c_str(), (work_ + L"\\damaged.alb").c_str(), FALSE);
         ::CreateDirectoryW((work_ + L"\\out").c_str(), nullptr);
-
-        // The finished album is opened with the shell's browser: a program
-        // that does nothing instead, and the old setting back at the end.
-        HKEY key = nullptr;
-        ::RegCreateKeyExW(HKEY_CURRENT_USER, kBrowserKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-        wchar_t old[1024] = {};
-        DWORD size = sizeof(old);
-        hadBrowsers_ = ::RegQueryValueExW(key, L"Browsers", nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) ==
-                       ERROR_SUCCESS;
-        oldBrowsers_ = old;
-        const wchar_t quiet[] = L"true";
-        ::RegSetValueExW(key, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(quiet), sizeof(quiet));
-        ::RegCloseKey(key);
     }
 
-    static void TearDownTestSuite()
-    {
-        RemoveTree(work_);
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-        HKEY key = nullptr;
-        if (::RegOpenKeyExW(HKEY_CURRENT_USER, kBrowserKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-            if (hadBrowsers_)
-                ::RegSetValueExW(key, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(oldBrowsers_.c_str()),
-                                 static_cast<DWORD>((oldBrowsers_.size() + 1) * sizeof(wchar_t)));
-            else
-                ::RegDeleteValueW(key, L"Browsers");
-            ::RegCloseKey(key);
-        }
-    }
+    static void TearDownTestSuite() { RemoveTree(work_); }
 
     void SetUp() override
     {
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
         std::wstring error;
-        ASSERT_TRUE(app.Start(AppExe(), error)) << Utf8(error);
-    }
-
-    void TearDown() override
-    {
-        if (app.Running()) app.Close(IDYES, 20000);
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+        ASSERT_TRUE(run_.Start(error)) << Utf8(error);
     }
 
     // The window of a component; a missing one fails the test by name.
-    HWND Control(const wchar_t* Name)
-    {
-        HWND wnd = app.Find(Name);
-        EXPECT_NE(wnd, nullptr) << "the main window has no windowed component " << Utf8(Name);
-        return wnd;
-    }
+    HWND Control(const wchar_t* Name) { return run_.Control(Name); }
 
     // Chooses Folder in the folder tree and waits for the file list to show
     // Count files.
@@ -318,18 +265,15 @@ protected:
         return false;
     }
 
-    TProgram app;
+    TRoadRun run_{TBrowser::Quiet};
+    TProgram& app = run_.app;
     // Screenshots of the messages answered, named after this when set.
     std::wstring shots_;
     int shotCount_ = 0;
     static std::wstring work_;
-    static bool hadBrowsers_;
-    static std::wstring oldBrowsers_;
 };
 
 std::wstring VelmoProgram::work_;
-bool VelmoProgram::hadBrowsers_ = false;
-std::wstring VelmoProgram::oldBrowsers_;
 
 // One picture of the camera folder: its file, the size the viewer shows.
 struct TPhoto {

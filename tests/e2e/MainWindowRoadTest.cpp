@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Driver.h"
+#include "RoadRun.h"
 #include "support/TestSupport.h"
 
 using namespace e2e;
@@ -28,23 +29,7 @@ using testsupport::RemoveTree;
 
 namespace {
 
-const wchar_t kSettingsKey[] = L"Software\\Grembolt\\Velmo\\1.4";
 const wchar_t kCaption[] = L"Velmo Morvane";
-
-std::wstring AppExe()
-{
-    wchar_t given[MAX_PATH] = {};
-    std::wstring exe = ::GetEnvironmentVariableW(L"VELMO_E2E_EXE", given, MAX_PATH) ? given : VELMO_APP_EXE;
-    for (auto& c : exe)
-        if (c == L'/') c = L'\\';
-    return exe;
-}
-
-std::wstring ProgramFolder()
-{
-    const std::wstring exe = AppExe();
-    return exe.substr(0, exe.rfind(L'\\') + 1);
-}
 
 void CopyFolder(const std::wstring& From, const std::wstring& To)
 {
@@ -123,27 +108,14 @@ protected:
     }
     static void TearDownTestSuite() { RemoveTree(work_); }
 
-    void SetUp() override { ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey); }
-
-    void TearDown() override
-    {
-        if (app.Running()) app.Close(IDYES, 20000);
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-    }
-
     void Start()
     {
         std::wstring error;
-        ASSERT_TRUE(app.Start(AppExe(), error)) << Utf8(error);
+        ASSERT_TRUE(run_.Start(error)) << Utf8(error);
         ::SetForegroundWindow(app.Main());
     }
 
-    HWND Control(const wchar_t* Name)
-    {
-        HWND wnd = app.Find(Name);
-        EXPECT_NE(wnd, nullptr) << "the main window has no windowed component " << Utf8(Name);
-        return wnd;
-    }
+    HWND Control(const wchar_t* Name) { return run_.Control(Name); }
 
     void ChooseFolder(const std::wstring& Folder, int Count)
     {
@@ -235,7 +207,8 @@ protected:
         return preview;
     }
 
-    TProgram app;
+    TRoadRun run_;
+    TProgram& app = run_.app;
     static std::wstring work_;
 };
 

@@ -6,42 +6,13 @@
 
 namespace giftest {
 
-std::vector<uint8_t> ReadFileBytes(const std::wstring& Path)
-{
-    classlib::TFileStream f(Path, classlib::fmOpenRead | classlib::fmShareDenyWrite);
-    std::vector<uint8_t> Bytes(static_cast<size_t>(f.GetSize()));
-    if (!Bytes.empty())
-        f.ReadBuffer(Bytes.data(), static_cast<int64_t>(Bytes.size()));
-    return Bytes;
-}
+std::wstring Fixture(const std::wstring& Name) { return testsupport::FixturePath(L"gif", Name); }
 
-std::wstring Fixture(const std::wstring& Name)
-{
-    return testsupport::FixtureDir(L"gif") + L"\\" + Name;
-}
-
-std::vector<uint8_t> FixtureBytes(const std::wstring& Name)
-{
-    return ReadFileBytes(Fixture(Name));
-}
+std::vector<uint8_t> FixtureBytes(const std::wstring& Name) { return testsupport::FixtureBytes(L"gif", Name); }
 
 bool WarningLog::Has(const std::wstring& m) const
 {
     return std::find(Messages.begin(), Messages.end(), m) != Messages.end();
-}
-
-void LoadBytes(classlib::TMemoryStream& Stream, const std::vector<uint8_t>& Bytes)
-{
-    Stream.Clear();
-    if (!Bytes.empty())
-        Stream.WriteBuffer(Bytes.data(), static_cast<int64_t>(Bytes.size()));
-    Stream.SetPosition(0);
-}
-
-std::vector<uint8_t> StreamBytes(classlib::TMemoryStream& Stream)
-{
-    const auto* p = static_cast<const uint8_t*>(Stream.GetMemory());
-    return std::vector<uint8_t>(p, p + Stream.GetSize());
 }
 
 std::vector<uint8_t> FramePixels(gif::TGIFSubImage* Frame)

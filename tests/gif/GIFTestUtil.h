@@ -8,11 +8,12 @@
 #include "classlib/Streams.h"
 #include "gif/GIFExtensions.h"
 #include "gif/GIFImage.h"
+#include "support/Fixtures.h"
+#include "support/StreamBytes.h"
 #include "support/TestSupport.h"
 
 namespace giftest {
 
-std::vector<uint8_t> ReadFileBytes(const std::wstring& Path);
 std::wstring Fixture(const std::wstring& Name);
 std::vector<uint8_t> FixtureBytes(const std::wstring& Name);
 
@@ -25,8 +26,11 @@ struct WarningLog {
 };
 
 // A memory stream holding Bytes, positioned at 0.
-void LoadBytes(classlib::TMemoryStream& Stream, const std::vector<uint8_t>& Bytes);
-std::vector<uint8_t> StreamBytes(classlib::TMemoryStream& Stream);
+inline void LoadBytes(classlib::TMemoryStream& Stream, const std::vector<uint8_t>& Bytes)
+{
+    testsupport::SetBytes(Stream, Bytes);
+}
+using testsupport::StreamBytes;
 
 // The frame's pixels as RGB triples through its active colour table.
 std::vector<uint8_t> FrameRGB(gif::TGIFSubImage* Frame);

@@ -4,6 +4,8 @@
 
 #include <shellapi.h>
 
+#include <gtest/gtest.h>
+
 namespace testsupport {
 
 std::wstring FixtureDir(const std::wstring& area)
@@ -12,6 +14,23 @@ std::wstring FixtureDir(const std::wstring& area)
     for (auto& c : dir)
         if (c == L'/') c = L'\\';
     return dir + L"\\" + area;
+}
+
+void Touch(const std::wstring& file)
+{
+    HANDLE h = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ::CloseHandle(h);
+}
+
+void WriteFilled(const std::wstring& file, std::size_t count)
+{
+    HANDLE h = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::string bytes(count, 'x');
+    DWORD written = 0;
+    ::WriteFile(h, bytes.data(), DWORD(count), &written, nullptr);
+    ::CloseHandle(h);
 }
 
 void RemoveTree(const std::wstring& dir)

@@ -16,16 +16,6 @@ using namespace shell;
 
 namespace {
 
-void WriteBytes(const std::wstring& path, std::size_t count)
-{
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    std::string bytes(count, 'x');
-    DWORD written = 0;
-    ::WriteFile(h, bytes.data(), DWORD(count), &written, nullptr);
-    ::CloseHandle(h);
-}
-
 // Waits until the size counts have all been applied on this thread.
 bool WaitForCounts(DWORD Timeout = 10000)
 {
@@ -55,10 +45,10 @@ protected:
         ::CreateDirectoryW(A.c_str(), nullptr);
         ::CreateDirectoryW((A + L"\\sub").c_str(), nullptr);
         ::CreateDirectoryW((root + L"\\B").c_str(), nullptr);
-        WriteBytes(A + L"\\x.jpg", 10);
-        WriteBytes(A + L"\\y.jpg", 20);
-        WriteBytes(A + L"\\sub\\z.jpg", 5);
-        WriteBytes(root + L"\\B\\w.jpg", 7);
+        testsupport::WriteFilled(A + L"\\x.jpg", 10);
+        testsupport::WriteFilled(A + L"\\y.jpg", 20);
+        testsupport::WriteFilled(A + L"\\sub\\z.jpg", 5);
+        testsupport::WriteFilled(root + L"\\B\\w.jpg", 7);
     }
     ~ShellSelection() override { ShutdownShellWorkPool(); }
 

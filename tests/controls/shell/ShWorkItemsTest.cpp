@@ -33,16 +33,6 @@ bool PumpUntil(const std::function<bool()>& Pred, DWORD Timeout = 10000)
     return true;
 }
 
-void WriteBytes(const std::wstring& path, std::size_t count)
-{
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    std::string bytes(count, 'x');
-    DWORD written = 0;
-    ::WriteFile(h, bytes.data(), DWORD(count), &written, nullptr);
-    ::CloseHandle(h);
-}
-
 class ShellWork : public testing::Test {
 protected:
     ShellWork() { classlib::MainThreadID = ::GetCurrentThreadId(); }
@@ -78,10 +68,10 @@ TEST_F(ShellWork, FolderSizeCountsTheTreeBelowTheRoot)
     ::CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
     ::CreateDirectoryW((root + L"\\sub\\deep").c_str(), nullptr);
     ::CreateDirectoryW((root + L"\\empty").c_str(), nullptr);
-    WriteBytes(root + L"\\a.bin", 10);
-    WriteBytes(root + L"\\b.bin", 20);
-    WriteBytes(root + L"\\sub\\c.bin", 30);
-    WriteBytes(root + L"\\sub\\deep\\d.bin", 5);
+    testsupport::WriteFilled(root + L"\\a.bin", 10);
+    testsupport::WriteFilled(root + L"\\b.bin", 20);
+    testsupport::WriteFilled(root + L"\\sub\\c.bin", 30);
+    testsupport::WriteFilled(root + L"\\sub\\deep\\d.bin", 5);
 
     const SizeCase cases[] = {
         {L"", true, 65, 4, 4},
@@ -160,8 +150,8 @@ TEST_F(ShellWork, FolderSizeFollowsLinksOnlyOutOfTheTree)
     ::CreateDirectoryW(root.c_str(), nullptr);
     ::CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
     ::CreateDirectoryW(outside.c_str(), nullptr);
-    WriteBytes(root + L"\\sub\\c.bin", 30);
-    WriteBytes(outside + L"\\o.bin", 7);
+    testsupport::WriteFilled(root + L"\\sub\\c.bin", 30);
+    testsupport::WriteFilled(outside + L"\\o.bin", 7);
     if (!MakeJunction(root + L"\\back", root + L"\\sub") || !MakeJunction(root + L"\\out", outside))
         GTEST_SKIP() << "junctions cannot be made here (error " << ::GetLastError() << ")";
     WIN32_FIND_DATAW fd{};
@@ -276,7 +266,7 @@ TEST_F(ShellWork, IconItemsFindIconAndOverlayIndexes)
 {
     testsupport::TempDir dir;
     const std::wstring file = dir.File(L"doc.txt");
-    WriteBytes(file, 3);
+    testsupport::WriteFilled(file, 3);
     TViewer viewer;
     classlib::TObject node;
 

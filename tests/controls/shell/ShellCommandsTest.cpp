@@ -21,39 +21,18 @@
 #include "classlib/SysUtils.h"
 #include "controls/shell/ShNamespace.h"
 #include "support/TestSupport.h"
+#include "tests/controls/shell/ShellHost.h"
 #include "tests/controls/shell/ShellPump.h"
 #include "tests/controls/shell/ShellTestFiles.h"
 
 namespace {
 
-void Touch(const std::wstring& File)
-{
-    HANDLE h = ::CreateFileW(File.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    ::CloseHandle(h);
-}
+using testsupport::Touch;
 
 bool Exists(const std::wstring& Path) { return ::GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// A borderless form that records the context-menu requests reaching it.
-struct HostForm : classlib::TForm {
-    HostForm() : classlib::TForm(nullptr) { SetBorderStyle(classlib::bsNone); }
-    int contextMenus = 0;
-    void WndProc(classlib::TMessage& Message) override
-    {
-        if (Message.Msg == WM_CONTEXTMENU) ++contextMenus;
-        classlib::TForm::WndProc(Message);
-    }
-};
-
-template <class T>
-T* Placed(HostForm& Form)
-{
-    auto* control = new T(&Form);
-    control->SetParent(&Form);
-    control->HandleNeeded();
-    return control;
-}
+using shelltest::HostForm;
+using shelltest::Placed;
 
 // A popup menu that counts where it was asked to show.
 struct CountingMenu : classlib::TPopupMenu {

@@ -22,32 +22,17 @@
 #include "classlib/Graphics.h"
 #include "controls/shell/ShNamespace.h"
 #include "support/TestSupport.h"
+#include "tests/controls/shell/ShellHost.h"
 #include "tests/controls/shell/ShellPump.h"
 #include "tests/controls/shell/ShellTestFiles.h"
 
 namespace {
 
-void Touch(const std::wstring& File)
-{
-    HANDLE h = ::CreateFileW(File.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    ::CloseHandle(h);
-}
+using testsupport::Touch;
 
-// A borderless form holding the controls of a test.
-struct HostForm : classlib::TForm {
-    HostForm() : classlib::TForm(nullptr) { SetBorderStyle(classlib::bsNone); }
-};
-
-// A control of class T on Form (which frees it), with its window made.
-template <class T>
-T* Placed(classlib::TForm& Form)
-{
-    auto* control = new T(&Form);
-    control->SetParent(&Form);
-    control->HandleNeeded();
-    return control;
-}
+using shelltest::HostForm;
+using shelltest::LinkedHost;
+using shelltest::Placed;
 
 // Picture masks of every supported kind; a file that only "*.*" matches
 // stays out, letter case does not count, folders come first when shown.
@@ -78,14 +63,8 @@ TEST(ShellControls, TreeAndListKeptInStepByTheLink)
     Touch(dir.File(L"inner\\one.gif"));
     Touch(dir.File(L"inner\\two.txt"));
 
-    HostForm form;
-    auto* link = new shell::TShellLink(&form);
-    auto* tree = new shell::TShellTree(&form);
-    auto* list = new shell::TShellList(&form);
-    tree->SetParent(&form);
-    list->SetParent(&form);
-    tree->SetShellLink(link);
-    list->SetShellLink(link);
+    LinkedHost host(LinkedHost::Later);
+    auto& [form, link, tree, list] = host;
     list->SetShowFolders(false);
     list->SetFilter(L"*.gif");
     int populated = 0, changes = 0;
@@ -2244,14 +2223,8 @@ TEST(ShellControls, WindowsMadeAgainShowTheSameFolders)
     ::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
     Touch(dir.File(L"one.gif"));
     Touch(dir.File(L"two.gif"));
-    HostForm form;
-    auto* link = new shell::TShellLink(&form);
-    auto* tree = new shell::TShellTree(&form);
-    auto* list = new shell::TShellList(&form);
-    tree->SetParent(&form);
-    list->SetParent(&form);
-    tree->SetShellLink(link);
-    list->SetShellLink(link);
+    LinkedHost host(LinkedHost::Later);
+    auto& [form, link, tree, list] = host;
     tree->SetRootedAtFileSystemFolder(dir.Path());
     list->SetPath(dir.Path());
     ASSERT_EQ(list->GetItems()->GetCount(), 3);
@@ -2710,12 +2683,8 @@ TEST(ShellControls, BoxesThatCannotBeCheckedAndTheDesktopRoot)
     testsupport::TempDir dir;
     ::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
 
-    HostForm form;
-    auto* link = new shell::TShellLink(&form);
-    auto* tree = Placed<shell::TShellTree>(form);
-    auto* list = Placed<shell::TShellList>(form);
-    tree->SetShellLink(link);
-    list->SetShellLink(link);
+    LinkedHost host;
+    auto& [form, link, tree, list] = host;
     tree->SetCheckBoxes(true);
     list->SetShowParentFolder(true);
     list->SetCheckboxes(true);

@@ -20,6 +20,7 @@
 #include "classlib/Forms.h"
 #include "controls/shell/ShNamespace.h"
 #include "support/TestSupport.h"
+#include "tests/controls/shell/ShellHost.h"
 #include "tests/controls/shell/ShellPump.h"
 #include "tests/controls/shell/ShellTestFiles.h"
 
@@ -27,28 +28,12 @@ namespace {
 
 using shell::OperationBit;
 
-void Touch(const std::wstring& File)
-{
-    HANDLE h = ::CreateFileW(File.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    ::CloseHandle(h);
-}
+using testsupport::Touch;
 
 bool Exists(const std::wstring& Path) { return ::GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-struct HostForm : classlib::TForm {
-    HostForm() : classlib::TForm(nullptr) { SetBorderStyle(classlib::bsNone); }
-};
-
-template <class T>
-T* Placed(classlib::TForm& Form, int Left, int Width)
-{
-    auto* control = new T(&Form);
-    control->SetParent(&Form);
-    control->SetBounds(Left, 0, Width, 300);
-    control->HandleNeeded();
-    return control;
-}
+using shelltest::HostForm;
+using shelltest::Placed;
 
 // Every OnOperation call of a control.
 struct Report {

@@ -21,15 +21,11 @@
 #include "controls/shell/ShellControls.h"
 #include "support/AppScope.h"
 #include "support/TestSupport.h"
+#include "tests/controls/shell/ShellHost.h"
 
 namespace {
 
-void Touch(const std::wstring& File)
-{
-    HANDLE h = ::CreateFileW(File.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    ::CloseHandle(h);
-}
+using testsupport::Touch;
 
 // A popup menu of the class library that keeps its entries as copies and
 // counts its own showings.
@@ -479,10 +475,7 @@ TEST(ShellMenuMerge, TheStatusHintFollowsTheSelection)
     EXPECT_EQ(classlib::Application->GetHint(), L"");
 }
 
-// A borderless host form for the controls.
-struct HostForm : classlib::TForm {
-    HostForm() : classlib::TForm(nullptr) { SetBorderStyle(classlib::bsNone); }
-};
+using shelltest::HostForm;
 
 // The list and the tree hand their popup menu to the shell's menu; the
 // tree shows it alone when the shell's menu is off, and forgets it when it

@@ -15,13 +15,14 @@
 #include "imaging/io/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "AviTestFrames.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
 
 namespace {
 
-std::wstring Fixture(const wchar_t* name) { return testsupport::FixtureDir(L"io/avi") + L"\\" + name; }
+std::wstring Fixture(const wchar_t* name) { return testsupport::FixturePath(L"io/avi", name); }
 
 struct TFinishCounter : classlib::TObject {
     int Count = 0;

@@ -20,19 +20,17 @@
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/proc/PxConvert.h"
+#include "support/StreamBytes.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
 
 namespace {
 
-std::vector<uint8_t> FixtureBytes(const std::string& Name)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(testsupport::FixtureDir(L"io") + L"\\bmp\\" + std::wstring(Name.begin(), Name.end()));
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+using testsupport::StreamBytes;
+
+std::vector<uint8_t> FixtureBytes(const std::string& Name) { return testsupport::FixtureBytes(L"io\\bmp", Name); }
 
 classlib::TMemoryStream* StreamOf(classlib::TMemoryStream& m, const std::vector<uint8_t>& Bytes)
 {
@@ -41,12 +39,6 @@ classlib::TMemoryStream* StreamOf(classlib::TMemoryStream& m, const std::vector<
         m.WriteBuffer(Bytes.data(), static_cast<int64_t>(Bytes.size()));
     m.SetPosition(0);
     return &m;
-}
-
-std::vector<uint8_t> Contents(classlib::TMemoryStream& m)
-{
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
 }
 
 struct TRead {
@@ -246,7 +238,7 @@ TEST(BmpReaderTest, FileHeldImagesDecodeLikeMemoryImages)
         ASSERT_FALSE(aborting);
         TPxBitmap back;
         TIOParamsVals q(nullptr);
-        ASSERT_FALSE(ReadBytes(Contents(m), back, q).Aborted);
+        ASSERT_FALSE(ReadBytes(StreamBytes(m), back, q).Aborted);
         EXPECT_EQ(RGBBytes(back), RGBBytes(mem));
     }
 }
@@ -574,7 +566,7 @@ TWrite WriteBmp(TPxBitmap& b, TIOParamsVals& p, bool SaveAlpha = false, int64_t 
     progress.Aborting = &aborting;
     PxWriteBMP(&m, &b, p, SaveAlpha, progress);
     w.Aborted = aborting;
-    w.Bytes = Contents(m);
+    w.Bytes = StreamBytes(m);
     w.Bytes.erase(w.Bytes.begin(), w.Bytes.begin() + Start);
     return w;
 }
@@ -757,7 +749,7 @@ TEST(BmpWriterTest, ShortWriteLeavesThePlaceholderHeaders)
     progress.Aborting = &aborting;
     PxWriteBMP(&s, b.get(), p, false, progress);
     EXPECT_TRUE(aborting);
-    const std::vector<uint8_t> f = Contents(s);
+    const std::vector<uint8_t> f = StreamBytes(s);
     ASSERT_GE(f.size(), 14u);
     EXPECT_EQ(std::vector<uint8_t>(f.begin(), f.begin() + 14),
               (std::vector<uint8_t>{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));

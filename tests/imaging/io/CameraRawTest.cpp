@@ -22,6 +22,7 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxMakerNote.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
@@ -32,13 +33,7 @@ namespace {
 constexpr int kRed = 700, kGrey = 1000, kWhiteLevel = 4095;
 const TPxRGB kPreview{150, 100, 50};  // blue, green, red
 
-std::vector<uint8_t> LoadBytes(const std::wstring& Name)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(testsupport::FixtureDir(L"io") + L"\\raw\\" + Name);
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+std::vector<uint8_t> LoadBytes(const std::wstring& Name) { return testsupport::FixtureBytes(L"io\\raw", Name); }
 
 void Collect(void* Context, classlib::TObject*, int Per) { static_cast<std::vector<int>*>(Context)->push_back(Per); }
 

@@ -24,24 +24,16 @@
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/proc/PxConvert.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
 
 namespace {
 
-std::wstring FixturePath(const std::string& Name)
-{
-    return testsupport::FixtureDir(L"io") + L"\\dicom\\" + std::wstring(Name.begin(), Name.end());
-}
+std::wstring FixturePath(const std::string& Name) { return testsupport::FixturePath(L"io\\dicom", Name); }
 
-std::vector<uint8_t> LoadBytes(const std::string& Name)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(FixturePath(Name));
-    const uint8_t* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+std::vector<uint8_t> LoadBytes(const std::string& Name) { return testsupport::FileBytes(FixturePath(Name)); }
 
 struct TReadResult {
     bool Aborted = false;

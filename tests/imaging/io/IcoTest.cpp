@@ -21,6 +21,7 @@
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/proc/PxConvert.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
@@ -29,11 +30,7 @@ namespace {
 
 std::vector<uint8_t> FixtureBytes(const std::string& Dir, const std::string& Name)
 {
-    classlib::TMemoryStream m;
-    m.LoadFromFile(testsupport::FixtureDir(L"io") + L"\\" + std::wstring(Dir.begin(), Dir.end()) + L"\\" +
-                   std::wstring(Name.begin(), Name.end()));
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
+    return testsupport::FixtureBytes(L"io\\" + std::wstring(Dir.begin(), Dir.end()), Name);
 }
 
 std::vector<uint8_t> Ico(const std::string& Name) { return FixtureBytes("ico", Name); }

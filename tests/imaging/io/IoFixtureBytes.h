@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "classlib/Streams.h"
+#include "support/Fixtures.h"
+#include "support/StreamBytes.h"
 #include "support/TestSupport.h"
 
 namespace iobytes {
@@ -14,29 +15,11 @@ namespace iobytes {
 // tests/fixtures/io/<Folder>/<Name>.
 inline std::wstring FixtureFile(const wchar_t* Folder, const std::string& Name)
 {
-    return testsupport::FixtureDir(L"io") + L"\\" + Folder + L"\\" + std::wstring(Name.begin(), Name.end());
+    return testsupport::FixturePath(std::wstring(L"io\\") + Folder, Name);
 }
 
-inline std::vector<uint8_t> StreamBytes(classlib::TMemoryStream& m)
-{
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
-
-inline std::vector<uint8_t> FileBytes(const std::wstring& Path)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(Path);
-    return StreamBytes(m);
-}
-
-// Replaces the stream's content with Bytes and rewinds it.
-inline void SetBytes(classlib::TMemoryStream& m, const std::vector<uint8_t>& Bytes)
-{
-    m.Clear();
-    if (!Bytes.empty())
-        m.WriteBuffer(Bytes.data(), static_cast<int64_t>(Bytes.size()));
-    m.SetPosition(0);
-}
+using testsupport::FileBytes;
+using testsupport::SetBytes;
+using testsupport::StreamBytes;
 
 }  // namespace iobytes

@@ -25,38 +25,20 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxIntColor.h"
+#include "support/StreamBytes.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
 
 namespace {
 
-std::wstring FixturePath(const std::string& Name)
-{
-    return testsupport::FixtureDir(L"io") + L"\\j2k\\" + std::wstring(Name.begin(), Name.end());
-}
+using testsupport::SetBytes;
+using testsupport::StreamBytes;
 
-std::vector<uint8_t> LoadBytes(const std::string& Name)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(FixturePath(Name));
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+std::wstring FixturePath(const std::string& Name) { return testsupport::FixturePath(L"io\\j2k", Name); }
 
-std::vector<uint8_t> Contents(classlib::TMemoryStream& m)
-{
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
-
-void Fill(classlib::TMemoryStream& m, const std::vector<uint8_t>& Bytes)
-{
-    m.SetSize(0);
-    if (!Bytes.empty())
-        m.WriteBuffer(Bytes.data(), static_cast<int64_t>(Bytes.size()));
-    m.SetPosition(0);
-}
+std::vector<uint8_t> LoadBytes(const std::string& Name) { return testsupport::FileBytes(FixturePath(Name)); }
 
 // Reads from Stream's position; true when the read set the aborting flag.
 bool Read(classlib::TStream& Stream, TPxBitmap& Bitmap, TIOParamsVals& Params, bool Preview = false,
@@ -76,7 +58,7 @@ bool Read(classlib::TStream& Stream, TPxBitmap& Bitmap, TIOParamsVals& Params, b
 bool ReadBytes(const std::vector<uint8_t>& Bytes, TPxBitmap& Bitmap, TIOParamsVals& Params, bool Preview = false)
 {
     classlib::TMemoryStream m;
-    Fill(m, Bytes);
+    SetBytes(m, Bytes);
     return Read(m, Bitmap, Params, Preview);
 }
 
@@ -341,7 +323,7 @@ TEST(J2kWriter, RoundTripsLosslesslyInBothContainers)
         ASSERT_FALSE(Write(m, *source, p, format));
         m.SetPosition(0);
         EXPECT_TRUE(format == 0 ? PxIsJP2(m) : PxIsJ2K(m));
-        EXPECT_EQ(ProgressionOf(Contents(m)), 0);
+        EXPECT_EQ(ProgressionOf(StreamBytes(m)), 0);
         const TDecoded d = Inspect(m);
         ASSERT_TRUE(d.Ok);
         ASSERT_EQ(d.Components.size(), 3u);
@@ -451,7 +433,7 @@ TEST(J2kWriter, AlphaPrecisionAndColourSpaceOptions)
     classlib::TMemoryStream m1, m2;
     ASSERT_FALSE(Write(m1, *plain, p1, 1));
     ASSERT_FALSE(Write(m2, *plain, p2, 1));
-    EXPECT_EQ(Contents(m1), Contents(m2));
+    EXPECT_EQ(StreamBytes(m1), StreamBytes(m2));
 
     // 12 bits per sample: value x 4095 div 255, read back as its top 8 bits.
     TIOParamsVals p12(nullptr);
@@ -479,7 +461,7 @@ TEST(J2kWriter, AlphaPrecisionAndColourSpaceOptions)
     ASSERT_FALSE(Write(mh, *big, half, 1));
     EXPECT_LT(mh.GetSize(), mf.GetSize());
     EXPECT_LE(mh.GetSize(), 64 * 64 * 3 / 10 + 200);
-    EXPECT_EQ(ProgressionOf(Contents(mh)), 1);
+    EXPECT_EQ(ProgressionOf(StreamBytes(mh)), 1);
 }
 
 TEST(J2kWriter, RefusedInputWritesNothing)

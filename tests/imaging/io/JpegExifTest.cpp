@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 #include "classlib/Streams.h"
 #include "imaging/io/FileFormats.h"
@@ -33,15 +34,9 @@ using namespace imaging;
 
 namespace {
 
-std::wstring Fixture(const std::wstring& Name) { return testsupport::FixtureDir(L"io/exif") + L"\\" + Name; }
+std::wstring Fixture(const std::wstring& Name) { return testsupport::FixturePath(L"io/exif", Name); }
 
-std::vector<uint8_t> ReadFile(const std::wstring& Name)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(Name);
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+std::vector<uint8_t> ReadFile(const std::wstring& Name) { return testsupport::FileBytes(Name); }
 
 // exiftool's "-Group:Tag=value" report.
 std::map<std::string, std::string> ReadArgs(const std::wstring& Name)

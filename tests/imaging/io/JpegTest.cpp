@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 #include "classlib/Streams.h"
 #include "imaging/io/FileFormats.h"
@@ -27,20 +28,15 @@
 #include "imaging/model/PxICC.h"
 #include "imaging/model/PxIptc.h"
 #include "imaging/model/PxJpegMarkers.h"
+#include "support/ValueScope.h"
 
 using namespace imaging;
 
 namespace {
 
-std::wstring Fixture(const std::wstring& name) { return testsupport::FixtureDir(L"io\\jpeg") + L"\\" + name; }
+std::wstring Fixture(const std::wstring& name) { return testsupport::FixturePath(L"io\\jpeg", name); }
 
-std::vector<uint8_t> LoadBytes(const std::wstring& path)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(path);
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+std::vector<uint8_t> LoadBytes(const std::wstring& path) { return testsupport::FileBytes(path); }
 
 // A binary PPM (P6) or PGM (P5) with maxval 255.
 struct TPnm {
@@ -223,13 +219,9 @@ private:
 };
 
 // Restores PxUseCMYKProfile.
-class TProfileSwitch {
+class TProfileSwitch : public testsupport::TValueScope<bool> {
 public:
-    explicit TProfileSwitch(bool Value) : saved_(PxUseCMYKProfile) { PxUseCMYKProfile = Value; }
-    ~TProfileSwitch() { PxUseCMYKProfile = saved_; }
-
-private:
-    bool saved_;
+    explicit TProfileSwitch(bool Value) : TValueScope(PxUseCMYKProfile, Value) {}
 };
 
 }  // namespace
@@ -250,16 +242,9 @@ bool FakeEXIFReader(const uint8_t* Buffer, int32_t Length, TIOParamsVals& Params
     return true;
 }
 
-class THookScope {
+class THookScope : public testsupport::TValueScope<TPxLoadEXIFFromBufferProc> {
 public:
-    explicit THookScope(TPxLoadEXIFFromBufferProc Hook) : saved_(PxLoadEXIFFromBufferHook)
-    {
-        PxLoadEXIFFromBufferHook = Hook;
-    }
-    ~THookScope() { PxLoadEXIFFromBufferHook = saved_; }
-
-private:
-    TPxLoadEXIFFromBufferProc saved_;
+    explicit THookScope(TPxLoadEXIFFromBufferProc Hook) : TValueScope(PxLoadEXIFFromBufferHook, Hook) {}
 };
 }  // namespace
 

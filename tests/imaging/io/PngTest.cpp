@@ -23,24 +23,16 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxMask.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
 
 namespace {
 
-std::wstring FixturePath(const std::string& Name)
-{
-    return testsupport::FixtureDir(L"io") + L"\\png\\" + std::wstring(Name.begin(), Name.end());
-}
+std::wstring FixturePath(const std::string& Name) { return testsupport::FixturePath(L"io\\png", Name); }
 
-std::vector<uint8_t> LoadBytes(const std::string& Name)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(FixturePath(Name));
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+std::vector<uint8_t> LoadBytes(const std::string& Name) { return testsupport::FileBytes(FixturePath(Name)); }
 
 // Reads a PNG from Stream; returns true when the read set the aborting flag.
 bool Read(classlib::TStream& Stream, TPxBitmap& Bitmap, TIOParamsVals& Params, bool ParamsOnly = false,

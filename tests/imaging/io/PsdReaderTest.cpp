@@ -18,6 +18,7 @@
 #include "imaging/io/PsdReader.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxByteOrder.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 #include "PsdTestFile.h"
 
@@ -26,12 +27,7 @@ using namespace psdtest;
 
 namespace {
 
-std::vector<uint8_t> Fixture(const std::string& Name)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(testsupport::FixtureDir(L"io") + L"\\psd\\" + std::wstring(Name.begin(), Name.end()));
-    return Contents(m);
-}
+std::vector<uint8_t> Fixture(const std::string& Name) { return testsupport::FixtureBytes(L"io\\psd", Name); }
 
 class PsdReaderTest : public ::testing::Test {
 protected:
@@ -242,7 +238,7 @@ TEST_F(PsdReaderTest, BadHeadersFailAndChangeNothing)
         EXPECT_TRUE(layers.empty());
 
         classlib::TMemoryStream m;
-        Fill(m, bytes);
+        SetBytes(m, bytes);
         m.SetPosition(0);
         EXPECT_FALSE(PxIsPSD(m));
         EXPECT_EQ(m.GetPosition(), 0);
@@ -250,7 +246,7 @@ TEST_F(PsdReaderTest, BadHeadersFailAndChangeNothing)
     TDoc good;
     good.Image.assign(12, 7);
     classlib::TMemoryStream m;
-    Fill(m, good.Build());
+    SetBytes(m, good.Build());
     EXPECT_TRUE(PxIsPSD(m));
     EXPECT_EQ(PxDetectStreamFormat(m), ffPSD);
 }
@@ -391,7 +387,7 @@ TEST_F(PsdReaderTest, EmbeddedThumbnailReplacesTheImageWhenAsked)
     PxWriteJPEG(&jpeg, &thumb, jp, info);
     ASSERT_FALSE(aborting);
     TBytes res;
-    res.U32(1).U32(4).U32(3).U32(12).U32(36).U32(uint32_t(jpeg.GetSize())).U16(24).U16(1).Add(Contents(jpeg));
+    res.U32(1).U32(4).U32(3).U32(12).U32(36).U32(uint32_t(jpeg.GetSize())).U16(24).U16(1).Add(StreamBytes(jpeg));
 
     TDoc d;
     d.Rows = 1;
@@ -624,7 +620,7 @@ TLoadResult LoadThroughIO(const std::vector<uint8_t>& Bytes)
     TPxBitmap b;
     auto io = TImgIO::CreateForBitmap(&b);
     classlib::TMemoryStream m;
-    Fill(m, Bytes);
+    SetBytes(m, Bytes);
     io->LoadPSDFromStream(&m);
     return {io->AbortFlag, io->GetLastFailure(), b.GetWidth(), b.GetHeight()};
 }
@@ -741,14 +737,14 @@ TEST_F(PsdReaderTest, LoadsThroughTheIOObject)
         TPxBitmap b;
         auto io = TImgIO::CreateForBitmap(&b);
         classlib::TMemoryStream m;
-        Fill(m, Fixture("rgb8.psd"));
+        SetBytes(m, Fixture("rgb8.psd"));
         io->LoadPSDFromStream(&m);
         ASSERT_FALSE(io->AbortFlag);
         EXPECT_EQ(io->FileParams->FileFormat, ffPSD);
         EXPECT_EQ(b.GetWidth(), 7);
         EXPECT_EQ(b.GetPixelFormat(), px24RGB);
 
-        Fill(m, {'8', 'B', 'P', 'S', 0, 1});
+        SetBytes(m, {'8', 'B', 'P', 'S', 0, 1});
         io->LoadPSDFromStream(&m);
         EXPECT_TRUE(io->AbortFlag);
     }

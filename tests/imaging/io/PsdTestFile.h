@@ -13,8 +13,12 @@
 #include "imaging/io/IOParams.h"
 #include "imaging/io/IOProgress.h"
 #include "imaging/io/PsdReader.h"
+#include "support/StreamBytes.h"
 
 namespace psdtest {
+
+using testsupport::SetBytes;
+using testsupport::StreamBytes;
 
 struct TBytes {
     std::vector<uint8_t> D;
@@ -137,20 +141,6 @@ struct TDoc {
     }
 };
 
-inline void Fill(classlib::TMemoryStream& m, const std::vector<uint8_t>& Bytes)
-{
-    m.SetSize(0);
-    if (!Bytes.empty())
-        m.WriteBuffer(Bytes.data(), int64_t(Bytes.size()));
-    m.SetPosition(0);
-}
-
-inline std::vector<uint8_t> Contents(classlib::TMemoryStream& m)
-{
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
-
 // PxReadPSD over the bytes; true when it failed (aborting flag or a stream
 // exception, as the registry's reader counts them).
 inline bool ReadFails(const std::vector<uint8_t>& Bytes, imaging::TPxBitmap* Bitmap, imaging::TIOParamsVals& Params,
@@ -158,7 +148,7 @@ inline bool ReadFails(const std::vector<uint8_t>& Bytes, imaging::TPxBitmap* Bit
                       std::vector<int>* Percents = nullptr)
 {
     classlib::TMemoryStream m;
-    Fill(m, Bytes);
+    SetBytes(m, Bytes);
     bool aborting = false;
     imaging::TPxIOProgressInfo info;
     info.Aborting = &aborting;

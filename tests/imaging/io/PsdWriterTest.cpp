@@ -45,7 +45,7 @@ std::vector<uint8_t> Write(TPxBitmap* Merged, TIOParamsVals& Params, const TPxPS
             [](void* List, classlib::TObject*, int Per) { static_cast<std::vector<int>*>(List)->push_back(Per); },
             Percents);
     PxWritePSD(&m, Params, info, Layers, Merged);
-    return Contents(m);
+    return StreamBytes(m);
 }
 
 // ---- an independent reading of the structure

@@ -16,19 +16,16 @@
 #include "imaging/model/PxICC.h"
 #include "imaging/model/PxStartup.h"
 #include "imaging/proc/PxConvert.h"
+#include "support/ValueScope.h"
 
 using namespace imaging;
 
 namespace {
 
 // Sets PxUseCMYKProfile for a test and restores it.
-class ProfileSwitch {
+class ProfileSwitch : public testsupport::TValueScope<bool> {
 public:
-    explicit ProfileSwitch(bool On) : saved_(PxUseCMYKProfile) { PxUseCMYKProfile = On; }
-    ~ProfileSwitch() { PxUseCMYKProfile = saved_; }
-
-private:
-    bool saved_;
+    explicit ProfileSwitch(bool On) : TValueScope(PxUseCMYKProfile, On) {}
 };
 
 std::vector<uint8_t> Row(std::initializer_list<int> Bytes)

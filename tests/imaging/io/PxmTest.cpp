@@ -21,27 +21,19 @@
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/proc/PxConvert.h"
+#include "support/StreamBytes.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
 
 namespace {
 
-std::vector<uint8_t> Fixture(const std::string& Name)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(testsupport::FixtureDir(L"io") + L"\\pxm\\" + std::wstring(Name.begin(), Name.end()));
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+using testsupport::StreamBytes;
+
+std::vector<uint8_t> Fixture(const std::string& Name) { return testsupport::FixtureBytes(L"io\\pxm", Name); }
 
 std::vector<uint8_t> Bytes(const std::string& Text) { return std::vector<uint8_t>(Text.begin(), Text.end()); }
-
-std::vector<uint8_t> Contents(classlib::TMemoryStream& m)
-{
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
 
 // Reads Data with PxReadPXM; returns true when the aborting flag stayed clear.
 bool Read(const std::vector<uint8_t>& Data, TPxBitmap& Bitmap, TIOParamsVals& Params, bool Preview = false,
@@ -68,7 +60,7 @@ bool Write(TPxBitmap& Bitmap, TIOParamsVals& Params, std::vector<uint8_t>& Out)
     TPxIOProgressInfo progress;
     progress.Aborting = &aborting;
     PxWritePXM(&m, &Bitmap, Params, progress);
-    Out = Contents(m);
+    Out = StreamBytes(m);
     return !aborting;
 }
 

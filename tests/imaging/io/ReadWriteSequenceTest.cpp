@@ -16,19 +16,15 @@
 #include "imaging/io/PngWriter.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxJpegMarkers.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
+#include "support/ValueScope.h"
 
 using namespace imaging;
 
 namespace {
 
-std::vector<uint8_t> LoadBytes(const std::wstring& Path)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(Path);
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+std::vector<uint8_t> LoadBytes(const std::wstring& Path) { return testsupport::FileBytes(Path); }
 
 // The payload of the first APP1 segment that holds EXIF.
 std::vector<uint8_t> FirstEXIFPayload(const std::vector<uint8_t>& File)
@@ -72,18 +68,9 @@ bool RecordingEXIFReader(const uint8_t* Buffer, int32_t Length, TIOParamsVals& P
     return true;
 }
 
-class THookScope {
+class THookScope : public testsupport::TValueScope<TPxLoadEXIFFromBufferProc> {
 public:
-    explicit THookScope(TPxLoadEXIFFromBufferProc Hook) : saved_(PxLoadEXIFFromBufferHook)
-    {
-        PxLoadEXIFFromBufferHook = Hook;
-    }
-    ~THookScope() { PxLoadEXIFFromBufferHook = saved_; }
-    THookScope(const THookScope&) = delete;
-    THookScope& operator=(const THookScope&) = delete;
-
-private:
-    TPxLoadEXIFFromBufferProc saved_;
+    explicit THookScope(TPxLoadEXIFFromBufferProc Hook) : TValueScope(PxLoadEXIFFromBufferHook, Hook) {}
 };
 
 int ReadJpegFile(const std::vector<uint8_t>& Data, TPxBitmap& Bitmap, TIOParamsVals& Params)

@@ -22,19 +22,14 @@
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/proc/PxConvert.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
 
 namespace {
 
-std::vector<uint8_t> Fixture(const std::string& Name)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(testsupport::FixtureDir(L"io") + L"\\tga\\" + std::wstring(Name.begin(), Name.end()));
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+std::vector<uint8_t> Fixture(const std::string& Name) { return testsupport::FixtureBytes(L"io\\tga", Name); }
 
 struct TRead {
     bool Ok = false;

@@ -25,24 +25,16 @@
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxIptc.h"
 #include "imaging/model/PxMask.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
 
 namespace {
 
-std::wstring FixturePath(const std::string& Name)
-{
-    return testsupport::FixtureDir(L"io") + L"\\tiff\\" + std::wstring(Name.begin(), Name.end());
-}
+std::wstring FixturePath(const std::string& Name) { return testsupport::FixturePath(L"io\\tiff", Name); }
 
-std::vector<uint8_t> LoadBytes(const std::string& Name)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(FixturePath(Name));
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+std::vector<uint8_t> LoadBytes(const std::string& Name) { return testsupport::FileBytes(FixturePath(Name)); }
 
 struct TReadResult {
     bool Aborted = false;

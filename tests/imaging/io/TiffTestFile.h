@@ -10,24 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
 namespace tifftest {
 
 // The whole file's bytes, or empty when it cannot be read.
-inline std::vector<uint8_t> ReadFileBytes(const std::wstring& path)
-{
-    std::vector<uint8_t> bytes;
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f)
-        return bytes;
-    uint8_t buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0)
-        bytes.insert(bytes.end(), buffer, buffer + n);
-    fclose(f);
-    return bytes;
-}
+inline std::vector<uint8_t> ReadFileBytes(const std::wstring& path) { return testsupport::FileBytesOrEmpty(path); }
 
 inline bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
 {

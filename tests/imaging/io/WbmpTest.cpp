@@ -18,19 +18,14 @@
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/proc/PxConvert.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
 
 namespace {
 
-std::vector<uint8_t> Fixture(const std::string& Name)
-{
-    classlib::TMemoryStream m;
-    m.LoadFromFile(testsupport::FixtureDir(L"io") + L"\\wbmp\\" + std::wstring(Name.begin(), Name.end()));
-    const auto* p = static_cast<const uint8_t*>(m.GetMemory());
-    return std::vector<uint8_t>(p, p + m.GetSize());
-}
+std::vector<uint8_t> Fixture(const std::string& Name) { return testsupport::FixtureBytes(L"io\\wbmp", Name); }
 
 bool Read(const std::vector<uint8_t>& Data, TPxBitmap& Bitmap, TIOParamsVals& Params, bool Preview = false)
 {

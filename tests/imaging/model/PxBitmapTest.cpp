@@ -14,6 +14,7 @@
 #include "classlib/Bitmap.h"
 #include "classlib/Exceptions.h"
 #include "imaging/model/PxBitmap.h"
+#include "support/ValueScope.h"
 
 using namespace imaging;
 
@@ -36,23 +37,15 @@ const char* StoreName(Store s)
 class StoreScope {
 public:
     explicit StoreScope(Store s)
-        : threshold_(PxMemoryThreshold), failBlock_(detail::PxFailSingleBlock), segments_(PxAllowSegments)
+        : threshold_(PxMemoryThreshold, s == Store::File ? 0 : (int64_t{1} << 40)),
+          failBlock_(detail::PxFailSingleBlock, s == Store::Segments), segments_(PxAllowSegments, true)
     {
-        PxMemoryThreshold = s == Store::File ? 0 : (int64_t{1} << 40);
-        detail::PxFailSingleBlock = s == Store::Segments;
-        PxAllowSegments = true;
-    }
-    ~StoreScope()
-    {
-        PxMemoryThreshold = threshold_;
-        detail::PxFailSingleBlock = failBlock_;
-        PxAllowSegments = segments_;
     }
 
 private:
-    int64_t threshold_;
-    bool failBlock_;
-    bool segments_;
+    testsupport::TValueScope<int64_t> threshold_;
+    testsupport::TValueScope<bool> failBlock_;
+    testsupport::TValueScope<bool> segments_;
 };
 
 std::unique_ptr<TPxBitmap> Make(Store s, int w, int h, TPxPixelFormat f, bool* ok = nullptr)
@@ -183,13 +176,9 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder)
     return names;
 }
 
-class TempFolderScope {
+class TempFolderScope : public testsupport::TValueScope<std::wstring> {
 public:
-    explicit TempFolderScope(const std::wstring& folder) : saved_(PxTempFolder) { PxTempFolder = folder; }
-    ~TempFolderScope() { PxTempFolder = saved_; }
-
-private:
-    std::wstring saved_;
+    explicit TempFolderScope(const std::wstring& folder) : TValueScope(PxTempFolder, folder) {}
 };
 
 }  // namespace

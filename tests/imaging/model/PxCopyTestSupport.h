@@ -9,6 +9,7 @@
 
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStreamUtils.h"
+#include "support/ValueScope.h"
 
 namespace copytest {
 
@@ -35,18 +36,9 @@ inline TPxLocation LocationOf(Store s)
 }
 
 // New images go to a file (File) or stay in memory while the scope lives.
-class StoreScope {
+class StoreScope : public testsupport::TValueScope<int64_t> {
 public:
-    explicit StoreScope(Store s) : threshold_(PxMemoryThreshold)
-    {
-        PxMemoryThreshold = s == Store::File ? 0 : (int64_t{1} << 40);
-    }
-    ~StoreScope() { PxMemoryThreshold = threshold_; }
-    StoreScope(const StoreScope&) = delete;
-    StoreScope& operator=(const StoreScope&) = delete;
-
-private:
-    int64_t threshold_;
+    explicit StoreScope(Store s) : TValueScope(PxMemoryThreshold, s == Store::File ? 0 : (int64_t{1} << 40)) {}
 };
 
 // No storage can be had while the scope lives: one block, segments and the

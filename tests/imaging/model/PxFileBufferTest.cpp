@@ -12,18 +12,15 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxFileBuffer.h"
 #include "tests/support/TestSupport.h"
+#include "support/ValueScope.h"
 
 using namespace imaging;
 
 namespace {
 
-class TempFolderScope {
+class TempFolderScope : public testsupport::TValueScope<std::wstring> {
 public:
-    explicit TempFolderScope(const std::wstring& folder) : saved_(PxTempFolder) { PxTempFolder = folder; }
-    ~TempFolderScope() { PxTempFolder = saved_; }
-
-private:
-    std::wstring saved_;
+    explicit TempFolderScope(const std::wstring& folder) : TValueScope(PxTempFolder, folder) {}
 };
 
 bool FileExists(const std::wstring& name)

@@ -5,12 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 namespace testsupport {
@@ -20,17 +18,11 @@ struct JpegSegment {
     std::vector<uint8_t> Payload;  // the bytes after the length field
 };
 
-inline std::vector<uint8_t> ReadFileBytes(const std::wstring& path)
-{
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The segments of the fixture file (tests/fixtures/<area>/<name>) before the
 // first SOS; empty when the file is missing or not a JPEG.
 inline std::vector<JpegSegment> ReadJpegSegments(const std::wstring& area, const std::wstring& name)
 {
-    const std::vector<uint8_t> f = ReadFileBytes(FixtureDir(area) + L"\\" + name);
+    const std::vector<uint8_t> f = FileBytesOrEmpty(FixturePath(area, name));
     std::vector<JpegSegment> out;
     if (f.size() < 4 || f[0] != 0xFF || f[1] != 0xD8) return out;
     size_t p = 2;

@@ -10,6 +10,7 @@
 #include "classlib/Bitmap.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxMask.h"
+#include "support/ValueScope.h"
 
 using namespace imaging;
 
@@ -42,13 +43,9 @@ void SelectRect(TPxMask& m, int x1, int y1, int x2, int y2, int value = 255)
 }
 
 // Makes file-backed images for the scope of a test.
-class FileStorageScope {
+class FileStorageScope : public testsupport::TValueScope<int64_t> {
 public:
-    FileStorageScope() : saved_(PxMemoryThreshold) { PxMemoryThreshold = 0; }
-    ~FileStorageScope() { PxMemoryThreshold = saved_; }
-
-private:
-    int64_t saved_;
+    FileStorageScope() : TValueScope(PxMemoryThreshold, 0) {}
 };
 
 std::unique_ptr<classlib::TBitmap> WhiteBitmap(int w, int h)

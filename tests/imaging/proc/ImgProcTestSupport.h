@@ -14,6 +14,7 @@
 #include "imaging/proc/ImgProc.h"
 #include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxConvertRows.h"
+#include "support/ValueScope.h"
 
 namespace proctest {
 
@@ -80,13 +81,9 @@ inline int CountFiles(const std::wstring& Dir)
 }
 
 // Temporary files of images go to Dir while the scope lives.
-class TempFolderScope {
+class TempFolderScope : public testsupport::TValueScope<std::wstring> {
 public:
-    explicit TempFolderScope(const std::wstring& Dir) : saved_(PxTempFolder) { PxTempFolder = Dir + L"\\"; }
-    ~TempFolderScope() { PxTempFolder = saved_; }
-
-private:
-    std::wstring saved_;
+    explicit TempFolderScope(const std::wstring& Dir) : TValueScope(PxTempFolder, Dir + L"\\") {}
 };
 
 }  // namespace proctest

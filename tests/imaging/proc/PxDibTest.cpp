@@ -13,6 +13,7 @@
 #include "imaging/model/PxWorkBitmap.h"
 #include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxDib.h"
+#include "support/ValueScope.h"
 
 using namespace imaging;
 
@@ -20,16 +21,9 @@ namespace {
 
 enum class Store { Memory, File };
 
-class StoreScope {
+class StoreScope : public testsupport::TValueScope<int64_t> {
 public:
-    explicit StoreScope(Store s) : saved_(PxMemoryThreshold)
-    {
-        PxMemoryThreshold = s == Store::File ? 0 : (int64_t{1} << 40);
-    }
-    ~StoreScope() { PxMemoryThreshold = saved_; }
-
-private:
-    int64_t saved_;
+    explicit StoreScope(Store s) : TValueScope(PxMemoryThreshold, s == Store::File ? 0 : (int64_t{1} << 40)) {}
 };
 
 uint32_t U32(const uint8_t* p)

@@ -21,6 +21,7 @@
 #include "imaging/proc/PxFastResample.h"
 #include "imaging/proc/PxRender.h"
 #include "imaging/proc/PxResample.h"
+#include "support/ValueScope.h"
 
 using namespace imaging;
 
@@ -28,18 +29,9 @@ namespace {
 
 // New images go to a temporary file (File) or stay in memory while the
 // scope lives.
-class StoreScope {
+class StoreScope : public testsupport::TValueScope<int64_t> {
 public:
-    explicit StoreScope(bool File) : saved_(PxMemoryThreshold)
-    {
-        PxMemoryThreshold = File ? 0 : (int64_t{1} << 40);
-    }
-    ~StoreScope() { PxMemoryThreshold = saved_; }
-    StoreScope(const StoreScope&) = delete;
-    StoreScope& operator=(const StoreScope&) = delete;
-
-private:
-    int64_t saved_;
+    explicit StoreScope(bool File) : TValueScope(PxMemoryThreshold, File ? 0 : (int64_t{1} << 40)) {}
 };
 
 std::unique_ptr<TPxBitmap> Make(int w, int h, TPxPixelFormat f, bool file = false)

@@ -9,6 +9,7 @@
 #include "imaging/model/PxCopy.h"
 #include "imaging/proc/PxConvert.h"
 #include "imaging/proc/PxResample.h"
+#include "support/ValueScope.h"
 
 using namespace imaging;
 
@@ -21,13 +22,9 @@ struct ProgressLog {
 
 // Sets PxMemoryThreshold for the scope, so that every image made inside
 // (the resamplers' own copies included) lives in a temporary file.
-class ThresholdScope {
+class ThresholdScope : public testsupport::TValueScope<int64_t> {
 public:
-    explicit ThresholdScope(int64_t value) : saved_(PxMemoryThreshold) { PxMemoryThreshold = value; }
-    ~ThresholdScope() { PxMemoryThreshold = saved_; }
-
-private:
-    int64_t saved_;
+    explicit ThresholdScope(int64_t value) : TValueScope(PxMemoryThreshold, value) {}
 };
 
 std::vector<uint8_t> Pixels(TPxBitmap& b)

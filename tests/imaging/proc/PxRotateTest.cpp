@@ -11,6 +11,7 @@
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/proc/PxRotate.h"
+#include "support/ValueScope.h"
 
 using namespace imaging;
 
@@ -22,16 +23,9 @@ enum class Store { Memory, File };
 
 // New images go to a temporary file (File) or stay in memory while the
 // scope lives.
-class StoreScope {
+class StoreScope : public testsupport::TValueScope<int64_t> {
 public:
-    explicit StoreScope(Store s) : saved_(PxMemoryThreshold)
-    {
-        PxMemoryThreshold = s == Store::File ? 0 : (int64_t{1} << 40);
-    }
-    ~StoreScope() { PxMemoryThreshold = saved_; }
-
-private:
-    int64_t saved_;
+    explicit StoreScope(Store s) : TValueScope(PxMemoryThreshold, s == Store::File ? 0 : (int64_t{1} << 40)) {}
 };
 
 int Bpp(TPxPixelFormat f)

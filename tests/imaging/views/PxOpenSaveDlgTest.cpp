@@ -35,11 +35,14 @@
 #include "imaging/views/ImgVect.h"
 #include "imaging/views/PxIOPreviews.h"
 #include "imaging/views/PxOpenSaveDlg.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
 
 namespace {
+
+using testsupport::FixturePath;
 
 // Steps run one after the other from a thread timer (which fires inside the
 // system dialog's and the forms' modal loops). A step returns true when it
@@ -137,11 +140,6 @@ protected:
     classlib::TApplication app_{nullptr};
     classlib::TApplication* saved_ = nullptr;
 };
-
-std::wstring Fixture(const wchar_t* Area, const wchar_t* Name)
-{
-    return testsupport::FixtureDir(Area) + L"\\" + Name;
-}
 
 // Types Name into the system dialog's file-name box and sends the dialog
 // the selection-change notification its frame sends.
@@ -258,7 +256,7 @@ TEST_F(DialogTest, OpenDialogPreviewsRealFilesAndReturnsTheChosenOne)
     }
     EXPECT_TRUE(s.log.empty()) << s.log.front();
     EXPECT_TRUE(ok);
-    EXPECT_EQ(dlg.GetFileName(), Fixture(L"io\\jpeg", L"baseline.jpg"));
+    EXPECT_EQ(dlg.GetFileName(), FixturePath(L"io\\jpeg", L"baseline.jpg"));
     ASSERT_EQ(shown.size(), 5u);
     EXPECT_EQ(shown[0].size, L"50 x 34 pixel");
     EXPECT_EQ(shown[0].colours, L"16777216 Colors (24 bit)");
@@ -375,8 +373,8 @@ struct VectorFolder {
         maker.AddObject(o);
         classlib::TFileStream f(dir.File(L"drawing.all"), classlib::fmCreate);
         maker.SaveToStreamAll(&f, -1);
-        CopyFileW(Fixture(L"io\\png", L"rgb8.png").c_str(), dir.File(L"a.png").c_str(), FALSE);
-        CopyFileW(Fixture(L"io\\png", L"g16.png").c_str(), dir.File(L"b.png").c_str(), FALSE);
+        CopyFileW(FixturePath(L"io\\png", L"rgb8.png").c_str(), dir.File(L"a.png").c_str(), FALSE);
+        CopyFileW(FixturePath(L"io\\png", L"g16.png").c_str(), dir.File(L"b.png").c_str(), FALSE);
     }
     testsupport::TempDir dir;
 };
