@@ -425,6 +425,10 @@ struct TPxFormatDescription {
     const char* StreamTag = nullptr;
 
     TPxFrameEntry Frames = {};
+
+    // What the file parameters' format description adds to the name
+    // (compression, colour space, version); nullptr: nothing.
+    std::wstring (*ParamsDetail)(const TIOParamsVals& Params) = nullptr;
 };
 
 // The description of a file type, nullptr when the toolkit has none.

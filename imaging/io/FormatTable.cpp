@@ -1,5 +1,7 @@
 #include "imaging/io/FormatTable.h"
 
+#include "classlib/TextConv.h"
+
 #include "imaging/io/BmpReader.h"
 #include "imaging/io/CameraRawReader.h"
 #include "imaging/io/Ccitt.h"
@@ -200,6 +202,57 @@ void ReadDICOMFrame(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals&
 bool IsPlainTIFF(classlib::TStream& Stream) { return PxIsTIFF(Stream) && !PxIsCameraRawTIFF(Stream); }
 bool HasJPEGStart(classlib::TStream& Stream) { return PxFindJPEGStart(Stream, true) >= 0; }
 
+// ---- details of the file parameters' format description
+
+template <size_t N>
+std::wstring Detail(const wchar_t* const (&Texts)[N], unsigned Index)
+{
+    return Index < N ? Texts[Index] : L"";
+}
+
+std::wstring TIFFDetail(const TIOParamsVals& Params)
+{
+    static const wchar_t* const details[] = {
+        L" (Uncompressed)", L" (Huffman)", L" (Group 3 Fax)", L" (Group 3 Fax 2D)",
+        L" (Group 4 Fax)", L" (LZW-compressed)", L" (Compression: JPEG v.5)", L" (JPEG-compressed)",
+        L" (PackBits RLE)", L" (ZIP-compressed)", L" (Deflate)"};
+    return Detail(details, Params.TIFFCompression);
+}
+
+std::wstring GIFDetail(const TIOParamsVals& Params) { return Params.GIFInterlaced ? L" Interlaced" : L""; }
+
+std::wstring JPEGDetail(const TIOParamsVals& Params)
+{
+    static const wchar_t* const details[] = {L"", L" Gray level", L" YCbCr", L" CMYK", L" YCbCrK"};
+    return Detail(details, Params.JPEGColorSpace);
+}
+
+std::wstring PCXDetail(const TIOParamsVals& Params) { return Params.PCXCompression == 0 ? L" Uncompressed" : L""; }
+
+std::wstring BMPDetail(const TIOParamsVals& Params)
+{
+    static const wchar_t* const details[] = {L" ver.1", L" ver.3", L" OS/2 v.1", L" OS/2 v.2"};
+    return Detail(details, Params.BMPVersion);
+}
+
+std::wstring PNGDetail(const TIOParamsVals& Params) { return Params.PNGInterlaced ? L" Interlaced" : L""; }
+
+std::wstring TGADetail(const TIOParamsVals& Params)
+{
+    return Params.TGACompressed ? L" Compressed" : L" Uncompressed";
+}
+
+std::wstring J2000Detail(const TIOParamsVals& Params)
+{
+    static const wchar_t* const details[] = {L" Gray level", L" RGB", L" YCbCr"};
+    return Detail(details, Params.J2000ColorSpace);
+}
+
+std::wstring RAWDetail(const TIOParamsVals& Params)
+{
+    return L" (" + classlib::AnsiToWide(Params.RAWCamera) + L")";
+}
+
 // ---- the descriptions
 
 constexpr uint32_t kNoResolutionSteps = pxlfNoDefaultDpi | pxlfNoAdjust | pxlfNoViewDpi;
@@ -212,34 +265,39 @@ constexpr TPxFormatDescription kFormats[] = {
      .SaveExtensions = L"TIF;TIFF;FAX;G3F;G3N", .FileSave = FrameFileSave,
      .StreamSave = FrameStreamSave, .StreamTag = "TIFF",
      .Frames = {.Count = pxfcCounter, .FileCounter = PxCountTIFFPagesInFile, .Read = ReadTIFFFrame,
-                .ReadWhenNone = true, .DefaultDpi = true, .MaySkip = true}},
+                .ReadWhenNone = true, .DefaultDpi = true, .MaySkip = true},
+     .ParamsDetail = TIFFDetail},
     {.Type = ffGIF, .Name = L"CompuServe GIF", .Extensions = L"GIF", .Reads = true, .Writes = true,
      .PreviewPage = 16, .HeaderTest = PxHasGIFSignature,
      .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
      .FileLoadFlags = pxlfNoViewDpi | pxlfGIFBackground, .StreamLoadFlags = pxlfNoViewDpi | pxlfGIFBackground,
      .SaveExtensions = L"GIF", .FileSave = FrameFileSave,
      .StreamSave = FrameStreamSave,
-     .Frames = {.Count = pxfcCounter, .Read = ReadGIFFrame, .ReadWhenNone = true, .Timed = true}},
+     .Frames = {.Count = pxfcCounter, .Read = ReadGIFFrame, .ReadWhenNone = true, .Timed = true},
+     .ParamsDetail = GIFDetail},
     {.Type = ffJPEG, .Name = L"JPEG", .Extensions = L"JPG;JPEG;JPE;JIF", .Reads = true, .Writes = true,
      .PreviewPage = 4, .Step = pdsJPEGSearch, .StepTest = HasJPEGStart,
      .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
      .Load = {.FileBuffer = pxlbFromPosition, .StreamBlock = pxbkOptional},
      .SaveExtensions = L"JPG;JPEG;JPE;JIF", .FileSave = FrameFileSave,
      .StreamSave = FrameStreamSave, .FileSaveConversion = pxscTo24,
-     .StreamSaveConversion = pxscTo24, .StreamTag = "JFIF"},
+     .StreamSaveConversion = pxscTo24, .StreamTag = "JFIF",
+     .ParamsDetail = JPEGDetail},
     {.Type = ffPCX, .Name = L"PCX - PaintBrush", .Extensions = L"PCX", .Reads = true, .Writes = true,
      .PreviewPage = 64, .HeaderTest = PxHasPCXStart,
      .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
      .ParamsDataSize = true, .Load = {.FileSize = pxlsWhole, .StreamSize = pxlsWhole, .StreamBlock = pxbkRequiredOrShort},
      .SaveExtensions = L"PCX", .FileSave = FrameFileSave,
      .StreamSave = FrameStreamSave, .FileSaveConversion = pxscTo24,
-     .StreamSaveConversion = pxscTo24, .SaveFlags = pxsfHeaderIfOk, .StreamTag = "PCX2"},
+     .StreamSaveConversion = pxscTo24, .SaveFlags = pxsfHeaderIfOk, .StreamTag = "PCX2",
+     .ParamsDetail = PCXDetail},
     {.Type = ffBMP, .Name = L"BMP - Windows Bitmap", .Extensions = L"BMP;DIB;RLE", .Reads = true, .Writes = true,
      .PreviewPage = 32, .HeaderTest = PxHasBMPSignature,
      .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
      .ParamsDataSize = true, .Load = {.StreamSize = pxlsRemaining},
      .SaveExtensions = L"BMP;DIB;RLE", .FileSave = FrameFileSave,
-     .StreamSave = FrameStreamSave},
+     .StreamSave = FrameStreamSave,
+     .ParamsDetail = BMPDetail},
     {.Type = ffRawData, .Name = L"Camera RAW", .Extensions = L"", .Reads = true, .Writes = true,
      .FileLoad = FrameFileLoad, .FileLoadGivenOnly = true,
      .StreamLoad = FrameStreamLoad, .StreamLoadGivenOnly = true,
@@ -260,7 +318,8 @@ constexpr TPxFormatDescription kFormats[] = {
      .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
      .Load = {.BeforeFile = TakeObjectBackground, .Loaded = GivePNGBackground},
      .SaveExtensions = L"PNG", .FileSave = FrameFileSave,
-     .StreamSave = FrameStreamSave, .SaveFlags = pxsfMask},
+     .StreamSave = FrameStreamSave, .SaveFlags = pxsfMask,
+     .ParamsDetail = PNGDetail},
     {.Type = ffDICOM, .Name = L"DICOM Bitmap", .Extensions = L"DCM;DIC;DICOM", .Reads = true, .Step = pdsDICOM,
      .StepTest = PxIsDICOM, .FileLoad = FrameFileLoad,
      .StreamLoad = FrameStreamLoad, .FileLoadFlags = kNoResolutionSteps,
@@ -276,7 +335,8 @@ constexpr TPxFormatDescription kFormats[] = {
      .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
      .StreamLoadFlags = pxlfNoViewDpi, .SaveExtensions = L"TGA;TARGA;VDA;ICB;VST;WIN",
      .FileSave = FrameFileSave, .StreamSave = FrameStreamSave,
-     .FileSaveConversion = pxscTo24, .StreamSaveConversion = pxscTo24, .SaveFlags = pxsfMask},
+     .FileSaveConversion = pxscTo24, .StreamSaveConversion = pxscTo24, .SaveFlags = pxsfMask,
+     .ParamsDetail = TGADetail},
     {.Type = ffPXM, .Name = L"Portable Pixmap, GrayMap, BitMap", .Extensions = L"PXM;PPM;PGM;PBM", .Reads = true,
      .Writes = true, .Step = pdsPXM, .StepTest = PxIsPXM,
      .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
@@ -294,13 +354,15 @@ constexpr TPxFormatDescription kFormats[] = {
      .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
      .SaveExtensions = L"JP2", .FileSave = FrameFileSave,
      .StreamSave = FrameStreamSave, .FileSaveConversion = pxscTo24,
-     .StreamSaveConversion = pxscTo24},
+     .StreamSaveConversion = pxscTo24,
+     .ParamsDetail = J2000Detail},
     {.Type = ffJ2K, .Name = L"JPEG2000 Code Stream", .Extensions = L"J2K;JPC;J2C", .Reads = true, .Writes = true,
      .PreviewPage = 512, .Step = pdsJ2K, .StepTest = PxIsJ2K,
      .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
      .SaveExtensions = L"J2K;JPC;J2C", .FileSave = FrameFileSave,
      .StreamSave = FrameStreamSave, .FileSaveConversion = pxscTo24,
-     .StreamSaveConversion = pxscTo24},
+     .StreamSaveConversion = pxscTo24,
+     .ParamsDetail = J2000Detail},
     {.Type = ffPS, .Name = L"PostScript Level 2", .Extensions = L"PS;EPS", .Writes = true,
      .SaveExtensions = L"PS;EPS", .FileSave = FrameFileSave,
      .StreamSave = FrameStreamSave, .FileSaveConversion = pxscTo24,
@@ -318,7 +380,8 @@ constexpr TPxFormatDescription kFormats[] = {
     {.Type = ffRAW, .Name = L"Camera RAW", .Extensions = L"CRW;CR2;NEF;RAW;PEF;RAF;X3F;BAY;ORF;SRF;MRW;DCR;SR2",
      .Reads = true, .Step = pdsCameraRaw, .FileLoad = FrameFileLoad,
      .StreamLoad = FrameStreamLoad,
-     .Load = {.ReadAs = RAWExtensionOwner}},
+     .Load = {.ReadAs = RAWExtensionOwner},
+     .ParamsDetail = RAWDetail},
     {.Type = ffPSD, .Name = L"Photoshop PSD", .Extensions = L"PSD", .Reads = true, .Writes = true, .Step = pdsPSD,
      .StepTest = PxIsPSD, .FileLoad = FrameFileLoad,
      .StreamLoad = FrameStreamLoad, .FileLoadFlags = pxlfLayers, .StreamLoadFlags = pxlfLayers, .SaveExtensions = L"PSD",
