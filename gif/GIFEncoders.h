@@ -4,7 +4,8 @@
 // The image toolkit's GIF writer keeps its own LZW encoder
 // (imaging/io/GifLzw.h): it works behind the I/O unit's replaceable hook and
 // on the toolkit's index buffers, while these encoders serve the picture
-// class's per-frame options (the run-length coder among them).
+// class's choice of pixel encoder (PixelEncoder: LZW or run-length) and
+// report to its warnings.
 #pragma once
 
 #include <array>
