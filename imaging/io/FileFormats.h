@@ -401,8 +401,9 @@ struct TPxFormatDescription {
     int64_t StepAbove = -1;
 
     // Loads by the I/O object: file and stream entries (GivenOnly: only when
-    // the caller named the file type), options of the load frame, and
-    // whether a parameters-only read tells the reader the data size.
+    // the caller named the file type), options of the load frame, whether a
+    // parameters-only read tells the reader the data size, and the rest of
+    // what the load frame does for the format.
     TPxIOFileLoad FileLoad = nullptr;
     bool FileLoadGivenOnly = false;
     TPxIOStreamLoad StreamLoad = nullptr;

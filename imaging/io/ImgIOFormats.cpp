@@ -1,9 +1,10 @@
-// The per-format load and save methods of TImgIO and the frame they share.
-// Every method reaches its format's reader or writer through the format's
+// The load and save frames of TImgIO and the per-format methods, one-line
+// calls into them. The frames reach a format's reader or writer through its
 // built-in registry row (FileFormats.h), which the format's unit fills in,
-// and takes its load options, save conversion and stream block tag from the
-// format's description; a routine that is not installed fails cleanly
-// before anything is opened or created.
+// and take everything else from the format's description: load options,
+// read buffer, data size, stream block header and the format's own steps,
+// save conversion and options. A routine that is not installed fails
+// cleanly before anything is opened or created.
 #include <cstring>
 #include <exception>
 #include <new>
