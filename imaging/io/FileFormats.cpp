@@ -640,16 +640,28 @@ bool PxIsPCX(classlib::TStream& Stream)
     return PxLe16(h + 66) >= rowBytes;
 }
 
+namespace {
+
+// The first directory of a TIFF header at the position P of a stream that
+// holds more than the header's 8 bytes from there; false otherwise or when
+// the directory cannot be read (Strict as ReadFirstIFD).
+bool ReadFirstIFDAfterHeader(classlib::TStream& Stream, int64_t P, TIFDHeader& Ifd, bool Strict)
+{
+    const int64_t size = Stream.GetSize();
+    if (size - P <= 8)
+        return false;
+    uint32_t first = 0;
+    return ReadFirstIFD(Stream, P, size, Ifd, first, Strict);
+}
+
+}  // namespace
+
 bool PxIsTIFF(classlib::TStream& Stream)
 {
     const int64_t p = Stream.GetPosition();
     TPositionGuard guard(Stream, p);
-    const int64_t size = Stream.GetSize();
-    if (size - p <= 8)
-        return false;
     TIFDHeader ifd;
-    uint32_t first = 0;
-    if (!ReadFirstIFD(Stream, p, size, ifd, first, true))
+    if (!ReadFirstIFDAfterHeader(Stream, p, ifd, true))
         return false;
     return ifd.Find(256) && ifd.Find(257);
 }
@@ -678,12 +690,8 @@ bool PxIsHDPhoto(classlib::TStream& Stream)
 {
     const int64_t p = Stream.GetPosition();
     TPositionGuard guard(Stream, p);
-    const int64_t size = Stream.GetSize();
-    if (size - p <= 8)
-        return false;
     TIFDHeader ifd;
-    uint32_t first = 0;
-    if (!ReadFirstIFD(Stream, p, size, ifd, first, false) || !ifd.LittleEndian)
+    if (!ReadFirstIFDAfterHeader(Stream, p, ifd, false) || !ifd.LittleEndian)
         return false;
     for (uint16_t tag : {48256, 48257, 48129, 48320, 48321})
         if (!ifd.Find(tag))

@@ -293,21 +293,43 @@ bool PxHasPCXStart(classlib::TStream& Stream);
 // Options of the I/O object's load frame (bit flags): no default resolution
 // for a file without one; no resolution adjustment; the attached view does
 // not take the file's resolution; the background colour is set from the
-// GIF transparent (else background) colour.
-enum : uint32_t { pxlfNoDefaultDpi = 1, pxlfNoAdjust = 2, pxlfNoViewDpi = 4, pxlfGIFBackground = 8 };
+// GIF transparent (else background) colour; the data is a layered document
+// (its layers may go into an attached view with layers).
+enum : uint32_t {
+    pxlfNoDefaultDpi = 1,
+    pxlfNoAdjust = 2,
+    pxlfNoViewDpi = 4,
+    pxlfGIFBackground = 8,
+    pxlfLayers = 16
+};
+// How the load frame hands the data to the reader: directly, or through an
+// 8 KB read buffer whose offsets count from the stream's start or from the
+// position as PxBufferedReadFromPosition says, or always from the position.
+enum TPxLoadBuffer : uint8_t { pxlbNone, pxlbAsSet, pxlbFromPosition };
+// The data size the load frame tells the reader: none (-1), the bytes from
+// the position to the end, the whole stream's size.
+enum TPxLoadSize : uint8_t { pxlsNone, pxlsRemaining, pxlsWhole };
+// The stream block header (StreamTag) a stream load expects: none; one that
+// must be there while StreamHeaders is set; one taken when it is there,
+// whatever StreamHeaders says; one that must be there while StreamHeaders is
+// set, the description's tag or any tag of the same first three letters
+// (the older 4-byte form, whose data follows it).
+enum TPxLoadBlock : uint8_t { pxbkNone, pxbkRequired, pxbkOptional, pxbkRequiredOrShort };
 // Conversion of the image handed to a writer (on a copy): none; to px24RGB
 // unless px24RGB or px1g; the same but also keeping pxRGB48.
 enum TPxSaveConversion : uint8_t { pxscNone, pxscTo24, pxscTo24Keep48 };
 // Save options (bit flags): the writer gets a mask of the alpha channel; a
 // stream block header is written only when the writer succeeded; a stream
-// save empties the stream first.
-enum : uint32_t { pxsfMask = 1, pxsfHeaderIfOk = 2, pxsfTruncate = 4 };
+// save empties the stream first; a view with layers is written with every
+// layer.
+enum : uint32_t { pxsfMask = 1, pxsfHeaderIfOk = 2, pxsfTruncate = 4, pxsfLayers = 8 };
 
-// Entries of the I/O object: its public per-format method for the format.
+// Entries of the I/O object: its load and save frames, or a load of the
+// format's own (metafiles, view data).
 using TPxIOFileLoad = void (*)(TImgIO& IO, const std::wstring& FileName, TPxFileFormatId FileType);
 using TPxIOStreamLoad = void (*)(TImgIO& IO, classlib::TStream* Stream, TPxFileFormatId FileType);
-using TPxIOFileSave = void (*)(TImgIO& IO, const std::wstring& FileName);
-using TPxIOStreamSave = void (*)(TImgIO& IO, classlib::TStream* Stream);
+using TPxIOFileSave = void (*)(TImgIO& IO, const std::wstring& FileName, TPxFileFormatId FileType);
+using TPxIOStreamSave = void (*)(TImgIO& IO, classlib::TStream* Stream, TPxFileFormatId FileType);
 
 // Counts the pages (frames, images) of a file of one format; exceptions of
 // the file or the format pass to the caller.
@@ -340,6 +362,22 @@ struct TPxFrameEntry {
     bool Timed = false;         // frames carry a delay and a background colour
 };
 
+// How the load frame reads a file and a stream of a format: the read
+// buffer, the data size told to the reader, the stream block header; and
+// steps of the format's own: before a file load, after a load that
+// succeeded, and the file type whose reader reads the data instead
+// (ffUnknown or the format's own: none).
+struct TPxLoadEntry {
+    TPxLoadBuffer FileBuffer = pxlbNone;
+    TPxLoadBuffer StreamBuffer = pxlbNone;
+    TPxLoadSize FileSize = pxlsNone;
+    TPxLoadSize StreamSize = pxlsNone;
+    TPxLoadBlock StreamBlock = pxbkNone;
+    void (*BeforeFile)(TImgIO& IO) = nullptr;
+    void (*Loaded)(TImgIO& IO) = nullptr;
+    TPxFileFormatId (*ReadAs)() = nullptr;
+};
+
 struct TPxFormatDescription {
     TPxFileFormatId Type = ffUnknown;
     // The registry row: display name (nullptr: the format has no row),
@@ -363,8 +401,9 @@ struct TPxFormatDescription {
     int64_t StepAbove = -1;
 
     // Loads by the I/O object: file and stream entries (GivenOnly: only when
-    // the caller named the file type), options of the load frame, and
-    // whether a parameters-only read tells the reader the data size.
+    // the caller named the file type), options of the load frame, whether a
+    // parameters-only read tells the reader the data size, and the rest of
+    // what the load frame does for the format.
     TPxIOFileLoad FileLoad = nullptr;
     bool FileLoadGivenOnly = false;
     TPxIOStreamLoad StreamLoad = nullptr;
@@ -372,6 +411,7 @@ struct TPxFormatDescription {
     uint32_t FileLoadFlags = 0;
     uint32_t StreamLoadFlags = 0;
     bool ParamsDataSize = false;
+    TPxLoadEntry Load = {};
 
     // Saves by the I/O object: the extensions a file save by name sends to
     // the file entry (";"-separated, without dots), the entries, the
@@ -386,6 +426,10 @@ struct TPxFormatDescription {
     const char* StreamTag = nullptr;
 
     TPxFrameEntry Frames = {};
+
+    // What the file parameters' format description adds to the name
+    // (compression, colour space, version); nullptr: nothing.
+    std::wstring (*ParamsDetail)(const TIOParamsVals& Params) = nullptr;
 };
 
 // The description of a file type, nullptr when the toolkit has none.

@@ -1,5 +1,7 @@
 #include "imaging/io/FormatTable.h"
 
+#include "classlib/TextConv.h"
+
 #include "imaging/io/BmpReader.h"
 #include "imaging/io/CameraRawReader.h"
 #include "imaging/io/Ccitt.h"
@@ -82,31 +84,48 @@ constexpr TInstaller kInstallers[] = {
     PxInstallMediaFrames,            // frame count of video files
 };
 
-// ---- entries of the I/O object
+// ---- entries of the I/O object: its load and save frames, which take the
+// rest of what they do from the description
 
-template <auto Method>
-void LoadFile(TImgIO& IO, const std::wstring& FileName, TPxFileFormatId)
+void FrameFileLoad(TImgIO& IO, const std::wstring& FileName, TPxFileFormatId FileType)
 {
-    (IO.*Method)(FileName);
+    IO.LoadFormatFile(FileName, FileType);
 }
 
-template <auto Method>
-void LoadStream(TImgIO& IO, classlib::TStream* Stream, TPxFileFormatId)
+void FrameStreamLoad(TImgIO& IO, classlib::TStream* Stream, TPxFileFormatId FileType)
 {
-    (IO.*Method)(Stream);
+    IO.LoadFormatStream(Stream, FileType);
 }
 
-template <auto Method>
-void SaveFile(TImgIO& IO, const std::wstring& FileName)
+void FrameFileSave(TImgIO& IO, const std::wstring& FileName, TPxFileFormatId FileType)
 {
-    (IO.*Method)(FileName);
+    IO.SaveFormatFile(FileName, FileType);
 }
 
-template <auto Method>
-void SaveStream(TImgIO& IO, classlib::TStream* Stream)
+void FrameStreamSave(TImgIO& IO, classlib::TStream* Stream, TPxFileFormatId FileType)
 {
-    (IO.*Method)(Stream);
+    IO.SaveFormatStream(Stream, FileType);
 }
+
+// A PNG file load starts from the I/O object's background colour (the
+// colour a file without one keeps); every PNG load that succeeded gives the
+// object the file's background colour.
+void TakeObjectBackground(TImgIO& IO)
+{
+    const classlib::TColor c = IO.GetBackground();
+    IO.FileParams->PNGBackground =
+        TPxRGB{static_cast<uint8_t>((c >> 16) & 0xFF), static_cast<uint8_t>((c >> 8) & 0xFF),
+               static_cast<uint8_t>(c & 0xFF)};
+}
+
+void GivePNGBackground(TImgIO& IO)
+{
+    const TPxRGB& c = IO.FileParams->PNGBackground;
+    IO.SetBackground(static_cast<classlib::TColor>(c.r | (c.g << 8) | (c.b << 16)));
+}
+
+// An application may have taken the "RAW" extension for a format of its own.
+TPxFileFormatId RAWExtensionOwner() { return PxFileTypeFromExtension(L"RAW"); }
 
 // Metafiles are drawn at the picture's own size, with alpha.
 void ImportMetafile(TImgIO& IO, const std::wstring& FileName, TPxFileFormatId)
@@ -183,6 +202,57 @@ void ReadDICOMFrame(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals&
 bool IsPlainTIFF(classlib::TStream& Stream) { return PxIsTIFF(Stream) && !PxIsCameraRawTIFF(Stream); }
 bool HasJPEGStart(classlib::TStream& Stream) { return PxFindJPEGStart(Stream, true) >= 0; }
 
+// ---- details of the file parameters' format description
+
+template <size_t N>
+std::wstring Detail(const wchar_t* const (&Texts)[N], unsigned Index)
+{
+    return Index < N ? Texts[Index] : L"";
+}
+
+std::wstring TIFFDetail(const TIOParamsVals& Params)
+{
+    static const wchar_t* const details[] = {
+        L" (Uncompressed)", L" (Huffman)", L" (Group 3 Fax)", L" (Group 3 Fax 2D)",
+        L" (Group 4 Fax)", L" (LZW-compressed)", L" (Compression: JPEG v.5)", L" (JPEG-compressed)",
+        L" (PackBits RLE)", L" (ZIP-compressed)", L" (Deflate)"};
+    return Detail(details, Params.TIFFCompression);
+}
+
+std::wstring GIFDetail(const TIOParamsVals& Params) { return Params.GIFInterlaced ? L" Interlaced" : L""; }
+
+std::wstring JPEGDetail(const TIOParamsVals& Params)
+{
+    static const wchar_t* const details[] = {L"", L" Gray level", L" YCbCr", L" CMYK", L" YCbCrK"};
+    return Detail(details, Params.JPEGColorSpace);
+}
+
+std::wstring PCXDetail(const TIOParamsVals& Params) { return Params.PCXCompression == 0 ? L" Uncompressed" : L""; }
+
+std::wstring BMPDetail(const TIOParamsVals& Params)
+{
+    static const wchar_t* const details[] = {L" ver.1", L" ver.3", L" OS/2 v.1", L" OS/2 v.2"};
+    return Detail(details, Params.BMPVersion);
+}
+
+std::wstring PNGDetail(const TIOParamsVals& Params) { return Params.PNGInterlaced ? L" Interlaced" : L""; }
+
+std::wstring TGADetail(const TIOParamsVals& Params)
+{
+    return Params.TGACompressed ? L" Compressed" : L" Uncompressed";
+}
+
+std::wstring J2000Detail(const TIOParamsVals& Params)
+{
+    static const wchar_t* const details[] = {L" Gray level", L" RGB", L" YCbCr"};
+    return Detail(details, Params.J2000ColorSpace);
+}
+
+std::wstring RAWDetail(const TIOParamsVals& Params)
+{
+    return L" (" + classlib::AnsiToWide(Params.RAWCamera) + L")";
+}
+
 // ---- the descriptions
 
 constexpr uint32_t kNoResolutionSteps = pxlfNoDefaultDpi | pxlfNoAdjust | pxlfNoViewDpi;
@@ -190,58 +260,69 @@ constexpr uint32_t kNoResolutionSteps = pxlfNoDefaultDpi | pxlfNoAdjust | pxlfNo
 constexpr TPxFormatDescription kFormats[] = {
     {.Type = ffTIFF, .Name = L"TIFF", .Extensions = L"TIF;TIFF;FAX;G3N;G3F;XIF", .Reads = true, .Writes = true,
      .PreviewPage = 8, .Step = pdsTIFF, .StepTest = IsPlainTIFF,
-     .FileLoad = LoadFile<&TImgIO::LoadTIFFFromFile>, .StreamLoad = LoadStream<&TImgIO::LoadTIFFFromStream>,
-     .SaveExtensions = L"TIF;TIFF;FAX;G3F;G3N", .FileSave = SaveFile<&TImgIO::SaveTIFFToFile>,
-     .StreamSave = SaveStream<&TImgIO::SaveTIFFToStream>, .StreamTag = "TIFF",
+     .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
+     .Load = {.FileBuffer = pxlbAsSet, .StreamBuffer = pxlbAsSet, .StreamBlock = pxbkRequired},
+     .SaveExtensions = L"TIF;TIFF;FAX;G3F;G3N", .FileSave = FrameFileSave,
+     .StreamSave = FrameStreamSave, .StreamTag = "TIFF",
      .Frames = {.Count = pxfcCounter, .FileCounter = PxCountTIFFPagesInFile, .Read = ReadTIFFFrame,
-                .ReadWhenNone = true, .DefaultDpi = true, .MaySkip = true}},
+                .ReadWhenNone = true, .DefaultDpi = true, .MaySkip = true},
+     .ParamsDetail = TIFFDetail},
     {.Type = ffGIF, .Name = L"CompuServe GIF", .Extensions = L"GIF", .Reads = true, .Writes = true,
      .PreviewPage = 16, .HeaderTest = PxHasGIFSignature,
-     .FileLoad = LoadFile<&TImgIO::LoadGIFFromFile>, .StreamLoad = LoadStream<&TImgIO::LoadGIFFromStream>,
+     .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
      .FileLoadFlags = pxlfNoViewDpi | pxlfGIFBackground, .StreamLoadFlags = pxlfNoViewDpi | pxlfGIFBackground,
-     .SaveExtensions = L"GIF", .FileSave = SaveFile<&TImgIO::SaveGIFToFile>,
-     .StreamSave = SaveStream<&TImgIO::SaveGIFToStream>,
-     .Frames = {.Count = pxfcCounter, .Read = ReadGIFFrame, .ReadWhenNone = true, .Timed = true}},
+     .SaveExtensions = L"GIF", .FileSave = FrameFileSave,
+     .StreamSave = FrameStreamSave,
+     .Frames = {.Count = pxfcCounter, .Read = ReadGIFFrame, .ReadWhenNone = true, .Timed = true},
+     .ParamsDetail = GIFDetail},
     {.Type = ffJPEG, .Name = L"JPEG", .Extensions = L"JPG;JPEG;JPE;JIF", .Reads = true, .Writes = true,
      .PreviewPage = 4, .Step = pdsJPEGSearch, .StepTest = HasJPEGStart,
-     .FileLoad = LoadFile<&TImgIO::LoadJPEGFromFile>, .StreamLoad = LoadStream<&TImgIO::LoadJPEGFromStream>,
-     .SaveExtensions = L"JPG;JPEG;JPE;JIF", .FileSave = SaveFile<&TImgIO::SaveJPEGToFile>,
-     .StreamSave = SaveStream<&TImgIO::SaveJPEGToStream>, .FileSaveConversion = pxscTo24,
-     .StreamSaveConversion = pxscTo24, .StreamTag = "JFIF"},
+     .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
+     .Load = {.FileBuffer = pxlbFromPosition, .StreamBlock = pxbkOptional},
+     .SaveExtensions = L"JPG;JPEG;JPE;JIF", .FileSave = FrameFileSave,
+     .StreamSave = FrameStreamSave, .FileSaveConversion = pxscTo24,
+     .StreamSaveConversion = pxscTo24, .StreamTag = "JFIF",
+     .ParamsDetail = JPEGDetail},
     {.Type = ffPCX, .Name = L"PCX - PaintBrush", .Extensions = L"PCX", .Reads = true, .Writes = true,
      .PreviewPage = 64, .HeaderTest = PxHasPCXStart,
-     .FileLoad = LoadFile<&TImgIO::LoadPCXFromFile>, .StreamLoad = LoadStream<&TImgIO::LoadPCXFromStream>,
-     .ParamsDataSize = true, .SaveExtensions = L"PCX", .FileSave = SaveFile<&TImgIO::SavePCXToFile>,
-     .StreamSave = SaveStream<&TImgIO::SavePCXToStream>, .FileSaveConversion = pxscTo24,
-     .StreamSaveConversion = pxscTo24, .SaveFlags = pxsfHeaderIfOk, .StreamTag = "PCX2"},
+     .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
+     .ParamsDataSize = true, .Load = {.FileSize = pxlsWhole, .StreamSize = pxlsWhole, .StreamBlock = pxbkRequiredOrShort},
+     .SaveExtensions = L"PCX", .FileSave = FrameFileSave,
+     .StreamSave = FrameStreamSave, .FileSaveConversion = pxscTo24,
+     .StreamSaveConversion = pxscTo24, .SaveFlags = pxsfHeaderIfOk, .StreamTag = "PCX2",
+     .ParamsDetail = PCXDetail},
     {.Type = ffBMP, .Name = L"BMP - Windows Bitmap", .Extensions = L"BMP;DIB;RLE", .Reads = true, .Writes = true,
      .PreviewPage = 32, .HeaderTest = PxHasBMPSignature,
-     .FileLoad = LoadFile<&TImgIO::LoadBMPFromFile>, .StreamLoad = LoadStream<&TImgIO::LoadBMPFromStream>,
-     .ParamsDataSize = true, .SaveExtensions = L"BMP;DIB;RLE", .FileSave = SaveFile<&TImgIO::SaveBMPToFile>,
-     .StreamSave = SaveStream<&TImgIO::SaveBMPToStream>},
+     .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
+     .ParamsDataSize = true, .Load = {.StreamSize = pxlsRemaining},
+     .SaveExtensions = L"BMP;DIB;RLE", .FileSave = FrameFileSave,
+     .StreamSave = FrameStreamSave,
+     .ParamsDetail = BMPDetail},
     {.Type = ffRawData, .Name = L"Camera RAW", .Extensions = L"", .Reads = true, .Writes = true,
-     .FileLoad = LoadFile<&TImgIO::LoadRawPixelsFromFile>, .FileLoadGivenOnly = true,
-     .StreamLoad = LoadStream<&TImgIO::LoadRawPixelsFromStream>, .StreamLoadGivenOnly = true,
+     .FileLoad = FrameFileLoad, .FileLoadGivenOnly = true,
+     .StreamLoad = FrameStreamLoad, .StreamLoadGivenOnly = true,
      .FileLoadFlags = kNoResolutionSteps, .StreamLoadFlags = kNoResolutionSteps},
     {.Type = ffICO, .Name = L"ICO - Windows Icon", .Extensions = L"ICO", .Reads = true, .Writes = true,
      .Step = pdsICO, .StepTest = PxIsICO,
-     .FileLoad = LoadFile<&TImgIO::LoadICOFromFile>, .StreamLoad = LoadStream<&TImgIO::LoadICOFromStream>,
-     .StreamLoadFlags = pxlfNoViewDpi, .SaveExtensions = L"ICO", .FileSave = SaveFile<&TImgIO::SaveICOToFile>,
-     .StreamSave = SaveStream<&TImgIO::SaveICOToStream>, .FileSaveConversion = pxscTo24,
+     .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
+     .StreamLoadFlags = pxlfNoViewDpi, .SaveExtensions = L"ICO", .FileSave = FrameFileSave,
+     .StreamSave = FrameStreamSave, .FileSaveConversion = pxscTo24,
      .StreamSaveConversion = pxscTo24,
      .Frames = {.Count = pxfcCounter, .Read = ReadICOFrame, .CountOnStream = PxCountICOImages,
                 .ReadWhenNone = true}},
     {.Type = ffCUR, .Name = L"CUR - Windows Cursor", .Extensions = L"CUR", .Reads = true, .Step = pdsCUR,
-     .StepTest = PxIsCUR, .FileLoad = LoadFile<&TImgIO::LoadCURFromFile>,
-     .StreamLoad = LoadStream<&TImgIO::LoadCURFromStream>, .StreamLoadFlags = pxlfNoViewDpi},
+     .StepTest = PxIsCUR, .FileLoad = FrameFileLoad,
+     .StreamLoad = FrameStreamLoad, .StreamLoadFlags = pxlfNoViewDpi},
     {.Type = ffPNG, .Name = L"PNG - Portable Network Graphics", .Extensions = L"PNG", .Reads = true,
      .Writes = true, .PreviewPage = 128, .Step = pdsPNG, .StepTest = PxIsPNG, .StepAbove = 8,
-     .FileLoad = LoadFile<&TImgIO::LoadPNGFromFile>, .StreamLoad = LoadStream<&TImgIO::LoadPNGFromStream>,
-     .SaveExtensions = L"PNG", .FileSave = SaveFile<&TImgIO::SavePNGToFile>,
-     .StreamSave = SaveStream<&TImgIO::SavePNGToStream>, .SaveFlags = pxsfMask},
+     .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
+     .Load = {.BeforeFile = TakeObjectBackground, .Loaded = GivePNGBackground},
+     .SaveExtensions = L"PNG", .FileSave = FrameFileSave,
+     .StreamSave = FrameStreamSave, .SaveFlags = pxsfMask,
+     .ParamsDetail = PNGDetail},
     {.Type = ffDICOM, .Name = L"DICOM Bitmap", .Extensions = L"DCM;DIC;DICOM", .Reads = true, .Step = pdsDICOM,
-     .StepTest = PxIsDICOM, .FileLoad = LoadFile<&TImgIO::LoadDICOMFromFile>,
-     .StreamLoad = LoadStream<&TImgIO::LoadDICOMFromStream>, .FileLoadFlags = kNoResolutionSteps,
+     .StepTest = PxIsDICOM, .FileLoad = FrameFileLoad,
+     .StreamLoad = FrameStreamLoad, .FileLoadFlags = kNoResolutionSteps,
      .StreamLoadFlags = kNoResolutionSteps,
      .Frames = {.Count = pxfcCounter, .Read = ReadDICOMFrame, .CountOnStream = PxCountDICOMFrames,
                 .DefaultDpi = true}},
@@ -251,55 +332,60 @@ constexpr TPxFormatDescription kFormats[] = {
      .Step = pdsEMF, .StepTest = PxIsEMF, .FileLoad = ImportMetafile},
     {.Type = ffTGA, .Name = L"Targa Bitmap", .Extensions = L"TGA;TARGA;VDA;ICB;VST;PIX", .Reads = true,
      .Writes = true, .PreviewPage = 256, .Step = pdsTGA, .StepTest = PxIsTGA,
-     .FileLoad = LoadFile<&TImgIO::LoadTGAFromFile>, .StreamLoad = LoadStream<&TImgIO::LoadTGAFromStream>,
+     .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
      .StreamLoadFlags = pxlfNoViewDpi, .SaveExtensions = L"TGA;TARGA;VDA;ICB;VST;WIN",
-     .FileSave = SaveFile<&TImgIO::SaveTGAToFile>, .StreamSave = SaveStream<&TImgIO::SaveTGAToStream>,
-     .FileSaveConversion = pxscTo24, .StreamSaveConversion = pxscTo24, .SaveFlags = pxsfMask},
+     .FileSave = FrameFileSave, .StreamSave = FrameStreamSave,
+     .FileSaveConversion = pxscTo24, .StreamSaveConversion = pxscTo24, .SaveFlags = pxsfMask,
+     .ParamsDetail = TGADetail},
     {.Type = ffPXM, .Name = L"Portable Pixmap, GrayMap, BitMap", .Extensions = L"PXM;PPM;PGM;PBM", .Reads = true,
      .Writes = true, .Step = pdsPXM, .StepTest = PxIsPXM,
-     .FileLoad = LoadFile<&TImgIO::LoadPXMFromFile>, .StreamLoad = LoadStream<&TImgIO::LoadPXMFromStream>,
+     .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
      .FileLoadFlags = pxlfNoViewDpi, .StreamLoadFlags = pxlfNoViewDpi, .SaveExtensions = L"PXM;PBM;PGM;PPM",
-     .FileSave = SaveFile<&TImgIO::SavePXMToFile>, .StreamSave = SaveStream<&TImgIO::SavePXMToStream>,
+     .FileSave = FrameFileSave, .StreamSave = FrameStreamSave,
      .FileSaveConversion = pxscTo24Keep48, .StreamSaveConversion = pxscTo24},
     {.Type = ffWBMP, .Name = L"WBMP - Wireless Bitmap", .Extensions = L"WBMP", .Reads = true, .Writes = true,
-     .FileLoad = LoadFile<&TImgIO::LoadWBMPFromFile>, .StreamLoad = LoadStream<&TImgIO::LoadWBMPFromStream>,
+     .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
      .StreamLoadGivenOnly = true, .FileLoadFlags = pxlfNoAdjust | pxlfNoViewDpi,
      .StreamLoadFlags = pxlfNoAdjust | pxlfNoViewDpi, .SaveExtensions = L"WBMP",
-     .FileSave = SaveFile<&TImgIO::SaveWBMPToFile>, .StreamSave = SaveStream<&TImgIO::SaveWBMPToStream>,
+     .FileSave = FrameFileSave, .StreamSave = FrameStreamSave,
      .FileSaveConversion = pxscTo24, .StreamSaveConversion = pxscTo24},
     {.Type = ffJP2, .Name = L"JPEG2000", .Extensions = L"JP2", .Reads = true, .Writes = true, .PreviewPage = 512,
      .Step = pdsJP2, .StepTest = PxIsJP2,
-     .FileLoad = LoadFile<&TImgIO::LoadJP2FromFile>, .StreamLoad = LoadStream<&TImgIO::LoadJP2FromStream>,
-     .SaveExtensions = L"JP2", .FileSave = SaveFile<&TImgIO::SaveJP2ToFile>,
-     .StreamSave = SaveStream<&TImgIO::SaveJP2ToStream>, .FileSaveConversion = pxscTo24,
-     .StreamSaveConversion = pxscTo24},
+     .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
+     .SaveExtensions = L"JP2", .FileSave = FrameFileSave,
+     .StreamSave = FrameStreamSave, .FileSaveConversion = pxscTo24,
+     .StreamSaveConversion = pxscTo24,
+     .ParamsDetail = J2000Detail},
     {.Type = ffJ2K, .Name = L"JPEG2000 Code Stream", .Extensions = L"J2K;JPC;J2C", .Reads = true, .Writes = true,
      .PreviewPage = 512, .Step = pdsJ2K, .StepTest = PxIsJ2K,
-     .FileLoad = LoadFile<&TImgIO::LoadJ2KFromFile>, .StreamLoad = LoadStream<&TImgIO::LoadJ2KFromStream>,
-     .SaveExtensions = L"J2K;JPC;J2C", .FileSave = SaveFile<&TImgIO::SaveJ2KToFile>,
-     .StreamSave = SaveStream<&TImgIO::SaveJ2KToStream>, .FileSaveConversion = pxscTo24,
-     .StreamSaveConversion = pxscTo24},
+     .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
+     .SaveExtensions = L"J2K;JPC;J2C", .FileSave = FrameFileSave,
+     .StreamSave = FrameStreamSave, .FileSaveConversion = pxscTo24,
+     .StreamSaveConversion = pxscTo24,
+     .ParamsDetail = J2000Detail},
     {.Type = ffPS, .Name = L"PostScript Level 2", .Extensions = L"PS;EPS", .Writes = true,
-     .SaveExtensions = L"PS;EPS", .FileSave = SaveFile<&TImgIO::SavePSToFile>,
-     .StreamSave = SaveStream<&TImgIO::SavePSToStream>, .FileSaveConversion = pxscTo24,
+     .SaveExtensions = L"PS;EPS", .FileSave = FrameFileSave,
+     .StreamSave = FrameStreamSave, .FileSaveConversion = pxscTo24,
      .StreamSaveConversion = pxscTo24},
     {.Type = ffPDF, .Name = L"Adobe PDF", .Extensions = L"PDF", .Writes = true, .SaveExtensions = L"PDF",
-     .FileSave = SaveFile<&TImgIO::SavePDFToFile>, .StreamSave = SaveStream<&TImgIO::SavePDFToStream>,
+     .FileSave = FrameFileSave, .StreamSave = FrameStreamSave,
      .FileSaveConversion = pxscTo24, .StreamSaveConversion = pxscTo24},
     {.Type = ffDCX, .Name = L"Multipage PCX", .Extensions = L"DCX", .Reads = true, .Writes = true, .Step = pdsDCX,
-     .StepTest = PxIsDCX, .FileLoad = LoadFile<&TImgIO::LoadDCXFromFile>,
-     .StreamLoad = LoadStream<&TImgIO::LoadDCXFromStream>, .ParamsDataSize = true, .SaveExtensions = L"DCX",
-     .FileSave = SaveFile<&TImgIO::SaveDCXToFile>, .StreamSave = SaveStream<&TImgIO::SaveDCXToStream>,
+     .StepTest = PxIsDCX, .FileLoad = FrameFileLoad,
+     .StreamLoad = FrameStreamLoad, .ParamsDataSize = true, .SaveExtensions = L"DCX",
+     .FileSave = FrameFileSave, .StreamSave = FrameStreamSave,
      .SaveFlags = pxsfTruncate,
      .Frames = {.Count = pxfcCounter, .Read = ReadDCXFrame, .CountOnStream = PxCountDCXPages,
                 .DefaultDpi = true}},
     {.Type = ffRAW, .Name = L"Camera RAW", .Extensions = L"CRW;CR2;NEF;RAW;PEF;RAF;X3F;BAY;ORF;SRF;MRW;DCR;SR2",
-     .Reads = true, .Step = pdsCameraRaw, .FileLoad = LoadFile<&TImgIO::LoadRAWFromFile>,
-     .StreamLoad = LoadStream<&TImgIO::LoadRAWFromStream>},
+     .Reads = true, .Step = pdsCameraRaw, .FileLoad = FrameFileLoad,
+     .StreamLoad = FrameStreamLoad,
+     .Load = {.ReadAs = RAWExtensionOwner},
+     .ParamsDetail = RAWDetail},
     {.Type = ffPSD, .Name = L"Photoshop PSD", .Extensions = L"PSD", .Reads = true, .Writes = true, .Step = pdsPSD,
-     .StepTest = PxIsPSD, .FileLoad = LoadFile<&TImgIO::LoadPSDFromFile>,
-     .StreamLoad = LoadStream<&TImgIO::LoadPSDFromStream>, .SaveExtensions = L"PSD",
-     .FileSave = SaveFile<&TImgIO::SavePSDToFile>, .StreamSave = SaveStream<&TImgIO::SavePSDToStream>},
+     .StepTest = PxIsPSD, .FileLoad = FrameFileLoad,
+     .StreamLoad = FrameStreamLoad, .FileLoadFlags = pxlfLayers, .StreamLoadFlags = pxlfLayers, .SaveExtensions = L"PSD",
+     .FileSave = FrameFileSave, .StreamSave = FrameStreamSave, .SaveFlags = pxsfLayers},
     {.Type = ffPXV, .Name = L"Vectorial objects", .Extensions = L"PXV", .Reads = true, .Writes = true,
      .Step = pdsVect, .FileLoad = LoadViewFile, .StreamLoad = LoadViewStream},
     {.Type = ffLYR, .Name = L"Layers", .Extensions = L"LYR", .Reads = true, .Writes = true, .Step = pdsLayers,
@@ -308,9 +394,9 @@ constexpr TPxFormatDescription kFormats[] = {
      .Step = pdsVectAll, .FileLoad = LoadViewFile, .StreamLoad = LoadViewStream},
     {.Type = ffHDP, .Name = L"Microsoft HD Photo", .Extensions = L"WDP;HDP", .Reads = true, .Writes = true,
      .Available = PxGetHDPhotoAvailableTest, .Step = pdsHDPhoto, .StepTest = PxIsHDPhoto,
-     .FileLoad = LoadFile<&TImgIO::LoadHDPFromFile>, .StreamLoad = LoadStream<&TImgIO::LoadHDPFromStream>,
-     .SaveExtensions = L"HDP;WDP", .FileSave = SaveFile<&TImgIO::SaveHDPToFile>,
-     .StreamSave = SaveStream<&TImgIO::SaveHDPToStream>, .Frames = {.Count = pxfcCounter}},
+     .FileLoad = FrameFileLoad, .StreamLoad = FrameStreamLoad,
+     .SaveExtensions = L"HDP;WDP", .FileSave = FrameFileSave,
+     .StreamSave = FrameStreamSave, .Frames = {.Count = pxfcCounter}},
     // Video: recognised and counted, read by the AVI reader and the video
     // path outside the registry.
     {.Type = ffAVI, .Step = pdsAVI, .StepTest = PxIsAVI, .Frames = {.Count = pxfcVideo}},

@@ -6,6 +6,13 @@
 //
 // Threads: each call keeps its whole state on its own; calls on different
 // streams may run at once.
+//
+// The GIF picture class (gif/GIFLZWDecoder.h, gif/GIFEncoders.h) codes the
+// same data with its own routines because it has another failure contract:
+// it raises with a message, warns and fills the pixels no code reaches,
+// where the toolkit's reader needs a silent decoder that leaves the stream
+// at the code-size byte so that it can give its own failure reason; its
+// encoders also offer a run-length coding this writer does not use.
 #pragma once
 
 #include <cstdint>

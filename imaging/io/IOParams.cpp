@@ -829,49 +829,9 @@ std::wstring PxParamsFormatDescription(const TIOParamsVals& Params)
 {
     std::wstring text;
     if (const TPxFileFormatInfo* row = PxFormatInfoById(Params.FileFormat)) text = row->DisplayName;
-    switch (Params.FileFormat) {
-    case ffTIFF: {
-        static const wchar_t* const details[] = {
-            L" (Uncompressed)", L" (Huffman)", L" (Group 3 Fax)", L" (Group 3 Fax 2D)",
-            L" (Group 4 Fax)", L" (LZW-compressed)", L" (Compression: JPEG v.5)", L" (JPEG-compressed)",
-            L" (PackBits RLE)", L" (ZIP-compressed)", L" (Deflate)"};
-        if (Params.TIFFCompression < std::size(details)) text += details[Params.TIFFCompression];
-        break;
-    }
-    case ffGIF:
-        if (Params.GIFInterlaced) text += L" Interlaced";
-        break;
-    case ffJPEG: {
-        static const wchar_t* const details[] = {L"", L" Gray level", L" YCbCr", L" CMYK", L" YCbCrK"};
-        if (Params.JPEGColorSpace < std::size(details)) text += details[Params.JPEGColorSpace];
-        break;
-    }
-    case ffPCX:
-        if (Params.PCXCompression == 0) text += L" Uncompressed";
-        break;
-    case ffBMP: {
-        static const wchar_t* const details[] = {L" ver.1", L" ver.3", L" OS/2 v.1", L" OS/2 v.2"};
-        if (Params.BMPVersion < std::size(details)) text += details[Params.BMPVersion];
-        break;
-    }
-    case ffPNG:
-        if (Params.PNGInterlaced) text += L" Interlaced";
-        break;
-    case ffTGA:
-        text += Params.TGACompressed ? L" Compressed" : L" Uncompressed";
-        break;
-    case ffJP2:
-    case ffJ2K: {
-        static const wchar_t* const details[] = {L" Gray level", L" RGB", L" YCbCr"};
-        if (Params.J2000ColorSpace < std::size(details)) text += details[Params.J2000ColorSpace];
-        break;
-    }
-    case ffRAW:
-        text += L" (" + classlib::AnsiToWide(Params.RAWCamera) + L")";
-        break;
-    default:
-        break;
-    }
+    if (const TPxFormatDescription* format = PxFormatDescription(Params.FileFormat))
+        if (format->ParamsDetail)
+            text += format->ParamsDetail(Params);
     return text;
 }
 

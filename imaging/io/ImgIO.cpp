@@ -650,7 +650,7 @@ void TImgIO::SaveToFile(const std::wstring& FileName)
         return;
     std::wstring ext = PxExtractFileExt(FileName, true);
     if (const TPxFormatDescription* d = PxFormatDescriptionBySaveExtension(ext)) {
-        d->FileSave(*this, FileName);
+        d->FileSave(*this, FileName, d->Type);
         return;
     }
     TPxFileFormatInfo* row = PxFormatInfoByExtension(ext);
@@ -665,7 +665,7 @@ void TImgIO::SaveToStream(classlib::TStream* Stream, int32_t FileType)
 {
     const TPxFormatDescription* d = PxFormatDescription(FileType);
     if (d && d->StreamSave) {
-        d->StreamSave(*this, Stream);
+        d->StreamSave(*this, Stream, d->Type);
         return;
     }
     SaveStreamWith(Stream, FileType, pxscTo24, nullptr, [this, Stream, FileType] { SaveToStream(Stream, FileType); });

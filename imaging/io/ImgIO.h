@@ -302,13 +302,21 @@ public:
     void UseFileBytes(const std::wstring& FileName, const void* Data, int64_t Count);
     void ForgetFileBytes();
 
-    // ---- per-format methods (ImgIOFormats.cpp). Each calls the reader or
-    // writer of its built-in registry row with the options of the format's
-    // description (the dispatch above finds them through the descriptions'
-    // entries, FileFormats.h); a format whose routine is not
-    // installed fails cleanly (AbortFlag set, finish notification, no file
-    // created). Methods returning a count return -1 when the call was handed
-    // to a worker.
+    // ---- the load and save frames and the per-format methods
+    // (ImgIOFormats.cpp). The frames call the reader or writer of a built-in
+    // registry row with everything else taken from the format's description
+    // (FileFormats.h: load options, read buffer, data size, stream block
+    // header, save conversion and options); the dispatch above reaches them
+    // through the descriptions' entries, the per-format methods call them
+    // directly. A format whose routine is not installed fails cleanly
+    // (AbortFlag set, finish notification, no file created). A load returns
+    // the reader's count, -1 when the call was handed to a worker, 0 when
+    // nothing was read.
+    int LoadFormatFile(const std::wstring& FileName, int32_t FileType);
+    int LoadFormatStream(classlib::TStream* Stream, int32_t FileType);
+    void SaveFormatFile(const std::wstring& FileName, int32_t FileType);
+    void SaveFormatStream(classlib::TStream* Stream, int32_t FileType);
+
     int LoadTIFFFromFile(const std::wstring& FileName);
     int LoadTIFFFromStream(classlib::TStream* Stream);
     int LoadGIFFromFile(const std::wstring& FileName);
@@ -458,7 +466,6 @@ private:
     // the resolution steps (only after a successful read) and the
     // notifications. Returns the reader's count.
     int RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags, int64_t DataSize);
-    int LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigned Flags);
     // The PSD read of the load frame: with PSDLoadLayers and a view with
     // layers the document's layers go into the view (true: a layered load,
     // no resampling of one layer); otherwise the merged image, with the
@@ -466,13 +473,17 @@ private:
     bool ReadPSDDocument(classlib::TStream* Stream, TPxIOProgressInfo& Info);
     // Runs Call on the main thread when called from a worker.
     void OnViewThread(const std::function<void()>& Call);
-    int LoadTIFFCore(classlib::TStream* Stream);
-    void LoadJPEGCore(classlib::TStream* Stream);
-    void LoadPCXCore(classlib::TStream* Stream);
-    void LoadRAWCore(classlib::TStream* Stream);
-
-    // The load options of a built-in format's file or stream loads.
-    static unsigned LoadFlagsOf(int32_t FileType, bool FromStream);
+    // The read step of the load frame: the data of Stream through the read
+    // buffer and with the data size the description asks for.
+    int ReadFormatData(const TPxFormatDescription& Format, classlib::TStream* Stream, TPxLoadBuffer Buffer,
+                       int64_t DataSize, unsigned Flags);
+    // The stream block header of a stream load: false when a header the
+    // description requires is missing or bad (the load has then failed).
+    // Otherwise DataSize becomes the block's length and DataEnd the end of
+    // its data when a header was taken; Relative says whether the buffered
+    // reader counts offsets from the position.
+    bool TakeStreamBlock(const TPxFormatDescription& Format, classlib::TStream* Stream, int64_t& DataSize,
+                         int64_t& DataEnd, bool& Relative);
     TPxBitmap* SaveSource(TPxSaveConversion Conv, std::unique_ptr<TPxBitmap>& Copy);
     void CallWriter(TPxFileFormatInfo& Row, classlib::TStream* Stream, TPxBitmap* Source, unsigned Flags);
     // Flags: the pxsf save options.
@@ -480,10 +491,6 @@ private:
                       std::function<void()> Again, unsigned Flags = 0);
     void SaveStreamWith(classlib::TStream* Stream, int32_t FileType, TPxSaveConversion Conv, const char* HeaderTag,
                         std::function<void()> Again, unsigned Flags = 0);
-    // A built-in format's save with the conversion, options and block tag
-    // of its description.
-    void SaveFormatFile(const std::wstring& FileName, int32_t FileType, std::function<void()> Again);
-    void SaveFormatStream(classlib::TStream* Stream, int32_t FileType, std::function<void()> Again);
     void ReadParamsWith(classlib::TStream* Source, int32_t FileType, bool Buffered);
     // FileName to read from: the bytes given by UseFileBytes, or the file
     // opened for reading (denying writes).

@@ -1,9 +1,10 @@
-// The per-format load and save methods of TImgIO and the frame they share.
-// Every method reaches its format's reader or writer through the format's
+// The load and save frames of TImgIO and the per-format methods, one-line
+// calls into them. The frames reach a format's reader or writer through its
 // built-in registry row (FileFormats.h), which the format's unit fills in,
-// and takes its load options, save conversion and stream block tag from the
-// format's description; a routine that is not installed fails cleanly
-// before anything is opened or created.
+// and take everything else from the format's description: load options,
+// read buffer, data size, stream block header and the format's own steps,
+// save conversion and options. A routine that is not installed fails
+// cleanly before anything is opened or created.
 #include <cstring>
 #include <exception>
 #include <new>
@@ -53,17 +54,6 @@ private:
     int exceptions_;
 };
 
-TPxRGB ColorToRGB(classlib::TColor c)
-{
-    return TPxRGB{static_cast<uint8_t>((c >> 16) & 0xFF), static_cast<uint8_t>((c >> 8) & 0xFF),
-                  static_cast<uint8_t>(c & 0xFF)};
-}
-
-classlib::TColor RGBToColor(const TPxRGB& c)
-{
-    return static_cast<classlib::TColor>(c.r | (c.g << 8) | (c.b << 16));
-}
-
 }  // namespace
 
 // ---- stream block header
@@ -107,14 +97,6 @@ int32_t PxFileTypeFromExtension(const std::wstring& Ext)
 
 // ---- the load frame
 
-unsigned TImgIO::LoadFlagsOf(int32_t FileType, bool FromStream)
-{
-    const TPxFormatDescription* d = PxFormatDescription(FileType);
-    if (!d)
-        return 0;
-    return FromStream ? d->StreamLoadFlags : d->FileLoadFlags;
-}
-
 bool TImgIO::HasReader(int32_t FileType) const
 {
     TPxFileFormatInfo* row = PxFormatInfoById(FileType);
@@ -146,7 +128,7 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
         // A reader reports failure through the flag; an exception counts
         // the same and goes no further.
         try {
-            if (FileType == ffPSD)
+            if (Flags & pxlfLayers)
                 layered = ReadPSDDocument(Stream, info);
             else
                 row->Reader(Stream, currentBitmap_, *FileParams, false, info);
@@ -249,321 +231,155 @@ bool TImgIO::ReadPSDDocument(classlib::TStream* Stream, TPxIOProgressInfo& Info)
     return false;
 }
 
-int TImgIO::LoadFileWith(const std::wstring& FileName, int32_t FileType, unsigned Flags)
+// The file load frame: fails cleanly without a reader, defers in
+// asynchronous mode, else opens the file and reads it with the steps of the
+// format's description.
+int TImgIO::LoadFormatFile(const std::wstring& FileName, int32_t FileType)
 {
+    const TPxFormatDescription* described = PxFormatDescription(FileType);
+    if (!described || !HasReader(FileType)) {
+        FailLoad(TPxReadFailure::NoReader);
+        return 0;
+    }
+    if (TryDefer([this, FileName, FileType] { LoadFormatFile(FileName, FileType); }))
+        return -1;
+    const TPxFormatDescription& format = *described;
+    const TPxLoadEntry& load = format.Load;
+    if (load.BeforeFile)
+        load.BeforeFile(*this);
     BeginFailableLoad();
-    std::unique_ptr<classlib::TStream> stream = OpenToRead(FileName);
-    int count = RunLoad(stream.get(), FileType, Flags, -1);
+    std::unique_ptr<classlib::TStream> file = OpenToRead(FileName);
+    const int64_t size = load.FileSize == pxlsNone ? -1 : file->GetSize();
+    int count = ReadFormatData(format, file.get(), load.FileBuffer, size, format.FileLoadFlags);
     if (!AbortFlag)
         FileParams->FileName = FileName;
+    if (!AbortFlag && load.Loaded)
+        load.Loaded(*this);
     return count;
 }
 
-// A file load: fails cleanly without a reader, defers in asynchronous mode,
-// else opens the file and runs the frame with the options of the format's
-// description.
-#define PX_FILE_LOAD(Method, Type)                                \
-    void TImgIO::Method(const std::wstring& FileName)             \
-    {                                                             \
-        if (!HasReader(Type)) {                                   \
-            FailLoad(TPxReadFailure::NoReader);                   \
-            return;                                               \
-        }                                                         \
-        if (TryDefer([this, FileName] { Method(FileName); }))     \
-            return;                                               \
-        LoadFileWith(FileName, Type, LoadFlagsOf(Type, false));   \
-    }
-
-#define PX_STREAM_LOAD(Method, Type)                              \
-    void TImgIO::Method(classlib::TStream* Stream)                \
-    {                                                             \
-        if (!HasReader(Type)) {                                   \
-            FailLoad(TPxReadFailure::NoReader);                   \
-            return;                                               \
-        }                                                         \
-        if (TryDefer([this, Stream] { Method(Stream); }))         \
-            return;                                               \
-        RunLoad(Stream, Type, LoadFlagsOf(Type, true), -1);       \
-    }
-
-PX_FILE_LOAD(LoadBMPFromFile, ffBMP)
-PX_FILE_LOAD(LoadICOFromFile, ffICO)
-PX_STREAM_LOAD(LoadICOFromStream, ffICO)
-PX_FILE_LOAD(LoadCURFromFile, ffCUR)
-PX_STREAM_LOAD(LoadCURFromStream, ffCUR)
-PX_FILE_LOAD(LoadTGAFromFile, ffTGA)
-PX_STREAM_LOAD(LoadTGAFromStream, ffTGA)
-PX_FILE_LOAD(LoadPXMFromFile, ffPXM)
-PX_STREAM_LOAD(LoadPXMFromStream, ffPXM)
-PX_FILE_LOAD(LoadJP2FromFile, ffJP2)
-PX_STREAM_LOAD(LoadJP2FromStream, ffJP2)
-PX_FILE_LOAD(LoadJ2KFromFile, ffJ2K)
-PX_STREAM_LOAD(LoadJ2KFromStream, ffJ2K)
-PX_FILE_LOAD(LoadWBMPFromFile, ffWBMP)
-PX_STREAM_LOAD(LoadWBMPFromStream, ffWBMP)
-PX_FILE_LOAD(LoadDCXFromFile, ffDCX)
-PX_STREAM_LOAD(LoadDCXFromStream, ffDCX)
-PX_FILE_LOAD(LoadRawPixelsFromFile, ffRawData)
-PX_STREAM_LOAD(LoadRawPixelsFromStream, ffRawData)
-PX_FILE_LOAD(LoadPSDFromFile, ffPSD)
-PX_STREAM_LOAD(LoadPSDFromStream, ffPSD)
-PX_FILE_LOAD(LoadDICOMFromFile, ffDICOM)
-PX_STREAM_LOAD(LoadDICOMFromStream, ffDICOM)
-PX_FILE_LOAD(LoadHDPFromFile, ffHDP)
-PX_STREAM_LOAD(LoadHDPFromStream, ffHDP)
-
-void TImgIO::LoadBMPFromStream(classlib::TStream* Stream)
+// The stream load frame: the same, from the stream's position, with the
+// stream block header the description expects; the stream is left after
+// the block's data when a header was taken.
+int TImgIO::LoadFormatStream(classlib::TStream* Stream, int32_t FileType)
 {
-    if (!HasReader(ffBMP)) {
-        FailLoad(TPxReadFailure::NoReader);
-        return;
-    }
-    if (TryDefer([this, Stream] { LoadBMPFromStream(Stream); }))
-        return;
-    RunLoad(Stream, ffBMP, LoadFlagsOf(ffBMP, true), Stream->GetSize() - Stream->GetPosition());
-}
-
-// ---- formats with their own steps
-
-int TImgIO::LoadGIFFromFile(const std::wstring& FileName)
-{
-    if (!HasReader(ffGIF)) {
+    const TPxFormatDescription* described = PxFormatDescription(FileType);
+    if (!described || !HasReader(FileType)) {
         FailLoad(TPxReadFailure::NoReader);
         return 0;
     }
-    if (TryDefer([this, FileName] { LoadGIFFromFile(FileName); }))
+    if (TryDefer([this, Stream, FileType] { LoadFormatStream(Stream, FileType); }))
         return -1;
-    return LoadFileWith(FileName, ffGIF, LoadFlagsOf(ffGIF, false));
-}
-
-int TImgIO::LoadGIFFromStream(classlib::TStream* Stream)
-{
-    if (!HasReader(ffGIF)) {
-        FailLoad(TPxReadFailure::NoReader);
-        return 0;
-    }
-    if (TryDefer([this, Stream] { LoadGIFFromStream(Stream); }))
-        return -1;
-    return RunLoad(Stream, ffGIF, LoadFlagsOf(ffGIF, true), -1);
-}
-
-int TImgIO::LoadTIFFCore(classlib::TStream* Stream)
-{
+    const TPxFormatDescription& format = *described;
+    const TPxLoadEntry& load = format.Load;
+    int64_t size = -1;
+    if (load.StreamSize == pxlsWhole)
+        size = Stream->GetSize();
+    else if (load.StreamSize == pxlsRemaining)
+        size = Stream->GetSize() - Stream->GetPosition();
     int64_t dataEnd = -1;
-    int64_t dataSize = -1;
     bool relative = PxBufferedReadFromPosition;
-    if (StreamHeaders) {
-        std::string tag;
-        int32_t length = 0;
-        if (!PxReadStreamBlockHeader(Stream, tag, length) || tag != PxFormatDescription(ffTIFF)->StreamTag ||
-            length < 0) {
-            FailLoad();
-            return 0;
-        }
-        dataSize = length;
-        dataEnd = Stream->GetPosition() + length;
-        relative = true;  // offsets count from the start of the block's data
-    }
-    int count;
-    {
-        std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(Stream, relative, 8192);
-        count = RunLoad(buffered.get(), ffTIFF, LoadFlagsOf(ffTIFF, true), dataSize);
-    }
+    if (!TakeStreamBlock(format, Stream, size, dataEnd, relative))
+        return 0;
+    TPxLoadBuffer buffer = load.StreamBuffer;
+    if (buffer == pxlbAsSet && relative)
+        buffer = pxlbFromPosition;
+    int count = ReadFormatData(format, Stream, buffer, size, format.StreamLoadFlags);
     if (dataEnd >= 0)
         Stream->SetPosition(dataEnd);
+    if (!AbortFlag && load.Loaded)
+        load.Loaded(*this);
     return count;
 }
 
-int TImgIO::LoadTIFFFromFile(const std::wstring& FileName)
+bool TImgIO::TakeStreamBlock(const TPxFormatDescription& Format, classlib::TStream* Stream, int64_t& DataSize,
+                             int64_t& DataEnd, bool& Relative)
 {
-    if (!HasReader(ffTIFF)) {
-        FailLoad(TPxReadFailure::NoReader);
-        return 0;
-    }
-    if (TryDefer([this, FileName] { LoadTIFFFromFile(FileName); }))
-        return -1;
-    BeginFailableLoad();
-    std::unique_ptr<classlib::TStream> file = OpenToRead(FileName);
-    std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(file.get(), PxBufferedReadFromPosition, 8192);
-    int count = RunLoad(buffered.get(), ffTIFF, LoadFlagsOf(ffTIFF, false), -1);
-    if (!AbortFlag)
-        FileParams->FileName = FileName;
-    return count;
-}
-
-int TImgIO::LoadTIFFFromStream(classlib::TStream* Stream)
-{
-    if (!HasReader(ffTIFF)) {
-        FailLoad(TPxReadFailure::NoReader);
-        return 0;
-    }
-    if (TryDefer([this, Stream] { LoadTIFFFromStream(Stream); }))
-        return -1;
-    return LoadTIFFCore(Stream);
-}
-
-void TImgIO::LoadJPEGFromFile(const std::wstring& FileName)
-{
-    if (!HasReader(ffJPEG)) {
-        FailLoad(TPxReadFailure::NoReader);
-        return;
-    }
-    if (TryDefer([this, FileName] { LoadJPEGFromFile(FileName); }))
-        return;
-    BeginFailableLoad();
-    std::unique_ptr<classlib::TStream> file = OpenToRead(FileName);
-    std::unique_ptr<classlib::TStream> buffered = PxIOBufferedReader(file.get(), true, 8192);
-    RunLoad(buffered.get(), ffJPEG, LoadFlagsOf(ffJPEG, false), -1);
-    if (!AbortFlag)
-        FileParams->FileName = FileName;
-}
-
-void TImgIO::LoadJPEGCore(classlib::TStream* Stream)
-{
-    // A "JFIF" block header is recognised whatever StreamHeaders says.
-    int64_t start = Stream->GetPosition();
-    int64_t dataEnd = -1;
+    const TPxLoadBlock block = Format.Load.StreamBlock;
+    if (block == pxbkNone || (block != pxbkOptional && !StreamHeaders))
+        return true;
+    const int64_t start = Stream->GetPosition();
     std::string tag;
     int32_t length = 0;
-    if (PxReadStreamBlockHeader(Stream, tag, length) && tag == PxFormatDescription(ffJPEG)->StreamTag && length >= 0)
-        dataEnd = Stream->GetPosition() + length;
-    else
-        Stream->SetPosition(start);
-    RunLoad(Stream, ffJPEG, LoadFlagsOf(ffJPEG, true), dataEnd >= 0 ? length : -1);
-    if (dataEnd >= 0)
-        Stream->SetPosition(dataEnd);
-}
-
-void TImgIO::LoadJPEGFromStream(classlib::TStream* Stream)
-{
-    if (!HasReader(ffJPEG)) {
-        FailLoad(TPxReadFailure::NoReader);
-        return;
-    }
-    if (TryDefer([this, Stream] { LoadJPEGFromStream(Stream); }))
-        return;
-    LoadJPEGCore(Stream);
-}
-
-void TImgIO::LoadPCXCore(classlib::TStream* Stream)
-{
-    int64_t dataEnd = -1;
-    int64_t size = Stream->GetSize();
-    if (StreamHeaders) {
-        int64_t start = Stream->GetPosition();
-        std::string tag;
-        int32_t length = 0;
-        if (!PxReadStreamBlockHeader(Stream, tag, length) || tag.compare(0, 3, "PCX") != 0) {
-            FailLoad();
-            return;
+    const bool read = PxReadStreamBlockHeader(Stream, tag, length);
+    if (block == pxbkOptional) {
+        // Taken when it is there; otherwise the data starts at the position.
+        if (!read || tag != Format.StreamTag || length < 0) {
+            Stream->SetPosition(start);
+            return true;
         }
-        if (tag == PxFormatDescription(ffPCX)->StreamTag) {
-            if (length < 0) {
-                FailLoad();
-                return;
-            }
-            size = length;
-            dataEnd = Stream->GetPosition() + length;
-        } else {
-            // The older form: a 4-byte header.
-            Stream->SetPosition(start + 4);
+    } else if (block == pxbkRequiredOrShort && read && tag != Format.StreamTag && tag.compare(0, 3, Format.StreamTag, 3) == 0) {
+        // The older form: a 4-byte header.
+        Stream->SetPosition(start + 4);
+        return true;
+    } else if (!read || tag != Format.StreamTag || length < 0) {
+        FailLoad();
+        return false;
+    }
+    DataSize = length;
+    DataEnd = Stream->GetPosition() + length;
+    Relative = true;  // offsets count from the start of the block's data
+    return true;
+}
+
+int TImgIO::ReadFormatData(const TPxFormatDescription& Format, classlib::TStream* Stream, TPxLoadBuffer Buffer,
+                           int64_t DataSize, unsigned Flags)
+{
+    // An application may have taken the format's extension for a format of
+    // its own: that format reads the data then.
+    if (Format.Load.ReadAs) {
+        const int32_t type = Format.Load.ReadAs();
+        if (type != Format.Type && type != 0) {
+            LoadFromStreamFormat(Stream, type);
+            return 0;
         }
     }
-    RunLoad(Stream, ffPCX, LoadFlagsOf(ffPCX, true), size);
-    if (dataEnd >= 0)
-        Stream->SetPosition(dataEnd);
+    if (Buffer == pxlbNone)
+        return RunLoad(Stream, Format.Type, Flags, DataSize);
+    std::unique_ptr<classlib::TStream> buffered =
+        PxIOBufferedReader(Stream, Buffer == pxlbFromPosition || PxBufferedReadFromPosition, 8192);
+    return RunLoad(buffered.get(), Format.Type, Flags, DataSize);
 }
 
-void TImgIO::LoadPCXFromFile(const std::wstring& FileName)
-{
-    if (!HasReader(ffPCX)) {
-        FailLoad(TPxReadFailure::NoReader);
-        return;
-    }
-    if (TryDefer([this, FileName] { LoadPCXFromFile(FileName); }))
-        return;
-    BeginFailableLoad();
-    std::unique_ptr<classlib::TStream> file = OpenToRead(FileName);
-    RunLoad(file.get(), ffPCX, LoadFlagsOf(ffPCX, false), file->GetSize());
-    if (!AbortFlag)
-        FileParams->FileName = FileName;
-}
+void TImgIO::LoadBMPFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffBMP); }
+void TImgIO::LoadBMPFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffBMP); }
+void TImgIO::LoadICOFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffICO); }
+void TImgIO::LoadICOFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffICO); }
+void TImgIO::LoadCURFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffCUR); }
+void TImgIO::LoadCURFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffCUR); }
+void TImgIO::LoadTGAFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffTGA); }
+void TImgIO::LoadTGAFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffTGA); }
+void TImgIO::LoadPXMFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffPXM); }
+void TImgIO::LoadPXMFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffPXM); }
+void TImgIO::LoadJP2FromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffJP2); }
+void TImgIO::LoadJP2FromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffJP2); }
+void TImgIO::LoadJ2KFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffJ2K); }
+void TImgIO::LoadJ2KFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffJ2K); }
+void TImgIO::LoadWBMPFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffWBMP); }
+void TImgIO::LoadWBMPFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffWBMP); }
+void TImgIO::LoadDCXFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffDCX); }
+void TImgIO::LoadDCXFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffDCX); }
+void TImgIO::LoadRawPixelsFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffRawData); }
+void TImgIO::LoadRawPixelsFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffRawData); }
+void TImgIO::LoadPSDFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffPSD); }
+void TImgIO::LoadPSDFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffPSD); }
+void TImgIO::LoadDICOMFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffDICOM); }
+void TImgIO::LoadDICOMFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffDICOM); }
+void TImgIO::LoadHDPFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffHDP); }
+void TImgIO::LoadHDPFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffHDP); }
+int TImgIO::LoadGIFFromFile(const std::wstring& FileName) { return LoadFormatFile(FileName, ffGIF); }
+int TImgIO::LoadGIFFromStream(classlib::TStream* Stream) { return LoadFormatStream(Stream, ffGIF); }
+int TImgIO::LoadTIFFFromFile(const std::wstring& FileName) { return LoadFormatFile(FileName, ffTIFF); }
+int TImgIO::LoadTIFFFromStream(classlib::TStream* Stream) { return LoadFormatStream(Stream, ffTIFF); }
+void TImgIO::LoadJPEGFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffJPEG); }
+void TImgIO::LoadJPEGFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffJPEG); }
+void TImgIO::LoadPCXFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffPCX); }
+void TImgIO::LoadPCXFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffPCX); }
+void TImgIO::LoadPNGFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffPNG); }
+void TImgIO::LoadPNGFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffPNG); }
+void TImgIO::LoadRAWFromFile(const std::wstring& FileName) { LoadFormatFile(FileName, ffRAW); }
+void TImgIO::LoadRAWFromStream(classlib::TStream* Stream) { LoadFormatStream(Stream, ffRAW); }
 
-void TImgIO::LoadPCXFromStream(classlib::TStream* Stream)
-{
-    if (!HasReader(ffPCX)) {
-        FailLoad(TPxReadFailure::NoReader);
-        return;
-    }
-    if (TryDefer([this, Stream] { LoadPCXFromStream(Stream); }))
-        return;
-    LoadPCXCore(Stream);
-}
-
-void TImgIO::LoadPNGFromFile(const std::wstring& FileName)
-{
-    if (!HasReader(ffPNG)) {
-        FailLoad(TPxReadFailure::NoReader);
-        return;
-    }
-    if (TryDefer([this, FileName] { LoadPNGFromFile(FileName); }))
-        return;
-    FileParams->PNGBackground = ColorToRGB(GetBackground());
-    LoadFileWith(FileName, ffPNG, LoadFlagsOf(ffPNG, false));
-    if (!AbortFlag)
-        SetBackground(RGBToColor(FileParams->PNGBackground));
-}
-
-void TImgIO::LoadPNGFromStream(classlib::TStream* Stream)
-{
-    if (!HasReader(ffPNG)) {
-        FailLoad(TPxReadFailure::NoReader);
-        return;
-    }
-    if (TryDefer([this, Stream] { LoadPNGFromStream(Stream); }))
-        return;
-    RunLoad(Stream, ffPNG, LoadFlagsOf(ffPNG, true), -1);
-    if (!AbortFlag)
-        SetBackground(RGBToColor(FileParams->PNGBackground));
-}
-
-void TImgIO::LoadRAWCore(classlib::TStream* Stream)
-{
-    // An application may have taken the "RAW" extension for a format of its
-    // own: that format reads the data then.
-    int32_t type = PxFileTypeFromExtension(L"RAW");
-    if (type != ffRAW && type != 0) {
-        LoadFromStreamFormat(Stream, type);
-        return;
-    }
-    RunLoad(Stream, ffRAW, LoadFlagsOf(ffRAW, true), -1);
-}
-
-void TImgIO::LoadRAWFromFile(const std::wstring& FileName)
-{
-    if (!HasReader(ffRAW)) {
-        FailLoad(TPxReadFailure::NoReader);
-        return;
-    }
-    if (TryDefer([this, FileName] { LoadRAWFromFile(FileName); }))
-        return;
-    BeginFailableLoad();
-    std::unique_ptr<classlib::TStream> file = OpenToRead(FileName);
-    LoadRAWCore(file.get());
-    if (!AbortFlag)
-        FileParams->FileName = FileName;
-}
-
-void TImgIO::LoadRAWFromStream(classlib::TStream* Stream)
-{
-    if (!HasReader(ffRAW)) {
-        FailLoad(TPxReadFailure::NoReader);
-        return;
-    }
-    if (TryDefer([this, Stream] { LoadRAWFromStream(Stream); }))
-        return;
-    LoadRAWCore(Stream);
-}
 
 void TImgIO::ImportMetafileFromFile(const std::wstring& FileName, int Width, int Height, bool WithAlpha)
 {
@@ -670,7 +486,7 @@ TPxBitmap* TImgIO::SaveSource(TPxSaveConversion Conv, std::unique_ptr<TPxBitmap>
 void TImgIO::CallWriter(TPxFileFormatInfo& Row, classlib::TStream* Stream, TPxBitmap* Source, unsigned Flags)
 {
     TPxIOProgressInfo info = MakeProgress(true);
-    if (Row.TypeNumber == ffPSD && attachedImg_ && attachedImg_->IsImageView()) {
+    if ((Flags & pxsfLayers) && attachedImg_ && attachedImg_->IsImageView()) {
         // A view with layers is written whole: every layer and the merged
         // picture of them all.
         TPxPSDLayerList layers;
@@ -769,63 +585,61 @@ void TImgIO::SaveStreamWith(classlib::TStream* Stream, int32_t FileType, TPxSave
         PxWriteStreamBlockHeader(Stream, headerPos, HeaderTag);
 }
 
-void TImgIO::SaveFormatFile(const std::wstring& FileName, int32_t FileType, std::function<void()> Again)
+void TImgIO::SaveFormatFile(const std::wstring& FileName, int32_t FileType)
 {
     const TPxFormatDescription* d = PxFormatDescription(FileType);
-    SaveFileWith(FileName, FileType, d->FileSaveConversion, std::move(Again), d->SaveFlags);
+    if (!d) {
+        AbortFlag = true;
+        return;
+    }
+    SaveFileWith(FileName, FileType, d->FileSaveConversion,
+                 [this, FileName, FileType] { SaveFormatFile(FileName, FileType); }, d->SaveFlags);
 }
 
-void TImgIO::SaveFormatStream(classlib::TStream* Stream, int32_t FileType, std::function<void()> Again)
+void TImgIO::SaveFormatStream(classlib::TStream* Stream, int32_t FileType)
 {
     const TPxFormatDescription* d = PxFormatDescription(FileType);
-    SaveStreamWith(Stream, FileType, d->StreamSaveConversion, d->StreamTag, std::move(Again), d->SaveFlags);
+    if (!d) {
+        AbortFlag = true;
+        return;
+    }
+    SaveStreamWith(Stream, FileType, d->StreamSaveConversion, d->StreamTag,
+                   [this, Stream, FileType] { SaveFormatStream(Stream, FileType); }, d->SaveFlags);
 }
 
-#define PX_FILE_SAVE(Method, Type)                                              \
-    void TImgIO::Method(const std::wstring& FileName)                           \
-    {                                                                           \
-        SaveFormatFile(FileName, Type, [this, FileName] { Method(FileName); }); \
-    }
-
-#define PX_STREAM_SAVE(Method, Type)                                          \
-    void TImgIO::Method(classlib::TStream* Stream)                            \
-    {                                                                         \
-        SaveFormatStream(Stream, Type, [this, Stream] { Method(Stream); });   \
-    }
-
-PX_FILE_SAVE(SaveTIFFToFile, ffTIFF)
-PX_STREAM_SAVE(SaveTIFFToStream, ffTIFF)
-PX_FILE_SAVE(SaveGIFToFile, ffGIF)
-PX_STREAM_SAVE(SaveGIFToStream, ffGIF)
-PX_FILE_SAVE(SaveJPEGToFile, ffJPEG)
-PX_STREAM_SAVE(SaveJPEGToStream, ffJPEG)
-PX_FILE_SAVE(SavePCXToFile, ffPCX)
-PX_STREAM_SAVE(SavePCXToStream, ffPCX)
-PX_FILE_SAVE(SaveBMPToFile, ffBMP)
-PX_STREAM_SAVE(SaveBMPToStream, ffBMP)
-PX_FILE_SAVE(SaveICOToFile, ffICO)
-PX_STREAM_SAVE(SaveICOToStream, ffICO)
-PX_FILE_SAVE(SavePNGToFile, ffPNG)
-PX_STREAM_SAVE(SavePNGToStream, ffPNG)
-PX_FILE_SAVE(SaveTGAToFile, ffTGA)
-PX_STREAM_SAVE(SaveTGAToStream, ffTGA)
-PX_FILE_SAVE(SavePXMToFile, ffPXM)
-PX_STREAM_SAVE(SavePXMToStream, ffPXM)
-PX_FILE_SAVE(SaveJP2ToFile, ffJP2)
-PX_STREAM_SAVE(SaveJP2ToStream, ffJP2)
-PX_FILE_SAVE(SaveJ2KToFile, ffJ2K)
-PX_STREAM_SAVE(SaveJ2KToStream, ffJ2K)
-PX_FILE_SAVE(SaveWBMPToFile, ffWBMP)
-PX_STREAM_SAVE(SaveWBMPToStream, ffWBMP)
-PX_FILE_SAVE(SavePSToFile, ffPS)
-PX_STREAM_SAVE(SavePSToStream, ffPS)
-PX_FILE_SAVE(SavePDFToFile, ffPDF)
-PX_STREAM_SAVE(SavePDFToStream, ffPDF)
-PX_FILE_SAVE(SaveDCXToFile, ffDCX)
-PX_STREAM_SAVE(SaveDCXToStream, ffDCX)
-PX_FILE_SAVE(SavePSDToFile, ffPSD)
-PX_STREAM_SAVE(SavePSDToStream, ffPSD)
-PX_FILE_SAVE(SaveHDPToFile, ffHDP)
-PX_STREAM_SAVE(SaveHDPToStream, ffHDP)
+void TImgIO::SaveTIFFToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffTIFF); }
+void TImgIO::SaveTIFFToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffTIFF); }
+void TImgIO::SaveGIFToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffGIF); }
+void TImgIO::SaveGIFToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffGIF); }
+void TImgIO::SaveJPEGToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffJPEG); }
+void TImgIO::SaveJPEGToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffJPEG); }
+void TImgIO::SavePCXToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffPCX); }
+void TImgIO::SavePCXToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffPCX); }
+void TImgIO::SaveBMPToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffBMP); }
+void TImgIO::SaveBMPToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffBMP); }
+void TImgIO::SaveICOToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffICO); }
+void TImgIO::SaveICOToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffICO); }
+void TImgIO::SavePNGToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffPNG); }
+void TImgIO::SavePNGToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffPNG); }
+void TImgIO::SaveTGAToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffTGA); }
+void TImgIO::SaveTGAToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffTGA); }
+void TImgIO::SavePXMToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffPXM); }
+void TImgIO::SavePXMToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffPXM); }
+void TImgIO::SaveJP2ToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffJP2); }
+void TImgIO::SaveJP2ToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffJP2); }
+void TImgIO::SaveJ2KToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffJ2K); }
+void TImgIO::SaveJ2KToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffJ2K); }
+void TImgIO::SaveWBMPToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffWBMP); }
+void TImgIO::SaveWBMPToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffWBMP); }
+void TImgIO::SavePSToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffPS); }
+void TImgIO::SavePSToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffPS); }
+void TImgIO::SavePDFToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffPDF); }
+void TImgIO::SavePDFToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffPDF); }
+void TImgIO::SaveDCXToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffDCX); }
+void TImgIO::SaveDCXToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffDCX); }
+void TImgIO::SavePSDToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffPSD); }
+void TImgIO::SavePSDToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffPSD); }
+void TImgIO::SaveHDPToFile(const std::wstring& FileName) { SaveFormatFile(FileName, ffHDP); }
+void TImgIO::SaveHDPToStream(classlib::TStream* Stream) { SaveFormatStream(Stream, ffHDP); }
 
 }  // namespace imaging

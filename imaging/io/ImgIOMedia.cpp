@@ -33,6 +33,24 @@ int ScreenPixelsPerInch()
 
 void PxSetIOPreviewsFactory(TPxIOPreviewsFactory Factory) { previewsFactory = Factory; }
 
+bool PxRunIOPreviews(std::unique_ptr<TPxIOPreviewsDialog> Dialog, uint16_t Pages,
+                     const std::function<void(classlib::TForm* Form)>& BeforeShow)
+{
+    bool result = false;
+    try {
+        if (Dialog->SetPages(Pages)) {
+            if (BeforeShow)
+                BeforeShow(Dialog->GetForm());
+            result = Dialog->ShowModal() == classlib::mrOk;
+        }
+    } catch (...) {
+        Dialog->SetSourceImage(nullptr);
+        throw;
+    }
+    Dialog->SetSourceImage(nullptr);
+    return result;
+}
+
 TPxIOPreviewsFactory PxGetIOPreviewsFactory() { return previewsFactory.load(); }
 
 // ---- the parameter-preview dialog
@@ -69,19 +87,10 @@ bool TImgIO::DoPreviews(uint16_t Pages)
     dialog->SetFont(previewFont_.get());
     dialog->SetSourceImage(currentBitmap_);
     dialog->ClearResult();
-    bool result = false;
-    try {
-        if (dialog->SetPages(Pages)) {
-            if (OnIOPreview)
-                OnIOPreview(this, dialog->GetForm());
-            result = dialog->ShowModal() == classlib::mrOk;
-        }
-    } catch (...) {
-        dialog->SetSourceImage(nullptr);
-        throw;
-    }
-    dialog->SetSourceImage(nullptr);
-    dialog.reset();
+    const bool result = PxRunIOPreviews(std::move(dialog), Pages, [this](classlib::TForm* Form) {
+        if (OnIOPreview)
+            OnIOPreview(this, Form);
+    });
     NotifyImageChanged();
     return result;
 }

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -62,5 +63,11 @@ using TPxIOPreviewsFactory = std::unique_ptr<TPxIOPreviewsDialog> (*)(classlib::
 // Installs the dialog's factory (nullptr: no dialog).
 void PxSetIOPreviewsFactory(TPxIOPreviewsFactory Factory);
 TPxIOPreviewsFactory PxGetIOPreviewsFactory();
+
+// Shows a filled dialog on Pages and releases it: BeforeShow (may be empty)
+// sees the form first; the source image is detached afterwards, also when
+// showing raises. True when the dialog had pages and was confirmed.
+bool PxRunIOPreviews(std::unique_ptr<TPxIOPreviewsDialog> Dialog, uint16_t Pages,
+                     const std::function<void(classlib::TForm* Form)>& BeforeShow);
 
 }  // namespace imaging

@@ -636,16 +636,7 @@ bool TImgMIO::DoPreviews(int Index, uint16_t Pages)
     dialog->ApplyLanguage(MsgLanguage);
     dialog->SetFont(previewFont_.get());
     dialog->SetSourceImage(&image);
-    bool result = false;
-    try {
-        if (dialog->SetPages(Pages))
-            result = dialog->ShowModal() == classlib::mrOk;
-    } catch (...) {
-        dialog->SetSourceImage(nullptr);
-        throw;
-    }
-    dialog->SetSourceImage(nullptr);
-    dialog.reset();
+    const bool result = PxRunIOPreviews(std::move(dialog), Pages, nullptr);
     if (Index < 0)
         PropagateFirstParams();
     UpdateView();

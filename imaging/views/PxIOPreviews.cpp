@@ -637,18 +637,9 @@ bool TfIOPreviews::SetPages(uint16_t Pages)
 {
     pages_ = Pages;
     if (Pages & ppAuto && Params) {
-        switch (Params->FileFormat) {
-        case ffTIFF: pages_ |= ppTIFF; break;
-        case ffGIF: pages_ |= ppGIF; break;
-        case ffJPEG: pages_ |= ppJPEG; break;
-        case ffPCX: pages_ |= ppPCX; break;
-        case ffBMP: pages_ |= ppBMP; break;
-        case ffPNG: pages_ |= ppPNG; break;
-        case ffTGA: pages_ |= ppTGA; break;
-        case ffJP2:
-        case ffJ2K: pages_ |= ppJ2000; break;
-        default: break;
-        }
+        // A format's page bit is the preview page of its description.
+        if (const TPxFormatDescription* format = PxFormatDescription(Params->FileFormat))
+            pages_ |= format->PreviewPage;
     }
     return pages_ != ppAuto;
 }

@@ -382,3 +382,69 @@ TEST(ImgIODispatch, RegisteredFormatEndToEnd)
     EXPECT_EQ(params.FileParams->FileFormat, 903);
     EXPECT_TRUE(params.GetCurrentBitmap()->IsEmpty());
 }
+
+// What the load frame hands each format's reader: the data size (the rest
+// of a BMP stream, the whole PCX file or stream, none for the others) and,
+// for the buffered formats, a read buffer in place of the caller's stream.
+TEST(ImgIOLoadFrame, DataSizeAndBufferPerFormat)
+{
+    TRegistryScope reg;
+    int64_t toldSize = 0;
+    bool sawCallerStream = false;
+    const classlib::TStream* callerStream = nullptr;
+    for (TPxFileFormatId id : {ffBMP, ffPCX, ffTIFF, ffJPEG, ffPNG})
+        reg.SetReader(id, [&](classlib::TStream* s, TPxBitmap* b, TIOParamsVals& p, bool preview,
+                              TPxIOProgressInfo& info) {
+            toldSize = info.DataSize;
+            sawCallerStream = s == callerStream;
+            ReadRaw(s, b, p, preview, info);
+        });
+    testsupport::TempDir dir;
+    const std::wstring file = dir.File(L"raw.bin");
+    WriteRawFile(file, 3, 2);
+    classlib::TMemoryStream raw;
+    raw.LoadFromFile(file);
+    const int64_t rawSize = raw.GetSize();
+    classlib::TMemoryStream led;  // 4 lead bytes, then the image
+    led.WriteBuffer("lead", 4);
+    led.WriteBuffer(raw.GetMemory(), rawSize);
+
+    struct Case {
+        const char* name;
+        void (*run)(TImgIO& io, const std::wstring& file, classlib::TStream* stream);
+        bool fromStream;
+        int64_t size;  // -2: the whole stream
+        bool buffered;
+    };
+    const Case cases[] = {
+        {"BMP file", [](TImgIO& io, const std::wstring& f, classlib::TStream*) { io.LoadBMPFromFile(f); }, false, -1,
+         false},
+        {"BMP stream", [](TImgIO& io, const std::wstring&, classlib::TStream* s) { io.LoadBMPFromStream(s); }, true,
+         rawSize, false},
+        {"PCX file", [](TImgIO& io, const std::wstring& f, classlib::TStream*) { io.LoadPCXFromFile(f); }, false,
+         rawSize, false},
+        {"PCX stream", [](TImgIO& io, const std::wstring&, classlib::TStream* s) { io.LoadPCXFromStream(s); }, true, -2,
+         false},
+        {"TIFF stream", [](TImgIO& io, const std::wstring&, classlib::TStream* s) { io.LoadTIFFFromStream(s); }, true,
+         -1, true},
+        {"JPEG stream", [](TImgIO& io, const std::wstring&, classlib::TStream* s) { io.LoadJPEGFromStream(s); }, true,
+         -1, false},
+        {"PNG stream", [](TImgIO& io, const std::wstring&, classlib::TStream* s) { io.LoadPNGFromStream(s); }, true, -1,
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TImgIO io(nullptr);
+        io.AutoAdjustDPI = false;
+        led.SetPosition(4);
+        callerStream = c.fromStream ? &led : nullptr;
+        toldSize = 0;
+        sawCallerStream = false;
+        c.run(io, file, &led);
+        EXPECT_FALSE(io.AbortFlag);
+        EXPECT_EQ(io.GetCurrentBitmap()->GetWidth(), 3);
+        EXPECT_EQ(toldSize, c.size == -2 ? led.GetSize() : c.size);
+        if (c.fromStream)
+            EXPECT_EQ(sawCallerStream, !c.buffered);
+    }
+}
