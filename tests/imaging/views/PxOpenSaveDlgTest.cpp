@@ -28,13 +28,13 @@
 #include "imaging/io/TiffLzw.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
-#include "imaging/model/PxPaletteDialog.h"
 #include "imaging/model/PxWords.h"
 #include "imaging/model/PxWideFiles.h"
 #include "imaging/views/ImgMIO.h"
 #include "imaging/views/ImgVect.h"
 #include "imaging/views/PxIOPreviews.h"
 #include "imaging/views/PxOpenSaveDlg.h"
+#include "imaging/views/PxPaletteDialog.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;
