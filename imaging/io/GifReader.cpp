@@ -17,9 +17,9 @@
 #include "imaging/io/IOStartup.h"
 #include "imaging/io/ImgIOCounters.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/model/PxWideFiles.h"
 
 namespace imaging {
 

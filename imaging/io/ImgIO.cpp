@@ -16,8 +16,8 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/io/ImgIOStreams.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxMask.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/PxConvert.h"
 
 namespace imaging {

@@ -10,8 +10,8 @@
 #include "classlib/Streams.h"
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/ImgProc.h"
 
 namespace imaging {
