@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "classlib/ScopeGuard.h"
 #include "controls/shell/ShComRef.h"
 
 namespace shell {
@@ -62,10 +63,7 @@ void TShellLink::NotifyFolderChanged(IShellControl* Sender, LPCITEMIDLIST Absolu
         return;
     SetEnabled(false);
     {
-        struct Reenable {
-            TShellLink* link;
-            ~Reenable() { link->SetEnabled(true); }
-        } reenable{this};
+        classlib::TOnExit reenable([this] { SetEnabled(true); });
         ForOthers(Sender, [&](IShellControl* c) { c->FolderChanged(AbsolutePidl); });
     }
     OnChange(this);
@@ -77,10 +75,7 @@ void TShellLink::NotifySelectionChanged(IShellControl* Sender, LPCITEMIDLIST Fol
         return;
     SetEnabled(false);
     {
-        struct Reenable {
-            TShellLink* link;
-            ~Reenable() { link->SetEnabled(true); }
-        } reenable{this};
+        classlib::TOnExit reenable([this] { SetEnabled(true); });
         ForOthers(Sender, [&](IShellControl* c) { c->SelectionChanged(FolderPidl, ObjectPidl); });
     }
     OnChange(this);
