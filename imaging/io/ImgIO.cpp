@@ -726,8 +726,7 @@ void TImgIO::ReadParamsWith(classlib::TStream* Source, int32_t FileType, bool Bu
     if (d && d->ParamsDataSize)
         info.DataSize = stream->GetSize() - stream->GetPosition();
     row->Reader(stream, currentBitmap_, *FileParams, true, info);
-    if (info.Mask)
-        delete info.Mask;
+    info.Mask.Reset();
 }
 
 void TImgIO::ReadParamsFromFileFormat(const std::wstring& FileName, int32_t FileType)

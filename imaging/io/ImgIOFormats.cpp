@@ -159,7 +159,7 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
             AbortFlag = true;
         }
     }
-    std::unique_ptr<TPxMask> mask(info.Mask);
+    std::unique_ptr<TPxMask> mask = info.Mask.Take();
     if (AbortFlag) {
         // Never partly decoded rows, nor the storage of an earlier image.
         currentBitmap_->FreeImage(true);
@@ -686,7 +686,7 @@ void TImgIO::CallWriter(TPxFileFormatInfo& Row, classlib::TStream* Stream, TPxBi
     if ((Flags & pxsfMask) && Source->HasAlphaChannel()) {
         mask = std::make_unique<TPxMask>();
         PxBitmapToMask(Source->GetAlphaChannel(), mask.get());
-        info.Mask = mask.get();
+        info.Mask.Lend(mask.get());
     }
     Row.Writer(Stream, Source, *FileParams, info);
 }

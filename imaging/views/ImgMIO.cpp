@@ -314,7 +314,7 @@ void TImgMIO::LoadFrames(classlib::TStream* Stream, const TFrameLoop& Loop, cons
         info.Sender = this;
         info.Aborting = &Aborting;
         Read(bitmap.get(), params, info, n);
-        std::unique_ptr<TPxMask> mask(info.Mask);
+        std::unique_ptr<TPxMask> mask = info.Mask.Take();
         if (!Aborting) {
             if (mask)
                 MaskToAlpha(mask.get(), bitmap.get());
