@@ -23,25 +23,18 @@ private:
     T saved_;
 };
 
-// Runs Action once when the scope ends, unless Dismiss was called. The action
-// runs in a destructor: it must not raise.
+// Runs Action once when the scope ends. The action runs in a destructor: it
+// must not raise.
 template <class F>
 class TOnExit {
 public:
     explicit TOnExit(F Action) : action_(std::move(Action)) {}
-    ~TOnExit()
-    {
-        if (armed_)
-            action_();
-    }
+    ~TOnExit() { action_(); }
     TOnExit(const TOnExit&) = delete;
     TOnExit& operator=(const TOnExit&) = delete;
 
-    void Dismiss() { armed_ = false; }
-
 private:
     F action_;
-    bool armed_ = true;
 };
 
 }  // namespace classlib
