@@ -26,7 +26,7 @@
 #include "imaging/io/ImgIO.h"
 #include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxWideFiles.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/proc/ImgProc.h"
 #include "imaging/proc/PxRotate.h"
 #include "imaging/views/ImgView.h"

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "classlib/ScopeGuard.h"
+
 namespace classlib {
 
 TBasicAction::~TBasicAction()
@@ -171,15 +173,10 @@ bool TBasicActionLink::Execute(TComponent* AComponent)
     TBasicAction* action = action_;
     if (!action) return false;
     action->ActionComponent = AComponent;
-    struct TReset {
-        TBasicActionLink* Link;
-        TBasicAction* Action;
-        // The action may have been deleted by its own handler.
-        ~TReset()
-        {
-            if (Link->action_ == Action) Action->ActionComponent = nullptr;
-        }
-    } reset{this, action};
+    // The action may have been deleted by its own handler.
+    TOnExit reset([this, action] {
+        if (action_ == action) action->ActionComponent = nullptr;
+    });
     return action->Execute();
 }
 

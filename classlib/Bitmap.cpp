@@ -1,4 +1,5 @@
 #include "classlib/Bitmap.h"
+#include "classlib/ByteOrder.h"
 #include "classlib/WinHandles.h"
 
 #include <algorithm>
@@ -346,18 +347,6 @@ private:
     int64_t size_;
     int64_t pos_ = 0;
 };
-
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) { return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
-void Put16(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 }  // namespace
 
@@ -1077,11 +1066,11 @@ void TBitmap::ReadDIB(TStream* Stream, int64_t Size, bool HasFileHeader)
         uint8_t fh[14];
         read(fh, 14);
         if (fh[0] != 'B' || fh[1] != 'M') InvalidBitmap();
-        offBits = U32(fh + 10);
+        offBits = GetLE32(fh + 10);
     }
     uint8_t hdr[124] = {};
     read(hdr, 4);
-    uint32_t headerSize = U32(hdr);
+    uint32_t headerSize = GetLE32(hdr);
     int64_t width, height;
     int bpp;
     uint32_t compression = BI_RGB, clrUsed = 0, sizeImage = 0;
@@ -1089,24 +1078,24 @@ void TBitmap::ReadDIB(TStream* Stream, int64_t Size, bool HasFileHeader)
     DWORD masks[3] = {0, 0, 0};
     if (core) {
         read(hdr + 4, 8);
-        width = U16(hdr + 4);
-        height = U16(hdr + 6);
-        if (U16(hdr + 8) != 1) InvalidBitmap();
-        bpp = U16(hdr + 10);
+        width = GetLE16(hdr + 4);
+        height = GetLE16(hdr + 6);
+        if (GetLE16(hdr + 8) != 1) InvalidBitmap();
+        bpp = GetLE16(hdr + 10);
         if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) InvalidBitmap();
     } else if (headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 64 || headerSize == 108 ||
                headerSize == 124) {
         read(hdr + 4, headerSize - 4);
-        width = static_cast<int32_t>(U32(hdr + 4));
-        height = static_cast<int32_t>(U32(hdr + 8));
-        if (U16(hdr + 12) != 1) InvalidBitmap();
-        bpp = U16(hdr + 14);
-        compression = U32(hdr + 16);
-        sizeImage = U32(hdr + 20);
-        clrUsed = U32(hdr + 32);
+        width = static_cast<int32_t>(GetLE32(hdr + 4));
+        height = static_cast<int32_t>(GetLE32(hdr + 8));
+        if (GetLE16(hdr + 12) != 1) InvalidBitmap();
+        bpp = GetLE16(hdr + 14);
+        compression = GetLE32(hdr + 16);
+        sizeImage = GetLE32(hdr + 20);
+        clrUsed = GetLE32(hdr + 32);
         if (headerSize == 64 && compression != BI_RGB) InvalidBitmap();  // OS/2 2.x codings
         if (headerSize >= 52 && headerSize != 64)
-            for (int i = 0; i < 3; ++i) masks[i] = U32(hdr + 40 + 4 * i);
+            for (int i = 0; i < 3; ++i) masks[i] = GetLE32(hdr + 40 + 4 * i);
     } else {
         InvalidBitmap();
     }
@@ -1123,7 +1112,7 @@ void TBitmap::ReadDIB(TStream* Stream, int64_t Size, bool HasFileHeader)
         if (headerSize == 40) {
             uint8_t m[12];
             read(m, 12);
-            for (int i = 0; i < 3; ++i) masks[i] = U32(m + 4 * i);
+            for (int i = 0; i < 3; ++i) masks[i] = GetLE32(m + 4 * i);
         }
         if (!masks[0] || !masks[1] || !masks[2]) InvalidBitmap();
     } else if (compression != BI_RGB && !rle) {
@@ -1222,17 +1211,17 @@ void TBitmap::SaveToStream(TStream* Stream)
     std::vector<uint8_t> head(offBits, 0);
     head[0] = 'B';
     head[1] = 'M';
-    Put32(&head[2], static_cast<uint32_t>(std::min<uint64_t>(offBits + imageBytes, 0xFFFFFFFFu)));
-    Put32(&head[10], offBits);
+    PutLE32(&head[2], static_cast<uint32_t>(std::min<uint64_t>(offBits + imageBytes, 0xFFFFFFFFu)));
+    PutLE32(&head[10], offBits);
     uint8_t* ih = &head[14];
-    Put32(ih, 40);
-    Put32(ih + 4, static_cast<uint32_t>(width_));
-    Put32(ih + 8, static_cast<uint32_t>(height_));
-    Put16(ih + 12, 1);
-    Put16(ih + 14, static_cast<uint32_t>(bitCount_));
-    Put32(ih + 16, bitfields_ ? BI_BITFIELDS : BI_RGB);
-    Put32(ih + 20, static_cast<uint32_t>(std::min<uint64_t>(imageBytes, 0xFFFFFFFFu)));
-    Put32(ih + 32, bitCount_ <= 8 ? static_cast<uint32_t>(table.size()) : 0);
+    PutLE32(ih, 40);
+    PutLE32(ih + 4, static_cast<uint32_t>(width_));
+    PutLE32(ih + 8, static_cast<uint32_t>(height_));
+    PutLE16(ih + 12, 1);
+    PutLE16(ih + 14, static_cast<uint32_t>(bitCount_));
+    PutLE32(ih + 16, bitfields_ ? BI_BITFIELDS : BI_RGB);
+    PutLE32(ih + 20, static_cast<uint32_t>(std::min<uint64_t>(imageBytes, 0xFFFFFFFFu)));
+    PutLE32(ih + 32, bitCount_ <= 8 ? static_cast<uint32_t>(table.size()) : 0);
     uint8_t* t = ih + 40;
     if (bitCount_ <= 8) {
         for (size_t i = 0; i < table.size(); ++i) {
@@ -1241,7 +1230,7 @@ void TBitmap::SaveToStream(TStream* Stream)
             t[4 * i + 2] = table[i].rgbRed;
         }
     } else if (bitfields_) {
-        for (int i = 0; i < 3; ++i) Put32(t + 4 * i, masks_[i]);
+        for (int i = 0; i < 3; ++i) PutLE32(t + 4 * i, masks_[i]);
     }
     Stream->WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
     ::GdiFlush();

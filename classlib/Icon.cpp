@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "classlib/ByteOrder.h"
 #include "classlib/Streams.h"
 #include "classlib/WinHandles.h"
 
@@ -12,17 +13,6 @@ namespace {
 
 [[noreturn]] void InvalidIcon() { throw EInvalidGraphic(L"Icon image is not valid"); }
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-uint32_t BE32(const uint8_t* p)
-{
-    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-           (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
-}
 void Put16(std::vector<uint8_t>& v, uint32_t x)
 {
     v.push_back(static_cast<uint8_t>(x));
@@ -57,17 +47,17 @@ IconImage CheckImage(const uint8_t* file, size_t fileSize, uint32_t offset, uint
     static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     if (size >= 8 && std::memcmp(p, kPng, 8) == 0) {
         if (size < 24 || std::memcmp(p + 12, "IHDR", 4) != 0) InvalidIcon();
-        uint32_t w = BE32(p + 16), h = BE32(p + 20);
+        uint32_t w = GetBE32(p + 16), h = GetBE32(p + 20);
         if (w == 0 || h == 0 || w > kMaxSide || h > kMaxSide) InvalidIcon();
         return IconImage{offset, size, static_cast<int>(w), static_cast<int>(h), 32};
     }
     if (size < sizeof(BITMAPINFOHEADER)) InvalidIcon();
-    uint32_t headerSize = U32(p);
+    uint32_t headerSize = GetLE32(p);
     if (headerSize < sizeof(BITMAPINFOHEADER) || headerSize > size) InvalidIcon();
-    int32_t w = static_cast<int32_t>(U32(p + 4));
-    int32_t h2 = static_cast<int32_t>(U32(p + 8));
-    uint16_t planes = U16(p + 12), bits = U16(p + 14);
-    uint32_t compression = U32(p + 16), clrUsed = U32(p + 32);
+    int32_t w = static_cast<int32_t>(GetLE32(p + 4));
+    int32_t h2 = static_cast<int32_t>(GetLE32(p + 8));
+    uint16_t planes = GetLE16(p + 12), bits = GetLE16(p + 14);
+    uint32_t compression = GetLE32(p + 16), clrUsed = GetLE32(p + 32);
     if (w <= 0 || w > kMaxSide || h2 <= 0 || h2 > 2 * kMaxSide || (h2 & 1) != 0) InvalidIcon();
     if (planes != 1 || compression != BI_RGB) InvalidIcon();
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) InvalidIcon();
@@ -91,15 +81,15 @@ std::vector<IconImage> ParseIco(const std::vector<uint8_t>& file)
 {
     if (file.size() < kDirHeader) InvalidIcon();
     const uint8_t* p = file.data();
-    uint16_t count = U16(p + 4);
-    if (U16(p) != 0 || U16(p + 2) != 1 || count == 0) InvalidIcon();
+    uint16_t count = GetLE16(p + 4);
+    if (GetLE16(p) != 0 || GetLE16(p + 2) != 1 || count == 0) InvalidIcon();
     size_t dirEnd = kDirHeader + kDirEntry * count;
     if (dirEnd > file.size()) InvalidIcon();
     std::vector<IconImage> images;
     images.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* e = p + kDirHeader + i * kDirEntry;
-        images.push_back(CheckImage(p, file.size(), U32(e + 12), U32(e + 8), dirEnd));
+        images.push_back(CheckImage(p, file.size(), GetLE32(e + 12), GetLE32(e + 8), dirEnd));
     }
     return images;
 }
@@ -223,8 +213,8 @@ void TIcon::LoadFromStream(TStream* Stream)
     uint8_t header[kDirHeader];
     if (available < static_cast<int64_t>(kDirHeader) || Stream->Read(header, kDirHeader) != kDirHeader)
         InvalidIcon();
-    uint16_t count = U16(header + 4);
-    if (U16(header) != 0 || U16(header + 2) != 1 || count == 0) InvalidIcon();
+    uint16_t count = GetLE16(header + 4);
+    if (GetLE16(header) != 0 || GetLE16(header + 2) != 1 || count == 0) InvalidIcon();
     int64_t dirEnd = static_cast<int64_t>(kDirHeader + kDirEntry * count);
     if (dirEnd > available) InvalidIcon();
     std::vector<uint8_t> file(static_cast<size_t>(dirEnd));
@@ -235,7 +225,7 @@ void TIcon::LoadFromStream(TStream* Stream)
     uint64_t end = static_cast<uint64_t>(dirEnd);
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* e = file.data() + kDirHeader + i * kDirEntry;
-        uint64_t imageEnd = static_cast<uint64_t>(U32(e + 12)) + U32(e + 8);
+        uint64_t imageEnd = static_cast<uint64_t>(GetLE32(e + 12)) + GetLE32(e + 8);
         if (imageEnd > static_cast<uint64_t>(available)) InvalidIcon();
         if (imageEnd > end) end = imageEnd;
     }
@@ -372,7 +362,7 @@ void TIcon::LoadFromResourceName(HINSTANCE Instance, const std::wstring& ResName
     // RT_ICON resources by number instead of giving file offsets.
     constexpr size_t kGroupEntry = 14;
     if (groupSize < kDirHeader) InvalidIcon();
-    uint16_t count = U16(group + 4);
+    uint16_t count = GetLE16(group + 4);
     if (count == 0 || kDirHeader + kGroupEntry * count > groupSize) InvalidIcon();
     std::vector<uint8_t> file(group, group + kDirHeader);
     std::vector<std::pair<const uint8_t*, DWORD>> images;
@@ -380,7 +370,7 @@ void TIcon::LoadFromResourceName(HINSTANCE Instance, const std::wstring& ResName
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* e = group + kDirHeader + i * kGroupEntry;
         DWORD size = 0;
-        const uint8_t* bits = load(MAKEINTRESOURCEW(U16(e + 12)), MAKEINTRESOURCEW(3) /* RT_ICON */, size);
+        const uint8_t* bits = load(MAKEINTRESOURCEW(GetLE16(e + 12)), MAKEINTRESOURCEW(3) /* RT_ICON */, size);
         if (!bits) fail();
         file.insert(file.end(), e, e + 8);
         Put32(file, size);

@@ -450,11 +450,14 @@ void TCustomImageList::DrawDisabled(int Index, TCanvas* Canvas, int X, int Y)
     COLORREF oldBk = ::SetBkColor(dc, RGB(0, 0, 0));
     TGdiObject<HGDIOBJ> light(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(clBtnHighlight))));
     TGdiObject<HGDIOBJ> dark(::CreateSolidBrush(static_cast<COLORREF>(ColorToRGB(clBtnShadow))));
-    HGDIOBJ oldBrush = ::SelectObject(dc, static_cast<HBRUSH>(light.Get()));
-    ::BitBlt(dc, X + 1, Y + 1, w, h, shapeDC.Get(), 0, 0, 0x00E20746);
-    ::SelectObject(dc, static_cast<HBRUSH>(dark.Get()));
-    ::BitBlt(dc, X, Y, w, h, shapeDC.Get(), 0, 0, 0x00E20746);
-    ::SelectObject(dc, oldBrush);
+    {
+        TSelectObjectScope brush(dc, light.Get());
+        ::BitBlt(dc, X + 1, Y + 1, w, h, shapeDC.Get(), 0, 0, 0x00E20746);
+    }
+    {
+        TSelectObjectScope brush(dc, dark.Get());
+        ::BitBlt(dc, X, Y, w, h, shapeDC.Get(), 0, 0, 0x00E20746);
+    }
     ::SetTextColor(dc, oldText);
     ::SetBkColor(dc, oldBk);
     Canvas->Changed();

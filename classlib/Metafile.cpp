@@ -1,4 +1,5 @@
 #include "classlib/Metafile.h"
+#include "classlib/ByteOrder.h"
 #include "classlib/WinHandles.h"
 
 #include <cstdlib>
@@ -11,22 +12,6 @@ namespace {
 
 [[noreturn]] void InvalidMetafile() { throw EInvalidGraphic(L"Metafile is not valid"); }
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put16(uint8_t* p, uint32_t x)
-{
-    p[0] = static_cast<uint8_t>(x);
-    p[1] = static_cast<uint8_t>(x >> 8);
-}
-void Put32(uint8_t* p, uint32_t x)
-{
-    Put16(p, x & 0xFFFF);
-    Put16(p + 2, x >> 16);
-}
 
 constexpr uint32_t kPlaceableKey = 0x9AC6CDD7u;
 constexpr size_t kPlaceableSize = 22;
@@ -113,10 +98,10 @@ bool Within(uint64_t Offset, uint64_t Count, uint64_t Unit, uint32_t Size)
 
 bool EmfRecordSound(const uint8_t* R, uint32_t Size, uint32_t Handles)
 {
-    const uint32_t type = U32(R);
+    const uint32_t type = GetLE32(R);
     if (Size < EmfLeastSize(type))
         return false;
-    auto at = [&](uint32_t Offset) { return U32(R + Offset); };
+    auto at = [&](uint32_t Offset) { return GetLE32(R + Offset); };
     // A bitmap at (offset, size) pairs of offset fields; size 0 is none.
     auto bitmap = [&](uint32_t Field) {
         return at(Field + 4) == 0 || Within(at(Field), 1, at(Field + 4), Size);
@@ -150,7 +135,7 @@ bool EmfRecordSound(const uint8_t* R, uint32_t Size, uint32_t Handles)
         return Within(32, at(24), 4, Size) && Within(32 + uint64_t{at(24)} * 4, at(28), 8, Size);
     case EMR_POLYPOLYLINE16: case EMR_POLYPOLYGON16:
         return Within(32, at(24), 4, Size) && Within(32 + uint64_t{at(24)} * 4, at(28), 4, Size);
-    case EMR_CREATEPALETTE: return Within(16, U16(R + 14), 4, Size) && at(8) > 0 && at(8) < Handles;
+    case EMR_CREATEPALETTE: return Within(16, GetLE16(R + 14), 4, Size) && at(8) > 0 && at(8) < Handles;
     case EMR_SETPALETTEENTRIES: return Within(20, at(16), 4, Size) && at(8) < Handles;
     case EMR_RESIZEPALETTE: return at(8) < Handles;
     case EMR_GDICOMMENT: return Within(12, at(8), 1, Size);
@@ -192,9 +177,9 @@ bool EmfRecordSound(const uint8_t* R, uint32_t Size, uint32_t Handles)
 // lie inside it. R is the record, Size its length in bytes.
 bool WmfRecordSound(const uint8_t* R, uint64_t Size, uint16_t Objects)
 {
-    auto word = [&](uint64_t Offset) -> uint64_t { return Offset + 2 <= Size ? U16(R + Offset) : 0; };
+    auto word = [&](uint64_t Offset) -> uint64_t { return Offset + 2 <= Size ? GetLE16(R + Offset) : 0; };
     uint64_t least = 6;
-    switch (U16(R + 4)) {
+    switch (GetLE16(R + 4)) {
     case META_SETBKCOLOR: case META_SETTEXTCOLOR: case META_SETWINDOWORG: case META_SETWINDOWEXT:
     case META_SETVIEWPORTORG: case META_SETVIEWPORTEXT: case META_LINETO: case META_MOVETO:
         least = 10;
@@ -358,7 +343,7 @@ void TMetafile::LoadFromStream(TStream* Stream)
     if (available < 4) InvalidMetafile();
     ReadExactly(Stream, key, 4);
     Stream->SetPosition(start);
-    if (U32(key) == kPlaceableKey)
+    if (GetLE32(key) == kPlaceableKey)
         ReadWMF(Stream, available);
     else
         ReadEMF(Stream, available);
@@ -369,17 +354,17 @@ void TMetafile::ReadWMF(TStream* Stream, int64_t Available)
     if (Available < static_cast<int64_t>(kPlaceableSize + kMetaHeaderSize)) InvalidMetafile();
     uint8_t placeable[kPlaceableSize];
     ReadExactly(Stream, placeable, kPlaceableSize);
-    auto i16 = [&](size_t at) { return static_cast<int>(static_cast<int16_t>(U16(placeable + at))); };
+    auto i16 = [&](size_t at) { return static_cast<int>(static_cast<int16_t>(GetLE16(placeable + at))); };
     int boxW = std::abs(i16(10) - i16(6));
     int boxH = std::abs(i16(12) - i16(8));
-    int inch = U16(placeable + 14);
+    int inch = GetLE16(placeable + 14);
     // A zero unit or an empty box gives no size (and would divide by zero).
     if (inch == 0 || boxW == 0 || boxH == 0) InvalidMetafile();
 
     uint8_t header[kMetaHeaderSize];
     ReadExactly(Stream, header, kMetaHeaderSize);
-    uint16_t type = U16(header), headerWords = U16(header + 2);
-    uint64_t bytes = static_cast<uint64_t>(U32(header + 6)) * 2;
+    uint16_t type = GetLE16(header), headerWords = GetLE16(header + 2);
+    uint64_t bytes = static_cast<uint64_t>(GetLE32(header + 6)) * 2;
     if ((type != 1 && type != 2) || headerWords != kMetaHeaderSize / 2) InvalidMetafile();
     if (bytes < kMetaHeaderSize || bytes > static_cast<uint64_t>(Available) - kPlaceableSize) InvalidMetafile();
     std::vector<uint8_t> bits(static_cast<size_t>(bytes));
@@ -389,13 +374,13 @@ void TMetafile::ReadWMF(TStream* Stream, int64_t Available)
     // Every record must lie inside the metafile and be sound (see
     // WmfRecordSound: an object index names one of the table the header
     // declares); the end record stops.
-    const uint16_t objects = U16(header + 10);
+    const uint16_t objects = GetLE16(header + 10);
     size_t at = kMetaHeaderSize;
     while (at < bits.size()) {
         if (bits.size() - at < 6) InvalidMetafile();
-        uint64_t size = static_cast<uint64_t>(U32(bits.data() + at)) * 2;
+        uint64_t size = static_cast<uint64_t>(GetLE32(bits.data() + at)) * 2;
         if (size < 6 || size > bits.size() - at) InvalidMetafile();
-        if (U16(bits.data() + at + 4) == 0) break;  // META_EOF
+        if (GetLE16(bits.data() + at + 4) == 0) break;  // META_EOF
         if (!WmfRecordSound(bits.data() + at, size, objects)) InvalidMetafile();
         at += static_cast<size_t>(size);
     }
@@ -416,8 +401,8 @@ void TMetafile::ReadEMF(TStream* Stream, int64_t Available)
     if (Available < static_cast<int64_t>(kEnhHeaderMin)) InvalidMetafile();
     uint8_t header[kEnhHeaderMin];
     ReadExactly(Stream, header, kEnhHeaderMin);
-    uint32_t type = U32(header), headerSize = U32(header + 4);
-    uint32_t signature = U32(header + 40), bytes = U32(header + 48);
+    uint32_t type = GetLE32(header), headerSize = GetLE32(header + 4);
+    uint32_t signature = GetLE32(header + 40), bytes = GetLE32(header + 48);
     if (type != EMR_HEADER || signature != ENHMETA_SIGNATURE) InvalidMetafile();
     if (headerSize < kEnhHeaderMin || headerSize > bytes || bytes > Available || (bytes & 3) != 0)
         InvalidMetafile();
@@ -428,24 +413,24 @@ void TMetafile::ReadEMF(TStream* Stream, int64_t Available)
     // Every record must lie inside the metafile and be sound (see
     // EmfRecordSound), and the last must be EMR_EOF. Each object of the
     // table the header declares is made by a record of 8 bytes or more.
-    const uint32_t handles = U16(header + 56);
+    const uint32_t handles = GetLE16(header + 56);
     if (handles == 0 || handles > bytes / 8 + 1) InvalidMetafile();
     // The player scales by the reference device's pixels and millimetres:
     // both positive, at 0.1 to 1000 pixels a millimetre (screens and
     // printers lie well inside).
     for (size_t field = 72; field < 80; field += 4) {
-        const int64_t pixels = static_cast<int32_t>(U32(header + field));
-        const int64_t mm = static_cast<int32_t>(U32(header + field + 8));
+        const int64_t pixels = static_cast<int32_t>(GetLE32(header + field));
+        const int64_t mm = static_cast<int32_t>(GetLE32(header + field + 8));
         if (pixels <= 0 || mm <= 0 || pixels > mm * 1000 || mm > pixels * 10) InvalidMetafile();
     }
     size_t at = 0;
     bool sawEnd = false;
     while (at < bits.size()) {
         if (bits.size() - at < 8) InvalidMetafile();
-        uint32_t size = U32(bits.data() + at + 4);
+        uint32_t size = GetLE32(bits.data() + at + 4);
         if (size < 8 || (size & 3) != 0 || size > bits.size() - at) InvalidMetafile();
         if (!EmfRecordSound(bits.data() + at, size, handles)) InvalidMetafile();
-        if (U32(bits.data() + at) == EMR_EOF) {
+        if (GetLE32(bits.data() + at) == EMR_EOF) {
             // The player walks to the declared size, not to this record.
             sawEnd = at + size == bits.size();
             break;
@@ -456,7 +441,7 @@ void TMetafile::ReadEMF(TStream* Stream, int64_t Available)
 
     HENHMETAFILE h = ::SetEnhMetaFileBits(bytes, bits.data());
     if (!h) InvalidMetafile();
-    auto frame = [&](size_t at) { return static_cast<int32_t>(U32(header + at)); };
+    auto frame = [&](size_t at) { return static_cast<int32_t>(GetLE32(header + at)); };
     int mmW = frame(32) - frame(24);
     int mmH = frame(36) - frame(28);
     int ppiX, ppiY;
@@ -491,13 +476,13 @@ void TMetafile::SaveToStream(TStream* Stream)
         boxH = ::MulDiv(mmHeight_, inch, kHiMetricPerInch);
     }
     uint8_t placeable[kPlaceableSize] = {};
-    Put32(placeable, kPlaceableKey);
-    Put16(placeable + 10, static_cast<uint32_t>(boxW) & 0xFFFF);
-    Put16(placeable + 12, static_cast<uint32_t>(boxH) & 0xFFFF);
-    Put16(placeable + 14, static_cast<uint32_t>(inch));
+    PutLE32(placeable, kPlaceableKey);
+    PutLE16(placeable + 10, static_cast<uint32_t>(boxW) & 0xFFFF);
+    PutLE16(placeable + 12, static_cast<uint32_t>(boxH) & 0xFFFF);
+    PutLE16(placeable + 14, static_cast<uint32_t>(inch));
     uint16_t checksum = 0;
-    for (size_t i = 0; i < 20; i += 2) checksum ^= U16(placeable + i);
-    Put16(placeable + 20, checksum);
+    for (size_t i = 0; i < 20; i += 2) checksum ^= GetLE16(placeable + i);
+    PutLE16(placeable + 20, checksum);
     Stream->WriteBuffer(placeable, kPlaceableSize);
     Stream->WriteBuffer(bits.data(), n);
 }

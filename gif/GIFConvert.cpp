@@ -5,6 +5,7 @@
 #include "classlib/Icon.h"
 #include "classlib/Metafile.h"
 #include "classlib/Picture.h"
+#include "classlib/ScopeGuard.h"
 #include "classlib/Streams.h"
 #include "classlib/WinHandles.h"
 #include "gif/GIFDIB.h"
@@ -116,18 +117,13 @@ void TGIFSubImage::AssignFromBitmap(classlib::TBitmap* Source)
     NewImage();
     Progress(classlib::psStarting, 0, false, L"Converting...");
     bool Done = false;
-    struct Finally {
-        TGIFSubImage* f;
-        bool& done;
-        ~Finally()
-        {
-            try {
-                f->Progress(classlib::psEnding, done ? 100 : 0,
-                            f->OwnerImage && f->OwnerImage->GetPaletteModified(), L"Converting...");
-            } catch (...) {
-            }
+    classlib::TOnExit End([this, &Done] {
+        try {
+            Progress(classlib::psEnding, Done ? 100 : 0, OwnerImage && OwnerImage->GetPaletteModified(),
+                     L"Converting...");
+        } catch (...) {
         }
-    } End{this, Done};
+    });
     classlib::TBitmap* Bmp = Converted.get();
     classlib::TPixelFormat Format = Bmp->GetPixelFormat();
     if (!IsPaletteFormat(Format))

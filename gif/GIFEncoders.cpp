@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "classlib/ScopeGuard.h"
+
 namespace gif {
 
 // ---- TGIFStream / TGIFWriter ----------------------------------------------
@@ -220,10 +222,7 @@ void TLZWEncoder::Clear()
 void TLZWEncoder::Compress()
 {
     HashTable = std::make_unique<THashTable>();
-    struct Free {
-        std::unique_ptr<THashTable>& t;
-        ~Free() { t.reset(); }
-    } FreeTable{HashTable};
+    classlib::TOnExit FreeTable([this] { HashTable.reset(); });
     NextFreeCode = static_cast<uint16_t>(ClearCode + 2);
     Clear();
     RunPixel = static_cast<uint16_t>(TakePixel());

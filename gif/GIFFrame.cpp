@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "classlib/ScopeGuard.h"
 #include "classlib/SysUtils.h"
 #include "classlib/WinHandles.h"
 #include "gif/GIFDIB.h"
@@ -281,20 +282,15 @@ classlib::TBitmap* TGIFSubImage::GetBitmap()
         return nullptr;
     Progress(classlib::psStarting, 0, false, L"Rendering...");
     bool Done = false;
-    struct Finally {
-        TGIFSubImage* f;
-        bool& done;
-        ~Finally()
-        {
-            const bool Modified = f->OwnerImage && f->OwnerImage->GetPaletteModified();
-            try {
-                f->Progress(classlib::psEnding, done ? 100 : 0, Modified, L"Rendering...");
-                if (Modified)
-                    f->OwnerImage->Changed(f);
-            } catch (...) {
-            }
+    classlib::TOnExit End([this, &Done] {
+        const bool Modified = OwnerImage && OwnerImage->GetPaletteModified();
+        try {
+            Progress(classlib::psEnding, Done ? 100 : 0, Modified, L"Rendering...");
+            if (Modified)
+                OwnerImage->Changed(this);
+        } catch (...) {
         }
-    } End{this, Done};
+    });
     try {
         auto Bitmap = std::make_unique<classlib::TBitmap>();
         if (int64_t{GetWidth()} * GetHeight() > 500000)

@@ -1,5 +1,6 @@
 // The GIF picture class: loading, saving, copying, palettes, drawing entry
 // points, clipboard and unit start-up.
+#include "classlib/ScopeGuard.h"
 #include "gif/GIFImage.h"
 
 #include <algorithm>
@@ -137,11 +138,7 @@ HPALETTE TGIFImage::GetPalette()
 {
     if (InGetPalette)
         RaiseGifError(L"No global or local color table defined");
-    InGetPalette = true;
-    struct Reset {
-        bool& b;
-        ~Reset() { b = false; }
-    } Guard{InGetPalette};
+    classlib::TValueScope Guard(InGetPalette, true);
     if (BackingBitmap)
         if (HPALETTE p = BackingBitmap->GetPalette())
             return p;
@@ -334,14 +331,10 @@ void TGIFImage::Assign(const classlib::TPersistent* Source)
         Clear();
         OnProgress = Gif->OnProgress;
         OnGIFWarning = Gif->OnGIFWarning;
-        struct Finally {
-            TGIFImage* img;
-            ~Finally()
-            {
-                img->OnProgress.Clear();
-                img->OnGIFWarning.Clear();
-            }
-        } End{this};
+        classlib::TOnExit End([this] {
+            OnProgress.Clear();
+            OnGIFWarning.Clear();
+        });
         DoProgress(this, classlib::psStarting, 0, false, L"Copying...");
         bool Done = false;
         try {
@@ -401,11 +394,7 @@ void TGIFImage::Draw(classlib::TCanvas* ACanvas, const RECT& R)
 {
     if (InDraw || GetEmpty())
         return;
-    InDraw = true;
-    struct Reset {
-        bool& b;
-        ~Reset() { b = false; }
-    } Guard{InDraw};
+    classlib::TValueScope Guard(InDraw, true);
     const int Count = Frames->GetCount();
     if (Count == 1 || !(DrawFlags & gdfAnimate)) {
         const int Index = (StillFrame >= 0 && StillFrame < Count) ? StillFrame : 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "classlib/ScopeGuard.h"
 #include "gif/GIFUtils.h"
 
 namespace gif {
@@ -227,28 +228,21 @@ void DecodeLZWPixels(classlib::TStream* Stream, uint8_t* Pixels, int Width, int 
             NextRow();
         }
     };
-    struct AtExit {
-        decltype(FillRest)& Run;
-        ~AtExit() { Run(); }
-    } Rest{FillRest};
+    classlib::TOnExit Rest([&FillRest] { FillRest(); });
 
     const int InitialSize = ReadStreamByte(Stream);
     if (InitialSize < 0)
         return;
     auto Decoder = std::make_unique<TLZWDecoder>(Stream, Warning);
     Decoder->Start(InitialSize);
-    struct EndReader {
-        TLZWDecoder* d;
-        ~EndReader()
-        {
-            // In a well-formed block this reads the end code and skips to the
-            // block terminator; a failure here must not replace the first one.
-            try {
-                d->NextPixel();
-            } catch (...) {
-            }
+    classlib::TOnExit End([d = Decoder.get()] {
+        // In a well-formed block this reads the end code and skips to the
+        // block terminator; a failure here must not replace the first one.
+        try {
+            d->NextPixel();
+        } catch (...) {
         }
-    } End{Decoder.get()};
+    });
     if (!Pixels)
         return;
     while (RowsDone < Height && Row < Height) {

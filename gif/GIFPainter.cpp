@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "classlib/ScopeGuard.h"
 #include "classlib/SysUtils.h"
 #include "classlib/WinHandles.h"
 #include "gif/GIFExtensions.h"
@@ -146,10 +147,7 @@ void TGIFPainter::FireEvent(const classlib::TNotifyEvent& Event)
     if (!Event)
         return;
     CurrentHandler = &Event;
-    struct Reset {
-        const classlib::TNotifyEvent*& h;
-        ~Reset() { h = nullptr; }
-    } Guard{CurrentHandler};
+    classlib::TOnExit Guard([this] { CurrentHandler = nullptr; });
     RunSynchronized([this, &Event] { Event(this); });
 }
 

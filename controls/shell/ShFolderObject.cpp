@@ -1,4 +1,5 @@
 #include "controls/shell/ShFolderObject.h"
+#include "classlib/ScopeGuard.h"
 #include "controls/shell/ShPictureThumbnail.h"
 
 #include <commctrl.h>
@@ -610,10 +611,7 @@ HRESULT TShFolderObject::GetUIObjectOf(REFIID iid, void** obj)
     *obj = nullptr;
     std::vector<TPidl> lists;
     // MultiObjects is emptied on every way out.
-    struct TClear {
-        classlib::TStringList* list;
-        ~TClear() { list->Clear(); }
-    } clear{multiObjects_.get()};
+    classlib::TOnExit clear([list = multiObjects_.get()] { list->Clear(); });
 
     const int entries = multiObjects_->GetCount();
     // Several objects must share one folder for one shell call: full paths
@@ -904,10 +902,7 @@ LRESULT CALLBACK TShFolderObject::MenuWindowProc(HWND window, UINT message, WPAR
 
 std::wstring TShFolderObject::ShowContextMenu(POINT point, classlib::TPopupMenu* popupMenu, classlib::TComponent* item)
 {
-    struct TClear {
-        classlib::TStringList* list;
-        ~TClear() { list->Clear(); }
-    } clear{multiObjects_.get()};
+    classlib::TOnExit clear([list = multiObjects_.get()] { list->Clear(); });
 
     const std::wstring actionPath = ActionPath();
     // Taken before the UI object empties MultiObjects.
@@ -1039,10 +1034,7 @@ bool TShFolderObject::RunDefaultVerb(const std::wstring& Folder)
 
 bool TShFolderObject::ExecuteCommand(const std::wstring& verbIn)
 {
-    struct TClear {
-        classlib::TStringList* list;
-        ~TClear() { list->Clear(); }
-    } clear{multiObjects_.get()};
+    classlib::TOnExit clear([list = multiObjects_.get()] { list->Clear(); });
 
     bool execute = true;
     OnContextMenuSelect(verbIn, execute);

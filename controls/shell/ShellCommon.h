@@ -36,19 +36,6 @@ bool LessNoCase(const std::wstring& a, const std::wstring& b);
 // The masks of a ";"-separated list, trimmed, empty ones left out.
 std::vector<std::wstring> SplitMasks(const std::wstring& Masks);
 
-// Sets a flag for a scope; its old value comes back at the end.
-class TFlagScope {
-public:
-    explicit TFlagScope(bool& Flag) : flag_(Flag), old_(Flag) { flag_ = true; }
-    ~TFlagScope() { flag_ = old_; }
-    TFlagScope(const TFlagScope&) = delete;
-    TFlagScope& operator=(const TFlagScope&) = delete;
-
-private:
-    bool& flag_;
-    bool old_;
-};
-
 // A reference of our own to a borrowed interface.
 template <class T>
 TComRef<T> Share(T* p)

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "classlib/ScopeGuard.h"
 #include "controls/shell/ShComRef.h"
 
 namespace shell {
@@ -66,10 +67,7 @@ void TShellLink::BroadcastChange(IShellControl* Sender, F Call)
         return;
     SetEnabled(false);
     {
-        struct Reenable {
-            TShellLink* link;
-            ~Reenable() { link->SetEnabled(true); }
-        } reenable{this};
+        classlib::TOnExit reenable([this] { SetEnabled(true); });
         ForOthers(Sender, Call);
     }
     OnChange(this);

@@ -16,6 +16,7 @@
 #include "classlib/ExtCtrls.h"
 #include "classlib/Forms.h"
 #include "classlib/FileCtrl.h"
+#include "classlib/ScopeGuard.h"
 #include "classlib/Streams.h"
 #include "classlib/SysUtils.h"
 #include "classlib/WinHandles.h"
@@ -168,7 +169,7 @@ int TShellList::AddPlaceholder(const TShellListItem* Record)
     const int index = ::ImageList_Add(thumbImages_, placeholder->GetHandle(), nullptr);
     // The handler may draw on the placeholder too.
     if (index >= 0 && OnThumbnailUpdated) {
-        TFlagScope setting(settingThumbnail_);
+        classlib::TValueScope<bool> setting(settingThumbnail_, true);
         OnThumbnailUpdated(this, index, placeholder.get());
         ::ImageList_Replace(thumbImages_, index, placeholder->GetHandle(), nullptr);
     }
@@ -195,7 +196,7 @@ void TShellList::SetThumbnail(classlib::TBitmap* Bitmap, int ImageIndex, classli
     auto framed = std::make_unique<classlib::TBitmap>();
     framed->SetHandle(picture);
     {
-        TFlagScope setting(settingThumbnail_);
+        classlib::TValueScope<bool> setting(settingThumbnail_, true);
         OnThumbnailUpdated(this, ImageIndex, framed.get());
         ::ImageList_Replace(thumbImages_, ImageIndex, framed->GetHandle(), nullptr);
     }

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "classlib/Exceptions.h"
+#include "classlib/ScopeGuard.h"
 #include "classlib/SysUtils.h"
 
 namespace shell {
@@ -579,10 +580,7 @@ int TWorkerThreadPool::CancelWorkItems(classlib::TObject* Owner, classlib::TObje
     if (GetPendingCount() == 0)
         return 0;
     cancelling_ = true;
-    struct Reset {
-        std::atomic<bool>& flag;
-        ~Reset() { flag = false; }
-    } reset{cancelling_};
+    classlib::TOnExit reset([this] { cancelling_ = false; });
 
     // Queue and running items under one lock: a worker takes an item and
     // makes it current under the same lock, so none slips between the two.
@@ -619,10 +617,7 @@ void TWorkerThreadPool::RemoveThread(TShThread* Thread)
 void TWorkerThreadPool::TerminateAll(bool Wait)
 {
     terminating_ = true;
-    struct Reset {
-        std::atomic<bool>& flag;
-        ~Reset() { flag = false; }
-    } reset{terminating_};
+    classlib::TOnExit reset([this] { terminating_ = false; });
     TCustomThreadPool::TerminateAll(false);
     CancelWorkItems(nullptr, nullptr, {});
     workEvent_.SetEvent();

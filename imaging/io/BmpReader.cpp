@@ -528,8 +528,7 @@ void ReadBMPRow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Par
                                          : (Progress.DataSize > 0 ? Progress.DataSize : 0);
         PxReadBMP(Stream, Bitmap, dataSize, Params, Progress, Preview, false, mask, ignoreAlpha);
         if (mask) {
-            delete Progress.Mask;
-            Progress.Mask = mask.release();
+            Progress.Mask.Give(std::move(mask));
         }
     } catch (...) {
         Progress.Abort();

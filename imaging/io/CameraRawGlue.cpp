@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "classlib/Exceptions.h"
+#include "classlib/ScopeGuard.h"
 #include "imaging/io/ReadGuard.h"
 
 namespace imaging {
@@ -129,11 +130,7 @@ protected:
 bool CfaPatternsAgree(classlib::TStream& Stream)
 {
     const int64_t kept = Stream.GetPosition();
-    struct Restore {
-        classlib::TStream& S;
-        int64_t P;
-        ~Restore() { S.SetPosition(P); }
-    } restore{Stream, kept};
+    classlib::TOnExit restore([&Stream, kept] { Stream.SetPosition(kept); });
     uint8_t b[12];
     bool big = false;
     auto readAt = [&](int64_t Pos, int Count) {

@@ -9,8 +9,8 @@
 #include "imaging/io/PcxReader.h"
 #include "imaging/io/PcxWriter.h"
 #include "imaging/io/ReadGuard.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/model/PxWideFiles.h"
 
 namespace imaging {
 

@@ -13,10 +13,10 @@
 #include "imaging/io/TiffReader.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxExif.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxIfdEditor.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/model/PxMakerNote.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/PxRotate.h"
 
 namespace imaging {

@@ -13,7 +13,7 @@
 #include "imaging/io/FormatTable.h"
 #include "imaging/io/IOStartup.h"
 #include "imaging/io/ReadGuard.h"
-#include "imaging/model/PxWideFiles.h"
+#include "imaging/model/PxFileText.h"
 
 namespace imaging {
 

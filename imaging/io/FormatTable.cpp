@@ -150,8 +150,7 @@ void PassMask(TPxIOProgressInfo& Progress, TPxMask* Mask)
 {
     if (!Mask)
         return;
-    delete Progress.Mask;
-    Progress.Mask = Mask;
+    Progress.Mask.Give(std::unique_ptr<TPxMask>(Mask));
 }
 
 // Page Params.TIFFImageIndex; file offsets are absolute positions.
@@ -171,8 +170,7 @@ void ReadGIFFrame(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& P
 {
     PxReadGIFFrame(Stream, Bitmap, Params, false, Progress);
     Count = Progress.Count;
-    delete Progress.Mask;
-    Progress.Mask = nullptr;
+    Progress.Mask.Reset();
     if (!Progress.Aborted() && (Bitmap->GetWidth() == 0 || Bitmap->GetHeight() == 0))
         Progress.Abort();
 }

@@ -19,9 +19,9 @@
 #include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxByteOrder.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/model/PxWideFiles.h"
 
 namespace imaging {
 

@@ -17,7 +17,7 @@
 #include "imaging/io/ImgIOCounters.h"
 #include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxWideFiles.h"
+#include "imaging/model/PxFileText.h"
 
 namespace imaging {
 

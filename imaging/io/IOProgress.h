@@ -13,10 +13,11 @@
 // and the I/O object shows the reason through TImgIO::GetLastWarning.
 //
 // Mask, DataSize and Count carry the few per-format extras between the I/O
-// object and a routine: a reader that delivers transparency as a mask puts a
-// new TPxMask into Mask (the I/O object takes it, turns it into the alpha
-// channel and frees it); a writer of a format with a transparency mask finds
-// the mask of the image there (owned by the I/O object, valid for the call);
+// object and a routine: a reader that delivers transparency as a mask gives
+// a new TPxMask to Mask (owned by the record until the I/O object takes it,
+// turns it into the alpha channel and frees it); a writer of a format with a
+// transparency mask finds the mask of the image lent there (borrowed: owned
+// by the I/O object, valid for the call);
 // DataSize is the number of bytes of the format's data from the stream's
 // position when the caller knows it (-1 otherwise); Count is a reader's page
 // or frame count.
@@ -27,9 +28,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxDefs.h"
+#include "imaging/model/PxMask.h"
 
 namespace classlib {
 class TObject;
@@ -37,7 +40,57 @@ class TObject;
 
 namespace imaging {
 
-class TPxMask;
+// The transparency mask of one call, owned or borrowed as its holder says:
+// Give hands over a mask the slot then owns (freed with the slot unless Take
+// moves it out); Lend shows a mask that stays its owner's. Either replaces
+// what the slot held before (an owned mask is freed, a borrowed one let go).
+// A copy (of a record handed on to a nested routine) borrows the original's
+// mask and never owns it.
+class TPxMaskSlot {
+public:
+    TPxMaskSlot() = default;
+    TPxMaskSlot(const TPxMaskSlot& Other) : borrowed_(Other.Get()) {}
+    TPxMaskSlot& operator=(const TPxMaskSlot& Other)
+    {
+        if (Other.Get() != Get())
+            Lend(Other.Get());
+        return *this;
+    }
+    TPxMaskSlot(TPxMaskSlot&&) = default;
+    TPxMaskSlot& operator=(TPxMaskSlot&&) = default;
+
+    TPxMask* Get() const { return owned_ ? owned_.get() : borrowed_; }
+    bool Owned() const { return owned_ != nullptr; }
+    explicit operator bool() const { return Get() != nullptr; }
+    TPxMask* operator->() const { return Get(); }
+
+    void Give(std::unique_ptr<TPxMask> Mask)
+    {
+        owned_ = std::move(Mask);
+        borrowed_ = nullptr;
+    }
+    void Lend(TPxMask* Mask)
+    {
+        owned_.reset();
+        borrowed_ = Mask;
+    }
+    // The owned mask for the caller to keep; nullptr when the slot is empty
+    // or holds a borrowed mask (which it then lets go).
+    std::unique_ptr<TPxMask> Take()
+    {
+        borrowed_ = nullptr;
+        return std::move(owned_);
+    }
+    void Reset()
+    {
+        owned_.reset();
+        borrowed_ = nullptr;
+    }
+
+private:
+    std::unique_ptr<TPxMask> owned_;
+    TPxMask* borrowed_ = nullptr;
+};
 
 struct TPxIOProgressInfo {
     TPxProgressEvent Handler;                // empty for parameters-only reads
@@ -48,7 +101,7 @@ struct TPxIOProgressInfo {
     double Per2 = 0;
     bool* Aborting = nullptr;                // the owner's aborting flag
     TPxReadFailure* Failure = nullptr;       // the owner's failure reason
-    TPxMask* Mask = nullptr;                 // see above
+    TPxMaskSlot Mask;                        // see above
     int64_t DataSize = -1;                   // see above
     int32_t Count = 0;                       // see above
 

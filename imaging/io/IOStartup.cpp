@@ -4,8 +4,8 @@
 
 #include "classlib/SyncObjs.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/PxQuantizer.h"
 
 namespace imaging {

@@ -441,8 +441,7 @@ void ReadIconRow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Pa
     else
         reader.ReadIcon();
     if (mask) {
-        delete Progress.Mask;
-        Progress.Mask = mask.release();
+        Progress.Mask.Give(std::move(mask));
     }
 }
 

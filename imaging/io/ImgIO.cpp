@@ -16,8 +16,8 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/io/ImgIOStreams.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxMask.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/PxConvert.h"
 
 namespace imaging {
@@ -726,8 +726,7 @@ void TImgIO::ReadParamsWith(classlib::TStream* Source, int32_t FileType, bool Bu
     if (d && d->ParamsDataSize)
         info.DataSize = stream->GetSize() - stream->GetPosition();
     row->Reader(stream, currentBitmap_, *FileParams, true, info);
-    if (info.Mask)
-        delete info.Mask;
+    info.Mask.Reset();
 }
 
 void TImgIO::ReadParamsFromFileFormat(const std::wstring& FileName, int32_t FileType)

@@ -21,9 +21,9 @@
 #include "imaging/io/PsdWriter.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/io/ImgIOStreams.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/PxConvert.h"
 
 namespace imaging {
@@ -141,7 +141,7 @@ int TImgIO::RunLoad(classlib::TStream* Stream, int32_t FileType, unsigned Flags,
             AbortFlag = true;
         }
     }
-    std::unique_ptr<TPxMask> mask(info.Mask);
+    std::unique_ptr<TPxMask> mask = info.Mask.Take();
     if (AbortFlag) {
         // Never partly decoded rows, nor the storage of an earlier image.
         currentBitmap_->FreeImage(true);
@@ -502,7 +502,7 @@ void TImgIO::CallWriter(TPxFileFormatInfo& Row, classlib::TStream* Stream, TPxBi
     if ((Flags & pxsfMask) && Source->HasAlphaChannel()) {
         mask = std::make_unique<TPxMask>();
         PxBitmapToMask(Source->GetAlphaChannel(), mask.get());
-        info.Mask = mask.get();
+        info.Mask.Lend(mask.get());
     }
     Row.Writer(Stream, Source, *FileParams, info);
 }

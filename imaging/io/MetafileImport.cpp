@@ -14,7 +14,7 @@
 #include "imaging/io/IOStartup.h"
 #include "imaging/io/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxWideFiles.h"
+#include "imaging/model/PxFileText.h"
 
 namespace imaging {
 

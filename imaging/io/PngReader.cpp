@@ -463,7 +463,7 @@ void PxInstallPNGFormat()
     PxSetBuiltInFormatReader(ffPNG, PxReadPNG);
     PxSetBuiltInFormatWriter(ffPNG, [](classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params,
                                        TPxIOProgressInfo& Progress) {
-        PxWritePNG(Stream, Bitmap, Params, Progress.Mask, Progress);
+        PxWritePNG(Stream, Bitmap, Params, Progress.Mask.Get(), Progress);
     });
 }
 
@@ -471,7 +471,7 @@ namespace {
 const TPxBuiltInFormatRegistration pngRegistration(
     ffPNG, PxReadPNG,
     [](classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, TPxIOProgressInfo& Progress) {
-        PxWritePNG(Stream, Bitmap, Params, Progress.Mask, Progress);
+        PxWritePNG(Stream, Bitmap, Params, Progress.Mask.Get(), Progress);
     });
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "classlib/ScopeGuard.h"
 #include "imaging/io/Ccitt.h"
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
@@ -140,11 +141,7 @@ void PxPSFaxEncodeImage(TPxBitmap* Bitmap, classlib::TStream* Output, bool Group
 int PxPSWriteEmbeddedJPEG(classlib::TStream* Output, TPxBitmap* Bitmap, TIOParamsVals& Params,
                           TPxIOProgressInfo& Progress)
 {
-    struct TRestore {
-        uint8_t& field;
-        uint8_t saved;
-        ~TRestore() { field = saved; }
-    } restore{Params.JPEGColorSpace, Params.JPEGColorSpace};
+    classlib::TValueScope<uint8_t> colorSpace(Params.JPEGColorSpace, Params.JPEGColorSpace);
     if (Params.JPEGColorSpace == 3 || Params.JPEGColorSpace == 4)
         Params.JPEGColorSpace = 2;
     PxWriteJPEG(Output, Bitmap, Params, Progress);

@@ -14,7 +14,7 @@
 #include "imaging/io/PxmWriter.h"
 #include "imaging/io/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/model/PxWideFiles.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/proc/PxConvertRows.h"
 
 namespace imaging {

@@ -11,8 +11,8 @@
 #include "imaging/io/IOStartup.h"
 #include "imaging/io/PxCmyk.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/PxConvertRows.h"
 
 namespace imaging {

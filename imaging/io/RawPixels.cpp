@@ -9,9 +9,9 @@
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/model/PxWideFiles.h"
 
 namespace imaging {
 

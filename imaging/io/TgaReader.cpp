@@ -410,8 +410,7 @@ void ReadTGARow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Par
         std::unique_ptr<TPxMask> mask;
         PxReadTGA(Stream, Bitmap, Params, Preview, mask, Preview, Progress);
         if (mask) {
-            delete Progress.Mask;
-            Progress.Mask = mask.release();
+            Progress.Mask.Give(std::move(mask));
         }
     } catch (...) {
         Progress.Abort();
@@ -420,7 +419,7 @@ void ReadTGARow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Par
 
 void WriteTGARow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, TPxIOProgressInfo& Progress)
 {
-    PxWriteTGA(Stream, Bitmap, Params, Progress.Mask, Progress);
+    PxWriteTGA(Stream, Bitmap, Params, Progress.Mask.Get(), Progress);
 }
 
 const TPxBuiltInFormatRegistration tgaRegistration(ffTGA, ReadTGARow, WriteTGARow);

@@ -21,6 +21,7 @@
 #include "imaging/io/PxCmyk.h"
 #include "imaging/io/TiffTags.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxByteOrder.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
@@ -288,7 +289,7 @@ void UndoPredictor(const TTIFFVars& v, uint8_t* row, int32_t Width, int32_t Samp
     }
 }
 
-uint16_t Word(const uint8_t* p, int64_t i) { return uint16_t(p[2 * i] | (p[2 * i + 1] << 8)); }
+uint16_t Word(const uint8_t* p, int64_t i) { return PxLe16(p + 2 * i); }
 
 void SetMask(const TTIFFVars& v, int x, int y, int value)
 {

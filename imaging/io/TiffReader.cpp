@@ -840,7 +840,7 @@ void PxReadTIFFFormat(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVal
         if (Progress.Mask)
             delete mask;
         else
-            Progress.Mask = mask;
+            Progress.Mask.Give(std::unique_ptr<TPxMask>(mask));
     }
 }
 

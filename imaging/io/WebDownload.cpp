@@ -7,7 +7,7 @@
 #include "classlib/SysUtils.h"
 #include "imaging/io/IOStartup.h"
 #include "imaging/io/ImgIO.h"
-#include "imaging/model/PxWideFiles.h"
+#include "imaging/model/PxFileText.h"
 
 namespace imaging {
 

@@ -12,6 +12,7 @@
 
 #include "classlib/Bitmap.h"
 #include "classlib/Exceptions.h"
+#include "classlib/ScopeGuard.h"
 #include "imaging/model/PxFileBuffer.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStreamUtils.h"
@@ -1362,11 +1363,7 @@ void TPxBitmap::SyncFromVclBitmap()
 {
     if (!vclBitmap_ || syncing_)
         return;
-    syncing_ = true;
-    struct TReset {
-        bool& flag;
-        ~TReset() { flag = false; }
-    } reset{syncing_};
+    classlib::TValueScope syncing(syncing_, true);
 
     TPxPixelFormat format;
     switch (vclBitmap_->GetPixelFormat()) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "classlib/Bitmap.h"
+#include "classlib/ScopeGuard.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/model/PxStreamUtils.h"
@@ -111,15 +112,10 @@ bool AssignFrom(TPxBitmap& Dest, TPxBitmap& Source, bool KeepOwn)
     std::unique_ptr<TPxBitmap> keptAlpha;
     if (KeepOwn)
         keptAlpha = DetachAlpha(Dest);
-    struct TRestoreAlpha {
-        TPxBitmap& Dest;
-        std::unique_ptr<TPxBitmap>& Alpha;
-        ~TRestoreAlpha()
-        {
-            if (Alpha)
-                Dest.AttachAlphaChannel(Alpha.release());
-        }
-    } restoreAlpha{Dest, keptAlpha};
+    classlib::TOnExit restoreAlpha([&Dest, &keptAlpha] {
+        if (keptAlpha)
+            Dest.AttachAlphaChannel(keptAlpha.release());
+    });
 
     // A system-bitmap image keeps what it has when the source is empty.
     if (Dest.GetLocation() == pxTBitmap && sourceEmpty)

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "classlib/Exceptions.h"
+#include "classlib/ScopeGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStreamUtils.h"
 
@@ -168,10 +169,7 @@ void TPxFileBuffer::Unmap(void* Buffer)
     const TMappedBlock block = blocks_[static_cast<size_t>(index)];
     blocks_.erase(blocks_.begin() + index);
     // The buffer goes back to the heap even when the write-back fails.
-    struct TFreeOnExit {
-        uint8_t* p;
-        ~TFreeOnExit() { HeapFree(GetProcessHeap(), 0, p); }
-    } freeOnExit{block.Buffer};
+    classlib::TOnExit freeOnExit([p = block.Buffer] { HeapFree(GetProcessHeap(), 0, p); });
     if (stream_ && (block.Access & 2) && block.Size > 0) {
         stream_->Seek(block.Offset, classlib::soBeginning);
         stream_->WriteBuffer(block.Buffer, block.Size);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <numbers>
 
 #include "classlib/Bitmap.h"
 #include "classlib/SysUtils.h"
@@ -229,6 +230,62 @@ classlib::TFontStyles PxLogFontStyle(const LOGFONTW* font)
     if (font->lfStrikeOut)
         style |= classlib::fsStrikeOut;
     return style;
+}
+
+// ----------------------------------------------------------------- polygons
+
+void PxRotatePoints(POINT* points, int lastIndex, int cx, int cy, double angle)
+{
+    const double theta = -angle * std::numbers::pi / 180.0;
+    const double c = std::cos(theta);
+    const double s = std::sin(theta);
+    for (int i = 0; i <= lastIndex; ++i) {
+        const double dx = points[i].x - cx;
+        const double dy = points[i].y - cy;
+        points[i].x = cx + static_cast<LONG>(std::trunc(c * dx - s * dy));
+        points[i].y = cy + static_cast<LONG>(std::trunc(s * dx + c * dy));
+    }
+}
+
+namespace {
+
+// Even-odd test over n points given by an accessor returning (x, y) doubles.
+template <class Get>
+bool EvenOdd(double x, double y, int n, Get get)
+{
+    bool inside = false;
+    for (int i = 0, j = n - 1; i < n; j = i++) {
+        double xi, yi, xj, yj;
+        get(i, xi, yi);
+        get(j, xj, yj);
+        const double lo = yi < yj ? yi : yj;
+        const double hi = yi < yj ? yj : yi;
+        if (y >= lo && y < hi) {
+            const double xAtY = xi + (y - yi) * (xj - xi) / (yj - yi);
+            if (x < xAtY)
+                inside = !inside;
+        }
+    }
+    return inside;
+}
+
+}  // namespace
+
+bool PxPointInPolygon(int x, int y, const POINT* points, int lastIndex)
+{
+    return EvenOdd(x, y, lastIndex + 1, [&](int i, double& px, double& py) {
+        px = points[i].x;
+        py = points[i].y;
+    });
+}
+
+bool PxPointInPolygonZoomed(int x, int y, const POINT* points, int count, double zoomX, double zoomY,
+                            int offsetX, int offsetY, int originX, int originY)
+{
+    return EvenOdd(x, y, count, [&](int i, double& px, double& py) {
+        px = (points[i].x - originX) * zoomX + offsetX;
+        py = (points[i].y - originY) * zoomY + offsetY;
+    });
 }
 
 // ---------------------------------------------------------------- distances

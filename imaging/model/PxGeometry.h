@@ -3,8 +3,7 @@
 //
 // Coordinates are 32-bit integers in screen orientation (y grows downwards);
 // angles are radians, counter-clockwise on the screen counting positive.
-// Points are POINT records (two 32-bit integers), as in the polygon routines
-// of imaging/model/PxWideFiles.h. Rectangles given as four integers are
+// Points are POINT records (two 32-bit integers). Rectangles given as four integers are
 // inclusive unless said otherwise.
 //
 // The routines hold no state and may be called from any thread; the drawing
@@ -47,6 +46,17 @@ bool PxRectEqual(const RECT& a, const RECT& b);
 // Bold when the weight is at least 700, italic, underline and strike-out
 // from the record's flags; empty for nullptr.
 classlib::TFontStyles PxLogFontStyle(const LOGFONTW* font);
+
+// ---- polygons
+
+// Rotates points[0 .. lastIndex] in place about (cx, cy) by angle degrees.
+void PxRotatePoints(POINT* points, int lastIndex, int cx, int cy, double angle);
+// Even-odd test of (x, y) against the polygon points[0 .. lastIndex].
+bool PxPointInPolygon(int x, int y, const POINT* points, int lastIndex);
+// The same over count points, each mapped to ((px - originX) * zoomX +
+// offsetX, (py - originY) * zoomY + offsetY).
+bool PxPointInPolygonZoomed(int x, int y, const POINT* points, int count, double zoomX, double zoomY,
+                            int offsetX, int offsetY, int originX, int originY);
 
 // ---- distances
 

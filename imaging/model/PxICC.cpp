@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxByteOrder.h"
 #include "imaging/model/PxStartup.h"
 
 namespace imaging {
@@ -59,12 +60,6 @@ const TColorLibrary* Library()
 constexpr DWORD kTransformFlags = BEST_MODE | USE_RELATIVE_COLORIMETRIC;
 
 constexpr uint16_t Widen(uint8_t v) { return static_cast<uint16_t>(v * 257); }
-
-uint32_t BigEndian32(const uint8_t* p)
-{
-    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-           (static_cast<uint32_t>(p[2]) << 8) | p[3];
-}
 
 // Platform colour type of an input code (0 when the code is unknown).
 COLORTYPE InputColorType(int32_t Code)
@@ -400,7 +395,7 @@ void TPxICC::ReadTexts()
     if (rawLength <= 132)
         return;
     const uint8_t* raw = Raw.data();
-    const uint32_t count = BigEndian32(raw + 128);
+    const uint32_t count = PxBe32(raw + 128);
     if (count > 1000)  // also "negative" counts
         return;
     // A zero-terminated text at Offset that ends inside the profile and is
@@ -423,8 +418,8 @@ void TPxICC::ReadTexts()
         if (entry + 12 > rawLength)
             break;
         const uint8_t* e = raw + entry;
-        const uint32_t offset = BigEndian32(e + 4);
-        const uint32_t size = BigEndian32(e + 8);
+        const uint32_t offset = PxBe32(e + 4);
+        const uint32_t size = PxBe32(e + 8);
         // Offsets and sizes above 0x7FFFFFFF are the negative values of the
         // format's signed reading.
         if (offset > 0x7FFFFFFFu || size > 0x7FFFFFFFu || offset > rawLength || size > rawLength)

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "classlib/Streams.h"
-#include "imaging/model/PxWideFiles.h"
+#include "imaging/model/PxFileText.h"
 
 namespace imaging {
 

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "classlib/ScopeGuard.h"
 #include "classlib/SyncObjs.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
@@ -129,9 +130,7 @@ void PxFinalize()
             startupCount = 0;
             // The marker goes even when a shut-down raises, so that the
             // lock below is deleted and a later start-up begins anew.
-            struct TClearMarker {
-                ~TClearMarker() { Marker().clear(); }
-            } clearMarker;
+            classlib::TOnExit clearMarker([] { Marker().clear(); });
             RunShutdown(psPresetImages);
             RunShutdown(psTextC);
             RunShutdown(psCCITT);

@@ -15,8 +15,8 @@
 #include "classlib/SysUtils.h"
 #include "classlib/TextConv.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/model/PxWideFiles.h"
 
 namespace imaging {
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "classlib/ScopeGuard.h"
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
@@ -253,12 +254,7 @@ void TImgProc::CropToAlphaBounds()
     // Nothing visible at all: the image is left as it is.
     if (box.left > box.right || box.top > box.bottom)
         return;
-    struct TAutoUndoScope {
-        bool& flag;
-        bool saved;
-        ~TAutoUndoScope() { flag = saved; }
-    } scope{AutoUndo, AutoUndo};
-    AutoUndo = false;
+    classlib::TValueScope noUndo(AutoUndo, false);
     CropRect(box);
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "classlib/SysUtils.h"
+#include "imaging/model/PxByteOrder.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStreamUtils.h"
@@ -25,30 +26,6 @@ constexpr uint32_t FourCC(char a, char b, char c, char d)
 }
 
 constexpr int64_t kHeaderBytes = 40;
-
-void Put16(uint8_t* p, uint16_t v)
-{
-    std::memcpy(p, &v, 2);
-}
-
-void Put32(uint8_t* p, uint32_t v)
-{
-    std::memcpy(p, &v, 4);
-}
-
-uint32_t Get32(const uint8_t* p)
-{
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-uint16_t Get16(const uint8_t* p)
-{
-    uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-}
 
 // Locks a global handle for the lifetime of the scope.
 class TGlobalLock {
@@ -110,17 +87,17 @@ HGLOBAL CopyToDIB(TPxBitmap& Bitmap, int X1, int Y1, int X2, int Y2, int DpiX, i
         GlobalFree(handle);
         return nullptr;
     }
-    Put32(p + 0, 40);
-    Put32(p + 4, static_cast<uint32_t>(w));
-    Put32(p + 8, static_cast<uint32_t>(h));
-    Put16(p + 12, 1);
-    Put16(p + 14, static_cast<uint16_t>(bits));
-    Put32(p + 16, 0);
-    Put32(p + 20, 0);
-    Put32(p + 24, static_cast<uint32_t>(classlib::Trunc(DpiX * 39.3700787)));
-    Put32(p + 28, static_cast<uint32_t>(classlib::Trunc(DpiY * 39.3700787)));
-    Put32(p + 32, f == px8p && entries < 256 ? static_cast<uint32_t>(entries) : 0);
-    Put32(p + 36, 0);
+    PxPutLe32(p + 0, 40);
+    PxPutLe32(p + 4, static_cast<uint32_t>(w));
+    PxPutLe32(p + 8, static_cast<uint32_t>(h));
+    PxPutLe16(p + 12, 1);
+    PxPutLe16(p + 14, static_cast<uint16_t>(bits));
+    PxPutLe32(p + 16, 0);
+    PxPutLe32(p + 20, 0);
+    PxPutLe32(p + 24, static_cast<uint32_t>(classlib::Trunc(DpiX * 39.3700787)));
+    PxPutLe32(p + 28, static_cast<uint32_t>(classlib::Trunc(DpiY * 39.3700787)));
+    PxPutLe32(p + 32, f == px8p && entries < 256 ? static_cast<uint32_t>(entries) : 0);
+    PxPutLe32(p + 36, 0);
     uint8_t* table = p + kHeaderBytes;
     if (f == px1g) {
         std::memset(table + 4, 255, 4);
@@ -170,12 +147,12 @@ bool ReadHeader(const uint8_t* p, int64_t Known, THeader& h)
 {
     if (Known >= 0 && Known < kHeaderBytes)
         return false;
-    h.Size = Get32(p);
-    h.Width = static_cast<int32_t>(Get32(p + 4));
-    h.Height = static_cast<int32_t>(Get32(p + 8));
-    h.Bits = Get16(p + 14);
-    h.Compression = Get32(p + 16);
-    h.ColorsUsed = Get32(p + 32);
+    h.Size = PxLe32(p);
+    h.Width = static_cast<int32_t>(PxLe32(p + 4));
+    h.Height = static_cast<int32_t>(PxLe32(p + 8));
+    h.Bits = PxLe16(p + 14);
+    h.Compression = PxLe32(p + 16);
+    h.ColorsUsed = PxLe32(p + 32);
     if (h.Size < kHeaderBytes || (Known >= 0 && h.Size > Known) || h.Size > (1u << 20))
         return false;
     if (h.Width <= 0 || h.Height == 0 || h.Height == std::numeric_limits<int32_t>::min())
@@ -278,7 +255,7 @@ void ReadRgb(const THeader& h, const uint8_t* table, int entries, const uint8_t*
     uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
     if (h.Compression == 3) {
         for (int i = 0; i < 3; ++i)
-            masks[i] = Get32(data + 4 * i);
+            masks[i] = PxLe32(data + 4 * i);
         data += 12;
     }
     const int nR = BitCount(masks[0]), nG = BitCount(masks[1]), nB = BitCount(masks[2]);
@@ -299,7 +276,7 @@ void ReadRgb(const THeader& h, const uint8_t* table, int entries, const uint8_t*
             break;
         case 16:
             for (int x = 0; x < w; ++x) {
-                const uint32_t v = Get16(s + 2 * x);
+                const uint32_t v = PxLe16(s + 2 * x);
                 d[x].r = static_cast<uint8_t>(Shift(v & masks[0], nR + nG + nB - 8));
                 d[x].g = static_cast<uint8_t>(Shift(v & masks[1], nG + nB - 8));
                 d[x].b = static_cast<uint8_t>(Shift(v & 0xFF & masks[2] & 0xFF, -(8 - nB)));
@@ -573,7 +550,7 @@ int PxDIBToDibbitmap(void* DIB, TPxDibbitmap* Dest, const void* Bits, bool IsPoi
         // Uncompressed rows must all be there; compressed data by the
         // header's image size.
         const int64_t rows = DibRowLen(h) * h.AbsHeight;
-        const uint32_t sizeImage = Get32(block.Data + 20);
+        const uint32_t sizeImage = PxLe32(block.Data + 20);
         const bool plain = h.Compression == 0 || h.Compression == 3;
         if (!plain && sizeImage == 0)
             return 0;
@@ -673,7 +650,7 @@ void PxYUVRowsCLJR(const uint8_t* Source, TPxBitmap* Dest, bool TopDown)
     // 8 bits by a left shift, so that the middle of the chroma range (32)
     // becomes 128.
     ReadPacked(Source, Dest, TopDown, 4, 4, false, [](const uint8_t* s, TPxRGB* p) {
-        const uint32_t word = Get32(s);
+        const uint32_t word = PxLe32(s);
         const int v = static_cast<int>(word & 63) << 2;
         const int u = static_cast<int>((word >> 6) & 63) << 2;
         for (int i = 0; i < 4; ++i)

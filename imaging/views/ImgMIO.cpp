@@ -19,8 +19,8 @@
 #include "imaging/io/PxDirectShow.h"
 #include "imaging/io/PxWia.h"
 #include "imaging/io/WebDownload.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
@@ -314,7 +314,7 @@ void TImgMIO::LoadFrames(classlib::TStream* Stream, const TFrameLoop& Loop, cons
         info.Sender = this;
         info.Aborting = &Aborting;
         Read(bitmap.get(), params, info, n);
-        std::unique_ptr<TPxMask> mask(info.Mask);
+        std::unique_ptr<TPxMask> mask = info.Mask.Take();
         if (!Aborting) {
             if (mask)
                 MaskToAlpha(mask.get(), bitmap.get());

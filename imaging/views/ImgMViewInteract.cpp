@@ -4,25 +4,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "classlib/ScopeGuard.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/views/ImgMView.h"
 
 namespace imaging {
 
 namespace {
-
-// Sets a flag for the lifetime of the scope and restores the old value.
-class TFlagScope {
-public:
-    TFlagScope(bool& Flag, bool Value) : flag_(Flag), old_(Flag) { flag_ = Value; }
-    ~TFlagScope() { flag_ = old_; }
-    TFlagScope(const TFlagScope&) = delete;
-    TFlagScope& operator=(const TFlagScope&) = delete;
-
-private:
-    bool& flag_;
-    bool old_;
-};
 
 constexpr UINT_PTR kPlayTimer = 1;
 
@@ -180,7 +168,7 @@ int TImgMView::ImageVisibility(int Index)
 
 void TImgMView::SelectAtPos(int X, int Y, classlib::TShiftState Shift)
 {
-    TFlagScope add(addMode_, addMode_ || (Shift & (classlib::ssCtrl | classlib::ssShift)) != 0);
+    classlib::TValueScope<bool> add(addMode_, addMode_ || (Shift & (classlib::ssCtrl | classlib::ssShift)) != 0);
     const int i = ImageAtPos(X, Y);
     if (i < 0)
         return;
@@ -214,10 +202,10 @@ void TImgMView::SelectRange(int From, int X, int Y, classlib::TShiftState Shift)
 {
     DeselectNoUpdate();
     {
-        TFlagScope add(addMode_, false);
+        classlib::TValueScope<bool> add(addMode_, false);
         SelectEntry(From < 0 ? 0 : From);
     }
-    TFlagScope keep(keepMode_, true);
+    classlib::TValueScope<bool> keep(keepMode_, true);
     SelectAtPos(X, Y, Shift | classlib::ssShift);
     rangeMade_ = true;
 }
@@ -227,7 +215,7 @@ void TImgMView::SelectRange(int From, int X, int Y, classlib::TShiftState Shift)
 void TImgMView::MouseDown(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y)
 {
     TPxView::MouseDown(Button, Shift, X, Y);
-    TFlagScope user(userAction_, true);
+    classlib::TValueScope<bool> user(userAction_, true);
     if (ignorePress_) {
         ignorePress_ = false;
         return;
@@ -259,7 +247,7 @@ void TImgMView::MouseDown(classlib::TMouseButton Button, classlib::TShiftState S
 void TImgMView::MouseMove(classlib::TShiftState Shift, int X, int Y)
 {
     TPxView::MouseMove(Shift, X, Y);
-    TFlagScope user(userAction_, true);
+    classlib::TValueScope<bool> user(userAction_, true);
     if (!pressed_ || GetCapture() != GetHandle())
         return;
     if ((mouseInteract_ & mmiSelect) && enableMultiSelect_ && !Playing) {
@@ -278,7 +266,7 @@ void TImgMView::MouseMove(classlib::TShiftState Shift, int X, int Y)
 void TImgMView::MouseUp(classlib::TMouseButton Button, classlib::TShiftState Shift, int X, int Y)
 {
     TPxView::MouseUp(Button, Shift, X, Y);
-    TFlagScope user(userAction_, true);
+    classlib::TValueScope<bool> user(userAction_, true);
     if (!pressed_)
         return;
     pressed_ = false;
@@ -299,12 +287,12 @@ void TImgMView::MouseUp(classlib::TMouseButton Button, classlib::TShiftState Shi
 void TImgMView::KeyDown(WORD& Key, classlib::TShiftState Shift)
 {
     TPxView::KeyDown(Key, Shift);
-    TFlagScope user(userAction_, true);
+    classlib::TValueScope<bool> user(userAction_, true);
     if (Playing || (keyInteract_ & mkiMoveSelected) == 0)
         return;
     const bool extend = enableMultiSelect_ && (Shift & (classlib::ssCtrl | classlib::ssShift)) != 0;
-    TFlagScope add(addMode_, extend ? true : addMode_);
-    TFlagScope keep(keepMode_, extend ? true : keepMode_);
+    classlib::TValueScope<bool> add(addMode_, extend ? true : addMode_);
+    classlib::TValueScope<bool> keep(keepMode_, extend ? true : keepMode_);
     int kind;
     switch (Key) {
     case VK_PRIOR: kind = 7; break;
@@ -600,7 +588,7 @@ bool TImgMView::InteractMessage(classlib::TMessage& Message)
         return true;
     }
     case WM_MOUSEWHEEL: {
-        TFlagScope user(userAction_, true);
+        classlib::TValueScope<bool> user(userAction_, true);
         const short delta = static_cast<short>(HIWORD(Message.WParam));
         const int step = thumbHeight_ + vertBorder_;
         SetViewY(delta > 0 ? ViewY - step : ViewY + step);
@@ -652,7 +640,7 @@ void TImgMView::PlayStep()
 {
     if (inPlayStep_ || destroying_)
         return;
-    TFlagScope guard(inPlayStep_, true);
+    classlib::TValueScope<bool> guard(inPlayStep_, true);
     if (timer_ && HandleAllocated())
         KillTimer(GetHandle(), kPlayTimer);
     timer_ = 0;

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "classlib/Bitmap.h"
+#include "classlib/ScopeGuard.h"
 #include "imaging/io/FileFormats.h"
 #include "imaging/io/IOParams.h"
 #include "imaging/io/ImgIOCounters.h"
@@ -390,10 +391,7 @@ bool TImgMView::RequestImageLoad(int Index, int Position)
         TImgMViewEntry* e = Entry(Index);
         if (!e || IsFrameName(e->FileName))
             return false;
-        struct TWakeOnExit {
-            TImgMView* View;
-            ~TWakeOnExit() { View->WakeStarter(); }
-        } wake{this};
+        classlib::TOnExit wake([this] { WakeStarter(); });
         if (e->ImageItem)
             return true;
         PruneRequests();

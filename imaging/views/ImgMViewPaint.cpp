@@ -9,11 +9,11 @@
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/model/PxVirtualImageList.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/PxEffects.h"
 #include "imaging/proc/PxRender.h"
 #include "imaging/proc/PxResample.h"
 #include "imaging/views/ImgMView.h"
+#include "imaging/views/PxDrawing.h"
 
 namespace imaging {
 

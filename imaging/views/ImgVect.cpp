@@ -11,8 +11,8 @@
 #include "classlib/SysUtils.h"
 #include "classlib/WinHandles.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/ImgProc.h"
 
 namespace imaging {

@@ -14,10 +14,10 @@
 #include "imaging/model/PxGeometry.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/PxEffects.h"
 #include "imaging/proc/PxRender.h"
 #include "imaging/views/ImgVect.h"
+#include "imaging/views/PxDrawing.h"
 #include "imaging/views/PxGDIPlus.h"
 
 namespace imaging {

@@ -10,9 +10,9 @@
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxGeometry.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/ImgProc.h"
 #include "imaging/views/ImgVect.h"
+#include "imaging/views/PxDrawing.h"
 #include "imaging/views/PxGDIPlus.h"
 
 namespace imaging {

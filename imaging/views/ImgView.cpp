@@ -9,6 +9,7 @@
 #include "classlib/Exceptions.h"
 #include "classlib/ExtCtrls.h"
 #include "classlib/Picture.h"
+#include "classlib/ScopeGuard.h"
 #include "classlib/SysUtils.h"
 #include "classlib/StreamRecords.h"
 #include "classlib/Streams.h"
@@ -20,9 +21,9 @@
 #include "imaging/io/PxDirectShow.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
+#include "imaging/model/PxGeometry.h"
 #include "imaging/model/PxRawDump.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/proc/ImgProc.h"
 #include "imaging/proc/PxFillCrop.h"
 #include "imaging/views/PxGDIPlus.h"
@@ -643,16 +644,10 @@ void TImgView::LayersSaveToStream(classlib::TStream* Stream, int Coding)
     SkipUnselectable = false;
     if (Coding == 1)
         Coding = 8;  // TIFF images go out as PNG
-    struct Restore {
-        TImgView* View;
-        int Current;
-        bool Skip;
-        ~Restore()
-        {
-            View->SetCurrentLayer(Current);
-            View->SkipUnselectable = Skip;
-        }
-    } restore{this, savedCurrent, savedSkip};
+    classlib::TOnExit restore([this, savedCurrent, savedSkip] {
+        SetCurrentLayer(savedCurrent);
+        SkipUnselectable = savedSkip;
+    });
 
     // Images in a file format are encoded before the header is written: when
     // the format's writer gives nothing for any layer, the stream keeps the

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "classlib/Graphics.h"
+#include "classlib/ScopeGuard.h"
 #include "classlib/SysUtils.h"
 #include "imaging/io/ImgIOPreviews.h"
 #include "imaging/model/PxStreamUtils.h"
@@ -41,18 +42,6 @@ classlib::TShiftState KeyDataToShift(LPARAM KeyData)
         s |= classlib::ssAlt;
     return s;
 }
-
-// Restores a flag on every way out.
-class TFlagScope {
-public:
-    explicit TFlagScope(bool& Flag) : flag_(Flag) { flag_ = true; }
-    ~TFlagScope() { flag_ = false; }
-    TFlagScope(const TFlagScope&) = delete;
-    TFlagScope& operator=(const TFlagScope&) = delete;
-
-private:
-    bool& flag_;
-};
 
 // Swaps SelectionBase around a handler call, also when it raises.
 class TSwapScope {
@@ -335,7 +324,7 @@ void TImgView::UpdateNavigator()
 {
     if (inNavigatorUpdate_ || GetPaintLockCount() > 0 || !navigator_)
         return;
-    TFlagScope busy(inNavigatorUpdate_);
+    classlib::TValueScope<bool> busy(inNavigatorUpdate_, true);
     Paint();
     const int x1 = ScreenToBitmapX(GetOffsetX());
     const int y1 = ScreenToBitmapY(GetOffsetY());
@@ -351,7 +340,7 @@ void TImgView::NavigatorSelectionChanging(classlib::TObject* /*Sender*/)
 {
     if (inNavigatorUpdate_ || !navigator_)
         return;
-    TFlagScope busy(inNavigatorUpdate_);
+    classlib::TValueScope<bool> busy(inNavigatorUpdate_, true);
     const int x = static_cast<int>(classlib::Round(navigator_->GetSelX1() * GetZoomX() / 100.0));
     const int y = static_cast<int>(classlib::Round(navigator_->GetSelY1() * GetZoomY() / 100.0));
     SetViewXY(x, y);

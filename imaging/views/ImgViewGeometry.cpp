@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "classlib/ExtCtrls.h"
+#include "classlib/ScopeGuard.h"
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/views/ImgView.h"
@@ -767,12 +768,7 @@ void TImgView::Update()
         return;
     if (GetComponentState() & ~static_cast<classlib::TComponentState>(classlib::csFreeNotification))
         return;
-    struct InUpdate {
-        bool& Flag;
-        bool Saved;
-        ~InUpdate() { Flag = Saved; }
-    } inUpdate{inUpdate_, inUpdate_};
-    inUpdate_ = true;
+    classlib::TValueScope inUpdate(inUpdate_, true);
 
     for (auto& layer : layers_)
         layer->MaskCache.reset();

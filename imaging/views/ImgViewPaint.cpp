@@ -15,7 +15,6 @@
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxGeometry.h"
 #include "imaging/model/PxMask.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/model/PxWorkBitmap.h"
 #include "classlib/Forms.h"
 #include "classlib/WinHandles.h"

@@ -5,6 +5,7 @@
 
 #include "classlib/Exceptions.h"
 #include "classlib/ExtCtrls.h"
+#include "classlib/ScopeGuard.h"
 #include "classlib/StreamRecords.h"
 #include "classlib/Streams.h"
 #include "classlib/SysUtils.h"
@@ -708,12 +709,7 @@ bool TImgView::DrawSelectionTo(classlib::TCanvas* Canvas, classlib::TObject* Sen
     if (clip.right <= clip.left || clip.bottom <= clip.top || paintLock_ > 0 || Canvas->GetLockCount() > 0)
         return animated;
 
-    struct CanvasScope {
-        classlib::TCanvas*& Slot;
-        classlib::TCanvas* Saved;
-        ~CanvasScope() { Slot = Saved; }
-    } scope{selDrawCanvas_, selDrawCanvas_};
-    selDrawCanvas_ = Canvas;
+    classlib::TValueScope<classlib::TCanvas*> scope(selDrawCanvas_, Canvas);
 
     const bool rect = o.IsRectangle();
     const bool moving = SelMoving >= 0 || MovingRectSel;

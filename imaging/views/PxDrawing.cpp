@@ -6,13 +6,17 @@
 
 namespace imaging {
 
-void PxDrawFrame3DCanvas(TPxCanvas* canvas, int x1, int y1, int x2, int y2, classlib::TColor topLeft,
-                         classlib::TColor bottomRight)
+namespace {
+
+// The frame's lines through either canvas; both pens take the same settings.
+template <class Canvas>
+void DrawFrame3D(Canvas* canvas, int x1, int y1, int x2, int y2, classlib::TColor topLeft,
+                 classlib::TColor bottomRight)
 {
-    TPxPen* pen = canvas->GetPen();
+    auto* pen = canvas->GetPen();
     pen->SetMode(classlib::pmCopy);
     pen->SetStyle(classlib::psSolid);
-    pen->SetWidth(1.0f);
+    pen->SetWidth(1);
     pen->SetColor(topLeft);
     canvas->MoveTo(x1, y2);
     canvas->LineTo(x1, y1);
@@ -21,6 +25,45 @@ void PxDrawFrame3DCanvas(TPxCanvas* canvas, int x1, int y1, int x2, int y2, clas
     canvas->MoveTo(x1, y2);
     canvas->LineTo(x2, y2);
     canvas->LineTo(x2, y1);
+}
+
+}  // namespace
+
+void PxDrawFrame3D(classlib::TCanvas* canvas, int x1, int y1, int x2, int y2, classlib::TColor topLeft,
+                   classlib::TColor bottomRight)
+{
+    DrawFrame3D(canvas, x1, y1, x2, y2, topLeft, bottomRight);
+}
+
+void PxDrawFrame3DCanvas(TPxCanvas* canvas, int x1, int y1, int x2, int y2, classlib::TColor topLeft,
+                         classlib::TColor bottomRight)
+{
+    DrawFrame3D(canvas, x1, y1, x2, y2, topLeft, bottomRight);
+}
+
+void PxDrawTextBox(classlib::TCanvas* canvas, int& x, int& y, classlib::TColor topLeft, classlib::TColor bottomRight,
+                   int heightLimit, int widthLimit, classlib::TBitmap* savedBitmap, const classlib::TBrush* brush,
+                   const classlib::TFont* font, const std::wstring& text)
+{
+    canvas->SetFont(font);
+    canvas->SetBrush(brush);
+    const SIZE extent = canvas->TextExtent(text);
+    const int boxWidth = extent.cx + 12;
+    const int boxHeight = extent.cy + 12;
+    x = std::max(x, 0);
+    y = std::max(y, 0);
+    x = std::min(x, widthLimit - boxWidth - 1);
+    y = std::min(y, heightLimit - boxHeight - 1);
+    if (savedBitmap) {
+        savedBitmap->SetPixelFormat(classlib::pf24bit);
+        savedBitmap->SetSize(boxWidth, boxHeight);
+        classlib::TCanvas* target = savedBitmap->GetCanvas();
+        target->CopyMode = SRCCOPY;
+        target->CopyRect(RECT{0, 0, boxWidth, boxHeight}, canvas, RECT{x, y, x + boxWidth, y + boxHeight});
+    }
+    canvas->FillRect(RECT{x + 6, y + 6, x + boxWidth, y + boxHeight});
+    PxDrawFrame3D(canvas, x + 6, y + 6, x + boxWidth - 1, y + boxHeight - 1, topLeft, bottomRight);
+    canvas->TextOut(x + 9, y + 9, text);
 }
 
 void PxDrawHintBox(classlib::TCanvas* canvas, int& x, int& y, const std::wstring& measureText,
@@ -62,6 +105,12 @@ void PxDrawShadowRects(classlib::TCanvas* canvas, int areaLeft, int areaTop, int
     pxCanvas.FillRect(RECT{frameRight, areaTop, w, h});
     pxCanvas.FillRect(RECT{frameLeft + 1, areaTop, frameRight + 1, frameTop + 2});
     pxCanvas.FillRect(RECT{frameLeft + 1, frameBottom + 1, frameRight + 1, h});
+}
+
+bool PxIsMouseButtonDown()
+{
+    const int key = ::GetSystemMetrics(SM_SWAPBUTTON) == 0 ? VK_LBUTTON : VK_RBUTTON;
+    return ::GetAsyncKeyState(key) < 0;
 }
 
 }  // namespace imaging

@@ -16,9 +16,9 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxLists.h"
-#include "imaging/model/PxPaletteDialog.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/proc/ImgProc.h"
+#include "imaging/views/PxPaletteDialog.h"
 
 namespace imaging {
 

@@ -18,9 +18,9 @@
 #include "imaging/io/GifReader.h"
 #include "imaging/io/IcoReader.h"
 #include "imaging/io/ImgIOCounters.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxOwnerWindow.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/model/PxWideFiles.h"
 #include "imaging/views/ImgMIO.h"
 #include "imaging/views/PxIOPreviews.h"
 

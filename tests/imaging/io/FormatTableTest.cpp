@@ -69,7 +69,7 @@ bool ReadFrame(const TPxFormatDescription& Format, const std::wstring& FileName,
     info.Aborting = &aborting;
     Count = 0;
     Format.Frames.Read(&stream, &Bitmap, params, info, Count);
-    delete info.Mask;
+    info.Mask.Reset();
     return !aborting;
 }
 

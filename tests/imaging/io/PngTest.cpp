@@ -717,7 +717,7 @@ TEST(PngFormatTest, RegistryRowCarriesTheRoutines)
     bool aborting = false;
     TPxIOProgressInfo progress;
     progress.Aborting = &aborting;
-    progress.Mask = &mask;
+    progress.Mask.Lend(&mask);
     TIOParamsVals params(nullptr);
     classlib::TMemoryStream m;
     row->Writer(&m, src.get(), params, progress);
@@ -726,7 +726,7 @@ TEST(PngFormatTest, RegistryRowCarriesTheRoutines)
     EXPECT_EQ(PxDetectStreamFormat(m), ffPNG);
     m.SetPosition(0);
     TPxBitmap back;
-    progress.Mask = nullptr;
+    progress.Mask.Reset();
     row->Reader(&m, &back, params, false, progress);
     EXPECT_FALSE(aborting);
     ASSERT_TRUE(back.HasAlphaChannel());

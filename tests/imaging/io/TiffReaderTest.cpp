@@ -479,7 +479,7 @@ TEST(TiffReader, HostileFilesFailCleanly)
         m.LoadFromFile(FixturePath(c.File));
         PxInstallTIFFLZWCodec();
         PxReadTIFFFormat(&m, &b, p, false, progress);
-        delete progress.Mask;
+        progress.Mask.Reset();
         if (c.MustAbort) {
             EXPECT_TRUE(aborting) << c.File;
         }
@@ -543,7 +543,7 @@ TEST(TiffReader, PagesWithoutADecoderAreRefused)
         classlib::TMemoryStream m;
         m.LoadFromFile(FixturePath(c.File));
         PxReadTIFFFormat(&m, &b, p, false, progress);
-        delete progress.Mask;
+        progress.Mask.Reset();
         EXPECT_TRUE(aborting);
         EXPECT_EQ(why, c.Why);
         EXPECT_EQ(b.GetWidth(), 3);  // no page allocated, no row decoded
@@ -581,7 +581,7 @@ TEST(TiffReader, DamagedPagesNeverCrash)
             TPxIOProgressInfo progress;
             progress.Aborting = &aborting;
             PxReadTIFFFormat(&m, &b, p, false, progress);
-            std::unique_ptr<TPxMask> mask(progress.Mask);
+            std::unique_ptr<TPxMask> mask = progress.Mask.Take();
             ++reads;
             failures += aborting ? 1 : 0;
             if (!aborting) {

@@ -266,3 +266,22 @@ TEST(PxGeometry, SoftShadowDarkensABlurredBandOffsetByTwo)
     PxDrawSoftShadow(c.get(), 2, 2, 6, 6);
     EXPECT_LT(Red(*c, 7, 4), 255);
 }
+
+TEST(PxGeometryTest, RotateAndHitTestPolygons)
+{
+    POINT p[2] = {{10, 0}, {5, 5}};
+    PxRotatePoints(p, 1, 0, 0, 90);  // counter-clockwise on screen
+    EXPECT_EQ(p[0].x, 0);
+    EXPECT_EQ(p[0].y, -10);
+    EXPECT_EQ(p[1].x, 5);
+    EXPECT_EQ(p[1].y, -5);
+
+    const POINT square[4] = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+    EXPECT_TRUE(PxPointInPolygon(5, 5, square, 3));
+    EXPECT_TRUE(PxPointInPolygon(0, 0, square, 3));  // lower edge included
+    EXPECT_FALSE(PxPointInPolygon(5, 10, square, 3));  // upper end excluded
+    EXPECT_FALSE(PxPointInPolygon(11, 5, square, 3));
+    // Zoomed 2x with an offset of 100: (0..20) + 100.
+    EXPECT_TRUE(PxPointInPolygonZoomed(115, 115, square, 4, 2, 2, 100, 100, 0, 0));
+    EXPECT_FALSE(PxPointInPolygonZoomed(5, 5, square, 4, 2, 2, 100, 100, 0, 0));
+}

@@ -10,9 +10,9 @@
 #include "classlib/SysUtils.h"
 #include "classlib/TextConv.h"
 #include "imaging/model/PxBitmap.h"
+#include "imaging/model/PxFileText.h"
 #include "imaging/model/PxStartup.h"
 #include "imaging/model/PxStreamUtils.h"
-#include "imaging/model/PxWideFiles.h"
 #include "tests/support/TestSupport.h"
 
 using namespace imaging;

@@ -8,7 +8,7 @@
 #include "classlib/Lists.h"
 #include "classlib/Streams.h"
 #include "classlib/SysUtils.h"
-#include "imaging/model/PxWideFiles.h"
+#include "imaging/model/PxFileText.h"
 #include "tests/support/TestSupport.h"
 
 using namespace imaging;
@@ -210,62 +210,6 @@ TEST(PxCopyTest, CopyStreamAndList)
     ASSERT_EQ(to.GetCount(), 3);
     EXPECT_EQ(to.GetItem(0), &a);
     EXPECT_EQ(to.GetItem(2), &c);
-}
-
-TEST(PxGeometryTest, RotateAndHitTestPolygons)
-{
-    POINT p[2] = {{10, 0}, {5, 5}};
-    PxRotatePoints(p, 1, 0, 0, 90);  // counter-clockwise on screen
-    EXPECT_EQ(p[0].x, 0);
-    EXPECT_EQ(p[0].y, -10);
-    EXPECT_EQ(p[1].x, 5);
-    EXPECT_EQ(p[1].y, -5);
-
-    const POINT square[4] = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
-    EXPECT_TRUE(PxPointInPolygon(5, 5, square, 3));
-    EXPECT_TRUE(PxPointInPolygon(0, 0, square, 3));  // lower edge included
-    EXPECT_FALSE(PxPointInPolygon(5, 10, square, 3));  // upper end excluded
-    EXPECT_FALSE(PxPointInPolygon(11, 5, square, 3));
-    // Zoomed 2x with an offset of 100: (0..20) + 100.
-    EXPECT_TRUE(PxPointInPolygonZoomed(115, 115, square, 4, 2, 2, 100, 100, 0, 0));
-    EXPECT_FALSE(PxPointInPolygonZoomed(5, 5, square, 4, 2, 2, 100, 100, 0, 0));
-}
-
-TEST(PxDrawingTest, TextBoxIsKeptInsideAndSavesTheAreaBelow)
-{
-    classlib::TBitmap target;
-    target.SetPixelFormat(classlib::pf24bit);
-    target.SetSize(120, 80);
-    classlib::TCanvas* canvas = target.GetCanvas();
-    for (int yy = 0; yy < 80; ++yy)
-        for (int xx = 0; xx < 120; ++xx)
-            canvas->SetPixel(xx, yy, RGB(xx * 2, yy * 3, 7));
-
-    classlib::TBrush brush;
-    brush.SetColor(RGB(255, 255, 0));
-    classlib::TFont font;
-    const std::wstring text = L"Hint";
-    canvas->SetFont(&font);
-    const SIZE extent = canvas->TextExtent(text);
-    const int bw = extent.cx + 12, bh = extent.cy + 12;
-
-    classlib::TBitmap saved;
-    int x = -5, y = 75;
-    PxDrawTextBox(canvas, x, y, RGB(255, 0, 0), RGB(0, 0, 255), 80, 120, &saved, &brush, &font, text);
-    EXPECT_EQ(x, 0);
-    EXPECT_EQ(y, 80 - bh - 1);
-    ASSERT_EQ(saved.GetWidth(), bw);
-    ASSERT_EQ(saved.GetHeight(), bh);
-    EXPECT_EQ(saved.GetPixelFormat(), classlib::pf24bit);
-    for (int yy : {0, bh / 2, bh - 1})
-        for (int xx : {0, bw / 2, bw - 1})
-            EXPECT_EQ(saved.GetCanvas()->GetPixel(xx, yy), RGB((x + xx) * 2, (y + yy) * 3, 7)) << xx << "," << yy;
-
-    EXPECT_EQ(canvas->GetPixel(x + 6, y + 6), RGB(255, 0, 0));
-    EXPECT_EQ(canvas->GetPixel(x + bw - 1, y + 7), RGB(0, 0, 255));  // right edge in the second colour
-    EXPECT_EQ(canvas->GetPixel(x + bw - 1, y + bh - 1), RGB(0, 0, 255));
-    EXPECT_EQ(canvas->GetPixel(x + 7, y + bh - 2), RGB(255, 255, 0));
-    EXPECT_EQ(canvas->GetPixel(x + 5, y + 5), RGB((x + 5) * 2, (y + 5) * 3, 7));  // outside the filled part
 }
 
 TEST(PxClipboardTest, OpensTheClipboard)

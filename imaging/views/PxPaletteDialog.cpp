@@ -1,4 +1,4 @@
-#include "imaging/model/PxPaletteDialog.h"
+#include "imaging/views/PxPaletteDialog.h"
 
 #include <algorithm>
 

@@ -1,11 +1,10 @@
-#include "imaging/model/PxWideFiles.h"
+#include "imaging/model/PxFileText.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <cwchar>
 #include <limits>
-#include <numbers>
 
 #include "classlib/SysUtils.h"
 #include "classlib/TextConv.h"
@@ -308,112 +307,6 @@ void PxCopyList(const classlib::TList* source, classlib::TList* dest)
     dest->SetCount(n);
     for (int i = 0; i < n; ++i)
         dest->SetItem(i, source->GetItem(i));
-}
-
-// ---- geometry
-
-void PxRotatePoints(POINT* points, int lastIndex, int cx, int cy, double angle)
-{
-    const double theta = -angle * std::numbers::pi / 180.0;
-    const double c = std::cos(theta);
-    const double s = std::sin(theta);
-    for (int i = 0; i <= lastIndex; ++i) {
-        const double dx = points[i].x - cx;
-        const double dy = points[i].y - cy;
-        points[i].x = cx + static_cast<LONG>(std::trunc(c * dx - s * dy));
-        points[i].y = cy + static_cast<LONG>(std::trunc(s * dx + c * dy));
-    }
-}
-
-namespace {
-
-// Even-odd test over n points given by an accessor returning (x, y) doubles.
-template <class Get>
-bool EvenOdd(double x, double y, int n, Get get)
-{
-    bool inside = false;
-    for (int i = 0, j = n - 1; i < n; j = i++) {
-        double xi, yi, xj, yj;
-        get(i, xi, yi);
-        get(j, xj, yj);
-        const double lo = yi < yj ? yi : yj;
-        const double hi = yi < yj ? yj : yi;
-        if (y >= lo && y < hi) {
-            const double xAtY = xi + (y - yi) * (xj - xi) / (yj - yi);
-            if (x < xAtY)
-                inside = !inside;
-        }
-    }
-    return inside;
-}
-
-}  // namespace
-
-bool PxPointInPolygon(int x, int y, const POINT* points, int lastIndex)
-{
-    return EvenOdd(x, y, lastIndex + 1, [&](int i, double& px, double& py) {
-        px = points[i].x;
-        py = points[i].y;
-    });
-}
-
-bool PxPointInPolygonZoomed(int x, int y, const POINT* points, int count, double zoomX, double zoomY,
-                            int offsetX, int offsetY, int originX, int originY)
-{
-    return EvenOdd(x, y, count, [&](int i, double& px, double& py) {
-        px = (points[i].x - originX) * zoomX + offsetX;
-        py = (points[i].y - originY) * zoomY + offsetY;
-    });
-}
-
-bool PxIsMouseButtonDown()
-{
-    const int key = ::GetSystemMetrics(SM_SWAPBUTTON) == 0 ? VK_LBUTTON : VK_RBUTTON;
-    return ::GetAsyncKeyState(key) < 0;
-}
-
-// ---- drawing
-
-void PxDrawFrame3D(classlib::TCanvas* canvas, int x1, int y1, int x2, int y2, classlib::TColor topLeft,
-                   classlib::TColor bottomRight)
-{
-    classlib::TPen* pen = canvas->GetPen();
-    pen->SetMode(classlib::pmCopy);
-    pen->SetStyle(classlib::psSolid);
-    pen->SetWidth(1);
-    pen->SetColor(topLeft);
-    canvas->MoveTo(x1, y2);
-    canvas->LineTo(x1, y1);
-    canvas->LineTo(x2, y1);
-    pen->SetColor(bottomRight);
-    canvas->MoveTo(x1, y2);
-    canvas->LineTo(x2, y2);
-    canvas->LineTo(x2, y1);
-}
-
-void PxDrawTextBox(classlib::TCanvas* canvas, int& x, int& y, classlib::TColor topLeft, classlib::TColor bottomRight,
-                   int heightLimit, int widthLimit, classlib::TBitmap* savedBitmap, const classlib::TBrush* brush,
-                   const classlib::TFont* font, const std::wstring& text)
-{
-    canvas->SetFont(font);
-    canvas->SetBrush(brush);
-    const SIZE extent = canvas->TextExtent(text);
-    const int boxWidth = extent.cx + 12;
-    const int boxHeight = extent.cy + 12;
-    x = std::max(x, 0);
-    y = std::max(y, 0);
-    x = std::min(x, widthLimit - boxWidth - 1);
-    y = std::min(y, heightLimit - boxHeight - 1);
-    if (savedBitmap) {
-        savedBitmap->SetPixelFormat(classlib::pf24bit);
-        savedBitmap->SetSize(boxWidth, boxHeight);
-        classlib::TCanvas* target = savedBitmap->GetCanvas();
-        target->CopyMode = SRCCOPY;
-        target->CopyRect(RECT{0, 0, boxWidth, boxHeight}, canvas, RECT{x, y, x + boxWidth, y + boxHeight});
-    }
-    canvas->FillRect(RECT{x + 6, y + 6, x + boxWidth, y + boxHeight});
-    PxDrawFrame3D(canvas, x + 6, y + 6, x + boxWidth - 1, y + boxHeight - 1, topLeft, bottomRight);
-    canvas->TextOut(x + 9, y + 9, text);
 }
 
 }  // namespace imaging

@@ -1,10 +1,9 @@
-// Small services shared by the toolkit's readers, writers, views and
+// File and text services shared by the toolkit's readers, writers, views and
 // dialogs: files opened by UTF-16 names, a list of wide strings, a retrying
 // clipboard opener, text routines on single-byte strings (converted through
-// the system code page), file-name and URL routines, number conversions,
-// stream copying and hit-testing geometry. The routines hold no state and
-// may be called from any thread (PxOpenClipboard from a thread with a
-// message queue).
+// the system code page), file-name and URL routines, number conversions and
+// stream copying. The routines hold no state and may be called from any
+// thread (PxOpenClipboard from a thread with a message queue).
 #pragma once
 
 #include <windows.h>
@@ -13,8 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "classlib/Bitmap.h"
-#include "classlib/Graphics.h"
 #include "classlib/Lists.h"
 #include "classlib/Persistent.h"
 #include "classlib/Stream.h"
@@ -138,35 +135,5 @@ int64_t PxCopyStream(classlib::TStream* dest, classlib::TStream* source, int64_t
 
 // The destination list gets the source's count and pointers, in order.
 void PxCopyList(const classlib::TList* source, classlib::TList* dest);
-
-// ---- geometry of the vector-object view
-
-// Rotates points[0 .. lastIndex] in place about (cx, cy) by angle degrees.
-void PxRotatePoints(POINT* points, int lastIndex, int cx, int cy, double angle);
-// Even-odd test of (x, y) against the polygon points[0 .. lastIndex].
-bool PxPointInPolygon(int x, int y, const POINT* points, int lastIndex);
-// The same over count points, each mapped to ((px - originX) * zoomX +
-// offsetX, (py - originY) * zoomY + offsetY).
-bool PxPointInPolygonZoomed(int x, int y, const POINT* points, int count, double zoomX, double zoomY,
-                            int offsetX, int offsetY, int originX, int originY);
-// The primary mouse button (swapped buttons honoured) is held.
-bool PxIsMouseButtonDown();
-
-// ---- drawing
-
-// A two-colour frame: (x1, y2) -> (x1, y1) -> (x2, y1) in topLeft, then
-// (x1, y2) -> (x2, y2) -> (x2, y1) in bottomRight; solid copy pen of width 1.
-void PxDrawFrame3D(classlib::TCanvas* canvas, int x1, int y1, int x2, int y2, classlib::TColor topLeft,
-                   classlib::TColor bottomRight);
-
-// Draws text in a framed box near (x, y): the box is text width + 12 by text
-// height + 12; x and y are raised to 0, then lowered so that the box ends
-// inside (widthLimit - box width - 1, heightLimit - box height - 1), and
-// returned. The canvas area under the box is first copied into savedBitmap
-// (made 24-bit and box-sized; nullptr skips it) so that the caller can
-// restore it. The canvas takes font and brush.
-void PxDrawTextBox(classlib::TCanvas* canvas, int& x, int& y, classlib::TColor topLeft, classlib::TColor bottomRight,
-                   int heightLimit, int widthLimit, classlib::TBitmap* savedBitmap, const classlib::TBrush* brush,
-                   const classlib::TFont* font, const std::wstring& text);
 
 }  // namespace imaging
