@@ -20,6 +20,7 @@
 #include "controls/themed/TmCommon.h"
 #include "controls/toolbar/MbToolbar.h"
 #include "gif/GIFImage.h"
+#include "imaging/io/FormatTable.h"
 #include "imaging/model/PxStartup.h"
 
 namespace {
@@ -31,6 +32,11 @@ constexpr int kToolkitOrder = 100;
 
 void RegisterUnits()
 {
+    // Every built-in image format with its codecs, frame counters and
+    // platform tests, before the toolkit's start-up builds the format
+    // registry: without this the program would read only the formats whose
+    // units register themselves (no HD Photo row, no frame counters).
+    imaging::PxInstallBuiltInFormats();
     classlib::RegisterUnit(L"toolkit", kToolkitOrder, &imaging::PxInitialize, &imaging::PxFinalize);
     shell::RegisterShellUnit();
     shell::RegisterShellWorkUnit();
