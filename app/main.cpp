@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 
+#include "app/ProgramStart.h"
 #include "app/untAbout.h"
 #include "app/untMain.h"
 #include "app/untOptions.h"
@@ -20,7 +21,6 @@
 #include "controls/themed/TmCommon.h"
 #include "controls/toolbar/MbToolbar.h"
 #include "gif/GIFImage.h"
-#include "imaging/io/FormatTable.h"
 #include "imaging/model/PxStartup.h"
 
 namespace {
@@ -32,11 +32,7 @@ constexpr int kToolkitOrder = 100;
 
 void RegisterUnits()
 {
-    // Every built-in image format with its codecs, frame counters and
-    // platform tests, before the toolkit's start-up builds the format
-    // registry: without this the program would read only the formats whose
-    // units register themselves (no HD Photo row, no frame counters).
-    imaging::PxInstallBuiltInFormats();
+    album::InstallImageFormats();  // before the toolkit's start-up
     classlib::RegisterUnit(L"toolkit", kToolkitOrder, &imaging::PxInitialize, &imaging::PxFinalize);
     shell::RegisterShellUnit();
     shell::RegisterShellWorkUnit();

@@ -3,6 +3,7 @@
 // album list, a recording host that answers the questions, and the album
 // folder checked file by file.
 #include "app/AlbumBuild.h"
+#include "app/ProgramStart.h"
 
 #include <windows.h>
 
@@ -152,7 +153,12 @@ TAlbumRow Row(const std::wstring& Path, const std::wstring& Rotation, const std:
 
 class AlbumBuild : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { imaging::PxInitialize(); }
+    // The toolkit starts as the program starts it.
+    static void SetUpTestSuite()
+    {
+        album::InstallImageFormats();
+        imaging::PxInitialize();
+    }
     static void TearDownTestSuite() { imaging::PxFinalize(); }
 
     AlbumBuild() : settings(album::TSettingsPlaces{}, Environment())
@@ -561,6 +567,20 @@ TEST_F(AlbumBuild, EmptyNameSingleImageNoViewer)
     ASSERT_EQ(host.Messages.size(), 2u);
     EXPECT_EQ(host.Messages[0].first, L"File copy process cancelled");
     EXPECT_EQ(host.Messages[1].first, L"HTML Album has been successfully created!");
+}
+
+// Every kind of picture the toolkit reads is published, also those whose
+// format units the program's own code never names (HD Photo is read through
+// the platform's imaging component).
+TEST_F(AlbumBuild, PicturesOfEveryInstalledFormatArePublished)
+{
+    std::vector<TAlbumRow> rows = {Row(Fixture(L"io\\hdp", L"rgb24.wdp"), L"0"),
+                                   Row(Fixture(L"io\\formats", L"ico.ico"), L"0")};
+    const TAlbumBuildResult result = BuildAlbum(input, rows, host);
+    EXPECT_EQ(result.Outcome, TAlbumBuildOutcome::Completed);
+    for (const TAlbumRow& row : rows) EXPECT_TRUE(row.Checked) << classlib::WideToUtf8(row.SkipReason);
+    EXPECT_TRUE(FileExists(out.File(L"Album1\\Images\\rgb24.jpg")));
+    EXPECT_TRUE(FileExists(out.File(L"Album1\\Images\\ico.jpg")));
 }
 
 // The corner of a picture that holds the green block MakePicture draws:
