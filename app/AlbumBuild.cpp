@@ -21,15 +21,15 @@
 #include "classlib/SysUtils.h"
 #include "classlib/Threads.h"
 #include "gif/GIFImage.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/ReadGuard.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/core/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxFileText.h"
 #include "imaging/proc/ImgProc.h"
 #include "imaging/proc/PxRotate.h"
-#include "imaging/views/ImgView.h"
+#include "imaging/views/view/ImgView.h"
 
 namespace album {
 

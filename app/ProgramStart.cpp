@@ -1,6 +1,6 @@
 #include "app/ProgramStart.h"
 
-#include "imaging/io/FormatTable.h"
+#include "imaging/io/core/FormatTable.h"
 
 namespace album {
 

@@ -10,9 +10,9 @@
 
 #include "classlib/Exceptions.h"
 #include "classlib/SysUtils.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/views/ImgMView.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/views/grid/ImgMView.h"
 
 #include "app/FormParts.h"
 #include "app/untAbout.h"

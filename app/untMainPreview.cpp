@@ -7,12 +7,12 @@
 #include <cstdint>
 
 #include "classlib/SysUtils.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/proc/ImgProc.h"
 #include "imaging/proc/PxRotate.h"
-#include "imaging/views/ImgMView.h"
+#include "imaging/views/grid/ImgMView.h"
 
 #include "app/untPreView.h"
 

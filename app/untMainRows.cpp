@@ -12,10 +12,10 @@
 #include <unordered_set>
 
 #include "classlib/SysUtils.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/views/ImgMView.h"
+#include "imaging/views/grid/ImgMView.h"
 
 #include "app/untMainShared.h"
 

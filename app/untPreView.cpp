@@ -17,11 +17,11 @@
 #include "controls/toolbar/MbDock.h"
 #include "controls/toolbar/MbItem.h"
 #include "controls/toolbar/MbToolbar.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/proc/ImgProc.h"
-#include "imaging/views/ImgView.h"
+#include "imaging/views/view/ImgView.h"
 
 namespace album {
 

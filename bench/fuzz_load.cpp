@@ -37,7 +37,7 @@
 #include "classlib/Bitmap.h"
 #include "classlib/Streams.h"
 #include "gif/GIFImage.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
 

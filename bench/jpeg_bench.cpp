@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "classlib/Streams.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/IOProgress.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/JpegReader.h"
-#include "imaging/io/JpegWriter.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/IOProgress.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/formats/jpeg/JpegReader.h"
+#include "imaging/io/formats/jpeg/JpegWriter.h"
 #include "imaging/model/PxBitmap.h"
 #include "jpeg_bench_direct.h"
 #include "BenchTimer.h"

@@ -43,11 +43,11 @@ function(velmo_check_library_layers)
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL velmo_check_library_layers)
 
-# velmo_library(NAME DIR [DEPS...]): a static library of every .cpp in DIR,
+# velmo_library(NAME DIR [DEPS...]): a static library of every .cpp in DIR and its subfolders,
 # created only once the folder has a unit. Dependencies between the project's
 # libraries are declared in DIR/deps.cmake as set(VELMO_LIB_DEPS ...).
 function(velmo_library name dir)
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/${dir}/*.c)
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/${dir}/*.c)
   if(NOT srcs)
     return()
   endif()

@@ -2,7 +2,7 @@
 // whose output any standard GIF decoder reads, and the sub-block writer.
 //
 // The image toolkit's GIF writer keeps its own LZW encoder
-// (imaging/io/GifLzw.h): it works behind the I/O unit's replaceable hook and
+// (imaging/io/formats/gif/GifLzw.h): it works behind the I/O unit's replaceable hook and
 // on the toolkit's index buffers, while these encoders serve the picture
 // class's choice of pixel encoder (PixelEncoder: LZW or run-length) and
 // report to its warnings.

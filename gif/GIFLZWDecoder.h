@@ -1,6 +1,6 @@
 // The variable-width LZW decoder of GIF image data.
 //
-// The image toolkit's reader has a decoder of its own (imaging/io/GifLzw.h)
+// The image toolkit's reader has a decoder of its own (imaging/io/formats/gif/GifLzw.h)
 // because the two report damage differently: this one raises with a message,
 // warns and fills the pixels the data do not reach, the toolkit's fails
 // silently and leaves the stream at the code-size byte for its reader's

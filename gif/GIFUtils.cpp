@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "imaging/io/ReadGuard.h"
+#include "imaging/io/core/ReadGuard.h"
 
 namespace gif {
 

@@ -1,6 +1,6 @@
 #!/bin/bash
 # Makes the built-in CMYK printer profile and writes it, zlib-compressed, as
-# imaging/io/PxCmykProfileData.cpp.
+# imaging/io/core/PxCmykProfileData.cpp.
 #
 # The profile is an ICC version 2.2 output (printer) profile, CMYK with the
 # Lab connection space, built by ArgyllCMS's colprof from the FOGRA39L
@@ -16,7 +16,7 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
-out="$here/../imaging/io/PxCmykProfileData.cpp"
+out="$here/../imaging/io/core/PxCmykProfileData.cpp"
 ti3=/usr/share/color/icc/FOGRA39L.ti3
 
 for need in colprof python3; do
@@ -55,7 +55,7 @@ with open(sys.argv[2], 'w', newline='\n') as f:
     f.write('// with colprof from the FOGRA39L characterization data of the\n')
     f.write('// icc-profiles-free package (Copyright Kai-Uwe Behrmann, zlib licence),\n')
     f.write('// compressed with zlib.\n')
-    f.write('#include "imaging/io/PxCmyk.h"\n\n')
+    f.write('#include "imaging/io/core/PxCmyk.h"\n\n')
     f.write('namespace imaging {\n\n')
     f.write('const uint8_t PxCmykProfileZData[] = {\n')
     f.write('\n'.join(lines) + '\n};\n\n')

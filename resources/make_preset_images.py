@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Draws the toolkit's four preset pictures and writes them as PNG byte
-arrays to imaging/io/PresetImages.inc (included by PresetImages.cpp).
+arrays to imaging/io/core/PresetImages.inc (included by PresetImages.cpp).
 
 1  162 x 159 RGB + alpha: white rounded panel, soft shadow, lighter inner
    field at (18, 29)-(140, 119).

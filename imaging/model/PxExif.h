@@ -2,7 +2,7 @@
 // "Exif" APP1 header, the search for a TIFF header inside camera raw data,
 // and the coding of the EXIF user comment (an 8-byte character code
 // followed by the text). The routines that move an EXIF block between a
-// buffer and the file parameters are in imaging/io/ExifBlock.h.
+// buffer and the file parameters are in imaging/io/metadata/ExifBlock.h.
 //
 // Failure: none of these routines raises for bad data; lengths are checked.
 // Exceptions of the stream pass to the caller of PxFindTIFFHeader.

@@ -1,7 +1,7 @@
 // The XMP packet of a JPEG APP1 marker: the namespace identifier
 // "http://ns.adobe.com/xap/1.0/" and its zero byte (29 bytes), then the
 // packet as 8-bit text. The routines that move a packet between a marker and
-// the file parameters are in imaging/io/JpegMetadata.h.
+// the file parameters are in imaging/io/metadata/JpegMetadata.h.
 #pragma once
 
 #include <cstddef>

@@ -18,7 +18,7 @@
 #include "classlib/TextConv.h"
 #include "gif/GIFColorMap.h"
 #include "gif/GIFImage.h"
-#include "imaging/views/ImgView.h"
+#include "imaging/views/view/ImgView.h"
 #include "support/TestSupport.h"
 
 using albumtest::FileExists;

@@ -24,7 +24,7 @@
 #include "controls/toolbar/MbToolbar.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/views/ImgView.h"
+#include "imaging/views/view/ImgView.h"
 
 using album::TfrmMain;
 using album::TfrmPreview;

@@ -22,7 +22,7 @@
 #include "app/Settings.h"
 #include "classlib/Exceptions.h"
 #include "classlib/TextConv.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "GIFTestUtil.h"
-#include "imaging/io/ReadGuard.h"
+#include "imaging/io/core/ReadGuard.h"
 
 using namespace gif;
 using namespace giftest;

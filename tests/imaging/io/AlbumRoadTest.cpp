@@ -9,10 +9,10 @@
 
 #include "classlib/Exceptions.h"
 #include "classlib/Streams.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/io/FileFormats.h"
+#include "imaging/io/core/FileFormats.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/proc/PxResample.h"
 #include "imaging/proc/PxRotate.h"

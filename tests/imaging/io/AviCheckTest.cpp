@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "classlib/Streams.h"
-#include "imaging/io/AviCheck.h"
-#include "imaging/io/AviReader.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/ImgIOCounters.h"
+#include "imaging/io/platform/AviCheck.h"
+#include "imaging/io/platform/AviReader.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/core/ImgIOCounters.h"
 #include "imaging/model/PxBitmap.h"
 #include "AviTestFrames.h"
 #include "IoFixtureBytes.h"

@@ -9,10 +9,10 @@
 #include <string>
 
 #include "classlib/Events.h"
-#include "imaging/io/AviReader.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/platform/AviReader.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "AviTestFrames.h"
 #include "support/Fixtures.h"

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "classlib/Streams.h"
-#include "imaging/io/BmpReader.h"
-#include "imaging/io/BmpWriter.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/formats/bmp/BmpReader.h"
+#include "imaging/io/formats/bmp/BmpWriter.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxMask.h"

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "classlib/Streams.h"
-#include "imaging/io/Ccitt.h"
+#include "imaging/io/formats/tiff/Ccitt.h"
 #include "tests/imaging/io/TiffTestFile.h"
 #include "tests/support/TestSupport.h"
 

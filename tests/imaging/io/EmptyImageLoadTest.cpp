@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "classlib/Streams.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/FormatTable.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/FormatTable.h"
+#include "imaging/io/core/ImgIO.h"
 #include "ImgIOTestSupport.h"
 #include "imaging/model/PxBitmap.h"
 

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "classlib/StringList.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/GifLzw.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/formats/gif/GifLzw.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
 #include "GifTestFiles.h"
 
 using namespace giftest;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "classlib/Streams.h"
-#include "imaging/io/GifLzw.h"
+#include "imaging/io/formats/gif/GifLzw.h"
 
 using namespace imaging;
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "classlib/StringList.h"
-#include "imaging/io/GifLzw.h"
+#include "imaging/io/formats/gif/GifLzw.h"
 #include "GifTestFiles.h"
 
 using namespace giftest;

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "classlib/Streams.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/FormatTable.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/ReadGuard.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/FormatTable.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/core/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 
 using namespace imaging;

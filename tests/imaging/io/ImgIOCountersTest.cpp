@@ -5,7 +5,7 @@
 
 #include "support/TestSupport.h"
 #include "classlib/Exceptions.h"
-#include "imaging/io/ImgIOCounters.h"
+#include "imaging/io/core/ImgIOCounters.h"
 
 using namespace imaging;
 

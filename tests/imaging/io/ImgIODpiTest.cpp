@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "classlib/Streams.h"
-#include "imaging/io/ImgIODpi.h"
+#include "imaging/io/core/ImgIODpi.h"
 #include "ImgIOTestSupport.h"
 
 using namespace imaging;

@@ -16,11 +16,11 @@
 
 #include "classlib/Component.h"
 #include "classlib/Threads.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/IOProgress.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/ImgIOView.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/IOProgress.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/core/ImgIOView.h"
 #include "imaging/model/PxBitmap.h"
 #include "support/HostWindow.h"
 

@@ -11,8 +11,8 @@
 #include <tuple>
 #include <vector>
 
-#include "imaging/io/IOParams.h"
-#include "imaging/io/JpegMetadata.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/metadata/JpegMetadata.h"
 #include "imaging/model/PxJpegSegmentsTestSupport.h"
 
 using namespace imaging;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/io/LosslessJpeg.h"
+#include "imaging/io/formats/dicom/LosslessJpeg.h"
 #include "imaging/model/PxStreamUtils.h"
 
 using namespace imaging;

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "PcxTestFiles.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/ImgIOCounters.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/core/ImgIOCounters.h"
 
 using namespace pcxtest;
 

@@ -11,13 +11,13 @@
 
 #include "PsPdfTestSupport.h"
 #include "classlib/Streams.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/JpegReader.h"
-#include "imaging/io/PdfObjects.h"
-#include "imaging/io/PdfWriter.h"
-#include "imaging/io/TiffLzw.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/formats/jpeg/JpegReader.h"
+#include "imaging/io/formats/pdf/PdfObjects.h"
+#include "imaging/io/formats/pdf/PdfWriter.h"
+#include "imaging/io/formats/tiff/TiffLzw.h"
 #include "imaging/model/PxBitmap.h"
 
 using namespace imaging;

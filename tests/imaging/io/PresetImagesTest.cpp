@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "imaging/io/IOParams.h"
-#include "imaging/io/PngReader.h"
-#include "imaging/io/PresetImages.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/formats/png/PngReader.h"
+#include "imaging/io/core/PresetImages.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxStartup.h"

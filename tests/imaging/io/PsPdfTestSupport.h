@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "classlib/Streams.h"
-#include "imaging/io/Ccitt.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/IOProgress.h"
-#include "imaging/io/JpegReader.h"
+#include "imaging/io/formats/tiff/Ccitt.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/IOProgress.h"
+#include "imaging/io/formats/jpeg/JpegReader.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/proc/PxConvert.h"

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "classlib/Streams.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/JpegWriter.h"
-#include "imaging/io/PsdReader.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/formats/jpeg/JpegWriter.h"
+#include "imaging/io/formats/psd/PsdReader.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxByteOrder.h"
 #include "support/Fixtures.h"

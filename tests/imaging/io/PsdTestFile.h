@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "classlib/Streams.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/IOProgress.h"
-#include "imaging/io/PsdReader.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/IOProgress.h"
+#include "imaging/io/formats/psd/PsdReader.h"
 #include "support/StreamBytes.h"
 
 namespace psdtest {

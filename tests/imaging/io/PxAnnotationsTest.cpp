@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "classlib/SysUtils.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/PxAnnotations.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/metadata/PxAnnotations.h"
 #include "imaging/model/PxBitmap.h"
 
 using namespace imaging;

@@ -8,9 +8,9 @@
 
 #include <zlib.h>
 
-#include "imaging/io/IOParams.h"
-#include "imaging/io/IOStartup.h"
-#include "imaging/io/PxCmyk.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/IOStartup.h"
+#include "imaging/io/core/PxCmyk.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/model/PxICC.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "imaging/io/IOParams.h"
-#include "imaging/io/PxTwain.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/platform/PxTwain.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

@@ -10,10 +10,10 @@
 
 #include "classlib/Exceptions.h"
 #include "classlib/Streams.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/RawPixels.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/core/RawPixels.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "classlib/Streams.h"
-#include "imaging/io/IOProgress.h"
-#include "imaging/io/ReadGuard.h"
+#include "imaging/io/core/IOProgress.h"
+#include "imaging/io/core/ReadGuard.h"
 
 using namespace imaging;
 

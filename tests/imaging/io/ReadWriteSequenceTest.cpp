@@ -10,10 +10,10 @@
 #include <gtest/gtest.h>
 
 #include "classlib/Streams.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/IOProgress.h"
-#include "imaging/io/JpegReader.h"
-#include "imaging/io/PngWriter.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/IOProgress.h"
+#include "imaging/io/formats/jpeg/JpegReader.h"
+#include "imaging/io/formats/png/PngWriter.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxJpegMarkers.h"
 #include "support/Fixtures.h"

@@ -11,8 +11,8 @@
 
 #include "classlib/Exceptions.h"
 #include "classlib/Streams.h"
-#include "imaging/io/IOStartup.h"
-#include "imaging/io/TiffLzw.h"
+#include "imaging/io/core/IOStartup.h"
+#include "imaging/io/formats/tiff/TiffLzw.h"
 #include "tests/imaging/io/TiffTestFile.h"
 #include "tests/support/TestSupport.h"
 

@@ -10,11 +10,11 @@
 #include <string>
 
 #include "classlib/Streams.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/ImgIOCounters.h"
-#include "imaging/io/ImgIOMedia.h"
-#include "imaging/io/PxDirectShow.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/core/ImgIOCounters.h"
+#include "imaging/io/platform/ImgIOMedia.h"
+#include "imaging/io/platform/PxDirectShow.h"
 #include "imaging/model/PxBitmap.h"
 #include "IoFixtureBytes.h"
 #include "support/TestSupport.h"

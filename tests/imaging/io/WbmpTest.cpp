@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "classlib/Streams.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/WbmpReader.h"
-#include "imaging/io/WbmpWriter.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/formats/wbmp/WbmpReader.h"
+#include "imaging/io/formats/wbmp/WbmpWriter.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxCopy.h"
 #include "imaging/model/PxDefs.h"

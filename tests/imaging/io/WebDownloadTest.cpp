@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "classlib/Streams.h"
-#include "imaging/io/BmpReader.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/IOStartup.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/WebDownload.h"
+#include "imaging/io/formats/bmp/BmpReader.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/IOStartup.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/platform/WebDownload.h"
 #include "imaging/model/PxBitmap.h"
 #include "support/LoopbackServer.h"
 #include "support/TestSupport.h"

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "classlib/ComObject.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/PxWia.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/platform/PxWia.h"
 #include "imaging/model/PxBitmap.h"
 
 using namespace imaging;

@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "classlib/Component.h"
-#include "imaging/io/FileFormats.h"
+#include "imaging/io/core/FileFormats.h"
 #include "imaging/model/PxDefs.h"
-#include "imaging/views/ImgMView.h"
+#include "imaging/views/grid/ImgMView.h"
 
 namespace gridtest {
 

@@ -9,12 +9,12 @@
 #include <string>
 
 #include "classlib/Streams.h"
-#include "imaging/io/FormatTable.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/core/FormatTable.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/views/ImgMIO.h"
-#include "imaging/views/ImgMView.h"
+#include "imaging/views/grid/ImgMIO.h"
+#include "imaging/views/grid/ImgMView.h"
 #include "support/TestSupport.h"
 #include "tests/imaging/views/GridTestSupport.h"
 

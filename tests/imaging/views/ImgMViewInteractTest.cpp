@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "imaging/model/PxDefs.h"
-#include "imaging/views/ImgMView.h"
+#include "imaging/views/grid/ImgMView.h"
 
 using namespace imaging;
 

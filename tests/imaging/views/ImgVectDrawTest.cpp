@@ -10,8 +10,8 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/views/ImgVect.h"
-#include "imaging/views/PxGDIPlus.h"
+#include "imaging/views/vector/ImgVect.h"
+#include "imaging/views/view/PxGDIPlus.h"
 
 using namespace imaging;
 

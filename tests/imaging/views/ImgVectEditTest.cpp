@@ -9,8 +9,8 @@
 
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/views/ImgVect.h"
-#include "imaging/views/PxGDIPlus.h"
+#include "imaging/views/vector/ImgVect.h"
+#include "imaging/views/view/PxGDIPlus.h"
 
 using namespace imaging;
 

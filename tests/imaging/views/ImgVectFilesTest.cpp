@@ -6,12 +6,12 @@
 #include <memory>
 
 #include "classlib/Streams.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/views/ImgVect.h"
+#include "imaging/views/vector/ImgVect.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;

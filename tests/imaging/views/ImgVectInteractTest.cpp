@@ -9,7 +9,7 @@
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/views/ImgVect.h"
+#include "imaging/views/vector/ImgVect.h"
 
 using namespace imaging;
 

@@ -15,7 +15,7 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
 #include "imaging/proc/ImgProc.h"
-#include "imaging/views/ImgVect.h"
+#include "imaging/views/vector/ImgVect.h"
 
 using namespace imaging;
 

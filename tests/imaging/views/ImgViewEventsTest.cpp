@@ -12,8 +12,8 @@
 #include "classlib/Component.h"
 #include "classlib/Controls.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/views/ImgView.h"
-#include "imaging/views/PxTransitions.h"
+#include "imaging/views/view/ImgView.h"
+#include "imaging/views/view/PxTransitions.h"
 
 using namespace imaging;
 

@@ -10,7 +10,7 @@
 
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/views/ImgView.h"
+#include "imaging/views/view/ImgView.h"
 #include "support/HostWindow.h"
 
 using namespace imaging;

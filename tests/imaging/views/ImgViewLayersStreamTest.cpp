@@ -11,7 +11,7 @@
 #include "classlib/Streams.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/views/ImgView.h"
+#include "imaging/views/view/ImgView.h"
 
 using namespace imaging;
 

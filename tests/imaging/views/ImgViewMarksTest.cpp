@@ -8,7 +8,7 @@
 
 #include "classlib/Bitmap.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/views/ImgView.h"
+#include "imaging/views/view/ImgView.h"
 
 using namespace imaging;
 

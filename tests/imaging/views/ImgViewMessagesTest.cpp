@@ -6,11 +6,11 @@
 #include <functional>
 
 #include "classlib/Threads.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
-#include "imaging/views/ImgView.h"
+#include "imaging/views/view/ImgView.h"
 #include "support/TestSupport.h"
 #include "support/HostWindow.h"
 

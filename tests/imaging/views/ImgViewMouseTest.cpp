@@ -12,7 +12,7 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/proc/ImgProc.h"
-#include "imaging/views/ImgView.h"
+#include "imaging/views/view/ImgView.h"
 #include "support/HostWindow.h"
 
 using namespace imaging;

@@ -12,7 +12,7 @@
 #include "classlib/Component.h"
 #include "classlib/Picture.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/views/ImgView.h"
+#include "imaging/views/view/ImgView.h"
 
 using namespace imaging;
 

@@ -10,15 +10,15 @@
 #include <string>
 
 #include "classlib/Streams.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/PsdReader.h"
-#include "imaging/io/PsdWriter.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/formats/psd/PsdReader.h"
+#include "imaging/io/formats/psd/PsdWriter.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/views/ImgView.h"
-#include "imaging/views/PxLayer.h"
+#include "imaging/views/view/ImgView.h"
+#include "imaging/views/view/PxLayer.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;

@@ -16,7 +16,7 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxMask.h"
 #include "imaging/proc/ImgProc.h"
-#include "imaging/views/ImgView.h"
+#include "imaging/views/view/ImgView.h"
 
 using namespace imaging;
 

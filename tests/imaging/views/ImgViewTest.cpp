@@ -11,13 +11,13 @@
 
 #include "classlib/Bitmap.h"
 #include "classlib/Component.h"
-#include "imaging/io/FileFormats.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxDefs.h"
 #include "imaging/proc/ImgProc.h"
-#include "imaging/views/ImgView.h"
+#include "imaging/views/view/ImgView.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;

@@ -6,9 +6,9 @@
 
 #include <memory>
 
-#include "imaging/io/ImgIO.h"
-#include "imaging/io/PxDirectShow.h"
-#include "imaging/views/ImgView.h"
+#include "imaging/io/core/ImgIO.h"
+#include "imaging/io/platform/PxDirectShow.h"
+#include "imaging/views/view/ImgView.h"
 #include "support/TestSupport.h"
 
 using namespace imaging;

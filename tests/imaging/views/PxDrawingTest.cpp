@@ -8,8 +8,8 @@
 #include <string>
 
 #include "classlib/Bitmap.h"
-#include "imaging/views/PxDrawing.h"
-#include "imaging/views/PxGDIPlus.h"
+#include "imaging/views/view/PxDrawing.h"
+#include "imaging/views/view/PxGDIPlus.h"
 
 using namespace imaging;
 using classlib::TColor;

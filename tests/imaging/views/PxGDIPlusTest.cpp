@@ -11,7 +11,7 @@
 
 #include "classlib/Bitmap.h"
 #include "imaging/model/PxStartup.h"
-#include "imaging/views/PxGDIPlus.h"
+#include "imaging/views/view/PxGDIPlus.h"
 
 using namespace imaging;
 using classlib::TColor;

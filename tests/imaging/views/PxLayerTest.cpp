@@ -11,12 +11,12 @@
 
 #include "classlib/Exceptions.h"
 #include "classlib/Streams.h"
-#include "imaging/io/IOParams.h"
-#include "imaging/io/ImgIO.h"
+#include "imaging/io/core/IOParams.h"
+#include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/proc/ImgProc.h"
-#include "imaging/views/ImgView.h"
-#include "imaging/views/PxLayer.h"
+#include "imaging/views/view/ImgView.h"
+#include "imaging/views/view/PxLayer.h"
 
 using namespace imaging;
 

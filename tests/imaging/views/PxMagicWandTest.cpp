@@ -9,7 +9,7 @@
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxIntColor.h"
 #include "imaging/model/PxMask.h"
-#include "imaging/views/PxMagicWand.h"
+#include "imaging/views/view/PxMagicWand.h"
 
 using namespace imaging;
 

@@ -6,7 +6,7 @@
 
 #include "classlib/Forms.h"
 #include "imaging/model/PxIntColor.h"
-#include "imaging/views/PxPaletteDialog.h"
+#include "imaging/views/dialogs/PxPaletteDialog.h"
 
 using namespace imaging;
 

@@ -12,8 +12,8 @@
 #include "classlib/Bitmap.h"
 #include "classlib/ExtCtrls.h"
 #include "imaging/model/PxBitmap.h"
-#include "imaging/views/ImgView.h"
-#include "imaging/views/PxTransitions.h"
+#include "imaging/views/view/ImgView.h"
+#include "imaging/views/view/PxTransitions.h"
 #include "support/HostWindow.h"
 
 using namespace imaging;
