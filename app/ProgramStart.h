@@ -7,9 +7,9 @@
 namespace album {
 
 // Installs every built-in image format with its codecs, frame counters and
-// platform tests, so that the toolkit's start-up builds the full format
-// registry: the formats whose units register themselves are not all of them
-// (HD Photo and the frame counters register only here).
+// platform tests (imaging::PxInstallBuiltInFormats, the formats' one way in),
+// so that the toolkit's start-up builds the full format registry; without it
+// the program reads no picture at all.
 void InstallImageFormats();
 
 }  // namespace album

@@ -25,6 +25,7 @@
 #include "BenchTimer.h"
 #include "app/AlbumBuild.h"
 #include "app/Settings.h"
+#include "imaging/io/core/FormatTable.h"
 #include "imaging/model/PxStartup.h"
 
 namespace {
@@ -133,6 +134,7 @@ int wmain(int argc, wchar_t** argv)
         std::printf("no JPEG files in the photo folder\n");
         return 1;
     }
+    imaging::PxInstallBuiltInFormats();
     imaging::PxInitialize();
 
     album::TProgramEnvironment env;

@@ -37,6 +37,7 @@
 #include "classlib/Bitmap.h"
 #include "classlib/Streams.h"
 #include "gif/GIFImage.h"
+#include "imaging/io/core/FormatTable.h"
 #include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
@@ -266,6 +267,7 @@ int main(int argc, char** argv)
 
     ::SetUnhandledExceptionFilter(ReportCrash);
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    imaging::PxInstallBuiltInFormats();
     imaging::PxInitialize();
     std::thread(Watch).detach();
 

@@ -16,6 +16,7 @@
 
 #include "classlib/Streams.h"
 #include "imaging/io/core/FileFormats.h"
+#include "imaging/io/core/FormatTable.h"
 #include "imaging/io/core/IOParams.h"
 #include "imaging/io/core/IOProgress.h"
 #include "imaging/io/core/ImgIO.h"
@@ -63,6 +64,7 @@ void Paint(TPxBitmap& bitmap)
 
 int main()
 {
+    PxInstallBuiltInFormats();
     const int w = 6000, h = 4000;
     const double mp = w * static_cast<double>(h) / 1e6;
     TPxBitmap source(w, h, px24RGB);

@@ -3,7 +3,6 @@
 // album list, a recording host that answers the questions, and the album
 // folder checked file by file.
 #include "app/AlbumBuild.h"
-#include "app/ProgramStart.h"
 
 #include <windows.h>
 
@@ -153,12 +152,8 @@ TAlbumRow Row(const std::wstring& Path, const std::wstring& Rotation, const std:
 
 class AlbumBuild : public ::testing::Test {
 protected:
-    // The toolkit starts as the program starts it.
-    static void SetUpTestSuite()
-    {
-        album::InstallImageFormats();
-        imaging::PxInitialize();
-    }
+    // The formats come from the program's own routine (ProgramFormats.cpp).
+    static void SetUpTestSuite() { imaging::PxInitialize(); }
     static void TearDownTestSuite() { imaging::PxFinalize(); }
 
     AlbumBuild() : settings(album::TSettingsPlaces{}, Environment())

@@ -22,6 +22,7 @@
 #include "app/Settings.h"
 #include "classlib/Exceptions.h"
 #include "classlib/TextConv.h"
+#include "imaging/io/core/FormatTable.h"
 #include "imaging/io/core/ImgIO.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxStartup.h"
@@ -99,6 +100,7 @@ int main(int argc, char** argv)
     }
     const std::wstring albumFolder = classlib::Utf8ToWide(argv[1]);
     const std::wstring programFolder = classlib::Utf8ToWide(argv[2]);
+    imaging::PxInstallBuiltInFormats();
     imaging::PxInitialize();
     int rc = 1;
     try {

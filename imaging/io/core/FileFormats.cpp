@@ -470,15 +470,6 @@ void PxSetBuiltInFormatWriter(TPxFileFormatId FileType, TPxFormatWriter Writer)
     ApplyBuiltInRoutines(FileType);
 }
 
-TPxBuiltInFormatRegistration::TPxBuiltInFormatRegistration(TPxFileFormatId FileType, TPxFormatReader Reader,
-                                                           TPxFormatWriter Writer)
-{
-    if (Reader)
-        PxSetBuiltInFormatReader(FileType, std::move(Reader));
-    if (Writer)
-        PxSetBuiltInFormatWriter(FileType, std::move(Writer));
-}
-
 void PxSyncGIFFormatRow()
 {
     TPxFileFormatInfo* row = BuiltInRowById(ffGIF);

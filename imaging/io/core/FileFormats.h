@@ -10,9 +10,10 @@
 //
 // Built-in rows. Every built-in row exists from the start. Its Reader and
 // Writer are the toolkit's own routines for that file type, which the
-// format's unit installs with PxSetBuiltInFormatReader/Writer (usually from
-// its static initialisation through TPxBuiltInFormatRegistration); until a
-// format's unit is linked in they stay empty, so the row reports "cannot
+// format's install function sets with PxSetBuiltInFormatReader/Writer; every
+// install function is called from one place, PxInstallBuiltInFormats
+// (FormatTable.h), which a program calls once before the toolkit starts.
+// Until then the routines stay empty, so the row reports "cannot
 // read"/"cannot write" and the dispatch fails cleanly. A routine is only put
 // into a row whose format the toolkit reads (or writes) at all: the CUR row
 // never gets a writer, the PostScript and PDF rows never get readers. The
@@ -167,11 +168,6 @@ bool PxIsReadableFile(const std::wstring& FileName);
 // that format at all. An empty routine removes it.
 void PxSetBuiltInFormatReader(TPxFileFormatId FileType, TPxFormatReader Reader);
 void PxSetBuiltInFormatWriter(TPxFileFormatId FileType, TPxFormatWriter Writer);
-
-// Installs a format unit's routines from its static initialisation.
-struct TPxBuiltInFormatRegistration {
-    TPxBuiltInFormatRegistration(TPxFileFormatId FileType, TPxFormatReader Reader, TPxFormatWriter Writer);
-};
 
 // Gives the GIF row the installed GIF reader only while the I/O unit's GIF
 // LZW decoder hook is set, and the GIF writer only while the encoder hook is

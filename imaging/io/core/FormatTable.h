@@ -19,9 +19,10 @@ struct TPxFormatDescription;
 // Static data, valid for the whole run (also during static initialisation).
 std::span<const TPxFormatDescription> PxFormatTable();
 
-// Installs every built-in format's reader, writer, codecs and metadata
-// services again (idempotent). The units do this themselves at static
-// initialisation; the I/O unit refers to this table so that they are linked.
+// Installs every built-in format's reader, writer, codecs, frame counters
+// and metadata services: the one way the formats get into a program. Call it
+// once on the main thread before the toolkit's start-up (PxInitialize) builds
+// the registry; calling it again only sets the same routines.
 void PxInstallBuiltInFormats();
 
 }  // namespace imaging

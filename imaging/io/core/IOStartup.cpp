@@ -1,6 +1,5 @@
 #include "imaging/io/core/IOStartup.h"
 
-#include "imaging/io/core/FormatTable.h"
 
 #include "classlib/SyncObjs.h"
 #include "imaging/model/PxBitmap.h"
@@ -9,13 +8,6 @@
 #include "imaging/proc/PxQuantizer.h"
 
 namespace imaging {
-
-namespace {
-// Every format unit installs itself when its static initialisation runs;
-// this reference links the format table, and through it every format unit,
-// into any program that uses the I/O unit.
-[[gnu::used]] void (*const kFormatTable)() = &PxInstallBuiltInFormats;
-}  // namespace
 
 TPxGIFLZWDecompressProc PxGlobalGIFLZWDecompress = nullptr;
 TPxGIFLZWCompressProc PxGlobalGIFLZWCompress = nullptr;

@@ -250,14 +250,4 @@ void PxInstallRawPixelsFormat()
     });
 }
 
-namespace {
-const TPxBuiltInFormatRegistration rawPixelsRegistration(
-    ffRawData,
-    [](classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, bool Preview, TPxIOProgressInfo& Progress) {
-        if (!Preview)
-            PxReadRawPixels(Stream, Bitmap, Params, Progress);
-    },
-    nullptr);
-}  // namespace
-
 }  // namespace imaging

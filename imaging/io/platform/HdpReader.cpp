@@ -204,8 +204,6 @@ void WriteHDPRow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Pa
     PxWriteHDPhoto(Stream, Bitmap, Params, Progress);
 }
 
-const TPxBuiltInFormatRegistration hdpRegistration(ffHDP, ReadHDPRow, WriteHDPRow);
-
 }  // namespace
 
 GUID PxWICPixelFormat(uint8_t Last)

@@ -199,9 +199,6 @@ void ReadMetafileRow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals
     PxDrawMetafile(metafile, -1, -1, true, background, *Bitmap, Params, Progress);
 }
 
-const TPxBuiltInFormatRegistration kWmfRow(ffWMF, ReadMetafileRow, nullptr);
-const TPxBuiltInFormatRegistration kEmfRow(ffEMF, ReadMetafileRow, nullptr);
-
 }  // namespace
 
 void PxInstallMetafileFormats()

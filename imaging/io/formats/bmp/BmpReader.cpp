@@ -540,8 +540,6 @@ void WriteBMPRow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Pa
     PxWriteBMP(Stream, Bitmap, Params, Params.BMPWriteAlpha, Progress);
 }
 
-const TPxBuiltInFormatRegistration bmpRegistration(ffBMP, ReadBMPRow, WriteBMPRow);
-
 }  // namespace
 
 void PxInstallBMPFormat()

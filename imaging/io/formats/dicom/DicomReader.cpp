@@ -1044,8 +1044,6 @@ void ReadDICOMRow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& P
     PxReadDICOM(Stream, Params, Bitmap, Preview, Progress);
 }
 
-const TPxBuiltInFormatRegistration kRegistration(ffDICOM, ReadDICOMRow, nullptr);
-
 }  // namespace
 
 void PxInstallDICOMFormat()

@@ -68,7 +68,6 @@ uint64_t MaxPixelsFor(int64_t Bytes)
     return (static_cast<uint64_t>(std::max<int64_t>(Bytes, 0)) * 8 / 3 + 1) * 4096;
 }
 
-
 struct TFreeBuffer {
     void operator()(uint8_t* p) const { std::free(p); }
 };
@@ -505,9 +504,5 @@ void PxInstallGIFFormat()
     PxSetFrameCounter(ffGIF, PxCountGIFFrames);
     PxSyncGIFFormatRow();
 }
-
-namespace {
-const TPxBuiltInFormatRegistration gifRegistration(ffGIF, PxReadGIFFrame, PxWriteGIF);
-}  // namespace
 
 }  // namespace imaging

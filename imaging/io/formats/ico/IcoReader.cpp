@@ -456,11 +456,6 @@ void WriteIconRow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& P
     PxWriteICO(Stream, Bitmap, Params, Progress, sizes, bitCounts);
 }
 
-struct TIconRegistration {
-    TIconRegistration() { PxInstallICOFormat(); }
-};
-const TIconRegistration iconRegistration;
-
 }  // namespace
 
 int32_t PxCountICOImages(classlib::TStream* Stream)

@@ -238,8 +238,6 @@ void PxInstallJ2000Format()
 }
 
 namespace {
-const TPxBuiltInFormatRegistration jp2Registration(ffJP2, ReadRow, WriteJP2Row);
-const TPxBuiltInFormatRegistration j2kRegistration(ffJ2K, ReadRow, WriteJ2KRow);
 const TPxStartupRegistration j2000Startup(psJ2000, PxInitializeJ2000, PxFinalizeJ2000);
 }  // namespace
 

@@ -48,7 +48,6 @@ void RegistryWriter(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals&
 
 // The JPEG row of the registry: file loads read the whole image with the
 // native pixel format of the parameters; previews read the parameters only.
-const TPxBuiltInFormatRegistration kJpegRow(ffJPEG, RegistryReader, RegistryWriter);
 
 // Byte-wise reading of a stream through an 8 KiB buffer; -1 at the end.
 class TByteReader {

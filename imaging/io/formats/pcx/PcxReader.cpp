@@ -344,9 +344,6 @@ void WriteDCXRow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Pa
     PxWriteDCX(Stream, Bitmap, Params, Progress);
 }
 
-const TPxBuiltInFormatRegistration pcxRegistration(ffPCX, ReadPCXRow, WritePCXRow);
-const TPxBuiltInFormatRegistration dcxRegistration(ffDCX, ReadDCXRow, WriteDCXRow);
-
 }  // namespace
 
 void PxInstallPCXFormat()

@@ -319,8 +319,6 @@ void WritePDFRow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Pa
     PxWritePDF(Stream, Bitmap, Params, Progress);
 }
 
-const TPxBuiltInFormatRegistration pdfRegistration(ffPDF, nullptr, WritePDFRow);
-
 }  // namespace
 
 void PxInstallPDFFormat() { PxSetBuiltInFormatWriter(ffPDF, WritePDFRow); }

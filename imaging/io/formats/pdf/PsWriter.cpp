@@ -334,8 +334,6 @@ void WritePSRow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Par
     PxWritePS(Stream, Bitmap, Params, Progress);
 }
 
-const TPxBuiltInFormatRegistration psRegistration(ffPS, nullptr, WritePSRow);
-
 }  // namespace
 
 void PxInstallPSFormat() { PxSetBuiltInFormatWriter(ffPS, WritePSRow); }

@@ -467,12 +467,4 @@ void PxInstallPNGFormat()
     });
 }
 
-namespace {
-const TPxBuiltInFormatRegistration pngRegistration(
-    ffPNG, PxReadPNG,
-    [](classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, TPxIOProgressInfo& Progress) {
-        PxWritePNG(Stream, Bitmap, Params, Progress.Mask.Get(), Progress);
-    });
-}  // namespace
-
 }  // namespace imaging

@@ -771,8 +771,6 @@ void WritePSDRow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Pa
     PxWritePSD(Stream, Params, Progress, none, Bitmap);
 }
 
-const TPxBuiltInFormatRegistration psdRegistration(ffPSD, ReadPSDRow, WritePSDRow);
-
 }  // namespace
 
 void PxInstallPSDFormat()

@@ -426,8 +426,6 @@ void WritePXMRow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Pa
     PxWritePXM(Stream, Bitmap, Params, Progress);
 }
 
-const TPxBuiltInFormatRegistration pxmRegistration(ffPXM, ReadPXMRow, WritePXMRow);
-
 }  // namespace
 
 void PxReadPXM(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, bool Preview,

@@ -602,10 +602,4 @@ void PxInstallCameraRawFormat()
     PxSetContentTest(pdsCameraRaw, PxIsRAW);
 }
 
-namespace {
-struct TCameraRawRegistration {
-    TCameraRawRegistration() { PxInstallCameraRawFormat(); }
-} cameraRawRegistration;
-}  // namespace
-
 }  // namespace imaging

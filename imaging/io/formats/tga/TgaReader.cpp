@@ -23,7 +23,6 @@ constexpr int kFooterSize = 26;
 constexpr int kExtensionSize = 495;
 constexpr char kSignature[18] = "TRUEVISION-XFILE.";  // 17 characters and the zero
 
-
 // Bytes from the stream through an 8192-byte buffer; zero bytes past the end.
 class TTgaInput {
 public:
@@ -421,8 +420,6 @@ void WriteTGARow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Pa
 {
     PxWriteTGA(Stream, Bitmap, Params, Progress.Mask.Get(), Progress);
 }
-
-const TPxBuiltInFormatRegistration tgaRegistration(ffTGA, ReadTGARow, WriteTGARow);
 
 }  // namespace
 

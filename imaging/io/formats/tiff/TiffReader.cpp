@@ -846,8 +846,4 @@ void PxReadTIFFFormat(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVal
 
 void PxInstallTIFFReader() { PxSetBuiltInFormatReader(ffTIFF, PxReadTIFFFormat); }
 
-namespace {
-const TPxBuiltInFormatRegistration kTiffReaderRow(ffTIFF, PxReadTIFFFormat, TPxFormatWriter());
-}  // namespace
-
 }  // namespace imaging

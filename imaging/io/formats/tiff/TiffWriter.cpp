@@ -1563,8 +1563,4 @@ void PxInstallTIFFWriter()
     PxSetBuiltInFormatWriter(ffTIFF, PxWriteTIFFFormat);
 }
 
-namespace {
-const TPxBuiltInFormatRegistration kTiffWriterRow(ffTIFF, TPxFormatReader(), PxWriteTIFFFormat);
-}  // namespace
-
 }  // namespace imaging

@@ -46,8 +46,6 @@ void WriteWBMPRow(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals&, 
     PxWriteWBMP(Stream, Bitmap, Progress);
 }
 
-const TPxBuiltInFormatRegistration wbmpRegistration(ffWBMP, ReadWBMPRow, WriteWBMPRow);
-
 }  // namespace
 
 void PxReadWBMP(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, bool Preview,
