@@ -256,6 +256,33 @@ bool IsCMYKJPEG(const imaging::TIOParamsVals& Params)
            (Params.JPEGColorSpace == kJPEGCMYK || Params.JPEGColorSpace == kJPEGYCCK);
 }
 
+// Lays Image (which has an alpha channel) onto Colour and drops the alpha
+// channel: Image becomes 24-bit RGB, each channel (p * a + c * (255 - a)) /
+// 255 rounded to nearest, so opaque pixels keep their colour exactly and
+// transparent ones take Colour.
+void LayOnto(imaging::TPxBitmap& Image, classlib::TColor Colour)
+{
+    Image.SetPixelFormat(imaging::px24RGB);
+    const auto rgb = static_cast<uint32_t>(classlib::ColorToRGB(Colour));
+    const int red = rgb & 0xFF, green = (rgb >> 8) & 0xFF, blue = (rgb >> 16) & 0xFF;
+    const auto blend = [](int P, int C, int A) { return static_cast<uint8_t>((P * A + C * (255 - A) + 127) / 255); };
+    imaging::TPxBitmap& alpha = *Image.GetAlphaChannel();
+    const int width = Image.GetWidth(), height = Image.GetHeight();
+    {
+        imaging::TPxAccessScope readAlpha(alpha, imaging::pxAccessRead);
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* a = alpha.GetScanline(y);
+            auto* row = reinterpret_cast<imaging::TPxRGB*>(Image.GetScanline(y));
+            for (int x = 0; x < width; ++x) {
+                row[x].r = blend(row[x].r, red, a[x]);
+                row[x].g = blend(row[x].g, green, a[x]);
+                row[x].b = blend(row[x].b, blue, a[x]);
+            }
+        }
+    }
+    Image.RemoveAlphaChannel(false, 0);
+}
+
 // Makes what is written of Image plain RGB, which every browser shows: its
 // transparent parts laid onto Background (the colour they would show on
 // the page), so that the colour hidden in transparent pixels never shows;
@@ -263,11 +290,7 @@ bool IsCMYKJPEG(const imaging::TIOParamsVals& Params)
 // file had (a CMYK source is decoded to RGB already).
 void MakePlainRGB(imaging::TImgIO& IO, imaging::TPxBitmap& Image, classlib::TColor Background)
 {
-    if (Image.HasAlphaChannel()) {
-        // Only an RGB image is blended onto a colour.
-        Image.SetPixelFormat(imaging::px24RGB);
-        Image.RemoveAlphaChannel(true, static_cast<int32_t>(classlib::ColorToRGB(Background)));
-    }
+    if (Image.HasAlphaChannel()) LayOnto(Image, Background);
     if (IsCMYKJPEG(*IO.FileParams)) IO.FileParams->JPEGColorSpace = kJPEGYCbCr;
 }
 
