@@ -268,7 +268,9 @@ void LayOnto(imaging::TPxBitmap& Image, classlib::TColor Colour)
     const auto blend = [](int P, int C, int A) { return static_cast<uint8_t>((P * A + C * (255 - A) + 127) / 255); };
     imaging::TPxBitmap& alpha = *Image.GetAlphaChannel();
     const int width = Image.GetWidth(), height = Image.GetHeight();
-    {
+    // An alpha channel that does not cover the image says nothing of it.
+    if (Image.GetPixelFormat() == imaging::px24RGB && alpha.GetPixelFormat() == imaging::px8g &&
+        alpha.GetWidth() == width && alpha.GetHeight() == height) {
         imaging::TPxAccessScope readAlpha(alpha, imaging::pxAccessRead);
         for (int y = 0; y < height; ++y) {
             const uint8_t* a = alpha.GetScanline(y);
