@@ -538,7 +538,7 @@ TEST_F(VelmoListFiles, ABigListOpensWithTheWindowAnswering)
             }
             return n == kRows;
         },
-        180000);
+        300000);
     EXPECT_TRUE(all) << "rows: " << ListCount(album);
     EXPECT_GT(partial, 2) << "the list was never seen filling";
     EXPECT_EQ(answered, partial);
