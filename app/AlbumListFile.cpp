@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
-
 
 #include "classlib/SysUtils.h"
 #include "classlib/TextConv.h"
@@ -22,10 +22,6 @@ const wchar_t kFormatLinePrefix[] = L"Velmo Morvane album list ";
 // Larger files are refused before they are read into memory: a list of a
 // million rows stays far below this.
 constexpr std::uint64_t kMaxListFileSize = 512ull << 20;
-
-}  // namespace
-
-namespace {
 
 const wchar_t kSeparator = L'|';
 const wchar_t kLineBreakMark = L'^';
