@@ -190,11 +190,14 @@ TEST(AlbumListFile, FilesThatAreNoListAreRefused)
         }
         EXPECT_EQ(1u, rows.size());
     }
-    // A picture: its bytes hold a "|" in the first lines.
-    std::vector<TAlbumRow> rows;
-    EXPECT_THROW(album::LoadAlbumList(albumtest::Fixture(L"album", L"camera-grey.jpg"), rows),
-                 album::EAlbumListFormat);
-    EXPECT_TRUE(rows.empty());
+    // A picture (its bytes hold a "|" in the first lines) and a list file
+    // of random bytes.
+    for (const std::wstring& file : {albumtest::Fixture(L"album", L"camera-grey.jpg"),
+                                     testsupport::FixtureDir(L"e2e") + L"\\damaged.alb"}) {
+        std::vector<TAlbumRow> rows;
+        EXPECT_THROW(album::LoadAlbumList(file, rows), album::EAlbumListFormat) << classlib::WideToUtf8(file);
+        EXPECT_TRUE(rows.empty());
+    }
 }
 
 // A file edited by hand: an empty line and a line without "|" make no row,
