@@ -66,7 +66,11 @@ function(velmo_library name dir)
 endfunction()
 
 # velmo_test(NAME DIR LIBS...): one test executable of every .cpp in
-# tests/DIR, run under Wine as one ctest test.
+# tests/DIR, run under Wine (scripts/wine-exec.sh) on its own display with
+# its own Wine prefix and wineserver. With VELMO_TEST_SHARDS_<NAME> set to N
+# it is N ctest tests NAME_1ofN..NAME_NofN, each running every N-th test of
+# the program (GoogleTest's sharding), so new tests join a shard by
+# themselves and the shards run in parallel.
 function(velmo_test name dir)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${dir}/*.cpp)
   if(NOT srcs)
@@ -83,6 +87,38 @@ function(velmo_test name dir)
   # std::string and std::vector code at -O2 (tests build many strings); the
   # libraries keep the full warning set.
   target_compile_options(${name} PRIVATE -Wno-restrict -Wno-array-bounds -Wno-stringop-overread)
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 900)
+  set(shards "${VELMO_TEST_SHARDS_${name}}")
+  if(NOT shards)
+    set(shards 1)
+  endif()
+  foreach(i RANGE 1 ${shards})
+    if(shards EQUAL 1)
+      set(test ${name})
+      set(env "")
+    else()
+      set(test ${name}_${i}of${shards})
+      math(EXPR index "${i} - 1")
+      set(env "GTEST_TOTAL_SHARDS=${shards}" "GTEST_SHARD_INDEX=${index}")
+    endif()
+    add_test(NAME ${test} COMMAND ${name})
+    velmo_isolated_test(${test} 600)
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT ${env})
+    set_property(GLOBAL APPEND PROPERTY VELMO_TESTS_OF_${name} ${test})
+  endforeach()
+endfunction()
+
+# velmo_isolated_test(TEST SECONDS): a ctest test whose Windows programs run
+# isolated (see scripts/wine-exec.sh) with a time limit; the program's own
+# limit is shorter than ctest's, so a hung program or wineserver is ended and
+# cleaned up by the wrapper before ctest gives up on it.
+function(velmo_isolated_test test seconds)
+  math(EXPR program "${seconds} - 30")
+  set_tests_properties(${test} PROPERTIES TIMEOUT ${seconds}
+    ENVIRONMENT "VELMO_ISOLATE=1;VELMO_TEST_TIMEOUT=${program}")
+endfunction()
+
+# velmo_tests_of(NAME OUT): the ctest tests of test program NAME (its shards).
+function(velmo_tests_of name out)
+  get_property(tests GLOBAL PROPERTY VELMO_TESTS_OF_${name})
+  set(${out} ${tests} PARENT_SCOPE)
 endfunction()

@@ -47,6 +47,16 @@ class TMbCustomItemActionLink;
 class TMbItemViewer;
 class TMbView;
 class TMbPopupWindow;
+class TMbPopupView;
+
+// Class references: a class, or one derived from it, named by the function
+// that makes a new object of it from the class's constructor arguments (the
+// caller owns the object). A class whose objects another class makes answers
+// such a reference, so a derived class makes its own kind.
+using TMbPopupWindowClass = std::unique_ptr<TMbPopupWindow> (*)(TMbView* UpperView, TMbCustomItem* Item,
+                                                                bool Customizing);
+using TMbPopupViewClass = std::unique_ptr<TMbPopupView> (*)(TMbView* UpperView, TMbCustomItem* Item,
+                                                            bool Customizing);
 
 // Offered by the components that hold a root item (the popup menu, the
 // toolbar): items added to such a component go under its root item.
@@ -258,6 +268,8 @@ public:
     // The toolbar view whose hidden entries this item's popup shows (the
     // chevron); null for ordinary items.
     virtual TMbView* ChevronSourceView() { return nullptr; }
+    // The class of the windows this item's popups open in: TMbPopupWindow.
+    virtual TMbPopupWindowClass PopupWindowClass() const;
     // Whether the viewer must be made again before it is measured.
     virtual bool ViewerNeedsRebuild(TMbItemViewer* Viewer)
     {
@@ -638,6 +650,17 @@ public:
     // The entry standing for hidden entries at the end of a toolbar; none
     // here.
     virtual TMbItemViewer* ChevronItem() { return nullptr; }
+    // An item whose entry comes before the shown item's own entries, and
+    // one whose sub-items' entries come after them (before the chevron);
+    // none here. They take no part in the priority order and are counted in
+    // FrontExtraCount and EndExtraCount. A derived view answering them calls
+    // RebuildViewers at the end of its constructor (the base constructor
+    // builds the entries with these answers).
+    virtual TMbCustomItem* FrontExtraItem() { return nullptr; }
+    virtual TMbCustomItem* EndExtrasItem() { return nullptr; }
+    // Frees every entry and makes them again: the front extra, one per
+    // sub-item of the shown item, the end extras.
+    void RebuildViewers();
     // Left, top, right, bottom margins around the entries.
     virtual RECT LayoutMargins(TMbLayoutAxis AAxis) const;
     // The font entries are measured and drawn with: the host window's, else
@@ -819,7 +842,15 @@ class TMbPopupControl;
 // hints, answers the hint message through its view) that draws the view.
 class TMbPopupWindow {
 public:
-    TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item, bool Customizing = false);
+    // The window and its view, of ViewClass (null: TMbPopupView). A derived
+    // window passes its view class here: the view is made while this
+    // constructor runs, before a derived class could answer it.
+    TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item, bool Customizing = false,
+                   TMbPopupViewClass ViewClass = nullptr);
+    // The class reference of TMbPopupWindow.
+    static std::unique_ptr<TMbPopupWindow> Create(TMbView* UpperView, TMbCustomItem* Item, bool Customizing);
+    // The class of the window's view.
+    TMbPopupViewClass PopupViewClass() const { return viewClass_; }
     virtual ~TMbPopupWindow();
     TMbPopupWindow(const TMbPopupWindow&) = delete;
     TMbPopupWindow& operator=(const TMbPopupWindow&) = delete;
@@ -841,6 +872,7 @@ public:
     classlib::TCustomControl* GetControl() const;
 
 private:
+    TMbPopupViewClass viewClass_;
     std::unique_ptr<TMbView> view_;
     std::unique_ptr<TMbPopupControl> control_;
     HWND wnd_ = nullptr;
@@ -851,6 +883,9 @@ private:
 class TMbPopupView : public TMbView {
 public:
     using TMbView::TMbView;
+    // The class reference of TMbPopupView: a view of the window it is made
+    // for (no owner, no host window, not a toolbar view).
+    static std::unique_ptr<TMbPopupView> Create(TMbView* UpperView, TMbCustomItem* Item, bool Customizing);
     std::wstring ClassName() const override { return L"TMbPopupView"; }
     void ApplyBaseSize(int AWidth, int AHeight) override;
     // The popup window's font (the opening view's font when it was made).

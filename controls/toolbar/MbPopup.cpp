@@ -187,9 +187,23 @@ bool gMenuPopupSoundPlayed = false;
 
 }  // namespace
 
-TMbPopupWindow::TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item, bool Customizing)
-    : view_(std::make_unique<TMbPopupView>(nullptr, UpperView, Item, nullptr, false, Customizing))
+std::unique_ptr<TMbPopupView> TMbPopupView::Create(TMbView* UpperView, TMbCustomItem* Item, bool Customizing)
 {
+    return std::make_unique<TMbPopupView>(nullptr, UpperView, Item, nullptr, false, Customizing);
+}
+
+std::unique_ptr<TMbPopupWindow> TMbPopupWindow::Create(TMbView* UpperView, TMbCustomItem* Item, bool Customizing)
+{
+    return std::make_unique<TMbPopupWindow>(UpperView, Item, Customizing);
+}
+
+TMbPopupWindowClass TMbCustomItem::PopupWindowClass() const { return &TMbPopupWindow::Create; }
+
+TMbPopupWindow::TMbPopupWindow(TMbView* UpperView, TMbCustomItem* Item, bool Customizing,
+                               TMbPopupViewClass ViewClass)
+    : viewClass_(ViewClass ? ViewClass : &TMbPopupView::Create), view_(viewClass_(UpperView, Item, Customizing))
+{
+    if (!view_) throw EMbItemError(L"The popup view class made no view");
     view_->RunFlags |= rfInLoop;  // a popup always belongs to a running loop
     if (UpperView) {
         view_->ViewStyle = static_cast<uint8_t>((view_->ViewStyle & ~vsHideAccels) | (UpperView->ViewStyle & vsHideAccels));
@@ -441,7 +455,8 @@ TMbPopupWindow* TMbCustomItem::OpenPopupWindow(TMbView* UpperView, TMbItemViewer
     if (UpperView && (UpperView->IndexOfViewer(UpperViewer) < 0 || UpperViewer->EntryItem != this)) return nullptr;
     TMbView* chevron = ChevronSourceView();
     TMbCustomItem* shown = chevron && chevron->SourceItem ? chevron->SourceItem : this;
-    auto window = std::make_unique<TMbPopupWindow>(UpperView, shown, Customizing);
+    std::unique_ptr<TMbPopupWindow> window = PopupWindowClass()(UpperView, shown, Customizing);
+    if (!window) throw EMbItemError(L"The popup window class made no window");
     TMbView* view = window->GetView();
     if (chevron) {
         chevron->FreeNotification(view);

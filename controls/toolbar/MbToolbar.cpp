@@ -160,8 +160,7 @@ void TMbToolbarView::SyncChevronViewer()
 {
     TMbCustomItem* chevron = Toolbar->GetChevronItem();
     if (!chevron) return;
-    // The chevron is the view's one end extra: new entries go before it.
-    EndExtraCount = 1;
+    // The chevron is the view's last end extra: new entries go before it.
     for (std::size_t i = 0; i < ViewerList.size(); ++i)
         if (ViewerList[i]->EntryItem == chevron) {
             chevronViewer_ = ViewerList[i];
@@ -173,6 +172,7 @@ void TMbToolbarView::SyncChevronViewer()
         }
     chevronViewer_ = chevron->CreateViewer(this, 0);
     ViewerList.push_back(chevronViewer_);
+    ++EndExtraCount;
 }
 
 TMbItemViewer* TMbToolbarView::ChevronItem()
@@ -249,15 +249,45 @@ void TMbChevronItemViewer::Paint(TCanvas* Canvas, const RECT& ClientAreaRect, bo
 
 // ---------------------------------------------------------------- toolbar
 
-TMbCustomToolbar::TMbCustomToolbar(TComponent* AOwner)
-    : TMbCustomDockableWindow(AOwner), items_(new TMbRootItem(this)), chevronItem_(nullptr)
+namespace {
+
+std::unique_ptr<TMbRootItem> MakeRootItem(TMbCustomToolbar* AToolbar) { return std::make_unique<TMbRootItem>(AToolbar); }
+
+std::unique_ptr<TMbChevronItem> MakeChevronItem(TMbCustomToolbar* AToolbar)
+{
+    return std::make_unique<TMbChevronItem>(AToolbar);
+}
+
+std::unique_ptr<TMbToolbarView> MakeToolbarView(TMbCustomToolbar* AToolbar, TMbCustomItem* AItem)
+{
+    return std::make_unique<TMbToolbarView>(AToolbar, AItem);
+}
+
+// A class reference's object, or EMbItemError when it made none.
+template <class T>
+std::unique_ptr<T> Made(std::unique_ptr<T> Object, const wchar_t* What)
+{
+    if (!Object) throw EMbItemError(std::wstring(L"The toolbar's ") + What + L" class made no object");
+    return Object;
+}
+
+}  // namespace
+
+TMbCustomToolbar::TMbCustomToolbar(TComponent* AOwner, const TMbToolbarClasses& Classes)
+    : TMbCustomDockableWindow(AOwner),
+      classes_{Classes.RootItemClass ? Classes.RootItemClass : &MakeRootItem,
+               Classes.ChevronItemClass ? Classes.ChevronItemClass : &MakeChevronItem,
+               Classes.ViewClass ? Classes.ViewClass : &MakeToolbarView},
+      items_(nullptr),
+      chevronItem_(nullptr)
 {
     ControlStyle = (ControlStyle | csAcceptsControls | csActionClient) & ~csCaptureMouse;
     ResizeOptions = 0;
+    items_ = Made(classes_.RootItemClass(this), L"root item").release();
     items_->HostComponent = this;
-    chevronItem_ = new TMbChevronItem(this);
+    chevronItem_ = Made(classes_.ChevronItemClass(this), L"chevron item").release();
     chevronItem_->SetLinkSubitems(items_);
-    view_ = std::make_unique<TMbToolbarView>(this, items_);
+    view_ = Made(classes_.ViewClass(this, items_), L"view");
     view_->SetUsesPriority(!(GetComponentState() & csDesigning));
     view_->SyncChevronViewer();
     view_->BackColor = clBtnFace;

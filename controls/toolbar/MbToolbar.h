@@ -84,6 +84,20 @@ public:
                bool UseDisabledShadow) override;
 };
 
+// Class references of the toolbar's three parts (see TMbPopupWindowClass):
+// each makes a new object for the toolbar, owned by it.
+using TMbRootItemClass = std::unique_ptr<TMbRootItem> (*)(TMbCustomToolbar* AToolbar);
+using TMbChevronItemClass = std::unique_ptr<TMbChevronItem> (*)(TMbCustomToolbar* AToolbar);
+using TMbToolbarViewClass = std::unique_ptr<TMbToolbarView> (*)(TMbCustomToolbar* AToolbar, TMbCustomItem* AItem);
+
+// The classes a toolbar makes its parts of; a null entry is the framework's
+// class (TMbRootItem, TMbChevronItem, TMbToolbarView).
+struct TMbToolbarClasses {
+    TMbRootItemClass RootItemClass = nullptr;
+    TMbChevronItemClass ChevronItemClass = nullptr;
+    TMbToolbarViewClass ViewClass = nullptr;
+};
+
 // The state of one resize of a floating toolbar.
 struct TToolbarSizeData {
     uint8_t Edge = 0;
@@ -97,9 +111,18 @@ struct TToolbarSizeData {
 
 class TMbCustomToolbar : public TMbCustomDockableWindow {
 public:
-    explicit TMbCustomToolbar(classlib::TComponent* AOwner);
+    // The parts are made of the given classes. A derived toolbar that wants
+    // parts of its own classes passes them here: they are made while this
+    // constructor runs, before a derived class could answer a query.
+    explicit TMbCustomToolbar(classlib::TComponent* AOwner, const TMbToolbarClasses& Classes = {});
     ~TMbCustomToolbar() override;
     std::wstring ClassName() const override { return L"TMbCustomToolbar"; }
+
+    // The class queries: the classes of the root item, the chevron item and
+    // the view.
+    TMbRootItemClass RootItemClass() const { return classes_.RootItemClass; }
+    TMbChevronItemClass ChevronItemClass() const { return classes_.ChevronItemClass; }
+    TMbToolbarViewClass ViewClass() const { return classes_.ViewClass; }
 
     // The row's items are the sub-items of this root (owned).
     TMbRootItem* GetItems() const { return items_; }
@@ -216,6 +239,7 @@ private:
     void ValidateLayout();
     TMbLayoutAxis AxisOf(bool Floating, TMbDock* Dock) const;
 
+    TMbToolbarClasses classes_;
     TMbRootItem* items_;
     TMbChevronItem* chevronItem_;
     std::unique_ptr<TMbToolbarView> view_;

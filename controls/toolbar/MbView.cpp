@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "classlib/Bitmap.h"
 #include "classlib/Forms.h"
 #include "classlib/SysUtils.h"
 #include "classlib/WinHandles.h"
@@ -138,13 +139,27 @@ void TMbView::ResolveShownItem()
             ShownItem->FreeNotification(this);
         }
     }
-    // Rebuild every viewer.
+    RebuildViewers();
+}
+
+void TMbView::RebuildViewers()
+{
+    CloseOpenPopup();
     SelectViewer(nullptr);
     InvalidateLayout();
     FreeViewers();
-    if (!ShownItem) return;
-    for (int i = 0; i < ShownItem->GetCount(); ++i) AppendViewer(ShownItem->GetItem(i), EntryCount(), true, false);
-    if (!(ShownItem->GetComponentState() & classlib::csDesigning)) RefreshEntryActions();
+    if (TMbCustomItem* front = FrontExtraItem()) {
+        AppendViewer(front, EntryCount(), false, false);
+        ++FrontExtraCount;
+    }
+    if (ShownItem)
+        for (int i = 0; i < ShownItem->GetCount(); ++i) AppendViewer(ShownItem->GetItem(i), EntryCount(), true, false);
+    if (TMbCustomItem* extras = EndExtrasItem())
+        for (int i = 0; i < extras->GetCount(); ++i) {
+            AppendViewer(extras->GetItem(i), EntryCount(), false, false);
+            ++EndExtraCount;
+        }
+    if (ShownItem && !(ShownItem->GetComponentState() & classlib::csDesigning)) RefreshEntryActions();
 }
 
 void TMbView::SourceChanged(TMbCustomItem* Sender, TMbItemChange Change, int Index, TMbCustomItem* Item)
@@ -166,7 +181,7 @@ void TMbView::ShownChanged(TMbCustomItem* Sender, TMbItemChange Change, int Inde
         int at = limit;
         if (Index + 1 < ShownItem->GetCount()) {
             const TMbCustomItem* next = ShownItem->GetItem(Index + 1);
-            for (int i = 0; i < limit; ++i)
+            for (int i = std::min(FrontExtraCount, limit); i < limit; ++i)
                 if (ViewerList[static_cast<std::size_t>(i)]->EntryItem == next) {
                     at = i;
                     break;
@@ -835,10 +850,10 @@ void TMbView::TrackPointer(POINT Screen, bool AllowSelect)
 
 void TMbView::DrawViewer(TMbItemViewer* V, classlib::TCanvas* Canvas, bool ForceBuffer)
 {
-    // Entries are drawn straight into the canvas: the window is already
-    // double-buffered where it matters (RepaintThroughBitmap).
-    (void)ForceBuffer;
     ValidateLayout();
+    // A repaint of one entry (InvalidateViewer) goes through a bitmap, so
+    // the erased background never shows on screen.
+    const bool buffered = ForceBuffer || (V->PaintFlags & pfBuffered);
     V->PaintFlags &= static_cast<uint8_t>(~pfBuffered);
     if (!V->Placed || ::IsRectEmpty(&V->EntryRect) || dynamic_cast<TMbControlItem*>(V->EntryItem)) return;
     HDC dc = Canvas->GetHandle();
@@ -864,25 +879,46 @@ void TMbView::DrawViewer(TMbItemViewer* V, classlib::TCanvas* Canvas, bool Force
     if (::IntersectClipRect(dc, V->EntryRect.left, V->EntryRect.top, V->EntryRect.right, V->EntryRect.bottom) ==
         NULLREGION)
         return;
-    POINT org{};
-    ::GetViewportOrgEx(dc, &org);
-    ::SetViewportOrgEx(dc, org.x + V->EntryRect.left, org.y + V->EntryRect.top, nullptr);
-    Canvas->Refresh();
-    Canvas->SetFont(ViewFont());
-    Canvas->GetFont()->SetColor(!enabled              ? classlib::clGrayText
+    const RECT area{0, 0, V->EntryRect.right - V->EntryRect.left, V->EntryRect.bottom - V->EntryRect.top};
+    // The entry on a canvas whose (0, 0) is the entry's top-left corner.
+    auto paint = [&](classlib::TCanvas* On) {
+        On->Refresh();
+        On->SetFont(ViewFont());
+        On->GetFont()->SetColor(!enabled              ? classlib::clGrayText
                                 : selected && menuStyle ? classlib::clHighlightText
                                 : !menuStyle            ? classlib::clBtnText
                                                         : classlib::clMenuText);
-    if (selected && menuStyle) {
-        Canvas->GetBrush()->SetColor(FlatMenusOn() ? classlib::TColor(classlib::SysColor(COLOR_MENUHILIGHT))
+        if (selected && menuStyle) {
+            On->GetBrush()->SetColor(FlatMenusOn() ? classlib::TColor(classlib::SysColor(COLOR_MENUHILIGHT))
                                                    : classlib::clHighlight);
-    } else {
-        Canvas->GetBrush()->SetStyle(classlib::bsClear);
+        } else {
+            On->GetBrush()->SetStyle(classlib::bsClear);
+        }
+        // Separator lines of the flat look take the canvas pen: a soft grey.
+        On->GetPen()->SetColor(classlib::clBtnShadow);
+        V->Paint(On, area, selected, pushed, shadow);
+    };
+    if (buffered) {
+        classlib::TBitmap buffer;
+        buffer.SetSize(area.right, area.bottom);
+        classlib::TCanvas* bufferCanvas = buffer.GetCanvas();
+        HDC bdc = bufferCanvas->GetHandle();
+        // The host window erases the bitmap as the part of its client area
+        // the entry covers.
+        ::SetWindowOrgEx(bdc, V->EntryRect.left, V->EntryRect.top, nullptr);
+        ::SetBrushOrgEx(bdc, -V->EntryRect.left, -V->EntryRect.top, nullptr);
+        if (HWND host = HostHandle(this))
+            ::SendMessageW(host, WM_ERASEBKGND, reinterpret_cast<WPARAM>(bdc), 0);
+        ::SetWindowOrgEx(bdc, 0, 0, nullptr);
+        ::SetBrushOrgEx(bdc, 0, 0, nullptr);
+        paint(bufferCanvas);
+        ::BitBlt(dc, V->EntryRect.left, V->EntryRect.top, area.right, area.bottom, bdc, 0, 0, SRCCOPY);
+        return;
     }
-    // Separator lines of the flat look take the canvas pen: a soft grey.
-    Canvas->GetPen()->SetColor(classlib::clBtnShadow);
-    const RECT area{0, 0, V->EntryRect.right - V->EntryRect.left, V->EntryRect.bottom - V->EntryRect.top};
-    V->Paint(Canvas, area, selected, pushed, shadow);
+    POINT org{};
+    ::GetViewportOrgEx(dc, &org);
+    ::SetViewportOrgEx(dc, org.x + V->EntryRect.left, org.y + V->EntryRect.top, nullptr);
+    paint(Canvas);
 }
 
 void TMbView::DrawAll(classlib::TCanvas* Canvas)

@@ -1016,7 +1016,7 @@ bool TOpenImgDialog::HasSeveralFrames(const std::wstring& Name, const std::wstri
     bool multi = Type == ffAVI || Type == ffDCX || video;
     if (!multi && Type == ffGIF) {
         TPxFileFormatInfo* row = PxFormatInfoById(ffGIF);
-        multi = row && row->Reader && PxCountGIFFrames(Name) > 1;
+        multi = row && row->Reader && PxCountGIFFramesInFile(Name) > 1;
     }
     if (!multi && Type == ffTIFF)
         multi = PxCountTIFFPagesInFile(Name) > 1;
@@ -1108,7 +1108,7 @@ int TOpenImgDialog::FrameCountOf(TIOParamsVals* Params, const std::wstring& Name
     case ffAVI:
         return Params->AVIFrameCount;
     case ffGIF:
-        return PxCountGIFFrames(Name);
+        return PxCountGIFFramesInFile(Name);
     case ffTIFF:
         return PxCountTIFFPagesInFile(Name);
     case ffICO:

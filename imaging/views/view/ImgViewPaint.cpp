@@ -33,7 +33,7 @@ using TGradientFillProc = BOOL(WINAPI*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, UL
 
 // Loaded once on first use; a failed load is tried again next time. The
 // library stays loaded until the process ends.
-TGradientFillProc LoadGradientFill()
+TGradientFillProc PxLoadGradientFill()
 {
     static TGradientFillProc proc = nullptr;
     if (proc)
@@ -125,7 +125,7 @@ void DrawWallPaper(classlib::TCanvas* Canvas, classlib::TPicture* WallPaper, TPx
 
 bool PxGradientFill(const RECT& Rect, HDC DC, classlib::TColor Color1, classlib::TColor Color2, bool Vertical)
 {
-    TGradientFillProc fill = LoadGradientFill();
+    TGradientFillProc fill = PxLoadGradientFill();
     if (!fill)
         return false;
     const uint32_t c1 = static_cast<uint32_t>(classlib::ColorToRGB(Color1));

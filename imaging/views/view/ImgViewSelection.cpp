@@ -706,7 +706,10 @@ bool TImgView::DrawSelectionTo(classlib::TCanvas* Canvas, classlib::TObject* Sen
         }
     }
     const RECT clip = Canvas->GetClipRect();
-    if (clip.right <= clip.left || clip.bottom <= clip.top || paintLock_ > 0 || Canvas->GetLockCount() > 0)
+    // While the view scrolls by itself the outline would be drawn at the old
+    // place and left behind by the scroll.
+    if (clip.right <= clip.left || clip.bottom <= clip.top || paintLock_ > 0 || Canvas->GetLockCount() > 0 ||
+        AutoScrolling)
         return animated;
 
     classlib::TValueScope<classlib::TCanvas*> scope(selDrawCanvas_, Canvas);

@@ -14,6 +14,7 @@
 #include "classlib/Forms.h"
 #include "classlib/ImageList.h"
 #include "controls/toolbar/MbItem.h"
+#include "controls/toolbar/MbToolbar.h"
 
 namespace {
 
@@ -290,6 +291,148 @@ TEST(MbView, DeferredFocusEventsOfRemovedViewersNeverRun)
     ASSERT_EQ(gFocusEvents.size(), 1u);
     EXPECT_EQ(gFocusEvents[0].first, vb);
     EXPECT_EQ(gFocusEvents[0].second, 8u);
+}
+
+// A view with an entry before the shown item's entries and two after them.
+class TExtrasView : public TMbView {
+public:
+    TExtrasView(TMbCustomItem* Source, TMbCustomItem* Front, TMbCustomItem* Extras)
+        : TMbView(nullptr, nullptr, Source, nullptr, true, false), front_(Front), extras_(Extras)
+    {
+        RebuildViewers();
+    }
+    TMbCustomItem* FrontExtraItem() override { return front_; }
+    TMbCustomItem* EndExtrasItem() override { return extras_; }
+
+private:
+    TMbCustomItem* front_;
+    TMbCustomItem* extras_;
+};
+
+TEST(MbView, ExtraEntriesStandBeforeAndAfterTheShownItemsEntries)
+{
+    TMbRootItem root(nullptr), extras(nullptr);
+    TMbItem front(nullptr);
+    auto* a = new TMbItem(nullptr);
+    auto* b = new TMbItem(nullptr);
+    root.Add(a);
+    root.Add(b);
+    auto* e1 = new TMbItem(nullptr);
+    auto* e2 = new TMbItem(nullptr);
+    extras.Add(e1);
+    extras.Add(e2);
+    TExtrasView view(&root, &front, &extras);
+    view.SetUsesPriority(true);  // rebuilds
+    auto items = [&] {
+        std::vector<const TMbCustomItem*> out;
+        for (const TMbItemViewer* v : view.ViewerList) out.push_back(v->EntryItem);
+        return out;
+    };
+    using List = std::vector<const TMbCustomItem*>;
+    EXPECT_EQ(items(), (List{&front, a, b, e1, e2}));
+    EXPECT_EQ(view.FrontExtraCount, 1);
+    EXPECT_EQ(view.EndExtraCount, 2);
+    // Only the shown item's own entries take part in the priority order.
+    ASSERT_EQ(view.PriorityOrder.size(), 2u);
+    EXPECT_EQ(view.PriorityOrder[0]->EntryItem, a);
+    EXPECT_EQ(view.PriorityOrder[1]->EntryItem, b);
+
+    // New sub-items join the shown item's entries, never the extras.
+    auto* c = new TMbItem(nullptr);
+    root.Add(c);
+    auto* z = new TMbItem(nullptr);
+    root.Insert(0, z);
+    EXPECT_EQ(items(), (List{&front, z, a, b, c, e1, e2}));
+
+    // A rebuild keeps the counts right (not added up).
+    view.RebuildViewers();
+    EXPECT_EQ(items(), (List{&front, z, a, b, c, e1, e2}));
+    EXPECT_EQ(view.FrontExtraCount, 1);
+    EXPECT_EQ(view.EndExtraCount, 2);
+}
+
+// An entry that draws only a mark and leaves the rest to the background.
+class TMarkViewer : public TMbItemViewer {
+public:
+    using TMbItemViewer::TMbItemViewer;
+    void Paint(classlib::TCanvas* Canvas, const RECT& R, bool, bool, bool) override
+    {
+        Canvas->GetBrush()->SetStyle(classlib::bsSolid);
+        Canvas->GetBrush()->SetColor(kOutline);
+        const int cx = (R.left + R.right) / 2, cy = (R.top + R.bottom) / 2;
+        Canvas->FillRect(RECT{cx - 3, cy - 3, cx + 3, cy + 3});
+    }
+};
+
+class TMarkItem : public TMbItem {
+public:
+    using TMbItem::TMbItem;
+    TMbItemViewer* CreateViewer(TMbView* View, int NestLevel) override { return new TMarkViewer(View, this, NestLevel); }
+};
+
+// An entry repainted by itself is drawn through a bitmap: on the host
+// window's own background, as when the whole window is erased and painted,
+// never on what the canvas held before.
+TEST(MbView, ABufferedEntryIsDrawnOnItsHostsBackground)
+{
+    classlib::TForm form(nullptr);
+    form.SetBorderStyle(classlib::bsNone);
+    form.SetBounds(0, 0, 300, 60);
+    auto* bar = new TMbToolbar(&form);
+    bar->SetParent(&form);
+    auto* entry = new TMarkItem(&form);
+    entry->SetCaption(L"Entry");
+    bar->GetItems()->Add(entry);
+    form.Show();
+    TMbToolbarView* view = bar->GetView();
+    view->ValidateLayout();
+    TMbItemViewer* v = view->EntryViewer(0);
+    ASSERT_TRUE(v->Placed);
+    const RECT r = v->EntryRect;
+    // A canvas larger than the toolbar (which is as wide as its entries).
+    const int w = bar->GetClientWidth() + 20, h = bar->GetClientHeight() + 10;
+    ASSERT_GT(r.right, r.left);
+
+    auto canvasOf = [&](classlib::TBitmap& B) {
+        B.SetPixelFormat(classlib::pf24bit);
+        B.SetSize(w, h);
+        B.GetCanvas()->GetBrush()->SetColor(kCanvas);
+        B.GetCanvas()->FillRect(RECT{0, 0, w, h});
+        return B.GetCanvas();
+    };
+    // The reference: the host erases the whole canvas, the entry is drawn on
+    // it directly.
+    classlib::TBitmap reference;
+    classlib::TCanvas* rc = canvasOf(reference);
+    ::SendMessageW(bar->GetHandle(), WM_ERASEBKGND, reinterpret_cast<WPARAM>(rc->GetHandle()), 0);
+    view->DrawViewer(v, rc, false);
+
+    struct Case {
+        const char* name;
+        bool flag, force;
+    };
+    for (const Case& c : {Case{"repaint flag", true, false}, Case{"forced", false, true}}) {
+        SCOPED_TRACE(c.name);
+        classlib::TBitmap buffered;
+        classlib::TCanvas* bc = canvasOf(buffered);
+        if (c.flag) v->PaintFlags |= pfBuffered;
+        view->DrawViewer(v, bc, c.force);
+        EXPECT_EQ(v->PaintFlags & pfBuffered, 0);
+        int differ = 0, magenta = 0, ink = 0;
+        const TColor back = rc->GetPixel(r.left, r.top);
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x) {
+                differ += bc->GetPixel(x, y) != rc->GetPixel(x, y);
+                magenta += bc->GetPixel(x, y) == kCanvas;
+                ink += bc->GetPixel(x, y) != back;
+            }
+        EXPECT_EQ(differ, 0);
+        EXPECT_EQ(magenta, 0);
+        EXPECT_EQ(ink, 36);  // the mark, in its place
+        // Nothing outside the entry.
+        EXPECT_EQ(bc->GetPixel(r.right + 5, r.top), kCanvas);
+        EXPECT_EQ(bc->GetPixel(r.left, r.bottom + 5), kCanvas);
+    }
 }
 
 }  // namespace

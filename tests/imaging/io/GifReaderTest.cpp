@@ -284,7 +284,7 @@ TEST_F(GifReader, DeleteAndCountFrames)
     };
 
     const std::wstring anim = copyOf("anim.gif", L"anim.gif");
-    EXPECT_EQ(PxCountGIFFrames(anim), 3);
+    EXPECT_EQ(PxCountGIFFramesInFile(anim), 3);
     EXPECT_EQ(PxDeleteGIFFrame(anim, 1, false), 2);
     EXPECT_EQ(fileBytes(anim), LoadBytes("anim.gif"));  // not saved
 
@@ -312,7 +312,7 @@ TEST_F(GifReader, DeleteAndCountFrames)
     EXPECT_EQ(PxDeleteGIFFrame(other, 0, true), 0);
     EXPECT_EQ(fileBytes(other), LoadBytes("noise.rgba"));
     EXPECT_THROW(PxDeleteGIFFrame(dir.File(L"missing.gif"), -1, false), classlib::Exception);
-    EXPECT_EQ(PxCountGIFFrames(dir.File(L"missing.gif")), 0);
+    EXPECT_EQ(PxCountGIFFramesInFile(dir.File(L"missing.gif")), 0);
 }
 
 }  // namespace

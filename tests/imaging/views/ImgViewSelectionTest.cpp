@@ -432,6 +432,59 @@ TEST(ImgViewSelection, OutlineDashesAndEventsOnBitmapCanvas)
     EXPECT_EQ(bitmap.GetCanvas()->GetPixel(50, 30), 0xFFFFFF);
 }
 
+// Nothing is drawn while the view scrolls by itself, is paint-locked or its
+// canvas is locked; the outline still counts as animated (the timer keeps
+// running) and is drawn again once the hold is gone.
+TEST(ImgViewSelection, OutlineSkippedWhileScrollingOrLocked)
+{
+    SelView s(100, 80);
+    TImgView& v = s.View;
+    v.SetSelectionOptions(pxsoMoveable | pxsoAnimated);
+    v.SelectRect(10, 10, 30, 20, 0);
+    v.RectSelecting = true;  // the polygon lines, which fire OnDrawPolygon
+    int fired = 0;
+    struct Counter : classlib::TObject {
+        int* N;
+        void On(classlib::TObject*, int, int, classlib::TCanvas*, int, int) { ++*N; }
+    } counter;
+    counter.N = &fired;
+    v.OnDrawPolygon = TPxOnDrawPolygon(&counter, &Counter::On);
+    classlib::TBitmap bitmap;
+    bitmap.SetPixelFormat(classlib::pf24bit);
+    bitmap.SetSize(60, 40);
+    bitmap.GetCanvas()->GetBrush()->SetColor(0xFFFFFF);
+    const RECT all{0, 0, 60, 40};
+
+    struct Case {
+        const char* name;
+        void (*begin)(TImgView&, classlib::TCanvas*);
+        void (*end)(TImgView&, classlib::TCanvas*);
+    };
+    const Case cases[] = {
+        {"auto-scrolling", [](TImgView& V, classlib::TCanvas*) { V.AutoScrolling = true; },
+         [](TImgView& V, classlib::TCanvas*) { V.AutoScrolling = false; }},
+        {"paint lock", [](TImgView& V, classlib::TCanvas*) { V.BeginPaintLock(); },
+         [](TImgView& V, classlib::TCanvas*) { V.EndPaintLockNoUpdate(); }},
+        {"canvas lock", [](TImgView&, classlib::TCanvas* C) { C->Lock(); },
+         [](TImgView&, classlib::TCanvas* C) { C->Unlock(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        classlib::TCanvas* canvas = bitmap.GetCanvas();
+        canvas->FillRect(all);
+        fired = 0;
+        c.begin(v, canvas);
+        EXPECT_TRUE(v.DrawSelectionTo(canvas, nullptr));
+        c.end(v, canvas);
+        EXPECT_EQ(fired, 0);
+        EXPECT_EQ(canvas->GetPixel(10, 10), 0xFFFFFF);
+        EXPECT_EQ(canvas->GetPixel(20, 10), 0xFFFFFF);
+        v.DrawSelectionTo(canvas, nullptr);
+        EXPECT_EQ(fired, 4);
+        EXPECT_NE(canvas->GetPixel(20, 10), 0xFFFFFF);
+    }
+}
+
 TEST(ImgViewSelection, AntsIntervalAndGrid)
 {
     SelView s(10, 10);

@@ -487,7 +487,7 @@ int32_t PxDeleteGIFFrame(const std::wstring& FileName, int32_t Index, bool Save)
     return kept;
 }
 
-int32_t PxCountGIFFrames(const std::wstring& FileName)
+int32_t PxCountGIFFramesInFile(const std::wstring& FileName)
 {
     try {
         return PxDeleteGIFFrame(FileName, -1, false);
@@ -501,7 +501,7 @@ void PxInstallGIFFormat()
     PxInstallGIFLZWCodec();
     PxSetBuiltInFormatReader(ffGIF, PxReadGIFFrame);
     PxSetBuiltInFormatWriter(ffGIF, PxWriteGIF);
-    PxSetFrameCounter(ffGIF, PxCountGIFFrames);
+    PxSetFrameCounter(ffGIF, PxCountGIFFramesInFile);
     PxSyncGIFFormatRow();
 }
 

@@ -52,7 +52,7 @@ void PxReadGIF(classlib::TStream* Stream, TPxBitmap* Bitmap, int32_t& NumImages,
 int32_t PxDeleteGIFFrame(const std::wstring& FileName, int32_t Index, bool Save);
 
 // The number of frames of a GIF file; 0 when it cannot be read.
-int32_t PxCountGIFFrames(const std::wstring& FileName);
+int32_t PxCountGIFFramesInFile(const std::wstring& FileName);
 
 // Puts the GIF reader (frame composition included) and writer into the GIF
 // row of the registry, the LZW codec into the I/O unit's hooks and the frame

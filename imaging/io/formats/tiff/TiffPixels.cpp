@@ -88,7 +88,7 @@ public:
 
     // Row Index of the strip: rowLength bytes, or nullptr when the row cannot
     // be decoded. The bytes may be changed by the caller until the next call.
-    uint8_t* Next(int32_t Index)
+    uint8_t* PxTIFFDecodeRow(int32_t Index)
     {
         switch (v_.Compression) {
         case 1: return Uncompressed();
@@ -270,7 +270,7 @@ uint8_t* PrepareRow(const TTIFFVars& v, uint8_t* Raw, int64_t RawLength, int64_t
 }
 
 // Horizontal differencing undone over Width pixels of Samples samples.
-void UndoPredictor(const TTIFFVars& v, uint8_t* row, int32_t Width, int32_t Samples)
+void PxTIFFUndoPredictor(const TTIFFVars& v, uint8_t* row, int32_t Width, int32_t Samples)
 {
     if (v.Predictor != 2 || !IsPredictorCompression(v.Compression))
         return;
@@ -640,7 +640,7 @@ void PutJPEGStrip(const TTIFFVars& v, TPxBitmap& Bitmap, int32_t FirstRow, int32
 }
 
 // Decodes and places Rows rows of one chunky strip or tile.
-void PutRows(const TTIFFVars& v, TPxBitmap& Bitmap, int32_t FirstRow, TPxIOProgressInfo& Progress, int32_t Rows,
+void PxTIFFPutRows(const TTIFFVars& v, TPxBitmap& Bitmap, int32_t FirstRow, TPxIOProgressInfo& Progress, int32_t Rows,
              int32_t Width, int32_t X0, uint8_t* Data, int64_t Size, TRowProgress& counter)
 {
     const int64_t rowLength = ChunkyRowLength(v, Width);
@@ -650,7 +650,7 @@ void PutRows(const TTIFFVars& v, TPxBitmap& Bitmap, int32_t FirstRow, TPxIOProgr
     std::vector<uint8_t> expanded, scratch;
     const int32_t height = Bitmap.GetHeight();
     for (int32_t k = 0; k < Rows && !Progress.Aborted(); ++k) {
-        uint8_t* raw = decoder.Next(k);
+        uint8_t* raw = decoder.PxTIFFDecodeRow(k);
         if (!raw) {
             Progress.Abort();
             break;
@@ -659,7 +659,7 @@ void PutRows(const TTIFFVars& v, TPxBitmap& Bitmap, int32_t FirstRow, TPxIOProgr
         if (y >= height)
             continue;  // rows of an edge tile below the page
         uint8_t* row = PrepareRow(v, raw, rowLength, samples, expanded);
-        UndoPredictor(v, row, Width, v.SamplesPerPixel);
+        PxTIFFUndoPredictor(v, row, Width, v.SamplesPerPixel);
         uint8_t* target = place.Target(y);
         ConvertRow(v, place.Format, row, target, Width, X0, y, scratch);
         place.Commit(y, target);
@@ -687,7 +687,7 @@ int64_t CountOf(const std::vector<uint32_t>& counts, size_t i) { return i < coun
 // every layout the chunky decoder places reads the same in either
 // configuration (the predictor of each plane, undone on the interleaved row,
 // gives the same samples).
-void ReadPlanarStrips(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap, TPxIOProgressInfo& Progress,
+void PxTIFFPutPlanarRows(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap, TPxIOProgressInfo& Progress,
                       TRowProgress& counter)
 {
     const int32_t S = v.SamplesPerPixel, W = v.ImageWidth, H = v.ImageHeight;
@@ -717,7 +717,7 @@ void ReadPlanarStrips(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitma
         }
         for (int32_t k = 0; k < rows && !Progress.Aborted(); ++k) {
             for (int32_t e = 0; e < S; ++e) {
-                const uint8_t* r = decoders[size_t(e)]->Next(k);
+                const uint8_t* r = decoders[size_t(e)]->PxTIFFDecodeRow(k);
                 if (!r) {
                     Progress.Fail(TPxReadFailure::Corrupt);
                     return;
@@ -728,7 +728,7 @@ void ReadPlanarStrips(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitma
             }
             const int32_t y = first + k;
             uint8_t* row = PrepareRow(v, chunky.data(), chunkyLength, int64_t(S) * W, expanded);
-            UndoPredictor(v, row, W, S);
+            PxTIFFUndoPredictor(v, row, W, S);
             ConvertRow(v, fmt, row, Bitmap.GetScanline(y), W, 0, y, scratch);
             counter.Count(Progress);
         }
@@ -773,7 +773,7 @@ void PxTIFFReadStrips(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitma
     if (v.RowsPerStrip <= 0)
         v.RowsPerStrip = H;
     if (v.PlanarConfig == 2 && v.SamplesPerPixel > 1) {
-        ReadPlanarStrips(Ctx, v, Bitmap, Progress, counter);
+        PxTIFFPutPlanarRows(Ctx, v, Bitmap, Progress, counter);
         return;
     }
     if (v.PlanarConfig != 1 && v.PlanarConfig != 2)
@@ -800,12 +800,12 @@ void PxTIFFReadStrips(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitma
             // One uncompressed strip: read row by row, never whole.
             for (int32_t k = 0; k < rows && !Progress.Aborted(); ++k) {
                 std::vector<uint8_t> row = ReadBlock(Ctx, offset + int64_t(k) * rowLength, rowLength);
-                PutRows(v, Bitmap, k, Progress, 1, W, 0, row.data(), int64_t(row.size()), counter);
+                PxTIFFPutRows(v, Bitmap, k, Progress, 1, W, 0, row.data(), int64_t(row.size()), counter);
             }
             continue;
         }
         std::vector<uint8_t> block = ReadBlock(Ctx, offset, count);
-        PutRows(v, Bitmap, first, Progress, rows, W, 0, block.data(), int64_t(block.size()), counter);
+        PxTIFFPutRows(v, Bitmap, first, Progress, rows, W, 0, block.data(), int64_t(block.size()), counter);
     }
 }
 
@@ -839,7 +839,7 @@ void PxTIFFReadTiles(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitmap
             if (v.Compression == 1)
                 size = std::max(size, rowLength * tl);
             std::vector<uint8_t> block = ReadBlock(Ctx, offset, size);
-            PutRows(v, Bitmap, row, Progress, tl, tw, column, block.data(), int64_t(block.size()), counter);
+            PxTIFFPutRows(v, Bitmap, row, Progress, tl, tw, column, block.data(), int64_t(block.size()), counter);
         }
         if (singleTile)
             break;
