@@ -396,7 +396,8 @@ void TAlbumStaging::Unlock()
 TStagingState TAlbumStaging::Create()
 {
     // A file in the album folder's place could never be replaced by it.
-    if (Exists(album_) && !IsFolder(album_)) return TStagingState::NotWritable;
+    const std::wstring album = WithoutBackslash(album_);
+    if (Exists(album) && !IsFolder(album)) return TStagingState::NotWritable;
     if (!::CreateDirectoryW(X(work_).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
         return TStagingState::NotWritable;
     lock_ = ::CreateFileW(X(work_ + kLockName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
