@@ -594,6 +594,51 @@ TEST_F(AlbumBuild, SecondBuildOfOneAlbumIsKeptOut)
     EXPECT_NE(ReadBytes(Album(L"index.html")).find("tn_rgb8.jpg"), std::string::npos);
 }
 
+// A build killed after any step of putting its album in place (the stop
+// hook stands for the kill) is completed by the next build before it asks
+// anything: the album folder then holds the whole new album, nothing of the
+// previous one, and the user's file.
+TEST_F(AlbumBuild, BuildKilledWhilePublishingIsCompletedByTheNextBuild)
+{
+    bool finished = false;
+    for (int stop = -1; !finished && stop < 100; ++stop) {
+        SCOPED_TRACE(stop);
+        testsupport::TempDir folder;
+        input.AlbumFolder = folder.Path();
+        const std::wstring album = folder.File(L"Album1\\");
+        host = RecordingHost();
+        std::vector<TAlbumRow> rows = {Row(Fixture(L"io\\png", L"rgb8.png"), L"0")};
+        ASSERT_EQ(BuildAlbum(input, rows, host).Outcome, TAlbumBuildOutcome::Completed);
+        WriteBytes(album + L"notes.txt", "the user's notes");
+
+        host = RecordingHost();
+        host.Answer = IDYES;
+        rows = {Row(Fixture(L"io\\jpeg", L"baseline.jpg"), L"0"), Row(Fixture(L"io\\jpeg", L"rgb.jpg"), L"0")};
+        album::TAlbumStaging::StopAfterStep = [stop](int Step) { return Step == stop; };
+        try {
+            finished = BuildAlbum(input, rows, host).Outcome == TAlbumBuildOutcome::Completed;
+        } catch (const classlib::EAbort&) {
+        }
+        album::TAlbumStaging::StopAfterStep = nullptr;
+
+        host = RecordingHost();
+        host.Answer = IDNO;
+        EXPECT_EQ(BuildAlbum(input, rows, host).Outcome, TAlbumBuildOutcome::Declined);
+        const std::string page = ReadBytes(album + L"index.html");
+        EXPECT_NE(page.find("Images/baseline.jpg"), std::string::npos);
+        EXPECT_NE(page.find("Images/rgb.jpg"), std::string::npos);
+        for (const wchar_t* name : {L"Images\\baseline.jpg", L"Images\\rgb.jpg", L"Thumbnails\\tn_rgb.jpg",
+                                    L"viewer\\viewer.js", L"next_d.gif"})
+            EXPECT_TRUE(FileExists(album + name)) << testing::PrintToString(std::wstring(name));
+        EXPECT_FALSE(FileExists(album + L"Images\\rgb8.jpg"));
+        EXPECT_FALSE(FileExists(album + L"Thumbnails\\tn_rgb8.jpg"));
+        EXPECT_EQ(ReadBytes(album + L"notes.txt"), "the user's notes");
+        EXPECT_FALSE(FileExists(folder.File(L"Album1.velmo-old")));
+        EXPECT_FALSE(FileExists(folder.File(L"Album1.velmo-swap")));
+    }
+    EXPECT_TRUE(finished) << "the build never ran to its end";
+}
+
 // An album folder of 262 characters: every file the pages need arrives,
 // the viewer's included, through the long-path forms.
 TEST_F(AlbumBuild, LongAlbumPathGetsTheWholeAlbum)

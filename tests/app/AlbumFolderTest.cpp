@@ -155,7 +155,7 @@ void WriteAlbum(album::TAlbumStaging& Staging, const std::string& Build, int Pic
 TEST(AlbumStaging, SwapStoppedAfterAnyStepIsCompletedByTheNextBuild)
 {
     bool finished = false;
-    for (int stop = -1; !finished && stop < 40; ++stop) {
+    for (int stop = -1; !finished && stop < 100; ++stop) {
         SCOPED_TRACE(stop);
         testsupport::TempDir out;
         const std::wstring album = out.File(L"Album1") + L"\\";
