@@ -213,6 +213,24 @@ bool IsAlbumItem(const std::wstring& Name)
     return IsPageName(Name) || upper == Upper(kAlbumManifestName);
 }
 
+// Text with its %XX escapes (UTF-8 bytes) decoded; "" when it has none or a
+// broken one.
+std::wstring PercentDecoded(const std::wstring& Text)
+{
+    if (Text.find(L'%') == std::wstring::npos) return std::wstring();
+    std::string bytes;
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        if (Text[i] != L'%') {
+            bytes += classlib::WideToUtf8(std::wstring(1, Text[i]));
+            continue;
+        }
+        if (i + 2 >= Text.size() || !std::iswxdigit(Text[i + 1]) || !std::iswxdigit(Text[i + 2])) return std::wstring();
+        bytes += static_cast<char>(std::wcstol(Text.substr(i + 1, 2).c_str(), nullptr, 16));
+        i += 2;
+    }
+    return classlib::Utf8ToWide(bytes);
+}
+
 // The relative paths a page names (attribute values, quoted strings and
 // url(...) arguments) that are files in Folder.
 void NamedFiles(const std::wstring& Folder, const std::wstring& Page, std::vector<std::wstring>& Files)
@@ -226,8 +244,10 @@ void NamedFiles(const std::wstring& Folder, const std::wstring& Page, std::vecto
         token = token.substr(0, token.find_first_of(L"?#"));
         token = classlib::StringReplace(token, L"&amp;", L"&", classlib::rfReplaceAll);
         std::replace(token.begin(), token.end(), L'/', L'\\');
-        if (token.empty() || !IsInsidePath(token) || token.find_first_of(L"\r\n\t") != std::wstring::npos) continue;
-        if (Exists(Folder + token) && !IsFolder(Folder + token)) Files.push_back(token);
+        for (const std::wstring& name : {token, PercentDecoded(token)}) {
+            if (name.empty() || !IsInsidePath(name) || name.find_first_of(L"\r\n\t") != std::wstring::npos) continue;
+            if (Exists(Folder + name) && !IsFolder(Folder + name)) Files.push_back(name);
+        }
     }
 }
 

@@ -499,7 +499,8 @@ TEST_F(AlbumBuild, RebuildReplacesOnlyTheAlbumsOwnFiles)
     ::CreateDirectoryW(Album().c_str(), nullptr);
     ::CreateDirectoryW(Album(L"Images").c_str(), nullptr);
     WriteBytes(Album(L"index.html"), "<a href=\"index7.html\">next</a>");
-    WriteBytes(Album(L"index7.html"), "<img src=\"Images/gone.jpg\">");
+    WriteBytes(Album(L"index7.html"), "<img src=\"Images/gone.jpg\"><a href=\"Images/my%20trip%C3%A9.jpg\">");
+    WriteBytes(Album(L"Images\\my trip\u00E9.jpg"), "named percent-encoded");
     WriteBytes(Album(L"Images\\gone.jpg"), "a picture no longer in the list");
     WriteBytes(Album(L"notes.txt"), "the user's notes");
     WriteBytes(Album(L"index7.htm"), "not a page of the album");
@@ -510,6 +511,7 @@ TEST_F(AlbumBuild, RebuildReplacesOnlyTheAlbumsOwnFiles)
     EXPECT_NE(ReadBytes(Album(L"index.html")).find("tn_rgb8.jpg"), std::string::npos);
     EXPECT_FALSE(FileExists(Album(L"index7.html")));
     EXPECT_FALSE(FileExists(Album(L"Images\\gone.jpg")));
+    EXPECT_FALSE(FileExists(Album(L"Images\\my trip\u00E9.jpg")));
     EXPECT_TRUE(FileExists(Album(L"Images\\rgb8.jpg")));
     EXPECT_TRUE(FileExists(Album(L"viewer\\viewer.js")));
     EXPECT_EQ(ReadBytes(Album(L"notes.txt")), "the user's notes");
