@@ -425,7 +425,14 @@ TStagingState TAlbumStaging::Create()
     if (lock_ == INVALID_HANDLE_VALUE)
         return ::GetLastError() == ERROR_SHARING_VIOLATION ? TStagingState::Busy : TStagingState::NotWritable;
 
-    Recover();
+    try {
+        Recover();
+    } catch (...) {
+        // The dead build's finished album stays in the work folder for a
+        // later attempt: let go of the lock without removing anything.
+        Unlock();
+        throw;
+    }
     for (const std::wstring& name : Entries(work_))
         if (Upper(name) != Upper(kLockName)) RemovePath(work_ + name);
     const std::wstring probe = work_ + L"test.txt";

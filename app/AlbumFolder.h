@@ -92,7 +92,9 @@ public:
     // in the work folder is published; an unfinished one is removed) and
     // checks that a file can be written into the empty work folder.
     // Raises classlib::EInOutError when a dead build's album cannot be put in
-    // place (the album folder then holds the whole previous album).
+    // place: the album folder then holds the whole previous album, the work
+    // folder keeps the dead build's album for a later attempt, and the lock
+    // is let go.
     TStagingState Create();
     // The work folder, with a trailing backslash, in the form the file
     // functions accept (ExtendedPath).

@@ -222,7 +222,8 @@ TEST(AlbumStaging, SwapStoppedAfterAnyStepIsCompletedByTheNextBuild)
 
 // One build at a time: while a build holds the album's work folder a second
 // one is told so and touches nothing; after a build is gone (its lock free),
-// its unfinished work is cleared for the next.
+// its finished album is put in place (or kept, when a user's file is in the
+// way) and its unfinished work is cleared for the next.
 TEST(AlbumStaging, SecondBuildOfOneAlbumIsKeptOut)
 {
     testsupport::TempDir out;
@@ -240,13 +241,38 @@ TEST(AlbumStaging, SecondBuildOfOneAlbumIsKeptOut)
     EXPECT_EQ(ReadBytes(album + L"index.html"), "first build's page");
     first.reset();
 
+    // A dead build's finished album (its record written) that a file of the
+    // user's keeps out is not removed: the next build says why and leaves it.
+    {
+        album::TAlbumStaging dead(album);
+        ASSERT_EQ(dead.Create(), album::TStagingState::Ready);
+        WriteBytes(dead.WorkPath() + L"notes.txt", "the dead build's page");
+        album::TAlbumStaging::StopAfterStep = [](int Step) { return Step == -1; };
+        EXPECT_THROW(dead.Publish(), classlib::EAbort);
+        album::TAlbumStaging::StopAfterStep = nullptr;
+    }
+    WriteBytes(album + L"notes.txt", "the user's notes");
+    {
+        album::TAlbumStaging blocked(album);
+        EXPECT_THROW(blocked.Create(), classlib::EInOutError);
+    }
+    EXPECT_EQ(ReadBytes(album + L"notes.txt"), "the user's notes");
+    EXPECT_EQ(ReadBytes(out.File(L"Album1.velmo-new\\notes.txt")), "the dead build's page");
+    ::DeleteFileW((album + L"notes.txt").c_str());
+    {
+        album::TAlbumStaging recovered(album);
+        ASSERT_EQ(recovered.Create(), album::TStagingState::Ready);
+    }
+    EXPECT_EQ(ReadBytes(album + L"notes.txt"), "the dead build's page");
+
     // A dead build's unfinished work (no record yet) is cleared.
     ::CreateDirectoryW(out.File(L"Album1.velmo-new").c_str(), nullptr);
     WriteBytes(out.File(L"Album1.velmo-new\\index.html"), "half a build");
     album::TAlbumStaging next(album);
     ASSERT_EQ(next.Create(), album::TStagingState::Ready);
     EXPECT_FALSE(FileExists(next.WorkPath() + L"index.html"));
-    EXPECT_EQ(ReadBytes(album + L"index.html"), "first build's page");
+    EXPECT_FALSE(FileExists(album + L"index.html"));
+    EXPECT_EQ(ReadBytes(album + L"notes.txt"), "the dead build's page");
 }
 
 }  // namespace
