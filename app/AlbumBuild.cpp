@@ -212,8 +212,7 @@ struct TPhotoJob {
 // What the work on one photo produced. The worker writes the files under
 // passing names; the window thread takes the result over in list order and
 // puts them in place, so that a cancelled build leaves no file of a photo
-// after the one it stopped before and of two rows with one output name the
-// later one wins.
+// after the one it stopped before.
 struct TPhotoResult {
     bool Loaded = false;      // false: unreadable or empty, the row is skipped
     std::wstring SkipReason;  // why, when not Loaded (the I/O object's failure text)
@@ -237,22 +236,87 @@ void ResetOrientation(imaging::TImgIO& IO)
     if (IO.FileParams->HasEXIF) IO.FileParams->SetEXIFOrientation(1);
 }
 
-// Writes Size bytes at Data as FileName; a file that can't be written
-// completely is removed and the failure raised.
-void WriteOutput(const std::wstring& FileName, const void* Data, int64_t Size)
+// The JPEG colour spaces of the I/O parameters that hold ink, not light.
+constexpr uint8_t kJPEGCMYK = 3;
+constexpr uint8_t kJPEGYCCK = 4;
+constexpr uint8_t kJPEGYCbCr = 2;
+
+bool IsCMYKJPEG(const imaging::TIOParamsVals& Params)
 {
-    bool written = false;
-    try {
-        imaging::TPxWideFileStream file(FileName, imaging::pxFmCreate);
-        file.WriteBuffer(Data, Size);
-        written = true;
-    } catch (const classlib::EFCreateError&) {
-        throw;
-    } catch (...) {
+    return Params.FileFormat == imaging::ffJPEG &&
+           (Params.JPEGColorSpace == kJPEGCMYK || Params.JPEGColorSpace == kJPEGYCCK);
+}
+
+// Lays Image (which has an alpha channel) onto Colour and drops the alpha
+// channel: Image becomes 24-bit RGB, each channel (p * a + c * (255 - a)) /
+// 255 rounded to nearest, so opaque pixels keep their colour exactly and
+// transparent ones take Colour.
+void LayOnto(imaging::TPxBitmap& Image, classlib::TColor Colour)
+{
+    Image.SetPixelFormat(imaging::px24RGB);
+    const auto rgb = static_cast<uint32_t>(classlib::ColorToRGB(Colour));
+    const int red = rgb & 0xFF, green = (rgb >> 8) & 0xFF, blue = (rgb >> 16) & 0xFF;
+    const auto blend = [](int P, int C, int A) { return static_cast<uint8_t>((P * A + C * (255 - A) + 127) / 255); };
+    imaging::TPxBitmap& alpha = *Image.GetAlphaChannel();
+    const int width = Image.GetWidth(), height = Image.GetHeight();
+    // An alpha channel that does not cover the image says nothing of it.
+    if (Image.GetPixelFormat() == imaging::px24RGB && alpha.GetPixelFormat() == imaging::px8g &&
+        alpha.GetWidth() == width && alpha.GetHeight() == height) {
+        imaging::TPxAccessScope readAlpha(alpha, imaging::pxAccessRead);
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* a = alpha.GetScanline(y);
+            auto* row = reinterpret_cast<imaging::TPxRGB*>(Image.GetScanline(y));
+            for (int x = 0; x < width; ++x) {
+                row[x].r = blend(row[x].r, red, a[x]);
+                row[x].g = blend(row[x].g, green, a[x]);
+                row[x].b = blend(row[x].b, blue, a[x]);
+            }
+        }
     }
-    if (!written) {
+    Image.RemoveAlphaChannel(false, 0);
+}
+
+// Makes what is written of Image plain RGB, which every browser shows: its
+// transparent parts laid onto Background (the colour they would show on
+// the page), so that the colour hidden in transparent pixels never shows;
+// and the JPEGs written with IO in YCbCr, whatever colour space the source
+// file had (a CMYK source is decoded to RGB already).
+void MakePlainRGB(imaging::TImgIO& IO, imaging::TPxBitmap& Image, classlib::TColor Background)
+{
+    if (Image.HasAlphaChannel()) LayOnto(Image, Background);
+    if (IsCMYKJPEG(*IO.FileParams)) IO.FileParams->JPEGColorSpace = kJPEGYCbCr;
+}
+
+// The call that writes the bytes of the picture files (SetOutputWriteCall);
+// nullptr: ::WriteFile.
+std::atomic<TOutputWriteCall> outputWriteCall{nullptr};
+
+// Writes Size bytes at Data as FileName; a file that can't be written
+// completely is removed and the failure raised, naming Shown (the file the
+// user knows of) and the system's reason (a full disk, say).
+void WriteOutput(const std::wstring& FileName, const std::wstring& Shown, const void* Data, int64_t Size)
+{
+    DWORD error = ERROR_SUCCESS;
+    {
+        imaging::TPxWideFileStream file(FileName, imaging::pxFmCreate);  // raises why it can't be made
+        const TOutputWriteCall hooked = outputWriteCall.load();
+        const TOutputWriteCall write = hooked ? hooked : &::WriteFile;
+        const auto* at = static_cast<const uint8_t*>(Data);
+        for (int64_t left = Size; left > 0 && error == ERROR_SUCCESS;) {
+            const DWORD want = static_cast<DWORD>(std::min<int64_t>(left, int64_t{1} << 30));
+            DWORD put = 0;
+            if (!write(file.GetHandle(), at, want, &put, nullptr))
+                error = ::GetLastError();
+            else if (put == 0)
+                error = ERROR_WRITE_FAULT;
+            at += put;
+            left -= put;
+        }
+    }
+    if (error != ERROR_SUCCESS) {
         ::DeleteFileW(FileName.c_str());
-        throw classlib::EInOutError(L"Could not write \"" + FileName + L"\"");
+        throw classlib::EInOutError(
+            classlib::Format(L"Could not write \"%s\". %s", Shown, classlib::SysErrorMessage(error)));
     }
 }
 
@@ -263,7 +327,7 @@ TPartFile WritePart(const std::wstring& FileName, std::size_t Index, const void*
 {
     const std::wstring part = FileName + L"." + std::to_wstring(Index) + L".part";
     try {
-        WriteOutput(part, Data, Size);
+        WriteOutput(part, FileName, Data, Size);
         return TPartFile(part);
     } catch (...) {
         Error = std::current_exception();
@@ -496,13 +560,15 @@ private:
         // source says otherwise.
         const bool normal = orientation_ <= 1 || orientation_ > 8;
 
-        // The image copy: a JPEG that needs no change is the source itself.
+        // The image copy: a JPEG that needs no change (nor a change of
+        // colour space) is the source itself.
         // With resizing it is fitted into a copy, so that the thumbnail is
         // made from the decoded image as it came; without, the decoded image
         // is turned in place and the thumbnail made from it.
         imaging::TPxBitmap* image = &decoded_;
-        Result.CopySource =
-            IO.FileParams->FileFormat == imaging::ffJPEG && !settings_.ResizeImg && rotation == 0 && normal;
+        Result.CopySource = IO.FileParams->FileFormat == imaging::ffJPEG && !IsCMYKJPEG(*IO.FileParams) &&
+                            !settings_.ResizeImg && rotation == 0 && normal;
+        MakePlainRGB(IO, decoded_, settings_.BckgrCol);
         if (!Result.CopySource) {
             stage_ = kStageFit;
             if (settings_.ResizeImg) {
@@ -832,14 +898,11 @@ void TAlbumBuildHost::OpenDocument(const std::wstring& FileName)
 
 // ---- routines ---------------------------------------------------------------
 
+void SetOutputWriteCall(TOutputWriteCall Call) { outputWriteCall.store(Call); }
+
 std::wstring AlbumPathOf(const std::wstring& AlbumFolder, const std::wstring& AlbumName)
 {
     return WithBackslash(WithBackslash(AlbumFolder) + AlbumName);
-}
-
-std::wstring OutputNameOf(const std::wstring& Path)
-{
-    return classlib::ChangeFileExt(classlib::ExtractFileName(Path), L".jpg");
 }
 
 std::wstring RotationOfOrientation(int Orientation)
@@ -914,17 +977,20 @@ void ResizeToWH(imaging::TImgView* View, int MaxWidth, int MaxHeight)
 namespace {
 
 // The files a build of Rows writes into the album folder (relative paths):
-// Pages index pages, every row's copy and thumbnail, the navigation pictures
+// Pages index pages, every row's copy and thumbnail (WrittenOnly: of the
+// rows marked as written), the navigation pictures
 // and the viewer's files.
-std::vector<std::wstring> AlbumFileNames(const std::vector<TAlbumRow>& Rows, std::size_t Pages,
+std::vector<std::wstring> AlbumFileNames(const std::vector<TAlbumRow>& Rows, bool WrittenOnly, std::size_t Pages,
                                          const std::wstring& ProgramFolder)
 {
     std::vector<std::wstring> names = {L"index.html"};
     for (std::size_t page = 2; page <= Pages; ++page)
         names.push_back(L"index" + std::to_wstring(page) + L".html");
-    for (const TAlbumRow& row : Rows) {
-        names.push_back(L"Images\\" + OutputNameOf(row.Path));
-        names.push_back(L"Thumbnails\\tn_" + OutputNameOf(row.Path));
+    const std::vector<std::wstring> outputs = OutputNamesOf(Rows);
+    for (std::size_t i = 0; i < Rows.size(); ++i) {
+        if (WrittenOnly && !Rows[i].Checked) continue;
+        names.push_back(L"Images\\" + outputs[i]);
+        names.push_back(L"Thumbnails\\tn_" + outputs[i]);
     }
     for (const wchar_t* picture : kNavigationPictures) names.push_back(std::wstring(picture) + L".gif");
     for (const wchar_t* picture : kDisabledPictures) names.push_back(picture);
@@ -964,9 +1030,8 @@ bool RefuseFilesInTheWay(const TAlbumStaging& Staging, const std::vector<std::ws
 bool RefuseMissingFiles(const std::wstring& WorkPath, const std::vector<TAlbumRow>& Rows, int Pages,
                         const std::wstring& ProgramFolder, const TTranslation& Texts, TAlbumBuildHost& Host)
 {
-    std::vector<TAlbumRow> written;
-    std::copy_if(Rows.begin(), Rows.end(), std::back_inserter(written), [](const TAlbumRow& r) { return r.Checked; });
-    const std::vector<std::wstring> missing = MissingFiles(WorkPath, AlbumFileNames(written, Pages, ProgramFolder));
+    const std::vector<std::wstring> missing =
+        MissingFiles(WorkPath, AlbumFileNames(Rows, true, static_cast<std::size_t>(Pages), ProgramFolder));
     if (missing.empty()) return false;
     Host.MessageBox(Texts.Text(L"msgFilesMissing") + NameList(L"", missing), MB_OK | MB_ICONERROR);
     return true;
@@ -1015,7 +1080,9 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
         }
     }
     const std::wstring programFolder = WithBackslash(Input.ProgramFolder);
-    if (RefuseFilesInTheWay(staging, AlbumFileNames(Rows, MostPages(Rows.size(), settings), programFolder), texts, Host)) {
+    const std::vector<std::wstring> albumFiles =
+        AlbumFileNames(Rows, false, MostPages(Rows.size(), settings), programFolder);
+    if (RefuseFilesInTheWay(staging, albumFiles, texts, Host)) {
         result.Outcome = TAlbumBuildOutcome::FilesInTheWay;
         return result;
     }
@@ -1055,11 +1122,10 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
             const std::size_t count = Rows.size();
             std::vector<TPhotoJob> jobs;
             jobs.reserve(count);
-            for (const TAlbumRow& row : Rows) {
-                const std::wstring name = OutputNameOf(row.Path);
-                jobs.push_back(TPhotoJob{row.Path, row.Rotation(),
-                                         workPath + L"Images\\" + name, workPath + L"Thumbnails\\tn_" + name});
-            }
+            const std::vector<std::wstring> names = OutputNamesOf(Rows);
+            for (std::size_t i = 0; i < count; ++i)
+                jobs.push_back(TPhotoJob{Rows[i].Path, Rows[i].Rotation(), workPath + L"Images\\" + names[i],
+                                         workPath + L"Thumbnails\\tn_" + names[i]});
             // Each worker holds one photo's images; finished photos (their
             // files written) wait for the window thread.
             const int workers = static_cast<int>(std::min<std::size_t>(

@@ -33,9 +33,15 @@
 // name that Windows does not accept for a folder is refused with a message
 // naming the rule, before anything is written.
 //
-// Output names: the file-name part of a row's path with its extension
-// replaced by ".jpg"; two sources that differ only in extension therefore
-// write the same files, the later row winning.
+// Output names: every row gets a name of its own (OutputNamesOf,
+// AlbumNames.h), the file-name part of its path with the extension ".jpg"
+// and, when an earlier row has that name already, a numeric suffix; the
+// pages link to the same names.
+//
+// Pixels: the album's JPEGs are plain RGB (YCbCr) files whatever the source
+// holds: transparent parts are laid onto the page's background colour
+// (BckgrCol) before anything is made of the picture, and a CMYK JPEG is
+// converted (never copied byte for byte).
 //
 // Rows: every row's Checked is set at the start of its turn and cleared when
 // its image fails; a successful row's sub-items are rewritten as
@@ -59,6 +65,7 @@
 #include <vector>
 
 #include "app/AlbumListFile.h"
+#include "app/AlbumNames.h"
 #include "classlib/Graphics.h"
 
 namespace classlib {
@@ -197,10 +204,6 @@ struct TAlbumBuildInput {
 // backslash when it does not already end with one.
 std::wstring AlbumPathOf(const std::wstring& AlbumFolder, const std::wstring& AlbumName);
 
-// The name of a row's output files: the file-name part of Path with its
-// extension replaced by ".jpg".
-std::wstring OutputNameOf(const std::wstring& Path);
-
 // The rotation a new row gets from its picture's EXIF orientation, in
 // degrees anticlockwise: 3 "180", 6 "270", 8 "90"; the mirrored orientations
 // get the turn that follows their mirroring (2 "0", 4 "180", 5 "90",
@@ -234,6 +237,14 @@ bool FitSize(int Width, int Height, int MaxWidth, int MaxHeight, int& NewWidth, 
 // Resamples the view's image with the fast linear filter to FitSize's size;
 // nothing when FitSize says so.
 void ResizeToWH(imaging::TImgView* View, int MaxWidth, int MaxHeight);
+
+// The system call that writes the bytes of the album's picture files, with
+// ::WriteFile's contract; a failure's error code is named in the message
+// the build raises. For tests, which put in one that fails as a full disk
+// does; nullptr (the default) is ::WriteFile. Change it only while no build
+// runs.
+using TOutputWriteCall = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+void SetOutputWriteCall(TOutputWriteCall Call);
 
 // The whole build (see the header comment). Rows are updated in place.
 TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRow>& Rows, TAlbumBuildHost& Host);

@@ -1,13 +1,27 @@
 #include "app/AlbumListFile.h"
 
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+
 #include "classlib/SysUtils.h"
+#include "classlib/TextConv.h"
 #include "classlib/TextFile.h"
+#include "classlib/WinHandles.h"
 
 namespace album {
 
 const wchar_t kAlbumListFormatLine[] = L"Velmo Morvane album list 2";
 
 namespace {
+
+// The format line without its version.
+const wchar_t kFormatLinePrefix[] = L"Velmo Morvane album list ";
+// Larger files are refused before they are read into memory: a list of a
+// million rows stays far below this.
+constexpr std::uint64_t kMaxListFileSize = 512ull << 20;
 
 const wchar_t kSeparator = L'|';
 const wchar_t kLineBreakMark = L'^';
@@ -118,6 +132,14 @@ EAlbumListFormat::EAlbumListFormat(const std::wstring& AFileName, int ALine)
 {
 }
 
+EAlbumListVersion::EAlbumListVersion(const std::wstring& AFileName, const std::wstring& AVersion)
+    : classlib::Exception(L"\"" + AFileName + L"\" is an album list of version " + AVersion +
+                          L", which this program cannot read"),
+      FileName(AFileName),
+      Version(AVersion)
+{
+}
+
 const std::wstring& TAlbumRow::SubItem(std::size_t Index) const
 {
     static const std::wstring kEmpty;
@@ -174,32 +196,159 @@ bool IsValidAlbumRow(const TAlbumRow& Row)
 void SaveAlbumList(const std::wstring& FileName, const std::vector<TAlbumRow>& Rows)
 {
     classlib::TTextFile file;
-    file.Rewrite(FileName, classlib::teUtf8);
+    file.RewriteReplacing(FileName, classlib::teUtf8);
     file.WriteLn(kAlbumListFormatLine);
     for (const TAlbumRow& row : Rows) file.WriteLn(AlbumRowToLine(row));
     file.Close();
 }
 
+namespace {
+
+[[noreturn]] void RaiseFileError(const wchar_t* What, const std::wstring& FileName, DWORD Code)
+{
+    throw classlib::EInOutError(std::wstring(What) + L" \"" + FileName + L"\". " + classlib::SysErrorMessage(Code));
+}
+
+std::string ReadAllBytes(const std::wstring& FileName)
+{
+    classlib::TOwnedKernelHandle file(::CreateFileW(FileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (file.Get() == INVALID_HANDLE_VALUE) {
+        const DWORD err = ::GetLastError();
+        file.Release();
+        RaiseFileError(L"Cannot open file", FileName, err);
+    }
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.Get(), &size)) RaiseFileError(L"Cannot read from file", FileName, ::GetLastError());
+    if (size.QuadPart < 0 || static_cast<std::uint64_t>(size.QuadPart) > kMaxListFileSize)
+        RaiseFileError(L"Cannot read from file", FileName, ERROR_FILE_TOO_LARGE);
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 24));
+        if (!::ReadFile(file.Get(), bytes.data() + done, want, &got, nullptr))
+            RaiseFileError(L"Cannot read from file", FileName, ::GetLastError());
+        if (got == 0) break;  // the file shrank while being read
+        done += got;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+std::wstring Utf16ToWide(const std::string& Bytes, std::size_t Start, bool BigEndian)
+{
+    std::wstring text;
+    text.reserve((Bytes.size() - Start) / 2);
+    for (std::size_t i = Start; i + 1 < Bytes.size(); i += 2) {
+        const auto a = static_cast<unsigned char>(Bytes[i]), b = static_cast<unsigned char>(Bytes[i + 1]);
+        text += static_cast<wchar_t>(BigEndian ? (a << 8) | b : (b << 8) | a);
+    }
+    if ((Bytes.size() - Start) % 2 != 0) text += wchar_t(0xFFFD);  // half a character at the end
+    return text;
+}
+
+}  // namespace
+
+std::wstring DecodeAlbumListText(const std::string& Bytes)
+{
+    const auto at = [&](std::size_t i) { return i < Bytes.size() ? static_cast<unsigned char>(Bytes[i]) : -1; };
+    if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) return classlib::Utf8ToWide(Bytes.substr(3));
+    if (at(0) == 0xFF && at(1) == 0xFE) return Utf16ToWide(Bytes, 2, false);
+    if (at(0) == 0xFE && at(1) == 0xFF) return Utf16ToWide(Bytes, 2, true);
+    // UTF-16 without a byte-order mark: a list begins with a path, whose
+    // first character is plain ASCII, so one of its two bytes is 0.
+    if (Bytes.size() >= 2 && at(0) != 0 && at(0) < 0x80 && at(1) == 0) return Utf16ToWide(Bytes, 0, false);
+    if (Bytes.size() >= 2 && at(0) == 0 && at(1) != 0 && at(1) < 0x80) return Utf16ToWide(Bytes, 0, true);
+    return classlib::Utf8ToWide(Bytes);
+}
+
+std::vector<std::wstring> SplitAlbumListLines(const std::wstring& Text)
+{
+    std::vector<std::wstring> lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        if (Text[i] != L'\r' && Text[i] != L'\n') continue;
+        lines.push_back(Text.substr(start, i - start));
+        if (Text[i] == L'\r' && i + 1 < Text.size() && Text[i + 1] == L'\n') ++i;
+        start = i + 1;
+    }
+    if (start < Text.size()) lines.push_back(Text.substr(start));
+    return lines;
+}
+
+namespace {
+
+// A path as a file dialog or a text editor may have written it: "/" is a
+// folder separator, a path without drive or share is relative to the list.
+std::wstring ResolveListPath(std::wstring Path, const std::wstring& ListFolder)
+{
+    for (wchar_t& c : Path)
+        if (c == L'/') c = L'\\';
+    const bool drive = Path.size() >= 3 && IsAsciiLetter(Path[0]) && Path[1] == L':' && Path[2] == L'\\';
+    const bool share = Path.size() >= 2 && Path[0] == L'\\' && Path[1] == L'\\';
+    if (drive || share) return Path;
+    if (Path.size() >= 1 && Path[0] == L'\\') return classlib::ExpandFileName(ListFolder.substr(0, 2) + Path);
+    return classlib::ExpandFileName(classlib::IncludeTrailingPathDelimiter(ListFolder) + Path);
+}
+
+// A row of a file without the format line, read as such files always were
+// read: any path (made full, see ResolveListPath) and any rotation field a
+// hand may have left, as long as the line is text that names a file.
+bool AcceptOldRow(TAlbumRow& Row, const std::wstring& ListFolder)
+{
+    const std::wstring& rotation = Row.SubItem(siRotation);
+    if (!(rotation.empty() || rotation == L"0" || rotation == L"90" || rotation == L"180" || rotation == L"270"))
+        return false;
+    Row.Path = ResolveListPath(Row.Path, ListFolder);
+    return IsFullFilePath(Row.Path);
+}
+
+}  // namespace
+
 void LoadAlbumList(const std::wstring& FileName, std::vector<TAlbumRow>& Rows)
 {
+    const std::vector<std::wstring> lines = SplitAlbumListLines(DecodeAlbumListText(ReadAllBytes(FileName)));
+    const std::wstring folder = classlib::ExtractFilePath(classlib::ExpandFileName(FileName));
     std::vector<TAlbumRow> read;
-    classlib::TTextFile file;
-    file.Reset(FileName, classlib::teUtf8);
     bool escaped = false;
-    for (int number = 1; !file.Eof(); ++number) {
-        const std::wstring line = file.ReadLn();
-        if (number == 1 && line == kAlbumListFormatLine) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::wstring& line = lines[i];
+        const int number = static_cast<int>(i + 1);
+        if (i == 0 && line.rfind(kFormatLinePrefix, 0) == 0) {
+            if (line != kAlbumListFormatLine) throw EAlbumListVersion(FileName, line.substr(std::size(kFormatLinePrefix) - 1));
             escaped = true;
             continue;
         }
         TAlbumRow row;
         if (!AlbumRowFromLine(line, row, escaped)) continue;
-        if (!IsValidAlbumRow(row)) throw EAlbumListFormat(FileName, number);
+        if (escaped) {
+            if (!IsValidAlbumRow(row)) throw EAlbumListFormat(FileName, number);
+        } else {
+            if (row.Path.empty()) continue;  // a line that begins with "|" makes no row
+            if (!AcceptOldRow(row, folder)) throw EAlbumListFormat(FileName, number);
+        }
         read.push_back(std::move(row));
     }
-    file.Close();
     if (read.empty()) throw EAlbumListFormat(FileName, 0);
     Rows.insert(Rows.end(), std::make_move_iterator(read.begin()), std::make_move_iterator(read.end()));
+}
+
+void TMissingPictures::Check(const TAlbumRow& Row)
+{
+    if (!seen_.insert(classlib::WideLowerCase(Row.Path)).second) return;
+    const DWORD attributes = ::GetFileAttributesW(Row.Path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) paths_.push_back(Row.Path);
+}
+
+std::wstring NameListText(const std::vector<std::wstring>& Names, std::size_t Shown, const std::wstring& MoreText)
+{
+    std::wstring text;
+    for (std::size_t i = 0; i < Names.size() && i < Shown; ++i) text += L"\r\n" + Names[i];
+    if (Names.size() > Shown)
+        text += L"\r\n" + classlib::StringReplace(MoreText, L"%n1", std::to_wstring(Names.size() - Shown),
+                                                    classlib::rfReplaceAll | classlib::rfIgnoreCase);
+    return text;
 }
 
 }  // namespace album

@@ -1,5 +1,7 @@
 #include "app/AlbumPages.h"
 
+#include "app/AlbumNames.h"
+
 #include <cstdio>
 
 #include "classlib/Exceptions.h"
@@ -146,7 +148,7 @@ std::wstring ColorToHTMLColor(classlib::TColor Color)
 }
 
 TAlbumPages::TAlbumPages(const TAlbumPageOptions& Options, const std::vector<TAlbumRow>& Rows)
-    : FOptions(Options), FRows(Rows)
+    : FOptions(Options), FRows(Rows), FNames(OutputNamesOf(Rows))
 {
 }
 
@@ -193,7 +195,7 @@ std::wstring TAlbumPages::InsertImageHTML(std::size_t Index) const
 {
     if (Index >= FRows.size()) throw classlib::EListError(L"List index out of bounds (" + Dec(std::int64_t(Index)) + L")");
     const TAlbumRow& row = FRows[Index];
-    const std::wstring name = URLPathSegment(classlib::ChangeFileExt(classlib::ExtractFileName(row.Path), L".jpg"));
+    const std::wstring name = URLPathSegment(FNames[Index]);
     std::wstring size = Dec(FOptions.MaxTh);
     return std::wstring(L"      <table width=\"100%\">") + kCrLf + L"        <tr>" + kCrLf +
            L"          <td width=\"" + size + L"\" height=\"" + size + L"\" bgcolor=\"" +

@@ -11,6 +11,9 @@
 // where the viewer's caption keeps it. File names go into links as
 // URLPathSegment. No user text is written into the pages' scripts.
 //
+// Pictures: a row's cell links to its output name (OutputNamesOf,
+// AlbumNames.h), the name the build wrote its files under.
+//
 // Pages: page 1 is "index.html", page k > 1 "index<k>.html". A page takes the
 // next ColumnsNr x RowsNr checked rows in list order (rows the build did not
 // write are unchecked and skipped).
@@ -60,7 +63,8 @@ struct TAlbumPageOptions {
 };
 
 // Builds the blocks and pages of one album. The rows are borrowed and must
-// outlive the object; it is used on one thread.
+// outlive the object; their paths must not change while it lives (their
+// output names are decided when it is made). It is used on one thread.
 class TAlbumPages {
 public:
     TAlbumPages(const TAlbumPageOptions& Options, const std::vector<TAlbumRow>& Rows);
@@ -95,6 +99,7 @@ public:
 private:
     TAlbumPageOptions FOptions;
     const std::vector<TAlbumRow>& FRows;
+    std::vector<std::wstring> FNames;  // the rows' output names
 };
 
 }  // namespace album

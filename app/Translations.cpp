@@ -240,8 +240,16 @@ const std::vector<TTextEntry>& TextTable()
          L"that the file still exists, that you may read it and that no other program holds it open, then try "
          L"again.",
          L"", L""},
+        {L"msgListVersion",
+         L"\"%f1\" is an album list of version %f2, which this program cannot read. Nothing was opened; your album list is unchanged. Open it with the newer program that saved it.", L"", L""},
+        {L"msgMissingPictures",
+         L"The album list \"%f1\" was opened, but these pictures are not where it says they are. They stay in the list; move them back, or remove them from the list before you press Start:", L"", L""},
+        {L"msgMorePictures",
+         L"... and %n1 more", L"", L""},
+        {L"msgOpeningList",
+         L"Opening the album list: %n1 of %n2 pictures.", L"", L""},
         {L"msgListNotWritten",
-         L"The album list could not be saved as \"%f1\". Choose another folder or file name, or check that you "
+         L"The album list could not be saved as \"%f1\"; a list already saved under that name was left as it was. Choose another folder or file name, or check that you "
          L"may write to that folder and that the file is neither read-only nor open in another program.",
          L"", L""},
     };

@@ -176,8 +176,13 @@ public:
     // The closing message's part about pictures that could be read only in
     // part, and the note after each of them.
     std::wstring msgIncompletePictures, strPictureIncomplete;
-    // Album list file failures; "%f1" stands for the file, "%n1" for a line.
-    std::wstring msgNotAlbumList, msgEmptyAlbumList, msgListNotRead, msgListNotWritten;
+    // Album list file failures; "%f1" stands for the file, "%n1" for a line,
+    // "%f2" for a format version.
+    std::wstring msgNotAlbumList, msgEmptyAlbumList, msgListNotRead, msgListNotWritten, msgListVersion;
+    // Opening a list: the pictures it names that are missing ("%f1" the
+    // list), the line after the first of them ("%n1" the number left out),
+    // and the progress ("%n1" of "%n2" rows).
+    std::wstring msgMissingPictures, msgMorePictures, msgOpeningList;
     // The languages of the menu and the translation in use.
     TLanguageMenu Languages;
     TTranslation Translation;
@@ -212,7 +217,9 @@ public:
     void btnStartClick(classlib::TObject* Sender);
     void btnCancelClick(classlib::TObject* Sender);
     void Progress(classlib::TObject* Sender, int Percent);
-    // From the moment the build locks the window until it gives it back.
+    // From the moment the build locks the window until it gives it back;
+    // also while an opened list's rows are added (locked the same way, Esc
+    // and Exit cancel it as they cancel a build).
     bool BuildRunning() const;
     // The options dialog: edits copies of the settings, taken back on OK.
     void btnAdvClick(classlib::TObject* Sender);
@@ -352,6 +359,11 @@ private:
     // clicks Exit.
     bool EscapeHook(classlib::TMessage& Message);
 
+    // Replaces the album list with Rows, a slice of time at a time with the
+    // window answering and showing the progress; Missing receives the
+    // pictures of Rows that are missing. False when the user cancelled: the
+    // rows of before are back then.
+    bool ShowOpenedRows(const std::vector<TAlbumRow>& Rows, std::vector<std::wstring>& Missing);
     // Sets a list dialog up to start in AlbumListFolder with an empty name.
     void PrepareListDialog(classlib::TOpenDialog* Dialog) const;
 
@@ -368,6 +380,8 @@ private:
     std::unordered_map<TAlbumRowId, TAlbumRow> rowRecords_;
     // When each preview's progress bar was last drawn (tick count).
     ULONGLONG previewProgressShown_[2] = {0, 0};
+    // Set while ShowOpenedRows adds rows (the window is locked as for a build).
+    bool listOpening_ = false;
     // The folder of the list file last chosen in a list dialog ("" none yet).
     std::wstring listFolder_;
     // The host of the running build (nullptr when none runs).

@@ -85,7 +85,7 @@ private:
 
 // ---- build ------------------------------------------------------------------
 
-bool TfrmMain::BuildRunning() const { return build_ != nullptr || TmB3->GetVisible(); }
+bool TfrmMain::BuildRunning() const { return build_ != nullptr || TmB3->GetVisible() || listOpening_; }
 
 void TfrmMain::btnCancelClick(TObject*)
 {

@@ -101,6 +101,10 @@ void TfrmMain::SetLanguage()
     msgEmptyAlbumList = text(L"msgEmptyAlbumList");
     msgListNotRead = text(L"msgListNotRead");
     msgListNotWritten = text(L"msgListNotWritten");
+    msgListVersion = text(L"msgListVersion");
+    msgMissingPictures = text(L"msgMissingPictures");
+    msgMorePictures = text(L"msgMorePictures");
+    msgOpeningList = text(L"msgOpeningList");
 
     msgNoPictures = text(L"msgNoPictures");
     msgListNotSaved = text(L"msgListNotSaved");

@@ -168,6 +168,9 @@ void TfrmMain::LayoutControls()
             TmB3->SetBounds(x, 2, 160, h - 4);
             TmB4->SetBounds(x + 162, 2, 160, h - 4);
             x += 324;
+        } else if (TmB4->GetVisible()) {  // an album list being opened
+            TmB4->SetBounds(x, 2, 160, h - 4);
+            x += 162;
         }
         TmP6->SetBounds(x, 0, std::max(w - side - 2 - x, 10), h);
     }

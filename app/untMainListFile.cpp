@@ -12,6 +12,11 @@ using classlib::TObject;
 
 namespace {
 
+// How many missing pictures the message names before "and N more".
+constexpr std::size_t kMissingPicturesShown = 15;
+// How long the window adds rows of an opened list before it answers again.
+constexpr ULONGLONG kOpenSliceMs = 50;
+
 // Text with "%n1" replaced by Line, then "%f1" by FileName (whatever the
 // file's name holds stays as it is).
 std::wstring ListMessage(const std::wstring& Text, const std::wstring& FileName, int Line = 0)
@@ -32,15 +37,75 @@ bool TfrmMain::OpenAlbumList(const std::wstring& FileName)
         ShowMessageBox(ListMessage(e.Line > 0 ? msgNotAlbumList : msgEmptyAlbumList, FileName, e.Line),
                        MB_OK | MB_ICONWARNING);
         return false;
+    } catch (const EAlbumListVersion& e) {
+        ShowMessageBox(classlib::StringReplace(ListMessage(msgListVersion, FileName), L"%f2", e.Version,
+                                               classlib::rfReplaceAll | classlib::rfIgnoreCase),
+                       MB_OK | MB_ICONWARNING);
+        return false;
     } catch (const classlib::Exception& e) {
         ShowMessageBox(ListMessage(msgListNotRead, FileName) + L"\r\n\r\n" + e.Message(), MB_OK | MB_ICONERROR);
         return false;
     }
-    ClearAlbumList();
-    SetAlbumRows(rows);
+    std::vector<std::wstring> missing;
+    if (!ShowOpenedRows(rows, missing)) return false;
     ListModified = false;
     CheckList();
+    if (!missing.empty())
+        ShowMessageBox(ListMessage(msgMissingPictures, FileName) + L"\r\n" +
+                           NameListText(missing, kMissingPicturesShown, msgMorePictures),
+                       MB_OK | MB_ICONWARNING);
     return true;
+}
+
+bool TfrmMain::ShowOpenedRows(const std::vector<TAlbumRow>& Rows, std::vector<std::wstring>& Missing)
+{
+    // The window stays locked and answering while the rows go in, a slice
+    // of time at a time; Esc or Exit (through RequestCancel) puts the rows
+    // that were there before back.
+    const std::vector<TAlbumRow> previous = AlbumRows();
+    const bool previousModified = ListModified;
+    listOpening_ = true;
+    CancelRequested = 0;
+    SetLocked(true);
+    TmB4->SetPercent(0);
+    TmB4->SetVisible(true);
+    LayoutControls();
+    const std::wstring status = TmP6->GetCaption();
+    ClearAlbumList();
+    TMissingPictures missing;
+    classlib::TListItems* items = LV2->GetItems();
+    std::size_t done = 0;
+    while (done < Rows.size() && !CancelRequested) {
+        const ULONGLONG sliceEnd = ::GetTickCount64() + kOpenSliceMs;
+        items->BeginUpdate();
+        do {
+            missing.Check(Rows[done]);
+            AppendAlbumRow(Rows[done]);
+            ++done;
+        } while (done < Rows.size() && ::GetTickCount64() < sliceEnd);
+        items->EndUpdate();
+        TmB4->SetPercent(static_cast<uint16_t>(done * 100 / Rows.size()));
+        TmP6->SetCaption(classlib::StringReplace(
+                             classlib::StringReplace(msgOpeningList, L"%n1", std::to_wstring(done), classlib::rfIgnoreCase),
+                             L"%n2", std::to_wstring(Rows.size()), classlib::rfIgnoreCase) +
+                         L"  " + msgESC);
+        classlib::Application->ProcessMessages();
+    }
+    const bool cancelled = CancelRequested != 0;
+    if (cancelled) {
+        ClearAlbumList();
+        SetAlbumRows(previous);
+        ListModified = previousModified;
+    }
+    CancelRequested = 0;
+    TmB4->SetVisible(false);
+    TmP6->SetCaption(status);
+    LayoutControls();
+    listOpening_ = false;
+    SetLocked(false);
+    Missing = missing.Paths();
+    if (cancelled) CheckList();
+    return !cancelled;
 }
 
 bool TfrmMain::SaveAlbumListTo(const std::wstring& FileName)

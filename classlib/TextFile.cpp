@@ -16,8 +16,14 @@ constexpr size_t kBufferSize = 0x10000;
 
 }  // namespace
 
+std::function<std::uint64_t(const std::wstring&)> TTextFile::DiskSpaceForTests;
+
 TTextFile::~TTextFile()
 {
+    if (!FTemporary.empty()) {
+        DiscardTemporary();
+        return;
+    }
     try {
         Close();
     } catch (...) {
@@ -52,11 +58,33 @@ void TTextFile::Open(const std::wstring& FileName, TTextFileEncoding Encoding, T
     FMode = Mode;
     FBuffer.clear();
     FReadPos = 0;
+    FWritten = 0;
 }
 
 void TTextFile::Rewrite(const std::wstring& FileName, TTextFileEncoding Encoding)
 {
     Open(FileName, Encoding, tmWrite, CREATE_ALWAYS);
+}
+
+void TTextFile::RewriteReplacing(const std::wstring& FileName, TTextFileEncoding Encoding)
+{
+    Close();
+    FFileName = FileName;
+    std::wstring folder = ExtractFilePath(FileName);
+    if (folder.empty()) folder = L".";
+    wchar_t temporary[MAX_PATH + 1] = {};
+    // Creates the empty temporary file under a name no other file has.
+    if (!::GetTempFileNameW(folder.c_str(), L"~wr", 0, temporary)) Fail(L"Cannot create file", ::GetLastError());
+    try {
+        Open(temporary, Encoding, tmWrite, CREATE_ALWAYS);
+    } catch (...) {
+        ::DeleteFileW(temporary);
+        FFileName = FileName;
+        throw;
+    }
+    // Failures name the file the user chose, not the temporary one.
+    FFileName = FileName;
+    FTemporary = temporary;
 }
 
 void TTextFile::Append(const std::wstring& FileName, TTextFileEncoding Encoding)
@@ -82,23 +110,55 @@ void TTextFile::Reset(const std::wstring& FileName, TTextFileEncoding Encoding)
     }
 }
 
-void TTextFile::Close()
+void TTextFile::CloseHandleOnly()
 {
-    if (!IsOpen()) return;
-    try {
-        if (FMode == tmWrite) Flush();
-    } catch (...) {
-        ::CloseHandle(FHandle);
-        FHandle = nullptr;
-        FMode = tmClosed;
-        FBuffer.clear();
-        throw;
-    }
-    ::CloseHandle(FHandle);
+    if (FHandle) ::CloseHandle(FHandle);
     FHandle = nullptr;
     FMode = tmClosed;
     FBuffer.clear();
     FReadPos = 0;
+}
+
+void TTextFile::DiscardTemporary()
+{
+    CloseHandleOnly();
+    if (!FTemporary.empty()) ::DeleteFileW(FTemporary.c_str());
+    FTemporary.clear();
+}
+
+// Flushes the temporary file to the disk and moves it over the target; on
+// failure the target is untouched and the temporary file removed.
+void TTextFile::PutInPlace()
+{
+    Flush();  // discards the temporary file itself when it fails
+    if (!::FlushFileBuffers(FHandle)) {
+        const DWORD err = ::GetLastError();
+        DiscardTemporary();
+        Fail(L"Cannot write to file", err);
+    }
+    CloseHandleOnly();
+    if (!::MoveFileExW(FTemporary.c_str(), FFileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD err = ::GetLastError();
+        DiscardTemporary();
+        Fail(L"Cannot replace file", err);
+    }
+    FTemporary.clear();
+}
+
+void TTextFile::Close()
+{
+    if (!IsOpen()) return;
+    if (!FTemporary.empty()) {
+        PutInPlace();
+        return;
+    }
+    try {
+        if (FMode == tmWrite) Flush();
+    } catch (...) {
+        CloseHandleOnly();
+        throw;
+    }
+    CloseHandleOnly();
 }
 
 void TTextFile::CheckMode(TMode Mode) const
@@ -128,13 +188,26 @@ void TTextFile::Flush()
     size_t done = 0;
     while (done < FBuffer.size()) {
         DWORD want = static_cast<DWORD>(std::min<size_t>(FBuffer.size() - done, 1u << 30));
+        if (DiskSpaceForTests) {
+            const std::uint64_t space = DiskSpaceForTests(FFileName);
+            const std::uint64_t room = space > FWritten ? space - FWritten : 0;
+            if (room == 0) {
+                FBuffer.clear();
+                if (!FTemporary.empty()) DiscardTemporary();
+                Fail(L"Cannot write to file", ERROR_DISK_FULL);
+            }
+            want = static_cast<DWORD>(std::min<std::uint64_t>(want, room));
+        }
         DWORD put = 0;
         if (!::WriteFile(FHandle, FBuffer.data() + done, want, &put, nullptr) || put == 0) {
             DWORD err = ::GetLastError();
             FBuffer.clear();
+            // A replacing file that lost text must never be put in place.
+            if (!FTemporary.empty()) DiscardTemporary();
             Fail(L"Cannot write to file", put == 0 && err == 0 ? ERROR_WRITE_FAULT : err);
         }
         done += put;
+        FWritten += put;
     }
     FBuffer.clear();
 }

@@ -5,6 +5,10 @@
 // or UTF-8 (written without a byte-order mark; a UTF-8 byte-order mark at the
 // start of a file read as UTF-8 is skipped).
 //
+// A file opened with RewriteReplacing is written beside its name and takes
+// the place of the old file only when Close has written all of it to the
+// disk: an existing file is either replaced whole or left as it was.
+//
 // Every failure raises EInOutError whose message names the file and carries
 // the system's error text, e.g. "Cannot open file \"C:\x.txt\". The system
 // cannot find the file specified." Using a file that is not open for the
@@ -13,6 +17,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace classlib {
@@ -23,21 +29,35 @@ class TTextFile {
 public:
     TTextFile() = default;
     // Closes the file; a failure to write the last buffered text is lost
-    // here, so writers call Close themselves.
+    // here, so writers call Close themselves. A file opened with
+    // RewriteReplacing and not closed is discarded: FileName stays as it was.
     ~TTextFile();
     TTextFile(const TTextFile&) = delete;
     TTextFile& operator=(const TTextFile&) = delete;
 
     // Creates the file, or empties an existing one, for writing.
     void Rewrite(const std::wstring& FileName, TTextFileEncoding Encoding = teAnsi);
+    // Creates a temporary file in FileName's folder for writing; Close
+    // writes it through to the disk and moves it into FileName's place in
+    // one step. When any step fails (writing, a full disk, the move) the
+    // temporary file is removed, FileName keeps its old bytes (or stays
+    // missing) and EInOutError names FileName with the system's reason.
+    void RewriteReplacing(const std::wstring& FileName, TTextFileEncoding Encoding = teAnsi);
     // Opens the file for writing at its end; creates it when missing.
     void Append(const std::wstring& FileName, TTextFileEncoding Encoding = teAnsi);
     // Opens an existing file for reading from its start.
     void Reset(const std::wstring& FileName, TTextFileEncoding Encoding = teAnsi);
-    // Writes any buffered text and closes the file. Nothing when not open.
+    // Writes any buffered text and closes the file (for RewriteReplacing:
+    // puts it in place, see there). Nothing when not open.
     void Close();
 
     bool IsOpen() const { return FHandle != nullptr; }
+
+    // Tests only: when set, called with the file's name before each write;
+    // it returns how many bytes the file may hold in all, and writing beyond
+    // that fails with ERROR_DISK_FULL as on a full disk (UINT64_MAX: no
+    // limit). Set and cleared by one thread while no file is written.
+    static std::function<std::uint64_t(const std::wstring& FileName)> DiskSpaceForTests;
     const std::wstring& GetFileName() const { return FFileName; }
 
     // Writing: Text converted to the file's encoding; WriteLn adds CR LF.
@@ -58,6 +78,9 @@ private:
     void Open(const std::wstring& FileName, TTextFileEncoding Encoding, TMode Mode, unsigned long Disposition);
     [[noreturn]] void Fail(const wchar_t* What, unsigned long Code) const;
     bool FillBuffer();
+    void CloseHandleOnly();
+    void DiscardTemporary();
+    void PutInPlace();
     std::wstring Decode(const std::string& Bytes) const;
     void CheckMode(TMode Mode) const;
 
@@ -67,6 +90,9 @@ private:
     TMode FMode = tmClosed;
     std::string FBuffer;  // pending output, or input not yet consumed
     size_t FReadPos = 0;  // next unread byte of FBuffer while reading
+    std::uint64_t FWritten = 0;  // bytes written since the file was opened
+    // RewriteReplacing: the temporary file written in FFileName's stead.
+    std::wstring FTemporary;
 };
 
 }  // namespace classlib

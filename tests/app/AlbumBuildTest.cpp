@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdint>
 #include <cwchar>
 #include <functional>
@@ -21,6 +22,7 @@
 #include "app/Settings.h"
 #include "app/Translations.h"
 #include "classlib/Exceptions.h"
+#include "classlib/ScopeGuard.h"
 #include "classlib/SysUtils.h"
 #include "classlib/TextConv.h"
 #include "gif/GIFImage.h"
@@ -403,6 +405,226 @@ TEST(AlbumBuildNames, PathsNamesAndRotations)
     EXPECT_EQ(album::RotationOf(L"270"), 270);
     EXPECT_EQ(album::RotationOf(L""), 0);
     EXPECT_EQ(album::RotationOf(L"ninety"), 0);
+}
+
+// The files (not folders) in Folder.
+std::size_t FilesIn(const std::wstring& Folder)
+{
+    std::size_t count = 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((Folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return count;
+}
+
+// Every row gets a file name of its own: its own name for the first row that
+// has it (compared ignoring case), else the first free numeric suffix that
+// is no row's own name; only the list decides.
+TEST(AlbumBuildNames, EveryRowGetsANameOfItsOwn)
+{
+    struct Case {
+        std::vector<std::wstring> Paths;
+        std::vector<std::wstring> Names;
+    };
+    const Case cases[] = {
+        {{L"C:\\a\\IMG_0001.JPG", L"C:\\b\\IMG_0001.jpg", L"C:\\b\\IMG_0001.png"},
+         {L"IMG_0001.jpg", L"IMG_0001_2.jpg", L"IMG_0001_3.jpg"}},
+        // A later row's own name is kept free for it.
+        {{L"C:\\a\\x.jpg", L"C:\\b\\x.tif", L"C:\\c\\x_2.jpg"}, {L"x.jpg", L"x_3.jpg", L"x_2.jpg"}},
+        // Letters beyond ASCII compare ignoring case as well.
+        {{L"C:\\a\\Ärger.jpg", L"C:\\b\\ärger.png", L"C:\\c\\other.gif"},
+         {L"Ärger.jpg", L"ärger_2.jpg", L"other.jpg"}},
+        {{L"C:\\a\\same.jpg", L"C:\\a\\same.jpg"}, {L"same.jpg", L"same_2.jpg"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<TAlbumRow> rows;
+        for (const std::wstring& path : c.Paths) rows.push_back(Row(path, L"0"));
+        EXPECT_EQ(album::OutputNamesOf(rows), c.Names) << testing::PrintToString(c.Paths);
+    }
+}
+
+// Three different pictures of one file name from two folders: each arrives
+// under its own name, with its own thumbnail, and the page links each row to
+// its own files; a rebuild of the same list gives the same names.
+TEST_F(AlbumBuild, PhotosOfOneNameKeepTheirOwnFiles)
+{
+    testsupport::TempDir sources;
+    ::CreateDirectoryW(sources.File(L"a").c_str(), nullptr);
+    ::CreateDirectoryW(sources.File(L"b").c_str(), nullptr);
+    struct Photo {
+        std::wstring Path;
+        int Width, Height;    // the picture
+        int ThumbW, ThumbH;   // its thumbnail in the 10 x 10 box
+        const char* Name;     // its output name
+    };
+    const Photo photos[] = {
+        {sources.File(L"a\\IMG_0001.JPG"), 30, 20, 10, 7, "IMG_0001.jpg"},
+        {sources.File(L"b\\IMG_0001.jpg"), 20, 30, 7, 10, "IMG_0001_2.jpg"},
+        {sources.File(L"b\\IMG_0001.png"), 24, 24, 10, 10, "IMG_0001_3.jpg"},
+    };
+    std::vector<TAlbumRow> rows;
+    for (const Photo& p : photos) {
+        MakePicture(p.Path, p.Width, p.Height);
+        rows.push_back(Row(p.Path, L"0"));
+    }
+    settings.ColumnsNr = 3;
+    host.Answer = IDYES;
+
+    for (int build = 1; build <= 2; ++build) {
+        SCOPED_TRACE(build);
+        const TAlbumBuildResult result = BuildAlbum(input, rows, host);
+        ASSERT_EQ(result.ImageCount, 3);
+        EXPECT_EQ(FilesIn(Album(L"Images")), 3u);
+        EXPECT_EQ(FilesIn(Album(L"Thumbnails")), 3u);
+        const std::string page = ReadBytes(Album(L"index.html"));
+        std::size_t at = 0;
+        for (const Photo& p : photos) {
+            SCOPED_TRACE(p.Name);
+            const std::wstring name = classlib::Utf8ToWide(p.Name);
+            const ImageInfo image = Inspect(Album(L"Images\\") + name);
+            EXPECT_EQ(image.Width, p.Width);
+            EXPECT_EQ(image.Height, p.Height);
+            const ImageInfo thumb = Inspect(Album(L"Thumbnails\\tn_") + name);
+            EXPECT_EQ(thumb.Width, p.ThumbW);
+            EXPECT_EQ(thumb.Height, p.ThumbH);
+            const std::string cell = std::string("href=\"Images/") + p.Name +
+                                     "\" onClick=\"return vw.expand(this)\"><img src=\"Thumbnails/tn_" + p.Name +
+                                     "\" width=\"" + std::to_string(p.ThumbW) + "\" height=\"" +
+                                     std::to_string(p.ThumbH) + "\"";
+            const std::size_t found = page.find(cell, at);
+            ASSERT_NE(found, std::string::npos) << cell;
+            at = found + cell.size();
+        }
+    }
+    // The JPEG sources arrive byte for byte, each under its own name.
+    EXPECT_EQ(ReadBytes(Album(L"Images\\IMG_0001.jpg")), ReadBytes(photos[0].Path));
+    EXPECT_EQ(ReadBytes(Album(L"Images\\IMG_0001_2.jpg")), ReadBytes(photos[1].Path));
+}
+
+// The colour of a pixel of a picture file, at a fraction of its size.
+imaging::TPxRGB PixelAt(const std::wstring& FileName, double X, double Y)
+{
+    imaging::TImgIO io(nullptr);
+    io.LoadFromFile(FileName);
+    imaging::TPxBitmap* image = io.GetCurrentBitmap();
+    if (io.AbortFlag || image->GetWidth() == 0) {
+        ADD_FAILURE() << "cannot read " << testing::PrintToString(FileName);
+        return {};
+    }
+    image->SetPixelFormat(imaging::px24RGB);
+    return image->GetPixelRGB(static_cast<int>(X * image->GetWidth()), static_cast<int>(Y * image->GetHeight()));
+}
+
+// Whether Pixel is Red, Green, Blue within a JPEG's error.
+testing::AssertionResult Near(const imaging::TPxRGB& Pixel, int Red, int Green, int Blue)
+{
+    const int tolerance = 12;
+    if (std::abs(Pixel.r - Red) <= tolerance && std::abs(Pixel.g - Green) <= tolerance &&
+        std::abs(Pixel.b - Blue) <= tolerance)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "pixel " << int(Pixel.r) << "," << int(Pixel.g) << "," << int(Pixel.b)
+                                       << " is not near " << Red << "," << Green << "," << Blue;
+}
+
+// Transparent pixels whose hidden colour is magenta (RGBA and palette PNGs):
+// the picture and its thumbnail (10 wide) show the page's background there
+// and the opaque blue beside it, the picture fitted (to 8) or not.
+TEST_F(AlbumBuild, TransparentPartsShowThePageBackground)
+{
+    settings.BckgrCol = 0x206040;  // red 0x40, green 0x60, blue 0x20
+    for (const bool resize : {false, true}) {
+        SCOPED_TRACE(resize ? "resized" : "not resized");
+        settings.ResizeImg = resize;
+        settings.MaxImg = 8;
+        testsupport::TempDir albums;
+        input.AlbumFolder = albums.Path();
+        std::vector<TAlbumRow> rows = {Row(Fixture(L"album", L"hidden-colour-rgba.png"), L"0"),
+                                       Row(Fixture(L"album", L"hidden-colour-palette.png"), L"0")};
+        const TAlbumBuildResult result = BuildAlbum(input, rows, host);
+        ASSERT_EQ(result.ImageCount, 2);
+        for (const std::wstring file :
+             {L"Images\\hidden-colour-rgba.jpg", L"Thumbnails\\tn_hidden-colour-rgba.jpg",
+              L"Images\\hidden-colour-palette.jpg", L"Thumbnails\\tn_hidden-colour-palette.jpg"}) {
+            SCOPED_TRACE(testing::PrintToString(file));
+            EXPECT_EQ(Inspect(result.AlbumPath + file).Width, file[0] == L'T' ? 10 : resize ? 8 : 16);
+            EXPECT_TRUE(Near(PixelAt(result.AlbumPath + file, 0.8, 0.5), 0x40, 0x60, 0x20));
+            EXPECT_TRUE(Near(PixelAt(result.AlbumPath + file, 0.2, 0.5), 0, 0, 255));
+        }
+    }
+}
+
+// The number of colour components a JPEG's frame header states (-1 when it
+// has none).
+int JPEGComponents(const std::string& Bytes)
+{
+    for (std::size_t i = 2; i + 9 < Bytes.size(); ++i) {
+        const auto marker = static_cast<uint8_t>(Bytes[i + 1]);
+        if (static_cast<uint8_t>(Bytes[i]) == 0xFF && marker >= 0xC0 && marker <= 0xC2)
+            return static_cast<uint8_t>(Bytes[i + 9]);
+    }
+    return -1;
+}
+
+// A CMYK JPEG (red left, green right) arrives as a three-component JPEG with
+// those colours, the image and the thumbnail, when it is fitted and when
+// it is small enough to have been copied byte for byte.
+TEST_F(AlbumBuild, CMYKPhotosArriveAsRGB)
+{
+    const std::wstring source = Fixture(L"album", L"cmyk.jpg");
+    ASSERT_EQ(JPEGComponents(ReadBytes(source)), 4);
+    for (const bool resize : {false, true}) {
+        SCOPED_TRACE(resize ? "resized" : "not resized");
+        settings.ResizeImg = resize;
+        settings.MaxImg = 24;
+        testsupport::TempDir albums;
+        input.AlbumFolder = albums.Path();
+        std::vector<TAlbumRow> rows = {Row(source, L"0")};
+        const TAlbumBuildResult result = BuildAlbum(input, rows, host);
+        ASSERT_EQ(result.ImageCount, 1);
+        EXPECT_EQ(Inspect(result.AlbumPath + L"Images\\cmyk.jpg").Width, resize ? 24 : 48);
+        for (const std::wstring file : {L"Images\\cmyk.jpg", L"Thumbnails\\tn_cmyk.jpg"}) {
+            SCOPED_TRACE(testing::PrintToString(file));
+            EXPECT_EQ(JPEGComponents(ReadBytes(result.AlbumPath + file)), 3);
+            const imaging::TPxRGB left = PixelAt(result.AlbumPath + file, 0.2, 0.5);
+            const imaging::TPxRGB right = PixelAt(result.AlbumPath + file, 0.8, 0.5);
+            EXPECT_TRUE(left.r > 160 && left.g < 100 && left.b < 100)
+                << int(left.r) << "," << int(left.g) << "," << int(left.b);
+            EXPECT_TRUE(right.g > 130 && right.r < 100 && right.b < 120)
+                << int(right.r) << "," << int(right.g) << "," << int(right.b);
+        }
+    }
+}
+
+BOOL WINAPI FailAsFullDisk(HANDLE, LPCVOID, DWORD, LPDWORD Written, LPOVERLAPPED)
+{
+    if (Written) *Written = 0;
+    ::SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+// A full disk while the pictures are written ends the build with a message
+// that names the picture (not its passing name) and the system's reason.
+TEST_F(AlbumBuild, FullDiskNamesTheReason)
+{
+    album::SetOutputWriteCall(&FailAsFullDisk);
+    const classlib::TOnExit restore([] { album::SetOutputWriteCall(nullptr); });
+    std::vector<TAlbumRow> rows = {Row(Fixture(L"album", L"drawing.png"), L"0")};
+    std::wstring message;
+    try {
+        BuildAlbum(input, rows, host);
+    } catch (const classlib::Exception& e) {
+        message = e.Message();
+    }
+    const std::wstring reason = classlib::SysErrorMessage(ERROR_DISK_FULL);
+    ASSERT_FALSE(reason.empty());
+    EXPECT_NE(message.find(reason), std::wstring::npos) << testing::PrintToString(message);
+    EXPECT_NE(message.find(L"drawing.jpg\""), std::wstring::npos) << testing::PrintToString(message);
+    EXPECT_EQ(message.find(L".part"), std::wstring::npos) << testing::PrintToString(message);
+    EXPECT_FALSE(FileExists(Album()));
 }
 
 // An existing album: "No" leaves it untouched and gives the album name the
@@ -944,19 +1166,6 @@ std::vector<TAlbumRow> PhotoRows(const testsupport::TempDir& Folder, int Count, 
         rows.push_back(Row(file, i % 3 == 0 ? L"90" : L"0", L"T" + std::to_wstring(i)));
     }
     return rows;
-}
-
-std::size_t FilesIn(const std::wstring& Folder)
-{
-    std::size_t count = 0;
-    WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW((Folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return 0;
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
-    return count;
 }
 
 // Many photos and a broken one in the middle, worked on by several threads:

@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "AlbumTestFiles.h"
 #include "support/TestSupport.h"
 #include "classlib/Exceptions.h"
+#include "classlib/SysUtils.h"
 #include "classlib/TextConv.h"
+#include "classlib/TextFile.h"
 
 using album::TAlbumRow;
 
@@ -163,7 +168,9 @@ TEST(AlbumListFile, FilesThatAreNoListAreRefused)
         int line;
     };
     const Case cases[] = {
-        {L"README.md", "# Title\r\n\r\nSome text.\r\n\r\n| command | what |\r\n| --- | --- |\r\n", 5},
+        // Its table rows begin with "|": no row; its prose has one "|".
+        {L"README.md", "# Title\r\n\r\n| command | what |\r\n| --- | --- |\r\n", 0},
+        {L"prose.md", "# Title\r\n\r\nA line, `path|rotation|title|`.\r\n", 3},
         {L"empty.alb", "", 0},
         {L"prose.txt", "no separator\r\nanywhere\r\n", 0},
         {L"broken.alb", "C:\\a.jpg|0||||a|b|\r\nC:\\b.jpg|0||||b|\r\nC:\\c.jpg|sideways||||c|\r\n", 3},
@@ -183,11 +190,14 @@ TEST(AlbumListFile, FilesThatAreNoListAreRefused)
         }
         EXPECT_EQ(1u, rows.size());
     }
-    // A picture: its bytes hold a "|" in the first lines.
-    std::vector<TAlbumRow> rows;
-    EXPECT_THROW(album::LoadAlbumList(albumtest::Fixture(L"album", L"camera-grey.jpg"), rows),
-                 album::EAlbumListFormat);
-    EXPECT_TRUE(rows.empty());
+    // A picture (its bytes hold a "|" in the first lines) and a list file
+    // of random bytes.
+    for (const std::wstring& file : {albumtest::Fixture(L"album", L"camera-grey.jpg"),
+                                     testsupport::FixtureDir(L"e2e") + L"\\damaged.alb"}) {
+        std::vector<TAlbumRow> rows;
+        EXPECT_THROW(album::LoadAlbumList(file, rows), album::EAlbumListFormat) << classlib::WideToUtf8(file);
+        EXPECT_TRUE(rows.empty());
+    }
 }
 
 // A file edited by hand: an empty line and a line without "|" make no row,
@@ -213,4 +223,162 @@ TEST(AlbumListFile, FileErrorsRaise)
     EXPECT_THROW(album::LoadAlbumList(dir.File(L"missing.alb"), rows), classlib::EInOutError);
     EXPECT_EQ(1u, rows.size());
     EXPECT_THROW(album::SaveAlbumList(dir.File(L"no such folder\\x.alb"), rows), classlib::EInOutError);
+}
+
+namespace {
+
+std::vector<std::wstring> FilesIn(const std::wstring& Folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW((Folder + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (std::wstring(fd.cFileName) != L"." && std::wstring(fd.cFileName) != L"..") names.push_back(fd.cFileName);
+    } while (::FindNextFileW(h, &fd));
+    ::FindClose(h);
+    return names;
+}
+
+}  // namespace
+
+// A save that fails part-way (a full disk after a few bytes, in the first
+// block, after several blocks) leaves the list saved before byte for byte
+// and no other file beside it; the error names the file and the system's
+// reason. A list that did not exist stays missing.
+TEST(AlbumListFile, FailedSaveLeavesTheOldListWhole)
+{
+    testsupport::TempDir dir;
+    const std::wstring file = dir.File(L"list.alb");
+    const std::string old = "Velmo Morvane album list 2\r\nC:\\old.jpg|0||||old|text|\r\n";
+    std::vector<TAlbumRow> rows;
+    for (int i = 0; i < 3000; ++i)
+        rows.push_back(Row(L"C:\\Pictures\\photo " + std::to_wstring(i) + L".jpg",
+                           {L"0", L"", L"", L"", L"A title long enough to be cut", L"desc"}));
+    struct Restore {
+        ~Restore() { classlib::TTextFile::DiskSpaceForTests = nullptr; }
+    } restore;
+    for (const std::uint64_t space : {std::uint64_t(0), std::uint64_t(40), std::uint64_t(150000)}) {
+        SCOPED_TRACE(space);
+        albumtest::WriteBytes(file, old);
+        classlib::TTextFile::DiskSpaceForTests = [space](const std::wstring&) { return space; };
+        try {
+            album::SaveAlbumList(file, rows);
+            ADD_FAILURE() << "the save reported success";
+        } catch (const classlib::EInOutError& e) {
+            EXPECT_NE(e.Message().find(L"\"" + file + L"\""), std::wstring::npos) << classlib::WideToUtf8(e.Message());
+            EXPECT_NE(e.Message().find(classlib::SysErrorMessage(ERROR_DISK_FULL)), std::wstring::npos)
+                << classlib::WideToUtf8(e.Message());
+        }
+        classlib::TTextFile::DiskSpaceForTests = nullptr;
+        EXPECT_EQ(old, albumtest::ReadBytes(file));
+        EXPECT_EQ((std::vector<std::wstring>{L"list.alb"}), FilesIn(dir.Path()));
+    }
+    const std::wstring fresh = dir.File(L"new.alb");
+    classlib::TTextFile::DiskSpaceForTests = [](const std::wstring&) { return std::uint64_t(10); };
+    EXPECT_THROW(album::SaveAlbumList(fresh, rows), classlib::EInOutError);
+    classlib::TTextFile::DiskSpaceForTests = nullptr;
+    EXPECT_EQ((std::vector<std::wstring>{L"list.alb"}), FilesIn(dir.Path()));
+    // With room, the same save replaces the old list whole.
+    album::SaveAlbumList(file, rows);
+    std::vector<TAlbumRow> loaded;
+    album::LoadAlbumList(file, loaded);
+    ExpectRows(rows, loaded);
+}
+
+// A file without the format line, edited by hand: relative paths (to the
+// list's folder) and "/" are paths, a line that begins with "|" is no row,
+// an empty rotation reads as no rotation; the rows the file describes all
+// come in, in order.
+TEST(AlbumListFile, HandEditedOldFileKeepsItsRows)
+{
+    testsupport::TempDir dir;
+    const std::wstring file = dir.File(L"old.alb");
+    albumtest::WriteBytes(file,
+                          "pics/a.jpg|0||||A|x|\r\n"
+                          "|0||||header line|\r\n"
+                          "..\\other\\b.png|90||||B||\r\n"
+                          "C:/Fotos/c.jpg||||||\r\n"
+                          "\\\\server\\share\\d.jpg|270|\r\n");
+    const std::wstring parent = classlib::ExtractFilePath(classlib::ExcludeTrailingPathDelimiter(dir.Path()));
+    std::vector<TAlbumRow> rows;
+    album::LoadAlbumList(file, rows);
+    ExpectRows({Row(dir.Path() + L"\\pics\\a.jpg", {L"0", L"", L"", L"", L"A", L"x", L""}),
+                Row(parent + L"other\\b.png", {L"90", L"", L"", L"", L"B", L"", L""}),
+                Row(L"C:\\Fotos\\c.jpg", {L"", L"", L"", L"", L"", L""}),
+                Row(L"\\\\server\\share\\d.jpg", {L"270", L""})},
+               rows);
+}
+
+// Line ends and encodings: a lone CR ends a line as CR LF and LF do; a list
+// in UTF-16 with a byte-order mark (either order) or without one reads as
+// the same list in UTF-8; a format line of another version is refused,
+// naming the version.
+TEST(AlbumListFile, LineEndsEncodingsAndVersions)
+{
+    testsupport::TempDir dir;
+    const std::wstring text = L"Velmo Morvane album list 2\rC:\\a.jpg|0||||\u00C4 title||\r\nC:\\b.jpg|90||||b||\nC:\\c.jpg|180||||c||";
+    const std::vector<TAlbumRow> expected = {Row(L"C:\\a.jpg", {L"0", L"", L"", L"", L"\u00C4 title", L""}),
+                                             Row(L"C:\\b.jpg", {L"90", L"", L"", L"", L"b", L""}),
+                                             Row(L"C:\\c.jpg", {L"180", L"", L"", L"", L"c", L""})};
+    const auto utf16 = [&](const char* Mark, bool BigEndian) {
+        std::string bytes = Mark;
+        for (wchar_t c : text) {
+            const char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
+            bytes += BigEndian ? std::string{hi, lo} : std::string{lo, hi};
+        }
+        return bytes;
+    };
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"utf-8", classlib::WideToUtf8(text)},
+        {"utf-8 with mark", "\xEF\xBB\xBF" + classlib::WideToUtf8(text)},
+        {"utf-16 le", utf16("\xFF\xFE", false)},
+        {"utf-16 be", utf16("\xFE\xFF", true)},
+        {"utf-16 le without mark", utf16("", false)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring file = dir.File(L"list.alb");
+        albumtest::WriteBytes(file, c.bytes);
+        std::vector<TAlbumRow> rows;
+        album::LoadAlbumList(file, rows);
+        ExpectRows(expected, rows);
+    }
+
+    for (const char* version : {"3", "1", "2.1"}) {
+        SCOPED_TRACE(version);
+        const std::wstring file = dir.File(L"future.alb");
+        albumtest::WriteBytes(file, std::string("Velmo Morvane album list ") + version + "\r\nC:\\a.jpg|0||||a||\r\n");
+        std::vector<TAlbumRow> rows;
+        try {
+            album::LoadAlbumList(file, rows);
+            ADD_FAILURE() << "read a list of another version";
+        } catch (const album::EAlbumListVersion& e) {
+            EXPECT_EQ(classlib::Utf8ToWide(version), e.Version);
+            EXPECT_EQ(file, e.FileName);
+        }
+        EXPECT_TRUE(rows.empty());
+    }
+}
+
+// The missing pictures of a list, each once, and their message text capped
+// with "and N more".
+TEST(AlbumListFile, MissingPicturesAreNamedOnce)
+{
+    testsupport::TempDir dir;
+    const std::wstring here = dir.File(L"here.jpg");
+    albumtest::WriteBytes(here, "x");
+    album::TMissingPictures missing;
+    for (const std::wstring& path : {here, dir.File(L"gone.jpg"), dir.Path(), dir.File(L"GONE.jpg"),
+                                     dir.File(L"other.jpg"), dir.File(L"gone.jpg")})
+        missing.Check(Row(path, {L"0"}));
+    EXPECT_EQ((std::vector<std::wstring>{dir.File(L"gone.jpg"), dir.Path(), dir.File(L"other.jpg")}), missing.Paths());
+
+    const std::vector<std::wstring> names = {L"a", L"b", L"c", L"d"};
+    EXPECT_EQ(L"\r\na\r\nb\r\nc\r\nd", album::NameListText(names, 4, L"and %n1 more"));
+    EXPECT_EQ(L"\r\na\r\nb\r\nand 2 more", album::NameListText(names, 2, L"and %n1 more"));
 }

@@ -2,12 +2,14 @@
 // build:  make_test_album <album folder> <program folder>
 // Five drawn photographs (JPEG and PNG, landscape and portrait) with titles
 // and descriptions (two of two lines), a 2 x 2 grid so the album has two
-// pages, the data files of the program folder. The album name, the page
-// label, some titles, descriptions and a file name are what a careless or
-// hostile user might type: markup, quotes, character references, "#" and
-// "%". Prints the album name, the page label and one line per picture
-// (output name, title, description with "\n" for line breaks), tab
-// separated, and exits 0 when the build completed with every picture.
+// pages, the data files of the program folder. The first and the last
+// photograph have one file name but for case and extension. The album name,
+// the page label, some titles, descriptions and a file name are what a
+// careless or hostile user might type: markup, quotes, character references,
+// "#" and "%". Prints the album name, the page label and one line per
+// picture (output name, title, description with "\n" for line breaks, the
+// drawn size as <width>x<height>), tab separated, and exits 0 when the build
+// completed with every picture.
 #include <windows.h>
 
 #include <algorithm>
@@ -115,7 +117,7 @@ int main(int argc, char** argv)
             {L"tower.jpg", 900, 1400, 0x2E5C8A, 0x9CCBF0, 0xFFF0B0, L"Tower", L"A tall view"},
             {L"noon.jpg", 1400, 1000, 0x5AA0E0, 0xD8ECFF, 0xFFFFE0, L"</title><script>window.pwned=3</script>",
              L"Bright noon sky' onclick='window.pwned=4"},
-            {L"night.png", 1000, 700, 0x0B1A33, 0x2E4C7A, 0xF0F0E0, L"Night", L"Moon rise\nsecond page"},
+            {L"Lake.png", 1000, 600, 0x0B1A33, 0x2E4C7A, 0xF0F0E0, L"Night", L"Moon rise\nsecond page"},
         };
         album::TProgramEnvironment env;
         env.ProgramFile = programFolder + L"\\Velmo.exe";
@@ -147,12 +149,14 @@ int main(int argc, char** argv)
         const album::TAlbumBuildResult result = album::BuildAlbum(input, rows, host);
         std::printf("album\t%s\n", classlib::WideToUtf8(albumName).c_str());
         std::printf("label\t%s\n", classlib::WideToUtf8(settings.S_indx).c_str());
-        for (const Photo& p : photos) {
+        const std::vector<std::wstring> names = album::OutputNamesOf(rows);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const Photo& p = photos[i];
             std::string description = classlib::WideToUtf8(p.Description);
             for (size_t i = description.find('\n'); i != std::string::npos; i = description.find('\n', i))
                 description.replace(i, 1, "\\n");
-            std::printf("picture\t%s\t%s\t%s\n", classlib::WideToUtf8(album::OutputNameOf(p.File)).c_str(),
-                        classlib::WideToUtf8(p.Title).c_str(), description.c_str());
+            std::printf("picture\t%s\t%s\t%s\t%dx%d\n", classlib::WideToUtf8(names[i]).c_str(),
+                        classlib::WideToUtf8(p.Title).c_str(), description.c_str(), p.Width, p.Height);
         }
         std::printf("pages\t%d\n", result.PageCount);
         rc = result.Outcome == album::TAlbumBuildOutcome::Completed && result.ImageCount == 5 ? 0 : 1;

@@ -53,7 +53,9 @@ def build_album(args, folder):
     for line in out.splitlines():
         parts = line.strip('\r').split('\t')
         if parts[0] == 'picture':
-            pictures.append({'name': parts[1], 'title': parts[2], 'description': parts[3].replace('\\n', '\n')})
+            width, height = parts[4].split('x')
+            pictures.append({'name': parts[1], 'title': parts[2], 'description': parts[3].replace('\\n', '\n'),
+                             'size': (int(width), int(height))})
         elif parts[0] in ('album', 'label'):
             album[parts[0]] = parts[1]
     return pictures, album
@@ -138,6 +140,13 @@ return {src: img.src, complete: img.complete && img.naturalWidth > 0, natural: [
 def shown(driver, name):
     v = driver.execute_script(VIEW)
     return v is not None and v['complete'] and urllib.parse.unquote(v['src']).endswith('/Images/' + name)
+
+
+def same_shape(natural, picture):
+    """Whether a loaded picture has the drawn picture's proportions (two
+    photographs of one file name must each show their own)."""
+    w, h = picture['size']
+    return natural[0] > 0 and natural[1] > 0 and abs(natural[0] / natural[1] - w / h) < 0.02
 
 
 def thumbnails(driver):
@@ -228,6 +237,7 @@ def run_checks(driver, album, pictures, names):
     v = driver.execute_script(VIEW)
     check(driver.current_url.endswith('/index.html'), 'the click stays on the page')
     check(v['src'].endswith('/Images/' + pictures[0]['name']), 'the click shows the first picture')
+    check(same_shape(v['natural'], pictures[0]), 'the first picture is the one drawn for it (%r)' % v['natural'])
     check(v['caption'] == pictures[0]['description'],
           'the caption is the description, literally and with its line break (%r)' % v['caption'])
     check(driver.execute_script("return getComputedStyle(document.querySelector('.viewer-box')).borderTopLeftRadius")
@@ -286,6 +296,8 @@ def run_checks(driver, album, pictures, names):
     while not shown(driver, pictures[4]['name']) and time.time() < end:
         time.sleep(0.05)
     check(driver.execute_script(VIEW)['caption'] == pictures[4]['description'], 'page 2\'s picture opens with its caption')
+    check(same_shape(driver.execute_script(VIEW)['natural'], pictures[4]),
+          'page 2\'s picture, named like the first, is its own (%r)' % driver.execute_script(VIEW)['natural'])
     time.sleep(0.3)  # the fade-in
     driver.save_screenshot(SHOTS + 'page2-viewer.png')
 

@@ -420,4 +420,57 @@ TEST(TextFile, FailuresRaiseInOutErrorWithTheSystemMessage)
     EXPECT_FALSE(f.IsOpen());
 }
 
+// A replacing write changes nothing until Close: a file dropped unclosed,
+// or whose place is held by another program, leaves the old bytes and no
+// temporary file; Close puts the whole new text in place.
+TEST(TextFile, ReplacingWriteTakesEffectOnlyWhenClosed)
+{
+    testsupport::TempDir dir;
+    const std::wstring name = dir.File(L"list.txt");
+    {
+        TFileStream old(name, fmCreate);
+        old.WriteBuffer("old\r\n", 5);
+    }
+    const auto names = [&] {
+        std::vector<std::wstring> found;
+        WIN32_FIND_DATAW fd;
+        HANDLE h = ::FindFirstFileW((dir.Path() + L"\\*").c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) return found;
+        do {
+            if (fd.cFileName[0] != L'.') found.push_back(fd.cFileName);
+        } while (::FindNextFileW(h, &fd));
+        ::FindClose(h);
+        return found;
+    };
+    {
+        TTextFile dropped;
+        dropped.RewriteReplacing(name);
+        dropped.WriteLn(L"new");
+        dropped.Flush();
+        EXPECT_EQ(FileBytes(name), "old\r\n");
+    }
+    EXPECT_EQ(FileBytes(name), "old\r\n");
+    EXPECT_EQ(names(), std::vector<std::wstring>{L"list.txt"});
+
+    TTextFile f;
+    f.RewriteReplacing(name);
+    f.WriteLn(L"new");
+    {
+        // Another program reads the file without letting it be replaced.
+        HANDLE held = ::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        EXPECT_THROW(f.Close(), EInOutError);
+        ::CloseHandle(held);
+    }
+    EXPECT_FALSE(f.IsOpen());
+    EXPECT_EQ(FileBytes(name), "old\r\n");
+    EXPECT_EQ(names(), std::vector<std::wstring>{L"list.txt"});
+
+    f.RewriteReplacing(name);
+    f.WriteLn(L"new");
+    f.Close();
+    EXPECT_EQ(FileBytes(name), "new\r\n");
+    EXPECT_EQ(names(), std::vector<std::wstring>{L"list.txt"});
+}
+
 }  // namespace

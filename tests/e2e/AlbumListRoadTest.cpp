@@ -24,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -273,6 +274,16 @@ protected:
         return WaitUntil([&] { return Rows() == Expected; }, 10000);
     }
 
+    // Opens File through the open dialog, its name typed as a user does.
+    void OpenList(const std::wstring& File)
+    {
+        ASSERT_TRUE(app.PostClick(L"btnOpen"));
+        TFileDialog dialog = WaitFileDialog();
+        ASSERT_TRUE(dialog.Wnd);
+        TypeIntoDialog(dialog, File);
+        ASSERT_TRUE(DialogGone(dialog.Wnd));
+    }
+
     static std::string Joined(const std::vector<std::wstring>& Texts)
     {
         std::string s;
@@ -454,6 +465,86 @@ TEST_F(VelmoListFiles, TypedTitleAndDescriptionSurviveSaveAndOpen)
     ListSelect(app.Process(), album, 1, true);
     EXPECT_TRUE(WaitUntil([&] { return GetText(title) == typedTitle; }, 5000)) << Utf8(GetText(title));
     EXPECT_EQ(GetText(description), typedDescription) << ReadBytes(file);
+}
+
+// A list edited by hand, without the format line: its paths relative to
+// the list and with "/", some of its pictures moved away. It opens whole,
+// and one message names each missing picture once, the first fifteen by
+// name and the rest as a number.
+TEST_F(VelmoListFiles, OpeningAHandEditedListNamesItsMissingPicturesOnce)
+{
+    const std::wstring file = work_ + L"\\moved.alb";
+    std::string bytes = "holiday photos/o1-large.jpg|0||||still here||\r\n|not a row|\r\n";
+    for (int i = 0; i < 21; ++i) bytes += "moved/photo " + std::to_string(i) + ".jpg|0||||gone||\r\n";
+    bytes += "moved/photo 0.jpg|90||||the same again||\r\n";
+    albumtest::WriteBytes(file, bytes);
+
+    OpenList(file);
+    const std::vector<std::wstring> messages = Messages(L"lists-30-missing", 1);
+    ASSERT_EQ(messages.size(), 1u) << Joined(messages);
+    const std::wstring& text = messages[0];
+    EXPECT_NE(text.find(L"\"" + file + L"\" was opened"), std::wstring::npos) << Utf8(text);
+    const auto count = [&](const std::wstring& Part) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(Part); at != std::wstring::npos; at = text.find(Part, at + 1)) ++n;
+        return n;
+    };
+    for (int i = 0; i < 15; ++i)
+        EXPECT_EQ(count(work_ + L"\\moved\\photo " + std::to_wstring(i) + L".jpg\r\n"), 1u) << i << Utf8(text);
+    for (int i = 15; i < 21; ++i)
+        EXPECT_EQ(count(L"\\photo " + std::to_wstring(i) + L".jpg"), 0u) << i << Utf8(text);
+    EXPECT_EQ(count(L"and 6 more"), 1u) << Utf8(text);
+    EXPECT_EQ(count(L"o1-large"), 0u) << Utf8(text);
+    EXPECT_EQ(ListCount(Control(L"LV2")), 23);
+    EXPECT_EQ(ListItemText(app.Process(), Control(L"LV2"), 0), work_ + L"\\holiday photos\\o1-large.jpg");
+}
+
+// A list of 100,000 rows: the window answers while the rows go in and shows
+// them all at the end; Esc part-way puts the list of before back.
+TEST_F(VelmoListFiles, ABigListOpensWithTheWindowAnswering)
+{
+    AddPhotos();
+    const std::vector<std::wstring> before = Rows();
+    constexpr int kRows = 100000;
+    const std::wstring file = work_ + L"\\big.alb";
+    std::string bytes = "Velmo Morvane album list 2\r\n";
+    for (int i = 0; i < kRows; ++i)
+        bytes += Utf8(before[static_cast<std::size_t>(i % 3)]) + "|0||||row " + std::to_string(i) + "||\r\n";
+    albumtest::WriteBytes(file, bytes);
+    HWND album = Control(L"LV2");
+
+    OpenList(file);
+    ASSERT_TRUE(WaitUntil([&] { const int n = ListCount(album); return n > 1000 && n < kRows; }, 60000))
+        << "rows: " << ListCount(album);
+    Screenshot(L"lists-31-opening");
+    ::PostMessageW(album, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    ::PostMessageW(album, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    EXPECT_TRUE(WaitUntil([&] { return Rows() == before; }, 20000)) << "rows: " << ListCount(album);
+    EXPECT_EQ(Joined(Messages(L"lists-32-cancelled")), "");
+
+    OpenList(file);
+    int partial = 0, answered = 0;
+    ULONGLONG slowest = 0;
+    const bool all = WaitUntil(
+        [&] {
+            const int n = ListCount(album);
+            const ULONGLONG start = ::GetTickCount64();
+            DWORD_PTR result = 0;
+            const bool ok = ::SendMessageTimeoutW(app.Main(), WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result) != 0;
+            slowest = std::max(slowest, ::GetTickCount64() - start);
+            if (n > 0 && n < kRows) {
+                ++partial;
+                if (ok) ++answered;
+            }
+            return n == kRows;
+        },
+        300000);
+    EXPECT_TRUE(all) << "rows: " << ListCount(album);
+    EXPECT_GT(partial, 2) << "the list was never seen filling";
+    EXPECT_EQ(answered, partial);
+    EXPECT_LT(slowest, 1000u);
+    EXPECT_EQ(ListItemText(app.Process(), album, kRows - 1), before[(kRows - 1) % 3]);
+    EXPECT_EQ(Joined(Messages(L"lists-33-opened")), "");
 }
 
 }  // namespace
