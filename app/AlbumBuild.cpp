@@ -55,15 +55,6 @@ std::wstring WithBackslash(std::wstring Path)
     return Path;
 }
 
-// Path, double-terminated as the shell's file operation wants its lists.
-std::wstring ShellPathList(const std::wstring& Path)
-{
-    std::wstring list = Path;
-    list.push_back(L'\0');
-    list.push_back(L'\0');
-    return list;
-}
-
 std::wstring WithName(const std::wstring& Text, const std::wstring& Name)
 {
     return classlib::StringReplace(Text, L"%f1", Name, classlib::rfReplaceAll | classlib::rfIgnoreCase);
@@ -953,19 +944,6 @@ void CorrectGIF(const std::wstring& Source, const std::wstring& Dest, classlib::
     image.SaveToFile(Dest);
 }
 
-bool CopyFiles(const std::wstring& Source, const std::wstring& Dest, HWND Owner)
-{
-    std::wstring from = ShellPathList(Source);
-    std::wstring to = ShellPathList(Dest);
-    SHFILEOPSTRUCTW op{};
-    op.hwnd = Owner;
-    op.wFunc = FO_COPY;
-    op.pFrom = from.c_str();
-    op.pTo = to.c_str();
-    op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT;
-    return ::SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted;
-}
-
 bool FitSize(int Width, int Height, int MaxWidth, int MaxHeight, int& NewWidth, int& NewHeight)
 {
     NewWidth = Width;
@@ -994,6 +972,73 @@ void ResizeToWH(imaging::TImgView* View, int MaxWidth, int MaxHeight)
     View->GetProc()->Resample(width, height, imaging::rfFastLinear);
 }
 
+// ---- the album's files --------------------------------------------------------
+
+namespace {
+
+// The files a build of Rows writes into the album folder (relative paths):
+// Pages index pages, every row's copy and thumbnail (WrittenOnly: of the
+// rows marked as written), the navigation pictures
+// and the viewer's files.
+std::vector<std::wstring> AlbumFileNames(const std::vector<TAlbumRow>& Rows, bool WrittenOnly, std::size_t Pages,
+                                         const std::wstring& ProgramFolder)
+{
+    std::vector<std::wstring> names = {L"index.html"};
+    for (std::size_t page = 2; page <= Pages; ++page)
+        names.push_back(L"index" + std::to_wstring(page) + L".html");
+    const std::vector<std::wstring> outputs = OutputNamesOf(Rows);
+    for (std::size_t i = 0; i < Rows.size(); ++i) {
+        if (WrittenOnly && !Rows[i].Checked) continue;
+        names.push_back(L"Images\\" + outputs[i]);
+        names.push_back(L"Thumbnails\\tn_" + outputs[i]);
+    }
+    for (const wchar_t* picture : kNavigationPictures) names.push_back(std::wstring(picture) + L".gif");
+    for (const wchar_t* picture : kDisabledPictures) names.push_back(picture);
+    for (const std::wstring& file : FilesBelow(ProgramFolder + L"viewer")) names.push_back(L"viewer\\" + file);
+    return names;
+}
+
+// The pages Count rows fill at most.
+std::size_t MostPages(std::size_t Count, const TSettings& Settings)
+{
+    const std::size_t perPage = static_cast<std::size_t>(std::max(1, Settings.ColumnsNr * Settings.RowsNr));
+    return (Count + perPage - 1) / perPage;
+}
+
+std::wstring NameList(const std::wstring& Folder, const std::vector<std::wstring>& Names)
+{
+    std::wstring list;
+    for (const std::wstring& name : Names) list += L"\r\n" + Folder + name;
+    return list;
+}
+
+// Files of the album folder that no build wrote but that this build would
+// replace stop it before it writes anything, with a message naming them.
+// True when refused.
+bool RefuseFilesInTheWay(const TAlbumStaging& Staging, const std::vector<std::wstring>& Names,
+                         const TTranslation& Texts, TAlbumBuildHost& Host)
+{
+    const std::vector<std::wstring> foreign = Staging.ForeignFiles(Names);
+    if (foreign.empty()) return false;
+    Host.MessageBox(Texts.Text(L"msgFilesInTheWay") + NameList(Staging.AlbumPath(), foreign), MB_OK | MB_ICONWARNING);
+    Host.FocusAlbumName();
+    return true;
+}
+
+// A finished work folder lacking a file its pages need is not published;
+// the message names the missing files. True when refused.
+bool RefuseMissingFiles(const std::wstring& WorkPath, const std::vector<TAlbumRow>& Rows, int Pages,
+                        const std::wstring& ProgramFolder, const TTranslation& Texts, TAlbumBuildHost& Host)
+{
+    const std::vector<std::wstring> missing =
+        MissingFiles(WorkPath, AlbumFileNames(Rows, true, static_cast<std::size_t>(Pages), ProgramFolder));
+    if (missing.empty()) return false;
+    Host.MessageBox(Texts.Text(L"msgFilesMissing") + NameList(L"", missing), MB_OK | MB_ICONERROR);
+    return true;
+}
+
+}  // namespace
+
 // ---- the build --------------------------------------------------------------
 
 TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRow>& Rows, TAlbumBuildHost& Host)
@@ -1017,21 +1062,31 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
     // The album is written into a work folder of its own and takes the
     // place of the previous one only when it is finished (AlbumFolder.h).
     TAlbumStaging staging(albumPath);
+    const TStagingState state = staging.Create();
+    if (state != TStagingState::Ready) {
+        const bool busy = state == TStagingState::Busy;
+        Host.MessageBox(busy ? WithName(texts.Text(L"msgAlbumBusy"), albumPath) : texts.Text(L"msgCouldNotWrite"),
+                        MB_OK | (busy ? MB_ICONWARNING : MB_ICONERROR));
+        result.Outcome = busy ? TAlbumBuildOutcome::Busy : TAlbumBuildOutcome::NotWritable;
+        return result;
+    }
     const bool hadAlbum = staging.HasAlbum();
-    if (hadAlbum) {
-        const std::wstring question = WithName(texts.Text(L"msgAlbumExist"), Input.AlbumName);
-        if (Host.MessageBox(question, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    if (staging.HoldsAlbumItems()) {
+        const std::wstring key = hadAlbum ? L"msgAlbumExist" : L"msgAlbumFolderInUse";
+        if (Host.MessageBox(WithName(texts.Text(key.c_str()), Input.AlbumName), MB_YESNO | MB_ICONQUESTION) != IDYES) {
             Host.FocusAlbumName();
             result.Outcome = TAlbumBuildOutcome::Declined;
             return result;
         }
     }
-
-    if (!staging.Create()) {
-        Host.MessageBox(texts.Text(L"msgCouldNotWrite"), MB_OK | MB_ICONERROR);
-        result.Outcome = TAlbumBuildOutcome::NotWritable;
+    const std::wstring programFolder = WithBackslash(Input.ProgramFolder);
+    const std::vector<std::wstring> albumFiles =
+        AlbumFileNames(Rows, false, MostPages(Rows.size(), settings), programFolder);
+    if (RefuseFilesInTheWay(staging, albumFiles, texts, Host)) {
+        result.Outcome = TAlbumBuildOutcome::FilesInTheWay;
         return result;
     }
+
     const std::wstring workPath = staging.WorkPath();
 
     Host.SetStatusText(texts.Text(L"msgESC"));
@@ -1048,7 +1103,6 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
             return result;
         }
 
-        const std::wstring programFolder = WithBackslash(Input.ProgramFolder);
         const std::wstring gifFolder = programFolder + L"GIFs\\";
         for (const wchar_t* picture : kNavigationPictures)
             CorrectGIF(gifFolder + picture + L".gif", workPath + picture + L".gif", settings.TxtCol,
@@ -1056,8 +1110,12 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
         for (const wchar_t* picture : kDisabledPictures)
             ::CopyFileW((gifFolder + picture).c_str(), (workPath + picture).c_str(), FALSE);
 
-        if (!CopyFiles(programFolder + L"viewer", workPath, Host.OwnerWindow()))
-            Host.MessageBox(kCopyCancelledText, MB_OK);
+        std::wstring failed;
+        if (!CopyFolder(programFolder + L"viewer", workPath + L"viewer", failed)) {
+            Host.MessageBox(WithName(texts.Text(L"msgViewerNotCopied"), failed), MB_OK | MB_ICONERROR);
+            result.Outcome = TAlbumBuildOutcome::FilesMissing;
+            return result;
+        }
 
         Host.ShowBuildProgress(true);
         {
@@ -1129,6 +1187,11 @@ TAlbumBuildResult BuildAlbum(const TAlbumBuildInput& Input, std::vector<TAlbumRo
         staging.Discard();
         result.PageCount = 0;
         ReportNothingPublished(cancelled, hadAlbum, Input.AlbumName, Rows, texts, Host);
+        return result;
+    }
+    if (RefuseMissingFiles(staging.WorkPath(), Rows, result.PageCount, programFolder, texts, Host)) {
+        result.Outcome = TAlbumBuildOutcome::FilesMissing;
+        result.PageCount = 0;
         return result;
     }
     try {

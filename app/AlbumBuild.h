@@ -83,8 +83,6 @@ class TTranslation;
 
 // The caption of every message box of the program.
 inline constexpr wchar_t kMessageCaption[] = L"Velmo Morvane";
-// Shown when the shell copy of the viewer folder fails or is aborted.
-inline constexpr wchar_t kCopyCancelledText[] = L"File copy process cancelled";
 
 // What the build needs of the main window. The defaults work without a
 // window: message boxes with kMessageCaption owned by OwnerWindow(), a plain
@@ -130,6 +128,9 @@ enum class TAlbumBuildOutcome {
     NameRefused,     // the album name breaks a rule of folder names (CheckAlbumName)
     Declined,        // the album exists and overwriting was not confirmed
     NotWritable,     // the work folder could not be made or written to
+    Busy,            // another build of the same album runs; nothing touched
+    FilesInTheWay,   // files no build wrote have names this build writes; nothing written
+    FilesMissing,    // a file the pages need (viewer, picture) did not arrive; not published
     FoldersMissing,  // "Images" or "Thumbnails" could not be created
     Cancelled,       // stopped by CancelRequested between images; the album folder as it was
     NotPublished,    // finished, but the new album could not take the old one's place
@@ -226,11 +227,6 @@ std::wstring IncompleteRowText(const TAlbumRow& Row, const std::wstring& Note);
 // table has fewer than three entries, or when Dest cannot be written.
 void CorrectGIF(const std::wstring& Source, const std::wstring& Dest, classlib::TColor TextColor,
                 classlib::TColor CellColor);
-
-// Copies the folder Source (with everything in it) into the folder Dest with
-// the shell's file operation, silently and without confirmations. False when
-// the operation failed or was aborted.
-bool CopyFiles(const std::wstring& Source, const std::wstring& Dest, HWND Owner);
 
 // The size that fits Width x Height into MaxWidth x MaxHeight keeping the
 // aspect ratio; the computed side is rounded halves to even and kept at

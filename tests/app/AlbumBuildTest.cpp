@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "AlbumTestFiles.h"
+#include "app/AlbumFolder.h"
 #include "app/Settings.h"
 #include "app/Translations.h"
 #include "classlib/Exceptions.h"
@@ -697,28 +698,31 @@ TEST_F(AlbumBuild, CancelStopsBeforeNextImage)
     host.CancelDuringImage = 2;
     ::CreateDirectoryW(Album().c_str(), nullptr);
     ::CreateDirectoryW(Album(L"Images").c_str(), nullptr);
-    WriteBytes(Album(L"index.html"), "old album");
+    const std::string oldPage = "<img src=\"Images/rgb8.jpg\">";
+    WriteBytes(Album(L"index.html"), oldPage);
     WriteBytes(Album(L"Images\\rgb8.jpg"), "old image");
     EXPECT_EQ(BuildAlbum(input, rows, host).Outcome, TAlbumBuildOutcome::Cancelled);
     ASSERT_EQ(host.Messages.size(), 2u);
     EXPECT_EQ(host.Messages[1].first,
               L"The build was cancelled. The album \"Album1\" was left as it was before: nothing of this build "
               L"was written into it.");
-    EXPECT_EQ(ReadBytes(Album(L"index.html")), "old album");
+    EXPECT_EQ(ReadBytes(Album(L"index.html")), oldPage);
     EXPECT_EQ(ReadBytes(Album(L"Images\\rgb8.jpg")), "old image");
     EXPECT_FALSE(FileExists(Album(L"first.gif")));
     EXPECT_FALSE(FileExists(out.File(L"Album1.velmo-new")));
 }
 
-// A rebuild replaces the previous album's own files (its pages, including
-// those beyond the new page count, its folders and pictures) and leaves the
-// files the user put into the album folder.
+// A rebuild of an album built without a record of its files replaces the
+// files its pages name (its pages, including those beyond the new page
+// count, and their pictures) and leaves the files the user put into the
+// album folder.
 TEST_F(AlbumBuild, RebuildReplacesOnlyTheAlbumsOwnFiles)
 {
     ::CreateDirectoryW(Album().c_str(), nullptr);
     ::CreateDirectoryW(Album(L"Images").c_str(), nullptr);
-    WriteBytes(Album(L"index.html"), "old album");
-    WriteBytes(Album(L"index7.html"), "old page 7");
+    WriteBytes(Album(L"index.html"), "<a href=\"index7.html\">next</a>");
+    WriteBytes(Album(L"index7.html"), "<img src=\"Images/gone.jpg\"><a href=\"Images/my%20trip%C3%A9.jpg\">");
+    WriteBytes(Album(L"Images\\my trip\u00E9.jpg"), "named percent-encoded");
     WriteBytes(Album(L"Images\\gone.jpg"), "a picture no longer in the list");
     WriteBytes(Album(L"notes.txt"), "the user's notes");
     WriteBytes(Album(L"index7.htm"), "not a page of the album");
@@ -729,12 +733,156 @@ TEST_F(AlbumBuild, RebuildReplacesOnlyTheAlbumsOwnFiles)
     EXPECT_NE(ReadBytes(Album(L"index.html")).find("tn_rgb8.jpg"), std::string::npos);
     EXPECT_FALSE(FileExists(Album(L"index7.html")));
     EXPECT_FALSE(FileExists(Album(L"Images\\gone.jpg")));
+    EXPECT_FALSE(FileExists(Album(L"Images\\my trip\u00E9.jpg")));
     EXPECT_TRUE(FileExists(Album(L"Images\\rgb8.jpg")));
     EXPECT_TRUE(FileExists(Album(L"viewer\\viewer.js")));
     EXPECT_EQ(ReadBytes(Album(L"notes.txt")), "the user's notes");
     EXPECT_EQ(ReadBytes(Album(L"index7.htm")), "not a page of the album");
     EXPECT_FALSE(FileExists(out.File(L"Album1.velmo-new")));
     EXPECT_FALSE(FileExists(out.File(L"Album1.velmo-old")));
+}
+
+// Files the user put into the album's own folders stay through every
+// build: the build asks before it writes into a folder holding album items
+// (here only "Images", no page), then writes beside the user's files, a
+// rebuild replaces only what a build wrote, and a new file whose name a
+// user's file already has stops the build before anything is written.
+TEST_F(AlbumBuild, UsersFilesInTheAlbumFoldersStay)
+{
+    ::CreateDirectoryW(Album().c_str(), nullptr);
+    ::CreateDirectoryW(Album(L"Images").c_str(), nullptr);
+    WriteBytes(Album(L"Images\\my-original.jpg"), "the user's photo");
+    WriteBytes(Album(L"Images\\notes.txt"), "the user's notes");
+    std::vector<TAlbumRow> rows = {Row(Fixture(L"io\\png", L"rgb8.png"), L"0")};
+
+    host.Answer = IDNO;
+    EXPECT_EQ(BuildAlbum(input, rows, host).Outcome, TAlbumBuildOutcome::Declined);
+    ASSERT_EQ(host.Messages.size(), 1u);
+    EXPECT_NE(host.Messages[0].first.find(L"\"Album1\" already holds album files"), std::wstring::npos);
+    EXPECT_EQ(host.Messages[0].second, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+    EXPECT_FALSE(FileExists(Album(L"index.html")));
+
+    host = RecordingHost();
+    host.Answer = IDYES;
+    EXPECT_EQ(BuildAlbum(input, rows, host).Outcome, TAlbumBuildOutcome::Completed);
+    EXPECT_TRUE(FileExists(Album(L"Images\\rgb8.jpg")));
+    EXPECT_EQ(ReadBytes(Album(L"Images\\my-original.jpg")), "the user's photo");
+    EXPECT_EQ(ReadBytes(Album(L"Images\\notes.txt")), "the user's notes");
+
+    // The rebuild with another picture: the first build's picture goes.
+    host = RecordingHost();
+    host.Answer = IDYES;
+    rows = {Row(Fixture(L"io\\jpeg", L"baseline.jpg"), L"0")};
+    EXPECT_EQ(BuildAlbum(input, rows, host).Outcome, TAlbumBuildOutcome::Completed);
+    EXPECT_FALSE(FileExists(Album(L"Images\\rgb8.jpg")));
+    EXPECT_TRUE(FileExists(Album(L"Images\\baseline.jpg")));
+    EXPECT_EQ(ReadBytes(Album(L"Images\\my-original.jpg")), "the user's photo");
+    EXPECT_EQ(ReadBytes(Album(L"Images\\notes.txt")), "the user's notes");
+    const std::string page = ReadBytes(Album(L"index.html"));
+
+    // A picture whose copy would take the user's photo's name.
+    testsupport::TempDir sources;
+    ::CopyFileW(Fixture(L"io\\png", L"rgb8.png").c_str(), sources.File(L"my-original.png").c_str(), FALSE);
+    host = RecordingHost();
+    host.Answer = IDYES;
+    rows = {Row(sources.File(L"my-original.png"), L"0")};
+    EXPECT_EQ(BuildAlbum(input, rows, host).Outcome, TAlbumBuildOutcome::FilesInTheWay);
+    ASSERT_EQ(host.Messages.size(), 2u);
+    EXPECT_NE(host.Messages[1].first.find(L"not written by an album build"), std::wstring::npos);
+    EXPECT_NE(host.Messages[1].first.find(Album(L"Images\\my-original.jpg")), std::wstring::npos);
+    EXPECT_EQ(host.Log, "");
+    EXPECT_EQ(ReadBytes(Album(L"Images\\my-original.jpg")), "the user's photo");
+    EXPECT_EQ(ReadBytes(Album(L"index.html")), page);
+    EXPECT_TRUE(FileExists(Album(L"Images\\baseline.jpg")));
+    EXPECT_FALSE(FileExists(out.File(L"Album1.velmo-new")));
+}
+
+// While another build holds the album's work folder, a build is told so and
+// touches nothing of it; once that build is gone the album is built.
+TEST_F(AlbumBuild, SecondBuildOfOneAlbumIsKeptOut)
+{
+    std::vector<TAlbumRow> rows = {Row(Fixture(L"io\\png", L"rgb8.png"), L"0")};
+    {
+        album::TAlbumStaging other(Album());
+        ASSERT_EQ(other.Create(), album::TStagingState::Ready);
+        WriteBytes(other.WorkPath() + L"index.html", "the other build's page");
+        EXPECT_EQ(BuildAlbum(input, rows, host).Outcome, TAlbumBuildOutcome::Busy);
+        ASSERT_EQ(host.Messages.size(), 1u);
+        EXPECT_NE(host.Messages[0].first.find(L"Another copy of the program is building"), std::wstring::npos);
+        EXPECT_EQ(host.Log, "");
+        EXPECT_EQ(ReadBytes(other.WorkPath() + L"index.html"), "the other build's page");
+        EXPECT_FALSE(FileExists(Album()));
+    }
+    host = RecordingHost();
+    EXPECT_EQ(BuildAlbum(input, rows, host).Outcome, TAlbumBuildOutcome::Completed);
+    EXPECT_NE(ReadBytes(Album(L"index.html")).find("tn_rgb8.jpg"), std::string::npos);
+}
+
+// A build killed after any step of putting its album in place (the stop
+// hook stands for the kill) is completed by the next build before it asks
+// anything: the album folder then holds the whole new album, nothing of the
+// previous one, and the user's file.
+TEST_F(AlbumBuild, BuildKilledWhilePublishingIsCompletedByTheNextBuild)
+{
+    bool finished = false;
+    for (int stop = -1; !finished && stop < 100; ++stop) {
+        SCOPED_TRACE(stop);
+        testsupport::TempDir folder;
+        input.AlbumFolder = folder.Path();
+        const std::wstring album = folder.File(L"Album1\\");
+        host = RecordingHost();
+        std::vector<TAlbumRow> rows = {Row(Fixture(L"io\\png", L"rgb8.png"), L"0")};
+        ASSERT_EQ(BuildAlbum(input, rows, host).Outcome, TAlbumBuildOutcome::Completed);
+        WriteBytes(album + L"notes.txt", "the user's notes");
+
+        host = RecordingHost();
+        host.Answer = IDYES;
+        rows = {Row(Fixture(L"io\\jpeg", L"baseline.jpg"), L"0"), Row(Fixture(L"io\\jpeg", L"rgb.jpg"), L"0")};
+        album::TAlbumStaging::StopAfterStep = [stop](int Step) { return Step == stop; };
+        try {
+            finished = BuildAlbum(input, rows, host).Outcome == TAlbumBuildOutcome::Completed;
+        } catch (const classlib::EAbort&) {
+        }
+        album::TAlbumStaging::StopAfterStep = nullptr;
+
+        host = RecordingHost();
+        host.Answer = IDNO;
+        EXPECT_EQ(BuildAlbum(input, rows, host).Outcome, TAlbumBuildOutcome::Declined);
+        const std::string page = ReadBytes(album + L"index.html");
+        EXPECT_NE(page.find("Images/baseline.jpg"), std::string::npos);
+        EXPECT_NE(page.find("Images/rgb.jpg"), std::string::npos);
+        for (const wchar_t* name : {L"Images\\baseline.jpg", L"Images\\rgb.jpg", L"Thumbnails\\tn_rgb.jpg",
+                                    L"viewer\\viewer.js", L"next_d.gif"})
+            EXPECT_TRUE(FileExists(album + name)) << testing::PrintToString(std::wstring(name));
+        EXPECT_FALSE(FileExists(album + L"Images\\rgb8.jpg"));
+        EXPECT_FALSE(FileExists(album + L"Thumbnails\\tn_rgb8.jpg"));
+        EXPECT_EQ(ReadBytes(album + L"notes.txt"), "the user's notes");
+        EXPECT_FALSE(FileExists(folder.File(L"Album1.velmo-old")));
+        EXPECT_FALSE(FileExists(folder.File(L"Album1.velmo-swap")));
+    }
+    EXPECT_TRUE(finished) << "the build never ran to its end";
+}
+
+// An album folder of 262 characters: every file the pages need arrives,
+// the viewer's included, through the long-path forms.
+TEST_F(AlbumBuild, LongAlbumPathGetsTheWholeAlbum)
+{
+    std::wstring folder = out.Path() + L"\\";
+    folder += std::wstring(262 - folder.size(), L'L');
+    ASSERT_EQ(folder.size(), 262u);
+    ASSERT_TRUE(::CreateDirectoryW(album::ExtendedPath(folder).c_str(), nullptr));
+    input.AlbumFolder = folder;
+    std::vector<TAlbumRow> rows = {Row(Fixture(L"io\\png", L"rgb8.png"), L"0")};
+    const TAlbumBuildResult result = BuildAlbum(input, rows, host);
+    EXPECT_EQ(result.Outcome, TAlbumBuildOutcome::Completed);
+    ASSERT_EQ(host.Messages.size(), 1u);
+    EXPECT_EQ(host.Messages[0].first, L"HTML Album has been successfully created!");
+    const std::wstring album = folder + L"\\Album1\\";
+    for (const wchar_t* name : {L"index.html", L"viewer\\viewer.js", L"viewer\\img\\close.txt", L"first.gif",
+                                L"last_d.gif", L"Images\\rgb8.jpg", L"Thumbnails\\tn_rgb8.jpg"})
+        EXPECT_TRUE(FileExists(album::ExtendedPath(album + name))) << testing::PrintToString(std::wstring(name));
+    EXPECT_EQ(ReadBytes(album::ExtendedPath(album + L"viewer\\viewer.js")), "// viewer\r\n");
+    EXPECT_FALSE(FileExists(album::ExtendedPath(folder + L"\\Album1.velmo-new")));
 }
 
 // The ways a build ends early without images: an empty list, an album
@@ -764,26 +912,37 @@ TEST_F(AlbumBuild, EarlyEnds)
 }
 
 // An empty album name builds straight into the album folder; a single image
-// shows 99 on the counter, never 100; a missing viewer folder is reported
-// and the build goes on.
+// shows 99 on the counter, never 100. A viewer folder that cannot be copied
+// ends the build with a message naming it, before anything is put in place.
 TEST_F(AlbumBuild, EmptyNameSingleImageNoViewer)
 {
     ProgramFolder bare(false);
     input.ProgramFolder = bare.Dir.Path();
     input.AlbumName.clear();
     std::vector<TAlbumRow> rows = {Row(Fixture(L"io\\jpeg", L"baseline.jpg"), L"180")};
-    const TAlbumBuildResult result = BuildAlbum(input, rows, host);
+    TAlbumBuildResult result = BuildAlbum(input, rows, host);
+    EXPECT_EQ(result.Outcome, TAlbumBuildOutcome::FilesMissing);
+    ASSERT_EQ(host.Messages.size(), 1u);
+    EXPECT_NE(host.Messages[0].first.find(L"viewer could not be copied"), std::wstring::npos);
+    EXPECT_NE(host.Messages[0].first.find(bare.Dir.Path() + L"\\viewer"), std::wstring::npos);
+    EXPECT_EQ(host.Messages[0].second, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_FALSE(FileExists(out.File(L"index.html")));
+    EXPECT_FALSE(FileExists(out.File(L"Images")));
+
+    host = RecordingHost();
+    input.ProgramFolder = program.Dir.Path();
+    result = BuildAlbum(input, rows, host);
     EXPECT_EQ(result.Outcome, TAlbumBuildOutcome::Completed);
     EXPECT_EQ(result.AlbumPath, out.Path() + L"\\");
     EXPECT_TRUE(FileExists(out.File(L"index.html")));
+    EXPECT_EQ(ReadBytes(out.File(L"viewer\\viewer.js")), "// viewer\r\n");
     const ImageInfo image = Inspect(out.File(L"Images\\baseline.jpg"));
     EXPECT_EQ(image.Width, 50);
     EXPECT_EQ(image.Height, 34);
     EXPECT_EQ(image.JPEGLumaDC, 5);
     EXPECT_EQ(host.ImagePercents, (std::vector<int>{99}));
-    ASSERT_EQ(host.Messages.size(), 2u);
-    EXPECT_EQ(host.Messages[0].first, L"File copy process cancelled");
-    EXPECT_EQ(host.Messages[1].first, L"HTML Album has been successfully created!");
+    ASSERT_EQ(host.Messages.size(), 1u);
+    EXPECT_EQ(host.Messages[0].first, L"HTML Album has been successfully created!");
 }
 
 // Every kind of picture the toolkit reads is published, also those whose

@@ -277,9 +277,9 @@ TEST_F(MainWindow, BuildLocksTheWindowAndNumbersTheRows)
     form->EAlbName->SetText(L"Trip/2024\\North");
     EXPECT_EQ(form->EAlbName->GetText(), L"Trip2024North");
 
-    // The shell copy of the viewer folder is refused (the folder is
-    // renamed away) and reported while the build runs: look at the window
-    // then.
+    // The copy of the viewer folder fails (the folder is renamed away),
+    // which ends the build with a message shown while it runs: look at the
+    // window then.
     const std::wstring viewer = program.Dir.Path() + L"\\viewer";
     ::MoveFileW(viewer.c_str(), (viewer + L"_away").c_str());
     std::vector<std::pair<std::wstring, bool>> during;
@@ -298,6 +298,14 @@ TEST_F(MainWindow, BuildLocksTheWindowAndNumbersTheRows)
         {L"btnSave", false}, {L"btnStart", false},  {L"btnRemoveAll", false}, {L"E_Title", false},
         {L"EAlbName", false}, {L"btnCancel", true}, {L"mnuLanguage", false}, {L"running", true}};
     EXPECT_EQ(during, expected);
+    EXPECT_FALSE(FileExists(out.File(L"Trip2024North\\index.html")));
+    ASSERT_FALSE(messages.Seen.empty());
+    EXPECT_NE(messages.Seen.back().first.find(viewer), std::wstring::npos);
+
+    // With the viewer back the build goes through.
+    messages.During = nullptr;
+    ::MoveFileW((viewer + L"_away").c_str(), viewer.c_str());
+    form->btnStart->Click();
 
     EXPECT_FALSE(form->BuildRunning());
     EXPECT_FALSE(form->TmB3->GetVisible());
