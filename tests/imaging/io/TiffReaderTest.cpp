@@ -517,6 +517,53 @@ TEST(TiffReader, OldJpegStripsThatDoNotGiveTheirRowsFailThePage)
     }
 }
 
+// Old-style JPEG pages that store the same picture another way
+// (make_ojpeg_variants.py of the conformance set) decode to the pixels of
+// the page they are made from, as a success: ReferenceBlackWhite as LONG
+// values, the scan header at the start of the first strip instead of in the
+// interchange format, pad bytes after the coded data (a harmless warning).
+TEST(TiffReader, OldJpegPagesStoredAnotherWayDecodeTheSame)
+{
+    PxInstallColorConversion();
+    auto load = [](const char* File, TPxBitmap& Bitmap, TPxReadFailure& Failure) {
+        classlib::TMemoryStream m;
+        m.LoadFromFile(testsupport::FixtureDir(L"io") + L"\\conformance\\" + std::wstring(File, File + strlen(File)));
+        TIOParamsVals p(nullptr);
+        bool aborting = false;
+        TPxIOProgressInfo progress;
+        progress.Aborting = &aborting;
+        progress.Failure = &Failure;
+        TPxMask* mask = nullptr;
+        int32_t pages = 0;
+        PxReadTIFF(&Bitmap, &m, pages, &p, progress, false, mask, true, false, false);
+        delete mask;
+        return !aborting;
+    };
+    const struct {
+        const char* Variant;
+        const char* Base;
+    } cases[] = {{"ojpeg-range-long.tif", "tiff-ojpeg-range.tif"},
+                 {"ojpeg-scan-in-strip.tif", "tiff-ojpeg-strip-restarts.tif"},
+                 {"ojpeg-padded.tif", "tiff-ojpeg-strip-restarts.tif"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Variant);
+        TPxBitmap base, variant;
+        TPxReadFailure baseFailure = TPxReadFailure::None, failure = TPxReadFailure::None;
+        EXPECT_TRUE(load(c.Base, base, baseFailure));
+        EXPECT_TRUE(load(c.Variant, variant, failure));
+        EXPECT_EQ(failure, TPxReadFailure::None);
+        if (variant.GetWidth() != base.GetWidth() || variant.GetHeight() != base.GetHeight()) {
+            ADD_FAILURE() << "size " << variant.GetWidth() << " x " << variant.GetHeight();
+            continue;
+        }
+        int differing = 0;
+        for (int y = 0; y < base.GetHeight(); ++y)
+            for (int x = 0; x < base.GetWidth(); ++x)
+                differing += !(variant.GetPixelAsRGB(x, y) == base.GetPixelAsRGB(x, y));
+        EXPECT_EQ(differing, 0);
+    }
+}
+
 // Pages the decoder cannot place are refused before any image is made,
 // never handed out blank: floating-point samples, no strip offsets,
 // old-style LZW.
