@@ -22,9 +22,9 @@
 // everything but px1g and masks ends up px24RGB (through the input ICC
 // profile when colour management is on and the file carries one). An
 // Indexed document without a palette shows its indices as grey levels.
-// Channel data compressed with the ZIP codes are not decoded: such layer
-// channels are passed over, a merged image in them is refused as
-// unsupported. A read that was to give a merged image and gives none fails
+// Channel data in the ZIP codes (with and without the horizontal
+// prediction, 16-bit samples as big-endian words) are inflated; damaged or
+// short deflated data fail the read. A read that was to give a merged image and gives none fails
 // (no image): no load ends in success without pixels.
 //
 // Untrusted data: every count, size and offset is checked against the

@@ -165,7 +165,7 @@ private:
         if (!inflated_) {
             // The whole strip, but never more than its rows need.
             const int64_t need = rowLength_ * std::max(rows_, 1);
-            inflated_ = std::make_unique<std::vector<uint8_t>>(PxTIFFInflate(data_, size_, need));
+            inflated_ = std::make_unique<std::vector<uint8_t>>(PxIOInflate(data_, size_, need));
             inflated_->resize(size_t(need), 0);  // a short strip leaves its last rows 0
         }
         const int64_t at = int64_t(Index) * rowLength_;

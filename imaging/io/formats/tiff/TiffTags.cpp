@@ -3,7 +3,6 @@
 #include <bit>
 #include <set>
 
-#include "classlib/ZLibStreams.h"
 #include "imaging/io/core/ImgIOStreams.h"
 #include "imaging/io/core/ReadGuard.h"
 
@@ -326,25 +325,6 @@ std::wstring PxTIFFGetTagWideString(const TTIFFIFDContext& Ctx, uint16_t Tag)
     for (uint32_t i = 0; i < chars; ++i)
         s.push_back(wchar_t(raw[2 * i] | (raw[2 * i + 1] << 8)));
     return s;
-}
-
-std::vector<uint8_t> PxTIFFInflate(const uint8_t* Data, int64_t Size, int64_t Limit)
-{
-    std::vector<uint8_t> out;
-    if (!Data || Size <= 0 || Limit <= 0)
-        return out;
-    std::unique_ptr<classlib::TStream> source = PxIOMemoryView(Data, Size);
-    classlib::TDecompressionStream inflater(source.get());
-    out.resize(static_cast<size_t>(Limit));
-    int64_t got = 0;
-    while (got < Limit) {
-        const int64_t n = inflater.Read(out.data() + got, Limit - got);
-        if (n <= 0)
-            break;
-        got += n;
-    }
-    out.resize(static_cast<size_t>(got));
-    return out;
 }
 
 }  // namespace imaging

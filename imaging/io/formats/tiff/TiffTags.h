@@ -154,9 +154,6 @@ struct TTIFFVars {
     int32_t SampleFormat = 1;  // tag 339: 1 unsigned integers, 2 signed, 3 floating point
 };
 
-// Inflates the zlib data at Data (Size bytes) up to Limit bytes; fewer when
-// the data end first. Damaged data raise classlib::EZDecompressionError.
-std::vector<uint8_t> PxTIFFInflate(const uint8_t* Data, int64_t Size, int64_t Limit);
 
 // The strip and tile decoder (TiffPixels.cpp). Each reads the pixels of the
 // page Vars describes into Bitmap, allocated by the caller at the page's
