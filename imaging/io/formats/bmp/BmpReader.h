@@ -66,8 +66,8 @@ void PxDecodeRLE8ToIndex(TPxBitmap* Bitmap, const uint8_t* Data, int64_t DataLen
 // reader reads with IgnoreAlpha = not BMPWriteAlpha (always ignoring alpha
 // for a preview), takes Progress.DataSize as the data size when it is
 // known, turns any exception into the aborting flag and hands its mask over
-// in Progress.Mask; the writer saves alpha when BMPWriteAlpha is set. Done
-// by this unit's static initialisation; calling it again is harmless.
+// in Progress.Mask; the writer saves alpha when BMPWriteAlpha is set.
+// PxInstallBuiltInFormats calls it.
 void PxInstallBMPFormat();
 
 }  // namespace imaging

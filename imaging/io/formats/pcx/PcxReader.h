@@ -67,8 +67,7 @@ bool PxPCXDecodeRow(TPxPCXDecoder& Decoder, uint8_t* Row, int Count);
 // Puts the PCX reader and writer into the PCX row (the reader takes
 // Progress.DataSize as the image's length when it is known) and the DCX
 // reader and writer into the DCX row, and installs the DCX page counter.
-// Done by this unit's static initialisation (reader and writer rows);
-// calling it again is harmless.
+// PxInstallBuiltInFormats calls it.
 void PxInstallPCXFormat();
 
 }  // namespace imaging

@@ -109,8 +109,7 @@ void PxReadPSD(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
 // Puts the PSD reader and writer into the PSD row of the registry. The row
 // reads the merged image only (no layer list: layers go to a view, which
 // calls PxReadPSD itself) and writes the bitmap without layers; exceptions
-// become the aborting flag. Done by this unit's static initialisation;
-// calling it again is harmless.
+// become the aborting flag. PxInstallBuiltInFormats calls it.
 void PxInstallPSDFormat();
 
 }  // namespace imaging
