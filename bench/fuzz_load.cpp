@@ -12,6 +12,7 @@
 // up after a crash:
 //   BEGIN <index> <path>
 //   END <index> <milliseconds> io=<aborted 0/1> gif=<ok|failed|-> peak=<MB>
+//       empty=<0/1> nonblack=<pixels, -1 when the load failed>
 //   HANG <index> <milliseconds>          (then the process ends with 4)
 //   OVERMEM <index> <MB>                 (then the process ends with 5)
 //   CRASH <index> <code> <module>+<offset> (then the process ends with 3,
@@ -55,6 +56,25 @@ int64_t NowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+// Pixels of the image that are not black (red, green and blue all 0); on
+// images above 4 million pixels every k-th pixel of every k-th row, so the
+// count is of the sample (0 still means black as far as it looked).
+int64_t CountNonBlack(imaging::TPxBitmap& Image)
+{
+    const int w = Image.GetWidth(), h = Image.GetHeight();
+    const int64_t pixels = int64_t(w) * h;
+    int step = 1;
+    while (pixels / (int64_t(step) * step) > 4000000)
+        ++step;
+    int64_t count = 0;
+    for (int y = 0; y < h; y += step)
+        for (int x = 0; x < w; x += step) {
+            const imaging::TPxRGB c = Image.GetPixelAsRGB(x, y);
+            count += c.r != 0 || c.g != 0 || c.b != 0;
+        }
+    return count;
 }
 
 void LogLine(const char* Format, ...)
@@ -280,8 +300,10 @@ int main(int argc, char** argv)
         startedMs.store(NowMs());
         current.store(i);
         bool aborted = true;
-        // A load that reports success must have pixels.
+        // A load that reports success must have pixels, and shows whether
+        // any of them is not black.
         bool empty = false;
+        int64_t nonBlack = -1;
         {
             imaging::TImgIO io(nullptr);
             try {
@@ -289,6 +311,8 @@ int main(int argc, char** argv)
                 io.LoadFromFile(path);
                 aborted = io.AbortFlag;
                 empty = !aborted && (!io.GetCurrentBitmap() || io.GetCurrentBitmap()->IsEmpty());
+                if (!aborted && !empty)
+                    nonBlack = CountNonBlack(*io.GetCurrentBitmap());
             } catch (...) {
                 aborted = true;
             }
@@ -301,8 +325,9 @@ int main(int argc, char** argv)
         const int64_t peak =
             after.PeakKb > peakBefore ? after.PeakKb : std::max(after.ResidentKb, sampledPeakKb.load());
         current.store(-1);
-        LogLine("END %ld %lld io=%d gif=%s peak=%lld empty=%d", i, static_cast<long long>(spent), aborted ? 1 : 0,
-                gifResult, static_cast<long long>(peak / 1024), empty ? 1 : 0);
+        LogLine("END %ld %lld io=%d gif=%s peak=%lld empty=%d nonblack=%lld", i, static_cast<long long>(spent),
+                aborted ? 1 : 0, gifResult, static_cast<long long>(peak / 1024), empty ? 1 : 0,
+                static_cast<long long>(nonBlack));
         ++done;
     }
     LogLine("DONE %ld", done);

@@ -116,6 +116,8 @@ void QuarterTurnLoop(TPxBitmap& src, TPxBitmap& dst)
 int main(int argc, char** argv)
 {
     const bool fastOnly = argc > 1 && std::strcmp(argv[1], "fast") == 0;
+    // The buffer's services, as the toolkit's start-up installs them.
+    imaging::PxCopyInstallServices();
     const int sw = 6000, sh = 4000;
     TPxBitmap src(sw, sh, px24RGB);
     if (src.IsEmpty()) {

@@ -13,11 +13,14 @@
 # The watchdog restarts a driver after a crash, a hang or a load above the
 # ceiling and goes on with the next file; the driver itself ends a load over
 # the time limit or the ceiling, and the script kills a driver whose log
-# stops moving. Every such file, and every load that reported success
-# without pixels ("empty"), is copied to <output>/findings/ with a note;
-# <output>/summary.txt has the figures per format (mutants, loads that
-# failed cleanly, crashes, hangs, loads over the ceiling, empty successes,
-# slowest load, peak resident memory of a load).
+# stops moving. Every such file, every load that reported success without
+# pixels ("empty") and every load that reported success with an all-black
+# picture where the mutant's seed loads with some pixel not black ("black")
+# is copied to <output>/findings/ with a note; <output>/summary.txt has the
+# figures per format (mutants, loads that failed cleanly, crashes, hangs,
+# loads over the ceiling, empty and black successes, slowest load, peak
+# resident memory of a load) and lists the black successes. The seeds load
+# beside their mutants (not counted as mutants).
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 count=2000 jobs=4 formats="" out=/tmp/velmo-fuzz seed=1 limit=1024 timeout=10
@@ -52,7 +55,7 @@ else
   args=(--out "$out/mutants" --count "$count" --seed "$seed" --extra-seeds "$out/seeds")
   [ -n "$formats" ] && args+=(--formats "$formats")
   "$python" "$top/scripts/fuzz_mutate.py" "${args[@]}"
-  find "$out/mutants" -type f ! -name origins.txt | sort > "$out/all.txt"
+  find "$out/mutants" -type f ! -name origins.txt ! -name seeds.txt | sort > "$out/all.txt"
 fi
 total=$(wc -l < "$out/all.txt")
 # Round-robin split, so that every driver gets every format.
@@ -115,6 +118,22 @@ echo "done in $(( $(date +%s) - start )) s"
 import os, re, shutil, sys
 out, jobs = sys.argv[1], int(sys.argv[2])
 stats, notes = {}, []
+# Seed pictures: (format, seed name) -> non-black pixels of its load (-1
+# failed); mutant -> seed name, from the mutation's origins.
+seed_files, seed_black, origin = {}, {}, {}
+mutants = os.path.join(out, "mutants")
+if os.path.isdir(mutants):
+    for fmt in os.listdir(mutants):
+        folder = os.path.join(mutants, fmt)
+        if os.path.exists(os.path.join(folder, "seeds.txt")):
+            for line in open(os.path.join(folder, "seeds.txt")):
+                f = line.split(None, 1)
+                seed_files[(fmt, f[0])] = f[1].strip()
+        if os.path.exists(os.path.join(folder, "origins.txt")):
+            for line in open(os.path.join(folder, "origins.txt")):
+                f = line.split()
+                origin[(fmt, f[0])] = f[1]
+ends = []
 for j in range(jobs):
     paths = [l.rstrip("\n") for l in open(os.path.join(out, "logs", "list%d.txt" % j))]
     for line in open(os.path.join(out, "logs", "log%d.txt" % j)):
@@ -127,9 +146,15 @@ for j in range(jobs):
         unix = path[2:].replace("\\", "/")
         parts = unix.split("/")
         fmt = parts[-2] if len(parts) > 1 else "?"
-        s = stats.setdefault(fmt, dict(n=0, failed=0, gif_failed=0, crash=0, hang=0, overmem=0, empty=0, ms=0,
-                                       peak=0))
+        base = os.path.basename(unix)
+        if f[0] == "END" and (fmt, base) in seed_files:
+            nb = [x for x in f if x.startswith("nonblack=")]
+            seed_black[(fmt, seed_files[(fmt, base)])] = int(nb[0].split("=")[1]) if nb else -1
+            continue
+        s = stats.setdefault(fmt, dict(n=0, failed=0, gif_failed=0, crash=0, hang=0, overmem=0, empty=0, black=0,
+                                       ms=0, peak=0))
         if f[0] == "END":
+            ends.append((fmt, base, unix, f))
             s["n"] += 1
             s["failed"] += f[3] == "io=1"
             s["gif_failed"] += f[4] == "gif=failed"
@@ -146,17 +171,36 @@ for j in range(jobs):
         if os.path.exists(unix):
             shutil.copy(unix, os.path.join(out, "findings", name))
         notes.append("%s %s  (%s)" % (name, " ".join(f[2:]), unix))
+# Successes with every pixel black whose seed shows some other colour.
+blacks = []
+for fmt, base, unix, f in ends:
+    nb = [x for x in f if x.startswith("nonblack=")]
+    if f[3] != "io=0" or not nb or nb[0] != "nonblack=0":
+        continue
+    seed = origin.get((fmt, base.split(".")[0]))
+    if seed is not None and seed_black.get((fmt, seed), -1) <= 0:
+        continue  # the source picture is black too, or does not load
+    stats[fmt]["black"] += 1
+    name = "black-%s-%s" % (fmt, base)
+    if os.path.exists(unix):
+        shutil.copy(unix, os.path.join(out, "findings", name))
+    blacks.append("%s  seed %s" % (name, seed if seed else "unknown"))
+    notes.append("%s %s  (%s, seed %s)" % (name, " ".join(f[2:]), unix, seed))
 with open(os.path.join(out, "findings", "notes.txt"), "w") as n:
     n.write("".join(x + "\n" for x in notes))
-rows = ["%-7s %7s %7s %7s %6s %5s %8s %6s %8s %8s" % ("format", "files", "failed", "gif-fail", "crash", "hang",
-                                                         "overmem", "empty", "max ms", "peak MB")]
+rows = ["%-7s %7s %7s %7s %6s %5s %8s %6s %6s %8s %8s" % ("format", "files", "failed", "gif-fail", "crash", "hang",
+                                                              "overmem", "empty", "black", "max ms", "peak MB")]
 for fmt in sorted(stats):
     s = stats[fmt]
-    rows.append("%-7s %7d %7d %7d %6d %5d %8d %6d %8d %8d" % (fmt, s["n"], s["failed"], s["gif_failed"], s["crash"],
-                                                               s["hang"], s["overmem"], s["empty"], s["ms"],
-                                                               s["peak"]))
-t = [sum(s[k] for s in stats.values()) for k in ("n", "crash", "hang", "overmem", "empty")]
-rows.append("total: %d files, %d crashes, %d hangs, %d over the ceiling, %d successes without pixels" % tuple(t))
+    rows.append("%-7s %7d %7d %7d %6d %5d %8d %6d %6d %8d %8d" % (
+        fmt, s["n"], s["failed"], s["gif_failed"], s["crash"], s["hang"], s["overmem"], s["empty"], s["black"],
+        s["ms"], s["peak"]))
+t = [sum(s[k] for s in stats.values()) for k in ("n", "crash", "hang", "overmem", "empty", "black")]
+rows.append("total: %d files, %d crashes, %d hangs, %d over the ceiling, %d successes without pixels, "
+            "%d all-black successes of a picture that is not black" % tuple(t))
+if blacks:
+    rows.append("all-black successes:")
+    rows += ["  " + b for b in sorted(blacks)]
 open(os.path.join(out, "summary.txt"), "w").write("\n".join(rows) + "\n")
 print("\n".join(rows))
 if notes:

@@ -7,7 +7,8 @@
 For every format, N mutants of the format's seed files (taken from
 tests/fixtures; the metafile seeds from the folder of --extra-seeds) go to
 DIR/<format>/<number>.<extension>, and DIR/<format>/origins.txt names the seed
-and the mutations of each. A mutant is one to four of: bit flips, an
+and the mutations of each; the seeds go beside them as seed-<k>.<extension>
+(DIR/<format>/seeds.txt names them). A mutant is one to four of: bit flips, an
 interesting value written into a length, size, offset or count field (the
 fields a small parser of the format finds, else any aligned header word),
 truncation, a swap of two blocks, a splice from another seed of the same
@@ -463,6 +464,13 @@ def main():
         os.makedirs(folder, exist_ok=True)
         rng = random.Random("%d/%s" % (args.seed, fmt))
         datas = [s[1] for s in seeds]
+        # The seeds themselves, loaded beside their mutants so that a mutant
+        # that loads all black can be told from a black source picture.
+        with open(os.path.join(folder, "seeds.txt"), "w") as names:
+            for k, (name, data) in enumerate(seeds):
+                with open(os.path.join(folder, "seed-%03d.%s" % (k, ext)), "wb") as f:
+                    f.write(data)
+                names.write("seed-%03d.%s %s\n" % (k, ext, name))
         with open(os.path.join(folder, "origins.txt"), "w") as origins:
             for i in range(args.count):
                 name, data = rng.choice(seeds)

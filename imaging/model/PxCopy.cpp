@@ -179,10 +179,6 @@ TClip ClipRect(int sw, int sh, int tw, int th, int sx, int sy, int tx, int ty, i
     return TClip{sx, sy, tx, ty, w, h};
 }
 
-struct TAutoInstall {
-    TAutoInstall() { PxCopyInstallServices(); }
-} autoInstall;
-
 }  // namespace
 
 void PxCopyInstallServices()

@@ -4,10 +4,9 @@
 // lighter TPxDibbitmap.
 //
 // These are operations of TPxBitmap written as free routines; the image is
-// always the first argument. This unit installs TPxBitmap::Assign (the
-// PxBitmapServices.Assign hook) from its own static initialisation, so any
-// program that links it gets Assign; including this header keeps the unit
-// in a static link.
+// always the first argument. PxCopyInstallServices installs TPxBitmap::Assign (the
+// PxBitmapServices.Assign hook); the toolkit's start-up (PxUtilsInit) and
+// the I/O unit's PxInstallBuiltInFormats call it.
 //
 // Storage: every routine works in every location. Rows of file-held images
 // are reached one at a time with GetScanline; the access of each image is

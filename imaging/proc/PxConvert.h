@@ -5,11 +5,8 @@
 // Installation: this unit installs PxConvertToPixelFormat as
 // PxBitmapServices.ConvertPixelFormat (what TPxBitmap::SetPixelFormat calls)
 // and its CIELab routines as PxBitmapServices.CIELabToRGB / RGBToCIELab,
-// from its static initialisation and again from
-// PxInstallPixelFormatConversion, which the processing unit's start-up and
-// the I/O unit call, as does a program that may convert before referring to
-// anything of this unit (a static library links this unit only when
-// something refers to it). The image model itself only calls the service.
+// through PxInstallPixelFormatConversion, which the processing unit's
+// start-up and the I/O unit's PxInstallBuiltInFormats call. The image model itself only calls the service.
 //
 // Storage: conversions run row by row through GetScanline on both images,
 // so pxFile images convert holding only their current rows; an image keeps

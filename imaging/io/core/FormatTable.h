@@ -1,10 +1,9 @@
 // The one table of the built-in file formats and codecs: every format unit
 // is installed from here at the I/O unit's start-up.
 //
-// Format units also install themselves from static initialisation, but a
-// unit of a static library is only linked when something refers to it; this
-// table is that reference, so a program that uses the I/O unit gets every
-// format. Adding a format means adding its description and its installer
+// No format unit installs itself: a unit of a static library is only linked
+// when something refers to it, and this table is that reference, so a
+// program that uses the I/O unit gets every format. Adding a format means adding its description and its installer
 // here.
 #pragma once
 

@@ -10,8 +10,8 @@
 //
 // Several of the routines the start-up installs belong to later units (the
 // LZW codecs, the colour row conversion, the internet library): those units
-// put their routines into PxIODefaults() from their static initialisation,
-// and the start-up copies what is there. A routine no unit provided stays
+// put their routines into PxIODefaults() from their install functions
+// (PxInstallBuiltInFormats), and the start-up copies what is there. A routine no unit provided stays
 // empty; its users then refuse the work (e.g. no LZW decoder: the reader
 // sets the aborting flag).
 #pragma once

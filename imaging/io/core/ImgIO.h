@@ -247,7 +247,10 @@ public:
     // CloseMediaFile). Sets MediaFrameCount, FileName, FileFormat 0 and the
     // frame size of FileParams.
     int32_t OpenMediaFile(const std::wstring& FileName);
-    // Frame Index of the open video file into the current image.
+    // Frame Index of the open video file into the current image. An index
+    // outside 0 .. frame count - 1 (or no open file) sets AbortFlag and
+    // leaves the image: the graph is never asked to seek past its end,
+    // where it would wait for a frame that never comes.
     void LoadMediaFrame(int32_t Index);
     void CloseMediaFile();
     bool IsMediaFileOpen() const { return mediaReader_ != nullptr; }
@@ -514,6 +517,7 @@ private:
     // Kept beside AbortFlag: every progress record points at it.
     TPxReadFailure lastFailure_ = TPxReadFailure::None;
     TPxDirectShow* mediaReader_ = nullptr;    // owned
+    int32_t mediaFrameCount_ = 0;             // of the open video file
     TPxDirectShow* captureDevice_ = nullptr;  // owned
     TPxWia* wiaObject_ = nullptr;             // owned
     // UseFileBytes: the file's name and its bytes (borrowed).

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "classlib/Stream.h"
 
@@ -15,5 +16,8 @@ std::unique_ptr<classlib::TStream> PxIOBufferedReader(classlib::TStream* Source,
 // A read-only view of Count bytes at Buffer (nothing copied; the block must
 // outlive the stream).
 std::unique_ptr<classlib::TStream> PxIOMemoryView(const void* Buffer, int64_t Count);
+// Inflates the zlib data at Data (Size bytes) up to Limit bytes; fewer when
+// the data end first. Damaged data raise classlib::EZDecompressionError.
+std::vector<uint8_t> PxIOInflate(const uint8_t* Data, int64_t Size, int64_t Limit);
 
 }  // namespace imaging

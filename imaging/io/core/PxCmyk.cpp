@@ -154,8 +154,6 @@ TPxRGB CMYKToRGBService(const TPxCMYK& Pixel)
     return out;
 }
 
-const bool kInstalled = (PxInstallColorConversion(), true);
-
 }  // namespace
 
 void PxInstallColorConversion()

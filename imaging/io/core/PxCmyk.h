@@ -14,10 +14,8 @@
 //
 // Installation: this unit puts PxConvertColorRow and PxFreeColorProfiles into
 // PxIODefaults(), the TPxICC operations into IOParamsObjectServices() and the
-// single-pixel conversions into PxBitmapServices.CMYKToRGB / RGBToCMYK, from
-// its static initialisation and again from PxInstallColorConversion (for a
-// program that converts before referring to anything of this unit: a static
-// library links the unit only when something refers to it).
+// single-pixel conversions into PxBitmapServices.CMYKToRGB / RGBToCMYK, through
+// PxInstallColorConversion, which PxInstallBuiltInFormats calls.
 //
 // CMYK pixels hold C, M, Y, K bytes in which 255 means no ink (inverted, as
 // pxCMYK images store them).

@@ -44,8 +44,7 @@ void PxReadRawPixels(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals
                      TPxIOProgressInfo& Progress);
 
 // Puts the reader into the row of file type 21 (a parameters-only read reads
-// nothing). Done by this unit's static initialisation; calling it again is
-// harmless, and a program calls it to make sure the unit is linked.
+// nothing). PxInstallBuiltInFormats calls it; calling it again is harmless.
 void PxInstallRawPixelsFormat();
 
 }  // namespace imaging

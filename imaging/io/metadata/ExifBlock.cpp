@@ -741,8 +741,4 @@ void PxInstallEXIF()
     if (PxEXIFBlockBuilder == nullptr) PxEXIFBlockBuilder = &BuildBlockForSave;
 }
 
-namespace {
-[[maybe_unused]] const bool kInstalled = (PxInstallEXIF(), true);
-}  // namespace
-
 }  // namespace imaging

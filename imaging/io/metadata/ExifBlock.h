@@ -10,8 +10,7 @@
 // the application set it; texts when not empty; numbers when they differ
 // from their "none" value.
 //
-// This unit installs itself from its static initialisation and from
-// PxInstallEXIF: the EXIF reader of the JPEG reader (PxLoadEXIFFromBufferHook),
+// PxInstallEXIF (called by PxInstallBuiltInFormats) installs the EXIF reader of the JPEG reader (PxLoadEXIFFromBufferHook),
 // the EXIF block of a JPEG save (PxEXIFBlockBuilder) and the maker-note kind
 // of the parameters. The format table (FormatTable.h) refers to it, so every
 // program that uses the I/O unit links it.

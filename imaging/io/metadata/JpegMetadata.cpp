@@ -256,8 +256,4 @@ void PxInstallJPEGMetadataObjects()
     }
 }
 
-namespace {
-[[maybe_unused]] const bool kInstalled = (PxInstallJPEGMetadataObjects(), true);
-}  // namespace
-
 }  // namespace imaging

@@ -88,8 +88,8 @@ constexpr uint32_t pxMetaXMPDropped = 4;
 uint32_t PxUpdateJPEGMetadata(TIOParamsVals& Params);
 
 // Installs the marker list, IPTC list and EXIF-marker deletion into
-// IOParamsObjectServices(); done at static initialisation, repeated calls do
-// nothing more.
+// IOParamsObjectServices(); PxInstallBuiltInFormats calls it, repeated calls
+// do nothing more.
 void PxInstallJPEGMetadataObjects();
 
 }  // namespace imaging

@@ -329,8 +329,4 @@ void PxInstallImagingAnnot()
     kind = annot;
 }
 
-namespace {
-[[maybe_unused]] const bool kInstalled = (PxInstallImagingAnnot(), true);
-}  // namespace
-
 }  // namespace imaging

@@ -13,8 +13,9 @@
 // bytes only when the format word is 0, then the data.
 //
 // The image parameters (TIOParamsVals) own one TPxImagingAnnot, created on
-// first use through GetImagingAnnot: this unit installs its operations into
-// IOParamsObjectServices() at static initialisation (PxInstallImagingAnnot).
+// first use through GetImagingAnnot: PxInstallImagingAnnot (called by
+// PxInstallBuiltInFormats) installs its operations into
+// IOParamsObjectServices().
 //
 // Untrusted input: LoadFromBuffer checks every size against the buffer; a
 // block too short for what it declares ends the parse with the marks read

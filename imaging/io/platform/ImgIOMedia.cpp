@@ -193,7 +193,8 @@ int32_t TImgIO::OpenMediaFile(const std::wstring& FileName)
         return 0;
     MediaFrameTime = static_cast<double>(duration) / 10000000.0 / static_cast<double>(frames) * 1000.0;
     AbortFlag = false;
-    FileParams->MediaFrameCount = static_cast<int32_t>(frames);
+    mediaFrameCount_ = static_cast<int32_t>(frames);
+    FileParams->MediaFrameCount = mediaFrameCount_;
     FileParams->FileFormat = 0;
     FileParams->FileName = FileName;
     int w = FileParams->Width;
@@ -209,8 +210,10 @@ int32_t TImgIO::OpenMediaFile(const std::wstring& FileName)
 
 void TImgIO::LoadMediaFrame(int32_t Index)
 {
-    if (!mediaReader_ || !currentBitmap_)
+    if (!mediaReader_ || !currentBitmap_ || Index < 0 || Index >= mediaFrameCount_) {
+        AbortFlag = true;
         return;
+    }
     FileParams->SetImageIndex(Index);
     mediaReader_->SetPosition(static_cast<int64_t>(Index) * static_cast<int64_t>(MediaFrameStep));
     mediaReader_->GetSample(currentBitmap_, true);
@@ -225,6 +228,7 @@ void TImgIO::CloseMediaFile()
     mediaReader_->Disconnect();
     delete mediaReader_;
     mediaReader_ = nullptr;
+    mediaFrameCount_ = 0;
 }
 
 // ---- frame counting

@@ -636,6 +636,11 @@ private:
 }  // namespace imaging
 
 namespace imaging {
+// Hands the I/O object the routine that draws a layer or vector-object file
+// (file types 25 to 27) flat into an image, for loads without a view. The
+// image view's start-up calls it (the I/O layer cannot name the views).
+void PxInstallViewDataRenderer();
+
 // "PXV" and a version byte the reader accepts at the stream's position; the
 // position is restored.
 bool PxIsVectStream(classlib::TStream* Stream);

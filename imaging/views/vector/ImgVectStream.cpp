@@ -859,11 +859,9 @@ bool RenderViewData(const std::wstring& FileName, int32_t FileType, TPxBitmap* I
     return ok;
 }
 
-struct TRendererRegistration {
-    TRendererRegistration() { PxSetViewDataRenderer(&RenderViewData); }
-} rendererRegistration;
-
 }  // namespace
+
+void PxInstallViewDataRenderer() { PxSetViewDataRenderer(&RenderViewData); }
 
 bool PxIsVectStream(classlib::TStream* Stream)
 {

@@ -10,10 +10,12 @@
 #include "classlib/ScopeGuard.h"
 #include "classlib/SysUtils.h"
 #include "imaging/io/core/ImgIOPreviews.h"
+#include "imaging/io/core/ImgIOView.h"
 #include "imaging/model/PxStreamUtils.h"
 #include "imaging/views/view/ImgView.h"
 #include "imaging/views/dialogs/PxIOPreviews.h"
 #include "imaging/views/view/PxTransitions.h"
+#include "imaging/views/vector/ImgVect.h"
 
 namespace imaging {
 
@@ -102,11 +104,14 @@ void TImgView::ImgViewStartup()
     // The parameters-preview form becomes the dialog of the I/O objects'
     // DoPreviews (the I/O layer cannot name it itself).
     PxInstallIOPreviewsForm();
+    // Layer and vector-object files load flat through the vector view.
+    PxInstallViewDataRenderer();
 }
 
 void TImgView::ImgViewShutdown()
 {
     PxSetIOPreviewsFactory(nullptr);
+    PxSetViewDataRenderer(nullptr);
     TImgViewGlobals& g = Globals();
     g.XorPen.reset();
     if (g.MsImg32) {

@@ -243,7 +243,7 @@ TEST(BmpReaderTest, FileHeldImagesDecodeLikeMemoryImages)
     }
 }
 
-TEST(BmpReaderTest, OneBitFilesKeepOneAsWhiteWhateverTheirTable)
+TEST(BmpReaderTest, OneBitBlackAndWhiteFilesKeepOneAsWhite)
 {
     // mono.bmp has the table black, white; whiteblack1.bmp is the same
     // picture with the table swapped and every bit inverted.
@@ -260,15 +260,36 @@ TEST(BmpReaderTest, OneBitFilesKeepOneAsWhiteWhateverTheirTable)
                 EXPECT_EQ(b.GetPixelAsRGB(x, y).r, expected[y * b.GetWidth() + x]) << x << "," << y;
         EXPECT_EQ(p.ColorMapCount, 2);
     }
-    // Another two-colour table leaves the bits as read.
-    std::vector<uint8_t> table{0, 0, 255, 0, 255, 0, 0, 0};
-    TPxBitmap b;
-    TIOParamsVals p(nullptr);
-    ASSERT_FALSE(ReadBytes(MakeBmp(3, 1, 1, 0, table, {0xA0, 0, 0, 0}), b, p).Aborted);
-    EXPECT_EQ(b.GetPixelAsRGB(0, 0).r, 255);
-    EXPECT_EQ(b.GetPixelAsRGB(1, 0).r, 0);
-    EXPECT_EQ(b.GetPixelAsRGB(2, 0).r, 255);
-    EXPECT_EQ(p.ColorMap[0], (TPxRGB{0, 0, 255}));
+}
+
+TEST(BmpReaderTest, FilesDecodeLikeOtherDecodersShowThem)
+{
+    // 1-bit tables other than black and white keep their colours (as a
+    // palette image with NativePixelFormat); a run-length file whose
+    // file-size field lies below the pixel offset decodes to its end code.
+    struct TCase {
+        const char* Name;
+        bool Native;
+        TPxPixelFormat Format;
+    };
+    const TCase cases[] = {{"redblue1", false, px24RGB}, {"redblue1", true, px8p}, {"whitered1", false, px24RGB},
+                           {"rle8-size", false, px24RGB}, {"rle8-size", true, px8p}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.Name) + (c.Native ? " native" : ""));
+        TPxBitmap b;
+        TIOParamsVals p(nullptr);
+        p.NativePixelFormat = c.Native;
+        ASSERT_FALSE(ReadBytes(FixtureBytes(std::string(c.Name) + ".bmp"), b, p).Aborted);
+        EXPECT_EQ(b.GetPixelFormat(), c.Format);
+        const std::vector<uint8_t> expected = FixtureBytes(std::string(c.Name) + ".rgb");
+        ASSERT_EQ(expected.size(), static_cast<size_t>(b.GetWidth() * b.GetHeight() * 3));
+        for (int y = 0; y < b.GetHeight(); ++y)
+            for (int x = 0; x < b.GetWidth(); ++x) {
+                const TPxRGB px = b.GetPixelAsRGB(x, y);
+                const uint8_t* e = &expected[(y * b.GetWidth() + x) * 3];
+                EXPECT_EQ(px, (TPxRGB{e[2], e[1], e[0]})) << x << "," << y;
+            }
+    }
 }
 
 TEST(BmpReaderTest, ThirtyTwoBitAlphaBecomesAMaskOnlyWhenItSaysSomething)
@@ -649,11 +670,9 @@ TEST(BmpWriterTest, WritesEveryLayoutAndReadsItBack)
         TRead r = ReadBytes(f, back, q);
         ASSERT_FALSE(r.Aborted);
         if (c.Image == &two) {
-            // Read back as bits: the darker colour black, the other white.
-            ASSERT_EQ(back.GetPixelFormat(), px1g);
-            for (int y = 0; y < 2; ++y)
-                for (int x = 0; x < 4; ++x)
-                    EXPECT_EQ(back.GetPixelAsRGB(x, y).r, (x == 1 && y == 1) ? 0 : 255);
+            // The two colours come back through the table, darker first.
+            EXPECT_EQ(back.GetPixelFormat(), px24RGB);
+            EXPECT_EQ(RGBBytes(back), RGBBytes(two));
             EXPECT_EQ(q.ColorMap[0], (TPxRGB{0, 0, 90}));
         } else {
             EXPECT_EQ(RGBBytes(back), RGBBytes(*c.Image));

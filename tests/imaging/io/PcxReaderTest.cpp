@@ -92,7 +92,9 @@ TEST_F(PcxReader, ParametersOnlyAndResolution)
         h.DpiY = c.DpiY;
         TPxBitmap bitmap;
         TIOParamsVals params(nullptr);
-        ASSERT_FALSE(ReadPcx(MakePcx(h, {7, 0}), bitmap, params).Aborted);
+        std::vector<uint8_t> data = {7, 0, 12};
+        data.resize(data.size() + 768, 0);
+        ASSERT_FALSE(ReadPcx(MakePcx(h, data), bitmap, params).Aborted);
         EXPECT_EQ(params.DpiX, c.WantX);
         EXPECT_EQ(params.DpiY, c.WantY);
     }
@@ -248,27 +250,58 @@ TEST_F(PcxReader, DecodesWhatDamagedDataHold)
         for (int x = 0; x < 71; ++x)
             EXPECT_EQ(bitmap.GetPixelRGB(x, 8), (TPxRGB{0, 0, 0})) << x;
     }
-    {
-        // An 8-bit image too short for its palette: black, no crash.
-        THeader h;
-        h.Width = 2;
+}
+
+TEST_F(PcxReader, FindsTheTrailingPaletteByItsMarker)
+{
+    // Bytes after the palette: the marker after the coded rows leads to it,
+    // for the load and for parameters only.
+    for (bool preview : {false, true}) {
+        SCOPED_TRACE(preview);
         TPxBitmap bitmap;
         TIOParamsVals params(nullptr);
-        ASSERT_FALSE(ReadPcx(MakePcx(h, {0xC2, 5}), bitmap, params).Aborted);
-        EXPECT_EQ(bitmap.GetPixelRGB(1, 0), (TPxRGB{0, 0, 0}));
+        ASSERT_FALSE(ReadPcx(LoadBytes("pal8-extra.pcx"), bitmap, params, -1, preview).Aborted);
+        ASSERT_EQ(params.ColorMapCount, 256);
+        EXPECT_EQ(params.ColorMap[1], (TPxRGB{0, 0, 255}));  // red, blue first
+        if (!preview)
+            ExpectPixels(bitmap, LoadBytes("pal8-extra.rgb"));
     }
-    {
-        // A layout without decoder (8 bits, 2 planes): size and parameters,
-        // pixels 0.
+    // No palette, a palette cut short, or a marker missing before the last
+    // 768 bytes with nothing after the rows: refused, no image.
+    std::vector<uint8_t> unmarked = LoadBytes("pal8-cutpal.pcx");
+    unmarked.resize(unmarked.size() - 300 - 1);
+    unmarked.insert(unmarked.end(), 769, 0x20);
+    for (const auto& [name, bytes] : {std::pair{"none", LoadBytes("pal8-nopal.pcx")},
+                                      std::pair{"cut", LoadBytes("pal8-cutpal.pcx")},
+                                      std::pair{"unmarked", unmarked}}) {
+        SCOPED_TRACE(name);
+        for (bool preview : {false, true}) {
+            TPxBitmap bitmap;
+            TIOParamsVals params(nullptr);
+            EXPECT_TRUE(ReadPcx(bytes, bitmap, params, -1, preview).Aborted);
+            EXPECT_TRUE(bitmap.IsEmpty());
+        }
+    }
+}
+
+TEST_F(PcxReader, RefusesLayoutsItDoesNotDecode)
+{
+    // Bits per plane x planes that no decoder takes: refused, not a blank
+    // image reported as loaded.
+    struct TCase {
+        int Bits, Planes;
+    };
+    for (const TCase& c : {TCase{8, 2}, TCase{2, 4}, TCase{4, 4}, TCase{3, 1}, TCase{1, 5}}) {
+        SCOPED_TRACE(c.Bits * 10 + c.Planes);
         THeader h;
         h.Width = 2;
-        h.Planes = 2;
+        h.Bits = c.Bits;
+        h.Planes = c.Planes;
         TPxBitmap bitmap;
         TIOParamsVals params(nullptr);
-        ASSERT_FALSE(ReadPcx(MakePcx(h, {0xC4, 0x7F}), bitmap, params).Aborted);
-        EXPECT_EQ(bitmap.GetWidth(), 2);
-        EXPECT_EQ(params.SamplesPerPixel, 2);
-        EXPECT_TRUE(bitmap.IsAllZero());
+        std::vector<uint8_t> data(64, 0x7F);
+        EXPECT_TRUE(ReadPcx(MakePcx(h, data), bitmap, params).Aborted);
+        EXPECT_TRUE(bitmap.IsEmpty());
     }
 }
 

@@ -78,6 +78,27 @@ TEST(MediaReader, ReadsEveryFrameByIndex)
     EXPECT_FALSE(io.IsMediaFileOpen());
 }
 
+// An index outside the frames fails at once and leaves the image: the graph
+// is not asked to seek where no frame comes (it would wait for one).
+TEST(MediaReader, RefusesFramesPastTheEndAtOnce)
+{
+    TImgIO io(nullptr);
+    ASSERT_EQ(io.OpenMediaFile(Video("rgb16x8.avi")), kFrames);
+    io.LoadMediaFrame(2);
+    ASSERT_FALSE(io.AbortFlag);
+    for (int k : {kFrames, kFrames + 100, -1}) {
+        SCOPED_TRACE(k);
+        io.AbortFlag = false;
+        const DWORD start = GetTickCount();
+        io.LoadMediaFrame(k);
+        EXPECT_LT(GetTickCount() - start, 1000u);
+        EXPECT_TRUE(io.AbortFlag);
+        EXPECT_EQ(io.FileParams->ImageIndex, 2);
+        ExpectFrame(*io.GetCurrentBitmap(), 2);
+    }
+    io.CloseMediaFile();
+}
+
 // Seeking in media time lands on the frame that covers the time.
 TEST(DirectShow, ReadsFramesByTime)
 {

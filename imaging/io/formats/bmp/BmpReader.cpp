@@ -182,8 +182,11 @@ private:
             fileSize = PxLe32(fh + 2);
             offset = PxLe32(fh + 10);
         }
-        if (fileSize > 0 && dataSize_ <= 0)
-            dataSize_ = fileSize;
+        // The file-size field is not trusted as the end of the data: writers
+        // get it wrong (below the pixel offset, even), and the run-length
+        // decoders stop at their end code anyway. Without a caller's size the
+        // data run to the end of the stream.
+        static_cast<void>(fileSize);
         if (type != 0x4D42)
             return false;
 
@@ -285,7 +288,7 @@ private:
             s_->SetPosition(p0_ + offset);
         }
         dataPos_ = s_->GetPosition();
-        int64_t length = dataSize_ >= 1 ? dataSize_ - (dataPos_ - p0_) : static_cast<int64_t>(imageDataSize_);
+        const int64_t length = dataSize_ >= 1 ? dataSize_ - (dataPos_ - p0_) : streamSize_ - dataPos_;
         rleLength_ = std::clamp<int64_t>(length, 0, streamSize_ - dataPos_);
         return true;
     }
@@ -307,8 +310,11 @@ private:
 
     void ReadPixels()
     {
-        const bool native = (bits_ == 4 || bits_ == 8) && p_.NativePixelFormat;
-        const TPxPixelFormat format = bits_ == 1 ? px1g : native ? px8p : px24RGB;
+        // 1-bit images whose table is not black and white keep their colours
+        // as the 4- and 8-bit ones do.
+        twoColours_ = bits_ == 1 && !BlackAndWhite();
+        const bool native = (bits_ == 4 || bits_ == 8 || twoColours_) && p_.NativePixelFormat;
+        const TPxPixelFormat format = bits_ == 1 && !twoColours_ ? px1g : native ? px8p : px24RGB;
         rowSize_ = ((static_cast<int64_t>(width_) * bits_ + 31) >> 5) * 4;
         const TKind kind = Kind();
         // Before allocating: uncompressed rows must be present; run-length
@@ -329,7 +335,7 @@ private:
         if (!bitmap_->Allocate(width_, height_, format))
             return Fail(TPxReadFailure::OutOfMemory);
         if (native) {
-            const int capacity = bits_ == 4 ? 16 : 256;
+            const int capacity = 1 << bits_;
             bitmap_->PaletteCapacity = capacity;
             bitmap_->SetPaletteLen(capacity);
             for (int i = 0; i < capacity; ++i)
@@ -380,6 +386,18 @@ private:
                 uint8_t* out = bitmap_->GetScanline(y);
                 switch (bits_) {
                 case 1:
+                    if (!twoColours_) {
+                        std::memcpy(out, in, static_cast<size_t>(copy));
+                        break;
+                    }
+                    for (int x = 0; x < width_; ++x) {
+                        const uint8_t v = (in[x / 8] >> (7 - x % 8)) & 1;
+                        if (Native)
+                            out[x] = v;
+                        else
+                            reinterpret_cast<TPxRGB*>(out)[x] = MapEntry(map, mapCount, v);
+                    }
+                    break;
                 case 24: std::memcpy(out, in, static_cast<size_t>(copy)); break;
                 case 32: {
                     uint8_t* m = alpha ? mask_->GetScanline(y) : nullptr;
@@ -426,10 +444,21 @@ private:
             if (!anyAlpha || mask_->Full)
                 mask_.reset();
         }
-        if (bits_ == 1 && p_.ColorMapCount == 2 && p_.ColorMap[0] == TPxRGB{255, 255, 255} &&
-            p_.ColorMap[1] == TPxRGB{0, 0, 0})
+        if (bits_ == 1 && !twoColours_ && p_.ColorMap[0] == kWhite)
             PxInvertBitmapBits(bitmap_);
     }
+
+    // The 1-bit table is black and white in either order (px1g holds it).
+    bool BlackAndWhite() const
+    {
+        if (p_.ColorMapCount != 2)
+            return false;
+        const TPxRGB a = p_.ColorMap[0], b = p_.ColorMap[1];
+        return (a == kBlack && b == kWhite) || (a == kWhite && b == kBlack);
+    }
+
+    static constexpr TPxRGB kBlack{0, 0, 0};
+    static constexpr TPxRGB kWhite{255, 255, 255};
 
     void ReadRLE(bool Four, bool Native)
     {
@@ -473,6 +502,7 @@ private:
     int32_t height_ = 0;
     int bits_ = 0;
     uint32_t compression_ = 0;
+    bool twoColours_ = false;
     uint32_t imageDataSize_ = 0;
     bool topDown_ = false;
     uint32_t masks_[3] = {};

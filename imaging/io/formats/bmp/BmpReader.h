@@ -5,9 +5,10 @@
 // file header, at the stream's position: core (12-byte) and info (40-byte
 // and longer) headers; 1, 4, 8, 16, 24 and 32 bits per pixel; uncompressed,
 // run-length coded (RLE4, RLE8) and bit-field data. Pixel formats: 1 bit
-// px1g (a white-then-black table inverts the bits so that 1 stays white);
-// 4 and 8 bits px8p with NativePixelFormat (palette from the colour table),
-// otherwise px24RGB; 16, 24 and 32 bits px24RGB. The fourth byte of 32-bit
+// with a black-and-white table px1g (a white-then-black table inverts the
+// bits so that 1 stays white); 1 bit with any other table, 4 and 8 bits px8p
+// with NativePixelFormat (palette from the colour table), otherwise
+// px24RGB; 16, 24 and 32 bits px24RGB. The fourth byte of 32-bit
 // pixels becomes an 8-bit mask (255 opaque) unless IgnoreAlpha; the mask is
 // dropped when every fourth byte is 0 or every one is 255.
 //
@@ -33,8 +34,8 @@ class TPxBitmap;
 class TPxMask;
 class TIOParamsVals;
 
-// DataSize: bytes of the bitmap from the stream's position, or 0 or less to
-// take the file header's size field. NoFileHeader: the data start at the
+// DataSize: bytes of the bitmap from the stream's position, or 0 or less for
+// up to the end of the stream (the file header's size field is not trusted). NoFileHeader: the data start at the
 // bitmap header. Mask: left as it is unless a 32-bit image is read without
 // IgnoreAlpha; then it receives the alpha mask, or nullptr when the alpha
 // says nothing (all 0 or all 255). Preview (or a width or height of 0):
@@ -65,8 +66,8 @@ void PxDecodeRLE8ToIndex(TPxBitmap* Bitmap, const uint8_t* Data, int64_t DataLen
 // reader reads with IgnoreAlpha = not BMPWriteAlpha (always ignoring alpha
 // for a preview), takes Progress.DataSize as the data size when it is
 // known, turns any exception into the aborting flag and hands its mask over
-// in Progress.Mask; the writer saves alpha when BMPWriteAlpha is set. Done
-// by this unit's static initialisation; calling it again is harmless.
+// in Progress.Mask; the writer saves alpha when BMPWriteAlpha is set.
+// PxInstallBuiltInFormats calls it.
 void PxInstallBMPFormat();
 
 }  // namespace imaging

@@ -267,8 +267,6 @@ void InstallDefaults()
     PxIODefaults().GIFLZWCompress = PxGIFLZWCompress;
 }
 
-const bool kInstalled = (InstallDefaults(), true);
-
 }  // namespace
 
 void PxGIFLZWDecompress(classlib::TStream* Stream, int32_t Height, int32_t Width, bool Interlaced, uint8_t* Buffer)
@@ -451,7 +449,6 @@ void PxGIFLZWCompress(classlib::TStream* Stream, int32_t Height, int32_t Width, 
 
 void PxInstallGIFLZWCodec()
 {
-    (void)kInstalled;
     InstallDefaults();
     if (!PxGlobalGIFLZWDecompress)
         PxGlobalGIFLZWDecompress = PxGIFLZWDecompress;

@@ -45,7 +45,7 @@ void PxGIFLZWCompress(classlib::TStream* Stream, int32_t Height, int32_t Width, 
 
 // Puts both routines into the I/O unit's default routines and, when the
 // unit has started, into its global hooks (then the GIF row follows them).
-// Done by this unit's static initialisation; calling it again is harmless.
+// PxInstallBuiltInFormats calls it.
 void PxInstallGIFLZWCodec();
 
 }  // namespace imaging

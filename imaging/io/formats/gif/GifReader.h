@@ -56,9 +56,7 @@ int32_t PxCountGIFFramesInFile(const std::wstring& FileName);
 
 // Puts the GIF reader (frame composition included) and writer into the GIF
 // row of the registry, the LZW codec into the I/O unit's hooks and the frame
-// counter into the counters. Done by this unit's static initialisation;
-// calling it again is harmless, and a program calls it to make sure the unit
-// is linked.
+// counter into the counters. PxInstallBuiltInFormats calls it.
 void PxInstallGIFFormat();
 
 }  // namespace imaging

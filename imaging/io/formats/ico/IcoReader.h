@@ -54,8 +54,7 @@ void PxReadCUR(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
 // Puts the icon reader and writer and the cursor reader into their registry
 // rows (the readers hand their mask over in Progress.Mask; the writer takes
 // the leading ICOSizes pairs of positive width with as many ICOBitCounts)
-// and installs the icon frame counter. Done by this unit's static
-// initialisation; calling it again is harmless.
+// and installs the icon frame counter. PxInstallBuiltInFormats calls it.
 void PxInstallICOFormat();
 
 }  // namespace imaging

@@ -59,8 +59,7 @@ void PxInitializeJ2000();
 void PxFinalizeJ2000();
 
 // Puts PxReadJPEG2000 and PxWriteJPEG2000 into the JP2 row (format 0) and
-// the code-stream row (format 1). Done by this unit's static
-// initialisation; calling it again is harmless.
+// the code-stream row (format 1). PxInstallBuiltInFormats calls it.
 void PxInstallJ2000Format();
 
 }  // namespace imaging

@@ -2,10 +2,8 @@
 // parameters (size, resolution, colour space, markers, metadata, colour
 // profile), and the helpers that find JPEG data in a stream.
 //
-// The unit also installs the JPEG row of the format registry (reader and
-// writer) from its static initialisation, and again from PxInstallJPEGFormat
-// (for a program that reaches JPEG files only through the registry: a static
-// library links the unit only when something refers to it).
+// PxInstallJPEGFormat installs the JPEG row of the format registry (reader
+// and writer); PxInstallBuiltInFormats calls it.
 //
 // Failure: the reader reports failure through the aborting flag of the
 // progress record; library errors while reading the header, starting the

@@ -21,6 +21,7 @@ static_assert(sizeof(TPxRGB) == 3, "palettes are read straight into TPxRGB array
 
 constexpr int kHeaderSize = 128;
 constexpr int kTrailingPaletteSize = 768;
+constexpr uint8_t kPaletteMarker = 12;
 
 // How the planes of a row make pixels.
 enum TLayout {
@@ -29,7 +30,7 @@ enum TLayout {
     lyPacked,   // 2 or 4 bits, 1 plane: header palette
     lyIndexed,  // 8 bits, 1 plane: trailing palette
     lyRGB,      // 8 bits, 3 or 4 planes: red, green, blue
-    lyNone,     // not decoded
+    lyNone,     // not decoded: refused as unsupported
 };
 
 TLayout LayoutOf(int Bits, int Planes)
@@ -59,12 +60,17 @@ public:
     {
         if (!ReadHeader())
             return progress_.Fail(TPxReadFailure::BadHeader);
+        // A layout without a decoder is refused rather than loaded blank.
+        if (layout_ == lyNone)
+            return progress_.Fail(TPxReadFailure::Unsupported);
+        if (layout_ == lyIndexed && !LocateTrailingPalette())
+            return;
         SetParams();
         if (preview_) {
             s_->SetPosition(start_ + length_);
             return;
         }
-        if (!ReadData())
+        if (!LoadData() || !AllocateImage())
             return;
         DecodeRows();
         if (!progress_.Aborted())
@@ -99,19 +105,65 @@ private:
             return false;
         layout_ = LayoutOf(bits_, planes_);
 
-        // Palettes: the 16 header entries and, for single-plane images of
-        // more than 4 bits, the last 768 bytes of the image; R G B in the
-        // file, swapped to the bitmap's order.
+        // The 16 header palette entries, R G B in the file, swapped to the
+        // bitmap's order; the trailing palette is found later.
         std::memcpy(headerPalette_, h_ + 16, sizeof headerPalette_);
-        if (planes_ == 1 && bits_ > 4 && length_ - kHeaderSize >= kTrailingPaletteSize) {
-            s_->SetPosition(start_ + length_ - kTrailingPaletteSize);
-            if (s_->Read(trailingPalette_, kTrailingPaletteSize) != kTrailingPaletteSize)
-                return false;
+        PxSwapRBPalette(headerPalette_, 16);
+        return true;
+    }
+
+    // The 256-entry palette of an 8-bit image: 768 bytes after a marker byte
+    // 12. Normally the marker sits 769 bytes before the end of the image;
+    // when bytes follow the palette, the marker is the first one after the
+    // coded rows. False (with the reason set) when there is none; the
+    // stream is left at the start of the image data.
+    bool LocateTrailingPalette()
+    {
+        const int64_t dataSize = length_ - kHeaderSize;
+        const int64_t need = kTrailingPaletteSize + 1;
+        bool found = false;
+        if (dataSize >= need) {
+            uint8_t marker = 0;
+            s_->SetPosition(start_ + length_ - need);
+            found = s_->Read(&marker, 1) == 1 && marker == kPaletteMarker &&
+                    s_->Read(trailingPalette_, kTrailingPaletteSize) == kTrailingPaletteSize;
             s_->SetPosition(start_ + kHeaderSize);
         }
-        PxSwapRBPalette(headerPalette_, 16);
+        if (!found) {
+            if (!LoadData())
+                return false;
+            const int64_t end = CodedRowsEnd();
+            for (int64_t at = end; !found && at + need <= static_cast<int64_t>(data_.size()); ++at)
+                if (data_[static_cast<size_t>(at)] == kPaletteMarker) {
+                    std::memcpy(trailingPalette_, data_.data() + at + 1, kTrailingPaletteSize);
+                    found = true;
+                }
+        }
+        if (!found) {
+            progress_.Fail(TPxReadFailure::Truncated);
+            return false;
+        }
         PxSwapRBPalette(trailingPalette_, 256);
         return true;
+    }
+
+    // Where the coded rows of the loaded data end.
+    int64_t CodedRowsEnd() const
+    {
+        TPxPCXDecoder decoder = MakeDecoder();
+        std::vector<uint8_t> scratch(static_cast<size_t>(bytesPerLine_));
+        for (int64_t k = 0; k < static_cast<int64_t>(height_) * planes_ && decoder.Pos < decoder.Size; ++k)
+            PxPCXDecodeRow(decoder, scratch.data(), bytesPerLine_);
+        return decoder.Pos;
+    }
+
+    TPxPCXDecoder MakeDecoder() const
+    {
+        TPxPCXDecoder decoder;
+        decoder.Data = data_.data();
+        decoder.Size = static_cast<int64_t>(data_.size());
+        decoder.Encoding = encoding_;
+        return decoder;
     }
 
     void SetParams()
@@ -146,10 +198,12 @@ private:
         }
     }
 
-    bool ReadData()
+    // Reads the image data (once) after checking that they can hold the
+    // image; false with the reason set.
+    bool LoadData()
     {
-        // The data must be able to hold the image before anything is
-        // allocated.
+        if (dataLoaded_)
+            return true;
         const int64_t rowBytes = static_cast<int64_t>(bytesPerLine_) * planes_;
         const int64_t dataSize = length_ - kHeaderSize;
         const TPxPixelFormat format = layout_ == lyBilevel ? px1g : px24RGB;
@@ -169,11 +223,18 @@ private:
             progress_.Fail(TPxReadFailure::MoreThanData);
             return false;
         }
+        s_->SetPosition(start_ + kHeaderSize);
         data_.resize(static_cast<size_t>(dataSize));
         const int64_t got = dataSize > 0 ? s_->Read(data_.data(), dataSize) : 0;
         data_.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
-        row_.assign(static_cast<size_t>(rowBytes), 0);
-        if (!bitmap_->Allocate(width_, height_, format)) {
+        dataLoaded_ = true;
+        return true;
+    }
+
+    bool AllocateImage()
+    {
+        row_.assign(static_cast<size_t>(bytesPerLine_) * planes_, 0);
+        if (!bitmap_->Allocate(width_, height_, layout_ == lyBilevel ? px1g : px24RGB)) {
             progress_.Fail(TPxReadFailure::OutOfMemory);
             return false;
         }
@@ -183,14 +244,7 @@ private:
     void DecodeRows()
     {
         TPxAccessScope access(*bitmap_, pxAccessWrite);
-        if (layout_ == lyNone) {
-            bitmap_->Fill(0);
-            return;
-        }
-        TPxPCXDecoder decoder;
-        decoder.Data = data_.data();
-        decoder.Size = static_cast<int64_t>(data_.size());
-        decoder.Encoding = encoding_;
+        TPxPCXDecoder decoder = MakeDecoder();
         for (int y = 0; y < height_; ++y) {
             progress_.Progress(static_cast<int>(static_cast<int64_t>(y) * 100 / height_));
             if (progress_.Aborted())
@@ -265,6 +319,7 @@ private:
     TPxRGB headerPalette_[16] = {};
     TPxRGB trailingPalette_[256] = {};
     std::vector<uint8_t> data_;
+    bool dataLoaded_ = false;
     std::vector<uint8_t> row_;
 };
 

@@ -8,11 +8,12 @@
 //   - 1 bit, 2 to 4 planes: bit x of plane k is bit k of the colour index of
 //     pixel x; px24RGB through the header's palette (2^planes entries);
 //   - 2 and 4 bits, 1 plane: px24RGB through the header's palette;
-//   - 8 bits, 1 plane: px24RGB through the 256-entry palette in the last 768
-//     bytes of the image;
+//   - 8 bits, 1 plane: px24RGB through the 256-entry palette that follows
+//     the marker byte 12, normally the last 769 bytes of the image, else
+//     the first marker after the coded rows; no palette fails (Truncated);
 //   - 8 bits, 3 or 4 planes: px24RGB from the red, green and blue planes (a
 //     fourth plane is not read);
-//   - any other layout: the size and parameters, every pixel 0.
+//   - any other layout fails as Unsupported, also for parameters only.
 //
 // Untrusted data: the header is checked (manufacturer 10, encoding 0 or 1,
 // at most 8 bits, xmax not below xmin, ymax not below ymin, a bytes-per-row
@@ -66,8 +67,7 @@ bool PxPCXDecodeRow(TPxPCXDecoder& Decoder, uint8_t* Row, int Count);
 // Puts the PCX reader and writer into the PCX row (the reader takes
 // Progress.DataSize as the image's length when it is known) and the DCX
 // reader and writer into the DCX row, and installs the DCX page counter.
-// Done by this unit's static initialisation (reader and writer rows);
-// calling it again is harmless.
+// PxInstallBuiltInFormats calls it.
 void PxInstallPCXFormat();
 
 }  // namespace imaging

@@ -29,9 +29,8 @@ class TIOParamsVals;
 void PxReadPNG(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly,
                TPxIOProgressInfo& Progress);
 
-// Puts PxReadPNG and PxWritePNG into the PNG row of the registry. Done by
-// this unit's static initialisation; calling it again is harmless, and a
-// program calls it to make sure the unit is linked.
+// Puts PxReadPNG and PxWritePNG into the PNG row of the registry.
+// PxInstallBuiltInFormats calls it.
 void PxInstallPNGFormat();
 
 }  // namespace imaging

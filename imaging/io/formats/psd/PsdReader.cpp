@@ -8,9 +8,11 @@
 #include <limits>
 
 #include "classlib/Streams.h"
+#include "classlib/ZLibStreams.h"
 #include "imaging/io/core/FileFormats.h"
 #include "imaging/io/core/IOParams.h"
 #include "imaging/io/core/IOStartup.h"
+#include "imaging/io/core/ImgIOStreams.h"
 #include "imaging/io/formats/jpeg/JpegReader.h"
 #include "imaging/io/formats/psd/PsdWriter.h"
 #include "imaging/io/core/ReadGuard.h"
@@ -52,9 +54,11 @@ constexpr int kModeLab = 9;
 
 // The largest output of PackBits data: two bytes give at most 128.
 constexpr int64_t kPackBitsMaxRatio = 64;
-// Channels in codes the reader does not decode stay zero; their image may
-// still be no larger than deflated data of that size could give.
+// The largest output of deflated data (zlib's own bound).
 constexpr int64_t kZipMaxRatio = 1032;
+// Channel codings: raw rows, PackBits rows, zlib data of all the rows, and
+// zlib data of rows stored as differences from the sample to their left.
+constexpr uint16_t kCodeRaw = 0, kCodeRLE = 1, kCodeZip = 2, kCodeZipPredicted = 3;
 
 // Big-endian field readers over the caller's stream (short data raise).
 struct TIn {
@@ -157,20 +161,67 @@ struct TContext {
 struct TRowSource {
     uint16_t Compression = 0;
     const std::vector<uint16_t>* Counts = nullptr;  // RLE row byte counts
+    const std::vector<uint8_t>* Inflated = nullptr;  // zlib codes: the rows, inflated
+    int SampleBits = 8;                              // of the predicted rows
     size_t FirstCount = 0;                           // index of this channel's first row
 };
 
-// Reads one row into Row (RowLen bytes). Codes other than 0 and 1 read
-// nothing and leave the row as it is.
+// Undoes the horizontal prediction of one row in place: each sample is the
+// sum of the stored differences up to it, 8-bit samples by bytes, 16-bit
+// samples by big-endian words (wrapping). 1-bit rows are not predicted.
+void UndoPrediction(uint8_t* Row, size_t RowLen, int SampleBits)
+{
+    if (SampleBits == 8) {
+        for (size_t i = 1; i < RowLen; ++i)
+            Row[i] = uint8_t(Row[i] + Row[i - 1]);
+    } else if (SampleBits == 16) {
+        for (size_t i = 2; i + 1 < RowLen; i += 2) {
+            const uint16_t v = uint16_t(PxBe16(Row + i) + PxBe16(Row + i - 2));
+            Row[i] = uint8_t(v >> 8);
+            Row[i + 1] = uint8_t(v);
+        }
+    }
+}
+
+// Inflates the zlib codes of Rows rows of RowLen bytes from the stream's
+// position (Available bytes); false with the reason set when they are
+// damaged or give fewer rows.
+bool InflateRows(TContext& C, int64_t Available, int64_t RowLen, int64_t Rows, std::vector<uint8_t>& Out)
+{
+    if (Available > C.In.Remaining()) {
+        C.Progress.Fail(TPxReadFailure::Truncated);
+        return false;
+    }
+    std::vector<uint8_t> coded(static_cast<size_t>(std::max<int64_t>(Available, 0)));
+    if (!coded.empty())
+        C.In.S->ReadBuffer(coded.data(), int64_t(coded.size()));
+    const int64_t need = RowLen * Rows;
+    try {
+        Out = PxIOInflate(coded.data(), int64_t(coded.size()), need);
+    } catch (const classlib::EZDecompressionError&) {
+        Out.clear();
+    }
+    if (int64_t(Out.size()) < need) {
+        C.Progress.Fail(TPxReadFailure::Corrupt);
+        return false;
+    }
+    return true;
+}
+
+// Reads one row into Row (RowLen bytes).
 void ReadRow(TIn& In, const TRowSource& Src, size_t RowIndex, uint8_t* Row, size_t RowLen,
              std::vector<uint8_t>& Packed)
 {
-    if (Src.Compression == 0) {
+    if (Src.Compression == kCodeRaw) {
         In.S->ReadBuffer(Row, static_cast<int64_t>(RowLen));
         return;
     }
-    if (Src.Compression != 1)
+    if (Src.Compression == kCodeZip || Src.Compression == kCodeZipPredicted) {
+        std::memcpy(Row, Src.Inflated->data() + (Src.FirstCount + RowIndex) * RowLen, RowLen);
+        if (Src.Compression == kCodeZipPredicted)
+            UndoPrediction(Row, RowLen, Src.SampleBits);
         return;
+    }
     const size_t size = (*Src.Counts)[Src.FirstCount + RowIndex];
     Packed.resize(size);
     if (size)
@@ -217,9 +268,9 @@ bool ChannelFits(const TRowSource& Src, int64_t RowLen, int64_t Height, int64_t 
         return true;
     // RowLen * Height <= Limit, without forming the product.
     auto within = [&](int64_t Limit) { return RowLen <= Limit / Height; };
-    if (Src.Compression == 0)
+    if (Src.Compression == kCodeRaw)
         return within(Available);
-    if (Src.Compression == 1) {
+    if (Src.Compression == kCodeRLE) {
         int64_t sum = 0;
         for (int64_t r = 0; r < Height; ++r)
             sum += (*Src.Counts)[Src.FirstCount + size_t(r)];
@@ -453,10 +504,11 @@ void ReadLayerChannel(TContext& C, TPxBitmap* Bitmap, const TLayout& Layout, int
         TRowSource src;
         src.Compression = in.U16();
         std::vector<uint16_t> counts;
+        std::vector<uint8_t> inflated;
         int64_t available = Length - 2;
-        // Layer channels in the ZIP codes are passed over (not allocated).
-        bool ok = src.Compression <= 1;
-        if (src.Compression == 1) {
+        // Channels in unknown codes are passed over (not allocated).
+        bool ok = src.Compression <= kCodeZipPredicted;
+        if (src.Compression == kCodeRLE) {
             ok = Height * 2 <= available;
             if (ok) {
                 counts.resize(size_t(Height));
@@ -467,8 +519,17 @@ void ReadLayerChannel(TContext& C, TPxBitmap* Bitmap, const TLayout& Layout, int
             }
         }
         const int64_t rowLen = PxBitmapRowLen(Width, Layout.SampleBits, 8);
-        if (ok && ChannelFits(src, rowLen, Height, available) &&
-            !DecodeChannel(C, Bitmap, Layout, Width, Height, Index, src, Palette, TransparentIndex, false))
+        ok = ok && ChannelFits(src, rowLen, Height, available);
+        if (ok && src.Compression >= kCodeZip) {
+            // Damaged deflated data fail the read (the reason is set).
+            if (!InflateRows(C, available, rowLen, Height, inflated)) {
+                C.Failed = true;
+                ok = false;
+            }
+            src.Inflated = &inflated;
+            src.SampleBits = Layout.SampleBits;
+        }
+        if (ok && !DecodeChannel(C, Bitmap, Layout, Width, Height, Index, src, Palette, TransparentIndex, false))
             C.Failed = true;
     }
     in.S->SetPosition(end);
@@ -603,17 +664,34 @@ void ReadMerged(TContext& C)
     TIn& in = C.In;
     TRowSource src;
     src.Compression = in.U16();
-    if (src.Compression > 1) {
-        // Deflated rows (codes 2 and 3) are not decoded here; other codes
-        // do not exist. Either way there is no picture to show.
-        C.Progress.Fail(src.Compression <= 3 ? TPxReadFailure::Unsupported : TPxReadFailure::Corrupt);
+    if (src.Compression > kCodeZipPredicted) {
+        C.Progress.Fail(TPxReadFailure::Corrupt);
         C.Failed = true;
         return;
     }
     const TLayout layout = LayoutFor(C.Depth, C.Mode);
     const int64_t rows = C.Rows;
+    const int64_t rowLen = PxBitmapRowLen(C.Columns, layout.SampleBits, 8);
     std::vector<uint16_t> counts;
-    if (src.Compression == 1) {
+    std::vector<uint8_t> inflated;
+    if (src.Compression >= kCodeZip) {
+        // One zlib stream holds the rows of every channel, channel after
+        // channel.
+        TRowSource whole = src;
+        const int64_t available = in.Remaining();
+        if (!ChannelFits(whole, rowLen, rows * C.Channels, available)) {
+            C.Progress.Fail(TPxReadFailure::MoreThanData);
+            C.Failed = true;
+            return;
+        }
+        if (!InflateRows(C, available, rowLen, rows * C.Channels, inflated)) {
+            C.Failed = true;
+            return;
+        }
+        src.Inflated = &inflated;
+        src.SampleBits = layout.SampleBits;
+    }
+    if (src.Compression == kCodeRLE) {
         if (int64_t(C.Channels) * rows * 2 > in.Remaining()) {
             C.Failed = true;
             return;
@@ -626,13 +704,12 @@ void ReadMerged(TContext& C)
             counts[i] = PxBe16(&raw[2 * i]);
         src.Counts = &counts;
     }
-    const int64_t rowLen = PxBitmapRowLen(C.Columns, layout.SampleBits, 8);
     const uint8_t* palette = C.Palette.empty() ? nullptr : C.Palette.data();
     for (int t = 0; t < C.Channels; ++t) {
         if (!Places(layout, t))
             continue;
         src.FirstCount = size_t(t) * size_t(rows);
-        const bool fits = ChannelFits(src, rowLen, rows, in.Remaining());
+        const bool fits = src.Inflated || ChannelFits(src, rowLen, rows, in.Remaining());
         if (!fits)
             C.Progress.Fail(TPxReadFailure::MoreThanData);
         if (!fits ||

@@ -22,9 +22,9 @@
 // everything but px1g and masks ends up px24RGB (through the input ICC
 // profile when colour management is on and the file carries one). An
 // Indexed document without a palette shows its indices as grey levels.
-// Channel data compressed with the ZIP codes are not decoded: such layer
-// channels are passed over, a merged image in them is refused as
-// unsupported. A read that was to give a merged image and gives none fails
+// Channel data in the ZIP codes (with and without the horizontal
+// prediction, 16-bit samples as big-endian words) are inflated; damaged or
+// short deflated data fail the read. A read that was to give a merged image and gives none fails
 // (no image): no load ends in success without pixels.
 //
 // Untrusted data: every count, size and offset is checked against the
@@ -109,8 +109,7 @@ void PxReadPSD(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
 // Puts the PSD reader and writer into the PSD row of the registry. The row
 // reads the merged image only (no layer list: layers go to a view, which
 // calls PxReadPSD itself) and writes the bitmap without layers; exceptions
-// become the aborting flag. Done by this unit's static initialisation;
-// calling it again is harmless.
+// become the aborting flag. PxInstallBuiltInFormats calls it.
 void PxInstallPSDFormat();
 
 }  // namespace imaging

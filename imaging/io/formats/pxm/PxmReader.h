@@ -42,8 +42,8 @@ void PxReadPXM(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
                TPxIOProgressInfo& Progress);
 
 // Puts PxReadPXM and PxWritePXM into the PXM row of the registry (an
-// exception of the reader becomes the aborting flag). Done by this unit's
-// static initialisation as well; calling it again is harmless.
+// exception of the reader becomes the aborting flag).
+// PxInstallBuiltInFormats calls it.
 void PxInstallPXMFormat();
 
 }  // namespace imaging

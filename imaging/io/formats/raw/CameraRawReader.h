@@ -62,8 +62,7 @@ void RAWFujiRotate48(TPxBitmap* Bitmap);
 void RAWReadCIFF(classlib::TStream* Stream, TIOParamsVals& Params);
 
 // Puts PxReadRAW into the camera-raw row and PxIsRAW into the last step of
-// the detection. Done by this unit's static initialisation; calling it
-// again is harmless, and a program calls it to make sure the unit is linked.
+// the detection. PxInstallBuiltInFormats calls it.
 void PxInstallCameraRawFormat();
 
 }  // namespace imaging

@@ -48,8 +48,7 @@ void PxReadTGA(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
 // Puts PxReadTGA and PxWriteTGA into the TGA row of the registry: the reader
 // keeps the alpha (ignoring it for a preview) and hands its mask over in
 // Progress.Mask; the writer takes the mask it finds there. An exception of
-// the reader becomes the aborting flag. Done by this unit's static
-// initialisation as well; calling it again is harmless.
+// the reader becomes the aborting flag. PxInstallBuiltInFormats calls it.
 void PxInstallTGAFormat();
 
 }  // namespace imaging

@@ -290,8 +290,6 @@ void InstallDefaults()
     defaults.TIFFLZWCompress = PxTIFFLZWCompress;
 }
 
-const bool kInstalled = (InstallDefaults(), true);
-
 }  // namespace
 
 uint8_t* PxTIFFLZWDecompress(const uint8_t* Data, int64_t DataSize, int32_t RowLength, void*& State,
@@ -348,7 +346,6 @@ void PxTIFFLZWCompress(const uint8_t* Row, int32_t Length, classlib::TStream* St
 
 void PxInstallTIFFLZWCodec()
 {
-    (void)kInstalled;
     InstallDefaults();
     if (!PxGlobalTIFFLZWDecompress)
         PxGlobalTIFFLZWDecompress = PxTIFFLZWDecompress;

@@ -53,9 +53,7 @@ uint8_t* PxTIFFLZWDecompress(const uint8_t* Data, int64_t DataSize, int32_t RowL
 void PxTIFFLZWCompress(const uint8_t* Row, int32_t Length, classlib::TStream* Stream, void*& State);
 
 // Puts the two routines into PxIODefaults() and into the I/O unit's global
-// hooks that are still empty. The static initialisation of this unit does
-// the former already; a program (or test) that links the unit only through
-// its hooks calls this to make sure the unit is linked in.
+// hooks that are still empty; PxInstallBuiltInFormats calls it.
 void PxInstallTIFFLZWCodec();
 
 }  // namespace imaging

@@ -165,7 +165,7 @@ private:
         if (!inflated_) {
             // The whole strip, but never more than its rows need.
             const int64_t need = rowLength_ * std::max(rows_, 1);
-            inflated_ = std::make_unique<std::vector<uint8_t>>(PxTIFFInflate(data_, size_, need));
+            inflated_ = std::make_unique<std::vector<uint8_t>>(PxIOInflate(data_, size_, need));
             inflated_->resize(size_t(need), 0);  // a short strip leaves its last rows 0
         }
         const int64_t at = int64_t(Index) * rowLength_;
@@ -1019,7 +1019,7 @@ void ConvertYCbCrRow(const TYCbCrStep& Step, uint8_t* Row, int32_t Count)
 // Decodes one old-style JPEG stream into Out (px24RGB), subsampled chroma
 // repeated over its pixels and the page's YCbCr step applied. True when the
 // JPEG library read it to its end without a fault or a warning of damaged
-// data. Only the page's progress handler is used: the page's aborting flag
+// data (other warnings do not count). Only the page's progress handler is used: the page's aborting flag
 // is left to the caller, which may try the data another way.
 bool DecodeOldJPEG(std::vector<uint8_t>& Data, const TTIFFVars& v, TPxBitmap& Out, const TPxIOProgressInfo& Progress,
                    bool Report)
@@ -1045,7 +1045,9 @@ bool DecodeOldJPEG(std::vector<uint8_t>& Data, const TTIFFVars& v, TPxBitmap& Ou
     if (step.Own && scratch.JPEGColorSpace == 2)
         for (int y = 0; y < Out.GetHeight(); ++y)
             ConvertYCbCrRow(step, Out.GetScanline(y), Out.GetWidth());
-    return !aborting && scratch.JPEGWarningCount == 0;
+    // Warnings that do not say the picture is damaged (extraneous bytes
+    // between the strips, for one) leave the decode clean.
+    return !aborting && failure == TPxReadFailure::None;
 }
 
 // Old-style JPEG strips that continue one scan after the headers. Writers
@@ -1089,6 +1091,32 @@ bool DecodeOldJPEGStrips(const std::vector<uint8_t>& Headers, bool HeadersComple
     if (clean || Out.IsEmpty())
         Out.Assign(&joined);
     return clean;
+}
+
+// Headers that stop short of the scan header, from a page whose first strip
+// starts with it (and maybe other marker segments before it): those
+// segments move from the strip to the end of the headers. True when the
+// headers then reach the scan header.
+bool TakeScanHeaderFromStrip(std::vector<uint8_t>& Headers, std::vector<uint8_t>& Strip)
+{
+    if (Headers.size() < 2 || Headers[0] != 0xFF || Headers[1] != 0xD8)
+        return false;
+    if (Headers.size() >= 4 && Headers[Headers.size() - 2] == 0xFF && Headers[Headers.size() - 1] == 0xD9)
+        Headers.resize(Headers.size() - 2);  // an end-of-image marker closing the tables
+    size_t pos = 0;
+    while (pos + 4 <= Strip.size() && Strip[pos] == 0xFF) {
+        const uint8_t marker = Strip[pos + 1];
+        const size_t length = (size_t(Strip[pos + 2]) << 8) | Strip[pos + 3];
+        if (marker == 0xD8 || marker == 0xFF || length < 2 || pos + 2 + length > Strip.size())
+            return false;
+        pos += 2 + length;
+        if (marker == 0xDA) {
+            Headers.insert(Headers.end(), Strip.begin(), Strip.begin() + std::ptrdiff_t(pos));
+            Strip.erase(Strip.begin(), Strip.begin() + std::ptrdiff_t(pos));
+            return true;
+        }
+    }
+    return false;
 }
 
 // The headers of the page's JPEG data: the interchange format's bytes, or
@@ -1197,7 +1225,7 @@ void PxTIFFReadOldJPEG(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitm
                 Progress.Fail(TPxReadFailure::Corrupt);
             return;
         }
-        const std::vector<uint8_t> headers = OldJPEGHeaders(Ctx, v, startsStream, v.ImageWidth, v.ImageHeight);
+        std::vector<uint8_t> headers = OldJPEGHeaders(Ctx, v, startsStream, v.ImageWidth, v.ImageHeight);
         if (!startsStream && headers.empty() && v.JPEGIFOffset == 0 && v.JPEGQTables[0] != 0) {
             Progress.Fail(TPxReadFailure::Corrupt);  // the table tags point at no tables
             return;
@@ -1205,9 +1233,11 @@ void PxTIFFReadOldJPEG(const TTIFFIFDContext& Ctx, TTIFFVars& v, TPxBitmap& Bitm
         std::vector<std::vector<uint8_t>> data(strips);
         for (size_t k = 0; k < strips; ++k)
             data[k] = ReadBlock(Ctx, v.StripOffsets[k], v.StripByteCounts[k]);
+        bool complete = ParseHeaders(headers).Scan != std::string::npos;
+        if (!complete && !data.empty())
+            complete = TakeScanHeaderFromStrip(headers, data[0]);
         TPxBitmap decoded;
-        const bool clean = DecodeOldJPEGStrips(headers, ParseHeaders(headers).Scan != std::string::npos, data, v,
-                                               decoded, Progress);
+        const bool clean = DecodeOldJPEGStrips(headers, complete, data, v, decoded, Progress);
         if (!decoded.IsEmpty())
             CopyRectTo(decoded, &Bitmap, 0, 0, 0, 0, decoded.GetWidth(), decoded.GetHeight());
         if (!clean || decoded.GetHeight() < v.ImageHeight || decoded.GetWidth() < v.ImageWidth)

@@ -459,9 +459,9 @@ void TransferToParams(const TTIFFVars& v, const TTIFFIFDContext& c, int32_t page
     for (int k = 0; k < 6; ++k)
         p.SetEXIFPrimaryChromaticities(k, Finite(PxTIFFGetRationalN(c, 319, uint32_t(k), -1)));
     for (int k = 0; k < 3; ++k)
-        p.SetEXIFYCbCrCoefficients(k, Finite(PxTIFFGetRationalN(c, 529, uint32_t(k), -1)));
+        p.SetEXIFYCbCrCoefficients(k, Finite(PxTIFFGetNumberN(c, 529, uint32_t(k), -1)));
     for (int k = 0; k < 6; ++k)
-        p.SetEXIFReferenceBlackWhite(k, Finite(PxTIFFGetRationalN(c, 532, uint32_t(k), -1)));
+        p.SetEXIFReferenceBlackWhite(k, Finite(PxTIFFGetNumberN(c, 532, uint32_t(k), -1)));
     p.EXIFCopyright = PxTIFFGetTagString(c, 33432);
 }
 

@@ -55,9 +55,8 @@ int32_t PxCountTIFFPages(classlib::TStream* Stream);
 void PxReadTIFFFormat(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params, bool Preview,
                       TPxIOProgressInfo& Progress);
 
-// Puts PxReadTIFFFormat into the TIFF row of the registry. Done by this
-// unit's static initialisation; calling it again is harmless, and a program
-// calls it to make sure the unit is linked.
+// Puts PxReadTIFFFormat into the TIFF row of the registry.
+// PxInstallBuiltInFormats calls it.
 void PxInstallTIFFReader();
 
 }  // namespace imaging

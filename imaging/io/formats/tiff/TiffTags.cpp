@@ -1,8 +1,8 @@
 #include "imaging/io/formats/tiff/TiffTags.h"
 
+#include <bit>
 #include <set>
 
-#include "classlib/ZLibStreams.h"
 #include "imaging/io/core/ImgIOStreams.h"
 #include "imaging/io/core/ReadGuard.h"
 
@@ -205,6 +205,47 @@ double PxTIFFGetRationalN(const TTIFFIFDContext& Ctx, uint16_t Tag, uint32_t Ind
     return double(num) / double(den);
 }
 
+double PxTIFFGetNumberN(const TTIFFIFDContext& Ctx, uint16_t Tag, uint32_t Index, double Default)
+{
+    const TTIFFIFDEntry* e = Find(Ctx, Tag);
+    if (!e || Index >= e->Count || e->Type == 2 || e->Type == 7)
+        return Default;
+    const int size = e->Type == 11 ? 4 : e->Type == 12 ? 8 : TypeSize(e->Type);
+    if (size == 0)
+        return Default;
+    const bool le = Ctx.LittleEndian;
+    uint8_t b[8] = {};
+    if (int64_t(e->Count) * size <= 4) {
+        for (int i = 0; i < size; ++i)
+            b[i] = ValueByte(*e, le, int(Index) * size + i);
+    } else {
+        const int64_t at = int64_t(e->Value) + int64_t(Index) * size;
+        if (!Ctx.Fits(at, size) || Ctx.ReadAt(at, b, size) != size)
+            return Default;
+    }
+    const auto pair = [&](auto Cast) {
+        const double num = double(Cast(PxGetU32(b, le)));
+        const double den = double(Cast(PxGetU32(b + 4, le)));
+        return num / (den == 0 ? 1.0 : den);
+    };
+    switch (e->Type) {
+    case 1: return b[0];
+    case 6: return int8_t(b[0]);
+    case 3: return PxGetU16(b, le);
+    case 8: return int16_t(PxGetU16(b, le));
+    case 4: return PxGetU32(b, le);
+    case 9: return int32_t(PxGetU32(b, le));
+    case 5: return pair([](uint32_t v) { return v; });
+    case 10: return pair([](uint32_t v) { return int32_t(v); });
+    case 11: return std::bit_cast<float>(PxGetU32(b, le));
+    case 12: {
+        const uint64_t first = PxGetU32(b, le), second = PxGetU32(b + 4, le);
+        return std::bit_cast<double>(le ? first | (second << 32) : (first << 32) | second);
+    }
+    default: return Default;
+    }
+}
+
 std::vector<uint8_t> PxTIFFGetTagBytes(const TTIFFIFDContext& Ctx, uint16_t Tag)
 {
     std::vector<uint8_t> result;
@@ -284,25 +325,6 @@ std::wstring PxTIFFGetTagWideString(const TTIFFIFDContext& Ctx, uint16_t Tag)
     for (uint32_t i = 0; i < chars; ++i)
         s.push_back(wchar_t(raw[2 * i] | (raw[2 * i + 1] << 8)));
     return s;
-}
-
-std::vector<uint8_t> PxTIFFInflate(const uint8_t* Data, int64_t Size, int64_t Limit)
-{
-    std::vector<uint8_t> out;
-    if (!Data || Size <= 0 || Limit <= 0)
-        return out;
-    std::unique_ptr<classlib::TStream> source = PxIOMemoryView(Data, Size);
-    classlib::TDecompressionStream inflater(source.get());
-    out.resize(static_cast<size_t>(Limit));
-    int64_t got = 0;
-    while (got < Limit) {
-        const int64_t n = inflater.Read(out.data() + got, Limit - got);
-        if (n <= 0)
-            break;
-        got += n;
-    }
-    out.resize(static_cast<size_t>(got));
-    return out;
 }
 
 }  // namespace imaging

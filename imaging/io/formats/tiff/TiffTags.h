@@ -72,6 +72,11 @@ std::vector<uint32_t> PxTIFFGetTagArray(const TTIFFIFDContext& Ctx, uint16_t Tag
 // RATIONAL (or SRATIONAL) number Index as a double; a zero denominator
 // counts as 1. Default when absent, out of range or outside the stream.
 double PxTIFFGetRationalN(const TTIFFIFDContext& Ctx, uint16_t Tag, uint32_t Index, double Default);
+// Number Index of a tag of any numeric field type (BYTE, SHORT, LONG, their
+// signed forms, RATIONAL, SRATIONAL, FLOAT, DOUBLE) as a double; a zero
+// denominator counts as 1. Default when absent, out of range, not numeric
+// or outside the stream.
+double PxTIFFGetNumberN(const TTIFFIFDContext& Ctx, uint16_t Tag, uint32_t Index, double Default);
 inline double PxTIFFGetRational(const TTIFFIFDContext& Ctx, uint16_t Tag)
 {
     return PxTIFFGetRationalN(Ctx, Tag, 0, 0.0);
@@ -149,9 +154,6 @@ struct TTIFFVars {
     int32_t SampleFormat = 1;  // tag 339: 1 unsigned integers, 2 signed, 3 floating point
 };
 
-// Inflates the zlib data at Data (Size bytes) up to Limit bytes; fewer when
-// the data end first. Damaged data raise classlib::EZDecompressionError.
-std::vector<uint8_t> PxTIFFInflate(const uint8_t* Data, int64_t Size, int64_t Limit);
 
 // The strip and tile decoder (TiffPixels.cpp). Each reads the pixels of the
 // page Vars describes into Bitmap, allocated by the caller at the page's

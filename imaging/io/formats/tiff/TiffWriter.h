@@ -115,9 +115,8 @@ bool PxCopyEXIFToTIFF(classlib::TStream* InputStream, classlib::TStream* OutputS
 void PxWriteTIFFFormat(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Params,
                        TPxIOProgressInfo& Progress);
 
-// Puts PxWriteTIFFFormat into the TIFF row of the registry. Done by this
-// unit's static initialisation; calling it again is harmless, and a program
-// calls it to make sure the unit is linked.
+// Puts PxWriteTIFFFormat into the TIFF row of the registry.
+// PxInstallBuiltInFormats calls it.
 void PxInstallTIFFWriter();
 
 }  // namespace imaging

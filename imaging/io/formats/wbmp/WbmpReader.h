@@ -32,8 +32,8 @@ void PxReadWBMP(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Par
                 TPxIOProgressInfo& Progress);
 
 // Puts PxReadWBMP and PxWriteWBMP into the WBMP row of the registry (an
-// exception of the reader becomes the aborting flag). Done by this unit's
-// static initialisation as well; calling it again is harmless.
+// exception of the reader becomes the aborting flag).
+// PxInstallBuiltInFormats calls it.
 void PxInstallWBMPFormat();
 
 }  // namespace imaging
