@@ -169,7 +169,11 @@ TEST_F(MainWindow, AddMoveAndRemoveRows)
     EXPECT_EQ(Sub(0, album::siRotation), L"0");
     EXPECT_EQ(Sub(2, album::siTitle), L"rgb8.png");
     EXPECT_EQ(Row(0)->GetSubItems()->GetCount(), 6);
-    EXPECT_TRUE(messages.Seen.empty()) << "the unreadable file is skipped silently among pictures";
+    // The unreadable file among pictures is named, once, with its reason.
+    ASSERT_EQ(messages.Seen.size(), 1u);
+    EXPECT_NE(messages.Seen[0].first.find(L"notes.jpg: "), std::wstring::npos)
+        << testing::PrintToString(messages.Seen[0].first);
+    messages.Seen.clear();
     EXPECT_TRUE(form->ListModified);
 
     // The same picture under another letter case: no second row, the
