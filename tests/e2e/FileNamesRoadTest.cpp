@@ -8,6 +8,7 @@
 // defaults. VELMO_E2E_EXE names another Velmo.exe to drive (a Windows path).
 #include <windows.h>
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -182,6 +183,31 @@ TEST_F(FileNamesRoad, DraggedFromTheFileListTheyAllArrive)
         << "the album list holds " << ListCount(album) << " rows";
     EXPECT_TRUE(AnswerMessages(1000).empty());
     ExpectEveryNameInAlbum();
+}
+
+// A click on a file, a pause, then a double click on it adds the file; the
+// double click's first click must not start renaming it.
+TEST_F(FileNamesRoad, DoubleClickAfterAPauseAddsInsteadOfRenaming)
+{
+    HWND list = run_.Control(L"LV1");
+    HWND album = run_.Control(L"LV2");
+    const int row = ListFind(app.Process(), list, kNames[0]);
+    ASSERT_GE(row, 0);
+    const POINT at = Centre(ListItemRect(app.Process(), list, row));
+    RealMouse(at);
+    RealMouse(at, MOUSEEVENTF_LEFTDOWN);
+    RealMouse(at, MOUSEEVENTF_LEFTUP);
+    ::Sleep(::GetDoubleClickTime() + 600);
+    RealMouse(at, MOUSEEVENTF_LEFTDOWN);
+    RealMouse(at, MOUSEEVENTF_LEFTUP);
+    RealMouse(at, MOUSEEVENTF_LEFTDOWN);
+    RealMouse(at, MOUSEEVENTF_LEFTUP);
+    EXPECT_TRUE(WaitUntil([&] { return ListCount(album) == 1; }, 5000)) << "the double click added nothing";
+    ::Sleep(::GetDoubleClickTime() + 600);  // past the moment a rename would start
+    const HWND editor = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETEDITCONTROL, 0, 0));
+    EXPECT_EQ(editor, nullptr) << "renaming started";
+    if (editor) ::SendMessageW(list, LVM_CANCELEDITLABEL, 0, 0);
+    EXPECT_TRUE(AnswerMessages(500).empty());
 }
 
 }  // namespace
