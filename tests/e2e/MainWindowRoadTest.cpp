@@ -133,10 +133,10 @@ protected:
     // The camera photos in the album list, and the row of File selected.
     void AlbumWithRowSelected(const wchar_t* File)
     {
-        ChooseFolder(work_ + L"\\photos", 6);
+        ChooseFolder(work_ + L"\\photos", 7);
         ASSERT_TRUE(app.Click(L"btnAddAll"));
         HWND album = Control(L"LV2");
-        ASSERT_TRUE(WaitUntil([&] { return ListCount(album) == 6; }, 10000));
+        ASSERT_TRUE(WaitUntil([&] { return ListCount(album) == 7; }, 10000));
         const int row = ListFind(app.Process(), album, File);
         ASSERT_GE(row, 0);
         ListSelect(app.Process(), album, -1, false);
