@@ -1,5 +1,6 @@
 // The real program's file and folder dialogs open centred over its window,
-// not at a corner.
+// not at a corner; the small previews' frames stand clear of the bottom
+// panel, so their bottom edge shows.
 //
 // The program keeps its settings under HKCU\Software\Grembolt\Velmo\1.4: the
 // key is removed before and after each test so the program starts on its
@@ -63,6 +64,24 @@ TEST(DialogPlaceRoad, DialogsOpenOverTheMainWindow)
         EXPECT_TRUE(PressButton(dialog.Wnd, IDCANCEL));
         WaitUntil([&] { return !::IsWindow(dialog.Wnd) || !::IsWindowVisible(dialog.Wnd); }, 5000);
     }
+}
+
+TEST(DialogPlaceRoad, PreviewFramesEndAboveTheBottomPanel)
+{
+    TRoadRun run;
+    std::wstring error;
+    ASSERT_TRUE(run.Start(error)) << Utf8(error);
+    RECT bottom{};
+    ::GetWindowRect(run.Control(L"TmPanel1"), &bottom);
+    for (const wchar_t* frame : {L"BPanel1", L"BPanel2"}) {
+        HWND wnd = run.Control(frame);
+        ASSERT_TRUE(wnd);
+        RECT r{};
+        ::GetWindowRect(wnd, &r);
+        EXPECT_LE(r.bottom + 2, bottom.top) << Utf8(frame) << " ends at " << r.bottom << ", the bottom panel starts at "
+                                            << bottom.top;
+    }
+    Screenshot(L"preview-frames");
 }
 
 }  // namespace
