@@ -23,8 +23,6 @@ using testsupport::RemoveTree;
 
 namespace {
 
-const wchar_t kCaption[] = L"Velmo Morvane";
-
 // The names, each a copy of one small JPEG.
 const wchar_t* const kNames[] = {
     L"\u041C\u043E\u0441\u0442.jpg",          // Cyrillic
@@ -62,24 +60,6 @@ protected:
         ASSERT_TRUE(TreeSelectPath(app.Process(), tree, work_ + L"\\pics", trail)) << Utf8(trail);
         ASSERT_TRUE(WaitUntil([&] { return ListCount(list) == static_cast<int>(std::size(kNames)); }, 15000))
             << "the file list shows " << ListCount(list) << " files";
-    }
-
-    // The messages the program shows within TimeoutMs, each answered OK.
-    std::vector<std::wstring> AnswerMessages(DWORD TimeoutMs)
-    {
-        std::vector<std::wstring> seen;
-        WaitUntil(
-            [&] {
-                for (const TDialog& d : Dialogs(app.Pid())) {
-                    if (d.Caption != kCaption) continue;
-                    seen.push_back(d.Text);
-                    PressButton(d.Wnd, IDOK);
-                    WaitUntil([&] { return !::IsWindow(d.Wnd) || !::IsWindowVisible(d.Wnd); }, 5000);
-                }
-                return false;
-            },
-            TimeoutMs);
-        return seen;
     }
 
     // The album rows' texts (the full paths).
@@ -128,7 +108,7 @@ TEST_F(FileNamesRoad, EachNameShowsPreviewsAndAddsOneByOne)
         ::Sleep(800);  // the preview loads
         Screenshot(L"names-list-" + std::to_wstring(row));
         ASSERT_TRUE(app.Click(L"btnAdd"));
-        const std::vector<std::wstring> messages = AnswerMessages(1000);
+        const std::vector<std::wstring> messages = run_.AnswerMessages(1000);
         EXPECT_TRUE(messages.empty()) << "message: " << (messages.empty() ? "" : Utf8(messages.front()));
         EXPECT_EQ(ListCount(album), before + 1) << "Add left the file out";
     }
@@ -140,7 +120,7 @@ TEST_F(FileNamesRoad, EachNameShowsPreviewsAndAddsOneByOne)
 TEST_F(FileNamesRoad, AddAllTakesEveryNameAndTheAlbumBuilds)
 {
     ASSERT_TRUE(app.Click(L"btnAddAll"));
-    EXPECT_TRUE(AnswerMessages(1000).empty());
+    EXPECT_TRUE(run_.AnswerMessages(1000).empty());
     ExpectEveryNameInAlbum();
 
     SetText(run_.Control(L"EAlbDir"), work_ + L"\\out\\");
@@ -181,7 +161,7 @@ TEST_F(FileNamesRoad, DraggedFromTheFileListTheyAllArrive)
     RealMouse(to, MOUSEEVENTF_LEFTUP);
     EXPECT_TRUE(WaitUntil([&] { return ListCount(album) == static_cast<int>(std::size(kNames)); }, 10000))
         << "the album list holds " << ListCount(album) << " rows";
-    EXPECT_TRUE(AnswerMessages(1000).empty());
+    EXPECT_TRUE(run_.AnswerMessages(1000).empty());
     ExpectEveryNameInAlbum();
 }
 
@@ -207,7 +187,7 @@ TEST_F(FileNamesRoad, DoubleClickAfterAPauseAddsInsteadOfRenaming)
     const HWND editor = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETEDITCONTROL, 0, 0));
     EXPECT_EQ(editor, nullptr) << "renaming started";
     if (editor) ::SendMessageW(list, LVM_CANCELEDITLABEL, 0, 0);
-    EXPECT_TRUE(AnswerMessages(500).empty());
+    EXPECT_TRUE(run_.AnswerMessages(500).empty());
 }
 
 }  // namespace
