@@ -16,6 +16,7 @@
 #include "app/AlbumPages.h"
 #include "app/Settings.h"
 #include "app/Translations.h"
+#include "app/untReport.h"
 #include "classlib/Exceptions.h"
 #include "classlib/Forms.h"
 #include "classlib/SysUtils.h"
@@ -27,6 +28,7 @@
 #include "imaging/io/core/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/model/PxFileText.h"
+#include "imaging/model/PxStreamUtils.h"
 #include "imaging/proc/ImgProc.h"
 #include "imaging/proc/PxRotate.h"
 #include "imaging/views/view/ImgView.h"
@@ -81,9 +83,10 @@ void ReportNothingPublished(bool Cancelled, bool HadAlbum, const std::wstring& A
                         MB_OK | MB_ICONINFORMATION);
         return;
     }
-    std::wstring text = Texts.Text(L"msgNothingBuilt");
-    for (const TAlbumRow& row : Rows) text += L"\r\n" + SkippedRowText(row);
-    Host.MessageBox(text, MB_OK | MB_ICONWARNING);
+    std::vector<std::wstring> lines;
+    for (const TAlbumRow& row : Rows) lines.push_back(SkippedRowText(row));
+    Host.MessageBox(FileReportText(Texts.Text(L"msgNothingBuilt"), lines, Texts.Text(L"msgAndMore")),
+                    MB_OK | MB_ICONWARNING);
 }
 
 TAlbumPageOptions PageOptionsOf(const TSettings& Settings)
@@ -384,8 +387,12 @@ public:
 
         const int64_t bytes = ReadSource(Job.Path);
         if (bytes >= 0) io->UseFileBytes(Job.Path, source_.data(), bytes);
+        const int32_t found = PictureFormatOf(Job.Path, bytes >= 0 ? source_.data() : nullptr, std::max<int64_t>(bytes, 0));
         try {
-            io->ReadParamsFromFile(Job.Path);
+            if (found != 0)
+                io->ReadParamsFromFileFormat(Job.Path, found);
+            else
+                io->ReadParamsFromFile(Job.Path);
         } catch (...) {
         }
         const int32_t format = io->FileParams->FileFormat;
@@ -921,6 +928,15 @@ std::wstring RotationOfOrientation(int Orientation)
 bool IsMirroredOrientation(int Orientation)
 {
     return Orientation == 2 || Orientation == 4 || Orientation == 5 || Orientation == 7;
+}
+
+int32_t PictureFormatOf(const std::wstring& FileName, const void* Bytes, int64_t Count)
+{
+    if (Bytes) {
+        imaging::TPxMemStream content(Bytes, Count);
+        return imaging::PxDetectFileContentFormat(content, FileName, false);
+    }
+    return imaging::PxDetectFileFormat(FileName, false);
 }
 
 std::wstring SkippedRowText(const TAlbumRow& Row)

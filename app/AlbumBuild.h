@@ -214,6 +214,12 @@ std::wstring RotationOfOrientation(int Orientation);
 // the album shows it as the camera saw it.
 bool IsMirroredOrientation(int Orientation);
 
+// The format of a picture file by its content, whatever its extension says
+// (a JPEG named ".png" is a JPEG), as the previews find it; the extension
+// decides only when the content is not known. Bytes, when not nullptr, are
+// the file's Count bytes already read (nothing is opened then). 0: unknown.
+int32_t PictureFormatOf(const std::wstring& FileName, const void* Bytes = nullptr, int64_t Count = 0);
+
 // The line that names a skipped row and why: "<path>: <reason>", or the
 // path alone when no reason is known.
 std::wstring SkippedRowText(const TAlbumRow& Row);

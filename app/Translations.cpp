@@ -221,6 +221,10 @@ const std::vector<TTextEntry>& TextTable()
          L"These pictures could not be read and are not in the album; check or replace the files and press Start "
          L"again:",
          L"", L""},
+        {L"msgNotAdded", L"These files were not added to the album list:", L"", L""},
+        {L"strFileEmpty", L"the file is empty", L"", L""},
+        {L"msgAndMore", L"... and %n1 more", L"", L""},
+        {L"msgAlbumCreatedAt", L"Pictures in the album: %n1. Album folder: \"%f1\".", L"", L""},
         {L"msgRemoveFromAlbum", L"Remove \"%f\" from the album list? The file itself stays where it is.", L"", L""},
         {L"strClockwise", L"clockwise", L"", L""},
         {L"strAntiClockwise", L"anti-clockwise", L"", L""},

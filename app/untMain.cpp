@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <unordered_set>
 
 #include "classlib/Exceptions.h"
 #include "classlib/SysUtils.h"
+#include "imaging/io/core/FileFormats.h"
 #include "imaging/io/core/IOParams.h"
 #include "imaging/io/core/ImgIO.h"
 #include "imaging/views/grid/ImgMView.h"
@@ -50,6 +52,25 @@ const std::vector<std::wstring>& DefaultFileMasks()
         std::wstring all;
         for (int i = 0; i < 4; ++i) all += single[static_cast<std::size_t>(i)] + L";";
         all += single[4];
+        // "All supported" is every kind the album build reads: the readable
+        // rows of the format registry (installed before the window is made)
+        // add their extensions, PNG among them.
+        std::unordered_set<std::wstring> listed;
+        for (std::wstring rest = all; !rest.empty();) {
+            const std::size_t end = rest.find(L';');
+            listed.insert(classlib::LowerCase(rest.substr(0, end)));
+            rest = end == std::wstring::npos ? std::wstring() : rest.substr(end + 1);
+        }
+        for (int i = 0; i < imaging::PxFormatCount(); ++i) {
+            const imaging::TPxFileFormatInfo* row = imaging::PxFormatInfoByIndex(i);
+            if (!row || !row->Reader) continue;
+            std::wstring extensions = row->ExtensionList;
+            for (std::wstring ext = imaging::PxNextExtensionToken(extensions); !ext.empty();
+                 ext = imaging::PxNextExtensionToken(extensions)) {
+                const std::wstring mask = L"*." + classlib::LowerCase(ext);
+                if (listed.insert(mask).second) all += L";" + mask;
+            }
+        }
         std::vector<std::wstring> m = {all};
         m.insert(m.end(), single.begin(), single.end());
         m.push_back(L"*.*");
@@ -65,7 +86,12 @@ bool ReadPictureParams(imaging::TImgIO* IO, const std::wstring& FileName)
     params->Width = 0;
     params->Height = 0;
     try {
-        IO->ReadParamsFromFile(FileName);
+        // By content, as the previews and the album build read it.
+        const int32_t format = PictureFormatOf(FileName);
+        if (format != 0)
+            IO->ReadParamsFromFileFormat(FileName, format);
+        else
+            IO->ReadParamsFromFile(FileName);
     } catch (const std::exception&) {
         // Not a picture the toolkit reads: width and height stay 0.
         params->Width = 0;

@@ -10,6 +10,7 @@
 #include "classlib/TextConv.h"
 
 #include "app/untOptions.h"
+#include "app/untReport.h"
 
 #include "app/untMainShared.h"
 
@@ -28,27 +29,36 @@ public:
 
     int MessageBox(const std::wstring& Text, UINT Flags) override
     {
-        // The success message also names the pictures that were left out.
+        // The success message names the pictures and the album's folder,
+        // then once each the pictures that were left out and those written
+        // incomplete.
         std::wstring text = Text;
         if (Rows && Text == form_.msgAlbumCreated) {
-            std::wstring skipped;
-            for (const TAlbumRow& row : *Rows)
-                if (!row.Checked) skipped += L"\r\n" + SkippedRowText(row);
-            if (!skipped.empty()) {
-                text += L"\r\n\r\n" + form_.msgSkippedPictures + skipped;
-                Flags = (Flags & ~MB_ICONMASK) | MB_ICONWARNING;
+            const TTranslation& texts = form_.Translation;
+            std::vector<std::wstring> skipped, incomplete;
+            std::size_t written = 0;
+            for (const TAlbumRow& row : *Rows) {
+                if (!row.Checked) {
+                    skipped.push_back(SkippedRowText(row));
+                    continue;
+                }
+                ++written;
+                if (!row.Incomplete.empty()) incomplete.push_back(IncompleteRowText(row, form_.strPictureIncomplete));
             }
-            std::wstring incomplete;
-            for (const TAlbumRow& row : *Rows)
-                if (row.Checked && !row.Incomplete.empty())
-                    incomplete += L"\r\n" + IncompleteRowText(row, form_.strPictureIncomplete);
-            if (!incomplete.empty()) {
-                text += L"\r\n\r\n" + form_.msgIncompletePictures + incomplete;
-                Flags = (Flags & ~MB_ICONMASK) | MB_ICONWARNING;
-            }
+            text += L"\r\n" + classlib::StringReplace(
+                                   classlib::StringReplace(texts.Text(L"msgAlbumCreatedAt"), L"%n1",
+                                                           std::to_wstring(written), classlib::rfReplaceAll),
+                                   L"%f1", AlbumPath, classlib::rfReplaceAll);
+            const std::wstring more = texts.Text(L"msgAndMore");
+            if (!skipped.empty()) text += L"\r\n\r\n" + FileReportText(form_.msgSkippedPictures, skipped, more);
+            if (!incomplete.empty())
+                text += L"\r\n\r\n" + FileReportText(form_.msgIncompletePictures, incomplete, more);
+            if (!skipped.empty() || !incomplete.empty()) Flags = (Flags & ~MB_ICONMASK) | MB_ICONWARNING;
         }
         return form_.ShowMessageBox(text, Flags);
     }
+    // The folder the album is written to.
+    std::wstring AlbumPath;
     // The rows of the running build (their marks tell which were written).
     const std::vector<TAlbumRow>* Rows = nullptr;
     void FocusAlbumName() override
@@ -156,6 +166,7 @@ void TfrmMain::btnStartClick(TObject*)
     input.Translation = &Translation;
     TBuildHost host(*this);
     host.Rows = &rows;
+    host.AlbumPath = AlbumPathOf(input.AlbumFolder, name);
     CancelRequested = 0;
     build_ = &host;
     TAlbumBuildResult result;

@@ -62,7 +62,9 @@ void TfrmMain::LayoutControls()
         const int w = std::max(pane->GetClientWidth(), 1);
         const int h = pane->GetClientHeight();
         E1->SetBounds(0, 0, w, kEditHeight);
-        int bottom = h;
+        // The previews' frames keep a gap above the bottom panel, whose
+        // raised edge would otherwise swallow their light bottom edge.
+        int bottom = h - kGap;
         const int preview = std::clamp(h / 3, 60, 160);
         bottom -= preview;
         BPanel1->SetBounds(0, bottom, w, preview);
@@ -122,7 +124,7 @@ void TfrmMain::LayoutControls()
         y += desc + kGap + 2;
         ChB2->SetBounds(0, y, w, kCheckHeight);
         y += kCheckHeight + kGap;
-        BPanel2->SetBounds(0, y, w, std::max(h - y, 30));
+        BPanel2->SetBounds(0, y, w, std::max(h - kGap - y, 30));
     }
     // Bottom panel: one row.
     {

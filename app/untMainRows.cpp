@@ -14,10 +14,12 @@
 #include "classlib/SysUtils.h"
 #include "imaging/io/core/IOParams.h"
 #include "imaging/io/core/ImgIO.h"
+#include "imaging/io/core/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
 #include "imaging/views/grid/ImgMView.h"
 
 #include "app/untMainShared.h"
+#include "app/untReport.h"
 
 namespace album {
 
@@ -87,7 +89,21 @@ namespace {
 struct TPictureFacts {
     bool Readable = false;
     int Orientation = 1;
+    std::wstring Refusal;  // why not, when not Readable
 };
+
+// Why FileName is no picture to add, after ReadPictureParams refused it
+// through IO: EmptyText for an empty file, else the toolkit's reason.
+std::wstring RefusalOf(const imaging::TImgIO& IO, const std::wstring& FileName, const std::wstring& EmptyText)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExW(FileName.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeHigh == 0 &&
+        data.nFileSizeLow == 0)
+        return EmptyText;
+    const imaging::TPxReadFailure failure = IO.GetLastFailure();
+    return imaging::PxReadFailureText(failure == imaging::TPxReadFailure::None ? imaging::TPxReadFailure::NoReader
+                                                                                : failure);
+}
 
 // Paints what waits to be painted and answers the messages other threads
 // send, and nothing else: no input, no posted message, so nothing can
@@ -101,7 +117,7 @@ void ServePaintOnly()
 // The facts of every file of Paths, read by worker threads (as many as
 // there are processors, at most 8), each file once; the calling thread
 // waits for them, keeping its windows painted (ServePaintOnly).
-std::vector<TPictureFacts> ReadPictureFacts(const std::vector<std::wstring>& Paths)
+std::vector<TPictureFacts> ReadPictureFacts(const std::vector<std::wstring>& Paths, const std::wstring& EmptyText)
 {
     std::vector<TPictureFacts> facts(Paths.size());
     std::atomic<std::size_t> next{0};
@@ -112,10 +128,15 @@ std::vector<TPictureFacts> ReadPictureFacts(const std::vector<std::wstring>& Pat
         std::unique_ptr<imaging::TImgIO> io = imaging::TImgIO::CreateForBitmap(&bitmap);
         for (std::size_t i = next++; i < Paths.size(); i = next++) {
             try {
-                if (!ReadPictureParams(io.get(), Paths[i])) continue;
+                if (!ReadPictureParams(io.get(), Paths[i])) {
+                    facts[i].Refusal = RefusalOf(*io, Paths[i], EmptyText);
+                    continue;
+                }
                 facts[i].Readable = true;
                 facts[i].Orientation = io->FileParams->HasEXIF ? io->FileParams->EXIFOrientation : 1;
             } catch (...) {
+                facts[i].Readable = false;
+                facts[i].Refusal = imaging::PxReadFailureText(imaging::TPxReadFailure::Unreadable);
             }
         }
         if (--running == 0 && allDone) ::SetEvent(allDone);
@@ -283,6 +304,8 @@ int TfrmMain::AddFiles(const std::vector<std::wstring>& Paths, bool Single)
     if (BuildRunning()) return 0;
     int added = 0;
     bool known = false;
+    const std::wstring emptyText = Translation.Text(L"strFileEmpty");
+    std::vector<std::wstring> refused;  // "<path>: <reason>" of each file left out
     if (Paths.size() == 1) {
         const std::wstring& path = Paths.front();
         if (TListItem* existing = FindAlbumRow(path)) {
@@ -292,6 +315,8 @@ int TfrmMain::AddFiles(const std::vector<std::wstring>& Paths, bool Single)
             TListItem* row = AddAlbumRow(path, InitialRotation(path));
             ++added;
             if (Single) LV2->SetSelected(row);
+        } else {
+            refused.push_back(path + L": " + RefusalOf(*ImgIO1, path, emptyText));
         }
     } else if (!Paths.empty()) {
         // Many files: the listed paths looked up by key, the new files'
@@ -314,7 +339,7 @@ int TfrmMain::AddFiles(const std::vector<std::wstring>& Paths, bool Single)
             if (isNew) fresh.push_back(Paths[i]);
             firstOf[i] = at->second;
         }
-        const std::vector<TPictureFacts> facts = ReadPictureFacts(fresh);
+        const std::vector<TPictureFacts> facts = ReadPictureFacts(fresh, emptyText);
         std::vector<bool> rowAdded(fresh.size(), false);
         items->BeginUpdate();
         try {
@@ -325,7 +350,10 @@ int TfrmMain::AddFiles(const std::vector<std::wstring>& Paths, bool Single)
                     known = true;  // named twice: the second finds the row of the first
                     continue;
                 }
-                if (!facts[f].Readable) continue;
+                if (!facts[f].Readable) {
+                    refused.push_back(Paths[i] + L": " + facts[f].Refusal);
+                    continue;
+                }
                 AddAlbumRow(Paths[i], RotationOfOrientation(facts[f].Orientation));
                 rowAdded[f] = true;
                 ++added;
@@ -337,7 +365,11 @@ int TfrmMain::AddFiles(const std::vector<std::wstring>& Paths, bool Single)
         items->EndUpdate();
     }
     CheckList();
-    if (!Paths.empty() && added == 0 && !known) ShowMessageBox(msgNoPictures, MB_OK | MB_ICONINFORMATION);
+    // Every file left out is named with its reason, in one message.
+    if (!refused.empty())
+        ShowMessageBox(FileReportText(added == 0 && !known ? msgNoPictures : Translation.Text(L"msgNotAdded"),
+                                      refused, Translation.Text(L"msgAndMore")),
+                       MB_OK | (added == 0 && !known ? MB_ICONINFORMATION : MB_ICONWARNING));
     return added;
 }
 

@@ -1,5 +1,7 @@
 #include "classlib/Dialogs.h"
 
+#include <algorithm>
+
 #include "classlib/Exceptions.h"
 #include "classlib/SysUtils.h"
 
@@ -125,6 +127,38 @@ void ReadDialogFiles(const OPENFILENAMEW& Ofn, TStrings* Files)
     }
 }
 
+void CentreOverOwner(HWND Dialog)
+{
+    HWND owner = Dialog ? ::GetWindow(Dialog, GW_OWNER) : nullptr;
+    RECT over{}, box{};
+    if (!owner || !::GetWindowRect(owner, &over) || !::GetWindowRect(Dialog, &box)) return;
+    const int width = box.right - box.left, height = box.bottom - box.top;
+    int left = (over.left + over.right) / 2 - width / 2;
+    int top = (over.top + over.bottom) / 2 - height / 2;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (::GetMonitorInfoW(::MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        const RECT& work = monitor.rcWork;
+        left = std::max<int>(work.left, std::min<int>(left, work.right - width));
+        top = std::max<int>(work.top, std::min<int>(top, work.bottom - height));
+    }
+    ::SetWindowPos(Dialog, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+namespace {
+
+// The hook of the file dialogs: the system places them by its own rule
+// (under Wine at the screen's top-left); once the dialog is ready it moves
+// over its owner.
+UINT_PTR CALLBACK FileDialogHook(HWND Child, UINT Msg, WPARAM, LPARAM LParam)
+{
+    if (Msg == WM_NOTIFY && LParam && reinterpret_cast<const NMHDR*>(LParam)->code == CDN_INITDONE)
+        CentreOverOwner(::GetParent(Child));
+    return 0;
+}
+
+}  // namespace
+
 // ============================================================= TOpenDialog
 
 TOpenDialog::TOpenDialog(TComponent* AOwner) : TComponent(AOwner), files_(std::make_unique<TStringList>()) {}
@@ -149,6 +183,11 @@ void TOpenDialog::Prepare(TParams& P, HWND Owner) const
     o.lpstrInitialDir = InitialDir.empty() ? nullptr : InitialDir.c_str();
     o.lpstrTitle = Title.empty() ? nullptr : Title.c_str();
     o.Flags = OpenOptionsToFlags(Options);
+    if (Owner && (o.Flags & OFN_EXPLORER)) {
+        // A hooked dialog stays resizable only when asked to.
+        o.Flags |= OFN_ENABLEHOOK | OFN_ENABLESIZING;
+        o.lpfnHook = &FileDialogHook;
+    }
     // The system wants the extension without its dot.
     o.lpstrDefExt = nullptr;
     if (!DefaultExt.empty()) o.lpstrDefExt = DefaultExt.c_str() + (DefaultExt[0] == L'.' ? 1 : 0);

@@ -59,6 +59,10 @@ DWORD OpenOptionsToFlags(TOpenOptions Options);
 // the folder followed by the names, each zero-ended, and an empty string;
 // names that are already full paths are kept as they are.
 void ReadDialogFiles(const OPENFILENAMEW& Ofn, TStrings* Files);
+// Moves Dialog (its size kept) so that it stands centred over its owner
+// window, kept inside the owner's monitor's work area; nothing when it has
+// no owner.
+void CentreOverOwner(HWND Dialog);
 
 class TOpenDialog : public TComponent {
 public:

@@ -178,6 +178,16 @@ TEXTS = [
      'The album list could not be saved as "%f1"; a list already saved under that name was left as it was. Choose another folder or file name, or check that you may write to that folder and that the file is neither read-only nor open in another program.',
      'Die Albumliste konnte nicht als „%f1“ gespeichert werden; eine unter diesem Namen schon gespeicherte Liste blieb unverändert. Wählen Sie einen anderen Ordner oder Dateinamen, oder prüfen Sie, ob Sie in diesen Ordner schreiben dürfen und die Datei weder schreibgeschützt noch in einem anderen Programm geöffnet ist.',
      'Не удалось сохранить список альбома как «%f1»; список, уже сохранённый под этим именем, остался прежним. Выберите другую папку или другое имя файла либо проверьте, что у вас есть право записи в эту папку и файл не защищён от записи и не открыт в другой программе.'),
+    ('msgNotAdded',
+     'These files were not added to the album list:',
+     'Diese Dateien wurden nicht in die Albumliste aufgenommen:',
+     'Эти файлы не добавлены в список альбома:'),
+    ('strFileEmpty', 'the file is empty', 'die Datei ist leer', 'файл пуст'),
+    ('msgAndMore', '... and %n1 more', '... und %n1 weitere', '... и ещё %n1'),
+    ('msgAlbumCreatedAt',
+     'Pictures in the album: %n1. Album folder: "%f1".',
+     'Bilder im Album: %n1. Albumordner: „%f1“.',
+     'Изображений в альбоме: %n1. Папка альбома: «%f1».'),
 ]
 
 NOTES = [

@@ -6,6 +6,12 @@ export WINEPREFIX="${WINEPREFIX:-$VELMO_BUILD_DIR/wineprefix}"
 export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
+# Wine converts file names with the character set of the locale it starts
+# under: under C or POSIX (ASCII) a name outside ASCII can be neither made
+# nor found. Such a locale gives way to C.UTF-8.
+if [ "$(locale charmap 2>/dev/null)" != "UTF-8" ]; then
+  export LC_ALL=C.UTF-8
+fi
 
 # The Wine launcher for 64-bit programs.
 velmo_wine() {

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "classlib/Dialogs.h"
 #include "classlib/Forms.h"
 #include "classlib/TextConv.h"
 #include "controls/shell/ShFolderObject.h"
@@ -82,6 +83,11 @@ void TShBaseBrowseDialog::Place()
 {
     int left = dialogLeft_;
     int top = dialogTop_;
+    if ((left <= 0 || top <= 0) && ::GetWindow(dialogWindow_, GW_OWNER)) {
+        // No place given: over the window that opened it.
+        classlib::CentreOverOwner(dialogWindow_);
+        return;
+    }
     if (left <= 0 || top <= 0) {
         RECT r{};
         ::GetWindowRect(dialogWindow_, &r);

@@ -270,8 +270,23 @@ const WIN32_FIND_DATAW& TShFolderObject::GetFindData()
     if (findData_.cFileName[0] == 0 && shellFolder_ && objectIDList_) {
         classlib::TErrorModeScope errorMode(SEM_FAILCRITICALERRORS);
         if (FAILED(::SHGetDataFromIDListW(shellFolder_.Get(), objectIDList_.get(), SHGDFIL_FINDDATA, &findData_,
-                                          sizeof(findData_))))
+                                          sizeof(findData_)))) {
             findData_ = WIN32_FIND_DATAW{};
+        } else {
+            // The find data's name may have passed through the ANSI code
+            // page (Wine keeps one in the item's id), which turns letters
+            // outside it into '?'. The folder's parsing name of the item is
+            // the file's own UTF-16 name: it replaces the copy.
+            STRRET strRet{};
+            if (SUCCEEDED(shellFolder_->GetDisplayNameOf(objectIDList_.get(), SHGDN_INFOLDER | SHGDN_FORPARSING,
+                                                         &strRet))) {
+                const std::wstring name = StrRetToWide(objectIDList_.get(), strRet);
+                if (!name.empty() && name.size() < MAX_PATH && name.find_first_of(L"\\/:") == std::wstring::npos) {
+                    name.copy(findData_.cFileName, name.size());
+                    findData_.cFileName[name.size()] = 0;
+                }
+            }
+        }
     }
     return findData_;
 }

@@ -169,7 +169,11 @@ TEST_F(MainWindow, AddMoveAndRemoveRows)
     EXPECT_EQ(Sub(0, album::siRotation), L"0");
     EXPECT_EQ(Sub(2, album::siTitle), L"rgb8.png");
     EXPECT_EQ(Row(0)->GetSubItems()->GetCount(), 6);
-    EXPECT_TRUE(messages.Seen.empty()) << "the unreadable file is skipped silently among pictures";
+    // The unreadable file among pictures is named, once, with its reason.
+    ASSERT_EQ(messages.Seen.size(), 1u);
+    EXPECT_NE(messages.Seen[0].first.find(L"notes.jpg: "), std::wstring::npos)
+        << testing::PrintToString(messages.Seen[0].first);
+    messages.Seen.clear();
     EXPECT_TRUE(form->ListModified);
 
     // The same picture under another letter case: no second row, the
@@ -213,7 +217,7 @@ TEST_F(MainWindow, AddMoveAndRemoveRows)
 
     // Several files at once: one named twice (in two letter cases) is added
     // once, an unreadable one not at all, in the order named; naming them
-    // all again adds nothing and, some being listed, asks nothing.
+    // all again adds nothing.
     const std::vector<std::wstring> many = {pictures.File(L"rgb8.png"), pictures.File(L"notes.jpg"),
                                             classlib::UpperCase(pictures.File(L"rgb8.png")),
                                             pictures.File(L"camera.jpg")};
@@ -223,7 +227,10 @@ TEST_F(MainWindow, AddMoveAndRemoveRows)
     const std::size_t seen = messages.Seen.size();
     EXPECT_EQ(form->AddFiles(many, false), 0);
     EXPECT_EQ(form->LV2->GetItems()->GetCount(), 2);
-    EXPECT_EQ(messages.Seen.size(), seen);
+    // Only the unreadable file is named again.
+    ASSERT_EQ(messages.Seen.size(), seen + 1);
+    EXPECT_NE(messages.Seen.back().first.find(L"notes.jpg: "), std::wstring::npos);
+    EXPECT_EQ(messages.Seen.back().first.find(L"rgb8.png"), std::wstring::npos);
 }
 
 // A turned row offers only the way back; the way back offers the three

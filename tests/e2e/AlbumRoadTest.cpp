@@ -298,10 +298,11 @@ TEST_F(VelmoProgram, BuildsAnAlbumFromCameraPhotos)
     for (const wchar_t* idle : {L"R1", L"R2", L"R3", L"R4", L"btnPgUp", L"btnPgDown", L"btnRemove"})
         EXPECT_FALSE(app.Click(idle)) << Utf8(idle) << " is enabled with an empty album list";
 
-    // The picture types: everything but the PNG; then all files.
-    ChooseFolder(work_ + L"\\photos", 6);
+    // The picture types: every kind the program reads, the PNG among them;
+    // then all files.
+    ChooseFolder(work_ + L"\\photos", 7);
     ComboSelect(filter, 6);
-    EXPECT_TRUE(WaitUntil([&] { return ListCount(Control(L"LV1")) == 7; }, 10000)) << "All Files shows the PNG too";
+    EXPECT_TRUE(WaitUntil([&] { return ListCount(Control(L"LV1")) == 7; }, 10000)) << "All Files shows them all";
     Screenshot(L"02-photo-folder");
 
     ASSERT_TRUE(app.Click(L"btnAddAll")) << "Add all refused";
@@ -536,13 +537,13 @@ TEST_F(VelmoProgram, FailuresGiveAMessageAndLeaveTheWindowUsable)
 // swallow the album list's press.)
 TEST_F(VelmoProgram, RightClickOnAFileOffersItsLargePreview)
 {
-    ChooseFolder(work_ + L"\\photos", 6);
+    ChooseFolder(work_ + L"\\photos", 7);
     ASSERT_TRUE(app.Click(L"btnAddAll"));
     for (const wchar_t* listName : {L"LV1", L"LV2"}) {
         SCOPED_TRACE(Utf8(listName));
         HWND list = Control(listName);
         ASSERT_TRUE(list);
-        ASSERT_TRUE(WaitUntil([&] { return ListCount(list) == 6; }, 10000));
+        ASSERT_TRUE(WaitUntil([&] { return ListCount(list) == 7; }, 10000));
         ListSelect(app.Process(), list, -1, false);
         ListSelect(app.Process(), list, 0, true);
         const int row = 2;

@@ -68,6 +68,23 @@ HWND TRoadRun::Control(const wchar_t* Name)
     return wnd;
 }
 
+std::vector<std::wstring> TRoadRun::AnswerMessages(DWORD TimeoutMs)
+{
+    std::vector<std::wstring> seen;
+    WaitUntil(
+        [&] {
+            for (const TDialog& d : Dialogs(app.Pid())) {
+                if (d.Caption != kCaption) continue;
+                seen.push_back(d.Text);
+                PressButton(d.Wnd, IDOK);
+                WaitUntil([&] { return !::IsWindow(d.Wnd) || !::IsWindowVisible(d.Wnd); }, 5000);
+            }
+            return false;
+        },
+        TimeoutMs);
+    return seen;
+}
+
 std::vector<std::wstring> TRoadRun::WaitBuildOver(DWORD TimeoutMs)
 {
     HWND start = Control(L"btnStart");

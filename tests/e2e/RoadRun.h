@@ -68,6 +68,9 @@ public:
     // without a message, or the program gone. Returns the messages; each is
     // also saved as a screenshot (Screenshot).
     std::vector<std::wstring> WaitBuildOver(DWORD TimeoutMs);
+    // Answers with OK every message box of the program that shows within
+    // TimeoutMs; returns their texts.
+    std::vector<std::wstring> AnswerMessages(DWORD TimeoutMs);
 
     TProgram app;
 

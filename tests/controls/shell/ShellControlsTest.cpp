@@ -2716,3 +2716,29 @@ TEST(ShellControls, BoxesThatCannotBeCheckedAndTheDesktopRoot)
     EXPECT_EQ(tree->GetNodeState(sub), shell::ssChecked);
     EXPECT_EQ(tree->GetNodeState(root), shell::ssGrayed);
 }
+
+// Names outside the ANSI code page (Cyrillic, CJK, a surrogate pair, the
+// right-to-left override) keep every character in the caption and in the
+// full path the list gives out.
+TEST(ShellControls, ListKeepsNamesOutsideTheCodePage)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    const std::vector<std::wstring> names = {L"\u041C\u043E\u0441\u0442.jpg", L"\u6A4B\u306E\u5199\u771F.jpg",
+                                             L"bridge \U0001F309.jpg", L"\u202Egpj.evil\u200F.jpg"};
+    for (const std::wstring& name : names) Touch(dir.File(name));
+
+    HostForm form;
+    auto* list = Placed<shell::TShellList>(form);
+    list->SetPath(dir.Path());
+    ASSERT_EQ(list->GetItems()->GetCount(), static_cast<int>(names.size()));
+    std::set<std::wstring> captions, paths;
+    for (int i = 0; i < list->GetItems()->GetCount(); ++i) {
+        captions.insert(list->GetItems()->GetItem(i)->GetCaption());
+        paths.insert(list->GetItemPathAt(i));
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(captions.count(names[i]), 1u) << "caption of name " << i;
+        EXPECT_EQ(paths.count(dir.File(names[i])), 1u) << "path of name " << i;
+    }
+}
