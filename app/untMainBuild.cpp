@@ -98,8 +98,15 @@ void TfrmMain::btnCancelClick(TObject*)
 
 void TfrmMain::RequestCancel()
 {
+    const bool first = CancelRequested == 0;
     CancelRequested = 1;
     if (build_) build_->CancelRequested = 1;
+    // The build stops at its next image, which may take seconds: the
+    // request shows at once.
+    if (first && BuildRunning()) {
+        TmP6->SetCaption(Translation.Text(std::wstring(L"msgCancelling")));
+        TmP6->Repaint();
+    }
 }
 
 void TfrmMain::Progress(TObject*, int Percent)
