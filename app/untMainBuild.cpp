@@ -55,7 +55,12 @@ public:
     {
         if (form_.EAlbName->CanFocus()) form_.EAlbName->SetFocus();
     }
-    void SetStatusText(const std::wstring& Text) override { form_.TmP6->SetCaption(Text); }
+    void SetStatusText(const std::wstring& Text) override
+    {
+        // A cancel asked for before the build showed its state stays shown.
+        const bool cancelling = form_.CancelRequested && !Text.empty();
+        form_.TmP6->SetCaption(cancelling ? form_.Translation.Text(std::wstring(L"msgCancelling")) : Text);
+    }
     void DisableControls() override { form_.SetLocked(true); }
     void RestoreControls() override { form_.SetLocked(false); }
     void ShowBuildProgress(bool Visible) override

@@ -16,12 +16,6 @@ std::vector<TAutomationClicker>& Clickers()
 }
 
 // The text of a global atom; empty for 0 or an unknown atom.
-std::vector<TAutomationTexter>& Texters()
-{
-    static std::vector<TAutomationTexter> texters;
-    return texters;
-}
-
 std::wstring AtomText(WPARAM Atom)
 {
     if (Atom == 0 || Atom > 0xFFFF) return {};
@@ -74,17 +68,6 @@ void RegisterAutomationClicker(TAutomationClicker Clicker)
     if (Clicker) Clickers().push_back(Clicker);
 }
 
-UINT ControlTextMessage()
-{
-    static const UINT msg = ::RegisterWindowMessageW(L"VelmoControlText");
-    return msg;
-}
-
-void RegisterAutomationTexter(TAutomationTexter Texter)
-{
-    if (Texter) Texters().push_back(Texter);
-}
-
 TComponent* FindAutomationComponent(TCustomForm* Form, const std::wstring& Name)
 {
     if (!Form || Name.empty()) return nullptr;
@@ -116,24 +99,6 @@ bool HandleAutomationMessage(TCustomForm* Form, TMessage& Message)
                 Message.Result = 1;
                 return true;
             }
-        return true;
-    }
-    if (Message.Msg == ControlTextMessage()) {
-        Message.Result = 0;
-        TComponent* component = FindAutomationComponent(Form, AtomText(Message.WParam));
-        if (!component) return true;
-        std::wstring text;
-        bool known = false;
-        if (auto* label = dynamic_cast<TLabel*>(component)) {
-            text = label->GetCaption();
-            known = true;
-        }
-        for (TAutomationTexter texter : Texters())
-            if (!known) known = texter(component, text);
-        if (!known) return true;
-        if (text.size() > 255) text.resize(255);
-        // An empty name makes no atom: a lone space stands for no text.
-        Message.Result = ::GlobalAddAtomW(text.empty() ? L" " : text.c_str());
         return true;
     }
     return false;

@@ -18,13 +18,6 @@
 // posted click keeps needing the atom until it is handled, so the sender
 // keeps its atoms alive for as long as it drives the program.
 //
-//   VelmoControlText  (RegisterWindowMessageW(L"VelmoControlText")):
-//     wParam = a global atom holding a component name. Result: a new global
-//     atom holding the text the component shows (at most 255 characters),
-//     which the sender deletes (GlobalDeleteAtom); 0 when no component has
-//     the name or nobody knows how to read its text. Labels are read here;
-//     other classes through RegisterAutomationTexter.
-//
 // Components that are not controls (menu items of a toolbar, for example)
 // become clickable through RegisterAutomationClicker.
 //
@@ -44,16 +37,11 @@ struct TMessage;
 
 UINT FindControlMessage();
 UINT ClickControlMessage();
-UINT ControlTextMessage();
 
 // Clicks Component when it is of a class the clicker knows (true), else
 // returns false without doing anything.
 using TAutomationClicker = bool (*)(TComponent* Component);
 void RegisterAutomationClicker(TAutomationClicker Clicker);
-// Sets Text to what Component shows when it is of a class the texter knows
-// (true), else returns false.
-using TAutomationTexter = bool (*)(TComponent* Component, std::wstring& Text);
-void RegisterAutomationTexter(TAutomationTexter Texter);
 
 // The component of Form named Name (see the header comment); nullptr when
 // none has it or Name is empty.

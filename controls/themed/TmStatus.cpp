@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include "classlib/Automation.h"
 #include "classlib/Bitmap.h"
 #include "classlib/WinHandles.h"
 #include "controls/themed/TmPanel.h"
@@ -26,18 +25,6 @@ void Line(TCanvas* Canvas, int X1, int Y1, int X2, int Y2)
     Canvas->MoveTo(X1, Y1);
     Canvas->LineTo(X2, Y2);
 }
-
-// The automation messages of forms read a pane's caption
-// (classlib/Automation.h).
-bool PaneTextForAutomation(classlib::TComponent* Component, std::wstring& Text)
-{
-    auto* pane = dynamic_cast<TTmCustomStatusPane*>(Component);
-    if (!pane) return false;
-    Text = pane->GetCaption();
-    return true;
-}
-
-const bool kAutomationRegistered = (classlib::RegisterAutomationTexter(&PaneTextForAutomation), true);
 
 }  // namespace
 

@@ -324,6 +324,37 @@ TEST_F(MainWindow, BuildLocksTheWindowAndNumbersTheRows)
     EXPECT_EQ(Sub(3, album::siNumber), L"");
 }
 
+// Exit (as Esc) during a build says at once that the build is being
+// cancelled, and no control's hint covers that until the build ends.
+TEST_F(MainWindow, CancelShowsAtOnceUntilTheBuildEnds)
+{
+    BrowsePictures();
+    form->btnAddAll->Click();
+    form->EAlbName->SetText(L"Stopped");
+    // The refused viewer copy reports while the build runs: cancel then.
+    const std::wstring viewer = program.Dir.Path() + L"\\viewer";
+    ::MoveFileW(viewer.c_str(), (viewer + L"_away").c_str());
+    std::wstring before, after, hinted;
+    bool asked = false;
+    messages.During = [&] {
+        if (asked) return;
+        asked = true;
+        before = form->TmP6->GetCaption();
+        form->btnCancel->Click();
+        after = form->TmP6->GetCaption();
+        classlib::Application->SetHint(L"A control's hint");
+        hinted = form->TmP6->GetCaption();
+        classlib::Application->SetHint(L"");
+    };
+    form->btnStart->Click();
+    ASSERT_TRUE(asked);
+    EXPECT_NE(before, L"Cancelling...");
+    EXPECT_EQ(after, L"Cancelling...");
+    EXPECT_EQ(hinted, L"Cancelling...");
+    EXPECT_FALSE(form->BuildRunning());
+    EXPECT_EQ(form->TmP6->GetCaption(), L"") << "the note outlives the build";
+}
+
 // A build that ends by an exception (a navigation picture is missing) is
 // reported; the window is usable again and Exit closes it, asking first
 // because the list was never saved.

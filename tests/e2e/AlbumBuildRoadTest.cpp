@@ -384,29 +384,4 @@ TEST_F(AlbumBuildRoad, IncompletePhotoIsNamed)
     EXPECT_FALSE(ReadBytes(album + L"Thumbnails\\tn_b-half.jpg").empty());
 }
 
-// Esc during a build says at once that the build is being cancelled, while
-// it still works towards its next picture; the end clears the note.
-TEST_F(AlbumBuildRoad, EscShowsCancellingAtOnce)
-{
-    AddFolder(work_ + L"\\slow", kSlowPhotos);
-    SetAlbum(L"Slow");
-    ::SetForegroundWindow(app.Main());
-    EXPECT_TRUE(app.PostClick(L"btnStart"));
-    ASSERT_TRUE(WaitUntil([&] { return BuildRunning(); }, 10000));
-    RealKey(VK_ESCAPE);
-    std::wstring shown;
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            shown = app.ShownText(L"TmP6");
-            return shown == L"Cancelling...";
-        },
-        1000))
-        << "status after Esc: " << Utf8(shown);
-    Screenshot(L"build-cancelling");
-    const std::vector<std::wstring> messages = run_.WaitBuildOver(120000);
-    ASSERT_EQ(messages.size(), 1u) << Joined(messages);
-    EXPECT_NE(messages[0].find(kCancelled), std::wstring::npos) << Joined(messages);
-    EXPECT_EQ(app.ShownText(L"TmP6"), L"");
-}
-
 }  // namespace

@@ -164,19 +164,6 @@ HWND TProgram::Find(const std::wstring& Name)
     return reinterpret_cast<HWND>(result);
 }
 
-std::wstring TProgram::ShownText(const std::wstring& Name)
-{
-    static const UINT textMessage = ::RegisterWindowMessageW(L"VelmoControlText");
-    DWORD_PTR result = 0;
-    if (!::SendMessageTimeoutW(main_, textMessage, Atom(Name), 0, SMTO_ABORTIFHUNG, 10000, &result) || !result)
-        return {};
-    wchar_t buffer[256] = {};
-    const UINT n = ::GlobalGetAtomNameW(static_cast<ATOM>(result), buffer, 256);
-    ::GlobalDeleteAtom(static_cast<ATOM>(result));
-    const std::wstring text(buffer, n);
-    return text == L" " ? std::wstring() : text;
-}
-
 bool TProgram::Click(const std::wstring& Name)
 {
     DWORD_PTR result = 0;

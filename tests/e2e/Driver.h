@@ -50,9 +50,6 @@ public:
     // The window of the main form's component Name (nullptr: none, or not a
     // windowed control).
     HWND Find(const std::wstring& Name);
-    // The text the main form's component Name shows (labels, status panes
-    // and the like); empty when there is none or it cannot be read.
-    std::wstring ShownText(const std::wstring& Name);
     // Clicks the component Name and waits for the click to finish; false
     // when the program refused (unknown, disabled or hidden).
     bool Click(const std::wstring& Name);

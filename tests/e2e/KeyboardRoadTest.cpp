@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -134,24 +133,6 @@ int TextWidth(std::wstring Text)
     ::ReleaseDC(nullptr, dc);
     ::DeleteObject(font);
     return size.cx;
-}
-
-// The text after "Key=" in a translation file beside the program (UTF-8).
-std::wstring TranslationText(const wchar_t* File, const std::string& Key)
-{
-    std::ifstream in((ProgramFolder() + L"Languages\\" + File).c_str(), std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-        if (line.compare(0, Key.size() + 1, Key + "=") != 0) continue;
-        const std::string text = line.substr(Key.size() + 1);
-        std::wstring wide(text.size(), L'\0');
-        wide.resize(static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                                                    wide.data(), static_cast<int>(wide.size()))));
-        return wide;
-    }
-    return {};
 }
 
 class KeyboardRoad : public ::testing::Test {
@@ -362,21 +343,21 @@ TEST_F(KeyboardRoad, OptionsLabelsFitEveryLanguage)
         ::Sleep(800);
         Screenshot(std::wstring(L"options-") + l.Shot);
         const struct {
-            const char* Key;
+            const wchar_t* Key;
             const wchar_t* Field;
-        } rows[] = {{"msgThumbSize", L"ThSize"}, {"msgImageSize", L"ImSize"}, {"msgColumns", L"EColumns"},
-                    {"msgRows", L"ERows"}};
+        } rows[] = {{L"msgThumbSize", L"ThSize"}, {L"msgImageSize", L"ImSize"}, {L"msgColumns", L"EColumns"},
+                    {L"msgRows", L"ERows"}};
         HWND group = FormControl(dialog, L"GrHTML");
         ASSERT_NE(group, nullptr);
         for (const auto& r : rows) {
             const std::wstring text = TranslationText(l.File, r.Key);
-            ASSERT_FALSE(text.empty()) << r.Key;
+            ASSERT_FALSE(text.empty()) << Utf8(r.Key);
             HWND field = FormControl(dialog, r.Field);
             const int labelRight = WindowRect(group).left + 12 + TextWidth(text);
-            EXPECT_LE(labelRight, WindowRect(field).left) << r.Key << " runs under its field";
+            EXPECT_LE(labelRight, WindowRect(field).left) << Utf8(r.Key) << " runs under its field";
         }
         HWND check = FormControl(dialog, L"CBResize");
-        const std::wstring resize = TranslationText(l.File, "msgResizeCopies");
+        const std::wstring resize = TranslationText(l.File, L"msgResizeCopies");
         EXPECT_LE(TextWidth(resize) + 16, Width(check)) << "the check box cuts its text";
         const RECT d = WindowRect(dialog);
         EXPECT_LE(d.right - d.left, ::GetSystemMetrics(SM_CXSCREEN));
