@@ -3,9 +3,14 @@
 // handlers look for). Main thread only.
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "classlib/Accelerators.h"
 #include "classlib/Component.h"
 #include "classlib/Controls.h"
 #include "classlib/Forms.h"
+#include "classlib/WinHandles.h"
 
 namespace album {
 
@@ -35,6 +40,29 @@ T* NewControl(classlib::TComponent* Owner, classlib::TWinControl* Parent, const 
     T* c = NewControl<T>(Owner, Parent, Name);
     c->SetBounds(Left, Top, Width, Height);
     return c;
+}
+
+// Width of Text in Control's font, as it shows (accelerator marks left out).
+inline int CaptionWidth(classlib::TControl* Control, const std::wstring& Text)
+{
+    const std::wstring shown = classlib::StripAccelerator(Text);
+    classlib::TScreenDC dc;
+    classlib::TSelectObjectScope font(dc.Get(), Control->GetFont()->GetHandle());
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc.Get(), shown.c_str(), static_cast<int>(shown.size()), &size);
+    return size.cx;
+}
+
+// Gives the captions of Items (anything with GetCaption/SetCaption, in
+// order of precedence) accelerators unique among them; see
+// classlib::AssignAccelerators.
+template <class... T>
+void GiveAccelerators(T*... Items)
+{
+    std::vector<std::wstring> captions{std::wstring(Items->GetCaption())...};
+    classlib::AssignAccelerators(captions);
+    std::size_t i = 0;
+    (Items->SetCaption(captions[i++]), ...);
 }
 
 // A fixed-size dialog frame with only the system menu, placed by Position.

@@ -151,6 +151,7 @@ const std::vector<TTextEntry>& TextTable()
         {L"msgCouldNotWrite",
          L"Could not write file(s) to output folder. Check permissions or remove write protection.", L"", L""},
         {L"msgESC", L"Press ESC to abort", L"", L""},
+        {L"msgCancelling", L"Cancelling...", L"", L""},
         {L"msgErrorCreateAlbum", L"Could not create the album.", L"", L""},
         {L"msgAlbumCreated", L"HTML Album has been successfully created!", L"", L""},
         {L"msgSelectDir", L"Select folder:", L"", L""},

@@ -393,6 +393,9 @@ void TfrmMain::CreateAlbumPanes()
     E_Desc->SetScrollBars(classlib::ssVertical);
     E_Desc->SetEnabled(false);
     E_Desc->OnChange = TNotifyEvent(this, &TfrmMain::E_DescChange);
+    LBL_Rotate->SetShowAccelChar(false);
+    LBL_Title->SetFocusControl(E_Title);
+    LBL_Desc->SetFocusControl(E_Desc);
     ChB2 = NewControl<TCheckBox>(this, details, L"ChB2");
     ChB2->SetChecked(true);
     ChB2->OnClick = TNotifyEvent(this, &TfrmMain::ChB2Click);
@@ -441,6 +444,9 @@ void TfrmMain::CreateBottomPanel()
     btnDir = NewControl<TSpeedButton>(this, TmPanel1, L"btnDir");
     LoadGlyph(btnDir, L"GLYPH_FOLDER", L"...");
     btnDir->OnClick = TNotifyEvent(this, &TfrmMain::btnDirClick);
+    LAlb->SetFocusControl(EAlbName);
+    LDir->SetFocusControl(EAlbDir);
+    L3->SetFocusControl(LV2);
     btnAdv = NewControl<TButton>(this, TmPanel1, L"btnAdv");
     btnAdv->OnClick = TNotifyEvent(this, &TfrmMain::btnAdvClick);
     btnStart = NewControl<TButton>(this, TmPanel1, L"btnStart");

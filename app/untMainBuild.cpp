@@ -65,7 +65,12 @@ public:
     {
         if (form_.EAlbName->CanFocus()) form_.EAlbName->SetFocus();
     }
-    void SetStatusText(const std::wstring& Text) override { form_.TmP6->SetCaption(Text); }
+    void SetStatusText(const std::wstring& Text) override
+    {
+        // A cancel asked for before the build showed its state stays shown.
+        const bool cancelling = form_.CancelRequested && !Text.empty();
+        form_.TmP6->SetCaption(cancelling ? form_.Translation.Text(std::wstring(L"msgCancelling")) : Text);
+    }
     void DisableControls() override { form_.SetLocked(true); }
     void RestoreControls() override { form_.SetLocked(false); }
     void ShowBuildProgress(bool Visible) override
@@ -108,8 +113,15 @@ void TfrmMain::btnCancelClick(TObject*)
 
 void TfrmMain::RequestCancel()
 {
+    const bool first = CancelRequested == 0;
     CancelRequested = 1;
     if (build_) build_->CancelRequested = 1;
+    // The build stops at its next image, which may take seconds: the
+    // request shows at once.
+    if (first && BuildRunning()) {
+        TmP6->SetCaption(Translation.Text(std::wstring(L"msgCancelling")));
+        TmP6->Repaint();
+    }
 }
 
 void TfrmMain::Progress(TObject*, int Percent)

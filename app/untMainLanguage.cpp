@@ -2,6 +2,7 @@
 // the language in use and the offer to translate.
 #include "app/untMain.h"
 
+#include "app/FormParts.h"
 #include "app/untAbout.h"
 #include "app/untOptions.h"
 #include "app/untPreView.h"
@@ -114,6 +115,11 @@ void TfrmMain::SetLanguage()
     tbTranslate->SetCaption(text(L"msgTranslateMenu"));
 
     LV2->Hint = LV1->Hint;
+    // One Alt+letter for each, whatever the language: the menu row first
+    // (Alt with a menu's first letter opens it), then the buttons in order
+    // of use, the check boxes, the labels of fields.
+    GiveAccelerators(mnuFile, mnuHelp, btnAdd, btnAddAll, btnStart, btnCancel, btnAdv, btnOpen, btnSave, btnRemove,
+                     btnRemoveAll, ChB1, ChB2, LAlb, LDir, LBL_Title, LBL_Desc, L3);
     mnuExit->SetCaption(btnCancel->GetCaption());
     // Texts made from messages show in the new language at once.
     const int albumCount = LV2->GetItems()->GetCount();

@@ -7,6 +7,7 @@
 
 #include "classlib/WinHandles.h"
 
+#include "app/FormParts.h"
 #include "app/untMainShared.h"
 
 namespace album {
@@ -17,16 +18,6 @@ using classlib::TObject;
 using namespace mainform;
 
 namespace {
-
-// Width a button needs for its caption.
-int CaptionWidth(TControl* Control, const std::wstring& Text)
-{
-    classlib::TScreenDC dc;
-    classlib::TSelectObjectScope font(dc.Get(), Control->GetFont()->GetHandle());
-    SIZE size{};
-    ::GetTextExtentPoint32W(dc.Get(), Text.c_str(), static_cast<int>(Text.size()), &size);
-    return size.cx;
-}
 
 // Places Buttons in one row across Width when each gets room for its
 // caption, else one under the other; returns the height used.
@@ -54,7 +45,9 @@ int PlaceButtons(const std::vector<classlib::TButton*>& Buttons, int X, int Y, i
 
 void TfrmMain::LayoutControls()
 {
-    if (!built_) return;
+    // A minimised window has no client area: laid out then, every pane
+    // would shrink to nothing and the splitters lose their places.
+    if (!built_ || (HandleAllocated() && ::IsIconic(GetHandle()))) return;
 
     // Browsing pane: find field, file list, type box, add buttons, preview.
     {
@@ -180,7 +173,7 @@ void TfrmMain::LayoutControls()
 
 void TfrmMain::FormResize(TObject*)
 {
-    if (!built_) return;
+    if (!built_ || (HandleAllocated() && ::IsIconic(GetHandle()))) return;
     LayoutControls();
     for (imaging::TImgMView* grid : {ImPreView1, ImPreview2}) FitThumbnail(grid);
     if (LV1->GetColumns()->GetCount() > 0) LV1->GetColumns()->GetItem(0)->SetWidth(std::max(LV1->GetWidth() - 4, 20));

@@ -112,7 +112,7 @@ void TfrmMain::ImPreview2IOProgress(TObject*, int Percent)
 void TfrmMain::LV1MouseEnter(TObject*)
 {
     if (LV1->GetItems()->GetCount() == 0) return;
-    TmP6->SetCaption(LV1->Hint);
+    if (!BuildRunning()) TmP6->SetCaption(LV1->Hint);
     popupOwner_ = LV1;
     PopUp1->SetTag(1);
 }
@@ -127,9 +127,10 @@ void TfrmMain::AppHint(TObject*)
     if (!built_) return;
     const std::wstring& hint = classlib::Application->GetHint();
     // The lists show their own hint by their enter and leave rules; the
-    // build state stays until the build ends.
+    // build state ("Press ESC", "Cancelling...") stays until the build ends.
+    if (BuildRunning()) return;
     if (hint.empty()) {
-        if (!BuildRunning()) TmP6->SetCaption(L"");
+        TmP6->SetCaption(L"");
     } else if (hint != LV1->Hint && hint != LV2->Hint) {
         TmP6->SetCaption(hint);
     }
@@ -137,7 +138,7 @@ void TfrmMain::AppHint(TObject*)
 
 void TfrmMain::LV2MouseEnter(TObject*)
 {
-    if (LV2->GetItems()->GetCount() > 0) TmP6->SetCaption(LV2->Hint);
+    if (LV2->GetItems()->GetCount() > 0 && !BuildRunning()) TmP6->SetCaption(LV2->Hint);
     if (LV2->GetSelCount() > 0) {
         popupOwner_ = LV2;
         PopUp1->SetTag(2);

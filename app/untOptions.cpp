@@ -80,9 +80,19 @@ TfrmOptions::TfrmOptions(TComponent* AOwner) : TForm(AOwner)
         p->OnMouseEnter = TNotifyEvent(this, &TfrmOptions::colBackgrMouseEnter);
         p->OnMouseLeave = TNotifyEvent(this, &TfrmOptions::colBackgrMouseLeave);
         *s.Panel = p;
+        // A swatch is reached with Tab and opens its colour with Space.
+        p->SetTabStop(true);
+        p->OnKeyPress = TKeyPressEvent::FromFunction(
+            [](void* Form, TObject* Sender, wchar_t& Key) {
+                if (Key != L' ') return;
+                Key = 0;
+                static_cast<TfrmOptions*>(Form)->colBackgrClick(Sender);
+            },
+            this);
         TLabel* l = NewControl<TLabel>(this, GrHTML, s.LabelName, 46, s.Top + 3, 0, 0);
         l->SetCaption(s.Caption);
         l->SetVisible(s.Visible);
+        l->SetFocusControl(p);
         *s.Label = l;
     }
 
@@ -118,6 +128,7 @@ TfrmOptions::TfrmOptions(TComponent* AOwner) : TForm(AOwner)
         u->SetAssociate(e);
         TLabel* l = NewControl<TLabel>(this, GrHTML, n.LabelName, 12, n.Top + 3, 0, 0);
         l->SetCaption(n.Caption);
+        l->SetFocusControl(e);
         *n.Edit = e;
         *n.UpDown = u;
         *n.Label = l;
@@ -134,6 +145,7 @@ TfrmOptions::TfrmOptions(TComponent* AOwner) : TForm(AOwner)
     E_indx->Hint = L"$p-current page; $t-total pages";
     E_indx->SetShowHint(true);
     E_indx->OnChange = TNotifyEvent(this, &TfrmOptions::E_indxChange);
+    L_Indx->SetFocusControl(E_indx);
     L_Img = NewControl<TLabel>(this, GrHTML, L"L_Img", 12, 306, 0, 0);
     L_Img->SetCaption(L"Page number:");
     L_Img->SetVisible(false);
@@ -153,6 +165,8 @@ TfrmOptions::TfrmOptions(TComponent* AOwner) : TForm(AOwner)
     L1->SetCaption(L"Album Name");
     L2 = NewControl<TLabel>(this, ScrollBox1, L"L2", 0, 39, 300, 15);
     L3 = NewControl<TLabel>(this, ScrollBox1, L"L3", 0, 243, 300, 15);
+    // The sample texts show the user's template as typed.
+    for (TLabel* l : {L1, L2, L3}) l->SetShowAccelChar(false);
     for (TLabel* l : {L2, L3}) {
         l->SetAutoSize(false);
         l->SetAlignment(taCenter);
@@ -239,6 +253,43 @@ void TfrmOptions::ApplyTexts(const TTranslation& T)
         c->Hint = E_indx->Hint;
         c->SetShowHint(true);
     }
+    GiveAccelerators(btnOK, btnCancel, GrHTML, LTSize, CBResize, LIsize, LColumns, LRows, L_Indx, L42, L52, LHeadline);
+    LayoutLabels();
+}
+
+void TfrmOptions::LayoutLabels()
+{
+    constexpr int kLeft = 12, kDesignColumn = 246, kUpDown = 17, kFieldWidth = 46, kSpace = 8;
+    // The column: its labels (the swatch labels stand right of their
+    // swatches), the check box with its box, the number labels before
+    // their fields.
+    int column = kDesignColumn;
+    for (TLabel* l : {L42, L52, LHeadline, L72, L102}) column = std::max(column, l->GetLeft() - kLeft + l->GetWidth());
+    column = std::max(column, L_Indx->GetWidth());
+    const int check = CaptionWidth(CBResize, CBResize->GetCaption()) + 24;
+    column = std::max(column, check);
+    int labels = 0;
+    for (TLabel* l : {LTSize, LIsize, LColumns, LRows}) labels = std::max(labels, l->GetWidth());
+    const int fieldLeft = std::max(kFieldLeft, kLeft + labels + kSpace);
+    column = std::max(column, fieldLeft - kLeft + kFieldWidth + kUpDown);
+
+    const std::pair<TEdit*, TUpDown*> fields[] = {
+        {ThSize, ThSizeUD}, {ImSize, ImSizeUD}, {EColumns, EColumnsUD}, {ERows, ERowsUD}};
+    for (const auto& [edit, updown] : fields) {
+        edit->SetLeft(fieldLeft);
+        updown->SetBounds(fieldLeft + kFieldWidth, edit->GetTop(), updown->GetWidth(), edit->GetHeight());
+    }
+    CBResize->SetWidth(column);
+    E_indx->SetWidth(column);
+    E_img->SetWidth(column);
+
+    const int grow = column - kDesignColumn;
+    ScrollBox1->SetLeft(272 + grow);
+    GrHTML->SetWidth(592 + grow);
+    PageControls->SetWidth(608 + grow);
+    SetClientWidth(624 + grow);
+    btnOK->SetLeft(448 + grow);
+    btnCancel->SetLeft(536 + grow);
 }
 
 void TfrmOptions::FormCreate(TObject*) { gif_ = std::make_unique<gif::TGIFImage>(); }

@@ -97,6 +97,10 @@ public:
     void CopyOut(TSettings& S) const;
     // The dialog's texts in the language of T.
     void ApplyTexts(const TTranslation& T);
+    // Widens the column of labels and fields to the widest text of the
+    // language in use (the dialog grows with it; never below its design
+    // size), so that no label is cut.
+    void LayoutLabels();
 
     // ---- handlers
     void FormCreate(classlib::TObject* Sender);

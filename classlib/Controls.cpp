@@ -1052,6 +1052,14 @@ void TWinControl::Dispatch(TMessage& Message)
             if (std::find(winControls_.begin(), winControls_.end(), child) == winControls_.end()) continue;
             if ((Message.Result = child->Perform(Message.Msg, Message.WParam, Message.LParam)) != 0) break;
         }
+        if (Message.Msg != CM_DIALOGCHAR || Message.Result != 0 || !*alive) break;
+        const std::vector<TControl*> graphics = controls_;
+        for (TControl* child : graphics) {
+            if (!*alive) break;
+            if (dynamic_cast<TWinControl*>(child)) continue;
+            if (std::find(controls_.begin(), controls_.end(), child) == controls_.end()) continue;
+            if ((Message.Result = child->Perform(Message.Msg, Message.WParam, Message.LParam)) != 0) break;
+        }
         break;
     }
     case WM_CHAR: {
@@ -1465,6 +1473,14 @@ void TWinControl::AlignControls()
     if (*alive) aligning_ = false;
 }
 
+bool TWinControl::GetTabStop() const
+{
+    if (tabStopSet_) return tabStop_;
+    TCreateParams params;
+    const_cast<TWinControl*>(this)->CreateParams(params);
+    return (params.Style & WS_TABSTOP) != 0;
+}
+
 int TWinControl::GetTabOrder() const
 {
     if (!parent_) return -1;
@@ -1504,7 +1520,7 @@ TWinControl* TWinControl::FindNextControl(TWinControl* CurControl, bool GoForwar
         int i = GoForward ? (start + step) % n : (start - step + n) % n;
         TWinControl* c = list[static_cast<std::size_t>(i)];
         if (c == CurControl && it != list.end()) break;
-        if ((!CheckTabStop || c->tabStop_) && c->CanFocus()) return c;
+        if ((!CheckTabStop || c->GetTabStop()) && c->CanFocus()) return c;
     }
     return nullptr;
 }

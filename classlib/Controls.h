@@ -105,7 +105,8 @@ class TDockManager;
 // Offered to the topmost control, which passes them on to its window
 // children until one answers non-zero: CM_DIALOGKEY for Alt and Esc key
 // presses (WParam the key), CM_DIALOGCHAR for Alt+character (WParam the
-// character). A non-zero answer consumes the key.
+// character; graphic children such as labels are asked too, after the
+// window children). A non-zero answer consumes the key.
 constexpr UINT CM_DIALOGKEY = 0xB032;
 constexpr UINT CM_DIALOGCHAR = 0xB033;
 // Changes of a window control's list of children, sent to it with WParam
@@ -528,9 +529,15 @@ public:
 
     // Tab order: TabOrder is the position among the parent's window
     // children (-1 without a parent); setting it moves the control, values
-    // out of range put it last. TabStop: whether SelectNext stops here.
-    bool GetTabStop() const { return tabStop_; }
-    void SetTabStop(bool Value) { tabStop_ = Value; }
+    // out of range put it last. TabStop: whether SelectNext stops here;
+    // until set it is what the control's window style says (WS_TABSTOP of
+    // CreateParams: buttons, check boxes, edits, lists, boxes).
+    bool GetTabStop() const;
+    void SetTabStop(bool Value)
+    {
+        tabStop_ = Value;
+        tabStopSet_ = true;
+    }
     int GetTabOrder() const;
     void SetTabOrder(int Value);
     // The window controls inside this one in tab order, depth first
@@ -691,6 +698,7 @@ private:
     bool destroyingHandle_ = false;
     bool aligning_ = false;
     bool tabStop_ = false;
+    bool tabStopSet_ = false;
     bool doubleBuffered_ = false;
     // Window children in tab order.
     std::vector<TWinControl*> tabList_;

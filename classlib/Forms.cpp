@@ -30,6 +30,33 @@ BOOL CALLBACK DisableThreadWindow(HWND Wnd, LPARAM Param)
     return TRUE;
 }
 
+// Tab and Shift+Tab that the focused window does not want for itself move
+// the focus along the tab order of its form (as the dialog manager does):
+// the key is dispatched untranslated, so no tab character follows it into
+// the window it leaves. A window that is no control of the class library
+// (the edit inside a combo box, say) moves on from the nearest control
+// that holds it.
+bool DialogTab(const MSG& Msg)
+{
+    if (Msg.message != WM_KEYDOWN || Msg.wParam != VK_TAB || !Msg.hwnd) return false;
+    if (::GetKeyState(VK_CONTROL) < 0 || ::GetKeyState(VK_MENU) < 0) return false;
+    const LRESULT code =
+        ::SendMessageW(Msg.hwnd, WM_GETDLGCODE, VK_TAB, reinterpret_cast<LPARAM>(const_cast<MSG*>(&Msg)));
+    if (code & (DLGC_WANTTAB | DLGC_WANTALLKEYS)) return false;
+    if (FindControl(Msg.hwnd)) {
+        ::DispatchMessageW(&Msg);
+        return true;
+    }
+    for (HWND w = ::GetParent(Msg.hwnd); w; w = ::GetParent(w))
+        if (TWinControl* control = FindControl(w)) {
+            TWinControl* top = control;
+            while (top->GetParent()) top = top->GetParent();
+            top->SelectNext(control, ::GetKeyState(VK_SHIFT) >= 0, true);
+            return true;
+        }
+    return false;
+}
+
 void WindowExceptionToApplication(TObject* Sender)
 {
     if (Application) Application->HandleException(Sender);
@@ -407,6 +434,16 @@ void TCustomForm::Dispatch(TMessage& Message)
             if (Application->CallMainWindowHooks(relay)) return;
         }
         break;
+    case WM_SIZE:
+    case WM_MOVE:
+        // Minimised, the window has no client area and stands off the
+        // screen: the form keeps its bounds and its controls their layout,
+        // so that restoring finds them as they were.
+        if (HandleAllocated() && ::IsIconic(GetHandle())) {
+            DefaultHandler(Message);
+            return;
+        }
+        break;
     case WM_GETMINMAXINFO:
         TWinControl::Dispatch(Message);
         if (FixedFrame() && HandleAllocated()) {
@@ -722,7 +759,7 @@ void TApplication::HandleMessage()
         }
         try {
             if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) CancelHint();
-            if (IsKeyMsg(msg)) return;
+            if (IsKeyMsg(msg) || DialogTab(msg)) return;
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         } catch (...) {
@@ -777,7 +814,7 @@ void TApplication::ProcessMessages()
         }
         try {
             if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) CancelHint();
-            if (IsKeyMsg(msg)) continue;
+            if (IsKeyMsg(msg) || DialogTab(msg)) continue;
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         } catch (...) {

@@ -24,6 +24,13 @@
 // components (creation order) when any has one, else the application's
 // OnException, else a message box (EAbort is silent).
 //
+// The message loops (Run, HandleMessage, ProcessMessages, ShowModal) handle
+// Tab and Shift+Tab as the dialog manager does: a key the focused window
+// does not want (WM_GETDLGCODE) moves the focus along the tab order of its
+// form, without a tab character following it. Alt+character goes to the
+// form's controls as CM_DIALOGCHAR (Controls.h). A minimised form keeps its
+// bounds and the layout of its controls.
+//
 // TScreen (global Screen) lists the forms and tracks the active one; its
 // Cursor, when not crDefault, is shown over every window of the program.
 //

@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "classlib/Accelerators.h"
 #include "classlib/SysUtils.h"
 
 namespace classlib {
@@ -359,12 +360,45 @@ void TLabel::SetWordWrap(bool Value)
 
 UINT TLabel::TextFlags() const
 {
-    UINT flags = DT_NOPREFIX | DT_EXPANDTABS;
+    UINT flags = DT_EXPANDTABS | (showAccelChar_ ? 0 : DT_NOPREFIX);
     if (wordWrap_)
         flags |= DT_WORDBREAK;
     else if (caption_.find(L'\n') == std::wstring::npos)
         flags |= DT_SINGLELINE;
     return flags;
+}
+
+void TLabel::SetShowAccelChar(bool Value)
+{
+    if (Value == showAccelChar_) return;
+    showAccelChar_ = Value;
+    AdjustSize();
+    Invalidate();
+}
+
+void TLabel::SetFocusControl(TWinControl* Value)
+{
+    if (Value == focusControl_) return;
+    if (focusControl_) focusControl_->RemoveFreeNotification(this);
+    focusControl_ = Value;
+    if (Value) Value->FreeNotification(this);
+}
+
+void TLabel::Notification(TComponent* AComponent, TOperation Operation)
+{
+    TGraphicControl::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == focusControl_) focusControl_ = nullptr;
+}
+
+void TLabel::WndProc(TMessage& Message)
+{
+    if (Message.Msg == CM_DIALOGCHAR && showAccelChar_ && focusControl_ && GetVisible() &&
+        IsAccelerator(static_cast<wchar_t>(Message.WParam), caption_) && focusControl_->CanFocus()) {
+        focusControl_->SetFocus();
+        Message.Result = 1;
+        return;
+    }
+    TGraphicControl::WndProc(Message);
 }
 
 void TLabel::FontChanged(TObject* Sender)
@@ -383,7 +417,7 @@ void TLabel::AdjustSize()
     RECT r{0, 0, wordWrap_ ? GetWidth() : 0, 0};
     std::wstring text = caption_.empty() ? std::wstring(L" ") : caption_;
     ::DrawTextW(dc.Get(), text.c_str(), static_cast<int>(text.size()), &r,
-                DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS | (wordWrap_ ? DT_WORDBREAK : 0));
+                DT_CALCRECT | DT_EXPANDTABS | (showAccelChar_ ? 0 : DT_NOPREFIX) | (wordWrap_ ? DT_WORDBREAK : 0));
     int w = wordWrap_ ? GetWidth() : caption_.empty() ? 0 : r.right - r.left;
     SetBounds(GetLeft(), GetTop(), w, r.bottom - r.top);
 }
@@ -614,6 +648,25 @@ void TButton::Click()
     TSystemControl::Click();
 }
 
+void TMemo::WndProc(TMessage& Message)
+{
+    TEdit::WndProc(Message);
+    if (Message.Msg == WM_GETDLGCODE && !WantTabs && Message.WParam == VK_TAB)
+        Message.Result &= ~static_cast<LRESULT>(DLGC_WANTTAB | DLGC_WANTALLKEYS);
+}
+
+void TButton::WndProc(TMessage& Message)
+{
+    if (Message.Msg == CM_DIALOGCHAR && IsAccelerator(static_cast<wchar_t>(Message.WParam), GetCaption()) &&
+        CanFocus()) {
+        SetFocus();
+        Message.Result = 1;
+        Click();
+        return;
+    }
+    TSystemControl::WndProc(Message);
+}
+
 void TButton::CNCommand(TMessage& Message)
 {
     Message.Result = 0;
@@ -649,6 +702,19 @@ void TCheckBox::CreateHandleDone()
 }
 
 void TCheckBox::SaveWindowState() { checked_ = GetChecked(); }
+
+void TCheckBox::WndProc(TMessage& Message)
+{
+    if (Message.Msg == CM_DIALOGCHAR && IsAccelerator(static_cast<wchar_t>(Message.WParam), GetCaption()) &&
+        CanFocus()) {
+        SetFocus();
+        Message.Result = 1;
+        SetChecked(!GetChecked());
+        Click();
+        return;
+    }
+    TSystemControl::WndProc(Message);
+}
 
 void TCheckBox::CNCommand(TMessage& Message)
 {

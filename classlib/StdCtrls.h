@@ -141,15 +141,26 @@ public:
     // with AutoSize it keeps its width and takes the height of the lines.
     bool GetWordWrap() const { return wordWrap_; }
     void SetWordWrap(bool Value);
+    // With ShowAccelChar (the default) "&x" shows x underlined and Alt+x
+    // focuses FocusControl; without it the caption shows as it is (for
+    // labels that show the user's text).
+    bool GetShowAccelChar() const { return showAccelChar_; }
+    void SetShowAccelChar(bool Value);
+    TWinControl* GetFocusControl() const { return focusControl_; }
+    void SetFocusControl(TWinControl* Value);
 
 protected:
     void Paint() override;
     void FontChanged(TObject* Sender) override;
+    void WndProc(TMessage& Message) override;
+    void Notification(TComponent* AComponent, TOperation Operation) override;
 
 private:
     void AdjustSize();
     UINT TextFlags() const;
     std::wstring caption_;
+    bool showAccelChar_ = true;
+    TWinControl* focusControl_ = nullptr;
     TAlignment alignment_ = taLeftJustify;
     bool autoSize_ = true;
     bool transparent_ = false;
@@ -230,9 +241,13 @@ public:
     void SetWordWrap(bool Value);
     TScrollStyle GetScrollBars() const { return scrollBars_; }
     void SetScrollBars(TScrollStyle Value);
+    // Whether Tab types a tab character; without it (the default) Tab
+    // moves the focus on as in every other control.
+    bool WantTabs = false;
 
 protected:
     void CreateParams(TCreateParams& Params) override;
+    void WndProc(TMessage& Message) override;
 
 private:
     std::unique_ptr<TMemoStrings> lines_;
@@ -263,6 +278,8 @@ protected:
     std::wstring SystemClassName() const override { return L"BUTTON"; }
     void CreateParams(TCreateParams& Params) override;
     void CNCommand(TMessage& Message) override;
+    // Alt with the caption's accelerator presses the button.
+    void WndProc(TMessage& Message) override;
 
 private:
     bool default_ = false;
@@ -285,6 +302,8 @@ protected:
     void CNCommand(TMessage& Message) override;
     void CreateHandleDone() override;
     void SaveWindowState() override;
+    // Alt with the caption's accelerator focuses and toggles the box.
+    void WndProc(TMessage& Message) override;
 
 private:
     bool checked_ = false;

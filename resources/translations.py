@@ -51,6 +51,7 @@ TEXTS = [
      'Die Datei(en) konnten nicht in den Zielordner geschrieben werden. Prüfen Sie die Zugriffsrechte oder heben Sie den Schreibschutz auf.',
      'Не удалось записать файл(ы) в папку назначения. Проверьте права доступа или снимите защиту от записи.'),
     ('msgESC', 'Press ESC to abort', 'ESC drücken zum Abbrechen', 'Нажмите ESC для прерывания'),
+    ('msgCancelling', 'Cancelling...', 'Wird abgebrochen...', 'Прерывание...'),
     ('msgErrorCreateAlbum', 'Could not create the album.', 'Das Album konnte nicht erstellt werden.', 'Не удалось создать альбом.'),
     ('msgAlbumCreated', 'HTML Album has been successfully created!', 'Das HTML-Album wurde erfolgreich erstellt!', 'HTML-альбом успешно создан!'),
     ('msgSelectDir', 'Select folder:', 'Ordner wählen:', 'Выберите папку:'),

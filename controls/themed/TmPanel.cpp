@@ -1,5 +1,7 @@
 #include "controls/themed/TmPanel.h"
 
+#include "classlib/Accelerators.h"
+
 #include <vssym32.h>
 #include <windowsx.h>
 
@@ -568,31 +570,10 @@ void TTmCustomGroupBox::SetBannerHeight(int Value)
     Invalidate();
 }
 
-namespace {
-
-// Whether Key is the caption's accelerator: the character after a single
-// "&" ("&&" is a plain ampersand), compared without case.
-bool IsCaptionAccelerator(wchar_t Key, const std::wstring& Caption)
-{
-    for (size_t i = 0; i + 1 < Caption.size(); ++i) {
-        if (Caption[i] != L'&') continue;
-        if (Caption[i + 1] == L'&') {
-            ++i;
-            continue;
-        }
-        wchar_t a[2] = {Caption[i + 1], 0}, b[2] = {Key, 0};
-        ::CharUpperW(a);
-        ::CharUpperW(b);
-        return a[0] == b[0];
-    }
-    return false;
-}
-
-}  // namespace
 
 void TTmCustomGroupBox::WndProc(TMessage& Message)
 {
-    if (Message.Msg == CM_DIALOGCHAR && IsCaptionAccelerator(static_cast<wchar_t>(Message.WParam), GetCaption()) &&
+    if (Message.Msg == CM_DIALOGCHAR && classlib::IsAccelerator(static_cast<wchar_t>(Message.WParam), GetCaption()) &&
         CanFocus()) {
         SelectNext(nullptr, true, true);
         Message.Result = 1;

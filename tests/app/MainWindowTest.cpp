@@ -16,6 +16,7 @@
 #include "AlbumTestFiles.h"
 #include "FormTestSupport.h"
 #include "TestRegistryKey.h"
+#include "classlib/Accelerators.h"
 #include "classlib/SysUtils.h"
 #include "imaging/model/PxStartup.h"
 
@@ -338,6 +339,37 @@ TEST_F(MainWindow, BuildLocksTheWindowAndNumbersTheRows)
     EXPECT_EQ(Sub(3, album::siNumber), L"");
 }
 
+// Exit (as Esc) during a build says at once that the build is being
+// cancelled, and no control's hint covers that until the build ends.
+TEST_F(MainWindow, CancelShowsAtOnceUntilTheBuildEnds)
+{
+    BrowsePictures();
+    form->btnAddAll->Click();
+    form->EAlbName->SetText(L"Stopped");
+    // The refused viewer copy reports while the build runs: cancel then.
+    const std::wstring viewer = program.Dir.Path() + L"\\viewer";
+    ::MoveFileW(viewer.c_str(), (viewer + L"_away").c_str());
+    std::wstring before, after, hinted;
+    bool asked = false;
+    messages.During = [&] {
+        if (asked) return;
+        asked = true;
+        before = form->TmP6->GetCaption();
+        form->btnCancel->Click();
+        after = form->TmP6->GetCaption();
+        classlib::Application->SetHint(L"A control's hint");
+        hinted = form->TmP6->GetCaption();
+        classlib::Application->SetHint(L"");
+    };
+    form->btnStart->Click();
+    ASSERT_TRUE(asked);
+    EXPECT_NE(before, L"Cancelling...");
+    EXPECT_EQ(after, L"Cancelling...");
+    EXPECT_EQ(hinted, L"Cancelling...");
+    EXPECT_FALSE(form->BuildRunning());
+    EXPECT_EQ(form->TmP6->GetCaption(), L"") << "the note outlives the build";
+}
+
 // A build that ends by an exception (a navigation picture is missing) is
 // reported; the window is usable again and Exit closes it, asking first
 // because the list was never saved.
@@ -500,15 +532,15 @@ TEST_F(MainWindow, LanguageMenuAppliesTranslations)
     EXPECT_TRUE(german->GetVisible());
     EXPECT_FALSE(form->LanguageItem(25)->GetVisible());
     german->Click();
-    EXPECT_EQ(form->btnStart->GetCaption(), L"Los");
-    EXPECT_EQ(form->mnuExit->GetCaption(), L"Beenden");
+    EXPECT_EQ(classlib::StripAccelerator(form->btnStart->GetCaption()), L"Los");
+    EXPECT_EQ(classlib::StripAccelerator(form->mnuExit->GetCaption()), L"Beenden");
     EXPECT_EQ(form->msgFileOf, L"Datei");
-    EXPECT_EQ(form->btnAdd->GetCaption(), L"btnAdd") << "a key the file lacks shows its name";
+    EXPECT_EQ(classlib::StripAccelerator(form->btnAdd->GetCaption()), L"btnAdd") << "a key the file lacks shows its name";
     form->mnuLanguagePopUp(form->mnuLanguage, false);
     EXPECT_TRUE(german->GetChecked());
     EXPECT_FALSE(form->English->GetChecked());
     form->English->Click();
-    EXPECT_EQ(form->btnStart->GetCaption(), L"Start");
+    EXPECT_EQ(classlib::StripAccelerator(form->btnStart->GetCaption()), L"Start");
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
+
 namespace e2e {
 
 namespace {
@@ -112,6 +115,25 @@ void TRoadRun::Finish()
 {
     if (app.Running()) app.Close(IDYES, 20000);
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+}
+
+// The text after "Key=" in a translation file beside the program (UTF-8).
+std::wstring TranslationText(const wchar_t* File, const std::wstring& Key)
+{
+    std::ifstream in((ProgramFolder() + L"Languages\\" + File).c_str(), std::ios::binary);
+    std::string line;
+    const std::string head = Utf8(Key) + "=";
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+        if (line.compare(0, head.size(), head) != 0) continue;
+        const std::string text = line.substr(head.size());
+        std::wstring wide(text.size(), L'\0');
+        wide.resize(static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                                                    wide.data(), static_cast<int>(wide.size()))));
+        return wide;
+    }
+    return {};
 }
 
 }  // namespace e2e

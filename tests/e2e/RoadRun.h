@@ -24,6 +24,9 @@ inline constexpr wchar_t kSettingsKey[] = L"Software\\Grembolt\\Velmo\\1.4";
 std::wstring AppExe();
 // The folder of AppExe(), with its closing backslash.
 std::wstring ProgramFolder();
+// The text after "Key=" in the translation file File beside the program
+// (UTF-8); empty when the file has no such line.
+std::wstring TranslationText(const wchar_t* File, const std::wstring& Key);
 
 // The shell browser's "Browsers" value set to a program that does nothing
 // for the life of the object; the old value (or its absence) back at the end.
