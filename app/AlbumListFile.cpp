@@ -341,14 +341,4 @@ void TMissingPictures::Check(const TAlbumRow& Row)
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) paths_.push_back(Row.Path);
 }
 
-std::wstring NameListText(const std::vector<std::wstring>& Names, std::size_t Shown, const std::wstring& MoreText)
-{
-    std::wstring text;
-    for (std::size_t i = 0; i < Names.size() && i < Shown; ++i) text += L"\r\n" + Names[i];
-    if (Names.size() > Shown)
-        text += L"\r\n" + classlib::StringReplace(MoreText, L"%n1", std::to_wstring(Names.size() - Shown),
-                                                    classlib::rfReplaceAll | classlib::rfIgnoreCase);
-    return text;
-}
-
 }  // namespace album

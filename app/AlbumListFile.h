@@ -159,8 +159,4 @@ private:
     std::vector<std::wstring> paths_;
 };
 
-// Names as lines, each after a line break; at most Shown of them, then one
-// more line MoreText with "%n1" replaced by the number left out.
-std::wstring NameListText(const std::vector<std::wstring>& Names, std::size_t Shown, const std::wstring& MoreText);
-
 }  // namespace album

@@ -249,8 +249,6 @@ const std::vector<TTextEntry>& TextTable()
          L"\"%f1\" is an album list of version %f2, which this program cannot read. Nothing was opened; your album list is unchanged. Open it with the newer program that saved it.", L"", L""},
         {L"msgMissingPictures",
          L"The album list \"%f1\" was opened, but these pictures are not where it says they are. They stay in the list; move them back, or remove them from the list before you press Start:", L"", L""},
-        {L"msgMorePictures",
-         L"... and %n1 more", L"", L""},
         {L"msgOpeningList",
          L"Opening the album list: %n1 of %n2 pictures.", L"", L""},
         {L"msgListNotWritten",

@@ -182,7 +182,7 @@ public:
     // Opening a list: the pictures it names that are missing ("%f1" the
     // list), the line after the first of them ("%n1" the number left out),
     // and the progress ("%n1" of "%n2" rows).
-    std::wstring msgMissingPictures, msgMorePictures, msgOpeningList;
+    std::wstring msgMissingPictures, msgAndMore, msgOpeningList;
     // The languages of the menu and the translation in use.
     TLanguageMenu Languages;
     TTranslation Translation;

@@ -104,7 +104,7 @@ void TfrmMain::SetLanguage()
     msgListNotWritten = text(L"msgListNotWritten");
     msgListVersion = text(L"msgListVersion");
     msgMissingPictures = text(L"msgMissingPictures");
-    msgMorePictures = text(L"msgMorePictures");
+    msgAndMore = text(L"msgAndMore");
     msgOpeningList = text(L"msgOpeningList");
 
     msgNoPictures = text(L"msgNoPictures");

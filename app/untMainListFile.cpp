@@ -1,6 +1,7 @@
 // The main window's album list files: opening and saving them with their
 // dialogs and telling the user what went wrong.
 #include "app/untMain.h"
+#include "app/untReport.h"
 
 #include "classlib/SysUtils.h"
 
@@ -13,7 +14,6 @@ using classlib::TObject;
 namespace {
 
 // How many missing pictures the message names before "and N more".
-constexpr std::size_t kMissingPicturesShown = 15;
 // How long the window adds rows of an opened list before it answers again.
 constexpr ULONGLONG kOpenSliceMs = 50;
 
@@ -51,8 +51,7 @@ bool TfrmMain::OpenAlbumList(const std::wstring& FileName)
     ListModified = false;
     CheckList();
     if (!missing.empty())
-        ShowMessageBox(ListMessage(msgMissingPictures, FileName) + L"\r\n" +
-                           NameListText(missing, kMissingPicturesShown, msgMorePictures),
+        ShowMessageBox(FileReportText(ListMessage(msgMissingPictures, FileName), missing, msgAndMore),
                        MB_OK | MB_ICONWARNING);
     return true;
 }

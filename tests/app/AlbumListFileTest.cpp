@@ -1,4 +1,5 @@
 #include "app/AlbumListFile.h"
+#include "app/untReport.h"
 
 #include <gtest/gtest.h>
 
@@ -378,7 +379,11 @@ TEST(AlbumListFile, MissingPicturesAreNamedOnce)
         missing.Check(Row(path, {L"0"}));
     EXPECT_EQ((std::vector<std::wstring>{dir.File(L"gone.jpg"), dir.Path(), dir.File(L"other.jpg")}), missing.Paths());
 
-    const std::vector<std::wstring> names = {L"a", L"b", L"c", L"d"};
-    EXPECT_EQ(L"\r\na\r\nb\r\nc\r\nd", album::NameListText(names, 4, L"and %n1 more"));
-    EXPECT_EQ(L"\r\na\r\nb\r\nand 2 more", album::NameListText(names, 2, L"and %n1 more"));
+    // The report names each file once and counts what passes the screen's worth.
+    std::vector<std::wstring> names = {L"a", L"b", L"a", L"c"};
+    EXPECT_EQ(L"Gone:\r\na\r\nb\r\nc", album::FileReportText(L"Gone:", names, L"and %n1 more"));
+    for (int i = 0; i < 20; ++i) names.push_back(L"n" + std::to_wstring(i));
+    const std::wstring text = album::FileReportText(L"Gone:", names, L"and %n1 more");
+    EXPECT_NE(std::wstring::npos, text.find(L"\r\nn11\r\nand 11 more")) << text;
+    EXPECT_EQ(std::wstring::npos, text.find(L"n12"));
 }
