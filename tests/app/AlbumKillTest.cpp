@@ -102,6 +102,16 @@ wchar_t WholeAlbum(const std::wstring& Album)
 HANDLE StartChild(const std::wstring& Variable)
 {
     ::SetEnvironmentVariableW(kChildVariable, Variable.c_str());
+    // A sharded run hands its shard to the child too, which would then run
+    // nothing when the child's test falls into another shard.
+    const auto value = [](const wchar_t* Name) {
+        wchar_t text[32] = {};
+        const DWORD n = ::GetEnvironmentVariableW(Name, text, 32);
+        return n > 0 && n < 32 ? std::wstring(text, n) : std::wstring();
+    };
+    const std::wstring shards = value(L"GTEST_TOTAL_SHARDS"), index = value(L"GTEST_SHARD_INDEX");
+    ::SetEnvironmentVariableW(L"GTEST_TOTAL_SHARDS", nullptr);
+    ::SetEnvironmentVariableW(L"GTEST_SHARD_INDEX", nullptr);
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring command = L"\"" + std::wstring(self) +
@@ -119,6 +129,8 @@ HANDLE StartChild(const std::wstring& Variable)
     const BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                                           nullptr, &start, &info);
     ::SetEnvironmentVariableW(kChildVariable, nullptr);
+    if (!shards.empty()) ::SetEnvironmentVariableW(L"GTEST_TOTAL_SHARDS", shards.c_str());
+    if (!index.empty()) ::SetEnvironmentVariableW(L"GTEST_SHARD_INDEX", index.c_str());
     ::CloseHandle(null);
     if (!started) return nullptr;
     ::CloseHandle(info.hThread);
