@@ -354,8 +354,9 @@ TEST_F(THostile, HeadersLargerThanTheirDataAreRefusedByTheSimplerReaders)
 }
 
 // Files cut before their first row of pixels (a header without data, raw
-// samples short of a row, strips or runs that start past the end) hold no
-// picture: they fail as cut short instead of loading all black.
+// samples short of a row, strips, runs or a TGA identification field or
+// colour map that reach past the end) hold no picture: they fail as cut
+// short instead of loading all black.
 TEST_F(THostile, FilesCutBeforeTheirFirstRowAreRefused)
 {
     const struct {
@@ -367,6 +368,8 @@ TEST_F(THostile, FilesCutBeforeTheirFirstRowAreRefused)
         {"short-row.wbmp", ffWBMP},
         {"strip-past-end.tif", ffTIFF},
         {"rle4.bmp", ffBMP},
+        {"id-past-end.tga", ffTGA},
+        {"map-past-end.tga", ffTGA},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.File);
