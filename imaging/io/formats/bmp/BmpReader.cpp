@@ -317,6 +317,10 @@ private:
         const TPxPixelFormat format = bits_ == 1 && !twoColours_ ? px1g : native ? px8p : px24RGB;
         rowSize_ = ((static_cast<int64_t>(width_) * bits_ + 31) >> 5) * 4;
         const TKind kind = Kind();
+        // A compression this depth does not use (or no decoder knows) has
+        // no pixels to give.
+        if (kind == kUnsupported)
+            return Fail(TPxReadFailure::Unsupported);
         // Before allocating: uncompressed rows must be present; run-length
         // data may not claim more rows or columns than its codes could reach
         // (a code pair moves at most 255 pixels, and the end code ends all).
