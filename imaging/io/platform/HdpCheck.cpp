@@ -140,50 +140,39 @@ private:
 
     TPxReadFailure Image(const std::vector<TEntry>& Entries)
     {
-        bool format = false, width = false, height = false, offset = false, bytes = false;
-        uint32_t w = 0, h = 0, dataAt = 0, dataBytes = 0, alphaAt = 0, alphaBytes = 0;
-        bool alphaAtGiven = false, alphaBytesGiven = false;
+        // The one-value fields of the image, each at most once.
+        struct TField {
+            uint16_t Tag;
+            bool Given = false;
+            uint32_t Value = 0;
+        };
+        TField fields[] = {{kTagTransformation}, {kTagWidth},       {kTagHeight},      {kTagImageOffset},
+                           {kTagImageBytes},     {kTagAlphaOffset}, {kTagAlphaBytes}};
+        auto field = [&fields](uint16_t Tag) -> TField& {
+            for (TField& f : fields)
+                if (f.Tag == Tag)
+                    return f;
+            return fields[0];
+        };
+        bool format = false;
         for (const TEntry& e : Entries) {
-            uint32_t v = 0;
-            switch (e.Tag) {
-            case kTagPixelFormat:
+            if (e.Tag == kTagPixelFormat) {
                 if (e.Count != 16 || (e.Type != 1 && e.Type != 7))
                     return TPxReadFailure::BadHeader;
                 format = true;
-                break;
-            case kTagTransformation:
-                if (!Scalar(e, v) || v > 7)
-                    return TPxReadFailure::BadHeader;
-                break;
-            case kTagWidth:
-                if (!(width = Scalar(e, w)))
-                    return TPxReadFailure::BadHeader;
-                break;
-            case kTagHeight:
-                if (!(height = Scalar(e, h)))
-                    return TPxReadFailure::BadHeader;
-                break;
-            case kTagImageOffset:
-                if (!(offset = Scalar(e, dataAt)))
-                    return TPxReadFailure::BadHeader;
-                break;
-            case kTagImageBytes:
-                if (!(bytes = Scalar(e, dataBytes)))
-                    return TPxReadFailure::BadHeader;
-                break;
-            case kTagAlphaOffset:
-                if (!(alphaAtGiven = Scalar(e, alphaAt)))
-                    return TPxReadFailure::BadHeader;
-                break;
-            case kTagAlphaBytes:
-                if (!(alphaBytesGiven = Scalar(e, alphaBytes)))
-                    return TPxReadFailure::BadHeader;
-                break;
-            default: break;
+                continue;
             }
+            for (TField& f : fields)
+                if (f.Tag == e.Tag && (f.Given || !(f.Given = Scalar(e, f.Value))))
+                    return TPxReadFailure::BadHeader;
         }
-        if (!format || !width || !height || !offset || !bytes || alphaAtGiven != alphaBytesGiven)
+        const TField& alphaAt = field(kTagAlphaOffset);
+        const TField& alphaBytes = field(kTagAlphaBytes);
+        if (!format || !field(kTagWidth).Given || !field(kTagHeight).Given || !field(kTagImageOffset).Given ||
+            !field(kTagImageBytes).Given || alphaAt.Given != alphaBytes.Given || field(kTagTransformation).Value > 7)
             return TPxReadFailure::BadHeader;
+        const uint32_t w = field(kTagWidth).Value, h = field(kTagHeight).Value;
+        const uint32_t dataAt = field(kTagImageOffset).Value, dataBytes = field(kTagImageBytes).Value;
         if (w == 0 || h == 0)
             return TPxReadFailure::NoImage;
         // The widest pixel formats take 16 bytes (four 32-bit channels).
@@ -196,7 +185,7 @@ private:
             return f;
         if (dataBytes < sizeof kCodestreamSignature || !Inside(dataAt, dataBytes))
             return TPxReadFailure::Truncated;
-        if (alphaAtGiven && (alphaBytes == 0 || !Inside(alphaAt, alphaBytes)))
+        if (alphaAt.Given && (alphaBytes.Value == 0 || !Inside(alphaAt.Value, alphaBytes.Value)))
             return TPxReadFailure::Truncated;
         char signature[sizeof kCodestreamSignature];
         if (!ReadAt(dataAt, signature, sizeof signature) ||
