@@ -19,8 +19,11 @@
 # is copied to <output>/findings/ with a note; <output>/summary.txt has the
 # figures per format (mutants, loads that failed cleanly, crashes, hangs,
 # loads over the ceiling, empty and black successes, slowest load, peak
-# resident memory of a load) and lists the black successes. The seeds load
-# beside their mutants (not counted as mutants).
+# resident memory of a load) and lists the black successes, each with what
+# a reference decoder (ImageMagick's convert, when installed) shows: "not
+# black" (the reader is wrong), "refuses" (damage the reader should refuse),
+# "black" (a legitimately black picture) or "none" (no reference for the
+# format). The seeds load beside their mutants (not counted as mutants).
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 count=2000 jobs=4 formats="" out=/tmp/velmo-fuzz seed=1 limit=1024 timeout=10
@@ -115,7 +118,7 @@ echo "done in $(( $(date +%s) - start )) s"
 
 # Findings and figures.
 "$python" - "$out" "$jobs" <<'EOF'
-import os, re, shutil, sys
+import os, re, shutil, subprocess, sys
 out, jobs = sys.argv[1], int(sys.argv[2])
 stats, notes = {}, []
 # Seed pictures: (format, seed name) -> non-black pixels of its load (-1
@@ -171,8 +174,28 @@ for j in range(jobs):
         if os.path.exists(unix):
             shutil.copy(unix, os.path.join(out, "findings", name))
         notes.append("%s %s  (%s)" % (name, " ".join(f[2:]), unix))
+# What a reference decoder (ImageMagick's convert, when installed) makes of
+# a file: "not black", "black", "refuses" (no picture, an error), or "none"
+# (no reference decoder for the format, or none installed).
+def reference(path):
+    tool = shutil.which("convert")
+    if not tool:
+        return "none"
+    try:
+        r = subprocess.run([tool, path + "[0]", "-format", "%[fx:maxima]", "info:"], capture_output=True,
+                           text=True, timeout=30)
+    except (subprocess.TimeoutExpired, OSError):
+        return "none"
+    if "no decode delegate" in r.stderr or "not found" in r.stderr:
+        return "none"
+    try:
+        return "not black" if float(r.stdout.split()[0]) > 0 else "black"
+    except (IndexError, ValueError):
+        return "refuses"
+
 # Successes with every pixel black whose seed shows some other colour.
 blacks = []
+verdicts = {}
 for fmt, base, unix, f in ends:
     nb = [x for x in f if x.startswith("nonblack=")]
     if f[3] != "io=0" or not nb or nb[0] != "nonblack=0":
@@ -184,7 +207,9 @@ for fmt, base, unix, f in ends:
     name = "black-%s-%s" % (fmt, base)
     if os.path.exists(unix):
         shutil.copy(unix, os.path.join(out, "findings", name))
-    blacks.append("%s  seed %s" % (name, seed if seed else "unknown"))
+    verdict = reference(unix) if os.path.exists(unix) else "none"
+    verdicts[verdict] = verdicts.get(verdict, 0) + 1
+    blacks.append("%s  seed %s  reference: %s" % (name, seed if seed else "unknown", verdict))
     notes.append("%s %s  (%s, seed %s)" % (name, " ".join(f[2:]), unix, seed))
 with open(os.path.join(out, "findings", "notes.txt"), "w") as n:
     n.write("".join(x + "\n" for x in notes))
@@ -199,6 +224,8 @@ t = [sum(s[k] for s in stats.values()) for k in ("n", "crash", "hang", "overmem"
 rows.append("total: %d files, %d crashes, %d hangs, %d over the ceiling, %d successes without pixels, "
             "%d all-black successes of a picture that is not black" % tuple(t))
 if blacks:
+    rows.append("all-black successes by the reference decoder: " +
+                ", ".join("%s %d" % (k, verdicts[k]) for k in sorted(verdicts)))
     rows.append("all-black successes:")
     rows += ["  " + b for b in sorted(blacks)]
 open(os.path.join(out, "summary.txt"), "w").write("\n".join(rows) + "\n")

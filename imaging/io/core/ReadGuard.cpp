@@ -157,32 +157,11 @@ bool MulWithin(int64_t a, int64_t b, int64_t Limit, int64_t& Result)
     return Result <= Limit;
 }
 
-}  // namespace
-
-TPxReadFailure PxCheckRaster(const TPxRasterCheck& C)
+// MoreThanData when the data cannot code All bytes of samples at the
+// coding's best ratio.
+TPxReadFailure DataBound(const TPxRasterCheck& C, int64_t all)
 {
-    if (C.Width <= 0 || C.Height <= 0 || C.Frames <= 0)
-        return TPxReadFailure::NoImage;
-    if (C.Width > PxMaxImageSide || C.Height > PxMaxImageSide || C.CodedBits <= 0 || C.CodedBits > 1024 ||
-        C.StorageBits < 0 || C.StorageBits > 1024)
-        return TPxReadFailure::TooLarge;
-    const int64_t storageBits = C.StorageBits > 0 ? C.StorageBits : C.CodedBits;
-    // Rows are padded to whole bytes (and to words by the storage).
-    const int64_t storageRow = (C.Width * storageBits + 31) / 32 * 4;
-    int64_t storage = 0;
-    if (!MulWithin(storageRow, C.Height, PxMaxImageBytes, storage))
-        return TPxReadFailure::TooLarge;
-    if (C.DataBytes < 0)
-        return TPxReadFailure::None;
-
-    const int64_t codedRow = (C.Width * C.CodedBits + 7) / 8;
     constexpr int64_t kBig = std::numeric_limits<int64_t>::max() / 4;
-    int64_t coded = 0;
-    int64_t all = 0;
-    if (!MulWithin(codedRow, C.Height, kBig, coded) || !MulWithin(coded, C.Frames, kBig, all))
-        return TPxReadFailure::TooLarge;
-    if (all <= PxSmallImageBytes)
-        return TPxReadFailure::None;
     // What the data can code at best, in the unit of "all".
     const int64_t data = C.DataBytes;
     switch (C.Coding) {
@@ -212,6 +191,43 @@ TPxReadFailure PxCheckRaster(const TPxRasterCheck& C)
     if (data > kBig / ratio)
         return TPxReadFailure::None;
     return all <= data * ratio + PxSmallImageBytes ? TPxReadFailure::None : TPxReadFailure::MoreThanData;
+}
+
+}  // namespace
+
+TPxReadFailure PxCheckRaster(const TPxRasterCheck& C)
+{
+    if (C.Width <= 0 || C.Height <= 0 || C.Frames <= 0)
+        return TPxReadFailure::NoImage;
+    if (C.Width > PxMaxImageSide || C.Height > PxMaxImageSide || C.CodedBits <= 0 || C.CodedBits > 1024 ||
+        C.StorageBits < 0 || C.StorageBits > 1024)
+        return TPxReadFailure::TooLarge;
+    const int64_t storageBits = C.StorageBits > 0 ? C.StorageBits : C.CodedBits;
+    // Rows are padded to whole bytes (and to words by the storage).
+    const int64_t storageRow = (C.Width * storageBits + 31) / 32 * 4;
+    int64_t storage = 0;
+    if (!MulWithin(storageRow, C.Height, PxMaxImageBytes, storage))
+        return TPxReadFailure::TooLarge;
+    if (C.DataBytes < 0)
+        return TPxReadFailure::None;
+
+    const int64_t codedRow = (C.Width * C.CodedBits + 7) / 8;
+    constexpr int64_t kBig = std::numeric_limits<int64_t>::max() / 4;
+    int64_t coded = 0;
+    int64_t all = 0;
+    if (!MulWithin(codedRow, C.Height, kBig, coded) || !MulWithin(coded, C.Frames, kBig, all))
+        return TPxReadFailure::TooLarge;
+    const TPxReadFailure bound = all <= PxSmallImageBytes ? TPxReadFailure::None : DataBound(C, all);
+    if (bound != TPxReadFailure::None)
+        return bound;
+    // No image comes out of no data, and raw samples that end inside the
+    // first row leave nothing but blank: the file is cut short (also when
+    // the image is small).
+    if (C.DataBytes == 0)
+        return TPxReadFailure::Truncated;
+    if ((C.Coding == TPxCoding::Raw || C.Coding == TPxCoding::RawShort) && C.DataBytes < codedRow)
+        return TPxReadFailure::Truncated;
+    return TPxReadFailure::None;
 }
 
 bool PxCheckRaster(const TPxRasterCheck& Check, const TPxIOProgressInfo& Progress)

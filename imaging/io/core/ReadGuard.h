@@ -138,9 +138,11 @@ struct TPxRasterCheck {
 
 // TPxReadFailure::None when the image may be allocated; otherwise NoImage
 // (a side is 0 or negative), TooLarge (a side, the storage or the arithmetic
-// passes the caps) or MoreThanData (the data cannot code that many pixels).
-// Images whose coded samples take at most PxSmallImageBytes always pass the
-// data bound (they are no danger, and tiny files may pad or truncate).
+// passes the caps), Truncated (no data at all, or raw samples that do not
+// fill the first row) or MoreThanData (the data cannot code that many
+// pixels). Beyond that, images whose coded samples take at most
+// PxSmallImageBytes always pass the data bound (they are no danger, and tiny
+// files may pad or truncate).
 TPxReadFailure PxCheckRaster(const TPxRasterCheck& Check);
 // The same, failing the load on Progress (reason and aborting flag) when
 // the check fails; returns whether the image may be allocated.

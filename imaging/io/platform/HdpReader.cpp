@@ -12,6 +12,7 @@
 #include "classlib/Exceptions.h"
 #include "imaging/io/metadata/ExifBlock.h"
 #include "imaging/io/core/FileFormats.h"
+#include "imaging/io/platform/HdpCheck.h"
 #include "imaging/io/platform/HdpWriter.h"
 #include "imaging/io/core/IOParams.h"
 #include "imaging/io/core/ImgIOCounters.h"
@@ -506,6 +507,12 @@ void PxReadHDPhoto(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& 
                    bool /*Preview: the frame is always decoded*/)
 {
     Progress.Progress(0);
+    // The platform's decoder trusts the container: only a file whose
+    // structure passes our check reaches it.
+    if (TPxReadFailure refused = PxCheckHDPhotoStructure(*Stream); refused != TPxReadFailure::None) {
+        Progress.Fail(refused);
+        return;
+    }
     TPxWICReader reader;
     if (reader.Open(Stream, ffHDP)) {
         reader.ReadFrame(static_cast<uint32_t>(Params.ImageIndex < 0 ? 0 : Params.ImageIndex), Bitmap, &Params,
@@ -521,6 +528,8 @@ int32_t PxCountHDPhotoFrames(const std::wstring& FileName)
     if (!PxIsWICAvailable())
         return 0;
     TPxWideFileStream stream(FileName, classlib::fmOpenRead | classlib::fmShareDenyWrite);
+    if (PxCheckHDPhotoStructure(stream) != TPxReadFailure::None)
+        return 0;
     TPxWICReader reader;
     if (!reader.Open(&stream, ffHDP))
         return 0;

@@ -455,6 +455,8 @@ TEST(BmpReaderTest, DamagedFilesFailCleanly)
         bool Aborts;
     };
     std::vector<uint8_t> rleTable(64, 0);
+    // Red, green and blue masks 0x80000, 0x20000, 0x10000.
+    const std::vector<uint8_t> highMasks = {0, 0, 8, 0, 0, 0, 2, 0, 0, 0, 1, 0};
     const TCase cases[] = {
         {"empty", {}, true},
         {"not BM", patched(0, {'B', 'A'}), true},
@@ -476,7 +478,11 @@ TEST(BmpReaderTest, DamagedFilesFailCleanly)
         {"RLE8 delta below the image", MakeBmp(4, 2, 8, 1, rleTable, {0, 2, 0, 9, 5, 1}, 16), false},
         {"RLE8 lines past the last", MakeBmp(4, 2, 8, 1, rleTable, {0, 0, 0, 0, 0, 0, 2, 3}, 16), false},
         {"RLE4 long runs", MakeBmp(3, 2, 4, 2, rleTable, {255, 0x12, 0, 200, 1, 2}, 16), false},
-        {"unsupported compression", MakeBmp(2, 2, 8, 4, rleTable, {1, 2, 3, 4}, 16), false},
+        // A compression the depth does not use has no pixels to give.
+        {"unsupported compression", MakeBmp(2, 2, 8, 4, rleTable, {1, 2, 3, 4}, 16), true},
+        {"unknown compression", MakeBmp(2, 2, 8, 7, rleTable, {1, 2, 3, 4}, 16), true},
+        {"RLE4 code on 8 bits", MakeBmp(2, 2, 8, 2, rleTable, {2, 1, 0, 1}, 16), true},
+        {"16-bit fields above the pixel", MakeBmp(2, 2, 16, 3, highMasks, {1, 2, 3, 4, 5, 6, 7, 8}, 0), true},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);

@@ -214,6 +214,8 @@ TEST_F(GifReader, DamagedAndHostileInputFailsCleanly)
         return g;
     };
     const size_t desc = 25;  // the descriptor's 0x2C
+    std::vector<uint8_t> noData(good.begin(), good.begin() + desc + 11);
+    noData.insert(noData.end(), {0, 0x3B});
     struct TCase {
         const char* Name;
         std::vector<uint8_t> Bytes;
@@ -231,6 +233,7 @@ TEST_F(GifReader, DamagedAndHostileInputFailsCleanly)
         {"cut inside the data", std::vector<uint8_t>(good.begin(), good.end() - 3), false},
         {"local table of 256 entries that eats the data", with(desc + 9, {0x87}), true},
         {"zero-size frame", with(desc + 5, {0, 0, 0, 0}), true},
+        {"no data blocks after the code size", noData, true},
         {"global table claimed, file ends in it", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x87, 0, 0, 1, 2}, true},
     };
     for (const TCase& c : cases) {

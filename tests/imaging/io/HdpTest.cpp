@@ -17,6 +17,7 @@
 #include "classlib/Streams.h"
 #include "imaging/io/metadata/ExifBlock.h"
 #include "imaging/io/core/FileFormats.h"
+#include "imaging/io/platform/HdpCheck.h"
 #include "imaging/io/platform/HdpReader.h"
 #include "imaging/io/platform/HdpWriter.h"
 #include "imaging/io/core/IOParams.h"
@@ -213,6 +214,70 @@ TEST_F(HdPhoto, BadInputAndMissingFramesAbortCleanly)
     TIOParamsVals params(nullptr);
     params.ImageIndex = 1;  // the file has one frame
     EXPECT_TRUE(Read(Fixture("rgb24.wdp"), bitmap, params).Aborted);
+}
+
+// Containers the platform's decoder faults on (a transformation outside
+// the eight the format names, a garbage entry in place of the width) and
+// other structure faults are refused with a reason before the platform
+// sees them; the file's own offsets count from where it starts.
+TEST_F(HdPhoto, DamagedContainersAreRefusedBeforeThePlatformDecodes)
+{
+    const std::vector<uint8_t> good = Fixture("gray16.wdp");
+    auto patched = [&](size_t At, std::vector<uint8_t> Bytes) {
+        std::vector<uint8_t> f = good;
+        std::copy(Bytes.begin(), Bytes.end(), f.begin() + static_cast<std::ptrdiff_t>(At));
+        return f;
+    };
+    // gray16.wdp: the directory at 32 with 8 entries from 34 (width third,
+    // image offset and byte count last), the codestream at 134.
+    const struct {
+        const char* What;
+        std::vector<uint8_t> Bytes;
+        TPxReadFailure Why;
+    } cases[] = {
+        {"transformation 418", Fixture("bad-transformation.wdp"), TPxReadFailure::BadHeader},
+        {"no width", Fixture("no-width.wdp"), TPxReadFailure::BadHeader},
+        {"not version 1", patched(3, {2}), TPxReadFailure::BadHeader},
+        {"directory past the end", patched(4, {0xFF, 0xFF, 0, 0}), TPxReadFailure::BadHeader},
+        {"entries past the end", patched(32, {0xFF, 0x01}), TPxReadFailure::Truncated},
+        {"unknown field type", patched(34 + 2, {13}), TPxReadFailure::BadHeader},
+        {"20000 widths", patched(34 + 24 + 4, {0x20, 0x4E}), TPxReadFailure::Truncated},
+        {"width 0", patched(34 + 24 + 8, {0}), TPxReadFailure::NoImage},
+        {"image data past the end", patched(34 + 84 + 8, {0xFF, 0xFF}), TPxReadFailure::Truncated},
+        {"image offset past the end", patched(34 + 72 + 8, {0xFF, 0xFF}), TPxReadFailure::Truncated},
+        {"no codestream signature", patched(134, {'X'}), TPxReadFailure::BadHeader},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        for (int64_t lead : {0, 3}) {
+            classlib::TMemoryStream m;
+            std::vector<uint8_t> data(static_cast<size_t>(lead), 0xEE);
+            data.insert(data.end(), c.Bytes.begin(), c.Bytes.end());
+            iobytes::SetBytes(m, data);
+            m.Seek(lead, classlib::soBeginning);
+            EXPECT_EQ(PxCheckHDPhotoStructure(m), c.Why);
+            EXPECT_EQ(m.GetPosition(), lead);
+        }
+        TPxBitmap bitmap;
+        TIOParamsVals params(nullptr);
+        bool aborting = false;
+        TPxReadFailure why = TPxReadFailure::None;
+        TPxIOProgressInfo progress;
+        progress.Aborting = &aborting;
+        progress.Failure = &why;
+        classlib::TMemoryStream m;
+        iobytes::SetBytes(m, c.Bytes);
+        m.SetPosition(0);
+        PxReadHDPhoto(&m, &bitmap, params, progress, false);
+        progress.Mask.Reset();
+        EXPECT_TRUE(aborting);
+        EXPECT_EQ(why, c.Why);
+        EXPECT_TRUE(bitmap.IsEmpty());
+    }
+    classlib::TMemoryStream m;
+    iobytes::SetBytes(m, good);
+    m.SetPosition(0);
+    EXPECT_EQ(PxCheckHDPhotoStructure(m), TPxReadFailure::None);
 }
 
 TEST_F(HdPhoto, ReaderObjectWithoutParameters)

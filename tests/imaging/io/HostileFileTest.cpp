@@ -16,6 +16,7 @@
 #include "imaging/io/core/ImgIO.h"
 #include "imaging/io/core/ReadGuard.h"
 #include "imaging/model/PxBitmap.h"
+#include "IoFixtureBytes.h"
 
 using namespace imaging;
 
@@ -349,6 +350,30 @@ TEST_F(THostile, HeadersLargerThanTheirDataAreRefusedByTheSimplerReaders)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         ExpectRefused(Load(c.Bytes, c.Type), TPxReadFailure::MoreThanData);
+    }
+}
+
+// Files cut before their first row of pixels (a header without data, raw
+// samples short of a row, strips, runs or a TGA identification field or
+// colour map that reach past the end) hold no picture: they fail as cut
+// short instead of loading all black.
+TEST_F(THostile, FilesCutBeforeTheirFirstRowAreRefused)
+{
+    const struct {
+        const char* File;
+        int32_t Type;
+    } cases[] = {
+        {"header-only.pgm", ffPXM},
+        {"plain-short.pbm", ffPXM},
+        {"short-row.wbmp", ffWBMP},
+        {"strip-past-end.tif", ffTIFF},
+        {"rle4.bmp", ffBMP},
+        {"id-past-end.tga", ffTGA},
+        {"map-past-end.tga", ffTGA},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.File);
+        ExpectRefused(Load(iobytes::FileBytes(iobytes::FixtureFile(L"cut", c.File)), c.Type), TPxReadFailure::Truncated);
     }
 }
 

@@ -353,6 +353,8 @@ TEST(IcoReaderTest, DamagedFilesAndBadIndexes)
     };
     std::vector<uint8_t> png = Small24();
     png[0] = 0x89, png[1] = 'P', png[2] = 'N', png[3] = 'G';
+    std::vector<uint8_t> coded = Small24();
+    coded[16] = 0xFD;  // the header's compression field
     struct TCase {
         const char* What;
         std::vector<uint8_t> Bytes;
@@ -369,6 +371,8 @@ TEST(IcoReaderTest, DamagedFilesAndBadIndexes)
         {"bit counts and colour count 0", Directory(1, {{2, 1, 0, 1, 0, Dib(2, 2, 0, {})}}), false, true},
         {"huge header size, entry size 0", Directory(1, {{0, 0, 0, 1, 24, Dib(60000, 120000, 24, {})}}), false, true},
         {"cursor with 24 bits keeps no table", Directory(2, {{2, 2, 0, 0, 0, Small24()}}), true, false},
+        {"compression field not plain rows", Directory(1, {{2, 2, 0, 1, 24, coded}}), false, true},
+        {"cursor compression field not plain rows", Directory(2, {{2, 2, 0, 0, 0, coded}}), true, true},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);

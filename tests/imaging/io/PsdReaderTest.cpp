@@ -737,6 +737,15 @@ TEST_F(PsdLoadTest, DocumentsWithNothingToShowAreRefusedWithAReason)
         EXPECT_EQ(r.Why, c.Why);
         EXPECT_EQ(r.Width, 0);
     }
+    // An indexed document whose colour data are not a whole palette.
+    std::vector<uint8_t> shortPalette = Fixture("pal8.psd");
+    ASSERT_EQ(shortPalette[26 + 2], 0x03);
+    shortPalette[26 + 2] = 0x02;
+    shortPalette[26 + 3] = 0xF0;
+    const TLoadResult r = LoadThroughIO(shortPalette);
+    EXPECT_TRUE(r.Failed);
+    EXPECT_EQ(r.Why, TPxReadFailure::BadHeader);
+    EXPECT_EQ(r.Width, 0);
 }
 
 // Every fixture with its header's mode, depth and channel count replaced by

@@ -77,8 +77,15 @@ TEST(RasterCheck, CapsAndDataBounds)
         // Raw data that may end early: 16:1.
         {1000, 1000, 8, TPxCoding::RawShort, 62500, TPxReadFailure::None},
         {1000, 1000, 8, TPxCoding::RawShort, 50000, TPxReadFailure::MoreThanData},
-        // Small images always pass.
-        {256, 256, 8, TPxCoding::Raw, 0, TPxReadFailure::None},
+        // Small images pass the ratio bound, but not without data or with
+        // raw samples short of the first row.
+        {256, 256, 8, TPxCoding::Raw, 256, TPxReadFailure::None},
+        {256, 256, 8, TPxCoding::Raw, 0, TPxReadFailure::Truncated},
+        {256, 256, 8, TPxCoding::RawShort, 255, TPxReadFailure::Truncated},
+        {8, 6, 1, TPxCoding::Raw, 1, TPxReadFailure::None},
+        {302, 36, 1, TPxCoding::RawShort, 3, TPxReadFailure::Truncated},
+        {10, 10, 8, TPxCoding::Rle, 0, TPxReadFailure::Truncated},
+        {10, 10, 8, TPxCoding::Rle, 1, TPxReadFailure::None},
         // Ratios: deflate about 1032:1, LZW 4096:1, runs 128:1.
         {10000, 10000, 24, TPxCoding::Deflate, 300000, TPxReadFailure::None},
         {10000, 10000, 24, TPxCoding::Deflate, 200000, TPxReadFailure::MoreThanData},

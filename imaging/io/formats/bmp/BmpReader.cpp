@@ -317,6 +317,15 @@ private:
         const TPxPixelFormat format = bits_ == 1 && !twoColours_ ? px1g : native ? px8p : px24RGB;
         rowSize_ = ((static_cast<int64_t>(width_) * bits_ + 31) >> 5) * 4;
         const TKind kind = Kind();
+        // A compression this depth does not use (or no decoder knows) has
+        // no pixels to give.
+        if (kind == kUnsupported)
+            return Fail(TPxReadFailure::Unsupported);
+        // Bit fields none of which selects a bit of the pixel give black
+        // whatever the rows hold: damage, not a picture.
+        const uint32_t pixelBits = bits_ >= 32 ? 0xFFFFFFFFu : (1u << bits_) - 1;
+        if (haveMasks_ && compression_ == 3 && ((masks_[0] | masks_[1] | masks_[2]) & pixelBits) == 0)
+            return Fail(TPxReadFailure::BadHeader);
         // Before allocating: uncompressed rows must be present; run-length
         // data may not claim more rows or columns than its codes could reach
         // (a code pair moves at most 255 pixels, and the end code ends all).

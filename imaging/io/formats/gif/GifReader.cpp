@@ -270,7 +270,8 @@ void TGifRead::TakeFrameParams(const TFrame& Frame)
 
 // The frame's palette indexes through the LZW decoder into Buffer; false
 // ends the read (a frame larger than the rest of the data could code, no
-// data decoded, or an empty frame or no memory, which stop quietly).
+// data decoded, no data blocks at all, or an empty frame or no memory, which
+// stop quietly).
 bool TGifRead::DecodeIndexes(const TFrame& Frame, TIndexBuffer& Buffer)
 {
     const uint64_t pixels = static_cast<uint64_t>(Frame.Width) * static_cast<uint64_t>(Frame.Height);
@@ -292,6 +293,13 @@ bool TGifRead::DecodeIndexes(const TFrame& Frame, TIndexBuffer& Buffer)
         decoder(stream_, Frame.Height, Frame.Width, Frame.Interlaced, Buffer.get());
     if (stream_->GetPosition() == before) {
         progress_.Abort();
+        return false;
+    }
+    // Only the code size and the terminating block: not one code, so no
+    // pixel of the frame was decoded (even a clear and an end code take a
+    // data block).
+    if (stream_->GetPosition() - before <= 2) {
+        progress_.Fail(TPxReadFailure::Truncated);
         return false;
     }
     progress_.Progress(70);

@@ -57,12 +57,14 @@ struct TDibHeader {
     int32_t Width = 0;
     int32_t Height = 0;
     uint16_t BitCount = 0;
+    uint32_t Compression = 0;
     int32_t PpmX = 0;
     int32_t PpmY = 0;
 };
 
 // Reads the 40-byte bitmap header at P0 + Offset; false for a header that
-// is not there or that starts a PNG stream.
+// is not there, that starts a PNG stream, or whose compression is not plain
+// rows (0) or bit fields (3): an entry's pixels are never coded otherwise.
 bool ReadDibHeader(classlib::TStream* Stream, int64_t P0, uint32_t Offset, TDibHeader& H)
 {
     if (Offset > Stream->GetSize() - P0 - 40)
@@ -76,6 +78,9 @@ bool ReadDibHeader(classlib::TStream* Stream, int64_t P0, uint32_t Offset, TDibH
     H.Width = static_cast<int32_t>(PxLe32(b + 4));
     H.Height = static_cast<int32_t>(PxLe32(b + 8));
     H.BitCount = PxLe16(b + 14);
+    H.Compression = PxLe32(b + 16);
+    if (H.Compression != 0 && H.Compression != 3)
+        return false;
     H.PpmX = static_cast<int32_t>(PxLe32(b + 24));
     H.PpmY = static_cast<int32_t>(PxLe32(b + 28));
     return true;

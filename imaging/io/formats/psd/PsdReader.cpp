@@ -800,6 +800,11 @@ void PxReadPSD(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
     if (colourData == 768) {
         C.Palette.resize(768);
         Stream->ReadBuffer(C.Palette.data(), 768);
+    } else if (mode == 2 && colourData != 0) {
+        // An indexed document's palette of another length is damage: the
+        // sections after it would be read from the wrong place.
+        Progress.Fail(TPxReadFailure::BadHeader);
+        return;
     } else {
         in.Skip(colourData);
     }

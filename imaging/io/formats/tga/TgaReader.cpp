@@ -144,7 +144,8 @@ private:
         // zero size has no pixels: both fail like a bad type.
         if (!typeOk || !depthOk || mapType > 1 || width_ == 0 || height_ == 0)
             return false;
-        if (!RasterFits())
+        const int64_t mapBytes = mapType == 1 ? int64_t(mapLength) * ((entryBits + 7) / 8) : 0;
+        if (!RasterFits(start_ + kHeaderSize + idLength + mapBytes))
             return false;
 
         std::string id(idLength, '\0');
@@ -258,8 +259,10 @@ private:
     int UnitBytes() const { return depth_ <= 8 ? 1 : depth_ / 8; }
 
     // Raw data may end early (the rest stays blank); a run packet covers at
-    // most 128 pixels.
-    bool RasterFits() const
+    // most 128 pixels. DataStart: where the pixels begin (after the
+    // identification field and the colour map); a file that ends before it
+    // has no pixel data.
+    bool RasterFits(int64_t DataStart) const
     {
         TPxRasterCheck check;
         check.Width = width_;
@@ -267,7 +270,7 @@ private:
         check.CodedBits = depth_;
         check.StorageBits = (depth_ == 1 ? 1 : 24) + (!ignoreAlpha_ && (depth_ == 32 || mapEntryBits_ == 32) ? 8 : 0);
         check.Coding = type_ >= 9 ? TPxCoding::Rle : TPxCoding::RawShort;
-        check.DataBytes = in_.Size() - start_;
+        check.DataBytes = std::max<int64_t>(0, in_.Size() - DataStart);
         return PxCheckRaster(check, progress_);
     }
 

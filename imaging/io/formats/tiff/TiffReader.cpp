@@ -580,7 +580,10 @@ bool CheckPage(const TTIFFIFDContext& Page, const TTIFFVars& v, TPxPixelFormat F
     check.CodedBits = int64_t(v.SamplesPerPixel) * v.BitsPerSample;
     check.StorageBits = std::max(PxPixelFormatBits[Format], PageHasAlpha(v) ? 8 : 1);  // 8: the alpha mask
     check.Coding = PageCoding(v);
-    check.DataBytes = PageDataBytes(Page, v);
+    // A page without any strip or tile offsets is refused by the decoding
+    // (a header fault, not a cut file).
+    const bool noOffsets = v.StripOffsets.empty() && v.TileOffsets.empty() && v.JPEGIFOffset == 0;
+    check.DataBytes = noOffsets ? -1 : PageDataBytes(Page, v);
     return PxCheckRaster(check, Progress);
 }
 
