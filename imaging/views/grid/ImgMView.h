@@ -40,6 +40,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,6 +73,7 @@ class TPxBitmap;
 class TPxVirtualImageList;
 struct TPxVirtualImageItem;
 class TPxStarter;
+class TPxFrameWorker;
 
 enum TPxStoreType : uint8_t { pxtNormal, pxtThumb };
 enum TPxMDisplayMode : uint8_t { mdGrid, mdSingle };
@@ -233,6 +235,11 @@ public:
     TPxMProgressEvent OnDrawProgress;
     TPxWrongImageEvent OnWrongImage;
     classlib::TNotifyEvent OnAllDisplayed;
+    // Called with the frame number before each frame of a frame entry is
+    // read, on the thread that reads it (the frame worker for the grid's
+    // own loads); lets tests make a frame load slow. Set it while no frame
+    // load runs.
+    std::function<void(int Frame)> FrameLoadHook;
     virtual void SetOnProgress(const TPxProgressEvent& Handler);
     virtual const TPxProgressEvent& GetOnProgress() const { return onProgress_; }
     virtual void SetOnFinishWork(const classlib::TNotifyEvent& Handler);
@@ -478,12 +485,20 @@ protected:
 
 private:
     friend class TPxStarter;
+    friend class TPxFrameWorker;
     friend class TImgMIO;
 
     // One pool load. IO is declared last so that it goes first: its
     // destructor waits for the worker, which may still use Bitmap.
     struct TLoader {
         std::unique_ptr<TPxBitmap> Bitmap;
+        // A frame entry's load: run by the frame worker, which reads with its
+        // own readers and hands the result over under StarterLock (Serial
+        // names the load there); IO then only carries the result.
+        bool Frame = false;
+        uint64_t Serial = 0;
+        // The frame's delay in milliseconds (-1: none to store).
+        int Delay = -1;
         // The worker's reduction of Bitmap (nullptr: store Bitmap as it is).
         std::unique_ptr<TPxBitmap> Reduced;
         std::unique_ptr<TImgIO> IO;
@@ -523,6 +538,17 @@ private:
     int LoadFrame(TImgIO* Reader, int Frame);
     void FinishLoad(int Index, TImgIO* IO, TPxBitmap* Bitmap);
     void PurgeLoaders(std::vector<TLoader>& Freed);
+    // Window thread: a frame entry's load handed to the frame worker
+    // (true: the entry has its image or its load is under way).
+    bool RequestFrameLoad(int Index);
+    // Frame worker: runs the first waiting frame load with the worker's
+    // readers, outside StarterLock; false when none waits.
+    bool RunFrameJob(TPxFrameWorker* Worker);
+    // Hands the finished loads to the window's thread (ApplyFinishedLoads).
+    void QueueFinishedLoads();
+    int PoolLoaderCount() const;
+    // The entry names a frame of a file ("file::n").
+    bool IsFrameEntry(int Index) const;
     void PruneRequests();
     int FindRequest(int Index);
     // One dispatcher pass; true when there is nothing left to watch.
@@ -567,6 +593,9 @@ private:
     std::vector<int> lookAheadList_;
     std::vector<TImgIO*> frameReaders_;
     std::unique_ptr<TPxStarter> starter_;
+    // Reads frame entries; made on the first frame request.
+    std::unique_ptr<TPxFrameWorker> frameWorker_;
+    uint64_t nextFrameSerial_ = 1;  // under StarterLock
     TImgMIO* mio_ = nullptr;
     TImgProc* proc_ = nullptr;
     TPxBitmap* current_ = nullptr;  // checked out of ilist_
@@ -675,6 +704,36 @@ private:
     TImgMView* view_;
     HANDLE wake_;
     std::atomic<bool> started_{false};
+};
+
+// The reader of one grid's frame entries. It owns the I/O objects that read
+// them (one per file, each keeping its media file open between frames) and
+// creates, uses and frees them on its own thread only, so the window thread
+// never waits for a frame. Started on the first frame request; between loads
+// it waits on its wake event.
+class TPxFrameWorker : public classlib::TThread {
+public:
+    explicit TPxFrameWorker(TImgMView* View);
+    ~TPxFrameWorker() override;
+    std::wstring ClassName() const override { return L"TPxFrameWorker"; }
+    void Wake();
+    // The readers are freed (on the worker's thread) before the next load.
+    void DropReaders();
+    // Terminate, wake and wait for the load under way (nothing when never
+    // started).
+    void Stop();
+    // Worker thread: the cached reader of File (made on first use).
+    TImgIO* Reader(const std::wstring& File);
+
+protected:
+    void Execute() override;
+
+private:
+    TImgMView* view_;
+    HANDLE wake_;
+    std::atomic<bool> started_{false};
+    std::atomic<bool> dropReaders_{false};
+    std::vector<std::unique_ptr<TImgIO>> readers_;  // worker thread only
 };
 
 }  // namespace imaging
