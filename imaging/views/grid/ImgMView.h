@@ -684,44 +684,58 @@ private:
 // would be left.
 std::wstring PxShortenCaption(classlib::TCanvas* Canvas, const std::wstring& Text, int Width, int TruncSide);
 
-// The dispatcher of one grid: starts queued loads while fewer than the
-// grid's ThreadPoolSize run. Created suspended; started by the first request;
-// between passes it waits on its wake event (50 ms while it has work).
-class TPxStarter : public classlib::TThread {
+// A grid's helper thread that sleeps on a wake event between rounds of
+// work. Created suspended; started by the first Wake. A derived class calls
+// Stop in its own destructor (its Execute must not outlive its members).
+class TPxWakeThread : public classlib::TThread {
 public:
-    explicit TPxStarter(TImgMView* View);
-    ~TPxStarter() override;
-    std::wstring ClassName() const override { return L"TPxStarter"; }
+    ~TPxWakeThread() override;
     // Starts the thread on first use and wakes it.
     void Wake();
-    // Terminate, wake and wait (nothing when never started).
+    // Terminate, wake and wait for the round under way (nothing when never
+    // started).
     void Stop();
+
+protected:
+    TPxWakeThread();
+    // Wakes a started thread without starting it.
+    void Signal();
+    // Thread: waits until woken or Ms milliseconds have passed.
+    void WaitForWake(DWORD Ms);
+
+private:
+    HANDLE wake_;
+    std::atomic<bool> started_{false};
+};
+
+// The dispatcher of one grid: starts queued loads while fewer than the
+// grid's ThreadPoolSize run; between passes it waits to be woken (50 ms
+// while it has work).
+class TPxStarter : public TPxWakeThread {
+public:
+    explicit TPxStarter(TImgMView* View) : view_(View) {}
+    ~TPxStarter() override { Stop(); }
+    std::wstring ClassName() const override { return L"TPxStarter"; }
 
 protected:
     void Execute() override;
 
 private:
     TImgMView* view_;
-    HANDLE wake_;
-    std::atomic<bool> started_{false};
 };
 
 // The reader of one grid's frame entries. It owns the I/O objects that read
 // them (one per file, each keeping its media file open between frames) and
 // creates, uses and frees them on its own thread only, so the window thread
 // never waits for a frame. Started on the first frame request; between loads
-// it waits on its wake event.
-class TPxFrameWorker : public classlib::TThread {
+// it waits to be woken.
+class TPxFrameWorker : public TPxWakeThread {
 public:
     explicit TPxFrameWorker(TImgMView* View);
     ~TPxFrameWorker() override;
     std::wstring ClassName() const override { return L"TPxFrameWorker"; }
-    void Wake();
     // The readers are freed (on the worker's thread) before the next load.
     void DropReaders();
-    // Terminate, wake and wait for the load under way (nothing when never
-    // started).
-    void Stop();
     // Worker thread: the cached reader of File (made on first use).
     TImgIO* Reader(const std::wstring& File);
 
@@ -730,8 +744,6 @@ protected:
 
 private:
     TImgMView* view_;
-    HANDLE wake_;
-    std::atomic<bool> started_{false};
     std::atomic<bool> dropReaders_{false};
     std::vector<std::unique_ptr<TImgIO>> readers_;  // worker thread only
 };

@@ -39,27 +39,30 @@ bool IsFrameName(const std::wstring& Name) { return Name.find(L"::") != std::wst
 
 }  // namespace
 
-// ---- TPxStarter
+// ---- the grid's helper threads
 
-TPxStarter::TPxStarter(TImgMView* View) : classlib::TThread(true), view_(View)
-{
-    wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-}
+TPxWakeThread::TPxWakeThread() : classlib::TThread(true) { wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr); }
 
-TPxStarter::~TPxStarter()
+TPxWakeThread::~TPxWakeThread()
 {
     Stop();
     CloseHandle(wake_);
 }
 
-void TPxStarter::Wake()
+void TPxWakeThread::Wake()
 {
     if (!started_.exchange(true))
         Start();
     SetEvent(wake_);
 }
 
-void TPxStarter::Stop()
+void TPxWakeThread::Signal()
+{
+    if (started_)
+        SetEvent(wake_);
+}
+
+void TPxWakeThread::Stop()
 {
     if (!started_ || GetFinished())
         return;
@@ -67,6 +70,8 @@ void TPxStarter::Stop()
     SetEvent(wake_);
     WaitFor();
 }
+
+void TPxWakeThread::WaitForWake(DWORD Ms) { WaitForSingleObject(wake_, Ms); }
 
 void TPxStarter::Execute()
 {
@@ -74,44 +79,18 @@ void TPxStarter::Execute()
         const bool idle = view_->DispatchPass(this);
         if (GetTerminated())
             break;
-        WaitForSingleObject(wake_, idle ? INFINITE : 50);
+        WaitForWake(idle ? INFINITE : 50);
     }
 }
 
-// ---- TPxFrameWorker
+TPxFrameWorker::TPxFrameWorker(TImgMView* View) : view_(View) {}
 
-TPxFrameWorker::TPxFrameWorker(TImgMView* View) : classlib::TThread(true), view_(View)
-{
-    wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-}
-
-TPxFrameWorker::~TPxFrameWorker()
-{
-    Stop();
-    CloseHandle(wake_);
-}
-
-void TPxFrameWorker::Wake()
-{
-    if (!started_.exchange(true))
-        Start();
-    SetEvent(wake_);
-}
+TPxFrameWorker::~TPxFrameWorker() { Stop(); }
 
 void TPxFrameWorker::DropReaders()
 {
     dropReaders_ = true;
-    if (started_)
-        SetEvent(wake_);
-}
-
-void TPxFrameWorker::Stop()
-{
-    if (!started_ || GetFinished())
-        return;
-    Terminate();
-    SetEvent(wake_);
-    WaitFor();
+    Signal();
 }
 
 TImgIO* TPxFrameWorker::Reader(const std::wstring& File)
@@ -131,7 +110,7 @@ void TPxFrameWorker::Execute()
             readers_.clear();
         if (view_->RunFrameJob(this))
             continue;
-        WaitForSingleObject(wake_, INFINITE);
+        WaitForWake(INFINITE);
     }
     // The media objects go on the thread that made them.
     readers_.clear();
