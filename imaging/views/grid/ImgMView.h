@@ -7,7 +7,10 @@
 // followed by "::" and a frame number), three captions and a background.
 // An entry that only names a file is loaded when its cell is first drawn:
 // the selected entry, and every entry when ThreadPoolSize is 0, on the
-// painting thread (LoadImageNow); the others by the pool (below).
+// painting thread (LoadImageNow); the others by the pool (below). An entry
+// that names a frame is always read by the frame worker (TPxFrameWorker),
+// the selected one too, since a video frame may take seconds: its cell stays
+// empty until the frame is stored like a pool load.
 //
 // Pool: one dispatcher thread per control keeps at most ThreadPoolSize
 // asynchronous TImgIO loads running, starts queued requests in queue order,
@@ -19,7 +22,8 @@
 // of a removed entry is dropped). StopLoading waits for every worker.
 //
 // Ownership: the control owns its entries, both stores, the internal and the
-// pool's I/O objects and their bitmaps, the frame readers, and the
+// pool's I/O objects and their bitmaps, the frame readers (those of
+// LoadImageNow here, the grid's own in the frame worker), and the
 // multi-image I/O and processing objects it creates on demand (GetMIO,
 // GetProc). The image returned by GetPxBitmap is checked out of "ILIST" and
 // owned by the store; it stays valid until the selection moves or the
@@ -342,8 +346,14 @@ public:
     int GetExtentY() const { return extentY_; }
 
     // ---- loading
+    // A frame entry is handed to the frame worker (Position unused).
     bool RequestImageLoad(int Index, int Position);
+    // Reads on the calling thread, frame entries included (and so may wait
+    // for a video frame): for explicit loads, not used by paint or fetch.
     bool LoadImageNow(int Index);
+    // The entry's stored image, loaded first on the calling thread when
+    // missing; a frame entry without image is requested from the frame
+    // worker instead and gives nullptr until its image is stored.
     TPxBitmap* FetchEntryImage(int Index);
     virtual void StopLoading();
     void CancelImageLoad(int Index);
