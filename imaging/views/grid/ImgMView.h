@@ -34,7 +34,7 @@
 // the next paint when RemoveCorrupted is set.
 //
 // Threads: everything is called on the window's thread except the pool's
-// internals. StarterLock (re-entrant) guards the entries, the stores, the
+// and the frame worker's internals. StarterLock (re-entrant) guards the entries, the stores, the
 // request queue, the running loaders and the look-ahead list. An I/O object
 // is never freed while the lock is held, because its destructor waits for
 // its worker, which may itself be waiting for the lock.

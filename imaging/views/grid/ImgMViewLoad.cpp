@@ -416,7 +416,10 @@ void TImgMView::PurgeLoaders(std::vector<TLoader>& Freed)
             runningLoaders_.erase(runningLoaders_.begin() + static_cast<std::ptrdiff_t>(i));
             continue;
         }
-        if (tag >= 0 && l.State == 0 && !IsImageVisible(tag) && !IsLookAhead(tag)) {
+        // A frame load asked for by a fetch of the selected entry runs even
+        // when the entry is out of view: the fetch has no other way to it.
+        const bool keep = l.Frame && tag == selectedImage_;
+        if (tag >= 0 && l.State == 0 && !keep && !IsImageVisible(tag) && !IsLookAhead(tag)) {
             l.IO->SetTag(-2);
             l.IO->AbortFlag = true;
         }

@@ -136,6 +136,30 @@ TEST_F(GridFrames, SlowFrameLoadLeavesTheWindowThreadAnswering)
     EXPECT_EQ(b->GetPixelRGB(15, 0), AviPixel(15, 0, 3));
 }
 
+// Fetching a frame entry's image (the selected one, out of view) asks the
+// frame worker and returns at once without an image; the frame is stored
+// later and the next fetch gives it.
+TEST_F(GridFrames, FetchOfAFrameEntryReturnsAtOnceAndTheFrameFollows)
+{
+    std::atomic<bool> hold{true};
+    grid_->FrameLoadHook = [&](int) {
+        for (int i = 0; i < 100 && hold; ++i)
+            Sleep(10);
+    };
+    grid_->SetBounds(0, 0, 110, 110);  // one cell in view
+    grid_->AddFileFramesOnDemand(Video(L"rgb16x8.avi"));
+    grid_->SetSelectedImage(5);
+    EXPECT_EQ(grid_->FetchEntryImage(5), nullptr);
+    EXPECT_EQ(grid_->GetPxBitmap(), nullptr);
+    hold = false;
+    ASSERT_TRUE(gridtest::PumpUntil([&] { return grid_->HasImage(5); }));
+    grid_->FrameLoadHook = nullptr;
+    TPxBitmap* b = grid_->GetPxBitmap();
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->GetPixelRGB(9, 6), AviPixel(9, 6, 5));
+    EXPECT_FALSE(grid_->HasImage(0));
+}
+
 // Lossy media files: frame k is one flat colour, kept within a few levels.
 TEST_F(GridFrames, MediaFileFramesLoadWithTheirDelay)
 {
