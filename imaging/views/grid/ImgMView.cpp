@@ -56,6 +56,8 @@ TImgMView::~TImgMView()
     selectedImage_ = -1;
     StopLoading();
     starter_->Stop();
+    // Waits for a frame load under way; its result finds no loader.
+    frameWorker_.reset();
     std::vector<TLoader> loaders;
     {
         classlib::TCriticalSectionGuard guard(starterLock_);
@@ -247,6 +249,8 @@ void TImgMView::Clear()
     readers.swap(frameReaders_);
     for (TImgIO* reader : readers)
         delete reader;
+    if (frameWorker_)
+        frameWorker_->DropReaders();
     Update();
 }
 

@@ -130,7 +130,11 @@ restart:
             firstVisible = idx;
         if (!HasImage(idx) && !HasDisplayCopy(idx)) {
             fetched = true;
-            if (idx == selectedImage_ || ThreadPoolSize == 0 || !RequestImageLoad(idx, drawn)) {
+            // Frame entries always go to the frame worker (RequestImageLoad),
+            // the selected one too: reading a video frame may take seconds.
+            if (IsFrameEntry(idx)) {
+                RequestImageLoad(idx, drawn);
+            } else if (idx == selectedImage_ || ThreadPoolSize == 0 || !RequestImageLoad(idx, drawn)) {
                 if (!LoadImageNow(idx) && removeCorrupted_) {
                     RemoveImage(idx);
                     goto restart;
