@@ -65,6 +65,7 @@ TShellList::TShellList(classlib::TComponent* AOwner)
                                                         NotificationBit(neServerDisconnect) |
                                                         NotificationBit(neImageListChange)));
     notifier_->OnChange = TShellNotifierEvent(this, &TShellList::ShellChanged);
+    notifier_->SetWatchFileSystem(true);
     refreshTimer_->SetEnabled(false);
     refreshTimer_->SetInterval(300);
     refreshTimer_->SetOnTimer(classlib::TNotifyEvent(this, &TShellList::RefreshTimer));

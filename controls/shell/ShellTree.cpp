@@ -6,6 +6,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <cwchar>
 #include <atomic>
@@ -260,6 +261,7 @@ TShellTree::TShellTree(classlib::TComponent* AOwner)
     SetDoubleBuffered(true);
     browser_->SetShowErrorMessages(false);
     notifier_->SetRecursive(true);
+    notifier_->SetWatchFileSystem(true);
     notifier_->SetEventFilter(NotificationBit(neFileDelete) | NotificationBit(neDriveAdd) |
                               NotificationBit(neDriveRemove) | NotificationBit(neShellDriveAdd) |
                               NotificationBit(neMediaInsert) | NotificationBit(neMediaRemove) |
@@ -472,6 +474,7 @@ void TShellTree::SetRootedAt(TShellFolder Value)
     // Whatever is still queued for the old nodes goes in one pass.
     CancelWork(nullptr, this);
     nodes_.clear();
+    notifier_->UnwatchFolders();
 
     std::wstring text;
     bool children = true;
@@ -501,18 +504,7 @@ void TShellTree::SetRootedAt(TShellFolder Value)
         node->Pidl = PidlClone(node->Absolute.get());
         node->Flags = TNode::fFolder;
         node->IconAsked = node->Image >= 0;
-        TVINSERTSTRUCTW ins{};
-        ins.hParent = TVI_ROOT;
-        ins.hInsertAfter = TVI_LAST;
-        ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
-        ins.item.pszText = const_cast<wchar_t*>(text.c_str());
-        ins.item.iImage = ins.item.iSelectedImage = I_IMAGECALLBACK;
-        ins.item.lParam = reinterpret_cast<LPARAM>(static_cast<classlib::TObject*>(node.get()));
-        ins.item.cChildren = children ? 1 : 0;
-        TNode* raw = node.get();
-        nodes_.emplace(raw, std::move(node));
-        raw->Item = reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
-        if (!raw->Item) nodes_.erase(raw);
+        InsertNode(TVI_ROOT, std::move(node), text, children);
     }
     Watch();
     --quiet_;
@@ -568,6 +560,29 @@ void TShellTree::SetAutomaticRefresh(bool Value)
     notifier_->SetEnabled(Value && Root());
 }
 
+TShellTree::TNode* TShellTree::InsertNode(HTREEITEM ParentItem, std::unique_ptr<TNode> Node, const std::wstring& Text,
+                                          bool Children)
+{
+    TVINSERTSTRUCTW ins{};
+    ins.hParent = ParentItem;
+    ins.hInsertAfter = TVI_LAST;
+    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
+    ins.item.stateMask = TVIS_CUT;
+    ins.item.state = Node->Dimmed ? TVIS_CUT : 0;
+    ins.item.pszText = const_cast<wchar_t*>(Text.c_str());
+    ins.item.iImage = ins.item.iSelectedImage = I_IMAGECALLBACK;
+    ins.item.lParam = reinterpret_cast<LPARAM>(static_cast<classlib::TObject*>(Node.get()));
+    ins.item.cChildren = Children ? 1 : 0;
+    TNode* raw = Node.get();
+    nodes_.emplace(raw, std::move(Node));
+    raw->Item = reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+    if (!raw->Item) {
+        nodes_.erase(raw);
+        return nullptr;
+    }
+    return raw;
+}
+
 HTREEITEM TShellTree::AddChildNode(HTREEITEM ParentItem, bool Keep)
 {
     if (!IsShownObject(*browser_, options_)) return nullptr;
@@ -585,23 +600,8 @@ HTREEITEM TShellTree::AddChildNode(HTREEITEM ParentItem, bool Keep)
     const std::wstring text = browser_->GetDisplayName();
     const bool children = folder && (GetShowFiles() || browser_->HasSubFolders());
     const std::wstring path = OnAddFolder ? PidlToPath(node->Absolute.get()) : std::wstring();
-    TVINSERTSTRUCTW ins{};
-    ins.hParent = ParentItem;
-    ins.hInsertAfter = TVI_LAST;
-    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
-    ins.item.stateMask = TVIS_CUT;
-    ins.item.state = node->Dimmed ? TVIS_CUT : 0;
-    ins.item.pszText = const_cast<wchar_t*>(text.c_str());
-    ins.item.iImage = ins.item.iSelectedImage = I_IMAGECALLBACK;
-    ins.item.lParam = reinterpret_cast<LPARAM>(static_cast<classlib::TObject*>(node.get()));
-    ins.item.cChildren = children ? 1 : 0;
-    TNode* raw = node.get();
-    nodes_.emplace(raw, std::move(node));
-    raw->Item = reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
-    if (!raw->Item) {
-        nodes_.erase(raw);
-        return nullptr;
-    }
+    TNode* raw = InsertNode(ParentItem, std::move(node), text, children);
+    if (!raw) return nullptr;
     if (Selection()) SetNodeState(raw->Item, NodeState(raw->Item));
     if (OnAddFolder) {
         HTREEITEM item = raw->Item;
@@ -621,6 +621,7 @@ void TShellTree::ReadChildren(HTREEITEM Item)
     TNode* node = NodeOf(Item);
     if (!node || node->Filled || !(node->Flags & TNode::fFolder)) return;
     node->Filled = true;
+    WatchNode(node);
     THourglass hourglass;
     bool any = false;
     try {
@@ -638,19 +639,49 @@ void TShellTree::ReadChildren(HTREEITEM Item)
     }
 }
 
+namespace {
+
+// The identity of a file-system folder (volume and file index); a folder
+// reached again through a link has the same one. False for objects
+// without a path or that cannot be opened.
+bool FolderIdentity(const std::wstring& Path, std::array<DWORD, 3>& Id)
+{
+    if (Path.empty()) return false;
+    HANDLE h = ::CreateFileW(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    classlib::TOwnedKernelHandle owned(h);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(h, &info)) return false;
+    Id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return true;
+}
+
+}  // namespace
+
 void TShellTree::ExpandNode(HTREEITEM Item, bool Recurse)
 {
     if (!NodeOf(Item)) return;
-    std::function<void(HTREEITEM)> open = [&](HTREEITEM Node) {
+    // The folders on the way down from Item: a folder met again below
+    // itself (a link to a folder above) is shown but not opened.
+    std::vector<std::array<DWORD, 3>> path;
+    std::function<void(HTREEITEM, int)> open = [&](HTREEITEM Node, int Depth) {
+        TNode* node = NodeOf(Node);
+        if (!node) return;
+        std::array<DWORD, 3> id{};
+        const bool known = Recurse && FolderIdentity(PidlToPath(node->Absolute.get()), id);
+        if (known && std::find(path.begin(), path.end(), id) != path.end()) return;
         ReadChildren(Node);
         if (Child(Node)) Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(Node));
-        if (!Recurse) return;
-        for (HTREEITEM c = Child(Node); c; c = Next(c)) open(c);
+        if (!Recurse || Depth >= MaxExpandDepth) return;
+        if (known) path.push_back(id);
+        for (HTREEITEM c = Child(Node); c; c = Next(c)) open(c, Depth + 1);
+        if (known) path.pop_back();
     };
     std::size_t before = 0;
     do {
         before = nodes_.size();
-        open(Item);
+        open(Item, 0);
     } while (Recurse && nodes_.size() > before && NodeOf(Item));
 }
 
@@ -707,6 +738,7 @@ void TShellTree::RefreshNode(HTREEITEM Item, bool Recursive)
         // Read again on the next opening.
         while (HTREEITEM c = Child(Item)) DeleteNode(c);
         node->Filled = false;
+        UnwatchNode(node);
         SetChildren(Item, true);
         return;
     }
@@ -942,9 +974,32 @@ TPidl TShellTree::SelectedPidl() const
 
 HTREEITEM TShellTree::FindNode(LPCITEMIDLIST Pidl) const
 {
-    for (auto& [key, node] : nodes_)
-        if (SameObject(DesktopFolder(), node->Absolute.get(), Pidl)) return node->Item;
-    return nullptr;
+    if (!Pidl || !HandleAllocated()) return nullptr;
+    // In the tree's own order, so the answer never depends on where the
+    // nodes happen to lie in memory: first the node holding exactly this
+    // list, else the first showing the same object by another way.
+    const std::size_t size = PidlGetSize(Pidl);
+    HTREEITEM same = nullptr;
+    std::vector<HTREEITEM> pending{Root()};
+    while (!pending.empty()) {
+        HTREEITEM item = pending.back();
+        pending.pop_back();
+        for (; item; item = Next(item)) {
+            TNode* node = NodeOf(item);
+            if (node && node->Absolute) {
+                if (PidlGetSize(node->Absolute.get()) == size && std::memcmp(node->Absolute.get(), Pidl, size) == 0)
+                    return item;
+                if (!same && SameObject(DesktopFolder(), node->Absolute.get(), Pidl)) same = item;
+            }
+            if (HTREEITEM child = Child(item)) {
+                // Depth first: the rest of this level waits below the child.
+                if (HTREEITEM next = Next(item)) pending.push_back(next);
+                pending.push_back(child);
+                break;
+            }
+        }
+    }
+    return same;
 }
 
 void TShellTree::HistoryStep(int Count)
@@ -1172,6 +1227,7 @@ void TShellTree::CreateHandleDone()
     // Fails without OLE on this thread: the tree then takes no drops.
     SetOleDragDrop(oleDragDrop_);
     nodes_.clear();
+    notifier_->UnwatchFolders();
     startingUnfilled_ = first && GetOption(soNoFillOnStartup);
     SetRootedAt(rootedAt_);
     startingUnfilled_ = false;
@@ -1214,6 +1270,7 @@ bool TShellTree::RenameNode(HTREEITEM Item, const std::wstring& NewName)
     Send(TVM_EXPAND, TVE_COLLAPSE | TVE_COLLAPSERESET, reinterpret_cast<LPARAM>(Item));
     while (HTREEITEM c = Child(Item)) DeleteNode(c);
     node->Filled = false;
+    UnwatchNode(node);
     SetChildren(Item, true);
     CancelWork(node, this);
     node->IconAsked = false;
@@ -1496,6 +1553,12 @@ void TShellTree::KeyDown(WORD& Key, classlib::TShiftState Shift)
                 Key = 0;
             }
             break;
+        case VK_MULTIPLY:
+            // The whole branch, guarded against link loops (the list
+            // view's own expansion follows every link without end).
+            if (selected) ExpandNode(selected, true);
+            Key = 0;
+            break;
         case VK_F2:
         case VK_F5:
         case VK_SPACE:
@@ -1700,7 +1763,22 @@ void TShellTree::NodeDeleted(classlib::TObject* Key)
     auto it = nodes_.find(Key);
     if (it == nodes_.end()) return;
     CancelWork(Key, this);
+    UnwatchNode(it->second.get());
     nodes_.erase(it);
+}
+
+void TShellTree::WatchNode(TNode* Node)
+{
+    UnwatchNode(Node);
+    Node->Watched = PidlToPath(Node->Absolute.get());
+    if (!Node->Watched.empty()) notifier_->WatchFolder(Node->Watched);
+}
+
+void TShellTree::UnwatchNode(TNode* Node)
+{
+    if (Node->Watched.empty()) return;
+    notifier_->UnwatchFolder(Node->Watched);
+    Node->Watched.clear();
 }
 
 }  // namespace shell

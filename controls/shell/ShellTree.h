@@ -46,6 +46,7 @@ public:
     // drive, never taken out by a refresh.
     std::uint8_t Flags = 0;
     bool Filled = false;  // the children were read
+    std::wstring Watched;  // the folder watched for changes while filled (empty: none)
     int Image = -1;       // closed icon (-1: not known yet)
     int OpenImage = -1;   // icon while selected
     bool IconAsked = false;
@@ -182,11 +183,17 @@ public:
     // The file-system path of a node's object ("" for virtual objects; the
     // desktop's folder for the desktop root).
     std::wstring NodePath(HTREEITEM Node) const;
-    // Whether the node of an absolute list is shown (read nodes only).
+    // Whether the node of an absolute list is shown (read nodes only): the
+    // first node in the tree's order holding exactly this list, else the
+    // first one showing the same object by another list.
     HTREEITEM FindNode(LPCITEMIDLIST Pidl) const;
     // Opens a node, its children read when it has none yet; with Recurse
     // every node below it too, again while that adds nodes (a whole drive
-    // below a drive's node: use with care).
+    // below a drive's node: use with care), down to MaxExpandDepth levels
+    // below Item; a folder that is already on the way down from Item (a
+    // link to a folder above it) is not opened. Numpad * runs it on the
+    // selected node.
+    static constexpr int MaxExpandDepth = 16;
     void ExpandNode(HTREEITEM Item, bool Recurse);
     // Reads a node again: an opened one its children (Recursive: the opened
     // nodes below too), a closed one drops them until it opens again; a
@@ -272,6 +279,12 @@ private:
     void NodeSelected(HTREEITEM Item);
     void NodeDisplayInfo(TVITEMW& Item);
     void NodeDeleted(classlib::TObject* Key);
+    // Inserts Node last below ParentItem (TVI_ROOT for the root); the tree
+    // owns it from here. Null (and the node freed) when the window refuses.
+    TNode* InsertNode(HTREEITEM ParentItem, std::unique_ptr<TNode> Node, const std::wstring& Text, bool Children);
+    // A filled folder node is watched for changes made on the disk.
+    void WatchNode(TNode* Node);
+    void UnwatchNode(TNode* Node);
     class TDropTarget;
     class TDropSource;
     std::unique_ptr<TDropTarget> dropTarget_;

@@ -33,6 +33,8 @@ using testsupport::Touch;
 using shelltest::HostForm;
 using shelltest::LinkedHost;
 using shelltest::Placed;
+using shelltest::TreeChildren;
+using shelltest::TreeRoot;
 
 // Picture masks of every supported kind; a file that only "*.*" matches
 // stays out, letter case does not count, folders come first when shown.
@@ -276,7 +278,6 @@ TEST(ShellControls, TreeIconsArriveInTheBackground)
     shelltest::PumpFor(300);
 }
 
-std::vector<std::wstring> TreeChildren(HWND Wnd, HTREEITEM Parent);
 
 // Folders the shell announces as created, renamed or removed appear in
 // and leave their parent node, in name order.
@@ -1291,17 +1292,6 @@ TEST(ShellControls, ListReportsCutItemsThatVanish)
     EXPECT_EQ(report.files, (std::vector<std::wstring>{dir.File(L"a.gif")}));
 }
 
-// The children of a node, by caption.
-std::vector<std::wstring> TreeChildren(HWND Wnd, HTREEITEM Parent)
-{
-    std::vector<std::wstring> names;
-    auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(Parent)));
-    for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item))))
-        names.push_back(shelltest::TreeText(Wnd, item));
-    return names;
-}
-
-HTREEITEM TreeRoot(HWND Wnd) { return reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_ROOT, 0)); }
 
 // The root: the desktop by default ("" selects My Computer), a special
 // folder, or a folder path, each shown opened and selected; a file as the

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "classlib/Threads.h"
 #include "support/HostWindow.h"
@@ -55,6 +56,21 @@ inline HTREEITEM TreeNode(HWND Wnd, HTREEITEM Parent, const std::wstring& Captio
     for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item))))
         if (TreeText(Wnd, item) == Caption) return item;
     return nullptr;
+}
+
+// The children of a node, by caption.
+inline std::vector<std::wstring> TreeChildren(HWND Wnd, HTREEITEM Parent)
+{
+    std::vector<std::wstring> names;
+    auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(Parent)));
+    for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item))))
+        names.push_back(TreeText(Wnd, item));
+    return names;
+}
+
+inline HTREEITEM TreeRoot(HWND Wnd)
+{
+    return reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_ROOT, 0));
 }
 
 }  // namespace shelltest
