@@ -113,6 +113,21 @@ void TShFolderWatch::Clear()
     counts_.clear();
 }
 
+void TShFolderWatch::ForgetBelow(const std::wstring& Folder)
+{
+    if (Folder.empty()) return;
+    const std::wstring key = FolderKey(Folder);
+    const std::wstring below = key.back() == L'\\' ? key : key + L'\\';
+    for (auto it = counts_.begin(); it != counts_.end();) {
+        if (it->first == key || it->first.compare(0, below.size(), below) == 0) {
+            Post({false, it->first, {}, INVALID_HANDLE_VALUE});
+            it = counts_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 bool TShFolderWatch::Watching(const std::wstring& Folder) const
 {
     return counts_.count(FolderKey(Folder)) != 0;

@@ -47,6 +47,11 @@ public:
     void Remove(const std::wstring& Folder);
     // Drops every watch.
     void Clear();
+    // Drops the watches of Folder and of every folder below it, whatever
+    // their counts (their handles would hold up a deletion of the folder:
+    // under Wine a folder deleted through a Windows call goes only when
+    // every handle to it is closed).
+    void ForgetBelow(const std::wstring& Folder);
     bool Watching(const std::wstring& Folder) const;
     std::size_t GetCount() const { return counts_.size(); }
 

@@ -483,6 +483,10 @@ LRESULT TShellChangeNotifier::HandleNotify(WPARAM WParam, LPARAM LParam)
     LPCITEMIDLIST pidl1 = pidls ? pidls->Pidl1 : nullptr;
     LPCITEMIDLIST pidl2 = pidls ? pidls->Pidl2 : nullptr;
 
+    // A folder the shell says is going must not be held up by a watch.
+    if (folderWatchOn_ && (event == neFolderDelete || event == neFolderRename || event == neFileDelete))
+        folderWatch_->ForgetBelow(PidlToPath(pidl1));
+
     const DWORD now = ::GetTickCount();
     if (raw == lastEvent_ && lastPidl_ && PidlItemCount(pidl1) > 0 && DesktopFolder() &&
         HRESULT_CODE(DesktopFolder()->CompareIDs(0, pidl1, lastPidl_.get())) == 0 && now - lastTick_ < 2500)

@@ -1015,6 +1015,8 @@ void STDMETHODCALLTYPE TShellList::UpdateContents()
 void TShellList::ShellChanged(classlib::TObject*, TNotificationEvent Event, const std::wstring& Path1,
                               const std::wstring&)
 {
+    // A delivery queued before automatic refresh went off changes nothing.
+    if (!automaticRefresh_) return;
     const std::wstring path = GetPath();
     switch (Event) {
     case neDriveRemove:

@@ -135,6 +135,14 @@ TEST(ShellDiskChanges, FolderWatchReportsChangedFoldersOnce)
     ASSERT_TRUE(watch.Add(dir.File(L"w")));  // counted
     EXPECT_EQ(watch.GetCount(), 1u);
     pump(200);
+    // Reading the folder is no change.
+    WIN32_FIND_DATAW fd;
+    HANDLE find = ::FindFirstFileW(dir.File(L"w\\*").c_str(), &fd);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    while (::FindNextFileW(find, &fd)) {
+    }
+    ::FindClose(find);
+    pump(300);
     EXPECT_TRUE(seen.empty());
 
     for (const wchar_t* name : {L"w\\a.txt", L"w\\b.txt", L"w\\c.txt"}) MakeFile(dir.File(name));
@@ -259,6 +267,52 @@ TEST(ShellDiskChanges, FullExpansionStopsAtLinksBackUp)
     // ExpandNode itself is bounded the same way from the root.
     tree->ExpandNode(TreeRoot(wnd), true);
     EXPECT_LT(::SendMessageW(wnd, TVM_GETCOUNT, 0, 0), 20);
+}
+
+}  // namespace
+
+namespace {
+
+// A folder on the desktop is shown twice by a desktop tree: among the
+// desktop's own objects and below My Computer's drive. The node of an
+// exact list is the one found, whichever of the two lies first in memory.
+TEST(ShellDiskChanges, FindNodePrefersTheExactList)
+{
+    shell::TShellScope shellScope;
+    const std::wstring desktop = shell::SpecialFolderPath(shell::SF_DESKTOPDIRECTORY);
+    ASSERT_FALSE(desktop.empty());
+    const std::wstring folder = FileIn(desktop, L"velmo-find-node");
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    struct TRemove {
+        std::wstring path;
+        ~TRemove() { ::RemoveDirectoryW(path.c_str()); }
+    } remove{folder};
+
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetRootedAt(shell::SF_DESKTOP);
+    HWND wnd = tree->GetHandle();
+    const HTREEITEM onDesktop = shelltest::TreeNode(wnd, TreeRoot(wnd), L"velmo-find-node");
+    ASSERT_NE(onDesktop, nullptr);
+    tree->SetPath(folder);  // opens the way down My Computer
+    const HTREEITEM onDrive = reinterpret_cast<HTREEITEM>(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    ASSERT_NE(onDrive, nullptr);
+    ASSERT_NE(onDrive, onDesktop);
+
+    auto listOf = [&](HTREEITEM Item) {
+        TVITEMW tv{};
+        tv.mask = TVIF_PARAM | TVIF_HANDLE;
+        tv.hItem = Item;
+        ::SendMessageW(wnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+        auto* node = dynamic_cast<shell::TShellTreeNode*>(reinterpret_cast<classlib::TObject*>(tv.lParam));
+        return node ? shell::PidlClone(node->Absolute.get()) : shell::TPidl();
+    };
+    shell::TPidl shortList = listOf(onDesktop);
+    shell::TPidl longList = listOf(onDrive);
+    ASSERT_TRUE(shortList && longList);
+    ASSERT_NE(shell::PidlItemCount(shortList.get()), shell::PidlItemCount(longList.get()));
+    EXPECT_EQ(tree->FindNode(shortList.get()), onDesktop);
+    EXPECT_EQ(tree->FindNode(longList.get()), onDrive);
 }
 
 }  // namespace
