@@ -751,9 +751,13 @@ void TShellList::ToggleCheck(int Index)
         selection->CheckPidl(absolute.get());
     const int now = CheckState(item);
     item->SetStateIndex(now);
+    // Ending the update tells the linked controls, which may serve messages
+    // that fill this list again: the item is found afresh afterwards.
+    const std::wstring key = KeyOf(item);
+    const std::wstring path = GetItemPath(item);
     selection->EndUpdate();
     filling_ = false;
-    OnCheckStateChanged(this, Index, GetItemPath(item), static_cast<TShSelectionState>(now));
+    OnCheckStateChanged(this, IndexOfObject(key), path, static_cast<TShSelectionState>(now));
 }
 
 void TShellList::SetAutomaticRefresh(bool Value)

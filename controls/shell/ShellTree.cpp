@@ -429,17 +429,22 @@ void TShellTree::ToggleCheck(HTREEITEM Item)
     const int state = GetNodeState(Item);
     if (state == ssNone || state == ssUnused) return;
     THourglass hourglass;
+    // Ending the update tells the linked controls, which may serve messages
+    // that read this tree again: the node is found afresh afterwards.
+    TPidl absolute = PidlClone(node->Absolute.get());
+    const std::wstring path = NodePath(Item);
     selection->BeginUpdate();
     if (state == ssChecked)
-        selection->UncheckPidl(node->Absolute.get());
+        selection->UncheckPidl(absolute.get());
     else
-        selection->CheckPidl(node->Absolute.get());
+        selection->CheckPidl(absolute.get());
     // Up to the root, then down the opened part below.
     for (HTREEITEM p = Item; p; p = Parent(p)) SetNodeState(p, NodeState(p));
     UpdateStates(Item);
     selection->EndUpdate();
-    int index = 0;
-    for (HTREEITEM n = Root(); n && n != Item; ++index) {
+    Item = FindNode(absolute.get());
+    int index = Item ? 0 : -1;
+    for (HTREEITEM n = Root(); Item && n && n != Item; ++index) {
         // Depth first over the nodes read so far.
         if (HTREEITEM c = Child(n)) {
             n = c;
@@ -448,7 +453,8 @@ void TShellTree::ToggleCheck(HTREEITEM Item)
         while (n && !Next(n)) n = Parent(n);
         if (n) n = Next(n);
     }
-    OnCheckStateChanged(this, index, NodePath(Item), static_cast<TShSelectionState>(GetNodeState(Item)));
+    const int now = Item ? GetNodeState(Item) : (state == ssChecked ? ssUnChecked : ssChecked);
+    OnCheckStateChanged(this, index, path, static_cast<TShSelectionState>(now));
 }
 
 void TShellTree::SetChildren(HTREEITEM Item, bool Value)
