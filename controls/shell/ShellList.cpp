@@ -1207,11 +1207,7 @@ bool TShellList::RenameItem(int Index, const std::wstring& NewName)
 
 void TShellList::RenameRefused(const std::wstring& Message)
 {
-    if (Message.empty()) return;
-    if (OnRenameRefused)
-        OnRenameRefused(this, Message);
-    else if (HandleAllocated())
-        ::MessageBoxW(GetHandle(), Message.c_str(), nullptr, MB_OK | MB_ICONWARNING);
+    TellRefusal(OnRenameRefused, this, HandleAllocated() ? GetHandle() : nullptr, Message);
 }
 
 std::unique_ptr<classlib::TStringList> TShellList::SelectedPaths() const

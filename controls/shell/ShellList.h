@@ -276,7 +276,10 @@ public:
     // A name edited in place that RenameItem refused: the handler gets a
     // message naming the names and the reason; without a handler the list
     // shows it in a message box.
-    classlib::TEvent<void(classlib::TObject* Sender, const std::wstring& Message)> OnRenameRefused;
+    TRefusalEvent OnRenameRefused;
+    // Files dropped into a folder of the list that the copy, move or link
+    // did not bring there: as OnRenameRefused.
+    TRefusalEvent OnDropRefused;
     // Check boxes from the link's selection list: checking an object adds
     // its path, unchecking removes it; a folder with something checked
     // below shows grey. Needs a link (without one the value stays false,

@@ -170,7 +170,10 @@ IDropTarget* TShellTree::NodeDropTarget(HTREEITEM Node)
     if (!node) return nullptr;
     std::wstring path = NodePath(Node);
     if (path.empty() && PidlItemCount(node->Absolute.get()) == 0) path = SpecialFolderPath(SF_DESKTOPDIRECTORY);
-    if (!path.empty()) return DirectoryExistsLong(path) ? NewFolderDropTarget(path, GetHandle()) : nullptr;
+    if (!path.empty()) {
+        if (!DirectoryExistsLong(path)) return nullptr;
+        return NewFolderDropTarget(path, GetHandle(), RefusalTeller(OnDropRefused, this, GetHandle()));
+    }
     // Objects outside the file system take what their own shell target does.
     IDropTarget* target = nullptr;
     LPCITEMIDLIST item = node->ParentFolder ? node->Pidl.get() : node->Absolute.get();
@@ -1251,22 +1254,32 @@ void TShellTree::CreateHandleDone()
 
 bool TShellTree::RenameNode(HTREEITEM Item, const std::wstring& NewName)
 {
+    renameError_.clear();
     TNode* node = NodeOf(Item);
-    if (!node || !node->ParentFolder || NewName.empty()) return false;
+    if (!node || !node->ParentFolder || NewName.empty() || NewName == NodeText(Item)) return false;
+    if (NewName.find_first_of(kInvalidNameCharacters) != std::wstring::npos || NewName == L"." || NewName == L"..") {
+        renameError_ = RenameRefusal(NodeText(Item), NewName, ERROR_INVALID_NAME);
+        return false;
+    }
     const std::wstring oldPath = PidlToPath(node->Absolute.get());
     std::wstring name = NewName;
     bool done = false;
     // The shell may announce the rename while it runs: the tree must not
     // read the parent again (and drop this node) before the node follows.
     ++quiet_;
+    ::SetLastError(0);
     try {
         browser_->SetAbsoluteIDList(node->Absolute.get());
         done = browser_->Rename(name);
     } catch (const EShFolderObjectError&) {
         done = false;
     }
+    const DWORD error = ::GetLastError();
     --quiet_;
-    if (!done) return false;
+    if (!done) {
+        renameError_ = RenameRefusal(NodeText(Item), NewName, error);
+        return false;
+    }
     // The node takes the object's new lists; what was read below it goes
     // (it is read again on the next opening). Nothing here waits for the
     // shell: the notifications of the rename arrive later by themselves.
@@ -1628,9 +1641,9 @@ LRESULT TShellTree::LabelEditStarting(HTREEITEM Item)
 // The tree sets the new text itself, and only after a rename that worked.
 LRESULT TShellTree::LabelEditEnded(const TVITEMW& Item)
 {
-    if (Item.pszText)
-        RenameNode(Item.hItem, Item.pszText);
-    else
+    if (Item.pszText) {
+        if (!RenameNode(Item.hItem, Item.pszText)) TellRefusal(OnRenameRefused, this, GetHandle(), renameError_);
+    } else
         OnEditCanceled(this, Item.hItem);
     return FALSE;
 }

@@ -142,6 +142,12 @@ public:
     // The state image of a node (a TShSelectionState; 0 without boxes).
     int GetNodeState(HTREEITEM Item) const;
     TOnCheckStateChanged OnCheckStateChanged;
+    // A name edited in place that the shell refused, and files dropped onto
+    // a node that the copy, move or link did not bring there: the handler
+    // gets a message naming the objects and the reason; without a handler
+    // the tree shows it in a message box.
+    TRefusalEvent OnRenameRefused;
+    TRefusalEvent OnDropRefused;
     TOnOperation OnOperation;
     // Files dragged onto a node are copied, moved or linked into its
     // folder, and nodes other than the root can be dragged out (default
@@ -279,6 +285,7 @@ private:
     void NodeSelected(HTREEITEM Item);
     void NodeDisplayInfo(TVITEMW& Item);
     void NodeDeleted(classlib::TObject* Key);
+    std::wstring renameError_;  // why the last RenameNode failed (empty: nothing to tell)
     // Inserts Node last below ParentItem (TVI_ROOT for the root); the tree
     // owns it from here. Null (and the node freed) when the window refuses.
     TNode* InsertNode(HTREEITEM ParentItem, std::unique_ptr<TNode> Node, const std::wstring& Text, bool Children);

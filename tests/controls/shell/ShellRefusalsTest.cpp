@@ -1,0 +1,137 @@
+// What the folder tree refuses is told: a name edited in place that the
+// shell does not take, and files dropped onto a node that do not arrive.
+#include "controls/shell/ShellControls.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+#include "tests/controls/shell/ShellHost.h"
+#include "tests/controls/shell/ShellPump.h"
+#include "tests/controls/shell/ShellTestFiles.h"
+
+namespace {
+
+using shelltest::HostForm;
+using shelltest::Placed;
+using shelltest::TreeChildren;
+using shelltest::TreeRoot;
+using Names = std::vector<std::wstring>;
+
+struct TTold {
+    std::vector<std::wstring> messages;
+    void Refused(classlib::TObject*, const std::wstring& Message) { messages.push_back(Message); }
+};
+
+// Ends an edit in place of Item with Text as the user would.
+void EndEdit(HostForm& Form, HWND Tree, HTREEITEM Item, const std::wstring& Text)
+{
+    NMTVDISPINFOW info{};
+    info.hdr.hwndFrom = Tree;
+    info.hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(Tree));
+    info.hdr.code = TVN_ENDLABELEDITW;
+    info.item.mask = TVIF_TEXT | TVIF_HANDLE;
+    info.item.hItem = Item;
+    std::wstring text = Text;
+    info.item.pszText = text.data();
+    ::SendMessageW(Form.GetHandle(), WM_NOTIFY, info.hdr.idFrom, reinterpret_cast<LPARAM>(&info));
+}
+
+TEST(ShellRefusals, TreeTellsARefusedRename)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* name : {L"a", L"b"}) ASSERT_TRUE(::CreateDirectoryW(dir.File(name).c_str(), nullptr));
+
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    TTold told;
+    tree->OnRenameRefused = shell::TRefusalEvent(&told, &TTold::Refused);
+    const HTREEITEM a = shelltest::TreeNode(wnd, TreeRoot(wnd), L"a");
+    ASSERT_NE(a, nullptr);
+
+    struct Case {
+        const wchar_t* typed;
+        const wchar_t* reason;  // part of the message; null: no message
+    };
+    const Case cases[] = {
+        {L"b", L"\"a\" cannot be renamed to \"b\""},  // taken
+        {L"x:y", L"cannot contain any of the characters"},
+        {L"a", nullptr},  // unchanged: nothing to tell
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::string(c.typed, c.typed + std::wcslen(c.typed)));
+        told.messages.clear();
+        EndEdit(form, wnd, a, c.typed);
+        if (!c.reason) {
+            EXPECT_TRUE(told.messages.empty());
+            continue;
+        }
+        ASSERT_EQ(told.messages.size(), 1u);
+        EXPECT_NE(told.messages[0].find(c.reason), std::wstring::npos) << std::string(told.messages[0].begin(), told.messages[0].end());
+        EXPECT_TRUE(::GetFileAttributesW(dir.File(L"a").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    // A name the shell takes is not a refusal.
+    told.messages.clear();
+    EndEdit(form, wnd, a, L"c");
+    EXPECT_TRUE(told.messages.empty());
+    EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"b", L"c"}));
+}
+
+// A file another program holds open without sharing cannot be copied: the
+// drop onto a node answers no effect and the tree tells why.
+TEST(ShellRefusals, TreeTellsADropThatDidNotArrive)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"dst").c_str(), nullptr));
+    testsupport::Touch(dir.File(L"held.jpg"));
+
+    HostForm form;
+    form.SetBounds(0, 0, 300, 300);
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetBounds(0, 0, 300, 300);
+    form.SetVisible(true);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    TTold told;
+    tree->OnDropRefused = shell::TRefusalEvent(&told, &TTold::Refused);
+    HTREEITEM dst = shelltest::TreeNode(wnd, TreeRoot(wnd), L"dst");
+    ASSERT_NE(dst, nullptr);
+    RECT r{};
+    std::memcpy(&r, &dst, sizeof(dst));
+    ASSERT_TRUE(::SendMessageW(wnd, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
+    POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ::ClientToScreen(wnd, &centre);
+    const POINTL at{centre.x, centre.y};
+    IDropTarget* target = tree->GetDropTarget();
+
+    HANDLE held = ::CreateFileW(dir.File(L"held.jpg").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    shelltest::TFilesObject data(true, {dir.File(L"held.jpg")});
+    DWORD effect = DROPEFFECT_COPY;
+    ASSERT_EQ(target->DragEnter(&data, MK_CONTROL, at, &effect), S_OK);
+    effect = DROPEFFECT_COPY;
+    ASSERT_EQ(target->DragOver(MK_CONTROL, at, &effect), S_OK);
+    ASSERT_EQ(effect, DWORD(DROPEFFECT_COPY));
+    effect = DROPEFFECT_COPY;
+    target->Drop(&data, MK_CONTROL, at, &effect);
+    ::CloseHandle(held);
+    EXPECT_EQ(effect, DWORD(DROPEFFECT_NONE));
+    EXPECT_FALSE(shell::FileExistsLong(dir.File(L"dst\\held.jpg")));
+    ASSERT_EQ(told.messages.size(), 1u);
+    EXPECT_EQ(told.messages[0].rfind(L"The dropped object could not be copied into \"" + dir.File(L"dst") + L"\": ", 0),
+              0u)
+        << std::string(told.messages[0].begin(), told.messages[0].end());
+}
+
+}  // namespace
