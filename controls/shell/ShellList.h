@@ -285,6 +285,10 @@ public:
     // below shows grey. Needs a link (without one the value stays false,
     // unless the form is loading: it may give the link later). Space or a
     // click on the box toggles the selected object.
+    // The sort arrow picture of the header without visual themes (owned by
+    // the list): the resource bitmap TSHELLLIST_LV_ARROWUP or _ARROWDOWN on
+    // the button face.
+    HBITMAP GetSortArrow(bool Descending) const { return Descending ? arrowDown_ : arrowUp_; }
     bool GetCheckboxes() const { return checkboxes_; }
     void SetCheckboxes(bool Value);
     // Toggles the check of the item at Index (nothing for an object that
