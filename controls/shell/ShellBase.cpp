@@ -201,7 +201,7 @@ bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::w
 std::wstring DropRefusal(DWORD Effect, int Count, const std::wstring& Folder, DWORD Error)
 {
     const wchar_t* verb = Effect == DROPEFFECT_MOVE ? L"moved" : Effect == DROPEFFECT_LINK ? L"linked" : L"copied";
-    std::wstring reason = Error ? SystemErrorText(Error) : std::wstring(L"nothing arrived there");
+    std::wstring reason = SystemErrorText(Error);
     while (!reason.empty() && (reason.back() == L'.' || reason.back() == L'\n' || reason.back() == L'\r' ||
                                reason.back() == L' '))
         reason.pop_back();
@@ -335,7 +335,9 @@ public:
         else if (effect != DROPEFFECT_NONE)
             done = CopyOrMoveInto(owner_, files.get(), folder_, effect, &error);
         *Effect = done ? effect : DROPEFFECT_NONE;
-        if (!done && effect != DROPEFFECT_NONE && error != ERROR_CANCELLED && refused_ && files)
+        // A copy or move the shell refused is told; one it reports as done
+        // (files it skipped, nothing to do) is not.
+        if (!done && error != 0 && error != ERROR_CANCELLED && refused_ && files)
             refused_(DropRefusal(effect, files->GetCount(), folder_, error));
         return S_OK;
     }

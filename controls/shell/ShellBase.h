@@ -104,9 +104,9 @@ std::function<void(const std::wstring&)> RefusalTeller(const TRefusalEvent& Hand
 // a drag with the right button the user chooses it, see AskDropEffect);
 // Owner is the window of any shell dialog and of the menu. Drop answers
 // S_OK with the effect done (none when nothing arrived or the user
-// cancelled). A copy, move or link that fails (not one the user
-// cancelled) is told to Refused with a message naming the folder and the
-// reason (the shell's own error boxes stay off).
+// cancelled). A copy or move the shell refuses with an error (not one the
+// user cancelled) is told to Refused with a message naming the folder and
+// the reason (the shell's own error boxes stay off).
 IDropTarget* NewFolderDropTarget(const std::wstring& Folder, HWND Owner,
                                  std::function<void(const std::wstring&)> Refused = {});
 // Shows the drop menu of a right-button drag at At (screen) on Owner's
@@ -135,7 +135,7 @@ DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD A
 bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::wstring& Folder, DWORD Effect,
                     DWORD* Error = nullptr);
 // What a user is told when a drop of Count objects into Folder with Effect
-// failed with Error (0: nothing arrived).
+// failed with Error.
 std::wstring DropRefusal(DWORD Effect, int Count, const std::wstring& Folder, DWORD Error);
 
 // Sender; item index; object path; the new state.

@@ -1614,6 +1614,11 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
         break;
     }
     case TVN_ITEMEXPANDINGW: Message.Result = NodeExpanding(*reinterpret_cast<NMTREEVIEWW*>(hdr)); break;
+    case TVN_ITEMEXPANDEDW: {
+        const auto& nm = *reinterpret_cast<NMTREEVIEWW*>(hdr);
+        if ((nm.action & TVE_EXPAND) && NodeOf(nm.itemNew.hItem)) OnExpanded(this, nm.itemNew.hItem);
+        break;
+    }
     case TVN_SELCHANGINGW: Message.Result = NodeSelecting(*reinterpret_cast<NMTREEVIEWW*>(hdr)); break;
     case TVN_SELCHANGEDW:
         if (!quiet_) NodeSelected(reinterpret_cast<NMTREEVIEWW*>(hdr)->itemNew.hItem);
@@ -1736,6 +1741,12 @@ LRESULT TShellTree::NodeExpanding(const NMTREEVIEWW& Nm)
 LRESULT TShellTree::NodeSelecting(const NMTREEVIEWW& Nm)
 {
     TNode* node = NodeOf(Nm.itemNew.hItem);
+    if (!quiet_ && node && OnChanging) {
+        bool allow = true;
+        OnChanging(this, Nm.itemNew.hItem, allow);
+        if (!allow) return TRUE;
+        node = NodeOf(Nm.itemNew.hItem);
+    }
     if (quiet_ || Nm.action == TVC_UNKNOWN || !node || !GetShowErrorMessages() || !Parent(Nm.itemNew.hItem)) return 0;
     if (GetShowFiles() && !(node->Flags & TNode::fFolder)) return 0;
     bool can = false;

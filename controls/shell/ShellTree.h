@@ -229,6 +229,11 @@ public:
     // A node was first drawn or was read again (its icons are being looked
     // up). The handler may delete the node.
     classlib::TEvent<void(classlib::TObject* Sender, HTREEITEM Node)> OnUpdatedFolder;
+    // Node is about to become the selected node (by the user or the
+    // program); AllowChange false keeps the selection where it is.
+    classlib::TEvent<void(classlib::TObject* Sender, HTREEITEM Node, bool& AllowChange)> OnChanging;
+    // Node was opened (its children read).
+    classlib::TEvent<void(classlib::TObject* Sender, HTREEITEM Node)> OnExpanded;
     // A node is about to be added (Path: its file-system path), or is read
     // again by a refresh; CanAdd false keeps it out (takes it out).
     classlib::TEvent<void(HTREEITEM Node, const std::wstring& Path, bool& CanAdd)> OnAddFolder;

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -66,6 +67,18 @@ inline std::vector<std::wstring> TreeChildren(HWND Wnd, HTREEITEM Parent)
     for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item))))
         names.push_back(TreeText(Wnd, item));
     return names;
+}
+
+// The screen point at the middle of a node's text (a drop point).
+inline POINTL NodeScreenCentre(HWND Wnd, HTREEITEM Item)
+{
+    RECT r{};
+    static_assert(sizeof(RECT) >= sizeof(HTREEITEM));
+    std::memcpy(&r, &Item, sizeof(Item));  // TVM_GETITEMRECT takes the item in the rectangle
+    if (!::SendMessageW(Wnd, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r))) return POINTL{-1, -1};
+    POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ::ClientToScreen(Wnd, &centre);
+    return POINTL{centre.x, centre.y};
 }
 
 inline HTREEITEM TreeRoot(HWND Wnd)

@@ -86,8 +86,8 @@ TEST(ShellRefusals, TreeTellsARefusedRename)
     EXPECT_EQ(TreeChildren(wnd, TreeRoot(wnd)), (Names{L"b", L"c"}));
 }
 
-// A file another program holds open without sharing cannot be copied: the
-// drop onto a node answers no effect and the tree tells why.
+// A file that is gone by the time it is dropped cannot be copied: the drop
+// onto a node answers no effect and the tree tells why.
 TEST(ShellRefusals, TreeTellsADropThatDidNotArrive)
 {
     shell::TShellScope shellScope;
@@ -106,17 +106,10 @@ TEST(ShellRefusals, TreeTellsADropThatDidNotArrive)
     tree->OnDropRefused = shell::TRefusalEvent(&told, &TTold::Refused);
     HTREEITEM dst = shelltest::TreeNode(wnd, TreeRoot(wnd), L"dst");
     ASSERT_NE(dst, nullptr);
-    RECT r{};
-    std::memcpy(&r, &dst, sizeof(dst));
-    ASSERT_TRUE(::SendMessageW(wnd, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
-    POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    ::ClientToScreen(wnd, &centre);
-    const POINTL at{centre.x, centre.y};
+    const POINTL at = shelltest::NodeScreenCentre(wnd, dst);
+    ASSERT_GE(at.x, 0);
     IDropTarget* target = tree->GetDropTarget();
 
-    HANDLE held = ::CreateFileW(dir.File(L"held.jpg").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     shelltest::TFilesObject data(true, {dir.File(L"held.jpg")});
     DWORD effect = DROPEFFECT_COPY;
     ASSERT_EQ(target->DragEnter(&data, MK_CONTROL, at, &effect), S_OK);
@@ -124,14 +117,53 @@ TEST(ShellRefusals, TreeTellsADropThatDidNotArrive)
     ASSERT_EQ(target->DragOver(MK_CONTROL, at, &effect), S_OK);
     ASSERT_EQ(effect, DWORD(DROPEFFECT_COPY));
     effect = DROPEFFECT_COPY;
+    ASSERT_TRUE(::DeleteFileW(dir.File(L"held.jpg").c_str()));
     target->Drop(&data, MK_CONTROL, at, &effect);
-    ::CloseHandle(held);
     EXPECT_EQ(effect, DWORD(DROPEFFECT_NONE));
     EXPECT_FALSE(shell::FileExistsLong(dir.File(L"dst\\held.jpg")));
     ASSERT_EQ(told.messages.size(), 1u);
     EXPECT_EQ(told.messages[0].rfind(L"The dropped object could not be copied into \"" + dir.File(L"dst") + L"\": ", 0),
               0u)
         << std::string(told.messages[0].begin(), told.messages[0].end());
+}
+
+// OnChanging may keep the selection where it is; OnExpanded hears of each
+// node opened.
+TEST(ShellRefusals, TreeChangingVetoAndExpanded)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* name : {L"a", L"a\\x", L"b"}) ASSERT_TRUE(::CreateDirectoryW(dir.File(name).c_str(), nullptr));
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    const HTREEITEM a = shelltest::TreeNode(wnd, TreeRoot(wnd), L"a");
+    const HTREEITEM b = shelltest::TreeNode(wnd, TreeRoot(wnd), L"b");
+    ASSERT_TRUE(a && b);
+    struct TSeen {
+        HTREEITEM refused = nullptr;
+        std::vector<HTREEITEM> asked, opened;
+        void Changing(classlib::TObject*, HTREEITEM Node, bool& Allow)
+        {
+            asked.push_back(Node);
+            Allow = Node != refused;
+        }
+        void Expanded(classlib::TObject*, HTREEITEM Node) { opened.push_back(Node); }
+    } seen{b, {}, {}};
+    tree->OnChanging = decltype(tree->OnChanging)(&seen, &TSeen::Changing);
+    tree->OnExpanded = decltype(tree->OnExpanded)(&seen, &TSeen::Expanded);
+    auto selected = [&] { return reinterpret_cast<HTREEITEM>(::SendMessageW(wnd, TVM_GETNEXTITEM, TVGN_CARET, 0)); };
+
+    ::SendMessageW(wnd, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(b));
+    EXPECT_NE(selected(), b);
+    ::SendMessageW(wnd, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(a));
+    EXPECT_EQ(selected(), a);
+    EXPECT_EQ(seen.asked, (std::vector<HTREEITEM>{b, a}));
+
+    tree->ExpandNode(a, false);
+    EXPECT_EQ(seen.opened, std::vector<HTREEITEM>{a});
+    EXPECT_EQ(TreeChildren(wnd, a), Names{L"x"});
 }
 
 }  // namespace
