@@ -2073,8 +2073,6 @@ TEST(ShellControls, TreeAddsNetworkSharesItIsLedTo)
     auto* tree = new shell::TShellTree(&form);
     tree->SetParent(&form);
     tree->SetShowFiles(true);
-    // A change on the desktop read again now would drop the network node.
-    tree->SetAutomaticRefresh(false);
     tree->HandleNeeded();
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
     shell::TPidl network = shell::SpecialFolderPidl(shell::SF_NETWORK);
