@@ -1770,11 +1770,7 @@ TEST(ShellControls, FilesDroppedOntoATreeNodeArriveInItsFolder)
     Touch(dir.File(L"src\\y.jpg"));
 
     HostForm form;
-    form.SetBounds(0, 0, 300, 300);
-    auto* tree = Placed<shell::TShellTree>(form);
-    tree->SetBounds(0, 0, 300, 300);
-    form.SetVisible(true);
-    tree->SetRootedAtFileSystemFolder(dir.Path());
+    auto* tree = shelltest::ShownTree(form, dir.Path());
     HWND wnd = tree->GetHandle();
     HTREEITEM dst = shelltest::TreeNode(wnd, TreeRoot(wnd), L"dst");
     ASSERT_NE(dst, nullptr);

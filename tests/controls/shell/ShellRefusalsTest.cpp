@@ -96,11 +96,7 @@ TEST(ShellRefusals, TreeTellsADropThatDidNotArrive)
     testsupport::Touch(dir.File(L"held.jpg"));
 
     HostForm form;
-    form.SetBounds(0, 0, 300, 300);
-    auto* tree = Placed<shell::TShellTree>(form);
-    tree->SetBounds(0, 0, 300, 300);
-    form.SetVisible(true);
-    tree->SetRootedAtFileSystemFolder(dir.Path());
+    auto* tree = shelltest::ShownTree(form, dir.Path());
     HWND wnd = tree->GetHandle();
     TTold told;
     tree->OnDropRefused = shell::TRefusalEvent(&told, &TTold::Refused);
