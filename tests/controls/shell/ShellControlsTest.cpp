@@ -2065,6 +2065,30 @@ TEST(ShellControls, TreeAddsNetworkSharesItIsLedTo)
     ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     ::RegCloseKey(key);
+    // Wine's desktop reads each name space's ShellFolder attributes from its
+    // class to leave out the ones marked not enumerated; for a class without
+    // them it tests a value it never set, left over on the stack by earlier
+    // calls, so whether the network folder is listed would hang on unrelated
+    // code. The class gets attributes (none set) for the test's length,
+    // unless it has its own.
+    const wchar_t* kAttributesKey = L"CLSID\\{208D2C60-3AEA-1069-A2D7-08002B30309D}\\ShellFolder";
+    DWORD disposition = 0;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CLASSES_ROOT, kAttributesKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                                &disposition),
+              ERROR_SUCCESS);
+    const DWORD noAttributes = 0;
+    if (disposition == REG_CREATED_NEW_KEY)
+        ::RegSetValueExW(key, L"Attributes", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&noAttributes),
+                         sizeof(noAttributes));
+    ::RegCloseKey(key);
+    struct TRemoveKey {
+        const wchar_t* Key;
+        bool Created;
+        ~TRemoveKey()
+        {
+            if (Created) ::RegDeleteKeyW(HKEY_CLASSES_ROOT, Key);
+        }
+    } removeAttributes{kAttributesKey, disposition == REG_CREATED_NEW_KEY};
     HostForm form;
     auto* tree = new shell::TShellTree(&form);
     tree->SetParent(&form);
