@@ -75,7 +75,7 @@ void TShFolderWatch::Post(TCommand Command)
     ::SetEvent(wake_.Get());
 }
 
-bool TShFolderWatch::Add(const std::wstring& Folder)
+bool TShFolderWatch::Add(const std::wstring& Folder, bool Poll)
 {
     if (Folder.empty()) return false;
     const std::wstring key = FolderKey(Folder);
@@ -85,6 +85,15 @@ bool TShFolderWatch::Add(const std::wstring& Folder)
         return true;
     }
     if (counts_.size() >= MaxFolders || !StartThread()) return false;
+    if (Poll) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (!::GetFileAttributesExW(key.c_str(), GetFileExInfoStandard, &data) ||
+            !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            return false;
+        counts_.emplace(key, 1);
+        Post({true, key, Folder, INVALID_HANDLE_VALUE, true, data.ftLastWriteTime});
+        return true;
+    }
     HANDLE dir = ::CreateFileW(key.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     if (dir == INVALID_HANDLE_VALUE) return false;
@@ -200,6 +209,11 @@ void TShFolderWatch::ServeCommands()
         commands.swap(commands_);
     }
     for (TCommand& c : commands) {
+        polled_.erase(c.key);
+        if (c.add && c.poll) {
+            polled_[c.key] = TPolled{c.path, c.stamp};
+            continue;
+        }
         auto it = entries_.find(c.key);
         if (it != entries_.end()) {
             // Replaced or removed: the old read is cancelled and its entry
@@ -219,6 +233,25 @@ void TShFolderWatch::ServeCommands()
     }
 }
 
+void TShFolderWatch::PollFolders()
+{
+    for (auto it = polled_.begin(); it != polled_.end();) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (!::GetFileAttributesExW(it->first.c_str(), GetFileExInfoStandard, &data) ||
+            !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            // Gone: reported once and no longer watched.
+            Changed(it->second.path);
+            it = polled_.erase(it);
+            continue;
+        }
+        if (::CompareFileTime(&data.ftLastWriteTime, &it->second.stamp) != 0) {
+            it->second.stamp = data.ftLastWriteTime;
+            Changed(it->second.path);
+        }
+        ++it;
+    }
+}
+
 void TShFolderWatch::Run()
 {
     for (;;) {
@@ -231,6 +264,7 @@ void TShFolderWatch::Run()
         }
         if (stop) break;
         ServeCommands();
+        PollFolders();
         closing_.erase(std::remove_if(closing_.begin(), closing_.end(), [](const auto& e) { return !e->pending; }),
                        closing_.end());
     }

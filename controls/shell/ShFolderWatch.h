@@ -12,6 +12,14 @@
 // A watched folder that goes away (deleted or renamed) is reported once as
 // changed and is no longer watched.
 //
+// A folder added with Poll holds no handle: its last-write time, which
+// changes whenever an entry is made, renamed or deleted in it, is compared
+// on each turn of the watch thread (about twice a second); changes to the
+// contents of its files are not seen. Under Wine a folder deleted through a
+// Windows call goes only when every handle to it is closed, so a folder
+// watched through a handle stays until its watch ends: folders that others
+// may delete while they are watched (a tree's opened nodes) are polled.
+//
 // Threads: Add, Remove, Clear and TakeChanged belong to the thread that owns
 // the object (the main thread); the watch thread only reads the records and
 // posts. The destructor stops the watch thread and waits for it.
@@ -42,7 +50,8 @@ public:
 
     // Watches Folder (counted: a folder added twice needs two Removes).
     // False when it cannot be opened as a folder or MaxFolders are watched.
-    bool Add(const std::wstring& Folder);
+    // A folder already watched keeps the way it was first added.
+    bool Add(const std::wstring& Folder, bool Poll = false);
     // Drops one count of Folder; nothing when it is not watched.
     void Remove(const std::wstring& Folder);
     // Drops every watch.
@@ -66,12 +75,19 @@ private:
         std::wstring key;
         std::wstring path;  // add: the folder as given, reported when it changes
         HANDLE dir;  // add: the opened folder, handed to the watch thread
+        bool poll = false;
+        FILETIME stamp{};  // add with poll: the folder's last-write time when added
+    };
+    struct TPolled {
+        std::wstring path;
+        FILETIME stamp;
     };
 
     static DWORD WINAPI ThreadMain(void* Self);
     static void CALLBACK Completed(DWORD Error, DWORD Bytes, OVERLAPPED* Overlapped);
     void Run();
     void ServeCommands();
+    void PollFolders();
     bool Issue(TEntry* Entry);
     void Changed(const std::wstring& Folder);
     void Post(TCommand Command);
@@ -93,6 +109,7 @@ private:
     // Watch thread only.
     std::map<std::wstring, std::unique_ptr<TEntry>> entries_;
     std::vector<std::unique_ptr<TEntry>> closing_;
+    std::map<std::wstring, TPolled> polled_;
 };
 
 }  // namespace shell

@@ -399,7 +399,7 @@ void TShellChangeNotifier::StartFolderWatch()
             folderWatch_->Add(root);
     }
     for (const std::wstring& folder : extraFolders_)
-        folderWatch_->Add(folder);
+        folderWatch_->Add(folder, true);
 }
 
 void TShellChangeNotifier::StopFolderWatch()
@@ -415,7 +415,7 @@ void TShellChangeNotifier::WatchFolder(const std::wstring& Folder)
 {
     extraFolders_.push_back(Folder);
     if (folderWatchOn_)
-        folderWatch_->Add(Folder);
+        folderWatch_->Add(Folder, true);
 }
 
 void TShellChangeNotifier::UnwatchFolder(const std::wstring& Folder)

@@ -165,7 +165,10 @@ public:
     // watched from the next Start.
     bool GetWatchFileSystem() const { return watchFileSystem_; }
     void SetWatchFileSystem(bool Value);
-    // Counted: each WatchFolder needs its UnwatchFolder.
+    // Counted: each WatchFolder needs its UnwatchFolder. These folders are
+    // polled (TShFolderWatch's Poll: no handle that would hold up their
+    // deletion; new, renamed and deleted entries are seen, not changes to
+    // the contents of files).
     void WatchFolder(const std::wstring& Folder);
     void UnwatchFolder(const std::wstring& Folder);
     // Forgets every WatchFolder folder.

@@ -227,6 +227,35 @@ TEST(ShellDiskChanges, ListAndTreeFollowUnannouncedChanges)
     EXPECT_EQ(ListNames(list), (Names{L"b"}));
 }
 
+// The folders of a tree's opened nodes are watched without a handle: one
+// deleted by a plain call while the tree shows it opened is gone at once
+// (under Wine a handle would keep it until the watch ended), the tree drops
+// it, and a new entry in an opened folder still reaches its node.
+TEST(ShellDiskChanges, OpenedFoldersStayDeletable)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    for (const wchar_t* name : {L"keep", L"keep\\x", L"gone"})
+        ASSERT_TRUE(::CreateDirectoryW(dir.File(name).c_str(), nullptr));
+    HostForm form;
+    auto* tree = Placed<shell::TShellTree>(form, 0, 200);
+    tree->SetRootedAtFileSystemFolder(dir.Path());
+    HWND wnd = tree->GetHandle();
+    const HTREEITEM root = TreeRoot(wnd);
+    tree->ExpandNode(root, true);
+    ASSERT_EQ(TreeChildren(wnd, root), (Names{L"gone", L"keep"}));
+    shelltest::PumpFor(100);
+
+    ASSERT_TRUE(::RemoveDirectoryW(dir.File(L"gone").c_str()));
+    EXPECT_EQ(::GetFileAttributesW(dir.File(L"gone").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(PumpUntil([&] { return TreeChildren(wnd, root) == Names{L"keep"}; }));
+
+    const HTREEITEM keep = shelltest::TreeNode(wnd, root, L"keep");
+    ASSERT_NE(keep, nullptr);
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"keep\\inner").c_str(), nullptr));
+    EXPECT_TRUE(PumpUntil([&] { return TreeChildren(wnd, keep) == (Names{L"inner", L"x"}); }));
+}
+
 // Numpad * opens the whole branch: a host link back to a folder above
 // ("loop -> ..") is shown but not opened again below itself, and the
 // expansion ends at once.
