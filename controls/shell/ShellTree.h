@@ -162,6 +162,10 @@ public:
     // files into SelectedFolder, "cut" shows the node dimmed, "rename"
     // edits the node's name in place (not while ReadOnly).
     bool ExecuteVerb(const std::wstring& Verb);
+    // The object the tree's verbs and menus run through (owned here): its
+    // OnContextMenuSelect and OnBeforeShellCommand see, and may refuse,
+    // every verb on a node, as the list's browser does for its items.
+    TShFolderObject* GetBrowser() const { return browser_.get(); }
     // The shell's menu of a node's object at a screen point (modal).
     void ShowNodeMenu(HTREEITEM Item, POINT ScreenPoint);
     // An edit of a node's name ended without a new name (Node: its item).

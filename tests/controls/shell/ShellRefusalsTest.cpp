@@ -163,3 +163,55 @@ TEST(ShellRefusals, TreeChangingVetoAndExpanded)
 }
 
 }  // namespace
+
+// Verbs on a node pass the browser's handlers: one OnBeforeShellCommand
+// refuses does not run (the folder stays, nothing is reported), one it
+// lets through runs and is followed ("cut" dims the node).
+TEST(ShellRefusals, TreeVerbsCanBeVetoed)
+{
+    shell::TShellScope shellScope;
+    testsupport::TempDir dir;
+    ASSERT_TRUE(::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr));
+    HostForm form;
+    auto* tree = shelltest::ShownTree(form, dir.Path());
+    HWND wnd = tree->GetHandle();
+    HTREEITEM sub = shelltest::TreeNode(wnd, shelltest::TreeRoot(wnd), L"sub");
+    ASSERT_NE(sub, nullptr);
+    ::SendMessageW(wnd, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(sub));
+    struct Seen {
+        std::vector<std::wstring> commands, paths;
+        bool allow = false;
+        int operations = 0;
+    } seen;
+    tree->GetBrowser()->OnContextMenuSelect = shell::TOnContextMenuSelectEvent::FromFunction(
+        [](void* c, const std::wstring& command, bool& execute) {
+            static_cast<Seen*>(c)->commands.push_back(command);
+            execute = true;
+        },
+        &seen);
+    tree->GetBrowser()->OnBeforeShellCommand = shell::TOnBeforeShellCommand::FromFunction(
+        [](void* c, shell::TShFolderObject*, const std::wstring&, shell::TShPathList* paths, bool& allow) {
+            auto* s = static_cast<Seen*>(c);
+            for (int i = 0; i < paths->GetCount(); ++i) s->paths.push_back(paths->GetStrings(i));
+            allow = s->allow;
+        },
+        &seen);
+    tree->OnOperation = shell::TOnOperation::FromFunction(
+        [](void* c, classlib::TObject*, shell::TShellOperations, classlib::TStringList*, const std::wstring&) {
+            ++static_cast<Seen*>(c)->operations;
+        },
+        &seen);
+
+    EXPECT_FALSE(tree->ExecuteVerb(L"delete"));
+    EXPECT_EQ(seen.commands, std::vector<std::wstring>{L"delete"});
+    ASSERT_EQ(seen.paths.size(), 1u);
+    EXPECT_TRUE(shell::SamePath(seen.paths[0], dir.File(L"sub")));
+    EXPECT_NE(::GetFileAttributesW(dir.File(L"sub").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(seen.operations, 0);
+
+    seen.allow = true;
+    EXPECT_TRUE(tree->ExecuteVerb(L"cut"));
+    EXPECT_EQ(seen.commands.back(), L"cut");
+    const UINT state = UINT(::SendMessageW(wnd, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(sub), TVIS_CUT));
+    EXPECT_TRUE(state & TVIS_CUT);
+}
