@@ -32,7 +32,10 @@ The glyph folder receives the 16 x 16 24-bit button bitmaps (magenta
 TB_FIRST_D.bmp, and the splitter's four 32 x 32 monochrome cursors
 TMSPLIT_HORZ.cur, TMSPLIT_HORZHOTSPOT.cur, TMSPLIT_VERT.cur and
 TMSPLIT_VERTHOTSPOT.cur (hot spot at 15,15), and the image view's cursors
-VIEW_<name>.cur (+ and - spelt _plus, _minus) for the resource names of its cursor table (ViewCursors.rc).
+VIEW_<name>.cur (+ and - spelt _plus, _minus) for the resource names of its cursor table (ViewCursors.rc),
+and the shell list's 8 x 8 24-bit sort arrows TSHELLLIST_LV_ARROWUP.bmp and
+TSHELLLIST_LV_ARROWDOWN.bmp (ShellArrows.rc; magenta ground, its
+bottom-left pixel the transparent colour the list leaves out).
 """
 import argparse
 import math
@@ -523,6 +526,25 @@ def make_glyphs(folder):
             rows = [[pal[c.get(x, y)] for x in range(16)] for y in range(16)]
             save(os.path.join(folder, name + suffix + '.bmp'), bmp24(rows))
 
+def sort_arrows():
+    """name -> 8 rows of 8 (r, g, b): a dark grey point of rows 7, 5, 3 and
+    1 pixels wide, up or down, on magenta."""
+    ink = (0x55, 0x55, 0x55)
+    out = {}
+    for name, up in (('TSHELLLIST_LV_ARROWUP', True), ('TSHELLLIST_LV_ARROWDOWN', False)):
+        rows = [[MAGENTA] * 8 for _ in range(8)]
+        for row in range(4):
+            y = 5 - row if up else 2 + row
+            for x in range(row, 7 - row):
+                rows[y][x] = ink
+        out[name] = rows
+    return out
+
+
+def make_sort_arrows(folder):
+    for name, rows in sort_arrows().items():
+        save(os.path.join(folder, name + '.bmp'), bmp24(rows))
+
 # ---------------------------------------------------------------------------
 # Splitter cursors: black shapes with a white rim on a transparent ground.
 # HORZ is for a bar between side-by-side panes (two bars, arrows left and
@@ -770,6 +792,7 @@ def main():
         make_screen3(out)
     if args.glyphs:
         make_glyphs(args.glyphs)
+        make_sort_arrows(args.glyphs)
         make_cursors(args.glyphs)
         make_view_cursors(args.glyphs)
 

@@ -1,10 +1,12 @@
 #include "controls/shell/ShNotify.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "classlib/ExtCtrls.h"
+#include "classlib/SysUtils.h"
 #include "classlib/Threads.h"
 #include "controls/shell/ShWorkItems.h"
 
@@ -247,8 +249,10 @@ TShellChangeNotifier::TShellChangeNotifier(classlib::TComponent* Owner) : TShBas
         RegisterNotifyClass(&TShellChangeNotifier::NotifyWndProc);
         notifyWindow_ = ::CreateWindowExW(0, kNotifyClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                           ::GetModuleHandleW(nullptr), nullptr);
-        if (notifyWindow_)
+        if (notifyWindow_) {
             ::SetWindowLongPtrW(notifyWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+            folderWatch_ = std::make_unique<TShFolderWatch>(notifyWindow_, WM_FOLDERWATCH);
+        }
     }
     directories_ = std::make_unique<TShellChangeNotifierList>(this);
     enabled_ = Designing();
@@ -264,6 +268,7 @@ TShellChangeNotifier::~TShellChangeNotifier()
     if (ShellWorkPoolExists())
         ShellWorkPool()->CancelWorkItems(this, nullptr);
     lastPidl_.reset();
+    folderWatch_.reset();
     if (notifyWindow_) {
         ::SetWindowLongPtrW(notifyWindow_, GWLP_USERDATA, 0);
         ::DestroyWindow(notifyWindow_);
@@ -310,10 +315,12 @@ void TShellChangeNotifier::Start()
         Deregister(rootRegistration_);
         rootRegistration_ = RegisterPidl(rootPidl_.get(), recursive_, notifyWindow_, eventFilter_);
     }
+    StartFolderWatch();
 }
 
 void TShellChangeNotifier::Stop()
 {
+    StopFolderWatch();
     Deregister(rootRegistration_);
     rootRegistration_ = 0;
     directories_->DeregisterAll();
@@ -366,9 +373,101 @@ void TShellChangeNotifier::DoChange(classlib::TObject* Sender, TNotificationEven
     ShellWorkPool()->AddWorkItem(new TShNotifyWorkItem(Sender, Event, Path1, Path2, OnChange, alive_));
 }
 
+void TShellChangeNotifier::SetWatchFileSystem(bool Value)
+{
+    if (Value == watchFileSystem_)
+        return;
+    watchFileSystem_ = Value;
+    if (!Value)
+        StopFolderWatch();
+    else if (directories_->GetRegistered())
+        StartFolderWatch();
+}
+
+void TShellChangeNotifier::StartFolderWatch()
+{
+    StopFolderWatch();
+    if (!watchFileSystem_ || !folderWatch_)
+        return;
+    folderWatchOn_ = true;
+    for (int i = 0; i < directories_->GetCount(); ++i)
+        if (!directories_->GetStrings(i).empty())
+            folderWatch_->Add(directories_->GetStrings(i));
+    if (rootPidl_) {
+        const std::wstring root = PidlToPath(rootPidl_.get());
+        if (!root.empty())
+            folderWatch_->Add(root);
+    }
+    for (const std::wstring& folder : extraFolders_)
+        folderWatch_->Add(folder, true);
+}
+
+void TShellChangeNotifier::StopFolderWatch()
+{
+    folderWatchOn_ = false;
+    if (folderWatch_) {
+        folderWatch_->Clear();
+        folderWatch_->TakeChanged();
+    }
+}
+
+void TShellChangeNotifier::WatchFolder(const std::wstring& Folder)
+{
+    extraFolders_.push_back(Folder);
+    if (folderWatchOn_)
+        folderWatch_->Add(Folder, true);
+}
+
+void TShellChangeNotifier::UnwatchFolder(const std::wstring& Folder)
+{
+    auto it = std::find_if(extraFolders_.begin(), extraFolders_.end(),
+                           [&](const std::wstring& f) { return SamePath(f, Folder); });
+    if (it == extraFolders_.end())
+        return;
+    if (folderWatchOn_)
+        folderWatch_->Remove(*it);
+    extraFolders_.erase(it);
+}
+
+void TShellChangeNotifier::UnwatchFolders()
+{
+    if (folderWatchOn_)
+        for (const std::wstring& folder : extraFolders_)
+            folderWatch_->Remove(folder);
+    extraFolders_.clear();
+}
+
+bool TShellChangeNotifier::WatchingFolder(const std::wstring& Folder) const
+{
+    return folderWatchOn_ && folderWatch_ && folderWatch_->Watching(Folder);
+}
+
+void TShellChangeNotifier::DeliverFolderChanges()
+{
+    const std::vector<std::wstring> folders = folderWatch_->TakeChanged();
+    if (!enabled_ || !folderWatchOn_ || !(eventFilter_ & NotificationBit(neFolderUpdate)))
+        return;
+    for (const std::wstring& folder : folders) {
+        DoChange(this, neFolderUpdate, folder, std::wstring());
+        if (!OnChangeIDList)
+            continue;
+        TPidl pidl = PathToPidl(nullptr, folder);
+        if (!pidl)  // gone: its parent shows the change
+            pidl = PathToPidl(nullptr, classlib::ExtractFileDir(classlib::ExcludeTrailingPathDelimiter(folder)));
+        if (pidl)
+            OnChangeIDList(this, neFolderUpdate, pidl.get(), nullptr);
+        if (!folderWatchOn_)  // a handler stopped the notifier
+            return;
+    }
+}
+
 LRESULT CALLBACK TShellChangeNotifier::NotifyWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam)
 {
     auto* self = reinterpret_cast<TShellChangeNotifier*>(::GetWindowLongPtrW(Wnd, GWLP_USERDATA));
+    if (Msg == WM_FOLDERWATCH && self && self->folderWatch_) {
+        self->DeliverFolderChanges();
+        return 0;
+    }
     if (Msg != WM_SHELLNOTIFY || !self || !self->enabled_)
         return ::DefWindowProcW(Wnd, Msg, WParam, LParam);
     return self->HandleNotify(WParam, LParam);
@@ -383,6 +482,10 @@ LRESULT TShellChangeNotifier::HandleNotify(WPARAM WParam, LPARAM LParam)
     const auto* pidls = reinterpret_cast<const TNotifyPidls*>(WParam);
     LPCITEMIDLIST pidl1 = pidls ? pidls->Pidl1 : nullptr;
     LPCITEMIDLIST pidl2 = pidls ? pidls->Pidl2 : nullptr;
+
+    // A folder the shell says is going must not be held up by a watch.
+    if (folderWatchOn_ && (event == neFolderDelete || event == neFolderRename || event == neFileDelete))
+        folderWatch_->ForgetBelow(PidlToPath(pidl1));
 
     const DWORD now = ::GetTickCount();
     if (raw == lastEvent_ && lastPidl_ && PidlItemCount(pidl1) > 0 && DesktopFolder() &&

@@ -6,7 +6,10 @@
 // drops quick repeats and delivers them: OnChangeIDList at once, OnChange
 // later on the main thread through a work item of the shell work pool. The
 // shell reports only what is announced to it (its own file operations and
-// programs calling SHChangeNotify).
+// programs calling SHChangeNotify); with WatchFileSystem on, the notifier
+// also reads the file system's own change records (TShFolderWatch) and
+// reports a watched folder whose contents changed as neFolderUpdate of that
+// folder, whoever made the change.
 //
 // TShDropFiles makes a windowed control an OLE drop target for files: the
 // names of the dragged files are collected when the drag enters and event
@@ -24,12 +27,14 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "classlib/ComObject.h"
 #include "classlib/Controls.h"
 #include "classlib/Events.h"
 #include "classlib/StringList.h"
 #include "controls/shell/ShComRef.h"
+#include "controls/shell/ShFolderWatch.h"
 #include "controls/shell/ShImageList.h"
 #include "controls/shell/ShNamespace.h"
 #include "controls/shell/ShellLink.h"
@@ -63,6 +68,8 @@ LONG NotificationFlags(TNotificationEvents events);
 
 // The message the shell posts to the notification window.
 constexpr UINT WM_SHELLNOTIFY = 2011;
+// The message the folder watch posts to it when watched folders changed.
+constexpr UINT WM_FOLDERWATCH = WM_SHELLNOTIFY + 1;
 
 using TShellNotifierEvent = classlib::TEvent<void(classlib::TObject* Sender, TNotificationEvent Event,
                                                   const std::wstring& Path1, const std::wstring& Path2)>;
@@ -147,6 +154,28 @@ public:
     ULONG GetRootRegistration() const { return rootRegistration_; }
     HWND GetNotifyWindow() const { return notifyWindow_; }
 
+    // Off by default. On: while started, the file-system folders of
+    // Directories and of the root, and the folders given to WatchFolder,
+    // are watched one by one (not their subfolders, whatever Recursive
+    // says); a change in one is delivered as neFolderUpdate of that folder
+    // (when EventFilter holds it), without the repeat suppression (the
+    // watch already joins a burst of changes into one report). A watched
+    // folder that goes away is reported once, to OnChangeIDList as an
+    // update of its parent. Folders added to Directories while started are
+    // watched from the next Start.
+    bool GetWatchFileSystem() const { return watchFileSystem_; }
+    void SetWatchFileSystem(bool Value);
+    // Counted: each WatchFolder needs its UnwatchFolder. These folders are
+    // polled (TShFolderWatch's Poll: no handle that would hold up their
+    // deletion; new, renamed and deleted entries are seen, not changes to
+    // the contents of files).
+    void WatchFolder(const std::wstring& Folder);
+    void UnwatchFolder(const std::wstring& Folder);
+    // Forgets every WatchFolder folder.
+    void UnwatchFolders();
+    // True while Folder is being watched.
+    bool WatchingFolder(const std::wstring& Folder) const;
+
     // Queues the delivery of a change to OnChange (main thread, later).
     virtual void DoChange(classlib::TObject* Sender, TNotificationEvent Event, const std::wstring& Path1,
                           const std::wstring& Path2);
@@ -158,6 +187,9 @@ private:
     friend class TShellChangeNotifierList;
     static LRESULT CALLBACK NotifyWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
     LRESULT HandleNotify(WPARAM WParam, LPARAM LParam);
+    void StartFolderWatch();
+    void StopFolderWatch();
+    void DeliverFolderChanges();
     bool Designing() const { return (GetComponentState() & classlib::csDesigning) != 0; }
 
     HWND notifyWindow_ = nullptr;
@@ -169,6 +201,10 @@ private:
     DWORD lastTick_ = 0;
     TPidl rootPidl_;
     ULONG rootRegistration_ = 0;
+    bool watchFileSystem_ = false;
+    bool folderWatchOn_ = false;
+    std::vector<std::wstring> extraFolders_;  // WatchFolder's folders, repeats kept
+    std::unique_ptr<TShFolderWatch> folderWatch_;
     // Cleared (on the main thread) when the notifier is destroyed; queued
     // deliveries hold a copy and check it on the main thread before calling.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

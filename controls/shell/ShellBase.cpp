@@ -162,8 +162,10 @@ DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD A
     return possible ? ChooseDropEffect(KeyState, possible, sameDrive) : DWORD(DROPEFFECT_NONE);
 }
 
-bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::wstring& Folder, DWORD Effect)
+bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::wstring& Folder, DWORD Effect,
+                    DWORD* Error)
 {
+    if (Error) *Error = 0;
     if (!Files || Files->GetCount() == 0 || Folder.empty()) return false;
     const std::wstring folder = classlib::IncludeTrailingPathDelimiter(Folder);
     std::wstring from;
@@ -184,8 +186,46 @@ bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::w
     op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
     // A failed or cancelled operation is reported as no drop at all; so is
     // one that claims success without a single file arriving.
-    return ::SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted &&
-           std::any_of(names.begin(), names.end(), [&](const std::wstring& n) { return PathExists(folder + n); });
+    const int result = ::SHFileOperationW(&op);
+    if (op.fAnyOperationsAborted) {
+        if (Error) *Error = ERROR_CANCELLED;
+        return false;
+    }
+    if (result != 0) {
+        if (Error) *Error = DWORD(result);
+        return false;
+    }
+    return std::any_of(names.begin(), names.end(), [&](const std::wstring& n) { return PathExists(folder + n); });
+}
+
+std::wstring DropRefusal(DWORD Effect, int Count, const std::wstring& Folder, DWORD Error)
+{
+    const wchar_t* verb = Effect == DROPEFFECT_MOVE ? L"moved" : Effect == DROPEFFECT_LINK ? L"linked" : L"copied";
+    std::wstring reason = SystemErrorText(Error);
+    while (!reason.empty() && (reason.back() == L'.' || reason.back() == L'\n' || reason.back() == L'\r' ||
+                               reason.back() == L' '))
+        reason.pop_back();
+    if (reason.empty()) reason = L"error " + std::to_wstring(Error);
+    const std::wstring what = Count == 1 ? L"The dropped object" : L"The " + std::to_wstring(Count) + L" dropped objects";
+    return what + L" could not be " + verb + L" into \"" + classlib::ExcludeTrailingPathDelimiter(Folder) + L"\": " +
+           reason + L".";
+}
+
+std::function<void(const std::wstring&)> RefusalTeller(const TRefusalEvent& Handler, classlib::TObject* Sender,
+                                                       HWND Window)
+{
+    return [&Handler, Sender, Window](const std::wstring& Message) {
+        if (Window && ::IsWindow(Window)) TellRefusal(Handler, Sender, Window, Message);
+    };
+}
+
+void TellRefusal(const TRefusalEvent& Handler, classlib::TObject* Sender, HWND Window, const std::wstring& Message)
+{
+    if (Message.empty()) return;
+    if (Handler)
+        Handler(Sender, Message);
+    else if (Window && ::IsWindow(Window))
+        ::MessageBoxW(Window, Message.c_str(), nullptr, MB_OK | MB_ICONWARNING);
 }
 
 bool LinkInto(const classlib::TStringList* Files, const std::wstring& Folder)
@@ -247,7 +287,10 @@ namespace {
 // last DragOver saw it) lets the user choose it from a menu instead.
 class TFolderDropTarget final : public classlib::TComObject<IDropTarget, IID_IDropTarget> {
 public:
-    TFolderDropTarget(std::wstring Folder, HWND Owner) : folder_(std::move(Folder)), owner_(Owner) {}
+    TFolderDropTarget(std::wstring Folder, HWND Owner, std::function<void(const std::wstring&)> Refused)
+        : folder_(std::move(Folder)), owner_(Owner), refused_(std::move(Refused))
+    {
+    }
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* Data, DWORD KeyState, POINTL, DWORD* Effect) override
     {
         if (!Effect) return E_INVALIDARG;
@@ -286,11 +329,16 @@ public:
         // the keys' effect is its default.
         if (menu && effect != DROPEFFECT_NONE) effect = AskDropEffect(owner_, POINT{Point.x, Point.y}, possible, effect);
         bool done = false;
+        DWORD error = 0;
         if (effect == DROPEFFECT_LINK)
             done = LinkInto(files.get(), folder_);
         else if (effect != DROPEFFECT_NONE)
-            done = CopyOrMoveInto(owner_, files.get(), folder_, effect);
+            done = CopyOrMoveInto(owner_, files.get(), folder_, effect, &error);
         *Effect = done ? effect : DROPEFFECT_NONE;
+        // A copy or move the shell refused is told; one it reports as done
+        // (files it skipped, nothing to do) is not.
+        if (!done && error != 0 && error != ERROR_CANCELLED && refused_ && files)
+            refused_(DropRefusal(effect, files->GetCount(), folder_, error));
         return S_OK;
     }
 
@@ -298,15 +346,17 @@ private:
     ~TFolderDropTarget() = default;
     std::wstring folder_;
     HWND owner_;
+    std::function<void(const std::wstring&)> refused_;
     std::unique_ptr<classlib::TStringList> files_;
     DWORD keys_ = 0;
 };
 
 }  // namespace
 
-IDropTarget* NewFolderDropTarget(const std::wstring& Folder, HWND Owner)
+IDropTarget* NewFolderDropTarget(const std::wstring& Folder, HWND Owner,
+                                 std::function<void(const std::wstring&)> Refused)
 {
-    return new TFolderDropTarget(classlib::IncludeTrailingPathDelimiter(Folder), Owner);
+    return new TFolderDropTarget(classlib::IncludeTrailingPathDelimiter(Folder), Owner, std::move(Refused));
 }
 
 DWORD CopyModeEffect(TShCopyMode Mode)

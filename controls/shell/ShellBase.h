@@ -87,14 +87,28 @@ TShellOperations DragOperations(DWORD Effect);
 // left, 2 right): cancel on Esc or when a mouse button other than it (left,
 // right or middle) is down; go on while it is down; drop once it is up.
 HRESULT ContinueDragAnswer(BOOL EscapePressed, DWORD KeyState, int DragButton);
+// A refusal told to the user: the handler gets the message; without one
+// the control shows it in a message box.
+using TRefusalEvent = classlib::TEvent<void(classlib::TObject* Sender, const std::wstring& Message)>;
+// Hands Message to Handler, or shows it on Window (nothing when empty).
+void TellRefusal(const TRefusalEvent& Handler, classlib::TObject* Sender, HWND Window, const std::wstring& Message);
+// A call that tells Handler (a control's event, borrowed) of a refusal; it
+// may outlive the control (a drop target OLE holds): it reaches Handler only
+// while Window, which goes with the control, is alive.
+std::function<void(const std::wstring&)> RefusalTeller(const TRefusalEvent& Handler, classlib::TObject* Sender,
+                                                       HWND Window);
+
 // A new drop target (the caller owns the reference) for the file-system
 // folder Folder: files dropped onto it are copied, moved or linked there
 // (DropEffectInto chooses the effect within what the source allows; after
 // a drag with the right button the user chooses it, see AskDropEffect);
 // Owner is the window of any shell dialog and of the menu. Drop answers
 // S_OK with the effect done (none when nothing arrived or the user
-// cancelled).
-IDropTarget* NewFolderDropTarget(const std::wstring& Folder, HWND Owner);
+// cancelled). A copy or move the shell refuses with an error (not one the
+// user cancelled) is told to Refused with a message naming the folder and
+// the reason (the shell's own error boxes stay off).
+IDropTarget* NewFolderDropTarget(const std::wstring& Folder, HWND Owner,
+                                 std::function<void(const std::wstring&)> Refused = {});
 // Shows the drop menu of a right-button drag at At (screen) on Owner's
 // thread and waits for the choice: "Copy Here", "Move Here", "Create
 // Shortcuts Here", "Cancel"; entries outside Allowed are disabled, Default
@@ -116,7 +130,13 @@ DWORD ChooseDropEffect(DWORD KeyState, DWORD Allowed, bool SameDrive);
 DWORD DropEffectInto(const classlib::TStringList* Files, DWORD KeyState, DWORD Allowed, const std::wstring& Folder);
 // Copies Files into Folder through the shell (moves them for
 // DROPEFFECT_MOVE); true when it went through and something arrived.
-bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::wstring& Folder, DWORD Effect);
+// Error (when given) receives the shell's answer on failure: 0 when nothing
+// arrived without an error, ERROR_CANCELLED when the user cancelled.
+bool CopyOrMoveInto(HWND Owner, const classlib::TStringList* Files, const std::wstring& Folder, DWORD Effect,
+                    DWORD* Error = nullptr);
+// What a user is told when a drop of Count objects into Folder with Effect
+// failed with Error.
+std::wstring DropRefusal(DWORD Effect, int Count, const std::wstring& Folder, DWORD Error);
 
 // Sender; item index; object path; the new state.
 using TOnCheckStateChanged =

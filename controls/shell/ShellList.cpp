@@ -65,6 +65,7 @@ TShellList::TShellList(classlib::TComponent* AOwner)
                                                         NotificationBit(neServerDisconnect) |
                                                         NotificationBit(neImageListChange)));
     notifier_->OnChange = TShellNotifierEvent(this, &TShellList::ShellChanged);
+    notifier_->SetWatchFileSystem(true);
     refreshTimer_->SetEnabled(false);
     refreshTimer_->SetInterval(300);
     refreshTimer_->SetOnTimer(classlib::TNotifyEvent(this, &TShellList::RefreshTimer));
@@ -750,9 +751,13 @@ void TShellList::ToggleCheck(int Index)
         selection->CheckPidl(absolute.get());
     const int now = CheckState(item);
     item->SetStateIndex(now);
+    // Ending the update tells the linked controls, which may serve messages
+    // that fill this list again: the item is found afresh afterwards.
+    const std::wstring key = KeyOf(item);
+    const std::wstring path = GetItemPath(item);
     selection->EndUpdate();
     filling_ = false;
-    OnCheckStateChanged(this, Index, GetItemPath(item), static_cast<TShSelectionState>(now));
+    OnCheckStateChanged(this, IndexOfObject(key), path, static_cast<TShSelectionState>(now));
 }
 
 void TShellList::SetAutomaticRefresh(bool Value)
@@ -1014,6 +1019,8 @@ void STDMETHODCALLTYPE TShellList::UpdateContents()
 void TShellList::ShellChanged(classlib::TObject*, TNotificationEvent Event, const std::wstring& Path1,
                               const std::wstring&)
 {
+    // A delivery queued before automatic refresh went off changes nothing.
+    if (!automaticRefresh_) return;
     const std::wstring path = GetPath();
     switch (Event) {
     case neDriveRemove:
@@ -1200,11 +1207,7 @@ bool TShellList::RenameItem(int Index, const std::wstring& NewName)
 
 void TShellList::RenameRefused(const std::wstring& Message)
 {
-    if (Message.empty()) return;
-    if (OnRenameRefused)
-        OnRenameRefused(this, Message);
-    else if (HandleAllocated())
-        ::MessageBoxW(GetHandle(), Message.c_str(), nullptr, MB_OK | MB_ICONWARNING);
+    TellRefusal(OnRenameRefused, this, HandleAllocated() ? GetHandle() : nullptr, Message);
 }
 
 std::unique_ptr<classlib::TStringList> TShellList::SelectedPaths() const

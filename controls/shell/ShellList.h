@@ -276,12 +276,19 @@ public:
     // A name edited in place that RenameItem refused: the handler gets a
     // message naming the names and the reason; without a handler the list
     // shows it in a message box.
-    classlib::TEvent<void(classlib::TObject* Sender, const std::wstring& Message)> OnRenameRefused;
+    TRefusalEvent OnRenameRefused;
+    // Files dropped into a folder of the list that the copy, move or link
+    // did not bring there: as OnRenameRefused.
+    TRefusalEvent OnDropRefused;
     // Check boxes from the link's selection list: checking an object adds
     // its path, unchecking removes it; a folder with something checked
     // below shows grey. Needs a link (without one the value stays false,
     // unless the form is loading: it may give the link later). Space or a
     // click on the box toggles the selected object.
+    // The sort arrow picture of the header without visual themes (owned by
+    // the list): the resource bitmap TSHELLLIST_LV_ARROWUP or _ARROWDOWN on
+    // the button face.
+    HBITMAP GetSortArrow(bool Descending) const { return Descending ? arrowDown_ : arrowUp_; }
     bool GetCheckboxes() const { return checkboxes_; }
     void SetCheckboxes(bool Value);
     // Toggles the check of the item at Index (nothing for an object that

@@ -103,7 +103,9 @@ IDropTarget* TShellList::GetDropTargetOf(const classlib::TListItem* Item)
             }
         }
     }
-    if (!path.empty()) return DirectoryExistsLong(path) ? NewFolderDropTarget(path, owner) : nullptr;
+    if (!path.empty())
+        return DirectoryExistsLong(path) ? NewFolderDropTarget(path, owner, RefusalTeller(OnDropRefused, this, owner))
+                                         : nullptr;
     // Objects outside the file system take what their own shell target does.
     IDropTarget* target = nullptr;
     LPCITEMIDLIST item = object.get();

@@ -6,6 +6,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <cwchar>
 #include <atomic>
@@ -169,7 +170,10 @@ IDropTarget* TShellTree::NodeDropTarget(HTREEITEM Node)
     if (!node) return nullptr;
     std::wstring path = NodePath(Node);
     if (path.empty() && PidlItemCount(node->Absolute.get()) == 0) path = SpecialFolderPath(SF_DESKTOPDIRECTORY);
-    if (!path.empty()) return DirectoryExistsLong(path) ? NewFolderDropTarget(path, GetHandle()) : nullptr;
+    if (!path.empty()) {
+        if (!DirectoryExistsLong(path)) return nullptr;
+        return NewFolderDropTarget(path, GetHandle(), RefusalTeller(OnDropRefused, this, GetHandle()));
+    }
     // Objects outside the file system take what their own shell target does.
     IDropTarget* target = nullptr;
     LPCITEMIDLIST item = node->ParentFolder ? node->Pidl.get() : node->Absolute.get();
@@ -260,6 +264,7 @@ TShellTree::TShellTree(classlib::TComponent* AOwner)
     SetDoubleBuffered(true);
     browser_->SetShowErrorMessages(false);
     notifier_->SetRecursive(true);
+    notifier_->SetWatchFileSystem(true);
     notifier_->SetEventFilter(NotificationBit(neFileDelete) | NotificationBit(neDriveAdd) |
                               NotificationBit(neDriveRemove) | NotificationBit(neShellDriveAdd) |
                               NotificationBit(neMediaInsert) | NotificationBit(neMediaRemove) |
@@ -427,17 +432,22 @@ void TShellTree::ToggleCheck(HTREEITEM Item)
     const int state = GetNodeState(Item);
     if (state == ssNone || state == ssUnused) return;
     THourglass hourglass;
+    // Ending the update tells the linked controls, which may serve messages
+    // that read this tree again: the node is found afresh afterwards.
+    TPidl absolute = PidlClone(node->Absolute.get());
+    const std::wstring path = NodePath(Item);
     selection->BeginUpdate();
     if (state == ssChecked)
-        selection->UncheckPidl(node->Absolute.get());
+        selection->UncheckPidl(absolute.get());
     else
-        selection->CheckPidl(node->Absolute.get());
+        selection->CheckPidl(absolute.get());
     // Up to the root, then down the opened part below.
     for (HTREEITEM p = Item; p; p = Parent(p)) SetNodeState(p, NodeState(p));
     UpdateStates(Item);
     selection->EndUpdate();
-    int index = 0;
-    for (HTREEITEM n = Root(); n && n != Item; ++index) {
+    Item = FindNode(absolute.get());
+    int index = Item ? 0 : -1;
+    for (HTREEITEM n = Root(); Item && n && n != Item; ++index) {
         // Depth first over the nodes read so far.
         if (HTREEITEM c = Child(n)) {
             n = c;
@@ -446,7 +456,8 @@ void TShellTree::ToggleCheck(HTREEITEM Item)
         while (n && !Next(n)) n = Parent(n);
         if (n) n = Next(n);
     }
-    OnCheckStateChanged(this, index, NodePath(Item), static_cast<TShSelectionState>(GetNodeState(Item)));
+    const int now = Item ? GetNodeState(Item) : (state == ssChecked ? ssUnChecked : ssChecked);
+    OnCheckStateChanged(this, index, path, static_cast<TShSelectionState>(now));
 }
 
 void TShellTree::SetChildren(HTREEITEM Item, bool Value)
@@ -472,6 +483,7 @@ void TShellTree::SetRootedAt(TShellFolder Value)
     // Whatever is still queued for the old nodes goes in one pass.
     CancelWork(nullptr, this);
     nodes_.clear();
+    notifier_->UnwatchFolders();
 
     std::wstring text;
     bool children = true;
@@ -501,18 +513,7 @@ void TShellTree::SetRootedAt(TShellFolder Value)
         node->Pidl = PidlClone(node->Absolute.get());
         node->Flags = TNode::fFolder;
         node->IconAsked = node->Image >= 0;
-        TVINSERTSTRUCTW ins{};
-        ins.hParent = TVI_ROOT;
-        ins.hInsertAfter = TVI_LAST;
-        ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
-        ins.item.pszText = const_cast<wchar_t*>(text.c_str());
-        ins.item.iImage = ins.item.iSelectedImage = I_IMAGECALLBACK;
-        ins.item.lParam = reinterpret_cast<LPARAM>(static_cast<classlib::TObject*>(node.get()));
-        ins.item.cChildren = children ? 1 : 0;
-        TNode* raw = node.get();
-        nodes_.emplace(raw, std::move(node));
-        raw->Item = reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
-        if (!raw->Item) nodes_.erase(raw);
+        InsertNode(TVI_ROOT, std::move(node), text, children);
     }
     Watch();
     --quiet_;
@@ -568,6 +569,29 @@ void TShellTree::SetAutomaticRefresh(bool Value)
     notifier_->SetEnabled(Value && Root());
 }
 
+TShellTree::TNode* TShellTree::InsertNode(HTREEITEM ParentItem, std::unique_ptr<TNode> Node, const std::wstring& Text,
+                                          bool Children)
+{
+    TVINSERTSTRUCTW ins{};
+    ins.hParent = ParentItem;
+    ins.hInsertAfter = TVI_LAST;
+    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
+    ins.item.stateMask = TVIS_CUT;
+    ins.item.state = Node->Dimmed ? TVIS_CUT : 0;
+    ins.item.pszText = const_cast<wchar_t*>(Text.c_str());
+    ins.item.iImage = ins.item.iSelectedImage = I_IMAGECALLBACK;
+    ins.item.lParam = reinterpret_cast<LPARAM>(static_cast<classlib::TObject*>(Node.get()));
+    ins.item.cChildren = Children ? 1 : 0;
+    TNode* raw = Node.get();
+    nodes_.emplace(raw, std::move(Node));
+    raw->Item = reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+    if (!raw->Item) {
+        nodes_.erase(raw);
+        return nullptr;
+    }
+    return raw;
+}
+
 HTREEITEM TShellTree::AddChildNode(HTREEITEM ParentItem, bool Keep)
 {
     if (!IsShownObject(*browser_, options_)) return nullptr;
@@ -585,23 +609,8 @@ HTREEITEM TShellTree::AddChildNode(HTREEITEM ParentItem, bool Keep)
     const std::wstring text = browser_->GetDisplayName();
     const bool children = folder && (GetShowFiles() || browser_->HasSubFolders());
     const std::wstring path = OnAddFolder ? PidlToPath(node->Absolute.get()) : std::wstring();
-    TVINSERTSTRUCTW ins{};
-    ins.hParent = ParentItem;
-    ins.hInsertAfter = TVI_LAST;
-    ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
-    ins.item.stateMask = TVIS_CUT;
-    ins.item.state = node->Dimmed ? TVIS_CUT : 0;
-    ins.item.pszText = const_cast<wchar_t*>(text.c_str());
-    ins.item.iImage = ins.item.iSelectedImage = I_IMAGECALLBACK;
-    ins.item.lParam = reinterpret_cast<LPARAM>(static_cast<classlib::TObject*>(node.get()));
-    ins.item.cChildren = children ? 1 : 0;
-    TNode* raw = node.get();
-    nodes_.emplace(raw, std::move(node));
-    raw->Item = reinterpret_cast<HTREEITEM>(Send(TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
-    if (!raw->Item) {
-        nodes_.erase(raw);
-        return nullptr;
-    }
+    TNode* raw = InsertNode(ParentItem, std::move(node), text, children);
+    if (!raw) return nullptr;
     if (Selection()) SetNodeState(raw->Item, NodeState(raw->Item));
     if (OnAddFolder) {
         HTREEITEM item = raw->Item;
@@ -621,6 +630,7 @@ void TShellTree::ReadChildren(HTREEITEM Item)
     TNode* node = NodeOf(Item);
     if (!node || node->Filled || !(node->Flags & TNode::fFolder)) return;
     node->Filled = true;
+    WatchNode(node);
     THourglass hourglass;
     bool any = false;
     try {
@@ -638,19 +648,49 @@ void TShellTree::ReadChildren(HTREEITEM Item)
     }
 }
 
+namespace {
+
+// The identity of a file-system folder (volume and file index); a folder
+// reached again through a link has the same one. False for objects
+// without a path or that cannot be opened.
+bool FolderIdentity(const std::wstring& Path, std::array<DWORD, 3>& Id)
+{
+    if (Path.empty()) return false;
+    HANDLE h = ::CreateFileW(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    classlib::TOwnedKernelHandle owned(h);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(h, &info)) return false;
+    Id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return true;
+}
+
+}  // namespace
+
 void TShellTree::ExpandNode(HTREEITEM Item, bool Recurse)
 {
     if (!NodeOf(Item)) return;
-    std::function<void(HTREEITEM)> open = [&](HTREEITEM Node) {
+    // The folders on the way down from Item: a folder met again below
+    // itself (a link to a folder above) is shown but not opened.
+    std::vector<std::array<DWORD, 3>> path;
+    std::function<void(HTREEITEM, int)> open = [&](HTREEITEM Node, int Depth) {
+        TNode* node = NodeOf(Node);
+        if (!node) return;
+        std::array<DWORD, 3> id{};
+        const bool known = Recurse && FolderIdentity(PidlToPath(node->Absolute.get()), id);
+        if (known && std::find(path.begin(), path.end(), id) != path.end()) return;
         ReadChildren(Node);
         if (Child(Node)) Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(Node));
-        if (!Recurse) return;
-        for (HTREEITEM c = Child(Node); c; c = Next(c)) open(c);
+        if (!Recurse || Depth >= MaxExpandDepth) return;
+        if (known) path.push_back(id);
+        for (HTREEITEM c = Child(Node); c; c = Next(c)) open(c, Depth + 1);
+        if (known) path.pop_back();
     };
     std::size_t before = 0;
     do {
         before = nodes_.size();
-        open(Item);
+        open(Item, 0);
     } while (Recurse && nodes_.size() > before && NodeOf(Item));
 }
 
@@ -707,6 +747,7 @@ void TShellTree::RefreshNode(HTREEITEM Item, bool Recursive)
         // Read again on the next opening.
         while (HTREEITEM c = Child(Item)) DeleteNode(c);
         node->Filled = false;
+        UnwatchNode(node);
         SetChildren(Item, true);
         return;
     }
@@ -942,9 +983,32 @@ TPidl TShellTree::SelectedPidl() const
 
 HTREEITEM TShellTree::FindNode(LPCITEMIDLIST Pidl) const
 {
-    for (auto& [key, node] : nodes_)
-        if (SameObject(DesktopFolder(), node->Absolute.get(), Pidl)) return node->Item;
-    return nullptr;
+    if (!Pidl || !HandleAllocated()) return nullptr;
+    // In the tree's own order, so the answer never depends on where the
+    // nodes happen to lie in memory: first the node holding exactly this
+    // list, else the first showing the same object by another way.
+    const std::size_t size = PidlGetSize(Pidl);
+    HTREEITEM same = nullptr;
+    std::vector<HTREEITEM> pending{Root()};
+    while (!pending.empty()) {
+        HTREEITEM item = pending.back();
+        pending.pop_back();
+        for (; item; item = Next(item)) {
+            TNode* node = NodeOf(item);
+            if (node && node->Absolute) {
+                if (PidlGetSize(node->Absolute.get()) == size && std::memcmp(node->Absolute.get(), Pidl, size) == 0)
+                    return item;
+                if (!same && SameObject(DesktopFolder(), node->Absolute.get(), Pidl)) same = item;
+            }
+            if (HTREEITEM child = Child(item)) {
+                // Depth first: the rest of this level waits below the child.
+                if (HTREEITEM next = Next(item)) pending.push_back(next);
+                pending.push_back(child);
+                break;
+            }
+        }
+    }
+    return same;
 }
 
 void TShellTree::HistoryStep(int Count)
@@ -1172,6 +1236,7 @@ void TShellTree::CreateHandleDone()
     // Fails without OLE on this thread: the tree then takes no drops.
     SetOleDragDrop(oleDragDrop_);
     nodes_.clear();
+    notifier_->UnwatchFolders();
     startingUnfilled_ = first && GetOption(soNoFillOnStartup);
     SetRootedAt(rootedAt_);
     startingUnfilled_ = false;
@@ -1189,22 +1254,32 @@ void TShellTree::CreateHandleDone()
 
 bool TShellTree::RenameNode(HTREEITEM Item, const std::wstring& NewName)
 {
+    renameError_.clear();
     TNode* node = NodeOf(Item);
-    if (!node || !node->ParentFolder || NewName.empty()) return false;
+    if (!node || !node->ParentFolder || NewName.empty() || NewName == NodeText(Item)) return false;
+    if (NewName.find_first_of(kInvalidNameCharacters) != std::wstring::npos || NewName == L"." || NewName == L"..") {
+        renameError_ = RenameRefusal(NodeText(Item), NewName, ERROR_INVALID_NAME);
+        return false;
+    }
     const std::wstring oldPath = PidlToPath(node->Absolute.get());
     std::wstring name = NewName;
     bool done = false;
     // The shell may announce the rename while it runs: the tree must not
     // read the parent again (and drop this node) before the node follows.
     ++quiet_;
+    ::SetLastError(0);
     try {
         browser_->SetAbsoluteIDList(node->Absolute.get());
         done = browser_->Rename(name);
     } catch (const EShFolderObjectError&) {
         done = false;
     }
+    const DWORD error = ::GetLastError();
     --quiet_;
-    if (!done) return false;
+    if (!done) {
+        renameError_ = RenameRefusal(NodeText(Item), NewName, error);
+        return false;
+    }
     // The node takes the object's new lists; what was read below it goes
     // (it is read again on the next opening). Nothing here waits for the
     // shell: the notifications of the rename arrive later by themselves.
@@ -1214,6 +1289,7 @@ bool TShellTree::RenameNode(HTREEITEM Item, const std::wstring& NewName)
     Send(TVM_EXPAND, TVE_COLLAPSE | TVE_COLLAPSERESET, reinterpret_cast<LPARAM>(Item));
     while (HTREEITEM c = Child(Item)) DeleteNode(c);
     node->Filled = false;
+    UnwatchNode(node);
     SetChildren(Item, true);
     CancelWork(node, this);
     node->IconAsked = false;
@@ -1496,6 +1572,12 @@ void TShellTree::KeyDown(WORD& Key, classlib::TShiftState Shift)
                 Key = 0;
             }
             break;
+        case VK_MULTIPLY:
+            // The whole branch, guarded against link loops (the list
+            // view's own expansion follows every link without end).
+            if (selected) ExpandNode(selected, true);
+            Key = 0;
+            break;
         case VK_F2:
         case VK_F5:
         case VK_SPACE:
@@ -1532,6 +1614,11 @@ void TShellTree::CNNotify(classlib::TMessage& Message)
         break;
     }
     case TVN_ITEMEXPANDINGW: Message.Result = NodeExpanding(*reinterpret_cast<NMTREEVIEWW*>(hdr)); break;
+    case TVN_ITEMEXPANDEDW: {
+        const auto& nm = *reinterpret_cast<NMTREEVIEWW*>(hdr);
+        if ((nm.action & TVE_EXPAND) && NodeOf(nm.itemNew.hItem)) OnExpanded(this, nm.itemNew.hItem);
+        break;
+    }
     case TVN_SELCHANGINGW: Message.Result = NodeSelecting(*reinterpret_cast<NMTREEVIEWW*>(hdr)); break;
     case TVN_SELCHANGEDW:
         if (!quiet_) NodeSelected(reinterpret_cast<NMTREEVIEWW*>(hdr)->itemNew.hItem);
@@ -1559,9 +1646,9 @@ LRESULT TShellTree::LabelEditStarting(HTREEITEM Item)
 // The tree sets the new text itself, and only after a rename that worked.
 LRESULT TShellTree::LabelEditEnded(const TVITEMW& Item)
 {
-    if (Item.pszText)
-        RenameNode(Item.hItem, Item.pszText);
-    else
+    if (Item.pszText) {
+        if (!RenameNode(Item.hItem, Item.pszText)) TellRefusal(OnRenameRefused, this, GetHandle(), renameError_);
+    } else
         OnEditCanceled(this, Item.hItem);
     return FALSE;
 }
@@ -1654,6 +1741,12 @@ LRESULT TShellTree::NodeExpanding(const NMTREEVIEWW& Nm)
 LRESULT TShellTree::NodeSelecting(const NMTREEVIEWW& Nm)
 {
     TNode* node = NodeOf(Nm.itemNew.hItem);
+    if (!quiet_ && node && OnChanging) {
+        bool allow = true;
+        OnChanging(this, Nm.itemNew.hItem, allow);
+        if (!allow) return TRUE;
+        node = NodeOf(Nm.itemNew.hItem);
+    }
     if (quiet_ || Nm.action == TVC_UNKNOWN || !node || !GetShowErrorMessages() || !Parent(Nm.itemNew.hItem)) return 0;
     if (GetShowFiles() && !(node->Flags & TNode::fFolder)) return 0;
     bool can = false;
@@ -1700,7 +1793,22 @@ void TShellTree::NodeDeleted(classlib::TObject* Key)
     auto it = nodes_.find(Key);
     if (it == nodes_.end()) return;
     CancelWork(Key, this);
+    UnwatchNode(it->second.get());
     nodes_.erase(it);
+}
+
+void TShellTree::WatchNode(TNode* Node)
+{
+    UnwatchNode(Node);
+    Node->Watched = PidlToPath(Node->Absolute.get());
+    if (!Node->Watched.empty()) notifier_->WatchFolder(Node->Watched);
+}
+
+void TShellTree::UnwatchNode(TNode* Node)
+{
+    if (Node->Watched.empty()) return;
+    notifier_->UnwatchFolder(Node->Watched);
+    Node->Watched.clear();
 }
 
 }  // namespace shell

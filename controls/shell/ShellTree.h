@@ -46,6 +46,7 @@ public:
     // drive, never taken out by a refresh.
     std::uint8_t Flags = 0;
     bool Filled = false;  // the children were read
+    std::wstring Watched;  // the folder watched for changes while filled (empty: none)
     int Image = -1;       // closed icon (-1: not known yet)
     int OpenImage = -1;   // icon while selected
     bool IconAsked = false;
@@ -141,6 +142,12 @@ public:
     // The state image of a node (a TShSelectionState; 0 without boxes).
     int GetNodeState(HTREEITEM Item) const;
     TOnCheckStateChanged OnCheckStateChanged;
+    // A name edited in place that the shell refused, and files dropped onto
+    // a node that the copy, move or link did not bring there: the handler
+    // gets a message naming the objects and the reason; without a handler
+    // the tree shows it in a message box.
+    TRefusalEvent OnRenameRefused;
+    TRefusalEvent OnDropRefused;
     TOnOperation OnOperation;
     // Files dragged onto a node are copied, moved or linked into its
     // folder, and nodes other than the root can be dragged out (default
@@ -155,6 +162,10 @@ public:
     // files into SelectedFolder, "cut" shows the node dimmed, "rename"
     // edits the node's name in place (not while ReadOnly).
     bool ExecuteVerb(const std::wstring& Verb);
+    // The object the tree's verbs and menus run through (owned here): its
+    // OnContextMenuSelect and OnBeforeShellCommand see, and may refuse,
+    // every verb on a node, as the list's browser does for its items.
+    TShFolderObject* GetBrowser() const { return browser_.get(); }
     // The shell's menu of a node's object at a screen point (modal).
     void ShowNodeMenu(HTREEITEM Item, POINT ScreenPoint);
     // An edit of a node's name ended without a new name (Node: its item).
@@ -182,11 +193,17 @@ public:
     // The file-system path of a node's object ("" for virtual objects; the
     // desktop's folder for the desktop root).
     std::wstring NodePath(HTREEITEM Node) const;
-    // Whether the node of an absolute list is shown (read nodes only).
+    // Whether the node of an absolute list is shown (read nodes only): the
+    // first node in the tree's order holding exactly this list, else the
+    // first one showing the same object by another list.
     HTREEITEM FindNode(LPCITEMIDLIST Pidl) const;
     // Opens a node, its children read when it has none yet; with Recurse
     // every node below it too, again while that adds nodes (a whole drive
-    // below a drive's node: use with care).
+    // below a drive's node: use with care), down to MaxExpandDepth levels
+    // below Item; a folder that is already on the way down from Item (a
+    // link to a folder above it) is not opened. Numpad * runs it on the
+    // selected node.
+    static constexpr int MaxExpandDepth = 16;
     void ExpandNode(HTREEITEM Item, bool Recurse);
     // Reads a node again: an opened one its children (Recursive: the opened
     // nodes below too), a closed one drops them until it opens again; a
@@ -216,6 +233,11 @@ public:
     // A node was first drawn or was read again (its icons are being looked
     // up). The handler may delete the node.
     classlib::TEvent<void(classlib::TObject* Sender, HTREEITEM Node)> OnUpdatedFolder;
+    // Node is about to become the selected node (by the user or the
+    // program); AllowChange false keeps the selection where it is.
+    classlib::TEvent<void(classlib::TObject* Sender, HTREEITEM Node, bool& AllowChange)> OnChanging;
+    // Node was opened (its children read).
+    classlib::TEvent<void(classlib::TObject* Sender, HTREEITEM Node)> OnExpanded;
     // A node is about to be added (Path: its file-system path), or is read
     // again by a refresh; CanAdd false keeps it out (takes it out).
     classlib::TEvent<void(HTREEITEM Node, const std::wstring& Path, bool& CanAdd)> OnAddFolder;
@@ -272,6 +294,13 @@ private:
     void NodeSelected(HTREEITEM Item);
     void NodeDisplayInfo(TVITEMW& Item);
     void NodeDeleted(classlib::TObject* Key);
+    std::wstring renameError_;  // why the last RenameNode failed (empty: nothing to tell)
+    // Inserts Node last below ParentItem (TVI_ROOT for the root); the tree
+    // owns it from here. Null (and the node freed) when the window refuses.
+    TNode* InsertNode(HTREEITEM ParentItem, std::unique_ptr<TNode> Node, const std::wstring& Text, bool Children);
+    // A filled folder node is watched for changes made on the disk.
+    void WatchNode(TNode* Node);
+    void UnwatchNode(TNode* Node);
     class TDropTarget;
     class TDropSource;
     std::unique_ptr<TDropTarget> dropTarget_;

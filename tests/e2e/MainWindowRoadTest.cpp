@@ -424,3 +424,20 @@ TEST_F(MainWindowRoad, FailureMessageSpeaksTheUsersLanguage)
 }
 
 }  // namespace
+
+// The file list follows the disk without F5: a picture copied into the
+// shown folder by another program appears, and goes again when deleted.
+TEST_F(MainWindowRoad, FileListFollowsPicturesAddedFromOutside)
+{
+    const std::wstring folder = work_ + L"\\outside";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring picture = work_ + L"\\photos\\drawing-gif.gif";
+    ASSERT_TRUE(::CopyFileW(picture.c_str(), (folder + L"\\first.gif").c_str(), FALSE));
+    Start();
+    HWND list = Control(L"LV1");
+    ChooseFolder(folder, 1);
+    ASSERT_TRUE(::CopyFileW(picture.c_str(), (folder + L"\\second.gif").c_str(), FALSE));
+    EXPECT_TRUE(WaitUntil([&] { return ListCount(list) == 2; }, 10000)) << ListCount(list);
+    ASSERT_TRUE(::DeleteFileW((folder + L"\\first.gif").c_str()));
+    EXPECT_TRUE(WaitUntil([&] { return ListCount(list) == 1; }, 10000)) << ListCount(list);
+}

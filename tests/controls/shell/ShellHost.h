@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "classlib/Forms.h"
 #include "controls/shell/ShellControls.h"
 
@@ -39,6 +41,18 @@ T* Placed(classlib::TForm& Form, int Left, int Width)
     control->SetBounds(Left, 0, Width, 300);
     control->HandleNeeded();
     return control;
+}
+
+// A tree filling a shown 300 x 300 Form (drops need it on screen), rooted
+// at the folder Root.
+inline shell::TShellTree* ShownTree(classlib::TForm& Form, const std::wstring& Root)
+{
+    Form.SetBounds(0, 0, 300, 300);
+    auto* tree = Placed<shell::TShellTree>(Form);
+    tree->SetBounds(0, 0, 300, 300);
+    Form.SetVisible(true);
+    tree->SetRootedAtFileSystemFolder(Root);
+    return tree;
 }
 
 // A host form with a folder tree and a file list joined by a shell link,

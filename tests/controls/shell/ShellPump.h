@@ -5,8 +5,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "classlib/Threads.h"
 #include "support/HostWindow.h"
@@ -55,6 +57,33 @@ inline HTREEITEM TreeNode(HWND Wnd, HTREEITEM Parent, const std::wstring& Captio
     for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item))))
         if (TreeText(Wnd, item) == Caption) return item;
     return nullptr;
+}
+
+// The children of a node, by caption.
+inline std::vector<std::wstring> TreeChildren(HWND Wnd, HTREEITEM Parent)
+{
+    std::vector<std::wstring> names;
+    auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(Parent)));
+    for (; item; item = reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item))))
+        names.push_back(TreeText(Wnd, item));
+    return names;
+}
+
+// The screen point at the middle of a node's text (a drop point).
+inline POINTL NodeScreenCentre(HWND Wnd, HTREEITEM Item)
+{
+    RECT r{};
+    static_assert(sizeof(RECT) >= sizeof(HTREEITEM));
+    std::memcpy(&r, &Item, sizeof(Item));  // TVM_GETITEMRECT takes the item in the rectangle
+    if (!::SendMessageW(Wnd, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r))) return POINTL{-1, -1};
+    POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ::ClientToScreen(Wnd, &centre);
+    return POINTL{centre.x, centre.y};
+}
+
+inline HTREEITEM TreeRoot(HWND Wnd)
+{
+    return reinterpret_cast<HTREEITEM>(::SendMessageW(Wnd, TVM_GETNEXTITEM, TVGN_ROOT, 0));
 }
 
 }  // namespace shelltest
