@@ -180,10 +180,14 @@ bool WmfRecordSound(const uint8_t* R, uint64_t Size, uint16_t Objects)
     auto word = [&](uint64_t Offset) -> uint64_t { return Offset + 2 <= Size ? GetLE16(R + Offset) : 0; };
     uint64_t least = 6;
     switch (GetLE16(R + 4)) {
-    case META_SETBKCOLOR: case META_SETTEXTCOLOR: case META_SETWINDOWORG: case META_SETWINDOWEXT:
-    case META_SETVIEWPORTORG: case META_SETVIEWPORTEXT: case META_LINETO: case META_MOVETO:
+    case META_SETBKCOLOR: case META_SETTEXTCOLOR: case META_SETWINDOWORG: case META_SETVIEWPORTORG:
+    case META_LINETO: case META_MOVETO:
         least = 10;
         break;
+    case META_SETWINDOWEXT: case META_SETVIEWPORTEXT:
+        // An extent of no width or height maps nothing: every later
+        // coordinate would be divided by zero.
+        return Size >= 10 && word(6) != 0 && word(8) != 0;
     case META_CREATEBRUSHINDIRECT: case META_RECTANGLE: case META_ELLIPSE: case META_INTERSECTCLIPRECT:
     case META_EXCLUDECLIPRECT:
         least = 14;

@@ -457,6 +457,9 @@ TEST(BmpReaderTest, DamagedFilesFailCleanly)
     std::vector<uint8_t> rleTable(64, 0);
     // Red, green and blue masks 0x80000, 0x20000, 0x10000.
     const std::vector<uint8_t> highMasks = {0, 0, 8, 0, 0, 0, 2, 0, 0, 0, 1, 0};
+    const std::vector<uint8_t> cutRle = FixtureBytes("rle8-cut.bmp");
+    std::vector<uint8_t> cutRleSizeKept = cutRle;
+    cutRleSizeKept[2] = static_cast<uint8_t>(cutRle.size());
     const TCase cases[] = {
         {"empty", {}, true},
         {"not BM", patched(0, {'B', 'A'}), true},
@@ -470,6 +473,10 @@ TEST(BmpReaderTest, DamagedFilesFailCleanly)
         {"huge size, little data", patched(18, {0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0}), true},
         {"colour table cut", MakeBmp(1, 1, 8, 0, std::vector<uint8_t>(100, 0), {}, 256), true},
         {"RLE8 huge size, 4 bytes of codes", MakeBmp(100000, 100000, 8, 1, rleTable, {5, 1, 0, 1}, 16), true},
+        // Image data size and file size both past the end: a cut-off file.
+        // With the file size agreeing with the file, the codes there decode.
+        {"RLE8 file cut short of both sizes", cutRle, true},
+        {"RLE8 image size alone past the end", cutRleSizeKept, false},
         // Codes cut off or moving out of the image: decoding stops, the file
         // still counts as read.
         {"RLE8 run without its value", MakeBmp(4, 2, 8, 1, rleTable, {3}, 16), false},

@@ -218,4 +218,22 @@ TEST_F(MetafileImport, FilesThroughTheIOObject)
     EXPECT_EQ(finish.Count, 2);
 }
 
+// tests/fixtures/io/wmf/make_fixtures.py: a window extent of no height is a
+// damaged record, refused rather than played as a picture of nothing (the
+// background alone); its sound twin shows its red rectangle.
+TEST_F(MetafileImport, WindowExtentOfNoHeightIsRefused)
+{
+    const std::wstring dir = testsupport::FixtureDir(L"io") + L"\\wmf\\";
+    TImgIO sound(nullptr);
+    sound.LoadFromFile(dir + L"extent-sound.wmf");
+    ASSERT_FALSE(sound.AbortFlag);
+    TPxBitmap* image = sound.GetCurrentBitmap();
+    ASSERT_GT(image->GetWidth(), 2);
+    // TPxRGB holds blue, green, red.
+    EXPECT_EQ(image->GetPixelAsRGB(image->GetWidth() / 2, image->GetHeight() / 2), (TPxRGB{40, 40, 200}));
+
+    TImgIO damaged(nullptr);
+    EXPECT_THROW(damaged.LoadFromFile(dir + L"extent-zero.wmf"), classlib::EInvalidGraphic);
+}
+
 }  // namespace

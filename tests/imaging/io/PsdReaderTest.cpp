@@ -729,6 +729,7 @@ TEST_F(PsdLoadTest, DocumentsWithNothingToShowAreRefusedWithAReason)
         {"mode5.psd", TPxReadFailure::Unsupported},     // a mode without pixel format
         {"rgb1chan.psd", TPxReadFailure::BadHeader},    // RGB with one channel
         {"badcode.psd", TPxReadFailure::Corrupt},       // compression 7
+        {"reserved.psd", TPxReadFailure::BadHeader},    // reserved header bytes not zero
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.File);

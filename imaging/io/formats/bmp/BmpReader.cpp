@@ -185,8 +185,9 @@ private:
         // The file-size field is not trusted as the end of the data: writers
         // get it wrong (below the pixel offset, even), and the run-length
         // decoders stop at their end code anyway. Without a caller's size the
-        // data run to the end of the stream.
-        static_cast<void>(fileSize);
+        // data run to the end of the stream. It only serves, with the image
+        // data size, to tell a cut-off file (see ReadPixels).
+        fileSize_ = fileSize;
         if (type != 0x4D42)
             return false;
 
@@ -338,6 +339,13 @@ private:
         check.DataBytes = kind == kRows ? streamSize_ - dataPos_ : rleLength_;
         if (!PxCheckRaster(check, progress_))
             return;
+        // Run-length data whose image data size and file size both reach
+        // past the end of the stream: the file was cut off, and the codes
+        // left cannot be told from the picture's (either field alone is too
+        // often wrong in sound files to be trusted).
+        if (kind != kRows && imageDataSize_ > 0 && imageDataSize_ > streamSize_ - dataPos_ &&
+            fileSize_ > streamSize_ - p0_)
+            return Fail(TPxReadFailure::Truncated);
         const int64_t reach = (rleLength_ / 2 + 1) * 255;
         if (kind != kRows && (width_ > reach || height_ > reach))
             return Fail(TPxReadFailure::MoreThanData);
@@ -513,6 +521,7 @@ private:
     uint32_t compression_ = 0;
     bool twoColours_ = false;
     uint32_t imageDataSize_ = 0;
+    uint32_t fileSize_ = 0;
     bool topDown_ = false;
     uint32_t masks_[3] = {};
     bool haveMasks_ = false;

@@ -749,7 +749,10 @@ void PxReadPSD(classlib::TStream* Stream, TPxBitmap* Bitmap, TIOParamsVals& Para
     const uint16_t channels = PxBe16(h + 12), depth = PxBe16(h + 22), mode = PxBe16(h + 24);
     const uint32_t rows = PxBe32(h + 14), columns = PxBe32(h + 18);
     const uint32_t maxSide = uint32_t(std::numeric_limits<int32_t>::max());
-    if (std::memcmp(h, "8BPS", 4) != 0 || PxBe16(h + 4) != 1 || channels < 1 || channels > 24 || depth < 1 ||
+    // The six reserved bytes after the version are zero in every document;
+    // anything else is a damaged header, not a picture to guess at.
+    const bool reservedClear = std::all_of(h + 6, h + 12, [](uint8_t b) { return b == 0; });
+    if (std::memcmp(h, "8BPS", 4) != 0 || PxBe16(h + 4) != 1 || !reservedClear || channels < 1 || channels > 24 || depth < 1 ||
         depth > 16 || mode > 9 || rows > maxSide || columns > maxSide) {
         Progress.Fail(TPxReadFailure::BadHeader);
         return;
