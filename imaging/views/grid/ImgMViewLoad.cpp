@@ -653,13 +653,8 @@ void TImgMView::ApplyFinishedLoads()
     if (!any)
         return;
     WakeStarter();
-    if (notify) {
+    if (notify)
         NotifyBitmapChange();
-        // The selected entry's file information came with its image (frame
-        // entries load in the background): whoever shows it reads it anew.
-        if (OnImageSelect && selectedImage_ >= 0)
-            OnImageSelect(this, selectedImage_);
-    }
     if (HandleAllocated())
         InvalidateRect(GetHandle(), nullptr, FALSE);
 }
