@@ -56,8 +56,6 @@ TImgMView::~TImgMView()
     selectedImage_ = -1;
     StopLoading();
     starter_->Stop();
-    // Waits for a frame load under way; its result finds no loader.
-    frameWorker_.reset();
     std::vector<TLoader> loaders;
     {
         classlib::TCriticalSectionGuard guard(starterLock_);
@@ -249,8 +247,6 @@ void TImgMView::Clear()
     readers.swap(frameReaders_);
     for (TImgIO* reader : readers)
         delete reader;
-    if (frameWorker_)
-        frameWorker_->DropReaders();
     Update();
 }
 

@@ -7,10 +7,7 @@
 // followed by "::" and a frame number), three captions and a background.
 // An entry that only names a file is loaded when its cell is first drawn:
 // the selected entry, and every entry when ThreadPoolSize is 0, on the
-// painting thread (LoadImageNow); the others by the pool (below). An entry
-// that names a frame is always read by the frame worker (TPxFrameWorker),
-// the selected one too, since a video frame may take seconds: its cell stays
-// empty until the frame is stored like a pool load.
+// painting thread (LoadImageNow); the others by the pool (below).
 //
 // Pool: one dispatcher thread per control keeps at most ThreadPoolSize
 // asynchronous TImgIO loads running, starts queued requests in queue order,
@@ -22,8 +19,7 @@
 // of a removed entry is dropped). StopLoading waits for every worker.
 //
 // Ownership: the control owns its entries, both stores, the internal and the
-// pool's I/O objects and their bitmaps, the frame readers (those of
-// LoadImageNow here, the grid's own in the frame worker), and the
+// pool's I/O objects and their bitmaps, the frame readers, and the
 // multi-image I/O and processing objects it creates on demand (GetMIO,
 // GetProc). The image returned by GetPxBitmap is checked out of "ILIST" and
 // owned by the store; it stays valid until the selection moves or the
@@ -34,7 +30,7 @@
 // the next paint when RemoveCorrupted is set.
 //
 // Threads: everything is called on the window's thread except the pool's
-// and the frame worker's internals. StarterLock (re-entrant) guards the entries, the stores, the
+// internals. StarterLock (re-entrant) guards the entries, the stores, the
 // request queue, the running loaders and the look-ahead list. An I/O object
 // is never freed while the lock is held, because its destructor waits for
 // its worker, which may itself be waiting for the lock.
@@ -44,7 +40,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,7 +72,6 @@ class TPxBitmap;
 class TPxVirtualImageList;
 struct TPxVirtualImageItem;
 class TPxStarter;
-class TPxFrameWorker;
 
 enum TPxStoreType : uint8_t { pxtNormal, pxtThumb };
 enum TPxMDisplayMode : uint8_t { mdGrid, mdSingle };
@@ -239,11 +233,6 @@ public:
     TPxMProgressEvent OnDrawProgress;
     TPxWrongImageEvent OnWrongImage;
     classlib::TNotifyEvent OnAllDisplayed;
-    // Called with the frame number before each frame of a frame entry is
-    // read, on the thread that reads it (the frame worker for the grid's
-    // own loads); lets tests make a frame load slow. Set it while no frame
-    // load runs.
-    std::function<void(int Frame)> FrameLoadHook;
     virtual void SetOnProgress(const TPxProgressEvent& Handler);
     virtual const TPxProgressEvent& GetOnProgress() const { return onProgress_; }
     virtual void SetOnFinishWork(const classlib::TNotifyEvent& Handler);
@@ -346,14 +335,8 @@ public:
     int GetExtentY() const { return extentY_; }
 
     // ---- loading
-    // A frame entry is handed to the frame worker (Position unused).
     bool RequestImageLoad(int Index, int Position);
-    // Reads on the calling thread, frame entries included (and so may wait
-    // for a video frame): for explicit loads, not used by paint or fetch.
     bool LoadImageNow(int Index);
-    // The entry's stored image, loaded first on the calling thread when
-    // missing; a frame entry without image is requested from the frame
-    // worker instead and gives nullptr until its image is stored.
     TPxBitmap* FetchEntryImage(int Index);
     virtual void StopLoading();
     void CancelImageLoad(int Index);
@@ -495,20 +478,12 @@ protected:
 
 private:
     friend class TPxStarter;
-    friend class TPxFrameWorker;
     friend class TImgMIO;
 
     // One pool load. IO is declared last so that it goes first: its
     // destructor waits for the worker, which may still use Bitmap.
     struct TLoader {
         std::unique_ptr<TPxBitmap> Bitmap;
-        // A frame entry's load: run by the frame worker, which reads with its
-        // own readers and hands the result over under StarterLock (Serial
-        // names the load there); IO then only carries the result.
-        bool Frame = false;
-        uint64_t Serial = 0;
-        // The frame's delay in milliseconds (-1: none to store).
-        int Delay = -1;
         // The worker's reduction of Bitmap (nullptr: store Bitmap as it is).
         std::unique_ptr<TPxBitmap> Reduced;
         std::unique_ptr<TImgIO> IO;
@@ -548,17 +523,6 @@ private:
     int LoadFrame(TImgIO* Reader, int Frame);
     void FinishLoad(int Index, TImgIO* IO, TPxBitmap* Bitmap);
     void PurgeLoaders(std::vector<TLoader>& Freed);
-    // Window thread: a frame entry's load handed to the frame worker
-    // (true: the entry has its image or its load is under way).
-    bool RequestFrameLoad(int Index);
-    // Frame worker: runs the first waiting frame load with the worker's
-    // readers, outside StarterLock; false when none waits.
-    bool RunFrameJob(TPxFrameWorker* Worker);
-    // Hands the finished loads to the window's thread (ApplyFinishedLoads).
-    void QueueFinishedLoads();
-    int PoolLoaderCount() const;
-    // The entry names a frame of a file ("file::n").
-    bool IsFrameEntry(int Index) const;
     void PruneRequests();
     int FindRequest(int Index);
     // One dispatcher pass; true when there is nothing left to watch.
@@ -603,9 +567,6 @@ private:
     std::vector<int> lookAheadList_;
     std::vector<TImgIO*> frameReaders_;
     std::unique_ptr<TPxStarter> starter_;
-    // Reads frame entries; made on the first frame request.
-    std::unique_ptr<TPxFrameWorker> frameWorker_;
-    uint64_t nextFrameSerial_ = 1;  // under StarterLock
     TImgMIO* mio_ = nullptr;
     TImgProc* proc_ = nullptr;
     TPxBitmap* current_ = nullptr;  // checked out of ilist_
@@ -694,68 +655,26 @@ private:
 // would be left.
 std::wstring PxShortenCaption(classlib::TCanvas* Canvas, const std::wstring& Text, int Width, int TruncSide);
 
-// A grid's helper thread that sleeps on a wake event between rounds of
-// work. Created suspended; started by the first Wake. A derived class calls
-// Stop in its own destructor (its Execute must not outlive its members).
-class TPxWakeThread : public classlib::TThread {
+// The dispatcher of one grid: starts queued loads while fewer than the
+// grid's ThreadPoolSize run. Created suspended; started by the first request;
+// between passes it waits on its wake event (50 ms while it has work).
+class TPxStarter : public classlib::TThread {
 public:
-    ~TPxWakeThread() override;
+    explicit TPxStarter(TImgMView* View);
+    ~TPxStarter() override;
+    std::wstring ClassName() const override { return L"TPxStarter"; }
     // Starts the thread on first use and wakes it.
     void Wake();
-    // Terminate, wake and wait for the round under way (nothing when never
-    // started).
+    // Terminate, wake and wait (nothing when never started).
     void Stop();
 
 protected:
-    TPxWakeThread();
-    // Wakes a started thread without starting it.
-    void Signal();
-    // Thread: waits until woken or Ms milliseconds have passed.
-    void WaitForWake(DWORD Ms);
+    void Execute() override;
 
 private:
+    TImgMView* view_;
     HANDLE wake_;
     std::atomic<bool> started_{false};
-};
-
-// The dispatcher of one grid: starts queued loads while fewer than the
-// grid's ThreadPoolSize run; between passes it waits to be woken (50 ms
-// while it has work).
-class TPxStarter : public TPxWakeThread {
-public:
-    explicit TPxStarter(TImgMView* View) : view_(View) {}
-    ~TPxStarter() override { Stop(); }
-    std::wstring ClassName() const override { return L"TPxStarter"; }
-
-protected:
-    void Execute() override;
-
-private:
-    TImgMView* view_;
-};
-
-// The reader of one grid's frame entries. It owns the I/O objects that read
-// them (one per file, each keeping its media file open between frames) and
-// creates, uses and frees them on its own thread only, so the window thread
-// never waits for a frame. Started on the first frame request; between loads
-// it waits to be woken.
-class TPxFrameWorker : public TPxWakeThread {
-public:
-    explicit TPxFrameWorker(TImgMView* View);
-    ~TPxFrameWorker() override;
-    std::wstring ClassName() const override { return L"TPxFrameWorker"; }
-    // The readers are freed (on the worker's thread) before the next load.
-    void DropReaders();
-    // Worker thread: the cached reader of File (made on first use).
-    TImgIO* Reader(const std::wstring& File);
-
-protected:
-    void Execute() override;
-
-private:
-    TImgMView* view_;
-    std::atomic<bool> dropReaders_{false};
-    std::vector<std::unique_ptr<TImgIO>> readers_;  // worker thread only
 };
 
 }  // namespace imaging

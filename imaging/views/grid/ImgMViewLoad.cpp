@@ -39,30 +39,27 @@ bool IsFrameName(const std::wstring& Name) { return Name.find(L"::") != std::wst
 
 }  // namespace
 
-// ---- the grid's helper threads
+// ---- TPxStarter
 
-TPxWakeThread::TPxWakeThread() : classlib::TThread(true) { wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr); }
+TPxStarter::TPxStarter(TImgMView* View) : classlib::TThread(true), view_(View)
+{
+    wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+}
 
-TPxWakeThread::~TPxWakeThread()
+TPxStarter::~TPxStarter()
 {
     Stop();
     CloseHandle(wake_);
 }
 
-void TPxWakeThread::Wake()
+void TPxStarter::Wake()
 {
     if (!started_.exchange(true))
         Start();
     SetEvent(wake_);
 }
 
-void TPxWakeThread::Signal()
-{
-    if (started_)
-        SetEvent(wake_);
-}
-
-void TPxWakeThread::Stop()
+void TPxStarter::Stop()
 {
     if (!started_ || GetFinished())
         return;
@@ -71,49 +68,14 @@ void TPxWakeThread::Stop()
     WaitFor();
 }
 
-void TPxWakeThread::WaitForWake(DWORD Ms) { WaitForSingleObject(wake_, Ms); }
-
 void TPxStarter::Execute()
 {
     while (!GetTerminated()) {
         const bool idle = view_->DispatchPass(this);
         if (GetTerminated())
             break;
-        WaitForWake(idle ? INFINITE : 50);
+        WaitForSingleObject(wake_, idle ? INFINITE : 50);
     }
-}
-
-TPxFrameWorker::TPxFrameWorker(TImgMView* View) : view_(View) {}
-
-TPxFrameWorker::~TPxFrameWorker() { Stop(); }
-
-void TPxFrameWorker::DropReaders()
-{
-    dropReaders_ = true;
-    Signal();
-}
-
-TImgIO* TPxFrameWorker::Reader(const std::wstring& File)
-{
-    for (const auto& reader : readers_)
-        if (reader->FileParams->FileName == File)
-            return reader.get();
-    readers_.push_back(std::make_unique<TImgIO>(nullptr));
-    readers_.back()->FileParams->FileName = File;
-    return readers_.back().get();
-}
-
-void TPxFrameWorker::Execute()
-{
-    while (!GetTerminated()) {
-        if (dropReaders_.exchange(false))
-            readers_.clear();
-        if (view_->RunFrameJob(this))
-            continue;
-        WaitForWake(INFINITE);
-    }
-    // The media objects go on the thread that made them.
-    readers_.clear();
 }
 
 // ---- settings of a thumbnail load
@@ -145,11 +107,10 @@ void TImgMView::StartPlainLoad(TImgIO* IO, const std::wstring& FileName)
         IO->LoadFromFileAuto(FileName);
 }
 
-// The file part of a frame name (the text before the first "::") and the
-// frame number after it (0 when that is not a decimal number).
-static std::wstring SplitFrameName(const std::wstring& Name, int& Frame)
+TImgIO* TImgMView::GetFrameReader(const std::wstring& Name, int& Frame)
 {
     const size_t sep = Name.find(L"::");
+    const std::wstring file = Name.substr(0, sep);
     Frame = 0;
     if (sep != std::wstring::npos) {
         try {
@@ -162,12 +123,6 @@ static std::wstring SplitFrameName(const std::wstring& Name, int& Frame)
             Frame = 0;
         }
     }
-    return Name.substr(0, sep);
-}
-
-TImgIO* TImgMView::GetFrameReader(const std::wstring& Name, int& Frame)
-{
-    const std::wstring file = SplitFrameName(Name, Frame);
     for (TImgIO* reader : frameReaders_)
         if (reader->FileParams->FileName == file)
             return reader;
@@ -179,8 +134,6 @@ TImgIO* TImgMView::GetFrameReader(const std::wstring& Name, int& Frame)
 
 int TImgMView::LoadFrame(TImgIO* Reader, int Frame)
 {
-    if (FrameLoadHook)
-        FrameLoadHook(Frame);
     const std::wstring file = Reader->FileParams->FileName;
     const TPxFileFormatInfo* row = PxFormatInfoByExtension(LowerExt(file));
     const int32_t type = row ? row->TypeNumber : ffUnknown;
@@ -291,10 +244,7 @@ TPxBitmap* TImgMView::FetchEntryImage(int Index)
     TImgMViewEntry* e = Entry(Index);
     if (!e)
         return nullptr;
-    // A frame entry is read by the frame worker: the image arrives later.
-    if (!e->ImageItem && IsFrameName(e->FileName))
-        RequestFrameLoad(Index);
-    else if (!e->ImageItem)
+    if (!e->ImageItem)
         LoadImageNow(Index);
     if (!e->ImageItem)
         return nullptr;
@@ -404,7 +354,7 @@ void TImgMView::PurgeLoaders(std::vector<TLoader>& Freed)
 {
     for (size_t i = 0; i < runningLoaders_.size();) {
         TLoader& l = runningLoaders_[i];
-        if (!l.Frame && l.State == 0 && l.IO->GetTag() != -1 && l.IO->WorkerCount() == 0) {
+        if (l.State == 0 && l.IO->GetTag() != -1 && l.IO->WorkerCount() == 0) {
             // The worker ended and no finish notification reached this
             // loader (it is the only sign of a lost load): the load failed.
             l.IO->AbortFlag = true;
@@ -416,10 +366,7 @@ void TImgMView::PurgeLoaders(std::vector<TLoader>& Freed)
             runningLoaders_.erase(runningLoaders_.begin() + static_cast<std::ptrdiff_t>(i));
             continue;
         }
-        // A frame load asked for by a fetch of the selected entry runs even
-        // when the entry is out of view: the fetch has no other way to it.
-        const bool keep = l.Frame && tag == selectedImage_;
-        if (tag >= 0 && l.State == 0 && !keep && !IsImageVisible(tag) && !IsLookAhead(tag)) {
+        if (tag >= 0 && l.State == 0 && !IsImageVisible(tag) && !IsLookAhead(tag)) {
             l.IO->SetTag(-2);
             l.IO->AbortFlag = true;
         }
@@ -442,10 +389,8 @@ bool TImgMView::RequestImageLoad(int Index, int Position)
     {
         classlib::TCriticalSectionGuard guard(starterLock_);
         TImgMViewEntry* e = Entry(Index);
-        if (!e)
+        if (!e || IsFrameName(e->FileName))
             return false;
-        if (IsFrameName(e->FileName))
-            return RequestFrameLoad(Index);
         classlib::TOnExit wake([this] { WakeStarter(); });
         if (e->ImageItem)
             return true;
@@ -489,7 +434,7 @@ bool TImgMView::DispatchPass(TPxStarter* Starter)
         PurgeLoaders(freed);
         PruneRequests();
         while (!Starter->GetTerminated() && !requestQueue_.empty() &&
-               PoolLoaderCount() < ThreadPoolSize) {
+               static_cast<int>(runningLoaders_.size()) < ThreadPoolSize) {
             const int index = requestQueue_.front();
             requestQueue_.erase(requestQueue_.begin());
             TImgMViewEntry* e = Entry(index);
@@ -585,11 +530,6 @@ void TImgMView::LoaderFinished(classlib::TObject* Sender)
         l->Reduced = std::move(reduced);
         l->State = 2;
     }
-    QueueFinishedLoads();
-}
-
-void TImgMView::QueueFinishedLoads()
-{
     // The rest (storing, OnWrongImage, the multi-image parameters, the
     // change notification and the repaint) runs on the window's thread.
     if (GetCurrentThreadId() == classlib::MainThreadID) {
@@ -641,8 +581,6 @@ void TImgMView::ApplyFinishedLoads()
                 const int sh = failed || io->FileParams->OriginalHeight <= 0 ? bitmap->GetHeight()
                                                                               : io->FileParams->OriginalHeight;
                 StoreLocked(tag, l.Reduced ? static_cast<TPxBaseBitmap*>(l.Reduced.get()) : bitmap, sw, sh);
-                if (l.Delay >= 0)
-                    e->DelayTime = l.Delay;
                 if (tag == selectedImage_)
                     notify = true;
             }
@@ -675,120 +613,6 @@ void TImgMView::StopLoading()
     // Freed outside the lock: each loader's I/O object waits for its worker
     // (which may be waiting for the lock) before its bitmap goes.
     loaders.clear();
-}
-
-bool TImgMView::IsFrameEntry(int Index) const
-{
-    const TImgMViewEntry* e = Entry(Index);
-    return e && IsFrameName(e->FileName);
-}
-
-int TImgMView::PoolLoaderCount() const
-{
-    return static_cast<int>(std::count_if(runningLoaders_.begin(), runningLoaders_.end(),
-                                          [](const TLoader& l) { return !l.Frame; }));
-}
-
-bool TImgMView::RequestFrameLoad(int Index)
-{
-    {
-        classlib::TCriticalSectionGuard guard(starterLock_);
-        TImgMViewEntry* e = Entry(Index);
-        if (!e || destroying_)
-            return false;
-        if (e->ImageItem)
-            return true;
-        for (TLoader& l : runningLoaders_)
-            if (l.IO->GetTag() == Index)
-                return true;
-        TLoader l;
-        l.Frame = true;
-        l.Serial = nextFrameSerial_++;
-        l.IO = std::make_unique<TImgIO>(nullptr);
-        l.Bitmap = std::make_unique<TPxBitmap>();
-        l.IO->SetTag(Index);
-        runningLoaders_.push_back(std::move(l));
-    }
-    if (!frameWorker_)
-        frameWorker_ = std::make_unique<TPxFrameWorker>(this);
-    frameWorker_->Wake();
-    return true;
-}
-
-bool TImgMView::RunFrameJob(TPxFrameWorker* Worker)
-{
-    uint64_t serial = 0;
-    TImgIO* reader = nullptr;
-    int frame = 0;
-    {
-        classlib::TCriticalSectionGuard guard(starterLock_);
-        TLoader* job = nullptr;
-        for (TLoader& l : runningLoaders_)
-            if (l.Frame && l.State == 0) {
-                job = &l;
-                break;
-            }
-        if (!job)
-            return false;
-        serial = job->Serial;
-        const int tag = static_cast<int>(job->IO->GetTag());
-        TImgMViewEntry* e = Entry(tag);
-        if (tag < 0 || !e || destroying_) {
-            // Aborted before it started: dropped by ApplyFinishedLoads.
-            job->IO->AbortFlag = true;
-            job->State = 2;
-        } else {
-            job->State = 1;
-            reader = Worker->Reader(SplitFrameName(e->FileName, frame));
-            ApplyThumbSettings(reader, e);
-            reader->OnProgress = nullptr;  // pool loads report no progress
-            if (mio_)
-                reader->AutoAdjustDPI = mio_->AutoAdjustDPI;
-        }
-    }
-    if (!reader) {
-        QueueFinishedLoads();
-        return true;
-    }
-    // The slow part, outside the lock: the window thread keeps painting.
-    auto bitmap = std::make_unique<TPxBitmap>();
-    int delay = 0;
-    reader->SetAttachedPxBitmap(bitmap.get());
-    reader->AbortFlag = false;
-    try {
-        delay = LoadFrame(reader, frame);
-    } catch (...) {
-        reader->AbortFlag = true;
-    }
-    reader->SetAttachedImg(nullptr);
-    const bool failed = reader->AbortFlag;
-    std::unique_ptr<TPxBitmap> reduced;
-    if (!failed) {
-        try {
-            reduced = MakeStoredImage(bitmap.get(), StoreType, EnlargeSmallImages, thumbWidth_, thumbHeight_,
-                                      ThumbnailResampleFilter, false, true);
-        } catch (...) {
-            reduced.reset();
-        }
-    }
-    {
-        classlib::TCriticalSectionGuard guard(starterLock_);
-        auto it = std::find_if(runningLoaders_.begin(), runningLoaders_.end(),
-                               [serial](const TLoader& l) { return l.Frame && l.Serial == serial; });
-        // Freed meanwhile (StopLoading): nothing to hand over.
-        if (it == runningLoaders_.end())
-            return true;
-        it->IO->FileParams->Assign(reader->FileParams);
-        it->IO->SetBackground(reader->GetBackground());
-        if (failed)
-            it->IO->AbortFlag = true;
-        it->Bitmap = std::move(bitmap);
-        it->Reduced = std::move(reduced);
-        it->Delay = delay;
-        it->State = 2;
-    }
-    QueueFinishedLoads();
-    return true;
 }
 
 int TImgMView::GetPendingCompletionCount()

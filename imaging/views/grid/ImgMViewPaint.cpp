@@ -130,11 +130,7 @@ restart:
             firstVisible = idx;
         if (!HasImage(idx) && !HasDisplayCopy(idx)) {
             fetched = true;
-            // Frame entries always go to the frame worker (RequestImageLoad),
-            // the selected one too: reading a video frame may take seconds.
-            if (IsFrameEntry(idx)) {
-                RequestImageLoad(idx, drawn);
-            } else if (idx == selectedImage_ || ThreadPoolSize == 0 || !RequestImageLoad(idx, drawn)) {
+            if (idx == selectedImage_ || ThreadPoolSize == 0 || !RequestImageLoad(idx, drawn)) {
                 if (!LoadImageNow(idx) && removeCorrupted_) {
                     RemoveImage(idx);
                     goto restart;

@@ -5,33 +5,14 @@
 
 #include <windows.h>
 
-#include <chrono>
-#include <functional>
 #include <memory>
 
 #include "classlib/Component.h"
 #include "imaging/io/core/FileFormats.h"
 #include "imaging/model/PxDefs.h"
-#include "classlib/Threads.h"
 #include "imaging/views/grid/ImgMView.h"
-#include "support/HostWindow.h"
 
 namespace gridtest {
-
-// Runs the window thread's messages and queued completions until Done or
-// the time is up; false on time-out.
-inline bool PumpUntil(const std::function<bool()>& Done, int Seconds = 10)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        testsupport::PumpMessages();
-        classlib::CheckSynchronize(0);
-        if (Done())
-            return true;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
-    return false;
-}
 
 // The format registry is built for the suite when none exists and freed
 // after it; each test gets a fresh host window and a grid (not yet placed

@@ -4,12 +4,9 @@
 // The videos are tests/fixtures/io/video/make_video_fixtures.sh's.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "classlib/Streams.h"
 #include "imaging/io/core/FormatTable.h"
@@ -39,18 +36,11 @@ protected:
         grid_->SetParentWindow(host_);
         grid_->SetBounds(0, 0, 430, 300);
     }
-    // Every entry of the grid loaded (frame entries are requested when drawn
-    // and arrive through the window thread's queued completions).
+    // Every entry of the grid loaded (frame entries load when drawn).
     void DrawAll()
     {
         classlib::TBitmap out;
         grid_->PaintTo(&out);
-        ASSERT_TRUE(gridtest::PumpUntil([&] {
-            for (int i = 0; i < grid_->GetImageCount(); ++i)
-                if (!grid_->HasImage(i))
-                    return false;
-            return true;
-        }));
     }
 };
 
@@ -86,78 +76,6 @@ TEST_F(GridFrames, AviFramesLoadThroughTheMediaReaderWithTheirDelay)
             EXPECT_EQ(grid_->GetMIO()->GetParams(k)->ImageIndex, k);
         }
     }
-}
-
-// A frame that takes long to read (the hook holds it) keeps no window
-// waiting: while it loads, the grid's window answers a sent message at once,
-// for the selected entry as for the others, and the frame arrives in its
-// entry afterwards.
-TEST_F(GridFrames, SlowFrameLoadLeavesTheWindowThreadAnswering)
-{
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_NE(release, nullptr);
-    std::atomic<int> held{0};
-    grid_->FrameLoadHook = [&](int) {
-        ++held;
-        WaitForSingleObject(release, 3000);
-    };
-    grid_->AddFileFramesOnDemand(Video(L"rgb16x8.avi"));
-    ASSERT_EQ(grid_->GetImageCount(), 6);
-    grid_->SetSelectedImage(3);
-    const HWND window = grid_->GetHandle();
-    // Waits until a frame load is held, then asks the grid's window.
-    bool answered = false;
-    DWORD_PTR reply = 0;
-    std::thread probe([&] {
-        for (int i = 0; i < 500 && held == 0; ++i)
-            Sleep(10);
-        answered = held > 0 &&
-                   SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 200, &reply) != 0;
-        SetEvent(release);
-    });
-    classlib::TBitmap out;
-    grid_->PaintTo(&out);
-    const bool arrived = gridtest::PumpUntil([&] {
-        for (int i = 0; i < 6; ++i)
-            if (!grid_->HasImage(i))
-                return false;
-        return true;
-    });
-    probe.join();
-    CloseHandle(release);
-    EXPECT_TRUE(answered);
-    ASSERT_TRUE(arrived);
-    grid_->FrameLoadHook = nullptr;
-    EXPECT_EQ(grid_->GetImageDelayTime(3), 40);
-    TPxBitmap* b = grid_->FetchEntryImage(3);
-    ASSERT_NE(b, nullptr);
-    ASSERT_EQ(b->GetWidth(), 16);
-    EXPECT_EQ(b->GetPixelRGB(7, 5), AviPixel(7, 5, 3));
-    EXPECT_EQ(b->GetPixelRGB(15, 0), AviPixel(15, 0, 3));
-}
-
-// Fetching a frame entry's image (the selected one, out of view) asks the
-// frame worker and returns at once without an image; the frame is stored
-// later and the next fetch gives it.
-TEST_F(GridFrames, FetchOfAFrameEntryReturnsAtOnceAndTheFrameFollows)
-{
-    std::atomic<bool> hold{true};
-    grid_->FrameLoadHook = [&](int) {
-        for (int i = 0; i < 100 && hold; ++i)
-            Sleep(10);
-    };
-    grid_->SetBounds(0, 0, 110, 110);  // one cell in view
-    grid_->AddFileFramesOnDemand(Video(L"rgb16x8.avi"));
-    grid_->SetSelectedImage(5);
-    EXPECT_EQ(grid_->FetchEntryImage(5), nullptr);
-    EXPECT_EQ(grid_->GetPxBitmap(), nullptr);
-    hold = false;
-    ASSERT_TRUE(gridtest::PumpUntil([&] { return grid_->HasImage(5); }));
-    grid_->FrameLoadHook = nullptr;
-    TPxBitmap* b = grid_->GetPxBitmap();
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b->GetPixelRGB(9, 6), AviPixel(9, 6, 5));
-    EXPECT_FALSE(grid_->HasImage(0));
 }
 
 // Lossy media files: frame k is one flat colour, kept within a few levels.
