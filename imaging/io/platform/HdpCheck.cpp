@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "classlib/ByteOrder.h"
 #include "classlib/Streams.h"
 
 namespace imaging {
@@ -75,7 +76,7 @@ public:
             return TPxReadFailure::Truncated;
         if (h[0] != 'I' || h[1] != 'I' || h[2] != 0xBC || h[3] != 1)
             return TPxReadFailure::BadHeader;
-        uint32_t at = Le32(h + 4);
+        uint32_t at = classlib::GetLE32(h + 4);
         bool first = true;
         for (int k = 0; at != 0; ++k) {
             if (k == kMaxDirectories)
@@ -90,8 +91,6 @@ public:
     }
 
 private:
-    static uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-    static uint32_t Le32(const uint8_t* p) { return uint32_t(Le16(p)) | (uint32_t(Le16(p + 2)) << 16); }
 
     bool Inside(int64_t Offset, int64_t Count) const
     {
@@ -113,7 +112,7 @@ private:
         uint8_t countBytes[2];
         if (At < 8 || !ReadAt(At, countBytes, 2))
             return TPxReadFailure::BadHeader;
-        const uint32_t n = Le16(countBytes);
+        const uint32_t n = classlib::GetLE16(countBytes);
         if (n == 0 || n > kMaxEntries)
             return TPxReadFailure::BadHeader;
         std::vector<uint8_t> raw(size_t(n) * 12 + 4);
@@ -123,10 +122,10 @@ private:
         for (uint32_t i = 0; i < n; ++i) {
             const uint8_t* e = raw.data() + size_t(i) * 12;
             TEntry& t = entries[i];
-            t.Tag = Le16(e);
-            t.Type = Le16(e + 2);
-            t.Count = Le32(e + 4);
-            t.Value = Le32(e + 8);
+            t.Tag = classlib::GetLE16(e);
+            t.Type = classlib::GetLE16(e + 2);
+            t.Count = classlib::GetLE32(e + 4);
+            t.Value = classlib::GetLE32(e + 8);
             const uint32_t unit = TypeSize(t.Type);
             if (unit == 0 || t.Count == 0)
                 return TPxReadFailure::BadHeader;
@@ -134,7 +133,7 @@ private:
             if (bytes > 4 && !Inside(t.Value, bytes))
                 return TPxReadFailure::Truncated;
         }
-        Next = Le32(raw.data() + size_t(n) * 12);
+        Next = classlib::GetLE32(raw.data() + size_t(n) * 12);
         return First ? Image(entries) : TPxReadFailure::None;
     }
 
